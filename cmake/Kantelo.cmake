@@ -1,0 +1,73 @@
+# One static library per folder. Sources are picked up by glob so that a new
+# file needs no CMake edit; a `ui/` subfolder becomes a target of its own
+# (<name>_ui) so the headless libraries link no widgets.
+function(kantelo_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS;UI_DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  list(FILTER srcs EXCLUDE REGEX "/ui/")
+  list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+  if(NOT srcs)
+    set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    file(WRITE ${stub} "")
+    set(srcs ${stub})
+  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+
+  file(GLOB_RECURSE ui_srcs CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h)
+  if(ui_srcs)
+    add_library(${name}_ui STATIC ${ui_srcs})
+    target_include_directories(${name}_ui PUBLIC ${CMAKE_SOURCE_DIR})
+    set(ui_deps)
+    foreach(d ${ARG_UI_DEPS})
+      if(TARGET ${d} OR d MATCHES "::")
+        list(APPEND ui_deps ${d})
+      endif()
+    endforeach()
+    target_link_libraries(${name}_ui PUBLIC ${name} ${ui_deps} Qt6::Widgets)
+  endif()
+endfunction()
+
+# One test program per folder under tests/, each test its own CTest entry.
+# WIDGETS builds the QApplication main (offscreen), otherwise QGuiApplication.
+function(kantelo_test_folder name dir)
+  cmake_parse_arguments(ARG "WIDGETS" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h)
+  if(NOT srcs)
+    return()
+  endif()
+  set(target test_${name})
+  add_executable(${target} ${srcs} ${CMAKE_SOURCE_DIR}/tests/support/test_main.cpp)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  set(deps)
+  foreach(d ${ARG_DEPS})
+    if(TARGET ${d})
+      list(APPEND deps ${d})
+    endif()
+  endforeach()
+  target_link_libraries(${target} PRIVATE testsupport ${deps} GTest::gtest GTest::gmock Qt6::Test)
+  if(ARG_WIDGETS)
+    target_compile_definitions(${target} PRIVATE KANTELO_TEST_WIDGETS=1)
+    target_link_libraries(${target} PRIVATE Qt6::Widgets)
+  endif()
+  target_compile_definitions(${target} PRIVATE
+    KANTELO_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
+    KANTELO_BUILD_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KANTELO_RESOURCES=${KANTELO_RESOURCE_DIR}"
+               TIMEOUT 300)
+endfunction()
+
+# A benchmark program: build/bench/<name>.
+function(kantelo_bench name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  add_executable(bench_${name} ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
+  set_target_properties(bench_${name} PROPERTIES
+    OUTPUT_NAME ${name}
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  target_link_libraries(bench_${name} PRIVATE ${ARG_DEPS})
+endfunction()

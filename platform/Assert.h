@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <string>
+
+namespace platform {
+
+// A named exception with a reason, as the original raised for misuse by
+// calling code ("NSInternalInconsistencyException", "XSViewControllerException").
+class Exception : public std::exception
+{
+public:
+    Exception(QString name, QString reason);
+    const char *what() const noexcept override;
+    const QString &name() const { return m_name; }
+    const QString &reason() const { return m_reason; }
+
+private:
+    QString m_name;
+    QString m_reason;
+    std::string m_what;
+};
+
+inline constexpr const char *kInternalInconsistencyException = "NSInternalInconsistencyException";
+inline constexpr const char *kInvalidArgumentException = "NSInvalidArgumentException";
+
+// Logs "Assertion failure in <function>: <text>" and raises an internal
+// inconsistency exception. For misuse by code only; data errors are results.
+[[noreturn]] void raiseAssertion(const char *function, const QString &text);
+
+} // namespace platform
+
+#define KT_ASSERT(condition, text)                                    \
+    do {                                                              \
+        if (!(condition))                                             \
+            ::platform::raiseAssertion(Q_FUNC_INFO, (text));          \
+    } while (false)

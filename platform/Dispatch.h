@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+namespace platform {
+
+bool isMainThread();
+
+// Runs `fn` on the main thread. With `wait`, returns after it ran; called on
+// the main thread with `wait`, it runs at once (no deadlock).
+void runOnMainThread(std::function<void()> fn, bool wait);
+
+// Runs `fn` after `seconds` on the calling thread's event loop. With a
+// context, nothing runs once the context is gone.
+void runAfterDelay(double seconds, std::function<void()> fn, QObject *context = nullptr);
+
+// Starts `fn` on a background thread that the application knows about:
+// `waitForBackgroundThreads` joins them in order at quit.
+void runInBackground(std::function<void()> fn);
+void waitForBackgroundThreads();
+
+// Spins the calling thread's event loop in slices until `done` answers true,
+// leaving user input (mouse, keys) queued so that the user cannot, say, close
+// a document during its own save. Answers false if `timeoutMs` (>= 0) passed.
+bool spinEventLoopUntil(const std::function<bool()> &done, int sliceMs = 100, int timeoutMs = -1);
+
+// Runs its action once, `seconds` after the last `schedule()`; `schedule()`
+// again restarts the wait. Lives on the thread that made it.
+class Debouncer : public QObject
+{
+    Q_OBJECT
+public:
+    Debouncer(double seconds, std::function<void()> action, QObject *parent = nullptr);
+    ~Debouncer() override;
+    void schedule();
+    void cancel();
+    bool isScheduled() const;
+    // Runs a pending action now (quit).
+    void flush();
+
+private:
+    struct Private;
+    Private *d;
+};
+
+} // namespace platform

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+
+namespace platform {
+
+// An error as the original's NSError: domain, code, description.
+struct Error {
+    QString domain;
+    int code = 0;
+    QString description;
+    QString recoverySuggestion;
+    QVariantMap userInfo;
+
+    bool isNull() const { return domain.isEmpty() && code == 0 && description.isEmpty(); }
+};
+
+inline constexpr const char *kKanteloErrorDomain = "Kantelo Domain";
+
+// Presents an error to the user on the main thread (from any thread). The
+// default presenter logs; the shell installs one that shows an alert, tests
+// install their own.
+using ErrorPresenter = std::function<void(const Error &)>;
+void setErrorPresenter(ErrorPresenter presenter);
+void presentError(const Error &error);
+
+} // namespace platform

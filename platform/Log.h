@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace platform {
+
+// One diagnostic line ("ERROR: ...", "Warning: ..."), to stderr. Tests can
+// capture lines with a sink.
+void logLine(const QString &line);
+using LogSink = std::function<void(const QString &)>;
+void setLogSink(LogSink sink); // null restores stderr
+
+} // namespace platform

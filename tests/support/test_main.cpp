@@ -1,0 +1,35 @@
+// The main of every test program: an offscreen GUI application whose settings
+// and data folders are private to this process, so tests never touch the
+// user's own files and never see each other's.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#ifdef KANTELO_TEST_WIDGETS
+#include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QGuiApplication>
+using TestApplication = QGuiApplication;
+#endif
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QTemporaryDir home(QDir::tempPath() + "/kantelo-home-XXXXXX");
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
+    qputenv("KANTELO_TEST_DATA", KANTELO_TEST_DATA_DIR);
+    QDir().mkpath(home.path() + "/config");
+    QDir().mkpath(home.path() + "/data");
+
+    TestApplication app(argc, argv);
+    app.setOrganizationName("Kantelo");
+    app.setApplicationName("Kantelo");
+    return RUN_ALL_TESTS();
+}
