@@ -1,5 +1,6 @@
 #include "platform/objectstore/ManagedObjectContext.h"
 
+#include "platform/Log.h"
 #include "platform/objectstore/PersistentStore.h"
 #include "platform/objectstore/UndoManager.h"
 
@@ -20,7 +21,7 @@ namespace {
 
 void storeLog(const QString &line)
 {
-    qWarning().noquote() << line;
+    logLine(line);
 }
 
 // Values are kept in one type per attribute type, with nil as an invalid
@@ -441,8 +442,11 @@ void ManagedObjectContext::markDeleted(ManagedObject *object)
         return;
     object->m_deleted = true;
     markDirty(object);
-    noteDeleted(object);
-    m_pendingInserted.remove(object);
+    // Inserted and deleted within one pass: no change to announce.
+    if (m_pendingInserted.remove(object))
+        m_pendingUpdated.remove(object);
+    else
+        noteDeleted(object);
     registerUndo([this, object] { markUndeleted(object); });
 }
 
@@ -452,8 +456,8 @@ void ManagedObjectContext::markUndeleted(ManagedObject *object)
         return;
     object->m_deleted = false;
     markDirty(object);
-    m_pendingDeleted.remove(object);
-    noteInserted(object);
+    if (!m_pendingDeleted.remove(object))
+        noteInserted(object);
     registerUndo([this, object] { markDeleted(object); });
 }
 
