@@ -1,5 +1,7 @@
 #include "platform/render/DrawingContext.h"
 
+#include "platform/render/TransparencyLayer.h"
+
 #include <QPaintDevice>
 #include <QTransform>
 
@@ -12,10 +14,12 @@ thread_local DrawingContext *t_current = nullptr;
 }
 
 struct DrawingContext::LayerFrame {
-    // Shadow and opacity in effect when the layer began: they apply to the
+    // The shadow in effect when the layer began: it applies to the
     // composite, not to what is drawn inside it.
     ShadowState shadow;
-    double opacity = 1.0;
+    QPainter *outerPainter = nullptr;
+    std::size_t savedStates = 0;
+    TransparencyLayer engine;
 };
 
 DrawingContext::DrawingContext(QImage &target)
@@ -94,8 +98,10 @@ void DrawingContext::saveGState()
 
 void DrawingContext::restoreGState()
 {
-    if (m_savedShadows.empty())
-        return; // unbalanced restore: ignore rather than corrupt the painter
+    // An unbalanced restore (or one reaching past the start of a
+    // transparency layer) is ignored rather than corrupting the painter.
+    if (m_savedShadows.empty() || (!m_layers.empty() && m_savedShadows.size() <= m_layers.back()->savedStates))
+        return;
     m_painter->restore();
     m_shadow = m_savedShadows.back();
     m_savedShadows.pop_back();
@@ -237,9 +243,22 @@ void DrawingContext::beginTransparencyLayer()
 {
     auto frame = std::make_unique<LayerFrame>();
     frame->shadow = m_shadow;
-    frame->opacity = m_painter->opacity();
+    frame->outerPainter = m_painter;
+    frame->savedStates = m_savedShadows.size();
+    std::optional<Shadow> shadow;
+    if (m_shadow.set) {
+        Shadow s;
+        s.color = m_shadow.color;
+        s.offset = m_shadow.offset;
+        s.blurRadius = m_shadow.blur;
+        shadow = s;
+    }
+    // The engine answers the painter to draw the content with (the target
+    // itself when there is nothing to buffer).
+    m_painter = frame->engine.begin(m_painter, shadow);
+    if (m_painter == frame->outerPainter)
+        m_painter->save();
     m_layers.push_back(std::move(frame));
-    saveGState();
     // Inside the layer, shapes draw plainly; the shadow belongs to the whole.
     m_shadow = ShadowState();
 }
@@ -248,8 +267,18 @@ void DrawingContext::endTransparencyLayer()
 {
     if (m_layers.empty())
         return;
-    restoreGState();
+    std::unique_ptr<LayerFrame> frame = std::move(m_layers.back());
     m_layers.pop_back();
+    // States saved inside the layer and not restored end with it.
+    while (m_savedShadows.size() > frame->savedStates) {
+        m_painter->restore();
+        m_savedShadows.pop_back();
+    }
+    if (m_painter == frame->outerPainter)
+        m_painter->restore();
+    frame->engine.end();
+    m_painter = frame->outerPainter;
+    m_shadow = frame->shadow;
 }
 
 int DrawingContext::transparencyLayerDepth() const
