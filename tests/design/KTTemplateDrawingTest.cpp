@@ -273,7 +273,7 @@ TEST(KTTemplateDrawing, CopyForRenderingDrawsTheSameAndStandsApart)
     auto copy = d.design->copyForRendering();
     ASSERT_EQ(copy->layers().size(), 2);
     EXPECT_NE(copy->layers()[0].get(), d.frame.get());
-    EXPECT_EQ(copy->layers()[0]->className(), QStringLiteral("RingFrameLayer"));
+    EXPECT_EQ(copy->layers()[0]->className(), QStringLiteral("designtest::RingFrameLayer"));
     EXPECT_EQ(copy->layers()[0]->inTemplate(), copy.get());
     EXPECT_EQ(copy->shadowAngle(), 90);
 
