@@ -108,13 +108,21 @@ TEST(KitBlocks, ParallelizedCallsEveryIndexOnItsOwnThread)
     QMutex mutex;
     QList<qint64> indexes;
     QSet<QThread *> threads;
+    std::atomic<int> arrived{0};
     VLRunBlockParallelized(3, [&](qint64 index) {
-        QMutexLocker lock(&mutex);
-        indexes << index;
-        threads << QThread::currentThread();
+        {
+            QMutexLocker lock(&mutex);
+            indexes << index;
+            threads << QThread::currentThread();
+        }
+        // All three are alive at once, so they are three different threads.
+        ++arrived;
+        while (arrived.load() < 3 && !QThread::currentThread()->isInterruptionRequested())
+            QThread::yieldCurrentThread();
     });
     VLRunBlockParallelized(0, [&](qint64) { ADD_FAILURE(); });
     VLRunBlockParallelized(-4, [&](qint64) { ADD_FAILURE(); });
+    EXPECT_TRUE(platform::spinEventLoopUntil([&] { return arrived.load() == 3; }, 5, 10000));
     platform::waitForBackgroundThreads();
     std::sort(indexes.begin(), indexes.end());
     EXPECT_EQ(indexes, (QList<qint64>{0, 1, 2}));
