@@ -756,8 +756,8 @@ bool KTTemplate::replaceExistingImageLayerWith(const std::shared_ptr<KTImageLaye
         replaceLayer(old, layer);
     else
         insertLayer(layer, 0);
-    const QVariantMap metadata = layer->image() ? layer->image()->metadata() : QVariantMap();
-    QVariant dpi = metadata.value(kDPIWidthKey);
+    const platform::ImageMetadata metadata = layer->image() ? layer->image()->metadata() : platform::ImageMetadata();
+    QVariant dpi = metadata.isNull() ? QVariant() : metadata.value(kDPIWidthKey);
     if (!dpi.isValid())
         dpi = 72;
     setMetadataValue(dpi, kDPIWidthKey);
@@ -765,7 +765,7 @@ bool KTTemplate::replaceExistingImageLayerWith(const std::shared_ptr<KTImageLaye
     return true;
 }
 
-QVariantMap KTTemplate::originalMetadata() const
+platform::ImageMetadata KTTemplate::originalMetadata() const
 {
     const auto layer = imageLayer();
     if (!layer || !layer->image())
@@ -841,7 +841,7 @@ bool KTTemplate::replaceExistingImageLayerWith(const std::shared_ptr<KTImageLaye
     return false;
 }
 
-QVariantMap KTTemplate::originalMetadata() const
+platform::ImageMetadata KTTemplate::originalMetadata() const
 {
     return {};
 }
