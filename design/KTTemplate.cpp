@@ -425,8 +425,19 @@ void KTTemplate::scheduleForcedRedraw()
 {
     if (m_forcedRedraw && m_forcedRedraw->thread() != QThread::currentThread())
         m_forcedRedraw.release()->deleteLater();
-    if (!m_forcedRedraw)
-        m_forcedRedraw = std::make_unique<platform::Debouncer>(kForcedRedrawDelay, [this] { forceRedraw(); });
+    if (!m_forcedRedraw) {
+        // The timer may outlive the design when the design ends on another
+        // thread; a weak link keeps the late request from reaching it.
+        std::weak_ptr<KTTemplate> weak = weak_from_this();
+        const bool shared = !weak.expired();
+        m_forcedRedraw = std::make_unique<platform::Debouncer>(kForcedRedrawDelay, [this, weak, shared] {
+            if (!shared) {
+                forceRedraw();
+            } else if (auto self = weak.lock()) {
+                self->forceRedraw();
+            }
+        });
+    }
     // Re-arming replaces the request that is still pending.
     m_forcedRedraw->schedule();
 }
