@@ -5,6 +5,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace platform {
@@ -28,6 +29,12 @@ public:
 
     static NotificationCenter &defaultCenter();
 
+    // A centre of its own (tests, isolated subsystems); most code uses the default one.
+    NotificationCenter();
+    ~NotificationCenter();
+    NotificationCenter(const NotificationCenter &) = delete;
+    NotificationCenter &operator=(const NotificationCenter &) = delete;
+
     // `name` empty observes every name; `sender` null observes every sender.
     // With a `context`, the observer goes away when the context is destroyed.
     ObserverId addObserver(const QString &name, const void *sender, Handler handler,
@@ -37,6 +44,10 @@ public:
 
     void post(const QString &name, const void *sender = nullptr,
               std::optional<QVariantMap> userInfo = std::nullopt);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
 };
 
 } // namespace platform

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -29,6 +30,12 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 QString dataDir()
 {
     return QString::fromUtf8(qgetenv("KANTELO_TEST_DATA"));
+}
+
+QString python3()
+{
+    const QString system = QStringLiteral("/usr/bin/python3");
+    return QFileInfo(system).isExecutable() ? system : QStringLiteral("python3");
 }
 
 } // namespace testsupport

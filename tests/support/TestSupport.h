@@ -16,4 +16,8 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000);
 // The folder of small files shipped with the tests.
 QString dataDir();
 
+// The python3 to run interop checks with: the system's own when present
+// (quick to start), else the first on PATH.
+QString python3();
+
 } // namespace testsupport

@@ -1,0 +1,357 @@
+#include "platform/PropertyList.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QSaveFile>
+#include <QStringList>
+#include <QUrl>
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace platform {
+namespace PropertyList {
+
+namespace {
+
+// Seconds between the Unix epoch and the property-list epoch (2001-01-01 UTC).
+constexpr qint64 kPlistEpochOffset = 978307200;
+// Nesting deeper than this is treated as damage, not as data.
+constexpr int kMaxDepth = 512;
+
+struct PlistDeleter {
+    void operator()(plist_t node) const
+    {
+        if (node)
+            plist_free(node);
+    }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+const int registeredUid = qRegisterMetaType<PlistUid>("platform::PlistUid");
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+}
+
+QVariant toVariant(plist_t node, int depth, QString *error)
+{
+    if (depth > kMaxDepth) {
+        setError(error, QStringLiteral("Property list nested too deeply"));
+        return {};
+    }
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return bool(value);
+    }
+    case PLIST_UINT: {
+        uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        // Integers are signed 64-bit in both formats.
+        return qint64(value);
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return value;
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+        uint64_t length = 0;
+        const char *text = plist_get_string_ptr(node, &length);
+        if (!text)
+            return QString();
+        return QString::fromUtf8(text, qsizetype(length));
+    }
+    case PLIST_DATA: {
+        uint64_t length = 0;
+        const char *bytes = plist_get_data_ptr(node, &length);
+        return bytes ? QByteArray(bytes, qsizetype(length)) : QByteArray();
+    }
+    case PLIST_DATE: {
+        int32_t sec = 0;
+        int32_t usec = 0;
+        plist_get_date_val(node, &sec, &usec);
+        // The library truncates toward zero and hands the fraction back
+        // without its sign: before 2001 the fraction counts backwards.
+        const qint64 fractionMs = qint64(usec) / 1000;
+        const qint64 ms = (qint64(sec) + kPlistEpochOffset) * 1000 + (sec < 0 && usec > 0 ? -fractionMs : fractionMs);
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+    }
+    case PLIST_UID: {
+        uint64_t value = 0;
+        plist_get_uid_val(node, &value);
+        return QVariant::fromValue(PlistUid{value});
+    }
+    case PLIST_ARRAY: {
+        QVariantList list;
+        const uint32_t count = plist_array_get_size(node);
+        list.reserve(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            QVariant item = toVariant(plist_array_get_item(node, i), depth + 1, error);
+            if (!item.isValid())
+                return {};
+            list.append(std::move(item));
+        }
+        return list;
+    }
+    case PLIST_DICT: {
+        QVariantMap map;
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        if (!iter)
+            return map;
+        for (;;) {
+            char *key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, iter, &key, &value);
+            if (!key)
+                break;
+            const QString name = QString::fromUtf8(key);
+            std::free(key);
+            if (!value)
+                break;
+            QVariant item = toVariant(value, depth + 1, error);
+            if (!item.isValid()) {
+                std::free(iter);
+                return {};
+            }
+            map.insert(name, std::move(item));
+        }
+        std::free(iter);
+        return map;
+    }
+    case PLIST_NONE:
+    default:
+        setError(error, QStringLiteral("Property list holds an unknown value type"));
+        return {};
+    }
+}
+
+plist_t fromVariant(const QVariant &value, Format format, int depth, QString *error)
+{
+    if (depth > kMaxDepth) {
+        setError(error, QStringLiteral("Value nested too deeply for a property list"));
+        return nullptr;
+    }
+    if (value.userType() == qMetaTypeId<PlistUid>())
+        return plist_new_uid(value.value<PlistUid>().value);
+
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return plist_new_bool(value.toBool() ? 1 : 0);
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+        return plist_new_uint(uint64_t(value.toLongLong()));
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+    case QMetaType::UChar: {
+        const quint64 unsignedValue = value.toULongLong();
+        if (unsignedValue > quint64(std::numeric_limits<qint64>::max())) {
+            setError(error, QStringLiteral("Integer too large for a property list"));
+            return nullptr;
+        }
+        return plist_new_uint(unsignedValue);
+    }
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return plist_new_real(value.toDouble());
+    case QMetaType::QString:
+    case QMetaType::QChar:
+        return plist_new_string(value.toString().toUtf8().constData());
+    case QMetaType::QUrl:
+        return plist_new_string(value.toUrl().toString().toUtf8().constData());
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return plist_new_data(bytes.constData(), uint64_t(bytes.size()));
+    }
+    case QMetaType::QDate:
+    case QMetaType::QDateTime: {
+        const QDateTime when = value.typeId() == QMetaType::QDate ? value.toDate().startOfDay(Qt::UTC) : value.toDateTime();
+        if (!when.isValid()) {
+            setError(error, QStringLiteral("Invalid date in property list value"));
+            return nullptr;
+        }
+        const qint64 ms = when.toMSecsSinceEpoch() - kPlistEpochOffset * 1000;
+        const qint64 sec = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+        // The library keeps dates in 32-bit seconds around 2001 (1933 to 2069).
+        if (sec < std::numeric_limits<int32_t>::min() || sec > std::numeric_limits<int32_t>::max()) {
+            setError(error, QStringLiteral("Date outside the range a property list can hold here"));
+            return nullptr;
+        }
+        // XML carries whole seconds only; the library would round a fraction
+        // before 2001 the wrong way, so it is dropped here.
+        const int32_t usec = format == Format::XML ? 0 : int32_t((ms - sec * 1000) * 1000);
+        return plist_new_date(int32_t(sec), usec);
+    }
+    case QMetaType::QStringList: {
+        plist_t array = plist_new_array();
+        for (const QString &item : value.toStringList())
+            plist_array_append_item(array, plist_new_string(item.toUtf8().constData()));
+        return array;
+    }
+    case QMetaType::QVariantList: {
+        PlistPtr array(plist_new_array());
+        for (const QVariant &item : value.toList()) {
+            plist_t child = fromVariant(item, format, depth + 1, error);
+            if (!child)
+                return nullptr;
+            plist_array_append_item(array.get(), child);
+        }
+        return array.release();
+    }
+    case QMetaType::QVariantMap:
+    case QMetaType::QVariantHash: {
+        PlistPtr dict(plist_new_dict());
+        const QVariantMap map = value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
+        auto add = [&](const QString &key, const QVariant &item) {
+            plist_t child = fromVariant(item, format, depth + 1, error);
+            if (!child)
+                return false;
+            plist_dict_set_item(dict.get(), key.toUtf8().constData(), child);
+            return true;
+        };
+        if (value.typeId() == QMetaType::QVariantMap) {
+            for (auto it = map.cbegin(); it != map.cend(); ++it) {
+                if (!add(it.key(), it.value()))
+                    return nullptr;
+            }
+        } else {
+            const QVariantHash hash = value.toHash();
+            for (auto it = hash.cbegin(); it != hash.cend(); ++it) {
+                if (!add(it.key(), it.value()))
+                    return nullptr;
+            }
+        }
+        return dict.release();
+    }
+    default:
+        break;
+    }
+    if (!value.isValid())
+        setError(error, QStringLiteral("A property list cannot hold an empty value"));
+    else
+        setError(error, QStringLiteral("A property list cannot hold a value of type %1")
+                            .arg(QString::fromLatin1(value.typeName())));
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<Format> detectFormat(const QByteArray &data)
+{
+    if (data.startsWith("bplist00"))
+        return Format::Binary;
+    // XML may start with a byte-order mark and white space.
+    QByteArray head = data.left(512);
+    if (head.startsWith("\xEF\xBB\xBF"))
+        head.remove(0, 3);
+    head = head.trimmed();
+    if (head.startsWith("<?xml") || head.startsWith("<plist") || head.startsWith("<!DOCTYPE plist"))
+        return Format::XML;
+    return std::nullopt;
+}
+
+QVariant read(const QByteArray &data, QString *error, Format *format)
+{
+    const std::optional<Format> kind = detectFormat(data);
+    if (!kind) {
+        setError(error, QStringLiteral("Not a property list"));
+        return {};
+    }
+    if (data.size() > qsizetype(std::numeric_limits<uint32_t>::max())) {
+        setError(error, QStringLiteral("Property list too large"));
+        return {};
+    }
+    plist_t root = nullptr;
+    if (*kind == Format::Binary)
+        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
+    else
+        plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+    PlistPtr owner(root);
+    if (!root) {
+        setError(error, QStringLiteral("Damaged property list"));
+        return {};
+    }
+    QString conversionError;
+    QVariant value = toVariant(root, 0, &conversionError);
+    if (!value.isValid()) {
+        setError(error, conversionError.isEmpty() ? QStringLiteral("Damaged property list") : conversionError);
+        return {};
+    }
+    if (format)
+        *format = *kind;
+    if (error)
+        error->clear();
+    return value;
+}
+
+QVariant readFile(const QString &path, QString *error, Format *format)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error, QStringLiteral("Could not open %1: %2").arg(path, file.errorString()));
+        return {};
+    }
+    return read(file.readAll(), error, format);
+}
+
+QByteArray write(const QVariant &value, Format format, QString *error)
+{
+    QString conversionError;
+    PlistPtr root(fromVariant(value, format, 0, &conversionError));
+    if (!root) {
+        setError(error, conversionError);
+        return {};
+    }
+    char *bytes = nullptr;
+    uint32_t length = 0;
+    QByteArray out;
+    if (format == Format::Binary) {
+        plist_to_bin(root.get(), &bytes, &length);
+        if (bytes)
+            out = QByteArray(bytes, qsizetype(length));
+        plist_to_bin_free(bytes);
+    } else {
+        plist_to_xml(root.get(), &bytes, &length);
+        if (bytes)
+            out = QByteArray(bytes, qsizetype(length));
+        plist_to_xml_free(bytes);
+    }
+    if (out.isEmpty()) {
+        setError(error, QStringLiteral("Could not encode the property list"));
+        return {};
+    }
+    if (error)
+        error->clear();
+    return out;
+}
+
+bool writeFile(const QString &path, const QVariant &value, Format format, QString *error)
+{
+    const QByteArray bytes = write(value, format, error);
+    if (bytes.isEmpty())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        setError(error, QStringLiteral("Could not write %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace PropertyList
+} // namespace platform

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/PlistUid.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+namespace platform {
+
+// Property lists (XML and binary) to and from QVariant:
+//   dict <-> QVariantMap, array <-> QVariantList, string <-> QString,
+//   integer <-> qint64, real <-> double, bool <-> bool,
+//   date <-> QDateTime (UTC), data <-> QByteArray, UID <-> PlistUid.
+// Reading accepts untrusted bytes: damage gives an error, never a crash.
+namespace PropertyList {
+
+enum class Format { XML, Binary };
+
+// The format of `data` by its header, none when it is neither.
+std::optional<Format> detectFormat(const QByteArray &data);
+
+// An invalid QVariant and `error` set when the data are not a property list.
+QVariant read(const QByteArray &data, QString *error = nullptr, Format *format = nullptr);
+QVariant readFile(const QString &path, QString *error = nullptr, Format *format = nullptr);
+
+// Empty data and `error` set when `value` holds something a property list
+// cannot (an invalid QVariant, a pointer, an unknown type).
+QByteArray write(const QVariant &value, Format format, QString *error = nullptr);
+// Writes atomically: the old file stays whole when anything fails.
+bool writeFile(const QString &path, const QVariant &value, Format format, QString *error = nullptr);
+
+} // namespace PropertyList
+} // namespace platform

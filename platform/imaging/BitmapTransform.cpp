@@ -1,0 +1,91 @@
+#include "platform/imaging/BitmapTransform.h"
+
+#include "platform/imaging/ParallelRows.h"
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+// Destination pixel (x, y) takes source pixel (sx, sy) with
+// sx = ax*x + bx*y + cx, sy = ay*x + by*y + cy.
+struct Mapping {
+    int ax, bx, cx, ay, by, cy;
+};
+
+Mapping mappingFor(int orientation, int w, int h)
+{
+    switch (orientation) {
+    case 2: return {-1, 0, w - 1, 0, 1, 0};          // mirror left-right
+    case 3: return {-1, 0, w - 1, 0, -1, h - 1};     // half turn
+    case 4: return {1, 0, 0, 0, -1, h - 1};          // mirror top-bottom
+    case 5: return {0, 1, 0, 1, 0, 0};               // transpose
+    case 6: return {0, 1, 0, -1, 0, h - 1};          // quarter turn clockwise
+    case 7: return {0, -1, w - 1, -1, 0, h - 1};     // transverse
+    case 8: return {0, -1, w - 1, 1, 0, 0};          // quarter turn anticlockwise
+    default: return {1, 0, 0, 0, 1, 0};
+    }
+}
+
+QImage remap(const QImage &src, int orientation)
+{
+    const int w = src.width();
+    const int h = src.height();
+    const bool swap = BitmapTransform::orientationSwapsSides(orientation);
+    QImage dst(swap ? h : w, swap ? w : h, src.format());
+    if (dst.isNull())
+        return {};
+    dst.setDotsPerMeterX(swap ? src.dotsPerMeterY() : src.dotsPerMeterX());
+    dst.setDotsPerMeterY(swap ? src.dotsPerMeterX() : src.dotsPerMeterY());
+    const Mapping m = mappingFor(orientation, w, h);
+    const uchar *sbits = src.constBits();
+    const qsizetype sbpl = src.bytesPerLine();
+    const int dw = dst.width();
+    uchar *dbits = dst.bits();
+    const qsizetype dbpl = dst.bytesPerLine();
+    constexpr int kTile = 64;
+    parallelRows(dst.height(), (long long)w * h, [&](int first, int end) {
+        for (int ty = first; ty < end; ty += kTile) {
+            const int yEnd = std::min(end, ty + kTile);
+            for (int tx = 0; tx < dw; tx += kTile) {
+                const int xEnd = std::min(dw, tx + kTile);
+                for (int y = ty; y < yEnd; ++y) {
+                    auto *out = reinterpret_cast<quint32 *>(dbits + dbpl * y);
+                    for (int x = tx; x < xEnd; ++x) {
+                        const int sx = m.ax * x + m.bx * y + m.cx;
+                        const int sy = m.ay * x + m.by * y + m.cy;
+                        out[x] = reinterpret_cast<const quint32 *>(sbits + sbpl * sy)[sx];
+                    }
+                }
+            }
+        }
+    });
+    return dst;
+}
+
+} // namespace
+
+bool BitmapTransform::orientationSwapsSides(int orientation)
+{
+    return orientation >= 5 && orientation <= 8;
+}
+
+QImage BitmapTransform::applyExifOrientation(const QImage &image, int orientation)
+{
+    if (orientation < 2 || orientation > 8 || image.isNull())
+        return image;
+    QImage src = image;
+    if (src.depth() != 32)
+        src = src.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return remap(src, orientation);
+}
+
+QImage BitmapTransform::rotateClockwise(const QImage &image, int turns)
+{
+    turns = ((turns % 4) + 4) % 4;
+    static const int orientationForTurns[4] = {1, 6, 3, 8};
+    return applyExifOrientation(image, orientationForTurns[turns]);
+}
+
+} // namespace platform

@@ -1,0 +1,190 @@
+#include "platform/imaging/ColorFilter.h"
+
+#include "platform/imaging/ParallelRows.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace platform {
+
+namespace {
+
+struct Tables {
+    std::array<float, 256> toLinear;
+    std::array<uchar, 4096> toSrgb;
+    Tables()
+    {
+        for (int i = 0; i < 256; ++i) {
+            const double c = i / 255.0;
+            toLinear[size_t(i)] = float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        }
+        for (int i = 0; i < 4096; ++i) {
+            const double l = i / 4095.0;
+            const double c = l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1.0 / 2.4) - 0.055;
+            toSrgb[size_t(i)] = uchar(std::clamp(std::lround(c * 255.0), 0L, 255L));
+        }
+    }
+};
+
+const Tables &tables()
+{
+    static const Tables t;
+    return t;
+}
+
+// Rec. 709 luminance weights.
+constexpr float kR = 0.2126f;
+constexpr float kG = 0.7152f;
+constexpr float kB = 0.0722f;
+
+enum class Kind { Controls, Exposure, Monochrome };
+
+struct Step {
+    Kind kind;
+    float saturation = 1, brightness = 0, contrast = 1;
+    float gain = 1;
+    float color[3] = {0, 0, 0};
+    float intensity = 0;
+};
+
+inline uchar encode(float v)
+{
+    v = std::clamp(v, 0.0f, 1.0f);
+    return tables().toSrgb[size_t(v * 4095.0f + 0.5f)];
+}
+
+} // namespace
+
+ColorFilter::ColorFilter(QString name)
+    : m_name(std::move(name))
+{
+    setDefaults();
+}
+
+std::shared_ptr<ColorFilter> ColorFilter::filterWithName(const QString &name)
+{
+    if (name != QLatin1String(kColorControls) && name != QLatin1String(kExposureAdjust)
+        && name != QLatin1String(kColorMonochrome))
+        return nullptr;
+    return std::shared_ptr<ColorFilter>(new ColorFilter(name));
+}
+
+void ColorFilter::setDefaults()
+{
+    m_values.clear();
+    if (m_name == QLatin1String(kColorControls)) {
+        m_values[kInputSaturation] = 1.0;
+        m_values[kInputBrightness] = 0.0;
+        m_values[kInputContrast] = 1.0;
+    } else if (m_name == QLatin1String(kExposureAdjust)) {
+        m_values[kInputEV] = 0.0;
+    } else if (m_name == QLatin1String(kColorMonochrome)) {
+        m_values[kInputColor] = QColor::fromRgbF(0.6f, 0.45f, 0.3f);
+        m_values[kInputIntensity] = 1.0;
+    }
+}
+
+QVariant ColorFilter::value(const QString &key) const
+{
+    if (key == QLatin1String(kFilterNameAttribute))
+        return m_name;
+    return m_values.value(key);
+}
+
+void ColorFilter::setValue(const QString &key, const QVariant &value)
+{
+    m_values[key] = value;
+}
+
+void ColorFilter::applyChain(const Chain &chain, QImage &image)
+{
+    std::vector<Step> steps;
+    for (const auto &f : chain) {
+        if (!f)
+            continue;
+        Step s;
+        if (f->m_name == QLatin1String(kColorControls)) {
+            s.kind = Kind::Controls;
+            s.saturation = float(f->value(kInputSaturation).toDouble());
+            s.brightness = float(f->value(kInputBrightness).toDouble());
+            s.contrast = float(f->value(kInputContrast).toDouble());
+            if (s.saturation == 1 && s.brightness == 0 && s.contrast == 1)
+                continue;
+        } else if (f->m_name == QLatin1String(kExposureAdjust)) {
+            s.kind = Kind::Exposure;
+            s.gain = float(std::pow(2.0, f->value(kInputEV).toDouble()));
+            if (s.gain == 1)
+                continue;
+        } else {
+            s.kind = Kind::Monochrome;
+            const QColor c = f->value(kInputColor).value<QColor>();
+            const auto &lin = tables().toLinear;
+            s.color[0] = lin[size_t(std::clamp(c.red(), 0, 255))];
+            s.color[1] = lin[size_t(std::clamp(c.green(), 0, 255))];
+            s.color[2] = lin[size_t(std::clamp(c.blue(), 0, 255))];
+            s.intensity = float(f->value(kInputIntensity).toDouble());
+            if (s.intensity == 0)
+                continue;
+        }
+        steps.push_back(s);
+    }
+    if (steps.empty() || image.isNull())
+        return;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    const int w = image.width();
+    uchar *bits = image.bits();
+    const qsizetype bpl = image.bytesPerLine();
+    const auto &lin = tables().toLinear;
+    parallelRows(image.height(), (long long)w * image.height(), [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            auto *line = reinterpret_cast<QRgb *>(bits + bpl * y);
+            for (int x = 0; x < w; ++x) {
+                const QRgb p = line[x];
+                const int a = qAlpha(p);
+                if (a == 0)
+                    continue;
+                int r8 = qRed(p), g8 = qGreen(p), b8 = qBlue(p);
+                if (a != 255) {
+                    r8 = std::min(255, (r8 * 255 + a / 2) / a);
+                    g8 = std::min(255, (g8 * 255 + a / 2) / a);
+                    b8 = std::min(255, (b8 * 255 + a / 2) / a);
+                }
+                float c[3] = {lin[size_t(r8)], lin[size_t(g8)], lin[size_t(b8)]};
+                for (const Step &s : steps) {
+                    switch (s.kind) {
+                    case Kind::Controls: {
+                        const float l = kR * c[0] + kG * c[1] + kB * c[2];
+                        for (float &v : c) {
+                            v = l + (v - l) * s.saturation;
+                            v += s.brightness;
+                            v = (v - 0.5f) * s.contrast + 0.5f;
+                        }
+                        break;
+                    }
+                    case Kind::Exposure:
+                        for (float &v : c)
+                            v *= s.gain;
+                        break;
+                    case Kind::Monochrome: {
+                        const float l = std::clamp(kR * c[0] + kG * c[1] + kB * c[2], 0.0f, 1.0f);
+                        for (int i = 0; i < 3; ++i)
+                            c[i] = c[i] + (l * s.color[i] - c[i]) * s.intensity;
+                        break;
+                    }
+                    }
+                }
+                int r = encode(c[0]), g = encode(c[1]), b = encode(c[2]);
+                if (a != 255) {
+                    r = (r * a + 127) / 255;
+                    g = (g * a + 127) / 255;
+                    b = (b * a + 127) / 255;
+                }
+                line[x] = qRgba(r, g, b, a);
+            }
+        }
+    });
+}
+
+} // namespace platform

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace platform {
+
+// HEIF/HEIC pictures (iPhone photos) through libheif. The picture comes out
+// upright: HEIF carries its rotation and mirroring in the container, and
+// libheif applies them while decoding, so the EXIF orientation in such a file
+// must not be applied again.
+class HeifDecoder
+{
+public:
+    static bool canDecode(const QByteArray &data);
+    // The primary picture as ARGB32_Premultiplied; null with `error` set when
+    // it cannot be decoded.
+    static QImage decode(const QByteArray &data, QString *error = nullptr);
+
+    struct MetadataBlocks {
+        QByteArray exif; // starting at the TIFF header
+        QByteArray xmp;
+        QByteArray icc;
+        QSize size; // displayed size of the primary picture
+    };
+    static MetadataBlocks readMetadata(const QByteArray &data);
+};
+
+} // namespace platform

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace platform {
+
+// Reads the merged (flattened) picture of a Photoshop file: PSD and the large
+// variant PSB; 8 and 16 bits; RGB, greyscale (and duotone as greyscale),
+// CMYK, indexed and bitmap modes; raw or RLE image data. The first extra
+// channel becomes alpha only when the file says the merged picture has
+// transparency (a negative layer count). Every length and count in the file
+// is checked against the data before it is used.
+class PsdReader
+{
+public:
+    static bool canRead(const QByteArray &data);
+    // ARGB32_Premultiplied; null with `error` set when the file is damaged or
+    // of a kind not read here.
+    static QImage read(const QByteArray &data, QString *error = nullptr);
+
+    // The image resources the metadata reader uses.
+    struct Resources {
+        double dpiX = 0; // 0 when the file has no resolution
+        double dpiY = 0;
+        QByteArray icc;
+        QByteArray exif;
+        QByteArray iptc;
+        QByteArray xmp;
+    };
+    static Resources readResources(const QByteArray &data);
+
+    // Largest side read: the format's own limits.
+    static constexpr quint32 kMaxSidePsd = 30000;
+    static constexpr quint32 kMaxSidePsb = 300000;
+};
+
+} // namespace platform

@@ -1,0 +1,333 @@
+#include "platform/render/TransparencyLayer.h"
+
+#include "platform/render/AlphaBlur.h"
+
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <vector>
+
+namespace platform {
+
+struct TransparencyLayer::Private {
+    QPainter *target = nullptr;
+    bool passthrough = false;
+    QImage buffer;
+    QImage backing; // the memory under `buffer`, handed back to the spare slot at the end
+    QPainter painter;
+    QRect rect;
+    std::optional<Shadow> shadow;
+    QTransform deviceTransform;
+    qreal opacity = 1;
+    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
+    qreal devicePixelRatio = 1;
+};
+
+namespace {
+
+// Premultiplied x * a / 255, rounded.
+inline quint32 mul255(quint32 x, quint32 a)
+{
+    const quint32 t = x * a + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+// When the clip path is one axis-aligned rectangle under `transform`, its
+// device rectangle; a rectangle clip is far cheaper than a path clip.
+std::optional<QRectF> rectangularClip(const QPainterPath &path)
+{
+    if (path.elementCount() != 5 && path.elementCount() != 4)
+        return std::nullopt;
+    const QPolygonF poly = path.toFillPolygon();
+    const QRectF bounds = poly.boundingRect();
+    for (const QPointF &p : poly) {
+        const bool onX = qFuzzyCompare(p.x() + 1, bounds.left() + 1) || qFuzzyCompare(p.x() + 1, bounds.right() + 1);
+        const bool onY = qFuzzyCompare(p.y() + 1, bounds.top() + 1) || qFuzzyCompare(p.y() + 1, bounds.bottom() + 1);
+        if (!onX || !onY)
+            return std::nullopt;
+    }
+    return bounds;
+}
+
+// Fresh pages of a large buffer cost far more than drawing into them, so each
+// thread keeps the largest buffer it used for the next layer.
+thread_local QImage spareBuffer;
+
+QImage takeBuffer(QSize size, QImage &backing)
+{
+    const qint64 need = qint64(size.width()) * size.height();
+    if (!spareBuffer.isNull() && qint64(spareBuffer.width()) * spareBuffer.height() >= need) {
+        backing = std::move(spareBuffer);
+        spareBuffer = QImage();
+        return QImage(backing.bits(), size.width(), size.height(), qsizetype(size.width()) * 4,
+                      QImage::Format_ARGB32_Premultiplied);
+    }
+    try {
+        backing = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    } catch (const std::bad_alloc &) {
+        backing = QImage();
+    }
+    if (backing.isNull())
+        return QImage();
+    return QImage(backing.bits(), size.width(), size.height(), qsizetype(size.width()) * 4,
+                  QImage::Format_ARGB32_Premultiplied);
+}
+
+void giveBackBuffer(QImage &backing)
+{
+    if (backing.isNull())
+        return;
+    if (spareBuffer.isNull() || qint64(spareBuffer.width()) * spareBuffer.height()
+                                    < qint64(backing.width()) * backing.height())
+        spareBuffer = std::move(backing);
+    backing = QImage();
+}
+
+} // namespace
+
+void TransparencyLayer::releaseSpareBuffer()
+{
+    spareBuffer = QImage();
+}
+
+TransparencyLayer::TransparencyLayer()
+    : d(std::make_unique<Private>())
+{
+}
+
+TransparencyLayer::~TransparencyLayer()
+{
+    end();
+}
+
+QPainter *TransparencyLayer::begin(QPainter *target, const std::optional<Shadow> &shadow)
+{
+    end();
+    if (!target || !target->isActive())
+        return target;
+    d->target = target;
+    d->shadow = shadow;
+    d->opacity = target->opacity();
+    d->mode = target->compositionMode();
+    d->deviceTransform = target->deviceTransform();
+
+    const QPaintDevice *device = target->device();
+    d->devicePixelRatio = device ? device->devicePixelRatio() : 1.0;
+    const QRect canvas = device ? QRect(0, 0, qRound(device->width() * d->devicePixelRatio),
+                                        qRound(device->height() * d->devicePixelRatio))
+                                : QRect();
+    QRect rect = canvas;
+    if (target->hasClipping())
+        rect &= d->deviceTransform.mapRect(target->clipBoundingRect()).toAlignedRect();
+    if (rect.isEmpty()) {
+        d->passthrough = true;
+        return target;
+    }
+
+    QImage buffer = takeBuffer(rect.size(), d->backing);
+    if (buffer.isNull()) {
+        d->passthrough = true;
+        return target;
+    }
+    buffer.fill(Qt::transparent);
+    d->buffer = std::move(buffer);
+    d->rect = rect;
+
+    QPainter &p = d->painter;
+    p.begin(&d->buffer);
+    p.setRenderHints(target->renderHints());
+    p.setPen(target->pen());
+    p.setBrush(target->brush());
+    p.setFont(target->font());
+    p.setBrushOrigin(target->brushOrigin());
+    // The group is drawn at full strength; its opacity and mode apply once at the end.
+    const QTransform shift = QTransform::fromTranslate(-rect.x(), -rect.y());
+    if (target->hasClipping()) {
+        const QPainterPath clip = target->clipPath();
+        p.setWorldTransform(d->deviceTransform * shift);
+        if (const std::optional<QRectF> r = rectangularClip(clip); r && d->deviceTransform.isAffine()
+                && d->deviceTransform.m12() == 0 && d->deviceTransform.m21() == 0)
+            p.setClipRect(*r);
+        else
+            p.setClipPath(clip);
+    } else {
+        p.setWorldTransform(d->deviceTransform * shift);
+    }
+    return &d->painter;
+}
+
+QPainter *TransparencyLayer::painter() const
+{
+    if (d->passthrough)
+        return d->target;
+    return d->painter.isActive() ? const_cast<QPainter *>(&d->painter) : nullptr;
+}
+
+bool TransparencyLayer::isActive() const
+{
+    return d->target != nullptr;
+}
+
+QRect TransparencyLayer::deviceRect() const
+{
+    return d->passthrough ? QRect() : d->rect;
+}
+
+void TransparencyLayer::end()
+{
+    if (!d->target)
+        return;
+    QPainter *target = d->target;
+    d->target = nullptr;
+    if (d->passthrough) {
+        d->passthrough = false;
+        return;
+    }
+    d->painter.end();
+
+    if (d->shadow && d->shadow->color.alpha() > 0) {
+        const QTransform &t = d->deviceTransform;
+        const QPointF offset = t.map(d->shadow->offset) - t.map(QPointF(0, 0));
+        const double scale = std::sqrt(std::abs(t.m11() * t.m22() - t.m12() * t.m21()));
+        const double sigma = sigmaForBlurRadius(std::max<qreal>(0, d->shadow->blurRadius) * scale);
+        applyShadow(d->buffer, d->shadow->color, offset, sigma);
+    }
+
+    target->save();
+    target->setWorldTransform(QTransform());
+    target->setOpacity(d->opacity);
+    target->setCompositionMode(d->mode);
+    d->buffer.setDevicePixelRatio(d->devicePixelRatio);
+    target->drawImage(QPointF(d->rect.topLeft()) / d->devicePixelRatio, d->buffer);
+    target->restore();
+    d->buffer = QImage();
+    giveBackBuffer(d->backing);
+    d->shadow.reset();
+}
+
+bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF offset, double sigma)
+{
+    if (image.isNull() || color.alpha() == 0)
+        return true;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    const int w = image.width();
+    const int h = image.height();
+    sigma = std::max(0.0, sigma);
+
+    // Large blurs run on a smaller plane: the blur hides the detail lost.
+    int f = 1;
+    while (sigma / f >= 8 && f < 16)
+        f *= 2;
+    const double dx = offset.x();
+    const double dy = offset.y();
+    if (!std::isfinite(dx) || !std::isfinite(dy) || std::abs(dx) > 1e6 || std::abs(dy) > 1e6)
+        return false;
+    // The plane reaches far enough around the image that every sample the
+    // moved shadow needs lies inside it; beyond, the alpha is zero anyway.
+    const int padX = int(std::ceil(std::abs(dx) / f)) + 2;
+    const int padY = int(std::ceil(std::abs(dy) / f)) + 2;
+    const qint64 pw = (w + f - 1) / f + 2 * padX;
+    const qint64 ph = (h + f - 1) / f + 2 * padY;
+    if (pw > (1 << 20) || ph > (1 << 20))
+        return false;
+    const size_t count = size_t(pw) * size_t(ph);
+    std::unique_ptr<quint16[]> plane(new (std::nothrow) quint16[count]);
+    std::unique_ptr<quint16[]> scratch(new (std::nothrow) quint16[count]);
+    if (!plane || !scratch)
+        return false;
+    const int planeW = int(pw);
+    const int planeH = int(ph);
+
+    // Coverage plane: mean alpha of each f x f block, 8.8 fixed point.
+    const uchar *bits = image.constBits();
+    const qsizetype bpl = image.bytesPerLine();
+    AlphaBlur::parallelFor(planeH, 16, [&](int y0, int y1) {
+        const quint32 area = quint32(f * f);
+        for (int py = y0; py < y1; ++py) {
+            quint16 *out = plane.get() + size_t(py) * planeW;
+            std::fill_n(out, planeW, quint16(0));
+            const int iy0 = (py - padY) * f;
+            if (iy0 + f <= 0 || iy0 >= h)
+                continue;
+            const int ya = std::max(0, iy0);
+            const int yb = std::min(h, iy0 + f);
+            for (int bx = 0; bx * f < w; ++bx) {
+                const int xa = bx * f;
+                const int xb = std::min(w, xa + f);
+                quint32 sum = 0;
+                for (int y = ya; y < yb; ++y) {
+                    const quint32 *row = reinterpret_cast<const quint32 *>(bits + y * bpl);
+                    for (int x = xa; x < xb; ++x)
+                        sum += row[x] >> 24;
+                }
+                out[bx + padX] = quint16((sum * 256 + area / 2) / area);
+            }
+        }
+    });
+
+    AlphaBlur::blur(plane.get(), scratch.get(), planeW, planeH, sigma / f);
+    scratch.reset();
+
+    // Sample positions: the centre of image pixel x, moved back by the
+    // offset, in plane coordinates; 8-bit bilinear weights.
+    std::vector<int> col0(static_cast<size_t>(w));
+    std::vector<int> colW(static_cast<size_t>(w));
+    for (int x = 0; x < w; ++x) {
+        const double u = std::clamp((x + 0.5 - dx) / f + padX - 0.5, 0.0, double(planeW - 1));
+        const int u0 = std::min(int(u), planeW - 2 < 0 ? 0 : planeW - 2);
+        col0[size_t(x)] = u0;
+        colW[size_t(x)] = std::clamp(int(std::lround((u - u0) * 256)), 0, 256);
+    }
+
+    const QColor c = color.toRgb();
+    const quint32 ca = quint32(c.alpha());
+    const quint32 cr = mul255(quint32(c.red()), ca);
+    const quint32 cg = mul255(quint32(c.green()), ca);
+    const quint32 cb = mul255(quint32(c.blue()), ca);
+    uchar *wbits = image.bits();
+    AlphaBlur::parallelFor(h, 16, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const double v = std::clamp((y + 0.5 - dy) / f + padY - 0.5, 0.0, double(planeH - 1));
+            const int v0 = std::min(int(v), std::max(0, planeH - 2));
+            const quint32 fv = quint32(std::clamp(int(std::lround((v - v0) * 256)), 0, 256));
+            const quint16 *r0 = plane.get() + size_t(v0) * planeW;
+            const quint16 *r1 = r0 + (planeH > 1 ? planeW : 0);
+            quint32 *row = reinterpret_cast<quint32 *>(wbits + y * bpl);
+            for (int x = 0; x < w; ++x) {
+                const quint32 px = row[x];
+                const quint32 ba = px >> 24;
+                if (ba == 255)
+                    continue;
+                const int u0 = col0[size_t(x)];
+                const int u1 = planeW > 1 ? u0 + 1 : u0;
+                const quint32 fu = quint32(colW[size_t(x)]);
+                const quint32 top = r0[u0] * (256 - fu) + r0[u1] * fu;
+                const quint32 bottom = r1[u0] * (256 - fu) + r1[u1] * fu;
+                // 0..65280 coverage, then 0..255.
+                const quint32 s = quint32((quint64(top) * (256 - fv) + quint64(bottom) * fv) >> 16);
+                const quint32 t = (s + 128) >> 8;
+                if (t == 0)
+                    continue;
+                const quint32 rest = 255 - ba;
+                const quint32 sa = mul255(mul255(ca, t), rest);
+                const quint32 sr = mul255(mul255(cr, t), rest);
+                const quint32 sg = mul255(mul255(cg, t), rest);
+                const quint32 sb = mul255(mul255(cb, t), rest);
+                const quint32 a = std::min<quint32>(255, ba + sa);
+                const quint32 rr = std::min<quint32>(a, ((px >> 16) & 0xff) + sr);
+                const quint32 gg = std::min<quint32>(a, ((px >> 8) & 0xff) + sg);
+                const quint32 bb = std::min<quint32>(a, (px & 0xff) + sb);
+                row[x] = (a << 24) | (rr << 16) | (gg << 8) | bb;
+            }
+        }
+    });
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,60 @@
+#include "platform/ui/MessageBoxPresenter.h"
+
+#include "platform/Error.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <vector>
+
+namespace platform {
+
+int presentAlertWithMessageBox(const AlertRequest &request)
+{
+    QMessageBox box(QApplication::activeWindow());
+    switch (request.style) {
+    case AlertRequest::Style::Informational:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case AlertRequest::Style::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case AlertRequest::Style::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    box.setText(request.messageText);
+    box.setInformativeText(request.informativeText);
+    const QStringList titles = request.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : request.buttons;
+    std::vector<QPushButton *> buttons;
+    for (const QString &title : titles) {
+        // ActionRole keeps the buttons in the order given.
+        buttons.push_back(box.addButton(title, QMessageBox::ActionRole));
+    }
+    box.setDefaultButton(buttons.front());
+    for (QPushButton *button : buttons) {
+        if (button->text() == QLatin1String("Cancel"))
+            box.setEscapeButton(button);
+    }
+    box.exec();
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        if (box.clickedButton() == buttons[i])
+            return int(i);
+    }
+    return 0;
+}
+
+void installMessageBoxPresenters()
+{
+    setAlertPresenter(&presentAlertWithMessageBox);
+    setErrorPresenter([](const Error &error) {
+        AlertRequest request;
+        request.messageText = error.description;
+        request.informativeText = error.recoverySuggestion;
+        request.style = AlertRequest::Style::Critical;
+        runAlert(request);
+    });
+}
+
+} // namespace platform

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/Alert.h"
+
+namespace platform {
+
+// Asks with a real QMessageBox; the first button is the default, and Escape
+// picks a button named "Cancel" when there is one.
+int presentAlertWithMessageBox(const AlertRequest &request);
+
+// Makes alerts and errors show in message boxes. The application calls this
+// once it has a QApplication; tests keep their own presenters instead.
+void installMessageBoxPresenters();
+
+} // namespace platform

@@ -1,0 +1,117 @@
+#include "platform/Dispatch.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+using namespace platform;
+
+TEST(PlatformDispatch, WaitingOnTheMainThreadRunsAtOnce)
+{
+    ASSERT_TRUE(isMainThread());
+    bool ran = false;
+    runOnMainThread([&] { ran = true; }, true);
+    EXPECT_TRUE(ran);
+}
+
+TEST(PlatformDispatch, NotWaitingOnTheMainThreadQueues)
+{
+    bool ran = false;
+    runOnMainThread([&] { ran = true; }, false);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return ran; }));
+}
+
+TEST(PlatformDispatch, WorkerWaitsForTheMainThread)
+{
+    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> sawResult{false};
+    std::atomic<bool> done{false};
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        EXPECT_FALSE(isMainThread());
+        runOnMainThread([&] { ranOnMain = isMainThread(); }, true);
+        // Waiting means the block has finished by now.
+        sawResult = ranOnMain.load();
+        runOnMainThread([&] { done = true; }, false);
+    }));
+    worker->start();
+    // The main thread spins instead of blocking, so the worker is served.
+    EXPECT_TRUE(spinEventLoopUntil([&] { return done.load(); }, 10, 10000));
+    worker->wait();
+    EXPECT_TRUE(ranOnMain);
+    EXPECT_TRUE(sawResult);
+}
+
+TEST(PlatformDispatch, SpinSeesFlagsSetWithoutEventsAndTimesOut)
+{
+    std::atomic<bool> flag{false};
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        QThread::msleep(30);
+        flag = true;
+    }));
+    worker->start();
+    EXPECT_TRUE(spinEventLoopUntil([&] { return flag.load(); }, 5, 10000));
+    worker->wait();
+    EXPECT_FALSE(spinEventLoopUntil([] { return false; }, 5, 20));
+}
+
+TEST(PlatformDispatch, DelayedRunSkipsAGoneContext)
+{
+    bool withContext = false, without = false;
+    auto context = std::make_unique<QObject>();
+    runAfterDelay(0.01, [&] { withContext = true; }, context.get());
+    context.reset();
+    runAfterDelay(0.02, [&] { without = true; });
+    EXPECT_TRUE(testsupport::waitUntil([&] { return without; }));
+    EXPECT_FALSE(withContext);
+}
+
+TEST(PlatformDispatch, DebouncerRestartsCancelsAndFlushes)
+{
+    int runs = 0;
+    Debouncer debouncer(0.05, [&] { ++runs; });
+    debouncer.schedule();
+    debouncer.schedule();
+    debouncer.schedule();
+    EXPECT_TRUE(debouncer.isScheduled());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return runs > 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(runs, 1);
+    EXPECT_FALSE(debouncer.isScheduled());
+
+    debouncer.schedule();
+    debouncer.cancel();
+    EXPECT_FALSE(debouncer.isScheduled());
+    debouncer.flush(); // nothing pending: nothing runs
+    EXPECT_EQ(runs, 1);
+
+    debouncer.schedule();
+    debouncer.flush();
+    EXPECT_EQ(runs, 2);
+    EXPECT_FALSE(debouncer.isScheduled());
+}
+
+TEST(PlatformDispatch, BackgroundThreadsAreJoinedEvenWhenTheyWaitForMain)
+{
+    std::atomic<int> finished{0};
+    std::atomic<int> servedByMain{0};
+    for (int i = 0; i < 3; ++i) {
+        runInBackground([&] {
+            runOnMainThread([&] { ++servedByMain; }, true);
+            // Long-running work notices the request to stop.
+            while (!QThread::currentThread()->isInterruptionRequested())
+                QThread::msleep(1);
+            ++finished;
+        });
+    }
+    waitForBackgroundThreads();
+    EXPECT_EQ(finished, 3);
+    EXPECT_EQ(servedByMain, 3);
+}

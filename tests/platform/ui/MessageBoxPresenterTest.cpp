@@ -1,0 +1,59 @@
+#include "platform/ui/MessageBoxPresenter.h"
+
+#include "platform/Error.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace platform;
+
+namespace {
+// Clicks the button titled `title` in the message box once it is up.
+void clickWhenShown(const QString &title, QStringList *seenTitles, QString *seenText)
+{
+    QTimer::singleShot(0, [=] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box) {
+            clickWhenShown(title, seenTitles, seenText);
+            return;
+        }
+        *seenText = box->text();
+        for (QAbstractButton *button : box->buttons()) {
+            *seenTitles << button->text();
+            if (button->text() == title)
+                button->click();
+        }
+    });
+}
+} // namespace
+
+TEST(PlatformUiMessageBox, AnswersTheIndexOfTheClickedButton)
+{
+    AlertRequest request;
+    request.messageText = "Could not save changes while quitting. Quit anyway?";
+    request.buttons = {"Don't quit", "Quit anyway"};
+    QStringList titles;
+    QString text;
+    clickWhenShown("Quit anyway", &titles, &text);
+    EXPECT_EQ(presentAlertWithMessageBox(request), 1);
+    EXPECT_EQ(text, request.messageText);
+    EXPECT_TRUE(titles.contains("Don't quit"));
+}
+
+TEST(PlatformUiMessageBox, InstalledPresenterServesRunAlert)
+{
+    installMessageBoxPresenters();
+    AlertRequest request;
+    request.messageText = "Only OK";
+    QStringList titles;
+    QString text;
+    clickWhenShown("OK", &titles, &text);
+    EXPECT_EQ(runAlert(request), 0);
+    EXPECT_EQ(titles, QStringList{"OK"});
+    setAlertPresenter(nullptr);
+    setErrorPresenter(nullptr);
+}

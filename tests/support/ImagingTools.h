@@ -1,0 +1,79 @@
+#pragma once
+
+// Test helpers for pictures: real files made by ImageMagick and exiftool,
+// metadata written with Exiv2, pixels compared with a tolerance.
+#include "support/TestSupport.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUuid>
+
+#include <cstdlib>
+
+namespace testsupport {
+
+inline bool hasTool(const QString &program)
+{
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+// Runs a tool and answers whether it exited with 0.
+inline bool runTool(const QString &program, const QStringList &args, QByteArray *output = nullptr)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        return false;
+    p.waitForFinished(60000);
+    if (output)
+        *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// A fresh path in the scratch folder with the given extension.
+inline QString scratchFile(const QString &extension, const QString &stem = QStringLiteral("img"))
+{
+    return scratchDir() + QLatin1Char('/') + stem + QLatin1Char('-')
+           + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8) + QLatin1Char('.') + extension;
+}
+
+// A picture whose four quadrants have their own colours: red top left,
+// green top right, blue bottom left, yellow bottom right.
+inline QImage quadrantPicture(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    QPainter p(&img);
+    p.fillRect(0, 0, w / 2, h / 2, QColor(255, 0, 0));
+    p.fillRect(w / 2, 0, w - w / 2, h / 2, QColor(0, 255, 0));
+    p.fillRect(0, h / 2, w / 2, h - h / 2, QColor(0, 0, 255));
+    p.fillRect(w / 2, h / 2, w - w / 2, h - h / 2, QColor(255, 255, 0));
+    return img;
+}
+
+inline bool near(QColor a, QColor b, int tolerance = 40)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+           && std::abs(a.blue() - b.blue()) <= tolerance && std::abs(a.alpha() - b.alpha()) <= tolerance;
+}
+
+// Colour a few pixels in from each corner: top left, top right, bottom left, bottom right.
+inline QList<QColor> cornerColours(const QImage &img, int inset = 3)
+{
+    const int w = img.width();
+    const int h = img.height();
+    return {img.pixelColor(inset, inset), img.pixelColor(w - 1 - inset, inset), img.pixelColor(inset, h - 1 - inset),
+            img.pixelColor(w - 1 - inset, h - 1 - inset)};
+}
+
+inline QString describe(const QColor &c)
+{
+    return QStringLiteral("(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+}
+
+} // namespace testsupport
