@@ -8,6 +8,8 @@
 #include "kit/ui/VLForwardingViewProtocol.h"
 #include "kit/ui/VLHoverButton.h"
 #include "kit/ui/VLLeftFlowLayout.h"
+#include "kit/ui/VLTableView.h"
+#include "platform/NotificationCenter.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -296,7 +298,10 @@ TEST(KitImageView, RemembersTheFirstDroppedFile)
 
     KTImageView well;
     well.resize(64, 64);
+    // As a real drag: enter (which makes the well the drop target), then drop.
     auto drop = [&](QMimeData *mime) {
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, {});
+        QApplication::sendEvent(&well, &enter);
         QDropEvent event(QPointF(10, 10), Qt::CopyAction, mime, Qt::LeftButton, {});
         QApplication::sendEvent(&well, &event);
         return event.isAccepted();
@@ -350,4 +355,27 @@ TEST(KitLibraryItem, SelectionBorderAndNameEditing)
     EXPECT_EQ(object.property("name").toString(), "Walnut");
     EXPECT_EQ(item.name(), "Walnut");
     EXPECT_EQ(object.changes, 1);
+}
+
+TEST(KitTableView, AnnouncesTakingTheFocus)
+{
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *other = new QLineEdit(&window);
+    auto *table = new VLTableView(&window);
+    layout->addWidget(other);
+    layout->addWidget(table);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::setActiveWindow(&window);
+    other->setFocus();
+
+    QList<const void *> senders;
+    QObject context;
+    platform::NotificationCenter::defaultCenter().addObserver(
+        VLTableView::kFirstResponderNotification, nullptr,
+        [&](const platform::Notification &n) { senders.append(n.sender); }, &context);
+    table->setFocus();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !senders.isEmpty(); }));
+    EXPECT_EQ(senders, QList<const void *>{table});
 }
