@@ -1,0 +1,211 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointF>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+
+class KTLayer;
+class KTImageLayer;
+class KTFrameLayer;
+class VLImageMetadataManager;
+namespace platform {
+class Debouncer;
+}
+
+// The design: an ordered list of layers (index 0 the outermost, the last the
+// photo's image layer) plus the settings of the design as a whole. It
+// announces every change through the notification centre: "modelChanged"
+// (the list or a design setting changed) and "layerChanged" (a layer
+// changed). Without user info they count an edit; forceRedraw posts
+// "layerChanged" with an empty map, which only redraws.
+//
+// Geometry is y-up (origin lower left). Drawing goes into the current
+// platform::DrawingContext of the calling thread.
+//
+// A design is used by one thread at a time. Exports and batch runs draw a
+// copyForRendering(), never the design the screen draws.
+class KTTemplate : public QObject, public std::enable_shared_from_this<KTTemplate>
+{
+    Q_OBJECT
+    Q_PROPERTY(QString name READ name WRITE setName)
+    Q_PROPERTY(bool drawShadows READ drawShadows WRITE setDrawShadows)
+    Q_PROPERTY(double shadowAngle READ shadowAngle WRITE setShadowAngle)
+    Q_PROPERTY(double shadowOffset READ shadowOffset WRITE setShadowOffset)
+    Q_PROPERTY(bool exportExternalShadow READ exportExternalShadow WRITE setExportExternalShadow)
+    Q_PROPERTY(bool isLockedAspectRatio READ isLockedAspectRatio WRITE setIsLockedAspectRatio)
+    Q_PROPERTY(double lockedAspectRatio READ lockedAspectRatio WRITE setLockedAspectRatio)
+    Q_PROPERTY(double realWidth READ realWidth WRITE setRealWidth)
+    Q_PROPERTY(QString framedSizeString READ framedSizeString NOTIFY framedSizeStringChanged)
+
+public:
+    using LayerPtr = std::shared_ptr<KTLayer>;
+    using LayerList = QList<LayerPtr>;
+    // Layers done, layers in the design; answers true to stop the drawing.
+    using ProgressCancelBlock = std::function<bool(unsigned done, unsigned total)>;
+    using LengthFormatter = std::function<QString(double)>;
+
+    static constexpr const char *kModelChangedNotification = "modelChanged";
+    static constexpr const char *kLayerChangedNotification = "layerChanged";
+    static constexpr const char *kDefaultName = "Kantelo Design Template";
+    static constexpr const char *kImageLayerName = "imageLayer";
+    static constexpr const char *kImageLayerControlNibName = "ImageLayerControl";
+    static constexpr double kForcedRedrawDelay = 0.06;
+
+    KTTemplate();
+    ~KTTemplate() override;
+
+    // --- layer list (index 0 outermost) ---
+    const LayerList &layers() const { return m_layers; }
+    LayerPtr layerAtIndex(qsizetype index) const;
+    LayerPtr topmostLayer() const;
+    std::shared_ptr<KTImageLayer> imageLayer() const;
+    std::shared_ptr<KTFrameLayer> topmostFrameLayer() const;
+    LayerPtr layerAtHitPoint(const QPointF &point) const;
+    qsizetype indexOfLayer(const KTLayer *layer) const;
+
+    void insertLayer(const LayerPtr &layer, qsizetype index);
+    void addLayer(const LayerPtr &layer, const LayerPtr &above);
+    void addTopmostLayer(const LayerPtr &layer);
+    void addTopmostFrameLayer(const LayerPtr &layer);
+    void removeLayer(const LayerPtr &layer);
+    void moveLayer(const LayerPtr &layer, const LayerPtr &above);
+    void replaceLayer(const LayerPtr &oldLayer, const LayerPtr &newLayer);
+    // Takes over the other design's layers (not copies) around this photo.
+    void replaceDesignWith(const std::shared_ptr<KTTemplate> &other);
+    // From the photo (last) to index 0, on a snapshot; stops at the first false.
+    void doFromInnerLayer(const std::function<bool(const LayerPtr &)> &block) const;
+
+    // --- photo ---
+    bool importImage(const QUrl &fileUrl);
+    bool importCGImage(const QImage &image, const QUrl &originatedFrom);
+    bool replaceExistingImageLayerWith(const std::shared_ptr<KTImageLayer> &layer);
+
+    // --- settings ---
+    QString name() const { return m_name; }
+    void setName(const QString &name);
+    bool drawShadows() const { return m_drawShadows; }
+    void setDrawShadows(bool draw);
+    double shadowAngle() const { return m_shadowAngle; }
+    void setShadowAngle(double degrees);
+    double shadowOffset() const { return m_shadowOffset; }
+    void setShadowOffset(double offset);
+    bool exportExternalShadow() const { return m_exportExternalShadow; }
+    void setExportExternalShadow(bool on);
+    bool isLockedAspectRatio() const { return m_isLockedAspectRatio; }
+    void setIsLockedAspectRatio(bool locked);
+    double lockedAspectRatio() const { return m_lockedAspectRatio; }
+    void setLockedAspectRatio(double ratio);
+    double realWidth() const { return m_realWidth; }
+    void setRealWidth(double width);
+    bool usedForIconGeneration() const { return m_usedForIconGeneration; }
+    void setUsedForIconGeneration(bool on) { m_usedForIconGeneration = on; }
+    bool exportMode() const { return m_exportMode; }
+    void setExportMode(bool on) { m_exportMode = on; }
+    bool isDrawing() const { return m_isDrawing; }
+    void setIsDrawing(bool on) { m_isDrawing = on; }
+    bool suppressLayerChangedNotification() const { return m_suppressLayerChangedNotification; }
+    void setSuppressLayerChangedNotification(bool on) { m_suppressLayerChangedNotification = on; }
+    QString variationGUID() const { return m_variationGUID; }
+    void setVariationGUID(const QString &guid) { m_variationGUID = guid; }
+    std::shared_ptr<VLImageMetadataManager> metadataManager() const { return m_metadataManager; }
+    void setMetadataManager(std::shared_ptr<VLImageMetadataManager> manager);
+    LengthFormatter imageSizeFormatter() const { return m_imageSizeFormatter; }
+    void setImageSizeFormatter(LengthFormatter formatter);
+    QString framedSizeString() const { return m_framedSizeString; }
+
+    // Which layer the next screen drawing may draw at high quality: a layer,
+    // the design itself (none), or null (all).
+    const QObject *onlyHQLayer() const;
+    void setOnlyHQLayer(const LayerPtr &layer);
+    void setOnlyHQLayerToDesign();
+    void clearOnlyHQLayer();
+
+    // --- export metadata ---
+    QVariantMap metadataForExport() const { return m_metadataForExport; }
+    // An invalid value removes the key.
+    void setMetadataValue(const QVariant &value, const QString &key);
+    QVariant exportMetadataForKey(const QString &key) const;
+    QVariantMap originalMetadata() const;
+
+    // --- notifications ---
+    void postModelChangedNotification();
+    void postLayerChangedNotification();
+    void forceRedraw();
+
+    // --- queries ---
+    bool hasLayersThatMissGraphics() const;
+    QVariantMap dictionaryForAnalytics() const;
+    QVariantList reportForRealSize() const;
+    QVariantList reportForRealSize(const QSizeF &size) const;
+    void updateFramedSize();
+    QString lengthStringFrom(double length) const;
+
+    // --- geometry and drawing (y-up) ---
+    QRectF finalRectFromStartRect(const QRectF &rect, bool withOuterShadow) const;
+    QRectF finalRectFromStartRectForIcon(const QRectF &rect) const;
+    QRectF finalFramedRectFittingStartRect(const QRectF &rect) const;
+    void drawToRect(const QRectF &rect, bool highQuality, bool skipCache,
+                    const ProgressCancelBlock &progressCancel, bool withOuterShadow);
+    void drawIconToRect(const QRectF &rect);
+    // A new picture (premultiplied ARGB, transparent where nothing is drawn).
+    QImage iconOfSize(const QSizeF &size, bool withImageLayer);
+    QSizeF originalImageSize() const;
+    QSizeF sizeOfPreFramedImage() const;
+    double preCroppedAspectRatio() const;
+    QSizeF sizeOfPreFramedImageForWidth(double width) const;
+    QSizeF sizeFromOriginalWithOuterShadow(bool withOuterShadow) const;
+    void cropToFitToLockedAspectRatio();
+
+    // A copy for export and batch: the same settings and a copy of each layer
+    // (sharing decoded pictures read-only). It posts nothing while made.
+    std::shared_ptr<KTTemplate> copyForRendering() const;
+
+signals:
+    // A shadow setting changed through its setter.
+    void modelChangedFastRedraw();
+    void framedSizeStringChanged();
+
+private:
+    enum class ObservedKey { LayerChanged, LayerChangedFastRedraw, ModelChangedFastRedraw };
+
+    void observeLayer(KTLayer *layer);
+    void stopObservingLayer(KTLayer *layer);
+    void observeValueForKeyPath(ObservedKey key, KTLayer *layer);
+    // Photo rect inside `rect` such that the framed design fits and is centred.
+    QRectF fittedImageRect(const QRectF &rect, bool icon, bool withOuterShadow) const;
+    LayerPtr deselectFirstSelectedLayer();
+    void scheduleForcedRedraw();
+    static bool isImageLayer(const KTLayer *layer);
+
+    LayerList m_layers;
+    QString m_name;
+    QVariantMap m_metadataForExport;
+    LayerPtr m_onlyHQLayer;
+    bool m_onlyHQIsDesign = false;
+    bool m_drawShadows = true;
+    double m_shadowAngle = 180;
+    double m_shadowOffset = 0.2;
+    std::shared_ptr<VLImageMetadataManager> m_metadataManager;
+    bool m_exportMode = false;
+    bool m_isDrawing = false;
+    bool m_exportExternalShadow = false;
+    bool m_usedForIconGeneration = false;
+    bool m_isLockedAspectRatio = false;
+    bool m_suppressLayerChangedNotification = false;
+    double m_realWidth = 10;
+    QString m_framedSizeString;
+    double m_lockedAspectRatio = 0;
+    QString m_variationGUID;
+    LengthFormatter m_imageSizeFormatter;
+    std::unique_ptr<platform::Debouncer> m_forcedRedraw;
+};
