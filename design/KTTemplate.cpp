@@ -425,8 +425,19 @@ void KTTemplate::scheduleForcedRedraw()
 {
     if (m_forcedRedraw && m_forcedRedraw->thread() != QThread::currentThread())
         m_forcedRedraw.release()->deleteLater();
-    if (!m_forcedRedraw)
-        m_forcedRedraw = std::make_unique<platform::Debouncer>(kForcedRedrawDelay, [this] { forceRedraw(); });
+    if (!m_forcedRedraw) {
+        // The timer may outlive the design when the design ends on another
+        // thread; a weak link keeps the late request from reaching it.
+        std::weak_ptr<KTTemplate> weak = weak_from_this();
+        const bool shared = !weak.expired();
+        m_forcedRedraw = std::make_unique<platform::Debouncer>(kForcedRedrawDelay, [this, weak, shared] {
+            if (!shared) {
+                forceRedraw();
+            } else if (auto self = weak.lock()) {
+                self->forceRedraw();
+            }
+        });
+    }
     // Re-arming replaces the request that is still pending.
     m_forcedRedraw->schedule();
 }
@@ -756,8 +767,8 @@ bool KTTemplate::replaceExistingImageLayerWith(const std::shared_ptr<KTImageLaye
         replaceLayer(old, layer);
     else
         insertLayer(layer, 0);
-    const QVariantMap metadata = layer->image() ? layer->image()->metadata() : QVariantMap();
-    QVariant dpi = metadata.value(kDPIWidthKey);
+    const platform::ImageMetadata metadata = layer->image() ? layer->image()->metadata() : platform::ImageMetadata();
+    QVariant dpi = metadata.isNull() ? QVariant() : metadata.value(kDPIWidthKey);
     if (!dpi.isValid())
         dpi = 72;
     setMetadataValue(dpi, kDPIWidthKey);
@@ -765,7 +776,7 @@ bool KTTemplate::replaceExistingImageLayerWith(const std::shared_ptr<KTImageLaye
     return true;
 }
 
-QVariantMap KTTemplate::originalMetadata() const
+platform::ImageMetadata KTTemplate::originalMetadata() const
 {
     const auto layer = imageLayer();
     if (!layer || !layer->image())
@@ -841,7 +852,7 @@ bool KTTemplate::replaceExistingImageLayerWith(const std::shared_ptr<KTImageLaye
     return false;
 }
 
-QVariantMap KTTemplate::originalMetadata() const
+platform::ImageMetadata KTTemplate::originalMetadata() const
 {
     return {};
 }

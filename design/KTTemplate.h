@@ -11,6 +11,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include "platform/imaging/ImageMetadata.h"
+
 #include <functional>
 #include <memory>
 
@@ -135,7 +137,7 @@ public:
     // An invalid value removes the key.
     void setMetadataValue(const QVariant &value, const QString &key);
     QVariant exportMetadataForKey(const QString &key) const;
-    QVariantMap originalMetadata() const;
+    platform::ImageMetadata originalMetadata() const;
 
     // --- notifications ---
     void postModelChangedNotification();

@@ -227,3 +227,19 @@ TEST(KTOverlayPlacement, SnappingAndPlacing)
     const KTOverlayPositioning d = relativePositionForOverlayRect(QRectF(0, 0, 10, 10), QRectF(0, 0, 0, 0));
     EXPECT_EQ(d.position, QPointF(0, 0));
 }
+
+TEST(KTFrameLayerShadow, MaskErasesWhatLiesBelow)
+{
+    RingFrameLayer frame(0, 0, 0, 0);
+    QImage canvas = blankCanvas(40, 40);
+    {
+        platform::DrawingContext ctx(canvas);
+        ctx.fillRect(QRectF(0, 0, 40, 40), Qt::blue);
+        frame.drawAsMask(true, [&] { ctx.fillRect(QRectF(0, 0, 20, 40), Qt::red); });
+        EXPECT_EQ(ctx.painter().compositionMode(), QPainter::CompositionMode_SourceOver);
+        frame.drawAsMask(false, [&] { ctx.fillRect(QRectF(30, 0, 10, 40), Qt::red); });
+    }
+    EXPECT_EQ(pixelYUp(canvas, 10, 20).alpha(), 0);
+    EXPECT_EQ(pixelYUp(canvas, 25, 20), QColor(Qt::blue));
+    EXPECT_EQ(pixelYUp(canvas, 35, 20), QColor(Qt::red));
+}

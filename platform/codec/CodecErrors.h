@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/Error.h"
+
+namespace platform {
+
+// Codes of the encoders' errors, in the application's error domain.
+enum class CodecError {
+    UnsupportedType = 801,
+    EmptyImage = 802,
+    TooLarge = 803,
+    OutOfMemory = 804,
+    WriteFailed = 805,
+    EncoderFailed = 806,
+};
+
+inline void codecError(Error *error, CodecError code, const QString &description)
+{
+    if (!error)
+        return;
+    error->domain = QString::fromLatin1(kKanteloErrorDomain);
+    error->code = int(code);
+    error->description = description;
+}
+
+} // namespace platform

@@ -1,0 +1,120 @@
+#include "platform/codec/ImageEncoder.h"
+
+#include "platform/TypeTable.h"
+#include "platform/codec/CodecErrors.h"
+#include "platform/codec/ExportMetadata.h"
+#include "platform/codec/JpegWriter.h"
+#include "platform/codec/PixelRows.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <new>
+
+namespace platform {
+
+namespace {
+
+enum class Kind { None, Jpeg, Png, Tiff, Psd };
+
+Kind kindOf(const QString &type)
+{
+    if (type == QLatin1String(TypeTable::kJPEG))
+        return Kind::Jpeg;
+    return Kind::None;
+}
+
+} // namespace
+
+bool ImageEncoder::canEncode(const QString &type)
+{
+    return kindOf(type) != Kind::None;
+}
+
+bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString &type,
+                          const ExportMetadata &metadata, std::optional<double> quality, Error *error)
+{
+    const Kind kind = kindOf(type);
+    if (kind == Kind::None) {
+        codecError(error, CodecError::UnsupportedType,
+                   QStringLiteral("Pictures of the type “%1” can't be written.").arg(type));
+        return false;
+    }
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0) {
+        codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return false;
+    }
+    // The renderer hands over one of the readable layouts; anything else is
+    // converted once.
+    QImage converted;
+    const QImage *source = &image;
+    if (!PixelRows::isSupported(image.format())) {
+        try {
+            converted = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        } catch (const std::bad_alloc &) {
+            converted = QImage();
+        }
+        if (converted.isNull()) {
+            codecError(error, CodecError::OutOfMemory, QStringLiteral("Not enough memory to convert the picture."));
+            return false;
+        }
+        source = &converted;
+    }
+    try {
+        switch (kind) {
+        case Kind::Jpeg:
+            return JpegWriter::write(device, *source, metadata, quality.value_or(0.75), error);
+        default:
+            break;
+        }
+    } catch (const std::bad_alloc &) {
+        codecError(error, CodecError::OutOfMemory, QStringLiteral("Not enough memory to encode the picture."));
+        return false;
+    }
+    return false;
+}
+
+std::optional<QByteArray> ImageEncoder::encodeToData(const QImage &image, const QString &type,
+                                                     const ExportMetadata &metadata, std::optional<double> quality,
+                                                     Error *error)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadWrite);
+    if (!encode(&buffer, image, type, metadata, quality, error))
+        return std::nullopt;
+    buffer.close();
+    return data;
+}
+
+bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const QString &type,
+                               const ExportMetadata &metadata, std::optional<double> quality, Error *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        codecError(error, CodecError::WriteFailed,
+                   QStringLiteral("Couldn't write “%1”: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+    Error encodeError;
+    if (!encode(&file, image, type, metadata, quality, &encodeError)) {
+        file.cancelWriting();
+        if (error) {
+            *error = encodeError;
+            if (encodeError.code == int(CodecError::WriteFailed))
+                error->description = QStringLiteral("Couldn't write “%1”: %2")
+                                         .arg(QDir::toNativeSeparators(path), encodeError.description);
+        }
+        return false;
+    }
+    if (!file.commit()) {
+        codecError(error, CodecError::WriteFailed,
+                   QStringLiteral("Couldn't write “%1”: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace platform

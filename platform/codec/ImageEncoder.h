@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/Error.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <optional>
+
+class QIODevice;
+
+namespace platform {
+
+class ExportMetadata;
+
+// Encodes a rendered picture as JPEG, PNG, TIFF or PSD (type identifiers of
+// the type table) with the prepared export metadata, into memory, onto a
+// device or into a file. Rows go straight from the picture into the encoder.
+class ImageEncoder
+{
+public:
+    static bool canEncode(const QString &type);
+
+    // `quality` 0..1 for lossy formats; missing means 0.75.
+    static bool encode(QIODevice *device, const QImage &image, const QString &type,
+                       const ExportMetadata &metadata, std::optional<double> quality, Error *error);
+
+    // The encoded bytes; nothing (and the error) on failure.
+    static std::optional<QByteArray> encodeToData(const QImage &image, const QString &type,
+                                                  const ExportMetadata &metadata,
+                                                  std::optional<double> quality, Error *error);
+
+    // Replaces the file at `path` atomically: on any failure the old file is
+    // left as it was, nothing new is left behind, and the answer is false.
+    static bool writeToFile(const QString &path, const QImage &image, const QString &type,
+                            const ExportMetadata &metadata, std::optional<double> quality, Error *error);
+};
+
+} // namespace platform

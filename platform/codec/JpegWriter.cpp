@@ -1,0 +1,202 @@
+#include "platform/codec/JpegWriter.h"
+
+#include "platform/Log.h"
+#include "platform/codec/CodecErrors.h"
+#include "platform/codec/ExportMetadata.h"
+#include "platform/codec/PhotoshopResources.h"
+#include "platform/codec/PixelRows.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace platform {
+
+namespace {
+
+constexpr size_t kChunk = 1 << 16;
+constexpr int kMaxMarker = 65533; // a marker's payload, after its length field
+
+struct Destination {
+    jpeg_destination_mgr pub;
+    QIODevice *device;
+    bool writeFailed;
+    JOCTET buffer[kChunk];
+};
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void errorExit(j_common_ptr cinfo)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+void quietMessage(j_common_ptr) {}
+
+void initDestination(j_compress_ptr cinfo)
+{
+    auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
+    dest->pub.next_output_byte = dest->buffer;
+    dest->pub.free_in_buffer = kChunk;
+}
+
+boolean emptyOutputBuffer(j_compress_ptr cinfo)
+{
+    auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
+    if (dest->device->write(reinterpret_cast<const char *>(dest->buffer), qint64(kChunk)) != qint64(kChunk)) {
+        dest->writeFailed = true;
+        cinfo->err->msg_code = JERR_FILE_WRITE;
+        (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
+    }
+    dest->pub.next_output_byte = dest->buffer;
+    dest->pub.free_in_buffer = kChunk;
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr cinfo)
+{
+    auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
+    const qint64 n = qint64(kChunk - dest->pub.free_in_buffer);
+    if (n > 0 && dest->device->write(reinterpret_cast<const char *>(dest->buffer), n) != n) {
+        dest->writeFailed = true;
+        cinfo->err->msg_code = JERR_FILE_WRITE;
+        (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
+    }
+}
+
+// Everything between setjmp and the end lives here, with no C++ object that
+// a longjmp would skip.
+bool compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *dest, const QImage &image,
+              int quality, std::optional<double> dpi, const QByteArray *markers, int markerCount,
+              const QByteArray &icc, uchar *row)
+{
+    if (setjmp(err->jump)) {
+        jpeg_destroy_compress(cinfo);
+        return false;
+    }
+    jpeg_create_compress(cinfo);
+    cinfo->dest = &dest->pub;
+    cinfo->image_width = JDIMENSION(image.width());
+    cinfo->image_height = JDIMENSION(image.height());
+    cinfo->input_components = 3;
+    cinfo->in_color_space = JCS_RGB;
+    jpeg_set_defaults(cinfo);
+    jpeg_set_quality(cinfo, quality, TRUE);
+    if (dpi) {
+        cinfo->density_unit = 1; // dots per inch
+        const UINT16 d = UINT16(std::clamp<long>(std::lround(*dpi), 1, 65535));
+        cinfo->X_density = d;
+        cinfo->Y_density = d;
+    }
+    jpeg_start_compress(cinfo, TRUE);
+    for (int i = 0; i < markerCount; ++i) {
+        const QByteArray &m = markers[2 * i + 1];
+        jpeg_write_marker(cinfo, JPEG_APP0 + markers[2 * i].at(0), reinterpret_cast<const JOCTET *>(m.constData()),
+                          unsigned(m.size()));
+    }
+    if (!icc.isEmpty())
+        jpeg_write_icc_profile(cinfo, reinterpret_cast<const JOCTET *>(icc.constData()), unsigned(icc.size()));
+    while (cinfo->next_scanline < cinfo->image_height) {
+        PixelRows::rgbOnWhite(image, int(cinfo->next_scanline), row);
+        JSAMPROW rows[1] = {row};
+        jpeg_write_scanlines(cinfo, rows, 1);
+    }
+    jpeg_finish_compress(cinfo);
+    jpeg_destroy_compress(cinfo);
+    return true;
+}
+
+} // namespace
+
+bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, double quality,
+                       Error *error)
+{
+    if (image.width() > JPEG_MAX_DIMENSION || image.height() > JPEG_MAX_DIMENSION) {
+        codecError(error, CodecError::TooLarge,
+                   QStringLiteral("A JPEG picture can be at most %1 pixels wide and high.").arg(JPEG_MAX_DIMENSION));
+        return false;
+    }
+
+    // Markers as (APPn index, payload) pairs, made before compressing.
+    std::vector<QByteArray> markers;
+    const QByteArray exif = metadata.exifBlob();
+    if (!exif.isEmpty()) {
+        const QByteArray payload = QByteArrayLiteral("Exif\0\0") + exif;
+        if (payload.size() <= kMaxMarker) {
+            markers.push_back(QByteArray(1, char(1)));
+            markers.push_back(payload);
+        } else {
+            logLine(QStringLiteral("Warning: EXIF of %1 bytes is too large for JPEG and was left out").arg(exif.size()));
+        }
+    }
+    const QByteArray xmp = metadata.xmpPacket();
+    if (!xmp.isEmpty()) {
+        const QByteArray payload = QByteArray("http://ns.adobe.com/xap/1.0/", 29) + xmp;
+        if (payload.size() <= kMaxMarker) {
+            markers.push_back(QByteArray(1, char(1)));
+            markers.push_back(payload);
+        } else {
+            logLine(QStringLiteral("Warning: XMP of %1 bytes is too large for JPEG and was left out").arg(xmp.size()));
+        }
+    }
+    const QByteArray iptc = metadata.iptcBlob();
+    if (!iptc.isEmpty()) {
+        const QByteArray payload = QByteArray("Photoshop 3.0", 14)
+            + PhotoshopResources::block(PhotoshopResources::kIptc, iptc);
+        if (payload.size() <= kMaxMarker) {
+            markers.push_back(QByteArray(1, char(13)));
+            markers.push_back(payload);
+        } else {
+            logLine(QStringLiteral("Warning: IPTC of %1 bytes is too large for JPEG and was left out").arg(iptc.size()));
+        }
+    }
+
+    const int q = std::clamp(int(std::lround(std::clamp(quality, 0.0, 1.0) * 100)), 1, 100);
+    std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
+    std::vector<uchar> row;
+    try {
+        row.resize(size_t(image.width()) * 3);
+    } catch (const std::bad_alloc &) {
+        dest.reset();
+    }
+    if (!dest) {
+        codecError(error, CodecError::OutOfMemory, QStringLiteral("Not enough memory to encode the JPEG picture."));
+        return false;
+    }
+    dest->pub.init_destination = initDestination;
+    dest->pub.empty_output_buffer = emptyOutputBuffer;
+    dest->pub.term_destination = termDestination;
+    dest->device = device;
+    dest->writeFailed = false;
+
+    jpeg_compress_struct cinfo{};
+    ErrorManager err{};
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = errorExit;
+    err.pub.output_message = quietMessage;
+    const bool ok = compress(&cinfo, &err, dest.get(), image, q, metadata.dpi(), markers.data(),
+                             int(markers.size() / 2), metadata.iccProfile(), row.data());
+    if (!ok) {
+        if (dest->writeFailed)
+            codecError(error, CodecError::WriteFailed, device->errorString());
+        else
+            codecError(error, CodecError::EncoderFailed, QString::fromLocal8Bit(err.message));
+    }
+    return ok;
+}
+
+} // namespace platform

@@ -1,0 +1,192 @@
+#include "platform/codec/PixelRows.h"
+
+#include <array>
+
+namespace platform {
+
+namespace {
+
+enum class Layout { Argb, Rgba };
+
+Layout layoutOf(QImage::Format f)
+{
+    switch (f) {
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBX8888:
+        return Layout::Rgba;
+    default:
+        return Layout::Argb;
+    }
+}
+
+bool isPremultiplied(QImage::Format f)
+{
+    return f == QImage::Format_ARGB32_Premultiplied || f == QImage::Format_RGBA8888_Premultiplied;
+}
+
+bool hasAlphaChannel(QImage::Format f)
+{
+    return f != QImage::Format_RGB32 && f != QImage::Format_RGBX8888;
+}
+
+// 65536 * 255 / a, so that c * 255 / a is (c * table[a] + 32768) >> 16.
+const std::array<quint32, 256> &unpremultiplyTable()
+{
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> t{};
+        for (int a = 1; a < 256; ++a)
+            t[size_t(a)] = quint32((65536.0 * 255.0) / a + 0.5);
+        return t;
+    }();
+    return table;
+}
+
+// One pixel as straight r, g, b, a.
+struct Pixel {
+    quint32 r, g, b, a;
+};
+
+template<Layout L>
+inline Pixel load(const uchar *row, int x, bool alpha)
+{
+    if constexpr (L == Layout::Argb) {
+        const quint32 p = reinterpret_cast<const quint32 *>(row)[x];
+        return {(p >> 16) & 0xff, (p >> 8) & 0xff, p & 0xff, alpha ? p >> 24 : 255};
+    } else {
+        const uchar *q = row + 4 * x;
+        return {q[0], q[1], q[2], alpha ? quint32(q[3]) : 255};
+    }
+}
+
+template<Layout L>
+void rowOnWhite(const uchar *row, int w, bool alpha, bool premultiplied, uchar *out)
+{
+    for (int x = 0; x < w; ++x) {
+        Pixel p = load<L>(row, x, alpha);
+        if (p.a != 255) {
+            if (!premultiplied) {
+                p.r = (p.r * p.a + 127) / 255;
+                p.g = (p.g * p.a + 127) / 255;
+                p.b = (p.b * p.a + 127) / 255;
+            }
+            // Premultiplied colour over white: c + (255 - a).
+            const quint32 white = 255 - p.a;
+            p.r = qMin<quint32>(255, p.r + white);
+            p.g = qMin<quint32>(255, p.g + white);
+            p.b = qMin<quint32>(255, p.b + white);
+        }
+        out[0] = uchar(p.r);
+        out[1] = uchar(p.g);
+        out[2] = uchar(p.b);
+        out += 3;
+    }
+}
+
+template<Layout L>
+void rowRgb(const uchar *row, int w, uchar *out)
+{
+    for (int x = 0; x < w; ++x) {
+        const Pixel p = load<L>(row, x, false);
+        out[0] = uchar(p.r);
+        out[1] = uchar(p.g);
+        out[2] = uchar(p.b);
+        out += 3;
+    }
+}
+
+template<Layout L>
+void rowRgba(const uchar *row, int w, bool alpha, bool premultiplied, uchar *out)
+{
+    const std::array<quint32, 256> &inv = unpremultiplyTable();
+    for (int x = 0; x < w; ++x) {
+        Pixel p = load<L>(row, x, alpha);
+        if (premultiplied && p.a != 255) {
+            if (p.a == 0) {
+                p.r = p.g = p.b = 0;
+            } else {
+                const quint32 k = inv[p.a];
+                p.r = qMin<quint32>(255, (p.r * k + 32768) >> 16);
+                p.g = qMin<quint32>(255, (p.g * k + 32768) >> 16);
+                p.b = qMin<quint32>(255, (p.b * k + 32768) >> 16);
+            }
+        }
+        out[0] = uchar(p.r);
+        out[1] = uchar(p.g);
+        out[2] = uchar(p.b);
+        out[3] = uchar(p.a);
+        out += 4;
+    }
+}
+
+} // namespace
+
+bool PixelRows::isSupported(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_ARGB32:
+    case QImage::Format_RGB32:
+    case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBX8888:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool PixelRows::hasTransparency(const QImage &image)
+{
+    if (!hasAlphaChannel(image.format()))
+        return false;
+    const int w = image.width();
+    const bool rgba = layoutOf(image.format()) == Layout::Rgba;
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *row = image.constScanLine(y);
+        if (rgba) {
+            for (int x = 0; x < w; ++x)
+                if (row[4 * x + 3] != 255)
+                    return true;
+        } else {
+            const quint32 *p = reinterpret_cast<const quint32 *>(row);
+            quint32 all = 0xff000000u;
+            for (int x = 0; x < w; ++x)
+                all &= p[x];
+            if ((all >> 24) != 0xff)
+                return true;
+        }
+    }
+    return false;
+}
+
+void PixelRows::rgbOnWhite(const QImage &image, int y, uchar *out)
+{
+    const QImage::Format f = image.format();
+    const uchar *row = image.constScanLine(y);
+    if (layoutOf(f) == Layout::Rgba)
+        rowOnWhite<Layout::Rgba>(row, image.width(), hasAlphaChannel(f), isPremultiplied(f), out);
+    else
+        rowOnWhite<Layout::Argb>(row, image.width(), hasAlphaChannel(f), isPremultiplied(f), out);
+}
+
+void PixelRows::rgb(const QImage &image, int y, uchar *out)
+{
+    const uchar *row = image.constScanLine(y);
+    if (layoutOf(image.format()) == Layout::Rgba)
+        rowRgb<Layout::Rgba>(row, image.width(), out);
+    else
+        rowRgb<Layout::Argb>(row, image.width(), out);
+}
+
+void PixelRows::rgba(const QImage &image, int y, uchar *out)
+{
+    const QImage::Format f = image.format();
+    const uchar *row = image.constScanLine(y);
+    if (layoutOf(f) == Layout::Rgba)
+        rowRgba<Layout::Rgba>(row, image.width(), hasAlphaChannel(f), isPremultiplied(f), out);
+    else
+        rowRgba<Layout::Argb>(row, image.width(), hasAlphaChannel(f), isPremultiplied(f), out);
+}
+
+} // namespace platform

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QImage>
+
+namespace platform {
+
+// Reads one row of a rendered picture at a time in the byte layouts the
+// encoders want, so no second copy of the picture is ever made. Reads
+// premultiplied ARGB32 (the drawing buffer), premultiplied RGBA (the export
+// bitmap) and their straight and opaque variants.
+class PixelRows
+{
+public:
+    static bool isSupported(QImage::Format format);
+
+    // Any pixel that is not fully opaque (a format without alpha has none).
+    static bool hasTransparency(const QImage &image);
+
+    // R, G, B: transparent parts laid onto white.
+    static void rgbOnWhite(const QImage &image, int y, uchar *out);
+    // R, G, B (alpha ignored: for opaque pictures).
+    static void rgb(const QImage &image, int y, uchar *out);
+    // R, G, B, A with straight (unpremultiplied) colour.
+    static void rgba(const QImage &image, int y, uchar *out);
+};
+
+} // namespace platform

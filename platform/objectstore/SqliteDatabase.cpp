@@ -1,0 +1,70 @@
+#include "platform/objectstore/SqliteDatabase.h"
+
+#include <sqlite3.h>
+
+namespace platform {
+
+SqliteDatabase::~SqliteDatabase()
+{
+    close();
+}
+
+bool SqliteDatabase::open(const QString &path, bool create, bool readOnly)
+{
+    close();
+    int flags = SQLITE_OPEN_NOMUTEX;
+    if (readOnly)
+        flags |= SQLITE_OPEN_READONLY;
+    else
+        flags |= SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    const QByteArray name = path.toUtf8();
+    const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        setError(rc, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc)));
+        close();
+        return false;
+    }
+    sqlite3_extended_result_codes(m_db, 0);
+    // Another connection (metadata from a worker, a second process) may hold
+    // the write lock briefly.
+    sqlite3_busy_timeout(m_db, 5000);
+    return true;
+}
+
+void SqliteDatabase::close()
+{
+    if (m_db) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+bool SqliteDatabase::exec(const QString &sql)
+{
+    if (!m_db) {
+        setError(SQLITE_MISUSE, QStringLiteral("database is not open"));
+        return false;
+    }
+    char *message = nullptr;
+    const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        setError(rc, message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errstr(rc)));
+        sqlite3_free(message);
+        return false;
+    }
+    return true;
+}
+
+void SqliteDatabase::noteError()
+{
+    if (m_db)
+        setError(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+void SqliteDatabase::setError(int code, const QString &message)
+{
+    m_lastErrorCode = code;
+    m_lastError = message;
+}
+
+} // namespace platform

@@ -1,0 +1,219 @@
+#include "CodecTestPhoto.h"
+#include "ExternalReaders.h"
+#include "support/TestSupport.h"
+
+#include "platform/TypeTable.h"
+#include "platform/codec/CodecErrors.h"
+#include "platform/codec/ImageEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <unistd.h>
+
+using platform::ExportMetadata;
+using platform::ImageEncoder;
+namespace TypeTable = platform::TypeTable;
+namespace ext = externalreaders;
+
+namespace {
+
+QString scratchFile(const QString &name)
+{
+    QDir dir(testsupport::scratchDir());
+    return dir.filePath(name);
+}
+
+QString write(const QString &name, const QImage &image, const char *type, const ExportMetadata &m,
+              std::optional<double> quality = std::nullopt)
+{
+    const QString path = scratchFile(name);
+    platform::Error error;
+    EXPECT_TRUE(ImageEncoder::writeToFile(path, image, QString::fromLatin1(type), m, quality, &error))
+        << error.description.toStdString();
+    return path;
+}
+
+// A device that accepts `limit` bytes and then fails, like a full disk.
+class FailingDevice : public QIODevice
+{
+public:
+    explicit FailingDevice(qint64 limit) : m_limit(limit) { open(QIODevice::ReadWrite); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 len) override
+    {
+        if (m_written + len > m_limit) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        m_written += len;
+        return len;
+    }
+
+private:
+    qint64 m_limit;
+    qint64 m_written = 0;
+};
+
+} // namespace
+
+TEST(ImageEncoderJpeg, CarriesThePhotosMetadataUpdatedForTheExport)
+{
+    const QImage image = codectest::renderedPicture();
+    const QString path = write("meta.jpg", image, TypeTable::kJPEG, codectest::prepared(image), 0.9);
+    const QJsonObject tags = ext::exiftool(path);
+    ASSERT_FALSE(tags.isEmpty());
+    EXPECT_EQ(tags.value("IFD0:Software").toString(), "Kantelo 3.0.0 for Linux");
+    EXPECT_EQ(tags.value("IFD0:Orientation").toInt(), 1);
+    EXPECT_EQ(tags.value("XMP-tiff:Orientation").toInt(), 1);
+    EXPECT_EQ(tags.value("IFD0:Make").toString(), "TestCam");
+    EXPECT_EQ(tags.value("ExifIFD:DateTimeOriginal").toString(), codectest::kDate);
+    EXPECT_EQ(tags.value("IPTC:Headline").toString(), codectest::kHeadline);
+    EXPECT_EQ(tags.value("IFD0:XResolution").toDouble(), 300);
+    EXPECT_EQ(tags.value("IFD0:ResolutionUnit").toInt(), 2);
+    EXPECT_EQ(tags.value("JFIF:XResolution").toDouble(), 300);
+    EXPECT_EQ(tags.value("ExifIFD:ExifImageWidth").toInt(), 64);
+    EXPECT_EQ(tags.value("ExifIFD:ExifImageHeight").toInt(), 48);
+    // The photo's thumbnail and layout tags stay behind.
+    EXPECT_FALSE(tags.contains("IFD1:ThumbnailImage"));
+    EXPECT_FALSE(tags.contains("IFD1:ThumbnailOffset"));
+    EXPECT_FALSE(tags.contains("IFD0:ImageWidth"));
+
+    const QString verbose = ext::identifyVerbose(path);
+    EXPECT_TRUE(verbose.contains("Geometry: 64x48+0+0")) << verbose.toStdString();
+    EXPECT_TRUE(verbose.contains("Resolution: 300x300"));
+    EXPECT_TRUE(verbose.contains("Units: PixelsPerInch"));
+    EXPECT_TRUE(verbose.contains("exif:Software: Kantelo 3.0.0 for Linux"));
+    EXPECT_FALSE(verbose.contains("Alpha:"));
+}
+
+TEST(ImageEncoderJpeg, LaysTransparencyOntoWhite)
+{
+    for (QImage::Format format : {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGBA8888_Premultiplied}) {
+        const QImage image = codectest::renderedPicture(64, 48, format);
+        const QString path = write("white.jpg", image, TypeTable::kJPEG, codectest::prepared(image), 1.0);
+        // ImageMagick's pixel values, 0..255 with a tolerance for the JPEG.
+        const QString corner = ext::identifyFormat(path, "%[fx:int(255*p{1,1}.r)],%[fx:int(255*p{1,1}.g)],%[fx:int(255*p{1,1}.b)]");
+        const QStringList c = corner.split(',');
+        ASSERT_EQ(c.size(), 3) << corner.toStdString();
+        for (const QString &v : c)
+            EXPECT_GE(v.toInt(), 250) << corner.toStdString();
+        const QStringList body = ext::identifyFormat(path, "%[fx:int(255*p{30,24}.r)],%[fx:int(255*p{30,24}.g)],%[fx:int(255*p{30,24}.b)]").split(',');
+        ASSERT_EQ(body.size(), 3);
+        EXPECT_NEAR(body[0].toInt(), 30, 6);
+        EXPECT_NEAR(body[1].toInt(), 90, 6);
+        EXPECT_NEAR(body[2].toInt(), 200, 6);
+        // The half-transparent band: red at half strength over white.
+        const QStringList band = ext::identifyFormat(path, "%[fx:int(255*p{60,24}.r)],%[fx:int(255*p{60,24}.g)],%[fx:int(255*p{60,24}.b)]").split(',');
+        ASSERT_EQ(band.size(), 3);
+        EXPECT_NEAR(band[0].toInt(), 228, 8);
+        EXPECT_NEAR(band[1].toInt(), 147, 8);
+        EXPECT_NEAR(band[2].toInt(), 132, 8);
+    }
+}
+
+TEST(ImageEncoderJpeg, QualityFollowsTheExportSetting)
+{
+    QImage image(200, 150, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 7 + y * 3) & 255, (x * y) & 255, (x ^ y) & 255));
+    const ExportMetadata m = codectest::prepared(image);
+    const QString low = write("low.jpg", image, TypeTable::kJPEG, m, 0.2);
+    const QString high = write("high.jpg", image, TypeTable::kJPEG, m, 0.95);
+    EXPECT_LT(QFileInfo(low).size(), QFileInfo(high).size());
+    EXPECT_NEAR(ext::identifyFormat(low, "%Q").toInt(), 20, 2);
+    EXPECT_NEAR(ext::identifyFormat(high, "%Q").toInt(), 95, 2);
+}
+
+TEST(ImageEncoderMetadata, WithoutResolutionNoResolutionTags)
+{
+    const QImage image = codectest::renderedPicture();
+    const QString path = write("nodpi.jpg", image, TypeTable::kJPEG, codectest::prepared(image, std::nullopt));
+    const QJsonObject tags = ext::exiftool(path);
+    EXPECT_FALSE(tags.contains("IFD0:XResolution"));
+    EXPECT_FALSE(tags.contains("IFD0:ResolutionUnit"));
+    EXPECT_EQ(tags.value("IFD0:Software").toString(), "Kantelo 3.0.0 for Linux");
+    EXPECT_EQ(tags.value("IFD0:Orientation").toInt(), 1);
+}
+
+TEST(ImageEncoderMetadata, SoftwareStringAndEmptyPhoto)
+{
+    EXPECT_EQ(ExportMetadata::softwareString(""), "Kantelo 4 for Linux");
+    const ExportMetadata m = ExportMetadata::prepare({}, {}, {}, {}, 72.0, QSize(10, 5), "3.1");
+    EXPECT_EQ(m.software(), "Kantelo 3.1 for Linux");
+    EXPECT_FALSE(m.exifBlob().isEmpty());
+    EXPECT_TRUE(m.iptcBlob().isEmpty());
+    EXPECT_TRUE(m.xmpPacket().contains("Kantelo 3.1 for Linux"));
+    // A nonsense resolution counts as none.
+    const ExportMetadata bad = ExportMetadata::prepare({}, {}, {}, {}, -5.0, QSize(10, 5), "3.1");
+    EXPECT_FALSE(bad.dpi().has_value());
+}
+
+TEST(ImageEncoderFailure, WriteErrorsAreNeverSuccess)
+{
+    const QImage image = codectest::renderedPicture(300, 200);
+    const ExportMetadata m = codectest::prepared(image);
+    for (const char *type : {TypeTable::kJPEG}) {
+        FailingDevice device(1000);
+        platform::Error error;
+        EXPECT_FALSE(ImageEncoder::encode(&device, image, QString::fromLatin1(type), m, 0.9, &error)) << type;
+        EXPECT_EQ(error.code, int(platform::CodecError::WriteFailed)) << type;
+        EXPECT_EQ(error.domain, QString::fromLatin1(platform::kKanteloErrorDomain));
+    }
+}
+
+TEST(ImageEncoderFailure, FailedWriteLeavesTheOldFile)
+{
+    const QString dirPath = scratchFile("keep");
+    QDir().mkpath(dirPath);
+    const QString path = QDir(dirPath).filePath("old.jpg");
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the old export");
+    old.close();
+    // Wider than JPEG allows: refused after the file was opened.
+    const QImage wide(65501, 1, QImage::Format_ARGB32_Premultiplied);
+    platform::Error error;
+    EXPECT_FALSE(ImageEncoder::writeToFile(path, wide, TypeTable::kJPEG, codectest::prepared(wide), 0.8, &error));
+    EXPECT_EQ(error.code, int(platform::CodecError::TooLarge));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("the old export"));
+    EXPECT_EQ(QDir(dirPath).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST(ImageEncoderFailure, ReadOnlyFolderAnswersNoAndLeavesNothing)
+{
+    const QImage image = codectest::renderedPicture();
+    // Root writes anywhere on a writable file system: use one that is not.
+    const bool root = geteuid() == 0;
+    const QString dirPath = root ? QStringLiteral("/proc") : scratchFile("readonly");
+    if (!root) {
+        QDir().mkpath(dirPath);
+        QFile::setPermissions(dirPath, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    const QString path = QDir(dirPath).filePath("export.jpg");
+    platform::Error error;
+    EXPECT_FALSE(ImageEncoder::writeToFile(path, image, TypeTable::kJPEG, codectest::prepared(image), 0.8, &error));
+    EXPECT_EQ(error.code, int(platform::CodecError::WriteFailed));
+    EXPECT_FALSE(error.description.isEmpty());
+    EXPECT_FALSE(QFile::exists(path));
+    if (!root) {
+        EXPECT_TRUE(QDir(dirPath).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        QFile::setPermissions(dirPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+}
+
+TEST(ImageEncoderFailure, UnknownTypeAndEmptyPicture)
+{
+    const QImage image = codectest::renderedPicture();
+    platform::Error error;
+    EXPECT_FALSE(ImageEncoder::encodeToData(image, "com.example.nothing", codectest::prepared(image), {}, &error));
+    EXPECT_EQ(error.code, int(platform::CodecError::UnsupportedType));
+    EXPECT_FALSE(ImageEncoder::encodeToData(QImage(), TypeTable::kJPEG, codectest::prepared(image), {}, &error));
+    EXPECT_EQ(error.code, int(platform::CodecError::EmptyImage));
+}
