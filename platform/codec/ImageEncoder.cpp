@@ -5,6 +5,7 @@
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/JpegWriter.h"
 #include "platform/codec/PixelRows.h"
+#include "platform/codec/PngWriter.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -23,6 +24,8 @@ Kind kindOf(const QString &type)
 {
     if (type == QLatin1String(TypeTable::kJPEG))
         return Kind::Jpeg;
+    if (type == QLatin1String(TypeTable::kPNG))
+        return Kind::Png;
     return Kind::None;
 }
 
@@ -66,6 +69,8 @@ bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString 
         switch (kind) {
         case Kind::Jpeg:
             return JpegWriter::write(device, *source, metadata, quality.value_or(0.75), error);
+        case Kind::Png:
+            return PngWriter::write(device, *source, metadata, error);
         default:
             break;
         }
