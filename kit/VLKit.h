@@ -13,7 +13,8 @@
 // - Values stand in for the system classes: QVariant for a number, QString,
 //   QDateTime, QList/QSet for arrays and sets, QPainterPath for a bezier path,
 //   QColor; a design-space point or rectangle keeps the y-up sense.
-// - Widgets stay in kit/ui; nothing here links them.
+// - Widgets stay in kit/ui (the view additions are NSViewVLKit in
+//   kit/ui/VLViewAdditions.h); nothing here links them.
 
 #include "kit/VLBlocks.h"
 #include "kit/VLCollectionAdditions.h"

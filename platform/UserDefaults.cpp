@@ -113,7 +113,13 @@ UserDefaults &UserDefaults::standard()
 {
     // Made on first use and kept for the process; the settings file is
     // flushed after every change, so nothing waits for its destruction.
-    static UserDefaults *defaults = new UserDefaults(standardPath());
+    static UserDefaults *defaults = [] {
+        auto *made = new UserDefaults(standardPath());
+        // Belongs to the main thread whichever thread asked first.
+        if (QCoreApplication::instance())
+            made->moveToThread(QCoreApplication::instance()->thread());
+        return made;
+    }();
     return *defaults;
 }
 

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+namespace platform {
+
+class ViewController;
+
+// Owns one top-level window, built on first use (loadWindow, then
+// windowDidLoad), and the root view controller shown in it.
+class WindowController : public QObject
+{
+    Q_OBJECT
+public:
+    explicit WindowController(const QString &windowNibName = {}, QObject *parent = nullptr);
+    ~WindowController() override;
+
+    QString windowNibName() const { return m_windowNibName; }
+
+    QWidget *window();
+    bool isWindowLoaded() const { return m_windowLoaded; }
+
+    // Shows the window and brings it to the front.
+    virtual void showWindow();
+    // Closes the window as its close button would.
+    void close();
+
+    // The root view controller, owned; its view fills the window.
+    ViewController *contentViewController() const { return m_content; }
+    void setContentViewController(ViewController *controller);
+
+    // The document this window shows, if any (not owned).
+    QObject *document() const { return m_document; }
+    void setDocument(QObject *document) { m_document = document; }
+
+signals:
+    void windowClosing();
+
+protected:
+    // Builds the window; by default an empty main window named after the nib.
+    virtual QWidget *loadWindow();
+    virtual void windowDidLoad() {}
+    // Runs when the window is about to close.
+    virtual void windowWillClose() {}
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QString m_windowNibName;
+    QPointer<QWidget> m_window;
+    bool m_windowLoaded = false;
+    QPointer<ViewController> m_content;
+    QPointer<QObject> m_document;
+};
+
+} // namespace platform
