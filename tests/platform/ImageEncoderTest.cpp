@@ -158,7 +158,7 @@ TEST(ImageEncoderFailure, WriteErrorsAreNeverSuccess)
 {
     const QImage image = codectest::renderedPicture(300, 200);
     const ExportMetadata m = codectest::prepared(image);
-    for (const char *type : {TypeTable::kJPEG}) {
+    for (const char *type : {TypeTable::kJPEG, TypeTable::kPNG, TypeTable::kTIFF, TypeTable::kPSD}) {
         FailingDevice device(1000);
         platform::Error error;
         EXPECT_FALSE(ImageEncoder::encode(&device, image, QString::fromLatin1(type), m, 0.9, &error)) << type;
