@@ -4,6 +4,9 @@
 #include "kit/NSImageVLKit.h"
 #include "platform/Log.h"
 #include "platform/TypeTable.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/imaging/BitmapTransform.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/PdfDocument.h"
@@ -17,6 +20,7 @@
 #include <QtConcurrent>
 
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -80,13 +84,27 @@ void VLImage::initCommon()
 
 // --- construction ---
 
-std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bool saveMetadata)
+QString VLImage::couldNotOpenMessage(const QString &fileName, const QString &reason)
 {
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+    QString text = QStringLiteral("The picture \u201c%1\u201d could not be opened.").arg(fileName);
+    if (!reason.isEmpty())
+        text += QLatin1Char(' ') + reason;
+    return text;
+}
+
+std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bool saveMetadata, QString *error)
+{
+    const QString name = QFileInfo(path).fileName();
+    auto fail = [&](const QString &reason) -> std::shared_ptr<VLImage> {
+        if (error)
+            *error = couldNotOpenMessage(name, reason);
         return nullptr;
+    };
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return fail(QStringLiteral("There is no such file."));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return nullptr;
+        return fail(file.errorString());
     const QByteArray data = file.readAll();
     file.close();
 
@@ -94,22 +112,28 @@ std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bo
     image->m_originalImageFilePath = path;
     image->m_originalImageFileName = QFileInfo(path).fileName();
     image->m_originalImageFileData = data;
-    if (!image->loadFromData(data, saveMetadata, path))
-        return nullptr;
+    QString reason;
+    if (!image->loadFromData(data, saveMetadata, path, &reason))
+        return fail(reason);
     return image;
 }
 
-bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries)
+bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries, QString *reason)
 {
-    if (data.isEmpty())
+    auto fail = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
         return false;
+    };
+    if (data.isEmpty())
+        return fail(QStringLiteral("The file is empty."));
     const QString type = pathForEntries.isEmpty() ? QString() : platform::TypeTable::typeForFile(pathForEntries);
     const bool pdf = platform::TypeTable::conformsTo(type, QLatin1String(platform::TypeTable::kPDF))
                      || platform::ImageDecoder::isPdf(data);
     if (pdf) {
         auto document = platform::PdfDocument::fromData(data);
         if (!document)
-            return false;
+            return fail(QStringLiteral("It is not a readable PDF document."));
         m_pdf = document;
         m_isPDF = true;
         m_PDFRotationDegrees = 0;
@@ -126,7 +150,8 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decode(data);
     const platform::ImageMetadata metadata = properties.result();
     if (decoded.image.isNull())
-        return false;
+        return fail(decoded.error.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
+                                            : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error));
 
     QImage upright = decoded.image;
     decoded.image = QImage();
@@ -135,11 +160,11 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     if (!decoded.orientationApplied)
         upright = platform::BitmapTransform::applyExifOrientation(upright, metadata.orientation());
     if (upright.isNull())
-        return false;
+        return fail(QStringLiteral("There is not enough memory for it."));
     upright.setColorSpace(colorSpaceFor(upright, metadata));
     buildFromCGImage(upright, 0);
     if (m_bitmap.isNull())
-        return false;
+        return fail(QStringLiteral("There is not enough memory for it."));
     m_metadata = keepMetadata ? expandImageMetadata(metadata, pathForEntries) : platform::ImageMetadata();
     return true;
 }
@@ -203,28 +228,72 @@ std::shared_ptr<VLImage> VLImage::initWithCoder(const QVariantMap &archive)
 {
     if (!archive.contains(QLatin1String(kFileDataKey)) || !archive.contains(QLatin1String(kFileNameKey)))
         return nullptr;
-    const QByteArray data = archive.value(QLatin1String(kFileDataKey)).toByteArray();
+    std::shared_ptr<VLImage> image(new VLImage);
+    if (!image->loadArchived(archive.value(QLatin1String(kFileNameKey)).toString(),
+                             archive.value(QLatin1String(kFileDataKey)).toByteArray()))
+        return nullptr;
+    return image;
+}
+
+bool VLImage::loadArchived(const QString &archivedName, const QByteArray &data)
+{
     // The archived name is untrusted: only its last component, and only a safe one.
-    QString name = QFileInfo(archive.value(QLatin1String(kFileNameKey)).toString()).fileName();
+    QString name = QFileInfo(archivedName).fileName();
     if (!platform::isSafeFileName(name))
         name = QStringLiteral("image");
 
     auto folder = std::make_shared<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/kantelo-image-XXXXXXXXX"));
     if (!folder->isValid())
-        return nullptr;
+        return false;
     const QString path = QDir(folder->path()).filePath(name);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
-        return nullptr;
+        return false;
 
-    std::shared_ptr<VLImage> image(new VLImage);
-    image->m_originalImageFilePath = path;
-    image->m_originalImageFileName = name;
-    image->m_originalImageFileData = data;
-    image->m_temporaryFolder = folder;
-    if (!image->loadFromData(data, false, path))
-        return nullptr; // the folder goes with the object
-    return image;
+    m_originalImageFilePath = path;
+    m_originalImageFileName = name;
+    m_originalImageFileData = data;
+    m_temporaryFolder = folder;
+    // Decoded from the bytes in memory; the copy only gives the picture a path.
+    if (loadFromData(data, false, path))
+        return true;
+    m_temporaryFolder.reset();
+    m_originalImageFilePath.clear();
+    return false;
+}
+
+QStringList VLImage::archiveClassNames() const
+{
+    return {QStringLiteral("VLImage"), QStringLiteral("NSObject")};
+}
+
+void VLImage::encode(platform::KeyedArchiver &coder) const
+{
+    for (const auto &[key, value] : encodeWithCoder()) {
+        if (value.typeId() == QMetaType::QByteArray)
+            coder.encodeData(value.toByteArray(), key);
+        else
+            coder.encodeString(value.toString(), key);
+    }
+}
+
+void VLImage::decode(platform::KeyedUnarchiver &coder)
+{
+    const QByteArray data = coder.decodeDataForKey(QLatin1String(kFileDataKey));
+    const QString name = coder.decodeStringForKey(QLatin1String(kFileNameKey));
+    if (data.isNull() || name.isNull())
+        return;
+    loadArchived(name, data);
+}
+
+void VLImage::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass(QStringLiteral("VLImage"), [] {
+            return std::static_pointer_cast<platform::Coding>(std::shared_ptr<VLImage>(new VLImage));
+        });
+    });
 }
 
 std::vector<std::pair<QString, QVariant>> VLImage::encodeWithCoder() const
