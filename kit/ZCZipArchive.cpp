@@ -311,7 +311,10 @@ bool ZCZipArchive::unzipFileAtPath(const QString &path, const QString &destinati
 
     // The destination itself is the caller's choice; only what lies below it
     // is the archive's.
-    QDir().mkpath(destination);
+    if (!QDir().mkpath(destination)) {
+        unzClose(zip);
+        return fail(path, zipError(FailedWriteFile));
+    }
     const QString destRoot = QDir::cleanPath(QDir(destination).absolutePath());
     const QByteArray destRootBytes = QFile::encodeName(destRoot);
 

@@ -258,6 +258,17 @@ TEST(ZCZipArchiveUnzip, DamagedArchivesFail)
     EXPECT_FALSE(QFileInfo::exists(dir + "/out2/big.txt"));
 }
 
+TEST(ZCZipArchiveUnzip, UnwritableDestinationFails)
+{
+    const QString dir = freshDir("unwritable");
+    writeText(dir + "/src/a.txt", "a");
+    ASSERT_EQ(run(dir + "/src", "zip", {"-q", dir + "/t.zip", "a.txt"}), 0);
+    writeText(dir + "/plainfile", "in the way");
+    platform::Error error;
+    EXPECT_FALSE(ZCZipArchive::unzipFileAtPath(dir + "/t.zip", dir + "/plainfile/out", true, QString(), &error));
+    EXPECT_EQ(error.code, ZCZipArchive::FailedWriteFile);
+}
+
 TEST(ZCZipArchiveUnzip, PasswordsAreRefusedAndEncryptionIsDetected)
 {
     const QString dir = freshDir("password");
