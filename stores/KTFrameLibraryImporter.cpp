@@ -1,6 +1,8 @@
 #include "stores/KTFrameLibraryImporter.h"
 
+#include "kit/VLWAnalytics.h"
 #include "kit/ZCZipArchive.h"
+#include "platform/Bundle.h"
 #include "platform/Assert.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
@@ -277,6 +279,13 @@ void KTFrameLibraryImporter::finishSuccessfully()
                 d->importerProgress(self.get(), 1.0);
             d->importerDidFinish(self.get());
         }
+        // The first-run library among the application's resources is not
+        // the user's doing.
+        const QString archivePath = QFileInfo(self->m_url.toLocalFile()).absoluteFilePath();
+        const QString resources = QDir::cleanPath(platform::Bundle::resourcePath());
+        if (resources.isEmpty() || !archivePath.startsWith(resources + '/'))
+            VLWAnalytics::trackEventProperties(kImportFramesEvent,
+                                               QVariantMap{{kImportFramesEventFrames, self->importedFrameIDs().size()}});
         platform::NotificationCenter::defaultCenter().post(kFinishedImportingFramesNotification, self.get());
     }, false);
 }

@@ -44,6 +44,8 @@ class KTFrameLibraryImporter : public std::enable_shared_from_this<KTFrameLibrar
 public:
     static constexpr const char *kFinishedImportingFramesNotification = "KTFinishedImportingFrames";
     static constexpr const char *kErrorDomain = "KTFrameLibraryImporterErrorDomain";
+    static constexpr const char *kImportFramesEvent = "Import Frames";
+    static constexpr const char *kImportFramesEventFrames = "Frames";
 
     // `framesFolder` is the graphics folder (a file URL); `targetMOC` the
     // main-thread context that receives the items.

@@ -1,5 +1,6 @@
 #include "stores/KTImportOldCollections.h"
 
+#include "platform/Assert.h"
 #include "platform/Error.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "stores/Frame.h"
@@ -90,6 +91,7 @@ QString KTImportOldCollections::typeOfFrame(const QMap<QString, QString> &suffix
 
 bool KTImportOldCollections::importCollectionFromPath(const QString &path)
 {
+    KT_ASSERT(m_moc, QStringLiteral("Invalid parameter not satisfying: moc"));
     m_copiedGraphics.clear();
     platform::ManagedObjectContext *target = m_moc;
     std::unique_ptr<platform::ManagedObjectContext> scratch = target->newChildContext();
