@@ -49,6 +49,8 @@ public:
     // logs "<label> executed in <n> ns".
     static qint64 nanosecsToExecuteBlock(const QString &label, const std::function<void()> &block);
 
+    // The transient text popover is a widget: VLTextPopover in kit/ui.
+
 private:
     VLKitUtils() = delete;
 };

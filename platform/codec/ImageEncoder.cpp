@@ -6,6 +6,7 @@
 #include "platform/codec/JpegWriter.h"
 #include "platform/codec/PixelRows.h"
 #include "platform/codec/PngWriter.h"
+#include "platform/codec/PsdWriter.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -26,6 +27,8 @@ Kind kindOf(const QString &type)
         return Kind::Jpeg;
     if (type == QLatin1String(TypeTable::kPNG))
         return Kind::Png;
+    if (type == QLatin1String(TypeTable::kPSD))
+        return Kind::Psd;
     return Kind::None;
 }
 
@@ -71,6 +74,8 @@ bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString 
             return JpegWriter::write(device, *source, metadata, quality.value_or(0.75), error);
         case Kind::Png:
             return PngWriter::write(device, *source, metadata, error);
+        case Kind::Psd:
+            return PsdWriter::write(device, *source, metadata, error);
         default:
             break;
         }

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "platform/Error.h"
+#include "platform/archive/Coding.h"
+#include "platform/archive/PlistValue.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QPointF>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+// Reads keyed archives (binary or XML property lists) written here or by the
+// Mac. Values are read by key from the object being decoded; at the top
+// level from "$top". Each archived object is decoded once, so objects
+// referenced twice come back as one.
+//
+// The input is untrusted: every UID is bounds-checked, an object that
+// contains itself and nesting deeper than kMaxDepth are refused, and the
+// first problem becomes error(); from then on every decode answers its
+// empty value. Nothing throws to the caller.
+class KeyedUnarchiver
+{
+public:
+    static constexpr int kMaxDepth = 64;
+
+    explicit KeyedUnarchiver(const QByteArray &data);
+
+    bool hasError() const { return !m_errorText.isEmpty(); }
+    QString errorString() const { return m_errorText; }
+    // The first failure, domain "Kantelo Domain", code 1.
+    Error error() const;
+    // Records a failure (for decode() implementations that find bad values).
+    void failWithError(const QString &message);
+
+    // Reads objects archived under `archivedName` as `className`, for
+    // this unarchiver only (the legacy names of renamed classes).
+    void setClass(const QString &className, const QString &archivedName);
+    // The same for every unarchiver made from now on.
+    static void setGlobalClass(const QString &className, const QString &archivedName);
+
+    bool containsValueForKey(const QString &key) const;
+    bool decodeBoolForKey(const QString &key);
+    int decodeIntForKey(const QString &key);
+    qint32 decodeInt32ForKey(const QString &key);
+    qint64 decodeInt64ForKey(const QString &key);
+    qint64 decodeIntegerForKey(const QString &key);
+    float decodeFloatForKey(const QString &key);
+    double decodeDoubleForKey(const QString &key);
+    QPointF decodePointForKey(const QString &key);
+    QByteArray decodeBytesForKey(const QString &key);
+
+    QVariant decodeObjectForKey(const QString &key);
+    // A string object; none (null QString) when absent or nil.
+    QString decodeStringForKey(const QString &key);
+    // A data object (or inline data); null when absent or nil.
+    QByteArray decodeDataForKey(const QString &key);
+    // An object of a registered class; none when absent or nil, an error
+    // when it is of another class.
+    template<class T>
+    std::shared_ptr<T> decodeObjectOfClassForKey(const QString &key)
+    {
+        const QVariant v = decodeObjectForKey(key);
+        if (!v.isValid())
+            return nullptr;
+        auto object = std::dynamic_pointer_cast<T>(v.value<std::shared_ptr<Coding>>());
+        if (!object)
+            failWithError(QStringLiteral("value for key \"%1\" is of an unexpected class").arg(key));
+        return object;
+    }
+    // An array whose every element is of class T; an error otherwise.
+    template<class T>
+    QList<std::shared_ptr<T>> decodeArrayOfObjectsOfClassForKey(const QString &key)
+    {
+        QList<std::shared_ptr<T>> result;
+        const QVariant v = decodeObjectForKey(key);
+        if (!v.isValid())
+            return result;
+        if (v.typeId() != QMetaType::QVariantList) {
+            failWithError(QStringLiteral("value for key \"%1\" is not an array").arg(key));
+            return result;
+        }
+        for (const QVariant &item : v.toList()) {
+            auto object = std::dynamic_pointer_cast<T>(item.value<std::shared_ptr<Coding>>());
+            if (!object) {
+                failWithError(QStringLiteral("array under key \"%1\" holds an object of an unexpected class").arg(key));
+                return {};
+            }
+            result.append(object);
+        }
+        return result;
+    }
+
+    // The class name of the object being decoded (empty at the top level).
+    QString currentClassName() const;
+    // Whether the archived object being decoded is mutable (its class chain
+    // begins with NSMutableArray, NSMutableString...).
+    bool currentObjectIsMutable() const;
+
+    void finishDecoding() {}
+
+    struct Result {
+        QVariant object;
+        Error error;
+        bool ok() const { return error.isNull(); }
+    };
+    // Decodes the object under `key` of `data` (the archiver's default root key
+    // unless given), with the extra class-name mapping given.
+    static Result unarchiveTopLevelObjectWithData(const QByteArray &data, const QString &key = QStringLiteral("root"),
+                                                  const QHash<QString, QString> &classForArchivedName = {});
+
+private:
+    struct Frame {
+        PlistValue object;
+        QString className;
+        QStringList classes;
+    };
+
+    const PlistValue *valueForKey(const QString &key);
+    bool numberForKey(const QString &key, PlistValue *out);
+    QVariant decodeUid(quint64 uid);
+    QVariant decodeArchivedObject(quint64 uid, const PlistValue &object);
+    QString mappedClassName(const QString &archivedName) const;
+
+    std::vector<PlistValue> m_objects;
+    std::vector<Frame> m_frames;
+    std::vector<QVariant> m_decoded;
+    std::vector<uchar> m_state; // 0 not yet, 1 being decoded, 2 done
+    QHash<QString, QString> m_classMap;
+    QString m_errorText;
+};
+
+} // namespace platform
