@@ -7,6 +7,7 @@
 #include "platform/codec/PixelRows.h"
 #include "platform/codec/PngWriter.h"
 #include "platform/codec/PsdWriter.h"
+#include "platform/codec/TiffWriter.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -29,6 +30,8 @@ Kind kindOf(const QString &type)
         return Kind::Png;
     if (type == QLatin1String(TypeTable::kPSD))
         return Kind::Psd;
+    if (type == QLatin1String(TypeTable::kTIFF))
+        return Kind::Tiff;
     return Kind::None;
 }
 
@@ -74,6 +77,8 @@ bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString 
             return JpegWriter::write(device, *source, metadata, quality.value_or(0.75), error);
         case Kind::Png:
             return PngWriter::write(device, *source, metadata, error);
+        case Kind::Tiff:
+            return TiffWriter::write(device, *source, metadata, error);
         case Kind::Psd:
             return PsdWriter::write(device, *source, metadata, error);
         default:

@@ -1,6 +1,9 @@
 #include "platform/imaging/BitmapTransform.h"
 
+#include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ParallelRows.h"
+
+#include <QColorSpace>
 
 #include <algorithm>
 
@@ -33,11 +36,12 @@ QImage remap(const QImage &src, int orientation)
     const int w = src.width();
     const int h = src.height();
     const bool swap = BitmapTransform::orientationSwapsSides(orientation);
-    QImage dst(swap ? h : w, swap ? w : h, src.format());
+    QImage dst = ImageBuffer::allocate(swap ? h : w, swap ? w : h, src.format());
     if (dst.isNull())
         return {};
     dst.setDotsPerMeterX(swap ? src.dotsPerMeterY() : src.dotsPerMeterX());
     dst.setDotsPerMeterY(swap ? src.dotsPerMeterX() : src.dotsPerMeterY());
+    dst.setColorSpace(src.colorSpace());
     const Mapping m = mappingFor(orientation, w, h);
     const uchar *sbits = src.constBits();
     const qsizetype sbpl = src.bytesPerLine();

@@ -340,3 +340,24 @@ TEST(ImagingColorFilter, LargePicturesGiveTheSameResultOnThreads)
         EXPECT_EQ(one.pixel(0, 0), out.pixel(p));
     }
 }
+
+TEST(ImagingDecode, PicturesBeyondQtsDefaultAllocationLimitLoad)
+{
+    // 6200 x 5400 RGB needs 134 MB decoded, over QImageReader's default 128 MB.
+    // A plain PPM keeps writing and reading it quick.
+    const QString path = scratchFile(QStringLiteral("ppm"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("P6\n6200 5400\n255\n");
+        QByteArray row;
+        for (int x = 0; x < 6200; ++x)
+            row.append(char(10)).append(char(200)).append(char(30));
+        for (int y = 0; y < 5400; ++y)
+            f.write(row);
+    }
+    const ImageDecoder::Result r = ImageDecoder::decodeFile(path);
+    ASSERT_FALSE(r.image.isNull()) << r.error.toStdString();
+    EXPECT_EQ(r.image.size(), QSize(6200, 5400));
+    EXPECT_EQ(r.image.pixelColor(6199, 5399), QColor(10, 200, 30));
+}

@@ -31,6 +31,7 @@ struct FormatCase {
 const FormatCase kFormats[] = {
     {TypeTable::kJPEG, "jpg", false, "JFIF:XResolution", 300, "IPTC:Headline", "exif:Software: Kantelo 3.0.0 for Linux"},
     {TypeTable::kPNG, "png", true, "PNG-pHYs:PixelsPerUnitX", 11811, "XMP-photoshop:Headline", "Software: Kantelo 3.0.0 for Linux"},
+    {TypeTable::kTIFF, "tif", true, "IFD0:XResolution", 300, "IPTC:Headline", "tiff:software: Kantelo 3.0.0 for Linux"},
     {TypeTable::kPSD, "psd", true, "Photoshop:XResolution", 300, "IPTC:Headline", "Profile-exif:"},
 };
 
