@@ -80,13 +80,27 @@ void VLImage::initCommon()
 
 // --- construction ---
 
-std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bool saveMetadata)
+QString VLImage::couldNotOpenMessage(const QString &fileName, const QString &reason)
 {
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+    QString text = QStringLiteral("The picture \u201c%1\u201d could not be opened.").arg(fileName);
+    if (!reason.isEmpty())
+        text += QLatin1Char(' ') + reason;
+    return text;
+}
+
+std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bool saveMetadata, QString *error)
+{
+    const QString name = QFileInfo(path).fileName();
+    auto fail = [&](const QString &reason) -> std::shared_ptr<VLImage> {
+        if (error)
+            *error = couldNotOpenMessage(name, reason);
         return nullptr;
+    };
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return fail(QStringLiteral("There is no such file."));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return nullptr;
+        return fail(file.errorString());
     const QByteArray data = file.readAll();
     file.close();
 
@@ -94,22 +108,28 @@ std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bo
     image->m_originalImageFilePath = path;
     image->m_originalImageFileName = QFileInfo(path).fileName();
     image->m_originalImageFileData = data;
-    if (!image->loadFromData(data, saveMetadata, path))
-        return nullptr;
+    QString reason;
+    if (!image->loadFromData(data, saveMetadata, path, &reason))
+        return fail(reason);
     return image;
 }
 
-bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries)
+bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries, QString *reason)
 {
-    if (data.isEmpty())
+    auto fail = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
         return false;
+    };
+    if (data.isEmpty())
+        return fail(QStringLiteral("The file is empty."));
     const QString type = pathForEntries.isEmpty() ? QString() : platform::TypeTable::typeForFile(pathForEntries);
     const bool pdf = platform::TypeTable::conformsTo(type, QLatin1String(platform::TypeTable::kPDF))
                      || platform::ImageDecoder::isPdf(data);
     if (pdf) {
         auto document = platform::PdfDocument::fromData(data);
         if (!document)
-            return false;
+            return fail(QStringLiteral("It is not a readable PDF document."));
         m_pdf = document;
         m_isPDF = true;
         m_PDFRotationDegrees = 0;
@@ -126,7 +146,8 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decode(data);
     const platform::ImageMetadata metadata = properties.result();
     if (decoded.image.isNull())
-        return false;
+        return fail(decoded.error.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
+                                            : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error));
 
     QImage upright = decoded.image;
     decoded.image = QImage();
@@ -135,11 +156,11 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     if (!decoded.orientationApplied)
         upright = platform::BitmapTransform::applyExifOrientation(upright, metadata.orientation());
     if (upright.isNull())
-        return false;
+        return fail(QStringLiteral("There is not enough memory for it."));
     upright.setColorSpace(colorSpaceFor(upright, metadata));
     buildFromCGImage(upright, 0);
     if (m_bitmap.isNull())
-        return false;
+        return fail(QStringLiteral("There is not enough memory for it."));
     m_metadata = keepMetadata ? expandImageMetadata(metadata, pathForEntries) : platform::ImageMetadata();
     return true;
 }

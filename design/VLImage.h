@@ -52,8 +52,12 @@ public:
 
     ~VLImage() override;
 
-    // Construction; null where the picture cannot be had.
-    static std::shared_ptr<VLImage> initWithContentsOfFile(const QString &path, bool saveMetadata = false);
+    // Construction; null where the picture cannot be had. A damaged, truncated
+    // or foreign file gives null and, when asked for, a message saying so.
+    static std::shared_ptr<VLImage> initWithContentsOfFile(const QString &path, bool saveMetadata = false,
+                                                           QString *error = nullptr);
+    // "The picture “%1” could not be opened."
+    static QString couldNotOpenMessage(const QString &fileName, const QString &reason);
     static std::shared_ptr<VLImage> initWithPDF(const QString &path);
     static std::shared_ptr<VLImage> initWithPDFDocument(std::shared_ptr<platform::PdfDocument> document);
     // Never null: a null picture gives an empty object (no bitmap, size zero).
@@ -147,7 +151,7 @@ private:
     VLImage();
     void initCommon();
     void buildFromCGImage(const QImage &image, unsigned turns);
-    bool loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries);
+    bool loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries, QString *reason = nullptr);
 
     platform::ColorFilter::Chain m_filters;
     bool m_filtersDirty = false;

@@ -188,10 +188,8 @@ QImage VLW_vImageScaleBufferToContext(const Buffer &buffer, const QImage &refere
         platform::logLine(QStringLiteral("Scale ERROR: %1").arg(kInvalidImageFormatError));
         return {};
     }
-    Q_UNUSED(highQuality); // Qt's smooth scaling serves both qualities.
-    QImage scaled = (source.width() == w && source.height() == h)
-                        ? source.copy()
-                        : source.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    Q_UNUSED(highQuality); // one smooth resampling serves both qualities
+    QImage scaled = platform::BitmapTransform::scaled(source, w, h);
     if (scaled.isNull()) {
         platform::logLine(QStringLiteral("INIT ERROR: %1").arg(kMemoryAllocationError));
         return {};

@@ -361,3 +361,23 @@ TEST(ImagingDecode, PicturesBeyondQtsDefaultAllocationLimitLoad)
     EXPECT_EQ(r.image.size(), QSize(6200, 5400));
     EXPECT_EQ(r.image.pixelColor(6199, 5399), QColor(10, 200, 30));
 }
+
+TEST(ImagingScale, UpAndDownWithoutSeamsOrEdges)
+{
+    const QImage quads = quadrantPicture(300, 200).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // Upwards, across many bands: every pixel opaque, corners keep their colours.
+    const QImage up = BitmapTransform::scaled(quads, 1700, 1100);
+    ASSERT_EQ(up.size(), QSize(1700, 1100));
+    expectQuadrants(up, 0);
+    for (int y = 0; y < up.height(); y += 7)
+        for (int x : {0, 1, 849, 850, 1698, 1699})
+            ASSERT_EQ(up.pixelColor(x, y).alpha(), 255) << x << "," << y;
+    // Slightly down and strongly down.
+    expectQuadrants(BitmapTransform::scaled(quads, 290, 190), 0);
+    expectQuadrants(BitmapTransform::scaled(quads, 30, 20), 0);
+    // The same size is a copy.
+    const QImage same = BitmapTransform::scaled(quads, 300, 200);
+    EXPECT_EQ(same, quads);
+    EXPECT_NE(same.constBits(), quads.constBits());
+    EXPECT_TRUE(BitmapTransform::scaled(quads, 0, 10).isNull());
+}
