@@ -4,6 +4,9 @@
 #include "kit/NSImageVLKit.h"
 #include "platform/Log.h"
 #include "platform/TypeTable.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/imaging/BitmapTransform.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/PdfDocument.h"
@@ -17,6 +20,7 @@
 #include <QtConcurrent>
 
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -224,28 +228,72 @@ std::shared_ptr<VLImage> VLImage::initWithCoder(const QVariantMap &archive)
 {
     if (!archive.contains(QLatin1String(kFileDataKey)) || !archive.contains(QLatin1String(kFileNameKey)))
         return nullptr;
-    const QByteArray data = archive.value(QLatin1String(kFileDataKey)).toByteArray();
+    std::shared_ptr<VLImage> image(new VLImage);
+    if (!image->loadArchived(archive.value(QLatin1String(kFileNameKey)).toString(),
+                             archive.value(QLatin1String(kFileDataKey)).toByteArray()))
+        return nullptr;
+    return image;
+}
+
+bool VLImage::loadArchived(const QString &archivedName, const QByteArray &data)
+{
     // The archived name is untrusted: only its last component, and only a safe one.
-    QString name = QFileInfo(archive.value(QLatin1String(kFileNameKey)).toString()).fileName();
+    QString name = QFileInfo(archivedName).fileName();
     if (!platform::isSafeFileName(name))
         name = QStringLiteral("image");
 
     auto folder = std::make_shared<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/kantelo-image-XXXXXXXXX"));
     if (!folder->isValid())
-        return nullptr;
+        return false;
     const QString path = QDir(folder->path()).filePath(name);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
-        return nullptr;
+        return false;
 
-    std::shared_ptr<VLImage> image(new VLImage);
-    image->m_originalImageFilePath = path;
-    image->m_originalImageFileName = name;
-    image->m_originalImageFileData = data;
-    image->m_temporaryFolder = folder;
-    if (!image->loadFromData(data, false, path))
-        return nullptr; // the folder goes with the object
-    return image;
+    m_originalImageFilePath = path;
+    m_originalImageFileName = name;
+    m_originalImageFileData = data;
+    m_temporaryFolder = folder;
+    // Decoded from the bytes in memory; the copy only gives the picture a path.
+    if (loadFromData(data, false, path))
+        return true;
+    m_temporaryFolder.reset();
+    m_originalImageFilePath.clear();
+    return false;
+}
+
+QStringList VLImage::archiveClassNames() const
+{
+    return {QStringLiteral("VLImage"), QStringLiteral("NSObject")};
+}
+
+void VLImage::encode(platform::KeyedArchiver &coder) const
+{
+    for (const auto &[key, value] : encodeWithCoder()) {
+        if (value.typeId() == QMetaType::QByteArray)
+            coder.encodeData(value.toByteArray(), key);
+        else
+            coder.encodeString(value.toString(), key);
+    }
+}
+
+void VLImage::decode(platform::KeyedUnarchiver &coder)
+{
+    const QByteArray data = coder.decodeDataForKey(QLatin1String(kFileDataKey));
+    const QString name = coder.decodeStringForKey(QLatin1String(kFileNameKey));
+    if (data.isNull() || name.isNull())
+        return;
+    loadArchived(name, data);
+}
+
+void VLImage::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass(QStringLiteral("VLImage"), [] {
+            return std::static_pointer_cast<platform::Coding>(std::shared_ptr<VLImage>(new VLImage));
+        });
+    });
 }
 
 std::vector<std::pair<QString, QVariant>> VLImage::encodeWithCoder() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/archive/Coding.h"
 #include "platform/imaging/ColorFilter.h"
 #include "platform/imaging/ImageMetadata.h"
 
@@ -32,7 +33,9 @@ class PdfDocument;
 //
 // Owned by std::shared_ptr. The decoded pixels never change after
 // construction, so copies made for rendering share them across threads.
-class VLImage : public QObject
+// Keyed archives hold only the file ("filename", "filedata"); the owner
+// archives rotation, crop, opacity and filters with its own settings.
+class VLImage : public QObject, public platform::Coding
 {
     Q_OBJECT
 
@@ -74,6 +77,16 @@ public:
     // The archived form: "filename" then "filedata"; empty (and logged) when
     // the object has no file bytes or no name.
     std::vector<std::pair<QString, QVariant>> encodeWithCoder() const;
+
+    // Keyed archiving. An image decoded from an archive that lacks its file
+    // name or bytes, or whose bytes are no picture, has no picture
+    // (hasPicture() false): its owner takes it as none.
+    QStringList archiveClassNames() const override;
+    void encode(platform::KeyedArchiver &coder) const override;
+    void decode(platform::KeyedUnarchiver &coder) override;
+    // Makes "VLImage" known to keyed unarchivers (once; any thread).
+    static void registerArchiveClass();
+    bool hasPicture() const { return !m_bitmap.isNull() || m_pdf != nullptr; }
 
     // A new object turned by quarter turns; shares no cache, no settings.
     std::shared_ptr<VLImage> imageRotatedBy(unsigned quarterTurns) const;
@@ -152,6 +165,7 @@ private:
     void initCommon();
     void buildFromCGImage(const QImage &image, unsigned turns);
     bool loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries, QString *reason = nullptr);
+    bool loadArchived(const QString &archivedName, const QByteArray &data);
 
     platform::ColorFilter::Chain m_filters;
     bool m_filtersDirty = false;

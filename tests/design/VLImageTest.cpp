@@ -1,5 +1,7 @@
 #include "design/VLImage.h"
 #include "design/VLW_vImage.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/imaging/Exiv2Support.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/render/DrawingContext.h"
@@ -406,4 +408,31 @@ TEST(VLWvImage, RotateScaleAndNarrow)
     std::memset(owned.data, 0xff, owned.rowBytes * owned.height);
     const QImage wrapped = VLW_vImageContextFromBuffer(owned, QColorSpace());
     EXPECT_EQ(wrapped.pixel(3, 3), 0xffffffffu);
+}
+
+TEST(VLImageArchive, KeyedArchiveRoundTrip)
+{
+    VLImage::registerArchiveClass();
+    const QString path = quadrantFile(QStringLiteral("png"), 30, 20);
+    auto image = VLImage::initWithContentsOfFile(path);
+    ASSERT_TRUE(image);
+    const QByteArray archive = platform::KeyedArchiver::archivedDataWithRootObject(
+        std::static_pointer_cast<const platform::Coding>(image), QStringLiteral("image"));
+    const auto result = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(archive, QStringLiteral("image"));
+    ASSERT_TRUE(result.ok()) << result.error.description.toStdString();
+    auto back = std::dynamic_pointer_cast<VLImage>(result.object.value<std::shared_ptr<platform::Coding>>());
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->hasPicture());
+    EXPECT_EQ(back->originalImageFileName(), QFileInfo(path).fileName());
+    EXPECT_EQ(back->originalImageFileData(), image->originalImageFileData());
+    expectQuadrants(back->bitmapCtx(), 0);
+
+    // A picture with no file bytes archives nothing and comes back without a picture.
+    auto bare = VLImage::initWithBitmapContext(quadrantPicture(4, 4));
+    const QByteArray empty = platform::KeyedArchiver::archivedDataWithRootObject(
+        std::static_pointer_cast<const platform::Coding>(bare), QStringLiteral("image"));
+    const auto none = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(empty, QStringLiteral("image"));
+    auto nothing = std::dynamic_pointer_cast<VLImage>(none.object.value<std::shared_ptr<platform::Coding>>());
+    ASSERT_TRUE(nothing);
+    EXPECT_FALSE(nothing->hasPicture());
 }
