@@ -2,6 +2,8 @@
 
 #include "design/VLImage.h"
 #include "design/VLW_vImage.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedUnarchiver.h"
 
 #include <QFileInfo>
 
@@ -154,6 +156,25 @@ bool KTImageLayer::isHitAtPoint(const QPointF &point) const
 {
     const QRectF &r = m_lastDrawRect;
     return point.x() >= r.x() && point.x() < r.x() + r.width() && point.y() >= r.y() && point.y() < r.y() + r.height();
+}
+
+// --- archive ---
+
+void KTImageLayer::encodeImageLayerKeys(platform::KeyedArchiver &coder) const
+{
+    coder.encodeFloat(float(m_cropLeft), QStringLiteral("cropLeft"));
+    coder.encodeFloat(float(m_cropTop), QStringLiteral("cropTop"));
+    coder.encodeFloat(float(m_cropRight), QStringLiteral("cropRight"));
+    coder.encodeFloat(float(m_cropBottom), QStringLiteral("cropBottom"));
+}
+
+void KTImageLayer::decodeImageLayerKeys(platform::KeyedUnarchiver &coder)
+{
+    m_cropLeft = coder.decodeFloatForKey(QStringLiteral("cropLeft"));
+    m_cropTop = coder.decodeFloatForKey(QStringLiteral("cropTop"));
+    m_cropRight = coder.decodeFloatForKey(QStringLiteral("cropRight"));
+    m_cropBottom = coder.decodeFloatForKey(QStringLiteral("cropBottom"));
+    setSupportsHiding(true);
 }
 
 // --- crops ---

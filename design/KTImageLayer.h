@@ -13,6 +13,11 @@
 
 class VLImage;
 
+namespace platform {
+class KeyedArchiver;
+class KeyedUnarchiver;
+} // namespace platform
+
 // The layer that holds the user's photo: the innermost layer of every
 // design. It keeps the photo, a crop given as fractions of the upright
 // picture cut away on each side, and the rect it was last drawn in, so the
@@ -44,6 +49,13 @@ public:
     void mouseUpAtPoint(const QPointF &point, const QMouseEvent *event) override;
     bool isHitAtPoint(const QPointF &point) const override;
     std::shared_ptr<KTLayer> copyForRendering() const override;
+
+    // The layer's own archive keys, written after the base layer's: the four
+    // crops as 32-bit floats. The photo itself is archived by the design.
+    void encodeImageLayerKeys(platform::KeyedArchiver &coder) const;
+    // Reads the crops as stored (no clamping, the photo is not told) and lets
+    // the layer be hidden.
+    void decodeImageLayerKeys(platform::KeyedUnarchiver &coder);
 
     // A value for a key path beginning with "crop" is forced into 0 to 0.95;
     // always true.

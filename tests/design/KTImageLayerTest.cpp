@@ -1,5 +1,7 @@
 #include "design/KTImageLayer.h"
 #include "design/VLImage.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/render/DrawingContext.h"
 #include "support/ImagingTools.h"
 
@@ -175,4 +177,28 @@ TEST(KTImageLayerDrawing, DrawsIntoItsRoundedRectAndIsHitThere)
     layer->loadImage();
     EXPECT_FALSE(layer->image());
     EXPECT_FALSE(layer->icon());
+}
+
+TEST(KTImageLayerArchive, CropsTravelAsSinglePrecision)
+{
+    auto layer = layerWithPicture(40, 30);
+    layer->setCropLeft(0.3);
+    layer->setCropTop(0.1);
+    layer->setCropRight(0.2);
+    layer->setCropBottom(0.05);
+    platform::KeyedArchiver archiver;
+    layer->encodeImageLayerKeys(archiver);
+    archiver.finishEncoding();
+
+    KTImageLayer back;
+    back.setSupportsHiding(false);
+    platform::KeyedUnarchiver unarchiver(archiver.encodedData());
+    back.decodeImageLayerKeys(unarchiver);
+    EXPECT_FALSE(unarchiver.hasError());
+    EXPECT_EQ(back.cropLeft(), double(0.3f));
+    EXPECT_NE(back.cropLeft(), 0.3);
+    EXPECT_EQ(back.cropTop(), double(0.1f));
+    EXPECT_EQ(back.cropRight(), double(0.2f));
+    EXPECT_EQ(back.cropBottom(), double(0.05f));
+    EXPECT_TRUE(back.supportsHiding());
 }
