@@ -11,11 +11,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("MASReview", text);
-}
-
 std::function<void(bool)> &terminationReply()
 {
     static std::function<void(bool)> handler;

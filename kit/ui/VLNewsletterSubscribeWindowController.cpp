@@ -14,13 +14,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-namespace {
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("VLNewsletterSubscribe", text);
-}
-} // namespace
-
 VLNewsletterSubscribeWindowController::VLNewsletterSubscribeWindowController(QObject *parent)
     : platform::WindowController(QString::fromLatin1(kNibName), parent)
 {

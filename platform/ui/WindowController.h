@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/ui/ViewController.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
 
 namespace platform {
-
-class ViewController;
 
 // Owns one top-level window, built on first use (loadWindow, then
 // windowDidLoad), and the root view controller shown in it.
