@@ -93,6 +93,8 @@ static void toDelegate(const std::shared_ptr<KTFrameLibraryImporter> &self,
 void KTFrameLibraryImporter::startImport()
 {
     KT_ASSERT(!m_started, "An importer runs only once");
+    KT_ASSERT(m_targetMOC, "Invalid parameter not satisfying: targetMOC");
+    KT_ASSERT(!weak_from_this().expired(), "An importer is made with std::make_shared");
     m_started = true;
     std::shared_ptr<KTFrameLibraryImporter> self = shared_from_this();
     platform::runInBackground([self] { self->unzipAndContinue(); });
