@@ -6,12 +6,14 @@
 #include "platform/Dispatch.h"
 #include "platform/NotificationCenter.h"
 #include "platform/render/DrawingContext.h"
+#include "stores/Frame.h"
 
 #include "design/KTImageLayer.h"
 #include "design/VLImage.h"
 #include "design/VLImageMetadataManager.h"
 #include "platform/imaging/ImageProperties.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QThread>
 
@@ -168,6 +170,8 @@ void KTTemplate::insertLayer(const LayerPtr &layer, qsizetype index)
     KT_ASSERT(index >= 0 && index <= m_layers.size(),
               QStringLiteral("layer index %1 beyond bounds 0..%2").arg(index).arg(m_layers.size()));
     layer->setInTemplate(this);
+    if (auto *frameLayer = qobject_cast<KTFrameLayer *>(layer.get()); frameLayer && frameLayer->theFrame())
+        frameLayer->theFrame()->setLastUsed(QDateTime::currentDateTime());
     m_layers.insert(index, layer);
     observeLayer(layer.get());
     postModelChangedNotification();

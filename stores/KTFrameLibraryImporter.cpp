@@ -107,7 +107,11 @@ void KTFrameLibraryImporter::unzipAndContinue()
         m_lastProgressValue = 0;
     }
     const QString framesFolder = m_framesFolder.toLocalFile();
-    QDir().mkpath(framesFolder);
+    if (framesFolder.isEmpty() || !QDir().mkpath(framesFolder)) {
+        finishWithError(importerError(QString("The frame graphics folder \"%1\" can't be used.")
+                                          .arg(m_framesFolder.toString())));
+        return;
+    }
 
     // Unpack beside the graphics folder so that moving the graphics is a
     // rename on the same volume.

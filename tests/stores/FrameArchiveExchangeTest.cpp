@@ -395,4 +395,14 @@ TEST(FrameArchiveExchange, MisuseIsAProgrammingError)
     auto noContext = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile("/nonexistent.ktframes"),
                                                               QUrl::fromLocalFile(FrameImage::imagesFolder()), nullptr);
     EXPECT_THROW(noContext->startImport(), platform::Exception);
+
+    // No usable graphics folder: a failure, nothing written elsewhere.
+    auto noFolder = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile("/nonexistent.ktframes"), QUrl(),
+                                                             target.moc());
+    ImportRecorder recorder;
+    noFolder->setDelegate(&recorder);
+    noFolder->startImport();
+    testsupport::waitUntil([&] { return recorder.done(); }, 20000);
+    EXPECT_TRUE(recorder.failed);
+    EXPECT_FALSE(recorder.finished);
 }
