@@ -6,6 +6,9 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "platform/archive/PlistReader.h"
+#include "platform/archive/PlistValue.h"
+
 #include <plist/plist.h>
 
 #include <cmath>
@@ -37,6 +40,58 @@ void setError(QString *error, const QString &text)
 {
     if (error)
         *error = text;
+}
+
+// Binary lists come from files and servers we don't control: they go through
+// our own bounds-checked reader, because libplist's recursive binary parser
+// overflows the stack on deeply nested input.
+QVariant fromPlistValue(const PlistValue &node)
+{
+    switch (node.type()) {
+    case PlistValue::Type::Null:
+        return {};
+    case PlistValue::Type::Boolean:
+        return node.toBool();
+    case PlistValue::Type::Integer:
+        return node.toInteger();
+    case PlistValue::Type::Real:
+        return node.toReal();
+    case PlistValue::Type::Date: {
+        const double seconds = node.dateValue();
+        if (!std::isfinite(seconds) || std::fabs(seconds) > 1.0e11)
+            return {};
+        return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(seconds * 1000.0)) + kPlistEpochOffset * 1000,
+                                              Qt::UTC);
+    }
+    case PlistValue::Type::String:
+        return node.stringValue();
+    case PlistValue::Type::Data:
+        return node.dataValue();
+    case PlistValue::Type::Uid:
+        return QVariant::fromValue(PlistUid{node.uidValue()});
+    case PlistValue::Type::Array: {
+        QVariantList list;
+        list.reserve(node.items().size());
+        for (const PlistValue &item : node.items()) {
+            QVariant value = fromPlistValue(item);
+            if (!value.isValid())
+                return {};
+            list.append(std::move(value));
+        }
+        return list;
+    }
+    case PlistValue::Type::Dictionary: {
+        QVariantMap map;
+        for (const auto &entry : node.entries()) {
+            QVariant value = fromPlistValue(entry.second);
+            if (!value.isValid())
+                return {};
+            map.insert(entry.first, std::move(value));
+        }
+        return map;
+    }
+    }
+    return {};
 }
 
 QVariant toVariant(plist_t node, int depth, QString *error)
@@ -276,11 +331,26 @@ QVariant read(const QByteArray &data, QString *error, Format *format)
         setError(error, QStringLiteral("Property list too large"));
         return {};
     }
+    if (*kind == Format::Binary) {
+        PlistValue parsed;
+        QString readError;
+        if (!PlistReader::readBinary(data, &parsed, &readError)) {
+            setError(error, readError.isEmpty() ? QStringLiteral("Damaged property list") : readError);
+            return {};
+        }
+        QVariant value = fromPlistValue(parsed);
+        if (!value.isValid()) {
+            setError(error, QStringLiteral("Damaged property list"));
+            return {};
+        }
+        if (format)
+            *format = Format::Binary;
+        if (error)
+            error->clear();
+        return value;
+    }
     plist_t root = nullptr;
-    if (*kind == Format::Binary)
-        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
-    else
-        plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+    plist_from_xml(data.constData(), uint32_t(data.size()), &root);
     PlistPtr owner(root);
     if (!root) {
         setError(error, QStringLiteral("Damaged property list"));

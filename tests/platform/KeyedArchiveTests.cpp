@@ -1,5 +1,6 @@
 // Keyed archives written here and read back, read by Python's plistlib, and
 // hand-made or damaged archives read here.
+#include "platform/PropertyList.h"
 #include "platform/archive/Color.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedClassRegistry.h"
@@ -403,6 +404,10 @@ TEST(PlistReaderDamage, DeepBinaryNestingIsAnErrorNotACrash)
     be64(0);
     be64(table);
     data.append(trailer);
+    // The QVariant reader takes the same bounds-checked path.
+    QString variantError;
+    EXPECT_FALSE(platform::PropertyList::read(data, &variantError).isValid());
+    EXPECT_FALSE(variantError.isEmpty());
     PlistValue v;
     QString error;
     EXPECT_FALSE(PlistReader::read(data, &v, &error));
