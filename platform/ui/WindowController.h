@@ -4,9 +4,9 @@
 #include <QPointer>
 #include <QWidget>
 
-namespace platform {
+#include "platform/ui/ViewController.h"
 
-class ViewController;
+namespace platform {
 
 // Owns one top-level window, built on first use (loadWindow, then
 // windowDidLoad), and the root view controller shown in it.
@@ -42,6 +42,9 @@ protected:
     // Builds the window; by default an empty main window named after the nib.
     virtual QWidget *loadWindow();
     virtual void windowDidLoad() {}
+    // Asked before the window closes; false keeps it open. By default a
+    // document window asks its document (save changes?).
+    virtual bool windowShouldClose();
     // Runs when the window is about to close.
     virtual void windowWillClose() {}
 
