@@ -1,6 +1,13 @@
 #include "stores/LibraryItemDictionary.h"
 
 #include "platform/Log.h"
+#include "platform/objectstore/ManagedObjectContext.h"
+#include "stores/Frame.h"
+#include "stores/FrameAttribute.h"
+#include "stores/FrameCollection.h"
+#include "stores/FrameImage.h"
+#include "stores/FrameSet.h"
+#include "stores/FrameType.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -240,6 +247,256 @@ QString describe(const QVariantMap &dictionary)
         parts << QString("%1 = %2").arg(it.key().left(40), text);
     }
     return "{" + parts.join("; ") + "}";
+}
+
+// --- The dictionary form of library objects --------------------------------
+
+namespace {
+
+void putText(QVariantMap &d, const char *key, const QString &value)
+{
+    if (!value.isNull())
+        d.insert(QString::fromLatin1(key), value);
+}
+
+void putCommon(QVariantMap &d, const LibraryItem &item)
+{
+    putText(d, kName, item.name());
+    putText(d, kGUID, item.guid());
+    putText(d, kDescription, item.adescription());
+    putText(d, kURL, item.url());
+    if (FrameImage *icon = item.icon())
+        putText(d, kIconGUID, icon->guid());
+}
+
+// A missing or unusable value sets the property to nil.
+void applyCommon(LibraryItem *item, const QVariantMap &d, const QString &guid,
+                 platform::ManagedObjectContext *moc)
+{
+    item->setName(stringForKey(d, kName).value_or(QString()));
+    item->setGuid(guid);
+    item->setAdescription(stringForKey(d, kDescription).value_or(QString()));
+    item->setUrl(stringForKey(d, kURL).value_or(QString()));
+    if (d.contains(QString::fromLatin1(kIconGUID))) {
+        const std::optional<QString> iconGUID = guidForKey(d, kIconGUID);
+        FrameImage *icon = iconGUID ? FrameImage::frameImageWithGUID(*iconGUID, moc) : nullptr;
+        if (auto *collection = dynamic_cast<FrameCollection *>(item))
+            collection->setIcon(icon);
+        else if (auto *set = dynamic_cast<FrameSet *>(item))
+            set->setIcon(icon);
+    }
+}
+
+void reject(const QString &message)
+{
+    platform::logLine(message);
+}
+
+} // namespace
+
+QVariantMap asDictionary(const FrameCollection &collection)
+{
+    QVariantMap d;
+    putCommon(d, collection);
+    return d;
+}
+
+QVariantMap asDictionary(const FrameSet &set)
+{
+    QVariantMap d;
+    putCommon(d, set);
+    if (FrameCollection *collection = set.framecollection())
+        putText(d, kFrameCollectionGUID, collection->guid());
+    return d;
+}
+
+QVariantMap asDictionary(const Frame &frame)
+{
+    QVariantMap d;
+    putText(d, kName, frame.name());
+    putText(d, kGUID, frame.guid());
+    putText(d, kDescription, frame.adescription());
+    putText(d, kURL, frame.url());
+    putText(d, kAuthor, frame.author());
+    putText(d, kCatalogRef, frame.catalogRef());
+
+    QVariantMap attributes;
+    QVariantMap kinds;
+    for (FrameAttribute *attribute : frame.attributes()) {
+        const qint64 kind = attribute->kindValue();
+        QVariant value;
+        switch (kind) {
+        case KindString:
+            if (!attribute->stringVal().isNull())
+                value = attribute->stringVal();
+            break;
+        case KindImage:
+            if (FrameImage *image = attribute->imageVal(); image && !image->guid().isNull())
+                value = image->guid();
+            break;
+        case KindInteger:
+            if (auto n = attribute->intVal())
+                value = QVariant::fromValue<qint64>(*n);
+            break;
+        case KindFloat:
+            if (auto f = attribute->floatVal())
+                value = *f;
+            break;
+        case KindBoolean:
+            if (auto b = attribute->boolVal())
+                value = *b;
+            break;
+        case KindColor:
+            if (!attribute->colorVal().isNull())
+                value = attribute->colorVal();
+            break;
+        default:
+            break;
+        }
+        if (!value.isValid() || attribute->name().isNull())
+            continue;
+        attributes.insert(attribute->name(), value);
+        kinds.insert(attribute->name(), QVariant::fromValue<qint64>(kind));
+    }
+    d.insert(QString::fromLatin1(kAttributes), attributes);
+    d.insert(QString::fromLatin1(kAttributeKinds), kinds);
+
+    if (FrameSet *set = frame.frameset())
+        putText(d, kFramesetGUID, set->guid());
+    if (FrameType *type = frame.frametype())
+        putText(d, kFrametype, type->name());
+    return d;
+}
+
+QVariantMap asDictionary(const FrameImage &image)
+{
+    QVariantMap d;
+    putText(d, kFilename, image.filename());
+    return d;
+}
+
+FrameCollection *collectionFromDictionary(const QVariantMap &dictionary, platform::ManagedObjectContext *moc)
+{
+    const std::optional<QString> guid = guidForKey(dictionary, kGUID);
+    if (!guid)
+        return nullptr;
+    FrameCollection *collection = FrameCollection::frameCollectionWithGUID(*guid, moc);
+    if (!collection)
+        collection = FrameCollection::insertInManagedObjectContext(moc);
+    if (!collection)
+        return nullptr;
+    applyCommon(collection, dictionary, *guid, moc);
+    return collection;
+}
+
+FrameSet *setFromDictionary(const QVariantMap &dictionary, platform::ManagedObjectContext *moc)
+{
+    const std::optional<QString> guid = guidForKey(dictionary, kGUID);
+    if (!guid) {
+        reject(QString("ERROR: Set doesn't have a GUID in dictionary %1").arg(describe(dictionary)));
+        return nullptr;
+    }
+    const std::optional<QString> collectionGUID = guidForKey(dictionary, kFrameCollectionGUID);
+    if (!collectionGUID) {
+        reject(QString("ERROR: set %1 doesn't have a frameCollectionGUID").arg(*guid));
+        return nullptr;
+    }
+    FrameCollection *collection = FrameCollection::frameCollectionWithGUID(*collectionGUID, moc);
+    if (!collection) {
+        reject(QString("Couldn't find frame collection with GUID %1").arg(*collectionGUID));
+        return nullptr;
+    }
+    FrameSet *set = FrameSet::frameSetWithGUID(*guid, moc);
+    if (!set)
+        set = FrameSet::insertInManagedObjectContext(moc);
+    if (!set) {
+        reject("Couldn't insert a new set into the database");
+        return nullptr;
+    }
+    applyCommon(set, dictionary, *guid, moc);
+    set->setFramecollection(collection);
+    return set;
+}
+
+Frame *frameFromDictionary(const QVariantMap &dictionary, platform::ManagedObjectContext *moc)
+{
+    const std::optional<QString> guid = guidForKey(dictionary, kGUID);
+    if (!guid) {
+        reject(QString("ERROR: Frame doesn't have a GUID in dictionary %1").arg(describe(dictionary)));
+        return nullptr;
+    }
+    const std::optional<QString> setGUID = guidForKey(dictionary, kFramesetGUID);
+    if (!setGUID) {
+        reject(QString("ERROR: Frame %1 doesn't have a framesetGUID").arg(*guid));
+        return nullptr;
+    }
+    FrameSet *set = FrameSet::frameSetWithGUID(*setGUID, moc);
+    if (!set) {
+        reject(QString("Couldn't find frame set with GUID %1").arg(*setGUID));
+        return nullptr;
+    }
+    const std::optional<QString> typeName = stringForKey(dictionary, kFrametype);
+    if (!typeName) {
+        reject(QString("No frame type information for frame %1").arg(*guid));
+        return nullptr;
+    }
+    FrameType *type = FrameType::frameTypeWithName(*typeName, moc);
+    if (!type) {
+        reject(QString("No frame type found with name %1").arg(*typeName));
+        return nullptr;
+    }
+    Frame *frame = Frame::frameWithGUID(*guid, moc);
+    if (!frame)
+        frame = Frame::insertInManagedObjectContext(moc);
+    if (!frame) {
+        reject("Couldn't insert a new frame into the database");
+        return nullptr;
+    }
+
+    frame->setName(stringForKey(dictionary, kName).value_or(QString()));
+    frame->setGuid(*guid);
+    frame->setAdescription(stringForKey(dictionary, kDescription).value_or(QString()));
+    frame->setUrl(stringForKey(dictionary, kURL).value_or(QString()));
+    frame->setAuthor(stringForKey(dictionary, kAuthor).value_or(QString()));
+    frame->setCatalogRef(stringForKey(dictionary, kCatalogRef).value_or(QString()));
+
+    // The kinds come from the type table, not from "attributeKinds".
+    frame->setFrametype(type);
+    const QVariantMap values = dictionaryForKey(dictionary, kAttributes);
+    for (FrameAttribute *attribute : frame->attributes()) {
+        const auto it = values.constFind(attribute->name());
+        if (it == values.constEnd())
+            continue;
+        const qint64 kind = attribute->kindValue();
+        const QVariant value = attributeValueForKind(attribute->name(), *it, int(kind));
+        if (!value.isValid())
+            continue;
+        switch (kind) {
+        case KindString: attribute->setStringVal(value.toString()); break;
+        case KindImage: attribute->setImageVal(FrameImage::frameImageWithGUID(value.toString(), moc)); break;
+        case KindInteger: attribute->setIntVal(value.toLongLong()); break;
+        case KindFloat: attribute->setFloatVal(value.toDouble()); break;
+        case KindBoolean: attribute->setBoolVal(value.toBool()); break;
+        case KindColor: attribute->setColorVal(value.toByteArray()); break;
+        default: break;
+        }
+    }
+    frame->setFrameset(set);
+    frame->buildIcon();
+    return frame;
+}
+
+FrameImage *frameImageFromDictionary(const QString &guid, const QVariantMap &dictionary,
+                                     platform::ManagedObjectContext *moc)
+{
+    if (!isUsableGUID(guid))
+        return nullptr;
+    const QString filename = stringForKey(dictionary, kFilename).value_or(QString());
+    if (FrameImage *image = FrameImage::frameImageWithGUID(guid, moc)) {
+        image->setFilename(filename);
+        return image;
+    }
+    return FrameImage::insertFrameImageWithGUIDAndDisplayName(guid, filename, moc);
 }
 
 } // namespace LibraryItemDictionary

@@ -6,6 +6,14 @@
 
 #include <optional>
 
+namespace platform {
+class ManagedObjectContext;
+}
+class Frame;
+class FrameCollection;
+class FrameImage;
+class FrameSet;
+
 // The dictionary form of library items as it travels in frame archives and
 // update files, and the checks applied to it on the way in. Archives and
 // server answers are untrusted: every value is checked against the type its
@@ -50,5 +58,23 @@ QVariant attributeValueForKind(const QString &name, const QVariant &value, int k
 
 // Short text naming the item for log lines.
 QString describe(const QVariantMap &dictionary);
+
+// --- The dictionary form of library objects --------------------------------
+
+// Dictionaries of library objects; keys whose value is nil are left out.
+QVariantMap asDictionary(const FrameCollection &collection);
+QVariantMap asDictionary(const FrameSet &set);
+QVariantMap asDictionary(const Frame &frame);
+QVariantMap asDictionary(const FrameImage &image);
+
+// Applying a dictionary is an upsert by GUID in `moc`. Parents and images
+// must be applied first: images, collections, sets, frames. A rejected
+// dictionary changes nothing and answers null; its reason is logged.
+FrameCollection *collectionFromDictionary(const QVariantMap &dictionary, platform::ManagedObjectContext *moc);
+FrameSet *setFromDictionary(const QVariantMap &dictionary, platform::ManagedObjectContext *moc);
+Frame *frameFromDictionary(const QVariantMap &dictionary, platform::ManagedObjectContext *moc);
+// A frame image's GUID is the name its dictionary came under.
+FrameImage *frameImageFromDictionary(const QString &guid, const QVariantMap &dictionary,
+                                     platform::ManagedObjectContext *moc);
 
 } // namespace LibraryItemDictionary

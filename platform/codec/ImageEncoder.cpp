@@ -6,6 +6,8 @@
 #include "platform/codec/JpegWriter.h"
 #include "platform/codec/PixelRows.h"
 #include "platform/codec/PngWriter.h"
+#include "platform/codec/PsdWriter.h"
+#include "platform/codec/TiffWriter.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -26,6 +28,10 @@ Kind kindOf(const QString &type)
         return Kind::Jpeg;
     if (type == QLatin1String(TypeTable::kPNG))
         return Kind::Png;
+    if (type == QLatin1String(TypeTable::kPSD))
+        return Kind::Psd;
+    if (type == QLatin1String(TypeTable::kTIFF))
+        return Kind::Tiff;
     return Kind::None;
 }
 
@@ -71,6 +77,10 @@ bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString 
             return JpegWriter::write(device, *source, metadata, quality.value_or(0.75), error);
         case Kind::Png:
             return PngWriter::write(device, *source, metadata, error);
+        case Kind::Tiff:
+            return TiffWriter::write(device, *source, metadata, error);
+        case Kind::Psd:
+            return PsdWriter::write(device, *source, metadata, error);
         default:
             break;
         }

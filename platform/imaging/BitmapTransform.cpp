@@ -1,6 +1,10 @@
 #include "platform/imaging/BitmapTransform.h"
 
+#include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ParallelRows.h"
+
+#include <QColorSpace>
+#include <QPainter>
 
 #include <algorithm>
 
@@ -33,11 +37,12 @@ QImage remap(const QImage &src, int orientation)
     const int w = src.width();
     const int h = src.height();
     const bool swap = BitmapTransform::orientationSwapsSides(orientation);
-    QImage dst(swap ? h : w, swap ? w : h, src.format());
+    QImage dst = ImageBuffer::allocate(swap ? h : w, swap ? w : h, src.format());
     if (dst.isNull())
         return {};
     dst.setDotsPerMeterX(swap ? src.dotsPerMeterY() : src.dotsPerMeterX());
     dst.setDotsPerMeterY(swap ? src.dotsPerMeterX() : src.dotsPerMeterY());
+    dst.setColorSpace(src.colorSpace());
     const Mapping m = mappingFor(orientation, w, h);
     const uchar *sbits = src.constBits();
     const qsizetype sbpl = src.bytesPerLine();
@@ -86,6 +91,40 @@ QImage BitmapTransform::rotateClockwise(const QImage &image, int turns)
     turns = ((turns % 4) + 4) % 4;
     static const int orientationForTurns[4] = {1, 6, 3, 8};
     return applyExifOrientation(image, orientationForTurns[turns]);
+}
+
+QImage BitmapTransform::scaled(const QImage &image, int width, int height)
+{
+    if (image.isNull() || width <= 0 || height <= 0)
+        return {};
+    QImage src = image;
+    if (src.format() != QImage::Format_ARGB32_Premultiplied)
+        src = src.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (src.width() == width && src.height() == height)
+        return src.copy();
+    if (width * 4 < src.width() * 3 && height * 4 < src.height() * 3) {
+        QImage out = src.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (!out.isNull() && out.format() != QImage::Format_ARGB32_Premultiplied)
+            out.convertTo(QImage::Format_ARGB32_Premultiplied);
+        return out;
+    }
+    QImage dst = ImageBuffer::allocate(width, height);
+    if (dst.isNull())
+        return {};
+    uchar *bits = dst.bits();
+    const qsizetype bpl = dst.bytesPerLine();
+    const QRectF target(0, 0, width, height);
+    parallelRows(height, (long long)width * height, [&](int first, int end) {
+        // Each band paints the whole picture through its own window of rows.
+        QImage band(bits + bpl * first, width, end - first, bpl, QImage::Format_ARGB32_Premultiplied);
+        band.fill(Qt::transparent);
+        QPainter p(&band);
+        p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.translate(0, -first);
+        p.drawImage(target, src);
+    });
+    return dst;
 }
 
 } // namespace platform

@@ -14,8 +14,13 @@ public:
     static QImage applyExifOrientation(const QImage &image, int orientation);
     // Turned clockwise by `turns` quarter turns (taken modulo 4).
     static QImage rotateClockwise(const QImage &image, int turns);
-    // Width and height the picture has once oriented.
+    // Whether the orientation exchanges width and height.
     static bool orientationSwapsSides(int orientation);
+    // Scaled to width x height (premultiplied 32-bit result): area averaging
+    // for strong reductions, bilinear on several threads otherwise (Qt's own
+    // smooth scaling near 1:1 or upwards runs on one thread and takes over a
+    // second for a 24 MP photo). Null when memory is short.
+    static QImage scaled(const QImage &image, int width, int height);
 };
 
 } // namespace platform

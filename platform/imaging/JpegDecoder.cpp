@@ -1,5 +1,7 @@
 #include "platform/imaging/JpegDecoder.h"
 
+#include "platform/imaging/ImageBuffer.h"
+
 #include <csetjmp>
 #include <algorithm>
 #include <cstdio>
@@ -72,7 +74,7 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message)
     cinfo.out_color_space = JCS_EXT_ARGB;
 #endif
     jpeg_start_decompress(&cinfo);
-    *out = QImage(int(cinfo.output_width), int(cinfo.output_height), QImage::Format_ARGB32_Premultiplied);
+    *out = ImageBuffer::allocate(int(cinfo.output_width), int(cinfo.output_height));
     if (out->isNull()) {
         jpeg_destroy_decompress(&cinfo);
         *message = QStringLiteral("picture too large for memory");

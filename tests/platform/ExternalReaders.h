@@ -39,7 +39,8 @@ inline QString identifyVerbose(const QString &path)
 // ImageMagick's answer to a -format string, for the first (or given) frame.
 inline QString identifyFormat(const QString &path, const QString &format)
 {
-    return run(QStringLiteral("/usr/bin/identify"), {QStringLiteral("-format"), format, path}).trimmed();
+    return run(QStringLiteral("/usr/bin/identify"), {QStringLiteral("-format"), format, path + QStringLiteral("[0]")})
+        .trimmed();
 }
 
 } // namespace externalreaders

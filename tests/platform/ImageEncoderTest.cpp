@@ -41,6 +41,7 @@ class FailingDevice : public QIODevice
 {
 public:
     explicit FailingDevice(qint64 limit) : m_limit(limit) { open(QIODevice::ReadWrite); }
+    qint64 size() const override { return m_end; }
 
 protected:
     qint64 readData(char *, qint64) override { return -1; }
@@ -51,12 +52,14 @@ protected:
             return -1;
         }
         m_written += len;
+        m_end = std::max(m_end, pos() + len);
         return len;
     }
 
 private:
     qint64 m_limit;
     qint64 m_written = 0;
+    qint64 m_end = 0;
 };
 
 } // namespace
@@ -158,11 +161,11 @@ TEST(ImageEncoderFailure, WriteErrorsAreNeverSuccess)
 {
     const QImage image = codectest::renderedPicture(300, 200);
     const ExportMetadata m = codectest::prepared(image);
-    for (const char *type : {TypeTable::kJPEG}) {
+    for (const char *type : {TypeTable::kJPEG, TypeTable::kPNG, TypeTable::kTIFF, TypeTable::kPSD}) {
         FailingDevice device(1000);
         platform::Error error;
         EXPECT_FALSE(ImageEncoder::encode(&device, image, QString::fromLatin1(type), m, 0.9, &error)) << type;
-        EXPECT_EQ(error.code, int(platform::CodecError::WriteFailed)) << type;
+        EXPECT_EQ(error.code, int(platform::CodecError::WriteFailed)) << type << " " << error.description.toStdString();
         EXPECT_EQ(error.domain, QString::fromLatin1(platform::kKanteloErrorDomain));
     }
 }

@@ -1,0 +1,161 @@
+#include "design/VLImageMetadataManager.h"
+
+#include "platform/imaging/ImageProperties.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+
+struct TagEntry {
+    long tag;
+    const char *displayName;
+};
+
+const TagEntry kTags[] = {
+    {0, "File name"},       {1, "File short date"}, {2, "File long date"},
+    {3, "File size"},       {100, "EXIF short date"}, {101, "EXIF long date"},
+    {200, "IPTC headline"}, {201, "IPTC caption"},  {202, "IPTC location"},
+};
+
+const char *kPlaceholderFormat = "{{%1}}";
+const char *kExifDateFormat = "yyyy:MM:dd HH:mm:ss";
+
+QString formatDate(const QDateTime &date, QLocale::FormatType style)
+{
+    if (!date.isValid())
+        return {};
+    return QLocale().toString(date.toLocalTime().date(), style);
+}
+
+} // namespace
+
+VLImageMetadataManager::VLImageMetadataManager()
+{
+    for (const TagEntry &t : kTags)
+        m_templateTextForTags.insert(keyForTag(t.tag), QString::fromLatin1(t.displayName));
+}
+
+QString VLImageMetadataManager::keyForTag(long tag)
+{
+    return QString::asprintf("%04ld", tag);
+}
+
+QString VLImageMetadataManager::templateStringForTag(long tag) const
+{
+    const QString name = m_templateTextForTags.value(keyForTag(tag));
+    if (name.isEmpty())
+        return {};
+    return QString::fromLatin1(kPlaceholderFormat).arg(name);
+}
+
+QString VLImageMetadataManager::metadataValueForTag(long tag) const
+{
+    namespace P = platform::ImageProperty;
+    const platform::ImageMetadata &m = m_metadata;
+    switch (tag) {
+    case 0: {
+        const QVariant name = m.value(QLatin1String(P::kFileName));
+        return name.isValid() ? QFileInfo(name.toString()).fileName() : QString();
+    }
+    case 1:
+    case 2:
+        return formatDate(m.value(QLatin1String(P::kFileDate)).toDateTime(),
+                          tag == 1 ? QLocale::ShortFormat : QLocale::LongFormat);
+    case 3:
+        return m.value(QLatin1String(P::kFileSize)).toString();
+    default:
+        break;
+    }
+    if (tag >= 100 && tag <= 199) {
+        if (!m.value(QLatin1String(P::kExifDictionary)).isValid())
+            return {};
+        const QString text = m.value(QLatin1String(P::kExifDateTimeOriginal)).toString();
+        if (text.isEmpty())
+            return {};
+        const QDateTime date = QDateTime::fromString(text, QLatin1String(kExifDateFormat));
+        if (!date.isValid())
+            return {};
+        if (tag == 100)
+            return formatDate(date, QLocale::ShortFormat);
+        if (tag == 101)
+            return formatDate(date, QLocale::LongFormat);
+        return {};
+    }
+    if (tag >= 200 && tag <= 299) {
+        if (!m.value(QLatin1String(P::kIPTCDictionary)).isValid())
+            return {};
+        const char *key = tag == 200 ? P::kIPTCHeadline
+                          : tag == 201 ? P::kIPTCCaptionAbstract
+                          : tag == 202 ? P::kIPTCSubLocation
+                                       : nullptr;
+        if (!key)
+            return {};
+        const QVariant v = m.value(QLatin1String(key));
+        return v.isValid() ? v.toString() : QString();
+    }
+    return {};
+}
+
+void VLImageMetadataManager::setMetadata(const platform::ImageMetadata &metadata)
+{
+    if (metadata.isSameObject(m_metadata))
+        return;
+    m_metadata = metadata;
+    m_valueForTemplate.clear();
+    for (auto it = m_templateTextForTags.cbegin(); it != m_templateTextForTags.cend(); ++it) {
+        const long tag = it.key().toLong();
+        QString value = metadataValueForTag(tag);
+        if (value.isNull())
+            value = QLatin1String("");
+        m_valueForTemplate.insert(QString::fromLatin1(kPlaceholderFormat).arg(it.value()), value);
+    }
+}
+
+QString VLImageMetadataManager::processTemplateString(const QString &text) const
+{
+    QString out = text;
+    for (auto it = m_valueForTemplate.cbegin(); it != m_valueForTemplate.cend(); ++it) {
+        qsizetype pos = out.indexOf(it.key());
+        while (pos >= 0) {
+            out.replace(pos, it.key().size(), it.value());
+            pos = out.indexOf(it.key(), pos + it.value().size());
+        }
+    }
+    return out;
+}
+
+std::unique_ptr<QTextDocument> VLImageMetadataManager::processTemplateString(const QTextDocument *text) const
+{
+    if (!text)
+        return nullptr;
+    std::unique_ptr<QTextDocument> out(text->clone());
+    for (auto it = m_valueForTemplate.cbegin(); it != m_valueForTemplate.cend(); ++it) {
+        QTextCursor found = out->find(it.key(), 0, QTextDocument::FindCaseSensitively);
+        while (!found.isNull()) {
+            // The format of the placeholder's first character.
+            QTextCursor first(out.get());
+            first.setPosition(found.selectionStart() + 1);
+            const QTextCharFormat format = first.charFormat();
+            found.insertText(it.value(), format);
+            found = out->find(it.key(), found.position(), QTextDocument::FindCaseSensitively);
+        }
+    }
+    return out;
+}
+
+QList<VLImageMetadataManager::MenuItem> VLImageMetadataManager::menuItemsForMetadataSelection() const
+{
+    QList<MenuItem> items;
+    items.append({QCoreApplication::translate("VLImageMetadataManager", "Select"), -1});
+    QStringList keys = m_templateTextForTags.keys();
+    std::sort(keys.begin(), keys.end(),
+              [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    for (const QString &key : keys)
+        items.append({m_templateTextForTags.value(key), key.toLong()});
+    return items;
+}

@@ -1,0 +1,19 @@
+// Photoshop files are untrusted input: the reader must answer every byte
+// sequence with a picture or an error, never a crash or a runaway allocation.
+#include "platform/imaging/PsdReader.h"
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    QString error;
+    const QImage image = platform::PsdReader::read(bytes, &error);
+    if (image.isNull() && error.isEmpty())
+        __builtin_trap(); // every failure says why
+    platform::PsdReader::readResources(bytes);
+    return 0;
+}

@@ -1,0 +1,280 @@
+#include "platform/codec/PsdWriter.h"
+
+#include "platform/codec/CodecErrors.h"
+#include "platform/codec/ExportMetadata.h"
+#include "platform/codec/PhotoshopResources.h"
+#include "platform/codec/PixelRows.h"
+
+#include <QIODevice>
+#include <QtEndian>
+
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+class BigEndian
+{
+public:
+    void u8(quint8 v) { bytes.append(char(v)); }
+    void u16(quint16 v)
+    {
+        const quint16 be = qToBigEndian(v);
+        bytes.append(reinterpret_cast<const char *>(&be), 2);
+    }
+    void u32(quint32 v)
+    {
+        const quint32 be = qToBigEndian(v);
+        bytes.append(reinterpret_cast<const char *>(&be), 4);
+    }
+    void raw(const char *data, int n) { bytes.append(data, n); }
+    QByteArray bytes;
+};
+
+struct Output {
+    QIODevice *device;
+    bool failed = false;
+    bool put(const char *data, qint64 n)
+    {
+        if (failed)
+            return false;
+        if (device->write(data, n) != n)
+            failed = true;
+        return !failed;
+    }
+    bool put(const QByteArray &b) { return put(b.constData(), b.size()); }
+};
+
+// Per row and channel, the picture's bytes split into planes: 0..3 straight
+// R, G, B, A (the layer), 4..6 R, G, B laid onto white (the merged picture:
+// readers take the matte out again with the alpha).
+class ChannelRows
+{
+public:
+    static constexpr int kMatted = 4;
+
+    ChannelRows(const QImage &image)
+        : m_image(image), m_rgba(size_t(image.width()) * 4), m_rgb(size_t(image.width()) * 3),
+          m_plane(size_t(image.width())), m_packed(size_t(PsdWriter::packBitsBound(image.width())))
+    {
+    }
+    int pack(int y, int c)
+    {
+        const int w = m_image.width();
+        if (c < kMatted) {
+            if (y != m_rgbaRow) {
+                PixelRows::rgba(m_image, y, m_rgba.data());
+                m_rgbaRow = y;
+            }
+            for (int x = 0; x < w; ++x)
+                m_plane[size_t(x)] = m_rgba[size_t(4 * x + c)];
+        } else {
+            if (y != m_rgbRow) {
+                PixelRows::rgbOnWhite(m_image, y, m_rgb.data());
+                m_rgbRow = y;
+            }
+            for (int x = 0; x < w; ++x)
+                m_plane[size_t(x)] = m_rgb[size_t(3 * x + c - kMatted)];
+        }
+        return PsdWriter::packBits(m_plane.data(), w, m_packed.data());
+    }
+    const char *packed() const { return reinterpret_cast<const char *>(m_packed.data()); }
+
+private:
+    const QImage &m_image;
+    std::vector<uchar> m_rgba;
+    std::vector<uchar> m_rgb;
+    std::vector<uchar> m_plane;
+    std::vector<uchar> m_packed;
+    int m_rgbaRow = -1;
+    int m_rgbRow = -1;
+};
+
+} // namespace
+
+int PsdWriter::packBits(const uchar *data, int length, uchar *out)
+{
+    int o = 0;
+    int i = 0;
+    while (i < length) {
+        // A run of three or more repeats pays for itself.
+        int run = 1;
+        while (i + run < length && run < 128 && data[i + run] == data[i])
+            ++run;
+        if (run >= 3 || (run == 2 && i + run == length)) {
+            out[o++] = uchar(257 - run);
+            out[o++] = data[i];
+            i += run;
+            continue;
+        }
+        // Literals until the next run of three.
+        int start = i;
+        int n = 0;
+        while (i < length && n < 128) {
+            if (i + 2 < length && data[i] == data[i + 1] && data[i] == data[i + 2])
+                break;
+            ++i;
+            ++n;
+        }
+        out[o++] = uchar(n - 1);
+        for (int k = 0; k < n; ++k)
+            out[o++] = data[start + k];
+    }
+    return o;
+}
+
+bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error)
+{
+    const int w = image.width();
+    const int h = image.height();
+    if (w > kMaxSide || h > kMaxSide) {
+        codecError(error, CodecError::TooLarge,
+                   QStringLiteral("The picture is %1 × %2 pixels; a Photoshop file can be at most 30,000 pixels "
+                                  "wide and high.")
+                       .arg(w)
+                       .arg(h));
+        return false;
+    }
+    const bool alpha = PixelRows::hasTransparency(image);
+    const int channels = alpha ? 4 : 3;
+    Output out{device};
+
+    // Header, colour mode data (none), image resources.
+    BigEndian head;
+    head.raw("8BPS", 4);
+    head.u16(1);
+    head.raw("\0\0\0\0\0\0", 6);
+    head.u16(quint16(channels));
+    head.u32(quint32(h));
+    head.u32(quint32(w));
+    head.u16(8);
+    head.u16(3); // RGB
+    head.u32(0);
+    QByteArray resources;
+    if (metadata.dpi())
+        resources += PhotoshopResources::block(PhotoshopResources::kResolutionInfo,
+                                               PhotoshopResources::resolutionInfo(*metadata.dpi()));
+    if (const QByteArray iptc = metadata.iptcBlob(); !iptc.isEmpty())
+        resources += PhotoshopResources::block(PhotoshopResources::kIptc, iptc);
+    if (!metadata.iccProfile().isEmpty())
+        resources += PhotoshopResources::block(PhotoshopResources::kIccProfile, metadata.iccProfile());
+    if (const QByteArray exif = metadata.exifBlob(); !exif.isEmpty())
+        resources += PhotoshopResources::block(PhotoshopResources::kExif, exif);
+    if (const QByteArray xmp = metadata.xmpPacket(); !xmp.isEmpty())
+        resources += PhotoshopResources::block(PhotoshopResources::kXmp, xmp);
+    head.u32(quint32(resources.size()));
+    head.raw(resources.constData(), int(resources.size()));
+
+    // First pass: the packed length of every row of every channel, so the
+    // tables that precede the data can be written before it.
+    // Planes: the layer's straight RGBA, then (with transparency) the
+    // merged picture's matted RGB.
+    const int planes = alpha ? 7 : 3;
+    std::vector<quint16> counts(size_t(h) * size_t(planes));
+    std::vector<quint64> channelBytes(size_t(planes), 0);
+    ChannelRows rows(image);
+    for (int y = 0; y < h; ++y) {
+        for (int c = 0; c < planes; ++c) {
+            const int n = rows.pack(y, c);
+            counts[size_t(c) * size_t(h) + size_t(y)] = quint16(n);
+            channelBytes[size_t(c)] += quint64(n);
+        }
+    }
+
+    auto writeChannel = [&](int c) {
+        for (int y = 0; y < h && !out.failed; ++y) {
+            const int n = rows.pack(y, c);
+            out.put(rows.packed(), n);
+        }
+    };
+    auto countTable = [&](int c) {
+        BigEndian t;
+        t.bytes.reserve(h * 2);
+        for (int y = 0; y < h; ++y)
+            t.u16(counts[size_t(c) * size_t(h) + size_t(y)]);
+        return t.bytes;
+    };
+
+    // Layer and mask information: one layer holding the whole picture.
+    if (alpha) {
+        static const qint16 ids[4] = {0, 1, 2, -1};
+        static const int order[4] = {3, 0, 1, 2}; // transparency first, as Photoshop writes it
+        BigEndian record;
+        record.u32(0);
+        record.u32(0);
+        record.u32(quint32(h));
+        record.u32(quint32(w));
+        record.u16(4);
+        quint64 layerData = 0;
+        for (int k = 0; k < 4; ++k) {
+            const int c = order[k];
+            const quint64 len = 2 + quint64(h) * 2 + channelBytes[size_t(c)];
+            record.u16(quint16(ids[c]));
+            record.u32(quint32(len));
+            layerData += len;
+        }
+        record.raw("8BIMnorm", 8);
+        record.u8(255); // opacity
+        record.u8(0);   // clipping
+        record.u8(0);   // flags
+        record.u8(0);   // filler
+        const char name[] = "\7Layer 1"; // Pascal string, padded to 4
+        record.u32(4 + 4 + 8);
+        record.u32(0); // no mask
+        record.u32(0); // no blending ranges
+        record.raw(name, 8);
+
+        quint64 layerInfo = 2 + quint64(record.bytes.size()) + layerData;
+        const bool pad = layerInfo % 2;
+        layerInfo += pad;
+        const quint64 section = 4 + layerInfo + 4;
+        if (section > 0xFFFFFFFFull) {
+            codecError(error, CodecError::TooLarge, QStringLiteral("The picture is too large for a Photoshop file."));
+            return false;
+        }
+        head.u32(quint32(section));
+        head.u32(quint32(layerInfo));
+        head.u16(quint16(qint16(-1)));
+        head.raw(record.bytes.constData(), int(record.bytes.size()));
+        out.put(head.bytes);
+        for (int k = 0; k < 4 && !out.failed; ++k) {
+            const int c = order[k];
+            BigEndian comp;
+            comp.u16(1); // PackBits
+            out.put(comp.bytes);
+            out.put(countTable(c));
+            writeChannel(c);
+        }
+        if (pad)
+            out.put("\0", 1);
+        const char noGlobalMask[4] = {0, 0, 0, 0};
+        out.put(noGlobalMask, 4);
+    } else {
+        head.u32(0);
+        out.put(head.bytes);
+    }
+
+    // The merged picture: all row tables first, then the channels in turn.
+    BigEndian comp;
+    comp.u16(1);
+    out.put(comp.bytes);
+    // With transparency the colour planes are the matted ones, then alpha.
+    const std::vector<int> merged = alpha ? std::vector<int>{4, 5, 6, 3} : std::vector<int>{0, 1, 2};
+    for (int c : merged) {
+        if (!out.failed)
+            out.put(countTable(c));
+    }
+    for (int c : merged) {
+        if (!out.failed)
+            writeChannel(c);
+    }
+
+    if (out.failed) {
+        codecError(error, CodecError::WriteFailed, device->errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace platform

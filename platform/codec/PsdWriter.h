@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/Error.h"
+
+#include <QByteArray>
+#include <QImage>
+
+class QIODevice;
+
+namespace platform {
+
+class ExportMetadata;
+
+// Photoshop files of our own making: RGB, 8 bits, PackBits, with the
+// resolution, EXIF, IPTC, XMP and ICC resources. A picture with transparency
+// gets one layer record as well (layer count -1, so the merged image's fourth
+// channel is its transparency): readers ignore the alpha of a file without.
+// At most 30,000 pixels a side.
+class PsdWriter
+{
+public:
+    static constexpr int kMaxSide = 30000;
+
+    static bool write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error);
+
+    // PackBits of one row of bytes, appended to `out`; answers the length.
+    static int packBits(const uchar *data, int length, uchar *out);
+    // The most PackBits can take for `length` bytes.
+    static int packBitsBound(int length) { return length + (length + 127) / 128; }
+};
+
+} // namespace platform

@@ -1,0 +1,291 @@
+#include "stores/KTFrameLibraryImporter.h"
+
+#include "kit/VLWAnalytics.h"
+#include "kit/ZCZipArchive.h"
+#include "platform/Bundle.h"
+#include "platform/Assert.h"
+#include "platform/Dispatch.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/objectstore/ManagedObjectContext.h"
+#include "stores/Frame.h"
+#include "stores/FrameArchiveFolder.h"
+#include "stores/FrameCollection.h"
+#include "stores/FrameImage.h"
+#include "stores/FrameSet.h"
+#include "stores/LibraryItemDictionary.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QTemporaryDir>
+
+struct KTFrameLibraryImporter::Run {
+    std::unique_ptr<QTemporaryDir> temporaryFolder;
+    std::unique_ptr<platform::ManagedObjectContext> child;
+};
+
+namespace {
+
+platform::Error importerError(const QString &description)
+{
+    platform::Error e;
+    e.domain = KTFrameLibraryImporter::kErrorDomain;
+    e.code = -1;
+    e.description = description;
+    return e;
+}
+
+} // namespace
+
+KTFrameLibraryImporter::KTFrameLibraryImporter(const QUrl &url, const QUrl &framesFolder,
+                                               platform::ManagedObjectContext *targetMOC)
+    : m_url(url)
+    , m_framesFolder(framesFolder)
+    , m_targetMOC(targetMOC)
+{
+}
+
+KTFrameLibraryImporter::~KTFrameLibraryImporter() = default;
+
+void KTFrameLibraryImporter::setDelegate(KTFrameLibraryImporterDelegate *delegate)
+{
+    QMutexLocker lock(&m_mutex);
+    m_delegate = delegate;
+    m_delegateLiveness = delegate ? std::weak_ptr<char>(delegate->m_liveness) : std::weak_ptr<char>();
+}
+
+KTFrameLibraryImporterDelegate *KTFrameLibraryImporter::delegate() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_delegateLiveness.expired() ? nullptr : m_delegate;
+}
+
+QList<platform::ObjectID> KTFrameLibraryImporter::importedCollectionIDs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_collectionIDs;
+}
+
+QList<platform::ObjectID> KTFrameLibraryImporter::importedSetIDs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_setIDs;
+}
+
+QList<platform::ObjectID> KTFrameLibraryImporter::importedFrameIDs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_framesIDs;
+}
+
+// Every delegate call goes to the main thread, and only reaches a delegate
+// that still exists when it gets there.
+static void toDelegate(const std::shared_ptr<KTFrameLibraryImporter> &self,
+                       std::function<void(KTFrameLibraryImporterDelegate *)> call)
+{
+    platform::runOnMainThread([self, call = std::move(call)] {
+        if (KTFrameLibraryImporterDelegate *d = self->delegate())
+            call(d);
+    }, false);
+}
+
+void KTFrameLibraryImporter::startImport()
+{
+    KT_ASSERT(!m_started, "An importer runs only once");
+    m_started = true;
+    std::shared_ptr<KTFrameLibraryImporter> self = shared_from_this();
+    platform::runInBackground([self] { self->unzipAndContinue(); });
+}
+
+void KTFrameLibraryImporter::unzipAndContinue()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_lastProgressValue = 0;
+    }
+    const QString framesFolder = m_framesFolder.toLocalFile();
+    QDir().mkpath(framesFolder);
+
+    // Unpack beside the graphics folder so that moving the graphics is a
+    // rename on the same volume.
+    auto run = std::make_shared<Run>();
+    const QString parent = QFileInfo(QDir::cleanPath(framesFolder)).absolutePath();
+    run->temporaryFolder = std::make_unique<QTemporaryDir>(parent + "/.ktframes-import-XXXXXX");
+    if (!run->temporaryFolder->isValid())
+        run->temporaryFolder = std::make_unique<QTemporaryDir>();
+    if (!run->temporaryFolder->isValid()) {
+        finishWithError(importerError(QString("Couldn't create a temporary folder: %1")
+                                          .arg(run->temporaryFolder->errorString())));
+        return;
+    }
+    const QString folder = run->temporaryFolder->path();
+
+    platform::Error unzipError;
+    const bool unzipped = ZCZipArchive::unzipFileAtPath(
+        m_url.toLocalFile(), folder,
+        [this](const QString &, unz_file_info, qint64 done, qint64 total) {
+            if (total > 0)
+                setProgress(double(done) / double(total), 0);
+        },
+        [&unzipError](const QString &, bool, const platform::Error &error) { unzipError = error; });
+    if (!unzipped) {
+        if (unzipError.isNull())
+            unzipError = importerError("The frame archive could not be read.");
+        platform::logLine(QString("ERROR: Couldn't read frame archive %1: %2")
+                              .arg(m_url.toLocalFile(), unzipError.description));
+        finishWithError(unzipError);
+        return;
+    }
+
+    FrameArchiveFolder::moveGraphics(folder, framesFolder);
+
+    std::shared_ptr<KTFrameLibraryImporter> self = shared_from_this();
+    platform::runOnMainThread([self, run] { self->importInChildContext(run); }, false);
+}
+
+void KTFrameLibraryImporter::importInChildContext(std::shared_ptr<Run> run)
+{
+    // A child is a snapshot of its parent taken on the parent's thread.
+    run->child = m_targetMOC->newChildContext();
+    platform::ManagedObjectContext *child = run->child.get();
+    std::shared_ptr<KTFrameLibraryImporter> self = shared_from_this();
+    child->perform([self, run, child] {
+        self->importFromFolder(run->temporaryFolder->path(), child);
+        platform::Error saveError;
+        if (child->save(&saveError))
+            self->finishSuccessfully();
+        else
+            self->finishWithError(saveError);
+        // The child and the unpacked files go once the work is done.
+        platform::runOnMainThread([run] {
+            run->child.reset();
+            run->temporaryFolder.reset();
+        }, false);
+    });
+}
+
+void KTFrameLibraryImporter::importFromFolder(const QString &folder, platform::ManagedObjectContext *moc)
+{
+    calculateTotalForProgressWithURL(folder);
+    importFrameImagesFromFolder(folder, moc);
+    importCollectionsFromFolder(folder, moc);
+    importSetsFromFolder(folder, moc);
+    importFramesFromFolder(folder, moc);
+}
+
+void KTFrameLibraryImporter::calculateTotalForProgressWithURL(const QString &folder)
+{
+    using namespace FrameArchiveFolder;
+    const qint64 total = itemFiles(folder, kImages).size() + itemFiles(folder, kCollections).size()
+                         + itemFiles(folder, kSets).size() + itemFiles(folder, kFrames).size();
+    QMutexLocker lock(&m_mutex);
+    m_totalProgressValue = total;
+}
+
+void KTFrameLibraryImporter::importFrameImagesFromFolder(const QString &folder, platform::ManagedObjectContext *moc)
+{
+    for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kImages)) {
+        const std::optional<QVariantMap> dictionary = FrameArchiveFolder::readItem(path);
+        const QString guid = QFileInfo(path).fileName();
+        if (!dictionary || !LibraryItemDictionary::isUsableGUID(guid))
+            continue;
+        LibraryItemDictionary::frameImageFromDictionary(guid, *dictionary, moc);
+        increaseImportProgress();
+    }
+}
+
+void KTFrameLibraryImporter::importCollectionsFromFolder(const QString &folder, platform::ManagedObjectContext *moc)
+{
+    for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kCollections)) {
+        const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
+        if (FrameCollection *collection = LibraryItemDictionary::collectionFromDictionary(dictionary, moc)) {
+            QMutexLocker lock(&m_mutex);
+            m_collectionIDs.append(collection->objectID());
+        }
+        increaseImportProgress();
+    }
+}
+
+void KTFrameLibraryImporter::importSetsFromFolder(const QString &folder, platform::ManagedObjectContext *moc)
+{
+    for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kSets)) {
+        const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
+        if (FrameSet *set = LibraryItemDictionary::setFromDictionary(dictionary, moc)) {
+            QMutexLocker lock(&m_mutex);
+            m_setIDs.append(set->objectID());
+        }
+        increaseImportProgress();
+    }
+}
+
+void KTFrameLibraryImporter::importFramesFromFolder(const QString &folder, platform::ManagedObjectContext *moc)
+{
+    for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kFrames)) {
+        const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
+        if (Frame *frame = LibraryItemDictionary::frameFromDictionary(dictionary, moc)) {
+            QMutexLocker lock(&m_mutex);
+            m_framesIDs.append(frame->objectID());
+        }
+        increaseImportProgress();
+    }
+}
+
+void KTFrameLibraryImporter::increaseImportProgress()
+{
+    double fraction = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        ++m_progressCount;
+        fraction = m_totalProgressValue > 0 ? double(m_progressCount) / double(m_totalProgressValue) : 1.0;
+    }
+    setProgress(fraction, 1);
+}
+
+void KTFrameLibraryImporter::setProgress(double progress, int stage)
+{
+    const double value = stage == 0 ? progress * 0.2 : 0.2 + progress * 0.8;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (value != 1.0 && value - m_lastProgressValue < 0.01)
+            return;
+        m_lastProgressValue = value;
+    }
+    std::shared_ptr<KTFrameLibraryImporter> self = shared_from_this();
+    toDelegate(self, [self, value](KTFrameLibraryImporterDelegate *d) { d->importerProgress(self.get(), value); });
+}
+
+void KTFrameLibraryImporter::finishWithError(const platform::Error &error)
+{
+    std::shared_ptr<KTFrameLibraryImporter> self = shared_from_this();
+    toDelegate(self, [self, error](KTFrameLibraryImporterDelegate *d) {
+        d->importerProgress(self.get(), 1.0);
+        d->importerFailedWithError(self.get(), error);
+    });
+}
+
+void KTFrameLibraryImporter::finishSuccessfully()
+{
+    bool needFinalReport = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        needFinalReport = m_lastProgressValue != 1.0;
+        m_lastProgressValue = 1.0;
+    }
+    std::shared_ptr<KTFrameLibraryImporter> self = shared_from_this();
+    platform::runOnMainThread([self, needFinalReport] {
+        if (KTFrameLibraryImporterDelegate *d = self->delegate()) {
+            if (needFinalReport)
+                d->importerProgress(self.get(), 1.0);
+            d->importerDidFinish(self.get());
+        }
+        // The first-run library among the application's resources is not
+        // the user's doing.
+        const QString archivePath = QFileInfo(self->m_url.toLocalFile()).absoluteFilePath();
+        const QString resources = QDir::cleanPath(platform::Bundle::resourcePath());
+        if (resources.isEmpty() || !archivePath.startsWith(resources + '/'))
+            VLWAnalytics::trackEventProperties(kImportFramesEvent,
+                                               QVariantMap{{kImportFramesEventFrames, self->importedFrameIDs().size()}});
+        platform::NotificationCenter::defaultCenter().post(kFinishedImportingFramesNotification, self.get());
+    }, false);
+}
