@@ -1,6 +1,8 @@
 // Imports a frame archive of 2,000 frames (4 collections, 40 sets, 4,000
 // graphics) into a fresh store: export first, then the timed import.
 #include "platform/Dispatch.h"
+#include "platform/archive/Archiver.h"
+#include "platform/archive/Color.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "platform/objectstore/PersistentStore.h"
 #include "stores/AppDelegateServices.h"
@@ -89,6 +91,8 @@ int main(int argc, char **argv)
     auto source = openContext(scratch.path() + "/source.db");
     platform::ManagedObjectContext *moc = source.get();
     QImage picture(96, 24, QImage::Format_ARGB32);
+    const QByteArray colour = platform::Archiver::archivedDataWithRootObject(
+        QVariant::fromValue(platform::Color::rgb(0.9, 0.85, 0.7)));
     QList<platform::ManagedObject *> collections;
     const char *types[] = {"Moulding", "Full frame", "Moulding with corners", "Color Mat"};
     int frameCount = 0;
@@ -117,7 +121,7 @@ int main(int argc, char **argv)
                     switch (attribute->kindValue()) {
                     case 1: attribute->setImageVal(own[n++ % 2]); break;
                     case 4: attribute->setBoolVal(frameCount % 3 == 0); break;
-                    case 5: attribute->setColorVal(QByteArray("\x04\x0bstreamtyped", 13)); break;
+                    case 5: attribute->setColorVal(colour); break;
                     default: break;
                     }
                 }

@@ -1,6 +1,8 @@
 #include "stores/LibraryItemDictionary.h"
 
 #include "platform/Log.h"
+#include "platform/archive/Color.h"
+#include "platform/archive/Unarchiver.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
@@ -221,8 +223,12 @@ QVariant attributeValueForKind(const QString &name, const QVariant &value, int k
             return *b;
         break;
     case KindColor:
-        if (value.metaType().id() == QMetaType::QByteArray && !value.toByteArray().isEmpty())
-            return value.toByteArray();
+        // Only data that really reads back as a colour is kept.
+        if (value.metaType().id() == QMetaType::QByteArray && !value.toByteArray().isEmpty()) {
+            const auto result = platform::Unarchiver::unarchiveObjectWithData(value.toByteArray());
+            if (result.ok() && result.object.metaType() == QMetaType::fromType<platform::Color>())
+                return value.toByteArray();
+        }
         break;
     default:
         platform::logLine(QString("Warning: ignoring attribute \"%1\" of unknown kind %2").arg(name).arg(kind));

@@ -52,8 +52,9 @@ QVariantMap dictionaryForKey(const QVariantMap &dictionary, const char *key);
 
 // The value of attribute `name` coerced to what its kind stores:
 // string (QString), image (GUID QString), integer (qint64), float (double),
-// boolean (bool), colour (QByteArray). An invalid QVariant means "no value":
-// absent, or of a type that doesn't fit (logged).
+// boolean (bool), colour (QByteArray that unarchives as a colour). An
+// invalid QVariant means "no value": absent, or of a type that doesn't fit
+// (logged).
 QVariant attributeValueForKind(const QString &name, const QVariant &value, int kind);
 
 // Short text naming the item for log lines.

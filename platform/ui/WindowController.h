@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/ui/ViewController.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
-
-#include "platform/ui/ViewController.h"
 
 namespace platform {
 

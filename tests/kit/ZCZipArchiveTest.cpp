@@ -157,6 +157,29 @@ TEST(ZCZipArchiveUnzip, NamesClimbingOutAreRefusedAndTheRestUnpacked)
     EXPECT_TRUE(QDir(dir + "/out2").isEmpty());
 }
 
+TEST(ZCZipArchiveUnzip, EmptyAndDotNamesAreRefused)
+{
+    // Written with minizip directly: our own writer refuses such names.
+    const QString dir = freshDir("emptyname");
+    zipFile z = zipOpen64(QFile::encodeName(dir + "/t.zip").constData(), APPEND_STATUS_CREATE);
+    ASSERT_NE(z, nullptr);
+    for (const char *name : {"", "./", "ok.txt", "a/../../b.txt"}) {
+        zip_fileinfo info{};
+        ZCZipArchive::zipInfoSetDate(&info, QDateTime::currentDateTime());
+        ASSERT_EQ(zipOpenNewFileInZip(z, name, &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, -1), ZIP_OK);
+        ASSERT_EQ(zipWriteInFileInZip(z, "data", 4), ZIP_OK);
+        ASSERT_EQ(zipCloseFileInZip(z), ZIP_OK);
+    }
+    ASSERT_EQ(zipClose(z, nullptr), ZIP_OK);
+
+    Progress progress;
+    EXPECT_TRUE(ZCZipArchive::unzipFileAtPath(dir + "/t.zip", dir + "/out", recorder(&progress), {}));
+    EXPECT_EQ(progress.names, QStringList{"ok.txt"});
+    EXPECT_EQ(QDir(dir + "/out").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"ok.txt"});
+    EXPECT_FALSE(QFileInfo::exists(dir + "/b.txt"));
+}
+
 TEST(ZCZipArchiveUnzip, SymbolicLinksStayInsideTheDestination)
 {
     const QString dir = freshDir("links");

@@ -78,7 +78,7 @@ struct SourceLibrary {
         gilt->frameAttributeWithName("Portrait Image")->setImageVal(images[4]);
 
         Frame *mat = makeFrame(moc, pine, "Cream mat", "Color Mat");
-        mat->frameAttributeWithName("Mat color")->setColorVal(QByteArray("\x04\x0bstreamtyped\x81\xe8\x03", 16));
+        mat->frameAttributeWithName("Mat color")->setColorVal(archivedColour(0.95, 0.9, 0.8));
 
         Frame *corners = makeFrame(moc, pine, "Corners", "Moulding with corners");
         corners->frameAttributeWithName("Top-Left corner")->setImageVal(images[1]);
@@ -167,7 +167,7 @@ TEST(FrameArchiveExchange, ExportThenImportIntoAFreshStoreGivesTheSameLibrary)
         if (frame->name() == "Cream mat")
             mat = frame;
     ASSERT_NE(mat, nullptr);
-    EXPECT_EQ(mat->frameAttributeWithName("Mat color")->colorVal(), QByteArray("\x04\x0bstreamtyped\x81\xe8\x03", 16));
+    EXPECT_EQ(mat->frameAttributeWithName("Mat color")->colorVal(), archivedColour(0.95, 0.9, 0.8));
 
     // Importing again updates by GUID: nothing is doubled.
     ImportRecorder again;

@@ -7,6 +7,8 @@
 #include "LibraryTestSupport.h"
 
 #include "platform/Dispatch.h"
+#include "platform/archive/Archiver.h"
+#include "platform/archive/Color.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameCollection.h"
@@ -23,6 +25,12 @@
 #include <QUuid>
 
 namespace archivetest {
+
+// A colour as the old-style archiver writes it.
+inline QByteArray archivedColour(double red, double green, double blue)
+{
+    return platform::Archiver::archivedDataWithRootObject(QVariant::fromValue(platform::Color::rgb(red, green, blue)));
+}
 
 inline void seedFrameTypes(platform::ManagedObjectContext *moc)
 {

@@ -94,7 +94,7 @@ TEST(LibraryItemDictionaryApply, ColourSurvivesAndWrongTypesAreCoerced)
     FrameSet *set = FrameSet::insertInManagedObjectContext(moc);
     set->setFramecollection(FrameCollection::insertInManagedObjectContext(moc));
     Frame *mat = makeFrame(moc, set, "Mat", "Color Mat");
-    const QByteArray colour("\x04\x0bstreamtyped\x81\xe8\x03\x84", 16);
+    const QByteArray colour = archivedColour(0.2, 0.4, 0.6);
     mat->frameAttributeWithName("Mat color")->setColorVal(colour);
     QVariantMap d = asDictionary(*mat);
     EXPECT_EQ(d.value("attributes").toMap().value("Mat color"), colour);
@@ -104,8 +104,12 @@ TEST(LibraryItemDictionaryApply, ColourSurvivesAndWrongTypesAreCoerced)
     EXPECT_EQ(frameFromDictionary(d, moc), mat);
     EXPECT_EQ(mat->frameAttributeWithName("Mat color")->colorVal(), colour);
 
-    // A string where colour data belongs is dropped, never stored.
+    // Damaged colour data, or a string where colour data belongs, is
+    // dropped, never stored.
     Logged log;
+    d["attributes"] = QVariantMap{{"Mat color", colour.left(colour.size() - 3)}};
+    EXPECT_EQ(frameFromDictionary(d, moc), mat);
+    EXPECT_TRUE(mat->frameAttributeWithName("Mat color")->colorVal().isNull());
     d["attributes"] = QVariantMap{{"Mat color", "red"}};
     d["name"] = 17;
     EXPECT_EQ(frameFromDictionary(d, moc), mat);

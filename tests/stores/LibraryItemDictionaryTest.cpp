@@ -1,6 +1,8 @@
 #include "stores/LibraryItemDictionary.h"
 
 #include "platform/Log.h"
+#include "platform/archive/Archiver.h"
+#include "platform/archive/Color.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -82,9 +84,13 @@ TEST(LibraryItemDictionaryCoercion, AttributeValuesFollowTheirKind)
     EXPECT_EQ(attributeValueForKind("i", "GUID-1.png", KindImage), QVariant("GUID-1.png"));
     EXPECT_FALSE(attributeValueForKind("i", 5, KindImage).isValid());
     EXPECT_FALSE(attributeValueForKind("i", "a/b", KindImage).isValid());
-    // colour: data only
-    EXPECT_EQ(attributeValueForKind("c", QByteArray("\x04\x0b", 2), KindColor),
-              QVariant(QByteArray("\x04\x0b", 2)));
+    // colour: data that reads back as a colour only
+    const QByteArray colour = platform::Archiver::archivedDataWithRootObject(
+        QVariant::fromValue(platform::Color::rgb(1, 0.5, 0)));
+    EXPECT_EQ(attributeValueForKind("c", colour, KindColor), QVariant(colour));
+    EXPECT_FALSE(attributeValueForKind("c", QByteArray("\x04\x0b", 2), KindColor).isValid());
+    EXPECT_FALSE(attributeValueForKind("c", platform::Archiver::archivedDataWithRootObject(QString("red")),
+                                       KindColor).isValid());
     EXPECT_FALSE(attributeValueForKind("c", "red", KindColor).isValid());
     // unknown kind, absent value
     EXPECT_FALSE(attributeValueForKind("u", 1, 9).isValid());

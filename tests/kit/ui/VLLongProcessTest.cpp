@@ -1,5 +1,6 @@
 #include "kit/VLLongProcess.h"
 #include "kit/ui/VLProgressPanel.h"
+#include "platform/Dispatch.h"
 #include "support/TestSupport.h"
 #include "KitUiShots.h"
 
@@ -65,6 +66,8 @@ TEST(KitLongProcess, LongWorkShowsCountingPanelThenClosesIt)
     QSemaphore release;
     std::atomic<int> finishedRuns{0};
     process.setProcessFinishedBlock([&] { ++finishedRuns; });
+    QList<QPair<qint64, qint64>> observed;
+    process.setProgressBlock([&](qint64 done, qint64 total) { observed.append({done, total}); });
     process.runInBackground([&] {
         process.setProgressCount(37);
         release.acquire();
@@ -80,6 +83,8 @@ TEST(KitLongProcess, LongWorkShowsCountingPanelThenClosesIt)
     EXPECT_EQ(window->height(), 64);
     EXPECT_EQ(panels.last->progressIndicator()->maximum(), 100);
     EXPECT_EQ(panels.last->progressIndicator()->value(), 37);
+    ASSERT_FALSE(observed.isEmpty());
+    EXPECT_EQ(observed.last(), (QPair<qint64, qint64>(37, 100)));
     QPointer<QWidget> watched = window;
 
     release.release();
@@ -178,4 +183,22 @@ TEST(KitLongProcess, FormatFillsIntegersOnlyAndNeverInterpretsText)
     EXPECT_EQ(VLLongProcess::formatProgress("100%% of %s %n %d", 1, 2), "100% of %s %n 1");
     EXPECT_EQ(VLLongProcess::formatProgress("%d %d %d", 1, 2), "1 2 ");
     EXPECT_EQ(VLLongProcess::formatProgress("trailing %", 1, 2), "trailing %");
+}
+
+TEST(KitLongProcess, CallerSpinsUntilTheFinishAsTheSavePathDoes)
+{
+    PanelCounter panels;
+    VLLongProcess process;
+    process.setWindowPopUpDelay(0.5);
+    bool done = false;
+    std::atomic<int> rendered{0};
+    process.setProcessFinishedBlock([&] { done = true; });
+    process.runInBackground([&] {
+        for (int i = 1; i <= 100; ++i) {
+            rendered = i;
+            process.setProgressCount(i);
+        }
+    });
+    EXPECT_TRUE(platform::spinEventLoopUntil([&] { return done; }, 100, 10000));
+    EXPECT_EQ(rendered.load(), 100);
 }
