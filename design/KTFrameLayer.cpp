@@ -2,12 +2,26 @@
 
 #include "design/KTTemplate.h"
 #include "platform/render/DrawingContext.h"
+#include "stores/Frame.h"
+#include "stores/FrameCollection.h"
+#include "stores/FrameSet.h"
 
 #include <algorithm>
 #include <cmath>
 
 KTFrameLayer::KTFrameLayer() = default;
 KTFrameLayer::~KTFrameLayer() = default;
+
+QString KTFrameLayer::description() const
+{
+    const FrameSet *set = m_theFrame ? m_theFrame->frameset() : nullptr;
+    const FrameCollection *collection = set ? set->framecollection() : nullptr;
+    return QStringLiteral("%1 -- Collection %2, Set %3, frameName %4, images %5")
+        .arg(KTLayer::description(), collection ? collection->name() : QStringLiteral("(null)"),
+             set ? set->name() : QStringLiteral("(null)"),
+             m_theFrame ? m_theFrame->name() : QStringLiteral("(null)"),
+             m_imagesLoaded ? QStringLiteral("loaded") : QStringLiteral("not loaded"));
+}
 
 bool KTFrameLayer::loadImages()
 {
@@ -143,6 +157,7 @@ std::shared_ptr<KTLayer> KTFrameLayer::copyForRendering() const
 void KTFrameLayer::copyFrameFieldsFrom(const KTFrameLayer &other)
 {
     copyBaseFieldsFrom(other);
+    m_theFrame = other.m_theFrame;
     m_imagesLoaded = other.m_imagesLoaded;
     m_dropShadow = other.m_dropShadow;
     m_shadowLength = other.m_shadowLength;

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class Frame;
+
 // The base of every layer that surrounds the photo with an item of the frame
 // library (full frame, colour mat, moulding, moulding with corners): the drop
 // shadow settings and geometry, taken together with the design's shadow
@@ -24,6 +26,9 @@ public:
 
     KTFrameLayer();
     ~KTFrameLayer() override;
+
+    // "<layer> -- Collection <c>, Set <s>, frameName <f>, images loaded|not loaded".
+    QString description() const override;
 
     // Loads the frame's pictures and settings; the base loads nothing.
     virtual bool loadImages();
@@ -47,6 +52,10 @@ public:
     void drawAsMask(bool asMask, const std::function<void()> &block);
     virtual void applySettingsFromLayer(const KTFrameLayer &other);
 
+    // The library frame the layer shows; it belongs to the frames context
+    // (main thread) and outlives the layer's use of it.
+    Frame *theFrame() const { return m_theFrame; }
+    void setTheFrame(Frame *frame) { m_theFrame = frame; }
     bool imagesLoaded() const { return m_imagesLoaded; }
     bool dropShadow() const { return m_dropShadow; }
     void setDropShadow(bool on);
@@ -64,6 +73,7 @@ protected:
     void copyFrameFieldsFrom(const KTFrameLayer &other);
 
 private:
+    Frame *m_theFrame = nullptr;
     bool m_imagesLoaded = false;
     bool m_dropShadow = true;
     double m_shadowLength = 1.0;

@@ -6,13 +6,14 @@
 #include "platform/Dispatch.h"
 #include "platform/NotificationCenter.h"
 #include "platform/render/DrawingContext.h"
+#include "stores/Frame.h"
 
-#define KANTELO_IMAGE_LAYER_READY 0
-#if KANTELO_IMAGE_LAYER_READY
 #include "design/KTImageLayer.h"
 #include "design/VLImage.h"
-#endif
+#include "design/VLImageMetadataManager.h"
+#include "platform/imaging/ImageProperties.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QThread>
 
@@ -21,8 +22,8 @@
 
 namespace {
 
-const QString kDPIWidthKey = QStringLiteral("kCGImagePropertyDPIWidth");
-const QString kDPIHeightKey = QStringLiteral("kCGImagePropertyDPIHeight");
+const QString kDPIWidthKey = QString::fromLatin1(platform::ImageProperty::kDPIWidth);
+const QString kDPIHeightKey = QString::fromLatin1(platform::ImageProperty::kDPIHeight);
 
 bool isUsableSize(double w, double h)
 {
@@ -169,6 +170,8 @@ void KTTemplate::insertLayer(const LayerPtr &layer, qsizetype index)
     KT_ASSERT(index >= 0 && index <= m_layers.size(),
               QStringLiteral("layer index %1 beyond bounds 0..%2").arg(index).arg(m_layers.size()));
     layer->setInTemplate(this);
+    if (auto *frameLayer = qobject_cast<KTFrameLayer *>(layer.get()); frameLayer && frameLayer->theFrame())
+        frameLayer->theFrame()->setLastUsed(QDateTime::currentDateTime());
     m_layers.insert(index, layer);
     observeLayer(layer.get());
     postModelChangedNotification();
@@ -248,7 +251,6 @@ void KTTemplate::replaceDesignWith(const std::shared_ptr<KTTemplate> &other)
     for (qsizetype i = theirs.size() - 1; i >= 0; --i) {
         const LayerPtr &layer = theirs.at(i);
         if (layer.get() == theirPhoto) {
-#if KANTELO_IMAGE_LAYER_READY
             const auto from = std::static_pointer_cast<KTImageLayer>(layer);
             if (const auto mine = imageLayer()) {
                 mine->setCropBottom(from->cropBottom());
@@ -257,7 +259,6 @@ void KTTemplate::replaceDesignWith(const std::shared_ptr<KTTemplate> &other)
                 mine->setCropTop(from->cropTop());
                 mine->setHidden(from->hidden());
             }
-#endif
             continue;
         }
         // The layer now belongs to this design alone.
@@ -722,7 +723,6 @@ std::shared_ptr<KTTemplate> KTTemplate::copyForRendering() const
 
 // --- photo ---
 
-#if KANTELO_IMAGE_LAYER_READY
 
 std::shared_ptr<KTImageLayer> KTTemplate::imageLayer() const
 {
@@ -731,6 +731,15 @@ std::shared_ptr<KTImageLayer> KTTemplate::imageLayer() const
     const LayerPtr &last = m_layers.last();
     KT_ASSERT(isImageLayer(last.get()), QStringLiteral("[XSDocument imageLayer] returned non-image layer"));
     return std::static_pointer_cast<KTImageLayer>(last);
+}
+
+std::shared_ptr<KTImageLayer> KTTemplate::photoLayer() const
+{
+    // Frame-only designs (icons, previews) have no photo: their geometry
+    // simply has no photo size, which is no misuse.
+    if (m_layers.isEmpty() || !isImageLayer(m_layers.last().get()))
+        return nullptr;
+    return std::static_pointer_cast<KTImageLayer>(m_layers.last());
 }
 
 bool KTTemplate::importImage(const QUrl &fileUrl)
@@ -773,12 +782,15 @@ bool KTTemplate::replaceExistingImageLayerWith(const std::shared_ptr<KTImageLaye
         dpi = 72;
     setMetadataValue(dpi, kDPIWidthKey);
     setMetadataValue(dpi, kDPIHeightKey);
+    auto manager = std::make_shared<VLImageMetadataManager>();
+    manager->setMetadata(metadata);
+    setMetadataManager(manager);
     return true;
 }
 
 platform::ImageMetadata KTTemplate::originalMetadata() const
 {
-    const auto layer = imageLayer();
+    const auto layer = photoLayer();
     if (!layer || !layer->image())
         return {};
     return layer->image()->metadata();
@@ -786,7 +798,7 @@ platform::ImageMetadata KTTemplate::originalMetadata() const
 
 QSizeF KTTemplate::originalImageSize() const
 {
-    const auto layer = imageLayer();
+    const auto layer = photoLayer();
     if (!layer || !layer->image())
         return QSizeF();
     return layer->image()->originalSize();
@@ -794,7 +806,7 @@ QSizeF KTTemplate::originalImageSize() const
 
 QSizeF KTTemplate::sizeOfPreFramedImage() const
 {
-    const auto layer = imageLayer();
+    const auto layer = photoLayer();
     if (!layer || !layer->image())
         return QSizeF();
     return layer->image()->croppedSizeFromSize(originalImageSize());
@@ -802,7 +814,7 @@ QSizeF KTTemplate::sizeOfPreFramedImage() const
 
 void KTTemplate::cropToFitToLockedAspectRatio()
 {
-    const auto layer = imageLayer();
+    const auto layer = photoLayer();
     if (!layer || !layer->image())
         return;
     const QSizeF original = originalImageSize();
@@ -813,63 +825,31 @@ void KTTemplate::cropToFitToLockedAspectRatio()
     if (!isUsableSize(w, h) || !(r > 0) || !std::isfinite(r))
         return;
     const QPointF centre = layer->centerPoint();
-    const QRectF f = finalRectFromStartRect(QRectF(0, 0, w, h), true);
-    if (!isUsableRect(f))
-        return;
-    const double m = std::min(w, h);
-    const double big = std::max(w, h);
-    const double a = std::min(f.width(), f.height()) / m - 1;
-    const double b = (std::max(f.width(), f.height()) - big) / m;
-    if (preCroppedAspectRatio() < 1)
-        r = 1 / r;
-    const double x = r >= 1 ? (a + 1) * r - b : r / (b + 1 - a * r);
-    if (!(x > 0) || !std::isfinite(x))
-        return;
+    const double saved[4] = {layer->cropLeft(), layer->cropTop(), layer->cropRight(), layer->cropBottom()};
     layer->resetCropSetting();
+    // The layers' growth is measured around the uncropped photo.
+    const QRectF f = finalRectFromStartRect(QRectF(0, 0, w, h), true);
+    double x = 0;
+    if (isUsableRect(f)) {
+        const double m = std::min(w, h);
+        const double big = std::max(w, h);
+        const double a = std::min(f.width(), f.height()) / m - 1;
+        const double b = (std::max(f.width(), f.height()) - big) / m;
+        if (preCroppedAspectRatio() < 1)
+            r = 1 / r;
+        x = r >= 1 ? (a + 1) * r - b : r / (b + 1 - a * r);
+    }
+    if (!(x > 0) || !std::isfinite(x)) {
+        // No crop reaches the ratio: put the crop back as it was.
+        layer->setCropLeft(saved[0]);
+        layer->setCropTop(saved[1]);
+        layer->setCropRight(saved[2]);
+        layer->setCropBottom(saved[3]);
+        return;
+    }
     layer->cropToAspectRatio(x, centre);
 }
 
-#else
-
-// Until the image layer exists, a design holds no photo.
-std::shared_ptr<KTImageLayer> KTTemplate::imageLayer() const
-{
-    return nullptr;
-}
-
-bool KTTemplate::importImage(const QUrl &)
-{
-    return false;
-}
-
-bool KTTemplate::importCGImage(const QImage &, const QUrl &)
-{
-    return false;
-}
-
-bool KTTemplate::replaceExistingImageLayerWith(const std::shared_ptr<KTImageLayer> &)
-{
-    return false;
-}
-
-platform::ImageMetadata KTTemplate::originalMetadata() const
-{
-    return {};
-}
-
-QSizeF KTTemplate::originalImageSize() const
-{
-    return QSizeF();
-}
-
-QSizeF KTTemplate::sizeOfPreFramedImage() const
-{
-    return QSizeF();
-}
-
-void KTTemplate::cropToFitToLockedAspectRatio() {}
-
-#endif
 
 double KTTemplate::preCroppedAspectRatio() const
 {

@@ -188,6 +188,7 @@ private:
     LayerPtr deselectFirstSelectedLayer();
     void scheduleForcedRedraw();
     static bool isImageLayer(const KTLayer *layer);
+    std::shared_ptr<KTImageLayer> photoLayer() const;
 
     LayerList m_layers;
     QString m_name;

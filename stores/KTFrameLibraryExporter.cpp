@@ -54,6 +54,7 @@ quint64 KTFrameLibraryExporter::progressStepForCount(quint64 countOfItems)
 void KTFrameLibraryExporter::startExportWithDelegate(KTFrameLibraryExporterDelegate *delegate)
 {
     KT_ASSERT(!m_started, "An exporter runs only once");
+    KT_ASSERT(!weak_from_this().expired(), "An exporter is made with std::make_shared");
     m_started = true;
     {
         QMutexLocker lock(&m_mutex);

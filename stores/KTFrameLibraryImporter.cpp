@@ -93,6 +93,8 @@ static void toDelegate(const std::shared_ptr<KTFrameLibraryImporter> &self,
 void KTFrameLibraryImporter::startImport()
 {
     KT_ASSERT(!m_started, "An importer runs only once");
+    KT_ASSERT(m_targetMOC, "Invalid parameter not satisfying: targetMOC");
+    KT_ASSERT(!weak_from_this().expired(), "An importer is made with std::make_shared");
     m_started = true;
     std::shared_ptr<KTFrameLibraryImporter> self = shared_from_this();
     platform::runInBackground([self] { self->unzipAndContinue(); });
@@ -105,7 +107,11 @@ void KTFrameLibraryImporter::unzipAndContinue()
         m_lastProgressValue = 0;
     }
     const QString framesFolder = m_framesFolder.toLocalFile();
-    QDir().mkpath(framesFolder);
+    if (framesFolder.isEmpty() || !QDir().mkpath(framesFolder)) {
+        finishWithError(importerError(QString("The frame graphics folder \"%1\" can't be used.")
+                                          .arg(m_framesFolder.toString())));
+        return;
+    }
 
     // Unpack beside the graphics folder so that moving the graphics is a
     // rename on the same volume.

@@ -99,6 +99,33 @@ private:
     QColor m_color;
 };
 
+// A mat that grows every side by a fraction of the short side, as real mats
+// and frames do.
+class EvenMatLayer : public KTFrameLayer
+{
+    Q_OBJECT
+public:
+    explicit EvenMatLayer(double fraction) : m_fraction(fraction) {}
+    QRectF resultingRectForRect(const QRectF &r) const override
+    {
+        const double m = std::min(r.width(), r.height()) * m_fraction;
+        return r.adjusted(-m, -m, m, m);
+    }
+    void drawLayerForRect(const QRectF &rect, bool, bool) override
+    {
+        if (auto *ctx = platform::DrawingContext::current()) {
+            QPainterPath ring;
+            ring.setFillRule(Qt::OddEvenFill);
+            ring.addRect(resultingRectForRect(rect));
+            ring.addRect(rect);
+            ctx->fillPath(ring, QColor(Qt::red));
+        }
+    }
+
+private:
+    double m_fraction;
+};
+
 // Records notifications posted by one design.
 class NotificationLog
 {

@@ -1,6 +1,7 @@
 #include "FrameArchiveTestSupport.h"
 
 #include "kit/ZCZipArchive.h"
+#include "platform/Assert.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
@@ -382,4 +383,26 @@ TEST(FrameArchiveExport, ProgressStepIsAFiftiethRoundedHalfUp)
     EXPECT_EQ(KTFrameLibraryExporter::progressStepForCount(25), 1u);
     EXPECT_EQ(KTFrameLibraryExporter::progressStepForCount(24), 0u);
     EXPECT_EQ(KTFrameLibraryExporter::progressStepForCount(1000), 20u);
+}
+
+TEST(FrameArchiveExchange, MisuseIsAProgrammingError)
+{
+    sharedLibrary();
+    Library target;
+    KTFrameLibraryImporter onStack(QUrl::fromLocalFile("/nonexistent.ktframes"),
+                                   QUrl::fromLocalFile(FrameImage::imagesFolder()), target.moc());
+    EXPECT_THROW(onStack.startImport(), platform::Exception);
+    auto noContext = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile("/nonexistent.ktframes"),
+                                                              QUrl::fromLocalFile(FrameImage::imagesFolder()), nullptr);
+    EXPECT_THROW(noContext->startImport(), platform::Exception);
+
+    // No usable graphics folder: a failure, nothing written elsewhere.
+    auto noFolder = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile("/nonexistent.ktframes"), QUrl(),
+                                                             target.moc());
+    ImportRecorder recorder;
+    noFolder->setDelegate(&recorder);
+    noFolder->startImport();
+    testsupport::waitUntil([&] { return recorder.done(); }, 20000);
+    EXPECT_TRUE(recorder.failed);
+    EXPECT_FALSE(recorder.finished);
 }
