@@ -292,8 +292,10 @@ bool PersistentStore::prepare(Error *error)
         if (!writeMetadata(db, kStoreUUIDKey, m_identifier))
             return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
     }
-    if (meta.value(kStoreModelVersionKey).toInt() != m_model->version()
-        && !writeMetadata(db, kStoreModelVersionKey, m_model->version()))
+    // Written at every open: besides keeping the version, this first write
+    // creates the write-ahead log now, so the first save after opening does
+    // not pay for it.
+    if (!writeMetadata(db, kStoreModelVersionKey, m_model->version()))
         return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
     if (userVersion != m_model->version()
         && !db.exec(QStringLiteral("PRAGMA user_version=%1").arg(m_model->version())))

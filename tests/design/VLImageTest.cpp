@@ -95,7 +95,7 @@ TEST(VLImageLoading, QuarterTurnedPhotoSwapsItsSize)
 
 TEST(VLImageLoading, FormatsBeyondJpeg)
 {
-    for (const QString ext : {QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("heic"), QStringLiteral("psd"),
+    for (const QString &ext : {QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("heic"), QStringLiteral("psd"),
                               QStringLiteral("webp")}) {
         SCOPED_TRACE(ext.toStdString());
         auto image = VLImage::initWithContentsOfFile(quadrantFile(ext, 64, 48, {QStringLiteral("-strip")}), true);
@@ -291,7 +291,7 @@ TEST(VLImageArchive, HostileNamesStayInsideTheTemporaryFolder)
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray data = f.readAll();
-    for (const QString name : {QStringLiteral("../../evil.png"), QStringLiteral("/etc/passwd"), QStringLiteral(".."),
+    for (const QString &name : {QStringLiteral("../../evil.png"), QStringLiteral("/etc/passwd"), QStringLiteral(".."),
                                QStringLiteral("")}) {
         SCOPED_TRACE(name.toStdString());
         auto decoded = VLImage::initWithCoder({{QStringLiteral("filename"), name}, {QStringLiteral("filedata"), data}});

@@ -70,7 +70,7 @@ QString quadrantPdf(const QSizeF &points)
 
 TEST(ImagingDecode, EveryCommonFormatDecodesToPremultipliedPixels)
 {
-    for (const QString ext : {QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("webp"),
+    for (const QString &ext : {QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("webp"),
                               QStringLiteral("bmp"), QStringLiteral("gif"), QStringLiteral("heic"), QStringLiteral("psd")}) {
         SCOPED_TRACE(ext.toStdString());
         const QString path = convertedQuadrants(ext, {});
@@ -164,7 +164,7 @@ TEST(ImagingDecode, PhotoshopResources)
 
 TEST(ImagingDecode, DamagedFilesAreReportedNeverCrash)
 {
-    for (const QString ext : {QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("psd"), QStringLiteral("heic"),
+    for (const QString &ext : {QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("psd"), QStringLiteral("heic"),
                               QStringLiteral("tif")}) {
         SCOPED_TRACE(ext.toStdString());
         const QByteArray whole = readAll(convertedQuadrants(ext, {}, 200, 150));

@@ -79,7 +79,7 @@ void expectKnownMetadata(const ImageMetadata &m, const QString &what, bool withI
 
 TEST(ImagingMetadata, KnownValuesReadBackFromEveryWritableFormat)
 {
-    for (const QString ext : {QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("psd"),
+    for (const QString &ext : {QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("tif"), QStringLiteral("psd"),
                               QStringLiteral("webp")}) {
         const QString path = makePicture(ext);
         writeKnownMetadata(path);
@@ -192,7 +192,7 @@ TEST(ImagingMetadata, IccProfileIsKept)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(profile);
     }
-    for (const QString ext : {QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("tif")}) {
+    for (const QString &ext : {QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("tif")}) {
         const QString path = makePicture(ext, {QStringLiteral("-profile"), icc});
         const ImageMetadata m = ImageMetadata::fromFile(path);
         EXPECT_FALSE(m.iccProfile().isEmpty()) << ext.toStdString();
