@@ -2,6 +2,7 @@
 
 #include "platform/Assert.h"
 #include "platform/archive/Color.h"
+#include "platform/archive/PlistValue.h"
 #include "platform/archive/TypedStreamWriter.h"
 
 #include <QStringList>
@@ -53,20 +54,20 @@ void writeObject(TypedStreamWriter &w, const QVariant &value)
     case Color::Space::DeviceRGB:
         w.beginGroup("ffff");
         for (int i = 0; i < 3; ++i)
-            w.writeFloat(float(c.value(i)));
-        w.writeFloat(float(color.alpha()));
+            w.writeFloat(PlistValue::narrowToFloat(c.value(i)));
+        w.writeFloat(PlistValue::narrowToFloat(color.alpha()));
         break;
     case Color::Space::CalibratedWhite:
     case Color::Space::DeviceWhite:
         w.beginGroup("ff");
-        w.writeFloat(float(c.value(0)));
-        w.writeFloat(float(color.alpha()));
+        w.writeFloat(PlistValue::narrowToFloat(c.value(0)));
+        w.writeFloat(PlistValue::narrowToFloat(color.alpha()));
         break;
     case Color::Space::DeviceCMYK:
         w.beginGroup("fffff");
         for (int i = 0; i < 4; ++i)
-            w.writeFloat(float(c.value(i)));
-        w.writeFloat(float(color.alpha()));
+            w.writeFloat(PlistValue::narrowToFloat(c.value(i)));
+        w.writeFloat(PlistValue::narrowToFloat(color.alpha()));
         break;
     case Color::Space::Named:
         w.beginGroup("@@@");

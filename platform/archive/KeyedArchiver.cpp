@@ -4,6 +4,7 @@
 #include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/PlistWriter.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QStringList>
 
@@ -174,6 +175,13 @@ quint64 KeyedArchiver::uidForObject(const QVariant &value, bool mutableArray)
         }
         m_frames.back().insert(QStringLiteral("NS.keys"), PlistValue::array(keys));
         m_frames.back().insert(QStringLiteral("NS.objects"), PlistValue::array(objects));
+        endObject(uid);
+        return uid;
+    }
+    case QMetaType::QDateTime: {
+        const quint64 uid = beginObject({QStringLiteral("NSDate"), QStringLiteral("NSObject")});
+        const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+        m_frames.back().insert(QStringLiteral("NS.time"), PlistValue::real(double(reference.msecsTo(value.toDateTime())) / 1000.0));
         endObject(uid);
         return uid;
     }

@@ -25,8 +25,8 @@ inline constexpr const char *kKeyedArchiveRootKey = "root";
 //
 // Objects (encodeObject) are QVariant values: none, QString, QByteArray,
 // numbers and bools, QVariantList/QStringList (NSArray), QVariantMap
-// (NSDictionary), registered value types (Color, StyledText) and
-// std::shared_ptr<Coding>.
+// (NSDictionary), QDateTime (NSDate), registered value types (Color,
+// StyledText) and std::shared_ptr<Coding>.
 class KeyedArchiver
 {
 public:

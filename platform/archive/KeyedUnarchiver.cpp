@@ -161,7 +161,7 @@ qint64 KeyedUnarchiver::decodeIntegerForKey(const QString &key)
 float KeyedUnarchiver::decodeFloatForKey(const QString &key)
 {
     PlistValue v;
-    return numberForKey(key, &v) ? float(v.toReal()) : 0.0f;
+    return numberForKey(key, &v) ? PlistValue::narrowToFloat(v.toReal()) : 0.0f;
 }
 
 double KeyedUnarchiver::decodeDoubleForKey(const QString &key)
@@ -285,9 +285,16 @@ QVariant KeyedUnarchiver::decodeArchivedObject(quint64 uid, const PlistValue &ob
     case PlistValue::Type::Data: return object.dataValue();
     case PlistValue::Type::Boolean: return object.toBool();
     case PlistValue::Type::Integer: return object.toInteger();
-    case PlistValue::Type::Real: return object.isReal32() ? QVariant(float(object.toReal())) : QVariant(object.toReal());
-    case PlistValue::Type::Date:
-        return QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(qint64(object.dateValue() * 1000.0));
+    case PlistValue::Type::Real:
+        return object.isReal32() ? QVariant(PlistValue::narrowToFloat(object.toReal())) : QVariant(object.toReal());
+    case PlistValue::Type::Date: {
+        QDateTime when;
+        if (!PlistValue::referenceSecondsToDateTime(object.dateValue(), &when)) {
+            failWithError(QStringLiteral("date out of range"));
+            return {};
+        }
+        return when;
+    }
     case PlistValue::Type::Dictionary: break;
     default:
         failWithError(QStringLiteral("object %1 is of an unknown kind").arg(uid));
@@ -411,7 +418,12 @@ QVariant KeyedUnarchiver::decodeArchivedObject(quint64 uid, const PlistValue &ob
                 failWithError(QStringLiteral("damaged date object %1").arg(uid));
                 return {};
             }
-            return QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(qint64(t.toReal() * 1000.0));
+            QDateTime when;
+            if (!PlistValue::referenceSecondsToDateTime(t.toReal(), &when)) {
+                failWithError(QStringLiteral("date out of range"));
+                return {};
+            }
+            return when;
         }
         if (name == QLatin1String("NSNull"))
             return {};

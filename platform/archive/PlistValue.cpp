@@ -1,5 +1,6 @@
 #include "platform/archive/PlistValue.h"
 
+#include <cmath>
 #include <limits>
 
 namespace platform {
@@ -150,6 +151,26 @@ void PlistValue::insert(const QString &key, const PlistValue &value)
         }
     }
     m_entries.append({key, value});
+}
+
+float PlistValue::narrowToFloat(double value)
+{
+    if (std::isnan(value))
+        return std::numeric_limits<float>::quiet_NaN();
+    if (value > double(std::numeric_limits<float>::max()))
+        return std::numeric_limits<float>::infinity();
+    if (value < -double(std::numeric_limits<float>::max()))
+        return -std::numeric_limits<float>::infinity();
+    return float(value);
+}
+
+bool PlistValue::referenceSecondsToDateTime(double seconds, QDateTime *out)
+{
+    // About ±3000 years around 2001.
+    if (!std::isfinite(seconds) || std::fabs(seconds) > 1e11)
+        return false;
+    *out = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(qint64(seconds * 1000.0));
+    return true;
 }
 
 bool PlistValue::operator==(const PlistValue &other) const

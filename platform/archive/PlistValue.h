@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 
@@ -53,6 +54,12 @@ public:
     const PlistValue *find(const QString &key) const;
     void insert(const QString &key, const PlistValue &value); // replaces or appends
     void append(const PlistValue &item) { m_items.append(item); }
+
+    // A double as a float without undefined behaviour: out-of-range values
+    // become infinities, as the hardware would make them.
+    static float narrowToFloat(double value);
+    // Seconds since 2001 as a date; false for values no calendar holds.
+    static bool referenceSecondsToDateTime(double seconds, QDateTime *out);
 
     bool operator==(const PlistValue &other) const;
     bool operator!=(const PlistValue &other) const { return !(*this == other); }

@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace platform {
@@ -21,9 +22,9 @@ plist_t toNode(const PlistValue &v)
         return plist_new_uint(quint64(v.toInteger()));
     case PlistValue::Type::Real:
         // libplist writes 4 bytes whenever the value fits a float exactly.
-        return plist_new_real(v.isReal32() ? double(float(v.toReal())) : v.toReal());
+        return plist_new_real(v.isReal32() ? double(PlistValue::narrowToFloat(v.toReal())) : v.toReal());
     case PlistValue::Type::Date: {
-        const double s = v.dateValue();
+        const double s = std::clamp(std::isfinite(v.dateValue()) ? v.dateValue() : 0.0, -2147483648.0, 2147483647.0);
         const double whole = std::floor(s);
         return plist_new_date(int32_t(whole), int32_t((s - whole) * 1e6));
     }

@@ -454,6 +454,8 @@ bool TypedStreamReader::read(const QByteArray &data, QString *error)
             *error = m_error.isEmpty() ? QStringLiteral("damaged archive") : m_error;
         return ok;
     };
+    if (m_size > kMaxInputSize)
+        return done(fail(QStringLiteral("archive too large")));
     if (m_size < 16 || m_data[0] != 4 || m_data[1] != 11 || std::memcmp(m_data + 2, "streamtyped", 11) != 0)
         return done(fail(QStringLiteral("not an old-style archive")));
     m_pos = 13;

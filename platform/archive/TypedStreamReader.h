@@ -18,6 +18,7 @@ class TypedStreamReader
 {
 public:
     static constexpr int kMaxDepth = 64;
+    static constexpr qsizetype kMaxInputSize = 64 * 1024 * 1024;
 
     struct Value {
         enum class Kind { Nil, Integer, Real, Bytes, CString, Object, Class, Array, Struct, Ignored };

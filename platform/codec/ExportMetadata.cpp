@@ -1,32 +1,16 @@
 #include "platform/codec/ExportMetadata.h"
 
 #include "platform/Log.h"
+#include "platform/imaging/Exiv2Support.h"
+#include "platform/imaging/ImageMetadata.h"
 
 #include <QSet>
 
 #include <cmath>
-#include <mutex>
 
 namespace platform {
 
 namespace {
-
-// Exiv2's XMP toolkit must be set up once, before any thread touches it.
-void xmpLock(void *data, bool lock)
-{
-    auto *mutex = static_cast<std::recursive_mutex *>(data);
-    if (lock)
-        mutex->lock();
-    else
-        mutex->unlock();
-}
-
-void ensureXmpToolkit()
-{
-    static std::recursive_mutex mutex;
-    static std::once_flag once;
-    std::call_once(once, [] { Exiv2::XmpParser::initialize(xmpLock, &mutex); });
-}
 
 // EXIF groups that describe other images (thumbnails, pages, sub-images).
 bool isForeignImageGroup(const std::string &group)
@@ -81,7 +65,7 @@ ExportMetadata ExportMetadata::prepare(const Exiv2::ExifData &exif, const Exiv2:
                                        const Exiv2::XmpData &xmp, const QByteArray &iccProfile,
                                        std::optional<double> dpi, QSize size, const QString &version)
 {
-    ensureXmpToolkit();
+    initializeExiv2();
     ExportMetadata m;
     m.m_icc = iccProfile;
     m.m_software = softwareString(version);
@@ -158,6 +142,14 @@ ExportMetadata ExportMetadata::prepare(const Exiv2::ExifData &exif, const Exiv2:
     return m;
 }
 
+ExportMetadata ExportMetadata::prepare(const ImageMetadata &photo, std::optional<double> dpi, QSize size,
+                                       const QString &version)
+{
+    if (photo.isNull())
+        return prepare(Exiv2::ExifData(), Exiv2::IptcData(), Exiv2::XmpData(), QByteArray(), dpi, size, version);
+    return prepare(photo.exifData(), photo.iptcData(), photo.xmpData(), photo.iccProfile(), dpi, size, version);
+}
+
 QByteArray ExportMetadata::exifBlob() const
 {
     if (m_exif.empty())
@@ -189,7 +181,7 @@ QByteArray ExportMetadata::xmpPacket() const
 {
     if (m_xmp.empty())
         return {};
-    ensureXmpToolkit();
+    initializeExiv2();
     try {
         std::string packet;
         if (Exiv2::XmpParser::encode(packet, m_xmp, Exiv2::XmpParser::useCompactFormat) != 0)

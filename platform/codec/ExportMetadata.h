@@ -14,6 +14,8 @@
 
 namespace platform {
 
+class ImageMetadata;
+
 // What an exported picture carries: the photo's own metadata made fit for the
 // new file (software, resolution, orientation 1, output pixel size; no stale
 // thumbnail or structure tags) and the blobs each encoder embeds.
@@ -28,6 +30,10 @@ public:
     static ExportMetadata prepare(const Exiv2::ExifData &exif, const Exiv2::IptcData &iptc,
                                   const Exiv2::XmpData &xmp, const QByteArray &iccProfile,
                                   std::optional<double> dpi, QSize size, const QString &version);
+
+    // The same from a decoded photo's metadata (a null value: none).
+    static ExportMetadata prepare(const ImageMetadata &photo, std::optional<double> dpi, QSize size,
+                                  const QString &version);
 
     const Exiv2::ExifData &exif() const { return m_exif; }
     const Exiv2::IptcData &iptc() const { return m_iptc; }

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <new>
 
 namespace platform {
@@ -96,11 +97,22 @@ std::optional<QByteArray> ImageEncoder::encodeToData(const QImage &image, const 
                                                      Error *error)
 {
     QByteArray data;
+    // Room for the whole file up front: growing a large buffer step by step
+    // copies it again and again. Untouched pages of the reservation cost
+    // nothing, and squeezing a small result afterwards is cheap.
+    const qint64 bound = qint64(image.width()) * image.height() * 4 + (1 << 20);
+    try {
+        data.reserve(qsizetype(std::min<qint64>(bound, qint64(1) << 30)));
+    } catch (const std::bad_alloc &) {
+        data = QByteArray();
+    }
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadWrite);
     if (!encode(&buffer, image, type, metadata, quality, error))
         return std::nullopt;
     buffer.close();
+    if (data.capacity() > 2 * data.size())
+        data.squeeze();
     return data;
 }
 

@@ -119,7 +119,37 @@ void rowRgba(const uchar *row, int w, bool alpha, bool premultiplied, uchar *out
     }
 }
 
+template<Layout L>
+void rowPlane(const uchar *row, int w, bool alpha, bool premultiplied, int c, bool onWhite, uchar *out)
+{
+    const std::array<quint32, 256> &inv = unpremultiplyTable();
+    for (int x = 0; x < w; ++x) {
+        const Pixel p = load<L>(row, x, alpha);
+        quint32 v = c == 0 ? p.r : c == 1 ? p.g : c == 2 ? p.b : p.a;
+        if (c < 3 && p.a != 255) {
+            if (onWhite) {
+                if (!premultiplied)
+                    v = (v * p.a + 127) / 255;
+                v = qMin<quint32>(255, v + 255 - p.a);
+            } else if (premultiplied) {
+                v = p.a == 0 ? 0 : qMin<quint32>(255, (v * inv[p.a] + 32768) >> 16);
+            }
+        }
+        out[x] = uchar(v);
+    }
+}
+
 } // namespace
+
+void PixelRows::plane(const QImage &image, int y, int channel, bool onWhite, uchar *out)
+{
+    const QImage::Format f = image.format();
+    const uchar *row = image.constScanLine(y);
+    if (layoutOf(f) == Layout::Rgba)
+        rowPlane<Layout::Rgba>(row, image.width(), hasAlphaChannel(f), isPremultiplied(f), channel, onWhite, out);
+    else
+        rowPlane<Layout::Argb>(row, image.width(), hasAlphaChannel(f), isPremultiplied(f), channel, onWhite, out);
+}
 
 bool PixelRows::isSupported(QImage::Format format)
 {

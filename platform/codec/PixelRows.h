@@ -22,6 +22,9 @@ public:
     static void rgb(const QImage &image, int y, uchar *out);
     // R, G, B, A with straight (unpremultiplied) colour.
     static void rgba(const QImage &image, int y, uchar *out);
+    // One plane of a row: channel 0..2 (R, G, B) straight or laid onto
+    // white, 3 the alpha.
+    static void plane(const QImage &image, int y, int channel, bool onWhite, uchar *out);
 };
 
 } // namespace platform

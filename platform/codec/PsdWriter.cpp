@@ -55,40 +55,20 @@ public:
     static constexpr int kMatted = 4;
 
     ChannelRows(const QImage &image)
-        : m_image(image), m_rgba(size_t(image.width()) * 4), m_rgb(size_t(image.width()) * 3),
-          m_plane(size_t(image.width())), m_packed(size_t(PsdWriter::packBitsBound(image.width())))
+        : m_image(image), m_plane(size_t(image.width())), m_packed(size_t(PsdWriter::packBitsBound(image.width())))
     {
     }
     int pack(int y, int c)
     {
-        const int w = m_image.width();
-        if (c < kMatted) {
-            if (y != m_rgbaRow) {
-                PixelRows::rgba(m_image, y, m_rgba.data());
-                m_rgbaRow = y;
-            }
-            for (int x = 0; x < w; ++x)
-                m_plane[size_t(x)] = m_rgba[size_t(4 * x + c)];
-        } else {
-            if (y != m_rgbRow) {
-                PixelRows::rgbOnWhite(m_image, y, m_rgb.data());
-                m_rgbRow = y;
-            }
-            for (int x = 0; x < w; ++x)
-                m_plane[size_t(x)] = m_rgb[size_t(3 * x + c - kMatted)];
-        }
-        return PsdWriter::packBits(m_plane.data(), w, m_packed.data());
+        PixelRows::plane(m_image, y, c < kMatted ? c : c - kMatted, c >= kMatted, m_plane.data());
+        return PsdWriter::packBits(m_plane.data(), m_image.width(), m_packed.data());
     }
     const char *packed() const { return reinterpret_cast<const char *>(m_packed.data()); }
 
 private:
     const QImage &m_image;
-    std::vector<uchar> m_rgba;
-    std::vector<uchar> m_rgb;
     std::vector<uchar> m_plane;
     std::vector<uchar> m_packed;
-    int m_rgbaRow = -1;
-    int m_rgbRow = -1;
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/codec/ExportMetadata.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImage>
 #include <QPainter>
 
@@ -49,8 +50,8 @@ inline Photo cameraPhoto()
 inline platform::ExportMetadata prepared(const QImage &image, std::optional<double> dpi = 300.0)
 {
     const Photo p = cameraPhoto();
-    return platform::ExportMetadata::prepare(p.exif, p.iptc, p.xmp, QByteArray(), dpi, image.size(),
-                                             QStringLiteral("3.0.0"));
+    return platform::ExportMetadata::prepare(p.exif, p.iptc, p.xmp, QColorSpace(QColorSpace::SRgb).iccProfile(), dpi,
+                                             image.size(), QStringLiteral("3.0.0"));
 }
 
 // A framed picture as the renderer leaves it: opaque body, a half-transparent

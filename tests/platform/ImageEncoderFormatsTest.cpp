@@ -5,6 +5,7 @@
 #include "platform/TypeTable.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/ImageMetadata.h"
 
 #include <gtest/gtest.h>
 
@@ -77,6 +78,8 @@ TEST_P(ImageEncoderFormats, ReadersSeeSizeResolutionAlphaAndMetadata)
         EXPECT_EQ(tags.value(f.headlineTag).toString(), codectest::kHeadline) << f.type;
         EXPECT_EQ(tags.value("ExifIFD:ExifImageWidth").toInt(), 72) << f.type;
         EXPECT_FALSE(tags.contains("IFD1:ThumbnailLength")) << f.type;
+        EXPECT_TRUE(tags.contains("ICC_Profile:ProfileDescription")) << f.type;
+        EXPECT_TRUE(verbose.contains("Profile-icc:")) << f.type;
         EXPECT_FALSE(tags.contains("IFD1:ThumbnailOffset")) << f.type;
         for (auto it = tags.begin(); it != tags.end(); ++it)
             EXPECT_FALSE(it.key().startsWith("ExifTool:Warning")) << f.type << " " << it.value().toString().toStdString();
@@ -132,3 +135,28 @@ INSTANTIATE_TEST_SUITE_P(Codec, ImageEncoderFormats, ::testing::ValuesIn(kFormat
                          [](const ::testing::TestParamInfo<FormatCase> &info) {
                              return std::string(info.param.extension);
                          });
+
+TEST_P(ImageEncoderFormats, ExportOfAnExportKeepsThePhotosMetadata)
+{
+    // A photo written once, its metadata read back as a decoded photo's, and
+    // exported again at another size: the date and headline travel, the size
+    // follows the new picture.
+    const FormatCase f = GetParam();
+    const QImage first = codectest::renderedPicture(40, 30);
+    const QString source = path("source");
+    ASSERT_TRUE(ImageEncoder::writeToFile(source, first, f.type, codectest::prepared(first), 0.9, nullptr));
+    const platform::ImageMetadata photo = platform::ImageMetadata::fromFile(source);
+    ASSERT_FALSE(photo.isNull());
+    const QImage second = codectest::renderedPicture(80, 50);
+    const QString again = QDir(testsupport::scratchDir()).filePath(QStringLiteral("again.jpg"));
+    ASSERT_TRUE(ImageEncoder::writeToFile(again, second, TypeTable::kJPEG,
+                                          platform::ExportMetadata::prepare(photo, 150.0, second.size(), "3.0.0"),
+                                          0.8, nullptr));
+    const QJsonObject tags = ext::exiftool(again);
+    EXPECT_EQ(tags.value("ExifIFD:DateTimeOriginal").toString(), codectest::kDate) << f.type;
+    EXPECT_EQ(tags.value("XMP-photoshop:Headline").toString(), codectest::kHeadline) << f.type;
+    EXPECT_EQ(tags.value("ExifIFD:ExifImageWidth").toInt(), 80) << f.type;
+    EXPECT_EQ(tags.value("IFD0:XResolution").toDouble(), 150) << f.type;
+    EXPECT_EQ(tags.value("IFD0:Orientation").toInt(), 1) << f.type;
+    EXPECT_EQ(tags.value("IFD0:Make").toString(), "TestCam") << f.type;
+}

@@ -16,6 +16,9 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <cmath>
+#include <limits>
+
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -422,4 +425,39 @@ TEST(PlistReaderDamage, BinaryReferenceCycleIsRefused)
     QString error;
     EXPECT_FALSE(PlistReader::read(data, &v, &error));
     EXPECT_TRUE(error.contains("itself")) << error.toStdString();
+}
+
+TEST(KeyedArchiveDamage, OutOfRangeNumbersAndDatesAreSafe)
+{
+    // A date a hundred billion years away, and a double far beyond float range
+    // read as a float.
+    const QByteArray xml = xmlArchive(
+        R"(<date>2001-01-01T00:00:00Z</date>)",
+        R"(<key>root</key><dict><key>CF$UID</key><integer>1</integer></dict><key>huge</key><real>1e300</real>
+           <key>int</key><integer>9223372036854775807</integer>)");
+    KeyedUnarchiver u(xml);
+    EXPECT_TRUE(std::isinf(u.decodeFloatForKey("huge")));
+    EXPECT_EQ(u.decodeInt64ForKey("int"), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(u.decodeIntForKey("int"), 0);
+    EXPECT_TRUE(u.hasError()); // out of range for 32 bits
+
+    // A binary archive whose root object is a date 1e130 seconds away.
+    QList<QByteArray> objects{
+        QByteArray::fromHex("D3010203040506"), QByteArray("\x59$archiver"), QByteArray("\x54$top"),
+        QByteArray("\x58$objects"), QByteArray("\x5F\x10\x0FNSKeyedArchiver"), QByteArray::fromHex("D10708"),
+        QByteArray::fromHex("A2090A"), QByteArray("\x54root"), QByteArray::fromHex("8001"), QByteArray("\x55$null"),
+        QByteArray::fromHex("33") + QByteArray::fromHex("5AFD67F7C0E0F6A7")};
+    QByteArray farDate("bplist00");
+    QByteArray offsets;
+    for (const QByteArray &o : objects) {
+        offsets.append(char(farDate.size()));
+        farDate.append(o);
+    }
+    const int table = int(farDate.size());
+    farDate.append(offsets);
+    farDate.append(QByteArray(6, '\0')).append(char(1)).append(char(1));
+    farDate.append(QByteArray::fromHex("000000000000000B" "0000000000000000")).append(QByteArray(7, '\0')).append(char(table));
+    const auto r = KeyedUnarchiver::unarchiveTopLevelObjectWithData(farDate);
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.error.description.contains("date")) << r.error.description.toStdString();
 }
