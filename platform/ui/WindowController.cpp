@@ -1,5 +1,6 @@
 #include "platform/ui/WindowController.h"
 
+#include "platform/ui/Document.h"
 #include "platform/ui/ViewController.h"
 
 #include <QEvent>
@@ -84,11 +85,37 @@ void WindowController::setContentViewController(ViewController *controller)
     }
 }
 
+bool WindowController::windowShouldClose()
+{
+    auto *doc = qobject_cast<Document *>(m_document.data());
+    if (!doc || doc->isClosing())
+        return true;
+    for (WindowController *other : doc->windowControllers()) {
+        if (other != this && other->isWindowLoaded() && other->window() && other->window()->isVisible())
+            return true; // another window still shows the document
+    }
+    return doc->canClose();
+}
+
 bool WindowController::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_window && event->type() == QEvent::Close) {
+        if (!windowShouldClose()) {
+            event->ignore();
+            return true;
+        }
         windowWillClose();
         emit windowClosing();
+        // The document goes with its last window.
+        if (auto *doc = qobject_cast<Document *>(m_document.data())) {
+            bool otherVisible = false;
+            for (WindowController *other : doc->windowControllers()) {
+                if (other != this && other->isWindowLoaded() && other->window() && other->window()->isVisible())
+                    otherVisible = true;
+            }
+            if (!otherVisible)
+                doc->close();
+        }
     }
     return QObject::eventFilter(watched, event);
 }

@@ -42,6 +42,9 @@ protected:
     // Builds the window; by default an empty main window named after the nib.
     virtual QWidget *loadWindow();
     virtual void windowDidLoad() {}
+    // Asked before the window closes; false keeps it open. By default a
+    // document window asks its document (save changes?).
+    virtual bool windowShouldClose();
     // Runs when the window is about to close.
     virtual void windowWillClose() {}
 

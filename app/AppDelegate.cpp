@@ -1,0 +1,359 @@
+#include "app/AppDelegate.h"
+
+#include "app/KTDocumentController.h"
+#include "app/KTWelcomeWindow.h"
+#include "kit/VLKitUtils.h"
+#include "platform/Alert.h"
+#include "platform/Bundle.h"
+#include "platform/Dispatch.h"
+#include "platform/Log.h"
+#include "platform/UserDefaults.h"
+#include "platform/archive/TypedStreamColor.h"
+#include "platform/objectstore/ManagedObjectContext.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <mutex>
+
+using namespace platform;
+
+namespace {
+
+QPointer<AppDelegate> g_shared;
+
+const char *const kAreYouSure = "Are you sure?";
+const char *const kLibraryUpdatingText = "Your frames library is currently updating. Quit anyway?";
+const char *const kCouldNotSaveText = "Could not save changes while quitting. Quit anyway?";
+const char *const kDontQuit = "Don't quit";
+const char *const kQuitAnyway = "Quit anyway";
+
+QString key(const char *name)
+{
+    return QString::fromLatin1(name);
+}
+
+// "Are you sure?" with the given text; true for "Quit anyway".
+bool confirmQuitAnyway(const char *informative)
+{
+    AlertRequest request;
+    request.messageText = key(kAreYouSure);
+    request.informativeText = key(informative);
+    request.buttons = {key(kDontQuit), key(kQuitAnyway)};
+    return runAlert(request) == 1;
+}
+
+} // namespace
+
+QVariantMap AppDelegate::factoryDefaults()
+{
+    return {
+        {key(kOutputImageQualityKey), 90},
+        {key(kOutputImageSizeComboKey), 0},
+        {key(kOutputImageFormatKey), 1},
+        {key(kExportSizeModificationKey), 0},
+        {key(kExportFilenameModificationKey), 0},
+        {key(kExportFixHeightKey), 600},
+        {key(kExportFixWidthKey), 800},
+        {key(kExportFixHeight2Key), 600},
+        {key(kExportFixWidth2Key), 800},
+        {key(kLibraryCheckAtStartupKey), true},
+        {key(kAspectRatioMenuItemIndexKey), 0},
+        {key(kSubscribedToNewsletterKey), false},
+        {key(kIncludeImageInTemplateKey), false},
+        {key(kImportedInitialFramesKey), false},
+        {key(kShowWelcomeWindowKey), true},
+        {key(kExportFilenamePrependTextKey), QStringLiteral("framed_")},
+        {key(kExportFilenameAppendTextKey), QStringLiteral("_framed")},
+        {key(kLeftBackgroundColorKey), typedStreamDataForColor(Color::white(0.0))},
+        {key(kRightBackgroundColorKey), typedStreamDataForColor(Color::white(1.0))},
+        {key(kBackgroundColorSliderPositionKey), 214.0 / 255.0},
+        {key(kDesignViewZoomLevelKey), 0.9},
+    };
+}
+
+void AppDelegate::initialize()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { initialize(UserDefaults::standard()); });
+}
+
+void AppDelegate::initialize(UserDefaults &defaults)
+{
+    defaults.registerDefaults(factoryDefaults());
+}
+
+AppDelegate::AppDelegate(Services services, QObject *parent)
+    : QObject(parent)
+    , m_services(std::move(services))
+{
+    initialize();
+    g_shared = this;
+    // The warnings view and the dark appearance come with the menus and the
+    // main layout; the first-run flag starts cleared on every launch.
+    m_needToImportInitialTemplates = false;
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (g_shared == this)
+        g_shared = nullptr;
+}
+
+AppDelegate *AppDelegate::shared()
+{
+    return g_shared.data();
+}
+
+ManagedObjectContext *AppDelegate::managedObjectContext()
+{
+    if (!m_framesContextAsked) {
+        m_framesContextAsked = true;
+        m_framesContext = m_services.framesContext ? m_services.framesContext() : nullptr;
+    }
+    return m_framesContext;
+}
+
+ManagedObjectContext *AppDelegate::templatesManagedObjectContext()
+{
+    if (!m_templatesContextAsked) {
+        m_templatesContextAsked = true;
+        m_templatesContext = m_services.templatesContext ? m_services.templatesContext() : nullptr;
+    }
+    return m_templatesContext;
+}
+
+QString AppDelegate::framesGraphicsFolder() const
+{
+    if (m_services.framesGraphicsFolder)
+        return m_services.framesGraphicsFolder();
+    return QDir(applicationSupportFolder()).filePath(QStringLiteral("Frames"));
+}
+
+void AppDelegate::applicationWillFinishLaunching()
+{
+    KTDocumentController::sharedDocumentController();
+
+    m_framesSave = std::make_unique<Debouncer>(delay(kFramesSaveDelay), [this] {
+        saveFramesDatabase(m_framesContext);
+    });
+    m_templateNamesSave = std::make_unique<Debouncer>(delay(kTemplateNamesSaveDelay), [this] {
+        saveTemplateNamesToDefaults();
+    });
+
+    if (ManagedObjectContext *frames = managedObjectContext()) {
+        connect(frames, &ManagedObjectContext::objectsDidChange, this, [this] { m_framesSave->schedule(); });
+    }
+    if (ManagedObjectContext *templates = templatesManagedObjectContext()) {
+        connect(templates, &ManagedObjectContext::objectsDidChange, this,
+                [this] { m_templateNamesSave->schedule(); });
+    }
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    UserDefaults &defaults = UserDefaults::standard();
+
+    // Colour dialogs opened from now on offer an alpha channel.
+    m_colorPanelShowsAlpha = true;
+
+    if (defaults.objectForKey(key(kAdminKey)).typeId() == QMetaType::QString
+        && defaults.stringForKey(key(kAdminKey)) == QLatin1String("YES") && m_services.createAdminMenu)
+        m_services.createAdminMenu();
+
+    if (defaults.boolForKey(key(kLibraryCheckAtStartupKey))) {
+        runAfterDelay(delay(kLibraryCheckDelay), [this] {
+            if (m_services.checkForLibraryUpdates)
+                m_services.checkForLibraryUpdates();
+        }, this);
+    }
+
+    if (VLKitUtils::launchesForFeature(key(kNewsletterFeature), defaults) == 3
+        && !defaults.boolForKey(key(kSubscribedToNewsletterKey))) {
+        runAfterDelay(delay(kNewsletterDelay), [this] {
+            if (m_services.subscribeToNewsletter)
+                m_services.subscribeToNewsletter();
+        }, this);
+    }
+
+    if (m_services.purgeStaleBatchProcessingPreviews)
+        m_services.purgeStaleBatchProcessingPreviews();
+
+    if (defaults.boolForKey(key(kShowWelcomeWindowKey)))
+        welcomeToKantelo();
+
+    runAfterDelay(delay(kTemplateNamesLaunchDelay), [this] { saveTemplateNamesToDefaults(); }, this);
+}
+
+void AppDelegate::welcomeToKantelo()
+{
+    if (!m_welcomeWindow)
+        m_welcomeWindow = new KTWelcomeWindow(this);
+    m_welcomeWindow->showWindow();
+}
+
+void AppDelegate::saveFramesDatabase(ManagedObjectContext *context)
+{
+    QPointer<ManagedObjectContext> target(context);
+    QPointer<AppDelegate> self(this);
+    // Queued even from the main thread: a save never runs inside its caller.
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [target, self] {
+        if (!target || !target->hasChanges())
+            return;
+        Error error;
+        if (target->save(&error)) {
+            if (self)
+                emit self->framesDatabaseSaved();
+            return;
+        }
+        logLine(QStringLiteral("Kantelo frame database save error: %1").arg(error.description));
+        const QVariantList detailed = error.userInfo.value(QStringLiteral("NSDetailedErrors")).toList();
+        for (const QVariant &each : detailed)
+            logLine(QStringLiteral("Kantelo Save Error: %1").arg(each.toString()));
+        presentError(error);
+    }, Qt::QueuedConnection);
+}
+
+void AppDelegate::saveTemplateNamesToDefaults()
+{
+    ManagedObjectContext *templates = templatesManagedObjectContext();
+    if (!templates || !m_services.namesOfAllVariations)
+        return;
+    const std::optional<QStringList> names = m_services.namesOfAllVariations(templates);
+    if (names)
+        UserDefaults::standard().setObject(key(kTemplateNamesKey), *names);
+}
+
+void AppDelegate::saveAction()
+{
+    ManagedObjectContext *frames = managedObjectContext();
+    if (!frames)
+        return;
+    Error error;
+    if (!frames->save(&error))
+        presentError(error);
+}
+
+void AppDelegate::importInitialFrames()
+{
+    welcomeToKantelo();
+
+    const QString folder = framesGraphicsFolder();
+    if (!QFileInfo(folder).isDir()) {
+        QDir parent = QFileInfo(folder).absoluteDir();
+        if (!parent.mkdir(QFileInfo(folder).fileName()))
+            logLine(QStringLiteral("Couldn't create frame graphics folder at %1: %2")
+                        .arg(folder, QStringLiteral("the folder could not be made")));
+    }
+
+    const QString archive = Bundle::pathForResource(key(kInitialFramesResource), key(kInitialFramesExtension));
+    if (archive.isEmpty()) {
+        logLine(QStringLiteral("ERROR: Can't find Initial Frames in bundle"));
+        return;
+    }
+
+    m_welcomeWindow->startActivity(key(kInitializingFramesActivity));
+    UserDefaults::standard().setBool(key(kImportedInitialFramesKey), false);
+    ManagedObjectContext *context = managedObjectContext();
+    const bool started = m_services.startFrameImport && context
+        && m_services.startFrameImport(QUrl::fromLocalFile(archive), QUrl::fromLocalFile(folder), context, this);
+    if (!started)
+        importerFailedWithError(Error{key(kKanteloErrorDomain), 1,
+                                      QStringLiteral("The frame library could not be imported."), {}, {}});
+}
+
+void AppDelegate::importerProgress(double progress)
+{
+    // The welcome window takes its activity calls from any thread.
+    if (KTWelcomeWindow *welcome = m_welcomeWindow.data())
+        welcome->setActivityProgress(progress);
+}
+
+void AppDelegate::importerDidFinish()
+{
+    // The importer calls from its own queue; the store and the flag belong
+    // to the main thread.
+    QPointer<AppDelegate> self(this);
+    runOnMainThread([self] {
+        if (self)
+            self->finishInitialFramesImport();
+    }, false);
+}
+
+void AppDelegate::finishInitialFramesImport()
+{
+    if (m_welcomeWindow)
+        m_welcomeWindow->endActivity();
+    // The flag goes up only once the imported library is on disk, so an
+    // interrupted first run imports again at the next start.
+    ManagedObjectContext *frames = managedObjectContext();
+    Error error;
+    if (frames && frames->hasChanges() && !frames->save(&error)) {
+        logLine(QStringLiteral("ERROR: Initial library import failed with %1").arg(error.description));
+        presentError(error);
+        emit initialFramesImportEnded(false);
+        return;
+    }
+    UserDefaults::standard().setBool(key(kImportedInitialFramesKey), true);
+    if (m_needToImportInitialTemplates && m_services.importInitialTemplates)
+        m_services.importInitialTemplates();
+    emit initialFramesImportEnded(true);
+}
+
+void AppDelegate::importerFailedWithError(const Error &error)
+{
+    const QString description = error.description;
+    QPointer<AppDelegate> self(this);
+    runOnMainThread([self, description] {
+        logLine(QStringLiteral("ERROR: Initial library import failed with %1").arg(description));
+        if (!self)
+            return;
+        // A bar left running would tell of work that stopped.
+        if (self->m_welcomeWindow)
+            self->m_welcomeWindow->endActivity();
+        emit self->initialFramesImportEnded(false);
+    }, false);
+}
+
+bool AppDelegate::saveContextForQuit(ManagedObjectContext *context)
+{
+    if (!context->hasChanges())
+        return true;
+    Error error;
+    if (context->save(&error))
+        return true;
+    // No recovery is offered with a store error, so the question follows.
+    presentError(error);
+    return confirmQuitAnyway(kCouldNotSaveText);
+}
+
+ApplicationDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
+{
+    if (m_services.isLibraryUpdating && m_services.isLibraryUpdating()) {
+        if (!confirmQuitAnyway(kLibraryUpdatingText))
+            return TerminateReply::Cancel;
+    }
+    // Only contexts that were made; quitting builds no store.
+    if (m_framesContextAsked && m_framesContext) {
+        if (!saveContextForQuit(m_framesContext))
+            return TerminateReply::Cancel;
+    }
+    if (!m_templatesContextAsked || !m_templatesContext)
+        return TerminateReply::Now;
+    if (!saveContextForQuit(m_templatesContext))
+        return TerminateReply::Cancel;
+    return TerminateReply::Now;
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    // The quit saved the stores itself; pending delayed saves have nothing left.
+    if (m_framesSave)
+        m_framesSave->cancel();
+    if (m_templateNamesSave)
+        m_templateNamesSave->cancel();
+    if (m_services.cleanupBeforeTermination)
+        m_services.cleanupBeforeTermination();
+}

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "platform/Error.h"
+#include "platform/ui/ApplicationDelegate.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "app/KTWelcomeWindow.h"
+namespace platform {
+class Debouncer;
+class ManagedObjectContext;
+class UserDefaults;
+}
+
+// The application's delegate: factory defaults, the launch steps, the
+// delayed saves of the stores, the first-run import of the frame library
+// and the decision whether the application may quit.
+class AppDelegate : public QObject, public platform::ApplicationDelegate
+{
+    Q_OBJECT
+public:
+    // The registered defaults.
+    static constexpr const char *kOutputImageQualityKey = "OutputImageQuality";
+    static constexpr const char *kOutputImageSizeComboKey = "OutputImageSizeCombo";
+    static constexpr const char *kOutputImageFormatKey = "OutputImageFormat";
+    static constexpr const char *kExportSizeModificationKey = "ExportSizeModification";
+    static constexpr const char *kExportFilenameModificationKey = "ExportFilenameModification";
+    static constexpr const char *kExportFixHeightKey = "ExportFixHeight";
+    static constexpr const char *kExportFixWidthKey = "ExportFixWidth";
+    static constexpr const char *kExportFixHeight2Key = "ExportFixHeight2";
+    static constexpr const char *kExportFixWidth2Key = "ExportFixWidth2";
+    static constexpr const char *kLibraryCheckAtStartupKey = "LibraryCheckAtStartup";
+    static constexpr const char *kAspectRatioMenuItemIndexKey = "AspectRatioMenuItemIndex";
+    static constexpr const char *kSubscribedToNewsletterKey = "SubscribedToNewsletter";
+    static constexpr const char *kIncludeImageInTemplateKey = "IncludeImageInTemplate";
+    static constexpr const char *kImportedInitialFramesKey = "ImportedInitialFrames";
+    static constexpr const char *kShowWelcomeWindowKey = "ShowWelcomeWindow";
+    static constexpr const char *kExportFilenamePrependTextKey = "ExportFilenamePrependText";
+    static constexpr const char *kExportFilenameAppendTextKey = "ExportFilenameAppendText";
+    static constexpr const char *kLeftBackgroundColorKey = "LeftBackgroundColor";
+    static constexpr const char *kRightBackgroundColorKey = "RightBackgroundColor";
+    static constexpr const char *kBackgroundColorSliderPositionKey = "BackgroundColorSliderPosition";
+    static constexpr const char *kDesignViewZoomLevelKey = "DesignViewZoomLevel";
+    // Written or read here, not registered.
+    static constexpr const char *kTemplateNamesKey = "TemplateNames";
+    static constexpr const char *kAdminKey = "Admin";
+    static constexpr const char *kNewsletterFeature = "SubscribeToNewsletter";
+
+    static constexpr const char *kInitialFramesResource = "InitialFrames";
+    static constexpr const char *kInitialFramesExtension = "ktframes";
+    static constexpr const char *kInitializingFramesActivity = "Initializing frames";
+
+    static constexpr double kFramesSaveDelay = 5.0;
+    static constexpr double kTemplateNamesSaveDelay = 3.0;
+    static constexpr double kTemplateNamesLaunchDelay = 1.0;
+    static constexpr double kLibraryCheckDelay = 5.0;
+    static constexpr double kNewsletterDelay = 5.0;
+
+    // The neighbours the delegate drives. Each is optional: a missing one
+    // leaves its step out (it logs where the user would miss something).
+    struct Services {
+        std::function<platform::ManagedObjectContext *()> framesContext;
+        std::function<platform::ManagedObjectContext *()> templatesContext;
+        std::function<QString()> framesGraphicsFolder;
+        // Starts importing the archive into the context in the background;
+        // the importer reports to importerProgress, importerDidFinish and
+        // importerFailedWithError from any thread. False: it did not start.
+        std::function<bool(const QUrl &archive, const QUrl &graphicsFolder, platform::ManagedObjectContext *context,
+                           AppDelegate *delegate)>
+            startFrameImport;
+        std::function<void()> importInitialTemplates;
+        std::function<std::optional<QStringList>(platform::ManagedObjectContext *)> namesOfAllVariations;
+        std::function<bool()> isLibraryUpdating;
+        std::function<void()> checkForLibraryUpdates;
+        std::function<void()> createAdminMenu;
+        std::function<void()> subscribeToNewsletter;
+        std::function<void()> purgeStaleBatchProcessingPreviews;
+        std::function<void()> cleanupBeforeTermination;
+    };
+
+    // The 21 factory values and their registration (once per process).
+    static QVariantMap factoryDefaults();
+    static void initialize();
+    static void initialize(platform::UserDefaults &defaults);
+
+    explicit AppDelegate(Services services = {}, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    static AppDelegate *shared();
+
+    Services &services() { return m_services; }
+    // Scales every delay (tests run the timings fast; 1 in the program).
+    void setDelayScale(double scale) { m_delayScale = scale; }
+
+    void applicationWillFinishLaunching() override;
+    void applicationDidFinishLaunching() override;
+    TerminateReply applicationShouldTerminate() override;
+    void applicationWillTerminate() override;
+
+    platform::ManagedObjectContext *managedObjectContext();
+    platform::ManagedObjectContext *templatesManagedObjectContext();
+    QString framesGraphicsFolder() const;
+
+    bool needToImportInitialTemplates() const { return m_needToImportInitialTemplates; }
+    void setNeedToImportInitialTemplates(bool need) { m_needToImportInitialTemplates = need; }
+
+    // Saves the frames context on a later pass of the main loop when it has changes.
+    void saveFramesDatabase(platform::ManagedObjectContext *context);
+    void saveTemplateNamesToDefaults();
+    // The Save menu command: saves the frames context now.
+    void saveAction();
+
+    // First-run import of the frame library.
+    void importInitialFrames();
+    void importerProgress(double progress);
+    void importerDidFinish();
+    void importerFailedWithError(const platform::Error &error);
+
+    KTWelcomeWindow *welcomeWindow() const { return m_welcomeWindow.data(); }
+    void welcomeToKantelo();
+
+    bool colorPanelShowsAlpha() const { return m_colorPanelShowsAlpha; }
+
+signals:
+    void framesDatabaseSaved();
+    void initialFramesImportEnded(bool succeeded);
+
+private:
+    void finishInitialFramesImport();
+    // Saves a context at quit; false when the quit must stop.
+    bool saveContextForQuit(platform::ManagedObjectContext *context);
+    double delay(double seconds) const { return seconds * m_delayScale; }
+
+    Services m_services;
+    double m_delayScale = 1.0;
+    bool m_needToImportInitialTemplates = false;
+    bool m_colorPanelShowsAlpha = false;
+    platform::ManagedObjectContext *m_framesContext = nullptr;
+    platform::ManagedObjectContext *m_templatesContext = nullptr;
+    bool m_framesContextAsked = false;
+    bool m_templatesContextAsked = false;
+    std::unique_ptr<platform::Debouncer> m_framesSave;
+    std::unique_ptr<platform::Debouncer> m_templateNamesSave;
+    QPointer<KTWelcomeWindow> m_welcomeWindow;
+};

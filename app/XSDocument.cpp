@@ -1,0 +1,126 @@
+#include "app/XSDocument.h"
+
+#include "app/XSDocumentWindowController.h"
+#include "design/KTTemplate.h"
+#include "kit/VLWAnalytics.h"
+#include "platform/Bundle.h"
+#include "platform/TypeTable.h"
+#include "platform/imaging/ImageDecoder.h"
+
+#include <QFileInfo>
+#include <QPointer>
+#include <QUndoStack>
+
+using namespace platform;
+
+XSDocument::XSDocument(QObject *parent)
+    : Document(parent)
+    , m_docTemplate(std::make_shared<KTTemplate>())
+{
+}
+
+XSDocument::~XSDocument()
+{
+    for (NotificationCenter::ObserverId id : std::as_const(m_observers))
+        NotificationCenter::defaultCenter().removeObserver(id);
+}
+
+void XSDocument::makeWindowControllers()
+{
+    addWindowController(XSDocumentWindowController::defaultController());
+}
+
+void XSDocument::windowControllerDidLoadNib(XSDocumentWindowController *)
+{
+    if (!fileURL().isEmpty()) {
+        importImage(fileURL());
+    } else {
+        const QString startup = Bundle::pathForResource(QString::fromLatin1(kStartupImageName),
+                                                        QString::fromLatin1(kStartupImageExtension));
+        if (!startup.isEmpty())
+            importImage(QUrl::fromLocalFile(startup));
+        m_isDefaultImage = true;
+        setFileURL(QUrl());
+    }
+    setHasUndoManager(true);
+    observeTemplate();
+}
+
+void XSDocument::observeTemplate()
+{
+    if (m_observing)
+        return;
+    m_observing = true;
+    QPointer<XSDocument> self(this);
+    auto handler = [self](const Notification &notification) {
+        if (self)
+            self->markAsDirty(notification);
+    };
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    m_observers << center.addObserver(QString::fromLatin1(KTTemplate::kLayerChangedNotification), m_docTemplate.get(),
+                                      handler, this);
+    m_observers << center.addObserver(QString::fromLatin1(KTTemplate::kModelChangedNotification), m_docTemplate.get(),
+                                      handler, this);
+}
+
+bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
+{
+    const ImageDecoder::Result decoded = ImageDecoder::decodeFile(url.toLocalFile());
+    if (!decoded.image.isNull())
+        return true;
+    if (error)
+        *error = Error{QString::fromLatin1(kKanteloErrorDomain), 1, QString::fromLatin1(kImageCouldNotBeOpened), {}, {}};
+    return false;
+}
+
+bool XSDocument::importImage(const QUrl &url)
+{
+    const bool imported = m_docTemplate->importImage(url);
+    if (imported) {
+        if (url.fileName() != QLatin1String(kStartupImageFileName))
+            VLWAnalytics::trackEventProperties(QStringLiteral("Usage"),
+                                               QVariantMap{{QStringLiteral("Action"), QStringLiteral("Loaded image")}});
+        // The layers palette takes the image layer once it exists in this window.
+        m_isDefaultImage = false;
+        setFileURL(url);
+        setFileType(TypeTable::typeForFile(url.toLocalFile()));
+        updateChangeCount(ChangeKind::Cleared);
+        emit imageImported();
+    }
+
+    // Files handed over by the extensions: the share extension's copy is
+    // never saved over; the photo-editing one's copy is saved back in place.
+    const QString path = url.toLocalFile();
+    const QString bundle = Bundle::identifier();
+    if (path.contains(bundle + QStringLiteral(".Passlet"))) {
+        VLWAnalytics::trackEventProperties(QStringLiteral("Extensions"), QVariantMap{{QStringLiteral("Type"), QStringLiteral("Share")}});
+        QPointer<XSDocument> self(this);
+        QMetaObject::invokeMethod(this, [self] {
+            if (self)
+                self->setFileURL(QUrl());
+        }, Qt::QueuedConnection);
+    } else if (path.contains(bundle + QStringLiteral(".Retouchlet"))) {
+        VLWAnalytics::trackEventProperties(QStringLiteral("Extensions"), QVariantMap{{QStringLiteral("Type"), QStringLiteral("Photos")}});
+    }
+    return imported;
+}
+
+void XSDocument::markAsDirty(const Notification &notification)
+{
+    // A notification with user info only asks for a redraw.
+    if (!notification.userInfo.has_value())
+        updateChangeCount(ChangeKind::Done);
+}
+
+void XSDocument::replaceTemplateWith(const std::shared_ptr<KTTemplate> &other)
+{
+    if (!other)
+        return;
+    m_docTemplate->replaceDesignWith(other);
+}
+
+QStringList XSDocument::writableTypes() const
+{
+    return {QString::fromLatin1(TypeTable::kJPEG), QString::fromLatin1(TypeTable::kPNG),
+            QString::fromLatin1(TypeTable::kTIFF), QString::fromLatin1(TypeTable::kPSD)};
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/NotificationCenter.h"
+#include "platform/ui/Document.h"
+
+#include <memory>
+
+class KTTemplate;
+class XSDocumentWindowController;
+
+// The one kind of document: one photo inside one design. It owns the design,
+// imports the photo as the design's image layer and counts every model or
+// layer change of its design as an edit.
+class XSDocument : public platform::Document
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kStartupImageName = "Startup_image";
+    static constexpr const char *kStartupImageExtension = "jpg";
+    static constexpr const char *kStartupImageFileName = "Startup_image.jpg";
+    static constexpr const char *kImageCouldNotBeOpened = "Image could not be opened";
+
+    explicit XSDocument(QObject *parent = nullptr);
+    ~XSDocument() override;
+
+    std::shared_ptr<KTTemplate> docTemplate() const { return m_docTemplate; }
+    bool isDefaultImage() const { return m_isDefaultImage; }
+
+    void makeWindowControllers() override;
+    // The window is ready: the photo (or the start-up picture) goes in, then
+    // change tracking starts.
+    void windowControllerDidLoadNib(XSDocumentWindowController *controller);
+
+    // Only checks that the file decodes; the photo is imported with the window.
+    bool readFromURL(const QUrl &url, const QString &type, platform::Error *error) override;
+    // Answers whether the design took the picture.
+    bool importImage(const QUrl &url);
+    void markAsDirty(const platform::Notification &notification);
+    void replaceTemplateWith(const std::shared_ptr<KTTemplate> &other);
+
+    QStringList writableTypes() const override;
+
+signals:
+    void imageImported();
+
+private:
+    void observeTemplate();
+
+    std::shared_ptr<KTTemplate> m_docTemplate;
+    bool m_isDefaultImage = false;
+    bool m_observing = false;
+    QList<platform::NotificationCenter::ObserverId> m_observers;
+};

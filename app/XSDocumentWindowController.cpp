@@ -1,0 +1,123 @@
+#include "app/XSDocumentWindowController.h"
+
+#include "app/KTMainLayoutViewController.h"
+#include "app/XSDocument.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMainWindow>
+
+// Sees every key event of the application and announces the modifier keys
+// pressed or released in one window, once per change.
+class ModifierKeyWatcher : public QObject
+{
+public:
+    ModifierKeyWatcher(QWidget *window, QObject *parent)
+        : QObject(parent)
+        , m_window(window)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::KeyPress && type != QEvent::KeyRelease) || !watched->isWidgetType() || !m_window)
+            return false;
+        auto *key = static_cast<QKeyEvent *>(event);
+        const int k = key->key();
+        const bool modifier = k == Qt::Key_Shift || k == Qt::Key_Control || k == Qt::Key_Alt || k == Qt::Key_Meta
+            || k == Qt::Key_AltGr;
+        if (!modifier || key->isAutoRepeat() || static_cast<QWidget *>(watched)->window() != m_window)
+            return false;
+        // An unhandled key event travels up the parents; it counts once,
+        // where it starts: the focus widget, else the window itself.
+        QWidget *focus = QApplication::focusWidget();
+        const QWidget *start = focus && focus->window() == m_window ? focus : m_window.data();
+        if (watched != start)
+            return false;
+        // Some deliveries hand the same event to the window twice.
+        const Seen seen{key, type, key->timestamp()};
+        if (seen == m_lastSeen)
+            return false;
+        m_lastSeen = seen;
+        platform::NotificationCenter::defaultCenter().post(
+            QString::fromLatin1(XSDocumentWindowController::kFlagsChangedNotification), key);
+        return false;
+    }
+
+private:
+    struct Seen {
+        const QKeyEvent *event = nullptr;
+        QEvent::Type type = QEvent::None;
+        quint64 timestamp = 0;
+        bool operator==(const Seen &) const = default;
+    };
+    QPointer<QWidget> m_window;
+    Seen m_lastSeen;
+};
+
+XSDocumentWindowController::XSDocumentWindowController(QObject *parent)
+    : platform::WindowController(QString::fromLatin1(kWindowNibName), parent)
+{
+}
+
+XSDocumentWindowController::~XSDocumentWindowController() = default;
+
+XSDocumentWindowController *XSDocumentWindowController::defaultController()
+{
+    return new XSDocumentWindowController;
+}
+
+XSDocument *XSDocumentWindowController::xsDocument() const
+{
+    return qobject_cast<XSDocument *>(document());
+}
+
+QString XSDocumentWindowController::frameAutosaveKey()
+{
+    return QStringLiteral("WindowFrame %1").arg(QLatin1String(kFrameAutosaveName));
+}
+
+QWidget *XSDocumentWindowController::loadWindow()
+{
+    auto *window = new QMainWindow;
+    window->setObjectName(windowNibName());
+    window->resize(1200, 860);
+    return window;
+}
+
+void XSDocumentWindowController::windowDidLoad()
+{
+    auto *window = static_cast<QMainWindow *>(this->window());
+    XSDocument *doc = xsDocument();
+
+    // The layout controller is known before its view is first built.
+    m_mainLayoutViewController = new KTMainLayoutViewController(QStringLiteral("MainLayoutView"), this, this);
+    if (doc)
+        m_mainLayoutViewController->setRepresentedObject(QVariant::fromValue(static_cast<QObject *>(doc)));
+    setContentViewController(m_mainLayoutViewController);
+    if (doc)
+        m_mainLayoutViewController->setDocTemplate(doc->docTemplate());
+    m_mainLayoutViewController->stage2Setup();
+
+    if (doc)
+        doc->windowControllerDidLoadNib(this);
+
+    window->setMinimumSize(kMinimumWidth, kMinimumHeight);
+    // All document windows share one saved frame, and none cascades.
+    const QByteArray frame = platform::UserDefaults::standard().dataForKey(frameAutosaveKey());
+    if (!frame.isEmpty())
+        window->restoreGeometry(frame);
+    m_modifierWatcher = new ModifierKeyWatcher(window, this);
+    qApp->installEventFilter(m_modifierWatcher);
+}
+
+void XSDocumentWindowController::windowWillClose()
+{
+    if (QWidget *w = window())
+        platform::UserDefaults::standard().setObject(frameAutosaveKey(), w->saveGeometry());
+}
+

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/ui/WindowController.h"
+
+#include "app/KTMainLayoutViewController.h"
+
+#include <QPointer>
+
+class XSDocument;
+
+// The document window: builds the main layout for the document's design,
+// tells the document when the window is ready, keeps the window's size
+// limits and saved frame, and tells the window about modifier keys.
+class XSDocumentWindowController : public platform::WindowController
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kWindowNibName = "MyDocument";
+    static constexpr const char *kFrameAutosaveName = "DocumentWindow";
+    static constexpr const char *kFlagsChangedNotification = "flagsChangedNotification";
+    static constexpr int kMinimumWidth = 790;
+    static constexpr int kMinimumHeight = 740;
+
+    explicit XSDocumentWindowController(QObject *parent = nullptr);
+    ~XSDocumentWindowController() override;
+
+    static XSDocumentWindowController *defaultController();
+
+    KTMainLayoutViewController *mainLayoutViewController() const { return m_mainLayoutViewController; }
+    XSDocument *xsDocument() const;
+
+    // The defaults key the window's frame is kept under.
+    static QString frameAutosaveKey();
+
+protected:
+    QWidget *loadWindow() override;
+    void windowDidLoad() override;
+    void windowWillClose() override;
+
+private:
+    QPointer<KTMainLayoutViewController> m_mainLayoutViewController;
+    QObject *m_modifierWatcher = nullptr;
+};

@@ -1,0 +1,94 @@
+#include "platform/ui/FilePanels.h"
+
+#include "platform/TypeTable.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QMutex>
+
+namespace platform {
+
+namespace {
+
+QMutex g_lock;
+OpenPanelPresenter g_open;
+SavePanelPresenter g_save;
+
+QList<QUrl> openWithDialog(const OpenPanelRequest &request)
+{
+    QFileDialog dialog(request.parent, request.title, request.directory, fileDialogFilter(request.allowedTypes));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.allowsMultipleSelection ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedUrls();
+}
+
+QUrl saveWithDialog(const SavePanelRequest &request)
+{
+    QFileDialog dialog(request.parent, request.title, request.directory, fileDialogFilter(request.allowedTypes));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, request.accessoryView != nullptr);
+    if (!request.nameFieldValue.isEmpty())
+        dialog.selectFile(request.nameFieldValue);
+    if (request.accessoryView) {
+        // The non-native dialog is a grid: the accessory goes below it.
+        if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout()))
+            grid->addWidget(request.accessoryView, grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    QUrl chosen;
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedUrls().isEmpty())
+        chosen = dialog.selectedUrls().constFirst();
+    if (request.accessoryView)
+        request.accessoryView->setParent(nullptr); // the caller keeps its accessory
+    return chosen;
+}
+
+} // namespace
+
+QString fileDialogFilter(const QStringList &types)
+{
+    QStringList patterns;
+    for (const QString &type : types) {
+        for (const QString &extension : TypeTable::extensions(type))
+            patterns << QStringLiteral("*.") + extension;
+    }
+    patterns.removeDuplicates();
+    if (patterns.isEmpty())
+        return QString();
+    return QStringLiteral("(%1)").arg(patterns.join(QLatin1Char(' ')));
+}
+
+void setOpenPanelPresenter(OpenPanelPresenter presenter)
+{
+    QMutexLocker locker(&g_lock);
+    g_open = std::move(presenter);
+}
+
+void setSavePanelPresenter(SavePanelPresenter presenter)
+{
+    QMutexLocker locker(&g_lock);
+    g_save = std::move(presenter);
+}
+
+QList<QUrl> runOpenPanel(const OpenPanelRequest &request)
+{
+    OpenPanelPresenter presenter;
+    {
+        QMutexLocker locker(&g_lock);
+        presenter = g_open;
+    }
+    return presenter ? presenter(request) : openWithDialog(request);
+}
+
+QUrl runSavePanel(const SavePanelRequest &request)
+{
+    SavePanelPresenter presenter;
+    {
+        QMutexLocker locker(&g_lock);
+        presenter = g_save;
+    }
+    return presenter ? presenter(request) : saveWithDialog(request);
+}
+
+} // namespace platform

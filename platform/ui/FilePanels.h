@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+class QWidget;
+
+namespace platform {
+
+// Open and save panels. Windows use QFileDialog; tests install presenters
+// that answer with chosen files, so every flow runs headless.
+struct OpenPanelRequest {
+    QString title;
+    QStringList allowedTypes; // type identifiers; empty allows every file
+    bool allowsMultipleSelection = false;
+    QString directory;
+    QWidget *parent = nullptr; // the window the panel belongs to, if any
+};
+
+struct SavePanelRequest {
+    QString title;
+    QString directory;
+    QString nameFieldValue;
+    QStringList allowedTypes;
+    QWidget *accessoryView = nullptr; // shown inside the panel when given
+    QWidget *parent = nullptr;
+};
+
+// Answers the chosen files; empty when cancelled.
+using OpenPanelPresenter = std::function<QList<QUrl>(const OpenPanelRequest &)>;
+// Answers the chosen file; empty when cancelled.
+using SavePanelPresenter = std::function<QUrl(const SavePanelRequest &)>;
+
+void setOpenPanelPresenter(OpenPanelPresenter presenter); // null restores the dialog
+void setSavePanelPresenter(SavePanelPresenter presenter);
+QList<QUrl> runOpenPanel(const OpenPanelRequest &request);
+QUrl runSavePanel(const SavePanelRequest &request);
+
+// The name filter QFileDialog wants for a list of type identifiers.
+QString fileDialogFilter(const QStringList &types);
+
+} // namespace platform

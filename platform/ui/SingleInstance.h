@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+class QLocalServer;
+
+namespace platform {
+
+// One running application per user: a later start hands its files to the
+// running one over a local socket and exits, as opening a file with a
+// running application does.
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+public:
+    // The per-user server name the application listens on.
+    static QString defaultServerName();
+
+    explicit SingleInstance(const QString &serverName = defaultServerName(), QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    QString serverName() const { return m_serverName; }
+
+    // Hands the paths (made absolute) to a running instance. Answers false
+    // when none answers.
+    bool sendToRunningInstance(const QStringList &paths, int timeoutMs = 3000);
+    // Becomes the running instance; a stale socket left by a crash is removed.
+    bool listen();
+    bool isListening() const;
+
+    // The wire form of a message (a JSON array of strings), bounded on read.
+    static QByteArray encodeMessage(const QStringList &paths);
+    static QStringList decodeMessage(const QByteArray &data, bool *ok = nullptr);
+    static constexpr qint64 kMaximumMessageSize = 1 << 20;
+
+signals:
+    void filesReceived(const QStringList &paths);
+
+private:
+    void readConnection();
+
+    QString m_serverName;
+    QLocalServer *m_server = nullptr;
+};
+
+} // namespace platform
