@@ -1,4 +1,5 @@
 #include "platform/UserDefaults.h"
+#include "platform/VariantKinds.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -29,25 +30,6 @@ QString standardPath()
         + QStringLiteral("/Kantelo/Kantelo.conf");
 }
 
-bool isNumber(const QVariant &value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Reads "YES", "true" (any case) and non-zero numbers as true, the way
 // stored settings written by older versions or by hand say yes.
 bool toBool(const QVariant &value)
@@ -56,7 +38,7 @@ bool toBool(const QVariant &value)
         return false;
     if (value.typeId() == QMetaType::Bool)
         return value.toBool();
-    if (isNumber(value))
+    if (platform::isNumericVariant(value))
         return value.toDouble() != 0.0;
     if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray) {
         const QString text = value.toString().trimmed();
@@ -184,7 +166,7 @@ QString UserDefaults::stringForKey(const QString &key) const
     if (value.typeId() == QMetaType::QString)
         return value.toString();
     // Numbers answer their text; containers and data are not strings.
-    if (isNumber(value) || value.typeId() == QMetaType::Bool)
+    if (platform::isNumericVariant(value) || value.typeId() == QMetaType::Bool)
         return value.toString();
     return {};
 }

@@ -1,6 +1,7 @@
 #include "stores/LibraryItemDictionary.h"
 
 #include "platform/Log.h"
+#include "platform/VariantKinds.h"
 #include "platform/archive/Color.h"
 #include "platform/archive/Unarchiver.h"
 #include "platform/objectstore/ManagedObjectContext.h"
@@ -24,21 +25,6 @@ namespace {
 QString typeName(const QVariant &value)
 {
     return QString::fromLatin1(value.metaType().name() ? value.metaType().name() : "invalid");
-}
-
-bool isNumber(const QVariant &v)
-{
-    switch (v.metaType().id()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
 }
 
 bool isInteger(const QVariant &v)
@@ -72,7 +58,7 @@ std::optional<qint64> integerFrom(const QVariant &v)
     }
     if (isInteger(v))
         return v.toLongLong();
-    if (isNumber(v)) {
+    if (platform::isNumericVariant(v)) {
         const double d = v.toDouble();
         if (!std::isfinite(d) || d < -9.2e18 || d > 9.2e18)
             return std::nullopt;
@@ -95,7 +81,7 @@ std::optional<double> realFrom(const QVariant &v)
     if (v.metaType().id() == QMetaType::Bool)
         return v.toBool() ? 1.0 : 0.0;
     double d = 0;
-    if (isNumber(v)) {
+    if (platform::isNumericVariant(v)) {
         d = v.toDouble();
     } else if (v.metaType().id() == QMetaType::QString) {
         bool ok = false;
@@ -114,7 +100,7 @@ std::optional<bool> boolFrom(const QVariant &v)
 {
     if (v.metaType().id() == QMetaType::Bool)
         return v.toBool();
-    if (isNumber(v)) {
+    if (platform::isNumericVariant(v)) {
         const double d = v.toDouble();
         if (std::isnan(d))
             return std::nullopt;
@@ -142,7 +128,7 @@ std::optional<QString> textFrom(const QVariant &v)
         return v.toBool() ? QString("YES") : QString("NO");
     if (isInteger(v))
         return v.toString();
-    if (isNumber(v)) {
+    if (platform::isNumericVariant(v)) {
         const double d = v.toDouble();
         if (!std::isfinite(d))
             return std::nullopt;
