@@ -2,7 +2,12 @@
 
 #include "design/KTFrameLayer.h"
 #include "design/KTLayer.h"
+#include "design/DesignArchiveClasses.h"
 #include "platform/Assert.h"
+#include "platform/Log.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/Dispatch.h"
 #include "platform/NotificationCenter.h"
 #include "platform/render/DrawingContext.h"
@@ -11,7 +16,15 @@
 #include "design/KTImageLayer.h"
 #include "design/VLImage.h"
 #include "design/VLImageMetadataManager.h"
+#include "design/KTProgressReportingDataProvider.h"
+#include "platform/Bundle.h"
+#include "platform/Log.h"
+#include "platform/UserDefaults.h"
+#include "platform/codec/CodecErrors.h"
+#include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ImageProperties.h"
+#include "platform/imaging/ParallelRows.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -19,6 +32,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <mutex>
 
 namespace {
 
@@ -96,6 +113,111 @@ KTTemplate::~KTTemplate()
     }
     if (m_forcedRedraw && m_forcedRedraw->thread() != QThread::currentThread())
         m_forcedRedraw.release()->deleteLater();
+}
+
+// --- archive ---
+
+QStringList KTTemplate::archiveClassNames() const
+{
+    return classNamesFromMetaObject(metaObject());
+}
+
+void KTTemplate::encode(platform::KeyedArchiver &coder) const
+{
+    coder.encodeBool(m_drawShadows, QStringLiteral("drawShadows"));
+    coder.encodeBool(m_exportExternalShadow, QStringLiteral("exportExternalShadow"));
+    coder.encodeFloat(float(m_shadowAngle), QStringLiteral("shadowAngle"));
+    coder.encodeFloat(float(m_shadowOffset), QStringLiteral("shadowOffset"));
+    coder.encodeObjects(m_layers, QStringLiteral("layers"), true);
+    coder.encodeString(m_name, QStringLiteral("name"));
+}
+
+void KTTemplate::decode(platform::KeyedUnarchiver &coder)
+{
+    coder.setClass(QStringLiteral("KTImageOverlayLayer"), QString::fromLatin1(kImageWatermarkLayerClassName));
+    coder.setClass(QStringLiteral("KTTextOverlayLayer"), QString::fromLatin1(kTextWatermarkLayerClassName));
+
+    m_drawShadows = coder.decodeBoolForKey(QStringLiteral("drawShadows"));
+    m_exportExternalShadow = coder.containsValueForKey(QStringLiteral("exportExternalShadow"))
+                                 && coder.decodeBoolForKey(QStringLiteral("exportExternalShadow"));
+    m_shadowAngle = coder.decodeFloatForKey(QStringLiteral("shadowAngle"));
+    m_shadowOffset = coder.decodeFloatForKey(QStringLiteral("shadowOffset"));
+    // Values no drawing could use are a damaged archive's; the defaults stand in.
+    if (!std::isfinite(m_shadowAngle))
+        m_shadowAngle = 180;
+    if (!std::isfinite(m_shadowOffset))
+        m_shadowOffset = 0.2;
+    const LayerList layers = coder.decodeArrayOfObjectsOfClassForKey<KTLayer>(QStringLiteral("layers"));
+    const QString name = coder.decodeStringForKey(QStringLiteral("name"));
+    m_name = name.isNull() ? QString::fromLatin1(kDefaultName) : name;
+    if (coder.hasError())
+        return;
+
+    qsizetype photoLayers = 0;
+    for (const LayerPtr &layer : layers) {
+        if (!layer) {
+            coder.failWithError(QStringLiteral("the design's layer list holds an empty entry"));
+            return;
+        }
+        if (isImageLayer(layer.get()))
+            ++photoLayers;
+    }
+    if (photoLayers > 1 || (photoLayers == 1 && !isImageLayer(layers.last().get()))) {
+        coder.failWithError(QStringLiteral("the design's photo layer is not its innermost layer"));
+        return;
+    }
+    if (photoLayers == 0 && !layers.isEmpty()) {
+        coder.failWithError(QStringLiteral("the design has layers but no photo layer"));
+        return;
+    }
+    m_layers = layers;
+    for (const LayerPtr &layer : std::as_const(m_layers)) {
+        observeLayer(layer.get());
+        layer->setInTemplate(this);
+    }
+}
+
+void KTTemplate::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass<KTTemplate>(QStringLiteral("KTTemplate"));
+    });
+}
+
+QByteArray KTTemplate::dataForArchiving() const
+{
+    registerDesignArchiveClasses();
+    // Not owned here: the archiver only reads the design while this call runs.
+    const std::shared_ptr<const platform::Coding> root(static_cast<const platform::Coding *>(this),
+                                                       [](const platform::Coding *) {});
+    platform::KeyedArchiver archiver;
+    archiver.encodeObject(root, QString::fromLatin1(kTemplateArchiveKey));
+    archiver.finishEncoding();
+    return archiver.encodedData();
+}
+
+std::shared_ptr<KTTemplate> KTTemplate::templateFromData(const QByteArray &data, QString *error)
+{
+    const auto fail = [error](const QString &reason) -> std::shared_ptr<KTTemplate> {
+        platform::logLine(QStringLiteral("Can't read the design template: %1").arg(reason));
+        if (error)
+            *error = reason;
+        return nullptr;
+    };
+    if (data.isEmpty())
+        return fail(QStringLiteral("no data"));
+    registerDesignArchiveClasses();
+    platform::KeyedUnarchiver unarchiver(data);
+    const QVariant root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
+    unarchiver.finishDecoding();
+    if (unarchiver.hasError())
+        return fail(unarchiver.errorString());
+    auto design = std::dynamic_pointer_cast<KTTemplate>(root.value<std::shared_ptr<platform::Coding>>());
+    if (!design)
+        return fail(QStringLiteral("the archive holds no design"));
+    design->setMetadataManager(std::make_shared<VLImageMetadataManager>());
+    return design;
 }
 
 // --- layer list ---
@@ -874,4 +996,190 @@ QSizeF KTTemplate::sizeFromOriginalWithOuterShadow(bool withOuterShadow) const
     if (!isUsableSize(pre.width(), pre.height()))
         return QSizeF();
     return finalRectFromStartRect(QRectF(QPointF(0, 0), pre), withOuterShadow).size();
+}
+
+// --- export: rendering and encoding ---
+
+void KTTemplate::setExportQuality(double quality)
+{
+    setMetadataValue(quality, QString::fromLatin1(platform::ImageProperty::kLossyCompressionQuality));
+}
+
+std::optional<double> KTTemplate::exportQuality() const
+{
+    const QVariant v = exportMetadataForKey(QString::fromLatin1(platform::ImageProperty::kLossyCompressionQuality));
+    bool ok = false;
+    const double q = v.toDouble(&ok);
+    if (!v.isValid() || !ok || !std::isfinite(q))
+        return std::nullopt;
+    return std::clamp(q, 0.0, 1.0);
+}
+
+QSizeF KTTemplate::exportSizeFromPreferencesWithLastDrawnSize(const QSizeF &lastDrawnSize) const
+{
+    const platform::UserDefaults &defaults = platform::UserDefaults::standard();
+    // The shell registers these; a design used without it still gets the same values.
+    auto integer = [&](const char *key, qint64 fallback) {
+        const QString k = QString::fromLatin1(key);
+        return defaults.objectForKey(k).isValid() ? defaults.integerForKey(k) : fallback;
+    };
+    auto ratio = [this] {
+        const QSizeF pre = sizeOfPreFramedImage();
+        if (!isUsableSize(pre.width(), pre.height()))
+            return 0.0;
+        const QRectF framed = finalRectFromStartRect(QRectF(QPointF(0, 0), pre), true);
+        return isUsableRect(framed) ? framed.width() / framed.height() : 0.0;
+    };
+    switch (integer(kExportSizeModificationKey, 0)) {
+    case 0:
+        return sizeFromOriginalWithOuterShadow(true);
+    case 1:
+        return lastDrawnSize;
+    case 2: {
+        const double h = double(integer(kExportFixHeightKey, 600));
+        return QSizeF(h * ratio(), h);
+    }
+    case 3: {
+        const double w = double(integer(kExportFixWidthKey, 800));
+        const double q = ratio();
+        return q > 0 ? QSizeF(w, w / q) : QSizeF();
+    }
+    default:
+        return QSizeF(double(integer(kExportFixWidth2Key, 800)), double(integer(kExportFixHeight2Key, 600)));
+    }
+}
+
+QColorSpace KTTemplate::colorSpace() const
+{
+    const auto layer = photoLayer();
+    return layer && layer->image() ? layer->image()->colorSpace() : QColorSpace();
+}
+
+QColorSpace KTTemplate::copyColorSpaceForOutput() const
+{
+    const auto layer = photoLayer();
+    return layer && layer->image() ? layer->image()->copyColorSpaceForExport() : QColorSpace(QColorSpace::SRgb);
+}
+
+QImage KTTemplate::newCGBitmapContextOfSize(const QSizeF &size, const ProgressCancelBlock &progressCancel,
+                                            platform::Error *error)
+{
+    const double fw = std::floor(size.width());
+    const double fh = std::floor(size.height());
+    // A QImage row must fit an int of bytes; anything beyond is no picture we can make.
+    if (!std::isfinite(fw) || !std::isfinite(fh) || fw < 1 || fh < 1 || fw > 500000000.0 || fh > 500000000.0) {
+        if (error) {
+            error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
+            error->code = 1;
+            error->description = QStringLiteral("A picture of %1 × %2 pixels can't be made.").arg(size.width()).arg(size.height());
+        }
+        return QImage();
+    }
+    const int w = int(fw);
+    const int h = int(fh);
+    const qint64 bytes = qint64(w) * 4 * qint64(h);
+    QImage bitmap;
+    if (qint64(w) * 4 <= std::numeric_limits<int>::max()) {
+        try {
+            bitmap = platform::ImageBuffer::allocate(w, h);
+        } catch (const std::bad_alloc &) {
+            bitmap = QImage();
+        }
+    }
+    if (bitmap.isNull()) {
+        // Told to the caller: a worker never raises an alert itself.
+        const QString text = QString::fromLatin1(kCouldNotAllocateText).arg(bytes);
+        platform::logLine(QStringLiteral("ERROR: %1: %2").arg(QString::fromLatin1(kMemoryAllocationErrorText), text));
+        if (error) {
+            error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
+            error->code = 1;
+            error->description = QString::fromLatin1(kMemoryAllocationErrorText);
+            error->recoverySuggestion = text;
+        }
+        return QImage();
+    }
+    // Zeroing first touches every page: spread it over the cores.
+    uchar *bits = bitmap.bits();
+    const qsizetype bpl = bitmap.bytesPerLine();
+    platform::parallelRows(h, qint64(w) * h, [bits, bpl](int first, int end) {
+        std::memset(bits + bpl * first, 0, size_t(bpl) * size_t(end - first));
+    });
+    bitmap.setColorSpace(copyColorSpaceForOutput());
+    {
+        platform::DrawingContext context(bitmap);
+        drawToRect(QRectF(0, 0, w, h), true, true, progressCancel, true);
+    }
+    return bitmap;
+}
+
+KTTemplate::DataProvidedImage KTTemplate::newDataProvidedCGImageOfSize(const QSizeF &size,
+                                                                       const ProgressBlock &progress,
+                                                                       const CancelBlock &cancel,
+                                                                       platform::Error *error)
+{
+    QImage bitmap = newCGBitmapContextOfSize(
+        size,
+        [this, &progress, &cancel](unsigned done, unsigned total) {
+            if (progress && total > 0)
+                progress(this, double(done) / double(total) * 100.0 * 0.5);
+            return cancel ? cancel(this) : false;
+        },
+        error);
+    if (bitmap.isNull()) {
+        platform::logLine(QString::fromLatin1(kBitmapContextNullText)
+                              .arg(QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height())));
+        return nullptr;
+    }
+    ProgressBlock second;
+    if (progress)
+        second = [progress](KTTemplate *sender, double p) { progress(sender, 50.0 + p * 0.5); };
+    return KTCreateProgressReportingDataProvider(std::move(bitmap), this, std::move(second), cancel);
+}
+
+QImage KTTemplate::imageWithSize(const QSizeF &size)
+{
+    return newCGBitmapContextOfSize(size, nullptr);
+}
+
+platform::ExportMetadata KTTemplate::prepareMetadataForExport(const QSize &pixelSize) const
+{
+    std::optional<double> dpi;
+    const QVariant v = exportMetadataForKey(kDPIWidthKey);
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    if (v.isValid() && ok)
+        dpi = d;
+    return platform::ExportMetadata::prepare(originalMetadata(), dpi, pixelSize, platform::Bundle::shortVersionString());
+}
+
+std::optional<QByteArray> KTTemplate::newDataOfUti(const QString &uti, const DataProvidedImage &image,
+                                                   platform::Error *error) const
+{
+    if (!image) {
+        platform::codecError(error, platform::CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return std::nullopt;
+    }
+    const QImage &bitmap = image->bitmap();
+    return platform::ImageEncoder::encodeToData(
+        bitmap, uti, prepareMetadataForExport(bitmap.size()), exportQuality(), error,
+        [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
+}
+
+bool KTTemplate::writeToURL(const QUrl &url, const QString &uti, const DataProvidedImage &image,
+                            platform::Error *error) const
+{
+    if (!image) {
+        platform::codecError(error, platform::CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return false;
+    }
+    if (!url.isLocalFile()) {
+        platform::codecError(error, platform::CodecError::WriteFailed,
+                             QStringLiteral("“%1” is not a file on this computer.").arg(url.toString()));
+        return false;
+    }
+    // Straight from the pixels into the file: no encoded copy in memory.
+    const QImage &bitmap = image->bitmap();
+    return platform::ImageEncoder::writeToFile(
+        url.toLocalFile(), bitmap, uti, prepareMetadataForExport(bitmap.size()), exportQuality(), error,
+        [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
 }
