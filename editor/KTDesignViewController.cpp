@@ -2,6 +2,7 @@
 
 #include "app/KTViewState.h"
 #include "app/XSDocument.h"
+#include "design/KTColorMatLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
 #include "editor/KTDesignView.h"
@@ -237,12 +238,14 @@ void KTDesignViewController::scrollWheelLines(double lines, bool commandHeld)
     const double d = lines / kWheelLinesPerUnit;
     if (inheritsClass(selected.get(), "KTMoldingFrameLayer")) {
         addToWidth(*selected, commandHeld ? "frameOverImage" : "frameWidth", d);
-    } else if (inheritsClass(selected.get(), "KTColorMatLayer")) {
+    } else if (auto *mat = qobject_cast<KTColorMatLayer *>(selected.get())) {
         if (commandHeld) {
-            addToWidth(*selected, "bevelWidth", d);
+            mat->setBevelWidth(mat->bevelWidth() + d);
         } else {
-            for (const char *key : {"bottomWidth", "topWidth", "rightWidth", "leftWidth"})
-                addToWidth(*selected, key, d);
+            mat->setBottomWidth(mat->bottomWidth() + d);
+            mat->setTopWidth(mat->topWidth() + d);
+            mat->setRightWidth(mat->rightWidth() + d);
+            mat->setLeftWidth(mat->leftWidth() + d);
         }
     }
 }

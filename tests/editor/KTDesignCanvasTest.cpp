@@ -1,5 +1,6 @@
 #include "EditorTestLayers.h"
 
+#include "design/KTColorMatLayer.h"
 #include "platform/NotificationCenter.h"
 
 #include <QNativeGestureEvent>
@@ -283,4 +284,68 @@ TEST(EditorCanvasRedraw, ALiveResizeDrawsQuicklyThenOnceInFull)
     EXPECT_EQ(frame->qualities, (std::vector<bool>{false, false}));
     ASSERT_TRUE(testsupport::waitUntil([&] { return !frame->qualities.back() == false; }));
     EXPECT_TRUE(frame->qualities.back());
+}
+
+namespace {
+
+void wheel(QWidget *w, int angleY, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    const QPointF at(w->width() / 2.0, 50);
+    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, angleY), Qt::NoButton, modifiers, Qt::NoScrollPhase,
+                  false);
+    QApplication::sendEvent(w, &e);
+}
+
+} // namespace
+
+TEST(EditorCanvasWheel, AMatWidensEvenlyAndItsBevelWithControl)
+{
+    Canvas c;
+    auto mat = std::make_shared<KTColorMatLayer>();
+    mat->setLeftWidth(0.05);
+    mat->setRightWidth(0.06);
+    mat->setTopWidth(0.07);
+    mat->setBottomWidth(0.08);
+    mat->setBevelWidth(0.02);
+    c.addTopmost(mat);
+    c.palette->selectLayer(mat.get());
+
+    wheel(c.view, -120); // one notch down: one hundredth wider
+    EXPECT_NEAR(mat->leftWidth(), 0.06, 1e-9);
+    EXPECT_NEAR(mat->rightWidth(), 0.07, 1e-9);
+    EXPECT_NEAR(mat->topWidth(), 0.08, 1e-9);
+    EXPECT_NEAR(mat->bottomWidth(), 0.09, 1e-9);
+    EXPECT_NEAR(mat->bevelWidth(), 0.02, 1e-9);
+    wheel(c.view, 360); // three notches up
+    EXPECT_NEAR(mat->leftWidth(), 0.03, 1e-9);
+    EXPECT_NEAR(mat->bottomWidth(), 0.06, 1e-9);
+
+    wheel(c.view, -240, Qt::ControlModifier);
+    EXPECT_NEAR(mat->bevelWidth(), 0.04, 1e-9);
+    EXPECT_NEAR(mat->leftWidth(), 0.03, 1e-9);
+    // The layer's own bounds hold: 0.1 for the bevel, 0 below.
+    wheel(c.view, -120 * 20, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(mat->bevelWidth(), 0.1);
+    wheel(c.view, 120 * 20);
+    EXPECT_DOUBLE_EQ(mat->leftWidth(), 0);
+    EXPECT_DOUBLE_EQ(mat->topWidth(), 0);
+}
+
+TEST(EditorCanvasWheel, OtherLayersAndNoSelectionIgnoreTheWheel)
+{
+    Canvas c;
+    auto frame = std::make_shared<RingFrame>(0.1);
+    auto mat = std::make_shared<KTColorMatLayer>();
+    c.addTopmost(mat);
+    c.addTopmost(frame);
+    const double left = mat->leftWidth(), bevel = mat->bevelWidth();
+    c.palette->selectLayer(frame.get());
+    wheel(c.view, -120);
+    wheel(c.view, -120, Qt::ControlModifier);
+    c.palette->selectLayer(c.photo().get());
+    wheel(c.view, -120);
+    c.palette->buildEmptyPalette(); // nothing selected
+    wheel(c.view, -120);
+    EXPECT_DOUBLE_EQ(mat->leftWidth(), left);
+    EXPECT_DOUBLE_EQ(mat->bevelWidth(), bevel);
 }
