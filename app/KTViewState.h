@@ -6,7 +6,7 @@
 // How one window's canvas presents its design: the zoom (the share of the
 // canvas the design fills) and the background colour. Every set of either
 // announces viewStateChanged, even with an unchanged value, so re-setting the
-// zoom redraws the canvas. Owned through std::shared_ptr.
+// zoom redraws the canvas.
 class KTViewState : public QObject
 {
     Q_OBJECT
