@@ -9,5 +9,5 @@ class KTLayersPaletteClient
 {
 public:
     virtual ~KTLayersPaletteClient() = default;
-    virtual void setLayersPaletteController(QObject *controller) = 0;
+    virtual void useLayersPaletteController(QObject *controller) = 0;
 };

@@ -157,7 +157,7 @@ void KTMainLayoutViewController::stage2Setup()
     if (XSViewController *canvas = m_mainSplit->designViewController())
         m_designView = canvas->view();
     if (auto *client = dynamic_cast<KTLayersPaletteClient *>(m_overlayControls.data()))
-        client->setLayersPaletteController(m_layersPaletteController.data());
+        client->useLayersPaletteController(m_layersPaletteController.data());
 
     // Only this window's palette: two windows never see each other's selections.
     if (m_layersPaletteController && !m_layerSelectedObserver) {
@@ -211,7 +211,7 @@ void KTMainLayoutViewController::selectLayer(const std::shared_ptr<KTLayer> &lay
     XSViewController *controller
         = KTControllerRegistry::makeOrPlaceholder(*found, layer->controlNibName(), windowController());
     if (auto *client = dynamic_cast<KTLayersPaletteClient *>(controller))
-        client->setLayersPaletteController(m_layersPaletteController.data());
+        client->useLayersPaletteController(m_layersPaletteController.data());
     substituteControlsPanelWith(controller, layer.get());
     m_panelManager->openPanel(m_controlsPanel);
 }

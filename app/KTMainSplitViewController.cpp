@@ -146,7 +146,7 @@ void KTMainSplitViewController::stage2Setup()
     view();
     if (auto *client = dynamic_cast<KTLayersPaletteClient *>(m_designViewController.data())) {
         if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController()))
-            client->setLayersPaletteController(window->layersPaletteController());
+            client->useLayersPaletteController(window->layersPaletteController());
     }
     m_templatesPanel->setPanelName(tr(kTemplatesPanelName));
     m_variationsPanel->setPanelName(tr(kVariationsPanelName));
