@@ -58,9 +58,9 @@ public:
     void setTheFrame(Frame *frame) { m_theFrame = frame; }
     bool imagesLoaded() const { return m_imagesLoaded; }
     bool dropShadow() const { return m_dropShadow; }
-    void setDropShadow(bool on);
+    virtual void setDropShadow(bool on);
     double shadowLength() const { return m_shadowLength; }
-    void setShadowLength(double length);
+    virtual void setShadowLength(double length);
     double shadowOffsetScaleFactor() const { return m_shadowOffsetScaleFactor; }
     void setShadowOffsetScaleFactor(double factor);
     bool missesFrameInLibrary() const { return m_missesFrameInLibrary; }
