@@ -3,12 +3,14 @@
 #include "design/VLImage.h"
 #include "design/VLW_vImage.h"
 #include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/KeyedUnarchiver.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -174,7 +176,39 @@ void KTImageLayer::decodeImageLayerKeys(platform::KeyedUnarchiver &coder)
     m_cropTop = coder.decodeFloatForKey(QStringLiteral("cropTop"));
     m_cropRight = coder.decodeFloatForKey(QStringLiteral("cropRight"));
     m_cropBottom = coder.decodeFloatForKey(QStringLiteral("cropBottom"));
+    const auto sane = [](double &first, double &second) {
+        for (double *v : {&first, &second}) {
+            if (!std::isfinite(*v) || *v < 0)
+                *v = 0;
+            *v = std::min(*v, kMaxCrop);
+        }
+        // Single-precision rounding of a sound pair may overshoot a hair.
+        if (first + second > kMaxCrop + 1e-6)
+            second = kMaxCrop - first;
+    };
+    sane(m_cropLeft, m_cropRight);
+    sane(m_cropTop, m_cropBottom);
     setSupportsHiding(true);
+}
+
+void KTImageLayer::encode(platform::KeyedArchiver &coder) const
+{
+    KTLayer::encode(coder);
+    encodeImageLayerKeys(coder);
+}
+
+void KTImageLayer::decode(platform::KeyedUnarchiver &coder)
+{
+    KTLayer::decode(coder);
+    decodeImageLayerKeys(coder);
+}
+
+void KTImageLayer::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass<KTImageLayer>(QStringLiteral("KTImageLayer"));
+    });
 }
 
 // --- crops ---

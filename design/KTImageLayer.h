@@ -50,11 +50,18 @@ public:
     bool isHitAtPoint(const QPointF &point) const override;
     std::shared_ptr<KTLayer> copyForRendering() const override;
 
+    // The base layer's keys, then the layer's own.
+    void encode(platform::KeyedArchiver &coder) const override;
+    void decode(platform::KeyedUnarchiver &coder) override;
+    static void registerArchiveClass();
+
     // The layer's own archive keys, written after the base layer's: the four
-    // crops as 32-bit floats. The photo itself is archived by the design.
+    // crops as 32-bit floats. The photo itself is not archived here.
     void encodeImageLayerKeys(platform::KeyedArchiver &coder) const;
-    // Reads the crops as stored (no clamping, the photo is not told) and lets
-    // the layer be hidden.
+    // Reads the crops as stored (the photo is not told) and lets the layer be
+    // hidden. Crops a damaged archive gives outside the invariant (not a
+    // number, out of 0 to 0.95, a pair summing above 0.95) are brought back
+    // into it, so the photo never gets an empty or negative visible part.
     void decodeImageLayerKeys(platform::KeyedUnarchiver &coder);
 
     // A value for a key path beginning with "crop" is forced into 0 to 0.95;

@@ -2,10 +2,15 @@
 
 #include "design/KTTemplate.h"
 #include "design/KTTrackingAreaHost.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/render/DrawingContext.h"
 
 #include <QPainterPath>
 #include <QPen>
+
+#include <mutex>
 
 namespace {
 constexpr double kHandleSide = 10.0;
@@ -206,4 +211,31 @@ void KTLayer::copyBaseFieldsFrom(const KTLayer &other)
     m_isSelected = other.m_isSelected;
     m_hidden = other.m_hidden;
     m_supportsHiding = other.m_supportsHiding;
+}
+
+// --- archive ---
+
+QStringList KTLayer::archiveClassNames() const
+{
+    return classNamesFromMetaObject(metaObject());
+}
+
+void KTLayer::encode(platform::KeyedArchiver &coder) const
+{
+    coder.encodeString(m_layerName, QStringLiteral("layerName"));
+    coder.encodeBool(hidden(), QStringLiteral("hidden"));
+}
+
+void KTLayer::decode(platform::KeyedUnarchiver &coder)
+{
+    m_layerName = coder.decodeStringForKey(QStringLiteral("layerName"));
+    m_hidden = coder.decodeBoolForKey(QStringLiteral("hidden"));
+    m_supportsHiding = true;
+    m_isSelected = false;
+}
+
+void KTLayer::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { platform::KeyedClassRegistry::shared().registerClass<KTLayer>(QStringLiteral("KTLayer")); });
 }

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariantMap>
 
+#include "platform/archive/Coding.h"
+
 #include <memory>
 
 class KTTemplate;
@@ -24,7 +26,12 @@ class QMouseEvent;
 // two signals layerChanged (redraw with this layer at high quality) and
 // layerChangedFastRedraw (quick redraw); a subclass emits them when one of
 // its own settings changes.
-class KTLayer : public QObject, public std::enable_shared_from_this<KTLayer>
+//
+// Layers are keyed-archived by their own class (archiveClassNames follows
+// the C++ class chain). A subclass writes its keys after its base's and reads
+// them after calling its base's decode(); decode() starts from the object the
+// registered factory made, not from settings a caller would give a new layer.
+class KTLayer : public QObject, public std::enable_shared_from_this<KTLayer>, public platform::Coding
 {
     Q_OBJECT
     Q_PROPERTY(QString layerName READ layerName WRITE setLayerName NOTIFY layerNameChanged)
@@ -92,6 +99,14 @@ public:
 
     // The name of the layer's class as the design counts it (exact class).
     QString className() const;
+
+    // "layerName" (object) and "hidden" (the effective value). Decoding
+    // stores both as read and lets the layer be hidden.
+    QStringList archiveClassNames() const override;
+    void encode(platform::KeyedArchiver &coder) const override;
+    void decode(platform::KeyedUnarchiver &coder) override;
+    // Makes the archived name "KTLayer" decode as this class (once per process).
+    static void registerArchiveClass();
 
 signals:
     void layerChanged();

@@ -2,7 +2,12 @@
 
 #include "design/KTFrameLayer.h"
 #include "design/KTLayer.h"
+#include "design/DesignArchiveClasses.h"
 #include "platform/Assert.h"
+#include "platform/Log.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/Dispatch.h"
 #include "platform/NotificationCenter.h"
 #include "platform/render/DrawingContext.h"
@@ -19,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -96,6 +102,111 @@ KTTemplate::~KTTemplate()
     }
     if (m_forcedRedraw && m_forcedRedraw->thread() != QThread::currentThread())
         m_forcedRedraw.release()->deleteLater();
+}
+
+// --- archive ---
+
+QStringList KTTemplate::archiveClassNames() const
+{
+    return classNamesFromMetaObject(metaObject());
+}
+
+void KTTemplate::encode(platform::KeyedArchiver &coder) const
+{
+    coder.encodeBool(m_drawShadows, QStringLiteral("drawShadows"));
+    coder.encodeBool(m_exportExternalShadow, QStringLiteral("exportExternalShadow"));
+    coder.encodeFloat(float(m_shadowAngle), QStringLiteral("shadowAngle"));
+    coder.encodeFloat(float(m_shadowOffset), QStringLiteral("shadowOffset"));
+    coder.encodeObjects(m_layers, QStringLiteral("layers"), true);
+    coder.encodeString(m_name, QStringLiteral("name"));
+}
+
+void KTTemplate::decode(platform::KeyedUnarchiver &coder)
+{
+    coder.setClass(QStringLiteral("KTImageOverlayLayer"), QString::fromLatin1(kImageWatermarkLayerClassName));
+    coder.setClass(QStringLiteral("KTTextOverlayLayer"), QString::fromLatin1(kTextWatermarkLayerClassName));
+
+    m_drawShadows = coder.decodeBoolForKey(QStringLiteral("drawShadows"));
+    m_exportExternalShadow = coder.containsValueForKey(QStringLiteral("exportExternalShadow"))
+                                 && coder.decodeBoolForKey(QStringLiteral("exportExternalShadow"));
+    m_shadowAngle = coder.decodeFloatForKey(QStringLiteral("shadowAngle"));
+    m_shadowOffset = coder.decodeFloatForKey(QStringLiteral("shadowOffset"));
+    // Values no drawing could use are a damaged archive's; the defaults stand in.
+    if (!std::isfinite(m_shadowAngle))
+        m_shadowAngle = 180;
+    if (!std::isfinite(m_shadowOffset))
+        m_shadowOffset = 0.2;
+    const LayerList layers = coder.decodeArrayOfObjectsOfClassForKey<KTLayer>(QStringLiteral("layers"));
+    const QString name = coder.decodeStringForKey(QStringLiteral("name"));
+    m_name = name.isNull() ? QString::fromLatin1(kDefaultName) : name;
+    if (coder.hasError())
+        return;
+
+    qsizetype photoLayers = 0;
+    for (const LayerPtr &layer : layers) {
+        if (!layer) {
+            coder.failWithError(QStringLiteral("the design's layer list holds an empty entry"));
+            return;
+        }
+        if (isImageLayer(layer.get()))
+            ++photoLayers;
+    }
+    if (photoLayers > 1 || (photoLayers == 1 && !isImageLayer(layers.last().get()))) {
+        coder.failWithError(QStringLiteral("the design's photo layer is not its innermost layer"));
+        return;
+    }
+    if (photoLayers == 0 && !layers.isEmpty()) {
+        coder.failWithError(QStringLiteral("the design has layers but no photo layer"));
+        return;
+    }
+    m_layers = layers;
+    for (const LayerPtr &layer : std::as_const(m_layers)) {
+        observeLayer(layer.get());
+        layer->setInTemplate(this);
+    }
+}
+
+void KTTemplate::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass<KTTemplate>(QStringLiteral("KTTemplate"));
+    });
+}
+
+QByteArray KTTemplate::dataForArchiving() const
+{
+    registerDesignArchiveClasses();
+    // Not owned here: the archiver only reads the design while this call runs.
+    const std::shared_ptr<const platform::Coding> root(static_cast<const platform::Coding *>(this),
+                                                       [](const platform::Coding *) {});
+    platform::KeyedArchiver archiver;
+    archiver.encodeObject(root, QString::fromLatin1(kTemplateArchiveKey));
+    archiver.finishEncoding();
+    return archiver.encodedData();
+}
+
+std::shared_ptr<KTTemplate> KTTemplate::templateFromData(const QByteArray &data, QString *error)
+{
+    const auto fail = [error](const QString &reason) -> std::shared_ptr<KTTemplate> {
+        platform::logLine(QStringLiteral("Can't read the design template: %1").arg(reason));
+        if (error)
+            *error = reason;
+        return nullptr;
+    };
+    if (data.isEmpty())
+        return fail(QStringLiteral("no data"));
+    registerDesignArchiveClasses();
+    platform::KeyedUnarchiver unarchiver(data);
+    const QVariant root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
+    unarchiver.finishDecoding();
+    if (unarchiver.hasError())
+        return fail(unarchiver.errorString());
+    auto design = std::dynamic_pointer_cast<KTTemplate>(root.value<std::shared_ptr<platform::Coding>>());
+    if (!design)
+        return fail(QStringLiteral("the archive holds no design"));
+    design->setMetadataManager(std::make_shared<VLImageMetadataManager>());
+    return design;
 }
 
 // --- layer list ---

@@ -11,6 +11,7 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include "platform/archive/Coding.h"
 #include "platform/imaging/ImageMetadata.h"
 
 #include <functional>
@@ -36,7 +37,10 @@ class Debouncer;
 //
 // A design is used by one thread at a time. Exports and batch runs draw a
 // copyForRendering(), never the design the screen draws.
-class KTTemplate : public QObject, public std::enable_shared_from_this<KTTemplate>
+//
+// The template archive is a keyed archive whose root, under "template", is
+// the design with its settings and its layers, each layer by its own class.
+class KTTemplate : public QObject, public std::enable_shared_from_this<KTTemplate>, public platform::Coding
 {
     Q_OBJECT
     Q_PROPERTY(QString name READ name WRITE setName)
@@ -63,8 +67,28 @@ public:
     static constexpr const char *kImageLayerControlNibName = "ImageLayerControl";
     static constexpr double kForcedRedrawDelay = 0.06;
 
+    static constexpr const char *kTemplateArchiveKey = "template";
+    static constexpr const char *kImageWatermarkLayerClassName = "KTImageWatermarkLayer";
+    static constexpr const char *kTextWatermarkLayerClassName = "KTTextWatermarkLayer";
+
     KTTemplate();
     ~KTTemplate() override;
+
+    // --- archive ---
+    // "drawShadows", "exportExternalShadow", "shadowAngle" and "shadowOffset"
+    // (32-bit floats), "layers" (a mutable array, outermost first), "name".
+    QStringList archiveClassNames() const override;
+    void encode(platform::KeyedArchiver &coder) const override;
+    // Refuses (failWithError) a layer list that has a photo layer anywhere
+    // but last, or more than one: such a design could not be drawn.
+    void decode(platform::KeyedUnarchiver &coder) override;
+    static void registerArchiveClass();
+    // The template archive of this design. Safe on any thread that owns the design.
+    QByteArray dataForArchiving() const;
+    // A new design read from a template archive, with a new, empty metadata
+    // manager; none for empty data or data that is no sound template archive
+    // (the reason goes to `error` when given, and to the log).
+    static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, QString *error = nullptr);
 
     // --- layer list (index 0 outermost) ---
     const LayerList &layers() const { return m_layers; }

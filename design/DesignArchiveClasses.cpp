@@ -1,0 +1,15 @@
+#include "design/DesignArchiveClasses.h"
+
+#include "design/KTImageLayer.h"
+#include "design/KTLayer.h"
+#include "design/KTTemplate.h"
+#include "design/VLImage.h"
+
+void registerDesignArchiveClasses()
+{
+    KTTemplate::registerArchiveClass();
+    KTLayer::registerArchiveClass();
+    KTImageLayer::registerArchiveClass();
+    VLImage::registerArchiveClass();
+    // Layer classes of frames and overlays, one line each:
+}
