@@ -1,7 +1,9 @@
 #include "design/DesignArchiveClasses.h"
 
+#include "design/KTCornerFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
+#include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
 
@@ -12,4 +14,6 @@ void registerDesignArchiveClasses()
     KTImageLayer::registerArchiveClass();
     VLImage::registerArchiveClass();
     // Layer classes of frames and overlays, one line each:
+    KTMoldingFrameLayer::registerArchiveClass();
+    KTCornerFrameLayer::registerArchiveClass();
 }

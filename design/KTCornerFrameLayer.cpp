@@ -2,6 +2,7 @@
 
 #include "design/VLImage.h"
 #include "kit/NSImageVLKit.h"
+#include "platform/archive/KeyedClassRegistry.h"
 #include "platform/render/DrawingContext.h"
 
 #include <QColorSpace>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -242,4 +244,15 @@ std::shared_ptr<KTLayer> KTCornerFrameLayer::copyForRendering() const
     for (std::size_t i = 0; i < m_prerotatedCorners.size(); ++i)
         copy->m_prerotatedCorners[i] = copyOf(copies, m_prerotatedCorners[i]);
     return copy;
+}
+
+void KTCornerFrameLayer::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass(QStringLiteral("KTCornerFrameLayer"), [] {
+            return std::static_pointer_cast<platform::Coding>(
+                std::shared_ptr<KTCornerFrameLayer>(new KTCornerFrameLayer(BlankTag{})));
+        });
+    });
 }

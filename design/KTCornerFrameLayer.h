@@ -43,6 +43,10 @@ public:
 
     std::shared_ptr<KTLayer> copyForRendering() const override;
 
+    // The moulding's archive keys and nothing more; makes
+    // "KTCornerFrameLayer" decode as this class (once per process).
+    static void registerArchiveClass();
+
 private:
     explicit KTCornerFrameLayer(BlankTag);
     // The corner pictures by rotation: top-left, top-right, bottom-left, bottom-right.

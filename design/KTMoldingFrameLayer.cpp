@@ -7,6 +7,10 @@
 #include "platform/Assert.h"
 #include "platform/Bundle.h"
 #include "platform/UserDefaults.h"
+#include "platform/archive/Color.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/imaging/ColorFilter.h"
 #include "platform/render/DrawingContext.h"
 #include "stores/Frame.h"
@@ -20,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <mutex>
 
 namespace {
 
@@ -56,7 +61,6 @@ bool usable(const std::shared_ptr<VLImage> &image)
 
 KTMoldingFrameLayer::KTMoldingFrameLayer()
 {
-    m_colorizationColor = QColor::fromRgbF(1.0f, 0.73f, 0.613f, 1.0f);
     setControlNibName(str(kControlNibName));
     setLayerName(str(kDefaultLayerName));
     // The last shadow choice made on a moulding is the next one's.
@@ -524,6 +528,55 @@ void KTMoldingFrameLayer::setFrameOverImage(double value)
 {
     m_frameOverImage = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, 1);
     emitChange(true);
+}
+
+// --- archive ---
+
+void KTMoldingFrameLayer::encode(platform::KeyedArchiver &coder) const
+{
+    KTFrameLayer::encode(coder);
+    coder.encodeFloat(float(m_saturationShift), QStringLiteral("saturationShift"));
+    coder.encodeFloat(float(m_lightnessShift), QStringLiteral("lightnessShift"));
+    coder.encodeFloat(float(m_opacity), QStringLiteral("opacity"));
+    coder.encodeInteger(qint64(m_rotation), QStringLiteral("rotation"));
+    coder.encodeBool(m_colorize, QStringLiteral("colorize"));
+    coder.encodeObject(QVariant::fromValue(platform::Color::fromQColor(m_colorizationColor)),
+                       QStringLiteral("colorizationColor"));
+    coder.encodeFloat(float(m_frameOverImage), QStringLiteral("frameOverImage"));
+    coder.encodeFloat(float(m_frameWidth), QStringLiteral("frameWidth"));
+}
+
+void KTMoldingFrameLayer::decode(platform::KeyedUnarchiver &coder)
+{
+    using NSNumberVLExtras::numberEnforcedBetweenAnd;
+    // The frame layer finds the library frame and loads the pictures; the
+    // settings below then reach them through the setters.
+    KTFrameLayer::decode(coder);
+    // The setters refuse values out of range as programming errors; an
+    // archive is data, so its values are moved into range first.
+    setSaturationShift(numberEnforcedBetweenAnd(double(coder.decodeFloatForKey(QStringLiteral("saturationShift"))), 0, 2));
+    setLightnessShift(numberEnforcedBetweenAnd(double(coder.decodeFloatForKey(QStringLiteral("lightnessShift"))), -10, 10));
+    setOpacity(numberEnforcedBetweenAnd(double(coder.decodeFloatForKey(QStringLiteral("opacity"))), 0, 1));
+    setRotation(unsigned(coder.decodeIntegerForKey(QStringLiteral("rotation")) & 3));
+    setColorize(coder.decodeBoolForKey(QStringLiteral("colorize")));
+    const QVariant color = coder.decodeObjectForKey(QStringLiteral("colorizationColor"));
+    if (color.canConvert<platform::Color>() && color.value<platform::Color>().toQColor().isValid())
+        setColorizationColor(color.value<platform::Color>().toQColor());
+    setFrameOverImage(coder.decodeFloatForKey(QStringLiteral("frameOverImage")));
+    setFrameWidth(coder.decodeFloatForKey(QStringLiteral("frameWidth")));
+    setControlNibName(str(kControlNibName));
+}
+
+void KTMoldingFrameLayer::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Decoding starts from a blank layer: no user default is read.
+        platform::KeyedClassRegistry::shared().registerClass(QStringLiteral("KTMoldingFrameLayer"), [] {
+            return std::static_pointer_cast<platform::Coding>(
+                std::shared_ptr<KTMoldingFrameLayer>(new KTMoldingFrameLayer(BlankTag{})));
+        });
+    });
 }
 
 // --- copies ---

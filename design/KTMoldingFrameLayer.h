@@ -91,6 +91,17 @@ public:
     void setFrameWidth(double value);
     void setFrameOverImage(double value);
 
+    // Keyed archiving: the frame layer's keys, then "saturationShift",
+    // "lightnessShift", "opacity" (32-bit floats), "rotation" (integer),
+    // "colorize" (boolean), "colorizationColor" (colour), "frameOverImage",
+    // "frameWidth" (32-bit floats). Decoded settings reach the pictures the
+    // frame layer loaded; values a damaged archive holds out of range are
+    // brought into range, never refused.
+    void encode(platform::KeyedArchiver &coder) const override;
+    void decode(platform::KeyedUnarchiver &coder) override;
+    // Makes "KTMoldingFrameLayer" decode as this class (once per process).
+    static void registerArchiveClass();
+
     bool colorize() const { return m_colorize; }
     double lightnessShift() const { return m_lightnessShift; }
     double saturationShift() const { return m_saturationShift; }
@@ -165,7 +176,7 @@ private:
     bool m_colorize = false;
     bool m_actAsMask = false;
     unsigned m_rotation = 0;
-    QColor m_colorizationColor;
+    QColor m_colorizationColor = QColor::fromRgbF(1.0f, 0.73f, 0.613f, 1.0f);
     double m_saturationShift = 1.0;
     double m_lightnessShift = 0.0;
     double m_opacity = 1.0;
