@@ -1,6 +1,8 @@
 #include "design/DesignArchiveClasses.h"
 
+#include "design/KTColorMatLayer.h"
 #include "design/KTCornerFrameLayer.h"
+#include "design/KTFullFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTMoldingFrameLayer.h"
@@ -14,6 +16,9 @@ void registerDesignArchiveClasses()
     KTImageLayer::registerArchiveClass();
     VLImage::registerArchiveClass();
     // Layer classes of frames and overlays, one line each:
+    KTFullFrameLayer::registerArchiveClass();
+    KTColorMatLayer::registerArchiveClass();
     KTMoldingFrameLayer::registerArchiveClass();
     KTCornerFrameLayer::registerArchiveClass();
+    KTFrameLayer::installLibraryIconBuilder();
 }

@@ -221,7 +221,7 @@ QImage KTCornerFrameLayer::iconOfSize(const QSizeF &size)
         if (usable(m_frameImageTopLeft))
             m_frameImageTopLeft->drawInRect(QRectF(0, h - t, t, t), false);
         if (actAsMask()) {
-            const QImage badge = maskBadge();
+            const QImage badge = maskBadgeImage();
             if (!badge.isNull())
                 ctx->drawImage(QRectF(QPointF(3, 3), QSizeF(badge.size())), badge);
         }

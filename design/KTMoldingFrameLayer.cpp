@@ -64,14 +64,10 @@ KTMoldingFrameLayer::KTMoldingFrameLayer()
     setControlNibName(str(kControlNibName));
     setLayerName(str(kDefaultLayerName));
     // The last shadow choice made on a moulding is the next one's.
-    KTFrameLayer::setDropShadow(platform::UserDefaults::standard().boolForKey(str(kShadowEnabledDefault)));
-    connect(this, &KTLayer::hiddenChanged, this, &KTLayer::layerChanged);
+    setDropShadow(platform::UserDefaults::standard().boolForKey(str(kShadowEnabledDefault)));
 }
 
-KTMoldingFrameLayer::KTMoldingFrameLayer(BlankTag)
-{
-    connect(this, &KTLayer::hiddenChanged, this, &KTLayer::layerChanged);
-}
+KTMoldingFrameLayer::KTMoldingFrameLayer(BlankTag) {}
 
 KTMoldingFrameLayer::~KTMoldingFrameLayer() = default;
 
@@ -321,15 +317,6 @@ void KTMoldingFrameLayer::drawLayerForRect(const QRectF &rect, bool highQuality,
 
 // --- icon and report ---
 
-QImage KTMoldingFrameLayer::maskBadge()
-{
-    static const QImage badge = [] {
-        const QString path = platform::Bundle::pathForResource(QStringLiteral("mask"), QStringLiteral("png"));
-        return path.isEmpty() ? QImage() : VLKit::newCGImage(QImage(path));
-    }();
-    return badge;
-}
-
 QImage KTMoldingFrameLayer::iconOfSize(const QSizeF &size)
 {
     if (!imagesLoaded() && !loadImages())
@@ -362,7 +349,7 @@ QImage KTMoldingFrameLayer::iconOfSize(const QSizeF &size)
             ctx->restoreGState();
         }
         if (m_actAsMask) {
-            const QImage badge = maskBadge();
+            const QImage badge = maskBadgeImage();
             if (!badge.isNull())
                 ctx->drawImage(QRectF(QPointF(3, 3), QSizeF(badge.size())), badge);
         }
@@ -408,13 +395,23 @@ void KTMoldingFrameLayer::forEachPicture(const std::function<void(VLImage &)> &a
     }
 }
 
-void KTMoldingFrameLayer::emitChange(bool fast)
+QSet<QString> KTMoldingFrameLayer::keyPathsForValuesAffectingLayerChanged() const
+{
+    return {QStringLiteral("dropShadow"), QStringLiteral("colorize"), QStringLiteral("saturationShift"),
+            QStringLiteral("lightnessShift"), QStringLiteral("rotation"), QStringLiteral("colorizationColor"),
+            QStringLiteral("hidden")};
+}
+
+QSet<QString> KTMoldingFrameLayer::keyPathsForValuesAffectingLayerChangedFastRedraw() const
+{
+    return {QStringLiteral("frameOverImage"), QStringLiteral("frameWidth"), QStringLiteral("shadowLength"),
+            QStringLiteral("opacity")};
+}
+
+void KTMoldingFrameLayer::announce(const char *key)
 {
     emit settingsChanged();
-    if (fast)
-        emit layerChangedFastRedraw();
-    else
-        emit layerChanged();
+    didChangeValueForKey(QString::fromLatin1(key));
 }
 
 void KTMoldingFrameLayer::setSaturationShift(double value)
@@ -426,7 +423,7 @@ void KTMoldingFrameLayer::setSaturationShift(double value)
         forEachPicture([&](VLImage &image) { image.removeFilter(filter); });
     else
         forEachPicture([&](VLImage &image) { image.setValue(value, str(ColorFilter::kInputSaturation), filter); });
-    emitChange(false);
+    announce("saturationShift");
 }
 
 void KTMoldingFrameLayer::setLightnessShift(double value)
@@ -440,20 +437,13 @@ void KTMoldingFrameLayer::setLightnessShift(double value)
         forEachPicture([&](VLImage &image) { image.removeFilter(filter); });
     else
         forEachPicture([&](VLImage &image) { image.setValue(value, str(ColorFilter::kInputEV), filter); });
-    emitChange(false);
+    announce("lightnessShift");
 }
 
-void KTMoldingFrameLayer::setDropShadow(bool on)
+void KTMoldingFrameLayer::setDropShadowByUser(bool on)
 {
-    KTFrameLayer::setDropShadow(on);
+    KTFrameLayer::setDropShadowByUser(on);
     platform::UserDefaults::standard().setBool(str(kShadowEnabledDefault), on);
-    emitChange(false);
-}
-
-void KTMoldingFrameLayer::setShadowLength(double length)
-{
-    KTFrameLayer::setShadowLength(length);
-    emitChange(true);
 }
 
 void KTMoldingFrameLayer::setColorize(bool on)
@@ -468,7 +458,7 @@ void KTMoldingFrameLayer::setColorize(bool on)
         forEachPicture([](VLImage &image) { image.removeFilter(str(ColorFilter::kColorMonochrome)); });
         setSaturationShift(m_saturationShift);
     }
-    emitChange(false);
+    announce("colorize");
 }
 
 void KTMoldingFrameLayer::setColorizationColor(const QColor &color)
@@ -484,14 +474,14 @@ void KTMoldingFrameLayer::setColorizationColor(const QColor &color)
             image.setValue(intensity, str(ColorFilter::kInputIntensity), filter);
         });
     }
-    emitChange(false);
+    announce("colorizationColor");
 }
 
 void KTMoldingFrameLayer::setOpacity(double value)
 {
     m_opacity = value;
     forEachPicture([&](VLImage &image) { image.setOpacity(value); });
-    emitChange(true);
+    announce("opacity");
 }
 
 void KTMoldingFrameLayer::setRotation(unsigned quarterTurns)
@@ -500,7 +490,7 @@ void KTMoldingFrameLayer::setRotation(unsigned quarterTurns)
     // the same turn, and a picture must never be told otherwise.
     m_rotation = quarterTurns % 4;
     forEachPicture([&](VLImage &image) { image.setRotation(m_rotation); });
-    emitChange(false);
+    announce("rotation");
 }
 
 void KTMoldingFrameLayer::applySettingsFromLayer(const KTFrameLayer &other)
@@ -521,13 +511,13 @@ void KTMoldingFrameLayer::applySettingsFromLayer(const KTFrameLayer &other)
 void KTMoldingFrameLayer::setFrameWidth(double value)
 {
     m_frameWidth = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, kMaxFrameWidth);
-    emitChange(true);
+    announce("frameWidth");
 }
 
 void KTMoldingFrameLayer::setFrameOverImage(double value)
 {
     m_frameOverImage = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, 1);
-    emitChange(true);
+    announce("frameOverImage");
 }
 
 // --- archive ---

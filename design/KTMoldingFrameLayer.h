@@ -80,9 +80,8 @@ public:
     void setSaturationShift(double value);
     // The caller keeps -10..10; outside is an internal-consistency failure.
     void setLightnessShift(double value);
-    // Also records the choice for the next new moulding.
-    void setDropShadow(bool on) override;
-    void setShadowLength(double length) override;
+    // The user's choice is also the shadow setting of the next new moulding.
+    void setDropShadowByUser(bool on) override;
     void setColorize(bool on);
     void setColorizationColor(const QColor &color);
     void setOpacity(double value);
@@ -152,8 +151,6 @@ protected:
     bool frameBoolAttribute(const QString &name) const;
     // Every picture of allFrameImages, null ones left out.
     void forEachPicture(const std::function<void(VLImage &)> &action) const;
-    // The badge that marks mask frames' icons.
-    static QImage maskBadge();
     // Copies for rendering: each picture copied once, so fields that shared
     // a picture still share its copy.
     using PictureCopies = std::map<const VLImage *, std::shared_ptr<VLImage>>;
@@ -164,7 +161,9 @@ protected:
     struct BlankTag {};
     explicit KTMoldingFrameLayer(BlankTag);
     void setAllFrameImages(std::vector<std::shared_ptr<VLImage>> images) { m_allFrameImages = std::move(images); }
-    void emitChange(bool fast);
+    QSet<QString> keyPathsForValuesAffectingLayerChanged() const override;
+    QSet<QString> keyPathsForValuesAffectingLayerChangedFastRedraw() const override;
+    void announce(const char *key);
 
     std::shared_ptr<VLImage> m_frameImageTop;
     std::shared_ptr<VLImage> m_frameImageRight;

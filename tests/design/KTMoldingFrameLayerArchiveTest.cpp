@@ -1,7 +1,12 @@
+#include "FrameLayerTestSupport.h"
+#include "MouldingTestSupport.h"
+
 #include "design/DesignArchiveClasses.h"
 #include "design/KTCornerFrameLayer.h"
 #include "design/KTMoldingFrameLayer.h"
+#include "design/VLImage.h"
 #include "platform/archive/Color.h"
+#include "platform/imaging/ColorFilter.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "support/TestSupport.h"
@@ -139,4 +144,50 @@ TEST(MouldingLayerArchive, ValuesOutOfRangeInADamagedArchiveAreBroughtIntoRange)
     EXPECT_TRUE(back->colorizationColor().isValid());
     EXPECT_EQ(back->frameOverImage(), 1.0);
     EXPECT_EQ(back->frameWidth(), 0.4);
+}
+
+TEST(MouldingLayerFactory, LibraryFramesOfBothMouldingTypesBecomeTheirLayersAndComeBackFromArchives)
+{
+    registerDesignArchiveClasses();
+    const QColor tint = QColor::fromRgbF(0.9f, 0.1f, 0.2f, 0.6f);
+    for (const char *type : {"Moulding", "Moulding with corners"}) {
+        SCOPED_TRACE(type);
+        const bool corners = QLatin1String(type) == QLatin1String("Moulding with corners");
+        Frame *frame = frametest::newFrame(QString::fromLatin1(type), QStringLiteral("Walnut %1").arg(type));
+        frametest::setPicture(frame, "Left Image", mouldingtest::markedPicture(10, 40, Qt::darkRed, Qt::red));
+        if (corners)
+            frametest::setPicture(frame, "Top-Left corner", mouldingtest::cornerPicture(20, Qt::darkRed, Qt::white));
+        frametest::saveLibrary();
+
+        auto layer = KTFrameLayer::frameLayerFromFrame(frame);
+        ASSERT_TRUE(layer);
+        EXPECT_EQ(layer->className(), corners ? "KTCornerFrameLayer" : "KTMoldingFrameLayer");
+        EXPECT_EQ(layer->layerName(), frame->name());
+        EXPECT_EQ(layer->controlNibName(), "MoldingFrameControl");
+        EXPECT_TRUE(layer->imagesLoaded());
+        auto moulding = std::dynamic_pointer_cast<KTMoldingFrameLayer>(layer);
+        ASSERT_TRUE(moulding);
+        EXPECT_EQ(moulding->allFrameImages().size(), corners ? 8u : 4u);
+        EXPECT_EQ(layer->iconOfSize(QSizeF(92, 92)).size(), QSize(92, 92));
+
+        moulding->setColorizationColor(tint);
+        moulding->setColorize(true);
+        moulding->setFrameWidth(0.2);
+        // Decoded, the layer finds its frame again and the archived colour
+        // reaches every picture, whatever colour it had before.
+        auto back = unarchived<KTMoldingFrameLayer>(archived(moulding));
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->className(), layer->className());
+        EXPECT_EQ(back->theFrame(), frame);
+        ASSERT_TRUE(back->imagesLoaded());
+        ASSERT_EQ(back->allFrameImages().size(), corners ? 8u : 4u);
+        for (const auto &image : back->allFrameImages()) {
+            ASSERT_TRUE(image);
+            auto filter = image->getFilter(platform::ColorFilter::kColorMonochrome);
+            ASSERT_TRUE(filter);
+            EXPECT_NEAR(filter->value(platform::ColorFilter::kInputIntensity).toDouble(), 0.6, 1e-3);
+            EXPECT_NEAR(filter->value(platform::ColorFilter::kInputColor).value<QColor>().redF(), 0.9, 1e-3);
+        }
+        EXPECT_NEAR(back->frameWidth(), 0.2, 1e-6);
+    }
 }

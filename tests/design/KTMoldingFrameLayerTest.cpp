@@ -317,7 +317,7 @@ TEST(MouldingLayerSettings, ShadowChoiceCarriesOverAndMasksEraseWithoutShadow)
     auto &defaults = platform::UserDefaults::standard();
     defaults.setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
     EXPECT_TRUE(KTMoldingFrameLayer().dropShadow());
-    KTMoldingFrameLayer().setDropShadow(false);
+    KTMoldingFrameLayer().setDropShadowByUser(false);
     EXPECT_FALSE(defaults.boolForKey(KTMoldingFrameLayer::kShadowEnabledDefault));
     EXPECT_FALSE(KTMoldingFrameLayer().dropShadow());
     defaults.setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
@@ -328,7 +328,9 @@ TEST(MouldingLayerSettings, ShadowChoiceCarriesOverAndMasksEraseWithoutShadow)
     EXPECT_TRUE(layer->actAsMask());
     EXPECT_FALSE(layer->dropShadow());
     EXPECT_EQ(layer->frameOverImage(), 1.0);
-    EXPECT_FALSE(defaults.boolForKey(KTMoldingFrameLayer::kShadowEnabledDefault));
+    // Loading a mask (as every library icon of one does) is not the user's
+    // choice: the next moulding still gets the shadow.
+    EXPECT_TRUE(defaults.boolForKey(KTMoldingFrameLayer::kShadowEnabledDefault));
 
     // Over a blue photo the mask cuts the moulding's shape out.
     QImage image(600, 500, QImage::Format_ARGB32_Premultiplied);
