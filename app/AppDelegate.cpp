@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/DarkAppearance.h"
 #include "app/KTDocumentController.h"
 #include "app/KTWelcomeWindow.h"
 #include "kit/VLKitUtils.h"
@@ -29,6 +30,12 @@ const char *const kLibraryUpdatingText = "Your frames library is currently updat
 const char *const kCouldNotSaveText = "Could not save changes while quitting. Quit anyway?";
 const char *const kDontQuit = "Don't quit";
 const char *const kQuitAnyway = "Quit anyway";
+// A library file that cannot be opened is only ever moved aside, on request.
+const char *const kDamagedLibraryMessage = "The frame library could not be opened.";
+const char *const kDamagedLibraryText = "The file “%1” seems damaged. Kantelo can move it aside, keeping it, "
+                                        "and start a new, empty library.";
+const char *const kStartNewLibrary = "Start New Library";
+const char *const kGoOnWithoutLibrary = "Continue Without Library";
 
 QString key(const char *name)
 {
@@ -85,21 +92,55 @@ void AppDelegate::initialize(UserDefaults &defaults)
     defaults.registerDefaults(factoryDefaults());
 }
 
-AppDelegate::AppDelegate(Services services, QObject *parent)
+AppDelegate::AppDelegate(Services services, const QString &supportFolder, QObject *parent)
     : QObject(parent)
     , m_services(std::move(services))
+    , m_supportFolder(supportFolder)
 {
     initialize();
     g_shared = this;
-    // The warnings view and the dark appearance come with the menus and the
-    // main layout; the first-run flag starts cleared on every launch.
     m_needToImportInitialTemplates = false;
+    DarkAppearance::apply();
 }
 
 AppDelegate::~AppDelegate()
 {
     if (g_shared == this)
         g_shared = nullptr;
+}
+
+LibraryStore *AppDelegate::libraryStore()
+{
+    if (!m_libraryStore) {
+        m_libraryStore = std::make_unique<LibraryStore>(this, m_supportFolder);
+        LibraryStore::setShared(m_libraryStore.get());
+    }
+    return m_libraryStore.get();
+}
+
+QString AppDelegate::applicationSupportFolder()
+{
+    return libraryStore()->applicationSupportFolder();
+}
+
+QVariant AppDelegate::valueForLibraryMetadataKey(const QString &metadataKey)
+{
+    return libraryStore()->valueForLibraryMetadataKey(metadataKey);
+}
+
+void AppDelegate::setValueForLibraryMetadataKey(const QVariant &value, const QString &metadataKey)
+{
+    libraryStore()->setValueForLibraryMetadataKey(value, metadataKey);
+}
+
+bool AppDelegate::shouldMoveDamagedStoreAside(const QString &path, const Error &)
+{
+    AlertRequest request;
+    request.style = AlertRequest::Style::Warning;
+    request.messageText = key(kDamagedLibraryMessage);
+    request.informativeText = QString::fromUtf8(kDamagedLibraryText).arg(QFileInfo(path).fileName());
+    request.buttons = {key(kStartNewLibrary), key(kGoOnWithoutLibrary)};
+    return runAlert(request) == 0;
 }
 
 AppDelegate *AppDelegate::shared()
@@ -109,11 +150,7 @@ AppDelegate *AppDelegate::shared()
 
 ManagedObjectContext *AppDelegate::managedObjectContext()
 {
-    if (!m_framesContextAsked) {
-        m_framesContextAsked = true;
-        m_framesContext = m_services.framesContext ? m_services.framesContext() : nullptr;
-    }
-    return m_framesContext;
+    return libraryStore()->managedObjectContext();
 }
 
 ManagedObjectContext *AppDelegate::templatesManagedObjectContext()
@@ -125,11 +162,9 @@ ManagedObjectContext *AppDelegate::templatesManagedObjectContext()
     return m_templatesContext;
 }
 
-QString AppDelegate::framesGraphicsFolder() const
+QString AppDelegate::framesGraphicsFolder()
 {
-    if (m_services.framesGraphicsFolder)
-        return m_services.framesGraphicsFolder();
-    return QDir(applicationSupportFolder()).filePath(QStringLiteral("Frames"));
+    return libraryStore()->framesGraphicsFolder();
 }
 
 void AppDelegate::applicationWillFinishLaunching()
@@ -137,7 +172,7 @@ void AppDelegate::applicationWillFinishLaunching()
     KTDocumentController::sharedDocumentController();
 
     m_framesSave = std::make_unique<Debouncer>(delay(kFramesSaveDelay), [this] {
-        saveFramesDatabase(m_framesContext);
+        saveFramesDatabase(managedObjectContext());
     });
     m_templateNamesSave = std::make_unique<Debouncer>(delay(kTemplateNamesSaveDelay), [this] {
         saveTemplateNamesToDefaults();
@@ -254,24 +289,22 @@ void AppDelegate::importInitialFrames()
         return;
     }
 
+    auto importer = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile(archive), QUrl::fromLocalFile(folder),
+                                                             managedObjectContext());
+    importer->setDelegate(this);
     m_welcomeWindow->startActivity(key(kInitializingFramesActivity));
     UserDefaults::standard().setBool(key(kImportedInitialFramesKey), false);
-    ManagedObjectContext *context = managedObjectContext();
-    const bool started = m_services.startFrameImport && context
-        && m_services.startFrameImport(QUrl::fromLocalFile(archive), QUrl::fromLocalFile(folder), context, this);
-    if (!started)
-        importerFailedWithError(Error{key(kKanteloErrorDomain), 1,
-                                      QStringLiteral("The frame library could not be imported."), {}, {}});
+    importer->startImport(); // a running import keeps itself alive
 }
 
-void AppDelegate::importerProgress(double progress)
+void AppDelegate::importerProgress(KTFrameLibraryImporter *, double progress)
 {
     // The welcome window takes its activity calls from any thread.
     if (KTWelcomeWindow *welcome = m_welcomeWindow.data())
         welcome->setActivityProgress(progress);
 }
 
-void AppDelegate::importerDidFinish()
+void AppDelegate::importerDidFinish(KTFrameLibraryImporter *)
 {
     // The importer calls from its own queue; the store and the flag belong
     // to the main thread.
@@ -288,21 +321,19 @@ void AppDelegate::finishInitialFramesImport()
         m_welcomeWindow->endActivity();
     // The flag goes up only once the imported library is on disk, so an
     // interrupted first run imports again at the next start.
-    ManagedObjectContext *frames = managedObjectContext();
     Error error;
-    if (frames && frames->hasChanges() && !frames->save(&error)) {
+    if (!libraryStore()->recordInitialFramesImported(&error)) {
         logLine(QStringLiteral("ERROR: Initial library import failed with %1").arg(error.description));
         presentError(error);
         emit initialFramesImportEnded(false);
         return;
     }
-    UserDefaults::standard().setBool(key(kImportedInitialFramesKey), true);
     if (m_needToImportInitialTemplates && m_services.importInitialTemplates)
         m_services.importInitialTemplates();
     emit initialFramesImportEnded(true);
 }
 
-void AppDelegate::importerFailedWithError(const Error &error)
+void AppDelegate::importerFailedWithError(KTFrameLibraryImporter *, const Error &error)
 {
     const QString description = error.description;
     QPointer<AppDelegate> self(this);
@@ -335,9 +366,10 @@ ApplicationDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
         if (!confirmQuitAnyway(kLibraryUpdatingText))
             return TerminateReply::Cancel;
     }
-    // Only contexts that were made; quitting builds no store.
-    if (m_framesContextAsked && m_framesContext) {
-        if (!saveContextForQuit(m_framesContext))
+    // Only a store that was made; quitting builds none.
+    if (m_libraryStore) {
+        if (ManagedObjectContext *frames = m_libraryStore->managedObjectContext();
+            frames && !saveContextForQuit(frames))
             return TerminateReply::Cancel;
     }
     if (!m_templatesContextAsked || !m_templatesContext)

@@ -2,6 +2,9 @@
 
 #include "platform/Error.h"
 #include "platform/ui/ApplicationDelegate.h"
+#include "stores/AppDelegateServices.h"
+#include "stores/KTFrameLibraryImporter.h"
+#include "stores/LibraryStore.h"
 
 #include <QObject>
 #include <QPointer>
@@ -22,8 +25,12 @@ class UserDefaults;
 
 // The application's delegate: factory defaults, the launch steps, the
 // delayed saves of the stores, the first-run import of the frame library
-// and the decision whether the application may quit.
-class AppDelegate : public QObject, public platform::ApplicationDelegate
+// and the decision whether the application may quit. It owns the frame
+// library store, which calls back up through AppDelegateServices.
+class AppDelegate : public QObject,
+                    public platform::ApplicationDelegate,
+                    public AppDelegateServices,
+                    public KTFrameLibraryImporterDelegate
 {
     Q_OBJECT
 public:
@@ -41,7 +48,7 @@ public:
     static constexpr const char *kAspectRatioMenuItemIndexKey = "AspectRatioMenuItemIndex";
     static constexpr const char *kSubscribedToNewsletterKey = "SubscribedToNewsletter";
     static constexpr const char *kIncludeImageInTemplateKey = "IncludeImageInTemplate";
-    static constexpr const char *kImportedInitialFramesKey = "ImportedInitialFrames";
+    static constexpr const char *kImportedInitialFramesKey = ::kImportedInitialFramesKey;
     static constexpr const char *kShowWelcomeWindowKey = "ShowWelcomeWindow";
     static constexpr const char *kExportFilenamePrependTextKey = "ExportFilenamePrependText";
     static constexpr const char *kExportFilenameAppendTextKey = "ExportFilenameAppendText";
@@ -64,18 +71,11 @@ public:
     static constexpr double kLibraryCheckDelay = 5.0;
     static constexpr double kNewsletterDelay = 5.0;
 
-    // The neighbours the delegate drives. Each is optional: a missing one
-    // leaves its step out (it logs where the user would miss something).
+    // The neighbours of later windows and stores the delegate drives. Each
+    // is optional: a missing one leaves its step out. The frame library is
+    // not among them: the delegate owns its LibraryStore.
     struct Services {
-        std::function<platform::ManagedObjectContext *()> framesContext;
         std::function<platform::ManagedObjectContext *()> templatesContext;
-        std::function<QString()> framesGraphicsFolder;
-        // Starts importing the archive into the context in the background;
-        // the importer reports to importerProgress, importerDidFinish and
-        // importerFailedWithError from any thread. False: it did not start.
-        std::function<bool(const QUrl &archive, const QUrl &graphicsFolder, platform::ManagedObjectContext *context,
-                           AppDelegate *delegate)>
-            startFrameImport;
         std::function<void()> importInitialTemplates;
         std::function<std::optional<QStringList>(platform::ManagedObjectContext *)> namesOfAllVariations;
         std::function<bool()> isLibraryUpdating;
@@ -91,7 +91,9 @@ public:
     static void initialize();
     static void initialize(platform::UserDefaults &defaults);
 
-    explicit AppDelegate(Services services = {}, QObject *parent = nullptr);
+    // An empty `supportFolder` is the user's data folder + "Kantelo".
+    explicit AppDelegate(Services services = {}, const QString &supportFolder = QString(),
+                         QObject *parent = nullptr);
     ~AppDelegate() override;
 
     static AppDelegate *shared();
@@ -105,12 +107,18 @@ public:
     TerminateReply applicationShouldTerminate() override;
     void applicationWillTerminate() override;
 
+    // The frame library store, made on first use; it is the shared one.
+    LibraryStore *libraryStore();
     platform::ManagedObjectContext *managedObjectContext();
     platform::ManagedObjectContext *templatesManagedObjectContext();
-    QString framesGraphicsFolder() const;
+    QString applicationSupportFolder();
+    QString framesGraphicsFolder();
+    QVariant valueForLibraryMetadataKey(const QString &key);
+    void setValueForLibraryMetadataKey(const QVariant &value, const QString &key);
 
     bool needToImportInitialTemplates() const { return m_needToImportInitialTemplates; }
-    void setNeedToImportInitialTemplates(bool need) { m_needToImportInitialTemplates = need; }
+    void setNeedToImportInitialTemplates(bool need) override { m_needToImportInitialTemplates = need; }
+    bool shouldMoveDamagedStoreAside(const QString &path, const platform::Error &error) override;
 
     // Saves the frames context on a later pass of the main loop when it has changes.
     void saveFramesDatabase(platform::ManagedObjectContext *context);
@@ -118,11 +126,12 @@ public:
     // The Save menu command: saves the frames context now.
     void saveAction();
 
-    // First-run import of the frame library.
-    void importInitialFrames();
-    void importerProgress(double progress);
-    void importerDidFinish();
-    void importerFailedWithError(const platform::Error &error);
+    // First-run import of the frame library, and the importer's reports
+    // (taken from any thread).
+    void importInitialFrames() override;
+    void importerProgress(KTFrameLibraryImporter *importer, double progress) override;
+    void importerDidFinish(KTFrameLibraryImporter *importer) override;
+    void importerFailedWithError(KTFrameLibraryImporter *importer, const platform::Error &error) override;
 
     KTWelcomeWindow *welcomeWindow() const { return m_welcomeWindow.data(); }
     void welcomeToKantelo();
@@ -140,12 +149,12 @@ private:
     double delay(double seconds) const { return seconds * m_delayScale; }
 
     Services m_services;
+    QString m_supportFolder;
+    std::unique_ptr<LibraryStore> m_libraryStore;
     double m_delayScale = 1.0;
     bool m_needToImportInitialTemplates = false;
     bool m_colorPanelShowsAlpha = false;
-    platform::ManagedObjectContext *m_framesContext = nullptr;
     platform::ManagedObjectContext *m_templatesContext = nullptr;
-    bool m_framesContextAsked = false;
     bool m_templatesContextAsked = false;
     std::unique_ptr<platform::Debouncer> m_framesSave;
     std::unique_ptr<platform::Debouncer> m_templateNamesSave;

@@ -164,175 +164,150 @@ TEST_F(AppDelegateFixture, LaunchLeavesOutWhatTheSettingsTurnOff)
 
 namespace {
 
-// Stands in for the frames store: on a first run (no store file, or the
-// import never finished) it queues the import, as the store does.
+// A first run: an empty support folder, and resources holding (or not) the
+// initial frame archive.
 struct FirstRun {
-    QString folder = freshDir();
-    QString storePath = folder + "/KTLibrary.db";
+    QString support = freshDir();
     QString resources = freshDir();
-    std::unique_ptr<Store> store;
-    int imports = 0;
     int templateImports = 0;
-    bool failImport = false;
 
-    AppDelegate::Services services(AppDelegate *&delegateRef)
+    AppDelegate::Services services()
     {
         AppDelegate::Services s;
-        s.framesGraphicsFolder = [this] { return folder + "/Frames"; };
-        s.framesContext = [this, &delegateRef] {
-            const bool existed = QFileInfo::exists(storePath);
-            store = std::make_unique<Store>(storePath);
-            if (!existed || !UserDefaults::standard().boolForKey("ImportedInitialFrames")) {
-                AppDelegate *delegate = delegateRef;
-                delegate->setNeedToImportInitialTemplates(true);
-                QMetaObject::invokeMethod(delegate, [delegate] { delegate->importInitialFrames(); }, Qt::QueuedConnection);
-            }
-            return store->context.get();
-        };
-        // Imports from a thread of its own into the main context, reporting
-        // as the library importer does.
-        s.startFrameImport = [this](const QUrl &archive, const QUrl &graphics, ManagedObjectContext *context,
-                                    AppDelegate *delegate) {
-            ++imports;
-            EXPECT_TRUE(QFileInfo(archive.toLocalFile()).isFile());
-            EXPECT_TRUE(QFileInfo(graphics.toLocalFile()).isDir());
-            const bool fail = failImport;
-            std::thread([delegate, context, fail] {
-                delegate->importerProgress(0.2);
-                delegate->importerProgress(0.6);
-                if (fail) {
-                    delegate->importerFailedWithError(Error{"Kantelo Domain", 1, "damaged archive", {}, {}});
-                    return;
-                }
-                context->performAndWait([context] { context->insert<storetest::Shelf>()->setName("Initial"); });
-                delegate->importerProgress(1.0);
-                delegate->importerDidFinish();
-            }).detach();
-            return true;
-        };
         s.importInitialTemplates = [this] { ++templateImports; };
         return s;
     }
-
-    void shipArchive()
+    void shipArchive(const QString &archive)
+    {
+        QFile::remove(resources + "/InitialFrames.ktframes");
+        ASSERT_TRUE(QFile::copy(archive, resources + "/InitialFrames.ktframes"));
+        qputenv("KANTELO_RESOURCES", resources.toUtf8());
+    }
+    void shipDamagedArchive()
     {
         QFile archive(resources + "/InitialFrames.ktframes");
         archive.open(QIODevice::WriteOnly);
-        archive.write("PK");
+        archive.write("PK\x03\x04 not a zip at all");
         qputenv("KANTELO_RESOURCES", resources.toUtf8());
     }
+    QString storePath() const { return support + "/KTLibrary.db"; }
 };
+
+// Launches the delegate and answers whether a first-run import ended (and
+// how) within the wait.
+std::optional<bool> launchAndWaitForImport(AppDelegate &delegate, int waitMs = 20000)
+{
+    std::optional<bool> result;
+    QObject::connect(&delegate, &AppDelegate::initialFramesImportEnded, [&](bool ok) { result = ok; });
+    delegate.applicationWillFinishLaunching();
+    delegate.applicationDidFinishLaunching();
+    testsupport::waitUntil([&] { return result.has_value(); }, waitMs);
+    QCoreApplication::processEvents();
+    return result;
+}
 
 } // namespace
 
 TEST_F(AppDelegateFixture, FirstRunImportsTheLibraryAndDesignsOnceWithProgressInTheWelcomeWindow)
 {
+    const QString archive = frameArchive();
+    ASSERT_FALSE(archive.isEmpty());
     FirstRun run;
-    run.shipArchive();
+    run.shipArchive(archive);
     UserDefaults::standard().setBool("ShowWelcomeWindow", false);
     {
-        AppDelegate *ref = nullptr;
-        AppDelegate delegate;
-        ref = &delegate;
-        delegate.services() = run.services(ref);
-        bool ended = false, succeeded = false;
+        AppDelegate delegate(run.services(), run.support);
         QList<int> shownProgress;
-        QObject::connect(&delegate, &AppDelegate::initialFramesImportEnded, [&](bool ok) {
-            ended = true;
-            succeeded = ok;
-        });
-        delegate.applicationWillFinishLaunching();
-        delegate.applicationDidFinishLaunching();
-        ASSERT_TRUE(testsupport::waitUntil([&] {
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
             if (delegate.welcomeWindow() && delegate.welcomeWindow()->activityProgressIndicator()
                 && delegate.welcomeWindow()->activityProgressIndicator()->isVisible())
                 shownProgress << delegate.welcomeWindow()->activityProgressIndicator()->value();
-            return ended;
-        }));
-        EXPECT_TRUE(succeeded);
+        });
+        watch.start(0);
+        const std::optional<bool> ended = launchAndWaitForImport(delegate);
+        watch.stop();
+        ASSERT_TRUE(ended.has_value());
+        EXPECT_TRUE(*ended);
         ASSERT_TRUE(delegate.welcomeWindow()) << "the first run shows the welcome window whatever the setting";
         EXPECT_TRUE(delegate.welcomeWindow()->window()->isVisible());
-        QCoreApplication::processEvents();
         EXPECT_EQ(delegate.welcomeWindow()->activityLabel()->text(), "Initializing frames");
         EXPECT_FALSE(delegate.welcomeWindow()->activityLabel()->isVisible()) << "the activity ends with the import";
         EXPECT_FALSE(delegate.welcomeWindow()->activityProgressIndicator()->isVisible());
         EXPECT_FALSE(shownProgress.isEmpty());
-        EXPECT_TRUE(QFileInfo(run.folder + "/Frames").isDir());
-        EXPECT_EQ(run.imports, 1);
-        EXPECT_EQ(run.templateImports, 1);
+
+        // The library is in the context, its graphics in the folder, and
+        // the flag went up only with the library on disk.
+        QStringList frames;
+        for (Frame *frame : delegate.managedObjectContext()->fetchObjects<Frame>())
+            frames << frame->name();
+        frames.sort();
+        EXPECT_EQ(frames, (QStringList{"Oak full", "Oak wide"}));
+        EXPECT_EQ(QDir(run.support + "/Frames").entryList(QDir::Files).size(), 1);
+        EXPECT_EQ(collectionNamesOnDisk(run.storePath()), QStringList{"Woods"});
         EXPECT_TRUE(UserDefaults::standard().boolForKey("ImportedInitialFrames"));
-        EXPECT_EQ(run.store->shelvesOnDisk(), 1) << "the flag goes up only with the library on disk";
+        EXPECT_EQ(run.templateImports, 1);
     }
     // The second start finds the store and the flag: nothing is imported.
-    AppDelegate *ref = nullptr;
-    AppDelegate again;
-    ref = &again;
-    again.services() = run.services(ref);
-    again.applicationWillFinishLaunching();
-    again.applicationDidFinishLaunching();
-    bool later = false;
-    QTimer::singleShot(100, [&] { later = true; });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return later; }));
-    EXPECT_EQ(run.imports, 1);
+    AppDelegate again(run.services(), run.support);
+    EXPECT_FALSE(launchAndWaitForImport(again, 300).has_value());
     EXPECT_EQ(run.templateImports, 1);
     EXPECT_FALSE(again.welcomeWindow());
+    EXPECT_EQ(again.managedObjectContext()->fetchObjects<Frame>().size(), 2) << "nothing was imported twice";
 }
 
 TEST_F(AppDelegateFixture, AFailedFirstRunImportIsTriedAgainAtTheNextStart)
 {
     FirstRun run;
-    run.shipArchive();
-    run.failImport = true;
+    run.shipDamagedArchive();
     for (int start = 0; start < 2; ++start) {
-        AppDelegate *ref = nullptr;
-        AppDelegate delegate;
-        ref = &delegate;
-        delegate.services() = run.services(ref);
-        bool ended = false;
-        QObject::connect(&delegate, &AppDelegate::initialFramesImportEnded, [&](bool) { ended = true; });
-        delegate.applicationWillFinishLaunching();
-        delegate.applicationDidFinishLaunching();
-        ASSERT_TRUE(testsupport::waitUntil([&] { return ended; }));
-        QCoreApplication::processEvents();
+        AppDelegate delegate(run.services(), run.support);
+        const std::optional<bool> ended = launchAndWaitForImport(delegate);
+        ASSERT_TRUE(ended.has_value()) << "start " << start;
+        EXPECT_FALSE(*ended);
         EXPECT_FALSE(UserDefaults::standard().boolForKey("ImportedInitialFrames"));
         EXPECT_FALSE(delegate.welcomeWindow()->activityProgressIndicator()->isVisible());
         EXPECT_EQ(run.templateImports, 0);
     }
-    EXPECT_EQ(run.imports, 2);
-    EXPECT_TRUE(logged.contains("ERROR: Initial library import failed with damaged archive"));
+    EXPECT_EQ(logged.filter("ERROR: Initial library import failed with ").size(), 2) << logged.join('\n').toStdString();
+
+    // With a good archive the third start completes the first run.
+    run.shipArchive(frameArchive());
+    AppDelegate third(run.services(), run.support);
+    EXPECT_EQ(launchAndWaitForImport(third), std::optional<bool>(true));
+    EXPECT_TRUE(UserDefaults::standard().boolForKey("ImportedInitialFrames"));
+    EXPECT_EQ(run.templateImports, 1);
 }
 
 TEST_F(AppDelegateFixture, AMissingArchiveIsLoggedAndNothingIsImported)
 {
     FirstRun run;
     qputenv("KANTELO_RESOURCES", run.resources.toUtf8()); // no archive there
-    AppDelegate *ref = nullptr;
-    AppDelegate delegate;
-    ref = &delegate;
-    delegate.services() = run.services(ref);
+    AppDelegate delegate(run.services(), run.support);
     delegate.applicationWillFinishLaunching();
     ASSERT_TRUE(testsupport::waitUntil([&] { return logged.contains("ERROR: Can't find Initial Frames in bundle"); }));
-    EXPECT_EQ(run.imports, 0);
+    EXPECT_TRUE(QFileInfo(run.support + "/Frames").isDir()) << "the graphics folder is made first";
     EXPECT_FALSE(UserDefaults::standard().boolForKey("ImportedInitialFrames"));
+    EXPECT_TRUE(delegate.managedObjectContext()->fetchObjects<Frame>().isEmpty());
 }
 
 TEST_F(AppDelegateFixture, ABurstOfLibraryChangesSavesOnceAfterTheLast)
 {
     EXPECT_EQ(AppDelegate::kFramesSaveDelay, 5.0);
-    Store frames(freshDir() + "/KTLibrary.db");
-    AppDelegate::Services services;
-    services.framesContext = [&] { return frames.context.get(); };
-    AppDelegate delegate(services);
+    FirstRun run;
+    qputenv("KANTELO_RESOURCES", run.resources.toUtf8());
+    AppDelegate delegate({}, run.support);
     delegate.setDelayScale(0.02); // 5 s become 0.1 s
     int saves = 0;
     QObject::connect(&delegate, &AppDelegate::framesDatabaseSaved, [&] { ++saves; });
-    int didSave = 0;
-    QObject::connect(frames.context.get(), &ManagedObjectContext::didSave, [&] { ++didSave; });
     delegate.applicationWillFinishLaunching();
+    ManagedObjectContext *frames = delegate.managedObjectContext();
+    int didSave = 0;
+    QObject::connect(frames, &ManagedObjectContext::didSave, [&] { ++didSave; });
 
     for (int i = 0; i < 10; ++i) {
-        frames.context->insert<storetest::Shelf>()->setName(QString::number(i));
-        frames.context->processPendingChanges();
+        FrameCollection::insertInManagedObjectContext(frames)->setName(QString::number(i));
+        frames->processPendingChanges();
     }
     EXPECT_EQ(didSave, 0) << "nothing is saved during the burst";
     ASSERT_TRUE(testsupport::waitUntil([&] { return saves > 0; }));
@@ -341,39 +316,41 @@ TEST_F(AppDelegateFixture, ABurstOfLibraryChangesSavesOnceAfterTheLast)
     ASSERT_TRUE(testsupport::waitUntil([&] { return later; }));
     EXPECT_EQ(saves, 1);
     EXPECT_EQ(didSave, 1);
-    EXPECT_FALSE(frames.context->hasChanges());
-    EXPECT_EQ(frames.shelvesOnDisk(), 10);
+    EXPECT_FALSE(frames->hasChanges());
+    EXPECT_EQ(collectionNamesOnDisk(run.storePath()).size(), 10);
 }
 
 TEST_F(AppDelegateFixture, AFailedBackgroundSaveIsLoggedPresentedAndKeptForTheNextTry)
 {
-    Store frames(freshDir() + "/KTLibrary.db");
-    frames.refuseShelves();
+    FirstRun run;
+    qputenv("KANTELO_RESOURCES", run.resources.toUtf8());
     AlertAnswers answers;
     answers.install();
-    AppDelegate::Services services;
-    services.framesContext = [&] { return frames.context.get(); };
-    AppDelegate delegate(services);
+    AppDelegate delegate({}, run.support);
     delegate.applicationWillFinishLaunching();
-    frames.context->insert<storetest::Shelf>()->setName("kept");
-    delegate.saveFramesDatabase(frames.context.get());
+    ManagedObjectContext *frames = delegate.managedObjectContext();
+    refuseCollections(run.storePath());
+    FrameCollection::insertInManagedObjectContext(frames)->setName("kept");
+    logged.clear();
+    delegate.saveFramesDatabase(frames);
     EXPECT_TRUE(answers.errors.isEmpty()) << "the save runs on a later pass, never inside its caller";
     ASSERT_TRUE(testsupport::waitUntil([&] { return !answers.errors.isEmpty(); }));
-    EXPECT_TRUE(logged.first().startsWith("Kantelo frame database save error: ")) << logged.join('\n').toStdString();
-    EXPECT_TRUE(frames.context->hasChanges());
+    ASSERT_FALSE(logged.filter("Kantelo frame database save error: ").isEmpty()) << logged.join('\n').toStdString();
+    EXPECT_TRUE(frames->hasChanges());
 }
 
 TEST_F(AppDelegateFixture, QuitSavesBothStoresOrAsksWhenASaveFails)
 {
-    Store frames(freshDir() + "/KTLibrary.db");
+    FirstRun run;
+    qputenv("KANTELO_RESOURCES", run.resources.toUtf8());
     Store templates(freshDir() + "/KTTemplates.db");
     AppDelegate::Services services;
-    services.framesContext = [&] { return frames.context.get(); };
     services.templatesContext = [&] { return templates.context.get(); };
-    AppDelegate delegate(services);
+    AppDelegate delegate(services, run.support);
     delegate.applicationWillFinishLaunching();
+    ManagedObjectContext *frames = delegate.managedObjectContext();
 
-    frames.context->insert<storetest::Shelf>()->setName("frames");
+    FrameCollection::insertInManagedObjectContext(frames)->setName("frames");
     templates.context->insert<storetest::Shelf>()->setName("templates");
     {
         AlertAnswers answers;
@@ -381,8 +358,25 @@ TEST_F(AppDelegateFixture, QuitSavesBothStoresOrAsksWhenASaveFails)
         EXPECT_EQ(delegate.applicationShouldTerminate(), ApplicationDelegate::TerminateReply::Now);
         EXPECT_TRUE(answers.asked.isEmpty());
     }
-    EXPECT_EQ(frames.shelvesOnDisk(), 1);
+    EXPECT_EQ(collectionNamesOnDisk(run.storePath()), QStringList{"frames"});
     EXPECT_EQ(templates.shelvesOnDisk(), 1);
+
+    // A frames store that fails: "Don't quit" keeps everything unsaved in memory.
+    refuseCollections(run.storePath());
+    FrameCollection *unsaved = FrameCollection::insertInManagedObjectContext(frames);
+    unsaved->setName("unsaved");
+    {
+        AlertAnswers answers;
+        answers.answers = {"Don't quit"};
+        answers.install();
+        EXPECT_EQ(delegate.applicationShouldTerminate(), ApplicationDelegate::TerminateReply::Cancel);
+        EXPECT_EQ(answers.errors.size(), 1);
+        ASSERT_EQ(answers.asked.size(), 1);
+        EXPECT_EQ(answers.asked[0].informativeText, "Could not save changes while quitting. Quit anyway?");
+        EXPECT_TRUE(frames->hasChanges());
+    }
+    frames->deleteObject(unsaved);
+    ASSERT_FALSE(frames->hasChanges());
 
     templates.refuseShelves();
     templates.context->insert<storetest::Shelf>()->setName("refused");
@@ -409,13 +403,14 @@ TEST_F(AppDelegateFixture, QuitSavesBothStoresOrAsksWhenASaveFails)
 
 TEST_F(AppDelegateFixture, QuitDuringALibraryUpdateAsksFirst)
 {
-    Store frames(freshDir() + "/KTLibrary.db");
+    FirstRun run;
+    qputenv("KANTELO_RESOURCES", run.resources.toUtf8());
     AppDelegate::Services services;
-    services.framesContext = [&] { return frames.context.get(); };
     services.isLibraryUpdating = [] { return true; };
-    AppDelegate delegate(services);
+    AppDelegate delegate(services, run.support);
     delegate.applicationWillFinishLaunching();
-    frames.context->insert<storetest::Shelf>();
+    ManagedObjectContext *frames = delegate.managedObjectContext();
+    FrameCollection::insertInManagedObjectContext(frames)->setName("pending");
 
     AlertAnswers answers;
     answers.answers = {"Don't quit"};
@@ -423,6 +418,43 @@ TEST_F(AppDelegateFixture, QuitDuringALibraryUpdateAsksFirst)
     EXPECT_EQ(delegate.applicationShouldTerminate(), ApplicationDelegate::TerminateReply::Cancel);
     ASSERT_EQ(answers.asked.size(), 1);
     EXPECT_EQ(answers.asked[0].informativeText, "Your frames library is currently updating. Quit anyway?");
-    EXPECT_TRUE(frames.context->hasChanges()) << "the contexts are left untouched";
-    EXPECT_EQ(frames.shelvesOnDisk(), 0);
+    EXPECT_TRUE(frames->hasChanges()) << "the contexts are left untouched";
+    EXPECT_TRUE(collectionNamesOnDisk(run.storePath()).isEmpty());
+}
+
+TEST_F(AppDelegateFixture, ADamagedLibraryIsMovedAsideOnlyWhenTheUserAgrees)
+{
+    for (const char *answer : {"Continue Without Library", "Start New Library"}) {
+        FirstRun run;
+        qputenv("KANTELO_RESOURCES", run.resources.toUtf8());
+        UserDefaults::standard().setBool("ImportedInitialFrames", true);
+        QFile damaged(run.storePath());
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+        damaged.write(QByteArray(4096, 'x'));
+        damaged.close();
+
+        AlertAnswers answers;
+        answers.answers = {answer};
+        answers.install();
+        AppDelegate delegate({}, run.support);
+        delegate.applicationWillFinishLaunching();
+        EXPECT_EQ(answers.errors.size(), 1) << "the store's error is shown";
+        ASSERT_EQ(answers.asked.size(), 1);
+        EXPECT_EQ(answers.asked[0].messageText, "The frame library could not be opened.");
+        const QStringList aside = QDir(run.support).entryList({"KTLibrary.db.damaged-*"}, QDir::Files);
+        if (QString(answer) == "Start New Library") {
+            ASSERT_EQ(aside.size(), 1) << "kept beside, never deleted";
+            QFile kept(run.support + '/' + aside.first());
+            ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+            EXPECT_EQ(kept.readAll(), QByteArray(4096, 'x'));
+            FrameCollection::insertInManagedObjectContext(delegate.managedObjectContext())->setName("new");
+            EXPECT_TRUE(delegate.managedObjectContext()->save());
+            EXPECT_EQ(collectionNamesOnDisk(run.storePath()), QStringList{"new"});
+        } else {
+            EXPECT_TRUE(aside.isEmpty());
+            QFile untouched(run.storePath());
+            ASSERT_TRUE(untouched.open(QIODevice::ReadOnly));
+            EXPECT_EQ(untouched.readAll(), QByteArray(4096, 'x'));
+        }
+    }
 }

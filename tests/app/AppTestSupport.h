@@ -10,7 +10,19 @@
 #include "platform/objectstore/PersistentStore.h"
 #include "platform/objectstore/SqliteDatabase.h"
 #include "platform/ObjectStoreTestModel.h"
+#include "platform/objectstore/ObjectID.h"
+#include "stores/Frame.h"
+#include "stores/FrameCollection.h"
+#include "stores/FrameImage.h"
+#include "stores/FrameSet.h"
+#include "stores/FrameType.h"
+#include "stores/FrameAttribute.h"
+#include "stores/KTFrameLibraryExporter.h"
+#include "stores/LibraryModel.h"
+#include "stores/LibraryStore.h"
 #include "support/TestSupport.h"
+
+#include <QFile>
 
 #include <QDir>
 #include <QImage>
@@ -80,6 +92,83 @@ struct AlertAnswers {
         platform::setErrorPresenter(nullptr);
     }
 };
+
+// A library store file opened a second time, to see what reached the disk.
+inline QStringList collectionNamesOnDisk(const QString &storePath)
+{
+    platform::Error error;
+    auto store = platform::PersistentStore::openSQLite(storePath, LibraryModel::shared(), &error);
+    if (!store)
+        return {QStringLiteral("<unreadable>")};
+    platform::ManagedObjectContext moc(LibraryModel::shared());
+    moc.attachStore(store, &error);
+    QStringList names;
+    for (FrameCollection *collection : moc.fetchObjects<FrameCollection>())
+        names << collection->name();
+    names.sort();
+    return names;
+}
+
+// Makes every later save of a frame collection fail inside SQLite.
+inline void refuseCollections(const QString &storePath)
+{
+    platform::SqliteDatabase db;
+    db.open(storePath, false);
+    db.exec("CREATE TRIGGER refuse BEFORE INSERT ON FrameCollection BEGIN SELECT RAISE(ABORT, 'refused'); END");
+}
+
+// A real frame archive with one collection "Woods", one set "Oak" and two
+// frames using one graphic file, written once per process by the exporter.
+inline QString frameArchive()
+{
+    static const QString path = [] {
+        const QString folder = freshDir();
+        static LibraryStore source(nullptr, folder + QStringLiteral("/source"));
+        if (!LibraryStore::shared())
+            LibraryStore::setShared(&source);
+        QDir().mkpath(FrameImage::imagesFolder());
+        platform::ManagedObjectContext *moc = source.managedObjectContext();
+
+        const QString guid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".png");
+        QImage picture(24, 16, QImage::Format_ARGB32);
+        picture.fill(QColor(140, 90, 40));
+        picture.save(FrameImage::imagesFolder() + '/' + guid, "PNG");
+        FrameImage *image = FrameImage::insertFrameImageWithGUIDAndDisplayName(guid, QStringLiteral("oak.png"), moc);
+
+        FrameCollection *collection = FrameCollection::insertInManagedObjectContext(moc);
+        collection->setName(QStringLiteral("Woods"));
+        collection->setIcon(image);
+        FrameSet *set = FrameSet::insertInManagedObjectContext(moc);
+        set->setName(QStringLiteral("Oak"));
+        set->setFramecollection(collection);
+        for (const char *name : {"Oak full", "Oak wide"}) {
+            Frame *frame = Frame::insertInManagedObjectContext(moc);
+            frame->setName(QString::fromLatin1(name));
+            frame->setFrameset(set);
+            frame->setFrametype(FrameType::frameTypeWithName(QStringLiteral("Full frame"), moc));
+            frame->frameAttributeWithName(QStringLiteral("Landscape Image"))->setImageVal(image);
+        }
+        moc->save();
+
+        struct Recorder : KTFrameLibraryExporterDelegate {
+            std::optional<bool> result;
+            void progressUpdated(const KTFrameLibraryExportProgress &) override {}
+            void exportFinished(bool ok) override { result = ok; }
+        } recorder;
+        const QString archive = folder + QStringLiteral("/Woods.ktframes");
+        auto exporter = std::make_shared<KTFrameLibraryExporter>(QList<platform::ManagedObject *>{collection},
+                                                                 QList<platform::ManagedObject *>{},
+                                                                 QUrl::fromLocalFile(archive));
+        exporter->setCountOfItems(4);
+        exporter->startExportWithDelegate(&recorder);
+        exporter.reset();
+        testsupport::waitUntil([&] { return recorder.result.has_value(); }, 20000);
+        if (LibraryStore::shared() == &source)
+            LibraryStore::setShared(nullptr);
+        return recorder.result.value_or(false) ? archive : QString();
+    }();
+    return path;
+}
 
 inline QString writePhoto(const QString &dir, const QString &name = QStringLiteral("photo.jpg"),
                           QSize size = QSize(120, 80))
