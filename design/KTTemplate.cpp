@@ -16,7 +16,15 @@
 #include "design/KTImageLayer.h"
 #include "design/VLImage.h"
 #include "design/VLImageMetadataManager.h"
+#include "design/KTProgressReportingDataProvider.h"
+#include "platform/Bundle.h"
+#include "platform/Log.h"
+#include "platform/UserDefaults.h"
+#include "platform/codec/CodecErrors.h"
+#include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ImageProperties.h"
+#include "platform/imaging/ParallelRows.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -24,6 +32,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
 #include <mutex>
 
 namespace {
@@ -984,4 +995,190 @@ QSizeF KTTemplate::sizeFromOriginalWithOuterShadow(bool withOuterShadow) const
     if (!isUsableSize(pre.width(), pre.height()))
         return QSizeF();
     return finalRectFromStartRect(QRectF(QPointF(0, 0), pre), withOuterShadow).size();
+}
+
+// --- export: rendering and encoding ---
+
+void KTTemplate::setExportQuality(double quality)
+{
+    setMetadataValue(quality, QString::fromLatin1(platform::ImageProperty::kLossyCompressionQuality));
+}
+
+std::optional<double> KTTemplate::exportQuality() const
+{
+    const QVariant v = exportMetadataForKey(QString::fromLatin1(platform::ImageProperty::kLossyCompressionQuality));
+    bool ok = false;
+    const double q = v.toDouble(&ok);
+    if (!v.isValid() || !ok || !std::isfinite(q))
+        return std::nullopt;
+    return std::clamp(q, 0.0, 1.0);
+}
+
+QSizeF KTTemplate::exportSizeFromPreferencesWithLastDrawnSize(const QSizeF &lastDrawnSize) const
+{
+    const platform::UserDefaults &defaults = platform::UserDefaults::standard();
+    // The shell registers these; a design used without it still gets the same values.
+    auto integer = [&](const char *key, qint64 fallback) {
+        const QString k = QString::fromLatin1(key);
+        return defaults.objectForKey(k).isValid() ? defaults.integerForKey(k) : fallback;
+    };
+    auto ratio = [this] {
+        const QSizeF pre = sizeOfPreFramedImage();
+        if (!isUsableSize(pre.width(), pre.height()))
+            return 0.0;
+        const QRectF framed = finalRectFromStartRect(QRectF(QPointF(0, 0), pre), true);
+        return isUsableRect(framed) ? framed.width() / framed.height() : 0.0;
+    };
+    switch (integer(kExportSizeModificationKey, 0)) {
+    case 0:
+        return sizeFromOriginalWithOuterShadow(true);
+    case 1:
+        return lastDrawnSize;
+    case 2: {
+        const double h = double(integer(kExportFixHeightKey, 600));
+        return QSizeF(h * ratio(), h);
+    }
+    case 3: {
+        const double w = double(integer(kExportFixWidthKey, 800));
+        const double q = ratio();
+        return q > 0 ? QSizeF(w, w / q) : QSizeF();
+    }
+    default:
+        return QSizeF(double(integer(kExportFixWidth2Key, 800)), double(integer(kExportFixHeight2Key, 600)));
+    }
+}
+
+QColorSpace KTTemplate::colorSpace() const
+{
+    const auto layer = photoLayer();
+    return layer && layer->image() ? layer->image()->colorSpace() : QColorSpace();
+}
+
+QColorSpace KTTemplate::copyColorSpaceForOutput() const
+{
+    const auto layer = photoLayer();
+    return layer && layer->image() ? layer->image()->copyColorSpaceForExport() : QColorSpace(QColorSpace::SRgb);
+}
+
+QImage KTTemplate::newCGBitmapContextOfSize(const QSizeF &size, const ProgressCancelBlock &progressCancel,
+                                            platform::Error *error)
+{
+    const double fw = std::floor(size.width());
+    const double fh = std::floor(size.height());
+    // A QImage row must fit an int of bytes; anything beyond is no picture we can make.
+    if (!std::isfinite(fw) || !std::isfinite(fh) || fw < 1 || fh < 1 || fw > 500000000.0 || fh > 500000000.0) {
+        if (error) {
+            error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
+            error->code = 1;
+            error->description = QStringLiteral("A picture of %1 × %2 pixels can't be made.").arg(size.width()).arg(size.height());
+        }
+        return QImage();
+    }
+    const int w = int(fw);
+    const int h = int(fh);
+    const qint64 bytes = qint64(w) * 4 * qint64(h);
+    QImage bitmap;
+    if (qint64(w) * 4 <= std::numeric_limits<int>::max()) {
+        try {
+            bitmap = platform::ImageBuffer::allocate(w, h);
+        } catch (const std::bad_alloc &) {
+            bitmap = QImage();
+        }
+    }
+    if (bitmap.isNull()) {
+        // Told to the caller: a worker never raises an alert itself.
+        const QString text = QString::fromLatin1(kCouldNotAllocateText).arg(bytes);
+        platform::logLine(QStringLiteral("ERROR: %1: %2").arg(QString::fromLatin1(kMemoryAllocationErrorText), text));
+        if (error) {
+            error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
+            error->code = 1;
+            error->description = QString::fromLatin1(kMemoryAllocationErrorText);
+            error->recoverySuggestion = text;
+        }
+        return QImage();
+    }
+    // Zeroing first touches every page: spread it over the cores.
+    uchar *bits = bitmap.bits();
+    const qsizetype bpl = bitmap.bytesPerLine();
+    platform::parallelRows(h, qint64(w) * h, [bits, bpl](int first, int end) {
+        std::memset(bits + bpl * first, 0, size_t(bpl) * size_t(end - first));
+    });
+    bitmap.setColorSpace(copyColorSpaceForOutput());
+    {
+        platform::DrawingContext context(bitmap);
+        drawToRect(QRectF(0, 0, w, h), true, true, progressCancel, true);
+    }
+    return bitmap;
+}
+
+KTTemplate::DataProvidedImage KTTemplate::newDataProvidedCGImageOfSize(const QSizeF &size,
+                                                                       const ProgressBlock &progress,
+                                                                       const CancelBlock &cancel,
+                                                                       platform::Error *error)
+{
+    QImage bitmap = newCGBitmapContextOfSize(
+        size,
+        [this, &progress, &cancel](unsigned done, unsigned total) {
+            if (progress && total > 0)
+                progress(this, double(done) / double(total) * 100.0 * 0.5);
+            return cancel ? cancel(this) : false;
+        },
+        error);
+    if (bitmap.isNull()) {
+        platform::logLine(QString::fromLatin1(kBitmapContextNullText)
+                              .arg(QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height())));
+        return nullptr;
+    }
+    ProgressBlock second;
+    if (progress)
+        second = [progress](KTTemplate *sender, double p) { progress(sender, 50.0 + p * 0.5); };
+    return KTCreateProgressReportingDataProvider(std::move(bitmap), this, std::move(second), cancel);
+}
+
+QImage KTTemplate::imageWithSize(const QSizeF &size)
+{
+    return newCGBitmapContextOfSize(size, nullptr);
+}
+
+platform::ExportMetadata KTTemplate::prepareMetadataForExport(const QSize &pixelSize) const
+{
+    std::optional<double> dpi;
+    const QVariant v = exportMetadataForKey(kDPIWidthKey);
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    if (v.isValid() && ok)
+        dpi = d;
+    return platform::ExportMetadata::prepare(originalMetadata(), dpi, pixelSize, platform::Bundle::shortVersionString());
+}
+
+std::optional<QByteArray> KTTemplate::newDataOfUti(const QString &uti, const DataProvidedImage &image,
+                                                   platform::Error *error) const
+{
+    if (!image) {
+        platform::codecError(error, platform::CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return std::nullopt;
+    }
+    const QImage &bitmap = image->bitmap();
+    return platform::ImageEncoder::encodeToData(
+        bitmap, uti, prepareMetadataForExport(bitmap.size()), exportQuality(), error,
+        [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
+}
+
+bool KTTemplate::writeToURL(const QUrl &url, const QString &uti, const DataProvidedImage &image,
+                            platform::Error *error) const
+{
+    if (!image) {
+        platform::codecError(error, platform::CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return false;
+    }
+    if (!url.isLocalFile()) {
+        platform::codecError(error, platform::CodecError::WriteFailed,
+                             QStringLiteral("“%1” is not a file on this computer.").arg(url.toString()));
+        return false;
+    }
+    // Straight from the pixels into the file: no encoded copy in memory.
+    const QImage &bitmap = image->bitmap();
+    return platform::ImageEncoder::writeToFile(
+        url.toLocalFile(), bitmap, uti, prepareMetadataForExport(bitmap.size()), exportQuality(), error,
+        [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
 }

@@ -11,17 +11,22 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include "platform/Error.h"
 #include "platform/FileWrapper.h"
+#include "platform/codec/ExportMetadata.h"
 #include "platform/archive/Coding.h"
 #include "platform/imaging/ImageMetadata.h"
 
+#include <QColorSpace>
+
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 
 class KTLayer;
 class KTImageLayer;
 class KTFrameLayer;
+class KTProgressReportingDataProvider;
 class VLImageMetadataManager;
 class Variation;
 namespace platform {
@@ -236,6 +241,53 @@ public:
     QSizeF sizeOfPreFramedImageForWidth(double width) const;
     QSizeF sizeFromOriginalWithOuterShadow(bool withOuterShadow) const;
     void cropToFitToLockedAspectRatio();
+
+    // --- export: rendering and encoding ---
+    // The sender (the design) and a percentage, 0 to 100.
+    using ProgressBlock = std::function<void(KTTemplate *sender, double percent)>;
+    // Answers true to cancel.
+    using CancelBlock = std::function<bool(KTTemplate *sender)>;
+    // A rendered picture whose pixels are read through a provider that
+    // reports progress and can be cancelled.
+    using DataProvidedImage = std::shared_ptr<KTProgressReportingDataProvider>;
+
+    static constexpr const char *kExportSizeModificationKey = "ExportSizeModification";
+    static constexpr const char *kExportFixHeightKey = "ExportFixHeight";
+    static constexpr const char *kExportFixWidthKey = "ExportFixWidth";
+    static constexpr const char *kExportFixHeight2Key = "ExportFixHeight2";
+    static constexpr const char *kExportFixWidth2Key = "ExportFixWidth2";
+    static constexpr const char *kMemoryAllocationErrorText = "Memory allocation error";
+    static constexpr const char *kCouldNotAllocateText = "Couldn't allocate %1 bytes";
+    static constexpr const char *kBitmapContextNullText = "Bitmap context of size %1 returned NULL";
+
+    // Quality 0..1 of lossy exports.
+    void setExportQuality(double quality);
+    // Output size in pixels by the "ExportSizeModification" preference.
+    QSizeF exportSizeFromPreferencesWithLastDrawnSize(const QSizeF &lastDrawnSize) const;
+    QColorSpace colorSpace() const;
+    QColorSpace copyColorSpaceForOutput() const;
+    // The design rendered for output at the size (rounded down to whole
+    // pixels), premultiplied ARGB32, transparent where nothing is drawn; null
+    // on failure with the error set (memory: "Memory allocation error").
+    QImage newCGBitmapContextOfSize(const QSizeF &size, const ProgressCancelBlock &progressCancel,
+                                    platform::Error *error = nullptr);
+    // Rendering reports 0 to 50 %, reading the pixels 50 to 100 %.
+    DataProvidedImage newDataProvidedCGImageOfSize(const QSizeF &size, const ProgressBlock &progress,
+                                                   const CancelBlock &cancel, platform::Error *error = nullptr);
+    QImage imageWithSize(const QSizeF &size);
+    // What an export of `pixelSize` carries: the photo's metadata with the
+    // software name, the design's resolution and orientation 1.
+    platform::ExportMetadata prepareMetadataForExport(const QSize &pixelSize) const;
+    // The export quality, when the design holds one.
+    std::optional<double> exportQuality() const;
+    // Encoded bytes of the picture as the type; nothing (and the error) on
+    // failure, a cancel included.
+    std::optional<QByteArray> newDataOfUti(const QString &uti, const DataProvidedImage &image,
+                                           platform::Error *error = nullptr) const;
+    // Replaces the file atomically: false, with the old file untouched and
+    // nothing left behind, when encoding or writing fails.
+    bool writeToURL(const QUrl &url, const QString &uti, const DataProvidedImage &image,
+                    platform::Error *error = nullptr) const;
 
     // A copy for export and batch: the same settings and a copy of each layer
     // (sharing decoded pictures read-only). It posts nothing while made.

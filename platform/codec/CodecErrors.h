@@ -12,6 +12,7 @@ enum class CodecError {
     OutOfMemory = 804,
     WriteFailed = 805,
     EncoderFailed = 806,
+    Cancelled = 807,
 };
 
 inline void codecError(Error *error, CodecError code, const QString &description)

@@ -44,7 +44,8 @@ bool ImageEncoder::canEncode(const QString &type)
 }
 
 bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString &type,
-                          const ExportMetadata &metadata, std::optional<double> quality, Error *error)
+                          const ExportMetadata &metadata, std::optional<double> quality, Error *error,
+                          const RowReadHook &hook)
 {
     const Kind kind = kindOf(type);
     if (kind == Kind::None) {
@@ -75,13 +76,13 @@ bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString 
     try {
         switch (kind) {
         case Kind::Jpeg:
-            return JpegWriter::write(device, *source, metadata, quality.value_or(0.75), error);
+            return JpegWriter::write(device, *source, metadata, quality.value_or(0.75), error, hook);
         case Kind::Png:
-            return PngWriter::write(device, *source, metadata, error);
+            return PngWriter::write(device, *source, metadata, error, hook);
         case Kind::Tiff:
-            return TiffWriter::write(device, *source, metadata, error);
+            return TiffWriter::write(device, *source, metadata, error, hook);
         case Kind::Psd:
-            return PsdWriter::write(device, *source, metadata, error);
+            return PsdWriter::write(device, *source, metadata, error, hook);
         default:
             break;
         }
@@ -94,7 +95,7 @@ bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString 
 
 std::optional<QByteArray> ImageEncoder::encodeToData(const QImage &image, const QString &type,
                                                      const ExportMetadata &metadata, std::optional<double> quality,
-                                                     Error *error)
+                                                     Error *error, const RowReadHook &hook)
 {
     QByteArray data;
     // Room for the whole file up front: growing a large buffer step by step
@@ -108,7 +109,7 @@ std::optional<QByteArray> ImageEncoder::encodeToData(const QImage &image, const 
     }
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadWrite);
-    if (!encode(&buffer, image, type, metadata, quality, error))
+    if (!encode(&buffer, image, type, metadata, quality, error, hook))
         return std::nullopt;
     buffer.close();
     if (data.capacity() > 2 * data.size())
@@ -117,7 +118,8 @@ std::optional<QByteArray> ImageEncoder::encodeToData(const QImage &image, const 
 }
 
 bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const QString &type,
-                               const ExportMetadata &metadata, std::optional<double> quality, Error *error)
+                               const ExportMetadata &metadata, std::optional<double> quality, Error *error,
+                               const RowReadHook &hook)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -126,7 +128,7 @@ bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const Q
         return false;
     }
     Error encodeError;
-    if (!encode(&file, image, type, metadata, quality, &encodeError)) {
+    if (!encode(&file, image, type, metadata, quality, &encodeError, hook)) {
         file.cancelWriting();
         if (error) {
             *error = encodeError;

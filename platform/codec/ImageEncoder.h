@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/codec/RowReadHook.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -22,19 +23,23 @@ class ImageEncoder
 public:
     static bool canEncode(const QString &type);
 
-    // `quality` 0..1 for lossy formats; missing means 0.75.
+    // `quality` 0..1 for lossy formats; missing means 0.75. `hook` hears
+    // every read of the picture's rows and may stop the encoding.
     static bool encode(QIODevice *device, const QImage &image, const QString &type,
-                       const ExportMetadata &metadata, std::optional<double> quality, Error *error);
+                       const ExportMetadata &metadata, std::optional<double> quality, Error *error,
+                       const RowReadHook &hook = {});
 
     // The encoded bytes; nothing (and the error) on failure.
     static std::optional<QByteArray> encodeToData(const QImage &image, const QString &type,
                                                   const ExportMetadata &metadata,
-                                                  std::optional<double> quality, Error *error);
+                                                  std::optional<double> quality, Error *error,
+                                                  const RowReadHook &hook = {});
 
     // Replaces the file at `path` atomically: on any failure the old file is
     // left as it was, nothing new is left behind, and the answer is false.
     static bool writeToFile(const QString &path, const QImage &image, const QString &type,
-                            const ExportMetadata &metadata, std::optional<double> quality, Error *error);
+                            const ExportMetadata &metadata, std::optional<double> quality, Error *error,
+                            const RowReadHook &hook = {});
 };
 
 } // namespace platform

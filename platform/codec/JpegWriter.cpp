@@ -78,22 +78,51 @@ void termDestination(j_compress_ptr cinfo)
     }
 }
 
+enum class Outcome { Done, Failed, Cancelled };
+
+// How rows reach the compressor: the picture's own 32-bit pixels where the
+// row is opaque (no copy at all), a flattened copy where it is not.
+struct RowFeed {
+    const QImage *image;
+    bool direct;       // 32-bit input straight from the picture
+    uchar *scratch;    // one row, 4 or 3 bytes a pixel
+    const RowReadHook *hook;
+
+    const uchar *row(int y) const
+    {
+        if (!direct) {
+            PixelRows::rgbOnWhite(*image, y, scratch);
+            return scratch;
+        }
+        if (PixelRows::isRowOpaque(*image, y))
+            return image->constScanLine(y);
+        PixelRows::flattenOntoWhite32(*image, y, scratch);
+        return scratch;
+    }
+};
+
 // Everything between setjmp and the end lives here, with no C++ object that
 // a longjmp would skip.
-bool compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *dest, const QImage &image,
-              int quality, std::optional<double> dpi, const QByteArray *markers, int markerCount,
-              const QByteArray &icc, uchar *row)
+Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *dest, const RowFeed &feed,
+                 int quality, std::optional<double> dpi, const QByteArray *markers, int markerCount,
+                 const QByteArray &icc)
 {
     if (setjmp(err->jump)) {
         jpeg_destroy_compress(cinfo);
-        return false;
+        return Outcome::Failed;
     }
+    const QImage &image = *feed.image;
     jpeg_create_compress(cinfo);
     cinfo->dest = &dest->pub;
     cinfo->image_width = JDIMENSION(image.width());
     cinfo->image_height = JDIMENSION(image.height());
-    cinfo->input_components = 3;
-    cinfo->in_color_space = JCS_RGB;
+    if (feed.direct) {
+        cinfo->input_components = 4;
+        cinfo->in_color_space = PixelRows::isRgbaLayout(image.format()) ? JCS_EXT_RGBX : JCS_EXT_BGRX;
+    } else {
+        cinfo->input_components = 3;
+        cinfo->in_color_space = JCS_RGB;
+    }
     jpeg_set_defaults(cinfo);
     jpeg_set_quality(cinfo, quality, TRUE);
     if (dpi) {
@@ -110,20 +139,25 @@ bool compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *dest,
     }
     if (!icc.isEmpty())
         jpeg_write_icc_profile(cinfo, reinterpret_cast<const JOCTET *>(icc.constData()), unsigned(icc.size()));
+    const qint64 total = image.height();
     while (cinfo->next_scanline < cinfo->image_height) {
-        PixelRows::rgbOnWhite(image, int(cinfo->next_scanline), row);
-        JSAMPROW rows[1] = {row};
+        const int y = int(cinfo->next_scanline);
+        if (*feed.hook && !(*feed.hook)(y + 1, total)) {
+            jpeg_destroy_compress(cinfo);
+            return Outcome::Cancelled;
+        }
+        JSAMPROW rows[1] = {const_cast<JSAMPROW>(feed.row(y))};
         jpeg_write_scanlines(cinfo, rows, 1);
     }
     jpeg_finish_compress(cinfo);
     jpeg_destroy_compress(cinfo);
-    return true;
+    return Outcome::Done;
 }
 
 } // namespace
 
 bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, double quality,
-                       Error *error)
+                       Error *error, const RowReadHook &hook)
 {
     if (image.width() > JPEG_MAX_DIMENSION || image.height() > JPEG_MAX_DIMENSION) {
         codecError(error, CodecError::TooLarge,
@@ -167,9 +201,12 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
 
     const int q = std::clamp(int(std::lround(std::clamp(quality, 0.0, 1.0) * 100)), 1, 100);
     std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
+    // 32-bit rows go to the compressor as they are (libjpeg-turbo converts
+    // them with its own vector code); other layouts through a packed copy.
+    const bool direct = Q_BYTE_ORDER == Q_LITTLE_ENDIAN && PixelRows::is32BitPixels(image.format());
     std::vector<uchar> row;
     try {
-        row.resize(size_t(image.width()) * 3);
+        row.resize(size_t(image.width()) * (direct ? 4 : 3));
     } catch (const std::bad_alloc &) {
         dest.reset();
     }
@@ -188,9 +225,13 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = errorExit;
     err.pub.output_message = quietMessage;
-    const bool ok = compress(&cinfo, &err, dest.get(), image, q, metadata.dpi(), markers.data(),
-                             int(markers.size() / 2), metadata.iccProfile(), row.data());
-    if (!ok) {
+    const RowFeed feed{&image, direct, row.data(), &hook};
+    const Outcome outcome = compress(&cinfo, &err, dest.get(), feed, q, metadata.dpi(), markers.data(),
+                                     int(markers.size() / 2), metadata.iccProfile());
+    const bool ok = outcome == Outcome::Done;
+    if (outcome == Outcome::Cancelled) {
+        codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+    } else if (!ok) {
         if (dest->writeFailed)
             codecError(error, CodecError::WriteFailed, device->errorString());
         else

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/codec/RowReadHook.h"
 
 #include <QImage>
 
@@ -18,7 +19,7 @@ class JpegWriter
 public:
     // `quality` 0..1.
     static bool write(QIODevice *device, const QImage &image, const ExportMetadata &metadata,
-                      double quality, Error *error);
+                      double quality, Error *error, const RowReadHook &hook = {});
 };
 
 } // namespace platform

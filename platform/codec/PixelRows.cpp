@@ -1,6 +1,7 @@
 #include "platform/codec/PixelRows.h"
 
 #include <array>
+#include <cstring>
 
 namespace platform {
 
@@ -149,6 +150,66 @@ void PixelRows::plane(const QImage &image, int y, int channel, bool onWhite, uch
         rowPlane<Layout::Rgba>(row, image.width(), hasAlphaChannel(f), isPremultiplied(f), channel, onWhite, out);
     else
         rowPlane<Layout::Argb>(row, image.width(), hasAlphaChannel(f), isPremultiplied(f), channel, onWhite, out);
+}
+
+bool PixelRows::isRgbaLayout(QImage::Format format)
+{
+    return layoutOf(format) == Layout::Rgba;
+}
+
+bool PixelRows::isRowOpaque(const QImage &image, int y)
+{
+    const QImage::Format f = image.format();
+    if (!hasAlphaChannel(f))
+        return true;
+    const int w = image.width();
+    const uchar *row = image.constScanLine(y);
+    if (layoutOf(f) == Layout::Rgba) {
+        uchar all = 0xff;
+        for (int x = 0; x < w; ++x)
+            all &= row[4 * x + 3];
+        return all == 0xff;
+    }
+    const quint32 *p = reinterpret_cast<const quint32 *>(row);
+    quint32 all = 0xff000000u;
+    for (int x = 0; x < w; ++x)
+        all &= p[x];
+    return (all >> 24) == 0xff;
+}
+
+void PixelRows::flattenOntoWhite32(const QImage &image, int y, uchar *out)
+{
+    const QImage::Format f = image.format();
+    const bool premultiplied = isPremultiplied(f);
+    const bool alpha = hasAlphaChannel(f);
+    const bool rgba = layoutOf(f) == Layout::Rgba;
+    const int w = image.width();
+    const uchar *row = image.constScanLine(y);
+    for (int x = 0; x < w; ++x) {
+        Pixel p = rgba ? load<Layout::Rgba>(row, x, alpha) : load<Layout::Argb>(row, x, alpha);
+        if (p.a != 255) {
+            if (!premultiplied) {
+                p.r = (p.r * p.a + 127) / 255;
+                p.g = (p.g * p.a + 127) / 255;
+                p.b = (p.b * p.a + 127) / 255;
+            }
+            const quint32 white = 255 - p.a;
+            p.r = qMin<quint32>(255, p.r + white);
+            p.g = qMin<quint32>(255, p.g + white);
+            p.b = qMin<quint32>(255, p.b + white);
+        }
+        if (rgba) {
+            out[0] = uchar(p.r);
+            out[1] = uchar(p.g);
+            out[2] = uchar(p.b);
+            out[3] = 255;
+        } else {
+            // 0xAARRGGBB in the machine's own byte order, as the picture keeps it.
+            const quint32 v = 0xff000000u | (p.r << 16) | (p.g << 8) | p.b;
+            std::memcpy(out, &v, 4);
+        }
+        out += 4;
+    }
 }
 
 bool PixelRows::isSupported(QImage::Format format)

@@ -22,6 +22,13 @@ public:
     static void rgb(const QImage &image, int y, uchar *out);
     // R, G, B, A with straight (unpremultiplied) colour.
     static void rgba(const QImage &image, int y, uchar *out);
+    // Four bytes a pixel in memory order R, G, B, A/X (else B, G, R, A/X on
+    // a little-endian machine).
+    static bool isRgbaLayout(QImage::Format format);
+    static bool is32BitPixels(QImage::Format format) { return isSupported(format); }
+    static bool isRowOpaque(const QImage &image, int y);
+    // The row in its own 32-bit layout, laid onto white, the fourth byte 255.
+    static void flattenOntoWhite32(const QImage &image, int y, uchar *out);
     // One plane of a row: channel 0..2 (R, G, B) straight or laid onto
     // white, 3 the alpha.
     static void plane(const QImage &image, int y, int channel, bool onWhite, uchar *out);

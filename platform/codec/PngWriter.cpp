@@ -19,6 +19,7 @@ namespace {
 struct Context {
     QIODevice *device;
     bool writeFailed;
+    bool cancelled;
     char message[256];
 };
 
@@ -51,7 +52,8 @@ struct Chunks {
 };
 
 // Everything between setjmp and the end, with no C++ object a longjmp skips.
-bool compress(png_structp png, png_infop info, const QImage &image, bool alpha, const Chunks &chunks, uchar *row)
+bool compress(png_structp png, png_infop info, const QImage &image, bool alpha, const Chunks &chunks, uchar *row,
+              const RowReadHook &hook, Context *ctx)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -74,6 +76,10 @@ bool compress(png_structp png, png_infop info, const QImage &image, bool alpha, 
         png_set_text(png, info, chunks.texts, chunks.textCount);
     png_write_info(png, info);
     for (int y = 0; y < image.height(); ++y) {
+        if (hook && !hook(y + 1, image.height())) {
+            ctx->cancelled = true;
+            return false;
+        }
         if (alpha)
             PixelRows::rgba(image, y, row);
         else
@@ -88,7 +94,8 @@ bool compress(png_structp png, png_infop info, const QImage &image, bool alpha, 
 
 } // namespace
 
-bool PngWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error)
+bool PngWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
+                      const RowReadHook &hook)
 {
     const bool alpha = PixelRows::hasTransparency(image);
     const QByteArray exif = metadata.exifBlob();
@@ -115,7 +122,7 @@ bool PngWriter::write(QIODevice *device, const QImage &image, const ExportMetada
         texts.push_back(t);
     }
 
-    Context ctx{device, false, {}};
+    Context ctx{device, false, false, {}};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &ctx, pngError, pngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info) {
@@ -125,10 +132,12 @@ bool PngWriter::write(QIODevice *device, const QImage &image, const ExportMetada
     }
     png_set_write_fn(png, &ctx, pngWrite, pngFlush);
     const Chunks chunks{metadata.dpi(), &exif, &icc, texts.data(), int(texts.size())};
-    const bool ok = compress(png, info, image, alpha, chunks, row.data());
+    const bool ok = compress(png, info, image, alpha, chunks, row.data(), hook, &ctx);
     png_destroy_write_struct(&png, &info);
     if (!ok) {
-        if (ctx.writeFailed)
+        if (ctx.cancelled)
+            codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+        else if (ctx.writeFailed)
             codecError(error, CodecError::WriteFailed, device->errorString());
         else
             codecError(error, CodecError::EncoderFailed, QString::fromLocal8Bit(ctx.message));

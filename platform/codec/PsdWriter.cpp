@@ -54,21 +54,35 @@ class ChannelRows
 public:
     static constexpr int kMatted = 4;
 
-    ChannelRows(const QImage &image)
-        : m_image(image), m_plane(size_t(image.width())), m_packed(size_t(PsdWriter::packBitsBound(image.width())))
+    ChannelRows(const QImage &image, const RowReadHook &hook, qint64 reads)
+        : m_image(image)
+        , m_plane(size_t(image.width()))
+        , m_packed(size_t(PsdWriter::packBitsBound(image.width())))
+        , m_hook(hook)
+        , m_reads(reads)
     {
     }
+    // The packed length, or -1 when the reader was told to stop.
     int pack(int y, int c)
     {
+        if (m_hook && !m_hook(++m_done, m_reads)) {
+            m_cancelled = true;
+            return -1;
+        }
         PixelRows::plane(m_image, y, c < kMatted ? c : c - kMatted, c >= kMatted, m_plane.data());
         return PsdWriter::packBits(m_plane.data(), m_image.width(), m_packed.data());
     }
     const char *packed() const { return reinterpret_cast<const char *>(m_packed.data()); }
+    bool cancelled() const { return m_cancelled; }
 
 private:
     const QImage &m_image;
     std::vector<uchar> m_plane;
     std::vector<uchar> m_packed;
+    const RowReadHook &m_hook;
+    qint64 m_reads;
+    qint64 m_done = 0;
+    bool m_cancelled = false;
 };
 
 } // namespace
@@ -104,7 +118,8 @@ int PsdWriter::packBits(const uchar *data, int length, uchar *out)
     return o;
 }
 
-bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error)
+bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
+                      const RowReadHook &hook)
 {
     const int w = image.width();
     const int h = image.height();
@@ -153,19 +168,27 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
     const int planes = alpha ? 7 : 3;
     std::vector<quint16> counts(size_t(h) * size_t(planes));
     std::vector<quint64> channelBytes(size_t(planes), 0);
-    ChannelRows rows(image);
+    // Every plane is read twice: once to measure, once to write.
+    ChannelRows rows(image, hook, 2 * qint64(planes) * h);
+    auto cancelled = [&] {
+        codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+        return false;
+    };
     for (int y = 0; y < h; ++y) {
         for (int c = 0; c < planes; ++c) {
             const int n = rows.pack(y, c);
+            if (n < 0)
+                return cancelled();
             counts[size_t(c) * size_t(h) + size_t(y)] = quint16(n);
             channelBytes[size_t(c)] += quint64(n);
         }
     }
 
     auto writeChannel = [&](int c) {
-        for (int y = 0; y < h && !out.failed; ++y) {
+        for (int y = 0; y < h && !out.failed && !rows.cancelled(); ++y) {
             const int n = rows.pack(y, c);
-            out.put(rows.packed(), n);
+            if (n >= 0)
+                out.put(rows.packed(), n);
         }
     };
     auto countTable = [&](int c) {
@@ -218,7 +241,7 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
         head.u16(quint16(qint16(-1)));
         head.raw(record.bytes.constData(), int(record.bytes.size()));
         out.put(head.bytes);
-        for (int k = 0; k < 4 && !out.failed; ++k) {
+        for (int k = 0; k < 4 && !out.failed && !rows.cancelled(); ++k) {
             const int c = order[k];
             BigEndian comp;
             comp.u16(1); // PackBits
@@ -246,10 +269,12 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
             out.put(countTable(c));
     }
     for (int c : merged) {
-        if (!out.failed)
+        if (!out.failed && !rows.cancelled())
             writeChannel(c);
     }
 
+    if (rows.cancelled())
+        return cancelled();
     if (out.failed) {
         codecError(error, CodecError::WriteFailed, device->errorString());
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/codec/RowReadHook.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -21,7 +22,8 @@ class PsdWriter
 public:
     static constexpr int kMaxSide = 30000;
 
-    static bool write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error);
+    static bool write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
+                      const RowReadHook &hook = {});
 
     // PackBits of one row of bytes, appended to `out`; answers the length.
     static int packBits(const uchar *data, int length, uchar *out);

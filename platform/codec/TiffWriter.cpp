@@ -231,7 +231,8 @@ uint64_t writeSubDirectory(TIFF *tif, const Exiv2::ExifData &exif, const char *g
 
 } // namespace
 
-bool TiffWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error)
+bool TiffWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
+                       const RowReadHook &hook)
 {
     const bool alpha = PixelRows::hasTransparency(image);
     const int samples = alpha ? 4 : 3;
@@ -306,7 +307,13 @@ bool TiffWriter::write(QIODevice *device, const QImage &image, const ExportMetad
     if (gpsOffset)
         ok = ok && TIFFSetField(tif, TIFFTAG_GPSIFD, uint64_t(gpsOffset));
 
+    bool cancelled = false;
     for (int y = 0; ok && y < h; ++y) {
+        if (hook && !hook(y + 1, h)) {
+            cancelled = true;
+            ok = false;
+            break;
+        }
         if (alpha)
             PixelRows::rgba(image, y, row.data());
         else
@@ -317,7 +324,9 @@ bool TiffWriter::write(QIODevice *device, const QImage &image, const ExportMetad
     TIFFClose(tif);
     ok = ok && !ctx.writeFailed;
     if (!ok) {
-        if (ctx.writeFailed)
+        if (cancelled)
+            codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+        else if (ctx.writeFailed)
             codecError(error, CodecError::WriteFailed, device->errorString());
         else
             codecError(error, CodecError::EncoderFailed,

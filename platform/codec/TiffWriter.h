@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/codec/RowReadHook.h"
 
 #include <QImage>
 
@@ -17,7 +18,8 @@ class ExportMetadata;
 class TiffWriter
 {
 public:
-    static bool write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error);
+    static bool write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
+                      const RowReadHook &hook = {});
 };
 
 } // namespace platform
