@@ -452,6 +452,7 @@ void KTTemplate::setRealWidth(double width)
 void KTTemplate::setMetadataManager(std::shared_ptr<VLImageMetadataManager> manager)
 {
     m_metadataManager = std::move(manager);
+    emit metadataManagerChanged();
 }
 
 void KTTemplate::setImageSizeFormatter(LengthFormatter formatter)

@@ -297,6 +297,8 @@ signals:
     // A shadow setting changed through its setter.
     void modelChangedFastRedraw();
     void framedSizeStringChanged();
+    // The photo's metadata manager was replaced (text overlays substitute again).
+    void metadataManagerChanged();
 
 private:
     enum class ObservedKey { LayerChanged, LayerChangedFastRedraw, ModelChangedFastRedraw };

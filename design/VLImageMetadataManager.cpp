@@ -118,14 +118,28 @@ void VLImageMetadataManager::setMetadata(const platform::ImageMetadata &metadata
 
 QString VLImageMetadataManager::processTemplateString(const QString &text) const
 {
-    QString out = text;
-    for (auto it = m_valueForTemplate.cbegin(); it != m_valueForTemplate.cend(); ++it) {
-        qsizetype pos = out.indexOf(it.key());
-        while (pos >= 0) {
-            out.replace(pos, it.key().size(), it.value());
-            pos = out.indexOf(it.key(), pos + it.value().size());
+    // One pass from left to right: an inserted value is never searched
+    // again, so a value holding a placeholder (its own or another's) stays
+    // literal.
+    QString out;
+    qsizetype from = 0;
+    for (;;) {
+        qsizetype best = -1;
+        auto bestIt = m_valueForTemplate.cend();
+        for (auto it = m_valueForTemplate.cbegin(); it != m_valueForTemplate.cend(); ++it) {
+            const qsizetype pos = text.indexOf(it.key(), from);
+            if (pos >= 0 && (best < 0 || pos < best)) {
+                best = pos;
+                bestIt = it;
+            }
         }
+        if (best < 0)
+            break;
+        out += QStringView(text).mid(from, best - from);
+        out += bestIt.value();
+        from = best + bestIt.key().size();
     }
+    out += QStringView(text).mid(from);
     return out;
 }
 
@@ -134,16 +148,25 @@ std::unique_ptr<QTextDocument> VLImageMetadataManager::processTemplateString(con
     if (!text)
         return nullptr;
     std::unique_ptr<QTextDocument> out(text->clone());
-    for (auto it = m_valueForTemplate.cbegin(); it != m_valueForTemplate.cend(); ++it) {
-        QTextCursor found = out->find(it.key(), 0, QTextDocument::FindCaseSensitively);
-        while (!found.isNull()) {
-            // The format of the placeholder's first character.
-            QTextCursor first(out.get());
-            first.setPosition(found.selectionStart() + 1);
-            const QTextCharFormat format = first.charFormat();
-            found.insertText(it.value(), format);
-            found = out->find(it.key(), found.position(), QTextDocument::FindCaseSensitively);
+    int from = 0;
+    for (;;) {
+        QTextCursor best;
+        auto bestIt = m_valueForTemplate.cend();
+        for (auto it = m_valueForTemplate.cbegin(); it != m_valueForTemplate.cend(); ++it) {
+            const QTextCursor found = out->find(it.key(), from, QTextDocument::FindCaseSensitively);
+            if (!found.isNull() && (best.isNull() || found.selectionStart() < best.selectionStart())) {
+                best = found;
+                bestIt = it;
+            }
         }
+        if (best.isNull())
+            break;
+        // The inserted characters take the format of the placeholder's first character.
+        QTextCursor first(out.get());
+        first.setPosition(best.selectionStart() + 1);
+        const QTextCharFormat format = first.charFormat();
+        best.insertText(bestIt.value(), format);
+        from = best.position();
     }
     return out;
 }

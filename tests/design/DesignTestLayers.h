@@ -4,8 +4,10 @@
 // for the innermost, a solid rect) so drawings can be checked by pixel.
 
 #include "design/KTFrameLayer.h"
+#include "design/KTImageOverlayLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTextOverlayLayer.h"
 #include "platform/NotificationCenter.h"
 #include "platform/render/DrawingContext.h"
 
@@ -170,15 +172,3 @@ inline QColor pixelYUp(const QImage &image, int x, int y)
 }
 
 } // namespace designtest
-
-// Stand-ins for the overlay layers, which the design tells apart by exact
-// class name; replace with the real classes when they are in the tree.
-class KTTextOverlayLayer : public KTLayer
-{
-    Q_OBJECT
-};
-
-class KTImageOverlayLayer : public KTLayer
-{
-    Q_OBJECT
-};

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "design/KTLayer.h"
+#include "design/KTOverlayPositioning.h"
+#include "platform/archive/StyledText.h"
+
+#include <QMetaObject>
+#include <QRectF>
+#include <QSizeF>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+
+class QTextDocument;
+class VLImage;
+
+namespace platform {
+class KeyedArchiver;
+class KeyedUnarchiver;
+} // namespace platform
+
+// Styled text written over the framed picture: a caption, a signature, a
+// date. The text may hold metadata placeholders, which the design's metadata
+// manager replaces by the photo's values. Size and place are relative to the
+// rect the layer draws into: `scale` is the height of the first line as a
+// fraction of that rect's height, `positioning` an anchor per axis with an
+// offset. Text is laid out at 72 dpi, so font sizes are points of the design.
+//
+// Geometry is y-up, in the coordinates of the view that shows the design.
+class KTTextOverlayLayer : public KTLayer
+{
+    Q_OBJECT
+    Q_PROPERTY(double scale READ scale WRITE setScale)
+    Q_PROPERTY(double opacity READ opacity WRITE setOpacity)
+
+public:
+    static constexpr double kMinScale = 0.005;
+    static constexpr double kMaxScale = 0.8;
+    // Validation (the settings panel) allows less than a handle drag.
+    static constexpr double kMaxValidatedScale = 0.5;
+    static constexpr double kMinDragScale = 0.05;
+    static constexpr double kMaxDragScale = 1.0;
+    static constexpr double kSnapThreshold = 0.035;
+    static constexpr qint64 kArchiveVersion = 2;
+
+    KTTextOverlayLayer();
+    ~KTTextOverlayLayer() override;
+
+    // --- text and look ---
+    platform::StyledText overlayText() const { return m_overlayText; }
+    // Stores the text, substitutes its placeholders when the layer is in a
+    // design with a metadata manager, and rebuilds the icon.
+    void setOverlayText(const platform::StyledText &text);
+    // A 76 x 76 picture of the text at its typed size on a contrasting ground.
+    static std::shared_ptr<VLImage> iconForText(const platform::StyledText &text);
+    // Paragraph alignment (StyledText::Alignment codes) over the whole text.
+    void setAlignment(int alignment);
+    // 0 left, 2 centre, anything else right.
+    static int alignmentFromHorizontalSnap(std::uint64_t hSnap);
+
+    double scale() const { return m_scale; }
+    // Clamped into 0.005 ... 0.8.
+    void setScale(double scale);
+    double opacity() const { return m_opacity; }
+    void setOpacity(double opacity);
+    KTOverlayPositioning positioning() const { return m_positioning; }
+    // A new horizontal anchor re-aligns the text to it.
+    void setPositioning(const KTOverlayPositioning &positioning);
+    bool needToAdjustScale() const { return m_needToAdjustScale; }
+    void setNeedToAdjustScale(bool on) { m_needToAdjustScale = on; }
+
+    // "scale" into 0.005 ... 0.5, "opacity" into 0 ... 1; always true.
+    bool validateValue(QVariant &value, const QString &keyPath) const;
+    void forceRedraw();
+
+    // --- KTLayer ---
+    void drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache) override;
+    void setIsSelected(bool selected) override;
+    bool isHitAtPoint(const QPointF &point) const override;
+    bool acceptsMouseEvents() const override;
+    void mouseDownAtPoint(const QPointF &point, const QMouseEvent *event) override;
+    void mouseDraggedAtPoint(const QPointF &point, const QMouseEvent *event) override;
+    void mouseUpAtPoint(const QPointF &point, const QMouseEvent *event) override;
+    void defineTrackingAreasInView(KTTrackingAreaHost *view) override;
+    void setInTemplate(KTTemplate *design) override;
+    void removeObserversFromTemplate(KTTemplate *design) override;
+    std::shared_ptr<KTLayer> copyForRendering() const override;
+
+    // Tracking-area callbacks (see KTImageOverlayLayer).
+    void mouseEntered(const QVariantMap &userInfo);
+    void mouseExited();
+    void mouseMoved(const QPointF &point);
+    Qt::CursorShape cursorShape() const { return m_cursorShape; }
+    bool cursorRectsDisabled() const { return m_cursorRectsDisabled; }
+
+    // --- archive: the layer's own keys, after the base layer's ---
+    void encodeTextOverlayKeys(platform::KeyedArchiver &coder) const;
+    void decodeTextOverlayKeys(platform::KeyedUnarchiver &coder);
+
+    // --- state of the last drawing ---
+    QRectF lastDrawingRect() const { return m_lastDrawingRect; }
+    QRectF lastInRect() const { return m_lastInRect; }
+    bool isDragging() const { return m_isDragging; }
+    bool shouldDrawSnaps() const { return m_shouldDrawSnaps; }
+    // The text after substitution, at the typed fonts; none until made.
+    std::optional<platform::StyledText> processedOverlayString() const { return m_processedOverlayString; }
+    // What the last drawing drew (fonts scaled); none until drawn.
+    std::optional<platform::StyledText> stringToDraw() const { return m_stringToDraw; }
+    double lastScale() const { return m_lastScale; }
+
+signals:
+    void cursorShapeChanged();
+
+private:
+    void metadataManagerChanged();
+    void processText();
+    void setCursor(Qt::CursorShape shape);
+    void drawGuides(const QRectF &rect) const;
+
+    QRectF m_lastDrawingRect;
+    QRectF m_lastInRect;
+    QPointF m_dragStartPoint;
+    QRectF m_dragStartRect;
+    double m_dragStartScale = 0;
+    bool m_isDragging = false;
+    QVariant m_enteredInView;
+    int m_currentHandle = -1;
+    std::optional<platform::StyledText> m_stringToDraw;
+    std::optional<platform::StyledText> m_processedOverlayString;
+    bool m_stringChanged = true;
+    // The processed text's first-line and whole typeset sizes need measuring.
+    bool m_measureDirty = true;
+    QSizeF m_firstLineSize;
+    QSizeF m_wholeSize;
+    double m_lastScale = -1.0;
+    bool m_shouldDrawSnaps = false;
+
+    platform::StyledText m_overlayText;
+    double m_scale = 0.1;
+    double m_opacity = 1.0;
+    KTOverlayPositioning m_positioning;
+    bool m_needToAdjustScale = false;
+
+    // The laid-out stringToDraw and its size.
+    std::shared_ptr<QTextDocument> m_drawDocument;
+    QSizeF m_drawSize;
+    QMetaObject::Connection m_managerConnection;
+    Qt::CursorShape m_cursorShape = Qt::ArrowCursor;
+    bool m_cursorRectsDisabled = false;
+};
