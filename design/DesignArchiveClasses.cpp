@@ -1,5 +1,7 @@
 #include "design/DesignArchiveClasses.h"
 
+#include "design/KTColorMatLayer.h"
+#include "design/KTFullFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
@@ -12,4 +14,7 @@ void registerDesignArchiveClasses()
     KTImageLayer::registerArchiveClass();
     VLImage::registerArchiveClass();
     // Layer classes of frames and overlays, one line each:
+    KTFullFrameLayer::registerArchiveClass();
+    KTColorMatLayer::registerArchiveClass();
+    KTFrameLayer::installLibraryIconBuilder();
 }

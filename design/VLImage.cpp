@@ -434,8 +434,10 @@ void VLImage::drawCachedInRect(const QRectF &rect)
 
 QImage VLImage::newContextToDrawInRect(const QRectF &rect, bool skipCache)
 {
-    if (!skipCache && !m_filtersDirty && m_lastSize == rect.size() && m_lastRotation == m_rotation
-        && m_lastCrop == m_crop)
+    // A skipping rendering records its size too but leaves no cache: only a
+    // cache that exists can stand in for the rendering.
+    if (!skipCache && !m_cache.isNull() && !m_filtersDirty && m_lastSize == rect.size()
+        && m_lastRotation == m_rotation && m_lastCrop == m_crop)
         return {};
     m_filtersDirty = false;
     m_lastSize = rect.size();
