@@ -370,8 +370,35 @@ platform::ImageMetadata VLImage::expandImageMetadata(const platform::ImageMetada
 
 void VLImage::drawInRect(const QRectF &rect, bool skipCache)
 {
+    if (skipCache && drawUnscaledInRect(rect))
+        return;
     const QImage context = newContextToDrawInRect(rect, skipCache);
     drawImage(context, rect, skipCache);
+}
+
+bool VLImage::drawUnscaledInRect(const QRectF &rect)
+{
+    // An export at the picture's own size draws straight from the decoded
+    // pixels: a scaled copy would be the same pixels again, a second
+    // picture's worth of memory.
+    platform::DrawingContext *dc = platform::DrawingContext::current();
+    if (!dc || m_isPDF || m_bitmap.isNull() || !m_filters.empty() || m_rotation % 4 != 0)
+        return false;
+    const int w = m_bitmap.width();
+    const int h = m_bitmap.height();
+    const QRect part = QRect(int(roundHalfEven(m_crop.left * w)), int(roundHalfEven(m_crop.top * h)),
+                             int(roundHalfEven((1 - m_crop.left - m_crop.right) * w)),
+                             int(roundHalfEven((1 - m_crop.top - m_crop.bottom) * h)))
+                           .intersected(QRect(0, 0, w, h));
+    const QSizeF s = scaleSize(rect.size());
+    if (part.isEmpty() || part.size() != QSize(int(s.width()), int(s.height())))
+        return false;
+    ++m_renderCount;
+    dc->saveGState();
+    dc->setOpacity(m_opacity);
+    dc->drawImage(rect, m_bitmap, QRectF(part));
+    dc->restoreGState();
+    return true;
 }
 
 void VLImage::drawCachedInRect(const QRectF &rect)

@@ -163,6 +163,9 @@ signals:
 private:
     VLImage();
     void initCommon();
+    // Draws the picture unscaled when the rect takes it at its own size;
+    // false (nothing drawn) otherwise.
+    bool drawUnscaledInRect(const QRectF &rect);
     void buildFromCGImage(const QImage &image, unsigned turns);
     bool loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries, QString *reason = nullptr);
     bool loadArchived(const QString &archivedName, const QByteArray &data);

@@ -415,3 +415,24 @@ TEST(KTDataFromTemplateOperation, FailedRenderIsReportedNotSwallowed)
     EXPECT_FALSE(op.imageData());
     EXPECT_EQ(op.error().description, QStringLiteral("Memory allocation error"));
 }
+
+TEST(KTTemplateExport, AtThePhotosOwnSizeThePixelsAreThePhotosOwn)
+{
+    // Every pixel different, so a shift by one shows.
+    QImage photo(160, 120, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x, y, (x * 7 + y * 3) & 0xff));
+    const QString path = scratch("ramp.png");
+    ASSERT_TRUE(photo.save(path));
+    auto design = std::make_shared<KTTemplate>();
+    ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(path)));
+    design->imageLayer()->setCropLeft(0.25); // 40 px
+    design->imageLayer()->setCropTop(0.25);  // 30 px
+    const QSizeF size = design->sizeFromOriginalWithOuterShadow(true);
+    ASSERT_EQ(size, QSizeF(120, 90));
+    const QImage bitmap = design->newCGBitmapContextOfSize(size, nullptr);
+    ASSERT_EQ(bitmap.size(), QSize(120, 90));
+    for (const QPoint p : {QPoint(0, 0), QPoint(119, 89), QPoint(57, 33), QPoint(0, 89), QPoint(119, 0)})
+        EXPECT_EQ(bitmap.pixel(p), photo.pixel(p + QPoint(40, 30))) << p.x() << "," << p.y();
+}

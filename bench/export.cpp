@@ -1,0 +1,215 @@
+// Export of a framed 24 MP photo as JPEG q90 at full size, against the floor
+// of decoding and re-encoding the same photo with libjpeg-turbo's own tools
+// (`djpeg | cjpeg -quality 90`), measured in the same run.
+//
+// Each export runs in a child process of its own, so its peak memory
+// (VmHWM) is that export's alone: photo loaded, design rendered, file written.
+// Designs are listed in kDesigns; the first one gives the result line.
+#include "design/KTImageLayer.h"
+#include "design/KTProgressReportingDataProvider.h"
+#include "design/KTTemplate.h"
+#include "platform/TypeTable.h"
+#include "platform/codec/ExportMetadata.h"
+#include "platform/codec/ImageEncoder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QProcess>
+#include <QRadialGradient>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int kPhotoWidth = 6000;
+constexpr int kPhotoHeight = 4000;
+constexpr int kRuns = 3;
+
+struct BenchDesign {
+    const char *name;
+    const char *what;
+    // Adds the layers around the photo the design already holds.
+    std::function<void(KTTemplate &)> build;
+};
+
+const std::vector<BenchDesign> kDesigns = {
+    {"photo", "the photo alone", [](KTTemplate &) {}},
+};
+
+const BenchDesign *designNamed(const QString &name)
+{
+    for (const BenchDesign &d : kDesigns) {
+        if (name == QLatin1String(d.name))
+            return &d;
+    }
+    return nullptr;
+}
+
+// A photo-like picture: soft gradients, blobs and sensor noise, so the JPEG
+// has the entropy of a real photo.
+void writePhoto(const QString &path)
+{
+    QImage image(kPhotoWidth, kPhotoHeight, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient sky(0, 0, 0, kPhotoHeight);
+    sky.setColorAt(0, QColor(70, 120, 190));
+    sky.setColorAt(0.55, QColor(200, 190, 170));
+    sky.setColorAt(1, QColor(60, 80, 40));
+    p.fillRect(image.rect(), sky);
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> x(0, kPhotoWidth), y(0, kPhotoHeight), r(40, 600), c(0, 255);
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < 400; ++i) {
+        const QPoint centre(x(rng), y(rng));
+        QRadialGradient g(centre, r(rng));
+        g.setColorAt(0, QColor(c(rng), c(rng), c(rng), 160));
+        g.setColorAt(1, QColor(0, 0, 0, 0));
+        p.setBrush(g);
+        p.drawEllipse(centre, 700, 700);
+    }
+    p.end();
+    std::normal_distribution<double> noise(0, 6);
+    for (int row = 0; row < kPhotoHeight; ++row) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(row));
+        for (int col = 0; col < kPhotoWidth; ++col) {
+            const int n = int(noise(rng));
+            const QRgb v = line[col];
+            line[col] = qRgb(std::clamp(qRed(v) + n, 0, 255), std::clamp(qGreen(v) + n, 0, 255),
+                             std::clamp(qBlue(v) + n, 0, 255));
+        }
+    }
+    Exiv2::ExifData exif;
+    exif["Exif.Photo.DateTimeOriginal"] = std::string("2021:06:15 10:20:30");
+    exif["Exif.Image.XResolution"] = Exiv2::URational(300, 1);
+    exif["Exif.Image.YResolution"] = Exiv2::URational(300, 1);
+    exif["Exif.Image.ResolutionUnit"] = uint16_t(2);
+    const auto meta = platform::ExportMetadata::prepare(exif, {}, {}, {}, 300.0, image.size(), "3");
+    platform::ImageEncoder::writeToFile(path, image, platform::TypeTable::kJPEG, meta, 0.9, nullptr);
+}
+
+qint64 statusKb(const char *field)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// One export in this process; prints "ms bytes hwm_kb rss_before_kb".
+int child(const QString &designName, const QString &photo, const QString &out)
+{
+    const BenchDesign *d = designNamed(designName);
+    if (!d)
+        return 2;
+    const qint64 before = statusKb("VmRSS:");
+    QElapsedTimer t;
+    t.start();
+    auto design = std::make_shared<KTTemplate>();
+    if (!design->importImage(QUrl::fromLocalFile(photo)))
+        return 3;
+    d->build(*design);
+    // As the document exports: a copy for rendering, at the photo's own size.
+    auto copy = design->copyForRendering();
+    copy->setExportMode(true);
+    copy->setExportQuality(0.9);
+    const QSizeF size = copy->sizeFromOriginalWithOuterShadow(true);
+    platform::Error error;
+    auto image = copy->newDataProvidedCGImageOfSize(size, nullptr, nullptr, &error);
+    if (!image || !copy->writeToURL(QUrl::fromLocalFile(out), platform::TypeTable::kJPEG, image, &error)) {
+        std::fprintf(stderr, "export failed: %s\n", qPrintable(error.description));
+        return 4;
+    }
+    const double ms = t.nsecsElapsed() / 1e6;
+    const qint64 bytes = image->size();
+    image.reset();
+    std::printf("%.1f %lld %lld %lld\n", ms, (long long)bytes, (long long)statusKb("VmHWM:"), (long long)before);
+    return 0;
+}
+
+double floorMs(const QString &photo, const QString &out)
+{
+    double best = 1e18;
+    for (int run = 0; run < kRuns; ++run) {
+        QElapsedTimer t;
+        t.start();
+        QProcess p;
+        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("djpeg '%1' | cjpeg -quality 90 > '%2'")
+                                                                        .arg(photo, out)});
+        if (!p.waitForFinished(60000) || p.exitCode() != 0)
+            return -1;
+        best = std::min(best, t.nsecsElapsed() / 1e6);
+    }
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 5 && args.at(1) == QLatin1String("--child"))
+        return child(args.at(2), args.at(3), args.at(4));
+
+    QTemporaryDir dir;
+    const QString photo = dir.filePath(QStringLiteral("photo.jpg"));
+    writePhoto(photo);
+    std::printf("photo: %d x %d JPEG q90, %.1f MB\n", kPhotoWidth, kPhotoHeight, QFile(photo).size() / 1e6);
+
+    const double floor = floorMs(photo, dir.filePath(QStringLiteral("floor.jpg")));
+    if (floor <= 0) {
+        std::printf("djpeg | cjpeg failed: is libjpeg-turbo-progs installed?\n");
+        return 1;
+    }
+    std::printf("floor  djpeg | cjpeg -quality 90: %8.1f ms\n", floor);
+
+    double result = -1;
+    for (const BenchDesign &d : kDesigns) {
+        double best = 1e18;
+        qint64 bytes = 0;
+        qint64 peakKb = 0;
+        qint64 baseKb = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            QProcess p;
+            p.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--child"), QString::fromLatin1(d.name), photo,
+                     dir.filePath(QStringLiteral("export-%1.jpg").arg(QLatin1String(d.name)))});
+            if (!p.waitForFinished(300000) || p.exitCode() != 0) {
+                std::printf("%s: export failed: %s\n", d.name, p.readAllStandardError().constData());
+                return 1;
+            }
+            const QList<QByteArray> f = p.readAllStandardOutput().trimmed().split(' ');
+            if (f.size() != 4)
+                return 1;
+            best = std::min(best, f[0].toDouble());
+            bytes = f[1].toLongLong();
+            peakKb = std::max(peakKb, f[2].toLongLong());
+            baseKb = f[3].toLongLong();
+        }
+        const double ratio = best / floor;
+        const double memoryRatio = peakKb * 1024.0 / double(bytes);
+        std::printf("%-10s %-40s %8.1f ms  %5.2f x floor\n", d.name, d.what, best, ratio);
+        std::printf("%-10s output bitmap %.1f MB, peak memory %.1f MB (%.1f MB before the export): %.2f x the bitmap\n",
+                    d.name, bytes / 1e6, peakKb * 1024 / 1e6, baseKb * 1024 / 1e6, memoryRatio);
+        if (result < 0)
+            result = ratio;
+    }
+    std::printf("result: %.2f x\n", result);
+    return 0;
+}

@@ -1,0 +1,315 @@
+#include "editor/KTDesignView.h"
+
+#include "app/KTViewState.h"
+#include "design/KTLayer.h"
+#include "editor/KTDesignViewController.h"
+#include "editor/KTLayersPaletteController.h"
+#include "editor/KTLayersPaletteView.h"
+#include "platform/render/DrawingContext.h"
+
+#include <QGestureEvent>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QPinchGesture>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+// The canvas colour before a view state says otherwise.
+const QColor kDefaultBackground(72, 72, 76);
+// A resize counts as live while further resizes follow within this time.
+constexpr int kLiveResizeSettleMs = 200;
+
+// A small busy cover for the time the canvas waits on other work.
+class PauseView : public QWidget
+{
+public:
+    explicit PauseView(QWidget *parent)
+        : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("pauseView"));
+        setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), QColor(0, 0, 0, 110));
+        p.setRenderHint(QPainter::Antialiasing);
+        const QPointF c = QRectF(rect()).center();
+        for (int i = 0; i < 8; ++i) {
+            p.setPen(QPen(QColor(255, 255, 255, 60 + i * 24), 4, Qt::SolidLine, Qt::RoundCap));
+            const double a = i * M_PI / 4;
+            p.drawLine(c + QPointF(std::cos(a), std::sin(a)) * 10, c + QPointF(std::cos(a), std::sin(a)) * 18);
+        }
+    }
+    void mousePressEvent(QMouseEvent *event) override { event->accept(); }
+};
+
+} // namespace
+
+KTDesignView::KTDesignView(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("designView"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    grabGesture(Qt::PinchGesture);
+
+    m_layersPaletteView = new KTLayersPaletteView(this);
+
+    m_fullQualityTimer = new QTimer(this);
+    m_fullQualityTimer->setSingleShot(true);
+    m_fullQualityTimer->setInterval(int(kFullQualityDelay * 1000));
+    connect(m_fullQualityTimer, &QTimer::timeout, this, [this] { timerRoutine(); });
+
+    m_liveResizeEnd = new QTimer(this);
+    m_liveResizeEnd->setSingleShot(true);
+    m_liveResizeEnd->setInterval(kLiveResizeSettleMs);
+    connect(m_liveResizeEnd, &QTimer::timeout, this, [this] { setInLiveResize(false); });
+    layoutPalette();
+}
+
+KTDesignView::~KTDesignView() = default;
+
+KTDesignViewController *KTDesignView::controller() const
+{
+    return m_controller;
+}
+
+void KTDesignView::setController(KTDesignViewController *controller)
+{
+    m_controller = controller;
+}
+
+QRect KTDesignView::designAreaInViewCoordinates() const
+{
+    const int stripTop = m_layersPaletteView ? m_layersPaletteView->geometry().top() : height();
+    return QRect(0, 0, width(), std::max(0, stripTop));
+}
+
+void KTDesignView::setInLiveResize(bool on)
+{
+    if (m_inLiveResize == on)
+        return;
+    m_inLiveResize = on;
+    if (!on)
+        update();
+}
+
+QPointF KTDesignView::designPointFromViewPoint(const QPointF &point) const
+{
+    return QPointF(point.x(), height() - point.y());
+}
+
+QRectF KTDesignView::viewRectFromDesignRect(const QRectF &rect) const
+{
+    return QRectF(rect.x(), height() - rect.y() - rect.height(), rect.width(), rect.height());
+}
+
+void KTDesignView::removeAllTrackingAreas()
+{
+    m_trackingAreas.clear();
+}
+
+void KTDesignView::addTrackingArea(const QRectF &rect, KTLayer *owner, const QVariantMap &userInfo)
+{
+    TrackingArea area;
+    area.rect = rect;
+    area.owner = owner;
+    area.userInfo = userInfo;
+    m_trackingAreas.push_back(area);
+}
+
+QVariant KTDesignView::trackingAreaViewValue() const
+{
+    return QVariant::fromValue(static_cast<QObject *>(const_cast<KTDesignView *>(this)));
+}
+
+void KTDesignView::showPause()
+{
+    if (!m_pauseView)
+        m_pauseView = new PauseView(this);
+    m_pauseView->setGeometry(rect());
+    m_pauseView->raise();
+    m_pauseView->show();
+}
+
+void KTDesignView::hidePause()
+{
+    if (m_pauseView)
+        m_pauseView->hide();
+}
+
+bool KTDesignView::isPauseShown() const
+{
+    return m_pauseView && m_pauseView->isVisible();
+}
+
+void KTDesignView::layoutPalette()
+{
+    if (!m_layersPaletteView)
+        return;
+    const int h = KTLayersPaletteView::kPreferredHeight;
+    m_layersPaletteView->setGeometry(0, std::max(0, height() - h), width(), std::min(h, height()));
+    if (m_pauseView)
+        m_pauseView->setGeometry(rect());
+}
+
+void KTDesignView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutPalette();
+    // Only a window already on screen is being resized by the user.
+    if (isVisible() && !event->oldSize().isEmpty()) {
+        m_inLiveResize = true;
+        m_liveResizeEnd->start();
+    }
+}
+
+void KTDesignView::timerRoutine()
+{
+    if (m_drawHighQuality)
+        return;
+    m_drawHighQuality = true;
+    update();
+}
+
+void KTDesignView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    KTViewState *viewState = m_controller ? m_controller->viewState().get() : nullptr;
+    QColor fill = viewState ? viewState->backgroundColor() : QColor();
+    if (!fill.isValid())
+        fill = kDefaultBackground;
+    const bool onlyDesign = m_controller && m_controller->redrawOnlyDesign();
+
+    // The area above the strip, y-up.
+    const double stripTop = m_layersPaletteView ? height() - m_layersPaletteView->geometry().top() : 0;
+    m_lastDesignDrawRect = QRectF(0, stripTop, width(), height() - stripTop);
+
+    if (onlyDesign)
+        painter.fillRect(designAreaInViewCoordinates(), fill);
+    else
+        painter.fillRect(rect(), fill);
+
+    const double zoom = viewState ? viewState->zoom() : KTViewState::kInitialZoom;
+    const QRectF &d = m_lastDesignDrawRect;
+    const double dx = (1 - zoom) * d.width() * 0.5;
+    const double dy = (1 - zoom) * d.height() * 0.5;
+    const QRectF inset = d.adjusted(dx, dy, -dx, -dy);
+    const QRectF area(std::round(inset.x()), std::round(inset.y()), std::round(inset.width()),
+                      std::round(inset.height()));
+
+    m_drawHighQuality = m_drawHighQuality && !m_inLiveResize;
+    if (!m_drawHighQuality)
+        m_fullQualityTimer->start(); // re-arming cancels the pending pass
+
+    platform::DrawingContext context(painter, height());
+    if (m_controller)
+        m_controller->drawDesignHighQuality(m_drawHighQuality, area);
+
+    removeAllTrackingAreas();
+    if (m_controller && m_controller->layersPaletteController()) {
+        if (auto selected = m_controller->layersPaletteController()->selectedRepresentedObject())
+            selected->defineTrackingAreasInView(this);
+    }
+
+    if (!onlyDesign && m_layersPaletteView) {
+        // The strip's backdrop, whose shadow sets it off from the design.
+        const QRectF strip(m_layersPaletteView->x() - 10, 0, m_layersPaletteView->width() + 20,
+                           m_layersPaletteView->height());
+        context.saveGState();
+        context.setShadow(QColor(0, 0, 0, 85), QPointF(0, -4), 10);
+        context.fillRect(strip, fill);
+        context.restoreGState();
+    }
+}
+
+void KTDesignView::mousePressEvent(QMouseEvent *event)
+{
+    // Control-click is kept for dragging the framed picture out.
+    if (event->modifiers() & Qt::ControlModifier) {
+        event->accept();
+        return;
+    }
+    if (m_controller)
+        m_controller->mouseDown(event);
+    event->accept();
+}
+
+void KTDesignView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (event->buttons() != Qt::NoButton) {
+        if (m_controller)
+            m_controller->mouseDragged(event);
+        return;
+    }
+    const QPointF point = designPointFromViewPoint(event->position());
+    for (TrackingArea &area : m_trackingAreas) {
+        const bool inside = area.rect.contains(point);
+        if ((inside || area.inside) && area.owner)
+            area.owner->mouseMovedAtPoint(point, event);
+        area.inside = inside;
+    }
+}
+
+void KTDesignView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_controller)
+        m_controller->mouseUp(event);
+    event->accept();
+}
+
+void KTDesignView::wheelEvent(QWheelEvent *event)
+{
+    if (m_controller)
+        m_controller->scrollWheel(event);
+    event->accept();
+}
+
+bool KTDesignView::event(QEvent *event)
+{
+    if (event->type() == QEvent::NativeGesture && m_controller) {
+        auto *gesture = static_cast<QNativeGestureEvent *>(event);
+        switch (gesture->gestureType()) {
+        case Qt::BeginNativeGesture:
+            m_controller->handleMagnification(KTDesignViewController::GestureBegan, 0);
+            break;
+        case Qt::ZoomNativeGesture:
+            m_controller->handleNativeZoomDelta(gesture->value());
+            break;
+        case Qt::EndNativeGesture:
+            m_controller->handleMagnification(KTDesignViewController::GestureEnded, 0);
+            break;
+        default:
+            break;
+        }
+        return true;
+    }
+    if (event->type() == QEvent::Gesture && m_controller) {
+        auto *ge = static_cast<QGestureEvent *>(event);
+        if (auto *pinch = static_cast<QPinchGesture *>(ge->gesture(Qt::PinchGesture))) {
+            switch (pinch->state()) {
+            case Qt::GestureStarted:
+                m_controller->handleMagnification(KTDesignViewController::GestureBegan, 0);
+                break;
+            case Qt::GestureUpdated:
+                m_controller->handleMagnification(KTDesignViewController::GestureChanged,
+                                                  pinch->totalScaleFactor() - 1);
+                break;
+            default:
+                m_controller->handleMagnification(KTDesignViewController::GestureEnded, 0);
+                break;
+            }
+            ge->accept(pinch);
+            return true;
+        }
+    }
+    return QWidget::event(event);
+}

@@ -1,0 +1,273 @@
+#include "editor/KTDesignViewController.h"
+
+#include "app/KTViewState.h"
+#include "app/XSDocument.h"
+#include "design/KTLayer.h"
+#include "design/KTTemplate.h"
+#include "editor/KTDesignView.h"
+#include "editor/KTLayersPaletteController.h"
+#include "platform/render/DrawingContext.h"
+
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+namespace {
+
+bool inheritsClass(const QObject *object, const char *className)
+{
+    for (const QMetaObject *meta = object ? object->metaObject() : nullptr; meta; meta = meta->superClass()) {
+        if (qstrcmp(meta->className(), className) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Adds `d` to a width through the layer's own setter, which bounds it.
+void addToWidth(KTLayer &layer, const char *key, double d)
+{
+    const QVariant value = layer.property(key);
+    if (value.isValid())
+        layer.setProperty(key, value.toDouble() + d);
+}
+
+} // namespace
+
+KTDesignViewController::KTDesignViewController(const QString &nibName,
+                                               platform::WindowController *windowController, QObject *parent)
+    : XSViewController(nibName, windowController, parent)
+{
+    // The window's one palette controller comes with its canvas.
+    auto *palette = new KTLayersPaletteController(this);
+    palette->setDesignViewController(this);
+    m_layersPaletteController = palette;
+    palette->awakeFromNib();
+}
+
+KTDesignViewController::~KTDesignViewController()
+{
+    stopObservingTemplate();
+    if (m_viewStateConnection)
+        disconnect(m_viewStateConnection);
+}
+
+KTDesignView *KTDesignViewController::designView()
+{
+    view();
+    return m_view;
+}
+
+QWidget *KTDesignViewController::loadView()
+{
+    auto *view = new KTDesignView;
+    view->setObjectName(nibName().isEmpty() ? QString::fromLatin1(kNibName) : nibName());
+    view->setController(this);
+    m_view = view;
+    if (m_layersPaletteController && !m_layersPaletteController->layersPalette()) {
+        m_layersPaletteController->setLayersPalette(view->layersPaletteView());
+        m_layersPaletteController->setDesignView(view);
+        m_layersPaletteController->buildEmptyPalette();
+    }
+    return view;
+}
+
+void KTDesignViewController::viewDidLoad()
+{
+    // The document comes from the window when nobody handed one over.
+    if (!representedObject().isValid() && windowController() && windowController()->document())
+        setRepresentedObject(QVariant::fromValue(windowController()->document()));
+}
+
+void KTDesignViewController::setViewState(const std::shared_ptr<KTViewState> &viewState)
+{
+    if (m_viewStateConnection)
+        disconnect(m_viewStateConnection);
+    m_viewState = viewState;
+    if (viewState) {
+        m_viewStateConnection = connect(viewState.get(), &KTViewState::viewStateChanged, this,
+                                        [this] { redrawWithHighQuality(false); });
+    }
+}
+
+KTLayersPaletteController *KTDesignViewController::layersPaletteController() const
+{
+    return m_layersPaletteController;
+}
+
+void KTDesignViewController::setLayersPaletteController(KTLayersPaletteController *controller)
+{
+    m_layersPaletteController = controller;
+}
+
+std::shared_ptr<KTTemplate> KTDesignViewController::docTemplate() const
+{
+    return m_docTemplate;
+}
+
+void KTDesignViewController::setDocTemplate(const std::shared_ptr<KTTemplate> &design)
+{
+    if (design == m_docTemplate)
+        return;
+    stopObservingTemplate();
+    m_docTemplate = design;
+    observeTemplate();
+    if (m_view)
+        m_view->update();
+}
+
+void KTDesignViewController::setRepresentedObject(const QVariant &object)
+{
+    XSViewController::setRepresentedObject(object);
+    if (auto *doc = qobject_cast<XSDocument *>(object.value<QObject *>()))
+        setDocTemplate(doc->docTemplate());
+}
+
+void KTDesignViewController::observeTemplate()
+{
+    if (!m_docTemplate)
+        return;
+    auto &center = platform::NotificationCenter::defaultCenter();
+    m_observers << center.addObserver(
+        QString::fromLatin1(KTTemplate::kModelChangedNotification), m_docTemplate.get(),
+        [this](const platform::Notification &) {
+            if (m_view)
+                m_view->update();
+        },
+        this);
+    m_observers << center.addObserver(
+        QString::fromLatin1(KTTemplate::kLayerChangedNotification), m_docTemplate.get(),
+        [this](const platform::Notification &) {
+            m_redrawOnlyDesign = true;
+            if (m_view)
+                m_view->update(m_view->designAreaInViewCoordinates());
+        },
+        this);
+}
+
+void KTDesignViewController::stopObservingTemplate()
+{
+    for (auto id : std::as_const(m_observers))
+        platform::NotificationCenter::defaultCenter().removeObserver(id);
+    m_observers.clear();
+}
+
+void KTDesignViewController::redrawWithHighQuality(bool highQuality)
+{
+    if (!m_view)
+        return;
+    m_view->setDrawHighQuality(highQuality);
+    m_view->update();
+}
+
+void KTDesignViewController::drawDesignHighQuality(bool highQuality, const QRectF &rect)
+{
+    auto *context = platform::DrawingContext::current();
+    if (context)
+        context->beginTransparencyLayer();
+    m_lastDrawRect = m_docTemplate ? m_docTemplate->finalFramedRectFittingStartRect(rect) : QRectF();
+    if (m_docTemplate && !m_docTemplate->layers().isEmpty())
+        m_docTemplate->drawToRect(rect, highQuality, false, nullptr, false);
+    if (context)
+        context->endTransparencyLayer();
+    m_redrawOnlyDesign = false;
+}
+
+void KTDesignViewController::showPause()
+{
+    if (auto *v = designView())
+        v->showPause();
+}
+
+void KTDesignViewController::hidePause()
+{
+    if (auto *v = designView())
+        v->hidePause();
+}
+
+void KTDesignViewController::mouseDown(QMouseEvent *event)
+{
+    if (!m_docTemplate || !m_view)
+        return;
+    const QPointF point = m_view->designPointFromViewPoint(event->position());
+    const auto hit = m_docTemplate->layerAtHitPoint(point);
+    const auto selected = m_layersPaletteController ? m_layersPaletteController->selectedRepresentedObject() : nullptr;
+
+    // A selected overlay or frame keeps the mouse wherever it is hit, even
+    // under another layer; the photo only where nothing lies over it.
+    if (selected && selected->acceptsMouseEvents()
+        && (hit == selected
+            || (!KTLayersPaletteController::isImageLayer(selected.get()) && selected->isHitAtPoint(point)))) {
+        selected->mouseDownAtPoint(point, event);
+        return;
+    }
+    if (hit && hit != selected) {
+        if (m_layersPaletteController)
+            m_layersPaletteController->selectLayer(hit.get());
+        hit->mouseDownAtPoint(point, event);
+    }
+}
+
+void KTDesignViewController::mouseDragged(QMouseEvent *event)
+{
+    const auto selected = m_layersPaletteController ? m_layersPaletteController->selectedRepresentedObject() : nullptr;
+    if (selected && selected->acceptsMouseEvents() && m_view)
+        selected->mouseDraggedAtPoint(m_view->designPointFromViewPoint(event->position()), event);
+}
+
+void KTDesignViewController::mouseUp(QMouseEvent *event)
+{
+    const auto selected = m_layersPaletteController ? m_layersPaletteController->selectedRepresentedObject() : nullptr;
+    if (selected && selected->acceptsMouseEvents() && m_view)
+        selected->mouseUpAtPoint(m_view->designPointFromViewPoint(event->position()), event);
+}
+
+void KTDesignViewController::scrollWheel(QWheelEvent *event)
+{
+    const double lines = event->angleDelta().y() / kWheelDeltaPerLine;
+    if (lines == 0)
+        return;
+    scrollWheelLines(lines, event->modifiers() & Qt::ControlModifier);
+}
+
+void KTDesignViewController::scrollWheelLines(double lines, bool commandHeld)
+{
+    const auto selected = m_layersPaletteController ? m_layersPaletteController->selectedRepresentedObject() : nullptr;
+    if (!selected)
+        return;
+    // Scrolling down widens.
+    const double d = lines / kWheelLinesPerUnit;
+    if (inheritsClass(selected.get(), "KTMoldingFrameLayer")) {
+        addToWidth(*selected, commandHeld ? "frameOverImage" : "frameWidth", d);
+    } else if (inheritsClass(selected.get(), "KTColorMatLayer")) {
+        if (commandHeld) {
+            addToWidth(*selected, "bevelWidth", d);
+        } else {
+            for (const char *key : {"bottomWidth", "topWidth", "rightWidth", "leftWidth"})
+                addToWidth(*selected, key, d);
+        }
+    }
+}
+
+void KTDesignViewController::handleMagnification(int state, double magnification)
+{
+    if (state == GestureBegan) {
+        m_nativeGestureActive = true;
+        m_nativeMagnification = 0;
+    } else if (state != GestureChanged) {
+        m_nativeGestureActive = false;
+    }
+    if (!m_viewState)
+        return;
+    if (state == GestureBegan)
+        m_startingZoom = m_viewState->zoom();
+    else if (state == GestureChanged)
+        m_viewState->setZoom(m_startingZoom + magnification);
+}
+
+void KTDesignViewController::handleNativeZoomDelta(double delta)
+{
+    // Some platforms send zoom steps without announcing the gesture.
+    if (!m_nativeGestureActive)
+        handleMagnification(GestureBegan, 0);
+    m_nativeMagnification += delta;
+    handleMagnification(GestureChanged, m_nativeMagnification);
+}

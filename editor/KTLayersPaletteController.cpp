@@ -1,0 +1,309 @@
+#include "editor/KTLayersPaletteController.h"
+
+#include "design/KTFrameLayer.h"
+#include "design/KTImageLayer.h"
+#include "design/KTLayer.h"
+#include "design/KTTemplate.h"
+#include "design/VLImage.h"
+#include "editor/KTDesignView.h"
+#include "editor/KTDesignViewController.h"
+#include "editor/KTLayersPaletteView.h"
+#include "platform/NotificationCenter.h"
+
+#include <QAction>
+#include <QMenu>
+
+#include <algorithm>
+
+namespace {
+
+bool inheritsClass(const QObject *object, const char *className)
+{
+    for (const QMetaObject *meta = object ? object->metaObject() : nullptr; meta; meta = meta->superClass()) {
+        if (qstrcmp(meta->className(), className) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+KTLayersPaletteController::KTLayersPaletteController(QObject *parent)
+    : QObject(parent)
+{
+}
+
+KTLayersPaletteController::~KTLayersPaletteController()
+{
+    platform::NotificationCenter::defaultCenter().removeObservers(this);
+    if (m_layersPalette && m_layersPalette->delegate() == this)
+        m_layersPalette->setDelegate(nullptr);
+}
+
+KTLayersPaletteView *KTLayersPaletteController::layersPalette() const
+{
+    return m_layersPalette;
+}
+
+KTDesignView *KTLayersPaletteController::designView() const
+{
+    return m_designView;
+}
+
+void KTLayersPaletteController::setDesignView(KTDesignView *view)
+{
+    m_designView = view;
+}
+
+KTDesignViewController *KTLayersPaletteController::designViewController() const
+{
+    return m_designViewController;
+}
+
+void KTLayersPaletteController::setLayersPalette(KTLayersPaletteView *palette)
+{
+    if (m_layersPalette && m_layersPalette->delegate() == this)
+        m_layersPalette->setDelegate(nullptr);
+    m_layersPalette = palette;
+    if (palette)
+        palette->setDelegate(this);
+}
+
+void KTLayersPaletteController::setDesignViewController(KTDesignViewController *controller)
+{
+    m_designViewController = controller;
+}
+
+void KTLayersPaletteController::awakeFromNib()
+{
+    if (!m_designViewController)
+        return;
+    m_designViewController->setLayersPaletteController(this);
+    // The window controller learns of it when it asks for it by name.
+    if (auto *windowController = m_designViewController->windowController()) {
+        if (windowController->metaObject()->indexOfMethod("setLayersPaletteController(KTLayersPaletteController*)") >= 0)
+            QMetaObject::invokeMethod(windowController, "setLayersPaletteController", Q_ARG(KTLayersPaletteController *, this));
+    }
+}
+
+bool KTLayersPaletteController::isImageLayer(const KTLayer *layer)
+{
+    return qobject_cast<const KTImageLayer *>(layer) != nullptr;
+}
+
+bool KTLayersPaletteController::isFrameLayer(const KTLayer *layer)
+{
+    return qobject_cast<const KTFrameLayer *>(layer) != nullptr;
+}
+
+bool KTLayersPaletteController::isOverlayLayer(const KTLayer *layer)
+{
+    return inheritsClass(layer, "KTImageOverlayLayer") || inheritsClass(layer, "KTTextOverlayLayer");
+}
+
+std::shared_ptr<KTTemplate> KTLayersPaletteController::docTemplate() const
+{
+    return m_designViewController ? m_designViewController->docTemplate() : nullptr;
+}
+
+QSizeF KTLayersPaletteController::iconSize() const
+{
+    return m_layersPalette ? m_layersPalette->iconSize() : QSizeF(76, 76);
+}
+
+QImage KTLayersPaletteController::iconForLayer(const KTLayer &layer) const
+{
+    const auto icon = layer.icon();
+    const QSizeF size = iconSize();
+    if (!icon)
+        return {};
+    const QSizeF o = icon->originalSize();
+    const double w = o.width(), h = o.height();
+    if (w <= 0 || h <= 0)
+        return {};
+    // The centred square of the picture.
+    const QRectF square = h > w ? QRectF(0, (h - w) / 2, w, w) : QRectF((w - h) / 2, 0, h, h);
+    return icon->newCGImageOfSize(size, square);
+}
+
+KTLayersPaletteItemPtr KTLayersPaletteController::itemCommonInitWithLayer(const std::shared_ptr<KTLayer> &layer) const
+{
+    return std::make_shared<KTLayersPaletteItem>(KTLayersPaletteItem::LayerItem, layer,
+                                                 layer ? iconForLayer(*layer) : QImage());
+}
+
+void KTLayersPaletteController::buildEmptyPalette()
+{
+    m_countOfOverlays = 0;
+    m_countOfFrames = 0;
+    if (auto selected = m_selected.lock())
+        selected->setIsSelected(false);
+    m_selected.reset();
+    if (m_layersPalette)
+        m_layersPalette->setItems({KTLayersPaletteItem::separator(), KTLayersPaletteItem::separator()});
+}
+
+void KTLayersPaletteController::addFrameLayer(const std::shared_ptr<KTLayer> &layer)
+{
+    if (!layer || !m_layersPalette)
+        return;
+    m_layersPalette->insertItem(itemCommonInitWithLayer(layer), m_countOfOverlays + 1);
+    ++m_countOfFrames;
+}
+
+void KTLayersPaletteController::addOverlayLayer(const std::shared_ptr<KTLayer> &layer)
+{
+    if (!layer || !m_layersPalette)
+        return;
+    m_layersPalette->insertItem(itemCommonInitWithLayer(layer), 0);
+    ++m_countOfOverlays;
+}
+
+void KTLayersPaletteController::setImageLayer(const std::shared_ptr<KTLayer> &layer)
+{
+    if (!layer || !m_layersPalette)
+        return;
+    const qsizetype index = m_countOfOverlays + m_countOfFrames + 2;
+    const auto item = itemCommonInitWithLayer(layer);
+    if (index < m_layersPalette->items().size())
+        m_layersPalette->replaceItemAtIndex(index, item);
+    else
+        m_layersPalette->insertItem(item, index);
+}
+
+void KTLayersPaletteController::showDesign(const KTTemplate &design)
+{
+    buildEmptyPalette();
+    design.doFromInnerLayer([this](const KTTemplate::LayerPtr &layer) {
+        if (isImageLayer(layer.get()))
+            setImageLayer(layer);
+        else if (isFrameLayer(layer.get()))
+            addFrameLayer(layer);
+        else if (isOverlayLayer(layer.get()))
+            addOverlayLayer(layer);
+        return true;
+    });
+    if (auto image = design.imageLayer())
+        selectLayer(image.get());
+}
+
+void KTLayersPaletteController::selectLayer(const KTLayer *layer)
+{
+    if (m_layersPalette && layer)
+        m_layersPalette->setSelectedRepresentedObject(layer);
+}
+
+void KTLayersPaletteController::removeLayer(const KTLayer *layer)
+{
+    if (!m_layersPalette || !layer)
+        return;
+    const qsizetype index = m_layersPalette->indexOfRepresentedObject(layer);
+    if (index != KTLayersPaletteView::kNotFound)
+        m_layersPalette->removeItemAtIndex(index);
+}
+
+void KTLayersPaletteController::refreshIconForLayer(const KTLayer *layer)
+{
+    if (!m_layersPalette || !layer)
+        return;
+    if (const auto item = m_layersPalette->itemForRepresentedObject(layer)) {
+        item->setIcon(iconForLayer(*layer));
+        m_layersPalette->updateIconForItem(item);
+    }
+}
+
+// --- strip delegate ---
+
+void KTLayersPaletteController::selectedObject(const std::shared_ptr<KTLayer> &object, qsizetype)
+{
+    const auto old = m_selected.lock();
+    if (old == object)
+        return;
+    if (old)
+        old->setIsSelected(false);
+    m_selected = object;
+    if (object)
+        object->setIsSelected(true);
+    platform::NotificationCenter::defaultCenter().post(QString::fromLatin1(kLayerSelectedNotification), this);
+}
+
+bool KTLayersPaletteController::willDeleteObject(const std::shared_ptr<KTLayer> &object, qsizetype)
+{
+    if (!object || isImageLayer(object.get()))
+        return false;
+    // A design in the middle of drawing refuses changes to its list; the
+    // strip must not run ahead of it.
+    const auto design = docTemplate();
+    return !(design && design->isDrawing());
+}
+
+bool KTLayersPaletteController::willMoveObject(const std::shared_ptr<KTLayer> &, qsizetype)
+{
+    const auto design = docTemplate();
+    return !(design && design->isDrawing());
+}
+
+void KTLayersPaletteController::deletedObject(const std::shared_ptr<KTLayer> &object, qsizetype)
+{
+    if (!object)
+        return;
+    if (isFrameLayer(object.get()))
+        --m_countOfFrames;
+    else if (isOverlayLayer(object.get()))
+        --m_countOfOverlays;
+    if (m_selected.lock() == object) {
+        object->setIsSelected(false);
+        m_selected.reset();
+    }
+    if (const auto design = docTemplate())
+        design->removeLayer(object);
+}
+
+void KTLayersPaletteController::moveItemFromIndex(qsizetype, qsizetype, const std::shared_ptr<KTLayer> &object,
+                                                  const std::shared_ptr<KTLayer> &toObject)
+{
+    if (const auto design = docTemplate(); design && object && toObject)
+        design->moveLayer(object, toObject);
+}
+
+QMenu *KTLayersPaletteController::menuForRepresentedObject(const std::shared_ptr<KTLayer> &object, qsizetype index)
+{
+    auto *menu = new QMenu;
+    if (!object)
+        return menu;
+    if (auto *frameLayer = qobject_cast<KTFrameLayer *>(object.get())) {
+        QAction *show = menu->addAction(tr(kShowFrameInLibraryTitle));
+        show->setData(QVariant::fromValue(static_cast<void *>(frameLayer->theFrame())));
+        connect(show, &QAction::triggered, this, [this, show] { showFrameInLibrary(show); });
+        menu->addSeparator();
+    }
+    if (!isImageLayer(object.get())) {
+        QAction *remove = menu->addAction(tr(kRemoveLayerTitle));
+        remove->setData(QVariant::fromValue(qlonglong(index)));
+        connect(remove, &QAction::triggered, this, [this, remove] { removeLayerWithMenuItem(remove); });
+    }
+    return menu;
+}
+
+void KTLayersPaletteController::showFrameInLibrary(QAction *menuItem)
+{
+    if (!menuItem)
+        return;
+    auto *frame = static_cast<Frame *>(menuItem->data().value<void *>());
+    if (!frame)
+        return;
+    auto *windowController = m_designViewController ? m_designViewController->windowController() : nullptr;
+    if (windowController && windowController->metaObject()->indexOfMethod("showFrameInLibrary(Frame*)") >= 0)
+        QMetaObject::invokeMethod(windowController, "showFrameInLibrary", Q_ARG(Frame *, frame));
+    emit showFrameInLibraryRequested(frame);
+}
+
+void KTLayersPaletteController::removeLayerWithMenuItem(QAction *menuItem)
+{
+    if (!menuItem || !m_layersPalette)
+        return;
+    const qsizetype index = menuItem->data().toLongLong();
+    const auto layer = m_layersPalette->representedObjectAtIndex(index);
+    if (layer && !isImageLayer(layer.get()))
+        m_layersPalette->removeItemAtIndex(index);
+}
