@@ -1,5 +1,7 @@
 #include "design/DesignArchiveClasses.h"
 
+#include "design/KTColorMatLayer.h"
+#include "design/KTFullFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTImageOverlayLayer.h"
 #include "design/KTLayer.h"
@@ -14,6 +16,9 @@ void registerDesignArchiveClasses()
     KTImageLayer::registerArchiveClass();
     VLImage::registerArchiveClass();
     // Layer classes of frames and overlays, one line each:
+    KTFullFrameLayer::registerArchiveClass();
+    KTColorMatLayer::registerArchiveClass();
     KTImageOverlayLayer::registerArchiveClass();
     KTTextOverlayLayer::registerArchiveClass();
+    KTFrameLayer::installLibraryIconBuilder();
 }

@@ -1,15 +1,71 @@
 #include "design/KTFrameLayer.h"
 
+#include "design/KTColorMatLayer.h"
+#include "design/KTFullFrameLayer.h"
 #include "design/KTTemplate.h"
+#include "design/VLImage.h"
+#include "kit/NSImageVLKit.h"
+#include "platform/Bundle.h"
+#include "platform/Log.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/render/DrawingContext.h"
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
+#include "stores/FrameType.h"
+
+#include <QColorSpace>
+#include <QMutex>
+#include <QPainter>
+#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
 
-KTFrameLayer::KTFrameLayer() = default;
+namespace {
+
+QMutex &posterLock()
+{
+    static QMutex lock;
+    return lock;
+}
+
+KTFrameLayer::WarningPoster &warningPoster()
+{
+    static KTFrameLayer::WarningPoster poster;
+    return poster;
+}
+
+double finiteOr(double value, double fallback)
+{
+    return std::isfinite(value) ? value : fallback;
+}
+
+QImage resourceImage(const char *name)
+{
+    const QString path = platform::Bundle::pathForResource(QString::fromLatin1(name), QStringLiteral("png"));
+    if (path.isEmpty())
+        return QImage();
+    QImage image(path);
+    if (!image.isNull())
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return image;
+}
+
+// The library draws its frames' icons through frame layers from the start.
+[[maybe_unused]] const bool s_iconBuilderInstalled = [] {
+    KTFrameLayer::installLibraryIconBuilder();
+    return true;
+}();
+
+} // namespace
+
+KTFrameLayer::KTFrameLayer()
+{
+    connect(this, &KTLayer::hiddenChanged, this, [this] { didChangeValueForKey(QStringLiteral("hidden")); });
+}
+
 KTFrameLayer::~KTFrameLayer() = default;
 
 QString KTFrameLayer::description() const
@@ -132,19 +188,234 @@ void KTFrameLayer::applySettingsFromLayer(const KTFrameLayer &other)
     setShadowOffsetScaleFactor(other.shadowOffsetScaleFactor());
 }
 
+void KTFrameLayer::setTheFrame(Frame *frame)
+{
+    m_theFrame = frame;
+    if (frame)
+        m_frameGUID = frame->guid();
+}
+
+QString KTFrameLayer::frameGUID() const
+{
+    return m_theFrame ? m_theFrame->guid() : m_frameGUID;
+}
+
 void KTFrameLayer::setDropShadow(bool on)
 {
     m_dropShadow = on;
+    didChangeValueForKey(QStringLiteral("dropShadow"));
+}
+
+void KTFrameLayer::setDropShadowByUser(bool on)
+{
+    setDropShadow(on);
 }
 
 void KTFrameLayer::setShadowLength(double length)
 {
     m_shadowLength = length;
+    didChangeValueForKey(QStringLiteral("shadowLength"));
 }
 
 void KTFrameLayer::setShadowOffsetScaleFactor(double factor)
 {
     m_shadowOffsetScaleFactor = factor;
+    didChangeValueForKey(QStringLiteral("shadowOffsetScaleFactor"));
+}
+
+QSet<QString> KTFrameLayer::keyPathsForValuesAffectingLayerChanged() const
+{
+    return {};
+}
+
+QSet<QString> KTFrameLayer::keyPathsForValuesAffectingLayerChangedFastRedraw() const
+{
+    return {};
+}
+
+void KTFrameLayer::didChangeValueForKey(const QString &key)
+{
+    if (keyPathsForValuesAffectingLayerChanged().contains(key))
+        emit layerChanged();
+    if (keyPathsForValuesAffectingLayerChangedFastRedraw().contains(key))
+        emit layerChangedFastRedraw();
+}
+
+// --- factory ---
+
+std::shared_ptr<KTFrameLayer> KTFrameLayer::frameLayerFromFrame(Frame *frame)
+{
+    const FrameType *type = frame ? frame->frametype() : nullptr;
+    if (!type)
+        return nullptr;
+    const QString name = type->name();
+    std::shared_ptr<KTFrameLayer> layer;
+    if (name == QLatin1String(kFullFrameTypeName)) {
+        layer = std::make_shared<KTFullFrameLayer>();
+    } else if (name == QLatin1String(kMouldingTypeName)) {
+        // The moulding layer's branch goes here.
+        return nullptr;
+    } else if (name == QLatin1String(kMouldingWithCornersTypeName)) {
+        // The corner layer's branch goes here.
+        return nullptr;
+    } else if (name == QLatin1String(kColorMatTypeName)) {
+        layer = std::make_shared<KTColorMatLayer>();
+    } else {
+        return nullptr;
+    }
+    layer->setLayerName(frame->name());
+    layer->setTheFrame(frame);
+    const QImage icon = frame->iconImage();
+    if (!icon.isNull())
+        layer->setIcon(VLImage::initWithNSImage(icon, 0));
+    layer->loadImages();
+    return layer;
+}
+
+// --- icons ---
+
+std::shared_ptr<KTFrameLayer> KTFrameLayer::selfPointer()
+{
+    if (auto owned = std::static_pointer_cast<KTFrameLayer>(weak_from_this().lock()))
+        return owned;
+    // Not owned by a shared pointer: lend it for the time of the drawing.
+    return std::shared_ptr<KTFrameLayer>(this, [](KTFrameLayer *) {});
+}
+
+QImage KTFrameLayer::iconFromDesignOfSize(const QSizeF &size)
+{
+    KTTemplate *previousDesign = inTemplate();
+    std::shared_ptr<KTFrameLayer> self = selfPointer();
+    QImage image = VLKit::imageWithSize(size, QColorSpace(QColorSpace::SRgb), [&] {
+        auto design = std::make_shared<KTTemplate>();
+        design->setUsedForIconGeneration(true);
+        design->addTopmostLayer(self);
+        design->drawToRect(QRectF(QPointF(0, 0), size), true, true, nullptr, false);
+        design->removeLayer(self);
+    });
+    setInTemplate(previousDesign);
+    return image;
+}
+
+QImage KTFrameLayer::libraryIconForFrame(Frame &frame, const QSize &size)
+{
+    std::shared_ptr<KTFrameLayer> layer = frameLayerFromFrame(&frame);
+    if (!layer)
+        return QImage();
+    return layer->iconOfSize(QSizeF(size));
+}
+
+void KTFrameLayer::installLibraryIconBuilder()
+{
+    static const bool installed = [] {
+        Frame::setIconBuilder([](Frame &frame, const QSize &size) { return libraryIconForFrame(frame, size); });
+        return true;
+    }();
+    (void)installed;
+}
+
+QImage KTFrameLayer::noIconImage()
+{
+    static const QImage image = [] {
+        QImage picture = resourceImage(kNoIconResource);
+        if (!picture.isNull())
+            return picture;
+        // A grey tile with a cross: plainly "no picture".
+        picture = QImage(kLibraryIconSide, kLibraryIconSide, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(QColor(200, 200, 200));
+        QPainter p(&picture);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPen pen(QColor(150, 40, 40));
+        pen.setWidthF(6);
+        p.setPen(pen);
+        p.drawLine(QPointF(20, 20), QPointF(72, 72));
+        p.drawLine(QPointF(72, 20), QPointF(20, 72));
+        return picture;
+    }();
+    return image;
+}
+
+QImage KTFrameLayer::maskBadgeImage()
+{
+    static const QImage image = [] {
+        QImage picture = resourceImage(kMaskBadgeResource);
+        if (!picture.isNull())
+            return picture;
+        picture = QImage(20, 20, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(Qt::transparent);
+        QPainter p(&picture);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Qt::white, 2));
+        p.setBrush(QColor(30, 30, 30));
+        p.drawEllipse(QRectF(1, 1, 18, 18));
+        p.setBrush(Qt::white);
+        p.drawEllipse(QRectF(6, 6, 8, 8));
+        return picture;
+    }();
+    return image;
+}
+
+// --- warnings ---
+
+void KTFrameLayer::setWarningPoster(WarningPoster poster)
+{
+    QMutexLocker locker(&posterLock());
+    warningPoster() = std::move(poster);
+}
+
+void KTFrameLayer::postWarning(const QString &message)
+{
+    WarningPoster poster;
+    {
+        QMutexLocker locker(&posterLock());
+        poster = warningPoster();
+    }
+    if (poster)
+        poster(message);
+    else
+        platform::logLine(QStringLiteral("Warning: ") + message);
+}
+
+// --- archive ---
+
+void KTFrameLayer::encode(platform::KeyedArchiver &coder) const
+{
+    KTLayer::encode(coder);
+    const QString guid = frameGUID();
+    if (!guid.isEmpty())
+        coder.encodeString(guid, QStringLiteral("frameGUID"));
+    coder.encodeBool(m_dropShadow, QStringLiteral("dropShadow"));
+    coder.encodeFloat(float(m_shadowLength), QStringLiteral("shadowLength"));
+    coder.encodeFloat(float(m_shadowOffsetScaleFactor), QStringLiteral("shadowOffsetScaleFactor"));
+}
+
+void KTFrameLayer::decode(platform::KeyedUnarchiver &coder)
+{
+    KTLayer::decode(coder);
+    m_missesFrameInLibrary = false;
+    m_dropShadow = coder.decodeBoolForKey(QStringLiteral("dropShadow"));
+    // A damaged archive's non-numbers would poison the shadow geometry.
+    m_shadowLength = finiteOr(coder.decodeFloatForKey(QStringLiteral("shadowLength")), 1.0);
+    m_shadowOffsetScaleFactor = finiteOr(coder.decodeFloatForKey(QStringLiteral("shadowOffsetScaleFactor")), 0.03);
+    const QVariant guidValue = coder.decodeObjectForKey(QStringLiteral("frameGUID"));
+    m_frameGUID = guidValue.typeId() == QMetaType::QString ? guidValue.toString() : QString();
+    if (coder.hasError())
+        return;
+
+    Frame *frame = m_frameGUID.isEmpty() ? nullptr : Frame::frameWithGUID(m_frameGUID);
+    if (frame) {
+        m_theFrame = frame;
+        setLayerName(frame->name());
+        const QImage icon = frame->iconImage();
+        if (!icon.isNull())
+            setIcon(VLImage::initWithNSImage(icon, 0));
+        loadImages();
+    } else {
+        postWarning(QString::fromLatin1(kMissingFrameWarning).arg(layerName()));
+        setIcon(VLImage::initWithNSImage(noIconImage(), 0));
+        m_missesFrameInLibrary = true;
+        m_theFrame = nullptr;
+    }
 }
 
 std::shared_ptr<KTLayer> KTFrameLayer::copyForRendering() const
@@ -158,6 +429,7 @@ void KTFrameLayer::copyFrameFieldsFrom(const KTFrameLayer &other)
 {
     copyBaseFieldsFrom(other);
     m_theFrame = other.m_theFrame;
+    m_frameGUID = other.m_frameGUID;
     m_imagesLoaded = other.m_imagesLoaded;
     m_dropShadow = other.m_dropShadow;
     m_shadowLength = other.m_shadowLength;

@@ -3,16 +3,18 @@
 #include "design/KTLayer.h"
 
 #include <QImage>
+#include <QSet>
 
 #include <functional>
 
 class Frame;
 
 // The base of every layer that surrounds the photo with an item of the frame
-// library (full frame, colour mat, moulding, moulding with corners): the drop
-// shadow settings and geometry, taken together with the design's shadow
-// direction and length, and the two wrappers every frame puts around its
-// drawing (with the drop shadow; as an eraser for frames that act as a mask).
+// library (full frame, colour mat, moulding, moulding with corners): the link
+// to the library frame (archived as its GUID), the drop shadow settings and
+// geometry, taken together with the design's shadow direction and length, and
+// the two wrappers every frame puts around its drawing (with the drop shadow;
+// as an eraser for frames that act as a mask).
 class KTFrameLayer : public KTLayer
 {
     Q_OBJECT
@@ -24,11 +26,27 @@ public:
     static constexpr double kDegreesToRadians = 0.017453292519943295;
     static constexpr double kBlurPerShortSide = 0.015;
 
+    // Frame type names, compared exactly.
+    static constexpr const char *kFullFrameTypeName = "Full frame";
+    static constexpr const char *kMouldingTypeName = "Moulding";
+    static constexpr const char *kMouldingWithCornersTypeName = "Moulding with corners";
+    static constexpr const char *kColorMatTypeName = "Color Mat";
+
+    static constexpr const char *kMissingFrameWarning = "Couldn't find frame '%1' in the frame library";
+    static constexpr const char *kNoIconResource = "NoIcon";
+    static constexpr const char *kMaskBadgeResource = "mask";
+    // The size of the icons the library keeps for its frames.
+    static constexpr int kLibraryIconSide = 92;
+
     KTFrameLayer();
     ~KTFrameLayer() override;
 
     // "<layer> -- Collection <c>, Set <s>, frameName <f>, images loaded|not loaded".
     QString description() const override;
+
+    // A new layer of the class the frame's type names, named after the frame,
+    // with its icon and pictures; null for a frame without a known type.
+    static std::shared_ptr<KTFrameLayer> frameLayerFromFrame(Frame *frame);
 
     // Loads the frame's pictures and settings; the base loads nothing.
     virtual bool loadImages();
@@ -55,10 +73,19 @@ public:
     // The library frame the layer shows; it belongs to the frames context
     // (main thread) and outlives the layer's use of it.
     Frame *theFrame() const { return m_theFrame; }
-    void setTheFrame(Frame *frame) { m_theFrame = frame; }
+    void setTheFrame(Frame *frame);
+    // The GUID the layer archives: its frame's, or the one a decoded design
+    // named when the library lacks that frame (kept so a later save does not
+    // lose the link).
+    QString frameGUID() const;
     bool imagesLoaded() const { return m_imagesLoaded; }
     bool dropShadow() const { return m_dropShadow; }
-    void setDropShadow(bool on);
+    // Stores the setting; loading, copying settings and drawing icons use this.
+    virtual void setDropShadow(bool on);
+    // The user's own choice in the settings panel. Subclasses that remember
+    // the last choice as the default for new layers do it here, never in
+    // setDropShadow.
+    virtual void setDropShadowByUser(bool on);
     double shadowLength() const { return m_shadowLength; }
     void setShadowLength(double length);
     double shadowOffsetScaleFactor() const { return m_shadowOffsetScaleFactor; }
@@ -68,12 +95,50 @@ public:
 
     std::shared_ptr<KTLayer> copyForRendering() const override;
 
+    // "frameGUID" (object), "dropShadow", "shadowLength" and
+    // "shadowOffsetScaleFactor" (32-bit floats) after the layer's keys.
+    // Decoding looks the frame up again; a frame the library lacks gives the
+    // placeholder icon and one warning.
+    void encode(platform::KeyedArchiver &coder) const override;
+    void decode(platform::KeyedUnarchiver &coder) override;
+
+    // Where warnings go (the application's warnings list); without one they
+    // are logged. Thread-safe.
+    using WarningPoster = std::function<void(const QString &message)>;
+    static void setWarningPoster(WarningPoster poster);
+    static void postWarning(const QString &message);
+
+    // The picture that stands for a frame the library lacks, and the badge
+    // drawn on icons of masking frames: the application's resources, or a
+    // drawn stand-in when they are missing.
+    static QImage noIconImage();
+    static QImage maskBadgeImage();
+
+    // Makes the library's frames draw their icons through frame layers
+    // (idempotent; done when the design library is loaded).
+    static void installLibraryIconBuilder();
+    static QImage libraryIconForFrame(Frame &frame, const QSize &size);
+
 protected:
     void setImagesLoaded(bool loaded) { m_imagesLoaded = loaded; }
     void copyFrameFieldsFrom(const KTFrameLayer &other);
 
+    // The keys whose change asks the design for a redraw with this layer, and
+    // those that ask for a quick redraw; the base declares none.
+    virtual QSet<QString> keyPathsForValuesAffectingLayerChanged() const;
+    virtual QSet<QString> keyPathsForValuesAffectingLayerChangedFastRedraw() const;
+    // Announces a change of `key` to the design through the sets above.
+    void didChangeValueForKey(const QString &key);
+
+    // Draws the frame alone into a fresh design made only for icons, leaving
+    // the layer in the design that held it before.
+    QImage iconFromDesignOfSize(const QSizeF &size);
+    // A shared pointer to this layer, owning it when it is owned already.
+    std::shared_ptr<KTFrameLayer> selfPointer();
+
 private:
     Frame *m_theFrame = nullptr;
+    QString m_frameGUID;
     bool m_imagesLoaded = false;
     bool m_dropShadow = true;
     double m_shadowLength = 1.0;

@@ -292,7 +292,9 @@ void KTTemplate::insertLayer(const LayerPtr &layer, qsizetype index)
     KT_ASSERT(index >= 0 && index <= m_layers.size(),
               QStringLiteral("layer index %1 beyond bounds 0..%2").arg(index).arg(m_layers.size()));
     layer->setInTemplate(this);
-    if (auto *frameLayer = qobject_cast<KTFrameLayer *>(layer.get()); frameLayer && frameLayer->theFrame())
+    // Icons and previews are no use of the frame: the recent list stays as it was.
+    if (auto *frameLayer = qobject_cast<KTFrameLayer *>(layer.get());
+        frameLayer && frameLayer->theFrame() && !m_usedForIconGeneration)
         frameLayer->theFrame()->setLastUsed(QDateTime::currentDateTime());
     m_layers.insert(index, layer);
     observeLayer(layer.get());

@@ -378,25 +378,48 @@ void VLImage::drawInRect(const QRectF &rect, bool skipCache)
 
 bool VLImage::drawUnscaledInRect(const QRectF &rect)
 {
-    // An export at the picture's own size draws straight from the decoded
-    // pixels: a scaled copy would be the same pixels again, a second
-    // picture's worth of memory.
+    // An export draws the picture straight from its decoded pixels when it
+    // is drawn at its own size or larger: a scaled copy would be a second,
+    // larger picture in memory for the same bilinear result. Pictures drawn
+    // much smaller go through the area-averaging scaler instead.
     platform::DrawingContext *dc = platform::DrawingContext::current();
-    if (!dc || m_isPDF || m_bitmap.isNull() || !m_filters.empty() || m_rotation % 4 != 0)
+    if (!dc || m_isPDF || m_bitmap.isNull())
         return false;
-    const int w = m_bitmap.width();
-    const int h = m_bitmap.height();
+    const int turns = int(m_rotation % 4);
+    const int bw = m_bitmap.width();
+    const int bh = m_bitmap.height();
+    const int w = turns % 2 ? bh : bw;
+    const int h = turns % 2 ? bw : bh;
     const QRect part = QRect(int(roundHalfEven(m_crop.left * w)), int(roundHalfEven(m_crop.top * h)),
                              int(roundHalfEven((1 - m_crop.left - m_crop.right) * w)),
                              int(roundHalfEven((1 - m_crop.top - m_crop.bottom) * h)))
                            .intersected(QRect(0, 0, w, h));
     const QSizeF s = scaleSize(rect.size());
-    if (part.isEmpty() || part.size() != QSize(int(s.width()), int(s.height())))
+    const int sw = s.width() > 0 ? int(s.width()) : 0;
+    const int sh = s.height() > 0 ? int(s.height()) : 0;
+    if (part.isEmpty() || sw <= 0 || sh <= 0 || sw * 4 < part.width() * 3 || sh * 4 < part.height() * 3)
         return false;
+
+    // The visible part as a picture of its own: a view of the decoded pixels
+    // when it needs no turning or filtering, else a prepared copy at the
+    // picture's own size (never at the larger drawn size).
+    const QRect source = unturnedRect(part, turns, bw, bh);
+    QImage picture(m_bitmap.constBits() + qsizetype(source.y()) * m_bitmap.bytesPerLine() + qsizetype(source.x()) * 4,
+                   source.width(), source.height(), m_bitmap.bytesPerLine(), m_bitmap.format());
+    if (turns != 0 || !m_filters.empty()) {
+        QImage prepared = turns != 0 ? platform::BitmapTransform::rotateClockwise(picture, turns) : picture.copy();
+        if (prepared.isNull())
+            return false;
+        if (prepared.format() != QImage::Format_ARGB32_Premultiplied)
+            prepared.convertTo(QImage::Format_ARGB32_Premultiplied);
+        if (!m_filters.empty())
+            platform::ColorFilter::applyChain(m_filters, prepared);
+        picture = prepared;
+    }
     ++m_renderCount;
     dc->saveGState();
     dc->setOpacity(m_opacity);
-    dc->drawImage(rect, m_bitmap, QRectF(part));
+    dc->drawImage(rect, picture);
     dc->restoreGState();
     return true;
 }
@@ -411,8 +434,10 @@ void VLImage::drawCachedInRect(const QRectF &rect)
 
 QImage VLImage::newContextToDrawInRect(const QRectF &rect, bool skipCache)
 {
-    if (!skipCache && !m_filtersDirty && m_lastSize == rect.size() && m_lastRotation == m_rotation
-        && m_lastCrop == m_crop)
+    // A skipping rendering records its size too but leaves no cache: only a
+    // cache that exists can stand in for the rendering.
+    if (!skipCache && !m_cache.isNull() && !m_filtersDirty && m_lastSize == rect.size()
+        && m_lastRotation == m_rotation && m_lastCrop == m_crop)
         return {};
     m_filtersDirty = false;
     m_lastSize = rect.size();

@@ -163,8 +163,8 @@ signals:
 private:
     VLImage();
     void initCommon();
-    // Draws the picture unscaled when the rect takes it at its own size;
-    // false (nothing drawn) otherwise.
+    // Draws the picture straight from its pixels when the rect takes it at
+    // its own size or larger; false (nothing drawn) otherwise.
     bool drawUnscaledInRect(const QRectF &rect);
     void buildFromCGImage(const QImage &image, unsigned turns);
     bool loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries, QString *reason = nullptr);

@@ -5,6 +5,7 @@
 #include "design/KTDataFromTemplateOperation.h"
 #include "design/KTImageLayer.h"
 #include "design/KTProgressReportingDataProvider.h"
+#include "design/VLImage.h"
 #include "platform/Alert.h"
 #include "platform/Bundle.h"
 #include "platform/TypeTable.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QPainter>
 #include <QThreadPool>
 
 #include <gtest/gtest.h>
@@ -435,4 +437,50 @@ TEST(KTTemplateExport, AtThePhotosOwnSizeThePixelsAreThePhotosOwn)
     ASSERT_EQ(bitmap.size(), QSize(120, 90));
     for (const QPoint p : {QPoint(0, 0), QPoint(119, 89), QPoint(57, 33), QPoint(0, 89), QPoint(119, 0)})
         EXPECT_EQ(bitmap.pixel(p), photo.pixel(p + QPoint(40, 30))) << p.x() << "," << p.y();
+}
+
+TEST(KTTemplateExport, ExportDrawingOfATurnedCroppedEnlargedPictureMatchesTheScreens)
+{
+    // Four quadrants of different colours, so a wrong turn or crop shows.
+    QImage quadrants(80, 60, QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter p(&quadrants);
+        p.fillRect(0, 0, 40, 30, Qt::red);
+        p.fillRect(40, 0, 40, 30, Qt::green);
+        p.fillRect(0, 30, 40, 30, Qt::blue);
+        p.fillRect(40, 30, 40, 30, Qt::yellow);
+    }
+    for (unsigned turns : {0u, 1u, 2u, 3u}) {
+        SCOPED_TRACE(turns);
+        auto picture = VLImage::initWithNSImage(quadrants, 0);
+        picture->setRotation(turns);
+        picture->setCrop({0.1, 0.0, 0.0, 0.2});
+        picture->addFilter("CIColorControls");
+        picture->setValue(0.5, "inputSaturation", "CIColorControls");
+        const QRectF rect(10, 10, 150, 120); // larger than the picture either way round
+        QImage exported = blankCanvas(170, 140);
+        QImage screen = blankCanvas(170, 140);
+        {
+            platform::DrawingContext ctx(exported);
+            picture->drawInRect(rect, true);
+        }
+        {
+            platform::DrawingContext ctx(screen);
+            picture->drawInRect(rect, false);
+        }
+        for (int y = 14; y < 130; y += 9) {
+            for (int x = 14; x < 160; x += 9) {
+                const QColor a = exported.pixelColor(x, y);
+                const QColor b = screen.pixelColor(x, y);
+                // Edges between quadrants may sit a pixel apart.
+                const bool nearEdge = std::abs(a.red() - b.red()) > 8 || std::abs(a.green() - b.green()) > 8;
+                if (nearEdge) {
+                    const QColor left = screen.pixelColor(x - 2, y), right = screen.pixelColor(x + 2, y);
+                    const QColor up = screen.pixelColor(x, y - 2), down = screen.pixelColor(x, y + 2);
+                    EXPECT_TRUE(left != right || up != down) << x << "," << y;
+                }
+                EXPECT_EQ(a.alpha(), b.alpha()) << x << "," << y;
+            }
+        }
+    }
 }

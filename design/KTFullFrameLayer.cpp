@@ -1,0 +1,362 @@
+#include "design/KTFullFrameLayer.h"
+
+#include "design/VLImage.h"
+#include "kit/NSImageVLKit.h"
+#include "kit/VLValueAdditions.h"
+#include "platform/Assert.h"
+#include "platform/archive/Color.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
+#include "platform/archive/KeyedUnarchiver.h"
+#include "platform/imaging/ColorFilter.h"
+#include "platform/render/DrawingContext.h"
+#include "stores/Frame.h"
+#include "stores/FrameAttribute.h"
+#include "stores/FrameImage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+using platform::ColorFilter;
+
+QString filterName(const char *name)
+{
+    return QString::fromLatin1(name);
+}
+
+// The smallest rect with whole coordinates that holds `r` (y-up or not).
+QRectF integralRect(const QRectF &r)
+{
+    if (r.width() <= 0 || r.height() <= 0)
+        return QRectF();
+    const double x0 = std::floor(r.left());
+    const double y0 = std::floor(r.top());
+    const double x1 = std::ceil(r.right());
+    const double y1 = std::ceil(r.bottom());
+    return QRectF(x0, y0, x1 - x0, y1 - y0);
+}
+
+std::shared_ptr<VLImage> pictureOfAttribute(Frame *frame, const char *attribute)
+{
+    const QVariant value = frame->valueForAttribute(QString::fromLatin1(attribute));
+    auto *image = value.value<FrameImage *>();
+    if (!image)
+        return nullptr;
+    const QString path = image->imagePath();
+    if (path.isEmpty())
+        return nullptr;
+    return VLImage::initWithContentsOfFile(path);
+}
+
+} // namespace
+
+KTFullFrameLayer::KTFullFrameLayer()
+{
+    setControlNibName(QString::fromLatin1(kControlNibName));
+    setLayerName(QString::fromLatin1(kDefaultLayerName));
+    setDropShadow(false);
+}
+
+KTFullFrameLayer::~KTFullFrameLayer() = default;
+
+QSet<QString> KTFullFrameLayer::keyPathsForValuesAffectingLayerChanged() const
+{
+    static const QSet<QString> keys{QStringLiteral("dropShadow"),      QStringLiteral("colorize"),
+                                    QStringLiteral("saturationShift"), QStringLiteral("lightnessShift"),
+                                    QStringLiteral("rotation"),        QStringLiteral("colorizationColor"),
+                                    QStringLiteral("scale"),           QStringLiteral("hidden")};
+    return keys;
+}
+
+QSet<QString> KTFullFrameLayer::keyPathsForValuesAffectingLayerChangedFastRedraw() const
+{
+    static const QSet<QString> keys{QStringLiteral("shadowLength"), QStringLiteral("opacity"), QStringLiteral("scale")};
+    return keys;
+}
+
+std::vector<VLImage *> KTFullFrameLayer::pictures() const
+{
+    std::vector<VLImage *> result;
+    if (m_frameImagePortrait)
+        result.push_back(m_frameImagePortrait.get());
+    if (m_frameImageLandscape && m_frameImageLandscape != m_frameImagePortrait)
+        result.push_back(m_frameImageLandscape.get());
+    return result;
+}
+
+bool KTFullFrameLayer::loadImages()
+{
+    KT_ASSERT(!imagesLoaded(), QStringLiteral("Loading images second time is not allowed"));
+    Frame *frame = theFrame();
+    if (!frame)
+        return false;
+    std::shared_ptr<VLImage> portrait = pictureOfAttribute(frame, kPortraitImageAttribute);
+    std::shared_ptr<VLImage> landscape = pictureOfAttribute(frame, kLandscapeImageAttribute);
+    if (portrait)
+        m_imagesOrientations = PortraitOnly;
+    if (landscape)
+        m_imagesOrientations = portrait ? Both : LandscapeOnly;
+    if (!portrait && !landscape)
+        return false;
+    if (m_imagesOrientations == PortraitOnly)
+        landscape = portrait->imageRotatedBy(3);
+    else if (m_imagesOrientations == LandscapeOnly)
+        portrait = landscape->imageRotatedBy(3);
+    m_frameImagePortrait = portrait;
+    m_frameImageLandscape = landscape;
+    m_actAsMask = frame->valueForAttribute(QString::fromLatin1(kActAsMaskAttribute)).toBool();
+    setImagesLoaded(true);
+    // A layer decoded before its pictures existed keeps its settings on them.
+    for (VLImage *picture : pictures()) {
+        picture->setRotation(m_rotation);
+        picture->setOpacity(m_opacity);
+    }
+    if (m_colorize) {
+        m_colorize = false;
+        setColorize(true);
+    } else if (m_saturationShift != 1.0) {
+        setSaturationShift(m_saturationShift);
+    }
+    if (m_lightnessShift != 0.0) {
+        const double ev = m_lightnessShift;
+        m_lightnessShift = 0.0;
+        setLightnessShift(ev);
+    }
+    return true;
+}
+
+QRectF KTFullFrameLayer::resultingRectForRect(const QRectF &r) const
+{
+    const double s = std::max(m_scale, 1.0);
+    return r.adjusted(-(s - 1) * r.width() / 2, -(s - 1) * r.height() / 2, (s - 1) * r.width() / 2,
+                      (s - 1) * r.height() / 2);
+}
+
+void KTFullFrameLayer::drawLayerForRect(const QRectF &r, bool highQuality, bool skipCache)
+{
+    const double s = m_scale;
+    const QRectF d = integralRect(r.adjusted(-(s - 1) * r.width() / 2, -(s - 1) * r.height() / 2,
+                                             (s - 1) * r.width() / 2, (s - 1) * r.height() / 2));
+    if (d.isEmpty())
+        return;
+    std::shared_ptr<VLImage> picture = d.height() > d.width() ? m_frameImagePortrait : m_frameImageLandscape;
+    if (!picture)
+        return;
+    drawAsMask(m_actAsMask, [&] {
+        drawWithShadowInRect(d, highQuality, false, d, [&] {
+            if (highQuality)
+                picture->drawInRect(d, skipCache);
+            else
+                picture->drawCachedInRect(d);
+        });
+    });
+}
+
+QVariantMap KTFullFrameLayer::reportForRealSize(const QSizeF &size) const
+{
+    QVariantMap report;
+    auto *self = const_cast<KTFullFrameLayer *>(this);
+    report.insert(QStringLiteral("Icon"), self->iconOfSize(QSizeF(72, 72)));
+    report.insert(QStringLiteral("Title"), theFrame() ? theFrame()->name() : QString());
+    report.insert(QStringLiteral("Size"), resultingRectForRect(QRectF(QPointF(0, 0), size)).size());
+    return report;
+}
+
+QImage KTFullFrameLayer::iconOfSize(const QSizeF &size)
+{
+    if (!imagesLoaded() && !loadImages())
+        return QImage();
+    const bool mask = m_actAsMask;
+    // The icon shows the frame's picture even when it erases in designs.
+    m_actAsMask = false;
+    QImage icon = iconFromDesignOfSize(size);
+    m_actAsMask = mask;
+    if (mask && !icon.isNull()) {
+        QPainter p(&icon);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        // At (3, 3) from the lower left corner.
+        const QImage badge = maskBadgeImage();
+        p.drawImage(QPointF(3, icon.height() - 3 - badge.height()), badge);
+    }
+    return icon;
+}
+
+bool KTFullFrameLayer::validateValue(QVariant &value, const QString &keyPath) const
+{
+    if (keyPath == QLatin1String("saturationShift"))
+        value = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, 2);
+    else if (keyPath == QLatin1String("lightnessShift"))
+        value = NSNumberVLExtras::numberEnforcedBetweenAnd(value, -10, 10);
+    else if (keyPath == QLatin1String("opacity") || keyPath == QLatin1String("shadowLength"))
+        value = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, 1);
+    return true;
+}
+
+void KTFullFrameLayer::setSaturationShift(double value)
+{
+    KT_ASSERT(value >= 0 && value <= 2, QStringLiteral("Saturation value out of limit: %1").arg(value, 0, 'f', 6));
+    m_saturationShift = value;
+    for (VLImage *picture : pictures()) {
+        if (value == 1.0)
+            picture->removeFilter(filterName(ColorFilter::kColorControls));
+        else
+            picture->setValue(value, filterName(ColorFilter::kInputSaturation), filterName(ColorFilter::kColorControls));
+    }
+    didChangeValueForKey(QStringLiteral("saturationShift"));
+}
+
+void KTFullFrameLayer::setLightnessShift(double value)
+{
+    KT_ASSERT(value >= -10 && value <= 10, QStringLiteral("Lightness value out of limit: %1").arg(value, 0, 'f', 6));
+    if (value == m_lightnessShift)
+        return;
+    m_lightnessShift = value;
+    for (VLImage *picture : pictures()) {
+        if (value == 0.0)
+            picture->removeFilter(filterName(ColorFilter::kExposureAdjust));
+        else
+            picture->setValue(value, filterName(ColorFilter::kInputEV), filterName(ColorFilter::kExposureAdjust));
+    }
+    didChangeValueForKey(QStringLiteral("lightnessShift"));
+}
+
+void KTFullFrameLayer::setColorize(bool on)
+{
+    if (on == m_colorize)
+        return;
+    m_colorize = on;
+    if (on) {
+        for (VLImage *picture : pictures())
+            picture->removeFilter(filterName(ColorFilter::kColorControls));
+        setColorizationColor(m_colorizationColor);
+    } else {
+        for (VLImage *picture : pictures())
+            picture->removeFilter(filterName(ColorFilter::kColorMonochrome));
+        setSaturationShift(m_saturationShift);
+    }
+    didChangeValueForKey(QStringLiteral("colorize"));
+}
+
+void KTFullFrameLayer::setColorizationColor(const QColor &color)
+{
+    m_colorizationColor = color;
+    if (m_colorize) {
+        QColor opaque = color.toRgb();
+        const double intensity = opaque.alphaF();
+        opaque.setAlphaF(1.0f);
+        for (VLImage *picture : pictures()) {
+            picture->setValue(opaque, filterName(ColorFilter::kInputColor), filterName(ColorFilter::kColorMonochrome));
+            picture->setValue(intensity, filterName(ColorFilter::kInputIntensity),
+                              filterName(ColorFilter::kColorMonochrome));
+        }
+    }
+    didChangeValueForKey(QStringLiteral("colorizationColor"));
+}
+
+void KTFullFrameLayer::setOpacity(double value)
+{
+    m_opacity = value;
+    for (VLImage *picture : pictures())
+        picture->setOpacity(value);
+    didChangeValueForKey(QStringLiteral("opacity"));
+}
+
+void KTFullFrameLayer::setRotation(unsigned quarterTurns)
+{
+    m_rotation = quarterTurns;
+    for (VLImage *picture : pictures())
+        picture->setRotation(quarterTurns);
+    didChangeValueForKey(QStringLiteral("rotation"));
+}
+
+void KTFullFrameLayer::setScale(double scale)
+{
+    m_scale = scale;
+    didChangeValueForKey(QStringLiteral("scale"));
+}
+
+void KTFullFrameLayer::applySettingsFromLayer(const KTFrameLayer &other)
+{
+    KTFrameLayer::applySettingsFromLayer(other);
+    const auto *full = qobject_cast<const KTFullFrameLayer *>(&other);
+    if (!full)
+        return;
+    setColorize(full->colorize());
+    setColorizationColor(full->colorizationColor());
+    setLightnessShift(full->lightnessShift());
+    setSaturationShift(full->saturationShift());
+    setOpacity(full->opacity());
+    setRotation(full->rotation());
+    setScale(full->scale());
+}
+
+std::shared_ptr<KTLayer> KTFullFrameLayer::copyForRendering() const
+{
+    auto copy = std::make_shared<KTFullFrameLayer>();
+    copy->copyFrameFieldsFrom(*this);
+    copy->m_imagesOrientations = m_imagesOrientations;
+    copy->m_colorize = m_colorize;
+    copy->m_actAsMask = m_actAsMask;
+    copy->m_rotation = m_rotation;
+    copy->m_colorizationColor = m_colorizationColor;
+    copy->m_saturationShift = m_saturationShift;
+    copy->m_lightnessShift = m_lightnessShift;
+    copy->m_opacity = m_opacity;
+    copy->m_frameImagePortrait = m_frameImagePortrait ? m_frameImagePortrait->copyForRendering() : nullptr;
+    if (m_frameImageLandscape == m_frameImagePortrait)
+        copy->m_frameImageLandscape = copy->m_frameImagePortrait;
+    else
+        copy->m_frameImageLandscape = m_frameImageLandscape ? m_frameImageLandscape->copyForRendering() : nullptr;
+    copy->m_scale = m_scale;
+    return copy;
+}
+
+// --- archive ---
+
+void KTFullFrameLayer::encode(platform::KeyedArchiver &coder) const
+{
+    KTFrameLayer::encode(coder);
+    coder.encodeFloat(float(m_saturationShift), QStringLiteral("saturationShift"));
+    coder.encodeFloat(float(m_lightnessShift), QStringLiteral("lightnessShift"));
+    coder.encodeFloat(float(m_opacity), QStringLiteral("opacity"));
+    coder.encodeInteger(qint64(m_rotation), QStringLiteral("rotation"));
+    coder.encodeBool(m_colorize, QStringLiteral("colorize"));
+    coder.encodeObject(QVariant::fromValue(platform::Color::fromQColor(m_colorizationColor)),
+                       QStringLiteral("colorizationColor"));
+    coder.encodeDouble(m_scale, QStringLiteral("scale"));
+}
+
+void KTFullFrameLayer::decode(platform::KeyedUnarchiver &coder)
+{
+    KTFrameLayer::decode(coder);
+    setControlNibName(QString::fromLatin1(kControlNibName));
+    // The setters rebuild the pictures' filters. The archive is untrusted:
+    // what the settings panel would never let through is brought into range
+    // here rather than raised over.
+    const auto inRange = [](double v, double low, double high, double fallback) {
+        return std::isfinite(v) ? std::clamp(v, low, high) : fallback;
+    };
+    setSaturationShift(inRange(coder.decodeFloatForKey(QStringLiteral("saturationShift")), 0, 2, 1.0));
+    setLightnessShift(inRange(coder.decodeFloatForKey(QStringLiteral("lightnessShift")), -10, 10, 0.0));
+    const double opacity = coder.decodeFloatForKey(QStringLiteral("opacity"));
+    setOpacity(std::isfinite(opacity) ? opacity : 1.0);
+    setRotation(unsigned(coder.decodeIntegerForKey(QStringLiteral("rotation")) & 3));
+    setColorize(coder.decodeBoolForKey(QStringLiteral("colorize")));
+    const QVariant color = coder.decodeObjectForKey(QStringLiteral("colorizationColor"));
+    // Without a stored colour the layer keeps its default one.
+    if (color.userType() == qMetaTypeId<platform::Color>())
+        setColorizationColor(color.value<platform::Color>().toQColor());
+    const double scale = coder.decodeDoubleForKey(QStringLiteral("scale"));
+    setScale(std::isfinite(scale) && scale >= 0.1 ? scale : 1.0);
+}
+
+void KTFullFrameLayer::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass<KTFullFrameLayer>(QStringLiteral("KTFullFrameLayer"));
+    });
+}
