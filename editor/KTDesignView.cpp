@@ -1,7 +1,9 @@
 #include "editor/KTDesignView.h"
 
 #include "app/KTViewState.h"
+#include "design/KTImageOverlayLayer.h"
 #include "design/KTLayer.h"
+#include "design/KTTextOverlayLayer.h"
 #include "editor/KTDesignViewController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTLayersPaletteView.h"
@@ -210,9 +212,10 @@ void KTDesignView::paintEvent(QPaintEvent *)
     if (!m_drawHighQuality)
         m_fullQualityTimer->start(); // re-arming cancels the pending pass
 
-    platform::DrawingContext context(painter, height());
-    if (m_controller)
+    if (m_controller) {
+        platform::DrawingContext context(painter, height());
         m_controller->drawDesignHighQuality(m_drawHighQuality, area);
+    }
 
     removeAllTrackingAreas();
     if (m_controller && m_controller->layersPaletteController()) {
@@ -220,15 +223,39 @@ void KTDesignView::paintEvent(QPaintEvent *)
             selected->defineTrackingAreasInView(this);
     }
 
-    if (!onlyDesign && m_layersPaletteView) {
+    if (m_layersPaletteView) {
         // The strip's backdrop, whose shadow sets it off from the design.
-        const QRectF strip(m_layersPaletteView->x() - 10, 0, m_layersPaletteView->width() + 20,
-                           m_layersPaletteView->height());
-        context.saveGState();
+        // Its picture is kept, so a quick redraw of the design area puts the
+        // part of the shadow that falls there back at no cost.
+        const QImage &backdrop = backdropImage(fill);
+        const QRect strip = m_layersPaletteView->geometry();
+        const QPoint at(strip.x() - kBackdropMargin, strip.y() - kBackdropMargin);
+        if (onlyDesign) {
+            const QRect band(at, QSize(backdrop.width(), kBackdropMargin));
+            painter.drawImage(band.topLeft(), backdrop, QRect(QPoint(0, 0), band.size()));
+        } else {
+            painter.drawImage(at, backdrop);
+        }
+    }
+}
+
+const QImage &KTDesignView::backdropImage(const QColor &fill)
+{
+    const QSize stripSize = m_layersPaletteView->size();
+    const QSize size(stripSize.width() + 2 * kBackdropMargin, stripSize.height() + 2 * kBackdropMargin);
+    if (m_backdrop.size() == size && m_backdropColor == fill)
+        return m_backdrop;
+    m_backdrop = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    m_backdrop.fill(Qt::transparent);
+    m_backdropColor = fill;
+    {
+        platform::DrawingContext context(m_backdrop);
+        // Widened by 10 on the left and right, the shadow falling 4 down.
+        const QRectF strip(kBackdropMargin - 10, kBackdropMargin, stripSize.width() + 20, stripSize.height());
         context.setShadow(QColor(0, 0, 0, 85), QPointF(0, -4), 10);
         context.fillRect(strip, fill);
-        context.restoreGState();
     }
+    return m_backdrop;
 }
 
 void KTDesignView::mousePressEvent(QMouseEvent *event)
@@ -248,15 +275,102 @@ void KTDesignView::mouseMoveEvent(QMouseEvent *event)
     if (event->buttons() != Qt::NoButton) {
         if (m_controller)
             m_controller->mouseDragged(event);
+        updateCursor(designPointFromViewPoint(event->position()));
         return;
     }
-    const QPointF point = designPointFromViewPoint(event->position());
-    for (TrackingArea &area : m_trackingAreas) {
-        const bool inside = area.rect.contains(point);
-        if ((inside || area.inside) && area.owner)
-            area.owner->mouseMovedAtPoint(point, event);
-        area.inside = inside;
+    trackMouseAt(designPointFromViewPoint(event->position()));
+}
+
+namespace {
+
+// The overlays follow the mouse through these three calls.
+template <typename Overlay>
+bool sendTracking(KTLayer *owner, int what, const QVariantMap &info, const QPointF &point)
+{
+    auto *overlay = qobject_cast<Overlay *>(owner);
+    if (!overlay)
+        return false;
+    if (what == 0)
+        overlay->mouseEntered(info);
+    else if (what == 1)
+        overlay->mouseMoved(point);
+    else
+        overlay->mouseExited();
+    return true;
+}
+
+void sendToOwner(KTLayer *owner, int what, const QVariantMap &info, const QPointF &point)
+{
+    if (!sendTracking<KTImageOverlayLayer>(owner, what, info, point))
+        sendTracking<KTTextOverlayLayer>(owner, what, info, point);
+}
+
+Qt::CursorShape ownerCursor(KTLayer *owner, bool *rectsDisabled)
+{
+    if (auto *o = qobject_cast<KTImageOverlayLayer *>(owner)) {
+        *rectsDisabled = o->cursorRectsDisabled();
+        return o->cursorShape();
     }
+    if (auto *o = qobject_cast<KTTextOverlayLayer *>(owner)) {
+        *rectsDisabled = o->cursorRectsDisabled();
+        return o->cursorShape();
+    }
+    *rectsDisabled = false;
+    return Qt::ArrowCursor;
+}
+
+} // namespace
+
+void KTDesignView::trackMouseAt(const QPointF &point)
+{
+    // Exits first, so a layer that is left and entered in one move ends
+    // entered.
+    for (TrackingArea &area : m_trackingAreas) {
+        if (area.inside && !area.rect.contains(point)) {
+            area.inside = false;
+            if (area.owner)
+                sendToOwner(area.owner, 2, area.userInfo, point);
+        }
+    }
+    for (TrackingArea &area : m_trackingAreas) {
+        if (!area.rect.contains(point))
+            continue;
+        if (!area.inside) {
+            area.inside = true;
+            if (area.owner)
+                sendToOwner(area.owner, 0, area.userInfo, point);
+        }
+        if (area.owner)
+            sendToOwner(area.owner, 1, area.userInfo, point);
+    }
+    updateCursor(point);
+}
+
+void KTDesignView::updateCursor(const QPointF &point)
+{
+    Qt::CursorShape shape = Qt::ArrowCursor;
+    for (const TrackingArea &area : std::as_const(m_trackingAreas)) {
+        if (!area.owner)
+            continue;
+        bool rectsDisabled = false;
+        const Qt::CursorShape owners = ownerCursor(area.owner, &rectsDisabled);
+        if (rectsDisabled) {
+            shape = owners; // a drag in progress keeps its own cursor
+            break;
+        }
+        if (!area.rect.contains(point))
+            continue;
+        const QVariant handler = area.userInfo.value(QStringLiteral("handler"));
+        if (handler.isValid()) {
+            // Corners 0 and 3 lie on the rising diagonal (y-up), 1 and 2 on the falling one.
+            const int corner = handler.toInt();
+            shape = corner == 0 || corner == 3 ? Qt::SizeBDiagCursor : Qt::SizeFDiagCursor;
+            break;
+        }
+        shape = owners;
+    }
+    if (cursor().shape() != shape)
+        setCursor(shape);
 }
 
 void KTDesignView::mouseReleaseEvent(QMouseEvent *event)

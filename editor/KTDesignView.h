@@ -2,6 +2,7 @@
 
 #include "design/KTTrackingAreaHost.h"
 
+#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QRectF>
@@ -78,6 +79,10 @@ protected:
 
 private:
     void timerRoutine();
+    const QImage &backdropImage(const QColor &fill);
+    // Tells the tracking areas' owners where the mouse went and picks the cursor.
+    void trackMouseAt(const QPointF &point);
+    void updateCursor(const QPointF &point);
     void layoutPalette();
 
     QPointer<KTDesignViewController> m_controller;
@@ -89,4 +94,7 @@ private:
     bool m_drawHighQuality = true;
     bool m_inLiveResize = false;
     QList<TrackingArea> m_trackingAreas;
+    static constexpr int kBackdropMargin = 16;
+    QImage m_backdrop;
+    QColor m_backdropColor;
 };

@@ -2,6 +2,8 @@
 
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
+#include "design/KTImageOverlayLayer.h"
+#include "design/KTTextOverlayLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
@@ -15,18 +17,6 @@
 
 #include <algorithm>
 
-namespace {
-
-bool inheritsClass(const QObject *object, const char *className)
-{
-    for (const QMetaObject *meta = object ? object->metaObject() : nullptr; meta; meta = meta->superClass()) {
-        if (qstrcmp(meta->className(), className) == 0)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
 
 KTLayersPaletteController::KTLayersPaletteController(QObject *parent)
     : QObject(parent)
@@ -98,7 +88,7 @@ bool KTLayersPaletteController::isFrameLayer(const KTLayer *layer)
 
 bool KTLayersPaletteController::isOverlayLayer(const KTLayer *layer)
 {
-    return inheritsClass(layer, "KTImageOverlayLayer") || inheritsClass(layer, "KTTextOverlayLayer");
+    return qobject_cast<const KTImageOverlayLayer *>(layer) || qobject_cast<const KTTextOverlayLayer *>(layer);
 }
 
 std::shared_ptr<KTTemplate> KTLayersPaletteController::docTemplate() const

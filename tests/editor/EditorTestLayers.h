@@ -56,6 +56,8 @@ public:
     void drawLayerForRect(const QRectF &rect, bool hq, bool) override
     {
         qualities.push_back(hq);
+        if (onDraw)
+            onDraw();
         m_lastOuter = resultingRectForRect(rect);
         m_lastInner = rect;
         if (auto *ctx = platform::DrawingContext::current()) {
@@ -74,6 +76,7 @@ public:
     void touch() { emit layerChanged(); }
 
     std::vector<bool> qualities;
+    std::function<void()> onDraw;
     int downs = 0;
 
 private:
@@ -151,10 +154,12 @@ struct Canvas {
         design->addTopmostLayer(layer);
         palette->showDesign(*design);
     }
-    // Paints now and waits until nothing is pending.
+    std::shared_ptr<KTLayer> photo() const { return design->imageLayer(); }
+    // Paints now and waits until the full-quality pass has been drawn.
     void settle()
     {
         view->repaint();
+        testsupport::waitUntil([this] { return view->drawHighQuality(); });
         QApplication::processEvents();
     }
     // A y-up design point as the view's own point.

@@ -1,43 +1,286 @@
 #include "EditorTestLayers.h"
 
+#include "platform/NotificationCenter.h"
+
+#include <QNativeGestureEvent>
+#include <QPaintEvent>
+#include <QPointingDevice>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 using namespace editortest;
 
+namespace {
+
+// Collects the regions the canvas is asked to paint.
+class PaintLog : public QObject
+{
+public:
+    explicit PaintLog(QWidget *w) { w->installEventFilter(this); }
+    QList<QRect> rects;
+
+protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            rects << static_cast<QPaintEvent *>(e)->region().boundingRect();
+        return false;
+    }
+};
+
+int countSelections(const std::function<void()> &action)
+{
+    int n = 0;
+    auto &center = platform::NotificationCenter::defaultCenter();
+    auto id = center.addObserver(QString::fromLatin1(KTLayersPaletteController::kLayerSelectedNotification), nullptr,
+                                 [&](const platform::Notification &) { ++n; });
+    action();
+    center.removeObserver(id);
+    return n;
+}
+
+// Photo, a frame round it and two overlays over its middle; overlay A
+// (outermost) covers the left half of overlay B.
+struct RoutingCanvas : Canvas {
+    std::shared_ptr<RingFrame> frame = std::make_shared<RingFrame>(0.1);
+    std::shared_ptr<MouseLayer> overlayB;
+    std::shared_ptr<MouseLayer> overlayA;
+    QRectF photoRect;
+    RoutingCanvas()
+    {
+        addTopmost(frame);
+        settle();
+        photoRect = design->imageLayer()->lastDrawRect();
+        const QPointF c = photoRect.center();
+        overlayB = std::make_shared<MouseLayer>(QRectF(c.x() - 40, c.y() - 20, 80, 40));
+        overlayA = std::make_shared<MouseLayer>(QRectF(c.x() - 80, c.y() - 20, 80, 40));
+        design->addTopmostLayer(overlayB);
+        design->addTopmostLayer(overlayA);
+        palette->showDesign(*design);
+        palette->addOverlayLayer(overlayB);
+        palette->addOverlayLayer(overlayA);
+        settle();
+    }
+    void click(QPointF designPoint) { QTest::mouseClick(view, Qt::LeftButton, {}, viewPoint(designPoint)); }
+    std::shared_ptr<KTLayer> selected() const { return palette->selectedRepresentedObject(); }
+};
+
+} // namespace
+
 TEST(EditorCanvasBasics, TheDesignFillsTheAreaAboveTheStrip)
 {
     Canvas c({800, 600}, 1.0);
-    auto frame = std::make_shared<RingFrame>(0.1, Qt::red);
-    c.addTopmost(frame);
+    c.addTopmost(std::make_shared<RingFrame>(0.1, Qt::red));
     c.settle();
 
     const QRectF area = c.view->lastDesignDrawRect();
     const int stripH = c.strip->height();
     EXPECT_EQ(area, QRectF(0, stripH, 800, 600 - stripH));
-    // The framed design is fitted into the whole area at zoom 1.
+    // At zoom 1 the framed design touches two sides of the area.
     const QRectF drawn = c.controller->lastDrawRect();
-    EXPECT_TRUE(area.contains(drawn.adjusted(1, 1, -1, -1)));
+    EXPECT_TRUE(area.adjusted(-0.5, -0.5, 0.5, 0.5).contains(drawn));
     EXPECT_NEAR(std::max(drawn.width() / area.width(), drawn.height() / area.height()), 1.0, 0.01);
+    EXPECT_EQ(c.controller->lastDrawnSize(), drawn.size());
 
+    // At zoom 0.5 it fits half the area, centred.
+    c.viewState->setZoom(0.5);
+    c.settle();
+    const QRectF half = c.controller->lastDrawRect();
+    EXPECT_NEAR(half.center().x(), area.center().x(), 1);
+    EXPECT_NEAR(half.center().y(), area.center().y(), 1);
+    EXPECT_NEAR(std::max(half.width() / area.width(), half.height() / area.height()), 0.5, 0.01);
+
+    // The frame is painted where the model says, y-up turned y-down.
     const QImage shot = c.view->grab().toImage();
-    // The strip holds [separator, frame, separator, photo].
-    EXPECT_EQ(c.strip->items().size(), 4);
-    EXPECT_EQ(c.palette->countOfFrames(), 1);
-    EXPECT_EQ(shot.pixelColor(c.viewPoint(drawn.center() + QPointF(0, 0))).red() > 0, true);
+    const QPointF onFrame(half.left() + 3, half.center().y());
+    EXPECT_EQ(shot.pixelColor(c.viewPoint(onFrame)), QColor(Qt::red));
+    EXPECT_EQ(shot.pixelColor(c.viewPoint(QPointF(5, area.y() + area.height() - 5))), QColor(30, 30, 30));
 }
 
-TEST(EditorCanvasBasics, ShotForLooking)
+TEST(EditorCanvasMouse, ASelectedOverlayKeepsTheMouseUnderAnother)
 {
-    if (qEnvironmentVariableIsEmpty("KANTELO_EDITOR_SHOT"))
-        GTEST_SKIP();
-    Canvas c({1000, 700}, 0.9);
-    c.addTopmost(std::make_shared<RingFrame>(0.05, QColor(200, 180, 120)));
-    c.addTopmost(std::make_shared<RingFrame>(0.1, QColor(120, 60, 30)));
-    c.palette->addOverlayLayer(std::make_shared<MouseLayer>(QRectF(10, 10, 10, 10)));
-    c.palette->selectLayer(c.design->layers().at(1).get());
-    c.strip->setFocus();
+    RoutingCanvas c;
+    c.palette->selectLayer(c.overlayB.get());
+    // Left part of B, where A lies over it: B keeps the click.
+    const QPointF p(c.photoRect.center().x() - 20, c.photoRect.center().y());
+    ASSERT_TRUE(c.overlayA->isHitAtPoint(p));
+    ASSERT_TRUE(c.overlayB->isHitAtPoint(p));
+    c.click(p);
+    EXPECT_EQ(c.overlayB->downs.size(), 1u);
+    EXPECT_EQ(c.overlayA->downs.size(), 0u);
+    EXPECT_EQ(c.selected(), c.overlayB);
+    EXPECT_EQ(c.overlayB->ups.size(), 1u);
+
+    // Off B, on the photo: the photo takes over the selection and the click.
+    const QPointF onPhoto(c.photoRect.x() + 10, c.photoRect.y() + 10);
+    c.click(onPhoto);
+    EXPECT_EQ(c.selected(), c.design->imageLayer());
+    EXPECT_EQ(c.overlayB->downs.size(), 1u);
+}
+
+TEST(EditorCanvasMouse, WithThePhotoSelectedTheLayerOnTopTakesTheClick)
+{
+    RoutingCanvas c;
+    ASSERT_EQ(c.selected(), c.design->imageLayer());
+    // The photo is hit under A, but A lies over it.
+    const QPointF p(c.photoRect.center().x() - 60, c.photoRect.center().y());
+    c.click(p);
+    EXPECT_EQ(c.selected(), c.overlayA);
+    EXPECT_EQ(c.overlayA->downs.size(), 1u);
+    EXPECT_FALSE(c.design->imageLayer()->isDragging());
+}
+
+TEST(EditorCanvasMouse, AClickOnAFrameSelectsItAndAFrameTakesNoFurtherClicks)
+{
+    RoutingCanvas c;
+    const QPointF onFrame(c.photoRect.left() - 5, c.photoRect.center().y());
+    ASSERT_TRUE(c.frame->isHitAtPoint(onFrame));
+    int selections = countSelections([&] { c.click(onFrame); });
+    EXPECT_EQ(selections, 1);
+    EXPECT_EQ(c.selected(), c.frame);
+    EXPECT_TRUE(c.frame->isSelected());
+    EXPECT_FALSE(c.design->imageLayer()->isSelected());
+    EXPECT_EQ(c.frame->downs, 1); // passed on although frames take no mouse events
+
+    // Clicking the selected frame again does nothing at all.
+    selections = countSelections([&] { c.click(onFrame); });
+    EXPECT_EQ(selections, 0);
+    EXPECT_EQ(c.frame->downs, 1);
+}
+
+TEST(EditorCanvasMouse, AClickOnNoLayerKeepsTheSelection)
+{
+    RoutingCanvas c;
+    c.palette->selectLayer(c.overlayB.get());
+    const int selections = countSelections([&] { c.click(QPointF(3, c.view->height() - 3)); });
+    EXPECT_EQ(selections, 0);
+    EXPECT_EQ(c.selected(), c.overlayB);
+    EXPECT_TRUE(c.overlayB->downs.empty());
+}
+
+TEST(EditorCanvasMouse, DragsAndReleasesGoToTheSelectedLayerInDesignSpace)
+{
+    RoutingCanvas c;
+    c.palette->selectLayer(c.overlayB.get());
+    const QPointF start = c.photoRect.center() + QPointF(10, 5);
+    QTest::mousePress(c.view, Qt::LeftButton, {}, c.viewPoint(start));
+    QMouseEvent move(QEvent::MouseMove, c.viewPoint(start + QPointF(30, 20)), c.view->mapToGlobal(c.viewPoint(start)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(c.view, &move);
+    QTest::mouseRelease(c.view, Qt::LeftButton, {}, c.viewPoint(start + QPointF(30, 20)));
+    ASSERT_EQ(c.overlayB->drags.size(), 1u);
+    // y-up: dragging up the screen raises y.
+    EXPECT_NEAR(c.overlayB->drags[0].x(), start.x() + 30, 1);
+    EXPECT_NEAR(c.overlayB->drags[0].y(), start.y() + 20, 1);
+    EXPECT_EQ(c.overlayB->ups.size(), 1u);
+
+    // A selected frame takes neither drags nor releases.
+    c.palette->selectLayer(c.frame.get());
+    QApplication::sendEvent(c.view, &move);
+    EXPECT_EQ(c.overlayB->drags.size(), 1u);
+}
+
+TEST(EditorCanvasGestures, PinchZoomsWithinTheViewStatesBounds)
+{
+    Canvas c({800, 600}, 0.6);
+    const QPointingDevice *device = QPointingDevice::primaryPointingDevice();
+    auto send = [&](Qt::NativeGestureType type, double value) {
+        QNativeGestureEvent e(type, device, 2, QPointF(100, 100), QPointF(100, 100), QPointF(100, 100), value,
+                              QPointF());
+        QApplication::sendEvent(c.view, &e);
+    };
+    send(Qt::BeginNativeGesture, 0);
+    send(Qt::ZoomNativeGesture, 0.1);
+    send(Qt::ZoomNativeGesture, 0.15);
+    EXPECT_NEAR(c.viewState->zoom(), 0.85, 1e-9); // the steps add up
+    send(Qt::ZoomNativeGesture, 0.5);
+    EXPECT_DOUBLE_EQ(c.viewState->zoom(), 1.0);
+    send(Qt::EndNativeGesture, 0);
+
+    send(Qt::BeginNativeGesture, 0);
+    send(Qt::ZoomNativeGesture, -2);
+    EXPECT_DOUBLE_EQ(c.viewState->zoom(), 0.3);
+    send(Qt::EndNativeGesture, 0);
+
+    // The touch pinch reports its total scale: a pinch to half is -0.5.
+    c.controller->handleMagnification(KTDesignViewController::GestureBegan, 0);
+    c.controller->handleMagnification(KTDesignViewController::GestureChanged, 0.4);
+    EXPECT_NEAR(c.viewState->zoom(), 0.7, 1e-9);
+    c.controller->handleMagnification(KTDesignViewController::GestureChanged, 0.2);
+    EXPECT_NEAR(c.viewState->zoom(), 0.5, 1e-9);
+    // Ended and other states change nothing.
+    c.controller->handleMagnification(KTDesignViewController::GestureEnded, 0.9);
+    EXPECT_NEAR(c.viewState->zoom(), 0.5, 1e-9);
+}
+
+TEST(EditorCanvasRedraw, ALayerChangeRepaintsOnlyTheDesignArea)
+{
+    Canvas c;
+    auto frame = std::make_shared<RingFrame>(0.1);
+    c.addTopmost(frame);
     c.settle();
-    c.view->grab().save(qEnvironmentVariable("KANTELO_EDITOR_SHOT"));
+    PaintLog canvasLog(c.view);
+    PaintLog stripLog(c.strip);
+    std::vector<bool> onlyDesign;
+    frame->onDraw = [&] { onlyDesign.push_back(c.controller->redrawOnlyDesign()); };
+
+    frame->touch();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return onlyDesign.size() >= 2; }));
+    // The change and the design's own full-quality request after it.
+    EXPECT_EQ(onlyDesign, (std::vector<bool>{true, true}));
+    for (const QRect &r : std::as_const(canvasLog.rects))
+        EXPECT_EQ(r, c.view->designAreaInViewCoordinates());
+    EXPECT_TRUE(stripLog.rects.isEmpty());
+    EXPECT_FALSE(c.controller->redrawOnlyDesign()); // cleared by the drawing
+
+    // The backdrop's shadow just above the strip survives the quick redraw.
+    const QImage shot = c.view->grab().toImage();
+    const int y = c.strip->y() - 2;
+    EXPECT_LT(shot.pixelColor(3, y).lightness(), shot.pixelColor(3, y - 30).lightness());
+
+    // A change of the design's list repaints everything.
+    onlyDesign.clear();
+    c.design->postModelChangedNotification();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !onlyDesign.empty(); }));
+    EXPECT_FALSE(onlyDesign.front());
+}
+
+TEST(EditorCanvasRedraw, OneFullQualityPassFollowsTheLastQuickOne)
+{
+    Canvas c;
+    auto frame = std::make_shared<RingFrame>(0.1);
+    c.addTopmost(frame);
+    c.settle();
+    frame->qualities.clear();
+
+    // Three view-state changes in a row: each draws quickly at once.
+    for (double zoom : {0.9, 0.8, 0.7}) {
+        c.viewState->setZoom(zoom);
+        c.view->repaint();
+    }
+    ASSERT_EQ(frame->qualities.size(), 3u);
+    EXPECT_EQ(frame->qualities, (std::vector<bool>{false, false, false}));
+    EXPECT_FALSE(c.view->drawHighQuality());
+
+    ASSERT_TRUE(testsupport::waitUntil([&] { return frame->qualities.size() > 3; }));
+    QTest::qWait(150); // nothing further is pending
+    EXPECT_EQ(frame->qualities, (std::vector<bool>{false, false, false, true}));
+    EXPECT_TRUE(c.view->drawHighQuality());
+}
+
+TEST(EditorCanvasRedraw, ALiveResizeDrawsQuicklyThenOnceInFull)
+{
+    Canvas c;
+    auto frame = std::make_shared<RingFrame>(0.1);
+    c.addTopmost(frame);
+    c.settle();
+    frame->qualities.clear();
+    c.view->resize(820, 610);
+    c.view->repaint();
+    c.view->resize(840, 620);
+    c.view->repaint();
+    EXPECT_EQ(frame->qualities, (std::vector<bool>{false, false}));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !frame->qualities.back() == false; }));
+    EXPECT_TRUE(frame->qualities.back());
 }
