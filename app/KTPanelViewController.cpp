@@ -63,6 +63,8 @@ void KTPanelViewController::setPanelName(const QString &name)
 void KTPanelViewController::setCustomViewController(XSViewController *controller)
 {
     view();
+    if (controller && controller == m_customViewController)
+        return;
     if (XSViewController *old = m_customViewController.data()) {
         if (QWidget *oldView = old->isViewLoaded() ? old->view() : nullptr) {
             m_contentViewHolder->layout()->removeWidget(oldView);

@@ -142,6 +142,9 @@ TEST(KTPanelManagerLayout, ReplacedContentLeavesOneViewAndClearsTheOldObject)
     EXPECT_EQ(contents, QList<QWidget *>{second->view()});
     ASSERT_TRUE(first);
     EXPECT_FALSE(first->representedObject().isValid());
+    panel.setCustomViewController(second);
+    EXPECT_EQ(panel.customViewController(), second) << "setting the same content again keeps it";
+    EXPECT_EQ(second->view()->parentWidget(), panel.contentViewHolder());
 }
 
 namespace {
