@@ -5,6 +5,7 @@
 #include "editor/KTDesignViewController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "kit/VLKitUtils.h"
+#include "library/KTLibraryViewController.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/MessageBoxPresenter.h"
@@ -40,6 +41,11 @@ void registerWindowControllers()
             if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController))
                 window->setLayersPaletteController(canvas->layersPaletteController());
             return canvas;
+        });
+    KTControllerRegistry::registerClass(
+        QStringLiteral("KTLibraryViewController"),
+        [](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
+            return new KTLibraryViewController(nibName, windowController, parent);
         });
 }
 
