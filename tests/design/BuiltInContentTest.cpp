@@ -1,6 +1,7 @@
 #include "design/DesignArchiveClasses.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTextOverlayLayer.h"
 #include "design/TemplatesStore.h"
 #include "platform/Bundle.h"
 #include "stores/Frame.h"
@@ -83,6 +84,7 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
 {
     const QList<QUrl> urls = TemplatesStore::builtInTemplateURLs();
     EXPECT_GE(urls.size(), 10);
+    int datedDesigns = 0;
     QImage photo(600, 400, QImage::Format_RGB32);
     photo.fill(QColor(0, 160, 60));
     const QString photoPath = folder + QStringLiteral("/photo.png");
@@ -98,6 +100,8 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
         EXPECT_FALSE(design->variationGUID().isEmpty());
         EXPECT_GE(design->layers().size(), 2);
         for (const auto &layer : design->layers()) {
+            if (auto text = std::dynamic_pointer_cast<KTTextOverlayLayer>(layer))
+                datedDesigns += text->overlayText().string().contains(QStringLiteral("{{EXIF long date}}")) ? 1 : 0;
             if (auto frameLayer = std::dynamic_pointer_cast<KTFrameLayer>(layer))
                 EXPECT_FALSE(frameLayer->missesFrameInLibrary()) << frameLayer->layerName().toStdString();
         }
@@ -110,6 +114,8 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
         EXPECT_GT(centre.green(), 120);
         EXPECT_LT(centre.red(), 60);
     }
+
+    EXPECT_EQ(datedDesigns, 1);
 
     TemplatesStore templates(folder);
     EXPECT_EQ(templates.importInitialTemplates(), urls.size());
