@@ -57,13 +57,23 @@ void KTDesignPreviewView::setZoom(double zoom)
     update();
 }
 
+void KTDesignPreviewView::setBackgroundColor(const QColor &color)
+{
+    m_backgroundColor = color;
+    update();
+}
+
 void KTDesignPreviewView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    QLinearGradient background(0, 0, width(), 0);
-    background.setColorAt(0, QColor(38, 38, 40));
-    background.setColorAt(1, QColor(70, 70, 74));
-    painter.fillRect(rect(), background);
+    if (m_backgroundColor.isValid()) {
+        painter.fillRect(rect(), m_backgroundColor);
+    } else {
+        QLinearGradient background(0, 0, width(), 0);
+        background.setColorAt(0, QColor(38, 38, 40));
+        background.setColorAt(1, QColor(70, 70, 74));
+        painter.fillRect(rect(), background);
+    }
     if (!m_docTemplate || m_docTemplate->layers().isEmpty())
         return;
     // The design fills the zoomed share of the view, centred (y-up inside).

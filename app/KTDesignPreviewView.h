@@ -22,6 +22,8 @@ public:
     // The share of the view the framed design fills ("DesignViewZoomLevel").
     double zoom() const { return m_zoom; }
     void setZoom(double zoom);
+    // An invalid colour keeps the default dark ground.
+    void setBackgroundColor(const QColor &color);
 
     QSize sizeHint() const override { return {800, 600}; }
 
@@ -33,5 +35,6 @@ private:
 
     std::shared_ptr<KTTemplate> m_docTemplate;
     double m_zoom = 0.9;
+    QColor m_backgroundColor;
     QList<platform::NotificationCenter::ObserverId> m_observers;
 };

@@ -1,6 +1,9 @@
 #include "app/XSDocument.h"
 
 #include "app/XSDocumentWindowController.h"
+#include "app/KTLayersPaletteInterface.h"
+#include "design/KTFrameLayer.h"
+#include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
 #include "kit/VLWAnalytics.h"
 #include "platform/Bundle.h"
@@ -30,8 +33,17 @@ void XSDocument::makeWindowControllers()
     addWindowController(XSDocumentWindowController::defaultController());
 }
 
-void XSDocument::windowControllerDidLoadNib(XSDocumentWindowController *)
+KTLayersPaletteInterface *XSDocument::palette() const
 {
+    return dynamic_cast<KTLayersPaletteInterface *>(m_layersPaletteController.data());
+}
+
+void XSDocument::windowControllerDidLoadNib(XSDocumentWindowController *controller)
+{
+    if (controller)
+        m_layersPaletteController = controller->layersPaletteController();
+    if (KTLayersPaletteInterface *layers = palette())
+        layers->buildEmptyPalette();
     if (!fileURL().isEmpty()) {
         importImage(fileURL());
     } else {
@@ -80,7 +92,8 @@ bool XSDocument::importImage(const QUrl &url)
         if (url.fileName() != QLatin1String(kStartupImageFileName))
             VLWAnalytics::trackEventProperties(QStringLiteral("Usage"),
                                                QVariantMap{{QStringLiteral("Action"), QStringLiteral("Loaded image")}});
-        // The layers palette takes the image layer once it exists in this window.
+        if (KTLayersPaletteInterface *layers = palette())
+            layers->setImageLayer(m_docTemplate->imageLayer());
         m_isDefaultImage = false;
         setFileURL(url);
         setFileType(TypeTable::typeForFile(url.toLocalFile()));
@@ -117,6 +130,25 @@ void XSDocument::replaceTemplateWith(const std::shared_ptr<KTTemplate> &other)
     if (!other)
         return;
     m_docTemplate->replaceDesignWith(other);
+    KTLayersPaletteInterface *layers = palette();
+    if (!layers)
+        return;
+    layers->buildEmptyPalette();
+    m_docTemplate->doFromInnerLayer([layers](const std::shared_ptr<KTLayer> &layer) {
+        const QString className = QString::fromLatin1(layer->metaObject()->className());
+        if (qobject_cast<KTImageLayer *>(layer.get())) {
+            layers->setImageLayer(layer);
+        } else if (auto *frame = qobject_cast<KTFrameLayer *>(layer.get())) {
+            // Frame kinds whose icon depends on their settings refresh it first.
+            if (frame->metaObject()->indexOfMethod("updateIcon()") >= 0)
+                QMetaObject::invokeMethod(frame, "updateIcon", Qt::DirectConnection);
+            layers->addFrameLayer(layer);
+        } else if (className == QLatin1String("KTTextOverlayLayer") || className == QLatin1String("KTImageOverlayLayer")) {
+            layers->addOverlayLayer(layer);
+        }
+        return true;
+    });
+    layers->selectLayer(m_docTemplate->imageLayer().get());
 }
 
 QStringList XSDocument::writableTypes() const

@@ -3,8 +3,11 @@
 #include "platform/NotificationCenter.h"
 #include "platform/ui/Document.h"
 
+#include <QPointer>
+
 #include <memory>
 
+class KTLayersPaletteInterface;
 class KTTemplate;
 class XSDocumentWindowController;
 
@@ -24,6 +27,8 @@ public:
     ~XSDocument() override;
 
     std::shared_ptr<KTTemplate> docTemplate() const { return m_docTemplate; }
+    // The window's layers palette controller, once the window is loaded.
+    QObject *layersPaletteController() const { return m_layersPaletteController.data(); }
     bool isDefaultImage() const { return m_isDefaultImage; }
 
     void makeWindowControllers() override;
@@ -45,9 +50,11 @@ signals:
 
 private:
     void observeTemplate();
+    KTLayersPaletteInterface *palette() const;
 
     std::shared_ptr<KTTemplate> m_docTemplate;
     bool m_isDefaultImage = false;
+    QPointer<QObject> m_layersPaletteController;
     bool m_observing = false;
     QList<platform::NotificationCenter::ObserverId> m_observers;
 };

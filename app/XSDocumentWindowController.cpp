@@ -1,5 +1,7 @@
 #include "app/XSDocumentWindowController.h"
 
+#include "app/KTDesignBrowserInterface.h"
+#include "app/KTDesignCanvasInterface.h"
 #include "app/KTMainLayoutViewController.h"
 #include "app/XSDocument.h"
 #include "platform/NotificationCenter.h"
@@ -94,11 +96,14 @@ void XSDocumentWindowController::windowDidLoad()
     auto *window = static_cast<QMainWindow *>(this->window());
     XSDocument *doc = xsDocument();
 
-    // The layout controller is known before its view is first built.
-    m_mainLayoutViewController = new KTMainLayoutViewController(QStringLiteral("MainLayoutView"), this, this);
+    // The layout controller is known before its view is first built; building
+    // it makes the canvas, whose palette controller registers itself here.
+    m_mainLayoutViewController = new KTMainLayoutViewController(
+        QString::fromLatin1(KTMainLayoutViewController::kNibName), this, this);
     if (doc)
         m_mainLayoutViewController->setRepresentedObject(QVariant::fromValue(static_cast<QObject *>(doc)));
     setContentViewController(m_mainLayoutViewController);
+    m_mainLayoutViewController->setLayersPaletteController(layersPaletteController());
     if (doc)
         m_mainLayoutViewController->setDocTemplate(doc->docTemplate());
     m_mainLayoutViewController->stage2Setup();
@@ -115,8 +120,23 @@ void XSDocumentWindowController::windowDidLoad()
     qApp->installEventFilter(m_modifierWatcher);
 }
 
+void XSDocumentWindowController::showFrameInLibrary(Frame *frame)
+{
+    if (m_mainLayoutViewController)
+        m_mainLayoutViewController->mainSplitViewController()->showFrameInLibrary(frame);
+}
+
 void XSDocumentWindowController::windowWillClose()
 {
+    if (m_mainLayoutViewController) {
+        if (QWidget *w = window())
+            w->setFocus(Qt::OtherFocusReason); // ends any text editing
+        KTMainSplitViewController *split = m_mainLayoutViewController->mainSplitViewController();
+        if (auto *canvas = dynamic_cast<KTDesignCanvasInterface *>(split->designViewController()))
+            canvas->removeAllTrackingAreas();
+        if (auto *templates = dynamic_cast<KTDesignBrowserInterface *>(split->templatesViewController()))
+            templates->emptyTemplates();
+    }
     if (QWidget *w = window())
         platform::UserDefaults::standard().setObject(frameAutosaveKey(), w->saveGeometry());
 }

@@ -6,6 +6,7 @@
 
 #include <QPointer>
 
+class Frame;
 class XSDocument;
 
 // The document window: builds the main layout for the document's design,
@@ -27,6 +28,12 @@ public:
     static XSDocumentWindowController *defaultController();
 
     KTMainLayoutViewController *mainLayoutViewController() const { return m_mainLayoutViewController; }
+    // The window's layers palette controller: the editor's canvas makes it
+    // and it registers itself here while the window's views are built.
+    QObject *layersPaletteController() const { return m_layersPaletteController.data(); }
+    void setLayersPaletteController(QObject *controller) { m_layersPaletteController = controller; }
+    // Opens the library panel on the frame.
+    void showFrameInLibrary(Frame *frame);
     XSDocument *xsDocument() const;
 
     // The defaults key the window's frame is kept under.
@@ -39,5 +46,6 @@ protected:
 
 private:
     QPointer<KTMainLayoutViewController> m_mainLayoutViewController;
+    QPointer<QObject> m_layersPaletteController;
     QObject *m_modifierWatcher = nullptr;
 };

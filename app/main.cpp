@@ -1,5 +1,9 @@
 #include "app/AppDelegate.h"
+#include "app/KTControllerRegistry.h"
 #include "app/KTDocumentController.h"
+#include "app/XSDocumentWindowController.h"
+#include "editor/KTDesignViewController.h"
+#include "editor/KTLayersPaletteController.h"
 #include "kit/VLKitUtils.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/ui/Application.h"
@@ -24,6 +28,21 @@ QStringList fileArguments(const QStringList &arguments)
     return files;
 }
 
+// The document window's controllers that live above the shell. The canvas
+// brings the window's layers palette controller, which the window learns of
+// while its views are being built.
+void registerWindowControllers()
+{
+    KTControllerRegistry::registerClass(
+        QStringLiteral("KTDesignViewController"),
+        [](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
+            auto *canvas = new KTDesignViewController(nibName, windowController, parent);
+            if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController))
+                window->setLayersPaletteController(canvas->layersPaletteController());
+            return canvas;
+        });
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -43,6 +62,7 @@ int main(int argc, char *argv[])
     platform::ImageDecoder::raiseAllocationLimit();
     VLKitUtils::load();
     AppDelegate::initialize();
+    registerWindowControllers();
 
     AppDelegate delegate;
     platform::Application application(&delegate);

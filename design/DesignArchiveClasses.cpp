@@ -1,9 +1,11 @@
 #include "design/DesignArchiveClasses.h"
 
 #include "design/KTColorMatLayer.h"
+#include "design/KTCornerFrameLayer.h"
 #include "design/KTFullFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
+#include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
 
@@ -16,5 +18,7 @@ void registerDesignArchiveClasses()
     // Layer classes of frames and overlays, one line each:
     KTFullFrameLayer::registerArchiveClass();
     KTColorMatLayer::registerArchiveClass();
+    KTMoldingFrameLayer::registerArchiveClass();
+    KTCornerFrameLayer::registerArchiveClass();
     KTFrameLayer::installLibraryIconBuilder();
 }

@@ -1,7 +1,9 @@
 #include "design/KTFrameLayer.h"
 
 #include "design/KTColorMatLayer.h"
+#include "design/KTCornerFrameLayer.h"
 #include "design/KTFullFrameLayer.h"
+#include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
 #include "kit/NSImageVLKit.h"
@@ -253,11 +255,9 @@ std::shared_ptr<KTFrameLayer> KTFrameLayer::frameLayerFromFrame(Frame *frame)
     if (name == QLatin1String(kFullFrameTypeName)) {
         layer = std::make_shared<KTFullFrameLayer>();
     } else if (name == QLatin1String(kMouldingTypeName)) {
-        // The moulding layer's branch goes here.
-        return nullptr;
+        layer = std::make_shared<KTMoldingFrameLayer>();
     } else if (name == QLatin1String(kMouldingWithCornersTypeName)) {
-        // The corner layer's branch goes here.
-        return nullptr;
+        layer = std::make_shared<KTCornerFrameLayer>();
     } else if (name == QLatin1String(kColorMatTypeName)) {
         layer = std::make_shared<KTColorMatLayer>();
     } else {

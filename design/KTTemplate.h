@@ -12,6 +12,7 @@
 #include <QVariantMap>
 
 #include "platform/Error.h"
+#include "platform/FileWrapper.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/archive/Coding.h"
 #include "platform/imaging/ImageMetadata.h"
@@ -27,8 +28,10 @@ class KTImageLayer;
 class KTFrameLayer;
 class KTProgressReportingDataProvider;
 class VLImageMetadataManager;
+class Variation;
 namespace platform {
 class Debouncer;
+class ManagedObjectContext;
 }
 
 // The design: an ordered list of layers (index 0 the outermost, the last the
@@ -95,6 +98,47 @@ public:
     // manager; none for empty data or data that is no sound template archive
     // (the reason goes to `error` when given, and to the log).
     static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, QString *error = nullptr);
+
+    // --- template package (a folder ending in "KTTemplate") ---
+    static constexpr const char *kPackageExtension = "KTTemplate";
+    static constexpr const char *kTemplateEntry = "Template";
+    static constexpr const char *kImageEntry = "Image";
+    static constexpr const char *kKeywordsEntry = "Keywords";
+    static constexpr const char *kGUIDEntry = "GUID";
+    static constexpr const char *kQuickLookEntry = "QuickLook";
+    static constexpr const char *kPreviewEntry = "Preview.jpg";
+    static constexpr const char *kThumbnailEntry = "Thumbnail.jpg";
+    static constexpr int kPreviewSide = 512;
+    static constexpr const char *kTemplatesEvent = "Templates";
+    static constexpr const char *kFileWrapperFailedFormat = "Coundn't create File Wrapper for URL: %1. ERROR: %2";
+
+    // A design rebuilt from a stored one, with its name and its GUID (as
+    // variationGUID); none when the Variation is missing, has no data or its
+    // data is no sound template archive.
+    static std::shared_ptr<KTTemplate> templateFromVariation(const Variation *variation);
+    // The package: "Template"; "Image" with a copy of the photo's file when
+    // `withImage` and that file still exists; "Keywords" when there are tag
+    // names; "GUID" when given; "QuickLook" with the 512 x 512 previews.
+    platform::FileWrapper fileWrapperWithImageLayer(bool withImage, const QStringList &tagNames, const QString &guid);
+    // Writes the package atomically; a failure is shown in an alert and answers false.
+    bool saveToURL(const QUrl &url, const QStringList &tagNames, const QString &guid, bool withImage);
+    // A design from a package (or a plain file holding only a template
+    // archive), its GUID as variationGUID. `tagNames` receives the package's
+    // keywords when it has readable ones and is left alone otherwise.
+    static std::shared_ptr<KTTemplate> templateFromFileWrapper(const platform::FileWrapper &wrapper,
+                                                               QStringList *tagNames = nullptr);
+    // Reads the item at the URL at once and completely; none (and a log
+    // line) when it can't be read.
+    static std::optional<platform::FileWrapper> fileWrapperForURL(const QUrl &url);
+    static bool isTemplateAtURL(const QUrl &url);
+    // The photo a package was saved with: the first file in its "Image"
+    // folder, read in place; empty when there is none.
+    static QString imageFilePathInPackage(const QUrl &url);
+    // Adds each readable package as a Variation with its keywords as Tags,
+    // skipping packages whose GUID the context already holds. `moc` null: the
+    // shared templates store's context. The context is not saved here.
+    // Answers how many Variations were added.
+    static int importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc = nullptr);
 
     // --- layer list (index 0 outermost) ---
     const LayerList &layers() const { return m_layers; }

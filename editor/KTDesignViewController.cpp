@@ -271,3 +271,20 @@ void KTDesignViewController::handleNativeZoomDelta(double delta)
     m_nativeMagnification += delta;
     handleMagnification(GestureChanged, m_nativeMagnification);
 }
+
+KTTrackingAreaHost *KTDesignViewController::trackingAreaHost()
+{
+    return designView();
+}
+
+void KTDesignViewController::removeAllTrackingAreas()
+{
+    if (KTDesignView *view = designView())
+        view->removeAllTrackingAreas();
+}
+
+void KTDesignViewController::useLayersPaletteController(QObject *controller)
+{
+    if (auto *palette = qobject_cast<KTLayersPaletteController *>(controller))
+        setLayersPaletteController(palette);
+}

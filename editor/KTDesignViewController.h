@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/KTDesignCanvasInterface.h"
+#include "app/KTLayersPaletteClient.h"
 #include "kit/ui/XSViewController.h"
 #include "platform/NotificationCenter.h"
 
@@ -21,7 +23,7 @@ class QWheelEvent;
 // frame and mat widths and the pinch into zoom. It keeps no design state:
 // the design is the document's, the selection the strip's, the zoom the view
 // state's.
-class KTDesignViewController : public XSViewController
+class KTDesignViewController : public XSViewController, public KTDesignCanvasInterface, public KTLayersPaletteClient
 {
     Q_OBJECT
 
@@ -73,6 +75,12 @@ public:
     // A step of the platform's zoom gesture: its deltas add up to the
     // magnification since the gesture began.
     void handleNativeZoomDelta(double delta);
+
+    // The shell's side: the selected layer's tracking areas, and the
+    // window's palette controller handed back.
+    KTTrackingAreaHost *trackingAreaHost() override;
+    void removeAllTrackingAreas() override;
+    void useLayersPaletteController(QObject *controller) override;
 
 protected:
     QWidget *loadView() override;

@@ -297,3 +297,8 @@ void KTLayersPaletteController::removeLayerWithMenuItem(QAction *menuItem)
     if (layer && !isImageLayer(layer.get()))
         m_layersPalette->removeItemAtIndex(index);
 }
+
+QWidget *KTLayersPaletteController::layersPaletteWidget() const
+{
+    return m_layersPalette.data();
+}

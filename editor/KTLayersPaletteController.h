@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/KTLayersPaletteInterface.h"
 #include "editor/KTLayersPaletteDelegate.h"
 #include "editor/KTLayersPaletteItem.h"
 
@@ -22,7 +23,7 @@ class QMenu;
 // design, kept in three groups in the design's order (overlays, frames,
 // photo), and carries selection, reordering and deletion over to the design.
 // The one way the editor's other parts add, select and remove layers.
-class KTLayersPaletteController : public QObject, public KTLayersPaletteDelegate
+class KTLayersPaletteController : public QObject, public KTLayersPaletteDelegate, public KTLayersPaletteInterface
 {
     Q_OBJECT
 
@@ -84,6 +85,9 @@ public:
     static bool isImageLayer(const KTLayer *layer);
     static bool isFrameLayer(const KTLayer *layer);
     static bool isOverlayLayer(const KTLayer *layer);
+
+    // The shell's view of the strip (focus on layers).
+    QWidget *layersPaletteWidget() const override;
 
 signals:
     // "Show frame in Library": the window shows the frame in its library panel.

@@ -26,6 +26,7 @@ struct TransparencyLayer::Private {
     QRect rect;
     std::optional<Shadow> shadow;
     QTransform deviceTransform;
+    QTransform baseTransform;
     qreal opacity = 1;
     QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
     qreal devicePixelRatio = 1;
@@ -118,11 +119,15 @@ QPainter *TransparencyLayer::begin(QPainter *target, const std::optional<Shadow>
     d->opacity = target->opacity();
     d->mode = target->compositionMode();
     d->deviceTransform = target->deviceTransform();
+    // What lies under the world transform: the pixel ratio and, for a child
+    // widget painted into its window's backing store, the widget's offset.
+    bool invertible = false;
+    const QTransform worldInverse = target->worldTransform().inverted(&invertible);
+    d->baseTransform = invertible ? worldInverse * d->deviceTransform : QTransform();
 
     const QPaintDevice *device = target->device();
     d->devicePixelRatio = device ? device->devicePixelRatio() : 1.0;
-    const QRect canvas = device ? QRect(0, 0, qRound(device->width() * d->devicePixelRatio),
-                                        qRound(device->height() * d->devicePixelRatio))
+    const QRect canvas = device ? d->baseTransform.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect()
                                 : QRect();
     QRect rect = canvas;
     if (target->hasClipping())
@@ -208,7 +213,12 @@ void TransparencyLayer::end()
     }
 
     target->save();
-    target->setWorldTransform(QTransform());
+    // Back to plain device pixels (at the pixel ratio), whatever offset the
+    // target paints under.
+    bool invertible = false;
+    const QTransform baseInverse = d->baseTransform.inverted(&invertible);
+    target->setWorldTransform(invertible ? QTransform::fromScale(d->devicePixelRatio, d->devicePixelRatio) * baseInverse
+                                         : QTransform());
     target->setOpacity(d->opacity);
     target->setCompositionMode(d->mode);
     d->buffer.setDevicePixelRatio(d->devicePixelRatio);

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "kit/ui/XSViewController.h"
+#include "platform/archive/Color.h"
+
+#include <QPointer>
+
+#include <memory>
+
+class KTPresentationSettings;
+class KTTemplate;
+class KTViewState;
+class QPushButton;
+class QSlider;
+
+// The strip along the bottom of a document window. For now it holds what
+// the window around it relies on: the plus and minus buttons of the browser
+// panels, and the two background colours with the blend slider between them,
+// which colour the canvas and make up the presentation settings.
+class KTBottomBarViewController : public XSViewController
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kNibName = "BottomBarView";
+    static constexpr const char *kTemplateSetTwice = "Template can only be set once in KTBottomBarViewController";
+    static constexpr int kSliderSteps = 255;
+
+    KTBottomBarViewController(const QString &nibName, platform::WindowController *windowController,
+                              QObject *parent = nullptr);
+    ~KTBottomBarViewController() override;
+
+    std::shared_ptr<KTViewState> viewState() const { return m_viewState; }
+    void setViewState(const std::shared_ptr<KTViewState> &viewState);
+
+    std::shared_ptr<KTTemplate> docTemplate() const { return m_template; }
+    // Accepted once.
+    void setTemplate(const std::shared_ptr<KTTemplate> &design);
+
+    bool plusButtonEnabled() const { return m_plusButtonEnabled; }
+    void setPlusButtonEnabled(bool enabled);
+    bool minusButtonEnabled() const { return m_minusButtonEnabled; }
+    void setMinusButtonEnabled(bool enabled);
+
+    platform::Color leftColor() const { return m_leftColor; }
+    void setLeftColor(const platform::Color &color);
+    platform::Color rightColor() const { return m_rightColor; }
+    void setRightColor(const platform::Color &color);
+    double colorSliderPosition() const { return m_colorSliderPosition; }
+    void setColorSliderPosition(double position);
+    // The canvas colour: the blend of the two at the slider's position.
+    QColor blendedColor() const;
+
+    void saveCurrentPresentationSettings();
+    void loadPreviousPresentationSettings();
+    void resetToDefaultPresentationSettings();
+    KTPresentationSettings currentPresentationSettings() const;
+    bool previousPresentationSettingsAreDifferentFromCurrentValues() const;
+
+    // The window's browsers and canvas, known once the split is set up.
+    QObject *libraryViewController() const { return m_libraryViewController.data(); }
+    void setLibraryViewController(QObject *controller) { m_libraryViewController = controller; }
+    QObject *designViewController() const { return m_designViewController.data(); }
+    void setDesignViewController(QObject *controller) { m_designViewController = controller; }
+
+    QPushButton *plusButton() const { return m_plusButton; }
+    QPushButton *minusButton() const { return m_minusButton; }
+
+signals:
+    void plusButtonPressed();
+    void minusButtonPressed();
+
+protected:
+    QWidget *loadView() override;
+
+private:
+    void applySettings(const KTPresentationSettings &settings);
+    void recolorViewState();
+
+    std::shared_ptr<KTViewState> m_viewState;
+    std::shared_ptr<KTTemplate> m_template;
+    bool m_plusButtonEnabled = false;
+    bool m_minusButtonEnabled = false;
+    platform::Color m_leftColor = platform::Color::white(0.0);
+    platform::Color m_rightColor = platform::Color::white(1.0);
+    double m_colorSliderPosition = 214.0 / 255.0;
+    QPointer<QObject> m_libraryViewController;
+    QPointer<QObject> m_designViewController;
+    QPointer<QPushButton> m_plusButton;
+    QPointer<QPushButton> m_minusButton;
+    QPointer<QSlider> m_slider;
+};

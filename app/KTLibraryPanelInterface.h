@@ -1,0 +1,18 @@
+#pragma once
+
+class Frame;
+
+// What the shell asks of the library panel ("KTLibraryViewController").
+class KTLibraryPanelInterface
+{
+public:
+    static constexpr int kFavoritesState = 1;
+
+    virtual ~KTLibraryPanelInterface() = default;
+    // Steps the library's view (the panel was already open).
+    virtual void toggleView() = 0;
+    virtual void showAndSelectFrame(Frame *frame) = 0;
+    // 0 all, 1 favourites, 2 recent.
+    virtual int libraryState() const = 0;
+    virtual void removeFromFavorites() = 0;
+};

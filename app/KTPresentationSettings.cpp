@@ -1,0 +1,125 @@
+#include "app/KTPresentationSettings.h"
+
+#include "app/AppDelegate.h"
+#include "platform/UserDefaults.h"
+#include "platform/archive/Archiver.h"
+#include "platform/archive/Unarchiver.h"
+
+#include <QHash>
+
+#include <cmath>
+
+using namespace platform;
+
+namespace {
+
+QString base(const char *key)
+{
+    return QString::fromLatin1(key);
+}
+
+QString userKey(const QString &key)
+{
+    return QString::fromLatin1(KTPresentationSettings::kUserPrefix) + key;
+}
+
+std::optional<Color> colorFromData(const QByteArray &data)
+{
+    if (data.isEmpty())
+        return std::nullopt;
+    const Unarchiver::Result result = Unarchiver::unarchiveObjectWithData(data);
+    if (!result.ok() || !result.object.canConvert<Color>())
+        return std::nullopt;
+    return result.object.value<Color>();
+}
+
+size_t colorHash(const std::optional<Color> &color)
+{
+    if (!color)
+        return 0;
+    size_t h = qHash(int(color->colorSpace())) ^ qHash(color->alpha());
+    for (double c : color->components())
+        h = h * 31 + qHash(c);
+    return h;
+}
+
+// The integer part of |value|, 0 for what has none.
+size_t integerPart(double value)
+{
+    const double magnitude = std::fabs(value);
+    return std::isfinite(magnitude) && magnitude < 1e18 ? size_t(magnitude) : 0;
+}
+
+} // namespace
+
+KTPresentationSettings::KTPresentationSettings(std::optional<Color> leftColor, std::optional<Color> rightColor,
+                                               double sliderPosition, double zoomLevel)
+    : m_leftColor(std::move(leftColor))
+    , m_rightColor(std::move(rightColor))
+    , m_colorSliderPosition(sliderPosition)
+    , m_zoomLevel(zoomLevel)
+{
+}
+
+Color KTPresentationSettings::storedColor(const Color &color)
+{
+    return colorFromData(Archiver::archivedDataWithRootObject(QVariant::fromValue(color))).value_or(color);
+}
+
+void KTPresentationSettings::save() const
+{
+    UserDefaults &defaults = UserDefaults::standard();
+    auto saveColor = [&defaults](const char *key, const std::optional<Color> &color) {
+        if (color)
+            defaults.setObject(userKey(base(key)), Archiver::archivedDataWithRootObject(QVariant::fromValue(*color)));
+        else
+            defaults.removeObject(userKey(base(key)));
+    };
+    saveColor(AppDelegate::kLeftBackgroundColorKey, m_leftColor);
+    saveColor(AppDelegate::kRightBackgroundColorKey, m_rightColor);
+    defaults.setDouble(userKey(base(AppDelegate::kBackgroundColorSliderPositionKey)), m_colorSliderPosition);
+    defaults.setDouble(userKey(base(AppDelegate::kDesignViewZoomLevelKey)), m_zoomLevel);
+}
+
+void KTPresentationSettings::reset()
+{
+    UserDefaults &defaults = UserDefaults::standard();
+    for (const char *key : {AppDelegate::kLeftBackgroundColorKey, AppDelegate::kRightBackgroundColorKey,
+                            AppDelegate::kBackgroundColorSliderPositionKey, AppDelegate::kDesignViewZoomLevelKey})
+        defaults.removeObject(userKey(base(key)));
+}
+
+KTPresentationSettings KTPresentationSettings::previousSettings()
+{
+    if (!UserDefaults::standard().objectForKey(userKey(base(AppDelegate::kLeftBackgroundColorKey))).isValid())
+        defaultSettings().save();
+    return settingsWithKeyGenerator(userKey);
+}
+
+KTPresentationSettings KTPresentationSettings::defaultSettings()
+{
+    return settingsWithKeyGenerator([](const QString &key) { return key; });
+}
+
+KTPresentationSettings KTPresentationSettings::settingsWithKeyGenerator(
+    const std::function<QString(const QString &)> &keyFor)
+{
+    UserDefaults &defaults = UserDefaults::standard();
+    return KTPresentationSettings(
+        colorFromData(defaults.dataForKey(keyFor(base(AppDelegate::kLeftBackgroundColorKey)))),
+        colorFromData(defaults.dataForKey(keyFor(base(AppDelegate::kRightBackgroundColorKey)))),
+        defaults.doubleForKey(keyFor(base(AppDelegate::kBackgroundColorSliderPositionKey))),
+        defaults.doubleForKey(keyFor(base(AppDelegate::kDesignViewZoomLevelKey))));
+}
+
+bool KTPresentationSettings::operator==(const KTPresentationSettings &other) const
+{
+    return m_leftColor == other.m_leftColor && m_rightColor == other.m_rightColor
+        && m_colorSliderPosition == other.m_colorSliderPosition && m_zoomLevel == other.m_zoomLevel;
+}
+
+size_t KTPresentationSettings::hash() const
+{
+    return colorHash(m_leftColor) ^ colorHash(m_rightColor)
+        ^ integerPart(m_colorSliderPosition * 1000) ^ integerPart(m_zoomLevel * 1000);
+}

@@ -1,0 +1,621 @@
+#include "design/KTMoldingFrameLayer.h"
+
+#include "design/KTPreparedPictureCache.h"
+#include "design/VLImage.h"
+#include "kit/NSImageVLKit.h"
+#include "kit/VLValueAdditions.h"
+#include "platform/Assert.h"
+#include "platform/Bundle.h"
+#include "platform/UserDefaults.h"
+#include "platform/archive/Color.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
+#include "platform/archive/KeyedUnarchiver.h"
+#include "platform/imaging/ColorFilter.h"
+#include "platform/render/DrawingContext.h"
+#include "stores/Frame.h"
+#include "stores/FrameImage.h"
+
+#include <QColorSpace>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <mutex>
+
+namespace {
+
+using platform::ColorFilter;
+
+QString str(const char *text)
+{
+    return QString::fromLatin1(text);
+}
+
+// NSPointInRect: left and bottom edges inside, right and top outside.
+bool pointInRect(const QPointF &p, const QRectF &r)
+{
+    return !r.isEmpty() && p.x() >= r.left() && p.x() < r.right() && p.y() >= r.top() && p.y() < r.bottom();
+}
+
+QPainterPath polygonPath(std::initializer_list<QPointF> points)
+{
+    QPainterPath path;
+    path.addPolygon(QPolygonF(QList<QPointF>(points)));
+    path.closeSubpath();
+    return path;
+}
+
+bool usable(const std::shared_ptr<VLImage> &image)
+{
+    if (!image)
+        return false;
+    const QSizeF size = image->originalSize();
+    return size.width() > 0 && size.height() > 0 && std::isfinite(size.width()) && std::isfinite(size.height());
+}
+
+} // namespace
+
+KTMoldingFrameLayer::KTMoldingFrameLayer()
+{
+    setControlNibName(str(kControlNibName));
+    setLayerName(str(kDefaultLayerName));
+    // The last shadow choice made on a moulding is the next one's.
+    setDropShadow(platform::UserDefaults::standard().boolForKey(str(kShadowEnabledDefault)));
+}
+
+KTMoldingFrameLayer::KTMoldingFrameLayer(BlankTag) {}
+
+KTMoldingFrameLayer::~KTMoldingFrameLayer() = default;
+
+// --- loading ---
+
+std::shared_ptr<VLImage> KTMoldingFrameLayer::pictureForAttribute(const QString &name, bool *present) const
+{
+    *present = false;
+    Frame *frame = theFrame();
+    if (!frame)
+        return nullptr;
+    FrameImage *picture = frame->valueForAttribute(name).value<FrameImage *>();
+    if (!picture)
+        return nullptr;
+    *present = true;
+    auto image = VLImage::initWithContentsOfFile(picture->imagePath());
+    // A picture without area cannot be tiled: the side is left without one.
+    return usable(image) ? image : nullptr;
+}
+
+bool KTMoldingFrameLayer::frameBoolAttribute(const QString &name) const
+{
+    Frame *frame = theFrame();
+    return frame && frame->valueForAttribute(name).toBool();
+}
+
+bool KTMoldingFrameLayer::loadImages()
+{
+    KT_ASSERT(!imagesLoaded(), QStringLiteral("Loading images second time is not allowed"));
+
+    m_frameImageLeft = pictureForAttribute(str(kLeftImageAttribute), &m_allocatedFrameImageLeft);
+    m_frameImageTop = pictureForAttribute(str(kTopImageAttribute), &m_allocatedFrameImageTop);
+    m_frameImageRight = pictureForAttribute(str(kRightImageAttribute), &m_allocatedFrameImageRight);
+    m_frameImageBottom = pictureForAttribute(str(kBottomImageAttribute), &m_allocatedFrameImageBottom);
+    if (!m_frameImageLeft && !m_frameImageTop && !m_frameImageRight && !m_frameImageBottom)
+        return false;
+
+    // A missing side is another side turned so that its outer edge lies on
+    // the outer edge of the missing one.
+    struct Choice {
+        bool allocated;
+        const std::shared_ptr<VLImage> *source;
+        unsigned turns;
+    };
+    auto fill = [](std::shared_ptr<VLImage> &side, bool allocated, std::initializer_list<Choice> choices) {
+        if (allocated)
+            return;
+        const Choice *pick = nullptr;
+        for (const Choice &choice : choices) {
+            pick = &choice;
+            if (choice.allocated)
+                break;
+        }
+        side = *pick->source ? (*pick->source)->imageRotatedBy(pick->turns) : nullptr;
+    };
+    fill(m_frameImageTop, m_allocatedFrameImageTop,
+         {{m_allocatedFrameImageLeft, &m_frameImageLeft, 1}, {m_allocatedFrameImageRight, &m_frameImageRight, 3},
+          {true, &m_frameImageBottom, 2}});
+    fill(m_frameImageRight, m_allocatedFrameImageRight,
+         {{m_allocatedFrameImageLeft, &m_frameImageLeft, 2}, {m_allocatedFrameImageBottom, &m_frameImageBottom, 3},
+          {true, &m_frameImageTop, 1}});
+    fill(m_frameImageBottom, m_allocatedFrameImageBottom,
+         {{m_allocatedFrameImageRight, &m_frameImageRight, 1}, {m_allocatedFrameImageTop, &m_frameImageTop, 2},
+          {true, &m_frameImageLeft, 3}});
+    fill(m_frameImageLeft, m_allocatedFrameImageLeft,
+         {{m_allocatedFrameImageTop, &m_frameImageTop, 3}, {m_allocatedFrameImageRight, &m_frameImageRight, 2},
+          {true, &m_frameImageBottom, 1}});
+
+    m_actAsMask = frameBoolAttribute(str(kActAsMaskAttribute));
+    if (m_actAsMask) {
+        // A mask lies wholly over the picture and casts no shadow.
+        setFrameOverImage(1.0);
+        setDropShadow(false);
+    }
+    m_mirrorImages = frameBoolAttribute(str(kMirrorImagesAttribute));
+    setImagesLoaded(true);
+    m_allFrameImages = {m_frameImageLeft, m_frameImageTop, m_frameImageRight, m_frameImageBottom};
+    m_prerotatedImages = {m_frameImageLeft, m_frameImageBottom, m_frameImageRight, m_frameImageTop};
+    return true;
+}
+
+// --- geometry ---
+
+double KTMoldingFrameLayer::lengthBetweenPointAndPoint(const QPointF &a, const QPointF &b)
+{
+    return std::abs((b.x() - a.x()) + (b.y() - a.y()));
+}
+
+QRectF KTMoldingFrameLayer::resultingRectForRect(const QRectF &rect) const
+{
+    const double grow = (1 - m_frameOverImage) * m_frameWidth * std::min(rect.width(), rect.height());
+    return rect.adjusted(-grow, -grow, grow, grow);
+}
+
+KTMoldingFrameLayer::Geometry KTMoldingFrameLayer::geometryForRect(const QRectF &rect) const
+{
+    Geometry g;
+    g.fw = std::max(kMinDrawnWidth, std::nearbyint(m_frameWidth * std::min(rect.width(), rect.height())));
+    const QRectF o = resultingRectForRect(rect);
+    g.outer = QRectF(std::round(o.x()), std::round(o.y()), std::round(o.width()), std::round(o.height()));
+    return g;
+}
+
+void KTMoldingFrameLayer::setDrawRects(const QRectF &outside, const QRectF &inside)
+{
+    std::lock_guard lock(m_drawRectMutex);
+    m_drawRectOutside = outside;
+    m_drawRectInside = inside;
+}
+
+QRectF KTMoldingFrameLayer::drawRectOutside() const
+{
+    std::lock_guard lock(m_drawRectMutex);
+    return m_drawRectOutside;
+}
+
+QRectF KTMoldingFrameLayer::drawRectInside() const
+{
+    std::lock_guard lock(m_drawRectMutex);
+    return m_drawRectInside;
+}
+
+bool KTMoldingFrameLayer::isHitAtPoint(const QPointF &point) const
+{
+    std::lock_guard lock(m_drawRectMutex);
+    return pointInRect(point, m_drawRectOutside) && !pointInRect(point, m_drawRectInside);
+}
+
+std::array<std::shared_ptr<VLImage>, 4> KTMoldingFrameLayer::sidePicturesForRotation() const
+{
+    const unsigned r = m_rotation % 4;
+    return {m_prerotatedImages[r], m_prerotatedImages[(r + 3) % 4], m_prerotatedImages[(r + 2) % 4],
+            m_prerotatedImages[(r + 1) % 4]};
+}
+
+// --- drawing ---
+
+void KTMoldingFrameLayer::drawPicture(VLImage &image, const QRectF &rect, bool highQuality, bool skipCache) const
+{
+    if (!highQuality) {
+        image.drawCachedInRect(rect);
+    } else if (!skipCache) {
+        image.drawInRect(rect, false);
+    } else if (KTPreparedPictureCache *cache = KTPreparedPictureCache::current()) {
+        cache->drawImageInRect(image, rect);
+    } else if (m_renderCache) {
+        m_renderCache->drawImageInRect(image, rect);
+    } else {
+        image.drawInRect(rect, true);
+    }
+}
+
+void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &image, double w, const QPointF &p,
+                                            unsigned side, double length, bool highQuality, bool skipCache)
+{
+    platform::DrawingContext *ctx = platform::DrawingContext::current();
+    if (!ctx || !usable(image) || !(length > 0) || !(w > 0)
+        || !std::isfinite(length) || !std::isfinite(w) || !std::isfinite(p.x()) || !std::isfinite(p.y()))
+        return;
+    const QSizeF pictureSize = image->rotatedOriginalSize();
+    const double iw = pictureSize.width();
+    const double ih = pictureSize.height();
+    const bool vertical = side == Left || side == Right;
+    double t = std::nearbyint(vertical ? ih * (w / iw) : iw * (w / ih));
+    if (!std::isfinite(t))
+        return;
+    t = std::max(t, 1.0);
+    const QRectF tileRect = vertical ? QRectF(0, 0, w, t) : QRectF(0, 0, t, w);
+    const QPointF step = vertical ? QPointF(0, t) : QPointF(t, 0);
+
+    const double x = p.x();
+    const double y = p.y();
+    const double l = length;
+    QPainterPath outline;
+    switch (side) {
+    case Left:
+        outline = polygonPath({{x, y}, {x, y + l}, {x + w, y + l - w}, {x + w, y + w}});
+        break;
+    case Top:
+        outline = polygonPath({{x + w - 0.6, y}, {x, y + w - 0.6}, {x, y + w}, {x + l, y + w}, {x + l - w, y}});
+        break;
+    case Right:
+        outline = polygonPath({{x, y + w}, {x, y + l - w + 0.6}, {x + w - 0.6, y + l}, {x + w, y + l}, {x + w, y}});
+        break;
+    default:
+        outline = polygonPath({{x, y}, {x, y + 0.6}, {x + w - 0.6, y + w}, {x + l - w + 0.6, y + w}, {x + l, y + 0.6},
+                               {x + l, y}});
+        break;
+    }
+
+    ctx->saveGState();
+    ctx->clipToPath(outline);
+    for (qint64 k = 0;; ++k) {
+        const QPointF start = p + double(k) * step;
+        if (!(lengthBetweenPointAndPoint(p, start) < length))
+            break;
+        QPainter &painter = ctx->painter();
+        painter.save();
+        if (m_mirrorImages && (k % 2) == 1) {
+            // Every other tile reflected within its own slot along the side.
+            painter.setTransform(vertical ? QTransform(1, 0, 0, -1, 0, 2 * start.y() + t)
+                                          : QTransform(-1, 0, 0, 1, 2 * start.x() + t, 0),
+                                 true);
+        }
+        drawPicture(*image, tileRect.translated(start), highQuality, skipCache);
+        painter.restore();
+    }
+    ctx->restoreGState();
+}
+
+void KTMoldingFrameLayer::drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache)
+{
+    const Geometry g = geometryForRect(rect);
+    const double fw = g.fw;
+    const QRectF o = g.outer;
+    setDrawRects(o, o.adjusted(fw, fw, -fw, -fw));
+
+    const auto pictures = sidePicturesForRotation();
+    const QPointF starts[4] = {{o.x(), o.y()},
+                               {o.x(), o.y() + o.height() - fw},
+                               {o.x() + o.width() - fw, o.y()},
+                               {o.x(), o.y()}};
+    const double lengths[4] = {o.height(), o.width(), o.height(), o.width()};
+    const QRectF strips[4] = {QRectF(o.x(), o.y(), fw, o.height()),
+                              QRectF(o.x(), o.y() + o.height() - fw, o.width(), fw),
+                              QRectF(o.x() + o.width() - fw, o.y(), fw, o.height()),
+                              QRectF(o.x(), o.y(), o.width(), fw)};
+    auto drawSide = [&](unsigned side) {
+        drawSideWithImage(pictures[side], fw, starts[side], side, lengths[side], highQuality, skipCache);
+    };
+
+    if (shouldDrawShadow()) {
+        // Each side casts its own shadow over the sides drawn before it.
+        for (unsigned side : {Left, Top, Right, Bottom})
+            drawWithShadowInRect(o, highQuality, true, strips[side], [&] { drawSide(side); });
+    }
+    drawAsMask(m_actAsMask, [&] {
+        // Painted again over the shadows later sides cast; the bottom side
+        // was drawn last and nothing fell on it.
+        drawSide(Left);
+        drawSide(Top);
+        drawSide(Right);
+        if (!shouldDrawShadow())
+            drawSide(Bottom);
+    });
+}
+
+// --- icon and report ---
+
+QImage KTMoldingFrameLayer::iconOfSize(const QSizeF &size)
+{
+    if (!imagesLoaded() && !loadImages())
+        return QImage();
+    return VLKit::imageWithSize(size, QColorSpace(QColorSpace::SRgb), [&] {
+        platform::DrawingContext *ctx = platform::DrawingContext::current();
+        if (!ctx)
+            return;
+        const double w = size.width();
+        const double h = size.height();
+        const double t = std::ceil(0.66 * std::min(w, h));
+        if (usable(m_frameImageLeft)) {
+            const QSizeF s = m_frameImageLeft->originalSize();
+            double th = std::nearbyint(s.height() * t / s.width());
+            th = th > 0 ? th : 1;
+            ctx->saveGState();
+            ctx->clipToPath(polygonPath({{0, 0}, {t, 0}, {t, h - t}, {0, h}}));
+            for (double y = 0; y < h; y += th)
+                m_frameImageLeft->drawInRect(QRectF(0, y, t, th), false);
+            ctx->restoreGState();
+        }
+        if (usable(m_frameImageTop)) {
+            const QSizeF s = m_frameImageTop->originalSize();
+            double tw = std::nearbyint(s.width() * t / s.height());
+            tw = tw > 0 ? tw : 1;
+            ctx->saveGState();
+            ctx->clipToPath(polygonPath({{t, h - t}, {0, h}, {w, h}, {w, h - t}}));
+            for (double x = 0; x < w; x += tw)
+                m_frameImageTop->drawInRect(QRectF(x, h - t, tw, t), false);
+            ctx->restoreGState();
+        }
+        if (m_actAsMask) {
+            const QImage badge = maskBadgeImage();
+            if (!badge.isNull())
+                ctx->drawImage(QRectF(QPointF(3, 3), QSizeF(badge.size())), badge);
+        }
+    });
+}
+
+QVariantMap KTMoldingFrameLayer::reportForRealSize(const QSizeF &size) const
+{
+    QVariantMap report;
+    const QImage icon = const_cast<KTMoldingFrameLayer *>(this)->iconOfSize(QSizeF(72, 72));
+    if (!icon.isNull())
+        report.insert(QStringLiteral("Icon"), icon);
+    report.insert(QStringLiteral("Title"), theFrame() ? theFrame()->name() : QString());
+    report.insert(QStringLiteral("Size"), resultingRectForRect(QRectF(QPointF(0, 0), size)).size());
+    const double width = m_frameWidth * std::min(size.width(), size.height());
+    report.insert(QStringLiteral("Width"), width);
+    report.insert(QStringLiteral("OverWidth"), m_frameOverImage * width);
+    return report;
+}
+
+// --- settings ---
+
+bool KTMoldingFrameLayer::validateValue(QVariant &value, const QString &keyPath) const
+{
+    using NSNumberVLExtras::numberEnforcedBetweenAnd;
+    if (keyPath == QLatin1String("saturationShift"))
+        value = numberEnforcedBetweenAnd(value, 0, 2);
+    else if (keyPath == QLatin1String("lightnessShift"))
+        value = numberEnforcedBetweenAnd(value, -10, 10);
+    else if (keyPath == QLatin1String("frameWidth"))
+        value = numberEnforcedBetweenAnd(value, 0, kMaxFrameWidth);
+    else if (keyPath == QLatin1String("opacity") || keyPath == QLatin1String("shadowLength")
+             || keyPath == QLatin1String("frameOverImage"))
+        value = numberEnforcedBetweenAnd(value, 0, 1);
+    return true;
+}
+
+void KTMoldingFrameLayer::forEachPicture(const std::function<void(VLImage &)> &action) const
+{
+    for (const auto &image : m_allFrameImages) {
+        if (image)
+            action(*image);
+    }
+}
+
+QSet<QString> KTMoldingFrameLayer::keyPathsForValuesAffectingLayerChanged() const
+{
+    return {QStringLiteral("dropShadow"), QStringLiteral("colorize"), QStringLiteral("saturationShift"),
+            QStringLiteral("lightnessShift"), QStringLiteral("rotation"), QStringLiteral("colorizationColor"),
+            QStringLiteral("hidden")};
+}
+
+QSet<QString> KTMoldingFrameLayer::keyPathsForValuesAffectingLayerChangedFastRedraw() const
+{
+    return {QStringLiteral("frameOverImage"), QStringLiteral("frameWidth"), QStringLiteral("shadowLength"),
+            QStringLiteral("opacity")};
+}
+
+void KTMoldingFrameLayer::announce(const char *key)
+{
+    emit settingsChanged();
+    didChangeValueForKey(QString::fromLatin1(key));
+}
+
+void KTMoldingFrameLayer::setSaturationShift(double value)
+{
+    KT_ASSERT(value >= 0 && value <= 2, QString::asprintf("Saturation value out of limit: %f", value));
+    m_saturationShift = value;
+    const QString filter = str(ColorFilter::kColorControls);
+    if (value == 1.0)
+        forEachPicture([&](VLImage &image) { image.removeFilter(filter); });
+    else
+        forEachPicture([&](VLImage &image) { image.setValue(value, str(ColorFilter::kInputSaturation), filter); });
+    announce("saturationShift");
+}
+
+void KTMoldingFrameLayer::setLightnessShift(double value)
+{
+    KT_ASSERT(value >= -10 && value <= 10, QString::asprintf("Lightness value out of limit: %f", value));
+    if (value == m_lightnessShift)
+        return;
+    m_lightnessShift = value;
+    const QString filter = str(ColorFilter::kExposureAdjust);
+    if (value == 0)
+        forEachPicture([&](VLImage &image) { image.removeFilter(filter); });
+    else
+        forEachPicture([&](VLImage &image) { image.setValue(value, str(ColorFilter::kInputEV), filter); });
+    announce("lightnessShift");
+}
+
+void KTMoldingFrameLayer::setDropShadowByUser(bool on)
+{
+    KTFrameLayer::setDropShadowByUser(on);
+    platform::UserDefaults::standard().setBool(str(kShadowEnabledDefault), on);
+}
+
+void KTMoldingFrameLayer::setColorize(bool on)
+{
+    if (on == m_colorize)
+        return;
+    m_colorize = on;
+    if (on) {
+        forEachPicture([](VLImage &image) { image.removeFilter(str(ColorFilter::kColorControls)); });
+        setColorizationColor(m_colorizationColor);
+    } else {
+        forEachPicture([](VLImage &image) { image.removeFilter(str(ColorFilter::kColorMonochrome)); });
+        setSaturationShift(m_saturationShift);
+    }
+    announce("colorize");
+}
+
+void KTMoldingFrameLayer::setColorizationColor(const QColor &color)
+{
+    m_colorizationColor = color;
+    if (m_colorize) {
+        QColor opaque = color;
+        opaque.setAlphaF(1.0f);
+        const double intensity = color.alphaF();
+        const QString filter = str(ColorFilter::kColorMonochrome);
+        forEachPicture([&](VLImage &image) {
+            image.setValue(opaque, str(ColorFilter::kInputColor), filter);
+            image.setValue(intensity, str(ColorFilter::kInputIntensity), filter);
+        });
+    }
+    announce("colorizationColor");
+}
+
+void KTMoldingFrameLayer::setOpacity(double value)
+{
+    m_opacity = value;
+    forEachPicture([&](VLImage &image) { image.setOpacity(value); });
+    announce("opacity");
+}
+
+void KTMoldingFrameLayer::setRotation(unsigned quarterTurns)
+{
+    // Only quarter turns 0 to 3 exist; a larger count from an archive is
+    // the same turn, and a picture must never be told otherwise.
+    m_rotation = quarterTurns % 4;
+    forEachPicture([&](VLImage &image) { image.setRotation(m_rotation); });
+    announce("rotation");
+}
+
+void KTMoldingFrameLayer::applySettingsFromLayer(const KTFrameLayer &other)
+{
+    KTFrameLayer::applySettingsFromLayer(other);
+    const auto *molding = qobject_cast<const KTMoldingFrameLayer *>(&other);
+    if (!molding)
+        return;
+    setColorize(molding->colorize());
+    setColorizationColor(molding->colorizationColor());
+    setFrameOverImage(molding->frameOverImage());
+    setFrameWidth(molding->frameWidth());
+    setLightnessShift(molding->lightnessShift());
+    setSaturationShift(molding->saturationShift());
+    setOpacity(molding->opacity());
+}
+
+void KTMoldingFrameLayer::setFrameWidth(double value)
+{
+    m_frameWidth = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, kMaxFrameWidth);
+    announce("frameWidth");
+}
+
+void KTMoldingFrameLayer::setFrameOverImage(double value)
+{
+    m_frameOverImage = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, 1);
+    announce("frameOverImage");
+}
+
+// --- archive ---
+
+void KTMoldingFrameLayer::encode(platform::KeyedArchiver &coder) const
+{
+    KTFrameLayer::encode(coder);
+    coder.encodeFloat(float(m_saturationShift), QStringLiteral("saturationShift"));
+    coder.encodeFloat(float(m_lightnessShift), QStringLiteral("lightnessShift"));
+    coder.encodeFloat(float(m_opacity), QStringLiteral("opacity"));
+    coder.encodeInteger(qint64(m_rotation), QStringLiteral("rotation"));
+    coder.encodeBool(m_colorize, QStringLiteral("colorize"));
+    coder.encodeObject(QVariant::fromValue(platform::Color::fromQColor(m_colorizationColor)),
+                       QStringLiteral("colorizationColor"));
+    coder.encodeFloat(float(m_frameOverImage), QStringLiteral("frameOverImage"));
+    coder.encodeFloat(float(m_frameWidth), QStringLiteral("frameWidth"));
+}
+
+void KTMoldingFrameLayer::decode(platform::KeyedUnarchiver &coder)
+{
+    using NSNumberVLExtras::numberEnforcedBetweenAnd;
+    // The frame layer finds the library frame and loads the pictures; the
+    // settings below then reach them through the setters.
+    KTFrameLayer::decode(coder);
+    // The setters refuse values out of range as programming errors; an
+    // archive is data, so its values are moved into range first.
+    setSaturationShift(numberEnforcedBetweenAnd(double(coder.decodeFloatForKey(QStringLiteral("saturationShift"))), 0, 2));
+    setLightnessShift(numberEnforcedBetweenAnd(double(coder.decodeFloatForKey(QStringLiteral("lightnessShift"))), -10, 10));
+    setOpacity(numberEnforcedBetweenAnd(double(coder.decodeFloatForKey(QStringLiteral("opacity"))), 0, 1));
+    setRotation(unsigned(coder.decodeIntegerForKey(QStringLiteral("rotation")) & 3));
+    setColorize(coder.decodeBoolForKey(QStringLiteral("colorize")));
+    const QVariant color = coder.decodeObjectForKey(QStringLiteral("colorizationColor"));
+    if (color.canConvert<platform::Color>() && color.value<platform::Color>().toQColor().isValid())
+        setColorizationColor(color.value<platform::Color>().toQColor());
+    setFrameOverImage(coder.decodeFloatForKey(QStringLiteral("frameOverImage")));
+    setFrameWidth(coder.decodeFloatForKey(QStringLiteral("frameWidth")));
+    setControlNibName(str(kControlNibName));
+}
+
+void KTMoldingFrameLayer::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Decoding starts from a blank layer: no user default is read.
+        platform::KeyedClassRegistry::shared().registerClass(QStringLiteral("KTMoldingFrameLayer"), [] {
+            return std::static_pointer_cast<platform::Coding>(
+                std::shared_ptr<KTMoldingFrameLayer>(new KTMoldingFrameLayer(BlankTag{})));
+        });
+    });
+}
+
+// --- copies ---
+
+std::shared_ptr<KTLayer> KTMoldingFrameLayer::copyForRendering() const
+{
+    auto copy = std::shared_ptr<KTMoldingFrameLayer>(new KTMoldingFrameLayer(BlankTag{}));
+    PictureCopies copies;
+    copy->copyMoldingFieldsFrom(*this, copies);
+    return copy;
+}
+
+std::shared_ptr<VLImage> KTMoldingFrameLayer::copyOf(PictureCopies &copies, const std::shared_ptr<VLImage> &image)
+{
+    if (!image)
+        return nullptr;
+    auto &slot = copies[image.get()];
+    if (!slot)
+        slot = image->copyForRendering();
+    return slot;
+}
+
+void KTMoldingFrameLayer::copyMoldingFieldsFrom(const KTMoldingFrameLayer &other, PictureCopies &copies)
+{
+    copyFrameFieldsFrom(other);
+    m_colorize = other.m_colorize;
+    m_actAsMask = other.m_actAsMask;
+    m_rotation = other.m_rotation;
+    m_colorizationColor = other.m_colorizationColor;
+    m_saturationShift = other.m_saturationShift;
+    m_lightnessShift = other.m_lightnessShift;
+    m_opacity = other.m_opacity;
+    m_frameImageTop = copyOf(copies, other.m_frameImageTop);
+    m_frameImageRight = copyOf(copies, other.m_frameImageRight);
+    m_frameImageBottom = copyOf(copies, other.m_frameImageBottom);
+    m_frameImageLeft = copyOf(copies, other.m_frameImageLeft);
+    m_allFrameImages.clear();
+    for (const auto &image : other.m_allFrameImages)
+        m_allFrameImages.push_back(copyOf(copies, image));
+    for (std::size_t i = 0; i < m_prerotatedImages.size(); ++i)
+        m_prerotatedImages[i] = copyOf(copies, other.m_prerotatedImages[i]);
+    m_allocatedFrameImageTop = other.m_allocatedFrameImageTop;
+    m_allocatedFrameImageBottom = other.m_allocatedFrameImageBottom;
+    m_allocatedFrameImageLeft = other.m_allocatedFrameImageLeft;
+    m_allocatedFrameImageRight = other.m_allocatedFrameImageRight;
+    setDrawRects(other.drawRectOutside(), other.drawRectInside());
+    m_mirrorImages = other.m_mirrorImages;
+    m_frameOverImage = other.m_frameOverImage;
+    m_frameWidth = other.m_frameWidth;
+    // The copy draws for one render: its pictures are prepared once for it.
+    m_renderCache = std::make_shared<KTPreparedPictureCache>();
+}

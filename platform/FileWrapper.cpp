@@ -1,0 +1,237 @@
+#include "platform/FileWrapper.h"
+
+#include "platform/TypeTable.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryDir>
+
+namespace platform {
+
+namespace {
+
+Error fileError(const QString &description)
+{
+    Error e;
+    e.domain = QString::fromLatin1(kKanteloErrorDomain);
+    e.code = 1;
+    e.description = description;
+    return e;
+}
+
+struct ReadBudget {
+    qsizetype entries = 0;
+    qint64 bytes = 0;
+};
+
+std::optional<FileWrapper> readItem(const QString &path, int depth, ReadBudget &budget, Error *error)
+{
+    const QFileInfo info(path);
+    const auto fail = [&](const QString &text) -> std::optional<FileWrapper> {
+        if (error)
+            *error = fileError(text);
+        return std::nullopt;
+    };
+    if (++budget.entries > FileWrapper::kMaxEntries)
+        return fail(QStringLiteral("The folder \"%1\" holds too many items.").arg(path));
+    if (info.isSymLink())
+        return fail(QStringLiteral("\"%1\" is a symbolic link.").arg(path));
+    if (info.isDir()) {
+        if (depth >= FileWrapper::kMaxDepth)
+            return fail(QStringLiteral("The folder \"%1\" is nested too deeply.").arg(path));
+        FileWrapper folder = FileWrapper::directory();
+        const QFileInfoList children = QDir(path).entryInfoList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo &child : children) {
+            // Links and special files are no part of a package.
+            if (child.isSymLink() || (!child.isDir() && !child.isFile()))
+                continue;
+            std::optional<FileWrapper> item = readItem(child.filePath(), depth + 1, budget, error);
+            if (!item)
+                return std::nullopt;
+            folder.addFileWrapper(child.fileName(), *item);
+        }
+        return folder;
+    }
+    if (!info.isFile())
+        return fail(QStringLiteral("\"%1\" is neither a file nor a folder.").arg(path));
+    budget.bytes += info.size();
+    if (budget.bytes > FileWrapper::kMaxTotalBytes)
+        return fail(QStringLiteral("\"%1\" is too large to read.").arg(path));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("The file \"%1\" couldn't be read: %2").arg(path, file.errorString()));
+    const QByteArray contents = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(QStringLiteral("The file \"%1\" couldn't be read: %2").arg(path, file.errorString()));
+    return FileWrapper::regularFile(contents);
+}
+
+bool writeItem(const FileWrapper &item, const QString &path, Error *error)
+{
+    if (item.isRegularFile()) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(item.regularFileContents()) != item.regularFileContents().size()
+            || !file.flush()) {
+            if (error)
+                *error = fileError(QStringLiteral("The file \"%1\" couldn't be written: %2").arg(path, file.errorString()));
+            return false;
+        }
+        return true;
+    }
+    if (!QDir().mkpath(path)) {
+        if (error)
+            *error = fileError(QStringLiteral("The folder \"%1\" couldn't be made.").arg(path));
+        return false;
+    }
+    for (const QString &name : item.entryNames()) {
+        if (!writeItem(*item.entry(name), path + QLatin1Char('/') + name, error))
+            return false;
+    }
+    return true;
+}
+
+bool namesAreSafe(const FileWrapper &item)
+{
+    for (const QString &name : item.entryNames()) {
+        if (!isSafeFileName(name) || !namesAreSafe(*item.entry(name)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+FileWrapper FileWrapper::regularFile(const QByteArray &contents)
+{
+    FileWrapper w;
+    w.m_kind = Kind::RegularFile;
+    w.m_contents = contents;
+    return w;
+}
+
+FileWrapper FileWrapper::directory()
+{
+    FileWrapper w;
+    w.m_kind = Kind::Directory;
+    return w;
+}
+
+void FileWrapper::addFileWrapper(const QString &name, const FileWrapper &wrapper)
+{
+    auto item = std::make_shared<FileWrapper>(wrapper);
+    for (auto &entry : m_entries) {
+        if (entry.first == name) {
+            entry.second = std::move(item);
+            return;
+        }
+    }
+    m_entries.emplace_back(name, std::move(item));
+}
+
+void FileWrapper::addRegularFile(const QString &name, const QByteArray &contents)
+{
+    addFileWrapper(name, regularFile(contents));
+}
+
+const FileWrapper *FileWrapper::entry(const QString &name) const
+{
+    for (const auto &entry : m_entries) {
+        if (entry.first == name)
+            return entry.second.get();
+    }
+    return nullptr;
+}
+
+QStringList FileWrapper::entryNames() const
+{
+    QStringList names;
+    for (const auto &entry : m_entries)
+        names.append(entry.first);
+    return names;
+}
+
+std::optional<FileWrapper> FileWrapper::readFromPath(const QString &path, Error *error)
+{
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        if (error)
+            *error = fileError(QStringLiteral("The file \"%1\" doesn't exist.").arg(path));
+        return std::nullopt;
+    }
+    ReadBudget budget;
+    return readItem(path, 0, budget, error);
+}
+
+bool FileWrapper::writeToPath(const QString &path, Error *error) const
+{
+    if (!namesAreSafe(*this)) {
+        if (error)
+            *error = fileError(QStringLiteral("\"%1\" would hold an item with an unsafe name.").arg(path));
+        return false;
+    }
+    const QFileInfo target(path);
+    if (isRegularFile()) {
+        if (target.isDir()) {
+            if (error)
+                *error = fileError(QStringLiteral("\"%1\" is a folder.").arg(path));
+            return false;
+        }
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(m_contents) != m_contents.size() || !file.commit()) {
+            if (error)
+                *error = fileError(QStringLiteral("The file \"%1\" couldn't be written: %2").arg(path, file.errorString()));
+            return false;
+        }
+        return true;
+    }
+
+    const QString parent = target.absolutePath();
+    QTemporaryDir staging(parent + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
+    if (!staging.isValid()) {
+        if (error)
+            *error = fileError(QStringLiteral("The folder \"%1\" couldn't be written: %2").arg(path, staging.errorString()));
+        return false;
+    }
+    if (!writeItem(*this, staging.path(), error))
+        return false;
+    // A staging folder is private; the package gets a folder's usual rights.
+    QFile::setPermissions(staging.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                              | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+                                              | QFileDevice::ReadOther | QFileDevice::ExeOther);
+
+    // The old item steps aside until the new one is in place.
+    QString aside;
+    if (target.exists() || target.isSymLink()) {
+        QTemporaryDir asideDir(parent + QStringLiteral("/.") + target.fileName() + QStringLiteral(".old.XXXXXX"));
+        if (!asideDir.isValid()) {
+            if (error)
+                *error = fileError(QStringLiteral("\"%1\" couldn't be replaced.").arg(path));
+            return false;
+        }
+        asideDir.setAutoRemove(false);
+        aside = asideDir.path() + QStringLiteral("/old");
+        if (!QDir().rename(target.absoluteFilePath(), aside)) {
+            QDir(asideDir.path()).removeRecursively();
+            if (error)
+                *error = fileError(QStringLiteral("\"%1\" couldn't be replaced.").arg(path));
+            return false;
+        }
+    }
+    if (!QDir().rename(staging.path(), target.absoluteFilePath())) {
+        if (!aside.isEmpty()) {
+            QDir().rename(aside, target.absoluteFilePath());
+            QDir(QFileInfo(aside).absolutePath()).removeRecursively();
+        }
+        if (error)
+            *error = fileError(QStringLiteral("\"%1\" couldn't be written.").arg(path));
+        return false;
+    }
+    staging.setAutoRemove(false);
+    if (!aside.isEmpty())
+        QDir(QFileInfo(aside).absolutePath()).removeRecursively();
+    return true;
+}
+
+} // namespace platform
