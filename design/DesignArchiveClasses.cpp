@@ -4,9 +4,11 @@
 #include "design/KTCornerFrameLayer.h"
 #include "design/KTFullFrameLayer.h"
 #include "design/KTImageLayer.h"
+#include "design/KTImageOverlayLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTextOverlayLayer.h"
 #include "design/VLImage.h"
 
 void registerDesignArchiveClasses()
@@ -20,5 +22,7 @@ void registerDesignArchiveClasses()
     KTColorMatLayer::registerArchiveClass();
     KTMoldingFrameLayer::registerArchiveClass();
     KTCornerFrameLayer::registerArchiveClass();
+    KTImageOverlayLayer::registerArchiveClass();
+    KTTextOverlayLayer::registerArchiveClass();
     KTFrameLayer::installLibraryIconBuilder();
 }

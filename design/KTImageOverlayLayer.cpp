@@ -5,6 +5,7 @@
 #include "kit/VLValueAdditions.h"
 #include "platform/Log.h"
 #include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/render/DrawingContext.h"
 
@@ -13,6 +14,7 @@
 #include <QPen>
 
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -270,6 +272,26 @@ void KTImageOverlayLayer::setPositioning(const KTOverlayPositioning &positioning
 }
 
 // --- archive ---
+
+void KTImageOverlayLayer::encode(platform::KeyedArchiver &coder) const
+{
+    KTLayer::encode(coder);
+    encodeImageOverlayKeys(coder);
+}
+
+void KTImageOverlayLayer::decode(platform::KeyedUnarchiver &coder)
+{
+    KTLayer::decode(coder);
+    decodeImageOverlayKeys(coder);
+}
+
+void KTImageOverlayLayer::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass<KTImageOverlayLayer>(QStringLiteral("KTImageOverlayLayer"));
+    });
+}
 
 void KTImageOverlayLayer::encodeImageOverlayKeys(platform::KeyedArchiver &coder) const
 {

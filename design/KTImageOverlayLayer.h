@@ -70,6 +70,11 @@ public:
     // "scale" into 0.05 ... 1, "opacity" into 0 ... 1; always true.
     bool validateValue(QVariant &value, const QString &keyPath) const;
 
+    // Keyed archiving: the base layer's keys, then the layer's own.
+    void encode(platform::KeyedArchiver &coder) const override;
+    void decode(platform::KeyedUnarchiver &coder) override;
+    // Makes "KTImageOverlayLayer" decode as this class (the design maps the older name).
+    static void registerArchiveClass();
     // The layer's own archive keys, written after the base layer's.
     void encodeImageOverlayKeys(platform::KeyedArchiver &coder) const;
     void decodeImageOverlayKeys(platform::KeyedUnarchiver &coder);

@@ -7,6 +7,7 @@
 #include "kit/VLValueAdditions.h"
 #include "platform/archive/FontNames.h"
 #include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/render/DrawingContext.h"
 
@@ -20,6 +21,7 @@
 #include <QTextLayout>
 
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -443,6 +445,26 @@ void KTTextOverlayLayer::setCursor(Qt::CursorShape shape)
 }
 
 // --- archive ---
+
+void KTTextOverlayLayer::encode(platform::KeyedArchiver &coder) const
+{
+    KTLayer::encode(coder);
+    encodeTextOverlayKeys(coder);
+}
+
+void KTTextOverlayLayer::decode(platform::KeyedUnarchiver &coder)
+{
+    KTLayer::decode(coder);
+    decodeTextOverlayKeys(coder);
+}
+
+void KTTextOverlayLayer::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass<KTTextOverlayLayer>(QStringLiteral("KTTextOverlayLayer"));
+    });
+}
 
 void KTTextOverlayLayer::encodeTextOverlayKeys(platform::KeyedArchiver &coder) const
 {

@@ -94,6 +94,11 @@ public:
     Qt::CursorShape cursorShape() const { return m_cursorShape; }
     bool cursorRectsDisabled() const { return m_cursorRectsDisabled; }
 
+    // Keyed archiving: the base layer's keys, then the layer's own.
+    void encode(platform::KeyedArchiver &coder) const override;
+    void decode(platform::KeyedUnarchiver &coder) override;
+    // Makes "KTTextOverlayLayer" decode as this class (the design maps the older name).
+    static void registerArchiveClass();
     // --- archive: the layer's own keys, after the base layer's ---
     void encodeTextOverlayKeys(platform::KeyedArchiver &coder) const;
     void decodeTextOverlayKeys(platform::KeyedUnarchiver &coder);

@@ -60,8 +60,9 @@ void expectPictureAt(const QImage &image, const QRectF &r)
     }
     for (QPointF p : {r.topLeft() + QPointF(-2, 1), r.bottomRight() + QPointF(1, -2), r.topLeft() + QPointF(1, -2),
                       r.bottomRight() + QPointF(-2, 1)}) {
-        if (p.x() >= 0 && p.y() >= 0 && p.x() < image.width() && p.y() < image.height())
+        if (p.x() >= 0 && p.y() >= 0 && p.x() < image.width() && p.y() < image.height()) {
             EXPECT_EQ(at(image, p.x(), p.y()).alpha(), 0);
+        }
     }
 }
 

@@ -1,0 +1,186 @@
+#include "design/KTImageLayer.h"
+#include "design/KTImageOverlayLayer.h"
+#include "design/KTTemplate.h"
+#include "design/KTTextOverlayLayer.h"
+#include "design/VLImage.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/imaging/Exiv2Support.h"
+#include "platform/render/DrawingContext.h"
+#include "support/ImagingTools.h"
+
+#include <gtest/gtest.h>
+
+#include <QUrl>
+
+using namespace testsupport;
+using platform::StyledText;
+
+namespace {
+
+StyledText::Attributes attributes(double size, QColor colour)
+{
+    StyledText::Attributes a;
+    a.font = StyledText::Font{QStringLiteral("Helvetica-Bold"), size, std::nullopt};
+    a.color = platform::Color::fromQColor(colour);
+    a.paragraphStyle = StyledText::ParagraphStyle{StyledText::Right};
+    return a;
+}
+
+QString photo()
+{
+    const QString path = scratchFile(QStringLiteral("jpg"), QStringLiteral("archived"));
+    EXPECT_TRUE(runTool(QStringLiteral("convert"), {QStringLiteral("-size"), QStringLiteral("90x60"),
+                                                    QStringLiteral("xc:gray"), path}));
+    platform::initializeExiv2();
+    auto image = Exiv2::ImageFactory::open(path.toStdString());
+    image->readMetadata();
+    image->iptcData()["Iptc.Application2.Headline"] = std::string("Harbour");
+    image->writeMetadata();
+    return path;
+}
+
+QImage drawLayer(KTLayer &layer)
+{
+    QImage image(400, 300, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    platform::DrawingContext ctx(image);
+    layer.drawLayerForRect(QRectF(0, 0, 400, 300), true, true);
+    return image;
+}
+
+// Writes an archive as an older version did: its class name and keys.
+class OldLayer : public platform::Coding
+{
+public:
+    OldLayer(QString name, std::function<void(platform::KeyedArchiver &)> write)
+        : m_name(std::move(name)), m_write(std::move(write))
+    {
+    }
+    QStringList archiveClassNames() const override { return {m_name, QStringLiteral("KTLayer"), QStringLiteral("NSObject")}; }
+    void encode(platform::KeyedArchiver &c) const override
+    {
+        c.encodeString(QStringLiteral("Old layer"), QStringLiteral("layerName"));
+        c.encodeBool(false, QStringLiteral("hidden"));
+        m_write(c);
+    }
+    void decode(platform::KeyedUnarchiver &) override {}
+
+private:
+    QString m_name;
+    std::function<void(platform::KeyedArchiver &)> m_write;
+};
+
+class OldDesign : public platform::Coding
+{
+public:
+    QList<std::shared_ptr<platform::Coding>> layers;
+    QStringList archiveClassNames() const override { return {QStringLiteral("KTTemplate"), QStringLiteral("NSObject")}; }
+    void encode(platform::KeyedArchiver &c) const override
+    {
+        c.encodeObjects(layers, QStringLiteral("layers"), true);
+        c.encodeString(QStringLiteral("Old"), QStringLiteral("name"));
+    }
+    void decode(platform::KeyedUnarchiver &) override {}
+};
+
+} // namespace
+
+TEST(OverlayArchiveInDesign, BothOverlaysTravelWithTheirSettings)
+{
+    auto design = std::make_shared<KTTemplate>();
+    ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(photo())));
+
+    auto picture = std::make_shared<KTImageOverlayLayer>();
+    QImage logo(40, 20, QImage::Format_RGB32);
+    logo.fill(QColor(0, 90, 200));
+    picture->setImagePath(scratchFile(QStringLiteral("png"), QStringLiteral("logo")));
+    ASSERT_TRUE(logo.save(picture->imagePath()));
+    ASSERT_TRUE(picture->loadImage());
+    picture->setLayerName(QStringLiteral("Logo"));
+    picture->setScale(0.25);
+    picture->setOpacity(0.5);
+    KTOverlayPositioning corner;
+    corner.hSnap = 1;
+    corner.vSnap = 0;
+    corner.position = QPointF(0.05, 0.05);
+    picture->setPositioning(corner);
+    design->addTopmostLayer(picture);
+
+    auto text = std::make_shared<KTTextOverlayLayer>();
+    StyledText styled(QStringLiteral("Seen at "), attributes(14, QColor(220, 20, 20)));
+    styled.append(QStringLiteral("{{IPTC headline}}"), attributes(18, QColor(20, 20, 220)));
+    text->setOverlayText(styled);
+    text->setScale(0.12);
+    text->setOpacity(0.9);
+    text->setHidden(true);
+    design->addTopmostLayer(text);
+
+    const QByteArray data = design->dataForArchiving();
+    QString error;
+    auto back = KTTemplate::templateFromData(data, &error);
+    ASSERT_TRUE(back) << error.toStdString();
+    ASSERT_EQ(back->layers().size(), 3);
+    auto backText = std::dynamic_pointer_cast<KTTextOverlayLayer>(back->layers()[0]);
+    auto backPicture = std::dynamic_pointer_cast<KTImageOverlayLayer>(back->layers()[1]);
+    ASSERT_TRUE(backText);
+    ASSERT_TRUE(backPicture);
+    EXPECT_EQ(backText->overlayText(), text->overlayText());
+    EXPECT_DOUBLE_EQ(backText->scale(), double(0.12f));
+    EXPECT_TRUE(backText->hidden());
+    EXPECT_FALSE(backText->needToAdjustScale());
+    EXPECT_EQ(backPicture->layerName(), QStringLiteral("Logo"));
+    EXPECT_EQ(backPicture->positioning(), corner);
+    ASSERT_TRUE(backPicture->image());
+    EXPECT_EQ(backPicture->image()->originalSize(), QSizeF(40, 20));
+    EXPECT_EQ(drawLayer(*backPicture), drawLayer(*picture));
+
+    // The decoded design takes a photo; the placeholder follows it.
+    ASSERT_TRUE(back->importImage(QUrl::fromLocalFile(photo())));
+    drawLayer(*backText);
+    ASSERT_TRUE(backText->processedOverlayString());
+    EXPECT_EQ(backText->processedOverlayString()->string(), QStringLiteral("Seen at Harbour"));
+    EXPECT_EQ(drawLayer(*backText), drawLayer(*text));
+    EXPECT_EQ(back->dictionaryForAnalytics().value(QStringLiteral("Text Overlay")).toInt(), 1);
+    EXPECT_EQ(back->dictionaryForAnalytics().value(QStringLiteral("Image Overlay")).toInt(), 1);
+}
+
+TEST(OverlayArchiveInDesign, EarlierClassNamesDecodeAsTheOverlays)
+{
+    auto design = std::make_shared<OldDesign>();
+    design->layers.append(std::make_shared<OldLayer>(QStringLiteral("KTTextWatermarkLayer"), [](platform::KeyedArchiver &c) {
+        c.encodeFloat(0.3f, QStringLiteral("scale"));
+        c.encodePoint(QPointF(0.5, 0.5), QStringLiteral("position"));
+        c.encodeFloat(1.0f, QStringLiteral("opacity"));
+        c.encodeObject(QVariant::fromValue(StyledText(QStringLiteral("Old text"), attributes(12, Qt::black))),
+                       QStringLiteral("watermarkText"));
+    }));
+    design->layers.append(std::make_shared<OldLayer>(QStringLiteral("KTImageWatermarkLayer"), [](platform::KeyedArchiver &c) {
+        c.encodeFloat(0.4f, QStringLiteral("scale"));
+        c.encodePoint(QPointF(0.75, 0.5), QStringLiteral("position"));
+        c.encodeFloat(1.0f, QStringLiteral("opacity"));
+        c.encodeString(QStringLiteral("/nonexistent/logo.png"), QStringLiteral("imagePath"));
+    }));
+    design->layers.append(std::make_shared<OldLayer>(QStringLiteral("KTImageLayer"), [](platform::KeyedArchiver &) {}));
+    const QByteArray data = platform::KeyedArchiver::archivedDataWithRootObject(
+        std::static_pointer_cast<const platform::Coding>(design), QString::fromLatin1(KTTemplate::kTemplateArchiveKey));
+
+    QString error;
+    auto back = KTTemplate::templateFromData(data, &error);
+    ASSERT_TRUE(back) << error.toStdString();
+    ASSERT_EQ(back->layers().size(), 3);
+    auto text = std::dynamic_pointer_cast<KTTextOverlayLayer>(back->layers()[0]);
+    auto picture = std::dynamic_pointer_cast<KTImageOverlayLayer>(back->layers()[1]);
+    ASSERT_TRUE(text);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(text->className(), QStringLiteral("KTTextOverlayLayer"));
+    EXPECT_TRUE(text->needToAdjustScale());
+    EXPECT_EQ(text->positioning(), KTOverlayPositioning());
+    EXPECT_EQ(text->overlayText().string(), QStringLiteral("Old text"));
+    EXPECT_EQ(picture->positioning().position, QPointF(0.25, 0));
+    EXPECT_EQ(picture->imagePath(), QStringLiteral("/nonexistent/logo.png"));
+    EXPECT_FALSE(picture->image()); // the file is gone: drawn as nothing, path kept
+    // Written again, they carry today's class names and keys.
+    const QByteArray again = back->dataForArchiving();
+    EXPECT_FALSE(again.contains("Watermark"));
+    EXPECT_TRUE(again.contains("KTTextOverlayLayer"));
+}
