@@ -289,8 +289,14 @@ void AppDelegate::importInitialFrames()
         return;
     }
 
+    // Without a frames store there is nothing to import into.
+    ManagedObjectContext *context = managedObjectContext();
+    if (!context) {
+        logLine(QStringLiteral("ERROR: No frames store to import the initial frames into"));
+        return;
+    }
     auto importer = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile(archive), QUrl::fromLocalFile(folder),
-                                                             managedObjectContext());
+                                                             context);
     importer->setDelegate(this);
     m_welcomeWindow->startActivity(key(kInitializingFramesActivity));
     UserDefaults::standard().setBool(key(kImportedInitialFramesKey), false);

@@ -152,6 +152,10 @@ void KTFrameLibraryImporter::unzipAndContinue()
 
 void KTFrameLibraryImporter::importInChildContext(std::shared_ptr<Run> run)
 {
+    if (!m_targetMOC) {
+        finishWithError(importerError("The frame library was closed before the import could begin."));
+        return;
+    }
     // A child is a snapshot of its parent taken on the parent's thread.
     run->child = m_targetMOC->newChildContext();
     platform::ManagedObjectContext *child = run->child.get();

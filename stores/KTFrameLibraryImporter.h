@@ -1,5 +1,9 @@
 #pragma once
 
+#include "platform/objectstore/ManagedObjectContext.h"
+
+#include <QPointer>
+
 #include "platform/Error.h"
 #include "platform/objectstore/ObjectID.h"
 
@@ -60,7 +64,7 @@ public:
 
     const QUrl &url() const { return m_url; }
     const QUrl &framesFolder() const { return m_framesFolder; }
-    platform::ManagedObjectContext *targetMOC() const { return m_targetMOC; }
+    platform::ManagedObjectContext *targetMOC() const { return m_targetMOC.data(); }
 
     // Complete once importerDidFinish has been sent.
     QList<platform::ObjectID> importedCollectionIDs() const;
@@ -85,7 +89,8 @@ private:
 
     QUrl m_url;
     QUrl m_framesFolder;
-    platform::ManagedObjectContext *m_targetMOC = nullptr;
+    // Watched: the context may go before a running import reaches it.
+    QPointer<platform::ManagedObjectContext> m_targetMOC;
     KTFrameLibraryImporterDelegate *m_delegate = nullptr;
     std::weak_ptr<char> m_delegateLiveness;
 

@@ -97,6 +97,8 @@ TEST_F(AppDelegateFixture, RegistersTheTwentyOneFactoryValuesUnderStoredOnes)
 
 TEST_F(AppDelegateFixture, LaunchRunsItsStepsInOrder)
 {
+    // No first-run frame library: these launches test the steps, not an import.
+    qputenv("KANTELO_RESOURCES", freshDir().toLocal8Bit());
     UserDefaults &d = UserDefaults::standard();
     d.setObject("Admin", QStringLiteral("YES"));
     VLKitUtils::setLaunchesForFeature(2, "SubscribeToNewsletter", d); // this launch is the third
@@ -137,6 +139,8 @@ TEST_F(AppDelegateFixture, LaunchRunsItsStepsInOrder)
 
 TEST_F(AppDelegateFixture, LaunchLeavesOutWhatTheSettingsTurnOff)
 {
+    // No first-run frame library: these launches test the steps, not an import.
+    qputenv("KANTELO_RESOURCES", freshDir().toLocal8Bit());
     UserDefaults &d = UserDefaults::standard();
     d.setBool("Admin", true); // a boolean, not the string "YES"
     d.setBool("LibraryCheckAtStartup", false);

@@ -199,3 +199,31 @@ TEST(FullFrameIcons, LibraryIconsAreDrawnWithoutMarkingTheFrameUsed)
     design->addTopmostFrameLayer(fullLayer(frame));
     EXPECT_GT(frame->lastUsed(), longAgo);
 }
+
+TEST(FullFrameDrawing, PictureFollowsTheShapeOfTheRectAndTheReportItsSize)
+{
+    Frame *frame = newFrame(QStringLiteral("Full frame"), QStringLiteral("Two pictures"));
+    setPicture(frame, KTFullFrameLayer::kPortraitImageAttribute, ringPicture(60, 90, 0.1, Qt::red));
+    setPicture(frame, KTFullFrameLayer::kLandscapeImageAttribute, ringPicture(90, 60, 0.1, Qt::blue));
+    saveLibrary();
+    auto layer = fullLayer(frame);
+    auto design = std::make_shared<KTTemplate>();
+    design->setUsedForIconGeneration(true);
+    design->addTopmostLayer(layer);
+    const auto edgeColour = [&](int w, int h) {
+        QImage canvas(w, h, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        platform::DrawingContext ctx(canvas);
+        layer->drawLayerForRect(QRectF(0, 0, w, h), true, true);
+        return at(canvas, 1, h / 2);
+    };
+    EXPECT_EQ(edgeColour(40, 60), QColor(Qt::red));
+    EXPECT_EQ(edgeColour(60, 40), QColor(Qt::blue));
+    EXPECT_EQ(edgeColour(50, 50), QColor(Qt::blue));
+
+    layer->setScale(1.5);
+    const QVariantMap report = layer->reportForRealSize(QSizeF(40, 30));
+    EXPECT_EQ(report.value(QStringLiteral("Title")).toString(), QStringLiteral("Two pictures"));
+    EXPECT_EQ(report.value(QStringLiteral("Size")).toSizeF(), QSizeF(60, 45));
+    EXPECT_EQ(report.value(QStringLiteral("Icon")).value<QImage>().size(), QSize(72, 72));
+}

@@ -1,3 +1,4 @@
+#include "design/KTColorMatLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
@@ -196,6 +197,39 @@ TEST(KTReportPDF, WrittenOpenedAndReadableAsText)
     // The picture is in it too.
     const QString images = tool(QStringLiteral("pdfimages"), {QStringLiteral("-list"), path});
     EXPECT_GE(images.count(QLatin1Char('\n')), 3) << images.toStdString();
+}
+
+TEST(KTReportPDF, ColourMatRowListsItsWidths)
+{
+    auto design = designWithPhoto(300, 200, QStringLiteral("matted"));
+    design->setRealWidth(30);
+    auto mat = std::make_shared<KTColorMatLayer>();
+    mat->setLeftWidth(0.1);
+    mat->setRightWidth(0.1);
+    mat->setTopWidth(0.15);
+    mat->setBottomWidth(0.2);
+    mat->setBevelWidth(0.05);
+    design->addTopmostFrameLayer(mat);
+    KTReportView page(design);
+    const auto rows = page.findChildren<KTReportItemView *>();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[1]->height(), 16 * rows[1]->report().size() + 4);
+
+    const QString path = scratchFile(QStringLiteral("pdf"), QStringLiteral("mat"));
+    ASSERT_TRUE(page.writePDF(path));
+    EXPECT_EQ(pageCount(path), 1);
+    const QString text = tool(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
+    // The short side is 20: widths 2, 2, 3 and 4, the bevel 1.
+    const QStringList expected = {QStringLiteral("Size: 34 × 27"), QStringLiteral("Overlap: 1"),
+                                  QStringLiteral("Top width: 3"), QStringLiteral("Right width: 2"),
+                                  QStringLiteral("Bottom width: 4"), QStringLiteral("Left width: 2")};
+    qsizetype at = text.indexOf(QStringLiteral("Size: 30 × 20"));
+    ASSERT_GE(at, 0) << text.toStdString();
+    for (const QString &line : expected) {
+        const qsizetype next = text.indexOf(line, at);
+        EXPECT_GT(next, at) << line.toStdString() << "\n" << text.toStdString();
+        at = std::max(at, next);
+    }
 }
 
 TEST(KTReportPDF, LongReportsBreakBetweenRows)

@@ -1,0 +1,125 @@
+#include "design/DesignArchiveClasses.h"
+#include "design/KTFrameLayer.h"
+#include "design/KTTemplate.h"
+#include "design/TemplatesStore.h"
+#include "platform/Bundle.h"
+#include "stores/Frame.h"
+#include "stores/FrameAttribute.h"
+#include "stores/FrameImage.h"
+#include "stores/FrameType.h"
+#include "stores/KTFrameLibraryImporter.h"
+#include "stores/LibraryStore.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUuid>
+
+namespace {
+
+struct ImportDone : KTFrameLibraryImporterDelegate {
+    bool finished = false;
+    bool failed = false;
+    void importerDidFinish(KTFrameLibraryImporter *) override { finished = true; }
+    void importerFailedWithError(KTFrameLibraryImporter *, const platform::Error &) override { failed = true; }
+    void importerProgress(KTFrameLibraryImporter *, double) override {}
+};
+
+// The shipped library imported into a fresh store made shared for this process.
+class BuiltInContent : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        resources = platform::Bundle::resourcePath();
+        archive = resources + QStringLiteral("/InitialFrames.ktframes");
+        ASSERT_TRUE(QFileInfo::exists(archive)) << "the content generator runs with the build";
+        folder = testsupport::scratchDir() + QStringLiteral("/content-") + QUuid::createUuid().toString(QUuid::Id128);
+        store = std::make_unique<LibraryStore>(nullptr, folder);
+        LibraryStore::setShared(store.get());
+        QDir().mkpath(store->framesGraphicsFolder());
+        registerDesignArchiveClasses();
+        ImportDone done;
+        auto importer = std::make_shared<KTFrameLibraryImporter>(
+            QUrl::fromLocalFile(archive), QUrl::fromLocalFile(FrameImage::imagesFolder()), store->managedObjectContext());
+        importer->setDelegate(&done);
+        importer->startImport();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return done.finished || done.failed; }, 30000));
+        ASSERT_TRUE(done.finished);
+        testsupport::waitUntil([] { return false; }, 50);
+    }
+    void TearDown() override { LibraryStore::setShared(nullptr); }
+
+    QString resources, archive, folder;
+    std::unique_ptr<LibraryStore> store;
+};
+
+} // namespace
+
+TEST_F(BuiltInContent, EveryFrameHasItsGraphicsALayerAndAnIcon)
+{
+    const QList<Frame *> frames = store->managedObjectContext()->fetchObjects<Frame>();
+    EXPECT_GE(frames.size(), 45);
+    QSet<QString> types;
+    for (Frame *frame : frames) {
+        SCOPED_TRACE(frame->name().toStdString());
+        types.insert(frame->frametype() ? frame->frametype()->name() : QString());
+        for (FrameAttribute *attribute : frame->attributes()) {
+            if (attribute->kind() != FrameAttribute::KindImage || !attribute->imageVal())
+                continue;
+            EXPECT_TRUE(QFileInfo(attribute->imageVal()->imagePath()).isFile());
+        }
+        auto layer = KTFrameLayer::frameLayerFromFrame(frame);
+        ASSERT_TRUE(layer);
+        EXPECT_FALSE(layer->iconOfSize(QSizeF(64, 64)).isNull());
+        EXPECT_FALSE(frame->iconImage().isNull());
+    }
+    EXPECT_EQ(types, (QSet<QString>{"Moulding", "Moulding with corners", "Full frame", "Color Mat"}));
+}
+
+TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
+{
+    const QList<QUrl> urls = TemplatesStore::builtInTemplateURLs();
+    EXPECT_GE(urls.size(), 10);
+    QImage photo(600, 400, QImage::Format_RGB32);
+    photo.fill(QColor(0, 160, 60));
+    const QString photoPath = folder + QStringLiteral("/photo.png");
+    ASSERT_TRUE(photo.save(photoPath, "PNG"));
+    for (const QUrl &url : urls) {
+        SCOPED_TRACE(url.toLocalFile().toStdString());
+        const auto wrapper = KTTemplate::fileWrapperForURL(url);
+        ASSERT_TRUE(wrapper);
+        QStringList tags;
+        auto design = KTTemplate::templateFromFileWrapper(*wrapper, &tags);
+        ASSERT_TRUE(design);
+        EXPECT_FALSE(tags.isEmpty());
+        EXPECT_FALSE(design->variationGUID().isEmpty());
+        EXPECT_GE(design->layers().size(), 2);
+        for (const auto &layer : design->layers()) {
+            if (auto frameLayer = std::dynamic_pointer_cast<KTFrameLayer>(layer))
+                EXPECT_FALSE(frameLayer->missesFrameInLibrary()) << frameLayer->layerName().toStdString();
+        }
+        EXPECT_FALSE(design->hasLayersThatMissGraphics());
+        ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(photoPath)));
+        const QImage framed = design->iconOfSize(QSizeF(300, 300), true);
+        ASSERT_FALSE(framed.isNull());
+        // The photo shows in the middle of the framed picture.
+        const QColor centre = framed.pixelColor(framed.width() / 2, framed.height() / 2);
+        EXPECT_GT(centre.green(), 120);
+        EXPECT_LT(centre.red(), 60);
+    }
+
+    TemplatesStore templates(folder);
+    EXPECT_EQ(templates.importInitialTemplates(), urls.size());
+    EXPECT_EQ(templates.importInitialTemplates(), 0);
+}
+
+TEST_F(BuiltInContent, NamedPicturesAreThere)
+{
+    for (const char *name : {"NoIcon.png", "Placeholder.png", "Startup_image.jpg", "mask.png"}) {
+        QImage picture(resources + QLatin1Char('/') + QLatin1String(name));
+        EXPECT_FALSE(picture.isNull()) << name;
+    }
+}

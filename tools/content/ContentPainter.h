@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QSize>
+
+#include <cstdint>
+
+// Procedural pictures for the built-in content. Every picture depends only
+// on its arguments and seed, so a rebuild draws the same bytes.
+namespace ContentPainter {
+
+// A moulding's top side: outer edge at the top row, `length` long, `depth` deep.
+QImage woodMoulding(int length, int depth, QColor base, std::uint32_t seed, bool gilt);
+// A thin gallery moulding of one colour with a soft bevel.
+QImage galleryMoulding(int length, int depth, QColor base);
+// An ornate moulding side (beads and a hollow) and its square corner rosette.
+QImage ornateMoulding(int length, int depth, QColor base, std::uint32_t seed);
+QImage ornateCorner(int side, QColor base, std::uint32_t seed);
+// Full frames: opaque border, transparent window.
+QImage deckledPaper(QSize size, std::uint32_t seed);
+QImage instantPhotoBorder(QSize size);
+// Masks: opaque outside the window, which the frame then erases.
+QImage roundedCornerMask(QSize size, double radiusFraction);
+QImage ovalVignetteMask(QSize size);
+// Named pictures.
+QImage noIcon(int side);
+QImage overlayPlaceholder(int side);
+QImage startupPicture(QSize size, std::uint32_t seed);
+// A photo for previews and tests.
+QImage samplePhoto(QSize size, std::uint32_t seed);
+
+} // namespace ContentPainter

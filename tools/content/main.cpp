@@ -1,0 +1,331 @@
+// Draws the first-run frame library "InitialFrames.ktframes", the built-in
+// designs in "Templates" and the named pictures, into the folder given.
+// Fixed seeds and GUIDs derived from names: a rebuilt library updates the
+// user's items instead of adding them again.
+
+#include "ContentPainter.h"
+
+#include "design/DesignArchiveClasses.h"
+#include "design/KTFrameLayer.h"
+#include "design/KTImageLayer.h"
+#include "design/KTTemplate.h"
+#include "platform/archive/Archiver.h"
+#include "platform/archive/Color.h"
+#include "stores/Frame.h"
+#include "stores/FrameAttribute.h"
+#include "stores/FrameCollection.h"
+#include "stores/FrameImage.h"
+#include "stores/FrameSet.h"
+#include "stores/FrameType.h"
+#include "stores/KTFrameLibraryExporter.h"
+#include "stores/LibraryStore.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUuid>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+namespace {
+
+using namespace ContentPainter;
+
+const QUuid kNamespace(QStringLiteral("{6f0e5c2a-3b1d-4e8a-9c47-2d5b8e1f0a93}"));
+
+QString guidFor(const QString &kind, const QString &name)
+{
+    return QUuid::createUuidV5(kNamespace, kind + QLatin1Char('/') + name).toString(QUuid::WithoutBraces).toUpper();
+}
+
+struct Library {
+    platform::ManagedObjectContext *moc;
+    QHash<QString, Frame *> frames;
+
+    FrameImage *picture(const QString &frameName, const QString &role, const QImage &image)
+    {
+        const QString file = guidFor(QStringLiteral("image"), frameName + QLatin1Char('/') + role) + QStringLiteral(".png");
+        image.save(FrameImage::imagesFolder() + QLatin1Char('/') + file, "PNG");
+        return FrameImage::insertFrameImageWithGUIDAndDisplayName(file, role + QStringLiteral(".png"), moc);
+    }
+
+    FrameCollection *collection(const QString &name)
+    {
+        auto *c = FrameCollection::insertInManagedObjectContext(moc);
+        c->setName(name);
+        c->setGuid(guidFor(QStringLiteral("collection"), name));
+        return c;
+    }
+
+    FrameSet *set(FrameCollection *c, const QString &name)
+    {
+        auto *s = FrameSet::insertInManagedObjectContext(moc);
+        s->setName(name);
+        s->setGuid(guidFor(QStringLiteral("set"), name));
+        s->setFramecollection(c);
+        return s;
+    }
+
+    Frame *frame(FrameSet *s, const QString &name, const QString &type, const QMap<QString, QImage> &images,
+                 const QMap<QString, bool> &flags = {}, std::optional<QColor> matColor = std::nullopt)
+    {
+        auto *f = Frame::insertInManagedObjectContext(moc);
+        f->setName(name);
+        f->setGuid(guidFor(QStringLiteral("frame"), name));
+        f->setFrameset(s);
+        f->setFrametype(FrameType::frameTypeWithName(type, moc));
+        f->setAuthor(QStringLiteral("Kantelo"));
+        for (auto it = images.constBegin(); it != images.constEnd(); ++it)
+            if (FrameAttribute *a = f->frameAttributeWithName(it.key()))
+                a->setImageVal(picture(name, it.key(), it.value()));
+        for (auto it = flags.constBegin(); it != flags.constEnd(); ++it)
+            if (FrameAttribute *a = f->frameAttributeWithName(it.key()))
+                a->setBoolVal(it.value());
+        if (matColor) {
+            if (FrameAttribute *a = f->frameAttributeWithName(QStringLiteral("Mat color")))
+                a->setColorVal(platform::Archiver::archivedDataWithRootObject(QVariant::fromValue(
+                    platform::Color::rgb(matColor->redF(), matColor->greenF(), matColor->blueF()))));
+        }
+        f->setHasGraphics(true);
+        frames.insert(name, f);
+        return f;
+    }
+};
+
+void buildFrames(Library &lib)
+{
+    const QString moulding = QStringLiteral("Moulding");
+    const QString corners = QStringLiteral("Moulding with corners");
+    const QString full = QStringLiteral("Full frame");
+    const QString mat = QStringLiteral("Color Mat");
+    const QString top = QStringLiteral("Top Image");
+    const QString mirror = QStringLiteral("Mirror images");
+    const QString mask = QStringLiteral("Act as mask");
+
+    FrameCollection *classic = lib.collection(QStringLiteral("Classic Mouldings"));
+    FrameSet *wood = lib.set(classic, QStringLiteral("Wood"));
+    const struct { const char *name; QColor colour; bool mirrored; } woods[] = {
+        {"Walnut", QColor(96, 62, 38), false},      {"Oak", QColor(168, 126, 78), false},
+        {"Cherry", QColor(140, 66, 44), true},      {"Ebony", QColor(40, 34, 30), false},
+        {"Maple", QColor(210, 178, 130), true},     {"Mahogany", QColor(110, 44, 30), false},
+        {"Driftwood", QColor(150, 144, 132), true},  {"Pine", QColor(200, 160, 100), false},
+        {"Teak", QColor(130, 90, 50), true},        {"Rosewood", QColor(90, 40, 36), false},
+    };
+    std::uint32_t seed = 1;
+    for (const auto &w : woods)
+        lib.frame(wood, QString::fromLatin1(w.name), moulding, {{top, woodMoulding(900, 70, w.colour, seed++, false)}},
+                  {{mirror, w.mirrored}, {mask, false}});
+    FrameSet *gilt = lib.set(classic, QStringLiteral("Gilt"));
+    const struct { const char *name; QColor colour; } gilts[] = {
+        {"Old Gold", QColor(190, 150, 60)}, {"Bright Gold", QColor(230, 190, 80)}, {"Antique Silver", QColor(170, 170, 165)},
+        {"Bronze", QColor(150, 100, 50)},   {"Champagne", QColor(215, 195, 150)}, {"Copper", QColor(180, 100, 60)},
+    };
+    for (const auto &g : gilts)
+        lib.frame(gilt, QString::fromLatin1(g.name), moulding, {{top, woodMoulding(900, 80, g.colour, seed++, true)}},
+                  {{mirror, true}, {mask, false}});
+
+    FrameCollection *modern = lib.collection(QStringLiteral("Modern Gallery"));
+    FrameSet *thin = lib.set(modern, QStringLiteral("Thin Profiles"));
+    const struct { const char *name; QColor colour; } thins[] = {
+        {"Gallery Black", QColor(25, 25, 25)}, {"Gallery White", QColor(245, 245, 242)}, {"Brushed Aluminium", QColor(190, 192, 196)},
+        {"Graphite", QColor(70, 72, 76)},      {"Natural Ash", QColor(220, 200, 165)},   {"Navy", QColor(30, 45, 80)},
+        {"Oxblood", QColor(100, 25, 30)},      {"Sage", QColor(140, 160, 130)},
+    };
+    for (const auto &t : thins)
+        lib.frame(thin, QString::fromLatin1(t.name), moulding, {{top, galleryMoulding(600, 24, t.colour)}},
+                  {{mirror, false}, {mask, false}});
+
+    FrameCollection *ornate = lib.collection(QStringLiteral("Ornate"));
+    FrameSet *baroque = lib.set(ornate, QStringLiteral("Baroque"));
+    const struct { const char *name; QColor colour; } ornates[] = {
+        {"Baroque Gold", QColor(200, 160, 70)}, {"Rococo Silver", QColor(185, 185, 180)},
+        {"Florentine", QColor(170, 120, 60)},   {"Regency Black", QColor(45, 40, 38)},
+        {"Versailles", QColor(225, 185, 90)},   {"Tuscan Bronze", QColor(140, 95, 55)},
+    };
+    for (const auto &o : ornates) {
+        const QImage corner = ornateCorner(110, o.colour, seed);
+        lib.frame(baroque, QString::fromLatin1(o.name), corners,
+                  {{top, ornateMoulding(900, 110, o.colour, seed)},
+                   {QStringLiteral("Top-Left corner"), corner}, {QStringLiteral("Top-Right corner"), corner},
+                   {QStringLiteral("Bottom-Left corner"), corner}, {QStringLiteral("Bottom-Right corner"), corner}},
+                  {{mask, false}});
+        ++seed;
+    }
+
+    FrameCollection *artistic = lib.collection(QStringLiteral("Artistic"));
+    FrameSet *papers = lib.set(artistic, QStringLiteral("Paper and Print"));
+    const QString portrait = QStringLiteral("Portrait Image");
+    const QString landscape = QStringLiteral("Landscape Image");
+    lib.frame(papers, QStringLiteral("Deckled Paper"), full,
+              {{portrait, deckledPaper(QSize(600, 800), 101)}, {landscape, deckledPaper(QSize(800, 600), 102)}}, {{mask, false}});
+    lib.frame(papers, QStringLiteral("Rough Deckle"), full,
+              {{portrait, deckledPaper(QSize(600, 800), 103)}, {landscape, deckledPaper(QSize(800, 600), 104)}}, {{mask, false}});
+    lib.frame(papers, QStringLiteral("Instant Photo"), full,
+              {{portrait, instantPhotoBorder(QSize(600, 730))}, {landscape, instantPhotoBorder(QSize(800, 700))}}, {{mask, false}});
+    FrameSet *masks = lib.set(artistic, QStringLiteral("Masks"));
+    const struct { const char *name; double radius; } rounds[] = {
+        {"Rounded Corners Small", 0.04}, {"Rounded Corners", 0.08}, {"Rounded Corners Large", 0.16}};
+    for (const auto &r : rounds)
+        lib.frame(masks, QString::fromLatin1(r.name), full,
+                  {{portrait, roundedCornerMask(QSize(600, 800), r.radius)},
+                   {landscape, roundedCornerMask(QSize(800, 600), r.radius)}},
+                  {{mask, true}});
+    lib.frame(masks, QStringLiteral("Oval Vignette"), full,
+              {{portrait, ovalVignetteMask(QSize(600, 800))}, {landscape, ovalVignetteMask(QSize(800, 600))}}, {{mask, true}});
+
+    FrameCollection *mats = lib.collection(QStringLiteral("Mats"));
+    FrameSet *colours = lib.set(mats, QStringLiteral("Mat Colours"));
+    const struct { const char *name; QColor colour; } matColours[] = {
+        {"Bright White", QColor(250, 250, 248)}, {"Antique White", QColor(242, 236, 220)}, {"Cream", QColor(238, 228, 200)},
+        {"Pearl Grey", QColor(210, 210, 206)},   {"Charcoal", QColor(60, 60, 62)},         {"Black", QColor(20, 20, 20)},
+        {"Navy Mat", QColor(36, 50, 86)},        {"Forest", QColor(40, 70, 50)},           {"Burgundy", QColor(100, 30, 40)},
+        {"Sand", QColor(210, 190, 150)},
+    };
+    for (const auto &m : matColours)
+        lib.frame(colours, QString::fromLatin1(m.name), mat, {}, {}, m.colour);
+}
+
+struct Finished : KTFrameLibraryExporterDelegate {
+    std::optional<bool> result;
+    void progressUpdated(const KTFrameLibraryExportProgress &) override {}
+    void exportFinished(bool ok) override { result = ok; }
+};
+
+bool writeFile(const QString &path, const QImage &image, const char *format, int quality = -1)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && image.save(&file, format, quality) && file.commit();
+}
+
+struct Design {
+    const char *name;
+    QStringList frames; // innermost first
+    QStringList tags;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: kantelo-content OUTPUT-FOLDER\n");
+        return 2;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    QDir().mkpath(out);
+
+    QTemporaryDir work;
+    LibraryStore store(nullptr, work.path());
+    LibraryStore::setShared(&store);
+    QDir().mkpath(store.framesGraphicsFolder());
+    registerDesignArchiveClasses();
+    Library lib{store.managedObjectContext(), {}};
+    if (!lib.moc) {
+        std::fprintf(stderr, "kantelo-content: no library store\n");
+        return 1;
+    }
+    const auto &types = Frame::frameTypeTable();
+    for (auto it = types.constBegin(); it != types.constEnd(); ++it)
+        if (!FrameType::frameTypeWithName(it.key(), lib.moc))
+            FrameType::insertInManagedObjectContext(lib.moc)->setName(it.key());
+    buildFrames(lib);
+
+    // Icons from the frames' own layers.
+    for (Frame *frame : std::as_const(lib.frames)) {
+        if (auto layer = KTFrameLayer::frameLayerFromFrame(frame))
+            frame->setIconImage(layer->iconOfSize(QSizeF(128, 128)));
+    }
+    platform::Error error;
+    if (!lib.moc->save(&error)) {
+        std::fprintf(stderr, "kantelo-content: %s\n", qPrintable(error.description));
+        return 1;
+    }
+
+    QList<platform::ManagedObject *> collections;
+    for (FrameCollection *c : lib.moc->fetchObjects<FrameCollection>())
+        collections.append(c);
+    Finished finished;
+    auto exporter = std::make_shared<KTFrameLibraryExporter>(
+        collections, QList<platform::ManagedObject *>{},
+        QUrl::fromLocalFile(out + QStringLiteral("/InitialFrames.ktframes")));
+    exporter->setCountOfItems(quint64(lib.frames.size()));
+    exporter->startExportWithDelegate(&finished);
+    exporter.reset();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (finished.result)
+            loop.quit();
+    });
+    poll.start(10);
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (!finished.result.value_or(false)) {
+        std::fprintf(stderr, "kantelo-content: the frame archive could not be written\n");
+        return 1;
+    }
+
+    // Built-in designs, each frame-only (the photo layer stays empty).
+    const QList<Design> designs{
+        {"Classic Walnut", {"Antique White", "Walnut"}, {"classic", "wood", "mat"}},
+        {"Museum Gold", {"Cream", "Old Gold"}, {"classic", "gilt", "mat"}},
+        {"Gallery Black", {"Bright White", "Gallery Black"}, {"modern", "gallery", "mat"}},
+        {"Gallery White", {"Charcoal", "Gallery White"}, {"modern", "gallery"}},
+        {"Baroque", {"Burgundy", "Baroque Gold"}, {"ornate", "gilt", "corners"}},
+        {"Silver Regency", {"Pearl Grey", "Rococo Silver"}, {"ornate", "silver", "corners"}},
+        {"Deckled Print", {"Deckled Paper"}, {"artistic", "paper"}},
+        {"Instant Memory", {"Instant Photo"}, {"artistic", "instant"}},
+        {"Soft Oval", {"Oval Vignette"}, {"artistic", "mask", "vignette"}},
+        {"Rounded Aluminium", {"Rounded Corners", "Brushed Aluminium"}, {"modern", "mask", "metal"}},
+        {"Double Mat Oak", {"Sand", "Navy Mat", "Oak"}, {"classic", "wood", "double mat"}},
+    };
+    const QString templatesFolder = out + QStringLiteral("/Templates");
+    QDir().mkpath(templatesFolder);
+    int written = 0;
+    for (const Design &d : designs) {
+        auto design = std::make_shared<KTTemplate>();
+        auto photo = std::make_shared<KTImageLayer>();
+        photo->setLayerName(QString::fromLatin1(KTTemplate::kImageLayerName));
+        photo->setControlNibName(QString::fromLatin1(KTTemplate::kImageLayerControlNibName));
+        design->insertLayer(photo, 0);
+        bool complete = true;
+        for (const QString &name : d.frames) {
+            Frame *frame = lib.frames.value(name);
+            auto layer = frame ? KTFrameLayer::frameLayerFromFrame(frame) : nullptr;
+            if (!layer) {
+                complete = false;
+                break;
+            }
+            design->addTopmostLayer(layer);
+        }
+        if (!complete) {
+            std::fprintf(stderr, "kantelo-content: design \"%s\" left out\n", d.name);
+            continue;
+        }
+        design->setName(QString::fromLatin1(d.name));
+        const QString path = templatesFolder + QLatin1Char('/') + QString::fromLatin1(d.name) + QStringLiteral(".KTTemplate");
+        if (!design->saveToURL(QUrl::fromLocalFile(path), d.tags, guidFor(QStringLiteral("template"), QString::fromLatin1(d.name)), false)) {
+            std::fprintf(stderr, "kantelo-content: design \"%s\" not written\n", d.name);
+            return 1;
+        }
+        ++written;
+    }
+
+    bool ok = writeFile(out + QStringLiteral("/NoIcon.png"), noIcon(128), "PNG")
+              && writeFile(out + QStringLiteral("/Placeholder.png"), overlayPlaceholder(256), "PNG")
+              && writeFile(out + QStringLiteral("/Startup_image.jpg"), startupPicture(QSize(1600, 1067), 7), "JPEG", 88);
+    LibraryStore::setShared(nullptr);
+    std::printf("kantelo-content: %lld frames, %d designs in %lld ms\n", qint64(lib.frames.size()), written,
+                qint64(timer.elapsed()));
+    return ok ? 0 : 1;
+}
