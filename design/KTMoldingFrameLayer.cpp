@@ -241,16 +241,24 @@ void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &imag
     const double x = p.x();
     const double y = p.y();
     const double l = length;
+    // The mitred outline. Where a later side is drawn over this one (top
+    // over left, right over top, bottom over left and right) the later side
+    // reaches 0.6 past the true mitre; this one reaches kUnderlap past it
+    // the other way, under the later side's edge, so the anti-aliased joint
+    // is drawn over paint and never lets the background through.
+    const double e = kUnderlap;
     QPainterPath outline;
     switch (side) {
     case Left:
-        outline = polygonPath({{x, y}, {x, y + l}, {x + w, y + l - w}, {x + w, y + w}});
+        outline = polygonPath({{x, y}, {x + e, y}, {x + w, y + w - e}, {x + w, y + l - w + e}, {x + e, y + l}, {x, y + l}});
         break;
     case Top:
-        outline = polygonPath({{x + w - 0.6, y}, {x, y + w - 0.6}, {x, y + w}, {x + l, y + w}, {x + l - w, y}});
+        outline = polygonPath({{x + w - 0.6, y}, {x, y + w - 0.6}, {x, y + w}, {x + l, y + w}, {x + l, y + w - e},
+                               {x + l - w + e, y}});
         break;
     case Right:
-        outline = polygonPath({{x, y + w}, {x, y + l - w + 0.6}, {x + w - 0.6, y + l}, {x + w, y + l}, {x + w, y}});
+        outline = polygonPath({{x, y + w - e}, {x, y + l - w + 0.6}, {x + w - 0.6, y + l}, {x + w, y + l}, {x + w, y},
+                               {x + w - e, y}});
         break;
     default:
         outline = polygonPath({{x, y}, {x, y + 0.6}, {x + w - 0.6, y + w}, {x + l - w + 0.6, y + w}, {x + l, y + 0.6},

@@ -55,6 +55,8 @@ public:
     static constexpr const char *kMaskBadgeImage = "mask.png";
     static constexpr double kMaxFrameWidth = 0.4;
     static constexpr double kMinDrawnWidth = 3.0;
+    // How far a side reaches under the side drawn over it at a corner.
+    static constexpr double kUnderlap = 1.0;
 
     enum Side : unsigned { Left = 0, Top = 1, Right = 2, Bottom = 3 };
 

@@ -1,6 +1,9 @@
 #include "design/DesignArchiveClasses.h"
 #include "design/KTFrameLayer.h"
+#include "design/KTImageLayer.h"
+#include "design/KTImageOverlayLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTextOverlayLayer.h"
 #include "design/TemplatesStore.h"
 #include "platform/Bundle.h"
 #include "stores/Frame.h"
@@ -83,6 +86,7 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
 {
     const QList<QUrl> urls = TemplatesStore::builtInTemplateURLs();
     EXPECT_GE(urls.size(), 10);
+    int datedDesigns = 0;
     QImage photo(600, 400, QImage::Format_RGB32);
     photo.fill(QColor(0, 160, 60));
     const QString photoPath = folder + QStringLiteral("/photo.png");
@@ -98,6 +102,8 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
         EXPECT_FALSE(design->variationGUID().isEmpty());
         EXPECT_GE(design->layers().size(), 2);
         for (const auto &layer : design->layers()) {
+            if (auto text = std::dynamic_pointer_cast<KTTextOverlayLayer>(layer))
+                datedDesigns += text->overlayText().string().contains(QStringLiteral("{{EXIF long date}}")) ? 1 : 0;
             if (auto frameLayer = std::dynamic_pointer_cast<KTFrameLayer>(layer))
                 EXPECT_FALSE(frameLayer->missesFrameInLibrary()) << frameLayer->layerName().toStdString();
         }
@@ -111,6 +117,8 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
         EXPECT_LT(centre.red(), 60);
     }
 
+    EXPECT_EQ(datedDesigns, 1);
+
     TemplatesStore templates(folder);
     EXPECT_EQ(templates.importInitialTemplates(), urls.size());
     EXPECT_EQ(templates.importInitialTemplates(), 0);
@@ -122,4 +130,44 @@ TEST_F(BuiltInContent, NamedPicturesAreThere)
         QImage picture(resources + QLatin1Char('/') + QLatin1String(name));
         EXPECT_FALSE(picture.isNull()) << name;
     }
+}
+
+TEST_F(BuiltInContent, ADesignWithEveryLayerKindComesBackKeyForKey)
+{
+    platform::ManagedObjectContext *moc = store->managedObjectContext();
+    auto design = std::make_shared<KTTemplate>();
+    design->insertLayer(std::make_shared<KTImageLayer>(), 0);
+    design->imageLayer()->setCropTop(0.1);
+    QStringList kinds;
+    for (const char *name : {"Cream", "Walnut", "Baroque Gold", "Deckled Paper", "Oval Vignette"}) {
+        Frame *frame = nullptr;
+        for (Frame *f : moc->fetchObjects<Frame>())
+            if (f->name() == QLatin1String(name))
+                frame = f;
+        ASSERT_TRUE(frame) << name;
+        auto layer = KTFrameLayer::frameLayerFromFrame(frame);
+        ASSERT_TRUE(layer) << name;
+        layer->setShadowLength(0.4);
+        design->addTopmostLayer(layer);
+        kinds << layer->className();
+    }
+    auto picture = std::make_shared<KTImageOverlayLayer>();
+    picture->setImagePath(resources + QStringLiteral("/Placeholder.png"));
+    ASSERT_TRUE(picture->loadImage());
+    design->addTopmostLayer(picture);
+    auto text = std::make_shared<KTTextOverlayLayer>();
+    text->setOverlayText(platform::StyledText(QStringLiteral("{{EXIF long date}}")));
+    text->setScale(0.2);
+    design->addTopmostLayer(text);
+    EXPECT_EQ(QSet<QString>(kinds.begin(), kinds.end()),
+              (QSet<QString>{"KTColorMatLayer", "KTMoldingFrameLayer", "KTCornerFrameLayer", "KTFullFrameLayer"}));
+
+    const QByteArray data = design->dataForArchiving();
+    auto back = KTTemplate::templateFromData(data);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->layers().size(), design->layers().size());
+    for (qsizetype i = 0; i < design->layers().size(); ++i)
+        EXPECT_EQ(back->layers()[i]->className(), design->layers()[i]->className());
+    // Every key of every object written again as it was read.
+    EXPECT_EQ(back->dataForArchiving(), data);
 }

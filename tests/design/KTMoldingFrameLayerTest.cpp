@@ -72,9 +72,13 @@ TEST(MouldingLayerDrawing, MitresMeetOnTheDiagonalsAtAllFourCorners)
         EXPECT_TRUE(near(at(image, 73 + 4, 73 + 12), kRed));
         EXPECT_TRUE(near(at(image, 527 - 12, 73 + 4), kYellow));
         EXPECT_TRUE(near(at(image, 527 - 4, 73 + 12), kBlue));
-        // Along the joint the later side overlaps: no gap shows through.
-        for (int d = 1; d < 29; ++d)
-            EXPECT_EQ(at(image, 73 + d, 427 - d).alpha(), 255) << d;
+        // The joints are painted through: no pixel of a corner lets the
+        // background show, not even partly along the anti-aliased diagonal.
+        for (const QPointF corner : {QPointF(73, 397), QPointF(497, 397), QPointF(73, 73), QPointF(497, 73)})
+            for (int dy = 0; dy < 30; ++dy)
+                for (int dx = 0; dx < 30; ++dx)
+                    ASSERT_EQ(at(image, corner.x() + dx, corner.y() + dy).alpha(), 255)
+                        << corner.x() + dx << "," << corner.y() + dy;
         // The inside stays clear; the band is 30 points wide.
         EXPECT_EQ(at(image, 300, 250).alpha(), 0);
         EXPECT_EQ(at(image, 73 + 31, 250).alpha(), 0);

@@ -275,3 +275,22 @@ TEST(TemplateArchiveDamaged, CropsOutsideTheirRangeAreBroughtBack)
     ASSERT_TRUE(design);
     EXPECT_EQ(design->imageLayer()->cropRight(), double(0.85f));
 }
+
+TEST(TemplateArchiveLegacy, WatermarkClassNamesDecodeAsTheOverlays)
+{
+    const auto legacy = [](const char *name) {
+        return scripted(QString::fromLatin1(name), [](platform::KeyedArchiver &c) {
+            c.encodeString(QStringLiteral("old"), QStringLiteral("layerName"));
+        });
+    };
+    auto design = KTTemplate::templateFromData(templateArchive([&](platform::KeyedArchiver &c) {
+        c.encodeArray({asObject(legacy("KTTextWatermarkLayer")), asObject(legacy("KTImageWatermarkLayer")),
+                       asObject(photoLayerWithCrops(0, 0, 0, 0))},
+                      QStringLiteral("layers"), true);
+    }));
+    ASSERT_TRUE(design);
+    ASSERT_EQ(design->layers().size(), 3);
+    EXPECT_EQ(design->layers()[0]->className(), QStringLiteral("KTTextOverlayLayer"));
+    EXPECT_EQ(design->layers()[1]->className(), QStringLiteral("KTImageOverlayLayer"));
+    EXPECT_EQ(design->layers()[0]->layerName(), QStringLiteral("old"));
+}

@@ -9,6 +9,9 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTextOverlayLayer.h"
+#include "design/VLImageMetadataManager.h"
+#include "platform/archive/StyledText.h"
 #include "platform/archive/Archiver.h"
 #include "platform/archive/Color.h"
 #include "stores/Frame.h"
@@ -207,7 +210,32 @@ struct Design {
     const char *name;
     QStringList frames; // innermost first
     QStringList tags;
+    bool shootingDate = false; // a text overlay with the photo's date at the bottom right
 };
+
+// "{{EXIF long date}}" in white with a soft shadow, right-aligned near the bottom.
+std::shared_ptr<KTLayer> shootingDateOverlay()
+{
+    constexpr long kExifLongDateTag = 101;
+    auto layer = std::make_shared<KTTextOverlayLayer>();
+    platform::StyledText::Attributes attributes;
+    attributes.font = platform::StyledText::Font{QStringLiteral("Helvetica"), 24.0, std::nullopt};
+    attributes.color = platform::Color::rgb(1, 1, 1);
+    attributes.paragraphStyle = platform::StyledText::ParagraphStyle{platform::StyledText::Right};
+    platform::StyledText::Shadow shadow;
+    shadow.offset = QPointF(1, -1);
+    shadow.blurRadius = 3;
+    shadow.color = platform::Color::rgb(0, 0, 0, 0.6);
+    attributes.shadow = shadow;
+    layer->setOverlayText(platform::StyledText(VLImageMetadataManager().templateStringForTag(kExifLongDateTag), attributes));
+    KTOverlayPositioning positioning;
+    positioning.position = QPointF(-0.03, 0.03);
+    positioning.hSnap = 1;
+    positioning.vSnap = 0;
+    layer->setPositioning(positioning);
+    layer->setScale(0.25);
+    return layer;
+}
 
 } // namespace
 
@@ -288,6 +316,7 @@ int main(int argc, char **argv)
         {"Soft Oval", {"Oval Vignette"}, {"artistic", "mask", "vignette"}},
         {"Rounded Aluminium", {"Rounded Corners", "Brushed Aluminium"}, {"modern", "mask", "metal"}},
         {"Double Mat Oak", {"Sand", "Navy Mat", "Oak"}, {"classic", "wood", "double mat"}},
+        {"Dated Snapshot", {"Gallery White"}, {"modern", "date", "text"}, true},
     };
     const QString templatesFolder = out + QStringLiteral("/Templates");
     QDir().mkpath(templatesFolder);
@@ -308,6 +337,8 @@ int main(int argc, char **argv)
             }
             design->addTopmostLayer(layer);
         }
+        if (complete && d.shootingDate)
+            design->addTopmostLayer(shootingDateOverlay());
         if (!complete) {
             std::fprintf(stderr, "kantelo-content: design \"%s\" left out\n", d.name);
             continue;

@@ -1,0 +1,240 @@
+// Export of a 24 MP photo framed with a moulding of four different side
+// pictures, colour-filtered and with shadows, against the same export framed
+// with a full frame (one picture stretched round the photo), JPEG q90 at the
+// photo's own size.
+//
+// Frames come from a real library store made in a temporary folder. Each
+// design is exported in child processes of their own, timed from the copy
+// made for rendering to the written file (photo decoding and frame loading
+// are the same for all and are left out), best of several. The result is
+// moulding / full frame.
+#include "design/KTFrameLayer.h"
+#include "design/KTMoldingFrameLayer.h"
+#include "design/KTProgressReportingDataProvider.h"
+#include "design/KTTemplate.h"
+#include "platform/TypeTable.h"
+#include "platform/UserDefaults.h"
+#include "platform/codec/ImageEncoder.h"
+#include "platform/objectstore/ManagedObjectContext.h"
+#include "stores/AppDelegateServices.h"
+#include "stores/Frame.h"
+#include "stores/FrameAttribute.h"
+#include "stores/FrameImage.h"
+#include "stores/FrameType.h"
+#include "stores/LibraryStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+namespace {
+
+constexpr int kPhotoWidth = 6000;
+constexpr int kPhotoHeight = 4000;
+constexpr int kRuns = 3;
+
+struct QuietShell : AppDelegateServices {
+    void importInitialFrames() override {}
+    void setNeedToImportInitialTemplates(bool) override {}
+    bool shouldMoveDamagedStoreAside(const QString &, const platform::Error &) override { return false; }
+};
+
+// Wood-like grain: streaks along the long side with noise.
+QImage grain(int w, int h, QColor base, unsigned seed)
+{
+    QImage image(w, h, QImage::Format_ARGB32);
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0, 10);
+    const bool alongX = w > h;
+    for (int y = 0; y < h; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int across = alongX ? y : x;
+            const int span = alongX ? h : w;
+            const double streak = 25 * std::sin(across * 0.35) + 30.0 * across / span + noise(rng);
+            line[x] = qRgb(std::clamp(int(base.red() + streak), 0, 255), std::clamp(int(base.green() + streak), 0, 255),
+                           std::clamp(int(base.blue() + streak), 0, 255));
+        }
+    }
+    return image;
+}
+
+// A full frame picture: textured, with a transparent window.
+QImage fullFramePicture(int w, int h)
+{
+    QImage image = grain(w, h, QColor(120, 80, 40), 11).convertToFormat(QImage::Format_ARGB32);
+    QPainter p(&image);
+    p.setCompositionMode(QPainter::CompositionMode_Clear);
+    const int b = std::min(w, h) / 10;
+    p.fillRect(QRect(b, b, w - 2 * b, h - 2 * b), Qt::transparent);
+    return image;
+}
+
+void writePhoto(const QString &path)
+{
+    QImage image(kPhotoWidth, kPhotoHeight, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient sky(0, 0, 0, kPhotoHeight);
+    sky.setColorAt(0, QColor(70, 120, 190));
+    sky.setColorAt(1, QColor(60, 80, 40));
+    p.fillRect(image.rect(), sky);
+    p.end();
+    std::mt19937 rng(7);
+    std::normal_distribution<double> noise(0, 6);
+    for (int row = 0; row < kPhotoHeight; ++row) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(row));
+        for (int col = 0; col < kPhotoWidth; ++col) {
+            const int n = int(noise(rng));
+            const QRgb v = line[col];
+            line[col] = qRgb(std::clamp(qRed(v) + n, 0, 255), std::clamp(qGreen(v) + n, 0, 255),
+                             std::clamp(qBlue(v) + n, 0, 255));
+        }
+    }
+    image.save(path, "JPEG", 90);
+}
+
+Frame *libraryFrame(platform::ManagedObjectContext *moc, const QString &type,
+                    const QList<QPair<QString, QString>> &pictures)
+{
+    FrameType *frameType = FrameType::insertInManagedObjectContext(moc);
+    frameType->setName(type);
+    Frame *frame = Frame::insertInManagedObjectContext(moc);
+    frame->setName(type);
+    frame->setFrametype(frameType);
+    for (const auto &[attribute, path] : pictures) {
+        FrameImage *image = FrameImage::frameImageFromImageAtPath(path, moc);
+        if (FrameAttribute *a = frame->frameAttributeWithName(attribute); a && image)
+            a->setImageVal(image);
+    }
+    return frame;
+}
+
+// One export in this process; prints its milliseconds.
+int child(const QString &designName, const QString &pictures, const QString &out)
+{
+    QTemporaryDir support;
+    QuietShell shell;
+    LibraryStore store(&shell, support.path());
+    LibraryStore::setShared(&store);
+    QDir().mkpath(store.framesGraphicsFolder());
+    platform::ManagedObjectContext *moc = store.managedObjectContext();
+    if (!moc)
+        return 2;
+    platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
+
+    auto design = std::make_shared<KTTemplate>();
+    if (!design->importImage(QUrl::fromLocalFile(QDir(pictures).filePath(QStringLiteral("photo.jpg")))))
+        return 3;
+    const QDir dir(pictures);
+    std::shared_ptr<KTFrameLayer> layer;
+    if (designName.startsWith(QLatin1String("moulding"))) {
+        Frame *frame = libraryFrame(moc, QStringLiteral("Moulding"),
+                                    {{QStringLiteral("Left Image"), dir.filePath(QStringLiteral("left.png"))},
+                                     {QStringLiteral("Top Image"), dir.filePath(QStringLiteral("top.png"))},
+                                     {QStringLiteral("Right Image"), dir.filePath(QStringLiteral("right.png"))},
+                                     {QStringLiteral("Bottom Image"), dir.filePath(QStringLiteral("bottom.png"))}});
+        layer = KTFrameLayer::frameLayerFromFrame(frame);
+        auto moulding = std::dynamic_pointer_cast<KTMoldingFrameLayer>(layer);
+        if (!moulding || !moulding->imagesLoaded() || !moulding->dropShadow())
+            return 4;
+        moulding->setSaturationShift(0.6);
+        moulding->setLightnessShift(0.4);
+        if (designName == QLatin1String("moulding-flat"))
+            moulding->setDropShadow(false);
+    } else if (designName == QLatin1String("fullframe")) {
+        Frame *frame = libraryFrame(moc, QStringLiteral("Full frame"),
+                                    {{QStringLiteral("Landscape Image"), dir.filePath(QStringLiteral("full.png"))}});
+        layer = KTFrameLayer::frameLayerFromFrame(frame);
+    }
+    if (designName != QLatin1String("photo")) {
+        if (!layer || !layer->imagesLoaded())
+            return 4;
+        design->addTopmostFrameLayer(layer);
+    }
+
+    // As the document exports: a copy for rendering, at the photo's own
+    // size; the best of a few, so start-up work in the process is left out.
+    double best = 1e18;
+    for (int run = 0; run < kRuns; ++run) {
+        QElapsedTimer t;
+        t.start();
+        auto copy = design->copyForRendering();
+        copy->setExportMode(true);
+        copy->setExportQuality(0.9);
+        platform::Error error;
+        auto image =
+            copy->newDataProvidedCGImageOfSize(copy->sizeFromOriginalWithOuterShadow(true), nullptr, nullptr, &error);
+        if (!image || !copy->writeToURL(QUrl::fromLocalFile(out), platform::TypeTable::kJPEG, image, &error)) {
+            std::fprintf(stderr, "export failed: %s\n", qPrintable(error.description));
+            return 5;
+        }
+        best = std::min(best, t.nsecsElapsed() / 1e6);
+    }
+    std::printf("%.1f\n", best);
+    LibraryStore::setShared(nullptr);
+    return 0;
+}
+
+double bestOf(const QString &designName, const QString &pictures)
+{
+    double best = 1e18;
+    for (int run = 0; run < 2; ++run) {
+        QProcess p;
+        p.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--child"), designName, pictures,
+                 QDir(pictures).filePath(QStringLiteral("export-%1.jpg").arg(designName))});
+        if (!p.waitForFinished(300000) || p.exitCode() != 0) {
+            std::printf("%s: export failed (%d): %s\n", qPrintable(designName), p.exitCode(),
+                        p.readAllStandardError().constData());
+            return -1;
+        }
+        best = std::min(best, p.readAllStandardOutput().trimmed().toDouble());
+    }
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 5 && args.at(1) == QLatin1String("--child"))
+        return child(args.at(2), args.at(3), args.at(4));
+
+    QTemporaryDir dir;
+    const QDir pictures(dir.path());
+    writePhoto(pictures.filePath(QStringLiteral("photo.jpg")));
+    grain(240, 960, QColor(110, 70, 35), 1).save(pictures.filePath(QStringLiteral("left.png")));
+    grain(960, 240, QColor(100, 65, 30), 2).save(pictures.filePath(QStringLiteral("top.png")));
+    grain(240, 960, QColor(115, 75, 40), 3).save(pictures.filePath(QStringLiteral("right.png")));
+    grain(960, 240, QColor(105, 60, 35), 4).save(pictures.filePath(QStringLiteral("bottom.png")));
+    fullFramePicture(3000, 2000).save(pictures.filePath(QStringLiteral("full.png")));
+    std::printf("photo: %d x %d JPEG q90; moulding: four 240 x 960 sides, saturation 0.6, +0.4 EV, shadows; "
+                "full frame: one 3000 x 2000 picture\n",
+                kPhotoWidth, kPhotoHeight);
+
+    const double photo = bestOf(QStringLiteral("photo"), dir.path());
+    const double full = bestOf(QStringLiteral("fullframe"), dir.path());
+    const double moulding = bestOf(QStringLiteral("moulding"), dir.path());
+    const double flat = bestOf(QStringLiteral("moulding-flat"), dir.path());
+    if (photo < 0 || full < 0 || moulding < 0 || flat < 0)
+        return 1;
+    std::printf("photo alone            %8.1f ms\n", photo);
+    std::printf("full frame             %8.1f ms\n", full);
+    std::printf("moulding (4 sides)     %8.1f ms\n", moulding);
+    std::printf("the same, no shadows   %8.1f ms\n", flat);
+    std::printf("result: %.2f x\n", moulding / full);
+    return 0;
+}
