@@ -3,6 +3,7 @@
 #include "app/DarkAppearance.h"
 #include "app/KTDocumentController.h"
 #include "app/KTWelcomeWindow.h"
+#include "design/Variation.h"
 #include "kit/VLKitUtils.h"
 #include "platform/Alert.h"
 #include "platform/Bundle.h"
@@ -153,13 +154,49 @@ ManagedObjectContext *AppDelegate::managedObjectContext()
     return libraryStore()->managedObjectContext();
 }
 
+TemplatesStore *AppDelegate::templatesStore()
+{
+    if (!m_templatesStore) {
+        m_templatesStore = std::make_unique<TemplatesStore>(m_supportFolder);
+        TemplatesStore::setShared(m_templatesStore.get());
+        // A missing templates file asks for the built-in designs too.
+        m_templatesStore->setNeedToImportInitialTemplatesHandler([this](bool need) {
+            if (need)
+                m_needToImportInitialTemplates = true;
+        });
+    }
+    return m_templatesStore.get();
+}
+
 ManagedObjectContext *AppDelegate::templatesManagedObjectContext()
 {
     if (!m_templatesContextAsked) {
         m_templatesContextAsked = true;
-        m_templatesContext = m_services.templatesContext ? m_services.templatesContext() : nullptr;
+        m_templatesContext = m_services.templatesContext ? m_services.templatesContext()
+                                                         : templatesStore()->templatesManagedObjectContext();
     }
     return m_templatesContext;
+}
+
+ManagedObjectContext *AppDelegate::variationsManagedObjectContext()
+{
+    return templatesStore()->variationsManagedObjectContext();
+}
+
+void AppDelegate::importInitialTemplates()
+{
+    if (m_services.importInitialTemplates) {
+        m_services.importInitialTemplates();
+        return;
+    }
+    TemplatesStore *store = templatesStore();
+    const int added = store->importInitialTemplates();
+    ManagedObjectContext *templates = templatesManagedObjectContext();
+    // Saved at once: the built-in designs are not the user's to lose.
+    Error error;
+    if (added > 0 && templates && templates->hasChanges() && !templates->save(&error))
+        logLine(QStringLiteral("ERROR: Initial templates could not be saved: %1").arg(error.description));
+    m_needToImportInitialTemplates = false;
 }
 
 QString AppDelegate::framesGraphicsFolder()
@@ -254,9 +291,11 @@ void AppDelegate::saveFramesDatabase(ManagedObjectContext *context)
 void AppDelegate::saveTemplateNamesToDefaults()
 {
     ManagedObjectContext *templates = templatesManagedObjectContext();
-    if (!templates || !m_services.namesOfAllVariations)
+    if (!templates)
         return;
-    const std::optional<QStringList> names = m_services.namesOfAllVariations(templates);
+    const std::optional<QStringList> names = m_services.namesOfAllVariations
+        ? m_services.namesOfAllVariations(templates)
+        : Variation::namesOfAllVariationsInMOC(templates);
     if (names)
         UserDefaults::standard().setObject(key(kTemplateNamesKey), *names);
 }
@@ -334,8 +373,8 @@ void AppDelegate::finishInitialFramesImport()
         emit initialFramesImportEnded(false);
         return;
     }
-    if (m_needToImportInitialTemplates && m_services.importInitialTemplates)
-        m_services.importInitialTemplates();
+    if (m_needToImportInitialTemplates)
+        importInitialTemplates();
     emit initialFramesImportEnded(true);
 }
 

@@ -5,6 +5,7 @@
 #include "stores/AppDelegateServices.h"
 #include "stores/KTFrameLibraryImporter.h"
 #include "stores/LibraryStore.h"
+#include "design/TemplatesStore.h"
 
 #include <QObject>
 #include <QPointer>
@@ -71,9 +72,10 @@ public:
     static constexpr double kLibraryCheckDelay = 5.0;
     static constexpr double kNewsletterDelay = 5.0;
 
-    // The neighbours of later windows and stores the delegate drives. Each
-    // is optional: a missing one leaves its step out. The frame library is
-    // not among them: the delegate owns its LibraryStore.
+    // The neighbours of later windows the delegate drives. Each is optional:
+    // a missing one leaves its step out. The stores are not among them: the
+    // delegate owns its LibraryStore and TemplatesStore; the first three stand
+    // in for the templates store where a test wants its own.
     struct Services {
         std::function<platform::ManagedObjectContext *()> templatesContext;
         std::function<void()> importInitialTemplates;
@@ -111,6 +113,11 @@ public:
     LibraryStore *libraryStore();
     platform::ManagedObjectContext *managedObjectContext();
     platform::ManagedObjectContext *templatesManagedObjectContext();
+    platform::ManagedObjectContext *variationsManagedObjectContext();
+    // The templates store, made on first use; it is the shared one.
+    TemplatesStore *templatesStore();
+    // The design packages among the resources go into the saved designs.
+    void importInitialTemplates();
     QString applicationSupportFolder();
     QString framesGraphicsFolder();
     QVariant valueForLibraryMetadataKey(const QString &key);
@@ -151,6 +158,7 @@ private:
     Services m_services;
     QString m_supportFolder;
     std::unique_ptr<LibraryStore> m_libraryStore;
+    std::unique_ptr<TemplatesStore> m_templatesStore;
     double m_delayScale = 1.0;
     bool m_needToImportInitialTemplates = false;
     bool m_colorPanelShowsAlpha = false;

@@ -11,6 +11,10 @@
 #include "platform/imaging/ImageDecoder.h"
 
 #include <QFileInfo>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPointer>
 #include <QUndoStack>
 
@@ -155,4 +159,43 @@ QStringList XSDocument::writableTypes() const
 {
     return {QString::fromLatin1(TypeTable::kJPEG), QString::fromLatin1(TypeTable::kPNG),
             QString::fromLatin1(TypeTable::kTIFF), QString::fromLatin1(TypeTable::kPSD)};
+}
+
+QImage XSDocument::printImage() const
+{
+    const QSizeF size = m_docTemplate->sizeFromOriginalWithOuterShadow(true);
+    if (!(size.width() >= 1 && size.height() >= 1))
+        return QImage();
+    return m_docTemplate->imageWithSize(size);
+}
+
+void XSDocument::printOnPrinter(QPrinter &printer) const
+{
+    const QImage image = printImage();
+    if (image.isNull())
+        return;
+    // Fitted to the page both ways, keeping the picture's proportions.
+    printer.setFullPage(true);
+    printer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
+    QPainter painter(&printer);
+    if (!painter.isActive())
+        return;
+    const QRect page = painter.viewport();
+    const QSize fitted = image.size().scaled(page.size(), Qt::KeepAspectRatio);
+    const QRect target(page.x() + (page.width() - fitted.width()) / 2, page.y() + (page.height() - fitted.height()) / 2,
+                       fitted.width(), fitted.height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, image);
+}
+
+void XSDocument::printDocument()
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Usage"),
+                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Print")}});
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog dialog(&printer, windowForSheet());
+    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    printOnPrinter(printer);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 class KTLayersPaletteInterface;
+class QPrinter;
 class KTTemplate;
 class XSDocumentWindowController;
 
@@ -44,6 +45,13 @@ public:
     void replaceTemplateWith(const std::shared_ptr<KTTemplate> &other);
 
     QStringList writableTypes() const override;
+
+    // The Print command: the framed picture at its own size, outer shadow
+    // included, fitted to the page without margins, after the print dialog.
+    void printDocument();
+    // The picture printed, and its drawing onto a set-up printer.
+    QImage printImage() const;
+    void printOnPrinter(QPrinter &printer) const;
 
 signals:
     void imageImported();

@@ -1,11 +1,16 @@
 #include "platform/render/DrawingContext.h"
 
+#include "platform/render/AlphaBlur.h"
 #include "platform/render/TransparencyLayer.h"
 
 #include <QPaintDevice>
+#include <QPainterPath>
 #include <QTransform>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 
 namespace platform {
 
@@ -145,9 +150,117 @@ void DrawingContext::setCompositionMode(QPainter::CompositionMode mode)
     m_painter->setCompositionMode(mode);
 }
 
+bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw)
+{
+    // One opaque-mode drawing operation casts the same shadow whether it is
+    // drawn into a group first or straight onto the canvas after its shadow;
+    // only the group costs a canvas-sized buffer. A wide blur hides detail,
+    // so the shadow is worked out from the operation drawn small.
+    QPainter &target = *m_painter;
+    const QPainter::CompositionMode mode = target.compositionMode();
+    if (target.opacity() < 1.0
+        || (mode != QPainter::CompositionMode_SourceOver && mode != QPainter::CompositionMode_DestinationOut))
+        return false;
+    const QPaintDevice *device = target.device();
+    if (!device || device->devicePixelRatio() != 1.0 || m_shadow.color.alpha() == 0)
+        return false;
+    const QTransform t = target.deviceTransform();
+    const double scale = std::sqrt(std::abs(t.m11() * t.m22() - t.m12() * t.m21()));
+    const double sigma = TransparencyLayer::sigmaForBlurRadius(m_shadow.blur * scale);
+    int f = 1;
+    while (sigma / f >= 8 && f < 16)
+        f *= 2;
+    if (f < 4)
+        return false;
+    QRect rect(0, 0, device->width(), device->height());
+    if (target.hasClipping())
+        rect &= t.mapRect(target.clipBoundingRect()).toAlignedRect();
+    if (rect.isEmpty())
+        return false;
+    const QPointF offset = t.map(m_shadow.offset) - t.map(QPointF(0, 0));
+    if (!std::isfinite(offset.x()) || !std::isfinite(offset.y()) || std::abs(offset.x()) > 1e6
+        || std::abs(offset.y()) > 1e6)
+        return false;
+
+    // The operation at 1/f scale, with room round it for the blur to spread.
+    const int pad = int(std::ceil(3 * sigma / f)) + 2;
+    const qint64 pw = (rect.width() + f - 1) / f + 2 * qint64(pad);
+    const qint64 ph = (rect.height() + f - 1) / f + 2 * qint64(pad);
+    if (pw > (1 << 16) || ph > (1 << 16))
+        return false;
+    QImage small;
+    try {
+        small = QImage(int(pw), int(ph), QImage::Format_ARGB32_Premultiplied);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    if (small.isNull())
+        return false;
+    small.fill(Qt::transparent);
+    {
+        QPainter p(&small);
+        p.setRenderHints(target.renderHints());
+        p.setPen(target.pen());
+        p.setBrush(target.brush());
+        p.setFont(target.font());
+        p.setBrushOrigin(target.brushOrigin());
+        const QTransform toSmall = QTransform::fromTranslate(-rect.x(), -rect.y()) * QTransform::fromScale(1.0 / f, 1.0 / f)
+                                   * QTransform::fromTranslate(pad, pad);
+        // The clip is kept in the painter's own coordinates: set it through
+        // the same transform.
+        p.setWorldTransform(t * toSmall);
+        if (target.hasClipping())
+            p.setClipPath(target.clipPath());
+        QPainter *saved = m_painter;
+        m_painter = &p;
+        draw();
+        m_painter = saved;
+    }
+
+    // Coverage of the small picture, blurred, tinted with the shadow colour.
+    const int w = int(pw);
+    const int h = int(ph);
+    const size_t count = size_t(w) * size_t(h);
+    std::unique_ptr<quint16[]> plane(new (std::nothrow) quint16[count]);
+    std::unique_ptr<quint16[]> scratch(new (std::nothrow) quint16[count]);
+    if (!plane || !scratch)
+        return false;
+    for (int y = 0; y < h; ++y) {
+        const quint32 *row = reinterpret_cast<const quint32 *>(small.constScanLine(y));
+        quint16 *out = plane.get() + size_t(y) * size_t(w);
+        for (int x = 0; x < w; ++x)
+            out[x] = quint16((row[x] >> 24) * 256);
+    }
+    AlphaBlur::blur(plane.get(), scratch.get(), w, h, sigma / f);
+    scratch.reset();
+    const QColor c = m_shadow.color.toRgb();
+    const quint32 ca = quint32(c.alpha());
+    for (int y = 0; y < h; ++y) {
+        quint32 *row = reinterpret_cast<quint32 *>(small.scanLine(y));
+        const quint16 *in = plane.get() + size_t(y) * size_t(w);
+        for (int x = 0; x < w; ++x) {
+            const quint32 a = (quint32(in[x]) * ca + 32640) / 65280;
+            row[x] = qPremultiply(qRgba(c.red(), c.green(), c.blue(), int(std::min<quint32>(a, 255))));
+        }
+    }
+
+    // The shadow first, enlarged back to the canvas, then the operation.
+    target.save();
+    target.setWorldTransform(QTransform());
+    target.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    target.drawImage(QRectF(rect.x() - double(pad) * f + offset.x(), rect.y() - double(pad) * f + offset.y(),
+                            double(w) * f, double(h) * f),
+                     small);
+    target.restore();
+    draw();
+    return true;
+}
+
 void DrawingContext::withImplicitLayer(const std::function<void()> &draw)
 {
     if (m_shadow.set && m_layers.empty()) {
+        if (drawWithReducedShadow(draw))
+            return;
         beginTransparencyLayer();
         draw();
         endTransparencyLayer();

@@ -108,6 +108,9 @@ private:
     // Wraps one drawing operation in its own layer when a shadow is set
     // outside any transparency layer: each shape casts its own shadow.
     void withImplicitLayer(const std::function<void()> &draw);
+    // The same for one operation in plain source-over or erasing mode with
+    // a wide shadow, without a canvas-sized group; false when it does not apply.
+    bool drawWithReducedShadow(const std::function<void()> &draw);
 
     std::unique_ptr<QPainter> m_ownedPainter;
     QPainter *m_painter = nullptr;

@@ -1,5 +1,7 @@
 #include "platform/render/TransparencyLayer.h"
 
+#include "platform/imaging/ImageBuffer.h"
+#include "platform/imaging/ParallelRows.h"
 #include "platform/render/AlphaBlur.h"
 
 #include <QPaintDevice>
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -69,7 +72,7 @@ QImage takeBuffer(QSize size, QImage &backing)
                       QImage::Format_ARGB32_Premultiplied);
     }
     try {
-        backing = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        backing = ImageBuffer::allocate(size.width(), size.height());
     } catch (const std::bad_alloc &) {
         backing = QImage();
     }
@@ -139,7 +142,13 @@ QPainter *TransparencyLayer::begin(QPainter *target, const std::optional<Shadow>
         d->passthrough = true;
         return target;
     }
-    buffer.fill(Qt::transparent);
+    // Clearing a fresh buffer is mostly first touches of its pages: spread
+    // them over the cores.
+    uchar *bits = buffer.bits();
+    const qsizetype bpl = buffer.bytesPerLine();
+    parallelRows(buffer.height(), qint64(buffer.width()) * buffer.height(), [bits, bpl](int first, int end) {
+        std::memset(bits + bpl * first, 0, size_t(bpl) * size_t(end - first));
+    });
     d->buffer = std::move(buffer);
     d->rect = rect;
 

@@ -2,6 +2,9 @@
 
 #include "app/AppDelegate.h"
 #include "app/KTWelcomeWindow.h"
+#include "design/KTTemplate.h"
+#include "design/TemplatesStore.h"
+#include "design/Variation.h"
 #include "kit/VLKitUtils.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
@@ -461,4 +464,25 @@ TEST_F(AppDelegateFixture, ADamagedLibraryIsMovedAsideOnlyWhenTheUserAgrees)
             EXPECT_EQ(untouched.readAll(), QByteArray(4096, 'x'));
         }
     }
+}
+
+TEST_F(AppDelegateFixture, FirstRunPutsTheBuiltInDesignsIntoTheSavedDesignsOnDisk)
+{
+    FirstRun run;
+    run.shipArchive(frameArchive());
+    QDir().mkpath(run.resources + "/Templates");
+    auto design = std::make_shared<KTTemplate>();
+    design->setName("Gallery");
+    ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(run.resources + "/Templates/Gallery.KTTemplate"), {},
+                                  "GUID-GALLERY", false));
+    {
+        AppDelegate delegate({}, run.support);
+        EXPECT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(true));
+        EXPECT_TRUE(Variation::variationWithGUID("GUID-GALLERY", delegate.templatesManagedObjectContext()));
+    }
+    // What the next start reads from the templates file.
+    TemplatesStore reopened(run.support);
+    Variation *gallery = Variation::variationWithGUID("GUID-GALLERY", reopened.templatesManagedObjectContext());
+    ASSERT_TRUE(gallery) << "the built-in designs were saved";
+    EXPECT_EQ(gallery->name(), "Gallery");
 }

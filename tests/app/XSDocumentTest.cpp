@@ -7,6 +7,7 @@
 #include "design/KTTemplate.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ui/Application.h"
+#include "platform/imaging/PdfDocument.h"
 #include "platform/ui/FilePanels.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMainWindow>
+#include <QPrinter>
 #include <QTest>
 
 using namespace platform;
@@ -251,4 +253,35 @@ TEST_F(DocumentFixture, ClosingAnEditedWindowAsksAndCancelKeepsIt)
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(controller->documents().contains(doc));
     ASSERT_TRUE(testsupport::waitUntil([&] { return guard.isNull(); }));
+}
+
+TEST_F(DocumentFixture, PrintingPutsTheFramedPictureOnOnePageWithoutMargins)
+{
+    XSDocument *doc = open(writePhoto(freshDir(), "wide.jpg", QSize(300, 100)));
+    ASSERT_TRUE(doc);
+    const QImage picture = doc->printImage();
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.size(), doc->docTemplate()->sizeFromOriginalWithOuterShadow(true).toSize());
+
+    const QString pdf = freshDir() + "/printed.pdf";
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        doc->printOnPrinter(printer);
+    }
+    const auto printed = PdfDocument::fromFile(pdf);
+    ASSERT_TRUE(printed);
+    EXPECT_EQ(printed->pageCount(), 1);
+    // The wide picture spans the page's width: its middle row is the photo's
+    // colour from edge to edge, with no margin.
+    const QSizeF points = printed->pageSize();
+    const QImage page = printed->render(QSize(400, int(400 * points.height() / points.width())), 0);
+    ASSERT_FALSE(page.isNull());
+    const int middle = page.height() / 2;
+    for (int x : {2, page.width() / 2, page.width() - 3}) {
+        const QColor c = page.pixelColor(x, middle);
+        EXPECT_NEAR(c.red(), 200, 20) << x;
+        EXPECT_NEAR(c.green(), 120, 20) << x;
+    }
 }

@@ -1,0 +1,89 @@
+// A single drawing with a wide shadow is drawn without a canvas-sized group;
+// what it leaves on the canvas must match the group's result.
+#include "platform/render/DrawingContext.h"
+
+#include <QImage>
+#include <QPainterPath>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+QImage canvas(QColor fill)
+{
+    QImage image(400, 300, QImage::Format_ARGB32_Premultiplied);
+    image.fill(fill);
+    return image;
+}
+
+QPainterPath ring()
+{
+    QPainterPath path;
+    path.setFillRule(Qt::OddEvenFill);
+    path.addRect(QRectF(60, 50, 280, 200));
+    path.addRect(QRectF(110, 100, 180, 100));
+    return path;
+}
+
+// Largest difference of any channel over the whole picture.
+int maxDifference(const QImage &a, const QImage &b)
+{
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const QRgb *ra = reinterpret_cast<const QRgb *>(a.constScanLine(y));
+        const QRgb *rb = reinterpret_cast<const QRgb *>(b.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x) {
+            worst = std::max({worst, std::abs(qAlpha(ra[x]) - qAlpha(rb[x])), std::abs(qRed(ra[x]) - qRed(rb[x])),
+                              std::abs(qGreen(ra[x]) - qGreen(rb[x])), std::abs(qBlue(ra[x]) - qBlue(rb[x]))});
+        }
+    }
+    return worst;
+}
+
+// Draws the ring with a shadow of blur `blur` either alone (the reduced way)
+// or inside an explicit group (the buffered way).
+QImage draw(QImage image, bool grouped, bool erase, double blur, QRectF clip = QRectF())
+{
+    platform::DrawingContext ctx(image);
+    if (!clip.isEmpty())
+        ctx.clipToRect(clip);
+    if (erase)
+        ctx.setCompositionMode(QPainter::CompositionMode_DestinationOut);
+    ctx.setShadow(QColor(0, 0, 0, 85), QPointF(12, -16), blur);
+    if (grouped)
+        ctx.beginTransparencyLayer();
+    ctx.fillPath(ring(), QColor(150, 90, 40));
+    if (grouped)
+        ctx.endTransparencyLayer();
+    return image;
+}
+
+} // namespace
+
+TEST(ReducedShadow, MatchesTheGroupedShadowOnTransparentAndOpaqueCanvases)
+{
+    for (const QColor background : {QColor(Qt::transparent), QColor(230, 240, 250)}) {
+        const QImage reduced = draw(canvas(background), false, false, 60);
+        const QImage grouped = draw(canvas(background), true, false, 60);
+        EXPECT_LE(maxDifference(reduced, grouped), 4);
+        // The shadow is there at all: below the ring, offset downwards.
+        EXPECT_GT(qAlpha(reduced.pixel(200, 262)), qAlpha(canvas(background).pixel(200, 262)) - 1);
+        EXPECT_NE(reduced.pixel(200, 262), canvas(background).pixel(200, 262));
+    }
+}
+
+TEST(ReducedShadow, ErasingAndClippingMatchToo)
+{
+    const QImage erased = draw(canvas(QColor(40, 160, 60)), false, true, 60);
+    const QImage erasedGrouped = draw(canvas(QColor(40, 160, 60)), true, true, 60);
+    EXPECT_LE(maxDifference(erased, erasedGrouped), 4);
+    EXPECT_EQ(qAlpha(erased.pixel(80, 70)), 0);
+
+    const QRectF clip(0, 0, 220, 300);
+    const QImage clipped = draw(canvas(Qt::transparent), false, false, 60, clip);
+    const QImage clippedGrouped = draw(canvas(Qt::transparent), true, false, 60, clip);
+    EXPECT_LE(maxDifference(clipped, clippedGrouped), 4);
+    EXPECT_EQ(qAlpha(clipped.pixel(300, 150)), 0);
+}
