@@ -13,6 +13,7 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "kit/VLLongProcess.h"
 #include "kit/VLWAnalytics.h"
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
@@ -27,6 +28,8 @@
 #include <QPointer>
 #include <QUndoStack>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 
 using namespace platform;
@@ -215,6 +218,86 @@ void XSDocument::printDocument()
         return;
     printOnPrinter(printer);
 }
+
+// --- saving the framed image ---
+
+namespace {
+const char *const kSavingImageTitle = "Saving image";
+const char *const kSavingProgressFormat = "Progress: %d%%";
+} // namespace
+
+bool XSDocument::renderAndWrite(const QUrl &url, const QString &uti, QSize size, double popUpDelay, Error *error)
+{
+    if (!url.isLocalFile()) {
+        if (error)
+            *error = Error{QString::fromLatin1(kKanteloErrorDomain), 1,
+                           QStringLiteral("“%1” is not a file on this computer.").arg(url.toString()), {}, {}};
+        return false;
+    }
+    if (size.width() < 1 || size.height() < 1) {
+        if (error)
+            *error = Error{QString::fromLatin1(kKanteloErrorDomain), 1,
+                           QStringLiteral("The image “%1” couldn’t be saved because its size is empty.")
+                               .arg(url.fileName()),
+                           {}, {}};
+        return false;
+    }
+
+    // The worker draws a copy that shares the decoded photo read-only; the
+    // window keeps drawing the document's own design meanwhile.
+    std::shared_ptr<KTTemplate> copy = m_docTemplate->copyForRendering();
+    copy->setExportMode(true);
+
+    struct Outcome {
+        std::atomic<bool> done{false};
+        bool written = false;
+        Error error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+
+    VLLongProcess process;
+    process.setTotalCount(100);
+    process.setWindowTitle(QString::fromLatin1(kSavingImageTitle));
+    process.setProgressStringFormat(QString::fromLatin1(kSavingProgressFormat));
+    process.setWindowPopUpDelay(popUpDelay);
+    process.setProgressRefreshDelay(0.1);
+    process.setProcessFinishedBlock([outcome] { outcome->done = true; });
+
+    const QSizeF pixels(size);
+    VLLongProcess *processPtr = &process;
+    process.runInBackground([outcome, copy, url, uti, pixels, processPtr] {
+        processPtr->setProgressCount(0);
+        Error failure;
+        KTTemplate::DataProvidedImage image = copy->newDataProvidedCGImageOfSize(
+            pixels,
+            [processPtr](KTTemplate *, double percent) {
+                // 100 would close the panel before the file is on disk.
+                processPtr->setProgressCount(std::clamp<qint64>(qRound64(percent), 0, 99));
+            },
+            [](KTTemplate *) { return false; }, &failure);
+        bool written = false;
+        if (image)
+            written = copy->writeToURL(url, uti, image, &failure);
+        outcome->written = written;
+        if (!written)
+            outcome->error = failure;
+    });
+    spinEventLoopUntil([outcome] { return outcome->done.load(); }, 100);
+    process.setProcessFinishedBlock(nullptr);
+
+    if (outcome->written)
+        return true;
+    if (error) {
+        *error = outcome->error;
+        if (error->isNull() || error->description.isEmpty())
+            error->description = QStringLiteral("The image “%1” couldn’t be saved.").arg(url.fileName());
+        if (error->domain.isEmpty())
+            error->domain = QString::fromLatin1(kKanteloErrorDomain);
+    }
+    return false;
+}
+
+// --- end of saving the framed image ---
 
 // --- command-line run ---
 

@@ -4,6 +4,7 @@
 #include "platform/ui/Document.h"
 
 #include <QPointer>
+#include <QSize>
 
 #include <memory>
 
@@ -52,6 +53,16 @@ public:
     // The picture printed, and its drawing onto a set-up printer.
     QImage printImage() const;
     void printOnPrinter(QPrinter &printer) const;
+
+    // --- saving the framed image ---
+    // Renders the design at `size` pixels off the main thread behind a
+    // progress window that shows after `popUpDelay` seconds, writes it to the
+    // file as the type (replacing it atomically), and returns once written.
+    // The main thread keeps handling events meanwhile. False with the reason
+    // when nothing was written; the old file is then untouched.
+    bool renderAndWrite(const QUrl &url, const QString &uti, QSize size, double popUpDelay,
+                        platform::Error *error);
+    // --- end of saving the framed image ---
 
     // --- command-line run ---
     static constexpr const char *kTemplateNotFound = "Template not found";
