@@ -2,6 +2,12 @@
 
 #include "app/AppDelegate.h"
 #include "app/KTSavePanelAccessoryViewController.h"
+#include "app/KTCommandLineRun.h"
+#include "design/Variation.h"
+#include "kit/VLProcessArguments.h"
+#include "platform/Alert.h"
+#include "platform/Log.h"
+#include "platform/ui/Application.h"
 #include "app/XSDocumentWindowController.h"
 #include "app/KTLayersPaletteInterface.h"
 #include "design/KTFrameLayer.h"
@@ -78,6 +84,11 @@ void XSDocument::windowControllerDidLoadNib(XSDocumentWindowController *controll
     observeTemplate();
     if (controller)
         installSaveActions(controller->window());
+    QPointer<XSDocument> self(this);
+    runAfterDelay(0, [self] {
+        if (self)
+            self->processArguments();
+    }, this);
 }
 
 void XSDocument::observeTemplate()
@@ -579,3 +590,100 @@ void XSDocument::installSaveActions(QWidget *window)
 }
 
 // --- end of saving the framed image ---
+
+// --- command-line run ---
+
+namespace {
+
+platform::ManagedObjectContext *savedDesignsContext()
+{
+    if (AppDelegate *delegate = AppDelegate::shared())
+        return delegate->templatesManagedObjectContext();
+    TemplatesStore *store = TemplatesStore::shared();
+    return store ? store->templatesManagedObjectContext() : nullptr;
+}
+
+} // namespace
+
+void XSDocument::processArguments()
+{
+    const VLProcessArguments options;
+    const bool process = options.contains(QString::fromLatin1(VLProcessArguments::kProcessKey));
+    if (!options.contains(QString::fromLatin1(VLProcessArguments::kTemplateKey)))
+        return;
+    const QString name = options.value(QString::fromLatin1(VLProcessArguments::kTemplateKey));
+
+    // At the first start the built-in designs arrive after the frame
+    // library; the design is looked up once they are in.
+    AppDelegate *delegate = AppDelegate::shared();
+    if (delegate && delegate->isImportingInitialFrames()) {
+        QPointer<XSDocument> self(this);
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(delegate, &AppDelegate::initialFramesImportEnded, this, [self, connection](bool) {
+            QObject::disconnect(*connection);
+            if (self)
+                self->processArguments();
+        });
+        return;
+    }
+
+    Variation *variation = Variation::variationWithName(name, savedDesignsContext());
+    if (!variation) {
+        const QString text = QString::fromLatin1(kTemplateNamedNotFound).arg(name);
+        // Nobody could answer an alert in a run that frames and quits.
+        if (process) {
+            KTCommandLineRun::fail(text);
+            return;
+        }
+        AlertRequest request;
+        request.messageText = QString::fromLatin1(kTemplateNotFound);
+        request.informativeText = text;
+        request.buttons = {QStringLiteral("OK")};
+        runAlert(request);
+        return;
+    }
+    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
+    if (!design) {
+        // A photo written out without its design would be reported as done.
+        const QString text = QString::fromLatin1(kTemplateNamedUnreadable).arg(name);
+        if (process)
+            KTCommandLineRun::fail(text);
+        else
+            logLine(QStringLiteral("ERROR: %1").arg(text));
+        return;
+    }
+    replaceTemplateWith(design);
+
+    if (process) {
+        VLWAnalytics::trackEventProperties(QStringLiteral("Extensions"),
+                                           QVariantMap{{QStringLiteral("Type"), QStringLiteral("CLI")}});
+        saveAndQuit();
+    }
+}
+
+void XSDocument::saveAndQuit()
+{
+    if (KTCommandLineRun::hasFailed())
+        return;
+    const QSizeF framed = m_docTemplate->sizeFromOriginalWithOuterShadow(true);
+    // Whole pixels, without losing one to rounding error.
+    const QSize size(int(std::floor(framed.width() + 1e-6)), int(std::floor(framed.height() + 1e-6)));
+    Error error;
+    bool written = false;
+    if (fileURL().isEmpty())
+        error.description = QString::fromLatin1(kNoFileToProcess);
+    else
+        written = renderAndWrite(fileURL(), fileType(), size, kProcessPopUpDelay, &error);
+
+    if (written)
+        KTCommandLineRun::markWritten();
+    else
+        KTCommandLineRun::fail(error.description);
+
+    updateChangeCount(ChangeKind::Cleared);
+    close();
+    if (Application *application = Application::shared())
+        application->terminate();
+}
+
+// --- end of command-line run ---

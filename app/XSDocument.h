@@ -100,6 +100,21 @@ public:
                         platform::Error *error);
     // --- end of saving the framed image ---
 
+    // --- command-line run ---
+    static constexpr const char *kTemplateNotFound = "Template not found";
+    static constexpr const char *kTemplateNamedNotFound = "Template named '%1' not found";
+    static constexpr const char *kTemplateNamedUnreadable = "Template named '%1' could not be read";
+    static constexpr const char *kNoFileToProcess = "There is no photo file to write the framed image to";
+    static constexpr double kProcessPopUpDelay = 0.3;
+    // Applies the saved design named by -template=NAME and, with -process,
+    // writes the framed photo over its file and quits. Runs once the window
+    // has loaded (and once the first-run import of the built-in designs is done).
+    void processArguments();
+    // Writes the framed image over the document's file in its own type at
+    // the photo's framed size, then closes and quits.
+    void saveAndQuit();
+    // --- end of command-line run ---
+
 signals:
     void imageImported();
 
