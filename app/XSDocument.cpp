@@ -607,7 +607,11 @@ platform::ManagedObjectContext *savedDesignsContext()
 
 void XSDocument::processArguments()
 {
-    const VLProcessArguments options;
+    processArguments(VLProcessArguments());
+}
+
+void XSDocument::processArguments(const VLProcessArguments &options)
+{
     const bool process = options.contains(QString::fromLatin1(VLProcessArguments::kProcessKey));
     if (!options.contains(QString::fromLatin1(VLProcessArguments::kTemplateKey)))
         return;
@@ -619,11 +623,12 @@ void XSDocument::processArguments()
     if (delegate && delegate->isImportingInitialFrames()) {
         QPointer<XSDocument> self(this);
         auto connection = std::make_shared<QMetaObject::Connection>();
-        *connection = connect(delegate, &AppDelegate::initialFramesImportEnded, this, [self, connection](bool) {
-            QObject::disconnect(*connection);
-            if (self)
-                self->processArguments();
-        });
+        *connection = connect(delegate, &AppDelegate::initialFramesImportEnded, this,
+                              [self, connection, options](bool) {
+                                  QObject::disconnect(*connection);
+                                  if (self)
+                                      self->processArguments(options);
+                              });
         return;
     }
 

@@ -13,6 +13,7 @@ class KTLayersPaletteInterface;
 class KTSavePanelAccessoryViewController;
 class QPrinter;
 class KTTemplate;
+class VLProcessArguments;
 class XSDocumentWindowController;
 
 // The one kind of document: one photo inside one design. It owns the design,
@@ -110,6 +111,7 @@ public:
     // writes the framed photo over its file and quits. Runs once the window
     // has loaded (and once the first-run import of the built-in designs is done).
     void processArguments();
+    void processArguments(const VLProcessArguments &options);
     // Writes the framed image over the document's file in its own type at
     // the photo's framed size, then closes and quits.
     void saveAndQuit();

@@ -8,6 +8,7 @@
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
 #include "library/KTLibraryViewController.h"
+#include "platform/TypeTable.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/MessageBoxPresenter.h"
@@ -80,6 +81,13 @@ int main(int argc, char *argv[])
         if (!options.contains(QString::fromLatin1(VLProcessArguments::kTemplateKey)) || files.size() != 1) {
             std::fputs("ERROR: -process frames one photo with a saved design: "
                        "kantelo -template=NAME -process PHOTO\n", stderr);
+            return KTCommandLineRun::kUsageStatus;
+        }
+        // Packages and archives open no document of their own to write back.
+        const QString type = platform::TypeTable::typeForFile(QFileInfo(files.first()).absoluteFilePath());
+        if (type == QLatin1String(platform::TypeTable::kTemplate) || type == QLatin1String(platform::TypeTable::kFrames)) {
+            std::fputs(QStringLiteral("ERROR: “%1” is no photo to frame.\n").arg(files.first()).toLocal8Bit().constData(),
+                       stderr);
             return KTCommandLineRun::kUsageStatus;
         }
     }

@@ -2,12 +2,16 @@
 // its own, with settings, data and runtime folders of its own.
 #include "AppTestSupport.h"
 
+#include "platform/ui/SingleInstance.h"
+
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
 #include <QImageReader>
 #include <QProcess>
 #include <QProcessEnvironment>
+
+#include <unistd.h>
 
 namespace {
 
@@ -46,7 +50,8 @@ protected:
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(KANTELO_BINARY), arguments);
         Outcome run;
-        run.finished = process.waitForFinished(60000);
+        // The event loop turns meanwhile, so a running instance could answer.
+        run.finished = testsupport::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000);
         if (!run.finished) {
             process.kill();
             process.waitForFinished();
@@ -87,7 +92,16 @@ TEST_F(CommandLineRun, ABuiltInDesignFramesThePhotoInPlaceAndQuits)
     ASSERT_EQ(exifDate(photo), "2021:05:06 07:08:09");
     const QByteArray before = digest(photo);
 
+    // An instance already running for this user is left out of it.
+    QDir().mkpath(*home + "/runtime");
+    platform::SingleInstance running(*home + "/runtime/com.velmoorsoft.Kantelo3-" + QString::number(getuid()));
+    ASSERT_TRUE(running.listen());
+    QStringList handedOver;
+    QObject::connect(&running, &platform::SingleInstance::filesReceived,
+                     [&](const QStringList &paths) { handedOver << paths; });
+
     const Outcome run = kantelo({"-template=\"Gallery White\"", "-process", photo});
+    EXPECT_TRUE(handedOver.isEmpty());
     ASSERT_TRUE(run.finished) << "the program quits by itself";
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_FALSE(run.errors.contains("ERROR:")) << run.errors.toStdString();
@@ -141,10 +155,15 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
     EXPECT_TRUE(unwritable.errors.contains("ERROR:")) << unwritable.errors.toStdString();
     EXPECT_EQ(digest(gif), gifBefore);
 
-    // Without a design or a photo the run is refused at once.
-    const Outcome usage = kantelo({"-process", photo});
-    ASSERT_TRUE(usage.finished);
-    EXPECT_NE(usage.exitCode, 0);
-    EXPECT_TRUE(usage.errors.contains("ERROR:"));
+    // Without a design or a photo the run is refused at once, as is a file
+    // that opens no photo of its own.
+    QDir().mkpath(dir + "/Design.KTTemplate");
+    for (const QStringList &arguments : {QStringList{"-process", photo}, QStringList{"-template=Baroque", "-process"},
+                                         QStringList{"-template=Baroque", "-process", dir + "/Design.KTTemplate"}}) {
+        const Outcome usage = kantelo(arguments);
+        ASSERT_TRUE(usage.finished);
+        EXPECT_NE(usage.exitCode, 0);
+        EXPECT_TRUE(usage.errors.contains("ERROR:")) << arguments.join(' ').toStdString();
+    }
     EXPECT_EQ(digest(photo), before);
 }

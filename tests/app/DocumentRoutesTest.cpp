@@ -5,7 +5,10 @@
 #include "design/KTColorMatLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "design/TemplatesStore.h"
 #include "design/VLImage.h"
+#include "design/Variation.h"
+#include "kit/VLProcessArguments.h"
 #include "platform/FileWrapper.h"
 #include "platform/ui/FilePanels.h"
 
@@ -286,4 +289,39 @@ TEST_F(OpeningRoutes, AFrameArchiveGoesIntoTheLibraryAndTheResultIsReported)
     EXPECT_EQ(alerts.errors.size(), 1);
     EXPECT_EQ(library.managedObjectContext()->fetchObjects<Frame>().size(), 2);
     LibraryStore::setShared(nullptr);
+}
+
+TEST_F(OpeningRoutes, ADesignNamedAtStartIsAppliedOrItsAbsenceShown)
+{
+    TemplatesStore designs(freshDir());
+    TemplatesStore::setShared(&designs);
+    {
+        KTTemplate saved;
+        ASSERT_TRUE(saved.importImage(QUrl::fromLocalFile(writePhoto(freshDir()))));
+        saved.addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
+        saved.setName(QStringLiteral("Matted"));
+        ASSERT_TRUE(Variation::variationFromTemplate(&saved, designs.templatesManagedObjectContext()));
+    }
+    Opened opened = open(writePhoto(freshDir()));
+    ASSERT_TRUE(opened.doc);
+    QCoreApplication::processEvents(); // the window's own pass finds no design named
+
+    opened.doc->processArguments(VLProcessArguments(QStringList{"kantelo", "-template=Matted"}));
+    EXPECT_EQ(matCount(opened.doc), 1);
+    EXPECT_EQ(opened.doc->docTemplate()->name(), "Matted");
+    EXPECT_TRUE(alerts.asked.isEmpty());
+
+    // A name not among the saved designs is shown, and the photo stays open.
+    opened.doc->processArguments(VLProcessArguments(QStringList{"kantelo", "-template=\"Gone\""}));
+    ASSERT_EQ(alerts.asked.size(), 1);
+    EXPECT_EQ(alerts.asked.first().messageText, "Template not found");
+    EXPECT_EQ(alerts.asked.first().informativeText, "Template named 'Gone' not found");
+    EXPECT_EQ(alerts.asked.first().buttons, QStringList{"OK"});
+    EXPECT_EQ(matCount(opened.doc), 1);
+    EXPECT_TRUE(controller->documents().contains(opened.doc));
+
+    // Without a design named nothing happens.
+    opened.doc->processArguments(VLProcessArguments(QStringList{"kantelo", "-process=later"}));
+    EXPECT_EQ(alerts.asked.size(), 1);
+    TemplatesStore::setShared(nullptr);
 }
