@@ -10,6 +10,7 @@
 #include <QImageReader>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSettings>
 
 #include <unistd.h>
 
@@ -115,6 +116,11 @@ TEST_F(CommandLineRun, ABuiltInDesignFramesThePhotoInPlaceAndQuits)
     EXPECT_EQ(exifDate(photo), "2021:05:06 07:08:09");
     EXPECT_FALSE(QFileInfo::exists(photo + ".tmp")) << "nothing is left beside the photo";
     EXPECT_EQ(QDir(QFileInfo(photo).path()).entryList(QDir::Files), QStringList{"holiday.jpg"});
+
+    // The run counted no launch towards the newsletter offer, which it skips.
+    QSettings settings(*home + "/config/Kantelo/Kantelo.conf", QSettings::IniFormat);
+    EXPECT_TRUE(settings.contains("Launches"));
+    EXPECT_FALSE(settings.contains("Launches-SubscribeToNewsletter"));
 }
 
 TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
