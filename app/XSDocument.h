@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/NotificationCenter.h"
+#include "platform/ui/SavePanel.h"
 #include "platform/ui/Document.h"
 
 #include <QPointer>
@@ -9,6 +10,7 @@
 #include <memory>
 
 class KTLayersPaletteInterface;
+class KTSavePanelAccessoryViewController;
 class QPrinter;
 class KTTemplate;
 class VLProcessArguments;
@@ -56,6 +58,40 @@ public:
     void printOnPrinter(QPrinter &printer) const;
 
     // --- saving the framed image ---
+    static constexpr const char *kLastSaveURLKey = "LastSaveURL";
+    enum class SaveOperation { Save, SaveAs };
+
+    // The accessory of this document's save panels, made on first use.
+    KTSavePanelAccessoryViewController *savePanelAccessoryViewController();
+    // The panel of the save being prepared, until writing starts.
+    platform::SavePanel *savePanel() const { return m_savePanel.data(); }
+    // Sets the panel up: accepted extensions, accessory, format, quality,
+    // resolution and size, the proposed name and the folder.
+    bool prepareSavePanel(platform::SavePanel *panel);
+    // Remembers the folder, takes the accessory's type for Save As, writes,
+    // and on success makes the file the document's own.
+    bool saveToURL(const QUrl &url, const QString &type, SaveOperation operation, platform::Error *error);
+    // The framed image at the accessory's size (the framed size of the photo
+    // when no panel chose one), as the type.
+    bool writeToURL(const QUrl &url, const QString &type, platform::Error *error) override;
+    // The drag-out: the framed image at `size` (the photo's size when empty)
+    // in the format of the index.
+    bool saveToURL(const QUrl &url, const QSizeF &size, int formatIndex, platform::Error *error = nullptr);
+    // A type the encoders cannot write (HEIC, GIF, WebP...) asks where to save.
+    bool saveDocument(platform::Error *error) override;
+    bool saveDocumentAs(platform::Error *error) override;
+    // The menu commands: a failure is shown to the user.
+    void saveDocumentFromMenu();
+    void saveDocumentAsFromMenu();
+
+    static QString formatUTIFromFormatIndex(qint64 index);
+    static QString formatNameFromFormatIndex(qint64 index);
+    static QString exportExtensionFromIndex(qint64 index);
+    static QString exportExtensionFromPreferences();
+    // The name less its extension, changed by the name rule of the defaults,
+    // with the preferred format's extension when asked.
+    static QString createExportFileNameAndAddExtension(const QString &name, bool addExtension);
+
     // Renders the design at `size` pixels off the main thread behind a
     // progress window that shows after `popUpDelay` seconds, writes it to the
     // file as the type (replacing it atomically), and returns once written.
@@ -93,4 +129,10 @@ private:
     QPointer<QObject> m_layersPaletteController;
     bool m_observing = false;
     QList<platform::NotificationCenter::ObserverId> m_observers;
+
+    // --- saving the framed image ---
+    void installSaveActions(QWidget *window);
+    QPointer<KTSavePanelAccessoryViewController> m_savePanelAccessoryViewController;
+    QPointer<platform::SavePanel> m_savePanel;
+    // --- end of saving the framed image ---
 };
