@@ -82,6 +82,38 @@ TEST_F(BuiltInContent, EveryFrameHasItsGraphicsALayerAndAnIcon)
     EXPECT_EQ(types, (QSet<QString>{"Moulding", "Moulding with corners", "Full frame", "Color Mat"}));
 }
 
+TEST_F(BuiltInContent, MaskPicturesAreCentredOnThePhoto)
+{
+    // A mask is stretched over the photo: an off-centre window would cut
+    // one side of the picture away.
+    int masks = 0;
+    for (Frame *frame : store->managedObjectContext()->fetchObjects<Frame>()) {
+        bool actsAsMask = false;
+        for (FrameAttribute *attribute : frame->attributes())
+            actsAsMask |= attribute->name() == QLatin1String("Act as mask") && attribute->boolVal().value_or(false);
+        if (!actsAsMask)
+            continue;
+        for (FrameAttribute *attribute : frame->attributes()) {
+            if (attribute->kind() != FrameAttribute::KindImage || !attribute->imageVal())
+                continue;
+            SCOPED_TRACE((frame->name() + QLatin1Char('/') + attribute->name()).toStdString());
+            const QImage picture = QImage(attribute->imageVal()->imagePath()).convertToFormat(QImage::Format_ARGB32);
+            ASSERT_FALSE(picture.isNull());
+            ++masks;
+            const int w = picture.width(), h = picture.height();
+            for (int i = 1; i < 8; ++i) {
+                for (int j = 1; j < 8; ++j) {
+                    const int x = w * i / 8, y = h * j / 8;
+                    const int a = qAlpha(picture.pixel(x, y));
+                    EXPECT_NEAR(a, qAlpha(picture.pixel(x, h - 1 - y)), 12) << "at " << x << "," << y;
+                    EXPECT_NEAR(a, qAlpha(picture.pixel(w - 1 - x, y)), 12) << "at " << x << "," << y;
+                }
+            }
+        }
+    }
+    EXPECT_GE(masks, 2);
+}
+
 TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
 {
     const QList<QUrl> urls = TemplatesStore::builtInTemplateURLs();
