@@ -458,8 +458,10 @@ bool XSDocument::writeToURL(const QUrl &url, const QString &type, Error *error)
     m_savePanel.clear();
     KTSavePanelAccessoryViewController *accessory = savePanelAccessoryViewController();
     QSize size = accessory->exportImageSize();
-    if (size.isEmpty()) {
-        // No panel chose a size: the framed size of the photo.
+    // No panel chose a size, or the rule is the original size: the framed
+    // size of the photo as the design is now, not as it was at the last
+    // panel (frames added since, or another photo imported).
+    if (size.isEmpty() || accessory->imageSizePopUpIndex() == KTSavePanelAccessoryViewController::OriginalSize) {
         accessory->setTheTemplate(m_docTemplate);
         accessory->setPreFramedImageSize(m_docTemplate->sizeOfPreFramedImage());
         size = accessory->exportImageSize();

@@ -165,9 +165,19 @@ TEST(SavePanelAccessoryEstimate, LargeOutputsAreSkippedAndSmallOnesMeasured)
 
     a.setFileFormatIndex(1);
     a.setWidth(300);
+    // The spinner hears only steps of more than two points.
+    int spinnerUpdates = 0;
+    QList<double> values;
+    QObject::connect(&a, &Accessory::progressSpinnerChanged, [&] {
+        ++spinnerUpdates;
+        values << a.progressSpinnerValue();
+    });
     a.setHeight(200);
     EXPECT_EQ(a.fileSize(), "Calculating...");
     EXPECT_TRUE(testsupport::waitUntil([&] { return a.fileSize() != "Calculating..."; }, 20000));
+    EXPECT_LE(spinnerUpdates, 100 / 2 + 3);
+    for (qsizetype i = 2; i + 1 < values.size(); ++i)
+        EXPECT_GT(values[i] - values[i - 1], 2.0);
     EXPECT_TRUE(a.fileSize().endsWith(" KB") || a.fileSize().endsWith(" bytes")) << a.fileSize().toStdString();
     EXPECT_FALSE(a.isProgressSpinnerShown());
     EXPECT_FALSE(a.isDataOperationInProgress());

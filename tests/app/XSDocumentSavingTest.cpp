@@ -235,6 +235,17 @@ TEST_F(SavingFixture, PlainSaveOverwritesTheOpenedJpegAtTheFramedSize)
     EXPECT_EQ(exifTag(photo, "DateTimeOriginal"), kShotAt);
     EXPECT_EQ(doc->fileURL(), QUrl::fromLocalFile(photo));
     EXPECT_FALSE(QFileInfo::exists(dir + "/unexpected.jpg"));
+
+    // After a Save As at the original size, a frame added later still
+    // counts at the next Save: the size is the design's as it is now.
+    answerSavePanel(dir, "again.png", 1);
+    Error error;
+    ASSERT_TRUE(doc->saveDocumentAs(&error));
+    const QSize wider = addMat(doc);
+    ASSERT_NE(wider, framed);
+    ASSERT_TRUE(doc->saveDocument(&error)) << error.description.toStdString();
+    EXPECT_EQ(panelsShown, 1);
+    EXPECT_EQ(pixelSize(dir + "/again.png"), QStringLiteral("%1x%2").arg(wider.width()).arg(wider.height()));
 }
 
 TEST_F(SavingFixture, AFailedSaveKeepsTheOriginalAndTheEditsAndTellsTheUser)
