@@ -6,6 +6,7 @@
 #include "design/KTTextOverlayLayer.h"
 #include "design/TemplatesStore.h"
 #include "platform/Bundle.h"
+#include "platform/render/DrawingContext.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameCollection.h"
@@ -20,6 +21,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QUuid>
 
 namespace {
@@ -129,8 +131,12 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
     int datedDesigns = 0;
     QImage photo(600, 400, QImage::Format_RGB32);
     photo.fill(QColor(0, 160, 60));
-    const QString photoPath = folder + QStringLiteral("/photo.png");
-    ASSERT_TRUE(photo.save(photoPath, "PNG"));
+    // A shooting date, so the dated design has a text to draw.
+    const QString photoPath = folder + QStringLiteral("/photo.jpg");
+    ASSERT_TRUE(photo.save(photoPath, "JPEG", 95));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiftool"), {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                                                             QStringLiteral("-DateTimeOriginal=2021:05:06 07:08:09"), photoPath}),
+              0);
     for (const QUrl &url : urls) {
         SCOPED_TRACE(url.toLocalFile().toStdString());
         const auto wrapper = KTTemplate::fileWrapperForURL(url);
@@ -155,6 +161,23 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
         const QColor centre = framed.pixelColor(framed.width() / 2, framed.height() / 2);
         EXPECT_GT(centre.green(), 120);
         EXPECT_LT(centre.red(), 60);
+        // Overlays sit wholly inside the picture they are placed on.
+        QImage canvas(400, 300, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        {
+            platform::DrawingContext ctx(canvas);
+            design->drawToRect(design->finalFramedRectFittingStartRect(QRectF(0, 0, 400, 300)), true, false, {}, false);
+        }
+        for (const auto &layer : design->layers()) {
+            if (auto text = std::dynamic_pointer_cast<KTTextOverlayLayer>(layer)) {
+                const QRectF in = text->lastInRect();
+                const QRectF drawn = text->lastDrawingRect();
+                ASSERT_FALSE(drawn.isEmpty()) << "the text was drawn";
+                EXPECT_TRUE(in.contains(drawn)) << "text at " << drawn.x() << "," << drawn.y() << " "
+                                                << drawn.width() << "x" << drawn.height();
+                EXPECT_LT(drawn.width(), in.width() / 2) << "a stamp, not a headline";
+            }
+        }
     }
 
     EXPECT_EQ(datedDesigns, 1);

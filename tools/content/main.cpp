@@ -230,11 +230,12 @@ std::shared_ptr<KTLayer> shootingDateOverlay()
     attributes.shadow = shadow;
     layer->setOverlayText(platform::StyledText(VLImageMetadataManager().templateStringForTag(kExifLongDateTag), attributes));
     KTOverlayPositioning positioning;
-    positioning.position = QPointF(-0.03, 0.03);
+    // A small stamp inside the bottom-right corner of the photo.
+    positioning.position = QPointF(0.03, 0.03);
     positioning.hSnap = 1;
     positioning.vSnap = 0;
     layer->setPositioning(positioning);
-    layer->setScale(0.25);
+    layer->setScale(0.06);
     return layer;
 }
 
