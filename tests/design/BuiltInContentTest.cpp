@@ -8,7 +8,9 @@
 #include "platform/Bundle.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
+#include "stores/FrameCollection.h"
 #include "stores/FrameImage.h"
+#include "stores/FrameSet.h"
 #include "stores/FrameType.h"
 #include "stores/KTFrameLibraryImporter.h"
 #include "stores/LibraryStore.h"
@@ -80,6 +82,12 @@ TEST_F(BuiltInContent, EveryFrameHasItsGraphicsALayerAndAnIcon)
         EXPECT_FALSE(frame->iconImage().isNull());
     }
     EXPECT_EQ(types, (QSet<QString>{"Moulding", "Moulding with corners", "Full frame", "Color Mat"}));
+
+    // The library panel shows collections and sets by their icons too.
+    for (FrameCollection *collection : store->managedObjectContext()->fetchObjects<FrameCollection>())
+        EXPECT_FALSE(collection->iconImage().isNull()) << collection->name().toStdString();
+    for (FrameSet *set : store->managedObjectContext()->fetchObjects<FrameSet>())
+        EXPECT_FALSE(set->iconImage().isNull()) << set->name().toStdString();
 }
 
 TEST_F(BuiltInContent, MaskPicturesAreCentredOnThePhoto)
