@@ -5,6 +5,7 @@
 #include "app/KTWelcomeWindow.h"
 #include "design/Variation.h"
 #include "kit/VLKitUtils.h"
+#include "kit/VLProcessArguments.h"
 #include "platform/Alert.h"
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
@@ -224,12 +225,24 @@ void AppDelegate::applicationWillFinishLaunching()
     }
 }
 
+bool AppDelegate::applicationShouldOpenUntitledFile()
+{
+    return !VLProcessArguments::isProcessRun();
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     UserDefaults &defaults = UserDefaults::standard();
 
     // Colour dialogs opened from now on offer an alpha channel.
     m_colorPanelShowsAlpha = true;
+
+    // A run that frames a photo and quits has no one to greet or offer
+    // anything to; the designs' names are still kept.
+    if (VLProcessArguments::isProcessRun()) {
+        runAfterDelay(delay(kTemplateNamesLaunchDelay), [this] { saveTemplateNamesToDefaults(); }, this);
+        return;
+    }
 
     if (defaults.objectForKey(key(kAdminKey)).typeId() == QMetaType::QString
         && defaults.stringForKey(key(kAdminKey)) == QLatin1String("YES") && m_services.createAdminMenu)
@@ -312,7 +325,9 @@ void AppDelegate::saveAction()
 
 void AppDelegate::importInitialFrames()
 {
-    welcomeToKantelo();
+    const bool processRun = VLProcessArguments::isProcessRun();
+    if (!processRun)
+        welcomeToKantelo();
 
     const QString folder = framesGraphicsFolder();
     if (!QFileInfo(folder).isDir()) {
@@ -337,8 +352,10 @@ void AppDelegate::importInitialFrames()
     auto importer = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile(archive), QUrl::fromLocalFile(folder),
                                                              context);
     importer->setDelegate(this);
-    m_welcomeWindow->startActivity(key(kInitializingFramesActivity));
+    if (m_welcomeWindow)
+        m_welcomeWindow->startActivity(key(kInitializingFramesActivity));
     UserDefaults::standard().setBool(key(kImportedInitialFramesKey), false);
+    m_importingInitialFrames = true;
     importer->startImport(); // a running import keeps itself alive
 }
 
@@ -369,12 +386,14 @@ void AppDelegate::finishInitialFramesImport()
     Error error;
     if (!libraryStore()->recordInitialFramesImported(&error)) {
         logLine(QStringLiteral("ERROR: Initial library import failed with %1").arg(error.description));
+        m_importingInitialFrames = false;
         presentError(error);
         emit initialFramesImportEnded(false);
         return;
     }
     if (m_needToImportInitialTemplates)
         importInitialTemplates();
+    m_importingInitialFrames = false;
     emit initialFramesImportEnded(true);
 }
 
@@ -386,6 +405,7 @@ void AppDelegate::importerFailedWithError(KTFrameLibraryImporter *, const Error 
         logLine(QStringLiteral("ERROR: Initial library import failed with %1").arg(description));
         if (!self)
             return;
+        self->m_importingInitialFrames = false;
         // A bar left running would tell of work that stopped.
         if (self->m_welcomeWindow)
             self->m_welcomeWindow->endActivity();

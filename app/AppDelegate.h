@@ -106,6 +106,8 @@ public:
 
     void applicationWillFinishLaunching() override;
     void applicationDidFinishLaunching() override;
+    // A run that frames its photo and quits opens no untitled document.
+    bool applicationShouldOpenUntitledFile() override;
     TerminateReply applicationShouldTerminate() override;
     void applicationWillTerminate() override;
 
@@ -140,6 +142,10 @@ public:
     void importerDidFinish(KTFrameLibraryImporter *importer) override;
     void importerFailedWithError(KTFrameLibraryImporter *importer, const platform::Error &error) override;
 
+    // The first-run import of the frame library (and the built-in designs
+    // after it) is under way; initialFramesImportEnded tells its end.
+    bool isImportingInitialFrames() const { return m_importingInitialFrames; }
+
     KTWelcomeWindow *welcomeWindow() const { return m_welcomeWindow.data(); }
     void welcomeToKantelo();
 
@@ -162,6 +168,7 @@ private:
     double m_delayScale = 1.0;
     bool m_needToImportInitialTemplates = false;
     bool m_colorPanelShowsAlpha = false;
+    bool m_importingInitialFrames = false;
     platform::ManagedObjectContext *m_templatesContext = nullptr;
     bool m_templatesContextAsked = false;
     std::unique_ptr<platform::Debouncer> m_framesSave;

@@ -1,10 +1,23 @@
 #include "app/KTDocumentController.h"
 
 #include "app/XSDocument.h"
+#include "design/KTTemplate.h"
+#include "kit/VLLongProcess.h"
+#include "platform/Alert.h"
+#include "platform/FileWrapper.h"
+#include "platform/Log.h"
 #include "platform/TypeTable.h"
+#include "stores/KTFrameLibraryImporter.h"
+#include "stores/LibraryStore.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QPointer>
+#include <QSemaphore>
+#include <QTemporaryDir>
+
+#include <cmath>
 
 using namespace platform;
 
@@ -20,6 +33,61 @@ void completeLater(const DocumentController::OpenCompletion &completion, Documen
         completion(target.data(), false, error);
     }, Qt::QueuedConnection);
 }
+
+Error kanteloError(const QString &description)
+{
+    return Error{QString::fromLatin1(kKanteloErrorDomain), 1, description, {}, {}};
+}
+
+// One frame archive going into the library: the importer reports to it on
+// the main thread, while a long process waits for the end so that its
+// progress panel shows when the import takes a while.
+struct FrameArchiveImport : KTFrameLibraryImporterDelegate {
+    QUrl url;
+    QPointer<KTDocumentController> controller;
+    std::shared_ptr<VLLongProcess> process;
+    std::shared_ptr<KTFrameLibraryImporter> importer;
+    QSemaphore ended;
+    bool succeeded = false;
+    Error error;
+
+    void importerDidFinish(KTFrameLibraryImporter *) override
+    {
+        succeeded = true;
+        ended.release();
+    }
+    void importerFailedWithError(KTFrameLibraryImporter *, const Error &failure) override
+    {
+        error = failure;
+        ended.release();
+    }
+    void importerProgress(KTFrameLibraryImporter *, double progress) override
+    {
+        if (process)
+            process->setProgressCount(qint64(std::lround(std::clamp(progress, 0.0, 1.0) * 100)));
+    }
+
+    void report()
+    {
+        const QString name = QFileInfo(url.toLocalFile()).completeBaseName();
+        if (succeeded) {
+            AlertRequest request;
+            request.style = AlertRequest::Style::Informational;
+            request.messageText = QString::fromLatin1(KTDocumentController::kFramesImportedMessage);
+            request.informativeText = QString::fromUtf8(KTDocumentController::kFramesImportedText)
+                                          .arg(name)
+                                          .arg(importer->importedCollectionIDs().size())
+                                          .arg(importer->importedSetIDs().size())
+                                          .arg(importer->importedFrameIDs().size());
+            runAlert(request);
+        } else {
+            logLine(QString::fromLatin1(KTDocumentController::kImporterFailedLog).arg(error.description));
+            presentError(error);
+        }
+        if (controller)
+            emit controller->frameArchiveImportEnded(url, succeeded);
+    }
+};
 
 } // namespace
 
@@ -51,15 +119,16 @@ QStringList KTDocumentController::openableTypes() const
 void KTDocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool display, OpenCompletion completion)
 {
     Document *current = currentDocument();
-    const QString type = typeForContentsOfURL(url);
 
-    if (type == QLatin1String(TypeTable::kTemplate) && m_templateRoute) {
-        Document *target = m_templateRoute(url, current);
-        completeLater(completion, target, Error{});
+    if (KTTemplate::isTemplateAtURL(url)) {
+        openTemplatePackage(url, std::move(completion));
         return;
     }
-    if (type == QLatin1String(TypeTable::kFrames) && m_frameArchiveRoute) {
-        m_frameArchiveRoute(url, current);
+    if (typeForContentsOfURL(url) == QLatin1String(TypeTable::kFrames)) {
+        if (m_frameArchiveRoute)
+            m_frameArchiveRoute(url, current);
+        else
+            importFrameArchive(url);
         if (completion)
             completion(current, false, Error{});
         return;
@@ -70,9 +139,7 @@ void KTDocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool d
         // The start-up document takes the URL only with the picture: a file
         // it could not show must never become the file it saves over.
         if (!startup->importImage(url)) {
-            completeLater(completion, nullptr,
-                          Error{QString::fromLatin1(kKanteloErrorDomain), 1,
-                                QString::fromLatin1(XSDocument::kImageCouldNotBeOpened), {}, {}});
+            completeLater(completion, nullptr, kanteloError(QString::fromLatin1(XSDocument::kImageCouldNotBeOpened)));
             return;
         }
         startup->setFileURL(url);
@@ -84,4 +151,118 @@ void KTDocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool d
     }
 
     DocumentController::openDocumentWithContentsOfURL(url, display, std::move(completion));
+}
+
+void KTDocumentController::openTemplatePackage(const QUrl &url, OpenCompletion completion)
+{
+    const std::optional<FileWrapper> wrapper = KTTemplate::fileWrapperForURL(url);
+    const std::shared_ptr<KTTemplate> design = wrapper ? KTTemplate::templateFromFileWrapper(*wrapper) : nullptr;
+    const QUrl imageURL = wrapper ? imageURLFromFileWrapper(*wrapper) : QUrl();
+    // The photo's copy is read into memory by the import; its folder goes
+    // whatever happens next.
+    struct RemoveFolder {
+        QString path;
+        ~RemoveFolder()
+        {
+            if (!path.isEmpty())
+                QDir(path).removeRecursively();
+        }
+    } removeFolder{imageURL.isEmpty() ? QString() : QFileInfo(imageURL.toLocalFile()).absolutePath()};
+
+    // A package with nothing usable in it changes no window.
+    if (!design && imageURL.isEmpty()) {
+        completeLater(completion, nullptr,
+                      kanteloError(QString::fromUtf8(kTemplateCouldNotBeRead).arg(QFileInfo(url.toLocalFile()).fileName())));
+        return;
+    }
+
+    auto *target = qobject_cast<XSDocument *>(currentDocument());
+    if (!target || target->isDocumentEdited()) {
+        Error error;
+        target = qobject_cast<XSDocument *>(openUntitledDocumentAndDisplay(true, &error));
+        if (!target) {
+            completeLater(completion, nullptr, error);
+            return;
+        }
+    }
+
+    if (!imageURL.isEmpty()) {
+        target->importImage(imageURL);
+        // The framed result is never saved over the temporary copy.
+        target->setFileURL(QUrl());
+    }
+    if (design) {
+        target->replaceTemplateWith(design);
+        noteNewRecentDocumentURL(url);
+    }
+    if (!imageURL.isEmpty() || target->isDefaultImage())
+        target->updateChangeCount(Document::ChangeKind::Cleared);
+    completeLater(completion, target, Error{});
+}
+
+QUrl KTDocumentController::imageURLFromFileWrapper(const FileWrapper &wrapper) const
+{
+    const FileWrapper *folder = wrapper.entry(QString::fromLatin1(KTTemplate::kImageEntry));
+    if (!folder || !folder->isDirectory())
+        return {};
+    // The folder holds the one photo; the first file in it is taken.
+    QString name;
+    const FileWrapper *photo = nullptr;
+    for (const QString &entryName : folder->entryNames()) {
+        const FileWrapper *entry = folder->entry(entryName);
+        if (entry && entry->isRegularFile()) {
+            name = entryName;
+            photo = entry;
+            break;
+        }
+    }
+    if (!photo)
+        return {};
+
+    QTemporaryDir temporary(QDir::tempPath() + QStringLiteral("/XXXXXXXXX"));
+    if (!temporary.isValid())
+        return {};
+    temporary.setAutoRemove(false);
+    const QString path = temporary.path() + QLatin1Char('/') + name;
+    if (!photo->writeToPath(path)) {
+        QDir(temporary.path()).removeRecursively();
+        return {};
+    }
+    return QUrl::fromLocalFile(path);
+}
+
+void KTDocumentController::importFrameArchive(const QUrl &url)
+{
+    LibraryStore *library = LibraryStore::shared();
+    ManagedObjectContext *context = library ? library->managedObjectContext() : nullptr;
+    if (!context) {
+        presentError(kanteloError(QString::fromUtf8(kNoLibraryText).arg(QFileInfo(url.toLocalFile()).fileName())));
+        emit frameArchiveImportEnded(url, false);
+        return;
+    }
+    const QString graphics = library->framesGraphicsFolder();
+    QDir().mkpath(graphics);
+
+    auto import = std::make_shared<FrameArchiveImport>();
+    import->url = url;
+    import->controller = this;
+    import->process = std::make_shared<VLLongProcess>();
+    import->process->setTotalCount(100);
+    import->process->setWindowTitle(QString::fromLatin1(kFramesImportTitle));
+    import->process->setProgressStringFormat(QString::fromLatin1(kFramesImportProgress));
+    import->process->setWindowPopUpDelay(kFramesImportPopUpDelay);
+    import->process->setProcessFinishedBlock([import] {
+        // Reported on a later pass: the worker that waited is let go first.
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [import] {
+            import->report();
+            // Ends the circle of the import and its process.
+            import->process.reset();
+            import->importer.reset();
+        }, Qt::QueuedConnection);
+    });
+    import->importer = std::make_shared<KTFrameLibraryImporter>(url, QUrl::fromLocalFile(graphics), context);
+    import->importer->setDelegate(import.get());
+    FrameArchiveImport *waiting = import.get();
+    import->process->runInBackground([waiting] { waiting->ended.acquire(); });
+    import->importer->startImport();
 }

@@ -4,10 +4,14 @@
 
 #include <functional>
 
+namespace platform {
+class FileWrapper;
+}
+
 // The application's document controller: routes each opened file by kind.
-// A photo goes into the untitled start-up document while that still shows
-// the start-up picture, anything else opens as a document of its own.
-// Design templates and frame archives are handed to their own routes.
+// A design template package goes into a document, a frame archive into the
+// library, a photo into the untitled start-up document while that still
+// shows the start-up picture; anything else opens as a document of its own.
 class KTDocumentController : public platform::DocumentController
 {
     Q_OBJECT
@@ -15,6 +19,15 @@ public:
     // Takes the URL and the document the user is working in (may be null)
     // and answers the document that took it, or null.
     using Route = std::function<platform::Document *(const QUrl &url, platform::Document *current)>;
+
+    static constexpr const char *kTemplateCouldNotBeRead = "The design template “%1” could not be read.";
+    static constexpr const char *kFramesImportTitle = "Importing frames";
+    static constexpr const char *kFramesImportProgress = "Progress: %d%%";
+    static constexpr const char *kFramesImportedMessage = "Frames imported";
+    static constexpr const char *kFramesImportedText = "“%1” added %2 collections, %3 sets and %4 frames to your library.";
+    static constexpr const char *kImporterFailedLog = "Importer Failed with error: %1";
+    static constexpr const char *kNoLibraryText = "There is no frame library to import “%1” into.";
+    static constexpr double kFramesImportPopUpDelay = 0.5;
 
     explicit KTDocumentController(QObject *parent = nullptr);
     ~KTDocumentController() override;
@@ -26,10 +39,21 @@ public:
     void openDocumentWithContentsOfURL(const QUrl &url, bool display, OpenCompletion completion) override;
     QStringList openableTypes() const override;
 
-    void setTemplateRoute(Route route) { m_templateRoute = std::move(route); }
+    // The photo inside a template package, written to a fresh temporary
+    // folder of its own; empty when the package has none or writing fails.
+    QUrl imageURLFromFileWrapper(const platform::FileWrapper &wrapper) const;
+
+    // The archive import window takes frame archives once it exists; until
+    // then they are imported into the library directly.
     void setFrameArchiveRoute(Route route) { m_frameArchiveRoute = std::move(route); }
 
+signals:
+    // A frame archive opened here ended its import (tests wait on it).
+    void frameArchiveImportEnded(const QUrl &url, bool succeeded);
+
 private:
-    Route m_templateRoute;
+    void openTemplatePackage(const QUrl &url, OpenCompletion completion);
+    void importFrameArchive(const QUrl &url);
+
     Route m_frameArchiveRoute;
 };

@@ -39,6 +39,10 @@ QWidget *KTPanelViewController::loadView()
     auto *holderLayout = new QVBoxLayout(m_contentViewHolder);
     holderLayout->setContentsMargins(0, 0, 0, 0);
     holderLayout->setSpacing(0);
+    // A closed panel is its title strip alone: the content's own minimum
+    // size must not push the title aside or spill below the strip.
+    holderLayout->setSizeConstraint(QLayout::SetNoConstraint);
+    m_contentViewHolder->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     layout->addWidget(m_contentViewHolder, 1);
     return view;
 }

@@ -1,22 +1,44 @@
 #include "app/XSDocument.h"
 
+#include "app/AppDelegate.h"
+#include "app/KTSavePanelAccessoryViewController.h"
+#include "app/KTCommandLineRun.h"
+#include "design/Variation.h"
+#include "kit/VLProcessArguments.h"
+#include "platform/Alert.h"
+#include "platform/Log.h"
+#include "platform/ui/Application.h"
 #include "app/XSDocumentWindowController.h"
 #include "app/KTLayersPaletteInterface.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "kit/VLLongProcess.h"
 #include "kit/VLWAnalytics.h"
 #include "platform/Bundle.h"
+#include "platform/Dispatch.h"
 #include "platform/TypeTable.h"
+#include "platform/UserDefaults.h"
 #include "platform/imaging/ImageDecoder.h"
+#include "platform/imaging/ImageProperties.h"
+#include "platform/ui/SavePanel.h"
 
+#include <QAction>
 #include <QFileInfo>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStandardPaths>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPointer>
 #include <QUndoStack>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 
 using namespace platform;
 
@@ -60,6 +82,13 @@ void XSDocument::windowControllerDidLoadNib(XSDocumentWindowController *controll
     }
     setHasUndoManager(true);
     observeTemplate();
+    if (controller)
+        installSaveActions(controller->window());
+    QPointer<XSDocument> self(this);
+    runAfterDelay(0, [self] {
+        if (self)
+            self->processArguments();
+    }, this);
 }
 
 void XSDocument::observeTemplate()
@@ -199,3 +228,469 @@ void XSDocument::printDocument()
         return;
     printOnPrinter(printer);
 }
+
+// --- saving the framed image ---
+
+namespace {
+const char *const kSavingImageTitle = "Saving image";
+const char *const kSavingProgressFormat = "Progress: %d%%";
+} // namespace
+
+bool XSDocument::renderAndWrite(const QUrl &url, const QString &uti, QSize size, double popUpDelay, Error *error)
+{
+    if (!url.isLocalFile()) {
+        if (error)
+            *error = Error{QString::fromLatin1(kKanteloErrorDomain), 1,
+                           QStringLiteral("“%1” is not a file on this computer.").arg(url.toString()), {}, {}};
+        return false;
+    }
+    if (size.width() < 1 || size.height() < 1) {
+        if (error)
+            *error = Error{QString::fromLatin1(kKanteloErrorDomain), 1,
+                           QStringLiteral("The image “%1” couldn’t be saved because its size is empty.")
+                               .arg(url.fileName()),
+                           {}, {}};
+        return false;
+    }
+
+    // The worker draws a copy that shares the decoded photo read-only; the
+    // window keeps drawing the document's own design meanwhile.
+    std::shared_ptr<KTTemplate> copy = m_docTemplate->copyForRendering();
+    copy->setExportMode(true);
+
+    struct Outcome {
+        std::atomic<bool> done{false};
+        bool written = false;
+        Error error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+
+    VLLongProcess process;
+    process.setTotalCount(100);
+    process.setWindowTitle(QString::fromLatin1(kSavingImageTitle));
+    process.setProgressStringFormat(QString::fromLatin1(kSavingProgressFormat));
+    process.setWindowPopUpDelay(popUpDelay);
+    process.setProgressRefreshDelay(0.1);
+    process.setProcessFinishedBlock([outcome] { outcome->done = true; });
+
+    const QSizeF pixels(size);
+    VLLongProcess *processPtr = &process;
+    process.runInBackground([outcome, copy, url, uti, pixels, processPtr] {
+        processPtr->setProgressCount(0);
+        Error failure;
+        KTTemplate::DataProvidedImage image = copy->newDataProvidedCGImageOfSize(
+            pixels,
+            [processPtr](KTTemplate *, double percent) {
+                // 100 would close the panel before the file is on disk.
+                processPtr->setProgressCount(std::clamp<qint64>(qRound64(percent), 0, 99));
+            },
+            [](KTTemplate *) { return false; }, &failure);
+        bool written = false;
+        if (image)
+            written = copy->writeToURL(url, uti, image, &failure);
+        outcome->written = written;
+        if (!written)
+            outcome->error = failure;
+    });
+    spinEventLoopUntil([outcome] { return outcome->done.load(); }, 100);
+    process.setProcessFinishedBlock(nullptr);
+
+    if (outcome->written)
+        return true;
+    if (error) {
+        *error = outcome->error;
+        if (error->isNull() || error->description.isEmpty())
+            error->description = QStringLiteral("The image “%1” couldn’t be saved.").arg(url.fileName());
+        if (error->domain.isEmpty())
+            error->domain = QString::fromLatin1(kKanteloErrorDomain);
+    }
+    return false;
+}
+
+
+KTSavePanelAccessoryViewController *XSDocument::savePanelAccessoryViewController()
+{
+    if (!m_savePanelAccessoryViewController) {
+        m_savePanelAccessoryViewController = new KTSavePanelAccessoryViewController(this);
+        m_savePanelAccessoryViewController->setRepresentedObject(QVariant::fromValue(static_cast<QObject *>(this)));
+    }
+    return m_savePanelAccessoryViewController;
+}
+
+QString XSDocument::formatUTIFromFormatIndex(qint64 index)
+{
+    switch (index) {
+    case 1:
+        return QString::fromLatin1(TypeTable::kPNG);
+    case 2:
+        return QString::fromLatin1(TypeTable::kTIFF);
+    case 3:
+        return QString::fromLatin1(TypeTable::kPSD);
+    default:
+        return QString::fromLatin1(TypeTable::kJPEG);
+    }
+}
+
+QString XSDocument::formatNameFromFormatIndex(qint64 index)
+{
+    switch (index) {
+    case 1:
+        return QStringLiteral("PNG");
+    case 2:
+        return QStringLiteral("TIFF");
+    case 3:
+        return QStringLiteral("PSD");
+    default:
+        return QStringLiteral("JPEG");
+    }
+}
+
+QString XSDocument::exportExtensionFromIndex(qint64 index)
+{
+    switch (index) {
+    case 0:
+        return QStringLiteral("jpg");
+    case 1:
+        return QStringLiteral("png");
+    case 2:
+        return QStringLiteral("tiff");
+    case 3:
+        return QStringLiteral("psd");
+    default:
+        return QString();
+    }
+}
+
+QString XSDocument::exportExtensionFromPreferences()
+{
+    return exportExtensionFromIndex(
+        UserDefaults::standard().integerForKey(QString::fromLatin1(AppDelegate::kOutputImageFormatKey)));
+}
+
+QString XSDocument::createExportFileNameAndAddExtension(const QString &name, bool addExtension)
+{
+    const QString last = QFileInfo(name).fileName();
+    const QString suffix = QFileInfo(last).suffix();
+    QString stem = suffix.isEmpty() ? last : last.left(last.size() - suffix.size() - 1);
+    UserDefaults &defaults = UserDefaults::standard();
+    switch (defaults.integerForKey(QString::fromLatin1(AppDelegate::kExportFilenameModificationKey))) {
+    case 2:
+        stem += defaults.stringForKey(QString::fromLatin1(AppDelegate::kExportFilenameAppendTextKey));
+        break;
+    case 1:
+        stem.prepend(defaults.stringForKey(QString::fromLatin1(AppDelegate::kExportFilenamePrependTextKey)));
+        break;
+    default:
+        break;
+    }
+    if (addExtension) {
+        const QString extension = exportExtensionFromPreferences();
+        if (!extension.isEmpty())
+            stem += QLatin1Char('.') + extension;
+    }
+    return stem;
+}
+
+bool XSDocument::prepareSavePanel(SavePanel *panel)
+{
+    if (!panel)
+        return false;
+    UserDefaults &defaults = UserDefaults::standard();
+    m_savePanel = panel;
+    panel->setAllowedFileTypes({QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+                                QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("psd")});
+    panel->setExtensionHidden(false);
+    panel->setCanSelectHiddenExtension(false);
+
+    KTSavePanelAccessoryViewController *accessory = savePanelAccessoryViewController();
+    panel->setAccessoryView(accessory->view());
+    accessory->setSavePanel(panel);
+    accessory->setFileFormatIndex(int(defaults.integerForKey(QString::fromLatin1(AppDelegate::kOutputImageFormatKey))));
+    accessory->setQuality(defaults.doubleForKey(QString::fromLatin1(AppDelegate::kOutputImageQualityKey)) / 100.0);
+    panel->setAllowedFileTypes(accessory->formatExtensions());
+    const double dpi = m_docTemplate->exportMetadataForKey(QString::fromLatin1(ImageProperty::kDPIWidth)).toDouble();
+    accessory->setDpi(std::trunc(dpi)); // 0 (no resolution) becomes 72 there
+    accessory->setTheTemplate(m_docTemplate);
+    accessory->setPreFramedImageSize(m_docTemplate->sizeOfPreFramedImage());
+
+    if (!fileURL().isEmpty()) {
+        const QString name = fileURL().fileName();
+        const QString extension = QFileInfo(name).suffix();
+        // Case matters: IMG_1.JPG is offered as IMG_1.jpg.
+        if (!extension.isEmpty() && accessory->formatExtensions().contains(extension))
+            panel->setNameFieldStringValue(createExportFileNameAndAddExtension(name, false) + QLatin1Char('.') + extension);
+        else
+            panel->setNameFieldStringValue(createExportFileNameAndAddExtension(name, true));
+    } else {
+        panel->setNameFieldStringValue(createExportFileNameAndAddExtension(displayName(), true));
+        const QUrl last = defaults.objectForKey(QString::fromLatin1(kLastSaveURLKey)).toUrl();
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        if (last.isLocalFile() && QFileInfo(last.toLocalFile()).isDir())
+            panel->setDirectory(last.toLocalFile());
+        else if (!desktop.isEmpty() && QFileInfo(desktop).isDir())
+            panel->setDirectory(desktop);
+    }
+    if (fileURL().isLocalFile())
+        panel->setDirectory(QFileInfo(fileURL().toLocalFile()).absolutePath());
+    return true;
+}
+
+bool XSDocument::saveToURL(const QUrl &url, const QString &type, SaveOperation operation, Error *error)
+{
+    UserDefaults::standard().setObject(QString::fromLatin1(kLastSaveURLKey), url.adjusted(QUrl::RemoveFilename));
+    QString writeType = type;
+    if (operation == SaveOperation::SaveAs)
+        writeType = savePanelAccessoryViewController()->formatUTI();
+    if (!writeToURL(url, writeType, error))
+        return false;
+    if (operation == SaveOperation::SaveAs) {
+        setFileURL(url);
+        setFileType(writeType);
+    }
+    updateChangeCount(ChangeKind::Cleared);
+    if (hasUndoManager())
+        undoManager()->setClean();
+    return true;
+}
+
+bool XSDocument::writeToURL(const QUrl &url, const QString &type, Error *error)
+{
+    m_savePanel.clear();
+    KTSavePanelAccessoryViewController *accessory = savePanelAccessoryViewController();
+    QSize size = accessory->exportImageSize();
+    // No panel chose a size, or the rule is the original size: the framed
+    // size of the photo as the design is now, not as it was at the last
+    // panel (frames added since, or another photo imported).
+    if (size.isEmpty() || accessory->imageSizePopUpIndex() == KTSavePanelAccessoryViewController::OriginalSize) {
+        accessory->setTheTemplate(m_docTemplate);
+        accessory->setPreFramedImageSize(m_docTemplate->sizeOfPreFramedImage());
+        size = accessory->exportImageSize();
+    }
+    // The estimate would render the same design a second time meanwhile.
+    accessory->cancelDataOperation();
+    spinEventLoopUntil([accessory] { return !accessory->isDataOperationInProgress(); }, 100);
+    accessory->releaseDataOperation();
+
+    const bool written = renderAndWrite(url, type, size, 0.5, error);
+
+    QString sizeType;
+    switch (accessory->imageSizePopUpIndex()) {
+    case 0:
+        sizeType = QStringLiteral("From original");
+        break;
+    case 1:
+        sizeType = QStringLiteral("Custom proportional");
+        break;
+    case 2:
+        sizeType = QStringLiteral("Custom");
+        break;
+    default:
+        sizeType = QStringLiteral("BAD VALUE");
+        break;
+    }
+    VLWAnalytics::trackEventProperties(QStringLiteral("Save"),
+                                       QVariantMap{{QStringLiteral("Method"), QStringLiteral("Menu")},
+                                                   {QStringLiteral("Format"),
+                                                    formatNameFromFormatIndex(accessory->fileFormatIndex())},
+                                                   {QStringLiteral("Size Type"), sizeType}});
+    VLWAnalytics::trackEventProperties(QStringLiteral("Template"), m_docTemplate->dictionaryForAnalytics());
+    return written;
+}
+
+bool XSDocument::saveToURL(const QUrl &url, const QSizeF &size, int formatIndex, Error *error)
+{
+    QSizeF pixels = size;
+    if (!(pixels.width() > 0 && pixels.height() > 0))
+        pixels = m_docTemplate->sizeOfPreFramedImage();
+    const QSize whole(int(std::floor(std::min(pixels.width(), 2e9))), int(std::floor(std::min(pixels.height(), 2e9))));
+    const bool written = renderAndWrite(url, formatUTIFromFormatIndex(formatIndex), whole, 0.3, error);
+
+    QString sizeType;
+    switch (UserDefaults::standard().integerForKey(QString::fromLatin1(KTTemplate::kExportSizeModificationKey))) {
+    case 0:
+        sizeType = QStringLiteral("From original");
+        break;
+    case 1:
+        sizeType = QStringLiteral("From viewed");
+        break;
+    case 2:
+        sizeType = QStringLiteral("Fixed height");
+        break;
+    case 3:
+        sizeType = QStringLiteral("Fixed width");
+        break;
+    default:
+        sizeType = QStringLiteral("Fixed both");
+        break;
+    }
+    VLWAnalytics::trackEventProperties(QStringLiteral("Save"),
+                                       QVariantMap{{QStringLiteral("Method"), QStringLiteral("Drag-out")},
+                                                   {QStringLiteral("Format"), formatNameFromFormatIndex(formatIndex)},
+                                                   {QStringLiteral("Size Type"), sizeType}});
+    VLWAnalytics::trackEventProperties(QStringLiteral("Template"), m_docTemplate->dictionaryForAnalytics());
+    return written;
+}
+
+bool XSDocument::saveDocument(Error *error)
+{
+    // Without a file, or with a photo type the encoders cannot write back,
+    // the user chooses where and how to save.
+    if (fileURL().isEmpty() || !writableTypes().contains(fileType()))
+        return saveDocumentAs(error);
+    return saveToURL(fileURL(), fileType(), SaveOperation::Save, error);
+}
+
+bool XSDocument::saveDocumentAs(Error *error)
+{
+    SavePanel panel;
+    prepareSavePanel(&panel);
+    const QUrl url = panel.runModal(windowForSheet());
+    m_savePanel.clear();
+    if (url.isEmpty()) {
+        if (error)
+            *error = Error{}; // cancelled: nothing to report
+        return false;
+    }
+    return saveToURL(url, fileType(), SaveOperation::SaveAs, error);
+}
+
+void XSDocument::saveDocumentFromMenu()
+{
+    Error error;
+    if (!saveDocument(&error) && !error.isNull())
+        presentError(error);
+}
+
+void XSDocument::saveDocumentAsFromMenu()
+{
+    Error error;
+    if (!saveDocumentAs(&error) && !error.isNull())
+        presentError(error);
+}
+
+void XSDocument::installSaveActions(QWidget *window)
+{
+    auto *mainWindow = qobject_cast<QMainWindow *>(window);
+    if (!mainWindow || mainWindow->findChild<QAction *>(QStringLiteral("saveDocumentAction")))
+        return;
+    QMenu *fileMenu = mainWindow->menuBar()->findChild<QMenu *>(QStringLiteral("fileMenu"));
+    if (!fileMenu) {
+        fileMenu = mainWindow->menuBar()->addMenu(QStringLiteral("&File"));
+        fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    }
+    QAction *save = fileMenu->addAction(QStringLiteral("&Save"));
+    save->setObjectName(QStringLiteral("saveDocumentAction"));
+    save->setShortcut(QKeySequence::Save);
+    QAction *saveAs = fileMenu->addAction(QStringLiteral("Save &As…"));
+    saveAs->setObjectName(QStringLiteral("saveDocumentAsAction"));
+    saveAs->setShortcut(QKeySequence::SaveAs);
+    QPointer<XSDocument> self(this);
+    // Queued: the save runs after the menu has closed.
+    connect(save, &QAction::triggered, this, [self] { if (self) self->saveDocumentFromMenu(); }, Qt::QueuedConnection);
+    connect(saveAs, &QAction::triggered, this, [self] { if (self) self->saveDocumentAsFromMenu(); },
+            Qt::QueuedConnection);
+}
+
+// --- end of saving the framed image ---
+
+// --- command-line run ---
+
+namespace {
+
+platform::ManagedObjectContext *savedDesignsContext()
+{
+    if (AppDelegate *delegate = AppDelegate::shared())
+        return delegate->templatesManagedObjectContext();
+    TemplatesStore *store = TemplatesStore::shared();
+    return store ? store->templatesManagedObjectContext() : nullptr;
+}
+
+} // namespace
+
+void XSDocument::processArguments()
+{
+    processArguments(VLProcessArguments());
+}
+
+void XSDocument::processArguments(const VLProcessArguments &options)
+{
+    const bool process = options.contains(QString::fromLatin1(VLProcessArguments::kProcessKey));
+    if (!options.contains(QString::fromLatin1(VLProcessArguments::kTemplateKey)))
+        return;
+    const QString name = options.value(QString::fromLatin1(VLProcessArguments::kTemplateKey));
+
+    // At the first start the built-in designs arrive after the frame
+    // library; the design is looked up once they are in.
+    AppDelegate *delegate = AppDelegate::shared();
+    if (delegate && delegate->isImportingInitialFrames()) {
+        QPointer<XSDocument> self(this);
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(delegate, &AppDelegate::initialFramesImportEnded, this,
+                              [self, connection, options](bool) {
+                                  QObject::disconnect(*connection);
+                                  if (self)
+                                      self->processArguments(options);
+                              });
+        return;
+    }
+
+    Variation *variation = Variation::variationWithName(name, savedDesignsContext());
+    if (!variation) {
+        const QString text = QString::fromLatin1(kTemplateNamedNotFound).arg(name);
+        // Nobody could answer an alert in a run that frames and quits.
+        if (process) {
+            KTCommandLineRun::fail(text);
+            return;
+        }
+        AlertRequest request;
+        request.messageText = QString::fromLatin1(kTemplateNotFound);
+        request.informativeText = text;
+        request.buttons = {QStringLiteral("OK")};
+        runAlert(request);
+        return;
+    }
+    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
+    if (!design) {
+        // A photo written out without its design would be reported as done.
+        const QString text = QString::fromLatin1(kTemplateNamedUnreadable).arg(name);
+        if (process)
+            KTCommandLineRun::fail(text);
+        else
+            logLine(QStringLiteral("ERROR: %1").arg(text));
+        return;
+    }
+    replaceTemplateWith(design);
+
+    if (process) {
+        VLWAnalytics::trackEventProperties(QStringLiteral("Extensions"),
+                                           QVariantMap{{QStringLiteral("Type"), QStringLiteral("CLI")}});
+        saveAndQuit();
+    }
+}
+
+void XSDocument::saveAndQuit()
+{
+    if (KTCommandLineRun::hasFailed())
+        return;
+    const QSizeF framed = m_docTemplate->sizeFromOriginalWithOuterShadow(true);
+    // Whole pixels, without losing one to rounding error.
+    const QSize size(int(std::floor(framed.width() + 1e-6)), int(std::floor(framed.height() + 1e-6)));
+    Error error;
+    bool written = false;
+    if (fileURL().isEmpty())
+        error.description = QString::fromLatin1(kNoFileToProcess);
+    else
+        written = renderAndWrite(fileURL(), fileType(), size, kProcessPopUpDelay, &error);
+
+    if (written)
+        KTCommandLineRun::markWritten();
+    else
+        KTCommandLineRun::fail(error.description);
+
+    updateChangeCount(ChangeKind::Cleared);
+    close();
+    if (Application *application = Application::shared())
+        application->terminate();
+}
+
+// --- end of command-line run ---

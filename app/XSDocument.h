@@ -1,15 +1,19 @@
 #pragma once
 
 #include "platform/NotificationCenter.h"
+#include "platform/ui/SavePanel.h"
 #include "platform/ui/Document.h"
 
 #include <QPointer>
+#include <QSize>
 
 #include <memory>
 
 class KTLayersPaletteInterface;
+class KTSavePanelAccessoryViewController;
 class QPrinter;
 class KTTemplate;
+class VLProcessArguments;
 class XSDocumentWindowController;
 
 // The one kind of document: one photo inside one design. It owns the design,
@@ -53,6 +57,66 @@ public:
     QImage printImage() const;
     void printOnPrinter(QPrinter &printer) const;
 
+    // --- saving the framed image ---
+    static constexpr const char *kLastSaveURLKey = "LastSaveURL";
+    enum class SaveOperation { Save, SaveAs };
+
+    // The accessory of this document's save panels, made on first use.
+    KTSavePanelAccessoryViewController *savePanelAccessoryViewController();
+    // The panel of the save being prepared, until writing starts.
+    platform::SavePanel *savePanel() const { return m_savePanel.data(); }
+    // Sets the panel up: accepted extensions, accessory, format, quality,
+    // resolution and size, the proposed name and the folder.
+    bool prepareSavePanel(platform::SavePanel *panel);
+    // Remembers the folder, takes the accessory's type for Save As, writes,
+    // and on success makes the file the document's own.
+    bool saveToURL(const QUrl &url, const QString &type, SaveOperation operation, platform::Error *error);
+    // The framed image at the accessory's size (the framed size of the photo
+    // when no panel chose one), as the type.
+    bool writeToURL(const QUrl &url, const QString &type, platform::Error *error) override;
+    // The drag-out: the framed image at `size` (the photo's size when empty)
+    // in the format of the index.
+    bool saveToURL(const QUrl &url, const QSizeF &size, int formatIndex, platform::Error *error = nullptr);
+    // A type the encoders cannot write (HEIC, GIF, WebP...) asks where to save.
+    bool saveDocument(platform::Error *error) override;
+    bool saveDocumentAs(platform::Error *error) override;
+    // The menu commands: a failure is shown to the user.
+    void saveDocumentFromMenu();
+    void saveDocumentAsFromMenu();
+
+    static QString formatUTIFromFormatIndex(qint64 index);
+    static QString formatNameFromFormatIndex(qint64 index);
+    static QString exportExtensionFromIndex(qint64 index);
+    static QString exportExtensionFromPreferences();
+    // The name less its extension, changed by the name rule of the defaults,
+    // with the preferred format's extension when asked.
+    static QString createExportFileNameAndAddExtension(const QString &name, bool addExtension);
+
+    // Renders the design at `size` pixels off the main thread behind a
+    // progress window that shows after `popUpDelay` seconds, writes it to the
+    // file as the type (replacing it atomically), and returns once written.
+    // The main thread keeps handling events meanwhile. False with the reason
+    // when nothing was written; the old file is then untouched.
+    bool renderAndWrite(const QUrl &url, const QString &uti, QSize size, double popUpDelay,
+                        platform::Error *error);
+    // --- end of saving the framed image ---
+
+    // --- command-line run ---
+    static constexpr const char *kTemplateNotFound = "Template not found";
+    static constexpr const char *kTemplateNamedNotFound = "Template named '%1' not found";
+    static constexpr const char *kTemplateNamedUnreadable = "Template named '%1' could not be read";
+    static constexpr const char *kNoFileToProcess = "There is no photo file to write the framed image to";
+    static constexpr double kProcessPopUpDelay = 0.3;
+    // Applies the saved design named by -template=NAME and, with -process,
+    // writes the framed photo over its file and quits. Runs once the window
+    // has loaded (and once the first-run import of the built-in designs is done).
+    void processArguments();
+    void processArguments(const VLProcessArguments &options);
+    // Writes the framed image over the document's file in its own type at
+    // the photo's framed size, then closes and quits.
+    void saveAndQuit();
+    // --- end of command-line run ---
+
 signals:
     void imageImported();
 
@@ -65,4 +129,10 @@ private:
     QPointer<QObject> m_layersPaletteController;
     bool m_observing = false;
     QList<platform::NotificationCenter::ObserverId> m_observers;
+
+    // --- saving the framed image ---
+    void installSaveActions(QWidget *window);
+    QPointer<KTSavePanelAccessoryViewController> m_savePanelAccessoryViewController;
+    QPointer<platform::SavePanel> m_savePanel;
+    // --- end of saving the framed image ---
 };

@@ -1,11 +1,14 @@
 #include "app/AppDelegate.h"
+#include "app/KTCommandLineRun.h"
 #include "app/KTControllerRegistry.h"
 #include "app/KTDocumentController.h"
 #include "app/XSDocumentWindowController.h"
 #include "editor/KTDesignViewController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "kit/VLKitUtils.h"
+#include "kit/VLProcessArguments.h"
 #include "library/KTLibraryViewController.h"
+#include "platform/TypeTable.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/MessageBoxPresenter.h"
@@ -15,6 +18,8 @@
 #include <QWidget>
 #include <QFileInfo>
 #include <QUrl>
+
+#include <cstdio>
 
 namespace {
 
@@ -59,12 +64,33 @@ int main(int argc, char *argv[])
     app.setApplicationVersion(VLKitUtils::shortVersionString());
 
     const QStringList files = fileArguments(app.arguments());
+    // A run that frames its photo and quits works on its own: it neither
+    // hands the photo to a running instance nor takes files from later ones.
+    const VLProcessArguments options;
+    const bool processRun = options.contains(QString::fromLatin1(VLProcessArguments::kProcessKey));
     platform::SingleInstance instance;
-    if (instance.sendToRunningInstance(files))
-        return 0;
-    instance.listen();
+    if (!processRun) {
+        if (instance.sendToRunningInstance(files))
+            return 0;
+        instance.listen();
+    }
 
     platform::installMessageBoxPresenters();
+    if (processRun) {
+        KTCommandLineRun::installPresenters();
+        if (!options.contains(QString::fromLatin1(VLProcessArguments::kTemplateKey)) || files.size() != 1) {
+            std::fputs("ERROR: -process frames one photo with a saved design: "
+                       "kantelo -template=NAME -process PHOTO\n", stderr);
+            return KTCommandLineRun::kUsageStatus;
+        }
+        // Packages and archives open no document of their own to write back.
+        const QString type = platform::TypeTable::typeForFile(QFileInfo(files.first()).absoluteFilePath());
+        if (type == QLatin1String(platform::TypeTable::kTemplate) || type == QLatin1String(platform::TypeTable::kFrames)) {
+            std::fputs(QStringLiteral("ERROR: “%1” is no photo to frame.\n").arg(files.first()).toLocal8Bit().constData(),
+                       stderr);
+            return KTCommandLineRun::kUsageStatus;
+        }
+    }
     platform::ImageDecoder::raiseAllocationLimit();
     VLKitUtils::load();
     AppDelegate::initialize();
@@ -89,5 +115,6 @@ int main(int argc, char *argv[])
     });
 
     application.finishLaunching(files);
-    return app.exec();
+    const int status = app.exec();
+    return processRun ? KTCommandLineRun::finish() : status;
 }

@@ -1,3 +1,20 @@
+# Moc's scan reruns only when a file it saw last time changes, so a header
+# added by a pull or a merge would never be moc'ed ("undefined reference to
+# vtable"). When the glob finds a different set of files, the scan's stamp
+# is removed so the next build runs it again.
+function(kantelo_rescan_moc_on_new_files target files)
+  list(JOIN files "\n" listing)
+  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_files.txt)
+  set(previous "")
+  if(EXISTS ${list_file})
+    file(READ ${list_file} previous)
+  endif()
+  if(NOT previous STREQUAL listing)
+    file(WRITE ${list_file} "${listing}")
+    file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/timestamp)
+  endif()
+endfunction()
+
 # One static library per folder. Sources are picked up by glob so that a new
 # file needs no CMake edit; a `ui/` subfolder becomes a target of its own
 # (<name>_ui) so the headless libraries link no widgets.
@@ -15,6 +32,7 @@ function(kantelo_library name)
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  kantelo_rescan_moc_on_new_files(${name} "${srcs}")
 
   file(GLOB_RECURSE ui_srcs CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h)
@@ -28,6 +46,7 @@ function(kantelo_library name)
       endif()
     endforeach()
     target_link_libraries(${name}_ui PUBLIC ${name} ${ui_deps} Qt6::Widgets)
+    kantelo_rescan_moc_on_new_files(${name}_ui "${ui_srcs}")
   endif()
 endfunction()
 
@@ -42,6 +61,7 @@ function(kantelo_test_folder name dir)
   set(target test_${name})
   add_executable(${target} ${srcs} ${CMAKE_SOURCE_DIR}/tests/support/test_main.cpp)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  kantelo_rescan_moc_on_new_files(${target} "${srcs}")
   set(deps)
   foreach(d ${ARG_DEPS})
     if(TARGET ${d})

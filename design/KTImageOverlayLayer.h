@@ -1,7 +1,6 @@
 #pragma once
 
-#include "design/KTLayer.h"
-#include "design/KTOverlayPositioning.h"
+#include "design/KTOverlayLayer.h"
 
 #include <QRectF>
 #include <QString>
@@ -23,18 +22,14 @@ class KeyedUnarchiver;
 // by its corner handles; the nearest anchor per axis follows the position.
 //
 // Geometry is y-up, in the coordinates of the view that shows the design.
-class KTImageOverlayLayer : public KTLayer
+class KTImageOverlayLayer : public KTOverlayLayer
 {
     Q_OBJECT
-    Q_PROPERTY(double scale READ scale WRITE setScale)
-    Q_PROPERTY(double opacity READ opacity WRITE setOpacity)
     Q_PROPERTY(QString imagePath READ imagePath WRITE setImagePath)
 
 public:
     static constexpr double kMinScale = 0.05;
     static constexpr double kMaxScale = 1.0;
-    // An offset within this fraction of the container's side snaps onto its anchor.
-    static constexpr double kSnapThreshold = 0.035;
 
     KTImageOverlayLayer();
     ~KTImageOverlayLayer() override;
@@ -45,27 +40,7 @@ public:
     static QRectF rectForSizeCenteredAtPoint(const QSizeF &size, const QPointF &point);
 
     void drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache) override;
-    void setIsSelected(bool selected) override;
-    bool isHitAtPoint(const QPointF &point) const override;
-    bool acceptsMouseEvents() const override;
-    void mouseDownAtPoint(const QPointF &point, const QMouseEvent *event) override;
-    void mouseDraggedAtPoint(const QPointF &point, const QMouseEvent *event) override;
-    void mouseUpAtPoint(const QPointF &point, const QMouseEvent *event) override;
-    void defineTrackingAreasInView(KTTrackingAreaHost *view) override;
     std::shared_ptr<KTLayer> copyForRendering() const override;
-
-    // Tracking-area callbacks: the canvas passes the area's user info on
-    // entering and the mouse point (design coordinates of the entered view)
-    // on moving. They choose the cursor the canvas shows (cursorShape()).
-    void mouseEntered(const QVariantMap &userInfo);
-    void mouseExited();
-    void mouseMoved(const QPointF &point);
-    Qt::CursorShape cursorShape() const { return m_cursorShape; }
-    // While a drag runs the canvas leaves the cursor to the layer.
-    bool cursorRectsDisabled() const { return m_cursorRectsDisabled; }
-
-    // Asks for a quick redraw (the handles or guides appear or vanish).
-    void forceRedraw();
 
     // "scale" into 0.05 ... 1, "opacity" into 0 ... 1; always true.
     bool validateValue(QVariant &value, const QString &keyPath) const;
@@ -81,44 +56,18 @@ public:
 
     std::shared_ptr<VLImage> image() const { return m_image; }
     void setImage(std::shared_ptr<VLImage> image);
-    double scale() const { return m_scale; }
     // Clamped into 0.05 ... 1.
-    void setScale(double scale);
-    double opacity() const { return m_opacity; }
+    void setScale(double scale) override;
     // Also the picture's opacity (not clamped here).
-    void setOpacity(double opacity);
+    void setOpacity(double opacity) override;
     QString imagePath() const { return m_imagePath; }
     void setImagePath(const QString &path) { m_imagePath = path; }
-    KTOverlayPositioning positioning() const { return m_positioning; }
-    void setPositioning(const KTOverlayPositioning &positioning);
 
-    QRectF lastDrawingRect() const { return m_lastDrawingRect; }
-    QRectF lastInRect() const { return m_lastInRect; }
-    bool isDragging() const { return m_isDragging; }
-    int currentHandle() const { return m_currentHandle; }
-    bool shouldDrawSnaps() const { return m_shouldDrawSnaps; }
-
-signals:
-    void cursorShapeChanged();
+protected:
+    double minDragScale() const override { return kMinScale; }
+    double maxDragScale() const override { return kMaxScale; }
 
 private:
-    void setCursor(Qt::CursorShape shape);
-    void drawGuides(const QRectF &rect) const;
-
-    QRectF m_lastDrawingRect;
-    QRectF m_lastInRect;
-    QPointF m_dragStartPoint;
-    QRectF m_dragStartRect;
-    double m_dragStartScale = 0;
-    bool m_isDragging = false;
-    QVariant m_enteredInView;
-    int m_currentHandle = -1;
-    bool m_shouldDrawSnaps = false;
     std::shared_ptr<VLImage> m_image;
-    double m_scale = 0.4;
-    double m_opacity = 1.0;
     QString m_imagePath;
-    KTOverlayPositioning m_positioning;
-    Qt::CursorShape m_cursorShape = Qt::ArrowCursor;
-    bool m_cursorRectsDisabled = false;
 };

@@ -68,25 +68,6 @@ QRectF integralRect(const QRectF &r)
     return QRectF(left, bottom, right - left, top - bottom);
 }
 
-QString defaultLengthString(double length)
-{
-    if (!std::isfinite(length))
-        return QString();
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    QString text = locale.toString(length, 'f', 2);
-    const QString point = locale.decimalPoint();
-    if (text.contains(point)) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(point))
-            text.chop(point.size());
-    }
-    if (text == QLatin1String("-0"))
-        text = QStringLiteral("0");
-    return text;
-}
-
 // Clears a flag when the scope ends, whichever way it ends.
 struct FlagReset {
     bool &flag;
@@ -97,7 +78,7 @@ struct FlagReset {
 
 KTTemplate::KTTemplate()
     : m_name(QString::fromLatin1(kDefaultName))
-    , m_imageSizeFormatter(defaultLengthString)
+    , m_imageSizeFormatter(&KTTemplate::defaultLengthString)
 {
     connect(this, &KTTemplate::modelChangedFastRedraw, this,
             [this] { observeValueForKeyPath(ObservedKey::ModelChangedFastRedraw, nullptr); },
@@ -455,6 +436,25 @@ void KTTemplate::setMetadataManager(std::shared_ptr<VLImageMetadataManager> mana
 {
     m_metadataManager = std::move(manager);
     emit metadataManagerChanged();
+}
+
+QString KTTemplate::defaultLengthString(double length)
+{
+    if (!std::isfinite(length))
+        return QString();
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    QString text = locale.toString(length, 'f', 2);
+    const QString point = locale.decimalPoint();
+    if (text.contains(point)) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(point))
+            text.chop(point.size());
+    }
+    if (text == QLatin1String("-0"))
+        text = QStringLiteral("0");
+    return text;
 }
 
 void KTTemplate::setImageSizeFormatter(LengthFormatter formatter)

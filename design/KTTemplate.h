@@ -196,6 +196,9 @@ public:
     std::shared_ptr<VLImageMetadataManager> metadataManager() const { return m_metadataManager; }
     void setMetadataManager(std::shared_ptr<VLImageMetadataManager> manager);
     LengthFormatter imageSizeFormatter() const { return m_imageSizeFormatter; }
+    // A length in the locale with at most two decimals and no trailing
+    // zeros ("12.5", "3"); "" when not finite.
+    static QString defaultLengthString(double length);
     void setImageSizeFormatter(LengthFormatter formatter);
     QString framedSizeString() const { return m_framedSizeString; }
 

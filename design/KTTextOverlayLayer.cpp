@@ -1,7 +1,6 @@
 #include "design/KTTextOverlayLayer.h"
 
 #include "design/KTTemplate.h"
-#include "design/KTTrackingAreaHost.h"
 #include "design/VLImage.h"
 #include "design/VLImageMetadataManager.h"
 #include "kit/VLValueAdditions.h"
@@ -12,10 +11,7 @@
 #include "platform/render/DrawingContext.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
-#include <QPen>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -26,9 +22,6 @@
 namespace {
 
 const QString kScaleKey = QStringLiteral("scale");
-const QString kPositionKey = QStringLiteral("position");
-const QString kHSnapKey = QStringLiteral("hsnap");
-const QString kVSnapKey = QStringLiteral("vsnap");
 const QString kOpacityKey = QStringLiteral("opacity");
 const QString kTextKey = QStringLiteral("watermarkText");
 const QString kVersionKey = QStringLiteral("version");
@@ -37,21 +30,6 @@ constexpr double kIconSide = 76;
 constexpr double kIconInset = 2;
 // Guides reach this far beyond the container.
 constexpr double kGuideOverhang = 12;
-
-bool containsPoint(const QRectF &r, const QPointF &p)
-{
-    return p.x() >= r.x() && p.x() < r.x() + r.width() && p.y() >= r.y() && p.y() < r.y() + r.height();
-}
-
-bool optionHeld(const QMouseEvent *event)
-{
-    return event && event->modifiers().testFlag(Qt::AltModifier);
-}
-
-double finiteOr(double value, double fallback)
-{
-    return std::isfinite(value) ? value : fallback;
-}
 
 bool isLineBreak(QChar c)
 {
@@ -107,8 +85,8 @@ void drawDocument(platform::DrawingContext &ctx, const QTextDocument &doc, const
 } // namespace
 
 KTTextOverlayLayer::KTTextOverlayLayer()
+    : KTOverlayLayer(0.1)
 {
-    connect(this, &KTLayer::hiddenChanged, this, &KTLayer::layerChanged);
 }
 
 KTTextOverlayLayer::~KTTextOverlayLayer()
@@ -187,12 +165,6 @@ void KTTextOverlayLayer::setScale(double scale)
     emit layerChangedFastRedraw();
 }
 
-void KTTextOverlayLayer::setOpacity(double opacity)
-{
-    m_opacity = opacity;
-    emit layerChangedFastRedraw();
-}
-
 void KTTextOverlayLayer::setPositioning(const KTOverlayPositioning &positioning)
 {
     const bool newAnchor = positioning.hSnap != m_positioning.hSnap;
@@ -209,17 +181,6 @@ bool KTTextOverlayLayer::validateValue(QVariant &value, const QString &keyPath) 
     else if (keyPath == kOpacityKey)
         value = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0.0, 1.0);
     return true;
-}
-
-void KTTextOverlayLayer::forceRedraw()
-{
-    emit layerChangedFastRedraw();
-}
-
-void KTTextOverlayLayer::setIsSelected(bool selected)
-{
-    KTLayer::setIsSelected(selected);
-    forceRedraw();
 }
 
 // --- design membership ---
@@ -250,34 +211,6 @@ void KTTextOverlayLayer::removeObserversFromTemplate(KTTemplate *design)
 }
 
 // --- drawing ---
-
-void KTTextOverlayLayer::drawGuides(const QRectF &r) const
-{
-    platform::DrawingContext *ctx = platform::DrawingContext::current();
-    if (!ctx)
-        return;
-    auto guide = [&](QPointF from, QPointF to, double offset) {
-        QPen pen(Qt::red);
-        pen.setWidthF(1.0);
-        pen.setCapStyle(Qt::FlatCap);
-        // A solid guide: the text sits exactly on that anchor.
-        if (std::abs(offset) > 0.001)
-            pen.setDashPattern({4, 4});
-        QPainterPath path(from);
-        path.lineTo(to);
-        ctx->strokePath(path, pen);
-    };
-    const double ax = m_positioning.hSnap == 0   ? r.x()
-                      : m_positioning.hSnap == 2 ? r.x() + r.width() / 2
-                                                 : r.x() + r.width();
-    const double ay = m_positioning.vSnap == 0   ? r.y()
-                      : m_positioning.vSnap == 1 ? r.y() + r.height()
-                                                 : r.y() + r.height() / 2;
-    guide(QPointF(ax, r.y() - kGuideOverhang), QPointF(ax, r.y() + r.height() + kGuideOverhang),
-          m_positioning.position.x());
-    guide(QPointF(r.x() - kGuideOverhang, ay), QPointF(r.x() + r.width() + kGuideOverhang, ay),
-          m_positioning.position.y());
-}
 
 void KTTextOverlayLayer::drawLayerForRect(const QRectF &rect, bool, bool)
 {
@@ -340,7 +273,7 @@ void KTTextOverlayLayer::drawLayerForRect(const QRectF &rect, bool, bool)
     if (ctx) {
         ctx->saveGState();
         if (m_isDragging && m_shouldDrawSnaps)
-            drawGuides(rect);
+            drawGuides(rect, 4, kGuideOverhang);
         ctx->clipToRect(rect);
         ctx->setOpacity(ctx->opacity() * m_opacity);
         drawDocument(*ctx, *m_drawDocument, placed);
@@ -349,99 +282,6 @@ void KTTextOverlayLayer::drawLayerForRect(const QRectF &rect, bool, bool)
             drawAllHandlersForRect(placed);
     }
     m_lastDrawingRect = placed;
-}
-
-// --- mouse ---
-
-bool KTTextOverlayLayer::isHitAtPoint(const QPointF &point) const
-{
-    return containsPoint(m_lastDrawingRect, point) || handlerForPointAndRect(point, m_lastDrawingRect) != -1;
-}
-
-bool KTTextOverlayLayer::acceptsMouseEvents() const
-{
-    return true;
-}
-
-void KTTextOverlayLayer::mouseDownAtPoint(const QPointF &point, const QMouseEvent *)
-{
-    m_currentHandle = handlerForPointAndRect(point, m_lastDrawingRect);
-    if (m_currentHandle == -1 && !containsPoint(m_lastDrawingRect, point))
-        return;
-    m_cursorRectsDisabled = true;
-    m_isDragging = true;
-    m_dragStartPoint = point;
-    m_dragStartScale = m_scale;
-    m_dragStartRect = m_lastDrawingRect;
-    setCursor(Qt::ClosedHandCursor);
-}
-
-void KTTextOverlayLayer::mouseDraggedAtPoint(const QPointF &point, const QMouseEvent *event)
-{
-    if (!m_isDragging)
-        return;
-    const double dx = point.x() - m_dragStartPoint.x();
-    const double dy = point.y() - m_dragStartPoint.y();
-    m_shouldDrawSnaps = point != m_dragStartPoint;
-    if (m_currentHandle == -1) {
-        const QRectF moved = m_dragStartRect.translated(dx, dy);
-        const KTOverlayPositioning placed = relativePositionForOverlayRect(moved, m_lastInRect);
-        setPositioning(optionHeld(event) ? placed : zeroTinyOffsets(placed, kSnapThreshold));
-        return;
-    }
-    const double width = m_dragStartRect.width();
-    if (!(width > 0))
-        return;
-    const bool rightEdge = m_currentHandle == 0 || m_currentHandle == 2;
-    const double s = (rightEdge ? width + dx : width - dx) / width * m_dragStartScale;
-    if (s >= kMinDragScale && s <= kMaxDragScale)
-        setScale(s);
-}
-
-void KTTextOverlayLayer::mouseUpAtPoint(const QPointF &point, const QMouseEvent *)
-{
-    if (m_isDragging)
-        forceRedraw();
-    m_isDragging = false;
-    m_cursorRectsDisabled = false;
-    if (containsPoint(m_lastDrawingRect, point))
-        setCursor(Qt::OpenHandCursor);
-}
-
-void KTTextOverlayLayer::defineTrackingAreasInView(KTTrackingAreaHost *view)
-{
-    if (!view)
-        return;
-    defineAllTrackingAreasForRectAndView(m_lastDrawingRect, view);
-    QVariantMap info;
-    info.insert(QStringLiteral("view"), view->trackingAreaViewValue());
-    view->addTrackingArea(m_lastDrawingRect, this, info);
-}
-
-void KTTextOverlayLayer::mouseEntered(const QVariantMap &userInfo)
-{
-    m_enteredInView = userInfo.value(QStringLiteral("view"));
-    setCursor(m_isDragging ? Qt::ClosedHandCursor : Qt::OpenHandCursor);
-}
-
-void KTTextOverlayLayer::mouseExited()
-{
-    setCursor(Qt::ArrowCursor);
-}
-
-void KTTextOverlayLayer::mouseMoved(const QPointF &point)
-{
-    if (!containsPoint(m_lastDrawingRect, point) && handlerForPointAndRect(point, m_lastDrawingRect) != -1)
-        return;
-    setCursor(m_isDragging ? Qt::ClosedHandCursor : Qt::OpenHandCursor);
-}
-
-void KTTextOverlayLayer::setCursor(Qt::CursorShape shape)
-{
-    if (m_cursorShape == shape)
-        return;
-    m_cursorShape = shape;
-    emit cursorShapeChanged();
 }
 
 // --- archive ---
@@ -468,11 +308,7 @@ void KTTextOverlayLayer::registerArchiveClass()
 
 void KTTextOverlayLayer::encodeTextOverlayKeys(platform::KeyedArchiver &coder) const
 {
-    coder.encodeFloat(float(m_scale), kScaleKey);
-    coder.encodePoint(m_positioning.position, kPositionKey);
-    coder.encodeInteger(qint64(m_positioning.hSnap), kHSnapKey);
-    coder.encodeInteger(qint64(m_positioning.vSnap), kVSnapKey);
-    coder.encodeFloat(float(m_opacity), kOpacityKey);
+    encodeOverlayKeys(coder);
     coder.encodeObject(QVariant::fromValue(m_overlayText), kTextKey);
     coder.encodeInteger(kArchiveVersion, kVersionKey);
 }
@@ -480,21 +316,8 @@ void KTTextOverlayLayer::encodeTextOverlayKeys(platform::KeyedArchiver &coder) c
 void KTTextOverlayLayer::decodeTextOverlayKeys(platform::KeyedUnarchiver &coder)
 {
     setScale(coder.decodeFloatForKey(kScaleKey));
-    setOpacity(finiteOr(coder.decodeFloatForKey(kOpacityKey), 1.0));
-    QPointF position = coder.decodePointForKey(kPositionKey);
-    position = QPointF(finiteOr(position.x(), 0), finiteOr(position.y(), 0));
-    KTOverlayPositioning placed;
-    if (coder.containsValueForKey(kVSnapKey) && coder.containsValueForKey(kHSnapKey)) {
-        placed.position = position;
-        placed.hSnap = std::uint64_t(coder.decodeIntegerForKey(kHSnapKey));
-        placed.vSnap = std::uint64_t(coder.decodeIntegerForKey(kVSnapKey));
-    } else {
-        // The earlier format kept the text's centre, 0.5 meaning centred.
-        placed.position = position - QPointF(0.5, 0.5);
-        placed.hSnap = 2;
-        placed.vSnap = 2;
-    }
-    m_positioning = placed;
+    setOpacity(decodeOpacity(coder));
+    m_positioning = decodePositioning(coder);
     const QVariant text = coder.decodeObjectForKey(kTextKey);
     if (text.typeId() == qMetaTypeId<platform::StyledText>())
         setOverlayText(text.value<platform::StyledText>());
@@ -511,13 +334,8 @@ void KTTextOverlayLayer::decodeTextOverlayKeys(platform::KeyedUnarchiver &coder)
 std::shared_ptr<KTLayer> KTTextOverlayLayer::copyForRendering() const
 {
     auto copy = std::make_shared<KTTextOverlayLayer>();
-    copy->copyBaseFieldsFrom(*this);
+    copy->copyOverlayFieldsFrom(*this);
     copy->m_overlayText = m_overlayText;
-    copy->m_scale = m_scale;
-    copy->m_opacity = m_opacity;
-    copy->m_positioning = m_positioning;
     copy->m_needToAdjustScale = m_needToAdjustScale;
-    copy->m_lastDrawingRect = m_lastDrawingRect;
-    copy->m_lastInRect = m_lastInRect;
     return copy;
 }

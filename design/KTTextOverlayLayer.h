@@ -1,7 +1,6 @@
 #pragma once
 
-#include "design/KTLayer.h"
-#include "design/KTOverlayPositioning.h"
+#include "design/KTOverlayLayer.h"
 #include "platform/archive/StyledText.h"
 
 #include <QMetaObject>
@@ -28,11 +27,9 @@ class KeyedUnarchiver;
 // offset. Text is laid out at 72 dpi, so font sizes are points of the design.
 //
 // Geometry is y-up, in the coordinates of the view that shows the design.
-class KTTextOverlayLayer : public KTLayer
+class KTTextOverlayLayer : public KTOverlayLayer
 {
     Q_OBJECT
-    Q_PROPERTY(double scale READ scale WRITE setScale)
-    Q_PROPERTY(double opacity READ opacity WRITE setOpacity)
 
 public:
     static constexpr double kMinScale = 0.005;
@@ -41,7 +38,6 @@ public:
     static constexpr double kMaxValidatedScale = 0.5;
     static constexpr double kMinDragScale = 0.05;
     static constexpr double kMaxDragScale = 1.0;
-    static constexpr double kSnapThreshold = 0.035;
     static constexpr qint64 kArchiveVersion = 2;
 
     KTTextOverlayLayer();
@@ -59,40 +55,21 @@ public:
     // 0 left, 2 centre, anything else right.
     static int alignmentFromHorizontalSnap(std::uint64_t hSnap);
 
-    double scale() const { return m_scale; }
     // Clamped into 0.005 ... 0.8.
-    void setScale(double scale);
-    double opacity() const { return m_opacity; }
-    void setOpacity(double opacity);
-    KTOverlayPositioning positioning() const { return m_positioning; }
+    void setScale(double scale) override;
     // A new horizontal anchor re-aligns the text to it.
-    void setPositioning(const KTOverlayPositioning &positioning);
+    void setPositioning(const KTOverlayPositioning &positioning) override;
     bool needToAdjustScale() const { return m_needToAdjustScale; }
     void setNeedToAdjustScale(bool on) { m_needToAdjustScale = on; }
 
     // "scale" into 0.005 ... 0.5, "opacity" into 0 ... 1; always true.
     bool validateValue(QVariant &value, const QString &keyPath) const;
-    void forceRedraw();
 
     // --- KTLayer ---
     void drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache) override;
-    void setIsSelected(bool selected) override;
-    bool isHitAtPoint(const QPointF &point) const override;
-    bool acceptsMouseEvents() const override;
-    void mouseDownAtPoint(const QPointF &point, const QMouseEvent *event) override;
-    void mouseDraggedAtPoint(const QPointF &point, const QMouseEvent *event) override;
-    void mouseUpAtPoint(const QPointF &point, const QMouseEvent *event) override;
-    void defineTrackingAreasInView(KTTrackingAreaHost *view) override;
     void setInTemplate(KTTemplate *design) override;
     void removeObserversFromTemplate(KTTemplate *design) override;
     std::shared_ptr<KTLayer> copyForRendering() const override;
-
-    // Tracking-area callbacks (see KTImageOverlayLayer).
-    void mouseEntered(const QVariantMap &userInfo);
-    void mouseExited();
-    void mouseMoved(const QPointF &point);
-    Qt::CursorShape cursorShape() const { return m_cursorShape; }
-    bool cursorRectsDisabled() const { return m_cursorRectsDisabled; }
 
     // Keyed archiving: the base layer's keys, then the layer's own.
     void encode(platform::KeyedArchiver &coder) const override;
@@ -103,34 +80,20 @@ public:
     void encodeTextOverlayKeys(platform::KeyedArchiver &coder) const;
     void decodeTextOverlayKeys(platform::KeyedUnarchiver &coder);
 
-    // --- state of the last drawing ---
-    QRectF lastDrawingRect() const { return m_lastDrawingRect; }
-    QRectF lastInRect() const { return m_lastInRect; }
-    bool isDragging() const { return m_isDragging; }
-    bool shouldDrawSnaps() const { return m_shouldDrawSnaps; }
     // The text after substitution, at the typed fonts; none until made.
     std::optional<platform::StyledText> processedOverlayString() const { return m_processedOverlayString; }
     // What the last drawing drew (fonts scaled); none until drawn.
     std::optional<platform::StyledText> stringToDraw() const { return m_stringToDraw; }
     double lastScale() const { return m_lastScale; }
 
-signals:
-    void cursorShapeChanged();
+protected:
+    double minDragScale() const override { return kMinDragScale; }
+    double maxDragScale() const override { return kMaxDragScale; }
 
 private:
     void metadataManagerChanged();
     void processText();
-    void setCursor(Qt::CursorShape shape);
-    void drawGuides(const QRectF &rect) const;
 
-    QRectF m_lastDrawingRect;
-    QRectF m_lastInRect;
-    QPointF m_dragStartPoint;
-    QRectF m_dragStartRect;
-    double m_dragStartScale = 0;
-    bool m_isDragging = false;
-    QVariant m_enteredInView;
-    int m_currentHandle = -1;
     std::optional<platform::StyledText> m_stringToDraw;
     std::optional<platform::StyledText> m_processedOverlayString;
     bool m_stringChanged = true;
@@ -139,18 +102,12 @@ private:
     QSizeF m_firstLineSize;
     QSizeF m_wholeSize;
     double m_lastScale = -1.0;
-    bool m_shouldDrawSnaps = false;
 
     platform::StyledText m_overlayText;
-    double m_scale = 0.1;
-    double m_opacity = 1.0;
-    KTOverlayPositioning m_positioning;
     bool m_needToAdjustScale = false;
 
     // The laid-out stringToDraw and its size.
     std::shared_ptr<QTextDocument> m_drawDocument;
     QSizeF m_drawSize;
     QMetaObject::Connection m_managerConnection;
-    Qt::CursorShape m_cursorShape = Qt::ArrowCursor;
-    bool m_cursorRectsDisabled = false;
 };

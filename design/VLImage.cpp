@@ -247,7 +247,7 @@ bool VLImage::loadArchived(const QString &archivedName, const QByteArray &data)
         return false;
     const QString path = QDir(folder->path()).filePath(name);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush() || !file.commit())
         return false;
 
     m_originalImageFilePath = path;

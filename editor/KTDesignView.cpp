@@ -1,9 +1,8 @@
 #include "editor/KTDesignView.h"
 
 #include "app/KTViewState.h"
-#include "design/KTImageOverlayLayer.h"
+#include "design/KTOverlayLayer.h"
 #include "design/KTLayer.h"
-#include "design/KTTextOverlayLayer.h"
 #include "editor/KTDesignViewController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTLayersPaletteView.h"
@@ -284,34 +283,22 @@ void KTDesignView::mouseMoveEvent(QMouseEvent *event)
 namespace {
 
 // The overlays follow the mouse through these three calls.
-template <typename Overlay>
-bool sendTracking(KTLayer *owner, int what, const QVariantMap &info, const QPointF &point)
+void sendToOwner(KTLayer *owner, int what, const QVariantMap &info, const QPointF &point)
 {
-    auto *overlay = qobject_cast<Overlay *>(owner);
+    auto *overlay = qobject_cast<KTOverlayLayer *>(owner);
     if (!overlay)
-        return false;
+        return;
     if (what == 0)
         overlay->mouseEntered(info);
     else if (what == 1)
         overlay->mouseMoved(point);
     else
         overlay->mouseExited();
-    return true;
-}
-
-void sendToOwner(KTLayer *owner, int what, const QVariantMap &info, const QPointF &point)
-{
-    if (!sendTracking<KTImageOverlayLayer>(owner, what, info, point))
-        sendTracking<KTTextOverlayLayer>(owner, what, info, point);
 }
 
 Qt::CursorShape ownerCursor(KTLayer *owner, bool *rectsDisabled)
 {
-    if (auto *o = qobject_cast<KTImageOverlayLayer *>(owner)) {
-        *rectsDisabled = o->cursorRectsDisabled();
-        return o->cursorShape();
-    }
-    if (auto *o = qobject_cast<KTTextOverlayLayer *>(owner)) {
+    if (auto *o = qobject_cast<KTOverlayLayer *>(owner)) {
         *rectsDisabled = o->cursorRectsDisabled();
         return o->cursorShape();
     }

@@ -2,8 +2,7 @@
 
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
-#include "design/KTImageOverlayLayer.h"
-#include "design/KTTextOverlayLayer.h"
+#include "design/KTOverlayLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
@@ -88,7 +87,7 @@ bool KTLayersPaletteController::isFrameLayer(const KTLayer *layer)
 
 bool KTLayersPaletteController::isOverlayLayer(const KTLayer *layer)
 {
-    return qobject_cast<const KTImageOverlayLayer *>(layer) || qobject_cast<const KTTextOverlayLayer *>(layer);
+    return qobject_cast<const KTOverlayLayer *>(layer) != nullptr;
 }
 
 std::shared_ptr<KTTemplate> KTLayersPaletteController::docTemplate() const

@@ -65,10 +65,10 @@ void saveAsPNGAtPath(const QImage &image, const QString &path)
     const QByteArray data = pngData(image);
     if (data.isEmpty())
         return;
+    // A short write must not replace the old file: commit only what was flushed whole.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush())
         return;
-    file.write(data);
     file.commit();
 }
 

@@ -179,7 +179,8 @@ bool FileWrapper::writeToPath(const QString &path, Error *error) const
             return false;
         }
         QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(m_contents) != m_contents.size() || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || file.write(m_contents) != m_contents.size() || !file.flush()
+            || !file.commit()) {
             if (error)
                 *error = fileError(QStringLiteral("The file \"%1\" couldn't be written: %2").arg(path, file.errorString()));
             return false;

@@ -416,7 +416,7 @@ bool writeFile(const QString &path, const QVariant &value, Format format, QStrin
     if (bytes.isEmpty())
         return false;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         setError(error, QStringLiteral("Could not write %1: %2").arg(path, file.errorString()));
         return false;
     }

@@ -1,5 +1,6 @@
 #include "design/ui/KTReportItemView.h"
 
+#include "design/KTTemplate.h"
 #include "design/VLImage.h"
 
 #include <QCoreApplication>
@@ -79,19 +80,7 @@ QString KTReportItemView::formatNumber(double value)
 {
     if (!std::isfinite(value))
         return QLocale().toString(value);
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    QString text = locale.toString(value, 'f', 2);
-    const QString point = locale.decimalPoint();
-    if (text.contains(point)) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(point))
-            text.chop(point.size());
-    }
-    if (text == QLatin1String("-0"))
-        text = QStringLiteral("0");
-    return text;
+    return KTTemplate::defaultLengthString(value);
 }
 
 QStringList KTReportItemView::lines() const

@@ -138,6 +138,14 @@ bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const Q
         }
         return false;
     }
+    // A failed buffered write shows only at the flush: Qt's commit would
+    // otherwise replace the file with the truncated one and answer true.
+    if (!file.flush() || file.error() != QFileDevice::NoError) {
+        codecError(error, CodecError::WriteFailed,
+                   QStringLiteral("Couldn't write “%1”: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         codecError(error, CodecError::WriteFailed,
                    QStringLiteral("Couldn't write “%1”: %2").arg(QDir::toNativeSeparators(path), file.errorString()));

@@ -1,8 +1,10 @@
 #include "platform/ui/FilePanels.h"
 
 #include "platform/TypeTable.h"
+#include "platform/ui/SavePanel.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QMutex>
 
@@ -26,8 +28,33 @@ QList<QUrl> openWithDialog(const OpenPanelRequest &request)
 
 QUrl saveWithDialog(const SavePanelRequest &request)
 {
-    QFileDialog dialog(request.parent, request.title, request.directory, fileDialogFilter(request.allowedTypes));
+    const QString filter = request.allowedExtensions.isEmpty() ? fileDialogFilter(request.allowedTypes)
+                                                               : SavePanel::nameFilter(request.allowedExtensions);
+    QFileDialog dialog(request.parent, request.title, request.directory, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
+    if (!request.allowedExtensions.isEmpty())
+        dialog.setDefaultSuffix(request.allowedExtensions.constFirst());
+    if (request.panel) {
+        // The accessory narrows the accepted extensions while the dialog shows.
+        QObject::connect(request.panel, &SavePanel::allowedFileTypesChanged, &dialog,
+                         [&dialog](const QStringList &extensions) {
+                             dialog.setNameFilter(SavePanel::nameFilter(extensions));
+                             dialog.setDefaultSuffix(extensions.isEmpty() ? QString() : extensions.constFirst());
+                             // The typed name follows the new format.
+                             const QStringList files = dialog.selectedFiles();
+                             if (files.isEmpty() || extensions.isEmpty())
+                                 return;
+                             const QFileInfo info(files.constFirst());
+                             if (info.fileName().isEmpty() || info.isDir()
+                                 || extensions.contains(info.suffix(), Qt::CaseInsensitive))
+                                 return;
+                             // A known extension is replaced, anything else kept.
+                             const QString stem = TypeTable::typeForExtension(info.suffix()).isEmpty()
+                                                      ? info.fileName()
+                                                      : info.completeBaseName();
+                             dialog.selectFile(stem + QLatin1Char('.') + extensions.constFirst());
+                         });
+    }
     dialog.setOption(QFileDialog::DontUseNativeDialog, request.accessoryView != nullptr);
     if (!request.nameFieldValue.isEmpty())
         dialog.selectFile(request.nameFieldValue);

@@ -11,6 +11,8 @@ class QWidget;
 
 namespace platform {
 
+class SavePanel;
+
 // Open and save panels. Windows use QFileDialog; tests install presenters
 // that answer with chosen files, so every flow runs headless.
 struct OpenPanelRequest {
@@ -28,6 +30,11 @@ struct SavePanelRequest {
     QStringList allowedTypes;
     QWidget *accessoryView = nullptr; // shown inside the panel when given
     QWidget *parent = nullptr;
+    // Extensions without the dot; when given they filter instead of the types.
+    QStringList allowedExtensions;
+    // The panel object behind the request, when there is one: its accepted
+    // extensions may change while it shows.
+    SavePanel *panel = nullptr;
 };
 
 // Answers the chosen files; empty when cancelled.

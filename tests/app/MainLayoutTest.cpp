@@ -123,6 +123,26 @@ TEST(KTPanelManagerLayout, AWindowShorterThanTheStripsGivesNoNegativeHeight)
     EXPECT_EQ(closed.frames(), (QList<QRect>{{0, 0, 280, 38}, {0, 38, 280, 38}}));
 }
 
+TEST(KTPanelManagerLayout, AClosedPanelShowsOnlyItsTitleWhateverItsContentNeeds)
+{
+    PanelStack stack(2, QSize(280, 500));
+    // Content that asks for more height than a closed strip has.
+    auto *tall = new XSViewController("Tall", nullptr);
+    tall->view()->setMinimumHeight(300);
+    stack.panels[1]->setCustomViewController(tall);
+    stack.manager.openPanelAndAnimate(stack.panels[0], false);
+    QCoreApplication::processEvents();
+    KTPanelViewController *closed = stack.panels[1];
+    ASSERT_EQ(closed->view()->geometry(), QRect(0, 462, 280, 38));
+    EXPECT_EQ(closed->titleButton()->geometry(), QRect(0, 0, 280, 38)) << "the title keeps its strip";
+    EXPECT_EQ(closed->contentViewHolder()->height(), 0) << "the content stays hidden below it";
+
+    stack.manager.openPanelAndAnimate(closed, false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(closed->titleButton()->geometry(), QRect(0, 0, 280, 38));
+    EXPECT_EQ(closed->contentViewHolder()->geometry(), QRect(0, 38, 280, 424));
+}
+
 TEST(KTPanelManagerLayout, ReplacedContentLeavesOneViewAndClearsTheOldObject)
 {
     KTPanelViewController panel("PanelView", nullptr);

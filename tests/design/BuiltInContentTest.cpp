@@ -6,9 +6,12 @@
 #include "design/KTTextOverlayLayer.h"
 #include "design/TemplatesStore.h"
 #include "platform/Bundle.h"
+#include "platform/render/DrawingContext.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
+#include "stores/FrameCollection.h"
 #include "stores/FrameImage.h"
+#include "stores/FrameSet.h"
 #include "stores/FrameType.h"
 #include "stores/KTFrameLibraryImporter.h"
 #include "stores/LibraryStore.h"
@@ -18,6 +21,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QUuid>
 
 namespace {
@@ -80,6 +84,44 @@ TEST_F(BuiltInContent, EveryFrameHasItsGraphicsALayerAndAnIcon)
         EXPECT_FALSE(frame->iconImage().isNull());
     }
     EXPECT_EQ(types, (QSet<QString>{"Moulding", "Moulding with corners", "Full frame", "Color Mat"}));
+
+    // The library panel shows collections and sets by their icons too.
+    for (FrameCollection *collection : store->managedObjectContext()->fetchObjects<FrameCollection>())
+        EXPECT_FALSE(collection->iconImage().isNull()) << collection->name().toStdString();
+    for (FrameSet *set : store->managedObjectContext()->fetchObjects<FrameSet>())
+        EXPECT_FALSE(set->iconImage().isNull()) << set->name().toStdString();
+}
+
+TEST_F(BuiltInContent, MaskPicturesAreCentredOnThePhoto)
+{
+    // A mask is stretched over the photo: an off-centre window would cut
+    // one side of the picture away.
+    int masks = 0;
+    for (Frame *frame : store->managedObjectContext()->fetchObjects<Frame>()) {
+        bool actsAsMask = false;
+        for (FrameAttribute *attribute : frame->attributes())
+            actsAsMask |= attribute->name() == QLatin1String("Act as mask") && attribute->boolVal().value_or(false);
+        if (!actsAsMask)
+            continue;
+        for (FrameAttribute *attribute : frame->attributes()) {
+            if (attribute->kind() != FrameAttribute::KindImage || !attribute->imageVal())
+                continue;
+            SCOPED_TRACE((frame->name() + QLatin1Char('/') + attribute->name()).toStdString());
+            const QImage picture = QImage(attribute->imageVal()->imagePath()).convertToFormat(QImage::Format_ARGB32);
+            ASSERT_FALSE(picture.isNull());
+            ++masks;
+            const int w = picture.width(), h = picture.height();
+            for (int i = 1; i < 8; ++i) {
+                for (int j = 1; j < 8; ++j) {
+                    const int x = w * i / 8, y = h * j / 8;
+                    const int a = qAlpha(picture.pixel(x, y));
+                    EXPECT_NEAR(a, qAlpha(picture.pixel(x, h - 1 - y)), 12) << "at " << x << "," << y;
+                    EXPECT_NEAR(a, qAlpha(picture.pixel(w - 1 - x, y)), 12) << "at " << x << "," << y;
+                }
+            }
+        }
+    }
+    EXPECT_GE(masks, 2);
 }
 
 TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
@@ -89,8 +131,12 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
     int datedDesigns = 0;
     QImage photo(600, 400, QImage::Format_RGB32);
     photo.fill(QColor(0, 160, 60));
-    const QString photoPath = folder + QStringLiteral("/photo.png");
-    ASSERT_TRUE(photo.save(photoPath, "PNG"));
+    // A shooting date, so the dated design has a text to draw.
+    const QString photoPath = folder + QStringLiteral("/photo.jpg");
+    ASSERT_TRUE(photo.save(photoPath, "JPEG", 95));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("exiftool"), {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                                                             QStringLiteral("-DateTimeOriginal=2021:05:06 07:08:09"), photoPath}),
+              0);
     for (const QUrl &url : urls) {
         SCOPED_TRACE(url.toLocalFile().toStdString());
         const auto wrapper = KTTemplate::fileWrapperForURL(url);
@@ -115,6 +161,23 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
         const QColor centre = framed.pixelColor(framed.width() / 2, framed.height() / 2);
         EXPECT_GT(centre.green(), 120);
         EXPECT_LT(centre.red(), 60);
+        // Overlays sit wholly inside the picture they are placed on.
+        QImage canvas(400, 300, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        {
+            platform::DrawingContext ctx(canvas);
+            design->drawToRect(design->finalFramedRectFittingStartRect(QRectF(0, 0, 400, 300)), true, false, {}, false);
+        }
+        for (const auto &layer : design->layers()) {
+            if (auto text = std::dynamic_pointer_cast<KTTextOverlayLayer>(layer)) {
+                const QRectF in = text->lastInRect();
+                const QRectF drawn = text->lastDrawingRect();
+                ASSERT_FALSE(drawn.isEmpty()) << "the text was drawn";
+                EXPECT_TRUE(in.contains(drawn)) << "text at " << drawn.x() << "," << drawn.y() << " "
+                                                << drawn.width() << "x" << drawn.height();
+                EXPECT_LT(drawn.width(), in.width() / 2) << "a stamp, not a headline";
+            }
+        }
     }
 
     EXPECT_EQ(datedDesigns, 1);

@@ -197,13 +197,14 @@ QImage ovalVignetteMask(QSize size)
 {
     QImage image = blank(size);
     QPainter p(&image);
-    const QPointF c(size.width() / 2.0, size.height() / 2.0);
-    QRadialGradient g(c, size.width() / 2.0);
+    // A circle in a square as wide as the picture, squashed to its height.
+    const double side = size.width();
+    QRadialGradient g(QPointF(side / 2, side / 2), side / 2);
     g.setColorAt(0.0, Qt::transparent);
     g.setColorAt(0.82, Qt::transparent);
     g.setColorAt(1.0, Qt::black);
-    p.scale(1.0, double(size.height()) / size.width());
-    p.fillRect(QRectF(0, 0, size.width(), size.width()), g);
+    p.scale(1.0, double(size.height()) / side);
+    p.fillRect(QRectF(0, 0, side, side), g);
     return image;
 }
 

@@ -32,6 +32,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -229,11 +230,12 @@ std::shared_ptr<KTLayer> shootingDateOverlay()
     attributes.shadow = shadow;
     layer->setOverlayText(platform::StyledText(VLImageMetadataManager().templateStringForTag(kExifLongDateTag), attributes));
     KTOverlayPositioning positioning;
-    positioning.position = QPointF(-0.03, 0.03);
+    // A small stamp inside the bottom-right corner of the photo.
+    positioning.position = QPointF(0.03, 0.03);
     positioning.hSnap = 1;
     positioning.vSnap = 0;
     layer->setPositioning(positioning);
-    layer->setScale(0.25);
+    layer->setScale(0.06);
     return layer;
 }
 
@@ -272,6 +274,25 @@ int main(int argc, char **argv)
     for (Frame *frame : std::as_const(lib.frames)) {
         if (auto layer = KTFrameLayer::frameLayerFromFrame(frame))
             frame->setIconImage(layer->iconOfSize(QSizeF(128, 128)));
+    }
+    // A set shows its first frame, a collection its first set.
+    auto byName = [](const auto *a, const auto *b) { return a->name() < b->name(); };
+    for (FrameCollection *c : lib.moc->fetchObjects<FrameCollection>()) {
+        QList<FrameSet *> sets = c->framesets();
+        std::sort(sets.begin(), sets.end(), byName);
+        QImage collectionIcon;
+        for (FrameSet *s : std::as_const(sets)) {
+            QList<Frame *> frames = s->frames();
+            std::sort(frames.begin(), frames.end(), byName);
+            if (frames.isEmpty() || frames.first()->iconImage().isNull())
+                continue;
+            const QImage icon = frames.first()->iconImage();
+            s->setIcon(lib.picture(QStringLiteral("set/") + s->name(), QStringLiteral("Icon"), icon));
+            if (collectionIcon.isNull())
+                collectionIcon = icon;
+        }
+        if (!collectionIcon.isNull())
+            c->setIcon(lib.picture(QStringLiteral("collection/") + c->name(), QStringLiteral("Icon"), collectionIcon));
     }
     platform::Error error;
     if (!lib.moc->save(&error)) {

@@ -1,0 +1,66 @@
+#include "platform/ui/SavePanel.h"
+
+#include "platform/ui/FilePanels.h"
+
+#include <QFileInfo>
+#include <QWidget>
+
+namespace platform {
+
+SavePanel::SavePanel(QObject *parent)
+    : QObject(parent)
+{
+}
+
+SavePanel::~SavePanel() = default;
+
+void SavePanel::setAllowedFileTypes(const QStringList &extensions)
+{
+    if (m_allowedFileTypes == extensions)
+        return;
+    m_allowedFileTypes = extensions;
+    emit allowedFileTypesChanged(extensions);
+}
+
+QString SavePanel::nameFilter(const QStringList &extensions)
+{
+    QStringList patterns;
+    for (const QString &extension : extensions)
+        patterns << QStringLiteral("*.") + extension;
+    patterns.removeDuplicates();
+    return patterns.isEmpty() ? QString() : QStringLiteral("(%1)").arg(patterns.join(QLatin1Char(' ')));
+}
+
+QUrl SavePanel::withAcceptedExtension(const QUrl &url, const QStringList &extensions)
+{
+    if (url.isEmpty() || !url.isLocalFile() || extensions.isEmpty())
+        return url;
+    const QString path = url.toLocalFile();
+    const QString suffix = QFileInfo(path).suffix();
+    for (const QString &extension : extensions) {
+        if (suffix.compare(extension, Qt::CaseInsensitive) == 0)
+            return url;
+    }
+    return QUrl::fromLocalFile(path + QLatin1Char('.') + extensions.constFirst());
+}
+
+QUrl SavePanel::runModal(QWidget *parent)
+{
+    SavePanelRequest request;
+    request.title = m_title;
+    request.directory = m_directory;
+    request.nameFieldValue = m_nameFieldStringValue;
+    request.allowedExtensions = m_allowedFileTypes;
+    request.accessoryView = m_accessoryView.data();
+    request.parent = parent;
+    request.panel = this;
+    m_running = true;
+    const QUrl chosen = runSavePanel(request);
+    m_running = false;
+    if (m_accessoryView)
+        m_accessoryView->setParent(nullptr);
+    // The accessory may have changed the accepted extensions meanwhile.
+    return withAcceptedExtension(chosen, m_allowedFileTypes);
+}
+
+} // namespace platform

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
+
+#include <QWidget>
+
+namespace platform {
+
+// A save panel whose accepted extensions may change while it shows (the
+// accessory's format pop-up narrows them). It runs through runSavePanel,
+// so the presenters that tests install answer it too.
+class SavePanel : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SavePanel(QObject *parent = nullptr);
+    ~SavePanel() override;
+
+    // Extensions without the dot, e.g. {"jpg", "jpeg"}; empty accepts any.
+    QStringList allowedFileTypes() const { return m_allowedFileTypes; }
+    void setAllowedFileTypes(const QStringList &extensions);
+
+    QString title() const { return m_title; }
+    void setTitle(const QString &title) { m_title = title; }
+    QString nameFieldStringValue() const { return m_nameFieldStringValue; }
+    void setNameFieldStringValue(const QString &name) { m_nameFieldStringValue = name; }
+    QString directory() const { return m_directory; }
+    void setDirectory(const QString &directory) { m_directory = directory; }
+    bool isExtensionHidden() const { return m_extensionHidden; }
+    void setExtensionHidden(bool hidden) { m_extensionHidden = hidden; }
+    bool canSelectHiddenExtension() const { return m_canSelectHiddenExtension; }
+    void setCanSelectHiddenExtension(bool can) { m_canSelectHiddenExtension = can; }
+    QWidget *accessoryView() const { return m_accessoryView.data(); }
+    void setAccessoryView(QWidget *view) { m_accessoryView = view; }
+
+    // Shows the panel and answers the chosen file, or empty when cancelled.
+    // A chosen name without an accepted extension gets the first one; the
+    // accessory is handed back without a parent.
+    QUrl runModal(QWidget *parent = nullptr);
+    bool isRunning() const { return m_running; }
+
+    // The extension the panel gives a name that has none of the accepted ones.
+    static QUrl withAcceptedExtension(const QUrl &url, const QStringList &extensions);
+    // "(*.jpg *.jpeg)" for the file dialog.
+    static QString nameFilter(const QStringList &extensions);
+
+signals:
+    void allowedFileTypesChanged(const QStringList &extensions);
+
+private:
+    QStringList m_allowedFileTypes;
+    QString m_title;
+    QString m_nameFieldStringValue;
+    QString m_directory;
+    bool m_extensionHidden = false;
+    bool m_canSelectHiddenExtension = true;
+    bool m_running = false;
+    QPointer<QWidget> m_accessoryView;
+};
+
+} // namespace platform

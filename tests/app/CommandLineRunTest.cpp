@@ -1,0 +1,175 @@
+// The command-line run as a user starts it: the real program in a process of
+// its own, with settings, data and runtime folders of its own.
+#include "AppTestSupport.h"
+
+#include "platform/ui/SingleInstance.h"
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QImageReader>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSettings>
+
+#include <unistd.h>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    bool finished = false;
+    QString errors;
+};
+
+class CommandLineRun : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { home = new QString(apptest::freshDir()); }
+    static void TearDownTestSuite()
+    {
+        delete home;
+        home = nullptr;
+    }
+
+    // Every run shares one home, so only the first start imports the
+    // built-in library and designs.
+    static Outcome kantelo(const QStringList &arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *folder : {"config", "data", "runtime", "home"}) {
+            QDir().mkpath(*home + '/' + folder);
+            QFile::setPermissions(*home + '/' + folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                            | QFileDevice::ExeOwner);
+        }
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("XDG_CONFIG_HOME", *home + "/config");
+        environment.insert("XDG_DATA_HOME", *home + "/data");
+        environment.insert("XDG_RUNTIME_DIR", *home + "/runtime");
+        environment.insert("HOME", *home + "/home");
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(KANTELO_BINARY), arguments);
+        Outcome run;
+        // The event loop turns meanwhile, so a running instance could answer.
+        run.finished = testsupport::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000);
+        if (!run.finished) {
+            process.kill();
+            process.waitForFinished();
+        }
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.errors = QString::fromLocal8Bit(process.readAllStandardError());
+        return run;
+    }
+
+    static QByteArray digest(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                                              : QByteArray();
+    }
+
+    static QString exifDate(const QString &path)
+    {
+        QProcess exiftool;
+        exiftool.start("exiftool", {"-s3", "-DateTimeOriginal", path});
+        exiftool.waitForFinished(20000);
+        return QString::fromUtf8(exiftool.readAllStandardOutput()).trimmed();
+    }
+
+    static QString *home;
+};
+
+QString *CommandLineRun::home = nullptr;
+
+} // namespace
+
+TEST_F(CommandLineRun, ABuiltInDesignFramesThePhotoInPlaceAndQuits)
+{
+    const QString photo = apptest::writePhoto(apptest::freshDir(), "holiday.jpg", QSize(800, 600));
+    QProcess exiftool;
+    exiftool.start("exiftool", {"-q", "-overwrite_original", "-DateTimeOriginal=2021:05:06 07:08:09", photo});
+    ASSERT_TRUE(exiftool.waitForFinished(20000));
+    ASSERT_EQ(exifDate(photo), "2021:05:06 07:08:09");
+    const QByteArray before = digest(photo);
+
+    // An instance already running for this user is left out of it.
+    QDir().mkpath(*home + "/runtime");
+    platform::SingleInstance running(*home + "/runtime/com.velmoorsoft.Kantelo3-" + QString::number(getuid()));
+    ASSERT_TRUE(running.listen());
+    QStringList handedOver;
+    QObject::connect(&running, &platform::SingleInstance::filesReceived,
+                     [&](const QStringList &paths) { handedOver << paths; });
+
+    const Outcome run = kantelo({"-template=\"Gallery White\"", "-process", photo});
+    EXPECT_TRUE(handedOver.isEmpty());
+    ASSERT_TRUE(run.finished) << "the program quits by itself";
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_FALSE(run.errors.contains("ERROR:")) << run.errors.toStdString();
+
+    EXPECT_NE(digest(photo), before);
+    QImageReader reader(photo);
+    EXPECT_EQ(reader.format(), QByteArray("jpeg")) << "the photo keeps its own type";
+    const QSize framed = reader.size();
+    EXPECT_GT(framed.width(), 800);
+    EXPECT_GT(framed.height(), 600);
+    EXPECT_EQ(exifDate(photo), "2021:05:06 07:08:09");
+    EXPECT_FALSE(QFileInfo::exists(photo + ".tmp")) << "nothing is left beside the photo";
+    EXPECT_EQ(QDir(QFileInfo(photo).path()).entryList(QDir::Files), QStringList{"holiday.jpg"});
+
+    // The run counted no launch towards the newsletter offer, which it skips.
+    QSettings settings(*home + "/config/Kantelo/Kantelo.conf", QSettings::IniFormat);
+    EXPECT_TRUE(settings.contains("Launches"));
+    EXPECT_FALSE(settings.contains("Launches-SubscribeToNewsletter"));
+}
+
+TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
+{
+    const QString dir = apptest::freshDir();
+    const QString photo = apptest::writePhoto(dir, "keep.jpg", QSize(800, 600));
+    const QByteArray before = digest(photo);
+
+    const Outcome unknown = kantelo({"-template=No Such Design", "-process", photo});
+    ASSERT_TRUE(unknown.finished) << "no alert waits for an answer";
+    EXPECT_NE(unknown.exitCode, 0);
+    EXPECT_TRUE(unknown.errors.contains("ERROR: Template named 'No Such Design' not found"))
+        << unknown.errors.toStdString();
+    EXPECT_EQ(digest(photo), before);
+
+    const QString damaged = dir + "/damaged.jpg";
+    {
+        QFile file(damaged);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("\xff\xd8\xff\xe0 this is no picture", 24) + QByteArray(3000, '\x11'));
+    }
+    const QByteArray damagedBefore = digest(damaged);
+    const Outcome undecodable = kantelo({"-template=Baroque", "-process", damaged});
+    ASSERT_TRUE(undecodable.finished);
+    EXPECT_NE(undecodable.exitCode, 0);
+    EXPECT_TRUE(undecodable.errors.contains("ERROR:")) << undecodable.errors.toStdString();
+    EXPECT_EQ(digest(damaged), damagedBefore);
+
+    // A type the program cannot write back is refused, the file untouched.
+    const QString gif = dir + "/still.gif";
+    QImage small(300, 200, QImage::Format_RGB32);
+    small.fill(Qt::darkGreen);
+    ASSERT_TRUE(small.save(gif, "GIF") || small.save(gif, "BMP"));
+    const QByteArray gifBefore = digest(gif);
+    const Outcome unwritable = kantelo({"-template=Baroque", "-process", gif});
+    ASSERT_TRUE(unwritable.finished);
+    EXPECT_NE(unwritable.exitCode, 0);
+    EXPECT_TRUE(unwritable.errors.contains("ERROR:")) << unwritable.errors.toStdString();
+    EXPECT_EQ(digest(gif), gifBefore);
+
+    // Without a design or a photo the run is refused at once, as is a file
+    // that opens no photo of its own.
+    QDir().mkpath(dir + "/Design.KTTemplate");
+    for (const QStringList &arguments : {QStringList{"-process", photo}, QStringList{"-template=Baroque", "-process"},
+                                         QStringList{"-template=Baroque", "-process", dir + "/Design.KTTemplate"}}) {
+        const Outcome usage = kantelo(arguments);
+        ASSERT_TRUE(usage.finished);
+        EXPECT_NE(usage.exitCode, 0);
+        EXPECT_TRUE(usage.errors.contains("ERROR:")) << arguments.join(' ').toStdString();
+    }
+    EXPECT_EQ(digest(photo), before);
+}
