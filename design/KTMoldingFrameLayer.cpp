@@ -1,3 +1,5 @@
+#include <QElapsedTimer>
+#include <cstdio>
 #include "design/KTMoldingFrameLayer.h"
 
 #include "design/KTPreparedPictureCache.h"
@@ -221,6 +223,20 @@ void KTMoldingFrameLayer::drawPicture(VLImage &image, const QRectF &rect, bool h
     }
 }
 
+std::optional<QRectF> KTMoldingFrameLayer::tileRectForSide(const VLImage &image, double w, unsigned side)
+{
+    // The picture stretched to the moulding's width, its length rounded.
+    const QSizeF pictureSize = image.rotatedOriginalSize();
+    const double iw = pictureSize.width();
+    const double ih = pictureSize.height();
+    const bool vertical = side == Left || side == Right;
+    const double t = std::nearbyint(vertical ? ih * (w / iw) : iw * (w / ih));
+    if (!std::isfinite(t))
+        return std::nullopt;
+    const double length = std::max(t, 1.0);
+    return vertical ? QRectF(0, 0, w, length) : QRectF(0, 0, length, w);
+}
+
 void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &image, double w, const QPointF &p,
                                             unsigned side, double length, bool highQuality, bool skipCache)
 {
@@ -228,15 +244,12 @@ void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &imag
     if (!ctx || !usable(image) || !(length > 0) || !(w > 0)
         || !std::isfinite(length) || !std::isfinite(w) || !std::isfinite(p.x()) || !std::isfinite(p.y()))
         return;
-    const QSizeF pictureSize = image->rotatedOriginalSize();
-    const double iw = pictureSize.width();
-    const double ih = pictureSize.height();
-    const bool vertical = side == Left || side == Right;
-    double t = std::nearbyint(vertical ? ih * (w / iw) : iw * (w / ih));
-    if (!std::isfinite(t))
+    const std::optional<QRectF> tile = tileRectForSide(*image, w, side);
+    if (!tile)
         return;
-    t = std::max(t, 1.0);
-    const QRectF tileRect = vertical ? QRectF(0, 0, w, t) : QRectF(0, 0, t, w);
+    const QRectF tileRect = *tile;
+    const bool vertical = side == Left || side == Right;
+    const double t = vertical ? tileRect.height() : tileRect.width();
     const QPointF step = vertical ? QPointF(0, t) : QPointF(t, 0);
 
     const double x = p.x();
@@ -361,12 +374,17 @@ void KTMoldingFrameLayer::drawLayerForRect(const QRectF &rect, bool highQuality,
     auto drawSide = [&](unsigned side) {
         drawSideWithImage(pictures[side], fw, starts[side], side, lengths[side], highQuality, skipCache);
     };
+    if (highQuality && skipCache)
+        preparePicturesForExport(pictures, fw);
 
+    QElapsedTimer dbgT; dbgT.start();
     if (shouldDrawShadow()) {
         // Each side casts its own shadow over the sides drawn before it.
         for (unsigned side : {Left, Top, Right, Bottom})
             drawWithShadowInRect(o, highQuality, true, strips[side], [&] { drawSide(side); });
     }
+    if (qEnvironmentVariableIsSet("PHASES")) fprintf(stderr, "    shadows %.1f\n", dbgT.nsecsElapsed()/1e6);
+    dbgT.restart();
     drawAsMask(m_actAsMask, [&] {
         // Painted again over the shadows later sides cast; the bottom side
         // was drawn last and nothing fell on it.
@@ -376,6 +394,27 @@ void KTMoldingFrameLayer::drawLayerForRect(const QRectF &rect, bool highQuality,
         if (!shouldDrawShadow())
             drawSide(Bottom);
     });
+    if (qEnvironmentVariableIsSet("PHASES")) fprintf(stderr, "    main %.1f\n", dbgT.nsecsElapsed()/1e6);
+}
+
+void KTMoldingFrameLayer::preparePicturesForExport(const std::array<std::shared_ptr<VLImage>, 4> &pictures,
+                                                   double fw) const
+{
+    // The four sides' tiles are prepared side by side rather than one after
+    // the other as each side comes to be drawn.
+    KTPreparedPictureCache *cache = KTPreparedPictureCache::current();
+    if (!cache)
+        cache = m_renderCache.get();
+    if (!cache || !platform::DrawingContext::current() || !(fw > 0) || !std::isfinite(fw))
+        return;
+    std::vector<std::pair<const VLImage *, QRectF>> requests;
+    for (unsigned side : {Left, Top, Right, Bottom}) {
+        if (!usable(pictures[side]))
+            continue;
+        if (const std::optional<QRectF> tile = tileRectForSide(*pictures[side], fw, side))
+            requests.emplace_back(pictures[side].get(), *tile);
+    }
+    cache->preparePictures(requests);
 }
 
 // --- icon and report ---

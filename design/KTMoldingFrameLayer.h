@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class KTPreparedPictureCache;
@@ -148,6 +149,12 @@ protected:
     // the picture's own cache when that may be kept, otherwise fresh, through
     // the render's prepared-picture cache when there is one.
     void drawPicture(VLImage &image, const QRectF &rect, bool highQuality, bool skipCache) const;
+    // The tile of a side: the picture stretched to the width `w` across the
+    // side, its length along the side rounded (at least 1); none for a
+    // picture without size.
+    static std::optional<QRectF> tileRectForSide(const VLImage &image, double w, unsigned side);
+    // An export's four tile pictures prepared at once for the drawing to come.
+    void preparePicturesForExport(const std::array<std::shared_ptr<VLImage>, 4> &pictures, double fw) const;
     // An export's side drawn in bands on several threads (see
     // platform::ParallelPaint); false when that does not apply and nothing
     // was drawn.

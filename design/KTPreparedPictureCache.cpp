@@ -1,6 +1,7 @@
 #include "design/KTPreparedPictureCache.h"
 
 #include "design/VLImage.h"
+#include "platform/render/AlphaBlur.h"
 #include "platform/render/DrawingContext.h"
 
 #include <QDataStream>
@@ -52,7 +53,11 @@ QByteArray KTPreparedPictureCache::keyFor(const VLImage &image, const QRectF &re
 
 QImage KTPreparedPictureCache::preparedPicture(const VLImage &image, const QRectF &rect)
 {
-    const QByteArray key = keyFor(image, rect);
+    return prepare(keyFor(image, rect), image, image.scaleSize(rect.size()));
+}
+
+QImage KTPreparedPictureCache::prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels)
+{
     std::shared_ptr<Entry> entry;
     {
         std::lock_guard lock(m_mutex);
@@ -66,8 +71,14 @@ QImage KTPreparedPictureCache::preparedPicture(const VLImage &image, const QRect
         ++m_hits;
         return entry->image;
     }
-    // A private copy renders: the picture itself may be shared with other threads.
-    entry->image = image.copyForRendering()->newContextToDrawInRect(rect, true);
+    {
+        // Rendered at one device pixel to the unit, whatever context this
+        // thread draws into: the size in pixels was taken by the caller.
+        QImage unit(1, 1, QImage::Format_ARGB32_Premultiplied);
+        platform::DrawingContext context(unit);
+        // A private copy renders: the picture itself may be shared with other threads.
+        entry->image = image.copyForRendering()->newContextToDrawInRect(QRectF(QPointF(0, 0), pixels), true);
+    }
     entry->done = true;
     ++m_renders;
     const qint64 size = entry->image.sizeInBytes();
@@ -79,6 +90,30 @@ QImage KTPreparedPictureCache::preparedPicture(const VLImage &image, const QRect
         m_bytes += size;
     }
     return entry->image;
+}
+
+void KTPreparedPictureCache::preparePictures(const std::vector<std::pair<const VLImage *, QRectF>> &pictures)
+{
+    struct Job {
+        QByteArray key;
+        const VLImage *image;
+        QSizeF pixels;
+    };
+    std::vector<Job> concurrent;
+    for (const auto &[image, rect] : pictures) {
+        if (!image)
+            continue;
+        Job job{keyFor(*image, rect), image, image->scaleSize(rect.size())};
+        // One PDF document is not rendered from two threads at once.
+        if (image->isPDF())
+            prepare(job.key, *job.image, job.pixels);
+        else
+            concurrent.push_back(std::move(job));
+    }
+    platform::AlphaBlur::parallelFor(int(concurrent.size()), 1, [&](int first, int end) {
+        for (int i = first; i < end; ++i)
+            prepare(concurrent[size_t(i)].key, *concurrent[size_t(i)].image, concurrent[size_t(i)].pixels);
+    });
 }
 
 void KTPreparedPictureCache::drawImageInRect(const VLImage &image, const QRectF &rect)

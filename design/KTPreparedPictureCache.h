@@ -8,6 +8,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 class VLImage;
 
@@ -52,6 +54,10 @@ public:
     // What image.drawInRect(rect, true) would draw, in the current drawing
     // context's device pixels; null when the picture gives nothing there.
     QImage preparedPicture(const VLImage &image, const QRectF &rect);
+    // Prepares, as preparedPicture() would, several pictures at once on
+    // several threads (those from PDF pages one after the other), so that the
+    // drawing that follows finds them ready.
+    void preparePictures(const std::vector<std::pair<const VLImage *, QRectF>> &pictures);
     // Draws the picture into the rect (y-up) of the current drawing context
     // with its opacity, as image.drawInRect(rect, true) does.
     void drawImageInRect(const VLImage &image, const QRectF &rect);
@@ -68,6 +74,9 @@ private:
         QImage image;
     };
     static QByteArray keyFor(const VLImage &image, const QRectF &rect);
+    // The entry for a key, rendered from a private copy of the picture at
+    // `pixels` device pixels if it is not yet.
+    QImage prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels);
 
     mutable std::mutex m_mutex;
     QHash<QByteArray, std::shared_ptr<Entry>> m_entries;

@@ -20,8 +20,6 @@ namespace {
 constexpr int kMargin = 2;
 // Bands thinner than this cost more in set-up than they save.
 constexpr int kMinBandRows = 48;
-// Wider than any block the blending code works in.
-constexpr qsizetype kAlign = 64;
 std::atomic<bool> s_enabled{true};
 } // namespace
 
@@ -84,64 +82,33 @@ bool ParallelPaint::paint(QPainter &target, const QRect &area, const Draw &draw)
     const QPen pen = target.pen();
     const QBrush brush = target.brush();
     const QPointF brushOrigin = target.brushOrigin();
-    const int x0 = std::max(0, region.left() - kMargin);
-    const int x1 = std::min(image.width(), region.right() + 1 + kMargin);
     uchar *bits = image.bits();
     const qsizetype bpl = image.bytesPerLine();
 
     AlphaBlur::parallelFor(region.height(), kMinBandRows, [&](int first, int end) {
         const int b0 = region.top() + first;
         const int b1 = region.top() + end;
+        // A window on the target's own rows, reaching past the band so its
+        // edges are not the picture's; a clip keeps the painting in the band.
         const int y0 = std::max(0, b0 - kMargin);
         const int y1 = std::min(image.height(), b1 + kMargin);
-        const auto paintBand = [&](QImage &band, int bx, int by) {
-            QPainter p(&band);
-            p.setRenderHints(hints);
-            p.setCompositionMode(mode);
-            p.setOpacity(opacity);
-            p.setPen(pen);
-            p.setBrush(brush);
-            p.setBrushOrigin(brushOrigin);
-            const QTransform shift = QTransform::fromTranslate(-bx, -by);
-            p.setWorldTransform(world * shift);
-            if (clipRect)
-                p.setClipRect(*clipRect);
-            draw(p, shift);
-        };
-        // The blending code works through a row in aligned blocks and
-        // rounds the odd pixels before and after them a little differently:
-        // every pixel of the copy sits at the same place within a block as
-        // in the target.
-        const qsizetype rowBytes = qsizetype(x1 - x0) * 4;
-        const qsizetype stride = rowBytes + ((bpl - rowBytes) % kAlign + kAlign) % kAlign;
-        const quintptr want = (quintptr(bits + bpl * y0 + qsizetype(x0) * 4)) % kAlign;
-        std::unique_ptr<uchar[]> memory(new (std::nothrow) uchar[size_t(stride) * size_t(y1 - y0) + 2 * kAlign]);
-        QImage band;
-        if (memory) {
-            const quintptr raw = quintptr(memory.get());
-            uchar *start = memory.get() + (want + kAlign - raw % kAlign) % kAlign;
-            band = QImage(start, x1 - x0, y1 - y0, stride, QImage::Format_ARGB32_Premultiplied);
-        }
-        if (band.isNull()) {
-            // No memory for the copy: the band's own rows, painted in place.
-            QImage rows(bits + bpl * b0, image.width(), b1 - b0, bpl, QImage::Format_ARGB32_Premultiplied);
-            paintBand(rows, 0, b0);
-            return;
-        }
-        // The margin rows are thrown away afterwards and may be another
-        // band's, being written: they start blank rather than read.
-        for (int y = y0; y < y1; ++y) {
-            if (y < b0 || y >= b1)
-                std::memset(band.scanLine(y - y0), 0, size_t(rowBytes));
-            else
-                std::memcpy(band.scanLine(y - y0), bits + bpl * y + qsizetype(x0) * 4, size_t(rowBytes));
-        }
-        paintBand(band, x0, y0);
-        // Back without the margin: those rows belong to the next band.
-        const size_t keep = size_t(region.width()) * 4;
-        for (int y = b0; y < b1; ++y)
-            std::memcpy(bits + bpl * y + qsizetype(region.left()) * 4,
-                        band.constScanLine(y - y0) + size_t(region.left() - x0) * 4, keep);
+        QImage rows(bits + bpl * y0, image.width(), y1 - y0, bpl, QImage::Format_ARGB32_Premultiplied);
+        QPainter p(&rows);
+        p.setRenderHints(hints);
+        p.setCompositionMode(mode);
+        p.setOpacity(opacity);
+        p.setPen(pen);
+        p.setBrush(brush);
+        p.setBrushOrigin(brushOrigin);
+        const QTransform shift = QTransform::fromTranslate(0, -y0);
+        p.setWorldTransform(world * shift);
+        if (clipRect)
+            p.setClipRect(*clipRect);
+        p.resetTransform();
+        p.setClipRect(QRect(region.left(), b0 - y0, region.width(), b1 - b0),
+                      clipRect ? Qt::IntersectClip : Qt::ReplaceClip);
+        p.setWorldTransform(world * shift);
+        draw(p, shift);
     });
     return true;
 }

@@ -13,10 +13,10 @@ class QPainter;
 namespace platform {
 
 // Paints one drawing on several threads at once, each thread painting a band
-// of rows of the target picture. Each band paints into a copy of its rows,
-// taken with a margin round it and copied back without the margin, so what
-// the rasterizer does at the edge of a picture never shows at a band's edge:
-// the result is the very pixels one painter would make.
+// of rows of the target picture through a window on its memory. The window
+// reaches a little past the band and a clip keeps the painting inside it, so
+// what the rasterizer does at the edge of a picture never shows at a band's
+// edge: the result is the very pixels one painter would make.
 class ParallelPaint
 {
 public:

@@ -180,3 +180,32 @@ TEST(PreparedPictureCache, AnExportOfAFilteredShadowedMouldingPreparesEachSideOn
     // Equal but for where a tile's marked edge is resampled.
     EXPECT_LT(shareDiffering(exported, fresh, 12), 0.01);
 }
+
+TEST(PreparedPictureCache, PicturesPreparedTogetherAreTheOnesDrawingWouldPrepare)
+{
+    std::vector<std::shared_ptr<VLImage>> pictures;
+    for (int i = 0; i < 4; ++i) {
+        auto picture = gradientPicture();
+        picture->setValue(0.2 + 0.3 * i, platform::ColorFilter::kInputSaturation, platform::ColorFilter::kColorControls);
+        picture->setRotation(unsigned(i));
+        pictures.push_back(picture);
+    }
+    const QRectF rects[4] = {QRectF(0, 0, 40, 160), QRectF(0, 0, 160, 40), QRectF(0, 0, 41, 163), QRectF(0, 0, 300, 75)};
+    QImage canvas(400, 400, QImage::Format_ARGB32_Premultiplied);
+    platform::DrawingContext ctx(canvas);
+    KTPreparedPictureCache together;
+    std::vector<std::pair<const VLImage *, QRectF>> requests;
+    for (int i = 0; i < 4; ++i)
+        requests.emplace_back(pictures[size_t(i)].get(), rects[i]);
+    requests.emplace_back(pictures[0].get(), rects[0].translated(50, 50)); // the same again, elsewhere
+    together.preparePictures(requests);
+    EXPECT_EQ(together.renderCount(), 4);
+    for (int i = 0; i < 4; ++i) {
+        KTPreparedPictureCache alone;
+        const QImage expected = alone.preparedPicture(*pictures[size_t(i)], rects[i]);
+        ASSERT_FALSE(expected.isNull());
+        EXPECT_TRUE(together.preparedPicture(*pictures[size_t(i)], rects[i]) == expected) << i;
+    }
+    EXPECT_EQ(together.renderCount(), 4);
+    EXPECT_EQ(together.hitCount(), 5);
+}
