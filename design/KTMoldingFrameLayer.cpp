@@ -13,6 +13,7 @@
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/imaging/ColorFilter.h"
 #include "platform/render/DrawingContext.h"
+#include "platform/render/ParallelPaint.h"
 #include "stores/Frame.h"
 #include "stores/FrameImage.h"
 
@@ -266,24 +267,78 @@ void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &imag
         break;
     }
 
+    // Tile k starts at p + k * step while it starts within the side; every
+    // other one is reflected within its own slot along the side.
+    const auto forEachTile = [&](const std::function<void(const QRectF &tile, const QTransform *mirror)> &fn) {
+        for (qint64 k = 0;; ++k) {
+            const QPointF start = p + double(k) * step;
+            if (!(lengthBetweenPointAndPoint(p, start) < length))
+                break;
+            if (m_mirrorImages && (k % 2) == 1) {
+                const QTransform mirror = vertical ? QTransform(1, 0, 0, -1, 0, 2 * start.y() + t)
+                                                   : QTransform(-1, 0, 0, 1, 2 * start.x() + t, 0);
+                fn(tileRect.translated(start), &mirror);
+            } else {
+                fn(tileRect.translated(start), nullptr);
+            }
+        }
+    };
+
+    if (drawSideInBands(*image, tileRect, outline, forEachTile, highQuality, skipCache))
+        return;
     ctx->saveGState();
     ctx->clipToPath(outline);
-    for (qint64 k = 0;; ++k) {
-        const QPointF start = p + double(k) * step;
-        if (!(lengthBetweenPointAndPoint(p, start) < length))
-            break;
+    forEachTile([&](const QRectF &tile, const QTransform *mirror) {
         QPainter &painter = ctx->painter();
         painter.save();
-        if (m_mirrorImages && (k % 2) == 1) {
-            // Every other tile reflected within its own slot along the side.
-            painter.setTransform(vertical ? QTransform(1, 0, 0, -1, 0, 2 * start.y() + t)
-                                          : QTransform(-1, 0, 0, 1, 2 * start.x() + t, 0),
-                                 true);
-        }
-        drawPicture(*image, tileRect.translated(start), highQuality, skipCache);
+        if (mirror)
+            painter.setTransform(*mirror, true);
+        drawPicture(*image, tile, highQuality, skipCache);
         painter.restore();
-    }
+    });
     ctx->restoreGState();
+}
+
+bool KTMoldingFrameLayer::drawSideInBands(
+    VLImage &image, const QRectF &tileRect, const QPainterPath &outline,
+    const std::function<void(const std::function<void(const QRectF &, const QTransform *)> &)> &forEachTile,
+    bool highQuality, bool skipCache) const
+{
+    // Only exports, whose tiles all show the one picture prepared for the
+    // render, and only where no shadow falls from each drawing on its own.
+    platform::DrawingContext *ctx = platform::DrawingContext::current();
+    KTPreparedPictureCache *cache = KTPreparedPictureCache::current();
+    if (!cache)
+        cache = m_renderCache.get();
+    if (!highQuality || !skipCache || !cache || !ctx || ctx->hasShadow())
+        return false;
+    // Reflected tiles are sampled from where each band starts, which may
+    // round a level differently at their edges: those sides draw as one.
+    if (m_mirrorImages)
+        return false;
+    const QRect area = ctx->deviceRectFor(outline.boundingRect()).toAlignedRect().adjusted(-1, -1, 1, 1);
+    if (qint64(area.width()) * area.height() < platform::ParallelPaint::kMinPixels)
+        return false;
+    // Every tile has the size of the first, so one prepared picture serves all.
+    const QImage prepared = cache->preparedPicture(image, tileRect);
+    const double opacity = image.opacity();
+    // The same steps as the drawing one tile at a time below, in each band.
+    return platform::ParallelPaint::paint(ctx->painter(), area, [&](QPainter &painter, const QTransform &) {
+        painter.setClipPath(outline, painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+        if (prepared.isNull())
+            return;
+        forEachTile([&](const QRectF &tile, const QTransform *mirror) {
+            painter.save();
+            if (mirror)
+                painter.setTransform(*mirror, true);
+            painter.setOpacity(opacity);
+            // Upright in the y-up space, as the drawing context draws pictures.
+            painter.translate(0, tile.y() + tile.height());
+            painter.scale(1, -1);
+            painter.drawImage(QRectF(tile.x(), 0, tile.width(), tile.height()), prepared);
+            painter.restore();
+        });
+    });
 }
 
 void KTMoldingFrameLayer::drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache)

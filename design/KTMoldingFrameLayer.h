@@ -4,8 +4,10 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPainterPath>
 #include <QPointF>
 #include <QRectF>
+#include <QTransform>
 #include <QVariant>
 
 #include <array>
@@ -146,6 +148,13 @@ protected:
     // the picture's own cache when that may be kept, otherwise fresh, through
     // the render's prepared-picture cache when there is one.
     void drawPicture(VLImage &image, const QRectF &rect, bool highQuality, bool skipCache) const;
+    // An export's side drawn in bands on several threads (see
+    // platform::ParallelPaint); false when that does not apply and nothing
+    // was drawn.
+    bool drawSideInBands(
+        VLImage &image, const QRectF &tileRect, const QPainterPath &outline,
+        const std::function<void(const std::function<void(const QRectF &, const QTransform *)> &)> &forEachTile,
+        bool highQuality, bool skipCache) const;
     // A picture read from the frame's image attribute; null when the
     // attribute has no picture or its file cannot be read. `present` tells
     // whether the attribute held a picture at all.

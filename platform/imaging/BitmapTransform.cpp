@@ -114,7 +114,9 @@ QImage BitmapTransform::scaled(const QImage &image, int width, int height)
     uchar *bits = dst.bits();
     const qsizetype bpl = dst.bytesPerLine();
     const QRectF target(0, 0, width, height);
-    parallelRows(height, (long long)width * height, [&](int first, int end) {
+    // Smooth sampling costs several times a copy per pixel: tile-sized
+    // pictures already pay for the threads.
+    parallelRows(height, (long long)width * height * 4, [&](int first, int end) {
         // Each band paints the whole picture through its own window of rows.
         QImage band(bits + bpl * first, width, end - first, bpl, QImage::Format_ARGB32_Premultiplied);
         band.fill(Qt::transparent);

@@ -48,12 +48,6 @@ struct Step {
     float intensity = 0;
 };
 
-inline uchar encode(float v)
-{
-    v = std::clamp(v, 0.0f, 1.0f);
-    return tables().toSrgb[size_t(v * 4095.0f + 0.5f)];
-}
-
 } // namespace
 
 ColorFilter::ColorFilter(QString name)
@@ -137,7 +131,15 @@ void ColorFilter::applyChain(const Chain &chain, QImage &image)
     uchar *bits = image.bits();
     const qsizetype bpl = image.bytesPerLine();
     const auto &lin = tables().toLinear;
-    parallelRows(image.height(), (long long)w * image.height(), [&](int first, int end) {
+    const auto &toSrgb = tables().toSrgb;
+    const auto encode = [&toSrgb](float v) {
+        v = std::clamp(v, 0.0f, 1.0f);
+        return int(toSrgb[size_t(v * 4095.0f + 0.5f)]);
+    };
+    // Filtering in float costs far more per pixel than the copies the row
+    // threshold was set for: pictures the size of a moulding tile already
+    // pay for the threads.
+    parallelRows(image.height(), (long long)w * image.height() * 16, [&](int first, int end) {
         for (int y = first; y < end; ++y) {
             auto *line = reinterpret_cast<QRgb *>(bits + bpl * y);
             for (int x = 0; x < w; ++x) {

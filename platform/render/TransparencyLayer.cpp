@@ -3,6 +3,7 @@
 #include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ParallelRows.h"
 #include "platform/render/AlphaBlur.h"
+#include "platform/render/ParallelPaint.h"
 
 #include <QPaintDevice>
 #include <QPainter>
@@ -10,6 +11,7 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -39,23 +41,6 @@ inline quint32 mul255(quint32 x, quint32 a)
 {
     const quint32 t = x * a + 128;
     return (t + (t >> 8)) >> 8;
-}
-
-// When the clip path is one axis-aligned rectangle under `transform`, its
-// device rectangle; a rectangle clip is far cheaper than a path clip.
-std::optional<QRectF> rectangularClip(const QPainterPath &path)
-{
-    if (path.elementCount() != 5 && path.elementCount() != 4)
-        return std::nullopt;
-    const QPolygonF poly = path.toFillPolygon();
-    const QRectF bounds = poly.boundingRect();
-    for (const QPointF &p : poly) {
-        const bool onX = qFuzzyCompare(p.x() + 1, bounds.left() + 1) || qFuzzyCompare(p.x() + 1, bounds.right() + 1);
-        const bool onY = qFuzzyCompare(p.y() + 1, bounds.top() + 1) || qFuzzyCompare(p.y() + 1, bounds.bottom() + 1);
-        if (!onX || !onY)
-            return std::nullopt;
-    }
-    return bounds;
 }
 
 // Fresh pages of a large buffer cost far more than drawing into them, so each
@@ -164,7 +149,7 @@ QPainter *TransparencyLayer::begin(QPainter *target, const std::optional<Shadow>
     if (target->hasClipping()) {
         const QPainterPath clip = target->clipPath();
         p.setWorldTransform(d->deviceTransform * shift);
-        if (const std::optional<QRectF> r = rectangularClip(clip); r && d->deviceTransform.isAffine()
+        if (const std::optional<QRectF> r = ParallelPaint::rectangularClip(clip); r && d->deviceTransform.isAffine()
                 && d->deviceTransform.m12() == 0 && d->deviceTransform.m21() == 0)
             p.setClipRect(*r);
         else
@@ -222,7 +207,10 @@ void TransparencyLayer::end()
     target->setOpacity(d->opacity);
     target->setCompositionMode(d->mode);
     d->buffer.setDevicePixelRatio(d->devicePixelRatio);
-    target->drawImage(QPointF(d->rect.topLeft()) / d->devicePixelRatio, d->buffer);
+    const QPointF at = QPointF(d->rect.topLeft()) / d->devicePixelRatio;
+    const QImage &group = d->buffer;
+    if (!ParallelPaint::paint(*target, d->rect, [&](QPainter &p, const QTransform &) { p.drawImage(at, group); }))
+        target->drawImage(at, group);
     target->restore();
     d->buffer = QImage();
     giveBackBuffer(d->backing);
@@ -309,14 +297,33 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
     const quint32 cr = mul255(quint32(c.red()), ca);
     const quint32 cg = mul255(quint32(c.green()), ca);
     const quint32 cb = mul255(quint32(c.blue()), ca);
+    // The shadow colour at each coverage.
+    std::array<quint32, 256> tintA, tintR, tintG, tintB;
+    for (quint32 t = 0; t < 256; ++t) {
+        tintA[t] = mul255(ca, t);
+        tintR[t] = mul255(cr, t);
+        tintG[t] = mul255(cg, t);
+        tintB[t] = mul255(cb, t);
+    }
     uchar *wbits = image.bits();
     AlphaBlur::parallelFor(h, 16, [&](int y0, int y1) {
+        // One row of the plane blended vertically for each image row; the
+        // weights are exact integers, so blending rows first and columns
+        // second gives the same coverage as the other way round.
+        std::vector<quint32> mixed(static_cast<size_t>(planeW));
         for (int y = y0; y < y1; ++y) {
             const double v = std::clamp((y + 0.5 - dy) / f + padY - 0.5, 0.0, double(planeH - 1));
             const int v0 = std::min(int(v), std::max(0, planeH - 2));
             const quint32 fv = quint32(std::clamp(int(std::lround((v - v0) * 256)), 0, 256));
             const quint16 *r0 = plane.get() + size_t(v0) * planeW;
             const quint16 *r1 = r0 + (planeH > 1 ? planeW : 0);
+            bool any = false;
+            for (int u = 0; u < planeW; ++u) {
+                mixed[size_t(u)] = r0[u] * (256 - fv) + r1[u] * fv;
+                any |= mixed[size_t(u)] != 0;
+            }
+            if (!any)
+                continue;
             quint32 *row = reinterpret_cast<quint32 *>(wbits + y * bpl);
             for (int x = 0; x < w; ++x) {
                 const quint32 px = row[x];
@@ -325,19 +332,21 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
                     continue;
                 const int u0 = col0[size_t(x)];
                 const int u1 = planeW > 1 ? u0 + 1 : u0;
-                const quint32 fu = quint32(colW[size_t(x)]);
-                const quint32 top = r0[u0] * (256 - fu) + r0[u1] * fu;
-                const quint32 bottom = r1[u0] * (256 - fu) + r1[u1] * fu;
+                const quint64 m0 = mixed[size_t(u0)];
+                const quint64 m1 = mixed[size_t(u1)];
+                if ((m0 | m1) == 0)
+                    continue;
+                const quint64 fu = quint64(colW[size_t(x)]);
                 // 0..65280 coverage, then 0..255.
-                const quint32 s = quint32((quint64(top) * (256 - fv) + quint64(bottom) * fv) >> 16);
+                const quint32 s = quint32((m0 * (256 - fu) + m1 * fu) >> 16);
                 const quint32 t = (s + 128) >> 8;
                 if (t == 0)
                     continue;
                 const quint32 rest = 255 - ba;
-                const quint32 sa = mul255(mul255(ca, t), rest);
-                const quint32 sr = mul255(mul255(cr, t), rest);
-                const quint32 sg = mul255(mul255(cg, t), rest);
-                const quint32 sb = mul255(mul255(cb, t), rest);
+                const quint32 sa = mul255(tintA[t], rest);
+                const quint32 sr = mul255(tintR[t], rest);
+                const quint32 sg = mul255(tintG[t], rest);
+                const quint32 sb = mul255(tintB[t], rest);
                 const quint32 a = std::min<quint32>(255, ba + sa);
                 const quint32 rr = std::min<quint32>(a, ((px >> 16) & 0xff) + sr);
                 const quint32 gg = std::min<quint32>(a, ((px >> 8) & 0xff) + sg);

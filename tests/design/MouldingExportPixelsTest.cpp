@@ -1,0 +1,97 @@
+#include "MouldingExportScene.h"
+#include "MouldingTestSupport.h"
+
+#include "design/KTFrameLayer.h"
+#include "design/KTMoldingFrameLayer.h"
+#include "design/KTTemplate.h"
+#include "platform/UserDefaults.h"
+#include "platform/render/ParallelPaint.h"
+
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace mouldingtest;
+
+namespace {
+
+// A design with the scene's photo and moulding, from a frame in a real store.
+struct Scene {
+    std::unique_ptr<FrameInStore> store;
+    std::shared_ptr<KTTemplate> design;
+
+    explicit Scene(int scene)
+    {
+        platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
+        store = std::make_unique<FrameInStore>(
+            QStringLiteral("Moulding"),
+            QMap<QString, QImage>{{"Left Image", mouldingscene::side(0)},
+                                  {"Top Image", mouldingscene::side(1)},
+                                  {"Right Image", mouldingscene::side(2)},
+                                  {"Bottom Image", mouldingscene::side(3)}},
+            scene == 1 ? QMap<QString, bool>{{"Mirror images", true}} : QMap<QString, bool>{});
+        design = std::make_shared<KTTemplate>();
+        EXPECT_TRUE(design->importImage(QUrl::fromLocalFile(writePng(mouldingscene::photo()))));
+        auto layer = std::dynamic_pointer_cast<KTMoldingFrameLayer>(KTFrameLayer::frameLayerFromFrame(store->frame()));
+        EXPECT_TRUE(layer && layer->imagesLoaded());
+        if (!layer)
+            return;
+        EXPECT_EQ(layer->mirrorImages(), scene == 1);
+        mouldingscene::applySettings(*layer, scene);
+        design->addTopmostFrameLayer(layer);
+    }
+
+    // As the document exports: a copy, in export mode, at the photo's size.
+    QImage exported() const
+    {
+        auto copy = design->copyForRendering();
+        copy->setExportMode(true);
+        return copy->newCGBitmapContextOfSize(copy->sizeFromOriginalWithOuterShadow(true), nullptr);
+    }
+};
+
+// Pixels of these renders as the moulding drew them one tile at a time,
+// before its export was made faster.
+const QList<QRgb> kProbes[2] = {
+    {0xff866d59, 0xff967a66, 0xff88705b, 0xff9b7f6a, 0xff987b67, 0xff907261, 0xff8f725e, 0xff957965, 0xff8d715d,
+     0xff927662, 0xff967a66, 0xff967a66, 0xff755946, 0xff836a56, 0xff8e7561, 0xff735a47, 0xff396195, 0xff3b66a1,
+     0xff4a7ab8, 0xff3b502d, 0xff3d5230, 0xff3e6171, 0xff3c5d6c, 0xff416473, 0xc3301f17, 0xff8f725e, 0xff947466,
+     0xff846b57},
+    {0xfe6f4a2b, 0xf9654227, 0xfc6e4b2a, 0xfc634324, 0xfe674525, 0xf16a472b, 0xfd644225, 0xfd6b4929, 0xfd664525,
+     0xf7664328, 0xf7664328, 0xf7664328, 0xf7744d31, 0xf76a4728, 0xf7694627, 0xf7543619, 0xff3c669d, 0xff3c68a4,
+     0xff4a7bb9, 0xff3b512d, 0xff3d5230, 0xff3f6172, 0xff3d5e6e, 0xff416473, 0xf7603f24, 0xf7644524, 0xd9614327,
+     0xf7654324}};
+
+} // namespace
+
+TEST(MouldingExportPixels, MitresSeamsColoursAndShadowsAreWhatTheyWere)
+{
+    for (int scene = 0; scene < 2; ++scene) {
+        Scene s(scene);
+        const QImage image = s.exported();
+        ASSERT_EQ(image.size(), QSize(1632, 1232));
+        const QList<QPoint> &points = mouldingscene::probes();
+        ASSERT_EQ(points.size(), kProbes[scene].size());
+        for (int i = 0; i < points.size(); ++i) {
+            const QRgb got = image.pixel(points[i]);
+            const QRgb want = kProbes[scene][i];
+            const int worst = std::max({std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
+                                        std::abs(qBlue(got) - qBlue(want)), std::abs(qAlpha(got) - qAlpha(want))});
+            EXPECT_LE(worst, 1) << "scene " << scene << " at " << points[i].x() << "," << points[i].y() << ": "
+                                << std::hex << got << " instead of " << want;
+        }
+    }
+}
+
+TEST(MouldingExportPixels, BandsOnSeveralThreadsDrawWhatOnePainterDraws)
+{
+    for (int scene = 0; scene < 2; ++scene) {
+        Scene s(scene);
+        const QImage banded = s.exported();
+        platform::ParallelPaint::setEnabled(false);
+        const QImage single = s.exported();
+        platform::ParallelPaint::setEnabled(true);
+        ASSERT_FALSE(banded.isNull());
+        EXPECT_TRUE(banded == single) << "scene " << scene;
+    }
+}
