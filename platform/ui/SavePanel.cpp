@@ -28,7 +28,15 @@ QString SavePanel::nameFilter(const QStringList &extensions)
     for (const QString &extension : extensions)
         patterns << QStringLiteral("*.") + extension;
     patterns.removeDuplicates();
-    return patterns.isEmpty() ? QString() : QStringLiteral("(%1)").arg(patterns.join(QLatin1Char(' ')));
+    if (patterns.isEmpty())
+        return QString();
+    // Named after the format, as file dialogs list types: "JPEG image (*.jpg *.jpeg)".
+    QString format = extensions.constFirst().toUpper();
+    if (format == QLatin1String("JPG"))
+        format = QStringLiteral("JPEG");
+    else if (format == QLatin1String("TIF"))
+        format = QStringLiteral("TIFF");
+    return QStringLiteral("%1 image (%2)").arg(format, patterns.join(QLatin1Char(' ')));
 }
 
 QUrl SavePanel::withAcceptedExtension(const QUrl &url, const QStringList &extensions)

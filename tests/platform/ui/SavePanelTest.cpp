@@ -62,8 +62,8 @@ TEST(SavePanelDialog, TheDialogFollowsTheAccessorysFormatAndHandsTheAccessoryBac
 
     EXPECT_TRUE(running);
     EXPECT_TRUE(accessoryInside);
-    EXPECT_EQ(filtersBefore, QStringList{"(*.jpg *.jpeg)"});
-    EXPECT_EQ(filtersAfter, QStringList{"(*.png)"});
+    EXPECT_EQ(filtersBefore, QStringList{"JPEG image (*.jpg *.jpeg)"});
+    EXPECT_EQ(filtersAfter, QStringList{"PNG image (*.png)"});
     EXPECT_EQ(typedAfter, "photo.png");
     EXPECT_EQ(chosen, QUrl::fromLocalFile(dir + "/photo.png"));
     EXPECT_EQ(accessory->parent(), nullptr) << "the caller keeps its accessory";
