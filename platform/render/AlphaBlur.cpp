@@ -1,10 +1,12 @@
 #include "platform/render/AlphaBlur.h"
 
+#include "platform/imaging/ParallelRows.h"
+
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -101,11 +103,11 @@ void AlphaBlur::parallelFor(int count, int minChunk, void (*fn)(void *, int, int
         fn(context, 0, count);
         return;
     }
-    std::vector<std::pair<int, int>> ranges;
-    ranges.reserve(size_t(chunks));
-    for (int i = 0; i < chunks; ++i)
-        ranges.emplace_back(int(qint64(count) * i / chunks), int(qint64(count) * (i + 1) / chunks));
-    QtConcurrent::blockingMap(ranges, [fn, context](const std::pair<int, int> &r) { fn(context, r.first, r.second); });
+    // The pool's own threads and the caller take chunks as they come free;
+    // far lighter than a concurrent map, which a render calls dozens of times.
+    parallelRows(chunks, std::numeric_limits<long long>::max(), [&](int first, int end) {
+        fn(context, int(qint64(count) * first / chunks), int(qint64(count) * end / chunks));
+    });
 }
 
 void AlphaBlur::blur(quint16 *plane, quint16 *scratch, int width, int height, double sigma)
