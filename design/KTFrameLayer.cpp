@@ -123,6 +123,11 @@ double KTFrameLayer::shadowBlurRadiusForRect(const QRectF &rect) const
     return std::min(rect.width(), rect.height()) * kBlurPerShortSide;
 }
 
+QColor KTFrameLayer::shadowColor()
+{
+    return QColor::fromRgbF(0, 0, 0, 1.0f / 3.0f);
+}
+
 void KTFrameLayer::drawWithShadowInRect(const QRectF &rect, bool highQuality, bool withTransparencyLayer,
                                         const QRectF &transparencyRect, const std::function<void()> &block)
 {
@@ -133,8 +138,7 @@ void KTFrameLayer::drawWithShadowInRect(const QRectF &rect, bool highQuality, bo
         ctx->saveGState();
         const QSizeF offset = shadowOffsetForRect(rect);
         const double blur = highQuality ? shadowBlurRadiusForRect(rect) : 0.0;
-        // The default shadow colour: black at one third.
-        ctx->setShadow(QColor::fromRgbF(0, 0, 0, 1.0f / 3.0f), QPointF(offset.width(), offset.height()), blur);
+        ctx->setShadow(shadowColor(), QPointF(offset.width(), offset.height()), blur);
         ctx->clipToRect(rectWithShadowForDrawRect(rect, transparencyRect));
         if (withTransparencyLayer) {
             ctx->beginTransparencyLayer();

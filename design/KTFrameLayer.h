@@ -2,6 +2,7 @@
 
 #include "design/KTLayer.h"
 
+#include <QColor>
 #include <QImage>
 #include <QSet>
 
@@ -57,6 +58,8 @@ public:
 
     bool shouldDrawShadow() const;
     double shadowLengthFactor() const;
+    // The colour of every frame's drop shadow: black at one third.
+    static QColor shadowColor();
     QSizeF shadowOffsetForRect(const QRectF &rect) const;
     double shadowBlurRadiusForRect(const QRectF &rect) const;
     // Runs `block` with the drop shadow set (blur only with high quality),

@@ -15,7 +15,9 @@
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/imaging/ColorFilter.h"
 #include "platform/render/DrawingContext.h"
+#include "platform/render/AlphaBlur.h"
 #include "platform/render/ParallelPaint.h"
+#include "platform/render/TransparencyLayer.h"
 #include "stores/Frame.h"
 #include "stores/FrameImage.h"
 
@@ -378,7 +380,7 @@ void KTMoldingFrameLayer::drawLayerForRect(const QRectF &rect, bool highQuality,
         preparePicturesForExport(pictures, fw);
 
     QElapsedTimer dbgT; dbgT.start();
-    if (shouldDrawShadow()) {
+    if (shouldDrawShadow() && !drawShadowPassesTogether(o, strips, drawSide, highQuality, skipCache)) {
         // Each side casts its own shadow over the sides drawn before it.
         for (unsigned side : {Left, Top, Right, Bottom})
             drawWithShadowInRect(o, highQuality, true, strips[side], [&] { drawSide(side); });
@@ -415,6 +417,71 @@ void KTMoldingFrameLayer::preparePicturesForExport(const std::array<std::shared_
             requests.emplace_back(pictures[side].get(), *tile);
     }
     cache->preparePictures(requests);
+}
+
+bool KTMoldingFrameLayer::drawShadowPassesTogether(const QRectF &outer, const QRectF (&strips)[4],
+                                                   const std::function<void(unsigned)> &drawSide, bool highQuality,
+                                                   bool skipCache)
+{
+    // Each side's group (the side and its shadow) does not depend on what
+    // lies below it: an export makes the four side by side, then lays them
+    // down one after the other as drawing them in turn would.
+    platform::DrawingContext *ctx = platform::DrawingContext::current();
+    KTPreparedPictureCache *cache = KTPreparedPictureCache::current();
+    if (!cache)
+        cache = m_renderCache.get();
+    if (!highQuality || !skipCache || !cache || !ctx || ctx->hasShadow() || !platform::ParallelPaint::isEnabled())
+        return false;
+    QPainter &target = ctx->painter();
+    if (!target.device() || target.device()->devType() != QInternal::Image)
+        return false;
+
+    platform::Shadow shadow;
+    shadow.color = shadowColor();
+    const QSizeF offset = shadowOffsetForRect(outer);
+    shadow.offset = QPointF(offset.width(), offset.height());
+    shadow.blurRadius = shadowBlurRadiusForRect(outer);
+    struct Group {
+        platform::TransparencyLayer layer;
+        QPainter *painter = nullptr;
+        QRectF clip;
+    };
+    std::array<Group, 4> groups;
+    for (unsigned side : {Left, Top, Right, Bottom}) {
+        Group &g = groups[side];
+        g.clip = rectWithShadowForDrawRect(outer, strips[side]);
+        ctx->saveGState();
+        ctx->clipToRect(g.clip);
+        g.painter = g.layer.begin(&target, shadow);
+        ctx->restoreGState();
+    }
+    const double height = ctx->height();
+    platform::AlphaBlur::parallelFor(4, 1, [&](int first, int end) {
+        for (int side = first; side < end; ++side) {
+            Group &g = groups[size_t(side)];
+            if (g.painter == &target)
+                continue; // nothing to buffer: drawn straight through in turn below
+            KTPreparedPictureCache::Scope scope(cache);
+            {
+                // The group's painter already draws y-up; the drawing
+                // context puts its own flip on top, so one is taken off first.
+                g.painter->setWorldTransform(QTransform(1, 0, 0, -1, 0, height) * g.painter->worldTransform());
+                platform::DrawingContext groupContext(*g.painter, height);
+                drawSide(unsigned(side));
+            }
+            g.layer.finishContent();
+        }
+    });
+    for (unsigned side : {Left, Top, Right, Bottom}) {
+        Group &g = groups[side];
+        ctx->saveGState();
+        ctx->clipToRect(g.clip);
+        if (g.painter == &target)
+            drawSide(side);
+        g.layer.end();
+        ctx->restoreGState();
+    }
+    return true;
 }
 
 // --- icon and report ---

@@ -155,6 +155,11 @@ protected:
     static std::optional<QRectF> tileRectForSide(const VLImage &image, double w, unsigned side);
     // An export's four tile pictures prepared at once for the drawing to come.
     void preparePicturesForExport(const std::array<std::shared_ptr<VLImage>, 4> &pictures, double fw) const;
+    // An export's four shadow passes, their groups made side by side on
+    // several threads and laid down in turn; false when that does not apply
+    // and nothing was drawn.
+    bool drawShadowPassesTogether(const QRectF &outer, const QRectF (&strips)[4],
+                                  const std::function<void(unsigned)> &drawSide, bool highQuality, bool skipCache);
     // An export's side drawn in bands on several threads (see
     // platform::ParallelPaint); false when that does not apply and nothing
     // was drawn.

@@ -32,6 +32,7 @@ struct TransparencyLayer::Private {
     qreal opacity = 1;
     QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
     qreal devicePixelRatio = 1;
+    bool finished = false; // content ended and its shadow laid
 };
 
 namespace {
@@ -44,15 +45,29 @@ inline quint32 mul255(quint32 x, quint32 a)
 }
 
 // Fresh pages of a large buffer cost far more than drawing into them, so each
-// thread keeps the largest buffer it used for the next layer.
-thread_local QImage spareBuffer;
+// thread keeps the largest few buffers it used for the next layers (a
+// moulding's four sides are made side by side).
+constexpr std::size_t kSpareBuffers = 4;
+constexpr qint64 kSpareBytes = qint64(160) << 20;
+thread_local std::vector<QImage> spareBuffers;
+
+qint64 pixelsOf(const QImage &image)
+{
+    return qint64(image.width()) * image.height();
+}
 
 QImage takeBuffer(QSize size, QImage &backing)
 {
     const qint64 need = qint64(size.width()) * size.height();
-    if (!spareBuffer.isNull() && qint64(spareBuffer.width()) * spareBuffer.height() >= need) {
-        backing = std::move(spareBuffer);
-        spareBuffer = QImage();
+    // The smallest spare that is large enough.
+    auto best = spareBuffers.end();
+    for (auto it = spareBuffers.begin(); it != spareBuffers.end(); ++it) {
+        if (pixelsOf(*it) >= need && (best == spareBuffers.end() || pixelsOf(*it) < pixelsOf(*best)))
+            best = it;
+    }
+    if (best != spareBuffers.end()) {
+        backing = std::move(*best);
+        spareBuffers.erase(best);
         return QImage(backing.bits(), size.width(), size.height(), qsizetype(size.width()) * 4,
                       QImage::Format_ARGB32_Premultiplied);
     }
@@ -71,17 +86,23 @@ void giveBackBuffer(QImage &backing)
 {
     if (backing.isNull())
         return;
-    if (spareBuffer.isNull() || qint64(spareBuffer.width()) * spareBuffer.height()
-                                    < qint64(backing.width()) * backing.height())
-        spareBuffer = std::move(backing);
+    spareBuffers.push_back(std::move(backing));
     backing = QImage();
+    // Keep the largest, within a few and a total.
+    std::sort(spareBuffers.begin(), spareBuffers.end(),
+              [](const QImage &a, const QImage &b) { return pixelsOf(a) > pixelsOf(b); });
+    qint64 bytes = 0;
+    std::size_t keep = 0;
+    while (keep < spareBuffers.size() && keep < kSpareBuffers && bytes + spareBuffers[keep].sizeInBytes() <= kSpareBytes)
+        bytes += spareBuffers[keep++].sizeInBytes();
+    spareBuffers.resize(keep);
 }
 
 } // namespace
 
 void TransparencyLayer::releaseSpareBuffer()
 {
-    spareBuffer = QImage();
+    spareBuffers.clear();
 }
 
 TransparencyLayer::TransparencyLayer()
@@ -177,18 +198,12 @@ QRect TransparencyLayer::deviceRect() const
     return d->passthrough ? QRect() : d->rect;
 }
 
-void TransparencyLayer::end()
+void TransparencyLayer::finishContent()
 {
-    if (!d->target)
+    if (!d->target || d->passthrough || d->finished)
         return;
-    QPainter *target = d->target;
-    d->target = nullptr;
-    if (d->passthrough) {
-        d->passthrough = false;
-        return;
-    }
+    d->finished = true;
     d->painter.end();
-
     if (d->shadow && d->shadow->color.alpha() > 0) {
         const QTransform &t = d->deviceTransform;
         const QPointF offset = t.map(d->shadow->offset) - t.map(QPointF(0, 0));
@@ -196,6 +211,21 @@ void TransparencyLayer::end()
         const double sigma = sigmaForBlurRadius(std::max<qreal>(0, d->shadow->blurRadius) * scale);
         applyShadow(d->buffer, d->shadow->color, offset, sigma);
     }
+}
+
+void TransparencyLayer::end()
+{
+    if (!d->target)
+        return;
+    if (d->passthrough) {
+        d->target = nullptr;
+        d->passthrough = false;
+        return;
+    }
+    finishContent();
+    d->finished = false;
+    QPainter *target = d->target;
+    d->target = nullptr;
 
     target->save();
     // Back to plain device pixels (at the pixel ratio), whatever offset the

@@ -50,14 +50,19 @@ public:
     QPainter *begin(QPainter *target, const std::optional<Shadow> &shadow = std::nullopt);
     QPainter *painter() const;
     bool isActive() const;
+    // Ends the drawing of the content and lays its shadow under it, leaving
+    // end() only the compositing. Groups over one target may so be made side
+    // by side: this may run on another thread than begin() and end(), while
+    // nothing else uses the layer.
+    void finishContent();
     void end();
 
     // The device rectangle of the buffer (empty when drawing goes straight
     // through).
     QRect deviceRect() const;
 
-    // Each thread keeps its largest layer buffer for the next layer (fresh
-    // pages cost more than the drawing); this frees the calling thread's.
+    // Each thread keeps its largest few layer buffers for the next layers
+    // (fresh pages cost more than the drawing); this frees the calling thread's.
     static void releaseSpareBuffer();
 
     // Sigma in device pixels for a blur radius in device pixels.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <thread>
 #include <vector>
 
 using platform::AlphaBlur;
@@ -122,4 +123,61 @@ TEST(ShadowAgainstReference, EveryPixelAsWorkedOutOneAtATime)
         EXPECT_TRUE(engine == reference) << "sigma " << c.sigma;
         EXPECT_FALSE(c.sigma > 1 && engine == source) << "no shadow at sigma " << c.sigma;
     }
+}
+
+// Groups begun together, their content and shadows made on other threads and
+// laid down in turn, give what making each in turn gives.
+TEST(ShadowAgainstReference, GroupsMadeSideBySideAreLaidDownAsInTurn)
+{
+    const QRect clips[2] = {QRect(10, 10, 200, 150), QRect(120, 60, 200, 150)};
+    const QColor colours[2] = {QColor(200, 40, 30), QColor(30, 60, 220, 200)};
+    platform::Shadow shadow;
+    shadow.offset = QPointF(6, -9);
+    shadow.blurRadius = 14;
+    auto draw = [&](QPainter &p, int i) {
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setBrush(colours[i]);
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(QRectF(clips[i]).adjusted(20, 20, -20, -20));
+    };
+    QImage inTurn(340, 240, QImage::Format_ARGB32_Premultiplied);
+    inTurn.fill(QColor(240, 240, 230));
+    QImage sideBySide = inTurn.copy();
+    {
+        QPainter p(&inTurn);
+        for (int i = 0; i < 2; ++i) {
+            p.save();
+            p.setClipRect(clips[i]);
+            TransparencyLayer layer;
+            draw(*layer.begin(&p, shadow), i);
+            layer.end();
+            p.restore();
+        }
+    }
+    {
+        QPainter p(&sideBySide);
+        TransparencyLayer layers[2];
+        QPainter *painters[2];
+        for (int i = 0; i < 2; ++i) {
+            p.save();
+            p.setClipRect(clips[i]);
+            painters[i] = layers[i].begin(&p, shadow);
+            p.restore();
+            ASSERT_NE(painters[i], &p);
+        }
+        std::thread other([&] {
+            for (int i = 0; i < 2; ++i) {
+                draw(*painters[i], i);
+                layers[i].finishContent();
+            }
+        });
+        other.join();
+        for (int i = 0; i < 2; ++i) {
+            p.save();
+            p.setClipRect(clips[i]);
+            layers[i].end();
+            p.restore();
+        }
+    }
+    EXPECT_TRUE(inTurn == sideBySide);
 }
