@@ -48,7 +48,7 @@ inline quint32 mul255(quint32 x, quint32 a)
 // thread keeps the largest few buffers it used for the next layers (a
 // moulding's four sides are made side by side).
 constexpr std::size_t kSpareBuffers = 4;
-constexpr qint64 kSpareBytes = qint64(160) << 20;
+constexpr qint64 kSpareBytes = qint64(64) << 20;
 thread_local std::vector<QImage> spareBuffers;
 
 qint64 pixelsOf(const QImage &image)
