@@ -214,28 +214,23 @@ struct Design {
     bool shootingDate = false; // a text overlay with the photo's date at the bottom right
 };
 
-// "{{EXIF long date}}" in white with a soft shadow, right-aligned near the bottom.
+// "{{EXIF long date}}" in dark grey, right-aligned at the bottom.
 std::shared_ptr<KTLayer> shootingDateOverlay()
 {
     constexpr long kExifLongDateTag = 101;
     auto layer = std::make_shared<KTTextOverlayLayer>();
     platform::StyledText::Attributes attributes;
     attributes.font = platform::StyledText::Font{QStringLiteral("Helvetica"), 24.0, std::nullopt};
-    attributes.color = platform::Color::rgb(1, 1, 1);
+    // A caption on the frame's bottom border, like a gallery label.
+    attributes.color = platform::Color::rgb(0.3, 0.3, 0.3);
     attributes.paragraphStyle = platform::StyledText::ParagraphStyle{platform::StyledText::Right};
-    platform::StyledText::Shadow shadow;
-    shadow.offset = QPointF(1, -1);
-    shadow.blurRadius = 3;
-    shadow.color = platform::Color::rgb(0, 0, 0, 0.6);
-    attributes.shadow = shadow;
     layer->setOverlayText(platform::StyledText(VLImageMetadataManager().templateStringForTag(kExifLongDateTag), attributes));
     KTOverlayPositioning positioning;
-    // A small stamp inside the bottom-right corner of the photo.
-    positioning.position = QPointF(0.03, 0.03);
+    positioning.position = QPointF(0.03, 0.012);
     positioning.hSnap = 1;
     positioning.vSnap = 0;
     layer->setPositioning(positioning);
-    layer->setScale(0.06);
+    layer->setScale(0.035);
     return layer;
 }
 
