@@ -1,5 +1,3 @@
-#include <QElapsedTimer>
-#include <cstdio>
 #include "design/KTMoldingFrameLayer.h"
 
 #include "design/KTPreparedPictureCache.h"
@@ -44,6 +42,14 @@ QString str(const char *text)
 bool pointInRect(const QPointF &p, const QRectF &r)
 {
     return !r.isEmpty() && p.x() >= r.left() && p.x() < r.right() && p.y() >= r.top() && p.y() < r.bottom();
+}
+
+QPainterPath polygonPath(const QPolygonF &points)
+{
+    QPainterPath path;
+    path.addPolygon(points);
+    path.closeSubpath();
+    return path;
 }
 
 QPainterPath polygonPath(std::initializer_list<QPointF> points)
@@ -263,22 +269,22 @@ void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &imag
     // the other way, under the later side's edge, so the anti-aliased joint
     // is drawn over paint and never lets the background through.
     const double e = kUnderlap;
-    QPainterPath outline;
+    QPolygonF corners;
     switch (side) {
     case Left:
-        outline = polygonPath({{x, y}, {x + e, y}, {x + w, y + w - e}, {x + w, y + l - w + e}, {x + e, y + l}, {x, y + l}});
+        corners = QPolygonF({{x, y}, {x + e, y}, {x + w, y + w - e}, {x + w, y + l - w + e}, {x + e, y + l}, {x, y + l}});
         break;
     case Top:
-        outline = polygonPath({{x + w - 0.6, y}, {x, y + w - 0.6}, {x, y + w}, {x + l, y + w}, {x + l, y + w - e},
-                               {x + l - w + e, y}});
+        corners = QPolygonF({{x + w - 0.6, y}, {x, y + w - 0.6}, {x, y + w}, {x + l, y + w}, {x + l, y + w - e},
+                            {x + l - w + e, y}});
         break;
     case Right:
-        outline = polygonPath({{x, y + w - e}, {x, y + l - w + 0.6}, {x + w - 0.6, y + l}, {x + w, y + l}, {x + w, y},
-                               {x + w - e, y}});
+        corners = QPolygonF({{x, y + w - e}, {x, y + l - w + 0.6}, {x + w - 0.6, y + l}, {x + w, y + l}, {x + w, y},
+                            {x + w - e, y}});
         break;
     default:
-        outline = polygonPath({{x, y}, {x, y + 0.6}, {x + w - 0.6, y + w}, {x + l - w + 0.6, y + w}, {x + l, y + 0.6},
-                               {x + l, y}});
+        corners = QPolygonF({{x, y}, {x, y + 0.6}, {x + w - 0.6, y + w}, {x + l - w + 0.6, y + w}, {x + l, y + 0.6},
+                            {x + l, y}});
         break;
     }
 
@@ -299,10 +305,10 @@ void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &imag
         }
     };
 
-    if (drawSideInBands(*image, tileRect, outline, forEachTile, highQuality, skipCache))
+    if (drawSideInBands(*image, tileRect, corners, forEachTile, highQuality, skipCache))
         return;
     ctx->saveGState();
-    ctx->clipToPath(outline);
+    ctx->clipToPath(polygonPath(corners));
     forEachTile([&](const QRectF &tile, const QTransform *mirror) {
         QPainter &painter = ctx->painter();
         painter.save();
@@ -315,7 +321,7 @@ void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &imag
 }
 
 bool KTMoldingFrameLayer::drawSideInBands(
-    VLImage &image, const QRectF &tileRect, const QPainterPath &outline,
+    VLImage &image, const QRectF &tileRect, const QPolygonF &outline,
     const std::function<void(const std::function<void(const QRectF &, const QTransform *)> &)> &forEachTile,
     bool highQuality, bool skipCache) const
 {
@@ -339,7 +345,9 @@ bool KTMoldingFrameLayer::drawSideInBands(
     const double opacity = image.opacity();
     // The same steps as the drawing one tile at a time below, in each band.
     return platform::ParallelPaint::paint(ctx->painter(), area, [&](QPainter &painter, const QTransform &) {
-        painter.setClipPath(outline, painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+        // A path of each band's own: a shared one fills caches of its own as
+        // it is used, which threads must not do at once.
+        painter.setClipPath(polygonPath(outline), painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
         if (prepared.isNull())
             return;
         forEachTile([&](const QRectF &tile, const QTransform *mirror) {
@@ -379,14 +387,11 @@ void KTMoldingFrameLayer::drawLayerForRect(const QRectF &rect, bool highQuality,
     if (highQuality && skipCache)
         preparePicturesForExport(pictures, fw);
 
-    QElapsedTimer dbgT; dbgT.start();
     if (shouldDrawShadow() && !drawShadowPassesTogether(o, strips, drawSide, highQuality, skipCache)) {
         // Each side casts its own shadow over the sides drawn before it.
         for (unsigned side : {Left, Top, Right, Bottom})
             drawWithShadowInRect(o, highQuality, true, strips[side], [&] { drawSide(side); });
     }
-    if (qEnvironmentVariableIsSet("PHASES")) fprintf(stderr, "    shadows %.1f\n", dbgT.nsecsElapsed()/1e6);
-    dbgT.restart();
     drawAsMask(m_actAsMask, [&] {
         // Painted again over the shadows later sides cast; the bottom side
         // was drawn last and nothing fell on it.
@@ -396,7 +401,6 @@ void KTMoldingFrameLayer::drawLayerForRect(const QRectF &rect, bool highQuality,
         if (!shouldDrawShadow())
             drawSide(Bottom);
     });
-    if (qEnvironmentVariableIsSet("PHASES")) fprintf(stderr, "    main %.1f\n", dbgT.nsecsElapsed()/1e6);
 }
 
 void KTMoldingFrameLayer::preparePicturesForExport(const std::array<std::shared_ptr<VLImage>, 4> &pictures,

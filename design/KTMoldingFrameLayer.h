@@ -4,8 +4,8 @@
 
 #include <QColor>
 #include <QImage>
-#include <QPainterPath>
 #include <QPointF>
+#include <QPolygonF>
 #include <QRectF>
 #include <QTransform>
 #include <QVariant>
@@ -164,7 +164,7 @@ protected:
     // platform::ParallelPaint); false when that does not apply and nothing
     // was drawn.
     bool drawSideInBands(
-        VLImage &image, const QRectF &tileRect, const QPainterPath &outline,
+        VLImage &image, const QRectF &tileRect, const QPolygonF &outline,
         const std::function<void(const std::function<void(const QRectF &, const QTransform *)> &)> &forEachTile,
         bool highQuality, bool skipCache) const;
     // A picture read from the frame's image attribute; null when the
