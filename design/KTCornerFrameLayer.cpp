@@ -52,22 +52,7 @@ bool KTCornerFrameLayer::loadImages()
 
     // A missing corner is another corner turned so that its two outer edges
     // lie on the outer edges of the missing one.
-    struct Choice {
-        bool allocated;
-        const std::shared_ptr<VLImage> *source;
-        unsigned turns;
-    };
-    auto fill = [](std::shared_ptr<VLImage> &corner, bool allocated, std::initializer_list<Choice> choices) {
-        if (allocated)
-            return;
-        const Choice *pick = nullptr;
-        for (const Choice &choice : choices) {
-            pick = &choice;
-            if (choice.allocated)
-                break;
-        }
-        corner = *pick->source ? (*pick->source)->imageRotatedBy(pick->turns) : nullptr;
-    };
+    const auto fill = &KTMoldingFrameLayer::fillMissingPicture;
     fill(m_frameImageTopLeft, m_allocatedFrameImageTopLeft,
          {{m_allocatedFrameImageTopRight, &m_frameImageTopRight, 3},
           {m_allocatedFrameImageBottomLeft, &m_frameImageBottomLeft, 1},

@@ -105,6 +105,20 @@ bool KTMoldingFrameLayer::frameBoolAttribute(const QString &name) const
     return frame && frame->valueForAttribute(name).toBool();
 }
 
+void KTMoldingFrameLayer::fillMissingPicture(std::shared_ptr<VLImage> &picture, bool present,
+                                             std::initializer_list<TurnedPicture> choices)
+{
+    if (present || choices.size() == 0)
+        return;
+    const TurnedPicture *pick = nullptr;
+    for (const TurnedPicture &choice : choices) {
+        pick = &choice;
+        if (choice.present)
+            break;
+    }
+    picture = *pick->source ? (*pick->source)->imageRotatedBy(pick->quarterTurns) : nullptr;
+}
+
 bool KTMoldingFrameLayer::loadImages()
 {
     KT_ASSERT(!imagesLoaded(), QStringLiteral("Loading images second time is not allowed"));
@@ -118,22 +132,7 @@ bool KTMoldingFrameLayer::loadImages()
 
     // A missing side is another side turned so that its outer edge lies on
     // the outer edge of the missing one.
-    struct Choice {
-        bool allocated;
-        const std::shared_ptr<VLImage> *source;
-        unsigned turns;
-    };
-    auto fill = [](std::shared_ptr<VLImage> &side, bool allocated, std::initializer_list<Choice> choices) {
-        if (allocated)
-            return;
-        const Choice *pick = nullptr;
-        for (const Choice &choice : choices) {
-            pick = &choice;
-            if (choice.allocated)
-                break;
-        }
-        side = *pick->source ? (*pick->source)->imageRotatedBy(pick->turns) : nullptr;
-    };
+    const auto fill = &KTMoldingFrameLayer::fillMissingPicture;
     fill(m_frameImageTop, m_allocatedFrameImageTop,
          {{m_allocatedFrameImageLeft, &m_frameImageLeft, 1}, {m_allocatedFrameImageRight, &m_frameImageRight, 3},
           {true, &m_frameImageBottom, 2}});

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -171,6 +172,15 @@ protected:
     // attribute has no picture or its file cannot be read. `present` tells
     // whether the attribute held a picture at all.
     std::shared_ptr<VLImage> pictureForAttribute(const QString &name, bool *present) const;
+    // A picture the frame lacks is made by turning another: the first choice
+    // whose picture the frame carries, else the last choice.
+    struct TurnedPicture {
+        bool present;
+        const std::shared_ptr<VLImage> *source;
+        unsigned quarterTurns;
+    };
+    static void fillMissingPicture(std::shared_ptr<VLImage> &picture, bool present,
+                                   std::initializer_list<TurnedPicture> choices);
     bool frameBoolAttribute(const QString &name) const;
     // Every picture of allFrameImages, null ones left out.
     void forEachPicture(const std::function<void(VLImage &)> &action) const;
