@@ -51,6 +51,8 @@ protected:
         if (auto *controller = DocumentController::sharedDocumentController(false))
             controller->closeAllDocuments();
         QCoreApplication::processEvents();
+        // Closed documents go now, with the work they still run in the background.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     QStringList logged;
     QByteArray oldResources;

@@ -37,12 +37,16 @@ protected:
         controller = KTDocumentController::sharedDocumentController();
         controller->closeAllDocuments();
         QCoreApplication::processEvents();
+        // Closed documents go now, with the work they still run in the background.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         alerts.install();
     }
     void TearDown() override
     {
         controller->closeAllDocuments();
         QCoreApplication::processEvents();
+        // Closed documents go now, with the work they still run in the background.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     Opened open(const QString &path)

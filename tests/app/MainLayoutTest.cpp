@@ -389,6 +389,8 @@ protected:
     {
         controller->closeAllDocuments();
         QCoreApplication::processEvents();
+        // Closed documents go now, with the work they still run in the background.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         KTControllerRegistry::unregisterClass("KTDesignViewController");
         KTControllerRegistry::unregisterClass("KTImageLayerPanelController");
     }

@@ -82,6 +82,8 @@ protected:
     {
         controller->closeAllDocuments();
         QCoreApplication::processEvents();
+        // Closed documents go now, with the work they still run in the background.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         setSavePanelPresenter(nullptr);
         for (const char *key : {AppDelegate::kOutputImageFormatKey, AppDelegate::kExportFilenameModificationKey,
                                 XSDocument::kLastSaveURLKey})

@@ -71,6 +71,8 @@ protected:
     {
         controller.closeAllDocuments();
         QCoreApplication::processEvents();
+        // Closed documents go now, with the work they still run in the background.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         setAlertPresenter(nullptr);
         setSavePanelPresenter(nullptr);
     }
