@@ -257,6 +257,13 @@ bool XSDocument::renderAndWrite(const QUrl &url, const QString &uti, QSize size,
     // window keeps drawing the document's own design meanwhile.
     std::shared_ptr<KTTemplate> copy = m_docTemplate->copyForRendering();
     copy->setExportMode(true);
+    // A save that showed no panel (a plain Save, the command line) chose no
+    // quality: the user's preferred one, not the encoder's much lower default.
+    if (!copy->exportQuality()) {
+        const double preferred =
+            UserDefaults::standard().doubleForKey(QString::fromLatin1(AppDelegate::kOutputImageQualityKey)) / 100.0;
+        copy->setExportQuality(std::clamp(preferred, 0.0, 1.0));
+    }
 
     struct Outcome {
         std::atomic<bool> done{false};

@@ -236,6 +236,7 @@ TEST_F(SavingFixture, PlainSaveOverwritesTheOpenedJpegAtTheFramedSize)
     EXPECT_EQ(panelsShown, 0) << "a file of a writable type is saved in place";
     EXPECT_EQ(pixelSize(photo), QStringLiteral("%1x%2").arg(framed.width()).arg(framed.height()));
     EXPECT_EQ(run("identify", {"-format", "%m", photo}), "JPEG");
+    EXPECT_EQ(run("identify", {"-format", "%Q", photo}), "90") << "the preferred quality, with no panel shown";
     EXPECT_EQ(exifTag(photo, "DateTimeOriginal"), kShotAt);
     EXPECT_EQ(doc->fileURL(), QUrl::fromLocalFile(photo));
     EXPECT_FALSE(QFileInfo::exists(dir + "/unexpected.jpg"));
