@@ -19,14 +19,6 @@ QString str(const char *text)
     return QString::fromLatin1(text);
 }
 
-bool usable(const std::shared_ptr<VLImage> &image)
-{
-    if (!image)
-        return false;
-    const QSizeF size = image->originalSize();
-    return size.width() > 0 && size.height() > 0 && std::isfinite(size.width()) && std::isfinite(size.height());
-}
-
 } // namespace
 
 KTCornerFrameLayer::KTCornerFrameLayer() = default;
@@ -190,26 +182,19 @@ QImage KTCornerFrameLayer::iconOfSize(const QSizeF &size)
         const double h = size.height();
         const double t = std::ceil(0.66 * std::min(w, h));
         if (usable(m_frameImageLeft)) {
-            const QSizeF s = m_frameImageLeft->originalSize();
-            double th = std::nearbyint(s.height() * t / s.width());
-            th = th > 0 ? th : 1;
+            const double th = iconTileLength(m_frameImageLeft->originalSize(), false, t);
             for (double y = h - t - th; y + th > 0; y -= th)
                 m_frameImageLeft->drawInRect(QRectF(0, y, t, th), false);
         }
         if (usable(m_frameImageTop)) {
-            const QSizeF s = m_frameImageTop->originalSize();
-            double tw = std::nearbyint(s.width() * t / s.height());
-            tw = tw > 0 ? tw : 1;
+            const double tw = iconTileLength(m_frameImageTop->originalSize(), true, t);
             for (double x = t; x < w; x += tw)
                 m_frameImageTop->drawInRect(QRectF(x, h - t, tw, t), false);
         }
         if (usable(m_frameImageTopLeft))
             m_frameImageTopLeft->drawInRect(QRectF(0, h - t, t, t), false);
-        if (actAsMask()) {
-            const QImage badge = maskBadgeImage();
-            if (!badge.isNull())
-                ctx->drawImage(QRectF(QPointF(3, 3), QSizeF(badge.size())), badge);
-        }
+        if (actAsMask())
+            drawIconMaskBadge(*ctx);
     });
 }
 

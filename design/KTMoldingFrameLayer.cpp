@@ -60,13 +60,6 @@ QPainterPath polygonPath(std::initializer_list<QPointF> points)
     return path;
 }
 
-bool usable(const std::shared_ptr<VLImage> &image)
-{
-    if (!image)
-        return false;
-    const QSizeF size = image->originalSize();
-    return size.width() > 0 && size.height() > 0 && std::isfinite(size.width()) && std::isfinite(size.height());
-}
 
 } // namespace
 
@@ -489,6 +482,28 @@ bool KTMoldingFrameLayer::drawShadowPassesTogether(const QRectF &outer, const QR
 
 // --- icon and report ---
 
+bool KTMoldingFrameLayer::usable(const std::shared_ptr<VLImage> &image)
+{
+    if (!image)
+        return false;
+    const QSizeF size = image->originalSize();
+    return size.width() > 0 && size.height() > 0 && std::isfinite(size.width()) && std::isfinite(size.height());
+}
+
+double KTMoldingFrameLayer::iconTileLength(const QSizeF &picture, bool alongWidth, double thickness)
+{
+    const double length = alongWidth ? std::nearbyint(picture.width() * thickness / picture.height())
+                                     : std::nearbyint(picture.height() * thickness / picture.width());
+    return length > 0 ? length : 1;
+}
+
+void KTMoldingFrameLayer::drawIconMaskBadge(platform::DrawingContext &ctx)
+{
+    const QImage badge = maskBadgeImage();
+    if (!badge.isNull())
+        ctx.drawImage(QRectF(QPointF(3, 3), QSizeF(badge.size())), badge);
+}
+
 QImage KTMoldingFrameLayer::iconOfSize(const QSizeF &size)
 {
     if (!imagesLoaded() && !loadImages())
@@ -501,9 +516,7 @@ QImage KTMoldingFrameLayer::iconOfSize(const QSizeF &size)
         const double h = size.height();
         const double t = std::ceil(0.66 * std::min(w, h));
         if (usable(m_frameImageLeft)) {
-            const QSizeF s = m_frameImageLeft->originalSize();
-            double th = std::nearbyint(s.height() * t / s.width());
-            th = th > 0 ? th : 1;
+            const double th = iconTileLength(m_frameImageLeft->originalSize(), false, t);
             ctx->saveGState();
             ctx->clipToPath(polygonPath({{0, 0}, {t, 0}, {t, h - t}, {0, h}}));
             for (double y = 0; y < h; y += th)
@@ -511,20 +524,15 @@ QImage KTMoldingFrameLayer::iconOfSize(const QSizeF &size)
             ctx->restoreGState();
         }
         if (usable(m_frameImageTop)) {
-            const QSizeF s = m_frameImageTop->originalSize();
-            double tw = std::nearbyint(s.width() * t / s.height());
-            tw = tw > 0 ? tw : 1;
+            const double tw = iconTileLength(m_frameImageTop->originalSize(), true, t);
             ctx->saveGState();
             ctx->clipToPath(polygonPath({{t, h - t}, {0, h}, {w, h}, {w, h - t}}));
             for (double x = 0; x < w; x += tw)
                 m_frameImageTop->drawInRect(QRectF(x, h - t, tw, t), false);
             ctx->restoreGState();
         }
-        if (m_actAsMask) {
-            const QImage badge = maskBadgeImage();
-            if (!badge.isNull())
-                ctx->drawImage(QRectF(QPointF(3, 3), QSizeF(badge.size())), badge);
-        }
+        if (m_actAsMask)
+            drawIconMaskBadge(*ctx);
     });
 }
 

@@ -22,6 +22,10 @@
 class KTPreparedPictureCache;
 class VLImage;
 
+namespace platform {
+class DrawingContext;
+}
+
 // A frame assembled from four strips of a moulding picture, one per side,
 // each tiled along its side at the frame's width and cut at 45 degrees where
 // two sides meet. Width is a fraction of the shorter side of the rect inside;
@@ -137,6 +141,14 @@ signals:
     void settingsChanged();
 
 protected:
+    // A picture with a finite, non-empty size; anything else is skipped.
+    static bool usable(const std::shared_ptr<VLImage> &image);
+    // The length one tile of a side picture takes in an icon whose sides are
+    // `thickness` wide: the picture's proportions kept, never below 1.
+    static double iconTileLength(const QSizeF &picture, bool alongWidth, double thickness);
+    // The badge of masking frames, at (3, 3) of the icon.
+    static void drawIconMaskBadge(platform::DrawingContext &ctx);
+
     // Frame width and outer rect of one drawing, as both mouldings take them.
     struct Geometry {
         double fw = 0;
