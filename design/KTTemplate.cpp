@@ -1,41 +1,25 @@
 #include "design/KTTemplate.h"
 
 #include "design/KTFrameLayer.h"
-#include "design/KTLayer.h"
-#include "design/DesignArchiveClasses.h"
-#include "platform/Assert.h"
-#include "platform/Log.h"
-#include "platform/archive/KeyedArchiver.h"
-#include "platform/archive/KeyedClassRegistry.h"
-#include "platform/archive/KeyedUnarchiver.h"
-#include "platform/Dispatch.h"
-#include "platform/NotificationCenter.h"
-#include "platform/render/DrawingContext.h"
-#include "stores/Frame.h"
-
 #include "design/KTImageLayer.h"
+#include "design/KTLayer.h"
+#include "design/KTTemplatePackage.h"
+#include "design/KTTemplateRenderer.h"
 #include "design/VLImage.h"
 #include "design/VLImageMetadataManager.h"
-#include "design/KTProgressReportingDataProvider.h"
-#include "platform/Bundle.h"
-#include "platform/Log.h"
-#include "platform/UserDefaults.h"
-#include "platform/codec/CodecErrors.h"
-#include "platform/codec/ImageEncoder.h"
-#include "platform/imaging/ImageBuffer.h"
+#include "platform/Assert.h"
+#include "platform/Dispatch.h"
+#include "platform/NotificationCenter.h"
 #include "platform/imaging/ImageProperties.h"
-#include "platform/imaging/ParallelRows.h"
+#include "stores/Frame.h"
 
 #include <QDateTime>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <limits>
-#include <new>
-#include <mutex>
 
 namespace {
 
@@ -44,12 +28,7 @@ const QString kDPIHeightKey = QString::fromLatin1(platform::ImageProperty::kDPIH
 
 bool isUsableSize(double w, double h)
 {
-    return std::isfinite(w) && std::isfinite(h) && w > 0 && h > 0;
-}
-
-bool isUsableRect(const QRectF &r)
-{
-    return std::isfinite(r.x()) && std::isfinite(r.y()) && isUsableSize(r.width(), r.height());
+    return KTTemplateRenderer::isUsableSize(w, h);
 }
 
 bool isExactlyOverlay(const KTLayer *layer)
@@ -57,22 +36,6 @@ bool isExactlyOverlay(const KTLayer *layer)
     const char *cls = layer->metaObject()->className();
     return qstrcmp(cls, "KTImageOverlayLayer") == 0 || qstrcmp(cls, "KTTextOverlayLayer") == 0;
 }
-
-// Extends the rect outwards to whole coordinates.
-QRectF integralRect(const QRectF &r)
-{
-    const double left = std::floor(r.x());
-    const double bottom = std::floor(r.y());
-    const double right = std::ceil(r.x() + r.width());
-    const double top = std::ceil(r.y() + r.height());
-    return QRectF(left, bottom, right - left, top - bottom);
-}
-
-// Clears a flag when the scope ends, whichever way it ends.
-struct FlagReset {
-    bool &flag;
-    ~FlagReset() { flag = false; }
-};
 
 } // namespace
 
@@ -96,7 +59,7 @@ KTTemplate::~KTTemplate()
         m_forcedRedraw.release()->deleteLater();
 }
 
-// --- archive ---
+// --- archive and package: KTTemplatePackage ---
 
 QStringList KTTemplate::archiveClassNames() const
 {
@@ -105,101 +68,72 @@ QStringList KTTemplate::archiveClassNames() const
 
 void KTTemplate::encode(platform::KeyedArchiver &coder) const
 {
-    coder.encodeBool(m_drawShadows, QStringLiteral("drawShadows"));
-    coder.encodeBool(m_exportExternalShadow, QStringLiteral("exportExternalShadow"));
-    coder.encodeFloat(float(m_shadowAngle), QStringLiteral("shadowAngle"));
-    coder.encodeFloat(float(m_shadowOffset), QStringLiteral("shadowOffset"));
-    coder.encodeObjects(m_layers, QStringLiteral("layers"), true);
-    coder.encodeString(m_name, QStringLiteral("name"));
+    KTTemplatePackage::encode(*this, coder);
 }
 
 void KTTemplate::decode(platform::KeyedUnarchiver &coder)
 {
-    coder.setClass(QStringLiteral("KTImageOverlayLayer"), QString::fromLatin1(kImageWatermarkLayerClassName));
-    coder.setClass(QStringLiteral("KTTextOverlayLayer"), QString::fromLatin1(kTextWatermarkLayerClassName));
-
-    m_drawShadows = coder.decodeBoolForKey(QStringLiteral("drawShadows"));
-    m_exportExternalShadow = coder.containsValueForKey(QStringLiteral("exportExternalShadow"))
-                                 && coder.decodeBoolForKey(QStringLiteral("exportExternalShadow"));
-    m_shadowAngle = coder.decodeFloatForKey(QStringLiteral("shadowAngle"));
-    m_shadowOffset = coder.decodeFloatForKey(QStringLiteral("shadowOffset"));
-    // Values no drawing could use are a damaged archive's; the defaults stand in.
-    if (!std::isfinite(m_shadowAngle))
-        m_shadowAngle = 180;
-    if (!std::isfinite(m_shadowOffset))
-        m_shadowOffset = 0.2;
-    const LayerList layers = coder.decodeArrayOfObjectsOfClassForKey<KTLayer>(QStringLiteral("layers"));
-    const QString name = coder.decodeStringForKey(QStringLiteral("name"));
-    m_name = name.isNull() ? QString::fromLatin1(kDefaultName) : name;
-    if (coder.hasError())
-        return;
-
-    qsizetype photoLayers = 0;
-    for (const LayerPtr &layer : layers) {
-        if (!layer) {
-            coder.failWithError(QStringLiteral("the design's layer list holds an empty entry"));
-            return;
-        }
-        if (isImageLayer(layer.get()))
-            ++photoLayers;
-    }
-    if (photoLayers > 1 || (photoLayers == 1 && !isImageLayer(layers.last().get()))) {
-        coder.failWithError(QStringLiteral("the design's photo layer is not its innermost layer"));
-        return;
-    }
-    if (photoLayers == 0 && !layers.isEmpty()) {
-        coder.failWithError(QStringLiteral("the design has layers but no photo layer"));
-        return;
-    }
-    m_layers = layers;
-    for (const LayerPtr &layer : std::as_const(m_layers)) {
-        observeLayer(layer.get());
-        layer->setInTemplate(this);
-    }
+    KTTemplatePackage::decode(*this, coder);
 }
 
 void KTTemplate::registerArchiveClass()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        platform::KeyedClassRegistry::shared().registerClass<KTTemplate>(QStringLiteral("KTTemplate"));
-    });
+    KTTemplatePackage::registerArchiveClass();
 }
 
 QByteArray KTTemplate::dataForArchiving() const
 {
-    registerDesignArchiveClasses();
-    // Not owned here: the archiver only reads the design while this call runs.
-    const std::shared_ptr<const platform::Coding> root(static_cast<const platform::Coding *>(this),
-                                                       [](const platform::Coding *) {});
-    platform::KeyedArchiver archiver;
-    archiver.encodeObject(root, QString::fromLatin1(kTemplateArchiveKey));
-    archiver.finishEncoding();
-    return archiver.encodedData();
+    return KTTemplatePackage::dataForArchiving(*this);
 }
 
 std::shared_ptr<KTTemplate> KTTemplate::templateFromData(const QByteArray &data, QString *error)
 {
-    const auto fail = [error](const QString &reason) -> std::shared_ptr<KTTemplate> {
-        platform::logLine(QStringLiteral("Can't read the design template: %1").arg(reason));
-        if (error)
-            *error = reason;
-        return nullptr;
-    };
-    if (data.isEmpty())
-        return fail(QStringLiteral("no data"));
-    registerDesignArchiveClasses();
-    platform::KeyedUnarchiver unarchiver(data);
-    const QVariant root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
-    unarchiver.finishDecoding();
-    if (unarchiver.hasError())
-        return fail(unarchiver.errorString());
-    auto design = std::dynamic_pointer_cast<KTTemplate>(root.value<std::shared_ptr<platform::Coding>>());
-    if (!design)
-        return fail(QStringLiteral("the archive holds no design"));
-    design->setMetadataManager(std::make_shared<VLImageMetadataManager>());
-    return design;
+    return KTTemplatePackage::templateFromData(data, error);
 }
+
+std::shared_ptr<KTTemplate> KTTemplate::templateFromVariation(const Variation *variation)
+{
+    return KTTemplatePackage::templateFromVariation(variation);
+}
+
+platform::FileWrapper KTTemplate::fileWrapperWithImageLayer(bool withImage, const QStringList &tagNames,
+                                                            const QString &guid)
+{
+    return KTTemplatePackage::fileWrapperWithImageLayer(*this, withImage, tagNames, guid);
+}
+
+bool KTTemplate::saveToURL(const QUrl &url, const QStringList &tagNames, const QString &guid, bool withImage)
+{
+    return KTTemplatePackage::saveToURL(*this, url, tagNames, guid, withImage);
+}
+
+std::shared_ptr<KTTemplate> KTTemplate::templateFromFileWrapper(const platform::FileWrapper &wrapper,
+                                                                QStringList *tagNames)
+{
+    return KTTemplatePackage::templateFromFileWrapper(wrapper, tagNames);
+}
+
+std::optional<platform::FileWrapper> KTTemplate::fileWrapperForURL(const QUrl &url)
+{
+    return KTTemplatePackage::fileWrapperForURL(url);
+}
+
+bool KTTemplate::isTemplateAtURL(const QUrl &url)
+{
+    return KTTemplatePackage::isTemplateAtURL(url);
+}
+
+QString KTTemplate::imageFilePathInPackage(const QUrl &url)
+{
+    return KTTemplatePackage::imageFilePathInPackage(url);
+}
+
+int KTTemplate::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc)
+{
+    return KTTemplatePackage::importTemplatesFromURLs(urls, moc);
+}
+
+
 
 // --- layer list ---
 
@@ -535,7 +469,7 @@ void KTTemplate::postLayerChangedNotification()
     if (m_suppressLayerChangedNotification)
         return;
     m_suppressLayerChangedNotification = true;
-    FlagReset reset{m_suppressLayerChangedNotification};
+    const auto reset = qScopeGuard([this] { m_suppressLayerChangedNotification = false; });
     if (m_isLockedAspectRatio)
         cropToFitToLockedAspectRatio();
     platform::NotificationCenter::defaultCenter().post(QString::fromLatin1(kLayerChangedNotification), this);
@@ -644,179 +578,6 @@ QString KTTemplate::lengthStringFrom(double length) const
     return m_imageSizeFormatter ? m_imageSizeFormatter(length) : defaultLengthString(length);
 }
 
-// --- geometry and drawing ---
-
-QRectF KTTemplate::finalRectFromStartRect(const QRectF &rect, bool withOuterShadow) const
-{
-    QRectF r = rect;
-    doFromInnerLayer([&](const LayerPtr &layer) {
-        if (layer->hidden() && !isImageLayer(layer.get()))
-            return true;
-        r = layer->resultingRectForRect(r);
-        return true;
-    });
-    if (withOuterShadow && m_exportExternalShadow) {
-        if (const auto frame = topmostFrameLayer(); frame && frame->shouldDrawShadow())
-            r = frame->rectWithShadowForRect(r);
-    }
-    return r;
-}
-
-QRectF KTTemplate::finalRectFromStartRectForIcon(const QRectF &rect) const
-{
-    QRectF r = rect;
-    doFromInnerLayer([&](const LayerPtr &layer) {
-        if (layer->hidden() || isImageLayer(layer.get()))
-            return true;
-        r = layer->resultingRectForRect(r);
-        return true;
-    });
-    return r;
-}
-
-QRectF KTTemplate::fittedImageRect(const QRectF &r, bool icon, bool withOuterShadow) const
-{
-    if (!isUsableRect(r))
-        return QRectF();
-    const QRectF f = icon ? finalRectFromStartRectForIcon(r) : finalRectFromStartRect(r, withOuterShadow);
-    if (!isUsableRect(f))
-        return QRectF();
-    const double s = std::min(r.width() / f.width(), r.height() / f.height());
-    QRectF i(r.x() + r.width() * (1 - s) / 2, r.y() + r.height() * (1 - s) / 2, r.width() * s, r.height() * s);
-    // Centre the framed design, not the photo, when layers grow unevenly.
-    i.translate(((r.x() + r.width() / 2) - (f.x() + f.width() / 2)) * s,
-                ((r.y() + r.height() / 2) - (f.y() + f.height() / 2)) * s);
-    if (icon)
-        i = integralRect(i);
-    return i;
-}
-
-QRectF KTTemplate::finalFramedRectFittingStartRect(const QRectF &r) const
-{
-    if (!isUsableRect(r))
-        return QRectF();
-    const QRectF f = finalRectFromStartRect(r, false);
-    if (!isUsableRect(f))
-        return QRectF();
-    const double s = std::min(r.width() / f.width(), r.height() / f.height());
-    const QRectF i(r.x() + r.width() * (1 - s) / 2, r.y() + r.height() * (1 - s) / 2, r.width() * s, r.height() * s);
-    return finalRectFromStartRect(i, false);
-}
-
-KTTemplate::LayerPtr KTTemplate::deselectFirstSelectedLayer()
-{
-    LayerPtr selected;
-    doFromInnerLayer([&](const LayerPtr &layer) {
-        if (!layer->isSelected())
-            return true;
-        selected = layer;
-        layer->setIsSelected(false);
-        return false;
-    });
-    return selected;
-}
-
-void KTTemplate::drawToRect(const QRectF &rect, bool highQuality, bool skipCache,
-                            const ProgressCancelBlock &progressCancel, bool withOuterShadow)
-{
-    QRectF i = fittedImageRect(rect, false, withOuterShadow);
-    if (i.isNull())
-        return;
-    m_isDrawing = true;
-    FlagReset drawing{m_isDrawing};
-
-    const LayerPtr selected = m_exportMode ? deselectFirstSelectedLayer() : nullptr;
-    const LayerList snapshot = m_layers;
-    const unsigned total = unsigned(snapshot.size());
-    unsigned counter = 0;
-    const bool hqLimited = m_onlyHQIsDesign || m_onlyHQLayer;
-    for (qsizetype n = snapshot.size() - 1; n >= 0; --n) {
-        const LayerPtr &layer = snapshot.at(n);
-        const bool photo = isImageLayer(layer.get());
-        if (layer->hidden()) {
-            if (photo)
-                i = layer->resultingRectForRect(i);
-        } else {
-            bool q = highQuality;
-            if (!m_exportMode && hqLimited)
-                q = highQuality && !m_onlyHQIsDesign && layer == m_onlyHQLayer;
-            layer->drawLayerForRect(i, q, skipCache);
-            i = layer->resultingRectForRect(i);
-        }
-        ++counter;
-        if (progressCancel && progressCancel(counter, total))
-            break;
-    }
-    if (selected)
-        selected->setIsSelected(true);
-    if (!m_exportMode && hqLimited) {
-        clearOnlyHQLayer();
-        scheduleForcedRedraw();
-    }
-}
-
-void KTTemplate::drawIconToRect(const QRectF &rect)
-{
-    QRectF i = fittedImageRect(rect, true, false);
-    if (i.isNull())
-        return;
-    m_isDrawing = true;
-    FlagReset drawing{m_isDrawing};
-
-    bool fill = true;
-    doFromInnerLayer([&](const LayerPtr &layer) {
-        const auto *frame = qobject_cast<const KTFrameLayer *>(layer.get());
-        if (!frame || layer->hidden())
-            return true;
-        if (!frame->actAsMask()) {
-            fill = false;
-            return false;
-        }
-        return true;
-    });
-    const LayerPtr selected = deselectFirstSelectedLayer();
-    if (fill) {
-        if (platform::DrawingContext *ctx = platform::DrawingContext::current())
-            ctx->fillRect(i, Qt::white);
-    }
-    doFromInnerLayer([&](const LayerPtr &layer) {
-        if (layer->hidden() || isImageLayer(layer.get()))
-            return true;
-        layer->drawLayerForRect(i, false, false);
-        i = layer->resultingRectForRect(i);
-        return true;
-    });
-    if (selected)
-        selected->setIsSelected(true);
-}
-
-QImage KTTemplate::iconOfSize(const QSizeF &size, bool withImageLayer)
-{
-    if (!isUsableSize(size.width(), size.height()))
-        return QImage();
-    QSizeF imageSize = size;
-    if (withImageLayer)
-        imageSize = finalFramedRectFittingStartRect(QRectF(QPointF(0, 0), size)).size();
-    if (!isUsableSize(imageSize.width(), imageSize.height()))
-        return QImage();
-    const int w = std::max(1, int(std::lround(imageSize.width())));
-    const int h = std::max(1, int(std::lround(imageSize.height())));
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull())
-        return QImage();
-    image.fill(Qt::transparent);
-    const bool wasExporting = m_exportMode;
-    m_exportMode = true;
-    {
-        platform::DrawingContext ctx(image);
-        if (withImageLayer)
-            drawToRect(QRectF(0, 0, w, h), false, false, nullptr, false);
-        else
-            drawIconToRect(QRectF(0, 0, w, h));
-    }
-    m_exportMode = wasExporting;
-    return image;
-}
 
 std::shared_ptr<KTTemplate> KTTemplate::copyForRendering() const
 {
@@ -847,7 +608,6 @@ std::shared_ptr<KTTemplate> KTTemplate::copyForRendering() const
 }
 
 // --- photo ---
-
 
 std::shared_ptr<KTImageLayer> KTTemplate::imageLayer() const
 {
@@ -921,84 +681,6 @@ platform::ImageMetadata KTTemplate::originalMetadata() const
     return layer->image()->metadata();
 }
 
-QSizeF KTTemplate::originalImageSize() const
-{
-    const auto layer = photoLayer();
-    if (!layer || !layer->image())
-        return QSizeF();
-    return layer->image()->originalSize();
-}
-
-QSizeF KTTemplate::sizeOfPreFramedImage() const
-{
-    const auto layer = photoLayer();
-    if (!layer || !layer->image())
-        return QSizeF();
-    return layer->image()->croppedSizeFromSize(originalImageSize());
-}
-
-void KTTemplate::cropToFitToLockedAspectRatio()
-{
-    const auto layer = photoLayer();
-    if (!layer || !layer->image())
-        return;
-    const QSizeF original = originalImageSize();
-    const double w = original.width();
-    const double h = original.height();
-    double r = m_lockedAspectRatio;
-    // No ratio, or none that a crop can reach: leave the crop alone.
-    if (!isUsableSize(w, h) || !(r > 0) || !std::isfinite(r))
-        return;
-    const QPointF centre = layer->centerPoint();
-    const double saved[4] = {layer->cropLeft(), layer->cropTop(), layer->cropRight(), layer->cropBottom()};
-    layer->resetCropSetting();
-    // The layers' growth is measured around the uncropped photo.
-    const QRectF f = finalRectFromStartRect(QRectF(0, 0, w, h), true);
-    double x = 0;
-    if (isUsableRect(f)) {
-        const double m = std::min(w, h);
-        const double big = std::max(w, h);
-        const double a = std::min(f.width(), f.height()) / m - 1;
-        const double b = (std::max(f.width(), f.height()) - big) / m;
-        if (preCroppedAspectRatio() < 1)
-            r = 1 / r;
-        x = r >= 1 ? (a + 1) * r - b : r / (b + 1 - a * r);
-    }
-    if (!(x > 0) || !std::isfinite(x)) {
-        // No crop reaches the ratio: put the crop back as it was.
-        layer->setCropLeft(saved[0]);
-        layer->setCropTop(saved[1]);
-        layer->setCropRight(saved[2]);
-        layer->setCropBottom(saved[3]);
-        return;
-    }
-    layer->cropToAspectRatio(x, centre);
-}
-
-
-double KTTemplate::preCroppedAspectRatio() const
-{
-    const QSizeF size = originalImageSize();
-    if (!isUsableSize(size.width(), size.height()))
-        return 0;
-    return size.width() / size.height();
-}
-
-QSizeF KTTemplate::sizeOfPreFramedImageForWidth(double width) const
-{
-    const QSizeF pre = sizeOfPreFramedImage();
-    if (!isUsableSize(pre.width(), pre.height()) || !std::isfinite(width))
-        return QSizeF();
-    return QSizeF(width, pre.height() * width / pre.width());
-}
-
-QSizeF KTTemplate::sizeFromOriginalWithOuterShadow(bool withOuterShadow) const
-{
-    const QSizeF pre = sizeOfPreFramedImage();
-    if (!isUsableSize(pre.width(), pre.height()))
-        return QSizeF();
-    return finalRectFromStartRect(QRectF(QPointF(0, 0), pre), withOuterShadow).size();
-}
 
 // --- export: rendering and encoding ---
 
@@ -1017,101 +699,88 @@ std::optional<double> KTTemplate::exportQuality() const
     return std::clamp(q, 0.0, 1.0);
 }
 
+// --- geometry, drawing and export: KTTemplateRenderer ---
+
+QRectF KTTemplate::finalRectFromStartRect(const QRectF &rect, bool withOuterShadow) const
+{
+    return KTTemplateRenderer::finalRectFromStartRect(*this, rect, withOuterShadow);
+}
+
+QRectF KTTemplate::finalRectFromStartRectForIcon(const QRectF &rect) const
+{
+    return KTTemplateRenderer::finalRectFromStartRectForIcon(*this, rect);
+}
+
+QRectF KTTemplate::finalFramedRectFittingStartRect(const QRectF &rect) const
+{
+    return KTTemplateRenderer::finalFramedRectFittingStartRect(*this, rect);
+}
+
+void KTTemplate::drawToRect(const QRectF &rect, bool highQuality, bool skipCache,
+                            const ProgressCancelBlock &progressCancel, bool withOuterShadow)
+{
+    KTTemplateRenderer::drawToRect(*this, rect, highQuality, skipCache, progressCancel, withOuterShadow);
+}
+
+void KTTemplate::drawIconToRect(const QRectF &rect)
+{
+    KTTemplateRenderer::drawIconToRect(*this, rect);
+}
+
+QImage KTTemplate::iconOfSize(const QSizeF &size, bool withImageLayer)
+{
+    return KTTemplateRenderer::iconOfSize(*this, size, withImageLayer);
+}
+
+QSizeF KTTemplate::originalImageSize() const
+{
+    return KTTemplateRenderer::originalImageSize(*this);
+}
+
+QSizeF KTTemplate::sizeOfPreFramedImage() const
+{
+    return KTTemplateRenderer::sizeOfPreFramedImage(*this);
+}
+
+double KTTemplate::preCroppedAspectRatio() const
+{
+    return KTTemplateRenderer::preCroppedAspectRatio(*this);
+}
+
+QSizeF KTTemplate::sizeOfPreFramedImageForWidth(double width) const
+{
+    return KTTemplateRenderer::sizeOfPreFramedImageForWidth(*this, width);
+}
+
+QSizeF KTTemplate::sizeFromOriginalWithOuterShadow(bool withOuterShadow) const
+{
+    return KTTemplateRenderer::sizeFromOriginalWithOuterShadow(*this, withOuterShadow);
+}
+
+void KTTemplate::cropToFitToLockedAspectRatio()
+{
+    KTTemplateRenderer::cropToFitToLockedAspectRatio(*this);
+}
+
 QSizeF KTTemplate::exportSizeFromPreferencesWithLastDrawnSize(const QSizeF &lastDrawnSize) const
 {
-    const platform::UserDefaults &defaults = platform::UserDefaults::standard();
-    // The shell registers these; a design used without it still gets the same values.
-    auto integer = [&](const char *key, qint64 fallback) {
-        const QString k = QString::fromLatin1(key);
-        return defaults.objectForKey(k).isValid() ? defaults.integerForKey(k) : fallback;
-    };
-    auto ratio = [this] {
-        const QSizeF pre = sizeOfPreFramedImage();
-        if (!isUsableSize(pre.width(), pre.height()))
-            return 0.0;
-        const QRectF framed = finalRectFromStartRect(QRectF(QPointF(0, 0), pre), true);
-        return isUsableRect(framed) ? framed.width() / framed.height() : 0.0;
-    };
-    switch (integer(kExportSizeModificationKey, 0)) {
-    case 0:
-        return sizeFromOriginalWithOuterShadow(true);
-    case 1:
-        return lastDrawnSize;
-    case 2: {
-        const double h = double(integer(kExportFixHeightKey, 600));
-        return QSizeF(h * ratio(), h);
-    }
-    case 3: {
-        const double w = double(integer(kExportFixWidthKey, 800));
-        const double q = ratio();
-        return q > 0 ? QSizeF(w, w / q) : QSizeF();
-    }
-    default:
-        return QSizeF(double(integer(kExportFixWidth2Key, 800)), double(integer(kExportFixHeight2Key, 600)));
-    }
+    return KTTemplateRenderer::exportSizeFromPreferencesWithLastDrawnSize(*this, lastDrawnSize);
 }
 
 QColorSpace KTTemplate::colorSpace() const
 {
-    const auto layer = photoLayer();
-    return layer && layer->image() ? layer->image()->colorSpace() : QColorSpace();
+    return KTTemplateRenderer::colorSpace(*this);
 }
 
 QColorSpace KTTemplate::copyColorSpaceForOutput() const
 {
-    const auto layer = photoLayer();
-    return layer && layer->image() ? layer->image()->copyColorSpaceForExport() : QColorSpace(QColorSpace::SRgb);
+    return KTTemplateRenderer::copyColorSpaceForOutput(*this);
 }
 
 QImage KTTemplate::newCGBitmapContextOfSize(const QSizeF &size, const ProgressCancelBlock &progressCancel,
                                             platform::Error *error)
 {
-    const double fw = std::floor(size.width());
-    const double fh = std::floor(size.height());
-    // A QImage row must fit an int of bytes; anything beyond is no picture we can make.
-    if (!std::isfinite(fw) || !std::isfinite(fh) || fw < 1 || fh < 1 || fw > 500000000.0 || fh > 500000000.0) {
-        if (error) {
-            error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
-            error->code = 1;
-            error->description = QStringLiteral("A picture of %1 × %2 pixels can't be made.").arg(size.width()).arg(size.height());
-        }
-        return QImage();
-    }
-    const int w = int(fw);
-    const int h = int(fh);
-    const qint64 bytes = qint64(w) * 4 * qint64(h);
-    QImage bitmap;
-    if (qint64(w) * 4 <= std::numeric_limits<int>::max()) {
-        try {
-            bitmap = platform::ImageBuffer::allocate(w, h);
-        } catch (const std::bad_alloc &) {
-            bitmap = QImage();
-        }
-    }
-    if (bitmap.isNull()) {
-        // Told to the caller: a worker never raises an alert itself.
-        const QString text = QString::fromLatin1(kCouldNotAllocateText).arg(bytes);
-        platform::logLine(QStringLiteral("ERROR: %1: %2").arg(QString::fromLatin1(kMemoryAllocationErrorText), text));
-        if (error) {
-            error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
-            error->code = 1;
-            error->description = QString::fromLatin1(kMemoryAllocationErrorText);
-            error->recoverySuggestion = text;
-        }
-        return QImage();
-    }
-    // Zeroing first touches every page: spread it over the cores.
-    uchar *bits = bitmap.bits();
-    const qsizetype bpl = bitmap.bytesPerLine();
-    platform::parallelRows(h, qint64(w) * h, [bits, bpl](int first, int end) {
-        std::memset(bits + bpl * first, 0, size_t(bpl) * size_t(end - first));
-    });
-    bitmap.setColorSpace(copyColorSpaceForOutput());
-    {
-        platform::DrawingContext context(bitmap);
-        drawToRect(QRectF(0, 0, w, h), true, true, progressCancel, true);
-    }
-    return bitmap;
+    return KTTemplateRenderer::newCGBitmapContextOfSize(*this, size, progressCancel, error);
 }
 
 KTTemplate::DataProvidedImage KTTemplate::newDataProvidedCGImageOfSize(const QSizeF &size,
@@ -1119,69 +788,27 @@ KTTemplate::DataProvidedImage KTTemplate::newDataProvidedCGImageOfSize(const QSi
                                                                        const CancelBlock &cancel,
                                                                        platform::Error *error)
 {
-    QImage bitmap = newCGBitmapContextOfSize(
-        size,
-        [this, &progress, &cancel](unsigned done, unsigned total) {
-            if (progress && total > 0)
-                progress(this, double(done) / double(total) * 100.0 * 0.5);
-            return cancel ? cancel(this) : false;
-        },
-        error);
-    if (bitmap.isNull()) {
-        platform::logLine(QString::fromLatin1(kBitmapContextNullText)
-                              .arg(QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height())));
-        return nullptr;
-    }
-    ProgressBlock second;
-    if (progress)
-        second = [progress](KTTemplate *sender, double p) { progress(sender, 50.0 + p * 0.5); };
-    return KTCreateProgressReportingDataProvider(std::move(bitmap), this, std::move(second), cancel);
+    return KTTemplateRenderer::newDataProvidedCGImageOfSize(*this, size, progress, cancel, error);
 }
 
 QImage KTTemplate::imageWithSize(const QSizeF &size)
 {
-    return newCGBitmapContextOfSize(size, nullptr);
+    return KTTemplateRenderer::imageWithSize(*this, size);
 }
 
 platform::ExportMetadata KTTemplate::prepareMetadataForExport(const QSize &pixelSize) const
 {
-    std::optional<double> dpi;
-    const QVariant v = exportMetadataForKey(kDPIWidthKey);
-    bool ok = false;
-    const double d = v.toDouble(&ok);
-    if (v.isValid() && ok)
-        dpi = d;
-    return platform::ExportMetadata::prepare(originalMetadata(), dpi, pixelSize, platform::Bundle::shortVersionString());
+    return KTTemplateRenderer::prepareMetadataForExport(*this, pixelSize);
 }
 
 std::optional<QByteArray> KTTemplate::newDataOfUti(const QString &uti, const DataProvidedImage &image,
                                                    platform::Error *error) const
 {
-    if (!image) {
-        platform::codecError(error, platform::CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
-        return std::nullopt;
-    }
-    const QImage &bitmap = image->bitmap();
-    return platform::ImageEncoder::encodeToData(
-        bitmap, uti, prepareMetadataForExport(bitmap.size()), exportQuality(), error,
-        [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
+    return KTTemplateRenderer::newDataOfUti(*this, uti, image, error);
 }
 
 bool KTTemplate::writeToURL(const QUrl &url, const QString &uti, const DataProvidedImage &image,
                             platform::Error *error) const
 {
-    if (!image) {
-        platform::codecError(error, platform::CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
-        return false;
-    }
-    if (!url.isLocalFile()) {
-        platform::codecError(error, platform::CodecError::WriteFailed,
-                             QStringLiteral("“%1” is not a file on this computer.").arg(url.toString()));
-        return false;
-    }
-    // Straight from the pixels into the file: no encoded copy in memory.
-    const QImage &bitmap = image->bitmap();
-    return platform::ImageEncoder::writeToFile(
-        url.toLocalFile(), bitmap, uti, prepareMetadataForExport(bitmap.size()), exportQuality(), error,
-        [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
+    return KTTemplateRenderer::writeToURL(*this, url, uti, image, error);
 }

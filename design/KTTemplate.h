@@ -76,7 +76,11 @@ public:
     static constexpr const char *kImageLayerControlNibName = "ImageLayerControl";
     static constexpr double kForcedRedrawDelay = 0.06;
 
+    // Names kept here for callers; KTTemplatePackage and KTTemplateRenderer hold the rest.
     static constexpr const char *kTemplateArchiveKey = "template";
+    static constexpr const char *kPackageExtension = "KTTemplate";
+    static constexpr const char *kImageEntry = "Image";
+    static constexpr const char *kExportSizeModificationKey = "ExportSizeModification";
     static constexpr const char *kImageWatermarkLayerClassName = "KTImageWatermarkLayer";
     static constexpr const char *kTextWatermarkLayerClassName = "KTTextWatermarkLayer";
 
@@ -100,18 +104,6 @@ public:
     static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, QString *error = nullptr);
 
     // --- template package (a folder ending in "KTTemplate") ---
-    static constexpr const char *kPackageExtension = "KTTemplate";
-    static constexpr const char *kTemplateEntry = "Template";
-    static constexpr const char *kImageEntry = "Image";
-    static constexpr const char *kKeywordsEntry = "Keywords";
-    static constexpr const char *kGUIDEntry = "GUID";
-    static constexpr const char *kQuickLookEntry = "QuickLook";
-    static constexpr const char *kPreviewEntry = "Preview.jpg";
-    static constexpr const char *kThumbnailEntry = "Thumbnail.jpg";
-    static constexpr int kPreviewSide = 512;
-    static constexpr const char *kTemplatesEvent = "Templates";
-    static constexpr const char *kFileWrapperFailedFormat = "Coundn't create File Wrapper for URL: %1. ERROR: %2";
-
     // A design rebuilt from a stored one, with its name and its GUID (as
     // variationGUID); none when the Variation is missing, has no data or its
     // data is no sound template archive.
@@ -254,15 +246,6 @@ public:
     // reports progress and can be cancelled.
     using DataProvidedImage = std::shared_ptr<KTProgressReportingDataProvider>;
 
-    static constexpr const char *kExportSizeModificationKey = "ExportSizeModification";
-    static constexpr const char *kExportFixHeightKey = "ExportFixHeight";
-    static constexpr const char *kExportFixWidthKey = "ExportFixWidth";
-    static constexpr const char *kExportFixHeight2Key = "ExportFixHeight2";
-    static constexpr const char *kExportFixWidth2Key = "ExportFixWidth2";
-    static constexpr const char *kMemoryAllocationErrorText = "Memory allocation error";
-    static constexpr const char *kCouldNotAllocateText = "Couldn't allocate %1 bytes";
-    static constexpr const char *kBitmapContextNullText = "Bitmap context of size %1 returned NULL";
-
     // Quality 0..1 of lossy exports.
     void setExportQuality(double quality);
     // Output size in pixels by the "ExportSizeModification" preference.
@@ -304,14 +287,15 @@ signals:
     void metadataManagerChanged();
 
 private:
+    // They work on the design's own state: drawing flags, the layer list.
+    friend class KTTemplatePackage;
+    friend class KTTemplateRenderer;
+
     enum class ObservedKey { LayerChanged, LayerChangedFastRedraw, ModelChangedFastRedraw };
 
     void observeLayer(KTLayer *layer);
     void stopObservingLayer(KTLayer *layer);
     void observeValueForKeyPath(ObservedKey key, KTLayer *layer);
-    // Photo rect inside `rect` such that the framed design fits and is centred.
-    QRectF fittedImageRect(const QRectF &rect, bool icon, bool withOuterShadow) const;
-    LayerPtr deselectFirstSelectedLayer();
     void scheduleForcedRedraw();
     static bool isImageLayer(const KTLayer *layer);
     std::shared_ptr<KTImageLayer> photoLayer() const;

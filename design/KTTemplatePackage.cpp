@@ -1,8 +1,8 @@
-// KTTemplate's package side: the folder document a design is saved as and
-// read from, and the import of packages into the templates store.
+#include "design/KTTemplatePackage.h"
 
+#include "design/DesignArchiveClasses.h"
 #include "design/KTImageLayer.h"
-#include "design/KTTemplate.h"
+#include "design/KTLayer.h"
 #include "design/Tag.h"
 #include "design/TemplatesStore.h"
 #include "design/VLImage.h"
@@ -14,11 +14,17 @@
 #include "platform/Log.h"
 #include "platform/TypeTable.h"
 #include "platform/archive/Archiver.h"
+#include "platform/archive/KeyedArchiver.h"
+#include "platform/archive/KeyedClassRegistry.h"
+#include "platform/archive/KeyedUnarchiver.h"
 #include "platform/archive/Unarchiver.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -51,7 +57,109 @@ std::optional<QStringList> keywordsFrom(const QByteArray &data)
 
 } // namespace
 
-std::shared_ptr<KTTemplate> KTTemplate::templateFromVariation(const Variation *variation)
+// --- archive ---
+
+void KTTemplatePackage::encode(const KTTemplate &d, platform::KeyedArchiver &coder)
+{
+    coder.encodeBool(d.m_drawShadows, QStringLiteral("drawShadows"));
+    coder.encodeBool(d.m_exportExternalShadow, QStringLiteral("exportExternalShadow"));
+    coder.encodeFloat(float(d.m_shadowAngle), QStringLiteral("shadowAngle"));
+    coder.encodeFloat(float(d.m_shadowOffset), QStringLiteral("shadowOffset"));
+    coder.encodeObjects(d.m_layers, QStringLiteral("layers"), true);
+    coder.encodeString(d.m_name, QStringLiteral("name"));
+}
+
+void KTTemplatePackage::decode(KTTemplate &d, platform::KeyedUnarchiver &coder)
+{
+    coder.setClass(QStringLiteral("KTImageOverlayLayer"), QString::fromLatin1(KTTemplate::kImageWatermarkLayerClassName));
+    coder.setClass(QStringLiteral("KTTextOverlayLayer"), QString::fromLatin1(KTTemplate::kTextWatermarkLayerClassName));
+
+    d.m_drawShadows = coder.decodeBoolForKey(QStringLiteral("drawShadows"));
+    d.m_exportExternalShadow = coder.containsValueForKey(QStringLiteral("exportExternalShadow"))
+                               && coder.decodeBoolForKey(QStringLiteral("exportExternalShadow"));
+    d.m_shadowAngle = coder.decodeFloatForKey(QStringLiteral("shadowAngle"));
+    d.m_shadowOffset = coder.decodeFloatForKey(QStringLiteral("shadowOffset"));
+    // Values no drawing could use are a damaged archive's; the defaults stand in.
+    if (!std::isfinite(d.m_shadowAngle))
+        d.m_shadowAngle = 180;
+    if (!std::isfinite(d.m_shadowOffset))
+        d.m_shadowOffset = 0.2;
+    const KTTemplate::LayerList layers = coder.decodeArrayOfObjectsOfClassForKey<KTLayer>(QStringLiteral("layers"));
+    const QString name = coder.decodeStringForKey(QStringLiteral("name"));
+    d.m_name = name.isNull() ? QString::fromLatin1(KTTemplate::kDefaultName) : name;
+    if (coder.hasError())
+        return;
+
+    qsizetype photoLayers = 0;
+    for (const KTTemplate::LayerPtr &layer : layers) {
+        if (!layer) {
+            coder.failWithError(QStringLiteral("the design's layer list holds an empty entry"));
+            return;
+        }
+        if (KTTemplate::isImageLayer(layer.get()))
+            ++photoLayers;
+    }
+    if (photoLayers > 1 || (photoLayers == 1 && !KTTemplate::isImageLayer(layers.last().get()))) {
+        coder.failWithError(QStringLiteral("the design's photo layer is not its innermost layer"));
+        return;
+    }
+    if (photoLayers == 0 && !layers.isEmpty()) {
+        coder.failWithError(QStringLiteral("the design has layers but no photo layer"));
+        return;
+    }
+    d.m_layers = layers;
+    for (const KTTemplate::LayerPtr &layer : std::as_const(d.m_layers)) {
+        d.observeLayer(layer.get());
+        layer->setInTemplate(&d);
+    }
+}
+
+void KTTemplatePackage::registerArchiveClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::KeyedClassRegistry::shared().registerClass<KTTemplate>(QStringLiteral("KTTemplate"));
+    });
+}
+
+QByteArray KTTemplatePackage::dataForArchiving(const KTTemplate &d)
+{
+    registerDesignArchiveClasses();
+    // Not owned here: the archiver only reads the design while this call runs.
+    const std::shared_ptr<const platform::Coding> root(static_cast<const platform::Coding *>(&d),
+                                                       [](const platform::Coding *) {});
+    platform::KeyedArchiver archiver;
+    archiver.encodeObject(root, QString::fromLatin1(kTemplateArchiveKey));
+    archiver.finishEncoding();
+    return archiver.encodedData();
+}
+
+std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray &data, QString *error)
+{
+    const auto fail = [error](const QString &reason) -> std::shared_ptr<KTTemplate> {
+        platform::logLine(QStringLiteral("Can't read the design template: %1").arg(reason));
+        if (error)
+            *error = reason;
+        return nullptr;
+    };
+    if (data.isEmpty())
+        return fail(QStringLiteral("no data"));
+    registerDesignArchiveClasses();
+    platform::KeyedUnarchiver unarchiver(data);
+    const QVariant root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
+    unarchiver.finishDecoding();
+    if (unarchiver.hasError())
+        return fail(unarchiver.errorString());
+    auto design = std::dynamic_pointer_cast<KTTemplate>(root.value<std::shared_ptr<platform::Coding>>());
+    if (!design)
+        return fail(QStringLiteral("the archive holds no design"));
+    design->setMetadataManager(std::make_shared<VLImageMetadataManager>());
+    return design;
+}
+
+// --- package ---
+
+std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromVariation(const Variation *variation)
 {
     if (!variation) {
         platform::logLine(QStringLiteral("No stored design to rebuild a design from."));
@@ -62,7 +170,7 @@ std::shared_ptr<KTTemplate> KTTemplate::templateFromVariation(const Variation *v
         platform::logLine(QStringLiteral("The stored design \"%1\" has no data.").arg(variation->name()));
         return nullptr;
     }
-    std::shared_ptr<KTTemplate> design = templateFromData(data);
+    std::shared_ptr<KTTemplate> design = templateFromData(data, nullptr);
     if (!design)
         return nullptr;
     design->setName(variation->name());
@@ -70,14 +178,14 @@ std::shared_ptr<KTTemplate> KTTemplate::templateFromVariation(const Variation *v
     return design;
 }
 
-platform::FileWrapper KTTemplate::fileWrapperWithImageLayer(bool withImage, const QStringList &tagNames,
+platform::FileWrapper KTTemplatePackage::fileWrapperWithImageLayer(KTTemplate &d, bool withImage, const QStringList &tagNames,
                                                             const QString &guid)
 {
     platform::FileWrapper package = platform::FileWrapper::directory();
-    package.addRegularFile(entryName(kTemplateEntry), dataForArchiving());
+    package.addRegularFile(entryName(kTemplateEntry), dataForArchiving(d));
 
     if (withImage) {
-        const auto photo = photoLayer();
+        const auto photo = d.photoLayer();
         const QString path = photo && photo->image() ? photo->image()->originalImageFilePath() : QString();
         if (!path.isEmpty() && QFileInfo(path).isFile()) {
             if (std::optional<platform::FileWrapper> file = platform::FileWrapper::readFromPath(path);
@@ -97,7 +205,7 @@ platform::FileWrapper KTTemplate::fileWrapperWithImageLayer(bool withImage, cons
     if (!guid.isEmpty())
         package.addRegularFile(entryName(kGUIDEntry), guid.toLatin1());
 
-    const QImage icon = iconOfSize(QSizeF(kPreviewSide, kPreviewSide), withImage);
+    const QImage icon = d.iconOfSize(QSizeF(kPreviewSide, kPreviewSide), withImage);
     platform::FileWrapper quickLook = platform::FileWrapper::directory();
     quickLook.addRegularFile(entryName(kPreviewEntry), VLKit::jpgDataWithCompression(icon, 0.5));
     quickLook.addRegularFile(entryName(kThumbnailEntry), VLKit::jpgDataWithCompression(icon, 0.3));
@@ -105,12 +213,12 @@ platform::FileWrapper KTTemplate::fileWrapperWithImageLayer(bool withImage, cons
     return package;
 }
 
-bool KTTemplate::saveToURL(const QUrl &url, const QStringList &tagNames, const QString &guid, bool withImage)
+bool KTTemplatePackage::saveToURL(KTTemplate &d, const QUrl &url, const QStringList &tagNames, const QString &guid, bool withImage)
 {
     VLWAnalytics::trackEventProperties(entryName(kTemplatesEvent),
                                        QVariantMap{{QStringLiteral("Action"), QStringLiteral("Save")},
                                                    {QStringLiteral("WithImage"), withImage}});
-    const platform::FileWrapper package = fileWrapperWithImageLayer(withImage, tagNames, guid);
+    const platform::FileWrapper package = fileWrapperWithImageLayer(d, withImage, tagNames, guid);
     platform::Error error;
     if (!url.isLocalFile() || !package.writeToPath(url.toLocalFile(), &error)) {
         if (error.isNull())
@@ -126,7 +234,7 @@ bool KTTemplate::saveToURL(const QUrl &url, const QStringList &tagNames, const Q
     return true;
 }
 
-std::shared_ptr<KTTemplate> KTTemplate::templateFromFileWrapper(const platform::FileWrapper &wrapper,
+std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromFileWrapper(const platform::FileWrapper &wrapper,
                                                                 QStringList *tagNames)
 {
     QByteArray archive;
@@ -144,7 +252,7 @@ std::shared_ptr<KTTemplate> KTTemplate::templateFromFileWrapper(const platform::
     } else {
         archive = wrapper.regularFileContents();
     }
-    std::shared_ptr<KTTemplate> design = templateFromData(archive);
+    std::shared_ptr<KTTemplate> design = templateFromData(archive, nullptr);
     if (!design)
         return nullptr;
     if (keywords && tagNames)
@@ -160,7 +268,7 @@ std::shared_ptr<KTTemplate> KTTemplate::templateFromFileWrapper(const platform::
     return design;
 }
 
-std::optional<platform::FileWrapper> KTTemplate::fileWrapperForURL(const QUrl &url)
+std::optional<platform::FileWrapper> KTTemplatePackage::fileWrapperForURL(const QUrl &url)
 {
     platform::Error error;
     std::optional<platform::FileWrapper> wrapper;
@@ -173,13 +281,13 @@ std::optional<platform::FileWrapper> KTTemplate::fileWrapperForURL(const QUrl &u
     return wrapper;
 }
 
-bool KTTemplate::isTemplateAtURL(const QUrl &url)
+bool KTTemplatePackage::isTemplateAtURL(const QUrl &url)
 {
     return url.isLocalFile()
            && platform::TypeTable::typeForFile(url.toLocalFile()) == QLatin1String(platform::TypeTable::kTemplate);
 }
 
-QString KTTemplate::imageFilePathInPackage(const QUrl &url)
+QString KTTemplatePackage::imageFilePathInPackage(const QUrl &url)
 {
     if (!url.isLocalFile())
         return {};
@@ -192,7 +300,7 @@ QString KTTemplate::imageFilePathInPackage(const QUrl &url)
     return {};
 }
 
-int KTTemplate::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc)
+int KTTemplatePackage::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc)
 {
     VLWAnalytics::trackEventProperties(entryName(kTemplatesEvent),
                                        QVariantMap{{QStringLiteral("Action"), QStringLiteral("Import")}});

@@ -1,0 +1,470 @@
+#include "design/KTTemplateRenderer.h"
+
+#include "design/KTFrameLayer.h"
+#include "design/KTImageLayer.h"
+#include "design/KTLayer.h"
+#include "design/KTProgressReportingDataProvider.h"
+#include "design/VLImage.h"
+#include "platform/Bundle.h"
+#include "platform/Log.h"
+#include "platform/UserDefaults.h"
+#include "platform/codec/CodecErrors.h"
+#include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/ImageBuffer.h"
+#include "platform/imaging/ImageProperties.h"
+#include "platform/imaging/ParallelRows.h"
+#include "platform/render/DrawingContext.h"
+
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace {
+
+const QString kDPIWidthKey = QString::fromLatin1(platform::ImageProperty::kDPIWidth);
+
+// Extends the rect outwards to whole coordinates.
+QRectF integralRect(const QRectF &r)
+{
+    const double left = std::floor(r.x());
+    const double bottom = std::floor(r.y());
+    const double right = std::ceil(r.x() + r.width());
+    const double top = std::ceil(r.y() + r.height());
+    return QRectF(left, bottom, right - left, top - bottom);
+}
+
+} // namespace
+
+bool KTTemplateRenderer::isUsableSize(double w, double h)
+{
+    return std::isfinite(w) && std::isfinite(h) && w > 0 && h > 0;
+}
+
+bool KTTemplateRenderer::isUsableRect(const QRectF &r)
+{
+    return std::isfinite(r.x()) && std::isfinite(r.y()) && isUsableSize(r.width(), r.height());
+}
+
+QRectF KTTemplateRenderer::finalRectFromStartRect(const KTTemplate &d, const QRectF &rect, bool withOuterShadow)
+{
+    QRectF r = rect;
+    d.doFromInnerLayer([&](const LayerPtr &layer) {
+        if (layer->hidden() && !KTTemplate::isImageLayer(layer.get()))
+            return true;
+        r = layer->resultingRectForRect(r);
+        return true;
+    });
+    if (withOuterShadow && d.m_exportExternalShadow) {
+        if (const auto frame = d.topmostFrameLayer(); frame && frame->shouldDrawShadow())
+            r = frame->rectWithShadowForRect(r);
+    }
+    return r;
+}
+
+QRectF KTTemplateRenderer::finalRectFromStartRectForIcon(const KTTemplate &d, const QRectF &rect)
+{
+    QRectF r = rect;
+    d.doFromInnerLayer([&](const LayerPtr &layer) {
+        if (layer->hidden() || KTTemplate::isImageLayer(layer.get()))
+            return true;
+        r = layer->resultingRectForRect(r);
+        return true;
+    });
+    return r;
+}
+
+QRectF KTTemplateRenderer::fittedImageRect(const KTTemplate &d, const QRectF &r, bool icon, bool withOuterShadow)
+{
+    if (!isUsableRect(r))
+        return QRectF();
+    const QRectF f = icon ? d.finalRectFromStartRectForIcon(r) : d.finalRectFromStartRect(r, withOuterShadow);
+    if (!isUsableRect(f))
+        return QRectF();
+    const double s = std::min(r.width() / f.width(), r.height() / f.height());
+    QRectF i(r.x() + r.width() * (1 - s) / 2, r.y() + r.height() * (1 - s) / 2, r.width() * s, r.height() * s);
+    // Centre the framed design, not the photo, when layers grow unevenly.
+    i.translate(((r.x() + r.width() / 2) - (f.x() + f.width() / 2)) * s,
+                ((r.y() + r.height() / 2) - (f.y() + f.height() / 2)) * s);
+    if (icon)
+        i = integralRect(i);
+    return i;
+}
+
+QRectF KTTemplateRenderer::finalFramedRectFittingStartRect(const KTTemplate &d, const QRectF &r)
+{
+    if (!isUsableRect(r))
+        return QRectF();
+    const QRectF f = d.finalRectFromStartRect(r, false);
+    if (!isUsableRect(f))
+        return QRectF();
+    const double s = std::min(r.width() / f.width(), r.height() / f.height());
+    const QRectF i(r.x() + r.width() * (1 - s) / 2, r.y() + r.height() * (1 - s) / 2, r.width() * s, r.height() * s);
+    return d.finalRectFromStartRect(i, false);
+}
+
+KTTemplate::LayerPtr KTTemplateRenderer::deselectFirstSelectedLayer(KTTemplate &d)
+{
+    LayerPtr selected;
+    d.doFromInnerLayer([&](const LayerPtr &layer) {
+        if (!layer->isSelected())
+            return true;
+        selected = layer;
+        layer->setIsSelected(false);
+        return false;
+    });
+    return selected;
+}
+
+void KTTemplateRenderer::drawToRect(KTTemplate &d, const QRectF &rect, bool highQuality, bool skipCache,
+                                    const ProgressCancelBlock &progressCancel, bool withOuterShadow)
+{
+    QRectF i = fittedImageRect(d, rect, false, withOuterShadow);
+    if (i.isNull())
+        return;
+    d.m_isDrawing = true;
+    const auto drawing = qScopeGuard([&d] { d.m_isDrawing = false; });
+
+    const LayerPtr selected = d.m_exportMode ? deselectFirstSelectedLayer(d) : nullptr;
+    const KTTemplate::LayerList snapshot = d.m_layers;
+    const unsigned total = unsigned(snapshot.size());
+    unsigned counter = 0;
+    const bool hqLimited = d.m_onlyHQIsDesign || d.m_onlyHQLayer;
+    for (qsizetype n = snapshot.size() - 1; n >= 0; --n) {
+        const LayerPtr &layer = snapshot.at(n);
+        const bool photo = KTTemplate::isImageLayer(layer.get());
+        if (layer->hidden()) {
+            if (photo)
+                i = layer->resultingRectForRect(i);
+        } else {
+            bool q = highQuality;
+            if (!d.m_exportMode && hqLimited)
+                q = highQuality && !d.m_onlyHQIsDesign && layer == d.m_onlyHQLayer;
+            layer->drawLayerForRect(i, q, skipCache);
+            i = layer->resultingRectForRect(i);
+        }
+        ++counter;
+        if (progressCancel && progressCancel(counter, total))
+            break;
+    }
+    if (selected)
+        selected->setIsSelected(true);
+    if (!d.m_exportMode && hqLimited) {
+        d.clearOnlyHQLayer();
+        d.scheduleForcedRedraw();
+    }
+}
+
+void KTTemplateRenderer::drawIconToRect(KTTemplate &d, const QRectF &rect)
+{
+    QRectF i = fittedImageRect(d, rect, true, false);
+    if (i.isNull())
+        return;
+    d.m_isDrawing = true;
+    const auto drawing = qScopeGuard([&d] { d.m_isDrawing = false; });
+
+    bool fill = true;
+    d.doFromInnerLayer([&](const LayerPtr &layer) {
+        const auto *frame = qobject_cast<const KTFrameLayer *>(layer.get());
+        if (!frame || layer->hidden())
+            return true;
+        if (!frame->actAsMask()) {
+            fill = false;
+            return false;
+        }
+        return true;
+    });
+    const LayerPtr selected = deselectFirstSelectedLayer(d);
+    if (fill) {
+        if (platform::DrawingContext *ctx = platform::DrawingContext::current())
+            ctx->fillRect(i, Qt::white);
+    }
+    d.doFromInnerLayer([&](const LayerPtr &layer) {
+        if (layer->hidden() || KTTemplate::isImageLayer(layer.get()))
+            return true;
+        layer->drawLayerForRect(i, false, false);
+        i = layer->resultingRectForRect(i);
+        return true;
+    });
+    if (selected)
+        selected->setIsSelected(true);
+}
+
+QImage KTTemplateRenderer::iconOfSize(KTTemplate &d, const QSizeF &size, bool withImageLayer)
+{
+    if (!isUsableSize(size.width(), size.height()))
+        return QImage();
+    QSizeF imageSize = size;
+    if (withImageLayer)
+        imageSize = d.finalFramedRectFittingStartRect(QRectF(QPointF(0, 0), size)).size();
+    if (!isUsableSize(imageSize.width(), imageSize.height()))
+        return QImage();
+    const int w = std::max(1, int(std::lround(imageSize.width())));
+    const int h = std::max(1, int(std::lround(imageSize.height())));
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return QImage();
+    image.fill(Qt::transparent);
+    const bool wasExporting = d.m_exportMode;
+    d.m_exportMode = true;
+    {
+        platform::DrawingContext ctx(image);
+        if (withImageLayer)
+            d.drawToRect(QRectF(0, 0, w, h), false, false, nullptr, false);
+        else
+            d.drawIconToRect(QRectF(0, 0, w, h));
+    }
+    d.m_exportMode = wasExporting;
+    return image;
+}
+
+QSizeF KTTemplateRenderer::originalImageSize(const KTTemplate &d)
+{
+    const auto layer = d.photoLayer();
+    if (!layer || !layer->image())
+        return QSizeF();
+    return layer->image()->originalSize();
+}
+
+QSizeF KTTemplateRenderer::sizeOfPreFramedImage(const KTTemplate &d)
+{
+    const auto layer = d.photoLayer();
+    if (!layer || !layer->image())
+        return QSizeF();
+    return layer->image()->croppedSizeFromSize(d.originalImageSize());
+}
+
+void KTTemplateRenderer::cropToFitToLockedAspectRatio(KTTemplate &d)
+{
+    const auto layer = d.photoLayer();
+    if (!layer || !layer->image())
+        return;
+    const QSizeF original = d.originalImageSize();
+    const double w = original.width();
+    const double h = original.height();
+    double r = d.m_lockedAspectRatio;
+    // No ratio, or none that a crop can reach: leave the crop alone.
+    if (!isUsableSize(w, h) || !(r > 0) || !std::isfinite(r))
+        return;
+    const QPointF centre = layer->centerPoint();
+    const double saved[4] = {layer->cropLeft(), layer->cropTop(), layer->cropRight(), layer->cropBottom()};
+    layer->resetCropSetting();
+    // The layers' growth is measured around the uncropped photo.
+    const QRectF f = d.finalRectFromStartRect(QRectF(0, 0, w, h), true);
+    double x = 0;
+    if (isUsableRect(f)) {
+        const double m = std::min(w, h);
+        const double big = std::max(w, h);
+        const double a = std::min(f.width(), f.height()) / m - 1;
+        const double b = (std::max(f.width(), f.height()) - big) / m;
+        if (d.preCroppedAspectRatio() < 1)
+            r = 1 / r;
+        x = r >= 1 ? (a + 1) * r - b : r / (b + 1 - a * r);
+    }
+    if (!(x > 0) || !std::isfinite(x)) {
+        // No crop reaches the ratio: put the crop back as it was.
+        layer->setCropLeft(saved[0]);
+        layer->setCropTop(saved[1]);
+        layer->setCropRight(saved[2]);
+        layer->setCropBottom(saved[3]);
+        return;
+    }
+    layer->cropToAspectRatio(x, centre);
+}
+
+
+double KTTemplateRenderer::preCroppedAspectRatio(const KTTemplate &d)
+{
+    const QSizeF size = d.originalImageSize();
+    if (!isUsableSize(size.width(), size.height()))
+        return 0;
+    return size.width() / size.height();
+}
+
+QSizeF KTTemplateRenderer::sizeOfPreFramedImageForWidth(const KTTemplate &d, double width)
+{
+    const QSizeF pre = d.sizeOfPreFramedImage();
+    if (!isUsableSize(pre.width(), pre.height()) || !std::isfinite(width))
+        return QSizeF();
+    return QSizeF(width, pre.height() * width / pre.width());
+}
+
+QSizeF KTTemplateRenderer::sizeFromOriginalWithOuterShadow(const KTTemplate &d, bool withOuterShadow)
+{
+    const QSizeF pre = d.sizeOfPreFramedImage();
+    if (!isUsableSize(pre.width(), pre.height()))
+        return QSizeF();
+    return d.finalRectFromStartRect(QRectF(QPointF(0, 0), pre), withOuterShadow).size();
+}
+
+QSizeF KTTemplateRenderer::exportSizeFromPreferencesWithLastDrawnSize(const KTTemplate &d, const QSizeF &lastDrawnSize)
+{
+    const platform::UserDefaults &defaults = platform::UserDefaults::standard();
+    // The shell registers these; a design used without it still gets the same values.
+    auto integer = [&](const char *key, qint64 fallback) {
+        const QString k = QString::fromLatin1(key);
+        return defaults.objectForKey(k).isValid() ? defaults.integerForKey(k) : fallback;
+    };
+    auto ratio = [&d] {
+        const QSizeF pre = d.sizeOfPreFramedImage();
+        if (!isUsableSize(pre.width(), pre.height()))
+            return 0.0;
+        const QRectF framed = d.finalRectFromStartRect(QRectF(QPointF(0, 0), pre), true);
+        return isUsableRect(framed) ? framed.width() / framed.height() : 0.0;
+    };
+    switch (integer(kExportSizeModificationKey, 0)) {
+    case 0:
+        return d.sizeFromOriginalWithOuterShadow(true);
+    case 1:
+        return lastDrawnSize;
+    case 2: {
+        const double h = double(integer(kExportFixHeightKey, 600));
+        return QSizeF(h * ratio(), h);
+    }
+    case 3: {
+        const double w = double(integer(kExportFixWidthKey, 800));
+        const double q = ratio();
+        return q > 0 ? QSizeF(w, w / q) : QSizeF();
+    }
+    default:
+        return QSizeF(double(integer(kExportFixWidth2Key, 800)), double(integer(kExportFixHeight2Key, 600)));
+    }
+}
+
+QColorSpace KTTemplateRenderer::colorSpace(const KTTemplate &d)
+{
+    const auto layer = d.photoLayer();
+    return layer && layer->image() ? layer->image()->colorSpace() : QColorSpace();
+}
+
+QColorSpace KTTemplateRenderer::copyColorSpaceForOutput(const KTTemplate &d)
+{
+    const auto layer = d.photoLayer();
+    return layer && layer->image() ? layer->image()->copyColorSpaceForExport() : QColorSpace(QColorSpace::SRgb);
+}
+
+QImage KTTemplateRenderer::newCGBitmapContextOfSize(KTTemplate &d, const QSizeF &size, const ProgressCancelBlock &progressCancel,
+                                                    platform::Error *error)
+{
+    const double fw = std::floor(size.width());
+    const double fh = std::floor(size.height());
+    // A QImage row must fit an int of bytes; anything beyond is no picture we can make.
+    if (!std::isfinite(fw) || !std::isfinite(fh) || fw < 1 || fh < 1 || fw > 500000000.0 || fh > 500000000.0) {
+        if (error) {
+            error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
+            error->code = 1;
+            error->description = QStringLiteral("A picture of %1 × %2 pixels can't be made.").arg(size.width()).arg(size.height());
+        }
+        return QImage();
+    }
+    const int w = int(fw);
+    const int h = int(fh);
+    const qint64 bytes = qint64(w) * 4 * qint64(h);
+    QImage bitmap;
+    if (qint64(w) * 4 <= std::numeric_limits<int>::max()) {
+        try {
+            bitmap = platform::ImageBuffer::allocate(w, h);
+        } catch (const std::bad_alloc &) {
+            bitmap = QImage();
+        }
+    }
+    if (bitmap.isNull()) {
+        // Told to the caller: a worker never raises an alert itself.
+        const QString text = QString::fromLatin1(kCouldNotAllocateText).arg(bytes);
+        platform::logLine(QStringLiteral("ERROR: %1: %2").arg(QString::fromLatin1(kMemoryAllocationErrorText), text));
+        if (error) {
+            error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
+            error->code = 1;
+            error->description = QString::fromLatin1(kMemoryAllocationErrorText);
+            error->recoverySuggestion = text;
+        }
+        return QImage();
+    }
+    // Zeroing first touches every page: spread it over the cores.
+    uchar *bits = bitmap.bits();
+    const qsizetype bpl = bitmap.bytesPerLine();
+    platform::parallelRows(h, qint64(w) * h, [bits, bpl](int first, int end) {
+        std::memset(bits + bpl * first, 0, size_t(bpl) * size_t(end - first));
+    });
+    bitmap.setColorSpace(d.copyColorSpaceForOutput());
+    {
+        platform::DrawingContext context(bitmap);
+        d.drawToRect(QRectF(0, 0, w, h), true, true, progressCancel, true);
+    }
+    return bitmap;
+}
+
+KTTemplate::DataProvidedImage KTTemplateRenderer::newDataProvidedCGImageOfSize(KTTemplate &d, const QSizeF &size,
+                                                                               const ProgressBlock &progress,
+                                                                               const CancelBlock &cancel,
+                                                                               platform::Error *error)
+{
+    QImage bitmap = d.newCGBitmapContextOfSize(
+        size,
+        [&d, &progress, &cancel](unsigned done, unsigned total) {
+            if (progress && total > 0)
+                progress(&d, double(done) / double(total) * 100.0 * 0.5);
+            return cancel ? cancel(&d) : false;
+        },
+        error);
+    if (bitmap.isNull()) {
+        platform::logLine(QString::fromLatin1(kBitmapContextNullText)
+                              .arg(QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height())));
+        return nullptr;
+    }
+    ProgressBlock second;
+    if (progress)
+        second = [progress](KTTemplate *sender, double p) { progress(sender, 50.0 + p * 0.5); };
+    return KTCreateProgressReportingDataProvider(std::move(bitmap), &d, std::move(second), cancel);
+}
+
+QImage KTTemplateRenderer::imageWithSize(KTTemplate &d, const QSizeF &size)
+{
+    return d.newCGBitmapContextOfSize(size, nullptr);
+}
+
+platform::ExportMetadata KTTemplateRenderer::prepareMetadataForExport(const KTTemplate &d, const QSize &pixelSize)
+{
+    std::optional<double> dpi;
+    const QVariant v = d.exportMetadataForKey(kDPIWidthKey);
+    bool ok = false;
+    const double value = v.toDouble(&ok);
+    if (v.isValid() && ok)
+        dpi = value;
+    return platform::ExportMetadata::prepare(d.originalMetadata(), dpi, pixelSize, platform::Bundle::shortVersionString());
+}
+
+std::optional<QByteArray> KTTemplateRenderer::newDataOfUti(const KTTemplate &d, const QString &uti, const DataProvidedImage &image,
+                                                           platform::Error *error)
+{
+    if (!image) {
+        platform::codecError(error, platform::CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return std::nullopt;
+    }
+    const QImage &bitmap = image->bitmap();
+    return platform::ImageEncoder::encodeToData(
+        bitmap, uti, d.prepareMetadataForExport(bitmap.size()), d.exportQuality(), error,
+        [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
+}
+
+bool KTTemplateRenderer::writeToURL(const KTTemplate &d, const QUrl &url, const QString &uti, const DataProvidedImage &image,
+                                    platform::Error *error)
+{
+    if (!image) {
+        platform::codecError(error, platform::CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return false;
+    }
+    if (!url.isLocalFile()) {
+        platform::codecError(error, platform::CodecError::WriteFailed,
+                             QStringLiteral("“%1” is not a file on this computer.").arg(url.toString()));
+        return false;
+    }
+    // Straight from the pixels into the file: no encoded copy in memory.
+    const QImage &bitmap = image->bitmap();
+    return platform::ImageEncoder::writeToFile(
+        url.toLocalFile(), bitmap, uti, d.prepareMetadataForExport(bitmap.size()), d.exportQuality(), error,
+        [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
+}

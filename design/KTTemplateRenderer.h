@@ -1,0 +1,75 @@
+#pragma once
+
+#include "design/KTTemplate.h"
+
+#include <QColorSpace>
+#include <QImage>
+#include <QRectF>
+#include <QSizeF>
+
+#include <optional>
+
+// The drawing side of a design: the geometry of the framed design, drawing
+// it layer by layer into the current drawing context, its icons, and the
+// export of a rendered picture as an encoded file. KTTemplate forwards its
+// geometry, drawing and export calls here; the design stays the owner of
+// every state these read and set (isDrawing, exportMode, onlyHQLayer).
+class KTTemplateRenderer
+{
+public:
+    using LayerPtr = KTTemplate::LayerPtr;
+    using ProgressCancelBlock = KTTemplate::ProgressCancelBlock;
+    using ProgressBlock = KTTemplate::ProgressBlock;
+    using CancelBlock = KTTemplate::CancelBlock;
+    using DataProvidedImage = KTTemplate::DataProvidedImage;
+
+    static constexpr const char *kExportSizeModificationKey = KTTemplate::kExportSizeModificationKey;
+    static constexpr const char *kExportFixHeightKey = "ExportFixHeight";
+    static constexpr const char *kExportFixWidthKey = "ExportFixWidth";
+    static constexpr const char *kExportFixHeight2Key = "ExportFixHeight2";
+    static constexpr const char *kExportFixWidth2Key = "ExportFixWidth2";
+    static constexpr const char *kMemoryAllocationErrorText = "Memory allocation error";
+    static constexpr const char *kCouldNotAllocateText = "Couldn't allocate %1 bytes";
+    static constexpr const char *kBitmapContextNullText = "Bitmap context of size %1 returned NULL";
+
+    static bool isUsableSize(double w, double h);
+    static bool isUsableRect(const QRectF &r);
+
+    // --- geometry (y-up) ---
+    static QRectF finalRectFromStartRect(const KTTemplate &d, const QRectF &rect, bool withOuterShadow);
+    static QRectF finalRectFromStartRectForIcon(const KTTemplate &d, const QRectF &rect);
+    static QRectF finalFramedRectFittingStartRect(const KTTemplate &d, const QRectF &rect);
+    static QSizeF originalImageSize(const KTTemplate &d);
+    static QSizeF sizeOfPreFramedImage(const KTTemplate &d);
+    static double preCroppedAspectRatio(const KTTemplate &d);
+    static QSizeF sizeOfPreFramedImageForWidth(const KTTemplate &d, double width);
+    static QSizeF sizeFromOriginalWithOuterShadow(const KTTemplate &d, bool withOuterShadow);
+    static void cropToFitToLockedAspectRatio(KTTemplate &d);
+
+    // --- drawing ---
+    static void drawToRect(KTTemplate &d, const QRectF &rect, bool highQuality, bool skipCache,
+                           const ProgressCancelBlock &progressCancel, bool withOuterShadow);
+    static void drawIconToRect(KTTemplate &d, const QRectF &rect);
+    static QImage iconOfSize(KTTemplate &d, const QSizeF &size, bool withImageLayer);
+
+    // --- export ---
+    static QSizeF exportSizeFromPreferencesWithLastDrawnSize(const KTTemplate &d, const QSizeF &lastDrawnSize);
+    static QColorSpace colorSpace(const KTTemplate &d);
+    static QColorSpace copyColorSpaceForOutput(const KTTemplate &d);
+    static QImage newCGBitmapContextOfSize(KTTemplate &d, const QSizeF &size, const ProgressCancelBlock &progressCancel,
+                                           platform::Error *error);
+    static DataProvidedImage newDataProvidedCGImageOfSize(KTTemplate &d, const QSizeF &size,
+                                                          const ProgressBlock &progress, const CancelBlock &cancel,
+                                                          platform::Error *error);
+    static QImage imageWithSize(KTTemplate &d, const QSizeF &size);
+    static platform::ExportMetadata prepareMetadataForExport(const KTTemplate &d, const QSize &pixelSize);
+    static std::optional<QByteArray> newDataOfUti(const KTTemplate &d, const QString &uti,
+                                                  const DataProvidedImage &image, platform::Error *error);
+    static bool writeToURL(const KTTemplate &d, const QUrl &url, const QString &uti, const DataProvidedImage &image,
+                           platform::Error *error);
+
+private:
+    // Photo rect inside `rect` such that the framed design fits and is centred.
+    static QRectF fittedImageRect(const KTTemplate &d, const QRectF &rect, bool icon, bool withOuterShadow);
+    static LayerPtr deselectFirstSelectedLayer(KTTemplate &d);
+};
