@@ -1,7 +1,7 @@
 #include "stores/FrameArchiveFolder.h"
 
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/archive/PropertyList.h"
 #include "stores/LibraryItemDictionary.h"
 
 #include <QDir>

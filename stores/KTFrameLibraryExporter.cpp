@@ -4,7 +4,7 @@
 #include "platform/Assert.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/archive/PropertyList.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "stores/Frame.h"
 #include "stores/FrameArchiveFolder.h"

@@ -1,5 +1,5 @@
 #include "platform/FileWrapper.h"
-#include "platform/PropertyList.h"
+#include "platform/archive/PropertyList.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/ImageEncoder.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
 // Keyed archives written here and read back, read by Python's plistlib, and
 // hand-made or damaged archives read here.
-#include "platform/PropertyList.h"
+#include "platform/archive/PropertyList.h"
 #include "platform/archive/Color.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedClassRegistry.h"

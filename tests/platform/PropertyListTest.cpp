@@ -1,4 +1,4 @@
-#include "platform/PropertyList.h"
+#include "platform/archive/PropertyList.h"
 
 #include "support/TestSupport.h"
 

@@ -4,7 +4,7 @@
 #include "platform/Assert.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
-#include "platform/PropertyList.h"
+#include "platform/archive/PropertyList.h"
 #include "stores/FrameArchiveFolder.h"
 #include "stores/LibraryItemDictionary.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/PlistUid.h"
+#include "platform/archive/PlistUid.h"
 
 #include <QByteArray>
 #include <QString>
