@@ -26,7 +26,6 @@ function(kantelo_library name)
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   list(FILTER srcs EXCLUDE REGEX "/ui/")
-  list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
   file(GLOB_RECURSE own_lists ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
   foreach(list_file ${own_lists})
     get_filename_component(subdir ${list_file} DIRECTORY)
