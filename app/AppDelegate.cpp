@@ -101,6 +101,7 @@ AppDelegate::AppDelegate(Services services, const QString &supportFolder, QObjec
 {
     initialize();
     g_shared = this;
+    KTStartupState::setCurrent(this);
     m_needToImportInitialTemplates = false;
     DarkAppearance::apply();
 }
@@ -109,6 +110,8 @@ AppDelegate::~AppDelegate()
 {
     if (g_shared == this)
         g_shared = nullptr;
+    if (KTStartupState::current() == this)
+        KTStartupState::setCurrent(nullptr);
 }
 
 LibraryStore *AppDelegate::libraryStore()
@@ -148,6 +151,15 @@ bool AppDelegate::shouldMoveDamagedStoreAside(const QString &path, const Error &
 AppDelegate *AppDelegate::shared()
 {
     return g_shared.data();
+}
+
+void AppDelegate::whenInitialFramesImportEnds(QObject *receiver, std::function<void()> then)
+{
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(this, &AppDelegate::initialFramesImportEnded, receiver, [connection, then](bool) {
+        QObject::disconnect(*connection);
+        then();
+    });
 }
 
 ManagedObjectContext *AppDelegate::managedObjectContext()

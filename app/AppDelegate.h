@@ -17,7 +17,10 @@
 #include <memory>
 #include <optional>
 
+#include "app/KTPreferenceKeys.h"
+#include "app/KTStartupState.h"
 #include "app/KTWelcomeWindow.h"
+
 namespace platform {
 class Debouncer;
 class ManagedObjectContext;
@@ -31,32 +34,14 @@ class UserDefaults;
 class AppDelegate : public QObject,
                     public platform::ApplicationDelegate,
                     public AppDelegateServices,
-                    public KTFrameLibraryImporterDelegate
+                    public KTFrameLibraryImporterDelegate,
+                    public KTPreferenceKeys,
+                    public KTStartupState
 {
     Q_OBJECT
 public:
-    // The registered defaults.
-    static constexpr const char *kOutputImageQualityKey = "OutputImageQuality";
-    static constexpr const char *kOutputImageSizeComboKey = "OutputImageSizeCombo";
-    static constexpr const char *kOutputImageFormatKey = "OutputImageFormat";
-    static constexpr const char *kExportSizeModificationKey = "ExportSizeModification";
-    static constexpr const char *kExportFilenameModificationKey = "ExportFilenameModification";
-    static constexpr const char *kExportFixHeightKey = "ExportFixHeight";
-    static constexpr const char *kExportFixWidthKey = "ExportFixWidth";
-    static constexpr const char *kExportFixHeight2Key = "ExportFixHeight2";
-    static constexpr const char *kExportFixWidth2Key = "ExportFixWidth2";
-    static constexpr const char *kLibraryCheckAtStartupKey = "LibraryCheckAtStartup";
-    static constexpr const char *kAspectRatioMenuItemIndexKey = "AspectRatioMenuItemIndex";
-    static constexpr const char *kSubscribedToNewsletterKey = "SubscribedToNewsletter";
-    static constexpr const char *kIncludeImageInTemplateKey = "IncludeImageInTemplate";
+    // The registered defaults (their keys are KTPreferenceKeys).
     static constexpr const char *kImportedInitialFramesKey = ::kImportedInitialFramesKey;
-    static constexpr const char *kShowWelcomeWindowKey = "ShowWelcomeWindow";
-    static constexpr const char *kExportFilenamePrependTextKey = "ExportFilenamePrependText";
-    static constexpr const char *kExportFilenameAppendTextKey = "ExportFilenameAppendText";
-    static constexpr const char *kLeftBackgroundColorKey = "LeftBackgroundColor";
-    static constexpr const char *kRightBackgroundColorKey = "RightBackgroundColor";
-    static constexpr const char *kBackgroundColorSliderPositionKey = "BackgroundColorSliderPosition";
-    static constexpr const char *kDesignViewZoomLevelKey = "DesignViewZoomLevel";
     // Written or read here, not registered.
     static constexpr const char *kTemplateNamesKey = "TemplateNames";
     static constexpr const char *kAdminKey = "Admin";
@@ -114,7 +99,7 @@ public:
     // The frame library store, made on first use; it is the shared one.
     LibraryStore *libraryStore();
     platform::ManagedObjectContext *managedObjectContext();
-    platform::ManagedObjectContext *templatesManagedObjectContext();
+    platform::ManagedObjectContext *templatesManagedObjectContext() override;
     platform::ManagedObjectContext *variationsManagedObjectContext();
     // The templates store, made on first use; it is the shared one.
     TemplatesStore *templatesStore();
@@ -144,7 +129,8 @@ public:
 
     // The first-run import of the frame library (and the built-in designs
     // after it) is under way; initialFramesImportEnded tells its end.
-    bool isImportingInitialFrames() const { return m_importingInitialFrames; }
+    bool isImportingInitialFrames() const override { return m_importingInitialFrames; }
+    void whenInitialFramesImportEnds(QObject *receiver, std::function<void()> then) override;
 
     KTWelcomeWindow *welcomeWindow() const { return m_welcomeWindow.data(); }
     void welcomeToKantelo();

@@ -18,6 +18,7 @@ public:
     virtual void addFrameLayer(const std::shared_ptr<KTLayer> &layer) = 0;
     virtual void addOverlayLayer(const std::shared_ptr<KTLayer> &layer) = 0;
     virtual void selectLayer(const KTLayer *layer) = 0;
+    virtual void removeLayer(const KTLayer *layer) = 0;
     virtual std::shared_ptr<KTLayer> selectedRepresentedObject() const = 0;
     // The strip of layer icons, which "focus on layers" gives the keyboard.
     virtual QWidget *layersPaletteWidget() const = 0;

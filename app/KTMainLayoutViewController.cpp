@@ -12,7 +12,7 @@
 #include "app/KTPanelManagerViewController.h"
 #include "app/KTPanelViewController.h"
 #include "app/KTViewState.h"
-#include "app/XSDocument.h"
+#include "app/KTDesignDocumentInterface.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
@@ -52,6 +52,7 @@ KTMainLayoutViewController::KTMainLayoutViewController(const QString &nibName,
                                                       windowController);
     m_mainSplit = new KTMainSplitViewController(QString::fromLatin1(KTMainSplitViewController::kNibName),
                                                 windowController);
+    m_mainSplit->setViewState(m_viewState);
     const QString panelNib = QString::fromLatin1(KTPanelViewController::kNibName);
     m_overlayPanel = new KTPanelViewController(panelNib, windowController, this);
     m_controlsPanel = new KTPanelViewController(panelNib, windowController, this);
@@ -153,6 +154,8 @@ void KTMainLayoutViewController::stage2Setup()
     m_panelManager->openPanelAndAnimate(m_templateSettingsPanel, false);
     m_templateSettingsPanel->setCustomViewController(m_templateControls);
 
+    m_mainSplit->setLayersPaletteController(m_layersPaletteController.data());
+    m_mainSplit->setBottomBarViewController(m_bottomBar);
     m_mainSplit->stage2Setup();
     if (XSViewController *canvas = m_mainSplit->designViewController())
         m_designView = canvas->view();
@@ -257,7 +260,7 @@ void KTMainLayoutViewController::removeButtonPressed()
 void KTMainLayoutViewController::selectImageLayerInPalette()
 {
     auto *palette = dynamic_cast<KTLayersPaletteInterface *>(m_layersPaletteController.data());
-    auto *doc = windowController() ? qobject_cast<XSDocument *>(windowController()->document()) : nullptr;
+    KTDesignDocumentInterface *doc = KTDesignDocumentInterface::ofWindowController(windowController());
     if (palette && doc && doc->docTemplate())
         palette->selectLayer(doc->docTemplate()->imageLayer().get());
 }
@@ -270,7 +273,7 @@ void KTMainLayoutViewController::replaceImage()
     const QList<QUrl> chosen = platform::runOpenPanel(request);
     if (chosen.isEmpty())
         return;
-    auto *doc = windowController() ? qobject_cast<XSDocument *>(windowController()->document()) : nullptr;
+    KTDesignDocumentInterface *doc = KTDesignDocumentInterface::ofWindowController(windowController());
     if (!doc)
         return;
     doc->importImage(QUrl::fromLocalFile(chosen.last().toLocalFile()));

@@ -5,13 +5,11 @@
 #include "app/KTDesignCanvasInterface.h"
 #include "app/KTLayersPaletteClient.h"
 #include "app/KTLibraryPanelInterface.h"
-#include "app/KTMainLayoutViewController.h"
 #include "app/KTPanelManagerViewController.h"
 #include "app/KTPanelViewController.h"
 #include "app/KTDesignPreviewView.h"
 #include "app/KTViewState.h"
-#include "app/XSDocument.h"
-#include "app/XSDocumentWindowController.h"
+#include "app/KTDesignDocumentInterface.h"
 
 #include <QCoreApplication>
 
@@ -48,7 +46,7 @@ protected:
     QWidget *loadView() override
     {
         auto *preview = new KTDesignPreviewView;
-        if (auto *doc = windowController() ? qobject_cast<XSDocument *>(windowController()->document()) : nullptr)
+        if (auto *doc = KTDesignDocumentInterface::ofWindowController(windowController()))
             preview->setDocTemplate(doc->docTemplate());
         m_preview = preview;
         follow();
@@ -112,9 +110,9 @@ QWidget *KTMainSplitViewController::loadView()
     split->setHandleWidth(1);
     m_splitView = split;
 
-    if (auto *layout = qobject_cast<KTMainLayoutViewController *>(parentViewController())) {
+    if (m_viewState) {
         if (auto *canvas = dynamic_cast<KTDesignCanvasInterface *>(m_designViewController.data()))
-            canvas->setViewState(layout->viewState());
+            canvas->setViewState(m_viewState);
     }
     QWidget *column = m_panelManager->view();
     column->setMinimumWidth(kMinimumColumnWidth);
@@ -144,10 +142,8 @@ void KTMainSplitViewController::moveDivider(int position)
 void KTMainSplitViewController::stage2Setup()
 {
     view();
-    if (auto *client = dynamic_cast<KTLayersPaletteClient *>(m_designViewController.data())) {
-        if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController()))
-            client->useLayersPaletteController(window->layersPaletteController());
-    }
+    if (auto *client = dynamic_cast<KTLayersPaletteClient *>(m_designViewController.data()))
+        client->useLayersPaletteController(m_layersPaletteController.data());
     m_templatesPanel->setPanelName(tr(kTemplatesPanelName));
     m_variationsPanel->setPanelName(tr(kVariationsPanelName));
     m_libraryPanel->setPanelName(tr(kLibraryPanelName));
@@ -156,11 +152,9 @@ void KTMainSplitViewController::stage2Setup()
     m_panelManager->addPanel(m_libraryPanel);
     m_panelManager->openPanelAndAnimate(m_templatesPanel, false);
 
-    if (auto *layout = qobject_cast<KTMainLayoutViewController *>(parentViewController())) {
-        if (KTBottomBarViewController *bar = layout->bottomBarViewController()) {
-            bar->setLibraryViewController(m_libraryViewController);
-            bar->setDesignViewController(m_designViewController);
-        }
+    if (m_bottomBar) {
+        m_bottomBar->setLibraryViewController(m_libraryViewController);
+        m_bottomBar->setDesignViewController(m_designViewController);
     }
 }
 

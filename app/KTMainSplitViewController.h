@@ -7,7 +7,11 @@
 #include <QPointer>
 #include <QSplitter>
 
+#include <memory>
+
 class Frame;
+class KTBottomBarViewController;
+class KTViewState;
 
 // The split of a document window: the browser panels "VARIATIONS",
 // "TEMPLATES" and "LIBRARY" in a column on the left, the design canvas on the
@@ -43,6 +47,12 @@ public:
     XSViewController *templatesViewController() const { return m_templatesViewController; }
     XSViewController *variationsViewController() const { return m_variationsViewController; }
 
+    // What the enclosing layout hands over before the views are built: its
+    // view state, the window's layers palette controller and the bottom bar.
+    void setViewState(const std::shared_ptr<KTViewState> &viewState) { m_viewState = viewState; }
+    void setLayersPaletteController(QObject *controller) { m_layersPaletteController = controller; }
+    void setBottomBarViewController(KTBottomBarViewController *bar) { m_bottomBar = bar; }
+
     void stage2Setup();
     void openTemplatesPanel();
     void openLibraryPanel();
@@ -69,4 +79,7 @@ private:
     QPointer<XSViewController> m_templatesViewController;
     QPointer<XSViewController> m_variationsViewController;
     QPointer<QSplitter> m_splitView;
+    std::shared_ptr<KTViewState> m_viewState;
+    QPointer<QObject> m_layersPaletteController;
+    QPointer<KTBottomBarViewController> m_bottomBar;
 };

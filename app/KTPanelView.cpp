@@ -1,7 +1,5 @@
 #include "app/KTPanelView.h"
 
-#include "app/KTPanelViewController.h"
-
 #include <QFocusEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -29,8 +27,8 @@ void KTPanelView::focusInEvent(QFocusEvent *event)
     const Qt::FocusReason reason = event->reason();
     const bool byUser = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
         || reason == Qt::MouseFocusReason || reason == Qt::OtherFocusReason;
-    if (m_nextResponder && byUser)
-        m_nextResponder->buttonPressed();
+    if (byUser)
+        emit focusedByUser();
 }
 
 void KTPanelView::mousePressEvent(QMouseEvent *event)

@@ -4,8 +4,6 @@
 
 #include <QPointer>
 
-class KTPanelViewController;
-
 // The grey ground of a panel. Taking the keyboard focus opens its panel, so
 // tabbing into a closed panel opens it.
 class KTPanelView : public VLForwardingView
@@ -16,8 +14,13 @@ public:
 
     explicit KTPanelView(QWidget *parent = nullptr);
 
-    KTPanelViewController *nextResponder() const { return m_nextResponder.data(); }
-    void setNextResponder(KTPanelViewController *controller) { m_nextResponder = controller; }
+    // The panel's controller.
+    QObject *nextResponder() const { return m_nextResponder.data(); }
+    void setNextResponder(QObject *controller) { m_nextResponder = controller; }
+
+signals:
+    // The user moved the keyboard focus into the panel.
+    void focusedByUser();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -25,5 +28,5 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
-    QPointer<KTPanelViewController> m_nextResponder;
+    QPointer<QObject> m_nextResponder;
 };

@@ -18,6 +18,7 @@ QWidget *KTPanelViewController::loadView()
     auto *view = new KTPanelView;
     view->setObjectName(nibName());
     view->setNextResponder(this);
+    connect(view, &KTPanelView::focusedByUser, this, &KTPanelViewController::buttonPressed);
     auto *layout = new QVBoxLayout(view);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

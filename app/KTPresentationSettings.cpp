@@ -1,6 +1,6 @@
 #include "app/KTPresentationSettings.h"
 
-#include "app/AppDelegate.h"
+#include "app/KTPreferenceKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/archive/Archiver.h"
 #include "platform/archive/Unarchiver.h"
@@ -75,23 +75,23 @@ void KTPresentationSettings::save() const
         else
             defaults.removeObject(userKey(base(key)));
     };
-    saveColor(AppDelegate::kLeftBackgroundColorKey, m_leftColor);
-    saveColor(AppDelegate::kRightBackgroundColorKey, m_rightColor);
-    defaults.setDouble(userKey(base(AppDelegate::kBackgroundColorSliderPositionKey)), m_colorSliderPosition);
-    defaults.setDouble(userKey(base(AppDelegate::kDesignViewZoomLevelKey)), m_zoomLevel);
+    saveColor(KTPreferenceKeys::kLeftBackgroundColorKey, m_leftColor);
+    saveColor(KTPreferenceKeys::kRightBackgroundColorKey, m_rightColor);
+    defaults.setDouble(userKey(base(KTPreferenceKeys::kBackgroundColorSliderPositionKey)), m_colorSliderPosition);
+    defaults.setDouble(userKey(base(KTPreferenceKeys::kDesignViewZoomLevelKey)), m_zoomLevel);
 }
 
 void KTPresentationSettings::reset()
 {
     UserDefaults &defaults = UserDefaults::standard();
-    for (const char *key : {AppDelegate::kLeftBackgroundColorKey, AppDelegate::kRightBackgroundColorKey,
-                            AppDelegate::kBackgroundColorSliderPositionKey, AppDelegate::kDesignViewZoomLevelKey})
+    for (const char *key : {KTPreferenceKeys::kLeftBackgroundColorKey, KTPreferenceKeys::kRightBackgroundColorKey,
+                            KTPreferenceKeys::kBackgroundColorSliderPositionKey, KTPreferenceKeys::kDesignViewZoomLevelKey})
         defaults.removeObject(userKey(base(key)));
 }
 
 KTPresentationSettings KTPresentationSettings::previousSettings()
 {
-    if (!UserDefaults::standard().objectForKey(userKey(base(AppDelegate::kLeftBackgroundColorKey))).isValid())
+    if (!UserDefaults::standard().objectForKey(userKey(base(KTPreferenceKeys::kLeftBackgroundColorKey))).isValid())
         defaultSettings().save();
     return settingsWithKeyGenerator(userKey);
 }
@@ -106,10 +106,10 @@ KTPresentationSettings KTPresentationSettings::settingsWithKeyGenerator(
 {
     UserDefaults &defaults = UserDefaults::standard();
     return KTPresentationSettings(
-        colorFromData(defaults.dataForKey(keyFor(base(AppDelegate::kLeftBackgroundColorKey)))),
-        colorFromData(defaults.dataForKey(keyFor(base(AppDelegate::kRightBackgroundColorKey)))),
-        defaults.doubleForKey(keyFor(base(AppDelegate::kBackgroundColorSliderPositionKey))),
-        defaults.doubleForKey(keyFor(base(AppDelegate::kDesignViewZoomLevelKey))));
+        colorFromData(defaults.dataForKey(keyFor(base(KTPreferenceKeys::kLeftBackgroundColorKey)))),
+        colorFromData(defaults.dataForKey(keyFor(base(KTPreferenceKeys::kRightBackgroundColorKey)))),
+        defaults.doubleForKey(keyFor(base(KTPreferenceKeys::kBackgroundColorSliderPositionKey))),
+        defaults.doubleForKey(keyFor(base(KTPreferenceKeys::kDesignViewZoomLevelKey))));
 }
 
 bool KTPresentationSettings::operator==(const KTPresentationSettings &other) const

@@ -1,6 +1,6 @@
 #include "app/KTSavePanelAccessoryViewController.h"
 
-#include "app/XSDocument.h"
+#include "app/KTDesignDocumentInterface.h"
 #include "design/KTDataFromTemplateOperation.h"
 #include "design/KTTemplate.h"
 #include "kit/VLValueAdditions.h"
@@ -167,7 +167,7 @@ QSize KTSavePanelAccessoryViewController::exportImageSize() const
 
 std::shared_ptr<KTTemplate> KTSavePanelAccessoryViewController::designForSizes() const
 {
-    if (auto *document = qobject_cast<XSDocument *>(representedObject().value<QObject *>()))
+    if (auto *document = KTDesignDocumentInterface::fromObject(representedObject().value<QObject *>()))
         return document->docTemplate();
     return m_theTemplate;
 }

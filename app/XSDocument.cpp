@@ -1,6 +1,8 @@
 #include "app/XSDocument.h"
 
-#include "app/AppDelegate.h"
+#include "app/KTPreferenceKeys.h"
+#include "app/KTStartupState.h"
+#include "design/TemplatesStore.h"
 #include "app/KTSavePanelAccessoryViewController.h"
 #include "app/KTCommandLineRun.h"
 #include "design/Variation.h"
@@ -64,8 +66,9 @@ KTLayersPaletteInterface *XSDocument::palette() const
     return dynamic_cast<KTLayersPaletteInterface *>(m_layersPaletteController.data());
 }
 
-void XSDocument::windowControllerDidLoadNib(XSDocumentWindowController *controller)
+void XSDocument::windowControllerDidLoadNib(platform::WindowController *windowController)
 {
+    auto *controller = qobject_cast<XSDocumentWindowController *>(windowController);
     if (controller)
         m_layersPaletteController = controller->layersPaletteController();
     if (KTLayersPaletteInterface *layers = palette())
@@ -261,7 +264,7 @@ bool XSDocument::renderAndWrite(const QUrl &url, const QString &uti, QSize size,
     // quality: the user's preferred one, not the encoder's much lower default.
     if (!copy->exportQuality()) {
         const double preferred =
-            UserDefaults::standard().doubleForKey(QString::fromLatin1(AppDelegate::kOutputImageQualityKey)) / 100.0;
+            UserDefaults::standard().doubleForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0;
         copy->setExportQuality(std::clamp(preferred, 0.0, 1.0));
     }
 
@@ -371,7 +374,7 @@ QString XSDocument::exportExtensionFromIndex(qint64 index)
 QString XSDocument::exportExtensionFromPreferences()
 {
     return exportExtensionFromIndex(
-        UserDefaults::standard().integerForKey(QString::fromLatin1(AppDelegate::kOutputImageFormatKey)));
+        UserDefaults::standard().integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey)));
 }
 
 QString XSDocument::createExportFileNameAndAddExtension(const QString &name, bool addExtension)
@@ -380,12 +383,12 @@ QString XSDocument::createExportFileNameAndAddExtension(const QString &name, boo
     const QString suffix = QFileInfo(last).suffix();
     QString stem = suffix.isEmpty() ? last : last.left(last.size() - suffix.size() - 1);
     UserDefaults &defaults = UserDefaults::standard();
-    switch (defaults.integerForKey(QString::fromLatin1(AppDelegate::kExportFilenameModificationKey))) {
+    switch (defaults.integerForKey(QString::fromLatin1(KTPreferenceKeys::kExportFilenameModificationKey))) {
     case 2:
-        stem += defaults.stringForKey(QString::fromLatin1(AppDelegate::kExportFilenameAppendTextKey));
+        stem += defaults.stringForKey(QString::fromLatin1(KTPreferenceKeys::kExportFilenameAppendTextKey));
         break;
     case 1:
-        stem.prepend(defaults.stringForKey(QString::fromLatin1(AppDelegate::kExportFilenamePrependTextKey)));
+        stem.prepend(defaults.stringForKey(QString::fromLatin1(KTPreferenceKeys::kExportFilenamePrependTextKey)));
         break;
     default:
         break;
@@ -412,8 +415,8 @@ bool XSDocument::prepareSavePanel(SavePanel *panel)
     KTSavePanelAccessoryViewController *accessory = savePanelAccessoryViewController();
     panel->setAccessoryView(accessory->view());
     accessory->setSavePanel(panel);
-    accessory->setFileFormatIndex(int(defaults.integerForKey(QString::fromLatin1(AppDelegate::kOutputImageFormatKey))));
-    accessory->setQuality(defaults.doubleForKey(QString::fromLatin1(AppDelegate::kOutputImageQualityKey)) / 100.0);
+    accessory->setFileFormatIndex(int(defaults.integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey))));
+    accessory->setQuality(defaults.doubleForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0);
     panel->setAllowedFileTypes(accessory->formatExtensions());
     const double dpi = m_docTemplate->exportMetadataForKey(QString::fromLatin1(ImageProperty::kDPIWidth)).toDouble();
     accessory->setDpi(std::trunc(dpi)); // 0 (no resolution) becomes 72 there
@@ -606,8 +609,8 @@ namespace {
 
 platform::ManagedObjectContext *savedDesignsContext()
 {
-    if (AppDelegate *delegate = AppDelegate::shared())
-        return delegate->templatesManagedObjectContext();
+    if (KTStartupState *state = KTStartupState::current())
+        return state->templatesManagedObjectContext();
     TemplatesStore *store = TemplatesStore::shared();
     return store ? store->templatesManagedObjectContext() : nullptr;
 }
@@ -628,16 +631,13 @@ void XSDocument::processArguments(const VLProcessArguments &options)
 
     // At the first start the built-in designs arrive after the frame
     // library; the design is looked up once they are in.
-    AppDelegate *delegate = AppDelegate::shared();
-    if (delegate && delegate->isImportingInitialFrames()) {
+    KTStartupState *state = KTStartupState::current();
+    if (state && state->isImportingInitialFrames()) {
         QPointer<XSDocument> self(this);
-        auto connection = std::make_shared<QMetaObject::Connection>();
-        *connection = connect(delegate, &AppDelegate::initialFramesImportEnded, this,
-                              [self, connection, options](bool) {
-                                  QObject::disconnect(*connection);
-                                  if (self)
-                                      self->processArguments(options);
-                              });
+        state->whenInitialFramesImportEnds(this, [self, options] {
+            if (self)
+                self->processArguments(options);
+        });
         return;
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/KTDesignDocumentInterface.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ui/SavePanel.h"
 #include "platform/ui/Document.h"
@@ -14,12 +15,11 @@ class KTSavePanelAccessoryViewController;
 class QPrinter;
 class KTTemplate;
 class VLProcessArguments;
-class XSDocumentWindowController;
 
 // The one kind of document: one photo inside one design. It owns the design,
 // imports the photo as the design's image layer and counts every model or
 // layer change of its design as an edit.
-class XSDocument : public platform::Document
+class XSDocument : public platform::Document, public KTDesignDocumentInterface
 {
     Q_OBJECT
 public:
@@ -31,7 +31,7 @@ public:
     explicit XSDocument(QObject *parent = nullptr);
     ~XSDocument() override;
 
-    std::shared_ptr<KTTemplate> docTemplate() const { return m_docTemplate; }
+    std::shared_ptr<KTTemplate> docTemplate() const override { return m_docTemplate; }
     // The window's layers palette controller, once the window is loaded.
     QObject *layersPaletteController() const { return m_layersPaletteController.data(); }
     bool isDefaultImage() const { return m_isDefaultImage; }
@@ -39,12 +39,12 @@ public:
     void makeWindowControllers() override;
     // The window is ready: the photo (or the start-up picture) goes in, then
     // change tracking starts.
-    void windowControllerDidLoadNib(XSDocumentWindowController *controller);
+    void windowControllerDidLoadNib(platform::WindowController *controller) override;
 
     // Only checks that the file decodes; the photo is imported with the window.
     bool readFromURL(const QUrl &url, const QString &type, platform::Error *error) override;
     // Answers whether the design took the picture.
-    bool importImage(const QUrl &url);
+    bool importImage(const QUrl &url) override;
     void markAsDirty(const platform::Notification &notification);
     void replaceTemplateWith(const std::shared_ptr<KTTemplate> &other);
 

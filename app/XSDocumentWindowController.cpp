@@ -3,7 +3,6 @@
 #include "app/KTDesignBrowserInterface.h"
 #include "app/KTDesignCanvasInterface.h"
 #include "app/KTMainLayoutViewController.h"
-#include "app/XSDocument.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 
@@ -73,9 +72,9 @@ XSDocumentWindowController *XSDocumentWindowController::defaultController()
     return new XSDocumentWindowController;
 }
 
-XSDocument *XSDocumentWindowController::xsDocument() const
+KTDesignDocumentInterface *XSDocumentWindowController::designDocument() const
 {
-    return qobject_cast<XSDocument *>(document());
+    return KTDesignDocumentInterface::ofWindowController(this);
 }
 
 QString XSDocumentWindowController::frameAutosaveKey()
@@ -94,14 +93,14 @@ QWidget *XSDocumentWindowController::loadWindow()
 void XSDocumentWindowController::windowDidLoad()
 {
     auto *window = static_cast<QMainWindow *>(this->window());
-    XSDocument *doc = xsDocument();
+    KTDesignDocumentInterface *doc = designDocument();
 
     // The layout controller is known before its view is first built; building
     // it makes the canvas, whose palette controller registers itself here.
     m_mainLayoutViewController = new KTMainLayoutViewController(
         QString::fromLatin1(KTMainLayoutViewController::kNibName), this, this);
     if (doc)
-        m_mainLayoutViewController->setRepresentedObject(QVariant::fromValue(static_cast<QObject *>(doc)));
+        m_mainLayoutViewController->setRepresentedObject(QVariant::fromValue(document()));
     setContentViewController(m_mainLayoutViewController);
     m_mainLayoutViewController->setLayersPaletteController(layersPaletteController());
     if (doc)

@@ -2,12 +2,12 @@
 
 #include "platform/ui/WindowController.h"
 
+#include "app/KTDesignDocumentInterface.h"
 #include "app/KTMainLayoutViewController.h"
 
 #include <QPointer>
 
 class Frame;
-class XSDocument;
 
 // The document window: builds the main layout for the document's design,
 // tells the document when the window is ready, keeps the window's size
@@ -34,7 +34,8 @@ public:
     void setLayersPaletteController(QObject *controller) { m_layersPaletteController = controller; }
     // Opens the library panel on the frame.
     void showFrameInLibrary(Frame *frame);
-    XSDocument *xsDocument() const;
+    // The document shown, seen through what the window needs of it.
+    KTDesignDocumentInterface *designDocument() const;
 
     // The defaults key the window's frame is kept under.
     static QString frameAutosaveKey();

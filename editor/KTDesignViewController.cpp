@@ -1,7 +1,7 @@
 #include "editor/KTDesignViewController.h"
 
 #include "app/KTViewState.h"
-#include "app/XSDocument.h"
+#include "app/KTDesignDocumentInterface.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
@@ -118,7 +118,7 @@ void KTDesignViewController::setDocTemplate(const std::shared_ptr<KTTemplate> &d
 void KTDesignViewController::setRepresentedObject(const QVariant &object)
 {
     XSViewController::setRepresentedObject(object);
-    if (auto *doc = qobject_cast<XSDocument *>(object.value<QObject *>()))
+    if (auto *doc = KTDesignDocumentInterface::fromObject(object.value<QObject *>()))
         setDocTemplate(doc->docTemplate());
 }
 

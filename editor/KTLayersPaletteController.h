@@ -54,7 +54,7 @@ public:
     void addOverlayLayer(const std::shared_ptr<KTLayer> &layer);
     void setImageLayer(const std::shared_ptr<KTLayer> &layer);
     void selectLayer(const KTLayer *layer);
-    void removeLayer(const KTLayer *layer);
+    void removeLayer(const KTLayer *layer) override;
     void refreshIconForLayer(const KTLayer *layer);
 
     // The strip's items for a whole design, walked from the photo outwards,

@@ -1,11 +1,11 @@
 #include "library/KTLibraryViewController.h"
 
 #include "app/KTToolbarViewController.h"
-#include "app/XSDocument.h"
+#include "app/KTDesignDocumentInterface.h"
 #include "app/XSDocumentWindowController.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTTemplate.h"
-#include "editor/KTLayersPaletteController.h"
+#include "app/KTLayersPaletteInterface.h"
 #include "kit/VLBlocksAdditions.h"
 #include "kit/VLWAnalytics.h"
 #include "kit/ui/VLCollectionView.h"
@@ -79,16 +79,16 @@ std::shared_ptr<KTTemplate> KTLibraryViewController::docTemplate() const
 {
     if (m_docTemplate)
         return m_docTemplate;
-    auto *doc = windowController() ? qobject_cast<XSDocument *>(windowController()->document()) : nullptr;
+    KTDesignDocumentInterface *doc = KTDesignDocumentInterface::ofWindowController(windowController());
     return doc ? doc->docTemplate() : nullptr;
 }
 
-KTLayersPaletteController *KTLibraryViewController::layersPaletteController() const
+KTLayersPaletteInterface *KTLibraryViewController::layersPaletteController() const
 {
     if (m_palette)
-        return m_palette;
+        return dynamic_cast<KTLayersPaletteInterface *>(m_palette.data());
     if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController()))
-        return qobject_cast<KTLayersPaletteController *>(window->layersPaletteController());
+        return dynamic_cast<KTLayersPaletteInterface *>(window->layersPaletteController());
     return nullptr;
 }
 
@@ -646,12 +646,12 @@ void KTLibraryViewController::performItemSelection()
         properties.insert(QStringLiteral("Frame"), frame->name());
     VLWAnalytics::trackEventProperties(QString::fromLatin1(kAddedLayerEvent), properties);
 
-    KTLayersPaletteController *palette = layersPaletteController();
+    KTLayersPaletteInterface *palette = layersPaletteController();
     if (m_altKeyIsPressed) {
         const std::shared_ptr<KTFrameLayer> outermost = design->topmostFrameLayer();
         if (outermost) {
             layer->applySettingsFromLayer(*outermost);
-            if (palette && palette->layersPalette())
+            if (palette && palette->layersPaletteWidget())
                 palette->removeLayer(outermost.get());
             else
                 design->removeLayer(outermost);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/KTLibraryPanelInterface.h"
-#include "editor/KTLayersPaletteController.h"
 #include "kit/ui/VLCollectionView.h"
 #include "library/KTNavigationBarView.h"
 #include "app/KTToolbarViewControllerProtocol.h"
@@ -20,7 +19,7 @@
 
 class Frame;
 class FrameSet;
-class KTLayersPaletteController;
+class KTLayersPaletteInterface;
 class KTLibraryContentModel;
 class KTNavigationBarView;
 class KTTemplate;
@@ -72,8 +71,9 @@ public:
     void setManagedObjectContext(platform::ManagedObjectContext *context) { m_context = context; }
     std::shared_ptr<KTTemplate> docTemplate() const;
     void setDocTemplate(const std::shared_ptr<KTTemplate> &design) { m_docTemplate = design; }
-    KTLayersPaletteController *layersPaletteController() const;
-    void setLayersPaletteController(KTLayersPaletteController *controller) { m_palette = controller; }
+    KTLayersPaletteInterface *layersPaletteController() const;
+    // A QObject that implements KTLayersPaletteInterface.
+    void setLayersPaletteController(QObject *controller) { m_palette = controller; }
     // The object that opens the frame packs page ("More frames").
     void setMoreFramesTarget(QObject *target) { m_moreFramesTarget = target; }
 
@@ -164,7 +164,7 @@ private:
 
     platform::ManagedObjectContext *m_context = nullptr;
     std::shared_ptr<KTTemplate> m_docTemplate;
-    QPointer<KTLayersPaletteController> m_palette;
+    QPointer<QObject> m_palette;
     QPointer<QObject> m_moreFramesTarget;
 
     QPointer<QWidget> m_root;

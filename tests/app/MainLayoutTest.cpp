@@ -333,6 +333,7 @@ public:
         NotificationCenter::defaultCenter().post("KTLayerSelectedNotification", static_cast<QObject *>(this));
         (void)layer;
     }
+    void removeLayer(const KTLayer *) override { calls << "remove"; }
     std::shared_ptr<KTLayer> selectedRepresentedObject() const override { return selected; }
     QWidget *layersPaletteWidget() const override { return nullptr; }
     void choose(const std::shared_ptr<KTLayer> &layer)
