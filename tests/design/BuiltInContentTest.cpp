@@ -1,10 +1,13 @@
 #include "design/DesignArchiveClasses.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
+#include "design/KTCornerFrameLayer.h"
 #include "design/KTImageOverlayLayer.h"
+#include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
 #include "design/KTTextOverlayLayer.h"
 #include "design/TemplatesStore.h"
+#include "design/VLImage.h"
 #include "platform/Bundle.h"
 #include "platform/render/DrawingContext.h"
 #include "stores/Frame.h"
@@ -233,4 +236,93 @@ TEST_F(BuiltInContent, ADesignWithEveryLayerKindComesBackKeyForKey)
         EXPECT_EQ(back->layers()[i]->className(), design->layers()[i]->className());
     // Every key of every object written again as it was read.
     EXPECT_EQ(back->dataForArchiving(), data);
+}
+
+namespace {
+
+// The sharpest a moulding's picture can be drawn: its thickness across.
+double thickness(const VLImage &picture, bool vertical)
+{
+    const QSizeF size = picture.originalSize();
+    return vertical ? size.width() : size.height();
+}
+
+// Mean step between neighbouring columns, and the step from the last column
+// round to the first, over the picture's rows.
+std::pair<double, double> columnSteps(const QImage &picture)
+{
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    const int w = image.width(), h = image.height();
+    auto step = [&](int a, int b) {
+        double sum = 0;
+        for (int y = 0; y < h; ++y) {
+            const QRgb p = image.pixel(a, y), q = image.pixel(b, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+        }
+        return sum / h;
+    };
+    double inside = 0;
+    for (int x = 0; x + 1 < w; ++x)
+        inside = std::max(inside, step(x, x + 1));
+    return {inside, step(w - 1, 0)};
+}
+
+} // namespace
+
+TEST_F(BuiltInContent, MouldingPicturesHoldUpOnA24MegapixelExport)
+{
+    // Every built-in design on a 6000 x 4000 photo: each moulding is drawn
+    // at most as thick as its pictures, so none is stretched soft.
+    int mouldings = 0;
+    for (const QUrl &url : TemplatesStore::builtInTemplateURLs()) {
+        SCOPED_TRACE(url.toLocalFile().toStdString());
+        const auto wrapper = KTTemplate::fileWrapperForURL(url);
+        ASSERT_TRUE(wrapper);
+        auto design = KTTemplate::templateFromFileWrapper(*wrapper, nullptr);
+        ASSERT_TRUE(design);
+        QRectF rect(0, 0, 6000, 4000);
+        const auto layers = design->layers();
+        for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
+            if (auto moulding = std::dynamic_pointer_cast<KTMoldingFrameLayer>(*it)) {
+                const double border = moulding->frameWidth() * std::min(rect.width(), rect.height());
+                ++mouldings;
+                ASSERT_TRUE(moulding->frameImageTop() && moulding->frameImageLeft());
+                EXPECT_GE(thickness(*moulding->frameImageTop(), false), border) << moulding->layerName().toStdString();
+                EXPECT_GE(thickness(*moulding->frameImageLeft(), true), border) << moulding->layerName().toStdString();
+                if (auto corners = std::dynamic_pointer_cast<KTCornerFrameLayer>(*it)) {
+                    ASSERT_TRUE(corners->frameImageTopLeft());
+                    EXPECT_GE(corners->frameImageTopLeft()->originalSize().height(), border);
+                }
+            }
+            rect = (*it)->resultingRectForRect(rect);
+        }
+    }
+    EXPECT_GE(mouldings, 8);
+    // A frame on its own takes the default tenth of the short side.
+    for (Frame *frame : store->managedObjectContext()->fetchObjects<Frame>()) {
+        auto moulding = std::dynamic_pointer_cast<KTMoldingFrameLayer>(KTFrameLayer::frameLayerFromFrame(frame));
+        if (moulding) {
+            EXPECT_GE(thickness(*moulding->frameImageTop(), false), 0.1 * 4000) << frame->name().toStdString();
+        }
+    }
+}
+
+TEST_F(BuiltInContent, MouldingPicturesRunOnAcrossTheirTiles)
+{
+    // A tile's last column leads into the next tile's first as smoothly as
+    // any two neighbouring columns inside it: no seam every tile length.
+    int pictures = 0;
+    for (Frame *frame : store->managedObjectContext()->fetchObjects<Frame>()) {
+        for (FrameAttribute *attribute : frame->attributes()) {
+            if (attribute->name() != QLatin1String("Top Image") || !attribute->imageVal())
+                continue;
+            SCOPED_TRACE(frame->name().toStdString());
+            const QImage picture(attribute->imageVal()->imagePath());
+            ASSERT_FALSE(picture.isNull());
+            const auto [inside, across] = columnSteps(picture);
+            EXPECT_LE(across, inside + 1.0);
+            ++pictures;
+        }
+    }
+    EXPECT_GE(pictures, 30);
 }

@@ -21,11 +21,44 @@ QColor shade(QColor c, double f)
 }
 
 // A bevel profile across the depth: 0 at the outer edge, 1 at the inner.
-double profile(double t, bool gilt)
+double profile(double t)
 {
-    const double ridge = 0.75 + 0.25 * std::cos(t * 6.2831853 * (gilt ? 2.0 : 1.0));
+    const double ridge = 0.75 + 0.25 * std::cos(t * 6.2831853);
     const double edge = t < 0.08 ? 0.7 + t * 3.0 : (t > 0.92 ? 0.6 + (1 - t) * 4.0 : 1.0);
     return ridge * edge;
+}
+
+constexpr double kTwoPi = 6.283185307179586;
+
+// A wave with a whole number of periods in `length`: tiles of it join.
+double wave(int x, int length, int cycles, double phase)
+{
+    return std::sin(kTwoPi * cycles * x / length + phase);
+}
+
+// Noise in -1 ... 1, smoothed over about `radius` samples; `wrap` makes the
+// last sample run on into the first.
+std::vector<double> smoothNoise(int count, int radius, std::mt19937 &rng, bool wrap = false)
+{
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::vector<double> raw(size_t(std::max(count, 1)));
+    for (double &v : raw)
+        v = u(rng);
+    std::vector<double> out(raw.size());
+    const int n = int(raw.size());
+    double peak = 1e-9;
+    for (int i = 0; i < n; ++i) {
+        double sum = 0;
+        for (int k = -radius; k <= radius; ++k) {
+            const int j = wrap ? ((i + k) % n + n) % n : std::clamp(i + k, 0, n - 1);
+            sum += raw[size_t(j)];
+        }
+        out[size_t(i)] = sum;
+        peak = std::max(peak, std::abs(sum));
+    }
+    for (double &v : out)
+        v /= peak;
+    return out;
 }
 
 QImage blank(QSize size)
@@ -37,43 +70,167 @@ QImage blank(QSize size)
 
 } // namespace
 
-QImage woodMoulding(int length, int depth, QColor base, std::uint32_t seed, bool gilt)
+namespace {
+
+// A gilt moulding as a relief lit from its outer edge: a lip, a cove, a
+// twisted rope, a flat and a bead at the sight edge. The rope's twists
+// repeat a whole number of times in the length.
+QImage giltMoulding(int length, int depth, QColor base, std::uint32_t seed)
 {
-    QImage image(length, depth, QImage::Format_ARGB32);
+    QImage image(length, depth, QImage::Format_RGB32);
     std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> jitter(0.0, 1.0);
-    // Grain lines run along the length; a few phases give them waves.
-    const double phase1 = jitter(rng) * 6.28, phase2 = jitter(rng) * 6.28;
-    std::vector<double> rowNoise(depth);
-    for (double &n : rowNoise)
-        n = 0.9 + 0.1 * jitter(rng);
+    const std::vector<double> burnish = smoothNoise(length, std::max(1, length / 40), rng, true);
+    const int twists = std::max(1, int(std::lround(length / (0.22 * depth))));
+    const double d = std::max(1, depth - 1);
+    const auto height = [&](double x, double t) {
+        double h;
+        if (t < 0.1)
+            h = 0.6 + 0.4 * std::sin(1.5707963 * t / 0.1);
+        else if (t < 0.34)
+            h = 1.0 - 0.45 * std::sin(3.1415927 * (t - 0.1) / 0.24);
+        else if (t < 0.62) {
+            // Rope: ridges running across the band at a slant.
+            const double u = (t - 0.34) / 0.28;
+            const double twist = std::abs(std::sin(3.1415927 * (twists * x / length + 1.2 * u)));
+            h = 0.75 + 0.25 * std::sqrt(std::max(0.0, std::sin(3.1415927 * u))) * (0.55 + 0.45 * twist);
+        } else if (t < 0.82)
+            h = 0.7 - 0.05 * (t - 0.62) / 0.2;
+        else if (t < 0.94)
+            h = 0.65 + 0.18 * std::sin(3.1415927 * (t - 0.82) / 0.12);
+        else
+            h = 0.65 - 3.0 * (t - 0.94);
+        return h * 0.12 * depth; // in pixels
+    };
+    // Light from above the outer edge and a little to the left.
+    const double lx = -0.35, ly = -0.75, lz = 0.56;
+    const double ln = std::sqrt(lx * lx + ly * ly + lz * lz);
+    const double hx = lx / ln, hy = ly / ln, hz = lz / ln + 1.0;
+    const double hn = std::sqrt(hx * hx + hy * hy + hz * hz);
+    const double br = base.redF() * 255, bg = base.greenF() * 255, bb = base.blueF() * 255;
+    const auto channel = [](double v) { return std::clamp(int(v + 0.5), 0, 255); };
+    // The relief once, then its slopes from the neighbours (wrapping along the length).
+    std::vector<double> relief(static_cast<size_t>(length) * size_t(depth));
+    for (int y = 0; y < depth; ++y)
+        for (int x = 0; x < length; ++x)
+            relief[size_t(y) * size_t(length) + size_t(x)] = height(x, y / d);
+    const auto at = [&](int x, int y) {
+        return relief[size_t(std::clamp(y, 0, depth - 1)) * size_t(length) + size_t((x + length) % length)];
+    };
     for (int y = 0; y < depth; ++y) {
-        const double t = double(y) / std::max(1, depth - 1);
-        const double p = profile(t, gilt);
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < length; ++x) {
-            double f = p * rowNoise[y];
-            if (gilt) {
-                f *= 0.85 + 0.15 * std::sin(x * 0.21 + phase1) * std::cos(y * 0.4);
-            } else {
-                const double grain = std::sin((y + 3.0 * std::sin(x * 0.013 + phase1)) * 0.9 + phase2);
-                f *= 0.82 + 0.12 * grain;
-            }
-            line[x] = shade(base, f).rgba();
+            const double gx = (at(x + 1, y) - at(x - 1, y)) / 2;
+            const double gy = (at(x, y + 1) - at(x, y - 1)) / 2;
+            const double nn = std::sqrt(gx * gx + gy * gy + 1);
+            const double nx = -gx / nn, ny = -gy / nn, nz = 1 / nn;
+            const double diffuse = std::max(0.0, (nx * lx + ny * ly + nz * lz) / ln);
+            const double nh = std::max(0.0, (nx * hx + ny * hy + nz * hz) / hn);
+            const double n2 = nh * nh, n4 = n2 * n2, n8 = n4 * n4;
+            const double spec = 0.55 * n8 * n8 * n8 * n4 * n2 + 0.1 * n4 * nh;
+            const double f = (0.3 + 0.85 * diffuse) * (0.93 + 0.07 * burnish[size_t(x)]);
+            line[x] = qRgb(channel(br * f + 255 * spec), channel(bg * f + 245 * spec), channel(bb * f + 200 * spec));
         }
     }
     return image;
 }
 
-QImage galleryMoulding(int length, int depth, QColor base)
+} // namespace
+
+QImage woodMoulding(int length, int depth, QColor base, std::uint32_t seed, bool gilt)
 {
-    QImage image(length, depth, QImage::Format_ARGB32);
+    if (gilt)
+        return giltMoulding(length, depth, base, seed);
+    QImage image(length, depth, QImage::Format_RGB32);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> jitter(0.0, 1.0);
+    double phases[6];
+    for (double &ph : phases)
+        ph = jitter(rng) * kTwoPi;
+    // Fibres across the depth: noise smoothed over a few rows, the same at
+    // any resolution since it is laid out in fractions of the depth.
+    const std::vector<double> fibre = smoothNoise(depth, std::max(1, depth / 160), rng);
+    const std::vector<double> ring = smoothNoise(depth, std::max(1, depth / 12), rng);
+    // A little noise along the length too, repeating with the picture.
+    const std::vector<double> along = smoothNoise(length, std::max(1, length / 300), rng, true);
+    // What depends on the position along the length alone, once per column.
+    std::vector<double> warp(static_cast<size_t>(length));
+    for (int x = 0; x < length; ++x) {
+        warp[size_t(x)] = 0.035 * wave(x, length, 1, phases[1]) + 0.02 * wave(x, length, 2, phases[2])
+                          + 0.008 * wave(x, length, 5, phases[3]);
+    }
+    const double br = base.redF() * 255, bg = base.greenF() * 255, bb = base.blueF() * 255;
+    const auto channel = [](double v) { return std::clamp(int(v + 0.5), 0, 255); };
+    const double d = std::max(1, depth - 1);
     for (int y = 0; y < depth; ++y) {
-        const double t = double(y) / std::max(1, depth - 1);
-        const double f = t < 0.15 ? 1.15 : (t > 0.85 ? 0.8 : 1.0);
-        const QRgb c = shade(base, f).rgba();
+        const double t = y / d;
+        const double p = profile(t) * (0.94 + 0.06 * fibre[size_t(y)]);
+        const double meander = 0.7 + 0.3 * std::sin(t * 9 + phases[4]);
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        std::fill(line, line + length, c);
+        for (int x = 0; x < length; ++x) {
+            // Grain lines along the length, wandering with waves that
+            // repeat a whole number of times in the picture's length.
+            const double g = (t + warp[size_t(x)] * meander) * 11.0 + 0.8 * ring[size_t(y)];
+            const double c = 0.5 + 0.5 * std::cos(g * kTwoPi);
+            const double f = p * (0.9 - 0.16 * c * c * c + 0.025 * along[size_t(x)] * fibre[size_t(y)]);
+            line[x] = qRgb(channel(br * f), channel(bg * f), channel(bb * f));
+        }
+    }
+    return image;
+}
+
+QImage galleryMoulding(int length, int depth, QColor base, Side side, double brushed)
+{
+    const bool vertical = side == Side::Left || side == Side::Right;
+    QImage image(vertical ? depth : length, vertical ? length : depth, QImage::Format_RGB32);
+    // The direction from the outer edge inwards, on the screen (y down).
+    const QPointF inward = side == Side::Top ? QPointF(0, 1)
+                         : side == Side::Bottom ? QPointF(0, -1)
+                         : side == Side::Left ? QPointF(1, 0) : QPointF(-1, 0);
+    // A rounded lip, a flat face, a bevel down to a step at the photo.
+    const auto height = [](double t) {
+        if (t < 0.18)
+            return 0.25 + 0.75 * std::sin(1.5707963 * t / 0.18);
+        if (t < 0.7)
+            return 1.0 - 0.3 * (t - 0.18) / 0.52;
+        if (t < 0.8)
+            return 0.7 - 2.5 * (t - 0.7);
+        if (t < 0.95)
+            return 0.45;
+        return 0.45 - 2.0 * (t - 0.95);
+    };
+    // One light for every side, from the top left, so that the sides differ
+    // and the mitres show.
+    const double lx = -0.5, ly = -0.6, lz = 0.62;
+    const double ln = std::sqrt(lx * lx + ly * ly + lz * lz);
+    const double hx = lx / ln, hy = ly / ln, hz = lz / ln + 1.0;
+    const double hn = std::sqrt(hx * hx + hy * hy + hz * hz);
+    std::mt19937 rng(7);
+    const std::vector<double> streaks = smoothNoise(depth, 1, rng);
+    std::vector<QRgb> across(static_cast<size_t>(depth));
+    const double d = std::max(1, depth - 1);
+    for (int i = 0; i < depth; ++i) {
+        const double t = i / d;
+        const double dt = 1.0 / d;
+        const double slope = 0.35 * (height(std::min(1.0, t + dt)) - height(std::max(0.0, t - dt))) / (2 * dt);
+        double nx = -slope * inward.x(), ny = -slope * inward.y(), nz = 1.0;
+        const double nn = std::sqrt(nx * nx + ny * ny + nz * nz);
+        nx /= nn, ny /= nn, nz /= nn;
+        const double diffuse = std::max(0.0, (nx * lx + ny * ly + nz * lz) / ln);
+        const double nh = std::max(0.0, (nx * hx + ny * hy + nz * hz) / hn);
+        const double spec = 0.45 * std::pow(nh, 40) + 0.06 * std::pow(nh, 6);
+        const double f = (0.35 + 0.75 * diffuse) * (1.0 + brushed * streaks[size_t(i)]);
+        const QColor c = shade(base, f);
+        across[size_t(i)] = qRgb(std::min(255, int(c.red() + 255 * spec)), std::min(255, int(c.green() + 255 * spec)),
+                                 std::min(255, int(c.blue() + 255 * spec)));
+    }
+    // Constant along the length, so any length joins seamlessly.
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int along = vertical ? x : y;
+            const int i = side == Side::Top || side == Side::Left ? along : depth - 1 - along;
+            line[x] = across[size_t(i)];
+        }
     }
     return image;
 }
@@ -83,9 +240,13 @@ QImage ornateMoulding(int length, int depth, QColor base, std::uint32_t seed)
     QImage image = woodMoulding(length, depth, base, seed, true);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    // A row of beads along the outer third.
+    // A row of beads along the outer third, a whole number of them in the
+    // length so that the row runs on across tiles.
     const double r = depth * 0.09;
-    for (double x = r; x < length; x += r * 2.6) {
+    const int beads = std::max(1, int(std::lround(length / (r * 2.6))));
+    const double spacing = double(length) / beads;
+    for (int i = 0; i < beads; ++i) {
+        const double x = (i + 0.5) * spacing;
         QRadialGradient g(QPointF(x - r * 0.3, depth * 0.22 - r * 0.3), r * 1.2);
         g.setColorAt(0, shade(base, 1.5));
         g.setColorAt(1, shade(base, 0.6));

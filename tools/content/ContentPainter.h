@@ -10,10 +10,15 @@
 // on its arguments and seed, so a rebuild draws the same bytes.
 namespace ContentPainter {
 
-// A moulding's top side: outer edge at the top row, `length` long, `depth` deep.
+enum class Side { Left, Top, Right, Bottom };
+
+// A moulding's top side: outer edge at the top row, `length` long, `depth`
+// deep. Everything along the length repeats within it, so tiles join.
 QImage woodMoulding(int length, int depth, QColor base, std::uint32_t seed, bool gilt);
-// A thin gallery moulding of one colour with a soft bevel.
-QImage galleryMoulding(int length, int depth, QColor base);
+// One side of a gallery moulding of one colour, as it lies on that side (the
+// outer edge outwards), lit from the top left: a rounded lip, a flat face and
+// a bevel. `brushed` streaks it along its length.
+QImage galleryMoulding(int length, int depth, QColor base, Side side, double brushed = 0);
 // An ornate moulding side (beads and a hollow) and its square corner rosette.
 QImage ornateMoulding(int length, int depth, QColor base, std::uint32_t seed);
 QImage ornateCorner(int side, QColor base, std::uint32_t seed);

@@ -23,7 +23,9 @@
 #include "stores/KTFrameLibraryExporter.h"
 #include "stores/LibraryStore.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -54,8 +56,25 @@ struct Library {
 
     FrameImage *picture(const QString &frameName, const QString &role, const QImage &image)
     {
-        const QString file = guidFor(QStringLiteral("image"), frameName + QLatin1Char('/') + role) + QStringLiteral(".png");
-        image.save(FrameImage::imagesFolder() + QLatin1Char('/') + file, "PNG");
+        // Opaque pictures go as JPEG when that is smaller: wood grain at
+        // export resolution would make the library many times larger as PNG.
+        QByteArray png, jpeg;
+        {
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            image.save(&buffer, "PNG", 90); // a fast zlib level
+        }
+        if (!image.hasAlphaChannel()) {
+            QBuffer buffer(&jpeg);
+            buffer.open(QIODevice::WriteOnly);
+            image.save(&buffer, "JPEG", 90);
+        }
+        const bool useJpeg = !jpeg.isEmpty() && jpeg.size() < png.size();
+        const QString file = guidFor(QStringLiteral("image"), frameName + QLatin1Char('/') + role)
+                             + (useJpeg ? QStringLiteral(".jpg") : QStringLiteral(".png"));
+        QFile out(FrameImage::imagesFolder() + QLatin1Char('/') + file);
+        if (out.open(QIODevice::WriteOnly))
+            out.write(useJpeg ? jpeg : png);
         return FrameImage::insertFrameImageWithGUIDAndDisplayName(file, role + QStringLiteral(".png"), moc);
     }
 
@@ -102,6 +121,11 @@ struct Library {
     }
 };
 
+// Pictures as thick as a moulding's border on a 24 MP export (a tenth of
+// 4000 px, more over mats), so frames stay as sharp as the photo.
+constexpr int kMouldingDepth = 512;
+constexpr int kMouldingLength = 4 * kMouldingDepth;
+
 void buildFrames(Library &lib)
 {
     const QString moulding = QStringLiteral("Moulding");
@@ -123,7 +147,7 @@ void buildFrames(Library &lib)
     };
     std::uint32_t seed = 1;
     for (const auto &w : woods)
-        lib.frame(wood, QString::fromLatin1(w.name), moulding, {{top, woodMoulding(900, 70, w.colour, seed++, false)}},
+        lib.frame(wood, QString::fromLatin1(w.name), moulding, {{top, woodMoulding(kMouldingLength, kMouldingDepth, w.colour, seed++, false)}},
                   {{mirror, w.mirrored}, {mask, false}});
     FrameSet *gilt = lib.set(classic, QStringLiteral("Gilt"));
     const struct { const char *name; QColor colour; } gilts[] = {
@@ -131,18 +155,25 @@ void buildFrames(Library &lib)
         {"Bronze", QColor(150, 100, 50)},   {"Champagne", QColor(215, 195, 150)}, {"Copper", QColor(180, 100, 60)},
     };
     for (const auto &g : gilts)
-        lib.frame(gilt, QString::fromLatin1(g.name), moulding, {{top, woodMoulding(900, 80, g.colour, seed++, true)}},
+        lib.frame(gilt, QString::fromLatin1(g.name), moulding, {{top, woodMoulding(kMouldingLength, kMouldingDepth, g.colour, seed++, true)}},
                   {{mirror, true}, {mask, false}});
 
     FrameCollection *modern = lib.collection(QStringLiteral("Modern Gallery"));
     FrameSet *thin = lib.set(modern, QStringLiteral("Thin Profiles"));
-    const struct { const char *name; QColor colour; } thins[] = {
-        {"Gallery Black", QColor(25, 25, 25)}, {"Gallery White", QColor(245, 245, 242)}, {"Brushed Aluminium", QColor(190, 192, 196)},
-        {"Graphite", QColor(70, 72, 76)},      {"Natural Ash", QColor(220, 200, 165)},   {"Navy", QColor(30, 45, 80)},
-        {"Oxblood", QColor(100, 25, 30)},      {"Sage", QColor(140, 160, 130)},
+    const struct { const char *name; QColor colour; double brushed; } thins[] = {
+        {"Gallery Black", QColor(25, 25, 25), 0},    {"Gallery White", QColor(245, 245, 242), 0},
+        {"Brushed Aluminium", QColor(190, 192, 196), 0.06}, {"Graphite", QColor(70, 72, 76), 0.02},
+        {"Natural Ash", QColor(220, 200, 165), 0.03}, {"Navy", QColor(30, 45, 80), 0},
+        {"Oxblood", QColor(100, 25, 30), 0},         {"Sage", QColor(140, 160, 130), 0},
     };
+    // Each side lit as it lies, so light and shade differ across the mitres.
+    const int galleryLength = kMouldingDepth / 2;
     for (const auto &t : thins)
-        lib.frame(thin, QString::fromLatin1(t.name), moulding, {{top, galleryMoulding(600, 24, t.colour)}},
+        lib.frame(thin, QString::fromLatin1(t.name), moulding,
+                  {{top, galleryMoulding(galleryLength, kMouldingDepth, t.colour, Side::Top, t.brushed)},
+                   {QStringLiteral("Left Image"), galleryMoulding(galleryLength, kMouldingDepth, t.colour, Side::Left, t.brushed)},
+                   {QStringLiteral("Right Image"), galleryMoulding(galleryLength, kMouldingDepth, t.colour, Side::Right, t.brushed)},
+                   {QStringLiteral("Bottom Image"), galleryMoulding(galleryLength, kMouldingDepth, t.colour, Side::Bottom, t.brushed)}},
                   {{mirror, false}, {mask, false}});
 
     FrameCollection *ornate = lib.collection(QStringLiteral("Ornate"));
@@ -153,9 +184,9 @@ void buildFrames(Library &lib)
         {"Versailles", QColor(225, 185, 90)},   {"Tuscan Bronze", QColor(140, 95, 55)},
     };
     for (const auto &o : ornates) {
-        const QImage corner = ornateCorner(110, o.colour, seed);
+        const QImage corner = ornateCorner(kMouldingDepth, o.colour, seed);
         lib.frame(baroque, QString::fromLatin1(o.name), corners,
-                  {{top, ornateMoulding(900, 110, o.colour, seed)},
+                  {{top, ornateMoulding(kMouldingLength, kMouldingDepth, o.colour, seed)},
                    {QStringLiteral("Top-Left corner"), corner}, {QStringLiteral("Top-Right corner"), corner},
                    {QStringLiteral("Bottom-Left corner"), corner}, {QStringLiteral("Bottom-Right corner"), corner}},
                   {{mask, false}});
