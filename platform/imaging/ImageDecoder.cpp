@@ -6,6 +6,8 @@
 #include "platform/imaging/PsdReader.h"
 
 #include <QBuffer>
+#include <algorithm>
+#include <cmath>
 #include <QFile>
 #include <QImageReader>
 
@@ -33,6 +35,44 @@ bool ImageDecoder::isPdf(const QByteArray &data)
 {
     // The header may follow a little garbage; readers accept it within 1 KB.
     return data.left(1024).contains("%PDF-");
+}
+
+ImageDecoder::Result ImageDecoder::decodeAtLeast(const QByteArray &data, const QSize &atLeast)
+{
+    if (atLeast.isEmpty())
+        return decode(data);
+    if (JpegDecoder::canDecode(data)) {
+        Result result;
+        JpegDecoder::Status status = JpegDecoder::Status::Ok;
+        result.image = JpegDecoder::decodeAtLeast(data, atLeast, &status, &result.error);
+        if (status != JpegDecoder::Status::Unsupported)
+            return result;
+    } else if (!HeifDecoder::canDecode(data) && !PsdReader::canRead(data) && !isPdf(data)
+               && !data.startsWith("%PDF-")) {
+        raiseAllocationLimit();
+        QBuffer buffer;
+        buffer.setData(data);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        reader.setAutoTransform(false);
+        reader.setDecideFormatFromContent(true);
+        const QSize full = reader.size();
+        if (full.isValid() && (full.width() > atLeast.width() || full.height() > atLeast.height())) {
+            const double s = std::max(double(atLeast.width()) / full.width(), double(atLeast.height()) / full.height());
+            reader.setScaledSize(QSize(std::max(1, int(std::ceil(full.width() * s))),
+                                       std::max(1, int(std::ceil(full.height() * s)))));
+            Result result;
+            QImage image;
+            if (reader.read(&image) && !image.isNull()) {
+                if (image.format() != QImage::Format_ARGB32_Premultiplied)
+                    image.convertTo(QImage::Format_ARGB32_Premultiplied);
+                result.image = image;
+                if (!result.image.isNull())
+                    return result;
+            }
+        }
+    }
+    return decode(data);
 }
 
 ImageDecoder::Result ImageDecoder::decode(const QByteArray &data)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 namespace platform {
@@ -23,6 +24,10 @@ public:
     };
 
     static Result decode(const QByteArray &data);
+    // At a reduced size where the decoder can make one cheaply (JPEG by
+    // eighths, other readers by their scaled read): at least `atLeast` pixels
+    // as stored, never more than the picture has. An empty size decodes whole.
+    static Result decodeAtLeast(const QByteArray &data, const QSize &atLeast);
     // Reads the file (mapped) and decodes it.
     static Result decodeFile(const QString &path);
 

@@ -48,7 +48,8 @@ namespace {
 
 // Everything libjpeg may jump out of lives here; the picture belongs to the
 // caller's frame so no C++ object is skipped by the jump.
-Status decodeInto(const QByteArray &data, QImage *out, QString *message)
+Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize atLeast = QSize(),
+                  QSize *headerOnly = nullptr)
 {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
@@ -63,6 +64,24 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message)
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(data.constData()), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
+    if (headerOnly) {
+        *headerOnly = QSize(int(cinfo.image_width), int(cinfo.image_height));
+        jpeg_destroy_decompress(&cinfo);
+        return Status::Ok;
+    }
+    if (atLeast.width() > 0 && atLeast.height() > 0) {
+        // libjpeg-turbo scales by eighths while decoding, far cheaper than
+        // decoding everything and scaling down afterwards.
+        for (unsigned num = 1; num < 8; ++num) {
+            const qint64 w = (qint64(cinfo.image_width) * num + 7) / 8;
+            const qint64 h = (qint64(cinfo.image_height) * num + 7) / 8;
+            if (w >= atLeast.width() && h >= atLeast.height()) {
+                cinfo.scale_num = num;
+                cinfo.scale_denom = 8;
+                break;
+            }
+        }
+    }
     if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) {
         jpeg_destroy_decompress(&cinfo);
         *message = QStringLiteral("CMYK JPEG");
@@ -107,6 +126,33 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message)
 }
 
 } // namespace
+
+QImage JpegDecoder::decodeAtLeast(const QByteArray &data, const QSize &atLeast, Status *status, QString *error)
+{
+    QImage image;
+    QString message;
+    const Status s = decodeInto(data, &image, &message, atLeast);
+    if (status)
+        *status = s;
+    if (s != Status::Ok) {
+        if (error)
+            *error = message;
+        return {};
+    }
+    return image;
+}
+
+QSize JpegDecoder::storedSize(const QByteArray &data)
+{
+    if (!canDecode(data))
+        return {};
+    QImage unused;
+    QString message;
+    QSize size;
+    if (decodeInto(data, &unused, &message, QSize(), &size) != Status::Ok)
+        return {};
+    return size;
+}
 
 QImage JpegDecoder::decode(const QByteArray &data, Status *status, QString *error)
 {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 namespace platform {
@@ -17,6 +18,13 @@ public:
     // RGB and greyscale JPEGs. CMYK/YCCK answer Unsupported (the caller takes
     // the general reader); a damaged or truncated file answers Damaged.
     static QImage decode(const QByteArray &data, Status *status = nullptr, QString *error = nullptr);
+    // The same at a reduced size: the smallest of libjpeg's scales (eighths)
+    // that still gives at least `atLeast` pixels as stored. An empty size, or
+    // one the full picture does not reach, decodes at full size.
+    static QImage decodeAtLeast(const QByteArray &data, const QSize &atLeast, Status *status = nullptr,
+                                QString *error = nullptr);
+    // The stored pixel size from the header alone; invalid when unreadable.
+    static QSize storedSize(const QByteArray &data);
 };
 
 } // namespace platform

@@ -12,6 +12,23 @@ namespace platform {
 
 namespace {
 constexpr long long kMinPixelsForThreads = 1 << 20;
+thread_local bool t_serial = false;
+}
+
+SerialRowsScope::SerialRowsScope()
+    : m_previous(t_serial)
+{
+    t_serial = true;
+}
+
+SerialRowsScope::~SerialRowsScope()
+{
+    t_serial = m_previous;
+}
+
+bool rowsRunSerially()
+{
+    return t_serial;
 }
 
 void parallelRows(int rows, long long pixels, const std::function<void(int first, int end)> &fn)
@@ -20,7 +37,7 @@ void parallelRows(int rows, long long pixels, const std::function<void(int first
         return;
     QThreadPool *pool = QThreadPool::globalInstance();
     const int threads = std::max(1, pool->maxThreadCount());
-    if (pixels < kMinPixelsForThreads || threads == 1 || rows < 2) {
+    if (pixels < kMinPixelsForThreads || threads == 1 || rows < 2 || t_serial) {
         fn(0, rows);
         return;
     }

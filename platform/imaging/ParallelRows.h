@@ -11,4 +11,21 @@ namespace platform {
 // waiting idle, so nested use cannot starve the pool.
 void parallelRows(int rows, long long pixels, const std::function<void(int first, int end)> &fn);
 
+// While one lives on a thread, parallelRows, the blur and ParallelPaint run
+// on that thread alone. Batch workers render one file each on every core:
+// helpers inside one render would only fight them for the same cores.
+class SerialRowsScope
+{
+public:
+    SerialRowsScope();
+    ~SerialRowsScope();
+    SerialRowsScope(const SerialRowsScope &) = delete;
+    SerialRowsScope &operator=(const SerialRowsScope &) = delete;
+
+private:
+    bool m_previous;
+};
+// True on a thread inside a SerialRowsScope.
+bool rowsRunSerially();
+
 } // namespace platform

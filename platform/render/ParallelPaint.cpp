@@ -1,5 +1,6 @@
 #include "platform/render/ParallelPaint.h"
 
+#include "platform/imaging/ParallelRows.h"
 #include "platform/render/AlphaBlur.h"
 
 #include <QImage>
@@ -50,7 +51,7 @@ std::optional<QRectF> ParallelPaint::rectangularClip(const QPainterPath &path)
 
 bool ParallelPaint::paint(QPainter &target, const QRect &area, const Draw &draw)
 {
-    if (!s_enabled || !target.isActive() || !draw)
+    if (!s_enabled || !target.isActive() || !draw || rowsRunSerially())
         return false;
     QPaintDevice *device = target.device();
     if (!device || device->devType() != QInternal::Image || QThreadPool::globalInstance()->maxThreadCount() < 2)

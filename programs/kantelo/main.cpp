@@ -3,6 +3,7 @@
 #include "app/KTControllerRegistry.h"
 #include "app/KTDocumentController.h"
 #include "app/XSDocumentWindowController.h"
+#include "batch/KTBatchProcessingCoordinator.h"
 #include "editor/KTDesignViewController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "kit/VLKitUtils.h"
@@ -97,6 +98,7 @@ int main(int argc, char *argv[])
     registerWindowControllers();
 
     AppDelegate delegate;
+    delegate.services().purgeStaleBatchProcessingPreviews = &KTBatchProcessingCoordinator::purgeStaleBatchProcessingPreviews;
     platform::Application application(&delegate);
 
     QObject::connect(&instance, &platform::SingleInstance::filesReceived, &app, [](const QStringList &paths) {

@@ -1,0 +1,376 @@
+#include "batch/KTImageProcessor.h"
+
+#include "batch/KTBatchProcessingOptions.h"
+#include "design/KTImageLayer.h"
+#include "design/KTTemplate.h"
+#include "design/VLImage.h"
+#include "platform/Dispatch.h"
+#include "platform/Log.h"
+#include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/BitmapTransform.h"
+#include "platform/imaging/ImageBuffer.h"
+#include "platform/imaging/ImageDecoder.h"
+#include "platform/imaging/ImageProperties.h"
+#include "platform/imaging/JpegDecoder.h"
+#include "platform/imaging/ParallelRows.h"
+#include "platform/render/DrawingContext.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace {
+
+void fail(platform::Error *error, const QString &description)
+{
+    if (!error)
+        return;
+    error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
+    error->code = 1;
+    error->description = description;
+}
+
+// The canvas a worker thread renders into, kept for its next file: a fresh
+// canvas costs more to fault in than to draw.
+struct WorkerCanvas {
+    QImage storage;
+    qint64 capacity = 0;
+
+    QImage canvas(int w, int h)
+    {
+        const qint64 bytes = qint64(w) * h * 4;
+        if (bytes > KTImageProcessor::kKeptCanvasBytes) {
+            storage = QImage();
+            capacity = 0;
+            return platform::ImageBuffer::allocate(w, h);
+        }
+        if (bytes > capacity) {
+            storage = QImage();
+            capacity = 0;
+            storage = platform::ImageBuffer::allocate(w, h);
+            if (storage.isNull())
+                return {};
+            capacity = bytes;
+        }
+        // A view on the kept memory: the storage is never shared, so it never detaches.
+        return QImage(storage.bits(), w, h, qsizetype(w) * 4, QImage::Format_ARGB32_Premultiplied);
+    }
+};
+
+thread_local WorkerCanvas t_canvas;
+
+struct LoadedPhoto {
+    QImage upright;
+    platform::ImageMetadata metadata;
+    QString error;
+};
+
+// The photo upright, decoded at `atLeast` (upright pixels) or larger.
+LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metadata, const QSize &atLeastStored)
+{
+    LoadedPhoto photo;
+    photo.metadata = metadata;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        photo.error = file.errorString();
+        return photo;
+    }
+    QByteArray data;
+    if (file.size() > 0) {
+        if (uchar *mapped = file.map(0, file.size()))
+            data = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size());
+    }
+    if (data.isNull())
+        data = file.readAll();
+    platform::ImageDecoder::Result decoded = platform::ImageDecoder::decodeAtLeast(data, atLeastStored);
+    if (decoded.image.isNull()) {
+        photo.error = decoded.error.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
+                                              : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error);
+        return photo;
+    }
+    if (decoded.isPdf) {
+        photo.error = QStringLiteral("A PDF document is no photo for a batch.");
+        return photo;
+    }
+    QImage upright = std::move(decoded.image);
+    if (!decoded.orientationApplied)
+        upright = platform::BitmapTransform::applyExifOrientation(upright, metadata.orientation());
+    if (upright.isNull()) {
+        photo.error = QStringLiteral("There is not enough memory for it.");
+        return photo;
+    }
+    // Set here so the design's own use of the picture shares, not copies, the pixels.
+    QColorSpace space = upright.colorSpace();
+    if (!space.isValid()) {
+        const QByteArray icc = metadata.iccProfile();
+        if (!icc.isEmpty())
+            space = QColorSpace::fromIccProfile(icc);
+        if (!space.isValid())
+            space = QColorSpace(QColorSpace::SRgb);
+        upright.setColorSpace(space);
+    }
+    photo.upright = std::move(upright);
+    return photo;
+}
+
+QSize storedSizeOf(const QString &path, const platform::ImageMetadata &metadata)
+{
+    QSize size = metadata.pixelSize();
+    if (size.isValid() && !size.isEmpty())
+        return size;
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    size = reader.size();
+    if (size.isValid() && !size.isEmpty())
+        return size;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        size = platform::JpegDecoder::storedSize(file.read(1 << 20));
+    return size;
+}
+
+// The fractions of width and height the design's crop keeps.
+QSizeF keptFraction(const KTTemplate &design)
+{
+    const auto layer = design.imageLayer();
+    if (!layer)
+        return QSizeF(1, 1);
+    const double w = 1 - layer->cropLeft() - layer->cropRight();
+    const double h = 1 - layer->cropTop() - layer->cropBottom();
+    return QSizeF(std::clamp(std::isfinite(w) ? w : 1.0, 0.01, 1.0), std::clamp(std::isfinite(h) ? h : 1.0, 0.01, 1.0));
+}
+
+// A per-file design: the photo as its image layer, and a copy of the run's
+// design (sharing its decoded frame pictures) around it.
+std::shared_ptr<KTTemplate> framedTemplate(const QImage &upright, const QUrl &origin,
+                                           const std::shared_ptr<const KTTemplate> &design, platform::Error *error)
+{
+    auto framed = std::make_shared<KTTemplate>();
+    framed->setExportMode(true);
+    if (!framed->importCGImage(upright, origin) || !framed->imageLayer() || !framed->imageLayer()->image()) {
+        fail(error, QStringLiteral("The picture “%1” could not be opened.").arg(QFileInfo(origin.toLocalFile()).fileName()));
+        return nullptr;
+    }
+    framed->replaceDesignWith(design->copyForRendering());
+    return framed;
+}
+
+// Renders into the worker's canvas; null (and the reason) on failure or cancel.
+QImage render(KTTemplate &framed, const QSize &size, const KTImageProcessor::CancelCheck &cancelled, platform::Error *error)
+{
+    QImage canvas;
+    try {
+        canvas = t_canvas.canvas(size.width(), size.height());
+    } catch (const std::bad_alloc &) {
+        canvas = QImage();
+    }
+    if (canvas.isNull()) {
+        const qint64 bytes = qint64(size.width()) * size.height() * 4;
+        fail(error, QString::fromLatin1(KTTemplate::kMemoryAllocationErrorText));
+        if (error)
+            error->recoverySuggestion = QString::fromLatin1(KTTemplate::kCouldNotAllocateText).arg(bytes);
+        return {};
+    }
+    std::memset(canvas.bits(), 0, size_t(canvas.bytesPerLine()) * size_t(canvas.height()));
+    canvas.setColorSpace(framed.copyColorSpaceForOutput());
+    bool stopped = false;
+    {
+        platform::DrawingContext context(canvas);
+        framed.drawToRect(QRectF(0, 0, size.width(), size.height()), true, true,
+                          [&](unsigned, unsigned) {
+                              if (cancelled && cancelled())
+                                  stopped = true;
+                              return stopped;
+                          },
+                          true);
+    }
+    if (stopped) {
+        fail(error, QStringLiteral("Cancelled."));
+        return {};
+    }
+    return canvas;
+}
+
+} // namespace
+
+std::shared_ptr<KTTemplate> KTImageProcessor::resolveDesign(const QByteArray &templateData)
+{
+    std::shared_ptr<KTTemplate> design;
+    if (templateData.isEmpty())
+        return design;
+    platform::runOnMainThread([&] { design = KTTemplate::templateFromData(templateData); }, true);
+    return design;
+}
+
+int KTImageProcessor::proposedOrientationForImageSource(const platform::ImageMetadata &metadata)
+{
+    return metadata.isNull() ? 1 : metadata.orientation();
+}
+
+QSize KTImageProcessor::sizeOfImageAtURL(const QUrl &url)
+{
+    const QString path = url.toLocalFile();
+    const platform::ImageMetadata metadata = platform::ImageMetadata::fromFile(path);
+    if (metadata.isNull())
+        return {};
+    QSize size = storedSizeOf(path, metadata);
+    if (!size.isValid() || size.isEmpty())
+        return {};
+    if (proposedOrientationForImageSource(metadata) >= 5)
+        size.transpose();
+    return size;
+}
+
+QSize KTImageProcessor::decodeSizeFor(const QSize &storedSize, int orientation, const QSizeF &kept,
+                                      const QSize &outputSize, bool sizeFollowsPhoto)
+{
+    if (sizeFollowsPhoto || storedSize.isEmpty() || outputSize.isEmpty())
+        return {};
+    QSizeF upright(storedSize);
+    if (orientation >= 5)
+        upright.transpose();
+    // The photo is drawn inside the output: its kept part never wider or
+    // taller than the output. One scale for both sides.
+    const double scale = std::max(outputSize.width() / (upright.width() * kept.width()),
+                                  outputSize.height() / (upright.height() * kept.height()));
+    if (!(scale < 1))
+        return {};
+    return QSize(int(std::ceil(storedSize.width() * scale)), int(std::ceil(storedSize.height() * scale)));
+}
+
+bool KTImageProcessor::processImage(const QUrl &input, const KTBatchProcessingOptions &options,
+                                    const std::shared_ptr<const KTTemplate> &design, const QString &outputPath,
+                                    platform::Error *error, const CancelCheck &cancelled)
+{
+    if (!design) {
+        fail(error, QStringLiteral("The design of the batch could not be read."));
+        return false;
+    }
+    const std::shared_ptr<const KTImageScaling> scaling = options.scaling();
+    if (!scaling) {
+        fail(error, QStringLiteral("The batch has no output size."));
+        return false;
+    }
+    // One render per core: threads inside this render would fight the other files' workers.
+    platform::SerialRowsScope serial;
+    const QString path = input.toLocalFile();
+    const platform::ImageMetadata metadata = platform::ImageMetadata::fromFile(path);
+    if (metadata.isNull()) {
+        fail(error, QStringLiteral("The picture “%1” could not be opened.").arg(QFileInfo(path).fileName()));
+        return false;
+    }
+    const int orientation = proposedOrientationForImageSource(metadata);
+    const QSize stored = storedSizeOf(path, metadata);
+
+    // The output of a fixed size needs no more of the photo than it shows.
+    QSize atLeast;
+    const bool followsPhoto = scaling->type() == KTImageScalingTypeOriginal;
+    if (!followsPhoto && !stored.isEmpty()) {
+        QSizeF upright(stored);
+        if (orientation >= 5)
+            upright.transpose();
+        const QRectF framedAtFull = design->finalRectFromStartRect(QRectF(QPointF(0, 0), upright), true);
+        const QSize out = scaling->scale(framedAtFull.size());
+        atLeast = decodeSizeFor(stored, orientation, keptFraction(*design), out, false);
+    }
+    LoadedPhoto photo = loadPhoto(path, metadata, atLeast);
+    if (photo.upright.isNull()) {
+        fail(error, QStringLiteral("The picture “%1” could not be opened: %2").arg(QFileInfo(path).fileName(), photo.error));
+        return false;
+    }
+    if (cancelled && cancelled()) {
+        fail(error, QStringLiteral("Cancelled."));
+        return false;
+    }
+    std::shared_ptr<KTTemplate> framed = framedTemplate(photo.upright, input, design, error);
+    photo.upright = QImage();
+    if (!framed)
+        return false;
+    framed->setExportQuality(scaling->imageQuality());
+    framed->setMetadataValue(scaling->dpi(), QString::fromLatin1(platform::ImageProperty::kDPIWidth));
+    framed->setMetadataValue(scaling->dpi(), QString::fromLatin1(platform::ImageProperty::kDPIHeight));
+
+    // The framed size of the cropped photo, as Save has it; a fixed width or
+    // height keeps its proportions, so no empty bands are left.
+    const QSizeF framedSize = framed->sizeFromOriginalWithOuterShadow(true);
+    QSize size = scaling->scale(framedSize);
+    if (size.isEmpty()) {
+        fail(error, QStringLiteral("The design gives no picture for “%1”.").arg(QFileInfo(path).fileName()));
+        return false;
+    }
+    QImage canvas = render(*framed, size, cancelled, error);
+    if (canvas.isNull()) {
+        if (error && error->description != QLatin1String("Cancelled."))
+            platform::logLine(QString::fromLatin1(kRenderFailedFormat)
+                                  .arg(framed->name(), QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height())));
+        return false;
+    }
+    platform::Error writeError;
+    const bool written = platform::ImageEncoder::writeToFile(
+        outputPath, canvas, options.fileFormat().UTI(), framed->prepareMetadataForExport(canvas.size()),
+        framed->exportQuality(), &writeError, [&cancelled](qint64, qint64) { return !(cancelled && cancelled()); });
+    if (!written && error)
+        *error = writeError;
+    return written;
+}
+
+bool KTImageProcessor::processImageAtURL(const QUrl &input, const KTBatchProcessingOptions &options,
+                                         const QUrl &destinationDirectory, platform::Error *error)
+{
+    const QString outputPath = QDir(destinationDirectory.toLocalFile()).filePath(options.outputFileNameForInput(input));
+    if (QFileInfo(outputPath).canonicalFilePath() == QFileInfo(input.toLocalFile()).canonicalFilePath()
+        && QFileInfo::exists(outputPath)) {
+        fail(error, QStringLiteral("“%1” would be written over its own photo.").arg(QFileInfo(outputPath).fileName()));
+        return false;
+    }
+    const auto reference = options.batchTemplate();
+    const std::shared_ptr<const KTTemplate> design = resolveDesign(reference ? reference->encoded() : QByteArray());
+    return processImage(input, options, design, outputPath, error);
+}
+
+QImage KTImageProcessor::thumbnailForImageAtURL(const QUrl &url, const QByteArray &templateData, int maxSide)
+{
+    return thumbnailForImageAtURL(url, resolveDesign(templateData), maxSide);
+}
+
+QImage KTImageProcessor::thumbnailForImageAtURL(const QUrl &url, const std::shared_ptr<const KTTemplate> &design,
+                                                int maxSide)
+{
+    if (!design || maxSide <= 0)
+        return {};
+    const QString path = url.toLocalFile();
+    const platform::ImageMetadata metadata = platform::ImageMetadata::fromFile(path);
+    if (metadata.isNull())
+        return {};
+    const QSize stored = storedSizeOf(path, metadata);
+    QSize atLeast;
+    if (!stored.isEmpty()) {
+        const double scale = double(maxSide) / std::max(stored.width(), stored.height());
+        if (scale < 1)
+            atLeast = QSize(int(std::ceil(stored.width() * scale)), int(std::ceil(stored.height() * scale)));
+    }
+    LoadedPhoto photo = loadPhoto(path, metadata, atLeast);
+    if (photo.upright.isNull())
+        return {};
+    // The decoder's reduced sizes go by eighths: bring it down to the side asked for.
+    if (std::max(photo.upright.width(), photo.upright.height()) > maxSide) {
+        const QSize fitted = photo.upright.size().scaled(maxSide, maxSide, Qt::KeepAspectRatio);
+        photo.upright = platform::BitmapTransform::scaled(photo.upright, std::max(1, fitted.width()),
+                                                          std::max(1, fitted.height()));
+        if (photo.upright.isNull())
+            return {};
+    }
+    platform::SerialRowsScope serial;
+    std::shared_ptr<KTTemplate> framed = framedTemplate(photo.upright, url, design, nullptr);
+    if (!framed)
+        return {};
+    const QSizeF size = framed->originalImageSize();
+    QImage image = framed->imageWithSize(size);
+    return image;
+}

@@ -1,0 +1,247 @@
+#include "BatchTestSupport.h"
+
+#include "batch/KTBatchProcessingCoordinator.h"
+#include "batch/KTImageProcessor.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QSignalSpy>
+#include <QThreadPool>
+
+#include <gtest/gtest.h>
+
+using namespace batchtest;
+
+namespace {
+
+QString freshFolder(const QString &name)
+{
+    const QString path = QDir(testsupport::scratchDir()).filePath(name);
+    QDir(path).removeRecursively();
+    QDir().mkpath(path);
+    return path;
+}
+
+QStringList filesIn(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    names.sort();
+    return names;
+}
+
+struct Results {
+    QStringList succeeded;
+    QStringList failed;
+    QStringList reasons;
+    bool finished = false;
+    bool cancelled = false;
+    explicit Results(KTBatchProcessingCoordinator &c)
+    {
+        QObject::connect(&c, &KTBatchProcessingCoordinator::fileSucceeded, [this](const QUrl &, const QString &out) {
+            succeeded << QFileInfo(out).fileName();
+        });
+        QObject::connect(&c, &KTBatchProcessingCoordinator::fileFailed, [this](const QUrl &in, const QString &why) {
+            failed << QFileInfo(in.toLocalFile()).fileName();
+            reasons << why;
+        });
+        QObject::connect(&c, &KTBatchProcessingCoordinator::processingFinished, [this](int, int, bool c) {
+            finished = true;
+            cancelled = c;
+        });
+    }
+};
+
+} // namespace
+
+TEST(BatchScan, FoldersGiveTheirPicturesOnceHiddenAndPackagesLeftOut)
+{
+    const QString root = freshFolder(QStringLiteral("scan"));
+    writePhoto(root + QStringLiteral("/a.jpg"));
+    writePhoto(root + QStringLiteral("/deep/er/b.png"));
+    writePhoto(root + QStringLiteral("/deep/c.tif"));
+    writePhoto(root + QStringLiteral("/.hidden.jpg"));
+    writePhoto(root + QStringLiteral("/.cache/d.jpg"));
+    writePhoto(root + QStringLiteral("/Design.KTTemplate/Image/e.jpg"));
+    QFile gif(root + QStringLiteral("/f.gif"));
+    ASSERT_TRUE(gif.open(QIODevice::WriteOnly) && gif.write("GIF89a") == 6);
+    gif.close();
+    QFile(root + QStringLiteral("/notes.txt")).open(QIODevice::WriteOnly);
+
+    auto names = [&](const QList<QUrl> &urls) {
+        QStringList out;
+        for (const QUrl &u : urls)
+            out << QDir(root).relativeFilePath(u.toLocalFile());
+        return out;
+    };
+    EXPECT_EQ(names(KTBatchProcessingCoordinator::scanDirectoryForImages(QUrl::fromLocalFile(root))),
+              (QStringList{QStringLiteral("a.jpg"), QStringLiteral("deep/c.tif"), QStringLiteral("deep/er/b.png")}));
+    // Chosen directly, a hidden file or a GIF is taken; a file chosen twice occurs once.
+    const QList<QUrl> chosen{QUrl::fromLocalFile(root), QUrl::fromLocalFile(root + QStringLiteral("/a.jpg")),
+                             QUrl::fromLocalFile(root + QStringLiteral("/f.gif")),
+                             QUrl::fromLocalFile(root + QStringLiteral("/.hidden.jpg"))};
+    EXPECT_EQ(names(KTBatchProcessingCoordinator::scanItemsForImages(chosen)),
+              (QStringList{QStringLiteral(".hidden.jpg"), QStringLiteral("a.jpg"), QStringLiteral("deep/c.tif"),
+                           QStringLiteral("deep/er/b.png"), QStringLiteral("f.gif")}));
+    EXPECT_TRUE(KTBatchProcessingCoordinator::scanItemsForImages({QUrl::fromLocalFile(freshFolder(QStringLiteral("empty")))}).isEmpty());
+    EXPECT_EQ(KTBatchProcessingCoordinator::sharedParentDirectoryForFiles(
+                  {QUrl::fromLocalFile(root + QStringLiteral("/a.jpg")), QUrl::fromLocalFile(root + QStringLiteral("/f.gif"))}),
+              QUrl::fromLocalFile(root));
+    EXPECT_TRUE(KTBatchProcessingCoordinator::sharedParentDirectoryForFiles(
+                    {QUrl::fromLocalFile(root + QStringLiteral("/a.jpg")), QUrl::fromLocalFile(root + QStringLiteral("/deep/c.tif"))})
+                    .isEmpty());
+}
+
+TEST(BatchNames, PrefixSuffixAndTheGuardsAgainstCollisionsAndOverwrites)
+{
+    const QString src = freshFolder(QStringLiteral("names"));
+    const QUrl img(QUrl::fromLocalFile(src + QStringLiteral("/IMG_1.JPG")));
+    EXPECT_EQ(options({img}, KTImageFileFormat::PNGFileFormat(), nullptr, QStringLiteral("framed_"))->outputFileNameForInput(img),
+              QStringLiteral("framed_IMG_1.png"));
+    EXPECT_EQ(options({img}, KTImageFileFormat::TIFFFileFormat(), nullptr, QStringLiteral("framed_"), QStringLiteral("_framed"))
+                  ->outputFileNameForInput(img),
+              QStringLiteral("framed_IMG_1_framed.tiff"));
+
+    // Into the photos' own folder with no prefix: a.png would become a.jpg,
+    // which is another photo of the batch; b.jpg would overwrite itself.
+    const QUrl a = QUrl::fromLocalFile(writePhoto(src + QStringLiteral("/a.png")));
+    const QUrl aj = QUrl::fromLocalFile(writePhoto(src + QStringLiteral("/a.jpg")));
+    const QUrl b = QUrl::fromLocalFile(writePhoto(src + QStringLiteral("/sub/b.jpg")));
+    const QUrl b2 = QUrl::fromLocalFile(writePhoto(src + QStringLiteral("/other/b.jpg")));
+    auto plan = KTBatchProcessingCoordinator::planOutputs(*options({a, aj}, KTImageFileFormat::JPGFileFormat()),
+                                                          QUrl::fromLocalFile(src));
+    EXPECT_EQ(plan.problems.size(), 2);
+    plan = KTBatchProcessingCoordinator::planOutputs(*options({b, b2}, KTImageFileFormat::PNGFileFormat()),
+                                                     QUrl::fromLocalFile(src));
+    ASSERT_EQ(plan.problems.size(), 1);
+    EXPECT_TRUE(plan.problems.first().contains(QStringLiteral("b.png")));
+
+    // Refused before anything is written, and the photos stay as they were.
+    KTBatchProcessingCoordinator coordinator;
+    const QByteArray before = [&] { QFile f(aj.toLocalFile()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    platform::Error error;
+    EXPECT_FALSE(coordinator.startBatchProcessingWithOptions(options({a, aj, b, b2}, KTImageFileFormat::JPGFileFormat()),
+                                                             QUrl::fromLocalFile(src), &error));
+    EXPECT_EQ(error.userInfo.value(QStringLiteral("problems")).toStringList().size(), 3);
+    EXPECT_FALSE(coordinator.isProcessing());
+    QFile after(aj.toLocalFile());
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), before);
+    EXPECT_FALSE(KTImageProcessor::processImageAtURL(aj, *options({aj}, KTImageFileFormat::JPGFileFormat()),
+                                                     QUrl::fromLocalFile(src), &error));
+}
+
+TEST(BatchRun, FourFormatsWrittenADamagedFileReportedTheRestWritten)
+{
+    const QString src = freshFolder(QStringLiteral("run-src"));
+    QList<QUrl> files;
+    for (const char *name : {"p1.jpg", "p2.png", "broken.jpg", "p4.tif"})
+        files << QUrl::fromLocalFile(writePhoto(src + QLatin1Char('/') + QLatin1String(name)));
+    {
+        QFile damaged(files.at(2).toLocalFile());
+        ASSERT_TRUE(damaged.open(QIODevice::ReadWrite));
+        const QByteArray head = damaged.read(600);
+        damaged.resize(0);
+        damaged.write(head);
+    }
+    const auto design = matDesign();
+    for (const KTImageFileFormat &format : KTImageFileFormat::allFormats()) {
+        const QString dst = freshFolder(QStringLiteral("run-") + format.name());
+        KTBatchProcessingCoordinator coordinator;
+        Results results(coordinator);
+        ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(options(files, format, nullptr, QStringLiteral("f_")),
+                                                                QUrl::fromLocalFile(dst)));
+        EXPECT_TRUE(coordinator.isProcessing());
+        ASSERT_TRUE(testsupport::waitUntil([&] { return results.finished; }, 60000));
+        EXPECT_EQ(results.failed, QStringList{QStringLiteral("broken.jpg")});
+        EXPECT_FALSE(results.reasons.first().isEmpty());
+        EXPECT_EQ(results.succeeded.size(), 3);
+        const QString ext = format.fileExtensions().first();
+        EXPECT_EQ(filesIn(dst), (QStringList{QStringLiteral("f_p1.") + ext, QStringLiteral("f_p2.") + ext,
+                                             QStringLiteral("f_p4.") + ext}));
+        // "From original": the framed size of the 300 x 200 photo, as ImageMagick reads it.
+        const QSize framed = design->finalRectFromStartRect(QRectF(0, 0, 300, 200), true).size().toSize();
+        EXPECT_GT(framed.width(), 300);
+        EXPECT_EQ(identifySize(QDir(dst).filePath(QStringLiteral("f_p1.") + ext)),
+                  QStringLiteral("%1 %2").arg(framed.width()).arg(framed.height()))
+            << qPrintable(format.name());
+    }
+    EXPECT_EQ(KTBatchProcessingCoordinator().processingQueue()->objectName(),
+              QStringLiteral("com.velmoorsoft.Kantelo3.KTBatchProcessingCoordinator.Processing"));
+}
+
+TEST(BatchRun, FixedSizesAndCancelLeavesOnlyWholeFiles)
+{
+    const QString src = freshFolder(QStringLiteral("cancel-src"));
+    QList<QUrl> files;
+    for (int i = 0; i < 24; ++i)
+        files << QUrl::fromLocalFile(writePhoto(src + QStringLiteral("/p%1.jpg").arg(i, 2, 10, QLatin1Char('0')), 1600, 1200));
+    auto fixed = std::make_shared<KTImageScaling>(*KTImageScaling::defaultScaling());
+    fixed->setType(KTImageScalingTypeFixInSize);
+    fixed->setWidth(800);
+    fixed->setHeight(600);
+    platform::Error error;
+    const QString one = freshFolder(QStringLiteral("fixed"));
+    ASSERT_TRUE(KTImageProcessor::processImageAtURL(files.first(), *options(files, KTImageFileFormat::PNGFileFormat(), fixed),
+                                                    QUrl::fromLocalFile(one), &error));
+    EXPECT_EQ(identifySize(one + QStringLiteral("/p00.png")), QStringLiteral("800 600"));
+    auto wide = std::make_shared<KTImageScaling>(*fixed);
+    wide->setType(KTImageScalingTypeCustomWidth);
+    wide->setWidth(500);
+    ASSERT_TRUE(KTImageProcessor::processImageAtURL(files.first(), *options(files, KTImageFileFormat::PNGFileFormat(), wide),
+                                                    QUrl::fromLocalFile(one), &error));
+    const QSizeF framed = matDesign()->finalRectFromStartRect(QRectF(0, 0, 1600, 1200), true).size();
+    EXPECT_EQ(identifySize(one + QStringLiteral("/p00.png")),
+              QStringLiteral("500 %1").arg(int(500 * framed.height() / framed.width())));
+
+    const QString dst = freshFolder(QStringLiteral("cancel-dst"));
+    KTBatchProcessingCoordinator coordinator;
+    Results results(coordinator);
+    ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(options(files, KTImageFileFormat::TIFFFileFormat()),
+                                                            QUrl::fromLocalFile(dst)));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !results.succeeded.isEmpty(); }, 60000));
+    coordinator.cancelProcessing();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return results.finished; }, 60000));
+    EXPECT_TRUE(results.cancelled);
+    EXPECT_TRUE(results.failed.isEmpty());
+    EXPECT_LT(results.succeeded.size(), files.size());
+    results.succeeded.sort();
+    EXPECT_EQ(filesIn(dst), results.succeeded);
+    for (const QString &name : filesIn(dst))
+        EXPECT_FALSE(identifySize(QDir(dst).filePath(name)).isEmpty()) << qPrintable(name);
+}
+
+TEST(BatchPreviews, ThumbnailsStandUprightAndPreviewsLiveInTheSessionFolder)
+{
+    const QString src = freshFolder(QStringLiteral("previews"));
+    const QString turned = writePhoto(src + QStringLiteral("/turned.jpg"), 400, 200);
+    QProcess exiftool;
+    exiftool.start(QStringLiteral("exiftool"), {QStringLiteral("-overwrite_original"), QStringLiteral("-Orientation#=6"), turned});
+    ASSERT_TRUE(exiftool.waitForFinished(60000) && exiftool.exitCode() == 0);
+    EXPECT_EQ(KTImageProcessor::sizeOfImageAtURL(QUrl::fromLocalFile(turned)), QSize(200, 400));
+    EXPECT_TRUE(KTImageProcessor::sizeOfImageAtURL(QUrl::fromLocalFile(src + QStringLiteral("/none.jpg"))).isEmpty());
+
+    const QByteArray data = matDesign()->dataForArchiving();
+    KTBatchProcessingCoordinator coordinator;
+    const QImage thumb = coordinator.thumbnailForImageAtURL(QUrl::fromLocalFile(turned), data, QSize(100, 80));
+    ASSERT_FALSE(thumb.isNull());
+    EXPECT_LE(std::max(thumb.width(), thumb.height()), 100);
+    EXPECT_LT(thumb.width(), thumb.height());
+
+    const QUrl preview = coordinator.largePreviewFileURLForImageAtURL(QUrl::fromLocalFile(turned), data);
+    ASSERT_TRUE(preview.isLocalFile());
+    EXPECT_EQ(identifySize(preview.toLocalFile()).split(QLatin1Char(' ')).value(1).toInt() <= 400, true);
+    EXPECT_TRUE(preview.toLocalFile().startsWith(KTBatchProcessingCoordinator::previewsRootFolder()));
+    EXPECT_TRUE(coordinator.largePreviewFileURLForImageAtURL(QUrl::fromLocalFile(src + QStringLiteral("/none.jpg")), data).isEmpty());
+    coordinator.purgeGeneratedPreview(QUrl::fromLocalFile(turned));
+    EXPECT_TRUE(QFileInfo::exists(turned));
+    coordinator.purgeGeneratedPreview(preview);
+    EXPECT_FALSE(QFileInfo::exists(preview.toLocalFile()));
+
+    const QUrl kept = coordinator.largePreviewFileURLForImageAtURL(QUrl::fromLocalFile(turned), data);
+    QSignalSpy finished(&coordinator, &KTBatchProcessingCoordinator::didFinish);
+    coordinator.finish();
+    EXPECT_FALSE(QFileInfo::exists(kept.toLocalFile()));
+    EXPECT_TRUE(finished.wait(5000));
+    KTBatchProcessingCoordinator::purgeStaleBatchProcessingPreviews();
+    EXPECT_FALSE(QFileInfo::exists(KTBatchProcessingCoordinator::previewsRootFolder()));
+}
