@@ -3,7 +3,7 @@
 #include "platform/Assert.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/archive/PropertyList.h"
 
 #include <QDir>
 #include <QFile>

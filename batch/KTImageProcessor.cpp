@@ -3,6 +3,7 @@
 #include "batch/KTBatchProcessingOptions.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTemplateRenderer.h"
 #include "design/VLImage.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
@@ -172,9 +173,9 @@ QImage render(KTTemplate &framed, const QSize &size, const KTImageProcessor::Can
     }
     if (canvas.isNull()) {
         const qint64 bytes = qint64(size.width()) * size.height() * 4;
-        fail(error, QString::fromLatin1(KTTemplate::kMemoryAllocationErrorText));
+        fail(error, QString::fromLatin1(KTTemplateRenderer::kMemoryAllocationErrorText));
         if (error)
-            error->recoverySuggestion = QString::fromLatin1(KTTemplate::kCouldNotAllocateText).arg(bytes);
+            error->recoverySuggestion = QString::fromLatin1(KTTemplateRenderer::kCouldNotAllocateText).arg(bytes);
         return {};
     }
     std::memset(canvas.bits(), 0, size_t(canvas.bytesPerLine()) * size_t(canvas.height()));

@@ -3,7 +3,7 @@
 #include "batch/KTBatchProcessingOptions.h"
 #include "batch/KTImageFileFormat.h"
 #include "batch/KTImageScaling.h"
-#include "platform/PropertyList.h"
+#include "platform/archive/PropertyList.h"
 #include "platform/archive/KeyedArchiver.h"
 
 #include <QFile>
