@@ -13,6 +13,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/archive/TypedStreamColor.h"
 #include "platform/objectstore/ManagedObjectContext.h"
+#include "stores/KTFrameLibraryImporter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -277,6 +278,11 @@ void AppDelegate::applicationDidFinishLaunching()
 
     if (m_services.purgeStaleBatchProcessingPreviews)
         m_services.purgeStaleBatchProcessingPreviews();
+    // A kill or crash mid-import leaves its unpacked archive behind; such a
+    // folder can hold very many files, so it goes off the main thread.
+    runInBackground([folder = platform::applicationSupportFolder()] {
+        KTFrameLibraryImporter::removeStaleImportFolders(folder);
+    });
 
     if (defaults.boolForKey(key(kShowWelcomeWindowKey)))
         welcomeToKantelo();

@@ -55,6 +55,7 @@ public:
         PasswordNotSupported = -4,
         FailedReadFile = -5,
         FailedWriteFile = -6,
+        ExpandsTooFar = -7,
     };
     static constexpr int kCocoaFileWriteOutOfSpaceError = 640;
     static constexpr int kPOSIXNoSpace = 28;
@@ -91,6 +92,16 @@ public:
                                 platform::Error *error, ZCZipArchiveDelegate *delegate,
                                 const ProgressHandler &progressHandler,
                                 const CompletionHandler &completionHandler);
+
+    // What one unpacking run may inflate, counted in bytes really written:
+    // more is refused as a hostile archive and the run stops.
+    struct Limits {
+        qint64 totalBytes = qint64(2) << 30;
+        qint64 entryBytes = qint64(512) << 20;
+        qint64 entries = 50000;
+    };
+    static Limits limits();
+    static void setLimits(const Limits &limits);
 
     static bool isFilePasswordProtectedAtPath(const QString &path);
 

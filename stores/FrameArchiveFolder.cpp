@@ -34,25 +34,81 @@ QStringList itemFiles(const QString &unpackedFolder, const char *folder)
     return files;
 }
 
-std::optional<QVariantMap> readItem(const QString &path)
+namespace {
+
+std::optional<QVariantMap> readItemFile(const QString &path, bool quiet)
 {
+    auto warn = [&](const QString &line) {
+        if (!quiet)
+            platform::logLine(line);
+    };
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        platform::logLine(QString("Warning: couldn't read library item %1").arg(path));
+        warn(QString("Warning: couldn't read library item %1").arg(path));
         return std::nullopt;
     }
     if (file.size() > kMaxItemFileSize) {
-        platform::logLine(QString("Warning: library item %1 is too large").arg(path));
+        warn(QString("Warning: library item %1 is too large").arg(path));
         return std::nullopt;
     }
     QString error;
     const QVariant value = platform::PropertyList::read(file.readAll(), &error);
     if (value.metaType().id() != QMetaType::QVariantMap) {
-        platform::logLine(QString("Warning: library item %1 is not a dictionary%2")
-                              .arg(path, error.isEmpty() ? QString() : ": " + error));
+        warn(QString("Warning: library item %1 is not a dictionary%2")
+                 .arg(path, error.isEmpty() ? QString() : ": " + error));
         return std::nullopt;
     }
     return value.toMap();
+}
+
+// Files the library writes itself get 0666 less the process's umask.
+mode_t libraryFileMode()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(0666 & ~mask);
+            }
+        }
+    }
+    return 0644;
+}
+
+} // namespace
+
+std::optional<QVariantMap> readItem(const QString &path)
+{
+    return readItemFile(path, false);
+}
+
+QSet<QString> referencedGraphics(const QString &unpackedFolder)
+{
+    QSet<QString> images;
+    for (const QString &path : itemFiles(unpackedFolder, kImages))
+        images.insert(QFileInfo(path).fileName());
+    QSet<QString> referenced;
+    auto take = [&](const QVariant &value) {
+        if (value.typeId() == QMetaType::QString && images.contains(value.toString()))
+            referenced.insert(value.toString());
+    };
+    // The items are read again when they are applied; only then are they logged.
+    for (const char *folder : {kCollections, kSets}) {
+        for (const QString &path : itemFiles(unpackedFolder, folder))
+            if (const auto item = readItemFile(path, true))
+                take(item->value(QString::fromLatin1(LibraryItemDictionary::kIconGUID)));
+    }
+    for (const QString &path : itemFiles(unpackedFolder, kFrames)) {
+        if (const auto item = readItemFile(path, true)) {
+            const QVariantMap attributes = item->value(QString::fromLatin1(LibraryItemDictionary::kAttributes)).toMap();
+            for (const QVariant &value : attributes)
+                take(value);
+        }
+    }
+    return referenced;
 }
 
 namespace {
@@ -81,11 +137,15 @@ bool moveWithoutReplacing(const QString &source, const QString &target)
 
 int moveGraphics(const QString &unpackedFolder, const QString &framesFolder)
 {
+    const QSet<QString> referenced = referencedGraphics(unpackedFolder);
+    const mode_t mode = libraryFileMode();
     int moved = 0;
     for (const QString &path : itemFiles(unpackedFolder, kGraphics)) {
         const QString name = QFileInfo(path).fileName();
-        if (!LibraryItemDictionary::isUsableGUID(name))
+        if (!LibraryItemDictionary::isUsableGUID(name) || !referenced.contains(name))
             continue;
+        // The archive's permission bits are not the library's.
+        ::chmod(QFile::encodeName(path).constData(), mode);
         if (moveWithoutReplacing(path, framesFolder + '/' + name))
             ++moved;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -31,7 +32,13 @@ QStringList itemFiles(const QString &unpackedFolder, const char *folder);
 // file is unreadable, too big, or holds something else (logged).
 std::optional<QVariantMap> readItem(const QString &path);
 
-// Moves the graphics files of an unpacked archive into `framesFolder`.
+// The graphics files of an unpacked archive that its items refer to (an icon
+// of a collection or set, an attribute of a frame) and that have an item in
+// "Images", by name.
+QSet<QString> referencedGraphics(const QString &unpackedFolder);
+
+// Moves the referenced graphics files of an unpacked archive into
+// `framesFolder`, with the permissions the library gives its own files.
 // A file already there stays; names that could not be GUIDs are skipped.
 // Answers how many files were moved.
 int moveGraphics(const QString &unpackedFolder, const QString &framesFolder);

@@ -15,10 +15,15 @@
 #include "stores/FrameSet.h"
 #include "stores/LibraryItemDictionary.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QTemporaryDir>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/stat.h>
 
 struct KTFrameLibraryImporter::Run {
     std::unique_ptr<QTemporaryDir> temporaryFolder;
@@ -26,6 +31,8 @@ struct KTFrameLibraryImporter::Run {
 };
 
 namespace {
+
+constexpr const char *kImportFolderPrefix = ".ktframes-import-";
 
 platform::Error importerError(const QString &description)
 {
@@ -90,6 +97,28 @@ static void toDelegate(const std::shared_ptr<KTFrameLibraryImporter> &self,
     }, false);
 }
 
+int KTFrameLibraryImporter::removeStaleImportFolders(const QString &supportFolder)
+{
+    const QDir parent(supportFolder);
+    int removed = 0;
+    const QString prefix = QString::fromLatin1(kImportFolderPrefix);
+    for (const QString &name : parent.entryList({prefix + '*'}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const QString path = parent.filePath(name);
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        bool ok = false;
+        const qint64 pid = name.mid(prefix.size()).section('-', 0, 0).toLongLong(&ok);
+        if (ok && pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+            continue;
+        if (QDir(path).removeRecursively())
+            ++removed;
+        else
+            platform::logLine(QString("Warning: couldn't remove the import folder %1").arg(path));
+    }
+    return removed;
+}
+
 void KTFrameLibraryImporter::startImport()
 {
     KT_ASSERT(!m_started, "An importer runs only once");
@@ -117,7 +146,10 @@ void KTFrameLibraryImporter::unzipAndContinue()
     // rename on the same volume.
     auto run = std::make_shared<Run>();
     const QString parent = QFileInfo(QDir::cleanPath(framesFolder)).absolutePath();
-    run->temporaryFolder = std::make_unique<QTemporaryDir>(parent + "/.ktframes-import-XXXXXX");
+    // The folder is named after this process, so a later start can tell a
+    // folder whose import still runs from one left behind.
+    run->temporaryFolder = std::make_unique<QTemporaryDir>(
+        QString("%1/%2%3-XXXXXX").arg(parent, kImportFolderPrefix).arg(QCoreApplication::applicationPid()));
     if (!run->temporaryFolder->isValid())
         run->temporaryFolder = std::make_unique<QTemporaryDir>();
     if (!run->temporaryFolder->isValid()) {

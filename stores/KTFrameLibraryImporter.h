@@ -62,6 +62,11 @@ public:
     // Starts the import and returns at once. Call on the main thread, once.
     void startImport();
 
+    // Removes the unpacking folders that imports killed or crashed midway
+    // left in `supportFolder` (the graphics folder's parent); those of
+    // imports still running stay. Answers how many went.
+    static int removeStaleImportFolders(const QString &supportFolder);
+
     const QUrl &url() const { return m_url; }
     const QUrl &framesFolder() const { return m_framesFolder; }
     platform::ManagedObjectContext *targetMOC() const { return m_targetMOC.data(); }

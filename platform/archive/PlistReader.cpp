@@ -383,7 +383,10 @@ private:
                 return bad(QStringLiteral("damaged data"));
             *out = PlistValue::data(*decoded);
         } else if (name == QLatin1String("date")) {
-            const QDateTime when = QDateTime::fromString(t.trimmed(), Qt::ISODate);
+            QDateTime when = QDateTime::fromString(t.trimmed(), Qt::ISODate);
+            // A date without a zone is UTC, as property lists write them.
+            if (when.isValid() && when.timeSpec() == Qt::LocalTime)
+                when.setTimeSpec(Qt::UTC);
             if (!when.isValid())
                 return bad(QStringLiteral("damaged date"));
             const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);

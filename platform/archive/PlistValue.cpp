@@ -169,7 +169,7 @@ bool PlistValue::referenceSecondsToDateTime(double seconds, QDateTime *out)
     // About ±3000 years around 2001.
     if (!std::isfinite(seconds) || std::fabs(seconds) > 1e11)
         return false;
-    *out = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(qint64(seconds * 1000.0));
+    *out = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(std::llround(seconds * 1000.0));
     return true;
 }
 

@@ -11,7 +11,6 @@
 
 #include <plist/plist.h>
 
-#include <cmath>
 #include <limits>
 #include <memory>
 
@@ -22,8 +21,8 @@ namespace {
 
 // Seconds between the Unix epoch and the property-list epoch (2001-01-01 UTC).
 constexpr qint64 kPlistEpochOffset = 978307200;
-// Nesting deeper than this is treated as damage, not as data.
-constexpr int kMaxDepth = 512;
+// One nesting limit for reading and writing, so whatever is written reads back.
+constexpr int kMaxDepth = PlistReader::kMaxDepth;
 
 struct PlistDeleter {
     void operator()(plist_t node) const
@@ -42,9 +41,9 @@ void setError(QString *error, const QString &text)
         *error = text;
 }
 
-// Binary lists come from files and servers we don't control: they go through
-// our own bounds-checked reader, because libplist's recursive binary parser
-// overflows the stack on deeply nested input.
+// Reading goes through our own bounded reader for both formats: it stops at
+// the depth limit before building anything deeper, where libplist builds the
+// whole tree first and frees it recursively.
 QVariant fromPlistValue(const PlistValue &node)
 {
     switch (node.type()) {
@@ -57,11 +56,10 @@ QVariant fromPlistValue(const PlistValue &node)
     case PlistValue::Type::Real:
         return node.toReal();
     case PlistValue::Type::Date: {
-        const double seconds = node.dateValue();
-        if (!std::isfinite(seconds) || std::fabs(seconds) > 1.0e11)
+        QDateTime when;
+        if (!PlistValue::referenceSecondsToDateTime(node.dateValue(), &when))
             return {};
-        return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(seconds * 1000.0)) + kPlistEpochOffset * 1000,
-                                              Qt::UTC);
+        return when;
     }
     case PlistValue::Type::String:
         return node.stringValue();
@@ -92,102 +90,6 @@ QVariant fromPlistValue(const PlistValue &node)
     }
     }
     return {};
-}
-
-QVariant toVariant(plist_t node, int depth, QString *error)
-{
-    if (depth > kMaxDepth) {
-        setError(error, QStringLiteral("Property list nested too deeply"));
-        return {};
-    }
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return bool(value);
-    }
-    case PLIST_UINT: {
-        uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        // Integers are signed 64-bit in both formats.
-        return qint64(value);
-    }
-    case PLIST_REAL: {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        return value;
-    }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-        uint64_t length = 0;
-        const char *text = plist_get_string_ptr(node, &length);
-        if (!text)
-            return QString();
-        return QString::fromUtf8(text, qsizetype(length));
-    }
-    case PLIST_DATA: {
-        uint64_t length = 0;
-        const char *bytes = plist_get_data_ptr(node, &length);
-        return bytes ? QByteArray(bytes, qsizetype(length)) : QByteArray();
-    }
-    case PLIST_DATE: {
-        int32_t sec = 0;
-        int32_t usec = 0;
-        plist_get_date_val(node, &sec, &usec);
-        // The library truncates toward zero and hands the fraction back
-        // without its sign: before 2001 the fraction counts backwards.
-        const qint64 fractionMs = qint64(usec) / 1000;
-        const qint64 ms = (qint64(sec) + kPlistEpochOffset) * 1000 + (sec < 0 && usec > 0 ? -fractionMs : fractionMs);
-        return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
-    }
-    case PLIST_UID: {
-        uint64_t value = 0;
-        plist_get_uid_val(node, &value);
-        return QVariant::fromValue(PlistUid{value});
-    }
-    case PLIST_ARRAY: {
-        QVariantList list;
-        const uint32_t count = plist_array_get_size(node);
-        list.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            QVariant item = toVariant(plist_array_get_item(node, i), depth + 1, error);
-            if (!item.isValid())
-                return {};
-            list.append(std::move(item));
-        }
-        return list;
-    }
-    case PLIST_DICT: {
-        QVariantMap map;
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        if (!iter)
-            return map;
-        for (;;) {
-            char *key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
-            if (!key)
-                break;
-            const QString name = QString::fromUtf8(key);
-            std::free(key);
-            if (!value)
-                break;
-            QVariant item = toVariant(value, depth + 1, error);
-            if (!item.isValid()) {
-                std::free(iter);
-                return {};
-            }
-            map.insert(name, std::move(item));
-        }
-        std::free(iter);
-        return map;
-    }
-    case PLIST_NONE:
-    default:
-        setError(error, QStringLiteral("Property list holds an unknown value type"));
-        return {};
-    }
 }
 
 plist_t fromVariant(const QVariant &value, Format format, int depth, QString *error)
@@ -327,39 +229,17 @@ QVariant read(const QByteArray &data, QString *error, Format *format)
         setError(error, QStringLiteral("Not a property list"));
         return {};
     }
-    if (data.size() > qsizetype(std::numeric_limits<uint32_t>::max())) {
-        setError(error, QStringLiteral("Property list too large"));
+    PlistValue parsed;
+    QString readError;
+    const bool ok = *kind == Format::Binary ? PlistReader::readBinary(data, &parsed, &readError)
+                                            : PlistReader::readXml(data, &parsed, &readError);
+    if (!ok) {
+        setError(error, readError.isEmpty() ? QStringLiteral("Damaged property list") : readError);
         return {};
     }
-    if (*kind == Format::Binary) {
-        PlistValue parsed;
-        QString readError;
-        if (!PlistReader::readBinary(data, &parsed, &readError)) {
-            setError(error, readError.isEmpty() ? QStringLiteral("Damaged property list") : readError);
-            return {};
-        }
-        QVariant value = fromPlistValue(parsed);
-        if (!value.isValid()) {
-            setError(error, QStringLiteral("Damaged property list"));
-            return {};
-        }
-        if (format)
-            *format = Format::Binary;
-        if (error)
-            error->clear();
-        return value;
-    }
-    plist_t root = nullptr;
-    plist_from_xml(data.constData(), uint32_t(data.size()), &root);
-    PlistPtr owner(root);
-    if (!root) {
-        setError(error, QStringLiteral("Damaged property list"));
-        return {};
-    }
-    QString conversionError;
-    QVariant value = toVariant(root, 0, &conversionError);
+    QVariant value = fromPlistValue(parsed);
     if (!value.isValid()) {
-        setError(error, conversionError.isEmpty() ? QStringLiteral("Damaged property list") : conversionError);
+        setError(error, QStringLiteral("Damaged property list"));
         return {};
     }
     if (format)

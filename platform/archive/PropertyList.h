@@ -14,7 +14,9 @@ namespace platform {
 //   dict <-> QVariantMap, array <-> QVariantList, string <-> QString,
 //   integer <-> qint64, real <-> double, bool <-> bool,
 //   date <-> QDateTime (UTC), data <-> QByteArray, UID <-> PlistUid.
-// Reading accepts untrusted bytes: damage gives an error, never a crash.
+// Reading accepts untrusted bytes through PlistReader (bounded depth and
+// sizes, {"CF$UID": n} in XML read as a UID): damage gives an error, never a
+// crash.
 namespace PropertyList {
 
 enum class Format { XML, Binary };

@@ -519,3 +519,39 @@ TEST(ZCZipArchiveWrite, FullDiskIsAFailure)
     bool closed = writer.close();
     EXPECT_FALSE(wrote && closed);
 }
+
+TEST(ZCZipArchiveUnzip, ExpansionAndEntryCountAreBoundedByWhatIsInflated)
+{
+    const QString dir = freshDir("bounds");
+    // Zeros deflate to almost nothing: small archives that expand far.
+    ASSERT_EQ(run(dir, testsupport::python3(), {"-c", R"(
+import zipfile
+def make(name, entries):
+    with zipfile.ZipFile(name, 'w', zipfile.ZIP_DEFLATED) as z:
+        for entry, size in entries: z.writestr(entry, bytes(size))
+make('entry.zip', [('small.bin', 10), ('Frames/huge.bin', 2 << 20)])
+make('total.zip', [('part%d.bin' % i, 900 << 10) for i in range(4)])
+make('count.zip', [('f%d' % i, 1) for i in range(6)])
+make('fits.zip', [('part%d.bin' % i, 900 << 10) for i in range(3)])
+)"}),
+              0);
+    const ZCZipArchive::Limits saved = ZCZipArchive::limits();
+    ZCZipArchive::setLimits({3 << 20, 1 << 20, 5});
+    auto unzip = [&](const QString &name, platform::Error *error) {
+        return ZCZipArchive::unzipFileAtPath(dir + "/" + name, dir + "/out-" + name, true, QString(), error);
+    };
+    platform::Error error;
+    EXPECT_FALSE(unzip("entry.zip", &error));
+    EXPECT_EQ(error.code, ZCZipArchive::ExpandsTooFar);
+    EXPECT_TRUE(error.description.contains("Frames/huge.bin")) << error.description.toStdString();
+    EXPECT_EQ(QDir(dir + "/out-entry.zip/Frames").entryList(QDir::Files), QStringList());
+    error = {};
+    EXPECT_FALSE(unzip("total.zip", &error));
+    EXPECT_EQ(error.code, ZCZipArchive::ExpandsTooFar);
+    EXPECT_LE(QDir(dir + "/out-total.zip").entryList(QDir::Files).size(), 3);
+    error = {};
+    EXPECT_FALSE(unzip("count.zip", &error));
+    EXPECT_EQ(error.code, ZCZipArchive::ExpandsTooFar);
+    EXPECT_TRUE(unzip("fits.zip", &error));
+    ZCZipArchive::setLimits(saved);
+}

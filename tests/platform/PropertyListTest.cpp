@@ -109,14 +109,16 @@ TEST(PlatformPropertyList, DatesBeforeTheEpochAndWithMillisecondsInBinary)
     EXPECT_EQ(PropertyList::read(PropertyList::write(local, Format::XML)).toDateTime(), local.toUTC());
 }
 
-TEST(PlatformPropertyList, UidsStayUidsInBinary)
+TEST(PlatformPropertyList, UidsStayUidsInBothFormats)
 {
     const QVariantMap archive{{"$top", QVariantMap{{"root", QVariant::fromValue(PlistUid{1})}}},
                               {"$objects", QVariantList{"$null", "x"}}};
-    const QVariant back = PropertyList::read(PropertyList::write(archive, Format::Binary));
-    const QVariant uid = back.toMap().value("$top").toMap().value("root");
-    ASSERT_EQ(uid.userType(), qMetaTypeId<PlistUid>());
-    EXPECT_EQ(uid.value<PlistUid>().value, 1u);
+    for (Format format : {Format::Binary, Format::XML}) {
+        const QVariant back = PropertyList::read(PropertyList::write(archive, format));
+        const QVariant uid = back.toMap().value("$top").toMap().value("root");
+        ASSERT_EQ(uid.userType(), qMetaTypeId<PlistUid>());
+        EXPECT_EQ(uid.value<PlistUid>().value, 1u);
+    }
 }
 
 TEST(PlatformPropertyList, PythonReadsWhatWeWriteAndWeReadWhatPythonWrites)
@@ -185,4 +187,9 @@ TEST(PlatformPropertyList, DeepNestingIsRefusedOnReadAndWrite)
         xml += "</array>";
     xml += "</plist>";
     EXPECT_FALSE(PropertyList::read(xml, &error).isValid());
+
+    // Far deeper, unclosed: refused before anything that deep is built.
+    xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">" + QByteArray("<array>").repeated(200000);
+    EXPECT_FALSE(PropertyList::read(xml, &error).isValid());
+    EXPECT_TRUE(error.contains("deeply")) << error.toStdString();
 }

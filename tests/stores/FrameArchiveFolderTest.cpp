@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -49,13 +50,18 @@ TEST(FrameArchiveFolderRead, ItemsFromInfoZipArchiveInBothPlistForms)
 import os, plistlib
 os.makedirs('src/Collections'); os.makedirs('src/Sets'); os.makedirs('src/Graphics')
 os.makedirs('src/Frames/nested')
-with open('src/Collections/C1', 'wb') as f: plistlib.dump({'name': 'Woods', 'guid': 'C1'}, f, fmt=plistlib.FMT_BINARY)
-with open('src/Collections/C2', 'wb') as f: plistlib.dump({'name': 'Metals', 'guid': 'C2'}, f, fmt=plistlib.FMT_XML)
+os.makedirs('src/Images')
+with open('src/Collections/C1', 'wb') as f: plistlib.dump({'name': 'Woods', 'guid': 'C1', 'iconGUID': 'IMG1.png'}, f, fmt=plistlib.FMT_BINARY)
+with open('src/Collections/C2', 'wb') as f: plistlib.dump({'name': 'Metals', 'guid': 'C2', 'iconGUID': 'IMG2.png'}, f, fmt=plistlib.FMT_XML)
+for name in ('IMG1.png', 'IMG2.png', 'IMG3.png'):
+    with open('src/Images/' + name, 'wb') as f: plistlib.dump({'filename': name}, f, fmt=plistlib.FMT_BINARY)
 with open('src/Collections/.DS_Store', 'wb') as f: f.write(b'junk')
 with open('src/Sets/S1', 'wb') as f: plistlib.dump(['not', 'a', 'dictionary'], f, fmt=plistlib.FMT_BINARY)
 with open('src/Sets/S2', 'wb') as f: f.write(b'\x00\x01garbage')
 with open('src/Graphics/IMG1.png', 'wb') as f: f.write(b'new picture')
 with open('src/Graphics/IMG2.png', 'wb') as f: f.write(b'second')
+os.chmod('src/Graphics/IMG2.png', 0o777)
+with open('src/Graphics/IMG3.png', 'wb') as f: f.write(b'nobody refers to me')
 with open('src/ReadMe.txt', 'w') as f: f.write('ignored')
 os.symlink('../ReadMe.txt', 'src/Graphics/LINK.png')
 )"),
@@ -79,9 +85,10 @@ os.symlink('../ReadMe.txt', 'src/Graphics/LINK.png')
     EXPECT_FALSE(FrameArchiveFolder::readItem(out + "/Sets/missing").has_value());
     // Folders inside an item folder are not items; a missing folder is empty.
     EXPECT_TRUE(FrameArchiveFolder::itemFiles(out, FrameArchiveFolder::kFrames).isEmpty());
-    EXPECT_TRUE(FrameArchiveFolder::itemFiles(out, FrameArchiveFolder::kImages).isEmpty());
+    EXPECT_EQ(FrameArchiveFolder::itemFiles(out, FrameArchiveFolder::kImages).size(), 3);
 
-    // Graphics: the file already in the library stays, links are not moved.
+    // Graphics: the file already in the library stays, links and graphics no
+    // item refers to are not moved, and the archive's permissions are not kept.
     const QString frames = dir + "/Frames";
     QDir().mkpath(frames);
     QFile existing(frames + "/IMG1.png");
@@ -91,6 +98,12 @@ os.symlink('../ReadMe.txt', 'src/Graphics/LINK.png')
     EXPECT_EQ(FrameArchiveFolder::moveGraphics(out, frames), 1);
     EXPECT_EQ(readAll(frames + "/IMG1.png"), "old picture");
     EXPECT_EQ(readAll(frames + "/IMG2.png"), "second");
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(frames + "/IMG2.png").constData(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+    EXPECT_FALSE(QFileInfo::exists(frames + "/IMG3.png"));
     EXPECT_FALSE(QFileInfo::exists(frames + "/LINK.png"));
     EXPECT_FALSE(QFileInfo::exists(out + "/Graphics/IMG2.png"));
 }
