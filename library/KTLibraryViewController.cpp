@@ -386,7 +386,11 @@ void KTLibraryViewController::refreshRecentContentApplying(Frame *frame)
     }
     QList<KTLibraryEntry> entries;
     if (platform::ManagedObjectContext *moc = managedObjectContext()) {
-        for (Frame *f : VLBlocksAdditions::fetchAll<Frame>(*moc, {}, m_sortByLastUsedDescriptorsArray, kRecentLimit))
+        // Only frames someone put into a design; a frame never used has no date.
+        const auto used = [] {
+            return [](const platform::ManagedObject &o) { return static_cast<const Frame &>(o).lastUsed().isValid(); };
+        };
+        for (Frame *f : VLBlocksAdditions::fetchAll<Frame>(*moc, used, m_sortByLastUsedDescriptorsArray, kRecentLimit))
             entries << KTLibraryEntry(f);
     }
     setContent(entries);

@@ -264,7 +264,8 @@ void Frame::awakeFromInsert()
     setAuthor(accountFullName());
     setLastUpdated(LibraryDates::distantPast());
     setLastModified(now);
-    setLastUsed(now);
+    // Left unset: only putting the frame into a design counts as using it,
+    // or every imported frame would head the recent list.
     setHasGraphics(true);
 }
 

@@ -3,8 +3,17 @@
 #include "design/KTColorMatLayer.h"
 #include "design/KTMoldingFrameLayer.h"
 #include "design/KTTextOverlayLayer.h"
+#include "design/TemplatesStore.h"
+#include "platform/Bundle.h"
+#include "stores/FrameImage.h"
+#include "stores/KTFrameLibraryImporter.h"
+#include "stores/LibraryStore.h"
+#include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -300,4 +309,45 @@ TEST(LibraryPanelIcons, IconsArriveWithoutBlockingAndUnreadableOnesKeepThePlaceh
         EXPECT_TRUE(model->isIconLoaded(row)) << row;
     const QPixmap icon = model->data(model->index(0), Qt::DecorationRole).value<QPixmap>();
     EXPECT_EQ(icon.size(), QSize(64, 64));
+}
+
+namespace {
+struct ImportEnded : KTFrameLibraryImporterDelegate {
+    bool finished = false, failed = false;
+    void importerDidFinish(KTFrameLibraryImporter *) override { finished = true; }
+    void importerFailedWithError(KTFrameLibraryImporter *, const platform::Error &) override { failed = true; }
+    void importerProgress(KTFrameLibraryImporter *, double) override {}
+};
+} // namespace
+
+TEST(LibraryPanelStates, RecentIsEmptyOnAFreshProfile)
+{
+    // A first start: the shipped library and designs imported into an empty
+    // support folder. Nobody has used a frame yet.
+    const QString archive = platform::Bundle::resourcePath() + QStringLiteral("/InitialFrames.ktframes");
+    ASSERT_TRUE(QFileInfo::exists(archive)) << "the content generator runs with the build";
+    const QString folder = testsupport::scratchDir() + QStringLiteral("/fresh-") + QUuid::createUuid().toString(QUuid::Id128);
+    LibraryStore store(nullptr, folder);
+    LibraryStore::setShared(&store);
+    QDir().mkpath(store.framesGraphicsFolder());
+    ImportEnded ended;
+    auto importer = std::make_shared<KTFrameLibraryImporter>(
+        QUrl::fromLocalFile(archive), QUrl::fromLocalFile(FrameImage::imagesFolder()), store.managedObjectContext());
+    importer->setDelegate(&ended);
+    importer->startImport();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended.finished || ended.failed; }, 30000));
+    ASSERT_TRUE(ended.finished);
+    TemplatesStore templates(folder);
+    EXPECT_GT(templates.importInitialTemplates(), 5);
+
+    KTLibraryViewController panel(QString::fromLatin1(KTLibraryViewController::kNibName), nullptr);
+    panel.setManagedObjectContext(store.managedObjectContext());
+    panel.view()->resize(300, 600);
+    panel.toggleView();
+    panel.toggleView();
+    ASSERT_EQ(panel.libraryState(), 2u);
+    EXPECT_TRUE(panel.filteredContent().isEmpty()) << panel.filteredContent().size() << " frames listed";
+    panel.toggleView();
+    EXPECT_FALSE(panel.filteredContent().isEmpty()) << "the library itself is there";
+    LibraryStore::setShared(nullptr);
 }
