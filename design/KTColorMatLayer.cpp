@@ -1,5 +1,6 @@
 #include "design/KTColorMatLayer.h"
 
+#include "design/KTFrameColorSettings.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
 #include "kit/NSImageVLKit.h"
@@ -170,7 +171,7 @@ bool KTColorMatLayer::validateValue(QVariant &value, const QString &keyPath) con
     else if (keyPath == QLatin1String("bevelWidth"))
         value = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, kMaxBevelWidth);
     else if (keyPath == QLatin1String("opacity") || keyPath == QLatin1String("shadowLength"))
-        value = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, 1);
+        KTFrameColorSettings::validateValue(value, keyPath);
     return true;
 }
 
@@ -283,7 +284,7 @@ void KTColorMatLayer::encode(platform::KeyedArchiver &coder) const
     KTFrameLayer::encode(coder);
     coder.encodeObject(QVariant::fromValue(platform::Color::fromQColor(m_matColor)), QStringLiteral("matColor"));
     coder.encodeObject(QVariant::fromValue(platform::Color::fromQColor(m_bevelColor)), QStringLiteral("bevelColor"));
-    coder.encodeFloat(float(m_opacity), QStringLiteral("opacity"));
+    KTFrameColorSettings::encodeOpacity(coder, m_opacity);
     coder.encodeFloat(float(m_bevelWidth), QStringLiteral("bevelWidth"));
     coder.encodeFloat(float(m_leftWidth), QStringLiteral("leftWidth"));
     coder.encodeFloat(float(m_rightWidth), QStringLiteral("rightWidth"));
@@ -301,8 +302,7 @@ void KTColorMatLayer::decode(platform::KeyedUnarchiver &coder)
         m_matColor = *mat;
     if (const std::optional<QColor> bevel = colorOf(coder.decodeObjectForKey(QStringLiteral("bevelColor"))))
         m_bevelColor = *bevel;
-    const double opacity = coder.decodeFloatForKey(QStringLiteral("opacity"));
-    m_opacity = std::isfinite(opacity) ? opacity : 1.0;
+    m_opacity = KTFrameColorSettings::decodeOpacity(coder);
     const double bevel = coder.decodeFloatForKey(QStringLiteral("bevelWidth"));
     m_bevelWidth = std::isfinite(bevel) ? bevel : 0.02;
     setLeftWidth(coder.decodeFloatForKey(QStringLiteral("leftWidth")));

@@ -122,6 +122,10 @@ public:
     static void installLibraryIconBuilder();
     static QImage libraryIconForFrame(Frame &frame, const QSize &size);
 
+signals:
+    // A setting of the frame's own changed (its properties' change signal).
+    void settingsChanged();
+
 protected:
     void setImagesLoaded(bool loaded) { m_imagesLoaded = loaded; }
     void copyFrameFieldsFrom(const KTFrameLayer &other);

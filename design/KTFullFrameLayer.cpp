@@ -2,13 +2,10 @@
 
 #include "design/VLImage.h"
 #include "kit/NSImageVLKit.h"
-#include "kit/VLValueAdditions.h"
 #include "platform/Assert.h"
-#include "platform/archive/Color.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/KeyedUnarchiver.h"
-#include "platform/imaging/ColorFilter.h"
 #include "platform/render/DrawingContext.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
@@ -19,13 +16,6 @@
 #include <mutex>
 
 namespace {
-
-using platform::ColorFilter;
-
-QString filterName(const char *name)
-{
-    return QString::fromLatin1(name);
-}
 
 // The smallest rect with whole coordinates that holds `r` (y-up or not).
 QRectF integralRect(const QRectF &r)
@@ -54,6 +44,15 @@ std::shared_ptr<VLImage> pictureOfAttribute(Frame *frame, const char *attribute)
 } // namespace
 
 KTFullFrameLayer::KTFullFrameLayer()
+    : m_colorSettings(
+          [this](const std::function<void(VLImage &)> &action) {
+              for (VLImage *picture : pictures())
+                  action(*picture);
+          },
+          [this](const char *key) {
+              emit settingsChanged();
+              didChangeValueForKey(QString::fromLatin1(key));
+          })
 {
     setControlNibName(QString::fromLatin1(kControlNibName));
     setLayerName(QString::fromLatin1(kDefaultLayerName));
@@ -110,21 +109,7 @@ bool KTFullFrameLayer::loadImages()
     m_actAsMask = frame->valueForAttribute(QString::fromLatin1(kActAsMaskAttribute)).toBool();
     setImagesLoaded(true);
     // A layer decoded before its pictures existed keeps its settings on them.
-    for (VLImage *picture : pictures()) {
-        picture->setRotation(m_rotation);
-        picture->setOpacity(m_opacity);
-    }
-    if (m_colorize) {
-        m_colorize = false;
-        setColorize(true);
-    } else if (m_saturationShift != 1.0) {
-        setSaturationShift(m_saturationShift);
-    }
-    if (m_lightnessShift != 0.0) {
-        const double ev = m_lightnessShift;
-        m_lightnessShift = 0.0;
-        setLightnessShift(ev);
-    }
+    m_colorSettings.applyToPictures();
     return true;
 }
 
@@ -186,90 +171,7 @@ QImage KTFullFrameLayer::iconOfSize(const QSizeF &size)
 
 bool KTFullFrameLayer::validateValue(QVariant &value, const QString &keyPath) const
 {
-    if (keyPath == QLatin1String("saturationShift"))
-        value = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, 2);
-    else if (keyPath == QLatin1String("lightnessShift"))
-        value = NSNumberVLExtras::numberEnforcedBetweenAnd(value, -10, 10);
-    else if (keyPath == QLatin1String("opacity") || keyPath == QLatin1String("shadowLength"))
-        value = NSNumberVLExtras::numberEnforcedBetweenAnd(value, 0, 1);
-    return true;
-}
-
-void KTFullFrameLayer::setSaturationShift(double value)
-{
-    KT_ASSERT(value >= 0 && value <= 2, QStringLiteral("Saturation value out of limit: %1").arg(value, 0, 'f', 6));
-    m_saturationShift = value;
-    for (VLImage *picture : pictures()) {
-        if (value == 1.0)
-            picture->removeFilter(filterName(ColorFilter::kColorControls));
-        else
-            picture->setValue(value, filterName(ColorFilter::kInputSaturation), filterName(ColorFilter::kColorControls));
-    }
-    didChangeValueForKey(QStringLiteral("saturationShift"));
-}
-
-void KTFullFrameLayer::setLightnessShift(double value)
-{
-    KT_ASSERT(value >= -10 && value <= 10, QStringLiteral("Lightness value out of limit: %1").arg(value, 0, 'f', 6));
-    if (value == m_lightnessShift)
-        return;
-    m_lightnessShift = value;
-    for (VLImage *picture : pictures()) {
-        if (value == 0.0)
-            picture->removeFilter(filterName(ColorFilter::kExposureAdjust));
-        else
-            picture->setValue(value, filterName(ColorFilter::kInputEV), filterName(ColorFilter::kExposureAdjust));
-    }
-    didChangeValueForKey(QStringLiteral("lightnessShift"));
-}
-
-void KTFullFrameLayer::setColorize(bool on)
-{
-    if (on == m_colorize)
-        return;
-    m_colorize = on;
-    if (on) {
-        for (VLImage *picture : pictures())
-            picture->removeFilter(filterName(ColorFilter::kColorControls));
-        setColorizationColor(m_colorizationColor);
-    } else {
-        for (VLImage *picture : pictures())
-            picture->removeFilter(filterName(ColorFilter::kColorMonochrome));
-        setSaturationShift(m_saturationShift);
-    }
-    didChangeValueForKey(QStringLiteral("colorize"));
-}
-
-void KTFullFrameLayer::setColorizationColor(const QColor &color)
-{
-    m_colorizationColor = color;
-    if (m_colorize) {
-        QColor opaque = color.toRgb();
-        const double intensity = opaque.alphaF();
-        opaque.setAlphaF(1.0f);
-        for (VLImage *picture : pictures()) {
-            picture->setValue(opaque, filterName(ColorFilter::kInputColor), filterName(ColorFilter::kColorMonochrome));
-            picture->setValue(intensity, filterName(ColorFilter::kInputIntensity),
-                              filterName(ColorFilter::kColorMonochrome));
-        }
-    }
-    didChangeValueForKey(QStringLiteral("colorizationColor"));
-}
-
-void KTFullFrameLayer::setOpacity(double value)
-{
-    m_opacity = value;
-    for (VLImage *picture : pictures())
-        picture->setOpacity(value);
-    didChangeValueForKey(QStringLiteral("opacity"));
-}
-
-void KTFullFrameLayer::setRotation(unsigned quarterTurns)
-{
-    m_rotation = quarterTurns;
-    for (VLImage *picture : pictures())
-        picture->setRotation(quarterTurns);
-    didChangeValueForKey(QStringLiteral("rotation"));
+    return KTFrameColorSettings::validateValue(value, keyPath);
 }
 
 void KTFullFrameLayer::setScale(double scale)
@@ -284,11 +186,7 @@ void KTFullFrameLayer::applySettingsFromLayer(const KTFrameLayer &other)
     const auto *full = qobject_cast<const KTFullFrameLayer *>(&other);
     if (!full)
         return;
-    setColorize(full->colorize());
-    setColorizationColor(full->colorizationColor());
-    setLightnessShift(full->lightnessShift());
-    setSaturationShift(full->saturationShift());
-    setOpacity(full->opacity());
+    m_colorSettings.applySettingsFrom(full->m_colorSettings);
     setRotation(full->rotation());
     setScale(full->scale());
 }
@@ -298,13 +196,8 @@ std::shared_ptr<KTLayer> KTFullFrameLayer::copyForRendering() const
     auto copy = std::make_shared<KTFullFrameLayer>();
     copy->copyFrameFieldsFrom(*this);
     copy->m_imagesOrientations = m_imagesOrientations;
-    copy->m_colorize = m_colorize;
     copy->m_actAsMask = m_actAsMask;
-    copy->m_rotation = m_rotation;
-    copy->m_colorizationColor = m_colorizationColor;
-    copy->m_saturationShift = m_saturationShift;
-    copy->m_lightnessShift = m_lightnessShift;
-    copy->m_opacity = m_opacity;
+    copy->m_colorSettings.copyValuesFrom(m_colorSettings);
     copy->m_frameImagePortrait = m_frameImagePortrait ? m_frameImagePortrait->copyForRendering() : nullptr;
     if (m_frameImageLandscape == m_frameImagePortrait)
         copy->m_frameImageLandscape = copy->m_frameImagePortrait;
@@ -319,13 +212,7 @@ std::shared_ptr<KTLayer> KTFullFrameLayer::copyForRendering() const
 void KTFullFrameLayer::encode(platform::KeyedArchiver &coder) const
 {
     KTFrameLayer::encode(coder);
-    coder.encodeFloat(float(m_saturationShift), QStringLiteral("saturationShift"));
-    coder.encodeFloat(float(m_lightnessShift), QStringLiteral("lightnessShift"));
-    coder.encodeFloat(float(m_opacity), QStringLiteral("opacity"));
-    coder.encodeInteger(qint64(m_rotation), QStringLiteral("rotation"));
-    coder.encodeBool(m_colorize, QStringLiteral("colorize"));
-    coder.encodeObject(QVariant::fromValue(platform::Color::fromQColor(m_colorizationColor)),
-                       QStringLiteral("colorizationColor"));
+    m_colorSettings.encode(coder);
     coder.encodeDouble(m_scale, QStringLiteral("scale"));
 }
 
@@ -333,22 +220,8 @@ void KTFullFrameLayer::decode(platform::KeyedUnarchiver &coder)
 {
     KTFrameLayer::decode(coder);
     setControlNibName(QString::fromLatin1(kControlNibName));
-    // The setters rebuild the pictures' filters. The archive is untrusted:
-    // what the settings panel would never let through is brought into range
-    // here rather than raised over.
-    const auto inRange = [](double v, double low, double high, double fallback) {
-        return std::isfinite(v) ? std::clamp(v, low, high) : fallback;
-    };
-    setSaturationShift(inRange(coder.decodeFloatForKey(QStringLiteral("saturationShift")), 0, 2, 1.0));
-    setLightnessShift(inRange(coder.decodeFloatForKey(QStringLiteral("lightnessShift")), -10, 10, 0.0));
-    const double opacity = coder.decodeFloatForKey(QStringLiteral("opacity"));
-    setOpacity(std::isfinite(opacity) ? opacity : 1.0);
-    setRotation(unsigned(coder.decodeIntegerForKey(QStringLiteral("rotation")) & 3));
-    setColorize(coder.decodeBoolForKey(QStringLiteral("colorize")));
-    const QVariant color = coder.decodeObjectForKey(QStringLiteral("colorizationColor"));
-    // Without a stored colour the layer keeps its default one.
-    if (color.userType() == qMetaTypeId<platform::Color>())
-        setColorizationColor(color.value<platform::Color>().toQColor());
+    // The setters rebuild the pictures' filters.
+    m_colorSettings.decode(coder);
     const double scale = coder.decodeDoubleForKey(QStringLiteral("scale"));
     setScale(std::isfinite(scale) && scale >= 0.1 ? scale : 1.0);
 }

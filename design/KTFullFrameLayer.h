@@ -1,5 +1,6 @@
 #pragma once
 
+#include "design/KTFrameColorSettings.h"
 #include "design/KTFrameLayer.h"
 
 #include <QColor>
@@ -16,13 +17,13 @@ class VLImage;
 class KTFullFrameLayer : public KTFrameLayer
 {
     Q_OBJECT
-    Q_PROPERTY(bool colorize READ colorize WRITE setColorize)
-    Q_PROPERTY(unsigned rotation READ rotation WRITE setRotation)
-    Q_PROPERTY(QColor colorizationColor READ colorizationColor WRITE setColorizationColor)
-    Q_PROPERTY(double saturationShift READ saturationShift WRITE setSaturationShift)
-    Q_PROPERTY(double lightnessShift READ lightnessShift WRITE setLightnessShift)
-    Q_PROPERTY(double opacity READ opacity WRITE setOpacity)
-    Q_PROPERTY(double scale READ scale WRITE setScale)
+    Q_PROPERTY(bool colorize READ colorize WRITE setColorize NOTIFY settingsChanged)
+    Q_PROPERTY(unsigned rotation READ rotation WRITE setRotation NOTIFY settingsChanged)
+    Q_PROPERTY(QColor colorizationColor READ colorizationColor WRITE setColorizationColor NOTIFY settingsChanged)
+    Q_PROPERTY(double saturationShift READ saturationShift WRITE setSaturationShift NOTIFY settingsChanged)
+    Q_PROPERTY(double lightnessShift READ lightnessShift WRITE setLightnessShift NOTIFY settingsChanged)
+    Q_PROPERTY(double opacity READ opacity WRITE setOpacity NOTIFY settingsChanged)
+    Q_PROPERTY(double scale READ scale WRITE setScale NOTIFY settingsChanged)
 
 public:
     static constexpr const char *kControlNibName = "FullFrameControl";
@@ -49,24 +50,23 @@ public:
     // "opacity" and "shadowLength" to 0..1; always true.
     bool validateValue(QVariant &value, const QString &keyPath) const;
 
-    // 0..2; outside that is a programming error.
-    void setSaturationShift(double value);
-    // -10..10 EV; outside that is a programming error.
-    void setLightnessShift(double value);
-    void setColorize(bool on);
-    void setColorizationColor(const QColor &color);
-    void setOpacity(double value);
-    void setRotation(unsigned quarterTurns);
+    // The colour settings (KTFrameColorSettings) on both pictures.
+    void setSaturationShift(double value) { m_colorSettings.setSaturationShift(value); }
+    void setLightnessShift(double value) { m_colorSettings.setLightnessShift(value); }
+    void setColorize(bool on) { m_colorSettings.setColorize(on); }
+    void setColorizationColor(const QColor &color) { m_colorSettings.setColorizationColor(color); }
+    void setOpacity(double value) { m_colorSettings.setOpacity(value); }
+    void setRotation(unsigned quarterTurns) { m_colorSettings.setRotation(quarterTurns); }
     void applySettingsFromLayer(const KTFrameLayer &other) override;
 
-    bool colorize() const { return m_colorize; }
-    double lightnessShift() const { return m_lightnessShift; }
-    double saturationShift() const { return m_saturationShift; }
-    double opacity() const { return m_opacity; }
+    bool colorize() const { return m_colorSettings.colorize(); }
+    double lightnessShift() const { return m_colorSettings.lightnessShift(); }
+    double saturationShift() const { return m_colorSettings.saturationShift(); }
+    double opacity() const { return m_colorSettings.opacity(); }
     quint32 imagesOrientations() const { return m_imagesOrientations; }
     void setImagesOrientations(quint32 orientations) { m_imagesOrientations = orientations; }
-    unsigned rotation() const { return m_rotation; }
-    QColor colorizationColor() const { return m_colorizationColor; }
+    unsigned rotation() const { return m_colorSettings.rotation(); }
+    QColor colorizationColor() const { return m_colorSettings.colorizationColor(); }
     bool actAsMask() const override { return m_actAsMask; }
     double scale() const { return m_scale; }
     void setScale(double scale);
@@ -92,13 +92,8 @@ private:
     std::vector<VLImage *> pictures() const;
 
     quint32 m_imagesOrientations = LandscapeOnly;
-    bool m_colorize = false;
     bool m_actAsMask = false;
-    unsigned m_rotation = 0;
-    QColor m_colorizationColor = QColor::fromRgbF(1.0f, 0.73f, 0.613f, 1.0f);
-    double m_saturationShift = 1.0;
-    double m_lightnessShift = 0.0;
-    double m_opacity = 1.0;
+    KTFrameColorSettings m_colorSettings;
     std::shared_ptr<VLImage> m_frameImagePortrait;
     std::shared_ptr<VLImage> m_frameImageLandscape;
     double m_scale = 1.0;

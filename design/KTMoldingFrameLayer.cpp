@@ -201,7 +201,7 @@ bool KTMoldingFrameLayer::isHitAtPoint(const QPointF &point) const
 
 std::array<std::shared_ptr<VLImage>, 4> KTMoldingFrameLayer::sidePicturesForRotation() const
 {
-    const unsigned r = m_rotation % 4;
+    const unsigned r = rotation();
     return {m_prerotatedImages[r], m_prerotatedImages[(r + 3) % 4], m_prerotatedImages[(r + 2) % 4],
             m_prerotatedImages[(r + 1) % 4]};
 }
@@ -555,15 +555,12 @@ QVariantMap KTMoldingFrameLayer::reportForRealSize(const QSizeF &size) const
 bool KTMoldingFrameLayer::validateValue(QVariant &value, const QString &keyPath) const
 {
     using NSNumberVLExtras::numberEnforcedBetweenAnd;
-    if (keyPath == QLatin1String("saturationShift"))
-        value = numberEnforcedBetweenAnd(value, 0, 2);
-    else if (keyPath == QLatin1String("lightnessShift"))
-        value = numberEnforcedBetweenAnd(value, -10, 10);
-    else if (keyPath == QLatin1String("frameWidth"))
+    if (keyPath == QLatin1String("frameWidth"))
         value = numberEnforcedBetweenAnd(value, 0, kMaxFrameWidth);
-    else if (keyPath == QLatin1String("opacity") || keyPath == QLatin1String("shadowLength")
-             || keyPath == QLatin1String("frameOverImage"))
+    else if (keyPath == QLatin1String("frameOverImage"))
         value = numberEnforcedBetweenAnd(value, 0, 1);
+    else
+        KTFrameColorSettings::validateValue(value, keyPath);
     return true;
 }
 
@@ -594,83 +591,10 @@ void KTMoldingFrameLayer::announce(const char *key)
     didChangeValueForKey(QString::fromLatin1(key));
 }
 
-void KTMoldingFrameLayer::setSaturationShift(double value)
-{
-    KT_ASSERT(value >= 0 && value <= 2, QString::asprintf("Saturation value out of limit: %f", value));
-    m_saturationShift = value;
-    const QString filter = str(ColorFilter::kColorControls);
-    if (value == 1.0)
-        forEachPicture([&](VLImage &image) { image.removeFilter(filter); });
-    else
-        forEachPicture([&](VLImage &image) { image.setValue(value, str(ColorFilter::kInputSaturation), filter); });
-    announce("saturationShift");
-}
-
-void KTMoldingFrameLayer::setLightnessShift(double value)
-{
-    KT_ASSERT(value >= -10 && value <= 10, QString::asprintf("Lightness value out of limit: %f", value));
-    if (value == m_lightnessShift)
-        return;
-    m_lightnessShift = value;
-    const QString filter = str(ColorFilter::kExposureAdjust);
-    if (value == 0)
-        forEachPicture([&](VLImage &image) { image.removeFilter(filter); });
-    else
-        forEachPicture([&](VLImage &image) { image.setValue(value, str(ColorFilter::kInputEV), filter); });
-    announce("lightnessShift");
-}
-
 void KTMoldingFrameLayer::setDropShadowByUser(bool on)
 {
     KTFrameLayer::setDropShadowByUser(on);
     platform::UserDefaults::standard().setBool(str(kShadowEnabledDefault), on);
-}
-
-void KTMoldingFrameLayer::setColorize(bool on)
-{
-    if (on == m_colorize)
-        return;
-    m_colorize = on;
-    if (on) {
-        forEachPicture([](VLImage &image) { image.removeFilter(str(ColorFilter::kColorControls)); });
-        setColorizationColor(m_colorizationColor);
-    } else {
-        forEachPicture([](VLImage &image) { image.removeFilter(str(ColorFilter::kColorMonochrome)); });
-        setSaturationShift(m_saturationShift);
-    }
-    announce("colorize");
-}
-
-void KTMoldingFrameLayer::setColorizationColor(const QColor &color)
-{
-    m_colorizationColor = color;
-    if (m_colorize) {
-        QColor opaque = color;
-        opaque.setAlphaF(1.0f);
-        const double intensity = color.alphaF();
-        const QString filter = str(ColorFilter::kColorMonochrome);
-        forEachPicture([&](VLImage &image) {
-            image.setValue(opaque, str(ColorFilter::kInputColor), filter);
-            image.setValue(intensity, str(ColorFilter::kInputIntensity), filter);
-        });
-    }
-    announce("colorizationColor");
-}
-
-void KTMoldingFrameLayer::setOpacity(double value)
-{
-    m_opacity = value;
-    forEachPicture([&](VLImage &image) { image.setOpacity(value); });
-    announce("opacity");
-}
-
-void KTMoldingFrameLayer::setRotation(unsigned quarterTurns)
-{
-    // Only quarter turns 0 to 3 exist; a larger count from an archive is
-    // the same turn, and a picture must never be told otherwise.
-    m_rotation = quarterTurns % 4;
-    forEachPicture([&](VLImage &image) { image.setRotation(m_rotation); });
-    announce("rotation");
 }
 
 void KTMoldingFrameLayer::applySettingsFromLayer(const KTFrameLayer &other)
@@ -679,13 +603,9 @@ void KTMoldingFrameLayer::applySettingsFromLayer(const KTFrameLayer &other)
     const auto *molding = qobject_cast<const KTMoldingFrameLayer *>(&other);
     if (!molding)
         return;
-    setColorize(molding->colorize());
-    setColorizationColor(molding->colorizationColor());
+    m_colorSettings.applySettingsFrom(molding->m_colorSettings);
     setFrameOverImage(molding->frameOverImage());
     setFrameWidth(molding->frameWidth());
-    setLightnessShift(molding->lightnessShift());
-    setSaturationShift(molding->saturationShift());
-    setOpacity(molding->opacity());
 }
 
 void KTMoldingFrameLayer::setFrameWidth(double value)
@@ -705,33 +625,17 @@ void KTMoldingFrameLayer::setFrameOverImage(double value)
 void KTMoldingFrameLayer::encode(platform::KeyedArchiver &coder) const
 {
     KTFrameLayer::encode(coder);
-    coder.encodeFloat(float(m_saturationShift), QStringLiteral("saturationShift"));
-    coder.encodeFloat(float(m_lightnessShift), QStringLiteral("lightnessShift"));
-    coder.encodeFloat(float(m_opacity), QStringLiteral("opacity"));
-    coder.encodeInteger(qint64(m_rotation), QStringLiteral("rotation"));
-    coder.encodeBool(m_colorize, QStringLiteral("colorize"));
-    coder.encodeObject(QVariant::fromValue(platform::Color::fromQColor(m_colorizationColor)),
-                       QStringLiteral("colorizationColor"));
+    m_colorSettings.encode(coder);
     coder.encodeFloat(float(m_frameOverImage), QStringLiteral("frameOverImage"));
     coder.encodeFloat(float(m_frameWidth), QStringLiteral("frameWidth"));
 }
 
 void KTMoldingFrameLayer::decode(platform::KeyedUnarchiver &coder)
 {
-    using NSNumberVLExtras::numberEnforcedBetweenAnd;
     // The frame layer finds the library frame and loads the pictures; the
     // settings below then reach them through the setters.
     KTFrameLayer::decode(coder);
-    // The setters refuse values out of range as programming errors; an
-    // archive is data, so its values are moved into range first.
-    setSaturationShift(numberEnforcedBetweenAnd(double(coder.decodeFloatForKey(QStringLiteral("saturationShift"))), 0, 2));
-    setLightnessShift(numberEnforcedBetweenAnd(double(coder.decodeFloatForKey(QStringLiteral("lightnessShift"))), -10, 10));
-    setOpacity(numberEnforcedBetweenAnd(double(coder.decodeFloatForKey(QStringLiteral("opacity"))), 0, 1));
-    setRotation(unsigned(coder.decodeIntegerForKey(QStringLiteral("rotation")) & 3));
-    setColorize(coder.decodeBoolForKey(QStringLiteral("colorize")));
-    const QVariant color = coder.decodeObjectForKey(QStringLiteral("colorizationColor"));
-    if (color.canConvert<platform::Color>() && color.value<platform::Color>().toQColor().isValid())
-        setColorizationColor(color.value<platform::Color>().toQColor());
+    m_colorSettings.decode(coder);
     setFrameOverImage(coder.decodeFloatForKey(QStringLiteral("frameOverImage")));
     setFrameWidth(coder.decodeFloatForKey(QStringLiteral("frameWidth")));
     setControlNibName(str(kControlNibName));
@@ -772,13 +676,8 @@ std::shared_ptr<VLImage> KTMoldingFrameLayer::copyOf(PictureCopies &copies, cons
 void KTMoldingFrameLayer::copyMoldingFieldsFrom(const KTMoldingFrameLayer &other, PictureCopies &copies)
 {
     copyFrameFieldsFrom(other);
-    m_colorize = other.m_colorize;
     m_actAsMask = other.m_actAsMask;
-    m_rotation = other.m_rotation;
-    m_colorizationColor = other.m_colorizationColor;
-    m_saturationShift = other.m_saturationShift;
-    m_lightnessShift = other.m_lightnessShift;
-    m_opacity = other.m_opacity;
+    m_colorSettings.copyValuesFrom(other.m_colorSettings);
     m_frameImageTop = copyOf(copies, other.m_frameImageTop);
     m_frameImageRight = copyOf(copies, other.m_frameImageRight);
     m_frameImageBottom = copyOf(copies, other.m_frameImageBottom);

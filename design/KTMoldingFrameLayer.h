@@ -1,5 +1,6 @@
 #pragma once
 
+#include "design/KTFrameColorSettings.h"
 #include "design/KTFrameLayer.h"
 
 #include <QColor>
@@ -86,16 +87,15 @@ public:
     // Moves a proposed number into its key's range; always true.
     bool validateValue(QVariant &value, const QString &keyPath) const;
 
-    // The caller keeps 0..2; outside is an internal-consistency failure.
-    void setSaturationShift(double value);
-    // The caller keeps -10..10; outside is an internal-consistency failure.
-    void setLightnessShift(double value);
+    // The colour settings (KTFrameColorSettings) on every picture of allFrameImages.
+    void setSaturationShift(double value) { m_colorSettings.setSaturationShift(value); }
+    void setLightnessShift(double value) { m_colorSettings.setLightnessShift(value); }
     // The user's choice is also the shadow setting of the next new moulding.
     void setDropShadowByUser(bool on) override;
-    void setColorize(bool on);
-    void setColorizationColor(const QColor &color);
-    void setOpacity(double value);
-    void setRotation(unsigned quarterTurns);
+    void setColorize(bool on) { m_colorSettings.setColorize(on); }
+    void setColorizationColor(const QColor &color) { m_colorSettings.setColorizationColor(color); }
+    void setOpacity(double value) { m_colorSettings.setOpacity(value); }
+    void setRotation(unsigned quarterTurns) { m_colorSettings.setRotation(quarterTurns); }
     void applySettingsFromLayer(const KTFrameLayer &other) override;
     void setFrameWidth(double value);
     void setFrameOverImage(double value);
@@ -111,12 +111,12 @@ public:
     // Makes "KTMoldingFrameLayer" decode as this class (once per process).
     static void registerArchiveClass();
 
-    bool colorize() const { return m_colorize; }
-    double lightnessShift() const { return m_lightnessShift; }
-    double saturationShift() const { return m_saturationShift; }
-    double opacity() const { return m_opacity; }
-    unsigned rotation() const { return m_rotation; }
-    QColor colorizationColor() const { return m_colorizationColor; }
+    bool colorize() const { return m_colorSettings.colorize(); }
+    double lightnessShift() const { return m_colorSettings.lightnessShift(); }
+    double saturationShift() const { return m_colorSettings.saturationShift(); }
+    double opacity() const { return m_colorSettings.opacity(); }
+    unsigned rotation() const { return m_colorSettings.rotation(); }
+    QColor colorizationColor() const { return m_colorSettings.colorizationColor(); }
     bool actAsMask() const override { return m_actAsMask; }
     void setActAsMask(bool on) { m_actAsMask = on; }
     bool mirrorImages() const { return m_mirrorImages; }
@@ -136,9 +136,6 @@ public:
     QRectF drawRectInside() const;
 
     std::shared_ptr<KTLayer> copyForRendering() const override;
-
-signals:
-    void settingsChanged();
 
 protected:
     // A picture with a finite, non-empty size; anything else is skipped.
@@ -217,13 +214,10 @@ protected:
     std::shared_ptr<KTPreparedPictureCache> m_renderCache;
 
 private:
-    bool m_colorize = false;
+    KTFrameColorSettings m_colorSettings{
+        [this](const std::function<void(VLImage &)> &action) { forEachPicture(action); },
+        [this](const char *key) { announce(key); }};
     bool m_actAsMask = false;
-    unsigned m_rotation = 0;
-    QColor m_colorizationColor = QColor::fromRgbF(1.0f, 0.73f, 0.613f, 1.0f);
-    double m_saturationShift = 1.0;
-    double m_lightnessShift = 0.0;
-    double m_opacity = 1.0;
     std::vector<std::shared_ptr<VLImage>> m_allFrameImages;
     bool m_allocatedFrameImageTop = false;
     bool m_allocatedFrameImageBottom = false;

@@ -4,11 +4,14 @@
 #include "design/KTColorMatLayer.h"
 #include "design/KTFullFrameLayer.h"
 #include "design/KTImageLayer.h"
+#include "design/KTMoldingFrameLayer.h"
 #include "design/VLImage.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/archive/PlistReader.h"
 #include "platform/imaging/ColorFilter.h"
+
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -228,6 +231,37 @@ TEST(FrameLayerArchive, DamagedValuesAreBroughtIntoRangeNotRaisedOver)
     EXPECT_DOUBLE_EQ(mat->bottomWidth(), double(0.1f));
     EXPECT_DOUBLE_EQ(mat->opacity(), double(0.2f));
     EXPECT_TRUE(std::isfinite(mat->bevelWidth()));
+}
+
+TEST(FrameLayerArchive, FullFramesMouldingsAndMatsShareTheirColourSettingsRules)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const auto damaged = [&](const char *cls) {
+        return archiveOf(std::make_shared<ScriptedLayer>(QString::fromLatin1(cls), [&](platform::KeyedArchiver &c) {
+            c.encodeString(QStringLiteral("Damaged"), QStringLiteral("layerName"));
+            c.encodeFloat(-4.0f, QStringLiteral("saturationShift"));
+            c.encodeFloat(nan, QStringLiteral("lightnessShift"));
+            c.encodeFloat(5.0f, QStringLiteral("opacity"));
+            c.encodeInteger(6, QStringLiteral("rotation"));
+        }));
+    };
+    auto full = decodeLayer<KTFullFrameLayer>(damaged("KTFullFrameLayer"));
+    auto molding = decodeLayer<KTMoldingFrameLayer>(damaged("KTMoldingFrameLayer"));
+    auto mat = decodeLayer<KTColorMatLayer>(damaged("KTColorMatLayer"));
+    ASSERT_TRUE(full && molding && mat);
+    for (KTFrameLayer *layer : {static_cast<KTFrameLayer *>(full.get()), static_cast<KTFrameLayer *>(molding.get())}) {
+        EXPECT_DOUBLE_EQ(layer->property("saturationShift").toDouble(), 0.0);
+        EXPECT_DOUBLE_EQ(layer->property("lightnessShift").toDouble(), 0.0);
+        EXPECT_DOUBLE_EQ(layer->property("opacity").toDouble(), 1.0);
+        EXPECT_EQ(layer->property("rotation").toUInt(), 2u);
+        // A turn is always one of four, and every change is announced.
+        QSignalSpy changed(layer, &KTFrameLayer::settingsChanged);
+        layer->setProperty("rotation", 7u);
+        EXPECT_EQ(layer->property("rotation").toUInt(), 3u);
+        layer->setProperty("opacity", 0.5);
+        EXPECT_EQ(changed.count(), 2);
+    }
+    EXPECT_DOUBLE_EQ(mat->opacity(), 1.0);
 }
 
 TEST(FrameLayerArchive, MissingFrameGivesThePlaceholderAndOneWarning)
