@@ -25,7 +25,9 @@ namespace {
 StyledText::Attributes attributes(double size, int alignment = StyledText::Center, QColor colour = Qt::black)
 {
     StyledText::Attributes a;
-    a.font = StyledText::Font{QStringLiteral("Helvetica"), size, std::nullopt};
+    // A face scripts/setup installs: "Helvetica" maps to whatever a desktop
+    // has, and these cases measure line heights.
+    a.font = StyledText::Font{QStringLiteral("DejaVu Sans"), size, std::nullopt};
     a.color = platform::Color::fromQColor(colour);
     a.paragraphStyle = StyledText::ParagraphStyle{alignment};
     return a;
