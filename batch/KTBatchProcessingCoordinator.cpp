@@ -9,6 +9,7 @@
 #include "platform/TypeTable.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/ImageBuffer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,6 +22,8 @@
 #include <algorithm>
 
 struct KTBatchProcessingCoordinator::Run {
+    // Photos of a batch come in a few sizes: their buffers are used again.
+    platform::ImageBuffer::RecyclingScope recycling;
     std::atomic<bool> cancelled{false};
     int total = 0;
     int written = 0;

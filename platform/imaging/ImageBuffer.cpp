@@ -1,6 +1,9 @@
 #include "platform/imaging/ImageBuffer.h"
 
 #include <cstdlib>
+#include <mutex>
+#include <vector>
+
 #include <sys/mman.h>
 
 namespace platform {
@@ -8,6 +11,76 @@ namespace platform {
 namespace {
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kLargeBuffer = std::size_t(16) << 20;
+// What a batch keeps at most: a photo's worth per core and then some.
+constexpr std::size_t kMaxRecycled = std::size_t(768) << 20;
+
+struct Block {
+    void *memory;
+    std::size_t bytes;
+};
+
+struct Recycler {
+    std::mutex mutex;
+    int scopes = 0;
+    std::size_t held = 0;
+    std::vector<Block> blocks;
+
+    // A kept block of at least `bytes` and not much more; null when none.
+    void *take(std::size_t bytes, std::size_t *actual)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::size_t best = blocks.size();
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            if (blocks[i].bytes >= bytes && blocks[i].bytes <= bytes + bytes / 2
+                && (best == blocks.size() || blocks[i].bytes < blocks[best].bytes))
+                best = i;
+        }
+        if (best == blocks.size())
+            return nullptr;
+        void *memory = blocks[best].memory;
+        *actual = blocks[best].bytes;
+        held -= blocks[best].bytes;
+        blocks.erase(blocks.begin() + std::ptrdiff_t(best));
+        return memory;
+    }
+
+    void give(void *memory, std::size_t bytes)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (scopes > 0 && held + bytes <= kMaxRecycled) {
+                blocks.push_back({memory, bytes});
+                held += bytes;
+                return;
+            }
+        }
+        std::free(memory);
+    }
+
+    void freeAll()
+    {
+        std::vector<Block> gone;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            gone.swap(blocks);
+            held = 0;
+        }
+        for (const Block &b : gone)
+            std::free(b.memory);
+    }
+};
+
+Recycler &recycler()
+{
+    static Recycler *r = new Recycler; // outlives every picture, even at exit
+    return *r;
+}
+
+struct Owned {
+    void *memory;
+    std::size_t bytes;
+};
+
 } // namespace
 
 QImage ImageBuffer::allocate(int width, int height, QImage::Format format)
@@ -20,15 +93,47 @@ QImage ImageBuffer::allocate(int width, int height, QImage::Format format)
         return {};
     if (bytes < kLargeBuffer)
         return QImage(width, height, format);
-    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    void *memory = std::aligned_alloc(kHugePage, rounded);
-    if (!memory)
-        return {};
+    std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void *memory = recycler().take(rounded, &rounded);
+    if (!memory) {
+        memory = std::aligned_alloc(kHugePage, rounded);
+        if (!memory)
+            return {};
 #ifdef MADV_HUGEPAGE
-    madvise(memory, rounded, MADV_HUGEPAGE);
+        madvise(memory, rounded, MADV_HUGEPAGE);
 #endif
+    }
+    auto *owned = new Owned{memory, rounded};
     return QImage(static_cast<uchar *>(memory), width, height, qsizetype(rowBytes), format,
-                  [](void *p) { std::free(p); }, memory);
+                  [](void *p) {
+                      auto *o = static_cast<Owned *>(p);
+                      recycler().give(o->memory, o->bytes);
+                      delete o;
+                  },
+                  owned);
+}
+
+ImageBuffer::RecyclingScope::RecyclingScope()
+{
+    std::lock_guard<std::mutex> lock(recycler().mutex);
+    ++recycler().scopes;
+}
+
+ImageBuffer::RecyclingScope::~RecyclingScope()
+{
+    bool last = false;
+    {
+        std::lock_guard<std::mutex> lock(recycler().mutex);
+        last = --recycler().scopes == 0;
+    }
+    if (last)
+        recycler().freeAll();
+}
+
+qint64 ImageBuffer::recycledBytes()
+{
+    std::lock_guard<std::mutex> lock(recycler().mutex);
+    return qint64(recycler().held);
 }
 
 } // namespace platform
