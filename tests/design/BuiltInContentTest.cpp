@@ -153,8 +153,9 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
         for (const auto &layer : design->layers()) {
             if (auto text = std::dynamic_pointer_cast<KTTextOverlayLayer>(layer))
                 datedDesigns += text->overlayText().string().contains(QStringLiteral("{{EXIF long date}}")) ? 1 : 0;
-            if (auto frameLayer = std::dynamic_pointer_cast<KTFrameLayer>(layer))
+            if (auto frameLayer = std::dynamic_pointer_cast<KTFrameLayer>(layer)) {
                 EXPECT_FALSE(frameLayer->missesFrameInLibrary()) << frameLayer->layerName().toStdString();
+            }
         }
         EXPECT_FALSE(design->hasLayersThatMissGraphics());
         ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(photoPath)));

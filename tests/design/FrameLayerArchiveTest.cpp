@@ -28,7 +28,8 @@ QStringList keysOfObjectWith(const QByteArray &archive, const QString &marker)
     QString error;
     if (!platform::PlistReader::read(archive, &tree, &error))
         return {};
-    for (const platform::PlistValue &object : tree.value(QStringLiteral("$objects")).items()) {
+    const platform::PlistValue objects = tree.value(QStringLiteral("$objects"));
+    for (const platform::PlistValue &object : objects.items()) {
         if (!object.contains(marker))
             continue;
         QStringList keys;

@@ -25,9 +25,7 @@ namespace {
 StyledText::Attributes attributes(double size, int alignment = StyledText::Center, QColor colour = Qt::black)
 {
     StyledText::Attributes a;
-    // A face scripts/setup installs: "Helvetica" maps to whatever a desktop
-    // has, and these cases measure line heights.
-    a.font = StyledText::Font{QStringLiteral("DejaVu Sans"), size, std::nullopt};
+    a.font = StyledText::Font{testFontName(), size, std::nullopt};
     a.color = platform::Color::fromQColor(colour);
     a.paragraphStyle = StyledText::ParagraphStyle{alignment};
     return a;

@@ -7,6 +7,7 @@
 #include <QPaintEvent>
 #include <QPointingDevice>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -265,7 +266,10 @@ TEST(EditorCanvasRedraw, OneFullQualityPassFollowsTheLastQuickOne)
     EXPECT_FALSE(c.view->drawHighQuality());
 
     ASSERT_TRUE(testsupport::waitUntil([&] { return frame->qualities.size() > 3; }));
-    QTest::qWait(150); // nothing further is pending
+    // Nothing further is pending: no timer armed, no repaint queued.
+    for (QTimer *timer : c.view->findChildren<QTimer *>())
+        EXPECT_FALSE(timer->isActive());
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(frame->qualities, (std::vector<bool>{false, false, false, true}));
     EXPECT_TRUE(c.view->drawHighQuality());
 }

@@ -7,6 +7,44 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "kit/VLHTTPPost.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+// Counts the replies of the shared network manager that have finished
+// (answered, failed or aborted), so a test can wait for a late answer to have
+// been handled instead of sleeping.
+class FinishedReplies
+{
+public:
+    FinishedReplies()
+    {
+        m_connection = QObject::connect(VLHTTPPost::sharedNetworkAccessManager(), &QNetworkAccessManager::finished,
+                                        [this](QNetworkReply *) { ++m_count; });
+    }
+    ~FinishedReplies() { QObject::disconnect(m_connection); }
+
+    // Waits until `count` replies have finished, then lets whatever their
+    // ends queued run.
+    bool waitFor(int count)
+    {
+        if (!testsupport::waitUntil([&] { return m_count >= count; }, 20000))
+            return false;
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+        return true;
+    }
+
+private:
+    int m_count = 0;
+    QMetaObject::Connection m_connection;
+};
+
 // A small HTTP server on 127.0.0.1 for the network tests. It reads each
 // request whole (headers and a Content-Length body), records it, and answers
 // with the status and body set, or closes the connection without answering.

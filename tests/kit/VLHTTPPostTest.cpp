@@ -171,6 +171,7 @@ TEST(KitHTTPPost, ClosedConnectionIsAFailure)
 TEST(KitHTTPPost, LateAnswersAreSafe)
 {
     KitHttpTestServer server;
+    FinishedReplies finishedReplies;
     server.holdAnswers = true;
     // The delegate goes away while the request runs.
     auto *recorder = new Recorder;
@@ -194,7 +195,7 @@ TEST(KitHTTPPost, LateAnswersAreSafe)
     ASSERT_TRUE(testsupport::waitUntil([&] { return server.requests.size() == 2; }));
     delete early;
     server.releaseHeld();
-    QTest::qWait(50);
+    ASSERT_TRUE(finishedReplies.waitFor(2));
     EXPECT_FALSE(kept.done());
 }
 

@@ -131,8 +131,9 @@ TEST(ImagingDecode, PhotoshopFilesFromImageMagick)
             const QColor mine = img.pixelColor(p);
             const QColor theirs = reference.pixelColor(p);
             EXPECT_TRUE(near(mine, theirs, 3)) << describe(mine).toStdString() << " vs " << describe(theirs).toStdString();
-            if (c.grey)
+            if (c.grey) {
                 EXPECT_EQ(mine.red(), mine.blue());
+            }
         }
     }
 }

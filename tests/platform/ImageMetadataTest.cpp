@@ -45,10 +45,11 @@ void writeKnownMetadata(const QString &path)
     xmp["Xmp.dc.creator"] = std::string("Ada Example");
     image->writeMetadata();
     // Exiv2 keeps a TIFF's own resolution tags as they are; exiftool rewrites them.
-    if (path.endsWith(QLatin1String(".tif")))
+    if (path.endsWith(QLatin1String(".tif"))) {
         EXPECT_TRUE(runTool(QStringLiteral("exiftool"), {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
                                                          QStringLiteral("-XResolution=300"), QStringLiteral("-YResolution=240"),
                                                          QStringLiteral("-ResolutionUnit=inches"), path}));
+    }
 }
 
 void expectKnownMetadata(const ImageMetadata &m, const QString &what, bool withIptc = true)

@@ -66,7 +66,8 @@ TEST(StyledTextArchive, RunsFontsColoursAndExtrasRoundTrip)
     a.encodeObject(QVariant::fromValue(single), "root");
     a.finishEncoding();
     bool sawInfo = false;
-    for (const PlistValue &o : a.archiveTree().value("$objects").items())
+    const PlistValue objects = a.archiveTree().value("$objects");
+    for (const PlistValue &o : objects.items())
         sawInfo = sawInfo || o.contains("NSAttributeInfo");
     EXPECT_FALSE(sawInfo);
 

@@ -4,8 +4,10 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 namespace testsupport {
 
@@ -27,9 +29,25 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
     return true;
 }
 
+bool waitPastTimersDue(int ms)
+{
+    bool fired = false;
+    QTimer::singleShot(ms, Qt::PreciseTimer, [&fired] { fired = true; });
+    const bool ok = waitUntil([&fired] { return fired; }, ms + 60000);
+    QCoreApplication::sendPostedEvents();
+    return ok;
+}
+
 QString dataDir()
 {
     return QString::fromUtf8(qgetenv("KANTELO_TEST_DATA"));
+}
+
+QString testFontName()
+{
+    static const bool loaded =
+        QFontDatabase::addApplicationFont(dataDir() + QStringLiteral("/KanteloTestSans.ttf")) >= 0;
+    return loaded ? QStringLiteral("KanteloTestSans") : QString();
 }
 
 QString python3()

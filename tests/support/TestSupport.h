@@ -13,8 +13,18 @@ QString scratchDir();
 // answers whether `done` became true.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000);
 
+// Runs the event loop until a timer started now for `ms` has fired. Main-thread
+// timers fire in the order they fall due, so every one due before it has run:
+// an event to wait on for "nothing happened", however loaded the machine.
+bool waitPastTimersDue(int ms);
+
 // The folder of small files shipped with the tests.
 QString dataDir();
+
+// The name of the font shipped with the tests ("Kantelo Test Sans", the
+// ASCII letters of DejaVu Sans), loaded on first use: text metrics then do not
+// depend on which fonts the machine has.
+QString testFontName();
 
 // The python3 to run interop checks with: the system's own when present
 // (quick to start), else the first on PATH.

@@ -140,13 +140,14 @@ TEST(KitNewsletterWindow, TransportFailureIsPresentedAsAnError)
 TEST(KitNewsletterWindow, AnswerAfterCloseIsIgnored)
 {
     NewsletterFixture f;
+    FinishedReplies finishedReplies;
     f.server.holdAnswers = true;
     f.server.status = 500;
     f.controller.subscribe();
     ASSERT_TRUE(testsupport::waitUntil([&] { return f.server.requests.size() == 1; }));
     f.controller.close();
     f.server.releaseHeld();
-    QTest::qWait(100);
+    ASSERT_TRUE(finishedReplies.waitFor(1));
     EXPECT_TRUE(f.presenters.alerts.isEmpty());
     EXPECT_TRUE(f.presenters.errors.isEmpty());
     EXPECT_EQ(f.controller.subscribeButton()->text(), "Subscribe");
@@ -293,6 +294,7 @@ TEST(KitFeedbackWindow, FailureKeepsTheWindowAndTheText)
 TEST(KitFeedbackWindow, ReplyAfterCloseGoesNowhere)
 {
     FeedbackFixture f;
+    FinishedReplies finishedReplies;
     f.server.holdAnswers = true;
     PWFeedbackController *c = f.open();
     ASSERT_TRUE(c);
@@ -303,7 +305,7 @@ TEST(KitFeedbackWindow, ReplyAfterCloseGoesNowhere)
     PWFeedbackController *fresh = f.open();
     ASSERT_TRUE(fresh);
     f.server.releaseHeld();
-    QTest::qWait(100);
+    ASSERT_TRUE(finishedReplies.waitFor(1));
     EXPECT_TRUE(f.presenters.alerts.isEmpty());
     EXPECT_EQ(PWFeedbackController::sharedController(), fresh);
     EXPECT_TRUE(fresh->window()->isVisible());

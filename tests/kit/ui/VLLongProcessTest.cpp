@@ -10,6 +10,7 @@
 #include <QSemaphore>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -51,7 +52,7 @@ TEST(KitLongProcess, ShortWorkShowsNoPanelAndFinishesOnceOnMain)
     EXPECT_EQ(finishedRuns, 1);
     EXPECT_TRUE(onMain);
     EXPECT_FALSE(process.hasProcessFinishedBlock());
-    QTest::qWait(600); // past the pop-up delay
+    ASSERT_TRUE(testsupport::waitPastTimersDue(450)); // past the pop-up step
     EXPECT_EQ(panels.made, 0);
     EXPECT_EQ(finishedRuns, 1);
 }
@@ -133,7 +134,7 @@ TEST(KitLongProcess, NoPanelWhenCountReachedOrTotalZero)
             release.acquire();
         });
         started.acquire();
-        QTest::qWait(100); // lets the pop-up step run while the work waits
+        ASSERT_TRUE(testsupport::waitPastTimersDue(20)); // the pop-up step ran while the work waits
         release.release();
         ASSERT_TRUE(testsupport::waitUntil([&] { return process.isFinished(); }));
         EXPECT_EQ(progressCalls, 0);
@@ -154,8 +155,11 @@ TEST(KitLongProcess, SecondRunShowsNoPanelAndFinishedBlockRunsOnlyIfSetAgain)
     std::atomic<bool> workDone{false};
     process.setWindowPopUpDelay(0);
     process.runInBackground([&] { workDone = true; });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return workDone.load(); }));
-    QTest::qWait(100);
+    // The worker ends only once its finish has run on the main thread.
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return workDone.load() && QThreadPool::globalInstance()->activeThreadCount() == 0;
+    }));
+    ASSERT_TRUE(testsupport::waitPastTimersDue(20));
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(panels.made, 0);
 }
