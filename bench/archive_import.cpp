@@ -1,11 +1,11 @@
 // Imports a frame archive of 2,000 frames (4 collections, 40 sets, 4,000
 // graphics) into a fresh store: export first, then the timed import.
+#include "scenes/QuietShell.h"
 #include "platform/Dispatch.h"
 #include "platform/archive/Archiver.h"
 #include "platform/archive/Color.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "platform/objectstore/PersistentStore.h"
-#include "stores/AppDelegateServices.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameCollection.h"
@@ -29,12 +29,6 @@
 #include <cstdio>
 
 namespace {
-
-struct Shell : AppDelegateServices {
-    void importInitialFrames() override {}
-    void setNeedToImportInitialTemplates(bool) override {}
-    bool shouldMoveDamagedStoreAside(const QString &, const platform::Error &) override { return false; }
-};
 
 struct Exported : KTFrameLibraryExporterDelegate {
     std::optional<bool> result;
@@ -81,7 +75,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir scratch;
-    Shell shell;
+    scenes::QuietShell shell;
     auto *library = new LibraryStore(&shell, scratch.path() + "/support");
     LibraryStore::setShared(library);
     const QString graphics = library->framesGraphicsFolder();

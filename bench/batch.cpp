@@ -6,6 +6,7 @@
 //
 // The run happens in a child process, so its peak memory is its own. The
 // result is the batch's time over the floor's.
+#include "scenes/QuietShell.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTBatchProcessingOptions.h"
 #include "design/KTColorMatLayer.h"
@@ -15,7 +16,6 @@
 #include "design/KTTemplate.h"
 #include "platform/UserDefaults.h"
 #include "platform/objectstore/ManagedObjectContext.h"
-#include "stores/AppDelegateServices.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameImage.h"
@@ -46,12 +46,6 @@ namespace {
 constexpr int kFiles = 32;
 constexpr int kPhotoWidth = 4000;
 constexpr int kPhotoHeight = 3000;
-
-struct QuietShell : AppDelegateServices {
-    void importInitialFrames() override {}
-    void setNeedToImportInitialTemplates(bool) override {}
-    bool shouldMoveDamagedStoreAside(const QString &, const platform::Error &) override { return false; }
-};
 
 // Wood-like grain for the moulding's sides.
 QImage grain(int w, int h, QColor base, unsigned seed)
@@ -131,7 +125,7 @@ long peakMegabytes()
 int child(const QString &photos, const QString &out)
 {
     QTemporaryDir support;
-    QuietShell shell;
+    scenes::QuietShell shell;
     LibraryStore store(&shell, support.path());
     LibraryStore::setShared(&store);
     QDir().mkpath(store.framesGraphicsFolder());

@@ -7,6 +7,8 @@
 // written. The time is the export's: from the document's design in memory
 // (photo decoded, frames loaded, as when the user saves) to the file written.
 // Designs are listed in kDesigns; the first one gives the result line.
+#include "scenes/SceneLibrary.h"
+#include "scenes/ScenePictures.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTFullFrameLayer.h"
@@ -19,7 +21,6 @@
 #include "platform/archive/TypedStreamColor.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/objectstore/ManagedObjectContext.h"
-#include "stores/AppDelegateServices.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameImage.h"
@@ -51,50 +52,22 @@ constexpr int kPhotoHeight = 4000;
 constexpr int kRuns = 3;
 
 // The frame library the frame layers read their pictures from: a store of
-// its own in the bench's folder (FRAMES_DIR), made once per child.
-struct NoShell : AppDelegateServices {
-    void importInitialFrames() override {}
-    void setNeedToImportInitialTemplates(bool) override {}
-    bool shouldMoveDamagedStoreAside(const QString &, const platform::Error &) override { return false; }
-};
-
-LibraryStore &library()
+// its own in the bench's folder (KANTELO_BENCH_DIR), made once per child.
+scenes::SceneLibrary &library()
 {
-    static NoShell shell;
-    static LibraryStore *store = [] {
-        auto *s = new LibraryStore(&shell, qEnvironmentVariable("KANTELO_BENCH_DIR") + QStringLiteral("/support"));
-        LibraryStore::setShared(s);
-        QDir().mkpath(s->framesGraphicsFolder());
-        return s;
-    }();
-    return *store;
-}
-
-Frame *libraryFrame(const char *typeName, const char *name)
-{
-    platform::ManagedObjectContext *moc = library().managedObjectContext();
-    FrameType *type = FrameType::frameTypeWithName(QString::fromLatin1(typeName), moc);
-    if (!type) {
-        type = FrameType::insertInManagedObjectContext(moc);
-        type->setName(QString::fromLatin1(typeName));
-    }
-    Frame *frame = Frame::insertInManagedObjectContext(moc);
-    frame->setName(QString::fromLatin1(name));
-    frame->setFrametype(type);
-    return frame;
+    static scenes::SceneLibrary store(qEnvironmentVariable("KANTELO_BENCH_DIR") + QStringLiteral("/support"));
+    return store;
 }
 
 // A full frame from the wood picture the parent wrote, with its shadow,
 // round it a cream mat with its shadow, and the outer shadow exported.
 void buildFrameAndMat(KTTemplate &design)
 {
-    Frame *mat = libraryFrame(KTFrameLayer::kColorMatTypeName, "Cream mat");
-    mat->frameAttributeWithName(QString::fromLatin1(KTColorMatLayer::kMatColorAttribute))
-        ->setColorVal(platform::typedStreamDataForColor(platform::Color::fromQColor(QColor(236, 228, 210))));
-    Frame *wood = libraryFrame(KTFrameLayer::kFullFrameTypeName, "Walnut");
-    FrameImage *picture = FrameImage::frameImageFromImageAtPath(
-        qEnvironmentVariable("KANTELO_BENCH_DIR") + QStringLiteral("/frame.png"), library().managedObjectContext());
-    wood->frameAttributeWithName(QString::fromLatin1(KTFullFrameLayer::kLandscapeImageAttribute))->setImageVal(picture);
+    Frame *mat = library().colorMat(QStringLiteral("Cream mat"), QColor(236, 228, 210));
+    Frame *wood = library().frame(
+        QString::fromLatin1(KTFrameLayer::kFullFrameTypeName), QStringLiteral("Walnut"),
+        {{QString::fromLatin1(KTFullFrameLayer::kLandscapeImageAttribute),
+          qEnvironmentVariable("KANTELO_BENCH_DIR") + QStringLiteral("/frame.png")}});
 
     auto matLayer = KTFrameLayer::frameLayerFromFrame(mat);
     auto woodLayer = KTFrameLayer::frameLayerFromFrame(wood);
@@ -156,48 +129,6 @@ const BenchDesign *designNamed(const QString &name)
     return nullptr;
 }
 
-// A photo-like picture: soft gradients, blobs and sensor noise, so the JPEG
-// has the entropy of a real photo.
-void writePhoto(const QString &path)
-{
-    QImage image(kPhotoWidth, kPhotoHeight, QImage::Format_RGB32);
-    QPainter p(&image);
-    QLinearGradient sky(0, 0, 0, kPhotoHeight);
-    sky.setColorAt(0, QColor(70, 120, 190));
-    sky.setColorAt(0.55, QColor(200, 190, 170));
-    sky.setColorAt(1, QColor(60, 80, 40));
-    p.fillRect(image.rect(), sky);
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<int> x(0, kPhotoWidth), y(0, kPhotoHeight), r(40, 600), c(0, 255);
-    p.setPen(Qt::NoPen);
-    for (int i = 0; i < 400; ++i) {
-        const QPoint centre(x(rng), y(rng));
-        QRadialGradient g(centre, r(rng));
-        g.setColorAt(0, QColor(c(rng), c(rng), c(rng), 160));
-        g.setColorAt(1, QColor(0, 0, 0, 0));
-        p.setBrush(g);
-        p.drawEllipse(centre, 700, 700);
-    }
-    p.end();
-    std::normal_distribution<double> noise(0, 6);
-    for (int row = 0; row < kPhotoHeight; ++row) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(row));
-        for (int col = 0; col < kPhotoWidth; ++col) {
-            const int n = int(noise(rng));
-            const QRgb v = line[col];
-            line[col] = qRgb(std::clamp(qRed(v) + n, 0, 255), std::clamp(qGreen(v) + n, 0, 255),
-                             std::clamp(qBlue(v) + n, 0, 255));
-        }
-    }
-    Exiv2::ExifData exif;
-    exif["Exif.Photo.DateTimeOriginal"] = std::string("2021:06:15 10:20:30");
-    exif["Exif.Image.XResolution"] = Exiv2::URational(300, 1);
-    exif["Exif.Image.YResolution"] = Exiv2::URational(300, 1);
-    exif["Exif.Image.ResolutionUnit"] = uint16_t(2);
-    const auto meta = platform::ExportMetadata::prepare(exif, {}, {}, {}, 300.0, image.size(), "3");
-    platform::ImageEncoder::writeToFile(path, image, platform::TypeTable::kJPEG, meta, 0.9, nullptr);
-}
-
 qint64 statusKb(const char *field)
 {
     QFile f(QStringLiteral("/proc/self/status"));
@@ -217,7 +148,7 @@ int child(const QString &designName, const QString &photo, const QString &out)
     if (!d)
         return 2;
     // The library is the application's before any export: opened first.
-    library().managedObjectContext();
+    library().moc();
     QElapsedTimer opening;
     opening.start();
     auto design = std::make_shared<KTTemplate>();
@@ -276,7 +207,9 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     qputenv("KANTELO_BENCH_DIR", dir.path().toLocal8Bit());
     const QString photo = dir.filePath(QStringLiteral("photo.jpg"));
-    writePhoto(photo);
+    // A photo-like picture: soft gradients, blobs and sensor noise, so the
+    // JPEG has the entropy of a real photo.
+    scenes::writeCameraPhoto(photo, kPhotoWidth, kPhotoHeight);
     writeFramePicture(dir.filePath(QStringLiteral("frame.png")));
     std::printf("photo: %d x %d JPEG q90, %.1f MB\n", kPhotoWidth, kPhotoHeight, QFile(photo).size() / 1e6);
 

@@ -10,6 +10,8 @@
 // output is larger (it lies round the photo; the full frame lies over its
 // edge), so its JPEG alone takes about a third longer. The result is
 // moulding / full frame.
+#include "scenes/SceneLibrary.h"
+#include "scenes/ScenePictures.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTMoldingFrameLayer.h"
 #include "design/KTProgressReportingDataProvider.h"
@@ -18,7 +20,6 @@
 #include "platform/UserDefaults.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/objectstore/ManagedObjectContext.h"
-#include "stores/AppDelegateServices.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameImage.h"
@@ -45,92 +46,11 @@ constexpr int kPhotoWidth = 6000;
 constexpr int kPhotoHeight = 4000;
 constexpr int kRuns = 3;
 
-struct QuietShell : AppDelegateServices {
-    void importInitialFrames() override {}
-    void setNeedToImportInitialTemplates(bool) override {}
-    bool shouldMoveDamagedStoreAside(const QString &, const platform::Error &) override { return false; }
-};
-
-// Wood-like grain: streaks along the long side with noise.
-QImage grain(int w, int h, QColor base, unsigned seed)
-{
-    QImage image(w, h, QImage::Format_ARGB32);
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> noise(0, 10);
-    const bool alongX = w > h;
-    for (int y = 0; y < h; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const int across = alongX ? y : x;
-            const int span = alongX ? h : w;
-            const double streak = 25 * std::sin(across * 0.35) + 30.0 * across / span + noise(rng);
-            line[x] = qRgb(std::clamp(int(base.red() + streak), 0, 255), std::clamp(int(base.green() + streak), 0, 255),
-                           std::clamp(int(base.blue() + streak), 0, 255));
-        }
-    }
-    return image;
-}
-
-// A full frame picture: textured, with a transparent window.
-QImage fullFramePicture(int w, int h)
-{
-    QImage image = grain(w, h, QColor(120, 80, 40), 11).convertToFormat(QImage::Format_ARGB32);
-    QPainter p(&image);
-    p.setCompositionMode(QPainter::CompositionMode_Clear);
-    const int b = std::min(w, h) / 10;
-    p.fillRect(QRect(b, b, w - 2 * b, h - 2 * b), Qt::transparent);
-    return image;
-}
-
-void writePhoto(const QString &path)
-{
-    QImage image(kPhotoWidth, kPhotoHeight, QImage::Format_RGB32);
-    QPainter p(&image);
-    QLinearGradient sky(0, 0, 0, kPhotoHeight);
-    sky.setColorAt(0, QColor(70, 120, 190));
-    sky.setColorAt(1, QColor(60, 80, 40));
-    p.fillRect(image.rect(), sky);
-    p.end();
-    std::mt19937 rng(7);
-    std::normal_distribution<double> noise(0, 6);
-    for (int row = 0; row < kPhotoHeight; ++row) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(row));
-        for (int col = 0; col < kPhotoWidth; ++col) {
-            const int n = int(noise(rng));
-            const QRgb v = line[col];
-            line[col] = qRgb(std::clamp(qRed(v) + n, 0, 255), std::clamp(qGreen(v) + n, 0, 255),
-                             std::clamp(qBlue(v) + n, 0, 255));
-        }
-    }
-    image.save(path, "JPEG", 90);
-}
-
-Frame *libraryFrame(platform::ManagedObjectContext *moc, const QString &type,
-                    const QList<QPair<QString, QString>> &pictures)
-{
-    FrameType *frameType = FrameType::insertInManagedObjectContext(moc);
-    frameType->setName(type);
-    Frame *frame = Frame::insertInManagedObjectContext(moc);
-    frame->setName(type);
-    frame->setFrametype(frameType);
-    for (const auto &[attribute, path] : pictures) {
-        FrameImage *image = FrameImage::frameImageFromImageAtPath(path, moc);
-        if (FrameAttribute *a = frame->frameAttributeWithName(attribute); a && image)
-            a->setImageVal(image);
-    }
-    return frame;
-}
-
 // One export in this process; prints its milliseconds.
 int child(const QString &designName, const QString &pictures, const QString &out)
 {
-    QTemporaryDir support;
-    QuietShell shell;
-    LibraryStore store(&shell, support.path());
-    LibraryStore::setShared(&store);
-    QDir().mkpath(store.framesGraphicsFolder());
-    platform::ManagedObjectContext *moc = store.managedObjectContext();
-    if (!moc)
+    scenes::SceneLibrary library;
+    if (!library.moc())
         return 2;
     platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
 
@@ -140,11 +60,11 @@ int child(const QString &designName, const QString &pictures, const QString &out
     const QDir dir(pictures);
     std::shared_ptr<KTFrameLayer> layer;
     if (designName.startsWith(QLatin1String("moulding"))) {
-        Frame *frame = libraryFrame(moc, QStringLiteral("Moulding"),
-                                    {{QStringLiteral("Left Image"), dir.filePath(QStringLiteral("left.png"))},
-                                     {QStringLiteral("Top Image"), dir.filePath(QStringLiteral("top.png"))},
-                                     {QStringLiteral("Right Image"), dir.filePath(QStringLiteral("right.png"))},
-                                     {QStringLiteral("Bottom Image"), dir.filePath(QStringLiteral("bottom.png"))}});
+        Frame *frame = library.frame(QStringLiteral("Moulding"), QStringLiteral("Moulding"),
+                                     {{QStringLiteral("Left Image"), dir.filePath(QStringLiteral("left.png"))},
+                                      {QStringLiteral("Top Image"), dir.filePath(QStringLiteral("top.png"))},
+                                      {QStringLiteral("Right Image"), dir.filePath(QStringLiteral("right.png"))},
+                                      {QStringLiteral("Bottom Image"), dir.filePath(QStringLiteral("bottom.png"))}});
         layer = KTFrameLayer::frameLayerFromFrame(frame);
         auto moulding = std::dynamic_pointer_cast<KTMoldingFrameLayer>(layer);
         if (!moulding || !moulding->imagesLoaded() || !moulding->dropShadow())
@@ -154,8 +74,8 @@ int child(const QString &designName, const QString &pictures, const QString &out
         if (designName == QLatin1String("moulding-flat"))
             moulding->setDropShadow(false);
     } else if (designName == QLatin1String("fullframe")) {
-        Frame *frame = libraryFrame(moc, QStringLiteral("Full frame"),
-                                    {{QStringLiteral("Landscape Image"), dir.filePath(QStringLiteral("full.png"))}});
+        Frame *frame = library.frame(QStringLiteral("Full frame"), QStringLiteral("Full frame"),
+                                     {{QStringLiteral("Landscape Image"), dir.filePath(QStringLiteral("full.png"))}});
         layer = KTFrameLayer::frameLayerFromFrame(frame);
     }
     if (designName != QLatin1String("photo")) {
@@ -192,7 +112,6 @@ int child(const QString &designName, const QString &pictures, const QString &out
     }
     // The whole export, its rendering part, and the picture's size.
     std::printf("%.1f %.1f %d %d\n", best, bestRender, size.width(), size.height());
-    LibraryStore::setShared(nullptr);
     return 0;
 }
 
@@ -247,12 +166,12 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     const QDir pictures(dir.path());
-    writePhoto(pictures.filePath(QStringLiteral("photo.jpg")));
-    grain(240, 960, QColor(110, 70, 35), 1).save(pictures.filePath(QStringLiteral("left.png")));
-    grain(960, 240, QColor(100, 65, 30), 2).save(pictures.filePath(QStringLiteral("top.png")));
-    grain(240, 960, QColor(115, 75, 40), 3).save(pictures.filePath(QStringLiteral("right.png")));
-    grain(960, 240, QColor(105, 60, 35), 4).save(pictures.filePath(QStringLiteral("bottom.png")));
-    fullFramePicture(3000, 2000).save(pictures.filePath(QStringLiteral("full.png")));
+    // The moulding scene of the export tests, at 24 MP and four times the side pictures.
+    scenes::photo(kPhotoWidth, kPhotoHeight, 1).save(pictures.filePath(QStringLiteral("photo.jpg")), "JPEG", 90);
+    const char *sides[] = {"left.png", "top.png", "right.png", "bottom.png"};
+    for (int which = 0; which < 4; ++which)
+        scenes::mouldingSide(which, 4).save(pictures.filePath(QString::fromLatin1(sides[which])));
+    scenes::fullFramePicture(3000, 2000, 0.1).save(pictures.filePath(QStringLiteral("full.png")));
     std::printf("photo: %d x %d JPEG q90; moulding: four 240 x 960 sides, saturation 0.6, +0.4 EV, shadows; "
                 "full frame: one 3000 x 2000 picture\n",
                 kPhotoWidth, kPhotoHeight);

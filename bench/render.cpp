@@ -2,13 +2,13 @@
 // shadows on, rendered at full size as an export does; set against one plain
 // drawing of the photo at that size. Also the cost of the full frame's drop
 // shadow alone on a 6000 x 4000 design.
+#include "scenes/QuietShell.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTFullFrameLayer.h"
 #include "design/KTTemplate.h"
 #include "platform/archive/Color.h"
 #include "platform/archive/TypedStreamColor.h"
 #include "platform/render/DrawingContext.h"
-#include "stores/AppDelegateServices.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameImage.h"
@@ -30,12 +30,6 @@
 #include <vector>
 
 namespace {
-
-struct NoShell : AppDelegateServices {
-    void importInitialFrames() override {}
-    void setNeedToImportInitialTemplates(bool) override {}
-    bool shouldMoveDamagedStoreAside(const QString &, const platform::Error &) override { return false; }
-};
 
 double medianMs(int runs, const std::function<void()> &work)
 {
@@ -99,7 +93,7 @@ int main(int argc, char **argv)
     const int h = 4000;
 
     // The library: a real store with a full frame and a colour mat.
-    NoShell shell;
+    scenes::QuietShell shell;
     LibraryStore store(&shell, scratch.filePath(QStringLiteral("support")));
     LibraryStore::setShared(&store);
     QDir().mkpath(store.framesGraphicsFolder());
