@@ -56,9 +56,13 @@ std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingOptions::initWi
         const QVariant v = plist.value(QString::fromLatin1(key));
         return v.typeId() == QMetaType::QByteArray ? v.toByteArray() : QByteArray();
     };
+    // A key present with an empty text is an empty prefix, not none.
     auto text = [&plist](const char *key) {
         const QVariant v = plist.value(QString::fromLatin1(key));
-        return v.typeId() == QMetaType::QString ? v.toString() : QString();
+        if (v.typeId() != QMetaType::QString)
+            return QString();
+        const QString s = v.toString();
+        return s.isNull() ? QStringLiteral("") : s;
     };
     const auto design = KTBatchProcessingTemplate::fromArchivedData(bytes(kTemplateKey));
     std::shared_ptr<const KTImageScaling> scaling = KTImageScaling::fromArchivedData(bytes(kScalingKey));

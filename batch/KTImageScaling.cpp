@@ -137,6 +137,21 @@ void KTImageScaling::setNilValueForKey(const QString &key)
         KT_ASSERT(false, QStringLiteral("Unexpected nil value for key %1").arg(key));
 }
 
+bool KTImageScaling::shouldHideWidth(const KTImageScaling *scaling)
+{
+    return !scaling || (scaling->type() != KTImageScalingTypeCustomWidth && scaling->type() != KTImageScalingTypeFixInSize);
+}
+
+bool KTImageScaling::shouldHideHeight(const KTImageScaling *scaling)
+{
+    return scaling && scaling->type() != KTImageScalingTypeCustomHeight && scaling->type() != KTImageScalingTypeFixInSize;
+}
+
+bool KTImageScaling::shouldHideDpiAndUnits(const KTImageScaling *scaling)
+{
+    return scaling && scaling->type() == KTImageScalingTypeOriginal;
+}
+
 QString KTImageScaling::titleForType(qint64 type)
 {
     switch (type) {

@@ -75,6 +75,11 @@ public:
     // An emptied field: "width" and "height" 16, "dpi" 72.
     void setNilValueForKey(const QString &key);
 
+    // Which size fields the configuration hides for a rule (none given: as the fields start).
+    static bool shouldHideWidth(const KTImageScaling *scaling);
+    static bool shouldHideHeight(const KTImageScaling *scaling);
+    static bool shouldHideDpiAndUnits(const KTImageScaling *scaling);
+
     static QString titleForType(qint64 type);
     static QString titleForUnits(quint64 units);
 

@@ -4,7 +4,12 @@
 #include "batch/KTImageFileFormat.h"
 #include "batch/KTImageScaling.h"
 #include "platform/archive/PropertyList.h"
+#include "batch/KTFilenameFormatter.h"
+#include "design/TemplatesStore.h"
+#include "design/Variation.h"
 #include "platform/archive/KeyedArchiver.h"
+
+#include <QtConcurrent>
 
 #include <QFile>
 #include <QSaveFile>
@@ -198,4 +203,51 @@ TEST(BatchTemplateReference, ExternalPackageKeptByItsPath)
     EXPECT_FALSE(KTBatchProcessingTemplate::fromArchivedData(archived)->templateObject());
     QDir().mkpath(package);
     EXPECT_FALSE(KTBatchProcessingTemplate::fromArchivedData(archived)->templateObject());
+}
+
+TEST(BatchTemplateReference, SavedDesignLookedUpOnceWhicheverThreadsAsk)
+{
+    TemplatesStore store(QDir(testsupport::scratchDir()).filePath(QStringLiteral("templates-store")));
+    TemplatesStore::setShared(&store);
+    auto design = matDesign();
+    design->setName(QStringLiteral("Gallery"));
+    Variation *variation = Variation::variationFromTemplate(design.get(), store.templatesManagedObjectContext());
+    ASSERT_TRUE(variation);
+
+    const auto reference = KTBatchProcessingTemplate::fromArchivedData(
+        KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gallery"))->archivedData());
+    ASSERT_TRUE(reference);
+    QList<QFuture<QByteArray>> asks;
+    for (int i = 0; i < 6; ++i)
+        asks << QtConcurrent::run([reference] { return reference->encoded(); });
+    const QByteArray mine = reference->encoded();
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return std::all_of(asks.begin(), asks.end(), [](const QFuture<QByteArray> &f) { return f.isFinished(); });
+    }, 30000));
+    EXPECT_EQ(mine, variation->data());
+    for (const auto &ask : asks)
+        EXPECT_EQ(ask.result(), mine);
+    const auto held = reference->templateObject();
+    EXPECT_TRUE(held);
+    EXPECT_EQ(reference->templateObject(), held);
+    EXPECT_FALSE(KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gone"))->templateObject());
+    TemplatesStore::setShared(nullptr);
+}
+
+TEST(BatchFields, NamePartsAndTheFieldsEachRuleShows)
+{
+    EXPECT_TRUE(KTFilenameFormatter::isPartialStringValid(QStringLiteral("framed ä_-.")));
+    EXPECT_FALSE(KTFilenameFormatter::isPartialStringValid(QStringLiteral("a/b")));
+    EXPECT_FALSE(KTFilenameFormatter::isPartialStringValid(QStringLiteral("a:b")));
+    KTImageScaling s;
+    EXPECT_TRUE(KTImageScaling::shouldHideWidth(nullptr));
+    EXPECT_FALSE(KTImageScaling::shouldHideHeight(nullptr));
+    EXPECT_TRUE(KTImageScaling::shouldHideWidth(&s) && KTImageScaling::shouldHideHeight(&s));
+    EXPECT_TRUE(KTImageScaling::shouldHideDpiAndUnits(&s));
+    s.setType(KTImageScalingTypeFixInSize);
+    EXPECT_FALSE(KTImageScaling::shouldHideWidth(&s) || KTImageScaling::shouldHideHeight(&s) || KTImageScaling::shouldHideDpiAndUnits(&s));
+    s.setType(KTImageScalingTypeCustomHeight);
+    EXPECT_TRUE(KTImageScaling::shouldHideWidth(&s));
+    EXPECT_EQ(KTImageScaling::titleForUnits(KTImageUnitsCentimeters), QStringLiteral("cm"));
+    EXPECT_EQ(KTImageScaling::titleForType(KTImageScalingTypeFixInSize), QStringLiteral("Fix in size"));
 }
