@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -109,10 +110,10 @@ QWidget *KTLibraryViewController::loadView()
     m_model = new KTLibraryContentModel(this);
     m_collectionView->setModel(m_model);
     m_collectionView->setIconSize(QSize(KTLibraryContentModel::kIconSide, KTLibraryContentModel::kIconSide));
-    m_collectionView->setGridSize(QSize(KTLibraryContentModel::kIconSide + 22, KTLibraryContentModel::kIconSide + 34));
-    m_collectionView->setUniformItemSizes(true);
-    m_collectionView->setWordWrap(true);
-    m_collectionView->setSpacing(0);
+    // Room for the icon and two lines of its name; as many columns as fit.
+    m_collectionView->setTileMetrics(KTLibraryContentModel::kIconSide + 8,
+                                     KTLibraryContentModel::kIconSide + 22
+                                         + 2 * QFontMetrics(m_collectionView->font()).lineSpacing());
     m_collectionView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_collectionView->setFrameShape(QFrame::NoFrame);
     m_collectionView->setStyleSheet(QStringLiteral("QListView { background: rgb(58, 58, 60); color: rgb(220, 220, 220); }"));

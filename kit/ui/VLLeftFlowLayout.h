@@ -21,4 +21,11 @@ public:
     // Answers new attributes for those of the plain flow layout, which stay
     // unchanged. A row is the run of items with exactly the same top.
     QList<LayoutAttributes> layoutAttributesForElements(const QList<LayoutAttributes> &inherited) const;
+
+    // How many items at least `itemWidth` wide a row `width` wide holds,
+    // packed from the left inset at the inter-item spacing; at least one.
+    int columnsFitting(double width, double itemWidth) const;
+    // The width that `columns` items take when they share a row `width`
+    // wide evenly (the inset and the spacing between them left over).
+    double itemWidthSharing(double width, int columns) const;
 };

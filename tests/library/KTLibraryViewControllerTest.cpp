@@ -351,3 +351,45 @@ TEST(LibraryPanelStates, RecentIsEmptyOnAFreshProfile)
     EXPECT_FALSE(panel.filteredContent().isEmpty()) << "the library itself is there";
     LibraryStore::setShared(nullptr);
 }
+
+TEST(LibraryPanelTiles, ColumnsFillTheWidthAndTheSelectionLeavesTheIconAsItIs)
+{
+    LibraryFile lib;
+    FrameSet *set = lib.set(lib.collection(QStringLiteral("C")), QStringLiteral("S"));
+    for (int i = 0; i < 9; ++i)
+        lib.frame(set, QStringLiteral("Frame with a long name %1").arg(i));
+    lib.saveAndReopen();
+    Panel p(lib);
+    p.controller->showAndSelectItem(lib.find<Frame>(QStringLiteral("Frame with a long name 0")));
+    ASSERT_EQ(p.names().size(), 9);
+    VLCollectionView *list = p.list();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return p.controller->contentModel()->pendingIconCount() == 0; }, 5000));
+
+    // As many columns as the width holds, packed from the left.
+    auto columns = [&] {
+        QSet<int> xs;
+        for (int i = 0; i < p.names().size(); ++i)
+            xs.insert(list->visualRect(p.controller->contentModel()->index(i)).x());
+        return xs.size();
+    };
+    EXPECT_GE(columns(), 2);
+    EXPECT_EQ(list->visualRect(p.controller->contentModel()->index(0)).x(), 0);
+    p.view->resize(600, 700);
+    QApplication::processEvents();
+    EXPECT_GE(columns(), 4);
+
+    // The icon of the selected tile shows the frame's own colours.
+    const QModelIndex first = p.controller->contentModel()->index(0);
+    const QImage icon = lib.find<Frame>(p.names().at(0))->iconImage().convertToFormat(QImage::Format_RGB32);
+    auto iconPixels = [&] {
+        const QImage shot = list->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        return shot.copy(VLCollectionView::iconRectInTile(list->visualRect(first).adjusted(2, 2, -2, -2), icon.size()));
+    };
+    p.controller->selectItemAtIndex(1);
+    const QImage unselected = iconPixels();
+    p.controller->selectItemAtIndex(0);
+    ASSERT_EQ(p.selectedNames().size(), 1);
+    const QImage selected = iconPixels();
+    EXPECT_EQ(selected, unselected);
+    EXPECT_EQ(selected.pixel(icon.width() / 2, icon.height() / 2), icon.pixel(icon.width() / 2, icon.height() / 2));
+}

@@ -383,6 +383,69 @@ QImage noIcon(int side)
     return image;
 }
 
+namespace {
+
+QPainter &iconPainter(QPainter &p)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(222, 222, 222), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    return p;
+}
+
+} // namespace
+
+QImage framesIcon(int side)
+{
+    QImage image = blank(QSize(side, side));
+    QPainter p(&image);
+    iconPainter(p);
+    const double s = side;
+    const QRectF outer(s * 0.14, s * 0.14, s * 0.72, s * 0.72);
+    const QRectF inner = outer.adjusted(s * 0.17, s * 0.17, -s * 0.17, -s * 0.17);
+    p.setBrush(QColor(222, 222, 222, 60));
+    p.drawRect(outer);
+    p.setBrush(QColor(40, 40, 42, 200));
+    p.drawRect(inner);
+    // The four mitres.
+    p.drawLine(outer.topLeft(), inner.topLeft());
+    p.drawLine(outer.topRight(), inner.topRight());
+    p.drawLine(outer.bottomLeft(), inner.bottomLeft());
+    p.drawLine(outer.bottomRight(), inner.bottomRight());
+    return image;
+}
+
+QImage favoritesIcon(int side)
+{
+    QImage image = blank(QSize(side, side));
+    QPainter p(&image);
+    iconPainter(p);
+    const QPointF c(side / 2.0, side * 0.53);
+    QPolygonF star;
+    for (int i = 0; i < 10; ++i) {
+        const double r = (i % 2 == 0 ? 0.38 : 0.16) * side;
+        const double a = -1.5707963 + i * 3.1415927 / 5;
+        star << c + QPointF(std::cos(a) * r, std::sin(a) * r);
+    }
+    p.setBrush(QColor(222, 222, 222, 60));
+    p.drawPolygon(star);
+    return image;
+}
+
+QImage recentIcon(int side)
+{
+    QImage image = blank(QSize(side, side));
+    QPainter p(&image);
+    iconPainter(p);
+    const QPointF c(side / 2.0, side / 2.0);
+    p.setBrush(QColor(222, 222, 222, 60));
+    p.drawEllipse(c, side * 0.36, side * 0.36);
+    // Hands at ten past ten.
+    p.drawLine(c, c + QPointF(0, -side * 0.24));
+    p.drawLine(c, c + QPointF(side * 0.17, side * 0.08));
+    return image;
+}
+
 QImage overlayPlaceholder(int side)
 {
     QImage image = blank(QSize(side, side));

@@ -30,6 +30,11 @@ QImage roundedCornerMask(QSize size, double radiusFraction);
 QImage ovalVignetteMask(QSize size);
 // Named pictures.
 QImage noIcon(int side);
+// The library's state icons, light line drawings for its dark icon bar: a
+// mitred frame (all frames), a star (favourites), a clock (recent).
+QImage framesIcon(int side);
+QImage favoritesIcon(int side);
+QImage recentIcon(int side);
 QImage overlayPlaceholder(int side);
 QImage startupPicture(QSize size, std::uint32_t seed);
 // A photo for previews and tests.

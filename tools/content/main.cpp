@@ -399,7 +399,12 @@ int main(int argc, char **argv)
         ++written;
     }
 
+    // The library's icon bar draws its icons 40 points square.
+    constexpr int kBarIconSide = 40;
     bool ok = writeFile(out + QStringLiteral("/NoIcon.png"), noIcon(128), "PNG")
+              && writeFile(out + QStringLiteral("/Frame icon.png"), framesIcon(kBarIconSide), "PNG")
+              && writeFile(out + QStringLiteral("/Favorite icon.png"), favoritesIcon(kBarIconSide), "PNG")
+              && writeFile(out + QStringLiteral("/Recent frames icon.png"), recentIcon(kBarIconSide), "PNG")
               && writeFile(out + QStringLiteral("/Placeholder.png"), overlayPlaceholder(256), "PNG")
               && writeFile(out + QStringLiteral("/Startup_image.jpg"), startupPicture(QSize(1600, 1067), 7), "JPEG", 88);
     LibraryStore::setShared(nullptr);

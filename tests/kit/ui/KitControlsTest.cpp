@@ -284,6 +284,12 @@ TEST(KitLeftFlowLayout, RowsStartAtTheLeftInset)
     EXPECT_EQ(placed[2].frame.size(), QSizeF(70, 40));
     EXPECT_EQ(inherited[0].frame.x(), 30);
     EXPECT_TRUE(layout.layoutAttributesForElements({}).isEmpty());
+
+    // Columns: 10 + 3 x 50 + 2 x 5 = 170 holds three, a pixel less two.
+    EXPECT_EQ(layout.columnsFitting(170, 50), 3);
+    EXPECT_EQ(layout.columnsFitting(169, 50), 2);
+    EXPECT_EQ(layout.columnsFitting(20, 50), 1);
+    EXPECT_DOUBLE_EQ(layout.itemWidthSharing(169, 2), 77);
 }
 
 TEST(KitImageView, RemembersTheFirstDroppedFile)
