@@ -19,6 +19,7 @@
 #include "kit/VLWAnalytics.h"
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
+#include "platform/TimingLog.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "platform/imaging/ImageDecoder.h"
@@ -113,6 +114,7 @@ void XSDocument::observeTemplate()
 
 bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
 {
+    TimingLog::mark("open");
     const ImageDecoder::Result decoded = ImageDecoder::decodeFile(url.toLocalFile());
     if (!decoded.image.isNull())
         return true;
@@ -124,6 +126,7 @@ bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
 bool XSDocument::importImage(const QUrl &url)
 {
     const bool imported = m_docTemplate->importImage(url);
+    TimingLog::mark("decoded");
     if (imported) {
         if (url.fileName() != QLatin1String(kStartupImageFileName))
             VLWAnalytics::trackEventProperties(QStringLiteral("Usage"),

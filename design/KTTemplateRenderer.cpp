@@ -7,6 +7,7 @@
 #include "design/VLImage.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
+#include "platform/TimingLog.h"
 #include "platform/UserDefaults.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ImageEncoder.h"
@@ -349,6 +350,7 @@ QColorSpace KTTemplateRenderer::copyColorSpaceForOutput(const KTTemplate &d)
 QImage KTTemplateRenderer::newCGBitmapContextOfSize(KTTemplate &d, const QSizeF &size, const ProgressCancelBlock &progressCancel,
                                                     platform::Error *error)
 {
+    platform::TimingLog::mark("render");
     const double fw = std::floor(size.width());
     const double fh = std::floor(size.height());
     // A QImage row must fit an int of bytes; anything beyond is no picture we can make.
@@ -394,6 +396,7 @@ QImage KTTemplateRenderer::newCGBitmapContextOfSize(KTTemplate &d, const QSizeF 
         platform::DrawingContext context(bitmap);
         d.drawToRect(QRectF(0, 0, w, h), true, true, progressCancel, true);
     }
+    platform::TimingLog::mark("rendered");
     return bitmap;
 }
 
@@ -464,7 +467,9 @@ bool KTTemplateRenderer::writeToURL(const KTTemplate &d, const QUrl &url, const 
     }
     // Straight from the pixels into the file: no encoded copy in memory.
     const QImage &bitmap = image->bitmap();
-    return platform::ImageEncoder::writeToFile(
+    const bool written = platform::ImageEncoder::writeToFile(
         url.toLocalFile(), bitmap, uti, d.prepareMetadataForExport(bitmap.size()), d.exportQuality(), error,
         [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
+    platform::TimingLog::mark("encoded");
+    return written;
 }

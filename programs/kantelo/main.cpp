@@ -9,6 +9,7 @@
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
 #include "library/KTLibraryViewController.h"
+#include "platform/TimingLog.h"
 #include "platform/TypeTable.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/ui/Application.h"
@@ -59,6 +60,7 @@ void registerWindowControllers()
 
 int main(int argc, char *argv[])
 {
+    platform::TimingLog::mark("main");
     QApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Kantelo"));
     app.setApplicationName(QStringLiteral("Kantelo"));
@@ -118,5 +120,6 @@ int main(int argc, char *argv[])
 
     application.finishLaunching(files);
     const int status = app.exec();
+    platform::TimingLog::mark("exit");
     return processRun ? KTCommandLineRun::finish() : status;
 }
