@@ -269,10 +269,27 @@ void KTBatchProcessingCoordinator::cancelProcessing()
 
 // --- thumbnails and previews ---
 
+std::shared_ptr<const KTTemplate> KTBatchProcessingCoordinator::designForThumbnails(const QByteArray &templateData)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_thumbnailsMutex);
+        if (m_thumbnailsDesign && m_thumbnailsData == templateData)
+            return m_thumbnailsDesign;
+    }
+    // Decoded without the lock: the main thread does it, and may itself ask.
+    std::shared_ptr<const KTTemplate> design = KTImageProcessor::resolveDesign(templateData);
+    std::lock_guard<std::mutex> lock(m_thumbnailsMutex);
+    if (design) {
+        m_thumbnailsData = templateData;
+        m_thumbnailsDesign = design;
+    }
+    return design;
+}
+
 QImage KTBatchProcessingCoordinator::thumbnailForImageAtURL(const QUrl &url, const QByteArray &templateData,
                                                             const QSize &enclosingRectSize)
 {
-    return KTImageProcessor::thumbnailForImageAtURL(url, templateData,
+    return KTImageProcessor::thumbnailForImageAtURL(url, designForThumbnails(templateData),
                                                     std::max(enclosingRectSize.width(), enclosingRectSize.height()));
 }
 
@@ -280,7 +297,7 @@ QUrl KTBatchProcessingCoordinator::largePreviewFileURLForImageAtURL(const QUrl &
 {
     const QSize size = KTImageProcessor::sizeOfImageAtURL(url);
     const int side = size.isEmpty() ? kLargePreviewSide : std::min(kLargePreviewSide, std::max(size.width(), size.height()));
-    const QImage image = KTImageProcessor::thumbnailForImageAtURL(url, templateData, side);
+    const QImage image = KTImageProcessor::thumbnailForImageAtURL(url, designForThumbnails(templateData), side);
     if (image.isNull())
         return {};
     const QUrl folder = temporaryDirectoryForPreviews();

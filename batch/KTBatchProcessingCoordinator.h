@@ -104,6 +104,11 @@ private:
     std::unique_ptr<QThreadPool> m_pool;
     std::shared_ptr<Run> m_run;
     bool m_processing = false;
+    // The design of the thumbnails, decoded once for the data they come with.
+    std::shared_ptr<const KTTemplate> designForThumbnails(const QByteArray &templateData);
+    std::mutex m_thumbnailsMutex;
+    QByteArray m_thumbnailsData;
+    std::shared_ptr<const KTTemplate> m_thumbnailsDesign;
     std::mutex m_previewsMutex;
     QString m_previewsFolder;
 };

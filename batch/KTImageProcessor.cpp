@@ -68,6 +68,7 @@ thread_local WorkerCanvas t_canvas;
 
 struct LoadedPhoto {
     QImage upright;
+    bool isPdf = false; // drawn by the design's own reader, page by page
     platform::ImageMetadata metadata;
     QString error;
 };
@@ -89,14 +90,14 @@ LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metada
     }
     if (data.isNull())
         data = file.readAll();
+    if (data.startsWith("%PDF-") || platform::ImageDecoder::isPdf(data)) {
+        photo.isPdf = true;
+        return photo;
+    }
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decodeAtLeast(data, atLeastStored);
     if (decoded.image.isNull()) {
         photo.error = decoded.error.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
                                               : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error);
-        return photo;
-    }
-    if (decoded.isPdf) {
-        photo.error = QStringLiteral("A PDF document is no photo for a batch.");
         return photo;
     }
     QImage upright = std::move(decoded.image);
@@ -149,12 +150,13 @@ QSizeF keptFraction(const KTTemplate &design)
 
 // A per-file design: the photo as its image layer, and a copy of the run's
 // design (sharing its decoded frame pictures) around it.
-std::shared_ptr<KTTemplate> framedTemplate(const QImage &upright, const QUrl &origin,
+std::shared_ptr<KTTemplate> framedTemplate(const LoadedPhoto &photo, const QUrl &origin,
                                            const std::shared_ptr<const KTTemplate> &design, platform::Error *error)
 {
     auto framed = std::make_shared<KTTemplate>();
     framed->setExportMode(true);
-    if (!framed->importCGImage(upright, origin) || !framed->imageLayer() || !framed->imageLayer()->image()) {
+    const bool imported = photo.isPdf ? framed->importImage(origin) : framed->importCGImage(photo.upright, origin);
+    if (!imported || !framed->imageLayer() || !framed->imageLayer()->image()) {
         fail(error, QStringLiteral("The picture “%1” could not be opened.").arg(QFileInfo(origin.toLocalFile()).fileName()));
         return nullptr;
     }
@@ -281,7 +283,7 @@ bool KTImageProcessor::processImage(const QUrl &input, const KTBatchProcessingOp
         atLeast = decodeSizeFor(stored, orientation, keptFraction(*design), out, false);
     }
     LoadedPhoto photo = loadPhoto(path, metadata, atLeast);
-    if (photo.upright.isNull()) {
+    if (photo.upright.isNull() && !photo.isPdf) {
         fail(error, QStringLiteral("The picture “%1” could not be opened: %2").arg(QFileInfo(path).fileName(), photo.error));
         return false;
     }
@@ -289,7 +291,7 @@ bool KTImageProcessor::processImage(const QUrl &input, const KTBatchProcessingOp
         fail(error, QStringLiteral("Cancelled."));
         return false;
     }
-    std::shared_ptr<KTTemplate> framed = framedTemplate(photo.upright, input, design, error);
+    std::shared_ptr<KTTemplate> framed = framedTemplate(photo, input, design, error);
     photo.upright = QImage();
     if (!framed)
         return false;
@@ -357,10 +359,10 @@ QImage KTImageProcessor::thumbnailForImageAtURL(const QUrl &url, const std::shar
             atLeast = QSize(int(std::ceil(stored.width() * scale)), int(std::ceil(stored.height() * scale)));
     }
     LoadedPhoto photo = loadPhoto(path, metadata, atLeast);
-    if (photo.upright.isNull())
+    if (photo.upright.isNull() && !photo.isPdf)
         return {};
     // The decoder's reduced sizes go by eighths: bring it down to the side asked for.
-    if (std::max(photo.upright.width(), photo.upright.height()) > maxSide) {
+    if (!photo.isPdf && std::max(photo.upright.width(), photo.upright.height()) > maxSide) {
         const QSize fitted = photo.upright.size().scaled(maxSide, maxSide, Qt::KeepAspectRatio);
         photo.upright = platform::BitmapTransform::scaled(photo.upright, std::max(1, fitted.width()),
                                                           std::max(1, fitted.height()));
@@ -368,10 +370,12 @@ QImage KTImageProcessor::thumbnailForImageAtURL(const QUrl &url, const std::shar
             return {};
     }
     platform::SerialRowsScope serial;
-    std::shared_ptr<KTTemplate> framed = framedTemplate(photo.upright, url, design, nullptr);
+    std::shared_ptr<KTTemplate> framed = framedTemplate(photo, url, design, nullptr);
     if (!framed)
         return {};
-    const QSizeF size = framed->originalImageSize();
+    QSizeF size = framed->originalImageSize();
+    if (photo.isPdf && size.isValid() && !size.isEmpty())
+        size = size.scaled(QSizeF(maxSide, maxSide), Qt::KeepAspectRatio);
     QImage image = framed->imageWithSize(size);
     return image;
 }

@@ -5,6 +5,7 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QPdfWriter>
 #include <QSignalSpy>
 #include <QThreadPool>
 
@@ -192,6 +193,19 @@ TEST(BatchRun, FixedSizesAndCancelLeavesOnlyWholeFiles)
     const QSizeF framed = matDesign()->finalRectFromStartRect(QRectF(0, 0, 1600, 1200), true).size();
     EXPECT_EQ(identifySize(one + QStringLiteral("/p00.png")),
               QStringLiteral("500 %1").arg(int(500 * framed.height() / framed.width())));
+
+    // A PDF chosen directly is framed from its page.
+    const QString pdfPath = src + QStringLiteral("/page.pdf");
+    {
+        QPdfWriter pdf(pdfPath);
+        QPainter painter(&pdf);
+        painter.fillRect(QRect(0, 0, 2000, 1500), Qt::darkGreen);
+    }
+    ASSERT_TRUE(KTImageProcessor::processImageAtURL(QUrl::fromLocalFile(pdfPath),
+                                                    *options(files, KTImageFileFormat::PNGFileFormat(), fixed),
+                                                    QUrl::fromLocalFile(one), &error))
+        << qPrintable(error.description);
+    EXPECT_EQ(identifySize(one + QStringLiteral("/page.png")), QStringLiteral("800 600"));
 
     const QString dst = freshFolder(QStringLiteral("cancel-dst"));
     KTBatchProcessingCoordinator coordinator;
