@@ -59,6 +59,12 @@ XSDocument::~XSDocument()
 
 void XSDocument::makeWindowControllers()
 {
+    // A run that frames its photo and quits shows nothing: no window, no
+    // canvas, no library panel; the document is ready as if its window had loaded.
+    if (VLProcessArguments::isProcessRun()) {
+        windowControllerDidLoadNib(nullptr);
+        return;
+    }
     addWindowController(XSDocumentWindowController::defaultController());
 }
 
