@@ -108,7 +108,8 @@ void KTCornerFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &image
             b = e;
         const double tileLength = b - cur;
         if (tileLength > 0) {
-            const QRectF tile = vertical ? QRectF(c, cur, w, tileLength) : QRectF(cur, c, tileLength, w);
+            const QRectF tile =
+                tileSnappedToPixels(vertical ? QRectF(c, cur, w, tileLength) : QRectF(cur, c, tileLength, w), vertical);
             if (!first && highQuality && !skipCache) {
                 // Nearly the same size as the first: its rendering serves.
                 image->drawCachedInRect(tile);

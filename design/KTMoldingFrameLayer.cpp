@@ -237,6 +237,30 @@ std::optional<QRectF> KTMoldingFrameLayer::tileRectForSide(const VLImage &image,
     return vertical ? QRectF(0, 0, w, length) : QRectF(0, 0, length, w);
 }
 
+QRectF KTMoldingFrameLayer::tileSnappedToPixels(const QRectF &tile, bool vertical)
+{
+    // Two tiles meeting inside a pixel each cover it only in part, and the
+    // background shows through there as a seam.
+    platform::DrawingContext *ctx = platform::DrawingContext::current();
+    if (!ctx)
+        return tile;
+    const QTransform toDevice = ctx->painter().deviceTransform();
+    if (toDevice.type() > QTransform::TxScale || !toDevice.isInvertible())
+        return tile;
+    const QRectF device = toDevice.mapRect(tile);
+    QRectF snapped = device;
+    if (vertical) {
+        snapped.setTop(std::round(device.top()));
+        snapped.setBottom(std::round(device.bottom()));
+    } else {
+        snapped.setLeft(std::round(device.left()));
+        snapped.setRight(std::round(device.right()));
+    }
+    if (snapped.isEmpty())
+        return tile;
+    return toDevice.inverted().mapRect(snapped);
+}
+
 void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &image, double w, const QPointF &p,
                                             unsigned side, double length, bool highQuality, bool skipCache)
 {
@@ -287,12 +311,13 @@ void KTMoldingFrameLayer::drawSideWithImage(const std::shared_ptr<VLImage> &imag
             const QPointF start = p + double(k) * step;
             if (!(lengthBetweenPointAndPoint(p, start) < length))
                 break;
+            const QRectF slot = tileSnappedToPixels(tileRect.translated(start), vertical);
             if (m_mirrorImages && (k % 2) == 1) {
-                const QTransform mirror = vertical ? QTransform(1, 0, 0, -1, 0, 2 * start.y() + t)
-                                                   : QTransform(-1, 0, 0, 1, 2 * start.x() + t, 0);
-                fn(tileRect.translated(start), &mirror);
+                const QTransform mirror = vertical ? QTransform(1, 0, 0, -1, 0, 2 * slot.y() + slot.height())
+                                                   : QTransform(-1, 0, 0, 1, 2 * slot.x() + slot.width(), 0);
+                fn(slot, &mirror);
             } else {
-                fn(tileRect.translated(start), nullptr);
+                fn(slot, nullptr);
             }
         }
     };

@@ -163,6 +163,9 @@ protected:
     // side, its length along the side rounded (at least 1); none for a
     // picture without size.
     static std::optional<QRectF> tileRectForSide(const VLImage &image, double w, unsigned side);
+    // The tile with its ends along the side on whole pixels of the current
+    // drawing context, so that neighbouring tiles meet at a pixel's edge.
+    static QRectF tileSnappedToPixels(const QRectF &tile, bool vertical);
     // An export's four tile pictures prepared at once for the drawing to come.
     void preparePicturesForExport(const std::array<std::shared_ptr<VLImage>, 4> &pictures, double fw) const;
     // An export's four shadow passes, their groups made side by side on
