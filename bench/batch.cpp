@@ -6,7 +6,6 @@
 //
 // The run happens in a child process, so its peak memory is its own. The
 // result is the batch's time over the floor's.
-#include "scenes/QuietShell.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTBatchProcessingOptions.h"
 #include "design/KTColorMatLayer.h"
@@ -15,27 +14,20 @@
 #include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
 #include "platform/UserDefaults.h"
-#include "platform/objectstore/ManagedObjectContext.h"
-#include "stores/Frame.h"
-#include "stores/FrameAttribute.h"
-#include "stores/FrameImage.h"
-#include "stores/FrameType.h"
-#include "stores/LibraryStore.h"
+#include "scenes/SceneLibrary.h"
+#include "scenes/ScenePictures.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
-#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -47,73 +39,6 @@ constexpr int kFiles = 32;
 constexpr int kPhotoWidth = 4000;
 constexpr int kPhotoHeight = 3000;
 
-// Wood-like grain for the moulding's sides.
-QImage grain(int w, int h, QColor base, unsigned seed)
-{
-    QImage image(w, h, QImage::Format_ARGB32);
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> noise(0, 10);
-    const bool alongX = w > h;
-    for (int y = 0; y < h; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const int across = alongX ? y : x;
-            const int span = alongX ? h : w;
-            const double streak = 25 * std::sin(across * 0.35) + 30.0 * across / span + noise(rng);
-            line[x] = qRgb(std::clamp(int(base.red() + streak), 0, 255), std::clamp(int(base.green() + streak), 0, 255),
-                           std::clamp(int(base.blue() + streak), 0, 255));
-        }
-    }
-    return image;
-}
-
-// A camera-like photo: soft shapes and fine noise (which JPEG can't squeeze away).
-void writePhoto(const QString &path, unsigned seed)
-{
-    QImage image(kPhotoWidth, kPhotoHeight, QImage::Format_RGB32);
-    std::mt19937 rng(seed);
-    QPainter p(&image);
-    QLinearGradient sky(0, 0, 0, kPhotoHeight);
-    sky.setColorAt(0, QColor::fromHsv(int(rng() % 360), 120, 200));
-    sky.setColorAt(1, QColor::fromHsv(int(rng() % 360), 150, 90));
-    p.fillRect(image.rect(), sky);
-    p.setRenderHint(QPainter::Antialiasing);
-    for (int i = 0; i < 40; ++i) {
-        p.setBrush(QColor::fromHsv(int(rng() % 360), int(rng() % 200), 60 + int(rng() % 180)));
-        p.setPen(Qt::NoPen);
-        const int r = 50 + int(rng() % 600);
-        p.drawEllipse(QPoint(int(rng() % kPhotoWidth), int(rng() % kPhotoHeight)), r, r * 2 / 3);
-    }
-    p.end();
-    std::uniform_int_distribution<int> noise(-9, 9);
-    for (int row = 0; row < kPhotoHeight; ++row) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(row));
-        for (int col = 0; col < kPhotoWidth; ++col) {
-            const int n = noise(rng);
-            const QRgb v = line[col];
-            line[col] = qRgb(std::clamp(qRed(v) + n, 0, 255), std::clamp(qGreen(v) + n, 0, 255),
-                             std::clamp(qBlue(v) + n, 0, 255));
-        }
-    }
-    image.save(path, "JPEG", 90);
-}
-
-Frame *libraryFrame(platform::ManagedObjectContext *moc, const QString &type,
-                    const QList<QPair<QString, QString>> &pictures)
-{
-    FrameType *frameType = FrameType::insertInManagedObjectContext(moc);
-    frameType->setName(type);
-    Frame *frame = Frame::insertInManagedObjectContext(moc);
-    frame->setName(type);
-    frame->setFrametype(frameType);
-    for (const auto &[attribute, path] : pictures) {
-        FrameImage *image = FrameImage::frameImageFromImageAtPath(path, moc);
-        if (FrameAttribute *a = frame->frameAttributeWithName(attribute); a && image)
-            a->setImageVal(image);
-    }
-    return frame;
-}
-
 long peakMegabytes()
 {
     rusage usage{};
@@ -124,32 +49,27 @@ long peakMegabytes()
 // The batch in this process: prints seconds, peak MB and files written.
 int child(const QString &photos, const QString &out)
 {
-    QTemporaryDir support;
-    scenes::QuietShell shell;
-    LibraryStore store(&shell, support.path());
-    LibraryStore::setShared(&store);
-    QDir().mkpath(store.framesGraphicsFolder());
-    platform::ManagedObjectContext *moc = store.managedObjectContext();
-    if (!moc)
-        return 2;
+    scenes::SceneLibrary library;
     platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
-    const QDir sides(support.path());
-    grain(240, 960, QColor(110, 70, 35), 1).save(sides.filePath(QStringLiteral("left.png")));
-    grain(960, 240, QColor(100, 65, 30), 2).save(sides.filePath(QStringLiteral("top.png")));
-    grain(240, 960, QColor(115, 75, 40), 3).save(sides.filePath(QStringLiteral("right.png")));
-    grain(960, 240, QColor(105, 60, 35), 4).save(sides.filePath(QStringLiteral("bottom.png")));
-    Frame *frame = libraryFrame(moc, QStringLiteral("Moulding"),
-                                {{QStringLiteral("Left Image"), sides.filePath(QStringLiteral("left.png"))},
-                                 {QStringLiteral("Top Image"), sides.filePath(QStringLiteral("top.png"))},
-                                 {QStringLiteral("Right Image"), sides.filePath(QStringLiteral("right.png"))},
-                                 {QStringLiteral("Bottom Image"), sides.filePath(QStringLiteral("bottom.png"))}});
+    QTemporaryDir sidesFolder;
+    const QDir sides(sidesFolder.path());
+    const char *attributes[] = {"Left Image", "Top Image", "Right Image", "Bottom Image"};
+    QList<QPair<QString, QString>> pictures;
+    for (int which = 0; which < 4; ++which) {
+        const QString path = sides.filePath(QStringLiteral("side%1.png").arg(which));
+        scenes::mouldingSide(which, 4).save(path);
+        pictures.append({QString::fromLatin1(attributes[which]), path});
+    }
+    Frame *frame = library.frame(QStringLiteral("Moulding"), QStringLiteral("Bench moulding"), pictures);
     auto moulding = std::dynamic_pointer_cast<KTMoldingFrameLayer>(KTFrameLayer::frameLayerFromFrame(frame));
     if (!moulding || !moulding->imagesLoaded() || !moulding->dropShadow())
         return 3;
     auto design = std::make_shared<KTTemplate>();
     design->insertLayer(std::make_shared<KTImageLayer>(), 0);
-    auto mat = std::make_shared<KTColorMatLayer>();
-    mat->setMatColor(QColor(236, 230, 214));
+    auto mat = std::dynamic_pointer_cast<KTColorMatLayer>(
+        KTFrameLayer::frameLayerFromFrame(library.colorMat(QStringLiteral("Bench mat"), QColor(236, 230, 214))));
+    if (!mat)
+        return 3;
     mat->setBevelWidth(0.02);
     design->addTopmostLayer(mat);
     design->addTopmostFrameLayer(moulding);
@@ -183,7 +103,6 @@ int child(const QString &photos, const QString &out)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = t.nsecsElapsed() / 1e9;
     std::printf("%.3f %ld %ld %d %d\n", seconds, peakMegabytes(), before, written, failed);
-    LibraryStore::setShared(nullptr);
     return 0;
 }
 
@@ -229,7 +148,8 @@ int main(int argc, char **argv)
         for (int t = 0; t < threads; ++t)
             makers.emplace_back([&, t] {
                 for (int i = t; i < kFiles; i += threads)
-                    writePhoto(QDir(photos).filePath(QStringLiteral("IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'))), 100 + i);
+                    scenes::writeCameraPhoto(QDir(photos).filePath(QStringLiteral("IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'))),
+                                             kPhotoWidth, kPhotoHeight, 100 + unsigned(i));
             });
         for (auto &m : makers)
             m.join();
