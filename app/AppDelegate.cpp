@@ -3,6 +3,13 @@
 #include "app/DarkAppearance.h"
 #include "app/KTDocumentController.h"
 #include "app/KTWelcomeWindow.h"
+#include "app/XSDocumentWindowController.h"
+#include "kit/VLWAnalytics.h"
+#include "kit/ui/PWFeedbackController.h"
+#include "kit/ui/VLNewsletterSubscribeWindowController.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Document.h"
+#include "platform/ui/WindowController.h"
 #include "design/Variation.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
@@ -15,7 +22,11 @@
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "stores/KTFrameLibraryImporter.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrlQuery>
+#include <QWindow>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
@@ -292,9 +303,164 @@ void AppDelegate::applicationDidFinishLaunching()
 
 void AppDelegate::welcomeToKantelo()
 {
-    if (!m_welcomeWindow)
+    if (!m_welcomeWindow) {
         m_welcomeWindow = new KTWelcomeWindow(this);
+        KTWelcomeWindow *welcome = m_welcomeWindow;
+        welcome->setOpenURL([this](const QUrl &url) { return openURL(url); });
+        connect(welcome, &KTWelcomeWindow::batchProcessingRequested, this, &AppDelegate::startBatchProcessing);
+        connect(welcome, &KTWelcomeWindow::manualRequested, this, &AppDelegate::openManual);
+        connect(welcome, &KTWelcomeWindow::supportRequested, this, &AppDelegate::sendFeedback);
+        connect(welcome, &KTWelcomeWindow::newsletterRequested, this, &AppDelegate::subscribeToNewsletter);
+        connect(welcome, &KTWelcomeWindow::facebookRequested, this, &AppDelegate::openKanteloFacebookPage);
+        welcome->window();
+        welcome->setBatchProcessingAvailable(bool(m_services.startBatchProcessing));
+        welcome->setManualAvailable(hasManual());
+        // A document window opened after the welcome window stays behind it.
+        if (DocumentController *documents = DocumentController::sharedDocumentController(false)) {
+            connect(documents, &DocumentController::documentsChanged, welcome, [welcome] {
+                QMetaObject::invokeMethod(welcome, [welcome] { welcome->keepInFront(); }, Qt::QueuedConnection);
+            });
+        }
+    }
     m_welcomeWindow->showWindow();
+    m_welcomeWindow->keepInFront();
+}
+
+bool AppDelegate::openURL(const QUrl &url)
+{
+    if (m_services.openURL)
+        return m_services.openURL(url);
+    return QDesktopServices::openUrl(url);
+}
+
+bool AppDelegate::hasManual() const
+{
+    return !Bundle::pathForResource(QString::fromLatin1(kManualResource), QStringLiteral("pdf")).isEmpty();
+}
+
+void AppDelegate::openManual()
+{
+    const QString path = Bundle::pathForResource(QString::fromLatin1(kManualResource), QStringLiteral("pdf"));
+    if (path.isEmpty())
+        return;
+    openURL(QUrl::fromLocalFile(path));
+    VLWAnalytics::trackEventProperties(QStringLiteral("Help"), QVariantMap{{QStringLiteral("Action"), QStringLiteral("Opened Manual")}});
+}
+
+void AppDelegate::openTutorialFromHelp()
+{
+    QUrl url(QString::fromLatin1(KTWebAddresses::kTutorialURL));
+    url.setQuery(QStringLiteral("origin=help"));
+    openURL(url);
+    VLWAnalytics::trackEventProperties(QStringLiteral("Help"), QVariantMap{{QStringLiteral("Action"), QStringLiteral("Tutorial")}});
+}
+
+void AppDelegate::gotoHomepageURL()
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Marketing"),
+                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Opened Homepage")}});
+    QUrl url(QString::fromLatin1(KTWebAddresses::kHomepageURL));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("kt"), VLKitUtils::shortVersionString());
+    url.setQuery(query);
+    openURL(url);
+}
+
+void AppDelegate::openKanteloFacebookPage()
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Marketing"),
+                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Opened Facebook")}});
+    openURL(QUrl(QString::fromLatin1(KTWebAddresses::kFacebookURL)));
+}
+
+void AppDelegate::openFramePacksPage()
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Marketing"),
+                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Opened Frame Packs")}});
+    openURL(QUrl(QString::fromLatin1(KTWebAddresses::kFramePacksURL)));
+}
+
+void AppDelegate::subscribeToNewsletter()
+{
+    // A new window each time, replacing the one before.
+    if (m_newsletterWindow)
+        m_newsletterWindow->deleteLater();
+    m_newsletterWindow = new VLNewsletterSubscribeWindowController(this);
+    m_newsletterWindow->setListId(QString::fromLatin1(kNewsletterListId));
+    m_newsletterWindow->setLargeTitleText(QString::fromLatin1(kNewsletterTitle));
+    m_newsletterWindow->showWindow();
+    VLWAnalytics::trackEventProperties(QStringLiteral("Marketing"),
+                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Opened Newsletter Dialog")}});
+}
+
+void AppDelegate::sendFeedback()
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Usage"),
+                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Showed Feedback dialog")}});
+    // The program's own address, unless the user's defaults name another.
+    UserDefaults &defaults = UserDefaults::standard();
+    const QString urlKey = QString::fromLatin1(PWFeedbackController::kFeedbackURLKey);
+    if (!defaults.objectForKey(urlKey).isValid())
+        defaults.registerDefaults({{urlKey, QString::fromLatin1(KTWebAddresses::kFeedbackURL)}});
+    PWFeedbackController::showFeedback();
+}
+
+void AppDelegate::checkUpdates()
+{
+    AlertRequest request;
+    request.style = AlertRequest::Style::Informational;
+    request.messageText = tr(kUpdatesMessage);
+    request.informativeText = tr(kUpdatesText);
+    runAlert(request);
+}
+
+void AppDelegate::openDatabaseFolder()
+{
+    const QString folder = applicationSupportFolder();
+    QDir().mkpath(folder);
+    openURL(QUrl::fromLocalFile(folder));
+}
+
+void AppDelegate::showFrameInLibrary(Frame *frame)
+{
+    auto *documents = KTDocumentController::sharedDocumentController();
+    if (documents->documents().isEmpty()) {
+        Error error;
+        if (!documents->openUntitledDocumentAndDisplay(true, &error)) {
+            QApplication::beep();
+            return;
+        }
+    }
+    Document *document = documents->documents().constFirst();
+    const QList<WindowController *> controllers = document->windowControllers();
+    if (controllers.isEmpty())
+        return;
+    controllers.constFirst()->showWindow();
+    if (auto *window = qobject_cast<XSDocumentWindowController *>(controllers.constFirst()))
+        window->showFrameInLibrary(frame);
+}
+
+void AppDelegate::openFramesEditor()
+{
+    if (!m_services.openFramesEditor)
+        return;
+    m_services.openFramesEditor();
+    VLWAnalytics::trackEventProperties(QStringLiteral("Usage"), QVariantMap{{QStringLiteral("Action"), QStringLiteral("Frame Editor")}});
+}
+
+void AppDelegate::startBatchProcessing()
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Batch"), QVariantMap{{QStringLiteral("Action"), QStringLiteral("Show")}});
+    if (m_services.startBatchProcessing)
+        m_services.startBatchProcessing();
+}
+
+void AppDelegate::showPreferences()
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Usage"),
+                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Showed Preferences")}});
+    if (m_services.showPreferences)
+        m_services.showPreferences();
 }
 
 void AppDelegate::saveFramesDatabase(ManagedObjectContext *context)

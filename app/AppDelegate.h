@@ -19,7 +19,11 @@
 
 #include "app/KTPreferenceKeys.h"
 #include "app/KTStartupState.h"
+#include "app/KTWebAddresses.h"
 #include "app/KTWelcomeWindow.h"
+
+class Frame;
+class VLNewsletterSubscribeWindowController;
 
 namespace platform {
 class Debouncer;
@@ -71,7 +75,21 @@ public:
         std::function<void()> subscribeToNewsletter;
         std::function<void()> purgeStaleBatchProcessingPreviews;
         std::function<void()> cleanupBeforeTermination;
+        // The windows of later features; a command without one is disabled.
+        std::function<void()> openFramesEditor;
+        std::function<void()> startBatchProcessing;
+        std::function<void()> showPreferences;
+        std::function<void()> showWarnings;
+        // Opens a web page or file with the desktop's handler (tests record it).
+        std::function<bool(const QUrl &)> openURL;
     };
+
+    static constexpr const char *kNewsletterListId = "kantelo";
+    static constexpr const char *kNewsletterTitle = "Subscribe to Kantelo newsletter";
+    static constexpr const char *kManualResource = "Kantelo_Manual";
+    static constexpr const char *kUpdatesMessage = "Updates come from your system's package manager";
+    static constexpr const char *kUpdatesText =
+        "Kantelo is updated with the rest of your system: use your distribution's software updater or package manager.";
 
     // The 21 factory values and their registration (once per process).
     static QVariantMap factoryDefaults();
@@ -135,6 +153,25 @@ public:
     KTWelcomeWindow *welcomeWindow() const { return m_welcomeWindow.data(); }
     void welcomeToKantelo();
 
+    // The application's menu commands.
+    bool openURL(const QUrl &url);
+    // False when the program ships no manual.
+    bool hasManual() const;
+    void openManual();
+    void openTutorialFromHelp();
+    void gotoHomepageURL();
+    void openKanteloFacebookPage();
+    void openFramePacksPage();
+    void subscribeToNewsletter();
+    void sendFeedback();
+    void checkUpdates();
+    void openDatabaseFolder();
+    // Opens a document when none is, and shows the frame in its library panel.
+    void showFrameInLibrary(Frame *frame);
+    void openFramesEditor();
+    void startBatchProcessing();
+    void showPreferences();
+
     bool colorPanelShowsAlpha() const { return m_colorPanelShowsAlpha; }
 
 signals:
@@ -160,4 +197,5 @@ private:
     std::unique_ptr<platform::Debouncer> m_framesSave;
     std::unique_ptr<platform::Debouncer> m_templateNamesSave;
     QPointer<KTWelcomeWindow> m_welcomeWindow;
+    QPointer<VLNewsletterSubscribeWindowController> m_newsletterWindow;
 };

@@ -7,6 +7,7 @@
 #include "platform/FileWrapper.h"
 #include "platform/Log.h"
 #include "platform/TypeTable.h"
+#include "platform/ui/FilePanels.h"
 #include "stores/KTFrameLibraryImporter.h"
 #include "stores/LibraryStore.h"
 
@@ -114,6 +115,16 @@ QStringList KTDocumentController::openableTypes() const
 {
     return {QString::fromLatin1(TypeTable::kImage), QString::fromLatin1(TypeTable::kPDF),
             QString::fromLatin1(TypeTable::kTemplate), QString::fromLatin1(TypeTable::kFrames)};
+}
+
+QStringList KTDocumentController::openPanelNameFilters() const
+{
+    auto named = [](const QString &name, const QStringList &types) {
+        return name + QLatin1Char(' ') + platform::fileDialogFilter(types);
+    };
+    return {named(tr("Images"), {QString::fromLatin1(TypeTable::kImage), QString::fromLatin1(TypeTable::kPDF)}),
+            named(tr("Designs"), {QString::fromLatin1(TypeTable::kTemplate)}),
+            named(tr("Frame archives"), {QString::fromLatin1(TypeTable::kFrames)}), tr("All files (*)")};
 }
 
 void KTDocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool display, OpenCompletion completion)

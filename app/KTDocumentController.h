@@ -38,6 +38,8 @@ public:
     platform::Document *makeUntitledDocument(platform::Error *error) override;
     void openDocumentWithContentsOfURL(const QUrl &url, bool display, OpenCompletion completion) override;
     QStringList openableTypes() const override;
+    // "Images" (every photo type the decoders read), "Designs", "Frame archives", "All files".
+    QStringList openPanelNameFilters() const override;
 
     // The photo inside a template package, written to a fresh temporary
     // folder of its own; empty when the package has none or writing fails.

@@ -1,11 +1,17 @@
 #include "app/KTWelcomeWindow.h"
 
+#include "app/KTApplicationShortcuts.h"
+#include "app/KTWebAddresses.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLWAnalytics.h"
 #include "platform/Assert.h"
+#include "platform/ui/Document.h"
 #include "platform/ui/DocumentController.h"
 
 #include <QDate>
+#include <QGridLayout>
+#include <QUrlQuery>
+#include <QWindow>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -54,10 +60,29 @@ QWidget *KTWelcomeWindow::loadWindow()
     layout->addWidget(m_copyrightLabel);
 
     layout->addSpacing(16);
-    m_openImageButton = new QPushButton(QStringLiteral("Open Image…"), window);
-    m_openImageButton->setObjectName(QStringLiteral("openImageButton"));
-    QObject::connect(m_openImageButton, &QPushButton::clicked, this, &KTWelcomeWindow::openImageInWelcome);
-    layout->addWidget(m_openImageButton);
+    auto *buttons = new QGridLayout;
+    buttons->setSpacing(8);
+    layout->addLayout(buttons);
+    int index = 0;
+    auto button = [&](const QString &title, const char *name, void (KTWelcomeWindow::*action)()) {
+        auto *b = new QPushButton(title, window);
+        b->setObjectName(QString::fromLatin1(name));
+        QObject::connect(b, &QPushButton::clicked, this, action);
+        buttons->addWidget(b, index / 2, index % 2);
+        ++index;
+        return b;
+    };
+    m_openImageButton = button(tr("Open Image…"), "openImageButton", &KTWelcomeWindow::openImageInWelcome);
+    m_batchButton = button(tr("Batch Processing…"), "batchProcessingButton", &KTWelcomeWindow::batchProcessingInWelcome);
+    m_manualButton = button(tr("Read the Manual"), "manualButton", &KTWelcomeWindow::readUserManualInWelcome);
+    button(tr("Watch the Tutorial"), "tutorialButton", &KTWelcomeWindow::openTutorial);
+    button(tr("Get Support"), "supportButton", &KTWelcomeWindow::getSupportInWelcome);
+    button(tr("Subscribe to the Newsletter"), "newsletterButton", &KTWelcomeWindow::subscribeToNewsletterInWelcome);
+    button(tr("Explore the Frame Library"), "frameLibraryButton", &KTWelcomeWindow::exploreFrameLibrary);
+    button(tr("Kantelo Web Site"), "siteButton", &KTWelcomeWindow::openKanteloSite);
+    button(tr("Integrations"), "integrationsButton", &KTWelcomeWindow::integrationsInWelcome);
+    button(tr("Kantelo on Facebook"), "facebookButton", &KTWelcomeWindow::facebookInWelcome);
+    m_openImageButton->setDefault(true);
 
     layout->addStretch(1);
     m_activityLabel = new QLabel(window);
@@ -71,7 +96,8 @@ QWidget *KTWelcomeWindow::loadWindow()
     m_activityProgress->hide();
     layout->addWidget(m_activityProgress);
 
-    window->resize(520, 360);
+    window->resize(560, 420);
+    KTApplicationShortcuts::install(window);
     return window;
 }
 
@@ -132,4 +158,110 @@ void KTWelcomeWindow::openImageInWelcome()
     if (platform::DocumentController *controller = platform::DocumentController::sharedDocumentController(false))
         controller->openDocument();
     VLWAnalytics::trackEventProperties(QStringLiteral("Welcome"), QVariantMap{{QStringLiteral("Action"), QStringLiteral("Open Image")}});
+}
+
+void KTWelcomeWindow::track(const char *action)
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Welcome"),
+                                       QVariantMap{{QStringLiteral("Action"), QString::fromLatin1(action)}});
+}
+
+void KTWelcomeWindow::openPage(const QUrl &url)
+{
+    if (m_openURL)
+        m_openURL(url);
+}
+
+void KTWelcomeWindow::openTutorial()
+{
+    QUrl url(QString::fromLatin1(KTWebAddresses::kTutorialURL));
+    url.setQuery(QStringLiteral("origin=welcome"));
+    openPage(url);
+    close();
+    track("Tutorial");
+}
+
+void KTWelcomeWindow::exploreFrameLibrary()
+{
+    openPage(QUrl(QString::fromLatin1(KTWebAddresses::kFrameLibraryURL)));
+    close();
+    track("Library");
+}
+
+void KTWelcomeWindow::openKanteloSite()
+{
+    openPage(QUrl(QString::fromLatin1(KTWebAddresses::kHomepageURL)));
+    close();
+    track("Site");
+}
+
+void KTWelcomeWindow::batchProcessingInWelcome()
+{
+    close();
+    emit batchProcessingRequested();
+    track("Batch");
+}
+
+void KTWelcomeWindow::readUserManualInWelcome()
+{
+    close();
+    emit manualRequested();
+    track("Manual");
+}
+
+void KTWelcomeWindow::getSupportInWelcome()
+{
+    close();
+    emit supportRequested();
+    track("Support");
+}
+
+void KTWelcomeWindow::subscribeToNewsletterInWelcome()
+{
+    emit newsletterRequested();
+    close();
+    track("Newsletter");
+}
+
+void KTWelcomeWindow::facebookInWelcome()
+{
+    emit facebookRequested();
+    close();
+    track("Facebook");
+}
+
+void KTWelcomeWindow::integrationsInWelcome()
+{
+    openPage(QUrl(QString::fromLatin1(KTWebAddresses::kIntegrationsURL)));
+    close();
+    track("Integrations");
+}
+
+void KTWelcomeWindow::setBatchProcessingAvailable(bool available)
+{
+    window();
+    m_batchButton->setEnabled(available);
+}
+
+void KTWelcomeWindow::setManualAvailable(bool available)
+{
+    window();
+    m_manualButton->setEnabled(available);
+}
+
+void KTWelcomeWindow::keepInFront()
+{
+    QWidget *welcome = isWindowLoaded() ? window() : nullptr;
+    if (!welcome || !welcome->isVisible())
+        return;
+    platform::DocumentController *documents = platform::DocumentController::sharedDocumentController(false);
+    platform::Document *document = documents ? documents->currentDocument() : nullptr;
+    if (!document && documents && !documents->documents().isEmpty())
+        document = documents->documents().constLast();
+    QWidget *documentWindow = document ? document->windowForSheet() : nullptr;
+    // A transient window stays above the window it belongs to.
+    if (documentWindow && documentWindow->windowHandle() && welcome->windowHandle())
+        welcome->windowHandle()->setTransientParent(documentWindow->windowHandle());
+    welcome->raise();
+    welcome->activateWindow();
 }

@@ -6,6 +6,9 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QUrl>
+
+#include <functional>
 
 // The start window: version and copyright, a way to open a first photo,
 // and the progress of the first-run import of the frame library.
@@ -34,8 +37,32 @@ public:
     QProgressBar *activityProgressIndicator() const { return m_activityProgress; }
     QPushButton *openImageButton() const { return m_openImageButton; }
 
-    // Closes, then runs the Open command.
+    // The buttons' actions. Each closes the window; the commands of the
+    // application go out as signals, web pages open through `openURL`.
     void openImageInWelcome();
+    void openTutorial();
+    void exploreFrameLibrary();
+    void openKanteloSite();
+    void batchProcessingInWelcome();
+    void readUserManualInWelcome();
+    void getSupportInWelcome();
+    void subscribeToNewsletterInWelcome();
+    void facebookInWelcome();
+    void integrationsInWelcome();
+
+    void setOpenURL(std::function<bool(const QUrl &)> openURL) { m_openURL = std::move(openURL); }
+    // Buttons of commands this build cannot do are disabled.
+    void setBatchProcessingAvailable(bool available);
+    void setManualAvailable(bool available);
+    // Stays above the current document's window, which may open later.
+    void keepInFront();
+
+signals:
+    void batchProcessingRequested();
+    void manualRequested();
+    void supportRequested();
+    void newsletterRequested();
+    void facebookRequested();
 
 protected:
     QWidget *loadWindow() override;
@@ -47,4 +74,10 @@ private:
     QPointer<QLabel> m_activityLabel;
     QPointer<QProgressBar> m_activityProgress;
     QPointer<QPushButton> m_openImageButton;
+    QPointer<QPushButton> m_batchButton;
+    QPointer<QPushButton> m_manualButton;
+    std::function<bool(const QUrl &)> m_openURL;
+
+    void track(const char *action);
+    void openPage(const QUrl &url);
 };

@@ -92,8 +92,6 @@ void XSDocument::windowControllerDidLoadNib(platform::WindowController *windowCo
     }
     setHasUndoManager(true);
     observeTemplate();
-    if (controller)
-        installSaveActions(controller->window());
     QPointer<XSDocument> self(this);
     runAfterDelay(0, [self] {
         if (self)
@@ -140,6 +138,7 @@ bool XSDocument::importImage(const QUrl &url)
         if (KTLayersPaletteInterface *layers = palette())
             layers->setImageLayer(m_docTemplate->imageLayer());
         m_isDefaultImage = false;
+        m_originalPhotoURL = url;
         setFileURL(url);
         setFileType(TypeTable::typeForFile(url.toLocalFile()));
         updateChangeCount(ChangeKind::Cleared);
@@ -158,6 +157,7 @@ bool XSDocument::importImage(const QUrl &url)
                 self->setFileURL(QUrl());
         }, Qt::QueuedConnection);
     } else if (path.contains(bundle + QStringLiteral(".Retouchlet"))) {
+        m_originalPhotoURL.clear(); // the hand-off copy is meant to be saved back
         VLWAnalytics::trackEventProperties(QStringLiteral("Extensions"), QVariantMap{{QStringLiteral("Type"), QStringLiteral("Photos")}});
     }
     return imported;
@@ -556,7 +556,27 @@ bool XSDocument::saveDocument(Error *error)
     // the user chooses where and how to save.
     if (fileURL().isEmpty() || !writableTypes().contains(fileType()))
         return saveDocumentAs(error);
-    return saveToURL(fileURL(), fileType(), SaveOperation::Save, error);
+    if (!m_originalPhotoURL.isEmpty() && m_originalPhotoURL == fileURL()) {
+        AlertRequest request;
+        request.messageText = QString::fromUtf8(kReplaceOriginalQuestion);
+        request.informativeText = QString::fromUtf8(kReplaceOriginalText).arg(fileURL().fileName());
+        request.buttons = {QString::fromUtf8(kReplaceOriginalSaveAs), QString::fromUtf8(kReplaceOriginalReplace),
+                           QString::fromUtf8(kReplaceOriginalCancel)};
+        switch (runAlert(request)) {
+        case 0:
+            return saveDocumentAs(error);
+        case 1:
+            break;
+        default:
+            if (error)
+                *error = Error{}; // cancelled: nothing to report
+            return false;
+        }
+    }
+    if (!saveToURL(fileURL(), fileType(), SaveOperation::Save, error))
+        return false;
+    m_originalPhotoURL.clear();
+    return true;
 }
 
 bool XSDocument::saveDocumentAs(Error *error)
@@ -585,29 +605,6 @@ void XSDocument::saveDocumentAsFromMenu()
     Error error;
     if (!saveDocumentAs(&error) && !error.isNull())
         presentError(error);
-}
-
-void XSDocument::installSaveActions(QWidget *window)
-{
-    auto *mainWindow = qobject_cast<QMainWindow *>(window);
-    if (!mainWindow || mainWindow->findChild<QAction *>(QStringLiteral("saveDocumentAction")))
-        return;
-    QMenu *fileMenu = mainWindow->menuBar()->findChild<QMenu *>(QStringLiteral("fileMenu"));
-    if (!fileMenu) {
-        fileMenu = mainWindow->menuBar()->addMenu(QStringLiteral("&File"));
-        fileMenu->setObjectName(QStringLiteral("fileMenu"));
-    }
-    QAction *save = fileMenu->addAction(QStringLiteral("&Save"));
-    save->setObjectName(QStringLiteral("saveDocumentAction"));
-    save->setShortcut(QKeySequence::Save);
-    QAction *saveAs = fileMenu->addAction(QStringLiteral("Save &As…"));
-    saveAs->setObjectName(QStringLiteral("saveDocumentAsAction"));
-    saveAs->setShortcut(QKeySequence::SaveAs);
-    QPointer<XSDocument> self(this);
-    // Queued: the save runs after the menu has closed.
-    connect(save, &QAction::triggered, this, [self] { if (self) self->saveDocumentFromMenu(); }, Qt::QueuedConnection);
-    connect(saveAs, &QAction::triggered, this, [self] { if (self) self->saveDocumentAsFromMenu(); },
-            Qt::QueuedConnection);
 }
 
 // --- end of saving the framed image ---

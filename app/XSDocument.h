@@ -78,7 +78,15 @@ public:
     // in the format of the index.
     bool saveToURL(const QUrl &url, const QSizeF &size, int formatIndex, platform::Error *error = nullptr);
     // A type the encoders cannot write (HEIC, GIF, WebP...) asks where to save.
+    // The first plain Save over the photo the document was opened on asks
+    // before the framed picture replaces it.
     bool saveDocument(platform::Error *error) override;
+    static constexpr const char *kReplaceOriginalQuestion = "Replace the original photo with the framed picture?";
+    static constexpr const char *kReplaceOriginalText =
+        "“%1” will be overwritten with the framed picture. The original photo and the design cannot be recovered from it.";
+    static constexpr const char *kReplaceOriginalSaveAs = "Save As…";
+    static constexpr const char *kReplaceOriginalReplace = "Replace";
+    static constexpr const char *kReplaceOriginalCancel = "Cancel";
     bool saveDocumentAs(platform::Error *error) override;
     // The menu commands: a failure is shown to the user.
     void saveDocumentFromMenu();
@@ -126,12 +134,13 @@ private:
 
     std::shared_ptr<KTTemplate> m_docTemplate;
     bool m_isDefaultImage = false;
+    // The photo file the document was opened on, until a save replaced it.
+    QUrl m_originalPhotoURL;
     QPointer<QObject> m_layersPaletteController;
     bool m_observing = false;
     QList<platform::NotificationCenter::ObserverId> m_observers;
 
     // --- saving the framed image ---
-    void installSaveActions(QWidget *window);
     QPointer<KTSavePanelAccessoryViewController> m_savePanelAccessoryViewController;
     QPointer<platform::SavePanel> m_savePanel;
     // --- end of saving the framed image ---

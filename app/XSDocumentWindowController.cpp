@@ -67,6 +67,17 @@ XSDocumentWindowController::XSDocumentWindowController(QObject *parent)
 
 XSDocumentWindowController::~XSDocumentWindowController() = default;
 
+std::function<void(XSDocumentWindowController *)> &XSDocumentWindowController::windowDidLoadHook()
+{
+    static std::function<void(XSDocumentWindowController *)> hook;
+    return hook;
+}
+
+void XSDocumentWindowController::setWindowDidLoadHook(std::function<void(XSDocumentWindowController *)> hook)
+{
+    windowDidLoadHook() = std::move(hook);
+}
+
 XSDocumentWindowController *XSDocumentWindowController::defaultController()
 {
     return new XSDocumentWindowController;
@@ -117,6 +128,8 @@ void XSDocumentWindowController::windowDidLoad()
         window->restoreGeometry(frame);
     m_modifierWatcher = new ModifierKeyWatcher(window, this);
     qApp->installEventFilter(m_modifierWatcher);
+    if (windowDidLoadHook())
+        windowDidLoadHook()(this);
 }
 
 void XSDocumentWindowController::showFrameInLibrary(Frame *frame)

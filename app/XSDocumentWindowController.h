@@ -7,6 +7,8 @@
 
 #include <QPointer>
 
+#include <functional>
+
 class Frame;
 
 // The document window: builds the main layout for the document's design,
@@ -37,6 +39,9 @@ public:
     // The document shown, seen through what the window needs of it.
     KTDesignDocumentInterface *designDocument() const;
 
+    // Runs for every document window once it is built (the menu bar comes so).
+    static void setWindowDidLoadHook(std::function<void(XSDocumentWindowController *)> hook);
+
     // The defaults key the window's frame is kept under.
     static QString frameAutosaveKey();
 
@@ -46,6 +51,7 @@ protected:
     void windowWillClose() override;
 
 private:
+    static std::function<void(XSDocumentWindowController *)> &windowDidLoadHook();
     QPointer<KTMainLayoutViewController> m_mainLayoutViewController;
     QPointer<QObject> m_layersPaletteController;
     QObject *m_modifierWatcher = nullptr;

@@ -10,9 +10,12 @@
 #include "editor/KTDesignViewController.h"
 #include "editor/KTLayersPaletteView.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ui/Document.h"
+#include "platform/ui/WindowController.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QUndoCommand>
 
 #include <algorithm>
 
@@ -182,6 +185,50 @@ void KTLayersPaletteController::selectLayer(const KTLayer *layer)
         m_layersPalette->setSelectedRepresentedObject(layer);
 }
 
+// A layer taken out of the design through the strip; Undo puts it back in
+// its place and selects it, Redo takes it out again.
+class KTRemoveLayerCommand : public QUndoCommand
+{
+public:
+    KTRemoveLayerCommand(KTLayersPaletteController *palette, const std::shared_ptr<KTTemplate> &design,
+                         const std::shared_ptr<KTLayer> &layer, qsizetype index)
+        : QUndoCommand(QObject::tr("Remove Layer"))
+        , m_palette(palette)
+        , m_design(design)
+        , m_layer(layer)
+        , m_index(index)
+    {
+    }
+    void undo() override
+    {
+        const auto design = m_design.lock();
+        if (!design || !m_palette || design->indexOfLayer(m_layer.get()) >= 0)
+            return;
+        design->insertLayer(m_layer, std::min(m_index, design->layers().size()));
+        m_palette->showDesign(*design);
+        m_palette->selectLayer(m_layer.get());
+    }
+    void redo() override
+    {
+        if (m_first) { // the removal itself has already happened
+            m_first = false;
+            return;
+        }
+        if (!m_palette)
+            return;
+        m_palette->m_replayingUndo = true;
+        m_palette->removeLayer(m_layer.get());
+        m_palette->m_replayingUndo = false;
+    }
+
+private:
+    QPointer<KTLayersPaletteController> m_palette;
+    std::weak_ptr<KTTemplate> m_design;
+    std::shared_ptr<KTLayer> m_layer;
+    qsizetype m_index;
+    bool m_first = true;
+};
+
 void KTLayersPaletteController::removeLayer(const KTLayer *layer)
 {
     if (!m_layersPalette || !layer)
@@ -244,8 +291,22 @@ void KTLayersPaletteController::deletedObject(const std::shared_ptr<KTLayer> &ob
         object->setIsSelected(false);
         m_selected.reset();
     }
-    if (const auto design = docTemplate())
-        design->removeLayer(object);
+    const auto design = docTemplate();
+    if (!design)
+        return;
+    const qsizetype at = design->indexOfLayer(object.get());
+    design->removeLayer(object);
+    if (QUndoStack *stack = m_replayingUndo || at < 0 ? nullptr : undoStack())
+        stack->push(new KTRemoveLayerCommand(this, design, object, at));
+}
+
+QUndoStack *KTLayersPaletteController::undoStack() const
+{
+    if (m_undoStack)
+        return m_undoStack;
+    platform::WindowController *window = m_designViewController ? m_designViewController->windowController() : nullptr;
+    auto *document = window ? qobject_cast<platform::Document *>(window->document()) : nullptr;
+    return document && document->hasUndoManager() ? document->undoManager() : nullptr;
 }
 
 void KTLayersPaletteController::moveItemFromIndex(qsizetype, qsizetype, const std::shared_ptr<KTLayer> &object,

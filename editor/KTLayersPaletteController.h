@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSizeF>
+#include <QUndoStack>
 
 #include <memory>
 
@@ -60,6 +61,10 @@ public:
     // The strip's items for a whole design, walked from the photo outwards,
     // with the photo selected.
     void showDesign(const KTTemplate &design);
+    // Where removals are recorded for Undo: the set stack, else the undo
+    // stack of the window's document.
+    QUndoStack *undoStack() const;
+    void setUndoStack(QUndoStack *stack) { m_undoStack = stack; }
 
     // Context menu actions; the action carries the frame or the index.
     void showFrameInLibrary(QAction *menuItem);
@@ -99,6 +104,9 @@ private:
     QPointer<KTLayersPaletteView> m_layersPalette;
     QPointer<KTDesignView> m_designView;
     QPointer<KTDesignViewController> m_designViewController;
+    QPointer<QUndoStack> m_undoStack;
+    bool m_replayingUndo = false;
+    friend class KTRemoveLayerCommand;
     qint64 m_countOfOverlays = 0;
     qint64 m_countOfFrames = 0;
     std::weak_ptr<KTLayer> m_selected;

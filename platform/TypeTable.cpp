@@ -128,6 +128,17 @@ QStringList extensions(const QString &identifier)
     return entry ? entry->extensions : QStringList();
 }
 
+QStringList conformingExtensions(const QString &identifier)
+{
+    QStringList out;
+    for (const TypeEntry &entry : table()) {
+        if (conformsTo(QString::fromLatin1(entry.identifier), identifier))
+            out << entry.extensions;
+    }
+    out.removeDuplicates();
+    return out;
+}
+
 QString mimeType(const QString &identifier)
 {
     const TypeEntry *entry = find(identifier);

@@ -21,6 +21,8 @@ QString typeForExtension(const QString &extension);    // empty when unknown
 QString typeForFile(const QString &path);              // by extension, else by content
 QString preferredExtension(const QString &identifier);
 QStringList extensions(const QString &identifier);
+// The extensions of the type and of every type that conforms to it.
+QStringList conformingExtensions(const QString &identifier);
 QString mimeType(const QString &identifier);
 bool conformsTo(const QString &identifier, const QString &parent);
 } // namespace TypeTable

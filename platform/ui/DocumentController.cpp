@@ -220,6 +220,7 @@ void DocumentController::openDocument()
     OpenPanelRequest request;
     request.allowsMultipleSelection = true;
     request.allowedTypes = openableTypes();
+    request.nameFilters = openPanelNameFilters();
     if (Document *doc = currentDocument())
         request.parent = doc->windowForSheet();
     const QList<QUrl> urls = runOpenPanel(request);

@@ -60,6 +60,8 @@ public:
     // The Open command: the open panel, several files at once.
     void openDocument();
     virtual QStringList openableTypes() const;
+    // The named filters of the Open panel; none by default (one from the types).
+    virtual QStringList openPanelNameFilters() const { return {}; }
 
     QList<QUrl> recentDocumentURLs() const;
     void noteNewRecentDocumentURL(const QUrl &url);

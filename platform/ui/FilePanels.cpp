@@ -19,6 +19,8 @@ SavePanelPresenter g_save;
 QList<QUrl> openWithDialog(const OpenPanelRequest &request)
 {
     QFileDialog dialog(request.parent, request.title, request.directory, fileDialogFilter(request.allowedTypes));
+    if (!request.nameFilters.isEmpty())
+        dialog.setNameFilters(request.nameFilters);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.allowsMultipleSelection ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted)
@@ -77,13 +79,21 @@ QString fileDialogFilter(const QStringList &types)
 {
     QStringList patterns;
     for (const QString &type : types) {
-        for (const QString &extension : TypeTable::extensions(type))
+        for (const QString &extension : TypeTable::conformingExtensions(type))
             patterns << QStringLiteral("*.") + extension;
     }
     patterns.removeDuplicates();
     if (patterns.isEmpty())
         return QString();
     return QStringLiteral("(%1)").arg(patterns.join(QLatin1Char(' ')));
+}
+
+QStringList patternsOfNameFilter(const QString &filter)
+{
+    const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+    const qsizetype close = filter.lastIndexOf(QLatin1Char(')'));
+    const QString inside = open >= 0 && close > open ? filter.mid(open + 1, close - open - 1) : filter;
+    return inside.split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 void setOpenPanelPresenter(OpenPanelPresenter presenter)

@@ -21,6 +21,9 @@ struct OpenPanelRequest {
     bool allowsMultipleSelection = false;
     QString directory;
     QWidget *parent = nullptr; // the window the panel belongs to, if any
+    // Named choices ("Images (*.jpg *.png)"), first shown first; replace the
+    // one filter made from the types when given.
+    QStringList nameFilters;
 };
 
 struct SavePanelRequest {
@@ -49,5 +52,7 @@ QUrl runSavePanel(const SavePanelRequest &request);
 
 // The name filter QFileDialog wants for a list of type identifiers.
 QString fileDialogFilter(const QStringList &types);
+// The patterns of a name filter: "Images (*.jpg *.png)" gives *.jpg and *.png.
+QStringList patternsOfNameFilter(const QString &filter);
 
 } // namespace platform

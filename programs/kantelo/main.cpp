@@ -2,6 +2,7 @@
 #include "app/KTCommandLineRun.h"
 #include "app/KTControllerRegistry.h"
 #include "app/KTDocumentController.h"
+#include "app/KTMainMenu.h"
 #include "app/XSDocumentWindowController.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "editor/KTDesignViewController.h"
@@ -98,6 +99,7 @@ int main(int argc, char *argv[])
     VLKitUtils::load();
     AppDelegate::initialize();
     registerWindowControllers();
+    KTMainMenu::installForDocumentWindows();
 
     AppDelegate delegate;
     delegate.services().purgeStaleBatchProcessingPreviews = &KTBatchProcessingCoordinator::purgeStaleBatchProcessingPreviews;

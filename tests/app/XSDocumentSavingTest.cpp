@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/KTDocumentController.h"
+#include "app/KTMainMenu.h"
 #include "app/KTSavePanelAccessoryViewController.h"
 #include "app/XSDocument.h"
 #include "design/KTColorMatLayer.h"
@@ -76,6 +77,7 @@ protected:
     void SetUp() override
     {
         controller = KTDocumentController::sharedDocumentController();
+        KTMainMenu::installForDocumentWindows();
         UserDefaults::standard().registerDefaults(AppDelegate::factoryDefaults());
     }
     void TearDown() override
@@ -224,6 +226,9 @@ TEST_F(SavingFixture, PlainSaveOverwritesTheOpenedJpegAtTheFramedSize)
     const QSize framed = addMat(doc);
     EXPECT_TRUE(doc->isDocumentEdited());
     answerSavePanel(dir, "unexpected.jpg");
+    AlertAnswers alerts;
+    alerts.answers = {"Replace"};
+    alerts.install();
 
     // Through the window's Save command, as a user would.
     auto *window = qobject_cast<QMainWindow *>(doc->windowForSheet());
@@ -234,6 +239,8 @@ TEST_F(SavingFixture, PlainSaveOverwritesTheOpenedJpegAtTheFramedSize)
     save->trigger();
     EXPECT_TRUE(testsupport::waitUntil([&] { return !doc->isDocumentEdited(); }, 20000));
     EXPECT_EQ(panelsShown, 0) << "a file of a writable type is saved in place";
+    ASSERT_EQ(alerts.asked.size(), 1) << "replacing the original photo was asked first";
+    EXPECT_EQ(alerts.asked.first().messageText, XSDocument::kReplaceOriginalQuestion);
     EXPECT_EQ(pixelSize(photo), QStringLiteral("%1x%2").arg(framed.width()).arg(framed.height()));
     EXPECT_EQ(run("identify", {"-format", "%m", photo}), "JPEG");
     EXPECT_EQ(run("identify", {"-format", "%Q", photo}), "90") << "the preferred quality, with no panel shown";
@@ -253,6 +260,37 @@ TEST_F(SavingFixture, PlainSaveOverwritesTheOpenedJpegAtTheFramedSize)
     EXPECT_EQ(pixelSize(dir + "/again.png"), QStringLiteral("%1x%2").arg(wider.width()).arg(wider.height()));
 }
 
+TEST_F(SavingFixture, TheFirstSaveOverTheOpenedPhotoAsksAndSaveAsOrCancelKeepIt)
+{
+    const QString dir = freshDir();
+    const QString photo = writeCameraPhoto(dir);
+    XSDocument *doc = open(photo);
+    ASSERT_TRUE(doc);
+    addMat(doc);
+    const QByteArray original = readAll(photo);
+    AlertAnswers alerts;
+    alerts.answers = {"Cancel", "Save As…"};
+    alerts.install();
+    Error error;
+
+    EXPECT_FALSE(doc->saveDocument(&error));
+    EXPECT_TRUE(error.isNull()) << "a cancel is no failure to report";
+    EXPECT_EQ(readAll(photo), original);
+    EXPECT_TRUE(doc->isDocumentEdited());
+
+    answerSavePanel(dir, "framed.png", 1);
+    ASSERT_TRUE(doc->saveDocument(&error)) << error.description.toStdString();
+    EXPECT_EQ(panelsShown, 1);
+    EXPECT_EQ(readAll(photo), original) << "Save As leaves the original alone";
+    EXPECT_TRUE(QFileInfo::exists(dir + "/framed.png"));
+
+    // The document is now the framed copy: saving it again asks nothing.
+    addMat(doc);
+    ASSERT_TRUE(doc->saveDocument(&error));
+    EXPECT_EQ(alerts.asked.size(), 2);
+    EXPECT_EQ(panelsShown, 1);
+}
+
 TEST_F(SavingFixture, AFailedSaveKeepsTheOriginalAndTheEditsAndTellsTheUser)
 {
     const QString dir = freshDir();
@@ -262,6 +300,7 @@ TEST_F(SavingFixture, AFailedSaveKeepsTheOriginalAndTheEditsAndTellsTheUser)
     addMat(doc);
     const QByteArray original = readAll(photo);
     AlertAnswers alerts;
+    alerts.answers = {"Replace", "Replace"};
     alerts.install();
 
     if (::geteuid() != 0) {

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QTest>
+#include <QUndoStack>
 
 #include <gtest/gtest.h>
 
@@ -278,6 +279,31 @@ TEST(EditorStripRemoval, AnExportInProgressFreezesTheStrip)
     // Afterwards the same gestures work.
     c.drag(a, QPoint(100, 0));
     EXPECT_EQ(c.design->layers(), (KTTemplate::LayerList{b, a, c.photo()}));
+}
+
+TEST(EditorStripRemoval, UndoPutsTheLayerBackInItsPlaceAndRedoTakesItOutAgain)
+{
+    auto a = ring(Qt::red), b = ring(Qt::green);
+    auto t = std::make_shared<KTTextOverlayLayer>();
+    StripCanvas c({t}, {a, b});
+    QUndoStack stack;
+    c.palette->setUndoStack(&stack);
+    const KTTemplate::LayerList before = c.design->layers();
+
+    c.palette->removeLayer(b.get());
+    c.palette->removeLayer(t.get());
+    ASSERT_EQ(stack.count(), 2);
+    stack.undo();
+    stack.undo();
+    EXPECT_EQ(c.design->layers(), before);
+    EXPECT_EQ(c.palette->selectedRepresentedObject(), b);
+    EXPECT_EQ(c.palette->countOfFrames(), 2);
+    EXPECT_EQ(c.palette->countOfOverlays(), 1);
+
+    stack.redo();
+    EXPECT_EQ(c.design->indexOfLayer(b.get()), -1);
+    EXPECT_EQ(c.strip->indexOfRepresentedObject(b.get()), KTLayersPaletteView::kNotFound);
+    EXPECT_EQ(stack.count(), 2) << "a redo records nothing new";
 }
 
 TEST(EditorStripMenu, FramesOfferTheLibraryAndEveryLayerButThePhotoItsRemoval)

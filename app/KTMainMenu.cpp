@@ -1,0 +1,287 @@
+#include "app/KTMainMenu.h"
+
+#include "app/AppDelegate.h"
+#include "app/KTDocumentController.h"
+#include "app/KTMainLayoutViewController.h"
+#include "app/KTViewState.h"
+#include "app/XSDocument.h"
+#include "app/XSDocumentWindowController.h"
+#include "design/KTTemplate.h"
+#include "platform/ui/Application.h"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QUndoStack>
+
+namespace {
+
+XSDocument *documentOf(XSDocumentWindowController *controller)
+{
+    return controller ? qobject_cast<XSDocument *>(controller->document()) : nullptr;
+}
+
+KTMainLayoutViewController *layoutOf(XSDocumentWindowController *controller)
+{
+    return controller ? controller->mainLayoutViewController() : nullptr;
+}
+
+std::shared_ptr<KTViewState> viewStateOf(XSDocumentWindowController *controller)
+{
+    KTMainLayoutViewController *layout = layoutOf(controller);
+    return layout ? layout->viewState() : nullptr;
+}
+
+void quitApplication()
+{
+    if (platform::Application *application = platform::Application::shared())
+        application->terminate();
+}
+
+void openDocument()
+{
+    KTDocumentController::sharedDocumentController()->openDocument();
+}
+
+} // namespace
+
+void KTMainMenu::installForDocumentWindows()
+{
+    XSDocumentWindowController::setWindowDidLoadHook([](XSDocumentWindowController *controller) { install(controller); });
+}
+
+KTMainMenu *KTMainMenu::install(XSDocumentWindowController *controller)
+{
+    auto *window = controller ? qobject_cast<QMainWindow *>(controller->window()) : nullptr;
+    if (!window)
+        return nullptr;
+    if (auto *existing = window->findChild<KTMainMenu *>(QString(), Qt::FindDirectChildrenOnly))
+        return existing;
+    auto *menu = new KTMainMenu(controller, window);
+    menu->build();
+    menu->validateCommands();
+    return menu;
+}
+
+KTMainMenu::KTMainMenu(XSDocumentWindowController *controller, QMainWindow *window)
+    : QObject(window)
+    , m_controller(controller)
+    , m_window(window)
+{
+    setObjectName(QStringLiteral("mainMenu"));
+}
+
+QAction *KTMainMenu::action(const QString &name) const
+{
+    return m_menuBar ? m_menuBar->findChild<QAction *>(name) : nullptr;
+}
+
+QAction *KTMainMenu::add(QMenu *menu, const QString &title, const char *name, std::function<void()> run,
+                         const QKeySequence &shortcut)
+{
+    QAction *action = menu->addAction(title);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setParent(menu);
+    if (!shortcut.isEmpty())
+        action->setShortcut(shortcut);
+    if (run) {
+        // Queued: the command runs after the menu has closed.
+        connect(action, &QAction::triggered, this, [run = std::move(run)] { run(); }, Qt::QueuedConnection);
+    } else {
+        action->setEnabled(false);
+        action->setToolTip(tr(kNotAvailableTip));
+        action->setProperty("kantelo.unavailable", true);
+    }
+    return action;
+}
+
+void KTMainMenu::build()
+{
+    m_menuBar = m_window->menuBar();
+    m_menuBar->clear();
+    QPointer<XSDocumentWindowController> controller = m_controller;
+    auto document = [controller] { return documentOf(controller); };
+    auto layout = [controller] { return layoutOf(controller); };
+    auto delegate = [] { return AppDelegate::shared(); };
+    AppDelegate::Services none;
+    const AppDelegate::Services &services = delegate() ? delegate()->services() : none;
+
+    QMenu *file = m_menuBar->addMenu(tr("&File"));
+    file->setObjectName(QStringLiteral("fileMenu"));
+    add(file, tr("&New"), "newDocumentAction", [] {
+        platform::Error error;
+        KTDocumentController::sharedDocumentController()->openUntitledDocumentAndDisplay(true, &error);
+    }, QKeySequence::New);
+    add(file, tr("&Open…"), "openDocumentAction", &openDocument, QKeySequence::Open);
+    file->addSeparator();
+    add(file, tr("&Close"), "closeDocumentAction", [controller] {
+        if (controller && controller->window())
+            controller->window()->close();
+    }, QKeySequence::Close);
+    add(file, tr("&Save"), "saveDocumentAction", [document] {
+        if (XSDocument *doc = document())
+            doc->saveDocumentFromMenu();
+    }, QKeySequence::Save);
+    add(file, tr("Save &As…"), "saveDocumentAsAction", [document] {
+        if (XSDocument *doc = document())
+            doc->saveDocumentAsFromMenu();
+    }, QKeySequence::SaveAs);
+    file->addSeparator();
+    add(file, tr("Save Design as Template…"), "saveTemplateAction", nullptr);
+    add(file, tr("Replace Design from File…"), "replaceTemplateFromFileAction", nullptr);
+    add(file, tr("Import Template…"), "importTemplateAction", nullptr);
+    add(file, tr("Generate Design Report"), "generateDesignReportAction", nullptr);
+    file->addSeparator();
+    add(file, tr("&Print…"), "printDocumentAction", [document] {
+        if (XSDocument *doc = document())
+            doc->printDocument();
+    }, QKeySequence::Print);
+    file->addSeparator();
+    add(file, tr("&Batch Processing…"), "startBatchProcessingAction",
+        services.startBatchProcessing ? std::function<void()>([delegate] {
+            if (delegate())
+                delegate()->startBatchProcessing();
+        }) : nullptr);
+    add(file, tr("Frame &Editor"), "openFramesEditorAction",
+        services.openFramesEditor ? std::function<void()>([delegate] {
+            if (delegate())
+                delegate()->openFramesEditor();
+        }) : nullptr);
+    add(file, tr("Pre&ferences…"), "showPreferencesAction",
+        services.showPreferences ? std::function<void()>([delegate] {
+            if (delegate())
+                delegate()->showPreferences();
+        }) : nullptr, QKeySequence::Preferences);
+    file->addSeparator();
+    QAction *quit = add(file, tr("&Quit"), "quitAction", &quitApplication, QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+
+    QMenu *edit = m_menuBar->addMenu(tr("&Edit"));
+    edit->setObjectName(QStringLiteral("editMenu"));
+    add(edit, tr("&Undo"), "undoAction", [document] {
+        if (XSDocument *doc = document(); doc && doc->hasUndoManager())
+            doc->undoManager()->undo();
+    }, QKeySequence::Undo);
+    add(edit, tr("&Redo"), "redoAction", [document] {
+        if (XSDocument *doc = document(); doc && doc->hasUndoManager())
+            doc->undoManager()->redo();
+    }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+
+    QMenu *view = m_menuBar->addMenu(tr("&View"));
+    view->setObjectName(QStringLiteral("viewMenu"));
+    auto zoomBy = [controller](double step) {
+        if (auto state = viewStateOf(controller))
+            state->setZoom(state->zoom() + step);
+    };
+    add(view, tr("Zoom &In"), "zoomInAction", [zoomBy] { zoomBy(kZoomStep); }, QKeySequence::ZoomIn);
+    add(view, tr("Zoom &Out"), "zoomOutAction", [zoomBy] { zoomBy(-kZoomStep); }, QKeySequence::ZoomOut);
+    view->addSeparator();
+    using Open = void (KTMainLayoutViewController::*)();
+    auto panel = [&](const QString &title, const char *name, Open open) {
+        add(view, title, name, [layout, open] {
+            if (KTMainLayoutViewController *l = layout())
+                (l->*open)();
+        });
+    };
+    panel(tr("Variations"), "openVariationsPanelAction", &KTMainLayoutViewController::openVariationsPanel);
+    panel(tr("Templates"), "openTemplatesPanelAction", &KTMainLayoutViewController::openTemplatesPanel);
+    panel(tr("Library"), "openLibraryPanelAction", &KTMainLayoutViewController::openLibraryPanel);
+    panel(tr("Design Settings"), "openDesignSettingsPanelAction", &KTMainLayoutViewController::openDesignSettingsPanel);
+    panel(tr("Layer Settings"), "openLayerSettingsPanelAction", &KTMainLayoutViewController::openLayerSettingsPanel);
+    panel(tr("Overlays"), "openOverlaysPanelAction", &KTMainLayoutViewController::openOverlaysPanel);
+    panel(tr("Focus on Layers"), "focusOnLayersAction", &KTMainLayoutViewController::focusOnLayers);
+    view->addSeparator();
+    panel(tr("Save Presentation Settings"), "saveCurrentPresentationSettingsAction",
+          &KTMainLayoutViewController::saveCurrentPresentationSettings);
+    panel(tr("Load Saved Presentation Settings"), "loadPreviousPresentationSettingsAction",
+          &KTMainLayoutViewController::loadPreviousPresentationSettings);
+    panel(tr("Reset Presentation Settings"), "resetToDefaultPresentationSettingsAction",
+          &KTMainLayoutViewController::resetToDefaultPresentationSettings);
+
+    QMenu *windowMenu = m_menuBar->addMenu(tr("&Window"));
+    windowMenu->setObjectName(QStringLiteral("windowMenu"));
+    add(windowMenu, tr("Minimi&ze"), "minimizeAction", [controller] {
+        if (controller && controller->window())
+            controller->window()->showMinimized();
+    }, QKeySequence(Qt::CTRL | Qt::Key_M));
+    add(windowMenu, tr("&Welcome to Kantelo"), "welcomeToKanteloAction", [delegate] {
+        if (delegate())
+            delegate()->welcomeToKantelo();
+    });
+    add(windowMenu, tr("Wa&rnings"), "showWarningsAction",
+        services.showWarnings ? std::function<void()>(services.showWarnings) : nullptr);
+
+    QMenu *help = m_menuBar->addMenu(tr("&Help"));
+    help->setObjectName(QStringLiteral("helpMenu"));
+    auto command = [&](QMenu *menu, const QString &title, const char *name, void (AppDelegate::*run)(),
+                       const QKeySequence &shortcut = {}) {
+        return add(menu, title, name, [delegate, run] {
+            if (AppDelegate *d = delegate())
+                (d->*run)();
+        }, shortcut);
+    };
+    command(help, tr("Kantelo &Manual"), "openManualAction", &AppDelegate::openManual, QKeySequence::HelpContents);
+    command(help, tr("&Tutorial"), "openTutorialAction", &AppDelegate::openTutorialFromHelp);
+    command(help, tr("Send &Feedback…"), "sendFeedbackAction", &AppDelegate::sendFeedback);
+    command(help, tr("Subscribe to the &Newsletter…"), "subscribeToNewsletterAction", &AppDelegate::subscribeToNewsletter);
+    help->addSeparator();
+    command(help, tr("Kantelo &Web Site"), "gotoHomepageAction", &AppDelegate::gotoHomepageURL);
+    command(help, tr("Frame &Packs"), "openFramePacksPageAction", &AppDelegate::openFramePacksPage);
+    command(help, tr("Kantelo on Face&book"), "openFacebookPageAction", &AppDelegate::openKanteloFacebookPage);
+    help->addSeparator();
+    command(help, tr("Open &Data Folder"), "openDatabaseFolderAction", &AppDelegate::openDatabaseFolder);
+    command(help, tr("Check for &Updates…"), "checkUpdatesAction", &AppDelegate::checkUpdates);
+
+    for (QMenu *menu : {file, edit, view, windowMenu, help})
+        connect(menu, &QMenu::aboutToShow, this, &KTMainMenu::validateCommands);
+    // Shortcuts work with the menus closed: keep the states current.
+    if (XSDocument *doc = document(); doc && doc->hasUndoManager()) {
+        connect(doc->undoManager(), &QUndoStack::indexChanged, this, &KTMainMenu::validateCommands);
+        connect(doc->undoManager(), &QUndoStack::cleanChanged, this, &KTMainMenu::validateCommands);
+    }
+    if (auto state = viewStateOf(m_controller))
+        connect(state.get(), &KTViewState::viewStateChanged, this, &KTMainMenu::validateCommands);
+}
+
+void KTMainMenu::validateCommands()
+{
+    if (!m_menuBar)
+        return;
+    XSDocument *doc = documentOf(m_controller);
+    KTMainLayoutViewController *layout = layoutOf(m_controller);
+    auto state = viewStateOf(m_controller);
+    AppDelegate *delegate = AppDelegate::shared();
+    QUndoStack *undo = doc && doc->hasUndoManager() ? doc->undoManager() : nullptr;
+    auto set = [this](const char *name, bool enabled) {
+        if (QAction *a = action(QString::fromLatin1(name)); a && !a->property("kantelo.unavailable").toBool())
+            a->setEnabled(enabled);
+    };
+    const bool hasDesign = doc && doc->docTemplate();
+    set("closeDocumentAction", m_window);
+    set("saveDocumentAction", hasDesign);
+    set("saveDocumentAsAction", hasDesign);
+    set("printDocumentAction", hasDesign && doc->docTemplate()->imageLayer());
+    set("undoAction", undo && undo->canUndo());
+    set("redoAction", undo && undo->canRedo());
+    if (QAction *a = action(QStringLiteral("undoAction")))
+        a->setText(undo && undo->canUndo() && !undo->undoText().isEmpty() ? tr("&Undo %1").arg(undo->undoText())
+                                                                           : tr("&Undo"));
+    if (QAction *a = action(QStringLiteral("redoAction")))
+        a->setText(undo && undo->canRedo() && !undo->redoText().isEmpty() ? tr("&Redo %1").arg(undo->redoText())
+                                                                           : tr("&Redo"));
+    set("zoomInAction", state && state->zoom() < KTViewState::kMaximumZoom - 1e-9);
+    set("zoomOutAction", state && state->zoom() > KTViewState::kMinimumZoom + 1e-9);
+    for (const char *name : {"openVariationsPanelAction", "openTemplatesPanelAction", "openLibraryPanelAction",
+                             "openDesignSettingsPanelAction", "openLayerSettingsPanelAction", "openOverlaysPanelAction",
+                             "focusOnLayersAction", "saveCurrentPresentationSettingsAction",
+                             "resetToDefaultPresentationSettingsAction"})
+        set(name, layout);
+    set("loadPreviousPresentationSettingsAction", layout && layout->canLoadPreviousPresentationSettings());
+    set("minimizeAction", m_window);
+    for (const char *name : {"welcomeToKanteloAction", "openTutorialAction", "sendFeedbackAction",
+                             "subscribeToNewsletterAction", "gotoHomepageAction", "openFramePacksPageAction",
+                             "openFacebookPageAction", "openDatabaseFolderAction", "checkUpdatesAction"})
+        set(name, delegate);
+    set("openManualAction", delegate && delegate->hasManual());
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QKeySequence>
+#include <QMenuBar>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+class QAction;
+class QMainWindow;
+class QMenu;
+class QWidget;
+class XSDocumentWindowController;
+
+// The menu bar of a document window: File, Edit, View, Window and Help, each
+// command an action named "<command>Action". Every window has a bar of its
+// own; a command is enabled exactly when it can act, and commands of windows
+// this build does not have are shown disabled.
+class KTMainMenu : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr double kZoomStep = 0.1;
+    static constexpr const char *kNotAvailableTip = "Not available in this version of Kantelo";
+
+    // Every document window built from now on gets its menu bar.
+    static void installForDocumentWindows();
+    // Builds the window's bar, owned by the window.
+    static KTMainMenu *install(XSDocumentWindowController *controller);
+
+    QMenuBar *menuBar() const { return m_menuBar; }
+    QAction *action(const QString &name) const;
+    // Brings every command's enabled state up to date (each menu does so as it opens).
+    void validateCommands();
+
+private:
+    KTMainMenu(XSDocumentWindowController *controller, QMainWindow *window);
+    QAction *add(QMenu *menu, const QString &title, const char *name, std::function<void()> run,
+                 const QKeySequence &shortcut = {});
+    void build();
+
+    QPointer<XSDocumentWindowController> m_controller;
+    QPointer<QMainWindow> m_window;
+    QPointer<QMenuBar> m_menuBar;
+};

@@ -1,0 +1,215 @@
+#include "AppTestSupport.h"
+
+#include "app/AppDelegate.h"
+#include "app/KTDocumentController.h"
+#include "app/KTMainLayoutViewController.h"
+#include "app/KTMainMenu.h"
+#include "app/KTViewState.h"
+#include "app/KTWelcomeWindow.h"
+#include "app/XSDocument.h"
+#include "app/XSDocumentWindowController.h"
+#include "platform/TypeTable.h"
+#include "platform/ui/FilePanels.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QUndoCommand>
+#include <QUndoStack>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace apptest;
+
+namespace {
+
+class ShellCommands : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        KTMainMenu::installForDocumentWindows();
+        services.openURL = [this](const QUrl &url) {
+            opened << url;
+            return true;
+        };
+        delegate = std::make_unique<AppDelegate>(services, freshDir());
+        documents = KTDocumentController::sharedDocumentController();
+    }
+    void TearDown() override
+    {
+        documents->closeAllDocuments();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        setOpenPanelPresenter(nullptr);
+        delegate.reset();
+    }
+    XSDocument *openPhoto()
+    {
+        const QString path = freshDir() + "/photo.png";
+        QImage image(120, 80, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        image.save(path);
+        XSDocument *opened = nullptr;
+        bool done = false;
+        documents->openDocumentWithContentsOfURL(QUrl::fromLocalFile(path), true, [&](Document *doc, bool, const Error &) {
+            opened = qobject_cast<XSDocument *>(doc);
+            done = true;
+        });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return done; }));
+        return opened;
+    }
+    static KTMainMenu *menuOf(XSDocument *doc)
+    {
+        auto *window = doc ? doc->windowForSheet() : nullptr;
+        return window ? window->findChild<KTMainMenu *>() : nullptr;
+    }
+    // Triggers the command and lets its queued run happen.
+    static void run(KTMainMenu *menu, const char *name)
+    {
+        QAction *action = menu->action(name);
+        ASSERT_TRUE(action) << name;
+        ASSERT_TRUE(action->isEnabled()) << name;
+        action->trigger();
+        QCoreApplication::processEvents();
+    }
+
+    AppDelegate::Services services;
+    std::unique_ptr<AppDelegate> delegate;
+    KTDocumentController *documents = nullptr;
+    QList<QUrl> opened;
+};
+
+TEST_F(ShellCommands, EveryCommandIsEnabledExactlyWhenItCanActAndDoesWhatItSays)
+{
+    XSDocument *doc = openPhoto();
+    ASSERT_TRUE(doc);
+    KTMainMenu *menu = menuOf(doc);
+    ASSERT_TRUE(menu) << "every document window has its menu bar";
+    QStringList titles;
+    for (QAction *each : menu->menuBar()->actions())
+        titles << each->text();
+    EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&View", "&Window", "&Help"}));
+
+    for (const char *unbuilt : {"saveTemplateAction", "replaceTemplateFromFileAction", "importTemplateAction",
+                                "generateDesignReportAction", "startBatchProcessingAction", "openFramesEditorAction",
+                                "showPreferencesAction", "showWarningsAction"})
+        EXPECT_FALSE(menu->action(unbuilt)->isEnabled()) << unbuilt << " is shown, not silent";
+    for (const auto &[name, keys] : std::initializer_list<std::pair<const char *, QKeySequence>>{
+             {"openDocumentAction", QKeySequence::Open}, {"closeDocumentAction", QKeySequence::Close},
+             {"quitAction", QKeySequence::Quit}, {"undoAction", QKeySequence::Undo},
+             {"redoAction", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)}, {"zoomInAction", QKeySequence::ZoomIn},
+             {"zoomOutAction", QKeySequence::ZoomOut}, {"openManualAction", QKeySequence::HelpContents}})
+        EXPECT_EQ(menu->action(name)->shortcut(), keys) << name;
+
+    // Undo and Redo follow the document's own stack.
+    EXPECT_FALSE(menu->action("undoAction")->isEnabled());
+    QUndoStack *stack = doc->undoManager();
+    int value = 0;
+    struct Step : QUndoCommand {
+        int &v;
+        explicit Step(int &value) : QUndoCommand("Step"), v(value) {}
+        void redo() override { ++v; }
+        void undo() override { --v; }
+    };
+    stack->push(new Step(value));
+    EXPECT_TRUE(menu->action("undoAction")->isEnabled());
+    EXPECT_EQ(menu->action("undoAction")->text(), "&Undo Step");
+    EXPECT_FALSE(menu->action("redoAction")->isEnabled());
+    run(menu, "undoAction");
+    EXPECT_EQ(value, 0);
+    EXPECT_FALSE(menu->action("undoAction")->isEnabled());
+    run(menu, "redoAction");
+    EXPECT_EQ(value, 1);
+
+    // Zoom steps within the view state's range, each end disabling its command.
+    auto *window = qobject_cast<XSDocumentWindowController *>(doc->windowControllers().first());
+    std::shared_ptr<KTViewState> state = window->mainLayoutViewController()->viewState();
+    state->setZoom(KTViewState::kMaximumZoom);
+    EXPECT_FALSE(menu->action("zoomInAction")->isEnabled());
+    run(menu, "zoomOutAction");
+    EXPECT_NEAR(state->zoom(), KTViewState::kMaximumZoom - KTMainMenu::kZoomStep, 1e-9);
+    run(menu, "zoomInAction");
+    EXPECT_NEAR(state->zoom(), KTViewState::kMaximumZoom, 1e-9);
+    state->setZoom(KTViewState::kMinimumZoom);
+    EXPECT_FALSE(menu->action("zoomOutAction")->isEnabled());
+    EXPECT_TRUE(menu->action("zoomInAction")->isEnabled());
+
+    // Web pages and the data folder go to the desktop's handlers; updates
+    // come from the package manager.
+    run(menu, "gotoHomepageAction");
+    run(menu, "openDatabaseFolderAction");
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened.at(0).host(), QUrl(KTWebAddresses::kHomepageURL).host());
+    EXPECT_TRUE(opened.at(0).query().startsWith("kt="));
+    EXPECT_TRUE(opened.at(1).isLocalFile());
+    AlertAnswers alerts;
+    alerts.install();
+    run(menu, "checkUpdatesAction");
+    ASSERT_EQ(alerts.asked.size(), 1);
+    EXPECT_EQ(alerts.asked.first().messageText, AppDelegate::kUpdatesMessage);
+
+    // Close goes through the document's close question.
+    doc->updateChangeCount(Document::ChangeKind::Done);
+    alerts.answers = {"Cancel"};
+    run(menu, "closeDocumentAction");
+    EXPECT_TRUE(documents->documents().contains(doc)) << "cancelled";
+    alerts.answers = {"Don’t Save"};
+    QPointer<XSDocument> gone(doc);
+    run(menu, "closeDocumentAction");
+    EXPECT_FALSE(documents->documents().contains(gone.data()));
+}
+
+TEST_F(ShellCommands, TheOpenPanelOffersImagesDesignsArchivesAndAllFiles)
+{
+    const QString dir = freshDir();
+    for (const char *name : {"a.jpg", "b.jpeg", "c.heic", "d.png", "e.tif", "notes.txt", "library.ktframes"})
+        QFile(dir + '/' + name).open(QIODevice::WriteOnly);
+    OpenPanelRequest asked;
+    setOpenPanelPresenter([&](const OpenPanelRequest &request) {
+        asked = request;
+        return QList<QUrl>{};
+    });
+    documents->openDocument();
+    ASSERT_EQ(asked.nameFilters.size(), 4);
+    EXPECT_TRUE(asked.nameFilters.at(0).startsWith("Images ("));
+    EXPECT_EQ(QDir(dir).entryList(patternsOfNameFilter(asked.nameFilters.at(0)), QDir::Files),
+              (QStringList{"a.jpg", "b.jpeg", "c.heic", "d.png", "e.tif"}));
+    EXPECT_EQ(asked.nameFilters.at(1), "Designs (*.KTTemplate)");
+    EXPECT_EQ(QDir(dir).entryList(patternsOfNameFilter(asked.nameFilters.at(2)), QDir::Files),
+              QStringList{"library.ktframes"});
+    EXPECT_EQ(asked.nameFilters.at(3), "All files (*)");
+    // The one filter made from the types now names the image types too.
+    EXPECT_TRUE(fileDialogFilter({QString::fromLatin1(TypeTable::kImage)}).contains("*.heic"));
+}
+
+TEST_F(ShellCommands, TheWelcomeWindowStaysInFrontAndItsButtonsLeadSomewhere)
+{
+    delegate->welcomeToKantelo();
+    KTWelcomeWindow *welcome = delegate->welcomeWindow();
+    ASSERT_TRUE(welcome);
+    XSDocument *doc = openPhoto();
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return welcome->window()->windowHandle()
+            && welcome->window()->windowHandle()->transientParent() == doc->windowForSheet()->windowHandle();
+    })) << "the welcome window belongs to the document window, above it";
+
+    EXPECT_FALSE(welcome->window()->findChild<QPushButton *>("batchProcessingButton")->isEnabled())
+        << "no batch window in this build";
+    int newsletters = 0;
+    QObject::connect(welcome, &KTWelcomeWindow::newsletterRequested, [&] { ++newsletters; });
+    welcome->window()->findChild<QPushButton *>("tutorialButton")->click();
+    EXPECT_FALSE(welcome->window()->isVisible());
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened.first().query(), "origin=welcome");
+    delegate->welcomeToKantelo();
+    welcome->window()->findChild<QPushButton *>("newsletterButton")->click();
+    EXPECT_EQ(newsletters, 1);
+    EXPECT_FALSE(welcome->window()->isVisible());
+    EXPECT_EQ(welcome->window()->findChildren<QPushButton *>().size(), 10);
+}
+
+} // namespace
