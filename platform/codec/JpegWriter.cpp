@@ -7,12 +7,17 @@
 #include "platform/codec/PixelRows.h"
 
 #include <QIODevice>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
@@ -81,29 +86,126 @@ void termDestination(j_compress_ptr cinfo)
 enum class Outcome { Done, Failed, Cancelled };
 
 // How rows reach the compressor: the picture's own 32-bit pixels where the
-// row is opaque (no copy at all), a flattened copy where it is not.
-struct RowFeed {
-    const QImage *image;
-    bool direct;       // 32-bit input straight from the picture
-    uchar *scratch;    // one row, 4 or 3 bytes a pixel
-    const RowReadHook *hook;
-
-    const uchar *row(int y) const
+// row is opaque (no copy at all), a flattened copy where it is not. A large
+// picture's rows are made ready on a thread of their own a few bands ahead,
+// so flattening costs the compressor no time.
+class RowFeed
+{
+public:
+    RowFeed(const QImage &image, bool direct, const RowReadHook &hook)
+        : m_image(image)
+        , m_direct(direct)
+        , m_hook(hook)
+        , m_rowBytes(size_t(image.width()) * (direct ? 4 : 3))
     {
-        if (!direct) {
-            PixelRows::rgbOnWhite(*image, y, scratch);
+        const bool ahead = qint64(image.width()) * image.height() >= kPipelinePixels && QThread::idealThreadCount() > 1;
+        const int rows = ahead ? kSlots * kBandRows : 1;
+        m_buffer.resize(m_rowBytes * size_t(rows));
+        m_rows.resize(size_t(rows));
+        if (ahead) {
+            try {
+                m_producer = std::thread([this] { produce(); });
+            } catch (const std::system_error &) {
+                // No thread to spare: the compressor prepares its rows itself.
+            }
+        }
+    }
+
+    ~RowFeed()
+    {
+        if (m_producer.joinable()) {
+            {
+                const std::lock_guard<std::mutex> guard(m_lock);
+                m_stop = true;
+            }
+            m_changed.notify_all();
+            m_producer.join();
+        }
+    }
+
+    RowFeed(const RowFeed &) = delete;
+    RowFeed &operator=(const RowFeed &) = delete;
+
+    const QImage &image() const { return m_image; }
+    bool direct() const { return m_direct; }
+    const RowReadHook &hook() const { return m_hook; }
+
+    // Row `y`, asked for in order; valid until the next call.
+    const uchar *row(int y)
+    {
+        if (!m_producer.joinable())
+            return prepare(y, m_buffer.data());
+        const int band = y / kBandRows;
+        std::unique_lock<std::mutex> lock(m_lock);
+        if (band != m_consuming) {
+            // The band before is in the compressor's hands now: its slot is free.
+            m_consuming = band;
+            m_changed.notify_all();
+        }
+        m_changed.wait(lock, [&] { return m_produced > band; });
+        return m_rows[size_t((band % kSlots) * kBandRows + y % kBandRows)];
+    }
+
+private:
+    static constexpr qint64 kPipelinePixels = 1 << 20;
+    static constexpr int kBandRows = 16;
+    static constexpr int kSlots = 3;
+
+    const uchar *prepare(int y, uchar *scratch) const
+    {
+        if (!m_direct) {
+            PixelRows::rgbOnWhite(m_image, y, scratch);
             return scratch;
         }
-        if (PixelRows::isRowOpaque(*image, y))
-            return image->constScanLine(y);
-        PixelRows::flattenOntoWhite32(*image, y, scratch);
+        if (PixelRows::isRowOpaque(m_image, y))
+            return m_image.constScanLine(y);
+        PixelRows::flattenOntoWhite32(m_image, y, scratch);
         return scratch;
     }
+
+    void produce()
+    {
+        const int bands = (m_image.height() + kBandRows - 1) / kBandRows;
+        for (int band = 0; band < bands; ++band) {
+            {
+                std::unique_lock<std::mutex> lock(m_lock);
+                // A slot is free once the compressor has moved past the band it held.
+                m_changed.wait(lock, [&] { return m_stop || band - m_consuming < kSlots; });
+                if (m_stop)
+                    return;
+            }
+            const int slot = band % kSlots;
+            const int first = band * kBandRows;
+            const int end = std::min(first + kBandRows, m_image.height());
+            for (int y = first; y < end; ++y) {
+                const size_t index = size_t(slot * kBandRows + (y - first));
+                m_rows[index] = prepare(y, m_buffer.data() + index * m_rowBytes);
+            }
+            {
+                const std::lock_guard<std::mutex> guard(m_lock);
+                m_produced = band + 1;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    const QImage &m_image;
+    const bool m_direct;
+    const RowReadHook &m_hook;
+    const size_t m_rowBytes;
+    std::vector<uchar> m_buffer;
+    std::vector<const uchar *> m_rows;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_produced = 0;
+    int m_consuming = 0;
+    bool m_stop = false;
+    std::thread m_producer;
 };
 
 // Everything between setjmp and the end lives here, with no C++ object that
 // a longjmp would skip.
-Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *dest, const RowFeed &feed,
+Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *dest, RowFeed &feed,
                  int quality, std::optional<double> dpi, const QByteArray *markers, int markerCount,
                  const QByteArray &icc)
 {
@@ -111,12 +213,12 @@ Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *de
         jpeg_destroy_compress(cinfo);
         return Outcome::Failed;
     }
-    const QImage &image = *feed.image;
+    const QImage &image = feed.image();
     jpeg_create_compress(cinfo);
     cinfo->dest = &dest->pub;
     cinfo->image_width = JDIMENSION(image.width());
     cinfo->image_height = JDIMENSION(image.height());
-    if (feed.direct) {
+    if (feed.direct()) {
         cinfo->input_components = 4;
         cinfo->in_color_space = PixelRows::isRgbaLayout(image.format()) ? JCS_EXT_RGBX : JCS_EXT_BGRX;
     } else {
@@ -142,7 +244,7 @@ Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *de
     const qint64 total = image.height();
     while (cinfo->next_scanline < cinfo->image_height) {
         const int y = int(cinfo->next_scanline);
-        if (*feed.hook && !(*feed.hook)(y + 1, total)) {
+        if (feed.hook() && !feed.hook()(y + 1, total)) {
             jpeg_destroy_compress(cinfo);
             return Outcome::Cancelled;
         }
@@ -204,9 +306,9 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
     // 32-bit rows go to the compressor as they are (libjpeg-turbo converts
     // them with its own vector code); other layouts through a packed copy.
     const bool direct = Q_BYTE_ORDER == Q_LITTLE_ENDIAN && PixelRows::is32BitPixels(image.format());
-    std::vector<uchar> row;
+    std::unique_ptr<RowFeed> feed;
     try {
-        row.resize(size_t(image.width()) * (direct ? 4 : 3));
+        feed = std::make_unique<RowFeed>(image, direct, hook);
     } catch (const std::bad_alloc &) {
         dest.reset();
     }
@@ -225,8 +327,7 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = errorExit;
     err.pub.output_message = quietMessage;
-    const RowFeed feed{&image, direct, row.data(), &hook};
-    const Outcome outcome = compress(&cinfo, &err, dest.get(), feed, q, metadata.dpi(), markers.data(),
+    const Outcome outcome = compress(&cinfo, &err, dest.get(), *feed, q, metadata.dpi(), markers.data(),
                                      int(markers.size() / 2), metadata.iccProfile());
     const bool ok = outcome == Outcome::Done;
     if (outcome == Outcome::Cancelled) {

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 
 #include <unistd.h>
 
@@ -219,4 +220,35 @@ TEST(ImageEncoderFailure, UnknownTypeAndEmptyPicture)
     EXPECT_EQ(error.code, int(platform::CodecError::UnsupportedType));
     EXPECT_FALSE(ImageEncoder::encodeToData(QImage(), TypeTable::kJPEG, codectest::prepared(image), {}, &error));
     EXPECT_EQ(error.code, int(platform::CodecError::EmptyImage));
+}
+
+TEST(ImageEncoderJpeg, ALargePictureWithTranslucentRowsEncodesAsItsFlattenedCopyAndCancelsMidway)
+{
+    // Large enough that rows are made ready ahead of the compressor.
+    QImage image(1400, 900, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int a = (y / 40) % 3 == 0 ? 255 : (x * 3 + y) & 255;
+            line[x] = qPremultiply(qRgba((x * 7 + y) & 255, (x ^ y) & 255, (x + y * 5) & 255, a));
+        }
+    }
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    {
+        QPainter p(&flat);
+        p.drawImage(0, 0, image);
+    }
+    const ExportMetadata m = codectest::prepared(image);
+    const auto translucent = ImageEncoder::encodeToData(image, QString::fromLatin1(TypeTable::kJPEG), m, 0.9, nullptr);
+    const auto opaque = ImageEncoder::encodeToData(flat, QString::fromLatin1(TypeTable::kJPEG), m, 0.9, nullptr);
+    ASSERT_TRUE(translucent && opaque);
+    EXPECT_EQ(*translucent, *opaque);
+
+    platform::Error error;
+    int reads = 0;
+    const auto cancelled = ImageEncoder::encodeToData(image, QString::fromLatin1(TypeTable::kJPEG), m, 0.9, &error,
+                                                      [&](qint64 read, qint64) { return ++reads, read < 300; });
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(reads, 300);
 }
