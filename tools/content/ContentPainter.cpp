@@ -72,6 +72,40 @@ QImage blank(QSize size)
 
 namespace {
 
+// Colours a relief (heights in pixels, one a pixel, row by row) lit from
+// above and a little to the left, with a metallic highlight; `wrap` makes
+// the slopes at the left and right ends run on into each other.
+void shadeRelief(QImage &image, const std::vector<double> &relief, QColor base, bool wrap,
+                 const std::vector<double> *burnish)
+{
+    const int width = image.width(), height = image.height();
+    const auto at = [&](int x, int y) {
+        const int xx = wrap ? (x + width) % width : std::clamp(x, 0, width - 1);
+        return relief[size_t(std::clamp(y, 0, height - 1)) * size_t(width) + size_t(xx)];
+    };
+    const double lx = -0.35, ly = -0.75, lz = 0.56;
+    const double ln = std::sqrt(lx * lx + ly * ly + lz * lz);
+    const double hx = lx / ln, hy = ly / ln, hz = lz / ln + 1.0;
+    const double hn = std::sqrt(hx * hx + hy * hy + hz * hz);
+    const double br = base.redF() * 255, bg = base.greenF() * 255, bb = base.blueF() * 255;
+    const auto channel = [](double v) { return std::clamp(int(v + 0.5), 0, 255); };
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const double gx = (at(x + 1, y) - at(x - 1, y)) / 2;
+            const double gy = (at(x, y + 1) - at(x, y - 1)) / 2;
+            const double nn = std::sqrt(gx * gx + gy * gy + 1);
+            const double nx = -gx / nn, ny = -gy / nn, nz = 1 / nn;
+            const double diffuse = std::max(0.0, (nx * lx + ny * ly + nz * lz) / ln);
+            const double nh = std::max(0.0, (nx * hx + ny * hy + nz * hz) / hn);
+            const double n2 = nh * nh, n4 = n2 * n2, n8 = n4 * n4;
+            const double spec = 0.55 * n8 * n8 * n8 * n4 * n2 + 0.1 * n4 * nh;
+            const double f = (0.3 + 0.85 * diffuse) * (burnish ? 0.93 + 0.07 * (*burnish)[size_t(x)] : 1.0);
+            line[x] = qRgb(channel(br * f + 255 * spec), channel(bg * f + 245 * spec), channel(bb * f + 200 * spec));
+        }
+    }
+}
+
 // A gilt moulding as a relief lit from its outer edge: a lip, a cove, a
 // twisted rope, a flat and a bead at the sight edge. The rope's twists
 // repeat a whole number of times in the length.
@@ -101,36 +135,11 @@ QImage giltMoulding(int length, int depth, QColor base, std::uint32_t seed)
             h = 0.65 - 3.0 * (t - 0.94);
         return h * 0.12 * depth; // in pixels
     };
-    // Light from above the outer edge and a little to the left.
-    const double lx = -0.35, ly = -0.75, lz = 0.56;
-    const double ln = std::sqrt(lx * lx + ly * ly + lz * lz);
-    const double hx = lx / ln, hy = ly / ln, hz = lz / ln + 1.0;
-    const double hn = std::sqrt(hx * hx + hy * hy + hz * hz);
-    const double br = base.redF() * 255, bg = base.greenF() * 255, bb = base.blueF() * 255;
-    const auto channel = [](double v) { return std::clamp(int(v + 0.5), 0, 255); };
-    // The relief once, then its slopes from the neighbours (wrapping along the length).
     std::vector<double> relief(static_cast<size_t>(length) * size_t(depth));
     for (int y = 0; y < depth; ++y)
         for (int x = 0; x < length; ++x)
             relief[size_t(y) * size_t(length) + size_t(x)] = height(x, y / d);
-    const auto at = [&](int x, int y) {
-        return relief[size_t(std::clamp(y, 0, depth - 1)) * size_t(length) + size_t((x + length) % length)];
-    };
-    for (int y = 0; y < depth; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < length; ++x) {
-            const double gx = (at(x + 1, y) - at(x - 1, y)) / 2;
-            const double gy = (at(x, y + 1) - at(x, y - 1)) / 2;
-            const double nn = std::sqrt(gx * gx + gy * gy + 1);
-            const double nx = -gx / nn, ny = -gy / nn, nz = 1 / nn;
-            const double diffuse = std::max(0.0, (nx * lx + ny * ly + nz * lz) / ln);
-            const double nh = std::max(0.0, (nx * hx + ny * hy + nz * hz) / hn);
-            const double n2 = nh * nh, n4 = n2 * n2, n8 = n4 * n4;
-            const double spec = 0.55 * n8 * n8 * n8 * n4 * n2 + 0.1 * n4 * nh;
-            const double f = (0.3 + 0.85 * diffuse) * (0.93 + 0.07 * burnish[size_t(x)]);
-            line[x] = qRgb(channel(br * f + 255 * spec), channel(bg * f + 245 * spec), channel(bb * f + 200 * spec));
-        }
-    }
+    shadeRelief(image, relief, base, true, &burnish);
     return image;
 }
 
@@ -259,9 +268,19 @@ QImage ornateMoulding(int length, int depth, QColor base, std::uint32_t seed)
     return image;
 }
 
-QImage ornateCorner(int side, QColor base, std::uint32_t seed)
+QImage ornateCorner(int side, QColor base, std::uint32_t)
 {
-    QImage image = woodMoulding(side, side, base, seed, true);
+    // A square block of its own at each corner: a bevelled plaque with a
+    // groove round a flat panel, lit as the sides are.
+    QImage image(side, side, QImage::Format_RGB32);
+    std::vector<double> relief(size_t(side) * size_t(side));
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const double e = std::min({x, y, side - 1 - x, side - 1 - y}) / double(side);
+            const double h = e < 0.1 ? std::sin(1.5707963 * e / 0.1) : e < 0.15 ? 1.0 : e < 0.19 ? 0.7 : 0.85;
+            relief[size_t(y) * size_t(side) + size_t(x)] = h * 0.08 * side;
+        }
+    shadeRelief(image, relief, base, false, nullptr);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const QPointF c(side / 2.0, side / 2.0);
