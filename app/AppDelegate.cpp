@@ -1,6 +1,8 @@
 #include "app/AppDelegate.h"
 
 #include "app/DarkAppearance.h"
+#include "app/KTAlertsViewController.h"
+#include "design/KTFrameLayer.h"
 #include "app/KTDocumentController.h"
 #include "app/KTWelcomeWindow.h"
 #include "app/XSDocumentWindowController.h"
@@ -114,6 +116,14 @@ AppDelegate::AppDelegate(Services services, const QString &supportFolder, QObjec
     initialize();
     g_shared = this;
     KTStartupState::setCurrent(this);
+    m_alertsViewController = new KTAlertsViewController(this);
+    KTAlertsViewController::setShared(m_alertsViewController);
+    // A design naming frames the library lacks says so in the list.
+    QPointer<KTAlertsViewController> alerts = m_alertsViewController;
+    KTFrameLayer::setWarningPoster([alerts](const QString &message) {
+        if (alerts)
+            alerts->addWarning(message + QLatin1Char('\n'));
+    });
     m_needToImportInitialTemplates = false;
     DarkAppearance::apply();
 }
@@ -124,6 +134,7 @@ AppDelegate::~AppDelegate()
         g_shared = nullptr;
     if (KTStartupState::current() == this)
         KTStartupState::setCurrent(nullptr);
+    KTFrameLayer::setWarningPoster(nullptr);
 }
 
 LibraryStore *AppDelegate::libraryStore()
@@ -324,6 +335,12 @@ void AppDelegate::welcomeToKantelo()
     }
     m_welcomeWindow->showWindow();
     m_welcomeWindow->keepInFront();
+}
+
+void AppDelegate::postWarning(const QString &warning)
+{
+    if (m_alertsViewController)
+        m_alertsViewController->addWarning(warning + QLatin1Char('\n'));
 }
 
 bool AppDelegate::openURL(const QUrl &url)

@@ -19,10 +19,12 @@
 
 #include "app/KTPreferenceKeys.h"
 #include "app/KTStartupState.h"
+#include "app/KTAlertsViewController.h"
 #include "app/KTWebAddresses.h"
 #include "app/KTWelcomeWindow.h"
 
 class Frame;
+class KTAlertsViewController;
 class VLNewsletterSubscribeWindowController;
 
 namespace platform {
@@ -79,7 +81,6 @@ public:
         std::function<void()> openFramesEditor;
         std::function<void()> startBatchProcessing;
         std::function<void()> showPreferences;
-        std::function<void()> showWarnings;
         // Opens a web page or file with the desktop's handler (tests record it).
         std::function<bool(const QUrl &)> openURL;
     };
@@ -153,6 +154,10 @@ public:
     KTWelcomeWindow *welcomeWindow() const { return m_welcomeWindow.data(); }
     void welcomeToKantelo();
 
+    // The one warnings list; a warning may come from any thread.
+    KTAlertsViewController *alertsViewController() const { return m_alertsViewController; }
+    void postWarning(const QString &warning);
+
     // The application's menu commands.
     bool openURL(const QUrl &url);
     // False when the program ships no manual.
@@ -198,4 +203,5 @@ private:
     std::unique_ptr<platform::Debouncer> m_templateNamesSave;
     QPointer<KTWelcomeWindow> m_welcomeWindow;
     QPointer<VLNewsletterSubscribeWindowController> m_newsletterWindow;
+    QPointer<KTAlertsViewController> m_alertsViewController;
 };

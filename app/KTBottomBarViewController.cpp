@@ -1,10 +1,14 @@
 #include "app/KTBottomBarViewController.h"
 
+#include "app/KTAlertsViewController.h"
 #include "app/KTPresentationSettings.h"
 #include "app/KTViewState.h"
 #include "platform/Assert.h"
 
+#include <QFrame>
 #include <QHBoxLayout>
+#include <QScreen>
+#include <QVBoxLayout>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -29,7 +33,79 @@ KTBottomBarViewController::KTBottomBarViewController(const QString &nibName,
         m_colorSliderPosition = factory.colorSliderPosition();
 }
 
-KTBottomBarViewController::~KTBottomBarViewController() = default;
+KTBottomBarViewController::~KTBottomBarViewController()
+{
+    if (m_alertsObserver)
+        platform::NotificationCenter::defaultCenter().removeObserver(m_alertsObserver);
+    delete m_alertsPopup.data();
+}
+
+namespace {
+
+// The warnings list shown above its button; it lends the list's one view
+// and hands it back when it closes.
+class AlertsPopup : public QFrame
+{
+public:
+    AlertsPopup(QWidget *parent, QWidget *content)
+        : QFrame(parent, Qt::Popup)
+        , m_content(content)
+    {
+        setObjectName(QStringLiteral("alertsPopup"));
+        setFrameShape(QFrame::StyledPanel);
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(content);
+        content->show();
+    }
+
+protected:
+    void hideEvent(QHideEvent *event) override
+    {
+        QFrame::hideEvent(event);
+        if (m_content) {
+            m_content->hide();
+            m_content->setParent(nullptr);
+        }
+        deleteLater();
+    }
+
+private:
+    QPointer<QWidget> m_content;
+};
+
+} // namespace
+
+void KTBottomBarViewController::showAlertsButton(const platform::Notification &notification)
+{
+    if (!m_alertsButton || !notification.userInfo)
+        return;
+    const bool show = notification.userInfo->value(QString::fromLatin1(KTAlertsViewController::kShowKey)).toBool();
+    KTAlertsViewController *alerts = KTAlertsViewController::shared();
+    const qint64 count = alerts ? alerts->newAlerts() : 0;
+    m_alertsButton->setText(count > 0 ? QStringLiteral("⚠ %1").arg(count) : QStringLiteral("⚠"));
+    m_alertsButton->setToolTip(tr(KTAlertsViewController::kNewAlertsFormat).arg(count));
+    m_alertsButton->setVisible(show);
+}
+
+void KTBottomBarViewController::alertsButtonPressed()
+{
+    KTAlertsViewController *alerts = KTAlertsViewController::shared();
+    if (!alerts || !m_alertsButton || m_alertsPopup)
+        return;
+    auto *popup = new AlertsPopup(m_alertsButton->window(), alerts->view());
+    m_alertsPopup = popup;
+    popup->adjustSize();
+    // Above the button, its left edge on the button's, kept on the screen.
+    QPoint at = m_alertsButton->mapToGlobal(QPoint(0, 0)) - QPoint(0, popup->height() + 4);
+    if (const QScreen *screen = m_alertsButton->screen()) {
+        const QRect area = screen->availableGeometry();
+        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - popup->width())));
+        at.setY(std::max(at.y(), area.top()));
+    }
+    popup->move(at);
+    popup->show();
+}
 
 QWidget *KTBottomBarViewController::loadView()
 {
@@ -59,6 +135,24 @@ QWidget *KTBottomBarViewController::loadView()
     connect(m_minusButton, &QPushButton::clicked, this, &KTBottomBarViewController::minusButtonPressed);
 
     layout->addStretch(1);
+    m_alertsButton = new QPushButton(QStringLiteral("⚠"), view);
+    m_alertsButton->setObjectName(QStringLiteral("alertsButton"));
+    m_alertsButton->setFocusPolicy(Qt::NoFocus);
+    m_alertsButton->hide();
+    connect(m_alertsButton, &QPushButton::clicked, this, &KTBottomBarViewController::alertsButtonPressed);
+    layout->addWidget(m_alertsButton);
+    QPointer<KTBottomBarViewController> self(this);
+    m_alertsObserver = platform::NotificationCenter::defaultCenter().addObserver(
+        QString::fromLatin1(KTAlertsViewController::kShowAlertsNotification), nullptr,
+        [self](const platform::Notification &notification) {
+            if (self)
+                self->showAlertsButton(notification);
+        },
+        this);
+    // A window opened after warnings came shows the button at once.
+    if (KTAlertsViewController *alerts = KTAlertsViewController::shared(); alerts && !alerts->text().isEmpty())
+        m_alertsButton->show();
+
     m_slider = new QSlider(Qt::Horizontal, view);
     m_slider->setObjectName(QStringLiteral("colorSlider"));
     m_slider->setRange(0, kSliderSteps);

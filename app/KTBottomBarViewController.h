@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/NotificationCenter.h"
+
 #include "kit/ui/XSViewController.h"
 #include "platform/archive/Color.h"
 
@@ -62,6 +64,14 @@ public:
     QObject *designViewController() const { return m_designViewController.data(); }
     void setDesignViewController(QObject *controller) { m_designViewController = controller; }
 
+    // The warnings button: shown while the warnings list has something to
+    // say, with the count of new warnings; pressing it opens the list above it.
+    QPushButton *alertsButton() const { return m_alertsButton; }
+    void showAlertsButton(const platform::Notification &notification);
+    void alertsButtonPressed();
+    // The open list's popup, if any.
+    QWidget *alertsPopup() const { return m_alertsPopup; }
+
     QPushButton *plusButton() const { return m_plusButton; }
     QPushButton *minusButton() const { return m_minusButton; }
 
@@ -88,4 +98,7 @@ private:
     QPointer<QPushButton> m_plusButton;
     QPointer<QPushButton> m_minusButton;
     QPointer<QSlider> m_slider;
+    QPointer<QPushButton> m_alertsButton;
+    QPointer<QWidget> m_alertsPopup;
+    platform::NotificationCenter::ObserverId m_alertsObserver = 0;
 };

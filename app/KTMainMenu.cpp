@@ -1,6 +1,8 @@
 #include "app/KTMainMenu.h"
 
 #include "app/AppDelegate.h"
+#include "app/KTAlertsViewController.h"
+#include "app/KTBottomBarViewController.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainLayoutViewController.h"
 #include "app/KTViewState.h"
@@ -13,6 +15,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QUndoStack>
 
 namespace {
@@ -56,8 +59,10 @@ KTMainMenu *KTMainMenu::install(XSDocumentWindowController *controller)
     auto *window = controller ? qobject_cast<QMainWindow *>(controller->window()) : nullptr;
     if (!window)
         return nullptr;
-    if (auto *existing = window->findChild<KTMainMenu *>(QString(), Qt::FindDirectChildrenOnly))
+    if (auto *existing = window->findChild<KTMainMenu *>(QString(), Qt::FindDirectChildrenOnly)) {
+        existing->validateCommands();
         return existing;
+    }
     auto *menu = new KTMainMenu(controller, window);
     menu->build();
     menu->validateCommands();
@@ -209,8 +214,13 @@ void KTMainMenu::build()
         if (delegate())
             delegate()->welcomeToKantelo();
     });
-    add(windowMenu, tr("Wa&rnings"), "showWarningsAction",
-        services.showWarnings ? std::function<void()>(services.showWarnings) : nullptr);
+    add(windowMenu, tr("Wa&rnings"), "showWarningsAction", [layout] {
+        if (KTMainLayoutViewController *l = layout(); l && l->bottomBarViewController()) {
+            if (QPushButton *button = l->bottomBarViewController()->alertsButton())
+                button->show();
+            l->bottomBarViewController()->alertsButtonPressed();
+        }
+    });
 
     QMenu *help = m_menuBar->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
@@ -279,6 +289,7 @@ void KTMainMenu::validateCommands()
         set(name, layout);
     set("loadPreviousPresentationSettingsAction", layout && layout->canLoadPreviousPresentationSettings());
     set("minimizeAction", m_window);
+    set("showWarningsAction", layout && KTAlertsViewController::shared() && !KTAlertsViewController::shared()->text().isEmpty());
     for (const char *name : {"welcomeToKanteloAction", "openTutorialAction", "sendFeedbackAction",
                              "subscribeToNewsletterAction", "gotoHomepageAction", "openFramePacksPageAction",
                              "openFacebookPageAction", "openDatabaseFolderAction", "checkUpdatesAction"})

@@ -1,6 +1,9 @@
 #include "AppTestSupport.h"
 
 #include "app/AppDelegate.h"
+#include "app/KTAlertsViewController.h"
+#include "app/KTBottomBarViewController.h"
+#include "design/KTFrameLayer.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainLayoutViewController.h"
 #include "app/KTMainMenu.h"
@@ -17,7 +20,10 @@
 #include <QPushButton>
 #include <QUndoCommand>
 #include <QUndoStack>
+#include <QTextEdit>
 #include <QWindow>
+
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -210,6 +216,56 @@ TEST_F(ShellCommands, TheWelcomeWindowStaysInFrontAndItsButtonsLeadSomewhere)
     EXPECT_EQ(newsletters, 1);
     EXPECT_FALSE(welcome->window()->isVisible());
     EXPECT_EQ(welcome->window()->findChildren<QPushButton *>().size(), 10);
+}
+
+TEST_F(ShellCommands, WarningsFromAnyThreadAreCountedOnceAndShownFromTheBottomBar)
+{
+    XSDocument *doc = openPhoto();
+    ASSERT_TRUE(doc);
+    auto *window = qobject_cast<XSDocumentWindowController *>(doc->windowControllers().first());
+    KTBottomBarViewController *bar = window->mainLayoutViewController()->bottomBarViewController();
+    KTAlertsViewController *alerts = delegate->alertsViewController();
+    ASSERT_TRUE(alerts);
+    EXPECT_TRUE(bar->alertsButton()->isHidden());
+    int added = 0;
+    QObject::connect(alerts, &KTAlertsViewController::warningAdded, [&] { ++added; });
+
+    std::thread worker([&] {
+        delegate->postWarning("first");
+        KTFrameLayer::postWarning(QString::fromLatin1(KTFrameLayer::kMissingFrameWarning).arg("Oak"));
+    });
+    worker.join();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return added == 2; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(added, 2);
+    EXPECT_EQ(alerts->newAlerts(), 2);
+    EXPECT_EQ(alerts->text(), "\nfirst\nCouldn't find frame 'Oak' in the frame library\n");
+    EXPECT_FALSE(bar->alertsButton()->isHidden());
+    EXPECT_EQ(bar->alertsButton()->text(), "⚠ 2");
+    EXPECT_TRUE(KTMainMenu::install(window)->action("showWarningsAction")->isEnabled());
+
+    // Looking resets the count; the button stays while there is text.
+    bar->alertsButtonPressed();
+    ASSERT_TRUE(bar->alertsPopup());
+    EXPECT_EQ(alerts->infoLabel()->text(), "2 new alerts");
+    EXPECT_EQ(alerts->textView()->toPlainText(), alerts->text());
+    bar->alertsPopup()->hide();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(alerts->newAlerts(), 0);
+    EXPECT_FALSE(bar->alertsButton()->isHidden());
+
+    delegate->postWarning("again");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return added == 3; }));
+    EXPECT_TRUE(alerts->text().endsWith("library\n\nagain\n")) << "a new batch starts after an empty line";
+    EXPECT_EQ(alerts->newAlerts(), 1);
+
+    // Cleared and closed: the button goes.
+    bar->alertsButtonPressed();
+    ASSERT_TRUE(bar->alertsPopup());
+    alerts->clearPressed();
+    bar->alertsPopup()->hide();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(bar->alertsButton()->isHidden());
 }
 
 } // namespace
