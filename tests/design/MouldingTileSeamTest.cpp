@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace mouldingtest;
@@ -32,52 +33,39 @@ QImage seamlessPicture()
 }
 
 struct Seams {
-    double worstBoundary = 0; // the largest step across a tile boundary
-    double worstInside = 0;   // the largest step between neighbouring columns inside a tile
-    int boundaries = 0;
-    int seeThrough = 0;       // pixels of the strip that let the background through
+    double worstBoundary = 0, worstInside = 0; // largest column steps at and between tile boundaries
+    int boundaries = 0, seeThrough = 0;        // pixels of the strip that let the background through
 };
 
-double step(const QImage &image, int a, int b, int top, int bottom)
-{
-    double sum = 0;
-    for (int y = top; y <= bottom; ++y) {
-        const QRgb p = image.pixel(a, y), q = image.pixel(b, y);
-        sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-    }
-    return sum / (bottom - top + 1);
-}
-
 // Walks the top side of the moulding last drawn by `layer` on `image` (whose
-// device pixels are design units times `scale`).
+// device pixels are design units times `scale`): rows across the middle of
+// the strip, columns clear of the mitres.
 Seams topSide(const QImage &image, const KTMoldingFrameLayer &layer, double scale)
 {
     const QRectF outer = layer.drawRectOutside();
-    const double fw = outer.height() - layer.drawRectInside().height();
-    const double w = fw / 2;
+    const double w = (outer.height() - layer.drawRectInside().height()) / 2;
     const double tile = std::nearbyint(kPictureLength * (w / kPictureDepth));
-    // Rows across the middle of the strip, columns clear of the mitres.
-    const int top = int(std::ceil((image.height() / scale - outer.bottom() + w * 0.3) * scale));
-    const int bottom = int(std::floor((image.height() / scale - outer.bottom() + w * 0.7) * scale));
+    const int top = int(std::ceil(image.height() - (outer.bottom() - w * 0.3) * scale));
+    const int bottom = int(std::floor(image.height() - (outer.bottom() - w * 0.7) * scale));
     const int left = int(std::ceil((outer.left() + w * 1.5) * scale));
     const int right = int(std::floor((outer.right() - w * 1.5) * scale));
     Seams s;
-    QList<int> boundaryColumns;
-    for (double x = outer.left() + tile; x < outer.right(); x += tile) {
-        if (x * scale - 2 > left && x * scale + 2 < right) {
-            boundaryColumns << int(std::floor(x * scale));
-            ++s.boundaries;
-        }
-    }
+    QList<int> boundaries;
+    for (double x = (outer.left() + tile) * scale; x < right - 2; x += tile * scale)
+        if (x - 2 > left)
+            boundaries << int(std::floor(x));
+    s.boundaries = int(boundaries.size());
     for (int x = left; x < right; ++x) {
-        // A boundary at a fraction of a pixel is drawn into that pixel by both tiles.
-        bool nearBoundary = false;
-        for (int b : std::as_const(boundaryColumns))
-            nearBoundary |= x >= b - 1 && x <= b + 1;
-        const double d = step(image, x, x + 1, top, bottom);
-        (nearBoundary ? s.worstBoundary : s.worstInside) = std::max(nearBoundary ? s.worstBoundary : s.worstInside, d);
-        for (int y = top; y <= bottom; ++y)
-            s.seeThrough += qAlpha(image.pixel(x, y)) < 255 ? 1 : 0;
+        double step = 0;
+        for (int y = top; y <= bottom; ++y) {
+            const QRgb p = image.pixel(x, y), q = image.pixel(x + 1, y);
+            step += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+            s.seeThrough += qAlpha(p) < 255 ? 1 : 0;
+        }
+        // A boundary inside a pixel is drawn into it by both tiles.
+        const bool atBoundary = std::any_of(boundaries.begin(), boundaries.end(), [x](int b) { return std::abs(x - b) <= 1; });
+        double &worst = atBoundary ? s.worstBoundary : s.worstInside;
+        worst = std::max(worst, step / (bottom - top + 1));
     }
     return s;
 }

@@ -12,14 +12,16 @@ namespace ContentPainter {
 
 enum class Side { Left, Top, Right, Bottom };
 
-// A moulding's top side: outer edge at the top row, `length` long, `depth`
-// deep. Everything along the length repeats within it, so tiles join.
+// A moulding's top side, wood or (`gilt`) a lit gilt relief: outer edge at
+// the top row, `length` long, `depth` deep. Everything along the length
+// repeats within it, so tiles join.
 QImage woodMoulding(int length, int depth, QColor base, std::uint32_t seed, bool gilt);
 // One side of a gallery moulding of one colour, as it lies on that side (the
 // outer edge outwards), lit from the top left: a rounded lip, a flat face and
 // a bevel. `brushed` streaks it along its length.
 QImage galleryMoulding(int length, int depth, QColor base, Side side, double brushed = 0);
-// An ornate moulding side (beads and a hollow) and its square corner rosette.
+// An ornate moulding side (beads over a gilt relief) and its square corner
+// block, a bevelled plaque with a rosette.
 QImage ornateMoulding(int length, int depth, QColor base, std::uint32_t seed);
 QImage ornateCorner(int side, QColor base, std::uint32_t seed);
 // Full frames: opaque border, transparent window.
