@@ -4,6 +4,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -94,10 +95,37 @@ bool HeifDecoder::canDecode(const QByteArray &data)
 
 QImage HeifDecoder::decode(const QByteArray &data, QString *error)
 {
+    return decodeAtLeast(data, QSize(), error);
+}
+
+QImage HeifDecoder::decodeAtLeast(const QByteArray &data, const QSize &atLeast, QString *error)
+{
     ContextPtr ctx;
     HandlePtr handle;
     if (!openPrimary(data, ctx, handle, error))
         return {};
+    if (!atLeast.isEmpty()) {
+        // The container's own thumbnails: the smallest whose shorter side
+        // covers the longer side asked for, whichever way the picture turns.
+        const int need = std::max(atLeast.width(), atLeast.height());
+        const int count = heif_image_handle_get_number_of_thumbnails(handle.get());
+        std::vector<heif_item_id> ids(size_t(std::max(0, count)));
+        if (count > 0)
+            heif_image_handle_get_list_of_thumbnail_IDs(handle.get(), ids.data(), count);
+        HandlePtr best;
+        for (heif_item_id id : ids) {
+            heif_image_handle *t = nullptr;
+            if (heif_image_handle_get_thumbnail(handle.get(), id, &t).code != heif_error_Ok || !t)
+                continue;
+            HandlePtr thumb(t);
+            const int side = std::min(heif_image_handle_get_width(t), heif_image_handle_get_height(t));
+            if (side >= need && (!best || side < std::min(heif_image_handle_get_width(best.get()),
+                                                          heif_image_handle_get_height(best.get()))))
+                best = std::move(thumb);
+        }
+        if (best)
+            handle = std::move(best);
+    }
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
     heif_image *raw = nullptr;
     const heif_error err =

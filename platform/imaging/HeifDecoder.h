@@ -18,6 +18,9 @@ public:
     // The primary picture as ARGB32_Premultiplied; null with `error` set when
     // it cannot be decoded.
     static QImage decode(const QByteArray &data, QString *error = nullptr);
+    // The same from one of the file's thumbnails when one is at least that
+    // large on its shorter side; the primary picture otherwise.
+    static QImage decodeAtLeast(const QByteArray &data, const QSize &atLeast, QString *error = nullptr);
 
     struct MetadataBlocks {
         QByteArray exif; // starting at the TIFF header

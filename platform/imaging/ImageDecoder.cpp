@@ -47,7 +47,12 @@ ImageDecoder::Result ImageDecoder::decodeAtLeast(const QByteArray &data, const Q
         result.image = JpegDecoder::decodeAtLeast(data, atLeast, &status, &result.error);
         if (status != JpegDecoder::Status::Unsupported)
             return result;
-    } else if (!HeifDecoder::canDecode(data) && !PsdReader::canRead(data) && !isPdf(data)
+    } else if (HeifDecoder::canDecode(data)) {
+        Result result;
+        result.image = HeifDecoder::decodeAtLeast(data, atLeast, &result.error);
+        result.orientationApplied = true;
+        return result;
+    } else if (!PsdReader::canRead(data) && !isPdf(data)
                && !data.startsWith("%PDF-")) {
         raiseAllocationLimit();
         QBuffer buffer;
