@@ -541,6 +541,7 @@ void AppDelegate::importInitialFrames()
     const QString archive = Bundle::pathForResource(key(kInitialFramesResource), key(kInitialFramesExtension));
     if (archive.isEmpty()) {
         logLine(QStringLiteral("ERROR: Can't find Initial Frames in bundle"));
+        libraryStore()->releaseImportLock();
         return;
     }
 
@@ -548,6 +549,7 @@ void AppDelegate::importInitialFrames()
     ManagedObjectContext *context = managedObjectContext();
     if (!context) {
         logLine(QStringLiteral("ERROR: No frames store to import the initial frames into"));
+        libraryStore()->releaseImportLock();
         return;
     }
     auto importer = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile(archive), QUrl::fromLocalFile(folder),
@@ -588,12 +590,14 @@ void AppDelegate::finishInitialFramesImport()
     if (!libraryStore()->recordInitialFramesImported(&error)) {
         logLine(QStringLiteral("ERROR: Initial library import failed with %1").arg(error.description));
         m_importingInitialFrames = false;
+        libraryStore()->releaseImportLock();
         presentError(error);
         emit initialFramesImportEnded(false);
         return;
     }
     if (m_needToImportInitialTemplates)
         importInitialTemplates();
+    libraryStore()->releaseImportLock();
     m_importingInitialFrames = false;
     emit initialFramesImportEnded(true);
 }
@@ -607,6 +611,7 @@ void AppDelegate::importerFailedWithError(KTFrameLibraryImporter *, const Error 
         if (!self)
             return;
         self->m_importingInitialFrames = false;
+        self->libraryStore()->releaseImportLock();
         // A bar left running would tell of work that stopped.
         if (self->m_welcomeWindow)
             self->m_welcomeWindow->endActivity();

@@ -50,7 +50,7 @@ QString VLKitUtils::applicationName()
 
 void VLKitUtils::load(platform::UserDefaults &defaults)
 {
-    defaults.setInteger(QString::fromLatin1(kLaunchesKey), defaults.integerForKey(QString::fromLatin1(kLaunchesKey)) + 1);
+    defaults.incrementInteger(QString::fromLatin1(kLaunchesKey));
 }
 
 void VLKitUtils::load()
@@ -75,8 +75,7 @@ qint64 VLKitUtils::launchesForFeature(const QString &feature, platform::UserDefa
     CountedFeatures &counted = countedFeatures();
     QMutexLocker lock(&counted.mutex);
     if (!counted.names.contains(feature)) {
-        ++value;
-        defaults.setInteger(key, value);
+        value = defaults.incrementInteger(key);
         counted.names.insert(feature);
     }
     return value;

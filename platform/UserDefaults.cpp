@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSettings>
@@ -245,6 +246,27 @@ void UserDefaults::removeObject(const QString &key)
         d->settings.sync();
     }
     emit valueChanged(key);
+}
+
+qint64 UserDefaults::incrementInteger(const QString &key, qint64 by)
+{
+    qint64 value = 0;
+    {
+        // Not the settings' own lock file, which each sync takes itself.
+        QLockFile counting(d->settings.fileName() + QStringLiteral(".count"));
+        counting.setStaleLockTime(0);
+        const bool locked = counting.tryLock(10000);
+        QMutexLocker lock(&d->mutex);
+        d->settings.sync(); // what other processes wrote meanwhile
+        const QVariant stored = d->settings.value(key);
+        value = toInteger(stored.isValid() ? stored : d->registered.value(key)) + by;
+        d->settings.setValue(key, value);
+        d->settings.sync();
+        if (locked)
+            counting.unlock();
+    }
+    emit valueChanged(key);
+    return value;
 }
 
 void UserDefaults::synchronize()

@@ -39,6 +39,10 @@ public:
     void setInteger(const QString &key, qint64 value);
     void setDouble(const QString &key, double value);
     void removeObject(const QString &key);
+    // Adds `by` to the integer stored under `key` (else its registered value)
+    // in one step across processes: the file is read again under a lock, so
+    // two programs counting at once both count. Answers the new value.
+    qint64 incrementInteger(const QString &key, qint64 by = 1);
     void synchronize();
 
     QString filePath() const;

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QStandardPaths>
 
 #include <atomic>
@@ -25,6 +26,9 @@ namespace {
 const char *const kSupportFolderName = "Kantelo";
 const char *const kStoreFileName = "KTLibrary.db";
 const char *const kGraphicsFolderName = "Frames";
+// Another process's first-run import takes seconds; a lock held longer than
+// this belongs to a process that hangs.
+constexpr int kImportLockWaitMs = 120000;
 
 std::atomic<LibraryStore *> g_shared = nullptr;
 
@@ -45,6 +49,7 @@ LibraryStore::LibraryStore(AppDelegateServices *services, const QString &support
 
 LibraryStore::~LibraryStore()
 {
+    releaseImportLock();
     LibraryStore *self = this;
     g_shared.compare_exchange_strong(self, nullptr);
 }
@@ -126,8 +131,14 @@ PersistentStore *LibraryStore::persistentStoreCoordinator()
     if (!QFileInfo::exists(support))
         QDir().mkpath(support);
     const QString path = libraryDatabasePath();
-    const bool storeExisted = QFileInfo::exists(path);
     const bool imported = UserDefaults::standard().boolForKey(QString::fromLatin1(kImportedInitialFramesKey));
+
+    m_importLock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+    m_importLock->setStaleLockTime(0); // only a dead holder's lock is stale
+    if (!m_importLock->tryLock(kImportLockWaitMs)) {
+        logLine(QStringLiteral("Warning: Another Kantelo still sets up the library at %1").arg(path));
+        m_importLock.reset();
+    }
 
     Error error;
     m_store = PersistentStore::openSQLite(path, managedObjectModel(), &error);
@@ -149,7 +160,19 @@ PersistentStore *LibraryStore::persistentStoreCoordinator()
         }
     }
 
-    if (!(storeExisted && imported) && m_services) {
+    // The store itself tells whether the built-in frames went into it, so a
+    // lost settings file does not import them again over the user's edits,
+    // and a new store gets them whatever the settings say.
+    bool needImport = false;
+    if (m_store && m_importLock && !m_store->metadata().value(kStoreImportedInitialFramesKey).toBool()) {
+        if (imported && !m_store->wasCreated())
+            m_store->setMetadataValue(true, kStoreImportedInitialFramesKey); // imported before stores kept it
+        else
+            needImport = true;
+    }
+    if (!needImport)
+        releaseImportLock();
+    if (needImport && m_services) {
         m_services->setNeedToImportInitialTemplates(true);
         AppDelegateServices *services = m_services;
         QMetaObject::invokeMethod(this, [services] { services->importInitialFrames(); }, Qt::QueuedConnection);
@@ -215,6 +238,19 @@ bool LibraryStore::recordInitialFramesImported(Error *error)
             *error = failure;
         return false;
     }
+    if (m_store && !m_store->setMetadataValue(true, kStoreImportedInitialFramesKey, &failure)) {
+        if (error)
+            *error = failure;
+        return false;
+    }
     UserDefaults::standard().setBool(QString::fromLatin1(kImportedInitialFramesKey), true);
     return true;
+}
+
+void LibraryStore::releaseImportLock()
+{
+    if (m_importLock) {
+        m_importLock->unlock();
+        m_importLock.reset();
+    }
 }

@@ -11,10 +11,13 @@
 #include <memory>
 
 class AppDelegateServices;
+class QLockFile;
 
 inline constexpr const char *kImportedInitialFramesKey = "ImportedInitialFrames";
 inline constexpr const char *kLastUpdateDateKey = "lastUpdateDate";
 inline constexpr const char *kProUpdatedKey = "proUpdated";
+// In the store's metadata: the built-in frames went into this very file.
+inline constexpr const char *kStoreImportedInitialFramesKey = "KTImportedInitialFrames";
 
 // The persistent side of the frame library: the support folder, the graphics
 // folder, the store "KTLibrary.db" with its metadata, and the main context
@@ -48,9 +51,13 @@ public:
     // An invalid value removes the key.
     void setValueForLibraryMetadataKey(const QVariant &value, const QString &key);
 
-    // Ends the first-run import: saves the main context and only then raises
-    // "ImportedInitialFrames". Answers whether it was saved.
+    // Ends the first-run import: saves the main context and only then marks
+    // the store (its metadata) and raises "ImportedInitialFrames". Answers
+    // whether it was saved.
     bool recordInitialFramesImported(platform::Error *error = nullptr);
+    // The first-run import (the built-in designs after the frames) is over,
+    // recorded or not: other processes on this profile may look again.
+    void releaseImportLock();
 
     // Moves `oldPath` to `newPath` when the old one exists and the new one
     // does not; logs a failure. Answers whether it moved.
@@ -66,4 +73,7 @@ private:
     bool m_coordinatorMade = false;
     std::shared_ptr<platform::PersistentStore> m_store;
     std::unique_ptr<platform::ManagedObjectContext> m_context;
+    // Held from opening the store until the first-run import is recorded or
+    // not needed: one process on a profile imports, the others wait and see.
+    std::unique_ptr<QLockFile> m_importLock;
 };

@@ -11,6 +11,8 @@
 #include <QTimeZone>
 #include <QUuid>
 
+#include <limits>
+
 #include <sqlite3.h>
 
 namespace platform {
@@ -18,6 +20,9 @@ namespace platform {
 namespace {
 
 const char *const kMetadataTable = "kt_metadata";
+// The next free key per entity, shared by every connection to the file.
+const char *const kKeysTable = "kt_keys";
+constexpr qint64 kKeyBlock = 512;
 
 QString quoted(const QString &identifier)
 {
@@ -163,9 +168,7 @@ QString PersistentStore::toOneColumn(const RelationshipDescription &relationship
 PersistentStore::PersistentStore(std::shared_ptr<const ManagedObjectModel> model, const QString &path, bool inMemory)
     : m_model(std::move(model)), m_path(path), m_inMemory(inMemory), m_db(std::make_unique<SqliteDatabase>())
 {
-    m_nextPk.reset(new std::atomic<qint64>[std::max<qsizetype>(1, m_model->entities().size())]);
-    for (qsizetype i = 0; i < m_model->entities().size(); ++i)
-        m_nextPk[i].store(1);
+    m_keys.resize(std::max<qsizetype>(1, m_model->entities().size()));
 }
 
 PersistentStore::~PersistentStore() = default;
@@ -232,6 +235,35 @@ bool PersistentStore::prepare(Error *error)
     if (userVersion > m_model->version())
         return fail(StoreTooNew, QStringLiteral("The store file “%1” was written by a newer version of the program.").arg(fileName));
 
+    // A store of this very schema that lacks one of its tables lost data:
+    // made again empty it would hide that, so it counts as damage. Older
+    // schemas gain their new tables below.
+    QSet<QString> tables;
+    {
+        SqliteStatement st(db, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
+        while (st.step())
+            tables.insert(st.textAt(0));
+        if (!st.isValid() || st.failed())
+            return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be read.").arg(fileName));
+    }
+    m_created = tables.isEmpty();
+    if (!m_created && userVersion == m_model->version()) {
+        QStringList wanted{QString::fromLatin1(kMetadataTable)};
+        for (const EntityDescription &entity : m_model->entities()) {
+            wanted << tableName(entity);
+            for (const RelationshipDescription &rel : entity.relationships) {
+                if (rel.toMany && m_model->isManyToMany(entity, entity.relationshipIndex(rel.name))
+                    && ManagedObjectModel::ownsJoinTable(entity, rel))
+                    wanted << joinTableName(entity, rel);
+            }
+        }
+        for (const QString &table : std::as_const(wanted)) {
+            if (!tables.contains(table))
+                return fail(StoreDamaged, QStringLiteral("The store file “%1” is damaged: its table “%2” is missing.")
+                                              .arg(fileName, table));
+        }
+    }
+
     if (!m_inMemory) {
         db.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         db.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
@@ -283,6 +315,10 @@ bool PersistentStore::prepare(Error *error)
         }
     }
 
+    if (!db.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (entity TEXT PRIMARY KEY, next INTEGER NOT NULL)")
+                     .arg(kKeysTable)))
+        return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
+
     QVariantMap meta;
     if (!readMetadata(db, &meta))
         return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be read.").arg(fileName));
@@ -307,14 +343,57 @@ bool PersistentStore::prepare(Error *error)
         SqliteStatement st(db, QStringLiteral("SELECT max(pk) FROM %1").arg(quoted(tableName(entity))));
         if (!st.step() && st.failed())
             return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be read.").arg(fileName));
-        m_nextPk[entity.index].store(st.isNull(0) ? 1 : st.int64At(0) + 1);
+        KeyBlock &keys = m_keys[size_t(entity.index)];
+        keys.next = st.isNull(0) ? 1 : st.int64At(0) + 1;
+        // A private in-memory database has no other writer.
+        keys.limit = m_inMemory ? std::numeric_limits<qint64>::max() : keys.next;
     }
     return true;
 }
 
+void PersistentStore::reserveKeys(int entity)
+{
+    SqliteDatabase &db = *m_db;
+    KeyBlock &keys = m_keys[size_t(entity)];
+    const QString name = tableName(m_model->entities().at(entity));
+    qint64 start = keys.next;
+    bool reserved = false;
+    if (db.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        {
+            SqliteStatement stored(db, QStringLiteral("SELECT next FROM %1 WHERE entity=?1").arg(kKeysTable));
+            stored.bindText(1, name);
+            if (stored.step())
+                start = std::max(start, stored.int64At(0));
+            // Rows written by a program that kept no reservations count too.
+            SqliteStatement highest(db, QStringLiteral("SELECT max(pk) FROM %1").arg(quoted(name)));
+            if (highest.step() && !highest.isNull(0))
+                start = std::max(start, highest.int64At(0) + 1);
+            SqliteStatement update(db, QStringLiteral("INSERT OR REPLACE INTO %1 (entity, next) VALUES (?1, ?2)")
+                                           .arg(kKeysTable));
+            update.bindText(1, name);
+            update.bindInt64(2, start + kKeyBlock);
+            reserved = stored.isValid() && !stored.failed() && highest.isValid() && !highest.failed()
+                       && update.isValid() && update.run();
+        }
+        reserved = db.exec(reserved ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")) && reserved;
+    }
+    if (!reserved) {
+        // The file is locked or read-only: keys from what was seen at open.
+        // A clash then fails the save instead of overwriting anything.
+        keys.limit = keys.next + 1;
+        return;
+    }
+    keys.next = start;
+    keys.limit = start + kKeyBlock;
+}
+
 qint64 PersistentStore::newPrimaryKey(int entity)
 {
-    return m_nextPk[entity].fetch_add(1);
+    QMutexLocker locker(&m_lock);
+    KeyBlock &keys = m_keys[size_t(entity)];
+    if (keys.next >= keys.limit)
+        reserveKeys(entity);
+    return keys.next++;
 }
 
 std::optional<QVariantMap> PersistentStore::metadataForStoreAtPath(const QString &path, Error *error)

@@ -78,7 +78,13 @@ public:
     bool loadJoinRows(int entity, int relationship, const std::function<void(qint64, qint64)> &sink, Error *error);
     QVariant readAttribute(const ObjectID &id, int attribute) const;
 
+    // A key no other connection to the file hands out: keys come in blocks
+    // reserved in the file itself, so two processes inserting into one store
+    // never collide.
     qint64 newPrimaryKey(int entity);
+
+    // The file had no tables when opened: a new store (or an empty file).
+    bool wasCreated() const { return m_created; }
 
     bool write(const StoreSaveRequest &request, Error *error);
 
@@ -100,7 +106,13 @@ private:
     std::unique_ptr<SqliteDatabase> m_db;
     QHash<QString, std::shared_ptr<SqliteStatement>> m_statements; // after m_db: finalised first
     mutable QMutex m_lock;
-    std::unique_ptr<std::atomic<qint64>[]> m_nextPk;
+    struct KeyBlock {
+        qint64 next = 1;
+        qint64 limit = 1; // reserve more when next reaches it
+    };
+    void reserveKeys(int entity);
+    std::vector<KeyBlock> m_keys; // guarded by m_lock
+    bool m_created = false;
 };
 
 } // namespace platform

@@ -2,6 +2,8 @@
 // its own, with settings, data and runtime folders of its own.
 #include "AppTestSupport.h"
 
+#include "platform/objectstore/SqliteDatabase.h"
+#include "platform/objectstore/SqliteStatement.h"
 #include "platform/ui/SingleInstance.h"
 
 #include <gtest/gtest.h>
@@ -34,21 +36,26 @@ protected:
 
     // Every run shares one home, so only the first start imports the
     // built-in library and designs.
-    static Outcome kantelo(const QStringList &arguments)
+    static QProcessEnvironment environmentIn(const QString &folder)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *folder : {"config", "data", "runtime", "home"}) {
-            QDir().mkpath(*home + '/' + folder);
-            QFile::setPermissions(*home + '/' + folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                            | QFileDevice::ExeOwner);
+        for (const char *sub : {"config", "data", "runtime", "home"}) {
+            QDir().mkpath(folder + '/' + sub);
+            QFile::setPermissions(folder + '/' + sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                          | QFileDevice::ExeOwner);
         }
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("XDG_CONFIG_HOME", *home + "/config");
-        environment.insert("XDG_DATA_HOME", *home + "/data");
-        environment.insert("XDG_RUNTIME_DIR", *home + "/runtime");
-        environment.insert("HOME", *home + "/home");
+        environment.insert("XDG_CONFIG_HOME", folder + "/config");
+        environment.insert("XDG_DATA_HOME", folder + "/data");
+        environment.insert("XDG_RUNTIME_DIR", folder + "/runtime");
+        environment.insert("HOME", folder + "/home");
+        return environment;
+    }
+
+    static Outcome kantelo(const QStringList &arguments)
+    {
         QProcess process;
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(environmentIn(*home));
         process.start(QStringLiteral(KANTELO_BINARY), arguments);
         Outcome run;
         // The event loop turns meanwhile, so a running instance could answer.
@@ -172,4 +179,33 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
         EXPECT_TRUE(usage.errors.contains("ERROR:")) << arguments.join(' ').toStdString();
     }
     EXPECT_EQ(digest(photo), before);
+}
+
+TEST_F(CommandLineRun, RunsStartedTogetherOnAFreshProfileAllFrameTheirPhotosAndAllCount)
+{
+    const QString profile = apptest::freshDir();
+    const QString dir = apptest::freshDir();
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int i = 0; i < 4; ++i) {
+        const QString photo = apptest::writePhoto(dir, QStringLiteral("p%1.jpg").arg(i), QSize(400, 300));
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->setProcessEnvironment(environmentIn(profile));
+        runs.back()->start(QStringLiteral(KANTELO_BINARY), {"-template=Baroque", "-process", photo});
+    }
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return std::all_of(runs.begin(), runs.end(), [](const auto &p) { return p->state() == QProcess::NotRunning; });
+    }, 120000));
+    for (const auto &run : runs) {
+        EXPECT_EQ(run->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(run->exitCode(), 0) << run->readAllStandardError().toStdString();
+    }
+    QSettings settings(profile + "/config/Kantelo/Kantelo.conf", QSettings::IniFormat);
+    EXPECT_EQ(settings.value("Launches").toInt(), 4) << "no launch lost";
+    // The built-in frames went in once.
+    platform::SqliteDatabase db;
+    ASSERT_TRUE(db.open(profile + "/data/Kantelo/KTLibrary.db", false, true));
+    platform::SqliteStatement frames(db, "SELECT count(*), count(DISTINCT guid) FROM Frame");
+    ASSERT_TRUE(frames.step());
+    EXPECT_GT(frames.int64At(0), 0);
+    EXPECT_EQ(frames.int64At(0), frames.int64At(1));
 }

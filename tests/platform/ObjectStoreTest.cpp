@@ -553,6 +553,48 @@ TEST(ObjectStoreSchema, ADamagedFileIsReportedAndLeftAlone)
     EXPECT_EQ(saveError.code, StoreMissing);
 }
 
+TEST(ObjectStoreSchema, AStoreThatLostATableIsDamagedNotRefilled)
+{
+    const QString path = freshPath();
+    {
+        Opened o = openStore(path);
+        o.context->insert<Book>()->setTitle("kept");
+        ASSERT_TRUE(o.context->save());
+    }
+    {
+        SqliteDatabase db;
+        ASSERT_TRUE(db.open(path, false));
+        ASSERT_TRUE(db.exec("DROP TABLE Shelf"));
+    }
+    Error error;
+    EXPECT_FALSE(PersistentStore::openSQLite(path, makeModel(), &error));
+    EXPECT_EQ(error.code, StoreDamaged);
+    EXPECT_TRUE(error.description.contains("Shelf")) << error.description.toStdString();
+    SqliteDatabase db;
+    ASSERT_TRUE(db.open(path, false));
+    SqliteStatement st(db, "SELECT count(*) FROM sqlite_master WHERE name='Shelf'");
+    ASSERT_TRUE(st.step());
+    EXPECT_EQ(st.int64At(0), 0) << "left as found";
+}
+
+TEST(ObjectStoreSave, TwoConnectionsInsertingIntoOneFileNeverShareAKey)
+{
+    const QString path = freshPath();
+    openStore(path);
+    // As two processes do: both open before either inserts.
+    Opened first = openStore(path);
+    Opened second = openStore(path);
+    for (int round = 0; round < 3; ++round) {
+        for (Opened *o : {&first, &second}) {
+            for (int i = 0; i < 600; ++i)
+                o->context->insert<Book>();
+            Error error;
+            ASSERT_TRUE(o->context->save(&error)) << error.description.toStdString();
+        }
+    }
+    EXPECT_EQ(all<Book>(*openStore(path).context).size(), 3600);
+}
+
 TEST(ObjectStoreSave, AFailedSaveRollsBackAndKeepsTheChanges)
 {
     const QString path = freshPath();

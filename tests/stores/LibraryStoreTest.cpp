@@ -139,6 +139,36 @@ TEST(LibraryStoreFirstRun, TheImportedFlagWaitsForARealSave)
     EXPECT_TRUE(UserDefaults::standard().boolForKey(kImportedInitialFramesKey));
 }
 
+TEST(LibraryStoreFirstRun, TheStoreNotTheSettingsTellsWhetherTheBuiltInFramesAreIn)
+{
+    auto importsAsked = [](const QString &support) {
+        ShellDouble shell;
+        shell.agreeToMove = true;
+        LibraryStore library(&shell, support);
+        library.managedObjectContext();
+        QCoreApplication::processEvents();
+        if (shell.importRequests) {
+            EXPECT_TRUE(library.recordInitialFramesImported());
+        }
+        return shell.importRequests;
+    };
+    // A 0-byte file, and a damaged one moved aside, start new stores that
+    // get the built-in frames although the settings say they were imported.
+    for (const QByteArray &content : {QByteArray(), QByteArray("not a library ").repeated(300)}) {
+        PresentedErrors presented;
+        const QString support = freshFolder();
+        QFile file(support + "/KTLibrary.db");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        setImported(true);
+        EXPECT_EQ(importsAsked(support), 1) << content.size();
+        // Once in, a lost settings file imports nothing over the library.
+        setImported(false);
+        EXPECT_EQ(importsAsked(support), 0);
+    }
+}
+
 TEST(LibraryStoreDamage, ADamagedFileIsReportedOnceAndKeptWhenTheUserDeclines)
 {
     PresentedErrors presented;
