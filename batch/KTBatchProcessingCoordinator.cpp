@@ -37,6 +37,9 @@ KTBatchProcessingCoordinator::KTBatchProcessingCoordinator(QObject *parent)
 {
     m_pool->setObjectName(QString::fromLatin1(kProcessingQueueLabel));
     m_pool->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    // Each worker keeps its canvas while it lives: threads idle for a
+    // moment after a run end, and give their memory back.
+    m_pool->setExpiryTimeout(3000);
 }
 
 KTBatchProcessingCoordinator::~KTBatchProcessingCoordinator()

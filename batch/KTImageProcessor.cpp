@@ -307,11 +307,14 @@ bool KTImageProcessor::processImage(const QUrl &input, const KTBatchProcessingOp
         fail(error, QStringLiteral("The design gives no picture for “%1”.").arg(QFileInfo(path).fileName()));
         return false;
     }
-    QImage canvas = render(*framed, size, cancelled, error);
+    platform::Error renderError;
+    QImage canvas = render(*framed, size, cancelled, &renderError);
     if (canvas.isNull()) {
-        if (error && error->description != QLatin1String("Cancelled."))
+        if (!(cancelled && cancelled()))
             platform::logLine(QString::fromLatin1(kRenderFailedFormat)
                                   .arg(framed->name(), QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height())));
+        if (error)
+            *error = renderError;
         return false;
     }
     platform::Error writeError;
