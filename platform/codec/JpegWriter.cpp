@@ -6,10 +6,14 @@
 #include "platform/codec/PhotoshopResources.h"
 #include "platform/codec/PixelRows.h"
 
+#include <QBuffer>
 #include <QIODevice>
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <numeric>
 #include <cmath>
 #include <condition_variable>
 #include <csetjmp>
@@ -92,13 +96,14 @@ enum class Outcome { Done, Failed, Cancelled };
 class RowFeed
 {
 public:
-    RowFeed(const QImage &image, bool direct, const RowReadHook &hook)
+    RowFeed(const QImage &image, bool direct, const RowReadHook &hook, bool allowAhead = true)
         : m_image(image)
         , m_direct(direct)
         , m_hook(hook)
         , m_rowBytes(size_t(image.width()) * (direct ? 4 : 3))
     {
-        const bool ahead = qint64(image.width()) * image.height() >= kPipelinePixels && QThread::idealThreadCount() > 1;
+        const bool ahead = allowAhead && qint64(image.width()) * image.height() >= kPipelinePixels
+                           && QThread::idealThreadCount() > 1;
         const int rows = ahead ? kSlots * kBandRows : 1;
         m_buffer.resize(m_rowBytes * size_t(rows));
         m_rows.resize(size_t(rows));
@@ -207,7 +212,7 @@ private:
 // a longjmp would skip.
 Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *dest, RowFeed &feed,
                  int quality, std::optional<double> dpi, const QByteArray *markers, int markerCount,
-                 const QByteArray &icc)
+                 const QByteArray &icc, bool restartEveryRow = false)
 {
     if (setjmp(err->jump)) {
         jpeg_destroy_compress(cinfo);
@@ -227,6 +232,8 @@ Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *de
     }
     jpeg_set_defaults(cinfo);
     jpeg_set_quality(cinfo, quality, TRUE);
+    if (restartEveryRow)
+        cinfo->restart_in_rows = 1;
     if (dpi) {
         cinfo->density_unit = 1; // dots per inch
         const UINT16 d = UINT16(std::clamp<long>(std::lround(*dpi), 1, 65535));
@@ -253,6 +260,248 @@ Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *de
     }
     jpeg_finish_compress(cinfo);
     jpeg_destroy_compress(cinfo);
+    return Outcome::Done;
+}
+
+
+// --- a large picture in strips, on several threads ---
+//
+// Each strip is a picture of its own, compressed with a restart marker after
+// every row of blocks; the strips' block data then join into one picture,
+// the restart markers numbered on. A restart sets the coefficients' coding
+// back to its start, so the strips decode to the very pixels one pass gives.
+
+constexpr qint64 kStripPixels = qint64(4) << 20;
+constexpr int kStripRowMultiple = 16; // a row of blocks at 4:2:0
+
+struct Strip {
+    QImage rows;
+    QByteArray bytes;
+    std::atomic<int> rowsDone{0};
+    std::atomic<bool> finished{false};
+    Outcome outcome = Outcome::Failed;
+    QString message;
+};
+
+struct StripProgress {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::atomic<bool> cancel{false};
+};
+
+int stripCountFor(const QImage &image)
+{
+    const int threads = std::min(8, QThread::idealThreadCount());
+    if (threads < 2 || qint64(image.width()) * image.height() < kStripPixels)
+        return 1;
+    return std::max(1, std::min(threads, image.height() / (kStripRowMultiple * 8)));
+}
+
+void compressStrip(Strip &strip, bool first, bool direct, int quality, std::optional<double> dpi,
+                   const std::vector<QByteArray> &markers, const QByteArray &icc, StripProgress &progress)
+{
+    QBuffer buffer(&strip.bytes);
+    buffer.open(QIODevice::WriteOnly);
+    std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
+    if (!dest) {
+        strip.message = QStringLiteral("Not enough memory to encode the JPEG picture.");
+        return;
+    }
+    dest->pub.init_destination = initDestination;
+    dest->pub.empty_output_buffer = emptyOutputBuffer;
+    dest->pub.term_destination = termDestination;
+    dest->device = &buffer;
+    dest->writeFailed = false;
+    const RowReadHook hook = [&strip, &progress](qint64 rowsRead, qint64) {
+        strip.rowsDone.store(int(rowsRead - 1));
+        if (rowsRead % kStripRowMultiple == 0)
+            progress.changed.notify_all();
+        return !progress.cancel.load();
+    };
+    RowFeed feed(strip.rows, direct, hook, false);
+    jpeg_compress_struct cinfo{};
+    ErrorManager err{};
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = errorExit;
+    err.pub.output_message = quietMessage;
+    strip.outcome = compress(&cinfo, &err, dest.get(), feed, quality, dpi, first ? markers.data() : nullptr,
+                             first ? int(markers.size() / 2) : 0, first ? icc : QByteArray(), true);
+    if (strip.outcome == Outcome::Done)
+        strip.rowsDone.store(strip.rows.height());
+    else
+        strip.message = QString::fromLocal8Bit(err.message);
+    {
+        const std::lock_guard<std::mutex> guard(progress.lock);
+        strip.finished = true;
+    }
+    progress.changed.notify_all();
+}
+
+// The offset just past the segment that starts at `pos` (a marker with a
+// length); -1 when the bytes end first.
+qsizetype segmentEnd(const QByteArray &bytes, qsizetype pos)
+{
+    if (pos + 4 > bytes.size())
+        return -1;
+    const int length = (uchar(bytes[pos + 2]) << 8) | uchar(bytes[pos + 3]);
+    return pos + 2 + length <= bytes.size() ? pos + 2 + length : -1;
+}
+
+// Where the block data of a strip's picture start (past its scan header);
+// -1 when the bytes are not as the compressor writes them.
+qsizetype scanDataStart(const QByteArray &bytes)
+{
+    qsizetype pos = 2;
+    while (pos + 4 <= bytes.size() && uchar(bytes[pos]) == 0xff) {
+        const uchar marker = uchar(bytes[pos + 1]);
+        const qsizetype end = segmentEnd(bytes, pos);
+        if (end < 0)
+            return -1;
+        if (marker == 0xda)
+            return end;
+        pos = end;
+    }
+    return -1;
+}
+
+// Sets the picture height in the frame header of the first strip.
+bool setFrameHeight(QByteArray &bytes, int height)
+{
+    qsizetype pos = 2;
+    while (pos + 4 <= bytes.size() && uchar(bytes[pos]) == 0xff) {
+        const uchar marker = uchar(bytes[pos + 1]);
+        const qsizetype end = segmentEnd(bytes, pos);
+        if (end < 0 || marker == 0xda)
+            return false;
+        if (marker >= 0xc0 && marker <= 0xc2) {
+            if (pos + 9 > bytes.size())
+                return false;
+            bytes[pos + 5] = char((height >> 8) & 0xff);
+            bytes[pos + 6] = char(height & 0xff);
+            return true;
+        }
+        pos = end;
+    }
+    return false;
+}
+
+// Appends block data (up to its end-of-picture marker) with its restart
+// markers numbered on from `restarts`; answers the restarts it held.
+int appendRenumbered(QByteArray &out, const QByteArray &bytes, qsizetype from, int restarts)
+{
+    const qsizetype end = bytes.size() - 2; // the end-of-picture marker
+    int count = 0;
+    qsizetype copied = from;
+    for (qsizetype i = from; i + 1 < end; ++i) {
+        if (uchar(bytes[i]) != 0xff)
+            continue;
+        const uchar next = uchar(bytes[i + 1]);
+        if (next >= 0xd0 && next <= 0xd7) {
+            out.append(bytes.constData() + copied, i + 1 - copied);
+            out.append(char(0xd0 + ((restarts + count) & 7)));
+            ++count;
+            copied = i + 2;
+        }
+        ++i; // a stuffed zero or the marker's second byte
+    }
+    out.append(bytes.constData() + copied, end - copied);
+    return count;
+}
+
+Outcome compressInStrips(QIODevice *device, const QImage &image, bool direct, int quality, std::optional<double> dpi,
+                         const std::vector<QByteArray> &markers, const QByteArray &icc, const RowReadHook &hook,
+                         int stripCount, QString *message, bool *writeFailed)
+{
+    const int rowsPerStrip = (image.height() + stripCount - 1) / stripCount;
+    const int stripRows = (rowsPerStrip + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
+    std::vector<std::unique_ptr<Strip>> strips;
+    for (int y = 0; y < image.height(); y += stripRows) {
+        auto strip = std::make_unique<Strip>();
+        const int h = std::min(stripRows, image.height() - y);
+        // A view of the picture's rows: nothing is copied.
+        strip->rows = QImage(image.constScanLine(y), image.width(), h, image.bytesPerLine(), image.format());
+        strips.push_back(std::move(strip));
+    }
+    StripProgress progress;
+    std::vector<std::thread> workers;
+    try {
+        for (size_t i = 0; i < strips.size(); ++i)
+            workers.emplace_back(compressStrip, std::ref(*strips[i]), i == 0, direct, quality, dpi, std::cref(markers),
+                                 std::cref(icc), std::ref(progress));
+    } catch (const std::system_error &) {
+        progress.cancel = true;
+        for (std::thread &w : workers)
+            w.join();
+        *message = QStringLiteral("No thread could be started to encode the JPEG picture.");
+        return Outcome::Failed;
+    }
+    // Progress and cancel are told on this thread, in the order of the rows.
+    const qint64 total = image.height();
+    qint64 reported = 0;
+    bool cancelled = false;
+    for (;;) {
+        qint64 contiguous = 0;
+        bool finished = true;
+        for (const auto &strip : strips)
+            finished = finished && strip->finished.load();
+        for (const auto &strip : strips) {
+            const int done = strip->rowsDone.load();
+            contiguous += done;
+            if (done < strip->rows.height())
+                break;
+        }
+        while (reported < contiguous && !cancelled) {
+            ++reported;
+            if (hook && !hook(reported, total))
+                cancelled = true;
+        }
+        if (cancelled || finished)
+            break;
+        std::unique_lock<std::mutex> lock(progress.lock);
+        progress.changed.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    if (cancelled)
+        progress.cancel = true;
+    for (std::thread &w : workers)
+        w.join();
+    if (cancelled)
+        return Outcome::Cancelled;
+    for (const auto &strip : strips) {
+        if (strip->outcome != Outcome::Done) {
+            *message = strip->message;
+            return strip->outcome == Outcome::Cancelled ? Outcome::Cancelled : Outcome::Failed;
+        }
+    }
+    QByteArray &first = strips.front()->bytes;
+    const qsizetype firstData = scanDataStart(first);
+    if (firstData < 0 || !setFrameHeight(first, image.height())) {
+        *message = QStringLiteral("The picture's strips could not be joined.");
+        return Outcome::Failed;
+    }
+    QByteArray out;
+    out.reserve(std::accumulate(strips.begin(), strips.end(), qsizetype(0),
+                                [](qsizetype n, const auto &s) { return n + s->bytes.size(); }));
+    out.append(first.constData(), firstData);
+    int restarts = appendRenumbered(out, first, firstData, 0);
+    for (size_t i = 1; i < strips.size(); ++i) {
+        const QByteArray &bytes = strips[i]->bytes;
+        const qsizetype data = scanDataStart(bytes);
+        if (data < 0) {
+            *message = QStringLiteral("The picture's strips could not be joined.");
+            return Outcome::Failed;
+        }
+        out.append(char(0xff));
+        out.append(char(0xd0 + (restarts & 7)));
+        ++restarts;
+        restarts += appendRenumbered(out, bytes, data, restarts);
+    }
+    out.append(char(0xff));
+    out.append(char(0xd9));
+    if (device->write(out) != out.size()) {
+        *writeFailed = true;
+        *message = device->errorString();
+        return Outcome::Failed;
+    }
     return Outcome::Done;
 }
 
@@ -302,10 +551,21 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
     }
 
     const int q = std::clamp(int(std::lround(std::clamp(quality, 0.0, 1.0) * 100)), 1, 100);
-    std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
     // 32-bit rows go to the compressor as they are (libjpeg-turbo converts
     // them with its own vector code); other layouts through a packed copy.
     const bool direct = Q_BYTE_ORDER == Q_LITTLE_ENDIAN && PixelRows::is32BitPixels(image.format());
+    if (const int strips = stripCountFor(image); strips > 1) {
+        QString message;
+        bool writeFailed = false;
+        const Outcome outcome = compressInStrips(device, image, direct, q, metadata.dpi(), markers,
+                                                 metadata.iccProfile(), hook, strips, &message, &writeFailed);
+        if (outcome == Outcome::Cancelled)
+            codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+        else if (outcome == Outcome::Failed)
+            codecError(error, writeFailed ? CodecError::WriteFailed : CodecError::EncoderFailed, message);
+        return outcome == Outcome::Done;
+    }
+    std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
     std::unique_ptr<RowFeed> feed;
     try {
         feed = std::make_unique<RowFeed>(image, direct, hook);

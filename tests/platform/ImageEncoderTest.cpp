@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QFile>
 #include <QPainter>
+#include <QProcess>
+
+#include <cstring>
 
 #include <unistd.h>
 
@@ -251,4 +254,64 @@ TEST(ImageEncoderJpeg, ALargePictureWithTranslucentRowsEncodesAsItsFlattenedCopy
                                                       [&](qint64 read, qint64) { return ++reads, read < 300; });
     EXPECT_FALSE(cancelled);
     EXPECT_EQ(reads, 300);
+}
+
+TEST(ImageEncoderJpeg, APictureEncodedInStripsDecodesToThePixelsOfOnePassTellingEveryRowInOrder)
+{
+    // Large enough to be encoded in strips on several threads.
+    QImage image(2600, 1700, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = qPremultiply(qRgba((x * 7 + y) & 255, (x ^ y) & 255, (x + y * 5) & 255, y % 50 < 10 ? 90 : 255));
+    }
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    {
+        QPainter p(&flat);
+        p.drawImage(0, 0, image);
+    }
+    std::vector<qint64> told;
+    const QString ours = scratchFile("strips.jpg");
+    platform::Error error;
+    ASSERT_TRUE(ImageEncoder::writeToFile(ours, image, QString::fromLatin1(TypeTable::kJPEG), codectest::prepared(image),
+                                          0.9, &error, [&](qint64 read, qint64 all) {
+                                              EXPECT_EQ(all, image.height());
+                                              told.push_back(read);
+                                              return true;
+                                          }))
+        << error.description.toStdString();
+    ASSERT_EQ(told.size(), size_t(image.height()));
+    for (size_t i = 0; i < told.size(); ++i)
+        ASSERT_EQ(told[i], qint64(i + 1));
+
+    // One pass of libjpeg-turbo's own tools over the same pixels, and its decoder on ours.
+    const QString ppm = scratchFile("strips.ppm");
+    const QString reference = scratchFile("reference.jpg");
+    ASSERT_TRUE(flat.convertToFormat(QImage::Format_RGB888).save(ppm, "PPM"));
+    int status = -1;
+    ext::run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cjpeg -quality 90 '%1' > '%2'").arg(ppm, reference)},
+             &status);
+    ASSERT_EQ(status, 0);
+    QProcess djpeg;
+    djpeg.start(QStringLiteral("djpeg"), {ours});
+    djpeg.waitForFinished(60000);
+    EXPECT_EQ(djpeg.exitCode(), 0);
+    EXPECT_TRUE(djpeg.readAllStandardError().isEmpty());
+    const QImage a = QImage(ours).convertToFormat(QImage::Format_RGB32);
+    const QImage b = QImage(reference).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(a.size(), image.size());
+    ASSERT_EQ(b.size(), image.size());
+    int differing = 0;
+    for (int y = 0; y < a.height(); ++y)
+        differing += std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(a.width()) * 4) != 0;
+    EXPECT_EQ(differing, 0);
+
+    // A cancel while the strips are encoded leaves nothing.
+    const QString cancelled = scratchFile("cancelled.jpg");
+    QFile::remove(cancelled);
+    EXPECT_FALSE(ImageEncoder::writeToFile(cancelled, image, QString::fromLatin1(TypeTable::kJPEG),
+                                           codectest::prepared(image), 0.9, &error,
+                                           [](qint64 read, qint64) { return read < 500; }));
+    EXPECT_FALSE(QFile::exists(cancelled));
 }
