@@ -327,11 +327,12 @@ void AppDelegate::welcomeToKantelo()
         welcome->setBatchProcessingAvailable(bool(m_services.startBatchProcessing));
         welcome->setManualAvailable(hasManual());
         // A document window opened after the welcome window stays behind it.
-        if (DocumentController *documents = DocumentController::sharedDocumentController(false)) {
-            connect(documents, &DocumentController::documentsChanged, welcome, [welcome] {
-                QMetaObject::invokeMethod(welcome, [welcome] { welcome->keepInFront(); }, Qt::QueuedConnection);
-            });
-        }
+        auto keep = [welcome] {
+            QMetaObject::invokeMethod(welcome, [welcome] { welcome->keepInFront(); }, Qt::QueuedConnection);
+        };
+        if (DocumentController *documents = DocumentController::sharedDocumentController(false))
+            connect(documents, &DocumentController::documentsChanged, welcome, keep);
+        connect(qApp, &QGuiApplication::focusWindowChanged, welcome, keep);
     }
     m_welcomeWindow->showWindow();
     m_welcomeWindow->keepInFront();

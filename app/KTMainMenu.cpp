@@ -131,7 +131,7 @@ void KTMainMenu::build()
     add(file, tr("Save &As…"), "saveDocumentAsAction", [document] {
         if (XSDocument *doc = document())
             doc->saveDocumentAsFromMenu();
-    }, QKeySequence::SaveAs);
+    }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     file->addSeparator();
     add(file, tr("Save Design as Template…"), "saveTemplateAction", nullptr);
     add(file, tr("Replace Design from File…"), "replaceTemplateFromFileAction", nullptr);

@@ -34,7 +34,8 @@ KTWelcomeWindow::~KTWelcomeWindow() = default;
 
 QWidget *KTWelcomeWindow::loadWindow()
 {
-    auto *window = new QWidget(nullptr, Qt::Window);
+    // A dialog: the window system keeps it above the window it belongs to.
+    auto *window = new QWidget(nullptr, Qt::Dialog);
     window->setObjectName(windowNibName());
     window->setWindowTitle(QStringLiteral("Welcome to Kantelo"));
     auto *layout = new QVBoxLayout(window);
@@ -259,9 +260,34 @@ void KTWelcomeWindow::keepInFront()
     if (!document && documents && !documents->documents().isEmpty())
         document = documents->documents().constLast();
     QWidget *documentWindow = document ? document->windowForSheet() : nullptr;
+    if (documentWindow && !documentWindow->isVisible()) {
+        // Not shown yet: once it is, the welcome window goes above it.
+        m_documentWindow = documentWindow;
+        documentWindow->installEventFilter(this);
+        return;
+    }
     // A transient window stays above the window it belongs to.
-    if (documentWindow && documentWindow->windowHandle() && welcome->windowHandle())
+    if (documentWindow && documentWindow->windowHandle() && welcome->windowHandle()) {
+        if (welcome->windowHandle()->transientParent() == documentWindow->windowHandle())
+            return;
+        // The window system reads the owner when a window is mapped: map anew.
+        welcome->hide();
         welcome->windowHandle()->setTransientParent(documentWindow->windowHandle());
+        welcome->show();
+    }
     welcome->raise();
     welcome->activateWindow();
+}
+
+bool KTWelcomeWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_documentWindow && event->type() == QEvent::Show) {
+        m_documentWindow->removeEventFilter(this);
+        QPointer<KTWelcomeWindow> self(this);
+        QMetaObject::invokeMethod(this, [self] {
+            if (self)
+                self->keepInFront();
+        }, Qt::QueuedConnection);
+    }
+    return platform::WindowController::eventFilter(watched, event);
 }

@@ -78,6 +78,8 @@ private:
     QPointer<QPushButton> m_manualButton;
     std::function<bool(const QUrl &)> m_openURL;
 
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    QPointer<QWidget> m_documentWindow;
     void track(const char *action);
     void openPage(const QUrl &url);
 };
