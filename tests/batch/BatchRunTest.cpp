@@ -194,6 +194,16 @@ TEST(BatchRun, FixedSizesAndCancelLeavesOnlyWholeFiles)
     EXPECT_EQ(identifySize(one + QStringLiteral("/p00.png")),
               QStringLiteral("500 %1").arg(int(500 * framed.height() / framed.width())));
 
+    // A picture too large for memory fails that file with the reason, and writes nothing.
+    auto huge = std::make_shared<KTImageScaling>(*fixed);
+    huge->setWidth(600000000);
+    huge->setHeight(10);
+    const QString none = freshFolder(QStringLiteral("huge"));
+    EXPECT_FALSE(KTImageProcessor::processImageAtURL(files.first(), *options(files, KTImageFileFormat::PNGFileFormat(), huge),
+                                                     QUrl::fromLocalFile(none), &error));
+    EXPECT_EQ(error.description, QStringLiteral("Memory allocation error"));
+    EXPECT_TRUE(filesIn(none).isEmpty());
+
     // A PDF chosen directly is framed from its page.
     const QString pdfPath = src + QStringLiteral("/page.pdf");
     {
