@@ -172,7 +172,11 @@ KTBatchProcessingCoordinator::OutputPlan KTBatchProcessingCoordinator::planOutpu
             key = QDir(QFileInfo(output).absolutePath()).canonicalPath() + QLatin1Char('/') + QFileInfo(output).fileName();
         plan.inputs.append(input);
         plan.outputPaths.append(output);
-        if (inputByKey.contains(key)) {
+        // A prefix or suffix from a damaged preset must not lead out of the folder.
+        if (!platform::isSafeFileName(options.outputFileNameForInput(input))) {
+            plan.problems.append(QStringLiteral("“%1” is no name for a file in the destination folder.")
+                                     .arg(options.outputFileNameForInput(input)));
+        } else if (inputByKey.contains(key)) {
             plan.problems.append(QStringLiteral("“%1” would be written over the photo “%2”.")
                                      .arg(QFileInfo(output).fileName(), inputByKey.value(key)));
         } else if (firstInputOfOutput.contains(key)) {

@@ -115,6 +115,9 @@ TEST(BatchNames, PrefixSuffixAndTheGuardsAgainstCollisionsAndOverwrites)
                                                      QUrl::fromLocalFile(src));
     ASSERT_EQ(plan.problems.size(), 1);
     EXPECT_TRUE(plan.problems.first().contains(QStringLiteral("b.png")));
+    plan = KTBatchProcessingCoordinator::planOutputs(
+        *options({b}, KTImageFileFormat::PNGFileFormat(), nullptr, QStringLiteral("../")), QUrl::fromLocalFile(src));
+    EXPECT_EQ(plan.problems.size(), 1);
 
     // Refused before anything is written, and the photos stay as they were.
     KTBatchProcessingCoordinator coordinator;
