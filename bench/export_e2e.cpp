@@ -104,7 +104,8 @@ double median(std::vector<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// The marks of one run of the program, by name.
+// The marks of one run of the program, by name: the time, and the peak
+// memory so far (MB) under the name with "@mem" added.
 std::map<QString, double> readMarks(const QString &path)
 {
     std::map<QString, double> marks;
@@ -113,8 +114,12 @@ std::map<QString, double> readMarks(const QString &path)
         return marks;
     for (const QByteArray &line : f.readAll().split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() == 2 && !marks.count(QString::fromLatin1(fields[0])))
-            marks[QString::fromLatin1(fields[0])] = fields[1].toDouble();
+        const QString name = fields.isEmpty() ? QString() : QString::fromLatin1(fields[0]);
+        if (fields.size() < 2 || marks.count(name))
+            continue;
+        marks[name] = fields[1].toDouble();
+        if (fields.size() >= 3)
+            marks[name + QStringLiteral("@mem")] = fields[2].toDouble() / 1024.0;
     }
     return marks;
 }
@@ -265,6 +270,7 @@ int main(int argc, char **argv)
         }
         std::vector<double> times, floors, decodes, encodes, rss;
         std::map<QString, std::vector<double>> phases;
+        std::map<QString, std::vector<double>> peaks;
         for (int i = 0; i < pairs; ++i) {
             copyFile(photo, copy);
             QFile::remove(timing);
@@ -295,6 +301,11 @@ int main(int argc, char **argv)
             phases["encode"].push_back(span("rendered", "encoded"));
             if (marks.count(QStringLiteral("encoded")))
                 phases["quit"].push_back(run.startMs + run.ms - marks[QStringLiteral("encoded")]);
+            for (const char *mark : {"decoded", "render", "rendered", "encoded"}) {
+                const QString key = QString::fromLatin1(mark) + QStringLiteral("@mem");
+                if (marks.count(key))
+                    peaks[QString::fromLatin1(mark)].push_back(marks[key]);
+            }
         }
         const double ratio = median(times) / median(floors);
         std::printf("%-17s %-30s %5d x %-5d  program %7.1f ms  floor %6.1f ms (djpeg %.1f + cjpeg %.1f)  %.2f x\n",
@@ -308,6 +319,13 @@ int main(int argc, char **argv)
                 std::printf(" %s %.1f", phase, median(it->second));
         }
         std::printf(" ms\n");
+        std::printf("%-17s peak memory so far (MB) when", d.name);
+        for (const char *mark : {"decoded", "render", "rendered", "encoded"}) {
+            const auto it = peaks.find(QString::fromLatin1(mark));
+            if (it != peaks.end() && !it->second.empty())
+                std::printf(" %s %.0f", mark, median(it->second));
+        }
+        std::printf("\n");
         if (result < 0)
             result = ratio;
     }

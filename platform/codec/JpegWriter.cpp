@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <numeric>
 #include <cmath>
 #include <condition_variable>
 #include <csetjmp>
@@ -478,30 +477,36 @@ Outcome compressInStrips(QIODevice *device, const QImage &image, bool direct, in
         *message = QStringLiteral("The picture's strips could not be joined.");
         return Outcome::Failed;
     }
-    QByteArray out;
-    out.reserve(std::accumulate(strips.begin(), strips.end(), qsizetype(0),
-                                [](qsizetype n, const auto &s) { return n + s->bytes.size(); }));
-    out.append(first.constData(), firstData);
-    int restarts = appendRenumbered(out, first, firstData, 0);
+    // Written strip by strip: the joined picture is never held whole.
+    const auto put = [&](const QByteArray &bytes) {
+        if (device->write(bytes) == bytes.size())
+            return true;
+        *writeFailed = true;
+        *message = device->errorString();
+        return false;
+    };
+    QByteArray part(first.constData(), firstData);
+    int restarts = appendRenumbered(part, first, firstData, 0);
+    if (!put(part))
+        return Outcome::Failed;
     for (size_t i = 1; i < strips.size(); ++i) {
-        const QByteArray &bytes = strips[i]->bytes;
+        QByteArray &bytes = strips[i]->bytes;
         const qsizetype data = scanDataStart(bytes);
         if (data < 0) {
             *message = QStringLiteral("The picture's strips could not be joined.");
             return Outcome::Failed;
         }
-        out.append(char(0xff));
-        out.append(char(0xd0 + (restarts & 7)));
+        part.clear();
+        part.append(char(0xff));
+        part.append(char(0xd0 + (restarts & 7)));
         ++restarts;
-        restarts += appendRenumbered(out, bytes, data, restarts);
+        restarts += appendRenumbered(part, bytes, data, restarts);
+        bytes = QByteArray();
+        if (!put(part))
+            return Outcome::Failed;
     }
-    out.append(char(0xff));
-    out.append(char(0xd9));
-    if (device->write(out) != out.size()) {
-        *writeFailed = true;
-        *message = device->errorString();
+    if (!put(QByteArray("\xff\xd9", 2)))
         return Outcome::Failed;
-    }
     return Outcome::Done;
 }
 
