@@ -2,6 +2,7 @@
 
 #include "app/DarkAppearance.h"
 #include "app/KTAlertsViewController.h"
+#include "app/KTPreferencesController.h"
 #include "design/KTFrameLayer.h"
 #include "app/KTDocumentController.h"
 #include "app/KTWelcomeWindow.h"
@@ -477,8 +478,7 @@ void AppDelegate::showPreferences()
 {
     VLWAnalytics::trackEventProperties(QStringLiteral("Usage"),
                                        QVariantMap{{QStringLiteral("Action"), QStringLiteral("Showed Preferences")}});
-    if (m_services.showPreferences)
-        m_services.showPreferences();
+    KTPreferencesController::sharedPrefsWindowController()->showWindow();
 }
 
 void AppDelegate::saveFramesDatabase(ManagedObjectContext *context)

@@ -80,7 +80,6 @@ public:
         // The windows of later features; a command without one is disabled.
         std::function<void()> openFramesEditor;
         std::function<void()> startBatchProcessing;
-        std::function<void()> showPreferences;
         // Opens a web page or file with the desktop's handler (tests record it).
         std::function<bool(const QUrl &)> openURL;
     };

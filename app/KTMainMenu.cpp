@@ -153,11 +153,10 @@ void KTMainMenu::build()
             if (delegate())
                 delegate()->openFramesEditor();
         }) : nullptr);
-    add(file, tr("Pre&ferences…"), "showPreferencesAction",
-        services.showPreferences ? std::function<void()>([delegate] {
-            if (delegate())
-                delegate()->showPreferences();
-        }) : nullptr, QKeySequence::Preferences);
+    add(file, tr("Pre&ferences…"), "showPreferencesAction", [delegate] {
+        if (delegate())
+            delegate()->showPreferences();
+    }, QKeySequence(Qt::CTRL | Qt::Key_Comma));
     file->addSeparator();
     QAction *quit = add(file, tr("&Quit"), "quitAction", &quitApplication, QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
@@ -290,7 +289,7 @@ void KTMainMenu::validateCommands()
     set("loadPreviousPresentationSettingsAction", layout && layout->canLoadPreviousPresentationSettings());
     set("minimizeAction", m_window);
     set("showWarningsAction", layout && KTAlertsViewController::shared() && !KTAlertsViewController::shared()->text().isEmpty());
-    for (const char *name : {"welcomeToKanteloAction", "openTutorialAction", "sendFeedbackAction",
+    for (const char *name : {"welcomeToKanteloAction", "showPreferencesAction", "openTutorialAction", "sendFeedbackAction",
                              "subscribeToNewsletterAction", "gotoHomepageAction", "openFramePacksPageAction",
                              "openFacebookPageAction", "openDatabaseFolderAction", "checkUpdatesAction"})
         set(name, delegate);

@@ -7,11 +7,13 @@
 #include "app/KTDocumentController.h"
 #include "app/KTMainLayoutViewController.h"
 #include "app/KTMainMenu.h"
+#include "app/KTPreferencesController.h"
 #include "app/KTViewState.h"
 #include "app/KTWelcomeWindow.h"
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
 #include "platform/TypeTable.h"
+#include "platform/UserDefaults.h"
 #include "platform/ui/FilePanels.h"
 
 #include <QAction>
@@ -20,6 +22,12 @@
 #include <QPushButton>
 #include <QUndoCommand>
 #include <QUndoStack>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
 #include <QTextEdit>
 #include <QWindow>
 
@@ -101,7 +109,7 @@ TEST_F(ShellCommands, EveryCommandIsEnabledExactlyWhenItCanActAndDoesWhatItSays)
 
     for (const char *unbuilt : {"saveTemplateAction", "replaceTemplateFromFileAction", "importTemplateAction",
                                 "generateDesignReportAction", "startBatchProcessingAction", "openFramesEditorAction",
-                                "showPreferencesAction", "showWarningsAction"})
+                                "showWarningsAction"})
         EXPECT_FALSE(menu->action(unbuilt)->isEnabled()) << unbuilt << " is shown, not silent";
     for (const auto &[name, keys] : std::initializer_list<std::pair<const char *, QKeySequence>>{
              {"openDocumentAction", QKeySequence::Open}, {"closeDocumentAction", QKeySequence::Close},
@@ -266,6 +274,52 @@ TEST_F(ShellCommands, WarningsFromAnyThreadAreCountedOnceAndShownFromTheBottomBa
     bar->alertsPopup()->hide();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(bar->alertsButton()->isHidden());
+}
+
+TEST_F(ShellCommands, PreferencesShowTheDefaultsAndWriteWhatTheUserChanges)
+{
+    UserDefaults &defaults = UserDefaults::standard();
+    const QStringList keys{KTPreferenceKeys::kOutputImageFormatKey, KTPreferenceKeys::kOutputImageQualityKey,
+                           KTPreferenceKeys::kExportSizeModificationKey, KTPreferenceKeys::kExportFixWidthKey,
+                           KTPreferenceKeys::kExportFilenameAppendTextKey, KTPreferenceKeys::kLibraryCheckAtStartupKey};
+    defaults.registerDefaults(AppDelegate::factoryDefaults());
+    defaults.setInteger(KTPreferenceKeys::kOutputImageFormatKey, 2);
+
+    delegate->showPreferences();
+    KTPreferencesController *prefs = KTPreferencesController::sharedPrefsWindowController();
+    QWidget *window = prefs->window();
+    ASSERT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Export");
+    EXPECT_EQ(prefs->toolbarIdentifiers(), (QStringList{"Export", "Updates"}));
+    auto *format = window->findChild<QComboBox *>("ExFileFormat");
+    EXPECT_EQ(format->currentIndex(), 2) << "the pane shows the defaults";
+    EXPECT_EQ(window->findChild<QSpinBox *>("ExQuality")->value(), 90);
+
+    format->setCurrentIndex(0);
+    window->findChild<QSpinBox *>("ExQuality")->setValue(55);
+    window->findChild<QRadioButton *>("ExSize3")->click();
+    window->findChild<QSpinBox *>("ExWidth")->setValue(1024);
+    auto *append = window->findChild<QLineEdit *>("ExAppendText");
+    append->clear();
+    QTest::keyClicks(append, "_copy");
+    EXPECT_EQ(defaults.integerForKey(KTPreferenceKeys::kOutputImageFormatKey), 0);
+    EXPECT_EQ(defaults.integerForKey(KTPreferenceKeys::kOutputImageQualityKey), 55);
+    EXPECT_EQ(defaults.integerForKey(KTPreferenceKeys::kExportSizeModificationKey), 3);
+    EXPECT_EQ(defaults.integerForKey(KTPreferenceKeys::kExportFixWidthKey), 1024);
+    EXPECT_EQ(defaults.stringForKey(KTPreferenceKeys::kExportFilenameAppendTextKey), "_copy");
+
+    prefs->toolbar()->actions().last()->trigger();
+    EXPECT_EQ(window->windowTitle(), "Updates");
+    window->findChild<QCheckBox *>("LibraryCheckAtStartup")->click();
+    EXPECT_FALSE(defaults.boolForKey(KTPreferenceKeys::kLibraryCheckAtStartupKey));
+
+    // Shown again: one toolbar of two items, back on "Export".
+    prefs->showWindow();
+    EXPECT_EQ(prefs->toolbar()->actions().size(), 2);
+    EXPECT_EQ(window->windowTitle(), "Export");
+    prefs->closePreferences();
+    for (const QString &key : keys)
+        defaults.removeObject(key);
 }
 
 } // namespace
