@@ -57,10 +57,44 @@ void registerWindowControllers()
         });
 }
 
+constexpr const char *kUsage =
+    "Usage: kantelo [FILE...]\n"
+    "       kantelo -template=NAME -process PHOTO\n"
+    "\n"
+    "Puts picture frames around photographs.\n"
+    "\n"
+    "  FILE             a photo (JPEG, PNG, TIFF, HEIC, PSD, PDF...), a design (.KTTemplate)\n"
+    "                   or a frame archive (.ktframes) to open; a Kantelo already\n"
+    "                   running opens it\n"
+    "  -template=NAME   puts the saved design NAME around the photo\n"
+    "  -process         with -template: writes the framed photo over its file and quits\n"
+    "  -h, --help       prints this text\n"
+    "  --version        prints the version\n";
+
+// Answers --help and --version without a display and without asking a
+// running instance; true when the program should end.
+bool answeredInformationOption(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray option(argv[i]);
+        if (option == "--help" || option == "-h" || option == "-help") {
+            std::fputs(kUsage, stdout);
+            return true;
+        }
+        if (option == "--version") {
+            std::printf("Kantelo %s\n", VLKitUtils::shortVersionString().toUtf8().constData());
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (answeredInformationOption(argc, argv))
+        return 0;
     platform::TimingLog::mark("main");
     QApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Kantelo"));
