@@ -2,6 +2,7 @@
 
 #include "platform/Alert.h"
 #include "platform/Error.h"
+#include "platform/Log.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Document.h"
 #include "platform/ui/DocumentController.h"
@@ -28,8 +29,25 @@ void printError(const QString &reason)
 void KTCommandLineRun::installPresenters()
 {
     platform::setErrorPresenter([](const platform::Error &error) {
-        fail(error.description.isEmpty() ? QStringLiteral("%1 error %2").arg(error.domain).arg(error.code)
-                                         : error.description);
+        QString text = error.description.isEmpty() ? QStringLiteral("%1 error %2").arg(error.domain).arg(error.code)
+                                                   : error.description;
+        // Which file, and why, when the error knows.
+        const QString path = error.userInfo.value(QStringLiteral("NSFilePath")).toString();
+        if (!path.isEmpty() && !text.contains(path))
+            text += QStringLiteral(": “%1”").arg(path);
+        const QString reason = error.userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString();
+        if (!reason.isEmpty() && !text.contains(reason))
+            text += QStringLiteral(": ") + reason;
+        fail(text);
+    });
+    // The run's own failure is its one "ERROR:" line; diagnostics on the
+    // way there are only warnings.
+    platform::setLogSink([](const QString &line) {
+        static const QString errorTag = QStringLiteral("ERROR: ");
+        const QString shown = line.startsWith(errorTag) ? QStringLiteral("Warning: ") + line.mid(errorTag.size()) : line;
+        const QByteArray bytes = shown.toLocal8Bit() + '\n';
+        std::fputs(bytes.constData(), stderr);
+        std::fflush(stderr);
     });
     platform::setAlertPresenter([](const platform::AlertRequest &request) {
         QString text = request.messageText;

@@ -22,11 +22,13 @@
 #include "platform/TimingLog.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
+#include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/ui/SavePanel.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
@@ -122,8 +124,12 @@ bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
     const ImageDecoder::Result decoded = ImageDecoder::decodeFile(url.toLocalFile());
     if (!decoded.image.isNull())
         return true;
-    if (error)
+    if (error) {
         *error = Error{QString::fromLatin1(kKanteloErrorDomain), 1, QString::fromLatin1(kImageCouldNotBeOpened), {}, {}};
+        error->userInfo.insert(QStringLiteral("NSFilePath"), url.toLocalFile());
+        if (!decoded.error.isEmpty())
+            error->userInfo.insert(QStringLiteral("NSLocalizedFailureReason"), decoded.error);
+    }
     return false;
 }
 
@@ -674,6 +680,18 @@ void XSDocument::processArguments(const VLProcessArguments &options)
     }
     replaceTemplateWith(design);
 
+    // Written without its frames, the photo would come out wrong and be
+    // reported as done.
+    QStringList missing;
+    for (const auto &layer : m_docTemplate->layers()) {
+        if (const auto *frame = qobject_cast<const KTFrameLayer *>(layer.get()); frame && frame->missesFrameInLibrary())
+            missing << frame->layerName();
+    }
+    if (process && !missing.isEmpty()) {
+        KTCommandLineRun::fail(QString::fromUtf8(kFramesMissing).arg(name, missing.join(QStringLiteral(", "))));
+        return;
+    }
+
     if (process) {
         VLWAnalytics::trackEventProperties(QStringLiteral("Extensions"),
                                            QVariantMap{{QStringLiteral("Type"), QStringLiteral("CLI")}});
@@ -692,6 +710,8 @@ void XSDocument::saveAndQuit()
     bool written = false;
     if (fileURL().isEmpty())
         error.description = QString::fromLatin1(kNoFileToProcess);
+    else if (const QString why = whyNotWritable(fileURL().toLocalFile(), fileType()); !why.isEmpty())
+        error.description = why;
     else
         written = renderAndWrite(fileURL(), fileType(), size, kProcessPopUpDelay, &error);
 
@@ -704,6 +724,20 @@ void XSDocument::saveAndQuit()
     close();
     if (Application *application = Application::shared())
         application->terminate();
+}
+
+QString XSDocument::whyNotWritable(const QString &path, const QString &uti)
+{
+    const QFileInfo file(path);
+    if (!ImageEncoder::canEncode(uti))
+        return QString::fromUtf8(kTypeNotWritable).arg(file.fileName());
+    if (file.exists() && !file.isWritable())
+        return QString::fromUtf8(kFileReadOnly).arg(QDir::toNativeSeparators(file.absoluteFilePath()));
+    // The new file is written beside the old one and then takes its place.
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isWritable())
+        return QString::fromUtf8(kFolderReadOnly).arg(QDir::toNativeSeparators(folder.absoluteFilePath()));
+    return QString();
 }
 
 // --- end of command-line run ---

@@ -114,6 +114,11 @@ public:
     static constexpr const char *kTemplateNamedNotFound = "Template named '%1' not found";
     static constexpr const char *kTemplateNamedUnreadable = "Template named '%1' could not be read";
     static constexpr const char *kNoFileToProcess = "There is no photo file to write the framed image to";
+    static constexpr const char *kFramesMissing = "The design '%1' uses frames missing from the library: %2";
+    // Checked before any drawing: a refusal after the render wastes the wait.
+    static constexpr const char *kTypeNotWritable = "“%1” can't be framed in place: pictures of its type can't be written";
+    static constexpr const char *kFileReadOnly = "“%1” is read-only";
+    static constexpr const char *kFolderReadOnly = "The folder “%1” is read-only";
     static constexpr double kProcessPopUpDelay = 0.3;
     // Applies the saved design named by -template=NAME and, with -process,
     // writes the framed photo over its file and quits. Runs once the window
@@ -123,6 +128,8 @@ public:
     // Writes the framed image over the document's file in its own type at
     // the photo's framed size, then closes and quits.
     void saveAndQuit();
+    // Why the framed image can't replace `path` as `uti`; empty when it can.
+    static QString whyNotWritable(const QString &path, const QString &uti);
     // --- end of command-line run ---
 
 signals:

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <new>
@@ -117,6 +118,29 @@ std::optional<QByteArray> ImageEncoder::encodeToData(const QImage &image, const 
     return data;
 }
 
+namespace {
+
+// Why a write to `file` stopped, in words a user can act on: the writers
+// report the device's text, which after a short write is often "Unknown error".
+QString writeFailure(const QSaveFile &file, const QString &path, const QString &reported)
+{
+    QStorageInfo storage(QFileInfo(path).absolutePath());
+    if (file.error() == QFileDevice::ResourceError
+        || (storage.isValid() && storage.bytesAvailable() < 1024 * 1024))
+        return QStringLiteral("the disk is full");
+    QString text = reported.isEmpty() || reported == QLatin1String("Unknown error") ? file.errorString() : reported;
+    if (text.isEmpty() || text == QLatin1String("Unknown error"))
+        text = QStringLiteral("the file could not be written in full");
+    return text;
+}
+
+QString couldNotWrite(const QString &path, const QString &why)
+{
+    return QStringLiteral("Couldn't write “%1”: %2").arg(QDir::toNativeSeparators(path), why);
+}
+
+} // namespace
+
 bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const QString &type,
                                const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                                const RowReadHook &hook)
@@ -129,26 +153,23 @@ bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const Q
     }
     Error encodeError;
     if (!encode(&file, image, type, metadata, quality, &encodeError, hook)) {
+        // Asked before the partial file goes, while the disk is still full.
+        if (encodeError.code == int(CodecError::WriteFailed))
+            encodeError.description = couldNotWrite(path, writeFailure(file, path, encodeError.description));
         file.cancelWriting();
-        if (error) {
+        if (error)
             *error = encodeError;
-            if (encodeError.code == int(CodecError::WriteFailed))
-                error->description = QStringLiteral("Couldn't write “%1”: %2")
-                                         .arg(QDir::toNativeSeparators(path), encodeError.description);
-        }
         return false;
     }
     // A failed buffered write shows only at the flush: Qt's commit would
     // otherwise replace the file with the truncated one and answer true.
     if (!file.flush() || file.error() != QFileDevice::NoError) {
-        codecError(error, CodecError::WriteFailed,
-                   QStringLiteral("Couldn't write “%1”: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        codecError(error, CodecError::WriteFailed, couldNotWrite(path, writeFailure(file, path, file.errorString())));
         file.cancelWriting();
         return false;
     }
     if (!file.commit()) {
-        codecError(error, CodecError::WriteFailed,
-                   QStringLiteral("Couldn't write “%1”: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        codecError(error, CodecError::WriteFailed, couldNotWrite(path, writeFailure(file, path, file.errorString())));
         return false;
     }
     return true;

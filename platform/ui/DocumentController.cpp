@@ -177,8 +177,10 @@ void DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool dis
     }
     Error error;
     if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isFile()) {
+        const bool folder = QFileInfo(url.toLocalFile()).isDir();
         error = Error{QString::fromLatin1(kKanteloErrorDomain), 1,
-                      QStringLiteral("The file “%1” couldn’t be opened because there is no such file.")
+                      (folder ? QStringLiteral("The file “%1” couldn’t be opened because it is a folder.")
+                              : QStringLiteral("The file “%1” couldn’t be opened because there is no such file."))
                           .arg(url.fileName()),
                       {}, {}};
         if (completion)

@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -95,6 +96,11 @@ int main(int argc, char *argv[])
 {
     if (answeredInformationOption(argc, argv))
         return 0;
+
+    // A file-size limit (ulimit -f) fails the write, which is reported, instead
+    // of ending the program without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     platform::TimingLog::mark("main");
     QApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Kantelo"));

@@ -14,6 +14,7 @@
 #include <QProcessEnvironment>
 #include <QSettings>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +23,7 @@ struct Outcome {
     int exitCode = -1;
     bool finished = false;
     QString errors;
+    int errorLines() const { return int(errors.count(QStringLiteral("ERROR:"))); }
 };
 
 class CommandLineRun : public ::testing::Test
@@ -52,10 +54,13 @@ protected:
         return environment;
     }
 
-    static Outcome kantelo(const QStringList &arguments)
+    static Outcome kantelo(const QStringList &arguments, const QString &profile = QString(),
+                           std::function<void()> inChild = nullptr)
     {
         QProcess process;
-        process.setProcessEnvironment(environmentIn(*home));
+        process.setProcessEnvironment(environmentIn(profile.isEmpty() ? *home : profile));
+        if (inChild)
+            process.setChildProcessModifier(inChild);
         process.start(QStringLiteral(KANTELO_BINARY), arguments);
         Outcome run;
         // The event loop turns meanwhile, so a running instance could answer.
@@ -153,8 +158,34 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
     const Outcome undecodable = kantelo({"-template=Baroque", "-process", damaged});
     ASSERT_TRUE(undecodable.finished);
     EXPECT_NE(undecodable.exitCode, 0);
-    EXPECT_TRUE(undecodable.errors.contains("ERROR:")) << undecodable.errors.toStdString();
+    EXPECT_EQ(undecodable.errorLines(), 1) << undecodable.errors.toStdString();
+    EXPECT_TRUE(undecodable.errors.contains(damaged)) << "names the file";
     EXPECT_EQ(digest(damaged), damagedBefore);
+    const Outcome folder = kantelo({"-template=Baroque", "-process", dir});
+    EXPECT_NE(folder.exitCode, 0);
+    EXPECT_TRUE(folder.errors.contains("because it is a folder")) << folder.errors.toStdString();
+
+    // A file-size limit fails the write, which the run reports.
+    const QString big = dir + "/noise.jpg";
+    QImage noise(1600, 1200, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y) {
+        auto *row = reinterpret_cast<quint32 *>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x)
+            row[x] = quint32(y * 2654435761u + x * 40503u) * 2246822519u;
+    }
+    ASSERT_TRUE(noise.save(big, "JPEG", 90));
+    const QByteArray bigBefore = digest(big);
+    const rlim_t cap = rlim_t(QFileInfo(big).size() / 2); // the framed photo is larger than the photo
+    const Outcome limited = kantelo({"-template=Baroque", "-process", big}, QString(), [cap] {
+        struct rlimit limit {};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = cap;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(limited.exitCode, 1) << "not killed by SIGXFSZ";
+    EXPECT_EQ(limited.errorLines(), 1) << limited.errors.toStdString();
+    EXPECT_TRUE(limited.errors.contains("Couldn't write")) << limited.errors.toStdString();
+    EXPECT_EQ(digest(big), bigBefore);
 
     // A type the program cannot write back is refused, the file untouched.
     const QString gif = dir + "/still.gif";
@@ -165,7 +196,8 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
     const Outcome unwritable = kantelo({"-template=Baroque", "-process", gif});
     ASSERT_TRUE(unwritable.finished);
     EXPECT_NE(unwritable.exitCode, 0);
-    EXPECT_TRUE(unwritable.errors.contains("ERROR:")) << unwritable.errors.toStdString();
+    EXPECT_EQ(unwritable.errorLines(), 1) << unwritable.errors.toStdString();
+    EXPECT_TRUE(unwritable.errors.contains("can't be framed in place")) << "refused before the render";
     EXPECT_EQ(digest(gif), gifBefore);
 
     // Without a design or a photo the run is refused at once, as is a file
@@ -208,4 +240,17 @@ TEST_F(CommandLineRun, RunsStartedTogetherOnAFreshProfileAllFrameTheirPhotosAndA
     ASSERT_TRUE(frames.step());
     EXPECT_GT(frames.int64At(0), 0);
     EXPECT_EQ(frames.int64At(0), frames.int64At(1));
+
+    // With the design's frames gone from the library, the run fails and
+    // leaves the photo alone rather than writing it without them.
+    ASSERT_TRUE(db.open(profile + "/data/Kantelo/KTLibrary.db", false));
+    ASSERT_TRUE(db.exec("DELETE FROM Frame"));
+    db.close();
+    const QString photo = apptest::writePhoto(dir, "unframed.jpg", QSize(400, 300));
+    const QByteArray before = digest(photo);
+    const Outcome missing = kantelo({"-template=Baroque", "-process", photo}, profile);
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.errorLines(), 1) << missing.errors.toStdString();
+    EXPECT_TRUE(missing.errors.contains("missing from the library")) << missing.errors.toStdString();
+    EXPECT_EQ(digest(photo), before);
 }
