@@ -634,6 +634,19 @@ bool AppDelegate::saveContextForQuit(ManagedObjectContext *context)
 
 ApplicationDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
 {
+    // The first-run import works on threads of its own: quitting under it
+    // would pull the store and its pictures away. The quit waits for its end
+    // and then asks again, saving what it brought.
+    if (m_importingInitialFrames) {
+        connect(this, &AppDelegate::initialFramesImportEnded, this, [] {
+            if (Application *application = Application::shared()) {
+                application->replyToApplicationShouldTerminate(false);
+                QMetaObject::invokeMethod(application, [application] { application->terminate(); },
+                                          Qt::QueuedConnection);
+            }
+        }, Qt::SingleShotConnection);
+        return TerminateReply::Later;
+    }
     if (m_services.isLibraryUpdating && m_services.isLibraryUpdating()) {
         if (!confirmQuitAnyway(kLibraryUpdatingText))
             return TerminateReply::Cancel;

@@ -254,3 +254,23 @@ TEST_F(CommandLineRun, RunsStartedTogetherOnAFreshProfileAllFrameTheirPhotosAndA
     EXPECT_TRUE(missing.errors.contains("missing from the library")) << missing.errors.toStdString();
     EXPECT_EQ(digest(photo), before);
 }
+
+TEST_F(CommandLineRun, AFailureDuringTheFirstRunImportWaitsForItAndLeavesNothingBehind)
+{
+    const QString profile = apptest::freshDir();
+    const QString damaged = apptest::freshDir() + "/damaged.jpg";
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("\xff\xd8\xff\xe0 no picture", 16));
+    file.close();
+    const Outcome run = kantelo({"-template=Baroque", "-process", damaged}, profile);
+    EXPECT_EQ(run.exitCode, 1) << "ends by itself, not by a crash";
+    EXPECT_EQ(run.errorLines(), 1) << run.errors.toStdString();
+    const QDir support(profile + "/data/Kantelo");
+    EXPECT_EQ(support.entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"Frames"});
+    platform::SqliteDatabase db;
+    ASSERT_TRUE(db.open(support.filePath("KTLibrary.db"), false, true));
+    platform::SqliteStatement frames(db, "SELECT count(*) FROM Frame");
+    ASSERT_TRUE(frames.step());
+    EXPECT_GT(frames.int64At(0), 0) << "the import finished and was saved";
+}
