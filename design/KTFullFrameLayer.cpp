@@ -41,6 +41,30 @@ std::shared_ptr<VLImage> pictureOfAttribute(Frame *frame, const char *attribute)
     return VLImage::initWithContentsOfFile(path);
 }
 
+// The other picture turned three quarter turns, with the same colour
+// filters (in the same order), opacity and turn: as if every setting had
+// reached it from the start.
+std::shared_ptr<VLImage> turnedPicture(const VLImage &source)
+{
+    std::shared_ptr<VLImage> turned = source.imageRotatedBy(3);
+    if (!turned)
+        return nullptr;
+    // A picture puts a filter it lacks before the others: from the last on,
+    // the chain ends in the source's order.
+    const auto &filters = source.filters();
+    for (auto f = filters.rbegin(); f != filters.rend(); ++f) {
+        const auto &filter = *f;
+        if (!filter)
+            continue;
+        const QVariantMap values = filter->values();
+        for (auto it = values.begin(); it != values.end(); ++it)
+            turned->setValue(it.value(), it.key(), filter->name());
+    }
+    turned->setOpacity(source.opacity());
+    turned->setRotation(source.rotation());
+    return turned;
+}
+
 } // namespace
 
 KTFullFrameLayer::KTFullFrameLayer()
@@ -100,10 +124,6 @@ bool KTFullFrameLayer::loadImages()
         m_imagesOrientations = portrait ? Both : LandscapeOnly;
     if (!portrait && !landscape)
         return false;
-    if (m_imagesOrientations == PortraitOnly)
-        landscape = portrait->imageRotatedBy(3);
-    else if (m_imagesOrientations == LandscapeOnly)
-        portrait = landscape->imageRotatedBy(3);
     m_frameImagePortrait = portrait;
     m_frameImageLandscape = landscape;
     m_actAsMask = frame->valueForAttribute(QString::fromLatin1(kActAsMaskAttribute)).toBool();
@@ -111,6 +131,20 @@ bool KTFullFrameLayer::loadImages()
     // A layer decoded before its pictures existed keeps its settings on them.
     m_colorSettings.applyToPictures();
     return true;
+}
+
+std::shared_ptr<VLImage> KTFullFrameLayer::frameImagePortrait() const
+{
+    if (!m_frameImagePortrait && m_imagesOrientations == LandscapeOnly && m_frameImageLandscape)
+        m_frameImagePortrait = turnedPicture(*m_frameImageLandscape);
+    return m_frameImagePortrait;
+}
+
+std::shared_ptr<VLImage> KTFullFrameLayer::frameImageLandscape() const
+{
+    if (!m_frameImageLandscape && m_imagesOrientations == PortraitOnly && m_frameImagePortrait)
+        m_frameImageLandscape = turnedPicture(*m_frameImagePortrait);
+    return m_frameImageLandscape;
 }
 
 QRectF KTFullFrameLayer::resultingRectForRect(const QRectF &r) const
@@ -127,7 +161,7 @@ void KTFullFrameLayer::drawLayerForRect(const QRectF &r, bool highQuality, bool 
                                              (s - 1) * r.width() / 2, (s - 1) * r.height() / 2));
     if (d.isEmpty())
         return;
-    std::shared_ptr<VLImage> picture = d.height() > d.width() ? m_frameImagePortrait : m_frameImageLandscape;
+    std::shared_ptr<VLImage> picture = d.height() > d.width() ? frameImagePortrait() : frameImageLandscape();
     if (!picture)
         return;
     drawAsMask(m_actAsMask, [&] {

@@ -39,8 +39,8 @@ public:
     ~KTFullFrameLayer() override;
 
     // Reads "Portrait Image" and "Landscape Image" (the missing one is the
-    // other turned by three quarter turns) and "Act as mask". Loading twice
-    // is a programming error.
+    // other turned by three quarter turns, when needed) and "Act as mask".
+    // Loading twice is a programming error.
     bool loadImages() override;
     void drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache) override;
     QRectF resultingRectForRect(const QRectF &rect) const override;
@@ -70,8 +70,10 @@ public:
     bool actAsMask() const override { return m_actAsMask; }
     double scale() const { return m_scale; }
     void setScale(double scale);
-    std::shared_ptr<VLImage> frameImagePortrait() const { return m_frameImagePortrait; }
-    std::shared_ptr<VLImage> frameImageLandscape() const { return m_frameImageLandscape; }
+    // The picture the frame lacks is the other turned three quarter turns,
+    // made when first asked for (most designs need only one of the two).
+    std::shared_ptr<VLImage> frameImagePortrait() const;
+    std::shared_ptr<VLImage> frameImageLandscape() const;
 
     std::shared_ptr<KTLayer> copyForRendering() const override;
 
@@ -94,7 +96,7 @@ private:
     quint32 m_imagesOrientations = LandscapeOnly;
     bool m_actAsMask = false;
     KTFrameColorSettings m_colorSettings;
-    std::shared_ptr<VLImage> m_frameImagePortrait;
-    std::shared_ptr<VLImage> m_frameImageLandscape;
+    mutable std::shared_ptr<VLImage> m_frameImagePortrait;
+    mutable std::shared_ptr<VLImage> m_frameImageLandscape;
     double m_scale = 1.0;
 };

@@ -129,6 +129,33 @@ TEST(FullFrameDrawing, MaskFrameErasesThePhotoWhereItIsOpaque)
     EXPECT_EQ(layer->inTemplate(), design.get());
 }
 
+TEST(FullFrameSettings, ATurnedPictureMadeLateCarriesTheSettingsMadeBefore)
+{
+    auto layer = fullLayer(fullFrame(QStringLiteral("Late"), false, true));
+    const QString controls = QString::fromLatin1(platform::ColorFilter::kColorControls);
+    const QString exposure = QString::fromLatin1(platform::ColorFilter::kExposureAdjust);
+    layer->setLightnessShift(1.5);
+    layer->setSaturationShift(0.4);
+    layer->setOpacity(0.6);
+    layer->setRotation(2);
+    const auto landscape = layer->frameImageLandscape();
+    const auto portrait = layer->frameImagePortrait();
+    ASSERT_TRUE(portrait);
+    EXPECT_EQ(portrait->originalSize(), QSizeF(60, 90));
+    ASSERT_EQ(portrait->filters().size(), landscape->filters().size());
+    for (size_t i = 0; i < landscape->filters().size(); ++i) {
+        EXPECT_EQ(portrait->filters()[i]->name(), landscape->filters()[i]->name());
+        EXPECT_EQ(portrait->filters()[i]->values(), landscape->filters()[i]->values());
+    }
+    EXPECT_DOUBLE_EQ(portrait->getFilter(controls)->value(QStringLiteral("inputSaturation")).toDouble(), 0.4);
+    EXPECT_TRUE(portrait->getFilter(exposure));
+    EXPECT_DOUBLE_EQ(portrait->opacity(), 0.6);
+    EXPECT_EQ(portrait->rotation(), 2u);
+    // From now on the settings reach it as they reach the other.
+    layer->setSaturationShift(1.0);
+    EXPECT_FALSE(portrait->getFilter(controls));
+}
+
 TEST(FullFrameSettings, FiltersFollowTheSettingsOnBothPictures)
 {
     auto layer = fullLayer(fullFrame(QStringLiteral("Filters"), true, true));
