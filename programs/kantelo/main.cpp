@@ -6,6 +6,7 @@
 #include "app/XSDocumentWindowController.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "editor/KTDesignViewController.h"
+#include "editor/KTLayerPanelController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
@@ -56,6 +57,7 @@ void registerWindowControllers()
         [](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
             return new KTLibraryViewController(nibName, windowController, parent);
         });
+    KTLayerPanelController::registerControllers();
 }
 
 constexpr const char *kUsage =
