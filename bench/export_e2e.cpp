@@ -166,7 +166,7 @@ void makeProfile(const QString &support, const QString &pictures)
         sidePictures.append({QString::fromLatin1(sides[which]), path});
     }
     const QString full = dir.filePath(QStringLiteral("full.png"));
-    scenes::fullFramePicture(3000, 2000, 0.12).save(full);
+    scenes::fullFramePicture(3000, 2000, 0.05).save(full);
     const QString small = dir.filePath(QStringLiteral("small.png"));
     scenes::photo(300, 200).save(small);
 
