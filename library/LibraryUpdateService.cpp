@@ -1,0 +1,203 @@
+#include "library/LibraryUpdateService.h"
+
+#include "platform/archive/PropertyList.h"
+
+#include <QEventLoop>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimeZone>
+#include <QTimer>
+
+namespace {
+
+// How often a waiting request looks at the cancelled flag.
+constexpr int kCancelPollMs = 20;
+// An item name's date: "yyyyMMdd-HHmmss".
+constexpr int kStampLength = 15;
+
+} // namespace
+
+LibraryUpdateService::LibraryUpdateService(std::shared_ptr<std::atomic_bool> cancelled, int timeoutMs)
+    : m_cancelled(std::move(cancelled))
+    , m_timeoutMs(timeoutMs)
+    , m_manager(std::make_unique<QNetworkAccessManager>())
+{
+    // Every answer comes fresh from the service: no cache, no cookies kept.
+    m_manager->setCache(nullptr);
+    m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+}
+
+LibraryUpdateService::~LibraryUpdateService() = default;
+
+LibraryUpdateService::Answer LibraryUpdateService::get(const QUrl &url)
+{
+    Answer answer;
+    m_lastError.clear();
+    if (isCancelled())
+        return answer;
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
+        m_lastError = QStringLiteral("not a web address");
+        return answer;
+    }
+    QNetworkRequest request(url);
+    request.setTransferTimeout(m_timeoutMs);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    // An https service never hands its answers over to plain http.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkReply *reply = m_manager->get(request);
+
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer poll;
+    poll.setInterval(kCancelPollMs);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [this, reply] {
+        if (isCancelled() && !reply->isFinished())
+            reply->abort();
+    });
+    poll.start();
+    if (!reply->isFinished())
+        loop.exec();
+    poll.stop();
+
+    if (reply->error() == QNetworkReply::NoError || reply->error() >= QNetworkReply::ContentAccessDenied) {
+        // Any HTTP answer, whatever its status: the caller decides.
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid()) {
+            answer.transferred = true;
+            answer.status = status.toInt();
+            answer.body = reply->readAll();
+        }
+    }
+    if (!answer.transferred)
+        m_lastError = reply->errorString();
+    else if (answer.status != 200)
+        m_lastError = QStringLiteral("HTTP status %1").arg(answer.status);
+    reply->deleteLater();
+    return answer;
+}
+
+std::optional<QString> LibraryUpdateService::stringFromURL(const QUrl &url)
+{
+    const Answer answer = get(url);
+    if (!answer.transferred || answer.status != 200)
+        return std::nullopt;
+    return QString::fromUtf8(answer.body).trimmed();
+}
+
+std::optional<QByteArray> LibraryUpdateService::dataFromURL(const QUrl &url)
+{
+    const Answer answer = get(url);
+    // An error page is no graphics file.
+    if (!answer.transferred || answer.status != 200 || answer.body.isEmpty()) {
+        if (answer.transferred && answer.status == 200)
+            m_lastError = QStringLiteral("empty answer");
+        return std::nullopt;
+    }
+    return answer.body;
+}
+
+QStringList LibraryUpdateService::listFromAnswer(const QString &answer)
+{
+    QStringList names;
+    for (const QString &line : answer.split(QLatin1Char('\n'))) {
+        const QString name = line.trimmed();
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    return names;
+}
+
+std::optional<QVariantMap> LibraryUpdateService::dictionaryFromPropertyListString(const QString &text)
+{
+    const QVariant value = platform::PropertyList::read(text.toUtf8());
+    if (value.metaType().id() != QMetaType::QVariantMap)
+        return std::nullopt;
+    return value.toMap();
+}
+
+std::optional<QDateTime> LibraryUpdateService::dateFromFilename(const QString &name)
+{
+    if (name.size() < kStampLength)
+        return std::nullopt;
+    QDateTime date = QDateTime::fromString(name.left(kStampLength), QStringLiteral("yyyyMMdd-HHmmss"));
+    if (!date.isValid())
+        return std::nullopt;
+    date.setTimeSpec(Qt::UTC);
+    return date;
+}
+
+QString LibraryUpdateService::sinceDateString(const QDateTime &date)
+{
+    const QDateTime utc = date.toUTC();
+    return QStringLiteral("%1%2%3-%4%5%6")
+        .arg(utc.date().year(), 4, 10, QLatin1Char('0'))
+        .arg(utc.date().month(), 2, 10, QLatin1Char('0'))
+        .arg(utc.date().day(), 2, 10, QLatin1Char('0'))
+        .arg(utc.time().hour(), 2, 10, QLatin1Char('0'))
+        .arg(utc.time().minute(), 2, 10, QLatin1Char('0'))
+        .arg(utc.time().second(), 2, 10, QLatin1Char('0'));
+}
+
+QDateTime LibraryUpdateService::distantPast()
+{
+    return QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+}
+
+bool LibraryUpdateService::isVersionOlder(const QString &own, const QString &other)
+{
+    const QStringList a = own.trimmed().split(QLatin1Char('.'));
+    const QStringList b = other.trimmed().split(QLatin1Char('.'));
+    for (qsizetype i = 0; i < std::max(a.size(), b.size()); ++i) {
+        const QString x = a.value(i, QStringLiteral("0"));
+        const QString y = b.value(i, QStringLiteral("0"));
+        bool xNumber = false;
+        bool yNumber = false;
+        const qulonglong xn = x.toULongLong(&xNumber);
+        const qulonglong yn = y.toULongLong(&yNumber);
+        if (xNumber && yNumber) {
+            if (xn != yn)
+                return xn < yn;
+        } else if (const int order = x.compare(y); order != 0) {
+            return order < 0;
+        }
+    }
+    return false;
+}
+
+std::optional<QUrl> LibraryUpdateService::baseURLFromText(const QString &text)
+{
+    QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()
+        || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+        return std::nullopt;
+    url.setQuery(QString());
+    url.setFragment(QString());
+    if (!url.path().endsWith(QLatin1Char('/')))
+        url.setPath(url.path() + QLatin1Char('/'));
+    return url;
+}
+
+bool LibraryUpdateService::isSafeComponent(const QString &text)
+{
+    if (text.isEmpty() || text.size() > 255 || text == QLatin1String(".") || text == QLatin1String(".."))
+        return false;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+QUrl LibraryUpdateService::urlWithSegments(const QUrl &base, const QStringList &segments)
+{
+    QByteArray encoded = base.toEncoded();
+    if (!encoded.endsWith('/'))
+        encoded += '/';
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        if (i)
+            encoded += '/';
+        encoded += QUrl::toPercentEncoding(segments.at(i));
+    }
+    return QUrl::fromEncoded(encoded, QUrl::StrictMode);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QNetworkAccessManager>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+// The client side of the library update service: synchronous GET requests
+// made on the calling thread, which owns the network manager, and the
+// readers of the service's answers. Every answer is untrusted text.
+class LibraryUpdateService
+{
+public:
+    static constexpr int kDefaultTimeoutMs = 30000;
+
+    // `cancelled` ends a request at once when it turns true (may be null).
+    explicit LibraryUpdateService(std::shared_ptr<std::atomic_bool> cancelled = {},
+                                  int timeoutMs = kDefaultTimeoutMs);
+    ~LibraryUpdateService();
+
+    // A text answer: status 200, decoded as UTF-8 and trimmed; none on any
+    // other status, a transfer error, a timeout or a cancellation.
+    std::optional<QString> stringFromURL(const QUrl &url);
+    // A graphics file: status 200 and a body that is not empty.
+    std::optional<QByteArray> dataFromURL(const QUrl &url);
+
+    bool isCancelled() const { return m_cancelled && m_cancelled->load(); }
+    // What the last failed request said (for the log).
+    QString lastError() const { return m_lastError; }
+
+    // --- Readers and writers of the wire forms ---------------------------
+
+    // A list answer: one name per line, lines trimmed, empty ones dropped.
+    static QStringList listFromAnswer(const QString &answer);
+    // The item dictionary of a property-list answer; none when it is not one.
+    static std::optional<QVariantMap> dictionaryFromPropertyListString(const QString &text);
+    // The publication date of an item name "yyyyMMdd-HHmmss-GUID" (UTC).
+    static std::optional<QDateTime> dateFromFilename(const QString &name);
+    // "yyyyMMdd-HHmmss" in UTC.
+    static QString sinceDateString(const QDateTime &date);
+    // The earliest date the library writes: 1 January of the year 1, UTC.
+    static QDateTime distantPast();
+    // Version texts compared number by number ("3.10" is newer than "3.9").
+    static bool isVersionOlder(const QString &own, const QString &other);
+    // An announced base address: http or https only, without query, and
+    // ending in "/" so relative paths land beneath it.
+    static std::optional<QUrl> baseURLFromText(const QString &text);
+    // Server text used as one path component or file name: no separators,
+    // no "." or "..", no control characters.
+    static bool isSafeComponent(const QString &text);
+    // `base` (ending in "/") followed by the path segments, each percent-encoded.
+    static QUrl urlWithSegments(const QUrl &base, const QStringList &segments);
+
+private:
+    struct Answer {
+        bool transferred = false;
+        int status = 0;
+        QByteArray body;
+    };
+    Answer get(const QUrl &url);
+
+    std::shared_ptr<std::atomic_bool> m_cancelled;
+    int m_timeoutMs;
+    std::unique_ptr<QNetworkAccessManager> m_manager;
+    QString m_lastError;
+};
