@@ -45,6 +45,7 @@ class AppDelegate : public QObject,
                     public KTStartupState
 {
     Q_OBJECT
+    Q_PROPERTY(bool canOpenFramesEditor READ canOpenFramesEditor CONSTANT)
 public:
     // The registered defaults (their keys are KTPreferenceKeys).
     static constexpr const char *kImportedInitialFramesKey = ::kImportedInitialFramesKey;
@@ -165,14 +166,15 @@ public:
     void openTutorialFromHelp();
     void gotoHomepageURL();
     void openKanteloFacebookPage();
-    void openFramePacksPage();
+    Q_INVOKABLE void openFramePacksPage();
     void subscribeToNewsletter();
     void sendFeedback();
     void checkUpdates();
     void openDatabaseFolder();
     // Opens a document when none is, and shows the frame in its library panel.
     void showFrameInLibrary(Frame *frame);
-    void openFramesEditor();
+    Q_INVOKABLE void openFramesEditor();
+    bool canOpenFramesEditor() const { return bool(m_services.openFramesEditor); }
     void startBatchProcessing();
     void showPreferences();
 

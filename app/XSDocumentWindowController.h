@@ -9,7 +9,7 @@
 
 #include <functional>
 
-class Frame;
+#include "stores/Frame.h"
 
 // The document window: builds the main layout for the document's design,
 // tells the document when the window is ready, keeps the window's size
@@ -34,8 +34,8 @@ public:
     // and it registers itself here while the window's views are built.
     QObject *layersPaletteController() const { return m_layersPaletteController.data(); }
     void setLayersPaletteController(QObject *controller) { m_layersPaletteController = controller; }
-    // Opens the library panel on the frame.
-    void showFrameInLibrary(Frame *frame);
+    // Opens the library panel on the frame (the layers strip calls it by name).
+    Q_INVOKABLE void showFrameInLibrary(Frame *frame);
     // The document shown, seen through what the window needs of it.
     KTDesignDocumentInterface *designDocument() const;
 

@@ -21,6 +21,7 @@
 #include "stores/LibraryStore.h"
 
 #include <QApplication>
+#include <QShortcut>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFontMetrics>
@@ -125,6 +126,13 @@ QWidget *KTLibraryViewController::loadView()
     connect(m_collectionView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { showDetailsOfSelection(); });
     root->installEventFilter(this);
+    // A level up or down the navigation bar, as in a file manager's history.
+    auto *levelUp = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Left), root, [this] { moveToBeginningOfLine(); });
+    levelUp->setContext(Qt::WidgetWithChildrenShortcut);
+    levelUp->setObjectName(QStringLiteral("moveToBeginningOfLineShortcut"));
+    auto *levelDown = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Right), root, [this] { moveToEndOfLine(); });
+    levelDown->setContext(Qt::WidgetWithChildrenShortcut);
+    levelDown->setObjectName(QStringLiteral("moveToEndOfLineShortcut"));
     return root;
 }
 
@@ -770,7 +778,10 @@ QMenu *KTLibraryViewController::libraryPopUpMenu()
     QAction *showInLibrary = add(tr("Show in Library"), OutsideLibraryTag, [this] { showSelectedFrameInLibrary(); });
     m_libraryPopUpMenu->addSeparator();
     add(tr("Show Details"), 0, [this] { showDetails(); });
-    add(tr("Show in Frame Editor"), 0, [this] { showInFrameEditor(); });
+    QAction *frameEditor = add(tr("Show in Frame Editor"), 0, [this] { showInFrameEditor(); });
+    // Disabled until the application has a frame editor to show.
+    QObject *app = m_moreFramesTarget ? m_moreFramesTarget.data() : QCoreApplication::instance();
+    frameEditor->setEnabled(app && app->property("canOpenFramesEditor").toBool());
 
     addFavorite->setVisible(false);
     removeFavorite->setVisible(false);

@@ -55,7 +55,10 @@ void registerWindowControllers()
     KTControllerRegistry::registerClass(
         QStringLiteral("KTLibraryViewController"),
         [](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
-            return new KTLibraryViewController(nibName, windowController, parent);
+            auto *library = new KTLibraryViewController(nibName, windowController, parent);
+            // "More frames" and "Show in Frame Editor" go to the application delegate.
+            library->setMoreFramesTarget(AppDelegate::shared());
+            return library;
         });
     KTLayerPanelController::registerControllers();
 }
@@ -145,6 +148,7 @@ int main(int argc, char *argv[])
 
     AppDelegate delegate;
     delegate.services().purgeStaleBatchProcessingPreviews = &KTBatchProcessingCoordinator::purgeStaleBatchProcessingPreviews;
+    delegate.services().subscribeToNewsletter = [&delegate] { delegate.subscribeToNewsletter(); };
     platform::Application application(&delegate);
 
     QObject::connect(&instance, &platform::SingleInstance::filesReceived, &app, [](const QStringList &paths) {

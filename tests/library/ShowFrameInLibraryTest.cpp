@@ -1,0 +1,70 @@
+#include "LibraryPanelTestSupport.h"
+
+#include "app/KTControllerRegistry.h"
+#include "app/KTDocumentController.h"
+#include "app/KTMainLayoutViewController.h"
+#include "app/KTMainSplitViewController.h"
+#include "app/XSDocument.h"
+#include "app/XSDocumentWindowController.h"
+#include "design/KTFrameLayer.h"
+#include "editor/KTDesignViewController.h"
+
+#include <QMenu>
+
+namespace {
+
+using namespace librarypanel;
+
+// A real document window whose canvas and library panel are the editor's and
+// the library's, as the program registers them.
+TEST(LibraryShowFrame, TheLayersStripsCommandOpensThePanelOnTheFrame)
+{
+    LibraryFile lib;
+    FrameSet *gold = lib.set(lib.collection(QStringLiteral("Classic")), QStringLiteral("Gold leaf"));
+    lib.frame(gold, QStringLiteral("Gold 1"));
+    Frame *wanted = lib.frame(gold, QStringLiteral("Gold 2"));
+    KTControllerRegistry::registerClass(
+        QStringLiteral("KTDesignViewController"),
+        [](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
+            auto *canvas = new KTDesignViewController(nibName, windowController, parent);
+            if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController))
+                window->setLayersPaletteController(canvas->layersPaletteController());
+            return canvas;
+        });
+    KTControllerRegistry::registerClass(
+        QStringLiteral("KTLibraryViewController"),
+        [&lib](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
+            auto *library = new KTLibraryViewController(nibName, windowController, parent);
+            library->setManagedObjectContext(lib.moc());
+            return library;
+        });
+
+    platform::Error error;
+    auto *doc = qobject_cast<XSDocument *>(
+        KTDocumentController::sharedDocumentController()->openUntitledDocumentAndDisplay(true, &error));
+    ASSERT_TRUE(doc);
+    auto *window = qobject_cast<XSDocumentWindowController *>(doc->windowControllers().first());
+    auto *palette = qobject_cast<KTLayersPaletteController *>(window->layersPaletteController());
+    ASSERT_TRUE(palette);
+    auto layer = KTFrameLayer::frameLayerFromFrame(wanted);
+    doc->docTemplate()->addTopmostFrameLayer(layer);
+    palette->addFrameLayer(layer);
+
+    std::unique_ptr<QMenu> menu(palette->menuForRepresentedObject(layer, 2));
+    ASSERT_EQ(menu->actions().first()->text(), "Show frame in Library");
+    menu->actions().first()->trigger();
+
+    KTMainSplitViewController *split = window->mainLayoutViewController()->mainSplitViewController();
+    EXPECT_EQ(split->libraryPanelManagerViewController()->currentOpenPanel(), split->libraryPanelViewController());
+    auto *library = qobject_cast<KTLibraryViewController *>(split->libraryViewController());
+    ASSERT_TRUE(library);
+    ASSERT_EQ(library->selectedItems().size(), 1);
+    EXPECT_EQ(library->selectedItems().first().frame(), wanted);
+
+    KTDocumentController::sharedDocumentController()->closeAllDocuments();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    KTControllerRegistry::unregisterClass(QStringLiteral("KTDesignViewController"));
+    KTControllerRegistry::unregisterClass(QStringLiteral("KTLibraryViewController"));
+}
+
+} // namespace
