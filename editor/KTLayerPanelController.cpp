@@ -6,6 +6,7 @@
 #include "design/KTLayer.h"
 #include "editor/KTBoundControls.h"
 #include "editor/KTLayersPaletteController.h"
+#include "editor/KTTemplateControlsViewController.h"
 #include "editor/VLRotateView.h"
 #include "kit/ui/VLColorWell.h"
 #include "platform/NotificationCenter.h"
@@ -313,6 +314,10 @@ void KTLayerPanelController::registerControllers()
     add("KTImageLayerPanelController",
         [](const QString &nib, platform::WindowController *window, QObject *parent) -> XSViewController * {
             return new KTImageLayerPanelController(nib, window, parent);
+        });
+    add("KTTemplateControlsViewController",
+        [](const QString &nib, platform::WindowController *window, QObject *parent) -> XSViewController * {
+            return new KTTemplateControlsViewController(nib, window, parent);
         });
     add("KTColorMatFrameLayerPanelController",
         [](const QString &nib, platform::WindowController *window, QObject *parent) -> XSViewController * {

@@ -3,6 +3,8 @@
 #include "editor/KTBoundControls.h"
 #include "editor/KTLayerPanelController.h"
 #include "editor/KTLayersPaletteController.h"
+#include "editor/KTTemplateControlsViewController.h"
+#include "design/KTTemplate.h"
 #include "editor/VLRotateView.h"
 #include "platform/NotificationCenter.h"
 
@@ -147,4 +149,36 @@ TEST(KTLayerPanels, FourClicksOnTheRotateViewTurnThePersonUprightAgain)
     EXPECT_FALSE(view.arrowPressed());
     QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(1, 1));
     EXPECT_EQ(told.size(), 4u);
+}
+
+TEST(KTLayerPanels, JoystickDirectionsReachAndTheDesignsShadowBothWays)
+{
+    auto design = std::make_shared<KTTemplate>();
+    QUndoStack stack;
+    KTTemplateControlsViewController panel(QStringLiteral("TemplateControlsView"), nullptr);
+    panel.setUndoStack(&stack);
+    panel.view();
+    JoystickView *joystick = panel.shadowsControl();
+    ASSERT_TRUE(joystick);
+    const QPoint c(joystick->width() / 2, joystick->height() / 2);
+    QTest::mouseClick(joystick, Qt::LeftButton, {}, c + QPoint(0, -10));
+    EXPECT_DOUBLE_EQ(joystick->angle(), 28.0); // no design: nothing moves
+
+    panel.setRepresentedObject(QVariant::fromValue(static_cast<QObject *>(design.get())));
+    const std::pair<QPoint, double> clicks[] = {{{0, -10}, 0}, {{10, 0}, 90}, {{0, 10}, 180}, {{-10, 0}, 270}};
+    for (const auto &[step, degrees] : clicks) {
+        QTest::mouseClick(joystick, Qt::LeftButton, {}, c + step);
+        EXPECT_NEAR(design->shadowAngle(), degrees, 1e-6);
+        EXPECT_NEAR(design->shadowOffset(), 10 / joystick->maxOffset(), 1e-6);
+    }
+    QTest::mouseClick(joystick, Qt::LeftButton, {}, c + QPoint(0, 49));
+    EXPECT_DOUBLE_EQ(design->shadowOffset(), 1.0);
+    EXPECT_DOUBLE_EQ(joystick->offset(), joystick->maxOffset());
+
+    // Undo brings the design's shadow and the cross-hair back.
+    stack.undo();
+    EXPECT_NEAR(design->shadowAngle(), 270, 1e-6);
+    EXPECT_NEAR(joystick->angle(), 270, 1e-6);
+    EXPECT_NEAR(joystick->offset(), 10, 1e-6);
+    EXPECT_FALSE(joystick->setMaxOffset(0));
 }
