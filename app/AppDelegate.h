@@ -74,6 +74,9 @@ public:
         std::function<std::optional<QStringList>(platform::ManagedObjectContext *)> namesOfAllVariations;
         std::function<bool()> isLibraryUpdating;
         std::function<void()> checkForLibraryUpdates;
+        // The menu's check says so when nothing is pending; the reset forgets what was updated.
+        std::function<void()> checkForLibraryUpdatesFromMenu;
+        std::function<void()> resetLibraryUpdates;
         std::function<void()> createAdminMenu;
         std::function<void()> subscribeToNewsletter;
         std::function<void()> purgeStaleBatchProcessingPreviews;

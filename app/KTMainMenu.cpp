@@ -241,6 +241,16 @@ void KTMainMenu::build()
     help->addSeparator();
     command(help, tr("Open &Data Folder"), "openDatabaseFolderAction", &AppDelegate::openDatabaseFolder);
     command(help, tr("Check for &Updates…"), "checkUpdatesAction", &AppDelegate::checkUpdates);
+    add(help, tr("Check for &Library Updates…"), "checkForLibraryUpdatesAction",
+        services.checkForLibraryUpdatesFromMenu ? std::function<void()>([delegate] {
+            if (delegate() && delegate()->services().checkForLibraryUpdatesFromMenu)
+                delegate()->services().checkForLibraryUpdatesFromMenu();
+        }) : nullptr);
+    add(help, tr("Reset Library Updates"), "resetLibraryUpdatesAction",
+        services.resetLibraryUpdates ? std::function<void()>([delegate] {
+            if (delegate() && delegate()->services().resetLibraryUpdates)
+                delegate()->services().resetLibraryUpdates();
+        }) : nullptr);
 
     for (QMenu *menu : {file, edit, view, windowMenu, help})
         connect(menu, &QMenu::aboutToShow, this, &KTMainMenu::validateCommands);
@@ -291,7 +301,8 @@ void KTMainMenu::validateCommands()
     set("showWarningsAction", layout && KTAlertsViewController::shared() && !KTAlertsViewController::shared()->text().isEmpty());
     for (const char *name : {"welcomeToKanteloAction", "showPreferencesAction", "openTutorialAction", "sendFeedbackAction",
                              "subscribeToNewsletterAction", "gotoHomepageAction", "openFramePacksPageAction",
-                             "openFacebookPageAction", "openDatabaseFolderAction", "checkUpdatesAction"})
+                             "openFacebookPageAction", "openDatabaseFolderAction", "checkUpdatesAction",
+                             "checkForLibraryUpdatesAction", "resetLibraryUpdatesAction"})
         set(name, delegate);
     set("openManualAction", delegate && delegate->hasManual());
 }

@@ -479,35 +479,42 @@ QDateTime LibraryUpdateEngine::dateOfLastUpdate() const
 
 std::optional<QStringList> LibraryUpdateEngine::updatesPending()
 {
-    LibraryUpdateService service(nullptr, m_timeoutMs);
-    auto counts = [&](const QDateTime &since) -> std::optional<QStringList> {
-        const std::optional<QString> answer = service.stringFromURL(LibraryUpdateService::urlWithSegments(
-            m_serviceURL, {QStringLiteral("count_updates"), LibraryUpdateService::sinceDateString(since), m_accountSegment}));
-        if (!answer)
-            return std::nullopt;
-        const QStringList fields = answer->split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        // Two counts or no answer: a lone number would hide the pro library.
-        if (fields.size() < 2)
-            return std::nullopt;
-        for (const QString &field : fields.first(2)) {
-            bool number = false;
-            field.toULongLong(&number);
-            if (!number)
-                return std::nullopt;
-        }
-        return fields.first(2);
-    };
-    const std::optional<QStringList> first = counts(dateOfLastUpdate());
-    if (!first)
-        return std::nullopt;
+    return pendingUpdatesCount()();
+}
+
+std::function<std::optional<QStringList>()> LibraryUpdateEngine::pendingUpdatesCount() const
+{
+    const QDateTime since = dateOfLastUpdate();
     const bool proUpdated =
         m_library && m_library->valueForLibraryMetadataKey(QString::fromLatin1(kProUpdatedKey)).isValid();
-    if (proUpdated)
-        return first;
-    const std::optional<QStringList> full = counts(LibraryUpdateService::distantPast());
-    if (!full)
-        return std::nullopt;
-    return QStringList{first->at(0), full->at(1)};
+    return [since, proUpdated, service = m_serviceURL, account = m_accountSegment,
+            timeout = m_timeoutMs]() -> std::optional<QStringList> {
+        LibraryUpdateService client(nullptr, timeout);
+        auto counts = [&](const QDateTime &from) -> std::optional<QStringList> {
+            const std::optional<QString> answer = client.stringFromURL(LibraryUpdateService::urlWithSegments(
+                service, {QStringLiteral("count_updates"), LibraryUpdateService::sinceDateString(from), account}));
+            if (!answer)
+                return std::nullopt;
+            const QStringList fields = answer->split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            // Two counts or no answer: a lone number would hide the pro library.
+            if (fields.size() < 2)
+                return std::nullopt;
+            for (const QString &field : fields.first(2)) {
+                bool number = false;
+                field.toULongLong(&number);
+                if (!number)
+                    return std::nullopt;
+            }
+            return fields.first(2);
+        };
+        const std::optional<QStringList> first = counts(since);
+        if (!first || proUpdated)
+            return first;
+        const std::optional<QStringList> full = counts(LibraryUpdateService::distantPast());
+        if (!full)
+            return std::nullopt;
+        return QStringList{first->at(0), full->at(1)};
+    };
 }
 
 void LibraryUpdateEngine::startUpdate()

@@ -73,6 +73,9 @@ public:
     // service gave no full answer. Synchronous: call it off the main thread
     // in the program (it makes its own network manager on the calling thread).
     std::optional<QStringList> updatesPending();
+    // The same count as a self-contained call: what it needs of the store is
+    // read now, on the main thread, so it may run on any thread later.
+    std::function<std::optional<QStringList>()> pendingUpdatesCount() const;
 
     void startUpdate();
     void cancelUpdate();

@@ -11,6 +11,7 @@
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
 #include "library/KTLibraryViewController.h"
+#include "library/LibraryUpdates.h"
 #include "platform/TimingLog.h"
 #include "platform/TypeTable.h"
 #include "platform/imaging/ImageDecoder.h"
@@ -150,6 +151,12 @@ int main(int argc, char *argv[])
     delegate.services().purgeStaleBatchProcessingPreviews = &KTBatchProcessingCoordinator::purgeStaleBatchProcessingPreviews;
     delegate.services().subscribeToNewsletter = [&delegate] { delegate.subscribeToNewsletter(); };
     platform::Application application(&delegate);
+    // Quitting destroys it before the delegate: a running update is cancelled, not waited for.
+    LibraryUpdates libraryUpdates(nullptr, [&delegate] { delegate.saveFramesDatabase(delegate.managedObjectContext()); });
+    delegate.services().checkForLibraryUpdates = [&libraryUpdates] { libraryUpdates.checkForLibraryUpdates(false); };
+    delegate.services().checkForLibraryUpdatesFromMenu = [&libraryUpdates] { libraryUpdates.checkForLibraryUpdates(true); };
+    delegate.services().resetLibraryUpdates = [&libraryUpdates] { libraryUpdates.resetLibraryUpdates(); };
+    delegate.services().isLibraryUpdating = [&libraryUpdates] { return libraryUpdates.isUpdating(); };
 
     QObject::connect(&instance, &platform::SingleInstance::filesReceived, &app, [](const QStringList &paths) {
         QList<QUrl> urls;
