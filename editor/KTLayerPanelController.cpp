@@ -7,6 +7,7 @@
 #include "editor/KTBoundControls.h"
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTTemplateControlsViewController.h"
+#include "editor/KTOverlayControlsViewController.h"
 #include "editor/VLRotateView.h"
 #include "kit/ui/VLColorWell.h"
 #include "platform/NotificationCenter.h"
@@ -318,6 +319,10 @@ void KTLayerPanelController::registerControllers()
     add("KTTemplateControlsViewController",
         [](const QString &nib, platform::WindowController *window, QObject *parent) -> XSViewController * {
             return new KTTemplateControlsViewController(nib, window, parent);
+        });
+    add("KTOverlayControlsViewController",
+        [](const QString &nib, platform::WindowController *window, QObject *parent) -> XSViewController * {
+            return new KTOverlayControlsViewController(nib, window, parent);
         });
     add("KTColorMatFrameLayerPanelController",
         [](const QString &nib, platform::WindowController *window, QObject *parent) -> XSViewController * {

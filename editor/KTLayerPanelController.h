@@ -35,7 +35,7 @@ public:
     // The palette's undo stack, else the window document's.
     QUndoStack *undoStack() const;
 
-    // Makes the four panel classes and the design settings known to KTControllerRegistry.
+    // Makes the four panel classes, the design settings and the overlay controls known to KTControllerRegistry.
     static void registerControllers();
 
 protected:

@@ -4,6 +4,10 @@
 #include "editor/KTLayerPanelController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTTemplateControlsViewController.h"
+#include "editor/KTOverlayControlsViewController.h"
+#include "design/KTTextOverlayLayer.h"
+#include "design/KTImageOverlayLayer.h"
+#include "design/VLImageMetadataManager.h"
 #include "design/KTTemplate.h"
 #include "editor/VLRotateView.h"
 #include "platform/NotificationCenter.h"
@@ -181,4 +185,46 @@ TEST(KTLayerPanels, JoystickDirectionsReachAndTheDesignsShadowBothWays)
     EXPECT_NEAR(joystick->angle(), 270, 1e-6);
     EXPECT_NEAR(joystick->offset(), 10, 1e-6);
     EXPECT_FALSE(joystick->setMaxOffset(0));
+}
+
+TEST(KTLayerPanels, OverlaysAreAddedOnTopAndTextTakesPlaceholders)
+{
+    auto design = std::make_shared<KTTemplate>();
+    design->addTopmostLayer(std::make_shared<KTImageLayer>());
+    QUndoStack stack;
+    KTOverlayControlsViewController panel(QStringLiteral("OverlayControls"), nullptr);
+    panel.setUndoStack(&stack);
+    panel.setDocTemplate(design);
+    design->setMetadataManager(std::make_shared<VLImageMetadataManager>());
+    panel.addImageOverlay();
+    panel.addImageOverlay();
+    ASSERT_EQ(design->layers().size(), 3);
+    EXPECT_EQ(design->layers().first(), panel.imageOverlayLayer());
+
+    panel.addTextOverlay();
+    EXPECT_EQ(design->layers().first(), panel.textOverlayLayer());
+    const platform::StyledText start = panel.textOverlayLayer()->overlayText();
+    EXPECT_EQ(start.string(), QStringLiteral("Overlay"));
+    EXPECT_EQ(start.attributesAt(0).paragraphStyle.value_or(platform::StyledText::ParagraphStyle()).alignment,
+              int(platform::StyledText::Center));
+
+    panel.setCurrentOverlayType(1);
+    QComboBox *menu = panel.metadataPopUpButton();
+    ASSERT_GT(menu->count(), 1);
+    EXPECT_LT(menu->itemData(0).toLongLong(), 0);
+    panel.insertTemplateText(-1); // a heading inserts nothing
+    EXPECT_EQ(panel.textOverlayLayer()->overlayText().string(), QStringLiteral("Overlay"));
+    QTextCursor cursor = panel.textView()->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    panel.textView()->setTextCursor(cursor);
+    const long tag = menu->itemData(1).toLongLong();
+    panel.insertTemplateText(tag);
+    const QString placeholder = design->metadataManager()->templateStringForTag(tag);
+    EXPECT_TRUE(placeholder.startsWith(QStringLiteral("{{")));
+    EXPECT_EQ(panel.textOverlayLayer()->overlayText().string(), QStringLiteral("Overlay") + placeholder);
+
+    // Undo takes the placeholder out and the text view follows.
+    stack.undo();
+    EXPECT_EQ(panel.textOverlayLayer()->overlayText().string(), QStringLiteral("Overlay"));
+    EXPECT_EQ(panel.textView()->toPlainText(), QStringLiteral("Overlay"));
 }
