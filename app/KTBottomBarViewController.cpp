@@ -1,7 +1,10 @@
 #include "app/KTBottomBarViewController.h"
 
 #include "app/KTAlertsViewController.h"
+#include "app/KTPreferenceKeys.h"
 #include "app/KTPresentationSettings.h"
+#include "design/KTTemplate.h"
+#include "platform/UserDefaults.h"
 #include "app/KTViewState.h"
 #include "platform/Assert.h"
 
@@ -37,6 +40,8 @@ KTBottomBarViewController::~KTBottomBarViewController()
 {
     if (m_alertsObserver)
         platform::NotificationCenter::defaultCenter().removeObserver(m_alertsObserver);
+    for (platform::NotificationCenter::ObserverId id : std::as_const(m_designObservers))
+        platform::NotificationCenter::defaultCenter().removeObserver(id);
     delete m_alertsPopup.data();
 }
 
@@ -134,6 +139,56 @@ QWidget *KTBottomBarViewController::loadView()
     connect(m_plusButton, &QPushButton::clicked, this, &KTBottomBarViewController::plusButtonPressed);
     connect(m_minusButton, &QPushButton::clicked, this, &KTBottomBarViewController::minusButtonPressed);
 
+    layout->addSpacing(12);
+    m_zoomSlider = new QSlider(Qt::Horizontal, view);
+    m_zoomSlider->setObjectName(QStringLiteral("zoomSlider"));
+    m_zoomSlider->setRange(int(std::lround(KTViewState::kMinimumZoom * 100)), int(std::lround(KTViewState::kMaximumZoom * 100)));
+    m_zoomSlider->setFixedWidth(120);
+    m_zoomSlider->setFocusPolicy(Qt::NoFocus);
+    m_zoomSlider->setToolTip(tr("Zoom"));
+    m_zoomSlider->setValue(int(std::lround((m_viewState ? m_viewState->zoom() : KTViewState::kInitialZoom) * 100)));
+    connect(m_zoomSlider, &QSlider::valueChanged, this, [this](int value) {
+        if (m_viewState)
+            m_viewState->setZoom(value / 100.0);
+    });
+    layout->addWidget(m_zoomSlider);
+    layout->addSpacing(12);
+    m_imageSize = new QPushButton(view);
+    m_imageSize->setObjectName(QStringLiteral("imageSize"));
+    m_imageSize->setFlat(true);
+    m_imageSize->setFocusPolicy(Qt::NoFocus);
+    m_imageSize->setToolTip(tr("The size of the framed picture in pixels"));
+    layout->addWidget(m_imageSize);
+    m_imageRatio = new QLabel(view);
+    m_imageRatio->setObjectName(QStringLiteral("imageRatio"));
+    m_imageRatio->setMinimumWidth(60);
+    layout->addWidget(m_imageRatio);
+    m_aspectRatioPopup = new QComboBox(view);
+    m_aspectRatioPopup->setObjectName(QStringLiteral("aspectRatioPopupButton"));
+    m_aspectRatioPopup->setFocusPolicy(Qt::NoFocus);
+    m_aspectRatioPopup->addItem(tr("Current Proportions"), kCurrentAspectRatioTag);
+    m_aspectRatioPopup->addItem(tr(kSameAsImageFormat).arg(QStringLiteral("—")), kOriginalAspectRatioTag);
+    for (int i = 0; i < kAspectRatioCount; ++i)
+        m_aspectRatioPopup->addItem(aspectRatioStringWithRatioSize(QSizeF(aspectRatioAtIndex(i) * shortSideAtIndex(i), shortSideAtIndex(i))), i);
+    {
+        platform::UserDefaults &defaults = platform::UserDefaults::standard();
+        const QString key = QString::fromLatin1(KTPreferenceKeys::kAspectRatioMenuItemIndexKey);
+        qint64 index = defaults.integerForKey(key);
+        if (index < 0 || index >= m_aspectRatioPopup->count()) {
+            index = 1;
+            defaults.setInteger(key, index);
+        }
+        m_aspectRatioPopup->setCurrentIndex(int(index));
+    }
+    connect(m_aspectRatioPopup, &QComboBox::activated, this, &KTBottomBarViewController::aspectRatioSelectionChanged);
+    layout->addWidget(m_aspectRatioPopup);
+    m_lockButton = new QCheckBox(tr("Lock"), view);
+    m_lockButton->setObjectName(QStringLiteral("lockAspectRatioButton"));
+    m_lockButton->setFocusPolicy(Qt::NoFocus);
+    m_lockButton->setToolTip(tr("Keep the design at the chosen proportions"));
+    connect(m_lockButton, &QCheckBox::toggled, this, &KTBottomBarViewController::setIsLockedAspectRatio);
+    layout->addWidget(m_lockButton);
+
     layout->addStretch(1);
     m_alertsButton = new QPushButton(QStringLiteral("⚠"), view);
     m_alertsButton->setObjectName(QStringLiteral("alertsButton"));
@@ -170,12 +225,212 @@ void KTBottomBarViewController::setViewState(const std::shared_ptr<KTViewState> 
     m_viewState = viewState;
     setRepresentedObject(QVariant::fromValue(static_cast<QObject *>(viewState.get())));
     recolorViewState();
+    // The zoom slider follows the zoom, whoever changes it.
+    if (viewState) {
+        connect(viewState.get(), &KTViewState::viewStateChanged, this, [this] {
+            if (m_zoomSlider && m_viewState) {
+                const QSignalBlocker blocker(m_zoomSlider);
+                m_zoomSlider->setValue(int(std::lround(m_viewState->zoom() * 100)));
+            }
+        });
+    }
 }
 
 void KTBottomBarViewController::setTemplate(const std::shared_ptr<KTTemplate> &design)
 {
     KT_ASSERT(!m_template, kTemplateSetTwice);
     m_template = design;
+    if (!design)
+        return;
+    QPointer<KTBottomBarViewController> self(this);
+    auto changed = [self](const platform::Notification &) {
+        if (self)
+            self->modelChanged();
+    };
+    platform::NotificationCenter &center = platform::NotificationCenter::defaultCenter();
+    for (const char *name : {KTTemplate::kModelChangedNotification, KTTemplate::kLayerChangedNotification})
+        m_designObservers << center.addObserver(QString::fromLatin1(name), design.get(), changed, this);
+    modelChanged();
+}
+
+// --- size, proportions and the aspect lock ---
+
+namespace {
+constexpr double kRatios[KTBottomBarViewController::kAspectRatioCount] = {1.0, 1.25, 11.0 / 8.5, 4.0 / 3.0, 1.4,
+                                                                          1.4142135624, 1.5, 1.6, 16.0 / 9.0, 2.0};
+constexpr double kShortSides[KTBottomBarViewController::kAspectRatioCount] = {1, 4, 8.5, 3, 5, 1, 2, 5, 9, 1};
+
+QString number(double value, int fractionDigits)
+{
+    QString text = QString::number(value, 'f', fractionDigits);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
+}
+} // namespace
+
+double KTBottomBarViewController::aspectRatioAtIndex(int index)
+{
+    return kRatios[std::clamp(index, 0, kAspectRatioCount - 1)];
+}
+
+double KTBottomBarViewController::shortSideAtIndex(int index)
+{
+    return kShortSides[std::clamp(index, 0, kAspectRatioCount - 1)];
+}
+
+double KTBottomBarViewController::aspectRatioForSize(const QSizeF &size, bool *flipped)
+{
+    const bool flip = size.height() > size.width();
+    if (flipped)
+        *flipped = flip;
+    const double longSide = flip ? size.height() : size.width();
+    const double shortSide = flip ? size.width() : size.height();
+    return shortSide > 0 && std::isfinite(longSide / shortSide) ? longSide / shortSide : 1.0;
+}
+
+int KTBottomBarViewController::aspectRatioArrayIndexForRatio(double ratio)
+{
+    for (int i = 0; i + 1 < kAspectRatioCount; ++i) {
+        if ((kRatios[i] + kRatios[i + 1]) / 2 > ratio)
+            return i;
+    }
+    return kAspectRatioCount - 1;
+}
+
+QSizeF KTBottomBarViewController::humanAspectRatio(int index, double ratio, bool flip)
+{
+    const double s = shortSideAtIndex(index);
+    return flip ? QSizeF(s, ratio * s) : QSizeF(ratio * s, s);
+}
+
+QString KTBottomBarViewController::aspectRatioStringWithRatioSize(const QSizeF &pair)
+{
+    return QStringLiteral("%1:%2").arg(number(pair.width(), 2), number(pair.height(), 2));
+}
+
+QString KTBottomBarViewController::imageSizeText() const
+{
+    return m_imageSize ? m_imageSize->text() : QString();
+}
+
+QString KTBottomBarViewController::imageRatioText() const
+{
+    return m_imageRatio ? m_imageRatio->text() : QString();
+}
+
+int KTBottomBarViewController::selectedAspectRatioTag() const
+{
+    return m_aspectRatioPopup ? m_aspectRatioPopup->currentData().toInt() : kCurrentAspectRatioTag;
+}
+
+void KTBottomBarViewController::aspectRatioSelectionChanged(int index)
+{
+    if (!m_aspectRatioPopup || index < 0)
+        return;
+    m_aspectRatioPopup->setCurrentIndex(index);
+    platform::UserDefaults::standard().setInteger(QString::fromLatin1(KTPreferenceKeys::kAspectRatioMenuItemIndexKey),
+                                                  index);
+    if (m_template)
+        m_template->setLockedAspectRatio(aspectRatioToLock());
+    modelChanged();
+}
+
+bool KTBottomBarViewController::isLockedAspectRatio() const
+{
+    return m_template && m_template->isLockedAspectRatio();
+}
+
+void KTBottomBarViewController::setIsLockedAspectRatio(bool locked)
+{
+    if (!m_template)
+        return;
+    if (locked)
+        m_template->setLockedAspectRatio(aspectRatioToLock());
+    m_template->setIsLockedAspectRatio(locked);
+    if (m_lockButton && m_lockButton->isChecked() != locked) {
+        const QSignalBlocker blocker(m_lockButton);
+        m_lockButton->setChecked(locked);
+    }
+}
+
+double KTBottomBarViewController::aspectRatioToLock() const
+{
+    const int tag = selectedAspectRatioTag();
+    if (tag == kOriginalAspectRatioTag)
+        return m_originalImageAspectRatio;
+    if (tag == kCurrentAspectRatioTag)
+        return m_currentAspectRatio.height() > 0 ? m_currentAspectRatio.width() / m_currentAspectRatio.height() : 1.0;
+    if (tag >= 0 && tag < kAspectRatioCount)
+        return kRatios[tag];
+    return 1.0;
+}
+
+void KTBottomBarViewController::modelChanged()
+{
+    if (!m_template)
+        return;
+    updateOriginalAspectRatio();
+    updateImageSize(m_template->sizeFromOriginalWithOuterShadow(true));
+    if (m_lockButton) {
+        const QSignalBlocker blocker(m_lockButton);
+        m_lockButton->setChecked(m_template->isLockedAspectRatio());
+    }
+}
+
+void KTBottomBarViewController::updateOriginalAspectRatio()
+{
+    const QSizeF size = m_template ? m_template->originalImageSize() : QSizeF();
+    if (size == m_lastOriginalImageSize)
+        return;
+    m_lastOriginalImageSize = size;
+    bool flip = false;
+    m_originalImageAspectRatio = aspectRatioForSize(size, &flip);
+    m_originalImageAspectRatioArrayIndex = aspectRatioArrayIndexForRatio(m_originalImageAspectRatio);
+    if (m_aspectRatioPopup) {
+        const int at = m_aspectRatioPopup->findData(kOriginalAspectRatioTag);
+        m_aspectRatioPopup->setItemText(at, tr(kSameAsImageFormat).arg(aspectRatioStringWithRatioSize(
+                                                humanAspectRatio(m_originalImageAspectRatioArrayIndex,
+                                                                 m_originalImageAspectRatio, flip))));
+    }
+}
+
+QSizeF KTBottomBarViewController::humanAspectRatioBasedOnMenuForSize(const QSizeF &size)
+{
+    bool flip = false;
+    const double ratio = aspectRatioForSize(size, &flip);
+    const int tag = selectedAspectRatioTag();
+    int index = 0;
+    double reference = 0;
+    if (tag == kOriginalAspectRatioTag) {
+        index = m_originalImageAspectRatioArrayIndex;
+        reference = m_originalImageAspectRatio;
+    } else if (tag == kCurrentAspectRatioTag) {
+        index = aspectRatioArrayIndexForRatio(ratio);
+        reference = kRatios[index];
+    } else if (tag >= 0 && tag < kAspectRatioCount) {
+        index = tag;
+        reference = kRatios[tag];
+    }
+    if (reference > 0)
+        m_aspectAccuracy = ratio / reference;
+    return humanAspectRatio(index, ratio, flip);
+}
+
+void KTBottomBarViewController::updateImageSize(const QSizeF &size)
+{
+    view();
+    m_imageSize->setText(QStringLiteral("%1:%2").arg(number(size.width(), 0), number(size.height(), 0)));
+    m_currentAspectRatio = humanAspectRatioBasedOnMenuForSize(size);
+    m_imageRatio->setText(aspectRatioStringWithRatioSize(m_currentAspectRatio));
+    QPalette palette = m_imageRatio->palette();
+    // A darkened green when the proportions are within 2 % of the chosen ratio.
+    palette.setColor(QPalette::WindowText, isGoodAspectRatio() ? QColor(0, 179, 0) : m_imageSize->palette().color(QPalette::ButtonText));
+    m_imageRatio->setPalette(palette);
 }
 
 void KTBottomBarViewController::setPlusButtonEnabled(bool enabled)

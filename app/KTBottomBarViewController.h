@@ -5,7 +5,13 @@
 #include "kit/ui/XSViewController.h"
 #include "platform/archive/Color.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QPointer>
+#include <QPushButton>
+#include <QSizeF>
+#include <QSlider>
 
 #include <memory>
 
@@ -72,6 +78,35 @@ public:
     // The open list's popup, if any.
     QWidget *alertsPopup() const { return m_alertsPopup; }
 
+    // --- size, proportions and the aspect lock ---
+    static constexpr int kOriginalAspectRatioTag = 998;
+    static constexpr int kCurrentAspectRatioTag = 999;
+    static constexpr int kAspectRatioCount = 10;
+    static constexpr const char *kSameAsImageFormat = "Same as Image — %1";
+    // The standard ratios, long side over short side, and the short side printed.
+    static double aspectRatioAtIndex(int index);
+    static double shortSideAtIndex(int index);
+    // Long side over short; `flipped` when the size stands upright.
+    static double aspectRatioForSize(const QSizeF &size, bool *flipped);
+    // The nearest standard ratio, ties to the larger.
+    static int aspectRatioArrayIndexForRatio(double ratio);
+    static QSizeF humanAspectRatio(int index, double ratio, bool flip);
+    static QString aspectRatioStringWithRatioSize(const QSizeF &pair);
+
+    QComboBox *aspectRatioPopupButton() const { return m_aspectRatioPopup; }
+    QSlider *zoomSlider() const { return m_zoomSlider; }
+    QString imageSizeText() const;
+    QString imageRatioText() const;
+    // Whether the ratio shown lies within 2 % of the chosen one (shown in green).
+    bool isGoodAspectRatio() const { return m_aspectAccuracy >= 0.98 && m_aspectAccuracy <= 1.02; }
+    int selectedAspectRatioTag() const;
+    void aspectRatioSelectionChanged(int index);
+    bool isLockedAspectRatio() const;
+    void setIsLockedAspectRatio(bool locked);
+    double aspectRatioToLock() const;
+    void modelChanged();
+    void updateImageSize(const QSizeF &size);
+
     QPushButton *plusButton() const { return m_plusButton; }
     QPushButton *minusButton() const { return m_minusButton; }
 
@@ -99,6 +134,19 @@ private:
     QPointer<QPushButton> m_minusButton;
     QPointer<QSlider> m_slider;
     QPointer<QPushButton> m_alertsButton;
+    QPointer<QComboBox> m_aspectRatioPopup;
+    QPointer<QCheckBox> m_lockButton;
+    QPointer<QSlider> m_zoomSlider;
+    QPointer<QPushButton> m_imageSize;
+    QPointer<QLabel> m_imageRatio;
+    QList<platform::NotificationCenter::ObserverId> m_designObservers;
+    QSizeF m_lastOriginalImageSize;
+    double m_originalImageAspectRatio = 1.0;
+    int m_originalImageAspectRatioArrayIndex = 0;
+    QSizeF m_currentAspectRatio;
+    double m_aspectAccuracy = 0.0;
+    void updateOriginalAspectRatio();
+    QSizeF humanAspectRatioBasedOnMenuForSize(const QSizeF &size);
     QPointer<QWidget> m_alertsPopup;
     platform::NotificationCenter::ObserverId m_alertsObserver = 0;
 };

@@ -4,6 +4,7 @@
 #include "app/KTAlertsViewController.h"
 #include "app/KTBottomBarViewController.h"
 #include "design/KTFrameLayer.h"
+#include "design/KTTemplate.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainLayoutViewController.h"
 #include "app/KTMainMenu.h"
@@ -320,6 +321,53 @@ TEST_F(ShellCommands, PreferencesShowTheDefaultsAndWriteWhatTheUserChanges)
     prefs->closePreferences();
     for (const QString &key : keys)
         defaults.removeObject(key);
+}
+
+TEST(ShellBottomBar, ProportionsPrintAgainstTheChosenRatioAndLockTheDesign)
+{
+    const QString photo = freshDir() + "/photo.png";
+    QImage(300, 200, QImage::Format_RGB32).save(photo);
+    auto design = std::make_shared<KTTemplate>();
+    ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(photo)));
+    auto state = std::make_shared<KTViewState>();
+    KTBottomBarViewController bar(KTBottomBarViewController::kNibName, nullptr);
+    bar.setViewState(state);
+    bar.view();
+    bar.setTemplate(design);
+    QComboBox *menu = bar.aspectRatioPopupButton();
+    EXPECT_EQ(menu->itemText(menu->findData(KTBottomBarViewController::kOriginalAspectRatioTag)), "Same as Image — 3:2");
+
+    // Against the nearest standard ratio.
+    bar.aspectRatioSelectionChanged(menu->findData(KTBottomBarViewController::kCurrentAspectRatioTag));
+    struct Case { QSizeF size; const char *shown; bool green; };
+    for (const Case &c : {Case{{3000, 2000}, "3:2", true}, Case{{2000, 3000}, "2:3", true},
+                          Case{{2000, 1000}, "2:1", true}, Case{{2500, 1000}, "2.5:1", false}}) {
+        bar.updateImageSize(c.size);
+        EXPECT_EQ(bar.imageRatioText(), c.shown);
+        EXPECT_EQ(bar.isGoodAspectRatio(), c.green) << c.shown;
+    }
+    EXPECT_EQ(bar.imageSizeText(), "2500:1000");
+    EXPECT_EQ(KTBottomBarViewController::aspectRatioArrayIndexForRatio(1.457), 5);
+    EXPECT_EQ(KTBottomBarViewController::aspectRatioStringWithRatioSize(KTBottomBarViewController::humanAspectRatio(5, 1.457, false)),
+              "1.46:1");
+    bar.updateImageSize({2000, 3000});
+    bar.setIsLockedAspectRatio(true);
+    EXPECT_TRUE(design->isLockedAspectRatio());
+    EXPECT_NEAR(design->lockedAspectRatio(), 2.0 / 3.0, 1e-9) << "a portrait design locks below 1";
+
+    // A chosen ratio: 1.35 against 4:3 is within the band.
+    bar.aspectRatioSelectionChanged(menu->findData(3));
+    EXPECT_NEAR(design->lockedAspectRatio(), 4.0 / 3.0, 1e-9);
+    bar.updateImageSize({1350, 1000});
+    EXPECT_EQ(bar.imageRatioText(), "4.05:3");
+    EXPECT_TRUE(bar.isGoodAspectRatio());
+
+    // The zoom slider and the view state follow each other.
+    state->setZoom(0.5);
+    EXPECT_EQ(bar.zoomSlider()->value(), 50);
+    bar.zoomSlider()->setValue(70);
+    EXPECT_NEAR(state->zoom(), 0.7, 1e-9);
+    UserDefaults::standard().removeObject(KTPreferenceKeys::kAspectRatioMenuItemIndexKey);
 }
 
 } // namespace
