@@ -53,6 +53,11 @@ const char *const kDamagedLibraryText = "The file “%1” seems damaged. Kantel
                                         "and start a new, empty library.";
 const char *const kStartNewLibrary = "Start New Library";
 const char *const kGoOnWithoutLibrary = "Continue Without Library";
+const char *const kDamagedDesignsMessage = "The saved designs could not be opened.";
+const char *const kDamagedDesignsText = "The file “%1” seems damaged. Kantelo can move it aside, keeping it, "
+                                        "and start a new one with the built-in designs.";
+const char *const kStartNewDesigns = "Start New Designs File";
+const char *const kGoOnWithoutDesigns = "Continue Without Saved Designs";
 
 QString key(const char *name)
 {
@@ -201,6 +206,14 @@ TemplatesStore *AppDelegate::templatesStore()
             if (need)
                 m_needToImportInitialTemplates = true;
         });
+        m_templatesStore->setDamagedStoreHandler([](const QString &path, const Error &) {
+            AlertRequest request;
+            request.style = AlertRequest::Style::Warning;
+            request.messageText = key(kDamagedDesignsMessage);
+            request.informativeText = QString::fromUtf8(kDamagedDesignsText).arg(QFileInfo(path).fileName());
+            request.buttons = {key(kStartNewDesigns), key(kGoOnWithoutDesigns)};
+            return runAlert(request) == 0;
+        });
     }
     return m_templatesStore.get();
 }
@@ -211,6 +224,11 @@ ManagedObjectContext *AppDelegate::templatesManagedObjectContext()
         m_templatesContextAsked = true;
         m_templatesContext = m_services.templatesContext ? m_services.templatesContext()
                                                          : templatesStore()->templatesManagedObjectContext();
+        // A new designs store gets the built-in designs now, unless a
+        // first-run import of the frames runs: they follow it.
+        if (!m_services.templatesContext && m_templatesContext && templatesStore()->needToImportInitialTemplates()
+            && !libraryStore()->isImportingInitialFrames())
+            importInitialTemplates();
     }
     return m_templatesContext;
 }

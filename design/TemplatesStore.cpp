@@ -4,6 +4,8 @@
 #include "design/TemplatesModel.h"
 #include "platform/Bundle.h"
 #include "platform/Error.h"
+#include "platform/Log.h"
+#include "stores/LibraryStore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -61,12 +63,26 @@ platform::PersistentStore *TemplatesStore::templatesPersistentStoreCoordinator()
     m_templatesCoordinatorMade = true;
     const QString path = templatesDatabasePath();
     QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!QFileInfo::exists(path))
-        setNeedToImportInitialTemplates(true);
     platform::Error error;
     m_templatesStore = platform::PersistentStore::openSQLite(path, templatesManagedObjectModel(), &error);
-    if (!m_templatesStore)
+    if (!m_templatesStore) {
         platform::presentError(error);
+        if (error.code == platform::StoreDamaged && m_damagedHandler && m_damagedHandler(path, error)) {
+            const QString aside = LibraryStore::moveStoreAside(path);
+            if (aside.isEmpty()) {
+                platform::logLine(QStringLiteral("ERROR: Couldn't move the damaged designs store %1 aside").arg(path));
+            } else {
+                platform::logLine(QStringLiteral("Warning: The damaged designs store was moved to %1").arg(aside));
+                platform::Error again;
+                m_templatesStore = platform::PersistentStore::openSQLite(path, templatesManagedObjectModel(), &again);
+                if (!m_templatesStore)
+                    platform::presentError(again);
+            }
+        }
+    }
+    // A new store, or a file that was empty, gets the built-in designs.
+    if (m_templatesStore && m_templatesStore->wasCreated())
+        setNeedToImportInitialTemplates(true);
     return m_templatesStore.get();
 }
 

@@ -35,7 +35,7 @@ public:
     std::shared_ptr<const platform::ManagedObjectModel> templatesManagedObjectModel() const;
     QString templatesDatabasePath() const;
     QUrl templatesDatabaseURL() const;
-    // Opens the store file (a missing file raises the first-run flag); a
+    // Opens the store file (a new or empty one raises the first-run flag); a
     // store that can't be opened is presented as an error, and the answer is
     // null: the context then works without a store.
     platform::PersistentStore *templatesPersistentStoreCoordinator();
@@ -47,6 +47,11 @@ public:
     // Also tells the handler, when one is set (the application delegate's flag).
     void setNeedToImportInitialTemplates(bool need);
     void setNeedToImportInitialTemplatesHandler(std::function<void(bool)> handler);
+    // Asked once when the store file is damaged, after the error was shown:
+    // true moves the file aside (kept, never deleted) and starts a new store,
+    // which then needs the built-in designs.
+    using DamagedStoreHandler = std::function<bool(const QString &path, const platform::Error &error)>;
+    void setDamagedStoreHandler(DamagedStoreHandler handler) { m_damagedHandler = std::move(handler); }
 
     // The packages in the resources' "Templates" folder, by name.
     static QList<QUrl> builtInTemplateURLs();
@@ -58,6 +63,7 @@ private:
     QString m_supportFolder;
     bool m_needToImportInitialTemplates = false;
     std::function<void(bool)> m_needHandler;
+    DamagedStoreHandler m_damagedHandler;
     bool m_templatesCoordinatorMade = false;
     bool m_variationsCoordinatorMade = false;
     std::shared_ptr<platform::PersistentStore> m_templatesStore;

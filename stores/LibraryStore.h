@@ -58,6 +58,8 @@ public:
     // The first-run import (the built-in designs after the frames) is over,
     // recorded or not: other processes on this profile may look again.
     void releaseImportLock();
+    // This process runs (or is about to run) the first-run import.
+    bool isImportingInitialFrames() const { return m_importLock != nullptr; }
 
     // Moves `oldPath` to `newPath` when the old one exists and the new one
     // does not; logs a failure. Answers whether it moved.

@@ -488,3 +488,38 @@ TEST_F(AppDelegateFixture, FirstRunPutsTheBuiltInDesignsIntoTheSavedDesignsOnDis
     ASSERT_TRUE(gallery) << "the built-in designs were saved";
     EXPECT_EQ(gallery->name(), "Gallery");
 }
+
+TEST_F(AppDelegateFixture, ADamagedOrEmptyDesignsFileStartsOverWithTheBuiltInDesigns)
+{
+    FirstRun run;
+    run.shipArchive(frameArchive());
+    QDir().mkpath(run.resources + "/Templates");
+    auto design = std::make_shared<KTTemplate>();
+    design->setName("Gallery");
+    ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(run.resources + "/Templates/Gallery.KTTemplate"), {},
+                                  "GUID-GALLERY", false));
+    {
+        AppDelegate delegate({}, run.support);
+        ASSERT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(true));
+    }
+    const QString designs = run.support + "/KTTemplates.db";
+    for (const QByteArray &content : {QByteArray(4096, 'x'), QByteArray()}) {
+        QFile::remove(designs + "-wal");
+        QFile::remove(designs + "-shm");
+        QFile file(designs);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        AlertAnswers answers;
+        answers.answers = {"Start New Designs File"};
+        answers.install();
+        AppDelegate delegate({}, run.support);
+        delegate.applicationWillFinishLaunching();
+        EXPECT_EQ(answers.asked.size(), content.isEmpty() ? 0 : 1) << "an empty file is simply new";
+        EXPECT_TRUE(Variation::variationWithGUID("GUID-GALLERY", delegate.templatesManagedObjectContext()))
+            << content.size();
+    }
+    const QStringList aside = QDir(run.support).entryList({"KTTemplates.db.damaged-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1) << "the damaged file is kept";
+    EXPECT_EQ(QFileInfo(run.support + '/' + aside.first()).size(), 4096);
+}
