@@ -83,7 +83,13 @@ struct FrameArchiveImport : KTFrameLibraryImporterDelegate {
             runAlert(request);
         } else {
             logLine(QString::fromLatin1(KTDocumentController::kImporterFailedLog).arg(error.description));
-            presentError(error);
+            // The alert says which archive failed.
+            Error shown = error;
+            const QString file = QFileInfo(url.toLocalFile()).fileName();
+            if (!shown.description.contains(file))
+                shown.description = QStringLiteral("The frame archive “%1” could not be imported. %2").arg(file, shown.description);
+            shown.userInfo.insert(QStringLiteral("NSFilePath"), url.toLocalFile());
+            presentError(shown);
         }
         if (controller)
             emit controller->frameArchiveImportEnded(url, succeeded);

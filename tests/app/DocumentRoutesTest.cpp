@@ -290,7 +290,22 @@ TEST_F(OpeningRoutes, AFrameArchiveGoesIntoTheLibraryAndTheResultIsReported)
     open(damaged);
     ASSERT_TRUE(testsupport::waitUntil([&] { return ended.size() == 2; }, 20000));
     EXPECT_FALSE(ended.at(1).at(1).toBool());
-    EXPECT_EQ(alerts.errors.size(), 1);
+    ASSERT_EQ(alerts.errors.size(), 1);
+    EXPECT_TRUE(alerts.errors.first().description.contains("Damaged.ktframes"));
+    // So is one cut short, by name.
+    const QString truncated = freshDir() + QStringLiteral("/Truncated.ktframes");
+    {
+        QFile whole(archive);
+        ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+        QFile file(truncated);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(whole.readAll().chopped(200));
+    }
+    open(truncated);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended.size() == 3; }, 20000));
+    ASSERT_EQ(alerts.errors.size(), 2);
+    EXPECT_TRUE(alerts.errors.last().description.contains("Truncated.ktframes"))
+        << alerts.errors.last().description.toStdString();
     EXPECT_EQ(library.managedObjectContext()->fetchObjects<Frame>().size(), 2);
     LibraryStore::setShared(nullptr);
 }
