@@ -241,7 +241,8 @@ void KTFrameLibraryImporter::importCollectionsFromFolder(const QString &folder, 
 {
     for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kCollections)) {
         const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
-        if (FrameCollection *collection = LibraryItemDictionary::collectionFromDictionary(dictionary, moc)) {
+        if (FrameCollection *collection = LibraryItemDictionary::collectionFromDictionary(dictionary, moc);
+            collection && collection->isInserted()) {
             QMutexLocker lock(&m_mutex);
             m_collectionIDs.append(collection->objectID());
         }
@@ -253,7 +254,8 @@ void KTFrameLibraryImporter::importSetsFromFolder(const QString &folder, platfor
 {
     for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kSets)) {
         const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
-        if (FrameSet *set = LibraryItemDictionary::setFromDictionary(dictionary, moc)) {
+        if (FrameSet *set = LibraryItemDictionary::setFromDictionary(dictionary, moc);
+            set && set->isInserted()) {
             QMutexLocker lock(&m_mutex);
             m_setIDs.append(set->objectID());
         }
@@ -265,7 +267,8 @@ void KTFrameLibraryImporter::importFramesFromFolder(const QString &folder, platf
 {
     for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kFrames)) {
         const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
-        if (Frame *frame = LibraryItemDictionary::frameFromDictionary(dictionary, moc)) {
+        if (Frame *frame = LibraryItemDictionary::frameFromDictionary(dictionary, moc);
+            frame && frame->isInserted()) {
             QMutexLocker lock(&m_mutex);
             m_framesIDs.append(frame->objectID());
         }

@@ -71,7 +71,8 @@ public:
     const QUrl &framesFolder() const { return m_framesFolder; }
     platform::ManagedObjectContext *targetMOC() const { return m_targetMOC.data(); }
 
-    // Complete once importerDidFinish has been sent.
+    // Complete once importerDidFinish has been sent. Only what the import
+    // added: items the library had already are updated but not listed.
     QList<platform::ObjectID> importedCollectionIDs() const;
     QList<platform::ObjectID> importedSetIDs() const;
     QList<platform::ObjectID> importedFrameIDs() const;

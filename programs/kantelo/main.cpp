@@ -10,6 +10,7 @@
 #include "editor/KTLayersPaletteController.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
+#include "library/KTFrameImporterWindowController.h"
 #include "library/KTLibraryViewController.h"
 #include "library/LibraryUpdates.h"
 #include "platform/TimingLog.h"
@@ -157,6 +158,12 @@ int main(int argc, char *argv[])
     delegate.services().checkForLibraryUpdatesFromMenu = [&libraryUpdates] { libraryUpdates.checkForLibraryUpdates(true); };
     delegate.services().resetLibraryUpdates = [&libraryUpdates] { libraryUpdates.resetLibraryUpdates(); };
     delegate.services().isLibraryUpdating = [&libraryUpdates] { return libraryUpdates.isUpdating(); };
+    // Frame archives opened with the program each get an import window.
+    KTDocumentController::sharedDocumentController()->setFrameArchiveRoute(
+        [](const QUrl &url, platform::Document *) -> platform::Document * {
+            KTFrameImporterWindowController::openArchive(url);
+            return nullptr;
+        });
 
     QObject::connect(&instance, &platform::SingleInstance::filesReceived, &app, [](const QStringList &paths) {
         QList<QUrl> urls;

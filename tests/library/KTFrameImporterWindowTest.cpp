@@ -1,0 +1,115 @@
+#include "../app/AppTestSupport.h"
+
+#include "library/KTFrameImporterWindowController.h"
+#include "platform/Alert.h"
+#include "platform/ui/FilePanels.h"
+#include "stores/Frame.h"
+#include "stores/LibraryTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ImporterWindowFixture : ::testing::Test {
+    librarytest::ShellDouble shell;
+    LibraryStore library{&shell, librarytest::freshFolder()};
+    QList<LibraryItem *> shown;
+    QString archive = apptest::frameArchive();
+
+    KTFrameImporterWindowController::Services services()
+    {
+        return {[this] { return library.managedObjectContext(); }, [this] { return library.framesGraphicsFolder(); },
+                [this](LibraryItem *item) { shown << item; }};
+    }
+    // Imports the archive in a window of its own, which stays open.
+    KTFrameImporterWindowController *import()
+    {
+        auto *controller = KTFrameImporterWindowController::openArchive(QUrl::fromLocalFile(archive), services());
+        int ended = 0;
+        QObject::connect(controller, &KTFrameImporterWindowController::importEnded, [&](bool ok) { ended += ok ? 1 : 100; });
+        controller->defaultButton()->click();
+        controller->defaultButtonPressed();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return ended != 0; }, 20000));
+        // Nothing else arrives: the second press started nothing.
+        EXPECT_TRUE(testsupport::waitPastTimersDue(50));
+        EXPECT_EQ(ended, 1);
+        return controller;
+    }
+};
+
+TEST_F(ImporterWindowFixture, ListsWhatTheImportAddedAndNothingOnAReimport)
+{
+    ASSERT_FALSE(archive.isEmpty());
+    KTFrameImporterWindowController *first = import();
+    EXPECT_EQ(first->state(), KTFrameImporterWindowController::Done);
+    EXPECT_EQ(first->filePathLabel()->text(), "Woods");
+    EXPECT_EQ(first->defaultButton()->text(), "Close");
+    EXPECT_FALSE(first->cancelButton()->isVisible());
+    // Heading, collection, heading, set, heading, two frames.
+    ASSERT_EQ(first->numberOfRows(), 7);
+    EXPECT_EQ(first->tableView()->rowCount(), 7);
+    EXPECT_EQ(first->headingForRow(0), "Collections");
+    EXPECT_EQ(first->headingForRow(2), "Sets");
+    EXPECT_EQ(first->headingForRow(4), "Frames");
+    EXPECT_EQ(first->titleForRow(1), "Woods (1)");
+    EXPECT_EQ(first->titleForRow(3), "Oak (2)");
+    EXPECT_EQ(first->titleForRow(5), "Oak full");
+    EXPECT_EQ(first->tableView()->rowHeight(4), 21);
+    EXPECT_EQ(first->tableView()->rowHeight(5), 50);
+    EXPECT_EQ(first->summaryLabel()->text(), "“Woods” added 1 collections, 1 sets and 2 frames to your library.");
+    first->iconPreviewPressed(4);
+    EXPECT_TRUE(shown.isEmpty());
+    first->tableView()->cellWidget(6, 0)->findChild<QPushButton *>("showInLibraryButton")->click();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0]->name(), "Oak wide");
+    EXPECT_TRUE(dynamic_cast<Frame *>(shown[0]));
+
+    KTFrameImporterWindowController *second = import();
+    EXPECT_EQ(second->numberOfRows(), 0);
+    EXPECT_EQ(second->summaryLabel()->text(), "Your library already has everything in “Woods”.");
+    EXPECT_EQ(library.managedObjectContext()->fetchObjects<Frame>().size(), 2);
+
+    QPointer<KTFrameImporterWindowController> gone(first);
+    first->close();
+    second->close();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !gone; }));
+}
+
+TEST_F(ImporterWindowFixture, AMissingArchiveAsksForAnotherWithoutImporting)
+{
+    int alerts = 0;
+    int answer = 1;
+    platform::setAlertPresenter([&](const platform::AlertRequest &request) {
+        ++alerts;
+        EXPECT_EQ(request.messageText, "The selected file cannot be found");
+        EXPECT_EQ(request.informativeText, "Do you want to choose another file? ");
+        return answer;
+    });
+    int panels = 0;
+    platform::setOpenPanelPresenter([&](const platform::OpenPanelRequest &request) {
+        ++panels;
+        EXPECT_EQ(request.title, "Choose a new frames archive to import");
+        return QList<QUrl>{QUrl::fromLocalFile(archive)};
+    });
+    auto *controller =
+        KTFrameImporterWindowController::openArchive(QUrl::fromLocalFile(archive + ".gone.ktframes"), services());
+    controller->defaultButton()->click();
+    EXPECT_EQ(alerts, 1);
+    EXPECT_TRUE(testsupport::waitPastTimersDue(20));
+    EXPECT_EQ(panels, 0);
+
+    answer = 0;
+    controller->defaultButton()->click();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return panels == 1; }));
+    EXPECT_EQ(controller->url(), QUrl::fromLocalFile(archive));
+    EXPECT_EQ(controller->filePathLabel()->text(), "Woods");
+    EXPECT_EQ(controller->state(), KTFrameImporterWindowController::Ready);
+    platform::setAlertPresenter(nullptr);
+    platform::setOpenPanelPresenter(nullptr);
+    controller->close();
+}
+
+} // namespace
