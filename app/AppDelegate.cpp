@@ -668,6 +668,9 @@ ApplicationDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
     if (m_services.isLibraryUpdating && m_services.isLibraryUpdating()) {
         if (!confirmQuitAnyway(kLibraryUpdatingText))
             return TerminateReply::Cancel;
+        // The update stops before the stores are saved, so none is saved half-changed.
+        if (m_services.cancelLibraryUpdate)
+            m_services.cancelLibraryUpdate();
     }
     // Only a store that was made; quitting builds none.
     if (m_libraryStore) {

@@ -74,6 +74,8 @@ public:
         std::function<std::optional<QStringList>(platform::ManagedObjectContext *)> namesOfAllVariations;
         std::function<bool()> isLibraryUpdating;
         std::function<void()> checkForLibraryUpdates;
+        // Stops a running library update and returns once it has stopped.
+        std::function<void()> cancelLibraryUpdate;
         // The menu's check says so when nothing is pending; the reset forgets what was updated.
         std::function<void()> checkForLibraryUpdatesFromMenu;
         std::function<void()> resetLibraryUpdates;

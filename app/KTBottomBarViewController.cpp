@@ -1,6 +1,7 @@
 #include "app/KTBottomBarViewController.h"
 
 #include "app/KTAlertsViewController.h"
+#include "app/KTLibraryPanelInterface.h"
 #include "app/KTPreferenceKeys.h"
 #include "app/KTPresentationSettings.h"
 #include "design/KTTemplate.h"
@@ -40,6 +41,8 @@ KTBottomBarViewController::~KTBottomBarViewController()
 {
     if (m_alertsObserver)
         platform::NotificationCenter::defaultCenter().removeObserver(m_alertsObserver);
+    if (m_panelObserver)
+        platform::NotificationCenter::defaultCenter().removeObserver(m_panelObserver);
     for (platform::NotificationCenter::ObserverId id : std::as_const(m_designObservers))
         platform::NotificationCenter::defaultCenter().removeObserver(id);
     delete m_alertsPopup.data();
@@ -251,6 +254,50 @@ void KTBottomBarViewController::setTemplate(const std::shared_ptr<KTTemplate> &d
     for (const char *name : {KTTemplate::kModelChangedNotification, KTTemplate::kLayerChangedNotification})
         m_designObservers << center.addObserver(QString::fromLatin1(name), design.get(), changed, this);
     modelChanged();
+}
+
+// --- + and − ---
+
+void KTBottomBarViewController::setLibraryViewController(QObject *controller)
+{
+    disconnect(m_libraryStateConnection);
+    m_libraryViewController = controller;
+    if (controller && controller->metaObject()->indexOfSignal("libraryStateChanged()") >= 0)
+        m_libraryStateConnection = connect(controller, SIGNAL(libraryStateChanged()), this, SLOT(panelManagerPanelOpenedHandler()));
+}
+
+void KTBottomBarViewController::setPanelManager(KTPanelManagerViewController *manager)
+{
+    auto &center = platform::NotificationCenter::defaultCenter();
+    if (m_panelObserver)
+        center.removeObserver(m_panelObserver);
+    m_panelObserver = 0;
+    m_panelManager = manager;
+    if (!manager)
+        return;
+    QPointer<KTBottomBarViewController> self(this);
+    m_panelObserver = center.addObserver(QString::fromLatin1(KTPanelManagerViewController::kPanelOpenedNotification), manager,
+                                         [self](const platform::Notification &) {
+                                             if (self)
+                                                 self->panelManagerPanelOpenedHandler();
+                                         },
+                                         this);
+    panelManagerPanelOpenedHandler();
+}
+
+void KTBottomBarViewController::panelManagerPanelOpenedHandler()
+{
+    KTPanelViewController *open = m_panelManager ? m_panelManager->currentOpenPanel() : nullptr;
+    QObject *current = open ? open->customViewController() : nullptr;
+    if (current && current == m_libraryViewController) {
+        // In the library + has nothing to add; − takes a favourite out.
+        auto *library = dynamic_cast<KTLibraryPanelInterface *>(current);
+        setPlusButtonEnabled(false);
+        setMinusButtonEnabled(library && library->libraryState() == 1);
+    } else {
+        setPlusButtonEnabled(true);
+        setMinusButtonEnabled(true);
+    }
 }
 
 // --- size, proportions and the aspect lock ---

@@ -2,6 +2,7 @@
 
 #include "platform/NotificationCenter.h"
 
+#include "app/KTPanelManagerViewController.h"
 #include "kit/ui/XSViewController.h"
 #include "platform/archive/Color.h"
 
@@ -66,7 +67,11 @@ public:
 
     // The window's browsers and canvas, known once the split is set up.
     QObject *libraryViewController() const { return m_libraryViewController.data(); }
-    void setLibraryViewController(QObject *controller) { m_libraryViewController = controller; }
+    // Its favourites state enables the minus button while its panel is open.
+    void setLibraryViewController(QObject *controller);
+    // The split's panel manager: + and − follow the panel it opens.
+    void setPanelManager(KTPanelManagerViewController *manager);
+    Q_SLOT void panelManagerPanelOpenedHandler();
     QObject *designViewController() const { return m_designViewController.data(); }
     void setDesignViewController(QObject *controller) { m_designViewController = controller; }
 
@@ -134,6 +139,9 @@ private:
     QPointer<QPushButton> m_minusButton;
     QPointer<QSlider> m_slider;
     QPointer<QPushButton> m_alertsButton;
+    QPointer<KTPanelManagerViewController> m_panelManager;
+    platform::NotificationCenter::ObserverId m_panelObserver = 0;
+    QMetaObject::Connection m_libraryStateConnection;
     QPointer<QComboBox> m_aspectRatioPopup;
     QPointer<QCheckBox> m_lockButton;
     QPointer<QSlider> m_zoomSlider;

@@ -154,6 +154,7 @@ void KTMainSplitViewController::stage2Setup()
 
     if (m_bottomBar) {
         m_bottomBar->setLibraryViewController(m_libraryViewController);
+        m_bottomBar->setPanelManager(m_panelManager);
         m_bottomBar->setDesignViewController(m_designViewController);
     }
 }

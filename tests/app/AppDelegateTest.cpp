@@ -431,6 +431,30 @@ TEST_F(AppDelegateFixture, QuitDuringALibraryUpdateAsksFirst)
     EXPECT_TRUE(collectionNamesOnDisk(run.storePath()).isEmpty());
 }
 
+TEST_F(AppDelegateFixture, QuittingAnywayStopsTheLibraryUpdateBeforeTheStoresAreSaved)
+{
+    FirstRun run;
+    qputenv("KANTELO_RESOURCES", run.resources.toUtf8());
+    bool updating = true;
+    QStringList onDiskAtCancel{"not asked"};
+    AppDelegate::Services services;
+    services.isLibraryUpdating = [&] { return updating; };
+    AppDelegate delegate(services, run.support);
+    delegate.services().cancelLibraryUpdate = [&] {
+        onDiskAtCancel = collectionNamesOnDisk(run.storePath());
+        updating = false;
+    };
+    delegate.applicationWillFinishLaunching();
+    FrameCollection::insertInManagedObjectContext(delegate.managedObjectContext())->setName("pending");
+
+    AlertAnswers answers;
+    answers.answers = {"Quit anyway"};
+    answers.install();
+    EXPECT_EQ(delegate.applicationShouldTerminate(), ApplicationDelegate::TerminateReply::Now);
+    EXPECT_TRUE(onDiskAtCancel.isEmpty()) << "cancelled first, saved after";
+    EXPECT_EQ(collectionNamesOnDisk(run.storePath()), QStringList{"pending"});
+}
+
 TEST_F(AppDelegateFixture, ADamagedLibraryIsMovedAsideOnlyWhenTheUserAgrees)
 {
     for (const char *answer : {"Continue Without Library", "Start New Library"}) {

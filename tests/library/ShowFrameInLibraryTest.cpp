@@ -1,5 +1,6 @@
 #include "LibraryPanelTestSupport.h"
 
+#include "app/KTBottomBarViewController.h"
 #include "app/KTControllerRegistry.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainLayoutViewController.h"
@@ -17,7 +18,7 @@ using namespace librarypanel;
 
 // A real document window whose canvas and library panel are the editor's and
 // the library's, as the program registers them.
-TEST(LibraryShowFrame, TheLayersStripsCommandOpensThePanelOnTheFrame)
+TEST(LibraryShowFrame, TheLayersStripsCommandOpensThePanelOnTheFrameAndTheBottomBarFollows)
 {
     LibraryFile lib;
     FrameSet *gold = lib.set(lib.collection(QStringLiteral("Classic")), QStringLiteral("Gold leaf"));
@@ -60,6 +61,16 @@ TEST(LibraryShowFrame, TheLayersStripsCommandOpensThePanelOnTheFrame)
     ASSERT_TRUE(library);
     ASSERT_EQ(library->selectedItems().size(), 1);
     EXPECT_EQ(library->selectedItems().first().frame(), wanted);
+
+    // The bottom bar's + and − follow the open panel and the favourites state.
+    KTBottomBarViewController *bar = window->mainLayoutViewController()->bottomBarViewController();
+    EXPECT_FALSE(bar->plusButton()->isEnabled());
+    EXPECT_FALSE(bar->minusButton()->isEnabled());
+    library->setLibraryState(KTLibraryViewController::FavoritesState);
+    EXPECT_TRUE(bar->minusButton()->isEnabled());
+    split->openTemplatesPanel();
+    EXPECT_TRUE(bar->plusButton()->isEnabled());
+    EXPECT_TRUE(bar->minusButton()->isEnabled());
 
     KTDocumentController::sharedDocumentController()->closeAllDocuments();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
