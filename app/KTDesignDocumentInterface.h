@@ -19,6 +19,8 @@ public:
     virtual std::shared_ptr<KTTemplate> docTemplate() const = 0;
     // Answers whether the design took the picture.
     virtual bool importImage(const QUrl &url) = 0;
+    // Puts another design's settings and layers around the photo.
+    virtual void replaceTemplateWith(const std::shared_ptr<KTTemplate> &) {}
     // The window is ready: the photo goes in, then change tracking starts.
     virtual void windowControllerDidLoadNib(platform::WindowController *controller) = 0;
 

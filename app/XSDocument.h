@@ -46,7 +46,7 @@ public:
     // Answers whether the design took the picture.
     bool importImage(const QUrl &url) override;
     void markAsDirty(const platform::Notification &notification);
-    void replaceTemplateWith(const std::shared_ptr<KTTemplate> &other);
+    void replaceTemplateWith(const std::shared_ptr<KTTemplate> &other) override;
 
     QStringList writableTypes() const override;
 

@@ -7,8 +7,20 @@
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTLayersPaletteView.h"
 #include "platform/render/DrawingContext.h"
+#include "app/KTDesignDocumentInterface.h"
+#include "design/KTImageLayer.h"
+#include "design/KTTemplate.h"
+#include "platform/Alert.h"
+#include "platform/TypeTable.h"
+#include "platform/ui/Document.h"
 
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGestureEvent>
+#include <QImageReader>
+#include <QMimeData>
+#include <QUuid>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
@@ -61,6 +73,7 @@ KTDesignView::KTDesignView(QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     grabGesture(Qt::PinchGesture);
+    setAcceptDrops(true);
 
     m_layersPaletteView = new KTLayersPaletteView(this);
 
@@ -413,4 +426,112 @@ bool KTDesignView::event(QEvent *event)
         }
     }
     return QWidget::event(event);
+}
+
+namespace {
+
+QUrl firstFileURL(const QMimeData *mime)
+{
+    for (const QUrl &url : mime->urls()) {
+        if (url.isLocalFile())
+            return url;
+    }
+    return {};
+}
+
+bool isPictureFile(const QString &path)
+{
+    if (!QImageReader::imageFormat(path).isEmpty())
+        return true;
+    return platform::TypeTable::conformsTo(platform::TypeTable::typeForFile(path),
+                                           QString::fromLatin1(platform::TypeTable::kImage));
+}
+
+} // namespace
+
+bool KTDesignView::canAcceptDrop(const QMimeData *mime, bool fromThisProgram) const
+{
+    const auto design = m_controller ? m_controller->docTemplate() : nullptr;
+    if (!mime || !design || design->isDrawing() || fromThisProgram)
+        return false;
+    const QUrl url = firstFileURL(mime);
+    if (url.isValid())
+        return KTTemplate::isTemplateAtURL(url) || isPictureFile(url.toLocalFile());
+    return mime->hasImage();
+}
+
+bool KTDesignView::performDrop(const QMimeData *mime)
+{
+    const auto design = m_controller ? m_controller->docTemplate() : nullptr;
+    if (!mime || !design || design->isDrawing())
+        return false;
+    platform::WindowController *window = m_controller->windowController();
+    KTDesignDocumentInterface *document = KTDesignDocumentInterface::ofWindowController(window);
+    if (!document)
+        return false;
+
+    const QUrl url = firstFileURL(mime);
+    QImage data;
+    if (!url.isValid() && mime->hasImage())
+        data = qvariant_cast<QImage>(mime->imageData());
+    if (!url.isValid() && data.isNull()) {
+        platform::AlertRequest alert;
+        alert.messageText = tr("Paste Error");
+        alert.informativeText = tr("Sorry, but the paste operation failed");
+        alert.buttons = {tr("Close")};
+        platform::runAlert(alert);
+        return false;
+    }
+
+    if (url.isValid() && KTTemplate::isTemplateAtURL(url)) {
+        // A package no design can be made of is left alone.
+        if (const auto wrapper = KTTemplate::fileWrapperForURL(url)) {
+            if (const auto dropped = KTTemplate::templateFromFileWrapper(*wrapper))
+                document->replaceTemplateWith(dropped);
+        }
+    } else if (url.isValid()) {
+        document->importImage(url);
+    } else {
+        // Picture data without a file (from a browser): it is kept as a file
+        // of its own, which does not become the document's file.
+        const QString folder = QDir::temp().filePath(QStringLiteral("Kantelo Drops/")
+                                                     + QUuid::createUuid().toString(QUuid::WithoutBraces));
+        const QString path = folder + QStringLiteral("/Dropped picture.png");
+        if (!QDir().mkpath(folder) || !data.save(path, "PNG"))
+            return false;
+        if (document->importImage(QUrl::fromLocalFile(path))) {
+            if (auto *doc = qobject_cast<platform::Document *>(window->document()))
+                doc->setFileURL(QUrl());
+        }
+    }
+    if (KTLayersPaletteController *palette = m_controller->layersPaletteController()) {
+        if (const auto current = m_controller->docTemplate(); current && current->imageLayer())
+            palette->selectLayer(current->imageLayer().get());
+    }
+    update();
+    return true;
+}
+
+void KTDesignView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (canAcceptDrop(event->mimeData(), event->source() != nullptr))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void KTDesignView::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (canAcceptDrop(event->mimeData(), event->source() != nullptr))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void KTDesignView::dropEvent(QDropEvent *event)
+{
+    if (event->source() == nullptr && performDrop(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
 }

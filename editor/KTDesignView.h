@@ -10,6 +10,7 @@
 #include <QWidget>
 
 class KTDesignViewController;
+class QMimeData;
 class KTLayer;
 class KTLayersPaletteView;
 class QTimer;
@@ -66,6 +67,12 @@ public:
     void hidePause();
     bool isPauseShown() const;
 
+    // Drops from other programs: a design package replaces the design, an
+    // image file or image data becomes the photo. Refused while the design
+    // draws and for drags that start in this program.
+    bool canAcceptDrop(const QMimeData *mime, bool fromThisProgram) const;
+    bool performDrop(const QMimeData *mime);
+
     QSize sizeHint() const override { return {900, 700}; }
 
 protected:
@@ -76,6 +83,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     bool event(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void timerRoutine();

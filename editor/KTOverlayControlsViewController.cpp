@@ -171,7 +171,8 @@ QWidget *KTOverlayControlsViewController::loadView()
     m_textView = new QTextEdit;
     m_textView->setAcceptRichText(true);
     m_textView->setMinimumHeight(90);
-    textLayout->addWidget(m_textView, 1);
+    m_textView->setMaximumHeight(160);
+    textLayout->addWidget(m_textView);
     connect(m_textView, &QTextEdit::textChanged, this, &KTOverlayControlsViewController::textEdited);
     auto *styleRow = new QHBoxLayout;
     auto *font = new QPushButton(tr("Font…"));
@@ -191,6 +192,7 @@ QWidget *KTOverlayControlsViewController::loadView()
     m_textControls->addSlider(textLayout, tr("Opacity"), "opacity", 0.0, 1.0, 100);
     m_textControls->addSlider(textLayout, tr("Scale"), "scale", KTTextOverlayLayer::kMinDragScale,
                               KTTextOverlayLayer::kMaxDragScale, 100);
+    textLayout->addStretch(1);
     m_stack->addWidget(textPage);
 
     m_currentOverlayType = -1;
