@@ -157,6 +157,7 @@ QWidget *KTFrameImporterWindowController::loadWindow()
     m_tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     resultColumn->addWidget(m_summaryLabel);
     resultColumn->addWidget(m_tableView, 1);
+    resultColumn->addStretch();
 
     m_tabView->addWidget(filePage);
     m_tabView->addWidget(resultPage);
@@ -343,6 +344,8 @@ void KTFrameImporterWindowController::loadImportedItemsFromImporter(KTFrameLibra
     m_summaryLabel->setText(c + s + f ? QString::fromUtf8(KTDocumentController::kFramesImportedText)
                                             .arg(name).arg(c).arg(s).arg(f)
                                       : QString::fromUtf8(kNothingAddedText).arg(name));
+    // Nothing added: the sentence says it all.
+    m_tableView->setVisible(m_numberOfRows > 0);
     reloadTable();
 }
 

@@ -239,7 +239,8 @@ private:
         const int total = int(names.size());
         int handled = 0;
         QStringList inserted;
-        progress(total, 0);
+        // An empty list is a finished one, not a bar that spins.
+        progress(std::max(total, 1), total ? 0 : 1);
         for (const QString &name : names) {
             if (stopped())
                 break;

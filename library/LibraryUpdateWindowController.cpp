@@ -176,7 +176,7 @@ void LibraryUpdateWindowController::setProgress(int maximum, int value)
     m_progressIndicator->setValue(value);
 }
 
-void LibraryUpdateWindowController::ended(const char *text)
+void LibraryUpdateWindowController::ended(const char *text, bool finished)
 {
     window();
     m_isUpdating = false;
@@ -185,18 +185,20 @@ void LibraryUpdateWindowController::ended(const char *text)
     m_progressIndicatorLabel->clear();
     if (m_progressIndicator->maximum() == 0)
         m_progressIndicator->setRange(0, 1);
+    if (finished)
+        m_progressIndicator->setValue(m_progressIndicator->maximum());
     addLineToLog(QString::fromLatin1(text));
     emit updatingChanged(false);
 }
 
 void LibraryUpdateWindowController::updateEnded()
 {
-    ended(kFinished);
+    ended(kFinished, true);
 }
 
 void LibraryUpdateWindowController::updateCancelled()
 {
-    ended(kCancelled);
+    ended(kCancelled, false);
 }
 
 void LibraryUpdateWindowController::closeWindow()

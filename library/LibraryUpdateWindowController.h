@@ -65,7 +65,7 @@ protected:
     void windowDidLoad() override;
 
 private:
-    void ended(const char *text);
+    void ended(const char *text, bool finished);
 
     LibraryStore *m_library;
     LibraryUpdateEngine *m_updateEngine = nullptr;
