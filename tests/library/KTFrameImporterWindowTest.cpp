@@ -78,6 +78,20 @@ TEST_F(ImporterWindowFixture, ListsWhatTheImportAddedAndNothingOnAReimport)
     EXPECT_TRUE(testsupport::waitUntil([&] { return !gone; }));
 }
 
+// Closing the window under a running import: the import goes on into the
+// library and its reports go nowhere.
+TEST_F(ImporterWindowFixture, ClosingDuringTheImportIsSafe)
+{
+    QPointer<KTFrameImporterWindowController> controller =
+        KTFrameImporterWindowController::openArchive(QUrl::fromLocalFile(archive), services());
+    controller->defaultButton()->click();
+    controller->close();
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        return !controller && library.managedObjectContext()->fetchObjects<Frame>().size() == 2;
+    }, 20000));
+    EXPECT_TRUE(testsupport::waitPastTimersDue(50));
+}
+
 TEST_F(ImporterWindowFixture, AMissingArchiveAsksForAnotherWithoutImporting)
 {
     int alerts = 0;

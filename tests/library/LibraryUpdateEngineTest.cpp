@@ -196,7 +196,14 @@ TEST_F(UpdateFixture, FrameWithAFailingGraphicIsRetriedNextRun)
 TEST_F(UpdateFixture, DatelessNamesBlankListsAndBadAnswers)
 {
     library.setValueForLibraryMetadataKey("YES", "proUpdated");
-    server.collection("std", "short-c", "sc", "Short");
+    server.collection("std", "short-c", "sc", "Short", "g-orphan");
+    // A graphics file without its record is not trusted: it comes again.
+    server.image("g-orphan", "orphan.png", "FRESH");
+    {
+        QFile stale(graphics + "/g-orphan");
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write("STALE");
+    }
     server.collection("std", "20240401-000000-bad", "bad", "Bad");
     server.faults([](auto &f) {
         f.badPlist.insert("/std/Collections/20240401-000000-bad");
@@ -208,6 +215,10 @@ TEST_F(UpdateFixture, DatelessNamesBlankListsAndBadAnswers)
     FrameCollection *shortOne = FrameCollection::frameCollectionWithGUID("sc", moc());
     ASSERT_TRUE(shortOne);
     EXPECT_GE(shortOne->lastUpdated(), before);
+    EXPECT_EQ(server.countRequests("/graphics/g-orphan"), 1);
+    QFile fresh(graphics + "/g-orphan");
+    ASSERT_TRUE(fresh.open(QIODevice::ReadOnly));
+    EXPECT_EQ(fresh.readAll(), "FRESH");
     EXPECT_FALSE(FrameCollection::frameCollectionWithGUID("bad", moc()));
     EXPECT_TRUE(reporter.log.contains("Number of sets to update: 0"));
     EXPECT_EQ(server.countRequests("/std/Sets/"), 0);
