@@ -5,11 +5,24 @@
 #include "app/KTPreferenceKeys.h"
 #include "app/KTPresentationSettings.h"
 #include "design/KTTemplate.h"
+#include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
+#include "platform/codec/ImageEncoder.h"
+#include "platform/ui/Document.h"
+#include "platform/ui/FilePanels.h"
+#include "platform/ui/WindowController.h"
 #include "app/KTViewState.h"
 #include "platform/Assert.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QHBoxLayout>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -193,6 +206,18 @@ QWidget *KTBottomBarViewController::loadView()
     layout->addWidget(m_lockButton);
 
     layout->addStretch(1);
+    m_shareButton = new QPushButton(tr("Share"), view);
+    m_shareButton->setObjectName(QStringLiteral("shareButton"));
+    m_shareButton->setFocusPolicy(Qt::NoFocus);
+    auto *share = new QMenu(m_shareButton);
+    share->setObjectName(QStringLiteral("shareMenu"));
+    share->addAction(tr("Copy"), this, &KTBottomBarViewController::copyToClipboard)->setObjectName(QStringLiteral("copyShareAction"));
+    share->addAction(tr("Open in Image Viewer"), this, &KTBottomBarViewController::openWithViewer)
+        ->setObjectName(QStringLiteral("viewerShareAction"));
+    share->addAction(tr("Save a Copy…"), this, &KTBottomBarViewController::saveCopy)->setObjectName(QStringLiteral("saveShareAction"));
+    share->addAction(tr("E-mail…"), this, &KTBottomBarViewController::emailPicture)->setObjectName(QStringLiteral("emailShareAction"));
+    m_shareButton->setMenu(share);
+    layout->addWidget(m_shareButton);
     m_alertsButton = new QPushButton(QStringLiteral("⚠"), view);
     m_alertsButton->setObjectName(QStringLiteral("alertsButton"));
     m_alertsButton->setFocusPolicy(Qt::NoFocus);
@@ -254,6 +279,100 @@ void KTBottomBarViewController::setTemplate(const std::shared_ptr<KTTemplate> &d
     for (const char *name : {KTTemplate::kModelChangedNotification, KTTemplate::kLayerChangedNotification})
         m_designObservers << center.addObserver(QString::fromLatin1(name), design.get(), changed, this);
     modelChanged();
+}
+
+// --- sharing the framed picture ---
+
+namespace {
+KTBottomBarViewController::DesktopRunner &desktopRunner()
+{
+    static KTBottomBarViewController::DesktopRunner runner;
+    return runner;
+}
+
+bool runOnDesktop(const QString &program, const QStringList &arguments)
+{
+    if (desktopRunner())
+        return desktopRunner()(program, arguments);
+    if (program.isEmpty())
+        return !arguments.isEmpty() && QDesktopServices::openUrl(QUrl::fromLocalFile(arguments.first()));
+    return QProcess::startDetached(program, arguments);
+}
+} // namespace
+
+void KTBottomBarViewController::setDesktopRunner(DesktopRunner runner)
+{
+    desktopRunner() = std::move(runner);
+}
+
+QImage KTBottomBarViewController::imageToShare() const
+{
+    if (!m_template)
+        return {};
+    m_template->setExportQuality(
+        platform::UserDefaults::standard().integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0);
+    QSizeF size = m_template->exportSizeFromPreferencesWithLastDrawnSize(QSizeF());
+    if (size.isEmpty())
+        size = m_template->sizeFromOriginalWithOuterShadow(true);
+    return m_template->imageWithSize(size);
+}
+
+QString KTBottomBarViewController::writeShareFile() const
+{
+    const QImage image = imageToShare();
+    if (image.isNull())
+        return {};
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/Kantelo-shared");
+    QDir().mkpath(folder);
+    QString name = QStringLiteral("Framed picture");
+    if (auto *document = windowController() ? qobject_cast<platform::Document *>(windowController()->document()) : nullptr)
+        name = QFileInfo(document->displayName()).completeBaseName() + QStringLiteral(" framed");
+    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".jpg");
+    platform::Error error;
+    return platform::ImageEncoder::writeToFile(path, image, QString::fromLatin1(platform::TypeTable::kJPEG), {},
+                                               0.9, &error)
+               ? path
+               : QString();
+}
+
+void KTBottomBarViewController::copyToClipboard()
+{
+    const QImage image = imageToShare();
+    if (!image.isNull())
+        QGuiApplication::clipboard()->setImage(image);
+}
+
+void KTBottomBarViewController::openWithViewer()
+{
+    const QString path = writeShareFile();
+    if (!path.isEmpty())
+        runOnDesktop(QString(), {path});
+}
+
+void KTBottomBarViewController::emailPicture()
+{
+    const QString path = writeShareFile();
+    if (!path.isEmpty())
+        runOnDesktop(QStringLiteral("xdg-email"), {QStringLiteral("--subject"), tr(kShareText), QStringLiteral("--attach"), path});
+}
+
+void KTBottomBarViewController::saveCopy()
+{
+    platform::SavePanelRequest request;
+    request.title = tr("Save a Copy");
+    request.allowedExtensions = {QStringLiteral("jpg"), QStringLiteral("png")};
+    request.nameFieldValue = QStringLiteral("Framed picture.jpg");
+    request.parent = view() ? view()->window() : nullptr;
+    const QUrl url = platform::runSavePanel(request);
+    if (url.isEmpty())
+        return;
+    const QString path = url.toLocalFile();
+    const bool png = QFileInfo(path).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
+    platform::Error error;
+    if (!platform::ImageEncoder::writeToFile(path, imageToShare(),
+                                             QString::fromLatin1(png ? platform::TypeTable::kPNG : platform::TypeTable::kJPEG),
+                                             {}, 0.9, &error))
+        platform::presentError(error);
 }
 
 // --- + and − ---

@@ -14,6 +14,7 @@
 #include <QSizeF>
 #include <QSlider>
 
+#include <functional>
 #include <memory>
 
 class KTPresentationSettings;
@@ -112,6 +113,19 @@ public:
     void modelChanged();
     void updateImageSize(const QSizeF &size);
 
+    // --- sharing the framed picture ---
+    static constexpr const char *kShareText = "Framed with Kantelo for Linux";
+    // Runs a desktop program or opens a file (tests record instead).
+    using DesktopRunner = std::function<bool(const QString &program, const QStringList &arguments)>;
+    static void setDesktopRunner(DesktopRunner runner);
+    QPushButton *shareButton() const { return m_shareButton; }
+    // The framed picture at the export size of the preferences.
+    QImage imageToShare() const;
+    void copyToClipboard();
+    void openWithViewer();
+    void saveCopy();
+    void emailPicture();
+
     QPushButton *plusButton() const { return m_plusButton; }
     QPushButton *minusButton() const { return m_minusButton; }
 
@@ -139,6 +153,9 @@ private:
     QPointer<QPushButton> m_minusButton;
     QPointer<QSlider> m_slider;
     QPointer<QPushButton> m_alertsButton;
+    QPointer<QPushButton> m_shareButton;
+    // The picture written to a file of its own for the viewer or the mail.
+    QString writeShareFile() const;
     QPointer<KTPanelManagerViewController> m_panelManager;
     platform::NotificationCenter::ObserverId m_panelObserver = 0;
     QMetaObject::Connection m_libraryStateConnection;

@@ -24,6 +24,7 @@
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -368,6 +369,23 @@ TEST(ShellBottomBar, ProportionsPrintAgainstTheChosenRatioAndLockTheDesign)
     bar.zoomSlider()->setValue(70);
     EXPECT_NEAR(state->zoom(), 0.7, 1e-9);
     UserDefaults::standard().removeObject(KTPreferenceKeys::kAspectRatioMenuItemIndexKey);
+
+    // Sharing: the clipboard, the desktop's viewer and an e-mail with the picture attached.
+    QStringList ran;
+    const QSize framed = design->sizeFromOriginalWithOuterShadow(true).toSize();
+    KTBottomBarViewController::setDesktopRunner([&](const QString &program, const QStringList &arguments) {
+        ran << program + ' ' + arguments.join(' ');
+        EXPECT_EQ(QImage(arguments.last()).size(), framed) << "the framed picture, written";
+        return true;
+    });
+    bar.copyToClipboard();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), framed);
+    bar.openWithViewer();
+    bar.emailPicture();
+    KTBottomBarViewController::setDesktopRunner(nullptr);
+    ASSERT_EQ(ran.size(), 2);
+    EXPECT_TRUE(ran.at(0).startsWith(" /")) << "opened with the desktop's handler";
+    EXPECT_TRUE(ran.at(1).startsWith("xdg-email --subject Framed with Kantelo for Linux --attach /"));
 }
 
 } // namespace
