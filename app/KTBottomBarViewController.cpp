@@ -245,6 +245,8 @@ QWidget *KTBottomBarViewController::loadView()
     connect(m_slider, &QSlider::valueChanged, this,
             [this](int value) { setColorSliderPosition(double(value) / kSliderSteps); });
     layout->addWidget(m_slider);
+    // The user's saved presentation (colours, blend, zoom) from the start.
+    loadPreviousPresentationSettings();
     return view;
 }
 

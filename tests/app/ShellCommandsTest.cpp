@@ -324,6 +324,22 @@ TEST_F(ShellCommands, PreferencesShowTheDefaultsAndWriteWhatTheUserChanges)
         defaults.removeObject(key);
 }
 
+TEST_F(ShellCommands, ANewWindowStartsWithTheSavedPresentation)
+{
+    XSDocument *first = openPhoto();
+    ASSERT_TRUE(first);
+    auto layoutOf = [](XSDocument *doc) {
+        return qobject_cast<XSDocumentWindowController *>(doc->windowControllers().first())->mainLayoutViewController();
+    };
+    layoutOf(first)->viewState()->setZoom(0.5);
+    layoutOf(first)->saveCurrentPresentationSettings();
+    XSDocument *second = openPhoto();
+    ASSERT_TRUE(second);
+    EXPECT_NEAR(layoutOf(second)->viewState()->zoom(), 0.5, 1e-9);
+    layoutOf(second)->resetToDefaultPresentationSettings();
+    EXPECT_NEAR(layoutOf(second)->viewState()->zoom(), KTViewState::kInitialZoom, 1e-9);
+}
+
 TEST(ShellBottomBar, ProportionsPrintAgainstTheChosenRatioAndLockTheDesign)
 {
     const QString photo = freshDir() + "/photo.png";
