@@ -3,6 +3,7 @@
 #include "platform/ui/WindowController.h"
 
 #include <QObject>
+#include <QSizeF>
 #include <QUrl>
 
 #include <memory>
@@ -21,6 +22,14 @@ public:
     virtual bool importImage(const QUrl &url) = 0;
     // Puts another design's settings and layers around the photo.
     virtual void replaceTemplateWith(const std::shared_ptr<KTTemplate> &) {}
+    // The framed picture written for a drag out of the canvas, in a new
+    // temporary folder, named and sized as the export defaults say; empty
+    // when it could not be written.
+    virtual QUrl writeDragOutFile(const QSizeF &lastDrawnSize)
+    {
+        Q_UNUSED(lastDrawnSize);
+        return {};
+    }
     // The window is ready: the photo goes in, then change tracking starts.
     virtual void windowControllerDidLoadNib(platform::WindowController *controller) = 0;
 

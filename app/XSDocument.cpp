@@ -40,6 +40,7 @@
 #include <QPrinter>
 #include <QPointer>
 #include <QUndoStack>
+#include <QUuid>
 
 #include <algorithm>
 #include <atomic>
@@ -520,6 +521,26 @@ bool XSDocument::writeToURL(const QUrl &url, const QString &type, Error *error)
                                                    {QStringLiteral("Size Type"), sizeType}});
     VLWAnalytics::trackEventProperties(QStringLiteral("Template"), m_docTemplate->dictionaryForAnalytics());
     return written;
+}
+
+QUrl XSDocument::writeDragOutFile(const QSizeF &lastDrawnSize)
+{
+    const QString folder = QDir::temp().filePath(QStringLiteral("Kantelo Drags/")
+                                                 + QUuid::createUuid().toString(QUuid::WithoutBraces));
+    if (!QDir().mkpath(folder))
+        return {};
+    const QString base = fileURL().isValid() ? fileURL().fileName() : QStringLiteral("Untitled");
+    const QUrl url = QUrl::fromLocalFile(QDir(folder).filePath(createExportFileNameAndAddExtension(base, true)));
+    UserDefaults &defaults = UserDefaults::standard();
+    m_docTemplate->setExportQuality(defaults.doubleForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0);
+    const QSizeF size = m_docTemplate->exportSizeFromPreferencesWithLastDrawnSize(lastDrawnSize);
+    const int format = int(defaults.integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey)));
+    Error error;
+    if (!saveToURL(url, size, format, &error)) {
+        QDir(folder).removeRecursively();
+        return {};
+    }
+    return url;
 }
 
 bool XSDocument::saveToURL(const QUrl &url, const QSizeF &size, int formatIndex, Error *error)

@@ -14,7 +14,9 @@
 #include "platform/TypeTable.h"
 #include "platform/ui/Document.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGestureEvent>
@@ -274,6 +276,8 @@ void KTDesignView::mousePressEvent(QMouseEvent *event)
 {
     // Control-click is kept for dragging the framed picture out.
     if (event->modifiers() & Qt::ControlModifier) {
+        m_dragOutArmed = event->button() == Qt::LeftButton;
+        m_dragOutStart = event->position();
         event->accept();
         return;
     }
@@ -284,6 +288,13 @@ void KTDesignView::mousePressEvent(QMouseEvent *event)
 
 void KTDesignView::mouseMoveEvent(QMouseEvent *event)
 {
+    if (m_dragOutArmed && (event->buttons() & Qt::LeftButton)) {
+        if ((event->position() - m_dragOutStart).manhattanLength() >= QApplication::startDragDistance()) {
+            m_dragOutArmed = false;
+            startDragOut();
+        }
+        return;
+    }
     if (event->buttons() != Qt::NoButton) {
         if (m_controller)
             m_controller->mouseDragged(event);
@@ -375,6 +386,11 @@ void KTDesignView::updateCursor(const QPointF &point)
 
 void KTDesignView::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (m_dragOutArmed) {
+        m_dragOutArmed = false;
+        event->accept();
+        return;
+    }
     if (m_controller)
         m_controller->mouseUp(event);
     event->accept();
@@ -534,4 +550,33 @@ void KTDesignView::dropEvent(QDropEvent *event)
         event->acceptProposedAction();
     else
         event->ignore();
+}
+
+QUrl KTDesignView::prepareDragOut()
+{
+    KTDesignDocumentInterface *document
+        = m_controller ? KTDesignDocumentInterface::ofWindowController(m_controller->windowController()) : nullptr;
+    const auto design = m_controller ? m_controller->docTemplate() : nullptr;
+    if (!document || !design || design->isDrawing())
+        return {};
+    showPause();
+    repaint();
+    const QUrl url = document->writeDragOutFile(m_controller->lastDrawnSize());
+    hidePause();
+    return url;
+}
+
+void KTDesignView::startDragOut()
+{
+    const QUrl url = prepareDragOut();
+    if (!url.isValid())
+        return;
+    auto *drag = new QDrag(this);
+    auto *mime = new QMimeData;
+    mime->setUrls({url});
+    drag->setMimeData(mime);
+    const QPixmap shown = grab().scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    drag->setPixmap(shown);
+    drag->setHotSpot(QPoint(shown.width() / 2, shown.height() / 2));
+    drag->exec(Qt::CopyAction);
 }

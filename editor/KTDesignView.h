@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QRectF>
 #include <QVariantMap>
+#include <QUrl>
 #include <QWidget>
 
 class KTDesignViewController;
@@ -72,6 +73,9 @@ public:
     // draws and for drags that start in this program.
     bool canAcceptDrop(const QMimeData *mime, bool fromThisProgram) const;
     bool performDrop(const QMimeData *mime);
+    // Ctrl-drag: the framed picture is written to a temporary file behind
+    // the busy overlay before the drag starts; empty when it failed.
+    QUrl prepareDragOut();
 
     QSize sizeHint() const override { return {900, 700}; }
 
@@ -94,6 +98,7 @@ private:
     void trackMouseAt(const QPointF &point);
     void updateCursor(const QPointF &point);
     void layoutPalette();
+    void startDragOut();
 
     QPointer<KTDesignViewController> m_controller;
     KTLayersPaletteView *m_layersPaletteView = nullptr;
@@ -104,6 +109,8 @@ private:
     bool m_drawHighQuality = true;
     bool m_inLiveResize = false;
     QList<TrackingArea> m_trackingAreas;
+    QPointF m_dragOutStart;
+    bool m_dragOutArmed = false;
     static constexpr int kBackdropMargin = 16;
     QImage m_backdrop;
     QColor m_backdropColor;

@@ -442,3 +442,18 @@ TEST_F(SavingFixture, DragOutWritesTheChosenFormatAndAnEmptySizeMeansThePhotosSi
     EXPECT_TRUE(doc->saveToURL(QUrl::fromLocalFile(dir + "/small.tiff"), QSizeF(90.7, 60.2), 2));
     EXPECT_EQ(pixelSize(dir + "/small.tiff"), "90x60");
 }
+
+TEST_F(SavingFixture, ADragOutFileIsWrittenInAFolderOfItsOwnNamedAfterThePhoto)
+{
+    const QString dir = freshDir();
+    XSDocument *doc = open(writeCameraPhoto(dir));
+    ASSERT_TRUE(doc);
+    addMat(doc);
+    UserDefaults::standard().setInteger(QString::fromLatin1(AppDelegate::kOutputImageFormatKey), 1);
+    const QUrl url = doc->writeDragOutFile(QSizeF(300, 200));
+    ASSERT_TRUE(url.isLocalFile());
+    EXPECT_TRUE(url.fileName().endsWith(QStringLiteral(".png"))) << url.fileName().toStdString();
+    EXPECT_FALSE(QImage(url.toLocalFile()).isNull());
+    EXPECT_FALSE(QFileInfo(url.toLocalFile()).absolutePath().startsWith(dir));
+    QDir(QFileInfo(url.toLocalFile()).absolutePath()).removeRecursively();
+}

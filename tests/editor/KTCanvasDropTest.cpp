@@ -25,6 +25,13 @@ public:
     }
     void replaceTemplateWith(const std::shared_ptr<KTTemplate> &other) override { replacedWith = other; }
     void windowControllerDidLoadNib(platform::WindowController *) override {}
+    QUrl writeDragOutFile(const QSizeF &) override
+    {
+        pauseShownWhileWriting = view && view->isPauseShown();
+        return QUrl::fromLocalFile(QStringLiteral("/tmp/framed.jpg"));
+    }
+    KTDesignView *view = nullptr;
+    bool pauseShownWhileWriting = false;
 };
 
 struct DropCanvas {
@@ -112,4 +119,15 @@ TEST(KTCanvasDrop, PackagesImageFilesAndImageDataAreTakenAndOtherDragsRefused)
     EXPECT_FALSE(canvas.view()->performDrop(file.get()));
     canvas.document.design->setIsDrawing(false);
     EXPECT_EQ(canvas.document.imported.size(), 2);
+}
+
+TEST(KTCanvasDrop, TheDragOutFileIsWrittenBehindTheBusyOverlay)
+{
+    DropCanvas canvas;
+    canvas.document.view = canvas.view();
+    canvas.view()->resize(400, 300);
+    canvas.view()->show();
+    EXPECT_EQ(canvas.view()->prepareDragOut(), QUrl::fromLocalFile(QStringLiteral("/tmp/framed.jpg")));
+    EXPECT_TRUE(canvas.document.pauseShownWhileWriting);
+    EXPECT_FALSE(canvas.view()->isPauseShown());
 }
