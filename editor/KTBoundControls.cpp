@@ -108,6 +108,11 @@ KTPanelSlider::KTPanelSlider(const QString &label, double minimum, double maximu
             setValue(reset);
             emit edited(m_value, true);
         });
+    } else {
+        // Rows with and without a reset keep their sliders aligned.
+        auto *room = new QWidget(this);
+        room->setFixedWidth(QToolButton().sizeHint().width());
+        row->addWidget(room);
     }
 
     connect(m_slider, &QSlider::sliderPressed, this, [this] { m_pressed = true; });
