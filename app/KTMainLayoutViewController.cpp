@@ -16,6 +16,7 @@
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
+#include "design/Variation.h"
 #include "platform/Assert.h"
 #include "platform/TypeTable.h"
 #include "platform/ui/FilePanels.h"
@@ -263,6 +264,18 @@ void KTMainLayoutViewController::selectImageLayerInPalette()
     KTDesignDocumentInterface *doc = KTDesignDocumentInterface::ofWindowController(windowController());
     if (palette && doc && doc->docTemplate())
         palette->selectLayer(doc->docTemplate()->imageLayer().get());
+}
+
+void KTMainLayoutViewController::replaceTemplateWithVariation(const Variation *variation)
+{
+    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
+    KTDesignDocumentInterface *doc = KTDesignDocumentInterface::ofWindowController(windowController());
+    if (!design || !doc)
+        return;
+    doc->replaceTemplateWith(design);
+    // The same zoom again: the canvas redraws the new design.
+    m_viewState->setZoom(m_viewState->zoom());
+    selectImageLayerInPalette();
 }
 
 void KTMainLayoutViewController::replaceImage()

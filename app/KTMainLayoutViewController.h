@@ -14,6 +14,7 @@
 class KTLayer;
 class KTTemplate;
 class KTViewState;
+class Variation;
 class KTTrackingAreaHost;
 
 // The root of a document window's controllers: the split with the browsers
@@ -68,6 +69,8 @@ public:
     void addButtonPressed();
     void removeButtonPressed();
     void replaceImage();
+    // Applies a stored design to the document, then selects the photo layer.
+    void replaceTemplateWithVariation(const Variation *variation);
 
     void openLibraryPanel();
     void openTemplatesPanel();

@@ -8,6 +8,7 @@
 #include "editor/KTDesignViewController.h"
 #include "editor/KTLayerPanelController.h"
 #include "editor/KTLayersPaletteController.h"
+#include "editor/KTTemplatesViewController.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
 #include "library/KTFrameImporterWindowController.h"
@@ -63,6 +64,7 @@ void registerWindowControllers()
             return library;
         });
     KTLayerPanelController::registerControllers();
+    KTTemplatesViewController::registerControllers();
 }
 
 constexpr const char *kUsage =
