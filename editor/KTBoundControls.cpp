@@ -269,14 +269,14 @@ VLColorWell *KTBoundControls::addColorWell(QBoxLayout *layout, const QString &la
     auto *row = new QWidget;
     auto *h = new QHBoxLayout(row);
     h->setContentsMargins(0, 0, 0, 0);
-    auto *title = new QLabel(label, row);
-    title->setFixedWidth(78);
-    h->addWidget(title);
+    if (!label.isEmpty()) {
+        auto *title = new QLabel(label, row);
+        h->addWidget(title);
+    }
     auto *well = new VLColorWell(row);
     well->setObjectName(label + QStringLiteral(" well"));
     well->setFixedSize(well->sizeHint());
     h->addWidget(well);
-    h->addStretch(1);
     layout->addWidget(row);
     m_controls.emplace_back(row);
     const QByteArray name(key);

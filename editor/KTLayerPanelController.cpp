@@ -5,6 +5,7 @@
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "editor/KTBoundControls.h"
+#include "editor/KTEyedropper.h"
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTTemplateControlsViewController.h"
 #include "editor/KTOverlayControlsViewController.h"
@@ -20,6 +21,8 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
+#include <QToolButton>
 #include <QUndoStack>
 #include <QVBoxLayout>
 
@@ -90,6 +93,7 @@ void KTLayerPanelController::addFrameColorControls(QVBoxLayout *layout)
     auto *row = new QHBoxLayout;
     QCheckBox *colorize = m_controls->addCheckBox(row, tr("Colorize"), "colorize");
     m_colorizeColorWell = m_controls->addColorWell(row, QString(), "colorizationColor");
+    addEyedropper(row, m_colorizeColorWell);
     row->addStretch(1);
     m_rotateView = new VLRotateView;
     row->addWidget(m_rotateView);
@@ -107,6 +111,30 @@ void KTLayerPanelController::addFrameColorControls(QVBoxLayout *layout)
     m_controls->addSlider(layout, tr("Lightness"), "lightnessShift", -3.0, 3.0, 10, 0.0);
     m_controls->addSlider(layout, tr("Opacity"), "opacity", 0.0, 1.0, 100);
     m_controls->addSlider(layout, tr("Shadow"), "shadowLength", 0.0, 1.0, 100);
+}
+
+void KTLayerPanelController::addEyedropper(QBoxLayout *row, VLColorWell *well)
+{
+    auto *button = new QToolButton;
+    // A cross-hair drawn here: no font is sure to hold such a sign.
+    QPixmap mark(16, 16);
+    mark.fill(Qt::transparent);
+    {
+        QPainter p(&mark);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(button->palette().color(QPalette::ButtonText), 1.4));
+        p.drawEllipse(QPointF(8, 8), 4.5, 4.5);
+        p.drawLine(QPointF(8, 1), QPointF(8, 5));
+        p.drawLine(QPointF(8, 11), QPointF(8, 15));
+        p.drawLine(QPointF(1, 8), QPointF(5, 8));
+        p.drawLine(QPointF(11, 8), QPointF(15, 8));
+    }
+    button->setIcon(QIcon(mark));
+    button->setToolTip(tr("Pick a colour from the window (Escape cancels)"));
+    button->setAutoRaise(true);
+    row->addWidget(button);
+    QPointer<VLColorWell> target(well);
+    connect(button, &QToolButton::clicked, this, [target] { KTEyedropper::pickColorForWell(target); });
 }
 
 void KTLayerPanelController::activateColorWell()
@@ -255,7 +283,10 @@ void KTColorMatFrameLayerPanelController::buildControls(QVBoxLayout *layout)
 {
     auto *wells = new QHBoxLayout;
     m_matColorWell = m_controls->addColorWell(wells, tr("Mat"), "matColor");
-    m_controls->addColorWell(wells, tr("Bevel"), "bevelColor");
+    addEyedropper(wells, m_matColorWell);
+    wells->addStretch(1);
+    VLColorWell *bevel = m_controls->addColorWell(wells, tr("Bevel"), "bevelColor");
+    addEyedropper(wells, bevel);
     layout->addLayout(wells);
     KTPanelSlider *left = m_controls->addSlider(layout, tr("Left"), "leftWidth", 0.0, KTColorMatLayer::kMaxSideWidth, 100);
     disconnect(left, &KTPanelSlider::edited, m_controls, nullptr);

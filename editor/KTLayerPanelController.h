@@ -9,6 +9,7 @@ class KTBoundControls;
 class KTLayer;
 class KTLayersPaletteController;
 class KTPanelSlider;
+class QBoxLayout;
 class QCheckBox;
 class QUndoStack;
 class QVBoxLayout;
@@ -46,6 +47,7 @@ protected:
     // Colourise, turn, saturation, lightness, opacity, shadow.
     void addFrameColorControls(QVBoxLayout *layout);
     void activateColorWell();
+    void addEyedropper(QBoxLayout *row, VLColorWell *well);
     void performLayout() override { activateColorWell(); }
 
     KTBoundControls *m_controls = nullptr;

@@ -1,6 +1,8 @@
 #include "design/KTColorMatLayer.h"
 #include "design/KTImageLayer.h"
 #include "editor/KTBoundControls.h"
+#include "editor/KTEyedropper.h"
+#include "kit/ui/VLColorWell.h"
 #include "editor/KTLayerPanelController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTTemplateControlsViewController.h"
@@ -227,4 +229,36 @@ TEST(KTLayerPanels, OverlaysAreAddedOnTopAndTextTakesPlaceholders)
     stack.undo();
     EXPECT_EQ(panel.textOverlayLayer()->overlayText().string(), QStringLiteral("Overlay"));
     EXPECT_EQ(panel.textView()->toPlainText(), QStringLiteral("Overlay"));
+}
+
+TEST(KTLayerPanels, TheEyedropperPicksAPixelOfTheProgramsWindowsAndEscapeCancels)
+{
+    QWidget swatch;
+    swatch.setAutoFillBackground(true);
+    QPalette red = swatch.palette();
+    red.setColor(QPalette::Window, QColor(200, 30, 40));
+    swatch.setPalette(red);
+    swatch.resize(60, 40);
+    swatch.show();
+    VLColorWell well;
+    well.setColor(Qt::white);
+    int edits = 0;
+    QObject::connect(&well, &VLColorWell::colorEdited, [&] { ++edits; });
+
+    KTEyedropper::pickColorForWell(&well);
+    EXPECT_TRUE(KTEyedropper::isPicking());
+    QTest::keyClick(&swatch, Qt::Key_A); // ignored
+    EXPECT_TRUE(KTEyedropper::isPicking());
+    QTest::keyClick(&swatch, Qt::Key_Escape);
+    EXPECT_FALSE(KTEyedropper::isPicking());
+    QTest::mouseClick(&swatch, Qt::LeftButton, {}, QPoint(30, 20));
+    EXPECT_EQ(well.color(), QColor(Qt::white));
+
+    KTEyedropper::pickColorForWell(&well);
+    QTest::mouseClick(&swatch, Qt::LeftButton, {}, QPoint(30, 20));
+    EXPECT_FALSE(KTEyedropper::isPicking());
+    EXPECT_EQ(well.color(), QColor(200, 30, 40));
+    EXPECT_EQ(edits, 1);
+    EXPECT_FALSE(VLColorWell::sharedColorDialogIsVisible());
+    well.deactivate();
 }
