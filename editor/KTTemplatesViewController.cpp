@@ -25,6 +25,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
 #include <QSet>
 #include <QStringListModel>
 #include <QToolButton>
@@ -69,6 +71,25 @@ public:
         return true;
     }
 };
+
+// A magnifier with a small triangle: the search field's menu of categories.
+QIcon searchMenuIcon()
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(200, 200, 200), 2.5));
+    painter.drawEllipse(QRectF(4, 5, 13, 13));
+    painter.drawLine(QPointF(15.5, 16.5), QPointF(21, 22));
+    QPainterPath triangle;
+    triangle.moveTo(22, 9);
+    triangle.lineTo(30, 9);
+    triangle.lineTo(26, 14);
+    triangle.closeSubpath();
+    painter.fillPath(triangle, QColor(200, 200, 200));
+    return QIcon(pixmap);
+}
 
 QStringList tagNamesOf(const Variation *variation)
 {
@@ -172,8 +193,8 @@ QWidget *KTTemplatesViewController::loadView()
         categories->addAction(action);
         connect(action, &QAction::triggered, this, [this, tag = tag] { setSearchCategory(tag); });
     }
-    QAction *menuAction = m_searchField->addAction(QIcon::fromTheme(QStringLiteral("edit-find")),
-                                                   QLineEdit::LeadingPosition);
+    QAction *menuAction = m_searchField->addAction(searchMenuIcon(), QLineEdit::LeadingPosition);
+    menuAction->setToolTip(tr("Search in"));
     menuAction->setObjectName(QStringLiteral("searchCategoryAction"));
     connect(menuAction, &QAction::triggered, this, [this] {
         // The recent searches follow the categories, as the search menu lists them.
@@ -236,6 +257,24 @@ QWidget *KTTemplatesViewController::loadView()
     });
     connect(m_keywordsField, &QLineEdit::textEdited, this, [this](const QString &text) { updateCompletions(text); });
     connect(m_keywordsField, &QLineEdit::editingFinished, this, [this] { tokenFieldFinishedEditing(); });
+    // Each keyword's menu: off this design, or off every design.
+    m_keywordsField->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_keywordsField, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        QMenu *menu = m_keywordsField->createStandardContextMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        const QList<Variation *> selected = selectedItems();
+        if (selected.size() == 1 && !m_keywordsField->isReadOnly()) {
+            for (Tag *tag : selected.last()->tags()) {
+                menu->addSeparator();
+                const QString name = tag->name();
+                auto find = [this, name] { return Tag::tagWithName(name, templatesContext()); };
+                menu->addAction(tr("Remove keyword %1").arg(name), this, [this, find] { removeKeywordFromTemplate(find()); });
+                menu->addAction(tr("Remove keyword %1 from all templates").arg(name), this,
+                                [this, find] { removeKeywordFromAllTemplates(find()); });
+            }
+        }
+        menu->popup(m_keywordsField->mapToGlobal(at));
+    });
     column->addWidget(m_keywordsField);
 
     m_popupMenu = new QMenu(root);
