@@ -262,3 +262,14 @@ TEST(KTLayerPanels, TheEyedropperPicksAPixelOfTheProgramsWindowsAndEscapeCancels
     EXPECT_FALSE(VLColorWell::sharedColorDialogIsVisible());
     well.deactivate();
 }
+
+TEST(KTLayerPanels, AnAltLetGoElsewhereIsForgottenWhenAWindowBecomesActive)
+{
+    KTImageLayerPanelController panel(QStringLiteral("ImageLayerControls"), nullptr);
+    holdAlt(true);
+    ASSERT_TRUE(panel.lock()->lockSliders());
+    // The release went to another program; the keyboard says Alt is up now.
+    emit qApp->focusWindowChanged(nullptr);
+    EXPECT_FALSE(panel.lock()->lockSliders());
+    EXPECT_FALSE(panel.lock()->altWasPressed());
+}
