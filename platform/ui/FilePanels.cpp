@@ -23,6 +23,10 @@ QList<QUrl> openWithDialog(const OpenPanelRequest &request)
         dialog.setNameFilters(request.nameFilters);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.allowsMultipleSelection ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (request.choosesDirectories) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+    }
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.selectedUrls();

@@ -24,6 +24,8 @@ struct OpenPanelRequest {
     // Named choices ("Images (*.jpg *.png)"), first shown first; replace the
     // one filter made from the types when given.
     QStringList nameFilters;
+    // A folder instead of files.
+    bool choosesDirectories = false;
 };
 
 struct SavePanelRequest {

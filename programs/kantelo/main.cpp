@@ -5,6 +5,7 @@
 #include "app/KTMainMenu.h"
 #include "app/XSDocumentWindowController.h"
 #include "batch/KTBatchProcessingCoordinator.h"
+#include "batch/ui/KTBatchProcessingWindowController.h"
 #include "editor/KTDesignViewController.h"
 #include "editor/KTLayerPanelController.h"
 #include "editor/KTLayersPaletteController.h"
@@ -152,6 +153,7 @@ int main(int argc, char *argv[])
 
     AppDelegate delegate;
     delegate.services().purgeStaleBatchProcessingPreviews = &KTBatchProcessingCoordinator::purgeStaleBatchProcessingPreviews;
+    delegate.services().startBatchProcessing = [] { KTBatchProcessingWindowController::showShared(); };
     delegate.services().subscribeToNewsletter = [&delegate] { delegate.subscribeToNewsletter(); };
     platform::Application application(&delegate);
     // Quitting destroys it before the delegate: a running update is cancelled, not waited for.

@@ -1,0 +1,105 @@
+#include "batch/ui/KTBatchProcessingWindowController.h"
+
+#include "batch/ui/KTBatchProcessingConfigurationController.h"
+#include "batch/ui/KTBatchProcessingProgressController.h"
+#include "platform/Alert.h"
+
+#include <QCloseEvent>
+#include <QStackedLayout>
+
+namespace {
+QPointer<KTBatchProcessingWindowController> g_shared;
+}
+
+KTBatchProcessingWindowController::KTBatchProcessingWindowController(const QString &presetPath, QWidget *parent)
+    : QWidget(parent, Qt::Window),
+      m_presetPath(presetPath.isEmpty() ? KTBatchProcessingOptions::defaultBatchConfigurationPresetPath() : presetPath)
+{
+    setObjectName(QStringLiteral("batchProcessingWindow"));
+    setWindowTitle(tr(kWindowTitle));
+    m_pages = new QStackedLayout(this);
+    m_configuration = new KTBatchProcessingConfigurationController(this);
+    m_pages->addWidget(m_configuration);
+    // The last used settings, read once per window.
+    if (const auto preset = KTBatchProcessingOptions::readPreset(m_presetPath))
+        m_configuration->loadPreset(*preset);
+    connect(m_configuration, &KTBatchProcessingConfigurationController::didUpdateOptions, this, [this] {
+        if (!m_presetPath.isEmpty())
+            m_configuration->currentOptions()->writePreset(m_presetPath);
+    });
+    connect(m_configuration, &KTBatchProcessingConfigurationController::didFinish, this,
+            &KTBatchProcessingWindowController::process);
+    connect(&m_coordinator, &KTBatchProcessingCoordinator::processingStarted, this,
+            [this](int count) { startProgressWithNumberOfFiles(quint64(qMax(count, 0))); });
+    connect(&m_coordinator, &KTBatchProcessingCoordinator::fileSucceeded, this, [this] {
+        if (m_progress)
+            m_progress->reportProcessedFiles(1);
+    });
+    connect(&m_coordinator, &KTBatchProcessingCoordinator::fileFailed, this,
+            [this](const QUrl &file, const QString &reason) {
+                if (m_progress)
+                    m_progress->reportFailureFor(file, reason);
+            });
+    resize(560, 640);
+}
+
+KTBatchProcessingWindowController::~KTBatchProcessingWindowController() = default;
+
+KTBatchProcessingWindowController *KTBatchProcessingWindowController::showShared()
+{
+    if (!g_shared) {
+        g_shared = new KTBatchProcessingWindowController;
+        g_shared->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    g_shared->show();
+    g_shared->raise();
+    g_shared->activateWindow();
+    return g_shared;
+}
+
+bool KTBatchProcessingWindowController::process()
+{
+    platform::Error error;
+    if (m_coordinator.startBatchProcessingWithOptions(m_configuration->currentOptions(),
+                                                      m_configuration->destinationDirectory(), &error))
+        return true;
+    QString details = error.description;
+    const QStringList problems = error.userInfo.value(QStringLiteral("problems")).toStringList();
+    if (!problems.isEmpty())
+        details += QStringLiteral("\n\n") + problems.mid(0, 10).join(QLatin1Char('\n'));
+    platform::runAlert({tr(kStartFailedMessage), details, {}, platform::AlertRequest::Style::Warning});
+    return false;
+}
+
+void KTBatchProcessingWindowController::startConfiguration()
+{
+    m_pages->setCurrentWidget(m_configuration);
+    if (m_progress) {
+        m_progress->deleteLater();
+        m_progress = nullptr;
+    }
+}
+
+void KTBatchProcessingWindowController::startProgressWithNumberOfFiles(quint64 count)
+{
+    if (m_progress) {
+        qWarning("A progress view controller should not exist at this point");
+        m_progress->deleteLater();
+    }
+    m_progress = new KTBatchProcessingProgressController(count, this);
+    connect(m_progress, &KTBatchProcessingProgressController::didComplete, this,
+            &KTBatchProcessingWindowController::startConfiguration);
+    m_pages->addWidget(m_progress);
+    m_pages->setCurrentWidget(m_progress);
+}
+
+void KTBatchProcessingWindowController::closeEvent(QCloseEvent *event)
+{
+    // The window manager's close button stays; a close during a run is refused.
+    if (m_coordinator.isProcessing()) {
+        event->ignore();
+        platform::runAlert({tr(kCloseRefusedMessage), tr(kCloseRefusedText), {}, platform::AlertRequest::Style::Informational});
+        return;
+    }
+    event->accept();
+}

@@ -1,0 +1,124 @@
+#include "batch/BatchTestSupport.h"
+
+#include "batch/ui/KTBatchProcessingConfigurationController.h"
+#include "batch/ui/KTBatchProcessingProgressController.h"
+#include "batch/ui/KTBatchProcessingWindowController.h"
+#include "design/TemplatesStore.h"
+#include "design/Variation.h"
+#include "platform/Alert.h"
+#include "platform/ui/FilePanels.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace batchtest;
+
+namespace {
+
+QString freshFolder(const QString &name)
+{
+    const QString path = QDir(testsupport::scratchDir()).filePath(name);
+    QDir(path).removeRecursively();
+    QDir().mkpath(path);
+    return path;
+}
+
+} // namespace
+
+TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCloseWhileRunning)
+{
+    const QString root = freshFolder(QStringLiteral("batch-window"));
+    TemplatesStore store(root + QStringLiteral("/support"));
+    TemplatesStore::setShared(&store);
+    Variation *variation = Variation::variationFromTemplate(matDesign().get(), store.templatesManagedObjectContext());
+    ASSERT_TRUE(variation);
+    variation->setName(QStringLiteral("Mat"));
+    ASSERT_TRUE(store.templatesManagedObjectContext()->save());
+
+    for (const char *name : {"a.jpg", "b.jpg", "deep/c.jpg", "broken.jpg"})
+        writePhoto(root + QStringLiteral("/photos/") + QLatin1String(name));
+    {
+        QFile damaged(root + QStringLiteral("/photos/broken.jpg"));
+        ASSERT_TRUE(damaged.open(QIODevice::ReadWrite));
+        const QByteArray head = damaged.read(600);
+        damaged.resize(0);
+        damaged.write(head);
+    }
+    QStringList alerts;
+    platform::setAlertPresenter([&](const platform::AlertRequest &request) {
+        alerts << request.messageText;
+        return 0;
+    });
+    QList<QUrl> answer;
+    platform::setOpenPanelPresenter([&](const platform::OpenPanelRequest &) { return answer; });
+
+    const QString preset = root + QStringLiteral("/LastUsedPreset.plist");
+    auto *window = new KTBatchProcessingWindowController(preset);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<KTBatchProcessingWindowController> alive(window);
+    window->show();
+    auto *config = window->configurationViewController();
+    EXPECT_EQ(config->selectedDesignName(), QStringLiteral("Mat"));
+
+    // A folder with no pictures says so; the photo folder adds all four.
+    answer = {QUrl::fromLocalFile(freshFolder(QStringLiteral("batch-window-empty")))};
+    config->findChild<QPushButton *>(QStringLiteral("addFolderButton"))->click();
+    EXPECT_EQ(alerts, QStringList{QString::fromLatin1(KTBatchProcessingCoordinator::kNoImagesTitle)});
+    answer = {QUrl::fromLocalFile(root + QStringLiteral("/photos"))};
+    config->findChild<QPushButton *>(QStringLiteral("addFolderButton"))->click();
+    EXPECT_EQ(config->files().size(), 4);
+    EXPECT_EQ(config->selectedFilesSummary(), QStringLiteral("You have selected 4 files from:"));
+
+    // A slash can't be typed into the prefix; the prefix reaches the preset file.
+    auto *prefix = config->findChild<QLineEdit *>(QStringLiteral("prefixField"));
+    prefix->setFocus();
+    QTest::keyClicks(prefix, QStringLiteral("fr/amed_"));
+    EXPECT_EQ(prefix->text(), QStringLiteral("framed_"));
+    prefix->parentWidget()->findChildren<QCheckBox *>().first()->setChecked(true);
+    EXPECT_EQ(config->filenamePreview(), QStringLiteral("framed_MyPhoto.jpg"));
+    const auto written = KTBatchProcessingOptions::readPreset(preset);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->filenamePrefix(), QStringLiteral("framed_"));
+    EXPECT_EQ(written->batchTemplate()->name(), QStringLiteral("Mat"));
+
+    const QString out = freshFolder(QStringLiteral("batch-window-out"));
+    config->setDestinationDirectory(QUrl::fromLocalFile(out));
+    alerts.clear();
+    config->findChild<QPushButton *>(QStringLiteral("startButton"))->click();
+    ASSERT_TRUE(alerts.isEmpty()) << alerts.join(QLatin1Char('\n')).toStdString();
+    auto *progress = window->progressViewController();
+    ASSERT_TRUE(progress);
+    EXPECT_EQ(progress->total(), 4u);
+
+    // Results arrive through the event loop, so the run is still going here.
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(alerts, QStringList{QString::fromLatin1(KTBatchProcessingWindowController::kCloseRefusedMessage)});
+    ASSERT_TRUE(alive);
+
+    ASSERT_TRUE(testsupport::waitUntil([&] { return progress->done(); }, 60000));
+    EXPECT_EQ(progress->status(), QStringLiteral("Done!"));
+    EXPECT_EQ(progress->error(), QStringLiteral("Failed to process 1 image"));
+    ASSERT_EQ(progress->failedFiles().size(), 1);
+    EXPECT_TRUE(progress->failedFiles().first().toLocalFile().endsWith(QStringLiteral("broken.jpg")));
+    EXPECT_FALSE(progress->failureReasons().first().isEmpty());
+    const QStringList outputs = QDir(out).entryList(QDir::Files, QDir::Name);
+    EXPECT_EQ(outputs, (QStringList{QStringLiteral("framed_a.jpg"), QStringLiteral("framed_b.jpg"),
+                                    QStringLiteral("framed_c.jpg")}));
+    // The mat makes each framed copy larger than its 300 x 200 photo.
+    const QImage framed(out + QStringLiteral("/framed_a.jpg"));
+    EXPECT_GT(framed.width(), 300);
+    EXPECT_GT(framed.height(), 200);
+
+    // Back to the same settings; then the window closes.
+    progress->findChild<QPushButton *>(QStringLiteral("completeButton"))->click();
+    EXPECT_EQ(config->files().size(), 4);
+    EXPECT_TRUE(window->close());
+    platform::setAlertPresenter(nullptr);
+    platform::setOpenPanelPresenter(nullptr);
+    TemplatesStore::setShared(nullptr);
+}
