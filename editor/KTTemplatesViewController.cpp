@@ -99,17 +99,6 @@ QStringList tagNamesOf(const Variation *variation)
     return names;
 }
 
-QStringList splitKeywords(const QString &text)
-{
-    QStringList names;
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        const QString name = part.trimmed();
-        if (!name.isEmpty() && !names.contains(name))
-            names << name;
-    }
-    return names;
-}
-
 void deleteTagIfUnused(Tag *tag, ManagedObjectContext *context)
 {
     if (tag && !tag->isDeleted() && tag->variations().isEmpty())
@@ -241,39 +230,30 @@ QWidget *KTTemplatesViewController::loadView()
 
     auto *keywordsTitle = new QLabel(tr("Keywords"), root);
     column->addWidget(keywordsTitle);
-    m_keywordsField = new QLineEdit(root);
-    m_keywordsField->setObjectName(QStringLiteral("keywordsTokenField"));
-    m_keywordsField->setPlaceholderText(tr("Keywords, separated by commas"));
+    m_keywordsField = new KTKeywordsField(root);
+    QLineEdit *typing = m_keywordsField->editor();
+    typing->setPlaceholderText(tr("Add keywords"));
     m_completions = new QStringListModel(this);
     m_completer = new QCompleter(m_completions, this);
     m_completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
-    m_completer->setWidget(m_keywordsField);
+    m_completer->setWidget(typing);
     connect(m_completer, qOverload<const QString &>(&QCompleter::activated), this, [this](const QString &name) {
-        QStringList parts = m_keywordsField->text().split(QLatin1Char(','));
-        if (parts.isEmpty())
-            parts << QString();
-        parts.last() = (parts.size() > 1 ? QStringLiteral(" ") : QString()) + name;
-        m_keywordsField->setText(parts.join(QLatin1Char(',')) + QStringLiteral(", "));
+        m_keywordsField->editor()->clear();
+        m_keywordsField->commit(name);
     });
-    connect(m_keywordsField, &QLineEdit::textEdited, this, [this](const QString &text) { updateCompletions(text); });
-    connect(m_keywordsField, &QLineEdit::editingFinished, this, [this] { tokenFieldFinishedEditing(); });
+    connect(typing, &QLineEdit::textEdited, this, [this](const QString &text) { updateCompletions(text); });
+    connect(m_keywordsField, &KTKeywordsField::editingFinished, this, [this] { tokenFieldFinishedEditing(); });
     // Each keyword's menu: off this design, or off every design.
-    m_keywordsField->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_keywordsField, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
-        QMenu *menu = m_keywordsField->createStandardContextMenu();
+    connect(m_keywordsField, &KTKeywordsField::chipMenuRequested, this, [this](const QString &name, const QPoint &at) {
+        if (selectedItems().size() != 1 || m_keywordsField->isReadOnly())
+            return;
+        auto *menu = new QMenu(m_keywordsField);
         menu->setAttribute(Qt::WA_DeleteOnClose);
-        const QList<Variation *> selected = selectedItems();
-        if (selected.size() == 1 && !m_keywordsField->isReadOnly()) {
-            for (Tag *tag : selected.last()->tags()) {
-                menu->addSeparator();
-                const QString name = tag->name();
-                auto find = [this, name] { return Tag::tagWithName(name, templatesContext()); };
-                menu->addAction(tr("Remove keyword %1").arg(name), this, [this, find] { removeKeywordFromTemplate(find()); });
-                menu->addAction(tr("Remove keyword %1 from all templates").arg(name), this,
-                                [this, find] { removeKeywordFromAllTemplates(find()); });
-            }
-        }
-        menu->popup(m_keywordsField->mapToGlobal(at));
+        auto find = [this, name] { return Tag::tagWithName(name, templatesContext()); };
+        menu->addAction(tr("Remove keyword %1").arg(name), this, [this, find] { removeKeywordFromTemplate(find()); });
+        menu->addAction(tr("Remove keyword %1 from all templates").arg(name), this,
+                        [this, find] { removeKeywordFromAllTemplates(find()); });
+        menu->popup(at);
     });
     column->addWidget(m_keywordsField);
 
@@ -701,9 +681,8 @@ void KTTemplatesViewController::updateTagsField()
             }
         }
     }
-    m_keywordsField->setReadOnly(selected.size() >= 2);
-    m_keywordsField->setEnabled(!selected.isEmpty());
-    m_keywordsField->setText(names.join(QStringLiteral(", ")));
+    m_keywordsField->setReadOnly(selected.size() >= 2 || selected.isEmpty());
+    m_keywordsField->setKeywords(names);
 }
 
 void KTTemplatesViewController::tokenFieldFinishedEditing()
@@ -714,7 +693,7 @@ void KTTemplatesViewController::tokenFieldFinishedEditing()
     const QList<Variation *> selected = selectedItems();
     if (selected.isEmpty())
         return;
-    const QStringList names = splitKeywords(m_keywordsField->text());
+    const QStringList names = m_keywordsField->keywords();
     // Tags are made only now, so a keyword typed and removed again before
     // the edit ends leaves nothing behind.
     QList<Tag *> tokens;
@@ -755,15 +734,14 @@ QStringList KTTemplatesViewController::completionsForSubstring(const QString &su
 
 void KTTemplatesViewController::updateCompletions(const QString &text)
 {
-    const QString last = text.section(QLatin1Char(','), -1).trimmed();
-    if (last.isEmpty()) {
+    const QString typed = text.trimmed();
+    if (typed.isEmpty()) {
         m_completer->popup()->hide();
         return;
     }
-    QStringList names = completionsForSubstring(last);
-    const QStringList typed = splitKeywords(text);
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [&](const QString &n) { return typed.mid(0, typed.size() - 1).contains(n); }),
+    QStringList names = completionsForSubstring(typed);
+    const QStringList present = m_keywordsField->keywords();
+    names.erase(std::remove_if(names.begin(), names.end(), [&](const QString &n) { return present.contains(n); }),
                 names.end());
     m_completions->setStringList(names);
     if (names.isEmpty())

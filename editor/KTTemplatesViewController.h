@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/KTDesignBrowserInterface.h"
+#include "editor/KTKeywordsField.h"
 #include "kit/ui/VLCollectionView.h"
 #include "kit/ui/VLCollectionViewDelegate.h"
 #include "kit/ui/XSViewController.h"
@@ -94,7 +95,7 @@ public:
     platform::UndoManager *undoManager();
     VLCollectionView *collectionView() const { return m_collectionView; }
     QLineEdit *searchField() const { return m_searchField; }
-    QLineEdit *keywordsTokenField() const { return m_keywordsField; }
+    KTKeywordsField *keywordsTokenField() const { return m_keywordsField; }
     QMenu *searchMenu() const { return m_searchMenu; }
 
     void collectionViewDidDoubleClickOnItemAtIndexPath(VLCollectionView *view, const QModelIndex &indexPath) override;
@@ -125,7 +126,7 @@ private:
     QPointer<VLCollectionView> m_collectionView;
     VLArrayListModel *m_model = nullptr;
     QPointer<QLineEdit> m_searchField;
-    QPointer<QLineEdit> m_keywordsField;
+    QPointer<KTKeywordsField> m_keywordsField;
     QPointer<QMenu> m_searchMenu;
     QPointer<QMenu> m_popupMenu;
     QCompleter *m_completer = nullptr;
