@@ -155,8 +155,11 @@ void KTDocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool d
     if (startup && startup->isDefaultImage() && !documentForURL(url)) {
         // The start-up document takes the URL only with the picture: a file
         // it could not show must never become the file it saves over.
-        if (!startup->importImage(url)) {
-            completeLater(completion, nullptr, kanteloError(QString::fromLatin1(XSDocument::kImageCouldNotBeOpened)));
+        Error openError;
+        if (!startup->readFromURL(url, QString(), &openError) || !startup->importImage(url)) {
+            completeLater(completion, nullptr,
+                          openError.isNull() ? kanteloError(QString::fromLatin1(XSDocument::kImageCouldNotBeOpened))
+                                             : openError);
             return;
         }
         startup->setFileURL(url);

@@ -22,8 +22,8 @@
 #include "platform/TimingLog.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
+#include "design/VLImage.h"
 #include "platform/codec/ImageEncoder.h"
-#include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/ui/SavePanel.h"
 
@@ -122,21 +122,32 @@ void XSDocument::observeTemplate()
 bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
 {
     TimingLog::mark("open");
-    const ImageDecoder::Result decoded = ImageDecoder::decodeFile(url.toLocalFile());
-    if (!decoded.image.isNull())
+    // The decoder reads the header first and refuses a picture this machine
+    // can't hold before decoding it; what it decodes is kept for the import,
+    // so the photo is decoded once.
+    const QString path = url.toLocalFile();
+    QString reason;
+    m_openedImage = VLImage::initWithContentsOfFile(path, true, &reason);
+    m_openedPath = m_openedImage ? path : QString();
+    if (m_openedImage)
         return true;
     if (error) {
         *error = Error{QString::fromLatin1(kKanteloErrorDomain), 1, QString::fromLatin1(kImageCouldNotBeOpened), {}, {}};
-        error->userInfo.insert(QStringLiteral("NSFilePath"), url.toLocalFile());
-        if (!decoded.error.isEmpty())
-            error->userInfo.insert(QStringLiteral("NSLocalizedFailureReason"), decoded.error);
+        error->userInfo.insert(QStringLiteral("NSFilePath"), path);
+        if (!reason.isEmpty())
+            error->userInfo.insert(QStringLiteral("NSLocalizedFailureReason"), reason);
     }
     return false;
 }
 
 bool XSDocument::importImage(const QUrl &url)
 {
-    const bool imported = m_docTemplate->importImage(url);
+    std::shared_ptr<VLImage> decoded;
+    if (m_openedImage && url.toLocalFile() == m_openedPath)
+        decoded = std::move(m_openedImage);
+    m_openedImage.reset();
+    m_openedPath.clear();
+    const bool imported = m_docTemplate->importImage(url, std::move(decoded));
     TimingLog::mark("decoded");
     if (imported) {
         if (url.fileName() != QLatin1String(kStartupImageFileName))

@@ -14,6 +14,7 @@ class KTLayersPaletteInterface;
 class KTSavePanelAccessoryViewController;
 class QPrinter;
 class KTTemplate;
+class VLImage;
 class VLProcessArguments;
 
 // The one kind of document: one photo inside one design. It owns the design,
@@ -141,6 +142,9 @@ private:
     KTLayersPaletteInterface *palette() const;
 
     std::shared_ptr<KTTemplate> m_docTemplate;
+    // The photo the open decoded, until the import takes it.
+    std::shared_ptr<VLImage> m_openedImage;
+    QString m_openedPath;
     bool m_isDefaultImage = false;
     // The photo file the document was opened on, until a save replaced it.
     QUrl m_originalPhotoURL;

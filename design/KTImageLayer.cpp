@@ -342,6 +342,14 @@ void KTImageLayer::loadImage()
     emit layerChanged();
 }
 
+void KTImageLayer::loadDecodedImage(std::shared_ptr<VLImage> image)
+{
+    m_image = std::move(image);
+    setIcon(m_image);
+    emit imageChanged();
+    emit layerChanged();
+}
+
 void KTImageLayer::loadCGImage(const QImage &image, const QUrl &originatedFrom)
 {
     m_image = VLImage::initWithCGImage(image, originatedFrom, 0);

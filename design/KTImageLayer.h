@@ -71,6 +71,9 @@ public:
     // Reads the photo at imageFileName with its metadata; the photo is also
     // the icon. A file that cannot be read leaves both null.
     void loadImage();
+    // The same with the photo decoded already (an open that checked the file
+    // hands over what it read, so the photo is decoded once).
+    void loadDecodedImage(std::shared_ptr<VLImage> image);
     // The photo from a decoded picture, its name, path and metadata from the file.
     void loadCGImage(const QImage &image, const QUrl &originatedFrom);
 

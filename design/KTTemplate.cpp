@@ -627,7 +627,7 @@ std::shared_ptr<KTImageLayer> KTTemplate::photoLayer() const
     return std::static_pointer_cast<KTImageLayer>(m_layers.last());
 }
 
-bool KTTemplate::importImage(const QUrl &fileUrl)
+bool KTTemplate::importImage(const QUrl &fileUrl, std::shared_ptr<VLImage> decoded)
 {
     if (m_isDrawing)
         return false;
@@ -635,7 +635,10 @@ bool KTTemplate::importImage(const QUrl &fileUrl)
     layer->setImageFileName(fileUrl.toLocalFile());
     layer->setLayerName(QString::fromLatin1(kImageLayerName));
     layer->setControlNibName(QString::fromLatin1(kImageLayerControlNibName));
-    layer->loadImage();
+    if (decoded)
+        layer->loadDecodedImage(std::move(decoded));
+    else
+        layer->loadImage();
     if (!layer->image())
         return false;
     return replaceExistingImageLayerWith(layer);

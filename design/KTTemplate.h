@@ -27,6 +27,7 @@ class KTLayer;
 class KTImageLayer;
 class KTFrameLayer;
 class KTProgressReportingDataProvider;
+class VLImage;
 class VLImageMetadataManager;
 class Variation;
 namespace platform {
@@ -154,7 +155,8 @@ public:
     void doFromInnerLayer(const std::function<bool(const LayerPtr &)> &block) const;
 
     // --- photo ---
-    bool importImage(const QUrl &fileUrl);
+    // `decoded`, when given, is the photo of `fileUrl` read already.
+    bool importImage(const QUrl &fileUrl, std::shared_ptr<VLImage> decoded = nullptr);
     bool importCGImage(const QImage &image, const QUrl &originatedFrom);
     bool replaceExistingImageLayerWith(const std::shared_ptr<KTImageLayer> &layer);
 

@@ -149,6 +149,8 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
         QtConcurrent::run([data] { return platform::ImageMetadata::fromData(data); });
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decode(data);
     const platform::ImageMetadata metadata = properties.result();
+    if (decoded.tooLarge)
+        return fail(decoded.error);
     if (decoded.image.isNull())
         return fail(decoded.error.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
                                             : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error));

@@ -93,6 +93,15 @@ bool HeifDecoder::canDecode(const QByteArray &data)
     return r == heif_filetype_yes_supported || r == heif_filetype_maybe;
 }
 
+QSize HeifDecoder::storedSize(const QByteArray &data)
+{
+    ContextPtr ctx;
+    HandlePtr handle;
+    if (!openPrimary(data, ctx, handle, nullptr))
+        return {};
+    return QSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
+}
+
 QImage HeifDecoder::decode(const QByteArray &data, QString *error)
 {
     return decodeAtLeast(data, QSize(), error);

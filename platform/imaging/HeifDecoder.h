@@ -21,6 +21,8 @@ public:
     // The same from one of the file's thumbnails when one is at least that
     // large on its shorter side; the primary picture otherwise.
     static QImage decodeAtLeast(const QByteArray &data, const QSize &atLeast, QString *error = nullptr);
+    // The primary image's size from the container, without decoding.
+    static QSize storedSize(const QByteArray &data);
 
     struct MetadataBlocks {
         QByteArray exif; // starting at the TIFF header

@@ -6,11 +6,15 @@
 #include "platform/imaging/PsdReader.h"
 
 #include <QBuffer>
-#include <algorithm>
-#include <cmath>
 #include <QFile>
 #include <QImageReader>
+#include <QtEndian>
 
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <limits>
 #include <mutex>
 #include <unistd.h>
 
@@ -29,6 +33,85 @@ void ImageDecoder::raiseAllocationLimit()
         megabytes = std::min<long long>(megabytes, INT_MAX);
         QImageReader::setAllocationLimit(int(megabytes));
     });
+}
+
+namespace {
+
+std::atomic<qint64> simulatedMemory{0};
+std::atomic<qint64> decodes{0};
+
+// A photo is held decoded once, and the framed render needs about twice
+// that again (the larger canvas and the layers drawn onto it).
+constexpr qint64 kBytesPerPixel = 4;
+constexpr qint64 kCopiesWhileFraming = 3;
+
+QString gigabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / double(qint64(1) << 30), 'f', 1) + QStringLiteral(" GB");
+}
+
+} // namespace
+
+qint64 ImageDecoder::machineMemory()
+{
+    if (const qint64 simulated = simulatedMemory.load())
+        return simulated;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? qint64(pages) * pageSize : std::numeric_limits<qint64>::max();
+}
+
+qint64 ImageDecoder::decodeCount()
+{
+    return decodes.load();
+}
+
+void ImageDecoder::setMachineMemory(qint64 bytes)
+{
+    simulatedMemory.store(std::max<qint64>(bytes, 0));
+}
+
+bool ImageDecoder::fitsInMemory(const QSize &size, QString *error)
+{
+    if (size.width() <= 0 || size.height() <= 0)
+        return true;
+    const qint64 needed = qint64(size.width()) * size.height() * kBytesPerPixel * kCopiesWhileFraming;
+    const qint64 memory = machineMemory();
+    if (needed <= memory)
+        return true;
+    if (error)
+        *error = QStringLiteral("The picture is %1 × %2 pixels: opening and framing it needs about %3, "
+                                "more than the %4 of memory this computer has.")
+                     .arg(size.width())
+                     .arg(size.height())
+                     .arg(gigabytes(needed), gigabytes(memory));
+    return false;
+}
+
+QSize ImageDecoder::headerSize(const QByteArray &data)
+{
+    if (JpegDecoder::canDecode(data))
+        return JpegDecoder::storedSize(data);
+    if (HeifDecoder::canDecode(data))
+        return HeifDecoder::storedSize(data);
+    if (PsdReader::canRead(data)) {
+        // Signature, version, six reserved bytes, channels, then height and width.
+        if (data.size() < 22)
+            return {};
+        const uchar *p = reinterpret_cast<const uchar *>(data.constData());
+        const quint32 height = qFromBigEndian<quint32>(p + 14), width = qFromBigEndian<quint32>(p + 18);
+        if (width == 0 || height == 0 || width > INT_MAX || height > INT_MAX)
+            return {};
+        return QSize(int(width), int(height));
+    }
+    if (data.startsWith("%PDF-") || isPdf(data))
+        return {};
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    return reader.size();
 }
 
 bool ImageDecoder::isPdf(const QByteArray &data)
@@ -62,6 +145,12 @@ ImageDecoder::Result ImageDecoder::decodeAtLeast(const QByteArray &data, const Q
         reader.setAutoTransform(false);
         reader.setDecideFormatFromContent(true);
         const QSize full = reader.size();
+        // These readers decode the whole picture before they scale it.
+        Result refused;
+        if (!fitsInMemory(full, &refused.error)) {
+            refused.tooLarge = true;
+            return refused;
+        }
         if (full.isValid() && (full.width() > atLeast.width() || full.height() > atLeast.height())) {
             const double s = std::max(double(atLeast.width()) / full.width(), double(atLeast.height()) / full.height());
             reader.setScaledSize(QSize(std::max(1, int(std::ceil(full.width() * s))),
@@ -87,6 +176,11 @@ ImageDecoder::Result ImageDecoder::decode(const QByteArray &data)
         result.error = QStringLiteral("empty file");
         return result;
     }
+    if (!fitsInMemory(headerSize(data), &result.error)) {
+        result.tooLarge = true;
+        return result;
+    }
+    ++decodes;
     if (JpegDecoder::canDecode(data)) {
         JpegDecoder::Status status = JpegDecoder::Status::Ok;
         result.image = JpegDecoder::decode(data, &status, &result.error);

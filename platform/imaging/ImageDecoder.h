@@ -21,6 +21,7 @@ public:
         QString error;    // why, when null
         bool orientationApplied = false; // the container already turned it upright (HEIF)
         bool isPdf = false;
+        bool tooLarge = false; // refused by its header before decoding (see fitsInMemory)
     };
 
     static Result decode(const QByteArray &data);
@@ -32,6 +33,20 @@ public:
     static Result decodeFile(const QString &path);
 
     static bool isPdf(const QByteArray &data);
+
+    // The size as stored, from the header alone; invalid when the header
+    // gives none (a PDF page, damage, a kind not read here).
+    static QSize headerSize(const QByteArray &data);
+    // Whether decoding a picture of `size` and rendering it framed fits the
+    // memory of this machine; when not, `error` names both sizes. Every
+    // decode checks this before it allocates anything.
+    static bool fitsInMemory(const QSize &size, QString *error = nullptr);
+    // The memory figure the check uses: the machine's physical memory unless
+    // set (tests simulate a smaller machine; 0 asks the machine again).
+    static qint64 machineMemory();
+    static void setMachineMemory(qint64 bytes);
+    // How many whole pictures were decoded so far (tests count decodes).
+    static qint64 decodeCount();
 
     // Raises QImageReader's allocation limit once (half the physical memory,
     // at least 1 GB), so very large photos load.

@@ -7,6 +7,7 @@
 #include "design/KTTemplate.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ui/Application.h"
+#include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/PdfDocument.h"
 #include "platform/ui/FilePanels.h"
 
@@ -128,6 +129,22 @@ TEST_F(DocumentFixture, AnUndecodableFileIsRefusedWithTheDocumentError)
     EXPECT_EQ(error.code, 1);
     EXPECT_EQ(error.description, "Image could not be opened");
     EXPECT_EQ(controller->documents().size(), before);
+}
+
+TEST_F(DocumentFixture, APhotoIsDecodedOnceAndOneTooLargeIsRefusedWithItsSizes)
+{
+    const qint64 before = ImageDecoder::decodeCount();
+    XSDocument *doc = open(writePhoto(freshDir(), "once.jpg", QSize(320, 240)));
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(ImageDecoder::decodeCount(), before + 1);
+
+    ImageDecoder::setMachineMemory(qint64(4) << 30);
+    Error error;
+    EXPECT_FALSE(open(QString(KANTELO_TEST_DATA_DIR) + "/huge-30000x30000.png", &error));
+    ImageDecoder::setMachineMemory(0);
+    EXPECT_EQ(error.description, "Image could not be opened");
+    const QString reason = error.userInfo.value("NSLocalizedFailureReason").toString();
+    EXPECT_TRUE(reason.contains("30000 × 30000") && reason.contains("4.0 GB")) << reason.toStdString();
 }
 
 TEST_F(DocumentFixture, TheUntitledStartupDocumentHasNoFileAndKeepsAnUndecodableOne)

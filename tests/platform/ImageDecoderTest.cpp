@@ -382,3 +382,22 @@ TEST(ImagingScale, UpAndDownWithoutSeamsOrEdges)
     EXPECT_NE(same.constBits(), quads.constBits());
     EXPECT_TRUE(BitmapTransform::scaled(quads, 0, 10).isNull());
 }
+
+TEST(ImagingDecode, APictureTheMachineCannotHoldIsRefusedByItsHeader)
+{
+    // A real PNG header of 30000 x 30000 with a few rows of data.
+    const QByteArray png = readAll(QString(KANTELO_TEST_DATA_DIR) + "/huge-30000x30000.png");
+    EXPECT_EQ(ImageDecoder::headerSize(png), QSize(30000, 30000));
+    ImageDecoder::setMachineMemory(qint64(4) << 30);
+    const qint64 decodesBefore = ImageDecoder::decodeCount();
+    for (const ImageDecoder::Result &refused : {ImageDecoder::decode(png), ImageDecoder::decodeAtLeast(png, QSize(300, 300))}) {
+        EXPECT_TRUE(refused.tooLarge);
+        EXPECT_TRUE(refused.image.isNull());
+        EXPECT_TRUE(refused.error.contains("30000 × 30000")) << refused.error.toStdString();
+        EXPECT_TRUE(refused.error.contains("10.1 GB") && refused.error.contains("4.0 GB")) << refused.error.toStdString();
+    }
+    EXPECT_EQ(ImageDecoder::decodeCount(), decodesBefore);
+    EXPECT_TRUE(ImageDecoder::fitsInMemory(QSize(6000, 4000)));
+    ImageDecoder::setMachineMemory(0);
+    EXPECT_GT(ImageDecoder::machineMemory(), 0);
+}
