@@ -92,6 +92,30 @@ QVariant fromPlistValue(const PlistValue &node)
     return {};
 }
 
+// libplist takes strings as C strings, and XML 1.0 has no way to write most
+// control characters: such a text is refused rather than cut short or
+// written where no reader can read it back.
+bool canHold(const QString &text, Format format, QString *error)
+{
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        const bool bad = u == 0
+                         || (format == Format::XML
+                             && ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') || u == 0xFFFE || u == 0xFFFF));
+        if (bad) {
+            setError(error, QStringLiteral("A property list cannot hold the character U+%1 here")
+                                .arg(u, 4, 16, QLatin1Char('0')).toUpper());
+            return false;
+        }
+    }
+    return true;
+}
+
+plist_t newString(const QString &text, Format format, QString *error)
+{
+    return canHold(text, format, error) ? plist_new_string(text.toUtf8().constData()) : nullptr;
+}
+
 plist_t fromVariant(const QVariant &value, Format format, int depth, QString *error)
 {
     if (depth > kMaxDepth) {
@@ -128,9 +152,9 @@ plist_t fromVariant(const QVariant &value, Format format, int depth, QString *er
         return plist_new_real(value.toDouble());
     case QMetaType::QString:
     case QMetaType::QChar:
-        return plist_new_string(value.toString().toUtf8().constData());
+        return newString(value.toString(), format, error);
     case QMetaType::QUrl:
-        return plist_new_string(value.toUrl().toString().toUtf8().constData());
+        return newString(value.toUrl().toString(), format, error);
     case QMetaType::QByteArray: {
         const QByteArray bytes = value.toByteArray();
         return plist_new_data(bytes.constData(), uint64_t(bytes.size()));
@@ -155,10 +179,14 @@ plist_t fromVariant(const QVariant &value, Format format, int depth, QString *er
         return plist_new_date(int32_t(sec), usec);
     }
     case QMetaType::QStringList: {
-        plist_t array = plist_new_array();
-        for (const QString &item : value.toStringList())
-            plist_array_append_item(array, plist_new_string(item.toUtf8().constData()));
-        return array;
+        PlistPtr array(plist_new_array());
+        for (const QString &item : value.toStringList()) {
+            plist_t child = newString(item, format, error);
+            if (!child)
+                return nullptr;
+            plist_array_append_item(array.get(), child);
+        }
+        return array.release();
     }
     case QMetaType::QVariantList: {
         PlistPtr array(plist_new_array());
@@ -175,6 +203,8 @@ plist_t fromVariant(const QVariant &value, Format format, int depth, QString *er
         PlistPtr dict(plist_new_dict());
         const QVariantMap map = value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
         auto add = [&](const QString &key, const QVariant &item) {
+            if (!canHold(key, format, error))
+                return false;
             plist_t child = fromVariant(item, format, depth + 1, error);
             if (!child)
                 return false;

@@ -193,3 +193,23 @@ TEST(PlatformPropertyList, DeepNestingIsRefusedOnReadAndWrite)
     EXPECT_FALSE(PropertyList::read(xml, &error).isValid());
     EXPECT_TRUE(error.contains("deeply")) << error.toStdString();
 }
+
+TEST(PlatformPropertyList, TextsAFormatCannotHoldAreRefusedNotWrittenUnreadable)
+{
+    // Found by the fuzzer: a keyed archive whose strings hold control characters.
+    QFile file(QString(KANTELO_TEST_DATA_DIR) + "/plist-control-character.bplist");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QVariant found = PropertyList::read(file.readAll());
+    ASSERT_TRUE(found.isValid());
+    QString error;
+    EXPECT_TRUE(PropertyList::write(found, Format::XML, &error).isEmpty());
+    EXPECT_TRUE(error.contains("U+")) << error.toStdString();
+    EXPECT_EQ(PropertyList::read(PropertyList::write(found, Format::Binary)), found);
+
+    const QVariantMap control{{"a", QString("x\x01y")}};
+    EXPECT_TRUE(PropertyList::write(control, Format::XML, &error).isEmpty());
+    EXPECT_EQ(PropertyList::read(PropertyList::write(control, Format::Binary)), control);
+    const QVariantMap nul{{"a", QString::fromLatin1("x\0y", 3)}};
+    EXPECT_TRUE(PropertyList::write(nul, Format::Binary, &error).isEmpty());
+    EXPECT_TRUE(PropertyList::write(QVariantMap{{QString("k\x02"), 1}}, Format::XML, &error).isEmpty());
+}
