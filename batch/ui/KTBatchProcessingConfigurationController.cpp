@@ -1,10 +1,12 @@
 #include "batch/ui/KTBatchProcessingConfigurationController.h"
 
+#include "app/KTPreferenceKeys.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTFilenameFormatter.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "platform/Alert.h"
+#include "platform/UserDefaults.h"
 #include "platform/ui/FilePanels.h"
 
 #include <QCheckBox>
@@ -312,6 +314,32 @@ void KTBatchProcessingConfigurationController::loadPreset(const KTBatchProcessin
     m_prefix->setText(options.filenamePrefix());
     m_useSuffix->setChecked(!options.filenameSuffix().isNull());
     m_suffix->setText(options.filenameSuffix());
+    m_loading = false;
+    refresh();
+}
+
+void KTBatchProcessingConfigurationController::loadDefaultExportParameters()
+{
+    const platform::UserDefaults &defaults = platform::UserDefaults::standard();
+    m_loading = true;
+    switch (defaults.integerForKey(QLatin1String(KTPreferenceKeys::kExportFilenameModificationKey))) {
+    case 1:
+        m_usePrefix->setChecked(true);
+        m_prefix->setText(defaults.stringForKey(QLatin1String(KTPreferenceKeys::kExportFilenamePrependTextKey)));
+        break;
+    case 2:
+        m_useSuffix->setChecked(true);
+        m_suffix->setText(defaults.stringForKey(QLatin1String(KTPreferenceKeys::kExportFilenameAppendTextKey)));
+        break;
+    default:
+        break;
+    }
+    const double quality = defaults.doubleForKey(QLatin1String(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0;
+    m_scaling->setImageQuality(qBound(0.0, quality, 1.0));
+    m_quality->setValue(qRound(m_scaling->imageQuality() * 100));
+    const qint64 format = defaults.integerForKey(QLatin1String(KTPreferenceKeys::kOutputImageFormatKey));
+    if (format >= 0 && format < m_format->count())
+        m_format->setCurrentIndex(int(format));
     m_loading = false;
     refresh();
 }

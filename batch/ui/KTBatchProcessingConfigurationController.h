@@ -40,6 +40,8 @@ public:
     KTImageFileFormat selectedFileFormat() const;
     // Settings from a preset; a design the store no longer has keeps the selection.
     void loadPreset(const KTBatchProcessingOptions &options);
+    // Without a preset: quality, format and name parts from the export preferences.
+    void loadDefaultExportParameters();
     std::shared_ptr<const KTBatchProcessingOptions> currentOptions() const;
     bool configurationIsValid() const;
     QString filenamePreview() const;

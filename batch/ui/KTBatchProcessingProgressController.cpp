@@ -33,6 +33,8 @@ KTBatchProcessingProgressController::KTBatchProcessingProgressController(quint64
     m_failedList->header()->setStretchLastSection(true);
     m_failedList->setVisible(false);
     layout->addWidget(m_failedList, 1);
+    // Keeps the counts at the top while the failed list is hidden.
+    layout->addStretch(0);
     connect(m_failedList, &QTreeWidget::itemDoubleClicked, this, &KTBatchProcessingProgressController::revealSelectedFile);
 
     auto *buttons = new QHBoxLayout;

@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QStackedLayout>
+#include <QTimer>
 
 namespace {
 QPointer<KTBatchProcessingWindowController> g_shared;
@@ -23,6 +24,8 @@ KTBatchProcessingWindowController::KTBatchProcessingWindowController(const QStri
     // The last used settings, read once per window.
     if (const auto preset = KTBatchProcessingOptions::readPreset(m_presetPath))
         m_configuration->loadPreset(*preset);
+    else
+        m_configuration->loadDefaultExportParameters();
     connect(m_configuration, &KTBatchProcessingConfigurationController::didUpdateOptions, this, [this] {
         if (!m_presetPath.isEmpty())
             m_configuration->currentOptions()->writePreset(m_presetPath);
@@ -54,6 +57,11 @@ KTBatchProcessingWindowController *KTBatchProcessingWindowController::showShared
     g_shared->show();
     g_shared->raise();
     g_shared->activateWindow();
+    // The window that asked may close after this and hand the focus on; come up again.
+    QTimer::singleShot(0, g_shared.data(), [] {
+        g_shared->raise();
+        g_shared->activateWindow();
+    });
     return g_shared;
 }
 
