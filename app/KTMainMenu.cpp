@@ -9,6 +9,7 @@
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
 #include "design/KTTemplate.h"
+#include "design/TemplatesStore.h"
 #include "platform/ui/Application.h"
 
 #include <QAction>
@@ -133,10 +134,17 @@ void KTMainMenu::build()
             doc->saveDocumentAsFromMenu();
     }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     file->addSeparator();
-    add(file, tr("Save Design as Template…"), "saveTemplateAction", nullptr);
-    add(file, tr("Replace Design from File…"), "replaceTemplateFromFileAction", nullptr);
-    add(file, tr("Import Template…"), "importTemplateAction", nullptr);
-    add(file, tr("Generate Design Report"), "generateDesignReportAction", nullptr);
+    using DocumentCommand = void (XSDocument::*)();
+    auto documentCommand = [&](const QString &title, const char *name, DocumentCommand run) {
+        add(file, title, name, [document, run] {
+            if (XSDocument *doc = document())
+                (doc->*run)();
+        });
+    };
+    documentCommand(tr("Save Design as Template…"), "saveTemplateAction", &XSDocument::saveTemplate);
+    documentCommand(tr("Replace Design from File…"), "replaceTemplateFromFileAction", &XSDocument::replaceTemplateFromFile);
+    documentCommand(tr("Import Template…"), "importTemplateAction", &XSDocument::importTemplate);
+    documentCommand(tr("Generate Design Report"), "generateDesignReportAction", &XSDocument::generateDesignReport);
     file->addSeparator();
     add(file, tr("&Print…"), "printDocumentAction", [document] {
         if (XSDocument *doc = document())
@@ -280,7 +288,12 @@ void KTMainMenu::validateCommands()
     set("closeDocumentAction", m_window);
     set("saveDocumentAction", hasDesign);
     set("saveDocumentAsAction", hasDesign);
-    set("printDocumentAction", hasDesign && doc->docTemplate()->imageLayer());
+    const bool hasPhoto = hasDesign && doc->docTemplate()->imageLayer();
+    set("printDocumentAction", hasPhoto);
+    set("saveTemplateAction", hasPhoto);
+    set("generateDesignReportAction", hasPhoto);
+    set("replaceTemplateFromFileAction", hasPhoto);
+    set("importTemplateAction", doc && (delegate || TemplatesStore::shared()));
     set("undoAction", undo && undo->canUndo());
     set("redoAction", undo && undo->canRedo());
     if (QAction *a = action(QStringLiteral("undoAction")))

@@ -1,11 +1,15 @@
 #include "app/XSDocument.h"
 
+#include "app/AppDelegate.h"
 #include "app/KTPreferenceKeys.h"
 #include "app/KTStartupState.h"
 #include "design/TemplatesStore.h"
 #include "app/KTSavePanelAccessoryViewController.h"
 #include "app/KTCommandLineRun.h"
 #include "design/Variation.h"
+#include "design/ui/KTReportView.h"
+#include "design/ui/KTTemplateSaving.h"
+#include "platform/ui/FilePanels.h"
 #include "kit/VLProcessArguments.h"
 #include "platform/Alert.h"
 #include "platform/Log.h"
@@ -257,6 +261,60 @@ void XSDocument::printDocument()
     if (dialog.exec() != QDialog::Accepted)
         return;
     printOnPrinter(printer);
+}
+
+// --- the design's own commands ---
+
+void XSDocument::generateDesignReport()
+{
+    KTReportView::createDesignReport(m_docTemplate);
+}
+
+void XSDocument::saveTemplate()
+{
+    KTTemplateSaving::saveToDiskWithWindow(*m_docTemplate, windowForSheet(), {}, true);
+}
+
+namespace {
+platform::OpenPanelRequest templatePanelRequest(QWidget *parent, bool several)
+{
+    platform::OpenPanelRequest request;
+    request.allowedTypes = {QString::fromLatin1(platform::TypeTable::kTemplate)};
+    request.allowsMultipleSelection = several;
+    request.choosesPackages = true;
+    request.parent = parent;
+    return request;
+}
+} // namespace
+
+void XSDocument::replaceTemplateFromFile()
+{
+    const QList<QUrl> chosen = platform::runOpenPanel(templatePanelRequest(windowForSheet(), false));
+    if (chosen.isEmpty())
+        return;
+    const std::optional<platform::FileWrapper> wrapper = KTTemplate::fileWrapperForURL(chosen.constFirst());
+    if (!wrapper)
+        return;
+    if (std::shared_ptr<KTTemplate> design = KTTemplate::templateFromFileWrapper(*wrapper))
+        replaceTemplateWith(design);
+}
+
+void XSDocument::importTemplate()
+{
+    const QList<QUrl> chosen = platform::runOpenPanel(templatePanelRequest(windowForSheet(), true));
+    if (chosen.isEmpty())
+        return;
+    // The application's designs context: the one saved at quit.
+    platform::ManagedObjectContext *context = nullptr;
+    if (AppDelegate *delegate = AppDelegate::shared())
+        context = delegate->templatesManagedObjectContext();
+    else if (TemplatesStore *store = TemplatesStore::shared())
+        context = store->templatesManagedObjectContext();
+    if (!context)
+        return;
+    // Written at once: imported designs survive a crash before quitting.
+    if (KTTemplate::importTemplatesFromURLs(chosen, context) > 0 && !context->save())
+        platform::logLine(QStringLiteral("Warning: the imported templates could not be saved yet"));
 }
 
 // --- saving the framed image ---

@@ -58,6 +58,16 @@ public:
     QImage printImage() const;
     void printOnPrinter(QPrinter &printer) const;
 
+    // --- the design's own commands ---
+    // The design report as a PDF, shown with the desktop's viewer.
+    void generateDesignReport();
+    // Asks where to write the design as a template package.
+    void saveTemplate();
+    // Takes the design of a chosen package; an unreadable one changes nothing.
+    void replaceTemplateFromFile();
+    // Stores the chosen packages among the saved designs.
+    void importTemplate();
+
     // --- saving the framed image ---
     static constexpr const char *kLastSaveURLKey = "LastSaveURL";
     enum class SaveOperation { Save, SaveAs };

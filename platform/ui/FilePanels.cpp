@@ -3,6 +3,7 @@
 #include "platform/TypeTable.h"
 #include "platform/ui/SavePanel.h"
 
+#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -26,6 +27,16 @@ QList<QUrl> openWithDialog(const OpenPanelRequest &request)
     if (request.choosesDirectories) {
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
+    }
+    if (request.choosesPackages) {
+        // A package is a folder: only the built-in dialog picks folders,
+        // and only its views can pick several.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setFileMode(QFileDialog::Directory);
+        if (request.allowsMultipleSelection) {
+            for (QAbstractItemView *view : dialog.findChildren<QAbstractItemView *>())
+                view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        }
     }
     if (dialog.exec() != QDialog::Accepted)
         return {};

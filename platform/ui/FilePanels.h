@@ -26,6 +26,9 @@ struct OpenPanelRequest {
     QStringList nameFilters;
     // A folder instead of files.
     bool choosesDirectories = false;
+    // The allowed types are folders read as one document (packages): the
+    // panel chooses folders.
+    bool choosesPackages = false;
 };
 
 struct SavePanelRequest {

@@ -5,6 +5,8 @@
 #include "app/KTBottomBarViewController.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTTemplate.h"
+#include "design/Variation.h"
+#include "design/ui/KTReportView.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainLayoutViewController.h"
 #include "app/KTMainMenu.h"
@@ -60,6 +62,8 @@ protected:
         documents->closeAllDocuments();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         setOpenPanelPresenter(nullptr);
+        setSavePanelPresenter(nullptr);
+        KTReportView::setReportOpener(nullptr);
         delegate.reset();
     }
     XSDocument *openPhoto()
@@ -109,9 +113,7 @@ TEST_F(ShellCommands, EveryCommandIsEnabledExactlyWhenItCanActAndDoesWhatItSays)
         titles << each->text();
     EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&View", "&Window", "&Help"}));
 
-    for (const char *unbuilt : {"saveTemplateAction", "replaceTemplateFromFileAction", "importTemplateAction",
-                                "generateDesignReportAction", "startBatchProcessingAction", "openFramesEditorAction",
-                                "showWarningsAction"})
+    for (const char *unbuilt : {"startBatchProcessingAction", "openFramesEditorAction", "showWarningsAction"})
         EXPECT_FALSE(menu->action(unbuilt)->isEnabled()) << unbuilt << " is shown, not silent";
     for (const auto &[name, keys] : std::initializer_list<std::pair<const char *, QKeySequence>>{
              {"openDocumentAction", QKeySequence::Open}, {"closeDocumentAction", QKeySequence::Close},
@@ -405,3 +407,62 @@ TEST(ShellBottomBar, ProportionsPrintAgainstTheChosenRatioAndLockTheDesign)
 }
 
 } // namespace
+
+TEST_F(ShellCommands, TheDesignCommandsWriteTemplatesReplaceTheDesignAndReportIt)
+{
+    XSDocument *doc = openPhoto();
+    ASSERT_TRUE(doc);
+    KTMainMenu *menu = menuOf(doc);
+    ASSERT_TRUE(menu);
+    const std::shared_ptr<KTTemplate> design = doc->docTemplate();
+    design->setName("Gallery");
+
+    // Save as template: the package goes where the panel says, with its extension.
+    const QString dir = freshDir();
+    SavePanelRequest saveAsked;
+    setSavePanelPresenter([&](const SavePanelRequest &request) {
+        saveAsked = request;
+        return QUrl::fromLocalFile(dir + "/Gallery");
+    });
+    run(menu, "saveTemplateAction");
+    EXPECT_EQ(saveAsked.nameFieldValue, "Gallery");
+    EXPECT_TRUE(saveAsked.accessoryView) << "asks whether to include the photo";
+    const QString package = dir + "/Gallery.KTTemplate";
+    ASSERT_TRUE(QFileInfo(package).isDir());
+
+    // Replace from that package: the design takes its name back; a file that
+    // is no template changes nothing.
+    QList<QUrl> chosen;
+    OpenPanelRequest openAsked;
+    setOpenPanelPresenter([&](const OpenPanelRequest &request) {
+        openAsked = request;
+        return chosen;
+    });
+    design->setName("Changed");
+    chosen = {QUrl::fromLocalFile(dir + "/missing.KTTemplate")};
+    run(menu, "replaceTemplateFromFileAction");
+    EXPECT_TRUE(openAsked.choosesPackages);
+    EXPECT_EQ(openAsked.allowedTypes, QStringList{TypeTable::kTemplate});
+    EXPECT_EQ(design->name(), "Changed");
+    chosen = {QUrl::fromLocalFile(package)};
+    run(menu, "replaceTemplateFromFileAction");
+    EXPECT_EQ(doc->docTemplate(), design) << "the document keeps its design object";
+    EXPECT_EQ(design->name(), "Gallery");
+    EXPECT_TRUE(design->imageLayer()) << "and its photo";
+
+    // Import puts a saved design into the templates store, written at once.
+    run(menu, "importTemplateAction");
+    EXPECT_TRUE(openAsked.allowsMultipleSelection);
+    ManagedObjectContext *templates = delegate->templatesManagedObjectContext();
+    ASSERT_TRUE(Variation::variationWithName("Gallery", templates));
+    EXPECT_FALSE(templates->hasChanges());
+
+    // The report is a PDF handed to the viewer.
+    QList<QUrl> shown;
+    KTReportView::setReportOpener([&](const QUrl &url) { shown << url; });
+    run(menu, "generateDesignReportAction");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !shown.isEmpty(); }));
+    QFile pdf(shown.first().toLocalFile());
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(pdf.read(5).startsWith("%PDF-"));
+}
