@@ -9,7 +9,6 @@
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
 #include "design/KTTemplate.h"
-#include "design/TemplatesStore.h"
 #include "platform/ui/Application.h"
 
 #include <QAction>
@@ -143,7 +142,10 @@ void KTMainMenu::build()
     };
     documentCommand(tr("Save Design as Template…"), "saveTemplateAction", &XSDocument::saveTemplate);
     documentCommand(tr("Replace Design from File…"), "replaceTemplateFromFileAction", &XSDocument::replaceTemplateFromFile);
-    documentCommand(tr("Import Template…"), "importTemplateAction", &XSDocument::importTemplate);
+    add(file, tr("Import Template…"), "importTemplateAction", [document, delegate] {
+        if (XSDocument *doc = document(); doc && delegate())
+            doc->importTemplate(delegate()->templatesManagedObjectContext());
+    });
     documentCommand(tr("Generate Design Report"), "generateDesignReportAction", &XSDocument::generateDesignReport);
     file->addSeparator();
     add(file, tr("&Print…"), "printDocumentAction", [document] {
@@ -293,7 +295,7 @@ void KTMainMenu::validateCommands()
     set("saveTemplateAction", hasPhoto);
     set("generateDesignReportAction", hasPhoto);
     set("replaceTemplateFromFileAction", hasPhoto);
-    set("importTemplateAction", doc && (delegate || TemplatesStore::shared()));
+    set("importTemplateAction", doc && delegate);
     set("undoAction", undo && undo->canUndo());
     set("redoAction", undo && undo->canRedo());
     if (QAction *a = action(QStringLiteral("undoAction")))

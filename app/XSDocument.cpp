@@ -1,6 +1,5 @@
 #include "app/XSDocument.h"
 
-#include "app/AppDelegate.h"
 #include "app/KTPreferenceKeys.h"
 #include "app/KTStartupState.h"
 #include "design/TemplatesStore.h"
@@ -299,18 +298,12 @@ void XSDocument::replaceTemplateFromFile()
         replaceTemplateWith(design);
 }
 
-void XSDocument::importTemplate()
+void XSDocument::importTemplate(platform::ManagedObjectContext *context)
 {
+    if (!context)
+        return;
     const QList<QUrl> chosen = platform::runOpenPanel(templatePanelRequest(windowForSheet(), true));
     if (chosen.isEmpty())
-        return;
-    // The application's designs context: the one saved at quit.
-    platform::ManagedObjectContext *context = nullptr;
-    if (AppDelegate *delegate = AppDelegate::shared())
-        context = delegate->templatesManagedObjectContext();
-    else if (TemplatesStore *store = TemplatesStore::shared())
-        context = store->templatesManagedObjectContext();
-    if (!context)
         return;
     // Written at once: imported designs survive a crash before quitting.
     if (KTTemplate::importTemplatesFromURLs(chosen, context) > 0 && !context->save())

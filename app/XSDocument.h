@@ -10,6 +10,9 @@
 
 #include <memory>
 
+namespace platform {
+class ManagedObjectContext;
+}
 class KTLayersPaletteInterface;
 class KTSavePanelAccessoryViewController;
 class QPrinter;
@@ -65,8 +68,8 @@ public:
     void saveTemplate();
     // Takes the design of a chosen package; an unreadable one changes nothing.
     void replaceTemplateFromFile();
-    // Stores the chosen packages among the saved designs.
-    void importTemplate();
+    // Stores the chosen packages among the saved designs of `context`.
+    void importTemplate(platform::ManagedObjectContext *context);
 
     // --- saving the framed image ---
     static constexpr const char *kLastSaveURLKey = "LastSaveURL";
