@@ -10,7 +10,9 @@
 #include "stores/LibraryStore.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -44,6 +46,23 @@ LibraryUpdateWindowController *LibraryUpdates::windowController()
 bool LibraryUpdates::isUpdating() const
 {
     return m_windowController && m_windowController->isUpdating();
+}
+
+void LibraryUpdates::cancelLibraryUpdate()
+{
+    if (!isUpdating())
+        return;
+    // The run waits on this thread for its store changes: keep serving
+    // events until it has wound down.
+    QEventLoop loop;
+    connect(m_windowController, &LibraryUpdateWindowController::updatingChanged, &loop, [&loop](bool updating) {
+        if (!updating)
+            loop.quit();
+    });
+    QTimer::singleShot(kCancelWaitMs, &loop, &QEventLoop::quit);
+    m_windowController->cancelButtonPressed();
+    if (isUpdating())
+        loop.exec();
 }
 
 void LibraryUpdates::checkForLibraryUpdates(bool fromMenu)

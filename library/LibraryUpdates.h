@@ -38,6 +38,10 @@ public:
     // Both libraries count as never updated afterwards.
     void resetLibraryUpdates();
     bool isUpdating() const;
+    // Stops a running update and returns once it has ended (or after
+    // kCancelWaitMs, should the run not answer).
+    void cancelLibraryUpdate();
+    static constexpr int kCancelWaitMs = 10000;
 
 signals:
     // A check ended (with or without an alert); tests wait on it.

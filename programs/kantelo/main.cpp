@@ -156,12 +156,14 @@ int main(int argc, char *argv[])
     delegate.services().startBatchProcessing = [] { KTBatchProcessingWindowController::showShared(); };
     delegate.services().subscribeToNewsletter = [&delegate] { delegate.subscribeToNewsletter(); };
     platform::Application application(&delegate);
-    // Quitting destroys it before the delegate: a running update is cancelled, not waited for.
+    // Quitting cancels a running update through the delegate before the stores
+    // are saved; it is destroyed before the delegate.
     LibraryUpdates libraryUpdates(nullptr, [&delegate] { delegate.saveFramesDatabase(delegate.managedObjectContext()); });
     delegate.services().checkForLibraryUpdates = [&libraryUpdates] { libraryUpdates.checkForLibraryUpdates(false); };
     delegate.services().checkForLibraryUpdatesFromMenu = [&libraryUpdates] { libraryUpdates.checkForLibraryUpdates(true); };
     delegate.services().resetLibraryUpdates = [&libraryUpdates] { libraryUpdates.resetLibraryUpdates(); };
     delegate.services().isLibraryUpdating = [&libraryUpdates] { return libraryUpdates.isUpdating(); };
+    delegate.services().cancelLibraryUpdate = [&libraryUpdates] { libraryUpdates.cancelLibraryUpdate(); };
     // Frame archives opened with the program each get an import window.
     KTDocumentController::sharedDocumentController()->setFrameArchiveRoute(
         [](const QUrl &url, platform::Document *) -> platform::Document * {

@@ -111,6 +111,26 @@ TEST_F(UpdateWindowFixture, UpdateNowRunsInTheWindowAndLogsEachLine)
     window->close();
 }
 
+// Quitting cancels a running update and goes on only once it has ended.
+TEST_F(UpdateWindowFixture, CancellingReturnsOnceTheUpdateHasEnded)
+{
+    server.collection("std", "20240101-000000-c", "c", "Woods");
+    server.faults([](auto &f) {
+        f.countAnswer = "1 0";
+        f.hold.insert("/std/Collections/20240101-000000-c");
+    });
+    choice = 0;
+    check(false);
+    ASSERT_TRUE(updates.isUpdating());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server.countRequests("/std/Collections/") == 1; }, 20000));
+    updates.cancelLibraryUpdate();
+    EXPECT_FALSE(updates.isUpdating());
+    EXPECT_EQ(updates.windowController()->nowDoingLabel()->text(), LibraryUpdateWindowController::kCancelled);
+    EXPECT_FALSE(FrameCollection::frameCollectionWithGUID("c", library.managedObjectContext()));
+    updates.cancelLibraryUpdate(); // nothing running: returns at once
+    updates.windowController()->close();
+}
+
 TEST_F(UpdateWindowFixture, ResetForgetsBothLibrariesAndTheDates)
 {
     auto *c = FrameCollection::insertInManagedObjectContext(library.managedObjectContext());
