@@ -3,7 +3,7 @@
 #include "design/KTFrameColorSettings.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
-#include "kit/NSImageVLKit.h"
+#include "kit/ImageAdditions.h"
 #include "kit/VLValueAdditions.h"
 #include "platform/archive/Color.h"
 #include "platform/archive/KeyedArchiver.h"

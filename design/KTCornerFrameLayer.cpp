@@ -1,7 +1,7 @@
 #include "design/KTCornerFrameLayer.h"
 
 #include "design/VLImage.h"
-#include "kit/NSImageVLKit.h"
+#include "kit/ImageAdditions.h"
 #include "platform/archive/KeyedClassRegistry.h"
 #include "platform/render/DrawingContext.h"
 

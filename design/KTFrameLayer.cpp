@@ -6,7 +6,7 @@
 #include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
-#include "kit/NSImageVLKit.h"
+#include "kit/ImageAdditions.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
 #include "platform/archive/KeyedArchiver.h"

@@ -1,7 +1,7 @@
 #include "design/KTFullFrameLayer.h"
 
 #include "design/VLImage.h"
-#include "kit/NSImageVLKit.h"
+#include "kit/ImageAdditions.h"
 #include "platform/Assert.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedClassRegistry.h"

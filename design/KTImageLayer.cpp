@@ -1,7 +1,7 @@
 #include "design/KTImageLayer.h"
 
 #include "design/VLImage.h"
-#include "design/VLW_vImage.h"
+#include "design/BitmapHelpers.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/KeyedUnarchiver.h"

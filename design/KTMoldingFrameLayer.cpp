@@ -2,7 +2,7 @@
 
 #include "design/KTPreparedPictureCache.h"
 #include "design/VLImage.h"
-#include "kit/NSImageVLKit.h"
+#include "kit/ImageAdditions.h"
 #include "kit/VLValueAdditions.h"
 #include "platform/Assert.h"
 #include "platform/Bundle.h"

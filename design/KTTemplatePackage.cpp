@@ -8,7 +8,7 @@
 #include "design/VLImage.h"
 #include "design/VLImageMetadataManager.h"
 #include "design/Variation.h"
-#include "kit/NSImageVLKit.h"
+#include "kit/ImageAdditions.h"
 #include "kit/VLWAnalytics.h"
 #include "platform/Alert.h"
 #include "platform/Log.h"

@@ -1,7 +1,7 @@
 #include "design/VLImage.h"
 
-#include "design/VLW_vImage.h"
-#include "kit/NSImageVLKit.h"
+#include "design/BitmapHelpers.h"
+#include "kit/ImageAdditions.h"
 #include "platform/Log.h"
 #include "platform/TypeTable.h"
 #include "platform/archive/KeyedArchiver.h"

@@ -7,8 +7,8 @@
 
 namespace platform {
 
-// A named exception with a reason, as the original raised for misuse by
-// calling code ("NSInternalInconsistencyException", "XSViewControllerException").
+// A named exception with a reason, raised when calling code misuses a
+// class ("NSInternalInconsistencyException", "XSViewControllerException").
 class Exception : public std::exception
 {
 public:

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-// What the original read from its application bundle.
+// The application's identity and the folder its resources ship in.
 namespace Bundle {
 QString name();               // "Kantelo"
 QString identifier();         // "com.velmoorsoft.Kantelo3"
@@ -17,7 +17,7 @@ QString resourcePath();
 QString pathForResource(const QString &name, const QString &extension);
 } // namespace Bundle
 
-// The folders the original kept under Application Support, here
+// The application's support folder for its library and saved state:
 // $XDG_DATA_HOME/Kantelo (created on demand).
 QString applicationSupportFolder();
 

@@ -7,7 +7,8 @@
 
 namespace platform {
 
-// An error as the original's NSError: domain, code, description.
+// An error as callers report and present it: domain, code, description,
+// an optional recovery suggestion and further details by key.
 struct Error {
     QString domain;
     int code = 0;

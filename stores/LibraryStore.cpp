@@ -69,8 +69,8 @@ bool LibraryStore::moveOldSupportFolder(const QString &oldPath, const QString &n
     if (!QFileInfo::exists(oldPath) || QFileInfo::exists(newPath))
         return false;
     if (!QDir().rename(oldPath, newPath)) {
-        logLine(QStringLiteral("Couldn't move Kantelo3 to Kantelo in Application Support: %1")
-                    .arg(QStringLiteral("cannot rename %1 to %2").arg(oldPath, newPath)));
+        logLine(QStringLiteral("Couldn't move Kantelo3 to Kantelo in %1: %2")
+                    .arg(QFileInfo(newPath).absolutePath(), QStringLiteral("cannot rename %1 to %2").arg(oldPath, newPath)));
         return false;
     }
     return true;

@@ -164,7 +164,7 @@ VLCollectionViewDelegate *VLCollectionView::delegateInterface() const
 bool VLCollectionView::isForwardedKey(const QKeyEvent *event)
 {
     switch (event->key()) {
-    case Qt::Key_Backspace: // the Mac's Delete key
+    case Qt::Key_Backspace: // the Delete key of compact keyboards
     case Qt::Key_Delete:
     case Qt::Key_Return:
     case Qt::Key_Enter:

@@ -17,7 +17,7 @@ double unit(double v)
     return std::clamp(v, 0.0, 1.0);
 }
 
-// Components as the Mac writes them: ASCII numbers separated by blanks,
+// Components in the keyed colour form: ASCII numbers separated by blanks,
 // alpha only when not 1, ending with a NUL.
 QByteArray asciiComponents(const QList<double> &components, double alpha)
 {

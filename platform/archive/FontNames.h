@@ -5,8 +5,8 @@
 
 namespace platform {
 
-// Between the Mac's PostScript-style font names ("Helvetica-Bold",
-// "TimesNewRomanPSMT") and the families fontconfig knows here. The Mac's
+// Between the PostScript-style font names archives carry ("Helvetica-Bold",
+// "TimesNewRomanPSMT") and the families fontconfig knows here. The archived
 // system font names (".AppleSystemUIFont", ".SFNS-Regular", "LucidaGrande")
 // stand for this system's UI font and come back as ".AppleSystemUIFont".
 class FontNames

@@ -179,7 +179,7 @@ QPointF KeyedUnarchiver::decodePointForKey(const QString &key)
         failWithError(QStringLiteral("value for key \"%1\" is not a point").arg(key));
         return {};
     }
-    // "{x, y}"; anything unreadable is the zero point, as on the Mac.
+    // "{x, y}"; anything unreadable reads as the zero point.
     QString s = v->stringValue().trimmed();
     s.remove(QLatin1Char('{')).remove(QLatin1Char('}'));
     const QStringList parts = s.split(QLatin1Char(','));

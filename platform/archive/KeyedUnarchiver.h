@@ -15,8 +15,8 @@
 
 namespace platform {
 
-// Reads keyed archives (binary or XML property lists) written here or by the
-// Mac. Values are read by key from the object being decoded; at the top
+// Reads keyed archives (binary or XML property lists) in the standard keyed
+// archive form, ours or another writer's. Values are read by key from the object being decoded; at the top
 // level from "$top". Each archived object is decoded once, so objects
 // referenced twice come back as one.
 //

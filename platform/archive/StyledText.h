@@ -29,7 +29,7 @@ public:
     enum Alignment { Left = 0, Right = 1, Center = 2, Justified = 3, Natural = 4 };
 
     struct Font {
-        QString name; // PostScript-style ("Helvetica-Bold"), or a Mac system font name
+        QString name; // PostScript-style ("Helvetica-Bold"), or an archived system font name
         double size = 12.0;
         std::optional<qint64> flags; // "NSfFlags", kept as read
         bool operator==(const Font &o) const { return name == o.name && size == o.size && flags == o.flags; }

@@ -8,7 +8,7 @@
 
 namespace platform {
 
-// Reads the Mac's old, non-keyed archive form (typedstream, little-endian,
+// Reads the typedstream form, the older non-keyed archive (little-endian,
 // header 04 0B "streamtyped" 81 E8 03) into a generic tree: groups of typed
 // values, objects with their class chain (names and versions) and contents.
 // Shared strings and object references are resolved against their tables

@@ -7,7 +7,7 @@
 
 namespace platform {
 
-// Writes the Mac's old, non-keyed archive form (little-endian typedstream):
+// Writes the typedstream form, the older non-keyed archive (little-endian):
 // the header, groups of typed values, objects with their class chain, and
 // the shared string and object numbering that later references use.
 class TypedStreamWriter

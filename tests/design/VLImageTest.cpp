@@ -1,5 +1,5 @@
 #include "design/VLImage.h"
-#include "design/VLW_vImage.h"
+#include "design/BitmapHelpers.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/imaging/Exiv2Support.h"

@@ -1,4 +1,4 @@
-// Styled text of the text overlay: its keyed form (as the Mac writes it) and
+// Styled text of the text overlay: its keyed archive form and
 // its conversion to and from QTextDocument.
 #include "platform/archive/FontNames.h"
 #include "platform/archive/KeyedArchiver.h"
@@ -71,7 +71,7 @@ TEST(StyledTextArchive, RunsFontsColoursAndExtrasRoundTrip)
         sawInfo = sawInfo || o.contains("NSAttributeInfo");
     EXPECT_FALSE(sawInfo);
 
-    // The empty text keeps no attributes, as on the Mac.
+    // The empty text keeps no attributes in the keyed archive form.
     EXPECT_EQ(roundTrip(StyledText("", attrs("Helvetica", 12, StyledText::Left))).runs().size(), 0);
 }
 

@@ -3,7 +3,7 @@
 #include "kit/VLKitUtils.h"
 #include "kit/VLNewsletter.h"
 #include "kit/ui/PWFeedbackController.h"
-#include "kit/ui/VLMASReviewWindowController.h"
+#include "kit/ui/StoreReviewWindowController.h"
 #include "kit/ui/VLNewsletterSubscribeWindowController.h"
 #include "platform/Alert.h"
 #include "platform/Error.h"

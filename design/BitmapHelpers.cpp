@@ -1,4 +1,4 @@
-#include "design/VLW_vImage.h"
+#include "design/BitmapHelpers.h"
 
 #include "platform/Log.h"
 #include "platform/imaging/BitmapTransform.h"

@@ -1,4 +1,4 @@
-#include "kit/ui/VLMASReviewWindowController.h"
+#include "kit/ui/StoreReviewWindowController.h"
 
 #include "kit/VLKitUtils.h"
 

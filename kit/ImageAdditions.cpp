@@ -1,4 +1,4 @@
-#include "kit/NSImageVLKit.h"
+#include "kit/ImageAdditions.h"
 
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/render/DrawingContext.h"

@@ -1,4 +1,4 @@
-#include "kit/NSImageVLKit.h"
+#include "kit/ImageAdditions.h"
 #include "platform/render/DrawingContext.h"
 #include "support/ImagingTools.h"
 
@@ -6,7 +6,7 @@
 
 using namespace testsupport;
 
-TEST(NSImageVLKitDrawing, BitmapOfTruncatedSizeKeepsThePointSize)
+TEST(ImageAdditionsDrawing, BitmapOfTruncatedSizeKeepsThePointSize)
 {
     const QImage image = VLKit::imageWithSize(QSizeF(92.7, 40.2), QColorSpace(QColorSpace::SRgb), [] {
         platform::DrawingContext::current()->fillRect(QRectF(0, 0, 10, 10), Qt::red);
@@ -25,7 +25,7 @@ TEST(NSImageVLKitDrawing, BitmapOfTruncatedSizeKeepsThePointSize)
     EXPECT_TRUE(VLKit::imageWithSize(QSizeF(10, 10), QColorSpace(), [] {}).isNull());
 }
 
-TEST(NSImageVLKitDrawing, CentredDrawingCoversItsRect)
+TEST(ImageAdditionsDrawing, CentredDrawingCoversItsRect)
 {
     QImage small(10, 20, QImage::Format_ARGB32_Premultiplied);
     small.fill(Qt::blue);
@@ -44,7 +44,7 @@ TEST(NSImageVLKitDrawing, CentredDrawingCoversItsRect)
     EXPECT_EQ(canvas.pixelColor(50, 60).alpha(), 0);
 }
 
-TEST(NSImageVLKitData, EncodingsReadBack)
+TEST(ImageAdditionsData, EncodingsReadBack)
 {
     QImage photo(120, 80, QImage::Format_ARGB32_Premultiplied);
     for (int y = 0; y < 80; ++y)
