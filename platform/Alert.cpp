@@ -1,23 +1,16 @@
 #include "platform/Alert.h"
 
 #include "platform/Dispatch.h"
+#include "platform/GlobalHook.h"
 #include "platform/Log.h"
-
-#include <QMutex>
-#include <QMutexLocker>
 
 namespace platform {
 
 namespace {
-QMutex &presenterMutex()
+GlobalHook<int(const AlertRequest &)> &presenterHook()
 {
-    static QMutex mutex;
-    return mutex;
-}
-AlertPresenter &currentPresenter()
-{
-    static AlertPresenter presenter;
-    return presenter;
+    static GlobalHook<int(const AlertRequest &)> hook;
+    return hook;
 }
 
 // Without windows nobody can answer: say what was asked and take the default.
@@ -33,19 +26,14 @@ int logAndAnswerDefault(const AlertRequest &request)
 
 void setAlertPresenter(AlertPresenter presenter)
 {
-    QMutexLocker lock(&presenterMutex());
-    currentPresenter() = std::move(presenter);
+    presenterHook().set(std::move(presenter));
 }
 
 int runAlert(const AlertRequest &request)
 {
     int answer = 0;
     auto ask = [&] {
-        AlertPresenter presenter;
-        {
-            QMutexLocker lock(&presenterMutex());
-            presenter = currentPresenter();
-        }
+        const AlertPresenter presenter = presenterHook().get();
         answer = presenter ? presenter(request) : logAndAnswerDefault(request);
         const int buttons = request.buttons.isEmpty() ? 1 : int(request.buttons.size());
         if (answer < 0 || answer >= buttons)

@@ -1,23 +1,16 @@
 #include "platform/Error.h"
 
 #include "platform/Dispatch.h"
+#include "platform/GlobalHook.h"
 #include "platform/Log.h"
-
-#include <QMutex>
-#include <QMutexLocker>
 
 namespace platform {
 
 namespace {
-QMutex &presenterMutex()
+GlobalHook<void(const Error &)> &presenterHook()
 {
-    static QMutex mutex;
-    return mutex;
-}
-ErrorPresenter &currentPresenter()
-{
-    static ErrorPresenter presenter;
-    return presenter;
+    static GlobalHook<void(const Error &)> hook;
+    return hook;
 }
 
 void logError(const Error &error)
@@ -31,18 +24,13 @@ void logError(const Error &error)
 
 void setErrorPresenter(ErrorPresenter presenter)
 {
-    QMutexLocker lock(&presenterMutex());
-    currentPresenter() = std::move(presenter);
+    presenterHook().set(std::move(presenter));
 }
 
 void presentError(const Error &error)
 {
     auto present = [error] {
-        ErrorPresenter presenter;
-        {
-            QMutexLocker lock(&presenterMutex());
-            presenter = currentPresenter();
-        }
+        const ErrorPresenter presenter = presenterHook().get();
         if (presenter)
             presenter(error);
         else

@@ -1,41 +1,36 @@
 #include "platform/Log.h"
 
-#include <QMutex>
-#include <QMutexLocker>
+#include "platform/GlobalHook.h"
 
 #include <cstdio>
 
 namespace platform {
 
 namespace {
-QMutex &logMutex()
+// Lines are written under the hook's lock, so they never interleave.
+GlobalHook<void(const QString &)> &sinkHook()
 {
-    static QMutex mutex;
-    return mutex;
-}
-LogSink &currentSink()
-{
-    static LogSink sink;
-    return sink;
+    static GlobalHook<void(const QString &)> hook;
+    return hook;
 }
 } // namespace
 
 void logLine(const QString &line)
 {
-    QMutexLocker lock(&logMutex());
-    if (currentSink()) {
-        currentSink()(line);
-        return;
-    }
-    const QByteArray bytes = line.toLocal8Bit();
-    std::fprintf(stderr, "%s\n", bytes.constData());
-    std::fflush(stderr);
+    sinkHook().withLocked([&line](const LogSink &sink) {
+        if (sink) {
+            sink(line);
+            return;
+        }
+        const QByteArray bytes = line.toLocal8Bit();
+        std::fprintf(stderr, "%s\n", bytes.constData());
+        std::fflush(stderr);
+    });
 }
 
 void setLogSink(LogSink sink)
 {
-    QMutexLocker lock(&logMutex());
-    currentSink() = std::move(sink);
+    sinkHook().set(std::move(sink));
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/ui/FilePanels.h"
 
+#include "platform/GlobalHook.h"
 #include "platform/TypeTable.h"
 #include "platform/ui/SavePanel.h"
 
@@ -7,15 +8,21 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QMutex>
 
 namespace platform {
 
 namespace {
 
-QMutex g_lock;
-OpenPanelPresenter g_open;
-SavePanelPresenter g_save;
+GlobalHook<QList<QUrl>(const OpenPanelRequest &)> &openHook()
+{
+    static GlobalHook<QList<QUrl>(const OpenPanelRequest &)> hook;
+    return hook;
+}
+GlobalHook<QUrl(const SavePanelRequest &)> &saveHook()
+{
+    static GlobalHook<QUrl(const SavePanelRequest &)> hook;
+    return hook;
+}
 
 QList<QUrl> openWithDialog(const OpenPanelRequest &request)
 {
@@ -113,33 +120,23 @@ QStringList patternsOfNameFilter(const QString &filter)
 
 void setOpenPanelPresenter(OpenPanelPresenter presenter)
 {
-    QMutexLocker locker(&g_lock);
-    g_open = std::move(presenter);
+    openHook().set(std::move(presenter));
 }
 
 void setSavePanelPresenter(SavePanelPresenter presenter)
 {
-    QMutexLocker locker(&g_lock);
-    g_save = std::move(presenter);
+    saveHook().set(std::move(presenter));
 }
 
 QList<QUrl> runOpenPanel(const OpenPanelRequest &request)
 {
-    OpenPanelPresenter presenter;
-    {
-        QMutexLocker locker(&g_lock);
-        presenter = g_open;
-    }
+    const OpenPanelPresenter presenter = openHook().get();
     return presenter ? presenter(request) : openWithDialog(request);
 }
 
 QUrl runSavePanel(const SavePanelRequest &request)
 {
-    SavePanelPresenter presenter;
-    {
-        QMutexLocker locker(&g_lock);
-        presenter = g_save;
-    }
+    const SavePanelPresenter presenter = saveHook().get();
     return presenter ? presenter(request) : saveWithDialog(request);
 }
 
