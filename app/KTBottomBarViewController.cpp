@@ -5,6 +5,7 @@
 #include "app/KTPreferenceKeys.h"
 #include "app/KTPresentationSettings.h"
 #include "design/KTTemplate.h"
+#include "kit/ui/VLColorWell.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "platform/codec/ImageEncoder.h"
@@ -236,6 +237,21 @@ QWidget *KTBottomBarViewController::loadView()
     if (KTAlertsViewController *alerts = KTAlertsViewController::shared(); alerts && !alerts->text().isEmpty())
         m_alertsButton->show();
 
+    // The two background colours, edited on the program's one colour
+    // dialog, with the blend slider between them.
+    auto addWell = [&](const char *name, const QString &tip, void (KTBottomBarViewController::*set)(const Color &)) {
+        auto *well = new VLColorWell(view);
+        well->setObjectName(QString::fromLatin1(name));
+        well->setToolTip(tip);
+        well->setFixedSize(well->sizeHint());
+        connect(well, &VLColorWell::colorEdited, this, [this, set](const QColor &color) {
+            (this->*set)(Color::fromQColor(color));
+        });
+        return well;
+    };
+    m_leftColorWell = addWell("leftColorWell", tr("Background colour"), &KTBottomBarViewController::setLeftColor);
+    m_rightColorWell = addWell("rightColorWell", tr("Second background colour"), &KTBottomBarViewController::setRightColor);
+    layout->addWidget(m_leftColorWell);
     m_slider = new QSlider(Qt::Horizontal, view);
     m_slider->setObjectName(QStringLiteral("colorSlider"));
     m_slider->setRange(0, kSliderSteps);
@@ -245,6 +261,8 @@ QWidget *KTBottomBarViewController::loadView()
     connect(m_slider, &QSlider::valueChanged, this,
             [this](int value) { setColorSliderPosition(double(value) / kSliderSteps); });
     layout->addWidget(m_slider);
+    layout->addWidget(m_rightColorWell);
+    showColorsInWells();
     // The user's saved presentation (colours, blend, zoom) from the start.
     loadPreviousPresentationSettings();
     return view;
@@ -618,13 +636,23 @@ void KTBottomBarViewController::setMinusButtonEnabled(bool enabled)
 void KTBottomBarViewController::setLeftColor(const Color &color)
 {
     m_leftColor = color;
+    showColorsInWells();
     recolorViewState();
 }
 
 void KTBottomBarViewController::setRightColor(const Color &color)
 {
     m_rightColor = color;
+    showColorsInWells();
     recolorViewState();
+}
+
+void KTBottomBarViewController::showColorsInWells()
+{
+    if (m_leftColorWell)
+        m_leftColorWell->setColor(m_leftColor.toQColor());
+    if (m_rightColorWell)
+        m_rightColorWell->setColor(m_rightColor.toQColor());
 }
 
 void KTBottomBarViewController::setColorSliderPosition(double position)
@@ -666,6 +694,7 @@ void KTBottomBarViewController::applySettings(const KTPresentationSettings &sett
         m_leftColor = *settings.leftColor();
     if (settings.rightColor())
         m_rightColor = *settings.rightColor();
+    showColorsInWells();
     setColorSliderPosition(settings.colorSliderPosition());
     if (m_viewState)
         m_viewState->setZoom(settings.zoomLevel());

@@ -4,6 +4,7 @@
 
 #include "app/KTPanelManagerViewController.h"
 #include "kit/ui/XSViewController.h"
+#include "kit/ui/VLColorWell.h"
 #include "platform/archive/Color.h"
 
 #include <QCheckBox>
@@ -22,6 +23,7 @@ class KTTemplate;
 class KTViewState;
 class QPushButton;
 class QSlider;
+
 
 // The strip along the bottom of a document window. For now it holds what
 // the window around it relies on: the plus and minus buttons of the browser
@@ -101,6 +103,8 @@ public:
 
     QComboBox *aspectRatioPopupButton() const { return m_aspectRatioPopup; }
     QSlider *zoomSlider() const { return m_zoomSlider; }
+    VLColorWell *leftColorWell() const { return m_leftColorWell; }
+    VLColorWell *rightColorWell() const { return m_rightColorWell; }
     QString imageSizeText() const;
     QString imageRatioText() const;
     // Whether the ratio shown lies within 2 % of the chosen one (shown in green).
@@ -139,6 +143,7 @@ protected:
 private:
     void applySettings(const KTPresentationSettings &settings);
     void recolorViewState();
+    void showColorsInWells();
 
     std::shared_ptr<KTViewState> m_viewState;
     std::shared_ptr<KTTemplate> m_template;
@@ -147,6 +152,8 @@ private:
     platform::Color m_leftColor = platform::Color::white(0.0);
     platform::Color m_rightColor = platform::Color::white(1.0);
     double m_colorSliderPosition = 214.0 / 255.0;
+    QPointer<VLColorWell> m_leftColorWell;
+    QPointer<VLColorWell> m_rightColorWell;
     QPointer<QObject> m_libraryViewController;
     QPointer<QObject> m_designViewController;
     QPointer<QPushButton> m_plusButton;

@@ -18,6 +18,7 @@
 #include "app/XSDocumentWindowController.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "kit/ui/VLColorWell.h"
 #include "platform/Assert.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -25,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QColorDialog>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMainWindow>
@@ -545,5 +547,36 @@ TEST_F(MainLayoutFixture, PresentationSettingsAreSavedRestoredAndReset)
     EXPECT_DOUBLE_EQ(layout->viewState()->zoom(), 0.9);
     EXPECT_DOUBLE_EQ(bar->colorSliderPosition(), 214.0 / 255.0);
     EXPECT_EQ(bar->leftColor(), Color::white(0.0));
+    KTPresentationSettings::reset();
+}
+
+TEST_F(MainLayoutFixture, TheBackgroundWellsShareOneColourDialogWithAlpha)
+{
+    KTPresentationSettings::reset();
+    XSDocumentWindowController *window = openWindow();
+    ASSERT_TRUE(window);
+    KTMainLayoutViewController *layout = window->mainLayoutViewController();
+    KTBottomBarViewController *bar = layout->bottomBarViewController();
+    VLColorWell *left = bar->leftColorWell();
+    VLColorWell *right = bar->rightColorWell();
+    ASSERT_TRUE(left && right);
+    EXPECT_EQ(left->color(), bar->leftColor().toQColor());
+    bar->setRightColor(Color::rgb(0.2, 0.4, 0.6));
+    EXPECT_EQ(right->color(), bar->rightColor().toQColor()) << "a colour set elsewhere shows in its well";
+
+    left->activate();
+    QColorDialog *dialog = VLColorWell::sharedColorDialog();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal());
+    EXPECT_TRUE(dialog->testOption(QColorDialog::ShowAlphaChannel));
+    dialog->setCurrentColor(QColor(255, 0, 0, 128));
+    EXPECT_NEAR(bar->leftColor().toQColor().redF(), 1.0, 1e-6);
+    EXPECT_NEAR(bar->leftColor().toQColor().alphaF(), 0.5, 0.01);
+    right->activate();
+    dialog->setCurrentColor(QColor(0, 0, 255));
+    EXPECT_NEAR(bar->rightColor().toQColor().blueF(), 1.0, 1e-6);
+    EXPECT_NEAR(bar->leftColor().toQColor().redF(), 1.0, 1e-6) << "only the active well takes the dialog's colour";
+    dialog->hide();
+    right->deactivate();
     KTPresentationSettings::reset();
 }
