@@ -278,6 +278,9 @@ namespace {
 platform::OpenPanelRequest templatePanelRequest(QWidget *parent, bool several)
 {
     platform::OpenPanelRequest request;
+    // The dialog picks folders: the title says which.
+    request.title = several ? QObject::tr("Choose Design Folders (.KTTemplate)")
+                            : QObject::tr("Choose a Design Folder (.KTTemplate)");
     request.allowedTypes = {QString::fromLatin1(platform::TypeTable::kTemplate)};
     request.allowsMultipleSelection = several;
     request.choosesPackages = true;
