@@ -7,6 +7,7 @@
 #include "design/Variation.h"
 #include "platform/Alert.h"
 #include "platform/UserDefaults.h"
+#include "batch/ui/KTThumbnailsController.h"
 #include "platform/ui/FilePanels.h"
 
 #include <QCheckBox>
@@ -43,7 +44,8 @@ public:
 
 } // namespace
 
-KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationController(QWidget *parent)
+KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationController(
+    KTBatchProcessingCoordinator *generator, QWidget *parent)
     : QWidget(parent), m_scaling(KTImageScaling::defaultScaling())
 {
     setObjectName(QStringLiteral("batchConfigurationPage"));
@@ -73,6 +75,10 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
     adding->addStretch();
     adding->addWidget(remove);
     layout->addLayout(adding);
+    if (generator) {
+        m_thumbnails = new KTThumbnailsController(generator, this);
+        layout->addWidget(m_thumbnails);
+    }
     connect(addFiles, &QPushButton::clicked, this, &KTBatchProcessingConfigurationController::addFiles);
     connect(addFolder, &QPushButton::clicked, this, &KTBatchProcessingConfigurationController::addFolder);
     connect(remove, &QPushButton::clicked, this, [this] {
@@ -163,7 +169,10 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
     m_destination->setText(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
 
     auto edited = [this] { changed(); };
-    connect(m_design, &QComboBox::currentIndexChanged, this, edited);
+    connect(m_design, &QComboBox::currentIndexChanged, this, [this] {
+        designChanged();
+        changed();
+    });
     connect(m_destination, &QLineEdit::textChanged, this, [this] { refresh(); });
     connect(m_format, &QComboBox::currentIndexChanged, this, edited);
     connect(m_quality, &QSlider::valueChanged, this, [this](int value) {
@@ -188,7 +197,17 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
         connect(field, &QLineEdit::textChanged, this, edited);
 
     reloadDesigns();
+    designChanged();
     refresh();
+}
+
+void KTBatchProcessingConfigurationController::designChanged()
+{
+    if (!m_thumbnails)
+        return;
+    const QString name = selectedDesignName();
+    m_thumbnails->setTemplateData(
+        name.isEmpty() ? QByteArray() : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(name)->encoded());
 }
 
 void KTBatchProcessingConfigurationController::reloadDesigns()
@@ -386,6 +405,8 @@ void KTBatchProcessingConfigurationController::refresh()
             item->setToolTip(file.toLocalFile());
         }
     }
+    if (m_thumbnails && m_thumbnails->files() != m_files)
+        m_thumbnails->setFiles(m_files);
     const bool jpeg = selectedFileFormat() == KTImageFileFormat::JPGFileFormat();
     m_qualityLabel->setVisible(jpeg);
     m_quality->setVisible(jpeg);

@@ -18,6 +18,8 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSlider;
+class KTBatchProcessingCoordinator;
+class KTThumbnailsController;
 
 // The batch window's first page: which photos, which saved design, where the
 // framed copies go, in which format, size and quality, and how they are named.
@@ -29,7 +31,10 @@ public:
     static constexpr const char *kFilesFormat = "You have selected %1 files from:";
     static constexpr const char *kMultipleLocations = "(multiple locations)";
 
-    explicit KTBatchProcessingConfigurationController(QWidget *parent = nullptr);
+    // Without a generator the page shows no thumbnails.
+    explicit KTBatchProcessingConfigurationController(KTBatchProcessingCoordinator *generator = nullptr,
+                                                      QWidget *parent = nullptr);
+    KTThumbnailsController *thumbnailsController() const { return m_thumbnails; }
 
     QList<QUrl> files() const { return m_files; }
     // Adds the pictures among these files and folders; says so when there are none.
@@ -63,6 +68,7 @@ protected:
 private:
     void refresh();
     void changed();
+    void designChanged();
 
     QList<QUrl> m_files;
     std::shared_ptr<KTImageScaling> m_scaling;
@@ -70,6 +76,7 @@ private:
     QLabel *m_summary = nullptr;
     QLabel *m_source = nullptr;
     QListWidget *m_list = nullptr;
+    KTThumbnailsController *m_thumbnails = nullptr;
     QComboBox *m_design = nullptr;
     QLineEdit *m_destination = nullptr;
     QComboBox *m_format = nullptr;

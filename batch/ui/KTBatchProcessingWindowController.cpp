@@ -19,7 +19,7 @@ KTBatchProcessingWindowController::KTBatchProcessingWindowController(const QStri
     setObjectName(QStringLiteral("batchProcessingWindow"));
     setWindowTitle(tr(kWindowTitle));
     m_pages = new QStackedLayout(this);
-    m_configuration = new KTBatchProcessingConfigurationController(this);
+    m_configuration = new KTBatchProcessingConfigurationController(&m_coordinator, this);
     m_pages->addWidget(m_configuration);
     // The last used settings, read once per window.
     if (const auto preset = KTBatchProcessingOptions::readPreset(m_presetPath))
@@ -46,7 +46,12 @@ KTBatchProcessingWindowController::KTBatchProcessingWindowController(const QStri
     resize(560, 640);
 }
 
-KTBatchProcessingWindowController::~KTBatchProcessingWindowController() = default;
+KTBatchProcessingWindowController::~KTBatchProcessingWindowController()
+{
+    // The pages' thumbnails use the engine: they go first.
+    delete m_configuration;
+    delete m_progress;
+}
 
 KTBatchProcessingWindowController *KTBatchProcessingWindowController::showShared()
 {

@@ -3,6 +3,7 @@
 #include "batch/ui/KTBatchProcessingConfigurationController.h"
 #include "batch/ui/KTBatchProcessingProgressController.h"
 #include "batch/ui/KTBatchProcessingWindowController.h"
+#include "batch/ui/KTThumbnailsController.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "platform/Alert.h"
@@ -120,5 +121,47 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     EXPECT_TRUE(window->close());
     platform::setAlertPresenter(nullptr);
     platform::setOpenPanelPresenter(nullptr);
+    TemplatesStore::setShared(nullptr);
+}
+
+TEST(BatchWindow, EveryPhotoGetsAThumbnailOfTheDesignAndAChangedDesignDropsLateOnes)
+{
+    const QString root = freshFolder(QStringLiteral("batch-thumbs"));
+    TemplatesStore store(root + QStringLiteral("/support"));
+    TemplatesStore::setShared(&store);
+    for (const char *name : {"Mat", "Other"}) {
+        auto design = matDesign();
+        if (name[0] == 'O') {
+            auto mat = std::make_shared<KTColorMatLayer>();
+            mat->setMatColor(QColor(20, 200, 90));
+            design->addTopmostLayer(mat);
+        }
+        Variation *variation = Variation::variationFromTemplate(design.get(), store.templatesManagedObjectContext());
+        ASSERT_TRUE(variation);
+        variation->setName(QLatin1String(name));
+    }
+    ASSERT_TRUE(store.templatesManagedObjectContext()->save());
+    QList<QUrl> photos;
+    for (int i = 0; i < 12; ++i)
+        photos << QUrl::fromLocalFile(writePhoto(root + QStringLiteral("/p%1.jpg").arg(i)));
+    {
+        KTBatchProcessingWindowController window(root + QStringLiteral("/preset.plist"));
+        auto *config = window.configurationViewController();
+        auto *strip = config->thumbnailsController();
+        ASSERT_TRUE(strip);
+        int shown = 0;
+        QObject::connect(strip, &KTThumbnailsController::thumbnailReady, [&] { ++shown; });
+        config->addItems(photos);
+        // The design changes while the first thumbnails are being made.
+        const quint64 before = strip->generation();
+        config->findChild<QComboBox *>(QStringLiteral("designChooser"))->setCurrentText(QStringLiteral("Other"));
+        EXPECT_GT(strip->generation(), before);
+        strip->waitForPending();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return strip->readyCount() == 12; }, 60000));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(shown, 12); // none of the first design's arrived late
+        for (int i = 0; i < strip->count(); ++i)
+            EXPECT_FALSE(strip->item(i)->icon().isNull());
+    }
     TemplatesStore::setShared(nullptr);
 }
