@@ -1,8 +1,6 @@
 #include "editor/KTTemplatesViewController.h"
 
 #include "app/KTControllerRegistry.h"
-#include "app/KTMainLayoutViewController.h"
-#include "app/XSDocumentWindowController.h"
 #include "design/KTTemplate.h"
 #include "design/Tag.h"
 #include "design/TemplatesStore.h"
@@ -39,7 +37,6 @@ using platform::TextMatching::containsCD;
 
 namespace {
 
-constexpr int kIconSide = 92;
 constexpr int kMaximumRecentSearches = 10;
 
 // The list's model: maps of "guid" and "name"; the name is edited in place.
@@ -109,7 +106,7 @@ void deleteTagIfUnused(Tag *tag, ManagedObjectContext *context)
 
 KTTemplatesViewController::KTTemplatesViewController(const QString &nibName,
                                                      platform::WindowController *windowController, QObject *parent)
-    : XSViewController(nibName, windowController, parent)
+    : KTDesignBrowserViewController(nibName, windowController, parent)
 {
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(0);
@@ -128,23 +125,14 @@ KTTemplatesViewController::~KTTemplatesViewController()
     platform::NotificationCenter::defaultCenter().removeObserver(m_renameObserver);
 }
 
-ManagedObjectContext *KTTemplatesViewController::templatesContext() const
+ManagedObjectContext *KTTemplatesViewController::sharedStoreContext() const
 {
-    if (m_context)
-        return m_context;
     return TemplatesStore::shared() ? TemplatesStore::shared()->templatesManagedObjectContext() : nullptr;
 }
 
 void KTTemplatesViewController::setTemplatesContext(ManagedObjectContext *context)
 {
-    m_context = context;
-    disconnect(m_contextConnection);
-    // Designs that arrive from elsewhere (the first-run import, another
-    // window) show up without waiting for the panel to be opened again.
-    if (ManagedObjectContext *moc = templatesContext())
-        m_contextConnection = connect(moc, &ManagedObjectContext::objectsDidChange, this,
-                                      [this] { needToRefreshTemplates(); });
-    needToRefreshTemplates();
+    followContext(context, [this] { needToRefreshTemplates(); });
 }
 
 platform::UndoManager *KTTemplatesViewController::undoManager()
@@ -210,23 +198,12 @@ QWidget *KTTemplatesViewController::loadView()
     connect(m_searchField, &QLineEdit::editingFinished, this, [this] { rememberSearch(m_searchField->text()); });
     column->addWidget(m_searchField);
 
-    m_collectionView = new VLCollectionView(root);
-    m_collectionView->setObjectName(QString::fromLatin1(kCellIdentifier));
     auto *model = new TemplatesListModel(this);
     model->renamed = [this](const QString &guid, const QString &name) { renameFromEditor(guid, name); };
     model->icon = [this](const QString &guid) { return iconFor(guid); };
-    m_model = model;
-    m_collectionView->setModel(m_model);
-    m_collectionView->setIconSize(QSize(kIconSide, kIconSide));
-    m_collectionView->setTileMetrics(kIconSide + 12,
-                                     kIconSide + 22 + 2 * QFontMetrics(m_collectionView->font()).lineSpacing());
-    m_collectionView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
-    m_collectionView->setFrameShape(QFrame::NoFrame);
-    m_collectionView->setStyleSheet(
-        QStringLiteral("QListView { background: rgb(58, 58, 60); color: rgb(220, 220, 220); }"));
-    m_collectionView->setVlDelegate(this);
-    m_collectionView->installEventFilter(this);
-    column->addWidget(m_collectionView, 1);
+    column->addWidget(createCollectionView(root, model, true,
+                                           QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed),
+                      1);
 
     auto *keywordsTitle = new QLabel(tr("Keywords"), root);
     column->addWidget(keywordsTitle);
@@ -257,12 +234,7 @@ QWidget *KTTemplatesViewController::loadView()
     });
     column->addWidget(m_keywordsField);
 
-    m_popupMenu = new QMenu(root);
-    m_popupMenu->setObjectName(QStringLiteral("popupmenu"));
-    m_popupMenu->addAction(tr("Apply"), this, [this] { applyTemplate(); });
-    m_popupMenu->addAction(tr("Export Template…"), this, [this] { saveSelectedTemplate(); });
-    m_popupMenu->addSeparator();
-    m_popupMenu->addAction(tr("Remove"), this, [this] { removeSelectedVariations(); });
+    createPopupMenu(root, tr("Export Template…"), [this] { saveSelectedTemplate(); });
 
     root->installEventFilter(this);
     return root;
@@ -371,17 +343,6 @@ QList<Variation *> KTTemplatesViewController::filteredContent() const
     return out;
 }
 
-QList<int> KTTemplatesViewController::selectedIndexes() const
-{
-    QList<int> rows;
-    if (!m_collectionView)
-        return rows;
-    for (const QModelIndex &index : m_collectionView->selectionModel()->selectedIndexes())
-        rows << index.row();
-    std::sort(rows.begin(), rows.end());
-    return rows;
-}
-
 QList<Variation *> KTTemplatesViewController::selectedItems() const
 {
     const QHash<QString, Variation *> byGUID = variationsByGUID();
@@ -413,21 +374,6 @@ void KTTemplatesViewController::selectItems(const QStringList &guids)
         m_collectionView->selectionModel()->setCurrentIndex(last, QItemSelectionModel::NoUpdate);
         m_collectionView->scrollTo(last);
     }
-}
-
-QPixmap KTTemplatesViewController::iconFor(const QString &guid) const
-{
-    const auto found = m_icons.constFind(guid);
-    if (found != m_icons.constEnd())
-        return *found;
-    QPixmap icon;
-    if (ManagedObjectContext *moc = templatesContext()) {
-        if (const Variation *v = Variation::variationWithGUID(guid, moc))
-            icon = QPixmap::fromImage(v->icon());
-    }
-    if (!icon.isNull())
-        m_icons.insert(guid, icon);
-    return icon;
 }
 
 // --- adding, removing, renaming ---
@@ -603,16 +549,7 @@ void KTTemplatesViewController::templateNameChanged(const platform::Notification
 
 void KTTemplatesViewController::applyTemplate()
 {
-    const QList<Variation *> selected = selectedItems();
-    if (selected.isEmpty())
-        return;
-    Variation *v = selected.last();
-    if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController())) {
-        if (KTMainLayoutViewController *layout = window->mainLayoutViewController())
-            layout->replaceTemplateWithVariation(v);
-    }
-    VLWAnalytics::trackEventProperties(QStringLiteral("Templates"), QVariantMap{{QStringLiteral("Action"), QStringLiteral("Applied")}});
-    emit templateApplied(v->guid());
+    applySelection(QStringLiteral("Templates"));
 }
 
 void KTTemplatesViewController::saveSelectedTemplate()
@@ -774,37 +711,6 @@ void KTTemplatesViewController::removeKeywordFromAllTemplates(Tag *tag)
 
 // --- events ---
 
-void KTTemplatesViewController::collectionViewDidDoubleClickOnItemAtIndexPath(VLCollectionView *,
-                                                                              const QModelIndex &)
-{
-    applyTemplate();
-}
-
-std::optional<QMenu *> KTTemplatesViewController::collectionViewMenuForSelectedItems(VLCollectionView *)
-{
-    return selectedIndexes().isEmpty() ? nullptr : m_popupMenu.data();
-}
-
-bool KTTemplatesViewController::handleKey(QKeyEvent *event)
-{
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        applyTemplate();
-        return true;
-    case Qt::Key_Backspace:
-    case Qt::Key_Delete:
-        removeSelectedVariations();
-        return true;
-    default:
-        if (event->text() == QStringLiteral(" ")) {
-            applyTemplate();
-            return true;
-        }
-        return false;
-    }
-}
-
 bool KTTemplatesViewController::eventFilter(QObject *watched, QEvent *event)
 {
     const bool ours = watched == m_collectionView.data() || watched == view();
@@ -825,10 +731,10 @@ bool KTTemplatesViewController::eventFilter(QObject *watched, QEvent *event)
         }
         // Keys typed into the search or keyword field stay there.
         const bool fromList = watched == m_collectionView.data() || view()->hasFocus();
-        if (event->type() == QEvent::KeyPress && fromList && VLCollectionView::isForwardedKey(key) && handleKey(key))
+        if (event->type() == QEvent::KeyPress && fromList && handleForwardedKey(key))
             return true;
     }
-    return XSViewController::eventFilter(watched, event);
+    return KTDesignBrowserViewController::eventFilter(watched, event);
 }
 
 void KTTemplatesViewController::registerControllers()

@@ -1,10 +1,7 @@
 #pragma once
 
-#include "app/KTDesignBrowserInterface.h"
+#include "editor/KTDesignBrowserViewController.h"
 #include "editor/KTKeywordsField.h"
-#include "kit/ui/VLCollectionView.h"
-#include "kit/ui/VLCollectionViewDelegate.h"
-#include "kit/ui/XSViewController.h"
 #include "platform/NotificationCenter.h"
 
 #include <QHash>
@@ -22,7 +19,6 @@ class QCompleter;
 class QStringListModel;
 class Tag;
 class Variation;
-class VLArrayListModel;
 
 namespace platform {
 class ManagedObjectContext;
@@ -32,14 +28,11 @@ class UndoManager;
 // The "TEMPLATES" panel: the user's saved designs, sorted by name, to apply,
 // add, rename, tag, search, export and remove, with an undo stack of its own.
 // Items are identified by their GUID throughout (many share a name).
-class KTTemplatesViewController : public XSViewController,
-                                  public KTDesignBrowserInterface,
-                                  public VLCollectionViewDelegate
+class KTTemplatesViewController : public KTDesignBrowserViewController
 {
     Q_OBJECT
 public:
     static constexpr const char *kNibName = "TemplatesView";
-    static constexpr const char *kCellIdentifier = "LibraryCellTemplate";
     enum SearchCategory { NameAndTags = 1, NameOnly = 2, TagsOnly = 3 };
 
     KTTemplatesViewController(const QString &nibName, platform::WindowController *windowController,
@@ -47,13 +40,12 @@ public:
     ~KTTemplatesViewController() override;
 
     // The templates context of the shared store unless one is set (tests).
-    platform::ManagedObjectContext *templatesContext() const;
+    platform::ManagedObjectContext *templatesContext() const { return browserContext(); }
     void setTemplatesContext(platform::ManagedObjectContext *context);
 
     // --- the shell's calls ---
     void addVariation(const std::shared_ptr<KTTemplate> &design) override;
     void removeSelectedVariations() override;
-    void emptyTemplates() override {}
     void activateViewController() override;
 
     void addTemplates(const QList<std::shared_ptr<KTTemplate>> &templates);
@@ -62,7 +54,7 @@ public:
     void removeVariations(const QList<Variation *> &variations);
     void removeVariationsWithGUIDs(const QStringList &guids);
     void renameTemplateWithGUID(const QString &guid, const QString &name);
-    void applyTemplate();
+    void applyTemplate() override;
     void saveSelectedTemplate();
 
     // --- the list ---
@@ -73,8 +65,7 @@ public:
     // The shown designs, in order; resolved from the context on each call.
     QList<Variation *> filteredContent() const;
     QStringList filteredGUIDs() const;
-    QList<Variation *> selectedItems() const;
-    QList<int> selectedIndexes() const;
+    QList<Variation *> selectedItems() const override;
     void selectItems(const QStringList &guids);
     int refreshCount() const { return m_refreshCount; }
     bool refreshPending() const { return m_refreshTimer.isActive(); }
@@ -93,21 +84,14 @@ public:
     void removeKeywordFromAllTemplates(Tag *tag);
 
     platform::UndoManager *undoManager();
-    VLCollectionView *collectionView() const { return m_collectionView; }
     QLineEdit *searchField() const { return m_searchField; }
     KTKeywordsField *keywordsTokenField() const { return m_keywordsField; }
     QMenu *searchMenu() const { return m_searchMenu; }
 
-    void collectionViewDidDoubleClickOnItemAtIndexPath(VLCollectionView *view, const QModelIndex &indexPath) override;
-    std::optional<QMenu *> collectionViewMenuForSelectedItems(VLCollectionView *view) override;
-
     static void registerControllers();
 
-signals:
-    // A design went to the document (its GUID).
-    void templateApplied(const QString &guid);
-
 protected:
+    platform::ManagedObjectContext *sharedStoreContext() const override;
     QWidget *loadView() override;
     void viewDidLoad() override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -115,20 +99,14 @@ protected:
 private:
     void templateNameChanged(const platform::Notification &notification);
     void updateFilteredContentSelecting(const QStringList &guids);
-    bool handleKey(QKeyEvent *event);
     void renameFromEditor(const QString &guid, const QString &name);
     void updateCompletions(const QString &text);
     QHash<QString, Variation *> variationsByGUID() const;
-    QPixmap iconFor(const QString &guid) const;
     void rememberSearch(const QString &text);
 
-    platform::ManagedObjectContext *m_context = nullptr;
-    QPointer<VLCollectionView> m_collectionView;
-    VLArrayListModel *m_model = nullptr;
     QPointer<QLineEdit> m_searchField;
     QPointer<KTKeywordsField> m_keywordsField;
     QPointer<QMenu> m_searchMenu;
-    QPointer<QMenu> m_popupMenu;
     QCompleter *m_completer = nullptr;
     QStringListModel *m_completions = nullptr;
     platform::UndoManager *m_templatesUndoManager = nullptr;
@@ -139,7 +117,5 @@ private:
     QStringList m_pendingSelection;
     int m_refreshCount = 0;
     bool m_ownRename = false;
-    mutable QHash<QString, QPixmap> m_icons;
     platform::NotificationCenter::ObserverId m_renameObserver = 0;
-    QMetaObject::Connection m_contextConnection;
 };

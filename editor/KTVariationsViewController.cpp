@@ -20,13 +20,10 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 using platform::ManagedObjectContext;
 
 namespace {
 
-constexpr int kIconSide = 92;
 constexpr int kHintWidth = 200;
 
 // The list shows icons only: variations carry no names worth reading.
@@ -52,25 +49,18 @@ public:
 
 KTVariationsViewController::KTVariationsViewController(const QString &nibName,
                                                        platform::WindowController *windowController, QObject *parent)
-    : XSViewController(nibName, windowController, parent)
+    : KTDesignBrowserViewController(nibName, windowController, parent)
 {
 }
 
-ManagedObjectContext *KTVariationsViewController::moc() const
+ManagedObjectContext *KTVariationsViewController::sharedStoreContext() const
 {
-    if (m_context)
-        return m_context;
     return TemplatesStore::shared() ? TemplatesStore::shared()->variationsManagedObjectContext() : nullptr;
 }
 
 void KTVariationsViewController::setMoc(ManagedObjectContext *context)
 {
-    m_context = context;
-    disconnect(m_contextConnection);
-    // The store is shared by every window: each browser follows its changes.
-    if (ManagedObjectContext *store = moc())
-        m_contextConnection = connect(store, &ManagedObjectContext::objectsDidChange, this, [this] { refreshContent(); });
-    refreshContent();
+    followContext(context, [this] { refreshContent(); });
 }
 
 QWidget *KTVariationsViewController::loadView()
@@ -80,28 +70,11 @@ QWidget *KTVariationsViewController::loadView()
     root->setFocusPolicy(Qt::StrongFocus);
     auto *column = new QVBoxLayout(root);
     column->setContentsMargins(0, 0, 0, 0);
-    m_collectionView = new VLCollectionView(root);
-    m_collectionView->setObjectName(QStringLiteral("LibraryCellTemplate"));
     auto *model = new VariationsListModel(this);
     model->icon = [this](const QString &guid) { return iconFor(guid); };
-    m_model = model;
-    m_collectionView->setModel(m_model);
-    m_collectionView->setIconSize(QSize(kIconSide, kIconSide));
-    m_collectionView->setTileMetrics(kIconSide + 12, kIconSide + 16);
-    m_collectionView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_collectionView->setFrameShape(QFrame::NoFrame);
-    m_collectionView->setStyleSheet(
-        QStringLiteral("QListView { background: rgb(58, 58, 60); color: rgb(220, 220, 220); }"));
-    m_collectionView->setVlDelegate(this);
-    m_collectionView->installEventFilter(this);
-    column->addWidget(m_collectionView);
+    column->addWidget(createCollectionView(root, model, false, QAbstractItemView::NoEditTriggers));
 
-    m_popupMenu = new QMenu(root);
-    m_popupMenu->setObjectName(QStringLiteral("popupmenu"));
-    m_popupMenu->addAction(tr("Apply"), this, [this] { applyTemplate(); });
-    m_popupMenu->addAction(tr("Save as templates"), this, [this] { saveAsTemplate(); });
-    m_popupMenu->addSeparator();
-    m_popupMenu->addAction(tr("Remove"), this, [this] { removeSelectedVariations(); });
+    createPopupMenu(root, tr("Save as templates"), [this] { saveAsTemplate(); });
     root->installEventFilter(this);
     return root;
 }
@@ -143,17 +116,6 @@ void KTVariationsViewController::refreshContent()
     }
 }
 
-QList<int> KTVariationsViewController::selectedIndexes() const
-{
-    QList<int> rows;
-    if (!m_collectionView)
-        return rows;
-    for (const QModelIndex &index : m_collectionView->selectionModel()->selectedIndexes())
-        rows << index.row();
-    std::sort(rows.begin(), rows.end());
-    return rows;
-}
-
 QList<Variation *> KTVariationsViewController::selectedItems() const
 {
     QList<Variation *> out;
@@ -165,19 +127,6 @@ QList<Variation *> KTVariationsViewController::selectedItems() const
             out << v;
     }
     return out;
-}
-
-QPixmap KTVariationsViewController::iconFor(const QString &guid) const
-{
-    const auto found = m_icons.constFind(guid);
-    if (found != m_icons.constEnd())
-        return *found;
-    QPixmap icon;
-    if (const Variation *v = Variation::variationWithGUID(guid, moc()))
-        icon = QPixmap::fromImage(v->icon());
-    if (!icon.isNull())
-        m_icons.insert(guid, icon);
-    return icon;
 }
 
 void KTVariationsViewController::addVariation(const std::shared_ptr<KTTemplate> &design)
@@ -214,17 +163,7 @@ void KTVariationsViewController::removeSelectedVariations()
 
 void KTVariationsViewController::applyTemplate()
 {
-    const QList<Variation *> selected = selectedItems();
-    if (selected.isEmpty())
-        return;
-    Variation *v = selected.last();
-    if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController())) {
-        if (KTMainLayoutViewController *layout = window->mainLayoutViewController())
-            layout->replaceTemplateWithVariation(v);
-    }
-    VLWAnalytics::trackEventProperties(QStringLiteral("Variations"),
-                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Applied")}});
-    emit templateApplied(v->guid());
+    applySelection(QStringLiteral("Variations"));
 }
 
 void KTVariationsViewController::saveAsTemplate()
@@ -295,31 +234,12 @@ void KTVariationsViewController::drawRectInView(QPainter &painter, const QRect &
     painter.fillPath(arrow, ink);
 }
 
-void KTVariationsViewController::collectionViewDidDoubleClickOnItemAtIndexPath(VLCollectionView *,
-                                                                               const QModelIndex &)
-{
-    applyTemplate();
-}
-
-std::optional<QMenu *> KTVariationsViewController::collectionViewMenuForSelectedItems(VLCollectionView *)
-{
-    return selectedIndexes().isEmpty() ? nullptr : m_popupMenu.data();
-}
-
 bool KTVariationsViewController::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == view() && event->type() == QEvent::Resize && m_instructionView)
         m_instructionView->setGeometry(view()->rect());
     const bool fromList = watched == m_collectionView.data() || (watched == view() && view()->hasFocus());
-    if (fromList && event->type() == QEvent::KeyPress) {
-        auto *key = static_cast<QKeyEvent *>(event);
-        if (VLCollectionView::isForwardedKey(key)) {
-            if (key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace)
-                removeSelectedVariations();
-            else
-                applyTemplate();
-            return true;
-        }
-    }
-    return XSViewController::eventFilter(watched, event);
+    if (fromList && event->type() == QEvent::KeyPress && handleForwardedKey(static_cast<QKeyEvent *>(event)))
+        return true;
+    return KTDesignBrowserViewController::eventFilter(watched, event);
 }
