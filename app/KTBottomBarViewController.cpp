@@ -156,6 +156,24 @@ QWidget *KTBottomBarViewController::loadView()
     connect(m_plusButton, &QPushButton::clicked, this, &KTBottomBarViewController::plusButtonPressed);
     connect(m_minusButton, &QPushButton::clicked, this, &KTBottomBarViewController::minusButtonPressed);
 
+    m_actionButton = new QToolButton(view);
+    m_actionButton->setObjectName(QStringLiteral("actionButton"));
+    m_actionButton->setFocusPolicy(Qt::NoFocus);
+    m_actionButton->setPopupMode(QToolButton::InstantPopup);
+    m_actionButton->setFixedHeight(24);
+    m_actionMenu = new QMenu(m_actionButton);
+    m_actionMenu->setObjectName(QStringLiteral("actionMenu"));
+    // Item 0 stands for the button itself and never shows in the menu.
+    QAction *face = m_actionMenu->addAction(QStringLiteral("⚙"));
+    face->setObjectName(QStringLiteral("actionMenuTitle"));
+    face->setToolTip(tr("Actions for the selected item"));
+    face->setVisible(false);
+    m_actionButton->setText(face->text());
+    m_actionButton->setToolTip(face->toolTip());
+    m_actionButton->setMenu(m_actionMenu);
+    connect(m_actionMenu, &QMenu::aboutToShow, this, &KTBottomBarViewController::menuNeedsUpdate);
+    layout->addWidget(m_actionButton);
+
     layout->addSpacing(12);
     m_zoomSlider = new QSlider(Qt::Horizontal, view);
     m_zoomSlider->setObjectName(QStringLiteral("zoomSlider"));
@@ -436,6 +454,41 @@ void KTBottomBarViewController::panelManagerPanelOpenedHandler()
     } else {
         setPlusButtonEnabled(true);
         setMinusButtonEnabled(true);
+    }
+}
+
+void KTBottomBarViewController::menuNeedsUpdate()
+{
+    if (!m_actionMenu)
+        return;
+    const QList<QAction *> items = m_actionMenu->actions();
+    for (qsizetype i = 1; i < items.size(); ++i) {
+        m_actionMenu->removeAction(items[i]);
+        if (items[i]->parent() == m_actionMenu)
+            delete items[i];
+    }
+    KTPanelViewController *open = m_panelManager ? m_panelManager->currentOpenPanel() : nullptr;
+    auto *library = dynamic_cast<KTLibraryPanelInterface *>(open ? open->customViewController() : nullptr);
+    QMenu *source = library ? library->libraryPopUpMenu() : nullptr;
+    if (!source)
+        return;
+    // Copies, so the library may rebuild its own menu at any time; a copy
+    // whose original has gone does nothing.
+    for (QAction *original : source->actions()) {
+        auto *copy = new QAction(original->icon(), original->text(), m_actionMenu);
+        copy->setSeparator(original->isSeparator());
+        copy->setData(original->data());
+        copy->setEnabled(original->isEnabled());
+        copy->setVisible(original->isVisible());
+        copy->setCheckable(original->isCheckable());
+        copy->setChecked(original->isChecked());
+        copy->setToolTip(original->toolTip());
+        QPointer<QAction> target(original);
+        connect(copy, &QAction::triggered, this, [target] {
+            if (target)
+                target->trigger();
+        });
+        m_actionMenu->addAction(copy);
     }
 }
 

@@ -10,10 +10,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSizeF>
 #include <QSlider>
+#include <QToolButton>
 
 #include <functional>
 #include <memory>
@@ -130,6 +132,13 @@ public:
     void saveCopy();
     void emailPicture();
 
+    // The action menu: item 0 is the button's face; while the library panel
+    // is open, the library's commands for its selection follow it. Refilled
+    // each time it opens.
+    QToolButton *actionButton() const { return m_actionButton; }
+    QMenu *actionMenu() const { return m_actionMenu; }
+    void menuNeedsUpdate();
+
     QPushButton *plusButton() const { return m_plusButton; }
     QPushButton *minusButton() const { return m_minusButton; }
 
@@ -161,6 +170,8 @@ private:
     QPointer<QSlider> m_slider;
     QPointer<QPushButton> m_alertsButton;
     QPointer<QPushButton> m_shareButton;
+    QPointer<QToolButton> m_actionButton;
+    QPointer<QMenu> m_actionMenu;
     // The picture written to a file of its own for the viewer or the mail.
     QString writeShareFile() const;
     QPointer<KTPanelManagerViewController> m_panelManager;

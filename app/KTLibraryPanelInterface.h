@@ -1,6 +1,7 @@
 #pragma once
 
 class Frame;
+class QMenu;
 
 // What the shell asks of the library panel ("KTLibraryViewController").
 class KTLibraryPanelInterface
@@ -15,4 +16,6 @@ public:
     // 0 all, 1 favourites, 2 recent.
     virtual int libraryState() const = 0;
     virtual void removeFromFavorites() = 0;
+    // The commands for the last selected item; the panel owns the menu.
+    virtual QMenu *libraryPopUpMenu() = 0;
 };

@@ -126,7 +126,7 @@ public:
     // Picks the last selected frame into the design.
     void performItemSelection();
     // The context menu prepared for the last selected item; the panel owns it.
-    QMenu *libraryPopUpMenu();
+    QMenu *libraryPopUpMenu() override;
     // Return, Enter, Space, Delete; true when the key was taken.
     bool handleKey(int key, const QString &text);
 

@@ -66,11 +66,33 @@ TEST(LibraryShowFrame, TheLayersStripsCommandOpensThePanelOnTheFrameAndTheBottom
     KTBottomBarViewController *bar = window->mainLayoutViewController()->bottomBarViewController();
     EXPECT_FALSE(bar->plusButton()->isEnabled());
     EXPECT_FALSE(bar->minusButton()->isEnabled());
+
+    // The action menu: item 0, then copies of the library's commands for the
+    // selection, refilled on each opening and working on the library.
+    QMenu *actionMenu = bar->actionMenu();
+    auto openedTitles = [&] {
+        actionMenu->popup(QPoint(0, 0));
+        actionMenu->hide();
+        QStringList titles;
+        for (QAction *action : actionMenu->actions().mid(1))
+            titles << (action->isVisible() ? action->text() : QStringLiteral("(%1)").arg(action->text()));
+        return titles;
+    };
+    QAction *first = actionMenu->actions().first();
+    EXPECT_EQ(openedTitles(), QStringList({"Add to Favorites", "(Remove from Favorites)", "(Show in Library)", "",
+                                           "Show Details", "Show in Frame Editor"}));
+    EXPECT_EQ(actionMenu->actions().first(), first);
+    actionMenu->actions().at(1)->trigger();
+    EXPECT_TRUE(wanted->isFavorite().value_or(false));
+    EXPECT_EQ(openedTitles().first(), "(Add to Favorites)");
+
     library->setLibraryState(KTLibraryViewController::FavoritesState);
     EXPECT_TRUE(bar->minusButton()->isEnabled());
     split->openTemplatesPanel();
     EXPECT_TRUE(bar->plusButton()->isEnabled());
     EXPECT_TRUE(bar->minusButton()->isEnabled());
+    EXPECT_TRUE(openedTitles().isEmpty());
+    EXPECT_EQ(actionMenu->actions(), QList<QAction *>({first}));
 
     KTDocumentController::sharedDocumentController()->closeAllDocuments();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
