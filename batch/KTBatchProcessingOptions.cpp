@@ -36,19 +36,19 @@ QByteArray KTBatchProcessingOptions::presetData() const
         plist.insert(QString::fromLatin1(kPrefixKey), m_filenamePrefix);
     if (!m_filenameSuffix.isNull())
         plist.insert(QString::fromLatin1(kSuffixKey), m_filenameSuffix);
-    QString error;
+    platform::Error error;
     const QByteArray data = platform::PropertyList::write(plist, platform::PropertyList::Format::XML, &error);
-    KT_ASSERT(!data.isEmpty(), QStringLiteral("Failed to create a plist data: %1").arg(error));
+    KT_ASSERT(!data.isEmpty(), QStringLiteral("Failed to create a plist data: %1").arg(error.description));
     return data;
 }
 
 std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingOptions::initWithData(const QByteArray &data)
 {
-    QString error;
+    platform::Error error;
     const QVariant root = platform::PropertyList::read(data, &error);
     if (!root.isValid() || root.typeId() != QMetaType::QVariantMap) {
         platform::logLine(QString::fromLatin1(kUnreadablePresetFormat)
-                              .arg(root.isValid() ? QStringLiteral("the root is no dictionary") : error));
+                              .arg(root.isValid() ? QStringLiteral("the root is no dictionary") : error.description));
         return nullptr;
     }
     const QVariantMap plist = root.toMap();

@@ -13,10 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     using namespace platform;
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
-    QString error;
+    Error error;
     const QVariant value = PropertyList::read(bytes, &error);
     if (!value.isValid()) {
-        if (error.isEmpty())
+        if (error.description.isEmpty())
             __builtin_trap(); // every failure says why
         return 0;
     }

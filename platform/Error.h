@@ -21,6 +21,20 @@ struct Error {
 
 inline constexpr const char *kKanteloErrorDomain = "Kantelo Domain";
 
+// An error of this program's domain that carries only a description: what
+// the readers and decoders report when input is damaged or unsupported.
+inline Error describedError(const QString &description, int code = 1)
+{
+    return Error{QString::fromLatin1(kKanteloErrorDomain), code, description, {}, {}};
+}
+
+// Sets `*error` to a described error when the caller asked for one.
+inline void setError(Error *error, const QString &description)
+{
+    if (error)
+        *error = describedError(description);
+}
+
 // Presents an error to the user on the main thread (from any thread). The
 // default presenter logs; the shell installs one that shows an alert, tests
 // install their own.

@@ -51,11 +51,11 @@ std::optional<QVariantMap> readItemFile(const QString &path, bool quiet)
         warn(QString("Warning: library item %1 is too large").arg(path));
         return std::nullopt;
     }
-    QString error;
+    platform::Error error;
     const QVariant value = platform::PropertyList::read(file.readAll(), &error);
     if (value.metaType().id() != QMetaType::QVariantMap) {
         warn(QString("Warning: library item %1 is not a dictionary%2")
-                 .arg(path, error.isEmpty() ? QString() : ": " + error));
+                 .arg(path, error.description.isEmpty() ? QString() : ": " + error.description));
         return std::nullopt;
     }
     return value.toMap();

@@ -44,9 +44,9 @@ KeyedUnarchiver::KeyedUnarchiver(const QByteArray &data)
     }
     m_frames.push_back(Frame());
     PlistValue tree;
-    QString error;
+    Error error;
     if (!PlistReader::read(data, &tree, &error)) {
-        failWithError(error);
+        failWithError(error.description);
         return;
     }
     if (tree.type() != PlistValue::Type::Dictionary) {

@@ -466,37 +466,41 @@ bool PlistReader::isBinary(const QByteArray &data)
     return data.startsWith("bplist0");
 }
 
-bool PlistReader::read(const QByteArray &data, PlistValue *result, QString *error)
+bool PlistReader::read(const QByteArray &data, PlistValue *result, Error *error)
 {
     return isBinary(data) ? readBinary(data, result, error) : readXml(data, result, error);
 }
 
-bool PlistReader::readBinary(const QByteArray &data, PlistValue *result, QString *error)
+bool PlistReader::readBinary(const QByteArray &data, PlistValue *result, Error *error)
 {
     if (data.size() > kMaxInputSize) {
-        if (error)
-            *error = QStringLiteral("property list too large");
+        setError(error, QStringLiteral("property list too large"));
         return false;
     }
     PlistValue v;
     BinaryParser parser(data);
-    if (!parser.parse(&v, error))
+    QString message;
+    if (!parser.parse(&v, &message)) {
+        setError(error, message);
         return false;
+    }
     *result = v;
     return true;
 }
 
-bool PlistReader::readXml(const QByteArray &data, PlistValue *result, QString *error)
+bool PlistReader::readXml(const QByteArray &data, PlistValue *result, Error *error)
 {
     if (data.size() > kMaxInputSize) {
-        if (error)
-            *error = QStringLiteral("property list too large");
+        setError(error, QStringLiteral("property list too large"));
         return false;
     }
     PlistValue v;
     XmlParser parser(data);
-    if (!parser.parse(&v, error))
+    QString message;
+    if (!parser.parse(&v, &message)) {
+        setError(error, message);
         return false;
+    }
     *result = v;
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Error.h"
 #include "platform/archive/PlistValue.h"
 
 #include <QByteArray>
@@ -19,9 +20,9 @@ public:
     static constexpr qint64 kMaxInputSize = qint64(512) * 1024 * 1024;
 
     // Answers false and sets `error` when the data are no property list.
-    static bool read(const QByteArray &data, PlistValue *result, QString *error);
-    static bool readBinary(const QByteArray &data, PlistValue *result, QString *error);
-    static bool readXml(const QByteArray &data, PlistValue *result, QString *error);
+    static bool read(const QByteArray &data, PlistValue *result, Error *error);
+    static bool readBinary(const QByteArray &data, PlistValue *result, Error *error);
+    static bool readXml(const QByteArray &data, PlistValue *result, Error *error);
 
     static bool isBinary(const QByteArray &data);
 };

@@ -35,12 +35,6 @@ using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 const int registeredUid = qRegisterMetaType<PlistUid>("platform::PlistUid");
 
-void setError(QString *error, const QString &text)
-{
-    if (error)
-        *error = text;
-}
-
 // Reading goes through our own bounded reader for both formats: it stops at
 // the depth limit before building anything deeper, where libplist builds the
 // whole tree first and frees it recursively.
@@ -95,7 +89,7 @@ QVariant fromPlistValue(const PlistValue &node)
 // libplist takes strings as C strings, and XML 1.0 has no way to write most
 // control characters: such a text is refused rather than cut short or
 // written where no reader can read it back.
-bool canHold(const QString &text, Format format, QString *error)
+bool canHold(const QString &text, Format format, Error *error)
 {
     for (const QChar c : text) {
         const ushort u = c.unicode();
@@ -111,12 +105,12 @@ bool canHold(const QString &text, Format format, QString *error)
     return true;
 }
 
-plist_t newString(const QString &text, Format format, QString *error)
+plist_t newString(const QString &text, Format format, Error *error)
 {
     return canHold(text, format, error) ? plist_new_string(text.toUtf8().constData()) : nullptr;
 }
 
-plist_t fromVariant(const QVariant &value, Format format, int depth, QString *error)
+plist_t fromVariant(const QVariant &value, Format format, int depth, Error *error)
 {
     if (depth > kMaxDepth) {
         setError(error, QStringLiteral("Value nested too deeply for a property list"));
@@ -252,7 +246,7 @@ std::optional<Format> detectFormat(const QByteArray &data)
     return std::nullopt;
 }
 
-QVariant read(const QByteArray &data, QString *error, Format *format)
+QVariant read(const QByteArray &data, Error *error, Format *format)
 {
     const std::optional<Format> kind = detectFormat(data);
     if (!kind) {
@@ -260,11 +254,11 @@ QVariant read(const QByteArray &data, QString *error, Format *format)
         return {};
     }
     PlistValue parsed;
-    QString readError;
+    Error readError;
     const bool ok = *kind == Format::Binary ? PlistReader::readBinary(data, &parsed, &readError)
                                             : PlistReader::readXml(data, &parsed, &readError);
     if (!ok) {
-        setError(error, readError.isEmpty() ? QStringLiteral("Damaged property list") : readError);
+        setError(error, readError.description.isEmpty() ? QStringLiteral("Damaged property list") : readError.description);
         return {};
     }
     QVariant value = fromPlistValue(parsed);
@@ -275,11 +269,11 @@ QVariant read(const QByteArray &data, QString *error, Format *format)
     if (format)
         *format = *kind;
     if (error)
-        error->clear();
+        *error = Error{};
     return value;
 }
 
-QVariant readFile(const QString &path, QString *error, Format *format)
+QVariant readFile(const QString &path, Error *error, Format *format)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -289,12 +283,13 @@ QVariant readFile(const QString &path, QString *error, Format *format)
     return read(file.readAll(), error, format);
 }
 
-QByteArray write(const QVariant &value, Format format, QString *error)
+QByteArray write(const QVariant &value, Format format, Error *error)
 {
-    QString conversionError;
+    Error conversionError;
     PlistPtr root(fromVariant(value, format, 0, &conversionError));
     if (!root) {
-        setError(error, conversionError);
+        if (error)
+            *error = conversionError;
         return {};
     }
     char *bytes = nullptr;
@@ -316,11 +311,11 @@ QByteArray write(const QVariant &value, Format format, QString *error)
         return {};
     }
     if (error)
-        error->clear();
+        *error = Error{};
     return out;
 }
 
-bool writeFile(const QString &path, const QVariant &value, Format format, QString *error)
+bool writeFile(const QString &path, const QVariant &value, Format format, Error *error)
 {
     const QByteArray bytes = write(value, format, error);
     if (bytes.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Error.h"
 #include "platform/archive/PlistUid.h"
 
 #include <QByteArray>
@@ -25,14 +26,14 @@ enum class Format { XML, Binary };
 std::optional<Format> detectFormat(const QByteArray &data);
 
 // An invalid QVariant and `error` set when the data are not a property list.
-QVariant read(const QByteArray &data, QString *error = nullptr, Format *format = nullptr);
-QVariant readFile(const QString &path, QString *error = nullptr, Format *format = nullptr);
+QVariant read(const QByteArray &data, Error *error = nullptr, Format *format = nullptr);
+QVariant readFile(const QString &path, Error *error = nullptr, Format *format = nullptr);
 
 // Empty data and `error` set when `value` holds something a property list
 // cannot (an invalid QVariant, a pointer, an unknown type).
-QByteArray write(const QVariant &value, Format format, QString *error = nullptr);
+QByteArray write(const QVariant &value, Format format, Error *error = nullptr);
 // Writes atomically: the old file stays whole when anything fails.
-bool writeFile(const QString &path, const QVariant &value, Format format, QString *error = nullptr);
+bool writeFile(const QString &path, const QVariant &value, Format format, Error *error = nullptr);
 
 } // namespace PropertyList
 } // namespace platform

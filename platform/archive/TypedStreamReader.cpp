@@ -436,7 +436,7 @@ bool TypedStreamReader::value(const QByteArray &encoding, Value *out, int depth,
     }
 }
 
-bool TypedStreamReader::read(const QByteArray &data, QString *error)
+bool TypedStreamReader::read(const QByteArray &data, Error *error)
 {
     m_data = reinterpret_cast<const uchar *>(data.constData());
     m_size = data.size();
@@ -450,8 +450,8 @@ bool TypedStreamReader::read(const QByteArray &data, QString *error)
     m_cstrings.clear();
     m_roots.clear();
     auto done = [&](bool ok) {
-        if (!ok && error)
-            *error = m_error.isEmpty() ? QStringLiteral("damaged archive") : m_error;
+        if (!ok)
+            setError(error, m_error.isEmpty() ? QStringLiteral("damaged archive") : m_error);
         return ok;
     };
     if (m_size > kMaxInputSize)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -44,7 +46,7 @@ public:
     };
 
     // Parses the whole stream; false with `error` set on damage.
-    bool read(const QByteArray &data, QString *error);
+    bool read(const QByteArray &data, Error *error);
 
     const QList<Group> &roots() const { return m_roots; }
     const std::vector<Object> &objects() const { return m_objects; }

@@ -186,9 +186,9 @@ Unarchiver::Result Unarchiver::unarchiveObjectWithData(const QByteArray &data)
 {
     Result result;
     Reader reader;
-    QString error;
+    Error error;
     if (!reader.read(data, &error)) {
-        result.error = archiveError(error);
+        result.error = archiveError(error.description);
         return result;
     }
     const Reader::Group &root = reader.roots().first();

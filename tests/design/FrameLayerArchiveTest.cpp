@@ -25,7 +25,7 @@ namespace {
 QStringList keysOfObjectWith(const QByteArray &archive, const QString &marker)
 {
     platform::PlistValue tree;
-    QString error;
+    platform::Error error;
     if (!platform::PlistReader::read(archive, &tree, &error))
         return {};
     const platform::PlistValue objects = tree.value(QStringLiteral("$objects"));

@@ -134,7 +134,7 @@ TEST(TemplateArchiveDesign, SettingsAndLayersRoundTrip)
     const QByteArray data = design->dataForArchiving();
     // The standard layout with the design under "template", its layers a mutable array.
     platform::PlistValue tree;
-    QString readError;
+    platform::Error readError;
     ASSERT_TRUE(platform::PlistReader::read(data, &tree, &readError));
     EXPECT_EQ(tree.value(QStringLiteral("$archiver")).stringValue(), QStringLiteral("NSKeyedArchiver"));
     EXPECT_NE(tree.value(QStringLiteral("$top")).find(QStringLiteral("template")), nullptr);

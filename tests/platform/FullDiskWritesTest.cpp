@@ -73,7 +73,7 @@ TEST(FullDiskWrites, AFailedWriteKeepsTheOldFileAndSaysSo)
         list.insert(QStringLiteral("key%1").arg(i), QStringLiteral("a value long enough %1").arg(i));
 
     Error imageError;
-    QString listError;
+    Error listError;
     Error wrapperError;
     bool image = true, plist = true, wrapper = true;
     {

@@ -405,13 +405,13 @@ TEST(PlistReaderDamage, DeepBinaryNestingIsAnErrorNotACrash)
     be64(table);
     data.append(trailer);
     // The QVariant reader takes the same bounds-checked path.
-    QString variantError;
+    platform::Error variantError;
     EXPECT_FALSE(platform::PropertyList::read(data, &variantError).isValid());
-    EXPECT_FALSE(variantError.isEmpty());
+    EXPECT_FALSE(variantError.description.isEmpty());
     PlistValue v;
-    QString error;
+    platform::Error error;
     EXPECT_FALSE(PlistReader::read(data, &v, &error));
-    EXPECT_TRUE(error.contains("deeply")) << error.toStdString();
+    EXPECT_TRUE(error.description.contains("deeply")) << error.description.toStdString();
 }
 
 TEST(PlistReaderDamage, BinaryReferenceCycleIsRefused)
@@ -427,9 +427,9 @@ TEST(PlistReaderDamage, BinaryReferenceCycleIsRefused)
             trailer.append(char(v >> s));
     data.append(trailer);
     PlistValue v;
-    QString error;
+    platform::Error error;
     EXPECT_FALSE(PlistReader::read(data, &v, &error));
-    EXPECT_TRUE(error.contains("itself")) << error.toStdString();
+    EXPECT_TRUE(error.description.contains("itself")) << error.description.toStdString();
 }
 
 TEST(KeyedArchiveDamage, OutOfRangeNumbersAndDatesAreSafe)

@@ -76,13 +76,13 @@ print('ok' if not problems and len(value) == len(expected) else 'mismatch ' + re
 TEST(PlatformPropertyList, RoundTripsInBothFormats)
 {
     for (Format format : {Format::XML, Format::Binary}) {
-        QString error;
+        Error error;
         const QByteArray bytes = PropertyList::write(sample(), format, &error);
-        ASSERT_FALSE(bytes.isEmpty()) << error.toStdString();
+        ASSERT_FALSE(bytes.isEmpty()) << error.description.toStdString();
         EXPECT_EQ(PropertyList::detectFormat(bytes), format);
         Format seen = format == Format::XML ? Format::Binary : Format::XML;
         const QVariant back = PropertyList::read(bytes, &error, &seen);
-        ASSERT_TRUE(back.isValid()) << error.toStdString();
+        ASSERT_TRUE(back.isValid()) << error.description.toStdString();
         EXPECT_EQ(seen, format);
         const QVariantMap map = back.toMap();
         EXPECT_EQ(map, sample());
@@ -127,15 +127,15 @@ TEST(PlatformPropertyList, PythonReadsWhatWeWriteAndWeReadWhatPythonWrites)
     for (Format format : {Format::XML, Format::Binary}) {
         const QString name = format == Format::XML ? "xml" : "binary";
         const QString ours = dir + "/ours-" + name + ".plist";
-        QString error;
-        ASSERT_TRUE(PropertyList::writeFile(ours, sample(), format, &error)) << error.toStdString();
+        Error error;
+        ASSERT_TRUE(PropertyList::writeFile(ours, sample(), format, &error)) << error.description.toStdString();
         EXPECT_EQ(python(kPythonCheck, {ours}), "ok") << name.toStdString();
 
         const QString theirs = dir + "/theirs-" + name + ".plist";
         ASSERT_EQ(python(kPythonWrite, {theirs, name}), "");
         Format seen;
         const QVariant back = PropertyList::readFile(theirs, &error, &seen);
-        ASSERT_TRUE(back.isValid()) << error.toStdString();
+        ASSERT_TRUE(back.isValid()) << error.description.toStdString();
         EXPECT_EQ(seen, format);
         EXPECT_EQ(back.toMap(), sample()) << name.toStdString();
     }
@@ -143,9 +143,9 @@ TEST(PlatformPropertyList, PythonReadsWhatWeWriteAndWeReadWhatPythonWrites)
 
 TEST(PlatformPropertyList, DamagedInputIsAnErrorNotACrash)
 {
-    QString error;
+    Error error;
     EXPECT_FALSE(PropertyList::read(QByteArray(), &error).isValid());
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(error.description.isEmpty());
     EXPECT_FALSE(PropertyList::read("hello world", &error).isValid());
     EXPECT_FALSE(PropertyList::read("<?xml version=\"1.0\"?><plist><dict><key>a</key>", &error).isValid());
 
@@ -163,9 +163,9 @@ TEST(PlatformPropertyList, DamagedInputIsAnErrorNotACrash)
 
 TEST(PlatformPropertyList, ValuesAPropertyListCannotHoldAreRefused)
 {
-    QString error;
+    Error error;
     EXPECT_TRUE(PropertyList::write(QVariant(), Format::XML, &error).isEmpty());
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(error.description.isEmpty());
     EXPECT_TRUE(PropertyList::write(QVariantMap{{"a", QVariantList{QVariant()}}}, Format::Binary, &error).isEmpty());
     EXPECT_TRUE(PropertyList::write(QVariant::fromValue(QPoint(1, 2)), Format::XML, &error).isEmpty());
     EXPECT_FALSE(PropertyList::writeFile(testsupport::scratchDir() + "/no/such/folder/x.plist", QVariantMap{},
@@ -177,7 +177,7 @@ TEST(PlatformPropertyList, DeepNestingIsRefusedOnReadAndWrite)
     QVariant deep = QVariantList{};
     for (int i = 0; i < 600; ++i)
         deep = QVariantList{deep};
-    QString error;
+    Error error;
     EXPECT_TRUE(PropertyList::write(deep, Format::Binary, &error).isEmpty());
 
     QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
@@ -191,7 +191,7 @@ TEST(PlatformPropertyList, DeepNestingIsRefusedOnReadAndWrite)
     // Far deeper, unclosed: refused before anything that deep is built.
     xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">" + QByteArray("<array>").repeated(200000);
     EXPECT_FALSE(PropertyList::read(xml, &error).isValid());
-    EXPECT_TRUE(error.contains("deeply")) << error.toStdString();
+    EXPECT_TRUE(error.description.contains("deeply")) << error.description.toStdString();
 }
 
 TEST(PlatformPropertyList, TextsAFormatCannotHoldAreRefusedNotWrittenUnreadable)
@@ -201,9 +201,9 @@ TEST(PlatformPropertyList, TextsAFormatCannotHoldAreRefusedNotWrittenUnreadable)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QVariant found = PropertyList::read(file.readAll());
     ASSERT_TRUE(found.isValid());
-    QString error;
+    Error error;
     EXPECT_TRUE(PropertyList::write(found, Format::XML, &error).isEmpty());
-    EXPECT_TRUE(error.contains("U+")) << error.toStdString();
+    EXPECT_TRUE(error.description.contains("U+")) << error.description.toStdString();
     EXPECT_EQ(PropertyList::read(PropertyList::write(found, Format::Binary)), found);
 
     const QVariantMap control{{"a", QString("x\x01y")}};
