@@ -96,8 +96,8 @@ LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metada
     }
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decodeAtLeast(data, atLeastStored);
     if (decoded.image.isNull()) {
-        photo.error = decoded.error.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
-                                              : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error);
+        photo.error = decoded.error.description.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
+                                              : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error.description);
         return photo;
     }
     QImage upright = std::move(decoded.image);

@@ -150,10 +150,10 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decode(data);
     const platform::ImageMetadata metadata = properties.result();
     if (decoded.tooLarge)
-        return fail(decoded.error);
+        return fail(decoded.error.description);
     if (decoded.image.isNull())
-        return fail(decoded.error.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
-                                            : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error));
+        return fail(decoded.error.description.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
+                                            : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error.description));
 
     QImage upright = decoded.image;
     decoded.image = QImage();

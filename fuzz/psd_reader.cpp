@@ -10,9 +10,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
-    QString error;
-    const QImage image = platform::PsdReader::read(bytes, &error);
-    if (image.isNull() && error.isEmpty())
+    const platform::Result<QImage> image = platform::PsdReader::read(bytes);
+    if (!image.ok() && image.error().description.isEmpty())
         __builtin_trap(); // every failure says why
     platform::PsdReader::readResources(bytes);
     return 0;

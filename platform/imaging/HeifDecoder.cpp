@@ -102,12 +102,14 @@ QSize HeifDecoder::storedSize(const QByteArray &data)
     return QSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
 }
 
-QImage HeifDecoder::decode(const QByteArray &data, QString *error)
+Result<QImage> HeifDecoder::decode(const QByteArray &data)
 {
-    return decodeAtLeast(data, QSize(), error);
+    return decodeAtLeast(data, QSize());
 }
 
-QImage HeifDecoder::decodeAtLeast(const QByteArray &data, const QSize &atLeast, QString *error)
+namespace {
+
+QImage decodePicture(const QByteArray &data, const QSize &atLeast, QString *error)
 {
     ContextPtr ctx;
     HandlePtr handle;
@@ -160,6 +162,17 @@ QImage HeifDecoder::decodeAtLeast(const QByteArray &data, const QSize &atLeast, 
     if (out.isNull() && error)
         *error = QStringLiteral("out of memory");
     return out;
+}
+
+} // namespace
+
+Result<QImage> HeifDecoder::decodeAtLeast(const QByteArray &data, const QSize &atLeast)
+{
+    QString message;
+    QImage image = decodePicture(data, atLeast, &message);
+    if (image.isNull())
+        return describedError(message);
+    return image;
 }
 
 HeifDecoder::MetadataBlocks HeifDecoder::readMetadata(const QByteArray &data)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -15,12 +17,12 @@ class HeifDecoder
 {
 public:
     static bool canDecode(const QByteArray &data);
-    // The primary picture as ARGB32_Premultiplied; null with `error` set when
-    // it cannot be decoded.
-    static QImage decode(const QByteArray &data, QString *error = nullptr);
+    // The primary picture as ARGB32_Premultiplied, or why it cannot be
+    // decoded.
+    static Result<QImage> decode(const QByteArray &data);
     // The same from one of the file's thumbnails when one is at least that
     // large on its shorter side; the primary picture otherwise.
-    static QImage decodeAtLeast(const QByteArray &data, const QSize &atLeast, QString *error = nullptr);
+    static Result<QImage> decodeAtLeast(const QByteArray &data, const QSize &atLeast);
     // The primary image's size from the container, without decoding.
     static QSize storedSize(const QByteArray &data);
 

@@ -71,7 +71,20 @@ void ImageDecoder::setMachineMemory(qint64 bytes)
     simulatedMemory.store(std::max<qint64>(bytes, 0));
 }
 
-bool ImageDecoder::fitsInMemory(const QSize &size, QString *error)
+namespace {
+
+// A decoder's picture or its error into the result.
+void take(ImageDecoder::Result &result, Result<QImage> decoded)
+{
+    if (decoded.ok())
+        result.image = std::move(decoded).value();
+    else
+        result.error = decoded.error();
+}
+
+} // namespace
+
+bool ImageDecoder::fitsInMemory(const QSize &size, Error *error)
 {
     if (size.width() <= 0 || size.height() <= 0)
         return true;
@@ -79,12 +92,11 @@ bool ImageDecoder::fitsInMemory(const QSize &size, QString *error)
     const qint64 memory = machineMemory();
     if (needed <= memory)
         return true;
-    if (error)
-        *error = QStringLiteral("The picture is %1 × %2 pixels: opening and framing it needs about %3, "
-                                "more than the %4 of memory this computer has.")
-                     .arg(size.width())
-                     .arg(size.height())
-                     .arg(gigabytes(needed), gigabytes(memory));
+    setError(error, QStringLiteral("The picture is %1 × %2 pixels: opening and framing it needs about %3, "
+                                   "more than the %4 of memory this computer has.")
+                        .arg(size.width())
+                        .arg(size.height())
+                        .arg(gigabytes(needed), gigabytes(memory)));
     return false;
 }
 
@@ -127,12 +139,12 @@ ImageDecoder::Result ImageDecoder::decodeAtLeast(const QByteArray &data, const Q
     if (JpegDecoder::canDecode(data)) {
         Result result;
         JpegDecoder::Status status = JpegDecoder::Status::Ok;
-        result.image = JpegDecoder::decodeAtLeast(data, atLeast, &status, &result.error);
+        take(result, JpegDecoder::decodeAtLeast(data, atLeast, &status));
         if (status != JpegDecoder::Status::Unsupported)
             return result;
     } else if (HeifDecoder::canDecode(data)) {
         Result result;
-        result.image = HeifDecoder::decodeAtLeast(data, atLeast, &result.error);
+        take(result, HeifDecoder::decodeAtLeast(data, atLeast));
         result.orientationApplied = true;
         return result;
     } else if (!PsdReader::canRead(data) && !isPdf(data)
@@ -173,7 +185,7 @@ ImageDecoder::Result ImageDecoder::decode(const QByteArray &data)
 {
     Result result;
     if (data.isEmpty()) {
-        result.error = QStringLiteral("empty file");
+        setError(&result.error, QStringLiteral("empty file"));
         return result;
     }
     if (!fitsInMemory(headerSize(data), &result.error)) {
@@ -183,28 +195,28 @@ ImageDecoder::Result ImageDecoder::decode(const QByteArray &data)
     ++decodes;
     if (JpegDecoder::canDecode(data)) {
         JpegDecoder::Status status = JpegDecoder::Status::Ok;
-        result.image = JpegDecoder::decode(data, &status, &result.error);
+        take(result, JpegDecoder::decode(data, &status));
         if (status != JpegDecoder::Status::Unsupported)
             return result;
-        result.error.clear();
+        result.error = Error{};
     } else if (HeifDecoder::canDecode(data)) {
-        result.image = HeifDecoder::decode(data, &result.error);
+        take(result, HeifDecoder::decode(data));
         result.orientationApplied = true;
         return result;
     } else if (PsdReader::canRead(data)) {
-        result.image = PsdReader::read(data, &result.error);
+        take(result, PsdReader::read(data));
         return result;
     } else if (data.startsWith("%PDF-") || isPdf(data)) {
         result.isPdf = true;
         auto pdf = PdfDocument::fromData(data);
         if (!pdf) {
-            result.error = QStringLiteral("not a readable PDF document");
+            setError(&result.error, QStringLiteral("not a readable PDF document"));
             return result;
         }
         const QSizeF size = pdf->pageSize();
         result.image = pdf->render(QSize(qRound(size.width()), qRound(size.height())), 0);
         if (result.image.isNull())
-            result.error = QStringLiteral("the PDF page could not be drawn");
+            setError(&result.error, QStringLiteral("the PDF page could not be drawn"));
         return result;
     }
 
@@ -217,14 +229,14 @@ ImageDecoder::Result ImageDecoder::decode(const QByteArray &data)
     reader.setDecideFormatFromContent(true);
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
-        result.error = reader.errorString();
+        setError(&result.error, reader.errorString());
         return result;
     }
     if (image.format() != QImage::Format_ARGB32_Premultiplied)
         image.convertTo(QImage::Format_ARGB32_Premultiplied);
     result.image = image;
     if (result.image.isNull())
-        result.error = QStringLiteral("picture too large for memory");
+        setError(&result.error, QStringLiteral("picture too large for memory"));
     return result;
 }
 
@@ -233,7 +245,7 @@ ImageDecoder::Result ImageDecoder::decodeFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         Result r;
-        r.error = file.errorString();
+        setError(&r.error, file.errorString());
         return r;
     }
     if (file.size() > 0) {

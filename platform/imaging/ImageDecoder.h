@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -18,7 +20,7 @@ class ImageDecoder
 public:
     struct Result {
         QImage image;     // null when the picture could not be decoded
-        QString error;    // why, when null
+        Error error;      // why, when null
         bool orientationApplied = false; // the container already turned it upright (HEIF)
         bool isPdf = false;
         bool tooLarge = false; // refused by its header before decoding (see fitsInMemory)
@@ -40,7 +42,7 @@ public:
     // Whether decoding a picture of `size` and rendering it framed fits the
     // memory of this machine; when not, `error` names both sizes. Every
     // decode checks this before it allocates anything.
-    static bool fitsInMemory(const QSize &size, QString *error = nullptr);
+    static bool fitsInMemory(const QSize &size, Error *error = nullptr);
     // The memory figure the check uses: the machine's physical memory unless
     // set (tests simulate a smaller machine; 0 asks the machine again).
     static qint64 machineMemory();

@@ -127,18 +127,15 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize a
 
 } // namespace
 
-QImage JpegDecoder::decodeAtLeast(const QByteArray &data, const QSize &atLeast, Status *status, QString *error)
+Result<QImage> JpegDecoder::decodeAtLeast(const QByteArray &data, const QSize &atLeast, Status *status)
 {
     QImage image;
     QString message;
     const Status s = decodeInto(data, &image, &message, atLeast);
     if (status)
         *status = s;
-    if (s != Status::Ok) {
-        if (error)
-            *error = message;
-        return {};
-    }
+    if (s != Status::Ok)
+        return describedError(message);
     return image;
 }
 
@@ -154,18 +151,15 @@ QSize JpegDecoder::storedSize(const QByteArray &data)
     return size;
 }
 
-QImage JpegDecoder::decode(const QByteArray &data, Status *status, QString *error)
+Result<QImage> JpegDecoder::decode(const QByteArray &data, Status *status)
 {
     QImage image;
     QString message;
     const Status s = decodeInto(data, &image, &message);
     if (status)
         *status = s;
-    if (s != Status::Ok) {
-        if (error)
-            *error = message;
-        return {};
-    }
+    if (s != Status::Ok)
+        return describedError(message);
     return image;
 }
 

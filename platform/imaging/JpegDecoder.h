@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -17,12 +19,11 @@ public:
     static bool canDecode(const QByteArray &data);
     // RGB and greyscale JPEGs. CMYK/YCCK answer Unsupported (the caller takes
     // the general reader); a damaged or truncated file answers Damaged.
-    static QImage decode(const QByteArray &data, Status *status = nullptr, QString *error = nullptr);
+    static Result<QImage> decode(const QByteArray &data, Status *status = nullptr);
     // The same at a reduced size: the smallest of libjpeg's scales (eighths)
     // that still gives at least `atLeast` pixels as stored. An empty size, or
     // one the full picture does not reach, decodes at full size.
-    static QImage decodeAtLeast(const QByteArray &data, const QSize &atLeast, Status *status = nullptr,
-                                QString *error = nullptr);
+    static Result<QImage> decodeAtLeast(const QByteArray &data, const QSize &atLeast, Status *status = nullptr);
     // The stored pixel size from the header alone; invalid when unreadable.
     static QSize storedSize(const QByteArray &data);
 };

@@ -245,7 +245,9 @@ PsdReader::Resources PsdReader::readResources(const QByteArray &data)
     return r;
 }
 
-QImage PsdReader::read(const QByteArray &data, QString *error)
+namespace {
+
+QImage readMerged(const QByteArray &data, QString *error)
 {
     Cursor c(data);
     Header h;
@@ -429,6 +431,17 @@ QImage PsdReader::read(const QByteArray &data, QString *error)
         }
     }
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+} // namespace
+
+Result<QImage> PsdReader::read(const QByteArray &data)
+{
+    QString message;
+    QImage image = readMerged(data, &message);
+    if (image.isNull())
+        return describedError(message);
+    return image;
 }
 
 } // namespace platform

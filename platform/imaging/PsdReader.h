@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -16,9 +18,9 @@ class PsdReader
 {
 public:
     static bool canRead(const QByteArray &data);
-    // ARGB32_Premultiplied; null with `error` set when the file is damaged or
-    // of a kind not read here.
-    static QImage read(const QByteArray &data, QString *error = nullptr);
+    // ARGB32_Premultiplied, or an error when the file is damaged or of a
+    // kind not read here.
+    static Result<QImage> read(const QByteArray &data);
 
     // The image resources the metadata reader uses.
     struct Resources {

@@ -75,7 +75,7 @@ TEST(ImagingDecode, EveryCommonFormatDecodesToPremultipliedPixels)
         SCOPED_TRACE(ext.toStdString());
         const QString path = convertedQuadrants(ext, {});
         const ImageDecoder::Result r = ImageDecoder::decodeFile(path);
-        ASSERT_FALSE(r.image.isNull()) << r.error.toStdString();
+        ASSERT_FALSE(r.image.isNull()) << r.error.description.toStdString();
         EXPECT_EQ(r.image.format(), QImage::Format_ARGB32_Premultiplied);
         EXPECT_EQ(r.image.size(), QSize(64, 48));
         expectQuadrants(r.image);
@@ -93,7 +93,7 @@ TEST(ImagingDecode, GreyscaleAndCmykJpegs)
     // CMYK takes the general reader; the colours still come out right.
     const QString cmyk = convertedQuadrants(QStringLiteral("jpg"), {QStringLiteral("-colorspace"), QStringLiteral("CMYK")});
     JpegDecoder::Status status = JpegDecoder::Status::Ok;
-    EXPECT_TRUE(JpegDecoder::decode(readAll(cmyk), &status).isNull());
+    EXPECT_FALSE(JpegDecoder::decode(readAll(cmyk), &status).ok());
     EXPECT_EQ(status, JpegDecoder::Status::Unsupported);
     expectQuadrants(ImageDecoder::decodeFile(cmyk).image, 60);
 }
@@ -118,9 +118,9 @@ TEST(ImagingDecode, PhotoshopFilesFromImageMagick)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.options.join(' ').toStdString());
         const QString path = convertedQuadrants(QStringLiteral("psd"), c.options, 70, 50);
-        QString error;
-        const QImage img = PsdReader::read(readAll(path), &error);
-        ASSERT_FALSE(img.isNull()) << error.toStdString();
+        const platform::Result<QImage> read = PsdReader::read(readAll(path));
+        ASSERT_TRUE(read.ok()) << read.error().description.toStdString();
+        const QImage img = read.value();
         EXPECT_EQ(img.size(), QSize(70, 50));
         // Compare with what ImageMagick reads back from the same file.
         const QString png = scratchFile(QStringLiteral("png"));
@@ -146,7 +146,7 @@ TEST(ImagingDecode, PhotoshopTransparencyOnlyWithLayerRecord)
     ASSERT_TRUE(half.save(png));
     const QString psd = scratchFile(QStringLiteral("psd"));
     ASSERT_TRUE(runTool(QStringLiteral("convert"), {png, psd}));
-    const QImage img = PsdReader::read(readAll(psd));
+    const QImage img = PsdReader::read(readAll(psd)).valueOr(QImage());
     ASSERT_FALSE(img.isNull());
     const QColor c = img.pixelColor(5, 5);
     EXPECT_NEAR(c.alpha(), 128, 1);
@@ -172,7 +172,7 @@ TEST(ImagingDecode, DamagedFilesAreReportedNeverCrash)
         // Truncated well inside the pixel data.
         const ImageDecoder::Result cut = ImageDecoder::decode(whole.left(whole.size() * 2 / 3));
         EXPECT_TRUE(cut.image.isNull());
-        EXPECT_FALSE(cut.error.isEmpty());
+        EXPECT_FALSE(cut.error.description.isEmpty());
         // Random damage: any answer is fine as long as nothing crashes.
         QRandomGenerator rng(42);
         for (int round = 0; round < 30; ++round) {
@@ -180,7 +180,7 @@ TEST(ImagingDecode, DamagedFilesAreReportedNeverCrash)
             for (int i = 0; i < 8; ++i)
                 bad[rng.bounded(int(bad.size()))] = char(rng.bounded(256));
             const ImageDecoder::Result r = ImageDecoder::decode(bad);
-            EXPECT_TRUE(!r.image.isNull() || !r.error.isEmpty());
+            EXPECT_TRUE(!r.image.isNull() || !r.error.description.isEmpty());
         }
     }
     EXPECT_TRUE(ImageDecoder::decode(QByteArray()).image.isNull());
@@ -206,9 +206,9 @@ TEST(ImagingDecode, PhotoshopHeaderLiesAreRefusedBeforeAllocating)
     be32(0);
     be16(1); // RLE
     psd.append(QByteArray(64, '\0'));
-    QString error;
-    EXPECT_TRUE(PsdReader::read(psd, &error).isNull());
-    EXPECT_FALSE(error.isEmpty());
+    const platform::Result<QImage> read = PsdReader::read(psd);
+    EXPECT_FALSE(read.ok());
+    EXPECT_FALSE(read.error().description.isEmpty());
 }
 
 TEST(ImagingDecode, EveryOrientationStandsUpright)
@@ -358,7 +358,7 @@ TEST(ImagingDecode, PicturesBeyondQtsDefaultAllocationLimitLoad)
             f.write(row);
     }
     const ImageDecoder::Result r = ImageDecoder::decodeFile(path);
-    ASSERT_FALSE(r.image.isNull()) << r.error.toStdString();
+    ASSERT_FALSE(r.image.isNull()) << r.error.description.toStdString();
     EXPECT_EQ(r.image.size(), QSize(6200, 5400));
     EXPECT_EQ(r.image.pixelColor(6199, 5399), QColor(10, 200, 30));
 }
@@ -393,8 +393,8 @@ TEST(ImagingDecode, APictureTheMachineCannotHoldIsRefusedByItsHeader)
     for (const ImageDecoder::Result &refused : {ImageDecoder::decode(png), ImageDecoder::decodeAtLeast(png, QSize(300, 300))}) {
         EXPECT_TRUE(refused.tooLarge);
         EXPECT_TRUE(refused.image.isNull());
-        EXPECT_TRUE(refused.error.contains("30000 × 30000")) << refused.error.toStdString();
-        EXPECT_TRUE(refused.error.contains("10.1 GB") && refused.error.contains("4.0 GB")) << refused.error.toStdString();
+        EXPECT_TRUE(refused.error.description.contains("30000 × 30000")) << refused.error.description.toStdString();
+        EXPECT_TRUE(refused.error.description.contains("10.1 GB") && refused.error.description.contains("4.0 GB")) << refused.error.description.toStdString();
     }
     EXPECT_EQ(ImageDecoder::decodeCount(), decodesBefore);
     EXPECT_TRUE(ImageDecoder::fitsInMemory(QSize(6000, 4000)));
