@@ -129,7 +129,7 @@ bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
     // can't hold before decoding it; what it decodes is kept for the import,
     // so the photo is decoded once.
     const QString path = url.toLocalFile();
-    QString reason;
+    Error reason;
     m_openedImage = VLImage::initWithContentsOfFile(path, true, &reason);
     m_openedPath = m_openedImage ? path : QString();
     if (m_openedImage)
@@ -137,8 +137,8 @@ bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
     if (error) {
         *error = Error{QString::fromLatin1(kKanteloErrorDomain), 1, QString::fromLatin1(kImageCouldNotBeOpened), {}, {}};
         error->userInfo.insert(QStringLiteral("NSFilePath"), path);
-        if (!reason.isEmpty())
-            error->userInfo.insert(QStringLiteral("NSLocalizedFailureReason"), reason);
+        if (!reason.description.isEmpty())
+            error->userInfo.insert(QStringLiteral("NSLocalizedFailureReason"), reason.description);
     }
     return false;
 }

@@ -86,7 +86,7 @@ QByteArray KTTemplate::dataForArchiving() const
     return KTTemplatePackage::dataForArchiving(*this);
 }
 
-std::shared_ptr<KTTemplate> KTTemplate::templateFromData(const QByteArray &data, QString *error)
+std::shared_ptr<KTTemplate> KTTemplate::templateFromData(const QByteArray &data, platform::Error *error)
 {
     return KTTemplatePackage::templateFromData(data, error);
 }

@@ -102,7 +102,7 @@ public:
     // A new design read from a template archive, with a new, empty metadata
     // manager; none for empty data or data that is no sound template archive
     // (the reason goes to `error` when given, and to the log).
-    static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, QString *error = nullptr);
+    static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::Error *error = nullptr);
 
     // --- template package (a folder ending in "KTTemplate") ---
     // A design rebuilt from a stored one, with its name and its GUID (as

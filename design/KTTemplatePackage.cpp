@@ -134,12 +134,11 @@ QByteArray KTTemplatePackage::dataForArchiving(const KTTemplate &d)
     return archiver.encodedData();
 }
 
-std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray &data, QString *error)
+std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray &data, platform::Error *error)
 {
     const auto fail = [error](const QString &reason) -> std::shared_ptr<KTTemplate> {
         platform::logLine(QStringLiteral("Can't read the design template: %1").arg(reason));
-        if (error)
-            *error = reason;
+        platform::setError(error, reason);
         return nullptr;
     };
     if (data.isEmpty())

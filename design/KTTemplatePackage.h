@@ -42,7 +42,7 @@ public:
     static void decode(KTTemplate &d, platform::KeyedUnarchiver &coder);
     static void registerArchiveClass();
     static QByteArray dataForArchiving(const KTTemplate &d);
-    static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, QString *error);
+    static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::Error *error);
 
     // --- package ---
     static std::shared_ptr<KTTemplate> templateFromVariation(const Variation *variation);

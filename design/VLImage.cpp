@@ -92,12 +92,11 @@ QString VLImage::couldNotOpenMessage(const QString &fileName, const QString &rea
     return text;
 }
 
-std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bool saveMetadata, QString *error)
+std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bool saveMetadata, platform::Error *error)
 {
     const QString name = QFileInfo(path).fileName();
     auto fail = [&](const QString &reason) -> std::shared_ptr<VLImage> {
-        if (error)
-            *error = couldNotOpenMessage(name, reason);
+        platform::setError(error, couldNotOpenMessage(name, reason));
         return nullptr;
     };
     if (path.isEmpty() || !QFileInfo(path).isFile())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Error.h"
 #include "platform/archive/Coding.h"
 #include "platform/imaging/ColorFilter.h"
 #include "platform/imaging/ImageMetadata.h"
@@ -58,7 +59,7 @@ public:
     // Construction; null where the picture cannot be had. A damaged, truncated
     // or foreign file gives null and, when asked for, a message saying so.
     static std::shared_ptr<VLImage> initWithContentsOfFile(const QString &path, bool saveMetadata = false,
-                                                           QString *error = nullptr);
+                                                           platform::Error *error = nullptr);
     // "The picture “%1” could not be opened."
     static QString couldNotOpenMessage(const QString &fileName, const QString &reason);
     static std::shared_ptr<VLImage> initWithPDF(const QString &path);

@@ -112,10 +112,9 @@ QString translated(const char *text)
     return QCoreApplication::translate("VLLengthFormatter", text);
 }
 
-bool fail(QString *errorDescription, const QString &rest)
+bool fail(platform::Error *error, const QString &rest)
 {
-    if (errorDescription)
-        *errorDescription = translated(VLLengthFormatter::kCantHandleInputError).arg(rest);
+    platform::setError(error, translated(VLLengthFormatter::kCantHandleInputError).arg(rest));
     return false;
 }
 
@@ -197,7 +196,7 @@ QString VLLengthFormatter::imperialStringForValue(double centimetres) const
 }
 
 bool VLLengthFormatter::getObjectValueForString(QVariant *object, const QString &string,
-                                                QString *errorDescription) const
+                                                platform::Error *error) const
 {
     Scanner scanner(string);
     double number = 0;
@@ -207,17 +206,16 @@ bool VLLengthFormatter::getObjectValueForString(QVariant *object, const QString 
                 *object = QVariant(0);
             return true;
         }
-        if (errorDescription)
-            *errorDescription = translated(kNoNumberError);
+        platform::setError(error, translated(kNoNumberError));
         return false;
     }
     if (!std::isfinite(number))
-        return fail(errorDescription, string.trimmed());
+        return fail(error, string.trimmed());
 
     double centimetres = 0;
     if (m_unit == 0) {
         if (!scanner.atEnd())
-            return fail(errorDescription, scanner.rest());
+            return fail(error, scanner.rest());
         centimetres = number;
     } else {
         double inches = number;
@@ -230,12 +228,12 @@ bool VLLengthFormatter::getObjectValueForString(QVariant *object, const QString 
             if (!scanner.scanString(u"/") || !scanner.scanDigits(&denominator) || denominator == 0
                 || !scanner.atEnd()) {
                 scanner.setPosition(afterNumber);
-                return fail(errorDescription, scanner.rest());
+                return fail(error, scanner.rest());
             }
             const double part = double(numerator) / double(denominator);
             inches = std::signbit(number) ? number - part : number + part;
         } else if (!scanner.atEnd()) {
-            return fail(errorDescription, scanner.rest());
+            return fail(error, scanner.rest());
         }
         centimetres = inches * kCentimetresPerInch;
     }
@@ -244,16 +242,16 @@ bool VLLengthFormatter::getObjectValueForString(QVariant *object, const QString 
     return true;
 }
 
-bool VLLengthFormatter::isPartialStringValid(const QString &partialString, QString *errorDescription) const
+bool VLLengthFormatter::isPartialStringValid(const QString &partialString, platform::Error *error) const
 {
-    if (getObjectValueForString(nullptr, partialString, errorDescription))
+    if (getObjectValueForString(nullptr, partialString, error))
         return true;
     static const QRegularExpression metricStart(QStringLiteral("^\\s*[+-]?\\.?\\s*$"));
     static const QRegularExpression imperialStart(
         QStringLiteral("^\\s*[+-]?(\\.?|\\d+\\.?\\d*|\\.\\d+)(\\s+\\d+\\s*(/\\s*\\d*)?)?\\s*$"));
     if ((m_unit == 0 ? metricStart : imperialStart).match(partialString).hasMatch()) {
-        if (errorDescription)
-            errorDescription->clear();
+        if (error)
+            *error = platform::Error{};
         return true;
     }
     return false;

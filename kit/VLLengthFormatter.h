@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <QString>
 #include <QVariant>
 
@@ -27,13 +29,13 @@ public:
     QString metricStringForValue(double centimetres) const;
     QString imperialStringForValue(double centimetres) const;
 
-    // Reads a text into centimetres. False with an error text (when asked
+    // Reads a text into centimetres. False with an error (when asked
     // for) when the text is not a length in the current unit.
-    bool getObjectValueForString(QVariant *object, const QString &string, QString *errorDescription) const;
+    bool getObjectValueForString(QVariant *object, const QString &string, platform::Error *error) const;
 
     // Whether a text may stand while the user types: every complete length,
     // and the beginnings of one ("-", "3 1", "3 1/").
-    bool isPartialStringValid(const QString &partialString, QString *errorDescription) const;
+    bool isPartialStringValid(const QString &partialString, platform::Error *error) const;
 
 private:
     unsigned m_unit = 0;

@@ -116,9 +116,9 @@ TEST(OverlayArchiveInDesign, BothOverlaysTravelWithTheirSettings)
     design->addTopmostLayer(text);
 
     const QByteArray data = design->dataForArchiving();
-    QString error;
+    platform::Error error;
     auto back = KTTemplate::templateFromData(data, &error);
-    ASSERT_TRUE(back) << error.toStdString();
+    ASSERT_TRUE(back) << error.description.toStdString();
     ASSERT_EQ(back->layers().size(), 3);
     auto backText = std::dynamic_pointer_cast<KTTextOverlayLayer>(back->layers()[0]);
     auto backPicture = std::dynamic_pointer_cast<KTImageOverlayLayer>(back->layers()[1]);
@@ -164,9 +164,9 @@ TEST(OverlayArchiveInDesign, EarlierClassNamesDecodeAsTheOverlays)
     const QByteArray data = platform::KeyedArchiver::archivedDataWithRootObject(
         std::static_pointer_cast<const platform::Coding>(design), QString::fromLatin1(KTTemplate::kTemplateArchiveKey));
 
-    QString error;
+    platform::Error error;
     auto back = KTTemplate::templateFromData(data, &error);
-    ASSERT_TRUE(back) << error.toStdString();
+    ASSERT_TRUE(back) << error.description.toStdString();
     ASSERT_EQ(back->layers().size(), 3);
     auto text = std::dynamic_pointer_cast<KTTextOverlayLayer>(back->layers()[0]);
     auto picture = std::dynamic_pointer_cast<KTImageOverlayLayer>(back->layers()[1]);

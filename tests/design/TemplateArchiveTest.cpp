@@ -209,10 +209,10 @@ TEST(TemplateArchiveDamaged, AnswersNoDesignAndNeverThrows)
     // A root that is no design.
     EXPECT_FALSE(KTTemplate::templateFromData(platform::KeyedArchiver::archivedDataWithRootObject(
         QVariant(QStringLiteral("template")), QString::fromLatin1(KTTemplate::kTemplateArchiveKey))));
-    QString why;
+    platform::Error why;
     EXPECT_FALSE(KTTemplate::templateFromData(good, nullptr) == nullptr);
     EXPECT_FALSE(KTTemplate::templateFromData(platform::KeyedArchiver::archivedDataWithRootObject(QVariant(1)), &why));
-    EXPECT_FALSE(why.isEmpty());
+    EXPECT_FALSE(why.description.isEmpty());
 
     // Layers that are not layers, or not an array.
     EXPECT_FALSE(KTTemplate::templateFromData(templateArchive([](platform::KeyedArchiver &c) {

@@ -120,10 +120,10 @@ TEST(VLImageLoading, DamagedOrMissingFilesGiveNoImage)
     ASSERT_TRUE(out.open(QIODevice::WriteOnly));
     out.write(whole.left(whole.size() / 2));
     out.close();
-    QString error;
+    platform::Error error;
     EXPECT_FALSE(VLImage::initWithContentsOfFile(cut, true, &error));
-    EXPECT_TRUE(error.startsWith(QStringLiteral("The picture \u201c") + QFileInfo(cut).fileName()
-                                 + QStringLiteral("\u201d could not be opened."))) << error.toStdString();
+    EXPECT_TRUE(error.description.startsWith(QStringLiteral("The picture \u201c") + QFileInfo(cut).fileName()
+                                 + QStringLiteral("\u201d could not be opened."))) << error.description.toStdString();
     const QString text = scratchFile(QStringLiteral("jpg"));
     QFile t(text);
     ASSERT_TRUE(t.open(QIODevice::WriteOnly));

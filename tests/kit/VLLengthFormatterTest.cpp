@@ -7,10 +7,10 @@ namespace {
 QVariant parse(const VLLengthFormatter &f, const QString &text, QString *error = nullptr)
 {
     QVariant value;
-    QString message;
+    platform::Error message;
     if (!f.getObjectValueForString(&value, text, &message)) {
         if (error)
-            *error = message;
+            *error = message.description;
         return QVariant();
     }
     return value;
@@ -102,7 +102,7 @@ TEST(KitLengthFormatter, RoundTripsThroughText)
 TEST(KitLengthFormatter, PartialTextsWhileTyping)
 {
     VLLengthFormatter imperial(1);
-    QString error;
+    platform::Error error;
     for (const char *ok : {"", "3", "3 ", "3 1", "3 1/", "3 1/2", "-", "-3 1"})
         EXPECT_TRUE(imperial.isPartialStringValid(ok, &error)) << ok;
     for (const char *bad : {"x", "3 x", "3 1/2/", "1/2"})
@@ -111,5 +111,5 @@ TEST(KitLengthFormatter, PartialTextsWhileTyping)
     EXPECT_TRUE(metric.isPartialStringValid("12.", &error));
     EXPECT_TRUE(metric.isPartialStringValid("-", &error));
     EXPECT_FALSE(metric.isPartialStringValid("12 cm", &error));
-    EXPECT_EQ(error, "Can't handle input: cm");
+    EXPECT_EQ(error.description, "Can't handle input: cm");
 }
