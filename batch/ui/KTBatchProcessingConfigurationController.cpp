@@ -3,9 +3,12 @@
 #include "app/KTPreferenceKeys.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTFilenameFormatter.h"
+#include "design/KTTemplate.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "platform/Alert.h"
+#include "platform/Log.h"
+#include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "batch/ui/KTThumbnailsController.h"
 #include "platform/ui/FilePanels.h"
@@ -16,6 +19,7 @@
 #include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -25,9 +29,14 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStandardPaths>
+#include <QTimer>
+#include <QToolButton>
 #include <QValidator>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 namespace {
 
@@ -42,6 +51,51 @@ public:
     }
 };
 
+// A titled part of the page that folds away with a click on its title.
+QWidget *addSection(QWidget *page, QVBoxLayout *layout, const QString &title, const char *name)
+{
+    auto *toggle = new QToolButton(page);
+    toggle->setObjectName(QLatin1String(name) + QStringLiteral("Toggle"));
+    toggle->setText(title);
+    toggle->setCheckable(true);
+    toggle->setChecked(true);
+    toggle->setAutoRaise(true);
+    toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toggle->setArrowType(Qt::DownArrow);
+    QFont bold = toggle->font();
+    bold.setBold(true);
+    toggle->setFont(bold);
+    auto *content = new QWidget(page);
+    content->setObjectName(QLatin1String(name));
+    QObject::connect(toggle, &QToolButton::toggled, content, [toggle, content](bool open) {
+        content->setVisible(open);
+        toggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    });
+    layout->addWidget(toggle);
+    layout->addWidget(content);
+    return content;
+}
+
+QFormLayout *formIn(QWidget *content)
+{
+    auto *form = new QFormLayout(content);
+    form->setContentsMargins(18, 0, 0, 6);
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    return form;
+}
+
+QWidget *rowOf(QWidget *parent, std::initializer_list<QWidget *> widgets, bool stretch = true)
+{
+    auto *row = new QWidget(parent);
+    auto *box = new QHBoxLayout(row);
+    box->setContentsMargins(0, 0, 0, 0);
+    for (QWidget *widget : widgets)
+        box->addWidget(widget);
+    if (stretch)
+        box->addStretch();
+    return row;
+}
+
 } // namespace
 
 KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationController(
@@ -52,16 +106,23 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
     setAcceptDrops(true);
     auto *layout = new QVBoxLayout(this);
 
+    // --- the photos ---
     m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("selectedFilesSummary"));
+    m_sourceIcon = new QLabel(this);
     m_source = new QLabel(this);
     m_source->setObjectName(QStringLiteral("selectedFilesSource"));
     m_source->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_source->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(m_summary);
-    layout->addWidget(m_source);
+    auto *sourceRow = new QHBoxLayout;
+    sourceRow->addWidget(m_sourceIcon);
+    sourceRow->addWidget(m_source, 1);
+    layout->addLayout(sourceRow);
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("inputList"));
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_list->setMinimumHeight(140);
+    m_list->setMinimumHeight(90);
     layout->addWidget(m_list, 1);
     auto *adding = new QHBoxLayout;
     auto *addFiles = new QPushButton(tr("Add Files…"), this);
@@ -70,15 +131,12 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
     addFolder->setObjectName(QStringLiteral("addFolderButton"));
     auto *remove = new QPushButton(tr("Remove"), this);
     remove->setObjectName(QStringLiteral("removeFilesButton"));
+    remove->setToolTip(tr("Leaves the selected photos out of the batch"));
     adding->addWidget(addFiles);
     adding->addWidget(addFolder);
     adding->addStretch();
     adding->addWidget(remove);
     layout->addLayout(adding);
-    if (generator) {
-        m_thumbnails = new KTThumbnailsController(generator, this);
-        layout->addWidget(m_thumbnails);
-    }
     connect(addFiles, &QPushButton::clicked, this, &KTBatchProcessingConfigurationController::addFiles);
     connect(addFolder, &QPushButton::clicked, this, &KTBatchProcessingConfigurationController::addFolder);
     connect(remove, &QPushButton::clicked, this, [this] {
@@ -92,65 +150,106 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
         changed();
     });
 
-    auto *form = new QFormLayout;
-    m_design = new QComboBox(this);
+    // --- design, destination, format and size ---
+    QWidget *options = addSection(this, layout, tr("Options"), "optionsGroupView");
+    QFormLayout *form = formIn(options);
+    m_design = new QComboBox(options);
     m_design->setObjectName(QStringLiteral("designChooser"));
     form->addRow(tr("Design:"), m_design);
-    auto *destinationRow = new QHBoxLayout;
-    m_destination = new QLineEdit(this);
+    m_customTemplateCheckbox = new QCheckBox(tr("Design file:"), options);
+    m_customTemplateCheckbox->setObjectName(QStringLiteral("customTemplateCheckbox"));
+    m_customTemplateName = new QLabel(tr("none chosen"), options);
+    m_customTemplateName->setObjectName(QStringLiteral("customTemplateName"));
+    m_customTemplateName->setEnabled(false);
+    auto *chooseCustom = new QPushButton(tr("Choose…"), options);
+    chooseCustom->setObjectName(QStringLiteral("chooseCustomTemplateButton"));
+    chooseCustom->setToolTip(tr("Use a design saved as a file instead of one of your saved designs"));
+    form->addRow(m_customTemplateCheckbox, rowOf(options, {m_customTemplateName, chooseCustom}));
+    connect(chooseCustom, &QPushButton::clicked, this, &KTBatchProcessingConfigurationController::chooseCustomTemplate);
+
+    m_destination = new QLineEdit(options);
     m_destination->setObjectName(QStringLiteral("destinationField"));
-    auto *chooseDestination = new QPushButton(tr("Choose…"), this);
+    auto *chooseDestination = new QPushButton(tr("Choose…"), options);
     chooseDestination->setObjectName(QStringLiteral("chooseDestinationButton"));
-    destinationRow->addWidget(m_destination, 1);
-    destinationRow->addWidget(chooseDestination);
+    auto *destinationRow = new QWidget(options);
+    auto *destinationBox = new QHBoxLayout(destinationRow);
+    destinationBox->setContentsMargins(0, 0, 0, 0);
+    destinationBox->addWidget(m_destination, 1);
+    destinationBox->addWidget(chooseDestination);
     form->addRow(tr("Save to:"), destinationRow);
     connect(chooseDestination, &QPushButton::clicked, this, &KTBatchProcessingConfigurationController::chooseDestination);
 
-    m_format = new QComboBox(this);
+    m_format = new QComboBox(options);
     m_format->setObjectName(QStringLiteral("formatChooser"));
     for (const KTImageFileFormat &format : KTImageFileFormat::allFormats())
         m_format->addItem(format.name());
-    form->addRow(tr("Format:"), m_format);
-    m_qualityLabel = new QLabel(tr("Quality:"), this);
-    m_quality = new QSlider(Qt::Horizontal, this);
+    form->addRow(tr("Format:"), rowOf(options, {m_format}));
+    m_qualityLabel = new QLabel(tr("Quality:"), options);
+    m_quality = new QSlider(Qt::Horizontal, options);
     m_quality->setObjectName(QStringLiteral("qualitySlider"));
     m_quality->setRange(0, 100);
-    form->addRow(m_qualityLabel, m_quality);
+    m_qualityValue = new QLabel(options);
+    m_qualityValue->setMinimumWidth(m_qualityValue->fontMetrics().horizontalAdvance(QStringLiteral("100 %")));
+    m_qualityRow = rowOf(options, {m_quality, m_qualityValue}, false);
+    form->addRow(m_qualityLabel, m_qualityRow);
 
-    m_scalingType = new QComboBox(this);
+    m_scalingType = new QComboBox(options);
     m_scalingType->setObjectName(QStringLiteral("scalingChooser"));
     for (qint64 type = KTImageScalingTypeOriginal; type <= KTImageScalingTypeFixInSize; ++type)
         m_scalingType->addItem(KTImageScaling::titleForType(type));
-    form->addRow(tr("Size:"), m_scalingType);
-    auto *sizeRow = new QHBoxLayout;
-    m_width = new QDoubleSpinBox(this);
-    m_height = new QDoubleSpinBox(this);
-    for (QDoubleSpinBox *box : {m_width, m_height}) {
-        box->setDecimals(0);
-        box->setRange(KTImageScaling::kMinimumPixels, 100000);
-        box->setSuffix(tr(" px"));
-        sizeRow->addWidget(box);
-    }
+    form->addRow(tr("Size:"), rowOf(options, {m_scalingType}));
+    m_width = new QDoubleSpinBox(options);
     m_width->setObjectName(QStringLiteral("widthField"));
+    m_width->setToolTip(tr("Width"));
+    m_times = new QLabel(QStringLiteral("×"), options);
+    m_height = new QDoubleSpinBox(options);
     m_height->setObjectName(QStringLiteral("heightField"));
-    form->addRow(QString(), sizeRow);
+    m_height->setToolTip(tr("Height"));
+    m_units = new QComboBox(options);
+    m_units->setObjectName(QStringLiteral("unitsChooser"));
+    for (quint64 units = KTImageUnitsPixels; units <= KTImageUnitsMillimeters; ++units)
+        m_units->addItem(KTImageScaling::titleForUnits(units));
+    for (QDoubleSpinBox *box : {m_width, m_height}) {
+        box->setKeyboardTracking(false);
+        box->setMinimumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("000000.00")) + 24);
+    }
+    m_sizeRow = rowOf(options, {m_width, m_times, m_height, m_units});
+    form->addRow(QString(), m_sizeRow);
+    m_dpiLabel = new QLabel(tr("Resolution:"), options);
+    m_dpi = new QSpinBox(options);
+    m_dpi->setObjectName(QStringLiteral("dpiField"));
+    m_dpi->setRange(int(KTImageScaling::kMinimumDpi), 100000);
+    m_dpi->setSuffix(tr(" dpi"));
+    m_dpi->setKeyboardTracking(false);
+    m_pixelsSummary = new QLabel(options);
+    m_pixelsSummary->setObjectName(QStringLiteral("sizeInPixelsSummary"));
+    m_dpiRow = rowOf(options, {m_dpi, m_pixelsSummary});
+    form->addRow(m_dpiLabel, m_dpiRow);
 
+    // --- file names ---
+    QWidget *names = addSection(this, layout, tr("File Names"), "filenameGroupView");
+    QFormLayout *namesForm = formIn(names);
     auto nameRow = [&](QCheckBox *&check, QLineEdit *&field, const QString &title, const char *name) {
-        auto *row = new QHBoxLayout;
-        check = new QCheckBox(title, this);
-        field = new QLineEdit(this);
+        check = new QCheckBox(title, names);
+        field = new QLineEdit(names);
         field->setObjectName(QLatin1String(name));
         field->setValidator(new FilenameValidator(field));
-        row->addWidget(check);
-        row->addWidget(field, 1);
-        form->addRow(QString(), row);
+        namesForm->addRow(check, field);
     };
     nameRow(m_usePrefix, m_prefix, tr("Prefix:"), "prefixField");
     nameRow(m_useSuffix, m_suffix, tr("Suffix:"), "suffixField");
-    m_preview = new QLabel(this);
+    m_preview = new QLabel(names);
     m_preview->setObjectName(QStringLiteral("filenamePreview"));
-    form->addRow(tr("File names:"), m_preview);
-    layout->addLayout(form);
+    namesForm->addRow(tr("Example:"), m_preview);
+
+    // --- thumbnails ---
+    if (generator) {
+        QWidget *preview = addSection(this, layout, tr("Preview"), "previewGroupView");
+        auto *previewLayout = new QVBoxLayout(preview);
+        previewLayout->setContentsMargins(0, 0, 0, 0);
+        m_thumbnails = new KTThumbnailsController(generator, preview);
+        previewLayout->addWidget(m_thumbnails);
+    }
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -163,15 +262,30 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
 
     m_format->setCurrentIndex(0);
     m_quality->setValue(qRound(m_scaling->imageQuality() * 100));
-    m_scalingType->setCurrentIndex(int(m_scaling->type()));
-    m_width->setValue(m_scaling->pixelsWidth());
-    m_height->setValue(m_scaling->pixelsHeight());
-    m_destination->setText(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    m_destination->setText(defaultDestinationPath());
 
     auto edited = [this] { changed(); };
     connect(m_design, &QComboBox::currentIndexChanged, this, [this] {
         designChanged();
         changed();
+    });
+    // Only the user's own choice is checked for missing frames.
+    connect(m_design, &QComboBox::activated, this, [this] {
+        if (!useCustomTemplate())
+            warnWhenFramesAreMissing();
+    });
+    connect(m_customTemplateCheckbox, &QCheckBox::toggled, this, [this] {
+        m_design->setEnabled(!m_customTemplateCheckbox->isChecked());
+        designChanged();
+        changed();
+    });
+    connect(m_customTemplateCheckbox, &QCheckBox::clicked, this, [this](bool on) {
+        // Ticked with no file yet: the user wants to pick one.
+        if (on && !m_customTemplate) {
+            chooseCustomTemplate();
+            return;
+        }
+        QTimer::singleShot(0, this, [this] { warnWhenFramesAreMissing(); });
     });
     connect(m_destination, &QLineEdit::textChanged, this, [this] { refresh(); });
     connect(m_format, &QComboBox::currentIndexChanged, this, edited);
@@ -181,14 +295,30 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
     });
     connect(m_scalingType, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_scaling->setType(KTImageScalingType(index));
+        refreshSizeFields();
         changed();
     });
-    connect(m_width, &QDoubleSpinBox::valueChanged, this, [this](double value) {
-        m_scaling->setWidth(m_scaling->convertFromPixelsTo(m_scaling->units(), value));
+    connect(m_units, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_scaling->setUnits(KTImageUnits(index));
+        refreshSizeFields();
         changed();
     });
-    connect(m_height, &QDoubleSpinBox::valueChanged, this, [this](double value) {
-        m_scaling->setHeight(m_scaling->convertFromPixelsTo(m_scaling->units(), value));
+    auto length = [this](QDoubleSpinBox *box, void (KTImageScaling::*set)(double)) {
+        connect(box, &QDoubleSpinBox::valueChanged, this, [this, set](double value) {
+            QVariant proposed(value);
+            m_scaling->validateWidth(&proposed);
+            (m_scaling.get()->*set)(proposed.toDouble());
+            refreshSizeFields();
+            changed();
+        });
+    };
+    length(m_width, &KTImageScaling::setWidth);
+    length(m_height, &KTImageScaling::setHeight);
+    connect(m_dpi, &QSpinBox::valueChanged, this, [this](int value) {
+        QVariant proposed(value);
+        m_scaling->validateDpi(&proposed);
+        m_scaling->setDpi(proposed.toDouble());
+        refreshSizeFields();
         changed();
     });
     for (QCheckBox *check : {m_usePrefix, m_useSuffix})
@@ -198,16 +328,97 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
 
     reloadDesigns();
     designChanged();
+    refreshSizeFields();
     refresh();
+}
+
+// --- the design ---
+
+bool KTBatchProcessingConfigurationController::useCustomTemplate() const
+{
+    return m_customTemplateCheckbox->isChecked() && m_customTemplate;
+}
+
+std::shared_ptr<KTTemplate> KTBatchProcessingConfigurationController::currentTemplate() const
+{
+    if (useCustomTemplate())
+        return m_customTemplate;
+    const QString name = selectedDesignName();
+    return name.isEmpty() ? nullptr : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(name)->templateObject();
 }
 
 void KTBatchProcessingConfigurationController::designChanged()
 {
     if (!m_thumbnails)
         return;
-    const QString name = selectedDesignName();
+    if (useCustomTemplate()) {
+        m_thumbnails->setTemplateData(m_customTemplateData);
+        return;
+    }
+    const QString name = m_customTemplateCheckbox->isChecked() ? QString() : selectedDesignName();
     m_thumbnails->setTemplateData(
         name.isEmpty() ? QByteArray() : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(name)->encoded());
+}
+
+void KTBatchProcessingConfigurationController::warnWhenFramesAreMissing()
+{
+    const std::shared_ptr<KTTemplate> design = currentTemplate();
+    if (design && design->hasLayersThatMissGraphics())
+        platform::runAlert({tr(kTemplateAlertMessage), tr(kTemplateAlertText), {}, platform::AlertRequest::Style::Warning});
+}
+
+void KTBatchProcessingConfigurationController::setCustomTemplate(const std::shared_ptr<KTTemplate> &design, const QUrl &url)
+{
+    m_customTemplate = design;
+    m_customTemplateURL = url;
+    m_customTemplateData = design ? design->dataForArchiving() : QByteArray();
+    m_customTemplateName->setText(design ? QFileInfo(url.toLocalFile()).fileName() : tr("none chosen"));
+    m_customTemplateName->setToolTip(url.toLocalFile());
+    m_customTemplateName->setEnabled(bool(design));
+}
+
+void KTBatchProcessingConfigurationController::chooseCustomTemplate()
+{
+    platform::OpenPanelRequest request;
+    request.title = tr(kChooseTemplateMessage);
+    request.allowedTypes = {QString::fromLatin1(platform::TypeTable::kTemplate)};
+    request.choosesPackages = true;
+    request.parent = window();
+    if (m_customTemplateURL.isLocalFile())
+        request.directory = QFileInfo(m_customTemplateURL.toLocalFile()).absolutePath();
+    const QList<QUrl> chosen = platform::runOpenPanel(request);
+    if (chosen.isEmpty()) {
+        // A box ticked for a file that never came stays off.
+        if (!m_customTemplate)
+            m_customTemplateCheckbox->setChecked(false);
+        return;
+    }
+    const QUrl url = chosen.constFirst();
+    std::shared_ptr<KTTemplate> design;
+    if (KTTemplate::isTemplateAtURL(url)) {
+        if (const std::optional<platform::FileWrapper> wrapper = KTTemplate::fileWrapperForURL(url))
+            design = KTTemplate::templateFromFileWrapper(*wrapper);
+        else
+            platform::logLine(QString::fromLatin1(kWrapperFailedFormat).arg(url.toString(), QStringLiteral("unreadable")));
+    }
+    if (!design) {
+        if (!m_customTemplate)
+            m_customTemplateCheckbox->setChecked(false);
+        platform::runAlert({tr(kUnreadableTemplateMessage),
+                            tr("“%1” is no design file, or it is damaged.").arg(QFileInfo(url.toLocalFile()).fileName()),
+                            {}, platform::AlertRequest::Style::Warning});
+        return;
+    }
+    design->setName(QFileInfo(url.toLocalFile()).fileName());
+    const bool wasOn = m_customTemplateCheckbox->isChecked();
+    setCustomTemplate(design, url);
+    m_customTemplateCheckbox->setChecked(true);
+    if (wasOn) { // the box did not change: the new design must still reach the page
+        designChanged();
+        changed();
+    }
+    if (design->hasLayersThatMissGraphics())
+        platform::runAlert({tr(kTemplateAlertMessage), tr(kTemplateAlertText), {}, platform::AlertRequest::Style::Warning});
 }
 
 void KTBatchProcessingConfigurationController::reloadDesigns()
@@ -236,6 +447,20 @@ KTImageFileFormat KTBatchProcessingConfigurationController::selectedFileFormat()
     return formats.at(qBound(0, m_format->currentIndex(), int(formats.size()) - 1));
 }
 
+// --- where the copies go ---
+
+QString KTBatchProcessingConfigurationController::defaultDestinationPath()
+{
+    const QString remembered =
+        platform::UserDefaults::standard().stringForKey(QLatin1String(kDestinationKey));
+    if (!remembered.isEmpty() && QFileInfo(remembered).isDir())
+        return remembered;
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!pictures.isEmpty() && QFileInfo(pictures).isDir())
+        return pictures;
+    return QDir::homePath();
+}
+
 QUrl KTBatchProcessingConfigurationController::destinationDirectory() const
 {
     const QString path = m_destination->text().trimmed();
@@ -244,8 +469,32 @@ QUrl KTBatchProcessingConfigurationController::destinationDirectory() const
 
 void KTBatchProcessingConfigurationController::setDestinationDirectory(const QUrl &folder)
 {
-    m_destination->setText(folder.toLocalFile());
+    m_destination->setText(QDir::toNativeSeparators(folder.toLocalFile()));
 }
+
+void KTBatchProcessingConfigurationController::rememberDestination() const
+{
+    const QUrl folder = destinationDirectory();
+    if (!folder.isEmpty() && QFileInfo(folder.toLocalFile()).isDir())
+        platform::UserDefaults::standard().setObject(QLatin1String(kDestinationKey),
+                                                     QFileInfo(folder.toLocalFile()).absoluteFilePath());
+}
+
+void KTBatchProcessingConfigurationController::chooseDestination()
+{
+    platform::OpenPanelRequest request;
+    request.title = tr("Choose a destination directory");
+    request.choosesDirectories = true;
+    request.directory = m_destination->text();
+    request.parent = window();
+    const QList<QUrl> chosen = platform::runOpenPanel(request);
+    if (chosen.isEmpty())
+        return;
+    setDestinationDirectory(chosen.first());
+    rememberDestination();
+}
+
+// --- the photos ---
 
 void KTBatchProcessingConfigurationController::addItems(const QList<QUrl> &items)
 {
@@ -264,32 +513,21 @@ void KTBatchProcessingConfigurationController::addItems(const QList<QUrl> &items
 void KTBatchProcessingConfigurationController::addFiles()
 {
     platform::OpenPanelRequest request;
-    request.title = tr("Add Files");
+    request.title = tr("Choose image files for processing");
     request.allowsMultipleSelection = true;
     request.parent = window();
-    request.nameFilters = {tr("Images (*.jpg *.jpeg *.png *.tif *.tiff *.psd)"), tr("All files (*)")};
+    request.nameFilters = {tr("Images (*.jpg *.jpeg *.png *.tif *.tiff *.psd *.heic *.heif *.gif *.bmp *.webp)"),
+                           tr("All files (*)")};
     addItems(platform::runOpenPanel(request));
 }
 
 void KTBatchProcessingConfigurationController::addFolder()
 {
     platform::OpenPanelRequest request;
-    request.title = tr("Add Folder");
+    request.title = tr("Choose a folder of images for processing");
     request.choosesDirectories = true;
     request.parent = window();
     addItems(platform::runOpenPanel(request));
-}
-
-void KTBatchProcessingConfigurationController::chooseDestination()
-{
-    platform::OpenPanelRequest request;
-    request.title = tr("Save Framed Photos To");
-    request.choosesDirectories = true;
-    request.directory = m_destination->text();
-    request.parent = window();
-    const QList<QUrl> chosen = platform::runOpenPanel(request);
-    if (!chosen.isEmpty())
-        setDestinationDirectory(chosen.first());
 }
 
 void KTBatchProcessingConfigurationController::dragEnterEvent(QDragEnterEvent *event)
@@ -309,31 +547,38 @@ void KTBatchProcessingConfigurationController::dropEvent(QDropEvent *event)
     addItems(local);
 }
 
+// --- presets ---
+
 void KTBatchProcessingConfigurationController::loadPreset(const KTBatchProcessingOptions &options)
 {
     m_loading = true;
-    if (const auto &design = options.batchTemplate();
-        design && design->source() == KTBatchProcessingTemplate::Builtin && !design->name().isEmpty()) {
+    const auto &design = options.batchTemplate();
+    if (design && design->source() == KTBatchProcessingTemplate::Builtin && !design->name().isEmpty()) {
         const int index = m_design->findText(design->name());
         if (index >= 0)
             m_design->setCurrentIndex(index);
         else
             qWarning("Could not find a builtin template named %s", qPrintable(design->name()));
+    } else if (design && design->source() == KTBatchProcessingTemplate::External) {
+        if (design->externalURL().isEmpty())
+            platform::logLine(QString::fromLatin1(kMissingExternalFormat).arg(design->name()));
+        setCustomTemplate(design->templateObject(), design->externalURL());
     }
+    m_customTemplateCheckbox->setChecked(bool(m_customTemplate));
+    m_design->setEnabled(!m_customTemplateCheckbox->isChecked());
     const int format = int(KTImageFileFormat::allFormats().indexOf(options.fileFormat()));
     if (format >= 0)
         m_format->setCurrentIndex(format);
     if (options.scaling())
         m_scaling = options.scaling()->copy();
     m_quality->setValue(qRound(m_scaling->imageQuality() * 100));
-    m_scalingType->setCurrentIndex(int(m_scaling->type()));
-    m_width->setValue(m_scaling->pixelsWidth());
-    m_height->setValue(m_scaling->pixelsHeight());
     m_usePrefix->setChecked(!options.filenamePrefix().isNull());
     m_prefix->setText(options.filenamePrefix());
     m_useSuffix->setChecked(!options.filenameSuffix().isNull());
     m_suffix->setText(options.filenameSuffix());
     m_loading = false;
+    designChanged();
+    refreshSizeFields();
     refresh();
 }
 
@@ -360,23 +605,29 @@ void KTBatchProcessingConfigurationController::loadDefaultExportParameters()
     if (format >= 0 && format < m_format->count())
         m_format->setCurrentIndex(int(format));
     m_loading = false;
+    refreshSizeFields();
     refresh();
 }
 
 bool KTBatchProcessingConfigurationController::configurationIsValid() const
 {
+    if (m_customTemplateCheckbox->isChecked())
+        return bool(m_customTemplate);
     return !selectedDesignName().isEmpty();
 }
 
 std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingConfigurationController::currentOptions() const
 {
-    // Pixels here are the model's units, so a typed size is the size written.
-    auto scaling = m_scaling->copy();
+    auto reference = useCustomTemplate()
+                         ? KTBatchProcessingTemplate::initWithExternalTemplate(m_customTemplate, m_customTemplateURL)
+                         : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(selectedDesignName());
     return std::make_shared<const KTBatchProcessingOptions>(
-        m_files, selectedFileFormat(), KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(selectedDesignName()),
-        scaling, m_usePrefix->isChecked() ? m_prefix->text() : QString(),
+        m_files, selectedFileFormat(), reference, m_scaling->copy(),
+        m_usePrefix->isChecked() ? m_prefix->text() : QString(),
         m_useSuffix->isChecked() ? m_suffix->text() : QString());
 }
+
+// --- texts ---
 
 QString KTBatchProcessingConfigurationController::filenamePreview() const
 {
@@ -391,30 +642,94 @@ QString KTBatchProcessingConfigurationController::selectedFilesSummary() const
     return tr(m_files.size() == 1 ? kOneFileFormat : kFilesFormat).arg(m_files.size());
 }
 
+QString KTBatchProcessingConfigurationController::sizeInPixelsSummary() const
+{
+    if (m_scaling->units() == KTImageUnitsPixels)
+        return QString();
+    const QString width = QString::number(m_scaling->pixelsWidth(), 'f', 0);
+    const QString height = QString::number(m_scaling->pixelsHeight(), 'f', 0);
+    switch (m_scaling->type()) {
+    case KTImageScalingTypeCustomWidth:
+        return tr(kWidthInPixelsFormat).arg(width);
+    case KTImageScalingTypeCustomHeight:
+        return tr(kHeightInPixelsFormat).arg(height);
+    case KTImageScalingTypeFixInSize:
+        return tr(kSizeInPixelsFormat).arg(width, height);
+    default:
+        return QString();
+    }
+}
+
+void KTBatchProcessingConfigurationController::refreshSizeFields()
+{
+    const KTImageScaling *scaling = m_scaling.get();
+    const KTImageUnits units = scaling->units();
+    const int decimals = units == KTImageUnitsPixels ? 0 : 2;
+    // The smallest length shown must still be at least the smallest allowed.
+    const double step = std::pow(10.0, -decimals);
+    const double minimum = std::ceil(scaling->convertFromPixelsTo(units, KTImageScaling::kMinimumPixels) / step) * step;
+    const double maximum = scaling->convertFromPixelsTo(units, 100000);
+    {
+        const QSignalBlocker blockWidth(m_width), blockHeight(m_height), blockUnits(m_units), blockDpi(m_dpi),
+            blockType(m_scalingType);
+        for (QDoubleSpinBox *box : {m_width, m_height}) {
+            box->setDecimals(decimals);
+            box->setSingleStep(units == KTImageUnitsPixels ? 10 : 0.1);
+            box->setRange(minimum, maximum);
+        }
+        m_width->setValue(scaling->width());
+        m_height->setValue(scaling->height());
+        m_units->setCurrentIndex(int(units));
+        m_dpi->setValue(int(scaling->dpi()));
+        m_scalingType->setCurrentIndex(int(scaling->type()));
+    }
+    const bool hideWidth = KTImageScaling::shouldHideWidth(scaling);
+    const bool hideHeight = KTImageScaling::shouldHideHeight(scaling);
+    m_width->setVisible(!hideWidth);
+    m_height->setVisible(!hideHeight);
+    m_times->setVisible(!hideWidth && !hideHeight);
+    const bool hideUnits = KTImageScaling::shouldHideDpiAndUnits(scaling);
+    if (auto *form = qobject_cast<QFormLayout *>(m_sizeRow->parentWidget()->layout())) {
+        form->setRowVisible(m_sizeRow, !hideUnits);
+        form->setRowVisible(m_dpiRow, !hideUnits);
+    }
+    m_pixelsSummary->setText(sizeInPixelsSummary());
+}
+
 void KTBatchProcessingConfigurationController::refresh()
 {
-    m_summary->setText(selectedFilesSummary());
+    m_summary->setText(m_files.isEmpty() ? tr("Add photos, or folders of photos, to frame them all at once:")
+                                         : selectedFilesSummary());
     const QUrl shared = KTBatchProcessingCoordinator::sharedParentDirectoryForFiles(m_files);
+    QFileIconProvider icons;
     m_source->setText(m_files.isEmpty() ? QString()
                       : shared.isEmpty() ? tr(kMultipleLocations)
                                          : QDir::toNativeSeparators(shared.toLocalFile()));
-    {
-        m_list->clear();
-        for (const QUrl &file : m_files) {
-            auto *item = new QListWidgetItem(QFileInfo(file.toLocalFile()).fileName(), m_list);
-            item->setToolTip(file.toLocalFile());
-        }
+    m_source->setToolTip(m_source->text());
+    const int side = m_source->fontMetrics().height();
+    m_sourceIcon->setPixmap(m_files.isEmpty() ? QPixmap()
+                            : shared.isEmpty() ? icons.icon(QFileIconProvider::File).pixmap(side)
+                                               : icons.icon(QFileInfo(shared.toLocalFile())).pixmap(side));
+    m_sourceIcon->setVisible(!m_files.isEmpty());
+    m_list->clear();
+    for (const QUrl &file : m_files) {
+        auto *item = new QListWidgetItem(QFileInfo(file.toLocalFile()).fileName(), m_list);
+        item->setToolTip(file.toLocalFile());
     }
     if (m_thumbnails && m_thumbnails->files() != m_files)
         m_thumbnails->setFiles(m_files);
     const bool jpeg = selectedFileFormat() == KTImageFileFormat::JPGFileFormat();
-    m_qualityLabel->setVisible(jpeg);
-    m_quality->setVisible(jpeg);
-    const KTImageScaling *scaling = m_scaling.get();
-    m_width->setVisible(!KTImageScaling::shouldHideWidth(scaling));
-    m_height->setVisible(!KTImageScaling::shouldHideHeight(scaling));
+    if (auto *form = qobject_cast<QFormLayout *>(m_qualityRow->parentWidget()->layout()))
+        form->setRowVisible(m_qualityRow, jpeg);
+    m_qualityValue->setText(QStringLiteral("%1 %").arg(m_quality->value()));
     m_preview->setText(filenamePreview());
-    m_start->setEnabled(configurationIsValid() && !m_files.isEmpty() && !destinationDirectory().isEmpty());
+    const bool hasDesign = configurationIsValid();
+    const bool hasDestination = !destinationDirectory().isEmpty();
+    m_start->setEnabled(hasDesign && !m_files.isEmpty() && hasDestination);
+    m_start->setToolTip(m_files.isEmpty() ? tr("Add photos first")
+                        : !hasDesign      ? tr("Choose a design first")
+                        : !hasDestination ? tr("Choose where the framed photos go first")
+                                          : QString());
 }
 
 void KTBatchProcessingConfigurationController::changed()

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -9,6 +10,8 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -19,42 +22,52 @@ KTBatchProcessingProgressController::KTBatchProcessingProgressController(quint64
     auto *layout = new QVBoxLayout(this);
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("statusLabel"));
+    QFont larger = m_status->font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.2);
+    m_status->setFont(larger);
     m_bar = new QProgressBar(this);
     m_bar->setRange(0, int(qMin<quint64>(total, INT_MAX)));
     m_error = new QLabel(this);
     m_error->setObjectName(QStringLiteral("errorLabel"));
+    m_showFailed = new QPushButton(tr("Show Failed Files…"), this);
+    m_showFailed->setObjectName(QStringLiteral("showFailedButton"));
     layout->addWidget(m_status);
     layout->addWidget(m_bar);
-    layout->addWidget(m_error);
-    m_failedList = new QTreeWidget(this);
+    auto *errors = new QHBoxLayout;
+    errors->addWidget(m_error);
+    errors->addWidget(m_showFailed);
+    errors->addStretch();
+    layout->addLayout(errors);
+    layout->addStretch(1);
+
+    // The failed files, in a small window that goes at the next click elsewhere.
+    m_popup = new QWidget(this, Qt::Popup);
+    m_popup->setObjectName(QStringLiteral("failedFilesPopup"));
+    // A click on the button that opened it only closes it.
+    m_popup->setAttribute(Qt::WA_NoMouseReplay);
+    auto *popupLayout = new QVBoxLayout(m_popup);
+    m_failedList = new QTreeWidget(m_popup);
     m_failedList->setObjectName(QStringLiteral("failedFilesList"));
-    m_failedList->setHeaderLabels({tr("File"), tr("Reason")});
+    m_failedList->setHeaderLabels({tr("File"), tr("Reason"), QString()});
     m_failedList->setRootIsDecorated(false);
-    m_failedList->header()->setStretchLastSection(true);
-    m_failedList->setVisible(false);
-    layout->addWidget(m_failedList, 1);
-    // Keeps the counts at the top while the failed list is hidden.
-    layout->addStretch(0);
-    connect(m_failedList, &QTreeWidget::itemDoubleClicked, this, &KTBatchProcessingProgressController::revealSelectedFile);
+    m_failedList->setAlternatingRowColors(true);
+    m_failedList->header()->setStretchLastSection(false);
+    m_failedList->header()->setSectionResizeMode(0, QHeaderView::Interactive);
+    m_failedList->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_failedList->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    popupLayout->addWidget(m_failedList);
+    popupLayout->addWidget(new QLabel(tr("Double-click a file to show it in its folder."), m_popup));
+    connect(m_failedList, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem *item) { revealFailedFile(m_failedList->indexOfTopLevelItem(item)); });
 
     auto *buttons = new QHBoxLayout;
-    m_showFailed = new QPushButton(tr("Show Failed Files"), this);
-    m_showFailed->setObjectName(QStringLiteral("showFailedButton"));
-    m_showFailed->setCheckable(true);
-    m_reveal = new QPushButton(tr("Show in Folder"), this);
-    m_reveal->setObjectName(QStringLiteral("revealButton"));
-    m_complete = new QPushButton(tr("Back"), this);
+    m_complete = new QPushButton(tr("Back to Settings"), this);
     m_complete->setObjectName(QStringLiteral("completeButton"));
-    buttons->addWidget(m_showFailed);
-    buttons->addWidget(m_reveal);
+    m_complete->setDefault(true);
     buttons->addStretch();
     buttons->addWidget(m_complete);
     layout->addLayout(buttons);
-    connect(m_showFailed, &QPushButton::toggled, this, [this](bool shown) {
-        m_failedList->setVisible(shown);
-        refresh();
-    });
-    connect(m_reveal, &QPushButton::clicked, this, &KTBatchProcessingProgressController::revealSelectedFile);
+    connect(m_showFailed, &QPushButton::clicked, this, &KTBatchProcessingProgressController::displayFailedFilesList);
     connect(m_complete, &QPushButton::clicked, this, &KTBatchProcessingProgressController::didComplete);
     refresh();
 }
@@ -88,28 +101,71 @@ void KTBatchProcessingProgressController::reportFailureFor(const QUrl &file, con
         auto *item = new QTreeWidgetItem(m_failedList, {QFileInfo(file.toLocalFile()).fileName(), reason});
         item->setToolTip(0, file.toLocalFile());
         item->setToolTip(1, reason);
-        if (!m_failedList->currentItem())
-            m_failedList->setCurrentItem(item);
+        auto *reveal = new QToolButton(m_failedList);
+        reveal->setText(tr("Show in Folder"));
+        reveal->setAutoRaise(true);
+        m_failedList->setItemWidget(item, 2, reveal);
+        connect(reveal, &QToolButton::clicked, this,
+                [this, item] { revealFailedFile(m_failedList->indexOfTopLevelItem(item)); });
     }
     reportProcessedFiles(1);
 }
 
-void KTBatchProcessingProgressController::revealSelectedFile()
+void KTBatchProcessingProgressController::displayFailedFilesList()
 {
-    const int row = m_failedList->indexOfTopLevelItem(m_failedList->currentItem());
+    if (m_popup->isVisible()) {
+        m_popup->hide();
+        return;
+    }
+    m_failedList->resizeColumnToContents(0);
+    const int rows = qBound(1, m_failedList->topLevelItemCount(), 8);
+    const int rowHeight = qMax(m_failedList->sizeHintForRow(0), fontMetrics().height() + 6);
+    const QSize size(qMax(width(), 460), rows * rowHeight + m_failedList->header()->sizeHint().height()
+                                              + fontMetrics().height() + 40);
+    m_popup->resize(size);
+    // Above the button when there is room on its screen, else below it.
+    const QPoint top = m_showFailed->mapToGlobal(QPoint(0, 0));
+    const QRect screen = m_showFailed->screen() ? m_showFailed->screen()->availableGeometry() : QRect();
+    QPoint at(top.x(), top.y() - size.height());
+    if (!screen.isEmpty() && at.y() < screen.top())
+        at.setY(top.y() + m_showFailed->height());
+    if (!screen.isEmpty())
+        at.setX(qBound(screen.left(), at.x(), qMax(screen.left(), screen.right() - size.width())));
+    m_popup->move(at);
+    m_popup->show();
+}
+
+QWidget *KTBatchProcessingProgressController::failedFilesPopup() const
+{
+    return m_popup->isVisible() ? m_popup : nullptr;
+}
+
+void KTBatchProcessingProgressController::revealFailedFile(int row)
+{
     if (row >= 0 && row < m_failed.size())
         revealFile(m_failed.at(row));
 }
 
 void KTBatchProcessingProgressController::revealFile(const QUrl &file)
 {
+    // Asked without waiting: a file manager that is slow to start must not
+    // freeze the window; without one the folder opens instead.
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{file.toString(QUrl::FullyEncoded)} << QString();
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath()));
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QDesktopServices::openUrl(folder);
+        return;
+    }
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folder](QDBusPendingCallWatcher *done) {
+        if (done->isError())
+            QDesktopServices::openUrl(folder);
+        done->deleteLater();
+    });
 }
 
 void KTBatchProcessingProgressController::refresh()
@@ -119,6 +175,5 @@ void KTBatchProcessingProgressController::refresh()
     m_error->setText(error());
     m_error->setVisible(!m_failed.isEmpty());
     m_showFailed->setVisible(!m_failed.isEmpty());
-    m_reveal->setVisible(!m_failed.isEmpty() && m_failedList->isVisible());
     m_complete->setEnabled(done());
 }

@@ -33,8 +33,12 @@ public:
 
     void reportProcessedFiles(quint64 count);
     void reportFailureFor(const QUrl &file, const QString &reason);
-    // The selected failed file in the file manager.
-    void revealSelectedFile();
+    // Shows the failed files beside their button; a second time hides them.
+    void displayFailedFilesList();
+    // The small window of failed files while it shows, else null.
+    QWidget *failedFilesPopup() const;
+    // The failed file of a row in the file manager; a row out of range reveals nothing.
+    void revealFailedFile(int row);
     // Selects the file in the desktop's file manager, else opens its folder.
     static void revealFile(const QUrl &file);
 
@@ -53,7 +57,7 @@ private:
     QProgressBar *m_bar = nullptr;
     QLabel *m_error = nullptr;
     QPushButton *m_showFailed = nullptr;
+    QWidget *m_popup = nullptr;
     QTreeWidget *m_failedList = nullptr;
-    QPushButton *m_reveal = nullptr;
     QPushButton *m_complete = nullptr;
 };

@@ -5,7 +5,7 @@
 #include "platform/Alert.h"
 
 #include <QCloseEvent>
-#include <QStackedLayout>
+#include <QVBoxLayout>
 #include <QTimer>
 
 namespace {
@@ -18,7 +18,10 @@ KTBatchProcessingWindowController::KTBatchProcessingWindowController(const QStri
 {
     setObjectName(QStringLiteral("batchProcessingWindow"));
     setWindowTitle(tr(kWindowTitle));
-    m_pages = new QStackedLayout(this);
+    // One page shows at a time; a hidden page takes no room, so the window
+    // can take the size of the page it shows.
+    m_pages = new QVBoxLayout(this);
+    m_pages->setContentsMargins(0, 0, 0, 0);
     m_configuration = new KTBatchProcessingConfigurationController(&m_coordinator, this);
     m_pages->addWidget(m_configuration);
     // The last used settings, read once per window.
@@ -43,7 +46,7 @@ KTBatchProcessingWindowController::KTBatchProcessingWindowController(const QStri
                 if (m_progress)
                     m_progress->reportFailureFor(file, reason);
             });
-    resize(560, 640);
+    resize(m_configuration->sizeHint().expandedTo(QSize(600, 720)));
 }
 
 KTBatchProcessingWindowController::~KTBatchProcessingWindowController()
@@ -74,8 +77,10 @@ bool KTBatchProcessingWindowController::process()
 {
     platform::Error error;
     if (m_coordinator.startBatchProcessingWithOptions(m_configuration->currentOptions(),
-                                                      m_configuration->destinationDirectory(), &error))
+                                                      m_configuration->destinationDirectory(), &error)) {
+        m_configuration->rememberDestination();
         return true;
+    }
     QString details = error.description;
     const QStringList problems = error.userInfo.value(QStringLiteral("problems")).toStringList();
     if (!problems.isEmpty())
@@ -86,11 +91,12 @@ bool KTBatchProcessingWindowController::process()
 
 void KTBatchProcessingWindowController::startConfiguration()
 {
-    m_pages->setCurrentWidget(m_configuration);
     if (m_progress) {
+        m_progress->hide();
         m_progress->deleteLater();
         m_progress = nullptr;
     }
+    replaceContentViewControllerWith(m_configuration, m_configurationSize);
 }
 
 void KTBatchProcessingWindowController::startProgressWithNumberOfFiles(quint64 count)
@@ -103,7 +109,23 @@ void KTBatchProcessingWindowController::startProgressWithNumberOfFiles(quint64 c
     connect(m_progress, &KTBatchProcessingProgressController::didComplete, this,
             &KTBatchProcessingWindowController::startConfiguration);
     m_pages->addWidget(m_progress);
-    m_pages->setCurrentWidget(m_progress);
+    // The settings page comes back at the size the user left it.
+    m_configurationSize = size();
+    replaceContentViewControllerWith(m_progress, m_progress->sizeHint().expandedTo(QSize(width(), 0)));
+}
+
+void KTBatchProcessingWindowController::replaceContentViewControllerWith(QWidget *page, const QSize &preferred)
+{
+    for (QWidget *other : {static_cast<QWidget *>(m_configuration), static_cast<QWidget *>(m_progress.data())}) {
+        if (other && other != page)
+            other->hide();
+    }
+    page->show();
+    // The window's top edge stays; its bottom follows the page.
+    if (preferred.isValid()) {
+        layout()->activate();
+        resize(preferred.expandedTo(minimumSizeHint()));
+    }
 }
 
 void KTBatchProcessingWindowController::closeEvent(QCloseEvent *event)

@@ -9,7 +9,7 @@
 
 class KTBatchProcessingConfigurationController;
 class KTBatchProcessingProgressController;
-class QStackedLayout;
+class QVBoxLayout;
 
 // The batch window: the configuration page until a run starts, the progress
 // page until the user leaves it. It owns the session's engine, reads the last
@@ -39,6 +39,8 @@ public:
     bool process();
     void startConfiguration();
     void startProgressWithNumberOfFiles(quint64 count);
+    // Shows the page alone and gives the window its size (none: as it is).
+    void replaceContentViewControllerWith(QWidget *page, const QSize &preferred);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -48,5 +50,6 @@ private:
     KTBatchProcessingCoordinator m_coordinator;
     KTBatchProcessingConfigurationController *m_configuration = nullptr;
     QPointer<KTBatchProcessingProgressController> m_progress;
-    QStackedLayout *m_pages = nullptr;
+    QVBoxLayout *m_pages = nullptr;
+    QSize m_configurationSize;
 };

@@ -4,16 +4,23 @@
 #include "batch/ui/KTBatchProcessingProgressController.h"
 #include "batch/ui/KTBatchProcessingWindowController.h"
 #include "batch/ui/KTThumbnailsController.h"
+#include "design/KTFullFrameLayer.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "platform/Alert.h"
+#include "platform/UserDefaults.h"
 #include "platform/ui/FilePanels.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QDoubleSpinBox>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -70,9 +77,12 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     answer = {QUrl::fromLocalFile(freshFolder(QStringLiteral("batch-window-empty")))};
     config->findChild<QPushButton *>(QStringLiteral("addFolderButton"))->click();
     EXPECT_EQ(alerts, QStringList{QString::fromLatin1(KTBatchProcessingCoordinator::kNoImagesTitle)});
+    answer = {QUrl::fromLocalFile(root + QStringLiteral("/photos/b.jpg"))};
+    config->findChild<QPushButton *>(QStringLiteral("addFilesButton"))->click();
+    EXPECT_EQ(config->selectedFilesSummary(), QStringLiteral("You have selected 1 file from:"));
     answer = {QUrl::fromLocalFile(root + QStringLiteral("/photos"))};
     config->findChild<QPushButton *>(QStringLiteral("addFolderButton"))->click();
-    EXPECT_EQ(config->files().size(), 4);
+    EXPECT_EQ(config->files().size(), 4); // b.jpg once
     EXPECT_EQ(config->selectedFilesSummary(), QStringLiteral("You have selected 4 files from:"));
 
     // A slash can't be typed into the prefix; the prefix reaches the preset file.
@@ -95,6 +105,9 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     auto *progress = window->progressViewController();
     ASSERT_TRUE(progress);
     EXPECT_EQ(progress->total(), 4u);
+    // The short progress page shrinks the window.
+    EXPECT_FALSE(config->isVisible());
+    EXPECT_LT(window->height(), config->height());
 
     // Results arrive through the event loop, so the run is still going here.
     EXPECT_FALSE(window->close());
@@ -107,6 +120,16 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     ASSERT_EQ(progress->failedFiles().size(), 1);
     EXPECT_TRUE(progress->failedFiles().first().toLocalFile().endsWith(QStringLiteral("broken.jpg")));
     EXPECT_FALSE(progress->failureReasons().first().isEmpty());
+    // The failed list opens beside its button with the reason; a second click closes it.
+    auto *showFailed = progress->findChild<QPushButton *>(QStringLiteral("showFailedButton"));
+    showFailed->click();
+    ASSERT_TRUE(progress->failedFilesPopup());
+    auto *failedList = progress->failedFilesPopup()->findChild<QTreeWidget *>();
+    ASSERT_EQ(failedList->topLevelItemCount(), 1);
+    EXPECT_EQ(failedList->topLevelItem(0)->text(0), QStringLiteral("broken.jpg"));
+    EXPECT_EQ(failedList->topLevelItem(0)->text(1), progress->failureReasons().first());
+    showFailed->click();
+    EXPECT_FALSE(progress->failedFilesPopup());
     const QStringList outputs = QDir(out).entryList(QDir::Files, QDir::Name);
     EXPECT_EQ(outputs, (QStringList{QStringLiteral("framed_a.jpg"), QStringLiteral("framed_b.jpg"),
                                     QStringLiteral("framed_c.jpg")}));
@@ -116,9 +139,14 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     EXPECT_GT(framed.height(), 200);
 
     // Back to the same settings; then the window closes.
+    const int progressHeight = window->height();
     progress->findChild<QPushButton *>(QStringLiteral("completeButton"))->click();
     EXPECT_EQ(config->files().size(), 4);
+    EXPECT_GT(window->height(), progressHeight);
     EXPECT_TRUE(window->close());
+    // The next window offers the folder used last.
+    KTBatchProcessingConfigurationController next;
+    EXPECT_EQ(next.destinationDirectory(), QUrl::fromLocalFile(out));
     platform::setAlertPresenter(nullptr);
     platform::setOpenPanelPresenter(nullptr);
     TemplatesStore::setShared(nullptr);
@@ -161,7 +189,103 @@ TEST(BatchWindow, EveryPhotoGetsAThumbnailOfTheDesignAndAChangedDesignDropsLateO
         QCoreApplication::processEvents();
         EXPECT_EQ(shown, 12); // none of the first design's arrived late
         for (int i = 0; i < strip->count(); ++i)
-            EXPECT_FALSE(strip->item(i)->icon().isNull());
+            EXPECT_EQ(strip->stateOf(i), KTThumbnailsController::State::Ready);
+
+        // Under the pointer a thumbnail darkens; its button opens the larger look.
+        window.show();
+        const QRect button = strip->hoverButtonRect(0);
+        auto brightness = [&] {
+            const QImage shot = strip->viewport()->grab(button.adjusted(-20, -20, 20, 20)).toImage();
+            qint64 sum = 0;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < 6; ++x)
+                    sum += qGray(shot.pixel(x, y));
+            return sum;
+        };
+        const qint64 plain = brightness();
+        QTest::mouseMove(strip->viewport(), button.center());
+        EXPECT_EQ(strip->hoveredRow(), 0);
+        EXPECT_LT(brightness() * 10, plain * 7);
+        QSignalSpy previewed(strip, &KTThumbnailsController::largePreviewReady);
+        QTest::mouseClick(strip->viewport(), Qt::LeftButton, {}, button.center());
+        ASSERT_TRUE(strip->largePreviewWindow());
+        ASSERT_TRUE(previewed.wait(60000));
+        const QString previewFile = strip->largePreviewFile().toLocalFile();
+        EXPECT_TRUE(QFileInfo::exists(previewFile));
+        QTest::mouseClick(strip->viewport(), Qt::LeftButton, {}, button.center());
+        EXPECT_FALSE(strip->largePreviewWindow());
+        EXPECT_FALSE(QFileInfo::exists(previewFile));
     }
+    TemplatesStore::setShared(nullptr);
+}
+
+TEST(BatchWindow, ADesignFileOnDiskIsUsedAndRememberedAndItsMissingFramesAreToldOnce)
+{
+    const QString root = freshFolder(QStringLiteral("batch-design-file"));
+    TemplatesStore store(root + QStringLiteral("/support"));
+    TemplatesStore::setShared(&store);
+    // A frame layer whose frame this machine's library lacks.
+    auto design = matDesign();
+    design->addTopmostLayer(std::make_shared<KTFullFrameLayer>());
+    const QString package = root + QStringLiteral("/Ring.KTTemplate");
+    ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(package), {}, QString(), false));
+    QDir().mkpath(root + QStringLiteral("/Broken.KTTemplate"));
+    QFile garbage(root + QStringLiteral("/Broken.KTTemplate/Template"));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("not a design");
+    garbage.close();
+
+    QStringList alerts;
+    platform::setAlertPresenter([&](const platform::AlertRequest &request) {
+        alerts << request.messageText;
+        return 0;
+    });
+    QList<QUrl> answer;
+    platform::setOpenPanelPresenter([&](const platform::OpenPanelRequest &) { return answer; });
+    const QString preset = root + QStringLiteral("/preset.plist");
+    {
+        KTBatchProcessingWindowController window(preset);
+        auto *config = window.configurationViewController();
+        auto *check = config->findChild<QCheckBox *>(QStringLiteral("customTemplateCheckbox"));
+        // A damaged package says so and leaves the box off.
+        answer = {QUrl::fromLocalFile(root + QStringLiteral("/Broken.KTTemplate"))};
+        check->click();
+        EXPECT_EQ(alerts, QStringList{QString::fromLatin1(KTBatchProcessingConfigurationController::kUnreadableTemplateMessage)});
+        EXPECT_FALSE(check->isChecked());
+        EXPECT_FALSE(config->configurationIsValid());
+
+        alerts.clear();
+        answer = {QUrl::fromLocalFile(package)};
+        check->click();
+        EXPECT_EQ(alerts, QStringList{QString::fromLatin1(KTBatchProcessingConfigurationController::kTemplateAlertMessage)});
+        ASSERT_TRUE(config->useCustomTemplate());
+        EXPECT_EQ(config->currentTemplate()->name(), QStringLiteral("Ring.KTTemplate"));
+        EXPECT_EQ(config->currentOptions()->batchTemplate()->source(), KTBatchProcessingTemplate::External);
+        EXPECT_TRUE(config->configurationIsValid());
+
+        // Size in centimetres at 300 dpi.
+        config->findChild<QComboBox *>(QStringLiteral("scalingChooser"))->setCurrentIndex(KTImageScalingTypeCustomWidth);
+        config->findChild<QComboBox *>(QStringLiteral("unitsChooser"))->setCurrentIndex(KTImageUnitsCentimeters);
+        config->findChild<QSpinBox *>(QStringLiteral("dpiField"))->setValue(300);
+        config->findChild<QDoubleSpinBox *>(QStringLiteral("widthField"))->setValue(10);
+        EXPECT_EQ(config->sizeInPixelsSummary(), QStringLiteral("Width in pixels: 1181"));
+        EXPECT_EQ(config->currentOptions()->scaling()->pixelsWidth(), 1181);
+        // "From original" needs neither units nor resolution.
+        config->findChild<QComboBox *>(QStringLiteral("scalingChooser"))->setCurrentIndex(KTImageScalingTypeOriginal);
+        EXPECT_FALSE(config->findChild<QSpinBox *>(QStringLiteral("dpiField"))->isVisibleTo(config));
+        // A section folds away.
+        config->findChild<QToolButton *>(QStringLiteral("optionsGroupViewToggle"))->click();
+        EXPECT_FALSE(config->findChild<QWidget *>(QStringLiteral("optionsGroupView"))->isVisibleTo(config));
+    }
+    // The next window comes back with the design file, read again from disk.
+    alerts.clear();
+    KTBatchProcessingWindowController again(preset);
+    auto *config = again.configurationViewController();
+    ASSERT_TRUE(config->useCustomTemplate());
+    EXPECT_EQ(config->customTemplateURL().toLocalFile(), package);
+    EXPECT_EQ(config->scaling().units(), KTImageUnitsCentimeters);
+    EXPECT_TRUE(alerts.isEmpty());
+    platform::setAlertPresenter(nullptr);
+    platform::setOpenPanelPresenter(nullptr);
     TemplatesStore::setShared(nullptr);
 }
