@@ -24,6 +24,7 @@
 #include "platform/archive/TypedStreamColor.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "stores/KTFrameLibraryImporter.h"
+#include "stores/LibraryItem.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -483,6 +484,13 @@ void AppDelegate::openFramesEditor()
         return;
     m_services.openFramesEditor();
     VLWAnalytics::trackEventProperties(QStringLiteral("Usage"), QVariantMap{{QStringLiteral("Action"), QStringLiteral("Frame Editor")}});
+}
+
+void AppDelegate::displayInFramesEditor(const QString &objectURI)
+{
+    platform::ManagedObjectContext *context = m_services.displayInFramesEditor ? managedObjectContext() : nullptr;
+    if (auto *item = context ? dynamic_cast<LibraryItem *>(context->objectWithURI(objectURI)) : nullptr)
+        m_services.displayInFramesEditor(item);
 }
 
 void AppDelegate::startBatchProcessing()

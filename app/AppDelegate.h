@@ -24,6 +24,7 @@
 #include "app/KTWelcomeWindow.h"
 
 class Frame;
+class LibraryItem;
 class KTAlertsViewController;
 class VLNewsletterSubscribeWindowController;
 
@@ -85,6 +86,8 @@ public:
         std::function<void()> cleanupBeforeTermination;
         // The windows of later features; a command without one is disabled.
         std::function<void()> openFramesEditor;
+        // Shows a library item in the frame editor (opened before).
+        std::function<void(LibraryItem *)> displayInFramesEditor;
         std::function<void()> startBatchProcessing;
         // Opens a web page or file with the desktop's handler (tests record it).
         std::function<bool(const QUrl &)> openURL;
@@ -179,6 +182,9 @@ public:
     // Opens a document when none is, and shows the frame in its library panel.
     void showFrameInLibrary(Frame *frame);
     Q_INVOKABLE void openFramesEditor();
+    // The library item with this URI (of the frames context) in the frame
+    // editor; an item gone meanwhile shows nothing.
+    Q_INVOKABLE void displayInFramesEditor(const QString &objectURI);
     bool canOpenFramesEditor() const { return bool(m_services.openFramesEditor); }
     void startBatchProcessing();
     void showPreferences();

@@ -21,6 +21,10 @@ public:
     // The frames store's main context; every edit goes through its undo manager.
     virtual platform::ManagedObjectContext *framesContext() const = 0;
 
+    // The saved designs' context, to tell whether a frame is in use; none
+    // when the application has no templates store.
+    virtual platform::ManagedObjectContext *templatesContext() const { return nullptr; }
+
     virtual KTEOutlineController *outlineController() const = 0;
     virtual KTEAttributesController *attributesController() const = 0;
     virtual KTEImagesController *imagesController() const = 0;

@@ -759,6 +759,16 @@ void KTLibraryViewController::showInFrameEditor()
     if (!item || !app || app->metaObject()->indexOfMethod("openFramesEditor()") < 0)
         return;
     QMetaObject::invokeMethod(app, "openFramesEditor");
+    if (app->metaObject()->indexOfMethod("displayInFramesEditor(QString)") < 0)
+        return;
+    // On the next pass, once the editor's window is up; the item travels by
+    // its URI, so one deleted meanwhile is simply not shown.
+    QPointer<QObject> target(app);
+    const QString uri = item->uriRepresentation();
+    QMetaObject::invokeMethod(app, [target, uri] {
+        if (target)
+            QMetaObject::invokeMethod(target, "displayInFramesEditor", Q_ARG(QString, uri));
+    }, Qt::QueuedConnection);
 }
 
 // --- context menu ---

@@ -10,6 +10,7 @@
 #include "editor/KTLayerPanelController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTTemplatesViewController.h"
+#include "frameeditor/KTFEWindowController.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
 #include "library/KTFrameImporterWindowController.h"
@@ -28,6 +29,7 @@
 #include <QUrl>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 
 namespace {
@@ -164,6 +166,23 @@ int main(int argc, char *argv[])
     delegate.services().resetLibraryUpdates = [&libraryUpdates] { libraryUpdates.resetLibraryUpdates(); };
     delegate.services().isLibraryUpdating = [&libraryUpdates] { return libraryUpdates.isUpdating(); };
     delegate.services().cancelLibraryUpdate = [&libraryUpdates] { libraryUpdates.cancelLibraryUpdate(); };
+    // The frame editor: made once, on first use, and kept until the end.
+    std::unique_ptr<KTFEWindowController> frameEditor;
+    delegate.services().openFramesEditor = [&delegate, &frameEditor] {
+        if (!frameEditor) {
+            frameEditor = std::make_unique<KTFEWindowController>(delegate.managedObjectContext());
+            frameEditor->setTemplatesContext(delegate.templatesManagedObjectContext());
+        }
+        frameEditor->showWindow();
+    };
+    delegate.services().displayInFramesEditor = [&frameEditor](LibraryItem *item) {
+        if (frameEditor)
+            frameEditor->displayObject(item);
+    };
+    delegate.services().cleanupBeforeTermination = [&frameEditor] {
+        if (frameEditor)
+            frameEditor->cleanupBeforeTermination();
+    };
     // Frame archives opened with the program each get an import window.
     KTDocumentController::sharedDocumentController()->setFrameArchiveRoute(
         [](const QUrl &url, platform::Document *) -> platform::Document * {
