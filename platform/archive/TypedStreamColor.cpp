@@ -1,5 +1,7 @@
 #include "platform/archive/TypedStreamColor.h"
 
+#include "platform/archive/Unarchiver.h"
+
 #include <QtEndian>
 
 #include <cmath>
@@ -87,6 +89,16 @@ QByteArray typedStreamDataForColor(const Color &input)
     }
     out.append(kTagEndOfObject);
     return out;
+}
+
+std::optional<Color> colorFromArchivedData(const QByteArray &data)
+{
+    if (data.isEmpty())
+        return std::nullopt;
+    const Unarchiver::Result result = Unarchiver::unarchiveObjectWithData(data);
+    if (!result.ok() || result.object.metaType() != QMetaType::fromType<Color>())
+        return std::nullopt;
+    return result.object.value<Color>();
 }
 
 } // namespace platform

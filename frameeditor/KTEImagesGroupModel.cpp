@@ -1,0 +1,98 @@
+#include "frameeditor/KTEImagesGroupModel.h"
+
+#include "frameeditor/KTEImagesController.h"
+
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
+
+KTEImagesGroupModel::KTEImagesGroupModel(KTEImagesController *controller, QObject *parent)
+    : QAbstractListModel(parent)
+    , m_controller(controller)
+{
+}
+
+void KTEImagesGroupModel::setRange(int first, int count)
+{
+    beginResetModel();
+    m_first = first;
+    m_count = count;
+    endResetModel();
+}
+
+void KTEImagesGroupModel::thumbnailReady(const QString &imageID)
+{
+    if (!m_controller)
+        return;
+    const auto &items = m_controller->imagesArray();
+    for (int row = 0; row < m_count; ++row) {
+        const size_t i = size_t(m_first + row);
+        if (i < items.size() && items[i].imageID() == imageID)
+            emit dataChanged(index(row), index(row), {Qt::DecorationRole});
+    }
+}
+
+int KTEImagesGroupModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_count;
+}
+
+QVariant KTEImagesGroupModel::data(const QModelIndex &index, int role) const
+{
+    if (!m_controller || !index.isValid())
+        return {};
+    const auto &items = m_controller->imagesArray();
+    const size_t i = size_t(m_first + index.row());
+    if (i >= items.size())
+        return {};
+    const KTEImageItem &item = items[i];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return item.imageName();
+    case Qt::DecorationRole: {
+        const QImage thumbnail = m_controller->thumbnailFor(item);
+        if (thumbnail.isNull()) {
+            // Drawn once the background work made the thumbnail.
+            QPixmap placeholder(8, 8);
+            placeholder.fill(QColor(110, 110, 110));
+            return QIcon(placeholder);
+        }
+        return QIcon(QPixmap::fromImage(thumbnail));
+    }
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags KTEImagesGroupModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::ItemIsDropEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+}
+
+QStringList KTEImagesGroupModel::mimeTypes() const
+{
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData *KTEImagesGroupModel::mimeData(const QModelIndexList &indexes) const
+{
+    if (!m_controller)
+        return nullptr;
+    QList<int> rows;
+    for (const QModelIndex &index : indexes)
+        rows << m_first + index.row();
+    return m_controller->mimeDataForIndexes(rows);
+}
+
+bool KTEImagesGroupModel::canDropMimeData(const QMimeData *data, Qt::DropAction, int, int, const QModelIndex &) const
+{
+    return m_controller && m_controller->allowDrop(data);
+}
+
+bool KTEImagesGroupModel::dropMimeData(const QMimeData *data, Qt::DropAction, int, int, const QModelIndex &)
+{
+    return m_controller && m_controller->performDrop(data);
+}
