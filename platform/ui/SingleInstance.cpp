@@ -1,27 +1,16 @@
 #include "platform/ui/SingleInstance.h"
 
-#include "platform/Bundle.h"
 #include "platform/Log.h"
+#include "platform/handoff/Handoff.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
-
-#include <unistd.h>
 
 namespace platform {
 
 QString SingleInstance::defaultServerName()
 {
-    // The runtime folder is the user's own; without one the name carries the uid.
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString name = Bundle::identifier() + QStringLiteral("-%1").arg(getuid());
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return QDir(runtime).filePath(name);
-    return name;
+    return Handoff::serverName();
 }
 
 SingleInstance::SingleInstance(const QString &serverName, QObject *parent)
@@ -34,48 +23,17 @@ SingleInstance::~SingleInstance() = default;
 
 QByteArray SingleInstance::encodeMessage(const QStringList &paths)
 {
-    return QJsonDocument(QJsonArray::fromStringList(paths)).toJson(QJsonDocument::Compact);
+    return Handoff::encodeMessage(paths);
 }
 
 QStringList SingleInstance::decodeMessage(const QByteArray &data, bool *ok)
 {
-    if (ok)
-        *ok = false;
-    if (data.size() > kMaximumMessageSize)
-        return {};
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isArray())
-        return {};
-    QStringList out;
-    for (const QJsonValue &value : doc.array()) {
-        if (!value.isString())
-            return {};
-        out.append(value.toString());
-    }
-    if (ok)
-        *ok = true;
-    return out;
+    return Handoff::decodeMessage(data, ok);
 }
 
 bool SingleInstance::sendToRunningInstance(const QStringList &paths, int timeoutMs)
 {
-    QLocalSocket socket;
-    socket.connectToServer(m_serverName);
-    if (!socket.waitForConnected(timeoutMs))
-        return false;
-    QStringList absolute;
-    for (const QString &path : paths)
-        absolute.append(QFileInfo(path).absoluteFilePath());
-    socket.write(encodeMessage(absolute));
-    socket.flush();
-    bool sent = true;
-    while (socket.bytesToWrite() > 0 && sent)
-        sent = socket.waitForBytesWritten(timeoutMs);
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState)
-        socket.waitForDisconnected(timeoutMs);
-    return sent;
+    return Handoff::sendToRunningInstance(m_serverName, paths, timeoutMs);
 }
 
 bool SingleInstance::listen()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/handoff/Handoff.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -29,10 +31,10 @@ public:
     bool listen();
     bool isListening() const;
 
-    // The wire form of a message (a JSON array of strings), bounded on read.
+    // The wire form of a message (platform/handoff), bounded on read.
     static QByteArray encodeMessage(const QStringList &paths);
     static QStringList decodeMessage(const QByteArray &data, bool *ok = nullptr);
-    static constexpr qint64 kMaximumMessageSize = 1 << 20;
+    static constexpr qint64 kMaximumMessageSize = Handoff::kMaximumMessageSize;
 
 signals:
     void filesReceived(const QStringList &paths);

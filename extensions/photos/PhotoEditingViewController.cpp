@@ -1,0 +1,361 @@
+#include "extensions/photos/PhotoEditingViewController.h"
+
+#include "platform/TypeTable.h"
+#include "platform/handoff/Handoff.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr QSize kPreviewSize(560, 420);
+
+void say(FILE *stream, const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// What tells one state of the working copy from another: a save replaces the
+// file (new inode) or rewrites it (new time or size).
+QByteArray fileStamp(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return QByteArray::number(qulonglong(info.st_ino)) + ':' + QByteArray::number(qlonglong(info.st_size)) + ':'
+           + QByteArray::number(qlonglong(info.st_mtim.tv_sec)) + '.' + QByteArray::number(qlonglong(info.st_mtim.tv_nsec));
+}
+
+} // namespace
+
+PhotoEditingViewController::PhotoEditingViewController(const Options &options, QWidget *parent)
+    : QDialog(parent)
+    , m_options(options)
+{
+    setObjectName(QStringLiteral("PhotoEditingViewController"));
+    setWindowTitle(QStringLiteral("Retouchlet – %1").arg(QFileInfo(options.photo).fileName()));
+
+    auto *hint = new QLabel(QStringLiteral("Frame the photo in Kantelo and save it there; the preview follows each save.\n"
+                                           "Done writes the result to “%1”.")
+                                .arg(QFileInfo(target()).fileName()),
+                            this);
+    hint->setWordWrap(true);
+    m_imageView = new QLabel(this);
+    m_imageView->setObjectName(QStringLiteral("imageView"));
+    m_imageView->setAlignment(Qt::AlignCenter);
+    m_imageView->setMinimumSize(kPreviewSize / 2);
+    m_imageView->resize(kPreviewSize);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    QPushButton *doneButton = buttons->addButton(QStringLiteral("Done"), QDialogButtonBox::AcceptRole);
+    doneButton->setObjectName(QStringLiteral("Done"));
+    doneButton->setDefault(true);
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("Cancel"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(hint);
+    layout->addWidget(m_imageView, 1);
+    layout->addWidget(buttons);
+    resize(kPreviewSize + QSize(40, 100));
+
+    if (m_options.script) {
+        m_answers = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(m_answers, &QSocketNotifier::activated, this, &PhotoEditingViewController::readScriptAnswer);
+    }
+}
+
+PhotoEditingViewController::~PhotoEditingViewController() = default;
+
+bool PhotoEditingViewController::startContentEditing(QString *failure)
+{
+    // A per-session folder of the user's own under the cache folder, so a
+    // second edit of a photo of the same name never meets this one.
+    const QString base = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+                             .filePath(QString::fromLatin1(kFolderName));
+    QDir().mkpath(base);
+    QFile::setPermissions(base, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QTemporaryDir session(base + QStringLiteral("/edit-XXXXXX"));
+    if (!session.isValid()) {
+        *failure = QStringLiteral("Couldn't make a working folder in “%1”: %2").arg(base, session.errorString());
+        return false;
+    }
+    session.setAutoRemove(false);
+    m_folder = session.path();
+    m_tempURL = QDir(m_folder).filePath(QFileInfo(m_options.photo).fileName());
+
+    QFile photo(m_options.photo);
+    if (!photo.copy(m_tempURL)) {
+        *failure = QStringLiteral("Couldn't copy “%1” to “%2”: %3").arg(m_options.photo, m_tempURL, photo.errorString());
+        QDir(m_folder).removeRecursively();
+        return false;
+    }
+    // The copy is ours to change even when the photo was read-only.
+    QFile::setPermissions(m_tempURL, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    m_handedOverStamp = fileStamp(m_tempURL);
+    reloadPreview();
+
+    QString reason;
+    if (!platform::Handoff::openFileWithApplication(m_tempURL, &reason)) {
+        *failure = QStringLiteral("Couldn't open the photo in Kantelo. %1\nThe working copy stays in “%2”.")
+                       .arg(reason, m_tempURL);
+        return false;
+    }
+    watchTempForChanges();
+    if (m_options.script)
+        say(stdout, QStringLiteral("working-copy %1").arg(m_tempURL));
+    return true;
+}
+
+void PhotoEditingViewController::watchTempForChanges()
+{
+    // Kantelo saves by writing a new file and renaming it over the copy, which
+    // changes the folder's entries; a rewrite in place changes the file.
+    m_source = new QFileSystemWatcher(this);
+    if (!m_source->addPath(m_folder)) {
+        delete m_source;
+        m_source = nullptr;
+        return;
+    }
+    m_source->addPath(m_tempURL);
+    auto *coalesce = new QTimer(this);
+    coalesce->setSingleShot(true);
+    coalesce->setInterval(100); // one save makes several events
+    connect(coalesce, &QTimer::timeout, this, &PhotoEditingViewController::reloadPreview);
+    auto changed = [this, coalesce](const QString &path) {
+        if (path == m_folder && !QFileInfo(m_folder).isDir()) {
+            // The folder itself went away: later saves can't be seen.
+            delete m_source;
+            m_source = nullptr;
+        }
+        coalesce->start();
+    };
+    connect(m_source, &QFileSystemWatcher::directoryChanged, this, changed);
+    connect(m_source, &QFileSystemWatcher::fileChanged, this, changed);
+}
+
+void PhotoEditingViewController::reloadPreview()
+{
+    if (m_source && !m_source->files().contains(m_tempURL) && QFileInfo::exists(m_tempURL))
+        m_source->addPath(m_tempURL); // a replaced file is watched anew
+    if (fileStamp(m_tempURL) != m_handedOverStamp)
+        m_saved = true;
+
+    QImageReader reader(m_tempURL);
+    reader.setAutoTransform(true);
+    QSize size = reader.size();
+    if (size.isValid() && (size.width() > kPreviewSize.width() || size.height() > kPreviewSize.height()))
+        reader.setScaledSize(size.scaled(kPreviewSize, Qt::KeepAspectRatio));
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        m_imageView->setPixmap(QPixmap());
+        m_imageView->setText(QStringLiteral("No preview of this picture"));
+    } else {
+        m_imageView->setPixmap(QPixmap::fromImage(image));
+    }
+    if (m_options.script)
+        say(stdout, image.isNull() ? QStringLiteral("preview none")
+                                   : QStringLiteral("preview %1x%2").arg(size.width()).arg(size.height()));
+}
+
+void PhotoEditingViewController::done(int result)
+{
+    if (m_finished)
+        return;
+    if (result == QDialog::Accepted) {
+        finishContentEditing();
+        return;
+    }
+    if (m_saved && !m_options.script) {
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("Discard the framed photo?"),
+            QStringLiteral("“%1” stays as it is. What you saved in Kantelo is kept in “%2”.")
+                .arg(target(), m_tempURL),
+            QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Cancel);
+        if (answer != QMessageBox::Discard)
+            return;
+    }
+    cancelContentEditing();
+}
+
+void PhotoEditingViewController::finishContentEditing()
+{
+    reloadPreview();
+    QString failure;
+    const bool written = writeJPEG(m_tempURL, target(), &failure);
+    const bool sidecar = !written || m_options.adjustmentData.isEmpty()
+                         || writeAdjustmentData(m_options.adjustmentData, &failure);
+    m_finished = true;
+    delete m_source;
+    m_source = nullptr;
+    if (!written || !sidecar) {
+        const QString message = QStringLiteral("%1\nThe working copy stays in “%2”.").arg(failure, m_tempURL);
+        say(stderr, QStringLiteral("ERROR: ") + message);
+        if (!m_options.script)
+            QMessageBox::warning(this, written ? QStringLiteral("The adjustment data wasn't written")
+                                               : QStringLiteral("The photo wasn't written"),
+                                 message);
+        QDialog::done(QDialog::Rejected);
+        QCoreApplication::exit(Failed);
+        return;
+    }
+    QDir(m_folder).removeRecursively();
+    QDialog::done(QDialog::Accepted);
+    QCoreApplication::exit(Written);
+}
+
+void PhotoEditingViewController::cancelContentEditing()
+{
+    m_finished = true;
+    delete m_source;
+    m_source = nullptr;
+    say(stderr, QStringLiteral("Cancelled: “%1” is untouched; the working copy stays in “%2”.").arg(target(), m_tempURL));
+    QDialog::done(QDialog::Rejected);
+    QCoreApplication::exit(Cancelled);
+}
+
+void PhotoEditingViewController::readScriptAnswer()
+{
+    char chunk[256];
+    const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (count <= 0) {
+        // The script went away without an answer.
+        m_answers->setEnabled(false);
+        done(QDialog::Rejected);
+        return;
+    }
+    m_answerBuffer.append(chunk, count);
+    qsizetype end;
+    while ((end = m_answerBuffer.indexOf('\n')) >= 0) {
+        const QByteArray answer = m_answerBuffer.left(end).trimmed();
+        m_answerBuffer.remove(0, end + 1);
+        if (answer == "done")
+            done(QDialog::Accepted);
+        else if (answer == "cancel")
+            done(QDialog::Rejected);
+        else if (!answer.isEmpty())
+            say(stderr, QStringLiteral("Warning: Ignored the answer “%1”: say done or cancel.").arg(QString::fromLocal8Bit(answer)));
+    }
+}
+
+bool PhotoEditingViewController::isJPEG(const QString &path)
+{
+    // Told by content, so a copy whose name and data disagree is converted.
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    return reader.format() == "jpeg";
+}
+
+bool PhotoEditingViewController::isJPEGName(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix.isEmpty()
+           || platform::TypeTable::typeForExtension(suffix) == QLatin1String(platform::TypeTable::kJPEG);
+}
+
+bool PhotoEditingViewController::writeJPEG(const QString &source, const QString &target, QString *failure)
+{
+    if (!isJPEG(source))
+        return convertImageAtURLToJPEGAtURL(source, target, failure);
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *failure = QStringLiteral("Couldn't read “%1”: %2").arg(source, in.errorString());
+        return false;
+    }
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly)) {
+        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString());
+        return false;
+    }
+    while (!in.atEnd()) {
+        const QByteArray block = in.read(1 << 20);
+        if (block.isEmpty() || out.write(block) != block.size()) {
+            *failure = QStringLiteral("Couldn't copy “%1” to “%2”: %3")
+                           .arg(source, target, block.isEmpty() ? in.errorString() : out.errorString());
+            out.cancelWriting();
+            return false;
+        }
+    }
+    if (!out.commit()) {
+        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool PhotoEditingViewController::convertImageAtURLToJPEGAtURL(const QString &source, const QString &target,
+                                                            QString *failure)
+{
+    QImageReader reader(source);
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull()) {
+        *failure = QStringLiteral("Couldn't read the picture “%1”: %2").arg(source, reader.errorString());
+        return false;
+    }
+    if (image.hasAlphaChannel()) {
+        // JPEG has no alpha: transparent parts go onto white, not black.
+        QImage flat(image.size(), QImage::Format_RGB32);
+        flat.setDevicePixelRatio(image.devicePixelRatio());
+        flat.fill(Qt::white);
+        QPainter painter(&flat);
+        painter.drawImage(0, 0, image);
+        painter.end();
+        image = flat;
+    }
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly)) {
+        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString());
+        return false;
+    }
+    QImageWriter writer(&out, "jpeg");
+    writer.setQuality(kJPEGQuality);
+    if (!writer.write(image)) {
+        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, writer.errorString());
+        out.cancelWriting();
+        return false;
+    }
+    if (!out.commit()) {
+        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool PhotoEditingViewController::writeAdjustmentData(const QString &target, QString *failure)
+{
+    const QJsonObject adjustment{
+        {QStringLiteral("formatIdentifier"), QString::fromLatin1(kAdjustmentFormatIdentifier)},
+        {QStringLiteral("formatVersion"), QString::fromLatin1(kAdjustmentFormatVersion)},
+        {QStringLiteral("data"), QString()}, // base64, empty: nothing is read back
+    };
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(adjustment).toJson()) < 0 || !out.commit()) {
+        *failure = QStringLiteral("Couldn't write the adjustment data “%1”: %2").arg(target, out.errorString());
+        return false;
+    }
+    return true;
+}

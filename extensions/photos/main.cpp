@@ -1,0 +1,103 @@
+// retouchlet: the editor an image manager calls for a photo. The photo is
+// framed in Kantelo, and Done returns the result as a JPEG.
+#include "extensions/photos/PhotoEditingViewController.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char *kUsage =
+    "Usage: retouchlet [--adjustment-data=FILE] PHOTO [OUTPUT]\n"
+    "\n"
+    "Frames a photo in Kantelo for an image manager. A copy of PHOTO opens in\n"
+    "Kantelo (a running one takes it over); save it there, and the preview here\n"
+    "follows. Done writes the result as a JPEG to OUTPUT, or over PHOTO when no\n"
+    "OUTPUT is given; Cancel leaves PHOTO untouched. The working copy lies in\n"
+    "$XDG_CACHE_HOME/com.velmoorsoft.Kantelo3.Retouchlet/ and stays there when\n"
+    "nothing was written.\n"
+    "\n"
+    "  --adjustment-data=FILE  also writes FILE, a JSON object naming the edit:\n"
+    "                          {\"formatIdentifier\": \"com.velmoorsoft.Kantelo\",\n"
+    "                           \"formatVersion\": \"1\", \"data\": \"\"}\n"
+    "  -h, --help              prints this text\n"
+    "\n"
+    "For scripts:\n"
+    "  --script                prints \"working-copy PATH\" and \"preview WxH\" lines on\n"
+    "                          standard output and takes the lines \"done\" or \"cancel\"\n"
+    "                          on standard input as presses of the buttons (its end\n"
+    "                          cancels)\n"
+    "\n"
+    "Exit status: 0 written, 1 cancelled, 2 wrong arguments, 3 not written.\n";
+
+int usageError(const QString &message)
+{
+    std::fputs(QStringLiteral("ERROR: %1\n").arg(message).toLocal8Bit().constData(), stderr);
+    return PhotoEditingViewController::Usage;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The arguments are read before a display is needed, so --help and
+    // mistakes are answered anywhere.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption adjustmentData(QStringLiteral("adjustment-data"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption script(QStringLiteral("script"));
+    parser.addOptions({help, adjustmentData, script});
+    parser.addPositionalArgument(QStringLiteral("PHOTO"), QString());
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText() + QStringLiteral(" (see retouchlet --help)"));
+    if (parser.isSet(help)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty() || positional.size() > 2)
+        return usageError(QStringLiteral("retouchlet takes one photo and at most one output file (see retouchlet --help)"));
+
+    PhotoEditingViewController::Options options;
+    options.photo = QFileInfo(positional.at(0)).absoluteFilePath();
+    options.output = positional.size() > 1 ? QFileInfo(positional.at(1)).absoluteFilePath() : QString();
+    options.adjustmentData = parser.isSet(adjustmentData) ? QFileInfo(parser.value(adjustmentData)).absoluteFilePath()
+                                                          : QString();
+    options.script = parser.isSet(script);
+
+    const QFileInfo photo(options.photo);
+    if (!photo.isFile() || !photo.isReadable())
+        return usageError(QStringLiteral("“%1” is no photo that can be read").arg(positional.at(0)));
+    const QString target = options.output.isEmpty() ? options.photo : options.output;
+    if (!PhotoEditingViewController::isJPEGName(target)) {
+        return usageError(options.output.isEmpty()
+                              ? QStringLiteral("the result is a JPEG, which can't go over “%1”: name an OUTPUT ending in .jpg")
+                                    .arg(positional.at(0))
+                              : QStringLiteral("the result is a JPEG, so OUTPUT “%1” must end in .jpg or .jpeg")
+                                    .arg(positional.at(1)));
+    }
+    if (QFileInfo(target).isDir() || !QFileInfo(QFileInfo(target).path()).isDir())
+        return usageError(QStringLiteral("“%1” can't be written: its folder is missing or it is a folder").arg(target));
+
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("retouchlet"));
+    app.setQuitOnLastWindowClosed(false); // the answer, not the window, ends the program
+
+    PhotoEditingViewController controller(options);
+    QString failure;
+    if (!controller.startContentEditing(&failure)) {
+        std::fputs(QStringLiteral("ERROR: %1\n").arg(failure).toLocal8Bit().constData(), stderr);
+        if (!options.script)
+            QMessageBox::critical(nullptr, QStringLiteral("Retouchlet"), failure);
+        return PhotoEditingViewController::Failed;
+    }
+    controller.show();
+    return app.exec();
+}

@@ -1,0 +1,247 @@
+// retouchlet as an image manager runs it, against a running Kantelo: the
+// programs in processes of their own, with folders of their own. Kantelo's
+// save of the working copy is a real one, by its command-line run.
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSettings>
+#include <QUuid>
+
+#include <unistd.h>
+
+namespace {
+
+QByteArray digest(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                                          : QByteArray();
+}
+
+QString freshDir()
+{
+    const QString dir = testsupport::scratchDir() + '/' + QUuid::createUuid().toString(QUuid::Id128);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+QProcessEnvironment profile(const QString &folder)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *sub : {"config", "data", "cache", "runtime", "home"}) {
+        QDir().mkpath(folder + '/' + sub);
+        QFile::setPermissions(folder + '/' + sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_CONFIG_HOME", folder + "/config");
+    environment.insert("XDG_DATA_HOME", folder + "/data");
+    environment.insert("XDG_CACHE_HOME", folder + "/cache");
+    environment.insert("XDG_RUNTIME_DIR", folder + "/runtime");
+    environment.insert("HOME", folder + "/home");
+    return environment;
+}
+
+class Retouchlet : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        home = new QString(freshDir());
+        saver = new QString(freshDir());
+        kantelo = new QProcess;
+        kantelo->setProcessEnvironment(profile(*home));
+        kantelo->start(KANTELO_BINARY, QStringList());
+        const QString server = *home + "/runtime/com.velmoorsoft.Kantelo3-" + QString::number(getuid());
+        listening = testsupport::waitUntil([&] {
+            QLocalSocket probe;
+            probe.connectToServer(server);
+            return probe.waitForConnected(100);
+        }, 60000);
+    }
+    static void TearDownTestSuite()
+    {
+        kantelo->kill();
+        kantelo->waitForFinished();
+        delete kantelo;
+        delete home;
+        delete saver;
+    }
+    void SetUp() override { ASSERT_TRUE(listening) << "Kantelo runs and takes files"; }
+
+    void start(const QStringList &arguments)
+    {
+        process.setProcessEnvironment(profile(*home));
+        process.start(RETOUCHLET_BINARY, QStringList{"--script"} + arguments);
+    }
+    // The next line of standard output that starts with `prefix`, less it.
+    QString line(const QString &prefix)
+    {
+        while (testsupport::waitUntil([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; },
+                                      60000)) {
+            if (!process.canReadLine())
+                break;
+            const QString text = QString::fromLocal8Bit(process.readLine()).trimmed();
+            if (text.startsWith(prefix))
+                return text.mid(prefix.size());
+        }
+        return QString();
+    }
+    // Kantelo frames the working copy and saves it in place; the preview follows.
+    void saveInKantelo(const QString &copy)
+    {
+        QProcess run;
+        run.setProcessEnvironment(profile(*saver));
+        run.start(KANTELO_BINARY, {"-template=\"Gallery White\"", "-process", copy});
+        ASSERT_TRUE(testsupport::waitUntil([&] { return run.state() == QProcess::NotRunning; }, 60000));
+        ASSERT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+        const QSize framed = QImageReader(copy).size();
+        for (QString preview = line("preview "); preview != QString("%1x%2").arg(framed.width()).arg(framed.height());
+             preview = line("preview "))
+            ASSERT_FALSE(preview.isEmpty()) << "the preview follows the save";
+    }
+    int finish(const char *answer)
+    {
+        process.write(answer);
+        testsupport::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000);
+        errors = QString::fromLocal8Bit(process.readAllStandardError());
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    static QString *home;
+    static QString *saver;
+    static QProcess *kantelo;
+    static bool listening;
+    QProcess process;
+    QString errors;
+};
+
+QString *Retouchlet::home = nullptr;
+QString *Retouchlet::saver = nullptr;
+QProcess *Retouchlet::kantelo = nullptr;
+bool Retouchlet::listening = false;
+
+} // namespace
+
+TEST_F(Retouchlet, APhotoFramedInKanteloComesBackAsJPEGWithItsAdjustmentData)
+{
+    const QString dir = freshDir();
+    QImage picture(300, 200, QImage::Format_ARGB32);
+    picture.fill(QColor(30, 140, 200));
+    ASSERT_TRUE(picture.save(dir + "/beach.png"));
+    const QByteArray before = digest(dir + "/beach.png");
+
+    start({"--adjustment-data=" + dir + "/result.json", dir + "/beach.png", dir + "/result.jpg"});
+    const QString copy = line("working-copy ");
+    ASSERT_FALSE(copy.isEmpty()) << process.readAllStandardError().toStdString();
+    EXPECT_TRUE(copy.startsWith(*home + "/cache/com.velmoorsoft.Kantelo3.Retouchlet/"));
+    EXPECT_EQ(QFileInfo(QFileInfo(copy).path()).permissions() & 0x0077, 0) << "the session folder is private";
+    EXPECT_EQ(digest(copy), before);
+
+    // The running Kantelo opened the copy.
+    QSettings settings(*home + "/config/Kantelo/Kantelo.conf", QSettings::IniFormat);
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        settings.sync();
+        return settings.value("RecentDocumentURLs").toStringList().contains(QUrl::fromLocalFile(copy).toString());
+    }, 60000));
+
+    saveInKantelo(copy);
+    QImage framed(copy);
+    ASSERT_GT(framed.width(), 300);
+    QBuffer expected;
+    expected.open(QIODevice::WriteOnly);
+    QImageWriter writer(&expected, "jpeg");
+    writer.setQuality(80);
+    ASSERT_TRUE(writer.write(framed.convertToFormat(QImage::Format_RGB32)));
+
+    EXPECT_EQ(finish("done\n"), 0) << errors.toStdString();
+    QFile result(dir + "/result.jpg");
+    ASSERT_TRUE(result.open(QIODevice::ReadOnly));
+    EXPECT_EQ(result.readAll(), expected.data()) << "converted at quality 80";
+    EXPECT_EQ(digest(dir + "/beach.png"), before);
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(copy).path())) << "the working copy is gone once written";
+    QFile sidecar(dir + "/result.json");
+    ASSERT_TRUE(sidecar.open(QIODevice::ReadOnly));
+    const QJsonObject adjustment = QJsonDocument::fromJson(sidecar.readAll()).object();
+    EXPECT_EQ(adjustment.value("formatIdentifier").toString(), "com.velmoorsoft.Kantelo");
+    EXPECT_EQ(adjustment.value("formatVersion").toString(), "1");
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), (QStringList{"beach.png", "result.jpg", "result.json"}));
+}
+
+TEST_F(Retouchlet, CancelLeavesThePhotoAloneAndDoneWritesKantelosJPEGOverIt)
+{
+    const QString dir = freshDir();
+    QImage picture(240, 160, QImage::Format_RGB32);
+    picture.fill(QColor(200, 120, 40));
+    ASSERT_TRUE(picture.save(dir + "/walk.jpg", "JPEG", 95));
+    const QByteArray before = digest(dir + "/walk.jpg");
+
+    start({dir + "/walk.jpg"});
+    const QString cancelled = line("working-copy ");
+    ASSERT_FALSE(cancelled.isEmpty());
+    saveInKantelo(cancelled);
+    EXPECT_EQ(finish("cancel\n"), 1);
+    EXPECT_EQ(digest(dir + "/walk.jpg"), before);
+    EXPECT_GT(QImageReader(cancelled).size().width(), 240) << "the framed copy is kept";
+
+    start({dir + "/walk.jpg"});
+    const QString copy = line("working-copy ");
+    ASSERT_FALSE(copy.isEmpty());
+    EXPECT_NE(QFileInfo(copy).path(), QFileInfo(cancelled).path()) << "each edit has a folder of its own";
+    saveInKantelo(copy);
+    const QByteArray saved = digest(copy);
+    EXPECT_EQ(finish("done\n"), 0) << errors.toStdString();
+    EXPECT_EQ(digest(dir + "/walk.jpg"), saved) << "a JPEG comes back byte for byte";
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{"walk.jpg"});
+}
+
+TEST_F(Retouchlet, AResultThatCannotBeWrittenKeepsTheCopyAndFails)
+{
+    const QString dir = freshDir();
+    QImage picture(120, 80, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    ASSERT_TRUE(picture.save(dir + "/tree.png"));
+    const QByteArray before = digest(dir + "/tree.png");
+
+    // A JPEG can't go over a PNG: refused before anything is copied.
+    start({dir + "/tree.png"});
+    EXPECT_EQ(finish(""), 2);
+    EXPECT_TRUE(errors.contains("name an OUTPUT ending in .jpg")) << errors.toStdString();
+
+    // The output's folder went away while the photo was being framed.
+    QDir().mkpath(dir + "/gone");
+    start({dir + "/tree.png", dir + "/gone/tree.jpg"});
+    const QString copy = line("working-copy ");
+    ASSERT_FALSE(copy.isEmpty());
+    saveInKantelo(copy);
+    const QByteArray saved = digest(copy);
+    ASSERT_TRUE(QDir(dir + "/gone").removeRecursively());
+    EXPECT_EQ(finish("done\n"), 3);
+    EXPECT_TRUE(errors.contains("ERROR: Couldn't write")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(copy));
+    EXPECT_EQ(digest(copy), saved) << "the framed copy is kept";
+    EXPECT_EQ(digest(dir + "/tree.png"), before);
+
+    // A working copy Kantelo left unreadable isn't passed off as a result.
+    start({dir + "/tree.png", dir + "/tree.jpg"});
+    const QString broken = line("working-copy ");
+    ASSERT_FALSE(broken.isEmpty());
+    QFile damage(broken);
+    ASSERT_TRUE(damage.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    damage.write("not a picture");
+    damage.close();
+    EXPECT_EQ(finish("done\n"), 3);
+    EXPECT_FALSE(QFileInfo::exists(dir + "/tree.jpg"));
+    EXPECT_TRUE(QFileInfo::exists(broken));
+}
