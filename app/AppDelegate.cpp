@@ -300,8 +300,10 @@ void AppDelegate::applicationDidFinishLaunching()
     }
 
     if (defaults.objectForKey(key(kAdminKey)).typeId() == QMetaType::QString
-        && defaults.stringForKey(key(kAdminKey)) == QLatin1String("YES") && m_services.createAdminMenu)
+        && defaults.stringForKey(key(kAdminKey)) == QLatin1String("YES") && m_services.createAdminMenu) {
         m_services.createAdminMenu();
+        m_hasAdminController = true;
+    }
 
     if (defaults.boolForKey(key(kLibraryCheckAtStartupKey))) {
         runAfterDelay(delay(kLibraryCheckDelay), [this] {

@@ -190,6 +190,8 @@ public:
     void showPreferences();
 
     bool colorPanelShowsAlpha() const { return m_colorPanelShowsAlpha; }
+    // The administration tool was enabled at launch ("Admin" is "YES").
+    bool hasAdminController() const { return m_hasAdminController; }
 
 signals:
     void framesDatabaseSaved();
@@ -208,6 +210,7 @@ private:
     double m_delayScale = 1.0;
     bool m_needToImportInitialTemplates = false;
     bool m_colorPanelShowsAlpha = false;
+    bool m_hasAdminController = false;
     bool m_importingInitialFrames = false;
     platform::ManagedObjectContext *m_templatesContext = nullptr;
     bool m_templatesContextAsked = false;

@@ -12,6 +12,7 @@
 #include "platform/ui/Application.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -34,6 +35,18 @@ std::shared_ptr<KTViewState> viewStateOf(XSDocumentWindowController *controller)
 {
     KTMainLayoutViewController *layout = layoutOf(controller);
     return layout ? layout->viewState() : nullptr;
+}
+
+struct ExtraMenu {
+    QString title;
+    QString objectName;
+    std::function<void(QMenu *)> fill;
+};
+
+QList<ExtraMenu> &extraMenus()
+{
+    static QList<ExtraMenu> menus;
+    return menus;
 }
 
 void quitApplication()
@@ -67,6 +80,26 @@ KTMainMenu *KTMainMenu::install(XSDocumentWindowController *controller)
     menu->build();
     menu->validateCommands();
     return menu;
+}
+
+void KTMainMenu::addMenuToEveryWindow(const QString &title, const QString &objectName,
+                                      std::function<void(QMenu *)> fill)
+{
+    extraMenus().append({title, objectName, fill});
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (auto *menu = window->findChild<KTMainMenu *>(QString(), Qt::FindDirectChildrenOnly))
+            menu->appendMenu(title, objectName, fill);
+    }
+}
+
+void KTMainMenu::appendMenu(const QString &title, const QString &objectName, const std::function<void(QMenu *)> &fill)
+{
+    if (!m_menuBar || m_menuBar->findChild<QMenu *>(objectName))
+        return;
+    QMenu *menu = m_menuBar->addMenu(title);
+    menu->setObjectName(objectName);
+    if (fill)
+        fill(menu);
 }
 
 KTMainMenu::KTMainMenu(XSDocumentWindowController *controller, QMainWindow *window)
@@ -264,6 +297,8 @@ void KTMainMenu::build()
 
     for (QMenu *menu : {file, edit, view, windowMenu, help})
         connect(menu, &QMenu::aboutToShow, this, &KTMainMenu::validateCommands);
+    for (const ExtraMenu &extra : extraMenus())
+        appendMenu(extra.title, extra.objectName, extra.fill);
     // Shortcuts work with the menus closed: keep the states current.
     if (XSDocument *doc = document(); doc && doc->hasUndoManager()) {
         connect(doc->undoManager(), &QUndoStack::indexChanged, this, &KTMainMenu::validateCommands);

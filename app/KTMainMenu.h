@@ -28,6 +28,10 @@ public:
     static void installForDocumentWindows();
     // Builds the window's bar, owned by the window.
     static KTMainMenu *install(XSDocumentWindowController *controller);
+    // A menu of a feature above the shell, appended to the bar of every
+    // document window, open now or built later; `fill` adds its commands.
+    static void addMenuToEveryWindow(const QString &title, const QString &objectName,
+                                     std::function<void(QMenu *)> fill);
 
     QMenuBar *menuBar() const { return m_menuBar; }
     QAction *action(const QString &name) const;
@@ -39,6 +43,7 @@ private:
     QAction *add(QMenu *menu, const QString &title, const char *name, std::function<void()> run,
                  const QKeySequence &shortcut = {});
     void build();
+    void appendMenu(const QString &title, const QString &objectName, const std::function<void(QMenu *)> &fill);
 
     QPointer<XSDocumentWindowController> m_controller;
     QPointer<QMainWindow> m_window;

@@ -10,6 +10,7 @@
 #include "editor/KTLayerPanelController.h"
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTTemplatesViewController.h"
+#include "frameeditor/KTAdminController.h"
 #include "frameeditor/KTFEWindowController.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
@@ -182,6 +183,12 @@ int main(int argc, char *argv[])
     delegate.services().cleanupBeforeTermination = [&frameEditor] {
         if (frameEditor)
             frameEditor->cleanupBeforeTermination();
+    };
+    // The maker's administration tool, when "Admin" is "YES" at launch.
+    std::unique_ptr<KTAdminController> adminController;
+    delegate.services().createAdminMenu = [&adminController, &delegate] {
+        adminController = std::make_unique<KTAdminController>(delegate.libraryStore());
+        adminController->createAdminMenu();
     };
     // Frame archives opened with the program each get an import window.
     KTDocumentController::sharedDocumentController()->setFrameArchiveRoute(
