@@ -46,6 +46,18 @@ KTFrameLibraryExporter::KTFrameLibraryExporter(const QList<platform::ManagedObje
 
 KTFrameLibraryExporter::~KTFrameLibraryExporter() = default;
 
+platform::Error KTFrameLibraryExporter::error() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_error;
+}
+
+void KTFrameLibraryExporter::noteFailure(const QString &description)
+{
+    if (m_failure.isEmpty())
+        m_failure = description;
+}
+
 quint64 KTFrameLibraryExporter::progressStepForCount(quint64 countOfItems)
 {
     return quint64(std::floor(double(countOfItems) / 50.0 + 0.5));
@@ -87,6 +99,11 @@ void KTFrameLibraryExporter::finish(std::shared_ptr<Run> run, bool succeeded)
 {
     if (!run->partialPath.isEmpty() && !succeeded)
         QFile::remove(run->partialPath);
+    if (!succeeded) {
+        QMutexLocker lock(&m_mutex);
+        m_error = platform::describedError(m_failure.isEmpty() ? QStringLiteral("The frames couldn't be exported.")
+                                                               : m_failure);
+    }
     if (succeeded) {
         KTFrameLibraryExportProgress snapshot;
         {
@@ -118,6 +135,7 @@ bool syncFile(const QString &path)
 void KTFrameLibraryExporter::exportInChildContext(std::shared_ptr<Run> run)
 {
     platform::ManagedObjectContext *moc = run->child.get();
+    m_failure.clear();
     {
         QMutexLocker lock(&m_mutex);
         m_progress.totalUnitCount = qint64(m_countOfItems);
@@ -142,6 +160,7 @@ void KTFrameLibraryExporter::exportInChildContext(std::shared_ptr<Run> run)
     const QString folder = destinationInfo.absolutePath();
     if (!QFileInfo(folder).isDir()) {
         platform::logLine("Couldn't create temporary directory to export frames");
+        noteFailure(QString("The folder “%1” doesn't exist.").arg(folder));
         finish(run, false);
         return;
     }
@@ -150,6 +169,7 @@ void KTFrameLibraryExporter::exportInChildContext(std::shared_ptr<Run> run)
 
     ZCZipArchive archive(run->partialPath);
     if (!archive.open()) {
+        noteFailure(QString("The archive couldn't be created in the folder “%1”.").arg(folder));
         run->partialPath.clear(); // nothing was made
         finish(run, false);
         return;
@@ -180,6 +200,7 @@ void KTFrameLibraryExporter::exportInChildContext(std::shared_ptr<Run> run)
     const bool closed = archive.close();
     m_zipArchive = nullptr;
     if (!ok || !closed || !syncFile(run->partialPath)) {
+        noteFailure(QString("The archive couldn't be written in the folder “%1”.").arg(folder));
         finish(run, false);
         return;
     }
@@ -187,8 +208,9 @@ void KTFrameLibraryExporter::exportInChildContext(std::shared_ptr<Run> run)
     // One atomic step: the destination is either the older file or the new
     // archive, never nothing.
     if (std::rename(QFile::encodeName(run->partialPath).constData(), QFile::encodeName(destination).constData()) != 0) {
-        platform::logLine(QString("ERROR: Couldn't move the exported frames to %1: %2")
-                              .arg(destination, QString::fromLocal8Bit(std::strerror(errno))));
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        platform::logLine(QString("ERROR: Couldn't move the exported frames to %1: %2").arg(destination, reason));
+        noteFailure(QString("The archive couldn't be saved as “%1”: %2.").arg(destination, reason));
         finish(run, false);
         return;
     }
@@ -205,6 +227,7 @@ bool KTFrameLibraryExporter::writeItem(const char *folder, const QString &guid, 
 {
     if (!LibraryItemDictionary::isUsableGUID(guid)) {
         platform::logLine(QString("ERROR: Can't export an item without a usable GUID (%1)").arg(guid));
+        noteFailure(QString("An item with the unusable identifier “%1” can't be exported.").arg(guid));
         return false;
     }
     const QByteArray data = plistDataOf(dictionary);
@@ -269,6 +292,7 @@ bool KTFrameLibraryExporter::exportImage(FrameImage *image)
     const QString name = QFileInfo(path).fileName();
     if (!QFileInfo(path).isFile()) {
         platform::logLine(QString("ERROR: Missing graphics file %1 for export").arg(path));
+        noteFailure(QString("The graphics file “%1” of “%2” is missing.").arg(path, image->filename()));
         return false;
     }
     return m_zipArchive->writeFileAtPath(path, FrameArchiveFolder::entryName(FrameArchiveFolder::kGraphics, name), QString());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Error.h"
 #include "platform/objectstore/ObjectID.h"
 
 #include <QList>
@@ -64,6 +65,9 @@ public:
 
     void startExportWithDelegate(KTFrameLibraryExporterDelegate *delegate);
 
+    // Why the export failed, for the user; null while it runs and after a success.
+    platform::Error error() const;
+
     // The progress step for `countOfItems` (a fiftieth, halves up).
     static quint64 progressStepForCount(quint64 countOfItems);
 
@@ -80,6 +84,8 @@ private:
     void setItemsProgress(quint64 itemsProgress);
     void report(std::function<void(KTFrameLibraryExporterDelegate *)> call);
     void finish(std::shared_ptr<Run> run, bool succeeded);
+    // Keeps the first reason an export fails (worker thread).
+    void noteFailure(const QString &description);
 
     quint64 m_countOfItems = 0;
     QList<platform::ObjectID> m_itemIDs;
@@ -89,9 +95,11 @@ private:
     ZCZipArchive *m_zipArchive = nullptr;
     QSet<QString> m_savedImageGUIDs;
     quint64 m_itemsProgress = 0;
+    QString m_failure;
 
     mutable QMutex m_mutex;
     KTFrameLibraryExportProgress m_progress;
+    platform::Error m_error;
     KTFrameLibraryExporterDelegate *m_delegate = nullptr;
     std::weak_ptr<char> m_delegateLiveness;
     bool m_started = false;
