@@ -110,9 +110,9 @@ QWidget *KTFEWindowController::loadWindow()
     detailsLayout->addWidget(m_attributesArea, 1);
     top->addWidget(details);
 
-    m_previewArea = paneArea(QStringLiteral("previewArea"));
-    m_previewArea->setMinimumSize(240, 200);
-    top->addWidget(m_previewArea);
+    m_previewView = new KTFEPreviewView;
+    m_previewView->setMinimumSize(240, 200);
+    top->addWidget(m_previewView);
     top->setStretchFactor(0, 1);
     top->setStretchFactor(1, 1);
     right->addWidget(top);
@@ -240,8 +240,10 @@ void KTFEWindowController::displayFrame(Frame *frame)
     displayPreviewWithFrame(frame);
 }
 
-void KTFEWindowController::displayPreviewWithFrame(Frame *)
+void KTFEWindowController::displayPreviewWithFrame(Frame *frame)
 {
+    if (m_previewView)
+        m_previewView->displayPreviewWithFrame(frame);
 }
 
 void KTFEWindowController::displayObject(LibraryItem *item)

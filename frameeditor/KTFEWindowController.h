@@ -1,5 +1,6 @@
 #pragma once
 
+#include "frameeditor/KTFEPreviewView.h"
 #include "frameeditor/KTFEWindowInterface.h"
 #include "platform/ui/WindowController.h"
 
@@ -51,6 +52,7 @@ public:
     void cleanupBeforeTermination();
 
     QComboBox *frameTypePopUpButton() const { return m_frameTypePopUp; }
+    KTFEPreviewView *previewView() const { return m_previewView; }
     QLineEdit *imagesSearchField() const { return m_imagesSearchField; }
     QAction *undoAction() const { return m_undoAction; }
     QAction *redoAction() const { return m_redoAction; }
@@ -76,7 +78,7 @@ private:
     QPointer<QWidget> m_frameTypeRow;
     QPointer<QLineEdit> m_imagesSearchField;
     QPointer<QWidget> m_attributesArea;
-    QPointer<QWidget> m_previewArea;
+    QPointer<KTFEPreviewView> m_previewView;
     QPointer<QWidget> m_imagesArea;
     QPointer<QAction> m_undoAction;
     QPointer<QAction> m_redoAction;
