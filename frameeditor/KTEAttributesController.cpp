@@ -6,6 +6,7 @@
 #include "frameeditor/KTEDeleteKeyFilter.h"
 #include "frameeditor/KTEImagesController.h"
 #include "frameeditor/KTEImagesMimeData.h"
+#include "frameeditor/KTEOutlineController.h"
 #include "frameeditor/KTFEWindowInterface.h"
 #include "kit/ui/VLColorWell.h"
 #include "platform/archive/TypedStreamColor.h"
@@ -270,8 +271,11 @@ bool KTEAttributesController::setValueForRow(int row, const QVariant &value)
         // The name is kept as typed, empty or not.
         item->setName(value.toString());
         touch();
-        // Call site of the outline's rename: the window hands this to changedNameFor.
-        emit itemRenamed(item);
+        // The outline sorts the item anew, once this edit has ended.
+        QMetaObject::invokeMethod(this, [this, item] {
+            if (KTEOutlineController *outline = m_window ? m_window->outlineController() : nullptr)
+                outline->changedNameFor(item);
+        }, Qt::QueuedConnection);
         return true;
     case kDescriptionRow:
         item->setAdescription(value.toString());
@@ -393,8 +397,17 @@ QImage KTEAttributesController::iconImage()
     QImage picture;
     if (auto *frame = dynamic_cast<Frame *>(m_representedObject)) {
         picture = frame->iconImage();
-        if (picture.isNull())
-            return buildIconForFrame();
+        if (picture.isNull()) {
+            // Only looking at a frame makes no step of undo.
+            platform::ManagedObjectContext *moc = frame->managedObjectContext();
+            platform::UndoManager *undo = moc ? moc->undoManager() : nullptr;
+            if (undo)
+                undo->disableUndoRegistration();
+            picture = buildIconForFrame();
+            if (undo)
+                undo->enableUndoRegistration();
+            return picture;
+        }
     } else if (m_representedObject) {
         FrameImage *icon = m_representedObject->icon();
         picture = icon ? icon->image() : QImage();

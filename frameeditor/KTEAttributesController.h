@@ -90,10 +90,6 @@ public:
     // The colour wells of the table stop taking the shared dialog's colour.
     void deactivateColorPanel();
 
-signals:
-    // The name of the item changed here: the outline shows it.
-    void itemRenamed(LibraryItem *item);
-
 private:
     void touch();
     void valuesChanged();

@@ -256,9 +256,9 @@ void KTEImagesController::rebuildSections()
     if (!m_browser || !m_sectionsLayout)
         return;
     for (Section &section : m_sections) {
-        delete section.header;
-        delete section.view;
-        delete section.model;
+        delete section.header.data();
+        delete section.view.data();
+        delete section.model.data();
     }
     m_sections.clear();
     for (int g = 0; g < numberOfGroups(); ++g) {
@@ -303,7 +303,7 @@ void KTEImagesController::rebuildSections()
                         || (QGuiApplication::keyboardModifiers() & (Qt::ControlModifier | Qt::ShiftModifier)))
                         return;
                     for (Section &other : m_sections)
-                        if (other.view != view)
+                        if (other.view && other.view != view)
                             other.view->clearSelection();
                 });
         m_sectionsLayout->addWidget(section.header);
@@ -316,6 +316,8 @@ void KTEImagesController::rebuildSections()
 void KTEImagesController::updateSections()
 {
     for (int g = 0; g < int(m_sections.size()); ++g) {
+        if (!m_sections[size_t(g)].view || !m_sections[size_t(g)].model)
+            continue; // the window is gone
         const Group group = groupAtIndex(g);
         m_sections[size_t(g)].header->setText(QStringLiteral("%1 (%2)").arg(group.title).arg(group.length));
         m_sections[size_t(g)].model->setRange(group.location, group.length);
@@ -326,6 +328,8 @@ void KTEImagesController::applyZoom()
 {
     const int side = 48 + int(m_zoom * 160);
     for (Section &section : m_sections) {
+        if (!section.view)
+            continue;
         section.view->setIconSize(QSize(side, side));
         section.view->setGridSize(QSize(side + 24, side + 28));
     }
@@ -335,7 +339,7 @@ QList<int> KTEImagesController::selectionIndexes() const
 {
     QList<int> indexes;
     for (const Section &section : m_sections)
-        for (const QModelIndex &index : section.view->selectionModel()->selectedIndexes())
+        for (const QModelIndex &index : section.view ? section.view->selectionModel()->selectedIndexes() : QModelIndexList())
             indexes << section.model->first() + index.row();
     std::sort(indexes.begin(), indexes.end());
     return indexes;
@@ -344,6 +348,8 @@ QList<int> KTEImagesController::selectionIndexes() const
 void KTEImagesController::setSelectionIndexes(const QList<int> &indexes)
 {
     for (Section &section : m_sections) {
+        if (!section.view || !section.model)
+            continue;
         QItemSelection selection;
         for (int i : indexes) {
             const int row = i - section.model->first();
@@ -361,6 +367,8 @@ void KTEImagesController::selectFrameImage(FrameImage *image)
             continue;
         setSelectionIndexes({i});
         for (Section &section : m_sections) {
+            if (!section.view || !section.model)
+                continue;
             const int row = i - section.model->first();
             if (row >= 0 && row < section.model->rowCount())
                 section.view->scrollTo(section.model->index(row));
@@ -388,7 +396,8 @@ QImage KTEImagesController::thumbnailFor(const KTEImageItem &item)
             // A file that can't be read shows an empty tile, asked for once.
             m_thumbnails.insert(id, thumbnail.isNull() ? QImage(1, 1, QImage::Format_ARGB32_Premultiplied) : thumbnail);
             for (Section &section : m_sections)
-                section.model->thumbnailReady(id);
+                if (section.model)
+                    section.model->thumbnailReady(id);
             emit thumbnailMade(id);
         }, Qt::QueuedConnection);
     });

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "frameeditor/KTEImageItem.h"
+#include "frameeditor/KTEImagesGroupModel.h"
 
 #include <QHash>
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QListView>
 #include <QPointer>
+#include <QToolButton>
 #include <QSet>
 #include <QStringList>
 #include <QThreadPool>
@@ -14,11 +17,8 @@
 #include <vector>
 
 class FrameImage;
-class KTEImagesGroupModel;
 class KTFEWindowInterface;
-class QListView;
 class QMimeData;
-class QToolButton;
 class QVBoxLayout;
 class QWidget;
 
@@ -134,9 +134,9 @@ private:
     QSet<QString> m_savedRemovals;
 
     struct Section {
-        QToolButton *header = nullptr;
-        QListView *view = nullptr;
-        KTEImagesGroupModel *model = nullptr;
+        QPointer<QToolButton> header;
+        QPointer<QListView> view;
+        QPointer<KTEImagesGroupModel> model;
     };
     QPointer<QWidget> m_browser;
     QPointer<QVBoxLayout> m_sectionsLayout;

@@ -1,5 +1,7 @@
 #include "frameeditor/KTFEWindowController.h"
 
+#include "frameeditor/KTEAttributesController.h"
+#include "frameeditor/KTEImagesController.h"
 #include "frameeditor/KTEOutlineController.h"
 #include "frameeditor/KTEOutlineModel.h"
 #include "platform/UserDefaults.h"
@@ -20,6 +22,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QSplitter>
+#include <QTableView>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -48,6 +51,8 @@ KTFEWindowController::KTFEWindowController(platform::ManagedObjectContext *frame
     : platform::WindowController(QString::fromLatin1(kWindowName), parent)
     , m_framesContext(framesContext)
     , m_outlineController(new KTEOutlineController(this, this))
+    , m_attributesController(new KTEAttributesController(this, this))
+    , m_imagesController(new KTEImagesController(this, this))
 {
     if (platform::UndoManager *undo = m_framesContext ? m_framesContext->undoManager() : nullptr) {
         connect(undo, &platform::UndoManager::didUndo, this, &KTFEWindowController::didUndoOrRedo);
@@ -107,6 +112,7 @@ QWidget *KTFEWindowController::loadWindow()
     detailsLayout->addWidget(m_frameTypeRow);
     m_attributesArea = paneArea(QStringLiteral("attributesArea"));
     m_attributesArea->setMinimumWidth(280);
+    m_attributesArea->layout()->addWidget(m_attributesController->attributesTableView());
     detailsLayout->addWidget(m_attributesArea, 1);
     top->addWidget(details);
 
@@ -127,6 +133,8 @@ QWidget *KTFEWindowController::loadWindow()
     imagesLayout->addWidget(m_imagesSearchField);
     m_imagesArea = paneArea(QStringLiteral("imagesArea"));
     m_imagesArea->setMinimumHeight(160);
+    m_imagesArea->layout()->addWidget(m_imagesController->browserView());
+    connect(m_imagesSearchField, &QLineEdit::textChanged, m_imagesController, &KTEImagesController::filterFrames);
     imagesLayout->addWidget(m_imagesArea, 1);
     right->addWidget(images);
     right->setStretchFactor(0, 3);
@@ -150,6 +158,7 @@ void KTFEWindowController::windowDidLoad()
     connect(m_frameTypePopUp, &QComboBox::activated, this, [this](int index) {
         if (index >= 0 && index < m_frameTypes.size())
             setSelectedFrameType(m_frameTypes.at(index));
+        m_attributesController->changeFrameType();
     });
     m_outlineController->reloadFromDB();
     updateUndoActions();
@@ -176,6 +185,7 @@ void KTFEWindowController::windowDidBecomeKey()
     if (outline && outline->isEditing())
         return;
     reloadFrameTypes();
+    m_imagesController->reloadImages();
     m_outlineController->reloadFromDB();
 }
 
@@ -219,16 +229,18 @@ void KTFEWindowController::setSelectedFrameType(FrameType *type)
     m_frameTypePopUp->setCurrentIndex(int(index));
 }
 
-void KTFEWindowController::displayCollection(FrameCollection *)
+void KTFEWindowController::displayCollection(FrameCollection *collection)
 {
     if (m_frameTypeRow)
         m_frameTypeRow->hide();
+    m_attributesController->showAttributesFor(collection);
 }
 
-void KTFEWindowController::displaySet(FrameSet *)
+void KTFEWindowController::displaySet(FrameSet *set)
 {
     if (m_frameTypeRow)
         m_frameTypeRow->hide();
+    m_attributesController->showAttributesFor(set);
 }
 
 void KTFEWindowController::displayFrame(Frame *frame)
@@ -237,6 +249,7 @@ void KTFEWindowController::displayFrame(Frame *frame)
         m_frameTypeRow->show();
     if (frame)
         setSelectedFrameType(frame->frametype());
+    m_attributesController->showAttributesFor(frame);
     displayPreviewWithFrame(frame);
 }
 
@@ -265,6 +278,7 @@ void KTFEWindowController::displayObject(LibraryItem *item)
 
 void KTFEWindowController::cleanupBeforeTermination()
 {
+    m_imagesController->deleteRemovedFrameImages();
 }
 
 Frame *KTFEWindowController::selectedFrame() const
@@ -277,6 +291,8 @@ void KTFEWindowController::didUndoOrRedo()
     // Not inside the undo: the context finishes its work first.
     QMetaObject::invokeMethod(this, [this] {
         reloadFrameTypes();
+        m_imagesController->reloadImages();
+        m_attributesController->refresh();
         m_outlineController->reloadFromDB();
         if (Frame *frame = selectedFrame())
             displayPreviewWithFrame(frame);

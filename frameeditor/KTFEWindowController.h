@@ -34,8 +34,8 @@ public:
     void setTemplatesContext(platform::ManagedObjectContext *context) { m_templatesContext = context; }
 
     KTEOutlineController *outlineController() const override { return m_outlineController; }
-    KTEAttributesController *attributesController() const override { return nullptr; }
-    KTEImagesController *imagesController() const override { return nullptr; }
+    KTEAttributesController *attributesController() const override { return m_attributesController; }
+    KTEImagesController *imagesController() const override { return m_imagesController; }
 
     FrameType *selectedFrameType() const override;
     void setSelectedFrameType(FrameType *type) override;
@@ -74,6 +74,8 @@ private:
     platform::ManagedObjectContext *m_framesContext;
     platform::ManagedObjectContext *m_templatesContext = nullptr;
     KTEOutlineController *m_outlineController;
+    KTEAttributesController *m_attributesController;
+    KTEImagesController *m_imagesController;
     QPointer<QComboBox> m_frameTypePopUp;
     QPointer<QWidget> m_frameTypeRow;
     QPointer<QLineEdit> m_imagesSearchField;
