@@ -393,7 +393,13 @@ void KTBatchProcessingConfigurationController::chooseCustomTemplate()
             m_customTemplateCheckbox->setChecked(false);
         return;
     }
-    const QUrl url = chosen.constFirst();
+    QUrl url = chosen.constFirst();
+    // A file picked inside a package stands for the package.
+    if (!KTTemplate::isTemplateAtURL(url) && url.isLocalFile()) {
+        const QUrl parent = QUrl::fromLocalFile(QFileInfo(url.toLocalFile()).absolutePath());
+        if (KTTemplate::isTemplateAtURL(parent))
+            url = parent;
+    }
     std::shared_ptr<KTTemplate> design;
     if (KTTemplate::isTemplateAtURL(url)) {
         if (const std::optional<platform::FileWrapper> wrapper = KTTemplate::fileWrapperForURL(url))

@@ -56,7 +56,18 @@ KTBatchProcessingProgressController::KTBatchProcessingProgressController(quint64
     m_failedList->header()->setSectionResizeMode(1, QHeaderView::Stretch);
     m_failedList->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     popupLayout->addWidget(m_failedList);
+    // The whole reason of the chosen row: reasons are sentences, too long for a column.
+    auto *details = new QLabel(m_popup);
+    details->setObjectName(QStringLiteral("failureDetails"));
+    details->setWordWrap(true);
+    details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    popupLayout->addWidget(details);
     popupLayout->addWidget(new QLabel(tr("Double-click a file to show it in its folder."), m_popup));
+    connect(m_failedList, &QTreeWidget::currentItemChanged, details, [this, details](QTreeWidgetItem *item) {
+        const int row = m_failedList->indexOfTopLevelItem(item);
+        details->setText(row < 0 ? QString()
+                                 : QStringLiteral("%1: %2").arg(m_failedList->topLevelItem(row)->text(0), m_reasons.value(row)));
+    });
     connect(m_failedList, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem *item) { revealFailedFile(m_failedList->indexOfTopLevelItem(item)); });
 
@@ -107,6 +118,8 @@ void KTBatchProcessingProgressController::reportFailureFor(const QUrl &file, con
         m_failedList->setItemWidget(item, 2, reveal);
         connect(reveal, &QToolButton::clicked, this,
                 [this, item] { revealFailedFile(m_failedList->indexOfTopLevelItem(item)); });
+        if (!m_failedList->currentItem())
+            m_failedList->setCurrentItem(item);
     }
     reportProcessedFiles(1);
 }
@@ -117,15 +130,20 @@ void KTBatchProcessingProgressController::displayFailedFilesList()
         m_popup->hide();
         return;
     }
+    const QRect screen = m_showFailed->screen() ? m_showFailed->screen()->availableGeometry() : QRect();
+    const int wide = qMin(qMax(width(), 640), screen.isEmpty() ? 640 : screen.width());
+    m_popup->resize(wide, m_popup->height());
     m_failedList->resizeColumnToContents(0);
-    const int rows = qBound(1, m_failedList->topLevelItemCount(), 8);
-    const int rowHeight = qMax(m_failedList->sizeHintForRow(0), fontMetrics().height() + 6);
-    const QSize size(qMax(width(), 460), rows * rowHeight + m_failedList->header()->sizeHint().height()
-                                              + fontMetrics().height() + 40);
+    m_failedList->setColumnWidth(0, qMin(m_failedList->columnWidth(0) + 12, wide / 3));
+    m_popup->layout()->activate();
+    int rowsHeight = 0;
+    for (int row = 0; row < qMin(m_failedList->topLevelItemCount(), 8); ++row)
+        rowsHeight += m_failedList->sizeHintForRow(row);
+    const QSize size(wide, qMax(rowsHeight, fontMetrics().height()) + m_failedList->header()->sizeHint().height()
+                               + 4 * fontMetrics().height() + 52);
     m_popup->resize(size);
     // Above the button when there is room on its screen, else below it.
     const QPoint top = m_showFailed->mapToGlobal(QPoint(0, 0));
-    const QRect screen = m_showFailed->screen() ? m_showFailed->screen()->availableGeometry() : QRect();
     QPoint at(top.x(), top.y() - size.height());
     if (!screen.isEmpty() && at.y() < screen.top())
         at.setY(top.y() + m_showFailed->height());

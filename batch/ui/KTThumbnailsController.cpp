@@ -43,8 +43,12 @@ public:
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         const QPalette &palette = option.palette;
-        if (option.state & QStyle::State_Selected)
-            painter->fillRect(option.rect, palette.color(QPalette::Highlight).lighter(170));
+        const bool selected = option.state & QStyle::State_Selected;
+        if (selected) {
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(palette.color(QPalette::Highlight));
+            painter->drawRoundedRect(option.rect.adjusted(1, 1, -1, -1), 5, 5);
+        }
         const QRect area = pictureArea(option.rect);
         const int row = index.row();
         const KTThumbnailsController::State state = m_view->stateOf(row);
@@ -83,7 +87,7 @@ public:
         }
         const QRect textRect(option.rect.x() + 2, area.bottom() + kMargin, option.rect.width() - 4,
                              option.fontMetrics.height());
-        painter->setPen(palette.color(QPalette::Text));
+        painter->setPen(palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter->drawText(textRect, Qt::AlignHCenter | Qt::AlignVCenter,
                           option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
                                                         textRect.width()));
