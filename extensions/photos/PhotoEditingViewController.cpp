@@ -146,9 +146,9 @@ void PhotoEditingViewController::watchTempForChanges()
     coalesce->setInterval(100); // one save makes several events
     connect(coalesce, &QTimer::timeout, this, &PhotoEditingViewController::reloadPreview);
     auto changed = [this, coalesce](const QString &path) {
-        if (path == m_folder && !QFileInfo(m_folder).isDir()) {
+        if (m_source && path == m_folder && !QFileInfo(m_folder).isDir()) {
             // The folder itself went away: later saves can't be seen.
-            delete m_source;
+            m_source->deleteLater();
             m_source = nullptr;
         }
         coalesce->start();
@@ -190,12 +190,14 @@ void PhotoEditingViewController::done(int result)
         return;
     }
     if (m_saved && !m_options.script) {
-        const auto answer = QMessageBox::question(
-            this, QStringLiteral("Discard the framed photo?"),
-            QStringLiteral("“%1” stays as it is. What you saved in Kantelo is kept in “%2”.")
-                .arg(target(), m_tempURL),
-            QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Cancel);
-        if (answer != QMessageBox::Discard)
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Discard the framed photo?"),
+                             QStringLiteral("“%1” stays as it is. What you saved in Kantelo is kept in “%2”.")
+                                 .arg(target(), m_tempURL),
+                             QMessageBox::NoButton, this);
+        QPushButton *discard = question.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+        question.setDefaultButton(question.addButton(QStringLiteral("Keep Editing"), QMessageBox::RejectRole));
+        question.exec();
+        if (question.clickedButton() != discard)
             return;
     }
     cancelContentEditing();

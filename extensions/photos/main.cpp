@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -89,6 +90,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("retouchlet"));
     app.setQuitOnLastWindowClosed(false); // the answer, not the window, ends the program
+    // Framed photos are large: Qt's default of 128 MB stops at about 33 MP.
+    QImageReader::setAllocationLimit(2048);
 
     PhotoEditingViewController controller(options);
     QString failure;
