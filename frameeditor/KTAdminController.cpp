@@ -124,7 +124,7 @@ QList<ItemFile> itemFilesOf(const QList<FrameCollection *> &chosen, const QDateT
 void presentExportError(const QString &description)
 {
     platform::Error error = platform::describedError(description);
-    error.recoverySuggestion = QObject::tr("“AdminSinceDate” was left as it was: the next export starts from the same date.");
+    error.recoverySuggestion = QObject::tr("Nothing was exported: the next export starts from the same date as this one.");
     platform::presentError(error);
 }
 
@@ -213,6 +213,7 @@ QWidget *KTAdminController::loadWindow()
     m_collectionsTableView->setHorizontalHeaderItem(0, nameHeader);
     m_collectionsTableView->setHorizontalHeaderItem(1, countHeader);
     m_collectionsTableView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_collectionsTableView->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     m_collectionsTableView->verticalHeader()->hide();
     m_collectionsTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_collectionsTableView->setSelectionMode(QAbstractItemView::MultiSelection);
@@ -272,8 +273,11 @@ void KTAdminController::exportDatabaseUpdates()
 {
     const QDateTime stored = storedSinceDate();
     m_dateSince = stored.isValid() ? stored : referenceDate();
-    m_collections = moc() ? moc()->fetchObjects<FrameCollection>({}, {platform::SortDescriptor(QStringLiteral("name"))})
-                          : QList<FrameCollection *>();
+    m_collections.clear();
+    if (moc())
+        for (FrameCollection *collection :
+             moc()->fetchObjects<FrameCollection>({}, {platform::SortDescriptor(QStringLiteral("name"))}))
+            m_collections.append(collection->objectID());
     recalculateCountsOfItemsForDate(m_dateSince);
     QWidget *w = window();
     {
@@ -290,7 +294,11 @@ void KTAdminController::exportDatabaseUpdates()
 void KTAdminController::recalculateCountsOfItemsForDate(const QDateTime &date)
 {
     m_countsOfItems.clear();
-    for (FrameCollection *collection : m_collections) {
+    for (FrameCollection *collection : collections()) {
+        if (!collection) {
+            m_countsOfItems.append(0);
+            continue;
+        }
         qint64 count = changedSince(collection, date) ? 1 : 0;
         for (FrameSet *set : collection->framesets())
             count += changedSince(set, date) ? 1 : 0;
@@ -304,9 +312,10 @@ void KTAdminController::reloadTable()
     if (!m_collectionsTableView)
         return;
     m_collectionsTableView->clearSelection();
-    m_collectionsTableView->setRowCount(int(m_collections.size()));
-    for (int row = 0; row < m_collections.size(); ++row) {
-        m_collectionsTableView->setItem(row, 0, new QTableWidgetItem(m_collections.at(row)->name()));
+    const QList<FrameCollection *> listed = collections();
+    m_collectionsTableView->setRowCount(int(listed.size()));
+    for (int row = 0; row < listed.size(); ++row) {
+        m_collectionsTableView->setItem(row, 0, new QTableWidgetItem(listed.at(row) ? listed.at(row)->name() : QString()));
         auto *count = new QTableWidgetItem(QString::number(m_countsOfItems.value(row)));
         count->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         m_collectionsTableView->setItem(row, 1, count);
@@ -330,11 +339,20 @@ QList<FrameCollection *> KTAdminController::chosenCollections() const
         for (const QModelIndex &index : m_collectionsTableView->selectionModel()->selectedRows())
             rows.append(index.row());
     std::sort(rows.begin(), rows.end());
+    const QList<FrameCollection *> listed = collections();
     QList<FrameCollection *> chosen;
     for (int row : rows)
-        if (row < m_collections.size())
-            chosen.append(m_collections.at(row));
+        if (row < listed.size() && listed.at(row))
+            chosen.append(listed.at(row));
     return chosen;
+}
+
+QList<FrameCollection *> KTAdminController::collections() const
+{
+    QList<FrameCollection *> listed;
+    for (const platform::ObjectID &id : m_collections)
+        listed.append(moc() ? dynamic_cast<FrameCollection *>(moc()->objectWithID(id)) : nullptr);
+    return listed;
 }
 
 void KTAdminController::browseForTargetFolder()
@@ -498,10 +516,11 @@ QWidget *KTAdminController::buildImportWindow()
 void KTAdminController::importv2Collection()
 {
     QWidget *w = window();
-    if (QScreen *screen = w->screen())
-        w->move(screen->availableGeometry().center() - w->rect().center());
     if (!m_importWindow)
         m_importWindow = buildImportWindow();
+    for (QWidget *centred : {w, m_importWindow.data()})
+        if (QScreen *screen = centred->screen())
+            centred->move(screen->availableGeometry().center() - centred->rect().center());
     m_author->setText(QString::fromLatin1(kDefaultAuthor));
     m_useAsCatalogRef->setChecked(false);
     m_importWindow->show();

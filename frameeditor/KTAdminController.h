@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/objectstore/ObjectID.h"
 #include "platform/ui/WindowController.h"
 
 #include <QCheckBox>
@@ -81,7 +82,8 @@ public:
     void importv2Collection();
     void browseAndStartImport();
 
-    const QList<FrameCollection *> &collections() const { return m_collections; }
+    // The collections listed, in row order; null where one was deleted since.
+    QList<FrameCollection *> collections() const;
     const QList<qint64> &countsOfItems() const { return m_countsOfItems; }
     QTableWidget *collectionsTableView() const { return m_collectionsTableView; }
     QLineEdit *pathTextField() const { return m_pathTextField; }
@@ -106,7 +108,8 @@ private:
     QWidget *buildImportWindow();
 
     LibraryStore *m_library;
-    QList<FrameCollection *> m_collections;
+    // By ID: the library may change while the tool is open.
+    QList<platform::ObjectID> m_collections;
     QList<qint64> m_countsOfItems;
     QDateTime m_dateSince;
     std::function<QDateTime()> m_clock;

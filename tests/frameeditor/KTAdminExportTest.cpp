@@ -207,6 +207,12 @@ TEST_F(AdminFixture, StampsNeverOverlapAndFailuresLeaveTheSinceDate)
     EXPECT_TRUE(QDir(blocked + "/Collections").exists());
     EXPECT_TRUE(QDir(blocked + "/Collections").entryList(QDir::Files).isEmpty());
     EXPECT_EQ(sinceDefault(), now.addSecs(-60));
+
+    // A collection deleted while the tool is open is left out, not followed.
+    admin->exportDatabaseUpdates();
+    moc()->deleteObject(woods);
+    admin->setDateSince(utc("20230601-000000"));
+    EXPECT_EQ(admin->countsOfItems(), (QList<qint64>{0, 0}));
 }
 
 // Names are cleaned into one folder or file name each: nothing escapes.
