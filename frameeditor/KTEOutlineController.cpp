@@ -198,7 +198,12 @@ void KTEOutlineController::reloadFromDB()
 {
     view();
     const QList<QModelIndex> before = visibleIndexes();
-    const qsizetype selectedRow = before.indexOf(m_model->indexOf(selectedItem()));
+    LibraryItem *selected = selectedItem();
+    qsizetype selectedRow = -1; // by position: a deleted item has no index any more
+    for (qsizetype row = 0; selected && row < before.size() && selectedRow < 0; ++row) {
+        if (m_model->itemAt(before.at(row)) == selected)
+            selectedRow = row;
+    }
     m_model->clearSortedCache();
     refreshOutlineView();
     const QList<QModelIndex> after = visibleIndexes();

@@ -279,4 +279,13 @@ TEST(FrameEditorOutline, SearchShowsMatchingFramesAndClosesCollectionsWithout)
     EXPECT_FALSE(e.outline->isItemExpanded(classic));
 }
 
+TEST(FrameEditorOutline, AfterADeleteTheNextRowIsSelected)
+{
+    Editor e;
+    e.window->displayObject(e.find<Frame>(QStringLiteral("Gold 1")));
+    e.outline->deleteFromOutlineView();
+    ASSERT_TRUE(e.outline->selectedItem());
+    EXPECT_EQ(e.outline->selectedItem()->name(), "Gold 2");
+}
+
 } // namespace
