@@ -3,8 +3,10 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTTemplate.h"
 #include "design/Variation.h"
+#include "frameeditor/KTEDeleteKeyFilter.h"
 #include "frameeditor/KTEOutlineModel.h"
 #include "frameeditor/KTFEWindowInterface.h"
+#include "frameeditor/KTFrameExporterWindowController.h"
 #include "kit/VLWAnalytics.h"
 #include "platform/Alert.h"
 #include "platform/Assert.h"
@@ -16,9 +18,7 @@
 #include "stores/FrameType.h"
 
 #include <QAbstractItemView>
-#include <QEvent>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -115,7 +115,7 @@ void KTEOutlineController::buildView()
     m_outlineView->setDropIndicatorShown(true);
     m_outlineView->setDragDropMode(QAbstractItemView::DragDrop);
     m_outlineView->setDefaultDropAction(Qt::MoveAction);
-    m_outlineView->installEventFilter(this);
+    new KTEDeleteKeyFilter([this] { deleteFromOutlineView(); }, m_outlineView);
     connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { handleOutlineViewSelectionChange(); });
     layout->addWidget(m_outlineView, 1);
@@ -158,19 +158,6 @@ void KTEOutlineController::buildView()
     connect(m_exportButton, &QPushButton::clicked, this, [this] { shareButtonPressedInFrameEditor(); });
     buttons->addWidget(m_exportButton);
     layout->addLayout(buttons);
-}
-
-bool KTEOutlineController::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_outlineView && event->type() == QEvent::KeyPress
-        && !m_outlineView->isEditing()) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Delete || key == Qt::Key_Backspace) {
-            deleteFromOutlineView();
-            return true;
-        }
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 // --- the tree and its selection ---
@@ -509,7 +496,7 @@ void KTEOutlineController::duplicateAsMask()
             mask->setBoolVal(true);
         copy->setName(frame->name() + QLatin1Char(' ') + tr("Mask"));
         frame->frameset()->addFramesObject(copy);
-        lastCopy = copy;
+            lastCopy = copy;
     }
     if (!lastCopy)
         return;
@@ -603,6 +590,19 @@ void KTEOutlineController::frameSearchFieldChanged()
 void KTEOutlineController::shareButtonPressedInFrameEditor()
 {
     track(QStringLiteral("Share Pressed"));
+    const QList<LibraryItem *> items = selectedItems();
+    if (items.isEmpty() || m_exporterWindowController)
+        return; // nothing chosen, or an export already under way
+    m_exporterWindowController = new KTFrameExporterWindowController(items, this);
+    QPointer<KTFrameExporterWindowController> sheet = m_exporterWindowController;
+    m_exporterWindowController->beginSheetModalForWindow(outlineView()->window(), [this, sheet](int returnCode) {
+        VLWAnalytics::trackEventProperties(
+            QString::fromLatin1(kAnalyticsEvent),
+            QVariantMap{{QStringLiteral("Action"), QStringLiteral("Export")},
+                        {QStringLiteral("Success"), returnCode == KTFrameExporterWindowController::kSucceeded ? 1 : 0}});
+        if (sheet)
+            sheet->deleteLater();
+    });
 }
 
 void KTEOutlineController::menuNeedsUpdate()

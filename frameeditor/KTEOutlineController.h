@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "frameeditor/KTEOutlineView.h"
+#include "frameeditor/KTFrameExporterWindowController.h"
 
 class Frame;
 class FrameType;
@@ -60,6 +61,8 @@ public:
     QLineEdit *framesSearchField();
     QMenu *addMenu();
     QPushButton *exportButton();
+    // The export sheet while it is open.
+    KTFrameExporterWindowController *exporterWindowController() const { return m_exporterWindowController; }
 
     void clearSortedCache();
     void refreshOutlineView();
@@ -95,9 +98,6 @@ public:
 
     bool checkIfFrameIsUsedByTemplates(Frame *frame) const;
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void buildView();
     FrameType *typeForNewFrame() const;
@@ -115,5 +115,6 @@ private:
     QPointer<QMenu> m_addMenu;
     QPointer<QPushButton> m_deleteButton;
     QPointer<QPushButton> m_exportButton;
+    QPointer<KTFrameExporterWindowController> m_exporterWindowController;
     bool m_handlingSelection = false;
 };

@@ -61,7 +61,13 @@ KTFEWindowController::KTFEWindowController(platform::ManagedObjectContext *frame
     }
 }
 
-KTFEWindowController::~KTFEWindowController() = default;
+KTFEWindowController::~KTFEWindowController()
+{
+    // The panes go while the window still holds their views.
+    delete m_imagesController;
+    delete m_attributesController;
+    delete m_outlineController;
+}
 
 QWidget *KTFEWindowController::loadWindow()
 {
