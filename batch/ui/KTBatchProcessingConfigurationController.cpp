@@ -139,6 +139,9 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
     layout->addLayout(adding);
     connect(addFiles, &QPushButton::clicked, this, &KTBatchProcessingConfigurationController::addFiles);
     connect(addFolder, &QPushButton::clicked, this, &KTBatchProcessingConfigurationController::addFolder);
+    remove->setEnabled(false);
+    connect(m_list, &QListWidget::itemSelectionChanged, remove,
+            [this, remove] { remove->setEnabled(!m_list->selectedItems().isEmpty()); });
     connect(remove, &QPushButton::clicked, this, [this] {
         QList<QUrl> kept;
         for (int i = 0; i < m_list->count(); ++i) {

@@ -36,6 +36,25 @@ QString freshFolder(const QString &name)
     return path;
 }
 
+// Alerts are noted and answered at once; open panels answer `answer`.
+struct Panels {
+    QStringList alerts;
+    QList<QUrl> answer;
+    Panels()
+    {
+        platform::setAlertPresenter([this](const platform::AlertRequest &request) {
+            alerts << request.messageText;
+            return 0;
+        });
+        platform::setOpenPanelPresenter([this](const platform::OpenPanelRequest &) { return answer; });
+    }
+    ~Panels()
+    {
+        platform::setAlertPresenter(nullptr);
+        platform::setOpenPanelPresenter(nullptr);
+    }
+};
+
 } // namespace
 
 TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCloseWhileRunning)
@@ -57,13 +76,9 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
         damaged.resize(0);
         damaged.write(head);
     }
-    QStringList alerts;
-    platform::setAlertPresenter([&](const platform::AlertRequest &request) {
-        alerts << request.messageText;
-        return 0;
-    });
-    QList<QUrl> answer;
-    platform::setOpenPanelPresenter([&](const platform::OpenPanelRequest &) { return answer; });
+    Panels panels;
+    QStringList &alerts = panels.alerts;
+    QList<QUrl> &answer = panels.answer;
 
     const QString preset = root + QStringLiteral("/LastUsedPreset.plist");
     auto *window = new KTBatchProcessingWindowController(preset);
@@ -72,6 +87,10 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     window->show();
     auto *config = window->configurationViewController();
     EXPECT_EQ(config->selectedDesignName(), QStringLiteral("Mat"));
+    // The mat's frame is not in this test's library: picking the design says so.
+    emit config->findChild<QComboBox *>(QStringLiteral("designChooser"))->activated(0);
+    EXPECT_EQ(alerts, QStringList{QString::fromLatin1(KTBatchProcessingConfigurationController::kTemplateAlertMessage)});
+    alerts.clear();
 
     // A folder with no pictures says so; the photo folder adds all four.
     answer = {QUrl::fromLocalFile(freshFolder(QStringLiteral("batch-window-empty")))};
@@ -147,8 +166,6 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     // The next window offers the folder used last.
     KTBatchProcessingConfigurationController next;
     EXPECT_EQ(next.destinationDirectory(), QUrl::fromLocalFile(out));
-    platform::setAlertPresenter(nullptr);
-    platform::setOpenPanelPresenter(nullptr);
     TemplatesStore::setShared(nullptr);
 }
 
@@ -235,13 +252,9 @@ TEST(BatchWindow, ADesignFileOnDiskIsUsedAndRememberedAndItsMissingFramesAreTold
     garbage.write("not a design");
     garbage.close();
 
-    QStringList alerts;
-    platform::setAlertPresenter([&](const platform::AlertRequest &request) {
-        alerts << request.messageText;
-        return 0;
-    });
-    QList<QUrl> answer;
-    platform::setOpenPanelPresenter([&](const platform::OpenPanelRequest &) { return answer; });
+    Panels panels;
+    QStringList &alerts = panels.alerts;
+    QList<QUrl> &answer = panels.answer;
     const QString preset = root + QStringLiteral("/preset.plist");
     {
         KTBatchProcessingWindowController window(preset);
@@ -285,7 +298,5 @@ TEST(BatchWindow, ADesignFileOnDiskIsUsedAndRememberedAndItsMissingFramesAreTold
     EXPECT_EQ(config->customTemplateURL().toLocalFile(), package);
     EXPECT_EQ(config->scaling().units(), KTImageUnitsCentimeters);
     EXPECT_TRUE(alerts.isEmpty());
-    platform::setAlertPresenter(nullptr);
-    platform::setOpenPanelPresenter(nullptr);
     TemplatesStore::setShared(nullptr);
 }
