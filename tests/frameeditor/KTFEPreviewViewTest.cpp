@@ -66,7 +66,7 @@ TEST_F(PreviewFixture, HoldsOneFrameLayerUnderTheCaptionAndKeepsItForALayerlessT
     // The sample picture of the built-in content.
     ASSERT_NE(design.imageLayer(), nullptr);
     ASSERT_NE(design.imageLayer()->image(), nullptr);
-    EXPECT_EQ(design.imageLayer()->image()->originalSize(), QSizeF(720, 480));
+    EXPECT_EQ(design.imageLayer()->image()->originalSize(), QSizeF(800, 400));
 
     view.displayPreviewWithFrame(moulding);
     ASSERT_EQ(design.layers().size(), 3);

@@ -407,8 +407,8 @@ int main(int argc, char **argv)
               && writeFile(out + QStringLiteral("/Recent frames icon.png"), recentIcon(kBarIconSide), "PNG")
               && writeFile(out + QStringLiteral("/Placeholder.png"), overlayPlaceholder(256), "PNG")
               && writeFile(out + QStringLiteral("/Startup_image.jpg"), startupPicture(QSize(1600, 1067), 7), "JPEG", 88)
-              // The frame editor's preview draws each frame around this one.
-              && writeFile(out + QStringLiteral("/FramePreviewImage.jpg"), samplePhoto(QSize(720, 480), 11), "JPEG", 85);
+              // The frame editor's preview draws each frame around this one; wide, so its caption fits.
+              && writeFile(out + QStringLiteral("/FramePreviewImage.jpg"), samplePhoto(QSize(800, 400), 11), "JPEG", 85);
     LibraryStore::setShared(nullptr);
     std::printf("kantelo-content: %lld frames, %d designs in %lld ms\n", qint64(lib.frames.size()), written,
                 qint64(timer.elapsed()));
