@@ -1,6 +1,7 @@
 #include "frameeditor/KTAdminController.h"
 
 #include "app/AppDelegate.h"
+#include "app/KTMainMenu.h"
 #include "frameeditor/KTLibraryExporterForWeb.h"
 #include "kit/VLValueAdditions.h"
 #include "platform/Error.h"
@@ -30,8 +31,6 @@
 #include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
-
-#include "app/KTMainMenu.h"
 
 namespace LID = LibraryItemDictionary;
 
