@@ -83,10 +83,12 @@ QString applicationProgram()
     return QStandardPaths::findExecutable(name);
 }
 
-bool openFileWithApplication(const QString &path, QString *failure)
+bool openFilesWithApplication(const QStringList &paths, QString *failure)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    if (sendToRunningInstance(serverName(), {absolute}))
+    QStringList absolute;
+    for (const QString &path : paths)
+        absolute.append(QFileInfo(path).absoluteFilePath());
+    if (sendToRunningInstance(serverName(), absolute))
         return true;
     const QString program = applicationProgram();
     if (program.isEmpty()) {
@@ -98,7 +100,7 @@ bool openFileWithApplication(const QString &path, QString *failure)
     // input and output, which a calling script may be waiting on.
     QProcess launcher;
     launcher.setProgram(program);
-    launcher.setArguments({absolute});
+    launcher.setArguments(absolute);
     launcher.setStandardInputFile(QProcess::nullDevice());
     launcher.setStandardOutputFile(QProcess::nullDevice());
     if (!launcher.startDetached()) {

@@ -5,9 +5,9 @@
 
 namespace platform {
 
-// Opening a file with Kantelo: a running instance takes it over a per-user
+// Opening files with Kantelo: a running instance takes them over a per-user
 // local socket (the message is a JSON array of absolute paths); when none
-// answers, the program is started with the file.
+// answers, the program is started with them.
 namespace Handoff {
 
 // The per-user server name the running application listens on.
@@ -26,9 +26,15 @@ bool sendToRunningInstance(const QString &server, const QStringList &paths, int 
 // or install prefix), else the one on PATH; empty when there is none.
 QString applicationProgram();
 
-// Opens the file with the application: a running instance gets it, else a
-// new one is started with it. False with a reason when neither worked.
-bool openFileWithApplication(const QString &path, QString *failure = nullptr);
+// Opens the files with the application, in one message or one start (a
+// start per file would race to become the running instance): a running
+// instance gets them, else a new one is started with them. False with a
+// reason when neither worked.
+bool openFilesWithApplication(const QStringList &paths, QString *failure = nullptr);
+inline bool openFileWithApplication(const QString &path, QString *failure = nullptr)
+{
+    return openFilesWithApplication({path}, failure);
+}
 
 } // namespace Handoff
 } // namespace platform

@@ -1,6 +1,6 @@
 # Installs the build into a fresh prefix and checks what a desktop needs of
 # it: the program answering --help, its resources where it looks for them,
-# the desktop entry with the types it opens, and those types declared.
+# the desktop entries with the types they open, and those types declared.
 #   cmake -DBUILD=<build dir> -P CheckInstall.cmake
 set(prefix ${BUILD}/install-check)
 file(REMOVE_RECURSE ${prefix})
@@ -10,7 +10,8 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${err}")
 endif()
 foreach(f bin/kantelo share/kantelo/Startup_image.jpg share/kantelo/InitialFrames.ktframes
-          share/applications/com.velmoorsoft.Kantelo.desktop share/mime/packages/kantelo.xml)
+          share/applications/com.velmoorsoft.Kantelo.desktop share/mime/packages/kantelo.xml
+          bin/passlet share/applications/com.velmoorsoft.Kantelo.Passlet.desktop)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()
@@ -27,6 +28,16 @@ foreach(line "Exec=kantelo %F" "image/jpeg;" "image/heic;" "image/vnd.adobe.phot
   string(FIND "${entry}" "${line}" at)
   if(at LESS 0)
     message(FATAL_ERROR "the desktop entry lacks ${line}")
+  endif()
+endforeach()
+
+# The hand-off program is offered for every picture type Kantelo opens.
+file(READ ${prefix}/share/applications/com.velmoorsoft.Kantelo.Passlet.desktop entry)
+foreach(line "Exec=passlet %F" "image/jpeg;" "image/png;" "image/tiff;" "image/heic;" "image/heif;"
+             "image/vnd.adobe.photoshop;" "image/gif;" "image/bmp;" "image/webp;")
+  string(FIND "${entry}" "${line}" at)
+  if(at LESS 0)
+    message(FATAL_ERROR "the hand-off's desktop entry lacks ${line}")
   endif()
 endforeach()
 
