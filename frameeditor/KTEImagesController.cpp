@@ -26,6 +26,7 @@
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QSplitter>
@@ -42,22 +43,29 @@ namespace {
 
 constexpr int kThumbnailSide = 256;
 
+// The picture fitted into a square tile, so that every item of the browser
+// has the same size and its title the same place.
 QImage makeThumbnail(const QString &path)
 {
     QImageReader reader(path);
     reader.setAutoTransform(true);
     QImage image;
     if (reader.canRead()) {
-        QSize size = reader.size();
+        const QSize size = reader.size();
         if (size.isValid() && (size.width() > kThumbnailSide || size.height() > kThumbnailSide))
             reader.setScaledSize(size.scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio));
         image = reader.read();
     }
     if (image.isNull()) // PDF, Photoshop and HEIF files go through the program's own decoder
         image = platform::ImageDecoder::decodeFile(path).image;
-    if (image.width() > kThumbnailSide || image.height() > kThumbnailSide)
-        image = image.scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return image;
+    if (image.isNull())
+        return image;
+    image = image.scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QImage tile(kThumbnailSide, kThumbnailSide, QImage::Format_ARGB32_Premultiplied);
+    tile.fill(Qt::transparent);
+    QPainter painter(&tile);
+    painter.drawImage((kThumbnailSide - image.width()) / 2, (kThumbnailSide - image.height()) / 2, image);
+    return tile;
 }
 
 } // namespace
@@ -140,9 +148,21 @@ void KTEImagesController::loadImagesFromDB()
     QStringList selectedIDs;
     for (int i : selected)
         selectedIDs << m_images[size_t(i)].imageID();
+    const QList<FrameImage *> arranged = arrangedObjects();
     m_images.clear();
-    for (FrameImage *image : arrangedObjects())
+    for (FrameImage *image : arranged)
         m_images.emplace_back(image);
+    bool sameGroups = true;
+    for (int g = 0; sameGroups && g < int(m_sections.size()); ++g) {
+        const Group now = groupAtIndex(g);
+        const KTEImagesGroupModel *model = m_sections[size_t(g)].model;
+        sameGroups = model && model->first() == now.location && model->rowCount() == now.length;
+    }
+    // The same pictures in the same places keep the views as they are
+    // (scrolled, selected): the window reloads whenever it comes to the front.
+    if (sameGroups && arranged == m_shownObjects)
+        return;
+    m_shownObjects = arranged;
     updateSections();
     // The same pictures stay selected when they are still shown.
     QList<int> keep;
@@ -276,7 +296,6 @@ void KTEImagesController::rebuildSections()
         view->setResizeMode(QListView::Adjust);
         view->setMovement(QListView::Static);
         view->setWrapping(true);
-        view->setUniformItemSizes(true);
         view->setWordWrap(false);
         view->setTextElideMode(Qt::ElideMiddle);
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -321,6 +340,9 @@ void KTEImagesController::updateSections()
         const Group group = groupAtIndex(g);
         m_sections[size_t(g)].header->setText(QStringLiteral("%1 (%2)").arg(group.title).arg(group.length));
         m_sections[size_t(g)].model->setRange(group.location, group.length);
+        // A group takes room by how many pictures it shows.
+        if (m_sectionsLayout)
+            m_sectionsLayout->setStretchFactor(m_sections[size_t(g)].view, std::max(1, group.length));
     }
 }
 
@@ -379,13 +401,13 @@ void KTEImagesController::selectFrameImage(FrameImage *image)
 
 // ---- thumbnails
 
-QImage KTEImagesController::thumbnailFor(const KTEImageItem &item)
+QPixmap KTEImagesController::thumbnailFor(const KTEImageItem &item)
 {
     const auto found = m_thumbnails.constFind(item.imageID());
     if (found != m_thumbnails.constEnd())
         return *found;
     if (item.imagePath().isEmpty() || m_thumbnailsInWork.contains(item.imageID()))
-        return QImage();
+        return placeholderThumbnail();
     m_thumbnailsInWork.insert(item.imageID());
     const QString id = item.imageID();
     const QString path = item.imagePath();
@@ -394,14 +416,27 @@ QImage KTEImagesController::thumbnailFor(const KTEImageItem &item)
         QMetaObject::invokeMethod(this, [this, id, thumbnail] {
             m_thumbnailsInWork.remove(id);
             // A file that can't be read shows an empty tile, asked for once.
-            m_thumbnails.insert(id, thumbnail.isNull() ? QImage(1, 1, QImage::Format_ARGB32_Premultiplied) : thumbnail);
+            m_thumbnails.insert(id, thumbnail.isNull() ? placeholderThumbnail() : QPixmap::fromImage(thumbnail));
             for (Section &section : m_sections)
                 if (section.model)
                     section.model->thumbnailReady(id);
             emit thumbnailMade(id);
         }, Qt::QueuedConnection);
     });
-    return QImage();
+    return placeholderThumbnail();
+}
+
+QPixmap KTEImagesController::placeholderThumbnail()
+{
+    static const QPixmap tile = [] {
+        QImage image(kThumbnailSide, kThumbnailSide, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setPen(QPen(QColor(170, 170, 170), 4, Qt::DashLine));
+        painter.drawRect(QRectF(image.rect()).adjusted(24, 24, -24, -24));
+        return QPixmap::fromImage(image);
+    }();
+    return tile;
 }
 
 // ---- adding

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QPixmap>
 #include <QListView>
 #include <QPointer>
 #include <QToolButton>
@@ -101,8 +102,10 @@ public:
     bool allowDrop(const QMimeData *data) const;
     bool performDrop(const QMimeData *data);
 
-    // The thumbnail of the item when made; else null, and one is being made.
-    QImage thumbnailFor(const KTEImageItem &item);
+    // The thumbnail of the item, a square tile; the placeholder while it is
+    // being made, and for a file that can't be read.
+    QPixmap thumbnailFor(const KTEImageItem &item);
+    static QPixmap placeholderThumbnail();
 
 public slots:
     // The window's images search field.
@@ -125,6 +128,7 @@ private:
 
     KTFEWindowInterface *m_window;
     std::vector<KTEImageItem> m_images;
+    QList<FrameImage *> m_shownObjects;
     double m_zoom = kStartZoom;
     bool m_groupByUsage = false;
     bool m_sortByTimeAdded = true;
@@ -142,7 +146,7 @@ private:
     QPointer<QVBoxLayout> m_sectionsLayout;
     std::vector<Section> m_sections;
 
-    QHash<QString, QImage> m_thumbnails;
+    QHash<QString, QPixmap> m_thumbnails;
     QSet<QString> m_thumbnailsInWork;
     QThreadPool m_thumbnailPool;
 };

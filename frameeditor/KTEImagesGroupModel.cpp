@@ -2,7 +2,6 @@
 
 #include "frameeditor/KTEImagesController.h"
 
-#include <QColor>
 #include <QIcon>
 #include <QPixmap>
 
@@ -50,16 +49,8 @@ QVariant KTEImagesGroupModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
         return item.imageName();
-    case Qt::DecorationRole: {
-        const QImage thumbnail = m_controller->thumbnailFor(item);
-        if (thumbnail.isNull()) {
-            // Drawn once the background work made the thumbnail.
-            QPixmap placeholder(8, 8);
-            placeholder.fill(QColor(110, 110, 110));
-            return QIcon(placeholder);
-        }
-        return QIcon(QPixmap::fromImage(thumbnail));
-    }
+    case Qt::DecorationRole:
+        return QIcon(m_controller->thumbnailFor(item));
     default:
         return {};
     }

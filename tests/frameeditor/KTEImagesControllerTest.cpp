@@ -50,10 +50,10 @@ TEST(KTEImagesController, GroupsUnusedPicturesBeforeUsedOnesAndSortsByNameOrDate
     ASSERT_NE(usedView, nullptr);
     EXPECT_EQ(usedView->model()->rowCount(), 1);
     EXPECT_EQ(usedView->model()->index(0, 0).data().toString(), "b-used.png");
-    // Its thumbnail comes from the background.
+    // Its thumbnail comes from the background: the picture fitted into a square tile.
     EXPECT_TRUE(testsupport::waitUntil([&] {
-        return !usedView->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().availableSizes().isEmpty()
-               && usedView->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().availableSizes().first().width() == 40;
+        const QImage tile = usedView->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().pixmap(256).toImage();
+        return tile.pixelColor(128, 128) == QColor(Qt::darkRed) && tile.pixelColor(128, 10).alpha() == 0;
     }));
 
     w.images->filterFrames(QStringLiteral("SPARE"));
