@@ -11,7 +11,7 @@ if(NOT rc EQUAL 0)
 endif()
 foreach(f bin/kantelo share/kantelo/Startup_image.jpg share/kantelo/InitialFrames.ktframes
           share/applications/com.velmoorsoft.Kantelo.desktop share/mime/packages/kantelo.xml
-          bin/passlet share/applications/com.velmoorsoft.Kantelo.Passlet.desktop)
+          bin/passlet share/applications/com.velmoorsoft.Kantelo.Passlet.desktop bin/retouchlet)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()
