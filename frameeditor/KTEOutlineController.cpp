@@ -405,6 +405,9 @@ void KTEOutlineController::showInsertedItem(LibraryItem *item)
 {
     clearSortedCache();
     refreshOutlineView();
+    // A new frame the search text hides would be made out of sight.
+    if (!m_model->indexOf(item).isValid() && !m_model->searchText().isEmpty())
+        framesSearchField()->clear();
     QList<LibraryItem *> parents; // from the top down: a row opens only once its parent is open
     for (LibraryItem *parent = KTEOutlineModel::parentOf(item); parent; parent = KTEOutlineModel::parentOf(parent))
         parents.prepend(parent);

@@ -277,6 +277,14 @@ TEST(FrameEditorOutline, SearchShowsMatchingFramesAndClosesCollectionsWithout)
     e.outline->framesSearchField()->clear();
     EXPECT_EQ(e.names(gold).size(), 2);
     EXPECT_FALSE(e.outline->isItemExpanded(classic));
+
+    // A frame made while the text would hide it clears the search.
+    e.outline->framesSearchField()->setText(QStringLiteral("walnut"));
+    e.outline->selectItem(e.find<Frame>(QStringLiteral("Walnut 1")));
+    e.outline->addFrame();
+    EXPECT_TRUE(e.outline->framesSearchField()->text().isEmpty());
+    ASSERT_TRUE(e.outline->selectedItem());
+    EXPECT_EQ(e.outline->selectedItem()->name(), "New Frame");
 }
 
 TEST(FrameEditorOutline, AfterADeleteTheNextRowIsSelected)
