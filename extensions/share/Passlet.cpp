@@ -69,6 +69,7 @@ QString writePastedPicture(const QImage &picture, platform::Error *error)
     QImageWriter writer(&file, "tiff");
     if (!writer.canWrite())
         return fail(QString::fromUtf8(kNoTiffWriter));
+    writer.setCompression(1); // LZW: lossless, a screenshot a fraction of its raw size
     if (!writer.write(picture))
         return fail(writer.errorString());
     if (!file.commit())
