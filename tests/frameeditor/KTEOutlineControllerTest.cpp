@@ -3,6 +3,10 @@
 // manager.
 
 #include "design/KTFrameLayer.h"
+#include "design/KTImageLayer.h"
+#include "design/KTTemplate.h"
+#include "design/TemplatesStore.h"
+#include "design/Variation.h"
 #include "frameeditor/KTEOutlineController.h"
 #include "frameeditor/KTEOutlineModel.h"
 #include "frameeditor/KTFEWindowController.h"
@@ -21,6 +25,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -239,6 +244,30 @@ TEST(FrameEditorOutline, DeleteAsksNoYesYesToAllAndUndoBringsAllBack)
     e.undo();
     EXPECT_EQ(e.names(classic), QStringList({"Ash", "Gold", "Walnut"}));
     EXPECT_EQ(e.names(sets.at(1)), QStringList({"Gold 1", "Gold 2"}));
+}
+
+TEST(FrameEditorOutline, DeletingAFrameASavedDesignUsesAsksFirst)
+{
+    Editor e;
+    QTemporaryDir folder;
+    TemplatesStore designs(folder.path());
+    Frame *used = e.find<Frame>(QStringLiteral("Gold 2"));
+    auto design = std::make_shared<KTTemplate>();
+    design->insertLayer(std::make_shared<KTImageLayer>(), 0);
+    design->addTopmostFrameLayer(KTFrameLayer::frameLayerFromFrame(used));
+    design->setName(QStringLiteral("Gilded"));
+    ASSERT_TRUE(Variation::variationFromTemplate(design.get(), designs.templatesManagedObjectContext()));
+    e.window->setTemplatesContext(designs.templatesManagedObjectContext());
+
+    e.window->displayObject(e.find<Frame>(QStringLiteral("Gold 1")));
+    e.outline->deleteFromOutlineView(); // not in a design: no question
+    EXPECT_TRUE(e.questions.isEmpty());
+    e.window->displayObject(used);
+    e.outline->deleteFromOutlineView();
+    ASSERT_EQ(e.questions.size(), 1);
+    EXPECT_EQ(e.questions.first().informativeText,
+              "Frame \"Gold 2\" is being used in a template.\nAre you sure you want to delete it?");
+    EXPECT_FALSE(used->isDeleted());
 }
 
 TEST(FrameEditorOutline, SelectionKeepsSiblingsAndShowingAFrameOpensOnlyItsParents)
