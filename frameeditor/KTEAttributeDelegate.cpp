@@ -85,6 +85,22 @@ QSize KTEAttributeDelegate::sizeHint(const QStyleOptionViewItem &option, const Q
 
 void KTEAttributeDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
+    if (kindOf(index) == FrameAttribute::KindBoolean) {
+        QStyledItemDelegate::paint(painter, option, index);
+        // The dark style's empty box hardly shows on the table: outline it.
+        QStyleOptionViewItem box = option;
+        initStyleOption(&box, index);
+        const QWidget *widget = option.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        const QRect indicator = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &box, widget);
+        QColor pen = option.palette.color(QPalette::Text);
+        pen.setAlpha(110);
+        painter->save();
+        painter->setPen(pen);
+        painter->drawRect(indicator.adjusted(0, 0, -1, -1));
+        painter->restore();
+        return;
+    }
     if (kindOf(index) != FrameAttribute::KindImage) {
         QStyledItemDelegate::paint(painter, option, index);
         return;

@@ -1,5 +1,7 @@
 #include "frameeditor/KTEImagesController.h"
 
+#include "app/AppDelegate.h"
+#include "batch/ui/KTBatchProcessingProgressController.h"
 #include "frameeditor/KTEAttributesController.h"
 #include "frameeditor/KTEDeleteKeyFilter.h"
 #include "frameeditor/KTEImagesGroupModel.h"
@@ -310,6 +312,10 @@ void KTEImagesController::rebuildSections()
         palette.setColor(QPalette::Base, QColor(128, 128, 128));
         view->setPalette(palette);
         section.view = view;
+        connect(view, &QAbstractItemView::doubleClicked, this, [this, g](const QModelIndex &index) {
+            const int first = m_sections[size_t(g)].model ? m_sections[size_t(g)].model->first() : 0;
+            imageDoubleClickedAtIndex(first + index.row());
+        });
         QToolButton *header = section.header;
         connect(header, &QToolButton::toggled, view, [header, view](bool open) {
             header->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
@@ -397,6 +403,17 @@ void KTEImagesController::selectFrameImage(FrameImage *image)
         }
         return;
     }
+}
+
+void KTEImagesController::imageDoubleClickedAtIndex(int index)
+{
+    // Only the administration tool's users look at the graphics files themselves.
+    AppDelegate *delegate = AppDelegate::shared();
+    if (!delegate || !delegate->hasAdminController() || index < 0 || index >= int(m_images.size()))
+        return;
+    const QString path = m_images[size_t(index)].imagePath();
+    if (!path.isEmpty())
+        KTBatchProcessingProgressController::revealFile(QUrl::fromLocalFile(path));
 }
 
 // ---- thumbnails

@@ -82,6 +82,8 @@ public:
     void loadImagesFromDB();
     // Selects the picture and scrolls to it when it is shown.
     void selectFrameImage(FrameImage *image);
+    // With the administration tool on, shows the picture's file in the file manager.
+    void imageDoubleClickedAtIndex(int index);
 
     // Asks for picture files and adds them.
     void addFrames();
