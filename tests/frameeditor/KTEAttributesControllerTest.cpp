@@ -149,8 +149,43 @@ TEST(KTEAttributesController, OnlyPicturesDraggedFromTheBrowserAreAssignedToPict
     EXPECT_FALSE(dragAndDrop(w.table(), portrait, &lookAlike));
     EXPECT_EQ(frame->frameAttributeWithName("Portrait Image")->imageVal(), nullptr);
 
+    // A collection's icon row takes the browser's pictures too.
+    auto *collection = FrameCollection::insertInManagedObjectContext(w.moc());
+    w.attributes->showAttributesFor(collection);
+    EXPECT_TRUE(dragAndDrop(w.table(), KTEAttributesController::kIconRow, dragged.get()));
+    EXPECT_EQ(collection->icon(), assigned);
+    EXPECT_TRUE(w.attributes->removeImageAttribute(KTEAttributesController::kIconRow));
+    EXPECT_EQ(collection->icon(), nullptr);
+    w.attributes->showAttributesFor(frame);
+
     // Removing the picture of the row clears it; the icon of a frame stays.
     EXPECT_TRUE(w.attributes->removeImageAttribute(landscape));
     EXPECT_EQ(frame->frameAttributeWithName("Landscape Image")->imageVal(), nullptr);
     EXPECT_FALSE(w.attributes->removeImageAttribute(KTEAttributesController::kIconRow));
+}
+
+TEST(KTEAttributesController, TheAuthorLeavesTheDateAloneAndAnotherTypeBringsFreshAttributes)
+{
+    Window w;
+    Frame *frame = w.frame(QStringLiteral("Oak"), QStringLiteral("Full frame"));
+    const QDateTime stamped = QDateTime::fromMSecsSinceEpoch(1000);
+    frame->setLastModified(stamped);
+    w.attributes->showAttributesFor(frame);
+    QAbstractItemModel *model = w.table()->model();
+    model->setData(model->index(KTEAttributesController::kAuthorRow, 1), QStringLiteral("Ann"), Qt::EditRole);
+    model->setData(model->index(KTEAttributesController::kCatalogRefRow, 1), QStringLiteral("A-1"), Qt::EditRole);
+    EXPECT_EQ(frame->lastModified(), stamped);
+    model->setData(model->index(KTEAttributesController::kDescriptionRow, 1), QStringLiteral("oak"), Qt::EditRole);
+    EXPECT_GT(frame->lastModified(), stamped);
+
+    FrameAttribute *mask = frame->frameAttributeWithName("Act as mask");
+    mask->setBoolVal(true);
+    w.attributes->changeFrameType(); // the type it has: nothing changes
+    EXPECT_EQ(frame->frameAttributeWithName("Act as mask"), mask);
+    w.chosenType = w.type(QStringLiteral("Color Mat"));
+    w.attributes->changeFrameType();
+    EXPECT_EQ(frame->frametype(), w.chosenType);
+    EXPECT_EQ(w.attributes->numberOfRows(), KTEAttributesController::kFirstAttributeRow + 1);
+    EXPECT_EQ(w.attributes->propertyForRow(KTEAttributesController::kFirstAttributeRow), "Mat color");
+    EXPECT_TRUE(mask->isDeleted());
 }
