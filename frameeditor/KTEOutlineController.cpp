@@ -198,6 +198,17 @@ void KTEOutlineController::reloadFromDB()
         selectItem(m_model->itemAt(after.at(selectedRow)));
     else if (!after.isEmpty() && selectedRow >= after.size())
         selectItem(m_model->itemAt(after.last())); // the last rows went away
+    updateButtons();
+}
+
+void KTEOutlineController::updateButtons()
+{
+    // Delete and Export work on the selection: without one they are off.
+    const bool any = m_outlineView && m_outlineView->selectionModel()->hasSelection();
+    if (m_deleteButton)
+        m_deleteButton->setEnabled(any);
+    if (m_exportButton)
+        m_exportButton->setEnabled(any);
 }
 
 QList<QModelIndex> KTEOutlineController::visibleIndexes() const
@@ -351,6 +362,7 @@ void KTEOutlineController::handleOutlineViewSelectionChange()
         }
     }
     m_handlingSelection = false;
+    updateButtons();
 
     LibraryItem *item = selectedItem();
     if (!m_window || !item)

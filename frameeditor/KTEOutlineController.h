@@ -100,6 +100,7 @@ public:
 
 private:
     void buildView();
+    void updateButtons();
     FrameType *typeForNewFrame() const;
     // Reloads and shows `item`'s parent expanded, with the item selected.
     void showInsertedItem(LibraryItem *item);

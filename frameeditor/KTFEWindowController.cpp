@@ -284,6 +284,9 @@ void KTFEWindowController::displayObject(LibraryItem *item)
 
 void KTFEWindowController::cleanupBeforeTermination()
 {
+    // Quitting with the window open keeps where it was, as closing it does.
+    if (isWindowLoaded() && window() && window()->isVisible())
+        windowWillClose();
     m_imagesController->deleteRemovedFrameImages();
 }
 

@@ -25,6 +25,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -319,8 +320,10 @@ TEST(FrameEditorOutline, SearchShowsMatchingFramesAndClosesCollectionsWithout)
 TEST(FrameEditorOutline, AfterADeleteTheNextRowIsSelected)
 {
     Editor e;
+    EXPECT_FALSE(e.outline->exportButton()->isEnabled()); // nothing chosen yet
     e.window->displayObject(e.find<Frame>(QStringLiteral("Gold 1")));
     e.outline->deleteFromOutlineView();
+    EXPECT_TRUE(e.outline->exportButton()->isEnabled());
     ASSERT_TRUE(e.outline->selectedItem());
     EXPECT_EQ(e.outline->selectedItem()->name(), "Gold 2");
 }
