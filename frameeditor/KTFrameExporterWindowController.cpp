@@ -178,6 +178,7 @@ void KTFrameExporterWindowController::beginSheetModalForWindow(QWidget *parent,
 
     platform::SavePanelRequest request;
     request.title = tr(kPrompt);
+    request.prompt = tr(kPrompt);
     request.nameFieldValue = suggestedName();
     request.allowedTypes = {QString::fromLatin1(platform::TypeTable::kFrames)};
     request.accessoryView = m_savePanelAccessoryView;

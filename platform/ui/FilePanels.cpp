@@ -56,6 +56,8 @@ QUrl saveWithDialog(const SavePanelRequest &request)
                                                                : SavePanel::nameFilter(request.allowedExtensions);
     QFileDialog dialog(request.parent, request.title, request.directory, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
+    if (!request.prompt.isEmpty())
+        dialog.setLabelText(QFileDialog::Accept, request.prompt);
     if (!request.allowedExtensions.isEmpty())
         dialog.setDefaultSuffix(request.allowedExtensions.constFirst());
     if (request.panel) {

@@ -43,6 +43,8 @@ struct SavePanelRequest {
     // The panel object behind the request, when there is one: its accepted
     // extensions may change while it shows.
     SavePanel *panel = nullptr;
+    // The confirming button's text when not "Save".
+    QString prompt;
 };
 
 // Answers the chosen files; empty when cancelled.

@@ -2,7 +2,6 @@
 
 #include "frameeditor/KTFrameExporterWindowController.h"
 #include "platform/ui/FilePanels.h"
-#include "stores/LibraryItemDictionary.h"
 
 #include <QDir>
 #include <QWidget>
@@ -78,14 +77,6 @@ struct ExporterFixture : ::testing::Test {
     }
 };
 
-template <class T> QMap<QString, QVariantMap> dictionariesOf(platform::ManagedObjectContext *moc)
-{
-    QMap<QString, QVariantMap> out;
-    for (T *item : moc->fetchObjects<T>())
-        out.insert(item->guid(), LibraryItemDictionary::asDictionary(*item));
-    return out;
-}
-
 } // namespace
 
 TEST_F(ExporterFixture, ExportsASetAndAFrameOfAnotherSetThatImportElsewhere)
@@ -98,6 +89,7 @@ TEST_F(ExporterFixture, ExportsASetAndAFrameOfAnotherSetThatImportElsewhere)
     ASSERT_EQ(exportItems(controller), KTFrameExporterWindowController::kSucceeded);
     ASSERT_EQ(panels.size(), 1);
     EXPECT_EQ(panels[0].nameFieldValue, "2 Frame Sets");
+    EXPECT_EQ(panels[0].prompt, "Export");
     EXPECT_EQ(controller.totalItems(), 5u);
     EXPECT_EQ(controller.informationLabel()->text(), "Exporting 0 collection(s), 1 set(s), 4 frame(s)");
     EXPECT_TRUE(shown.isEmpty());

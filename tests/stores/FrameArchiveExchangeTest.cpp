@@ -90,14 +90,6 @@ struct SourceLibrary {
     }
 };
 
-template <class T> QMap<QString, QVariantMap> dictionariesOf(platform::ManagedObjectContext *moc)
-{
-    QMap<QString, QVariantMap> out;
-    for (T *item : moc->fetchObjects<T>())
-        out.insert(item->guid(), LibraryItemDictionary::asDictionary(*item));
-    return out;
-}
-
 } // namespace
 
 TEST(FrameArchiveExchange, ExportThenImportIntoAFreshStoreGivesTheSameLibrary)

@@ -17,6 +17,7 @@
 #include "stores/FrameType.h"
 #include "stores/KTFrameLibraryExporter.h"
 #include "stores/KTFrameLibraryImporter.h"
+#include "stores/LibraryItemDictionary.h"
 
 #include <QColor>
 #include <QFile>
@@ -70,6 +71,15 @@ inline int run(const QString &cwd, const QString &program, const QStringList &ar
     if (out)
         *out = QString::fromLocal8Bit(p.readAll());
     return p.exitCode();
+}
+
+// Each item of a kind in the context as the archive writes it, by GUID.
+template <class T> QMap<QString, QVariantMap> dictionariesOf(platform::ManagedObjectContext *moc)
+{
+    QMap<QString, QVariantMap> out;
+    for (T *item : moc->fetchObjects<T>())
+        out.insert(item->guid(), LibraryItemDictionary::asDictionary(*item));
+    return out;
 }
 
 // Records what the importer tells, checking each call is on the main thread.
