@@ -7,8 +7,8 @@
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
+#include "stores/LibraryDates.h"
 
-#include <QDateTime>
 #include <QMimeData>
 
 #include <typeinfo>
@@ -60,7 +60,7 @@ QList<LibraryItem *> KTEOutlineModel::childrenOf(LibraryItem *parent) const
 {
     if (m_cacheText != m_searchText) {
         m_sortedChildren.clear();
-        const_cast<KTEOutlineModel *>(this)->m_cacheText = m_searchText;
+        m_cacheText = m_searchText;
     }
     auto cached = m_sortedChildren.constFind(parent);
     if (cached != m_sortedChildren.constEnd())
@@ -295,7 +295,7 @@ bool KTEOutlineModel::dropMimeData(const QMimeData *data, Qt::DropAction action,
         } else {
             continue;
         }
-        item->setLastModified(QDateTime::currentDateTime());
+        item->setLastModified(LibraryDates::now());
     }
     // Items moved before a refusal stay moved; show them where they are.
     if (m_dropped)

@@ -74,7 +74,7 @@ public:
 private:
     platform::ManagedObjectContext *m_context;
     QString m_searchText;
-    QString m_cacheText;
+    mutable QString m_cacheText; // the text the cached lists were built for
     mutable QHash<LibraryItem *, QList<LibraryItem *>> m_sortedChildren;
     std::function<bool(LibraryItem *, const QString &)> m_rename;
     std::function<void()> m_dropped;

@@ -16,6 +16,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -74,7 +76,11 @@ QWidget *KTFEWindowController::loadWindow()
     auto *window = new QMainWindow;
     window->setObjectName(QString::fromLatin1(kWindowName));
     window->setWindowTitle(tr(kTitle));
-    window->resize(1100, 720);
+    // The first size fits a small screen too; later the saved frame wins.
+    QSize size(1100, 720);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableSize() * 0.9);
+    window->resize(size);
 
     QMenu *edit = window->menuBar()->addMenu(tr("&Edit"));
     m_undoAction = edit->addAction(tr("&Undo"));
