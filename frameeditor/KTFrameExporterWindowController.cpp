@@ -166,7 +166,7 @@ void KTFrameExporterWindowController::windowDidLoad()
 }
 
 void KTFrameExporterWindowController::beginSheetModalForWindow(QWidget *parent,
-                                                              std::function<void(int)> completionHandler)
+                                                               std::function<void(int)> completionHandler)
 {
     window();
     // Nothing chosen is nothing to export: as good as a cancelled panel.
