@@ -369,16 +369,20 @@ bool XSDocument::renderAndWrite(const QUrl &url, const QString &uti, QSize size,
     process.runInBackground([outcome, copy, url, uti, pixels, processPtr] {
         processPtr->setProgressCount(0);
         Error failure;
-        KTTemplate::DataProvidedImage image = copy->newDataProvidedCGImageOfSize(
-            pixels,
-            [processPtr](KTTemplate *, double percent) {
-                // 100 would close the panel before the file is on disk.
-                processPtr->setProgressCount(std::clamp<qint64>(qRound64(percent), 0, 99));
-            },
-            [](KTTemplate *) { return false; }, &failure);
+        const KTTemplate::ProgressBlock progress = [processPtr](KTTemplate *, double percent) {
+            // 100 would close the panel before the file is on disk.
+            processPtr->setProgressCount(std::clamp<qint64>(qRound64(percent), 0, 99));
+        };
+        const KTTemplate::CancelBlock cancel = [](KTTemplate *) { return false; };
         bool written = false;
-        if (image)
+        if (platform::ImageEncoder::canWriteBands(uti)) {
+            // Rendered a band at a time while earlier bands are encoded: the
+            // whole picture is never held.
+            written = copy->writeInBandsToURL(url, uti, pixels, progress, cancel, &failure);
+        } else if (KTTemplate::DataProvidedImage image = copy->newDataProvidedCGImageOfSize(pixels, progress, cancel,
+                                                                                           &failure)) {
             written = copy->writeToURL(url, uti, image, &failure);
+        }
         outcome->written = written;
         if (!written)
             outcome->error = failure;

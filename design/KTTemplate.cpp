@@ -815,3 +815,15 @@ bool KTTemplate::writeToURL(const QUrl &url, const QString &uti, const DataProvi
 {
     return KTTemplateRenderer::writeToURL(*this, url, uti, image, error);
 }
+
+bool KTTemplate::writeInBandsToURL(const QUrl &url, const QString &uti, const QSizeF &size,
+                                   const ProgressBlock &progress, const CancelBlock &cancel, platform::Error *error,
+                                   int bandRows)
+{
+    return KTTemplateRenderer::writeInBandsToURL(*this, url, uti, size, progress, cancel, error, bandRows);
+}
+
+void KTTemplate::drawBandOfSize(const QSize &size, int first, QImage &band)
+{
+    KTTemplateRenderer::drawBandOfSize(*this, size, first, band, nullptr);
+}

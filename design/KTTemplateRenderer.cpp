@@ -15,7 +15,9 @@
 #include "platform/imaging/ImageProperties.h"
 #include "platform/imaging/ParallelRows.h"
 #include "platform/render/DrawingContext.h"
+#include "platform/render/RenderBand.h"
 
+#include <QPainter>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -23,6 +25,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -347,10 +350,8 @@ QColorSpace KTTemplateRenderer::copyColorSpaceForOutput(const KTTemplate &d)
     return layer && layer->image() ? layer->image()->copyColorSpaceForExport() : QColorSpace(QColorSpace::SRgb);
 }
 
-QImage KTTemplateRenderer::newCGBitmapContextOfSize(KTTemplate &d, const QSizeF &size, const ProgressCancelBlock &progressCancel,
-                                                    platform::Error *error)
+std::optional<QSize> KTTemplateRenderer::pixelSizeFor(const QSizeF &size, platform::Error *error)
 {
-    platform::TimingLog::mark("render");
     const double fw = std::floor(size.width());
     const double fh = std::floor(size.height());
     // A QImage row must fit an int of bytes; anything beyond is no picture we can make.
@@ -360,11 +361,33 @@ QImage KTTemplateRenderer::newCGBitmapContextOfSize(KTTemplate &d, const QSizeF 
             error->code = 1;
             error->description = QStringLiteral("A picture of %1 × %2 pixels can't be made.").arg(size.width()).arg(size.height());
         }
-        return QImage();
+        return std::nullopt;
     }
-    const int w = int(fw);
-    const int h = int(fh);
-    const qint64 bytes = qint64(w) * 4 * qint64(h);
+    return QSize(int(fw), int(fh));
+}
+
+void KTTemplateRenderer::setMemoryError(qint64 bytes, platform::Error *error)
+{
+    // Told to the caller: a worker never raises an alert itself.
+    const QString text = QString::fromLatin1(kCouldNotAllocateText).arg(bytes);
+    platform::logLine(QStringLiteral("ERROR: %1: %2").arg(QString::fromLatin1(kMemoryAllocationErrorText), text));
+    if (error) {
+        error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
+        error->code = 1;
+        error->description = QString::fromLatin1(kMemoryAllocationErrorText);
+        error->recoverySuggestion = text;
+    }
+}
+
+QImage KTTemplateRenderer::newCGBitmapContextOfSize(KTTemplate &d, const QSizeF &size, const ProgressCancelBlock &progressCancel,
+                                                    platform::Error *error)
+{
+    platform::TimingLog::mark("render");
+    const std::optional<QSize> pixels = pixelSizeFor(size, error);
+    if (!pixels)
+        return QImage();
+    const int w = pixels->width();
+    const int h = pixels->height();
     QImage bitmap;
     if (qint64(w) * 4 <= std::numeric_limits<int>::max()) {
         try {
@@ -374,15 +397,7 @@ QImage KTTemplateRenderer::newCGBitmapContextOfSize(KTTemplate &d, const QSizeF 
         }
     }
     if (bitmap.isNull()) {
-        // Told to the caller: a worker never raises an alert itself.
-        const QString text = QString::fromLatin1(kCouldNotAllocateText).arg(bytes);
-        platform::logLine(QStringLiteral("ERROR: %1: %2").arg(QString::fromLatin1(kMemoryAllocationErrorText), text));
-        if (error) {
-            error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
-            error->code = 1;
-            error->description = QString::fromLatin1(kMemoryAllocationErrorText);
-            error->recoverySuggestion = text;
-        }
+        setMemoryError(qint64(w) * 4 * qint64(h), error);
         return QImage();
     }
     // Zeroing first touches every page: spread it over the cores.
@@ -472,4 +487,123 @@ bool KTTemplateRenderer::writeToURL(const KTTemplate &d, const QUrl &url, const 
         [provider = image.get()](qint64 read, qint64 all) { return provider->readRows(read, all); });
     platform::TimingLog::mark("encoded");
     return written;
+}
+
+void KTTemplateRenderer::drawBandOfSize(KTTemplate &d, const QSize &size, int first, QImage &band,
+                                        const ProgressCancelBlock &progressCancel)
+{
+    if (band.isNull() || size.isEmpty())
+        return;
+    // Zeroing first touches every page: spread it over the cores.
+    uchar *bits = band.bits();
+    const qsizetype bpl = band.bytesPerLine();
+    platform::parallelRows(band.height(), qint64(band.width()) * band.height(), [bits, bpl](int from, int end) {
+        std::memset(bits + bpl * from, 0, size_t(bpl) * size_t(end - from));
+    });
+    QPainter painter(&band);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.translate(0, -first);
+    const platform::RenderBand window(&band, first, size.width(), size.height());
+    {
+        platform::DrawingContext context(painter, size.height());
+        d.drawToRect(QRectF(0, 0, size.width(), size.height()), true, true, progressCancel, true);
+    }
+}
+
+bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const QString &uti, const QSizeF &size,
+                                           const ProgressBlock &progress, const CancelBlock &cancel,
+                                           platform::Error *error, int bandRows)
+{
+    if (!url.isLocalFile()) {
+        platform::codecError(error, platform::CodecError::WriteFailed,
+                             QStringLiteral("“%1” is not a file on this computer.").arg(url.toString()));
+        return false;
+    }
+    platform::TimingLog::mark("render");
+    const std::optional<QSize> pixels = pixelSizeFor(size, error);
+    if (!pixels)
+        return false;
+    const int w = pixels->width();
+    const int h = pixels->height();
+    // Bands tall enough that the rows a shadow needs around each stay a
+    // small share; a few of them in flight while earlier ones are encoded.
+    const int rows = bandRows > 0 ? (bandRows + 15) / 16 * 16 : 768;
+    constexpr int kInFlight = 3;
+    // Rows drawn past each end of a band and dropped: the rasterizer treats
+    // the edge of a picture differently from the inside.
+    constexpr int kPad = 8;
+    std::vector<QImage> buffers(kInFlight);
+    const QColorSpace space = d.copyColorSpaceForOutput();
+    qint64 rendered = 0;
+    qint64 encoded = 0;
+    bool failed = false;
+    platform::Error failure;
+    const auto tell = [&] {
+        if (progress)
+            progress(&d, 50.0 * double(rendered + encoded) / double(h));
+    };
+    int index = 0;
+    platform::JpegWriter::Bands bands;
+    bands.size = *pixels;
+    bands.rows = rows;
+    bands.inFlight = kInFlight;
+    bands.band = [&](int first, int count) -> QImage {
+        if (cancel && cancel(&d))
+            return QImage();
+        const int top = std::max(0, first - kPad);
+        const int end = std::min(h, first + count + kPad);
+        QImage &buffer = buffers[size_t(index++ % kInFlight)];
+        if (buffer.isNull()) {
+            try {
+                if (qint64(w) * 4 <= std::numeric_limits<int>::max())
+                    buffer = platform::ImageBuffer::allocate(w, rows + 2 * kPad);
+            } catch (const std::bad_alloc &) {
+                buffer = QImage();
+            }
+            if (buffer.isNull()) {
+                setMemoryError(qint64(w) * 4 * (rows + 2 * kPad), &failure);
+                failed = true;
+                return QImage();
+            }
+            buffer.setColorSpace(space);
+        }
+        QImage view(buffer.bits(), w, end - top, buffer.bytesPerLine(), buffer.format());
+        bool stopped = false;
+        drawBandOfSize(d, *pixels, top, view, [&](unsigned, unsigned) {
+            stopped = cancel && cancel(&d);
+            return stopped;
+        });
+        if (stopped)
+            return QImage();
+        rendered += count;
+        tell();
+        if (first + count >= h)
+            platform::TimingLog::mark("rendered");
+        return QImage(buffer.constBits() + qsizetype(first - top) * buffer.bytesPerLine(), w, count,
+                      buffer.bytesPerLine(), buffer.format());
+    };
+    const auto hook = [&](qint64 rowsRead, qint64) {
+        encoded = rowsRead;
+        tell();
+        return !(cancel && cancel(&d));
+    };
+    platform::Error written;
+    bool ok = false;
+    // Pictures turned, filtered or scaled for the drawing are made once, not for every band.
+    const VLImage::PreparedCopies copies;
+    try {
+        ok = platform::ImageEncoder::writeBandsToFile(url.toLocalFile(), bands, uti,
+                                                      d.prepareMetadataForExport(*pixels), d.exportQuality(),
+                                                      &written, hook);
+    } catch (const std::bad_alloc &) {
+        setMemoryError(qint64(w) * 4 * (rows + 2 * kPad), &failure);
+        failed = true;
+    }
+    platform::TimingLog::mark("encoded");
+    if (ok)
+        return true;
+    if (error)
+        *error = failed ? failure : written;
+    return false;
 }

@@ -67,8 +67,17 @@ public:
                                                   const DataProvidedImage &image, platform::Error *error);
     static bool writeToURL(const KTTemplate &d, const QUrl &url, const QString &uti, const DataProvidedImage &image,
                            platform::Error *error);
+    static bool writeInBandsToURL(KTTemplate &d, const QUrl &url, const QString &uti, const QSizeF &size,
+                                  const ProgressBlock &progress, const CancelBlock &cancel, platform::Error *error,
+                                  int bandRows = 0);
+    static void drawBandOfSize(KTTemplate &d, const QSize &size, int first, QImage &band,
+                               const ProgressCancelBlock &progressCancel);
 
 private:
+    // The whole-pixel size of a picture of `size`; nothing (and the error)
+    // when no picture of it can be made.
+    static std::optional<QSize> pixelSizeFor(const QSizeF &size, platform::Error *error);
+    static void setMemoryError(qint64 bytes, platform::Error *error);
     // Photo rect inside `rect` such that the framed design fits and is centred.
     static QRectF fittedImageRect(const KTTemplate &d, const QRectF &rect, bool icon, bool withOuterShadow);
     static LayerPtr deselectFirstSelectedLayer(KTTemplate &d);

@@ -369,11 +369,52 @@ platform::ImageMetadata VLImage::expandImageMetadata(const platform::ImageMetada
 
 // --- drawing ---
 
+namespace {
+thread_local VLImage::PreparedCopies *t_preparedCopies = nullptr;
+
+QByteArray copyKey(const VLImage *image, char kind, std::initializer_list<double> values)
+{
+    QByteArray key(1, kind);
+    const quintptr at = quintptr(image);
+    key.append(reinterpret_cast<const char *>(&at), sizeof at);
+    for (double v : values)
+        key.append(reinterpret_cast<const char *>(&v), sizeof v);
+    return key;
+}
+} // namespace
+
+VLImage::PreparedCopies::PreparedCopies()
+    : m_previous(t_preparedCopies)
+{
+    t_preparedCopies = this;
+}
+
+VLImage::PreparedCopies::~PreparedCopies()
+{
+    t_preparedCopies = m_previous;
+}
+
+VLImage::PreparedCopies *VLImage::PreparedCopies::current()
+{
+    return t_preparedCopies;
+}
+
 void VLImage::drawInRect(const QRectF &rect, bool skipCache)
 {
     if (skipCache && drawUnscaledInRect(rect))
         return;
-    const QImage context = newContextToDrawInRect(rect, skipCache);
+    PreparedCopies *copies = skipCache ? PreparedCopies::current() : nullptr;
+    if (!copies) {
+        const QImage context = newContextToDrawInRect(rect, skipCache);
+        drawImage(context, rect, skipCache);
+        return;
+    }
+    const QByteArray key = copyKey(this, 's', {rect.x(), rect.y(), rect.width(), rect.height()});
+    QImage context = copies->find(key);
+    if (context.isNull()) {
+        context = newContextToDrawInRect(rect, skipCache);
+        copies->keep(key, context);
+    }
     drawImage(context, rect, skipCache);
 }
 
@@ -408,13 +449,21 @@ bool VLImage::drawUnscaledInRect(const QRectF &rect)
     QImage picture(m_bitmap.constBits() + qsizetype(source.y()) * m_bitmap.bytesPerLine() + qsizetype(source.x()) * 4,
                    source.width(), source.height(), m_bitmap.bytesPerLine(), m_bitmap.format());
     if (turns != 0 || !m_filters.empty()) {
-        QImage prepared = turns != 0 ? platform::BitmapTransform::rotateClockwise(picture, turns) : picture.copy();
-        if (prepared.isNull())
-            return false;
-        if (prepared.format() != QImage::Format_ARGB32_Premultiplied)
-            prepared.convertTo(QImage::Format_ARGB32_Premultiplied);
-        if (!m_filters.empty())
-            platform::ColorFilter::applyChain(m_filters, prepared);
+        PreparedCopies *copies = PreparedCopies::current();
+        const QByteArray key = copyKey(this, 'u', {double(source.x()), double(source.y()), double(source.width()),
+                                                   double(source.height()), double(turns)});
+        QImage prepared = copies ? copies->find(key) : QImage();
+        if (prepared.isNull()) {
+            prepared = turns != 0 ? platform::BitmapTransform::rotateClockwise(picture, turns) : picture.copy();
+            if (prepared.isNull())
+                return false;
+            if (prepared.format() != QImage::Format_ARGB32_Premultiplied)
+                prepared.convertTo(QImage::Format_ARGB32_Premultiplied);
+            if (!m_filters.empty())
+                platform::ColorFilter::applyChain(m_filters, prepared);
+            if (copies)
+                copies->keep(key, prepared);
+        }
         picture = prepared;
     }
     ++m_renderCount;

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QColorSpace>
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QRectF>
@@ -97,6 +98,24 @@ public:
 
     // Drawing into the current drawing context (y-up rects).
     void drawInRect(const QRectF &rect, bool skipCache);
+    // While one lives, the calling thread's drawings that skip the cache keep
+    // the pictures they prepare (turned, filtered, scaled) and use them again:
+    // a design drawn a band of rows at a time prepares each picture once.
+    class PreparedCopies
+    {
+    public:
+        PreparedCopies();
+        ~PreparedCopies();
+        PreparedCopies(const PreparedCopies &) = delete;
+        PreparedCopies &operator=(const PreparedCopies &) = delete;
+        static PreparedCopies *current();
+        QImage find(const QByteArray &key) const { return m_copies.value(key); }
+        void keep(const QByteArray &key, const QImage &image) { m_copies.insert(key, image); }
+
+    private:
+        QHash<QByteArray, QImage> m_copies;
+        PreparedCopies *m_previous;
+    };
     void drawCachedInRect(const QRectF &rect);
     // The rendering for `rect` at device resolution; null when the cache is
     // still valid for it (only when not skipping the cache).

@@ -145,6 +145,33 @@ bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const Q
                                const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                                const RowReadHook &hook)
 {
+    return writeAtomically(path, error, [&](QIODevice *file, Error *encodeError) {
+        return encode(file, image, type, metadata, quality, encodeError, hook);
+    });
+}
+
+bool ImageEncoder::canWriteBands(const QString &type)
+{
+    return kindOf(type) == Kind::Jpeg;
+}
+
+bool ImageEncoder::writeBandsToFile(const QString &path, const JpegWriter::Bands &bands, const QString &type,
+                                    const ExportMetadata &metadata, std::optional<double> quality, Error *error,
+                                    const RowReadHook &hook)
+{
+    if (!canWriteBands(type)) {
+        codecError(error, CodecError::UnsupportedType,
+                   QStringLiteral("Pictures of the type “%1” can't be written a band at a time.").arg(type));
+        return false;
+    }
+    return writeAtomically(path, error, [&](QIODevice *file, Error *encodeError) {
+        return JpegWriter::writeBands(file, bands, metadata, quality.value_or(0.75), encodeError, hook);
+    });
+}
+
+bool ImageEncoder::writeAtomically(const QString &path, Error *error,
+                                   const std::function<bool(QIODevice *, Error *)> &encode)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         codecError(error, CodecError::WriteFailed,
@@ -152,7 +179,7 @@ bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const Q
         return false;
     }
     Error encodeError;
-    if (!encode(&file, image, type, metadata, quality, &encodeError, hook)) {
+    if (!encode(&file, &encodeError)) {
         // Asked before the partial file goes, while the disk is still full.
         if (encodeError.code == int(CodecError::WriteFailed))
             encodeError.description = couldNotWrite(path, writeFailure(file, path, encodeError.description));

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/codec/JpegWriter.h"
 #include "platform/codec/RowReadHook.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QIODevice;
@@ -40,6 +42,17 @@ public:
     static bool writeToFile(const QString &path, const QImage &image, const QString &type,
                             const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                             const RowReadHook &hook = {});
+
+    // Whether pictures of the type can be written a band at a time.
+    static bool canWriteBands(const QString &type);
+    // The same, for a picture made a band of rows at a time and never held whole.
+    static bool writeBandsToFile(const QString &path, const JpegWriter::Bands &bands, const QString &type,
+                                 const ExportMetadata &metadata, std::optional<double> quality, Error *error,
+                                 const RowReadHook &hook = {});
+
+private:
+    static bool writeAtomically(const QString &path, Error *error,
+                                const std::function<bool(QIODevice *, Error *)> &encode);
 };
 
 } // namespace platform

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -407,76 +408,46 @@ int appendRenumbered(QByteArray &out, const QByteArray &bytes, qsizetype from, i
     return count;
 }
 
-Outcome compressInStrips(QIODevice *device, const QImage &image, bool direct, int quality, std::optional<double> dpi,
-                         const std::vector<QByteArray> &markers, const QByteArray &icc, const RowReadHook &hook,
-                         int stripCount, QString *message, bool *writeFailed)
+// The picture's rows [first, first + count) as a picture of their own; null
+// stops the encoding.
+using StripRows = std::function<QImage(int first, int count)>;
+
+// Strips of `stripRows` rows, at most `inFlight` of them held at once, each
+// compressed on a thread of its own and written in order as it is done.
+Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFlight, const StripRows &rowsOf,
+                         bool direct, int quality, std::optional<double> dpi, const std::vector<QByteArray> &markers,
+                         const QByteArray &icc, const RowReadHook &hook, QString *message, bool *writeFailed)
 {
-    const int rowsPerStrip = (image.height() + stripCount - 1) / stripCount;
-    const int stripRows = (rowsPerStrip + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
+    const int count = (size.height() + stripRows - 1) / stripRows;
     std::vector<std::unique_ptr<Strip>> strips;
-    for (int y = 0; y < image.height(); y += stripRows) {
-        auto strip = std::make_unique<Strip>();
-        const int h = std::min(stripRows, image.height() - y);
-        // A view of the picture's rows: nothing is copied.
-        strip->rows = QImage(image.constScanLine(y), image.width(), h, image.bytesPerLine(), image.format());
-        strips.push_back(std::move(strip));
-    }
-    StripProgress progress;
+    for (int i = 0; i < count; ++i)
+        strips.push_back(std::make_unique<Strip>());
     std::vector<std::thread> workers;
-    try {
-        for (size_t i = 0; i < strips.size(); ++i)
-            workers.emplace_back(compressStrip, std::ref(*strips[i]), i == 0, direct, quality, dpi, std::cref(markers),
-                                 std::cref(icc), std::ref(progress));
-    } catch (const std::system_error &) {
-        progress.cancel = true;
-        for (std::thread &w : workers)
-            w.join();
-        *message = QStringLiteral("No thread could be started to encode the JPEG picture.");
-        return Outcome::Failed;
-    }
-    // Progress and cancel are told on this thread, in the order of the rows.
-    const qint64 total = image.height();
+    workers.resize(size_t(count));
+    StripProgress progress;
+    const qint64 total = size.height();
     qint64 reported = 0;
     bool cancelled = false;
-    for (;;) {
-        qint64 contiguous = 0;
-        bool finished = true;
-        for (const auto &strip : strips)
-            finished = finished && strip->finished.load();
-        for (const auto &strip : strips) {
-            const int done = strip->rowsDone.load();
+    int started = 0;
+    int written = 0;
+    int restarts = 0;
+    Outcome outcome = Outcome::Done;
+    // Progress and cancel are told on this thread, in the order of the rows.
+    const auto report = [&] {
+        qint64 contiguous = qint64(written) * stripRows;
+        for (int i = written; i < started; ++i) {
+            const int done = strips[size_t(i)]->rowsDone.load();
             contiguous += done;
-            if (done < strip->rows.height())
+            if (done < strips[size_t(i)]->rows.height())
                 break;
         }
+        contiguous = std::min(contiguous, total);
         while (reported < contiguous && !cancelled) {
             ++reported;
             if (hook && !hook(reported, total))
                 cancelled = true;
         }
-        if (cancelled || finished)
-            break;
-        std::unique_lock<std::mutex> lock(progress.lock);
-        progress.changed.wait_for(lock, std::chrono::milliseconds(20));
-    }
-    if (cancelled)
-        progress.cancel = true;
-    for (std::thread &w : workers)
-        w.join();
-    if (cancelled)
-        return Outcome::Cancelled;
-    for (const auto &strip : strips) {
-        if (strip->outcome != Outcome::Done) {
-            *message = strip->message;
-            return strip->outcome == Outcome::Cancelled ? Outcome::Cancelled : Outcome::Failed;
-        }
-    }
-    QByteArray &first = strips.front()->bytes;
-    const qsizetype firstData = scanDataStart(first);
-    if (firstData < 0 || !setFrameHeight(first, image.height())) {
-        *message = QStringLiteral("The picture's strips could not be joined.");
-        return Outcome::Failed;
-    }
+    };
     // Written strip by strip: the joined picture is never held whole.
     const auto put = [&](const QByteArray &bytes) {
         if (device->write(bytes) == bytes.size())
@@ -485,43 +456,85 @@ Outcome compressInStrips(QIODevice *device, const QImage &image, bool direct, in
         *message = device->errorString();
         return false;
     };
-    QByteArray part(first.constData(), firstData);
-    int restarts = appendRenumbered(part, first, firstData, 0);
-    if (!put(part))
-        return Outcome::Failed;
-    for (size_t i = 1; i < strips.size(); ++i) {
-        QByteArray &bytes = strips[i]->bytes;
+    const auto writeStrip = [&](Strip &strip, bool first) {
+        QByteArray &bytes = strip.bytes;
         const qsizetype data = scanDataStart(bytes);
-        if (data < 0) {
+        if (data < 0 || (first && !setFrameHeight(bytes, size.height()))) {
             *message = QStringLiteral("The picture's strips could not be joined.");
-            return Outcome::Failed;
+            return false;
         }
-        part.clear();
-        part.append(char(0xff));
-        part.append(char(0xd0 + (restarts & 7)));
-        ++restarts;
+        QByteArray part;
+        if (first) {
+            part.append(bytes.constData(), data);
+        } else {
+            part.append(char(0xff));
+            part.append(char(0xd0 + (restarts & 7)));
+            ++restarts;
+        }
         restarts += appendRenumbered(part, bytes, data, restarts);
         bytes = QByteArray();
-        if (!put(part))
-            return Outcome::Failed;
+        return put(part);
+    };
+    while (written < count && outcome == Outcome::Done) {
+        while (started < count && started - written < inFlight && !cancelled) {
+            const int first = started * stripRows;
+            Strip &strip = *strips[size_t(started)];
+            strip.rows = rowsOf(first, std::min(stripRows, size.height() - first));
+            if (strip.rows.isNull()) {
+                cancelled = true;
+                break;
+            }
+            try {
+                workers[size_t(started)] = std::thread(compressStrip, std::ref(strip), started == 0, direct, quality,
+                                                       dpi, std::cref(markers), std::cref(icc), std::ref(progress));
+            } catch (const std::system_error &) {
+                *message = QStringLiteral("No thread could be started to encode the JPEG picture.");
+                outcome = Outcome::Failed;
+                break;
+            }
+            ++started;
+            report();
+        }
+        if (cancelled || outcome != Outcome::Done)
+            break;
+        Strip &next = *strips[size_t(written)];
+        for (;;) {
+            report();
+            if (cancelled || next.finished.load())
+                break;
+            std::unique_lock<std::mutex> lock(progress.lock);
+            progress.changed.wait_for(lock, std::chrono::milliseconds(20));
+        }
+        if (cancelled)
+            break;
+        workers[size_t(written)].join();
+        if (next.outcome != Outcome::Done) {
+            *message = next.message;
+            outcome = next.outcome == Outcome::Cancelled ? Outcome::Cancelled : Outcome::Failed;
+            break;
+        }
+        next.rows = QImage();
+        if (!writeStrip(next, written == 0))
+            outcome = Outcome::Failed;
+        ++written;
+        report();
     }
-    if (!put(QByteArray("\xff\xd9", 2)))
-        return Outcome::Failed;
-    return Outcome::Done;
+    if (cancelled && outcome == Outcome::Done)
+        outcome = Outcome::Cancelled;
+    if (outcome != Outcome::Done)
+        progress.cancel = true;
+    for (std::thread &w : workers) {
+        if (w.joinable())
+            w.join();
+    }
+    if (outcome == Outcome::Done && !put(QByteArray("\xff\xd9", 2)))
+        outcome = Outcome::Failed;
+    return outcome;
 }
 
-} // namespace
-
-bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, double quality,
-                       Error *error, const RowReadHook &hook)
+// The APPn markers of the metadata as (index, payload) pairs.
+std::vector<QByteArray> markersFor(const ExportMetadata &metadata)
 {
-    if (image.width() > JPEG_MAX_DIMENSION || image.height() > JPEG_MAX_DIMENSION) {
-        codecError(error, CodecError::TooLarge,
-                   QStringLiteral("A JPEG picture can be at most %1 pixels wide and high.").arg(JPEG_MAX_DIMENSION));
-        return false;
-    }
-
-    // Markers as (APPn index, payload) pairs, made before compressing.
     std::vector<QByteArray> markers;
     const QByteArray exif = metadata.exifBlob();
     if (!exif.isEmpty()) {
@@ -554,21 +567,57 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
             logLine(QStringLiteral("Warning: IPTC of %1 bytes is too large for JPEG and was left out").arg(iptc.size()));
         }
     }
+    return markers;
+}
 
-    const int q = std::clamp(int(std::lround(std::clamp(quality, 0.0, 1.0) * 100)), 1, 100);
+int qualityFor(double quality)
+{
+    return std::clamp(int(std::lround(std::clamp(quality, 0.0, 1.0) * 100)), 1, 100);
+}
+
+bool tooLarge(QSize size, Error *error)
+{
+    if (size.width() <= JPEG_MAX_DIMENSION && size.height() <= JPEG_MAX_DIMENSION)
+        return false;
+    codecError(error, CodecError::TooLarge,
+               QStringLiteral("A JPEG picture can be at most %1 pixels wide and high.").arg(JPEG_MAX_DIMENSION));
+    return true;
+}
+
+bool reportStrips(Outcome outcome, bool writeFailed, const QString &message, Error *error)
+{
+    if (outcome == Outcome::Cancelled)
+        codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+    else if (outcome == Outcome::Failed)
+        codecError(error, writeFailed ? CodecError::WriteFailed : CodecError::EncoderFailed, message);
+    return outcome == Outcome::Done;
+}
+
+} // namespace
+
+bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, double quality,
+                       Error *error, const RowReadHook &hook)
+{
+    if (tooLarge(image.size(), error))
+        return false;
+    const std::vector<QByteArray> markers = markersFor(metadata);
+    const int q = qualityFor(quality);
     // 32-bit rows go to the compressor as they are (libjpeg-turbo converts
     // them with its own vector code); other layouts through a packed copy.
     const bool direct = Q_BYTE_ORDER == Q_LITTLE_ENDIAN && PixelRows::is32BitPixels(image.format());
     if (const int strips = stripCountFor(image); strips > 1) {
+        const int rowsPerStrip = (image.height() + strips - 1) / strips;
+        const int stripRows = (rowsPerStrip + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
         QString message;
         bool writeFailed = false;
-        const Outcome outcome = compressInStrips(device, image, direct, q, metadata.dpi(), markers,
-                                                 metadata.iccProfile(), hook, strips, &message, &writeFailed);
-        if (outcome == Outcome::Cancelled)
-            codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
-        else if (outcome == Outcome::Failed)
-            codecError(error, writeFailed ? CodecError::WriteFailed : CodecError::EncoderFailed, message);
-        return outcome == Outcome::Done;
+        // Views of the picture's rows: nothing is copied.
+        const auto rowsOf = [&image](int first, int count) {
+            return QImage(image.constScanLine(first), image.width(), count, image.bytesPerLine(), image.format());
+        };
+        const Outcome outcome = compressInStrips(device, image.size(), stripRows, strips, rowsOf, direct, q,
+                                                 metadata.dpi(), markers, metadata.iccProfile(), hook, &message,
+                                                 &writeFailed);
+        return reportStrips(outcome, writeFailed, message, error);
     }
     std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
     std::unique_ptr<RowFeed> feed;
@@ -604,6 +653,24 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
             codecError(error, CodecError::EncoderFailed, QString::fromLocal8Bit(err.message));
     }
     return ok;
+}
+
+bool JpegWriter::writeBands(QIODevice *device, const Bands &bands, const ExportMetadata &metadata, double quality,
+                            Error *error, const RowReadHook &hook)
+{
+    if (tooLarge(bands.size, error))
+        return false;
+    if (bands.size.isEmpty() || !bands.band || bands.rows < 1) {
+        codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return false;
+    }
+    const int stripRows = (bands.rows + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
+    QString message;
+    bool writeFailed = false;
+    const Outcome outcome = compressInStrips(device, bands.size, stripRows, std::max(1, bands.inFlight), bands.band,
+                                             Q_BYTE_ORDER == Q_LITTLE_ENDIAN, qualityFor(quality), metadata.dpi(),
+                                             markersFor(metadata), metadata.iccProfile(), hook, &message, &writeFailed);
+    return reportStrips(outcome, writeFailed, message, error);
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/render/DrawingContext.h"
 
 #include "platform/render/AlphaBlur.h"
+#include "platform/render/RenderBand.h"
 #include "platform/render/TransparencyLayer.h"
 
 #include <QPaintDevice>
@@ -167,23 +168,23 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw)
     const QTransform t = target.deviceTransform();
     const double scale = std::sqrt(std::abs(t.m11() * t.m22() - t.m12() * t.m21()));
     const double sigma = TransparencyLayer::sigmaForBlurRadius(m_shadow.blur * scale);
-    int f = 1;
-    while (sigma / f >= 8 && f < 16)
-        f *= 2;
+    const int f = TransparencyLayer::shrinkFactor(sigma);
     if (f < 4)
-        return false;
-    QRect rect(0, 0, device->width(), device->height());
-    if (target.hasClipping())
-        rect &= t.mapRect(target.clipBoundingRect()).toAlignedRect();
-    if (rect.isEmpty())
         return false;
     const QPointF offset = t.map(m_shadow.offset) - t.map(QPointF(0, 0));
     if (!std::isfinite(offset.x()) || !std::isfinite(offset.y()) || std::abs(offset.x()) > 1e6
         || std::abs(offset.y()) > 1e6)
         return false;
-
     // The operation at 1/f scale, with room round it for the blur to spread.
     const int pad = int(std::ceil(3 * sigma / f)) + 2;
+    QRect rect = RenderBand::canvasFor(device);
+    if (target.hasClipping())
+        rect &= t.mapRect(target.clipBoundingRect()).toAlignedRect();
+    // A band's drawing needs the operation only as far as its shadow reaches
+    // into the band.
+    rect = RenderBand::cut(device, rect, (pad + 2) * f + int(std::ceil(std::abs(offset.y()))), f);
+    if (rect.isEmpty())
+        return false;
     const qint64 pw = (rect.width() + f - 1) / f + 2 * qint64(pad);
     const qint64 ph = (rect.height() + f - 1) / f + 2 * qint64(pad);
     if (pw > (1 << 16) || ph > (1 << 16))

@@ -4,6 +4,7 @@
 #include "platform/imaging/ParallelRows.h"
 #include "platform/render/AlphaBlur.h"
 #include "platform/render/ParallelPaint.h"
+#include "platform/render/RenderBand.h"
 
 #include <QPaintDevice>
 #include <QPainter>
@@ -50,6 +51,22 @@ inline quint32 mul255(quint32 x, quint32 a)
 constexpr std::size_t kSpareBuffers = 4;
 constexpr qint64 kSpareBytes = qint64(64) << 20;
 thread_local std::vector<QImage> spareBuffers;
+
+struct ShadowGeometry {
+    QPointF offset; // device pixels
+    double sigma = 0;
+    int factor = 1;
+};
+
+ShadowGeometry shadowGeometry(const Shadow &shadow, const QTransform &t)
+{
+    ShadowGeometry g;
+    g.offset = t.map(shadow.offset) - t.map(QPointF(0, 0));
+    const double scale = std::sqrt(std::abs(t.m11() * t.m22() - t.m12() * t.m21()));
+    g.sigma = TransparencyLayer::sigmaForBlurRadius(std::max<qreal>(0, shadow.blurRadius) * scale);
+    g.factor = TransparencyLayer::shrinkFactor(g.sigma);
+    return g;
+}
 
 qint64 pixelsOf(const QImage &image)
 {
@@ -133,11 +150,22 @@ QPainter *TransparencyLayer::begin(QPainter *target, const std::optional<Shadow>
 
     const QPaintDevice *device = target->device();
     d->devicePixelRatio = device ? device->devicePixelRatio() : 1.0;
-    const QRect canvas = device ? d->baseTransform.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect()
-                                : QRect();
+    const QRect canvas = device ? d->baseTransform.mapRect(QRectF(RenderBand::canvasFor(device))).toAlignedRect() : QRect();
     QRect rect = canvas;
     if (target->hasClipping())
         rect &= d->deviceTransform.mapRect(target->clipBoundingRect()).toAlignedRect();
+    if (device) {
+        // Drawn a band at a time: the group needs the band and what its
+        // shadow reaches, on the grid its blur runs on.
+        int reach = 0;
+        int grid = 1;
+        if (shadow && shadow->color.alpha() > 0) {
+            const ShadowGeometry g = shadowGeometry(*shadow, d->deviceTransform);
+            grid = g.factor;
+            reach = RenderBand::shadowReach(g.sigma, g.factor, g.offset.y());
+        }
+        rect = RenderBand::cut(device, rect, reach, grid);
+    }
     if (rect.isEmpty()) {
         d->passthrough = true;
         return target;
@@ -205,11 +233,8 @@ void TransparencyLayer::finishContent()
     d->finished = true;
     d->painter.end();
     if (d->shadow && d->shadow->color.alpha() > 0) {
-        const QTransform &t = d->deviceTransform;
-        const QPointF offset = t.map(d->shadow->offset) - t.map(QPointF(0, 0));
-        const double scale = std::sqrt(std::abs(t.m11() * t.m22() - t.m12() * t.m21()));
-        const double sigma = sigmaForBlurRadius(std::max<qreal>(0, d->shadow->blurRadius) * scale);
-        applyShadow(d->buffer, d->shadow->color, offset, sigma);
+        const ShadowGeometry g = shadowGeometry(*d->shadow, d->deviceTransform);
+        applyShadow(d->buffer, d->shadow->color, g.offset, g.sigma);
     }
 }
 
@@ -258,9 +283,7 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
     sigma = std::max(0.0, sigma);
 
     // Large blurs run on a smaller plane: the blur hides the detail lost.
-    int f = 1;
-    while (sigma / f >= 8 && f < 16)
-        f *= 2;
+    const int f = shrinkFactor(sigma);
     const double dx = offset.x();
     const double dy = offset.y();
     if (!std::isfinite(dx) || !std::isfinite(dy) || std::abs(dx) > 1e6 || std::abs(dy) > 1e6)

@@ -67,6 +67,14 @@ public:
 
     // Sigma in device pixels for a blur radius in device pixels.
     static double sigmaForBlurRadius(double radius) { return radius * 0.5; }
+    // Large blurs run on a plane this many times smaller (1 to 16).
+    static int shrinkFactor(double sigma)
+    {
+        int f = 1;
+        while (sigma / f >= 8 && f < 16)
+            f *= 2;
+        return f;
+    }
 
     // Puts the tinted, blurred alpha of `image` (premultiplied ARGB) under
     // its own content, moved by `offset` device pixels. What falls outside

@@ -207,15 +207,19 @@ TEST(KTTemplateExport, EveryFormatCarriesThePhotosMetadataUpright)
         const char *extension;
         bool alpha;
         const char *resolutionTag;
+        bool bands = false;
     };
     for (const Case &c : {Case{platform::TypeTable::kJPEG, "jpg", false, "JFIF:XResolution"},
+                          Case{platform::TypeTable::kJPEG, "bands.jpg", false, "JFIF:XResolution", true},
                           Case{platform::TypeTable::kPNG, "png", true, "PNG-pHYs:PixelsPerUnitX"},
                           Case{platform::TypeTable::kTIFF, "tif", true, "IFD0:XResolution"},
                           Case{platform::TypeTable::kPSD, "psd", true, "Photoshop:XResolution"}}) {
-        SCOPED_TRACE(c.type);
+        SCOPED_TRACE(c.extension);
         const QString path = scratch(QStringLiteral("framed.%1").arg(c.extension));
         platform::Error error;
-        ASSERT_TRUE(design->writeToURL(QUrl::fromLocalFile(path), QString::fromLatin1(c.type), image, &error))
+        const QUrl url = QUrl::fromLocalFile(path);
+        ASSERT_TRUE(c.bands ? design->writeInBandsToURL(url, QString::fromLatin1(c.type), size, nullptr, nullptr, &error, 48)
+                            : design->writeToURL(url, QString::fromLatin1(c.type), image, &error))
             << error.description.toStdString();
 
         EXPECT_EQ(externalreaders::identifyFormat(path, "%w %h"), QStringLiteral("240 360"));
@@ -232,7 +236,7 @@ TEST(KTTemplateExport, EveryFormatCarriesThePhotosMetadataUpright)
         EXPECT_TRUE(headline.contains(QLatin1String(kHeadline))) << headline.toStdString();
         EXPECT_FALSE(tags.contains("IFD1:ThumbnailImage"));
         EXPECT_EQ(tags.value("ExifIFD:ExifImageWidth").toInt(), 240);
-        if (QLatin1String(c.extension) == QLatin1String("jpg")) {
+        if (QString::fromLatin1(c.extension).endsWith(QLatin1String("jpg"))) {
             EXPECT_EQ(externalreaders::identifyFormat(path, "%Q"), QStringLiteral("80"));
         }
     }
@@ -245,6 +249,33 @@ TEST(KTTemplateExport, EveryFormatCarriesThePhotosMetadataUpright)
     QImage jpeg(scratch("framed.jpg"));
     EXPECT_EQ(jpeg.pixelColor(5, 5).alpha(), 255);
     EXPECT_NEAR(jpeg.pixelColor(5, 5).green(), 128 + 15, 6);
+    // Made a band of rows at a time, the picture is the same.
+    EXPECT_EQ(QImage(scratch("framed.bands.jpg")), jpeg);
+}
+
+TEST(KTTemplateExport, BandByBandProgressRunsToHundredAndCancelLeavesNoFile)
+{
+    auto design = framedDesign(writeCameraPhoto("bands.jpg"));
+    const QSizeF size = design->sizeFromOriginalWithOuterShadow(true);
+    const QUrl url = QUrl::fromLocalFile(scratch("bands-out.jpg"));
+    std::vector<double> seen;
+    ASSERT_TRUE(design->writeInBandsToURL(url, platform::TypeTable::kJPEG, size,
+                                          [&](KTTemplate *, double p) { seen.push_back(p); }, nullptr, nullptr, 48));
+    ASSERT_GE(seen.size(), 360u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_DOUBLE_EQ(seen.back(), 100.0);
+
+    // Cancelled part-way, before and while the bands are encoded: no file, the old one kept.
+    QFile::remove(url.toLocalFile());
+    for (const double at : {10.0, 60.0}) {
+        bool cancel = false;
+        platform::Error error;
+        EXPECT_FALSE(design->writeInBandsToURL(
+            url, platform::TypeTable::kJPEG, size, [&](KTTemplate *, double p) { cancel = p > at; },
+            [&](KTTemplate *) { return cancel; }, &error, 48));
+        EXPECT_EQ(error.code, int(platform::CodecError::Cancelled));
+        EXPECT_FALSE(QFileInfo::exists(url.toLocalFile()));
+    }
 }
 
 TEST(KTTemplateExport, WithoutResolutionNoResolutionTagsButSoftwareAndOrientation)

@@ -4,6 +4,7 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
+#include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "platform/render/ParallelPaint.h"
 
@@ -93,5 +94,26 @@ TEST(MouldingExportPixels, BandsOnSeveralThreadsDrawWhatOnePainterDraws)
         platform::ParallelPaint::setEnabled(true);
         ASSERT_FALSE(banded.isNull());
         EXPECT_TRUE(banded == single) << "scene " << scene;
+    }
+}
+
+TEST(MouldingExportPixels, BandByBandTheJpegIsTheWholeRendersJpeg)
+{
+    for (int scene = 0; scene < 2; ++scene) {
+        Scene s(scene);
+        auto copy = s.design->copyForRendering();
+        copy->setExportMode(true);
+        const QSizeF size = copy->sizeFromOriginalWithOuterShadow(true);
+        const QString whole = librarytest::freshFolder() + QStringLiteral("/whole.jpg");
+        const QString banded = librarytest::freshFolder() + QStringLiteral("/bands.jpg");
+        auto image = copy->newDataProvidedCGImageOfSize(size, nullptr, nullptr);
+        ASSERT_TRUE(image && copy->writeToURL(QUrl::fromLocalFile(whole), platform::TypeTable::kJPEG, image));
+        image.reset();
+        ASSERT_TRUE(copy->writeInBandsToURL(QUrl::fromLocalFile(banded), platform::TypeTable::kJPEG, size, nullptr,
+                                            nullptr, nullptr, 200));
+        const QImage a(whole);
+        const QImage b(banded);
+        ASSERT_EQ(a.size(), QSize(1632, 1232));
+        EXPECT_TRUE(a == b) << "scene " << scene;
     }
 }

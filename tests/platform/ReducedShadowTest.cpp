@@ -1,6 +1,7 @@
 // A single drawing with a wide shadow is drawn without a canvas-sized group;
 // what it leaves on the canvas must match the group's result.
 #include "platform/render/DrawingContext.h"
+#include "platform/render/RenderBand.h"
 
 #include <QImage>
 #include <QPainterPath>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -44,9 +46,8 @@ int maxDifference(const QImage &a, const QImage &b)
 
 // Draws the ring with a shadow of blur `blur` either alone (the reduced way)
 // or inside an explicit group (the buffered way).
-QImage draw(QImage image, bool grouped, bool erase, double blur, QRectF clip = QRectF())
+void drawRing(platform::DrawingContext &ctx, bool grouped, bool erase, double blur, QRectF clip = QRectF())
 {
-    platform::DrawingContext ctx(image);
     if (!clip.isEmpty())
         ctx.clipToRect(clip);
     if (erase)
@@ -57,6 +58,36 @@ QImage draw(QImage image, bool grouped, bool erase, double blur, QRectF clip = Q
     ctx.fillPath(ring(), QColor(150, 90, 40));
     if (grouped)
         ctx.endTransparencyLayer();
+}
+
+QImage draw(QImage image, bool grouped, bool erase, double blur, QRectF clip = QRectF())
+{
+    platform::DrawingContext ctx(image);
+    drawRing(ctx, grouped, erase, blur, clip);
+    return image;
+}
+
+// The same drawing a band of `rows` rows at a time, each drawn with a few
+// rows more on either side that are thrown away, as an export does.
+QImage drawInBands(QImage image, int rows, bool grouped, double blur)
+{
+    constexpr int kPad = 8;
+    for (int first = 0; first < image.height(); first += rows) {
+        const int top = std::max(0, first - kPad);
+        const int end = std::min(image.height(), first + rows + kPad);
+        QImage band = image.copy(0, top, image.width(), end - top);
+        {
+            QPainter painter(&band);
+            painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+            painter.translate(0, -top);
+            const platform::RenderBand window(&band, top, image.width(), image.height());
+            platform::DrawingContext ctx(painter, image.height());
+            drawRing(ctx, grouped, false, blur);
+        }
+        const int count = std::min(rows, image.height() - first);
+        for (int y = 0; y < count; ++y)
+            std::memcpy(image.scanLine(first + y), band.constScanLine(first - top + y), size_t(image.bytesPerLine()));
+    }
     return image;
 }
 
@@ -86,4 +117,19 @@ TEST(ReducedShadow, ErasingAndClippingMatchToo)
     const QImage clippedGrouped = draw(canvas(Qt::transparent), true, false, 60, clip);
     EXPECT_LE(maxDifference(clipped, clippedGrouped), 4);
     EXPECT_EQ(qAlpha(clipped.pixel(300, 150)), 0);
+}
+
+TEST(ReducedShadow, DrawnInBandsTheRowsAreThoseOfTheWholeCanvas)
+{
+    // Blurs that run on planes 1, 4 and 8 times smaller, grouped and alone.
+    for (const double blur : {6.0, 60.0, 140.0}) {
+        for (const bool grouped : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "blur " << blur << (grouped ? " grouped" : ""));
+            for (const QColor background : {QColor(Qt::transparent), QColor(230, 240, 250)}) {
+                const QImage whole = draw(canvas(background), grouped, false, blur);
+                EXPECT_LE(maxDifference(drawInBands(canvas(background), 48, grouped, blur), whole), 1);
+                EXPECT_LE(maxDifference(drawInBands(canvas(background), 100, grouped, blur), whole), 1);
+            }
+        }
+    }
 }
