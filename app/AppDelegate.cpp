@@ -329,35 +329,46 @@ void AppDelegate::applicationDidFinishLaunching()
     });
 
     if (defaults.boolForKey(key(kShowWelcomeWindowKey)))
-        welcomeToKantelo();
+        welcomeAtLaunch();
 
     runAfterDelay(delay(kTemplateNamesLaunchDelay), [this] { saveTemplateNamesToDefaults(); }, this);
 }
 
 void AppDelegate::welcomeToKantelo()
 {
-    if (!m_welcomeWindow) {
-        m_welcomeWindow = new KTWelcomeWindow(this);
-        KTWelcomeWindow *welcome = m_welcomeWindow;
-        welcome->setOpenURL([this](const QUrl &url) { return openURL(url); });
-        connect(welcome, &KTWelcomeWindow::batchProcessingRequested, this, &AppDelegate::startBatchProcessing);
-        connect(welcome, &KTWelcomeWindow::manualRequested, this, &AppDelegate::openManual);
-        connect(welcome, &KTWelcomeWindow::supportRequested, this, &AppDelegate::sendFeedback);
-        connect(welcome, &KTWelcomeWindow::newsletterRequested, this, &AppDelegate::subscribeToNewsletter);
-        connect(welcome, &KTWelcomeWindow::facebookRequested, this, &AppDelegate::openKanteloFacebookPage);
-        welcome->window();
-        welcome->setBatchProcessingAvailable(bool(m_services.startBatchProcessing));
-        welcome->setManualAvailable(hasManual());
-        // A document window opened after the welcome window stays behind it.
-        auto keep = [welcome] {
-            QMetaObject::invokeMethod(welcome, [welcome] { welcome->keepInFront(); }, Qt::QueuedConnection);
-        };
-        if (DocumentController *documents = DocumentController::sharedDocumentController(false))
-            connect(documents, &DocumentController::documentsChanged, welcome, keep);
-        connect(qApp, &QGuiApplication::focusWindowChanged, welcome, keep);
-    }
-    m_welcomeWindow->showWindow();
-    m_welcomeWindow->keepInFront();
+    KTWelcomeWindow *welcome = makeWelcomeWindow();
+    welcome->showWindow();
+    welcome->keepInFront();
+}
+
+void AppDelegate::welcomeAtLaunch()
+{
+    makeWelcomeWindow()->showAtLaunch();
+}
+
+KTWelcomeWindow *AppDelegate::makeWelcomeWindow()
+{
+    if (m_welcomeWindow)
+        return m_welcomeWindow;
+    m_welcomeWindow = new KTWelcomeWindow(this);
+    KTWelcomeWindow *welcome = m_welcomeWindow;
+    welcome->setOpenURL([this](const QUrl &url) { return openURL(url); });
+    connect(welcome, &KTWelcomeWindow::batchProcessingRequested, this, &AppDelegate::startBatchProcessing);
+    connect(welcome, &KTWelcomeWindow::manualRequested, this, &AppDelegate::openManual);
+    connect(welcome, &KTWelcomeWindow::supportRequested, this, &AppDelegate::sendFeedback);
+    connect(welcome, &KTWelcomeWindow::newsletterRequested, this, &AppDelegate::subscribeToNewsletter);
+    connect(welcome, &KTWelcomeWindow::facebookRequested, this, &AppDelegate::openKanteloFacebookPage);
+    welcome->window();
+    welcome->setBatchProcessingAvailable(bool(m_services.startBatchProcessing));
+    welcome->setManualAvailable(hasManual());
+    // The start-up document's window, opened after the welcome window, stays behind it.
+    auto keep = [welcome] {
+        QMetaObject::invokeMethod(welcome, [welcome] { welcome->keepInFront(); }, Qt::QueuedConnection);
+    };
+    if (DocumentController *documents = DocumentController::sharedDocumentController(false))
+        connect(documents, &DocumentController::documentsChanged, welcome, keep);
+    connect(qApp, &QGuiApplication::focusWindowChanged, welcome, keep);
+    return welcome;
 }
 
 void AppDelegate::postWarning(const QString &warning)
@@ -557,7 +568,7 @@ void AppDelegate::importInitialFrames()
 {
     const bool processRun = VLProcessArguments::isProcessRun();
     if (!processRun)
-        welcomeToKantelo();
+        welcomeAtLaunch();
 
     const QString folder = framesGraphicsFolder();
     if (!QFileInfo(folder).isDir()) {

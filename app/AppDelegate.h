@@ -198,6 +198,10 @@ signals:
     void initialFramesImportEnded(bool succeeded);
 
 private:
+    // The welcome window shown by the launch and the first-run import:
+    // behind the photos opened with the program.
+    void welcomeAtLaunch();
+    KTWelcomeWindow *makeWelcomeWindow();
     void finishInitialFramesImport();
     // Saves a context at quit; false when the quit must stop.
     bool saveContextForQuit(platform::ManagedObjectContext *context);

@@ -20,6 +20,8 @@ public:
     virtual std::shared_ptr<KTTemplate> docTemplate() const = 0;
     // Answers whether the design took the picture.
     virtual bool importImage(const QUrl &url) = 0;
+    // Still the untitled start-up document on its start-up picture.
+    virtual bool isDefaultImage() const { return false; }
     // Puts another design's settings and layers around the photo.
     virtual void replaceTemplateWith(const std::shared_ptr<KTTemplate> &) {}
     // The framed picture written for a drag out of the canvas, in a new

@@ -1,6 +1,7 @@
 #include "app/KTWelcomeWindow.h"
 
 #include "app/KTApplicationShortcuts.h"
+#include "app/KTDesignDocumentInterface.h"
 #include "app/KTWebAddresses.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLWAnalytics.h"
@@ -23,7 +24,33 @@
 
 namespace {
 constexpr int kProgressSteps = 1000; // the bar runs 0..1 in these steps
+
+// The document the user works in: the current one, else the last opened.
+platform::Document *frontDocument()
+{
+    platform::DocumentController *documents = platform::DocumentController::sharedDocumentController(false);
+    platform::Document *document = documents ? documents->currentDocument() : nullptr;
+    if (!document && documents && !documents->documents().isEmpty())
+        document = documents->documents().constLast();
+    return document;
 }
+
+bool showsStartupPicture(platform::Document *document)
+{
+    KTDesignDocumentInterface *design = KTDesignDocumentInterface::fromObject(document);
+    return design && design->isDefaultImage();
+}
+
+platform::Document *documentOfWindow(const QWidget *window)
+{
+    platform::DocumentController *documents = platform::DocumentController::sharedDocumentController(false);
+    for (platform::Document *document : documents ? documents->documents() : QList<platform::Document *>()) {
+        if (document->windowForSheet() == window)
+            return document;
+    }
+    return nullptr;
+}
+} // namespace
 
 KTWelcomeWindow::KTWelcomeWindow(QObject *parent)
     : platform::WindowController(QStringLiteral("KTWelcomeWindow"), parent)
@@ -34,8 +61,8 @@ KTWelcomeWindow::~KTWelcomeWindow() = default;
 
 QWidget *KTWelcomeWindow::loadWindow()
 {
-    // A dialog: the window system keeps it above the window it belongs to.
-    auto *window = new QWidget(nullptr, Qt::Dialog);
+    // A window of its own until it belongs to the start-up document's window.
+    auto *window = new QWidget(nullptr, Qt::Window);
     window->setObjectName(windowNibName());
     window->setWindowTitle(QStringLiteral("Welcome to Kantelo"));
     auto *layout = new QVBoxLayout(window);
@@ -250,44 +277,107 @@ void KTWelcomeWindow::setManualAvailable(bool available)
     m_manualButton->setEnabled(available);
 }
 
+void KTWelcomeWindow::showAtLaunch()
+{
+    platform::Document *document = frontDocument();
+    QWidget *documentWindow = document ? document->windowForSheet() : nullptr;
+    if (!documentWindow || !documentWindow->isVisible() || showsStartupPicture(document)) {
+        showWindow();
+        keepInFront();
+        return;
+    }
+    // The user opened a photo with the program: that is what comes first.
+    QWidget *welcome = window();
+    if (!welcome->isVisible()) {
+        welcome->setAttribute(Qt::WA_ShowWithoutActivating);
+        welcome->show();
+        welcome->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    }
+    stepBehind(documentWindow);
+}
+
 void KTWelcomeWindow::keepInFront()
 {
     QWidget *welcome = isWindowLoaded() ? window() : nullptr;
     if (!welcome || !welcome->isVisible())
         return;
-    platform::DocumentController *documents = platform::DocumentController::sharedDocumentController(false);
-    platform::Document *document = documents ? documents->currentDocument() : nullptr;
-    if (!document && documents && !documents->documents().isEmpty())
-        document = documents->documents().constLast();
+    if (m_owner) {
+        // Its start-up window may have just taken a photo.
+        ownerTookPhoto();
+        return;
+    }
+    if (welcome->windowType() == Qt::Dialog)
+        belongTo(nullptr, true); // the window it belonged to is gone
+    platform::Document *document = frontDocument();
     QWidget *documentWindow = document ? document->windowForSheet() : nullptr;
     if (documentWindow && !documentWindow->isVisible()) {
-        // Not shown yet: once it is, the welcome window goes above it.
+        // Not shown yet: once it is, it may need the welcome window above it.
         m_documentWindow = documentWindow;
         documentWindow->installEventFilter(this);
         return;
     }
-    // A transient window stays above the window it belongs to.
-    if (documentWindow && documentWindow->windowHandle() && welcome->windowHandle()) {
-        if (welcome->windowHandle()->transientParent() == documentWindow->windowHandle())
-            return;
-        // The window system reads the owner when a window is mapped: map anew.
-        welcome->hide();
-        welcome->windowHandle()->setTransientParent(documentWindow->windowHandle());
-        welcome->show();
+    if (!documentWindow || !showsStartupPicture(document))
+        return;
+    belongTo(documentWindow, true);
+    // A photo going into the start-up window sends the welcome window behind.
+    connect(document, &platform::Document::fileURLChanged, this, &KTWelcomeWindow::ownerTookPhoto,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+}
+
+void KTWelcomeWindow::keepInFrontLater()
+{
+    QMetaObject::invokeMethod(this, &KTWelcomeWindow::keepInFront, Qt::QueuedConnection);
+}
+
+void KTWelcomeWindow::ownerTookPhoto()
+{
+    if (!m_owner || showsStartupPicture(documentOfWindow(m_owner)))
+        return;
+    if (window()->isVisible())
+        stepBehind(m_owner);
+    else
+        belongTo(nullptr, false);
+}
+
+void KTWelcomeWindow::belongTo(QWidget *owner, bool activate)
+{
+    QWidget *welcome = window();
+    m_owner = owner;
+    // A dialog stays above the window it belongs to; the window system reads
+    // the owner when a window is mapped, so it is mapped anew.
+    const bool wasVisible = welcome->isVisible();
+    const QPoint place = welcome->pos();
+    welcome->hide();
+    welcome->setWindowFlags((welcome->windowFlags() & ~Qt::WindowType_Mask) | (owner ? Qt::Dialog : Qt::Window));
+    welcome->winId();
+    if (QWindow *handle = welcome->windowHandle())
+        handle->setTransientParent(owner ? owner->windowHandle() : nullptr);
+    if (!wasVisible)
+        return;
+    welcome->move(place);
+    welcome->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    welcome->show();
+    welcome->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    if (activate) {
+        welcome->raise();
+        welcome->activateWindow();
     }
-    welcome->raise();
-    welcome->activateWindow();
+}
+
+void KTWelcomeWindow::stepBehind(QWidget *documentWindow)
+{
+    if (m_owner)
+        belongTo(nullptr, false);
+    window()->lower();
+    documentWindow->raise();
+    documentWindow->activateWindow();
 }
 
 bool KTWelcomeWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_documentWindow && event->type() == QEvent::Show) {
         m_documentWindow->removeEventFilter(this);
-        QPointer<KTWelcomeWindow> self(this);
-        QMetaObject::invokeMethod(this, [self] {
-            if (self)
-                self->keepInFront();
-        }, Qt::QueuedConnection);
+        keepInFrontLater();
     }
     return platform::WindowController::eventFilter(watched, event);
 }

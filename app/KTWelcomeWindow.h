@@ -54,7 +54,11 @@ public:
     // Buttons of commands this build cannot do are disabled.
     void setBatchProcessingAvailable(bool available);
     void setManualAvailable(bool available);
-    // Stays above the current document's window, which may open later.
+    // At launch: above the start-up document, behind a photo or design the
+    // user opened with the program.
+    void showAtLaunch();
+    // Stays above the start-up document's window, which may open later, and
+    // steps behind it once it shows a photo the user opened.
     void keepInFront();
 
 signals:
@@ -79,7 +83,15 @@ private:
     std::function<bool(const QUrl &)> m_openURL;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void keepInFrontLater();
+    void ownerTookPhoto();
+    // Maps the window anew as a dialog of `owner`, or, without one, as a
+    // window of its own that others may cover.
+    void belongTo(QWidget *owner, bool activate);
+    void stepBehind(QWidget *documentWindow);
     QPointer<QWidget> m_documentWindow;
+    // The start-up document's window this one stays above.
+    QPointer<QWidget> m_owner;
     void track(const char *action);
     void openPage(const QUrl &url);
 };

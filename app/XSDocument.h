@@ -38,7 +38,7 @@ public:
     std::shared_ptr<KTTemplate> docTemplate() const override { return m_docTemplate; }
     // The window's layers palette controller, once the window is loaded.
     QObject *layersPaletteController() const { return m_layersPaletteController.data(); }
-    bool isDefaultImage() const { return m_isDefaultImage; }
+    bool isDefaultImage() const override { return m_isDefaultImage; }
 
     void makeWindowControllers() override;
     // The window is ready: the photo (or the start-up picture) goes in, then

@@ -9,17 +9,22 @@
 #include "platform/Bundle.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
+#include "platform/ui/Document.h"
 #include "platform/ui/DocumentController.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
+#include <QWindow>
 
 #include <atomic>
 #include <thread>
@@ -140,6 +145,30 @@ TEST_F(AppDelegateFixture, LaunchRunsItsStepsInOrder)
     delayed.sort();
     EXPECT_EQ(delayed, (QStringList{"library check", "newsletter", "template names"}));
     EXPECT_EQ(d.arrayForKey("TemplateNames"), (QVariantList{"Gold", "Oak"}));
+}
+
+TEST_F(AppDelegateFixture, APhotoOpenedWithTheLaunchStaysInFrontOfTheWelcomeWindow)
+{
+    qputenv("KANTELO_RESOURCES", freshDir().toLocal8Bit());
+    const QString path = freshDir() + "/photo.png";
+    QImage photo(90, 60, QImage::Format_RGB32);
+    photo.fill(Qt::darkRed);
+    ASSERT_TRUE(photo.save(path));
+    AppDelegate delegate;
+    delegate.applicationWillFinishLaunching();
+    DocumentController::sharedDocumentController()->openDocumentsWithURLs({QUrl::fromLocalFile(path)});
+    ASSERT_EQ(DocumentController::sharedDocumentController()->documents().size(), 1);
+    QWidget *photoWindow = DocumentController::sharedDocumentController()->documents().first()->windowForSheet();
+    ASSERT_TRUE(photoWindow);
+    delegate.applicationDidFinishLaunching();
+
+    ASSERT_TRUE(delegate.welcomeWindow());
+    QWidget *welcome = delegate.welcomeWindow()->window();
+    EXPECT_TRUE(welcome->isVisible());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == photoWindow; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), photoWindow);
+    EXPECT_FALSE(welcome->windowHandle()->transientParent()) << "a window of its own, behind the photo";
 }
 
 TEST_F(AppDelegateFixture, LaunchLeavesOutWhatTheSettingsTurnOff)

@@ -203,17 +203,32 @@ TEST_F(ShellCommands, TheOpenPanelOffersImagesDesignsArchivesAndAllFiles)
     EXPECT_TRUE(fileDialogFilter({QString::fromLatin1(TypeTable::kImage)}).contains("*.heic"));
 }
 
-TEST_F(ShellCommands, TheWelcomeWindowStaysInFrontAndItsButtonsLeadSomewhere)
+TEST_F(ShellCommands, TheWelcomeWindowStaysAboveTheStartUpPictureNotAboveAPhotoAndItsButtonsLeadSomewhere)
 {
     delegate->welcomeToKantelo();
     KTWelcomeWindow *welcome = delegate->welcomeWindow();
     ASSERT_TRUE(welcome);
+    QWidget *welcomeWindow = welcome->window();
+    Error error;
+    auto *startup = qobject_cast<XSDocument *>(documents->openUntitledDocumentAndDisplay(true, &error));
+    ASSERT_TRUE(startup);
+    QWidget *startupWindow = startup->windowForSheet();
+    auto belongsTo = [&](QWidget *owner) {
+        QWindow *handle = welcomeWindow->windowHandle();
+        return handle && handle->transientParent() == (owner ? owner->windowHandle() : nullptr);
+    };
+    ASSERT_TRUE(testsupport::waitUntil([&] { return belongsTo(startupWindow); }))
+        << "the welcome window stays above the start-up picture";
+
+    // A photo handed over goes into that window, which comes in front.
     XSDocument *doc = openPhoto();
-    ASSERT_TRUE(doc);
-    ASSERT_TRUE(testsupport::waitUntil([&] {
-        return welcome->window()->windowHandle()
-            && welcome->window()->windowHandle()->transientParent() == doc->windowForSheet()->windowHandle();
-    })) << "the welcome window belongs to the document window, above it";
+    ASSERT_EQ(doc, startup);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return belongsTo(nullptr) && QApplication::activeWindow() == startupWindow; }));
+    EXPECT_TRUE(welcomeWindow->isVisible());
+    XSDocument *second = openPhoto();
+    ASSERT_TRUE(second && second != startup);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(belongsTo(nullptr)) << "nor does it cover a photo opened later";
 
     EXPECT_FALSE(welcome->window()->findChild<QPushButton *>("batchProcessingButton")->isEnabled())
         << "no batch window in this build";
