@@ -90,7 +90,7 @@ PhotoEditingViewController::PhotoEditingViewController(const Options &options, Q
 
 PhotoEditingViewController::~PhotoEditingViewController() = default;
 
-bool PhotoEditingViewController::startContentEditing(QString *failure)
+bool PhotoEditingViewController::startContentEditing(platform::Error *error)
 {
     // A per-session folder of the user's own under the cache folder, so a
     // second edit of a photo of the same name never meets this one.
@@ -100,7 +100,8 @@ bool PhotoEditingViewController::startContentEditing(QString *failure)
     QFile::setPermissions(base, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QTemporaryDir session(base + QStringLiteral("/edit-XXXXXX"));
     if (!session.isValid()) {
-        *failure = QStringLiteral("Couldn't make a working folder in “%1”: %2").arg(base, session.errorString());
+        platform::setError(
+            error, QStringLiteral("Couldn't make a working folder in “%1”: %2").arg(base, session.errorString()));
         return false;
     }
     session.setAutoRemove(false);
@@ -109,7 +110,9 @@ bool PhotoEditingViewController::startContentEditing(QString *failure)
 
     QFile photo(m_options.photo);
     if (!photo.copy(m_tempURL)) {
-        *failure = QStringLiteral("Couldn't copy “%1” to “%2”: %3").arg(m_options.photo, m_tempURL, photo.errorString());
+        platform::setError(
+            error,
+            QStringLiteral("Couldn't copy “%1” to “%2”: %3").arg(m_options.photo, m_tempURL, photo.errorString()));
         QDir(m_folder).removeRecursively();
         return false;
     }
@@ -118,10 +121,11 @@ bool PhotoEditingViewController::startContentEditing(QString *failure)
     m_handedOverStamp = fileStamp(m_tempURL);
     reloadPreview();
 
-    QString reason;
+    platform::Error reason;
     if (!platform::Handoff::openFileWithApplication(m_tempURL, &reason)) {
-        *failure = QStringLiteral("Couldn't open the photo in Kantelo. %1\nThe working copy stays in “%2”.")
-                       .arg(reason, m_tempURL);
+        platform::setError(error,
+                           QStringLiteral("Couldn't open the photo in Kantelo. %1\nThe working copy stays in “%2”.")
+                               .arg(reason.description, m_tempURL));
         return false;
     }
     watchTempForChanges();
@@ -206,7 +210,7 @@ void PhotoEditingViewController::done(int result)
 void PhotoEditingViewController::finishContentEditing()
 {
     reloadPreview();
-    QString failure;
+    platform::Error failure;
     const bool written = writeJPEG(m_tempURL, target(), &failure);
     const bool sidecar = !written || m_options.adjustmentData.isEmpty()
                          || writeAdjustmentData(m_options.adjustmentData, &failure);
@@ -214,7 +218,8 @@ void PhotoEditingViewController::finishContentEditing()
     delete m_source;
     m_source = nullptr;
     if (!written || !sidecar) {
-        const QString message = QStringLiteral("%1\nThe working copy stays in “%2”.").arg(failure, m_tempURL);
+        const QString message =
+            QStringLiteral("%1\nThe working copy stays in “%2”.").arg(failure.description, m_tempURL);
         say(stderr, QStringLiteral("ERROR: ") + message);
         if (!m_options.script)
             QMessageBox::warning(this, written ? QStringLiteral("The adjustment data wasn't written")
@@ -278,44 +283,45 @@ bool PhotoEditingViewController::isJPEGName(const QString &path)
            || platform::TypeTable::typeForExtension(suffix) == QLatin1String(platform::TypeTable::kJPEG);
 }
 
-bool PhotoEditingViewController::writeJPEG(const QString &source, const QString &target, QString *failure)
+bool PhotoEditingViewController::writeJPEG(const QString &source, const QString &target, platform::Error *error)
 {
     if (!isJPEG(source))
-        return convertImageAtURLToJPEGAtURL(source, target, failure);
+        return convertImageAtURLToJPEGAtURL(source, target, error);
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
-        *failure = QStringLiteral("Couldn't read “%1”: %2").arg(source, in.errorString());
+        platform::setError(error, QStringLiteral("Couldn't read “%1”: %2").arg(source, in.errorString()));
         return false;
     }
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly)) {
-        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString());
+        platform::setError(error, QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString()));
         return false;
     }
     while (!in.atEnd()) {
         const QByteArray block = in.read(1 << 20);
         if (block.isEmpty() || out.write(block) != block.size()) {
-            *failure = QStringLiteral("Couldn't copy “%1” to “%2”: %3")
-                           .arg(source, target, block.isEmpty() ? in.errorString() : out.errorString());
+            platform::setError(error, QStringLiteral("Couldn't copy “%1” to “%2”: %3")
+                                          .arg(source, target, block.isEmpty() ? in.errorString() : out.errorString()));
             out.cancelWriting();
             return false;
         }
     }
     if (!out.commit()) {
-        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString());
+        platform::setError(error, QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString()));
         return false;
     }
     return true;
 }
 
 bool PhotoEditingViewController::convertImageAtURLToJPEGAtURL(const QString &source, const QString &target,
-                                                            QString *failure)
+                                                              platform::Error *error)
 {
     QImageReader reader(source);
     reader.setAutoTransform(true);
     QImage image = reader.read();
     if (image.isNull()) {
-        *failure = QStringLiteral("Couldn't read the picture “%1”: %2").arg(source, reader.errorString());
+        platform::setError(error,
+                           QStringLiteral("Couldn't read the picture “%1”: %2").arg(source, reader.errorString()));
         return false;
     }
     if (image.hasAlphaChannel()) {
@@ -330,24 +336,24 @@ bool PhotoEditingViewController::convertImageAtURLToJPEGAtURL(const QString &sou
     }
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly)) {
-        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString());
+        platform::setError(error, QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString()));
         return false;
     }
     QImageWriter writer(&out, "jpeg");
     writer.setQuality(kJPEGQuality);
     if (!writer.write(image)) {
-        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, writer.errorString());
+        platform::setError(error, QStringLiteral("Couldn't write “%1”: %2").arg(target, writer.errorString()));
         out.cancelWriting();
         return false;
     }
     if (!out.commit()) {
-        *failure = QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString());
+        platform::setError(error, QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString()));
         return false;
     }
     return true;
 }
 
-bool PhotoEditingViewController::writeAdjustmentData(const QString &target, QString *failure)
+bool PhotoEditingViewController::writeAdjustmentData(const QString &target, platform::Error *error)
 {
     const QJsonObject adjustment{
         {QStringLiteral("formatIdentifier"), QString::fromLatin1(kAdjustmentFormatIdentifier)},
@@ -356,7 +362,8 @@ bool PhotoEditingViewController::writeAdjustmentData(const QString &target, QStr
     };
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(adjustment).toJson()) < 0 || !out.commit()) {
-        *failure = QStringLiteral("Couldn't write the adjustment data “%1”: %2").arg(target, out.errorString());
+        platform::setError(
+            error, QStringLiteral("Couldn't write the adjustment data “%1”: %2").arg(target, out.errorString()));
         return false;
     }
     return true;

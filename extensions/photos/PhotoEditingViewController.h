@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -29,17 +31,17 @@ public:
 
     // Copies the photo, hands the copy to Kantelo and starts watching. False
     // with a reason when nothing could be handed over.
-    bool startContentEditing(QString *failure);
+    bool startContentEditing(platform::Error *error);
 
     QString tempURL() const { return m_tempURL; }
 
     // Writes the working copy to `target` as a JPEG, atomically: a JPEG is
     // copied as it is, anything else converted at quality 80.
-    static bool writeJPEG(const QString &source, const QString &target, QString *failure);
-    static bool convertImageAtURLToJPEGAtURL(const QString &source, const QString &target, QString *failure);
+    static bool writeJPEG(const QString &source, const QString &target, platform::Error *error);
+    static bool convertImageAtURLToJPEGAtURL(const QString &source, const QString &target, platform::Error *error);
     static bool isJPEG(const QString &path);
     // The sidecar with the adjustment data that goes with the result.
-    static bool writeAdjustmentData(const QString &target, QString *failure);
+    static bool writeAdjustmentData(const QString &target, platform::Error *error);
     // Refuses a target whose name says another type than JPEG.
     static bool isJPEGName(const QString &path);
 

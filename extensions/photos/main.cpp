@@ -94,11 +94,11 @@ int main(int argc, char *argv[])
     QImageReader::setAllocationLimit(2048);
 
     PhotoEditingViewController controller(options);
-    QString failure;
+    platform::Error failure;
     if (!controller.startContentEditing(&failure)) {
-        std::fputs(QStringLiteral("ERROR: %1\n").arg(failure).toLocal8Bit().constData(), stderr);
+        std::fputs(QStringLiteral("ERROR: %1\n").arg(failure.description).toLocal8Bit().constData(), stderr);
         if (!options.script)
-            QMessageBox::critical(nullptr, QStringLiteral("Retouchlet"), failure);
+            QMessageBox::critical(nullptr, QStringLiteral("Retouchlet"), failure.description);
         return PhotoEditingViewController::Failed;
     }
     controller.show();

@@ -75,8 +75,7 @@ int main(int argc, char *argv[])
     }
     if (!Passlet::checkReadable(files, &error))
         return fail(error.description);
-    QString failure;
-    if (!platform::Handoff::openFilesWithApplication(files, &failure))
-        return fail(failure);
+    if (!platform::Handoff::openFilesWithApplication(files, &error))
+        return fail(error.description);
     return 0;
 }

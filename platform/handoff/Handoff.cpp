@@ -83,7 +83,7 @@ QString applicationProgram()
     return QStandardPaths::findExecutable(name);
 }
 
-bool openFilesWithApplication(const QStringList &paths, QString *failure)
+bool openFilesWithApplication(const QStringList &paths, Error *error)
 {
     QStringList absolute;
     for (const QString &path : paths)
@@ -92,8 +92,9 @@ bool openFilesWithApplication(const QStringList &paths, QString *failure)
         return true;
     const QString program = applicationProgram();
     if (program.isEmpty()) {
-        if (failure)
-            *failure = QStringLiteral("Kantelo isn't installed: the program “kantelo” was found neither beside this one nor on PATH.");
+        setError(error,
+                 QStringLiteral(
+                     "Kantelo isn't installed: the program “kantelo” was found neither beside this one nor on PATH."));
         return false;
     }
     // Started on its own, so it outlives this program; it keeps none of our
@@ -104,8 +105,7 @@ bool openFilesWithApplication(const QStringList &paths, QString *failure)
     launcher.setStandardInputFile(QProcess::nullDevice());
     launcher.setStandardOutputFile(QProcess::nullDevice());
     if (!launcher.startDetached()) {
-        if (failure)
-            *failure = QStringLiteral("Couldn't start “%1”.").arg(program);
+        setError(error, QStringLiteral("Couldn't start “%1”.").arg(program));
         return false;
     }
     return true;

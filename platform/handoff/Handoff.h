@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -28,12 +30,12 @@ QString applicationProgram();
 
 // Opens the files with the application, in one message or one start (a
 // start per file would race to become the running instance): a running
-// instance gets them, else a new one is started with them. False with a
-// reason when neither worked.
-bool openFilesWithApplication(const QStringList &paths, QString *failure = nullptr);
-inline bool openFileWithApplication(const QString &path, QString *failure = nullptr)
+// instance gets them, else a new one is started with them. False, with
+// the reason in `error`, when neither worked.
+bool openFilesWithApplication(const QStringList &paths, Error *error = nullptr);
+inline bool openFileWithApplication(const QString &path, Error *error = nullptr)
 {
-    return openFilesWithApplication({path}, failure);
+    return openFilesWithApplication({path}, error);
 }
 
 } // namespace Handoff

@@ -1,5 +1,6 @@
 #include "platform/Alert.h"
 #include "platform/UserDefaults.h"
+#include "platform/handoff/Handoff.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Document.h"
 #include "platform/ui/DocumentController.h"
@@ -245,4 +246,23 @@ TEST(SingleInstanceTest, MalformedMessagesAreRefused)
     EXPECT_FALSE(ok);
     EXPECT_EQ(SingleInstance::decodeMessage(SingleInstance::encodeMessage({"x", "y"}), &ok), (QStringList{"x", "y"}));
     EXPECT_TRUE(ok);
+}
+
+TEST(SingleInstanceTest, OpeningWithoutARunningOrInstalledKanteloFailsWithAReason)
+{
+    // No instance listens in an empty runtime folder, and no program is found.
+    const QString runtime = QDir::temp().filePath(QUuid::createUuid().toString(QUuid::Id128));
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR"), oldPath = qgetenv("PATH");
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    qputenv("PATH", runtime.toLocal8Bit());
+    Error error;
+    const bool opened = Handoff::openFileWithApplication(QStringLiteral("photo.jpg"), &error);
+    qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    qputenv("PATH", oldPath);
+    QDir(runtime).removeRecursively();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(error.domain, kKanteloErrorDomain);
+    EXPECT_EQ(error.description,
+              "Kantelo isn't installed: the program “kantelo” was found neither beside this one nor on PATH.");
 }
