@@ -1,7 +1,6 @@
 #include "frameeditor/KTEImagesController.h"
 
 #include "app/AppDelegate.h"
-#include "batch/ui/KTBatchProcessingProgressController.h"
 #include "frameeditor/KTEAttributesController.h"
 #include "frameeditor/KTEDeleteKeyFilter.h"
 #include "frameeditor/KTEImagesGroupModel.h"
@@ -14,6 +13,7 @@
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "platform/objectstore/TextMatching.h"
 #include "platform/ui/FilePanels.h"
+#include "platform/ui/RevealInFileManager.h"
 #include "stores/FrameImage.h"
 #include "stores/LibraryModel.h"
 
@@ -413,7 +413,7 @@ void KTEImagesController::imageDoubleClickedAtIndex(int index)
         return;
     const QString path = m_images[size_t(index)].imagePath();
     if (!path.isEmpty())
-        KTBatchProcessingProgressController::revealFile(QUrl::fromLocalFile(path));
+        platform::revealInFileManager(QUrl::fromLocalFile(path));
 }
 
 // ---- thumbnails

@@ -1,9 +1,7 @@
 #include "batch/ui/KTBatchProcessingProgressController.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
+#include "platform/ui/RevealInFileManager.h"
+
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -161,29 +159,7 @@ QWidget *KTBatchProcessingProgressController::failedFilesPopup() const
 void KTBatchProcessingProgressController::revealFailedFile(int row)
 {
     if (row >= 0 && row < m_failed.size())
-        revealFile(m_failed.at(row));
-}
-
-void KTBatchProcessingProgressController::revealFile(const QUrl &file)
-{
-    // Asked without waiting: a file manager that is slow to start must not
-    // freeze the window; without one the folder opens instead.
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{file.toString(QUrl::FullyEncoded)} << QString();
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath());
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        QDesktopServices::openUrl(folder);
-        return;
-    }
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folder](QDBusPendingCallWatcher *done) {
-        if (done->isError())
-            QDesktopServices::openUrl(folder);
-        done->deleteLater();
-    });
+        platform::revealInFileManager(m_failed.at(row));
 }
 
 void KTBatchProcessingProgressController::refresh()

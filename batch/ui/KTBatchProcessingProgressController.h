@@ -39,8 +39,6 @@ public:
     QWidget *failedFilesPopup() const;
     // The failed file of a row in the file manager; a row out of range reveals nothing.
     void revealFailedFile(int row);
-    // Selects the file in the desktop's file manager, else opens its folder.
-    static void revealFile(const QUrl &file);
 
 signals:
     void doneChanged(bool done);
