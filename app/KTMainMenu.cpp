@@ -60,6 +60,16 @@ void openDocument()
     KTDocumentController::sharedDocumentController()->openDocument();
 }
 
+// The key every Linux desktop uses for a command first, then the platform
+// theme's others (some themes bind Close to Ctrl+F4 alone, Quit to nothing).
+QList<QKeySequence> keysFor(QKeySequence::StandardKey standard, const QKeySequence &common)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(standard);
+    keys.removeAll(common);
+    keys.prepend(common);
+    return keys;
+}
+
 } // namespace
 
 void KTMainMenu::installForDocumentWindows()
@@ -76,7 +86,21 @@ KTMainMenu *KTMainMenu::install(XSDocumentWindowController *controller)
         existing->validateCommands();
         return existing;
     }
-    auto *menu = new KTMainMenu(controller, window);
+    auto *menu = new KTMainMenu(controller, window, true);
+    menu->build();
+    menu->validateCommands();
+    return menu;
+}
+
+KTMainMenu *KTMainMenu::installForWindow(QMainWindow *window)
+{
+    if (!window)
+        return nullptr;
+    if (auto *existing = window->findChild<KTMainMenu *>(QString(), Qt::FindDirectChildrenOnly)) {
+        existing->validateCommands();
+        return existing;
+    }
+    auto *menu = new KTMainMenu(nullptr, window, false);
     menu->build();
     menu->validateCommands();
     return menu;
@@ -102,10 +126,11 @@ void KTMainMenu::appendMenu(const QString &title, const QString &objectName, con
         fill(menu);
 }
 
-KTMainMenu::KTMainMenu(XSDocumentWindowController *controller, QMainWindow *window)
+KTMainMenu::KTMainMenu(XSDocumentWindowController *controller, QMainWindow *window, bool documentWindow)
     : QObject(window)
     , m_controller(controller)
     , m_window(window)
+    , m_documentWindow(documentWindow)
 {
     setObjectName(QStringLiteral("mainMenu"));
 }
@@ -137,10 +162,38 @@ QAction *KTMainMenu::add(QMenu *menu, const QString &title, const char *name, st
 void KTMainMenu::build()
 {
     m_menuBar = m_window->menuBar();
-    m_menuBar->clear();
+    QList<QMenu *> menus;
+    if (m_documentWindow) {
+        m_menuBar->clear();
+        menus = {buildFileMenu(), buildEditMenu(), buildViewMenu(), buildWindowMenu(), buildHelpMenu()};
+    } else {
+        // The window's own menus stay between File and Window.
+        const QList<QAction *> own = m_menuBar->actions();
+        QMenu *file = buildFileMenu();
+        if (!own.isEmpty()) {
+            m_menuBar->removeAction(file->menuAction());
+            m_menuBar->insertMenu(own.first(), file);
+        }
+        menus = {file, buildWindowMenu(), buildHelpMenu()};
+    }
+    for (QMenu *menu : menus)
+        connect(menu, &QMenu::aboutToShow, this, &KTMainMenu::validateCommands);
+    for (const ExtraMenu &extra : extraMenus())
+        appendMenu(extra.title, extra.objectName, extra.fill);
+    // Shortcuts work with the menus closed: keep the states current.
+    if (XSDocument *doc = documentOf(m_controller); doc && doc->hasUndoManager()) {
+        connect(doc->undoManager(), &QUndoStack::indexChanged, this, &KTMainMenu::validateCommands);
+        connect(doc->undoManager(), &QUndoStack::cleanChanged, this, &KTMainMenu::validateCommands);
+    }
+    if (auto state = viewStateOf(m_controller))
+        connect(state.get(), &KTViewState::viewStateChanged, this, &KTMainMenu::validateCommands);
+}
+
+QMenu *KTMainMenu::buildFileMenu()
+{
     QPointer<XSDocumentWindowController> controller = m_controller;
+    QPointer<QMainWindow> window = m_window;
     auto document = [controller] { return documentOf(controller); };
-    auto layout = [controller] { return layoutOf(controller); };
     auto delegate = [] { return AppDelegate::shared(); };
     AppDelegate::Services none;
     const AppDelegate::Services &services = delegate() ? delegate()->services() : none;
@@ -153,38 +206,42 @@ void KTMainMenu::build()
     }, QKeySequence::New);
     add(file, tr("&Open…"), "openDocumentAction", &openDocument, QKeySequence::Open);
     file->addSeparator();
-    add(file, tr("&Close"), "closeDocumentAction", [controller] {
-        if (controller && controller->window())
-            controller->window()->close();
-    }, QKeySequence::Close);
-    add(file, tr("&Save"), "saveDocumentAction", [document] {
-        if (XSDocument *doc = document())
-            doc->saveDocumentFromMenu();
-    }, QKeySequence::Save);
-    add(file, tr("Save &As…"), "saveDocumentAsAction", [document] {
-        if (XSDocument *doc = document())
-            doc->saveDocumentAsFromMenu();
-    }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    file->addSeparator();
-    using DocumentCommand = void (XSDocument::*)();
-    auto documentCommand = [&](const QString &title, const char *name, DocumentCommand run) {
-        add(file, title, name, [document, run] {
-            if (XSDocument *doc = document())
-                (doc->*run)();
-        });
-    };
-    documentCommand(tr("Save Design as Template…"), "saveTemplateAction", &XSDocument::saveTemplate);
-    documentCommand(tr("Replace Design from File…"), "replaceTemplateFromFileAction", &XSDocument::replaceTemplateFromFile);
-    add(file, tr("Import Template…"), "importTemplateAction", [document, delegate] {
-        if (XSDocument *doc = document(); doc && delegate())
-            doc->importTemplate(delegate()->templatesManagedObjectContext());
+    QAction *close = add(file, m_documentWindow ? tr("&Close") : tr("&Close Window"), "closeDocumentAction", [window] {
+        if (window)
+            window->close();
     });
-    documentCommand(tr("Generate Design Report"), "generateDesignReportAction", &XSDocument::generateDesignReport);
-    file->addSeparator();
-    add(file, tr("&Print…"), "printDocumentAction", [document] {
-        if (XSDocument *doc = document())
-            doc->printDocument();
-    }, QKeySequence::Print);
+    close->setShortcuts(keysFor(QKeySequence::Close, QKeySequence(Qt::CTRL | Qt::Key_W)));
+    if (m_documentWindow) {
+        add(file, tr("&Save"), "saveDocumentAction", [document] {
+            if (XSDocument *doc = document())
+                doc->saveDocumentFromMenu();
+        }, QKeySequence::Save);
+        add(file, tr("Save &As…"), "saveDocumentAsAction", [document] {
+            if (XSDocument *doc = document())
+                doc->saveDocumentAsFromMenu();
+        }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+        file->addSeparator();
+        using DocumentCommand = void (XSDocument::*)();
+        auto documentCommand = [&](const QString &title, const char *name, DocumentCommand run) {
+            add(file, title, name, [document, run] {
+                if (XSDocument *doc = document())
+                    (doc->*run)();
+            });
+        };
+        documentCommand(tr("Save Design as Template…"), "saveTemplateAction", &XSDocument::saveTemplate);
+        documentCommand(tr("Replace Design from File…"), "replaceTemplateFromFileAction",
+                        &XSDocument::replaceTemplateFromFile);
+        add(file, tr("Import Template…"), "importTemplateAction", [document, delegate] {
+            if (XSDocument *doc = document(); doc && delegate())
+                doc->importTemplate(delegate()->templatesManagedObjectContext());
+        });
+        documentCommand(tr("Generate Design Report"), "generateDesignReportAction", &XSDocument::generateDesignReport);
+        file->addSeparator();
+        add(file, tr("&Print…"), "printDocumentAction", [document] {
+            if (XSDocument *doc = document())
+                doc->printDocument();
+        }, QKeySequence::Print);
+    }
     file->addSeparator();
     add(file, tr("&Batch Processing…"), "startBatchProcessingAction",
         services.startBatchProcessing ? std::function<void()>([delegate] {
@@ -201,9 +258,16 @@ void KTMainMenu::build()
             delegate()->showPreferences();
     }, QKeySequence(Qt::CTRL | Qt::Key_Comma));
     file->addSeparator();
-    QAction *quit = add(file, tr("&Quit"), "quitAction", &quitApplication, QKeySequence::Quit);
+    QAction *quit = add(file, tr("&Quit"), "quitAction", &quitApplication);
+    quit->setShortcuts(keysFor(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
     quit->setMenuRole(QAction::QuitRole);
+    return file;
+}
 
+QMenu *KTMainMenu::buildEditMenu()
+{
+    QPointer<XSDocumentWindowController> controller = m_controller;
+    auto document = [controller] { return documentOf(controller); };
     QMenu *edit = m_menuBar->addMenu(tr("&Edit"));
     edit->setObjectName(QStringLiteral("editMenu"));
     add(edit, tr("&Undo"), "undoAction", [document] {
@@ -214,7 +278,13 @@ void KTMainMenu::build()
         if (XSDocument *doc = document(); doc && doc->hasUndoManager())
             doc->undoManager()->redo();
     }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    return edit;
+}
 
+QMenu *KTMainMenu::buildViewMenu()
+{
+    QPointer<XSDocumentWindowController> controller = m_controller;
+    auto layout = [controller] { return layoutOf(controller); };
     QMenu *view = m_menuBar->addMenu(tr("&View"));
     view->setObjectName(QStringLiteral("viewMenu"));
     auto zoomBy = [controller](double step) {
@@ -246,16 +316,27 @@ void KTMainMenu::build()
     panel(tr("Reset Presentation Settings"), "resetToDefaultPresentationSettingsAction",
           &KTMainLayoutViewController::resetToDefaultPresentationSettings);
 
+    return view;
+}
+
+QMenu *KTMainMenu::buildWindowMenu()
+{
+    QPointer<XSDocumentWindowController> controller = m_controller;
+    QPointer<QMainWindow> window = m_window;
+    auto layout = [controller] { return layoutOf(controller); };
+    auto delegate = [] { return AppDelegate::shared(); };
     QMenu *windowMenu = m_menuBar->addMenu(tr("&Window"));
     windowMenu->setObjectName(QStringLiteral("windowMenu"));
-    add(windowMenu, tr("Minimi&ze"), "minimizeAction", [controller] {
-        if (controller && controller->window())
-            controller->window()->showMinimized();
+    add(windowMenu, tr("Minimi&ze"), "minimizeAction", [window] {
+        if (window)
+            window->showMinimized();
     }, QKeySequence(Qt::CTRL | Qt::Key_M));
     add(windowMenu, tr("&Welcome to Kantelo"), "welcomeToKanteloAction", [delegate] {
         if (delegate())
             delegate()->welcomeToKantelo();
     });
+    if (!m_documentWindow)
+        return windowMenu;
     add(windowMenu, tr("Wa&rnings"), "showWarningsAction", [layout] {
         if (KTMainLayoutViewController *l = layout(); l && l->bottomBarViewController()) {
             if (QPushButton *button = l->bottomBarViewController()->alertsButton())
@@ -263,7 +344,14 @@ void KTMainMenu::build()
             l->bottomBarViewController()->alertsButtonPressed();
         }
     });
+    return windowMenu;
+}
 
+QMenu *KTMainMenu::buildHelpMenu()
+{
+    auto delegate = [] { return AppDelegate::shared(); };
+    AppDelegate::Services none;
+    const AppDelegate::Services &services = delegate() ? delegate()->services() : none;
     QMenu *help = m_menuBar->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
     auto command = [&](QMenu *menu, const QString &title, const char *name, void (AppDelegate::*run)(),
@@ -294,18 +382,7 @@ void KTMainMenu::build()
             if (delegate() && delegate()->services().resetLibraryUpdates)
                 delegate()->services().resetLibraryUpdates();
         }) : nullptr);
-
-    for (QMenu *menu : {file, edit, view, windowMenu, help})
-        connect(menu, &QMenu::aboutToShow, this, &KTMainMenu::validateCommands);
-    for (const ExtraMenu &extra : extraMenus())
-        appendMenu(extra.title, extra.objectName, extra.fill);
-    // Shortcuts work with the menus closed: keep the states current.
-    if (XSDocument *doc = document(); doc && doc->hasUndoManager()) {
-        connect(doc->undoManager(), &QUndoStack::indexChanged, this, &KTMainMenu::validateCommands);
-        connect(doc->undoManager(), &QUndoStack::cleanChanged, this, &KTMainMenu::validateCommands);
-    }
-    if (auto state = viewStateOf(m_controller))
-        connect(state.get(), &KTViewState::viewStateChanged, this, &KTMainMenu::validateCommands);
+    return help;
 }
 
 void KTMainMenu::validateCommands()
@@ -331,14 +408,17 @@ void KTMainMenu::validateCommands()
     set("generateDesignReportAction", hasPhoto);
     set("replaceTemplateFromFileAction", hasPhoto);
     set("importTemplateAction", doc && delegate);
-    set("undoAction", undo && undo->canUndo());
-    set("redoAction", undo && undo->canRedo());
-    if (QAction *a = action(QStringLiteral("undoAction")))
-        a->setText(undo && undo->canUndo() && !undo->undoText().isEmpty() ? tr("&Undo %1").arg(undo->undoText())
-                                                                           : tr("&Undo"));
-    if (QAction *a = action(QStringLiteral("redoAction")))
-        a->setText(undo && undo->canRedo() && !undo->redoText().isEmpty() ? tr("&Redo %1").arg(undo->redoText())
-                                                                           : tr("&Redo"));
+    // A window without a document keeps its own Edit menu up to date.
+    if (m_documentWindow) {
+        set("undoAction", undo && undo->canUndo());
+        set("redoAction", undo && undo->canRedo());
+        if (QAction *a = action(QStringLiteral("undoAction")))
+            a->setText(undo && undo->canUndo() && !undo->undoText().isEmpty() ? tr("&Undo %1").arg(undo->undoText())
+                                                                               : tr("&Undo"));
+        if (QAction *a = action(QStringLiteral("redoAction")))
+            a->setText(undo && undo->canRedo() && !undo->redoText().isEmpty() ? tr("&Redo %1").arg(undo->redoText())
+                                                                               : tr("&Redo"));
+    }
     set("zoomInAction", state && state->zoom() < KTViewState::kMaximumZoom - 1e-9);
     set("zoomOutAction", state && state->zoom() > KTViewState::kMinimumZoom + 1e-9);
     for (const char *name : {"openVariationsPanelAction", "openTemplatesPanelAction", "openLibraryPanelAction",

@@ -1,5 +1,6 @@
 #include "frameeditor/KTFEWindowController.h"
 
+#include "app/KTMainMenu.h"
 #include "frameeditor/KTEAttributesController.h"
 #include "frameeditor/KTEImagesController.h"
 #include "frameeditor/KTEOutlineController.h"
@@ -97,6 +98,8 @@ QWidget *KTFEWindowController::loadWindow()
         if (platform::UndoManager *undo = m_framesContext ? m_framesContext->undoManager() : nullptr)
             undo->redo();
     });
+    // The application's File, Window and Help menus around the editor's Edit.
+    KTMainMenu::installForWindow(window);
 
     auto *split = new QSplitter(Qt::Horizontal);
     split->setObjectName(QStringLiteral("frameEditorSplit"));

@@ -116,8 +116,8 @@ TEST_F(ShellCommands, EveryCommandIsEnabledExactlyWhenItCanActAndDoesWhatItSays)
     for (const char *unbuilt : {"startBatchProcessingAction", "openFramesEditorAction", "showWarningsAction"})
         EXPECT_FALSE(menu->action(unbuilt)->isEnabled()) << unbuilt << " is shown, not silent";
     for (const auto &[name, keys] : std::initializer_list<std::pair<const char *, QKeySequence>>{
-             {"openDocumentAction", QKeySequence::Open}, {"closeDocumentAction", QKeySequence::Close},
-             {"quitAction", QKeySequence::Quit}, {"undoAction", QKeySequence::Undo},
+             {"openDocumentAction", QKeySequence::Open}, {"closeDocumentAction", QKeySequence(Qt::CTRL | Qt::Key_W)},
+             {"quitAction", QKeySequence(Qt::CTRL | Qt::Key_Q)}, {"undoAction", QKeySequence::Undo},
              {"redoAction", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)}, {"zoomInAction", QKeySequence::ZoomIn},
              {"zoomOutAction", QKeySequence::ZoomOut}, {"openManualAction", QKeySequence::HelpContents}})
         EXPECT_EQ(menu->action(name)->shortcut(), keys) << name;

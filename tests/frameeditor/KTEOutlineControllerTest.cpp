@@ -2,6 +2,7 @@
 // undone through the window's Edit menu, that is the frames context's undo
 // manager.
 
+#include "app/KTMainMenu.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
@@ -24,9 +25,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -326,6 +331,35 @@ TEST(FrameEditorOutline, AfterADeleteTheNextRowIsSelected)
     EXPECT_TRUE(e.outline->exportButton()->isEnabled());
     ASSERT_TRUE(e.outline->selectedItem());
     EXPECT_EQ(e.outline->selectedItem()->name(), "Gold 2");
+}
+
+TEST(FrameEditorOutline, TheWindowHasTheApplicationsMenusAndCtrlWClosesIt)
+{
+    Editor e;
+    auto *main = qobject_cast<QMainWindow *>(e.window->window());
+    ASSERT_TRUE(main);
+    QMenuBar *bar = main->menuBar();
+    QStringList titles;
+    for (QAction *menu : bar->actions())
+        titles << menu->text();
+    EXPECT_EQ(titles, QStringList({"&File", "&Edit", "&Window", "&Help"}));
+    auto *menu = main->findChild<KTMainMenu *>();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu->action(QStringLiteral("quitAction"))->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    // The editor's own Undo is left to it.
+    e.outline->addCollection();
+    Editor::settle();
+    menu->validateCommands();
+    EXPECT_TRUE(e.window->undoAction()->isEnabled());
+
+    QWidget *window = main;
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    e.outline->outlineView()->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); // ends the new name
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([window] { return !window->isVisible(); }, 5000));
 }
 
 } // namespace
