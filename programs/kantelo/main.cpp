@@ -1,21 +1,14 @@
 #include "app/AppDelegate.h"
 #include "app/KTCommandLineRun.h"
-#include "app/KTControllerRegistry.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainMenu.h"
-#include "app/XSDocumentWindowController.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/ui/KTBatchProcessingWindowController.h"
-#include "editor/KTDesignViewController.h"
-#include "editor/KTLayerPanelController.h"
-#include "editor/KTLayersPaletteController.h"
-#include "editor/KTTemplatesViewController.h"
 #include "frameeditor/KTAdminController.h"
 #include "frameeditor/KTFEWindowController.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLProcessArguments.h"
 #include "library/KTFrameImporterWindowController.h"
-#include "library/KTLibraryViewController.h"
 #include "library/LibraryUpdates.h"
 #include "platform/TimingLog.h"
 #include "platform/TypeTable.h"
@@ -23,6 +16,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/MessageBoxPresenter.h"
 #include "platform/ui/SingleInstance.h"
+#include "programs/kantelo/WindowControllers.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -44,31 +38,6 @@ QStringList fileArguments(const QStringList &arguments)
             files.append(arguments.at(i));
     }
     return files;
-}
-
-// The document window's controllers that live above the shell. The canvas
-// brings the window's layers palette controller, which the window learns of
-// while its views are being built.
-void registerWindowControllers()
-{
-    KTControllerRegistry::registerClass(
-        QStringLiteral("KTDesignViewController"),
-        [](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
-            auto *canvas = new KTDesignViewController(nibName, windowController, parent);
-            if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController))
-                window->setLayersPaletteController(canvas->layersPaletteController());
-            return canvas;
-        });
-    KTControllerRegistry::registerClass(
-        QStringLiteral("KTLibraryViewController"),
-        [](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
-            auto *library = new KTLibraryViewController(nibName, windowController, parent);
-            // "More frames" and "Show in Frame Editor" go to the application delegate.
-            library->setMoreFramesTarget(AppDelegate::shared());
-            return library;
-        });
-    KTLayerPanelController::registerControllers();
-    KTTemplatesViewController::registerControllers();
 }
 
 constexpr const char *kUsage =
@@ -151,7 +120,7 @@ int main(int argc, char *argv[])
     platform::ImageDecoder::raiseAllocationLimit();
     VLKitUtils::load();
     AppDelegate::initialize();
-    registerWindowControllers();
+    kantelo::registerWindowControllers();
     KTMainMenu::installForDocumentWindows();
 
     AppDelegate delegate;

@@ -1,44 +1,40 @@
 #include "LibraryPanelTestSupport.h"
 
 #include "app/KTBottomBarViewController.h"
-#include "app/KTControllerRegistry.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainLayoutViewController.h"
 #include "app/KTMainSplitViewController.h"
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
 #include "design/KTFrameLayer.h"
-#include "editor/KTDesignViewController.h"
+#include "editor/KTLayersPaletteController.h"
+#include "programs/kantelo/WindowControllers.h"
+#include "stores/LibraryStore.h"
 
+#include <QFileInfo>
 #include <QMenu>
 
 namespace {
 
 using namespace librarypanel;
 
-// A real document window whose canvas and library panel are the editor's and
-// the library's, as the program registers them.
+// A real document window, its controllers registered as the program does,
+// over a frame library that is the process's own.
 TEST(LibraryShowFrame, TheLayersStripsCommandOpensThePanelOnTheFrameAndTheBottomBarFollows)
 {
     LibraryFile lib;
     FrameSet *gold = lib.set(lib.collection(QStringLiteral("Classic")), QStringLiteral("Gold leaf"));
     lib.frame(gold, QStringLiteral("Gold 1"));
-    Frame *wanted = lib.frame(gold, QStringLiteral("Gold 2"));
-    KTControllerRegistry::registerClass(
-        QStringLiteral("KTDesignViewController"),
-        [](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
-            auto *canvas = new KTDesignViewController(nibName, windowController, parent);
-            if (auto *window = qobject_cast<XSDocumentWindowController *>(windowController))
-                window->setLayersPaletteController(canvas->layersPaletteController());
-            return canvas;
-        });
-    KTControllerRegistry::registerClass(
-        QStringLiteral("KTLibraryViewController"),
-        [&lib](const QString &nibName, platform::WindowController *windowController, QObject *parent) {
-            auto *library = new KTLibraryViewController(nibName, windowController, parent);
-            library->setManagedObjectContext(lib.moc());
-            return library;
-        });
+    lib.frame(gold, QStringLiteral("Gold 2"));
+    lib.saveAndReopen();
+    librarytest::ShellDouble shell;
+    LibraryStore store(&shell, QFileInfo(lib.path).absolutePath());
+    LibraryStore::setShared(&store);
+    Frame *wanted = nullptr;
+    for (Frame *frame : store.managedObjectContext()->fetchObjects<Frame>())
+        wanted = frame->name() == "Gold 2" ? frame : wanted;
+    ASSERT_TRUE(wanted);
+    kantelo::registerWindowControllers();
 
     platform::Error error;
     auto *doc = qobject_cast<XSDocument *>(
@@ -96,8 +92,6 @@ TEST(LibraryShowFrame, TheLayersStripsCommandOpensThePanelOnTheFrameAndTheBottom
 
     KTDocumentController::sharedDocumentController()->closeAllDocuments();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    KTControllerRegistry::unregisterClass(QStringLiteral("KTDesignViewController"));
-    KTControllerRegistry::unregisterClass(QStringLiteral("KTLibraryViewController"));
 }
 
 } // namespace
