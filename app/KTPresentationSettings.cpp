@@ -3,7 +3,7 @@
 #include "app/KTPreferenceKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/archive/Archiver.h"
-#include "platform/archive/Unarchiver.h"
+#include "platform/archive/TypedStreamColor.h"
 
 #include <QHash>
 
@@ -21,16 +21,6 @@ QString base(const char *key)
 QString userKey(const QString &key)
 {
     return QString::fromLatin1(KTPresentationSettings::kUserPrefix) + key;
-}
-
-std::optional<Color> colorFromData(const QByteArray &data)
-{
-    if (data.isEmpty())
-        return std::nullopt;
-    const Unarchiver::Result result = Unarchiver::unarchiveObjectWithData(data);
-    if (!result.ok() || !result.object.canConvert<Color>())
-        return std::nullopt;
-    return result.object.value<Color>();
 }
 
 size_t colorHash(const std::optional<Color> &color)
@@ -63,7 +53,7 @@ KTPresentationSettings::KTPresentationSettings(std::optional<Color> leftColor, s
 
 Color KTPresentationSettings::storedColor(const Color &color)
 {
-    return colorFromData(Archiver::archivedDataWithRootObject(QVariant::fromValue(color))).value_or(color);
+    return colorFromArchivedData(Archiver::archivedDataWithRootObject(QVariant::fromValue(color))).value_or(color);
 }
 
 void KTPresentationSettings::save() const
@@ -106,8 +96,8 @@ KTPresentationSettings KTPresentationSettings::settingsWithKeyGenerator(
 {
     UserDefaults &defaults = UserDefaults::standard();
     return KTPresentationSettings(
-        colorFromData(defaults.dataForKey(keyFor(base(KTPreferenceKeys::kLeftBackgroundColorKey)))),
-        colorFromData(defaults.dataForKey(keyFor(base(KTPreferenceKeys::kRightBackgroundColorKey)))),
+        colorFromArchivedData(defaults.dataForKey(keyFor(base(KTPreferenceKeys::kLeftBackgroundColorKey)))),
+        colorFromArchivedData(defaults.dataForKey(keyFor(base(KTPreferenceKeys::kRightBackgroundColorKey)))),
         defaults.doubleForKey(keyFor(base(KTPreferenceKeys::kBackgroundColorSliderPositionKey))),
         defaults.doubleForKey(keyFor(base(KTPreferenceKeys::kDesignViewZoomLevelKey))));
 }

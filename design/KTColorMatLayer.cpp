@@ -9,7 +9,7 @@
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/KeyedUnarchiver.h"
-#include "platform/archive/Unarchiver.h"
+#include "platform/archive/TypedStreamColor.h"
 #include "platform/render/DrawingContext.h"
 #include "stores/Frame.h"
 
@@ -81,11 +81,8 @@ bool KTColorMatLayer::loadImages()
     setImagesLoaded(true);
     if (Frame *frame = theFrame()) {
         const QByteArray data = frame->valueForAttribute(QString::fromLatin1(kMatColorAttribute)).toByteArray();
-        if (!data.isEmpty()) {
-            const platform::Unarchiver::Result result = platform::Unarchiver::unarchiveObjectWithData(data);
-            if (const std::optional<QColor> color = result.ok() ? colorOf(result.object) : std::nullopt)
-                setMatColor(*color);
-        }
+        if (const std::optional<platform::Color> color = platform::colorFromArchivedData(data))
+            setMatColor(color->toQColor());
     }
     return true;
 }
