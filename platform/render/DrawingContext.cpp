@@ -1,6 +1,7 @@
 #include "platform/render/DrawingContext.h"
 
 #include "platform/render/AlphaBlur.h"
+#include "platform/render/ParallelPaint.h"
 #include "platform/render/RenderBand.h"
 #include "platform/render/TransparencyLayer.h"
 
@@ -299,11 +300,22 @@ void DrawingContext::drawImage(const QRectF &rect, const QImage &image, const QR
 {
     if (image.isNull() || rect.isEmpty())
         return;
-    drawFlipped(rect, [&](QPainter &p, const QRectF &local) {
+    const QRectF local(rect.x(), 0, rect.width(), rect.height());
+    const auto paint = [&](QPainter &p) {
+        p.save();
+        p.translate(0, rect.y() + rect.height());
+        p.scale(1, -1);
         if (source.isEmpty())
             p.drawImage(local, image);
         else
             p.drawImage(local, image, source);
+        p.restore();
+    };
+    withImplicitLayer([&] {
+        // A large picture is drawn by several threads, a band of rows each.
+        const QRect area = m_painter->deviceTransform().mapRect(rect).toAlignedRect().adjusted(-1, -1, 1, 1);
+        if (!ParallelPaint::paint(*m_painter, area, [&](QPainter &p, const QTransform &) { paint(p); }))
+            paint(*m_painter);
     });
 }
 
