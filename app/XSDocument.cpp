@@ -42,7 +42,9 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPointer>
+#include <QThread>
 #include <QUndoStack>
+#include <QtConcurrent>
 #include <QUuid>
 
 #include <algorithm>
@@ -130,7 +132,25 @@ bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
     // so the photo is decoded once.
     const QString path = url.toLocalFile();
     Error reason;
-    m_openedImage = VLImage::initWithContentsOfFile(path, true, &reason);
+    const VLProcessArguments options;
+    const QString designName = options.value(QString::fromLatin1(VLProcessArguments::kTemplateKey));
+    KTStartupState *state = KTStartupState::current();
+    if (VLProcessArguments::isProcessRun() && !designName.isEmpty() && !(state && state->isImportingInitialFrames())) {
+        // A run that frames and quits makes its design (frame pictures
+        // decoded) while the photo decodes on another thread.
+        QThread *home = thread();
+        QFuture<std::shared_ptr<VLImage>> photo = QtConcurrent::run([path, home, &reason] {
+            std::shared_ptr<VLImage> image = VLImage::initWithContentsOfFile(path, true, &reason);
+            if (image)
+                image->moveToThread(home);
+            return image;
+        });
+        m_preparedDesign = designNamed(designName);
+        m_preparedDesignName = designName;
+        m_openedImage = photo.result();
+    } else {
+        m_openedImage = VLImage::initWithContentsOfFile(path, true, &reason);
+    }
     m_openedPath = m_openedImage ? path : QString();
     if (m_openedImage)
         return true;
@@ -743,8 +763,12 @@ void XSDocument::processArguments(const VLProcessArguments &options)
         return;
     }
 
-    Variation *variation = Variation::variationWithName(name, savedDesignsContext());
-    if (!variation) {
+    std::shared_ptr<KTTemplate> design;
+    if (m_preparedDesign && m_preparedDesignName == name)
+        design = std::move(m_preparedDesign);
+    m_preparedDesign.reset();
+    Variation *variation = design ? nullptr : Variation::variationWithName(name, savedDesignsContext());
+    if (!design && !variation) {
         const QString text = QString::fromLatin1(kTemplateNamedNotFound).arg(name);
         // Nobody could answer an alert in a run that frames and quits.
         if (process) {
@@ -758,7 +782,8 @@ void XSDocument::processArguments(const VLProcessArguments &options)
         runAlert(request);
         return;
     }
-    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
+    if (!design)
+        design = KTTemplate::templateFromVariation(variation);
     if (!design) {
         // A photo written out without its design would be reported as done.
         const QString text = QString::fromLatin1(kTemplateNamedUnreadable).arg(name);
@@ -787,6 +812,12 @@ void XSDocument::processArguments(const VLProcessArguments &options)
                                            QVariantMap{{QStringLiteral("Type"), QStringLiteral("CLI")}});
         saveAndQuit();
     }
+}
+
+std::shared_ptr<KTTemplate> XSDocument::designNamed(const QString &name)
+{
+    Variation *variation = Variation::variationWithName(name, savedDesignsContext());
+    return variation ? KTTemplate::templateFromVariation(variation) : nullptr;
 }
 
 void XSDocument::saveAndQuit()

@@ -140,6 +140,9 @@ public:
     // has loaded (and once the first-run import of the built-in designs is done).
     void processArguments();
     void processArguments(const VLProcessArguments &options);
+    // The saved design of that name made from its stored form; null when
+    // there is none or it can't be read (processArguments says so).
+    std::shared_ptr<KTTemplate> designNamed(const QString &name);
     // Writes the framed image over the document's file in its own type at
     // the photo's framed size, then closes and quits.
     void saveAndQuit();
@@ -158,6 +161,10 @@ private:
     // The photo the open decoded, until the import takes it.
     std::shared_ptr<VLImage> m_openedImage;
     QString m_openedPath;
+    // In a run that frames and quits: the named design, made while the photo
+    // decoded, until the arguments are processed.
+    std::shared_ptr<KTTemplate> m_preparedDesign;
+    QString m_preparedDesignName;
     bool m_isDefaultImage = false;
     // The photo file the document was opened on, until a save replaced it.
     QUrl m_originalPhotoURL;
