@@ -5,6 +5,7 @@
 #include "app/KTPreferenceKeys.h"
 #include "app/KTPresentationSettings.h"
 #include "design/KTTemplate.h"
+#include "kit/VLValueAdditions.h"
 #include "kit/ui/VLColorWell.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
@@ -499,17 +500,6 @@ constexpr double kRatios[KTBottomBarViewController::kAspectRatioCount] = {1.0, 1
                                                                           1.4142135624, 1.5, 1.6, 16.0 / 9.0, 2.0};
 constexpr double kShortSides[KTBottomBarViewController::kAspectRatioCount] = {1, 4, 8.5, 3, 5, 1, 2, 5, 9, 1};
 
-QString number(double value, int fractionDigits)
-{
-    QString text = QString::number(value, 'f', fractionDigits);
-    if (text.contains(QLatin1Char('.'))) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(QLatin1Char('.')))
-            text.chop(1);
-    }
-    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
-}
 } // namespace
 
 double KTBottomBarViewController::aspectRatioAtIndex(int index)
@@ -549,7 +539,8 @@ QSizeF KTBottomBarViewController::humanAspectRatio(int index, double ratio, bool
 
 QString KTBottomBarViewController::aspectRatioStringWithRatioSize(const QSizeF &pair)
 {
-    return QStringLiteral("%1:%2").arg(number(pair.width(), 2), number(pair.height(), 2));
+    return QStringLiteral("%1:%2").arg(NSNumberVLExtras::shortDecimalString(pair.width(), 2),
+                                            NSNumberVLExtras::shortDecimalString(pair.height(), 2));
 }
 
 QString KTBottomBarViewController::imageSizeText() const
@@ -663,7 +654,8 @@ QSizeF KTBottomBarViewController::humanAspectRatioBasedOnMenuForSize(const QSize
 void KTBottomBarViewController::updateImageSize(const QSizeF &size)
 {
     view();
-    m_imageSize->setText(QStringLiteral("%1:%2").arg(number(size.width(), 0), number(size.height(), 0)));
+    m_imageSize->setText(QStringLiteral("%1:%2").arg(NSNumberVLExtras::shortDecimalString(size.width(), 0),
+                                                                 NSNumberVLExtras::shortDecimalString(size.height(), 0)));
     m_currentAspectRatio = humanAspectRatioBasedOnMenuForSize(size);
     m_imageRatio->setText(aspectRatioStringWithRatioSize(m_currentAspectRatio));
     QPalette palette = m_imageRatio->palette();

@@ -41,16 +41,7 @@ const char *const kUnitNames[] = {"pixels", "inches", "cm", "mm"};
 // Numbers as the fields show them: whole pixels, at most three decimals.
 QString formatNumber(double value)
 {
-    if (!std::isfinite(value))
-        return QString();
-    QString text = QString::number(value, 'f', 3);
-    if (text.contains(QLatin1Char('.'))) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(QLatin1Char('.')))
-            text.chop(1);
-    }
-    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
+    return NSNumberVLExtras::shortDecimalString(value, 3);
 }
 
 std::optional<double> parseNumber(QString text)

@@ -1,5 +1,6 @@
 #include "editor/KTBoundControls.h"
 
+#include "kit/VLValueAdditions.h"
 #include "kit/ui/VLColorWell.h"
 
 #include <QBoxLayout>
@@ -164,15 +165,7 @@ void KTPanelSlider::showValue()
 
 QString KTPanelSlider::formatNumber(double stored, double multiplier)
 {
-    double shown = std::round(stored * multiplier * 100.0) / 100.0;
-    if (shown == 0)
-        shown = 0; // no "-0"
-    QString text = QString::number(shown, 'f', 2);
-    while (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text;
+    return NSNumberVLExtras::shortDecimalString(std::round(stored * multiplier * 100.0) / 100.0, 2);
 }
 
 std::optional<double> KTPanelSlider::parseNumber(const QString &text, double multiplier)

@@ -62,6 +62,20 @@ int compareWith0(const QVariant &number, const QVariant &other)
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
+QString shortDecimalString(double value, int fractionDigits)
+{
+    if (!std::isfinite(value))
+        return QString();
+    QString text = QString::number(value, 'f', fractionDigits);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
+}
+
 } // namespace NSNumberVLExtras
 
 namespace NSStringVLAdditions {

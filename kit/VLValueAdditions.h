@@ -26,6 +26,10 @@ double numberEnforcedBetweenAnd(double value, double minimum, double maximum);
 // Orders two numbers by the sign of their 32-bit integer values only:
 // -1 (ascending), 0 (same sign) or 1 (descending).
 int compareWith0(const QVariant &number, const QVariant &other);
+
+// The number as fields show it: at most `fractionDigits` decimals, no
+// trailing zeros or point, "0" for "-0"; empty for NaN and infinity.
+QString shortDecimalString(double value, int fractionDigits);
 } // namespace NSNumberVLExtras
 
 namespace NSStringVLAdditions {

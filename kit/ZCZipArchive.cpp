@@ -57,6 +57,25 @@ void zlog(const QString &line)
     platform::logLine(line);
 }
 
+// This build writes no encrypted entries: a password is refused, with a word.
+bool refusesPassword(const QString &password)
+{
+    if (password.isEmpty())
+        return false;
+    zlog("[ZCZipArchive] Refused to write with a password: encryption is not supported");
+    return true;
+}
+
+// The modification date and Unix permissions an entry for `path` keeps.
+void stampOf(const QString &path, QDateTime *date, quint32 *attributes)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        *date = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
+        *attributes = (0x8000u + quint32(st.st_mode & 0777)) << 16;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -246,25 +265,28 @@ bool ZCZipArchive::openEntry(const QString &name, const QDateTime &date, quint32
     return true;
 }
 
+bool ZCZipArchive::closeEntry(bool written)
+{
+    if (zipCloseFileInZip(m_zip) != ZIP_OK)
+        written = false;
+    if (!written)
+        m_failed = true;
+    return written;
+}
+
 bool ZCZipArchive::writeFileAtPath(const QString &path, const QString &fileName,
                                    const QString &password)
 {
     KT_ASSERT(m_zip, "Attempting to write to an archive which was never opened");
-    if (!password.isEmpty()) {
-        zlog("[ZCZipArchive] Refused to write with a password: encryption is not supported");
+    if (refusesPassword(password))
         return false;
-    }
     QFile input(path);
     if (!input.open(QIODevice::ReadOnly))
         return false;
 
     QDateTime date;
     quint32 attributes = 0;
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
-        date = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
-        attributes = (0x8000u + quint32(st.st_mode & 0777)) << 16;
-    }
+    stampOf(path, &date, &attributes);
     const QString name = fileName.isEmpty() ? QFileInfo(path).fileName() : fileName;
     if (!openEntry(name, date, attributes, Z_DEFAULT_COMPRESSION))
         return false;
@@ -280,11 +302,7 @@ bool ZCZipArchive::writeFileAtPath(const QString &path, const QString &fileName,
             break;
         }
     }
-    if (zipCloseFileInZip(m_zip) != ZIP_OK)
-        ok = false;
-    if (!ok)
-        m_failed = true;
-    return ok;
+    return closeEntry(ok);
 }
 
 bool ZCZipArchive::writeFile(const QString &path, const QString &password)
@@ -297,43 +315,27 @@ bool ZCZipArchive::writeData(const QByteArray &data, const QString &filename,
 {
     if (!m_zip || data.isNull())
         return false;
-    if (!password.isEmpty()) {
-        zlog("[ZCZipArchive] Refused to write with a password: encryption is not supported");
+    if (refusesPassword(password))
         return false;
-    }
     if (!openEntry(filename, QDateTime::currentDateTime(), 0, Z_DEFAULT_COMPRESSION))
         return false;
     bool ok = zipWriteInFileInZip(m_zip, data.constData(), unsigned(data.size())) == ZIP_OK;
-    if (zipCloseFileInZip(m_zip) != ZIP_OK)
-        ok = false;
-    if (!ok)
-        m_failed = true;
-    return ok;
+    return closeEntry(ok);
 }
 
 bool ZCZipArchive::writeFolderAtPath(const QString &path, const QString &folderName,
                                      const QString &password)
 {
     KT_ASSERT(m_zip, "Attempting to write to an archive which was never opened");
-    if (!password.isEmpty()) {
-        zlog("[ZCZipArchive] Refused to write with a password: encryption is not supported");
+    if (refusesPassword(password))
         return false;
-    }
     QDateTime date;
     quint32 attributes = 0;
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
-        date = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
-        attributes = (0x8000u + quint32(st.st_mode & 0777)) << 16;
-    }
+    stampOf(path, &date, &attributes);
     if (!openEntry(folderName + '/', date, attributes, 0))
         return false;
     bool ok = zipWriteInFileInZip(m_zip, "", 0) == ZIP_OK;
-    if (zipCloseFileInZip(m_zip) != ZIP_OK)
-        ok = false;
-    if (!ok)
-        m_failed = true;
-    return ok;
+    return closeEntry(ok);
 }
 
 bool ZCZipArchive::close()
@@ -350,10 +352,8 @@ bool ZCZipArchive::close()
 bool ZCZipArchive::createZipFileAtPath(const QString &path, const QStringList &paths,
                                        const QString &password)
 {
-    if (!password.isEmpty()) {
-        zlog("[ZCZipArchive] Refused to write with a password: encryption is not supported");
+    if (refusesPassword(password))
         return false;
-    }
     ZCZipArchive archive(path);
     if (!archive.open())
         return false;
@@ -365,10 +365,8 @@ bool ZCZipArchive::createZipFileAtPath(const QString &path, const QStringList &p
 bool ZCZipArchive::createZipFileAtPath(const QString &path, const QString &directoryPath,
                                        bool keepParentDirectory, const QString &password)
 {
-    if (!password.isEmpty()) {
-        zlog("[ZCZipArchive] Refused to write with a password: encryption is not supported");
+    if (refusesPassword(password))
         return false;
-    }
     ZCZipArchive archive(path);
     if (!archive.open())
         return false;

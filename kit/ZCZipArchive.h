@@ -139,6 +139,9 @@ private:
     static QString temporaryPathForDiscardableFile();
     bool openEntry(const QString &name, const QDateTime &date, quint32 externalAttributes,
                    int level);
+    // Closes the entry open for writing; false (and the archive marked failed)
+    // when it was not written whole.
+    bool closeEntry(bool written);
 
     QString m_path;
     zipFile m_zip = nullptr;

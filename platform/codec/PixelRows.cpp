@@ -60,23 +60,30 @@ inline Pixel load(const uchar *row, int x, bool alpha)
     }
 }
 
+// The pixel laid over white, opaque.
+inline Pixel overWhite(Pixel p, bool premultiplied)
+{
+    if (p.a == 255)
+        return p;
+    if (!premultiplied) {
+        p.r = (p.r * p.a + 127) / 255;
+        p.g = (p.g * p.a + 127) / 255;
+        p.b = (p.b * p.a + 127) / 255;
+    }
+    // Premultiplied colour over white: c + (255 - a).
+    const quint32 white = 255 - p.a;
+    p.r = qMin<quint32>(255, p.r + white);
+    p.g = qMin<quint32>(255, p.g + white);
+    p.b = qMin<quint32>(255, p.b + white);
+    p.a = 255;
+    return p;
+}
+
 template<Layout L>
 void rowOnWhite(const uchar *row, int w, bool alpha, bool premultiplied, uchar *out)
 {
     for (int x = 0; x < w; ++x) {
-        Pixel p = load<L>(row, x, alpha);
-        if (p.a != 255) {
-            if (!premultiplied) {
-                p.r = (p.r * p.a + 127) / 255;
-                p.g = (p.g * p.a + 127) / 255;
-                p.b = (p.b * p.a + 127) / 255;
-            }
-            // Premultiplied colour over white: c + (255 - a).
-            const quint32 white = 255 - p.a;
-            p.r = qMin<quint32>(255, p.r + white);
-            p.g = qMin<quint32>(255, p.g + white);
-            p.b = qMin<quint32>(255, p.b + white);
-        }
+        const Pixel p = overWhite(load<L>(row, x, alpha), premultiplied);
         out[0] = uchar(p.r);
         out[1] = uchar(p.g);
         out[2] = uchar(p.b);
@@ -186,18 +193,8 @@ void PixelRows::flattenOntoWhite32(const QImage &image, int y, uchar *out)
     const int w = image.width();
     const uchar *row = image.constScanLine(y);
     for (int x = 0; x < w; ++x) {
-        Pixel p = rgba ? load<Layout::Rgba>(row, x, alpha) : load<Layout::Argb>(row, x, alpha);
-        if (p.a != 255) {
-            if (!premultiplied) {
-                p.r = (p.r * p.a + 127) / 255;
-                p.g = (p.g * p.a + 127) / 255;
-                p.b = (p.b * p.a + 127) / 255;
-            }
-            const quint32 white = 255 - p.a;
-            p.r = qMin<quint32>(255, p.r + white);
-            p.g = qMin<quint32>(255, p.g + white);
-            p.b = qMin<quint32>(255, p.b + white);
-        }
+        const Pixel p =
+            overWhite(rgba ? load<Layout::Rgba>(row, x, alpha) : load<Layout::Argb>(row, x, alpha), premultiplied);
         if (rgba) {
             out[0] = uchar(p.r);
             out[1] = uchar(p.g);
@@ -231,22 +228,9 @@ bool PixelRows::hasTransparency(const QImage &image)
 {
     if (!hasAlphaChannel(image.format()))
         return false;
-    const int w = image.width();
-    const bool rgba = layoutOf(image.format()) == Layout::Rgba;
     for (int y = 0; y < image.height(); ++y) {
-        const uchar *row = image.constScanLine(y);
-        if (rgba) {
-            for (int x = 0; x < w; ++x)
-                if (row[4 * x + 3] != 255)
-                    return true;
-        } else {
-            const quint32 *p = reinterpret_cast<const quint32 *>(row);
-            quint32 all = 0xff000000u;
-            for (int x = 0; x < w; ++x)
-                all &= p[x];
-            if ((all >> 24) != 0xff)
-                return true;
-        }
+        if (!isRowOpaque(image, y))
+            return true;
     }
     return false;
 }

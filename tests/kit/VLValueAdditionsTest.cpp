@@ -42,6 +42,15 @@ TEST(KitNumberAdditions, OrderBySignOnly)
     EXPECT_EQ(compareWith0(-0.9, 1.5), -1);
 }
 
+TEST(KitNumberAdditions, ShortDecimalStringsDropTrailingZerosAndTheMinusOfZero)
+{
+    EXPECT_EQ(shortDecimalString(2.500, 3), "2.5");
+    EXPECT_EQ(shortDecimalString(1200, 0), "1200");
+    EXPECT_EQ(shortDecimalString(1.77777, 2), "1.78");
+    EXPECT_EQ(shortDecimalString(-0.0001, 2), "0");
+    EXPECT_EQ(shortDecimalString(std::nan(""), 2), "");
+}
+
 TEST(KitStringAdditions, FileSizeStrings)
 {
     EXPECT_EQ(stringFromFileSize(0), "0 bytes");
