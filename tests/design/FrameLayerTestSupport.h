@@ -66,12 +66,7 @@ inline platform::ManagedObjectContext *libraryContext()
 
 inline FrameType *frameType(const QString &name)
 {
-    platform::ManagedObjectContext *moc = libraryContext();
-    if (FrameType *type = FrameType::frameTypeWithName(name, moc))
-        return type;
-    FrameType *type = FrameType::insertInManagedObjectContext(moc);
-    type->setName(name);
-    return type;
+    return librarytest::frameTypeNamed(libraryContext(), name);
 }
 
 inline Frame *newFrame(const QString &typeName, const QString &name)

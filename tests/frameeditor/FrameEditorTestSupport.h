@@ -63,14 +63,7 @@ struct Window : KTFEWindowInterface {
         moc()->setUndoManager(undo);
         images->reloadImages();
     }
-    FrameType *type(const QString &name)
-    {
-        if (FrameType *t = FrameType::frameTypeWithName(name, moc()))
-            return t;
-        auto *t = FrameType::insertInManagedObjectContext(moc());
-        t->setName(name);
-        return t;
-    }
+    FrameType *type(const QString &name) { return librarytest::frameTypeNamed(moc(), name); }
     Frame *frame(const QString &name, const QString &typeName)
     {
         auto *f = Frame::insertInManagedObjectContext(moc());

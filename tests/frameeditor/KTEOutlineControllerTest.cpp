@@ -20,6 +20,7 @@
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
 #include "stores/FrameType.h"
+#include "stores/LibraryTestSupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -67,32 +68,15 @@ struct Editor {
         outline = window->outlineController();
     }
     ~Editor() { platform::setAlertPresenter({}); }
-    FrameCollection *collection(const char *name)
-    {
-        auto *c = FrameCollection::insertInManagedObjectContext(lib.moc());
-        c->setName(QString::fromUtf8(name));
-        return c;
-    }
-    FrameSet *set(FrameCollection *c, const char *name)
-    {
-        auto *s = FrameSet::insertInManagedObjectContext(lib.moc());
-        s->setName(QString::fromUtf8(name));
-        c->addFramesetsObject(s);
-        return s;
-    }
+    FrameCollection *collection(const char *name) { return librarytest::newCollection(lib.moc(), QString::fromUtf8(name)); }
+    FrameSet *set(FrameCollection *c, const char *name) { return librarytest::newSet(lib.moc(), c, QString::fromUtf8(name)); }
     Frame *frame(FrameSet *s, const char *name)
     {
         Frame *f = lib.frame(QString::fromLatin1(KTFrameLayer::kFullFrameTypeName), QString::fromUtf8(name));
         s->addFramesObject(f);
         return f;
     }
-    template <class T> T *find(const QString &name)
-    {
-        for (T *o : lib.moc()->fetchObjects<T>())
-            if (o->name() == name)
-                return o;
-        return nullptr;
-    }
+    template <class T> T *find(const QString &name) { return librarytest::findNamed<T>(lib.moc(), name); }
     QStringList names(LibraryItem *parent) const
     {
         QStringList out;

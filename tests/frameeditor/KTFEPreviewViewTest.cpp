@@ -27,8 +27,7 @@ struct PreviewFixture : ::testing::Test {
         sharedLibrary();
         platform::ManagedObjectContext *moc = lib.moc();
         seedFrameTypes(moc);
-        set = FrameSet::insertInManagedObjectContext(moc);
-        set->setName("Woods");
+        set = newSet(moc, nullptr, "Woods");
         moulding = makeFrame(moc, set, "Oak", "Moulding");
         FrameImage *side = makeImage(moc, QColor(120, 70, 30), "oak.png");
         for (const char *name : {"Top Image", "Bottom Image", "Left Image", "Right Image"})

@@ -30,27 +30,18 @@ struct ExporterFixture : ::testing::Test {
         sharedLibrary();
         platform::ManagedObjectContext *moc = lib.moc();
         seedFrameTypes(moc);
-        woods = FrameCollection::insertInManagedObjectContext(moc);
-        woods->setName("Woods");
-        oak = FrameSet::insertInManagedObjectContext(moc);
-        oak->setName("Oak");
-        oak->setFramecollection(woods);
+        woods = newCollection(moc, "Woods");
+        oak = newSet(moc, woods, "Oak");
         FrameImage *side = makeImage(moc, QColor(120, 70, 30), "oak.png");
         for (const char *name : {"Light", "Dark", "Gilt"}) {
             Frame *frame = makeFrame(moc, oak, QString::fromLatin1(name), "Moulding");
             frame->frameAttributeWithName("Top Image")->setImageVal(side);
         }
-        FrameCollection *papers = FrameCollection::insertInManagedObjectContext(moc);
-        papers->setName("Papers");
-        pine = FrameSet::insertInManagedObjectContext(moc);
-        pine->setName("Pine");
-        pine->setFramecollection(papers);
+        pine = newSet(moc, newCollection(moc, "Papers"), "Pine");
         pineFrame = makeFrame(moc, pine, "Cream", "Color Mat");
         pineFrame->frameAttributeWithName("Mat color")->setColorVal(archivedColour(0.95, 0.9, 0.8));
         makeFrame(moc, pine, "Left out", "Color Mat");
-        spare = FrameSet::insertInManagedObjectContext(moc);
-        spare->setName("Spare");
-        spare->setFramecollection(woods);
+        spare = newSet(moc, woods, "Spare");
         ASSERT_TRUE(moc->save());
 
         platform::setSavePanelPresenter([this](const platform::SavePanelRequest &request) {

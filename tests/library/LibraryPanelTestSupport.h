@@ -27,27 +27,9 @@ namespace librarypanel {
 
 // A library file with its context; reopen() reads it back from disk.
 struct LibraryFile : librarytest::Library {
-    FrameType *type(const QString &name)
-    {
-        if (FrameType *t = FrameType::frameTypeWithName(name, moc()))
-            return t;
-        FrameType *t = FrameType::insertInManagedObjectContext(moc());
-        t->setName(name);
-        return t;
-    }
-    FrameCollection *collection(const QString &name)
-    {
-        auto *c = FrameCollection::insertInManagedObjectContext(moc());
-        c->setName(name);
-        return c;
-    }
-    FrameSet *set(FrameCollection *c, const QString &name)
-    {
-        auto *s = FrameSet::insertInManagedObjectContext(moc());
-        s->setName(name);
-        s->setFramecollection(c);
-        return s;
-    }
+    FrameType *type(const QString &name) { return librarytest::frameTypeNamed(moc(), name); }
+    FrameCollection *collection(const QString &name) { return librarytest::newCollection(moc(), name); }
+    FrameSet *set(FrameCollection *c, const QString &name) { return librarytest::newSet(moc(), c, name); }
     Frame *frame(FrameSet *s, const QString &name, const QString &typeName = QString::fromLatin1(KTFrameLayer::kColorMatTypeName))
     {
         auto *f = Frame::insertInManagedObjectContext(moc());
@@ -67,13 +49,7 @@ struct LibraryFile : librarytest::Library {
         ASSERT_TRUE(moc()->save(&error)) << error.description.toStdString();
         open();
     }
-    template <class T> T *find(const QString &name)
-    {
-        for (T *o : moc()->fetchObjects<T>())
-            if (o->name() == name)
-                return o;
-        return nullptr;
-    }
+    template <class T> T *find(const QString &name) { return librarytest::findNamed<T>(moc(), name); }
 };
 
 // The standard library of the tests: two collections, sets and frames

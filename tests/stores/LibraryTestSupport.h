@@ -8,6 +8,9 @@
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "platform/objectstore/PersistentStore.h"
 #include "stores/AppDelegateServices.h"
+#include "stores/FrameCollection.h"
+#include "stores/FrameSet.h"
+#include "stores/FrameType.h"
 #include "stores/LibraryModel.h"
 #include "stores/LibraryStore.h"
 #include "support/TestSupport.h"
@@ -38,6 +41,40 @@ inline QString freshFolder()
     const QString dir = testsupport::scratchDir() + '/' + QUuid::createUuid().toString(QUuid::Id128);
     QDir().mkpath(dir);
     return dir;
+}
+
+// The frame type of the name, made when the store lacks it.
+inline FrameType *frameTypeNamed(platform::ManagedObjectContext *moc, const QString &name)
+{
+    if (FrameType *type = FrameType::frameTypeWithName(name, moc))
+        return type;
+    FrameType *type = FrameType::insertInManagedObjectContext(moc);
+    type->setName(name);
+    return type;
+}
+
+// The first collection, set or frame (T) of the name, else null.
+template <class T> T *findNamed(platform::ManagedObjectContext *moc, const QString &name)
+{
+    for (T *object : moc->fetchObjects<T>())
+        if (object->name() == name)
+            return object;
+    return nullptr;
+}
+
+inline FrameCollection *newCollection(platform::ManagedObjectContext *moc, const QString &name)
+{
+    auto *collection = FrameCollection::insertInManagedObjectContext(moc);
+    collection->setName(name);
+    return collection;
+}
+
+inline FrameSet *newSet(platform::ManagedObjectContext *moc, FrameCollection *collection, const QString &name)
+{
+    auto *set = FrameSet::insertInManagedObjectContext(moc);
+    set->setName(name);
+    set->setFramecollection(collection);
+    return set;
 }
 
 // A library context on its own store file.
