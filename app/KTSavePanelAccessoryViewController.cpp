@@ -167,43 +167,41 @@ std::shared_ptr<KTTemplate> KTSavePanelAccessoryViewController::designForSizes()
 
 void KTSavePanelAccessoryViewController::setWidth(double width)
 {
-    m_width = width;
-    m_pixelWidth = convertToPixelsFrom(width, m_unitsPopUpIndex, m_dpi);
-    const bool proportional = m_imageSizePopUpIndex != Custom && m_aspectRatio > 0 && std::isfinite(m_aspectRatio);
-    if (proportional) {
-        double height = width / m_aspectRatio;
-        if (m_unitsPopUpIndex == Pixels)
-            height = floorToPixel(height);
-        m_height = height;
-        m_pixelHeight = convertToPixelsFrom(height, m_unitsPopUpIndex, m_dpi);
-    }
-    emit widthChanged();
-    emit pixelWidthChanged();
-    if (proportional) {
-        emit heightChanged();
-        emit pixelHeightChanged();
-    }
-    restartDataOperation();
+    setSide(width, true);
 }
 
 void KTSavePanelAccessoryViewController::setHeight(double height)
 {
-    m_height = height;
-    m_pixelHeight = convertToPixelsFrom(height, m_unitsPopUpIndex, m_dpi);
+    setSide(height, false);
+}
+
+void KTSavePanelAccessoryViewController::setSide(double length, bool isWidth)
+{
+    double &side = isWidth ? m_width : m_height;
+    double &pixelSide = isWidth ? m_pixelWidth : m_pixelHeight;
+    side = length;
+    pixelSide = convertToPixelsFrom(length, m_unitsPopUpIndex, m_dpi);
     const bool proportional = m_imageSizePopUpIndex != Custom && m_aspectRatio > 0 && std::isfinite(m_aspectRatio);
     if (proportional) {
-        double width = height * m_aspectRatio;
+        double other = isWidth ? length / m_aspectRatio : length * m_aspectRatio;
         if (m_unitsPopUpIndex == Pixels)
-            width = floorToPixel(width);
-        m_width = width;
-        m_pixelWidth = convertToPixelsFrom(width, m_unitsPopUpIndex, m_dpi);
+            other = floorToPixel(other);
+        (isWidth ? m_height : m_width) = other;
+        (isWidth ? m_pixelHeight : m_pixelWidth) = convertToPixelsFrom(other, m_unitsPopUpIndex, m_dpi);
     }
-    emit heightChanged();
-    emit pixelHeightChanged();
-    if (proportional) {
-        emit widthChanged();
-        emit pixelWidthChanged();
-    }
+    auto announce = [this](bool width) {
+        if (width) {
+            emit widthChanged();
+            emit pixelWidthChanged();
+        } else {
+            emit heightChanged();
+            emit pixelHeightChanged();
+        }
+    };
+    // The side set first, then the one that followed it.
+    announce(isWidth);
+    if (proportional)
+        announce(!isWidth);
     restartDataOperation();
 }
 

@@ -156,6 +156,8 @@ private:
     struct Estimate;
 
     void restartDataOperation();
+    // Sets the width or height and, while the proportions hold, the other side from it.
+    void setSide(double length, bool isWidth);
     void setSpinner(bool shown, double value);
     std::shared_ptr<KTTemplate> designForSizes() const;
     // Field edits: text to value, with the emptied and validation rules.
