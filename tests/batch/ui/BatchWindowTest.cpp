@@ -163,6 +163,10 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     EXPECT_EQ(config->files().size(), 4);
     EXPECT_GT(window->height(), progressHeight);
     EXPECT_TRUE(window->close());
+    // The closed window goes now, while the store its thumbnails read lives,
+    // and waits for the thumbnails still being made.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(alive);
     // The next window offers the folder used last.
     KTBatchProcessingConfigurationController next;
     EXPECT_EQ(next.destinationDirectory(), QUrl::fromLocalFile(out));
