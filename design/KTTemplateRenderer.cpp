@@ -529,7 +529,7 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     // Bands tall enough that the rows a shadow needs around each stay a
     // small share; a few of them in flight while earlier ones are encoded.
     const int rows = bandRows > 0 ? (bandRows + 15) / 16 * 16 : 768;
-    constexpr int kInFlight = 3;
+    constexpr int kInFlight = 2;
     // Rows drawn past each end of a band and dropped: the rasterizer treats
     // the edge of a picture differently from the inside.
     constexpr int kPad = 8;

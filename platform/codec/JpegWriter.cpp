@@ -300,6 +300,9 @@ int stripCountFor(const QImage &image)
 void compressStrip(Strip &strip, bool first, bool direct, int quality, std::optional<double> dpi,
                    const std::vector<QByteArray> &markers, const QByteArray &icc, StripProgress &progress)
 {
+    // Room for the compressed rows up front: growing the bytes would copy
+    // them into fresh memory again and again. Pages not written cost nothing.
+    strip.bytes.reserve(qsizetype(strip.rows.width()) * strip.rows.height());
     QBuffer buffer(&strip.bytes);
     buffer.open(QIODevice::WriteOnly);
     std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
@@ -385,26 +388,23 @@ bool setFrameHeight(QByteArray &bytes, int height)
     return false;
 }
 
-// Appends block data (up to its end-of-picture marker) with its restart
-// markers numbered on from `restarts`; answers the restarts it held.
-int appendRenumbered(QByteArray &out, const QByteArray &bytes, qsizetype from, int restarts)
+// Numbers the restart markers of block data (up to its end-of-picture
+// marker) on from `restarts`, in place; answers the restarts it held.
+int renumberRestarts(QByteArray &bytes, qsizetype from, int restarts)
 {
     const qsizetype end = bytes.size() - 2; // the end-of-picture marker
+    char *data = bytes.data();
     int count = 0;
-    qsizetype copied = from;
     for (qsizetype i = from; i + 1 < end; ++i) {
-        if (uchar(bytes[i]) != 0xff)
+        if (uchar(data[i]) != 0xff)
             continue;
-        const uchar next = uchar(bytes[i + 1]);
+        const uchar next = uchar(data[i + 1]);
         if (next >= 0xd0 && next <= 0xd7) {
-            out.append(bytes.constData() + copied, i + 1 - copied);
-            out.append(char(0xd0 + ((restarts + count) & 7)));
+            data[i + 1] = char(0xd0 + ((restarts + count) & 7));
             ++count;
-            copied = i + 2;
         }
         ++i; // a stuffed zero or the marker's second byte
     }
-    out.append(bytes.constData() + copied, end - copied);
     return count;
 }
 
@@ -449,8 +449,8 @@ Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFli
         }
     };
     // Written strip by strip: the joined picture is never held whole.
-    const auto put = [&](const QByteArray &bytes) {
-        if (device->write(bytes) == bytes.size())
+    const auto put = [&](const char *bytes, qsizetype size) {
+        if (device->write(bytes, size) == size)
             return true;
         *writeFailed = true;
         *message = device->errorString();
@@ -459,21 +459,21 @@ Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFli
     const auto writeStrip = [&](Strip &strip, bool first) {
         QByteArray &bytes = strip.bytes;
         const qsizetype data = scanDataStart(bytes);
-        if (data < 0 || (first && !setFrameHeight(bytes, size.height()))) {
+        if (data < 0 || bytes.size() < data + 2 || (first && !setFrameHeight(bytes, size.height()))) {
             *message = QStringLiteral("The picture's strips could not be joined.");
             return false;
         }
-        QByteArray part;
-        if (first) {
-            part.append(bytes.constData(), data);
-        } else {
-            part.append(char(0xff));
-            part.append(char(0xd0 + (restarts & 7)));
+        if (!first) {
+            const char marker[2] = {char(0xff), char(0xd0 + (restarts & 7))};
             ++restarts;
+            if (!put(marker, 2))
+                return false;
         }
-        restarts += appendRenumbered(part, bytes, data, restarts);
+        restarts += renumberRestarts(bytes, data, restarts);
+        const qsizetype from = first ? 0 : data;
+        const bool ok = put(bytes.constData() + from, bytes.size() - 2 - from);
         bytes = QByteArray();
-        return put(part);
+        return ok;
     };
     while (written < count && outcome == Outcome::Done) {
         while (started < count && started - written < inFlight && !cancelled) {
@@ -527,7 +527,7 @@ Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFli
         if (w.joinable())
             w.join();
     }
-    if (outcome == Outcome::Done && !put(QByteArray("\xff\xd9", 2)))
+    if (outcome == Outcome::Done && !put("\xff\xd9", 2))
         outcome = Outcome::Failed;
     return outcome;
 }
