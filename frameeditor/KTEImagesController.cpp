@@ -240,6 +240,7 @@ QWidget *KTEImagesController::browserView()
     auto *remove = new QPushButton(tr("Remove"), browser);
     remove->setObjectName(QStringLiteral("removeImagesButton"));
     connect(remove, &QPushButton::clicked, this, &KTEImagesController::removeSelectedImages);
+    m_removeButton = remove;
     auto *group = new QCheckBox(tr("Group by usage"), browser);
     group->setObjectName(QStringLiteral("groupByUsageCheckBox"));
     group->setChecked(m_groupByUsage);
@@ -324,6 +325,7 @@ void KTEImagesController::rebuildSections()
         // One selection over all groups: a plain click in one group clears the others.
         connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 [this, view](const QItemSelection &selected) {
+                    updateRemoveButton();
                     if (selected.isEmpty()
                         || (QGuiApplication::keyboardModifiers() & (Qt::ControlModifier | Qt::ShiftModifier)))
                         return;
@@ -350,6 +352,13 @@ void KTEImagesController::updateSections()
         if (m_sectionsLayout)
             m_sectionsLayout->setStretchFactor(m_sections[size_t(g)].view, std::max(1, group.length));
     }
+    updateRemoveButton();
+}
+
+void KTEImagesController::updateRemoveButton()
+{
+    if (m_removeButton)
+        m_removeButton->setEnabled(!selectionIndexes().isEmpty());
 }
 
 void KTEImagesController::applyZoom()
@@ -386,6 +395,7 @@ void KTEImagesController::setSelectionIndexes(const QList<int> &indexes)
         }
         section.view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     }
+    updateRemoveButton();
 }
 
 void KTEImagesController::selectFrameImage(FrameImage *image)

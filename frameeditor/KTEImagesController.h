@@ -20,6 +20,7 @@
 class FrameImage;
 class KTFEWindowInterface;
 class QMimeData;
+class QPushButton;
 class QVBoxLayout;
 class QWidget;
 
@@ -127,6 +128,8 @@ private:
     void rebuildSections();
     void updateSections();
     void applyZoom();
+    // Remove acts only on a selection.
+    void updateRemoveButton();
 
     KTFEWindowInterface *m_window;
     std::vector<KTEImageItem> m_images;
@@ -145,6 +148,7 @@ private:
         QPointer<KTEImagesGroupModel> model;
     };
     QPointer<QWidget> m_browser;
+    QPointer<QPushButton> m_removeButton;
     QPointer<QVBoxLayout> m_sectionsLayout;
     std::vector<Section> m_sections;
 

@@ -77,11 +77,15 @@ QWidget *KTFEWindowController::loadWindow()
     auto *window = new QMainWindow;
     window->setObjectName(QString::fromLatin1(kWindowName));
     window->setWindowTitle(tr(kTitle));
-    // The first size fits a small screen too; later the saved frame wins.
+    // The first size fits a small screen too, in its middle so no edge is
+    // off it; later the saved frame wins.
     QSize size(1100, 720);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen)
         size = size.boundedTo(screen->availableSize() * 0.9);
     window->resize(size);
+    if (screen)
+        window->move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
 
     QMenu *edit = window->menuBar()->addMenu(tr("&Edit"));
     m_undoAction = edit->addAction(tr("&Undo"));

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QListView>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QToolButton>
 
@@ -121,8 +122,12 @@ TEST(KTEImagesController, ARemovedPicturesFileGoesOnlyOnceItsRemovalIsSaved)
     w.images->reloadImages();
     EXPECT_EQ(names(*w.images), QStringList({"kept.png", "unsaved.png"}));
     ASSERT_TRUE(w.moc()->save());
+    auto *remove = w.images->browserView()->findChild<QPushButton *>(QStringLiteral("removeImagesButton"));
+    ASSERT_TRUE(remove);
+    EXPECT_FALSE(remove->isEnabled()) << "Remove acts only on a selection";
     w.images->setSelectionIndexes({1});
-    w.images->removeSelectedImages(); // unsaved.png: never saved
+    EXPECT_TRUE(remove->isEnabled());
+    remove->click(); // unsaved.png: never saved
     w.images->deleteRemovedFrameImages();
     EXPECT_FALSE(QFile::exists(gonePath));
     EXPECT_TRUE(QFile::exists(keptPath));
