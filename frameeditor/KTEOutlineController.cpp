@@ -118,6 +118,24 @@ void KTEOutlineController::buildView()
     new KTEDeleteKeyFilter([this] { deleteFromOutlineView(); }, m_outlineView);
     connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { handleOutlineViewSelectionChange(); });
+    // Rows a closing parent hides give their selection to it, so Delete and
+    // the attribute table never act on something out of sight.
+    connect(m_outlineView, &QTreeView::collapsed, this, [this](const QModelIndex &closed) {
+        QItemSelectionModel *selection = m_outlineView->selectionModel();
+        QItemSelection hidden;
+        for (const QModelIndex &index : selection->selectedIndexes()) {
+            for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent()) {
+                if (parent == closed) {
+                    hidden.select(index, index);
+                    break;
+                }
+            }
+        }
+        if (hidden.isEmpty())
+            return;
+        selection->select(hidden, QItemSelectionModel::Deselect);
+        selection->setCurrentIndex(closed, QItemSelectionModel::Select);
+    });
     layout->addWidget(m_outlineView, 1);
 
     auto *buttons = new QHBoxLayout;

@@ -279,6 +279,11 @@ TEST(FrameEditorOutline, SelectionKeepsSiblingsAndShowingAFrameOpensOnlyItsParen
     EXPECT_TRUE(e.outline->isItemExpanded(gold->frameset()));
     EXPECT_TRUE(e.outline->isItemExpanded(gold->frameset()->framecollection()));
     EXPECT_FALSE(e.window->frameTypePopUpButton()->isHidden());
+
+    // Closing the collection hands the hidden frame's selection to it.
+    e.outline->outlineView()->collapse(e.outline->model()->indexOf(gold->frameset()->framecollection()));
+    EXPECT_EQ(e.outline->selectedItems(), QList<LibraryItem *>({gold->frameset()->framecollection()}));
+    EXPECT_FALSE(e.window->frameTypePopUpButton()->isVisibleTo(e.window->window()));
 }
 
 TEST(FrameEditorOutline, SearchShowsMatchingFramesAndClosesCollectionsWithout)
