@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -33,10 +34,17 @@ int presentAlertWithMessageBox(const AlertRequest &request)
         buttons.push_back(box.addButton(title, QMessageBox::ActionRole));
     }
     box.setDefaultButton(buttons.front());
-    for (QPushButton *button : buttons) {
-        if (button->text() == QLatin1String("Cancel"))
-            box.setEscapeButton(button);
+    // Escape cancels, else it answers "No", as the keyboard user expects.
+    for (const char *escape : {"No", "Cancel"}) {
+        for (QPushButton *button : buttons) {
+            if (button->text() == QLatin1String(escape))
+                box.setEscapeButton(button);
+        }
     }
+    // Wide enough that a question of a few lines keeps its sentences whole.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(kMinimumAlertWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
     for (size_t i = 0; i < buttons.size(); ++i) {
         if (box.clickedButton() == buttons[i])

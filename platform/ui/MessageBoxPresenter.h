@@ -4,8 +4,10 @@
 
 namespace platform {
 
-// Asks with a real QMessageBox; the first button is the default, and Escape
-// picks a button named "Cancel" when there is one.
+// Asks with a real QMessageBox at least kMinimumAlertWidth wide; the first
+// button is the default, and Escape picks a button named "Cancel" when there
+// is one, else one named "No".
+constexpr int kMinimumAlertWidth = 380;
 int presentAlertWithMessageBox(const AlertRequest &request);
 
 // Makes alerts and errors show in message boxes. The application calls this

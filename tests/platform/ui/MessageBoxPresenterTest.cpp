@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 using namespace platform;
@@ -42,6 +43,26 @@ TEST(PlatformUiMessageBox, AnswersTheIndexOfTheClickedButton)
     EXPECT_EQ(presentAlertWithMessageBox(request), 1);
     EXPECT_EQ(text, request.messageText);
     EXPECT_TRUE(titles.contains("Don't quit"));
+}
+
+TEST(PlatformUiMessageBox, EscapeAnswersNoAndAQuestionHasRoomForItsSentences)
+{
+    AlertRequest request;
+    request.messageText = "You are deleting a whole frame set";
+    request.informativeText = "Set \"Oak\" contains 10 frames.\nAre you sure you want to delete it?";
+    request.buttons = {"No", "Yes", "Yes to All"};
+    int width = 0;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        width = box->width();
+        if (box->escapeButton())
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            box->buttons().constLast()->click(); // ends the box, failing the answer
+    });
+    EXPECT_EQ(presentAlertWithMessageBox(request), 0);
+    EXPECT_GE(width, kMinimumAlertWidth);
 }
 
 TEST(PlatformUiMessageBox, InstalledPresenterServesRunAlert)
