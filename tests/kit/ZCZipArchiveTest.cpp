@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -39,19 +38,7 @@ QByteArray readAll(const QString &path)
     return f.readAll();
 }
 
-// Runs a tool in `cwd`; answers its exit code, output in `out`.
-int run(const QString &cwd, const QString &program, const QStringList &args, QString *out = nullptr)
-{
-    QProcess p;
-    p.setWorkingDirectory(cwd);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(30000))
-        return -1;
-    if (out)
-        *out = QString::fromLocal8Bit(p.readAll());
-    return p.exitCode();
-}
+using testsupport::run;
 
 // Same length swap of a name inside an archive, so that Info-ZIP's own
 // archive can carry a name it would never write itself.

@@ -22,7 +22,6 @@
 #include <QColor>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QUuid>
 
 namespace archivetest {
@@ -60,18 +59,7 @@ inline Frame *makeFrame(platform::ManagedObjectContext *moc, FrameSet *set, cons
     return frame;
 }
 
-inline int run(const QString &cwd, const QString &program, const QStringList &args, QString *out = nullptr)
-{
-    QProcess p;
-    p.setWorkingDirectory(cwd);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(30000))
-        return -1;
-    if (out)
-        *out = QString::fromLocal8Bit(p.readAll());
-    return p.exitCode();
-}
+using testsupport::run;
 
 // Each item of a kind in the context as the archive writes it, by GUID.
 template <class T> QMap<QString, QVariantMap> dictionariesOf(platform::ManagedObjectContext *moc)

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -54,6 +55,19 @@ QString python3()
 {
     const QString system = QStringLiteral("/usr/bin/python3");
     return QFileInfo(system).isExecutable() ? system : QStringLiteral("python3");
+}
+
+int run(const QString &cwd, const QString &program, const QStringList &args, QString *out)
+{
+    QProcess p;
+    p.setWorkingDirectory(cwd);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(30000))
+        return -1;
+    if (out)
+        *out = QString::fromLocal8Bit(p.readAll());
+    return p.exitCode();
 }
 
 } // namespace testsupport

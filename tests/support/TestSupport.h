@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 // Helpers shared by every test program.
@@ -29,5 +30,9 @@ QString testFontName();
 // The python3 to run interop checks with: the system's own when present
 // (quick to start), else the first on PATH.
 QString python3();
+
+// Runs a program in `cwd` (output and errors together in `out`); answers its
+// exit code, -1 when it did not end within 30 s.
+int run(const QString &cwd, const QString &program, const QStringList &args, QString *out = nullptr);
 
 } // namespace testsupport
