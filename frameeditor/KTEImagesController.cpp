@@ -473,6 +473,7 @@ void KTEImagesController::addFrames()
     platform::OpenPanelRequest request;
     request.title = tr("Add Frame Graphics");
     request.allowedTypes = fileTypes();
+    request.nameFilters = {tr("Pictures") + QLatin1Char(' ') + platform::fileDialogFilter(fileTypes())};
     request.allowsMultipleSelection = true;
     request.parent = m_browser ? m_browser->window() : nullptr;
     QStringList paths;

@@ -181,6 +181,7 @@ void KTFrameExporterWindowController::beginSheetModalForWindow(QWidget *parent,
     request.prompt = tr(kPrompt);
     request.nameFieldValue = suggestedName();
     request.allowedTypes = {QString::fromLatin1(platform::TypeTable::kFrames)};
+    request.typesName = tr("Frame archives");
     request.accessoryView = m_savePanelAccessoryView;
     request.parent = parent;
     const QUrl chosen = platform::runSavePanel(request);

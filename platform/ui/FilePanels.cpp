@@ -52,8 +52,10 @@ QList<QUrl> openWithDialog(const OpenPanelRequest &request)
 
 QUrl saveWithDialog(const SavePanelRequest &request)
 {
-    const QString filter = request.allowedExtensions.isEmpty() ? fileDialogFilter(request.allowedTypes)
-                                                               : SavePanel::nameFilter(request.allowedExtensions);
+    QString filter = request.allowedExtensions.isEmpty() ? fileDialogFilter(request.allowedTypes)
+                                                         : SavePanel::nameFilter(request.allowedExtensions);
+    if (request.allowedExtensions.isEmpty() && !request.typesName.isEmpty() && !filter.isEmpty())
+        filter = request.typesName + QLatin1Char(' ') + filter;
     QFileDialog dialog(request.parent, request.title, request.directory, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     if (!request.prompt.isEmpty())

@@ -36,6 +36,8 @@ struct SavePanelRequest {
     QString directory;
     QString nameFieldValue;
     QStringList allowedTypes;
+    // What the types are called in the panel's file type list ("Frame archives").
+    QString typesName;
     QWidget *accessoryView = nullptr; // shown inside the panel when given
     QWidget *parent = nullptr;
     // Extensions without the dot; when given they filter instead of the types.

@@ -1,3 +1,4 @@
+#include "platform/TypeTable.h"
 #include "platform/ui/FilePanels.h"
 #include "platform/ui/SavePanel.h"
 #include "support/TestSupport.h"
@@ -68,6 +69,28 @@ TEST(SavePanelDialog, TheDialogFollowsTheAccessorysFormatAndHandsTheAccessoryBac
     EXPECT_EQ(chosen, QUrl::fromLocalFile(dir + "/photo.png"));
     EXPECT_EQ(accessory->parent(), nullptr) << "the caller keeps its accessory";
     EXPECT_FALSE(panel.isRunning());
+}
+
+TEST(SavePanelDialog, NamedTypesListUnderTheirName)
+{
+    setSavePanelPresenter(nullptr);
+    SavePanelRequest request;
+    request.directory = testsupport::scratchDir();
+    request.allowedTypes = {QString::fromLatin1(TypeTable::kFrames)};
+    request.typesName = QStringLiteral("Frame archives");
+    QStringList filters;
+    std::function<void()> look = [&] {
+        QFileDialog *dialog = shownDialog();
+        if (!dialog) {
+            QTimer::singleShot(10, look);
+            return;
+        }
+        filters = dialog->nameFilters();
+        QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+    };
+    QTimer::singleShot(0, look);
+    EXPECT_TRUE(runSavePanel(request).isEmpty());
+    EXPECT_EQ(filters, QStringList{"Frame archives (*.ktframes)"});
 }
 
 TEST(SavePanelDialog, AChosenNameGetsAnAcceptedExtension)
