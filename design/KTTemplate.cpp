@@ -823,7 +823,3 @@ bool KTTemplate::writeInBandsToURL(const QUrl &url, const QString &uti, const QS
     return KTTemplateRenderer::writeInBandsToURL(*this, url, uti, size, progress, cancel, error, bandRows);
 }
 
-void KTTemplate::drawBandOfSize(const QSize &size, int first, QImage &band)
-{
-    KTTemplateRenderer::drawBandOfSize(*this, size, first, band, nullptr);
-}

@@ -283,10 +283,6 @@ public:
     // `bandRows` 0 takes the usual height of a band.
     bool writeInBandsToURL(const QUrl &url, const QString &uti, const QSizeF &size, const ProgressBlock &progress,
                            const CancelBlock &cancel, platform::Error *error = nullptr, int bandRows = 0);
-    // Rows [first, first + band.height()) of the design rendered at `size`
-    // whole pixels into `band` (premultiplied ARGB32, its width that of the
-    // picture), as newCGBitmapContextOfSize would make them.
-    void drawBandOfSize(const QSize &size, int first, QImage &band);
 
     // A copy for export and batch: the same settings and a copy of each layer
     // (sharing decoded pictures read-only). It posts nothing while made.

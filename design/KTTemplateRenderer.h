@@ -70,6 +70,9 @@ public:
     static bool writeInBandsToURL(KTTemplate &d, const QUrl &url, const QString &uti, const QSizeF &size,
                                   const ProgressBlock &progress, const CancelBlock &cancel, platform::Error *error,
                                   int bandRows = 0);
+    // Rows [first, first + band.height()) of the design rendered at `size`
+    // whole pixels into `band` (premultiplied ARGB32, its width that of the
+    // picture), as newCGBitmapContextOfSize would make them.
     static void drawBandOfSize(KTTemplate &d, const QSize &size, int first, QImage &band,
                                const ProgressCancelBlock &progressCancel);
 
