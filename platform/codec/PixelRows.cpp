@@ -1,6 +1,7 @@
 #include "platform/codec/PixelRows.h"
 
 #include <array>
+#include <algorithm>
 #include <cstring>
 
 namespace platform {
@@ -192,6 +193,21 @@ void PixelRows::flattenOntoWhite32(const QImage &image, int y, uchar *out)
     const bool rgba = layoutOf(f) == Layout::Rgba;
     const int w = image.width();
     const uchar *row = image.constScanLine(y);
+    if (f == QImage::Format_ARGB32_Premultiplied) {
+        // The drawing buffer's own layout, in one branch-free pass the
+        // compiler can widen: colour + (255 - alpha) in each channel.
+        const quint32 *__restrict in = reinterpret_cast<const quint32 *>(row);
+        quint32 *__restrict to = reinterpret_cast<quint32 *>(out);
+        for (int x = 0; x < w; ++x) {
+            const quint32 v = in[x];
+            const quint32 white = 255 - (v >> 24);
+            const quint32 r = std::min<quint32>(255, ((v >> 16) & 0xff) + white);
+            const quint32 g = std::min<quint32>(255, ((v >> 8) & 0xff) + white);
+            const quint32 b = std::min<quint32>(255, (v & 0xff) + white);
+            to[x] = 0xff000000u | (r << 16) | (g << 8) | b;
+        }
+        return;
+    }
     for (int x = 0; x < w; ++x) {
         const Pixel p =
             overWhite(rgba ? load<Layout::Rgba>(row, x, alpha) : load<Layout::Argb>(row, x, alpha), premultiplied);
