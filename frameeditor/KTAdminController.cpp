@@ -16,6 +16,7 @@
 #include "stores/KTImportOldCollections.h"
 #include "stores/LibraryItemDictionary.h"
 #include "stores/LibraryStore.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -28,7 +29,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -285,8 +285,7 @@ void KTAdminController::exportDatabaseUpdates()
     }
     reloadTable();
     selectAllNonZeroCountCollections();
-    if (QScreen *screen = w->screen())
-        w->move(screen->availableGeometry().center() - w->rect().center());
+    platform::placeWindowOnScreen(w);
     showWindow();
 }
 
@@ -518,8 +517,7 @@ void KTAdminController::importv2Collection()
     if (!m_importWindow)
         m_importWindow = buildImportWindow();
     for (QWidget *centred : {w, m_importWindow.data()})
-        if (QScreen *screen = centred->screen())
-            centred->move(screen->availableGeometry().center() - centred->rect().center());
+        platform::placeWindowOnScreen(centred);
     m_author->setText(QString::fromLatin1(kDefaultAuthor));
     m_useAsCatalogRef->setChecked(false);
     m_importWindow->show();

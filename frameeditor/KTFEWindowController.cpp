@@ -12,13 +12,12 @@
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
 #include "stores/FrameType.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,13 +78,7 @@ QWidget *KTFEWindowController::loadWindow()
     window->setWindowTitle(tr(kTitle));
     // The first size fits a small screen too, in its middle so no edge is
     // off it; later the saved frame wins.
-    QSize size(1100, 720);
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    if (screen)
-        size = size.boundedTo(screen->availableSize() * 0.9);
-    window->resize(size);
-    if (screen)
-        window->move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+    platform::placeWindowOnScreen(window, QSize(1100, 720));
 
     QMenu *edit = window->menuBar()->addMenu(tr("&Edit"));
     m_undoAction = edit->addAction(tr("&Undo"));

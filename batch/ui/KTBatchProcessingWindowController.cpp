@@ -3,10 +3,10 @@
 #include "batch/ui/KTBatchProcessingConfigurationController.h"
 #include "batch/ui/KTBatchProcessingProgressController.h"
 #include "platform/Alert.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QScreen>
 #include <QVBoxLayout>
 #include <QTimer>
 
@@ -63,16 +63,7 @@ KTBatchProcessingWindowController *KTBatchProcessingWindowController::showShared
     if (!g_shared) {
         g_shared = new KTBatchProcessingWindowController;
         g_shared->setAttribute(Qt::WA_DeleteOnClose);
-        // Whole on the screen the user works on, in its middle.
-        const QWidget *active = QApplication::activeWindow();
-        const QScreen *screen = active ? active->screen() : QGuiApplication::primaryScreen();
-        if (screen) {
-            const QRect room = screen->availableGeometry().adjusted(0, 40, 0, -20);
-            g_shared->resize(g_shared->size().boundedTo(room.size()));
-            QRect frame(QPoint(0, 0), g_shared->size());
-            frame.moveCenter(room.center());
-            g_shared->move(frame.topLeft().y() < room.top() ? QPoint(frame.left(), room.top()) : frame.topLeft());
-        }
+        platform::placeWindowOnScreen(g_shared);
     }
     g_shared->show();
     g_shared->raise();

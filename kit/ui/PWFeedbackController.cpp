@@ -10,10 +10,10 @@
 #include "platform/Log.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QCoreApplication>
 #include <QFormLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHostAddress>
 #include <QLabel>
@@ -21,7 +21,6 @@
 #include <QNetworkInterface>
 #include <QNetworkReply>
 #include <QRegularExpression>
-#include <QScreen>
 #include <QTextBlock>
 #include <QVBoxLayout>
 
@@ -260,9 +259,7 @@ void PWFeedbackController::windowDidLoad()
 
 void PWFeedbackController::showWindow()
 {
-    QWidget *w = window();
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        w->move(screen->availableGeometry().center() - w->rect().center());
+    platform::placeWindowOnScreen(window());
     platform::WindowController::showWindow();
 }
 

@@ -1,13 +1,13 @@
 #include "kit/ui/StoreReviewWindowController.h"
 
 #include "kit/VLKitUtils.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace {
@@ -63,9 +63,7 @@ QWidget *VLMASReviewWindowController::loadWindow()
 void VLMASReviewWindowController::showWindow()
 {
     platform::WindowController::showWindow();
-    QWidget *w = window();
-    if (QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen())
-        w->move(screen->availableGeometry().center() - w->rect().center());
+    platform::placeWindowOnScreen(window());
 }
 
 void VLMASReviewWindowController::rateApp()

@@ -6,12 +6,11 @@
 #include "platform/Alert.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QCoreApplication>
 #include <QFormLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QScreen>
 #include <QVBoxLayout>
 
 VLNewsletterSubscribeWindowController::VLNewsletterSubscribeWindowController(QObject *parent)
@@ -91,9 +90,7 @@ void VLNewsletterSubscribeWindowController::windowDidLoad()
 void VLNewsletterSubscribeWindowController::showWindow()
 {
     platform::WindowController::showWindow();
-    QWidget *w = window();
-    if (QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen())
-        w->move(screen->availableGeometry().center() - w->rect().center());
+    platform::placeWindowOnScreen(window());
 }
 
 void VLNewsletterSubscribeWindowController::fillWithUserData()

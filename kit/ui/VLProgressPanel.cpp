@@ -1,9 +1,8 @@
 #include "kit/ui/VLProgressPanel.h"
+#include "platform/ui/WindowPlacement.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
-#include <QScreen>
 
 namespace {
 constexpr int kMinimumWidth = 300;
@@ -39,10 +38,7 @@ VLProgressPanel::VLProgressPanel(const Spec &spec)
     m_bar->setGeometry(kMargin, kHeight - 16 - kMargin, width - 2 * kMargin, 16);
 
     window->setFixedSize(width, kHeight);
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        window->move(area.center() - QPoint(width / 2, kHeight / 2));
-    }
+    platform::placeWindowOnScreen(window);
     window->show();
     window->raise();
     window->activateWindow();
