@@ -19,6 +19,8 @@ public:
     virtual void addOverlayLayer(const std::shared_ptr<KTLayer> &layer) = 0;
     virtual void selectLayer(const KTLayer *layer) = 0;
     virtual void removeLayer(const KTLayer *layer) = 0;
+    // Records for Undo a layer just added to the design and the strip.
+    virtual void layerWasAdded(const std::shared_ptr<KTLayer> &layer) = 0;
     virtual std::shared_ptr<KTLayer> selectedRepresentedObject() const = 0;
     // The strip of layer icons, which "focus on layers" gives the keyboard.
     virtual QWidget *layersPaletteWidget() const = 0;

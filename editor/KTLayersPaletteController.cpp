@@ -229,6 +229,59 @@ private:
     bool m_first = true;
 };
 
+// A layer added to the design (a frame from the library, an overlay); Undo
+// takes it out again, Redo puts it back in its place and selects it.
+class KTAddLayerCommand : public QUndoCommand
+{
+public:
+    KTAddLayerCommand(KTLayersPaletteController *palette, const std::shared_ptr<KTTemplate> &design,
+                      const std::shared_ptr<KTLayer> &layer, qsizetype index)
+        : QUndoCommand(QObject::tr("Add Layer"))
+        , m_palette(palette)
+        , m_design(design)
+        , m_layer(layer)
+        , m_index(index)
+    {
+    }
+    void undo() override
+    {
+        const auto design = m_design.lock();
+        if (!design || !m_palette || design->indexOfLayer(m_layer.get()) < 0)
+            return;
+        m_palette->m_replayingUndo = true;
+        m_palette->removeLayer(m_layer.get());
+        m_palette->m_replayingUndo = false;
+    }
+    void redo() override
+    {
+        if (m_first) { // the addition itself has already happened
+            m_first = false;
+            return;
+        }
+        const auto design = m_design.lock();
+        if (!design || !m_palette || design->indexOfLayer(m_layer.get()) >= 0)
+            return;
+        design->insertLayer(m_layer, std::min(m_index, design->layers().size()));
+        m_palette->showDesign(*design);
+        m_palette->selectLayer(m_layer.get());
+    }
+
+private:
+    QPointer<KTLayersPaletteController> m_palette;
+    std::weak_ptr<KTTemplate> m_design;
+    std::shared_ptr<KTLayer> m_layer;
+    qsizetype m_index;
+    bool m_first = true;
+};
+
+void KTLayersPaletteController::layerWasAdded(const std::shared_ptr<KTLayer> &layer)
+{
+    const auto design = docTemplate();
+    const qsizetype at = design && layer ? design->indexOfLayer(layer.get()) : -1;
+    if (QUndoStack *stack = m_replayingUndo || at < 0 ? nullptr : undoStack())
+        stack->push(new KTAddLayerCommand(this, design, layer, at));
+}
+
 void KTLayersPaletteController::removeLayer(const KTLayer *layer)
 {
     if (!m_layersPalette || !layer)

@@ -56,12 +56,13 @@ public:
     void setImageLayer(const std::shared_ptr<KTLayer> &layer);
     void selectLayer(const KTLayer *layer);
     void removeLayer(const KTLayer *layer) override;
+    void layerWasAdded(const std::shared_ptr<KTLayer> &layer) override;
     void refreshIconForLayer(const KTLayer *layer);
 
     // The strip's items for a whole design, walked from the photo outwards,
     // with the photo selected.
     void showDesign(const KTTemplate &design);
-    // Where removals are recorded for Undo: the set stack, else the undo
+    // Where additions and removals are recorded for Undo: the set stack, else the undo
     // stack of the window's document.
     QUndoStack *undoStack() const;
     void setUndoStack(QUndoStack *stack) { m_undoStack = stack; }
@@ -107,6 +108,7 @@ private:
     QPointer<QUndoStack> m_undoStack;
     bool m_replayingUndo = false;
     friend class KTRemoveLayerCommand;
+    friend class KTAddLayerCommand;
     qint64 m_countOfOverlays = 0;
     qint64 m_countOfFrames = 0;
     std::weak_ptr<KTLayer> m_selected;

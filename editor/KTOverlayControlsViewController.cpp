@@ -357,6 +357,7 @@ void KTOverlayControlsViewController::addImageOverlay()
     if (KTLayersPaletteController *p = palette()) {
         p->addOverlayLayer(overlay);
         p->selectLayer(overlay.get());
+        p->layerWasAdded(overlay);
     }
     VLWAnalytics::trackEventProperties(QStringLiteral("Overlays"), QVariantMap{{QStringLiteral("Action"), QStringLiteral("Added Image")}});
 }
@@ -385,6 +386,7 @@ void KTOverlayControlsViewController::addTextOverlay()
     if (KTLayersPaletteController *p = palette()) {
         p->addOverlayLayer(overlay);
         p->selectLayer(overlay.get());
+        p->layerWasAdded(overlay);
     }
     VLWAnalytics::trackEventProperties(QStringLiteral("Overlays"), QVariantMap{{QStringLiteral("Action"), QStringLiteral("Added Text")}});
 }

@@ -679,6 +679,7 @@ void KTLibraryViewController::performItemSelection()
     if (palette) {
         palette->addFrameLayer(layer);
         palette->selectLayer(layer.get());
+        palette->layerWasAdded(layer);
     }
     if (m_libraryState == RecentState)
         refreshRecentContentApplying(frame);

@@ -336,6 +336,7 @@ public:
         (void)layer;
     }
     void removeLayer(const KTLayer *) override { calls << "remove"; }
+    void layerWasAdded(const std::shared_ptr<KTLayer> &) override { calls << "added"; }
     std::shared_ptr<KTLayer> selectedRepresentedObject() const override { return selected; }
     QWidget *layersPaletteWidget() const override { return nullptr; }
     void choose(const std::shared_ptr<KTLayer> &layer)

@@ -306,6 +306,31 @@ TEST(EditorStripRemoval, UndoPutsTheLayerBackInItsPlaceAndRedoTakesItOutAgain)
     EXPECT_EQ(stack.count(), 2) << "a redo records nothing new";
 }
 
+TEST(EditorStripAddition, UndoTakesAnAddedFrameOutAndRedoPutsItBackSelected)
+{
+    auto a = ring(Qt::red), added = ring(Qt::blue);
+    StripCanvas c({}, {a});
+    QUndoStack stack;
+    c.palette->setUndoStack(&stack);
+    const KTTemplate::LayerList before = c.design->layers();
+
+    c.design->addTopmostFrameLayer(added);
+    c.palette->addFrameLayer(added);
+    c.palette->selectLayer(added.get());
+    c.palette->layerWasAdded(added);
+    ASSERT_EQ(stack.count(), 1);
+    const KTTemplate::LayerList after = c.design->layers();
+
+    stack.undo();
+    EXPECT_EQ(c.design->layers(), before);
+    EXPECT_EQ(c.strip->indexOfRepresentedObject(added.get()), KTLayersPaletteView::kNotFound);
+    EXPECT_EQ(c.palette->countOfFrames(), 1);
+    stack.redo();
+    EXPECT_EQ(c.design->layers(), after);
+    EXPECT_EQ(c.palette->selectedRepresentedObject(), added);
+    EXPECT_EQ(stack.count(), 1) << "neither undo nor redo records anything new";
+}
+
 TEST(EditorStripMenu, FramesOfferTheLibraryAndEveryLayerButThePhotoItsRemoval)
 {
     auto a = ring(Qt::red);
