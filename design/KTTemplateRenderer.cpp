@@ -527,9 +527,10 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     const int w = pixels->width();
     const int h = pixels->height();
     // Bands tall enough that the rows a shadow needs around each stay a
-    // small share; a few of them in flight while earlier ones are encoded.
+    // small share; a band is encoded more slowly than it is drawn, so
+    // three are in flight, two of them encoding while the next is drawn.
     const int rows = bandRows > 0 ? (bandRows + 15) / 16 * 16 : 768;
-    constexpr int kInFlight = 2;
+    constexpr int kInFlight = 3;
     // Rows drawn past each end of a band and dropped: the rasterizer treats
     // the edge of a picture differently from the inside.
     constexpr int kPad = 8;
