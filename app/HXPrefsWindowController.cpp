@@ -2,6 +2,7 @@
 
 #include "platform/Assert.h"
 #include "platform/UserDefaults.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -86,6 +87,8 @@ void HXPrefsWindowController::showWindow()
         platform::UserDefaults::standard().dataForKey(QString::fromLatin1(kFrameAutosaveName));
     if (!frame.isEmpty())
         window->restoreGeometry(frame);
+    else if (!window->isVisible())
+        platform::placeWindowOnScreen(window); // the first time: not stuck in a corner
     platform::WindowController::showWindow();
     window->raise();
     window->activateWindow();

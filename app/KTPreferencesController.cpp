@@ -96,9 +96,10 @@ void KTPreferencesController::buildPanes()
     m_exFileFormat = new QComboBox(pane);
     m_exFileFormat->setObjectName(QStringLiteral("ExFileFormat"));
     m_exFileFormat->addItems({QStringLiteral("JPEG"), QStringLiteral("PNG"), QStringLiteral("TIFF"), QStringLiteral("PSD")});
-    connect(m_exFileFormat, &QComboBox::currentIndexChanged, this, [](int index) {
+    connect(m_exFileFormat, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0)
             defaults().setInteger(key(KTPreferenceKeys::kOutputImageFormatKey), index);
+        enableChosenFields();
     });
     form->addRow(tr("File format:"), m_exFileFormat);
 
@@ -134,8 +135,10 @@ void KTPreferencesController::buildPanes()
     both->addWidget(new QLabel(QStringLiteral("×"), sizes));
     both->addWidget(m_exHeight2);
     sizeGrid->addLayout(both, 4, 1);
-    connect(m_exSizeMatrix, &QButtonGroup::idClicked, this,
-            [](int id) { defaults().setInteger(key(KTPreferenceKeys::kExportSizeModificationKey), id); });
+    connect(m_exSizeMatrix, &QButtonGroup::idClicked, this, [this](int id) {
+        defaults().setInteger(key(KTPreferenceKeys::kExportSizeModificationKey), id);
+        enableChosenFields();
+    });
     form->addRow(tr("Size:"), sizes);
 
     auto *names = new QWidget(pane);
@@ -155,8 +158,10 @@ void KTPreferencesController::buildPanes()
     }
     nameGrid->addWidget(m_exPrependText, 1, 1);
     nameGrid->addWidget(m_exAppendText, 2, 1);
-    connect(m_exFileNameMatrix, &QButtonGroup::idClicked, this,
-            [](int id) { defaults().setInteger(key(KTPreferenceKeys::kExportFilenameModificationKey), id); });
+    connect(m_exFileNameMatrix, &QButtonGroup::idClicked, this, [this](int id) {
+        defaults().setInteger(key(KTPreferenceKeys::kExportFilenameModificationKey), id);
+        enableChosenFields();
+    });
     connect(m_exPrependText, &QLineEdit::textEdited, this, [](const QString &text) {
         defaults().setObject(key(KTPreferenceKeys::kExportFilenamePrependTextKey), text);
     });
@@ -199,4 +204,19 @@ void KTPreferencesController::readDefaults()
     m_exPrependText->setText(d.stringForKey(key(KTPreferenceKeys::kExportFilenamePrependTextKey)));
     m_exAppendText->setText(d.stringForKey(key(KTPreferenceKeys::kExportFilenameAppendTextKey)));
     m_libraryCheckAtStartup->setChecked(d.boolForKey(key(KTPreferenceKeys::kLibraryCheckAtStartupKey)));
+    enableChosenFields();
+}
+
+void KTPreferencesController::enableChosenFields()
+{
+    // Only the fields the chosen format and rules use can be edited.
+    m_exQuality->setEnabled(m_exFileFormat->currentIndex() == 0);
+    const int size = m_exSizeMatrix->checkedId();
+    m_exHeight->setEnabled(size == 2);
+    m_exWidth->setEnabled(size == 3);
+    m_exWidth2->setEnabled(size == 4);
+    m_exHeight2->setEnabled(size == 4);
+    const int name = m_exFileNameMatrix->checkedId();
+    m_exPrependText->setEnabled(name == 1);
+    m_exAppendText->setEnabled(name == 2);
 }

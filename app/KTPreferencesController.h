@@ -32,6 +32,7 @@ private:
     void buildPanes();
     // Puts every default into its control.
     void readDefaults();
+    void enableChosenFields();
 
     QPointer<QWidget> m_exportPreferenceView;
     QPointer<QWidget> m_updatesPreferenceView;

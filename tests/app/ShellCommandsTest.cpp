@@ -30,6 +30,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTest>
 #include <QTextEdit>
@@ -309,15 +310,22 @@ TEST_F(ShellCommands, PreferencesShowTheDefaultsAndWriteWhatTheUserChanges)
     QWidget *window = prefs->window();
     ASSERT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), "Export");
+    EXPECT_GT(window->y(), window->screen()->availableGeometry().top()) << "the first time, not in a corner";
     EXPECT_EQ(prefs->toolbarIdentifiers(), (QStringList{"Export", "Updates"}));
     auto *format = window->findChild<QComboBox *>("ExFileFormat");
     EXPECT_EQ(format->currentIndex(), 2) << "the pane shows the defaults";
     EXPECT_EQ(window->findChild<QSpinBox *>("ExQuality")->value(), 90);
+    EXPECT_FALSE(window->findChild<QSpinBox *>("ExQuality")->isEnabled()) << "no quality for PNG";
+    EXPECT_FALSE(window->findChild<QSpinBox *>("ExWidth")->isEnabled());
 
     format->setCurrentIndex(0);
+    EXPECT_TRUE(window->findChild<QSpinBox *>("ExQuality")->isEnabled());
     window->findChild<QSpinBox *>("ExQuality")->setValue(55);
     window->findChild<QRadioButton *>("ExSize3")->click();
     window->findChild<QSpinBox *>("ExWidth")->setValue(1024);
+    EXPECT_TRUE(window->findChild<QSpinBox *>("ExWidth")->isEnabled());
+    EXPECT_FALSE(window->findChild<QSpinBox *>("ExHeight")->isEnabled());
+    window->findChild<QRadioButton *>("ExFileName2")->click();
     auto *append = window->findChild<QLineEdit *>("ExAppendText");
     append->clear();
     QTest::keyClicks(append, "_copy");
