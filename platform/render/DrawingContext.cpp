@@ -250,9 +250,12 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw)
     target.save();
     target.setWorldTransform(QTransform());
     target.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    target.drawImage(QRectF(rect.x() - double(pad) * f + offset.x(), rect.y() - double(pad) * f + offset.y(),
-                            double(w) * f, double(h) * f),
-                     small);
+    const QRectF enlarged(rect.x() - double(pad) * f + offset.x(), rect.y() - double(pad) * f + offset.y(),
+                          double(w) * f, double(h) * f);
+    // Enlarging is most of the work: several threads take a band of rows each.
+    if (!ParallelPaint::paint(target, enlarged.toAlignedRect(),
+                              [&](QPainter &p, const QTransform &) { p.drawImage(enlarged, small); }))
+        target.drawImage(enlarged, small);
     target.restore();
     draw();
     return true;

@@ -3,10 +3,13 @@
 #include "design/KTColorMatLayer.h"
 #include "design/KTFullFrameLayer.h"
 #include "design/KTImageLayer.h"
+#include "design/KTTemplateRenderer.h"
 #include "design/VLImage.h"
 #include "platform/imaging/ColorFilter.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 using namespace frametest;
 
@@ -253,4 +256,42 @@ TEST(FullFrameDrawing, PictureFollowsTheShapeOfTheRectAndTheReportItsSize)
     EXPECT_EQ(report.value(QStringLiteral("Title")).toString(), QStringLiteral("Two pictures"));
     EXPECT_EQ(report.value(QStringLiteral("Size")).toSizeF(), QSizeF(60, 45));
     EXPECT_EQ(report.value(QStringLiteral("Icon")).value<QImage>().size(), QSize(72, 72));
+}
+
+TEST(FullFrameDrawing, DrawnInBandsTheExportIsTheWholeRenderWithinALevel)
+{
+    auto design = designWithPhoto(writePhoto(900, 600));
+    auto layer = fullLayer(fullFrame(QStringLiteral("Banded"), false, true));
+    layer->setDropShadow(true);
+    design->addTopmostFrameLayer(layer);
+    design->setExportExternalShadow(true);
+    auto copy = design->copyForRendering();
+    copy->setExportMode(true);
+    const QImage whole = copy->newCGBitmapContextOfSize(copy->sizeFromOriginalWithOuterShadow(true), nullptr);
+    ASSERT_FALSE(whole.isNull());
+    // Bands as an export draws them: a few rows more each side, dropped.
+    QImage banded(whole.size(), QImage::Format_ARGB32_Premultiplied);
+    constexpr int kRows = 112;
+    constexpr int kPad = 8;
+    for (int first = 0; first < whole.height(); first += kRows) {
+        const int top = std::max(0, first - kPad);
+        QImage band(whole.width(), std::min(whole.height(), first + kRows + kPad) - top, banded.format());
+        KTTemplateRenderer::drawBandOfSize(*copy, whole.size(), top, band, nullptr);
+        for (int y = first; y < std::min(whole.height(), first + kRows); ++y)
+            std::memcpy(banded.scanLine(y), band.constScanLine(y - top), size_t(banded.bytesPerLine()));
+    }
+    int worst = 0;
+    for (int y = 0; y < whole.height(); ++y) {
+        for (int x = 0; x < whole.width(); ++x) {
+            const QRgb a = whole.pixel(x, y);
+            const QRgb b = banded.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                              std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+        }
+    }
+    EXPECT_LE(worst, 1);
+    // The shadow falls outside the frame: neither clear nor opaque there.
+    const int alpha = qAlpha(whole.pixel(whole.width() / 2, whole.height() - 3));
+    EXPECT_GT(alpha, 0);
+    EXPECT_LT(alpha, 255);
 }
