@@ -152,6 +152,8 @@ QWidget *KTBottomBarViewController::loadView()
         button->setFocusPolicy(Qt::NoFocus);
         layout->addWidget(button);
     }
+    m_plusButton->setToolTip(tr("Add the current design to the open list"));
+    m_minusButton->setToolTip(tr("Remove the selected items from the open list"));
     m_plusButton->setEnabled(m_plusButtonEnabled);
     m_minusButton->setEnabled(m_minusButtonEnabled);
     connect(m_plusButton, &QPushButton::clicked, this, &KTBottomBarViewController::plusButtonPressed);

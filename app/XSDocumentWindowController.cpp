@@ -5,6 +5,7 @@
 #include "app/KTMainLayoutViewController.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -126,6 +127,8 @@ void XSDocumentWindowController::windowDidLoad()
     const QByteArray frame = platform::UserDefaults::standard().dataForKey(frameAutosaveKey());
     if (!frame.isEmpty())
         window->restoreGeometry(frame);
+    else
+        platform::placeWindowOnScreen(window); // the first time: whole on a small screen too
     m_modifierWatcher = new ModifierKeyWatcher(window, this);
     qApp->installEventFilter(m_modifierWatcher);
     if (windowDidLoadHook())

@@ -20,15 +20,14 @@ void placeWindowOnScreen(QWidget *window, QSize preferred)
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    // Room for the window manager's title bar above and a margin below.
-    const QRect room = screen->availableGeometry().adjusted(0, 40, 0, -20);
-    const QSize size = (preferred.isValid() ? preferred : window->size()).boundedTo(room.size());
+    // The window manager adds a title bar (and a border) around the size set
+    // here; keep room for them, and the title bar on the screen.
+    const QRect area = screen->availableGeometry();
+    const QSize size = (preferred.isValid() ? preferred : window->size()).boundedTo(area.size() - QSize(0, 60));
     window->resize(size);
-    QRect frame(QPoint(0, 0), window->size());
-    frame.moveCenter(room.center());
-    frame.moveTop(std::max(frame.top(), room.top()));
-    frame.moveLeft(std::max(frame.left(), room.left()));
-    window->move(frame.topLeft());
+    QRect frame(QPoint(0, 0), window->size() + QSize(0, 40));
+    frame.moveCenter(area.center());
+    window->move(std::max(frame.left(), area.left()), std::max(frame.top(), area.top()));
 }
 
 } // namespace platform
