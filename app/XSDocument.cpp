@@ -159,6 +159,7 @@ bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
         error->userInfo.insert(QStringLiteral("NSFilePath"), path);
         if (!reason.description.isEmpty())
             error->userInfo.insert(QStringLiteral("NSLocalizedFailureReason"), reason.description);
+        error->recoverySuggestion = tr("Choose another photo, or save this one again from the program that made it.");
     }
     return false;
 }

@@ -59,7 +59,14 @@ void installMessageBoxPresenters()
     setErrorPresenter([](const Error &error) {
         AlertRequest request;
         request.messageText = error.description;
-        request.informativeText = error.recoverySuggestion;
+        // Why it failed (which file, what is wrong with it), then what to do.
+        QStringList details;
+        const QString reason = error.userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString();
+        if (!reason.isEmpty() && reason != error.description)
+            details << reason;
+        if (!error.recoverySuggestion.isEmpty())
+            details << error.recoverySuggestion;
+        request.informativeText = details.join(QStringLiteral("\n\n"));
         request.style = AlertRequest::Style::Critical;
         runAlert(request);
     });

@@ -22,7 +22,7 @@ void clickWhenShown(const QString &title, QStringList *seenTitles, QString *seen
             clickWhenShown(title, seenTitles, seenText);
             return;
         }
-        *seenText = box->text();
+        *seenText = box->text() + QLatin1Char('|') + box->informativeText();
         for (QAbstractButton *button : box->buttons()) {
             *seenTitles << button->text();
             if (button->text() == title)
@@ -41,7 +41,7 @@ TEST(PlatformUiMessageBox, AnswersTheIndexOfTheClickedButton)
     QString text;
     clickWhenShown("Quit anyway", &titles, &text);
     EXPECT_EQ(presentAlertWithMessageBox(request), 1);
-    EXPECT_EQ(text, request.messageText);
+    EXPECT_EQ(text, request.messageText + "|");
     EXPECT_TRUE(titles.contains("Don't quit"));
 }
 
@@ -75,6 +75,14 @@ TEST(PlatformUiMessageBox, InstalledPresenterServesRunAlert)
     clickWhenShown("OK", &titles, &text);
     EXPECT_EQ(runAlert(request), 0);
     EXPECT_EQ(titles, QStringList{"OK"});
+
+    // An error says why it failed and what to do.
+    Error error = describedError("Image could not be opened");
+    error.userInfo.insert("NSLocalizedFailureReason", "The picture \u201cx.jpg\u201d could not be opened.");
+    error.recoverySuggestion = "Choose another photo.";
+    clickWhenShown("OK", &titles, &text);
+    presentError(error);
+    EXPECT_EQ(text, "Image could not be opened|The picture \u201cx.jpg\u201d could not be opened.\n\nChoose another photo.");
     setAlertPresenter(nullptr);
     setErrorPresenter(nullptr);
 }
