@@ -35,8 +35,10 @@ void parallelRows(int rows, long long pixels, const std::function<void(int first
 {
     if (rows <= 0)
         return;
+    // The global pool is gone once main() has returned; a worker still
+    // running then does its rows alone.
     QThreadPool *pool = QThreadPool::globalInstance();
-    const int threads = std::max(1, pool->maxThreadCount());
+    const int threads = pool ? std::max(1, pool->maxThreadCount()) : 1;
     if (pixels < kMinPixelsForThreads || threads == 1 || rows < 2 || t_serial) {
         fn(0, rows);
         return;

@@ -97,7 +97,8 @@ void AlphaBlur::parallelFor(int count, int minChunk, void (*fn)(void *, int, int
 {
     if (count <= 0)
         return;
-    const int threads = std::max(1, QThreadPool::globalInstance()->maxThreadCount());
+    const QThreadPool *pool = QThreadPool::globalInstance();
+    const int threads = pool ? std::max(1, pool->maxThreadCount()) : 1;
     const int chunks = std::clamp(count / std::max(1, minChunk), 1, threads * 2);
     if (chunks == 1) {
         fn(context, 0, count);

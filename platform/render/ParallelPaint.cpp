@@ -54,7 +54,8 @@ bool ParallelPaint::paint(QPainter &target, const QRect &area, const Draw &draw)
     if (!s_enabled || !target.isActive() || !draw || rowsRunSerially())
         return false;
     QPaintDevice *device = target.device();
-    if (!device || device->devType() != QInternal::Image || QThreadPool::globalInstance()->maxThreadCount() < 2)
+    if (!device || device->devType() != QInternal::Image || !QThreadPool::globalInstance()
+        || QThreadPool::globalInstance()->maxThreadCount() < 2)
         return false;
     QImage &image = *static_cast<QImage *>(device);
     if (image.format() != QImage::Format_ARGB32_Premultiplied || image.devicePixelRatio() != 1.0)
