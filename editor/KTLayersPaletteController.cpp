@@ -185,88 +185,50 @@ void KTLayersPaletteController::selectLayer(const KTLayer *layer)
         m_layersPalette->setSelectedRepresentedObject(layer);
 }
 
-// A layer taken out of the design through the strip; Undo puts it back in
-// its place and selects it, Redo takes it out again.
-class KTRemoveLayerCommand : public QUndoCommand
+// A layer added to the design (a frame from the library, an overlay) or
+// taken out of it through the strip. Undo does the opposite, a layer coming
+// back in its place and selected; Redo does it again.
+class KTLayerListCommand : public QUndoCommand
 {
 public:
-    KTRemoveLayerCommand(KTLayersPaletteController *palette, const std::shared_ptr<KTTemplate> &design,
-                         const std::shared_ptr<KTLayer> &layer, qsizetype index)
-        : QUndoCommand(QObject::tr("Remove Layer"))
+    KTLayerListCommand(bool added, KTLayersPaletteController *palette, const std::shared_ptr<KTTemplate> &design,
+                       const std::shared_ptr<KTLayer> &layer, qsizetype index)
+        : QUndoCommand(added ? QObject::tr("Add Layer") : QObject::tr("Remove Layer"))
+        , m_added(added)
         , m_palette(palette)
         , m_design(design)
         , m_layer(layer)
         , m_index(index)
     {
     }
-    void undo() override
-    {
-        const auto design = m_design.lock();
-        if (!design || !m_palette || design->indexOfLayer(m_layer.get()) >= 0)
-            return;
-        design->insertLayer(m_layer, std::min(m_index, design->layers().size()));
-        m_palette->showDesign(*design);
-        m_palette->selectLayer(m_layer.get());
-    }
+    void undo() override { putIn(!m_added); }
     void redo() override
     {
-        if (m_first) { // the removal itself has already happened
+        if (m_first) { // the change itself has already happened
             m_first = false;
             return;
         }
-        if (!m_palette)
-            return;
-        m_palette->m_replayingUndo = true;
-        m_palette->removeLayer(m_layer.get());
-        m_palette->m_replayingUndo = false;
+        putIn(m_added);
     }
 
 private:
-    QPointer<KTLayersPaletteController> m_palette;
-    std::weak_ptr<KTTemplate> m_design;
-    std::shared_ptr<KTLayer> m_layer;
-    qsizetype m_index;
-    bool m_first = true;
-};
-
-// A layer added to the design (a frame from the library, an overlay); Undo
-// takes it out again, Redo puts it back in its place and selects it.
-class KTAddLayerCommand : public QUndoCommand
-{
-public:
-    KTAddLayerCommand(KTLayersPaletteController *palette, const std::shared_ptr<KTTemplate> &design,
-                      const std::shared_ptr<KTLayer> &layer, qsizetype index)
-        : QUndoCommand(QObject::tr("Add Layer"))
-        , m_palette(palette)
-        , m_design(design)
-        , m_layer(layer)
-        , m_index(index)
-    {
-    }
-    void undo() override
+    void putIn(bool in)
     {
         const auto design = m_design.lock();
-        if (!design || !m_palette || design->indexOfLayer(m_layer.get()) < 0)
+        if (!design || !m_palette || (design->indexOfLayer(m_layer.get()) >= 0) == in)
             return;
-        m_palette->m_replayingUndo = true;
-        m_palette->removeLayer(m_layer.get());
-        m_palette->m_replayingUndo = false;
-    }
-    void redo() override
-    {
-        if (m_first) { // the addition itself has already happened
-            m_first = false;
-            return;
+        if (in) {
+            design->insertLayer(m_layer, std::min(m_index, design->layers().size()));
+            m_palette->showDesign(*design);
+            m_palette->selectLayer(m_layer.get());
+        } else {
+            m_palette->m_replayingUndo = true;
+            m_palette->removeLayer(m_layer.get());
+            m_palette->m_replayingUndo = false;
         }
-        const auto design = m_design.lock();
-        if (!design || !m_palette || design->indexOfLayer(m_layer.get()) >= 0)
-            return;
-        design->insertLayer(m_layer, std::min(m_index, design->layers().size()));
-        m_palette->showDesign(*design);
-        m_palette->selectLayer(m_layer.get());
     }
 
-private:
+    bool m_added;
     QPointer<KTLayersPaletteController> m_palette;
     std::weak_ptr<KTTemplate> m_design;
     std::shared_ptr<KTLayer> m_layer;
@@ -279,7 +241,7 @@ void KTLayersPaletteController::layerWasAdded(const std::shared_ptr<KTLayer> &la
     const auto design = docTemplate();
     const qsizetype at = design && layer ? design->indexOfLayer(layer.get()) : -1;
     if (QUndoStack *stack = m_replayingUndo || at < 0 ? nullptr : undoStack())
-        stack->push(new KTAddLayerCommand(this, design, layer, at));
+        stack->push(new KTLayerListCommand(true, this, design, layer, at));
 }
 
 void KTLayersPaletteController::removeLayer(const KTLayer *layer)
@@ -350,7 +312,7 @@ void KTLayersPaletteController::deletedObject(const std::shared_ptr<KTLayer> &ob
     const qsizetype at = design->indexOfLayer(object.get());
     design->removeLayer(object);
     if (QUndoStack *stack = m_replayingUndo || at < 0 ? nullptr : undoStack())
-        stack->push(new KTRemoveLayerCommand(this, design, object, at));
+        stack->push(new KTLayerListCommand(false, this, design, object, at));
 }
 
 QUndoStack *KTLayersPaletteController::undoStack() const

@@ -107,8 +107,7 @@ private:
     QPointer<KTDesignViewController> m_designViewController;
     QPointer<QUndoStack> m_undoStack;
     bool m_replayingUndo = false;
-    friend class KTRemoveLayerCommand;
-    friend class KTAddLayerCommand;
+    friend class KTLayerListCommand;
     qint64 m_countOfOverlays = 0;
     qint64 m_countOfFrames = 0;
     std::weak_ptr<KTLayer> m_selected;
