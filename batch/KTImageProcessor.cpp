@@ -307,19 +307,42 @@ bool KTImageProcessor::processImage(const QUrl &input, const KTBatchProcessingOp
         fail(error, QStringLiteral("The design gives no picture for “%1”.").arg(QFileInfo(path).fileName()));
         return false;
     }
-    platform::Error renderError;
-    QImage canvas = render(*framed, size, cancelled, &renderError);
-    if (canvas.isNull()) {
+    const QString uti = options.fileFormat().UTI();
+    const auto renderFailed = [&] {
         if (!(cancelled && cancelled()))
             platform::logLine(QString::fromLatin1(kRenderFailedFormat)
                                   .arg(framed->name(), QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height())));
+    };
+    if (platform::ImageEncoder::canWriteBands(uti)) {
+        // Drawn and encoded a band of rows at a time, as Save does: files
+        // processed side by side never hold a whole canvas each.
+        platform::Error failure;
+        const bool written = framed->writeInBandsToURL(
+            QUrl::fromLocalFile(outputPath), uti, QSizeF(size), {},
+            [&cancelled](KTTemplate *) { return cancelled && cancelled(); }, &failure);
+        if (written)
+            return true;
+        if (failure.description == QLatin1String(KTTemplateRenderer::kMemoryAllocationErrorText))
+            renderFailed();
+        if (cancelled && cancelled()) {
+            failure = platform::Error();
+            fail(&failure, QStringLiteral("Cancelled."));
+        }
+        if (error)
+            *error = failure;
+        return false;
+    }
+    platform::Error renderError;
+    QImage canvas = render(*framed, size, cancelled, &renderError);
+    if (canvas.isNull()) {
+        renderFailed();
         if (error)
             *error = renderError;
         return false;
     }
     platform::Error writeError;
     const bool written = platform::ImageEncoder::writeToFile(
-        outputPath, canvas, options.fileFormat().UTI(), framed->prepareMetadataForExport(canvas.size()),
+        outputPath, canvas, uti, framed->prepareMetadataForExport(canvas.size()),
         framed->exportQuality(), &writeError, [&cancelled](qint64, qint64) { return !(cancelled && cancelled()); });
     if (!written && error)
         *error = writeError;

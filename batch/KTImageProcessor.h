@@ -18,8 +18,9 @@ class KTTemplate;
 // The work of a batch for one picture at a time, without any window: load
 // the photo, put the batch design round it, render at the output size and
 // write the file. Calls are self-contained and run in parallel, one file per
-// thread: each renders on its own thread alone and reuses that thread's
-// canvas for the next file.
+// thread: each renders on its own thread alone. JPEG is drawn and encoded a
+// band of rows at a time; other types into a whole canvas the thread reuses
+// for its next file.
 class KTImageProcessor
 {
 public:

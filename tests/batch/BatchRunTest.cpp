@@ -2,6 +2,7 @@
 
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTImageProcessor.h"
+#include "platform/codec/ImageEncoder.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -235,6 +236,36 @@ TEST(BatchRun, FixedSizesAndCancelLeavesOnlyWholeFiles)
     EXPECT_EQ(filesIn(dst), results.succeeded);
     for (const QString &name : filesIn(dst))
         EXPECT_FALSE(identifySize(QDir(dst).filePath(name)).isEmpty()) << qPrintable(name);
+}
+
+TEST(BatchRun, JpegDrawnInBandsIsTheWholeCanvasWithItsMetadata)
+{
+    const QString dst = freshFolder(QStringLiteral("bands"));
+    const QUrl photo = QUrl::fromLocalFile(writePhoto(dst + "/tall.jpg", 900, 1500));
+    auto tall = std::make_shared<KTImageScaling>(*KTImageScaling::defaultScaling());
+    tall->setType(KTImageScalingTypeFixInSize); // scaled up, several bands of rows high
+    tall->setWidth(1100);
+    tall->setHeight(2000);
+    tall->setDpi(240);
+    const QUrl out = QUrl::fromLocalFile(freshFolder(QStringLiteral("bands/out")));
+    const KTImageFileFormat jpeg = KTImageFileFormat::JPGFileFormat();
+    ASSERT_TRUE(KTImageProcessor::processImageAtURL(photo, *options({photo}, KTImageFileFormat::PNGFileFormat(), tall), out));
+    ASSERT_TRUE(KTImageProcessor::processImageAtURL(photo, *options({photo}, jpeg, tall), out));
+    // The whole canvas, as the PNG keeps it, through the same encoder.
+    const QImage whole(dst + "/out/tall.png");
+    ASSERT_TRUE(platform::ImageEncoder::writeToFile(dst + "/whole.jpg", whole, jpeg.UTI(), {}, tall->imageQuality(), nullptr));
+    const QImage a = QImage(dst + "/out/tall.jpg").convertToFormat(QImage::Format_RGB32);
+    const QImage b = QImage(dst + "/whole.jpg").convertToFormat(QImage::Format_RGB32);
+    ASSERT_TRUE(a.size() == whole.size() && whole.height() > 1536);
+    int worst = 0;
+    for (int i = 0; i < a.width() * a.height(); ++i) {
+        const QRgb p = a.pixel(i % a.width(), i / a.width()), q = b.pixel(i % a.width(), i / a.width());
+        worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+    }
+    EXPECT_LE(worst, 1);
+    EXPECT_NEAR(a.dotsPerMeterX(), 240 / 0.0254, 1);
+    QFile file(dst + "/out/tall.jpg");
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly) && file.readAll().contains(QByteArray("Exif\0\0", 6)));
 }
 
 TEST(BatchPreviews, ThumbnailsStandUprightAndPreviewsLiveInTheSessionFolder)
