@@ -43,6 +43,7 @@
 #include <QPrinter>
 #include <QPointer>
 #include <QThread>
+#include <QUndoCommand>
 #include <QUndoStack>
 #include <QtConcurrent>
 #include <QUuid>
@@ -212,10 +213,54 @@ void XSDocument::markAsDirty(const Notification &notification)
         updateChangeCount(ChangeKind::Done);
 }
 
+// Applying a design takes the place of the one the user made: Undo brings
+// that back, Redo applies the design again.
+class KTApplyDesignCommand : public QUndoCommand
+{
+public:
+    KTApplyDesignCommand(XSDocument *document, QByteArray before, QByteArray after)
+        : QUndoCommand(QObject::tr("Apply Design"))
+        , m_document(document)
+        , m_before(std::move(before))
+        , m_after(std::move(after))
+    {
+    }
+    void undo() override { restore(m_before); }
+    void redo() override
+    {
+        if (m_first) { // the design has just been applied
+            m_first = false;
+            return;
+        }
+        restore(m_after);
+    }
+
+private:
+    void restore(const QByteArray &data)
+    {
+        if (m_document)
+            if (std::shared_ptr<KTTemplate> design = KTTemplate::templateFromData(data))
+                m_document->takeDesignFrom(design);
+    }
+
+    QPointer<XSDocument> m_document;
+    QByteArray m_before;
+    QByteArray m_after;
+    bool m_first = true;
+};
+
 void XSDocument::replaceTemplateWith(const std::shared_ptr<KTTemplate> &other)
 {
-    if (!other)
+    if (!other || m_docTemplate->isDrawing())
         return;
+    const QByteArray before = hasUndoManager() ? m_docTemplate->dataForArchiving() : QByteArray();
+    takeDesignFrom(other);
+    if (!before.isEmpty())
+        undoManager()->push(new KTApplyDesignCommand(this, before, m_docTemplate->dataForArchiving()));
+}
+
+void XSDocument::takeDesignFrom(const std::shared_ptr<KTTemplate> &other)
+{
     m_docTemplate->replaceDesignWith(other);
     KTLayersPaletteInterface *layers = palette();
     if (!layers)

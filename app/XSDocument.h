@@ -155,6 +155,9 @@ signals:
 
 private:
     void observeTemplate();
+    // Puts the other design's layers and settings into this one and the strip.
+    void takeDesignFrom(const std::shared_ptr<KTTemplate> &other);
+    friend class KTApplyDesignCommand;
     KTLayersPaletteInterface *palette() const;
 
     std::shared_ptr<KTTemplate> m_docTemplate;

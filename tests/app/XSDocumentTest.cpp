@@ -4,6 +4,7 @@
 #include "app/KTMainLayoutViewController.h"
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
+#include "design/KTColorMatLayer.h"
 #include "design/KTTemplate.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ui/Application.h"
@@ -18,6 +19,7 @@
 #include <QMainWindow>
 #include <QPrinter>
 #include <QTest>
+#include <QUndoStack>
 
 using namespace platform;
 using namespace apptest;
@@ -303,4 +305,28 @@ TEST_F(DocumentFixture, PrintingPutsTheFramedPictureOnOnePageWithoutMargins)
         EXPECT_NEAR(c.red(), 200, 20) << x;
         EXPECT_NEAR(c.green(), 120, 20) << x;
     }
+}
+
+TEST_F(DocumentFixture, ApplyingADesignCanBeUndoneBackToTheOneTheUserMade)
+{
+    XSDocument *doc = open(writePhoto(freshDir()));
+    ASSERT_TRUE(doc);
+    const std::shared_ptr<KTTemplate> applied = KTTemplate::templateFromData(doc->docTemplate()->dataForArchiving());
+    ASSERT_TRUE(applied);
+    applied->addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
+    applied->addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
+    auto mine = std::make_shared<KTColorMatLayer>();
+    mine->setLeftWidth(0.2);
+    doc->docTemplate()->addTopmostFrameLayer(mine);
+
+    doc->replaceTemplateWith(applied);
+    EXPECT_EQ(doc->docTemplate()->layers().size(), 3);
+    doc->undoManager()->undo();
+    ASSERT_EQ(doc->docTemplate()->layers().size(), 2);
+    auto *back = qobject_cast<KTColorMatLayer *>(doc->docTemplate()->layers().first().get());
+    ASSERT_TRUE(back);
+    EXPECT_NEAR(back->leftWidth(), 0.2, 1e-6);
+    doc->undoManager()->redo();
+    EXPECT_EQ(doc->docTemplate()->layers().size(), 3);
+    EXPECT_EQ(doc->undoManager()->count(), 1);
 }
