@@ -13,6 +13,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -205,6 +207,11 @@ QMenu *KTMainMenu::buildFileMenu()
         KTDocumentController::sharedDocumentController()->openUntitledDocumentAndDisplay(true, &error);
     }, QKeySequence::New);
     add(file, tr("&Open…"), "openDocumentAction", &openDocument, QKeySequence::Open);
+    QMenu *recent = file->addMenu(tr("Open &Recent"));
+    recent->setObjectName(QStringLiteral("openRecentMenu"));
+    recent->setToolTipsVisible(true);
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] { fillOpenRecentMenu(recent); });
+    fillOpenRecentMenu(recent);
     file->addSeparator();
     QAction *close = add(file, m_documentWindow ? tr("&Close") : tr("&Close Window"), "closeDocumentAction", [window] {
         if (window)
@@ -262,6 +269,31 @@ QMenu *KTMainMenu::buildFileMenu()
     quit->setShortcuts(keysFor(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
     quit->setMenuRole(QAction::QuitRole);
     return file;
+}
+
+void KTMainMenu::fillOpenRecentMenu(QMenu *menu)
+{
+    menu->clear();
+    KTDocumentController *documents = KTDocumentController::sharedDocumentController();
+    for (const QUrl &url : documents->recentDocumentURLs()) {
+        // A file moved or deleted since is left out rather than failing when chosen.
+        if (!url.isLocalFile() || !QFileInfo::exists(url.toLocalFile()))
+            continue;
+        const QString path = QDir::toNativeSeparators(url.toLocalFile());
+        QString name = QFileInfo(url.toLocalFile()).fileName();
+        QAction *entry = menu->addAction(name.replace(QLatin1Char('&'), QLatin1String("&&")));
+        entry->setToolTip(path);
+        entry->setStatusTip(path);
+        // Queued, as every command: the file opens after the menu has closed.
+        connect(entry, &QAction::triggered, this, [url] {
+            KTDocumentController::sharedDocumentController()->openDocumentsWithURLs({url});
+        }, Qt::QueuedConnection);
+    }
+    menu->addSeparator();
+    QAction *clear = add(menu, tr("Clear Menu"), "clearRecentDocumentsAction", [] {
+        KTDocumentController::sharedDocumentController()->clearRecentDocuments();
+    });
+    clear->setEnabled(!documents->recentDocumentURLs().isEmpty());
 }
 
 QMenu *KTMainMenu::buildEditMenu()

@@ -49,6 +49,8 @@ private:
                  const QKeySequence &shortcut = {});
     void build();
     QMenu *buildFileMenu();
+    // The recent documents that still exist, newest first, then Clear Menu.
+    void fillOpenRecentMenu(QMenu *menu);
     QMenu *buildEditMenu();
     QMenu *buildViewMenu();
     QMenu *buildWindowMenu();

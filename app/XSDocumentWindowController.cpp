@@ -123,12 +123,19 @@ void XSDocumentWindowController::windowDidLoad()
         doc->windowControllerDidLoadNib(this);
 
     window->setMinimumSize(kMinimumWidth, kMinimumHeight);
-    // All document windows share one saved frame, and none cascades.
+    // All document windows share one saved frame; a window that would open
+    // right on top of another one moves down a title bar instead.
     const QByteArray frame = platform::UserDefaults::standard().dataForKey(frameAutosaveKey());
     if (!frame.isEmpty())
         window->restoreGeometry(frame);
     else
         platform::placeWindowOnScreen(window); // the first time: whole on a small screen too
+    QList<QWidget *> others;
+    for (QWidget *each : QApplication::topLevelWidgets()) {
+        if (each != window && each->objectName() == window->objectName())
+            others.append(each);
+    }
+    platform::cascadeFromWindows(window, others);
     m_modifierWatcher = new ModifierKeyWatcher(window, this);
     qApp->installEventFilter(m_modifierWatcher);
     if (windowDidLoadHook())

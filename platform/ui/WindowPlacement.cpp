@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 
 namespace platform {
@@ -28,6 +29,42 @@ void placeWindowOnScreen(QWidget *window, QSize preferred)
     QRect frame(QPoint(0, 0), window->size() + QSize(0, 40));
     frame.moveCenter(area.center());
     window->move(std::max(frame.left(), area.left()), std::max(frame.top(), area.top()));
+}
+
+void cascadeFromWindows(QWidget *window, const QList<QWidget *> &others)
+{
+    if (!window)
+        return;
+    const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // A shown window knows its title bar from the window manager's frame.
+    int step = 0;
+    for (const QWidget *other : others) {
+        if (other && other != window && other->isVisible())
+            step = std::max(step, other->geometry().top() - other->frameGeometry().top());
+    }
+    if (step <= 0)
+        step = std::max(20, window->style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    auto taken = [&](QPoint at) {
+        for (const QWidget *other : others) {
+            if (other && other != window && other->isVisible() && (other->pos() - at).manhattanLength() < step)
+                return true;
+        }
+        return false;
+    };
+    const QRect area = screen->availableGeometry();
+    QPoint at = window->pos();
+    int restarts = 0;
+    // Bounded: on a crowded screen the last place tried is kept.
+    for (int tries = 0; tries < 100 && taken(at); ++tries) {
+        at += QPoint(step, step);
+        const bool fits = at.x() + window->width() <= area.right() + 1
+                          && at.y() + window->height() + step <= area.bottom() + 1;
+        if (!fits)
+            at = area.topLeft() + QPoint(step * ++restarts, 0);
+    }
+    window->move(at);
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QSize>
 
 class QWidget;
@@ -10,5 +11,10 @@ namespace platform {
 // that is invalid), no larger than the screen the user works on leaves room
 // for, and in that screen's middle with its title bar on the screen.
 void placeWindowOnScreen(QWidget *window, QSize preferred = {});
+
+// Moves the window down and right by a title bar's height while it would sit
+// where one of `others` sits, so no window hides another; starts again at the
+// screen's top left when the window would leave the screen.
+void cascadeFromWindows(QWidget *window, const QList<QWidget *> &others);
 
 } // namespace platform

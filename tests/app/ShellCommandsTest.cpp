@@ -22,6 +22,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QUndoCommand>
 #include <QUndoStack>
@@ -363,6 +365,37 @@ TEST_F(ShellCommands, ANewWindowStartsWithTheSavedPresentation)
     EXPECT_NEAR(layoutOf(second)->viewState()->zoom(), 0.5, 1e-9);
     layoutOf(second)->resetToDefaultPresentationSettings();
     EXPECT_NEAR(layoutOf(second)->viewState()->zoom(), KTViewState::kInitialZoom, 1e-9);
+}
+
+TEST_F(ShellCommands, OpenRecentListsTheFilesThatStillExistOpensOneAndClears)
+{
+    documents->clearRecentDocuments();
+    XSDocument *first = openPhoto();
+    ASSERT_TRUE(first);
+    const QString dir = freshDir();
+    QImage image(60, 40, QImage::Format_RGB32);
+    image.fill(Qt::darkRed);
+    ASSERT_TRUE(image.save(dir + "/R&D.png"));
+    documents->noteNewRecentDocumentURL(QUrl::fromLocalFile(dir + "/gone.png"));
+    documents->noteNewRecentDocumentURL(QUrl::fromLocalFile(dir + "/R&D.png"));
+
+    auto *recent = menuOf(first)->menuBar()->findChild<QMenu *>("openRecentMenu");
+    ASSERT_TRUE(recent);
+    emit recent->aboutToShow();
+    QStringList titles;
+    for (QAction *each : recent->actions())
+        titles << each->text();
+    EXPECT_EQ(titles, (QStringList{"R&&D.png", "photo.png", "", "Clear Menu"})) << "newest first, the missing file left out";
+    EXPECT_EQ(recent->actions().first()->toolTip(), dir + "/R&D.png");
+
+    recent->actions().first()->trigger();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return documents->documentForURL(QUrl::fromLocalFile(dir + "/R&D.png")); }));
+
+    run(menuOf(first), "clearRecentDocumentsAction");
+    EXPECT_TRUE(documents->recentDocumentURLs().isEmpty());
+    emit recent->aboutToShow();
+    ASSERT_EQ(recent->actions().size(), 2);
+    EXPECT_FALSE(recent->actions().last()->isEnabled());
 }
 
 TEST(ShellBottomBar, ProportionsPrintAgainstTheChosenRatioAndLockTheDesign)

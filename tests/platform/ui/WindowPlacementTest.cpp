@@ -26,3 +26,19 @@ TEST(WindowPlacement, AWindowFitsTheScreenAndSitsInItsMiddle)
     EXPECT_GE(large.x(), area.left());
     EXPECT_LE(large.geometry().bottom(), area.bottom());
 }
+
+TEST(WindowPlacement, AWindowOpenedOnAnotherMovesDownItsTitleBarAndStaysOnTheScreen)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QWidget first, second, third;
+    for (QWidget *each : {&first, &second, &third})
+        each->setGeometry(QRect(area.topLeft() + QPoint(10, 10), area.size() / 2));
+    first.show();
+    platform::cascadeFromWindows(&second, {&first});
+    EXPECT_GT(second.y(), first.y());
+    EXPECT_EQ(second.y() - first.y(), second.x() - first.x());
+    second.show();
+    platform::cascadeFromWindows(&third, {&first, &second});
+    EXPECT_GT(third.y(), second.y());
+    EXPECT_TRUE(area.contains(third.frameGeometry()));
+}
