@@ -64,7 +64,7 @@ public:
     void showDesign(const KTTemplate &design);
     // Where additions and removals are recorded for Undo: the set stack, else the undo
     // stack of the window's document.
-    QUndoStack *undoStack() const;
+    QUndoStack *undoStack() const override;
     void setUndoStack(QUndoStack *stack) { m_undoStack = stack; }
 
     // Context menu actions; the action carries the frame or the index.

@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QShortcut>
+#include <QUndoStack>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFontMetrics>
@@ -660,14 +661,21 @@ void KTLibraryViewController::performItemSelection()
     VLWAnalytics::trackEventProperties(QString::fromLatin1(kAddedLayerEvent), properties);
 
     KTLayersPaletteInterface *palette = layersPaletteController();
+    // A frame replacing the outermost one is one step for Undo, not a removal
+    // and an addition.
+    QUndoStack *stack = nullptr;
     if (m_altKeyIsPressed) {
         const std::shared_ptr<KTFrameLayer> outermost = design->topmostFrameLayer();
         if (outermost) {
             layer->applySettingsFromLayer(*outermost);
-            if (palette && palette->layersPaletteWidget())
+            if (palette && palette->layersPaletteWidget()) {
+                stack = palette->undoStack();
+                if (stack)
+                    stack->beginMacro(tr("Replace Layer"));
                 palette->removeLayer(outermost.get());
-            else
+            } else {
                 design->removeLayer(outermost);
+            }
         } else {
             // With no layer to take settings from, the shadow is off.
             layer->setDropShadow(false);
@@ -681,6 +689,8 @@ void KTLibraryViewController::performItemSelection()
         palette->selectLayer(layer.get());
         palette->layerWasAdded(layer);
     }
+    if (stack)
+        stack->endMacro();
     if (m_libraryState == RecentState)
         refreshRecentContentApplying(frame);
 }

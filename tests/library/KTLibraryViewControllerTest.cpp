@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
+#include <QUndoStack>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -263,6 +264,8 @@ TEST(LibraryPanelPicking, WithAltTheOutermostFrameIsReplacedAndItsSettingsKept)
     p.canvas.design->addTopmostFrameLayer(inner);
     p.canvas.design->addTopmostFrameLayer(old);
     p.canvas.palette->showDesign(*p.canvas.design);
+    QUndoStack stack;
+    p.canvas.palette->setUndoStack(&stack);
 
     p.controller->showAndSelectItem(lib.find<Frame>(QStringLiteral("Black mat")));
     p.holdAlt(true);
@@ -286,6 +289,15 @@ TEST(LibraryPanelPicking, WithAltTheOutermostFrameIsReplacedAndItsSettingsKept)
     EXPECT_EQ(p.canvas.palette->countOfFrames(), 2);
     EXPECT_EQ(p.canvas.strip->indexOfRepresentedObject(old.get()), -1);
     EXPECT_EQ(p.canvas.palette->selectedRepresentedObject(), layers.at(0));
+
+    // The replacement is one step: one Undo brings the old frame back, one Redo the new one.
+    ASSERT_EQ(stack.count(), 1);
+    stack.undo();
+    EXPECT_EQ(p.canvas.design->layers(), (KTTemplate::LayerList{old, inner, layers.at(2)}));
+    EXPECT_NE(p.canvas.strip->indexOfRepresentedObject(old.get()), -1);
+    stack.redo();
+    EXPECT_EQ(p.canvas.design->layers(), layers);
+    EXPECT_EQ(p.canvas.strip->indexOfRepresentedObject(old.get()), -1);
 }
 
 TEST(LibraryPanelIcons, IconsArriveWithoutBlockingAndUnreadableOnesKeepThePlaceholder)
