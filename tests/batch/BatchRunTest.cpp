@@ -3,6 +3,7 @@
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTImageProcessor.h"
 #include "platform/codec/ImageEncoder.h"
+#include "support/ImagingTools.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -257,12 +258,7 @@ TEST(BatchRun, JpegDrawnInBandsIsTheWholeCanvasWithItsMetadata)
     const QImage a = QImage(dst + "/out/tall.jpg").convertToFormat(QImage::Format_RGB32);
     const QImage b = QImage(dst + "/whole.jpg").convertToFormat(QImage::Format_RGB32);
     ASSERT_TRUE(a.size() == whole.size() && whole.height() > 1536);
-    int worst = 0;
-    for (int i = 0; i < a.width() * a.height(); ++i) {
-        const QRgb p = a.pixel(i % a.width(), i / a.width()), q = b.pixel(i % a.width(), i / a.width());
-        worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
-    }
-    EXPECT_LE(worst, 1);
+    EXPECT_LE(testsupport::worstChannelDifference(a, b), 1);
     EXPECT_NEAR(a.dotsPerMeterX(), 240 / 0.0254, 1);
     QFile file(dst + "/out/tall.jpg");
     EXPECT_TRUE(file.open(QIODevice::ReadOnly) && file.readAll().contains(QByteArray("Exif\0\0", 6)));

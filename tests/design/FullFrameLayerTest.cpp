@@ -6,6 +6,7 @@
 #include "design/KTTemplateRenderer.h"
 #include "design/VLImage.h"
 #include "platform/imaging/ColorFilter.h"
+#include "support/ImagingTools.h"
 
 #include <gtest/gtest.h>
 
@@ -280,16 +281,7 @@ TEST(FullFrameDrawing, DrawnInBandsTheExportIsTheWholeRenderWithinALevel)
         for (int y = first; y < std::min(whole.height(), first + kRows); ++y)
             std::memcpy(banded.scanLine(y), band.constScanLine(y - top), size_t(banded.bytesPerLine()));
     }
-    int worst = 0;
-    for (int y = 0; y < whole.height(); ++y) {
-        for (int x = 0; x < whole.width(); ++x) {
-            const QRgb a = whole.pixel(x, y);
-            const QRgb b = banded.pixel(x, y);
-            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                              std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
-        }
-    }
-    EXPECT_LE(worst, 1);
+    EXPECT_LE(testsupport::worstChannelDifference(whole, banded), 1);
     // The shadow falls outside the frame: neither clear nor opaque there.
     const int alpha = qAlpha(whole.pixel(whole.width() / 2, whole.height() - 3));
     EXPECT_GT(alpha, 0);

@@ -76,9 +76,7 @@ TEST(MouldingExportPixels, MitresSeamsColoursAndShadowsAreWhatTheyWere)
         for (int i = 0; i < points.size(); ++i) {
             const QRgb got = image.pixel(points[i]);
             const QRgb want = kProbes[scene][i];
-            const int worst = std::max({std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
-                                        std::abs(qBlue(got) - qBlue(want)), std::abs(qAlpha(got) - qAlpha(want))});
-            EXPECT_LE(worst, 1) << "scene " << scene << " at " << points[i].x() << "," << points[i].y() << ": "
+            EXPECT_LE(testsupport::channelDifference(got, want), 1) << "scene " << scene << " at " << points[i].x() << "," << points[i].y() << ": "
                                 << std::hex << got << " instead of " << want;
         }
     }

@@ -9,6 +9,7 @@
 #include "stores/FrameImage.h"
 #include "stores/FrameType.h"
 #include "stores/LibraryTestSupport.h"
+#include "support/ImagingTools.h"
 
 #include <QColor>
 #include <QFile>
@@ -102,8 +103,7 @@ inline QColor at(const QImage &image, double x, double y)
 
 inline bool near(const QColor &a, const QColor &b, int tolerance = 8)
 {
-    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
-           && std::abs(a.blue() - b.blue()) <= tolerance && std::abs(a.alpha() - b.alpha()) <= tolerance;
+    return testsupport::near(a, b, tolerance);
 }
 
 } // namespace mouldingtest

@@ -2,13 +2,13 @@
 // what it leaves on the canvas must match the group's result.
 #include "platform/render/DrawingContext.h"
 #include "platform/render/RenderBand.h"
+#include "support/ImagingTools.h"
 
 #include <QImage>
 #include <QPainterPath>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -27,21 +27,6 @@ QPainterPath ring()
     path.addRect(QRectF(60, 50, 280, 200));
     path.addRect(QRectF(110, 100, 180, 100));
     return path;
-}
-
-// Largest difference of any channel over the whole picture.
-int maxDifference(const QImage &a, const QImage &b)
-{
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        const QRgb *ra = reinterpret_cast<const QRgb *>(a.constScanLine(y));
-        const QRgb *rb = reinterpret_cast<const QRgb *>(b.constScanLine(y));
-        for (int x = 0; x < a.width(); ++x) {
-            worst = std::max({worst, std::abs(qAlpha(ra[x]) - qAlpha(rb[x])), std::abs(qRed(ra[x]) - qRed(rb[x])),
-                              std::abs(qGreen(ra[x]) - qGreen(rb[x])), std::abs(qBlue(ra[x]) - qBlue(rb[x]))});
-        }
-    }
-    return worst;
 }
 
 // Draws the ring with a shadow of blur `blur` either alone (the reduced way)
@@ -98,7 +83,7 @@ TEST(ReducedShadow, MatchesTheGroupedShadowOnTransparentAndOpaqueCanvases)
     for (const QColor background : {QColor(Qt::transparent), QColor(230, 240, 250)}) {
         const QImage reduced = draw(canvas(background), false, false, 60);
         const QImage grouped = draw(canvas(background), true, false, 60);
-        EXPECT_LE(maxDifference(reduced, grouped), 4);
+        EXPECT_LE(testsupport::worstChannelDifference(reduced, grouped), 4);
         // The shadow is there at all: below the ring, offset downwards.
         EXPECT_GT(qAlpha(reduced.pixel(200, 262)), qAlpha(canvas(background).pixel(200, 262)) - 1);
         EXPECT_NE(reduced.pixel(200, 262), canvas(background).pixel(200, 262));
@@ -109,13 +94,13 @@ TEST(ReducedShadow, ErasingAndClippingMatchToo)
 {
     const QImage erased = draw(canvas(QColor(40, 160, 60)), false, true, 60);
     const QImage erasedGrouped = draw(canvas(QColor(40, 160, 60)), true, true, 60);
-    EXPECT_LE(maxDifference(erased, erasedGrouped), 4);
+    EXPECT_LE(testsupport::worstChannelDifference(erased, erasedGrouped), 4);
     EXPECT_EQ(qAlpha(erased.pixel(80, 70)), 0);
 
     const QRectF clip(0, 0, 220, 300);
     const QImage clipped = draw(canvas(Qt::transparent), false, false, 60, clip);
     const QImage clippedGrouped = draw(canvas(Qt::transparent), true, false, 60, clip);
-    EXPECT_LE(maxDifference(clipped, clippedGrouped), 4);
+    EXPECT_LE(testsupport::worstChannelDifference(clipped, clippedGrouped), 4);
     EXPECT_EQ(qAlpha(clipped.pixel(300, 150)), 0);
 }
 
@@ -127,8 +112,8 @@ TEST(ReducedShadow, DrawnInBandsTheRowsAreThoseOfTheWholeCanvas)
             SCOPED_TRACE(testing::Message() << "blur " << blur << (grouped ? " grouped" : ""));
             for (const QColor background : {QColor(Qt::transparent), QColor(230, 240, 250)}) {
                 const QImage whole = draw(canvas(background), grouped, false, blur);
-                EXPECT_LE(maxDifference(drawInBands(canvas(background), 48, grouped, blur), whole), 1);
-                EXPECT_LE(maxDifference(drawInBands(canvas(background), 100, grouped, blur), whole), 1);
+                EXPECT_LE(testsupport::worstChannelDifference(drawInBands(canvas(background), 48, grouped, blur), whole), 1);
+                EXPECT_LE(testsupport::worstChannelDifference(drawInBands(canvas(background), 100, grouped, blur), whole), 1);
             }
         }
     }

@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace testsupport {
@@ -56,10 +57,30 @@ inline QImage quadrantPicture(int w, int h)
     return img;
 }
 
+// The largest difference of any channel, alpha included, between two pixels.
+inline int channelDifference(QRgb a, QRgb b)
+{
+    return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b)),
+                     std::abs(qAlpha(a) - qAlpha(b))});
+}
+
+// The largest channel difference of any pixel of two pictures, compared as
+// they store their pixels (premultiplied ones premultiplied); 256 when their
+// sizes differ.
+inline int worstChannelDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return 256;
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            worst = std::max(worst, channelDifference(a.pixel(x, y), b.pixel(x, y)));
+    return worst;
+}
+
 inline bool near(QColor a, QColor b, int tolerance = 40)
 {
-    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
-           && std::abs(a.blue() - b.blue()) <= tolerance && std::abs(a.alpha() - b.alpha()) <= tolerance;
+    return channelDifference(a.rgba(), b.rgba()) <= tolerance;
 }
 
 // Colour a few pixels in from each corner: top left, top right, bottom left, bottom right.
