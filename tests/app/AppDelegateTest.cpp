@@ -228,6 +228,15 @@ struct FirstRun {
         archive.write("PK\x03\x04 not a zip at all");
         qputenv("KANTELO_RESOURCES", resources.toUtf8());
     }
+    // One built-in design, "Gallery" with the GUID "GUID-GALLERY".
+    void shipGalleryDesign()
+    {
+        QDir().mkpath(resources + "/Templates");
+        auto design = std::make_shared<KTTemplate>();
+        design->setName("Gallery");
+        ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(resources + "/Templates/Gallery.KTTemplate"), {},
+                                      "GUID-GALLERY", false));
+    }
     QString storePath() const { return support + "/KTLibrary.db"; }
 };
 
@@ -525,11 +534,7 @@ TEST_F(AppDelegateFixture, FirstRunPutsTheBuiltInDesignsIntoTheSavedDesignsOnDis
 {
     FirstRun run;
     run.shipArchive(frameArchive());
-    QDir().mkpath(run.resources + "/Templates");
-    auto design = std::make_shared<KTTemplate>();
-    design->setName("Gallery");
-    ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(run.resources + "/Templates/Gallery.KTTemplate"), {},
-                                  "GUID-GALLERY", false));
+    run.shipGalleryDesign();
     {
         AppDelegate delegate({}, run.support);
         EXPECT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(true));
@@ -546,11 +551,7 @@ TEST_F(AppDelegateFixture, ADamagedOrEmptyDesignsFileStartsOverWithTheBuiltInDes
 {
     FirstRun run;
     run.shipArchive(frameArchive());
-    QDir().mkpath(run.resources + "/Templates");
-    auto design = std::make_shared<KTTemplate>();
-    design->setName("Gallery");
-    ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(run.resources + "/Templates/Gallery.KTTemplate"), {},
-                                  "GUID-GALLERY", false));
+    run.shipGalleryDesign();
     {
         AppDelegate delegate({}, run.support);
         ASSERT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(true));
