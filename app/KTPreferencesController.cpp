@@ -2,6 +2,7 @@
 
 #include "app/KTPreferenceKeys.h"
 #include "platform/UserDefaults.h"
+#include "platform/codec/ExportFormat.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -95,7 +96,8 @@ void KTPreferencesController::buildPanes()
 
     m_exFileFormat = new QComboBox(pane);
     m_exFileFormat->setObjectName(QStringLiteral("ExFileFormat"));
-    m_exFileFormat->addItems({QStringLiteral("JPEG"), QStringLiteral("PNG"), QStringLiteral("TIFF"), QStringLiteral("PSD")});
+    for (const platform::ExportFormat &format : platform::ExportFormat::all())
+        m_exFileFormat->addItem(format.name);
     connect(m_exFileFormat, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0)
             defaults().setInteger(key(KTPreferenceKeys::kOutputImageFormatKey), index);
@@ -191,7 +193,9 @@ void KTPreferencesController::readDefaults()
     const platform::UserDefaults &d = defaults();
     const QSignalBlocker a(m_exFileFormat), b(m_exQuality), c(m_exWidth), e(m_exHeight), f(m_exWidth2),
         g(m_exHeight2), h(m_exPrependText), i(m_exAppendText), j(m_libraryCheckAtStartup);
-    m_exFileFormat->setCurrentIndex(int(std::clamp<qint64>(d.integerForKey(key(KTPreferenceKeys::kOutputImageFormatKey)), 0, 3)));
+    const qint64 lastFormat = qint64(platform::ExportFormat::all().size()) - 1;
+    m_exFileFormat->setCurrentIndex(
+        int(std::clamp<qint64>(d.integerForKey(key(KTPreferenceKeys::kOutputImageFormatKey)), 0, lastFormat)));
     m_exQuality->setValue(int(d.integerForKey(key(KTPreferenceKeys::kOutputImageQualityKey))));
     m_exWidth->setValue(int(d.integerForKey(key(KTPreferenceKeys::kExportFixWidthKey))));
     m_exHeight->setValue(int(d.integerForKey(key(KTPreferenceKeys::kExportFixHeightKey))));
@@ -210,7 +214,7 @@ void KTPreferencesController::readDefaults()
 void KTPreferencesController::enableChosenFields()
 {
     // Only the fields the chosen format and rules use can be edited.
-    m_exQuality->setEnabled(m_exFileFormat->currentIndex() == 0);
+    m_exQuality->setEnabled(platform::ExportFormat::forSavedIndex(m_exFileFormat->currentIndex()).hasQuality);
     const int size = m_exSizeMatrix->checkedId();
     m_exHeight->setEnabled(size == 2);
     m_exWidth->setEnabled(size == 3);

@@ -4,7 +4,7 @@
 #include "design/KTDataFromTemplateOperation.h"
 #include "design/KTTemplate.h"
 #include "kit/VLValueAdditions.h"
-#include "platform/TypeTable.h"
+#include "platform/codec/ExportFormat.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/ui/SavePanel.h"
 
@@ -21,10 +21,7 @@
 
 #include <cmath>
 
-using platform::TypeTable::kJPEG;
-using platform::TypeTable::kPNG;
-using platform::TypeTable::kPSD;
-using platform::TypeTable::kTIFF;
+using platform::ExportFormat;
 
 struct KTSavePanelAccessoryViewController::Estimate {
     std::shared_ptr<KTDataFromTemplateOperation> operation;
@@ -34,7 +31,6 @@ struct KTSavePanelAccessoryViewController::Estimate {
 
 namespace {
 
-const char *const kFormatNames[] = {"JPEG", "PNG", "TIFF", "PSD"};
 const char *const kSizeRuleNames[] = {"Original Size", "Custom Proportional", "Custom"};
 const char *const kUnitNames[] = {"pixels", "inches", "cm", "mm"};
 
@@ -124,30 +120,17 @@ double KTSavePanelAccessoryViewController::validatedSize(double value)
 
 QStringList KTSavePanelAccessoryViewController::formatExtensions() const
 {
-    switch (m_fileFormatIndex) {
-    case 1:
-        return {QStringLiteral("png")};
-    case 2:
-        return {QStringLiteral("tiff"), QStringLiteral("tif")};
-    case 3:
-        return {QStringLiteral("psd")};
-    default:
-        return {QStringLiteral("jpg"), QStringLiteral("jpeg")};
-    }
+    return ExportFormat::forSavedIndex(m_fileFormatIndex).extensions;
 }
 
 QString KTSavePanelAccessoryViewController::formatUTI() const
 {
-    switch (m_fileFormatIndex) {
-    case 1:
-        return QString::fromLatin1(kPNG);
-    case 2:
-        return QString::fromLatin1(kTIFF);
-    case 3:
-        return QString::fromLatin1(kPSD);
-    default:
-        return QString::fromLatin1(kJPEG);
-    }
+    return ExportFormat::forSavedIndex(m_fileFormatIndex).type;
+}
+
+bool KTSavePanelAccessoryViewController::showQuality() const
+{
+    return ExportFormat::isSavedIndex(m_fileFormatIndex) && ExportFormat::forSavedIndex(m_fileFormatIndex).hasQuality;
 }
 
 QSize KTSavePanelAccessoryViewController::exportImageSize() const
@@ -452,8 +435,8 @@ QWidget *KTSavePanelAccessoryViewController::loadView()
 
     m_formatPopUp = new QComboBox(view);
     m_formatPopUp->setObjectName(QStringLiteral("formatPopUp"));
-    for (const char *name : kFormatNames)
-        m_formatPopUp->addItem(QString::fromLatin1(name));
+    for (const ExportFormat &format : ExportFormat::all())
+        m_formatPopUp->addItem(format.name);
     m_qualityLabel = label(QStringLiteral("Quality:"));
     m_qualitySlider = new QSlider(Qt::Horizontal, view);
     m_qualitySlider->setObjectName(QStringLiteral("qualitySlider"));
@@ -552,7 +535,7 @@ QWidget *KTSavePanelAccessoryViewController::loadView()
     // ...and the fields' changes to the controls.
     connect(this, &KTSavePanelAccessoryViewController::fileFormatIndexChanged, view, [this] {
         const QSignalBlocker blocker(m_formatPopUp);
-        m_formatPopUp->setCurrentIndex(m_fileFormatIndex >= 0 && m_fileFormatIndex < 4 ? m_fileFormatIndex : 0);
+        m_formatPopUp->setCurrentIndex(ExportFormat::forSavedIndex(m_fileFormatIndex).savedIndex);
     });
     connect(this, &KTSavePanelAccessoryViewController::imageSizePopUpIndexChanged, view, [this] {
         const QSignalBlocker blocker(m_sizeRulePopUp);
@@ -573,7 +556,7 @@ QWidget *KTSavePanelAccessoryViewController::loadView()
         connect(this, signal, view, [this] { refreshPixelLabel(); });
     connect(this, &KTSavePanelAccessoryViewController::fileSizeChanged, view, [this] { refreshEstimate(); });
 
-    m_formatPopUp->setCurrentIndex(m_fileFormatIndex >= 0 && m_fileFormatIndex < 4 ? m_fileFormatIndex : 0);
+    m_formatPopUp->setCurrentIndex(ExportFormat::forSavedIndex(m_fileFormatIndex).savedIndex);
     m_sizeRulePopUp->setCurrentIndex(m_imageSizePopUpIndex);
     m_unitsPopUp->setCurrentIndex(m_unitsPopUpIndex);
     refreshQuality();

@@ -82,7 +82,7 @@ public:
     QString fileSize() const { return m_fileSize; }
     void setFileSize(const QString &text);
 
-    bool showQuality() const { return m_fileFormatIndex == 0; }
+    bool showQuality() const;
     bool enableWidthHeight() const { return m_imageSizePopUpIndex != OriginalSize; }
     QStringList formatExtensions() const;
     QString formatUTI() const;

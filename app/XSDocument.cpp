@@ -26,6 +26,7 @@
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "design/VLImage.h"
+#include "platform/codec/ExportFormat.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/ui/SavePanel.h"
@@ -285,8 +286,10 @@ void XSDocument::takeDesignFrom(const std::shared_ptr<KTTemplate> &other)
 
 QStringList XSDocument::writableTypes() const
 {
-    return {QString::fromLatin1(TypeTable::kJPEG), QString::fromLatin1(TypeTable::kPNG),
-            QString::fromLatin1(TypeTable::kTIFF), QString::fromLatin1(TypeTable::kPSD)};
+    QStringList types;
+    for (const ExportFormat &format : ExportFormat::all())
+        types << format.type;
+    return types;
 }
 
 QImage XSDocument::printImage() const
@@ -478,54 +481,11 @@ KTSavePanelAccessoryViewController *XSDocument::savePanelAccessoryViewController
     return m_savePanelAccessoryViewController;
 }
 
-QString XSDocument::formatUTIFromFormatIndex(qint64 index)
-{
-    switch (index) {
-    case 1:
-        return QString::fromLatin1(TypeTable::kPNG);
-    case 2:
-        return QString::fromLatin1(TypeTable::kTIFF);
-    case 3:
-        return QString::fromLatin1(TypeTable::kPSD);
-    default:
-        return QString::fromLatin1(TypeTable::kJPEG);
-    }
-}
-
-QString XSDocument::formatNameFromFormatIndex(qint64 index)
-{
-    switch (index) {
-    case 1:
-        return QStringLiteral("PNG");
-    case 2:
-        return QStringLiteral("TIFF");
-    case 3:
-        return QStringLiteral("PSD");
-    default:
-        return QStringLiteral("JPEG");
-    }
-}
-
-QString XSDocument::exportExtensionFromIndex(qint64 index)
-{
-    switch (index) {
-    case 0:
-        return QStringLiteral("jpg");
-    case 1:
-        return QStringLiteral("png");
-    case 2:
-        return QStringLiteral("tiff");
-    case 3:
-        return QStringLiteral("psd");
-    default:
-        return QString();
-    }
-}
-
 QString XSDocument::exportExtensionFromPreferences()
 {
-    return exportExtensionFromIndex(
-        UserDefaults::standard().integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey)));
+    const qint64 index =
+        UserDefaults::standard().integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey));
+    return ExportFormat::isSavedIndex(index) ? ExportFormat::forSavedIndex(index).extensions.first() : QString();
 }
 
 QString XSDocument::createExportFileNameAndAddExtension(const QString &name, bool addExtension)
@@ -558,8 +518,7 @@ bool XSDocument::prepareSavePanel(SavePanel *panel)
         return false;
     UserDefaults &defaults = UserDefaults::standard();
     m_savePanel = panel;
-    panel->setAllowedFileTypes({QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
-                                QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("psd")});
+    panel->setAllowedFileTypes(ExportFormat::allExtensions());
     panel->setExtensionHidden(false);
     panel->setCanSelectHiddenExtension(false);
 
@@ -652,7 +611,7 @@ bool XSDocument::writeToURL(const QUrl &url, const QString &type, Error *error)
     VLWAnalytics::trackEventProperties(QStringLiteral("Save"),
                                        QVariantMap{{QStringLiteral("Method"), QStringLiteral("Menu")},
                                                    {QStringLiteral("Format"),
-                                                    formatNameFromFormatIndex(accessory->fileFormatIndex())},
+                                                    ExportFormat::forSavedIndex(accessory->fileFormatIndex()).name},
                                                    {QStringLiteral("Size Type"), sizeType}});
     VLWAnalytics::trackEventProperties(QStringLiteral("Template"), m_docTemplate->dictionaryForAnalytics());
     return written;
@@ -684,7 +643,7 @@ bool XSDocument::saveToURL(const QUrl &url, const QSizeF &size, int formatIndex,
     if (!(pixels.width() > 0 && pixels.height() > 0))
         pixels = m_docTemplate->sizeOfPreFramedImage();
     const QSize whole(int(std::floor(std::min(pixels.width(), 2e9))), int(std::floor(std::min(pixels.height(), 2e9))));
-    const bool written = renderAndWrite(url, formatUTIFromFormatIndex(formatIndex), whole, 0.3, error);
+    const bool written = renderAndWrite(url, ExportFormat::forSavedIndex(formatIndex).type, whole, 0.3, error);
 
     QString sizeType;
     switch (UserDefaults::standard().integerForKey(QString::fromLatin1(KTTemplate::kExportSizeModificationKey))) {
@@ -706,7 +665,7 @@ bool XSDocument::saveToURL(const QUrl &url, const QSizeF &size, int formatIndex,
     }
     VLWAnalytics::trackEventProperties(QStringLiteral("Save"),
                                        QVariantMap{{QStringLiteral("Method"), QStringLiteral("Drag-out")},
-                                                   {QStringLiteral("Format"), formatNameFromFormatIndex(formatIndex)},
+                                                   {QStringLiteral("Format"), ExportFormat::forSavedIndex(formatIndex).name},
                                                    {QStringLiteral("Size Type"), sizeType}});
     VLWAnalytics::trackEventProperties(QStringLiteral("Template"), m_docTemplate->dictionaryForAnalytics());
     return written;

@@ -107,9 +107,6 @@ public:
     void saveDocumentFromMenu();
     void saveDocumentAsFromMenu();
 
-    static QString formatUTIFromFormatIndex(qint64 index);
-    static QString formatNameFromFormatIndex(qint64 index);
-    static QString exportExtensionFromIndex(qint64 index);
     static QString exportExtensionFromPreferences();
     // The name less its extension, changed by the name rule of the defaults,
     // with the preferred format's extension when asked.

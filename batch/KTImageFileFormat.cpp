@@ -1,8 +1,8 @@
 #include "batch/KTImageFileFormat.h"
 
-#include "platform/TypeTable.h"
-
 #include <QHash>
+
+#include <algorithm>
 
 KTImageFileFormat::KTImageFileFormat(QString name, QString uti, QStringList fileExtensions)
     : m_name(std::move(name))
@@ -11,31 +11,46 @@ KTImageFileFormat::KTImageFileFormat(QString name, QString uti, QStringList file
 {
 }
 
+KTImageFileFormat KTImageFileFormat::fromExportFormat(platform::ExportFormat::Id id)
+{
+    const auto &all = platform::ExportFormat::all();
+    const auto found = std::find_if(all.begin(), all.end(), [id](const auto &format) { return format.id == id; });
+    const platform::ExportFormat &format = found != all.end() ? *found : all.front();
+    return {format.name, format.type, format.extensions};
+}
+
 KTImageFileFormat KTImageFileFormat::JPGFileFormat()
 {
-    return {QStringLiteral("JPEG"), QString::fromLatin1(platform::TypeTable::kJPEG),
-            {QStringLiteral("jpg"), QStringLiteral("jpeg")}};
+    return fromExportFormat(platform::ExportFormat::Id::Jpeg);
 }
 
 KTImageFileFormat KTImageFileFormat::PNGFileFormat()
 {
-    return {QStringLiteral("PNG"), QString::fromLatin1(platform::TypeTable::kPNG), {QStringLiteral("png")}};
+    return fromExportFormat(platform::ExportFormat::Id::Png);
 }
 
 KTImageFileFormat KTImageFileFormat::TIFFFileFormat()
 {
-    return {QStringLiteral("TIFF"), QString::fromLatin1(platform::TypeTable::kTIFF),
-            {QStringLiteral("tiff"), QStringLiteral("tif")}};
+    return fromExportFormat(platform::ExportFormat::Id::Tiff);
 }
 
 KTImageFileFormat KTImageFileFormat::PSDFileFormat()
 {
-    return {QStringLiteral("PSD"), QString::fromLatin1(platform::TypeTable::kPSD), {QStringLiteral("psd")}};
+    return fromExportFormat(platform::ExportFormat::Id::Psd);
 }
 
 QList<KTImageFileFormat> KTImageFileFormat::allFormats()
 {
-    return {JPGFileFormat(), PNGFileFormat(), TIFFFileFormat(), PSDFileFormat()};
+    QList<KTImageFileFormat> out;
+    for (const platform::ExportFormat &format : platform::ExportFormat::all())
+        out.append({format.name, format.type, format.extensions});
+    return out;
+}
+
+bool KTImageFileFormat::hasQuality() const
+{
+    const platform::ExportFormat *format = platform::ExportFormat::forType(m_uti);
+    return format && format->hasQuality;
 }
 
 bool KTImageFileFormat::isImageUTI(const QString &uti)

@@ -727,9 +727,8 @@ void KTBatchProcessingConfigurationController::refresh()
     }
     if (m_thumbnails && m_thumbnails->files() != m_files)
         m_thumbnails->setFiles(m_files);
-    const bool jpeg = selectedFileFormat() == KTImageFileFormat::JPGFileFormat();
     if (auto *form = qobject_cast<QFormLayout *>(m_qualityRow->parentWidget()->layout()))
-        form->setRowVisible(m_qualityRow, jpeg);
+        form->setRowVisible(m_qualityRow, selectedFileFormat().hasQuality());
     m_qualityValue->setText(QStringLiteral("%1 %").arg(m_quality->value()));
     m_preview->setText(filenamePreview());
     const bool hasDesign = configurationIsValid();

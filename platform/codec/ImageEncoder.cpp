@@ -1,13 +1,9 @@
 #include "platform/codec/ImageEncoder.h"
 
-#include "platform/TypeTable.h"
 #include "platform/codec/CodecErrors.h"
+#include "platform/codec/ExportFormat.h"
 #include "platform/codec/ExportMetadata.h"
-#include "platform/codec/JpegWriter.h"
 #include "platform/codec/PixelRows.h"
-#include "platform/codec/PngWriter.h"
-#include "platform/codec/PsdWriter.h"
-#include "platform/codec/TiffWriter.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -20,36 +16,17 @@
 
 namespace platform {
 
-namespace {
-
-enum class Kind { None, Jpeg, Png, Tiff, Psd };
-
-Kind kindOf(const QString &type)
-{
-    if (type == QLatin1String(TypeTable::kJPEG))
-        return Kind::Jpeg;
-    if (type == QLatin1String(TypeTable::kPNG))
-        return Kind::Png;
-    if (type == QLatin1String(TypeTable::kPSD))
-        return Kind::Psd;
-    if (type == QLatin1String(TypeTable::kTIFF))
-        return Kind::Tiff;
-    return Kind::None;
-}
-
-} // namespace
-
 bool ImageEncoder::canEncode(const QString &type)
 {
-    return kindOf(type) != Kind::None;
+    return ExportFormat::forType(type) != nullptr;
 }
 
 bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString &type,
                           const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                           const RowReadHook &hook)
 {
-    const Kind kind = kindOf(type);
-    if (kind == Kind::None) {
+    const ExportFormat *format = ExportFormat::forType(type);
+    if (!format) {
         codecError(error, CodecError::UnsupportedType,
                    QStringLiteral("Pictures of the type “%1” can't be written.").arg(type));
         return false;
@@ -75,23 +52,11 @@ bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString 
         source = &converted;
     }
     try {
-        switch (kind) {
-        case Kind::Jpeg:
-            return JpegWriter::write(device, *source, metadata, quality.value_or(0.75), error, hook);
-        case Kind::Png:
-            return PngWriter::write(device, *source, metadata, error, hook);
-        case Kind::Tiff:
-            return TiffWriter::write(device, *source, metadata, error, hook);
-        case Kind::Psd:
-            return PsdWriter::write(device, *source, metadata, error, hook);
-        default:
-            break;
-        }
+        return format->write(device, *source, metadata, quality.value_or(0.75), error, hook);
     } catch (const std::bad_alloc &) {
         codecError(error, CodecError::OutOfMemory, QStringLiteral("Not enough memory to encode the picture."));
         return false;
     }
-    return false;
 }
 
 std::optional<QByteArray> ImageEncoder::encodeToData(const QImage &image, const QString &type,
@@ -152,20 +117,22 @@ bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const Q
 
 bool ImageEncoder::canWriteBands(const QString &type)
 {
-    return kindOf(type) == Kind::Jpeg;
+    const ExportFormat *format = ExportFormat::forType(type);
+    return format && format->writeBands;
 }
 
 bool ImageEncoder::writeBandsToFile(const QString &path, const JpegWriter::Bands &bands, const QString &type,
                                     const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                                     const RowReadHook &hook)
 {
-    if (!canWriteBands(type)) {
+    const ExportFormat *format = ExportFormat::forType(type);
+    if (!format || !format->writeBands) {
         codecError(error, CodecError::UnsupportedType,
                    QStringLiteral("Pictures of the type “%1” can't be written a band at a time.").arg(type));
         return false;
     }
     return writeAtomically(path, error, [&](QIODevice *file, Error *encodeError) {
-        return JpegWriter::writeBands(file, bands, metadata, quality.value_or(0.75), encodeError, hook);
+        return format->writeBands(file, bands, metadata, quality.value_or(0.75), encodeError, hook);
     });
 }
 

@@ -17,8 +17,8 @@ namespace platform {
 
 class ExportMetadata;
 
-// Encodes a rendered picture as JPEG, PNG, TIFF or PSD (type identifiers of
-// the type table) with the prepared export metadata, into memory, onto a
+// Encodes a rendered picture in one of the export formats (ExportFormat, by
+// type identifier) with the prepared export metadata, into memory, onto a
 // device or into a file. Rows go straight from the picture into the encoder.
 class ImageEncoder
 {

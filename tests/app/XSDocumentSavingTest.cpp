@@ -8,6 +8,7 @@
 #include "design/KTColorMatLayer.h"
 #include "design/KTTemplate.h"
 #include "platform/UserDefaults.h"
+#include "platform/codec/ExportFormat.h"
 #include "platform/ui/FilePanels.h"
 #include "platform/ui/SavePanel.h"
 
@@ -390,8 +391,8 @@ TEST_F(SavingFixture, TheProposedNameFollowsTheNameRuleAndTheFormat)
     EXPECT_EQ(XSDocument::createExportFileNameAndAddExtension("beach.jpg", true), "framed_beach.psd");
     defaults.setInteger(AppDelegate::kOutputImageFormatKey, 9);
     EXPECT_EQ(XSDocument::createExportFileNameAndAddExtension("beach.jpg", true), "framed_beach");
-    EXPECT_EQ(XSDocument::formatUTIFromFormatIndex(9), "public.jpeg");
-    EXPECT_EQ(XSDocument::formatNameFromFormatIndex(9), "JPEG");
+    EXPECT_EQ(platform::ExportFormat::forSavedIndex(9).type, "public.jpeg");
+    EXPECT_EQ(platform::ExportFormat::forSavedIndex(9).name, "JPEG");
 }
 
 TEST_F(SavingFixture, TheSavePanelIsPreparedFromTheDefaultsAndThePhoto)
