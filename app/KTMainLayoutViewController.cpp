@@ -15,6 +15,7 @@
 #include "app/KTDesignDocumentInterface.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
+#include "design/KTLayerKinds.h"
 #include "design/KTTemplate.h"
 #include "design/Variation.h"
 #include "platform/Assert.h"
@@ -23,24 +24,6 @@
 
 #include <QCoreApplication>
 #include <QGridLayout>
-#include <QHash>
-
-namespace {
-
-// The settings controller of each layer class, by exact class.
-const QHash<QString, QString> &panelControllerClasses()
-{
-    static const QHash<QString, QString> table{
-        {QStringLiteral("KTFullFrameLayer"), QStringLiteral("KTFullFrameLayerPanelController")},
-        {QStringLiteral("KTImageLayer"), QStringLiteral("KTImageLayerPanelController")},
-        {QStringLiteral("KTColorMatLayer"), QStringLiteral("KTColorMatFrameLayerPanelController")},
-        {QStringLiteral("KTMoldingFrameLayer"), QStringLiteral("KTMoldingFrameLayerPanelController")},
-        {QStringLiteral("KTCornerFrameLayer"), QStringLiteral("KTMoldingFrameLayerPanelController")},
-    };
-    return table;
-}
-
-} // namespace
 
 KTMainLayoutViewController::KTMainLayoutViewController(const QString &nibName,
                                                        platform::WindowController *windowController, QObject *parent)
@@ -194,13 +177,11 @@ void KTMainLayoutViewController::selectLayer(const std::shared_ptr<KTLayer> &lay
             layer->defineTrackingAreasInView(host);
     }
 
-    const QString className = QString::fromLatin1(layer->metaObject()->className());
-    auto *overlay = dynamic_cast<KTOverlayControlsInterface *>(m_overlayControls.data());
-    if (className == QLatin1String("KTImageOverlayLayer") || className == QLatin1String("KTTextOverlayLayer")) {
-        const bool image = className == QLatin1String("KTImageOverlayLayer");
-        if (overlay) {
-            overlay->setCurrentOverlayType(image ? 0 : 1);
-            if (image)
+    const KTLayerKind *kind = KTLayerKinds::of(layer.get());
+    if (kind && kind->role == KTLayerKind::Role::Overlay) {
+        if (auto *overlay = dynamic_cast<KTOverlayControlsInterface *>(m_overlayControls.data())) {
+            overlay->setCurrentOverlayType(kind->overlayType);
+            if (kind->overlayType == 0)
                 overlay->setImageOverlayLayer(layer);
             else
                 overlay->setTextOverlayLayer(layer);
@@ -209,11 +190,10 @@ void KTMainLayoutViewController::selectLayer(const std::shared_ptr<KTLayer> &lay
         return;
     }
 
-    const auto found = panelControllerClasses().constFind(className);
-    KT_ASSERT(found != panelControllerClasses().constEnd(), kNoControllerForLayer);
+    KT_ASSERT(kind && !kind->panelController.isEmpty(), kNoControllerForLayer);
     // A new controller for every selection; the panel discards the old one.
     XSViewController *controller
-        = KTControllerRegistry::makeOrPlaceholder(*found, layer->controlNibName(), windowController());
+        = KTControllerRegistry::makeOrPlaceholder(kind->panelController, layer->controlNibName(), windowController());
     if (auto *client = dynamic_cast<KTLayersPaletteClient *>(controller))
         client->useLayersPaletteController(m_layersPaletteController.data());
     substituteControlsPanelWith(controller, layer.get());

@@ -17,6 +17,7 @@
 #include "app/KTLayersPaletteInterface.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
+#include "design/KTLayerKinds.h"
 #include "design/KTTemplate.h"
 #include "kit/VLLongProcess.h"
 #include "kit/VLWAnalytics.h"
@@ -268,16 +269,22 @@ void XSDocument::takeDesignFrom(const std::shared_ptr<KTTemplate> &other)
         return;
     layers->buildEmptyPalette();
     m_docTemplate->doFromInnerLayer([layers](const std::shared_ptr<KTLayer> &layer) {
-        const QString className = QString::fromLatin1(layer->metaObject()->className());
-        if (qobject_cast<KTImageLayer *>(layer.get())) {
+        const KTLayerKind *kind = KTLayerKinds::of(layer.get());
+        if (!kind)
+            return true;
+        switch (kind->role) {
+        case KTLayerKind::Role::Photo:
             layers->setImageLayer(layer);
-        } else if (auto *frame = qobject_cast<KTFrameLayer *>(layer.get())) {
+            break;
+        case KTLayerKind::Role::Frame:
             // Frame kinds whose icon depends on their settings refresh it first.
-            if (frame->metaObject()->indexOfMethod("updateIcon()") >= 0)
-                QMetaObject::invokeMethod(frame, "updateIcon", Qt::DirectConnection);
+            if (layer->metaObject()->indexOfMethod("updateIcon()") >= 0)
+                QMetaObject::invokeMethod(layer.get(), "updateIcon", Qt::DirectConnection);
             layers->addFrameLayer(layer);
-        } else if (className == QLatin1String("KTTextOverlayLayer") || className == QLatin1String("KTImageOverlayLayer")) {
+            break;
+        case KTLayerKind::Role::Overlay:
             layers->addOverlayLayer(layer);
+            break;
         }
         return true;
     });

@@ -1,28 +1,17 @@
 #include "design/DesignArchiveClasses.h"
 
-#include "design/KTColorMatLayer.h"
-#include "design/KTCornerFrameLayer.h"
-#include "design/KTFullFrameLayer.h"
-#include "design/KTImageLayer.h"
-#include "design/KTImageOverlayLayer.h"
+#include "design/KTFrameLayer.h"
 #include "design/KTLayer.h"
-#include "design/KTMoldingFrameLayer.h"
+#include "design/KTLayerKinds.h"
 #include "design/KTTemplate.h"
-#include "design/KTTextOverlayLayer.h"
 #include "design/VLImage.h"
 
 void registerDesignArchiveClasses()
 {
     KTTemplate::registerArchiveClass();
     KTLayer::registerArchiveClass();
-    KTImageLayer::registerArchiveClass();
     VLImage::registerArchiveClass();
-    // Layer classes of frames and overlays, one line each:
-    KTFullFrameLayer::registerArchiveClass();
-    KTColorMatLayer::registerArchiveClass();
-    KTMoldingFrameLayer::registerArchiveClass();
-    KTCornerFrameLayer::registerArchiveClass();
-    KTImageOverlayLayer::registerArchiveClass();
-    KTTextOverlayLayer::registerArchiveClass();
+    for (const KTLayerKind &kind : KTLayerKinds::all())
+        kind.registerArchiveClass();
     KTFrameLayer::installLibraryIconBuilder();
 }

@@ -1,9 +1,6 @@
 #include "design/KTFrameLayer.h"
 
-#include "design/KTColorMatLayer.h"
-#include "design/KTCornerFrameLayer.h"
-#include "design/KTFullFrameLayer.h"
-#include "design/KTMoldingFrameLayer.h"
+#include "design/KTLayerKinds.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
 #include "kit/ImageAdditions.h"
@@ -254,19 +251,11 @@ std::shared_ptr<KTFrameLayer> KTFrameLayer::frameLayerFromFrame(Frame *frame)
     const FrameType *type = frame ? frame->frametype() : nullptr;
     if (!type)
         return nullptr;
-    const QString name = type->name();
-    std::shared_ptr<KTFrameLayer> layer;
-    if (name == QLatin1String(kFullFrameTypeName)) {
-        layer = std::make_shared<KTFullFrameLayer>();
-    } else if (name == QLatin1String(kMouldingTypeName)) {
-        layer = std::make_shared<KTMoldingFrameLayer>();
-    } else if (name == QLatin1String(kMouldingWithCornersTypeName)) {
-        layer = std::make_shared<KTCornerFrameLayer>();
-    } else if (name == QLatin1String(kColorMatTypeName)) {
-        layer = std::make_shared<KTColorMatLayer>();
-    } else {
+    const KTLayerKind *kind = KTLayerKinds::forFrameType(type->name());
+    const std::shared_ptr<KTFrameLayer> layer
+        = kind ? std::dynamic_pointer_cast<KTFrameLayer>(kind->make()) : nullptr;
+    if (!layer)
         return nullptr;
-    }
     layer->setLayerName(frame->name());
     layer->setTheFrame(frame);
     const QImage icon = frame->iconImage();

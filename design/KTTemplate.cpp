@@ -3,6 +3,7 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
+#include "design/KTLayerKinds.h"
 #include "design/KTTemplatePackage.h"
 #include "design/KTTemplateRenderer.h"
 #include "design/VLImage.h"
@@ -29,12 +30,6 @@ const QString kDPIHeightKey = QString::fromLatin1(platform::ImageProperty::kDPIH
 bool isUsableSize(double w, double h)
 {
     return KTTemplateRenderer::isUsableSize(w, h);
-}
-
-bool isExactlyOverlay(const KTLayer *layer)
-{
-    const char *cls = layer->metaObject()->className();
-    return qstrcmp(cls, "KTImageOverlayLayer") == 0 || qstrcmp(cls, "KTTextOverlayLayer") == 0;
 }
 
 } // namespace
@@ -151,13 +146,13 @@ KTTemplate::LayerPtr KTTemplate::topmostLayer() const
 
 bool KTTemplate::isImageLayer(const KTLayer *layer)
 {
-    return layer && layer->inherits("KTImageLayer");
+    return qobject_cast<const KTImageLayer *>(layer) != nullptr;
 }
 
 std::shared_ptr<KTFrameLayer> KTTemplate::topmostFrameLayer() const
 {
     for (const LayerPtr &layer : m_layers) {
-        if (isExactlyOverlay(layer.get()))
+        if (KTLayerKinds::isOverlay(layer.get()))
             continue;
         return std::dynamic_pointer_cast<KTFrameLayer>(layer);
     }
@@ -235,7 +230,7 @@ void KTTemplate::addTopmostLayer(const LayerPtr &layer)
 void KTTemplate::addTopmostFrameLayer(const LayerPtr &layer)
 {
     qsizetype index = 0;
-    while (index < m_layers.size() && isExactlyOverlay(m_layers.at(index).get()))
+    while (index < m_layers.size() && KTLayerKinds::isOverlay(m_layers.at(index).get()))
         ++index;
     insertLayer(layer, index);
 }
@@ -515,22 +510,16 @@ bool KTTemplate::hasLayersThatMissGraphics() const
 
 QVariantMap KTTemplate::dictionaryForAnalytics() const
 {
-    auto count = [this](const char *cls) {
-        int n = 0;
-        for (const LayerPtr &layer : m_layers) {
-            if (qstrcmp(layer->metaObject()->className(), cls) == 0)
-                ++n;
-        }
-        return n;
-    };
     QVariantMap d;
     d.insert(QStringLiteral("Total Layers"), int(std::max<qsizetype>(0, m_layers.size() - 1)));
-    d.insert(QStringLiteral("Full frames"), count("KTFullFrameLayer"));
-    d.insert(QStringLiteral("Molding frames"), count("KTMoldingFrameLayer"));
-    d.insert(QStringLiteral("Corner frames"), count("KTCornerFrameLayer"));
-    d.insert(QStringLiteral("Color mats"), count("KTColorMatLayer"));
-    d.insert(QStringLiteral("Text Overlay"), count("KTTextOverlayLayer"));
-    d.insert(QStringLiteral("Image Overlay"), count("KTImageOverlayLayer"));
+    for (const KTLayerKind &kind : KTLayerKinds::all()) {
+        if (!kind.countedLabel.isEmpty())
+            d.insert(kind.countedLabel, 0);
+    }
+    for (const LayerPtr &layer : m_layers) {
+        if (const KTLayerKind *kind = KTLayerKinds::of(layer.get()); kind && !kind->countedLabel.isEmpty())
+            d[kind->countedLabel] = d.value(kind->countedLabel).toInt() + 1;
+    }
     d.insert(QStringLiteral("Shadow"), m_exportExternalShadow);
     return d;
 }

@@ -3,6 +3,7 @@
 #include "design/DesignArchiveClasses.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
+#include "design/KTLayerKinds.h"
 #include "design/Tag.h"
 #include "design/TemplatesStore.h"
 #include "design/VLImage.h"
@@ -71,8 +72,10 @@ void KTTemplatePackage::encode(const KTTemplate &d, platform::KeyedArchiver &cod
 
 void KTTemplatePackage::decode(KTTemplate &d, platform::KeyedUnarchiver &coder)
 {
-    coder.setClass(QStringLiteral("KTImageOverlayLayer"), QString::fromLatin1(KTTemplate::kImageWatermarkLayerClassName));
-    coder.setClass(QStringLiteral("KTTextOverlayLayer"), QString::fromLatin1(KTTemplate::kTextWatermarkLayerClassName));
+    for (const KTLayerKind &kind : KTLayerKinds::all()) {
+        if (!kind.archivedAlias.isEmpty())
+            coder.setClass(kind.className, kind.archivedAlias);
+    }
 
     d.m_drawShadows = coder.decodeBoolForKey(QStringLiteral("drawShadows"));
     d.m_exportExternalShadow = coder.containsValueForKey(QStringLiteral("exportExternalShadow"))

@@ -4,6 +4,7 @@
 #include "app/KTDesignDocumentInterface.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTLayer.h"
+#include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
 #include "editor/KTDesignView.h"
 #include "editor/KTLayersPaletteController.h"
@@ -13,15 +14,6 @@
 #include <QWheelEvent>
 
 namespace {
-
-bool inheritsClass(const QObject *object, const char *className)
-{
-    for (const QMetaObject *meta = object ? object->metaObject() : nullptr; meta; meta = meta->superClass()) {
-        if (qstrcmp(meta->className(), className) == 0)
-            return true;
-    }
-    return false;
-}
 
 // Adds `d` to a width through the layer's own setter, which bounds it.
 void addToWidth(KTLayer &layer, const char *key, double d)
@@ -236,7 +228,7 @@ void KTDesignViewController::scrollWheelLines(double lines, bool commandHeld)
         return;
     // Scrolling down widens.
     const double d = lines / kWheelLinesPerUnit;
-    if (inheritsClass(selected.get(), "KTMoldingFrameLayer")) {
+    if (qobject_cast<KTMoldingFrameLayer *>(selected.get())) {
         addToWidth(*selected, commandHeld ? "frameOverImage" : "frameWidth", d);
     } else if (auto *mat = qobject_cast<KTColorMatLayer *>(selected.get())) {
         if (commandHeld) {
