@@ -17,7 +17,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/KTPreferenceKeys.h"
+#include "design/KTPreferenceKeys.h"
 #include "app/KTStartupState.h"
 #include "app/KTAlertsViewController.h"
 #include "app/KTWebAddresses.h"

@@ -2,7 +2,7 @@
 
 #include "app/KTAlertsViewController.h"
 #include "app/KTLibraryPanelInterface.h"
-#include "app/KTPreferenceKeys.h"
+#include "design/KTPreferenceKeys.h"
 #include "app/KTPresentationSettings.h"
 #include "design/KTTemplate.h"
 #include "kit/VLValueAdditions.h"

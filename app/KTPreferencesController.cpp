@@ -1,6 +1,6 @@
 #include "app/KTPreferencesController.h"
 
-#include "app/KTPreferenceKeys.h"
+#include "design/KTPreferenceKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/codec/ExportFormat.h"
 

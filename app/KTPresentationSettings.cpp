@@ -1,6 +1,6 @@
 #include "app/KTPresentationSettings.h"
 
-#include "app/KTPreferenceKeys.h"
+#include "design/KTPreferenceKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/archive/Archiver.h"
 #include "platform/archive/TypedStreamColor.h"

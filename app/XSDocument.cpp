@@ -1,6 +1,6 @@
 #include "app/XSDocument.h"
 
-#include "app/KTPreferenceKeys.h"
+#include "design/KTPreferenceKeys.h"
 #include "app/KTStartupState.h"
 #include "design/TemplatesStore.h"
 #include "app/KTSavePanelAccessoryViewController.h"

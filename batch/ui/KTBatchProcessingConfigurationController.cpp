@@ -1,6 +1,6 @@
 #include "batch/ui/KTBatchProcessingConfigurationController.h"
 
-#include "app/KTPreferenceKeys.h"
+#include "design/KTPreferenceKeys.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTFilenameFormatter.h"
 #include "design/KTTemplate.h"

@@ -2,7 +2,8 @@
 
 // The keys of the registered defaults the shell reads and writes: export
 // format, quality, size and name rules, the presentation settings and the
-// start-up choices.
+// start-up choices. Kept below the shell, since batch runs read the export
+// ones too.
 struct KTPreferenceKeys {
     static constexpr const char *kOutputImageQualityKey = "OutputImageQuality";
     static constexpr const char *kOutputImageSizeComboKey = "OutputImageSizeCombo";
