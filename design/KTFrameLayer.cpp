@@ -421,7 +421,10 @@ std::shared_ptr<KTLayer> KTFrameLayer::copyForRendering() const
 void KTFrameLayer::copyFrameFieldsFrom(const KTFrameLayer &other)
 {
     copyBaseFieldsFrom(other);
-    m_theFrame = other.m_theFrame;
+    // The library frame lives in the main thread's context and copies are
+    // drawn on other threads: a copy names its frame by GUID only, so it can
+    // never read or write the store.
+    m_theFrame = nullptr;
     m_frameGUID = other.m_frameGUID;
     m_imagesLoaded = other.m_imagesLoaded;
     m_dropShadow = other.m_dropShadow;

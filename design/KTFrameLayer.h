@@ -74,7 +74,8 @@ public:
     virtual void applySettingsFromLayer(const KTFrameLayer &other);
 
     // The library frame the layer shows; it belongs to the frames context
-    // (main thread) and outlives the layer's use of it.
+    // (main thread) and outlives the layer's use of it. Null in a copy for
+    // rendering.
     Frame *theFrame() const { return m_theFrame; }
     void setTheFrame(Frame *frame);
     // The GUID the layer archives: its frame's, or the one a decoded design

@@ -1,6 +1,7 @@
 #include "platform/objectstore/ManagedObject.h"
 
 #include "platform/objectstore/ManagedObjectContext.h"
+#include "platform/objectstore/ThreadCheck.h"
 
 namespace platform {
 
@@ -29,6 +30,7 @@ bool ManagedObject::hasChanges() const
 
 QVariant ManagedObject::value(int attribute) const
 {
+    KT_CHECK_CONTEXT_THREAD(m_context);
     const quint64 bit = quint64(1) << attribute;
     if (m_unloaded & bit) {
         m_values[attribute] = m_context->loadLazyValue(this, attribute);
@@ -67,6 +69,7 @@ void ManagedObject::setValueForKey(const QVariant &value, const QString &key)
 
 ManagedObject *ManagedObject::toOne(int relationship) const
 {
+    KT_CHECK_CONTEXT_THREAD(m_context);
     return m_slots[relationship].one;
 }
 
@@ -77,6 +80,7 @@ void ManagedObject::setToOne(int relationship, ManagedObject *target)
 
 const QList<ManagedObject *> &ManagedObject::toMany(int relationship) const
 {
+    KT_CHECK_CONTEXT_THREAD(m_context);
     return m_slots[relationship].many;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "platform/objectstore/AttributeValues.h"
 #include "platform/objectstore/PersistentStore.h"
+#include "platform/objectstore/ThreadCheck.h"
 #include "platform/objectstore/UndoManager.h"
 
 #include <QCoreApplication>
@@ -241,6 +242,7 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::newChildContext()
 
 ManagedObject *ManagedObjectContext::insertNewObject(const QString &entityName)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     const int entity = m_model->entityIndex(entityName);
     if (entity < 0) {
         logLine(QStringLiteral("ERROR: no entity named %1").arg(entityName));
@@ -259,6 +261,7 @@ ManagedObject *ManagedObjectContext::insertNewObject(const QString &entityName)
 
 QList<ManagedObject *> ManagedObjectContext::fetch(const FetchRequest &request) const
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     QList<ManagedObject *> out;
     const int entity = m_model->entityIndex(request.entityName);
     if (entity < 0)
@@ -297,6 +300,7 @@ QList<ManagedObject *> ManagedObjectContext::fetch(const FetchRequest &request) 
 
 qsizetype ManagedObjectContext::count(const FetchRequest &request) const
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     const int entity = m_model->entityIndex(request.entityName);
     if (entity < 0)
         return 0;
@@ -311,6 +315,7 @@ qsizetype ManagedObjectContext::count(const FetchRequest &request) const
 
 ManagedObject *ManagedObjectContext::objectWithID(const ObjectID &id) const
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     ManagedObject *object = m_byId.value(id);
     return object && !object->m_deleted ? object : nullptr;
 }
@@ -342,6 +347,7 @@ ManagedObject *ManagedObjectContext::objectWithURI(const QString &uri) const
 
 QVariant ManagedObjectContext::loadLazyValue(const ManagedObject *object, int attribute) const
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     if (!m_store)
         return QVariant();
     return m_store->readAttribute(object->m_id, attribute);

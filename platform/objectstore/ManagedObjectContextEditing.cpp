@@ -4,6 +4,7 @@
 
 #include "platform/Log.h"
 #include "platform/objectstore/AttributeValues.h"
+#include "platform/objectstore/ThreadCheck.h"
 #include "platform/objectstore/UndoManager.h"
 
 namespace platform {
@@ -21,23 +22,27 @@ void ManagedObjectContext::registerUndo(std::function<void()> action)
 
 void ManagedObjectContext::markDirty(ManagedObject *object)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     m_dirty.insert(object);
 }
 
 void ManagedObjectContext::noteInserted(ManagedObject *object)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     m_pendingInserted.insert(object);
     schedulePending();
 }
 
 void ManagedObjectContext::noteUpdated(ManagedObject *object)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     m_pendingUpdated.insert(object);
     schedulePending();
 }
 
 void ManagedObjectContext::noteDeleted(ManagedObject *object)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     m_pendingDeleted.insert(object);
     schedulePending();
 }
@@ -52,6 +57,7 @@ void ManagedObjectContext::schedulePending()
 
 void ManagedObjectContext::processPendingChanges()
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     m_pendingScheduled = false;
     ObjectChanges changes;
     for (ManagedObject *object : std::as_const(m_pendingInserted))
@@ -168,11 +174,13 @@ void ManagedObjectContext::markUndeleted(ManagedObject *object)
 
 void ManagedObjectContext::setAttribute(ManagedObject *object, int attribute, const QVariant &value)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     rawSetAttribute(object, attribute, value);
 }
 
 void ManagedObjectContext::setToOne(ManagedObject *object, int relationship, ManagedObject *target)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     Q_ASSERT(!target || target->m_context == this);
     const RelationshipDescription &rel = object->m_entity->relationships.at(relationship);
     const int inverse = rel.inverseIndex;
@@ -201,6 +209,7 @@ void ManagedObjectContext::setToOne(ManagedObject *object, int relationship, Man
 
 void ManagedObjectContext::addToMany(ManagedObject *object, int relationship, ManagedObject *target)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     if (!target)
         return;
     Q_ASSERT(target->m_context == this);
@@ -223,6 +232,7 @@ void ManagedObjectContext::addToMany(ManagedObject *object, int relationship, Ma
 
 void ManagedObjectContext::removeFromMany(ManagedObject *object, int relationship, ManagedObject *target)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     if (!target || !object->m_slots[relationship].many.contains(target))
         return;
     const RelationshipDescription &rel = object->m_entity->relationships.at(relationship);
@@ -237,6 +247,7 @@ void ManagedObjectContext::removeFromMany(ManagedObject *object, int relationshi
 
 void ManagedObjectContext::deleteObject(ManagedObject *object)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     if (!object || object->m_deleted || object->m_deleting || object->m_context != this)
         return;
     object->m_deleting = true;

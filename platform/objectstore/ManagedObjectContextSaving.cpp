@@ -4,6 +4,7 @@
 
 #include "platform/Log.h"
 #include "platform/objectstore/PersistentStore.h"
+#include "platform/objectstore/ThreadCheck.h"
 #include "platform/objectstore/UndoManager.h"
 
 #include <QDateTime>
@@ -26,6 +27,7 @@ struct ManagedObjectContext::ChildChanges {
 
 bool ManagedObjectContext::hasChanges() const
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     for (ManagedObject *object : m_dirty)
         if (object->hasChanges())
             return true;
@@ -66,6 +68,7 @@ void ManagedObjectContext::clearChangeTracking()
 
 bool ManagedObjectContext::save(Error *error)
 {
+    KT_CHECK_CONTEXT_THREAD(this);
     processPendingChanges();
     if (!hasChanges()) {
         clearChangeTracking();

@@ -2,7 +2,11 @@
 
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTImageProcessor.h"
+#include "design/KTFrameLayer.h"
 #include "platform/codec/ImageEncoder.h"
+#include "platform/objectstore/ManagedObjectContext.h"
+#include "scenes/SceneLibrary.h"
+#include "stores/Frame.h"
 #include "support/ImagingTools.h"
 
 #include <QDirIterator>
@@ -10,6 +14,7 @@
 #include <QPdfWriter>
 #include <QSignalSpy>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <gtest/gtest.h>
 
@@ -298,4 +303,41 @@ TEST(BatchPreviews, ThumbnailsStandUprightAndPreviewsLiveInTheSessionFolder)
     EXPECT_TRUE(finished.wait(5000));
     KTBatchProcessingCoordinator::purgeStaleBatchProcessingPreviews();
     EXPECT_FALSE(QFileInfo::exists(KTBatchProcessingCoordinator::previewsRootFolder()));
+}
+
+TEST(BatchRun, LibraryFramesAreDrawnOnWorkersAndTheLibraryIsLeftAsItWas)
+{
+    scenes::SceneLibrary library;
+    Frame *frame = library.colorMat(QStringLiteral("Red mat"), QColor(200, 30, 40));
+    auto design = std::make_shared<KTTemplate>();
+    design->insertLayer(std::make_shared<KTImageLayer>(), 0);
+    design->addTopmostLayer(KTFrameLayer::frameLayerFromFrame(frame));
+    ASSERT_TRUE(library.moc()->save());
+    const QDateTime used = frame->lastUsed();
+
+    const QString src = freshFolder(QStringLiteral("library-src"));
+    const QString dst = freshFolder(QStringLiteral("library-dst"));
+    QList<QUrl> files;
+    for (int i = 0; i < 24; ++i)
+        files << QUrl::fromLocalFile(writePhoto(src + QStringLiteral("/p%1.jpg").arg(i)));
+    auto reference = KTBatchProcessingTemplate::initWithExternalTemplate(design, QUrl::fromLocalFile(src + "/Red.KTTemplate"));
+    KTBatchProcessingCoordinator coordinator;
+    Results results(coordinator);
+    ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(
+        std::make_shared<const KTBatchProcessingOptions>(files, KTImageFileFormat::PNGFileFormat(), reference,
+                                                         KTImageScaling::defaultScaling(), QString(), QString()),
+        QUrl::fromLocalFile(dst)));
+    // Thumbnails are made on other threads at the same time.
+    const QByteArray encoded = reference->encoded();
+    QFuture<QImage> thumbnail = QtConcurrent::run(
+        [&] { return coordinator.thumbnailForImageAtURL(files.first(), encoded, QSize(120, 120)); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return results.finished && thumbnail.isFinished(); }, 60000));
+    EXPECT_EQ(results.succeeded.size(), 24);
+    EXPECT_FALSE(thumbnail.result().isNull());
+    const QColor corner = QImage(QDir(dst).filePath(QStringLiteral("p0.png"))).pixelColor(2, 2);
+    EXPECT_LE(std::abs(corner.red() - 200) + std::abs(corner.green() - 30) + std::abs(corner.blue() - 40), 6);
+    // A batch is no use of the frame: the library has nothing new to save.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame->lastUsed(), used);
+    EXPECT_FALSE(library.moc()->hasChanges());
 }

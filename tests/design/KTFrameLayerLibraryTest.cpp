@@ -39,7 +39,12 @@ TEST(KTFrameLayerLibrary, DescriptionAndLastUsedComeFromTheFrame)
     design->addTopmostLayer(layer);
     EXPECT_TRUE(frame->lastUsed().isValid());
     EXPECT_GE(frame->lastUsed(), before);
-    // A copy for rendering still names its frame.
+    // A copy for rendering, drawn on other threads, names its frame by GUID
+    // only: it never reaches into the store, nor marks the frame used.
+    frame->setLastUsed(QDateTime());
     auto copy = std::static_pointer_cast<KTFrameLayer>(layer->copyForRendering());
-    EXPECT_EQ(copy->theFrame(), frame);
+    EXPECT_EQ(copy->theFrame(), nullptr);
+    EXPECT_EQ(copy->frameGUID(), frame->guid());
+    std::make_shared<KTTemplate>()->addTopmostLayer(copy);
+    EXPECT_FALSE(frame->lastUsed().isValid());
 }
