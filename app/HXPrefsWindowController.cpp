@@ -111,13 +111,14 @@ void HXPrefsWindowController::displayViewForIdentifier(const QString &identifier
     m_currentView = view;
     if (QAction *item = m_toolbarItems.value(identifier))
         item->setChecked(true);
-    // The window fits the pane; its top edge stays where it was.
+    // The window fits the pane; its top edge stays where it was. pos() and
+    // move() both mean the frame's corner, title bar included.
     QWidget *w = window();
-    const int top = w->geometry().top();
+    const QPoint corner = w->pos();
     w->setWindowTitle(identifier);
     w->setFixedSize(QSize(std::max(view->sizeHint().width(), 420),
                           view->sizeHint().height() + (m_toolbar ? m_toolbar->sizeHint().height() : 0)));
-    w->move(w->geometry().left(), top);
+    w->move(corner);
     if (QWidget *first = view->nextInFocusChain(); first && view->isAncestorOf(first))
         first->setFocus();
 }

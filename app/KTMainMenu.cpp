@@ -367,16 +367,45 @@ QMenu *KTMainMenu::buildWindowMenu()
         if (delegate())
             delegate()->welcomeToKantelo();
     });
-    if (!m_documentWindow)
-        return windowMenu;
-    add(windowMenu, tr("Wa&rnings"), "showWarningsAction", [layout] {
-        if (KTMainLayoutViewController *l = layout(); l && l->bottomBarViewController()) {
-            if (QPushButton *button = l->bottomBarViewController()->alertsButton())
-                button->show();
-            l->bottomBarViewController()->alertsButtonPressed();
-        }
-    });
+    if (m_documentWindow) {
+        add(windowMenu, tr("Wa&rnings"), "showWarningsAction", [layout] {
+            if (KTMainLayoutViewController *l = layout(); l && l->bottomBarViewController()) {
+                if (QPushButton *button = l->bottomBarViewController()->alertsButton())
+                    button->show();
+                l->bottomBarViewController()->alertsButtonPressed();
+            }
+        });
+    }
+    connect(windowMenu, &QMenu::aboutToShow, this, [this, windowMenu] { fillDocumentList(windowMenu); });
+    fillDocumentList(windowMenu);
     return windowMenu;
+}
+
+void KTMainMenu::fillDocumentList(QMenu *menu)
+{
+    for (QAction *entry : menu->actions()) {
+        if (entry->property("kantelo.documentEntry").toBool())
+            delete entry;
+    }
+    const QList<platform::Document *> documents = KTDocumentController::sharedDocumentController()->documents();
+    if (documents.isEmpty())
+        return;
+    menu->addSeparator()->setProperty("kantelo.documentEntry", true);
+    for (platform::Document *document : documents) {
+        QString title = document->displayName().replace(QLatin1Char('&'), QLatin1String("&&"));
+        if (document->isDocumentEdited())
+            title = tr("%1 (edited)").arg(title);
+        QAction *entry = menu->addAction(title);
+        entry->setObjectName(QStringLiteral("documentWindowAction"));
+        entry->setProperty("kantelo.documentEntry", true);
+        entry->setCheckable(true);
+        entry->setChecked(m_window && document->windowForSheet() == m_window.data());
+        QPointer<platform::Document> target(document);
+        connect(entry, &QAction::triggered, this, [target] {
+            if (target)
+                target->showWindows();
+        }, Qt::QueuedConnection);
+    }
 }
 
 QMenu *KTMainMenu::buildHelpMenu()

@@ -54,6 +54,8 @@ private:
     QMenu *buildEditMenu();
     QMenu *buildViewMenu();
     QMenu *buildWindowMenu();
+    // The open documents at the Window menu's end, the one of this window checked.
+    void fillDocumentList(QMenu *menu);
     QMenu *buildHelpMenu();
     void appendMenu(const QString &title, const QString &objectName, const std::function<void(QMenu *)> &fill);
 

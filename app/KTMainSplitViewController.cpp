@@ -175,3 +175,10 @@ void KTMainSplitViewController::showFrameInLibrary(Frame *frame)
     if (auto *library = dynamic_cast<KTLibraryPanelInterface *>(m_libraryViewController.data()))
         library->showAndSelectFrame(frame);
 }
+
+void KTMainSplitViewController::showItemInLibrary(LibraryItem *item)
+{
+    openLibraryPanel();
+    if (auto *library = dynamic_cast<KTLibraryPanelInterface *>(m_libraryViewController.data()))
+        library->showAndSelectItem(item);
+}

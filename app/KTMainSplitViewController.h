@@ -10,6 +10,7 @@
 #include <memory>
 
 class Frame;
+class LibraryItem;
 class KTBottomBarViewController;
 class KTViewState;
 
@@ -57,6 +58,7 @@ public:
     void openTemplatesPanel();
     void openLibraryPanel();
     void showFrameInLibrary(Frame *frame);
+    void showItemInLibrary(LibraryItem *item);
 
     // The divider's limits for the user's drags.
     static int constrainMinCoordinate() { return kMinimumColumnWidth; }

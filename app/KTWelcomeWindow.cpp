@@ -2,13 +2,17 @@
 
 #include "app/KTApplicationShortcuts.h"
 #include "app/KTDesignDocumentInterface.h"
+#include "design/KTPreferenceKeys.h"
 #include "app/KTWebAddresses.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLWAnalytics.h"
 #include "platform/Assert.h"
+#include "platform/UserDefaults.h"
 #include "platform/ui/Document.h"
 #include "platform/ui/DocumentController.h"
+#include "platform/ui/WindowPlacement.h"
 
+#include <QCheckBox>
 #include <QDate>
 #include <QGridLayout>
 #include <QUrlQuery>
@@ -24,6 +28,7 @@
 
 namespace {
 constexpr int kProgressSteps = 1000; // the bar runs 0..1 in these steps
+constexpr int kButtonColumnWidth = 240;
 
 // The document the user works in: the current one, else the last opened.
 platform::Document *frontDocument()
@@ -111,8 +116,18 @@ QWidget *KTWelcomeWindow::loadWindow()
     button(tr("Integrations"), "integrationsButton", &KTWelcomeWindow::integrationsInWelcome);
     button(tr("Kantelo on Facebook"), "facebookButton", &KTWelcomeWindow::facebookInWelcome);
     m_openImageButton->setDefault(true);
+    buttons->setColumnMinimumWidth(0, kButtonColumnWidth);
+    buttons->setColumnMinimumWidth(1, kButtonColumnWidth);
 
-    layout->addStretch(1);
+    layout->addSpacing(8);
+    m_showAtLaunchCheckBox = new QCheckBox(tr("Show this window when Kantelo starts"), window);
+    m_showAtLaunchCheckBox->setObjectName(QStringLiteral("showAtLaunchCheckBox"));
+    const QString showKey = QString::fromLatin1(KTPreferenceKeys::kShowWelcomeWindowKey);
+    m_showAtLaunchCheckBox->setChecked(platform::UserDefaults::standard().boolForKey(showKey));
+    connect(m_showAtLaunchCheckBox, &QCheckBox::toggled, this,
+            [showKey](bool show) { platform::UserDefaults::standard().setBool(showKey, show); });
+    layout->addWidget(m_showAtLaunchCheckBox);
+
     m_activityLabel = new QLabel(window);
     m_activityLabel->setObjectName(QStringLiteral("activityLabel"));
     m_activityLabel->hide();
@@ -124,7 +139,9 @@ QWidget *KTWelcomeWindow::loadWindow()
     m_activityProgress->hide();
     layout->addWidget(m_activityProgress);
 
-    window->resize(560, 420);
+    // The window is as tall as what it shows: the activity's rows take room
+    // only while an import runs.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     KTApplicationShortcuts::install(window);
     return window;
 }
@@ -277,23 +294,24 @@ void KTWelcomeWindow::setManualAvailable(bool available)
     m_manualButton->setEnabled(available);
 }
 
+void KTWelcomeWindow::showWindow()
+{
+    QWidget *welcome = window();
+    if (!m_placed) {
+        // Whole on the screen the user works on, whatever size it has.
+        m_placed = true;
+        welcome->layout()->activate();
+        platform::placeWindowOnScreen(welcome);
+    }
+    platform::WindowController::showWindow();
+}
+
 void KTWelcomeWindow::showAtLaunch()
 {
-    platform::Document *document = frontDocument();
-    QWidget *documentWindow = document ? document->windowForSheet() : nullptr;
-    if (!documentWindow || !documentWindow->isVisible() || showsStartupPicture(document)) {
-        showWindow();
-        keepInFront();
-        return;
-    }
-    // The user opened a photo with the program: that is what comes first.
-    QWidget *welcome = window();
-    if (!welcome->isVisible()) {
-        welcome->setAttribute(Qt::WA_ShowWithoutActivating);
-        welcome->show();
-        welcome->setAttribute(Qt::WA_ShowWithoutActivating, false);
-    }
-    stepBehind(documentWindow);
+    // In front, also of a photo opened with the program: the user asked for
+    // it at start-up (and can say no with its check box).
+    showWindow();
+    keepInFront();
 }
 
 void KTWelcomeWindow::keepInFront()

@@ -2,6 +2,7 @@
 
 #include "platform/ui/WindowController.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -36,6 +37,8 @@ public:
     QLabel *activityLabel() const { return m_activityLabel; }
     QProgressBar *activityProgressIndicator() const { return m_activityProgress; }
     QPushButton *openImageButton() const { return m_openImageButton; }
+    // Writes the start-up choice ("ShowWelcomeWindow") as it is toggled.
+    QCheckBox *showAtLaunchCheckBox() const { return m_showAtLaunchCheckBox; }
 
     // The buttons' actions. Each closes the window; the commands of the
     // application go out as signals, web pages open through `openURL`.
@@ -54,8 +57,10 @@ public:
     // Buttons of commands this build cannot do are disabled.
     void setBatchProcessingAvailable(bool available);
     void setManualAvailable(bool available);
-    // At launch: above the start-up document, behind a photo or design the
-    // user opened with the program.
+    // Placed whole on the screen the first time.
+    void showWindow() override;
+    // At launch: in front, above the start-up document while it shows its
+    // start-up picture.
     void showAtLaunch();
     // Stays above the start-up document's window, which may open later, and
     // steps behind it once it shows a photo the user opened.
@@ -80,6 +85,8 @@ private:
     QPointer<QPushButton> m_openImageButton;
     QPointer<QPushButton> m_batchButton;
     QPointer<QPushButton> m_manualButton;
+    QPointer<QCheckBox> m_showAtLaunchCheckBox;
+    bool m_placed = false;
     std::function<bool(const QUrl &)> m_openURL;
 
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -5,11 +5,13 @@
 #include "app/KTMainLayoutViewController.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QTimer>
 
 // Sees every key event of the application and announces the modifier keys
 // pressed or released in one window, once per change.
@@ -61,9 +63,25 @@ private:
     Seen m_lastSeen;
 };
 
+namespace {
+// The document window the user worked in last: its frame is the one kept at quit.
+QPointer<QWidget> g_lastActiveWindow;
+} // namespace
+
 XSDocumentWindowController::XSDocumentWindowController(QObject *parent)
     : platform::WindowController(QString::fromLatin1(kWindowNibName), parent)
 {
+    // A drag or resize sends many events: the frame is kept once it rests.
+    m_saveFrameTimer = new QTimer(this);
+    m_saveFrameTimer->setSingleShot(true);
+    m_saveFrameTimer->setInterval(kSaveFrameDelayMs);
+    connect(m_saveFrameTimer, &QTimer::timeout, this, &XSDocumentWindowController::saveWindowFrame);
+    if (platform::Application *application = platform::Application::shared()) {
+        connect(application, &platform::Application::willTerminate, this, [this] {
+            if (m_saveFrameTimer->isActive() || (isWindowLoaded() && window() == g_lastActiveWindow))
+                saveWindowFrame();
+        });
+    }
 }
 
 XSDocumentWindowController::~XSDocumentWindowController() = default;
@@ -148,6 +166,12 @@ void XSDocumentWindowController::showFrameInLibrary(Frame *frame)
         m_mainLayoutViewController->mainSplitViewController()->showFrameInLibrary(frame);
 }
 
+void XSDocumentWindowController::showItemInLibrary(LibraryItem *item)
+{
+    if (m_mainLayoutViewController)
+        m_mainLayoutViewController->mainSplitViewController()->showItemInLibrary(item);
+}
+
 void XSDocumentWindowController::windowWillClose()
 {
     if (m_mainLayoutViewController) {
@@ -159,7 +183,36 @@ void XSDocumentWindowController::windowWillClose()
         if (auto *templates = dynamic_cast<KTDesignBrowserInterface *>(split->templatesViewController()))
             templates->emptyTemplates();
     }
-    if (QWidget *w = window())
+    saveWindowFrame();
+}
+
+void XSDocumentWindowController::saveWindowFrame()
+{
+    m_saveFrameTimer->stop();
+    QWidget *w = isWindowLoaded() ? window() : nullptr;
+    if (w && w->isVisible() && !w->isMinimized())
         platform::UserDefaults::standard().setObject(frameAutosaveKey(), w->saveGeometry());
 }
 
+bool XSDocumentWindowController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (isWindowLoaded() && watched == window()) {
+        switch (event->type()) {
+        case QEvent::Show:
+            m_shown = true;
+            break;
+        case QEvent::WindowActivate:
+            g_lastActiveWindow = window();
+            break;
+        case QEvent::Move:
+        case QEvent::Resize:
+            // Placing the window before it shows is ours, not the user's.
+            if (m_shown && window()->isVisible())
+                m_saveFrameTimer->start();
+            break;
+        default:
+            break;
+        }
+    }
+    return platform::WindowController::eventFilter(watched, event);
+}

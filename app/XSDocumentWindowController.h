@@ -11,6 +11,8 @@
 
 #include "stores/Frame.h"
 
+class QTimer;
+
 // The document window: builds the main layout for the document's design,
 // tells the document when the window is ready, keeps the window's size
 // limits and saved frame, and tells the window about modifier keys.
@@ -23,6 +25,7 @@ public:
     static constexpr const char *kFlagsChangedNotification = "flagsChangedNotification";
     static constexpr int kMinimumWidth = 790;
     static constexpr int kMinimumHeight = 740;
+    static constexpr int kSaveFrameDelayMs = 400;
 
     explicit XSDocumentWindowController(QObject *parent = nullptr);
     ~XSDocumentWindowController() override;
@@ -36,23 +39,30 @@ public:
     void setLayersPaletteController(QObject *controller) { m_layersPaletteController = controller; }
     // Opens the library panel on the frame (the layers strip calls it by name).
     Q_INVOKABLE void showFrameInLibrary(Frame *frame);
+    // A collection, set or frame, at its own level of the library panel.
+    void showItemInLibrary(LibraryItem *item);
     // The document shown, seen through what the window needs of it.
     KTDesignDocumentInterface *designDocument() const;
 
     // Runs for every document window once it is built (the menu bar comes so).
     static void setWindowDidLoadHook(std::function<void(XSDocumentWindowController *)> hook);
 
-    // The defaults key the window's frame is kept under.
+    // The defaults key the window's frame is kept under. It is written when
+    // the user moves or resizes a window, when one closes, and at quit.
     static QString frameAutosaveKey();
+    void saveWindowFrame();
 
 protected:
     QWidget *loadWindow() override;
     void windowDidLoad() override;
     void windowWillClose() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     static std::function<void(XSDocumentWindowController *)> &windowDidLoadHook();
     QPointer<KTMainLayoutViewController> m_mainLayoutViewController;
     QPointer<QObject> m_layersPaletteController;
     QObject *m_modifierWatcher = nullptr;
+    QTimer *m_saveFrameTimer = nullptr;
+    bool m_shown = false;
 };

@@ -116,7 +116,7 @@ public:
     void addToFavorites();
     void removeFromFavorites() override;
     void showAndSelectFrame(Frame *frame) override;
-    void showAndSelectItem(LibraryItem *item);
+    void showAndSelectItem(LibraryItem *item) override;
     void showSelectedFrameInLibrary();
     void showInFrameEditor();
     void showDetails();

@@ -179,4 +179,13 @@ QString accountFullName()
     return gecos.section(QLatin1Char(','), 0, 0).trimmed();
 }
 
+QString accountPersonName()
+{
+    const QString name = accountFullName();
+    const struct passwd *entry = ::getpwuid(::getuid());
+    if (entry && entry->pw_name && name.compare(QString::fromLocal8Bit(entry->pw_name), Qt::CaseInsensitive) == 0)
+        return {};
+    return name;
+}
+
 } // namespace platform

@@ -33,5 +33,8 @@ bool isSafeFileName(const QString &name);
 
 // The account's full name (passwd GECOS), empty when unknown.
 QString accountFullName();
+// The person's name from the account: the full name, empty when unknown or
+// when it only repeats the login name (as "root" does).
+QString accountPersonName();
 
 } // namespace platform

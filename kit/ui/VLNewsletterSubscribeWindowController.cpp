@@ -69,6 +69,10 @@ QWidget *VLNewsletterSubscribeWindowController::loadWindow()
     m_spinner->hide();
     buttons->addWidget(m_spinner);
     buttons->addStretch(1);
+    m_declineButton = new QPushButton(tr("No Thanks"), window);
+    m_declineButton->setObjectName(QStringLiteral("declineButton"));
+    m_declineButton->setAutoDefault(false);
+    buttons->addWidget(m_declineButton);
     m_subscribeButton = new QPushButton(tr("Subscribe"), window);
     m_subscribeButton->setObjectName(QStringLiteral("subscribeButton"));
     m_subscribeButton->setDefault(true);
@@ -79,6 +83,7 @@ QWidget *VLNewsletterSubscribeWindowController::loadWindow()
     for (QLineEdit *field : {m_firstName.data(), m_lastName.data(), m_email.data()})
         connect(field, &QLineEdit::textChanged, this, [this] { liveValidateForm(); });
     connect(m_subscribeButton, &QPushButton::clicked, this, [this] { buttonPressed(); });
+    connect(m_declineButton, &QPushButton::clicked, this, [this] { close(); });
     return window;
 }
 
@@ -97,7 +102,7 @@ void VLNewsletterSubscribeWindowController::fillWithUserData()
 {
     // The account's full name stands in for the address card: its first
     // word is the first name, the rest the last name. There is no e-mail.
-    const QString fullName = platform::accountFullName();
+    const QString fullName = platform::accountPersonName();
     if (!fullName.isEmpty()) {
         const qsizetype space = fullName.indexOf(QLatin1Char(' '));
         m_firstName->setText(space < 0 ? fullName : fullName.left(space));
@@ -170,6 +175,7 @@ void VLNewsletterSubscribeWindowController::newsletterDidSubscribe(VLNewsletter 
     m_subtitle->setText(tr(kAlreadySubscribed));
     m_subtitle->setForegroundRole(QPalette::PlaceholderText);
     m_subscribeButton->setEnabled(true);
+    m_declineButton->hide();
     for (QLineEdit *field : {m_firstName.data(), m_lastName.data(), m_email.data()})
         field->setEnabled(false);
     m_subscribeButton->setFocus();

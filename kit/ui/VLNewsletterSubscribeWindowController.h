@@ -54,6 +54,8 @@ public:
     QLineEdit *email() const { return m_email; }
     QProgressBar *spinner() const { return m_spinner; }
     QPushButton *subscribeButton() const { return m_subscribeButton; }
+    // Closes the window without signing up.
+    QPushButton *declineButton() const { return m_declineButton; }
 
 protected:
     QWidget *loadWindow() override;
@@ -71,6 +73,7 @@ private:
     QPointer<QLineEdit> m_email;
     QPointer<QProgressBar> m_spinner;
     QPointer<QPushButton> m_subscribeButton;
+    QPointer<QPushButton> m_declineButton;
     QString m_listId;
     QPointer<VLNewsletter> m_newsletter;
     bool m_done = false;

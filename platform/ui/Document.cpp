@@ -3,6 +3,7 @@
 #include "platform/Alert.h"
 #include "platform/ui/DocumentController.h"
 #include "platform/ui/FilePanels.h"
+#include "platform/ui/MessageBoxPresenter.h"
 #include "platform/ui/WindowController.h"
 
 #include <QFileInfo>
@@ -218,6 +219,7 @@ bool Document::canClose()
     request.messageText = QStringLiteral("Do you want to save the changes made to the document “%1”?").arg(displayName());
     request.informativeText = QStringLiteral("Your changes will be lost if you don’t save them.");
     request.buttons = {QStringLiteral("Save"), QStringLiteral("Cancel"), QStringLiteral("Don’t Save")};
+    const AlertWindowScope over(windowForSheet());
     switch (runAlert(request)) {
     case 0: {
         Error error;

@@ -11,9 +11,30 @@
 
 namespace platform {
 
+namespace {
+QPointer<QWidget> g_alertWindow;
+}
+
+AlertWindowScope::AlertWindowScope(QWidget *window)
+    : m_previous(g_alertWindow)
+{
+    g_alertWindow = window;
+}
+
+AlertWindowScope::~AlertWindowScope()
+{
+    g_alertWindow = m_previous;
+}
+
+QWidget *AlertWindowScope::current()
+{
+    return g_alertWindow.data();
+}
+
 int presentAlertWithMessageBox(const AlertRequest &request)
 {
-    QMessageBox box(QApplication::activeWindow());
+    QWidget *about = AlertWindowScope::current();
+    QMessageBox box(about ? about->window() : QApplication::activeWindow());
     switch (request.style) {
     case AlertRequest::Style::Informational:
         box.setIcon(QMessageBox::Information);

@@ -54,7 +54,8 @@ void cascadeFromWindows(QWidget *window, const QList<QWidget *> &others)
         return false;
     };
     const QRect area = screen->availableGeometry();
-    QPoint at = window->pos();
+    const QPoint start = window->pos();
+    QPoint at = start;
     int restarts = 0;
     // Bounded: on a crowded screen the last place tried is kept.
     for (int tries = 0; tries < 100 && taken(at); ++tries) {
@@ -64,7 +65,10 @@ void cascadeFromWindows(QWidget *window, const QList<QWidget *> &others)
         if (!fits)
             at = area.topLeft() + QPoint(step * ++restarts, 0);
     }
-    window->move(at);
+    // A window not shown yet has no title bar to count: moving it in place
+    // would put its frame where its client area was, a title bar too low.
+    if (at != start)
+        window->move(at);
 }
 
 } // namespace platform

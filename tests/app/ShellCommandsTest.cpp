@@ -17,7 +17,9 @@
 #include "app/XSDocumentWindowController.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/FilePanels.h"
+#include "platform/ui/MessageBoxPresenter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -69,9 +71,9 @@ protected:
         KTReportView::setReportOpener(nullptr);
         delegate.reset();
     }
-    XSDocument *openPhoto()
+    XSDocument *openPhoto(const QString &name = "photo.png")
     {
-        const QString path = freshDir() + "/photo.png";
+        const QString path = freshDir() + '/' + name;
         QImage image(120, 80, QImage::Format_RGB32);
         image.fill(Qt::darkCyan);
         image.save(path);
@@ -246,6 +248,62 @@ TEST_F(ShellCommands, TheWelcomeWindowStaysAboveTheStartUpPictureNotAboveAPhotoA
     EXPECT_EQ(newsletters, 1);
     EXPECT_FALSE(welcome->window()->isVisible());
     EXPECT_EQ(welcome->window()->findChildren<QPushButton *>().size(), 10);
+
+    // Its check box is the start-up choice; the import's rows take room only
+    // while an import runs.
+    const QString showKey = "ShowWelcomeWindow";
+    ASSERT_TRUE(welcome->showAtLaunchCheckBox()->isChecked());
+    welcome->showAtLaunchCheckBox()->click();
+    EXPECT_FALSE(UserDefaults::standard().boolForKey(showKey));
+    welcome->showAtLaunchCheckBox()->click();
+    EXPECT_TRUE(UserDefaults::standard().boolForKey(showKey));
+    delegate->welcomeToKantelo();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return welcomeWindow->isVisible(); }));
+    const int idle = welcomeWindow->height();
+    welcome->startActivity("Initializing frames");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return welcomeWindow->height() > idle; }));
+    welcome->endActivity();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return welcomeWindow->height() == idle; }));
+}
+
+TEST_F(ShellCommands, DocumentWindowsAreListedKeepTheirFrameAndComeForwardToBeAskedAboutAtQuit)
+{
+    Application application(nullptr);
+    bool quit = false;
+    application.setQuitHandler([&] { quit = true; });
+    XSDocument *first = openPhoto("first.png");
+    XSDocument *second = openPhoto("second.png");
+    ASSERT_TRUE(first && second);
+    first->updateChangeCount(Document::ChangeKind::Done);
+
+    // The Window menu lists the open documents, this window's checked.
+    QMenu *windowMenu = menuOf(second)->menuBar()->findChild<QMenu *>("windowMenu");
+    emit windowMenu->aboutToShow();
+    QStringList listed;
+    for (QAction *entry : windowMenu->findChildren<QAction *>("documentWindowAction"))
+        listed << (entry->isChecked() ? "*" : "") + entry->text();
+    EXPECT_EQ(listed, (QStringList{"first.png (edited)", "*second.png"}));
+    windowMenu->findChildren<QAction *>("documentWindowAction").first()->trigger();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == first->windowForSheet(); }));
+
+    // Moving a window keeps its frame, without closing it.
+    QWidget *moved = second->windowForSheet();
+    moved->move(moved->pos() + QPoint(37, 23));
+    const QString key = XSDocumentWindowController::frameAutosaveKey();
+    EXPECT_TRUE(
+        testsupport::waitUntil([&] { return UserDefaults::standard().dataForKey(key) == moved->saveGeometry(); }));
+
+    // At quit the edited document's window is the one asked about.
+    QWidget *edited = first->windowForSheet();
+    QList<QWidget *> askedOver;
+    setAlertPresenter([&](const AlertRequest &request) {
+        askedOver << AlertWindowScope::current();
+        return int(request.buttons.indexOf("Don’t Save"));
+    });
+    application.terminate();
+    setAlertPresenter(nullptr);
+    EXPECT_EQ(askedOver, QList<QWidget *>{edited});
+    EXPECT_TRUE(quit);
 }
 
 TEST_F(ShellCommands, WarningsFromAnyThreadAreCountedOnceAndShownFromTheBottomBar)

@@ -128,8 +128,13 @@ TEST(PlatformTypeTable, SafeFileNames)
 TEST(PlatformTypeTable, AccountFullNameMatchesThePasswordDatabase)
 {
     QProcess python;
-    python.start(testsupport::python3(), {"-c", "import os, pwd; print(pwd.getpwuid(os.getuid()).pw_gecos.split(',')[0].strip())"});
+    python.start(testsupport::python3(), {"-c", "import os, pwd; e = pwd.getpwuid(os.getuid()); "
+                                                "print(e.pw_gecos.split(',')[0].strip()); print(e.pw_name)"});
     ASSERT_TRUE(python.waitForFinished(10000));
-    const QString expected = QString::fromLocal8Bit(python.readAllStandardOutput()).trimmed();
+    const QStringList lines = QString::fromLocal8Bit(python.readAllStandardOutput()).split('\n');
+    ASSERT_GE(lines.size(), 2);
+    const QString expected = lines.at(0).trimmed();
     EXPECT_EQ(accountFullName(), expected);
+    // A "full name" that only repeats the login ("root") is no person's name.
+    EXPECT_EQ(accountPersonName(), expected.compare(lines.at(1).trimmed(), Qt::CaseInsensitive) ? expected : QString());
 }

@@ -107,6 +107,17 @@ TEST(KitNewsletterWindow, SuccessThanksAndTheButtonCloses)
     EXPECT_TRUE(f.presenters.alerts.isEmpty());
 }
 
+TEST(KitNewsletterWindow, NoThanksClosesWithoutSigningUp)
+{
+    NewsletterFixture f;
+    ASSERT_TRUE(f.controller.declineButton()->isVisible());
+    QTest::mouseClick(f.controller.declineButton(), Qt::LeftButton);
+    EXPECT_FALSE(f.controller.window()->isVisible());
+    EXPECT_TRUE(testsupport::waitPastTimersDue(20));
+    EXPECT_TRUE(f.server.requests.isEmpty());
+    EXPECT_FALSE(platform::UserDefaults::standard().boolForKey("SubscribedToNewsletter"));
+}
+
 TEST(KitNewsletterWindow, RefusalShowsStatusAndBodyAndKeepsTheForm)
 {
     NewsletterFixture f;
