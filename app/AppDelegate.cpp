@@ -474,6 +474,11 @@ void AppDelegate::openDatabaseFolder()
 
 void AppDelegate::showFrameInLibrary(Frame *frame)
 {
+    showItemInLibrary(frame);
+}
+
+void AppDelegate::showItemInLibrary(LibraryItem *item)
+{
     auto *documents = KTDocumentController::sharedDocumentController();
     if (documents->documents().isEmpty()) {
         Error error;
@@ -488,7 +493,7 @@ void AppDelegate::showFrameInLibrary(Frame *frame)
         return;
     controllers.constFirst()->showWindow();
     if (auto *window = qobject_cast<XSDocumentWindowController *>(controllers.constFirst()))
-        window->showFrameInLibrary(frame);
+        window->showItemInLibrary(item);
 }
 
 void AppDelegate::openFramesEditor()

@@ -181,6 +181,8 @@ public:
     void openDatabaseFolder();
     // Opens a document when none is, and shows the frame in its library panel.
     void showFrameInLibrary(Frame *frame);
+    // The same for a collection, set or frame, each at its own level.
+    void showItemInLibrary(LibraryItem *item);
     Q_INVOKABLE void openFramesEditor();
     // The library item with this URI (of the frames context) in the frame
     // editor; an item gone meanwhile shows nothing.

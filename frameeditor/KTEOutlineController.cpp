@@ -383,9 +383,11 @@ void KTEOutlineController::handleOutlineViewSelectionChange()
     updateButtons();
 
     LibraryItem *item = selectedItem();
-    if (!m_window || !item)
+    if (!m_window)
         return;
-    if (auto *collection = dynamic_cast<FrameCollection *>(item))
+    if (!item)
+        m_window->displayNothing();
+    else if (auto *collection = dynamic_cast<FrameCollection *>(item))
         m_window->displayCollection(collection);
     else if (auto *set = dynamic_cast<FrameSet *>(item))
         m_window->displaySet(set);
@@ -607,17 +609,21 @@ void KTEOutlineController::frameSearchFieldChanged()
     m_model->reload(); // the rows of every set depend on the text
     if (text.isEmpty()) {
         m_outlineView->collapseAll();
-        return;
-    }
-    m_outlineView->expandAll();
-    for (LibraryItem *collection : m_model->childrenOf(nullptr)) {
-        bool hasFrame = false;
-        for (LibraryItem *set : m_model->childrenOf(collection))
-            hasFrame = hasFrame || !m_model->childrenOf(set).isEmpty();
-        if (!hasFrame)
-            m_outlineView->collapse(m_model->indexOf(collection));
+    } else {
+        m_outlineView->expandAll();
+        for (LibraryItem *collection : m_model->childrenOf(nullptr)) {
+            bool hasFrame = false;
+            for (LibraryItem *set : m_model->childrenOf(collection))
+                hasFrame = hasFrame || !m_model->childrenOf(set).isEmpty();
+            if (!hasFrame)
+                m_outlineView->collapse(m_model->indexOf(collection));
+        }
     }
     selectItem(selected);
+    // The reload dropped the selection without a word: a row the search hid
+    // stays unselected, so nothing out of sight is deleted, exported or edited.
+    if (!m_outlineView->selectionModel()->hasSelection())
+        handleOutlineViewSelectionChange();
 }
 
 void KTEOutlineController::shareButtonPressedInFrameEditor()

@@ -255,6 +255,13 @@ void KTFEWindowController::displaySet(FrameSet *set)
     m_attributesController->showAttributesFor(set);
 }
 
+void KTFEWindowController::displayNothing()
+{
+    if (m_frameTypeRow)
+        m_frameTypeRow->hide();
+    m_attributesController->showAttributesFor(nullptr);
+}
+
 void KTFEWindowController::displayFrame(Frame *frame)
 {
     if (m_frameTypeRow)

@@ -42,6 +42,7 @@ public:
 
     void displayCollection(FrameCollection *collection) override;
     void displaySet(FrameSet *set) override;
+    void displayNothing() override;
     void displayFrame(Frame *frame) override;
     void displayPreviewWithFrame(Frame *frame) override;
 

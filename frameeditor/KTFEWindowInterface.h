@@ -38,6 +38,8 @@ public:
     virtual void displayCollection(class FrameCollection *collection) = 0;
     virtual void displaySet(class FrameSet *set) = 0;
     virtual void displayFrame(Frame *frame) = 0;
+    // Nothing is selected (or what was is out of sight): nothing is shown.
+    virtual void displayNothing() {}
 
     // Redraws the preview with this frame around the sample picture.
     virtual void displayPreviewWithFrame(Frame *frame) = 0;

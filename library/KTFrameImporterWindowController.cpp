@@ -2,16 +2,17 @@
 
 #include "app/AppDelegate.h"
 #include "app/KTDocumentController.h"
+#include "kit/ZCZipArchive.h"
 #include "platform/Alert.h"
 #include "platform/Log.h"
 #include "platform/TypeTable.h"
 #include "platform/ui/FilePanels.h"
+#include "platform/ui/RevealInFileManager.h"
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
 #include "stores/LibraryStore.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -35,26 +36,6 @@ template <typename T> void sortByName(QList<T *> &items)
     });
 }
 
-// A set or collection is shown by the first of its frames.
-Frame *firstFrameOf(LibraryItem *item)
-{
-    if (auto *frame = dynamic_cast<Frame *>(item))
-        return frame;
-    QList<FrameSet *> sets;
-    if (auto *set = dynamic_cast<FrameSet *>(item))
-        sets = {set};
-    else if (auto *collection = dynamic_cast<FrameCollection *>(item))
-        sets = collection->framesets();
-    sortByName(sets);
-    for (FrameSet *set : sets) {
-        QList<Frame *> frames = set->frames();
-        sortByName(frames);
-        if (!frames.isEmpty())
-            return frames.constFirst();
-    }
-    return nullptr;
-}
-
 } // namespace
 
 KTFrameImporterWindowController::KTFrameImporterWindowController(const QUrl &url, Services services)
@@ -76,9 +57,8 @@ KTFrameImporterWindowController::KTFrameImporterWindowController(const QUrl &url
     }
     if (!m_services.showInLibrary) {
         m_services.showInLibrary = [](LibraryItem *item) {
-            AppDelegate *delegate = AppDelegate::shared();
-            if (Frame *frame = firstFrameOf(item); frame && delegate)
-                delegate->showFrameInLibrary(frame);
+            if (AppDelegate *delegate = AppDelegate::shared(); delegate && item)
+                delegate->showItemInLibrary(item);
         };
     }
 }
@@ -131,12 +111,18 @@ QWidget *KTFrameImporterWindowController::loadWindow()
     m_progressIndicator->setObjectName(QStringLiteral("progressIndicator"));
     m_progressIndicator->setTextVisible(false);
     m_progressIndicator->hide();
+    m_failureLabel = new QLabel(filePage);
+    m_failureLabel->setObjectName(QStringLiteral("failureLabel"));
+    m_failureLabel->setAlignment(Qt::AlignCenter);
+    m_failureLabel->setWordWrap(true);
+    m_failureLabel->hide();
     fileColumn->addWidget(m_archiveIconImageView);
     fileColumn->addWidget(m_filePathLabel);
     fileColumn->addWidget(explanation);
     fileColumn->addWidget(m_revealButton, 0, Qt::AlignHCenter);
     fileColumn->addSpacing(10);
     fileColumn->addWidget(m_progressIndicator);
+    fileColumn->addWidget(m_failureLabel);
     fileColumn->addStretch();
 
     // The result page.
@@ -175,7 +161,7 @@ QWidget *KTFrameImporterWindowController::loadWindow()
     column->addLayout(buttons);
 
     connect(m_defaultButton, &QPushButton::clicked, this, [this] {
-        if (m_state == Done)
+        if (m_state == Done || m_state == Failed)
             close();
         else
             defaultButtonPressed();
@@ -242,7 +228,7 @@ void KTFrameImporterWindowController::revealFrameArchive()
 {
     if (!fileIsThereOrAsk())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_url.toLocalFile()).absolutePath()));
+    platform::revealInFileManager(QUrl::fromLocalFile(QFileInfo(m_url.toLocalFile()).absoluteFilePath()));
 }
 
 void KTFrameImporterWindowController::defaultButtonPressed()
@@ -289,6 +275,13 @@ void KTFrameImporterWindowController::setState(State state)
         m_defaultButton->setEnabled(true);
         m_cancelButton->hide();
         break;
+    case Failed:
+        m_progressIndicator->hide();
+        m_defaultButton->setText(tr("Close"));
+        m_defaultButton->setEnabled(true);
+        m_cancelButton->hide();
+        m_revealButton->setEnabled(true);
+        break;
     case Ready:
         break;
     }
@@ -310,8 +303,31 @@ void KTFrameImporterWindowController::importerDidFinish(KTFrameLibraryImporter *
 void KTFrameImporterWindowController::importerFailedWithError(KTFrameLibraryImporter *, const platform::Error &error)
 {
     platform::logLine(QString::fromLatin1(kImporterFailedLog).arg(error.description));
-    platform::presentError(error);
+    setState(Failed);
+    m_failureLabel->setText(failureText(error, QFileInfo(m_url.toLocalFile()).fileName()));
+    m_failureLabel->show();
     emit importEnded(false);
+}
+
+QString KTFrameImporterWindowController::failureText(const platform::Error &error, const QString &name)
+{
+    // The unzipper's own words are for the log; the user hears what went
+    // wrong with the archive and what may help.
+    const bool noRoom = (error.domain == QLatin1String(ZCZipArchive::kCocoaErrorDomain)
+                         && error.code == ZCZipArchive::kCocoaFileWriteOutOfSpaceError)
+                        || (error.domain == QLatin1String(ZCZipArchive::kPOSIXErrorDomain)
+                            && error.code == ZCZipArchive::kPOSIXNoSpace);
+    if (noRoom)
+        return tr(kUnpackFailedText).arg(name);
+    if (error.domain == QLatin1String(ZCZipArchive::kErrorDomain)) {
+        const bool unpacking = error.code == ZCZipArchive::FailedWriteFile || error.code == ZCZipArchive::ExpandsTooFar;
+        return tr(unpacking ? kUnpackFailedText : kUnreadableText).arg(name);
+    }
+    QString text = tr(kImportFailedText).arg(name);
+    // The importer's own messages are written for the user.
+    if (error.domain == QLatin1String(KTFrameLibraryImporter::kErrorDomain) && !error.description.isEmpty())
+        text += QLatin1Char('\n') + error.description;
+    return text;
 }
 
 void KTFrameImporterWindowController::loadImportedItemsFromImporter(KTFrameLibraryImporter *importer)

@@ -29,7 +29,9 @@ class KTFrameImporterWindowController : public platform::WindowController, publi
     Q_OBJECT
 public:
     static constexpr const char *kNibName = "KTFrameImporterWindowController";
-    enum State : quint64 { Ready = 0, Importing = 1, Done = 2 };
+    // A failed import ends in a state of its own: the window says why and
+    // offers Close.
+    enum State : quint64 { Ready = 0, Importing = 1, Done = 2, Failed = 3 };
     static constexpr double kGroupRowHeight = 21.0;
     static constexpr double kItemRowHeight = 50.0;
     static constexpr const char *kMissingFileMessage = "The selected file cannot be found";
@@ -37,6 +39,11 @@ public:
     static constexpr const char *kChooseAnotherButton = "Choose another file";
     static constexpr const char *kChooseMessage = "Choose a new frames archive to import";
     static constexpr const char *kImporterFailedLog = "Importer Failed with error: %1";
+    static constexpr const char *kUnreadableText =
+        "“%1” could not be read. It is not a frame archive, or it is damaged or incomplete.";
+    static constexpr const char *kUnpackFailedText =
+        "The frames in “%1” could not be unpacked. Make sure there is room on the disk, then try again.";
+    static constexpr const char *kImportFailedText = "The frames in “%1” could not be added to your library.";
 
     // Where the import goes and how an item is shown in the library; the
     // application's delegate when not given.
@@ -78,6 +85,10 @@ public:
 
     QLabel *filePathLabel() const { return m_filePathLabel; }
     QLabel *summaryLabel() const { return m_summaryLabel; }
+    // Why the import failed, in the user's words.
+    QLabel *failureLabel() const { return m_failureLabel; }
+    // The words for a failure of the archive `name`.
+    static QString failureText(const platform::Error &error, const QString &name);
     QPushButton *defaultButton() const { return m_defaultButton; }
     QPushButton *cancelButton() const { return m_cancelButton; }
     QProgressBar *progressIndicator() const { return m_progressIndicator; }
@@ -118,6 +129,7 @@ private:
     QPointer<QLabel> m_filePathLabel;
     QPointer<QLabel> m_archiveIconImageView;
     QPointer<QLabel> m_summaryLabel;
+    QPointer<QLabel> m_failureLabel;
     QPointer<QProgressBar> m_progressIndicator;
     QPointer<QTableWidget> m_tableView;
 };

@@ -8,6 +8,7 @@
 #include "design/KTTemplate.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
+#include "frameeditor/KTEAttributesController.h"
 #include "frameeditor/KTEOutlineController.h"
 #include "frameeditor/KTEOutlineModel.h"
 #include "frameeditor/KTFEWindowController.h"
@@ -31,6 +32,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -301,6 +303,20 @@ TEST(FrameEditorOutline, SearchShowsMatchingFramesAndClosesCollectionsWithout)
     e.outline->framesSearchField()->clear();
     EXPECT_EQ(e.names(gold).size(), 2);
     EXPECT_FALSE(e.outline->isItemExpanded(classic));
+
+    // A search that hides the selected frame leaves nothing to delete,
+    // export or edit; one that keeps it keeps it selected.
+    e.window->displayObject(e.find<Frame>(QStringLiteral("Gold 1")));
+    e.outline->framesSearchField()->setText(QStringLiteral("gold"));
+    EXPECT_EQ(e.outline->selectedItem(), e.find<Frame>(QStringLiteral("Gold 1")));
+    auto *table = e.window->attributesController()->attributesTableView();
+    EXPECT_GT(table->model()->rowCount(), 6);
+    e.outline->framesSearchField()->setText(QStringLiteral("walnut"));
+    EXPECT_TRUE(e.outline->selectedItems().isEmpty());
+    EXPECT_FALSE(e.outline->exportButton()->isEnabled());
+    EXPECT_FALSE(e.outline->view()->findChild<QPushButton *>(QStringLiteral("deleteButton"))->isEnabled());
+    EXPECT_EQ(table->model()->rowCount(), 0);
+    e.outline->framesSearchField()->clear();
 
     // A frame made while the text would hide it clears the search.
     e.outline->framesSearchField()->setText(QStringLiteral("walnut"));

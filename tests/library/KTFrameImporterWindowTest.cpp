@@ -92,6 +92,35 @@ TEST_F(ImporterWindowFixture, ClosingDuringTheImportIsSafe)
     EXPECT_TRUE(testsupport::waitPastTimersDue(50));
 }
 
+TEST_F(ImporterWindowFixture, AFailedImportSaysWhyInPlainWordsAndOffersClose)
+{
+    archive = apptest::freshDir() + "/Broken.ktframes";
+    QFile broken(archive);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("no zip at all");
+    broken.close();
+    int alerts = 0;
+    platform::setErrorPresenter([&](const platform::Error &) { ++alerts; });
+    auto *controller = KTFrameImporterWindowController::openArchive(QUrl::fromLocalFile(archive), services());
+    int ended = 0;
+    QObject::connect(controller, &KTFrameImporterWindowController::importEnded,
+                     [&](bool ok) { ended += ok ? 100 : 1; });
+    controller->defaultButton()->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended != 0; }, 20000));
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(controller->state(), KTFrameImporterWindowController::Failed);
+    EXPECT_EQ(controller->failureLabel()->text(),
+              "“Broken.ktframes” could not be read. It is not a frame archive, or it is damaged or incomplete.");
+    EXPECT_FALSE(controller->progressIndicator()->isVisible());
+    EXPECT_FALSE(controller->cancelButton()->isVisible());
+    EXPECT_EQ(controller->defaultButton()->text(), "Close");
+    EXPECT_EQ(alerts, 0) << "the window says it; no second message";
+    platform::setErrorPresenter(nullptr);
+    QPointer<KTFrameImporterWindowController> gone(controller);
+    controller->defaultButton()->click();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !gone; }));
+}
+
 TEST_F(ImporterWindowFixture, AMissingArchiveAsksForAnotherWithoutImporting)
 {
     int alerts = 0;

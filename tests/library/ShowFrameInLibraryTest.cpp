@@ -90,6 +90,17 @@ TEST(LibraryShowFrame, TheLayersStripsCommandOpensThePanelOnTheFrameAndTheBottom
     EXPECT_TRUE(openedTitles().isEmpty());
     EXPECT_EQ(actionMenu->actions(), QList<QAction *>({first}));
 
+    // A set (as the archive import window shows one) is shown itself, among
+    // its collection's sets, and a collection among the collections.
+    FrameSet *shownSet = wanted->frameset();
+    window->showItemInLibrary(shownSet);
+    EXPECT_EQ(library->libraryState(), int(KTLibraryViewController::LibraryState));
+    ASSERT_EQ(library->selectedItems().size(), 1);
+    EXPECT_EQ(library->selectedItems().first().libraryItem(), shownSet);
+    window->showItemInLibrary(shownSet->framecollection());
+    ASSERT_EQ(library->selectedItems().size(), 1);
+    EXPECT_EQ(library->selectedItems().first().libraryItem(), shownSet->framecollection());
+
     KTDocumentController::sharedDocumentController()->closeAllDocuments();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
