@@ -9,6 +9,7 @@
 #include "app/XSDocumentWindowController.h"
 #include "kit/VLWAnalytics.h"
 #include "kit/ui/PWFeedbackController.h"
+#include "kit/ui/StoreReviewWindowController.h"
 #include "kit/ui/VLNewsletterSubscribeWindowController.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Document.h"
@@ -422,6 +423,27 @@ void AppDelegate::openKanteloFacebookPage()
     VLWAnalytics::trackEventProperties(QStringLiteral("Marketing"),
                                        QVariantMap{{QStringLiteral("Action"), QStringLiteral("Opened Facebook")}});
     openURL(QUrl(QString::fromLatin1(KTWebAddresses::kFacebookURL)));
+}
+
+void AppDelegate::openVelmoorSoftwareTwitterURL()
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Marketing"),
+                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Opened VL Twitter")}});
+    openURL(QUrl(QString::fromLatin1(KTWebAddresses::kTwitterURL)));
+}
+
+void AppDelegate::showMASReviewDialog()
+{
+    VLWAnalytics::trackEventProperties(QStringLiteral("Marketing"),
+                                       QVariantMap{{QStringLiteral("Action"), QStringLiteral("Opened MAS Review Dialog")}});
+    if (!m_reviewWindow)
+        m_reviewWindow = new VLMASReviewWindowController(QString::fromLatin1(KTWebAddresses::kReviewURL), this);
+    m_reviewWindow->showWindow();
+}
+
+VLMASReviewWindowController *AppDelegate::reviewWindowController() const
+{
+    return m_reviewWindow.data();
 }
 
 void AppDelegate::openFramePacksPage()

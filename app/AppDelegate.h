@@ -27,6 +27,7 @@ class Frame;
 class LibraryItem;
 class KTAlertsViewController;
 class VLNewsletterSubscribeWindowController;
+class VLMASReviewWindowController;
 
 namespace platform {
 class Debouncer;
@@ -174,6 +175,10 @@ public:
     void openTutorialFromHelp();
     void gotoHomepageURL();
     void openKanteloFacebookPage();
+    void openVelmoorSoftwareTwitterURL();
+    // No store sells the program here: the review window leads to its own web page.
+    void showMASReviewDialog();
+    VLMASReviewWindowController *reviewWindowController() const;
     Q_INVOKABLE void openFramePacksPage();
     void subscribeToNewsletter();
     void sendFeedback();
@@ -224,5 +229,6 @@ private:
     std::unique_ptr<platform::Debouncer> m_templateNamesSave;
     QPointer<KTWelcomeWindow> m_welcomeWindow;
     QPointer<VLNewsletterSubscribeWindowController> m_newsletterWindow;
+    QPointer<VLMASReviewWindowController> m_reviewWindow;
     QPointer<KTAlertsViewController> m_alertsViewController;
 };

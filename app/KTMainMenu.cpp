@@ -238,6 +238,10 @@ QMenu *KTMainMenu::buildFileMenu()
         documentCommand(tr("Save Design as Template…"), "saveTemplateAction", &XSDocument::saveTemplate);
         documentCommand(tr("Replace Design from File…"), "replaceTemplateFromFileAction",
                         &XSDocument::replaceTemplateFromFile);
+        add(file, tr("Replace &Photo…"), "replaceImageAction", [controller] {
+            if (KTMainLayoutViewController *layout = layoutOf(controller))
+                layout->replaceImage();
+        });
         add(file, tr("Import Template…"), "importTemplateAction", [document, delegate] {
             if (XSDocument *doc = document(); doc && delegate())
                 doc->importTemplate(delegate()->templatesManagedObjectContext());
@@ -430,6 +434,9 @@ QMenu *KTMainMenu::buildHelpMenu()
     command(help, tr("Kantelo &Web Site"), "gotoHomepageAction", &AppDelegate::gotoHomepageURL);
     command(help, tr("Frame &Packs"), "openFramePacksPageAction", &AppDelegate::openFramePacksPage);
     command(help, tr("Kantelo on Face&book"), "openFacebookPageAction", &AppDelegate::openKanteloFacebookPage);
+    command(help, tr("Velmoor Software on &Twitter"), "openVelmoorSoftwareTwitterAction",
+            &AppDelegate::openVelmoorSoftwareTwitterURL);
+    command(help, tr("&Review Kantelo…"), "showReviewDialogAction", &AppDelegate::showMASReviewDialog);
     help->addSeparator();
     command(help, tr("Open &Data Folder"), "openDatabaseFolderAction", &AppDelegate::openDatabaseFolder);
     command(help, tr("Check for &Updates…"), "checkUpdatesAction", &AppDelegate::checkUpdates);
@@ -468,6 +475,7 @@ void KTMainMenu::validateCommands()
     set("saveTemplateAction", hasPhoto);
     set("generateDesignReportAction", hasPhoto);
     set("replaceTemplateFromFileAction", hasPhoto);
+    set("replaceImageAction", layout && hasDesign);
     set("importTemplateAction", doc && delegate);
     // A window without a document keeps its own Edit menu up to date.
     if (m_documentWindow) {
@@ -492,7 +500,8 @@ void KTMainMenu::validateCommands()
     set("showWarningsAction", layout && KTAlertsViewController::shared() && !KTAlertsViewController::shared()->text().isEmpty());
     for (const char *name : {"welcomeToKanteloAction", "showPreferencesAction", "openTutorialAction", "sendFeedbackAction",
                              "subscribeToNewsletterAction", "gotoHomepageAction", "openFramePacksPageAction",
-                             "openFacebookPageAction", "openDatabaseFolderAction", "checkUpdatesAction",
+                             "openFacebookPageAction", "openVelmoorSoftwareTwitterAction", "showReviewDialogAction",
+                             "openDatabaseFolderAction", "checkUpdatesAction",
                              "checkForLibraryUpdatesAction", "resetLibraryUpdatesAction"})
         set(name, delegate);
     set("openManualAction", delegate && delegate->hasManual());
