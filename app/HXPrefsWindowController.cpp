@@ -5,6 +5,10 @@
 #include "platform/ui/WindowPlacement.h"
 
 #include <QAction>
+#include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
 #include <QActionGroup>
 #include <QIcon>
 #include <QMainWindow>
@@ -52,7 +56,7 @@ void HXPrefsWindowController::addView(QWidget *view, const QString &label, const
     auto *item = new QAction(QIcon::fromTheme(imageName.toLower()), label, this);
     item->setObjectName(identifier);
     item->setCheckable(true);
-    connect(item, &QAction::triggered, this, [this, identifier] { displayViewForIdentifier(identifier); });
+    connect(item, &QAction::triggered, this, [this, identifier] { displayViewForIdentifier(identifier, true); });
     m_toolbarItems.insert(identifier, item);
 }
 
@@ -94,11 +98,13 @@ void HXPrefsWindowController::showWindow()
     window->activateWindow();
 }
 
-void HXPrefsWindowController::displayViewForIdentifier(const QString &identifier)
+void HXPrefsWindowController::displayViewForIdentifier(const QString &identifier, bool animate)
 {
     QWidget *view = m_toolbarViews.value(identifier);
     if (!view || view == m_currentView)
         return;
+    endCrossFade();
+    const QPointer<QWidget> oldView = m_currentView;
     auto *layout = static_cast<QVBoxLayout *>(m_contentSubview->layout());
     if (m_currentView) {
         layout->removeWidget(m_currentView);
@@ -121,4 +127,50 @@ void HXPrefsWindowController::displayViewForIdentifier(const QString &identifier
     w->move(corner);
     if (QWidget *first = view->nextInFocusChain(); first && view->isAncestorOf(first))
         first->setFocus();
+    if (animate && m_crossFade && oldView)
+        crossFadeView(oldView, view);
+}
+
+void HXPrefsWindowController::crossFadeView(QWidget *oldView, QWidget *newView)
+{
+    const bool slow = m_shiftSlowsAnimation && (QGuiApplication::keyboardModifiers() & Qt::ShiftModifier);
+    const int duration = slow ? kSlowCrossFadeMilliseconds : kCrossFadeMilliseconds;
+    // The old pane stays on top of the new one, outside the layout, while it fades.
+    m_fadingView = oldView;
+    oldView->setGeometry(QRect(QPoint(0, 0), oldView->size()));
+    oldView->show();
+    oldView->raise();
+    auto *group = new QParallelAnimationGroup(this);
+    auto fade = [&](QWidget *view, double from, double to) {
+        auto *effect = new QGraphicsOpacityEffect(view);
+        effect->setOpacity(from);
+        view->setGraphicsEffect(effect);
+        auto *animation = new QPropertyAnimation(effect, "opacity", group);
+        animation->setDuration(duration);
+        animation->setStartValue(from);
+        animation->setEndValue(to);
+        animation->setEasingCurve(QEasingCurve::InOutQuad);
+        group->addAnimation(animation);
+    };
+    fade(oldView, 1.0, 0.0);
+    fade(newView, 0.0, 1.0);
+    connect(group, &QAbstractAnimation::finished, this, &HXPrefsWindowController::endCrossFade);
+    m_viewAnimation = group;
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void HXPrefsWindowController::endCrossFade()
+{
+    if (m_viewAnimation) {
+        QAbstractAnimation *running = m_viewAnimation;
+        m_viewAnimation.clear();
+        running->stop(); // deletes itself
+    }
+    if (m_fadingView) {
+        m_fadingView->hide();
+        m_fadingView->setGraphicsEffect(nullptr);
+        m_fadingView.clear();
+    }
+    if (m_currentView)
+        m_currentView->setGraphicsEffect(nullptr);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/ui/WindowController.h"
 
+#include <QAbstractAnimation>
 #include <QHash>
 #include <QPointer>
 #include <QAction>
@@ -36,10 +37,17 @@ public:
     QToolBar *toolbar() const { return m_toolbar; }
     // The pane shown now.
     QWidget *currentView() const { return m_currentView; }
-    void displayViewForIdentifier(const QString &identifier);
+    // A choice of the user's (animate) fades from the old pane to the new.
+    void displayViewForIdentifier(const QString &identifier, bool animate = false);
 
+    static constexpr int kCrossFadeMilliseconds = 250;
+    static constexpr int kSlowCrossFadeMilliseconds = 1250;
     bool crossFade() const { return m_crossFade; }
     void setCrossFade(bool crossFade) { m_crossFade = crossFade; }
+    bool shiftSlowsAnimation() const { return m_shiftSlowsAnimation; }
+    void setShiftSlowsAnimation(bool slows) { m_shiftSlowsAnimation = slows; }
+    // The fade under way, if any.
+    QAbstractAnimation *viewAnimation() const { return m_viewAnimation; }
 
 protected:
     virtual void setupToolbar() {}
@@ -54,4 +62,11 @@ private:
     QPointer<QWidget> m_contentSubview;
     QPointer<QWidget> m_currentView;
     bool m_crossFade = true;
+    bool m_shiftSlowsAnimation = true;
+    QPointer<QAbstractAnimation> m_viewAnimation;
+    // The pane fading out, above the new one until the fade ends.
+    QPointer<QWidget> m_fadingView;
+
+    void crossFadeView(QWidget *oldView, QWidget *newView);
+    void endCrossFade();
 };

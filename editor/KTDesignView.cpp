@@ -566,6 +566,25 @@ QUrl KTDesignView::prepareDragOut()
     return url;
 }
 
+QPixmap KTDesignView::dragOutPixmap() const
+{
+    constexpr int kSide = 128;
+    QImage image(kSide, kSide, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    const auto design = m_controller ? m_controller->docTemplate() : nullptr;
+    if (design && !design->isDrawing()) {
+        // Export mode: no selection handles, no screen caches.
+        const bool wasExporting = design->exportMode();
+        design->setExportMode(true);
+        {
+            platform::DrawingContext context(image);
+            design->drawToRect(QRectF(0, 0, kSide, kSide), false, false, nullptr, true);
+        }
+        design->setExportMode(wasExporting);
+    }
+    return QPixmap::fromImage(image);
+}
+
 void KTDesignView::startDragOut()
 {
     const QUrl url = prepareDragOut();
@@ -575,7 +594,7 @@ void KTDesignView::startDragOut()
     auto *mime = new QMimeData;
     mime->setUrls({url});
     drag->setMimeData(mime);
-    const QPixmap shown = grab().scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QPixmap shown = dragOutPixmap();
     drag->setPixmap(shown);
     drag->setHotSpot(QPoint(shown.width() / 2, shown.height() / 2));
     drag->exec(Qt::CopyAction);

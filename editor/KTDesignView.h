@@ -76,6 +76,8 @@ public:
     // Ctrl-drag: the framed picture is written to a temporary file behind
     // the busy overlay before the drag starts; empty when it failed.
     QUrl prepareDragOut();
+    // What a drag out shows: the design drawn into 128 x 128.
+    QPixmap dragOutPixmap() const;
 
     QSize sizeHint() const override { return {900, 700}; }
 

@@ -131,3 +131,20 @@ TEST(KTCanvasDrop, TheDragOutFileIsWrittenBehindTheBusyOverlay)
     EXPECT_TRUE(canvas.document.pauseShownWhileWriting);
     EXPECT_FALSE(canvas.view()->isPauseShown());
 }
+
+TEST(KTCanvasDrop, TheDragShowsTheDesignAloneInASquareOf128)
+{
+    DropCanvas canvas;
+    canvas.view()->resize(400, 300);
+    canvas.view()->show();
+    const QImage shown = canvas.view()->dragOutPixmap().toImage();
+    ASSERT_EQ(shown.size(), QSize(128, 128));
+    // The 3:2 photo fills the width; above and below it nothing is drawn,
+    // neither the canvas's backdrop nor its layer strip.
+    EXPECT_EQ(qAlpha(shown.pixel(64, 2)), 0);
+    EXPECT_EQ(qAlpha(shown.pixel(64, 125)), 0);
+    const QRgb middle = shown.pixel(64, 64);
+    EXPECT_EQ(qAlpha(middle), 255);
+    EXPECT_NEAR(qGreen(middle), 90, 3);
+    EXPECT_FALSE(canvas.document.design->exportMode());
+}
