@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/KTApplicationIcon.h"
 #include "app/KTCommandLineRun.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainMenu.h"
@@ -88,6 +89,8 @@ int main(int argc, char *argv[])
     app.setOrganizationName(QStringLiteral("Kantelo"));
     app.setApplicationName(QStringLiteral("Kantelo"));
     app.setApplicationVersion(VLKitUtils::shortVersionString());
+    app.setDesktopFileName(QString::fromLatin1(KTApplicationIcon::kName));
+    app.setWindowIcon(KTApplicationIcon::icon());
 
     const QStringList files = fileArguments(app.arguments());
     // A run that frames its photo and quits works on its own: it neither
