@@ -15,6 +15,7 @@
 #include "app/KTWelcomeWindow.h"
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
+#include "kit/ui/StoreReviewWindowController.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "platform/ui/Application.h"
@@ -164,10 +165,28 @@ TEST_F(ShellCommands, EveryCommandIsEnabledExactlyWhenItCanActAndDoesWhatItSays)
     // come from the package manager.
     run(menu, "gotoHomepageAction");
     run(menu, "openDatabaseFolderAction");
-    ASSERT_EQ(opened.size(), 2);
+    run(menu, "openVelmoorSoftwareTwitterAction");
+    ASSERT_EQ(opened.size(), 3);
     EXPECT_EQ(opened.at(0).host(), QUrl(KTWebAddresses::kHomepageURL).host());
     EXPECT_TRUE(opened.at(0).query().startsWith("kt="));
     EXPECT_TRUE(opened.at(1).isLocalFile());
+    EXPECT_EQ(opened.at(2), QUrl(KTWebAddresses::kTwitterURL));
+    // The manual ships with the resources and opens in the desktop's viewer.
+    run(menu, "openManualAction");
+    ASSERT_EQ(opened.size(), 4);
+    QFile manual(opened.at(3).toLocalFile());
+    ASSERT_TRUE(manual.open(QIODevice::ReadOnly)) << "the build writes Kantelo_Manual.pdf";
+    EXPECT_TRUE(manual.read(5).startsWith("%PDF-"));
+    // The review window is made once and asks for a review on the program's page.
+    run(menu, "showReviewDialogAction");
+    QPointer<VLMASReviewWindowController> review = delegate->reviewWindowController();
+    ASSERT_TRUE(review);
+    EXPECT_TRUE(review->window()->isVisible());
+    EXPECT_EQ(review->appURL(), KTWebAddresses::kReviewURL);
+    review->close();
+    run(menu, "showReviewDialogAction");
+    EXPECT_EQ(delegate->reviewWindowController(), review.data());
+    review->close();
     AlertAnswers alerts;
     alerts.install();
     run(menu, "checkUpdatesAction");
@@ -563,6 +582,22 @@ TEST_F(ShellCommands, TheDesignCommandsWriteTemplatesReplaceTheDesignAndReportIt
     EXPECT_EQ(doc->docTemplate(), design) << "the document keeps its design object";
     EXPECT_EQ(design->name(), "Gallery");
     EXPECT_TRUE(design->imageLayer()) << "and its photo";
+
+    // Replace Photo keeps the design around another picture; Cancel keeps the photo.
+    const QString wide = dir + "/wide.png";
+    QImage picture(200, 50, QImage::Format_RGB32);
+    picture.fill(Qt::darkRed);
+    ASSERT_TRUE(picture.save(wide));
+    chosen = {};
+    run(menu, "replaceImageAction");
+    EXPECT_EQ(openAsked.allowedTypes, QStringList{TypeTable::kImage});
+    EXPECT_EQ(design->originalImageSize(), QSizeF(120, 80));
+    chosen = {QUrl::fromLocalFile(wide)};
+    run(menu, "replaceImageAction");
+    EXPECT_EQ(doc->docTemplate(), design);
+    EXPECT_EQ(design->originalImageSize(), QSizeF(200, 50));
+    EXPECT_EQ(design->name(), "Gallery");
+    chosen = {QUrl::fromLocalFile(package)};
 
     // Import puts a saved design into the templates store, written at once.
     run(menu, "importTemplateAction");
