@@ -8,6 +8,7 @@
 #include "platform/TypeTable.h"
 #include "platform/ui/FilePanels.h"
 #include "platform/ui/RevealInFileManager.h"
+#include "platform/ui/WindowPlacement.h"
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
@@ -71,6 +72,7 @@ KTFrameImporterWindowController::~KTFrameImporterWindowController()
 KTFrameImporterWindowController *KTFrameImporterWindowController::openArchive(const QUrl &url, Services services)
 {
     auto *controller = new KTFrameImporterWindowController(url, std::move(services));
+    platform::placeWindowOnScreen(controller->window());
     controller->showWindow();
     return controller;
 }
