@@ -47,6 +47,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -82,14 +83,16 @@ public:
         else
             m_images.insert(name, image);
     }
-    void addWindow(const QString &name, QWidget *window)
+    // A tall panel is cut to its top `height` pixels, where its controls are.
+    void addWindow(const QString &name, QWidget *window, int height = 0)
     {
         if (!window) {
             add(name, {});
             return;
         }
         settle();
-        add(name, window->grab().toImage());
+        const QImage grabbed = window->grab().toImage();
+        add(name, height > 0 ? grabbed.copy(0, 0, grabbed.width(), std::min(height, grabbed.height())) : grabbed);
     }
     const QHash<QString, QImage> &images() const { return m_images; }
 
@@ -184,8 +187,8 @@ void drawProgram(AppDelegate &delegate, const QString &work, Pictures &pictures)
         palette->selectLayer(design->topmostFrameLayer().get());
     settle(800);
     pictures.addWindow(QStringLiteral("document-window.png"), mainWindow);
-    pictures.addWindow(QStringLiteral("library-panel.png"), split->libraryPanelManagerViewController()->view());
-    pictures.addWindow(QStringLiteral("layer-settings.png"), layout->panelManagerViewController()->view());
+    pictures.addWindow(QStringLiteral("library-panel.png"), split->libraryPanelManagerViewController()->view(), 660);
+    pictures.addWindow(QStringLiteral("layer-settings.png"), layout->panelManagerViewController()->view(), 320);
     layout->openTemplatesPanel();
     settle(600);
     pictures.addWindow(QStringLiteral("templates-panel.png"), split->libraryPanelManagerViewController()->view());
