@@ -1,7 +1,8 @@
 // Builds the user manual "Kantelo_Manual.pdf" from its Markdown text and
 // pictures the program draws of itself: a real first start in a private
 // profile, windows drawn offscreen and framed examples.
-//   kantelo-manual MANUAL.md OUTPUT.pdf   (KANTELO_RESOURCES: the built resources)
+//   kantelo-manual MANUAL.md OUTPUT.pdf KANTELO   (KANTELO_RESOURCES: the built
+//   resources; KANTELO: the program, whose --help the text quotes)
 
 #include "app/AppDelegate.h"
 #include "app/KTDocumentController.h"
@@ -40,6 +41,7 @@
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -243,7 +245,8 @@ void drawProgram(AppDelegate &delegate, const QString &work, Pictures &pictures)
 
 // Markdown in, paginated PDF out: each chapter on a page of its own and
 // pictures no wider than the text.
-bool writeManual(const QString &markdownPath, const QString &pdfPath, const Pictures &pictures)
+bool writeManual(const QString &markdownPath, const QString &pdfPath, const QString &kanteloPath,
+                 const Pictures &pictures)
 {
     QFile source(markdownPath);
     if (!source.open(QIODevice::ReadOnly)) {
@@ -254,7 +257,16 @@ bool writeManual(const QString &markdownPath, const QString &pdfPath, const Pict
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSizeF(10);
     document.setDefaultFont(font);
-    document.setMarkdown(QString::fromUtf8(source.readAll()));
+    QString text = QString::fromUtf8(source.readAll());
+    // The usage as the program itself prints it, so the two never differ.
+    QProcess help;
+    help.start(kanteloPath, {QStringLiteral("--help")});
+    if (!help.waitForFinished(30000) || help.exitCode() != 0) {
+        std::fprintf(stderr, "kantelo-manual: %s --help did not answer\n", qPrintable(kanteloPath));
+        return false;
+    }
+    text.replace(QStringLiteral("@KANTELO_HELP@"), QString::fromLocal8Bit(help.readAllStandardOutput()).trimmed());
+    document.setMarkdown(text);
     // After the text: setting it clears the document's resources.
     for (auto it = pictures.images().constBegin(); it != pictures.images().constEnd(); ++it)
         document.addResource(QTextDocument::ImageResource, QUrl(it.key()), it.value());
@@ -313,8 +325,8 @@ bool writeManual(const QString &markdownPath, const QString &pdfPath, const Pict
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: kantelo-manual MANUAL.md OUTPUT.pdf\n");
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: kantelo-manual MANUAL.md OUTPUT.pdf KANTELO\n");
         return 2;
     }
     // A first start of its own, in a profile nobody else uses.
@@ -356,7 +368,8 @@ int main(int argc, char **argv)
         settle(300);
         drawProgram(delegate, QString::fromLocal8Bit(qgetenv("HOME")), pictures);
     }
-    const bool ok = writeManual(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]), pictures);
+    const bool ok = writeManual(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]),
+                                QString::fromLocal8Bit(argv[3]), pictures);
     std::printf("kantelo-manual: %lld pictures in %lld ms\n", qint64(pictures.images().size()),
                 qint64(timer.elapsed()));
     return ok ? 0 : 1;
