@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QIcon>
 #include <QImageReader>
 #include <QMessageBox>
 
@@ -89,6 +90,8 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("retouchlet"));
+    // Kantelo's icon, as the installed icon theme holds it.
+    app.setWindowIcon(QIcon::fromTheme(QStringLiteral("com.velmoorsoft.Kantelo")));
     app.setQuitOnLastWindowClosed(false); // the answer, not the window, ends the program
     // Framed photos are large: Qt's default of 128 MB stops at about 33 MP.
     QImageReader::setAllocationLimit(2048);
