@@ -14,6 +14,7 @@
 #include "library/KTNavigationBarView.h"
 #include "platform/Log.h"
 #include "platform/objectstore/TextMatching.h"
+#include "platform/ui/OpenWithDesktop.h"
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
@@ -23,7 +24,6 @@
 #include <QApplication>
 #include <QShortcut>
 #include <QUndoStack>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QFormLayout>
@@ -878,5 +878,5 @@ void KTLibraryViewController::detailsURLButtonClicked()
     LibraryItem *item = lastSelectedItem();
     const QString url = item ? item->url() : QString();
     if (!url.isEmpty())
-        QDesktopServices::openUrl(QUrl(url));
+        platform::openWithDesktop(QUrl(url));
 }

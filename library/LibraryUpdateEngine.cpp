@@ -28,6 +28,7 @@ struct LibraryUpdateEngine::Run {
     QString version;
     QString graphicsFolder;
     int timeoutMs = LibraryUpdateService::kDefaultTimeoutMs;
+    int deadlineMs = LibraryUpdateService::kDefaultDeadlineMs;
 
     // Results, written by the run before its end is posted.
     QDateTime newestInserted;
@@ -53,7 +54,7 @@ class LibraryUpdateEngine::Worker
 public:
     explicit Worker(std::shared_ptr<Run> run)
         : m_run(std::move(run))
-        , m_service(m_run->cancelled, m_run->timeoutMs)
+        , m_service(m_run->cancelled, m_run->timeoutMs, m_run->deadlineMs)
     {
     }
 
@@ -195,7 +196,8 @@ private:
             status(QStringLiteral("Updating %1 %2").arg(library, plural));
             const QString listName = (pro ? QStringLiteral("pro_") : QString()) + QString::fromLatin1(entry.list);
             const std::optional<QString> answer = m_service.stringFromURL(
-                serviceURL({listName, LibraryUpdateService::sinceDateString(since), m_run->account}));
+                serviceURL({listName, LibraryUpdateService::sinceDateString(since), m_run->account}),
+                LibraryUpdateService::kMaxListAnswer);
             const QString which = pro ? QStringLiteral("Pro ") + plural : plural;
             if (!answer) {
                 log(QStringLiteral("Couldn't download list of %1 to update").arg(which));
@@ -306,7 +308,8 @@ private:
             return Outcome::Skipped;
         static const char *const folders[] = {"Collections", "Sets", "Frames"};
         const std::optional<QString> answer =
-            m_service.stringFromURL(LibraryUpdateService::urlWithSegments(*base, {QString::fromLatin1(folders[int(kind)]), name}));
+            m_service.stringFromURL(LibraryUpdateService::urlWithSegments(*base, {QString::fromLatin1(folders[int(kind)]), name}),
+                                    LibraryUpdateService::kMaxItemAnswer);
         if (!answer)
             return Outcome::Skipped;
         const std::optional<QVariantMap> dictionary = LibraryUpdateService::dictionaryFromPropertyListString(*answer);
@@ -400,7 +403,8 @@ private:
         log(QStringLiteral("Downloading image %1").arg(guid));
         const std::optional<QString> information =
             m_graphicsBase ? m_service.stringFromURL(LibraryUpdateService::urlWithSegments(
-                                 *m_graphicsBase, {QStringLiteral("FrameImages"), guid}))
+                                                         *m_graphicsBase, {QStringLiteral("FrameImages"), guid}),
+                                                     LibraryUpdateService::kMaxItemAnswer)
                            : std::nullopt;
         if (!information) {
             log(QStringLiteral("ERROR: Couldn't load properties for graphics %1").arg(guid));
@@ -453,6 +457,7 @@ LibraryUpdateEngine::LibraryUpdateEngine(LibraryUpdateReporter *reporter, Librar
     , m_graphicsFolder(graphicsFolder.isEmpty() && library ? library->framesGraphicsFolder() : graphicsFolder)
     , m_applicationVersion(QCoreApplication::applicationVersion())
     , m_timeoutMs(LibraryUpdateService::kDefaultTimeoutMs)
+    , m_deadlineMs(LibraryUpdateService::kDefaultDeadlineMs)
 {
 }
 
@@ -489,8 +494,8 @@ std::function<std::optional<QStringList>()> LibraryUpdateEngine::pendingUpdatesC
     const bool proUpdated =
         m_library && m_library->valueForLibraryMetadataKey(QString::fromLatin1(kProUpdatedKey)).isValid();
     return [since, proUpdated, service = m_serviceURL, account = m_accountSegment,
-            timeout = m_timeoutMs]() -> std::optional<QStringList> {
-        LibraryUpdateService client(nullptr, timeout);
+            timeout = m_timeoutMs, deadline = m_deadlineMs]() -> std::optional<QStringList> {
+        LibraryUpdateService client(nullptr, timeout, deadline);
         auto counts = [&](const QDateTime &from) -> std::optional<QStringList> {
             const std::optional<QString> answer = client.stringFromURL(LibraryUpdateService::urlWithSegments(
                 service, {QStringLiteral("count_updates"), LibraryUpdateService::sinceDateString(from), account}));
@@ -529,6 +534,7 @@ void LibraryUpdateEngine::startUpdate()
     run->version = m_applicationVersion;
     run->graphicsFolder = m_graphicsFolder;
     run->timeoutMs = m_timeoutMs;
+    run->deadlineMs = m_deadlineMs;
     m_run = run;
     QThread *thread = QThread::create([run] {
         Worker worker(run);

@@ -66,6 +66,8 @@ public:
     void setAccountSegment(const QString &segment) { m_accountSegment = segment; }
     void setApplicationVersion(const QString &version) { m_applicationVersion = version; }
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+    // The longest one request may take, however steadily its answer comes.
+    void setDeadlineMs(int ms) { m_deadlineMs = ms; }
     // Asked 1 s after "I'll update Kantelo".
     void setApplicationUpdateCheck(std::function<void()> check) { m_applicationUpdateCheck = std::move(check); }
 
@@ -102,6 +104,7 @@ private:
     QString m_accountSegment;
     QString m_applicationVersion;
     int m_timeoutMs;
+    int m_deadlineMs;
     std::function<void()> m_applicationUpdateCheck;
     std::shared_ptr<Run> m_run;
 };

@@ -12,14 +12,18 @@ namespace {
 
 // How often a waiting request looks at the cancelled flag.
 constexpr int kCancelPollMs = 20;
+// What the network layer may hold unread: the rest waits in the socket.
+constexpr qint64 kReadBufferSize = 64 * 1024;
 // An item name's date: "yyyyMMdd-HHmmss".
 constexpr int kStampLength = 15;
 
 } // namespace
 
-LibraryUpdateService::LibraryUpdateService(std::shared_ptr<std::atomic_bool> cancelled, int timeoutMs)
+LibraryUpdateService::LibraryUpdateService(std::shared_ptr<std::atomic_bool> cancelled, int timeoutMs,
+                                           int deadlineMs)
     : m_cancelled(std::move(cancelled))
     , m_timeoutMs(timeoutMs)
+    , m_deadlineMs(deadlineMs)
     , m_manager(std::make_unique<QNetworkAccessManager>())
 {
     // Every answer comes fresh from the service: no cache, no cookies kept.
@@ -29,7 +33,7 @@ LibraryUpdateService::LibraryUpdateService(std::shared_ptr<std::atomic_bool> can
 
 LibraryUpdateService::~LibraryUpdateService() = default;
 
-LibraryUpdateService::Answer LibraryUpdateService::get(const QUrl &url)
+LibraryUpdateService::Answer LibraryUpdateService::get(const QUrl &url, qint64 maxBytes)
 {
     Answer answer;
     m_lastError.clear();
@@ -46,30 +50,69 @@ LibraryUpdateService::Answer LibraryUpdateService::get(const QUrl &url)
     // An https service never hands its answers over to plain http.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply *reply = m_manager->get(request);
+    reply->setReadBufferSize(kReadBufferSize);
+
+    // The body is taken as it comes, so an answer longer than it can be is
+    // dropped at its first excess byte instead of filling the memory.
+    QByteArray body;
+    bool tooLong = false;
+    bool late = false;
+    auto take = [&] {
+        if (tooLong || !reply->isOpen())
+            return;
+        const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        const QByteArray chunk = reply->read(maxBytes + 1 - body.size());
+        body += chunk;
+        if (declared > maxBytes || body.size() > maxBytes) {
+            tooLong = true;
+            body.clear();
+            body.squeeze();
+            reply->abort();
+        }
+    };
 
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, take);
+    QObject::connect(reply, &QIODevice::readyRead, &loop, take);
     QTimer poll;
     poll.setInterval(kCancelPollMs);
     QObject::connect(&poll, &QTimer::timeout, &loop, [this, reply] {
         if (isCancelled() && !reply->isFinished())
             reply->abort();
     });
+    // The idle timeout alone lets a trickling answer go on for ever.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [reply, &late] {
+        if (!reply->isFinished()) {
+            late = true;
+            reply->abort();
+        }
+    });
     poll.start();
+    deadline.start(m_deadlineMs);
     if (!reply->isFinished())
         loop.exec();
     poll.stop();
+    deadline.stop();
+    take();
 
-    if (reply->error() == QNetworkReply::NoError || reply->error() >= QNetworkReply::ContentAccessDenied) {
+    if (!tooLong && !late
+        && (reply->error() == QNetworkReply::NoError || reply->error() >= QNetworkReply::ContentAccessDenied)) {
         // Any HTTP answer, whatever its status: the caller decides.
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid()) {
             answer.transferred = true;
             answer.status = status.toInt();
-            answer.body = reply->readAll();
+            answer.body = std::move(body);
         }
     }
-    if (!answer.transferred)
+    if (tooLong)
+        m_lastError = QStringLiteral("the answer is longer than %1 bytes").arg(maxBytes);
+    else if (late)
+        m_lastError = QStringLiteral("no full answer within %1 s").arg(m_deadlineMs / 1000.0);
+    else if (!answer.transferred)
         m_lastError = reply->errorString();
     else if (answer.status != 200)
         m_lastError = QStringLiteral("HTTP status %1").arg(answer.status);
@@ -77,17 +120,17 @@ LibraryUpdateService::Answer LibraryUpdateService::get(const QUrl &url)
     return answer;
 }
 
-std::optional<QString> LibraryUpdateService::stringFromURL(const QUrl &url)
+std::optional<QString> LibraryUpdateService::stringFromURL(const QUrl &url, qint64 maxBytes)
 {
-    const Answer answer = get(url);
+    const Answer answer = get(url, maxBytes);
     if (!answer.transferred || answer.status != 200)
         return std::nullopt;
     return QString::fromUtf8(answer.body).trimmed();
 }
 
-std::optional<QByteArray> LibraryUpdateService::dataFromURL(const QUrl &url)
+std::optional<QByteArray> LibraryUpdateService::dataFromURL(const QUrl &url, qint64 maxBytes)
 {
-    const Answer answer = get(url);
+    const Answer answer = get(url, maxBytes);
     // An error page is no graphics file.
     if (!answer.transferred || answer.status != 200 || answer.body.isEmpty()) {
         if (answer.transferred && answer.status == 200)

@@ -8,6 +8,8 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include "stores/FrameArchiveFolder.h"
+
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -18,18 +20,29 @@
 class LibraryUpdateService
 {
 public:
+    // Silence allowed within an answer, and the whole time one may take.
     static constexpr int kDefaultTimeoutMs = 30000;
+    static constexpr int kDefaultDeadlineMs = 180000;
+
+    // The most an answer can be: a count, a version, an address or an item
+    // name; a list of item names; an item's property list; a graphics file.
+    // Anything longer is no answer, and reading stops as soon as it passes.
+    static constexpr qint64 kMaxTextAnswer = 16 * 1024;
+    static constexpr qint64 kMaxListAnswer = 1024 * 1024;
+    static constexpr qint64 kMaxItemAnswer = FrameArchiveFolder::kMaxItemFileSize;
+    static constexpr qint64 kMaxGraphicsAnswer = 64 * 1024 * 1024;
 
     // `cancelled` ends a request at once when it turns true (may be null).
     explicit LibraryUpdateService(std::shared_ptr<std::atomic_bool> cancelled = {},
-                                  int timeoutMs = kDefaultTimeoutMs);
+                                  int timeoutMs = kDefaultTimeoutMs, int deadlineMs = kDefaultDeadlineMs);
     ~LibraryUpdateService();
 
     // A text answer: status 200, decoded as UTF-8 and trimmed; none on any
-    // other status, a transfer error, a timeout or a cancellation.
-    std::optional<QString> stringFromURL(const QUrl &url);
+    // other status, a transfer error, a timeout, an answer longer than
+    // `maxBytes` or a cancellation.
+    std::optional<QString> stringFromURL(const QUrl &url, qint64 maxBytes = kMaxTextAnswer);
     // A graphics file: status 200 and a body that is not empty.
-    std::optional<QByteArray> dataFromURL(const QUrl &url);
+    std::optional<QByteArray> dataFromURL(const QUrl &url, qint64 maxBytes = kMaxGraphicsAnswer);
 
     bool isCancelled() const { return m_cancelled && m_cancelled->load(); }
     // What the last failed request said (for the log).
@@ -64,10 +77,11 @@ private:
         int status = 0;
         QByteArray body;
     };
-    Answer get(const QUrl &url);
+    Answer get(const QUrl &url, qint64 maxBytes);
 
     std::shared_ptr<std::atomic_bool> m_cancelled;
     int m_timeoutMs;
+    int m_deadlineMs;
     std::unique_ptr<QNetworkAccessManager> m_manager;
     QString m_lastError;
 };

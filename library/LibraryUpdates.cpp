@@ -88,8 +88,14 @@ void LibraryUpdates::checkForLibraryUpdates(bool fromMenu)
 
 void LibraryUpdates::countsArrived(const std::optional<QStringList> &counts, bool fromMenu)
 {
-    // No answer from the service: nothing to say, however the check began.
-    if (counts) {
+    // No answer from the service: said only to a user who asked.
+    if (!counts && fromMenu) {
+        platform::AlertRequest request;
+        request.style = platform::AlertRequest::Style::Warning;
+        request.messageText = QString::fromLatin1(kUnreachableTitle);
+        request.informativeText = QString::fromLatin1(kUnreachableText);
+        platform::runAlert(request);
+    } else if (counts) {
         const bool pending = std::any_of(counts->begin(), counts->end(), [](const QString &c) { return c != "0"; });
         platform::AlertRequest request;
         request.style = platform::AlertRequest::Style::Informational;

@@ -22,6 +22,10 @@ public:
     static constexpr const char *kSkipButton = "Skip";
     static constexpr const char *kNoUpdatesTitle = "No updates available";
     static constexpr const char *kNoUpdatesText = "Frame library has no updates at this time.\rCheck again later.";
+    static constexpr const char *kUnreachableTitle = "Couldn't check for library updates";
+    static constexpr const char *kUnreachableText =
+        "The library update service could not be reached, or its answer could not be read.\nCheck your internet "
+        "connection and try again later.";
 
     // `library` null: the application delegate's. `save` saves the frames
     // context after a reset (the delegate's delayed save when empty).
@@ -32,7 +36,7 @@ public:
     // The window controller, made on first need.
     LibraryUpdateWindowController *windowController();
     // Counts on a thread of its own and offers the update; `fromMenu`
-    // also says when there is nothing to update.
+    // also says when there is nothing to update, or no answer.
     void checkForLibraryUpdates(bool fromMenu);
     void updateLibrary();
     // Both libraries count as never updated afterwards.

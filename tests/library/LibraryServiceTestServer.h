@@ -37,6 +37,8 @@ public:
         bool baseWithoutSlash = false;   // announced bases lack their "/"
         QString version = QStringLiteral("1.0");
         QString countAnswer;             // when set, answers every count
+        QMap<QByteArray, qint64> padded; // path -> chunked answer padded with spaces to this size
+        QSet<QByteArray> trickle;        // path -> answer sent one byte every 20 ms
     };
 
     QString root = librarytest::freshFolder();
@@ -195,6 +197,35 @@ private:
     {
         int status = 200;
         QByteArray body = route(path, &status);
+        QMutexLocker lock(&m_mutex);
+        const qint64 padding = m_faults.padded.value(path, -1);
+        const bool trickle = m_faults.trickle.contains(path);
+        lock.unlock();
+        if (padding >= 0) {
+            // No length announced: the client learns the size only by reading.
+            socket->write("HTTP/1.1 200 X\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n");
+            socket->write(QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n");
+            const QByteArray spaces = "10000\r\n" + QByteArray(0x10000, ' ') + "\r\n";
+            for (qint64 left = padding; left > 0 && socket->write(spaces) > 0; left -= 0x10000)
+                socket->waitForBytesWritten(5000);
+            socket->write("0\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        }
+        if (trickle) {
+            socket->write("HTTP/1.1 200 X\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n");
+            auto *timer = new QTimer(socket);
+            QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, body, sent = qsizetype(0)]() mutable {
+                if (sent == body.size()) {
+                    timer->stop();
+                    socket->disconnectFromHost();
+                    return;
+                }
+                socket->write(body.mid(sent++, 1));
+            });
+            timer->start(20);
+            return;
+        }
         QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: text/plain\r\nContent-Length: "
                          + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
         socket->write(out);

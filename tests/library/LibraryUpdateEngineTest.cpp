@@ -138,6 +138,32 @@ TEST_F(UpdateFixture, CountAnswerWithOneFieldOrNoServiceIsNoAnswer)
     EXPECT_FALSE(engine.updatesPending());
 }
 
+// An answer longer than it can be is dropped as its excess arrives, one
+// that trickles past the deadline is cut off: the check has no answer.
+TEST_F(UpdateFixture, OverlongAndEndlessAnswersAreNoAnswers)
+{
+    LibraryUpdateService service;
+    EXPECT_FALSE(service.stringFromURL(QUrl(server.url("/check_version")), 3));
+    EXPECT_TRUE(service.lastError().contains("longer than 3 bytes"));
+    EXPECT_EQ(service.stringFromURL(QUrl(server.url("/check_version")), 4), "1.0");
+
+    const QByteArray count = "/count_updates/00010101-000000/me%2Fyou";
+    server.faults([&](auto &f) {
+        f.countAnswer = "0 0";
+        f.padded.insert(count, qint64(256) << 20);
+    });
+    EXPECT_FALSE(engine.updatesPending());
+    EXPECT_EQ(server.countRequests(count), 1);
+
+    server.faults([&](auto &f) {
+        f.padded.clear();
+        f.trickle.insert(count);
+        f.countAnswer = "0 0" + QString(100, ' ');
+    });
+    engine.setDeadlineMs(300);
+    EXPECT_FALSE(engine.updatesPending());
+}
+
 // A set whose collection is older than the since-date: the collection is
 // looked up by its GUID, fetched, and the set goes in after it.
 TEST_F(UpdateFixture, MissingParentIsFetchedByItsGUID)

@@ -57,16 +57,19 @@ TEST_F(UpdateWindowFixture, ChecksSayWhatIsPendingOnlyWhenAsked)
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_EQ(alerts[0].messageText, "No updates available");
 
-    server.faults([](auto &f) { f.drop.insert("/count_updates/00010101-000000/"); });
+    // No answer: said only when asked.
     server.faults([](auto &f) { f.countAnswer = "not counted"; });
-    check(true);
+    check(false);
     EXPECT_EQ(alerts.size(), 1);
+    check(true);
+    ASSERT_EQ(alerts.size(), 2);
+    EXPECT_EQ(alerts[1].messageText, "Couldn't check for library updates");
 
     server.faults([](auto &f) { f.countAnswer = "0 12"; });
     check(false);
-    ASSERT_EQ(alerts.size(), 2);
-    EXPECT_EQ(alerts[1].messageText, "Frame library has updates available");
-    EXPECT_EQ(alerts[1].informativeText,
+    ASSERT_EQ(alerts.size(), 3);
+    EXPECT_EQ(alerts[2].messageText, "Frame library has updates available");
+    EXPECT_EQ(alerts[2].informativeText,
               "The Standard library has 0 updated items\rThe Pro library has 12 updated items");
     EXPECT_FALSE(updates.isUpdating());
 }
