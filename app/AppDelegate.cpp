@@ -240,20 +240,25 @@ ManagedObjectContext *AppDelegate::variationsManagedObjectContext()
     return templatesStore()->variationsManagedObjectContext();
 }
 
-void AppDelegate::importInitialTemplates()
+bool AppDelegate::importInitialTemplates()
 {
     if (m_services.importInitialTemplates) {
-        m_services.importInitialTemplates();
-        return;
+        const bool saved = m_services.importInitialTemplates();
+        m_needToImportInitialTemplates = !saved;
+        return saved;
     }
     TemplatesStore *store = templatesStore();
     const int added = store->importInitialTemplates();
     ManagedObjectContext *templates = templatesManagedObjectContext();
-    // Saved at once: the built-in designs are not the user's to lose.
+    // Saved at once: the built-in designs are not the user's to lose. A
+    // designs store that could not be opened has nowhere to keep them.
     Error error;
-    if (added > 0 && templates && templates->hasChanges() && !templates->save(&error))
+    if (added > 0 && templates && templates->persistentStore() && templates->hasChanges() && !templates->save(&error)) {
         logLine(QStringLiteral("ERROR: Initial templates could not be saved: %1").arg(error.description));
+        return false;
+    }
     m_needToImportInitialTemplates = false;
+    return true;
 }
 
 QString AppDelegate::framesGraphicsFolder()
@@ -651,6 +656,17 @@ void AppDelegate::finishInitialFramesImport()
 {
     if (m_welcomeWindow)
         m_welcomeWindow->endActivity();
+    // The built-in designs are saved before the first run is recorded: a
+    // first run cut short anywhere before is completed at the next start
+    // (the frames and designs already there are not added twice).
+    if (m_needToImportInitialTemplates && !importInitialTemplates()) {
+        logLine(QStringLiteral("ERROR: Initial library import failed with %1")
+                    .arg(QStringLiteral("the built-in designs could not be saved")));
+        m_importingInitialFrames = false;
+        libraryStore()->releaseImportLock();
+        emit initialFramesImportEnded(false);
+        return;
+    }
     // The flag goes up only once the imported library is on disk, so an
     // interrupted first run imports again at the next start.
     Error error;
@@ -662,8 +678,6 @@ void AppDelegate::finishInitialFramesImport()
         emit initialFramesImportEnded(false);
         return;
     }
-    if (m_needToImportInitialTemplates)
-        importInitialTemplates();
     libraryStore()->releaseImportLock();
     m_importingInitialFrames = false;
     emit initialFramesImportEnded(true);

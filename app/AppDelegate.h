@@ -72,7 +72,8 @@ public:
     // in for the templates store where a test wants its own.
     struct Services {
         std::function<platform::ManagedObjectContext *()> templatesContext;
-        std::function<void()> importInitialTemplates;
+        // Answers whether the built-in designs were saved.
+        std::function<bool()> importInitialTemplates;
         std::function<std::optional<QStringList>(platform::ManagedObjectContext *)> namesOfAllVariations;
         std::function<bool()> isLibraryUpdating;
         std::function<void()> checkForLibraryUpdates;
@@ -131,8 +132,9 @@ public:
     platform::ManagedObjectContext *variationsManagedObjectContext();
     // The templates store, made on first use; it is the shared one.
     TemplatesStore *templatesStore();
-    // The design packages among the resources go into the saved designs.
-    void importInitialTemplates();
+    // The design packages among the resources go into the saved designs;
+    // false when they could not be saved.
+    bool importInitialTemplates();
     QString applicationSupportFolder();
     QString framesGraphicsFolder();
     QVariant valueForLibraryMetadataKey(const QString &key);

@@ -210,11 +210,18 @@ struct FirstRun {
     QString support = freshDir();
     QString resources = freshDir();
     int templateImports = 0;
+    bool templatesSaved = true;
+    // Whether the first run was recorded when the designs went in.
+    QList<bool> recordedBeforeDesigns;
 
     AppDelegate::Services services()
     {
         AppDelegate::Services s;
-        s.importInitialTemplates = [this] { ++templateImports; };
+        s.importInitialTemplates = [this] {
+            ++templateImports;
+            recordedBeforeDesigns << UserDefaults::standard().boolForKey("ImportedInitialFrames");
+            return templatesSaved;
+        };
         return s;
     }
     void shipArchive(const QString &archive)
@@ -326,6 +333,30 @@ TEST_F(AppDelegateFixture, AFailedFirstRunImportIsTriedAgainAtTheNextStart)
     EXPECT_EQ(launchAndWaitForImport(third), std::optional<bool>(true));
     EXPECT_TRUE(UserDefaults::standard().boolForKey("ImportedInitialFrames"));
     EXPECT_EQ(run.templateImports, 1);
+}
+
+// A first run cut short before its built-in designs were saved (a crash,
+// a full disk) is not recorded: the next start completes it.
+TEST_F(AppDelegateFixture, AFirstRunEndedBeforeItsDesignsWereSavedIsCompletedAtTheNextStart)
+{
+    FirstRun run;
+    run.shipArchive(frameArchive());
+    run.templatesSaved = false;
+    {
+        AppDelegate delegate(run.services(), run.support);
+        EXPECT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(false));
+    }
+    EXPECT_FALSE(UserDefaults::standard().boolForKey("ImportedInitialFrames"));
+    run.templatesSaved = true;
+    {
+        AppDelegate delegate(run.services(), run.support);
+        EXPECT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(true));
+        EXPECT_EQ(delegate.managedObjectContext()->fetchObjects<Frame>().size(), 2) << "no frame added twice";
+    }
+    EXPECT_EQ(run.templateImports, 2);
+    EXPECT_EQ(run.recordedBeforeDesigns, (QList<bool>{false, false}));
+    AppDelegate third(run.services(), run.support);
+    EXPECT_FALSE(launchAndWaitForImport(third, 300).has_value());
 }
 
 TEST_F(AppDelegateFixture, AMissingArchiveIsLoggedAndNothingIsImported)
