@@ -5,6 +5,7 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
 namespace platform {
 
@@ -62,17 +63,48 @@ bool SingleInstance::isListening() const
 void SingleInstance::readConnection()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        if (m_connections >= kMaximumConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_connections;
+        // The buffer lives as long as the connection's handlers, which go
+        // with the socket; a dropped connection gives it back at once.
         auto buffer = std::make_shared<QByteArray>();
-        connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer] {
+        auto ended = std::make_shared<bool>(false);
+        auto end = [this, socket, buffer, ended] {
+            if (*ended)
+                return false;
+            *ended = true;
+            --m_connections;
+            socket->deleteLater();
+            return true;
+        };
+        auto drop = [socket, buffer, end] {
+            if (!end())
+                return;
+            buffer->clear();
+            buffer->squeeze();
+            socket->abort();
+        };
+        auto *idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        connect(idle, &QTimer::timeout, socket, drop);
+        idle->start(m_idleTimeoutMs);
+        connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, idle, drop] {
+            idle->start();
             buffer->append(socket->readAll());
             if (buffer->size() > kMaximumMessageSize)
-                socket->abort();
+                drop();
         });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer, end] {
+            if (!end())
+                return;
             buffer->append(socket->readAll());
-            socket->deleteLater();
             bool ok = false;
             const QStringList paths = decodeMessage(*buffer, &ok);
+            buffer->clear();
             if (!ok) {
                 logLine(QStringLiteral("Warning: Ignored a malformed message from another start"));
                 return;

@@ -36,6 +36,13 @@ public:
     static QStringList decodeMessage(const QByteArray &data, bool *ok = nullptr);
     static constexpr qint64 kMaximumMessageSize = Handoff::kMaximumMessageSize;
 
+    // A start sends its message at once: more connections than this at a
+    // time, or one silent this long, is someone else, and is dropped.
+    static constexpr int kMaximumConnections = 16;
+    static constexpr int kDefaultIdleTimeoutMs = 5000;
+    void setIdleTimeoutMs(int ms) { m_idleTimeoutMs = ms; }
+    int openConnections() const { return m_connections; }
+
 signals:
     void filesReceived(const QStringList &paths);
 
@@ -44,6 +51,8 @@ private:
 
     QString m_serverName;
     QLocalServer *m_server = nullptr;
+    int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
+    int m_connections = 0;
 };
 
 } // namespace platform

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocalSocket>
 #include <QUndoStack>
 #include <QUuid>
 
@@ -233,6 +234,36 @@ TEST(SingleInstanceTest, ALaterStartHandsItsFilesToTheRunningOne)
     ASSERT_TRUE(testsupport::waitUntil([&] { return !received.isEmpty(); }));
     EXPECT_EQ(received.at(0), "/photos/one.jpg");
     EXPECT_EQ(received.at(1), QDir::current().absoluteFilePath("two é.png")) << "relative paths are made absolute";
+}
+
+// Starts that connect and say nothing hold no slot and no memory for long:
+// the surplus is closed at once, the rest once idle; a real start still
+// gets through afterwards.
+TEST(SingleInstanceTest, SurplusAndIdleConnectionsAreDropped)
+{
+    const QString name = QStringLiteral("kantelo-test-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+    SingleInstance running(name);
+    running.setIdleTimeoutMs(300);
+    ASSERT_TRUE(running.listen());
+    QList<QStringList> received;
+    QObject::connect(&running, &SingleInstance::filesReceived, [&](const QStringList &paths) { received << paths; });
+    std::vector<std::unique_ptr<QLocalSocket>> silent(SingleInstance::kMaximumConnections + 4);
+    for (auto &socket : silent) {
+        socket = std::make_unique<QLocalSocket>();
+        socket->connectToServer(name);
+        ASSERT_TRUE(socket->waitForConnected(3000));
+        socket->write(QByteArray(64 * 1024, '['));
+    }
+    auto closed = [&] {
+        return std::count_if(silent.begin(), silent.end(), [](auto &s) { return s->state() == QLocalSocket::UnconnectedState; });
+    };
+    ASSERT_TRUE(testsupport::waitUntil([&] { return closed() >= 4; }));
+    EXPECT_LE(running.openConnections(), SingleInstance::kMaximumConnections);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return closed() == qsizetype(silent.size()); }, 20000));
+    EXPECT_EQ(running.openConnections(), 0);
+    ASSERT_TRUE(SingleInstance(name).sendToRunningInstance({"/photos/one.jpg"}));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !received.isEmpty(); }));
+    EXPECT_EQ(received, QList<QStringList>{{"/photos/one.jpg"}});
 }
 
 TEST(SingleInstanceTest, MalformedMessagesAreRefused)
