@@ -13,6 +13,7 @@
 #include "kit/ui/VLNewsletterSubscribeWindowController.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Document.h"
+#include "platform/ui/OpenWithDesktop.h"
 #include "platform/ui/WindowController.h"
 #include "design/Variation.h"
 #include "kit/VLKitUtils.h"
@@ -29,7 +30,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QUrlQuery>
 #include <QWindow>
 #include <QDir>
@@ -387,7 +387,7 @@ bool AppDelegate::openURL(const QUrl &url)
 {
     if (m_services.openURL)
         return m_services.openURL(url);
-    return QDesktopServices::openUrl(url);
+    return openWithDesktop(url);
 }
 
 bool AppDelegate::hasManual() const

@@ -12,12 +12,12 @@
 #include "platform/codec/ImageEncoder.h"
 #include "platform/ui/Document.h"
 #include "platform/ui/FilePanels.h"
+#include "platform/ui/OpenWithDesktop.h"
 #include "platform/ui/WindowController.h"
 #include "app/KTViewState.h"
 #include "platform/Assert.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
@@ -336,7 +336,7 @@ bool runOnDesktop(const QString &program, const QStringList &arguments)
     if (desktopRunner())
         return desktopRunner()(program, arguments);
     if (program.isEmpty())
-        return !arguments.isEmpty() && QDesktopServices::openUrl(QUrl::fromLocalFile(arguments.first()));
+        return !arguments.isEmpty() && platform::openWithDesktop(QUrl::fromLocalFile(arguments.first()));
     return QProcess::startDetached(program, arguments);
 }
 } // namespace

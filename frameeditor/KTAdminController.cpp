@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/archive/PropertyList.h"
 #include "platform/ui/FilePanels.h"
+#include "platform/ui/OpenWithDesktop.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameCollection.h"
@@ -19,7 +20,6 @@
 #include "platform/ui/WindowPlacement.h"
 
 #include <QAction>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -138,7 +138,7 @@ KTAdminController::KTAdminController(LibraryStore *library, QObject *parent)
         if (AppDelegate *delegate = AppDelegate::shared())
             delegate->openURL(QUrl::fromLocalFile(folder));
         else
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+            platform::openWithDesktop(QUrl::fromLocalFile(folder));
     })
 {
     m_countsOfItems.reserve(10);

@@ -4,9 +4,9 @@
 #include "design/ui/KTReportItemView.h"
 #include "kit/VLBlocks.h"
 #include "kit/VLWAnalytics.h"
+#include "platform/ui/OpenWithDesktop.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
 #include <QPageLayout>
@@ -41,7 +41,7 @@ void openReport(const QUrl &url)
     if (opener)
         opener(url);
     else
-        QDesktopServices::openUrl(url);
+        platform::openWithDesktop(url);
 }
 
 } // namespace

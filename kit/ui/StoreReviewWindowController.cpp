@@ -2,6 +2,7 @@
 
 #include "kit/VLKitUtils.h"
 #include "platform/ui/WindowPlacement.h"
+#include "platform/ui/OpenWithDesktop.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -68,7 +69,8 @@ void VLMASReviewWindowController::showWindow()
 
 void VLMASReviewWindowController::rateApp()
 {
-    VLKitUtils::openMacAppStoreForURL(m_appURL);
+    if (const QUrl address(m_appURL); address.isValid() && !address.isEmpty())
+        platform::openWithDesktop(address);
     close();
 }
 

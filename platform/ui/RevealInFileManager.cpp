@@ -3,7 +3,8 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
+#include "platform/ui/OpenWithDesktop.h"
+
 #include <QFileInfo>
 
 namespace platform {
@@ -19,13 +20,13 @@ void revealInFileManager(const QUrl &file)
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        QDesktopServices::openUrl(folder);
+        openWithDesktop(folder);
         return;
     }
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folder](QDBusPendingCallWatcher *done) {
         if (done->isError())
-            QDesktopServices::openUrl(folder);
+            openWithDesktop(folder);
         done->deleteLater();
     });
 }

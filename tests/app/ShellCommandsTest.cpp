@@ -16,11 +16,13 @@
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
 #include "kit/ui/StoreReviewWindowController.h"
+#include "platform/Alert.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/FilePanels.h"
 #include "platform/ui/MessageBoxPresenter.h"
+#include "platform/ui/OpenWithDesktop.h"
 
 #include <QAction>
 #include <QApplication>
@@ -56,10 +58,10 @@ protected:
     void SetUp() override
     {
         KTMainMenu::installForDocumentWindows();
-        services.openURL = [this](const QUrl &url) {
+        setDesktopOpener([this](const QUrl &url) {
             opened << url;
-            return true;
-        };
+            return desktopOpens;
+        });
         delegate = std::make_unique<AppDelegate>(services, freshDir());
         documents = KTDocumentController::sharedDocumentController();
     }
@@ -70,6 +72,8 @@ protected:
         setOpenPanelPresenter(nullptr);
         setSavePanelPresenter(nullptr);
         KTReportView::setReportOpener(nullptr);
+        setDesktopOpener(nullptr);
+        setAlertPresenter(nullptr);
         delegate.reset();
     }
     XSDocument *openPhoto(const QString &name = "photo.png")
@@ -106,6 +110,7 @@ protected:
     std::unique_ptr<AppDelegate> delegate;
     KTDocumentController *documents = nullptr;
     QList<QUrl> opened;
+    bool desktopOpens = true;
 };
 
 TEST_F(ShellCommands, EveryCommandIsEnabledExactlyWhenItCanActAndDoesWhatItSays)
@@ -614,4 +619,31 @@ TEST_F(ShellCommands, TheDesignCommandsWriteTemplatesReplaceTheDesignAndReportIt
     QFile pdf(shown.first().toLocalFile());
     ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
     EXPECT_TRUE(pdf.read(5).startsWith("%PDF-"));
+}
+
+// With no browser or viewer, web pages and the report say so and offer the
+// address, or the file's place, to copy.
+TEST_F(ShellCommands, WhatTheDesktopCannotOpenIsSaidWithWhatStillHelps)
+{
+    XSDocument *doc = openPhoto();
+    KTMainMenu *menu = menuOf(doc);
+    ASSERT_TRUE(menu);
+    desktopOpens = false;
+    QList<AlertRequest> alerts;
+    setAlertPresenter([&](const AlertRequest &request) {
+        alerts << request;
+        return 0;
+    });
+    run(menu, "openFramePacksPageAction");
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0].messageText, "Couldn't open the web page");
+    EXPECT_EQ(alerts[0].buttons.value(0), "Copy Address");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), opened.last().toString());
+
+    run(menu, "generateDesignReportAction");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return alerts.size() == 2; }));
+    const QFileInfo report(QGuiApplication::clipboard()->text());
+    EXPECT_TRUE(report.isFile());
+    EXPECT_EQ(alerts[1].messageText, QString("Couldn't open “%1”").arg(report.fileName()));
+    EXPECT_TRUE(alerts[1].informativeText.endsWith(report.absolutePath()));
 }
