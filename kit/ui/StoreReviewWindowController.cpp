@@ -1,8 +1,8 @@
 #include "kit/ui/StoreReviewWindowController.h"
 
 #include "kit/VLKitUtils.h"
-#include "platform/ui/WindowPlacement.h"
 #include "platform/ui/OpenWithDesktop.h"
+#include "platform/ui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCoreApplication>
