@@ -458,7 +458,7 @@ bool KTMoldingFrameLayer::drawShadowPassesTogether(const QRectF &outer, const QR
         return false;
 
     platform::Shadow shadow;
-    shadow.color = shadowColor();
+    shadow.color = ctx->matchedColor(shadowColor());
     const QSizeF offset = shadowOffsetForRect(outer);
     shadow.offset = QPointF(offset.width(), offset.height());
     shadow.blurRadius = shadowBlurRadiusForRect(outer);
@@ -488,6 +488,7 @@ bool KTMoldingFrameLayer::drawShadowPassesTogether(const QRectF &outer, const QR
                 // context puts its own flip on top, so one is taken off first.
                 g.painter->setWorldTransform(QTransform(1, 0, 0, -1, 0, height) * g.painter->worldTransform());
                 platform::DrawingContext groupContext(*g.painter, height);
+                groupContext.setColorMatch(ctx->colorMatch());
                 drawSide(unsigned(side));
             }
             g.layer.finishContent();

@@ -34,13 +34,14 @@ KTPreparedPictureCache *KTPreparedPictureCache::current()
     return t_current;
 }
 
-QByteArray KTPreparedPictureCache::keyFor(const VLImage &image, const QRectF &rect)
+QByteArray KTPreparedPictureCache::keyFor(const VLImage &image, const QRectF &rect, const platform::ColorMatch *match)
 {
     // The rendering depends on the device pixels the rect covers, not on
-    // where the rect lies.
+    // where the rect lies, and on the colour space it is matched to.
     const QSizeF pixels = image.scaleSize(rect.size());
     QByteArray key;
     QDataStream out(&key, QIODevice::WriteOnly);
+    out << (match && match->needsMatching(image.colorSpace()) ? match->key() : QByteArray());
     out << image.bitmapCtx().cacheKey() << quintptr(image.pdfDocument().get()) << qint32(image.PDFRotationDegrees())
         << quint32(image.rotation()) << image.crop().left << image.crop().top << image.crop().right
         << image.crop().bottom << qint32(pixels.width()) << qint32(pixels.height());
@@ -51,12 +52,23 @@ QByteArray KTPreparedPictureCache::keyFor(const VLImage &image, const QRectF &re
     return key;
 }
 
+namespace {
+// How the current drawing context matches colours, if it does.
+const platform::ColorMatch *currentMatch()
+{
+    const platform::DrawingContext *ctx = platform::DrawingContext::current();
+    return ctx ? ctx->colorMatch().get() : nullptr;
+}
+} // namespace
+
 QImage KTPreparedPictureCache::preparedPicture(const VLImage &image, const QRectF &rect)
 {
-    return prepare(keyFor(image, rect), image, image.scaleSize(rect.size()));
+    const platform::ColorMatch *match = currentMatch();
+    return prepare(keyFor(image, rect, match), image, image.scaleSize(rect.size()), match);
 }
 
-QImage KTPreparedPictureCache::prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels)
+QImage KTPreparedPictureCache::prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels,
+                                       const platform::ColorMatch *match)
 {
     std::shared_ptr<Entry> entry;
     {
@@ -79,6 +91,8 @@ QImage KTPreparedPictureCache::prepare(const QByteArray &key, const VLImage &ima
         // A private copy renders: the picture itself may be shared with other threads.
         entry->image = image.copyForRendering()->newContextToDrawInRect(QRectF(QPointF(0, 0), pixels), true);
     }
+    if (match)
+        entry->image = match->picture(std::move(entry->image), image.colorSpace());
     entry->done = true;
     ++m_renders;
     const qint64 size = entry->image.sizeInBytes();
@@ -99,20 +113,23 @@ void KTPreparedPictureCache::preparePictures(const std::vector<std::pair<const V
         const VLImage *image;
         QSizeF pixels;
     };
+    const platform::ColorMatch *match = currentMatch();
     std::vector<Job> concurrent;
     for (const auto &[image, rect] : pictures) {
         if (!image)
             continue;
-        Job job{keyFor(*image, rect), image, image->scaleSize(rect.size())};
+        Job job{keyFor(*image, rect, match), image, image->scaleSize(rect.size())};
         // One PDF document is not rendered from two threads at once.
         if (image->isPDF())
-            prepare(job.key, *job.image, job.pixels);
+            prepare(job.key, *job.image, job.pixels, match);
         else
             concurrent.push_back(std::move(job));
     }
     platform::AlphaBlur::parallelFor(int(concurrent.size()), 1, [&](int first, int end) {
-        for (int i = first; i < end; ++i)
-            prepare(concurrent[size_t(i)].key, *concurrent[size_t(i)].image, concurrent[size_t(i)].pixels);
+        for (int i = first; i < end; ++i) {
+            const Job &job = concurrent[size_t(i)];
+            prepare(job.key, *job.image, job.pixels, match);
+        }
     });
 }
 

@@ -13,8 +13,13 @@
 
 class VLImage;
 
+namespace platform {
+class ColorMatch;
+}
+
 // Pictures prepared for one render: a picture turned, cropped, scaled to the
-// device pixels of a rect and run through its colour filters. An export draws
+// device pixels of a rect, run through its colour filters and matched to the
+// colour space drawn in. An export draws
 // every picture with the cache skipped, so a moulding side of many tiles, or
 // the same side drawn again for its shadow, would prepare the same picture
 // over and over; this cache prepares each (picture, size, rotation, crop,
@@ -73,10 +78,11 @@ private:
         bool done = false;
         QImage image;
     };
-    static QByteArray keyFor(const VLImage &image, const QRectF &rect);
+    static QByteArray keyFor(const VLImage &image, const QRectF &rect, const platform::ColorMatch *match);
     // The entry for a key, rendered from a private copy of the picture at
-    // `pixels` device pixels if it is not yet.
-    QImage prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels);
+    // `pixels` device pixels (and matched) if it is not yet.
+    QImage prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels,
+                   const platform::ColorMatch *match);
 
     mutable std::mutex m_mutex;
     QHash<QByteArray, std::shared_ptr<Entry>> m_entries;

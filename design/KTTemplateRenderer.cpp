@@ -507,6 +507,8 @@ void KTTemplateRenderer::drawBandOfSize(KTTemplate &d, const QSize &size, int fi
     const platform::RenderBand window(&band, first, size.width(), size.height());
     {
         platform::DrawingContext context(painter, size.height());
+        // Drawn in the photo's colour space, as the whole picture is.
+        context.setColorMatch(platform::ColorMatch::forTarget(d.copyColorSpaceForOutput()));
         d.drawToRect(QRectF(0, 0, size.width(), size.height()), true, true, progressCancel, true);
     }
 }

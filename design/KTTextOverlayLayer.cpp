@@ -13,11 +13,13 @@
 #include <QAbstractTextDocumentLayout>
 #include <QPainter>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -71,13 +73,51 @@ QSizeF typesetSize(const QTextDocument &doc)
     return QSizeF(doc.idealWidth(), doc.size().height());
 }
 
+// The laid-out text with its colours matched to a picture's colour space.
+std::shared_ptr<QTextDocument> matchedDocument(const QTextDocument &doc, const platform::ColorMatch &match)
+{
+    std::shared_ptr<QTextDocument> copy(doc.clone());
+    copy->documentLayout()->setPaintDevice(layoutDevice());
+    copy->setDocumentMargin(doc.documentMargin());
+    copy->setDefaultFont(doc.defaultFont());
+    copy->setDefaultTextOption(doc.defaultTextOption());
+    struct Run {
+        int position;
+        int length;
+        QTextCharFormat format;
+    };
+    std::vector<Run> runs;
+    for (QTextBlock block = copy->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextCharFormat format = fragment.charFormat();
+            if (format.hasProperty(QTextFormat::ForegroundBrush))
+                format.setForeground(match.brush(format.foreground()));
+            if (format.hasProperty(QTextFormat::BackgroundBrush))
+                format.setBackground(match.brush(format.background()));
+            if (format.hasProperty(QTextFormat::TextUnderlineColor))
+                format.setUnderlineColor(match.color(format.underlineColor()));
+            runs.push_back({fragment.position(), fragment.length(), format});
+        }
+    }
+    // Set after the walk: changing formats regroups the fragments.
+    QTextCursor cursor(copy.get());
+    for (const Run &run : runs) {
+        cursor.setPosition(run.position);
+        cursor.setPosition(run.position + run.length, QTextCursor::KeepAnchor);
+        cursor.setCharFormat(run.format);
+    }
+    copy->setTextWidth(doc.textWidth());
+    return copy;
+}
+
 // Draws a laid-out text into a y-up rect of the current context.
 void drawDocument(platform::DrawingContext &ctx, const QTextDocument &doc, const QRectF &rect)
 {
     ctx.drawFlipped(rect, [&](QPainter &p, const QRectF &local) {
         p.translate(local.topLeft());
         QAbstractTextDocumentLayout::PaintContext paint;
-        paint.palette.setColor(QPalette::Text, Qt::black);
+        paint.palette.setColor(QPalette::Text, ctx.matchedColor(Qt::black));
         doc.documentLayout()->draw(&p, paint);
     });
 }
@@ -266,6 +306,7 @@ void KTTextOverlayLayer::drawLayerForRect(const QRectF &rect, bool, bool)
         m_drawSize = typesetSize(*m_drawDocument);
         m_lastScale = fontFactor;
         m_stringChanged = false;
+        m_matchedDocument.reset();
     }
 
     platform::DrawingContext *ctx = platform::DrawingContext::current();
@@ -276,7 +317,12 @@ void KTTextOverlayLayer::drawLayerForRect(const QRectF &rect, bool, bool)
             drawGuides(rect, 4, kGuideOverhang);
         ctx->clipToRect(rect);
         ctx->setOpacity(ctx->opacity() * m_opacity);
-        drawDocument(*ctx, *m_drawDocument, placed);
+        const platform::ColorMatch *match = ctx->colorMatch().get();
+        if (match && (!m_matchedDocument || m_matchedKey != match->key())) {
+            m_matchedDocument = matchedDocument(*m_drawDocument, *match);
+            m_matchedKey = match->key();
+        }
+        drawDocument(*ctx, match ? *m_matchedDocument : *m_drawDocument, placed);
         ctx->restoreGState();
         if (m_stringToDraw && isSelected())
             drawAllHandlersForRect(placed);

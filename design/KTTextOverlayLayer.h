@@ -3,6 +3,7 @@
 #include "design/KTOverlayLayer.h"
 #include "platform/archive/StyledText.h"
 
+#include <QByteArray>
 #include <QMetaObject>
 #include <QRectF>
 #include <QSizeF>
@@ -108,6 +109,9 @@ private:
 
     // The laid-out stringToDraw and its size.
     std::shared_ptr<QTextDocument> m_drawDocument;
+    // The same with its colours matched to the colour space of an export.
+    std::shared_ptr<QTextDocument> m_matchedDocument;
+    QByteArray m_matchedKey;
     QSizeF m_drawSize;
     QMetaObject::Connection m_managerConnection;
 };

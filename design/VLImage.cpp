@@ -405,14 +405,16 @@ void VLImage::drawInRect(const QRectF &rect, bool skipCache)
         return;
     PreparedCopies *copies = skipCache ? PreparedCopies::current() : nullptr;
     if (!copies) {
-        const QImage context = newContextToDrawInRect(rect, skipCache);
+        QImage context = newContextToDrawInRect(rect, skipCache);
+        if (skipCache)
+            context = matchedToCurrentContext(std::move(context));
         drawImage(context, rect, skipCache);
         return;
     }
     const QByteArray key = copyKey(this, 's', {rect.x(), rect.y(), rect.width(), rect.height()});
     QImage context = copies->find(key);
     if (context.isNull()) {
-        context = newContextToDrawInRect(rect, skipCache);
+        context = matchedToCurrentContext(newContextToDrawInRect(rect, skipCache));
         copies->keep(key, context);
     }
     drawImage(context, rect, skipCache);
@@ -448,19 +450,28 @@ bool VLImage::drawUnscaledInRect(const QRectF &rect)
     const QRect source = unturnedRect(part, turns, bw, bh);
     QImage picture(m_bitmap.constBits() + qsizetype(source.y()) * m_bitmap.bytesPerLine() + qsizetype(source.x()) * 4,
                    source.width(), source.height(), m_bitmap.bytesPerLine(), m_bitmap.format());
-    if (turns != 0 || !m_filters.empty()) {
+    const platform::ColorMatch *match = dc->colorMatch().get();
+    const bool matching = match && match->needsMatching(m_colorSpace);
+    if (turns != 0 || !m_filters.empty() || matching) {
         PreparedCopies *copies = PreparedCopies::current();
         const QByteArray key = copyKey(this, 'u', {double(source.x()), double(source.y()), double(source.width()),
                                                    double(source.height()), double(turns)});
         QImage prepared = copies ? copies->find(key) : QImage();
         if (prepared.isNull()) {
-            prepared = turns != 0 ? platform::BitmapTransform::rotateClockwise(picture, turns) : picture.copy();
+            if (turns != 0)
+                prepared = platform::BitmapTransform::rotateClockwise(picture, turns);
+            else
+                prepared = m_filters.empty() ? picture : picture.copy(); // matching copies it itself
             if (prepared.isNull())
                 return false;
             if (prepared.format() != QImage::Format_ARGB32_Premultiplied)
                 prepared.convertTo(QImage::Format_ARGB32_Premultiplied);
             if (!m_filters.empty())
                 platform::ColorFilter::applyChain(m_filters, prepared);
+            if (matching)
+                prepared = match->picture(std::move(prepared), m_colorSpace);
+            if (prepared.isNull())
+                return false;
             if (copies)
                 copies->keep(key, prepared);
         }
@@ -551,8 +562,17 @@ void VLImage::drawCGLayerInRect(const QRectF &rect)
     if (!dc || m_cache.isNull())
         return;
     dc->setOpacity(m_opacity);
-    dc->drawImage(rect, m_cache);
+    // The screen's cache stays as it is; a context in another colour space gets a matched copy.
+    dc->drawImage(rect, matchedToCurrentContext(m_cache));
     dc->setOpacity(1.0);
+}
+
+QImage VLImage::matchedToCurrentContext(QImage picture) const
+{
+    const platform::DrawingContext *dc = platform::DrawingContext::current();
+    if (!dc || !dc->colorMatch())
+        return picture;
+    return dc->colorMatch()->picture(std::move(picture), m_colorSpace);
 }
 
 QSizeF VLImage::scaleSize(const QSizeF &size) const

@@ -122,6 +122,9 @@ public:
     QImage newContextToDrawInRect(const QRectF &rect, bool skipCache);
     void drawImage(const QImage &context, const QRectF &rect, bool skipCache);
     void drawCGLayerInRect(const QRectF &rect);
+    // A rendering of this picture matched from its colour space to the one
+    // the current drawing context draws in.
+    QImage matchedToCurrentContext(QImage picture) const;
     QSizeF scaleSize(const QSizeF &size) const;
     QImage newBitmapContextFromPDFOfSize(const QSizeF &size, unsigned rotation);
     // `rect` in pixels of originalSize, origin bottom left.

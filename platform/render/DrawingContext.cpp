@@ -38,6 +38,7 @@ DrawingContext::DrawingContext(QImage &target)
     m_painter->setRenderHint(QPainter::SmoothPixmapTransform, true);
     m_painter->setWorldTransform(QTransform(1, 0, 0, -1, 0, m_height));
     m_canvas = QRectF(0, 0, target.width() / target.devicePixelRatio(), m_height);
+    m_match = ColorMatch::forTarget(target.colorSpace());
     init();
 }
 
@@ -54,6 +55,8 @@ DrawingContext::DrawingContext(QPainter &painter, double height)
     } else {
         m_canvas = QRectF(0, 0, 0, height);
     }
+    if (t_current)
+        m_match = t_current->m_match;
     init();
 }
 
@@ -276,17 +279,20 @@ void DrawingContext::withImplicitLayer(const std::function<void()> &draw)
 
 void DrawingContext::fillRect(const QRectF &rect, const QColor &color)
 {
-    withImplicitLayer([&] { m_painter->fillRect(rect, color); });
+    const QColor matched = matchedColor(color);
+    withImplicitLayer([&] { m_painter->fillRect(rect, matched); });
 }
 
 void DrawingContext::fillPath(const QPainterPath &path, const QBrush &brush)
 {
-    withImplicitLayer([&] { m_painter->fillPath(path, brush); });
+    const QBrush matched = m_match ? m_match->brush(brush) : brush;
+    withImplicitLayer([&] { m_painter->fillPath(path, matched); });
 }
 
 void DrawingContext::strokePath(const QPainterPath &path, const QPen &pen)
 {
-    withImplicitLayer([&] { m_painter->strokePath(path, pen); });
+    const QPen matched = m_match ? m_match->pen(pen) : pen;
+    withImplicitLayer([&] { m_painter->strokePath(path, matched); });
 }
 
 void DrawingContext::strokeRect(const QRectF &rect, const QColor &color, double lineWidth)
@@ -338,7 +344,7 @@ void DrawingContext::drawFlipped(const QRectF &rect,
 void DrawingContext::setShadow(const QColor &color, const QPointF &offset, double blur)
 {
     m_shadow.set = true;
-    m_shadow.color = color;
+    m_shadow.color = matchedColor(color);
     m_shadow.offset = offset;
     m_shadow.blur = std::max(0.0, blur);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/imaging/ColorMatch.h"
+
 #include <QColor>
 #include <QImage>
 #include <QPainter>
@@ -21,16 +23,21 @@ namespace platform {
 // A context makes itself the current one of its thread for its lifetime, as
 // the model's drawing operations draw "into the current context" and take no
 // context argument. Contexts nest; the innermost one is current.
+//
+// Colours (taken as sRGB) and shadows drawn through a context are matched to
+// its colour space; pictures are matched by whoever prepares them
+// (`colorMatch()`), so the photo's own pixels pass untouched.
 class DrawingContext
 {
 public:
     // Draws into `target`, which must be Format_ARGB32_Premultiplied (or
     // another format QPainter supports). The y-up space spans the image's
-    // height in pixels.
+    // height in pixels; the image's colour space is the one drawn in.
     explicit DrawingContext(QImage &target);
     // Draws through a painter someone else set up (a widget's, a PDF's).
     // `height` is the height of the y-up space in the painter's current
     // coordinates; the painter's state is saved now and restored at the end.
+    // It draws in the colour space of the context it is made inside of.
     DrawingContext(QPainter &painter, double height);
     ~DrawingContext();
 
@@ -45,6 +52,13 @@ public:
 
     // The scale from y-up units to device pixels (1 for a plain image).
     double deviceScale() const;
+
+    // How colours and pictures are matched to the colour space drawn in;
+    // null when they are drawn as they are.
+    const std::shared_ptr<const ColorMatch> &colorMatch() const { return m_match; }
+    void setColorMatch(std::shared_ptr<const ColorMatch> match) { m_match = std::move(match); }
+    // `color` as this context draws it.
+    QColor matchedColor(const QColor &color) const { return m_match ? m_match->color(color) : color; }
 
     // Graphics state: painter state plus the shadow set in it.
     void saveGState();
@@ -77,7 +91,7 @@ public:
 
     // A drop shadow for what is drawn next: colour, offset (y-up: positive y
     // moves the shadow up) and blur radius in y-up units. Saved and restored
-    // with the graphics state.
+    // with the graphics state. shadowColor() answers the colour as matched.
     void setShadow(const QColor &color, const QPointF &offset, double blur);
     void clearShadow();
     bool hasShadow() const;
@@ -120,6 +134,7 @@ private:
     std::vector<ShadowState> m_savedShadows;
     std::vector<std::unique_ptr<LayerFrame>> m_layers;
     DrawingContext *m_previous = nullptr;
+    std::shared_ptr<const ColorMatch> m_match;
 };
 
 } // namespace platform
