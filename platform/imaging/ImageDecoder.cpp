@@ -16,6 +16,7 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace platform {
@@ -40,10 +41,87 @@ namespace {
 std::atomic<qint64> simulatedMemory{0};
 std::atomic<qint64> decodes{0};
 
-// A photo is held decoded once, and the framed render needs about twice
-// that again (the larger canvas and the layers drawn onto it).
+// A photo is held decoded once; framing it draws a canvas larger by its
+// frames and, for a shadow, a layer the size of that canvas.
 constexpr qint64 kBytesPerPixel = 4;
-constexpr qint64 kCopiesWhileFraming = 3;
+constexpr qint64 kCopiesWhileFraming = 4;
+constexpr qint64 kUnlimited = std::numeric_limits<qint64>::max();
+
+// The number in a small text file ("max" and unreadable files are no limit).
+qint64 numberInFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return kUnlimited;
+    bool ok = false;
+    const qint64 value = file.readAll().trimmed().toLongLong(&ok);
+    return ok && value >= 0 ? value : kUnlimited;
+}
+
+// A "Name:   1234 kB" line of a /proc file, in bytes.
+qint64 procField(const QString &path, const QByteArray &name)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.startsWith(name + ':'))
+            continue;
+        const QList<QByteArray> parts = line.mid(name.size() + 1).simplified().split(' ');
+        bool ok = false;
+        const qint64 kb = parts.value(0).toLongLong(&ok);
+        return ok ? kb * 1024 : -1;
+    }
+    return -1;
+}
+
+// What the control groups this process runs in still let it have: the
+// tightest of the limits less their use, from its own group up.
+qint64 controlGroupRoom()
+{
+    qint64 room = kUnlimited;
+    const auto walk = [&room](QString group, const QString &root, const QString &limitFile, const QString &usageFile) {
+        for (;;) {
+            const QString dir = root + group;
+            const qint64 limit = numberInFile(dir + limitFile);
+            // Version 1 writes "no limit" as a huge number.
+            if (limit < (qint64(1) << 60)) {
+                const qint64 used = numberInFile(dir + usageFile);
+                room = std::min(room, used == kUnlimited ? limit : std::max<qint64>(0, limit - used));
+            }
+            if (group.isEmpty() || group == QLatin1String("/"))
+                return;
+            group.truncate(std::max<qsizetype>(0, group.lastIndexOf(QLatin1Char('/'))));
+        }
+    };
+    QFile own(QStringLiteral("/proc/self/cgroup"));
+    if (!own.open(QIODevice::ReadOnly))
+        return room;
+    for (const QByteArray &line : own.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(':');
+        if (fields.size() < 3)
+            continue;
+        const QString group = QString::fromUtf8(fields.mid(2).join(':'));
+        if (fields[0] == "0" && fields[1].isEmpty())
+            walk(group, QStringLiteral("/sys/fs/cgroup"), QStringLiteral("/memory.max"),
+                 QStringLiteral("/memory.current"));
+        else if (fields[1].split(',').contains("memory"))
+            walk(group, QStringLiteral("/sys/fs/cgroup/memory"), QStringLiteral("/memory.limit_in_bytes"),
+                 QStringLiteral("/memory.usage_in_bytes"));
+    }
+    return room;
+}
+
+// What a resource limit leaves above what the process already uses.
+qint64 resourceLimitRoom(int resource, const QByteArray &usedField)
+{
+    rlimit limit{};
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return kUnlimited;
+    const qint64 cap = limit.rlim_cur > rlim_t(kUnlimited) ? kUnlimited : qint64(limit.rlim_cur);
+    const qint64 used = procField(QStringLiteral("/proc/self/status"), usedField);
+    return std::max<qint64>(0, cap - std::max<qint64>(0, used));
+}
 
 QString gigabytes(qint64 bytes)
 {
@@ -56,9 +134,18 @@ qint64 ImageDecoder::machineMemory()
 {
     if (const qint64 simulated = simulatedMemory.load())
         return simulated;
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    return pages > 0 && pageSize > 0 ? qint64(pages) * pageSize : std::numeric_limits<qint64>::max();
+    // Not all of RAM: what the system has free or can give back, what the
+    // control group allows, and what the address-space and data limits leave.
+    qint64 room = procField(QStringLiteral("/proc/meminfo"), "MemAvailable");
+    if (room < 0) {
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long pageSize = sysconf(_SC_PAGESIZE);
+        room = pages > 0 && pageSize > 0 ? qint64(pages) * pageSize : kUnlimited;
+    }
+    room = std::min(room, controlGroupRoom());
+    room = std::min(room, resourceLimitRoom(RLIMIT_AS, "VmSize"));
+    room = std::min(room, resourceLimitRoom(RLIMIT_DATA, "VmData"));
+    return room;
 }
 
 qint64 ImageDecoder::decodeCount()
@@ -93,7 +180,8 @@ bool ImageDecoder::fitsInMemory(const QSize &size, Error *error)
     if (needed <= memory)
         return true;
     setError(error, QStringLiteral("The picture is %1 × %2 pixels: opening and framing it needs about %3, "
-                                   "more than the %4 of memory this computer has.")
+                                   "more than the %4 of memory Kantelo can have now. Close other programs, "
+                                   "or open a smaller copy of the picture.")
                         .arg(size.width())
                         .arg(size.height())
                         .arg(gigabytes(needed), gigabytes(memory)));

@@ -40,11 +40,13 @@ public:
     // gives none (a PDF page, damage, a kind not read here).
     static QSize headerSize(const QByteArray &data);
     // Whether decoding a picture of `size` and rendering it framed fits the
-    // memory of this machine; when not, `error` names both sizes. Every
-    // decode checks this before it allocates anything.
+    // memory this process can have; when not, `error` names both sizes and
+    // what to do. Every decode checks this before it allocates anything.
     static bool fitsInMemory(const QSize &size, Error *error = nullptr);
-    // The memory figure the check uses: the machine's physical memory unless
-    // set (tests simulate a smaller machine; 0 asks the machine again).
+    // The memory figure the check uses: what the process can still get (the
+    // machine's available memory, its control group's limit, its address
+    // space and data limits) unless set (tests simulate a smaller machine;
+    // 0 asks the machine again).
     static qint64 machineMemory();
     static void setMachineMemory(qint64 bytes);
     // How many whole pictures were decoded so far (tests count decodes).

@@ -9,9 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QDataStream>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QRandomGenerator>
+
+#include <cstdlib>
+#include <iterator>
+
+#include <sys/resource.h>
 
 using namespace platform;
 using namespace testsupport;
@@ -394,10 +400,70 @@ TEST(ImagingDecode, APictureTheMachineCannotHoldIsRefusedByItsHeader)
         EXPECT_TRUE(refused.tooLarge);
         EXPECT_TRUE(refused.image.isNull());
         EXPECT_TRUE(refused.error.description.contains("30000 × 30000")) << refused.error.description.toStdString();
-        EXPECT_TRUE(refused.error.description.contains("10.1 GB") && refused.error.description.contains("4.0 GB")) << refused.error.description.toStdString();
+        EXPECT_TRUE(refused.error.description.contains("13.4 GB") && refused.error.description.contains("4.0 GB"))
+            << refused.error.description.toStdString();
     }
     EXPECT_EQ(ImageDecoder::decodeCount(), decodesBefore);
     EXPECT_TRUE(ImageDecoder::fitsInMemory(QSize(6000, 4000)));
     ImageDecoder::setMachineMemory(0);
     EXPECT_GT(ImageDecoder::machineMemory(), 0);
+}
+
+namespace {
+
+// A deflate TIFF whose header says 30000 x 30000 RGB, with a few rows of data.
+QByteArray hugeDeflateTiff()
+{
+    const QByteArray strip = qCompress(QByteArray(30000 * 3 * 4, '\0')).mid(4); // a bare zlib stream
+    const quint32 data = 14;
+    const quint32 ifd = (data + quint32(strip.size()) + 1) & ~1u;
+    QByteArray tiff;
+    QDataStream out(&tiff, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("II", 2);
+    out << quint16(42) << ifd << quint16(8) << quint16(8) << quint16(8); // bits per sample at 8
+    out.writeRawData(strip.constData(), int(strip.size()));
+    while (quint32(tiff.size()) < ifd)
+        out << quint8(0);
+    struct Entry {
+        quint16 tag, type;
+        quint32 count, value;
+    };
+    const Entry entries[] = {{256, 4, 1, 30000}, {257, 4, 1, 30000}, {258, 3, 3, 8},
+                             {259, 3, 1, 8},     {262, 3, 1, 2},     {273, 4, 1, data},
+                             {277, 3, 1, 3},     {278, 4, 1, 30000}, {279, 4, 1, quint32(strip.size())},
+                             {284, 3, 1, 1}};
+    out << quint16(std::size(entries));
+    for (const Entry &e : entries)
+        out << e.tag << e.type << e.count << e.value;
+    out << quint32(0);
+    return tiff;
+}
+
+} // namespace
+
+TEST(ImagingDecode, ThePictureMustFitTheMemoryTheProcessCanHaveNotAllOfTheMachines)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const QByteArray tiff = hugeDeflateTiff();
+    ASSERT_EQ(ImageDecoder::headerSize(tiff), QSize(30000, 30000));
+    // A child whose address space may grow by 2 GB more: whatever the machine has, it is refused unread.
+    EXPECT_EXIT(
+        {
+            rlimit limit{};
+            getrlimit(RLIMIT_AS, &limit);
+            QFile status(QStringLiteral("/proc/self/status"));
+            status.open(QIODevice::ReadOnly);
+            const QByteArray text = status.readAll();
+            const qint64 vmKb = text.mid(text.indexOf("VmSize:") + 7).trimmed().split(' ').value(0).toLongLong();
+            limit.rlim_cur = rlim_t(vmKb * 1024 + (qint64(2) << 30));
+            setrlimit(RLIMIT_AS, &limit);
+            const qint64 before = ImageDecoder::decodeCount();
+            const ImageDecoder::Result r = ImageDecoder::decode(tiff);
+            const bool refused = r.tooLarge && r.image.isNull() && ImageDecoder::decodeCount() == before
+                                 && r.error.description.contains(QStringLiteral("30000 × 30000"))
+                                 && r.error.description.contains(QStringLiteral("Close other programs"));
+            std::_Exit(refused && ImageDecoder::machineMemory() <= (qint64(2) << 30) ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
