@@ -341,3 +341,33 @@ TEST(BatchRun, LibraryFramesAreDrawnOnWorkersAndTheLibraryIsLeftAsItWas)
     EXPECT_EQ(frame->lastUsed(), used);
     EXPECT_FALSE(library.moc()->hasChanges());
 }
+
+TEST(BatchRun, TheMatKeepsItsColourInAProPhotoPhotosFilesAndThumbnail)
+{
+    const QString src = freshFolder(QStringLiteral("prophoto"));
+    QImage photo(300, 200, QImage::Format_RGB32);
+    photo.fill(QColor(40, 110, 180));
+    photo.setColorSpace(QColorSpace(QColorSpace::ProPhotoRgb));
+    const QString path = src + QStringLiteral("/wide.jpg");
+    ASSERT_TRUE(photo.save(path, "JPEG", 100));
+    const QUrl url = QUrl::fromLocalFile(path);
+    const auto design = matDesign();
+    const QColor mat(200, 40, 90);
+    const auto shownMat = [](const QImage &picture) {
+        return picture.convertedToColorSpace(QColorSpace(QColorSpace::SRgb)).pixelColor(2, picture.height() / 2);
+    };
+    // PNG on one canvas, JPEG a band at a time.
+    for (const KTImageFileFormat &format : KTImageFileFormat::allFormats()) {
+        const QString ext = format.fileExtensions().first();
+        if (ext != QLatin1String("png") && ext != QLatin1String("jpg"))
+            continue;
+        const QString out = src + QStringLiteral("/framed.") + ext;
+        ASSERT_TRUE(KTImageProcessor::processImage(url, *options({url}, format), design, out));
+        const QImage written(out);
+        ASSERT_EQ(written.colorSpace(), QColorSpace(QColorSpace::ProPhotoRgb));
+        EXPECT_LE(testsupport::channelDifference(shownMat(written).rgb(), mat.rgb()), 4) << qPrintable(ext);
+    }
+    const QImage thumbnail = KTImageProcessor::thumbnailForImageAtURL(url, design, 120);
+    ASSERT_FALSE(thumbnail.isNull());
+    EXPECT_LE(testsupport::channelDifference(shownMat(thumbnail).rgb(), mat.rgb()), 4);
+}
