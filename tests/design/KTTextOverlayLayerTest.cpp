@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QColorSpace>
 #include <QDate>
 #include <QLocale>
 #include <QMouseEvent>
@@ -524,4 +525,31 @@ TEST(KTTextOverlayArchive, CopyForRenderingDrawsTheSame)
     ASSERT_TRUE(copied);
     EXPECT_EQ(draw(*copied, QRectF(0, 0, 400, 300)), draw(*layer, QRectF(0, 0, 400, 300)));
     EXPECT_EQ(copied->processedOverlayString()->string(), QStringLiteral("Copied"));
+}
+
+TEST(KTTextOverlayDrawing, TextKeepsItsColourInAPictureOfAWideGamutProfile)
+{
+    KTTextOverlayLayer layer;
+    const QColor red(200, 30, 30);
+    layer.setOverlayText(StyledText(QStringLiteral("MW"), attributes(12, StyledText::Center, red)));
+    QImage image(400, 300, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    image.setColorSpace(QColorSpace(QColorSpace::ProPhotoRgb));
+    {
+        platform::DrawingContext ctx(image);
+        layer.drawLayerForRect(QRectF(0, 0, 400, 300), true, true);
+    }
+    // Where the ink covers whole pixels, a colour-managed viewer shows the text's own red.
+    const QImage shown = image.convertedToColorSpace(QColorSpace(QColorSpace::SRgb));
+    int solid = 0, worst = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            if (qAlpha(shown.pixel(x, y)) == 255) {
+                ++solid;
+                worst = std::max(worst, channelDifference(shown.pixel(x, y), red.rgb()));
+            }
+        }
+    }
+    EXPECT_GT(solid, 50);
+    EXPECT_LE(worst, 3);
 }
