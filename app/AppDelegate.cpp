@@ -614,6 +614,7 @@ void AppDelegate::importInitialFrames()
     if (archive.isEmpty()) {
         logLine(QStringLiteral("ERROR: Can't find Initial Frames in bundle"));
         libraryStore()->releaseImportLock();
+        emit initialFramesImportEnded(false);
         return;
     }
 
@@ -622,6 +623,7 @@ void AppDelegate::importInitialFrames()
     if (!context) {
         logLine(QStringLiteral("ERROR: No frames store to import the initial frames into"));
         libraryStore()->releaseImportLock();
+        emit initialFramesImportEnded(false);
         return;
     }
     auto importer = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile(archive), QUrl::fromLocalFile(folder),

@@ -159,7 +159,12 @@ public:
 
     // The first-run import of the frame library (and the built-in designs
     // after it) is under way; initialFramesImportEnded tells its end.
-    bool isImportingInitialFrames() const override { return m_importingInitialFrames; }
+    // From the moment the store asks for the import, not only once it runs:
+    // a design looked up before would miss the frames on their way.
+    bool isImportingInitialFrames() const override
+    {
+        return m_importingInitialFrames || (m_libraryStore && m_libraryStore->isImportingInitialFrames());
+    }
     void whenInitialFramesImportEnds(QObject *receiver, std::function<void()> then) override;
 
     KTWelcomeWindow *welcomeWindow() const { return m_welcomeWindow.data(); }

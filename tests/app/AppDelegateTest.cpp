@@ -359,6 +359,26 @@ TEST_F(AppDelegateFixture, AFirstRunEndedBeforeItsDesignsWereSavedIsCompletedAtT
     EXPECT_FALSE(launchAndWaitForImport(third, 300).has_value());
 }
 
+// A library file emptied after a first run is a new library: the built-in
+// frames come again, and a design asked for at that start waits for them.
+TEST_F(AppDelegateFixture, AnEmptiedLibraryFileIsFilledAgainAndWaitedForFromTheStart)
+{
+    FirstRun run;
+    run.shipArchive(frameArchive());
+    {
+        AppDelegate delegate(run.services(), run.support);
+        ASSERT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(true));
+    }
+    ASSERT_TRUE(QFile::resize(run.storePath(), 0));
+    AppDelegate again(run.services(), run.support);
+    again.applicationWillFinishLaunching();
+    ASSERT_TRUE(again.isImportingInitialFrames()) << "before the queued import has begun";
+    bool ended = false;
+    again.whenInitialFramesImportEnds(&again, [&] { ended = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended; }, 20000));
+    EXPECT_EQ(again.managedObjectContext()->fetchObjects<Frame>().size(), 2);
+}
+
 TEST_F(AppDelegateFixture, AMissingArchiveIsLoggedAndNothingIsImported)
 {
     FirstRun run;
