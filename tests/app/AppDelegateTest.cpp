@@ -336,39 +336,20 @@ TEST_F(AppDelegateFixture, AFailedFirstRunImportIsTriedAgainAtTheNextStart)
 }
 
 // A first run cut short before its built-in designs were saved (a crash,
-// a full disk) is not recorded: the next start completes it.
-TEST_F(AppDelegateFixture, AFirstRunEndedBeforeItsDesignsWereSavedIsCompletedAtTheNextStart)
+// a full disk) is not recorded, so the next start completes it. A library
+// file emptied later is new again, and waited for from the start.
+TEST_F(AppDelegateFixture, AFirstRunCutShortOrALibraryEmptiedLaterIsCompletedAtTheNextStart)
 {
     FirstRun run;
     run.shipArchive(frameArchive());
-    run.templatesSaved = false;
-    {
+    for (const bool saved : {false, true}) {
+        run.templatesSaved = saved;
         AppDelegate delegate(run.services(), run.support);
-        EXPECT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(false));
+        EXPECT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(saved));
+        EXPECT_EQ(UserDefaults::standard().boolForKey("ImportedInitialFrames"), saved);
     }
-    EXPECT_FALSE(UserDefaults::standard().boolForKey("ImportedInitialFrames"));
-    run.templatesSaved = true;
-    {
-        AppDelegate delegate(run.services(), run.support);
-        EXPECT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(true));
-        EXPECT_EQ(delegate.managedObjectContext()->fetchObjects<Frame>().size(), 2) << "no frame added twice";
-    }
-    EXPECT_EQ(run.templateImports, 2);
     EXPECT_EQ(run.recordedBeforeDesigns, (QList<bool>{false, false}));
-    AppDelegate third(run.services(), run.support);
-    EXPECT_FALSE(launchAndWaitForImport(third, 300).has_value());
-}
 
-// A library file emptied after a first run is a new library: the built-in
-// frames come again, and a design asked for at that start waits for them.
-TEST_F(AppDelegateFixture, AnEmptiedLibraryFileIsFilledAgainAndWaitedForFromTheStart)
-{
-    FirstRun run;
-    run.shipArchive(frameArchive());
-    {
-        AppDelegate delegate(run.services(), run.support);
-        ASSERT_EQ(launchAndWaitForImport(delegate), std::optional<bool>(true));
-    }
     ASSERT_TRUE(QFile::resize(run.storePath(), 0));
     AppDelegate again(run.services(), run.support);
     again.applicationWillFinishLaunching();

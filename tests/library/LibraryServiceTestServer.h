@@ -215,13 +215,11 @@ private:
         if (trickle) {
             socket->write("HTTP/1.1 200 X\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n");
             auto *timer = new QTimer(socket);
-            QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, body, sent = qsizetype(0)]() mutable {
-                if (sent == body.size()) {
-                    timer->stop();
+            QObject::connect(timer, &QTimer::timeout, socket, [socket, body, sent = qsizetype(0)]() mutable {
+                if (sent < body.size())
+                    socket->write(body.mid(sent++, 1));
+                else
                     socket->disconnectFromHost();
-                    return;
-                }
-                socket->write(body.mid(sent++, 1));
             });
             timer->start(20);
             return;
