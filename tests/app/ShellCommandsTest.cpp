@@ -625,8 +625,7 @@ TEST_F(ShellCommands, TheDesignCommandsWriteTemplatesReplaceTheDesignAndReportIt
 // address, or the file's place, to copy.
 TEST_F(ShellCommands, WhatTheDesktopCannotOpenIsSaidWithWhatStillHelps)
 {
-    XSDocument *doc = openPhoto();
-    KTMainMenu *menu = menuOf(doc);
+    KTMainMenu *menu = menuOf(openPhoto());
     ASSERT_TRUE(menu);
     desktopOpens = false;
     QList<AlertRequest> alerts;
@@ -643,7 +642,7 @@ TEST_F(ShellCommands, WhatTheDesktopCannotOpenIsSaidWithWhatStillHelps)
     run(menu, "generateDesignReportAction");
     ASSERT_TRUE(testsupport::waitUntil([&] { return alerts.size() == 2; }));
     const QFileInfo report(QGuiApplication::clipboard()->text());
-    EXPECT_TRUE(report.isFile());
+    EXPECT_TRUE(report.isFile()) << "its path was copied";
     EXPECT_EQ(alerts[1].messageText, QString("Couldn't open “%1”").arg(report.fileName()));
     EXPECT_TRUE(alerts[1].informativeText.endsWith(report.absolutePath()));
 }
