@@ -123,6 +123,15 @@ KTTemplatesViewController::KTTemplatesViewController(const QString &nibName,
 KTTemplatesViewController::~KTTemplatesViewController()
 {
     platform::NotificationCenter::defaultCenter().removeObserver(m_renameObserver);
+    // The view goes with the base class, after this part of the object: a
+    // field losing the focus then must no longer reach it.
+    QList<QObject *> fields = {m_searchField.data(), m_keywordsField.data(), m_completer};
+    if (m_keywordsField)
+        fields.append(m_keywordsField->editor());
+    for (QObject *field : std::as_const(fields)) {
+        if (field)
+            field->disconnect(this);
+    }
 }
 
 ManagedObjectContext *KTTemplatesViewController::sharedStoreContext() const
