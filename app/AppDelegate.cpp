@@ -46,6 +46,8 @@ QPointer<AppDelegate> g_shared;
 
 const char *const kAreYouSure = "Are you sure?";
 const char *const kLibraryUpdatingText = "Your frames library is currently updating. Quit anyway?";
+const char *const kBatchProcessingText = "Your photos are still being processed. Quit anyway? The photos being "
+                                         "written now are finished first; the others are left as they are.";
 const char *const kCouldNotSaveText = "Could not save changes while quitting. Quit anyway?";
 const char *const kDontQuit = "Don't quit";
 const char *const kQuitAnyway = "Quit anyway";
@@ -74,6 +76,15 @@ bool confirmQuitAnyway(const char *informative)
     request.informativeText = key(informative);
     request.buttons = {key(kDontQuit), key(kQuitAnyway)};
     return runAlert(request) == 1;
+}
+
+// A quit that waited for work to end asks again, so that nothing is skipped.
+void terminateAgain()
+{
+    if (Application *application = Application::shared()) {
+        application->replyToApplicationShouldTerminate(false);
+        QMetaObject::invokeMethod(application, [application] { application->terminate(); }, Qt::QueuedConnection);
+    }
 }
 
 } // namespace
@@ -720,13 +731,19 @@ ApplicationDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
     // would pull the store and its pictures away. The quit waits for its end
     // and then asks again, saving what it brought.
     if (m_importingInitialFrames) {
-        connect(this, &AppDelegate::initialFramesImportEnded, this, [] {
-            if (Application *application = Application::shared()) {
-                application->replyToApplicationShouldTerminate(false);
-                QMetaObject::invokeMethod(application, [application] { application->terminate(); },
-                                          Qt::QueuedConnection);
-            }
-        }, Qt::SingleShotConnection);
+        connect(this, &AppDelegate::initialFramesImportEnded, this, [] { terminateAgain(); }, Qt::SingleShotConnection);
+        return TerminateReply::Later;
+    }
+    // A batch's window can't close while it writes: the run stops after
+    // whole files and the quit then asks again; the windows stay meanwhile.
+    if (m_services.isBatchProcessing && m_services.isBatchProcessing() && m_services.stopBatchProcessing) {
+        if (!confirmQuitAnyway(kBatchProcessingText))
+            return TerminateReply::Cancel;
+        QPointer<AppDelegate> self(this);
+        m_services.stopBatchProcessing([self] {
+            if (self)
+                terminateAgain();
+        });
         return TerminateReply::Later;
     }
     if (m_services.isLibraryUpdating && m_services.isLibraryUpdating()) {

@@ -91,6 +91,10 @@ public:
         // Shows a library item in the frame editor (opened before).
         std::function<void(LibraryItem *)> displayInFramesEditor;
         std::function<void()> startBatchProcessing;
+        // A batch run going on; stopping it skips the files not yet begun,
+        // finishes those being written, then calls back (also when none runs).
+        std::function<bool()> isBatchProcessing;
+        std::function<void(std::function<void()> stopped)> stopBatchProcessing;
         // Opens a web page or file with the desktop's handler (tests record it).
         std::function<bool(const QUrl &)> openURL;
     };

@@ -25,6 +25,7 @@ struct KTBatchProcessingCoordinator::Run {
     // Photos of a batch come in a few sizes: their buffers are used again.
     platform::ImageBuffer::RecyclingScope recycling;
     std::atomic<bool> cancelled{false};
+    std::atomic<bool> stopping{false}; // no new files; those begun are finished
     int total = 0;
     int written = 0;
     int failed = 0;
@@ -230,7 +231,8 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
         m_pool->start([this, run, options, design, input, output] {
             QString reason;
             bool ok = false;
-            if (run->cancelled) {
+            const bool skipped = run->cancelled || run->stopping;
+            if (skipped) {
                 reason = QStringLiteral("Cancelled.");
             } else {
                 platform::Error failure;
@@ -240,7 +242,7 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                                                               : failure.description + QStringLiteral(": ") + failure.recoverySuggestion;
             }
             QMetaObject::invokeMethod(
-                this, [this, run, input, output, ok, reason] { fileDone(run, input, output, ok, reason); },
+                this, [this, run, input, output, ok, reason, skipped] { fileDone(run, input, output, ok, skipped, reason); },
                 Qt::QueuedConnection);
         });
     }
@@ -248,7 +250,7 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
 }
 
 void KTBatchProcessingCoordinator::fileDone(const std::shared_ptr<Run> &run, const QUrl &input, const QString &output,
-                                            bool ok, const QString &reason)
+                                            bool ok, bool skipped, const QString &reason)
 {
     ++run->finished;
     if (ok) {
@@ -257,14 +259,14 @@ void KTBatchProcessingCoordinator::fileDone(const std::shared_ptr<Run> &run, con
                                            QVariantMap{{QStringLiteral("Action"), QStringLiteral("Perform")},
                                                        {QStringLiteral("Count"), quint64(run->total)}});
         emit fileSucceeded(input, output);
-    } else if (!run->cancelled) {
+    } else if (!run->cancelled && !skipped) {
         ++run->failed;
         emit fileFailed(input, reason);
     }
     if (run->finished == run->total && run == m_run) {
         m_processing = false;
         m_run.reset();
-        emit processingFinished(run->written, run->failed, run->cancelled);
+        emit processingFinished(run->written, run->failed, run->cancelled || run->stopping);
     }
 }
 
@@ -272,6 +274,12 @@ void KTBatchProcessingCoordinator::cancelProcessing()
 {
     if (m_run)
         m_run->cancelled = true;
+}
+
+void KTBatchProcessingCoordinator::stopAfterCurrentFiles()
+{
+    if (m_run)
+        m_run->stopping = true;
 }
 
 // --- thumbnails and previews ---

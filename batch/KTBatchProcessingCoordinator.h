@@ -68,6 +68,9 @@ public:
     // Files not yet begun are skipped; files being written are abandoned
     // whole. processingFinished follows.
     void cancelProcessing();
+    // Files not yet begun are skipped; files being written are finished
+    // whole. processingFinished follows.
+    void stopAfterCurrentFiles();
     bool isProcessing() const { return m_processing; }
     QThreadPool *processingQueue() const { return m_pool.get(); }
 
@@ -98,7 +101,7 @@ signals:
 
 private:
     struct Run;
-    void fileDone(const std::shared_ptr<Run> &run, const QUrl &input, const QString &output, bool ok,
+    void fileDone(const std::shared_ptr<Run> &run, const QUrl &input, const QString &output, bool ok, bool skipped,
                   const QString &reason);
 
     std::unique_ptr<QThreadPool> m_pool;

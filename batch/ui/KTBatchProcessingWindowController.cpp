@@ -76,6 +76,22 @@ KTBatchProcessingWindowController *KTBatchProcessingWindowController::showShared
     return g_shared;
 }
 
+bool KTBatchProcessingWindowController::isSharedWindowProcessing()
+{
+    return g_shared && g_shared->m_coordinator.isProcessing();
+}
+
+void KTBatchProcessingWindowController::stopSharedRunAfterCurrentFiles(std::function<void()> stopped)
+{
+    if (!isSharedWindowProcessing()) {
+        QMetaObject::invokeMethod(qApp, std::move(stopped), Qt::QueuedConnection);
+        return;
+    }
+    connect(&g_shared->m_coordinator, &KTBatchProcessingCoordinator::processingFinished, qApp,
+            [stopped = std::move(stopped)] { stopped(); }, Qt::SingleShotConnection);
+    g_shared->m_coordinator.stopAfterCurrentFiles();
+}
+
 bool KTBatchProcessingWindowController::process()
 {
     platform::Error error;

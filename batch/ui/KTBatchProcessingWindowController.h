@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 class KTBatchProcessingConfigurationController;
 class KTBatchProcessingProgressController;
 class QVBoxLayout;
@@ -30,6 +32,11 @@ public:
 
     // One window at a time: raises the open one.
     static KTBatchProcessingWindowController *showShared();
+    // The quit's view of the one window: whether it runs a batch, and
+    // stopping that run after whole files (`stopped` follows, also when
+    // nothing runs).
+    static bool isSharedWindowProcessing();
+    static void stopSharedRunAfterCurrentFiles(std::function<void()> stopped);
 
     KTBatchProcessingCoordinator &coordinator() { return m_coordinator; }
     KTBatchProcessingConfigurationController *configurationViewController() const { return m_configuration; }

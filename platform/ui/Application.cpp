@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QUrl>
+#include <QApplication>
 #include <QGuiApplication>
+#include <QWidget>
 #include <QPointer>
 
 namespace platform {
@@ -17,7 +19,7 @@ QPointer<Application> g_shared;
 Application::Application(ApplicationDelegate *delegate, QObject *parent)
     : QObject(parent)
     , m_delegate(delegate)
-    , m_quit([] { QCoreApplication::quit(); })
+    , m_quit([this] { quitUnlessAWindowStays(); })
 {
     g_shared = this;
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
@@ -89,6 +91,24 @@ void Application::replyToApplicationShouldTerminate(bool shouldTerminate)
     m_awaitingReply = false;
     if (shouldTerminate)
         finishTerminating();
+}
+
+void Application::quitUnlessAWindowStays()
+{
+    // Qt's quit asks every window to close and is dropped without a word
+    // when one refuses, leaving a program that has given up its documents
+    // and takes no further quit. Asked here first, a window that stays keeps
+    // the program running, ready to quit again.
+    if (qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        QApplication::closeAllWindows();
+        for (const QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->isVisible()) {
+                m_terminating = false;
+                return;
+            }
+        }
+    }
+    QCoreApplication::quit();
 }
 
 void Application::finishTerminating()

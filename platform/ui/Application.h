@@ -46,6 +46,8 @@ private:
 
     ApplicationDelegate *m_delegate;
     bool m_running = false;
+    void quitUnlessAWindowStays();
+
     bool m_terminating = false;
     bool m_awaitingReply = false;
     std::function<void()> m_quit;

@@ -129,6 +129,8 @@ int main(int argc, char *argv[])
     AppDelegate delegate;
     delegate.services().purgeStaleBatchProcessingPreviews = &KTBatchProcessingCoordinator::purgeStaleBatchProcessingPreviews;
     delegate.services().startBatchProcessing = [] { KTBatchProcessingWindowController::showShared(); };
+    delegate.services().isBatchProcessing = &KTBatchProcessingWindowController::isSharedWindowProcessing;
+    delegate.services().stopBatchProcessing = &KTBatchProcessingWindowController::stopSharedRunAfterCurrentFiles;
     delegate.services().subscribeToNewsletter = [&delegate] { delegate.subscribeToNewsletter(); };
     platform::Application application(&delegate);
     // Quitting cancels a running update through the delegate before the stores

@@ -1,5 +1,6 @@
 #include "batch/BatchTestSupport.h"
 
+#include "app/AppDelegate.h"
 #include "batch/ui/KTBatchProcessingConfigurationController.h"
 #include "batch/ui/KTBatchProcessingProgressController.h"
 #include "batch/ui/KTBatchProcessingWindowController.h"
@@ -9,6 +10,7 @@
 #include "design/Variation.h"
 #include "platform/Alert.h"
 #include "platform/UserDefaults.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/FilePanels.h"
 
 #include <QCheckBox>
@@ -16,6 +18,8 @@
 #include <QLineEdit>
 #include <QDoubleSpinBox>
 #include <QPushButton>
+#include <QThread>
+#include <QThreadPool>
 #include <QSpinBox>
 #include <QSignalSpy>
 #include <QTest>
@@ -23,6 +27,8 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 using namespace batchtest;
 
@@ -302,5 +308,73 @@ TEST(BatchWindow, ADesignFileOnDiskIsUsedAndRememberedAndItsMissingFramesAreTold
     EXPECT_EQ(config->customTemplateURL().toLocalFile(), package);
     EXPECT_EQ(config->scaling().units(), KTImageUnitsCentimeters);
     EXPECT_TRUE(alerts.isEmpty());
+    TemplatesStore::setShared(nullptr);
+}
+
+TEST(BatchWindow, QuitDuringARunAsksThenFinishesWholeFilesAndQuitsWithTheWindowsKept)
+{
+    const QString root = freshFolder(QStringLiteral("batch-quit"));
+    TemplatesStore store(root + QStringLiteral("/support"));
+    TemplatesStore::setShared(&store);
+    Variation *variation = Variation::variationFromTemplate(matDesign().get(), store.templatesManagedObjectContext());
+    ASSERT_TRUE(variation);
+    variation->setName(QStringLiteral("Mat"));
+    QList<QUrl> photos;
+    for (int i = 0; i < 40; ++i)
+        photos << QUrl::fromLocalFile(writePhoto(root + QStringLiteral("/photos/p%1.jpg").arg(i), 900, 600));
+    const QString out = freshFolder(QStringLiteral("batch-quit-out"));
+
+    // The program's own wiring: the shared window, the delegate, the application.
+    AppDelegate::Services services;
+    services.isBatchProcessing = &KTBatchProcessingWindowController::isSharedWindowProcessing;
+    services.stopBatchProcessing = &KTBatchProcessingWindowController::stopSharedRunAfterCurrentFiles;
+    AppDelegate delegate(services, root + QStringLiteral("/support"));
+    platform::Application application(&delegate);
+    int quits = 0;
+    application.setQuitHandler([&] { ++quits; });
+    QStringList asked;
+    QStringList answers;
+    platform::setAlertPresenter([&](const platform::AlertRequest &request) {
+        asked << request.informativeText;
+        return int(request.buttons.indexOf(answers.isEmpty() ? QString() : answers.takeFirst()));
+    });
+
+    QPointer<KTBatchProcessingWindowController> window = KTBatchProcessingWindowController::showShared();
+    auto *config = window->configurationViewController();
+    config->addItems(photos);
+    config->setDestinationDirectory(QUrl::fromLocalFile(out));
+    // One worker, held until the quit was answered: no file has begun then.
+    std::atomic<bool> hold = true;
+    window->coordinator().processingQueue()->setMaxThreadCount(1);
+    window->coordinator().processingQueue()->start([&hold] {
+        while (hold)
+            QThread::yieldCurrentThread();
+    });
+    ASSERT_TRUE(window->process());
+    auto *progress = window->progressViewController();
+    ASSERT_TRUE(progress);
+
+    answers = {QStringLiteral("Don't quit")};
+    application.terminate();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked.first().startsWith(QStringLiteral("Your photos are still being processed.")));
+    EXPECT_FALSE(application.isTerminating());
+    EXPECT_TRUE(window->coordinator().isProcessing()) << "the run goes on";
+
+    answers = {QStringLiteral("Quit anyway")};
+    application.terminate();
+    EXPECT_TRUE(application.isAwaitingTerminateReply());
+    EXPECT_EQ(quits, 0);
+    EXPECT_TRUE(window && window->isVisible()) << "the windows stay while the photos being written end";
+    hold = false;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return quits == 1; }, 120000));
+    EXPECT_EQ(asked.size(), 2) << "asked once more only";
+    EXPECT_FALSE(window->coordinator().isProcessing());
+    // The files not begun are left, and not listed as failed.
+    EXPECT_TRUE(QDir(out).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(progress->failedFiles().isEmpty());
+    EXPECT_TRUE(window->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    platform::setAlertPresenter(nullptr);
     TemplatesStore::setShared(nullptr);
 }

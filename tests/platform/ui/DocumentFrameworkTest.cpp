@@ -11,12 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
 #include <QUndoStack>
 #include <QUuid>
+#include <QWidget>
 
 using namespace platform;
 
@@ -217,6 +219,27 @@ TEST_F(DocumentFrameworkFixture, TerminateWaitsForALaterReply)
     app.replyToApplicationShouldTerminate(true);
     EXPECT_EQ(delegate.will, 1);
     EXPECT_EQ(quits, 1);
+}
+
+TEST_F(DocumentFrameworkFixture, AQuitAWindowRefusesKeepsThatWindowAndCanBeAskedAgain)
+{
+    struct Stubborn : QWidget {
+        bool refuse = true;
+        void closeEvent(QCloseEvent *event) override { event->setAccepted(!refuse); }
+    } window;
+    window.show();
+    struct Now : ApplicationDelegate {
+        int asked = 0;
+        TerminateReply applicationShouldTerminate() override { return ++asked, TerminateReply::Now; }
+    } delegate;
+    Application app(&delegate);
+    app.terminate();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(app.isTerminating()) << "a later quit is heard";
+    app.terminate();
+    EXPECT_EQ(delegate.asked, 2);
+    window.refuse = false;
+    window.close();
 }
 
 TEST(SingleInstanceTest, ALaterStartHandsItsFilesToTheRunningOne)
