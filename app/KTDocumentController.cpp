@@ -136,6 +136,8 @@ QStringList KTDocumentController::openPanelNameFilters() const
 void KTDocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool display, OpenCompletion completion)
 {
     Document *current = currentDocument();
+    const QString design =
+        url.isLocalFile() ? m_designsForFiles.take(QFileInfo(url.toLocalFile()).absoluteFilePath()) : QString();
 
     if (KTTemplate::isTemplateAtURL(url)) {
         openTemplatePackage(url, std::move(completion));
@@ -149,6 +151,17 @@ void KTDocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool d
         if (completion)
             completion(current, false, Error{});
         return;
+    }
+
+    // A design named with this photo goes on it once it shows (a design file
+    // or an archive has no photo to put it on).
+    if (!design.isEmpty()) {
+        completion = [completion = std::move(completion), design](Document *doc, bool alreadyOpen, const Error &error) {
+            if (auto *photo = qobject_cast<XSDocument *>(doc); photo && error.isNull())
+                photo->applyDesignNamed(design);
+            if (completion)
+                completion(doc, alreadyOpen, error);
+        };
     }
 
     auto *startup = qobject_cast<XSDocument *>(current);
@@ -171,6 +184,14 @@ void KTDocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool d
     }
 
     DocumentController::openDocumentWithContentsOfURL(url, display, std::move(completion));
+}
+
+void KTDocumentController::applyDesignWhenOpened(const QList<QUrl> &urls, const QString &designName)
+{
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile() && !designName.isEmpty())
+            m_designsForFiles.insert(QFileInfo(url.toLocalFile()).absoluteFilePath(), designName);
+    }
 }
 
 void KTDocumentController::openTemplatePackage(const QUrl &url, OpenCompletion completion)

@@ -2,6 +2,8 @@
 
 #include "platform/ui/DocumentController.h"
 
+#include <QHash>
+
 #include <functional>
 
 namespace platform {
@@ -49,6 +51,10 @@ public:
     // then they are imported into the library directly.
     void setFrameArchiveRoute(Route route) { m_frameArchiveRoute = std::move(route); }
 
+    // The saved design named with these files (at start, or handed over by a
+    // later start) goes on them when they open, and on no other file.
+    void applyDesignWhenOpened(const QList<QUrl> &urls, const QString &designName);
+
 signals:
     // A frame archive opened here ended its import (tests wait on it).
     void frameArchiveImportEnded(const QUrl &url, bool succeeded);
@@ -58,4 +64,5 @@ private:
     void importFrameArchive(const QUrl &url);
 
     Route m_frameArchiveRoute;
+    QHash<QString, QString> m_designsForFiles; // absolute path -> design name
 };

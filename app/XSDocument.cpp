@@ -9,6 +9,7 @@
 #include "design/ui/KTReportView.h"
 #include "design/ui/KTTemplateSaving.h"
 #include "platform/ui/FilePanels.h"
+#include "platform/ui/MessageBoxPresenter.h"
 #include "kit/VLProcessArguments.h"
 #include "platform/Alert.h"
 #include "platform/Log.h"
@@ -753,7 +754,22 @@ platform::ManagedObjectContext *savedDesignsContext()
 
 void XSDocument::processArguments()
 {
-    processArguments(VLProcessArguments());
+    if (VLProcessArguments::isProcessRun())
+        processArguments(VLProcessArguments());
+}
+
+void XSDocument::applyDesignNamed(const QString &name)
+{
+    // On a later pass, as the window's own: a first-run import of the
+    // built-in designs queued before it has begun by then, and is waited for.
+    QPointer<XSDocument> self(this);
+    runAfterDelay(0, [self, name] {
+        if (!self)
+            return;
+        VLProcessArguments options(QStringList{});
+        options.setArguments({{QString::fromLatin1(VLProcessArguments::kTemplateKey), name}});
+        self->processArguments(options);
+    }, this);
 }
 
 void XSDocument::processArguments(const VLProcessArguments &options)
@@ -791,6 +807,7 @@ void XSDocument::processArguments(const VLProcessArguments &options)
         request.messageText = QString::fromLatin1(kTemplateNotFound);
         request.informativeText = text;
         request.buttons = {QStringLiteral("OK")};
+        const AlertWindowScope over(windowForSheet()); // the photo it was named for
         runAlert(request);
         return;
     }

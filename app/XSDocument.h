@@ -135,8 +135,13 @@ public:
     // Applies the saved design named by -template=NAME and, with -process,
     // writes the framed photo over its file and quits. Runs once the window
     // has loaded (and once the first-run import of the built-in designs is done).
+    // The program's own arguments count only in a run that frames and quits:
+    // otherwise the design named at start goes on the files named with it
+    // (applyDesignNamed, through the document controller), not on every photo.
     void processArguments();
     void processArguments(const VLProcessArguments &options);
+    // Puts the saved design of that name around the photo, or says it isn't there.
+    void applyDesignNamed(const QString &name);
     // The saved design of that name made from its stored form; null when
     // there is none or it can't be read (processArguments says so).
     std::shared_ptr<KTTemplate> designNamed(const QString &name);

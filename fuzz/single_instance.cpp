@@ -18,5 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             || !again)
             __builtin_trap(); // a message read is one we could have sent
     }
+    const platform::Handoff::Request request = platform::Handoff::decodeRequest(bytes, &ok);
+    if (ok) {
+        bool again = false;
+        if (platform::Handoff::decodeRequest(platform::Handoff::encodeRequest(request), &again) != request || !again)
+            __builtin_trap();
+    }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
@@ -52,16 +53,61 @@ QStringList decodeMessage(const QByteArray &data, bool *ok)
     return out;
 }
 
+QByteArray encodeRequest(const Request &request)
+{
+    if (request.designName.isEmpty())
+        return encodeMessage(request.paths);
+    const QJsonObject object{{QStringLiteral("paths"), QJsonArray::fromStringList(request.paths)},
+                             {QStringLiteral("template"), request.designName}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+Request decodeRequest(const QByteArray &data, bool *ok)
+{
+    if (ok)
+        *ok = false;
+    if (data.size() > kMaximumMessageSize)
+        return {};
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError)
+        return {};
+    if (doc.isArray())
+        return {decodeMessage(data, ok), {}};
+    if (!doc.isObject())
+        return {};
+    const QJsonObject object = doc.object();
+    const QJsonValue paths = object.value(QStringLiteral("paths"));
+    const QJsonValue design = object.value(QStringLiteral("template"));
+    if (!paths.isArray() || !design.isString() || object.size() != 2)
+        return {};
+    Request request;
+    request.designName = design.toString();
+    for (const QJsonValue &value : paths.toArray()) {
+        if (!value.isString())
+            return {};
+        request.paths.append(value.toString());
+    }
+    if (ok)
+        *ok = true;
+    return request;
+}
+
 bool sendToRunningInstance(const QString &server, const QStringList &paths, int timeoutMs)
+{
+    return sendRequestToRunningInstance(server, Request{paths, {}}, timeoutMs);
+}
+
+bool sendRequestToRunningInstance(const QString &server, const Request &request, int timeoutMs)
 {
     QLocalSocket socket;
     socket.connectToServer(server);
     if (!socket.waitForConnected(timeoutMs))
         return false;
-    QStringList absolute;
-    for (const QString &path : paths)
-        absolute.append(QFileInfo(path).absoluteFilePath());
-    socket.write(encodeMessage(absolute));
+    Request absolute{{}, request.designName};
+    for (const QString &path : request.paths)
+        absolute.paths.append(QFileInfo(path).absoluteFilePath());
+    socket.write(encodeRequest(absolute));
     socket.flush();
     bool sent = true;
     while (socket.bytesToWrite() > 0 && sent)

@@ -8,9 +8,18 @@
 namespace platform {
 
 // Opening files with Kantelo: a running instance takes them over a per-user
-// local socket (the message is a JSON array of absolute paths); when none
-// answers, the program is started with them.
+// local socket (the message is a JSON array of absolute paths, or an object
+// {"paths": [...], "template": NAME} when a saved design goes on them); when
+// none answers, the program is started with them.
 namespace Handoff {
+
+// What one start hands over: the files, and the saved design to put on
+// those files only (empty for none).
+struct Request {
+    QStringList paths;
+    QString designName;
+    bool operator==(const Request &) const = default;
+};
 
 // The per-user server name the running application listens on.
 QString serverName();
@@ -19,10 +28,15 @@ QByteArray encodeMessage(const QStringList &paths);
 // Bounded and strict: anything but an array of strings is refused.
 QStringList decodeMessage(const QByteArray &data, bool *ok = nullptr);
 inline constexpr qint64 kMaximumMessageSize = 1 << 20;
+// A request without a design is the plain array, as older starts send it.
+QByteArray encodeRequest(const Request &request);
+// Either form; bounded and strict like decodeMessage.
+Request decodeRequest(const QByteArray &data, bool *ok = nullptr);
 
 // Hands the paths (made absolute) to the instance listening on `server`.
 // Answers false when none answers.
 bool sendToRunningInstance(const QString &server, const QStringList &paths, int timeoutMs = 3000);
+bool sendRequestToRunningInstance(const QString &server, const Request &request, int timeoutMs = 3000);
 
 // The application program: "kantelo" beside the calling program (build tree
 // or install prefix), else the one on PATH; empty when there is none.

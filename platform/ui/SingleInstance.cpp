@@ -37,6 +37,11 @@ bool SingleInstance::sendToRunningInstance(const QStringList &paths, int timeout
     return Handoff::sendToRunningInstance(m_serverName, paths, timeoutMs);
 }
 
+bool SingleInstance::sendRequestToRunningInstance(const Handoff::Request &request, int timeoutMs)
+{
+    return Handoff::sendRequestToRunningInstance(m_serverName, request, timeoutMs);
+}
+
 bool SingleInstance::listen()
 {
     if (m_server)
@@ -103,13 +108,13 @@ void SingleInstance::readConnection()
                 return;
             buffer->append(socket->readAll());
             bool ok = false;
-            const QStringList paths = decodeMessage(*buffer, &ok);
+            const Handoff::Request request = Handoff::decodeRequest(*buffer, &ok);
             buffer->clear();
             if (!ok) {
                 logLine(QStringLiteral("Warning: Ignored a malformed message from another start"));
                 return;
             }
-            emit filesReceived(paths);
+            emit filesReceived(request.paths, request.designName);
         });
     }
 }

@@ -27,6 +27,8 @@ public:
     // Hands the paths (made absolute) to a running instance. Answers false
     // when none answers.
     bool sendToRunningInstance(const QStringList &paths, int timeoutMs = 3000);
+    // The same with a saved design to put on those files.
+    bool sendRequestToRunningInstance(const Handoff::Request &request, int timeoutMs = 3000);
     // Becomes the running instance; a stale socket left by a crash is removed.
     bool listen();
     bool isListening() const;
@@ -44,7 +46,8 @@ public:
     int openConnections() const { return m_connections; }
 
 signals:
-    void filesReceived(const QStringList &paths);
+    // `designName`, when not empty, names the saved design for these files only.
+    void filesReceived(const QStringList &paths, const QString &designName);
 
 private:
     void readConnection();

@@ -98,8 +98,10 @@ int main(int argc, char *argv[])
     const VLProcessArguments options;
     const bool processRun = options.contains(QString::fromLatin1(VLProcessArguments::kProcessKey));
     platform::SingleInstance instance;
+    // A design named here goes with these files, to a running instance too.
+    const QString designName = options.value(QString::fromLatin1(VLProcessArguments::kTemplateKey));
     if (!processRun) {
-        if (instance.sendToRunningInstance(files))
+        if (instance.sendRequestToRunningInstance({files, designName}))
             return 0;
         instance.listen();
     }
@@ -171,12 +173,14 @@ int main(int argc, char *argv[])
             return nullptr;
         });
 
-    QObject::connect(&instance, &platform::SingleInstance::filesReceived, &app, [](const QStringList &paths) {
-        QList<QUrl> urls;
-        for (const QString &path : paths)
-            urls.append(QUrl::fromLocalFile(path));
-        KTDocumentController::sharedDocumentController()->openDocumentsWithURLs(urls);
-    });
+    QObject::connect(&instance, &platform::SingleInstance::filesReceived, &app,
+                     [](const QStringList &paths, const QString &design) {
+                         QList<QUrl> urls;
+                         for (const QString &path : paths)
+                             urls.append(QUrl::fromLocalFile(path));
+                         KTDocumentController::sharedDocumentController()->applyDesignWhenOpened(urls, design);
+                         KTDocumentController::sharedDocumentController()->openDocumentsWithURLs(urls);
+                     });
     // Without a menu bar to quit from, closing the last window is the quit.
     QObject::connect(&app, &QGuiApplication::lastWindowClosed, &application, [&application] {
         for (QWidget *window : QApplication::topLevelWidgets()) {
@@ -186,6 +190,12 @@ int main(int argc, char *argv[])
         application.terminate();
     });
 
+    if (!processRun) {
+        QList<QUrl> urls;
+        for (const QString &file : files)
+            urls.append(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+        KTDocumentController::sharedDocumentController()->applyDesignWhenOpened(urls, designName);
+    }
     application.finishLaunching(files);
     const int status = app.exec();
     platform::TimingLog::mark("exit");

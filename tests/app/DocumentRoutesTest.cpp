@@ -310,6 +310,40 @@ TEST_F(OpeningRoutes, AFrameArchiveGoesIntoTheLibraryAndTheResultIsReported)
     LibraryStore::setShared(nullptr);
 }
 
+TEST_F(OpeningRoutes, ADesignNamedWithPhotosGoesOnThosePhotosOnly)
+{
+    TemplatesStore designs(freshDir());
+    TemplatesStore::setShared(&designs);
+    {
+        KTTemplate saved;
+        ASSERT_TRUE(saved.importImage(QUrl::fromLocalFile(writePhoto(freshDir()))));
+        saved.addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
+        saved.setName(QStringLiteral("Matted"));
+        ASSERT_TRUE(Variation::variationFromTemplate(&saved, designs.templatesManagedObjectContext()));
+    }
+    const QString named = writePhoto(freshDir());
+    controller->applyDesignWhenOpened({QUrl::fromLocalFile(named)}, QStringLiteral("Matted"));
+    Opened framed = open(named);
+    ASSERT_TRUE(framed.doc);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return matCount(framed.doc) == 1; }));
+
+    // A photo opened later gets none and stays unedited, even after its window's pass.
+    Opened later = open(writePhoto(freshDir()));
+    ASSERT_TRUE(later.doc);
+    EXPECT_TRUE(testsupport::waitPastTimersDue(20));
+    EXPECT_EQ(matCount(later.doc), 0);
+    EXPECT_FALSE(later.doc->isDocumentEdited());
+    EXPECT_EQ(matCount(open(named).doc), 1) << "reopening the framed photo shows it as it is";
+
+    // An unknown name says so.
+    const QString unknown = writePhoto(freshDir());
+    controller->applyDesignWhenOpened({QUrl::fromLocalFile(unknown)}, QStringLiteral("Gone"));
+    EXPECT_TRUE(open(unknown).doc);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return alerts.asked.size() == 1; }));
+    EXPECT_EQ(alerts.asked.first().informativeText, "Template named 'Gone' not found");
+    TemplatesStore::setShared(nullptr);
+}
+
 TEST_F(OpeningRoutes, ADesignNamedAtStartIsAppliedOrItsAbsenceShown)
 {
     TemplatesStore designs(freshDir());

@@ -257,6 +257,15 @@ TEST(SingleInstanceTest, ALaterStartHandsItsFilesToTheRunningOne)
     ASSERT_TRUE(testsupport::waitUntil([&] { return !received.isEmpty(); }));
     EXPECT_EQ(received.at(0), "/photos/one.jpg");
     EXPECT_EQ(received.at(1), QDir::current().absoluteFilePath("two é.png")) << "relative paths are made absolute";
+
+    // A design named at that start goes along, for those files.
+    QString design;
+    QObject::connect(&running, &SingleInstance::filesReceived,
+                     [&](const QStringList &, const QString &name) { design = name; });
+    ASSERT_TRUE(second.sendRequestToRunningInstance({{"/photos/three.jpg"}, "Gold \"Leaf\""}));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !design.isEmpty(); }));
+    EXPECT_EQ(received, QStringList{"/photos/three.jpg"});
+    EXPECT_EQ(design, "Gold \"Leaf\"");
 }
 
 // Silent connections hold no slot and no memory for long: the surplus is
@@ -298,6 +307,20 @@ TEST(SingleInstanceTest, MalformedMessagesAreRefused)
     EXPECT_FALSE(ok);
     EXPECT_EQ(SingleInstance::decodeMessage(SingleInstance::encodeMessage({"x", "y"}), &ok), (QStringList{"x", "y"}));
     EXPECT_TRUE(ok);
+
+    // With a design: an object of exactly the paths and the name; a plain
+    // array still reads as paths alone.
+    const Handoff::Request request{{"x"}, "Baroque"};
+    EXPECT_EQ(Handoff::decodeRequest(Handoff::encodeRequest(request), &ok), request);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Handoff::decodeRequest("[\"x\"]", &ok), (Handoff::Request{{"x"}, {}}));
+    EXPECT_TRUE(ok);
+    for (const char *bad :
+         {"{\"paths\":[\"x\"]}", "{\"paths\":[1],\"template\":\"B\"}", "{\"paths\":\"x\",\"template\":\"B\"}",
+          "{\"paths\":[],\"template\":2}", "{\"paths\":[],\"template\":\"B\",\"more\":1}", "\"x\""}) {
+        Handoff::decodeRequest(bad, &ok);
+        EXPECT_FALSE(ok) << bad;
+    }
 }
 
 TEST(SingleInstanceTest, OpeningWithoutARunningOrInstalledKanteloFailsWithAReason)
