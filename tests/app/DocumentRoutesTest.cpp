@@ -87,6 +87,17 @@ protected:
         return path;
     }
 
+    // The shared templates store, with one saved design "Matted": a colour mat.
+    static bool saveMattedDesign(TemplatesStore &designs)
+    {
+        TemplatesStore::setShared(&designs);
+        KTTemplate saved;
+        saved.importImage(QUrl::fromLocalFile(writePhoto(freshDir())));
+        saved.addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
+        saved.setName(QStringLiteral("Matted"));
+        return Variation::variationFromTemplate(&saved, designs.templatesManagedObjectContext()) != nullptr;
+    }
+
     static qsizetype matCount(XSDocument *doc)
     {
         qsizetype count = 0;
@@ -313,14 +324,7 @@ TEST_F(OpeningRoutes, AFrameArchiveGoesIntoTheLibraryAndTheResultIsReported)
 TEST_F(OpeningRoutes, ADesignNamedWithPhotosGoesOnThosePhotosOnly)
 {
     TemplatesStore designs(freshDir());
-    TemplatesStore::setShared(&designs);
-    {
-        KTTemplate saved;
-        ASSERT_TRUE(saved.importImage(QUrl::fromLocalFile(writePhoto(freshDir()))));
-        saved.addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
-        saved.setName(QStringLiteral("Matted"));
-        ASSERT_TRUE(Variation::variationFromTemplate(&saved, designs.templatesManagedObjectContext()));
-    }
+    ASSERT_TRUE(saveMattedDesign(designs));
     const QString named = writePhoto(freshDir());
     controller->applyDesignWhenOpened({QUrl::fromLocalFile(named)}, QStringLiteral("Matted"));
     Opened framed = open(named);
@@ -347,14 +351,7 @@ TEST_F(OpeningRoutes, ADesignNamedWithPhotosGoesOnThosePhotosOnly)
 TEST_F(OpeningRoutes, ADesignNamedAtStartIsAppliedOrItsAbsenceShown)
 {
     TemplatesStore designs(freshDir());
-    TemplatesStore::setShared(&designs);
-    {
-        KTTemplate saved;
-        ASSERT_TRUE(saved.importImage(QUrl::fromLocalFile(writePhoto(freshDir()))));
-        saved.addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
-        saved.setName(QStringLiteral("Matted"));
-        ASSERT_TRUE(Variation::variationFromTemplate(&saved, designs.templatesManagedObjectContext()));
-    }
+    ASSERT_TRUE(saveMattedDesign(designs));
     Opened opened = open(writePhoto(freshDir()));
     ASSERT_TRUE(opened.doc);
     QCoreApplication::processEvents(); // the window's own pass finds no design named
