@@ -22,6 +22,7 @@
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/TemporaryFolders.h"
 #include "platform/UserDefaults.h"
 #include "platform/archive/TypedStreamColor.h"
 #include "platform/objectstore/ManagedObjectContext.h"
@@ -343,6 +344,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // folder can hold very many files, so it goes off the main thread.
     runInBackground([folder = platform::applicationSupportFolder()] {
         KTFrameLibraryImporter::removeStaleImportFolders(folder);
+        platform::TemporaryFolders::removeStaleFolders();
     });
 
     if (defaults.boolForKey(key(kShowWelcomeWindowKey)))

@@ -97,7 +97,7 @@ void KTAlertsViewController::setNewAlerts(qint64 count)
     QMutexLocker locker(&m_lock);
     m_newAlerts = count;
     if (m_infoLabel)
-        m_infoLabel->setText(tr(kNewAlertsFormat).arg(count));
+        m_infoLabel->setText(tr(kNewAlertsFormat, nullptr, int(count)));
 }
 
 void KTAlertsViewController::showText()
@@ -126,8 +126,8 @@ void KTAlertsViewController::viewWillAppear()
 void KTAlertsViewController::viewDidDisappear()
 {
     setNewAlerts(0);
-    if (m_text.isEmpty())
-        postShowAlertsButton(false);
+    // Every bar drops the count it showed; the button goes once the list is empty.
+    postShowAlertsButton(!m_text.isEmpty());
 }
 
 void KTAlertsViewController::clearPressed()

@@ -19,7 +19,7 @@ public:
     static constexpr const char *kNibName = "KTAlertsViewController";
     static constexpr const char *kShowAlertsNotification = "KTShowAlertsNotification";
     static constexpr const char *kShowKey = "show";
-    static constexpr const char *kNewAlertsFormat = "%1 new alerts";
+    static constexpr const char *kNewAlertsFormat = "%n new alert(s)";
 
     explicit KTAlertsViewController(QObject *parent = nullptr);
     ~KTAlertsViewController() override;

@@ -1,15 +1,17 @@
 #include "app/KTBottomBarViewController.h"
 
 #include "app/KTAlertsViewController.h"
+#include "app/KTDesignCanvasInterface.h"
+#include "app/KTDesignDocumentInterface.h"
 #include "app/KTLibraryPanelInterface.h"
 #include "design/KTPreferenceKeys.h"
 #include "app/KTPresentationSettings.h"
 #include "design/KTTemplate.h"
 #include "kit/VLValueAdditions.h"
 #include "kit/ui/VLColorWell.h"
+#include "platform/Dispatch.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
-#include "platform/codec/ImageEncoder.h"
 #include "platform/ui/Document.h"
 #include "platform/ui/FilePanels.h"
 #include "platform/ui/OpenWithDesktop.h"
@@ -24,7 +26,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QHBoxLayout>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -32,6 +33,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QWidget>
+#include <QtConcurrent>
 
 #include <algorithm>
 #include <cmath>
@@ -107,7 +109,8 @@ void KTBottomBarViewController::showAlertsButton(const platform::Notification &n
     KTAlertsViewController *alerts = KTAlertsViewController::shared();
     const qint64 count = alerts ? alerts->newAlerts() : 0;
     m_alertsButton->setText(count > 0 ? QStringLiteral("⚠ %1").arg(count) : QStringLiteral("⚠"));
-    m_alertsButton->setToolTip(tr(KTAlertsViewController::kNewAlertsFormat).arg(count));
+    m_alertsButton->setToolTip(
+        KTAlertsViewController::tr(KTAlertsViewController::kNewAlertsFormat, nullptr, int(count)));
     m_alertsButton->setVisible(show);
 }
 
@@ -346,34 +349,78 @@ void KTBottomBarViewController::setDesktopRunner(DesktopRunner runner)
     desktopRunner() = std::move(runner);
 }
 
-QImage KTBottomBarViewController::imageToShare() const
+namespace {
+// The export formats by index, as the preferences number them.
+const char *const kShareExtensions[] = {"jpg", "png", "tiff", "psd"};
+constexpr int kPNGIndex = 1;
+
+int formatIndexForExtension(const QString &extension)
 {
-    if (!m_template)
-        return {};
-    m_template->setExportQuality(
-        platform::UserDefaults::standard().integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0);
-    QSizeF size = m_template->exportSizeFromPreferencesWithLastDrawnSize(QSizeF());
-    if (size.isEmpty())
-        size = m_template->sizeFromOriginalWithOuterShadow(true);
-    return m_template->imageWithSize(size);
+    const QString lower = extension.toLower();
+    if (lower == QLatin1String("jpeg"))
+        return 0;
+    if (lower == QLatin1String("tif"))
+        return 2;
+    for (int i = 0; i < 4; ++i) {
+        if (lower == QLatin1String(kShareExtensions[i]))
+            return i;
+    }
+    return 0;
 }
 
-QString KTBottomBarViewController::writeShareFile() const
+// The canvas shows its busy cover while the picture is made.
+class BusyCanvas
 {
-    const QImage image = imageToShare();
-    if (image.isNull())
+public:
+    explicit BusyCanvas(QObject *canvas)
+        : m_canvas(canvas)
+    {
+        if (auto *shown = dynamic_cast<KTDesignCanvasInterface *>(m_canvas.data()))
+            shown->showPause();
+    }
+    ~BusyCanvas()
+    {
+        if (auto *shown = dynamic_cast<KTDesignCanvasInterface *>(m_canvas.data()))
+            shown->hidePause();
+    }
+
+private:
+    QPointer<QObject> m_canvas;
+};
+} // namespace
+
+QSizeF KTBottomBarViewController::sizeShownOnScreen() const
+{
+    auto *canvas = dynamic_cast<KTDesignCanvasInterface *>(m_designViewController.data());
+    return canvas ? canvas->lastDrawnSize() : QSizeF();
+}
+
+QString KTBottomBarViewController::writeShareFile(int formatIndex) const
+{
+    KTDesignDocumentInterface *document = KTDesignDocumentInterface::ofWindowController(windowController());
+    if (!document)
         return {};
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/Kantelo-shared");
-    QDir().mkpath(folder);
-    QString name = QStringLiteral("Framed picture");
-    if (auto *document = windowController() ? qobject_cast<platform::Document *>(windowController()->document()) : nullptr)
-        name = QFileInfo(document->displayName()).completeBaseName() + QStringLiteral(" framed");
-    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".jpg");
     platform::Error error;
-    return platform::ImageEncoder::writeToFile(path, image, QString::fromLatin1(platform::TypeTable::kJPEG), {},
-                                               0.9, &error)
-               ? path
-               : QString();
+    QUrl url;
+    {
+        const BusyCanvas busy(m_designViewController);
+        url = document->writeFramedPictureFile(sizeShownOnScreen(), formatIndex, &error);
+    }
+    if (url.isEmpty() && !error.isNull())
+        platform::presentError(error);
+    return url.toLocalFile();
+}
+
+QImage KTBottomBarViewController::imageToShare() const
+{
+    const QString path = writeShareFile(kPNGIndex);
+    if (path.isEmpty())
+        return {};
+    // Read back off the main thread; the file is needed no longer.
+    QFuture<QImage> reading = QtConcurrent::run([path] { return QImage(path); });
+    platform::spinEventLoopUntil([&reading] { return reading.isFinished(); }, 20);
+    QDir(QFileInfo(path).absolutePath()).removeRecursively();
+    return reading.result();
 }
 
 void KTBottomBarViewController::copyToClipboard()
@@ -399,20 +446,29 @@ void KTBottomBarViewController::emailPicture()
 
 void KTBottomBarViewController::saveCopy()
 {
+    KTDesignDocumentInterface *document = KTDesignDocumentInterface::ofWindowController(windowController());
+    if (!document)
+        return;
+    const qint64 preferred =
+        platform::UserDefaults::standard().integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey));
     platform::SavePanelRequest request;
     request.title = tr("Save a Copy");
-    request.allowedExtensions = {QStringLiteral("jpg"), QStringLiteral("png")};
-    request.nameFieldValue = QStringLiteral("Framed picture.jpg");
+    request.allowedExtensions = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+                                 QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("psd")};
+    request.nameFieldValue = QStringLiteral("Framed picture.")
+                             + QLatin1String(kShareExtensions[preferred >= 0 && preferred < 4 ? preferred : 0]);
     request.parent = view() ? view()->window() : nullptr;
     const QUrl url = platform::runSavePanel(request);
     if (url.isEmpty())
         return;
-    const QString path = url.toLocalFile();
-    const bool png = QFileInfo(path).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
     platform::Error error;
-    if (!platform::ImageEncoder::writeToFile(path, imageToShare(),
-                                             QString::fromLatin1(png ? platform::TypeTable::kPNG : platform::TypeTable::kJPEG),
-                                             {}, 0.9, &error))
+    bool written = false;
+    {
+        const BusyCanvas busy(m_designViewController);
+        written = document->writeFramedPicture(url, sizeShownOnScreen(),
+                                               formatIndexForExtension(QFileInfo(url.toLocalFile()).suffix()), &error);
+    }
+    if (!written && !error.isNull())
         platform::presentError(error);
 }
 

@@ -125,7 +125,8 @@ public:
     using DesktopRunner = std::function<bool(const QString &program, const QStringList &arguments)>;
     static void setDesktopRunner(DesktopRunner runner);
     QPushButton *shareButton() const { return m_shareButton; }
-    // The framed picture at the export size of the preferences.
+    // The framed picture as the export preferences make it, given the size
+    // shown on screen, rendered off the main thread behind the canvas's busy cover.
     QImage imageToShare() const;
     void copyToClipboard();
     void openWithViewer();
@@ -172,8 +173,10 @@ private:
     QPointer<QPushButton> m_shareButton;
     QPointer<QToolButton> m_actionButton;
     QPointer<QMenu> m_actionMenu;
-    // The picture written to a file of its own for the viewer or the mail.
-    QString writeShareFile() const;
+    // The picture written to a private temporary file for the viewer or the
+    // mail, in the preferred format unless an index is given.
+    QString writeShareFile(int formatIndex = -1) const;
+    QSizeF sizeShownOnScreen() const;
     QPointer<KTPanelManagerViewController> m_panelManager;
     platform::NotificationCenter::ObserverId m_panelObserver = 0;
     QMetaObject::Connection m_libraryStateConnection;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include <memory>
 
 class KTTemplate;
@@ -14,4 +16,6 @@ public:
     virtual void removeSelectedVariations() = 0;
     // The window closes: the browser lets go of its designs.
     virtual void emptyTemplates() {}
+    // Shows and selects the saved designs of these GUIDs (just imported).
+    virtual void showDesigns(const QStringList &guids) { Q_UNUSED(guids); }
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QSizeF>
+
 #include <memory>
 
 class KTTrackingAreaHost;
@@ -16,4 +18,9 @@ public:
     // The canvas view as the layers see it; null before it is built.
     virtual KTTrackingAreaHost *trackingAreaHost() = 0;
     virtual void removeAllTrackingAreas() = 0;
+    // The size the framed design was last drawn at on screen.
+    virtual QSizeF lastDrawnSize() const { return {}; }
+    // The busy cover over the canvas while other work makes its picture.
+    virtual void showPause() {}
+    virtual void hidePause() {}
 };

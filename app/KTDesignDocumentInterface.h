@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Error.h"
 #include "platform/ui/WindowController.h"
 
 #include <QObject>
@@ -24,12 +25,28 @@ public:
     virtual bool isDefaultImage() const { return false; }
     // Puts another design's settings and layers around the photo.
     virtual void replaceTemplateWith(const std::shared_ptr<KTTemplate> &) {}
-    // The framed picture written for a drag out of the canvas, in a new
-    // temporary folder, named and sized as the export defaults say; empty
-    // when it could not be written.
-    virtual QUrl writeDragOutFile(const QSizeF &lastDrawnSize)
+    // The framed picture as the export preferences make it (the size rule,
+    // given the size shown on screen, and the quality), rendered off the main
+    // thread and written to `url` in the format of the index (the preferred
+    // one when negative); false with the reason when nothing was written.
+    virtual bool writeFramedPicture(const QUrl &url, const QSizeF &lastDrawnSize, int formatIndex,
+                                    platform::Error *error)
+    {
+        Q_UNUSED(url);
+        Q_UNUSED(lastDrawnSize);
+        Q_UNUSED(formatIndex);
+        Q_UNUSED(error);
+        return false;
+    }
+    // The same, for a drag out of the canvas or a share: written in a new
+    // private temporary folder and named as the export preferences say;
+    // empty when it could not be written.
+    virtual QUrl writeFramedPictureFile(const QSizeF &lastDrawnSize, int formatIndex = -1,
+                                        platform::Error *error = nullptr)
     {
         Q_UNUSED(lastDrawnSize);
+        Q_UNUSED(formatIndex);
+        Q_UNUSED(error);
         return {};
     }
     // The window is ready: the photo goes in, then change tracking starts.

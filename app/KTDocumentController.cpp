@@ -6,6 +6,7 @@
 #include "platform/Alert.h"
 #include "platform/FileWrapper.h"
 #include "platform/Log.h"
+#include "platform/TemporaryFolders.h"
 #include "platform/TypeTable.h"
 #include "platform/ui/FilePanels.h"
 #include "stores/KTFrameLibraryImporter.h"
@@ -16,7 +17,6 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QSemaphore>
-#include <QTemporaryDir>
 
 #include <cmath>
 
@@ -75,11 +75,9 @@ struct FrameArchiveImport : KTFrameLibraryImporterDelegate {
             AlertRequest request;
             request.style = AlertRequest::Style::Informational;
             request.messageText = QString::fromLatin1(KTDocumentController::kFramesImportedMessage);
-            request.informativeText = QString::fromUtf8(KTDocumentController::kFramesImportedText)
-                                          .arg(name)
-                                          .arg(importer->importedCollectionIDs().size())
-                                          .arg(importer->importedSetIDs().size())
-                                          .arg(importer->importedFrameIDs().size());
+            request.informativeText = KTDocumentController::framesImportedText(
+                name, importer->importedCollectionIDs().size(), importer->importedSetIDs().size(),
+                importer->importedFrameIDs().size());
             runAlert(request);
         } else {
             logLine(QString::fromLatin1(KTDocumentController::kImporterFailedLog).arg(error.description));
@@ -260,13 +258,12 @@ QUrl KTDocumentController::imageURLFromFileWrapper(const FileWrapper &wrapper) c
     if (!photo)
         return {};
 
-    QTemporaryDir temporary(QDir::tempPath() + QStringLiteral("/XXXXXXXXX"));
-    if (!temporary.isValid())
+    const QString temporary = platform::TemporaryFolders::makeFolder();
+    if (temporary.isEmpty())
         return {};
-    temporary.setAutoRemove(false);
-    const QString path = temporary.path() + QLatin1Char('/') + name;
+    const QString path = temporary + QLatin1Char('/') + name;
     if (!photo->writeToPath(path)) {
-        QDir(temporary.path()).removeRecursively();
+        QDir(temporary).removeRecursively();
         return {};
     }
     return QUrl::fromLocalFile(path);
@@ -306,4 +303,12 @@ void KTDocumentController::importFrameArchive(const QUrl &url)
     FrameArchiveImport *waiting = import.get();
     import->process->runInBackground([waiting] { waiting->ended.acquire(); });
     import->importer->startImport();
+}
+
+QString KTDocumentController::framesImportedText(const QString &name, qsizetype collections, qsizetype sets,
+                                                 qsizetype frames)
+{
+    return tr(kFramesImportedText)
+        .arg(name, tr("%n collection(s)", nullptr, int(collections)), tr("%n set(s)", nullptr, int(sets)),
+             tr("%n frame(s)", nullptr, int(frames)));
 }

@@ -26,7 +26,9 @@ public:
     static constexpr const char *kFramesImportTitle = "Importing frames";
     static constexpr const char *kFramesImportProgress = "Progress: %d%%";
     static constexpr const char *kFramesImportedMessage = "Frames imported";
-    static constexpr const char *kFramesImportedText = "“%1” added %2 collections, %3 sets and %4 frames to your library.";
+    static constexpr const char *kFramesImportedText = "“%1” added %2, %3 and %4 to your library.";
+    // The sentence above for an archive's name and its counts.
+    static QString framesImportedText(const QString &name, qsizetype collections, qsizetype sets, qsizetype frames);
     static constexpr const char *kImporterFailedLog = "Importer Failed with error: %1";
     static constexpr const char *kNoLibraryText = "There is no frame library to import “%1” into.";
     static constexpr double kFramesImportPopUpDelay = 0.5;

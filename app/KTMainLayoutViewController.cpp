@@ -289,6 +289,13 @@ void KTMainLayoutViewController::openTemplatesPanel()
     m_mainSplit->libraryPanelManagerViewController()->openPanel(m_mainSplit->templatesPanelViewController());
 }
 
+void KTMainLayoutViewController::showSavedDesigns(const QStringList &guids)
+{
+    openTemplatesPanel();
+    if (auto *templates = dynamic_cast<KTDesignBrowserInterface *>(m_mainSplit->templatesViewController()))
+        templates->showDesigns(guids);
+}
+
 void KTMainLayoutViewController::openVariationsPanel()
 {
     m_mainSplit->libraryPanelManagerViewController()->openPanel(m_mainSplit->variationsPanelViewController());

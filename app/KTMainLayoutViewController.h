@@ -74,6 +74,8 @@ public:
 
     void openLibraryPanel();
     void openTemplatesPanel();
+    // Opens the templates panel on these saved designs, selected.
+    void showSavedDesigns(const QStringList &guids);
     void openVariationsPanel();
     void openDesignSettingsPanel();
     void openLayerSettingsPanel();

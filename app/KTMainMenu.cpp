@@ -4,10 +4,12 @@
 #include "app/KTAlertsViewController.h"
 #include "app/KTBottomBarViewController.h"
 #include "app/KTDocumentController.h"
+#include "app/KTLayersPaletteInterface.h"
 #include "app/KTMainLayoutViewController.h"
 #include "app/KTViewState.h"
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
+#include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
 #include "platform/ui/Application.h"
 
@@ -37,6 +39,19 @@ std::shared_ptr<KTViewState> viewStateOf(XSDocumentWindowController *controller)
 {
     KTMainLayoutViewController *layout = layoutOf(controller);
     return layout ? layout->viewState() : nullptr;
+}
+
+KTLayersPaletteInterface *paletteOf(XSDocument *doc)
+{
+    return doc ? dynamic_cast<KTLayersPaletteInterface *>(doc->layersPaletteController()) : nullptr;
+}
+
+// The layer Edit > Delete would remove: the selected one, never the photo.
+std::shared_ptr<KTLayer> deletableLayerOf(XSDocument *doc)
+{
+    KTLayersPaletteInterface *palette = paletteOf(doc);
+    std::shared_ptr<KTLayer> layer = palette ? palette->selectedRepresentedObject() : nullptr;
+    return layer && !qobject_cast<KTImageLayer *>(layer.get()) ? layer : nullptr;
 }
 
 struct ExtraMenu {
@@ -314,6 +329,15 @@ QMenu *KTMainMenu::buildEditMenu()
         if (XSDocument *doc = document(); doc && doc->hasUndoManager())
             doc->undoManager()->redo();
     }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    edit->addSeparator();
+    // The strip takes the key itself; the menu only shows it, so that the
+    // key still reaches text fields and the browsers' own lists.
+    QAction *remove = add(edit, tr("&Delete"), "deleteLayerAction", [document] {
+        XSDocument *doc = document();
+        if (const std::shared_ptr<KTLayer> layer = deletableLayerOf(doc))
+            paletteOf(doc)->removeLayer(layer.get());
+    }, QKeySequence::Delete);
+    remove->setShortcutContext(Qt::WidgetShortcut);
     return edit;
 }
 
@@ -481,6 +505,7 @@ void KTMainMenu::validateCommands()
     if (m_documentWindow) {
         set("undoAction", undo && undo->canUndo());
         set("redoAction", undo && undo->canRedo());
+        set("deleteLayerAction", deletableLayerOf(doc) != nullptr);
         if (QAction *a = action(QStringLiteral("undoAction")))
             a->setText(undo && undo->canUndo() && !undo->undoText().isEmpty() ? tr("&Undo %1").arg(undo->undoText())
                                                                                : tr("&Undo"));

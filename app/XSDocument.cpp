@@ -24,6 +24,7 @@
 #include "kit/VLWAnalytics.h"
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
+#include "platform/TemporaryFolders.h"
 #include "platform/TimingLog.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
@@ -49,7 +50,6 @@
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QtConcurrent>
-#include <QUuid>
 
 #include <algorithm>
 #include <atomic>
@@ -175,6 +175,8 @@ bool XSDocument::importImage(const QUrl &url)
         decoded = std::move(m_openedImage);
     m_openedImage.reset();
     m_openedPath.clear();
+    // A new photo in an edited design keeps the design's edits unsaved.
+    const bool wasEdited = isDocumentEdited();
     const bool imported = m_docTemplate->importImage(url, std::move(decoded));
     TimingLog::mark("decoded");
     if (imported) {
@@ -187,7 +189,8 @@ bool XSDocument::importImage(const QUrl &url)
         m_originalPhotoURL = url;
         setFileURL(url);
         setFileType(TypeTable::typeForFile(url.toLocalFile()));
-        updateChangeCount(ChangeKind::Cleared);
+        if (!wasEdited)
+            updateChangeCount(ChangeKind::Cleared);
         emit imageImported();
     }
 
@@ -386,8 +389,14 @@ void XSDocument::importTemplate(platform::ManagedObjectContext *context)
     if (chosen.isEmpty())
         return;
     // Written at once: imported designs survive a crash before quitting.
-    if (KTTemplate::importTemplatesFromURLs(chosen, context) > 0 && !context->save())
+    QStringList guids;
+    if (KTTemplate::importTemplatesFromURLs(chosen, context, &guids) > 0 && !context->save())
         platform::logLine(QStringLiteral("Warning: the imported templates could not be saved yet"));
+    for (platform::WindowController *controller : windowControllers()) {
+        auto *window = qobject_cast<XSDocumentWindowController *>(controller);
+        if (window && window->mainLayoutViewController() && !guids.isEmpty())
+            window->mainLayoutViewController()->showSavedDesigns(guids);
+    }
 }
 
 // --- saving the framed image ---
@@ -625,20 +634,27 @@ bool XSDocument::writeToURL(const QUrl &url, const QString &type, Error *error)
     return written;
 }
 
-QUrl XSDocument::writeDragOutFile(const QSizeF &lastDrawnSize)
+bool XSDocument::writeFramedPicture(const QUrl &url, const QSizeF &lastDrawnSize, int formatIndex, Error *error)
 {
-    const QString folder = QDir::temp().filePath(QStringLiteral("Kantelo Drags/")
-                                                 + QUuid::createUuid().toString(QUuid::WithoutBraces));
-    if (!QDir().mkpath(folder))
-        return {};
-    const QString base = fileURL().isValid() ? fileURL().fileName() : QStringLiteral("Untitled");
-    const QUrl url = QUrl::fromLocalFile(QDir(folder).filePath(createExportFileNameAndAddExtension(base, true)));
     UserDefaults &defaults = UserDefaults::standard();
     m_docTemplate->setExportQuality(defaults.doubleForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0);
     const QSizeF size = m_docTemplate->exportSizeFromPreferencesWithLastDrawnSize(lastDrawnSize);
-    const int format = int(defaults.integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey)));
-    Error error;
-    if (!saveToURL(url, size, format, &error)) {
+    if (formatIndex < 0)
+        formatIndex = int(defaults.integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey)));
+    return saveToURL(url, size, formatIndex, error);
+}
+
+QUrl XSDocument::writeFramedPictureFile(const QSizeF &lastDrawnSize, int formatIndex, Error *error)
+{
+    const QString folder = TemporaryFolders::makeFolder(error);
+    if (folder.isEmpty())
+        return {};
+    const QString base = fileURL().isValid() ? fileURL().fileName() : QStringLiteral("Untitled");
+    QString name = createExportFileNameAndAddExtension(base, formatIndex < 0);
+    if (formatIndex >= 0)
+        name += QLatin1Char('.') + exportExtensionFromIndex(formatIndex);
+    const QUrl url = QUrl::fromLocalFile(QDir(folder).filePath(name));
+    if (!writeFramedPicture(url, lastDrawnSize, formatIndex, error)) {
         QDir(folder).removeRecursively();
         return {};
     }

@@ -91,7 +91,10 @@ public:
     // The drag-out: the framed image at `size` (the photo's size when empty)
     // in the format of the index.
     bool saveToURL(const QUrl &url, const QSizeF &size, int formatIndex, platform::Error *error = nullptr);
-    QUrl writeDragOutFile(const QSizeF &lastDrawnSize) override;
+    bool writeFramedPicture(const QUrl &url, const QSizeF &lastDrawnSize, int formatIndex,
+                            platform::Error *error) override;
+    QUrl writeFramedPictureFile(const QSizeF &lastDrawnSize, int formatIndex = -1,
+                                platform::Error *error = nullptr) override;
     // A type the encoders cannot write (HEIC, GIF, WebP...) asks where to save.
     // The first plain Save over the photo the document was opened on asks
     // before the framed picture replaces it.

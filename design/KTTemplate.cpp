@@ -123,9 +123,10 @@ QString KTTemplate::imageFilePathInPackage(const QUrl &url)
     return KTTemplatePackage::imageFilePathInPackage(url);
 }
 
-int KTTemplate::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc)
+int KTTemplate::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc,
+                                        QStringList *guids)
 {
-    return KTTemplatePackage::importTemplatesFromURLs(urls, moc);
+    return KTTemplatePackage::importTemplatesFromURLs(urls, moc, guids);
 }
 
 

@@ -128,10 +128,13 @@ public:
     // folder, read in place; empty when there is none.
     static QString imageFilePathInPackage(const QUrl &url);
     // Adds each readable package as a Variation with its keywords as Tags,
-    // skipping packages whose GUID the context already holds. `moc` null: the
+    // skipping packages whose GUID the context already holds; a design named
+    // as one held already is added as "Name 2" (3, ...). `moc` null: the
     // shared templates store's context. The context is not saved here.
-    // Answers how many Variations were added.
-    static int importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc = nullptr);
+    // Answers how many Variations were added; `guids` gets the GUIDs of those
+    // added and of those found held already.
+    static int importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc = nullptr,
+                                       QStringList *guids = nullptr);
 
     // --- layer list (index 0 outermost) ---
     const LayerList &layers() const { return m_layers; }

@@ -302,7 +302,8 @@ QString KTTemplatePackage::imageFilePathInPackage(const QUrl &url)
     return {};
 }
 
-int KTTemplatePackage::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc)
+int KTTemplatePackage::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc,
+                                               QStringList *guids)
 {
     VLWAnalytics::trackEventProperties(entryName(kTemplatesEvent),
                                        QVariantMap{{QStringLiteral("Action"), QStringLiteral("Import")}});
@@ -326,12 +327,24 @@ int KTTemplatePackage::importTemplatesFromURLs(const QList<QUrl> &urls, platform
         auto manager = std::make_shared<VLImageMetadataManager>();
         manager->setMetadata(design->originalMetadata());
         design->setMetadataManager(manager);
-        if (!design->variationGUID().isEmpty() && Variation::variationWithGUID(design->variationGUID(), moc))
-            continue;
+        if (!design->variationGUID().isEmpty()) {
+            if (Variation *stored = Variation::variationWithGUID(design->variationGUID(), moc)) {
+                if (guids)
+                    guids->append(stored->guid());
+                continue;
+            }
+        }
+        // A design named as one already stored gets a name of its own:
+        // twins could not be told apart in the lists.
+        const QString name = design->name();
+        for (int number = 2; !name.isEmpty() && Variation::variationWithName(design->name(), moc); ++number)
+            design->setName(QStringLiteral("%1 %2").arg(name).arg(number));
         Variation *variation = Variation::variationFromTemplate(design.get(), moc);
         if (!variation)
             continue;
         ++added;
+        if (guids)
+            guids->append(variation->guid());
         for (const QString &name : std::as_const(tagNames)) {
             Tag *tag = Tag::tagWithName(name, moc);
             if (!tag) {

@@ -55,5 +55,6 @@ public:
     static std::optional<platform::FileWrapper> fileWrapperForURL(const QUrl &url);
     static bool isTemplateAtURL(const QUrl &url);
     static QString imageFilePathInPackage(const QUrl &url);
-    static int importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc);
+    static int importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc,
+                                       QStringList *guids = nullptr);
 };

@@ -11,18 +11,19 @@
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
 #include "platform/Alert.h"
+#include "platform/TemporaryFolders.h"
 #include "platform/TypeTable.h"
 #include "platform/ui/Document.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QDrag>
+#include <QFileInfo>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGestureEvent>
 #include <QImageReader>
 #include <QMimeData>
-#include <QUuid>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
@@ -508,17 +509,20 @@ bool KTDesignView::performDrop(const QMimeData *mime)
     } else if (url.isValid()) {
         document->importImage(url);
     } else {
-        // Picture data without a file (from a browser): it is kept as a file
-        // of its own, which does not become the document's file.
-        const QString folder = QDir::temp().filePath(QStringLiteral("Kantelo Drops/")
-                                                     + QUuid::createUuid().toString(QUuid::WithoutBraces));
+        // Picture data without a file (from a browser) is written to a file
+        // of its own, which does not become the document's file; the import
+        // reads it whole, so it goes at once.
+        const QString folder = platform::TemporaryFolders::makeFolder();
         const QString path = folder + QStringLiteral("/Dropped picture.png");
-        if (!QDir().mkpath(folder) || !data.save(path, "PNG"))
-            return false;
-        if (document->importImage(QUrl::fromLocalFile(path))) {
+        const bool written = !folder.isEmpty() && data.save(path, "PNG");
+        if (written && document->importImage(QUrl::fromLocalFile(path))) {
             if (auto *doc = qobject_cast<platform::Document *>(window->document()))
                 doc->setFileURL(QUrl());
         }
+        if (!folder.isEmpty())
+            QDir(folder).removeRecursively();
+        if (!written)
+            return false;
     }
     if (KTLayersPaletteController *palette = m_controller->layersPaletteController()) {
         if (const auto current = m_controller->docTemplate(); current && current->imageLayer())
@@ -561,7 +565,7 @@ QUrl KTDesignView::prepareDragOut()
         return {};
     showPause();
     repaint();
-    const QUrl url = document->writeDragOutFile(m_controller->lastDrawnSize());
+    const QUrl url = document->writeFramedPictureFile(m_controller->lastDrawnSize());
     hidePause();
     return url;
 }
@@ -597,5 +601,8 @@ void KTDesignView::startDragOut()
     const QPixmap shown = dragOutPixmap();
     drag->setPixmap(shown);
     drag->setHotSpot(QPoint(shown.width() / 2, shown.height() / 2));
-    drag->exec(Qt::CopyAction);
+    // A drag that was dropped nowhere needs its file no more; one that was
+    // dropped keeps it until quit, for targets that copy it afterwards.
+    if (drag->exec(Qt::CopyAction) == Qt::IgnoreAction)
+        QDir(QFileInfo(url.toLocalFile()).absolutePath()).removeRecursively();
 }

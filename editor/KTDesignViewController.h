@@ -55,14 +55,14 @@ public:
     void setRedrawOnlyDesign(bool on) { m_redrawOnlyDesign = on; }
     QRectF lastDrawRect() const { return m_lastDrawRect; }
     void setLastDrawRect(const QRectF &rect) { m_lastDrawRect = rect; }
-    QSizeF lastDrawnSize() const { return m_lastDrawRect.size(); }
+    QSizeF lastDrawnSize() const override { return m_lastDrawRect.size(); }
 
     void redrawWithHighQuality(bool highQuality);
     // Draws the design into the current drawing context (y-up).
     void drawDesignHighQuality(bool highQuality, const QRectF &rect);
 
-    void showPause();
-    void hidePause();
+    void showPause() override;
+    void hidePause() override;
 
     // Events from the view, points in the view's coordinates.
     void mouseDown(QMouseEvent *event);

@@ -462,6 +462,15 @@ void KTTemplatesViewController::addTemplatesEditName(const QList<std::shared_ptr
     }
 }
 
+void KTTemplatesViewController::showDesigns(const QStringList &guids)
+{
+    // A search could hide them.
+    if (m_searchField)
+        m_searchField->clear();
+    m_searchText.clear();
+    refreshTemplatesSelecting(guids);
+}
+
 void KTTemplatesViewController::removeSelectedVariations()
 {
     const QList<Variation *> selected = selectedItems();

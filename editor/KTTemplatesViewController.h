@@ -46,6 +46,7 @@ public:
     // --- the shell's calls ---
     void addVariation(const std::shared_ptr<KTTemplate> &design) override;
     void removeSelectedVariations() override;
+    void showDesigns(const QStringList &guids) override;
     void activateViewController() override;
 
     void addTemplates(const QList<std::shared_ptr<KTTemplate>> &templates);

@@ -424,11 +424,11 @@ bool KTAdminController::startExport()
         presentExportError(exportDate < previous
                                ? tr("The last export (%1) is later than the clock's time now.")
                                      .arg(NSDateVLExtras::stringInUTCWithTime(previous))
-                               : tr("The file dates of %1 items would reach back to the last export (%2). Export again "
-                                    "in %3 seconds.")
-                                     .arg(files.size())
-                                     .arg(NSDateVLExtras::stringInUTCWithTime(previous))
-                                     .arg(wait));
+                               : tr("The file dates of %1 would reach back to the last export (%2). Export again "
+                                    "in %3.")
+                                     .arg(tr("%n item(s)", nullptr, int(files.size())),
+                                          NSDateVLExtras::stringInUTCWithTime(previous),
+                                          tr("%n second(s)", nullptr, int(wait))));
         return false;
     }
 

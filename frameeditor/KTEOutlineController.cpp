@@ -579,11 +579,11 @@ void KTEOutlineController::deleteFromOutlineView()
                 request.informativeText = QString::fromLatin1(kUsedFrameText).arg(frame->name());
             } else if (set && !set->frames().isEmpty()) {
                 request.messageText = QString::fromLatin1(kWholeSetMessage);
-                request.informativeText = QString::fromLatin1(kWholeSetText).arg(set->name()).arg(set->frames().size());
+                request.informativeText = tr(kWholeSetText, nullptr, int(set->frames().size())).arg(set->name());
             } else if (collection && !collection->framesets().isEmpty()) {
                 request.messageText = QString::fromLatin1(kWholeCollectionMessage);
                 request.informativeText =
-                    QString::fromLatin1(kWholeCollectionText).arg(collection->name()).arg(collection->framesets().size());
+                    tr(kWholeCollectionText, nullptr, int(collection->framesets().size())).arg(collection->name());
             }
             if (!request.messageText.isEmpty()) {
                 request.buttons = {tr("No"), tr("Yes"), tr("Yes to All")};

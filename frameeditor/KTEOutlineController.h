@@ -43,10 +43,11 @@ public:
     static constexpr const char *kUsedFrameMessage = "You are deleting a used frame";
     static constexpr const char *kUsedFrameText = "Frame \"%1\" is being used in a template.\nAre you sure you want to delete it?";
     static constexpr const char *kWholeSetMessage = "You are deleting a whole frame set";
-    static constexpr const char *kWholeSetText = "Set \"%1\" contains %2 frames.\nAre you sure you want to delete it?";
+    static constexpr const char *kWholeSetText =
+        "Set \"%1\" contains %n frame(s).\nAre you sure you want to delete it?";
     static constexpr const char *kWholeCollectionMessage = "You are deleting a whole frame collection";
     static constexpr const char *kWholeCollectionText =
-        "Collection \"%1\" contains %2 sets.\nAre you sure you want to delete it?";
+        "Collection \"%1\" contains %n set(s).\nAre you sure you want to delete it?";
     // The delete question's answers, in button order.
     enum DeleteAnswer { AnswerNo = 0, AnswerYes = 1, AnswerYesToAll = 2 };
 

@@ -102,7 +102,9 @@ QString KTFrameExporterWindowController::suggestedName() const
 
 QString KTFrameExporterWindowController::informationText() const
 {
-    return tr(kSummaryFormat).arg(m_collections).arg(m_sets).arg(m_frames);
+    return tr(kSummaryFormat)
+        .arg(tr("%n collection(s)", nullptr, int(m_collections)), tr("%n set(s)", nullptr, int(m_sets)),
+             tr("%n frame(s)", nullptr, int(m_frames)));
 }
 
 QWidget *KTFrameExporterWindowController::loadWindow()

@@ -28,7 +28,7 @@ public:
     static constexpr int kSucceeded = 1;
     static constexpr int kFailed = -1001;
 
-    static constexpr const char *kSummaryFormat = "Exporting %1 collection(s), %2 set(s), %3 frame(s)";
+    static constexpr const char *kSummaryFormat = "Exporting %1, %2, %3";
     static constexpr const char *kPrompt = "Export";
     static constexpr const char *kProgressText = "Exporting frames…";
 

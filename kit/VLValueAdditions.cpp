@@ -1,5 +1,6 @@
 #include "kit/VLValueAdditions.h"
 
+#include <QCoreApplication>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -83,7 +84,7 @@ namespace NSStringVLAdditions {
 QString stringFromFileSize(quint64 size)
 {
     if (size < 1023)
-        return QStringLiteral("%1 bytes").arg(size);
+        return QCoreApplication::translate("NSStringVLAdditions", "%n byte(s)", nullptr, int(size));
     const double kilo = double(size) / 1024.0;
     if (kilo < 1023)
         return QString::asprintf("%1.0f KB", kilo);

@@ -359,8 +359,7 @@ void KTFrameImporterWindowController::loadImportedItemsFromImporter(KTFrameLibra
     m_numberOfRows = m_collectionRows + m_setRows + f + (f ? 1 : 0);
 
     const QString name = QFileInfo(m_url.toLocalFile()).completeBaseName();
-    m_summaryLabel->setText(c + s + f ? QString::fromUtf8(KTDocumentController::kFramesImportedText)
-                                            .arg(name).arg(c).arg(s).arg(f)
+    m_summaryLabel->setText(c + s + f ? KTDocumentController::framesImportedText(name, c, s, f)
                                       : QString::fromUtf8(kNothingAddedText).arg(name));
     // Nothing added: the sentence says it all.
     m_tableView->setVisible(m_numberOfRows > 0);

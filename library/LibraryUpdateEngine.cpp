@@ -209,7 +209,7 @@ private:
             if (stopped())
                 return;
             if (entry.kind == Kind::Collection)
-                progressText(QStringLiteral("Updating %1 collections").arg(names.size()));
+                progressText(LibraryUpdateEngine::tr("Updating %n collection(s)", nullptr, int(names.size())));
             fetchItems(entry.kind, names, pro);
         }
         if (pro)
@@ -237,7 +237,8 @@ private:
 
     QStringList fetchItems(Kind kind, const QStringList &names, bool pro)
     {
-        static const char *const plurals[] = {"collections", "sets", "frames"};
+        static const char *const progressFormats[] = {"Updated %1 of %n collection(s)", "Updated %1 of %n set(s)",
+                                                      "Updated %1 of %n frame(s)"};
         const int total = int(names.size());
         int handled = 0;
         QStringList inserted;
@@ -255,8 +256,7 @@ private:
             if (outcome != Outcome::SkippedUncounted) {
                 ++handled;
                 progress(total, handled);
-                progressText(QStringLiteral("Updated %1 of %2 %3").arg(handled).arg(total)
-                                 .arg(QString::fromLatin1(plurals[int(kind)])));
+                progressText(LibraryUpdateEngine::tr(progressFormats[int(kind)], nullptr, total).arg(handled));
             }
         }
         return inserted;

@@ -101,9 +101,9 @@ void LibraryUpdates::countsArrived(const std::optional<QStringList> &counts, boo
         request.style = platform::AlertRequest::Style::Informational;
         if (pending) {
             request.messageText = QString::fromLatin1(kUpdatesTitle);
-            request.informativeText = QString::fromLatin1(kStandardCount).arg(counts->value(0));
+            request.informativeText = tr(kStandardCount, nullptr, counts->value(0).toInt());
             if (counts->size() > 1)
-                request.informativeText += QString::fromLatin1(kProCount).arg(counts->value(1));
+                request.informativeText += tr(kProCount, nullptr, counts->value(1).toInt());
             request.buttons = {QString::fromLatin1(kUpdateNowButton), QString::fromLatin1(kSkipButton)};
             if (platform::runAlert(request) == 0)
                 updateLibrary();

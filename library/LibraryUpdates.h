@@ -16,8 +16,8 @@ class LibraryUpdates : public QObject
     Q_OBJECT
 public:
     static constexpr const char *kUpdatesTitle = "Frame library has updates available";
-    static constexpr const char *kStandardCount = "The Standard library has %1 updated items";
-    static constexpr const char *kProCount = "\rThe Pro library has %1 updated items";
+    static constexpr const char *kStandardCount = "The Standard library has %n updated item(s)";
+    static constexpr const char *kProCount = "\rThe Pro library has %n updated item(s)";
     static constexpr const char *kUpdateNowButton = "Update library now";
     static constexpr const char *kSkipButton = "Skip";
     static constexpr const char *kNoUpdatesTitle = "No updates available";

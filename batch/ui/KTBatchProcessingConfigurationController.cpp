@@ -648,7 +648,7 @@ QString KTBatchProcessingConfigurationController::filenamePreview() const
 
 QString KTBatchProcessingConfigurationController::selectedFilesSummary() const
 {
-    return tr(m_files.size() == 1 ? kOneFileFormat : kFilesFormat).arg(m_files.size());
+    return tr(kFilesFormat, nullptr, int(m_files.size()));
 }
 
 QString KTBatchProcessingConfigurationController::sizeInPixelsSummary() const

@@ -30,8 +30,7 @@ class KTBatchProcessingConfigurationController : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr const char *kOneFileFormat = "You have selected %1 file from:";
-    static constexpr const char *kFilesFormat = "You have selected %1 files from:";
+    static constexpr const char *kFilesFormat = "You have selected %n file(s) from:";
     static constexpr const char *kMultipleLocations = "(multiple locations)";
     static constexpr const char *kChooseTemplateMessage = "Choose an Kantelo template file";
     static constexpr const char *kTemplateAlertMessage = "Selected template uses frames that are not found in the Library";

@@ -90,7 +90,7 @@ QString KTBatchProcessingProgressController::error() const
 {
     if (m_failed.isEmpty())
         return QString();
-    return tr(m_failed.size() == 1 ? kOneFailedFormat : kFailedFormat).arg(m_failed.size());
+    return tr(kFailedFormat, nullptr, int(m_failed.size()));
 }
 
 void KTBatchProcessingProgressController::reportProcessedFiles(quint64 count)

@@ -18,8 +18,7 @@ class KTBatchProcessingProgressController : public QWidget
 public:
     static constexpr const char *kStatusFormat = "Processing image %1 of %2";
     static constexpr const char *kDone = "Done!";
-    static constexpr const char *kOneFailedFormat = "Failed to process %1 image";
-    static constexpr const char *kFailedFormat = "Failed to process %1 images";
+    static constexpr const char *kFailedFormat = "Failed to process %n image(s)";
 
     explicit KTBatchProcessingProgressController(quint64 total, QWidget *parent = nullptr);
 

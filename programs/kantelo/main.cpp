@@ -14,6 +14,7 @@
 #include "platform/TimingLog.h"
 #include "platform/TypeTable.h"
 #include "platform/imaging/ImageDecoder.h"
+#include "platform/EnglishPlurals.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/MessageBoxPresenter.h"
 #include "platform/ui/SingleInstance.h"
@@ -91,6 +92,7 @@ int main(int argc, char *argv[])
     app.setApplicationVersion(VLKitUtils::shortVersionString());
     app.setDesktopFileName(QString::fromLatin1(KTApplicationIcon::kName));
     app.setWindowIcon(KTApplicationIcon::icon());
+    platform::EnglishPlurals::install();
 
     const QStringList files = fileArguments(app.arguments());
     // A run that frames its photo and quits works on its own: it neither

@@ -288,7 +288,7 @@ TEST_F(OpeningRoutes, AFrameArchiveGoesIntoTheLibraryAndTheResultIsReported)
     EXPECT_EQ(frames, (QStringList{"Oak full", "Oak wide"}));
     ASSERT_EQ(alerts.asked.size(), 1);
     EXPECT_EQ(alerts.asked.first().messageText, "Frames imported");
-    EXPECT_TRUE(alerts.asked.first().informativeText.contains("1 collections, 1 sets and 2 frames"))
+    EXPECT_TRUE(alerts.asked.first().informativeText.contains("1 collection, 1 set and 2 frames"))
         << alerts.asked.first().informativeText.toStdString();
 
     // A damaged archive is reported as an error; the library keeps its frames.

@@ -365,11 +365,13 @@ TEST_F(ShellCommands, WarningsFromAnyThreadAreCountedOnceAndShownFromTheBottomBa
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(alerts->newAlerts(), 0);
     EXPECT_FALSE(bar->alertsButton()->isHidden());
+    EXPECT_EQ(bar->alertsButton()->text(), "⚠") << "read: no count left";
 
     delegate->postWarning("again");
     ASSERT_TRUE(testsupport::waitUntil([&] { return added == 3; }));
     EXPECT_TRUE(alerts->text().endsWith("library\n\nagain\n")) << "a new batch starts after an empty line";
     EXPECT_EQ(alerts->newAlerts(), 1);
+    EXPECT_EQ(alerts->infoLabel()->text(), "1 new alert");
 
     // Cleared and closed: the button goes.
     bar->alertsButtonPressed();
@@ -525,23 +527,6 @@ TEST(ShellBottomBar, ProportionsPrintAgainstTheChosenRatioAndLockTheDesign)
     bar.zoomSlider()->setValue(70);
     EXPECT_NEAR(state->zoom(), 0.7, 1e-9);
     UserDefaults::standard().removeObject(KTPreferenceKeys::kAspectRatioMenuItemIndexKey);
-
-    // Sharing: the clipboard, the desktop's viewer and an e-mail with the picture attached.
-    QStringList ran;
-    const QSize framed = design->sizeFromOriginalWithOuterShadow(true).toSize();
-    KTBottomBarViewController::setDesktopRunner([&](const QString &program, const QStringList &arguments) {
-        ran << program + ' ' + arguments.join(' ');
-        EXPECT_EQ(QImage(arguments.last()).size(), framed) << "the framed picture, written";
-        return true;
-    });
-    bar.copyToClipboard();
-    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), framed);
-    bar.openWithViewer();
-    bar.emailPicture();
-    KTBottomBarViewController::setDesktopRunner(nullptr);
-    ASSERT_EQ(ran.size(), 2);
-    EXPECT_TRUE(ran.at(0).startsWith(" /")) << "opened with the desktop's handler";
-    EXPECT_TRUE(ran.at(1).startsWith("xdg-email --subject Framed with Kantelo for Linux --attach /"));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "app/XSDocument.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTTemplate.h"
+#include "platform/TemporaryFolders.h"
 #include "platform/UserDefaults.h"
 #include "platform/codec/ExportFormat.h"
 #include "platform/ui/FilePanels.h"
@@ -451,10 +452,10 @@ TEST_F(SavingFixture, ADragOutFileIsWrittenInAFolderOfItsOwnNamedAfterThePhoto)
     ASSERT_TRUE(doc);
     addMat(doc);
     UserDefaults::standard().setInteger(QString::fromLatin1(AppDelegate::kOutputImageFormatKey), 1);
-    const QUrl url = doc->writeDragOutFile(QSizeF(300, 200));
+    const QUrl url = doc->writeFramedPictureFile(QSizeF(300, 200));
     ASSERT_TRUE(url.isLocalFile());
     EXPECT_TRUE(url.fileName().endsWith(QStringLiteral(".png"))) << url.fileName().toStdString();
     EXPECT_FALSE(QImage(url.toLocalFile()).isNull());
-    EXPECT_FALSE(QFileInfo(url.toLocalFile()).absolutePath().startsWith(dir));
+    EXPECT_TRUE(QFileInfo(url.toLocalFile()).absolutePath().startsWith(TemporaryFolders::rootPath()));
     QDir(QFileInfo(url.toLocalFile()).absolutePath()).removeRecursively();
 }

@@ -117,6 +117,22 @@ TEST_F(DocumentFixture, LayerChangesWithoutUserInfoMarkTheDocumentEdited)
     EXPECT_TRUE(window->isWindowModified());
 }
 
+TEST_F(DocumentFixture, AnotherPhotoInAnEditedDesignKeepsTheDocumentEdited)
+{
+    XSDocument *doc = open(writePhoto(freshDir()));
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(doc->importImage(QUrl::fromLocalFile(writePhoto(freshDir()))));
+    EXPECT_FALSE(doc->isDocumentEdited()) << "an unedited document stays unedited";
+
+    auto design = std::make_shared<KTTemplate>();
+    design->addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
+    doc->replaceTemplateWith(design);
+    ASSERT_TRUE(doc->isDocumentEdited());
+    ASSERT_TRUE(doc->importImage(QUrl::fromLocalFile(writePhoto(freshDir()))));
+    EXPECT_TRUE(doc->isDocumentEdited()) << "the applied design is still unsaved";
+    EXPECT_TRUE(doc->windowForSheet()->isWindowModified());
+}
+
 TEST_F(DocumentFixture, AnUndecodableFileIsRefusedWithTheDocumentError)
 {
     const QString path = freshDir() + "/broken.jpg";

@@ -188,7 +188,11 @@ TEST(TemplatesStoreImport, PackagesImportOnceWithTheirTagsAndDamagedOnesAreSkipp
                            QUrl::fromLocalFile(folder + QStringLiteral("/Missing.KTTemplate")),
                            QUrl::fromLocalFile(withoutGuid)};
     EXPECT_EQ(KTTemplate::importTemplatesFromURLs(urls, moc), 2);
-    EXPECT_EQ(KTTemplate::importTemplatesFromURLs(urls, moc), 1); // only the one without a GUID again
+    QStringList guids;
+    EXPECT_EQ(KTTemplate::importTemplatesFromURLs(urls, moc, &guids), 1); // only the one without a GUID again
+    Variation *twin = Variation::variationWithName(QStringLiteral("Loose 2"), moc);
+    ASSERT_TRUE(twin) << "a second design of a name held already gets one of its own";
+    EXPECT_EQ(guids, (QStringList{QStringLiteral("GUID-WALNUT"), twin->guid()})) << "the held one and the new one";
     EXPECT_EQ(moc->count(Variation::fetchRequest()), 3);
     EXPECT_EQ(moc->count(Tag::fetchRequest()), 2);
     Variation *walnut = Variation::variationWithGUID(QStringLiteral("GUID-WALNUT"), moc);

@@ -2,6 +2,7 @@
 
 #include "app/KTDesignDocumentInterface.h"
 #include "platform/Alert.h"
+#include "platform/TemporaryFolders.h"
 #include "platform/ui/WindowController.h"
 
 #include <QMimeData>
@@ -25,7 +26,7 @@ public:
     }
     void replaceTemplateWith(const std::shared_ptr<KTTemplate> &other) override { replacedWith = other; }
     void windowControllerDidLoadNib(platform::WindowController *) override {}
-    QUrl writeDragOutFile(const QSizeF &) override
+    QUrl writeFramedPictureFile(const QSizeF &, int, platform::Error *) override
     {
         pauseShownWhileWriting = view && view->isPauseShown();
         return QUrl::fromLocalFile(QStringLiteral("/tmp/framed.jpg"));
@@ -90,7 +91,7 @@ TEST(KTCanvasDrop, PackagesImageFilesAndImageDataAreTakenAndOtherDragsRefused)
     ASSERT_TRUE(canvas.document.replacedWith);
     EXPECT_DOUBLE_EQ(canvas.document.replacedWith->shadowAngle(), 45);
 
-    // Picture data without a file becomes a file of its own that is read back.
+    // Picture data without a file becomes a file of its own, read and removed.
     QMimeData data;
     QImage picture(40, 30, QImage::Format_RGB32);
     picture.fill(Qt::blue);
@@ -98,7 +99,10 @@ TEST(KTCanvasDrop, PackagesImageFilesAndImageDataAreTakenAndOtherDragsRefused)
     EXPECT_TRUE(canvas.view()->canAcceptDrop(&data, false));
     EXPECT_TRUE(canvas.view()->performDrop(&data));
     ASSERT_EQ(canvas.document.imported.size(), 2);
-    EXPECT_EQ(QImage(canvas.document.imported.last().toLocalFile()).size(), QSize(40, 30));
+    EXPECT_EQ(canvas.document.design->originalImageSize(), QSizeF(40, 30));
+    const QFileInfo dropped(canvas.document.imported.last().toLocalFile());
+    EXPECT_FALSE(dropped.exists());
+    EXPECT_TRUE(dropped.absolutePath().startsWith(platform::TemporaryFolders::rootPath()));
 
     // A text file is no picture; a drop with nothing usable tells the user.
     const QString text = QDir(testsupport::scratchDir()).filePath(QStringLiteral("notes.txt"));

@@ -202,6 +202,18 @@ TEST_F(Browser, EachSearchCategory)
     EXPECT_EQ(shown().size(), 4);
 }
 
+TEST_F(Browser, ImportedDesignsAreShownSelectedEvenPastASearch)
+{
+    browser->searchField()->setText(QStringLiteral("gilt"));
+    settle();
+    Variation *imported = add(QStringLiteral("Oak 2"), {});
+    browser->showDesigns({imported->guid()});
+    EXPECT_TRUE(browser->searchField()->text().isEmpty());
+    EXPECT_EQ(browser->selectedItems(), QList<Variation *>{imported});
+    settle();
+    EXPECT_EQ(browser->selectedItems(), QList<Variation *>{imported}) << "kept through the next refresh";
+}
+
 TEST_F(Browser, KeywordsUnionReadOnlyCompletionAndOrphansDeleted)
 {
     browser->selectItems({named("Birch")->guid(), named("Cedar")->guid()});

@@ -186,7 +186,7 @@ TEST_F(AdminFixture, StampsNeverOverlapAndFailuresLeaveTheSinceDate)
     now = now.addSecs(1);
     EXPECT_FALSE(exportTo(folder));
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors.first().contains("Export again in 1 seconds")) << errors.first().toStdString();
+    EXPECT_TRUE(errors.first().contains("Export again in 1 second.")) << errors.first().toStdString();
     EXPECT_EQ(sinceDefault(), now.addSecs(-1));
     now = now.addSecs(1);
     ASSERT_TRUE(exportTo(folder));

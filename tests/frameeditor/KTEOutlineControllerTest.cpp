@@ -228,7 +228,8 @@ TEST(FrameEditorOutline, DeleteAsksNoYesYesToAllAndUndoBringsAllBack)
     e.outline->deleteFromOutlineView();
     ASSERT_EQ(e.questions.size(), 2); // Walnut goes without asking
     EXPECT_EQ(e.questions.first().messageText, KTEOutlineController::kWholeSetMessage);
-    EXPECT_EQ(e.questions.first().informativeText, "Set \"Ash\" contains 1 frames.\nAre you sure you want to delete it?");
+    EXPECT_EQ(e.questions.first().informativeText,
+              "Set \"Ash\" contains 1 frame.\nAre you sure you want to delete it?");
     EXPECT_EQ(e.questions.first().buttons, QStringList({"No", "Yes", "Yes to All"}));
     EXPECT_EQ(e.names(classic), QStringList({"Ash"}));
     EXPECT_TRUE(e.find<Frame>(QStringLiteral("Gold 2")) == nullptr);

@@ -82,7 +82,7 @@ TEST_F(ExporterFixture, ExportsASetAndAFrameOfAnotherSetThatImportElsewhere)
     EXPECT_EQ(panels[0].nameFieldValue, "2 Frame Sets");
     EXPECT_EQ(panels[0].prompt, "Export");
     EXPECT_EQ(controller.totalItems(), 5u);
-    EXPECT_EQ(controller.informationLabel()->text(), "Exporting 0 collection(s), 1 set(s), 4 frame(s)");
+    EXPECT_EQ(controller.informationLabel()->text(), "Exporting 0 collections, 1 set, 4 frames");
     EXPECT_TRUE(shown.isEmpty());
     EXPECT_FALSE(controller.window()->isVisible());
     EXPECT_EQ(controller.progressIndicator()->value(), controller.progressIndicator()->maximum());

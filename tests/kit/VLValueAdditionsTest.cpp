@@ -54,6 +54,7 @@ TEST(KitNumberAdditions, ShortDecimalStringsDropTrailingZerosAndTheMinusOfZero)
 TEST(KitStringAdditions, FileSizeStrings)
 {
     EXPECT_EQ(stringFromFileSize(0), "0 bytes");
+    EXPECT_EQ(stringFromFileSize(1), "1 byte");
     EXPECT_EQ(stringFromFileSize(1022), "1022 bytes");
     EXPECT_EQ(stringFromFileSize(1023), "1 KB");
     EXPECT_EQ(stringFromFileSize(1536), "2 KB");

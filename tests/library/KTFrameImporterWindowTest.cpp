@@ -59,7 +59,7 @@ TEST_F(ImporterWindowFixture, ListsWhatTheImportAddedAndNothingOnAReimport)
     EXPECT_EQ(first->titleForRow(5), "Oak full");
     EXPECT_EQ(first->tableView()->rowHeight(4), 21);
     EXPECT_EQ(first->tableView()->rowHeight(5), 50);
-    EXPECT_EQ(first->summaryLabel()->text(), "“Woods” added 1 collections, 1 sets and 2 frames to your library.");
+    EXPECT_EQ(first->summaryLabel()->text(), "“Woods” added 1 collection, 1 set and 2 frames to your library.");
     first->iconPreviewPressed(4);
     EXPECT_TRUE(shown.isEmpty());
     first->tableView()->cellWidget(6, 0)->findChild<QPushButton *>("showInLibraryButton")->click();

@@ -3,6 +3,8 @@
 // user's own files and never see each other's.
 #include <gtest/gtest.h>
 
+#include "platform/EnglishPlurals.h"
+
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -31,5 +33,6 @@ int main(int argc, char **argv)
     TestApplication app(argc, argv);
     app.setOrganizationName("Kantelo");
     app.setApplicationName("Kantelo");
+    platform::EnglishPlurals::install();
     return RUN_ALL_TESTS();
 }
