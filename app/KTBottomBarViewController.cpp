@@ -12,6 +12,7 @@
 #include "platform/Dispatch.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
+#include "platform/codec/ExportFormat.h"
 #include "platform/ui/Document.h"
 #include "platform/ui/FilePanels.h"
 #include "platform/ui/OpenWithDesktop.h"
@@ -350,22 +351,23 @@ void KTBottomBarViewController::setDesktopRunner(DesktopRunner runner)
 }
 
 namespace {
-// The export formats by index, as the preferences number them.
-const char *const kShareExtensions[] = {"jpg", "png", "tiff", "psd"};
-constexpr int kPNGIndex = 1;
-
-int formatIndexForExtension(const QString &extension)
+// The saved index of the format a file name's extension names; `fallback` for none.
+int formatIndexForExtension(const QString &extension, int fallback)
 {
-    const QString lower = extension.toLower();
-    if (lower == QLatin1String("jpeg"))
-        return 0;
-    if (lower == QLatin1String("tif"))
-        return 2;
-    for (int i = 0; i < 4; ++i) {
-        if (lower == QLatin1String(kShareExtensions[i]))
-            return i;
+    for (const platform::ExportFormat &format : platform::ExportFormat::all()) {
+        if (format.extensions.contains(extension, Qt::CaseInsensitive))
+            return format.savedIndex;
     }
-    return 0;
+    return fallback;
+}
+
+int pngIndex()
+{
+    for (const platform::ExportFormat &format : platform::ExportFormat::all()) {
+        if (format.id == platform::ExportFormat::Id::Png)
+            return format.savedIndex;
+    }
+    return -1;
 }
 
 // The canvas shows its busy cover while the picture is made.
@@ -413,7 +415,7 @@ QString KTBottomBarViewController::writeShareFile(int formatIndex) const
 
 QImage KTBottomBarViewController::imageToShare() const
 {
-    const QString path = writeShareFile(kPNGIndex);
+    const QString path = writeShareFile(pngIndex());
     if (path.isEmpty())
         return {};
     // Read back off the main thread; the file is needed no longer.
@@ -449,14 +451,12 @@ void KTBottomBarViewController::saveCopy()
     KTDesignDocumentInterface *document = KTDesignDocumentInterface::ofWindowController(windowController());
     if (!document)
         return;
-    const qint64 preferred =
-        platform::UserDefaults::standard().integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey));
+    const platform::ExportFormat &preferred = platform::ExportFormat::forSavedIndex(
+        platform::UserDefaults::standard().integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey)));
     platform::SavePanelRequest request;
     request.title = tr("Save a Copy");
-    request.allowedExtensions = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
-                                 QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("psd")};
-    request.nameFieldValue = QStringLiteral("Framed picture.")
-                             + QLatin1String(kShareExtensions[preferred >= 0 && preferred < 4 ? preferred : 0]);
+    request.allowedExtensions = platform::ExportFormat::allExtensions();
+    request.nameFieldValue = QStringLiteral("Framed picture.") + preferred.extensions.first();
     request.parent = view() ? view()->window() : nullptr;
     const QUrl url = platform::runSavePanel(request);
     if (url.isEmpty())
@@ -465,8 +465,8 @@ void KTBottomBarViewController::saveCopy()
     bool written = false;
     {
         const BusyCanvas busy(m_designViewController);
-        written = document->writeFramedPicture(url, sizeShownOnScreen(),
-                                               formatIndexForExtension(QFileInfo(url.toLocalFile()).suffix()), &error);
+        const int format = formatIndexForExtension(QFileInfo(url.toLocalFile()).suffix(), preferred.savedIndex);
+        written = document->writeFramedPicture(url, sizeShownOnScreen(), format, &error);
     }
     if (!written && !error.isNull())
         platform::presentError(error);

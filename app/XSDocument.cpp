@@ -652,7 +652,7 @@ QUrl XSDocument::writeFramedPictureFile(const QSizeF &lastDrawnSize, int formatI
     const QString base = fileURL().isValid() ? fileURL().fileName() : QStringLiteral("Untitled");
     QString name = createExportFileNameAndAddExtension(base, formatIndex < 0);
     if (formatIndex >= 0)
-        name += QLatin1Char('.') + exportExtensionFromIndex(formatIndex);
+        name += QLatin1Char('.') + ExportFormat::forSavedIndex(formatIndex).extensions.first();
     const QUrl url = QUrl::fromLocalFile(QDir(folder).filePath(name));
     if (!writeFramedPicture(url, lastDrawnSize, formatIndex, error)) {
         QDir(folder).removeRecursively();
