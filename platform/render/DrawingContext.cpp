@@ -18,7 +18,149 @@ namespace platform {
 
 namespace {
 thread_local DrawingContext *t_current = nullptr;
+
+// Pictures enlarged at least this much are worth looking into for a clear middle.
+constexpr double kHoleMinScale = 1.5;
+
+bool isClear(const QImage &image, int x, int y)
+{
+    return qAlpha(reinterpret_cast<const QRgb *>(image.constScanLine(y))[x]) == 0;
 }
+
+// A rectangle of fully transparent pixels round the middle of `image`, grown
+// a row or column at a time while the next one is clear too; empty when the
+// middle pixel is not clear. A frame's picture or a shadow enlarged over a
+// whole canvas is mostly such a hole, and painting it changes nothing.
+QRect clearMiddle(const QImage &image)
+{
+    if (image.format() != QImage::Format_ARGB32_Premultiplied && image.format() != QImage::Format_ARGB32)
+        return {};
+    const int w = image.width();
+    const int h = image.height();
+    if (w < 8 || h < 8 || !isClear(image, w / 2, h / 2))
+        return {};
+    int left = w / 2, right = w / 2, top = h / 2, bottom = h / 2;
+    const auto columnClear = [&](int x) {
+        for (int y = top; y <= bottom; ++y) {
+            if (!isClear(image, x, y))
+                return false;
+        }
+        return true;
+    };
+    const auto rowClear = [&](int y) {
+        const QRgb *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = left; x <= right; ++x) {
+            if (qAlpha(row[x]) != 0)
+                return false;
+        }
+        return true;
+    };
+    for (bool grew = true; grew;) {
+        grew = false;
+        if (left > 0 && columnClear(left - 1)) {
+            --left;
+            grew = true;
+        }
+        if (right < w - 1 && columnClear(right + 1)) {
+            ++right;
+            grew = true;
+        }
+        if (top > 0 && rowClear(top - 1)) {
+            --top;
+            grew = true;
+        }
+        if (bottom < h - 1 && rowClear(bottom + 1)) {
+            ++bottom;
+            grew = true;
+        }
+    }
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// Qt's raster engine blends a row in runs of this many pixels, each run
+// placed afresh from the start of the row's span: a run started elsewhere
+// rounds its sample positions differently.
+constexpr int kBlendRun = 2048;
+
+struct Untouched {
+    QRect hole;   // device pixels
+    int rowStart; // where the picture's rows start, in device pixels
+};
+
+// The device pixels that `image`, drawn into `rect` (source pixels `source`
+// of it) through `transform`, leaves as they are: its clear middle, less
+// the pixels a smooth enlargement blends with the picture round it. Empty
+// unless the picture is enlarged enough for the search to pay and nothing
+// turns it.
+Untouched untouchedPixels(const QImage &image, const QRectF &source, const QRectF &rect, const QTransform &transform)
+{
+    if (transform.type() > QTransform::TxScale || source.isEmpty() || rect.isEmpty())
+        return {QRect(), 0};
+    const double sx = std::abs(transform.m11()) * rect.width() / source.width();
+    const double sy = std::abs(transform.m22()) * rect.height() / source.height();
+    if (!(sx >= kHoleMinScale) || !(sy >= kHoleMinScale))
+        return {QRect(), 0};
+    const QRect part = source.toAlignedRect().intersected(image.rect());
+    if (part.isEmpty())
+        return {QRect(), 0};
+    QRect hole = clearMiddle(part == image.rect() ? image : image.copy(part));
+    // A blended pixel reads its nearest source pixel and the next one over.
+    hole.adjust(1, 1, -1, -1);
+    if (hole.isEmpty())
+        return {QRect(), 0};
+    hole.translate(part.topLeft());
+    const QRectF inRect(rect.x() + (hole.x() - source.x()) * rect.width() / source.width(),
+                        rect.y() + (hole.y() - source.y()) * rect.height() / source.height(),
+                        hole.width() * rect.width() / source.width(), hole.height() * rect.height() / source.height());
+    const QRectF device = transform.mapRect(inRect);
+    // Inwards to whole pixels, and a pixel more for rounding.
+    const QRect inside(QPoint(int(std::ceil(device.left())) + 1, int(std::ceil(device.top())) + 1),
+                       QPoint(int(std::floor(device.right())) - 2, int(std::floor(device.bottom())) - 2));
+    const double left = transform.mapRect(rect).left();
+    return {inside.isValid() ? inside : QRect(), int(std::ceil(left))};
+}
+
+// Paints `draw` over `area` (device pixels) as ParallelPaint does, leaving
+// out the hole, where the drawing changes nothing. Only for modes in which
+// clear pixels change nothing. What follows the hole on its rows starts
+// where a blend run would have started anyway, so its pixels come out the same.
+bool paintAround(QPainter &target, const QRect &area, const Untouched &untouched, const ParallelPaint::Draw &draw)
+{
+    const QPainter::CompositionMode mode = target.compositionMode();
+    QRect skip = untouched.hole.intersected(area);
+    if (!skip.isEmpty()) {
+        // The span starts where the picture, the clip (rounded) and the device do.
+        int start = std::max({untouched.rowStart, area.left(), 0});
+        if (target.hasClipping())
+            start = std::max(start, qRound(target.deviceTransform().mapRect(target.clipBoundingRect()).left()));
+        const int runs = (skip.right() + 1 - start) / kBlendRun;
+        const int resume = start + runs * kBlendRun;
+        if (runs < 1 || resume <= skip.left())
+            skip = QRect();
+        else
+            skip.setRight(resume - 1);
+    }
+    if (skip.isEmpty() || target.deviceTransform() != target.worldTransform()
+        || (mode != QPainter::CompositionMode_SourceOver && mode != QPainter::CompositionMode_DestinationOut))
+        return ParallelPaint::paint(target, area, draw);
+    const QRect pieces[4] = {QRect(QPoint(area.left(), area.top()), QPoint(area.right(), skip.top() - 1)),
+                             QRect(QPoint(area.left(), skip.bottom() + 1), QPoint(area.right(), area.bottom())),
+                             QRect(QPoint(area.left(), skip.top()), QPoint(skip.left() - 1, skip.bottom())),
+                             QRect(QPoint(skip.right() + 1, skip.top()), QPoint(area.right(), skip.bottom()))};
+    for (const QRect &piece : pieces) {
+        if (!piece.isValid() || piece.isEmpty() || ParallelPaint::paint(target, piece, draw))
+            continue;
+        target.save();
+        const QTransform world = target.worldTransform();
+        target.resetTransform();
+        target.setClipRect(piece, target.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+        target.setWorldTransform(world);
+        draw(target, QTransform());
+        target.restore();
+    }
+    return true;
+}
+} // namespace
 
 struct DrawingContext::LayerFrame {
     // The shadow in effect when the layer began: it applies to the
@@ -256,8 +398,9 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw)
     const QRectF enlarged(rect.x() - double(pad) * f + offset.x(), rect.y() - double(pad) * f + offset.y(),
                           double(w) * f, double(h) * f);
     // Enlarging is most of the work: several threads take a band of rows each.
-    if (!ParallelPaint::paint(target, enlarged.toAlignedRect(),
-                              [&](QPainter &p, const QTransform &) { p.drawImage(enlarged, small); }))
+    const Untouched hole = untouchedPixels(small, QRectF(small.rect()), enlarged, QTransform());
+    if (!paintAround(target, enlarged.toAlignedRect(), hole,
+                     [&](QPainter &p, const QTransform &) { p.drawImage(enlarged, small); }))
         target.drawImage(enlarged, small);
     target.restore();
     draw();
@@ -323,7 +466,11 @@ void DrawingContext::drawImage(const QRectF &rect, const QImage &image, const QR
     withImplicitLayer([&] {
         // A large picture is drawn by several threads, a band of rows each.
         const QRect area = m_painter->deviceTransform().mapRect(rect).toAlignedRect().adjusted(-1, -1, 1, 1);
-        if (!ParallelPaint::paint(*m_painter, area, [&](QPainter &p, const QTransform &) { paint(p); }))
+        QTransform drawn = m_painter->deviceTransform();
+        drawn.translate(0, rect.y() + rect.height());
+        drawn.scale(1, -1);
+        const Untouched hole = untouchedPixels(image, source.isEmpty() ? QRectF(image.rect()) : source, local, drawn);
+        if (!paintAround(*m_painter, area, hole, [&](QPainter &p, const QTransform &) { paint(p); }))
             paint(*m_painter);
     });
 }

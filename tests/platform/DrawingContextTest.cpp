@@ -1,10 +1,14 @@
 #include "platform/render/DrawingContext.h"
 
+#include "support/ImagingTools.h"
+
+#include <QPainter>
 #include <QPainterPath>
 
 #include <gtest/gtest.h>
 
 using platform::DrawingContext;
+using testsupport::worstChannelDifference;
 
 namespace {
 
@@ -169,4 +173,57 @@ TEST(DrawingContextState, LayerEndsUnbalancedSaves)
     }
     EXPECT_EQ(at(image, 10, 10), QColor(Qt::red));
     EXPECT_EQ(at(image, 2, 2), QColor(Qt::blue));
+}
+
+TEST(DrawingContextPictures, AnEnlargedFrameLeavesItsClearMiddleAlone)
+{
+    // A frame's picture: a shaded border round a clear middle, enlarged over
+    // a canvas that already holds a picture, alone and casting a shadow.
+    QImage frame(160, 120, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < frame.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(frame.scanLine(y));
+        for (int x = 0; x < frame.width(); ++x) {
+            const bool border = x < 20 || y < 15 || x >= 140 || y >= 105;
+            line[x] = qPremultiply(qRgba(x * 255 / 160, y * 255 / 120, 128, border ? 150 + (x + y) % 100 : 0));
+        }
+    }
+    // The same with a faint dot in the middle, which has no clear middle to leave out.
+    QImage dotted = frame.copy();
+    dotted.setPixel(80, 60, qRgba(1, 0, 0, 1));
+    // Wider than the runs in which Qt blends a row.
+    QImage below(2600, 900, QImage::Format_ARGB32_Premultiplied);
+    below.fill(QColor(90, 140, 40));
+    const QRectF rect(10.5, 20.25, 2580, 860);
+    const QRect dot(1200, 380, 220, 140);
+    for (bool shadow : {false, true}) {
+        const auto draw = [&](const QImage &picture) {
+            QImage drawn = below.copy();
+            {
+                DrawingContext ctx(drawn);
+                if (shadow)
+                    ctx.setShadow(QColor(0, 0, 0, 160), QPointF(12, -12), 60);
+                ctx.drawImage(rect, picture);
+            }
+            return drawn;
+        };
+        QImage drawn = draw(frame);
+        QImage reference = draw(dotted);
+        for (QImage *image : {&drawn, &reference}) {
+            QPainter p(image);
+            p.fillRect(dot, Qt::black);
+        }
+        EXPECT_LE(worstChannelDifference(drawn, reference), 1) << "shadow " << shadow;
+    }
+    QImage drawn = below.copy();
+    {
+        DrawingContext ctx(drawn);
+        ctx.drawImage(rect, frame);
+    }
+    QImage plain = below.copy();
+    {
+        QPainter p(&plain);
+        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+        p.drawImage(QRectF(rect.x(), 900 - rect.y() - rect.height(), rect.width(), rect.height()), frame);
+    }
+    EXPECT_LE(worstChannelDifference(drawn, plain), 1);
 }
