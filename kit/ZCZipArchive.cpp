@@ -1,7 +1,5 @@
 #include "kit/ZCZipArchive.h"
 
-#include "kit/ZipUnpacker.h"
-
 #include "platform/Assert.h"
 #include "platform/Log.h"
 
@@ -128,31 +126,6 @@ bool ZCZipArchive::unzipFileAtPath(const QString &path, const QString &destinati
 {
     return unzipFileAtPath(path, destination, true, true, QString(), nullptr, nullptr,
                            progressHandler, completionHandler);
-}
-
-bool ZCZipArchive::unzipFileAtPath(const QString &path, const QString &destination,
-                                   bool preserveAttributes, bool overwrite,
-                                   const QString &password, platform::Error *error,
-                                   ZCZipArchiveDelegate *delegate,
-                                   const ProgressHandler &progressHandler,
-                                   const CompletionHandler &completionHandler)
-{
-    platform::Error outError;
-    QString reportedPath;
-    bool success = false;
-    if (!password.isEmpty()) {
-        // This minizip can't decrypt: say so rather than unpack garbage.
-        outError = ZipUnpacker::errorFor(PasswordNotSupported);
-    } else {
-        ZipUnpacker unpacker(path, destination, preserveAttributes, overwrite, delegate, progressHandler);
-        success = unpacker.run(&outError);
-        reportedPath = unpacker.reportedPath();
-    }
-    if (error)
-        *error = outError;
-    if (completionHandler)
-        completionHandler(reportedPath, success, outError);
-    return success;
 }
 
 bool ZCZipArchive::isFilePasswordProtectedAtPath(const QString &path)

@@ -219,6 +219,30 @@ void ZCZipArchive::setLimits(const Limits &limits)
     currentLimits = limits;
 }
 
+// Every unpacking form of the archive ends here, beside the unpacker it runs.
+bool ZCZipArchive::unzipFileAtPath(const QString &path, const QString &destination, bool preserveAttributes,
+                                   bool overwrite, const QString &password, platform::Error *error,
+                                   ZCZipArchiveDelegate *delegate, const ProgressHandler &progressHandler,
+                                   const CompletionHandler &completionHandler)
+{
+    platform::Error outError;
+    QString reportedPath;
+    bool success = false;
+    if (!password.isEmpty()) {
+        // This minizip can't decrypt: say so rather than unpack garbage.
+        outError = zipError(PasswordNotSupported);
+    } else {
+        ZipUnpacker unpacker(path, destination, preserveAttributes, overwrite, delegate, progressHandler);
+        success = unpacker.run(&outError);
+        reportedPath = unpacker.reportedPath();
+    }
+    if (error)
+        *error = outError;
+    if (completionHandler)
+        completionHandler(reportedPath, success, outError);
+    return success;
+}
+
 platform::Error ZipUnpacker::errorFor(int code)
 {
     return zipError(code);

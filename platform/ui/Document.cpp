@@ -1,10 +1,8 @@
 #include "platform/ui/Document.h"
 
 #include "platform/Alert.h"
-#include "platform/ui/DocumentController.h"
 #include "platform/ui/FilePanels.h"
 #include "platform/ui/MessageBoxPresenter.h"
-#include "platform/ui/WindowController.h"
 
 #include <QFileInfo>
 #include <QUndoStack>
@@ -245,9 +243,28 @@ void Document::close()
         if (controller->isWindowLoaded() && controller->window())
             controller->window()->hide();
     }
-    if (DocumentController *controller = DocumentController::sharedDocumentController(false))
-        controller->removeDocument(this);
+    emit closing();
     deleteLater();
+}
+
+bool Document::windowShouldClose(WindowController *window)
+{
+    if (m_closing)
+        return true;
+    for (WindowController *other : windowControllers()) {
+        if (other != window && other->isWindowLoaded() && other->window() && other->window()->isVisible())
+            return true; // another window still shows the document
+    }
+    return canClose();
+}
+
+void Document::windowWillClose(WindowController *window)
+{
+    for (WindowController *other : windowControllers()) {
+        if (other != window && other->isWindowLoaded() && other->window() && other->window()->isVisible())
+            return;
+    }
+    close();
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/ui/WindowController.h"
 
 #include <QList>
 #include <QObject>
@@ -12,12 +13,10 @@ class QWidget;
 
 namespace platform {
 
-class WindowController;
-
 // A document: a file URL and type, a display name, a change count, an undo
 // stack, reading from and writing to a URL, the windows that show it, and
 // the question whether to save before it closes.
-class Document : public QObject
+class Document : public QObject, public WindowDocument
 {
     Q_OBJECT
 public:
@@ -75,8 +74,13 @@ public:
     virtual void close();
     bool isClosing() const { return m_closing; }
 
+    bool windowShouldClose(WindowController *window) override;
+    void windowWillClose(WindowController *window) override;
+
 signals:
     void documentEditedChanged(bool edited);
+    // The document is closing: its controller lets it go.
+    void closing();
     void fileURLChanged(const QUrl &url);
     void displayNameChanged();
 

@@ -68,6 +68,8 @@ void DocumentController::addDocument(Document *document)
     m_documents.append(document);
     if (!m_current)
         m_current = document;
+    disconnect(document, &Document::closing, this, nullptr);
+    connect(document, &Document::closing, this, [this, document] { removeDocument(document); });
     emit documentsChanged();
 }
 

@@ -2,7 +2,6 @@
 
 #include "platform/GlobalHook.h"
 #include "platform/TypeTable.h"
-#include "platform/ui/SavePanel.h"
 
 #include <QAbstractItemView>
 #include <QFileDialog>
@@ -53,7 +52,7 @@ QList<QUrl> openWithDialog(const OpenPanelRequest &request)
 QUrl saveWithDialog(const SavePanelRequest &request)
 {
     QString filter = request.allowedExtensions.isEmpty() ? fileDialogFilter(request.allowedTypes)
-                                                         : SavePanel::nameFilter(request.allowedExtensions);
+                                                         : extensionsNameFilter(request.allowedExtensions);
     if (request.allowedExtensions.isEmpty() && !request.typesName.isEmpty() && !filter.isEmpty())
         filter = request.typesName + QLatin1Char(' ') + filter;
     QFileDialog dialog(request.parent, request.title, request.directory, filter);
@@ -62,26 +61,23 @@ QUrl saveWithDialog(const SavePanelRequest &request)
         dialog.setLabelText(QFileDialog::Accept, request.prompt);
     if (!request.allowedExtensions.isEmpty())
         dialog.setDefaultSuffix(request.allowedExtensions.constFirst());
-    if (request.panel) {
+    if (request.followAllowedExtensions) {
         // The accessory narrows the accepted extensions while the dialog shows.
-        QObject::connect(request.panel, &SavePanel::allowedFileTypesChanged, &dialog,
-                         [&dialog](const QStringList &extensions) {
-                             dialog.setNameFilter(SavePanel::nameFilter(extensions));
-                             dialog.setDefaultSuffix(extensions.isEmpty() ? QString() : extensions.constFirst());
-                             // The typed name follows the new format.
-                             const QStringList files = dialog.selectedFiles();
-                             if (files.isEmpty() || extensions.isEmpty())
-                                 return;
-                             const QFileInfo info(files.constFirst());
-                             if (info.fileName().isEmpty() || info.isDir()
-                                 || extensions.contains(info.suffix(), Qt::CaseInsensitive))
-                                 return;
-                             // A known extension is replaced, anything else kept.
-                             const QString stem = TypeTable::typeForExtension(info.suffix()).isEmpty()
-                                                      ? info.fileName()
-                                                      : info.completeBaseName();
-                             dialog.selectFile(stem + QLatin1Char('.') + extensions.constFirst());
-                         });
+        request.followAllowedExtensions(&dialog, [&dialog](const QStringList &extensions) {
+            dialog.setNameFilter(extensionsNameFilter(extensions));
+            dialog.setDefaultSuffix(extensions.isEmpty() ? QString() : extensions.constFirst());
+            // The typed name follows the new format.
+            const QStringList files = dialog.selectedFiles();
+            if (files.isEmpty() || extensions.isEmpty())
+                return;
+            const QFileInfo info(files.constFirst());
+            if (info.fileName().isEmpty() || info.isDir() || extensions.contains(info.suffix(), Qt::CaseInsensitive))
+                return;
+            // A known extension is replaced, anything else kept.
+            const QString stem =
+                TypeTable::typeForExtension(info.suffix()).isEmpty() ? info.fileName() : info.completeBaseName();
+            dialog.selectFile(stem + QLatin1Char('.') + extensions.constFirst());
+        });
     }
     dialog.setOption(QFileDialog::DontUseNativeDialog, request.accessoryView != nullptr);
     if (!request.nameFieldValue.isEmpty())
@@ -100,6 +96,23 @@ QUrl saveWithDialog(const SavePanelRequest &request)
 }
 
 } // namespace
+
+QString extensionsNameFilter(const QStringList &extensions)
+{
+    QStringList patterns;
+    for (const QString &extension : extensions)
+        patterns << QStringLiteral("*.") + extension;
+    patterns.removeDuplicates();
+    if (patterns.isEmpty())
+        return QString();
+    // Named after the format, as file dialogs list types: "JPEG image (*.jpg *.jpeg)".
+    QString format = extensions.constFirst().toUpper();
+    if (format == QLatin1String("JPG"))
+        format = QStringLiteral("JPEG");
+    else if (format == QLatin1String("TIF"))
+        format = QStringLiteral("TIFF");
+    return QStringLiteral("%1 image (%2)").arg(format, patterns.join(QLatin1Char(' ')));
+}
 
 QString fileDialogFilter(const QStringList &types)
 {

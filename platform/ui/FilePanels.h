@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QObject;
 class QWidget;
 
 namespace platform {
@@ -45,6 +46,9 @@ struct SavePanelRequest {
     // The panel object behind the request, when there is one: its accepted
     // extensions may change while it shows.
     SavePanel *panel = nullptr;
+    // Calls back on the receiver's thread whenever the panel's accepted
+    // extensions change, while the receiver lives; null when they can't.
+    std::function<void(QObject *receiver, std::function<void(const QStringList &)> changed)> followAllowedExtensions;
     // The confirming button's text when not "Save".
     QString prompt;
 };
@@ -59,6 +63,8 @@ void setSavePanelPresenter(SavePanelPresenter presenter);
 QList<QUrl> runOpenPanel(const OpenPanelRequest &request);
 QUrl runSavePanel(const SavePanelRequest &request);
 
+// "JPEG image (*.jpg *.jpeg)": the name filter of a list of extensions.
+QString extensionsNameFilter(const QStringList &extensions);
 // The name filter QFileDialog wants for a list of type identifiers.
 QString fileDialogFilter(const QStringList &types);
 // The patterns of a name filter: "Images (*.jpg *.png)" gives *.jpg and *.png.

@@ -22,23 +22,6 @@ void SavePanel::setAllowedFileTypes(const QStringList &extensions)
     emit allowedFileTypesChanged(extensions);
 }
 
-QString SavePanel::nameFilter(const QStringList &extensions)
-{
-    QStringList patterns;
-    for (const QString &extension : extensions)
-        patterns << QStringLiteral("*.") + extension;
-    patterns.removeDuplicates();
-    if (patterns.isEmpty())
-        return QString();
-    // Named after the format, as file dialogs list types: "JPEG image (*.jpg *.jpeg)".
-    QString format = extensions.constFirst().toUpper();
-    if (format == QLatin1String("JPG"))
-        format = QStringLiteral("JPEG");
-    else if (format == QLatin1String("TIF"))
-        format = QStringLiteral("TIFF");
-    return QStringLiteral("%1 image (%2)").arg(format, patterns.join(QLatin1Char(' ')));
-}
-
 QUrl SavePanel::withAcceptedExtension(const QUrl &url, const QStringList &extensions)
 {
     if (url.isEmpty() || !url.isLocalFile() || extensions.isEmpty())
@@ -62,6 +45,9 @@ QUrl SavePanel::runModal(QWidget *parent)
     request.accessoryView = m_accessoryView.data();
     request.parent = parent;
     request.panel = this;
+    request.followAllowedExtensions = [this](QObject *receiver, std::function<void(const QStringList &)> changed) {
+        connect(this, &SavePanel::allowedFileTypesChanged, receiver, std::move(changed));
+    };
     m_running = true;
     const QUrl chosen = runSavePanel(request);
     m_running = false;

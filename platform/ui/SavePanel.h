@@ -44,8 +44,6 @@ public:
 
     // The extension the panel gives a name that has none of the accepted ones.
     static QUrl withAcceptedExtension(const QUrl &url, const QStringList &extensions);
-    // "(*.jpg *.jpeg)" for the file dialog.
-    static QString nameFilter(const QStringList &extensions);
 
 signals:
     void allowedFileTypesChanged(const QStringList &extensions);

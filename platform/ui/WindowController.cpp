@@ -1,6 +1,5 @@
 #include "platform/ui/WindowController.h"
 
-#include "platform/ui/Document.h"
 #include "platform/ui/ViewController.h"
 
 #include <QEvent>
@@ -87,14 +86,8 @@ void WindowController::setContentViewController(ViewController *controller)
 
 bool WindowController::windowShouldClose()
 {
-    auto *doc = qobject_cast<Document *>(m_document.data());
-    if (!doc || doc->isClosing())
-        return true;
-    for (WindowController *other : doc->windowControllers()) {
-        if (other != this && other->isWindowLoaded() && other->window() && other->window()->isVisible())
-            return true; // another window still shows the document
-    }
-    return doc->canClose();
+    auto *doc = dynamic_cast<WindowDocument *>(m_document.data());
+    return !doc || doc->windowShouldClose(this);
 }
 
 bool WindowController::eventFilter(QObject *watched, QEvent *event)
@@ -106,16 +99,8 @@ bool WindowController::eventFilter(QObject *watched, QEvent *event)
         }
         windowWillClose();
         emit windowClosing();
-        // The document goes with its last window.
-        if (auto *doc = qobject_cast<Document *>(m_document.data())) {
-            bool otherVisible = false;
-            for (WindowController *other : doc->windowControllers()) {
-                if (other != this && other->isWindowLoaded() && other->window() && other->window()->isVisible())
-                    otherVisible = true;
-            }
-            if (!otherVisible)
-                doc->close();
-        }
+        if (auto *doc = dynamic_cast<WindowDocument *>(m_document.data()))
+            doc->windowWillClose(this);
     }
     return QObject::eventFilter(watched, event);
 }

@@ -8,6 +8,20 @@
 
 namespace platform {
 
+class WindowController;
+
+// What a window asks of the document it shows (Document answers), so a
+// window controller needs no document class.
+class WindowDocument
+{
+public:
+    virtual ~WindowDocument() = default;
+    // Whether `window` may close: the last window of an edited document asks.
+    virtual bool windowShouldClose(WindowController *window) = 0;
+    // `window` is closing; the document goes with its last window.
+    virtual void windowWillClose(WindowController *window) = 0;
+};
+
 // Owns one top-level window, built on first use (loadWindow, then
 // windowDidLoad), and the root view controller shown in it.
 class WindowController : public QObject
