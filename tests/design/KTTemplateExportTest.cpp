@@ -1,5 +1,5 @@
 #include "DesignTestLayers.h"
-#include "platform/ExternalReaders.h"
+#include "platform/ExternalTestReaders.h"
 #include "support/TestSupport.h"
 
 #include "design/KTDataFromTemplateOperation.h"

@@ -1,4 +1,4 @@
-#include "MouldingExportScene.h"
+#include "MouldingExportTestScene.h"
 #include "MouldingTestSupport.h"
 
 #include "design/KTFrameLayer.h"

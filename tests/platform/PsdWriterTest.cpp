@@ -1,5 +1,5 @@
 #include "CodecTestPhoto.h"
-#include "ExternalReaders.h"
+#include "ExternalTestReaders.h"
 #include "support/TestSupport.h"
 
 #include "platform/TypeTable.h"

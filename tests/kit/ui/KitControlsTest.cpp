@@ -1,4 +1,4 @@
-#include "KitUiShots.h"
+#include "KitUiTestShots.h"
 #include "kit/ui/KTImageView.h"
 #include "kit/ui/KTLibraryCollectionViewItem.h"
 #include "kit/ui/VLBlockDrawView.h"

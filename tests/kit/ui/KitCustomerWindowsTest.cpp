@@ -1,4 +1,4 @@
-#include "KitUiShots.h"
+#include "KitUiTestShots.h"
 #include "kit/KitHttpTestServer.h"
 #include "kit/VLKitUtils.h"
 #include "kit/VLNewsletter.h"

@@ -2,7 +2,7 @@
 #include "kit/ui/VLProgressPanel.h"
 #include "platform/Dispatch.h"
 #include "support/TestSupport.h"
-#include "KitUiShots.h"
+#include "KitUiTestShots.h"
 
 #include <QApplication>
 #include <QLabel>

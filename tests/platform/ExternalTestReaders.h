@@ -25,8 +25,8 @@ inline QString run(const QString &program, const QStringList &args, int *exitCod
 // exiftool's tags, by "Group:Tag" (family 1 groups), numbers as numbers.
 inline QJsonObject exiftool(const QString &path)
 {
-    const QString out = run(QStringLiteral("exiftool"),
-                            {QStringLiteral("-j"), QStringLiteral("-G1"), QStringLiteral("-n"), QStringLiteral("-a"), path});
+    const QString out = run(QStringLiteral("exiftool"), {QStringLiteral("-j"), QStringLiteral("-G1"),
+                                                         QStringLiteral("-n"), QStringLiteral("-a"), path});
     const QJsonArray arr = QJsonDocument::fromJson(out.toUtf8()).array();
     return arr.isEmpty() ? QJsonObject() : arr.first().toObject();
 }

@@ -106,11 +106,14 @@ TEST(StyledTextArchive, MacStyleArchiveWithRunTableReads)
       <data>%2</data>
       <string>Georgia-Italic</string>
       <string>NSUnderline</string>
-      <integer>1</integer>)").arg(text, QString::fromLatin1(info.toBase64()));
+      <integer>1</integer>)")
+                          .arg(text, QString::fromLatin1(info.toBase64()));
     const QByteArray xml = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>
       <key>$archiver</key><string>NSKeyedArchiver</string><key>$version</key><integer>100000</integer>
       <key>$top</key><dict><key>root</key><dict><key>CF$UID</key><integer>1</integer></dict></dict>
-      <key>$objects</key><array><string>$null</string>%1</array></dict></plist>)").arg(objects).toUtf8();
+      <key>$objects</key><array><string>$null</string>%1</array></dict></plist>)")
+                               .arg(objects)
+                               .toUtf8();
 
     const auto r = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xml);
     ASSERT_TRUE(r.ok()) << r.error.description.toStdString();
@@ -133,7 +136,9 @@ TEST(StyledTextArchive, MacStyleArchiveWithRunTableReads)
     EXPECT_FALSE(KeyedUnarchiver::unarchiveTopLevelObjectWithData(bad).ok());
     // So is one that names a dictionary that isn't there.
     bad = xml;
-    bad.replace(info.toBase64(), QByteArray::fromHex("0300020248" "0100").toBase64());
+    bad.replace(info.toBase64(), QByteArray::fromHex("0300020248"
+                                                     "0100")
+                                     .toBase64());
     EXPECT_FALSE(KeyedUnarchiver::unarchiveTopLevelObjectWithData(bad).ok());
 }
 
@@ -152,7 +157,8 @@ TEST(StyledTextDocument, ConvertsToRichTextAndBackUnchanged)
     const QTextCharFormat body = doc.lastBlock().begin().fragment().charFormat();
     EXPECT_TRUE(body.fontUnderline());
     EXPECT_EQ(body.fontLetterSpacing(), 1.5);
-    EXPECT_EQ(body.fontFamilies().toStringList().value(0), QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+    EXPECT_EQ(body.fontFamilies().toStringList().value(0),
+              QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
 
     EXPECT_EQ(StyledText::fromTextDocument(doc), t);
 }
@@ -186,13 +192,15 @@ TEST(StyledTextDocument, EditsInTheDocumentComeBackAsAttributes)
 TEST(StyledTextFonts, PostScriptNamesAndSystemFonts)
 {
     const QString system = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
-    for (const char *name : {".AppleSystemUIFont", ".SFNS-Regular", ".HelveticaNeueDeskInterface-Regular", "LucidaGrande"}) {
+    for (const char *name :
+         {".AppleSystemUIFont", ".SFNS-Regular", ".HelveticaNeueDeskInterface-Regular", "LucidaGrande"}) {
         EXPECT_TRUE(FontNames::isSystemFontName(name)) << name;
         EXPECT_EQ(FontNames::familyForName(name), system) << name;
     }
     EXPECT_EQ(FontNames::familyForName("DejaVuSans-Bold"), "DejaVu Sans");
     EXPECT_EQ(FontNames::familyForName("DejaVuSerif"), "DejaVu Serif");
-    EXPECT_EQ(FontNames::familyForName("TimesNewRomanPSMT"), QFontDatabase::hasFamily("Times New Roman") ? "Times New Roman" : "Times New Roman");
+    EXPECT_EQ(FontNames::familyForName("TimesNewRomanPSMT"),
+              QFontDatabase::hasFamily("Times New Roman") ? "Times New Roman" : "Times New Roman");
     EXPECT_EQ(FontNames::familyForName("HelveticaNeue-Light"), "Helvetica Neue");
     const QFont boldItalic = FontNames::fontForName("Georgia-BoldItalic", 14);
     EXPECT_EQ(boldItalic.weight(), QFont::Bold);

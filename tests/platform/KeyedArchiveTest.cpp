@@ -76,8 +76,7 @@ public:
 };
 
 class RenamedProbe : public ArchiveProbe
-{
-};
+{};
 
 void registerProbe()
 {
@@ -112,7 +111,9 @@ QByteArray xmlArchive(const QString &objects, const QString &top)
 <key>$version</key><integer>100000</integer>
 <key>$top</key><dict>%1</dict>
 <key>$objects</key><array><string>$null</string>%2</array>
-</dict></plist>)").arg(top, objects).toUtf8();
+</dict></plist>)")
+        .arg(top, objects)
+        .toUtf8();
 }
 
 } // namespace
@@ -135,7 +136,8 @@ TEST(KeyedArchiveRoundTrip, EveryValueKindComesBack)
     probe->child = shared;
     probe->children = {shared, std::make_shared<ArchiveProbe>()};
 
-    const QByteArray data = KeyedArchiver::archivedDataWithRootObject(std::static_pointer_cast<const Coding>(probe), "template");
+    const QByteArray data =
+        KeyedArchiver::archivedDataWithRootObject(std::static_pointer_cast<const Coding>(probe), "template");
     ASSERT_TRUE(data.startsWith("bplist00"));
     const auto result = KeyedUnarchiver::unarchiveTopLevelObjectWithData(data, "template");
     ASSERT_TRUE(result.ok()) << result.error.description.toStdString();
@@ -295,20 +297,23 @@ TEST(KeyedArchiveXml, UnknownClassFallsBackThroughItsChainAndLegacyNamesMap)
     auto objects = [](const QString &className, const QString &chain) {
         return QStringLiteral(R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict>
               <key>count</key><integer>9</integer></dict>
-            <dict><key>$classname</key><string>%1</string><key>$classes</key><array>%2</array></dict>)").arg(className, chain);
+            <dict><key>$classname</key><string>%1</string><key>$classes</key><array>%2</array></dict>)")
+            .arg(className, chain);
     };
     const QString top = R"(<key>root</key><dict><key>CF$UID</key><integer>1</integer></dict>)";
 
     // A subclass this program doesn't know decodes as its known base class.
-    auto viaChain = KeyedUnarchiver::unarchiveTopLevelObjectWithData(
-        xmlArchive(objects("NewerProbe", "<string>NewerProbe</string><string>ArchiveProbe</string><string>NSObject</string>"), top));
+    auto viaChain = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xmlArchive(
+        objects("NewerProbe", "<string>NewerProbe</string><string>ArchiveProbe</string><string>NSObject</string>"),
+        top));
     ASSERT_TRUE(viaChain.ok()) << viaChain.error.description.toStdString();
     auto a = std::dynamic_pointer_cast<ArchiveProbe>(viaChain.object.value<std::shared_ptr<Coding>>());
     ASSERT_TRUE(a);
     EXPECT_EQ(a->count, 9);
 
     // An old class name maps to today's class.
-    const QByteArray legacy = xmlArchive(objects("OldProbe", "<string>OldProbe</string><string>NSObject</string>"), top);
+    const QByteArray legacy =
+        xmlArchive(objects("OldProbe", "<string>OldProbe</string><string>NSObject</string>"), top);
     EXPECT_FALSE(KeyedUnarchiver::unarchiveTopLevelObjectWithData(legacy).ok());
     auto mapped = KeyedUnarchiver::unarchiveTopLevelObjectWithData(legacy, "root", {{"OldProbe", "ArchiveProbe"}});
     ASSERT_TRUE(mapped.ok()) << mapped.error.description.toStdString();
@@ -331,26 +336,32 @@ TEST(KeyedArchiveDamage, DamagedArchivesGiveErrors)
     }
 
     const QString top = R"(<key>root</key><dict><key>CF$UID</key><integer>1</integer></dict>)";
-    const QString cls = R"(<dict><key>$classname</key><string>ArchiveProbe</string><key>$classes</key><array><string>ArchiveProbe</string></array></dict>)";
+    const QString cls =
+        R"(<dict><key>$classname</key><string>ArchiveProbe</string><key>$classes</key><array><string>ArchiveProbe</string></array></dict>)";
     // A UID beyond the object table.
     auto wrongUid = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xmlArchive(
-        R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict><key>name</key><dict><key>CF$UID</key><integer>99</integer></dict></dict>)" + cls,
+        R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict><key>name</key><dict><key>CF$UID</key><integer>99</integer></dict></dict>)"
+            + cls,
         top));
     EXPECT_FALSE(wrongUid.ok());
     EXPECT_TRUE(wrongUid.error.description.contains("out of range")) << wrongUid.error.description.toStdString();
     // An object that contains itself.
     auto selfRef = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xmlArchive(
-        R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict><key>child</key><dict><key>CF$UID</key><integer>1</integer></dict></dict>)" + cls,
+        R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict><key>child</key><dict><key>CF$UID</key><integer>1</integer></dict></dict>)"
+            + cls,
         top));
     EXPECT_FALSE(selfRef.ok());
     EXPECT_TRUE(selfRef.error.description.contains("itself")) << selfRef.error.description.toStdString();
     // A class record that is not one.
     auto badClass = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xmlArchive(
-        R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict></dict><string>not a class</string>)", top));
+        R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict></dict><string>not a class</string>)",
+        top));
     EXPECT_FALSE(badClass.ok());
     // A number where a string object belongs.
     auto wrongType = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xmlArchive(
-        R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict><key>name</key><integer>3</integer></dict>)" + cls, top));
+        R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict><key>name</key><integer>3</integer></dict>)"
+            + cls,
+        top));
     EXPECT_FALSE(wrongType.ok());
     // Not an archive at all.
     EXPECT_FALSE(KeyedUnarchiver::unarchiveTopLevelObjectWithData("hello").ok());
@@ -366,9 +377,11 @@ TEST(KeyedArchiveDamage, DeepNestingIsRefused)
         objects += QStringLiteral("<dict><key>$class</key><dict><key>CF$UID</key><integer>%1</integer></dict>"
                                   "<key>NS.objects</key><array>%2</array></dict>")
                        .arg(depth + 1)
-                       .arg(i < depth ? QStringLiteral("<dict><key>CF$UID</key><integer>%1</integer></dict>").arg(i + 1) : QString());
+                       .arg(i < depth ? QStringLiteral("<dict><key>CF$UID</key><integer>%1</integer></dict>").arg(i + 1)
+                                      : QString());
     }
-    objects += R"(<dict><key>$classname</key><string>NSArray</string><key>$classes</key><array><string>NSArray</string></array></dict>)";
+    objects +=
+        R"(<dict><key>$classname</key><string>NSArray</string><key>$classes</key><array><string>NSArray</string></array></dict>)";
     const auto r = KeyedUnarchiver::unarchiveTopLevelObjectWithData(
         xmlArchive(objects, R"(<key>root</key><dict><key>CF$UID</key><integer>1</integer></dict>)"));
     EXPECT_FALSE(r.ok());
@@ -436,9 +449,9 @@ TEST(KeyedArchiveDamage, OutOfRangeNumbersAndDatesAreSafe)
 {
     // A date a hundred billion years away, and a double far beyond float range
     // read as a float.
-    const QByteArray xml = xmlArchive(
-        R"(<date>2001-01-01T00:00:00Z</date>)",
-        R"(<key>root</key><dict><key>CF$UID</key><integer>1</integer></dict><key>huge</key><real>1e300</real>
+    const QByteArray xml =
+        xmlArchive(R"(<date>2001-01-01T00:00:00Z</date>)",
+                   R"(<key>root</key><dict><key>CF$UID</key><integer>1</integer></dict><key>huge</key><real>1e300</real>
            <key>int</key><integer>9223372036854775807</integer>)");
     KeyedUnarchiver u(xml);
     EXPECT_TRUE(std::isinf(u.decodeFloatForKey("huge")));
@@ -447,11 +460,17 @@ TEST(KeyedArchiveDamage, OutOfRangeNumbersAndDatesAreSafe)
     EXPECT_TRUE(u.hasError()); // out of range for 32 bits
 
     // A binary archive whose root object is a date 1e130 seconds away.
-    QList<QByteArray> objects{
-        QByteArray::fromHex("D3010203040506"), QByteArray("\x59$archiver"), QByteArray("\x54$top"),
-        QByteArray("\x58$objects"), QByteArray("\x5F\x10\x0FNSKeyedArchiver"), QByteArray::fromHex("D10708"),
-        QByteArray::fromHex("A2090A"), QByteArray("\x54root"), QByteArray::fromHex("8001"), QByteArray("\x55$null"),
-        QByteArray::fromHex("33") + QByteArray::fromHex("5AFD67F7C0E0F6A7")};
+    QList<QByteArray> objects{QByteArray::fromHex("D3010203040506"),
+                              QByteArray("\x59$archiver"),
+                              QByteArray("\x54$top"),
+                              QByteArray("\x58$objects"),
+                              QByteArray("\x5F\x10\x0FNSKeyedArchiver"),
+                              QByteArray::fromHex("D10708"),
+                              QByteArray::fromHex("A2090A"),
+                              QByteArray("\x54root"),
+                              QByteArray::fromHex("8001"),
+                              QByteArray("\x55$null"),
+                              QByteArray::fromHex("33") + QByteArray::fromHex("5AFD67F7C0E0F6A7")};
     QByteArray farDate("bplist00");
     QByteArray offsets;
     for (const QByteArray &o : objects) {
@@ -461,7 +480,11 @@ TEST(KeyedArchiveDamage, OutOfRangeNumbersAndDatesAreSafe)
     const int table = int(farDate.size());
     farDate.append(offsets);
     farDate.append(QByteArray(6, '\0')).append(char(1)).append(char(1));
-    farDate.append(QByteArray::fromHex("000000000000000B" "0000000000000000")).append(QByteArray(7, '\0')).append(char(table));
+    farDate
+        .append(QByteArray::fromHex("000000000000000B"
+                                    "0000000000000000"))
+        .append(QByteArray(7, '\0'))
+        .append(char(table));
     const auto r = KeyedUnarchiver::unarchiveTopLevelObjectWithData(farDate);
     EXPECT_FALSE(r.ok());
     EXPECT_TRUE(r.error.description.contains("date")) << r.error.description.toStdString();
