@@ -111,17 +111,17 @@ std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bo
     image->m_originalImageFilePath = path;
     image->m_originalImageFileName = QFileInfo(path).fileName();
     image->m_originalImageFileData = data;
-    QString reason;
-    if (!image->loadFromData(data, saveMetadata, path, &reason))
-        return fail(reason);
+    platform::Error why;
+    if (!image->loadFromData(data, saveMetadata, path, &why))
+        return fail(why.description);
     return image;
 }
 
-bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries, QString *reason)
+bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries,
+                           platform::Error *error)
 {
-    auto fail = [reason](const QString &why) {
-        if (reason)
-            *reason = why;
+    auto fail = [error](const QString &why) {
+        platform::setError(error, why);
         return false;
     };
     if (data.isEmpty())

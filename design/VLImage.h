@@ -190,7 +190,9 @@ private:
     // its own size or larger; false (nothing drawn) otherwise.
     bool drawUnscaledInRect(const QRectF &rect);
     void buildFromCGImage(const QImage &image, unsigned turns);
-    bool loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries, QString *reason = nullptr);
+    // The error's description says why in words that follow "could not be opened."
+    bool loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries,
+                      platform::Error *error = nullptr);
     bool loadArchived(const QString &archivedName, const QByteArray &data);
 
     platform::ColorFilter::Chain m_filters;

@@ -375,19 +375,16 @@ QString KTAdminController::filenameWithDateAndGUID(const QDateTime &date, const 
 }
 
 bool KTAdminController::exportImageToGraphicsPathFrameImagesPath(FrameImage *image, const QString &graphicsPath,
-                                                                 const QString &frameImagesPath, QString *error)
+                                                                 const QString &frameImagesPath, platform::Error *error)
 {
     const QString guid = image->guid();
     if (!LID::isUsableGUID(guid)) {
-        *error = tr("The picture “%1” has no GUID that can name a file.").arg(image->filename());
+        platform::setError(error, tr("The picture “%1” has no GUID that can name a file.").arg(image->filename()));
         return false;
     }
-    platform::Error writeError;
     if (!platform::PropertyList::writeFile(QDir(frameImagesPath).filePath(guid), LID::asDictionary(*image),
-                                           platform::PropertyList::Format::XML, &writeError)) {
-        *error = writeError.description;
+                                           platform::PropertyList::Format::XML, error))
         return false;
-    }
     // A graphics file exported before stays as it is.
     const QString target = QDir(graphicsPath).filePath(guid);
     if (QFileInfo::exists(target))
@@ -395,7 +392,8 @@ bool KTAdminController::exportImageToGraphicsPathFrameImagesPath(FrameImage *ima
     const QString source = m_library ? QDir(m_library->framesGraphicsFolder()).filePath(guid) : QString();
     QFile file(source);
     if (!file.copy(target)) {
-        *error = tr("Could not copy the graphics file %1 to %2: %3").arg(source, target, file.errorString());
+        platform::setError(error,
+                           tr("Could not copy the graphics file %1 to %2: %3").arg(source, target, file.errorString()));
         return false;
     }
     return true;
@@ -460,9 +458,12 @@ bool KTAdminController::startExport()
             break;
         }
         written.append(path);
-        for (FrameImage *image : file.images)
-            if (!exportImageToGraphicsPathFrameImagesPath(image, graphicsPath, frameImagesPath, &error))
+        for (FrameImage *image : file.images) {
+            if (!exportImageToGraphicsPathFrameImagesPath(image, graphicsPath, frameImagesPath, &writeError)) {
+                error = writeError.description;
                 break;
+            }
+        }
         stamp = stamp.addSecs(1);
     }
 

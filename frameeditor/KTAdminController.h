@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Error.h"
 #include "platform/objectstore/ObjectID.h"
 #include "platform/ui/WindowController.h"
 
@@ -76,7 +77,7 @@ public:
     // Writes the picture's dictionary and copies its graphics file (kept
     // when already there); false with `error` set when a write failed.
     bool exportImageToGraphicsPathFrameImagesPath(FrameImage *image, const QString &graphicsPath,
-                                                  const QString &frameImagesPath, QString *error);
+                                                  const QString &frameImagesPath, platform::Error *error);
 
     void exportFramesForWeb();
     void importv2Collection();

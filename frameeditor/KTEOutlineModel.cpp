@@ -198,11 +198,11 @@ QStringList KTEOutlineModel::outlineItemsURIs(const QByteArray &data)
     return uris;
 }
 
-LibraryItem *KTEOutlineModel::existingObjectWithObjectIDURI(const QString &uri, QString *error) const
+LibraryItem *KTEOutlineModel::existingObjectWithObjectIDURI(const QString &uri, platform::Error *error) const
 {
     auto *item = m_context ? dynamic_cast<LibraryItem *>(m_context->objectWithURI(uri)) : nullptr;
-    if (!item && error)
-        *error = QStringLiteral("No library item of this library has the identifier %1").arg(uri);
+    if (!item)
+        platform::setError(error, QStringLiteral("No library item of this library has the identifier %1").arg(uri));
     return item;
 }
 
@@ -246,11 +246,11 @@ bool KTEOutlineModel::canDropMimeData(const QMimeData *data, Qt::DropAction, int
     const QStringList uris = outlineItemsURIs(data->data(QString::fromLatin1(kOutlineItemsType)));
     if (uris.isEmpty())
         return false;
-    QString error;
+    platform::Error error;
     LibraryItem *dragged = existingObjectWithObjectIDURI(uris.last(), &error);
     if (!dragged) {
         platform::logLine(QStringLiteral("Failed to fetch an existing object with a given object ID (%1): %2")
-                              .arg(uris.last(), error));
+                              .arg(uris.last(), error.description));
         return false;
     }
     // Where the drop lands among the children plays no part: the item goes
@@ -270,11 +270,11 @@ bool KTEOutlineModel::dropMimeData(const QMimeData *data, Qt::DropAction action,
     LibraryItem *target = itemAt(parent);
     bool accepted = true;
     for (const QString &uri : outlineItemsURIs(data->data(QString::fromLatin1(kOutlineItemsType)))) {
-        QString error;
+        platform::Error error;
         LibraryItem *item = existingObjectWithObjectIDURI(uri, &error);
         if (!item) {
             platform::logLine(QStringLiteral("Failed to fetch an existing object with a given object ID (%1): %2")
-                                  .arg(uri, error));
+                                  .arg(uri, error.description));
             accepted = false;
             break;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <QAbstractItemModel>
 #include <QHash>
 #include <QList>
@@ -51,7 +53,7 @@ public:
     static QByteArray outlineItemsData(const QList<LibraryItem *> &items);
     // The URIs the data holds; empty when they are no list of strings.
     static QStringList outlineItemsURIs(const QByteArray &data);
-    LibraryItem *existingObjectWithObjectIDURI(const QString &uri, QString *error) const;
+    LibraryItem *existingObjectWithObjectIDURI(const QString &uri, platform::Error *error) const;
 
     QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
     QModelIndex parent(const QModelIndex &child) const override;
