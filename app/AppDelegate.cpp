@@ -17,7 +17,6 @@
 #include "platform/ui/WindowController.h"
 #include "design/Variation.h"
 #include "kit/VLKitUtils.h"
-#include "kit/VLProcessArguments.h"
 #include "platform/Alert.h"
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
@@ -298,24 +297,12 @@ void AppDelegate::applicationWillFinishLaunching()
     }
 }
 
-bool AppDelegate::applicationShouldOpenUntitledFile()
-{
-    return !VLProcessArguments::isProcessRun();
-}
-
 void AppDelegate::applicationDidFinishLaunching()
 {
     UserDefaults &defaults = UserDefaults::standard();
 
     // Colour dialogs opened from now on offer an alpha channel.
     m_colorPanelShowsAlpha = true;
-
-    // A run that frames a photo and quits has no one to greet or offer
-    // anything to; the designs' names are still kept.
-    if (VLProcessArguments::isProcessRun()) {
-        runAfterDelay(delay(kTemplateNamesLaunchDelay), [this] { saveTemplateNamesToDefaults(); }, this);
-        return;
-    }
 
     if (defaults.objectForKey(key(kAdminKey)).typeId() == QMetaType::QString
         && defaults.stringForKey(key(kAdminKey)) == QLatin1String("YES") && m_services.createAdminMenu) {
@@ -611,9 +598,7 @@ void AppDelegate::saveAction()
 
 void AppDelegate::importInitialFrames()
 {
-    const bool processRun = VLProcessArguments::isProcessRun();
-    if (!processRun)
-        welcomeAtLaunch();
+    welcomeAtLaunch();
 
     const QString folder = framesGraphicsFolder();
     if (!QFileInfo(folder).isDir()) {

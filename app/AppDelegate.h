@@ -124,8 +124,6 @@ public:
 
     void applicationWillFinishLaunching() override;
     void applicationDidFinishLaunching() override;
-    // A run that frames its photo and quits opens no untitled document.
-    bool applicationShouldOpenUntitledFile() override;
     TerminateReply applicationShouldTerminate() override;
     void applicationWillTerminate() override;
 

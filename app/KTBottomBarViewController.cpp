@@ -663,7 +663,8 @@ void KTBottomBarViewController::modelChanged()
     if (!m_template)
         return;
     updateOriginalAspectRatio();
-    updateImageSize(m_template->sizeFromOriginalWithOuterShadow(true));
+    // In whole pixels as Save writes them.
+    updateImageSize(QSizeF(m_template->framedPixelSize()));
     if (m_lockButton) {
         const QSignalBlocker blocker(m_lockButton);
         m_lockButton->setChecked(m_template->isLockedAspectRatio());

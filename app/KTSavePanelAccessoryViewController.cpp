@@ -1,5 +1,7 @@
 #include "app/KTSavePanelAccessoryViewController.h"
 
+#include "design/KTTemplateRenderer.h"
+
 #include "app/KTDesignDocumentInterface.h"
 #include "design/KTDataFromTemplateOperation.h"
 #include "design/KTTemplate.h"
@@ -209,6 +211,8 @@ void KTSavePanelAccessoryViewController::setUnitsPopUpIndex(int unit)
     setWidth(convertFromPixelsTo(m_pixelWidth, unit, m_dpi));
     if (m_imageSizePopUpIndex == Custom)
         setHeight(convertFromPixelsTo(pixelHeight, unit, m_dpi));
+    else if (m_imageSizePopUpIndex == OriginalSize && pixelHeight == m_sizeBasedOnOriginal.height())
+        applySizeBasedOnOriginal();
 }
 
 void KTSavePanelAccessoryViewController::setDpi(double dpi)
@@ -237,7 +241,7 @@ void KTSavePanelAccessoryViewController::setImageSizePopUpIndex(int rule)
     emit imageSizePopUpIndexChanged();
     emit enableWidthHeightChanged();
     if (rule == OriginalSize)
-        setPixelWidth(m_sizeBasedOnOriginal.width());
+        applySizeBasedOnOriginal();
 }
 
 void KTSavePanelAccessoryViewController::setFileFormatIndex(int index)
@@ -273,9 +277,21 @@ void KTSavePanelAccessoryViewController::setPreFramedImageSize(const QSizeF &siz
     QRectF framed;
     if (const auto design = designForSizes())
         framed = design->finalRectFromStartRect(QRectF(QPointF(0, 0), size), true);
-    m_sizeBasedOnOriginal = QSizeF(std::round(framed.width()), std::round(framed.height()));
+    m_sizeBasedOnOriginal = QSizeF(KTTemplateRenderer::wholePixelSize(framed.size()));
     m_aspectRatio = framed.height() != 0 ? framed.width() / framed.height() : 0;
+    applySizeBasedOnOriginal();
+}
+
+void KTSavePanelAccessoryViewController::applySizeBasedOnOriginal()
+{
     setPixelWidth(m_sizeBasedOnOriginal.width());
+    if (m_imageSizePopUpIndex != OriginalSize || m_pixelHeight == m_sizeBasedOnOriginal.height())
+        return;
+    m_pixelHeight = m_sizeBasedOnOriginal.height();
+    m_height = convertFromPixelsTo(m_pixelHeight, m_unitsPopUpIndex, m_dpi);
+    emit heightChanged();
+    emit pixelHeightChanged();
+    restartDataOperation();
 }
 
 void KTSavePanelAccessoryViewController::setNilValueForKey(const QString &key)

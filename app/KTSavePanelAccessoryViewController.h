@@ -163,6 +163,9 @@ private:
     // Field edits: text to value, with the emptied and validation rules.
     void fieldEdited(QLineEdit *field, const QString &key);
     void refreshFields();
+    // The size rule "original": the framed photo's whole-pixel size, both
+    // sides as the design rounds them (the height is not derived from the width).
+    void applySizeBasedOnOriginal();
     void refreshQuality();
     void refreshPixelLabel();
     void refreshEstimate();

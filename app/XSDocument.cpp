@@ -4,7 +4,6 @@
 #include "app/KTStartupState.h"
 #include "design/TemplatesStore.h"
 #include "app/KTSavePanelAccessoryViewController.h"
-#include "app/KTCommandLineRun.h"
 #include "design/Variation.h"
 #include "design/ui/KTReportView.h"
 #include "design/ui/KTTemplateSaving.h"
@@ -46,7 +45,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPointer>
-#include <QThread>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QtConcurrent>
@@ -71,12 +69,6 @@ XSDocument::~XSDocument()
 
 void XSDocument::makeWindowControllers()
 {
-    // A run that frames its photo and quits shows nothing: no window, no
-    // canvas, no library panel; the document is ready as if its window had loaded.
-    if (VLProcessArguments::isProcessRun()) {
-        windowControllerDidLoadNib(nullptr);
-        return;
-    }
     addWindowController(XSDocumentWindowController::defaultController());
 }
 
@@ -104,11 +96,6 @@ void XSDocument::windowControllerDidLoadNib(platform::WindowController *windowCo
     }
     setHasUndoManager(true);
     observeTemplate();
-    QPointer<XSDocument> self(this);
-    runAfterDelay(0, [self] {
-        if (self)
-            self->processArguments();
-    }, this);
 }
 
 void XSDocument::observeTemplate()
@@ -136,25 +123,7 @@ bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
     // so the photo is decoded once.
     const QString path = url.toLocalFile();
     Error reason;
-    const VLProcessArguments options;
-    const QString designName = options.value(QString::fromLatin1(VLProcessArguments::kTemplateKey));
-    KTStartupState *state = KTStartupState::current();
-    if (VLProcessArguments::isProcessRun() && !designName.isEmpty() && !(state && state->isImportingInitialFrames())) {
-        // A run that frames and quits makes its design (frame pictures
-        // decoded) while the photo decodes on another thread.
-        QThread *home = thread();
-        QFuture<std::shared_ptr<VLImage>> photo = QtConcurrent::run([path, home, &reason] {
-            std::shared_ptr<VLImage> image = VLImage::initWithContentsOfFile(path, true, &reason);
-            if (image)
-                image->moveToThread(home);
-            return image;
-        });
-        m_preparedDesign = designNamed(designName);
-        m_preparedDesignName = designName;
-        m_openedImage = photo.result();
-    } else {
-        m_openedImage = VLImage::initWithContentsOfFile(path, true, &reason);
-    }
+    m_openedImage = VLImage::initWithContentsOfFile(path, true, &reason);
     m_openedPath = m_openedImage ? path : QString();
     if (m_openedImage)
         return true;
@@ -768,12 +737,6 @@ platform::ManagedObjectContext *savedDesignsContext()
 
 } // namespace
 
-void XSDocument::processArguments()
-{
-    if (VLProcessArguments::isProcessRun())
-        processArguments(VLProcessArguments());
-}
-
 void XSDocument::applyDesignNamed(const QString &name)
 {
     // On a later pass, as the window's own: a first-run import of the
@@ -790,7 +753,6 @@ void XSDocument::applyDesignNamed(const QString &name)
 
 void XSDocument::processArguments(const VLProcessArguments &options)
 {
-    const bool process = options.contains(QString::fromLatin1(VLProcessArguments::kProcessKey));
     if (!options.contains(QString::fromLatin1(VLProcessArguments::kTemplateKey)))
         return;
     const QString name = options.value(QString::fromLatin1(VLProcessArguments::kTemplateKey));
@@ -807,103 +769,22 @@ void XSDocument::processArguments(const VLProcessArguments &options)
         return;
     }
 
-    std::shared_ptr<KTTemplate> design;
-    if (m_preparedDesign && m_preparedDesignName == name)
-        design = std::move(m_preparedDesign);
-    m_preparedDesign.reset();
-    Variation *variation = design ? nullptr : Variation::variationWithName(name, savedDesignsContext());
-    if (!design && !variation) {
-        const QString text = QString::fromLatin1(kTemplateNamedNotFound).arg(name);
-        // Nobody could answer an alert in a run that frames and quits.
-        if (process) {
-            KTCommandLineRun::fail(text);
-            return;
-        }
+    Variation *variation = Variation::variationWithName(name, savedDesignsContext());
+    if (!variation) {
         AlertRequest request;
         request.messageText = QString::fromLatin1(kTemplateNotFound);
-        request.informativeText = text;
+        request.informativeText = QString::fromLatin1(kTemplateNamedNotFound).arg(name);
         request.buttons = {QStringLiteral("OK")};
         const AlertWindowScope over(windowForSheet()); // the photo it was named for
         runAlert(request);
         return;
     }
-    if (!design)
-        design = KTTemplate::templateFromVariation(variation);
+    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
     if (!design) {
-        // A photo written out without its design would be reported as done.
-        const QString text = QString::fromLatin1(kTemplateNamedUnreadable).arg(name);
-        if (process)
-            KTCommandLineRun::fail(text);
-        else
-            logLine(QStringLiteral("ERROR: %1").arg(text));
+        logLine(QStringLiteral("ERROR: %1").arg(QString::fromLatin1(kTemplateNamedUnreadable).arg(name)));
         return;
     }
     replaceTemplateWith(design);
-
-    // Written without its frames, the photo would come out wrong and be
-    // reported as done.
-    QStringList missing;
-    for (const auto &layer : m_docTemplate->layers()) {
-        if (const auto *frame = qobject_cast<const KTFrameLayer *>(layer.get()); frame && frame->missesFrameInLibrary())
-            missing << frame->layerName();
-    }
-    if (process && !missing.isEmpty()) {
-        KTCommandLineRun::fail(QString::fromUtf8(kFramesMissing).arg(name, missing.join(QStringLiteral(", "))));
-        return;
-    }
-
-    if (process) {
-        VLWAnalytics::trackEventProperties(QStringLiteral("Extensions"),
-                                           QVariantMap{{QStringLiteral("Type"), QStringLiteral("CLI")}});
-        saveAndQuit();
-    }
-}
-
-std::shared_ptr<KTTemplate> XSDocument::designNamed(const QString &name)
-{
-    Variation *variation = Variation::variationWithName(name, savedDesignsContext());
-    return variation ? KTTemplate::templateFromVariation(variation) : nullptr;
-}
-
-void XSDocument::saveAndQuit()
-{
-    if (KTCommandLineRun::hasFailed())
-        return;
-    const QSizeF framed = m_docTemplate->sizeFromOriginalWithOuterShadow(true);
-    // Whole pixels, without losing one to rounding error.
-    const QSize size(int(std::floor(framed.width() + 1e-6)), int(std::floor(framed.height() + 1e-6)));
-    Error error;
-    bool written = false;
-    if (fileURL().isEmpty())
-        error.description = QString::fromLatin1(kNoFileToProcess);
-    else if (const QString why = whyNotWritable(fileURL().toLocalFile(), fileType()); !why.isEmpty())
-        error.description = why;
-    else
-        written = renderAndWrite(fileURL(), fileType(), size, kProcessPopUpDelay, &error);
-
-    if (written)
-        KTCommandLineRun::markWritten();
-    else
-        KTCommandLineRun::fail(error.description);
-
-    updateChangeCount(ChangeKind::Cleared);
-    close();
-    if (Application *application = Application::shared())
-        application->terminate();
-}
-
-QString XSDocument::whyNotWritable(const QString &path, const QString &uti)
-{
-    const QFileInfo file(path);
-    if (!ImageEncoder::canEncode(uti))
-        return QString::fromUtf8(kTypeNotWritable).arg(file.fileName());
-    if (file.exists() && !file.isWritable())
-        return QString::fromUtf8(kFileReadOnly).arg(QDir::toNativeSeparators(file.absoluteFilePath()));
-    // The new file is written beside the old one and then takes its place.
-    const QFileInfo folder(file.absolutePath());
-    if (!folder.isWritable())
-        return QString::fromUtf8(kFolderReadOnly).arg(QDir::toNativeSeparators(folder.absoluteFilePath()));
-    return QString();
 }
 
 // --- end of command-line run ---

@@ -128,31 +128,14 @@ public:
     static constexpr const char *kTemplateNotFound = "Template not found";
     static constexpr const char *kTemplateNamedNotFound = "Template named '%1' not found";
     static constexpr const char *kTemplateNamedUnreadable = "Template named '%1' could not be read";
-    static constexpr const char *kNoFileToProcess = "There is no photo file to write the framed image to";
-    static constexpr const char *kFramesMissing = "The design '%1' uses frames missing from the library: %2";
-    // Checked before any drawing: a refusal after the render wastes the wait.
-    static constexpr const char *kTypeNotWritable = "“%1” can't be framed in place: pictures of its type can't be written";
-    static constexpr const char *kFileReadOnly = "“%1” is read-only";
-    static constexpr const char *kFolderReadOnly = "The folder “%1” is read-only";
-    static constexpr double kProcessPopUpDelay = 0.3;
-    // Applies the saved design named by -template=NAME and, with -process,
-    // writes the framed photo over its file and quits. Runs once the window
+    // Applies the saved design named by -template=NAME. Runs once the window
     // has loaded (and once the first-run import of the built-in designs is done).
-    // The program's own arguments count only in a run that frames and quits:
-    // otherwise the design named at start goes on the files named with it
-    // (applyDesignNamed, through the document controller), not on every photo.
-    void processArguments();
+    // The program's own arguments do not count here: the design named at
+    // start goes on the files named with it (applyDesignNamed, through the
+    // document controller), not on every photo.
     void processArguments(const VLProcessArguments &options);
     // Puts the saved design of that name around the photo, or says it isn't there.
     void applyDesignNamed(const QString &name);
-    // The saved design of that name made from its stored form; null when
-    // there is none or it can't be read (processArguments says so).
-    std::shared_ptr<KTTemplate> designNamed(const QString &name);
-    // Writes the framed image over the document's file in its own type at
-    // the photo's framed size, then closes and quits.
-    void saveAndQuit();
-    // Why the framed image can't replace `path` as `uti`; empty when it can.
-    static QString whyNotWritable(const QString &path, const QString &uti);
     // --- end of command-line run ---
 
 signals:
@@ -169,10 +152,6 @@ private:
     // The photo the open decoded, until the import takes it.
     std::shared_ptr<VLImage> m_openedImage;
     QString m_openedPath;
-    // In a run that frames and quits: the named design, made while the photo
-    // decoded, until the arguments are processed.
-    std::shared_ptr<KTTemplate> m_preparedDesign;
-    QString m_preparedDesignName;
     bool m_isDefaultImage = false;
     // The photo file the document was opened on, until a save replaced it.
     QUrl m_originalPhotoURL;

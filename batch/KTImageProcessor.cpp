@@ -251,17 +251,37 @@ bool KTImageProcessor::processImage(const QUrl &input, const KTBatchProcessingOp
                                     const std::shared_ptr<const KTTemplate> &design, const QString &outputPath,
                                     platform::Error *error, const CancelCheck &cancelled)
 {
-    if (!design) {
-        fail(error, QStringLiteral("The design of the batch could not be read."));
-        return false;
-    }
     const std::shared_ptr<const KTImageScaling> scaling = options.scaling();
     if (!scaling) {
         fail(error, QStringLiteral("The batch has no output size."));
         return false;
     }
+    Output output;
+    output.path = outputPath;
+    output.uti = options.fileFormat().UTI();
+    output.quality = scaling->imageQuality();
+    output.dpi = scaling->dpi();
+    output.scaling = scaling;
     // One render per core: threads inside this render would fight the other files' workers.
     platform::SerialRowsScope serial;
+    return processImage(input, design, output, error, cancelled);
+}
+
+bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<const KTTemplate> &design,
+                                    const Output &output, platform::Error *error, const CancelCheck &cancelled)
+{
+    if (!design) {
+        fail(error, QStringLiteral("The design of the batch could not be read."));
+        return false;
+    }
+    // Written without its frames, the photo would come out wrong and be
+    // reported as done.
+    if (const QStringList missing = design->namesOfLayersThatMissGraphics(true); !missing.isEmpty()) {
+        fail(error, QString::fromLatin1(KTTemplate::kFramesMissingFormat)
+                        .arg(design->name(), missing.join(QStringLiteral(", "))));
+        return false;
+    }
+    const std::shared_ptr<const KTImageScaling> &scaling = output.scaling;
     const QString path = input.toLocalFile();
     const platform::ImageMetadata metadata = platform::ImageMetadata::fromFile(path);
     if (metadata.isNull()) {
@@ -273,7 +293,7 @@ bool KTImageProcessor::processImage(const QUrl &input, const KTBatchProcessingOp
 
     // The output of a fixed size needs no more of the photo than it shows.
     QSize atLeast;
-    const bool followsPhoto = scaling->type() == KTImageScalingTypeOriginal;
+    const bool followsPhoto = !scaling || scaling->type() == KTImageScalingTypeOriginal;
     if (!followsPhoto && !stored.isEmpty()) {
         QSizeF upright(stored);
         if (orientation >= 5)
@@ -295,19 +315,21 @@ bool KTImageProcessor::processImage(const QUrl &input, const KTBatchProcessingOp
     photo.upright = QImage();
     if (!framed)
         return false;
-    framed->setExportQuality(scaling->imageQuality());
-    framed->setMetadataValue(scaling->dpi(), QString::fromLatin1(platform::ImageProperty::kDPIWidth));
-    framed->setMetadataValue(scaling->dpi(), QString::fromLatin1(platform::ImageProperty::kDPIHeight));
+    framed->setExportQuality(output.quality);
+    if (output.dpi) {
+        framed->setMetadataValue(*output.dpi, QString::fromLatin1(platform::ImageProperty::kDPIWidth));
+        framed->setMetadataValue(*output.dpi, QString::fromLatin1(platform::ImageProperty::kDPIHeight));
+    }
 
     // The framed size of the cropped photo, as Save has it; a fixed width or
     // height keeps its proportions, so no empty bands are left.
-    const QSizeF framedSize = framed->sizeFromOriginalWithOuterShadow(true);
-    QSize size = scaling->scale(framedSize);
+    const QSize size = scaling ? scaling->scale(framed->sizeFromOriginalWithOuterShadow(true)) : framed->framedPixelSize();
     if (size.isEmpty()) {
         fail(error, QStringLiteral("The design gives no picture for “%1”.").arg(QFileInfo(path).fileName()));
         return false;
     }
-    const QString uti = options.fileFormat().UTI();
+    const QString &uti = output.uti;
+    const QString &outputPath = output.path;
     const auto renderFailed = [&] {
         if (!(cancelled && cancelled()))
             platform::logLine(QString::fromLatin1(kRenderFailedFormat)

@@ -11,8 +11,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class KTBatchProcessingOptions;
+class KTImageScaling;
 class KTTemplate;
 
 // The work of a batch for one picture at a time, without any window: load
@@ -35,12 +37,28 @@ public:
     // other. None for data that are no design.
     static std::shared_ptr<KTTemplate> resolveDesign(const QByteArray &templateData);
 
+    // What one file becomes.
+    struct Output {
+        QString path; // replaced atomically
+        QString uti;
+        double quality = 0.9;
+        // None keeps the photo's own resolution.
+        std::optional<double> dpi;
+        // None: the framed size of the photo.
+        std::shared_ptr<const KTImageScaling> scaling;
+    };
+
     // One file with a design resolved beforehand (shared read-only by all
     // files of the run) into `outputPath`, replaced atomically. False with
     // the reason in `error`; nothing is written then, nor when `cancelled`
-    // answers true on the way.
+    // answers true on the way. The file is drawn on the calling thread alone.
     static bool processImage(const QUrl &input, const KTBatchProcessingOptions &options,
                              const std::shared_ptr<const KTTemplate> &design, const QString &outputPath,
+                             platform::Error *error = nullptr, const CancelCheck &cancelled = {});
+    // The same for an output of its own; drawn by as many threads as the
+    // row helpers give it. A design missing frames (or their pictures)
+    // writes nothing.
+    static bool processImage(const QUrl &input, const std::shared_ptr<const KTTemplate> &design, const Output &output,
                              platform::Error *error = nullptr, const CancelCheck &cancelled = {});
     // The same, resolving the options' design itself and naming the output
     // in `destinationDirectory`. The input itself is never written over.

@@ -1,5 +1,6 @@
 #include "batch/KTImageScaling.h"
 
+#include "design/KTTemplateRenderer.h"
 #include "platform/Assert.h"
 #include "platform/Log.h"
 #include "platform/archive/KeyedArchiver.h"
@@ -85,7 +86,7 @@ QSize KTImageScaling::scale(const QSizeF &input) const
     auto whole = [](double v) { return int(std::clamp(v, 1.0, 1e9)); };
     switch (m_type) {
     case KTImageScalingTypeOriginal:
-        return QSize(whole(std::lround(w)), whole(std::lround(h)));
+        return KTTemplateRenderer::wholePixelSize(input);
     case KTImageScalingTypeCustomWidth:
         return QSize(whole(pixelsWidth()), whole(floorWhole(pixelsWidth() / a)));
     case KTImageScalingTypeCustomHeight:

@@ -32,6 +32,8 @@ public:
 
     // Takes the frame's "Mat color" when it has one; always succeeds.
     bool loadImages() override;
+    // Its colour and widths are its own, archived with it.
+    bool drawsWithoutLibraryFrame() const override { return true; }
     void drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache) override;
     QRectF resultingRectForRect(const QRectF &rect) const override;
     // The mat colour with a transparent notch of a quarter side at the

@@ -30,6 +30,14 @@ KTCornerFrameLayer::KTCornerFrameLayer(BlankTag tag)
 
 KTCornerFrameLayer::~KTCornerFrameLayer() = default;
 
+bool KTCornerFrameLayer::missesPictures() const
+{
+    return KTMoldingFrameLayer::missesPictures() || (m_allocatedFrameImageTopLeft && !m_frameImageTopLeft)
+        || (m_allocatedFrameImageTopRight && !m_frameImageTopRight)
+        || (m_allocatedFrameImageBottomLeft && !m_frameImageBottomLeft)
+        || (m_allocatedFrameImageBottomRight && !m_frameImageBottomRight);
+}
+
 bool KTCornerFrameLayer::loadImages()
 {
     if (!KTMoldingFrameLayer::loadImages())

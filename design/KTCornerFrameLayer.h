@@ -26,6 +26,7 @@ public:
     // The moulding's sides, then the corners. Answers false when there are
     // sides but no corner; the sides stay loaded.
     bool loadImages() override;
+    bool missesPictures() const override;
     // Whole tiles stretched between the corners.
     void drawSideWithImage(const std::shared_ptr<VLImage> &image, double width, const QPointF &point, unsigned side,
                            double length, bool highQuality, bool skipCache) override;

@@ -261,8 +261,15 @@ std::shared_ptr<KTFrameLayer> KTFrameLayer::frameLayerFromFrame(Frame *frame)
     const QImage icon = frame->iconImage();
     if (!icon.isNull())
         layer->setIcon(VLImage::initWithNSImage(icon, 0));
-    layer->loadImages();
+    if (!layer->loadImages() || layer->missesPictures())
+        layer->markAsMissing();
     return layer;
+}
+
+void KTFrameLayer::markAsMissing()
+{
+    setIcon(VLImage::initWithNSImage(noIconImage(), 0));
+    m_missesFrameInLibrary = true;
 }
 
 // --- icons ---
@@ -402,7 +409,12 @@ void KTFrameLayer::decode(platform::KeyedUnarchiver &coder)
         const QImage icon = frame->iconImage();
         if (!icon.isNull())
             setIcon(VLImage::initWithNSImage(icon, 0));
-        loadImages();
+        // Pictures gone from the graphics folder, or damaged, leave a frame
+        // that can't be drawn: it stands as a missing one.
+        if (!loadImages() || missesPictures()) {
+            postWarning(QString::fromLatin1(kMissingPicturesWarning).arg(layerName()));
+            markAsMissing();
+        }
     } else {
         postWarning(QString::fromLatin1(kMissingFrameWarning).arg(layerName()));
         setIcon(VLImage::initWithNSImage(noIconImage(), 0));

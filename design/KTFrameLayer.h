@@ -34,6 +34,8 @@ public:
     static constexpr const char *kColorMatTypeName = "Color Mat";
 
     static constexpr const char *kMissingFrameWarning = "Couldn't find frame '%1' in the frame library";
+    static constexpr const char *kMissingPicturesWarning =
+        "The pictures of frame '%1' are missing from the frame library or damaged";
     static constexpr const char *kNoIconResource = "NoIcon";
     static constexpr const char *kMaskBadgeResource = "mask";
     // The size of the icons the library keeps for its frames.
@@ -51,6 +53,12 @@ public:
 
     // Loads the frame's pictures and settings; the base loads nothing.
     virtual bool loadImages();
+    // After loading: a picture the frame names could not be read (its file
+    // is gone or damaged), so the frame would be drawn without it.
+    virtual bool missesPictures() const { return false; }
+    // Drawn from the layer's own settings alone when the library lacks its
+    // frame (a colour mat); the others need the library's pictures.
+    virtual bool drawsWithoutLibraryFrame() const { return false; }
     // An icon of the frame alone; the base has none.
     virtual QImage iconOfSize(const QSizeF &size);
     // Whether what the frame draws erases what lies inside it.
@@ -129,6 +137,8 @@ signals:
 
 protected:
     void setImagesLoaded(bool loaded) { m_imagesLoaded = loaded; }
+    // The frame can't be drawn: it gets the missing frame's icon and counts as missing.
+    void markAsMissing();
     void copyFrameFieldsFrom(const KTFrameLayer &other);
 
     // The keys whose change asks the design for a redraw with this layer, and

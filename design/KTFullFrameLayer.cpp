@@ -29,10 +29,12 @@ QRectF integralRect(const QRectF &r)
     return QRectF(x0, y0, x1 - x0, y1 - y0);
 }
 
-std::shared_ptr<VLImage> pictureOfAttribute(Frame *frame, const char *attribute)
+// `*named` tells whether the frame names a picture there at all.
+std::shared_ptr<VLImage> pictureOfAttribute(Frame *frame, const char *attribute, bool *named)
 {
     const QVariant value = frame->valueForAttribute(QString::fromLatin1(attribute));
     auto *image = value.value<FrameImage *>();
+    *named = image != nullptr;
     if (!image)
         return nullptr;
     const QString path = image->imagePath();
@@ -116,8 +118,11 @@ bool KTFullFrameLayer::loadImages()
     Frame *frame = theFrame();
     if (!frame)
         return false;
-    std::shared_ptr<VLImage> portrait = pictureOfAttribute(frame, kPortraitImageAttribute);
-    std::shared_ptr<VLImage> landscape = pictureOfAttribute(frame, kLandscapeImageAttribute);
+    bool portraitNamed = false;
+    bool landscapeNamed = false;
+    std::shared_ptr<VLImage> portrait = pictureOfAttribute(frame, kPortraitImageAttribute, &portraitNamed);
+    std::shared_ptr<VLImage> landscape = pictureOfAttribute(frame, kLandscapeImageAttribute, &landscapeNamed);
+    m_unreadablePictures = (portraitNamed && !portrait) || (landscapeNamed && !landscape);
     if (portrait)
         m_imagesOrientations = PortraitOnly;
     if (landscape)

@@ -68,6 +68,7 @@ public:
     unsigned rotation() const { return m_colorSettings.rotation(); }
     QColor colorizationColor() const { return m_colorSettings.colorizationColor(); }
     bool actAsMask() const override { return m_actAsMask; }
+    bool missesPictures() const override { return m_unreadablePictures; }
     double scale() const { return m_scale; }
     void setScale(double scale);
     // The picture the frame lacks is the other turned three quarter turns,
@@ -94,6 +95,7 @@ private:
     std::vector<VLImage *> pictures() const;
 
     quint32 m_imagesOrientations = LandscapeOnly;
+    bool m_unreadablePictures = false;
     bool m_actAsMask = false;
     KTFrameColorSettings m_colorSettings;
     mutable std::shared_ptr<VLImage> m_frameImagePortrait;

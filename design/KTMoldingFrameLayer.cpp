@@ -92,6 +92,12 @@ std::shared_ptr<VLImage> KTMoldingFrameLayer::pictureForAttribute(const QString 
     return usable(image) ? image : nullptr;
 }
 
+bool KTMoldingFrameLayer::missesPictures() const
+{
+    return (m_allocatedFrameImageLeft && !m_frameImageLeft) || (m_allocatedFrameImageTop && !m_frameImageTop)
+        || (m_allocatedFrameImageRight && !m_frameImageRight) || (m_allocatedFrameImageBottom && !m_frameImageBottom);
+}
+
 bool KTMoldingFrameLayer::frameBoolAttribute(const QString &name) const
 {
     Frame *frame = theFrame();

@@ -118,6 +118,7 @@ public:
     unsigned rotation() const { return m_colorSettings.rotation(); }
     QColor colorizationColor() const { return m_colorSettings.colorizationColor(); }
     bool actAsMask() const override { return m_actAsMask; }
+    bool missesPictures() const override;
     void setActAsMask(bool on) { m_actAsMask = on; }
     bool mirrorImages() const { return m_mirrorImages; }
     double frameOverImage() const { return m_frameOverImage; }

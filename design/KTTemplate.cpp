@@ -502,11 +502,18 @@ void KTTemplate::scheduleForcedRedraw()
 
 bool KTTemplate::hasLayersThatMissGraphics() const
 {
+    return !namesOfLayersThatMissGraphics().isEmpty();
+}
+
+QStringList KTTemplate::namesOfLayersThatMissGraphics(bool undrawableOnly) const
+{
+    QStringList names;
     for (const LayerPtr &layer : m_layers) {
-        if (const auto *frame = qobject_cast<const KTFrameLayer *>(layer.get()); frame && frame->missesFrameInLibrary())
-            return true;
+        const auto *frame = qobject_cast<const KTFrameLayer *>(layer.get());
+        if (frame && frame->missesFrameInLibrary() && !(undrawableOnly && frame->drawsWithoutLibraryFrame()))
+            names << frame->layerName();
     }
-    return false;
+    return names;
 }
 
 QVariantMap KTTemplate::dictionaryForAnalytics() const
@@ -748,6 +755,11 @@ QSizeF KTTemplate::sizeOfPreFramedImageForWidth(double width) const
 QSizeF KTTemplate::sizeFromOriginalWithOuterShadow(bool withOuterShadow) const
 {
     return KTTemplateRenderer::sizeFromOriginalWithOuterShadow(*this, withOuterShadow);
+}
+
+QSize KTTemplate::framedPixelSize() const
+{
+    return KTTemplateRenderer::wholePixelSize(sizeFromOriginalWithOuterShadow(true));
 }
 
 void KTTemplate::cropToFitToLockedAspectRatio()

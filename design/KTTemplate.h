@@ -84,6 +84,8 @@ public:
     static constexpr const char *kExportSizeModificationKey = "ExportSizeModification";
     static constexpr const char *kImageWatermarkLayerClassName = "KTImageWatermarkLayer";
     static constexpr const char *kTextWatermarkLayerClassName = "KTTextWatermarkLayer";
+    // Why a design is not drawn: its name, then the names of the frames.
+    static constexpr const char *kFramesMissingFormat = "The design '%1' uses frames missing from the library: %2";
 
     KTTemplate();
     ~KTTemplate() override;
@@ -220,6 +222,10 @@ public:
 
     // --- queries ---
     bool hasLayersThatMissGraphics() const;
+    // The names of the frame layers whose frame, or a picture of it, is
+    // missing; those without which the design can't be drawn as made (a
+    // mat is drawn from its own settings) when `undrawableOnly`.
+    QStringList namesOfLayersThatMissGraphics(bool undrawableOnly = false) const;
     QVariantMap dictionaryForAnalytics() const;
     QVariantList reportForRealSize() const;
     QVariantList reportForRealSize(const QSizeF &size) const;
@@ -240,6 +246,9 @@ public:
     double preCroppedAspectRatio() const;
     QSizeF sizeOfPreFramedImageForWidth(double width) const;
     QSizeF sizeFromOriginalWithOuterShadow(bool withOuterShadow) const;
+    // The framed photo with its outer shadow in whole pixels: what Save,
+    // the command line and a batch write, and what the bottom bar shows.
+    QSize framedPixelSize() const;
     void cropToFitToLockedAspectRatio();
 
     // --- export: rendering and encoding ---

@@ -304,6 +304,16 @@ QSizeF KTTemplateRenderer::sizeFromOriginalWithOuterShadow(const KTTemplate &d, 
     return d.finalRectFromStartRect(QRectF(QPointF(0, 0), pre), withOuterShadow).size();
 }
 
+QSize KTTemplateRenderer::wholePixelSize(const QSizeF &size)
+{
+    const double w = size.width();
+    const double h = size.height();
+    if (!(w > 0) || !(h > 0) || !std::isfinite(w) || !std::isfinite(h))
+        return {};
+    const auto whole = [](double v) { return int(std::clamp(std::round(v), 1.0, 1e9)); };
+    return QSize(whole(w), whole(h));
+}
+
 QSizeF KTTemplateRenderer::exportSizeFromPreferencesWithLastDrawnSize(const KTTemplate &d, const QSizeF &lastDrawnSize)
 {
     const platform::UserDefaults &defaults = platform::UserDefaults::standard();
@@ -321,7 +331,7 @@ QSizeF KTTemplateRenderer::exportSizeFromPreferencesWithLastDrawnSize(const KTTe
     };
     switch (integer(kExportSizeModificationKey, 0)) {
     case 0:
-        return d.sizeFromOriginalWithOuterShadow(true);
+        return QSizeF(d.framedPixelSize());
     case 1:
         return lastDrawnSize;
     case 2: {

@@ -44,6 +44,10 @@ public:
     static double preCroppedAspectRatio(const KTTemplate &d);
     static QSizeF sizeOfPreFramedImageForWidth(const KTTemplate &d, double width);
     static QSizeF sizeFromOriginalWithOuterShadow(const KTTemplate &d, bool withOuterShadow);
+    // A size in whole pixels: each side to the nearest whole number, halves
+    // away from zero, at least 1; empty for a size without area. The one
+    // rule every framed size shown or written follows.
+    static QSize wholePixelSize(const QSizeF &size);
     static void cropToFitToLockedAspectRatio(KTTemplate &d);
 
     // --- drawing ---

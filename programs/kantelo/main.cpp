@@ -1,10 +1,10 @@
 #include "app/AppDelegate.h"
 #include "app/KTApplicationIcon.h"
-#include "app/KTCommandLineRun.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainMenu.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/ui/KTBatchProcessingWindowController.h"
+#include "commandline/KTCommandLineRun.h"
 #include "frameeditor/KTAdminController.h"
 #include "frameeditor/KTFEWindowController.h"
 #include "kit/VLKitUtils.h"
@@ -12,7 +12,6 @@
 #include "library/KTFrameImporterWindowController.h"
 #include "library/LibraryUpdates.h"
 #include "platform/TimingLog.h"
-#include "platform/TypeTable.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/EnglishPlurals.h"
 #include "platform/ui/Application.h"
@@ -21,8 +20,8 @@
 #include "programs/kantelo/WindowControllers.h"
 
 #include <QApplication>
-#include <QWidget>
 #include <QFileInfo>
+#include <QWidget>
 #include <QUrl>
 
 #include <csignal>
@@ -52,7 +51,8 @@ constexpr const char *kUsage =
     "                   or a frame archive (.ktframes) to open; a Kantelo already\n"
     "                   running opens it\n"
     "  -template=NAME   puts the saved design NAME around the photo\n"
-    "  -process         with -template: writes the framed photo over its file and quits\n"
+    "  -process         with -template: writes the framed photo over its file and quits;\n"
+    "                   needs no display (a terminal, cron, ssh or a container will do)\n"
     "  -h, --help       prints this text\n"
     "  --version        prints the version\n";
 
@@ -86,6 +86,10 @@ int main(int argc, char *argv[])
     std::signal(SIGXFSZ, SIG_IGN);
 
     platform::TimingLog::mark("main");
+    // Framing one photo and quitting needs no window system.
+    if (KTCommandLineRun::isProcessRun(argc, argv))
+        return KTCommandLineRun::exec(argc, argv);
+
     QApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Kantelo"));
     app.setApplicationName(QStringLiteral("Kantelo"));
@@ -95,35 +99,15 @@ int main(int argc, char *argv[])
     platform::EnglishPlurals::install();
 
     const QStringList files = fileArguments(app.arguments());
-    // A run that frames its photo and quits works on its own: it neither
-    // hands the photo to a running instance nor takes files from later ones.
-    const VLProcessArguments options;
-    const bool processRun = options.contains(QString::fromLatin1(VLProcessArguments::kProcessKey));
     platform::SingleInstance instance;
     // A design named here goes with these files, to a running instance too.
+    const VLProcessArguments options;
     const QString designName = options.value(QString::fromLatin1(VLProcessArguments::kTemplateKey));
-    if (!processRun) {
-        if (instance.sendRequestToRunningInstance({files, designName}))
-            return 0;
-        instance.listen();
-    }
+    if (instance.sendRequestToRunningInstance({files, designName}))
+        return 0;
+    instance.listen();
 
     platform::installMessageBoxPresenters();
-    if (processRun) {
-        KTCommandLineRun::installPresenters();
-        if (!options.contains(QString::fromLatin1(VLProcessArguments::kTemplateKey)) || files.size() != 1) {
-            std::fputs("ERROR: -process frames one photo with a saved design: "
-                       "kantelo -template=NAME -process PHOTO\n", stderr);
-            return KTCommandLineRun::kUsageStatus;
-        }
-        // Packages and archives open no document of their own to write back.
-        const QString type = platform::TypeTable::typeForFile(QFileInfo(files.first()).absoluteFilePath());
-        if (type == QLatin1String(platform::TypeTable::kTemplate) || type == QLatin1String(platform::TypeTable::kFrames)) {
-            std::fputs(QStringLiteral("ERROR: “%1” is no photo to frame.\n").arg(files.first()).toLocal8Bit().constData(),
-                       stderr);
-            return KTCommandLineRun::kUsageStatus;
-        }
-    }
     platform::ImageDecoder::raiseAllocationLimit();
     VLKitUtils::load();
     AppDelegate::initialize();
@@ -192,14 +176,12 @@ int main(int argc, char *argv[])
         application.terminate();
     });
 
-    if (!processRun) {
-        QList<QUrl> urls;
-        for (const QString &file : files)
-            urls.append(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
-        KTDocumentController::sharedDocumentController()->applyDesignWhenOpened(urls, designName);
-    }
+    QList<QUrl> urls;
+    for (const QString &file : files)
+        urls.append(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+    KTDocumentController::sharedDocumentController()->applyDesignWhenOpened(urls, designName);
     application.finishLaunching(files);
     const int status = app.exec();
     platform::TimingLog::mark("exit");
-    return processRun ? KTCommandLineRun::finish() : status;
+    return status;
 }

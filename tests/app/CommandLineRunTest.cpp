@@ -37,16 +37,19 @@ protected:
     }
 
     // Every run shares one home, so only the first start imports the
-    // built-in library and designs.
+    // built-in library and designs. Runs have no window system at all, as
+    // from cron, ssh or a container.
     static QProcessEnvironment environmentIn(const QString &folder)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *sub : {"config", "data", "runtime", "home"}) {
+        for (const char *sub : {"config", "data", "cache", "runtime", "home"}) {
             QDir().mkpath(folder + '/' + sub);
             QFile::setPermissions(folder + '/' + sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                           | QFileDevice::ExeOwner);
         }
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(variable);
+        environment.insert("XDG_CACHE_HOME", folder + "/cache");
         environment.insert("XDG_CONFIG_HOME", folder + "/config");
         environment.insert("XDG_DATA_HOME", folder + "/data");
         environment.insert("XDG_RUNTIME_DIR", folder + "/runtime");
@@ -241,13 +244,28 @@ TEST_F(CommandLineRun, RunsStartedTogetherOnAFreshProfileAllFrameTheirPhotosAndA
     EXPECT_GT(frames.int64At(0), 0);
     EXPECT_EQ(frames.int64At(0), frames.int64At(1));
 
+    // So it does when the frames' pictures are damaged or gone: the design
+    // would come out as its mat alone.
+    const QString photo = apptest::writePhoto(dir, "unframed.jpg", QSize(400, 300));
+    const QByteArray before = digest(photo);
+    const QDir pictures(profile + "/data/Kantelo/Frames");
+    for (const QString &name : pictures.entryList(QDir::Files)) {
+        QFile file(pictures.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha512).repeated(20));
+    }
+    const Outcome damaged = kantelo({"-template=Baroque", "-process", photo}, profile);
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_EQ(damaged.errorLines(), 1) << damaged.errors.toStdString();
+    EXPECT_TRUE(damaged.errors.contains("The design 'Baroque' uses frames missing from the library"))
+        << damaged.errors.toStdString();
+    EXPECT_EQ(digest(photo), before);
+
     // With the design's frames gone from the library, the run fails and
     // leaves the photo alone rather than writing it without them.
     ASSERT_TRUE(db.open(profile + "/data/Kantelo/KTLibrary.db", false));
     ASSERT_TRUE(db.exec("DELETE FROM Frame"));
     db.close();
-    const QString photo = apptest::writePhoto(dir, "unframed.jpg", QSize(400, 300));
-    const QByteArray before = digest(photo);
     const Outcome missing = kantelo({"-template=Baroque", "-process", photo}, profile);
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.errorLines(), 1) << missing.errors.toStdString();

@@ -3,6 +3,7 @@
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTImageProcessor.h"
 #include "design/KTFrameLayer.h"
+#include "design/KTMoldingFrameLayer.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "scenes/SceneLibrary.h"
@@ -11,6 +12,7 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QImageReader>
 #include <QPdfWriter>
 #include <QSignalSpy>
 #include <QThreadPool>
@@ -370,4 +372,58 @@ TEST(BatchRun, TheMatKeepsItsColourInAProPhotoPhotosFilesAndThumbnail)
     const QImage thumbnail = KTImageProcessor::thumbnailForImageAtURL(url, design, 120);
     ASSERT_FALSE(thumbnail.isNull());
     EXPECT_LE(testsupport::channelDifference(shownMat(thumbnail).rgb(), mat.rgb()), 4);
+}
+
+TEST(BatchRun, ADesignMissingFramesFailsItsFilesWithTheReasonAndWritesNothing)
+{
+    const QString src = freshFolder(QStringLiteral("missing-src"));
+    const QString dst = freshFolder(QStringLiteral("missing-dst"));
+    const QList<QUrl> files{QUrl::fromLocalFile(writePhoto(src + QStringLiteral("/p1.jpg")))};
+    auto design = matDesign();
+    design->addTopmostFrameLayer(std::make_shared<KTMoldingFrameLayer>()); // no frame of the library behind it
+    auto reference = KTBatchProcessingTemplate::initWithExternalTemplate(
+        design, QUrl::fromLocalFile(src + QStringLiteral("/Gone.KTTemplate")));
+    auto batch = std::make_shared<const KTBatchProcessingOptions>(files, KTImageFileFormat::JPGFileFormat(), reference,
+                                                                  KTImageScaling::defaultScaling(), QString(), QString());
+    KTBatchProcessingCoordinator coordinator;
+    Results results(coordinator);
+    ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(batch, QUrl::fromLocalFile(dst)));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return results.finished; }, 60000));
+    EXPECT_EQ(results.failed, QStringList{QStringLiteral("p1.jpg")});
+    ASSERT_EQ(results.reasons.size(), 1);
+    EXPECT_TRUE(results.reasons.first().contains(QStringLiteral("uses frames missing from the library")))
+        << results.reasons.first().toStdString();
+    EXPECT_TRUE(filesIn(dst).isEmpty());
+}
+
+TEST(BatchRun, FilesFromTheInputSizeAndTheCommandLinesOutputHaveTheDesignsWholePixelSize)
+{
+    const QString dir = freshFolder(QStringLiteral("sizes"));
+    auto design = matDesign();
+    auto *mat = qobject_cast<KTColorMatLayer *>(design->layers().first().get());
+    ASSERT_TRUE(mat);
+    mat->setLeftWidth(0.0731);
+    mat->setTopWidth(0.1377);
+    mat->setDropShadow(true);
+    design->setExportExternalShadow(true);
+    const auto resolved = KTImageProcessor::resolveDesign(design->dataForArchiving());
+    ASSERT_TRUE(resolved);
+    for (const QSize photo : {QSize(301, 199), QSize(257, 383), QSize(640, 427)}) {
+        const QString path = writePhoto(dir + QStringLiteral("/p%1.jpg").arg(photo.width()), photo.width(), photo.height());
+        auto framed = std::make_shared<KTTemplate>();
+        ASSERT_TRUE(framed->importImage(QUrl::fromLocalFile(path)));
+        framed->replaceDesignWith(resolved->copyForRendering());
+        const QSize whole = framed->framedPixelSize();
+
+        const QString batchOut = dir + QStringLiteral("/batch.png");
+        const auto batch = options({QUrl::fromLocalFile(path)}, KTImageFileFormat::PNGFileFormat());
+        ASSERT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(path), *batch, resolved, batchOut));
+        EXPECT_EQ(QImageReader(batchOut).size(), whole) << photo.width();
+
+        KTImageProcessor::Output own;
+        own.path = dir + QStringLiteral("/own.png");
+        own.uti = KTImageFileFormat::PNGFileFormat().UTI();
+        ASSERT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(path), resolved, own));
+        EXPECT_EQ(QImageReader(own.path).size(), whole) << photo.width();
+    }
 }

@@ -317,3 +317,41 @@ TEST(FrameLayerArchive, MissingFrameGivesThePlaceholderAndOneWarning)
     EXPECT_EQ(warnings.messages.size(), 2);
     EXPECT_EQ(matBack->matColor().rgb(), QColor(0, 0, 255).rgb());
 }
+
+TEST(FrameLayerArchive, FramesWhosePicturesAreDamagedOrGoneCountAsMissing)
+{
+    Frame *ring = ringFrame(QStringLiteral("Walnut"));
+    Frame *moulding = newFrame(QStringLiteral("Moulding"), QStringLiteral("Baroque Gold"));
+    for (const char *side : {"Left Image", "Top Image", "Right Image", "Bottom Image"})
+        setPicture(moulding, side, ringPicture(40, 12));
+    saveLibrary();
+    auto original = designWithPhoto(writePhoto(80, 60));
+    original->addTopmostFrameLayer(KTFrameLayer::frameLayerFromFrame(ring));
+    original->addTopmostFrameLayer(KTFrameLayer::frameLayerFromFrame(moulding));
+    ASSERT_FALSE(original->hasLayersThatMissGraphics());
+    const QByteArray data = original->dataForArchiving();
+
+    // The full frame's picture turns to noise; one side of the moulding goes.
+    {
+        QFile noise(ring->valueForAttribute(QString::fromLatin1(KTFullFrameLayer::kLandscapeImageAttribute)).value<FrameImage *>()->imagePath());
+        ASSERT_TRUE(noise.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        noise.write(QByteArray(5000, '\x5a'));
+    }
+    ASSERT_TRUE(QFile::remove(moulding->valueForAttribute(QStringLiteral("Top Image")).value<FrameImage *>()->imagePath()));
+
+    WarningLog warnings;
+    auto decoded = KTTemplate::templateFromData(data);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->namesOfLayersThatMissGraphics(), (QStringList{"Baroque Gold", "Walnut"}));
+    warnings.messages.sort();
+    EXPECT_EQ(warnings.messages,
+              (QStringList{"The pictures of frame 'Baroque Gold' are missing from the frame library or damaged",
+                           "The pictures of frame 'Walnut' are missing from the frame library or damaged"}));
+    const QImage placeholder = KTFrameLayer::noIconImage();
+    for (const auto &layer : decoded->layers()) {
+        if (const auto frame = std::dynamic_pointer_cast<KTFrameLayer>(layer)) {
+            EXPECT_EQ(frame->icon()->bitmapCtx().pixel(46, 46), placeholder.pixel(46, 46)) << "the missing-frame mark";
+            EXPECT_FALSE(frame->frameGUID().isEmpty()) << "the link to the library is kept";
+        }
+    }
+}

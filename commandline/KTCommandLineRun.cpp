@@ -1,0 +1,265 @@
+#include "commandline/KTCommandLineRun.h"
+
+#include "batch/KTImageProcessor.h"
+#include "design/KTInitialContentImport.h"
+#include "design/KTPreferenceKeys.h"
+#include "design/KTTemplate.h"
+#include "design/TemplatesStore.h"
+#include "design/Variation.h"
+#include "kit/VLKitUtils.h"
+#include "kit/VLProcessArguments.h"
+#include "kit/VLWAnalytics.h"
+#include "platform/Alert.h"
+#include "platform/Bundle.h"
+#include "platform/Dispatch.h"
+#include "platform/Error.h"
+#include "platform/Log.h"
+#include "platform/TimingLog.h"
+#include "platform/TypeTable.h"
+#include "platform/UserDefaults.h"
+#include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/ImageDecoder.h"
+#include "stores/LibraryStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QUrl>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+using namespace platform;
+
+namespace {
+
+std::atomic<bool> g_failed{false};
+std::atomic<bool> g_written{false};
+
+void printLine(const char *tag, const QString &text)
+{
+    static std::mutex lock;
+    const QByteArray line = (QString::fromLatin1(tag) + text.simplified() + QLatin1Char('\n')).toLocal8Bit();
+    std::lock_guard<std::mutex> guard(lock);
+    std::fputs(line.constData(), stderr);
+    std::fflush(stderr);
+}
+
+// The run's one "ERROR:" line: the first reason only. Once the framed file
+// is written, later trouble does not undo that.
+void fail(const QString &reason)
+{
+    if (g_written) {
+        printLine("Warning: ", reason);
+        return;
+    }
+    if (!g_failed.exchange(true))
+        printLine("ERROR: ", reason);
+}
+
+// Errors fail the run, naming the file and why when they know; questions get
+// their last button, the one that goes on without harm ("Continue Without
+// Library"); diagnostics on the way are warnings.
+void installPresenters()
+{
+    setErrorPresenter([](const Error &error) {
+        QString text = error.description.isEmpty() ? QStringLiteral("%1 error %2").arg(error.domain).arg(error.code)
+                                                   : error.description;
+        const QString path = error.userInfo.value(QStringLiteral("NSFilePath")).toString();
+        if (!path.isEmpty() && !text.contains(path))
+            text += QStringLiteral(": “%1”").arg(path);
+        const QString reason = error.userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString();
+        if (!reason.isEmpty() && !text.contains(reason))
+            text += QStringLiteral(": ") + reason;
+        fail(text);
+    });
+    setLogSink([](const QString &line) {
+        static const QString errorTag = QStringLiteral("ERROR: ");
+        printLine("", line.startsWith(errorTag) ? QStringLiteral("Warning: ") + line.mid(errorTag.size()) : line);
+    });
+    setAlertPresenter([](const AlertRequest &request) {
+        QString text = request.messageText;
+        if (!request.informativeText.isEmpty())
+            text += QLatin1Char(' ') + request.informativeText;
+        printLine("Warning: ", text);
+        return int(request.buttons.isEmpty() ? 0 : request.buttons.size() - 1);
+    });
+}
+
+// Pictures handed over by the share extension are copies that are never
+// written over.
+bool isSharedCopy(const QString &path)
+{
+    return path.contains(Bundle::identifier() + QStringLiteral(".Passlet"));
+}
+
+double preferredQuality()
+{
+    const UserDefaults &defaults = UserDefaults::standard();
+    const QString key = QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey);
+    const double percent = defaults.objectForKey(key).isValid() ? defaults.doubleForKey(key)
+                                                                : double(KTCommandLineRun::kFactoryQuality);
+    return std::clamp(percent / 100.0, 0.0, 1.0);
+}
+
+// The profile's stores, open; on a first start (or after an unfinished one)
+// they get the built-in frames and designs before anything else happens.
+class Profile
+{
+public:
+    Profile() : m_library(&m_initial)
+    {
+        LibraryStore::setShared(&m_library);
+        TemplatesStore::setShared(&m_templates);
+        m_initial.setLibraryStore(&m_library);
+        m_initial.setTemplatesStore(&m_templates);
+    }
+    ~Profile()
+    {
+        LibraryStore::setShared(nullptr);
+        TemplatesStore::setShared(nullptr);
+    }
+
+    ManagedObjectContext *openDesigns()
+    {
+        bool ended = false;
+        QObject::connect(&m_initial, &KTInitialContentImport::finished, [&ended] { ended = true; });
+        m_library.managedObjectContext();
+        ManagedObjectContext *designs = m_templates.templatesManagedObjectContext();
+        if (m_library.isImportingInitialFrames())
+            spinEventLoopUntil([&ended] { return ended; }, 20);
+        else if (designs && m_initial.needsInitialTemplates())
+            m_initial.importInitialTemplates();
+        return designs;
+    }
+
+private:
+    // Declared first: the library store calls it until it is gone.
+    KTInitialContentImport m_initial;
+    LibraryStore m_library;
+    TemplatesStore m_templates;
+};
+
+int run(const QStringList &arguments)
+{
+    const VLProcessArguments options(arguments);
+    QStringList files;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (!arguments.at(i).startsWith(QLatin1Char('-')))
+            files.append(arguments.at(i));
+    }
+    const QString name = options.value(QString::fromLatin1(VLProcessArguments::kTemplateKey));
+    if (!options.contains(QString::fromLatin1(VLProcessArguments::kTemplateKey)) || files.size() != 1) {
+        fail(QString::fromLatin1(KTCommandLineRun::kUsageError));
+        return KTCommandLineRun::kUsageStatus;
+    }
+    const QFileInfo photo(files.first());
+    const QString path = photo.absoluteFilePath();
+    const QString type = TypeTable::typeForFile(path);
+    // Packages and archives are no photo to write back.
+    if (type == QLatin1String(TypeTable::kTemplate) || type == QLatin1String(TypeTable::kFrames)) {
+        fail(QString::fromUtf8(KTCommandLineRun::kNoPhotoError).arg(files.first()));
+        return KTCommandLineRun::kUsageStatus;
+    }
+
+    ImageDecoder::raiseAllocationLimit();
+    VLKitUtils::load();
+    // The stores come first, whatever follows: a first start imports the
+    // built-in frames and designs even when this photo can't be framed.
+    Profile profile;
+    ManagedObjectContext *designs = profile.openDesigns();
+    if (g_failed)
+        return KTCommandLineRun::kFailureStatus;
+
+    TimingLog::mark("open");
+    if (photo.isDir()) {
+        fail(QString::fromUtf8(KTCommandLineRun::kIsFolder).arg(photo.fileName()));
+        return KTCommandLineRun::kFailureStatus;
+    }
+    if (!photo.isFile()) {
+        fail(QString::fromUtf8(KTCommandLineRun::kNoSuchFile).arg(photo.fileName()));
+        return KTCommandLineRun::kFailureStatus;
+    }
+    if (isSharedCopy(path)) {
+        fail(QString::fromLatin1(KTCommandLineRun::kNoFileToProcess));
+        return KTCommandLineRun::kFailureStatus;
+    }
+    if (const QString why = KTCommandLineRun::whyNotWritable(path, type); !why.isEmpty()) {
+        fail(why);
+        return KTCommandLineRun::kFailureStatus;
+    }
+
+    const Variation *variation = designs ? Variation::variationWithName(name, designs) : nullptr;
+    if (!variation) {
+        fail(QString::fromLatin1(KTCommandLineRun::kTemplateNamedNotFound).arg(name));
+        return KTCommandLineRun::kFailureStatus;
+    }
+    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
+    if (!design) {
+        fail(QString::fromLatin1(KTCommandLineRun::kTemplateNamedUnreadable).arg(name));
+        return KTCommandLineRun::kFailureStatus;
+    }
+    VLWAnalytics::trackEventProperties(QStringLiteral("Extensions"),
+                                       QVariantMap{{QStringLiteral("Type"), QStringLiteral("CLI")}});
+
+    KTImageProcessor::Output output;
+    output.path = path;
+    output.uti = type;
+    output.quality = design->exportQuality().value_or(preferredQuality());
+    Error error;
+    if (!KTImageProcessor::processImage(QUrl::fromLocalFile(path), design, output, &error)) {
+        QString text = error.description.isEmpty() ? QString::fromLatin1(KTCommandLineRun::kNotWritten) : error.description;
+        if (!text.contains(path))
+            text += QStringLiteral(": “%1”").arg(path);
+        fail(text);
+        return KTCommandLineRun::kFailureStatus;
+    }
+    g_written = true;
+    return g_failed ? KTCommandLineRun::kFailureStatus : 0;
+}
+
+} // namespace
+
+bool KTCommandLineRun::isProcessRun(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-process") == 0 || std::strncmp(argv[i], "-process=", 9) == 0)
+            return true;
+    }
+    return false;
+}
+
+int KTCommandLineRun::exec(int argc, char *argv[])
+{
+    // Fonts and drawing without a display; an explicit choice is kept.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setOrganizationName(QStringLiteral("Kantelo"));
+    QGuiApplication::setApplicationName(QStringLiteral("Kantelo"));
+    QGuiApplication::setApplicationVersion(VLKitUtils::shortVersionString());
+    installPresenters();
+    const int status = run(QGuiApplication::arguments());
+    waitForBackgroundThreads();
+    TimingLog::mark("exit");
+    if (status == 0 && !g_written && !g_failed.exchange(true))
+        printLine("ERROR: ", QString::fromLatin1(kNotWritten));
+    return status;
+}
+
+QString KTCommandLineRun::whyNotWritable(const QString &path, const QString &uti)
+{
+    const QFileInfo file(path);
+    if (!ImageEncoder::canEncode(uti))
+        return QString::fromUtf8(kTypeNotWritable).arg(file.fileName());
+    if (file.exists() && !file.isWritable())
+        return QString::fromUtf8(kFileReadOnly).arg(QDir::toNativeSeparators(file.absoluteFilePath()));
+    // The new file is written beside the old one and then takes its place.
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isWritable())
+        return QString::fromUtf8(kFolderReadOnly).arg(QDir::toNativeSeparators(folder.absoluteFilePath()));
+    return QString();
+}

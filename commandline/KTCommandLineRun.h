@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// `kantelo -template=NAME -process PHOTO`: puts a saved design around one
+// photo and writes it over the photo's file, in its own type with its
+// metadata, then ends. No window, no window system: it runs on Qt's
+// offscreen platform (fonts and drawing, no display), from a terminal,
+// cron, ssh or a container alike. No one is at the screen, so nothing waits
+// on a question: the one failure goes to stderr as "ERROR: <reason>", and
+// the status says whether the framed file was written.
+class KTCommandLineRun
+{
+public:
+    static constexpr int kFailureStatus = 1;
+    static constexpr int kUsageStatus = 2;
+
+    static constexpr const char *kUsageError =
+        "-process frames one photo with a saved design: kantelo -template=NAME -process PHOTO";
+    static constexpr const char *kNoPhotoError = "“%1” is no photo to frame.";
+    static constexpr const char *kTemplateNamedNotFound = "Template named '%1' not found";
+    static constexpr const char *kTemplateNamedUnreadable = "Template named '%1' could not be read";
+    static constexpr const char *kNoFileToProcess = "There is no photo file to write the framed image to";
+    static constexpr const char *kIsFolder = "The file “%1” couldn’t be opened because it is a folder.";
+    static constexpr const char *kNoSuchFile = "The file “%1” couldn’t be opened because there is no such file.";
+    // Checked before any drawing: a refusal after the render wastes the wait.
+    static constexpr const char *kTypeNotWritable = "“%1” can't be framed in place: pictures of its type can't be written";
+    static constexpr const char *kFileReadOnly = "“%1” is read-only";
+    static constexpr const char *kFolderReadOnly = "The folder “%1” is read-only";
+    static constexpr const char *kNotWritten = "The framed image was not written.";
+    // The Preferences' JPEG quality before the user chose one, in percent.
+    static constexpr int kFactoryQuality = 90;
+
+    // Whether the arguments ask for this run (they hold "-process").
+    static bool isProcessRun(int argc, char *argv[]);
+    // The whole run, its application included; answers the exit status.
+    static int exec(int argc, char *argv[]);
+
+    // Why the framed photo can't be written over `path` as `uti`; empty when it can.
+    static QString whyNotWritable(const QString &path, const QString &uti);
+};
