@@ -369,15 +369,16 @@ void ManagedObjectContext::performAndWait(const std::function<void()> &block)
     if (app && current == app->thread()) {
         // The main thread never blocks on a worker: it keeps serving queued
         // calls (a child's save into the main context) while it waits.
-        QEventLoop loop;
         std::atomic<bool> done = false;
-        QMetaObject::invokeMethod(this, [&] {
+        QMetaObject::invokeMethod(this, [&, app] {
             block();
+            // The wait may end as soon as `done` is set, taking this frame
+            // with it: the wake-up goes through the application.
             done = true;
-            QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
         }, Qt::QueuedConnection);
         while (!done)
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
         return;
     }
     QMetaObject::invokeMethod(this, block, Qt::BlockingQueuedConnection);
