@@ -46,6 +46,9 @@ public:
 
 private:
     KeyedClassRegistry();
+    // Colours and styled text. Defined beside those types (StandardValueCodecs.cpp)
+    // so that the registry, which the archivers use, knows none of them.
+    void registerStandardValueCodecs();
 
     mutable QMutex m_mutex;
     QHash<QString, Factory> m_factories;
