@@ -10,18 +10,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
-    bool ok = false;
-    const QStringList paths = platform::SingleInstance::decodeMessage(bytes, &ok);
-    if (ok) {
-        bool again = false;
-        if (platform::SingleInstance::decodeMessage(platform::SingleInstance::encodeMessage(paths), &again) != paths
-            || !again)
+    const auto paths = platform::SingleInstance::decodeMessage(bytes);
+    if (paths) {
+        const auto again = platform::SingleInstance::decodeMessage(platform::SingleInstance::encodeMessage(paths.value()));
+        if (!again || again.value() != paths.value())
             __builtin_trap(); // a message read is one we could have sent
     }
-    const platform::Handoff::Request request = platform::Handoff::decodeRequest(bytes, &ok);
-    if (ok) {
-        bool again = false;
-        if (platform::Handoff::decodeRequest(platform::Handoff::encodeRequest(request), &again) != request || !again)
+    const auto request = platform::Handoff::decodeRequest(bytes);
+    if (request) {
+        const auto again = platform::Handoff::decodeRequest(platform::Handoff::encodeRequest(request.value()));
+        if (!again || again.value() != request.value())
             __builtin_trap();
     }
     return 0;

@@ -32,25 +32,45 @@ QByteArray encodeMessage(const QStringList &paths)
     return QJsonDocument(QJsonArray::fromStringList(paths)).toJson(QJsonDocument::Compact);
 }
 
-QStringList decodeMessage(const QByteArray &data, bool *ok)
+namespace {
+
+Error malformed(const QString &why)
 {
-    if (ok)
-        *ok = false;
+    return describedError(QStringLiteral("The message from another start is malformed: %1.").arg(why));
+}
+
+Result<QJsonDocument> parseMessage(const QByteArray &data)
+{
     if (data.size() > kMaximumMessageSize)
-        return {};
+        return malformed(QStringLiteral("it is longer than %1 bytes").arg(kMaximumMessageSize));
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isArray())
-        return {};
+    QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError)
+        return malformed(error.errorString());
+    return doc;
+}
+
+Result<QStringList> stringsOf(const QJsonArray &array)
+{
     QStringList out;
-    for (const QJsonValue &value : doc.array()) {
+    for (const QJsonValue &value : array) {
         if (!value.isString())
-            return {};
+            return malformed(QStringLiteral("a path is not a string"));
         out.append(value.toString());
     }
-    if (ok)
-        *ok = true;
     return out;
+}
+
+} // namespace
+
+Result<QStringList> decodeMessage(const QByteArray &data)
+{
+    Result<QJsonDocument> doc = parseMessage(data);
+    if (!doc)
+        return doc.error();
+    if (!doc.value().isArray())
+        return malformed(QStringLiteral("it is not a list of paths"));
+    return stringsOf(doc.value().array());
 }
 
 QByteArray encodeRequest(const Request &request)
@@ -62,35 +82,28 @@ QByteArray encodeRequest(const Request &request)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-Request decodeRequest(const QByteArray &data, bool *ok)
+Result<Request> decodeRequest(const QByteArray &data)
 {
-    if (ok)
-        *ok = false;
-    if (data.size() > kMaximumMessageSize)
-        return {};
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError)
-        return {};
-    if (doc.isArray())
-        return {decodeMessage(data, ok), {}};
-    if (!doc.isObject())
-        return {};
-    const QJsonObject object = doc.object();
+    Result<QJsonDocument> doc = parseMessage(data);
+    if (!doc)
+        return doc.error();
+    if (doc.value().isArray()) {
+        Result<QStringList> paths = stringsOf(doc.value().array());
+        if (!paths)
+            return paths.error();
+        return Request{std::move(paths).value(), {}};
+    }
+    if (!doc.value().isObject())
+        return malformed(QStringLiteral("it is neither a list of paths nor a request"));
+    const QJsonObject object = doc.value().object();
     const QJsonValue paths = object.value(QStringLiteral("paths"));
     const QJsonValue design = object.value(QStringLiteral("template"));
     if (!paths.isArray() || !design.isString() || object.size() != 2)
-        return {};
-    Request request;
-    request.designName = design.toString();
-    for (const QJsonValue &value : paths.toArray()) {
-        if (!value.isString())
-            return {};
-        request.paths.append(value.toString());
-    }
-    if (ok)
-        *ok = true;
-    return request;
+        return malformed(QStringLiteral("a request holds exactly a list of paths and a design name"));
+    Result<QStringList> list = stringsOf(paths.toArray());
+    if (!list)
+        return list.error();
+    return Request{std::move(list).value(), design.toString()};
 }
 
 bool sendToRunningInstance(const QString &server, const QStringList &paths, int timeoutMs)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/Result.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,12 +27,12 @@ QString serverName();
 
 QByteArray encodeMessage(const QStringList &paths);
 // Bounded and strict: anything but an array of strings is refused.
-QStringList decodeMessage(const QByteArray &data, bool *ok = nullptr);
+Result<QStringList> decodeMessage(const QByteArray &data);
 inline constexpr qint64 kMaximumMessageSize = 1 << 20;
 // A request without a design is the plain array, as older starts send it.
 QByteArray encodeRequest(const Request &request);
 // Either form; bounded and strict like decodeMessage.
-Request decodeRequest(const QByteArray &data, bool *ok = nullptr);
+Result<Request> decodeRequest(const QByteArray &data);
 
 // Hands the paths (made absolute) to the instance listening on `server`.
 // Answers false when none answers.

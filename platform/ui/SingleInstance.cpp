@@ -27,9 +27,9 @@ QByteArray SingleInstance::encodeMessage(const QStringList &paths)
     return Handoff::encodeMessage(paths);
 }
 
-QStringList SingleInstance::decodeMessage(const QByteArray &data, bool *ok)
+Result<QStringList> SingleInstance::decodeMessage(const QByteArray &data)
 {
-    return Handoff::decodeMessage(data, ok);
+    return Handoff::decodeMessage(data);
 }
 
 bool SingleInstance::sendToRunningInstance(const QStringList &paths, int timeoutMs)
@@ -107,14 +107,14 @@ void SingleInstance::readConnection()
             if (!end())
                 return;
             buffer->append(socket->readAll());
-            bool ok = false;
-            const Handoff::Request request = Handoff::decodeRequest(*buffer, &ok);
+            const Result<Handoff::Request> request = Handoff::decodeRequest(*buffer);
             buffer->clear();
-            if (!ok) {
-                logLine(QStringLiteral("Warning: Ignored a malformed message from another start"));
+            if (!request) {
+                logLine(QStringLiteral("Warning: Ignored a message from another start: %1")
+                            .arg(request.error().description));
                 return;
             }
-            emit filesReceived(request.paths, request.designName);
+            emit filesReceived(request.value().paths, request.value().designName);
         });
     }
 }

@@ -35,7 +35,7 @@ public:
 
     // The wire form of a message (platform/handoff), bounded on read.
     static QByteArray encodeMessage(const QStringList &paths);
-    static QStringList decodeMessage(const QByteArray &data, bool *ok = nullptr);
+    static Result<QStringList> decodeMessage(const QByteArray &data);
     static constexpr qint64 kMaximumMessageSize = Handoff::kMaximumMessageSize;
 
     // A start sends its message at once: more connections than this at a

@@ -298,29 +298,29 @@ TEST(SingleInstanceTest, SurplusAndIdleConnectionsAreDropped)
 
 TEST(SingleInstanceTest, MalformedMessagesAreRefused)
 {
-    bool ok = true;
-    EXPECT_TRUE(SingleInstance::decodeMessage("{\"a\":1}", &ok).isEmpty());
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(SingleInstance::decodeMessage("[\"a\", 3]", &ok).isEmpty());
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(SingleInstance::decodeMessage(QByteArray(SingleInstance::kMaximumMessageSize + 1, '['), &ok).isEmpty());
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(SingleInstance::decodeMessage(SingleInstance::encodeMessage({"x", "y"}), &ok), (QStringList{"x", "y"}));
-    EXPECT_TRUE(ok);
+    for (const QByteArray &bad : {QByteArray("{\"a\":1}"), QByteArray("[\"a\", 3]"),
+                                  QByteArray(SingleInstance::kMaximumMessageSize + 1, '[')}) {
+        const auto paths = SingleInstance::decodeMessage(bad);
+        EXPECT_FALSE(paths);
+        EXPECT_FALSE(paths.error().description.isEmpty());
+    }
+    const auto paths = SingleInstance::decodeMessage(SingleInstance::encodeMessage({"x", "y"}));
+    ASSERT_TRUE(paths);
+    EXPECT_EQ(paths.value(), (QStringList{"x", "y"}));
 
     // With a design: an object of exactly the paths and the name; a plain
     // array still reads as paths alone.
     const Handoff::Request request{{"x"}, "Baroque"};
-    EXPECT_EQ(Handoff::decodeRequest(Handoff::encodeRequest(request), &ok), request);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(Handoff::decodeRequest("[\"x\"]", &ok), (Handoff::Request{{"x"}, {}}));
-    EXPECT_TRUE(ok);
+    const auto withDesign = Handoff::decodeRequest(Handoff::encodeRequest(request));
+    ASSERT_TRUE(withDesign);
+    EXPECT_EQ(withDesign.value(), request);
+    const auto plain = Handoff::decodeRequest("[\"x\"]");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain.value(), (Handoff::Request{{"x"}, {}}));
     for (const char *bad :
          {"{\"paths\":[\"x\"]}", "{\"paths\":[1],\"template\":\"B\"}", "{\"paths\":\"x\",\"template\":\"B\"}",
-          "{\"paths\":[],\"template\":2}", "{\"paths\":[],\"template\":\"B\",\"more\":1}", "\"x\""}) {
-        Handoff::decodeRequest(bad, &ok);
-        EXPECT_FALSE(ok) << bad;
-    }
+          "{\"paths\":[],\"template\":2}", "{\"paths\":[],\"template\":\"B\",\"more\":1}", "\"x\""})
+        EXPECT_FALSE(Handoff::decodeRequest(bad)) << bad;
 }
 
 TEST(SingleInstanceTest, OpeningWithoutARunningOrInstalledKanteloFailsWithAReason)
