@@ -138,12 +138,12 @@ private:
     void versionCheck()
     {
         progressText(QStringLiteral("Checking Kantelo version"));
-        const std::optional<QString> newest =
+        const platform::Result<QString> newest =
             m_service.stringFromURL(serviceURL({QStringLiteral("check_version"), m_run->version}));
-        if (!newest || newest->isEmpty() || !LibraryUpdateService::isVersionOlder(m_run->version, *newest))
+        if (!newest || newest.value().isEmpty() || !LibraryUpdateService::isVersionOlder(m_run->version, newest.value()))
             return;
         const QString own = m_run->version;
-        const QString theirs = *newest;
+        const QString theirs = newest.value();
         onMain([own, theirs](LibraryUpdateEngine &engine) {
             platform::AlertRequest request;
             request.messageText = QString::fromLatin1(kVersionAlertTitle);
@@ -167,8 +167,8 @@ private:
     {
         auto base = [this](const char *step, const char *path) -> std::optional<QUrl> {
             progressText(QString::fromLatin1(step));
-            const std::optional<QString> text = m_service.stringFromURL(serviceURL({QString::fromLatin1(path)}));
-            return text ? LibraryUpdateService::baseURLFromText(*text) : std::nullopt;
+            const platform::Result<QString> text = m_service.stringFromURL(serviceURL({QString::fromLatin1(path)}));
+            return text ? LibraryUpdateService::baseURLFromText(text.value()) : std::nullopt;
         };
         m_standardBase = base("Step 1", "standard_library_url");
         m_graphicsBase = base("Step 2", "graphics_base_url");
@@ -195,7 +195,7 @@ private:
             const QString plural = QString::fromLatin1(entry.plural);
             status(QStringLiteral("Updating %1 %2").arg(library, plural));
             const QString listName = (pro ? QStringLiteral("pro_") : QString()) + QString::fromLatin1(entry.list);
-            const std::optional<QString> answer = m_service.stringFromURL(
+            const platform::Result<QString> answer = m_service.stringFromURL(
                 serviceURL({listName, LibraryUpdateService::sinceDateString(since), m_run->account}),
                 LibraryUpdateService::kMaxListAnswer);
             const QString which = pro ? QStringLiteral("Pro ") + plural : plural;
@@ -204,7 +204,7 @@ private:
                 noteSkipped(QString(), pro);
                 continue;
             }
-            const QStringList names = LibraryUpdateService::listFromAnswer(*answer);
+            const QStringList names = LibraryUpdateService::listFromAnswer(answer.value());
             log(QStringLiteral("Number of %1 to update: %2").arg(which).arg(names.size()));
             if (stopped())
                 return;
@@ -283,12 +283,13 @@ private:
         const QString parent = QLatin1String(forSet ? "Collection" : "Set");
         log(QStringLiteral("Warning: %1 with ID %2 is not in the library. Trying to download it.").arg(parent, parentGUID));
         const QString lookup = QLatin1String(pro ? "pro_" : "") + QLatin1String(forSet ? "collection_with_id" : "set_with_id");
-        const std::optional<QString> parentName = m_service.stringFromURL(serviceURL({lookup, parentGUID, m_run->account}));
-        if (!parentName || parentName->isEmpty()) {
+        const platform::Result<QString> parentName =
+            m_service.stringFromURL(serviceURL({lookup, parentGUID, m_run->account}));
+        if (!parentName || parentName.value().isEmpty()) {
             log(QStringLiteral("ERROR: Can't find missing %1 with ID %2").arg(parent.toLower(), parentGUID));
             return false;
         }
-        fetchItems(forSet ? Kind::Collection : Kind::Set, {*parentName}, pro);
+        fetchItems(forSet ? Kind::Collection : Kind::Set, {parentName.value()}, pro);
         if (present())
             return true;
         log(QStringLiteral("ERROR: %1 with ID %2 is still not in the library. Didn't update %3 with ID %4")
@@ -307,12 +308,13 @@ private:
         if (!base)
             return Outcome::Skipped;
         static const char *const folders[] = {"Collections", "Sets", "Frames"};
-        const std::optional<QString> answer =
+        const platform::Result<QString> answer =
             m_service.stringFromURL(LibraryUpdateService::urlWithSegments(*base, {QString::fromLatin1(folders[int(kind)]), name}),
                                     LibraryUpdateService::kMaxItemAnswer);
         if (!answer)
             return Outcome::Skipped;
-        const std::optional<QVariantMap> dictionary = LibraryUpdateService::dictionaryFromPropertyListString(*answer);
+        const std::optional<QVariantMap> dictionary =
+            LibraryUpdateService::dictionaryFromPropertyListString(answer.value());
         if (!dictionary) {
             log(QStringLiteral("ERROR: Couldn't read item %1").arg(name));
             return Outcome::Skipped;
@@ -380,7 +382,7 @@ private:
         }
         if (dated && (!m_run->newestInserted.isValid() || *dated > m_run->newestInserted))
             m_run->newestInserted = *dated;
-        *text = *answer;
+        *text = answer.value();
         return Outcome::Inserted;
     }
 
@@ -401,21 +403,22 @@ private:
         if (hasRecord && QFileInfo::exists(path))
             return true;
         log(QStringLiteral("Downloading image %1").arg(guid));
-        const std::optional<QString> information =
+        const platform::Result<QString> information =
             m_graphicsBase ? m_service.stringFromURL(LibraryUpdateService::urlWithSegments(
                                                          *m_graphicsBase, {QStringLiteral("FrameImages"), guid}),
                                                      LibraryUpdateService::kMaxItemAnswer)
-                           : std::nullopt;
+                           : platform::describedError(QStringLiteral("no graphics address"));
         if (!information) {
             log(QStringLiteral("ERROR: Couldn't load properties for graphics %1").arg(guid));
             return false;
         }
-        const std::optional<QVariantMap> dictionary = LibraryUpdateService::dictionaryFromPropertyListString(*information);
+        const std::optional<QVariantMap> dictionary =
+            LibraryUpdateService::dictionaryFromPropertyListString(information.value());
         if (!dictionary) {
             log(QStringLiteral("ERROR: Couldn't create information for graphics %1").arg(guid));
             return false;
         }
-        const std::optional<QByteArray> bytes =
+        const platform::Result<QByteArray> bytes =
             m_service.dataFromURL(LibraryUpdateService::urlWithSegments(*m_graphicsBase, {guid}));
         if (!bytes) {
             log(QStringLiteral("ERROR: Couldn't load graphics data %1").arg(guid));
@@ -423,7 +426,7 @@ private:
         }
         QDir().mkpath(m_run->graphicsFolder);
         QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes.value()) != bytes.value().size() || !file.commit()) {
             log(QStringLiteral("ERROR: Couldn't save graphics file to %1").arg(path));
             return false;
         }
@@ -497,11 +500,11 @@ std::function<std::optional<QStringList>()> LibraryUpdateEngine::pendingUpdatesC
             timeout = m_timeoutMs, deadline = m_deadlineMs]() -> std::optional<QStringList> {
         LibraryUpdateService client(nullptr, timeout, deadline);
         auto counts = [&](const QDateTime &from) -> std::optional<QStringList> {
-            const std::optional<QString> answer = client.stringFromURL(LibraryUpdateService::urlWithSegments(
+            const platform::Result<QString> answer = client.stringFromURL(LibraryUpdateService::urlWithSegments(
                 service, {QStringLiteral("count_updates"), LibraryUpdateService::sinceDateString(from), account}));
             if (!answer)
                 return std::nullopt;
-            const QStringList fields = answer->split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            const QStringList fields = answer.value().split(QLatin1Char(' '), Qt::SkipEmptyParts);
             // Two counts or no answer: a lone number would hide the pro library.
             if (fields.size() < 2)
                 return std::nullopt;

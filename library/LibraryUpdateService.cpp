@@ -36,11 +36,12 @@ LibraryUpdateService::~LibraryUpdateService() = default;
 LibraryUpdateService::Answer LibraryUpdateService::get(const QUrl &url, qint64 maxBytes)
 {
     Answer answer;
-    m_lastError.clear();
-    if (isCancelled())
+    if (isCancelled()) {
+        answer.error = platform::describedError(QStringLiteral("cancelled"));
         return answer;
+    }
     if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
-        m_lastError = QStringLiteral("not a web address");
+        answer.error = platform::describedError(QStringLiteral("not a web address"));
         return answer;
     }
     QNetworkRequest request(url);
@@ -109,35 +110,34 @@ LibraryUpdateService::Answer LibraryUpdateService::get(const QUrl &url, qint64 m
         }
     }
     if (tooLong)
-        m_lastError = QStringLiteral("the answer is longer than %1 bytes").arg(maxBytes);
+        answer.error = platform::describedError(QStringLiteral("the answer is longer than %1 bytes").arg(maxBytes));
     else if (late)
-        m_lastError = QStringLiteral("no full answer within %1 s").arg(m_deadlineMs / 1000.0);
+        answer.error = platform::describedError(QStringLiteral("no full answer within %1 s").arg(m_deadlineMs / 1000.0));
     else if (!answer.transferred)
-        m_lastError = reply->errorString();
+        answer.error = platform::describedError(reply->errorString());
     else if (answer.status != 200)
-        m_lastError = QStringLiteral("HTTP status %1").arg(answer.status);
+        answer.error = platform::describedError(QStringLiteral("HTTP status %1").arg(answer.status));
     reply->deleteLater();
     return answer;
 }
 
-std::optional<QString> LibraryUpdateService::stringFromURL(const QUrl &url, qint64 maxBytes)
+platform::Result<QString> LibraryUpdateService::stringFromURL(const QUrl &url, qint64 maxBytes)
 {
     const Answer answer = get(url, maxBytes);
     if (!answer.transferred || answer.status != 200)
-        return std::nullopt;
+        return answer.error;
     return QString::fromUtf8(answer.body).trimmed();
 }
 
-std::optional<QByteArray> LibraryUpdateService::dataFromURL(const QUrl &url, qint64 maxBytes)
+platform::Result<QByteArray> LibraryUpdateService::dataFromURL(const QUrl &url, qint64 maxBytes)
 {
-    const Answer answer = get(url, maxBytes);
+    Answer answer = get(url, maxBytes);
+    if (!answer.transferred || answer.status != 200)
+        return answer.error;
     // An error page is no graphics file.
-    if (!answer.transferred || answer.status != 200 || answer.body.isEmpty()) {
-        if (answer.transferred && answer.status == 200)
-            m_lastError = QStringLiteral("empty answer");
-        return std::nullopt;
-    }
-    return answer.body;
+    if (answer.body.isEmpty())
+        return platform::describedError(QStringLiteral("empty answer"));
+    return std::move(answer.body);
 }
 
 QStringList LibraryUpdateService::listFromAnswer(const QString &answer)

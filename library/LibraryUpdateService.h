@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include "platform/Result.h"
 #include "stores/FrameArchiveFolder.h"
 
 #include <atomic>
@@ -37,16 +38,14 @@ public:
                                   int timeoutMs = kDefaultTimeoutMs, int deadlineMs = kDefaultDeadlineMs);
     ~LibraryUpdateService();
 
-    // A text answer: status 200, decoded as UTF-8 and trimmed; none on any
-    // other status, a transfer error, a timeout, an answer longer than
-    // `maxBytes` or a cancellation.
-    std::optional<QString> stringFromURL(const QUrl &url, qint64 maxBytes = kMaxTextAnswer);
+    // A text answer: status 200, decoded as UTF-8 and trimmed; an error
+    // saying why on any other status, a transfer error, a timeout, an
+    // answer longer than `maxBytes` or a cancellation.
+    platform::Result<QString> stringFromURL(const QUrl &url, qint64 maxBytes = kMaxTextAnswer);
     // A graphics file: status 200 and a body that is not empty.
-    std::optional<QByteArray> dataFromURL(const QUrl &url, qint64 maxBytes = kMaxGraphicsAnswer);
+    platform::Result<QByteArray> dataFromURL(const QUrl &url, qint64 maxBytes = kMaxGraphicsAnswer);
 
     bool isCancelled() const { return m_cancelled && m_cancelled->load(); }
-    // What the last failed request said (for the log).
-    QString lastError() const { return m_lastError; }
 
     // --- Readers and writers of the wire forms ---------------------------
 
@@ -76,6 +75,7 @@ private:
         bool transferred = false;
         int status = 0;
         QByteArray body;
+        platform::Error error; // why it is no answer of status 200
     };
     Answer get(const QUrl &url, qint64 maxBytes);
 
@@ -83,5 +83,4 @@ private:
     int m_timeoutMs;
     int m_deadlineMs;
     std::unique_ptr<QNetworkAccessManager> m_manager;
-    QString m_lastError;
 };
