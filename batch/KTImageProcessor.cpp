@@ -7,6 +7,7 @@
 #include "design/VLImage.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/TimingLog.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/BitmapTransform.h"
 #include "platform/imaging/ImageBuffer.h"
@@ -303,6 +304,7 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
         atLeast = decodeSizeFor(stored, orientation, keptFraction(*design), out, false);
     }
     LoadedPhoto photo = loadPhoto(path, metadata, atLeast);
+    platform::TimingLog::mark("decoded");
     if (photo.upright.isNull() && !photo.isPdf) {
         fail(error, QStringLiteral("The picture “%1” could not be opened: %2").arg(QFileInfo(path).fileName(), photo.error));
         return false;

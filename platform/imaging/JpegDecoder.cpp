@@ -1,10 +1,17 @@
 #include "platform/imaging/JpegDecoder.h"
 
 #include "platform/imaging/ImageBuffer.h"
+#include "platform/imaging/ParallelRows.h"
 
-#include <csetjmp>
+#include <QThreadPool>
+
 #include <algorithm>
+#include <atomic>
+#include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -46,6 +53,336 @@ bool JpegDecoder::canDecode(const QByteArray &data)
 
 namespace {
 
+// libjpeg-turbo scales by eighths while decoding, far cheaper than decoding
+// everything and scaling down afterwards: the fewest eighths that still give
+// `atLeast`, 8 for the whole size.
+unsigned eighthsFor(int width, int height, QSize atLeast)
+{
+    if (atLeast.width() <= 0 || atLeast.height() <= 0)
+        return 8;
+    for (unsigned num = 1; num < 8; ++num) {
+        const qint64 w = (qint64(width) * num + 7) / 8;
+        const qint64 h = (qint64(height) * num + 7) / 8;
+        if (w >= atLeast.width() && h >= atLeast.height())
+            return num;
+    }
+    return 8;
+}
+
+// --- a picture with restart markers, in pieces on several threads ---
+//
+// Cameras (and our own writer) put a restart marker after every row of
+// blocks or so. The coding starts afresh at each one, so a run of intervals
+// decodes on its own: a piece is the picture's header, with the height of
+// its rows, and its intervals, their markers numbered from zero. Each piece
+// also decodes one interval past each of its ends and drops those rows: the
+// colour of a row is smoothed with the rows around it, and at the edge of a
+// picture the decoder has none.
+
+struct ScanLayout {
+    int width = 0;
+    int height = 0;
+    int rowsPerInterval = 0; // pixel rows at full size
+    qsizetype heightAt = 0; // the frame header's height field
+    qsizetype dataStart = 0; // just past the scan header
+    std::vector<qsizetype> intervalStart; // where each interval's coded data begins
+    std::vector<qsizetype> intervalEnd; // and ends (its marker or the end of the picture)
+};
+
+constexpr qint64 kPiecePixels = 1 << 20;
+std::atomic<int> g_piecewise{0};
+constexpr int kMinIntervalsPerPiece = 4;
+
+// The layout of a baseline picture of one interleaved scan whose restart
+// intervals are whole rows of blocks; nothing when it is otherwise.
+std::optional<ScanLayout> scanLayout(const QByteArray &data)
+{
+    const auto *p = reinterpret_cast<const uchar *>(data.constData());
+    const qsizetype size = data.size();
+    ScanLayout layout;
+    int components = 0;
+    int hMax = 1, vMax = 1;
+    bool oneByOne = true;
+    int restartInterval = 0;
+    qsizetype pos = 2;
+    for (;;) {
+        while (pos < size && p[pos] == 0xff && pos + 1 < size && p[pos + 1] == 0xff)
+            ++pos; // fill bytes
+        if (pos + 4 > size || p[pos] != 0xff)
+            return std::nullopt;
+        const uchar marker = p[pos + 1];
+        const qsizetype length = (qsizetype(p[pos + 2]) << 8) | p[pos + 3];
+        const qsizetype end = pos + 2 + length;
+        if (length < 2 || end > size)
+            return std::nullopt;
+        if (marker == 0xc0 || marker == 0xc1) {
+            if (components || length < 8)
+                return std::nullopt;
+            layout.heightAt = pos + 5;
+            layout.height = (p[pos + 5] << 8) | p[pos + 6];
+            layout.width = (p[pos + 7] << 8) | p[pos + 8];
+            components = p[pos + 9];
+            if ((components != 1 && components != 3) || length != 8 + 3 * components)
+                return std::nullopt;
+            for (int c = 0; c < components; ++c) {
+                const int h = p[pos + 11 + 3 * c] >> 4, v = p[pos + 11 + 3 * c] & 15;
+                if (h < 1 || v < 1 || h > 4 || v > 4)
+                    return std::nullopt;
+                hMax = std::max(hMax, h);
+                vMax = std::max(vMax, v);
+                oneByOne = oneByOne && h == 1 && v == 1;
+            }
+        } else if ((marker >= 0xc2 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc)
+                   || marker == 0xdc) {
+            return std::nullopt; // progressive, lossless, arithmetic coding, a height given later
+        } else if (marker == 0xdd) {
+            if (length != 4)
+                return std::nullopt;
+            restartInterval = (p[pos + 4] << 8) | p[pos + 5];
+        } else if (marker == 0xda) {
+            if (!components || length < 3 || p[pos + 4] != components)
+                return std::nullopt;
+            layout.dataStart = end;
+            break;
+        } else if (marker < 0xc0 || marker == 0xd8 || marker == 0xd9 || (marker >= 0xd0 && marker <= 0xd7)) {
+            return std::nullopt;
+        }
+        pos = end;
+    }
+    if (layout.width <= 0 || layout.height <= 0 || restartInterval <= 0 || (components == 1 && !oneByOne))
+        return std::nullopt;
+    const int blockWidth = components == 1 ? 8 : 8 * hMax;
+    const int blockHeight = components == 1 ? 8 : 8 * vMax;
+    const qint64 perRow = (layout.width + blockWidth - 1) / blockWidth;
+    const qint64 blockRows = (layout.height + blockHeight - 1) / blockHeight;
+    if (restartInterval % perRow != 0)
+        return std::nullopt;
+    layout.rowsPerInterval = int(restartInterval / perRow) * blockHeight;
+    const qint64 intervals = (perRow * blockRows + restartInterval - 1) / restartInterval;
+
+    // The markers between intervals, numbered 0 to 7 in turn, up to the end of the picture.
+    layout.intervalStart.reserve(size_t(intervals));
+    layout.intervalEnd.reserve(size_t(intervals));
+    layout.intervalStart.push_back(layout.dataStart);
+    pos = layout.dataStart;
+    for (;;) {
+        const void *found = std::memchr(p + pos, 0xff, size_t(size - pos));
+        if (!found)
+            return std::nullopt;
+        pos = static_cast<const uchar *>(found) - p;
+        qsizetype next = pos + 1;
+        while (next < size && p[next] == 0xff)
+            ++next;
+        if (next >= size)
+            return std::nullopt;
+        const uchar marker = p[next];
+        if (marker == 0) {
+            pos = next + 1;
+            continue;
+        }
+        if (marker == 0xd9) {
+            layout.intervalEnd.push_back(pos);
+            break;
+        }
+        const qsizetype count = qsizetype(layout.intervalEnd.size());
+        if (marker < 0xd0 || marker > 0xd7 || marker - 0xd0 != (count & 7) || count + 1 >= intervals)
+            return std::nullopt;
+        layout.intervalEnd.push_back(pos);
+        layout.intervalStart.push_back(next + 1);
+        pos = next + 1;
+    }
+    if (qsizetype(layout.intervalStart.size()) != intervals)
+        return std::nullopt;
+    return layout;
+}
+
+// Serves a piece to the decoder: the header, then the intervals with their
+// markers renumbered, then the end of the picture; never a copy of the data.
+struct PieceSource {
+    jpeg_source_mgr pub;
+    std::vector<std::pair<const uchar *, size_t>> chunks;
+    size_t next = 0;
+    bool ranOut = false;
+};
+
+const uchar kRestartMarkers[8][2] = {{0xff, 0xd0}, {0xff, 0xd1}, {0xff, 0xd2}, {0xff, 0xd3},
+                                     {0xff, 0xd4}, {0xff, 0xd5}, {0xff, 0xd6}, {0xff, 0xd7}};
+const uchar kEndOfPicture[2] = {0xff, 0xd9};
+
+void pieceInit(j_decompress_ptr) {}
+
+boolean pieceFill(j_decompress_ptr cinfo)
+{
+    auto *src = reinterpret_cast<PieceSource *>(cinfo->src);
+    if (src->next < src->chunks.size()) {
+        src->pub.next_input_byte = src->chunks[src->next].first;
+        src->pub.bytes_in_buffer = src->chunks[src->next].second;
+        ++src->next;
+        return TRUE;
+    }
+    // Past the end: the piece is not what its header said.
+    src->ranOut = true;
+    src->pub.next_input_byte = kEndOfPicture;
+    src->pub.bytes_in_buffer = 2;
+    return TRUE;
+}
+
+void pieceSkip(j_decompress_ptr cinfo, long count)
+{
+    auto *src = reinterpret_cast<PieceSource *>(cinfo->src);
+    while (count > long(src->pub.bytes_in_buffer)) {
+        count -= long(src->pub.bytes_in_buffer);
+        pieceFill(cinfo);
+    }
+    if (count > 0) {
+        src->pub.next_input_byte += count;
+        src->pub.bytes_in_buffer -= size_t(count);
+    }
+}
+
+void pieceTerm(j_decompress_ptr) {}
+
+struct Piece {
+    int firstInterval = 0; // decoded, including the interval before the kept ones
+    int endInterval = 0;
+    int keepFrom = 0; // output rows of the whole picture
+    int keepTo = 0;
+};
+
+void onPieceMessage(j_common_ptr cinfo, int level)
+{
+    if (level < 0)
+        reinterpret_cast<ErrorManager *>(cinfo->err)->truncated = true; // any warning: not trusted
+}
+
+// Decodes one piece into its rows of `out`; false on any trouble.
+bool decodePiece(const QByteArray &data, const QByteArray &header, const ScanLayout &layout, unsigned eighths,
+                 const Piece &piece, QImage *out, std::vector<uchar> &scratch)
+{
+    PieceSource src{};
+    src.pub.init_source = pieceInit;
+    src.pub.fill_input_buffer = pieceFill;
+    src.pub.skip_input_data = pieceSkip;
+    src.pub.resync_to_restart = jpeg_resync_to_restart;
+    src.pub.term_source = pieceTerm;
+    const auto *p = reinterpret_cast<const uchar *>(data.constData());
+    src.chunks.reserve(size_t(2 * (piece.endInterval - piece.firstInterval) + 2));
+    src.chunks.push_back({reinterpret_cast<const uchar *>(header.constData()), size_t(header.size())});
+    for (int i = piece.firstInterval; i < piece.endInterval; ++i) {
+        if (i > piece.firstInterval)
+            src.chunks.push_back({kRestartMarkers[(i - piece.firstInterval - 1) & 7], 2});
+        const qsizetype from = layout.intervalStart[size_t(i)];
+        src.chunks.push_back({p + from, size_t(layout.intervalEnd[size_t(i)] - from)});
+    }
+    src.chunks.push_back({kEndOfPicture, 2});
+
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onError;
+    err.pub.emit_message = onPieceMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.src = &src.pub;
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.scale_num = eighths;
+    cinfo.scale_denom = 8;
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    cinfo.out_color_space = JCS_EXT_BGRA;
+#else
+    cinfo.out_color_space = JCS_EXT_ARGB;
+#endif
+    jpeg_start_decompress(&cinfo);
+    const int rowsPerInterval = layout.rowsPerInterval * int(eighths) / 8;
+    const int top = piece.firstInterval * rowsPerInterval;
+    if (int(cinfo.output_width) != out->width() || int(cinfo.output_height) != std::min(out->height() - top,
+                                                                                      (piece.endInterval - piece.firstInterval) * rowsPerInterval)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    scratch.resize(size_t(out->width()) * 4);
+    uchar *bits = out->bits();
+    const qsizetype bpl = out->bytesPerLine();
+    JSAMPROW rows[16];
+    while (cinfo.output_scanline < cinfo.output_height && !err.truncated) {
+        const int first = top + int(cinfo.output_scanline);
+        const int count = std::min<int>(16, int(cinfo.output_height - cinfo.output_scanline));
+        for (int i = 0; i < count; ++i) {
+            const int y = first + i;
+            rows[i] = y >= piece.keepFrom && y < piece.keepTo ? bits + bpl * qsizetype(y) : scratch.data();
+        }
+        if (jpeg_read_scanlines(&cinfo, rows, JDIMENSION(count)) == 0)
+            break;
+    }
+    const bool whole = !err.truncated && !src.ranOut && cinfo.output_scanline == cinfo.output_height;
+    if (whole)
+        jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return whole && !err.truncated && !src.ranOut;
+}
+
+// The picture decoded in pieces on the pool's threads; null when it is not
+// laid out for that, or anything in it is not as expected (the caller then
+// decodes it in one go, and reports what is wrong).
+QImage decodeInPieces(const QByteArray &data, QSize atLeast)
+{
+    if (rowsRunSerially())
+        return {};
+    QThreadPool *pool = QThreadPool::globalInstance();
+    const int threads = pool ? pool->maxThreadCount() : 1;
+    if (threads < 2 || !JpegDecoder::canDecode(data))
+        return {};
+    const std::optional<ScanLayout> layout = scanLayout(data);
+    if (!layout)
+        return {};
+    const unsigned eighths = eighthsFor(layout->width, layout->height, atLeast);
+    const int width = int((qint64(layout->width) * eighths + 7) / 8);
+    const int height = int((qint64(layout->height) * eighths + 7) / 8);
+    const int intervals = int(layout->intervalStart.size());
+    const int pieces = std::min(threads, intervals / kMinIntervalsPerPiece);
+    if (qint64(width) * height < kPiecePixels || pieces < 2)
+        return {};
+    const int rowsPerInterval = layout->rowsPerInterval * int(eighths) / 8;
+    QImage out = ImageBuffer::allocate(width, height);
+    if (out.isNull())
+        return {};
+    std::vector<Piece> plan;
+    plan.resize(size_t(pieces));
+    for (int i = 0; i < pieces; ++i) {
+        const int first = int(qint64(intervals) * i / pieces);
+        const int end = int(qint64(intervals) * (i + 1) / pieces);
+        Piece &piece = plan[size_t(i)];
+        piece.firstInterval = std::max(0, first - 1);
+        piece.endInterval = std::min(intervals, end + 1);
+        piece.keepFrom = first * rowsPerInterval;
+        piece.keepTo = std::min(height, end * rowsPerInterval);
+    }
+    std::atomic<bool> failed{false};
+    platform::parallelRows(pieces, qint64(width) * height, [&](int first, int end) {
+        std::vector<uchar> scratch;
+        QByteArray header;
+        for (int i = first; i < end && !failed; ++i) {
+            const Piece &piece = plan[size_t(i)];
+            // The header with the height of the rows this piece decodes.
+            header = data.left(layout->dataStart);
+            const int rows = piece.endInterval == intervals
+                                 ? layout->height - piece.firstInterval * layout->rowsPerInterval
+                                 : (piece.endInterval - piece.firstInterval) * layout->rowsPerInterval;
+            header[layout->heightAt] = char((rows >> 8) & 0xff);
+            header[layout->heightAt + 1] = char(rows & 0xff);
+            if (!decodePiece(data, header, *layout, eighths, piece, &out, scratch))
+                failed = true;
+        }
+    });
+    if (failed)
+        return {};
+    ++g_piecewise;
+    return out;
+}
+
 // Everything libjpeg may jump out of lives here; the picture belongs to the
 // caller's frame so no C++ object is skipped by the jump.
 Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize atLeast = QSize(),
@@ -69,18 +406,9 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize a
         jpeg_destroy_decompress(&cinfo);
         return Status::Ok;
     }
-    if (atLeast.width() > 0 && atLeast.height() > 0) {
-        // libjpeg-turbo scales by eighths while decoding, far cheaper than
-        // decoding everything and scaling down afterwards.
-        for (unsigned num = 1; num < 8; ++num) {
-            const qint64 w = (qint64(cinfo.image_width) * num + 7) / 8;
-            const qint64 h = (qint64(cinfo.image_height) * num + 7) / 8;
-            if (w >= atLeast.width() && h >= atLeast.height()) {
-                cinfo.scale_num = num;
-                cinfo.scale_denom = 8;
-                break;
-            }
-        }
+    if (const unsigned num = eighthsFor(int(cinfo.image_width), int(cinfo.image_height), atLeast); num < 8) {
+        cinfo.scale_num = num;
+        cinfo.scale_denom = 8;
     }
     if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) {
         jpeg_destroy_decompress(&cinfo);
@@ -129,7 +457,12 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize a
 
 Result<QImage> JpegDecoder::decodeAtLeast(const QByteArray &data, const QSize &atLeast, Status *status)
 {
-    QImage image;
+    QImage image = decodeInPieces(data, atLeast);
+    if (!image.isNull()) {
+        if (status)
+            *status = Status::Ok;
+        return image;
+    }
     QString message;
     const Status s = decodeInto(data, &image, &message, atLeast);
     if (status)
@@ -137,6 +470,11 @@ Result<QImage> JpegDecoder::decodeAtLeast(const QByteArray &data, const QSize &a
     if (s != Status::Ok)
         return describedError(message);
     return image;
+}
+
+int JpegDecoder::piecewiseDecodes()
+{
+    return g_piecewise.load();
 }
 
 QSize JpegDecoder::storedSize(const QByteArray &data)
@@ -153,7 +491,12 @@ QSize JpegDecoder::storedSize(const QByteArray &data)
 
 Result<QImage> JpegDecoder::decode(const QByteArray &data, Status *status)
 {
-    QImage image;
+    QImage image = decodeInPieces(data, QSize());
+    if (!image.isNull()) {
+        if (status)
+            *status = Status::Ok;
+        return image;
+    }
     QString message;
     const Status s = decodeInto(data, &image, &message);
     if (status)

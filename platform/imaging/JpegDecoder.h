@@ -26,6 +26,10 @@ public:
     static Result<QImage> decodeAtLeast(const QByteArray &data, const QSize &atLeast, Status *status = nullptr);
     // The stored pixel size from the header alone; invalid when unreadable.
     static QSize storedSize(const QByteArray &data);
+    // Pictures with a restart marker every few rows of blocks decode in
+    // pieces on the pool's threads (not inside a SerialRowsScope), to the
+    // same pixels; how many did so far (for tests).
+    static int piecewiseDecodes();
 };
 
 } // namespace platform
