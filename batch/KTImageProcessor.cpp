@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace {
@@ -337,6 +338,15 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
             platform::logLine(QString::fromLatin1(kRenderFailedFormat)
                                   .arg(framed->name(), QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height())));
     };
+    // A row beyond what a picture can hold fails alike however it is drawn.
+    if (qint64(size.width()) * 4 > std::numeric_limits<int>::max()) {
+        renderFailed();
+        fail(error, QString::fromLatin1(KTTemplateRenderer::kMemoryAllocationErrorText));
+        if (error)
+            error->recoverySuggestion = QString::fromLatin1(KTTemplateRenderer::kCouldNotAllocateText)
+                                            .arg(qint64(size.width()) * size.height() * 4);
+        return false;
+    }
     if (platform::ImageEncoder::canWriteBands(uti)) {
         // Drawn and encoded a band of rows at a time, as Save does: files
         // processed side by side never hold a whole canvas each.

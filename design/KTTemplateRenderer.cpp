@@ -552,18 +552,30 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     qint64 encoded = 0;
     bool failed = false;
     platform::Error failure;
+    double told = 0;
     const auto tell = [&] {
-        if (progress)
-            progress(&d, 50.0 * double(rendered + encoded) / double(h));
+        // A format that draws the bands again starts its count over: the bar does not.
+        const double done = 50.0 * double(rendered + encoded) / double(h);
+        if (progress && done > told) {
+            told = done;
+            progress(&d, done);
+        }
     };
     int index = 0;
-    platform::JpegWriter::Bands bands;
+    platform::PictureBands bands;
     bands.size = *pixels;
     bands.rows = rows;
     bands.inFlight = kInFlight;
+    // Only an outer shadow leaves less than opaque pixels as a rule.
+    const auto frame = d.topmostFrameLayer();
+    bands.transparent = d.exportExternalShadow() && frame && frame->shouldDrawShadow();
     bands.band = [&](int first, int count) -> QImage {
         if (cancel && cancel(&d))
             return QImage();
+        if (first == 0) {
+            rendered = 0;
+            encoded = 0;
+        }
         const int top = std::max(0, first - kPad);
         const int end = std::min(h, first + count + kPad);
         QImage &buffer = buffers[size_t(index++ % kInFlight)];

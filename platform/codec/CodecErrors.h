@@ -13,6 +13,9 @@ enum class CodecError {
     WriteFailed = 805,
     EncoderFailed = 806,
     Cancelled = 807,
+    // Between a band writer and ImageEncoder only: the pixels proved the
+    // guess of their transparency wrong, the file is to be written again.
+    StartOver = 808,
 };
 
 inline void codecError(Error *error, CodecError code, const QString &description)

@@ -1,6 +1,7 @@
 #include "platform/codec/ExportFormat.h"
 
 #include "platform/TypeTable.h"
+#include "platform/codec/JpegWriter.h"
 #include "platform/codec/PngWriter.h"
 #include "platform/codec/PsdWriter.h"
 #include "platform/codec/TiffWriter.h"
@@ -17,6 +18,13 @@ bool lossless(QIODevice *device, const QImage &image, const ExportMetadata &meta
     return Writer(device, image, metadata, error, hook);
 }
 
+template <bool (*Writer)(QIODevice *, const PictureBands &, const ExportMetadata &, Error *, const RowReadHook &)>
+bool losslessBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, double, Error *error,
+                   const RowReadHook &hook)
+{
+    return Writer(device, bands, metadata, error, hook);
+}
+
 } // namespace
 
 const std::vector<ExportFormat> &ExportFormat::all()
@@ -27,10 +35,11 @@ const std::vector<ExportFormat> &ExportFormat::all()
          {QStringLiteral("jpg"), QStringLiteral("jpeg")}, QStringLiteral("image/jpeg"), 0, true, false,
          &JpegWriter::write, &JpegWriter::writeBands},
         {Id::Png, QStringLiteral("PNG"), QString::fromLatin1(TypeTable::kPNG), {QStringLiteral("png")},
-         QStringLiteral("image/png"), 1, false, true, &lossless<&PngWriter::write>, nullptr},
+         QStringLiteral("image/png"), 1, false, true, &lossless<&PngWriter::write>,
+         &losslessBands<&PngWriter::writeBands>},
         {Id::Tiff, QStringLiteral("TIFF"), QString::fromLatin1(TypeTable::kTIFF),
          {QStringLiteral("tiff"), QStringLiteral("tif")}, QStringLiteral("image/tiff"), 2, false, true,
-         &lossless<&TiffWriter::write>, nullptr},
+         &lossless<&TiffWriter::write>, &losslessBands<&TiffWriter::writeBands>},
         {Id::Psd, QStringLiteral("PSD"), QString::fromLatin1(TypeTable::kPSD), {QStringLiteral("psd")},
          QStringLiteral("image/vnd.adobe.photoshop"), 3, false, true, &lossless<&PsdWriter::write>, nullptr},
     };

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
-#include "platform/codec/JpegWriter.h"
+#include "platform/codec/PictureBands.h"
 #include "platform/codec/RowReadHook.h"
 
 #include <QString>
@@ -25,7 +25,7 @@ struct ExportFormat {
 
     using Write = bool (*)(QIODevice *device, const QImage &image, const ExportMetadata &metadata, double quality,
                            Error *error, const RowReadHook &hook);
-    using WriteBands = bool (*)(QIODevice *device, const JpegWriter::Bands &bands, const ExportMetadata &metadata,
+    using WriteBands = bool (*)(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata,
                                 double quality, Error *error, const RowReadHook &hook);
 
     Id id;

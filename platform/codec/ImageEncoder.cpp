@@ -121,7 +121,7 @@ bool ImageEncoder::canWriteBands(const QString &type)
     return format && format->writeBands;
 }
 
-bool ImageEncoder::writeBandsToFile(const QString &path, const JpegWriter::Bands &bands, const QString &type,
+bool ImageEncoder::writeBandsToFile(const QString &path, const PictureBands &bands, const QString &type,
                                     const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                                     const RowReadHook &hook)
 {
@@ -131,9 +131,25 @@ bool ImageEncoder::writeBandsToFile(const QString &path, const JpegWriter::Bands
                    QStringLiteral("Pictures of the type “%1” can't be written a band at a time.").arg(type));
         return false;
     }
-    return writeAtomically(path, error, [&](QIODevice *file, Error *encodeError) {
-        return format->writeBands(file, bands, metadata, quality.value_or(0.75), encodeError, hook);
-    });
+    const auto attempt = [&](const PictureBands &these, Error *failure) {
+        return writeAtomically(path, failure, [&](QIODevice *file, Error *encodeError) {
+            return format->writeBands(file, these, metadata, quality.value_or(0.75), encodeError, hook);
+        });
+    };
+    Error failure;
+    if (attempt(bands, &failure))
+        return true;
+    if (failure.code == int(CodecError::StartOver) && bands.mayStartOver) {
+        PictureBands other = bands;
+        other.transparent = !bands.transparent;
+        other.mayStartOver = false;
+        failure = Error();
+        if (attempt(other, &failure))
+            return true;
+    }
+    if (error)
+        *error = failure;
+    return false;
 }
 
 bool ImageEncoder::writeAtomically(const QString &path, Error *error,

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
-#include "platform/codec/JpegWriter.h"
+#include "platform/codec/PictureBands.h"
 #include "platform/codec/RowReadHook.h"
 
 #include <QByteArray>
@@ -45,8 +45,10 @@ public:
 
     // Whether pictures of the type can be written a band at a time.
     static bool canWriteBands(const QString &type);
-    // The same, for a picture made a band of rows at a time and never held whole.
-    static bool writeBandsToFile(const QString &path, const JpegWriter::Bands &bands, const QString &type,
+    // The same, for a picture made a band of rows at a time and never held
+    // whole. A format that says in its header whether there is alpha may
+    // draw the bands twice, when they prove `bands.transparent` wrong.
+    static bool writeBandsToFile(const QString &path, const PictureBands &bands, const QString &type,
                                  const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                                  const RowReadHook &hook = {});
 

@@ -1,5 +1,6 @@
 #include "platform/codec/PngWriter.h"
 
+#include "platform/codec/BandPipeline.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/PixelRows.h"
@@ -51,15 +52,15 @@ struct Chunks {
     int textCount;
 };
 
-// Everything between setjmp and the end, with no C++ object a longjmp skips.
-bool compress(png_structp png, png_infop info, const QImage &image, bool alpha, const Chunks &chunks, uchar *row,
-              const RowReadHook &hook, Context *ctx)
+// Each step between its setjmp and its end holds no C++ object a longjmp
+// would skip.
+bool writeHeader(png_structp png, png_infop info, QSize size, bool alpha, const Chunks &chunks)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_set_benign_errors(png, 1);
     png_set_compression_level(png, 1);
-    png_set_IHDR(png, info, png_uint_32(image.width()), png_uint_32(image.height()), 8,
+    png_set_IHDR(png, info, png_uint_32(size.width()), png_uint_32(size.height()), 8,
                  alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (chunks.dpi) {
@@ -75,8 +76,17 @@ bool compress(png_structp png, png_infop info, const QImage &image, bool alpha, 
     if (chunks.textCount > 0)
         png_set_text(png, info, chunks.texts, chunks.textCount);
     png_write_info(png, info);
+    return true;
+}
+
+// The rows of `image`; `before(y)` is asked before each and may stop them.
+template <typename Before>
+bool writeRows(png_structp png, const QImage &image, bool alpha, uchar *row, const Before &before, Context *ctx)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
     for (int y = 0; y < image.height(); ++y) {
-        if (hook && !hook(y + 1, image.height())) {
+        if (!before(y)) {
             ctx->cancelled = true;
             return false;
         }
@@ -86,11 +96,93 @@ bool compress(png_structp png, png_infop info, const QImage &image, bool alpha, 
             PixelRows::rgb(image, y, row);
         png_write_row(png, row);
     }
+    return true;
+}
+
+bool writeEnd(png_structp png)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
     // Every chunk went out before the pixels; handing the info again would
     // repeat eXIf after them.
     png_write_end(png, nullptr);
     return true;
 }
+
+// The chunks of the metadata and the writer, made ready for `begin`.
+class Writer
+{
+public:
+    Writer(QIODevice *device, const ExportMetadata &metadata)
+        : m_exif(metadata.exifBlob())
+        , m_icc(metadata.iccProfile())
+        , m_xmp(metadata.xmpPacket())
+        , m_software(metadata.software().toUtf8())
+        , m_dpi(metadata.dpi())
+        , m_ctx{device, false, false, {}}
+    {
+        png_text sw{};
+        sw.compression = PNG_TEXT_COMPRESSION_NONE;
+        sw.key = const_cast<char *>("Software");
+        sw.text = const_cast<char *>(m_software.constData());
+        sw.text_length = size_t(m_software.size());
+        m_texts.push_back(sw);
+        if (!m_xmp.isEmpty()) {
+            png_text t{};
+            t.compression = PNG_ITXT_COMPRESSION_NONE;
+            t.key = const_cast<char *>("XML:com.adobe.xmp");
+            t.text = const_cast<char *>(m_xmp.constData());
+            t.itxt_length = size_t(m_xmp.size());
+            t.lang = const_cast<char *>("");
+            t.lang_key = const_cast<char *>("");
+            m_texts.push_back(t);
+        }
+        m_png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &m_ctx, pngError, pngWarning);
+        m_info = m_png ? png_create_info_struct(m_png) : nullptr;
+        if (m_png && m_info)
+            png_set_write_fn(m_png, &m_ctx, pngWrite, pngFlush);
+    }
+    ~Writer() { png_destroy_write_struct(&m_png, &m_info); }
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+
+    bool ready(Error *error) const
+    {
+        if (m_png && m_info)
+            return true;
+        codecError(error, CodecError::OutOfMemory, QStringLiteral("Not enough memory to encode the PNG picture."));
+        return false;
+    }
+    bool begin(QSize size, bool alpha)
+    {
+        const Chunks chunks{m_dpi, &m_exif, &m_icc, m_texts.data(), int(m_texts.size())};
+        return writeHeader(m_png, m_info, size, alpha, chunks);
+    }
+    png_structp png() const { return m_png; }
+    Context &context() { return m_ctx; }
+
+    bool fail(Error *error)
+    {
+        if (m_ctx.cancelled)
+            codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+        else if (m_ctx.writeFailed)
+            codecError(error, CodecError::WriteFailed, m_ctx.device->errorString());
+        else
+            codecError(error, CodecError::EncoderFailed, QString::fromLocal8Bit(m_ctx.message));
+        return false;
+    }
+
+private:
+    const QByteArray m_exif;
+    const QByteArray m_icc;
+    const QByteArray m_xmp;
+    const QByteArray m_software;
+    const std::optional<double> m_dpi;
+    std::vector<png_text> m_texts;
+    Context m_ctx;
+    png_structp m_png = nullptr;
+    png_infop m_info = nullptr;
+};
 
 } // namespace
 
@@ -98,51 +190,49 @@ bool PngWriter::write(QIODevice *device, const QImage &image, const ExportMetada
                       const RowReadHook &hook)
 {
     const bool alpha = PixelRows::hasTransparency(image);
-    const QByteArray exif = metadata.exifBlob();
-    const QByteArray icc = metadata.iccProfile();
-    const QByteArray xmp = metadata.xmpPacket();
-    const QByteArray software = metadata.software().toUtf8();
     std::vector<uchar> row(size_t(image.width()) * (alpha ? 4 : 3));
+    Writer writer(device, metadata);
+    if (!writer.ready(error))
+        return false;
+    const auto before = [&](int y) { return !hook || hook(y + 1, image.height()); };
+    if (!writer.begin(image.size(), alpha)
+        || !writeRows(writer.png(), image, alpha, row.data(), before, &writer.context()) || !writeEnd(writer.png()))
+        return writer.fail(error);
+    return true;
+}
 
-    std::vector<png_text> texts;
-    png_text sw{};
-    sw.compression = PNG_TEXT_COMPRESSION_NONE;
-    sw.key = const_cast<char *>("Software");
-    sw.text = const_cast<char *>(software.constData());
-    sw.text_length = size_t(software.size());
-    texts.push_back(sw);
-    if (!xmp.isEmpty()) {
-        png_text t{};
-        t.compression = PNG_ITXT_COMPRESSION_NONE;
-        t.key = const_cast<char *>("XML:com.adobe.xmp");
-        t.text = const_cast<char *>(xmp.constData());
-        t.itxt_length = size_t(xmp.size());
-        t.lang = const_cast<char *>("");
-        t.lang_key = const_cast<char *>("");
-        texts.push_back(t);
-    }
-
-    Context ctx{device, false, false, {}};
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &ctx, pngError, pngWarning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info) {
-        png_destroy_write_struct(&png, &info);
-        codecError(error, CodecError::OutOfMemory, QStringLiteral("Not enough memory to encode the PNG picture."));
+bool PngWriter::writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
+                           const RowReadHook &hook)
+{
+    if (bands.size.isEmpty() || !bands.band) {
+        codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
         return false;
     }
-    png_set_write_fn(png, &ctx, pngWrite, pngFlush);
-    const Chunks chunks{metadata.dpi(), &exif, &icc, texts.data(), int(texts.size())};
-    const bool ok = compress(png, info, image, alpha, chunks, row.data(), hook, &ctx);
-    png_destroy_write_struct(&png, &info);
-    if (!ok) {
-        if (ctx.cancelled)
-            codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
-        else if (ctx.writeFailed)
-            codecError(error, CodecError::WriteFailed, device->errorString());
-        else
-            codecError(error, CodecError::EncoderFailed, QString::fromLocal8Bit(ctx.message));
+    const bool alpha = bands.transparent;
+    BandPipeline::TransparencyCheck transparency(bands);
+    std::vector<uchar> row(size_t(bands.size.width()) * (alpha ? 4 : 3));
+    Writer writer(device, metadata);
+    if (!writer.ready(error))
+        return false;
+    if (!writer.begin(bands.size, alpha))
+        return writer.fail(error);
+    const auto outcome = BandPipeline::run(bands, hook, [&](const QImage &band, int, BandPipeline::Rows &rows) {
+        if (!transparency.check(band))
+            return false;
+        return writeRows(
+            writer.png(), band, alpha, row.data(), [&](int) { return rows.written(); }, &writer.context());
+    });
+    if (outcome == BandPipeline::Outcome::Cancelled) {
+        codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+        return false;
     }
-    return ok;
+    if (transparency.wrong(outcome)) {
+        codecError(error, CodecError::StartOver, QStringLiteral("The picture's transparency was guessed wrong."));
+        return false;
+    }
+    if (outcome != BandPipeline::Outcome::Done || !writeEnd(writer.png()))
+        return writer.fail(error);
+    return true;
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/codec/TiffWriter.h"
 
+#include "platform/codec/BandPipeline.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/PixelRows.h"
@@ -231,108 +232,190 @@ uint64_t writeSubDirectory(TIFF *tif, const Exiv2::ExifData &exif, const char *g
 
 } // namespace
 
+namespace {
+
+// An open TIFF with every tag of the picture set, ready for its rows.
+class Writer
+{
+public:
+    Writer(QIODevice *device, QSize size, bool alpha, const ExportMetadata &metadata)
+        : m_ctx{device, false, QString()}
+    {
+        const int samples = alpha ? 4 : 3;
+        const int w = size.width();
+        const int h = size.height();
+        const QByteArray xmp = metadata.xmpPacket();
+        const QByteArray iptc = metadata.iptcBlob();
+        const QByteArray icc = metadata.iccProfile();
+        const QByteArray software = metadata.software().toUtf8();
+
+        TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+        TIFFOpenOptionsSetErrorHandlerExtR(options, errorHandler, &m_ctx);
+        TIFFOpenOptionsSetWarningHandlerExtR(options, warningHandler, &m_ctx);
+        // Big TIFF only when the plain offsets could overflow.
+        const quint64 raw = quint64(w) * quint64(h) * quint64(samples);
+        const char *mode = raw > 3'500'000'000ull ? "w8" : "w";
+        m_tif = TIFFClientOpenExt("export", mode, &m_ctx, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
+                                  unmapProc, options);
+        TIFFOpenOptionsFree(options);
+        if (!m_tif)
+            return;
+        TIFF *tif = m_tif;
+
+        // The EXIF and GPS directories go first, so the main directory can point at them.
+        const Exiv2::ExifData &exif = metadata.exif();
+        const uint64_t exifOffset = writeSubDirectory(tif, exif, "Photo", false);
+        const uint64_t gpsOffset = writeSubDirectory(tif, exif, "GPSInfo", true);
+        if (exifOffset || gpsOffset)
+            TIFFCreateDirectory(tif);
+
+        bool ok = true;
+        ok = ok && TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(w));
+        ok = ok && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(h));
+        ok = ok && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        ok = ok && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+        ok = ok && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        ok = ok && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        if (alpha) {
+            const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+            ok = ok && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+        }
+        ok = ok && TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+        ok = ok && TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1);
+        // Strips of about 256 KB compress well and keep memory small.
+        const uint32_t rowsPerStrip = uint32_t(std::max<qint64>(1, (256 * 1024) / (qint64(w) * samples)));
+        ok = ok && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::min<uint32_t>(rowsPerStrip, uint32_t(h)));
+        ok = ok && TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+        ok = ok && TIFFSetField(tif, TIFFTAG_SOFTWARE, software.constData());
+        if (metadata.dpi()) {
+            ok = ok && TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(*metadata.dpi()));
+            ok = ok && TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(*metadata.dpi()));
+            ok = ok && TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        }
+        // The photo's own IFD0 tags (camera, artist, copyright, dates...).
+        for (const Exiv2::Exifdatum &d : exif) {
+            if (d.groupName() == "Image" && !isOwnTag(d.tag()))
+                setExifField(tif, d);
+        }
+        if (!xmp.isEmpty())
+            ok = ok && TIFFSetField(tif, TIFFTAG_XMLPACKET, uint32_t(xmp.size()), xmp.constData());
+        if (!iptc.isEmpty())
+            ok = ok && TIFFSetField(tif, TIFFTAG_RICHTIFFIPTC, uint32_t(iptc.size()), iptc.constData());
+        if (!icc.isEmpty())
+            ok = ok && TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.constData());
+        if (exifOffset)
+            ok = ok && TIFFSetField(tif, TIFFTAG_EXIFIFD, uint64_t(exifOffset));
+        if (gpsOffset)
+            ok = ok && TIFFSetField(tif, TIFFTAG_GPSIFD, uint64_t(gpsOffset));
+        m_tagsSet = ok;
+    }
+    ~Writer()
+    {
+        if (m_tif)
+            TIFFClose(m_tif);
+    }
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+
+    // Whether the file could be opened and its tags set; else the error.
+    bool ready(Error *error)
+    {
+        if (m_tif && m_tagsSet)
+            return true;
+        return fail(error, false);
+    }
+    bool writeRow(const uchar *row, int y)
+    {
+        return TIFFWriteScanline(m_tif, const_cast<uchar *>(row), uint32_t(y), 0) == 1;
+    }
+    // Writes the directory and closes the file.
+    bool finish(Error *error)
+    {
+        const bool ok = TIFFWriteDirectory(m_tif) == 1;
+        TIFFClose(m_tif);
+        m_tif = nullptr;
+        return ok && !m_ctx.writeFailed ? true : fail(error, false);
+    }
+    bool fail(Error *error, bool cancelled)
+    {
+        if (cancelled)
+            codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+        else if (m_ctx.writeFailed)
+            codecError(error, CodecError::WriteFailed, m_ctx.device->errorString());
+        else
+            codecError(error, CodecError::EncoderFailed,
+                       m_ctx.message.isEmpty() ? QStringLiteral("The TIFF encoder failed.") : m_ctx.message);
+        return false;
+    }
+
+private:
+    Context m_ctx;
+    TIFF *m_tif = nullptr;
+    bool m_tagsSet = false;
+};
+
+} // namespace
+
 bool TiffWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
                        const RowReadHook &hook)
 {
     const bool alpha = PixelRows::hasTransparency(image);
-    const int samples = alpha ? 4 : 3;
-    const int w = image.width();
     const int h = image.height();
-    const QByteArray xmp = metadata.xmpPacket();
-    const QByteArray iptc = metadata.iptcBlob();
-    const QByteArray icc = metadata.iccProfile();
-    const QByteArray software = metadata.software().toUtf8();
-    std::vector<uchar> row(size_t(w) * size_t(samples));
-
-    Context ctx{device, false, QString()};
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, errorHandler, &ctx);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, warningHandler, &ctx);
-    // Big TIFF only when the plain offsets could overflow.
-    const quint64 raw = quint64(w) * quint64(h) * quint64(samples);
-    const char *mode = raw > 3'500'000'000ull ? "w8" : "w";
-    TIFF *tif = TIFFClientOpenExt("export", mode, &ctx, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
-                                  unmapProc, options);
-    TIFFOpenOptionsFree(options);
-    if (!tif) {
-        codecError(error, ctx.writeFailed ? CodecError::WriteFailed : CodecError::EncoderFailed,
-                   ctx.writeFailed ? device->errorString() : ctx.message);
+    std::vector<uchar> row(size_t(image.width()) * size_t(alpha ? 4 : 3));
+    Writer writer(device, image.size(), alpha, metadata);
+    if (!writer.ready(error))
         return false;
-    }
-
-    // The EXIF and GPS directories go first, so the main directory can point at them.
-    const Exiv2::ExifData &exif = metadata.exif();
-    const uint64_t exifOffset = writeSubDirectory(tif, exif, "Photo", false);
-    const uint64_t gpsOffset = writeSubDirectory(tif, exif, "GPSInfo", true);
-    if (exifOffset || gpsOffset)
-        TIFFCreateDirectory(tif);
-
-    bool ok = true;
-    ok = ok && TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(w));
-    ok = ok && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(h));
-    ok = ok && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    ok = ok && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    ok = ok && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    ok = ok && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    if (alpha) {
-        const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-        ok = ok && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
-    }
-    ok = ok && TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-    ok = ok && TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1);
-    // Strips of about 256 KB compress well and keep memory small.
-    const uint32_t rowsPerStrip = uint32_t(std::max<qint64>(1, (256 * 1024) / (qint64(w) * samples)));
-    ok = ok && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::min<uint32_t>(rowsPerStrip, uint32_t(h)));
-    ok = ok && TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    ok = ok && TIFFSetField(tif, TIFFTAG_SOFTWARE, software.constData());
-    if (metadata.dpi()) {
-        ok = ok && TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(*metadata.dpi()));
-        ok = ok && TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(*metadata.dpi()));
-        ok = ok && TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    }
-    // The photo's own IFD0 tags (camera, artist, copyright, dates...).
-    for (const Exiv2::Exifdatum &d : exif) {
-        if (d.groupName() == "Image" && !isOwnTag(d.tag()))
-            setExifField(tif, d);
-    }
-    if (!xmp.isEmpty())
-        ok = ok && TIFFSetField(tif, TIFFTAG_XMLPACKET, uint32_t(xmp.size()), xmp.constData());
-    if (!iptc.isEmpty())
-        ok = ok && TIFFSetField(tif, TIFFTAG_RICHTIFFIPTC, uint32_t(iptc.size()), iptc.constData());
-    if (!icc.isEmpty())
-        ok = ok && TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.constData());
-    if (exifOffset)
-        ok = ok && TIFFSetField(tif, TIFFTAG_EXIFIFD, uint64_t(exifOffset));
-    if (gpsOffset)
-        ok = ok && TIFFSetField(tif, TIFFTAG_GPSIFD, uint64_t(gpsOffset));
-
-    bool cancelled = false;
-    for (int y = 0; ok && y < h; ++y) {
-        if (hook && !hook(y + 1, h)) {
-            cancelled = true;
-            ok = false;
-            break;
-        }
+    for (int y = 0; y < h; ++y) {
+        if (hook && !hook(y + 1, h))
+            return writer.fail(error, true);
         if (alpha)
             PixelRows::rgba(image, y, row.data());
         else
             PixelRows::rgb(image, y, row.data());
-        ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) == 1;
+        if (!writer.writeRow(row.data(), y))
+            return writer.fail(error, false);
     }
-    ok = ok && TIFFWriteDirectory(tif) == 1;
-    TIFFClose(tif);
-    ok = ok && !ctx.writeFailed;
-    if (!ok) {
-        if (cancelled)
-            codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
-        else if (ctx.writeFailed)
-            codecError(error, CodecError::WriteFailed, device->errorString());
-        else
-            codecError(error, CodecError::EncoderFailed,
-                       ctx.message.isEmpty() ? QStringLiteral("The TIFF encoder failed.") : ctx.message);
+    return writer.finish(error);
+}
+
+bool TiffWriter::writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
+                            const RowReadHook &hook)
+{
+    if (bands.size.isEmpty() || !bands.band) {
+        codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return false;
     }
-    return ok;
+    const bool alpha = bands.transparent;
+    BandPipeline::TransparencyCheck transparency(bands);
+    std::vector<uchar> row(size_t(bands.size.width()) * size_t(alpha ? 4 : 3));
+    Writer writer(device, bands.size, alpha, metadata);
+    if (!writer.ready(error))
+        return false;
+    const auto outcome = BandPipeline::run(bands, hook, [&](const QImage &band, int first, BandPipeline::Rows &rows) {
+        if (!transparency.check(band))
+            return false;
+        for (int y = 0; y < band.height(); ++y) {
+            if (!rows.written())
+                return false;
+            if (alpha)
+                PixelRows::rgba(band, y, row.data());
+            else
+                PixelRows::rgb(band, y, row.data());
+            if (!writer.writeRow(row.data(), first + y))
+                return false;
+        }
+        return true;
+    });
+    if (outcome == BandPipeline::Outcome::Cancelled)
+        return writer.fail(error, true);
+    if (transparency.wrong(outcome)) {
+        codecError(error, CodecError::StartOver, QStringLiteral("The picture's transparency was guessed wrong."));
+        return false;
+    }
+    if (outcome != BandPipeline::Outcome::Done)
+        return writer.fail(error, false);
+    return writer.finish(error);
 }
 
 } // namespace platform

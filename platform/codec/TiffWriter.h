@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/codec/PictureBands.h"
 #include "platform/codec/RowReadHook.h"
 
 #include <QImage>
@@ -20,6 +21,9 @@ class TiffWriter
 public:
     static bool write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
                       const RowReadHook &hook = {});
+    // The same, for a picture made a band at a time and never held whole.
+    static bool writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
+                           const RowReadHook &hook = {});
 };
 
 } // namespace platform

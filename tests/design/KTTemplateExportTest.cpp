@@ -212,7 +212,9 @@ TEST(KTTemplateExport, EveryFormatCarriesThePhotosMetadataUpright)
     for (const Case &c : {Case{platform::TypeTable::kJPEG, "jpg", false, "JFIF:XResolution"},
                           Case{platform::TypeTable::kJPEG, "bands.jpg", false, "JFIF:XResolution", true},
                           Case{platform::TypeTable::kPNG, "png", true, "PNG-pHYs:PixelsPerUnitX"},
+                          Case{platform::TypeTable::kPNG, "bands.png", true, "PNG-pHYs:PixelsPerUnitX", true},
                           Case{platform::TypeTable::kTIFF, "tif", true, "IFD0:XResolution"},
+                          Case{platform::TypeTable::kTIFF, "bands.tif", true, "IFD0:XResolution", true},
                           Case{platform::TypeTable::kPSD, "psd", true, "Photoshop:XResolution"}}) {
         SCOPED_TRACE(c.extension);
         const QString path = scratch(QStringLiteral("framed.%1").arg(c.extension));
@@ -227,7 +229,7 @@ TEST(KTTemplateExport, EveryFormatCarriesThePhotosMetadataUpright)
         EXPECT_EQ(channels.contains(QLatin1String("a")), c.alpha) << channels.toStdString();
         const QJsonObject tags = externalreaders::exiftool(path);
         const double resolution = tags.value(c.resolutionTag).toDouble();
-        EXPECT_NEAR(resolution, QLatin1String(c.extension) == QLatin1String("png") ? 240 / 0.0254 : 240, 1)
+        EXPECT_NEAR(resolution, QString::fromLatin1(c.extension).endsWith(QLatin1String("png")) ? 240 / 0.0254 : 240, 1)
             << c.resolutionTag;
         EXPECT_EQ(tags.value("IFD0:Software").toString(), software);
         EXPECT_EQ(tags.value("IFD0:Orientation").toInt(), 1);
@@ -251,6 +253,19 @@ TEST(KTTemplateExport, EveryFormatCarriesThePhotosMetadataUpright)
     EXPECT_NEAR(jpeg.pixelColor(5, 5).green(), 128 + 15, 6);
     // Made a band of rows at a time, the picture is the same.
     EXPECT_EQ(QImage(scratch("framed.bands.jpg")), jpeg);
+    EXPECT_EQ(QImage(scratch("framed.bands.png")), png);
+    // Every tag as the whole picture's file has it.
+    for (const char *extension : {"png", "tif"}) {
+        QJsonObject whole = externalreaders::exiftool(scratch(QStringLiteral("framed.%1").arg(extension)));
+        QJsonObject banded = externalreaders::exiftool(scratch(QStringLiteral("framed.bands.%1").arg(extension)));
+        for (QJsonObject *tags : {&whole, &banded}) {
+            for (const QString &key : tags->keys()) {
+                if (key.startsWith(QLatin1String("System:")) || key == QLatin1String("SourceFile"))
+                    tags->remove(key);
+            }
+        }
+        EXPECT_EQ(banded, whole) << extension;
+    }
 }
 
 TEST(KTTemplateExport, BandByBandProgressRunsToHundredAndCancelLeavesNoFile)

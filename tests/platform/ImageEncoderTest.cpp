@@ -315,3 +315,51 @@ TEST(ImageEncoderJpeg, APictureEncodedInStripsDecodesToThePixelsOfOnePassTelling
                                            [](qint64 read, qint64) { return read < 500; }));
     EXPECT_FALSE(QFile::exists(cancelled));
 }
+
+TEST(ImageEncoderBands, LosslessFilesWrittenInBandsAreTheWholePicturesWhateverWasGuessed)
+{
+    QImage opaque = codectest::renderedPicture(90, 70, QImage::Format_ARGB32_Premultiplied, false);
+    // Transparency in the last band only: a wrong guess shows late.
+    QImage late = opaque.copy();
+    QPainter(&late).fillRect(QRect(10, 66, 20, 4), QColor(200, 40, 10, 128));
+    for (const char *type : {TypeTable::kPNG, TypeTable::kTIFF}) {
+        for (const QImage &picture : {opaque, late}) {
+            const ExportMetadata meta = codectest::prepared(picture);
+            QFile whole(write(QStringLiteral("whole"), picture, type, meta));
+            ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+            for (const bool guess : {false, true}) {
+                SCOPED_TRACE(std::string(type) + (guess ? " guessed transparent" : " guessed opaque"));
+                platform::PictureBands bands;
+                bands.size = picture.size();
+                bands.rows = 16;
+                bands.inFlight = 3;
+                bands.transparent = guess;
+                bands.band = [&](int first, int count) {
+                    return QImage(picture.constScanLine(first), picture.width(), count, picture.bytesPerLine(),
+                                  picture.format());
+                };
+                const QString path = scratchFile(QStringLiteral("bands"));
+                platform::Error error;
+                ASSERT_TRUE(ImageEncoder::writeBandsToFile(path, bands, type, meta, {}, &error))
+                    << error.description.toStdString();
+                QFile banded(path);
+                ASSERT_TRUE(banded.open(QIODevice::ReadOnly));
+                whole.seek(0);
+                EXPECT_TRUE(banded.readAll() == whole.readAll());
+
+                // Stopped by the reader or by the maker: cancelled, and no file.
+                QFile::remove(path);
+                EXPECT_FALSE(ImageEncoder::writeBandsToFile(path, bands, type, meta, {}, &error,
+                                                            [](qint64 read, qint64) { return read < 20; }));
+                EXPECT_EQ(error.code, int(platform::CodecError::Cancelled));
+                int made = 0;
+                bands.band = [&](int first, int count) {
+                    return ++made > 2 ? QImage() : picture.copy(0, first, picture.width(), count);
+                };
+                EXPECT_FALSE(ImageEncoder::writeBandsToFile(path, bands, type, meta, {}, &error));
+                EXPECT_EQ(error.code, int(platform::CodecError::Cancelled));
+                EXPECT_FALSE(QFile::exists(path));
+            }
+        }
+    }
+}

@@ -1,0 +1,159 @@
+#include "platform/codec/BandPipeline.h"
+
+#include "platform/codec/PixelRows.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace platform {
+
+BandPipeline::Outcome BandPipeline::run(const PictureBands &bands, const RowReadHook &hook, const Encode &encode)
+{
+    const int height = bands.size.height();
+    const int rows = std::max(1, bands.rows);
+    const int count = (height + rows - 1) / rows;
+    const int inFlight = std::max(1, bands.inFlight);
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::pair<QImage, int>> queue; // made, not yet taken by the encoder
+    int encoded = 0;
+    bool failed = false;
+    Rows progress;
+
+    const auto work = [&] {
+        for (int i = 0; i < count; ++i) {
+            std::pair<QImage, int> next;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                changed.wait(guard, [&] { return !queue.empty() || progress.m_stop.load(); });
+                if (queue.empty())
+                    return;
+                next = std::move(queue.front());
+                queue.pop_front();
+            }
+            const bool ok = encode(next.first, next.second, progress);
+            next.first = QImage();
+            {
+                const std::lock_guard<std::mutex> guard(lock);
+                if (ok)
+                    ++encoded;
+                else
+                    failed = true;
+            }
+            changed.notify_all();
+            if (!ok)
+                return;
+        }
+    };
+    std::thread worker;
+    // Stops and waits for the encoder however this thread leaves.
+    struct Joiner {
+        std::thread &worker;
+        std::mutex &lock;
+        std::condition_variable &changed;
+        Rows &progress;
+        ~Joiner()
+        {
+            if (!worker.joinable())
+                return;
+            {
+                const std::lock_guard<std::mutex> guard(lock);
+                progress.m_stop = true;
+            }
+            changed.notify_all();
+            worker.join();
+        }
+    } joiner{worker, lock, changed, progress};
+    try {
+        worker = std::thread(work);
+    } catch (const std::system_error &) {
+        // No thread to spare: each band is encoded as soon as it is drawn.
+    }
+
+    qint64 told = 0;
+    bool cancelled = false;
+    // Told in the order of the rows, and on this thread only.
+    const auto report = [&] {
+        const qint64 written = std::min<qint64>(progress.m_written.load(), height);
+        if (written > told && !cancelled) {
+            told = written;
+            if (hook && !hook(told, height))
+                cancelled = true;
+        }
+    };
+    int made = 0;
+    for (;;) {
+        bool room = false;
+        bool done = false;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            const auto ready = [&] {
+                return failed || encoded == count || (made < count && made - encoded < inFlight);
+            };
+            if (worker.joinable())
+                changed.wait_for(guard, std::chrono::milliseconds(20), ready);
+            done = failed || encoded == count;
+            room = !done && made < count && made - encoded < inFlight;
+        }
+        report();
+        if (done || cancelled)
+            break;
+        if (!room)
+            continue;
+        const int first = made * rows;
+        QImage band = bands.band(first, std::min(rows, height - first));
+        if (band.isNull()) {
+            cancelled = true;
+            break;
+        }
+        if (!PixelRows::isSupported(band.format()))
+            band = band.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        ++made;
+        if (!worker.joinable()) {
+            if (encode(band, first, progress))
+                ++encoded;
+            else
+                failed = true;
+            continue;
+        }
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            queue.emplace_back(std::move(band), first);
+        }
+        changed.notify_all();
+    }
+    if (worker.joinable() && !cancelled)
+        worker.join();
+    if (cancelled)
+        return Outcome::Cancelled;
+    return failed ? Outcome::Failed : Outcome::Done;
+}
+
+BandPipeline::TransparencyCheck::TransparencyCheck(const PictureBands &bands)
+    : m_alpha(bands.transparent)
+    , m_checking(bands.mayStartOver)
+{
+}
+
+bool BandPipeline::TransparencyCheck::check(const QImage &band)
+{
+    // One transparent pixel settles it either way.
+    if (!m_checking || m_seen || !PixelRows::hasTransparency(band))
+        return true;
+    m_seen = true;
+    m_wrong = !m_alpha;
+    return !m_wrong;
+}
+
+bool BandPipeline::TransparencyCheck::wrong(Outcome outcome) const
+{
+    return m_wrong || (outcome == Outcome::Done && m_checking && m_alpha && !m_seen);
+}
+
+} // namespace platform
