@@ -31,7 +31,7 @@ KTDesignViewController::KTDesignViewController(const QString &nibName,
 {
     // The window's one palette controller comes with its canvas.
     auto *palette = new KTLayersPaletteController(this);
-    palette->setDesignViewController(this);
+    palette->setDesignViewController(this, [this] { return docTemplate(); });
     m_layersPaletteController = palette;
     palette->awakeFromNib();
 }
@@ -57,7 +57,6 @@ QWidget *KTDesignViewController::loadView()
     m_view = view;
     if (m_layersPaletteController && !m_layersPaletteController->layersPalette()) {
         m_layersPaletteController->setLayersPalette(view->layersPaletteView());
-        m_layersPaletteController->setDesignView(view);
         m_layersPaletteController->buildEmptyPalette();
     }
     return view;

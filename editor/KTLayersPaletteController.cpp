@@ -6,9 +6,8 @@
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
 #include "design/VLImage.h"
-#include "editor/KTDesignView.h"
-#include "editor/KTDesignViewController.h"
 #include "editor/KTLayersPaletteView.h"
+#include "kit/ui/XSViewController.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ui/Document.h"
 #include "platform/ui/WindowController.h"
@@ -37,17 +36,7 @@ KTLayersPaletteView *KTLayersPaletteController::layersPalette() const
     return m_layersPalette;
 }
 
-KTDesignView *KTLayersPaletteController::designView() const
-{
-    return m_designView;
-}
-
-void KTLayersPaletteController::setDesignView(KTDesignView *view)
-{
-    m_designView = view;
-}
-
-KTDesignViewController *KTLayersPaletteController::designViewController() const
+XSViewController *KTLayersPaletteController::designViewController() const
 {
     return m_designViewController;
 }
@@ -61,16 +50,17 @@ void KTLayersPaletteController::setLayersPalette(KTLayersPaletteView *palette)
         palette->setDelegate(this);
 }
 
-void KTLayersPaletteController::setDesignViewController(KTDesignViewController *controller)
+void KTLayersPaletteController::setDesignViewController(XSViewController *controller,
+                                                        std::function<std::shared_ptr<KTTemplate>()> docTemplate)
 {
     m_designViewController = controller;
+    m_docTemplate = std::move(docTemplate);
 }
 
 void KTLayersPaletteController::awakeFromNib()
 {
     if (!m_designViewController)
         return;
-    m_designViewController->setLayersPaletteController(this);
     // The window controller learns of it when it asks for it by name.
     if (auto *windowController = m_designViewController->windowController()) {
         if (windowController->metaObject()->indexOfMethod("setLayersPaletteController(KTLayersPaletteController*)") >= 0)
@@ -95,7 +85,7 @@ bool KTLayersPaletteController::isOverlayLayer(const KTLayer *layer)
 
 std::shared_ptr<KTTemplate> KTLayersPaletteController::docTemplate() const
 {
-    return m_designViewController ? m_designViewController->docTemplate() : nullptr;
+    return m_designViewController && m_docTemplate ? m_docTemplate() : nullptr;
 }
 
 QSizeF KTLayersPaletteController::iconSize() const

@@ -9,16 +9,16 @@
 #include <QSizeF>
 #include <QUndoStack>
 
+#include <functional>
 #include <memory>
 
 class Frame;
-class KTDesignView;
-class KTDesignViewController;
 class KTLayer;
 class KTLayersPaletteView;
 class KTTemplate;
 class QAction;
 class QMenu;
+class XSViewController;
 
 // Gives the layers strip its meaning: one item per layer of the document's
 // design, kept in three groups in the design's order (overlays, frames,
@@ -39,10 +39,11 @@ public:
     // Wiring (the canvas holds the strip).
     KTLayersPaletteView *layersPalette() const;
     void setLayersPalette(KTLayersPaletteView *palette);
-    KTDesignView *designView() const;
-    void setDesignView(KTDesignView *view);
-    KTDesignViewController *designViewController() const;
-    void setDesignViewController(KTDesignViewController *controller);
+    // The canvas controller: its window, and the design it shows, asked for
+    // each time as the canvas changes designs.
+    XSViewController *designViewController() const;
+    void setDesignViewController(XSViewController *controller,
+                                 std::function<std::shared_ptr<KTTemplate>()> docTemplate);
     // Registers with the window controller of the canvas controller.
     void awakeFromNib();
 
@@ -103,8 +104,8 @@ private:
     QSizeF iconSize() const;
 
     QPointer<KTLayersPaletteView> m_layersPalette;
-    QPointer<KTDesignView> m_designView;
-    QPointer<KTDesignViewController> m_designViewController;
+    QPointer<XSViewController> m_designViewController;
+    std::function<std::shared_ptr<KTTemplate>()> m_docTemplate;
     QPointer<QUndoStack> m_undoStack;
     bool m_replayingUndo = false;
     friend class KTLayerListCommand;

@@ -2,7 +2,6 @@
 
 #include "app/AppDelegate.h"
 #include "app/KTMainMenu.h"
-#include "frameeditor/KTLibraryExporterForWeb.h"
 #include "kit/VLValueAdditions.h"
 #include "platform/Error.h"
 #include "platform/UserDefaults.h"

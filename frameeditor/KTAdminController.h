@@ -1,5 +1,6 @@
 #pragma once
 
+#include "frameeditor/KTLibraryExporterForWeb.h"
 #include "platform/Error.h"
 #include "platform/objectstore/ObjectID.h"
 #include "platform/ui/WindowController.h"
@@ -35,7 +36,7 @@ public:
     static constexpr const char *kNibName = "Admin";
     static constexpr const char *kImportWindowName = "AdminImport";
     static constexpr const char *kSinceDateKey = "AdminSinceDate";
-    static constexpr const char *kExportPathKey = "AdminExportPath";
+    static constexpr const char *kExportPathKey = KTLibraryExporterForWeb::kExportPathKey;
 
     static constexpr const char *kMenuTitle = "Admin";
     static constexpr const char *kExportUpdatesItem = "Export database updates";

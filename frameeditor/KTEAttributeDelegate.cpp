@@ -1,6 +1,5 @@
 #include "frameeditor/KTEAttributeDelegate.h"
 
-#include "frameeditor/KTEAttributesController.h"
 #include "frameeditor/KTEAttributesTableModel.h"
 #include "kit/ui/VLColorWell.h"
 #include "stores/FrameAttribute.h"
@@ -77,7 +76,7 @@ QSize KTEAttributeDelegate::sizeHint(const QStyleOptionViewItem &option, const Q
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     const QModelIndex value = index.siblingAtColumn(KTEAttributesTableModel::ValueColumn);
     if (value.data(KTEAttributesTableModel::KindRole).toInt() == FrameAttribute::KindImage)
-        size.setHeight(KTEAttributesController::kPictureRowHeight);
+        size.setHeight(kPictureRowHeight);
     else if (value.data(KTEAttributesTableModel::KindRole).toInt() == FrameAttribute::KindColor)
         size.setHeight(std::max(size.height(), 26));
     return size;

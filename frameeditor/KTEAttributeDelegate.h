@@ -9,6 +9,8 @@ class KTEAttributeDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
 public:
+    static constexpr int kPictureRowHeight = 64;
+
     using QStyledItemDelegate::QStyledItemDelegate;
 
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;

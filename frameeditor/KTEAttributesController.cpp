@@ -83,6 +83,8 @@ KTEAttributesController::~KTEAttributesController()
 {
     if (m_table)
         m_table->setModel(nullptr);
+    // The model reads this controller's rows: it goes first.
+    delete m_model;
 }
 
 QTableView *KTEAttributesController::attributesTableView()
@@ -216,6 +218,11 @@ int KTEAttributesController::attributeKindForRow(int row)
 {
     FrameAttribute *attribute = attributeForRow(row);
     return attribute ? int(attribute->kindValue()) : -1;
+}
+
+int KTEAttributesController::valueKindForRow(int row)
+{
+    return row == kIconRow ? int(FrameAttribute::KindImage) : attributeKindForRow(row);
 }
 
 QVariant KTEAttributesController::attributeValueForRow(int row)

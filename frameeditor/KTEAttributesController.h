@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frameeditor/KTEAttributesTableModel.h"
+
 #include <QHash>
 #include <QImage>
 #include <QList>
@@ -9,7 +11,6 @@
 
 class FrameAttribute;
 class FrameImage;
-class KTEAttributesTableModel;
 class KTFEWindowInterface;
 class LibraryItem;
 class QMimeData;
@@ -20,7 +21,7 @@ class QTableView;
 // its author, catalogue reference and one row per attribute of its type,
 // edited by kind. Pictures come by dragging them from the graphics browser.
 // Every edit goes into the frames context, so the window's undo takes it back.
-class KTEAttributesController : public QObject
+class KTEAttributesController : public QObject, public KTEAttributesTableModel::Rows
 {
     Q_OBJECT
 public:
@@ -32,10 +33,7 @@ public:
     static constexpr int kAuthorRow = 4;
     static constexpr int kCatalogRefRow = 5;
     static constexpr int kFirstAttributeRow = 6;
-    static constexpr int kPictureRowHeight = 64;
     static constexpr int kIconSide = 92;
-    static constexpr const char *kPropertyColumn = "Property";
-    static constexpr const char *kValueColumn = "Value";
 
     explicit KTEAttributesController(KTFEWindowInterface *window, QObject *parent = nullptr);
     ~KTEAttributesController() override;
@@ -50,17 +48,19 @@ public:
     ObjectType objectType() const { return m_objectType; }
 
     // Rows and their values, as the table shows them.
-    int numberOfRows() const;
-    QString propertyForRow(int row) const;
+    int numberOfRows() const override;
+    QString propertyForRow(int row) const override;
     // The shown value: text, a number, a boolean, a QColor or a QImage.
-    QVariant valueForRow(int row);
+    QVariant valueForRow(int row) override;
     // An edit of the value cell; false when the value doesn't fit the row.
-    bool setValueForRow(int row, const QVariant &value);
+    bool setValueForRow(int row, const QVariant &value) override;
 
     QList<FrameAttribute *> cachedAttributesArray();
     FrameAttribute *attributeForRow(int row);
     // -1 on rows without an attribute.
     int attributeKindForRow(int row);
+    // The attribute's kind, a picture on the icon row.
+    int valueKindForRow(int row) override;
     QVariant attributeValueForRow(int row);
     // Stores the value by the attribute's kind (a FrameImage* or null for
     // pictures, a QColor for colours) and brings icon and preview up to date.
@@ -84,8 +84,8 @@ public:
     bool rowHoldsPicture(int row);
 
     // Picture drops: only the graphics browser's drags, only on picture rows.
-    bool allowDropOnRow(int row, const QMimeData *data);
-    bool acceptDrop(int row, const QMimeData *data);
+    bool allowDropOnRow(int row, const QMimeData *data) override;
+    bool acceptDrop(int row, const QMimeData *data) override;
 
     // The colour wells of the table stop taking the shared dialog's colour.
     void deactivateColorPanel();

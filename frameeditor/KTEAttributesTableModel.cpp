@@ -1,15 +1,14 @@
 #include "frameeditor/KTEAttributesTableModel.h"
 
-#include "frameeditor/KTEAttributesController.h"
 #include "stores/FrameAttribute.h"
 
 #include <QColor>
 #include <QImage>
 #include <QPixmap>
 
-KTEAttributesTableModel::KTEAttributesTableModel(KTEAttributesController *controller, QObject *parent)
+KTEAttributesTableModel::KTEAttributesTableModel(Rows *rows, QObject *parent)
     : QAbstractTableModel(parent)
-    , m_controller(controller)
+    , m_rows(rows)
 {
 }
 
@@ -28,7 +27,7 @@ void KTEAttributesTableModel::valuesChanged()
 
 int KTEAttributesTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !m_controller ? 0 : m_controller->numberOfRows();
+    return parent.isValid() || !m_rows ? 0 : m_rows->numberOfRows();
 }
 
 int KTEAttributesTableModel::columnCount(const QModelIndex &parent) const
@@ -40,22 +39,20 @@ QVariant KTEAttributesTableModel::headerData(int section, Qt::Orientation orient
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    return section == PropertyColumn ? tr(KTEAttributesController::kPropertyColumn)
-                                     : tr(KTEAttributesController::kValueColumn);
+    return section == PropertyColumn ? tr(kPropertyColumn) : tr(kValueColumn);
 }
 
 QVariant KTEAttributesTableModel::data(const QModelIndex &index, int role) const
 {
-    if (!m_controller || !index.isValid())
+    if (!m_rows || !index.isValid())
         return {};
     const int row = index.row();
     if (index.column() == PropertyColumn)
-        return role == Qt::DisplayRole ? QVariant(m_controller->propertyForRow(row)) : QVariant();
-    const int kind = row == KTEAttributesController::kIconRow ? int(FrameAttribute::KindImage)
-                                                              : m_controller->attributeKindForRow(row);
+        return role == Qt::DisplayRole ? QVariant(m_rows->propertyForRow(row)) : QVariant();
+    const int kind = m_rows->valueKindForRow(row);
     if (role == KindRole)
         return kind;
-    const QVariant value = m_controller->valueForRow(row);
+    const QVariant value = m_rows->valueForRow(row);
     switch (kind) {
     case FrameAttribute::KindImage:
         return role == Qt::DecorationRole ? value : QVariant();
@@ -70,13 +67,13 @@ QVariant KTEAttributesTableModel::data(const QModelIndex &index, int role) const
 
 bool KTEAttributesTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (!m_controller || !index.isValid() || index.column() != ValueColumn)
+    if (!m_rows || !index.isValid() || index.column() != ValueColumn)
         return false;
     if (role == Qt::CheckStateRole)
-        return m_controller->setValueForRow(index.row(), value.toInt() == Qt::Checked);
+        return m_rows->setValueForRow(index.row(), value.toInt() == Qt::Checked);
     if (role != Qt::EditRole)
         return false;
-    return m_controller->setValueForRow(index.row(), value);
+    return m_rows->setValueForRow(index.row(), value);
 }
 
 Qt::ItemFlags KTEAttributesTableModel::flags(const QModelIndex &index) const
@@ -84,12 +81,9 @@ Qt::ItemFlags KTEAttributesTableModel::flags(const QModelIndex &index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled;
-    if (index.column() != ValueColumn || !m_controller)
+    if (index.column() != ValueColumn || !m_rows)
         return flags;
-    const int row = index.row();
-    if (row == KTEAttributesController::kIconRow)
-        return flags;
-    switch (m_controller->attributeKindForRow(row)) {
+    switch (m_rows->valueKindForRow(index.row())) {
     case FrameAttribute::KindBoolean: return flags | Qt::ItemIsUserCheckable;
     case FrameAttribute::KindImage: return flags;
     default: return flags | Qt::ItemIsEditable;
@@ -113,11 +107,11 @@ int KTEAttributesTableModel::dropRow(int row, const QModelIndex &parent) const
 bool KTEAttributesTableModel::canDropMimeData(const QMimeData *data, Qt::DropAction, int row, int,
                                               const QModelIndex &parent) const
 {
-    return m_controller && m_controller->allowDropOnRow(dropRow(row, parent), data);
+    return m_rows && m_rows->allowDropOnRow(dropRow(row, parent), data);
 }
 
 bool KTEAttributesTableModel::dropMimeData(const QMimeData *data, Qt::DropAction, int row, int,
                                            const QModelIndex &parent)
 {
-    return m_controller && m_controller->acceptDrop(dropRow(row, parent), data);
+    return m_rows && m_rows->acceptDrop(dropRow(row, parent), data);
 }

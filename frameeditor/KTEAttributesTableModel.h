@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QPointer>
 
-class KTEAttributesController;
+class QMimeData;
 
 // The attribute table's two columns, "Property" and "Value", read from and
-// written to the controller; takes picture drops for it.
+// written to its rows' source (the attributes controller); takes picture
+// drops for it.
 class KTEAttributesTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -14,8 +14,25 @@ public:
     enum Column { PropertyColumn = 0, ValueColumn = 1 };
     // The attribute kind of the row (-1 for the fixed rows, 1 for the icon).
     static constexpr int KindRole = Qt::UserRole + 1;
+    static constexpr const char *kPropertyColumn = "Property";
+    static constexpr const char *kValueColumn = "Value";
 
-    explicit KTEAttributesTableModel(KTEAttributesController *controller, QObject *parent = nullptr);
+    // What the table shows and edits, row by row. It must outlive the model.
+    class Rows
+    {
+    public:
+        virtual ~Rows() = default;
+        virtual int numberOfRows() const = 0;
+        virtual QString propertyForRow(int row) const = 0;
+        // As KindRole tells it.
+        virtual int valueKindForRow(int row) = 0;
+        virtual QVariant valueForRow(int row) = 0;
+        virtual bool setValueForRow(int row, const QVariant &value) = 0;
+        virtual bool allowDropOnRow(int row, const QMimeData *data) = 0;
+        virtual bool acceptDrop(int row, const QMimeData *data) = 0;
+    };
+
+    explicit KTEAttributesTableModel(Rows *rows, QObject *parent = nullptr);
 
     // The rows changed (another item, another type).
     void reload();
@@ -39,5 +56,5 @@ public:
 private:
     int dropRow(int row, const QModelIndex &parent) const;
 
-    QPointer<KTEAttributesController> m_controller;
+    Rows *m_rows;
 };

@@ -1,7 +1,6 @@
 #include "frameeditor/KTEImagesController.h"
 
 #include "app/AppDelegate.h"
-#include "frameeditor/KTEAttributesController.h"
 #include "frameeditor/KTEDeleteKeyFilter.h"
 #include "frameeditor/KTEImagesGroupModel.h"
 #include "frameeditor/KTEImagesMimeData.h"
@@ -86,9 +85,12 @@ KTEImagesController::~KTEImagesController()
 {
     m_thumbnailPool.clear();
     m_thumbnailPool.waitForDone();
-    for (Section &section : m_sections)
+    // The groups read this controller's items: they go first.
+    for (Section &section : m_sections) {
         if (section.view)
             section.view->setModel(nullptr);
+        delete section.model.data();
+    }
 }
 
 ManagedObjectContext *KTEImagesController::context() const
@@ -577,8 +579,7 @@ void KTEImagesController::removeImagesAtIndexes(QList<int> indexes)
     for (FrameImage *image : images)
         moc->deleteObject(image);
     loadImagesFromDB();
-    if (KTEAttributesController *attributes = m_window->attributesController())
-        attributes->refresh();
+    emit imagesRemoved();
 }
 
 void KTEImagesController::scheduleRemovals(const QStringList &paths)

@@ -35,7 +35,7 @@ class ManagedObjectContext;
 // files, removed with undo, and dragged onto the attribute table. A removed
 // picture's file is deleted at the end of the run, and only when its removal
 // was saved.
-class KTEImagesController : public QObject
+class KTEImagesController : public QObject, public KTEImagesGroupModel::Items
 {
     Q_OBJECT
 public:
@@ -58,7 +58,7 @@ public:
     // The browser with its controls, built on first use.
     QWidget *browserView();
 
-    const std::vector<KTEImageItem> &imagesArray() const { return m_images; }
+    const std::vector<KTEImageItem> &imagesArray() const override { return m_images; }
     // Type identifiers of the pictures that can be added.
     static QStringList fileTypes();
     static bool acceptsFileType(const QString &path);
@@ -100,14 +100,14 @@ public:
     const QSet<QString> &imagesToDeleteOnExit() const { return m_imagesToDeleteOnExit; }
 
     // The data a drag of these browser indexes carries.
-    QMimeData *mimeDataForIndexes(const QList<int> &indexes) const;
+    QMimeData *mimeDataForIndexes(const QList<int> &indexes) const override;
     // A drop of files holding at least one picture; never the browser's own drag.
-    bool allowDrop(const QMimeData *data) const;
-    bool performDrop(const QMimeData *data);
+    bool allowDrop(const QMimeData *data) const override;
+    bool performDrop(const QMimeData *data) override;
 
     // The thumbnail of the item, a square tile; the placeholder while it is
     // being made, and for a file that can't be read.
-    QPixmap thumbnailFor(const KTEImageItem &item);
+    QPixmap thumbnailFor(const KTEImageItem &item) override;
     static QPixmap placeholderThumbnail();
 
 public slots:
@@ -117,6 +117,8 @@ public slots:
 signals:
     // An addition ended; `count` pictures were added.
     void imagesAdded(int count);
+    // Pictures were removed: the attribute table shows them no more.
+    void imagesRemoved();
     void thumbnailMade(const QString &imageID);
 
 private:

@@ -1,13 +1,11 @@
 #include "frameeditor/KTEImagesGroupModel.h"
 
-#include "frameeditor/KTEImagesController.h"
-
 #include <QIcon>
 #include <QPixmap>
 
-KTEImagesGroupModel::KTEImagesGroupModel(KTEImagesController *controller, QObject *parent)
+KTEImagesGroupModel::KTEImagesGroupModel(Items *items, QObject *parent)
     : QAbstractListModel(parent)
-    , m_controller(controller)
+    , m_items(items)
 {
 }
 
@@ -21,9 +19,9 @@ void KTEImagesGroupModel::setRange(int first, int count)
 
 void KTEImagesGroupModel::thumbnailReady(const QString &imageID)
 {
-    if (!m_controller)
+    if (!m_items)
         return;
-    const auto &items = m_controller->imagesArray();
+    const auto &items = m_items->imagesArray();
     for (int row = 0; row < m_count; ++row) {
         const size_t i = size_t(m_first + row);
         if (i < items.size() && items[i].imageID() == imageID)
@@ -38,9 +36,9 @@ int KTEImagesGroupModel::rowCount(const QModelIndex &parent) const
 
 QVariant KTEImagesGroupModel::data(const QModelIndex &index, int role) const
 {
-    if (!m_controller || !index.isValid())
+    if (!m_items || !index.isValid())
         return {};
-    const auto &items = m_controller->imagesArray();
+    const auto &items = m_items->imagesArray();
     const size_t i = size_t(m_first + index.row());
     if (i >= items.size())
         return {};
@@ -50,7 +48,7 @@ QVariant KTEImagesGroupModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         return item.imageName();
     case Qt::DecorationRole:
-        return QIcon(m_controller->thumbnailFor(item));
+        return QIcon(m_items->thumbnailFor(item));
     default:
         return {};
     }
@@ -70,20 +68,20 @@ QStringList KTEImagesGroupModel::mimeTypes() const
 
 QMimeData *KTEImagesGroupModel::mimeData(const QModelIndexList &indexes) const
 {
-    if (!m_controller)
+    if (!m_items)
         return nullptr;
     QList<int> rows;
     for (const QModelIndex &index : indexes)
         rows << m_first + index.row();
-    return m_controller->mimeDataForIndexes(rows);
+    return m_items->mimeDataForIndexes(rows);
 }
 
 bool KTEImagesGroupModel::canDropMimeData(const QMimeData *data, Qt::DropAction, int, int, const QModelIndex &) const
 {
-    return m_controller && m_controller->allowDrop(data);
+    return m_items && m_items->allowDrop(data);
 }
 
 bool KTEImagesGroupModel::dropMimeData(const QMimeData *data, Qt::DropAction, int, int, const QModelIndex &)
 {
-    return m_controller && m_controller->performDrop(data);
+    return m_items && m_items->performDrop(data);
 }

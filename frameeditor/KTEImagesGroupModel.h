@@ -1,20 +1,38 @@
 #pragma once
 
-#include <QAbstractListModel>
-#include <QPointer>
+#include "frameeditor/KTEImageItem.h"
 
-class KTEImagesController;
+#include <QAbstractListModel>
+#include <QPixmap>
+
+#include <vector>
+
+class QMimeData;
 
 // One group of the graphics browser ("All images", or "Unused" and "Used"):
-// a run of the controller's items shown as titled thumbnails. Drags out
+// a run of the browser's items shown as titled thumbnails. Drags out
 // carry the pictures' GUIDs; drops of picture files add them.
 class KTEImagesGroupModel : public QAbstractListModel
 {
     Q_OBJECT
 public:
-    KTEImagesGroupModel(KTEImagesController *controller, QObject *parent = nullptr);
+    // The browser (the images controller) whose items the groups show; it
+    // must outlive its groups.
+    class Items
+    {
+    public:
+        virtual ~Items() = default;
+        virtual const std::vector<KTEImageItem> &imagesArray() const = 0;
+        virtual QPixmap thumbnailFor(const KTEImageItem &item) = 0;
+        // Positions in imagesArray.
+        virtual QMimeData *mimeDataForIndexes(const QList<int> &indexes) const = 0;
+        virtual bool allowDrop(const QMimeData *data) const = 0;
+        virtual bool performDrop(const QMimeData *data) = 0;
+    };
 
-    // The run of the controller's items this group shows.
+    explicit KTEImagesGroupModel(Items *items, QObject *parent = nullptr);
+
+    // The run of the browser's items this group shows.
     void setRange(int first, int count);
     int first() const { return m_first; }
     // Thumbnails of these GUIDs were made: their rows redraw.
@@ -33,7 +51,7 @@ public:
                       const QModelIndex &parent) override;
 
 private:
-    QPointer<KTEImagesController> m_controller;
+    Items *m_items;
     int m_first = 0;
     int m_count = 0;
 };

@@ -56,6 +56,8 @@ KTFEWindowController::KTFEWindowController(platform::ManagedObjectContext *frame
     , m_attributesController(new KTEAttributesController(this, this))
     , m_imagesController(new KTEImagesController(this, this))
 {
+    connect(m_imagesController, &KTEImagesController::imagesRemoved, m_attributesController,
+            &KTEAttributesController::refresh);
     if (platform::UndoManager *undo = m_framesContext ? m_framesContext->undoManager() : nullptr) {
         connect(undo, &platform::UndoManager::didUndo, this, &KTFEWindowController::didUndoOrRedo);
         connect(undo, &platform::UndoManager::didRedo, this, &KTFEWindowController::didUndoOrRedo);

@@ -1,6 +1,5 @@
 #include "frameeditor/KTLibraryExporterForWeb.h"
 
-#include "frameeditor/KTAdminController.h"
 #include "kit/ImageAdditions.h"
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
@@ -97,14 +96,14 @@ void KTLibraryExporterForWeb::exportLibrary()
     platform::OpenPanelRequest request;
     request.title = tr("Choose the Folder for the Web Export");
     request.choosesDirectories = true;
-    request.directory = platform::UserDefaults::standard().stringForKey(key(KTAdminController::kExportPathKey));
+    request.directory = platform::UserDefaults::standard().stringForKey(key(kExportPathKey));
     request.parent = QApplication::activeWindow();
     const QList<QUrl> chosen = platform::runOpenPanel(request);
     if (chosen.isEmpty()) {
         emit exportEnded(QString(), {});
         return;
     }
-    platform::UserDefaults::standard().setObject(key(KTAdminController::kExportPathKey), chosen.constLast().toLocalFile());
+    platform::UserDefaults::standard().setObject(key(kExportPathKey), chosen.constLast().toLocalFile());
     startExportAtURL(chosen.constLast());
 }
 

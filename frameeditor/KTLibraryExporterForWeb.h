@@ -24,6 +24,8 @@ public:
     static constexpr const char *kCollectionIconName = "CollectionIcon.png";
     static constexpr const char *kSetIconName = "SetIcon.png";
     static constexpr const char *kFrameIconFormat = "%1-icon.png";
+    // The default that remembers the folder chosen last.
+    static constexpr const char *kExportPathKey = "AdminExportPath";
 
     explicit KTLibraryExporterForWeb(LibraryStore *library, QObject *parent = nullptr);
     ~KTLibraryExporterForWeb() override;

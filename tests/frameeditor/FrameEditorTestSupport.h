@@ -39,6 +39,8 @@ struct Window : KTFEWindowInterface {
         library.moc()->setUndoManager(undo);
         images = std::make_unique<KTEImagesController>(this);
         attributes = std::make_unique<KTEAttributesController>(this);
+        QObject::connect(images.get(), &KTEImagesController::imagesRemoved, attributes.get(),
+                         &KTEAttributesController::refresh);
         images->browserView()->resize(500, 300);
         attributes->attributesTableView()->resize(400, 600);
         attributes->attributesTableView()->show();

@@ -9,6 +9,7 @@
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "frameeditor/KTEAttributesController.h"
+#include "frameeditor/KTEImagesController.h"
 #include "frameeditor/KTEOutlineController.h"
 #include "frameeditor/KTEOutlineModel.h"
 #include "frameeditor/KTFEWindowController.h"
@@ -19,6 +20,7 @@
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameCollection.h"
+#include "stores/FrameImage.h"
 #include "stores/FrameSet.h"
 #include "stores/FrameType.h"
 #include "stores/LibraryTestSupport.h"
@@ -26,6 +28,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -337,6 +340,26 @@ TEST(FrameEditorOutline, AfterADeleteTheNextRowIsSelected)
     EXPECT_TRUE(e.outline->exportButton()->isEnabled());
     ASSERT_TRUE(e.outline->selectedItem());
     EXPECT_EQ(e.outline->selectedItem()->name(), "Gold 2");
+}
+
+TEST(FrameEditorOutline, APictureRemovedInTheBrowserLeavesTheAttributeTable)
+{
+    Editor e;
+    QTemporaryDir folder;
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::darkRed);
+    ASSERT_TRUE(picture.save(folder.filePath(QStringLiteral("icon.png"))));
+    auto *classic = e.find<FrameCollection>(QStringLiteral("Classic"));
+    classic->setIcon(FrameImage::frameImageFromImageAtPath(folder.filePath(QStringLiteral("icon.png")), e.lib.moc()));
+    KTEAttributesController *table = e.window->attributesController();
+    table->showAttributesFor(classic);
+    EXPECT_EQ(table->valueForRow(KTEAttributesController::kIconRow).value<QImage>().size(), QSize(40, 30));
+
+    KTEImagesController *images = e.window->imagesController();
+    images->reloadImages();
+    ASSERT_EQ(images->imagesArray().size(), 1u);
+    images->removeImagesAtIndexes({0});
+    EXPECT_TRUE(table->valueForRow(KTEAttributesController::kIconRow).value<QImage>().isNull());
 }
 
 TEST(FrameEditorOutline, TheWindowHasTheApplicationsMenusAndCtrlWClosesIt)
