@@ -22,6 +22,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
 #include "platform/TemporaryFolders.h"
+#include "platform/ThreadPools.h"
 #include "platform/UserDefaults.h"
 #include "platform/archive/TypedStreamColor.h"
 #include "platform/objectstore/ManagedObjectContext.h"

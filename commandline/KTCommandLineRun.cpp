@@ -14,6 +14,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
 #include "platform/Log.h"
+#include "platform/ThreadPools.h"
 #include "platform/TimingLog.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"

@@ -2,6 +2,7 @@
 
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/ThreadPools.h"
 #include "platform/render/TransparencyLayer.h"
 
 #include <QCoreApplication>

@@ -3,14 +3,8 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QPointer>
 #include <QThread>
 #include <QTimer>
-
-#include <memory>
-#include <vector>
 
 namespace platform {
 
@@ -43,88 +37,6 @@ void runAfterDelay(double seconds, std::function<void()> fn, QObject *context)
         QTimer::singleShot(ms, context, std::move(fn));
     else
         QTimer::singleShot(ms, std::move(fn));
-}
-
-namespace {
-
-struct BackgroundThreads {
-    QMutex mutex;
-    std::vector<std::unique_ptr<QThread>> threads;
-    bool hooksInstalled = false;
-};
-
-BackgroundThreads &background()
-{
-    static BackgroundThreads registry;
-    return registry;
-}
-
-void joinAtExit()
-{
-    waitForBackgroundThreads();
-}
-
-// Reaps finished threads; the caller holds the registry lock.
-void reapFinished(BackgroundThreads &registry)
-{
-    auto &threads = registry.threads;
-    for (auto it = threads.begin(); it != threads.end();) {
-        if ((*it)->isFinished()) {
-            (*it)->wait();
-            it = threads.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-} // namespace
-
-void runInBackground(std::function<void()> fn)
-{
-    if (!fn)
-        return;
-    BackgroundThreads &registry = background();
-    QMutexLocker lock(&registry.mutex);
-    reapFinished(registry);
-    if (!registry.hooksInstalled && QCoreApplication::instance()) {
-        registry.hooksInstalled = true;
-        // Threads stop before the application object goes: at quit while the
-        // event loop still runs, and again as the application is destroyed.
-        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-                         QCoreApplication::instance(), &waitForBackgroundThreads);
-        qAddPostRoutine(&joinAtExit);
-    }
-    std::unique_ptr<QThread> thread(QThread::create(std::move(fn)));
-    thread->setObjectName(QStringLiteral("Kantelo background"));
-    thread->start();
-    registry.threads.push_back(std::move(thread));
-}
-
-void waitForBackgroundThreads()
-{
-    BackgroundThreads &registry = background();
-    for (;;) {
-        std::vector<QThread *> running;
-        {
-            QMutexLocker lock(&registry.mutex);
-            reapFinished(registry);
-            for (const auto &thread : registry.threads) {
-                thread->requestInterruption();
-                running.push_back(thread.get());
-            }
-        }
-        if (running.empty())
-            return;
-        // Join in start order. A worker may be waiting for the main thread,
-        // so the main thread keeps serving its queue while it waits.
-        for (QThread *thread : running) {
-            if (isMainThread() && QCoreApplication::instance()) {
-                spinEventLoopUntil([thread] { return thread->isFinished(); }, 20);
-            }
-            thread->wait();
-        }
-    }
 }
 
 bool spinEventLoopUntil(const std::function<bool()> &done, int sliceMs, int timeoutMs)

@@ -16,11 +16,6 @@ void runOnMainThread(std::function<void()> fn, bool wait);
 // context, nothing runs once the context is gone.
 void runAfterDelay(double seconds, std::function<void()> fn, QObject *context = nullptr);
 
-// Starts `fn` on a background thread that the application knows about:
-// `waitForBackgroundThreads` joins them in order at quit.
-void runInBackground(std::function<void()> fn);
-void waitForBackgroundThreads();
-
 // Spins the calling thread's event loop in slices until `done` answers true,
 // leaving user input (mouse, keys) queued so that the user cannot, say, close
 // a document during its own save. Answers false if `timeoutMs` (>= 0) passed.

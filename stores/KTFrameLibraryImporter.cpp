@@ -7,6 +7,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ThreadPools.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "stores/Frame.h"
 #include "stores/FrameArchiveFolder.h"

@@ -1,6 +1,7 @@
 #include "platform/codec/JpegWriter.h"
 
 #include "platform/Log.h"
+#include "platform/ThreadPools.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/PhotoshopResources.h"
@@ -8,7 +9,6 @@
 
 #include <QBuffer>
 #include <QIODevice>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -20,8 +20,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
@@ -91,8 +89,9 @@ enum class Outcome { Done, Failed, Cancelled };
 
 // How rows reach the compressor: the picture's own 32-bit pixels where the
 // row is opaque (no copy at all), a flattened copy where it is not. A large
-// picture's rows are made ready on a thread of their own a few bands ahead,
-// so flattening costs the compressor no time.
+// picture's rows are made ready on a pool thread a few bands ahead, so
+// flattening costs the compressor no time; with no pool thread free, the
+// compressor prepares its rows itself.
 class RowFeed
 {
 public:
@@ -103,28 +102,24 @@ public:
         , m_rowBytes(size_t(image.width()) * (direct ? 4 : 3))
     {
         const bool ahead = allowAhead && qint64(image.width()) * image.height() >= kPipelinePixels
-                           && QThread::idealThreadCount() > 1;
+                           && poolThreadCount(Pool::Parallel) > 1;
         const int rows = ahead ? kSlots * kBandRows : 1;
         m_buffer.resize(m_rowBytes * size_t(rows));
         m_rows.resize(size_t(rows));
-        if (ahead) {
-            try {
-                m_producer = std::thread([this] { produce(); });
-            } catch (const std::system_error &) {
-                // No thread to spare: the compressor prepares its rows itself.
-            }
-        }
+        if (ahead)
+            m_producer = std::make_unique<PoolJob>(Pool::Parallel, [this] { produce(); });
     }
 
     ~RowFeed()
     {
-        if (m_producer.joinable()) {
+        if (m_producer) {
             {
                 const std::lock_guard<std::mutex> guard(m_lock);
                 m_stop = true;
             }
             m_changed.notify_all();
-            m_producer.join();
+            if (!m_producer->cancelIfNotStarted())
+                m_producer->wait();
         }
     }
 
@@ -138,7 +133,7 @@ public:
     // Row `y`, asked for in order; valid until the next call.
     const uchar *row(int y)
     {
-        if (!m_producer.joinable())
+        if (!m_producer)
             return prepare(y, m_buffer.data());
         const int band = y / kBandRows;
         std::unique_lock<std::mutex> lock(m_lock);
@@ -147,7 +142,18 @@ public:
             m_consuming = band;
             m_changed.notify_all();
         }
-        m_changed.wait(lock, [&] { return m_produced > band; });
+        const auto ready = [&] { return m_produced > band; };
+        // A producer not begun after a while waits behind busy pool threads:
+        // the compressor takes it back and goes on alone.
+        if (!m_changed.wait_for(lock, kProducerGrace, ready) && !m_started) {
+            lock.unlock();
+            if (m_producer->cancelIfNotStarted()) {
+                m_producer.reset();
+                return prepare(y, m_buffer.data());
+            }
+            lock.lock();
+        }
+        m_changed.wait(lock, ready);
         return m_rows[size_t((band % kSlots) * kBandRows + y % kBandRows)];
     }
 
@@ -155,6 +161,7 @@ private:
     static constexpr qint64 kPipelinePixels = 1 << 20;
     static constexpr int kBandRows = 16;
     static constexpr int kSlots = 3;
+    static constexpr std::chrono::milliseconds kProducerGrace{20};
 
     const uchar *prepare(int y, uchar *scratch) const
     {
@@ -170,6 +177,10 @@ private:
 
     void produce()
     {
+        {
+            const std::lock_guard<std::mutex> guard(m_lock);
+            m_started = true;
+        }
         const int bands = (m_image.height() + kBandRows - 1) / kBandRows;
         for (int band = 0; band < bands; ++band) {
             {
@@ -205,7 +216,8 @@ private:
     int m_produced = 0;
     int m_consuming = 0;
     bool m_stop = false;
-    std::thread m_producer;
+    bool m_started = false;
+    std::unique_ptr<PoolJob> m_producer;
 };
 
 // Everything between setjmp and the end lives here, with no C++ object that
@@ -273,9 +285,12 @@ Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *de
 
 constexpr qint64 kStripPixels = qint64(4) << 20;
 constexpr int kStripRowMultiple = 16; // a row of blocks at 4:2:0
+// How long a strip may wait for a pool thread before the writer takes it on.
+constexpr std::chrono::milliseconds kStripGrace{20};
 
 struct Strip {
     QImage rows;
+    std::chrono::steady_clock::time_point launched;
     QByteArray bytes;
     std::atomic<int> rowsDone{0};
     std::atomic<bool> finished{false};
@@ -291,14 +306,17 @@ struct StripProgress {
 
 int stripCountFor(const QImage &image)
 {
-    const int threads = std::min(8, QThread::idealThreadCount());
+    const int threads = std::min(8, poolThreadCount(Pool::Parallel));
     if (threads < 2 || qint64(image.width()) * image.height() < kStripPixels)
         return 1;
     return std::max(1, std::min(threads, image.height() / (kStripRowMultiple * 8)));
 }
 
+// `here`, when given, is asked every row of blocks whether to go on: the
+// strip is then compressed on the thread that writes the picture.
 void compressStrip(Strip &strip, bool first, bool direct, int quality, std::optional<double> dpi,
-                   const std::vector<QByteArray> &markers, const QByteArray &icc, StripProgress &progress)
+                   const std::vector<QByteArray> &markers, const QByteArray &icc, StripProgress &progress,
+                   const std::function<bool()> &here = {})
 {
     // Room for the compressed rows up front: growing the bytes would copy
     // them into fresh memory again and again. Pages not written cost nothing.
@@ -315,10 +333,13 @@ void compressStrip(Strip &strip, bool first, bool direct, int quality, std::opti
     dest->pub.term_destination = termDestination;
     dest->device = &buffer;
     dest->writeFailed = false;
-    const RowReadHook hook = [&strip, &progress](qint64 rowsRead, qint64) {
+    const RowReadHook hook = [&strip, &progress, &here](qint64 rowsRead, qint64) {
         strip.rowsDone.store(int(rowsRead - 1));
-        if (rowsRead % kStripRowMultiple == 0)
+        if (rowsRead % kStripRowMultiple == 0) {
             progress.changed.notify_all();
+            if (here && !here())
+                return false;
+        }
         return !progress.cancel.load();
     };
     RowFeed feed(strip.rows, direct, hook, false);
@@ -413,7 +434,8 @@ int renumberRestarts(QByteArray &bytes, qsizetype from, int restarts)
 using StripRows = std::function<QImage(int first, int count)>;
 
 // Strips of `stripRows` rows, at most `inFlight` of them held at once, each
-// compressed on a thread of its own and written in order as it is done.
+// compressed on a pool thread and written in order as it is done. A strip
+// that no pool thread has begun when its turn comes is compressed here.
 Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFlight, const StripRows &rowsOf,
                          bool direct, int quality, std::optional<double> dpi, const std::vector<QByteArray> &markers,
                          const QByteArray &icc, const RowReadHook &hook, QString *message, bool *writeFailed)
@@ -422,7 +444,7 @@ Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFli
     std::vector<std::unique_ptr<Strip>> strips;
     for (int i = 0; i < count; ++i)
         strips.push_back(std::make_unique<Strip>());
-    std::vector<std::thread> workers;
+    std::vector<std::unique_ptr<PoolJob>> workers;
     workers.resize(size_t(count));
     StripProgress progress;
     const qint64 total = size.height();
@@ -484,30 +506,40 @@ Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFli
                 cancelled = true;
                 break;
             }
-            try {
-                workers[size_t(started)] = std::thread(compressStrip, std::ref(strip), started == 0, direct, quality,
-                                                       dpi, std::cref(markers), std::cref(icc), std::ref(progress));
-            } catch (const std::system_error &) {
-                *message = QStringLiteral("No thread could be started to encode the JPEG picture.");
-                outcome = Outcome::Failed;
-                break;
-            }
+            const bool opening = started == 0;
+            strip.launched = std::chrono::steady_clock::now();
+            Strip *target = &strip;
+            StripProgress *shared = &progress;
+            workers[size_t(started)] = std::make_unique<PoolJob>(
+                Pool::Parallel, [target, shared, opening, direct, quality, dpi, &markers, &icc] {
+                    compressStrip(*target, opening, direct, quality, dpi, markers, icc, *shared);
+                });
             ++started;
             report();
         }
         if (cancelled || outcome != Outcome::Done)
             break;
         Strip &next = *strips[size_t(written)];
+        PoolJob &job = *workers[size_t(written)];
         for (;;) {
             report();
             if (cancelled || next.finished.load())
                 break;
+            // Pool threads busy elsewhere for a while: this thread takes the
+            // strip on, telling progress as it goes.
+            if (std::chrono::steady_clock::now() - next.launched >= kStripGrace && job.cancelIfNotStarted()) {
+                compressStrip(next, written == 0, direct, quality, dpi, markers, icc, progress, [&] {
+                    report();
+                    return !cancelled;
+                });
+                continue;
+            }
             std::unique_lock<std::mutex> lock(progress.lock);
             progress.changed.wait_for(lock, std::chrono::milliseconds(20));
         }
         if (cancelled)
             break;
-        workers[size_t(written)].join();
+        job.wait();
         if (next.outcome != Outcome::Done) {
             *message = next.message;
             outcome = next.outcome == Outcome::Cancelled ? Outcome::Cancelled : Outcome::Failed;
@@ -523,9 +555,9 @@ Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFli
         outcome = Outcome::Cancelled;
     if (outcome != Outcome::Done)
         progress.cancel = true;
-    for (std::thread &w : workers) {
-        if (w.joinable())
-            w.join();
+    for (const std::unique_ptr<PoolJob> &w : workers) {
+        if (w && !w->cancelIfNotStarted())
+            w->wait();
     }
     if (outcome == Outcome::Done && !put("\xff\xd9", 2))
         outcome = Outcome::Failed;

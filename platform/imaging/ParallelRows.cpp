@@ -1,12 +1,11 @@
 #include "platform/imaging/ParallelRows.h"
 
-#include <QThreadPool>
+#include "platform/ThreadPools.h"
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
+#include <vector>
 
 namespace platform {
 
@@ -35,44 +34,34 @@ void parallelRows(int rows, long long pixels, const std::function<void(int first
 {
     if (rows <= 0)
         return;
-    // The global pool is gone once main() has returned; a worker still
-    // running then does its rows alone.
-    QThreadPool *pool = QThreadPool::globalInstance();
-    const int threads = pool ? std::max(1, pool->maxThreadCount()) : 1;
+    const int threads = poolThreadCount(Pool::Parallel);
     if (pixels < kMinPixelsForThreads || threads == 1 || rows < 2 || t_serial) {
         fn(0, rows);
         return;
     }
     // More bands than threads so uneven bands even out.
     const int bands = std::min(rows, threads * 4);
-    struct Shared {
-        std::atomic<int> next{0};
-        std::atomic<int> done{0};
-        std::mutex mutex;
-        std::condition_variable finished;
-    };
-    auto shared = std::make_shared<Shared>();
-    auto work = [shared, bands, rows, &fn] {
+    std::atomic<int> next{0};
+    auto work = [&] {
         for (;;) {
-            const int band = shared->next.fetch_add(1);
+            const int band = next.fetch_add(1);
             if (band >= bands)
                 return;
-            const int first = int((long long)rows * band / bands);
-            const int end = int((long long)rows * (band + 1) / bands);
-            fn(first, end);
-            if (shared->done.fetch_add(1) + 1 == bands) {
-                std::lock_guard<std::mutex> lock(shared->mutex);
-                shared->finished.notify_all();
-            }
+            fn(int((long long)rows * band / bands), int((long long)rows * (band + 1) / bands));
         }
     };
-    // Helpers only take bands still open; `fn` outlives them because this
-    // function waits until every band has finished.
+    // Helpers only take bands still open. Those not begun by the time the
+    // caller runs out of bands are taken back unrun; the others are waited
+    // for, so `fn` outlives every helper.
+    std::vector<std::unique_ptr<PoolJob>> helpers;
+    helpers.reserve(size_t(threads - 1));
     for (int i = 1; i < threads; ++i)
-        pool->start(work);
+        helpers.push_back(std::make_unique<PoolJob>(Pool::Parallel, work));
     work();
-    std::unique_lock<std::mutex> lock(shared->mutex);
-    shared->finished.wait(lock, [&] { return shared->done.load() == bands; });
+    for (const std::unique_ptr<PoolJob> &helper : helpers) {
+        if (!helper->cancelIfNotStarted())
+            helper->wait();
+    }
 }
 
 } // namespace platform

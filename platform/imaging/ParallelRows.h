@@ -4,7 +4,7 @@
 
 namespace platform {
 
-// Runs `fn(first, end)` over bands of the rows [0, rows), on the global thread
+// Runs `fn(first, end)` over bands of the rows [0, rows), on the Parallel
 // pool when the work is large enough to pay for it (`pixels` is the total), on
 // the calling thread otherwise. Returns when every band is done. Safe to call
 // from a pool thread: the caller works through bands itself instead of

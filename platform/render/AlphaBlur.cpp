@@ -1,8 +1,7 @@
 #include "platform/render/AlphaBlur.h"
 
+#include "platform/ThreadPools.h"
 #include "platform/imaging/ParallelRows.h"
-
-#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -97,8 +96,7 @@ void AlphaBlur::parallelFor(int count, int minChunk, void (*fn)(void *, int, int
 {
     if (count <= 0)
         return;
-    const QThreadPool *pool = QThreadPool::globalInstance();
-    const int threads = pool ? std::max(1, pool->maxThreadCount()) : 1;
+    const int threads = poolThreadCount(Pool::Parallel);
     const int chunks = std::clamp(count / std::max(1, minChunk), 1, threads * 2);
     if (chunks == 1) {
         fn(context, 0, count);

@@ -1,12 +1,12 @@
 #include "platform/render/ParallelPaint.h"
 
+#include "platform/ThreadPools.h"
 #include "platform/imaging/ParallelRows.h"
 #include "platform/render/AlphaBlur.h"
 
 #include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
@@ -54,8 +54,7 @@ bool ParallelPaint::paint(QPainter &target, const QRect &area, const Draw &draw)
     if (!s_enabled || !target.isActive() || !draw || rowsRunSerially())
         return false;
     QPaintDevice *device = target.device();
-    if (!device || device->devType() != QInternal::Image || !QThreadPool::globalInstance()
-        || QThreadPool::globalInstance()->maxThreadCount() < 2)
+    if (!device || device->devType() != QInternal::Image || poolThreadCount(Pool::Parallel) < 2)
         return false;
     QImage &image = *static_cast<QImage *>(device);
     if (image.format() != QImage::Format_ARGB32_Premultiplied || image.devicePixelRatio() != 1.0)

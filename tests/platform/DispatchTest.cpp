@@ -1,4 +1,5 @@
 #include "platform/Dispatch.h"
+#include "platform/ThreadPools.h"
 
 #include "support/TestSupport.h"
 
