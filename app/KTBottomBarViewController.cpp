@@ -10,6 +10,7 @@
 #include "kit/VLValueAdditions.h"
 #include "kit/ui/VLColorWell.h"
 #include "platform/Dispatch.h"
+#include "platform/ThreadPools.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "platform/codec/ExportFormat.h"
@@ -34,7 +35,6 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QWidget>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <cmath>
@@ -419,10 +419,11 @@ QImage KTBottomBarViewController::imageToShare() const
     if (path.isEmpty())
         return {};
     // Read back off the main thread; the file is needed no longer.
-    QFuture<QImage> reading = QtConcurrent::run([path] { return QImage(path); });
+    QImage image;
+    platform::PoolJob reading(platform::Pool::Previews, [&image, path] { image = QImage(path); });
     platform::spinEventLoopUntil([&reading] { return reading.isFinished(); }, 20);
     QDir(QFileInfo(path).absolutePath()).removeRecursively();
-    return reading.result();
+    return image;
 }
 
 void KTBottomBarViewController::copyToClipboard()

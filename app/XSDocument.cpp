@@ -47,7 +47,6 @@
 #include <QPointer>
 #include <QUndoCommand>
 #include <QUndoStack>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <atomic>

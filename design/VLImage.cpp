@@ -3,6 +3,7 @@
 #include "design/BitmapHelpers.h"
 #include "kit/ImageAdditions.h"
 #include "platform/Log.h"
+#include "platform/ThreadPools.h"
 #include "platform/TypeTable.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedClassRegistry.h"
@@ -17,7 +18,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryDir>
-#include <QtConcurrent>
 
 #include <cmath>
 #include <mutex>
@@ -144,10 +144,12 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     }
 
     // Metadata (needed for the orientation) is read beside the pixels.
-    QFuture<platform::ImageMetadata> properties =
-        QtConcurrent::run([data] { return platform::ImageMetadata::fromData(data); });
+    platform::ImageMetadata metadata;
+    platform::PoolJob properties(platform::Pool::Parallel, [&metadata, &data] {
+        metadata = platform::ImageMetadata::fromData(data);
+    });
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decode(data);
-    const platform::ImageMetadata metadata = properties.result();
+    properties.wait();
     if (decoded.tooLarge)
         return fail(decoded.error.description);
     if (decoded.image.isNull())

@@ -2,9 +2,9 @@
 
 #include "kit/VLLongProcessPanel.h"
 #include "platform/Dispatch.h"
+#include "platform/ThreadPools.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
@@ -231,7 +231,7 @@ void VLLongProcess::runInBackground(std::function<void()> work)
         afterDelayOnMain(delay, popUpBlock);
     // The work holds the state until its finish has run on the main thread.
     std::shared_ptr<State> state = d;
-    QThreadPool::globalInstance()->start([state, work = std::move(work)] {
+    platform::runInBackground([state, work = std::move(work)] {
         if (work)
             work();
         platform::runOnMainThread([state] { finish(state); }, true);

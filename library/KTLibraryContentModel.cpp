@@ -1,6 +1,7 @@
 #include "library/KTLibraryContentModel.h"
 
 #include "library/KTButtonFrame.h"
+#include "platform/ThreadPools.h"
 #include "stores/Frame.h"
 #include "stores/FrameImage.h"
 
@@ -9,7 +10,6 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QPointer>
-#include <QThreadPool>
 
 KTLibraryContentModel::KTLibraryContentModel(QObject *parent)
     : QAbstractListModel(parent)
@@ -133,7 +133,7 @@ void KTLibraryContentModel::requestIcon(const KTLibraryEntry &entry) const
 void KTLibraryContentModel::decodeInBackground(const QString &key, QByteArray bytes, QString path) const
 {
     QPointer<KTLibraryContentModel> self(const_cast<KTLibraryContentModel *>(this));
-    QThreadPool::globalInstance()->start([self, key, bytes = std::move(bytes), path = std::move(path)] {
+    platform::runOn(platform::Pool::Previews, [self, key, bytes = std::move(bytes), path = std::move(path)] {
         QImage image;
         if (!bytes.isEmpty()) {
             image = QImage::fromData(bytes);

@@ -2,6 +2,7 @@
 
 #include "library/LibraryUpdateService.h"
 #include "platform/Alert.h"
+#include "platform/ThreadPools.h"
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
 #include "stores/FrameImage.h"
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QThread>
 #include <QTimer>
 
 namespace LID = LibraryItemDictionary;
@@ -80,7 +80,7 @@ public:
     }
 
 private:
-    bool stopped() const { return m_run->cancelled->load(); }
+    bool stopped() const { return m_service.isCancelled(); }
 
     // Runs `work` on the main thread without waiting.
     void post(std::function<void(LibraryUpdateEngine &)> work)
@@ -539,13 +539,11 @@ void LibraryUpdateEngine::startUpdate()
     run->timeoutMs = m_timeoutMs;
     run->deadlineMs = m_deadlineMs;
     m_run = run;
-    QThread *thread = QThread::create([run] {
+    // Quitting asks the run to stop and joins it.
+    platform::runInBackground([run] {
         Worker worker(run);
         worker.run();
     });
-    thread->setObjectName(QStringLiteral("LibraryUpdate"));
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
 }
 
 void LibraryUpdateEngine::cancelUpdate()

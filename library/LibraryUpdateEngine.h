@@ -12,7 +12,6 @@
 #include <optional>
 
 class LibraryStore;
-class QThread;
 
 // What an update run shows: the update window implements it. Every call
 // arrives on the main thread, in the order the run made it.

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThread>
 #include <QTimeZone>
 #include <QTimer>
 
@@ -32,6 +33,16 @@ LibraryUpdateService::LibraryUpdateService(std::shared_ptr<std::atomic_bool> can
 }
 
 LibraryUpdateService::~LibraryUpdateService() = default;
+
+bool LibraryUpdateService::isCancelled() const
+{
+    if (QThread::currentThread()->isInterruptionRequested()) {
+        if (m_cancelled)
+            m_cancelled->store(true);
+        return true;
+    }
+    return m_cancelled && m_cancelled->load();
+}
 
 LibraryUpdateService::Answer LibraryUpdateService::get(const QUrl &url, qint64 maxBytes)
 {

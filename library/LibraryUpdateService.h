@@ -45,7 +45,9 @@ public:
     // A graphics file: status 200 and a body that is not empty.
     platform::Result<QByteArray> dataFromURL(const QUrl &url, qint64 maxBytes = kMaxGraphicsAnswer);
 
-    bool isCancelled() const { return m_cancelled && m_cancelled->load(); }
+    // Also true on a background thread the application asks to stop (quit);
+    // the run's `cancelled` then turns true too.
+    bool isCancelled() const;
 
     // --- Readers and writers of the wire forms ---------------------------
 

@@ -4,6 +4,7 @@
 #include "library/LibraryUpdateService.h"
 #include "library/LibraryUpdateWindowController.h"
 #include "platform/Alert.h"
+#include "platform/ThreadPools.h"
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
@@ -11,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -75,15 +75,13 @@ void LibraryUpdates::checkForLibraryUpdates(bool fromMenu)
     // The count waits on the network; the answer comes back here, or
     // nowhere when this object is gone by then.
     QPointer<LibraryUpdates> self(this);
-    QThread *thread = QThread::create([count, self, fromMenu] {
+    platform::runInBackground([count, self, fromMenu] {
         const std::optional<QStringList> counts = count();
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, counts, fromMenu] {
             if (self)
                 self->countsArrived(counts, fromMenu);
         }, Qt::QueuedConnection);
     });
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
 }
 
 void LibraryUpdates::countsArrived(const std::optional<QStringList> &counts, bool fromMenu)

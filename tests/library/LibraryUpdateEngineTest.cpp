@@ -3,6 +3,7 @@
 #include "library/LibraryUpdateEngine.h"
 #include "library/LibraryUpdateService.h"
 #include "platform/Alert.h"
+#include "platform/ThreadPools.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameCollection.h"
@@ -268,6 +269,24 @@ TEST_F(UpdateFixture, CancelDuringAHeldReplyEndsAtOnceAndKeepsTheDate)
     EXPECT_FALSE(metadata("lastUpdateDate").isValid());
     EXPECT_FALSE(FrameCollection::frameCollectionWithGUID("c", moc()));
     EXPECT_FALSE(engine.isUpdating());
+}
+
+// Quitting asks background threads to stop and joins them: a run waiting on
+// a held reply ends as cancelled, and the library keeps its date.
+TEST_F(UpdateFixture, QuitDuringAHeldReplyJoinsTheRunAsCancelled)
+{
+    server.collection("std", "20240501-000000-c", "c", "C");
+    server.faults([](auto &f) { f.hold.insert("/std/Collections/20240501-000000-c"); });
+    std::optional<bool> result;
+    QObject::connect(&engine, &LibraryUpdateEngine::runEnded, [&](bool cancelled) { result = cancelled; });
+    engine.startUpdate();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server.countRequests("/std/Collections/") == 1; }, 20000));
+    platform::waitForBackgroundThreads();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return result.has_value(); }, 20000));
+    EXPECT_TRUE(*result);
+    EXPECT_EQ(reporter.cancelled, 1);
+    EXPECT_EQ(reporter.ended, 0);
+    EXPECT_FALSE(metadata("lastUpdateDate").isValid());
 }
 
 // Versions compare number by number; the alert's stop choice ends the run

@@ -1,6 +1,7 @@
 #include "kit/VLLongProcess.h"
 #include "kit/ui/VLProgressPanel.h"
 #include "platform/Dispatch.h"
+#include "platform/ThreadPools.h"
 #include "support/TestSupport.h"
 #include "KitUiTestShots.h"
 
@@ -10,7 +11,6 @@
 #include <QSemaphore>
 #include <QTest>
 #include <QThread>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -157,7 +157,7 @@ TEST(KitLongProcess, SecondRunShowsNoPanelAndFinishedBlockRunsOnlyIfSetAgain)
     process.runInBackground([&] { workDone = true; });
     // The worker ends only once its finish has run on the main thread.
     ASSERT_TRUE(testsupport::waitUntil([&] {
-        return workDone.load() && QThreadPool::globalInstance()->activeThreadCount() == 0;
+        return workDone.load() && platform::isPoolIdle(platform::Pool::Background);
     }));
     ASSERT_TRUE(testsupport::waitPastTimersDue(20));
     EXPECT_EQ(runs, 1);
