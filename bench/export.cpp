@@ -6,7 +6,9 @@
 // (VmHWM) is that process's alone: photo loaded, design built, rendered and
 // written. The time is the export's: from the document's design in memory
 // (photo decoded, frames loaded, as when the user saves) to the file written.
-// Designs are listed in kDesigns; the first one gives the result line.
+// Designs are listed in kDesigns; the first one gives the result line. The
+// first design is then exported once in every format, drawn whole and a
+// band at a time, with its time and peak memory.
 #include "scenes/SceneLibrary.h"
 #include "scenes/ScenePictures.h"
 #include "design/KTColorMatLayer.h"
@@ -16,6 +18,7 @@
 #include "design/KTProgressReportingDataProvider.h"
 #include "design/KTTemplate.h"
 #include "platform/TypeTable.h"
+#include "platform/codec/ExportFormat.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/archive/Color.h"
 #include "platform/archive/TypedStreamColor.h"
@@ -142,7 +145,10 @@ qint64 statusKb(const char *field)
 }
 
 // One export in this process; prints "ms bytes hwm_kb rss_before_kb open_ms".
-int child(const QString &designName, const QString &photo, const QString &out)
+// `type` and `bands` for the rows of every format: drawn whole, or a band at
+// a time as Save draws the formats that allow it.
+int child(const QString &designName, const QString &photo, const QString &out,
+          const QString &type = QString::fromLatin1(platform::TypeTable::kJPEG), bool bands = false)
 {
     const BenchDesign *d = designNamed(designName);
     if (!d)
@@ -165,8 +171,18 @@ int child(const QString &designName, const QString &photo, const QString &out)
     copy->setExportQuality(0.9);
     const QSizeF size = copy->sizeFromOriginalWithOuterShadow(true);
     platform::Error error;
+    if (bands) {
+        if (!copy->writeInBandsToURL(QUrl::fromLocalFile(out), type, size, nullptr, nullptr, &error)) {
+            std::fprintf(stderr, "export failed: %s\n", qPrintable(error.description));
+            return 4;
+        }
+        const qint64 bytes = qint64(size.width()) * qint64(size.height()) * 4;
+        std::printf("%.1f %lld %lld %lld %.1f\n", t.nsecsElapsed() / 1e6, (long long)bytes,
+                    (long long)statusKb("VmHWM:"), (long long)before, openMs);
+        return 0;
+    }
     auto image = copy->newDataProvidedCGImageOfSize(size, nullptr, nullptr, &error);
-    if (!image || !copy->writeToURL(QUrl::fromLocalFile(out), platform::TypeTable::kJPEG, image, &error)) {
+    if (!image || !copy->writeToURL(QUrl::fromLocalFile(out), type, image, &error)) {
         std::fprintf(stderr, "export failed: %s\n", qPrintable(error.description));
         return 4;
     }
@@ -203,6 +219,8 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() == 5 && args.at(1) == QLatin1String("--child"))
         return child(args.at(2), args.at(3), args.at(4));
+    if (args.size() == 7 && args.at(1) == QLatin1String("--child"))
+        return child(args.at(2), args.at(3), args.at(4), args.at(5), args.at(6) == QLatin1String("bands"));
 
     QTemporaryDir dir;
     qputenv("KANTELO_BENCH_DIR", dir.path().toLocal8Bit());
@@ -253,6 +271,31 @@ int main(int argc, char **argv)
                     d.name, bytes / 1e6, peakKb * 1024 / 1e6, baseKb * 1024 / 1e6, memoryRatio);
         if (result < 0)
             result = ratio;
+    }
+    // Every format of the first design, once each: drawn whole and then, where
+    // the format allows, a band at a time. The peak is the process's own.
+    const BenchDesign &first = kDesigns.front();
+    for (const platform::ExportFormat &format : platform::ExportFormat::all()) {
+        for (const bool bands : {false, true}) {
+            if (bands && !format.writeBands)
+                continue;
+            QProcess p;
+            p.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--child"), QString::fromLatin1(first.name), photo,
+                     dir.filePath(QStringLiteral("export.%1").arg(format.extensions.first())), format.type,
+                     bands ? QStringLiteral("bands") : QStringLiteral("whole")});
+            if (!p.waitForFinished(600000) || p.exitCode() != 0) {
+                std::printf("%s %s: export failed: %s\n", first.name, qPrintable(format.name),
+                            p.readAllStandardError().constData());
+                return 1;
+            }
+            const QList<QByteArray> f = p.readAllStandardOutput().trimmed().split(' ');
+            if (f.size() != 5)
+                return 1;
+            std::printf("%-10s %-5s %-6s export %8.1f ms, peak memory %7.1f MB (%.1f MB before the export)\n",
+                        first.name, qPrintable(format.name), bands ? "bands" : "whole", f[0].toDouble(),
+                        f[2].toLongLong() * 1024 / 1e6, f[3].toLongLong() * 1024 / 1e6);
+        }
     }
     std::printf("result: %.2f x\n", result);
     return 0;
