@@ -546,8 +546,12 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     // Rows drawn past each end of a band and dropped: the rasterizer treats
     // the edge of a picture differently from the inside.
     constexpr int kPad = 8;
-    std::vector<QImage> buffers(kInFlight);
-    const QColorSpace space = d.copyColorSpaceForOutput();
+    // The bands' buffers in one block: large enough to be kept for the next
+    // file of a batch, already faulted in.
+    QImage store;
+    uchar *base = nullptr;
+    const int slotRows = std::min(rows, h) + 2 * kPad;
+    const int slotCount = std::min(kInFlight, (h + rows - 1) / rows);
     qint64 rendered = 0;
     qint64 encoded = 0;
     bool failed = false;
@@ -578,22 +582,23 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
         }
         const int top = std::max(0, first - kPad);
         const int end = std::min(h, first + count + kPad);
-        QImage &buffer = buffers[size_t(index++ % kInFlight)];
-        if (buffer.isNull()) {
+        if (store.isNull()) {
             try {
                 if (qint64(w) * 4 <= std::numeric_limits<int>::max())
-                    buffer = platform::ImageBuffer::allocate(w, rows + 2 * kPad);
+                    store = platform::ImageBuffer::allocate(w, slotRows * slotCount);
             } catch (const std::bad_alloc &) {
-                buffer = QImage();
+                store = QImage();
             }
-            if (buffer.isNull()) {
-                setMemoryError(qint64(w) * 4 * (rows + 2 * kPad), &failure);
+            if (store.isNull()) {
+                setMemoryError(qint64(w) * 4 * slotRows * slotCount, &failure);
                 failed = true;
                 return QImage();
             }
-            buffer.setColorSpace(space);
+            base = store.bits();
         }
-        QImage view(buffer.bits(), w, end - top, buffer.bytesPerLine(), buffer.format());
+        const qsizetype bpl = store.bytesPerLine();
+        uchar *slot = base + bpl * slotRows * (index++ % slotCount);
+        QImage view(slot, w, end - top, bpl, store.format());
         bool stopped = false;
         drawBandOfSize(d, *pixels, top, view, [&](unsigned, unsigned) {
             stopped = cancel && cancel(&d);
@@ -605,8 +610,7 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
         tell();
         if (first + count >= h)
             platform::TimingLog::mark("rendered");
-        return QImage(buffer.constBits() + qsizetype(first - top) * buffer.bytesPerLine(), w, count,
-                      buffer.bytesPerLine(), buffer.format());
+        return QImage(slot + qsizetype(first - top) * bpl, w, count, bpl, store.format());
     };
     const auto hook = [&](qint64 rowsRead, qint64) {
         encoded = rowsRead;
@@ -622,7 +626,7 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
                                                       d.prepareMetadataForExport(*pixels), d.exportQuality(),
                                                       &written, hook);
     } catch (const std::bad_alloc &) {
-        setMemoryError(qint64(w) * 4 * (rows + 2 * kPad), &failure);
+        setMemoryError(qint64(w) * 4 * slotRows * slotCount, &failure);
         failed = true;
     }
     platform::TimingLog::mark("encoded");
