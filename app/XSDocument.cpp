@@ -15,6 +15,7 @@
 #include "platform/ui/Application.h"
 #include "app/XSDocumentWindowController.h"
 #include "app/KTLayersPaletteInterface.h"
+#include "design/KTExportSizeSettings.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayerKinds.h"
@@ -606,7 +607,7 @@ bool XSDocument::writeFramedPicture(const QUrl &url, const QSizeF &lastDrawnSize
 {
     UserDefaults &defaults = UserDefaults::standard();
     m_docTemplate->setExportQuality(defaults.doubleForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0);
-    const QSizeF size = m_docTemplate->exportSizeFromPreferencesWithLastDrawnSize(lastDrawnSize);
+    const QSizeF size = m_docTemplate->exportSizeFromPreferencesWithLastDrawnSize(lastDrawnSize, KTExportSizeSettings::fromDefaults(defaults));
     if (formatIndex < 0)
         formatIndex = int(defaults.integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey)));
     return saveToURL(url, size, formatIndex, error);

@@ -50,7 +50,6 @@ long peakMegabytes()
 int child(const QString &photos, const QString &out)
 {
     scenes::SceneLibrary library;
-    platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
     QTemporaryDir sidesFolder;
     const QDir sides(sidesFolder.path());
     const char *attributes[] = {"Left Image", "Top Image", "Right Image", "Bottom Image"};
@@ -61,7 +60,7 @@ int child(const QString &photos, const QString &out)
         pictures.append({QString::fromLatin1(attributes[which]), path});
     }
     Frame *frame = library.frame(QStringLiteral("Moulding"), QStringLiteral("Bench moulding"), pictures);
-    auto moulding = std::dynamic_pointer_cast<KTMoldingFrameLayer>(KTFrameLayer::frameLayerFromFrame(frame));
+    auto moulding = std::dynamic_pointer_cast<KTMoldingFrameLayer>(KTFrameLayer::frameLayerFromFrame(frame, {true}));
     if (!moulding || !moulding->imagesLoaded() || !moulding->dropShadow())
         return 3;
     auto design = std::make_shared<KTTemplate>();

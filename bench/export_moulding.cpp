@@ -52,7 +52,6 @@ int child(const QString &designName, const QString &pictures, const QString &out
     scenes::SceneLibrary library;
     if (!library.moc())
         return 2;
-    platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
 
     auto design = std::make_shared<KTTemplate>();
     if (!design->importImage(QUrl::fromLocalFile(QDir(pictures).filePath(QStringLiteral("photo.jpg")))))
@@ -65,7 +64,7 @@ int child(const QString &designName, const QString &pictures, const QString &out
                                       {QStringLiteral("Top Image"), dir.filePath(QStringLiteral("top.png"))},
                                       {QStringLiteral("Right Image"), dir.filePath(QStringLiteral("right.png"))},
                                       {QStringLiteral("Bottom Image"), dir.filePath(QStringLiteral("bottom.png"))}});
-        layer = KTFrameLayer::frameLayerFromFrame(frame);
+        layer = KTFrameLayer::frameLayerFromFrame(frame, {true});
         auto moulding = std::dynamic_pointer_cast<KTMoldingFrameLayer>(layer);
         if (!moulding || !moulding->imagesLoaded() || !moulding->dropShadow())
             return 4;

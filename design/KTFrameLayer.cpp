@@ -6,6 +6,7 @@
 #include "kit/ImageAdditions.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
+#include "platform/UserDefaults.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/render/DrawingContext.h"
@@ -209,7 +210,7 @@ void KTFrameLayer::setDropShadow(bool on)
     didChangeValueForKey(QStringLiteral("dropShadow"));
 }
 
-void KTFrameLayer::setDropShadowByUser(bool on)
+void KTFrameLayer::setDropShadowByUser(bool on, NewLayerSettings &)
 {
     setDropShadow(on);
 }
@@ -246,7 +247,24 @@ void KTFrameLayer::didChangeValueForKey(const QString &key)
 
 // --- factory ---
 
+KTFrameLayer::NewLayerSettings KTFrameLayer::NewLayerSettings::fromDefaults(const platform::UserDefaults &defaults)
+{
+    NewLayerSettings settings;
+    settings.mouldingShadow = defaults.boolForKey(QString::fromLatin1(kMouldingShadowKey));
+    return settings;
+}
+
+void KTFrameLayer::NewLayerSettings::saveTo(platform::UserDefaults &defaults) const
+{
+    defaults.setBool(QString::fromLatin1(kMouldingShadowKey), mouldingShadow);
+}
+
 std::shared_ptr<KTFrameLayer> KTFrameLayer::frameLayerFromFrame(Frame *frame)
+{
+    return frameLayerFromFrame(frame, NewLayerSettings());
+}
+
+std::shared_ptr<KTFrameLayer> KTFrameLayer::frameLayerFromFrame(Frame *frame, const NewLayerSettings &settings)
 {
     const FrameType *type = frame ? frame->frametype() : nullptr;
     if (!type)
@@ -256,6 +274,7 @@ std::shared_ptr<KTFrameLayer> KTFrameLayer::frameLayerFromFrame(Frame *frame)
         = kind ? std::dynamic_pointer_cast<KTFrameLayer>(kind->make()) : nullptr;
     if (!layer)
         return nullptr;
+    layer->applyNewLayerSettings(settings);
     layer->setLayerName(frame->name());
     layer->setTheFrame(frame);
     const QImage icon = frame->iconImage();

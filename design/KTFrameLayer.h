@@ -9,6 +9,9 @@
 #include <functional>
 
 class Frame;
+namespace platform {
+class UserDefaults;
+}
 
 // The base of every layer that surrounds the photo with an item of the frame
 // library (full frame, colour mat, moulding, moulding with corners): the link
@@ -41,6 +44,17 @@ public:
     // The size of the icons the library keeps for its frames.
     static constexpr int kLibraryIconSide = 92;
 
+    // What the user's preferences give a frame layer made anew. The caller
+    // reads them from its settings and hands them in; blank values otherwise.
+    struct NewLayerSettings {
+        // The last shadow choice made on a moulding is the next one's.
+        static constexpr const char *kMouldingShadowKey = "MoldingFrameLayerShadowEnabled";
+        bool mouldingShadow = false;
+
+        static NewLayerSettings fromDefaults(const platform::UserDefaults &defaults);
+        void saveTo(platform::UserDefaults &defaults) const;
+    };
+
     KTFrameLayer();
     ~KTFrameLayer() override;
 
@@ -49,6 +63,8 @@ public:
 
     // A new layer of the class the frame's type names, named after the frame,
     // with its icon and pictures; null for a frame without a known type.
+    static std::shared_ptr<KTFrameLayer> frameLayerFromFrame(Frame *frame, const NewLayerSettings &settings);
+    // The same with blank settings (icons, previews of built-in content).
     static std::shared_ptr<KTFrameLayer> frameLayerFromFrame(Frame *frame);
 
     // Loads the frame's pictures and settings; the base loads nothing.
@@ -95,9 +111,9 @@ public:
     // Stores the setting; loading, copying settings and drawing icons use this.
     virtual void setDropShadow(bool on);
     // The user's own choice in the settings panel. Subclasses that remember
-    // the last choice as the default for new layers do it here, never in
-    // setDropShadow.
-    virtual void setDropShadowByUser(bool on);
+    // the last choice for new layers note it in `next` here, never in
+    // setDropShadow; the caller keeps `next`.
+    virtual void setDropShadowByUser(bool on, NewLayerSettings &next);
     double shadowLength() const { return m_shadowLength; }
     void setShadowLength(double length);
     double shadowOffsetScaleFactor() const { return m_shadowOffsetScaleFactor; }
@@ -136,6 +152,8 @@ signals:
     void settingsChanged();
 
 protected:
+    // A layer made anew takes what of the settings concerns its kind.
+    virtual void applyNewLayerSettings(const NewLayerSettings &) {}
     void setImagesLoaded(bool loaded) { m_imagesLoaded = loaded; }
     // The frame can't be drawn: it gets the missing frame's icon and counts as missing.
     void markAsMissing();

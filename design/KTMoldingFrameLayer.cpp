@@ -6,7 +6,6 @@
 #include "kit/VLValueAdditions.h"
 #include "platform/Assert.h"
 #include "platform/Bundle.h"
-#include "platform/UserDefaults.h"
 #include "platform/archive/Color.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedClassRegistry.h"
@@ -67,8 +66,6 @@ KTMoldingFrameLayer::KTMoldingFrameLayer()
 {
     setControlNibName(str(kControlNibName));
     setLayerName(str(kDefaultLayerName));
-    // The last shadow choice made on a moulding is the next one's.
-    setDropShadow(platform::UserDefaults::standard().boolForKey(str(kShadowEnabledDefault)));
 }
 
 KTMoldingFrameLayer::KTMoldingFrameLayer(BlankTag) {}
@@ -623,10 +620,15 @@ void KTMoldingFrameLayer::announce(const char *key)
     didChangeValueForKey(QString::fromLatin1(key));
 }
 
-void KTMoldingFrameLayer::setDropShadowByUser(bool on)
+void KTMoldingFrameLayer::setDropShadowByUser(bool on, NewLayerSettings &next)
 {
-    KTFrameLayer::setDropShadowByUser(on);
-    platform::UserDefaults::standard().setBool(str(kShadowEnabledDefault), on);
+    KTFrameLayer::setDropShadowByUser(on, next);
+    next.mouldingShadow = on;
+}
+
+void KTMoldingFrameLayer::applyNewLayerSettings(const NewLayerSettings &settings)
+{
+    setDropShadow(settings.mouldingShadow);
 }
 
 void KTMoldingFrameLayer::applySettingsFromLayer(const KTFrameLayer &other)

@@ -54,7 +54,7 @@ class KTMoldingFrameLayer : public KTFrameLayer
 public:
     static constexpr const char *kControlNibName = "MoldingFrameControl";
     static constexpr const char *kDefaultLayerName = "Molding Frame Layer";
-    static constexpr const char *kShadowEnabledDefault = "MoldingFrameLayerShadowEnabled";
+    static constexpr const char *kShadowEnabledDefault = NewLayerSettings::kMouldingShadowKey;
     static constexpr const char *kLeftImageAttribute = "Left Image";
     static constexpr const char *kTopImageAttribute = "Top Image";
     static constexpr const char *kRightImageAttribute = "Right Image";
@@ -91,7 +91,7 @@ public:
     void setSaturationShift(double value) { m_colorSettings.setSaturationShift(value); }
     void setLightnessShift(double value) { m_colorSettings.setLightnessShift(value); }
     // The user's choice is also the shadow setting of the next new moulding.
-    void setDropShadowByUser(bool on) override;
+    void setDropShadowByUser(bool on, NewLayerSettings &next) override;
     void setColorize(bool on) { m_colorSettings.setColorize(on); }
     void setColorizationColor(const QColor &color) { m_colorSettings.setColorizationColor(color); }
     void setOpacity(double value) { m_colorSettings.setOpacity(value); }
@@ -139,6 +139,7 @@ public:
     std::shared_ptr<KTLayer> copyForRendering() const override;
 
 protected:
+    void applyNewLayerSettings(const NewLayerSettings &settings) override;
     // A picture with a finite, non-empty size; anything else is skipped.
     static bool usable(const std::shared_ptr<VLImage> &image);
     // The length one tile of a side picture takes in an icon whose sides are

@@ -767,9 +767,10 @@ void KTTemplate::cropToFitToLockedAspectRatio()
     KTTemplateRenderer::cropToFitToLockedAspectRatio(*this);
 }
 
-QSizeF KTTemplate::exportSizeFromPreferencesWithLastDrawnSize(const QSizeF &lastDrawnSize) const
+QSizeF KTTemplate::exportSizeFromPreferencesWithLastDrawnSize(const QSizeF &lastDrawnSize,
+                                                             const KTExportSizeSettings &settings) const
 {
-    return KTTemplateRenderer::exportSizeFromPreferencesWithLastDrawnSize(*this, lastDrawnSize);
+    return KTTemplateRenderer::exportSizeFromPreferencesWithLastDrawnSize(*this, lastDrawnSize, settings);
 }
 
 QColorSpace KTTemplate::colorSpace() const

@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 
+struct KTExportSizeSettings;
 class KTLayer;
 class KTImageLayer;
 class KTFrameLayer;
@@ -262,8 +263,9 @@ public:
 
     // Quality 0..1 of lossy exports.
     void setExportQuality(double quality);
-    // Output size in pixels by the "ExportSizeModification" preference.
-    QSizeF exportSizeFromPreferencesWithLastDrawnSize(const QSizeF &lastDrawnSize) const;
+    // Output size in pixels by the export size preferences handed in.
+    QSizeF exportSizeFromPreferencesWithLastDrawnSize(const QSizeF &lastDrawnSize,
+                                                      const KTExportSizeSettings &settings) const;
     QColorSpace colorSpace() const;
     QColorSpace copyColorSpaceForOutput() const;
     // The design rendered for output at the size (rounded down to whole

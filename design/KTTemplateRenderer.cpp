@@ -8,7 +8,6 @@
 #include "platform/Bundle.h"
 #include "platform/Log.h"
 #include "platform/TimingLog.h"
-#include "platform/UserDefaults.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageBuffer.h"
@@ -314,14 +313,9 @@ QSize KTTemplateRenderer::wholePixelSize(const QSizeF &size)
     return QSize(whole(w), whole(h));
 }
 
-QSizeF KTTemplateRenderer::exportSizeFromPreferencesWithLastDrawnSize(const KTTemplate &d, const QSizeF &lastDrawnSize)
+QSizeF KTTemplateRenderer::exportSizeFromPreferencesWithLastDrawnSize(const KTTemplate &d, const QSizeF &lastDrawnSize,
+                                                                     const KTExportSizeSettings &settings)
 {
-    const platform::UserDefaults &defaults = platform::UserDefaults::standard();
-    // The shell registers these; a design used without it still gets the same values.
-    auto integer = [&](const char *key, qint64 fallback) {
-        const QString k = QString::fromLatin1(key);
-        return defaults.objectForKey(k).isValid() ? defaults.integerForKey(k) : fallback;
-    };
     auto ratio = [&d] {
         const QSizeF pre = d.sizeOfPreFramedImage();
         if (!isUsableSize(pre.width(), pre.height()))
@@ -329,22 +323,22 @@ QSizeF KTTemplateRenderer::exportSizeFromPreferencesWithLastDrawnSize(const KTTe
         const QRectF framed = d.finalRectFromStartRect(QRectF(QPointF(0, 0), pre), true);
         return isUsableRect(framed) ? framed.width() / framed.height() : 0.0;
     };
-    switch (integer(kExportSizeModificationKey, 0)) {
-    case 0:
+    switch (settings.mode) {
+    case KTExportSizeSettings::DesignSize:
         return QSizeF(d.framedPixelSize());
-    case 1:
+    case KTExportSizeSettings::LastDrawnSize:
         return lastDrawnSize;
-    case 2: {
-        const double h = double(integer(kExportFixHeightKey, 600));
+    case KTExportSizeSettings::FixedHeight: {
+        const double h = double(settings.fixHeight);
         return QSizeF(h * ratio(), h);
     }
-    case 3: {
-        const double w = double(integer(kExportFixWidthKey, 800));
+    case KTExportSizeSettings::FixedWidth: {
+        const double w = double(settings.fixWidth);
         const double q = ratio();
         return q > 0 ? QSizeF(w, w / q) : QSizeF();
     }
     default:
-        return QSizeF(double(integer(kExportFixWidth2Key, 800)), double(integer(kExportFixHeight2Key, 600)));
+        return QSizeF(double(settings.fixWidth2), double(settings.fixHeight2));
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "design/KTExportSizeSettings.h"
 #include "design/KTTemplate.h"
 
 #include <QColorSpace>
@@ -23,11 +24,6 @@ public:
     using CancelBlock = KTTemplate::CancelBlock;
     using DataProvidedImage = KTTemplate::DataProvidedImage;
 
-    static constexpr const char *kExportSizeModificationKey = KTTemplate::kExportSizeModificationKey;
-    static constexpr const char *kExportFixHeightKey = "ExportFixHeight";
-    static constexpr const char *kExportFixWidthKey = "ExportFixWidth";
-    static constexpr const char *kExportFixHeight2Key = "ExportFixHeight2";
-    static constexpr const char *kExportFixWidth2Key = "ExportFixWidth2";
     static constexpr const char *kMemoryAllocationErrorText = "Memory allocation error";
     static constexpr const char *kCouldNotAllocateText = "Couldn't allocate %1 bytes";
     static constexpr const char *kBitmapContextNullText = "Bitmap context of size %1 returned NULL";
@@ -57,7 +53,8 @@ public:
     static QImage iconOfSize(KTTemplate &d, const QSizeF &size, bool withImageLayer);
 
     // --- export ---
-    static QSizeF exportSizeFromPreferencesWithLastDrawnSize(const KTTemplate &d, const QSizeF &lastDrawnSize);
+    static QSizeF exportSizeFromPreferencesWithLastDrawnSize(const KTTemplate &d, const QSizeF &lastDrawnSize,
+                                                             const KTExportSizeSettings &settings);
     static QColorSpace colorSpace(const KTTemplate &d);
     static QColorSpace copyColorSpaceForOutput(const KTTemplate &d);
     static QImage newCGBitmapContextOfSize(KTTemplate &d, const QSizeF &size, const ProgressCancelBlock &progressCancel,

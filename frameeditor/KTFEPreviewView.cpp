@@ -9,6 +9,7 @@
 #include "kit/VLBlocks.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
+#include "platform/UserDefaults.h"
 #include "platform/archive/FontNames.h"
 #include "platform/archive/StyledText.h"
 #include "platform/render/DrawingContext.h"
@@ -90,7 +91,8 @@ void KTFEPreviewView::setUpPreview()
 
 void KTFEPreviewView::displayPreviewWithFrame(Frame *frame)
 {
-    std::shared_ptr<KTFrameLayer> layer = KTFrameLayer::frameLayerFromFrame(frame);
+    std::shared_ptr<KTFrameLayer> layer = KTFrameLayer::frameLayerFromFrame(
+        frame, KTFrameLayer::NewLayerSettings::fromDefaults(platform::UserDefaults::standard()));
     if (!layer)
         return;
     KTTemplate &design = *m_previewTemplate;

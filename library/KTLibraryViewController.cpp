@@ -13,6 +13,7 @@
 #include "library/KTLibraryContentModel.h"
 #include "library/KTNavigationBarView.h"
 #include "platform/Log.h"
+#include "platform/UserDefaults.h"
 #include "platform/objectstore/TextMatching.h"
 #include "platform/ui/OpenWithDesktop.h"
 #include "stores/Frame.h"
@@ -645,7 +646,8 @@ void KTLibraryViewController::performItemSelection()
     const auto design = docTemplate();
     if (!frame || !design)
         return;
-    const std::shared_ptr<KTFrameLayer> layer = KTFrameLayer::frameLayerFromFrame(frame);
+    const std::shared_ptr<KTFrameLayer> layer = KTFrameLayer::frameLayerFromFrame(
+        frame, KTFrameLayer::NewLayerSettings::fromDefaults(platform::UserDefaults::standard()));
     if (!layer)
         return;
 

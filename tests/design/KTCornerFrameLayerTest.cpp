@@ -199,11 +199,11 @@ TEST(CornerLayerSettings, ColourReachesCornersAndSettingsPassToMouldings)
 
 TEST(CornerLayerDrawing, ShadowsFallFromSidesAndCornersInADesign)
 {
-    platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
     QMap<QString, QImage> pictures = greySides();
     pictures.insert("Top-Left corner", cornerPicture(20, kRed, kWhite));
     FrameInStore store(QStringLiteral("Moulding with corners"), pictures);
     auto layer = cornerLayerFor(store);
+    layer->setDropShadow(true);
     auto design = std::make_shared<KTTemplate>();
     design->insertLayer(layer, 0);
     ASSERT_TRUE(layer->shouldDrawShadow());

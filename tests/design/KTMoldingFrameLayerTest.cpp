@@ -318,23 +318,31 @@ TEST(MouldingLayerSettings, ColourSettingsActOnEveryPictureAndShowInTheDrawing)
 
 TEST(MouldingLayerSettings, ShadowChoiceCarriesOverAndMasksEraseWithoutShadow)
 {
-    auto &defaults = platform::UserDefaults::standard();
+    platform::UserDefaults defaults(testsupport::scratchDir() + QStringLiteral("/moulding-shadow.conf"));
     defaults.setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
-    EXPECT_TRUE(KTMoldingFrameLayer().dropShadow());
-    KTMoldingFrameLayer().setDropShadowByUser(false);
+    KTFrameLayer::NewLayerSettings next = KTFrameLayer::NewLayerSettings::fromDefaults(defaults);
+    EXPECT_TRUE(next.mouldingShadow);
+    FrameInStore plain(QStringLiteral("Moulding"), {{"Top Image", markedPicture(40, 10, kRed, kRed)}});
+    auto made = KTFrameLayer::frameLayerFromFrame(plain.frame(), next);
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(made->dropShadow());
+    EXPECT_FALSE(KTFrameLayer::frameLayerFromFrame(plain.frame())->dropShadow());
+    made->setDropShadowByUser(false, next);
+    next.saveTo(defaults);
     EXPECT_FALSE(defaults.boolForKey(KTMoldingFrameLayer::kShadowEnabledDefault));
-    EXPECT_FALSE(KTMoldingFrameLayer().dropShadow());
-    defaults.setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
+    EXPECT_FALSE(KTFrameLayer::frameLayerFromFrame(plain.frame(), next)->dropShadow());
+    next.mouldingShadow = true;
 
     FrameInStore store(QStringLiteral("Moulding"), {{"Top Image", markedPicture(40, 10, kRed, kRed)}},
                        {{"Act as mask", true}});
-    auto layer = mouldingFor(store);
+    auto layer = std::dynamic_pointer_cast<KTMoldingFrameLayer>(KTFrameLayer::frameLayerFromFrame(store.frame(), next));
+    ASSERT_TRUE(layer);
     EXPECT_TRUE(layer->actAsMask());
     EXPECT_FALSE(layer->dropShadow());
     EXPECT_EQ(layer->frameOverImage(), 1.0);
     // Loading a mask (as every library icon of one does) is not the user's
     // choice: the next moulding still gets the shadow.
-    EXPECT_TRUE(defaults.boolForKey(KTMoldingFrameLayer::kShadowEnabledDefault));
+    EXPECT_TRUE(next.mouldingShadow);
 
     // Over a blue photo the mask cuts the moulding's shape out.
     QImage image(600, 500, QImage::Format_ARGB32_Premultiplied);
@@ -356,9 +364,9 @@ TEST(MouldingLayerSettings, ShadowChoiceCarriesOverAndMasksEraseWithoutShadow)
 
 TEST(MouldingLayerSettings, EachSideCastsItsOwnShadowInADesign)
 {
-    platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
     FrameInStore store(QStringLiteral("Moulding"), {{"Left Image", markedPicture(10, 40, kRed, kRed)}});
     auto layer = mouldingFor(store);
+    layer->setDropShadow(true);
     auto design = std::make_shared<KTTemplate>();
     design->insertLayer(layer, 0);
     ASSERT_TRUE(layer->shouldDrawShadow());

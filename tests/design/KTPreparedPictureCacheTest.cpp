@@ -130,11 +130,11 @@ TEST(PreparedPictureCache, ThreadsDrawingOneRenderShareEachPreparation)
 
 TEST(PreparedPictureCache, AnExportOfAFilteredShadowedMouldingPreparesEachSideOnce)
 {
-    platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
     FrameInStore store(QStringLiteral("Moulding"),
                        {{"Left Image", markedPicture(10, 40, QColor(200, 90, 20), QColor(20, 90, 200))}},
                        {{"Mirror images", true}});
     auto layer = std::make_shared<KTMoldingFrameLayer>();
+    layer->setDropShadow(true);
     layer->setTheFrame(store.frame());
     ASSERT_TRUE(layer->loadImages());
     layer->setSaturationShift(0.4);

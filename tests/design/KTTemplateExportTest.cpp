@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include "design/KTDataFromTemplateOperation.h"
+#include "design/KTExportSizeSettings.h"
 #include "design/KTImageLayer.h"
 #include "design/KTProgressReportingDataProvider.h"
 #include "design/VLImage.h"
@@ -363,26 +364,31 @@ TEST(KTTemplateExport, SizeFromPreferences)
 {
     auto design = framedDesign(writeCameraPhoto("prefs.jpg"));
     // Framed 240 x 360: ratio 2 : 3.
-    auto &defaults = platform::UserDefaults::standard();
-    const QStringList keys = {"ExportSizeModification", "ExportFixHeight", "ExportFixWidth", "ExportFixHeight2",
-                              "ExportFixWidth2"};
-    defaults.setInteger("ExportSizeModification", 0);
-    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF(10, 10)), QSizeF(240, 360));
-    defaults.setInteger("ExportSizeModification", 1);
-    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF(33, 44)), QSizeF(33, 44));
+    KTExportSizeSettings settings;
+    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF(10, 10), settings), QSizeF(240, 360));
+    settings.mode = KTExportSizeSettings::LastDrawnSize;
+    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF(33, 44), settings), QSizeF(33, 44));
+    settings.mode = KTExportSizeSettings::FixedHeight;
+    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF(), settings), QSizeF(400, 600));
+    settings.fixHeight = 900;
+    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF(), settings), QSizeF(600, 900));
+    settings.mode = KTExportSizeSettings::FixedWidth;
+    settings.fixWidth = 1000;
+    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF(), settings), QSizeF(1000, 1500));
+    settings.mode = 7;
+    settings.fixWidth2 = 321;
+    settings.fixHeight2 = 123;
+    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF(), settings), QSizeF(321, 123));
+
+    // Read from a settings file: what it lacks keeps the values above the shell's registration.
+    platform::UserDefaults defaults(testsupport::scratchDir() + QStringLiteral("/export-size.conf"));
     defaults.setInteger("ExportSizeModification", 2);
-    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF()), QSizeF(400, 600)); // unregistered: 600 high
-    defaults.setInteger("ExportFixHeight", 900);
-    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF()), QSizeF(600, 900));
-    defaults.setInteger("ExportSizeModification", 3);
     defaults.setInteger("ExportFixWidth", 1000);
-    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF()), QSizeF(1000, 1500));
-    defaults.setInteger("ExportSizeModification", 7);
-    defaults.setInteger("ExportFixWidth2", 321);
-    defaults.setInteger("ExportFixHeight2", 123);
-    EXPECT_EQ(design->exportSizeFromPreferencesWithLastDrawnSize(QSizeF()), QSizeF(321, 123));
-    for (const QString &key : keys)
-        defaults.removeObject(key);
+    const KTExportSizeSettings read = KTExportSizeSettings::fromDefaults(defaults);
+    EXPECT_EQ(read.mode, KTExportSizeSettings::FixedHeight);
+    EXPECT_EQ(read.fixWidth, 1000);
+    EXPECT_EQ(read.fixHeight, 600);
+    EXPECT_EQ(read.fixHeight2, 600);
 }
 
 TEST(KTDataFromTemplateOperation, EncodesACopyOffTheMainThread)

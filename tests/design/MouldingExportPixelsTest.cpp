@@ -24,7 +24,6 @@ struct Scene {
 
     explicit Scene(int scene)
     {
-        platform::UserDefaults::standard().setBool(KTMoldingFrameLayer::kShadowEnabledDefault, true);
         store = std::make_unique<FrameInStore>(
             QStringLiteral("Moulding"),
             QMap<QString, QImage>{{"Left Image", mouldingscene::side(0)},
@@ -34,7 +33,7 @@ struct Scene {
             scene == 1 ? QMap<QString, bool>{{"Mirror images", true}} : QMap<QString, bool>{});
         design = std::make_shared<KTTemplate>();
         EXPECT_TRUE(design->importImage(QUrl::fromLocalFile(writePng(mouldingscene::photo()))));
-        auto layer = std::dynamic_pointer_cast<KTMoldingFrameLayer>(KTFrameLayer::frameLayerFromFrame(store->frame()));
+        auto layer = std::dynamic_pointer_cast<KTMoldingFrameLayer>(KTFrameLayer::frameLayerFromFrame(store->frame(), {true}));
         EXPECT_TRUE(layer && layer->imagesLoaded());
         if (!layer)
             return;
