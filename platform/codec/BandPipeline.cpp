@@ -1,14 +1,15 @@
 #include "platform/codec/BandPipeline.h"
 
+#include "platform/ThreadPools.h"
 #include "platform/codec/PixelRows.h"
+
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace platform {
@@ -25,56 +26,53 @@ BandPipeline::Outcome BandPipeline::run(const PictureBands &bands, const RowRead
     int encoded = 0;
     bool failed = false;
     Rows progress;
+    std::atomic<bool> begun{false};
 
-    const auto work = [&] {
-        for (int i = 0; i < count; ++i) {
-            std::pair<QImage, int> next;
-            {
-                std::unique_lock<std::mutex> guard(lock);
-                changed.wait(guard, [&] { return !queue.empty() || progress.m_stop.load(); });
-                if (queue.empty())
-                    return;
-                next = std::move(queue.front());
-                queue.pop_front();
-            }
-            const bool ok = encode(next.first, next.second, progress);
-            next.first = QImage();
-            {
-                const std::lock_guard<std::mutex> guard(lock);
-                if (ok)
-                    ++encoded;
-                else
-                    failed = true;
-            }
-            changed.notify_all();
-            if (!ok)
-                return;
-        }
-    };
-    std::thread worker;
-    // Stops and waits for the encoder however this thread leaves.
-    struct Joiner {
-        std::thread &worker;
-        std::mutex &lock;
-        std::condition_variable &changed;
-        Rows &progress;
-        ~Joiner()
+    // Takes the next band made, encodes it and says so; false when there is
+    // none to take (stopped) or its encoding failed.
+    const auto encodeNext = [&](bool wait) {
+        std::pair<QImage, int> next;
         {
-            if (!worker.joinable())
-                return;
-            {
-                const std::lock_guard<std::mutex> guard(lock);
-                progress.m_stop = true;
-            }
-            changed.notify_all();
-            worker.join();
+            std::unique_lock<std::mutex> guard(lock);
+            if (wait)
+                changed.wait(guard, [&] { return !queue.empty() || progress.m_stop.load(); });
+            if (queue.empty() || progress.m_stop.load())
+                return false;
+            next = std::move(queue.front());
+            queue.pop_front();
         }
-    } joiner{worker, lock, changed, progress};
-    try {
-        worker = std::thread(work);
-    } catch (const std::system_error &) {
-        // No thread to spare: each band is encoded as soon as it is drawn.
+        const bool ok = encode(next.first, next.second, progress);
+        next.first = QImage();
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            if (ok)
+                ++encoded;
+            else
+                failed = true;
+        }
+        changed.notify_all();
+        return ok;
+    };
+    std::unique_ptr<PoolJob> job;
+    if (count > 1 && poolThreadCount(Pool::Parallel) > 1) {
+        job = std::make_unique<PoolJob>(Pool::Parallel, [&] {
+            begun = true;
+            for (int i = 0; i < count && encodeNext(true); ++i) {
+            }
+        });
     }
+    // Stops the encoder and waits for it however this thread leaves.
+    const auto stopEncoder = qScopeGuard([&] {
+        if (!job)
+            return;
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            progress.m_stop = true;
+        }
+        changed.notify_all();
+        if (!job->cancelIfNotStarted())
+            job->wait();
+    });
 
     qint64 told = 0;
     bool cancelled = false;
@@ -96,7 +94,7 @@ BandPipeline::Outcome BandPipeline::run(const PictureBands &bands, const RowRead
             const auto ready = [&] {
                 return failed || encoded == count || (made < count && made - encoded < inFlight);
             };
-            if (worker.joinable())
+            if (job)
                 changed.wait_for(guard, std::chrono::milliseconds(20), ready);
             done = failed || encoded == count;
             room = !done && made < count && made - encoded < inFlight;
@@ -104,8 +102,15 @@ BandPipeline::Outcome BandPipeline::run(const PictureBands &bands, const RowRead
         report();
         if (done || cancelled)
             break;
-        if (!room)
+        if (!room) {
+            // Pool threads busy elsewhere: this thread takes the encoding on.
+            if (job && !begun && job->cancelIfNotStarted()) {
+                job.reset();
+                while (encodeNext(false))
+                    report();
+            }
             continue;
+        }
         const int first = made * rows;
         QImage band = bands.band(first, std::min(rows, height - first));
         if (band.isNull()) {
@@ -115,21 +120,18 @@ BandPipeline::Outcome BandPipeline::run(const PictureBands &bands, const RowRead
         if (!PixelRows::isSupported(band.format()))
             band = band.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         ++made;
-        if (!worker.joinable()) {
-            if (encode(band, first, progress))
-                ++encoded;
-            else
-                failed = true;
-            continue;
-        }
         {
             const std::lock_guard<std::mutex> guard(lock);
             queue.emplace_back(std::move(band), first);
         }
         changed.notify_all();
+        if (!job)
+            encodeNext(false);
     }
-    if (worker.joinable() && !cancelled)
-        worker.join();
+    if (job && !cancelled) {
+        job->wait();
+        job.reset();
+    }
     if (cancelled)
         return Outcome::Cancelled;
     return failed ? Outcome::Failed : Outcome::Done;

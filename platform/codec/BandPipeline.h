@@ -11,7 +11,8 @@
 namespace platform {
 
 // Runs a picture's bands through one encoder that takes them in order on a
-// thread of its own, while the calling thread draws the next ones: the
+// thread of the Parallel pool (or on the calling thread, when the pool is
+// busy elsewhere), while the calling thread draws the next ones: the
 // lossless formats write a single stream, so their bands overlap drawing
 // and encoding rather than encoding side by side. Progress (`hook`) and
 // cancelling are told on the calling thread, as the whole picture's are.

@@ -2,6 +2,7 @@
 #include "ExternalTestReaders.h"
 #include "support/TestSupport.h"
 
+#include "platform/ThreadPools.h"
 #include "platform/TypeTable.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ImageEncoder.h"
@@ -12,8 +13,12 @@
 #include <QFile>
 #include <QPainter>
 #include <QProcess>
+#include <QThread>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include <unistd.h>
 
@@ -362,4 +367,37 @@ TEST(ImageEncoderBands, LosslessFilesWrittenInBandsAreTheWholePicturesWhateverWa
             }
         }
     }
+}
+
+TEST(ImageEncoderBands, WrittenOnTheCallingThreadWhileThePoolIsBusyElsewhere)
+{
+    const QImage picture = codectest::renderedPicture(90, 70);
+    const ExportMetadata meta = codectest::prepared(picture);
+    const QString whole = write(QStringLiteral("whole.png"), picture, TypeTable::kPNG, meta);
+    // Every pool thread held until the file is written.
+    std::atomic<bool> release{false};
+    std::vector<std::unique_ptr<platform::PoolJob>> holders;
+    std::atomic<int> held{0};
+    for (int i = 0; i < platform::poolThreadCount(platform::Pool::Parallel); ++i)
+        holders.push_back(std::make_unique<platform::PoolJob>(platform::Pool::Parallel, [&] {
+            ++held;
+            while (!release)
+                QThread::yieldCurrentThread();
+        }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return held == int(holders.size()); }, 10000));
+    platform::PictureBands bands;
+    bands.size = picture.size();
+    bands.rows = 8;
+    bands.inFlight = 2;
+    bands.transparent = true;
+    bands.band = [&](int first, int count) { return picture.copy(0, first, picture.width(), count); };
+    const QString path = scratchFile(QStringLiteral("bands.png"));
+    const bool written = ImageEncoder::writeBandsToFile(path, bands, TypeTable::kPNG, meta, {}, nullptr);
+    release = true;
+    holders.clear();
+    ASSERT_TRUE(written);
+    QFile a(whole);
+    QFile b(path);
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(a.readAll() == b.readAll());
 }
