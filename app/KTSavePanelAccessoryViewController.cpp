@@ -19,7 +19,6 @@
 #include <QProgressBar>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QThreadPool>
 
 #include <cmath>
 
@@ -58,17 +57,14 @@ std::optional<double> parseNumber(QString text)
 KTSavePanelAccessoryViewController::KTSavePanelAccessoryViewController(QObject *parent)
     : platform::ViewController(QString::fromLatin1(kNibName), parent)
     , m_lastProgress(std::make_shared<std::atomic<double>>(0.0))
-    , m_queue(new QThreadPool(this))
 {
-    // One estimate at a time.
-    m_queue->setMaxThreadCount(1);
 }
 
 KTSavePanelAccessoryViewController::~KTSavePanelAccessoryViewController()
 {
     cancelDataOperation();
     // The worker may still post to this object: wait for it before going.
-    m_queue->waitForDone();
+    m_queue.waitForDone();
 }
 
 // --- conversions ---
@@ -407,7 +403,7 @@ void KTSavePanelAccessoryViewController::restartDataOperation()
         std::lock_guard lock(m_estimateLock);
         m_estimate = estimate;
     }
-    m_queue->start([this, estimate, isCurrent] {
+    m_queue.start([this, estimate, isCurrent] {
         estimate->operation->main();
         const bool silent = !estimate->reported.load() && !estimate->operation->isCancelled();
         estimate->finished = true;

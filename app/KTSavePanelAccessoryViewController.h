@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ThreadPools.h"
 #include "platform/ui/SavePanel.h"
 #include "platform/ui/ViewController.h"
 
@@ -19,7 +20,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QSlider;
-class QThreadPool;
 
 // The part of the framed image's save panel where the user picks the format,
 // the JPEG quality, the size (by rule and unit) and the resolution. It keeps
@@ -192,7 +192,8 @@ private:
     mutable std::mutex m_estimateLock;
     std::shared_ptr<Estimate> m_estimate;
     std::shared_ptr<std::atomic<double>> m_lastProgress;
-    QThreadPool *m_queue = nullptr;
+    // One estimate at a time.
+    platform::WorkQueue m_queue{platform::Pool::Previews, 1};
 
     QComboBox *m_formatPopUp = nullptr;
     QComboBox *m_sizeRulePopUp = nullptr;

@@ -16,7 +16,6 @@
 #include <QHash>
 #include <QSet>
 #include <QStandardPaths>
-#include <QThreadPool>
 #include <QUuid>
 
 #include <algorithm>
@@ -34,13 +33,9 @@ struct KTBatchProcessingCoordinator::Run {
 
 KTBatchProcessingCoordinator::KTBatchProcessingCoordinator(QObject *parent)
     : QObject(parent)
-    , m_pool(std::make_unique<QThreadPool>())
+    , m_pool(std::make_unique<platform::WorkQueue>(platform::Pool::Batch, platform::poolThreadCount(platform::Pool::Batch)))
 {
     m_pool->setObjectName(QString::fromLatin1(kProcessingQueueLabel));
-    m_pool->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-    // Each worker keeps its canvas while it lives: threads idle for a
-    // moment after a run end, and give their memory back.
-    m_pool->setExpiryTimeout(3000);
 }
 
 KTBatchProcessingCoordinator::~KTBatchProcessingCoordinator()

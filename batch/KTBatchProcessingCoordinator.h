@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/ThreadPools.h"
 
 #include <QImage>
 #include <QList>
@@ -16,7 +17,6 @@
 
 class KTBatchProcessingOptions;
 class KTTemplate;
-class QThreadPool;
 
 // One batch session's engine: finds the pictures among chosen files and
 // folders, plans the output names, processes every file on a pool of its own
@@ -72,7 +72,7 @@ public:
     // whole. processingFinished follows.
     void stopAfterCurrentFiles();
     bool isProcessing() const { return m_processing; }
-    QThreadPool *processingQueue() const { return m_pool.get(); }
+    platform::WorkQueue *processingQueue() const { return m_pool.get(); }
 
     // --- thumbnails and previews (any thread) ---
     QImage thumbnailForImageAtURL(const QUrl &url, const QByteArray &templateData, const QSize &enclosingRectSize);
@@ -104,7 +104,7 @@ private:
     void fileDone(const std::shared_ptr<Run> &run, const QUrl &input, const QString &output, bool ok, bool skipped,
                   const QString &reason);
 
-    std::unique_ptr<QThreadPool> m_pool;
+    std::unique_ptr<platform::WorkQueue> m_pool;
     std::shared_ptr<Run> m_run;
     bool m_processing = false;
     // The design of the thumbnails, decoded once for the data they come with.

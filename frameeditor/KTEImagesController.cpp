@@ -75,7 +75,6 @@ KTEImagesController::KTEImagesController(KTFEWindowInterface *window, QObject *p
     : QObject(parent)
     , m_window(window)
 {
-    m_thumbnailPool.setMaxThreadCount(2);
     if (ManagedObjectContext *moc = context())
         connect(moc, &ManagedObjectContext::didSave, this, &KTEImagesController::noteSaved);
     loadImagesFromDB();

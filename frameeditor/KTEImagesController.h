@@ -2,6 +2,7 @@
 
 #include "frameeditor/KTEImageItem.h"
 #include "frameeditor/KTEImagesGroupModel.h"
+#include "platform/ThreadPools.h"
 
 #include <QHash>
 #include <QImage>
@@ -13,7 +14,6 @@
 #include <QToolButton>
 #include <QSet>
 #include <QStringList>
-#include <QThreadPool>
 
 #include <vector>
 
@@ -156,5 +156,5 @@ private:
 
     QHash<QString, QPixmap> m_thumbnails;
     QSet<QString> m_thumbnailsInWork;
-    QThreadPool m_thumbnailPool;
+    platform::WorkQueue m_thumbnailPool{platform::Pool::Previews, 2};
 };

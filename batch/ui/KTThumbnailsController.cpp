@@ -104,8 +104,6 @@ KTThumbnailsController::KTThumbnailsController(KTBatchProcessingCoordinator *gen
     : QListWidget(parent), m_generator(generator), m_cache(kCachedThumbnails)
 {
     setObjectName(QStringLiteral("thumbnailsStrip"));
-    m_pool.setMaxThreadCount(kConcurrentThumbnails);
-    m_previewPool.setMaxThreadCount(1);
     setItemDelegate(new ThumbnailDelegate(this));
     setViewMode(QListView::IconMode);
     setFlow(QListView::LeftToRight);

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "platform/ThreadPools.h"
+
 #include <QCache>
 #include <QImage>
 #include <QList>
 #include <QListWidget>
 #include <QPointer>
-#include <QThreadPool>
 #include <QUrl>
 
 class KTBatchProcessingCoordinator;
@@ -75,8 +76,8 @@ private:
     QList<State> m_states;
     QByteArray m_templateData;
     QCache<QUrl, QImage> m_cache;
-    QThreadPool m_pool;
-    QThreadPool m_previewPool;
+    platform::WorkQueue m_pool{platform::Pool::Previews, kConcurrentThumbnails};
+    platform::WorkQueue m_previewPool{platform::Pool::Previews, 1};
     quint64 m_generation = 0;
     int m_ready = 0;
     int m_hoveredRow = -1;
