@@ -1,9 +1,8 @@
 #include "platform/imaging/JpegDecoder.h"
 
+#include "platform/ThreadPools.h"
 #include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ParallelRows.h"
-
-#include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
@@ -331,8 +330,7 @@ QImage decodeInPieces(const QByteArray &data, QSize atLeast)
 {
     if (rowsRunSerially())
         return {};
-    QThreadPool *pool = QThreadPool::globalInstance();
-    const int threads = pool ? pool->maxThreadCount() : 1;
+    const int threads = poolThreadCount(Pool::Parallel);
     if (threads < 2 || !JpegDecoder::canDecode(data))
         return {};
     const std::optional<ScanLayout> layout = scanLayout(data);
