@@ -41,7 +41,8 @@ const std::vector<ExportFormat> &ExportFormat::all()
          {QStringLiteral("tiff"), QStringLiteral("tif")}, QStringLiteral("image/tiff"), 2, false, true,
          &lossless<&TiffWriter::write>, &losslessBands<&TiffWriter::writeBands>},
         {Id::Psd, QStringLiteral("PSD"), QString::fromLatin1(TypeTable::kPSD), {QStringLiteral("psd")},
-         QStringLiteral("image/vnd.adobe.photoshop"), 3, false, true, &lossless<&PsdWriter::write>, nullptr},
+         QStringLiteral("image/vnd.adobe.photoshop"), 3, false, true, &lossless<&PsdWriter::write>,
+         &losslessBands<&PsdWriter::writeBands>},
     };
     return formats;
 }

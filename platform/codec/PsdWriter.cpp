@@ -1,13 +1,18 @@
 #include "platform/codec/PsdWriter.h"
 
+#include "platform/codec/BandPipeline.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/PhotoshopResources.h"
 #include "platform/codec/PixelRows.h"
 
 #include <QIODevice>
+#include <QTemporaryFile>
 #include <QtEndian>
 
+#include <algorithm>
+#include <array>
+#include <functional>
 #include <vector>
 
 namespace platform {
@@ -118,29 +123,43 @@ int PsdWriter::packBits(const uchar *data, int length, uchar *out)
     return o;
 }
 
-bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
-                      const RowReadHook &hook)
+namespace {
+
+bool tooLarge(QSize size, Error *error)
 {
-    const int w = image.width();
-    const int h = image.height();
-    if (w > kMaxSide || h > kMaxSide) {
-        codecError(error, CodecError::TooLarge,
-                   QStringLiteral("The picture is %1 × %2 pixels; a Photoshop file can be at most 30,000 pixels "
-                                  "wide and high.")
-                       .arg(w)
-                       .arg(h));
+    if (size.width() <= PsdWriter::kMaxSide && size.height() <= PsdWriter::kMaxSide)
         return false;
+    codecError(error, CodecError::TooLarge,
+               QStringLiteral("The picture is %1 × %2 pixels; a Photoshop file can be at most 30,000 pixels "
+                              "wide and high.")
+                   .arg(size.width())
+                   .arg(size.height()));
+    return true;
+}
+
+// Everything of the file around the channels' packed rows. `counts` holds
+// the packed length of every row, plane by plane (planes as ChannelRows
+// numbers them; 0..2 only without alpha); `writeChannel(c)` puts plane c's
+// packed rows out in order; `stopped()` ends the writing early. False (with
+// the error) only when the picture is too large for the format.
+bool writeFile(Output &out, QSize size, bool alpha, const ExportMetadata &metadata, const std::vector<quint16> &counts,
+               const std::function<void(int)> &writeChannel, const std::function<bool()> &stopped, Error *error)
+{
+    const int w = size.width();
+    const int h = size.height();
+    const int planes = alpha ? 7 : 3;
+    std::vector<quint64> channelBytes(size_t(planes), 0);
+    for (int c = 0; c < planes; ++c) {
+        for (int y = 0; y < h; ++y)
+            channelBytes[size_t(c)] += counts[size_t(c) * size_t(h) + size_t(y)];
     }
-    const bool alpha = PixelRows::hasTransparency(image);
-    const int channels = alpha ? 4 : 3;
-    Output out{device};
 
     // Header, colour mode data (none), image resources.
     BigEndian head;
     head.raw("8BPS", 4);
     head.u16(1);
     head.raw("\0\0\0\0\0\0", 6);
-    head.u16(quint16(channels));
+    head.u16(quint16(alpha ? 4 : 3));
     head.u32(quint32(h));
     head.u32(quint32(w));
     head.u16(8);
@@ -161,36 +180,6 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
     head.u32(quint32(resources.size()));
     head.raw(resources.constData(), int(resources.size()));
 
-    // First pass: the packed length of every row of every channel, so the
-    // tables that precede the data can be written before it.
-    // Planes: the layer's straight RGBA, then (with transparency) the
-    // merged picture's matted RGB.
-    const int planes = alpha ? 7 : 3;
-    std::vector<quint16> counts(size_t(h) * size_t(planes));
-    std::vector<quint64> channelBytes(size_t(planes), 0);
-    // Every plane is read twice: once to measure, once to write.
-    ChannelRows rows(image, hook, 2 * qint64(planes) * h);
-    auto cancelled = [&] {
-        codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
-        return false;
-    };
-    for (int y = 0; y < h; ++y) {
-        for (int c = 0; c < planes; ++c) {
-            const int n = rows.pack(y, c);
-            if (n < 0)
-                return cancelled();
-            counts[size_t(c) * size_t(h) + size_t(y)] = quint16(n);
-            channelBytes[size_t(c)] += quint64(n);
-        }
-    }
-
-    auto writeChannel = [&](int c) {
-        for (int y = 0; y < h && !out.failed && !rows.cancelled(); ++y) {
-            const int n = rows.pack(y, c);
-            if (n >= 0)
-                out.put(rows.packed(), n);
-        }
-    };
     auto countTable = [&](int c) {
         BigEndian t;
         t.bytes.reserve(h * 2);
@@ -241,7 +230,7 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
         head.u16(quint16(qint16(-1)));
         head.raw(record.bytes.constData(), int(record.bytes.size()));
         out.put(head.bytes);
-        for (int k = 0; k < 4 && !out.failed && !rows.cancelled(); ++k) {
+        for (int k = 0; k < 4 && !out.failed && !stopped(); ++k) {
             const int c = order[k];
             BigEndian comp;
             comp.u16(1); // PackBits
@@ -269,14 +258,162 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
             out.put(countTable(c));
     }
     for (int c : merged) {
-        if (!out.failed && !rows.cancelled())
+        if (!out.failed && !stopped())
             writeChannel(c);
     }
+    return true;
+}
 
+bool cancelled(Error *error)
+{
+    codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
+    return false;
+}
+
+} // namespace
+
+bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
+                      const RowReadHook &hook)
+{
+    if (tooLarge(image.size(), error))
+        return false;
+    const int h = image.height();
+    const bool alpha = PixelRows::hasTransparency(image);
+    Output out{device};
+
+    // First pass: the packed length of every row of every channel, so the
+    // tables that precede the data can be written before it.
+    // Planes: the layer's straight RGBA, then (with transparency) the
+    // merged picture's matted RGB.
+    const int planes = alpha ? 7 : 3;
+    std::vector<quint16> counts(size_t(h) * size_t(planes));
+    // Every plane is read twice: once to measure, once to write.
+    ChannelRows rows(image, hook, 2 * qint64(planes) * h);
+    for (int y = 0; y < h; ++y) {
+        for (int c = 0; c < planes; ++c) {
+            const int n = rows.pack(y, c);
+            if (n < 0)
+                return cancelled(error);
+            counts[size_t(c) * size_t(h) + size_t(y)] = quint16(n);
+        }
+    }
+    const auto writeChannel = [&](int c) {
+        for (int y = 0; y < h && !out.failed && !rows.cancelled(); ++y) {
+            const int n = rows.pack(y, c);
+            if (n >= 0)
+                out.put(rows.packed(), n);
+        }
+    };
+    if (!writeFile(
+            out, image.size(), alpha, metadata, counts, writeChannel, [&] { return rows.cancelled(); }, error))
+        return false;
     if (rows.cancelled())
-        return cancelled();
+        return cancelled(error);
     if (out.failed) {
         codecError(error, CodecError::WriteFailed, device->errorString());
+        return false;
+    }
+    return true;
+}
+
+bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
+                           const RowReadHook &hook)
+{
+    if (bands.size.isEmpty() || !bands.band) {
+        codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+        return false;
+    }
+    if (tooLarge(bands.size, error))
+        return false;
+    const int w = bands.size.width();
+    const int h = bands.size.height();
+    // The channels are written one after another, each whole: the bands'
+    // packed rows wait in a temporary file, plane by plane, until the last
+    // band tells whether there is alpha at all.
+    QTemporaryFile store;
+    if (!store.open()) {
+        codecError(error, CodecError::WriteFailed,
+                   QStringLiteral("The picture's channels could not be kept: %1").arg(store.errorString()));
+        return false;
+    }
+    struct Segment {
+        qint64 offset;
+        qint64 length;
+    };
+    // Per band and plane where its packed rows are in the store. An opaque
+    // band keeps only planes 0..3: its matted colour is its straight colour.
+    std::vector<std::array<Segment, 7>> segments;
+    std::vector<quint16> counts(size_t(h) * 7);
+    bool alpha = false;
+    std::vector<uchar> plane(static_cast<size_t>(w));
+    std::vector<uchar> packed(size_t(packBitsBound(w)));
+    QByteArray chunk;
+    const auto outcome = BandPipeline::run(bands, hook, [&](const QImage &band, int first, BandPipeline::Rows &rows) {
+        const bool opaque = !PixelRows::hasTransparency(band);
+        alpha = alpha || !opaque;
+        std::array<Segment, 7> here{};
+        for (int c = 0; c < (opaque ? 4 : 7); ++c) {
+            here[size_t(c)].offset = store.pos();
+            chunk.clear();
+            for (int y = 0; y < band.height(); ++y) {
+                PixelRows::plane(band, y, c < ChannelRows::kMatted ? c : c - ChannelRows::kMatted,
+                                 c >= ChannelRows::kMatted, plane.data());
+                const int n = packBits(plane.data(), w, packed.data());
+                counts[size_t(c) * size_t(h) + size_t(first + y)] = quint16(n);
+                chunk.append(reinterpret_cast<const char *>(packed.data()), n);
+            }
+            if (store.write(chunk) != chunk.size())
+                return false;
+            here[size_t(c)].length = chunk.size();
+        }
+        for (int c = 4; opaque && c < 7; ++c) {
+            here[size_t(c)] = here[size_t(c - 4)];
+            for (int y = 0; y < band.height(); ++y)
+                counts[size_t(c) * size_t(h) + size_t(first + y)] =
+                    counts[size_t(c - 4) * size_t(h) + size_t(first + y)];
+        }
+        segments.push_back(here);
+        return rows.written(band.height());
+    });
+    if (outcome == BandPipeline::Outcome::Cancelled)
+        return cancelled(error);
+    if (outcome != BandPipeline::Outcome::Done) {
+        codecError(error, CodecError::WriteFailed,
+                   QStringLiteral("The picture's channels could not be kept: %1").arg(store.errorString()));
+        return false;
+    }
+    if (!alpha)
+        counts.resize(size_t(h) * 3);
+    Output out{device};
+    bool readFailed = false;
+    const auto writeChannel = [&](int c) {
+        for (const std::array<Segment, 7> &band : segments) {
+            const Segment &segment = band[size_t(c)];
+            if (!store.seek(segment.offset)) {
+                readFailed = true;
+                return;
+            }
+            for (qint64 left = segment.length; left > 0 && !out.failed;) {
+                chunk = store.read(std::min<qint64>(left, 1 << 20));
+                if (chunk.isEmpty()) {
+                    readFailed = true;
+                    return;
+                }
+                out.put(chunk);
+                left -= chunk.size();
+            }
+        }
+    };
+    if (!writeFile(
+            out, bands.size, alpha, metadata, counts, writeChannel, [&] { return readFailed; }, error))
+        return false;
+    if (out.failed) {
+        codecError(error, CodecError::WriteFailed, device->errorString());
+        return false;
+    }
+    if (readFailed) {
+        codecError(error, CodecError::EncoderFailed,
+                   QStringLiteral("The picture's channels could not be read back: %1").arg(store.errorString()));
         return false;
     }
     return true;

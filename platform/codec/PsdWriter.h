@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/codec/PictureBands.h"
 #include "platform/codec/RowReadHook.h"
 
 #include <QByteArray>
@@ -24,6 +25,10 @@ public:
 
     static bool write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
                       const RowReadHook &hook = {});
+    // The same, for a picture made a band at a time and never held whole:
+    // the packed channels wait in a temporary file until the last band.
+    static bool writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
+                           const RowReadHook &hook = {});
 
     // PackBits of one row of bytes, appended to `out`; answers the length.
     static int packBits(const uchar *data, int length, uchar *out);

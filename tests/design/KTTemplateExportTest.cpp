@@ -216,7 +216,8 @@ TEST(KTTemplateExport, EveryFormatCarriesThePhotosMetadataUpright)
                           Case{platform::TypeTable::kPNG, "bands.png", true, "PNG-pHYs:PixelsPerUnitX", true},
                           Case{platform::TypeTable::kTIFF, "tif", true, "IFD0:XResolution"},
                           Case{platform::TypeTable::kTIFF, "bands.tif", true, "IFD0:XResolution", true},
-                          Case{platform::TypeTable::kPSD, "psd", true, "Photoshop:XResolution"}}) {
+                          Case{platform::TypeTable::kPSD, "psd", true, "Photoshop:XResolution"},
+                          Case{platform::TypeTable::kPSD, "bands.psd", true, "Photoshop:XResolution", true}}) {
         SCOPED_TRACE(c.extension);
         const QString path = scratch(QStringLiteral("framed.%1").arg(c.extension));
         platform::Error error;
@@ -256,7 +257,7 @@ TEST(KTTemplateExport, EveryFormatCarriesThePhotosMetadataUpright)
     EXPECT_EQ(QImage(scratch("framed.bands.jpg")), jpeg);
     EXPECT_EQ(QImage(scratch("framed.bands.png")), png);
     // Every tag as the whole picture's file has it.
-    for (const char *extension : {"png", "tif"}) {
+    for (const char *extension : {"png", "tif", "psd"}) {
         QJsonObject whole = externalreaders::exiftool(scratch(QStringLiteral("framed.%1").arg(extension)));
         QJsonObject banded = externalreaders::exiftool(scratch(QStringLiteral("framed.bands.%1").arg(extension)));
         for (QJsonObject *tags : {&whole, &banded}) {

@@ -119,7 +119,11 @@ TEST(MouldingExportPixels, BandByBandEveryFileIsTheWholeRendersFile)
         const QSizeF size = copy->sizeFromOriginalWithOuterShadow(true);
         auto image = copy->newDataProvidedCGImageOfSize(size, nullptr, nullptr);
         ASSERT_TRUE(image);
-        for (const char *type : {platform::TypeTable::kJPEG, platform::TypeTable::kPNG, platform::TypeTable::kTIFF}) {
+        for (const char *type : {platform::TypeTable::kJPEG, platform::TypeTable::kPNG, platform::TypeTable::kTIFF,
+                                 platform::TypeTable::kPSD}) {
+            // The lossless files of one scene: reading them back is slow.
+            if (scene == 0 && QLatin1String(type) != QLatin1String(platform::TypeTable::kJPEG))
+                continue;
             SCOPED_TRACE(std::string(type) + " scene " + std::to_string(scene));
             const QString whole = librarytest::freshFolder() + QStringLiteral("/whole");
             const QString banded = librarytest::freshFolder() + QStringLiteral("/bands");

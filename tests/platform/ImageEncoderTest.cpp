@@ -327,7 +327,7 @@ TEST(ImageEncoderBands, LosslessFilesWrittenInBandsAreTheWholePicturesWhateverWa
     // Transparency in the last band only: a wrong guess shows late.
     QImage late = opaque.copy();
     QPainter(&late).fillRect(QRect(10, 66, 20, 4), QColor(200, 40, 10, 128));
-    for (const char *type : {TypeTable::kPNG, TypeTable::kTIFF}) {
+    for (const char *type : {TypeTable::kPNG, TypeTable::kTIFF, TypeTable::kPSD}) {
         for (const QImage &picture : {opaque, late}) {
             const ExportMetadata meta = codectest::prepared(picture);
             QFile whole(write(QStringLiteral("whole"), picture, type, meta));
