@@ -8,6 +8,7 @@
 #include "platform/Bundle.h"
 #include "platform/Log.h"
 #include "platform/TimingLog.h"
+#include "platform/TypeTable.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageBuffer.h"
@@ -534,9 +535,11 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     const int h = pixels->height();
     // Bands tall enough that the rows a shadow needs around each stay a
     // small share; a band is encoded more slowly than it is drawn, so
-    // three are in flight, two of them encoding while the next is drawn.
+    // three are in flight, two of them encoding while the next is drawn. A
+    // JPEG band is encoded in strips on every core (outside a batch's
+    // worker): two, one encoding while the next is drawn.
     const int rows = bandRows > 0 ? (bandRows + 15) / 16 * 16 : 768;
-    constexpr int kInFlight = 3;
+    const int inFlight = uti == QLatin1String(platform::TypeTable::kJPEG) && !platform::rowsRunSerially() ? 2 : 3;
     // Rows drawn past each end of a band and dropped: the rasterizer treats
     // the edge of a picture differently from the inside.
     constexpr int kPad = 8;
@@ -545,7 +548,7 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     QImage store;
     uchar *base = nullptr;
     const int slotRows = std::min(rows, h) + 2 * kPad;
-    const int slotCount = std::min(kInFlight, (h + rows - 1) / rows);
+    const int slotCount = std::min(inFlight, (h + rows - 1) / rows);
     qint64 rendered = 0;
     qint64 encoded = 0;
     bool failed = false;
@@ -563,7 +566,7 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     platform::PictureBands bands;
     bands.size = *pixels;
     bands.rows = rows;
-    bands.inFlight = kInFlight;
+    bands.inFlight = inFlight;
     // Only an outer shadow leaves less than opaque pixels as a rule.
     const auto frame = d.topmostFrameLayer();
     bands.transparent = d.exportExternalShadow() && frame && frame->shouldDrawShadow();

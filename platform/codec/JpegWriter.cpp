@@ -6,6 +6,7 @@
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/PhotoshopResources.h"
 #include "platform/codec/PixelRows.h"
+#include "platform/imaging/ParallelRows.h"
 
 #include <QBuffer>
 #include <QIODevice>
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <csetjmp>
+#include <cstring>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -224,7 +226,7 @@ private:
 // a longjmp would skip.
 Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *dest, RowFeed &feed,
                  int quality, std::optional<double> dpi, const QByteArray *markers, int markerCount,
-                 const QByteArray &icc, bool restartEveryRow = false)
+                 const QByteArray &icc, bool restartEveryRow = false, int *blockRows = nullptr)
 {
     if (setjmp(err->jump)) {
         jpeg_destroy_compress(cinfo);
@@ -253,6 +255,8 @@ Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *de
         cinfo->Y_density = d;
     }
     jpeg_start_compress(cinfo, TRUE);
+    if (blockRows)
+        *blockRows = cinfo->max_v_samp_factor * DCTSIZE;
     for (int i = 0; i < markerCount; ++i) {
         const QByteArray &m = markers[2 * i + 1];
         jpeg_write_marker(cinfo, JPEG_APP0 + markers[2 * i].at(0), reinterpret_cast<const JOCTET *>(m.constData()),
@@ -285,13 +289,17 @@ Outcome compress(jpeg_compress_struct *cinfo, ErrorManager *err, Destination *de
 
 constexpr qint64 kStripPixels = qint64(4) << 20;
 constexpr int kStripRowMultiple = 16; // a row of blocks at 4:2:0
+constexpr int kMinBandStripRows = 32;
 // How long a strip may wait for a pool thread before the writer takes it on.
 constexpr std::chrono::milliseconds kStripGrace{20};
 
 struct Strip {
     QImage rows;
+    int firstRow = 0;
     std::chrono::steady_clock::time_point launched;
     QByteArray bytes;
+    qsizetype dataStart = -1; // where its block data start, once done
+    int blockRowsAbove = 0;
     std::atomic<int> rowsDone{0};
     std::atomic<bool> finished{false};
     Outcome outcome = Outcome::Failed;
@@ -310,55 +318,6 @@ int stripCountFor(const QImage &image)
     if (threads < 2 || qint64(image.width()) * image.height() < kStripPixels)
         return 1;
     return std::max(1, std::min(threads, image.height() / (kStripRowMultiple * 8)));
-}
-
-// `here`, when given, is asked every row of blocks whether to go on: the
-// strip is then compressed on the thread that writes the picture.
-void compressStrip(Strip &strip, bool first, bool direct, int quality, std::optional<double> dpi,
-                   const std::vector<QByteArray> &markers, const QByteArray &icc, StripProgress &progress,
-                   const std::function<bool()> &here = {})
-{
-    // Room for the compressed rows up front: growing the bytes would copy
-    // them into fresh memory again and again. Pages not written cost nothing.
-    strip.bytes.reserve(qsizetype(strip.rows.width()) * strip.rows.height());
-    QBuffer buffer(&strip.bytes);
-    buffer.open(QIODevice::WriteOnly);
-    std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
-    if (!dest) {
-        strip.message = QStringLiteral("Not enough memory to encode the JPEG picture.");
-        return;
-    }
-    dest->pub.init_destination = initDestination;
-    dest->pub.empty_output_buffer = emptyOutputBuffer;
-    dest->pub.term_destination = termDestination;
-    dest->device = &buffer;
-    dest->writeFailed = false;
-    const RowReadHook hook = [&strip, &progress, &here](qint64 rowsRead, qint64) {
-        strip.rowsDone.store(int(rowsRead - 1));
-        if (rowsRead % kStripRowMultiple == 0) {
-            progress.changed.notify_all();
-            if (here && !here())
-                return false;
-        }
-        return !progress.cancel.load();
-    };
-    RowFeed feed(strip.rows, direct, hook, false);
-    jpeg_compress_struct cinfo{};
-    ErrorManager err{};
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = errorExit;
-    err.pub.output_message = quietMessage;
-    strip.outcome = compress(&cinfo, &err, dest.get(), feed, quality, dpi, first ? markers.data() : nullptr,
-                             first ? int(markers.size() / 2) : 0, first ? icc : QByteArray(), true);
-    if (strip.outcome == Outcome::Done)
-        strip.rowsDone.store(strip.rows.height());
-    else
-        strip.message = QString::fromLocal8Bit(err.message);
-    {
-        const std::lock_guard<std::mutex> guard(progress.lock);
-        strip.finished = true;
-    }
-    progress.changed.notify_all();
 }
 
 // The offset just past the segment that starts at `pos` (a marker with a
@@ -417,8 +376,10 @@ int renumberRestarts(QByteArray &bytes, qsizetype from, int restarts)
     char *data = bytes.data();
     int count = 0;
     for (qsizetype i = from; i + 1 < end; ++i) {
-        if (uchar(data[i]) != 0xff)
-            continue;
+        const void *found = std::memchr(data + i, 0xff, size_t(end - 1 - i));
+        if (!found)
+            break;
+        i = static_cast<const char *>(found) - data;
         const uchar next = uchar(data[i + 1]);
         if (next >= 0xd0 && next <= 0xd7) {
             data[i + 1] = char(0xd0 + ((restarts + count) & 7));
@@ -429,38 +390,100 @@ int renumberRestarts(QByteArray &bytes, qsizetype from, int restarts)
     return count;
 }
 
+// `here`, when given, is asked every row of blocks whether to go on: the
+// strip is then compressed on the thread that writes the picture.
+void compressStrip(Strip &strip, bool first, bool direct, int quality, std::optional<double> dpi,
+                   const std::vector<QByteArray> &markers, const QByteArray &icc, StripProgress &progress,
+                   const std::function<bool()> &here = {})
+{
+    // Room for the compressed rows up front: growing the bytes would copy
+    // them into fresh memory again and again. Pages not written cost nothing.
+    strip.bytes.reserve(qsizetype(strip.rows.width()) * strip.rows.height());
+    QBuffer buffer(&strip.bytes);
+    buffer.open(QIODevice::WriteOnly);
+    std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
+    if (!dest) {
+        strip.message = QStringLiteral("Not enough memory to encode the JPEG picture.");
+        return;
+    }
+    dest->pub.init_destination = initDestination;
+    dest->pub.empty_output_buffer = emptyOutputBuffer;
+    dest->pub.term_destination = termDestination;
+    dest->device = &buffer;
+    dest->writeFailed = false;
+    const RowReadHook hook = [&strip, &progress, &here](qint64 rowsRead, qint64) {
+        strip.rowsDone.store(int(rowsRead - 1));
+        if (rowsRead % kStripRowMultiple == 0) {
+            progress.changed.notify_all();
+            if (here && !here())
+                return false;
+        }
+        return !progress.cancel.load();
+    };
+    RowFeed feed(strip.rows, direct, hook, false);
+    jpeg_compress_struct cinfo{};
+    ErrorManager err{};
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = errorExit;
+    err.pub.output_message = quietMessage;
+    int blockRows = 0;
+    strip.outcome = compress(&cinfo, &err, dest.get(), feed, quality, dpi, first ? markers.data() : nullptr,
+                             first ? int(markers.size() / 2) : 0, first ? icc : QByteArray(), true, &blockRows);
+    if (strip.outcome == Outcome::Done) {
+        // Its restart markers numbered on from the rows of blocks above it,
+        // here rather than on the thread that writes the strips in turn.
+        strip.dataStart = scanDataStart(strip.bytes);
+        if (strip.dataStart >= 0 && blockRows > 0 && strip.firstRow % blockRows == 0) {
+            strip.blockRowsAbove = strip.firstRow / blockRows;
+            renumberRestarts(strip.bytes, strip.dataStart, strip.blockRowsAbove);
+        } else {
+            strip.dataStart = -1;
+        }
+        strip.rowsDone.store(strip.rows.height());
+    } else {
+        strip.message = QString::fromLocal8Bit(err.message);
+    }
+    {
+        const std::lock_guard<std::mutex> guard(progress.lock);
+        strip.finished = true;
+    }
+    progress.changed.notify_all();
+}
+
 // The picture's rows [first, first + count) as a picture of their own; null
 // stops the encoding.
 using StripRows = std::function<QImage(int first, int count)>;
 
-// Strips of `stripRows` rows, at most `inFlight` of them held at once, each
-// compressed on a pool thread and written in order as it is done. A strip
-// that no pool thread has begun when its turn comes is compressed here.
-Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFlight, const StripRows &rowsOf,
-                         bool direct, int quality, std::optional<double> dpi, const std::vector<QByteArray> &markers,
-                         const QByteArray &icc, const RowReadHook &hook, QString *message, bool *writeFailed)
+// Bands of `bandRows` rows from `rowsOf`, at most `bandsInFlight` of them
+// held at once, each cut into strips of `stripRows` rows compressed side by
+// side on pool threads and written in order as they are done. While it
+// waits, this thread compresses strips no pool thread has begun.
+Outcome compressInStrips(QIODevice *device, QSize size, int bandRows, int bandsInFlight, int stripRows,
+                         const StripRows &rowsOf, bool direct, int quality, std::optional<double> dpi,
+                         const std::vector<QByteArray> &markers, const QByteArray &icc, const RowReadHook &hook,
+                         QString *message, bool *writeFailed)
 {
-    const int count = (size.height() + stripRows - 1) / stripRows;
+    const int height = size.height();
+    const int bandCount = (height + bandRows - 1) / bandRows;
     std::vector<std::unique_ptr<Strip>> strips;
-    for (int i = 0; i < count; ++i)
-        strips.push_back(std::make_unique<Strip>());
     std::vector<std::unique_ptr<PoolJob>> workers;
-    workers.resize(size_t(count));
+    std::vector<size_t> bandEnds; // past each started band's last strip
     StripProgress progress;
-    const qint64 total = size.height();
+    const qint64 total = height;
     qint64 reported = 0;
+    qint64 writtenRows = 0;
     bool cancelled = false;
-    int started = 0;
-    int written = 0;
-    int restarts = 0;
+    int bandsStarted = 0;
+    int bandsWritten = 0;
+    size_t written = 0;
     Outcome outcome = Outcome::Done;
     // Progress and cancel are told on this thread, in the order of the rows.
     const auto report = [&] {
-        qint64 contiguous = qint64(written) * stripRows;
-        for (int i = written; i < started; ++i) {
-            const int done = strips[size_t(i)]->rowsDone.load();
+        qint64 contiguous = writtenRows;
+        for (size_t i = written; i < strips.size(); ++i) {
+            const int done = strips[i]->rowsDone.load();
             contiguous += done;
-            if (done < strips[size_t(i)]->rows.height())
+            if (done < strips[i]->rows.height())
                 break;
         }
         contiguous = std::min(contiguous, total);
@@ -480,62 +503,78 @@ Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFli
     };
     const auto writeStrip = [&](Strip &strip, bool first) {
         QByteArray &bytes = strip.bytes;
-        const qsizetype data = scanDataStart(bytes);
+        const qsizetype data = strip.dataStart;
         if (data < 0 || bytes.size() < data + 2 || (first && !setFrameHeight(bytes, size.height()))) {
             *message = QStringLiteral("The picture's strips could not be joined.");
             return false;
         }
         if (!first) {
-            const char marker[2] = {char(0xff), char(0xd0 + (restarts & 7))};
-            ++restarts;
+            // The marker that ends the row of blocks above.
+            const char marker[2] = {char(0xff), char(0xd0 + ((strip.blockRowsAbove - 1) & 7))};
             if (!put(marker, 2))
                 return false;
         }
-        restarts += renumberRestarts(bytes, data, restarts);
         const qsizetype from = first ? 0 : data;
         const bool ok = put(bytes.constData() + from, bytes.size() - 2 - from);
         bytes = QByteArray();
         return ok;
     };
-    while (written < count && outcome == Outcome::Done) {
-        while (started < count && started - written < inFlight && !cancelled) {
-            const int first = started * stripRows;
-            Strip &strip = *strips[size_t(started)];
-            strip.rows = rowsOf(first, std::min(stripRows, size.height() - first));
-            if (strip.rows.isNull()) {
+    while (outcome == Outcome::Done) {
+        while (bandsStarted < bandCount && bandsStarted - bandsWritten < bandsInFlight && !cancelled) {
+            const int first = bandsStarted * bandRows;
+            const int count = std::min(bandRows, height - first);
+            const QImage band = rowsOf(first, count);
+            if (band.isNull()) {
                 cancelled = true;
                 break;
             }
-            const bool opening = started == 0;
-            strip.launched = std::chrono::steady_clock::now();
-            Strip *target = &strip;
-            StripProgress *shared = &progress;
-            workers[size_t(started)] = std::make_unique<PoolJob>(
-                Pool::Parallel, [target, shared, opening, direct, quality, dpi, &markers, &icc] {
-                    compressStrip(*target, opening, direct, quality, dpi, markers, icc, *shared);
-                });
-            ++started;
+            for (int y = 0; y < count; y += stripRows) {
+                auto strip = std::make_unique<Strip>();
+                strip->firstRow = first + y;
+                strip->rows = QImage(band.constScanLine(y), band.width(), std::min(stripRows, count - y),
+                                     band.bytesPerLine(), band.format());
+                strip->launched = std::chrono::steady_clock::now();
+                Strip *target = strip.get();
+                StripProgress *shared = &progress;
+                const bool opening = strip->firstRow == 0;
+                strips.push_back(std::move(strip));
+                workers.push_back(std::make_unique<PoolJob>(
+                    Pool::Parallel, [target, shared, opening, direct, quality, dpi, &markers, &icc] {
+                        compressStrip(*target, opening, direct, quality, dpi, markers, icc, *shared);
+                    }));
+            }
+            bandEnds.push_back(strips.size());
+            ++bandsStarted;
             report();
         }
-        if (cancelled || outcome != Outcome::Done)
+        if (cancelled || written == strips.size())
             break;
-        Strip &next = *strips[size_t(written)];
-        PoolJob &job = *workers[size_t(written)];
+        Strip &next = *strips[written];
+        PoolJob &job = *workers[written];
         for (;;) {
             report();
             if (cancelled || next.finished.load())
                 break;
-            // Pool threads busy elsewhere for a while: this thread takes the
-            // strip on, telling progress as it goes.
-            if (std::chrono::steady_clock::now() - next.launched >= kStripGrace && job.cancelIfNotStarted()) {
-                compressStrip(next, written == 0, direct, quality, dpi, markers, icc, progress, [&] {
-                    report();
-                    return !cancelled;
-                });
-                continue;
+            // A strip no pool thread has begun is compressed here, telling
+            // progress as it goes: the one waited for after a grace (pool
+            // threads may be busy elsewhere), a later one at once.
+            bool helped = false;
+            for (size_t i = written; i < strips.size() && !helped; ++i) {
+                if (strips[i]->finished.load() || (i == written && std::chrono::steady_clock::now() - next.launched < kStripGrace))
+                    continue;
+                if (workers[i]->cancelIfNotStarted()) {
+                    compressStrip(*strips[i], strips[i]->firstRow == 0, direct, quality, dpi, markers, icc, progress,
+                                  [&] {
+                                      report();
+                                      return !cancelled;
+                                  });
+                    helped = true;
+                }
             }
+            if (helped)
+                continue;
             std::unique_lock<std::mutex> lock(progress.lock);
-            progress.changed.wait_for(lock, std::chrono::milliseconds(20));
+            progress.changed.wait_for(lock, std::chrono::milliseconds(20), [&] { return next.finished.load(); });
         }
         if (cancelled)
             break;
@@ -545,10 +584,13 @@ Outcome compressInStrips(QIODevice *device, QSize size, int stripRows, int inFli
             outcome = next.outcome == Outcome::Cancelled ? Outcome::Cancelled : Outcome::Failed;
             break;
         }
+        writtenRows += next.rows.height();
         next.rows = QImage();
         if (!writeStrip(next, written == 0))
             outcome = Outcome::Failed;
         ++written;
+        if (written == bandEnds[size_t(bandsWritten)])
+            ++bandsWritten;
         report();
     }
     if (cancelled && outcome == Outcome::Done)
@@ -646,7 +688,7 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
         const auto rowsOf = [&image](int first, int count) {
             return QImage(image.constScanLine(first), image.width(), count, image.bytesPerLine(), image.format());
         };
-        const Outcome outcome = compressInStrips(device, image.size(), stripRows, strips, rowsOf, direct, q,
+        const Outcome outcome = compressInStrips(device, image.size(), image.height(), 1, stripRows, rowsOf, direct, q,
                                                  metadata.dpi(), markers, metadata.iccProfile(), hook, &message,
                                                  &writeFailed);
         return reportStrips(outcome, writeFailed, message, error);
@@ -696,10 +738,16 @@ bool JpegWriter::writeBands(QIODevice *device, const Bands &bands, const ExportM
         codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
         return false;
     }
-    const int stripRows = (bands.rows + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
+    const int bandRows = (bands.rows + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
+    // A band in strips for every core; a band a strip for a batch's worker,
+    // whose neighbours have the other cores.
+    const int threads = rowsRunSerially() ? 1 : poolThreadCount(Pool::Parallel);
+    const int perCore = (bandRows / std::max(1, threads) + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
+    const int stripRows = threads > 1 ? std::min(bandRows, std::max(kMinBandStripRows, perCore)) : bandRows;
     QString message;
     bool writeFailed = false;
-    const Outcome outcome = compressInStrips(device, bands.size, stripRows, std::max(1, bands.inFlight), bands.band,
+    const Outcome outcome = compressInStrips(device, bands.size, bandRows, std::max(1, bands.inFlight), stripRows,
+                                             bands.band,
                                              Q_BYTE_ORDER == Q_LITTLE_ENDIAN, qualityFor(quality), metadata.dpi(),
                                              markersFor(metadata), metadata.iccProfile(), hook, &message, &writeFailed);
     return reportStrips(outcome, writeFailed, message, error);

@@ -382,13 +382,15 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw)
     scratch.reset();
     const QColor c = m_shadow.color.toRgb();
     const quint32 ca = quint32(c.alpha());
+    // The tinted pixel for every coverage, worked out once.
+    QRgb tint[256];
+    for (int a = 0; a < 256; ++a)
+        tint[a] = qPremultiply(qRgba(c.red(), c.green(), c.blue(), a));
     for (int y = 0; y < h; ++y) {
         quint32 *row = reinterpret_cast<quint32 *>(small.scanLine(y));
         const quint16 *in = plane.get() + size_t(y) * size_t(w);
-        for (int x = 0; x < w; ++x) {
-            const quint32 a = (quint32(in[x]) * ca + 32640) / 65280;
-            row[x] = qPremultiply(qRgba(c.red(), c.green(), c.blue(), int(std::min<quint32>(a, 255))));
-        }
+        for (int x = 0; x < w; ++x)
+            row[x] = tint[std::min<quint32>((quint32(in[x]) * ca + 32640) / 65280, 255)];
     }
 
     // The shadow first, enlarged back to the canvas, then the operation.
