@@ -174,8 +174,8 @@ std::shared_ptr<KTBatchProcessingTemplate> KTBatchProcessingTemplate::fromArchiv
         return nullptr;
     const auto result = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(data);
     if (!result.ok()) {
-        platform::logLine(QStringLiteral("Warning: the design of a preset can't be read: %1").arg(result.error.description));
+        platform::logLine(QStringLiteral("Warning: the design of a preset can't be read: %1").arg(result.error().description));
         return nullptr;
     }
-    return std::dynamic_pointer_cast<KTBatchProcessingTemplate>(result.object.value<std::shared_ptr<platform::Coding>>());
+    return std::dynamic_pointer_cast<KTBatchProcessingTemplate>(result.value().value<std::shared_ptr<platform::Coding>>());
 }

@@ -245,9 +245,9 @@ std::shared_ptr<KTImageScaling> KTImageScaling::fromArchivedData(const QByteArra
         return nullptr;
     const auto result = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(data);
     if (!result.ok()) {
-        platform::logLine(QStringLiteral("Warning: the output size of a preset can't be read: %1").arg(result.error.description));
+        platform::logLine(QStringLiteral("Warning: the output size of a preset can't be read: %1").arg(result.error().description));
         return nullptr;
     }
-    const auto object = result.object.value<std::shared_ptr<platform::Coding>>();
+    const auto object = result.value().value<std::shared_ptr<platform::Coding>>();
     return std::dynamic_pointer_cast<KTImageScaling>(object);
 }

@@ -139,22 +139,23 @@ QByteArray KTTemplatePackage::dataForArchiving(const KTTemplate &d)
 
 std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray &data, platform::Error *error)
 {
-    const auto fail = [error](const QString &reason) -> std::shared_ptr<KTTemplate> {
-        platform::logLine(QStringLiteral("Can't read the design template: %1").arg(reason));
-        platform::setError(error, reason);
+    const auto fail = [error](const platform::Error &why) -> std::shared_ptr<KTTemplate> {
+        platform::logLine(QStringLiteral("Can't read the design template: %1").arg(why.description));
+        if (error)
+            *error = why;
         return nullptr;
     };
     if (data.isEmpty())
-        return fail(QStringLiteral("no data"));
+        return fail(platform::describedError(QStringLiteral("no data")));
     registerDesignArchiveClasses();
     platform::KeyedUnarchiver unarchiver(data);
     const QVariant root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
     unarchiver.finishDecoding();
     if (unarchiver.hasError())
-        return fail(unarchiver.errorString());
+        return fail(unarchiver.error());
     auto design = std::dynamic_pointer_cast<KTTemplate>(root.value<std::shared_ptr<platform::Coding>>());
     if (!design)
-        return fail(QStringLiteral("the archive holds no design"));
+        return fail(platform::describedError(QStringLiteral("the archive holds no design")));
     design->setMetadataManager(std::make_shared<VLImageMetadataManager>());
     return design;
 }

@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto result = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(bytes);
     if (!result.ok())
         return 0;
-    const QByteArray again = platform::KeyedArchiver::archivedDataWithRootObject(result.object);
-    if (!platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(again).ok() && result.object.isValid())
+    const QByteArray again = platform::KeyedArchiver::archivedDataWithRootObject(result.value());
+    if (!platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(again).ok() && result.value().isValid())
         __builtin_trap();
     return 0;
 }

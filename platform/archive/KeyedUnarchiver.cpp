@@ -68,21 +68,12 @@ KeyedUnarchiver::KeyedUnarchiver(const QByteArray &data)
     m_frames.back().object = top;
 }
 
-Error KeyedUnarchiver::error() const
-{
-    Error e;
-    if (hasError()) {
-        e.domain = QString::fromLatin1(kKanteloErrorDomain);
-        e.code = 1;
-        e.description = QStringLiteral("The archive is damaged: %1.").arg(m_errorText);
-    }
-    return e;
-}
-
 void KeyedUnarchiver::failWithError(const QString &message)
 {
-    if (m_errorText.isEmpty())
-        m_errorText = message.isEmpty() ? QStringLiteral("unknown failure") : message;
+    if (hasError())
+        return;
+    m_error = describedError(QStringLiteral("The archive is damaged: %1.")
+                                 .arg(message.isEmpty() ? QStringLiteral("unknown failure") : message));
 }
 
 void KeyedUnarchiver::setClass(const QString &className, const QString &archivedName)
@@ -443,23 +434,19 @@ QVariant KeyedUnarchiver::decodeArchivedObject(quint64 uid, const PlistValue &ob
     return {};
 }
 
-KeyedUnarchiver::Result KeyedUnarchiver::unarchiveTopLevelObjectWithData(const QByteArray &data, const QString &key,
-                                                                         const QHash<QString, QString> &classForArchivedName)
+Result<QVariant> KeyedUnarchiver::unarchiveTopLevelObjectWithData(const QByteArray &data, const QString &key,
+                                                                  const QHash<QString, QString> &classForArchivedName)
 {
     KeyedUnarchiver unarchiver(data);
     for (auto it = classForArchivedName.constBegin(); it != classForArchivedName.constEnd(); ++it)
         unarchiver.setClass(it.value(), it.key());
-    Result result;
-    result.object = unarchiver.decodeObjectForKey(key);
+    QVariant object = unarchiver.decodeObjectForKey(key);
     unarchiver.finishDecoding();
-    if (unarchiver.hasError()) {
-        result.object = QVariant();
-        result.error = unarchiver.error();
-    } else if (!unarchiver.containsValueForKey(key)) {
-        result.error = Error{QString::fromLatin1(kKanteloErrorDomain), 1,
-                             QStringLiteral("The archive holds no object under \"%1\".").arg(key), {}, {}};
-    }
-    return result;
+    if (unarchiver.hasError())
+        return unarchiver.error();
+    if (!unarchiver.containsValueForKey(key))
+        return describedError(QStringLiteral("The archive holds no object under \"%1\".").arg(key));
+    return object;
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/Result.h"
 #include "platform/archive/Coding.h"
 #include "platform/archive/PlistValue.h"
 
@@ -31,10 +32,9 @@ public:
 
     explicit KeyedUnarchiver(const QByteArray &data);
 
-    bool hasError() const { return !m_errorText.isEmpty(); }
-    QString errorString() const { return m_errorText; }
+    bool hasError() const { return !m_error.isNull(); }
     // The first failure, domain "Kantelo Domain", code 1.
-    Error error() const;
+    Error error() const { return m_error; }
     // Records a failure (for decode() implementations that find bad values).
     void failWithError(const QString &message);
 
@@ -104,14 +104,9 @@ public:
 
     void finishDecoding() {}
 
-    struct Result {
-        QVariant object;
-        Error error;
-        bool ok() const { return error.isNull(); }
-    };
     // Decodes the object under `key` of `data` (the archiver's default root key
     // unless given), with the extra class-name mapping given.
-    static Result unarchiveTopLevelObjectWithData(const QByteArray &data, const QString &key = QStringLiteral("root"),
+    static Result<QVariant> unarchiveTopLevelObjectWithData(const QByteArray &data, const QString &key = QStringLiteral("root"),
                                                   const QHash<QString, QString> &classForArchivedName = {});
 
 private:
@@ -132,7 +127,7 @@ private:
     std::vector<QVariant> m_decoded;
     std::vector<uchar> m_state; // 0 not yet, 1 being decoded, 2 done
     QHash<QString, QString> m_classMap;
-    QString m_errorText;
+    Error m_error;
 };
 
 } // namespace platform

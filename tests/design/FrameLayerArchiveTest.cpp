@@ -67,8 +67,8 @@ std::shared_ptr<T> decodeLayer(const QByteArray &data)
 {
     registerDesignArchiveClasses();
     auto result = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(data);
-    EXPECT_TRUE(result.ok()) << result.error.description.toStdString();
-    return std::dynamic_pointer_cast<T>(result.object.value<std::shared_ptr<platform::Coding>>());
+    EXPECT_TRUE(result.ok()) << result.error().description.toStdString();
+    return std::dynamic_pointer_cast<T>(result.valueOr({}).value<std::shared_ptr<platform::Coding>>());
 }
 
 QByteArray archiveOf(std::shared_ptr<const platform::Coding> object)

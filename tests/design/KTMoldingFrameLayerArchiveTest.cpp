@@ -33,7 +33,7 @@ std::shared_ptr<T> unarchived(const QByteArray &data)
 {
     registerDesignArchiveClasses();
     const auto result = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(data, QStringLiteral("root"));
-    return std::dynamic_pointer_cast<T>(result.object.value<std::shared_ptr<platform::Coding>>());
+    return std::dynamic_pointer_cast<T>(result.valueOr({}).value<std::shared_ptr<platform::Coding>>());
 }
 
 // The keys of the archived object of that class, in the order written, as

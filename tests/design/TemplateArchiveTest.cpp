@@ -94,8 +94,8 @@ TEST(TemplateArchiveLayerBase, HiddenIsTheEffectiveValueAndDecodingResetsTransie
     layer->setIsSelected(true);
     QByteArray data = platform::KeyedArchiver::archivedDataWithRootObject(std::static_pointer_cast<const platform::Coding>(layer));
     auto back = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(data);
-    ASSERT_TRUE(back.ok()) << back.error.description.toStdString();
-    auto decoded = std::dynamic_pointer_cast<KTLayer>(back.object.value<std::shared_ptr<platform::Coding>>());
+    ASSERT_TRUE(back.ok()) << back.error().description.toStdString();
+    auto decoded = std::dynamic_pointer_cast<KTLayer>(back.value().value<std::shared_ptr<platform::Coding>>());
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->layerName(), QStringLiteral("Plain"));
     EXPECT_FALSE(decoded->hidden());
@@ -108,7 +108,7 @@ TEST(TemplateArchiveLayerBase, HiddenIsTheEffectiveValueAndDecodingResetsTransie
     layer->setHidden(true);
     data = platform::KeyedArchiver::archivedDataWithRootObject(std::static_pointer_cast<const platform::Coding>(layer));
     back = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(data);
-    decoded = std::dynamic_pointer_cast<KTLayer>(back.object.value<std::shared_ptr<platform::Coding>>());
+    decoded = std::dynamic_pointer_cast<KTLayer>(back.valueOr({}).value<std::shared_ptr<platform::Coding>>());
     ASSERT_TRUE(decoded);
     EXPECT_TRUE(decoded->hidden());
     EXPECT_EQ(decoded->archiveClassNames(), (QStringList{"KTLayer", "NSObject"}));

@@ -419,8 +419,8 @@ TEST(VLImageArchive, KeyedArchiveRoundTrip)
     const QByteArray archive = platform::KeyedArchiver::archivedDataWithRootObject(
         std::static_pointer_cast<const platform::Coding>(image), QStringLiteral("image"));
     const auto result = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(archive, QStringLiteral("image"));
-    ASSERT_TRUE(result.ok()) << result.error.description.toStdString();
-    auto back = std::dynamic_pointer_cast<VLImage>(result.object.value<std::shared_ptr<platform::Coding>>());
+    ASSERT_TRUE(result.ok()) << result.error().description.toStdString();
+    auto back = std::dynamic_pointer_cast<VLImage>(result.value().value<std::shared_ptr<platform::Coding>>());
     ASSERT_TRUE(back);
     EXPECT_TRUE(back->hasPicture());
     EXPECT_EQ(back->originalImageFileName(), QFileInfo(path).fileName());
@@ -432,7 +432,7 @@ TEST(VLImageArchive, KeyedArchiveRoundTrip)
     const QByteArray empty = platform::KeyedArchiver::archivedDataWithRootObject(
         std::static_pointer_cast<const platform::Coding>(bare), QStringLiteral("image"));
     const auto none = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(empty, QStringLiteral("image"));
-    auto nothing = std::dynamic_pointer_cast<VLImage>(none.object.value<std::shared_ptr<platform::Coding>>());
+    auto nothing = std::dynamic_pointer_cast<VLImage>(none.valueOr({}).value<std::shared_ptr<platform::Coding>>());
     ASSERT_TRUE(nothing);
     EXPECT_FALSE(nothing->hasPicture());
 }

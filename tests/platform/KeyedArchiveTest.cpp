@@ -140,8 +140,8 @@ TEST(KeyedArchiveRoundTrip, EveryValueKindComesBack)
         KeyedArchiver::archivedDataWithRootObject(std::static_pointer_cast<const Coding>(probe), "template");
     ASSERT_TRUE(data.startsWith("bplist00"));
     const auto result = KeyedUnarchiver::unarchiveTopLevelObjectWithData(data, "template");
-    ASSERT_TRUE(result.ok()) << result.error.description.toStdString();
-    auto back = std::dynamic_pointer_cast<ArchiveProbe>(result.object.value<std::shared_ptr<Coding>>());
+    ASSERT_TRUE(result.ok()) << result.error().description.toStdString();
+    auto back = std::dynamic_pointer_cast<ArchiveProbe>(result.value().value<std::shared_ptr<Coding>>());
     ASSERT_TRUE(back);
     EXPECT_TRUE(back->flag);
     EXPECT_EQ(back->count, -42);
@@ -165,8 +165,8 @@ TEST(KeyedArchiveRoundTrip, CollectionsStringsAndNumbersAsObjects)
     QVariantMap map{{"a", QVariant(qint64(1))}, {"b", QString("two")}, {"c", QVariantList{true, 2.5, QByteArray("x")}}};
     const QByteArray data = KeyedArchiver::archivedDataWithRootObject(map);
     const auto result = KeyedUnarchiver::unarchiveTopLevelObjectWithData(data);
-    ASSERT_TRUE(result.ok()) << result.error.description.toStdString();
-    const QVariantMap back = result.object.toMap();
+    ASSERT_TRUE(result.ok()) << result.error().description.toStdString();
+    const QVariantMap back = result.value().toMap();
     EXPECT_EQ(back.value("a").toLongLong(), 1);
     EXPECT_EQ(back.value("b").toString(), "two");
     const QVariantList list = back.value("c").toList();
@@ -257,8 +257,8 @@ print('{}')
     QFile f(testsupport::scratchDir() + "/archive.bin");
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const auto result = KeyedUnarchiver::unarchiveTopLevelObjectWithData(f.readAll());
-    ASSERT_TRUE(result.ok()) << result.error.description.toStdString();
-    auto probe = std::dynamic_pointer_cast<ArchiveProbe>(result.object.value<std::shared_ptr<Coding>>());
+    ASSERT_TRUE(result.ok()) << result.error().description.toStdString();
+    auto probe = std::dynamic_pointer_cast<ArchiveProbe>(result.value().value<std::shared_ptr<Coding>>());
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->name, "from python");
     EXPECT_TRUE(probe->flag);
@@ -283,8 +283,8 @@ TEST(KeyedArchiveXml, HandMadeXmlArchiveWithCFUIDDictionaries)
              <key>$classes</key><array><string>NSMutableString</string><string>NSString</string><string>NSObject</string></array></dict>)",
         R"(<key>root</key><dict><key>CF$UID</key><integer>1</integer></dict>)");
     const auto result = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xml);
-    ASSERT_TRUE(result.ok()) << result.error.description.toStdString();
-    auto probe = std::dynamic_pointer_cast<ArchiveProbe>(result.object.value<std::shared_ptr<Coding>>());
+    ASSERT_TRUE(result.ok()) << result.error().description.toStdString();
+    auto probe = std::dynamic_pointer_cast<ArchiveProbe>(result.value().value<std::shared_ptr<Coding>>());
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->name, "mutable name");
     EXPECT_EQ(probe->narrow, 0.25f);
@@ -306,8 +306,8 @@ TEST(KeyedArchiveXml, UnknownClassFallsBackThroughItsChainAndLegacyNamesMap)
     auto viaChain = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xmlArchive(
         objects("NewerProbe", "<string>NewerProbe</string><string>ArchiveProbe</string><string>NSObject</string>"),
         top));
-    ASSERT_TRUE(viaChain.ok()) << viaChain.error.description.toStdString();
-    auto a = std::dynamic_pointer_cast<ArchiveProbe>(viaChain.object.value<std::shared_ptr<Coding>>());
+    ASSERT_TRUE(viaChain.ok()) << viaChain.error().description.toStdString();
+    auto a = std::dynamic_pointer_cast<ArchiveProbe>(viaChain.value().value<std::shared_ptr<Coding>>());
     ASSERT_TRUE(a);
     EXPECT_EQ(a->count, 9);
 
@@ -316,8 +316,8 @@ TEST(KeyedArchiveXml, UnknownClassFallsBackThroughItsChainAndLegacyNamesMap)
         xmlArchive(objects("OldProbe", "<string>OldProbe</string><string>NSObject</string>"), top);
     EXPECT_FALSE(KeyedUnarchiver::unarchiveTopLevelObjectWithData(legacy).ok());
     auto mapped = KeyedUnarchiver::unarchiveTopLevelObjectWithData(legacy, "root", {{"OldProbe", "ArchiveProbe"}});
-    ASSERT_TRUE(mapped.ok()) << mapped.error.description.toStdString();
-    EXPECT_TRUE(std::dynamic_pointer_cast<ArchiveProbe>(mapped.object.value<std::shared_ptr<Coding>>()));
+    ASSERT_TRUE(mapped.ok()) << mapped.error().description.toStdString();
+    EXPECT_TRUE(std::dynamic_pointer_cast<ArchiveProbe>(mapped.value().value<std::shared_ptr<Coding>>()));
 }
 
 TEST(KeyedArchiveDamage, DamagedArchivesGiveErrors)
@@ -332,7 +332,7 @@ TEST(KeyedArchiveDamage, DamagedArchivesGiveErrors)
     for (qsizetype n = 0; n < good.size(); ++n) {
         const auto r = KeyedUnarchiver::unarchiveTopLevelObjectWithData(good.left(n));
         EXPECT_FALSE(r.ok()) << "truncated to " << n;
-        EXPECT_FALSE(r.error.description.isEmpty());
+        EXPECT_FALSE(r.error().description.isEmpty());
     }
 
     const QString top = R"(<key>root</key><dict><key>CF$UID</key><integer>1</integer></dict>)";
@@ -344,14 +344,14 @@ TEST(KeyedArchiveDamage, DamagedArchivesGiveErrors)
             + cls,
         top));
     EXPECT_FALSE(wrongUid.ok());
-    EXPECT_TRUE(wrongUid.error.description.contains("out of range")) << wrongUid.error.description.toStdString();
+    EXPECT_TRUE(wrongUid.error().description.contains("out of range")) << wrongUid.error().description.toStdString();
     // An object that contains itself.
     auto selfRef = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xmlArchive(
         R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict><key>child</key><dict><key>CF$UID</key><integer>1</integer></dict></dict>)"
             + cls,
         top));
     EXPECT_FALSE(selfRef.ok());
-    EXPECT_TRUE(selfRef.error.description.contains("itself")) << selfRef.error.description.toStdString();
+    EXPECT_TRUE(selfRef.error().description.contains("itself")) << selfRef.error().description.toStdString();
     // A class record that is not one.
     auto badClass = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xmlArchive(
         R"(<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict></dict><string>not a class</string>)",
@@ -385,7 +385,7 @@ TEST(KeyedArchiveDamage, DeepNestingIsRefused)
     const auto r = KeyedUnarchiver::unarchiveTopLevelObjectWithData(
         xmlArchive(objects, R"(<key>root</key><dict><key>CF$UID</key><integer>1</integer></dict>)"));
     EXPECT_FALSE(r.ok());
-    EXPECT_TRUE(r.error.description.contains("deeply")) << r.error.description.toStdString();
+    EXPECT_TRUE(r.error().description.contains("deeply")) << r.error().description.toStdString();
 }
 
 TEST(PlistReaderDamage, DeepBinaryNestingIsAnErrorNotACrash)
@@ -487,5 +487,5 @@ TEST(KeyedArchiveDamage, OutOfRangeNumbersAndDatesAreSafe)
         .append(char(table));
     const auto r = KeyedUnarchiver::unarchiveTopLevelObjectWithData(farDate);
     EXPECT_FALSE(r.ok());
-    EXPECT_TRUE(r.error.description.contains("date")) << r.error.description.toStdString();
+    EXPECT_TRUE(r.error().description.contains("date")) << r.error().description.toStdString();
 }

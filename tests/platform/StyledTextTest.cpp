@@ -47,8 +47,8 @@ StyledText roundTrip(const StyledText &t)
 {
     const QByteArray data = KeyedArchiver::archivedDataWithRootObject(QVariant::fromValue(t));
     const auto r = KeyedUnarchiver::unarchiveTopLevelObjectWithData(data);
-    EXPECT_TRUE(r.ok()) << r.error.description.toStdString();
-    return r.object.value<StyledText>();
+    EXPECT_TRUE(r.ok()) << r.error().description.toStdString();
+    return r.valueOr({}).value<StyledText>();
 }
 
 } // namespace
@@ -116,8 +116,8 @@ TEST(StyledTextArchive, MacStyleArchiveWithRunTableReads)
                                .toUtf8();
 
     const auto r = KeyedUnarchiver::unarchiveTopLevelObjectWithData(xml);
-    ASSERT_TRUE(r.ok()) << r.error.description.toStdString();
-    const StyledText t = r.object.value<StyledText>();
+    ASSERT_TRUE(r.ok()) << r.error().description.toStdString();
+    const StyledText t = r.value().value<StyledText>();
     EXPECT_EQ(t.string(), text);
     ASSERT_EQ(t.runs().size(), 3);
     EXPECT_EQ(t.runs()[0].length, 3);
