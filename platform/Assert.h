@@ -30,6 +30,16 @@ inline constexpr const char *kInvalidArgumentException = "NSInvalidArgumentExcep
 // inconsistency exception. For misuse by code only; data errors are results.
 [[noreturn]] void raiseAssertion(const char *function, const QString &text);
 
+// What the running program does with an exception that nothing caught
+// before the event loop (GuardedApplication hands each one here): it is
+// logged, the user is told in one alert per reason, and the program goes on
+// with its documents open. Callable from any thread.
+void reportUncaughtException(std::exception_ptr exception);
+
+inline constexpr const char *kUncaughtExceptionText = "An internal error stopped the last action.";
+inline constexpr const char *kUncaughtExceptionSuggestion =
+    "Your open documents stay open. Save your work, then quit and start Kantelo again.";
+
 } // namespace platform
 
 #define KT_ASSERT(condition, text)                                    \

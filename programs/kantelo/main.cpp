@@ -15,6 +15,7 @@
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/EnglishPlurals.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/GuardedApplication.h"
 #include "platform/ui/MessageBoxPresenter.h"
 #include "platform/ui/SingleInstance.h"
 #include "programs/kantelo/WindowControllers.h"
@@ -90,7 +91,7 @@ int main(int argc, char *argv[])
     if (KTCommandLineRun::isProcessRun(argc, argv))
         return KTCommandLineRun::exec(argc, argv);
 
-    QApplication app(argc, argv);
+    platform::GuardedApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Kantelo"));
     app.setApplicationName(QStringLiteral("Kantelo"));
     app.setApplicationVersion(VLKitUtils::shortVersionString());
