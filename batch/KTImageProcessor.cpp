@@ -7,6 +7,7 @@
 #include "design/VLImage.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/ThreadPools.h"
 #include "platform/TimingLog.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/BitmapTransform.h"
@@ -123,6 +124,51 @@ LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metada
     return photo;
 }
 
+} // namespace
+
+class KTImageProcessor::PhotoRead
+{
+public:
+    explicit PhotoRead(QString path)
+        : m_path(std::move(path))
+        , m_job(platform::Pool::Parallel, [this] {
+            m_metadata = platform::ImageMetadata::fromFile(m_path);
+            if (!m_metadata.isNull())
+                m_photo = loadPhoto(m_path, m_metadata, QSize());
+        })
+    {
+    }
+    ~PhotoRead()
+    {
+        // A run that ends before its photo is wanted does not decode it.
+        if (!m_job.cancelIfNotStarted())
+            m_job.wait();
+    }
+    PhotoRead(const PhotoRead &) = delete;
+    PhotoRead &operator=(const PhotoRead &) = delete;
+
+    // The photo and its metadata, once; false when taken before or of another file.
+    bool take(const QString &path, platform::ImageMetadata *metadata, LoadedPhoto *photo)
+    {
+        if (m_taken || path != m_path)
+            return false;
+        m_job.wait();
+        m_taken = true;
+        *metadata = m_metadata;
+        *photo = std::move(m_photo);
+        return true;
+    }
+
+private:
+    const QString m_path;
+    platform::ImageMetadata m_metadata;
+    LoadedPhoto m_photo;
+    bool m_taken = false;
+    platform::PoolJob m_job; // last: begins once the rest is made, waited for first
+};
+
+namespace {
+
 QSize storedSizeOf(const QString &path, const platform::ImageMetadata &metadata)
 {
     QSize size = metadata.pixelSize();
@@ -203,6 +249,11 @@ QImage render(KTTemplate &framed, const QSize &size, const KTImageProcessor::Can
 }
 
 } // namespace
+
+std::shared_ptr<KTImageProcessor::PhotoRead> KTImageProcessor::startReading(const QUrl &input)
+{
+    return std::make_shared<PhotoRead>(input.toLocalFile());
+}
 
 std::shared_ptr<KTTemplate> KTImageProcessor::resolveDesign(const QByteArray &templateData)
 {
@@ -285,7 +336,12 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     }
     const std::shared_ptr<const KTImageScaling> &scaling = output.scaling;
     const QString path = input.toLocalFile();
-    const platform::ImageMetadata metadata = platform::ImageMetadata::fromFile(path);
+    const bool followsPhoto = !scaling || scaling->type() == KTImageScalingTypeOriginal;
+    platform::ImageMetadata metadata;
+    LoadedPhoto photo;
+    const bool read = followsPhoto && output.read && output.read->take(path, &metadata, &photo);
+    if (!read)
+        metadata = platform::ImageMetadata::fromFile(path);
     if (metadata.isNull()) {
         fail(error, QStringLiteral("The picture “%1” could not be opened.").arg(QFileInfo(path).fileName()));
         return false;
@@ -295,7 +351,6 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
 
     // The output of a fixed size needs no more of the photo than it shows.
     QSize atLeast;
-    const bool followsPhoto = !scaling || scaling->type() == KTImageScalingTypeOriginal;
     if (!followsPhoto && !stored.isEmpty()) {
         QSizeF upright(stored);
         if (orientation >= 5)
@@ -304,7 +359,8 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
         const QSize out = scaling->scale(framedAtFull.size());
         atLeast = decodeSizeFor(stored, orientation, keptFraction(*design), out, false);
     }
-    LoadedPhoto photo = loadPhoto(path, metadata, atLeast);
+    if (!read)
+        photo = loadPhoto(path, metadata, atLeast);
     platform::TimingLog::mark("decoded");
     if (photo.upright.isNull() && !photo.isPdf) {
         fail(error, QStringLiteral("The picture “%1” could not be opened: %2").arg(QFileInfo(path).fileName(), photo.error));

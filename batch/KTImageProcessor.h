@@ -37,6 +37,11 @@ public:
     // other. None for data that are no design.
     static std::shared_ptr<KTTemplate> resolveDesign(const QByteArray &templateData);
 
+    // A photo read and decoded at its full size on a pool thread, begun
+    // while the caller gets its design ready.
+    class PhotoRead;
+    static std::shared_ptr<PhotoRead> startReading(const QUrl &input);
+
     // What one file becomes.
     struct Output {
         QString path; // replaced atomically
@@ -46,6 +51,9 @@ public:
         std::optional<double> dpi;
         // None: the framed size of the photo.
         std::shared_ptr<const KTImageScaling> scaling;
+        // The input begun by startReading: taken when the output follows
+        // the photo's size, else the photo is read again as needed.
+        std::shared_ptr<PhotoRead> read;
     };
 
     // One file with a design resolved beforehand (shared read-only by all

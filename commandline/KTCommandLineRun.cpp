@@ -167,6 +167,11 @@ int run(const QStringList &arguments)
     }
 
     ImageDecoder::raiseAllocationLimit();
+    // The photo is decoded on other cores while the stores open and the
+    // design is read.
+    std::shared_ptr<KTImageProcessor::PhotoRead> read;
+    if (photo.isFile() && !isSharedCopy(path))
+        read = KTImageProcessor::startReading(QUrl::fromLocalFile(path));
     VLKitUtils::load();
     // The stores come first, whatever follows: a first start imports the
     // built-in frames and designs even when this photo can't be framed.
@@ -207,6 +212,7 @@ int run(const QStringList &arguments)
                                        QVariantMap{{QStringLiteral("Type"), QStringLiteral("CLI")}});
 
     KTImageProcessor::Output output;
+    output.read = read;
     output.path = path;
     output.uti = type;
     output.quality = design->exportQuality().value_or(preferredQuality());
