@@ -27,6 +27,8 @@
 #include <QGuiApplication>
 #include <QUrl>
 
+#include <fontconfig/fontconfig.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -245,6 +247,10 @@ int KTCommandLineRun::exec(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    // Qt's font database loads fontconfig's configuration as it is torn
+    // down at quit, even when no text was drawn: loaded here beside the
+    // work, it is only freed then.
+    runInBackground([] { FcInit(); });
     QGuiApplication::setOrganizationName(QStringLiteral("Kantelo"));
     QGuiApplication::setApplicationName(QStringLiteral("Kantelo"));
     QGuiApplication::setApplicationVersion(VLKitUtils::shortVersionString());
