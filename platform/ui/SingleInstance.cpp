@@ -68,10 +68,12 @@ bool SingleInstance::isListening() const
 void SingleInstance::readConnection()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        if (m_connections >= kMaximumConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+        // A start is over in moments: with every slot held, the connection
+        // held longest goes, so slow talkers cannot keep a start's message out.
+        if (m_connections >= kMaximumConnections && !m_open.empty()) {
+            const std::function<void()> dropOldest = std::move(m_open.front().second);
+            m_open.pop_front();
+            dropOldest();
         }
         ++m_connections;
         // The buffer lives as long as the connection's handlers, which go
@@ -83,6 +85,7 @@ void SingleInstance::readConnection()
                 return false;
             *ended = true;
             --m_connections;
+            std::erase_if(m_open, [socket](const auto &open) { return open.first == socket; });
             socket->deleteLater();
             return true;
         };
@@ -93,12 +96,12 @@ void SingleInstance::readConnection()
             buffer->squeeze();
             socket->abort();
         };
+        m_open.emplace_back(socket, drop);
         auto *idle = new QTimer(socket);
         idle->setSingleShot(true);
         connect(idle, &QTimer::timeout, socket, drop);
         idle->start(m_idleTimeoutMs);
-        connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, idle, drop] {
-            idle->start();
+        connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, drop] {
             buffer->append(socket->readAll());
             if (buffer->size() > kMaximumMessageSize)
                 drop();

@@ -5,7 +5,12 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+#include <list>
+#include <utility>
+
 class QLocalServer;
+class QLocalSocket;
 
 namespace platform {
 
@@ -38,8 +43,9 @@ public:
     static Result<QStringList> decodeMessage(const QByteArray &data);
     static constexpr qint64 kMaximumMessageSize = Handoff::kMaximumMessageSize;
 
-    // A start sends its message at once: more connections than this at a
-    // time, or one silent this long, is someone else, and is dropped.
+    // A start sends its message at once: a connection still open this long
+    // after it came is someone else, and is dropped, trickling or not; past
+    // this many at a time, the oldest makes room for the newcomer.
     static constexpr int kMaximumConnections = 16;
     static constexpr int kDefaultIdleTimeoutMs = 5000;
     void setIdleTimeoutMs(int ms) { m_idleTimeoutMs = ms; }
@@ -56,6 +62,8 @@ private:
     QLocalServer *m_server = nullptr;
     int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
     int m_connections = 0;
+    // The open connections, oldest first, each with what drops it.
+    std::list<std::pair<QLocalSocket *, std::function<void()>>> m_open;
 };
 
 } // namespace platform

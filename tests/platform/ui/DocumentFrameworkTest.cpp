@@ -296,6 +296,40 @@ TEST(SingleInstanceTest, SurplusAndIdleConnectionsAreDropped)
     EXPECT_TRUE(testsupport::waitUntil([&] { return received == QList<QStringList>{{"/photos/one.jpg"}}; }));
 }
 
+// A start that finds every slot held by slow talkers gets one at once, and
+// bytes trickled in keep no connection past its time.
+TEST(SingleInstanceTest, AStartWaitsForTheSlotsThatTricklersLose)
+{
+    const QString name = QStringLiteral("kantelo-test-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+    SingleInstance running(name);
+    running.setIdleTimeoutMs(300);
+    ASSERT_TRUE(running.listen());
+    QList<QStringList> received;
+    QObject::connect(&running, &SingleInstance::filesReceived, [&](const QStringList &paths) { received << paths; });
+    std::vector<std::unique_ptr<QLocalSocket>> slow(SingleInstance::kMaximumConnections);
+    for (auto &socket : slow) {
+        socket = std::make_unique<QLocalSocket>();
+        socket->connectToServer(name);
+        ASSERT_TRUE(socket->waitForConnected(3000));
+    }
+    ASSERT_TRUE(testsupport::waitUntil([&] { return running.openConnections() == SingleInstance::kMaximumConnections; }));
+    ASSERT_TRUE(SingleInstance(name).sendToRunningInstance({"/photos/late.jpg"}));
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            for (auto &socket : slow)
+                socket->write("[");
+            return received == QList<QStringList>{{"/photos/late.jpg"}};
+        },
+        20000));
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            for (auto &socket : slow)
+                socket->write("[");
+            return running.openConnections() == 0;
+        },
+        20000));
+}
+
 TEST(SingleInstanceTest, MalformedMessagesAreRefused)
 {
     for (const QByteArray &bad : {QByteArray("{\"a\":1}"), QByteArray("[\"a\", 3]"),
