@@ -2,7 +2,8 @@
 // mitred moulding with shadows and a bevelled mat), JPEG q90 out at the
 // framed size, on every core, against a floor made of the system's own
 // libjpeg-turbo tools: each file decoded by djpeg and a framed-size picture
-// encoded by cjpeg -quality 90, one process per core, in the same run.
+// encoded by cjpeg -quality 90, one process per core, in the same run. The
+// floor's processes' peak memory is printed beside the batch's.
 //
 // The run happens in a child process, so its peak memory is its own. The
 // result is the batch's time over the floor's.
@@ -20,6 +21,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
@@ -31,19 +33,24 @@
 #include <thread>
 #include <vector>
 
-#include <sys/resource.h>
-
 namespace {
 
 constexpr int kFiles = 32;
 constexpr int kPhotoWidth = 4000;
 constexpr int kPhotoHeight = 3000;
 
+// This process's own peak (VmHWM): unlike getrusage's, it does not start
+// from the parent's size at the fork.
 long peakMegabytes()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong() / 1024;
+    }
+    return -1;
 }
 
 // The batch in this process: prints seconds, peak MB and files written.
@@ -163,6 +170,7 @@ int main(int argc, char **argv)
     for (const QString &name : QDir(photos).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name))
         inputs << QDir(photos).filePath(name);
     const QString ppm = QDir(dir.path()).filePath(QStringLiteral("framed.ppm"));
+    const QString sizes = QDir(dir.path()).filePath(QStringLiteral("floor-kb.txt"));
     double batchSeconds = -1;
     double floorSeconds = -1;
     QStringList best;
@@ -193,9 +201,11 @@ int main(int argc, char **argv)
             QProcess::execute(QStringLiteral("djpeg"), {QStringLiteral("-outfile"), ppm,
                                                         QDir(out).filePath(QStringLiteral("framed_IMG_0000.jpg"))});
         }
-        const QString script =
-            QStringLiteral("djpeg -outfile /dev/null \"$1\" && cjpeg -quality 90 -outfile \"%1/$(basename \"$1\")\" '%2'")
-                .arg(floorOut, ppm);
+        // Each process's peak memory goes to `sizes`, a line each.
+        const QString script = QStringLiteral("/usr/bin/time -a -o '%3' -f %M djpeg -outfile /dev/null \"$1\" && "
+                                              "/usr/bin/time -a -o '%3' -f %M cjpeg -quality 90 -outfile "
+                                              "\"%1/$(basename \"$1\")\" '%2'")
+                                   .arg(floorOut, ppm, sizes);
         const double s = parallelShell(script, inputs);
         if (s <= 0) {
             std::printf("floor failed: djpeg/cjpeg missing?\n");
@@ -210,6 +220,14 @@ int main(int argc, char **argv)
                 kFiles / batchSeconds, qPrintable(fields.at(1)), qPrintable(fields.at(2)));
     std::printf("floor (djpeg + cjpeg -quality 90, one process per core): %.2f s, %.2f files/s\n", floorSeconds,
                 kFiles / floorSeconds);
+    long floorKb = 0;
+    QFile kb(sizes);
+    if (kb.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : kb.readAll().split('\n'))
+            floorKb = std::max(floorKb, line.trimmed().toLong());
+    }
+    std::printf("floor peak memory: %.1f MB a process at most, %.1f MB for %d processes at once\n", floorKb / 1024.0,
+                floorKb / 1024.0 * QThread::idealThreadCount(), QThread::idealThreadCount());
     std::printf("result: %.2f x floor\n", batchSeconds / floorSeconds);
     return 0;
 }

@@ -537,9 +537,11 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     // small share; a band is encoded more slowly than it is drawn, so
     // three are in flight, two of them encoding while the next is drawn. A
     // JPEG band is encoded in strips on every core (outside a batch's
-    // worker): two, one encoding while the next is drawn.
+    // worker): two, one encoding while the next is drawn. A batch worker has
+    // no core to spare for a second encoding: two as well, and a third less
+    // memory for every file in flight.
     const int rows = bandRows > 0 ? (bandRows + 15) / 16 * 16 : 768;
-    const int inFlight = uti == QLatin1String(platform::TypeTable::kJPEG) && !platform::rowsRunSerially() ? 2 : 3;
+    const int inFlight = uti == QLatin1String(platform::TypeTable::kJPEG) || platform::rowsRunSerially() ? 2 : 3;
     // Rows drawn past each end of a band and dropped: the rasterizer treats
     // the edge of a picture differently from the inside.
     constexpr int kPad = 8;
