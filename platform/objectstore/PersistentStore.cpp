@@ -1,5 +1,6 @@
 #include "platform/objectstore/PersistentStore.h"
 
+#include "platform/Result.h"
 #include "platform/objectstore/SqliteDatabase.h"
 #include "platform/objectstore/SqliteStatement.h"
 
@@ -113,39 +114,49 @@ Error storeError(int code, const QString &description, const QString &path, cons
     return e;
 }
 
-bool hasTable(SqliteDatabase &db, const QString &name, bool *failed)
+Result<bool> hasTable(SqliteDatabase &db, const QString &name)
 {
     SqliteStatement st(db, QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1"));
     st.bindText(1, name);
     const bool found = st.step();
-    *failed = st.failed() || !st.isValid();
+    if (st.failed())
+        return st.error();
     return found;
 }
 
-bool readMetadata(SqliteDatabase &db, QVariantMap *out)
+bool readMetadata(SqliteDatabase &db, QVariantMap *out, Error *error)
 {
-    bool failed = false;
-    if (!hasTable(db, kMetadataTable, &failed))
-        return !failed;
+    const Result<bool> present = hasTable(db, kMetadataTable);
+    if (!present) {
+        if (error)
+            *error = present.error();
+        return false;
+    }
+    if (!present.value())
+        return true;
     SqliteStatement st(db, QStringLiteral("SELECT key, value FROM ") + kMetadataTable);
     while (st.step())
         out->insert(st.textAt(0), decodeMetadataValue(st.blobAt(1)));
-    return st.isValid() && !st.failed();
+    if (st.failed() && error)
+        *error = st.error();
+    return !st.failed();
 }
 
-bool writeMetadata(SqliteDatabase &db, const QString &key, const QVariant &value)
+// A statement that could not be made fails its run with the reason.
+bool writeMetadata(SqliteDatabase &db, const QString &key, const QVariant &value, Error *error)
 {
-    if (!db.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (key TEXT PRIMARY KEY, value BLOB)").arg(kMetadataTable)))
+    if (!db.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (key TEXT PRIMARY KEY, value BLOB)").arg(kMetadataTable),
+                 error))
         return false;
     if (!value.isValid()) {
         SqliteStatement st(db, QStringLiteral("DELETE FROM %1 WHERE key=?1").arg(kMetadataTable));
         st.bindText(1, key);
-        return st.isValid() && st.run();
+        return st.run(error);
     }
     SqliteStatement st(db, QStringLiteral("INSERT OR REPLACE INTO %1 (key, value) VALUES (?1, ?2)").arg(kMetadataTable));
     st.bindText(1, key);
     st.bindBlob(2, encodeMetadataValue(value));
-    return st.isValid() && st.run();
+    return st.run(error);
 }
 
 } // namespace
@@ -173,9 +184,9 @@ PersistentStore::PersistentStore(std::shared_ptr<const ManagedObjectModel> model
 
 PersistentStore::~PersistentStore() = default;
 
-Error PersistentStore::makeError(int code, const QString &description) const
+Error PersistentStore::makeError(int code, const QString &description, const Error &cause) const
 {
-    return storeError(code, description, m_path, m_db->lastError());
+    return storeError(code, description, m_path, cause.description);
 }
 
 std::shared_ptr<PersistentStore> PersistentStore::openSQLite(const QString &path,
@@ -184,9 +195,11 @@ std::shared_ptr<PersistentStore> PersistentStore::openSQLite(const QString &path
 {
     std::shared_ptr<PersistentStore> store(new PersistentStore(std::move(model), path, false));
     const QString fileName = QFileInfo(path).fileName();
-    if (!store->m_db->open(path, true)) {
+    Error cause;
+    if (!store->m_db->open(path, true, false, &cause)) {
         if (error)
-            *error = store->makeError(StoreOpenFailed, QStringLiteral("The store file “%1” could not be opened.").arg(fileName));
+            *error = store->makeError(StoreOpenFailed, QStringLiteral("The store file “%1” could not be opened.").arg(fileName),
+                                      cause);
         return nullptr;
     }
     if (!store->prepare(error))
@@ -198,9 +211,10 @@ std::shared_ptr<PersistentStore> PersistentStore::openInMemory(std::shared_ptr<c
                                                                Error *error)
 {
     std::shared_ptr<PersistentStore> store(new PersistentStore(std::move(model), QString(), true));
-    if (!store->m_db->open(QStringLiteral(":memory:"), true)) {
+    Error cause;
+    if (!store->m_db->open(QStringLiteral(":memory:"), true, false, &cause)) {
         if (error)
-            *error = store->makeError(StoreOpenFailed, QStringLiteral("The in-memory store could not be made."));
+            *error = store->makeError(StoreOpenFailed, QStringLiteral("The in-memory store could not be made."), cause);
         return nullptr;
     }
     if (!store->prepare(error))
@@ -212,14 +226,15 @@ bool PersistentStore::prepare(Error *error)
 {
     SqliteDatabase &db = *m_db;
     const QString fileName = m_inMemory ? QStringLiteral("memory") : QFileInfo(m_path).fileName();
+    Error cause; // what SQLite said about the step that failed
     auto fail = [&](int code, const QString &text) {
         if (error)
-            *error = makeError(code, text);
+            *error = makeError(code, text, cause);
         db.exec(QStringLiteral("ROLLBACK"));
         return false;
     };
     auto damagedOr = [&](int code, const QString &text) {
-        if (isDamageCode(db.lastErrorCode()))
+        if (isDamageCode(cause.code))
             return fail(StoreDamaged, QStringLiteral("The store file “%1” is damaged or is not a store.").arg(fileName));
         return fail(code, text);
     };
@@ -228,8 +243,10 @@ bool PersistentStore::prepare(Error *error)
     int userVersion = 0;
     {
         SqliteStatement st(db, QStringLiteral("PRAGMA user_version"));
-        if (!st.isValid() || !st.step())
+        if (!st.step()) {
+            cause = st.error();
             return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be read.").arg(fileName));
+        }
         userVersion = int(st.int64At(0));
     }
     if (userVersion > m_model->version())
@@ -243,8 +260,10 @@ bool PersistentStore::prepare(Error *error)
         SqliteStatement st(db, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"));
         while (st.step())
             tables.insert(st.textAt(0));
-        if (!st.isValid() || st.failed())
+        if (st.failed()) {
+            cause = st.error();
             return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be read.").arg(fileName));
+        }
     }
     m_created = tables.isEmpty();
     if (!m_created && userVersion == m_model->version()) {
@@ -268,30 +287,33 @@ bool PersistentStore::prepare(Error *error)
         db.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         db.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     }
-    if (!db.exec(QStringLiteral("BEGIN IMMEDIATE")))
+    if (!db.exec(QStringLiteral("BEGIN IMMEDIATE"), &cause))
         return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be locked.").arg(fileName));
 
     // Additive migration: add whatever tables, columns and indexes are missing.
     for (const EntityDescription &entity : m_model->entities()) {
         const QString table = quoted(tableName(entity));
-        if (!db.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (pk INTEGER PRIMARY KEY)").arg(table)))
+        if (!db.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (pk INTEGER PRIMARY KEY)").arg(table), &cause))
             return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
         QSet<QString> columns;
         {
             SqliteStatement info(db, QStringLiteral("PRAGMA table_info(%1)").arg(table));
             while (info.step())
                 columns.insert(info.textAt(1));
-            if (!info.isValid() || info.failed())
+            if (info.failed()) {
+                cause = info.error();
                 return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be read.").arg(fileName));
+            }
         }
         auto addColumn = [&](const QString &name, const QString &type) {
             if (columns.contains(name))
                 return true;
-            return db.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3").arg(table, quoted(name), type));
+            return db.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3").arg(table, quoted(name), type), &cause);
         };
         auto addIndex = [&](const QString &column) {
             return db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
-                               .arg(quoted(tableName(entity) + '_' + column), table, quoted(column)));
+                               .arg(quoted(tableName(entity) + '_' + column), table, quoted(column)),
+                           &cause);
         };
         for (const AttributeDescription &attr : entity.attributes) {
             if (attr.transient)
@@ -307,42 +329,47 @@ bool PersistentStore::prepare(Error *error)
                        && ManagedObjectModel::ownsJoinTable(entity, rel)) {
                 const QString join = quoted(joinTableName(entity, rel));
                 if (!db.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (src INTEGER NOT NULL, dst INTEGER NOT NULL, "
-                                            "PRIMARY KEY (src, dst)) WITHOUT ROWID").arg(join))
+                                            "PRIMARY KEY (src, dst)) WITHOUT ROWID").arg(join),
+                             &cause)
                     || !db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (dst)")
-                                    .arg(quoted(joinTableName(entity, rel) + QStringLiteral("_dst")), join)))
+                                    .arg(quoted(joinTableName(entity, rel) + QStringLiteral("_dst")), join),
+                                &cause))
                     return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
             }
         }
     }
 
     if (!db.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (entity TEXT PRIMARY KEY, next INTEGER NOT NULL)")
-                     .arg(kKeysTable)))
+                     .arg(kKeysTable),
+                 &cause))
         return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
 
     QVariantMap meta;
-    if (!readMetadata(db, &meta))
+    if (!readMetadata(db, &meta, &cause))
         return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be read.").arg(fileName));
     m_identifier = meta.value(kStoreUUIDKey).toString();
     if (m_identifier.isEmpty()) {
         m_identifier = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        if (!writeMetadata(db, kStoreUUIDKey, m_identifier))
+        if (!writeMetadata(db, kStoreUUIDKey, m_identifier, &cause))
             return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
     }
     // Written at every open: besides keeping the version, this first write
     // creates the write-ahead log now, so the first save after opening does
     // not pay for it.
-    if (!writeMetadata(db, kStoreModelVersionKey, m_model->version()))
+    if (!writeMetadata(db, kStoreModelVersionKey, m_model->version(), &cause))
         return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
     if (userVersion != m_model->version()
-        && !db.exec(QStringLiteral("PRAGMA user_version=%1").arg(m_model->version())))
+        && !db.exec(QStringLiteral("PRAGMA user_version=%1").arg(m_model->version()), &cause))
         return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
-    if (!db.exec(QStringLiteral("COMMIT")))
+    if (!db.exec(QStringLiteral("COMMIT"), &cause))
         return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be updated.").arg(fileName));
 
     for (const EntityDescription &entity : m_model->entities()) {
         SqliteStatement st(db, QStringLiteral("SELECT max(pk) FROM %1").arg(quoted(tableName(entity))));
-        if (!st.step() && st.failed())
+        if (!st.step() && st.failed()) {
+            cause = st.error();
             return damagedOr(StoreOpenFailed, QStringLiteral("The store file “%1” could not be read.").arg(fileName));
+        }
         KeyBlock &keys = m_keys[size_t(entity.index)];
         keys.next = st.isNull(0) ? 1 : st.int64At(0) + 1;
         // A private in-memory database has no other writer.
@@ -402,11 +429,12 @@ std::optional<QVariantMap> PersistentStore::metadataForStoreAtPath(const QString
         return QVariantMap();
     SqliteDatabase db;
     QVariantMap meta;
-    if (!db.open(path, false) || !readMetadata(db, &meta)) {
+    Error cause;
+    if (!db.open(path, false, false, &cause) || !readMetadata(db, &meta, &cause)) {
         if (error)
-            *error = storeError(isDamageCode(db.lastErrorCode()) ? StoreDamaged : StoreMetadataFailed,
+            *error = storeError(isDamageCode(cause.code) ? StoreDamaged : StoreMetadataFailed,
                                 QStringLiteral("The metadata of “%1” could not be read.").arg(QFileInfo(path).fileName()),
-                                path, db.lastError());
+                                path, cause.description);
         return std::nullopt;
     }
     return meta;
@@ -423,11 +451,12 @@ bool PersistentStore::setMetadataValueForStoreAtPath(const QVariant &value, cons
         return false;
     }
     SqliteDatabase db;
-    if (!db.open(path, false) || !writeMetadata(db, key, value)) {
+    Error cause;
+    if (!db.open(path, false, false, &cause) || !writeMetadata(db, key, value, &cause)) {
         if (error)
-            *error = storeError(isDamageCode(db.lastErrorCode()) ? StoreDamaged : StoreMetadataFailed,
+            *error = storeError(isDamageCode(cause.code) ? StoreDamaged : StoreMetadataFailed,
                                 QStringLiteral("The metadata of “%1” could not be written.").arg(fileName), path,
-                                db.lastError());
+                                cause.description);
         return false;
     }
     return true;
@@ -437,16 +466,17 @@ QVariantMap PersistentStore::metadata() const
 {
     QMutexLocker locker(&m_lock);
     QVariantMap meta;
-    readMetadata(*m_db, &meta);
+    readMetadata(*m_db, &meta, nullptr);
     return meta;
 }
 
 bool PersistentStore::setMetadataValue(const QVariant &value, const QString &key, Error *error)
 {
     QMutexLocker locker(&m_lock);
-    if (!writeMetadata(*m_db, key, value)) {
+    Error cause;
+    if (!writeMetadata(*m_db, key, value, &cause)) {
         if (error)
-            *error = makeError(StoreMetadataFailed, QStringLiteral("The store metadata could not be written."));
+            *error = makeError(StoreMetadataFailed, QStringLiteral("The store metadata could not be written."), cause);
         return false;
     }
     return true;
@@ -484,10 +514,10 @@ bool PersistentStore::loadRows(int entityIndex, const std::function<void(LoadedR
             row.toOnes[rel] = st.isNull(column) ? 0 : st.int64At(column);
         sink(row);
     }
-    if (!st.isValid() || st.failed()) {
+    if (st.failed()) {
         if (error)
-            *error = makeError(isDamageCode(m_db->lastErrorCode()) ? StoreDamaged : StoreOpenFailed,
-                               QStringLiteral("The objects of “%1” could not be read.").arg(entity.name));
+            *error = makeError(isDamageCode(st.error().code) ? StoreDamaged : StoreOpenFailed,
+                               QStringLiteral("The objects of “%1” could not be read.").arg(entity.name), st.error());
         return false;
     }
     return true;
@@ -502,10 +532,10 @@ bool PersistentStore::loadJoinRows(int entityIndex, int relationship, const std:
                                   .arg(quoted(joinTableName(entity, entity.relationships.at(relationship)))));
     while (st.step())
         sink(st.int64At(0), st.int64At(1));
-    if (!st.isValid() || st.failed()) {
+    if (st.failed()) {
         if (error)
-            *error = makeError(isDamageCode(m_db->lastErrorCode()) ? StoreDamaged : StoreOpenFailed,
-                               QStringLiteral("The relationships of “%1” could not be read.").arg(entity.name));
+            *error = makeError(isDamageCode(st.error().code) ? StoreDamaged : StoreOpenFailed,
+                               QStringLiteral("The relationships of “%1” could not be read.").arg(entity.name), st.error());
         return false;
     }
     return true;
@@ -536,21 +566,20 @@ bool PersistentStore::write(const StoreSaveRequest &request, Error *error)
     QMutexLocker locker(&m_lock);
     SqliteDatabase &db = *m_db;
     QString failedEntity;
+    Error cause; // what SQLite said about the step that failed
     auto fail = [&]() {
-        const QString detail = db.lastError();
-        const int code = db.lastErrorCode();
         db.exec(QStringLiteral("ROLLBACK"));
-        db.setError(code, detail);
         if (error) {
-            *error = makeError(isDamageCode(db.lastErrorCode()) ? StoreDamaged : StoreSaveFailed,
+            *error = makeError(isDamageCode(cause.code) ? StoreDamaged : StoreSaveFailed,
                                failedEntity.isEmpty() ? QStringLiteral("The changes could not be saved.")
-                                                      : QStringLiteral("The changes to %1 could not be saved.").arg(failedEntity));
+                                                      : QStringLiteral("The changes to %1 could not be saved.").arg(failedEntity),
+                               cause);
             if (!failedEntity.isEmpty())
                 error->userInfo.insert(QStringLiteral("entity"), failedEntity);
         }
         return false;
     };
-    if (!db.exec(QStringLiteral("BEGIN IMMEDIATE")))
+    if (!db.exec(QStringLiteral("BEGIN IMMEDIATE"), &cause))
         return fail();
 
     for (const StoreSaveRequest::RowWrite &row : request.writes) {
@@ -578,8 +607,10 @@ bool PersistentStore::write(const StoreSaveRequest &request, Error *error)
             sql = QStringLiteral("UPDATE %1 SET %2 WHERE pk=?1").arg(quoted(tableName(entity)), sets.join(','));
         }
         SqliteStatement &st = cachedStatement(sql);
-        if (!st.isValid())
+        if (!st.isValid()) {
+            cause = st.error();
             return fail();
+        }
         st.bindInt64(1, row.pk);
         int index = 2;
         for (const auto &[attr, value] : row.attributes)
@@ -590,7 +621,7 @@ bool PersistentStore::write(const StoreSaveRequest &request, Error *error)
             else
                 st.bindNull(index++);
         }
-        if (!st.run())
+        if (!st.run(&cause))
             return fail();
     }
 
@@ -600,15 +631,17 @@ bool PersistentStore::write(const StoreSaveRequest &request, Error *error)
         const QString table = quoted(joinTableName(entity, entity.relationships.at(join.relationship)));
         SqliteStatement clear(db, QStringLiteral("DELETE FROM %1 WHERE src=?1").arg(table));
         clear.bindInt64(1, join.pk);
-        if (!clear.isValid() || !clear.run())
+        if (!clear.run(&cause))
             return fail();
         SqliteStatement add(db, QStringLiteral("INSERT OR IGNORE INTO %1 (src, dst) VALUES (?1, ?2)").arg(table));
-        if (!add.isValid())
+        if (!add.isValid()) {
+            cause = add.error();
             return fail();
+        }
         for (qint64 target : join.targets) {
             add.bindInt64(1, join.pk);
             add.bindInt64(2, target);
-            if (!add.run())
+            if (!add.run(&cause))
                 return fail();
         }
     }
@@ -618,7 +651,7 @@ bool PersistentStore::write(const StoreSaveRequest &request, Error *error)
         failedEntity = entity.name;
         SqliteStatement st(db, QStringLiteral("DELETE FROM %1 WHERE pk=?1").arg(quoted(tableName(entity))));
         st.bindInt64(1, row.pk);
-        if (!st.isValid() || !st.run())
+        if (!st.run(&cause))
             return fail();
         for (int r = 0; r < entity.relationships.size(); ++r) {
             if (!m_model->isManyToMany(entity, r))
@@ -631,13 +664,13 @@ bool PersistentStore::write(const StoreSaveRequest &request, Error *error)
             SqliteStatement clear(db, QStringLiteral("DELETE FROM %1 WHERE %2=?1")
                                           .arg(quoted(table), owner ? QStringLiteral("src") : QStringLiteral("dst")));
             clear.bindInt64(1, row.pk);
-            if (!clear.isValid() || !clear.run())
+            if (!clear.run(&cause))
                 return fail();
         }
     }
 
     failedEntity.clear();
-    if (!db.exec(QStringLiteral("COMMIT")))
+    if (!db.exec(QStringLiteral("COMMIT"), &cause))
         return fail();
     return true;
 }

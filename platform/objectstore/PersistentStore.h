@@ -96,7 +96,8 @@ public:
 private:
     PersistentStore(std::shared_ptr<const ManagedObjectModel> model, const QString &path, bool inMemory);
     bool prepare(Error *error);
-    Error makeError(int code, const QString &description) const;
+    // A store error whose detail is what SQLite said (`cause`).
+    Error makeError(int code, const QString &description, const Error &cause) const;
     SqliteStatement &cachedStatement(const QString &sql);
 
     std::shared_ptr<const ManagedObjectModel> m_model;

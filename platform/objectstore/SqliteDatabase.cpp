@@ -4,12 +4,17 @@
 
 namespace platform {
 
+Error sqliteError(int code, const QString &message)
+{
+    return Error{QString::fromLatin1(kSqliteErrorDomain), code, message, {}, {}};
+}
+
 SqliteDatabase::~SqliteDatabase()
 {
     close();
 }
 
-bool SqliteDatabase::open(const QString &path, bool create, bool readOnly)
+bool SqliteDatabase::open(const QString &path, bool create, bool readOnly, Error *error)
 {
     close();
     int flags = SQLITE_OPEN_NOMUTEX;
@@ -20,7 +25,8 @@ bool SqliteDatabase::open(const QString &path, bool create, bool readOnly)
     const QByteArray name = path.toUtf8();
     const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
-        setError(rc, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc)));
+        if (error)
+            *error = sqliteError(rc, m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc)));
         close();
         return false;
     }
@@ -39,32 +45,22 @@ void SqliteDatabase::close()
     }
 }
 
-bool SqliteDatabase::exec(const QString &sql)
+bool SqliteDatabase::exec(const QString &sql, Error *error)
 {
     if (!m_db) {
-        setError(SQLITE_MISUSE, QStringLiteral("database is not open"));
+        if (error)
+            *error = sqliteError(SQLITE_MISUSE, QStringLiteral("database is not open"));
         return false;
     }
     char *message = nullptr;
     const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
-        setError(rc, message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errstr(rc)));
+        if (error)
+            *error = sqliteError(rc, message ? QString::fromUtf8(message) : QString::fromUtf8(sqlite3_errstr(rc)));
         sqlite3_free(message);
         return false;
     }
     return true;
-}
-
-void SqliteDatabase::noteError()
-{
-    if (m_db)
-        setError(sqlite3_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
-}
-
-void SqliteDatabase::setError(int code, const QString &message)
-{
-    m_lastErrorCode = code;
-    m_lastError = message;
 }
 
 } // namespace platform

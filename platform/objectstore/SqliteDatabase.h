@@ -1,10 +1,16 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <QString>
 
 struct sqlite3;
 
 namespace platform {
+
+// Errors of SQLite itself: its result code and its message.
+inline constexpr const char *kSqliteErrorDomain = "SQLite";
+Error sqliteError(int code, const QString &message);
 
 // One SQLite connection. Not thread-safe by itself: its owner serialises use.
 class SqliteDatabase
@@ -17,24 +23,17 @@ public:
 
     // Opens (creating when `create`) the file; ":memory:" gives a private
     // in-memory database.
-    bool open(const QString &path, bool create, bool readOnly = false);
+    bool open(const QString &path, bool create, bool readOnly = false, Error *error = nullptr);
     void close();
     bool isOpen() const { return m_db != nullptr; }
 
-    // Runs statements without results; false with lastError() on failure.
-    bool exec(const QString &sql);
-
-    QString lastError() const { return m_lastError; }
-    int lastErrorCode() const { return m_lastErrorCode; }
-    void noteError(); // copies the connection's current error
-    void setError(int code, const QString &message);
+    // Runs statements without results.
+    bool exec(const QString &sql, Error *error = nullptr);
 
     sqlite3 *handle() const { return m_db; }
 
 private:
     sqlite3 *m_db = nullptr;
-    QString m_lastError;
-    int m_lastErrorCode = 0;
 };
 
 } // namespace platform

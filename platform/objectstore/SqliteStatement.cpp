@@ -7,15 +7,14 @@
 namespace platform {
 
 SqliteStatement::SqliteStatement(SqliteDatabase &db, const QString &sql)
-    : m_db(&db)
 {
     if (!db.handle()) {
-        db.setError(SQLITE_MISUSE, QStringLiteral("database is not open"));
+        m_error = sqliteError(SQLITE_MISUSE, QStringLiteral("database is not open"));
         return;
     }
     const QByteArray text = sql.toUtf8();
     if (sqlite3_prepare_v2(db.handle(), text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK) {
-        db.noteError();
+        m_error = sqliteError(sqlite3_errcode(db.handle()), QString::fromUtf8(sqlite3_errmsg(db.handle())));
         sqlite3_finalize(m_stmt);
         m_stmt = nullptr;
     }
@@ -27,7 +26,7 @@ SqliteStatement::~SqliteStatement()
 }
 
 SqliteStatement::SqliteStatement(SqliteStatement &&other) noexcept
-    : m_db(other.m_db), m_stmt(other.m_stmt), m_failed(other.m_failed)
+    : m_stmt(other.m_stmt), m_failed(other.m_failed), m_error(std::move(other.m_error))
 {
     other.m_stmt = nullptr;
 }
@@ -36,9 +35,9 @@ SqliteStatement &SqliteStatement::operator=(SqliteStatement &&other) noexcept
 {
     if (this != &other) {
         sqlite3_finalize(m_stmt);
-        m_db = other.m_db;
         m_stmt = other.m_stmt;
         m_failed = other.m_failed;
+        m_error = std::move(other.m_error);
         other.m_stmt = nullptr;
     }
     return *this;
@@ -82,18 +81,20 @@ bool SqliteStatement::step()
         return true;
     if (rc != SQLITE_DONE) {
         m_failed = true;
-        if (m_db)
-            m_db->noteError();
+        sqlite3 *db = sqlite3_db_handle(m_stmt);
+        m_error = sqliteError(sqlite3_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
     }
     return false;
 }
 
-bool SqliteStatement::run()
+bool SqliteStatement::run(Error *error)
 {
     m_failed = false;
     while (step()) {
     }
     const bool ok = !m_failed;
+    if (!ok && error)
+        *error = m_error;
     reset();
     return ok;
 }
@@ -103,6 +104,7 @@ void SqliteStatement::reset()
     if (m_stmt) {
         sqlite3_reset(m_stmt);
         sqlite3_clear_bindings(m_stmt);
+        m_error = Error();
     }
     m_failed = false;
 }

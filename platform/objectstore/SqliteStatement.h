@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Error.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
@@ -34,8 +36,12 @@ public:
     // answers false; failed() tells them apart.
     bool step();
     bool failed() const { return m_failed; }
-    // Runs to completion; answers success.
-    bool run();
+    // Why the statement could not be made or its last step failed; null
+    // when neither.
+    const Error &error() const { return m_error; }
+    // Runs to completion; false with the reason in `error`.
+    bool run(Error *error = nullptr);
+    // Clears the bindings and a failed step (not a failed preparation).
     void reset();
 
     int columnCount() const;
@@ -46,9 +52,9 @@ public:
     QByteArray blobAt(int column) const;
 
 private:
-    SqliteDatabase *m_db = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
     bool m_failed = false;
+    Error m_error;
 };
 
 } // namespace platform

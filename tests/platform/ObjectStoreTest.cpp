@@ -226,6 +226,32 @@ TEST(ObjectStoreRelationships, DeleteRulesCascadeAndNullify)
     EXPECT_EQ(st.int64At(0), 0);
 }
 
+// Each call answers its own failure in SQLite's code and words; nothing
+// from an earlier one is carried along.
+TEST(SqliteDatabase, FailuresAreErrorsOfTheCallThatFailed)
+{
+    SqliteDatabase db;
+    Error error;
+    EXPECT_FALSE(db.open(freshPath() + "/missing/store.db", false, false, &error));
+    EXPECT_EQ(error.domain, kSqliteErrorDomain);
+    EXPECT_FALSE(error.description.isEmpty());
+    ASSERT_TRUE(db.open(":memory:", true));
+    EXPECT_FALSE(db.exec("SELECT * FROM nowhere", &error));
+    EXPECT_TRUE(error.description.contains("no such table: nowhere")) << error.description.toStdString();
+
+    ASSERT_TRUE(db.exec("CREATE TABLE t (v INTEGER NOT NULL)"));
+    SqliteStatement insert(db, "INSERT INTO t (v) VALUES (?1)");
+    insert.bindNull(1);
+    EXPECT_FALSE(insert.run(&error));
+    EXPECT_TRUE(error.description.contains("NOT NULL")) << error.description.toStdString();
+    insert.bindInt64(1, 1);
+    EXPECT_TRUE(insert.run());
+    EXPECT_TRUE(insert.error().isNull());
+    SqliteStatement bad(db, "SELECT * FROM elsewhere");
+    EXPECT_FALSE(bad.run(&error));
+    EXPECT_TRUE(error.description.contains("no such table: elsewhere")) << error.description.toStdString();
+}
+
 TEST(ObjectStoreRelationships, ManyToManyStaysInStepFromEitherEnd)
 {
     const QString path = freshPath();
