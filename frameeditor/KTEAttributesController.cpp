@@ -9,6 +9,7 @@
 #include "frameeditor/KTEOutlineController.h"
 #include "frameeditor/KTFEWindowInterface.h"
 #include "kit/ui/VLColorWell.h"
+#include "platform/Result.h"
 #include "platform/archive/TypedStreamColor.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "stores/Frame.h"
@@ -35,27 +36,30 @@ namespace {
 
 const QString kIconCacheKey = QStringLiteral("icon");
 
-std::optional<qint64> wholeNumber(const QVariant &value, bool *ok)
+// An empty field clears the value (an invalid QVariant).
+platform::Result<QVariant> wholeNumber(const QVariant &value)
 {
-    *ok = true;
     if (!value.isValid() || value.toString().trimmed().isEmpty())
-        return std::nullopt;
-    const qint64 number = value.toString().trimmed().toLongLong(ok);
-    return *ok ? std::optional<qint64>(number) : std::nullopt;
+        return QVariant();
+    bool ok = false;
+    const qint64 number = value.toString().trimmed().toLongLong(&ok);
+    if (!ok)
+        return platform::describedError(QStringLiteral("“%1” is not a whole number").arg(value.toString()));
+    return QVariant(number);
 }
 
-std::optional<double> realNumber(const QVariant &value, bool *ok)
+platform::Result<QVariant> realNumber(const QVariant &value)
 {
-    *ok = true;
     if (!value.isValid() || value.toString().trimmed().isEmpty())
-        return std::nullopt;
+        return QVariant();
     const QString text = value.toString().trimmed();
-    double number = QLocale().toDouble(text, ok);
-    if (!*ok)
-        number = text.toDouble(ok);
-    if (*ok && !std::isfinite(number))
-        *ok = false;
-    return *ok ? std::optional<double>(number) : std::nullopt;
+    bool ok = false;
+    double number = QLocale().toDouble(text, &ok);
+    if (!ok)
+        number = text.toDouble(&ok);
+    if (!ok || !std::isfinite(number))
+        return platform::describedError(QStringLiteral("“%1” is not a number").arg(value.toString()));
+    return QVariant(number);
 }
 
 } // namespace
@@ -308,20 +312,15 @@ bool KTEAttributesController::setValueForRow(int row, const QVariant &value)
     }
     default: break;
     }
-    bool ok = true;
     switch (attributeKindForRow(row)) {
     case FrameAttribute::KindString: setAttributeValueForRow(row, value.toString()); return true;
-    case FrameAttribute::KindInteger: {
-        const auto number = wholeNumber(value, &ok);
-        if (ok)
-            setAttributeValueForRow(row, number ? QVariant(*number) : QVariant());
-        return ok;
-    }
+    case FrameAttribute::KindInteger:
     case FrameAttribute::KindFloat: {
-        const auto number = realNumber(value, &ok);
-        if (ok)
-            setAttributeValueForRow(row, number ? QVariant(*number) : QVariant());
-        return ok;
+        const platform::Result<QVariant> number =
+            attributeKindForRow(row) == FrameAttribute::KindInteger ? wholeNumber(value) : realNumber(value);
+        if (number)
+            setAttributeValueForRow(row, number.value());
+        return number.ok();
     }
     case FrameAttribute::KindBoolean: setAttributeValueForRow(row, value.toBool()); return true;
     case FrameAttribute::KindColor:
