@@ -185,15 +185,27 @@ bool PixelRows::isRowOpaque(const QImage &image, int y)
         }
         return true;
     }
+    // Two pixels a word, four words a step: the alpha bytes sit at the top
+    // of each 32-bit half.
     const quint32 *p = reinterpret_cast<const quint32 *>(row);
-    for (int x = 0; x < w; x += kRun) {
-        quint32 all = 0xff000000u;
-        for (int i = x, end = std::min(w, x + kRun); i < end; ++i)
-            all &= p[i];
-        if ((all >> 24) != 0xff)
+    int x = 0;
+    for (; x + kRun <= w; x += kRun) {
+        quint64 a = ~quint64(0), b = a, c = a, d = a;
+        for (int i = x; i < x + kRun; i += 8) {
+            quint64 v[4];
+            std::memcpy(v, p + i, sizeof v);
+            a &= v[0];
+            b &= v[1];
+            c &= v[2];
+            d &= v[3];
+        }
+        if (((a & b & c & d) & 0xff000000ff000000ull) != 0xff000000ff000000ull)
             return false;
     }
-    return true;
+    quint32 all = 0xff000000u;
+    for (; x < w; ++x)
+        all &= p[x];
+    return (all >> 24) == 0xff;
 }
 
 void PixelRows::flattenOntoWhite32(const QImage &image, int y, uchar *out)
