@@ -1,6 +1,7 @@
 #include "platform/codec/BandPipeline.h"
 
 #include "platform/ThreadPools.h"
+#include "platform/codec/CodecErrors.h"
 #include "platform/codec/PixelRows.h"
 
 #include <QScopeGuard>
@@ -153,9 +154,20 @@ bool BandPipeline::TransparencyCheck::check(const QImage &band)
     return !m_wrong;
 }
 
-bool BandPipeline::TransparencyCheck::wrong(Outcome outcome) const
+bool BandPipeline::TransparencyCheck::wrong(Outcome outcome, Error *error) const
 {
-    return m_wrong || (outcome == Outcome::Done && m_checking && m_alpha && !m_seen);
+    if (!m_wrong && !(outcome == Outcome::Done && m_checking && m_alpha && !m_seen))
+        return false;
+    codecError(error, CodecError::StartOver, QStringLiteral("The picture's transparency was guessed wrong."));
+    return true;
+}
+
+bool BandPipeline::isEmpty(const PictureBands &bands, Error *error)
+{
+    if (!bands.size.isEmpty() && bands.band)
+        return false;
+    codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+    return true;
 }
 
 } // namespace platform

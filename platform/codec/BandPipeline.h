@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Error.h"
 #include "platform/codec/PictureBands.h"
 #include "platform/codec/RowReadHook.h"
 
@@ -42,6 +43,8 @@ public:
     using Encode = std::function<bool(const QImage &band, int first, Rows &rows)>;
 
     static Outcome run(const PictureBands &bands, const RowReadHook &hook, const Encode &encode);
+    // Bands of no picture: true, with the error.
+    static bool isEmpty(const PictureBands &bands, Error *error);
 
     // Holds the pixels to the guess of `PictureBands::transparent`, band by band.
     class TransparencyCheck
@@ -50,8 +53,9 @@ public:
         explicit TransparencyCheck(const PictureBands &bands);
         // False once `band` proves a guess of no transparency wrong.
         bool check(const QImage &band);
-        // Once the bands are written (or stopped): whether the guess was wrong.
-        bool wrong(Outcome outcome) const;
+        // Once the bands are written (or stopped): whether the guess was
+        // wrong, the error then telling the encoder to start over.
+        bool wrong(Outcome outcome, Error *error) const;
 
     private:
         bool m_alpha;

@@ -204,10 +204,8 @@ bool PngWriter::write(QIODevice *device, const QImage &image, const ExportMetada
 bool PngWriter::writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
                            const RowReadHook &hook)
 {
-    if (bands.size.isEmpty() || !bands.band) {
-        codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+    if (BandPipeline::isEmpty(bands, error))
         return false;
-    }
     const bool alpha = bands.transparent;
     BandPipeline::TransparencyCheck transparency(bands);
     std::vector<uchar> row(size_t(bands.size.width()) * (alpha ? 4 : 3));
@@ -226,10 +224,8 @@ bool PngWriter::writeBands(QIODevice *device, const PictureBands &bands, const E
         codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
         return false;
     }
-    if (transparency.wrong(outcome)) {
-        codecError(error, CodecError::StartOver, QStringLiteral("The picture's transparency was guessed wrong."));
+    if (transparency.wrong(outcome, error))
         return false;
-    }
     if (outcome != BandPipeline::Outcome::Done || !writeEnd(writer.png()))
         return writer.fail(error);
     return true;

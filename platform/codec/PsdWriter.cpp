@@ -319,10 +319,8 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
 bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
                            const RowReadHook &hook)
 {
-    if (bands.size.isEmpty() || !bands.band) {
-        codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+    if (BandPipeline::isEmpty(bands, error))
         return false;
-    }
     if (tooLarge(bands.size, error))
         return false;
     const int w = bands.size.width();

@@ -382,10 +382,8 @@ bool TiffWriter::write(QIODevice *device, const QImage &image, const ExportMetad
 bool TiffWriter::writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
                             const RowReadHook &hook)
 {
-    if (bands.size.isEmpty() || !bands.band) {
-        codecError(error, CodecError::EmptyImage, QStringLiteral("There is no picture to write."));
+    if (BandPipeline::isEmpty(bands, error))
         return false;
-    }
     const bool alpha = bands.transparent;
     BandPipeline::TransparencyCheck transparency(bands);
     std::vector<uchar> row(size_t(bands.size.width()) * size_t(alpha ? 4 : 3));
@@ -409,10 +407,8 @@ bool TiffWriter::writeBands(QIODevice *device, const PictureBands &bands, const 
     });
     if (outcome == BandPipeline::Outcome::Cancelled)
         return writer.fail(error, true);
-    if (transparency.wrong(outcome)) {
-        codecError(error, CodecError::StartOver, QStringLiteral("The picture's transparency was guessed wrong."));
+    if (transparency.wrong(outcome, error))
         return false;
-    }
     if (outcome != BandPipeline::Outcome::Done)
         return writer.fail(error, false);
     return writer.finish(error);
