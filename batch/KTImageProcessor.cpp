@@ -98,6 +98,11 @@ LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metada
         return photo;
     }
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decodeAtLeast(data, atLeastStored);
+    // Refused for its size, it is not damaged: the reason says its size and the memory.
+    if (decoded.tooLarge) {
+        photo.error = decoded.error.description;
+        return photo;
+    }
     if (decoded.image.isNull()) {
         photo.error = decoded.error.description.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
                                               : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error.description);

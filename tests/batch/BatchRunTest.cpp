@@ -5,6 +5,7 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTMoldingFrameLayer.h"
 #include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/ImageDecoder.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "scenes/SceneLibrary.h"
 #include "stores/Frame.h"
@@ -180,6 +181,21 @@ TEST(BatchRun, FourFormatsWrittenADamagedFileReportedTheRestWritten)
     }
     EXPECT_EQ(KTBatchProcessingCoordinator().processingQueue()->objectName(),
               QStringLiteral("com.velmoorsoft.Kantelo3.KTBatchProcessingCoordinator.Processing"));
+}
+
+TEST(BatchRun, APhotoTooLargeForTheMemoryIsRefusedForItsSizeNotAsDamaged)
+{
+    platform::ImageDecoder::setMachineMemory(qint64(4) << 30);
+    KTBatchProcessingCoordinator coordinator;
+    Results results(coordinator);
+    const QUrl huge = QUrl::fromLocalFile(QStringLiteral(KANTELO_TEST_DATA_DIR "/huge-30000x30000.png"));
+    ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(options({huge}, KTImageFileFormat::allFormats().first()),
+                                                            QUrl::fromLocalFile(freshFolder(QStringLiteral("run-huge")))));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return results.finished; }, 60000));
+    platform::ImageDecoder::setMachineMemory(0);
+    ASSERT_EQ(results.reasons.size(), 1);
+    EXPECT_TRUE(results.reasons.first().contains("30000 × 30000") && !results.reasons.first().contains("damaged"))
+        << results.reasons.first().toStdString();
 }
 
 TEST(BatchRun, FixedSizesAndCancelLeavesOnlyWholeFiles)
