@@ -79,10 +79,11 @@ bool confirmQuitAnyway(const char *informative)
     return runAlert(request) == 1;
 }
 
-// A quit that waited for work to end asks again, so that nothing is skipped.
+// A quit that waited for work to end asks again, so that nothing is skipped;
+// one called off meanwhile (a later start's files came) stays off.
 void terminateAgain()
 {
-    if (Application *application = Application::shared()) {
+    if (Application *application = Application::shared(); application && application->isAwaitingTerminateReply()) {
         application->replyToApplicationShouldTerminate(false);
         QMetaObject::invokeMethod(application, [application] { application->terminate(); }, Qt::QueuedConnection);
     }

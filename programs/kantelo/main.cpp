@@ -161,7 +161,10 @@ int main(int argc, char *argv[])
         });
 
     QObject::connect(&instance, &platform::SingleInstance::filesReceived, &app,
-                     [](const QStringList &paths, const QString &design) {
+                     [&application](const QStringList &paths, const QString &design) {
+                         // Files opened while a quit waits for work to end call the quit
+                         // off, so they are not closed by it as soon as they show.
+                         application.replyToApplicationShouldTerminate(false);
                          QList<QUrl> urls;
                          for (const QString &path : paths)
                              urls.append(QUrl::fromLocalFile(path));

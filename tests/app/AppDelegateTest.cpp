@@ -9,6 +9,7 @@
 #include "platform/Bundle.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/Document.h"
 #include "platform/ui/DocumentController.h"
 
@@ -525,6 +526,30 @@ TEST_F(AppDelegateFixture, QuittingAnywayStopsTheLibraryUpdateBeforeTheStoresAre
     EXPECT_EQ(delegate.applicationShouldTerminate(), ApplicationDelegate::TerminateReply::Now);
     EXPECT_TRUE(onDiskAtCancel.isEmpty()) << "cancelled first, saved after";
     EXPECT_EQ(collectionNamesOnDisk(run.storePath()), QStringList{"pending"});
+}
+
+// Files a later start hands over while a quit waits for the batch call the
+// quit off: the run still stops after whole files, and the program stays.
+TEST_F(AppDelegateFixture, AQuitCalledOffWhileItWaitsForTheBatchIsNotTakenUpAgain)
+{
+    FirstRun run;
+    std::function<void()> stopped;
+    AppDelegate::Services services;
+    services.isBatchProcessing = [&] { return !stopped; };
+    services.stopBatchProcessing = [&](std::function<void()> done) { stopped = std::move(done); };
+    AppDelegate delegate(services, run.support);
+    platform::Application application(&delegate);
+    int quits = 0;
+    application.setQuitHandler([&] { ++quits; });
+    AlertAnswers answers;
+    answers.answers = {"Quit anyway"};
+    answers.install();
+    application.terminate();
+    ASSERT_TRUE(application.isAwaitingTerminateReply() && stopped);
+    application.replyToApplicationShouldTerminate(false);
+    stopped();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(quits, 0);
 }
 
 TEST_F(AppDelegateFixture, ADamagedLibraryIsMovedAsideOnlyWhenTheUserAgrees)
