@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cstring>
 
 namespace platform {
 
@@ -57,11 +58,12 @@ QImage remap(const QImage &src, int orientation)
                 const int xEnd = std::min(dw, tx + kTile);
                 for (int y = ty; y < yEnd; ++y) {
                     auto *out = reinterpret_cast<quint32 *>(dbits + dbpl * y);
-                    for (int x = tx; x < xEnd; ++x) {
-                        const int sx = m.ax * x + m.bx * y + m.cx;
-                        const int sy = m.ay * x + m.by * y + m.cy;
-                        out[x] = reinterpret_cast<const quint32 *>(sbits + sbpl * sy)[sx];
-                    }
+                    // Along a row the source moves by a fixed step: an offset, not two products a pixel.
+                    qsizetype from = sbpl * qsizetype(m.ay * tx + m.by * y + m.cy)
+                                     + 4 * qsizetype(m.ax * tx + m.bx * y + m.cx);
+                    const qsizetype step = sbpl * m.ay + 4 * m.ax;
+                    for (int x = tx; x < xEnd; ++x, from += step)
+                        std::memcpy(out + x, sbits + from, 4);
                 }
             }
         }
