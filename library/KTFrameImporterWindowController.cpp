@@ -322,7 +322,8 @@ QString KTFrameImporterWindowController::failureText(const platform::Error &erro
     if (noRoom)
         return tr(kUnpackFailedText).arg(name);
     if (error.domain == QLatin1String(ZCZipArchive::kErrorDomain)) {
-        const bool unpacking = error.code == ZCZipArchive::FailedWriteFile || error.code == ZCZipArchive::ExpandsTooFar;
+        // An archive that would unpack beyond the limits is hostile or damaged, not short of room.
+        const bool unpacking = error.code == ZCZipArchive::FailedWriteFile;
         return tr(unpacking ? kUnpackFailedText : kUnreadableText).arg(name);
     }
     QString text = tr(kImportFailedText).arg(name);

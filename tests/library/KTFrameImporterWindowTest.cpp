@@ -1,5 +1,6 @@
 #include "../app/AppTestSupport.h"
 
+#include "kit/ZCZipArchive.h"
 #include "library/KTFrameImporterWindowController.h"
 #include "platform/Alert.h"
 #include "platform/ui/FilePanels.h"
@@ -119,6 +120,23 @@ TEST_F(ImporterWindowFixture, AFailedImportSaysWhyInPlainWordsAndOffersClose)
     QPointer<KTFrameImporterWindowController> gone(controller);
     controller->defaultButton()->click();
     EXPECT_TRUE(testsupport::waitUntil([&] { return !gone; }));
+}
+
+// An archive that would unpack beyond the limits is hostile or damaged: no
+// advice about room on the disk.
+TEST_F(ImporterWindowFixture, AnArchiveThatExpandsTooFarIsCalledDamaged)
+{
+    const ZCZipArchive::Limits saved = ZCZipArchive::limits();
+    ZCZipArchive::setLimits({saved.totalBytes, 64, saved.entries});
+    auto *controller = KTFrameImporterWindowController::openArchive(QUrl::fromLocalFile(archive), services());
+    bool ended = false;
+    QObject::connect(controller, &KTFrameImporterWindowController::importEnded, [&] { ended = true; });
+    controller->defaultButton()->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended; }, 20000));
+    ZCZipArchive::setLimits(saved);
+    EXPECT_EQ(controller->failureLabel()->text().toStdString(),
+              "“Woods.ktframes” could not be read. It is not a frame archive, or it is damaged or incomplete.");
+    controller->close();
 }
 
 TEST_F(ImporterWindowFixture, AMissingArchiveAsksForAnotherWithoutImporting)
