@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,11 @@ QFileDevice::Permissions ownerOnly()
 
 TEST(TemporaryFolders, FoldersArePrivateAndGoWithTheirRunOnlyWhenItIsOver)
 {
+    // A root of its own: programs and tests running beside it share the user's.
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    ASSERT_TRUE(TemporaryFolders::rootPath().startsWith(tmp.path()));
     const QString first = TemporaryFolders::makeFolder();
     const QString second = TemporaryFolders::makeFolder();
     ASSERT_FALSE(first.isEmpty());
@@ -47,4 +53,5 @@ TEST(TemporaryFolders, FoldersArePrivateAndGoWithTheirRunOnlyWhenItIsOver)
     EXPECT_FALSE(QFileInfo::exists(run));
     EXPECT_FALSE(QFileInfo::exists(run + ".lock"));
     EXPECT_NE(QFileInfo(TemporaryFolders::makeFolder()).absolutePath(), run) << "a new run's folder";
+    TemporaryFolders::removeRunFolder();
 }
