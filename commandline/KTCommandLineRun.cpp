@@ -174,7 +174,11 @@ int run(const QStringList &arguments)
     std::shared_ptr<KTImageProcessor::PhotoRead> read;
     if (photo.isFile() && !isSharedCopy(path))
         read = KTImageProcessor::startReading(QUrl::fromLocalFile(path));
-    VLKitUtils::load();
+    // Counting this start waits for two lock files and a settings file to
+    // reach the disk: beside the work, not before it. Nothing here listens
+    // to the count. The settings are made here, on this thread.
+    UserDefaults::standard();
+    runInBackground([] { VLKitUtils::load(); });
     // The stores come first, whatever follows: a first start imports the
     // built-in frames and designs even when this photo can't be framed.
     Profile profile;
