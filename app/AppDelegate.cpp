@@ -261,7 +261,7 @@ bool AppDelegate::importInitialTemplates()
         return saved;
     }
     TemplatesStore *store = templatesStore();
-    const int added = store->importInitialTemplates();
+    const int added = store->importInitialTemplates(managedObjectContext());
     ManagedObjectContext *templates = templatesManagedObjectContext();
     // Saved at once: the built-in designs are not the user's to lose. A
     // designs store that could not be opened has nowhere to keep them.

@@ -195,7 +195,8 @@ void KTDocumentController::applyDesignWhenOpened(const QList<QUrl> &urls, const 
 void KTDocumentController::openTemplatePackage(const QUrl &url, OpenCompletion completion)
 {
     const std::optional<FileWrapper> wrapper = KTTemplate::fileWrapperForURL(url);
-    const std::shared_ptr<KTTemplate> design = wrapper ? KTTemplate::templateFromFileWrapper(*wrapper) : nullptr;
+    const std::shared_ptr<KTTemplate> design =
+        wrapper ? KTTemplate::templateFromFileWrapper(*wrapper, LibraryStore::sharedContext()) : nullptr;
     const QUrl imageURL = wrapper ? imageURLFromFileWrapper(*wrapper) : QUrl();
     // The photo's copy is read into memory by the import; its folder goes
     // whatever happens next.

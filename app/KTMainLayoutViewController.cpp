@@ -21,6 +21,7 @@
 #include "platform/Assert.h"
 #include "platform/TypeTable.h"
 #include "platform/ui/FilePanels.h"
+#include "stores/LibraryStore.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -248,7 +249,8 @@ void KTMainLayoutViewController::selectImageLayerInPalette()
 
 void KTMainLayoutViewController::replaceTemplateWithVariation(const Variation *variation)
 {
-    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
+    const std::shared_ptr<KTTemplate> design =
+        KTTemplate::templateFromVariation(variation, LibraryStore::sharedContext());
     KTDesignDocumentInterface *doc = KTDesignDocumentInterface::ofWindowController(windowController());
     if (!design || !doc)
         return;

@@ -33,6 +33,7 @@
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/ui/SavePanel.h"
+#include "stores/LibraryStore.h"
 
 #include <QAction>
 #include <QDir>
@@ -214,7 +215,7 @@ private:
     void restore(const QByteArray &data)
     {
         if (m_document)
-            if (std::shared_ptr<KTTemplate> design = KTTemplate::templateFromData(data))
+            if (std::shared_ptr<KTTemplate> design = KTTemplate::templateFromData(data, LibraryStore::sharedContext()))
                 m_document->takeDesignFrom(design);
     }
 
@@ -346,7 +347,8 @@ void XSDocument::replaceTemplateFromFile()
     const std::optional<platform::FileWrapper> wrapper = KTTemplate::fileWrapperForURL(chosen.constFirst());
     if (!wrapper)
         return;
-    if (std::shared_ptr<KTTemplate> design = KTTemplate::templateFromFileWrapper(*wrapper))
+    if (std::shared_ptr<KTTemplate> design =
+            KTTemplate::templateFromFileWrapper(*wrapper, LibraryStore::sharedContext()))
         replaceTemplateWith(design);
 }
 
@@ -359,7 +361,8 @@ void XSDocument::importTemplate(platform::ManagedObjectContext *context)
         return;
     // Written at once: imported designs survive a crash before quitting.
     QStringList guids;
-    if (KTTemplate::importTemplatesFromURLs(chosen, context, &guids) > 0 && !context->save())
+    if (KTTemplate::importTemplatesFromURLs(chosen, context, LibraryStore::sharedContext(), &guids) > 0
+        && !context->save())
         platform::logLine(QStringLiteral("Warning: the imported templates could not be saved yet"));
     for (platform::WindowController *controller : windowControllers()) {
         auto *window = qobject_cast<XSDocumentWindowController *>(controller);
@@ -779,7 +782,8 @@ void XSDocument::processArguments(const VLProcessArguments &options)
         runAlert(request);
         return;
     }
-    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
+    const std::shared_ptr<KTTemplate> design =
+        KTTemplate::templateFromVariation(variation, LibraryStore::sharedContext());
     if (!design) {
         logLine(QStringLiteral("ERROR: %1").arg(QString::fromLatin1(kTemplateNamedUnreadable).arg(name)));
         return;

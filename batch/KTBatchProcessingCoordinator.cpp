@@ -211,7 +211,8 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
     // Once, here on the main thread: frame layers find their frames, and
     // every file shares the decoded frame pictures.
     const auto reference = options->batchTemplate();
-    const std::shared_ptr<const KTTemplate> design = KTImageProcessor::resolveDesign(reference ? reference->encoded() : QByteArray());
+    const std::shared_ptr<const KTTemplate> design =
+        reference ? KTImageProcessor::resolveDesign(reference->encoded(), reference->stores()) : nullptr;
     if (!design)
         return refuse(QStringLiteral("The design of the batch could not be read."));
 
@@ -287,7 +288,7 @@ std::shared_ptr<const KTTemplate> KTBatchProcessingCoordinator::designForThumbna
             return m_thumbnailsDesign;
     }
     // Decoded without the lock: the main thread does it, and may itself ask.
-    std::shared_ptr<const KTTemplate> design = KTImageProcessor::resolveDesign(templateData);
+    std::shared_ptr<const KTTemplate> design = KTImageProcessor::resolveDesign(templateData, m_stores);
     std::lock_guard<std::mutex> lock(m_thumbnailsMutex);
     if (design) {
         m_thumbnailsData = templateData;

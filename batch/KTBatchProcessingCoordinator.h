@@ -1,5 +1,6 @@
 #pragma once
 
+#include "design/KTDesignStores.h"
 #include "platform/Error.h"
 #include "platform/ThreadPools.h"
 
@@ -37,6 +38,10 @@ public:
     static constexpr const char *kNoImagesText = "Please select one or more image files or a directory with images.";
 
     explicit KTBatchProcessingCoordinator(QObject *parent = nullptr);
+    // The stores the designs of runs and thumbnails are read against; set
+    // by the window before any run.
+    void setStores(const KTDesignStores &stores) { m_stores = stores; }
+    const KTDesignStores &stores() const { return m_stores; }
     // Cancels a run and waits for its files (workers never wait for the
     // main thread), then removes the session's previews.
     ~KTBatchProcessingCoordinator() override;
@@ -109,6 +114,7 @@ private:
     bool m_processing = false;
     // The design of the thumbnails, decoded once for the data they come with.
     std::shared_ptr<const KTTemplate> designForThumbnails(const QByteArray &templateData);
+    KTDesignStores m_stores;
     std::mutex m_thumbnailsMutex;
     QByteArray m_thumbnailsData;
     std::shared_ptr<const KTTemplate> m_thumbnailsDesign;

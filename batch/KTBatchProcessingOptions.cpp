@@ -42,7 +42,8 @@ QByteArray KTBatchProcessingOptions::presetData() const
     return data;
 }
 
-std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingOptions::initWithData(const QByteArray &data)
+std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingOptions::initWithData(const QByteArray &data,
+                                                                                       const KTDesignStores &stores)
 {
     platform::Error error;
     const QVariant root = platform::PropertyList::read(data, &error);
@@ -64,7 +65,7 @@ std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingOptions::initWi
         const QString s = v.toString();
         return s.isNull() ? QStringLiteral("") : s;
     };
-    const auto design = KTBatchProcessingTemplate::fromArchivedData(bytes(kTemplateKey));
+    const auto design = KTBatchProcessingTemplate::fromArchivedData(bytes(kTemplateKey), stores);
     std::shared_ptr<const KTImageScaling> scaling = KTImageScaling::fromArchivedData(bytes(kScalingKey));
     if (!scaling)
         scaling = KTImageScaling::defaultScaling();
@@ -112,7 +113,8 @@ bool KTBatchProcessingOptions::writePreset(const QString &path) const
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
 }
 
-std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingOptions::readPreset(const QString &path)
+std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingOptions::readPreset(const QString &path,
+                                                                                     const KTDesignStores &stores)
 {
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
@@ -120,5 +122,5 @@ std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingOptions::readPr
     // A preset is a few hundred bytes; anything huge is no preset of ours.
     if (file.size() > (16 << 20))
         return nullptr;
-    return initWithData(file.readAll());
+    return initWithData(file.readAll(), stores);
 }

@@ -37,7 +37,9 @@ public:
     // A preset: none when the data are no property list with a dictionary at
     // its root. A damaged part is left out (no design, JPEG, the default
     // size), never the whole preset.
-    static std::shared_ptr<const KTBatchProcessingOptions> initWithData(const QByteArray &data);
+    // The design is read against `stores`.
+    static std::shared_ptr<const KTBatchProcessingOptions> initWithData(const QByteArray &data,
+                                                                        const KTDesignStores &stores);
     QByteArray presetData() const;
 
     const QList<QUrl> &files() const { return m_files; }
@@ -57,7 +59,8 @@ public:
     // Replaces the file whole, or leaves it as it was.
     bool writePreset(const QString &path) const;
     // None for a missing or unreadable file.
-    static std::shared_ptr<const KTBatchProcessingOptions> readPreset(const QString &path);
+    static std::shared_ptr<const KTBatchProcessingOptions> readPreset(const QString &path,
+                                                                      const KTDesignStores &stores);
 
 private:
     QList<QUrl> m_files;

@@ -1,7 +1,6 @@
 #include "batch/KTBatchProcessingTemplate.h"
 
 #include "design/KTTemplate.h"
-#include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
@@ -12,18 +11,21 @@
 #include <QDir>
 #include <QFileInfo>
 
-std::shared_ptr<KTBatchProcessingTemplate> KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(const QString &name)
+std::shared_ptr<KTBatchProcessingTemplate> KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(
+    const QString &name, const KTDesignStores &stores)
 {
     auto reference = std::make_shared<KTBatchProcessingTemplate>();
+    reference->m_stores = stores;
     reference->m_source = Builtin;
     reference->m_name = name;
     return reference;
 }
 
-std::shared_ptr<KTBatchProcessingTemplate>
-KTBatchProcessingTemplate::initWithExternalTemplate(const std::shared_ptr<KTTemplate> &design, const QUrl &packageURL)
+std::shared_ptr<KTBatchProcessingTemplate> KTBatchProcessingTemplate::initWithExternalTemplate(
+    const std::shared_ptr<KTTemplate> &design, const QUrl &packageURL, const KTDesignStores &stores)
 {
     auto reference = std::make_shared<KTBatchProcessingTemplate>();
+    reference->m_stores = stores;
     reference->m_source = External;
     reference->m_externalPath = packageURL.isLocalFile() ? QFileInfo(packageURL.toLocalFile()).absoluteFilePath() : QString();
     reference->m_name = design ? design->name() : QString();
@@ -44,14 +46,13 @@ void KTBatchProcessingTemplate::fillBuiltinOnMainThread()
     if (m_looked || m_source != Builtin)
         return;
     m_looked = true;
-    TemplatesStore *store = TemplatesStore::shared();
-    platform::ManagedObjectContext *moc = store ? store->templatesManagedObjectContext() : nullptr;
+    platform::ManagedObjectContext *moc = m_stores.templates;
     if (!moc)
         return;
     const Variation *variation = Variation::variationWithName(m_name, moc);
     if (!variation)
         return;
-    m_template = KTTemplate::templateFromVariation(variation);
+    m_template = KTTemplate::templateFromVariation(variation, m_stores.library);
     if (m_template)
         m_encoded = variation->data();
 }
@@ -139,15 +140,20 @@ void KTBatchProcessingTemplate::decode(platform::KeyedUnarchiver &coder)
         return;
     }
     m_externalPath = path;
+}
+
+void KTBatchProcessingTemplate::readExternalTemplate()
+{
+    const QUrl url = QUrl::fromLocalFile(m_externalPath);
     const std::optional<platform::FileWrapper> wrapper = KTTemplate::fileWrapperForURL(url);
     if (!wrapper) {
         platform::logLine(QString::fromLatin1(kWrapperFailedFormat).arg(url.toString(), QStringLiteral("unreadable")));
         return;
     }
-    m_template = KTTemplate::templateFromFileWrapper(*wrapper);
+    m_template = KTTemplate::templateFromFileWrapper(*wrapper, m_stores.library);
     if (!m_template)
         return;
-    m_template->setName(QFileInfo(path).fileName());
+    m_template->setName(QFileInfo(m_externalPath).fileName());
     m_encoded = m_template->dataForArchiving();
 }
 
@@ -167,7 +173,8 @@ QByteArray KTBatchProcessingTemplate::archivedData() const
     return platform::KeyedArchiver::archivedDataWithRootObject(self);
 }
 
-std::shared_ptr<KTBatchProcessingTemplate> KTBatchProcessingTemplate::fromArchivedData(const QByteArray &data)
+std::shared_ptr<KTBatchProcessingTemplate> KTBatchProcessingTemplate::fromArchivedData(const QByteArray &data,
+                                                                                       const KTDesignStores &stores)
 {
     registerArchiveClass();
     if (data.isEmpty())
@@ -177,5 +184,12 @@ std::shared_ptr<KTBatchProcessingTemplate> KTBatchProcessingTemplate::fromArchiv
         platform::logLine(QStringLiteral("Warning: the design of a preset can't be read: %1").arg(result.error().description));
         return nullptr;
     }
-    return std::dynamic_pointer_cast<KTBatchProcessingTemplate>(result.value().value<std::shared_ptr<platform::Coding>>());
+    auto reference =
+        std::dynamic_pointer_cast<KTBatchProcessingTemplate>(result.value().value<std::shared_ptr<platform::Coding>>());
+    if (!reference)
+        return nullptr;
+    reference->m_stores = stores;
+    if (reference->m_source == External && !reference->m_externalPath.isEmpty())
+        reference->readExternalTemplate();
+    return reference;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "design/KTDesignStores.h"
 #include "platform/archive/Coding.h"
 
 #include <QByteArray>
@@ -18,7 +19,9 @@ class KTTemplate;
 //
 // Archived under "source", "templateName" and, for a package, its path under
 // "externalTemplateURLBookmark". A saved design is looked up lazily on the
-// main thread, once, whichever thread asks first.
+// main thread, once, whichever thread asks first, in the stores the
+// reference was made with; those also give the frames the design's archive
+// is read against.
 class KTBatchProcessingTemplate : public platform::Coding
 {
 public:
@@ -35,9 +38,10 @@ public:
 
     // Made by the keyed unarchiver.
     KTBatchProcessingTemplate() = default;
-    static std::shared_ptr<KTBatchProcessingTemplate> initWithBuiltinTemplateNamed(const QString &name);
-    static std::shared_ptr<KTBatchProcessingTemplate> initWithExternalTemplate(const std::shared_ptr<KTTemplate> &design,
-                                                                                 const QUrl &packageURL);
+    static std::shared_ptr<KTBatchProcessingTemplate> initWithBuiltinTemplateNamed(const QString &name,
+                                                                                   const KTDesignStores &stores);
+    static std::shared_ptr<KTBatchProcessingTemplate> initWithExternalTemplate(
+        const std::shared_ptr<KTTemplate> &design, const QUrl &packageURL, const KTDesignStores &stores);
 
     Source source() const { return m_source; }
     QString name() const { return m_name; }
@@ -56,11 +60,15 @@ public:
     void decode(platform::KeyedUnarchiver &coder) override;
     static void registerArchiveClass();
     QByteArray archivedData() const;
-    static std::shared_ptr<KTBatchProcessingTemplate> fromArchivedData(const QByteArray &data);
+    static std::shared_ptr<KTBatchProcessingTemplate> fromArchivedData(const QByteArray &data,
+                                                                       const KTDesignStores &stores);
+    const KTDesignStores &stores() const { return m_stores; }
 
 private:
     // On the main thread: looks the saved design up when nothing is held yet.
     void fillBuiltinOnMainThread();
+    // Reads the package a decoded reference names.
+    void readExternalTemplate();
 
     Source m_source = Builtin;
     QString m_name;
@@ -69,4 +77,5 @@ private:
     bool m_looked = false;
     std::shared_ptr<KTTemplate> m_template;
     QByteArray m_encoded;
+    KTDesignStores m_stores;
 };

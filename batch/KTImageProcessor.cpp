@@ -260,12 +260,13 @@ std::shared_ptr<KTImageProcessor::PhotoRead> KTImageProcessor::startReading(cons
     return std::make_shared<PhotoRead>(input.toLocalFile());
 }
 
-std::shared_ptr<KTTemplate> KTImageProcessor::resolveDesign(const QByteArray &templateData)
+std::shared_ptr<KTTemplate> KTImageProcessor::resolveDesign(const QByteArray &templateData,
+                                                            const KTDesignStores &stores)
 {
     std::shared_ptr<KTTemplate> design;
     if (templateData.isEmpty())
         return design;
-    platform::runOnMainThread([&] { design = KTTemplate::templateFromData(templateData); }, true);
+    platform::runOnMainThread([&] { design = KTTemplate::templateFromData(templateData, stores.library); }, true);
     return design;
 }
 
@@ -454,13 +455,9 @@ bool KTImageProcessor::processImageAtURL(const QUrl &input, const KTBatchProcess
         return false;
     }
     const auto reference = options.batchTemplate();
-    const std::shared_ptr<const KTTemplate> design = resolveDesign(reference ? reference->encoded() : QByteArray());
+    const std::shared_ptr<const KTTemplate> design =
+        reference ? resolveDesign(reference->encoded(), reference->stores()) : nullptr;
     return processImage(input, options, design, outputPath, error);
-}
-
-QImage KTImageProcessor::thumbnailForImageAtURL(const QUrl &url, const QByteArray &templateData, int maxSide)
-{
-    return thumbnailForImageAtURL(url, resolveDesign(templateData), maxSide);
 }
 
 QImage KTImageProcessor::thumbnailForImageAtURL(const QUrl &url, const std::shared_ptr<const KTTemplate> &design,

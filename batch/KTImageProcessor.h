@@ -1,5 +1,6 @@
 #pragma once
 
+#include "design/KTDesignStores.h"
 #include "platform/Error.h"
 #include "platform/imaging/ImageMetadata.h"
 
@@ -33,9 +34,9 @@ public:
     static constexpr qint64 kKeptCanvasBytes = qint64(160) << 20;
 
     // The design of a run, decoded from its template archive on the main
-    // thread (frame layers find their frames there) and waited for from any
-    // other. None for data that are no design.
-    static std::shared_ptr<KTTemplate> resolveDesign(const QByteArray &templateData);
+    // thread (frame layers find their frames in the stores' library) and
+    // waited for from any other. None for data that are no design.
+    static std::shared_ptr<KTTemplate> resolveDesign(const QByteArray &templateData, const KTDesignStores &stores);
 
     // A photo read and decoded at its full size on a pool thread, begun
     // while the caller gets its design ready.
@@ -75,7 +76,6 @@ public:
 
     // The design applied to a reduced copy of the photo, its longer side at
     // most `maxSide`; null when the file can't be read or there is no design.
-    static QImage thumbnailForImageAtURL(const QUrl &url, const QByteArray &templateData, int maxSide);
     static QImage thumbnailForImageAtURL(const QUrl &url, const std::shared_ptr<const KTTemplate> &design, int maxSide);
 
     // The picture's size as shown (sides swapped for orientations 5 to 8);

@@ -86,7 +86,8 @@ int child(const QString &photos, const QString &out)
         files << QUrl::fromLocalFile(QDir(photos).filePath(name));
     auto options = std::make_shared<const KTBatchProcessingOptions>(
         files, KTImageFileFormat::JPGFileFormat(),
-        KTBatchProcessingTemplate::initWithExternalTemplate(design, QUrl::fromLocalFile(photos + QStringLiteral("/Bench.KTTemplate"))),
+        KTBatchProcessingTemplate::initWithExternalTemplate(
+            design, QUrl::fromLocalFile(photos + QStringLiteral("/Bench.KTTemplate")), {library.moc(), nullptr}),
         KTImageScaling::defaultScaling(), QStringLiteral("framed_"), QString());
 
     KTBatchProcessingCoordinator coordinator;

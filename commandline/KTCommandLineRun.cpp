@@ -138,6 +138,7 @@ public:
             m_initial.importInitialTemplates();
         return designs;
     }
+    ManagedObjectContext *library() { return m_library.managedObjectContext(); }
 
 private:
     // Declared first: the library store calls it until it is gone.
@@ -209,7 +210,7 @@ int run(const QStringList &arguments)
         fail(QString::fromLatin1(KTCommandLineRun::kTemplateNamedNotFound).arg(name));
         return KTCommandLineRun::kFailureStatus;
     }
-    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
+    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation, profile.library());
     if (!design) {
         fail(QString::fromLatin1(KTCommandLineRun::kTemplateNamedUnreadable).arg(name));
         return KTCommandLineRun::kFailureStatus;

@@ -9,6 +9,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
+#include "platform/objectstore/ManagedObjectContext.h"
 #include "platform/render/DrawingContext.h"
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
@@ -421,7 +422,9 @@ void KTFrameLayer::decode(platform::KeyedUnarchiver &coder)
     if (coder.hasError())
         return;
 
-    Frame *frame = m_frameGUID.isEmpty() ? nullptr : Frame::frameWithGUID(m_frameGUID);
+    // The library is the one the caller of the decoding lent the unarchiver.
+    auto *library = qobject_cast<platform::ManagedObjectContext *>(coder.decodingContext());
+    Frame *frame = m_frameGUID.isEmpty() ? nullptr : Frame::frameWithGUID(m_frameGUID, library);
     if (frame) {
         m_theFrame = frame;
         setLayerName(frame->name());

@@ -25,7 +25,7 @@ bool KTInitialContentImport::importInitialTemplates(Error *error)
     ManagedObjectContext *designs = m_templates ? m_templates->templatesManagedObjectContext() : nullptr;
     if (!designs)
         return true;
-    const int added = m_templates->importInitialTemplates();
+    const int added = m_templates->importInitialTemplates(m_library ? m_library->managedObjectContext() : nullptr);
     // Saved at once: the built-in designs are not the user's to lose.
     Error failure;
     if (added > 0 && designs->persistentStore() && designs->hasChanges() && !designs->save(&failure)) {

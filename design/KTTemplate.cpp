@@ -81,14 +81,17 @@ QByteArray KTTemplate::dataForArchiving() const
     return KTTemplatePackage::dataForArchiving(*this);
 }
 
-std::shared_ptr<KTTemplate> KTTemplate::templateFromData(const QByteArray &data, platform::Error *error)
+std::shared_ptr<KTTemplate> KTTemplate::templateFromData(const QByteArray &data,
+                                                         platform::ManagedObjectContext *library,
+                                                         platform::Error *error)
 {
-    return KTTemplatePackage::templateFromData(data, error);
+    return KTTemplatePackage::templateFromData(data, library, error);
 }
 
-std::shared_ptr<KTTemplate> KTTemplate::templateFromVariation(const Variation *variation)
+std::shared_ptr<KTTemplate> KTTemplate::templateFromVariation(const Variation *variation,
+                                                              platform::ManagedObjectContext *library)
 {
-    return KTTemplatePackage::templateFromVariation(variation);
+    return KTTemplatePackage::templateFromVariation(variation, library);
 }
 
 platform::FileWrapper KTTemplate::fileWrapperWithImageLayer(bool withImage, const QStringList &tagNames,
@@ -103,9 +106,10 @@ bool KTTemplate::saveToURL(const QUrl &url, const QStringList &tagNames, const Q
 }
 
 std::shared_ptr<KTTemplate> KTTemplate::templateFromFileWrapper(const platform::FileWrapper &wrapper,
+                                                                platform::ManagedObjectContext *library,
                                                                 QStringList *tagNames)
 {
-    return KTTemplatePackage::templateFromFileWrapper(wrapper, tagNames);
+    return KTTemplatePackage::templateFromFileWrapper(wrapper, library, tagNames);
 }
 
 std::optional<platform::FileWrapper> KTTemplate::fileWrapperForURL(const QUrl &url)
@@ -124,9 +128,9 @@ QString KTTemplate::imageFilePathInPackage(const QUrl &url)
 }
 
 int KTTemplate::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc,
-                                        QStringList *guids)
+                                        platform::ManagedObjectContext *library, QStringList *guids)
 {
-    return KTTemplatePackage::importTemplatesFromURLs(urls, moc, guids);
+    return KTTemplatePackage::importTemplatesFromURLs(urls, moc, library, guids);
 }
 
 

@@ -104,14 +104,18 @@ public:
     QByteArray dataForArchiving() const;
     // A new design read from a template archive, with a new, empty metadata
     // manager; none for empty data or data that is no sound template archive
-    // (the reason goes to `error` when given, and to the log).
-    static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::Error *error = nullptr);
+    // (the reason goes to `error` when given, and to the log). Its frame
+    // layers find their frames in `library`, the frame library's main
+    // context; without one every frame counts as missing.
+    static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::ManagedObjectContext *library,
+                                                        platform::Error *error = nullptr);
 
     // --- template package (a folder ending in "KTTemplate") ---
     // A design rebuilt from a stored one, with its name and its GUID (as
     // variationGUID); none when the Variation is missing, has no data or its
     // data is no sound template archive.
-    static std::shared_ptr<KTTemplate> templateFromVariation(const Variation *variation);
+    static std::shared_ptr<KTTemplate> templateFromVariation(const Variation *variation,
+                                                             platform::ManagedObjectContext *library);
     // The package: "Template"; "Image" with a copy of the photo's file when
     // `withImage` and that file still exists; "Keywords" when there are tag
     // names; "GUID" when given; "QuickLook" with the 512 x 512 previews.
@@ -122,6 +126,7 @@ public:
     // archive), its GUID as variationGUID. `tagNames` receives the package's
     // keywords when it has readable ones and is left alone otherwise.
     static std::shared_ptr<KTTemplate> templateFromFileWrapper(const platform::FileWrapper &wrapper,
+                                                               platform::ManagedObjectContext *library,
                                                                QStringList *tagNames = nullptr);
     // Reads the item at the URL at once and completely; none (and a log
     // line) when it can't be read.
@@ -132,12 +137,12 @@ public:
     static QString imageFilePathInPackage(const QUrl &url);
     // Adds each readable package as a Variation with its keywords as Tags,
     // skipping packages whose GUID the context already holds; a design named
-    // as one held already is added as "Name 2" (3, ...). `moc` null: the
-    // shared templates store's context. The context is not saved here.
+    // as one held already is added as "Name 2" (3, ...). `moc` is the saved
+    // designs' context, `library` the frame library's; neither is saved here.
     // Answers how many Variations were added; `guids` gets the GUIDs of those
     // added and of those found held already.
-    static int importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc = nullptr,
-                                       QStringList *guids = nullptr);
+    static int importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc,
+                                       platform::ManagedObjectContext *library, QStringList *guids = nullptr);
 
     // --- layer list (index 0 outermost) ---
     const LayerList &layers() const { return m_layers; }

@@ -5,7 +5,6 @@
 #include "design/KTLayer.h"
 #include "design/KTLayerKinds.h"
 #include "design/Tag.h"
-#include "design/TemplatesStore.h"
 #include "design/VLImage.h"
 #include "design/VLImageMetadataManager.h"
 #include "design/Variation.h"
@@ -137,7 +136,9 @@ QByteArray KTTemplatePackage::dataForArchiving(const KTTemplate &d)
     return archiver.encodedData();
 }
 
-std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray &data, platform::Error *error)
+std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray &data,
+                                                                platform::ManagedObjectContext *library,
+                                                                platform::Error *error)
 {
     const auto fail = [error](const platform::Error &why) -> std::shared_ptr<KTTemplate> {
         platform::logLine(QStringLiteral("Can't read the design template: %1").arg(why.description));
@@ -149,6 +150,7 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray
         return fail(platform::describedError(QStringLiteral("no data")));
     registerDesignArchiveClasses();
     platform::KeyedUnarchiver unarchiver(data);
+    unarchiver.setDecodingContext(library);
     const QVariant root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
     unarchiver.finishDecoding();
     if (unarchiver.hasError())
@@ -162,7 +164,8 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray
 
 // --- package ---
 
-std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromVariation(const Variation *variation)
+std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromVariation(const Variation *variation,
+                                                                     platform::ManagedObjectContext *library)
 {
     if (!variation) {
         platform::logLine(QStringLiteral("No stored design to rebuild a design from."));
@@ -173,7 +176,7 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromVariation(const Varia
         platform::logLine(QStringLiteral("The stored design \"%1\" has no data.").arg(variation->name()));
         return nullptr;
     }
-    std::shared_ptr<KTTemplate> design = templateFromData(data, nullptr);
+    std::shared_ptr<KTTemplate> design = templateFromData(data, library, nullptr);
     if (!design)
         return nullptr;
     design->setName(variation->name());
@@ -238,7 +241,8 @@ bool KTTemplatePackage::saveToURL(KTTemplate &d, const QUrl &url, const QStringL
 }
 
 std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromFileWrapper(const platform::FileWrapper &wrapper,
-                                                                QStringList *tagNames)
+                                                                       platform::ManagedObjectContext *library,
+                                                                       QStringList *tagNames)
 {
     QByteArray archive;
     std::optional<QStringList> keywords;
@@ -255,7 +259,7 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromFileWrapper(const pla
     } else {
         archive = wrapper.regularFileContents();
     }
-    std::shared_ptr<KTTemplate> design = templateFromData(archive, nullptr);
+    std::shared_ptr<KTTemplate> design = templateFromData(archive, library, nullptr);
     if (!design)
         return nullptr;
     if (keywords && tagNames)
@@ -304,12 +308,10 @@ QString KTTemplatePackage::imageFilePathInPackage(const QUrl &url)
 }
 
 int KTTemplatePackage::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc,
-                                               QStringList *guids)
+                                               platform::ManagedObjectContext *library, QStringList *guids)
 {
     VLWAnalytics::trackEventProperties(entryName(kTemplatesEvent),
                                        QVariantMap{{QStringLiteral("Action"), QStringLiteral("Import")}});
-    if (!moc && TemplatesStore::shared())
-        moc = TemplatesStore::shared()->templatesManagedObjectContext();
     if (!moc) {
         platform::logLine(QStringLiteral("No templates store to import designs into."));
         return 0;
@@ -320,7 +322,7 @@ int KTTemplatePackage::importTemplatesFromURLs(const QList<QUrl> &urls, platform
         if (!wrapper)
             continue;
         QStringList tagNames;
-        std::shared_ptr<KTTemplate> design = templateFromFileWrapper(*wrapper, &tagNames);
+        std::shared_ptr<KTTemplate> design = templateFromFileWrapper(*wrapper, library, &tagNames);
         if (!design) {
             platform::logLine(QStringLiteral("No design in \"%1\"; skipped.").arg(url.toString()));
             continue;

@@ -42,19 +42,22 @@ public:
     static void decode(KTTemplate &d, platform::KeyedUnarchiver &coder);
     static void registerArchiveClass();
     static QByteArray dataForArchiving(const KTTemplate &d);
-    static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::Error *error);
+    static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::ManagedObjectContext *library,
+                                                        platform::Error *error);
 
     // --- package ---
-    static std::shared_ptr<KTTemplate> templateFromVariation(const Variation *variation);
+    static std::shared_ptr<KTTemplate> templateFromVariation(const Variation *variation,
+                                                             platform::ManagedObjectContext *library);
     static platform::FileWrapper fileWrapperWithImageLayer(KTTemplate &d, bool withImage, const QStringList &tagNames,
                                                            const QString &guid);
     static bool saveToURL(KTTemplate &d, const QUrl &url, const QStringList &tagNames, const QString &guid,
                           bool withImage);
     static std::shared_ptr<KTTemplate> templateFromFileWrapper(const platform::FileWrapper &wrapper,
+                                                               platform::ManagedObjectContext *library,
                                                                QStringList *tagNames);
     static std::optional<platform::FileWrapper> fileWrapperForURL(const QUrl &url);
     static bool isTemplateAtURL(const QUrl &url);
     static QString imageFilePathInPackage(const QUrl &url);
     static int importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc,
-                                       QStringList *guids = nullptr);
+                                       platform::ManagedObjectContext *library, QStringList *guids = nullptr);
 };

@@ -150,7 +150,7 @@ QList<QUrl> TemplatesStore::builtInTemplateURLs()
     return urls;
 }
 
-int TemplatesStore::importInitialTemplates()
+int TemplatesStore::importInitialTemplates(platform::ManagedObjectContext *library)
 {
-    return KTTemplate::importTemplatesFromURLs(builtInTemplateURLs(), templatesManagedObjectContext());
+    return KTTemplate::importTemplatesFromURLs(builtInTemplateURLs(), templatesManagedObjectContext(), library);
 }

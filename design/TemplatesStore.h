@@ -56,8 +56,9 @@ public:
     // The packages in the resources' "Templates" folder, by name.
     static QList<QUrl> builtInTemplateURLs();
     // Imports the built-in packages into the templates context (unsaved);
-    // those whose GUID is already there are skipped. Answers how many were added.
-    int importInitialTemplates();
+    // those whose GUID is already there are skipped; their frames are looked
+    // up in `library`. Answers how many were added.
+    int importInitialTemplates(platform::ManagedObjectContext *library);
 
 private:
     QString m_supportFolder;

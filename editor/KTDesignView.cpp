@@ -14,6 +14,7 @@
 #include "platform/TemporaryFolders.h"
 #include "platform/TypeTable.h"
 #include "platform/ui/Document.h"
+#include "stores/LibraryStore.h"
 
 #include <QApplication>
 #include <QDir>
@@ -503,7 +504,7 @@ bool KTDesignView::performDrop(const QMimeData *mime)
     if (url.isValid() && KTTemplate::isTemplateAtURL(url)) {
         // A package no design can be made of is left alone.
         if (const auto wrapper = KTTemplate::fileWrapperForURL(url)) {
-            if (const auto dropped = KTTemplate::templateFromFileWrapper(*wrapper))
+            if (const auto dropped = KTTemplate::templateFromFileWrapper(*wrapper, LibraryStore::sharedContext()))
                 document->replaceTemplateWith(dropped);
         }
     } else if (url.isValid()) {

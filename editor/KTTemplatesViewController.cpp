@@ -15,6 +15,7 @@
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "platform/objectstore/TextMatching.h"
 #include "platform/objectstore/UndoManager.h"
+#include "stores/LibraryStore.h"
 
 #include <QAbstractItemView>
 #include <QActionGroup>
@@ -486,7 +487,7 @@ void KTTemplatesViewController::removeVariations(const QList<Variation *> &varia
     QList<std::shared_ptr<KTTemplate>> templates;
     QList<QStringList> tags;
     for (const Variation *v : variations) {
-        if (auto design = KTTemplate::templateFromVariation(v)) {
+        if (auto design = KTTemplate::templateFromVariation(v, LibraryStore::sharedContext())) {
             templates << design;
             tags << tagNamesOf(v);
         }
@@ -575,7 +576,8 @@ void KTTemplatesViewController::saveSelectedTemplate()
     const QList<Variation *> selected = selectedItems();
     if (selected.isEmpty())
         return;
-    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(selected.first());
+    const std::shared_ptr<KTTemplate> design =
+        KTTemplate::templateFromVariation(selected.first(), LibraryStore::sharedContext());
     if (!design)
         return;
     QStringList names = tagNamesOf(selected.first());

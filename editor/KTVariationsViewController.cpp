@@ -12,6 +12,7 @@
 #include "kit/ui/VLForwardingView.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "platform/render/DrawingContext.h"
+#include "stores/LibraryStore.h"
 
 #include <QKeyEvent>
 #include <QMenu>
@@ -184,7 +185,8 @@ void KTVariationsViewController::saveAsTemplate()
     if (!templates)
         return;
     for (const Variation *v : selected) {
-        if (const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(v))
+        if (const std::shared_ptr<KTTemplate> design =
+                KTTemplate::templateFromVariation(v, LibraryStore::sharedContext()))
             templates->addVariation(design);
     }
     VLWAnalytics::trackEventProperties(QStringLiteral("Variations"),

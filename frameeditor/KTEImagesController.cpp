@@ -637,7 +637,8 @@ void KTEImagesController::deleteRemovedFrameImages()
 {
     ManagedObjectContext *moc = context();
     const bool unsaved = !moc || moc->hasChanges();
-    const QString folder = QDir(FrameImage::imagesFolder()).absolutePath();
+    const QString graphics = FrameImage::imagesFolder(moc);
+    const QString folder = graphics.isEmpty() ? QString() : QDir(graphics).absolutePath();
     for (const QString &path : std::as_const(m_imagesToDeleteOnExit)) {
         // A removal the store never got keeps its file: the record is still there.
         if (unsaved && !m_savedRemovals.contains(path))

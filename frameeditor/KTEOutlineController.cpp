@@ -16,6 +16,7 @@
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
 #include "stores/FrameType.h"
+#include "stores/LibraryStore.h"
 
 #include <QAbstractItemView>
 #include <QHBoxLayout>
@@ -546,7 +547,8 @@ bool KTEOutlineController::checkIfFrameIsUsedByTemplates(Frame *frame) const
         return false;
     const QString guid = frame->guid();
     for (Variation *variation : templates->fetchObjects<Variation>()) {
-        const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation);
+        const std::shared_ptr<KTTemplate> design =
+            KTTemplate::templateFromVariation(variation, LibraryStore::sharedContext());
         if (!design)
             continue;
         for (const auto &layer : design->layers()) {

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!wrapper)
         return 0;
     QStringList tags;
-    KTTemplatePackage::templateFromFileWrapper(*wrapper, &tags);
+    KTTemplatePackage::templateFromFileWrapper(*wrapper, nullptr, &tags);
     KTTemplatePackage::imageFilePathInPackage(QUrl::fromLocalFile(package));
     return 0;
 }

@@ -9,7 +9,6 @@
 #include "stores/FrameType.h"
 #include "stores/LibraryDates.h"
 #include "stores/LibraryModel.h"
-#include "stores/LibraryStore.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -279,10 +278,4 @@ Frame *Frame::frameWithGUID(const QString &guid, ManagedObjectContext *moc)
     if (!moc)
         return nullptr;
     return VLBlocksAdditions::fetchOne<Frame>(*moc, LibraryModel::guidEquals(guid));
-}
-
-Frame *Frame::frameWithGUID(const QString &guid)
-{
-    LibraryStore *store = LibraryStore::shared();
-    return store ? frameWithGUID(guid, store->managedObjectContext()) : nullptr;
 }

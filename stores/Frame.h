@@ -78,5 +78,4 @@ public:
     void awakeFromFetch() override;
 
     static Frame *frameWithGUID(const QString &guid, platform::ManagedObjectContext *moc);
-    static Frame *frameWithGUID(const QString &guid); // in the main context
 };

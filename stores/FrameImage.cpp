@@ -8,14 +8,12 @@
 #include "stores/FrameSet.h"
 #include "stores/LibraryDates.h"
 #include "stores/LibraryModel.h"
-#include "stores/LibraryStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 
-#include <mutex>
 
 using namespace platform;
 
@@ -54,15 +52,9 @@ QList<FrameSet *> FrameImage::setIcons() const
     return toManyAs<FrameSet>(SetIcons);
 }
 
-QString FrameImage::imagesFolder()
+QString FrameImage::imagesFolder(const ManagedObjectContext *moc)
 {
-    static std::once_flag once;
-    static QString folder;
-    std::call_once(once, [] {
-        LibraryStore *store = LibraryStore::shared();
-        folder = store ? store->framesGraphicsFolder() : QString();
-    });
-    return folder;
+    return moc ? moc->userInfoValue(QString::fromLatin1(kImagesFolderKey)).toString() : QString();
 }
 
 FrameImage *FrameImage::frameImageFromImageAtPath(const QString &path, ManagedObjectContext *moc)
@@ -73,7 +65,7 @@ FrameImage *FrameImage::frameImageFromImageAtPath(const QString &path, ManagedOb
     const QString extension = source.suffix();
     if (!extension.isEmpty())
         guid += '.' + extension;
-    const QString folder = imagesFolder();
+    const QString folder = imagesFolder(moc);
     if (folder.isEmpty() || !isSafeFileName(guid))
         return nullptr;
     if (!QFile::copy(path, QDir(folder).filePath(guid)))
@@ -98,16 +90,11 @@ FrameImage *FrameImage::frameImageWithGUID(const QString &guid, ManagedObjectCon
     return VLBlocksAdditions::fetchOne<FrameImage>(*moc, LibraryModel::guidEquals(guid));
 }
 
-FrameImage *FrameImage::frameImageWithGUID(const QString &guid)
-{
-    LibraryStore *store = LibraryStore::shared();
-    return store ? frameImageWithGUID(guid, store->managedObjectContext()) : nullptr;
-}
 
 QString FrameImage::imagePath() const
 {
     const QString name = guid();
-    const QString folder = imagesFolder();
+    const QString folder = imagesFolder(managedObjectContext());
     if (folder.isEmpty() || !isSafeFileName(name))
         return QString();
     return QDir(folder).filePath(name);

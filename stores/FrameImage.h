@@ -33,8 +33,11 @@ public:
     QList<FrameCollection *> collectionIcons() const;
     QList<FrameSet *> setIcons() const;
 
-    // The graphics folder, remembered from the first call on.
-    static QString imagesFolder();
+    // The context's value under this key is the graphics folder of its
+    // library (the library's store sets it on the contexts it makes).
+    static constexpr const char *kImagesFolderKey = "framesGraphicsFolder";
+    // The graphics folder of the library in `moc`; empty when it has none.
+    static QString imagesFolder(const platform::ManagedObjectContext *moc);
     // Copies the file into the graphics folder under a new GUID (keeping the
     // extension) and inserts its FrameImage; null when the copy fails.
     static FrameImage *frameImageFromImageAtPath(const QString &path, platform::ManagedObjectContext *moc);
@@ -42,7 +45,6 @@ public:
     static FrameImage *insertFrameImageWithGUIDAndDisplayName(const QString &guid, const QString &displayName,
                                                               platform::ManagedObjectContext *moc);
     static FrameImage *frameImageWithGUID(const QString &guid, platform::ManagedObjectContext *moc);
-    static FrameImage *frameImageWithGUID(const QString &guid); // in the main context
 
     // The file's path; empty when the GUID is not one safe file name, so a
     // GUID from an archive or a server can never point outside the folder.

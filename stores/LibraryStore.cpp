@@ -6,6 +6,7 @@
 #include "platform/objectstore/UndoManager.h"
 #include "stores/AppDelegateServices.h"
 #include "stores/Frame.h"
+#include "stores/FrameImage.h"
 #include "stores/FrameType.h"
 #include "stores/LibraryModel.h"
 
@@ -57,6 +58,12 @@ LibraryStore::~LibraryStore()
 LibraryStore *LibraryStore::shared()
 {
     return g_shared.load();
+}
+
+ManagedObjectContext *LibraryStore::sharedContext()
+{
+    LibraryStore *store = g_shared.load();
+    return store ? store->managedObjectContext() : nullptr;
 }
 
 void LibraryStore::setShared(LibraryStore *store)
@@ -186,6 +193,7 @@ ManagedObjectContext *LibraryStore::managedObjectContext()
         return m_context.get();
     PersistentStore *store = persistentStoreCoordinator();
     auto context = std::make_unique<ManagedObjectContext>(managedObjectModel());
+    context->setUserInfoValue(QString::fromLatin1(FrameImage::kImagesFolderKey), framesGraphicsFolder());
     if (store) {
         Error error;
         if (!context->attachStore(m_store, &error))

@@ -36,6 +36,9 @@ public:
     // The store the entities' main-context look-ups use.
     static LibraryStore *shared();
     static void setShared(LibraryStore *store);
+    // The shared store's main context (null without a shared store): what the
+    // program's windows hand to the designs they read.
+    static platform::ManagedObjectContext *sharedContext();
 
     QString applicationSupportFolder();
     QString framesGraphicsFolder();

@@ -4,7 +4,6 @@
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTFilenameFormatter.h"
 #include "design/KTTemplate.h"
-#include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "platform/Alert.h"
 #include "platform/Log.h"
@@ -102,6 +101,7 @@ KTBatchProcessingConfigurationController::KTBatchProcessingConfigurationControll
     KTBatchProcessingCoordinator *generator, QWidget *parent)
     : QWidget(parent), m_scaling(KTImageScaling::defaultScaling())
 {
+    m_generator = generator;
     setObjectName(QStringLiteral("batchConfigurationPage"));
     setAcceptDrops(true);
     auto *layout = new QVBoxLayout(this);
@@ -347,7 +347,8 @@ std::shared_ptr<KTTemplate> KTBatchProcessingConfigurationController::currentTem
     if (useCustomTemplate())
         return m_customTemplate;
     const QString name = selectedDesignName();
-    return name.isEmpty() ? nullptr : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(name)->templateObject();
+    return name.isEmpty() ? nullptr
+                          : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(name, stores())->templateObject();
 }
 
 void KTBatchProcessingConfigurationController::designChanged()
@@ -360,7 +361,8 @@ void KTBatchProcessingConfigurationController::designChanged()
     }
     const QString name = m_customTemplateCheckbox->isChecked() ? QString() : selectedDesignName();
     m_thumbnails->setTemplateData(
-        name.isEmpty() ? QByteArray() : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(name)->encoded());
+        name.isEmpty() ? QByteArray()
+                       : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(name, stores())->encoded());
 }
 
 void KTBatchProcessingConfigurationController::warnWhenFramesAreMissing()
@@ -406,7 +408,7 @@ void KTBatchProcessingConfigurationController::chooseCustomTemplate()
     std::shared_ptr<KTTemplate> design;
     if (KTTemplate::isTemplateAtURL(url)) {
         if (const std::optional<platform::FileWrapper> wrapper = KTTemplate::fileWrapperForURL(url))
-            design = KTTemplate::templateFromFileWrapper(*wrapper);
+            design = KTTemplate::templateFromFileWrapper(*wrapper, stores().library);
         else
             platform::logLine(QString::fromLatin1(kWrapperFailedFormat).arg(url.toString(), QStringLiteral("unreadable")));
     }
@@ -430,13 +432,17 @@ void KTBatchProcessingConfigurationController::chooseCustomTemplate()
         platform::runAlert({tr(kTemplateAlertMessage), tr(kTemplateAlertText), {}, platform::AlertRequest::Style::Warning});
 }
 
+KTDesignStores KTBatchProcessingConfigurationController::stores() const
+{
+    return m_generator ? m_generator->stores() : KTDesignStores();
+}
+
 void KTBatchProcessingConfigurationController::reloadDesigns()
 {
     const QString current = selectedDesignName();
     m_loading = true;
     m_design->clear();
-    TemplatesStore *store = TemplatesStore::shared();
-    platform::ManagedObjectContext *moc = store ? store->templatesManagedObjectContext() : nullptr;
+    platform::ManagedObjectContext *moc = stores().templates;
     QStringList names = moc ? Variation::namesOfAllVariationsInMOC(moc).value_or(QStringList()) : QStringList();
     names.sort(Qt::CaseInsensitive);
     m_design->addItems(names);
@@ -627,9 +633,10 @@ bool KTBatchProcessingConfigurationController::configurationIsValid() const
 
 std::shared_ptr<const KTBatchProcessingOptions> KTBatchProcessingConfigurationController::currentOptions() const
 {
-    auto reference = useCustomTemplate()
-                         ? KTBatchProcessingTemplate::initWithExternalTemplate(m_customTemplate, m_customTemplateURL)
-                         : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(selectedDesignName());
+    auto reference =
+        useCustomTemplate()
+            ? KTBatchProcessingTemplate::initWithExternalTemplate(m_customTemplate, m_customTemplateURL, stores())
+            : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(selectedDesignName(), stores());
     return std::make_shared<const KTBatchProcessingOptions>(
         m_files, selectedFileFormat(), reference, m_scaling->copy(),
         m_usePrefix->isChecked() ? m_prefix->text() : QString(),

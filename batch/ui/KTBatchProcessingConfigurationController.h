@@ -112,6 +112,9 @@ private:
     QLabel *m_source = nullptr;
     QListWidget *m_list = nullptr;
     KTThumbnailsController *m_thumbnails = nullptr;
+    // Holds the stores the designs are read against.
+    KTBatchProcessingCoordinator *m_generator = nullptr;
+    KTDesignStores stores() const;
     QComboBox *m_design = nullptr;
     QCheckBox *m_customTemplateCheckbox = nullptr;
     QLabel *m_customTemplateName = nullptr;

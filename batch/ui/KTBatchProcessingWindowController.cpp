@@ -2,8 +2,10 @@
 
 #include "batch/ui/KTBatchProcessingConfigurationController.h"
 #include "batch/ui/KTBatchProcessingProgressController.h"
+#include "design/TemplatesStore.h"
 #include "platform/Alert.h"
 #include "platform/ui/WindowPlacement.h"
+#include "stores/LibraryStore.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -19,6 +21,10 @@ KTBatchProcessingWindowController::KTBatchProcessingWindowController(const QStri
       m_presetPath(presetPath.isEmpty() ? KTBatchProcessingOptions::defaultBatchConfigurationPresetPath() : presetPath)
 {
     setObjectName(QStringLiteral("batchProcessingWindow"));
+    // The window is where the batch meets the program's stores.
+    TemplatesStore *designs = TemplatesStore::shared();
+    m_coordinator.setStores(
+        {LibraryStore::sharedContext(), designs ? designs->templatesManagedObjectContext() : nullptr});
     setWindowTitle(tr(kWindowTitle));
     // One page shows at a time; a hidden page takes no room, so the window
     // can take the size of the page it shows.
@@ -27,7 +33,7 @@ KTBatchProcessingWindowController::KTBatchProcessingWindowController(const QStri
     m_configuration = new KTBatchProcessingConfigurationController(&m_coordinator, this);
     m_pages->addWidget(m_configuration);
     // The last used settings, read once per window.
-    if (const auto preset = KTBatchProcessingOptions::readPreset(m_presetPath))
+    if (const auto preset = KTBatchProcessingOptions::readPreset(m_presetPath, m_coordinator.stores()))
         m_configuration->loadPreset(*preset);
     else
         m_configuration->loadDefaultExportParameters();

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QObject>
 #include <QPointF>
 #include <QString>
 #include <QVariant>
@@ -43,6 +44,11 @@ public:
     void setClass(const QString &className, const QString &archivedName);
     // The same for every unarchiver made from now on.
     static void setGlobalClass(const QString &className, const QString &archivedName);
+
+    // An object the caller lends the decode() implementations while this
+    // unarchiver lives (a design's frame layers find their frames in it).
+    void setDecodingContext(QObject *context) { m_decodingContext = context; }
+    QObject *decodingContext() const { return m_decodingContext; }
 
     bool containsValueForKey(const QString &key) const;
     bool decodeBoolForKey(const QString &key);
@@ -128,6 +134,7 @@ private:
     std::vector<uchar> m_state; // 0 not yet, 1 being decoded, 2 done
     QHash<QString, QString> m_classMap;
     Error m_error;
+    QObject *m_decodingContext = nullptr;
 };
 
 } // namespace platform

@@ -57,7 +57,12 @@ ManagedObjectContext::ManagedObjectContext(std::shared_ptr<const ManagedObjectMo
 }
 
 ManagedObjectContext::ManagedObjectContext(ManagedObjectContext *parent)
-    : QObject(nullptr), m_model(parent->m_model), m_store(parent->m_store), m_keys(parent->m_keys), m_parent(parent)
+    : QObject(nullptr)
+    , m_model(parent->m_model)
+    , m_store(parent->m_store)
+    , m_keys(parent->m_keys)
+    , m_parent(parent)
+    , m_userInfo(parent->m_userInfo)
 {
     m_objects.resize(m_model->entities().size());
     m_creatorThread = QThread::currentThread();

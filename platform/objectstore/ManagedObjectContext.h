@@ -85,6 +85,11 @@ public:
     // pass of the event loop).
     void processPendingChanges();
 
+    // Values the context's owner attaches for the objects in it (the frame
+    // library's graphics folder); a child context starts with a copy.
+    QVariant userInfoValue(const QString &key) const { return m_userInfo.value(key); }
+    void setUserInfoValue(const QString &key, const QVariant &value) { m_userInfo.insert(key, value); }
+
     // Not owned; parent it to the context to tie their lives together.
     void setUndoManager(UndoManager *manager);
     UndoManager *undoManager() const { return m_undo.data(); }
@@ -137,6 +142,7 @@ private:
     std::shared_ptr<PersistentStore> m_store;
     std::shared_ptr<KeySource> m_keys;
     ManagedObjectContext *m_parent = nullptr;
+    QVariantHash m_userInfo;
     QThread *m_worker = nullptr;
     QThread *m_creatorThread = nullptr;
 

@@ -126,13 +126,13 @@ inline QString frameArchive()
         static LibraryStore source(nullptr, folder + QStringLiteral("/source"));
         if (!LibraryStore::shared())
             LibraryStore::setShared(&source);
-        QDir().mkpath(FrameImage::imagesFolder());
+        QDir().mkpath(source.framesGraphicsFolder());
         platform::ManagedObjectContext *moc = source.managedObjectContext();
 
         const QString guid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".png");
         QImage picture(24, 16, QImage::Format_ARGB32);
         picture.fill(QColor(140, 90, 40));
-        picture.save(FrameImage::imagesFolder() + '/' + guid, "PNG");
+        picture.save(source.framesGraphicsFolder() + '/' + guid, "PNG");
         FrameImage *image = FrameImage::insertFrameImageWithGUIDAndDisplayName(guid, QStringLiteral("oak.png"), moc);
 
         FrameCollection *collection = FrameCollection::insertInManagedObjectContext(moc);

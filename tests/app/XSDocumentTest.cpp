@@ -327,7 +327,8 @@ TEST_F(DocumentFixture, ApplyingADesignCanBeUndoneBackToTheOneTheUserMade)
 {
     XSDocument *doc = open(writePhoto(freshDir()));
     ASSERT_TRUE(doc);
-    const std::shared_ptr<KTTemplate> applied = KTTemplate::templateFromData(doc->docTemplate()->dataForArchiving());
+    const std::shared_ptr<KTTemplate> applied =
+        KTTemplate::templateFromData(doc->docTemplate()->dataForArchiving(), nullptr);
     ASSERT_TRUE(applied);
     applied->addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
     applied->addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());

@@ -338,7 +338,8 @@ TEST(BatchRun, LibraryFramesAreDrawnOnWorkersAndTheLibraryIsLeftAsItWas)
     QList<QUrl> files;
     for (int i = 0; i < 24; ++i)
         files << QUrl::fromLocalFile(writePhoto(src + QStringLiteral("/p%1.jpg").arg(i)));
-    auto reference = KTBatchProcessingTemplate::initWithExternalTemplate(design, QUrl::fromLocalFile(src + "/Red.KTTemplate"));
+    auto reference = KTBatchProcessingTemplate::initWithExternalTemplate(
+        design, QUrl::fromLocalFile(src + "/Red.KTTemplate"), {library.moc(), nullptr});
     KTBatchProcessingCoordinator coordinator;
     Results results(coordinator);
     ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(
@@ -398,7 +399,7 @@ TEST(BatchRun, ADesignMissingFramesFailsItsFilesWithTheReasonAndWritesNothing)
     auto design = matDesign();
     design->addTopmostFrameLayer(std::make_shared<KTMoldingFrameLayer>()); // no frame of the library behind it
     auto reference = KTBatchProcessingTemplate::initWithExternalTemplate(
-        design, QUrl::fromLocalFile(src + QStringLiteral("/Gone.KTTemplate")));
+        design, QUrl::fromLocalFile(src + QStringLiteral("/Gone.KTTemplate")), {});
     auto batch = std::make_shared<const KTBatchProcessingOptions>(files, KTImageFileFormat::JPGFileFormat(), reference,
                                                                   KTImageScaling::defaultScaling(), QString(), QString());
     KTBatchProcessingCoordinator coordinator;
@@ -422,7 +423,7 @@ TEST(BatchRun, FilesFromTheInputSizeAndTheCommandLinesOutputHaveTheDesignsWholeP
     mat->setTopWidth(0.1377);
     mat->setDropShadow(true);
     design->setExportExternalShadow(true);
-    const auto resolved = KTImageProcessor::resolveDesign(design->dataForArchiving());
+    const auto resolved = KTImageProcessor::resolveDesign(design->dataForArchiving(), {});
     ASSERT_TRUE(resolved);
     for (const QSize photo : {QSize(301, 199), QSize(257, 383), QSize(640, 427)}) {
         const QString path = writePhoto(dir + QStringLiteral("/p%1.jpg").arg(photo.width()), photo.width(), photo.height());

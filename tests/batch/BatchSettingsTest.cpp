@@ -144,9 +144,10 @@ TEST(BatchPresets, WrittenAndReadBackDamagedOnesIgnored)
     auto scaling = std::make_shared<KTImageScaling>(*KTImageScaling::defaultScaling());
     scaling->setType(KTImageScalingTypeCustomWidth);
     scaling->setWidth(1200);
-    const KTBatchProcessingOptions preset({QUrl::fromLocalFile(QStringLiteral("/x.jpg"))}, KTImageFileFormat::TIFFFileFormat(),
-                                          KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gallery")),
-                                          scaling, QString(), QStringLiteral(""));
+    const KTBatchProcessingOptions preset(
+        {QUrl::fromLocalFile(QStringLiteral("/x.jpg"))}, KTImageFileFormat::TIFFFileFormat(),
+        KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gallery"), {}), scaling, QString(),
+        QStringLiteral(""));
     ASSERT_TRUE(preset.writePreset(path));
     const QVariantMap plist = platform::PropertyList::readFile(path).toMap();
     EXPECT_EQ(plist.keys(), (QStringList{QStringLiteral("format.uti"), QStringLiteral("scaling"), QStringLiteral("suffix"),
@@ -154,7 +155,7 @@ TEST(BatchPresets, WrittenAndReadBackDamagedOnesIgnored)
     EXPECT_TRUE(QFile(path).open(QIODevice::ReadOnly) && QFile(path).size() > 0);
     EXPECT_TRUE(plist.value(QStringLiteral("scaling")).toByteArray().contains("KTImageScaling"));
 
-    const auto back = KTBatchProcessingOptions::readPreset(path);
+    const auto back = KTBatchProcessingOptions::readPreset(path, {});
     ASSERT_TRUE(back);
     EXPECT_TRUE(back->files().isEmpty());
     EXPECT_EQ(back->fileFormat(), KTImageFileFormat::TIFFFileFormat());
@@ -166,18 +167,20 @@ TEST(BatchPresets, WrittenAndReadBackDamagedOnesIgnored)
     EXPECT_EQ(back->batchTemplate()->name(), QStringLiteral("Gallery"));
 
     // No property list, a list with another root, and damaged parts.
-    EXPECT_FALSE(KTBatchProcessingOptions::initWithData("not a plist"));
+    EXPECT_FALSE(KTBatchProcessingOptions::initWithData("not a plist", {}));
     EXPECT_FALSE(KTBatchProcessingOptions::initWithData(
-        platform::PropertyList::write(QVariantList{1, 2}, platform::PropertyList::Format::XML)));
-    const auto partial = KTBatchProcessingOptions::initWithData(platform::PropertyList::write(
-        QVariantMap{{QStringLiteral("template"), QByteArray("garbage")}, {QStringLiteral("scaling"), 5},
-                    {QStringLiteral("format.uti"), QStringLiteral("public.gif")}},
-        platform::PropertyList::Format::XML));
+        platform::PropertyList::write(QVariantList{1, 2}, platform::PropertyList::Format::XML), {}));
+    const auto partial = KTBatchProcessingOptions::initWithData(
+        platform::PropertyList::write(QVariantMap{{QStringLiteral("template"), QByteArray("garbage")},
+                                                  {QStringLiteral("scaling"), 5},
+                                                  {QStringLiteral("format.uti"), QStringLiteral("public.gif")}},
+                                      platform::PropertyList::Format::XML),
+        {});
     ASSERT_TRUE(partial);
     EXPECT_FALSE(partial->batchTemplate());
     EXPECT_EQ(partial->fileFormat(), KTImageFileFormat::JPGFileFormat());
     EXPECT_EQ(partial->scaling()->pixelsWidth(), 1920);
-    EXPECT_FALSE(KTBatchProcessingOptions::readPreset(path + QStringLiteral(".missing")));
+    EXPECT_FALSE(KTBatchProcessingOptions::readPreset(path + QStringLiteral(".missing"), {}));
 }
 
 TEST(BatchTemplateReference, ExternalPackageKeptByItsPath)
@@ -187,10 +190,11 @@ TEST(BatchTemplateReference, ExternalPackageKeptByItsPath)
     const QString package = QDir(folder).filePath(QStringLiteral("Red Mat.KTTemplate"));
     auto design = matDesign();
     ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(package), {}, QString(), false));
-    const auto reference = KTBatchProcessingTemplate::initWithExternalTemplate(design, QUrl::fromLocalFile(package));
+    const auto reference =
+        KTBatchProcessingTemplate::initWithExternalTemplate(design, QUrl::fromLocalFile(package), {});
     const QByteArray archived = reference->archivedData();
 
-    const auto back = KTBatchProcessingTemplate::fromArchivedData(archived);
+    const auto back = KTBatchProcessingTemplate::fromArchivedData(archived, {});
     ASSERT_TRUE(back && back->templateObject());
     EXPECT_EQ(back->source(), KTBatchProcessingTemplate::External);
     EXPECT_EQ(back->externalURL().toLocalFile(), package);
@@ -200,22 +204,28 @@ TEST(BatchTemplateReference, ExternalPackageKeptByItsPath)
 
     // Moved away, or replaced by a plain folder: no design.
     ASSERT_TRUE(QDir().rename(package, package + QStringLiteral(".moved")));
-    EXPECT_FALSE(KTBatchProcessingTemplate::fromArchivedData(archived)->templateObject());
+    EXPECT_FALSE(KTBatchProcessingTemplate::fromArchivedData(archived, {})->templateObject());
     QDir().mkpath(package);
-    EXPECT_FALSE(KTBatchProcessingTemplate::fromArchivedData(archived)->templateObject());
+    EXPECT_FALSE(KTBatchProcessingTemplate::fromArchivedData(archived, {})->templateObject());
 }
 
 TEST(BatchTemplateReference, SavedDesignLookedUpOnceWhicheverThreadsAsk)
 {
     TemplatesStore store(QDir(testsupport::scratchDir()).filePath(QStringLiteral("templates-store")));
-    TemplatesStore::setShared(&store);
+    const KTDesignStores stores{nullptr, store.templatesManagedObjectContext()};
     auto design = matDesign();
     design->setName(QStringLiteral("Gallery"));
     Variation *variation = Variation::variationFromTemplate(design.get(), store.templatesManagedObjectContext());
     ASSERT_TRUE(variation);
 
+    // The stores come with the reading, not with the archive.
+    EXPECT_FALSE(
+        KTBatchProcessingTemplate::fromArchivedData(
+            KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gallery"), stores)->archivedData(),
+            {})
+            ->templateObject());
     const auto reference = KTBatchProcessingTemplate::fromArchivedData(
-        KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gallery"))->archivedData());
+        KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gallery"), {})->archivedData(), stores);
     ASSERT_TRUE(reference);
     QList<QFuture<QByteArray>> asks;
     for (int i = 0; i < 6; ++i)
@@ -230,8 +240,8 @@ TEST(BatchTemplateReference, SavedDesignLookedUpOnceWhicheverThreadsAsk)
     const auto held = reference->templateObject();
     EXPECT_TRUE(held);
     EXPECT_EQ(reference->templateObject(), held);
-    EXPECT_FALSE(KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gone"))->templateObject());
-    TemplatesStore::setShared(nullptr);
+    EXPECT_FALSE(
+        KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gone"), stores)->templateObject());
 }
 
 TEST(BatchFields, NamePartsAndTheFieldsEachRuleShows)

@@ -47,7 +47,8 @@ inline std::shared_ptr<const KTBatchProcessingOptions> options(const QList<QUrl>
     if (!scaling)
         scaling = KTImageScaling::defaultScaling();
     auto reference = KTBatchProcessingTemplate::initWithExternalTemplate(
-        matDesign(), QUrl::fromLocalFile(QDir(testsupport::scratchDir()).filePath(QStringLiteral("Mat.KTTemplate"))));
+        matDesign(), QUrl::fromLocalFile(QDir(testsupport::scratchDir()).filePath(QStringLiteral("Mat.KTTemplate"))),
+        {});
     return std::make_shared<const KTBatchProcessingOptions>(files, format, reference, scaling, prefix, suffix);
 }
 

@@ -52,8 +52,9 @@ protected:
         QDir().mkpath(store->framesGraphicsFolder());
         registerDesignArchiveClasses();
         ImportDone done;
-        auto importer = std::make_shared<KTFrameLibraryImporter>(
-            QUrl::fromLocalFile(archive), QUrl::fromLocalFile(FrameImage::imagesFolder()), store->managedObjectContext());
+        auto importer = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile(archive),
+                                                                 QUrl::fromLocalFile(store->framesGraphicsFolder()),
+                                                                 store->managedObjectContext());
         importer->setDelegate(&done);
         importer->startImport();
         ASSERT_TRUE(testsupport::waitUntil([&] { return done.finished || done.failed; }, 30000));
@@ -145,7 +146,7 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
         const auto wrapper = KTTemplate::fileWrapperForURL(url);
         ASSERT_TRUE(wrapper);
         QStringList tags;
-        auto design = KTTemplate::templateFromFileWrapper(*wrapper, &tags);
+        auto design = KTTemplate::templateFromFileWrapper(*wrapper, store->managedObjectContext(), &tags);
         ASSERT_TRUE(design);
         EXPECT_FALSE(tags.isEmpty());
         EXPECT_FALSE(design->variationGUID().isEmpty());
@@ -187,8 +188,8 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
     EXPECT_EQ(datedDesigns, 1);
 
     TemplatesStore templates(folder);
-    EXPECT_EQ(templates.importInitialTemplates(), urls.size());
-    EXPECT_EQ(templates.importInitialTemplates(), 0);
+    EXPECT_EQ(templates.importInitialTemplates(store->managedObjectContext()), urls.size());
+    EXPECT_EQ(templates.importInitialTemplates(store->managedObjectContext()), 0);
 }
 
 TEST_F(BuiltInContent, NamedPicturesAreThere)
@@ -230,7 +231,7 @@ TEST_F(BuiltInContent, ADesignWithEveryLayerKindComesBackKeyForKey)
               (QSet<QString>{"KTColorMatLayer", "KTMoldingFrameLayer", "KTCornerFrameLayer", "KTFullFrameLayer"}));
 
     const QByteArray data = design->dataForArchiving();
-    auto back = KTTemplate::templateFromData(data);
+    auto back = KTTemplate::templateFromData(data, store->managedObjectContext());
     ASSERT_TRUE(back);
     ASSERT_EQ(back->layers().size(), design->layers().size());
     for (qsizetype i = 0; i < design->layers().size(); ++i)
@@ -279,7 +280,7 @@ TEST_F(BuiltInContent, MouldingPicturesHoldUpOnA24MegapixelExport)
         SCOPED_TRACE(url.toLocalFile().toStdString());
         const auto wrapper = KTTemplate::fileWrapperForURL(url);
         ASSERT_TRUE(wrapper);
-        auto design = KTTemplate::templateFromFileWrapper(*wrapper, nullptr);
+        auto design = KTTemplate::templateFromFileWrapper(*wrapper, store->managedObjectContext());
         ASSERT_TRUE(design);
         QRectF rect(0, 0, 6000, 4000);
         const auto layers = design->layers();

@@ -1,5 +1,6 @@
 #include "FrameLayerTestSupport.h"
 
+#include "stores/LibraryStore.h"
 #include "design/DesignArchiveClasses.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTFullFrameLayer.h"
@@ -66,9 +67,11 @@ template<class T>
 std::shared_ptr<T> decodeLayer(const QByteArray &data)
 {
     registerDesignArchiveClasses();
-    auto result = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(data);
-    EXPECT_TRUE(result.ok()) << result.error().description.toStdString();
-    return std::dynamic_pointer_cast<T>(result.valueOr({}).value<std::shared_ptr<platform::Coding>>());
+    platform::KeyedUnarchiver unarchiver(data);
+    unarchiver.setDecodingContext(libraryContext());
+    const QVariant root = unarchiver.decodeObjectForKey(QStringLiteral("root"));
+    EXPECT_FALSE(unarchiver.hasError()) << unarchiver.error().description.toStdString();
+    return std::dynamic_pointer_cast<T>(root.value<std::shared_ptr<platform::Coding>>());
 }
 
 QByteArray archiveOf(std::shared_ptr<const platform::Coding> object)
@@ -132,7 +135,7 @@ TEST(FrameLayerArchive, FullFrameAndMatRoundTripThroughADesign)
     // The library renamed the frame meanwhile: the layer takes the new name.
     ring->setName(QStringLiteral("Oak, waxed"));
     WarningLog warnings;
-    auto back = KTTemplate::templateFromData(data);
+    auto back = KTTemplate::templateFromData(data, libraryContext());
     ASSERT_TRUE(back);
     EXPECT_TRUE(warnings.messages.isEmpty());
     ASSERT_EQ(back->layers().size(), 3);
@@ -171,7 +174,7 @@ TEST(FrameLayerArchive, FullFrameAndMatRoundTripThroughADesign)
     EXPECT_DOUBLE_EQ(mat2->bottomWidth(), double(0.35f));
     EXPECT_TRUE(mat2->hidden());
     const QByteArray again = back->dataForArchiving();
-    EXPECT_EQ(KTTemplate::templateFromData(again)->dataForArchiving(), again);
+    EXPECT_EQ(KTTemplate::templateFromData(again, libraryContext())->dataForArchiving(), again);
 }
 
 TEST(FrameLayerArchive, DamagedValuesAreBroughtIntoRangeNotRaisedOver)
@@ -276,10 +279,10 @@ TEST(FrameLayerArchive, MissingFrameGivesThePlaceholderAndOneWarning)
     // The library loses the frame (a real delete, saved to the store).
     libraryContext()->deleteObject(ring);
     saveLibrary();
-    ASSERT_EQ(Frame::frameWithGUID(guid), nullptr);
+    ASSERT_EQ(Frame::frameWithGUID(guid, libraryContext()), nullptr);
 
     WarningLog warnings;
-    auto decoded = KTTemplate::templateFromData(data);
+    auto decoded = KTTemplate::templateFromData(data, libraryContext());
     ASSERT_TRUE(decoded);
     ASSERT_EQ(warnings.messages.size(), 1);
     EXPECT_EQ(warnings.messages.first(), QStringLiteral("Couldn't find frame 'Cherry' in the frame library"));
@@ -340,7 +343,7 @@ TEST(FrameLayerArchive, FramesWhosePicturesAreDamagedOrGoneCountAsMissing)
     ASSERT_TRUE(QFile::remove(moulding->valueForAttribute(QStringLiteral("Top Image")).value<FrameImage *>()->imagePath()));
 
     WarningLog warnings;
-    auto decoded = KTTemplate::templateFromData(data);
+    auto decoded = KTTemplate::templateFromData(data, libraryContext());
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->namesOfLayersThatMissGraphics(), (QStringList{"Baroque Gold", "Walnut"}));
     warnings.messages.sort();

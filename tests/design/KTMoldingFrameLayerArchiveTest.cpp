@@ -32,8 +32,11 @@ template<class T>
 std::shared_ptr<T> unarchived(const QByteArray &data)
 {
     registerDesignArchiveClasses();
-    const auto result = platform::KeyedUnarchiver::unarchiveTopLevelObjectWithData(data, QStringLiteral("root"));
-    return std::dynamic_pointer_cast<T>(result.valueOr({}).value<std::shared_ptr<platform::Coding>>());
+    platform::KeyedUnarchiver unarchiver(data);
+    unarchiver.setDecodingContext(frametest::libraryContext());
+    const QVariant root = unarchiver.decodeObjectForKey(QStringLiteral("root"));
+    return unarchiver.hasError() ? nullptr
+                                 : std::dynamic_pointer_cast<T>(root.value<std::shared_ptr<platform::Coding>>());
 }
 
 // The keys of the archived object of that class, in the order written, as

@@ -31,7 +31,7 @@ TEST(LayerKinds, EveryKindMakesArchivesAndCountsItsOwnClass)
         design->insertLayer(layer, 0); // the photo comes first, so it ends innermost
     }
 
-    const std::shared_ptr<KTTemplate> back = KTTemplate::templateFromData(design->dataForArchiving());
+    const std::shared_ptr<KTTemplate> back = KTTemplate::templateFromData(design->dataForArchiving(), nullptr);
     ASSERT_TRUE(back);
     QStringList written, read;
     for (const auto &layer : design->layers())

@@ -117,7 +117,7 @@ TEST(OverlayArchiveInDesign, BothOverlaysTravelWithTheirSettings)
 
     const QByteArray data = design->dataForArchiving();
     platform::Error error;
-    auto back = KTTemplate::templateFromData(data, &error);
+    auto back = KTTemplate::templateFromData(data, nullptr, &error);
     ASSERT_TRUE(back) << error.description.toStdString();
     ASSERT_EQ(back->layers().size(), 3);
     auto backText = std::dynamic_pointer_cast<KTTextOverlayLayer>(back->layers()[0]);
@@ -165,7 +165,7 @@ TEST(OverlayArchiveInDesign, EarlierClassNamesDecodeAsTheOverlays)
         std::static_pointer_cast<const platform::Coding>(design), QString::fromLatin1(KTTemplate::kTemplateArchiveKey));
 
     platform::Error error;
-    auto back = KTTemplate::templateFromData(data, &error);
+    auto back = KTTemplate::templateFromData(data, nullptr, &error);
     ASSERT_TRUE(back) << error.description.toStdString();
     ASSERT_EQ(back->layers().size(), 3);
     auto text = std::dynamic_pointer_cast<KTTextOverlayLayer>(back->layers()[0]);

@@ -139,7 +139,7 @@ TEST(TemplateArchiveDesign, SettingsAndLayersRoundTrip)
     EXPECT_EQ(tree.value(QStringLiteral("$archiver")).stringValue(), QStringLiteral("NSKeyedArchiver"));
     EXPECT_NE(tree.value(QStringLiteral("$top")).find(QStringLiteral("template")), nullptr);
 
-    auto back = KTTemplate::templateFromData(data);
+    auto back = KTTemplate::templateFromData(data, nullptr);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->name(), QStringLiteral("Gallery"));
     EXPECT_FALSE(back->drawShadows());
@@ -171,7 +171,7 @@ TEST(TemplateArchiveDesign, SettingsAndLayersRoundTrip)
     EXPECT_GE(heard, 1);
 
     // Archiving again gives the same bytes: nothing transient leaks in.
-    EXPECT_EQ(KTTemplate::templateFromData(data)->dataForArchiving(), data);
+    EXPECT_EQ(KTTemplate::templateFromData(data, nullptr)->dataForArchiving(), data);
 }
 
 TEST(TemplateArchiveDesign, MissingKeysTakeTheirDefaults)
@@ -182,7 +182,7 @@ TEST(TemplateArchiveDesign, MissingKeysTakeTheirDefaults)
         c.encodeFloat(0.5f, QStringLiteral("shadowOffset"));
         c.encodeArray({asObject(photoLayerWithCrops(0.1f, 0, 0, 0))}, QStringLiteral("layers"), true);
     });
-    auto design = KTTemplate::templateFromData(data);
+    auto design = KTTemplate::templateFromData(data, nullptr);
     ASSERT_TRUE(design);
     EXPECT_FALSE(design->exportExternalShadow());
     EXPECT_EQ(design->name(), QString::fromLatin1(KTTemplate::kDefaultName));
@@ -193,40 +193,48 @@ TEST(TemplateArchiveDesign, MissingKeysTakeTheirDefaults)
 
 TEST(TemplateArchiveDamaged, AnswersNoDesignAndNeverThrows)
 {
-    EXPECT_FALSE(KTTemplate::templateFromData(QByteArray()));
-    EXPECT_FALSE(KTTemplate::templateFromData(QByteArray("not an archive at all")));
+    EXPECT_FALSE(KTTemplate::templateFromData(QByteArray(), nullptr));
+    EXPECT_FALSE(KTTemplate::templateFromData(QByteArray("not an archive at all"), nullptr));
 
     const QByteArray good = designWithPhotoLayer()->dataForArchiving();
     for (int cut : {1, 8, int(good.size() / 2), int(good.size() - 1)})
-        EXPECT_FALSE(KTTemplate::templateFromData(good.left(cut))) << cut;
+        EXPECT_FALSE(KTTemplate::templateFromData(good.left(cut), nullptr)) << cut;
     // Flipped bytes anywhere: a design or none, never a crash.
     for (int i = 0; i < good.size(); i += 3) {
         QByteArray bad = good;
         bad[i] = char(bad[i] ^ 0x5a);
-        (void)KTTemplate::templateFromData(bad);
+        (void)KTTemplate::templateFromData(bad, nullptr);
     }
 
     // A root that is no design.
-    EXPECT_FALSE(KTTemplate::templateFromData(platform::KeyedArchiver::archivedDataWithRootObject(
-        QVariant(QStringLiteral("template")), QString::fromLatin1(KTTemplate::kTemplateArchiveKey))));
+    EXPECT_FALSE(KTTemplate::templateFromData(
+        platform::KeyedArchiver::archivedDataWithRootObject(QVariant(QStringLiteral("template")),
+                                                            QString::fromLatin1(KTTemplate::kTemplateArchiveKey)),
+        nullptr));
     platform::Error why;
-    EXPECT_FALSE(KTTemplate::templateFromData(good, nullptr) == nullptr);
-    EXPECT_FALSE(KTTemplate::templateFromData(platform::KeyedArchiver::archivedDataWithRootObject(QVariant(1)), &why));
+    EXPECT_FALSE(KTTemplate::templateFromData(good, nullptr, nullptr) == nullptr);
+    EXPECT_FALSE(
+        KTTemplate::templateFromData(platform::KeyedArchiver::archivedDataWithRootObject(QVariant(1)), nullptr, &why));
     EXPECT_FALSE(why.description.isEmpty());
 
     // Layers that are not layers, or not an array.
     EXPECT_FALSE(KTTemplate::templateFromData(templateArchive([](platform::KeyedArchiver &c) {
-        c.encodeArray({QVariant(QStringLiteral("layer?"))}, QStringLiteral("layers"), true);
-    })));
+                                                  c.encodeArray({QVariant(QStringLiteral("layer?"))},
+                                                                QStringLiteral("layers"), true);
+                                              }),
+                                              nullptr));
     EXPECT_FALSE(KTTemplate::templateFromData(templateArchive([](platform::KeyedArchiver &c) {
-        c.encodeString(QStringLiteral("layers"), QStringLiteral("layers"));
-    })));
+                                                  c.encodeString(QStringLiteral("layers"), QStringLiteral("layers"));
+                                              }),
+                                              nullptr));
     // A class this program does not know at all.
-    EXPECT_FALSE(KTTemplate::templateFromData(templateArchive([](platform::KeyedArchiver &c) {
-        c.encodeArray({asObject(std::make_shared<ScriptedObject>(QStringList{"Mystery", "NSObject"},
-                                                                 [](platform::KeyedArchiver &) {}))},
-                      QStringLiteral("layers"), true);
-    })));
+    EXPECT_FALSE(KTTemplate::templateFromData(
+        templateArchive([](platform::KeyedArchiver &c) {
+            c.encodeArray({asObject(std::make_shared<ScriptedObject>(QStringList{"Mystery", "NSObject"},
+                                                                     [](platform::KeyedArchiver &) {}))},
+                          QStringLiteral("layers"), true);
+        }),
+        nullptr));
 }
 
 TEST(TemplateArchiveDamaged, PhotoLayerMustBeTheOnlyOneAndInnermost)
@@ -238,28 +246,36 @@ TEST(TemplateArchiveDamaged, PhotoLayerMustBeTheOnlyOneAndInnermost)
     };
     // Photo outermost.
     EXPECT_FALSE(KTTemplate::templateFromData(templateArchive([&](platform::KeyedArchiver &c) {
-        c.encodeArray({asObject(photoLayerWithCrops(0, 0, 0, 0)), asObject(plain())}, QStringLiteral("layers"), true);
-    })));
+                                                  c.encodeArray(
+                                                      {asObject(photoLayerWithCrops(0, 0, 0, 0)), asObject(plain())},
+                                                      QStringLiteral("layers"), true);
+                                              }),
+                                              nullptr));
     // Two photos.
     EXPECT_FALSE(KTTemplate::templateFromData(templateArchive([&](platform::KeyedArchiver &c) {
-        c.encodeArray({asObject(photoLayerWithCrops(0, 0, 0, 0)), asObject(photoLayerWithCrops(0, 0, 0, 0))},
-                      QStringLiteral("layers"), true);
-    })));
+                                                  c.encodeArray({asObject(photoLayerWithCrops(0, 0, 0, 0)),
+                                                                 asObject(photoLayerWithCrops(0, 0, 0, 0))},
+                                                                QStringLiteral("layers"), true);
+                                              }),
+                                              nullptr));
     // No photo among layers.
     EXPECT_FALSE(KTTemplate::templateFromData(templateArchive([&](platform::KeyedArchiver &c) {
-        c.encodeArray({asObject(plain())}, QStringLiteral("layers"), true);
-    })));
+                                                  c.encodeArray({asObject(plain())}, QStringLiteral("layers"), true);
+                                              }),
+                                              nullptr));
     // No layers at all is an empty design, not damage.
-    EXPECT_TRUE(KTTemplate::templateFromData(templateArchive([](platform::KeyedArchiver &) {})));
+    EXPECT_TRUE(KTTemplate::templateFromData(templateArchive([](platform::KeyedArchiver &) {}), nullptr));
 }
 
 TEST(TemplateArchiveDamaged, CropsOutsideTheirRangeAreBroughtBack)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    auto design = KTTemplate::templateFromData(templateArchive([&](platform::KeyedArchiver &c) {
-        c.encodeArray({asObject(photoLayerWithCrops(nan, 3.0f, -1.0f, 0.9f))}, QStringLiteral("layers"), true);
-        c.encodeFloat(std::numeric_limits<float>::infinity(), QStringLiteral("shadowAngle"));
-    }));
+    auto design = KTTemplate::templateFromData(
+        templateArchive([&](platform::KeyedArchiver &c) {
+            c.encodeArray({asObject(photoLayerWithCrops(nan, 3.0f, -1.0f, 0.9f))}, QStringLiteral("layers"), true);
+            c.encodeFloat(std::numeric_limits<float>::infinity(), QStringLiteral("shadowAngle"));
+        }),
+        nullptr);
     ASSERT_TRUE(design);
     auto photo = design->imageLayer();
     EXPECT_EQ(photo->cropLeft(), 0.0);
@@ -270,8 +286,10 @@ TEST(TemplateArchiveDamaged, CropsOutsideTheirRangeAreBroughtBack)
 
     // A sound pair whose float sum overshoots by rounding stays as stored.
     design = KTTemplate::templateFromData(templateArchive([&](platform::KeyedArchiver &c) {
-        c.encodeArray({asObject(photoLayerWithCrops(0.1f, 0, 0.85f, 0))}, QStringLiteral("layers"), true);
-    }));
+                                              c.encodeArray({asObject(photoLayerWithCrops(0.1f, 0, 0.85f, 0))},
+                                                            QStringLiteral("layers"), true);
+                                          }),
+                                          nullptr);
     ASSERT_TRUE(design);
     EXPECT_EQ(design->imageLayer()->cropRight(), double(0.85f));
 }
@@ -284,10 +302,12 @@ TEST(TemplateArchiveLegacy, WatermarkClassNamesDecodeAsTheOverlays)
         });
     };
     auto design = KTTemplate::templateFromData(templateArchive([&](platform::KeyedArchiver &c) {
-        c.encodeArray({asObject(legacy("KTTextWatermarkLayer")), asObject(legacy("KTImageWatermarkLayer")),
-                       asObject(photoLayerWithCrops(0, 0, 0, 0))},
-                      QStringLiteral("layers"), true);
-    }));
+                                                   c.encodeArray({asObject(legacy("KTTextWatermarkLayer")),
+                                                                  asObject(legacy("KTImageWatermarkLayer")),
+                                                                  asObject(photoLayerWithCrops(0, 0, 0, 0))},
+                                                                 QStringLiteral("layers"), true);
+                                               }),
+                                               nullptr);
     ASSERT_TRUE(design);
     ASSERT_EQ(design->layers().size(), 3);
     EXPECT_EQ(design->layers()[0]->className(), QStringLiteral("KTTextOverlayLayer"));

@@ -86,7 +86,7 @@ TEST(TemplatePackage, SavedWithPhotoKeywordsGuidAndPreviewsReadsBack)
     const auto keywords = platform::Unarchiver::unarchiveObjectWithData(readAll(packagePath + QStringLiteral("/Keywords")));
     ASSERT_TRUE(keywords.ok());
     EXPECT_EQ(keywords.object.toStringList(), (QStringList{"Sea", "Sun"}));
-    EXPECT_FALSE(KTTemplate::templateFromData(readAll(packagePath + QStringLiteral("/Template"))) == nullptr);
+    EXPECT_FALSE(KTTemplate::templateFromData(readAll(packagePath + QStringLiteral("/Template")), nullptr) == nullptr);
 
     // The previews are real JPEGs whose larger side is 512; the thumbnail is
     // the more compressed of the two.
@@ -115,7 +115,7 @@ TEST(TemplatePackage, SavedWithPhotoKeywordsGuidAndPreviewsReadsBack)
     const auto wrapper = KTTemplate::fileWrapperForURL(url);
     ASSERT_TRUE(wrapper);
     QStringList tags{QStringLiteral("untouched")};
-    auto back = KTTemplate::templateFromFileWrapper(*wrapper, &tags);
+    auto back = KTTemplate::templateFromFileWrapper(*wrapper, nullptr, &tags);
     ASSERT_TRUE(back);
     EXPECT_EQ(tags, (QStringList{"Sea", "Sun"}));
     EXPECT_EQ(back->variationGUID(), QStringLiteral("GUID-HOLIDAY-1"));
@@ -139,7 +139,8 @@ TEST(TemplatePackage, WithoutPhotoTagsOrGuidOnlyTheTemplateAndPreviews)
     EXPECT_EQ(KTTemplate::imageFilePathInPackage(QUrl::fromLocalFile(packagePath)), QString());
 
     QStringList tags{QStringLiteral("untouched")};
-    auto back = KTTemplate::templateFromFileWrapper(*KTTemplate::fileWrapperForURL(QUrl::fromLocalFile(packagePath)), &tags);
+    auto back = KTTemplate::templateFromFileWrapper(*KTTemplate::fileWrapperForURL(QUrl::fromLocalFile(packagePath)),
+                                                    nullptr, &tags);
     ASSERT_TRUE(back);
     EXPECT_EQ(tags, QStringList{"untouched"});
     EXPECT_TRUE(back->variationGUID().isEmpty());
@@ -150,7 +151,8 @@ TEST(TemplatePackage, WithoutPhotoTagsOrGuidOnlyTheTemplateAndPreviews)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(design->dataForArchiving());
     f.close();
-    back = KTTemplate::templateFromFileWrapper(*KTTemplate::fileWrapperForURL(QUrl::fromLocalFile(bare)), &tags);
+    back =
+        KTTemplate::templateFromFileWrapper(*KTTemplate::fileWrapperForURL(QUrl::fromLocalFile(bare)), nullptr, &tags);
     ASSERT_TRUE(back);
     EXPECT_EQ(tags, QStringList{"untouched"});
     EXPECT_TRUE(back->variationGUID().isEmpty());
@@ -194,22 +196,22 @@ TEST(TemplatePackage, DamagedPackagesGiveNoDesignOrLoseOnlyTheirKeywords)
 
     platform::FileWrapper noTemplate = platform::FileWrapper::directory();
     noTemplate.addRegularFile(QStringLiteral("GUID"), "G");
-    EXPECT_FALSE(KTTemplate::templateFromFileWrapper(noTemplate));
+    EXPECT_FALSE(KTTemplate::templateFromFileWrapper(noTemplate, nullptr));
 
     platform::FileWrapper templateIsFolder = platform::FileWrapper::directory();
     templateIsFolder.addFileWrapper(QStringLiteral("Template"), platform::FileWrapper::directory());
-    EXPECT_FALSE(KTTemplate::templateFromFileWrapper(templateIsFolder));
+    EXPECT_FALSE(KTTemplate::templateFromFileWrapper(templateIsFolder, nullptr));
 
     platform::FileWrapper garbage = platform::FileWrapper::directory();
     garbage.addRegularFile(QStringLiteral("Template"), "bplist00 and then nothing sensible");
-    EXPECT_FALSE(KTTemplate::templateFromFileWrapper(garbage));
+    EXPECT_FALSE(KTTemplate::templateFromFileWrapper(garbage, nullptr));
 
     platform::FileWrapper badKeywords = platform::FileWrapper::directory();
     badKeywords.addRegularFile(QStringLiteral("Template"), archive);
     badKeywords.addRegularFile(QStringLiteral("Keywords"), "\x04\x0bstreamtyped garbage");
     badKeywords.addRegularFile(QStringLiteral("GUID"), " G-7\n");
     QStringList tags{QStringLiteral("untouched")};
-    auto back = KTTemplate::templateFromFileWrapper(badKeywords, &tags);
+    auto back = KTTemplate::templateFromFileWrapper(badKeywords, nullptr, &tags);
     ASSERT_TRUE(back);
     EXPECT_EQ(tags, QStringList{"untouched"});
     EXPECT_EQ(back->variationGUID(), QStringLiteral("G-7"));

@@ -102,7 +102,7 @@ TEST(TemplatesStoreVariation, FromTemplateNamesIconsGuidsAndRebuilds)
     EXPECT_EQ(gilt->guid(), QStringLiteral("GUID-GILT"));
     EXPECT_THROW(Variation::variationFromTemplate(carried.get(), moc), platform::Exception);
 
-    auto rebuilt = KTTemplate::templateFromVariation(gilt);
+    auto rebuilt = KTTemplate::templateFromVariation(gilt, nullptr);
     ASSERT_TRUE(rebuilt);
     EXPECT_EQ(rebuilt->name(), QStringLiteral("Gilt"));
     EXPECT_EQ(rebuilt->variationGUID(), QStringLiteral("GUID-GILT"));
@@ -110,10 +110,10 @@ TEST(TemplatesStoreVariation, FromTemplateNamesIconsGuidsAndRebuilds)
 
     // A Variation without data, or with damaged data, gives no design.
     Variation *empty = Variation::insertInManagedObjectContext(moc);
-    EXPECT_FALSE(KTTemplate::templateFromVariation(empty));
+    EXPECT_FALSE(KTTemplate::templateFromVariation(empty, nullptr));
     empty->setData("garbage");
-    EXPECT_FALSE(KTTemplate::templateFromVariation(empty));
-    EXPECT_FALSE(KTTemplate::templateFromVariation(nullptr));
+    EXPECT_FALSE(KTTemplate::templateFromVariation(empty, nullptr));
+    EXPECT_FALSE(KTTemplate::templateFromVariation(nullptr, nullptr));
 
     // Names: every named Variation, a nameless one left out.
     empty->setName(QString());
@@ -156,7 +156,7 @@ TEST(TemplatesStoreFile, PersistsRenewsPlaceholderGuidsAndRaisesTheFirstRunFlag)
         ASSERT_EQ(kept->tags().size(), 1);
         EXPECT_EQ(kept->tags().first()->name(), QStringLiteral("wood"));
         EXPECT_EQ(Tag::tagWithName(QStringLiteral("wood"), moc)->variations(), QList<Variation *>{kept});
-        EXPECT_TRUE(KTTemplate::templateFromVariation(kept));
+        EXPECT_TRUE(KTTemplate::templateFromVariation(kept, nullptr));
         Variation *renewed = Variation::variationWithName(QStringLiteral("New Template"), moc);
         ASSERT_TRUE(renewed);
         EXPECT_NE(renewed->guid(), QStringLiteral("GUID"));
@@ -187,9 +187,9 @@ TEST(TemplatesStoreImport, PackagesImportOnceWithTheirTagsAndDamagedOnesAreSkipp
     const QList<QUrl> urls{QUrl::fromLocalFile(withGuid), QUrl::fromLocalFile(damaged),
                            QUrl::fromLocalFile(folder + QStringLiteral("/Missing.KTTemplate")),
                            QUrl::fromLocalFile(withoutGuid)};
-    EXPECT_EQ(KTTemplate::importTemplatesFromURLs(urls, moc), 2);
+    EXPECT_EQ(KTTemplate::importTemplatesFromURLs(urls, moc, nullptr), 2);
     QStringList guids;
-    EXPECT_EQ(KTTemplate::importTemplatesFromURLs(urls, moc, &guids), 1); // only the one without a GUID again
+    EXPECT_EQ(KTTemplate::importTemplatesFromURLs(urls, moc, nullptr, &guids), 1); // only the one without a GUID again
     Variation *twin = Variation::variationWithName(QStringLiteral("Loose 2"), moc);
     ASSERT_TRUE(twin) << "a second design of a name held already gets one of its own";
     EXPECT_EQ(guids, (QStringList{QStringLiteral("GUID-WALNUT"), twin->guid()})) << "the held one and the new one";
@@ -214,8 +214,8 @@ TEST(TemplatesStoreImport, BuiltInTemplatesComeFromTheResourcesFolder)
     qputenv("KANTELO_RESOURCES", resources.toLocal8Bit());
     const QList<QUrl> urls = TemplatesStore::builtInTemplateURLs();
     TemplatesStore store(freshFolder());
-    const int first = store.importInitialTemplates();
-    const int again = store.importInitialTemplates();
+    const int first = store.importInitialTemplates(nullptr);
+    const int again = store.importInitialTemplates(nullptr);
     if (before.isNull())
         qunsetenv("KANTELO_RESOURCES");
     else

@@ -129,7 +129,7 @@ TEST_F(Browser, AddUndoRedoWithoutNameEditingAndADuplicateGUIDKeptAsACopy)
     EXPECT_FALSE(QTest::qWaitFor(editing, 600));
 
     // The same design saved again (it carries a stored GUID) becomes a copy.
-    auto again = KTTemplate::templateFromVariation(Variation::variationWithGUID(guid, moc));
+    auto again = KTTemplate::templateFromVariation(Variation::variationWithGUID(guid, moc), nullptr);
     browser->addTemplates({again, again});
     EXPECT_EQ(undo->undoActionName(), QStringLiteral("Add Templates"));
     EXPECT_EQ(shown().count("Oak"), 3);

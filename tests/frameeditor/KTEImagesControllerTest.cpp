@@ -91,7 +91,8 @@ TEST(KTEImagesController, AddsOnlyPictureFilesAndUndoingTheAdditionLeavesTheCopi
     EXPECT_EQ(added.first().first().toInt(), 1);
     ASSERT_EQ(names(*w.images), QStringList({"new.png"}));
     const QString copy = w.images->imagesArray().front().imagePath();
-    EXPECT_TRUE(copy.startsWith(FrameImage::imagesFolder() + '/'));
+    EXPECT_TRUE(copy.startsWith(
+        FrameImage::imagesFolder(w.images->imagesArray().front().frameImage()->managedObjectContext()) + '/'));
     EXPECT_TRUE(QFile::exists(copy));
 
     w.endStep();

@@ -344,13 +344,13 @@ TEST(LibraryPanelStates, RecentIsEmptyOnAFreshProfile)
     QDir().mkpath(store.framesGraphicsFolder());
     ImportEnded ended;
     auto importer = std::make_shared<KTFrameLibraryImporter>(
-        QUrl::fromLocalFile(archive), QUrl::fromLocalFile(FrameImage::imagesFolder()), store.managedObjectContext());
+        QUrl::fromLocalFile(archive), QUrl::fromLocalFile(store.framesGraphicsFolder()), store.managedObjectContext());
     importer->setDelegate(&ended);
     importer->startImport();
     ASSERT_TRUE(testsupport::waitUntil([&] { return ended.finished || ended.failed; }, 30000));
     ASSERT_TRUE(ended.finished);
     TemplatesStore templates(folder);
-    EXPECT_GT(templates.importInitialTemplates(), 5);
+    EXPECT_GT(templates.importInitialTemplates(store.managedObjectContext()), 5);
 
     KTLibraryViewController panel(QString::fromLatin1(KTLibraryViewController::kNibName), nullptr);
     panel.setManagedObjectContext(store.managedObjectContext());

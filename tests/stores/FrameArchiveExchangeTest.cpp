@@ -154,7 +154,7 @@ TEST(FrameArchiveExchange, ExportThenImportIntoAFreshStoreGivesTheSameLibrary)
         namesB.insert(image->guid(), image->filename());
     EXPECT_EQ(namesB, namesA);
     for (auto it = graphics.constBegin(); it != graphics.constEnd(); ++it)
-        EXPECT_EQ(readAll(FrameImage::imagesFolder() + '/' + it.key()), it.value()) << it.key().toStdString();
+        EXPECT_EQ(readAll(librarytest::imagesFolder() + '/' + it.key()), it.value()) << it.key().toStdString();
     Frame *mat = nullptr;
     for (Frame *frame : b->fetchObjects<Frame>())
         if (frame->name() == "Cream mat")
@@ -172,7 +172,7 @@ TEST(FrameArchiveExchange, ExportThenImportIntoAFreshStoreGivesTheSameLibrary)
     EXPECT_EQ(b->fetchObjects<FrameImage>().size(), 5);
 
     // Nothing of the unpacked archive stays behind.
-    const QDir support(QFileInfo(FrameImage::imagesFolder()).absolutePath());
+    const QDir support(QFileInfo(librarytest::imagesFolder()).absolutePath());
     EXPECT_TRUE(support.entryList({".ktframes-import-*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
 }
 
@@ -298,7 +298,7 @@ TEST(FrameArchiveExchange, ForeignArchiveWithRejectedItemsImportsTheRest)
     EXPECT_EQ(frame->frameAttributeWithName("Left Image")->imageVal(), nullptr);
     EXPECT_EQ(frame->frameAttributeWithName("Act as mask")->boolVal(), std::optional<bool>(true));
     EXPECT_FALSE(frame->frameAttributeWithName("Mirror images")->boolVal().has_value());
-    EXPECT_EQ(readAll(FrameImage::imagesFolder() + "/IMG-A.png"), "png bytes");
+    EXPECT_EQ(readAll(librarytest::imagesFolder() + "/IMG-A.png"), "png bytes");
 }
 
 TEST(FrameArchiveExport, SharedGraphicIsWrittenOnce)
@@ -382,10 +382,10 @@ TEST(FrameArchiveExchange, MisuseIsAProgrammingError)
     sharedLibrary();
     Library target;
     KTFrameLibraryImporter onStack(QUrl::fromLocalFile("/nonexistent.ktframes"),
-                                   QUrl::fromLocalFile(FrameImage::imagesFolder()), target.moc());
+                                   QUrl::fromLocalFile(librarytest::imagesFolder()), target.moc());
     EXPECT_THROW(onStack.startImport(), platform::Exception);
-    auto noContext = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile("/nonexistent.ktframes"),
-                                                              QUrl::fromLocalFile(FrameImage::imagesFolder()), nullptr);
+    auto noContext = std::make_shared<KTFrameLibraryImporter>(
+        QUrl::fromLocalFile("/nonexistent.ktframes"), QUrl::fromLocalFile(librarytest::imagesFolder()), nullptr);
     EXPECT_THROW(noContext->startImport(), platform::Exception);
 
     // No usable graphics folder: a failure, nothing written elsewhere.

@@ -46,7 +46,7 @@ inline FrameImage *makeImage(platform::ManagedObjectContext *moc, const QColor &
     const QString guid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + ".png";
     QImage picture(12, 8, QImage::Format_ARGB32);
     picture.fill(colour);
-    picture.save(FrameImage::imagesFolder() + '/' + guid, "PNG");
+    picture.save(librarytest::imagesFolder() + '/' + guid, "PNG");
     return FrameImage::insertFrameImageWithGUIDAndDisplayName(guid, filename, moc);
 }
 
@@ -128,8 +128,8 @@ inline bool exportItems(const QList<platform::ManagedObject *> &items, const QLi
 inline std::shared_ptr<KTFrameLibraryImporter> importArchive(const QString &path, platform::ManagedObjectContext *moc,
                                                              ImportRecorder *recorder)
 {
-    auto importer = std::make_shared<KTFrameLibraryImporter>(
-        QUrl::fromLocalFile(path), QUrl::fromLocalFile(FrameImage::imagesFolder()), moc);
+    auto importer = std::make_shared<KTFrameLibraryImporter>(QUrl::fromLocalFile(path),
+                                                             QUrl::fromLocalFile(librarytest::imagesFolder()), moc);
     importer->setDelegate(recorder);
     importer->startImport();
     testsupport::waitUntil([&] { return recorder->done(); }, 20000);

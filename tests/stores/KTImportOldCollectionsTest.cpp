@@ -30,7 +30,7 @@ Frame *frameNamed(platform::ManagedObjectContext *moc, const QString &name)
 
 QStringList graphicsFiles()
 {
-    return QDir(FrameImage::imagesFolder()).entryList(QDir::Files);
+    return QDir(librarytest::imagesFolder()).entryList(QDir::Files);
 }
 
 } // namespace

@@ -95,10 +95,19 @@ TEST(LibraryEntitiesLookups, LookupsByGUIDAnswerNullWhenNothingMatches)
     EXPECT_EQ(Frame::fetchRequest().entityName, "Frame");
     EXPECT_EQ(FrameType::entityInManagedObjectContext(lib.moc())->name, "FrameType");
 
-    // The main-context forms go through the shared library.
+    // A picture's file is in the graphics folder of its own library: the
+    // store's contexts and their children know it, a bare context does not.
     LibraryStore &shared = sharedLibrary();
-    Frame *mainFrame = Frame::insertInManagedObjectContext(shared.managedObjectContext());
-    EXPECT_EQ(Frame::frameWithGUID(mainFrame->guid()), mainFrame);
+    FrameImage *mainImage = FrameImage::insertFrameImageWithGUIDAndDisplayName(
+        QStringLiteral("main.png"), QStringLiteral("main.png"), shared.managedObjectContext());
+    EXPECT_EQ(mainImage->imagePath(), shared.framesGraphicsFolder() + QStringLiteral("/main.png"));
+    EXPECT_EQ(FrameImage::imagesFolder(shared.managedObjectContext()->newChildContext().get()),
+              shared.framesGraphicsFolder());
+    platform::ManagedObjectContext bare(LibraryModel::shared());
+    EXPECT_TRUE(FrameImage::imagesFolder(&bare).isEmpty());
+    EXPECT_TRUE(FrameImage::insertFrameImageWithGUIDAndDisplayName(QStringLiteral("b.png"), QString(), &bare)
+                    ->imagePath()
+                    .isEmpty());
 }
 
 TEST(LibraryEntitiesLookups, AMissingContextIsAProgrammingError)
@@ -192,7 +201,7 @@ TEST(LibraryEntitiesGraphics, ImportedPicturesKeepTheirExtensionInTheGUID)
 {
     LibraryStore &shared = sharedLibrary();
     Library lib;
-    const QString folder = FrameImage::imagesFolder();
+    const QString folder = librarytest::imagesFolder();
     EXPECT_EQ(folder, shared.framesGraphicsFolder());
 
     const QString source = writePicture("Maple Corner.png");

@@ -9,6 +9,7 @@
 #include "platform/objectstore/PersistentStore.h"
 #include "stores/AppDelegateServices.h"
 #include "stores/FrameCollection.h"
+#include "stores/FrameImage.h"
 #include "stores/FrameSet.h"
 #include "stores/FrameType.h"
 #include "stores/LibraryModel.h"
@@ -77,7 +78,10 @@ inline FrameSet *newSet(platform::ManagedObjectContext *moc, FrameCollection *co
     return set;
 }
 
-// A library context on its own store file.
+inline LibraryStore &sharedLibrary();
+
+// A library context on its own store file, its pictures in the graphics
+// folder of sharedLibrary().
 struct Library {
     QString path = freshFolder() + QStringLiteral("/KTLibrary.db");
     std::shared_ptr<platform::PersistentStore> store;
@@ -90,12 +94,14 @@ struct Library {
         store = platform::PersistentStore::openSQLite(path, LibraryModel::shared());
         context = std::make_unique<platform::ManagedObjectContext>(LibraryModel::shared());
         context->attachStore(store);
+        context->setUserInfoValue(QString::fromLatin1(FrameImage::kImagesFolderKey),
+                                  sharedLibrary().framesGraphicsFolder());
     }
     platform::ManagedObjectContext *moc() { return context.get(); }
 };
 
-// The library the entities reach through LibraryStore::shared(), made once
-// per process with a graphics folder that exists.
+// The shared library of the process, made once with a graphics folder that
+// exists; the contexts of Library keep their pictures there too.
 inline LibraryStore &sharedLibrary()
 {
     static ShellDouble shell;
@@ -106,6 +112,11 @@ inline LibraryStore &sharedLibrary()
         return s;
     }();
     return *store;
+}
+
+inline QString imagesFolder()
+{
+    return sharedLibrary().framesGraphicsFolder();
 }
 
 } // namespace librarytest

@@ -72,7 +72,7 @@ struct Library {
         const bool useJpeg = !jpeg.isEmpty() && jpeg.size() < png.size();
         const QString file = guidFor(QStringLiteral("image"), frameName + QLatin1Char('/') + role)
                              + (useJpeg ? QStringLiteral(".jpg") : QStringLiteral(".png"));
-        QFile out(FrameImage::imagesFolder() + QLatin1Char('/') + file);
+        QFile out(FrameImage::imagesFolder(moc) + QLatin1Char('/') + file);
         if (out.open(QIODevice::WriteOnly))
             out.write(useJpeg ? jpeg : png);
         return FrameImage::insertFrameImageWithGUIDAndDisplayName(file, role + QStringLiteral(".png"), moc);

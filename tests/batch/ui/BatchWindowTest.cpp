@@ -117,7 +117,7 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     EXPECT_EQ(prefix->text(), QStringLiteral("framed_"));
     prefix->parentWidget()->findChildren<QCheckBox *>().first()->setChecked(true);
     EXPECT_EQ(config->filenamePreview(), QStringLiteral("framed_MyPhoto.jpg"));
-    const auto written = KTBatchProcessingOptions::readPreset(preset);
+    const auto written = KTBatchProcessingOptions::readPreset(preset, {});
     ASSERT_TRUE(written);
     EXPECT_EQ(written->filenamePrefix(), QStringLiteral("framed_"));
     EXPECT_EQ(written->batchTemplate()->name(), QStringLiteral("Mat"));
