@@ -17,6 +17,7 @@
 #include "design/KTFullFrameLayer.h"
 #include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTemplatePackage.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "platform/Bundle.h"
@@ -189,7 +190,7 @@ void makeProfile(const QString &support, const QString &pictures)
         design->addTopmostFrameLayer(outer);
         design->setExportExternalShadow(true);
         design->setName(QString::fromLatin1(name));
-        Variation *variation = Variation::variationFromTemplate(design.get(), designs);
+        Variation *variation = KTTemplatePackage::variationFromTemplate(design.get(), designs);
         if (!variation) {
             std::fprintf(stderr, "the design could not be stored\n");
             std::exit(3);

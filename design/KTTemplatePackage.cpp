@@ -11,6 +11,7 @@
 #include "kit/ImageAdditions.h"
 #include "kit/VLWAnalytics.h"
 #include "platform/Alert.h"
+#include "platform/Assert.h"
 #include "platform/Log.h"
 #include "platform/TypeTable.h"
 #include "platform/archive/Archiver.h"
@@ -18,6 +19,7 @@
 #include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/archive/Unarchiver.h"
+#include "platform/render/DrawingContext.h"
 
 #include <QDir>
 #include <QFile>
@@ -307,6 +309,36 @@ QString KTTemplatePackage::imageFilePathInPackage(const QUrl &url)
     return {};
 }
 
+Variation *KTTemplatePackage::variationFromTemplate(const KTTemplate *design, platform::ManagedObjectContext *moc)
+{
+    KT_ASSERT(design, QStringLiteral("Invalid parameter not satisfying: template"));
+    KT_ASSERT(moc, QStringLiteral("Invalid parameter not satisfying: moc"));
+
+    QImage icon(Variation::kIconSide, Variation::kIconSide, QImage::Format_ARGB32_Premultiplied);
+    icon.fill(Qt::transparent);
+    {
+        platform::DrawingContext ctx(icon);
+        // Drawing an icon touches only transient drawing state of the design.
+        const_cast<KTTemplate *>(design)->drawIconToRect(QRectF(0, 0, Variation::kIconSide, Variation::kIconSide));
+    }
+
+    const QString carriedGUID = design->variationGUID();
+    if (!carriedGUID.isEmpty())
+        KT_ASSERT(!Variation::variationWithGUID(carriedGUID, moc),
+                  QStringLiteral("Variation with this GUID already exists"));
+
+    Variation *variation = Variation::insertInManagedObjectContext(moc);
+    variation->setIcon(icon);
+    const QString name = design->name();
+    if (!name.isEmpty() && name != QLatin1String(KTTemplate::kDefaultName))
+        variation->setName(name);
+    variation->setData(design->dataForArchiving());
+    if (!carriedGUID.isEmpty())
+        variation->setGuid(carriedGUID);
+    KT_ASSERT(!variation->data().isEmpty(), QStringLiteral("Invalid parameter not satisfying: newVariation.data"));
+    return variation;
+}
+
 int KTTemplatePackage::importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc,
                                                platform::ManagedObjectContext *library, QStringList *guids)
 {
@@ -342,7 +374,7 @@ int KTTemplatePackage::importTemplatesFromURLs(const QList<QUrl> &urls, platform
         const QString name = design->name();
         for (int number = 2; !name.isEmpty() && Variation::variationWithName(design->name(), moc); ++number)
             design->setName(QStringLiteral("%1 %2").arg(name).arg(number));
-        Variation *variation = Variation::variationFromTemplate(design.get(), moc);
+        Variation *variation = variationFromTemplate(design.get(), moc);
         if (!variation)
             continue;
         ++added;

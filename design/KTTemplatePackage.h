@@ -58,6 +58,10 @@ public:
     static std::optional<platform::FileWrapper> fileWrapperForURL(const QUrl &url);
     static bool isTemplateAtURL(const QUrl &url);
     static QString imageFilePathInPackage(const QUrl &url);
+    // A new Variation of the design: its icon, its name unless it is the
+    // design's default, its archive and its GUID when it carries one (which
+    // the context must not have yet). Not saved, no tags.
+    static Variation *variationFromTemplate(const KTTemplate *design, platform::ManagedObjectContext *moc);
     static int importTemplatesFromURLs(const QList<QUrl> &urls, platform::ManagedObjectContext *moc,
                                        platform::ManagedObjectContext *library, QStringList *guids = nullptr);
 };

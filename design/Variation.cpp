@@ -1,12 +1,10 @@
 #include "design/Variation.h"
 
-#include "design/KTTemplate.h"
 #include "design/Tag.h"
 #include "kit/VLBlocks.h"
 #include "kit/VLBlocksAdditions.h"
 #include "platform/Assert.h"
 #include "platform/NotificationCenter.h"
-#include "platform/render/DrawingContext.h"
 
 #include <QBuffer>
 
@@ -159,33 +157,4 @@ std::optional<QStringList> Variation::namesOfAllVariationsInMOC(ManagedObjectCon
             names.append(name);
     }
     return names;
-}
-
-Variation *Variation::variationFromTemplate(const KTTemplate *design, ManagedObjectContext *moc)
-{
-    KT_ASSERT(design, QStringLiteral("Invalid parameter not satisfying: template"));
-    KT_ASSERT(moc, QStringLiteral("Invalid parameter not satisfying: moc"));
-
-    QImage icon(kIconSide, kIconSide, QImage::Format_ARGB32_Premultiplied);
-    icon.fill(Qt::transparent);
-    {
-        DrawingContext ctx(icon);
-        // Drawing an icon touches only transient drawing state of the design.
-        const_cast<KTTemplate *>(design)->drawIconToRect(QRectF(0, 0, kIconSide, kIconSide));
-    }
-
-    const QString carriedGUID = design->variationGUID();
-    if (!carriedGUID.isEmpty())
-        KT_ASSERT(!variationWithGUID(carriedGUID, moc), QStringLiteral("Variation with this GUID already exists"));
-
-    Variation *variation = insertInManagedObjectContext(moc);
-    variation->setIcon(icon);
-    const QString name = design->name();
-    if (!name.isEmpty() && name != QLatin1String(KTTemplate::kDefaultName))
-        variation->setName(name);
-    variation->setData(design->dataForArchiving());
-    if (!carriedGUID.isEmpty())
-        variation->setGuid(carriedGUID);
-    KT_ASSERT(!variation->data().isEmpty(), QStringLiteral("Invalid parameter not satisfying: newVariation.data"));
-    return variation;
 }

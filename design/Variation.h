@@ -9,7 +9,6 @@
 
 #include <optional>
 
-class KTTemplate;
 class Tag;
 
 // A stored design: its name, a GUID that identifies it across stores,
@@ -66,8 +65,4 @@ public:
     // Every Variation's name in fetch order, a nameless one left out (it
     // could name nothing); none without a context.
     static std::optional<QStringList> namesOfAllVariationsInMOC(platform::ManagedObjectContext *moc);
-    // A new Variation of the design: its icon, its name unless it is the
-    // design's default, its archive and its GUID when it carries one (which
-    // the context must not have yet). Not saved, no tags.
-    static Variation *variationFromTemplate(const KTTemplate *design, platform::ManagedObjectContext *moc);
 };

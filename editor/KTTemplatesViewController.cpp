@@ -2,6 +2,7 @@
 
 #include "app/KTControllerRegistry.h"
 #include "design/KTTemplate.h"
+#include "design/KTTemplatePackage.h"
 #include "design/Tag.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
@@ -418,7 +419,7 @@ void KTTemplatesViewController::addTemplatesEditName(const QList<std::shared_ptr
         const bool taken = !carried.isEmpty() && Variation::variationWithGUID(carried, moc);
         if (taken)
             design->setVariationGUID(NSObjectVLGUID::getGUID());
-        Variation *variation = Variation::variationFromTemplate(design, moc);
+        Variation *variation = KTTemplatePackage::variationFromTemplate(design, moc);
         if (taken)
             design->setVariationGUID(carried);
         for (const QString &name : tagNames.value(i)) {

@@ -5,6 +5,7 @@
 #include "design/KTColorMatLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTemplatePackage.h"
 #include "design/TemplatesStore.h"
 #include "design/VLImage.h"
 #include "design/Variation.h"
@@ -95,7 +96,7 @@ protected:
         saved.importImage(QUrl::fromLocalFile(writePhoto(freshDir())));
         saved.addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
         saved.setName(QStringLiteral("Matted"));
-        return Variation::variationFromTemplate(&saved, designs.templatesManagedObjectContext()) != nullptr;
+        return KTTemplatePackage::variationFromTemplate(&saved, designs.templatesManagedObjectContext()) != nullptr;
     }
 
     static qsizetype matCount(XSDocument *doc)

@@ -3,6 +3,7 @@
 #include "batch/KTBatchProcessingOptions.h"
 #include "batch/KTImageFileFormat.h"
 #include "batch/KTImageScaling.h"
+#include "design/KTTemplatePackage.h"
 #include "platform/archive/PropertyList.h"
 #include "batch/KTFilenameFormatter.h"
 #include "design/TemplatesStore.h"
@@ -215,7 +216,8 @@ TEST(BatchTemplateReference, SavedDesignLookedUpOnceWhicheverThreadsAsk)
     const KTDesignStores stores{nullptr, store.templatesManagedObjectContext()};
     auto design = matDesign();
     design->setName(QStringLiteral("Gallery"));
-    Variation *variation = Variation::variationFromTemplate(design.get(), store.templatesManagedObjectContext());
+    Variation *variation =
+        KTTemplatePackage::variationFromTemplate(design.get(), store.templatesManagedObjectContext());
     ASSERT_TRUE(variation);
 
     // The stores come with the reading, not with the archive.

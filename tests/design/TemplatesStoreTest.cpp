@@ -1,5 +1,6 @@
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTemplatePackage.h"
 #include "design/Tag.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
@@ -90,17 +91,19 @@ TEST(TemplatesStoreVariation, FromTemplateNamesIconsGuidsAndRebuilds)
 {
     TemplatesStore store(freshFolder());
     platform::ManagedObjectContext *moc = store.variationsManagedObjectContext();
-    Variation *unnamed = Variation::variationFromTemplate(designNamed(QString::fromLatin1(KTTemplate::kDefaultName)).get(), moc);
+    Variation *unnamed =
+        KTTemplatePackage::variationFromTemplate(designNamed(QString::fromLatin1(KTTemplate::kDefaultName)).get(), moc);
     EXPECT_EQ(unnamed->name(), QStringLiteral("New Template"));
-    EXPECT_EQ(Variation::variationFromTemplate(designNamed(QString()).get(), moc)->name(), QStringLiteral("New Template"));
+    EXPECT_EQ(KTTemplatePackage::variationFromTemplate(designNamed(QString()).get(), moc)->name(),
+              QStringLiteral("New Template"));
     EXPECT_EQ(unnamed->icon().size(), QSize(92, 92));
 
     auto carried = designNamed(QStringLiteral("Gilt"));
     carried->setVariationGUID(QStringLiteral("GUID-GILT"));
-    Variation *gilt = Variation::variationFromTemplate(carried.get(), moc);
+    Variation *gilt = KTTemplatePackage::variationFromTemplate(carried.get(), moc);
     EXPECT_EQ(gilt->name(), QStringLiteral("Gilt"));
     EXPECT_EQ(gilt->guid(), QStringLiteral("GUID-GILT"));
-    EXPECT_THROW(Variation::variationFromTemplate(carried.get(), moc), platform::Exception);
+    EXPECT_THROW(KTTemplatePackage::variationFromTemplate(carried.get(), moc), platform::Exception);
 
     auto rebuilt = KTTemplate::templateFromVariation(gilt, nullptr);
     ASSERT_TRUE(rebuilt);
@@ -135,7 +138,7 @@ TEST(TemplatesStoreFile, PersistsRenewsPlaceholderGuidsAndRaisesTheFirstRunFlag)
         EXPECT_TRUE(store.needToImportInitialTemplates());
         EXPECT_TRUE(told);
         EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/KTTemplates.db")));
-        Variation *v = Variation::variationFromTemplate(designNamed(QStringLiteral("Kept")).get(), moc);
+        Variation *v = KTTemplatePackage::variationFromTemplate(designNamed(QStringLiteral("Kept")).get(), moc);
         Tag *tag = Tag::insertInManagedObjectContext(moc);
         tag->setName(QStringLiteral("wood"));
         v->addTagsObject(tag);

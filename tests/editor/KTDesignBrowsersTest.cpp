@@ -1,5 +1,6 @@
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTemplatePackage.h"
 #include "design/Tag.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
@@ -76,7 +77,10 @@ struct Browser : ::testing::Test {
         browser.reset();
         store.reset();
     }
-    Variation *add(const QString &name, const QStringList &) { return Variation::variationFromTemplate(designNamed(name).get(), moc); }
+    Variation *add(const QString &name, const QStringList &)
+    {
+        return KTTemplatePackage::variationFromTemplate(designNamed(name).get(), moc);
+    }
     Variation *named(const QString &name) const { return Variation::variationWithName(name, moc); }
     QStringList shown() const { return names(browser->filteredContent()); }
     void settle()

@@ -6,6 +6,7 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTemplatePackage.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "frameeditor/KTEAttributesController.h"
@@ -252,7 +253,7 @@ TEST(FrameEditorOutline, DeletingAFrameASavedDesignUsesAsksFirst)
     design->insertLayer(std::make_shared<KTImageLayer>(), 0);
     design->addTopmostFrameLayer(KTFrameLayer::frameLayerFromFrame(used));
     design->setName(QStringLiteral("Gilded"));
-    ASSERT_TRUE(Variation::variationFromTemplate(design.get(), designs.templatesManagedObjectContext()));
+    ASSERT_TRUE(KTTemplatePackage::variationFromTemplate(design.get(), designs.templatesManagedObjectContext()));
     e.window->setTemplatesContext(designs.templatesManagedObjectContext());
 
     e.window->displayObject(e.find<Frame>(QStringLiteral("Gold 1")));

@@ -6,6 +6,7 @@
 #include "batch/ui/KTBatchProcessingWindowController.h"
 #include "batch/ui/KTThumbnailsController.h"
 #include "design/KTFullFrameLayer.h"
+#include "design/KTTemplatePackage.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "platform/Alert.h"
@@ -68,7 +69,8 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     const QString root = freshFolder(QStringLiteral("batch-window"));
     TemplatesStore store(root + QStringLiteral("/support"));
     TemplatesStore::setShared(&store);
-    Variation *variation = Variation::variationFromTemplate(matDesign().get(), store.templatesManagedObjectContext());
+    Variation *variation =
+        KTTemplatePackage::variationFromTemplate(matDesign().get(), store.templatesManagedObjectContext());
     ASSERT_TRUE(variation);
     variation->setName(QStringLiteral("Mat"));
     ASSERT_TRUE(store.templatesManagedObjectContext()->save());
@@ -191,7 +193,8 @@ TEST(BatchWindow, EveryPhotoGetsAThumbnailOfTheDesignAndAChangedDesignDropsLateO
             mat->setMatColor(QColor(20, 200, 90));
             design->addTopmostLayer(mat);
         }
-        Variation *variation = Variation::variationFromTemplate(design.get(), store.templatesManagedObjectContext());
+        Variation *variation =
+            KTTemplatePackage::variationFromTemplate(design.get(), store.templatesManagedObjectContext());
         ASSERT_TRUE(variation);
         variation->setName(QLatin1String(name));
     }
@@ -316,7 +319,8 @@ TEST(BatchWindow, QuitDuringARunAsksThenFinishesWholeFilesAndQuitsWithTheWindows
     const QString root = freshFolder(QStringLiteral("batch-quit"));
     TemplatesStore store(root + QStringLiteral("/support"));
     TemplatesStore::setShared(&store);
-    Variation *variation = Variation::variationFromTemplate(matDesign().get(), store.templatesManagedObjectContext());
+    Variation *variation =
+        KTTemplatePackage::variationFromTemplate(matDesign().get(), store.templatesManagedObjectContext());
     ASSERT_TRUE(variation);
     variation->setName(QStringLiteral("Mat"));
     QList<QUrl> photos;
