@@ -113,17 +113,11 @@ double preferredQuality()
 class Profile
 {
 public:
+    // Nothing is made shared: the run hands its stores to what reads them.
     Profile() : m_library(&m_initial)
     {
-        LibraryStore::setShared(&m_library);
-        TemplatesStore::setShared(&m_templates);
         m_initial.setLibraryStore(&m_library);
         m_initial.setTemplatesStore(&m_templates);
-    }
-    ~Profile()
-    {
-        LibraryStore::setShared(nullptr);
-        TemplatesStore::setShared(nullptr);
     }
 
     ManagedObjectContext *openDesigns()
