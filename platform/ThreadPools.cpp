@@ -1,6 +1,7 @@
 #include "platform/ThreadPools.h"
 
 #include "platform/Dispatch.h"
+#include "platform/SanitizerHandoff.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -153,20 +154,6 @@ QThreadPool *qtPool(Pool pool)
 
 } // namespace
 
-void runOn(Pool pool, std::function<void()> work)
-{
-    if (!work)
-        return;
-    if (pool == Pool::Background) {
-        runInBackground(std::move(work));
-        return;
-    }
-    if (QThreadPool *threads = qtPool(pool))
-        threads->start(std::move(work));
-    else
-        work();
-}
-
 int poolThreadCount(Pool pool)
 {
     if (pool == Pool::Background)
@@ -228,7 +215,11 @@ public:
         : m_state(std::move(state))
     {
     }
-    void run() override { execute(m_state); }
+    void run() override
+    {
+        takeOver(this);
+        execute(m_state);
+    }
 
 private:
     std::shared_ptr<JobState> m_state;
@@ -252,6 +243,7 @@ std::shared_ptr<JobState> launch(Pool pool, std::function<void()> work)
     const std::lock_guard<std::mutex> lock(state->mutex);
     state->pool = threads;
     state->entry = new JobEntry(state);
+    handOff(state->entry);
     threads->start(state->entry);
     return state;
 }
@@ -274,6 +266,14 @@ bool takeBack(JobState &state)
 }
 
 } // namespace
+
+void runOn(Pool pool, std::function<void()> work)
+{
+    // Through an entry of our own rather than the pool's std::function one,
+    // so that ThreadSanitizer builds see the hand-over to the worker.
+    if (work)
+        launch(pool, std::move(work));
+}
 
 PoolJob::PoolJob(Pool pool, std::function<void()> work)
     : m_state(launch(pool, std::move(work)))
