@@ -86,13 +86,15 @@ void KTInitialContentImport::importerDidFinish(KTFrameLibraryImporter *)
     // The built-in designs are saved, then the imported library, and only
     // then is the first run recorded: one cut short anywhere before is
     // completed at the next start.
-    if (needsInitialTemplates() && !importInitialTemplates()) {
+    Error error;
+    if (needsInitialTemplates() && !importInitialTemplates(&error)) {
         logLine(QStringLiteral("ERROR: Initial library import failed with %1")
                     .arg(QStringLiteral("the built-in designs could not be saved")));
+        error.description = QStringLiteral("The built-in designs could not be saved: %1").arg(error.description);
+        presentError(error);
         end(false);
         return;
     }
-    Error error;
     if (!m_library->recordInitialFramesImported(&error)) {
         logLine(QStringLiteral("ERROR: Initial library import failed with %1").arg(error.description));
         presentError(error);
@@ -105,6 +107,10 @@ void KTInitialContentImport::importerDidFinish(KTFrameLibraryImporter *)
 void KTInitialContentImport::importerFailedWithError(KTFrameLibraryImporter *, const Error &error)
 {
     logLine(QStringLiteral("ERROR: Initial library import failed with %1").arg(error.description));
+    // Said as the failure it is, not later as a design that isn't there.
+    Error failure = error;
+    failure.description = QStringLiteral("The built-in frames could not be imported: %1").arg(error.description);
+    presentError(failure);
     end(false);
 }
 

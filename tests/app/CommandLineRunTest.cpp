@@ -292,3 +292,27 @@ TEST_F(CommandLineRun, AFailureDuringTheFirstRunImportWaitsForItAndLeavesNothing
     ASSERT_TRUE(frames.step());
     EXPECT_GT(frames.int64At(0), 0) << "the import finished and was saved";
 }
+
+TEST_F(CommandLineRun, AFirstRunImportThatFailsSaysSoAndTheNextStartCompletesIt)
+{
+    const QString profile = apptest::freshDir();
+    const QString photo = apptest::writePhoto(apptest::freshDir(), "photo.jpg", QSize(400, 300));
+    const QByteArray before = digest(photo);
+    // A file where the frame pictures' folder belongs: the import can't write them.
+    QDir().mkpath(profile + "/data/Kantelo");
+    QFile blocker(profile + "/data/Kantelo/Frames");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    const Outcome failed = kantelo({"-template=Baroque", "-process", photo}, profile);
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.errorLines(), 1) << failed.errors.toStdString();
+    EXPECT_TRUE(failed.errors.contains("ERROR: The built-in frames could not be imported"))
+        << "not a design said to be missing: " << failed.errors.toStdString();
+    EXPECT_EQ(digest(photo), before);
+
+    ASSERT_TRUE(blocker.remove());
+    const Outcome next = kantelo({"-template=Baroque", "-process", photo}, profile);
+    EXPECT_EQ(next.exitCode, 0) << next.errors.toStdString();
+    EXPECT_NE(digest(photo), before);
+}
