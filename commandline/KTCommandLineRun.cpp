@@ -1,6 +1,7 @@
 #include "commandline/KTCommandLineRun.h"
 
 #include "batch/KTImageProcessor.h"
+#include "design/KTFrameLayer.h"
 #include "design/KTInitialContentImport.h"
 #include "design/KTPreferenceKeys.h"
 #include "design/KTTemplate.h"
@@ -20,6 +21,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageDecoder.h"
+#include "platform/objectstore/PersistentStore.h"
 #include "stores/LibraryStore.h"
 
 #include <QDir>
@@ -63,6 +65,43 @@ void fail(const QString &reason)
         printLine("ERROR: ", reason);
 }
 
+// The message names the file by its whole path, once: in place of its bare
+// name where it gives it.
+QString namingFile(QString text, const QString &path)
+{
+    if (path.isEmpty() || text.contains(path))
+        return text;
+    const QString named = QStringLiteral("“%1”").arg(QFileInfo(path).fileName());
+    if (text.contains(named))
+        return text.replace(named, QStringLiteral("“%1”").arg(path));
+    while (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text + QStringLiteral(": “%1”").arg(path);
+}
+
+// What the user can do about a store file the run could not use.
+QString storeAdvice(const Error &error)
+{
+    if (error.domain != QLatin1String(kObjectStoreErrorDomain))
+        return {};
+    if (error.code == StoreDamaged)
+        return QString::fromLatin1(KTCommandLineRun::kDamagedStoreAdvice);
+    if (error.code == StoreTooNew)
+        return QString::fromLatin1(KTCommandLineRun::kNewerStoreAdvice);
+    const QString detail = error.userInfo.value(QStringLiteral("detail")).toString();
+    if (detail.contains(QLatin1String("read-only")) || detail.contains(QLatin1String("readonly"))
+        || detail.contains(QLatin1String("unable to open")))
+        return QString::fromLatin1(KTCommandLineRun::kUnwritableStoreAdvice);
+    if (detail.contains(QLatin1String("locked")))
+        return QString::fromLatin1(KTCommandLineRun::kLockedStoreAdvice);
+    return {};
+}
+
+// The frames' own warnings say what the run's failure says again; they are
+// told only when the photo was framed all the same.
+std::mutex g_heldLock;
+QStringList g_heldWarnings;
+
 // Errors fail the run, naming the file and why when they know; questions get
 // their last button, the one that goes on without harm ("Continue Without
 // Library"); diagnostics on the way are warnings.
@@ -71,12 +110,16 @@ void installPresenters()
     setErrorPresenter([](const Error &error) {
         QString text = error.description.isEmpty() ? QStringLiteral("%1 error %2").arg(error.domain).arg(error.code)
                                                    : error.description;
-        const QString path = error.userInfo.value(QStringLiteral("NSFilePath")).toString();
-        if (!path.isEmpty() && !text.contains(path))
-            text += QStringLiteral(": “%1”").arg(path);
+        QString path = error.userInfo.value(QStringLiteral("NSFilePath")).toString();
+        if (path.isEmpty())
+            path = error.userInfo.value(QStringLiteral("path")).toString();
+        text = namingFile(text, QDir::toNativeSeparators(path));
         const QString reason = error.userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString();
         if (!reason.isEmpty() && !text.contains(reason))
             text += QStringLiteral(": ") + reason;
+        const QString advice = error.recoverySuggestion.isEmpty() ? storeAdvice(error) : error.recoverySuggestion;
+        if (!advice.isEmpty())
+            text += QLatin1Char(' ') + advice;
         fail(text);
     });
     setLogSink([](const QString &line) {
@@ -89,6 +132,10 @@ void installPresenters()
             text += QLatin1Char(' ') + request.informativeText;
         printLine("Warning: ", text);
         return int(request.buttons.isEmpty() ? 0 : request.buttons.size() - 1);
+    });
+    KTFrameLayer::setWarningPoster([](const QString &message) {
+        std::lock_guard<std::mutex> guard(g_heldLock);
+        g_heldWarnings.append(message);
     });
 }
 
@@ -209,6 +256,12 @@ int run(const QStringList &arguments)
         fail(QString::fromLatin1(KTCommandLineRun::kTemplateNamedUnreadable).arg(name));
         return KTCommandLineRun::kFailureStatus;
     }
+    // Told here, as the design's trouble: the photo is fine.
+    if (const QStringList missing = design->namesOfLayersThatMissGraphics(true); !missing.isEmpty()) {
+        fail(QString::fromLatin1(KTTemplate::kFramesMissingFormat).arg(name, missing.join(QStringLiteral(", ")))
+             + QStringLiteral(". ") + QString::fromLatin1(KTCommandLineRun::kFramesMissingAdvice));
+        return KTCommandLineRun::kFailureStatus;
+    }
     VLWAnalytics::trackEventProperties(QStringLiteral("Extensions"),
                                        QVariantMap{{QStringLiteral("Type"), QStringLiteral("CLI")}});
 
@@ -220,8 +273,9 @@ int run(const QStringList &arguments)
     Error error;
     if (!KTImageProcessor::processImage(QUrl::fromLocalFile(path), design, output, &error)) {
         QString text = error.description.isEmpty() ? QString::fromLatin1(KTCommandLineRun::kNotWritten) : error.description;
-        if (!text.contains(path))
-            text += QStringLiteral(": “%1”").arg(path);
+        text = namingFile(text, QDir::toNativeSeparators(path));
+        if (!error.recoverySuggestion.isEmpty())
+            text += QLatin1Char(' ') + error.recoverySuggestion;
         fail(text);
         return KTCommandLineRun::kFailureStatus;
     }
@@ -256,6 +310,11 @@ int KTCommandLineRun::exec(int argc, char *argv[])
     installPresenters();
     const int status = run(QGuiApplication::arguments());
     waitForBackgroundThreads();
+    KTFrameLayer::setWarningPoster(nullptr);
+    if (!g_failed) {
+        for (const QString &warning : std::as_const(g_heldWarnings))
+            printLine("Warning: ", warning);
+    }
     TimingLog::mark("exit");
     if (status == 0 && !g_written && !g_failed.exchange(true))
         printLine("ERROR: ", QString::fromLatin1(kNotWritten));

@@ -29,6 +29,14 @@ public:
     static constexpr const char *kFileReadOnly = "“%1” is read-only";
     static constexpr const char *kFolderReadOnly = "The folder “%1” is read-only";
     static constexpr const char *kNotWritten = "The framed image was not written.";
+    // What to do, after the reason.
+    static constexpr const char *kFramesMissingAdvice =
+        "Choose another design, or open it in Kantelo and give it frames from the library.";
+    static constexpr const char *kDamagedStoreAdvice =
+        "Start Kantelo to move it aside, keeping it, and begin a new one.";
+    static constexpr const char *kNewerStoreAdvice = "Use the newer Kantelo that wrote it.";
+    static constexpr const char *kUnwritableStoreAdvice = "Make it and its folder writable, then try again.";
+    static constexpr const char *kLockedStoreAdvice = "Another program is using it: try again once it is done.";
     // The Preferences' JPEG quality before the user chose one, in percent.
     static constexpr int kFactoryQuality = 90;
 

@@ -143,7 +143,9 @@ PersistentStore *LibraryStore::persistentStoreCoordinator()
     m_importLock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
     m_importLock->setStaleLockTime(0); // only a dead holder's lock is stale
     if (!m_importLock->tryLock(kImportLockWaitMs)) {
-        logLine(QStringLiteral("Warning: Another Kantelo still sets up the library at %1").arg(path));
+        // A folder it may not write to is told by the store's own failure.
+        if (m_importLock->error() == QLockFile::LockFailedError)
+            logLine(QStringLiteral("Warning: Another Kantelo still sets up the library at %1").arg(path));
         m_importLock.reset();
     }
 

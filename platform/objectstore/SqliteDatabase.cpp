@@ -30,6 +30,15 @@ bool SqliteDatabase::open(const QString &path, bool create, bool readOnly, Error
         close();
         return false;
     }
+    // SQLite falls back to reading a file it may not write, and its first
+    // read leaves -wal and -shm files as read-only as the store: the store
+    // then stays unusable after the user makes it writable again.
+    if (!readOnly && sqlite3_db_readonly(m_db, "main") == 1) {
+        if (error)
+            *error = sqliteError(SQLITE_READONLY, QStringLiteral("the file is read-only"));
+        close();
+        return false;
+    }
     sqlite3_extended_result_codes(m_db, 0);
     // Another connection (metadata from a worker, a second process) may hold
     // the write lock briefly.

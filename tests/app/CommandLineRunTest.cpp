@@ -316,3 +316,34 @@ TEST_F(CommandLineRun, AFirstRunImportThatFailsSaysSoAndTheNextStartCompletesIt)
     EXPECT_EQ(next.exitCode, 0) << next.errors.toStdString();
     EXPECT_NE(digest(photo), before);
 }
+
+TEST_F(CommandLineRun, DamagedFramePicturesOrLibraryGiveOneLineNamingTheFileAndWhatToDo)
+{
+    const QString profile = apptest::freshDir();
+    const QString photo = apptest::writePhoto(apptest::freshDir(), "photo.jpg", QSize(400, 300));
+    ASSERT_EQ(kantelo({"-template=Gallery White", "-process", photo}, profile).exitCode, 0);
+    const QByteArray before = digest(photo);
+    const QString support = profile + "/data/Kantelo";
+    const auto spoil = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(QByteArray(4000, '\x5a')) == 4000;
+    };
+    for (const QString &name : QDir(support + "/Frames").entryList(QDir::Files))
+        ASSERT_TRUE(spoil(support + "/Frames/" + name));
+
+    const Outcome frames = kantelo({"-template=Baroque", "-process", photo}, profile);
+    EXPECT_EQ(frames.exitCode, 1);
+    EXPECT_EQ(frames.errors.trimmed().count('\n'), 0) << "one line: " << frames.errors.toStdString();
+    EXPECT_TRUE(frames.errors.startsWith("ERROR: ")) << frames.errors.toStdString();
+    EXPECT_TRUE(frames.errors.contains("Baroque Gold"));
+    EXPECT_TRUE(frames.errors.contains("Choose another design"));
+    EXPECT_FALSE(frames.errors.contains(photo)) << "the photo is not what is wrong";
+
+    ASSERT_TRUE(spoil(support + "/KTLibrary.db"));
+    const Outcome library = kantelo({"-template=Baroque", "-process", photo}, profile);
+    EXPECT_EQ(library.exitCode, 1);
+    EXPECT_EQ(library.errorLines(), 1) << library.errors.toStdString();
+    EXPECT_TRUE(library.errors.contains("“" + support + "/KTLibrary.db”")) << library.errors.toStdString();
+    EXPECT_TRUE(library.errors.contains("move it aside")) << library.errors.toStdString();
+    EXPECT_EQ(digest(photo), before);
+}

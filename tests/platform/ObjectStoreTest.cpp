@@ -20,6 +20,11 @@
 
 #include <thread>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 using namespace platform;
 using namespace storetest;
 
@@ -577,6 +582,48 @@ TEST(ObjectStoreSchema, ADamagedFileIsReportedAndLeftAlone)
     Error saveError;
     EXPECT_FALSE(context.save(&saveError));
     EXPECT_EQ(saveError.code, StoreMissing);
+}
+
+// Made read-only the way the user can: its mode, or for root (who writes
+// anyway) the immutable flag. False when neither holds here.
+bool makeReadOnly(const QString &path, bool readOnly)
+{
+    QFile::setPermissions(path, readOnly ? QFileDevice::ReadOwner : QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (::geteuid() == 0) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool set = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = readOnly ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        set = set && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        if (!set)
+            return false;
+    }
+    return !readOnly || !QFile(path).open(QIODevice::ReadWrite);
+}
+
+TEST(ObjectStoreSchema, AReadOnlyStoreIsRefusedAndOpensOnceWritableAgain)
+{
+    const QString path = freshPath();
+    {
+        Opened o = openStore(path);
+        o.context->insert<Book>()->setTitle("kept");
+        ASSERT_TRUE(o.context->save());
+    }
+    if (!makeReadOnly(path, true))
+        GTEST_SKIP() << "no read-only file can be made here";
+    Error error;
+    EXPECT_FALSE(PersistentStore::openSQLite(path, makeModel(), &error));
+    EXPECT_TRUE(error.description.contains("read-only")) << error.description.toStdString();
+    EXPECT_FALSE(PersistentStore::metadataForStoreAtPath(path, &error).has_value());
+    // Nothing as read-only as the store is left beside it to keep it shut.
+    EXPECT_FALSE(QFileInfo::exists(path + "-shm"));
+    ASSERT_TRUE(makeReadOnly(path, false));
+    Opened again = openStore(path);
+    ASSERT_TRUE(again.store);
+    EXPECT_EQ(again.context->fetchObjects<Book>().size(), 1);
 }
 
 TEST(ObjectStoreSchema, AStoreThatLostATableIsDamagedNotRefilled)
