@@ -159,6 +159,7 @@ bool XSDocument::importImage(const QUrl &url)
         m_originalPhotoURL = url;
         setFileURL(url);
         setFileType(TypeTable::typeForFile(url.toLocalFile()));
+        noteFileOnDisk();
         if (!wasEdited)
             updateChangeCount(ChangeKind::Cleared);
         emit imageImported();
@@ -556,6 +557,8 @@ bool XSDocument::saveToURL(const QUrl &url, const QString &type, SaveOperation o
         setFileURL(url);
         setFileType(writeType);
     }
+    if (url == fileURL())
+        noteFileOnDisk();
     updateChangeCount(ChangeKind::Cleared);
     if (hasUndoManager())
         undoManager()->setClean();
@@ -673,10 +676,13 @@ bool XSDocument::saveDocument(Error *error)
     // the user chooses where and how to save.
     if (fileURL().isEmpty() || !writableTypes().contains(fileType()))
         return saveDocumentAs(error);
-    if (!m_originalPhotoURL.isEmpty() && m_originalPhotoURL == fileURL()) {
+    const bool changed = fileChangedOnDisk();
+    if (changed || (!m_originalPhotoURL.isEmpty() && m_originalPhotoURL == fileURL())) {
         AlertRequest request;
-        request.messageText = QString::fromUtf8(kReplaceOriginalQuestion);
-        request.informativeText = QString::fromUtf8(kReplaceOriginalText).arg(fileURL().fileName());
+        request.messageText = changed ? QString::fromUtf8(kChangedOnDiskQuestion).arg(fileURL().fileName())
+                                      : QString::fromUtf8(kReplaceOriginalQuestion);
+        request.informativeText = changed ? QString::fromUtf8(kChangedOnDiskText)
+                                          : QString::fromUtf8(kReplaceOriginalText).arg(fileURL().fileName());
         request.buttons = {QString::fromUtf8(kReplaceOriginalSaveAs), QString::fromUtf8(kReplaceOriginalReplace),
                            QString::fromUtf8(kReplaceOriginalCancel)};
         switch (runAlert(request)) {
@@ -694,6 +700,20 @@ bool XSDocument::saveDocument(Error *error)
         return false;
     m_originalPhotoURL.clear();
     return true;
+}
+
+void XSDocument::noteFileOnDisk()
+{
+    const QFileInfo file(fileURL().toLocalFile());
+    m_fileOnDisk = file.exists() ? qMakePair(file.lastModified(), file.size()) : QPair<QDateTime, qint64>();
+}
+
+bool XSDocument::fileChangedOnDisk() const
+{
+    // A file gone since is only written anew: nothing of it is lost.
+    const QFileInfo file(fileURL().toLocalFile());
+    return fileURL().isLocalFile() && m_fileOnDisk.first.isValid() && file.exists()
+           && qMakePair(file.lastModified(), file.size()) != m_fileOnDisk;
 }
 
 bool XSDocument::saveDocumentAs(Error *error)

@@ -5,6 +5,8 @@
 #include "platform/ui/SavePanel.h"
 #include "platform/ui/Document.h"
 
+#include <QDateTime>
+#include <QPair>
 #include <QPointer>
 #include <QSize>
 
@@ -102,6 +104,10 @@ public:
     static constexpr const char *kReplaceOriginalQuestion = "Replace the original photo with the framed picture?";
     static constexpr const char *kReplaceOriginalText =
         "“%1” will be overwritten with the framed picture. The original photo and the design cannot be recovered from it.";
+    // A file another program wrote since the document read or saved it.
+    static constexpr const char *kChangedOnDiskQuestion = "“%1” has been changed by another program.";
+    static constexpr const char *kChangedOnDiskText =
+        "It changed after Kantelo opened or saved it. Replacing it with the framed picture loses those changes.";
     static constexpr const char *kReplaceOriginalSaveAs = "Save As…";
     static constexpr const char *kReplaceOriginalReplace = "Replace";
     static constexpr const char *kReplaceOriginalCancel = "Cancel";
@@ -155,6 +161,10 @@ private:
     bool m_isDefaultImage = false;
     // The photo file the document was opened on, until a save replaced it.
     QUrl m_originalPhotoURL;
+    // The document's file as last read or written here: its time and size.
+    void noteFileOnDisk();
+    bool fileChangedOnDisk() const;
+    QPair<QDateTime, qint64> m_fileOnDisk;
     QPointer<QObject> m_layersPaletteController;
     bool m_observing = false;
     QList<platform::NotificationCenter::ObserverId> m_observers;

@@ -293,6 +293,39 @@ TEST_F(SavingFixture, TheFirstSaveOverTheOpenedPhotoAsksAndSaveAsOrCancelKeepIt)
     EXPECT_EQ(panelsShown, 1);
 }
 
+TEST_F(SavingFixture, AFileAnotherProgramChangedIsNotSavedOverWithoutAsking)
+{
+    const QString dir = freshDir();
+    const QString photo = writeCameraPhoto(dir);
+    XSDocument *doc = open(photo);
+    ASSERT_TRUE(doc);
+    addMat(doc);
+    // Written by another program while the window is open.
+    const QByteArray theirs = readAll(writeCameraPhoto(freshDir())) + QByteArray(100, '\0');
+    {
+        QFile file(photo);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(theirs);
+    }
+    AlertAnswers alerts;
+    alerts.answers = {"Cancel", "Replace"};
+    alerts.install();
+    Error error;
+    EXPECT_FALSE(doc->saveDocument(&error));
+    ASSERT_EQ(alerts.asked.size(), 1);
+    EXPECT_EQ(alerts.asked.first().messageText, QString::fromUtf8(XSDocument::kChangedOnDiskQuestion).arg("photo.jpg"));
+    EXPECT_EQ(readAll(photo), theirs);
+    EXPECT_TRUE(doc->isDocumentEdited());
+
+    ASSERT_TRUE(doc->saveDocument(&error)) << error.description.toStdString();
+    EXPECT_EQ(alerts.asked.size(), 2) << "one question, not a second one about the original";
+    EXPECT_NE(readAll(photo), theirs);
+    // What it wrote itself it saves over again without a word.
+    addMat(doc);
+    ASSERT_TRUE(doc->saveDocument(&error));
+    EXPECT_EQ(alerts.asked.size(), 2);
+}
+
 TEST_F(SavingFixture, AFailedSaveKeepsTheOriginalAndTheEditsAndTellsTheUser)
 {
     const QString dir = freshDir();
