@@ -13,60 +13,84 @@ namespace platform {
 
 namespace {
 
-// (sum * mul) >> 32 divides by the box width, rounded.
-inline quint64 reciprocal(int width)
+// (sum * mul) >> 32 divides by the box width, rounded. A box of one value
+// changes nothing and is never run, so the factor fits 32 bits.
+inline quint32 reciprocal(int width)
 {
-    return (quint64(1) << 32) / quint64(width);
+    return quint32((quint64(1) << 32) / quint64(width));
 }
 
-// One horizontal box pass over a row: out[x] = mean of in[x-r .. x+r].
-void boxRow(const quint16 *in, quint16 *out, int width, int r)
+inline quint16 divided(quint64 sum, quint32 mul)
 {
-    const quint64 mul = reciprocal(2 * r + 1);
-    const quint64 half = quint64(1) << 31;
+    return quint16((sum * mul + (quint64(1) << 31)) >> 32);
+}
+
+// One horizontal box pass over a row: out[x] = mean of in[x-r .. x+r]. The
+// ends, where the box reaches past the row, are apart from the middle so
+// that the middle runs without a test.
+void boxRow(const quint16 *__restrict in, quint16 *__restrict out, int width, int r)
+{
+    const quint32 mul = reciprocal(2 * r + 1);
     quint64 sum = 0;
     for (int k = 0; k <= r && k < width; ++k)
         sum += in[k];
-    for (int x = 0; x < width; ++x) {
-        out[x] = quint16((sum * mul + half) >> 32);
-        const int add = x + r + 1;
-        const int sub = x - r;
-        if (add < width)
-            sum += in[add];
-        if (sub >= 0)
-            sum -= in[sub];
+    const int head = std::min(r, width);
+    int x = 0;
+    for (; x < head; ++x) {
+        out[x] = divided(sum, mul);
+        if (x + r + 1 < width)
+            sum += in[x + r + 1];
+    }
+    for (const int middle = width - r - 1; x < middle; ++x) {
+        out[x] = divided(sum, mul);
+        sum += in[x + r + 1];
+        sum -= in[x - r];
+    }
+    for (; x < width; ++x) {
+        out[x] = divided(sum, mul);
+        sum -= in[x - r];
     }
 }
 
 // One vertical box pass over columns [x0, x1), as a sweep down the rows.
+// Where the row entering the box equals the row leaving it, the sums stay
+// and the row below comes out as the one above: the large even stretches of
+// a shadow's coverage cost a comparison and a copy.
 void boxColumns(const quint16 *in, quint16 *out, int width, int height, int r, int x0, int x1,
                 std::vector<quint32> &sums)
 {
     const int n = x1 - x0;
     sums.assign(size_t(n), 0);
-    quint32 *s = sums.data();
+    quint32 *__restrict s = sums.data();
     for (int k = 0; k <= r && k < height; ++k) {
-        const quint16 *row = in + size_t(k) * width + x0;
+        const quint16 *__restrict row = in + size_t(k) * width + x0;
         for (int i = 0; i < n; ++i)
             s[i] += row[i];
     }
-    const quint64 mul = reciprocal(2 * r + 1);
-    const quint64 half = quint64(1) << 31;
+    const quint32 mul = reciprocal(2 * r + 1);
+    bool same = false;
     for (int y = 0; y < height; ++y) {
-        quint16 *o = out + size_t(y) * width + x0;
-        for (int i = 0; i < n; ++i)
-            o[i] = quint16((quint64(s[i]) * mul + half) >> 32);
+        quint16 *__restrict o = out + size_t(y) * width + x0;
+        if (same) {
+            std::copy_n(o - width, n, o);
+        } else {
+            for (int i = 0; i < n; ++i)
+                o[i] = divided(s[i], mul);
+        }
         const int add = y + r + 1;
         const int sub = y - r;
-        if (add < height) {
-            const quint16 *row = in + size_t(add) * width + x0;
+        const quint16 *__restrict entering = add < height ? in + size_t(add) * width + x0 : nullptr;
+        const quint16 *__restrict leaving = sub >= 0 ? in + size_t(sub) * width + x0 : nullptr;
+        same = entering && leaving && std::equal(entering, entering + n, leaving);
+        if (same)
+            continue;
+        if (entering) {
             for (int i = 0; i < n; ++i)
-                s[i] += row[i];
+                s[i] += entering[i];
         }
-        if (sub >= 0) {
-            const quint16 *row = in + size_t(sub) * width + x0;
+        if (leaving) {
             for (int i = 0; i < n; ++i)
-                s[i] -= row[i];
+                s[i] -= leaving[i];
         }
     }
 }
@@ -115,20 +139,32 @@ void AlphaBlur::blur(quint16 *plane, quint16 *scratch, int width, int height, do
         return;
     const std::array<int, 3> radii = boxRadii(sigma);
 
-    // Horizontal: all three passes on one row while it is in cache.
+    // Horizontal: all three passes on one row while it is in cache. A row
+    // equal to the one above comes out as that one did.
     parallelFor(height, 32, [&](int y0, int y1) {
         std::vector<quint16> tmp(static_cast<size_t>(width));
+        std::vector<quint16> above(static_cast<size_t>(width));
         for (int y = y0; y < y1; ++y) {
             quint16 *row = plane + size_t(y) * width;
-            boxRow(row, tmp.data(), width, radii[0]);
-            boxRow(tmp.data(), row, width, radii[1]);
-            boxRow(row, tmp.data(), width, radii[2]);
-            std::copy(tmp.begin(), tmp.end(), row);
+            if (y > y0 && std::equal(row, row + width, above.begin())) {
+                std::copy_n(row - width, width, row);
+                continue;
+            }
+            std::copy_n(row, width, above.begin());
+            quint16 *from = row;
+            quint16 *to = tmp.data();
+            for (int r : radii) {
+                if (r == 0)
+                    continue;
+                boxRow(from, to, width, r);
+                std::swap(from, to);
+            }
+            if (from != row)
+                std::copy_n(from, width, row);
         }
     });
 
-    // Vertical: column strips, each swept down the rows, ping-ponging between
-    // the plane and the scratch; the third pass lands back in the plane.
+    // Vertical: column strips, each swept down the rows.
     const int strip = 256;
     const int strips = (width + strip - 1) / strip;
     parallelFor(strips, 1, [&](int s0, int s1) {
@@ -136,11 +172,19 @@ void AlphaBlur::blur(quint16 *plane, quint16 *scratch, int width, int height, do
         for (int s = s0; s < s1; ++s) {
             const int x0 = s * strip;
             const int x1 = std::min(width, x0 + strip);
-            boxColumns(plane, scratch, width, height, radii[0], x0, x1, sums);
-            boxColumns(scratch, plane, width, height, radii[1], x0, x1, sums);
-            boxColumns(plane, scratch, width, height, radii[2], x0, x1, sums);
-            for (int y = 0; y < height; ++y)
-                std::copy_n(scratch + size_t(y) * width + x0, x1 - x0, plane + size_t(y) * width + x0);
+            // Ping-pong between the plane and the scratch, ending in the plane.
+            quint16 *from = plane;
+            quint16 *to = scratch;
+            for (int r : radii) {
+                if (r == 0)
+                    continue;
+                boxColumns(from, to, width, height, r, x0, x1, sums);
+                std::swap(from, to);
+            }
+            if (from != plane) {
+                for (int y = 0; y < height; ++y)
+                    std::copy_n(scratch + size_t(y) * width + x0, x1 - x0, plane + size_t(y) * width + x0);
+            }
         }
     });
 }

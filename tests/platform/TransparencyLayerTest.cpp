@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 using platform::AlphaBlur;
@@ -198,6 +199,53 @@ TEST(AlphaBlurTest, ImpulseSpreadsWithTheRequestedSigma)
         EXPECT_NEAR(std::sqrt(var), sigma, std::max(0.2, sigma * 0.05)) << sigma;
         // Symmetric about the source.
         EXPECT_NEAR(plane[size_t(100 * w + 95)], plane[size_t(100 * w + 105)], 1);
+    }
+}
+
+TEST(AlphaBlurTest, SameValuesAsThreeBoxPassesWorkedOutOneByOne)
+{
+    // Even stretches (rows and columns alike, as shapes give), broken here
+    // and there by one value, at the ends of rows and of column strips too;
+    // wider than a column strip and taller than a chunk of rows.
+    const int w = 301;
+    const int h = 157;
+    std::mt19937 rng(5);
+    std::vector<quint16> source(size_t(w * h), 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (x > 40 && x < 260 && y > 20 && y < 130 && !(x > 90 && x < 200 && y > 50 && y < 100))
+                source[size_t(y * w + x)] = 65280;
+        }
+    const int columns[] = {0, w - 1, 255, 256, 100};
+    for (int y = 3; y < h; y += 7)
+        source[size_t(y * w + columns[(y / 7) % 5])] = quint16(1 + rng() % 65280);
+    for (double sigma : {0.6, 3.0, 9.5}) {
+        const auto radii = AlphaBlur::boxRadii(sigma);
+        std::vector<quint16> expected = source;
+        std::vector<quint16> next(expected.size());
+        const auto box = [&](bool across, int r) {
+            const quint64 mul = (quint64(1) << 32) / quint64(2 * r + 1);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    quint64 sum = 0;
+                    for (int k = -r; k <= r; ++k) {
+                        const int u = across ? x + k : x;
+                        const int v = across ? y : y + k;
+                        if (u >= 0 && u < w && v >= 0 && v < h)
+                            sum += expected[size_t(v * w + u)];
+                    }
+                    next[size_t(y * w + x)] = quint16((sum * mul + (quint64(1) << 31)) >> 32);
+                }
+            expected.swap(next);
+        };
+        for (int r : radii)
+            box(true, r);
+        for (int r : radii)
+            box(false, r);
+        std::vector<quint16> plane = source;
+        std::vector<quint16> scratch(plane.size());
+        AlphaBlur::blur(plane.data(), scratch.data(), w, h, sigma);
+        EXPECT_TRUE(plane == expected) << sigma;
     }
 }
 
