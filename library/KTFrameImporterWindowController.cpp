@@ -28,6 +28,7 @@
 namespace {
 
 constexpr const char *kNothingAddedText = "Your library already has everything in “%1”.";
+constexpr const char *kNothingInArchiveText = "“%1” holds no frames to import. Choose another frame archive.";
 constexpr int kIconSize = 40;
 
 template <typename T> void sortByName(QList<T *> &items)
@@ -360,8 +361,12 @@ void KTFrameImporterWindowController::loadImportedItemsFromImporter(KTFrameLibra
     m_numberOfRows = m_collectionRows + m_setRows + f + (f ? 1 : 0);
 
     const QString name = QFileInfo(m_url.toLocalFile()).completeBaseName();
-    m_summaryLabel->setText(c + s + f ? KTDocumentController::framesImportedText(name, c, s, f)
-                                      : QString::fromUtf8(kNothingAddedText).arg(name));
+    if (c + s + f)
+        m_summaryLabel->setText(KTDocumentController::framesImportedText(name, c, s, f));
+    else if (importer->itemsInArchive() == 0)
+        m_summaryLabel->setText(tr(kNothingInArchiveText).arg(QFileInfo(m_url.toLocalFile()).fileName()));
+    else
+        m_summaryLabel->setText(QString::fromUtf8(kNothingAddedText).arg(name));
     // Nothing added: the sentence says it all.
     m_tableView->setVisible(m_numberOfRows > 0);
     reloadTable();

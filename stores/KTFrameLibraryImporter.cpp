@@ -87,6 +87,12 @@ QList<platform::ObjectID> KTFrameLibraryImporter::importedFrameIDs() const
     return m_framesIDs;
 }
 
+qint64 KTFrameLibraryImporter::itemsInArchive() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_itemsInArchive;
+}
+
 // Every delegate call goes to the main thread, and only reaches a delegate
 // that still exists when it gets there.
 static void toDelegate(const std::shared_ptr<KTFrameLibraryImporter> &self,
@@ -220,10 +226,12 @@ void KTFrameLibraryImporter::importFromFolder(const QString &folder, platform::M
 void KTFrameLibraryImporter::calculateTotalForProgressWithURL(const QString &folder)
 {
     using namespace FrameArchiveFolder;
-    const qint64 total = itemFiles(folder, kImages).size() + itemFiles(folder, kCollections).size()
-                         + itemFiles(folder, kSets).size() + itemFiles(folder, kFrames).size();
+    const qint64 listed =
+        itemFiles(folder, kCollections).size() + itemFiles(folder, kSets).size() + itemFiles(folder, kFrames).size();
+    const qint64 total = itemFiles(folder, kImages).size() + listed;
     QMutexLocker lock(&m_mutex);
     m_totalProgressValue = total;
+    m_itemsInArchive = listed;
 }
 
 void KTFrameLibraryImporter::importFrameImagesFromFolder(const QString &folder, platform::ManagedObjectContext *moc)

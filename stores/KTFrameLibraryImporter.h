@@ -76,6 +76,8 @@ public:
     QList<platform::ObjectID> importedCollectionIDs() const;
     QList<platform::ObjectID> importedSetIDs() const;
     QList<platform::ObjectID> importedFrameIDs() const;
+    // The collections, sets and frames the archive holds, new or not.
+    qint64 itemsInArchive() const;
 
 private:
     struct Run;
@@ -105,6 +107,7 @@ private:
     QList<platform::ObjectID> m_setIDs;
     QList<platform::ObjectID> m_framesIDs;
     qint64 m_totalProgressValue = 0;
+    qint64 m_itemsInArchive = 0;
     qint64 m_progressCount = 0;
     double m_lastProgressValue = 0;
     bool m_started = false;

@@ -68,6 +68,16 @@ TEST_F(ImporterWindowFixture, ListsWhatTheImportAddedAndNothingOnAReimport)
     EXPECT_EQ(shown[0]->name(), "Oak wide");
     EXPECT_TRUE(dynamic_cast<Frame *>(shown[0]));
 
+    // A zip that holds no frames at all is not "everything the library has".
+    archive = apptest::freshDir() + "/Notes.ktframes";
+    ZCZipArchive notes(archive);
+    ASSERT_TRUE(notes.open() && notes.writeData("only words", "readme.txt", QString()) && notes.close());
+    KTFrameImporterWindowController *empty = import();
+    EXPECT_EQ(empty->summaryLabel()->text(),
+              "“Notes.ktframes” holds no frames to import. Choose another frame archive.");
+    empty->close();
+    archive = apptest::frameArchive();
+
     KTFrameImporterWindowController *second = import();
     EXPECT_EQ(second->numberOfRows(), 0);
     EXPECT_EQ(second->summaryLabel()->text(), "Your library already has everything in “Woods”.");
