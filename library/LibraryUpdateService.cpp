@@ -2,34 +2,22 @@
 
 #include "platform/archive/PropertyList.h"
 
-#include <QEventLoop>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QThread>
 #include <QTimeZone>
-#include <QTimer>
 
 namespace {
 
-// How often a waiting request looks at the cancelled flag.
-constexpr int kCancelPollMs = 20;
-// What the network layer may hold unread: the rest waits in the socket.
-constexpr qint64 kReadBufferSize = 64 * 1024;
 // An item name's date: "yyyyMMdd-HHmmss".
 constexpr int kStampLength = 15;
 
 } // namespace
 
-LibraryUpdateService::LibraryUpdateService(std::shared_ptr<std::atomic_bool> cancelled, int timeoutMs,
-                                           int deadlineMs)
+LibraryUpdateService::LibraryUpdateService(std::shared_ptr<std::atomic_bool> cancelled, int timeoutMs, int deadlineMs)
     : m_cancelled(std::move(cancelled))
     , m_timeoutMs(timeoutMs)
     , m_deadlineMs(deadlineMs)
-    , m_manager(std::make_unique<QNetworkAccessManager>())
+    , m_client([this] { return isCancelled(); })
 {
-    // Every answer comes fresh from the service: no cache, no cookies kept.
-    m_manager->setCache(nullptr);
-    m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
 }
 
 LibraryUpdateService::~LibraryUpdateService() = default;
@@ -51,84 +39,18 @@ LibraryUpdateService::Answer LibraryUpdateService::get(const QUrl &url, qint64 m
         answer.error = platform::describedError(QStringLiteral("cancelled"));
         return answer;
     }
-    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
-        answer.error = platform::describedError(QStringLiteral("not a web address"));
+    // Every answer comes fresh from the service, its head and body bounded.
+    HttpClient::Response response = m_client.get(url, {maxBytes, m_timeoutMs, m_deadlineMs});
+    if (response.failure != HttpClient::Failure::None) {
+        answer.error = platform::describedError(response.error);
         return answer;
     }
-    QNetworkRequest request(url);
-    request.setTransferTimeout(m_timeoutMs);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    // An https service never hands its answers over to plain http.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkReply *reply = m_manager->get(request);
-    reply->setReadBufferSize(kReadBufferSize);
-
-    // The body is taken as it comes, so an answer longer than it can be is
-    // dropped at its first excess byte instead of filling the memory.
-    QByteArray body;
-    bool tooLong = false;
-    bool late = false;
-    auto take = [&] {
-        if (tooLong || !reply->isOpen())
-            return;
-        const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        const QByteArray chunk = reply->read(maxBytes + 1 - body.size());
-        body += chunk;
-        if (declared > maxBytes || body.size() > maxBytes) {
-            tooLong = true;
-            body.clear();
-            body.squeeze();
-            reply->abort();
-        }
-    };
-
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, take);
-    QObject::connect(reply, &QIODevice::readyRead, &loop, take);
-    QTimer poll;
-    poll.setInterval(kCancelPollMs);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [this, reply] {
-        if (isCancelled() && !reply->isFinished())
-            reply->abort();
-    });
-    // The idle timeout alone lets a trickling answer go on for ever.
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [reply, &late] {
-        if (!reply->isFinished()) {
-            late = true;
-            reply->abort();
-        }
-    });
-    poll.start();
-    deadline.start(m_deadlineMs);
-    if (!reply->isFinished())
-        loop.exec();
-    poll.stop();
-    deadline.stop();
-    take();
-
-    if (!tooLong && !late
-        && (reply->error() == QNetworkReply::NoError || reply->error() >= QNetworkReply::ContentAccessDenied)) {
-        // Any HTTP answer, whatever its status: the caller decides.
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (status.isValid()) {
-            answer.transferred = true;
-            answer.status = status.toInt();
-            answer.body = std::move(body);
-        }
-    }
-    if (tooLong)
-        answer.error = platform::describedError(QStringLiteral("the answer is longer than %1 bytes").arg(maxBytes));
-    else if (late)
-        answer.error = platform::describedError(QStringLiteral("no full answer within %1 s").arg(m_deadlineMs / 1000.0));
-    else if (!answer.transferred)
-        answer.error = platform::describedError(reply->errorString());
-    else if (answer.status != 200)
+    // Any HTTP answer, whatever its status: the caller decides.
+    answer.transferred = true;
+    answer.status = response.status;
+    answer.body = std::move(response.body);
+    if (answer.status != 200)
         answer.error = platform::describedError(QStringLiteral("HTTP status %1").arg(answer.status));
-    reply->deleteLater();
     return answer;
 }
 

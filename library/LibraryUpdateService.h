@@ -2,12 +2,12 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QNetworkAccessManager>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 #include <QVariantMap>
 
+#include "kit/HttpClient.h"
 #include "platform/Result.h"
 #include "stores/FrameArchiveFolder.h"
 
@@ -84,5 +84,5 @@ private:
     std::shared_ptr<std::atomic_bool> m_cancelled;
     int m_timeoutMs;
     int m_deadlineMs;
-    std::unique_ptr<QNetworkAccessManager> m_manager;
+    HttpClient m_client;
 };

@@ -39,6 +39,7 @@ public:
         QString countAnswer;             // when set, answers every count
         QMap<QByteArray, qint64> padded; // path -> chunked answer padded with spaces to this size
         QSet<QByteArray> trickle;        // path -> answer sent one byte every 20 ms
+        QByteArray endlessHead;          // every answer a head without end: "lines", "line" or "chunk"
     };
 
     QString root = librarytest::freshFolder();
@@ -200,7 +201,27 @@ private:
         QMutexLocker lock(&m_mutex);
         const qint64 padding = m_faults.padded.value(path, -1);
         const bool trickle = m_faults.trickle.contains(path);
+        const QByteArray endless = m_faults.endlessHead;
         lock.unlock();
+        if (!endless.isEmpty()) {
+            // Until the client leaves, or 256 MiB.
+            QByteArray block = endless == "lines" ? QByteArray() : QByteArray(0x10000, 'x');
+            for (int i = 0; block.isEmpty() && i < 1000; ++i)
+                block += "X-Pad: " + QByteArray(50, 'a') + "\r\n";
+            socket->write(endless == "lines"  ? "HTTP/1.1 200 X\r\n"
+                          : endless == "line" ? "HTTP/1.1 200 X\r\nX-Pad: "
+                                              : "HTTP/1.1 200 X\r\nTransfer-Encoding: chunked\r\n\r\n1;");
+            auto more = [socket, block, sent = qint64(0)]() mutable {
+                while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * block.size()
+                       && sent < (qint64(256) << 20)) {
+                    socket->write(block);
+                    sent += block.size();
+                }
+            };
+            QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
+            more();
+            return;
+        }
         if (padding >= 0) {
             // No length announced: the client learns the size only by reading.
             socket->write("HTTP/1.1 200 X\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n");

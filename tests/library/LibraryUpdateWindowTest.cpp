@@ -74,6 +74,20 @@ TEST_F(UpdateWindowFixture, ChecksSayWhatIsPendingOnlyWhenAsked)
     EXPECT_FALSE(updates.isUpdating());
 }
 
+// A head without end, from the service or a proxy in its place, fails the
+// check as soon as it passes its limit, not at the deadline.
+TEST_F(UpdateWindowFixture, EndlessHeadsFailTheCheck)
+{
+    for (const QByteArray kind : {"lines", "line", "chunk"}) {
+        SCOPED_TRACE(kind.constData());
+        server.faults([&](auto &f) { f.endlessHead = kind; });
+        alerts.clear();
+        check(true);
+        ASSERT_EQ(alerts.size(), 1);
+        EXPECT_EQ(alerts[0].messageText, "Couldn't check for library updates");
+    }
+}
+
 // "Update library now" shows the window and runs the update to its end;
 // every log line carries its moment.
 TEST_F(UpdateWindowFixture, UpdateNowRunsInTheWindowAndLogsEachLine)
