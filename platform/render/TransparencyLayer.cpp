@@ -309,28 +309,34 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
     const qsizetype bpl = image.bytesPerLine();
     const int blocks = (w + f - 1) / f;
     AlphaBlur::parallelFor(planeH, 16, [&](int y0, int y1) {
-        const quint32 area = quint32(f * f);
-        std::vector<quint32> columns(static_cast<size_t>(w));
+        // Copies of their own: a store through a column sum could change a
+        // value read by reference, which keeps the compiler from widening.
+        const int width = w;
+        const int rows = h;
+        const int factor = f;
+        const int stride = planeW;
+        const quint32 area = quint32(factor * factor);
+        std::vector<quint32> columns(static_cast<size_t>(width));
         for (int py = y0; py < y1; ++py) {
-            quint16 *out = plane.get() + size_t(py) * planeW;
-            std::fill_n(out, planeW, quint16(0));
-            const int iy0 = (py - padY) * f;
-            if (iy0 + f <= 0 || iy0 >= h)
+            quint16 *out = plane.get() + size_t(py) * stride;
+            std::fill_n(out, stride, quint16(0));
+            const int iy0 = (py - padY) * factor;
+            if (iy0 + factor <= 0 || iy0 >= rows)
                 continue;
             const int ya = std::max(0, iy0);
-            const int yb = std::min(h, iy0 + f);
+            const int yb = std::min(rows, iy0 + factor);
             // Row by row through memory into one sum per column, then the
             // columns of each block together.
             std::fill(columns.begin(), columns.end(), 0u);
             quint32 *__restrict column = columns.data();
             for (int y = ya; y < yb; ++y) {
                 const quint32 *__restrict row = reinterpret_cast<const quint32 *>(bits + y * bpl);
-                for (int x = 0; x < w; ++x)
+                for (int x = 0; x < width; ++x)
                     column[x] += row[x] >> 24;
             }
             for (int bx = 0; bx < blocks; ++bx) {
-                const int xa = bx * f;
-                const int xb = std::min(w, xa + f);
+                const int xa = bx * factor;
+                const int xb = std::min(width, xa + factor);
                 quint32 sum = 0;
                 for (int x = xa; x < xb; ++x)
                     sum += column[x];
@@ -383,66 +389,72 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
         // One row of the plane blended vertically for each image row; the
         // weights are exact integers, so blending rows first and columns
         // second gives the same coverage as the other way round.
-        std::vector<quint32> mixed(static_cast<size_t>(planeW));
+        const int width = w;
+        const int rows = h;
+        const int stride = planeW;
+        std::vector<quint32> mixed(static_cast<size_t>(stride));
         for (int i = first; i < end; ++i) {
             const int y = (i % kGroups) * perGroup + i / kGroups;
-            if (y >= h)
+            if (y >= rows)
                 continue;
             const double v = std::clamp((y + 0.5 - dy) / f + padY - 0.5, 0.0, double(planeH - 1));
             const int v0 = std::min(int(v), std::max(0, planeH - 2));
             const quint32 fv = quint32(std::clamp(int(std::lround((v - v0) * 256)), 0, 256));
-            const quint16 *r0 = plane.get() + size_t(v0) * planeW;
-            const quint16 *r1 = r0 + (planeH > 1 ? planeW : 0);
-            bool any = false;
-            for (int u = 0; u < planeW; ++u) {
-                mixed[size_t(u)] = r0[u] * (256 - fv) + r1[u] * fv;
-                any |= mixed[size_t(u)] != 0;
+            const quint16 *__restrict r0 = plane.get() + size_t(v0) * stride;
+            const quint16 *__restrict r1 = r0 + (planeH > 1 ? stride : 0);
+            quint32 *__restrict blend = mixed.data();
+            quint32 any = 0;
+            for (int u = 0; u < stride; ++u) {
+                blend[u] = r0[u] * (256 - fv) + r1[u] * fv;
+                any |= blend[u];
             }
-            if (!any)
+            if (any == 0)
                 continue;
             quint32 *row = reinterpret_cast<quint32 *>(wbits + y * bpl);
             const int *__restrict firstColumn = col0.data();
             const int *__restrict columnWeight = colW.data();
             const quint32 *__restrict blended = mixed.data();
-            for (int x = 0; x < w; ++x) {
-                // Runs of opaque content take no shadow: passed over eight at a time.
-                if ((x & 7) == 0 && x + 8 <= w) {
+            // Runs of opaque content take no shadow: passed over eight at a time.
+            for (int x = 0; x < width;) {
+                const int stop = std::min(width, x + 8);
+                if (stop - x == 8) {
                     const quint32 *p = row + x;
-                    const quint32 all = p[0] & p[1] & p[2] & p[3] & p[4] & p[5] & p[6] & p[7];
-                    if ((all >> 24) == 255) {
-                        x += 7;
+                    if (((p[0] & p[1] & p[2] & p[3] & p[4] & p[5] & p[6] & p[7]) >> 24) == 255) {
+                        x = stop;
                         continue;
                     }
                 }
-                const quint32 px = row[x];
-                const quint32 ba = px >> 24;
-                if (ba == 255)
-                    continue;
-                const int u0 = firstColumn[x];
-                const quint32 m0 = blended[u0];
-                const quint32 m1 = blended[u0 + nextColumn];
-                if ((m0 | m1) == 0)
-                    continue;
-                const quint32 fu = quint32(columnWeight[x]);
-                // 0..65280 coverage, then 0..255; the sum stays below 2^32.
-                const quint32 s = (m0 * (256 - fu) + m1 * fu) >> 16;
-                const quint32 t = (s + 128) >> 8;
-                if (t == 0)
-                    continue;
-                if (px == 0) {
-                    row[x] = onClear[t];
-                    continue;
+                for (; x < stop; ++x) {
+                    const quint32 px = row[x];
+                    const quint32 ba = px >> 24;
+                    if (ba == 255)
+                        continue;
+                    const int u0 = firstColumn[x];
+                    const quint32 m0 = blended[u0];
+                    const quint32 m1 = blended[u0 + nextColumn];
+                    if ((m0 | m1) == 0)
+                        continue;
+                    const quint32 fu = quint32(columnWeight[x]);
+                    // 0..65280 coverage, then 0..255; the sum stays below 2^32.
+                    const quint32 s = (m0 * (256 - fu) + m1 * fu) >> 16;
+                    const quint32 t = (s + 128) >> 8;
+                    if (t == 0)
+                        continue;
+                    if (px == 0) {
+                        row[x] = onClear[t];
+                        continue;
+                    }
+                    const quint32 rest = 255 - ba;
+                    const quint32 sa = mul255(tintA[t], rest);
+                    const quint32 sr = mul255(tintR[t], rest);
+                    const quint32 sg = mul255(tintG[t], rest);
+                    const quint32 sb = mul255(tintB[t], rest);
+                    const quint32 a = std::min<quint32>(255, ba + sa);
+                    const quint32 rr = std::min<quint32>(a, ((px >> 16) & 0xff) + sr);
+                    const quint32 gg = std::min<quint32>(a, ((px >> 8) & 0xff) + sg);
+                    const quint32 bb = std::min<quint32>(a, (px & 0xff) + sb);
+                    row[x] = (a << 24) | (rr << 16) | (gg << 8) | bb;
                 }
-                const quint32 rest = 255 - ba;
-                const quint32 sa = mul255(tintA[t], rest);
-                const quint32 sr = mul255(tintR[t], rest);
-                const quint32 sg = mul255(tintG[t], rest);
-                const quint32 sb = mul255(tintB[t], rest);
-                const quint32 a = std::min<quint32>(255, ba + sa);
-                const quint32 rr = std::min<quint32>(a, ((px >> 16) & 0xff) + sr);
-                const quint32 gg = std::min<quint32>(a, ((px >> 8) & 0xff) + sg);
-                const quint32 bb = std::min<quint32>(a, (px & 0xff) + sb);
-                row[x] = (a << 24) | (rr << 16) | (gg << 8) | bb;
             }
         }
     });
