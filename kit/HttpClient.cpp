@@ -280,7 +280,9 @@ private:
         auto *ssl = static_cast<QSslSocket *>(socket());
         while (!ssl->isEncrypted()) {
             if (ssl->state() == QAbstractSocket::UnconnectedState)
-                return fail(Failure::Transfer, QStringLiteral("SSL handshake failed: ") + ssl->errorString());
+                return fail(Failure::Transfer, ssl->error() == QAbstractSocket::SslHandshakeFailedError
+                                                   ? QStringLiteral("SSL handshake failed: ") + ssl->errorString()
+                                                   : ssl->errorString());
             if (!wait())
                 return false;
         }

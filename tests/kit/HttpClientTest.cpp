@@ -108,7 +108,7 @@ TEST(HttpClient, ReadsEveryFramingDecodesGzipAndKeepsTheConnection)
     const QByteArray text(40000, 'k');
     server.answer = [&](QTcpSocket *s, const QByteArray &head) {
         const QByteArray p = path(head);
-        if (p == "/length")
+        if (p == "/length" || p == "/gone")
             s->write("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
         else if (p == "/chunked")
             s->write(
@@ -120,7 +120,7 @@ TEST(HttpClient, ReadsEveryFramingDecodesGzipAndKeepsTheConnection)
             s->write("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzip(QByteArray(1 << 20, '0')));
         else
             s->write("HTTP/1.0 200 OK\r\n\r\nto the end");
-        if (p == "/close" || p == "/bomb")
+        if (p == "/close" || p == "/gone" || p == "/bomb")
             s->disconnectFromHost();
     };
     HttpClient client;
@@ -134,12 +134,15 @@ TEST(HttpClient, ReadsEveryFramingDecodesGzipAndKeepsTheConnection)
     EXPECT_EQ(get("/close").body, "to the end");
     EXPECT_EQ(server.connections, 1);
     EXPECT_TRUE(server.heads.last().contains("Accept-Encoding: gzip"));
+    // A kept connection that the server closed is replaced.
+    EXPECT_EQ(get("/gone").body, "hello");
+    EXPECT_EQ(get("/length").body, "hello");
+    EXPECT_EQ(server.connections, 3);
 
     // A small compressed answer counts by what it decodes to.
     const HttpClient::Response bomb = get("/bomb");
     EXPECT_EQ(bomb.failure, HttpClient::Failure::BodyTooLong);
     EXPECT_TRUE(bomb.body.isEmpty());
-    EXPECT_EQ(server.connections, 2);
 }
 
 TEST(HttpClient, FollowsRedirectsAndGoesThroughTheProxy)
