@@ -11,6 +11,8 @@
 
 #include <zlib.h>
 
+#include <optional>
+
 namespace {
 
 // How often a waiting request looks at its clock and its cancelled flag.
