@@ -27,6 +27,7 @@ struct TransparencyLayer::Private {
     QImage backing; // the memory under `buffer`, handed back to the spare slot at the end
     QPainter painter;
     QRect rect;
+    QRect shown; // the target's own pixels, in the coordinates of `rect`
     std::optional<Shadow> shadow;
     QTransform deviceTransform;
     QTransform baseTransform;
@@ -185,6 +186,7 @@ QPainter *TransparencyLayer::begin(QPainter *target, const std::optional<Shadow>
     });
     d->buffer = std::move(buffer);
     d->rect = rect;
+    d->shown = device ? d->baseTransform.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect() : QRect();
 
     QPainter &p = d->painter;
     p.begin(&d->buffer);
@@ -234,7 +236,11 @@ void TransparencyLayer::finishContent()
     d->painter.end();
     if (d->shadow && d->shadow->color.alpha() > 0) {
         const ShadowGeometry g = shadowGeometry(*d->shadow, d->deviceTransform);
-        applyShadow(d->buffer, d->shadow->color, g.offset, g.sigma);
+        // Rows past the target's own (a band's neighbours, drawn for the
+        // shadow they cast into it) are never laid down: they take none.
+        const bool all = d->shown.isEmpty();
+        applyShadow(d->buffer, d->shadow->color, g.offset, g.sigma, all ? 0 : d->shown.top() - d->rect.top(),
+                    all ? -1 : d->shown.top() + d->shown.height() - d->rect.top());
     }
 }
 
@@ -272,7 +278,8 @@ void TransparencyLayer::end()
     d->shadow.reset();
 }
 
-bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF offset, double sigma)
+bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF offset, double sigma, int firstRow,
+                                     int endRow)
 {
     if (image.isNull() || color.alpha() == 0)
         return true;
@@ -380,6 +387,8 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
                      | (std::min<quint32>(a, mul255(tintG[t], 255)) << 8) | std::min<quint32>(a, mul255(tintB[t], 255));
     }
     const int nextColumn = planeW > 1 ? 1 : 0;
+    const int shownFrom = std::max(0, firstRow);
+    const int shownEnd = endRow < 0 ? h : std::min(h, endRow);
     uchar *wbits = image.bits();
     // Shadows often fall on a few rows only: each thread's share of rows is
     // taken from all over the picture (row groups interleaved), not one block.
@@ -395,7 +404,7 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
         std::vector<quint32> mixed(static_cast<size_t>(stride));
         for (int i = first; i < end; ++i) {
             const int y = (i % kGroups) * perGroup + i / kGroups;
-            if (y >= rows)
+            if (y >= rows || y < shownFrom || y >= shownEnd)
                 continue;
             const double v = std::clamp((y + 0.5 - dy) / f + padY - 0.5, 0.0, double(planeH - 1));
             const int v0 = std::min(int(v), std::max(0, planeH - 2));

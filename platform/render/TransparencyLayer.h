@@ -79,8 +79,11 @@ public:
     // Puts the tinted, blurred alpha of `image` (premultiplied ARGB) under
     // its own content, moved by `offset` device pixels. What falls outside
     // the image is lost. Answers false when memory for the blur is lacking
-    // (the image is then left as it was).
-    static bool applyShadow(QImage &image, const QColor &color, QPointF offset, double sigma);
+    // (the image is then left as it was). Only rows [firstRow, endRow) take
+    // the shadow (all of them when endRow is negative); the shadow is still
+    // worked out from every row.
+    static bool applyShadow(QImage &image, const QColor &color, QPointF offset, double sigma, int firstRow = 0,
+                            int endRow = -1);
 
 private:
     struct Private;
