@@ -16,6 +16,7 @@
 #include "platform/imaging/ImageProperties.h"
 #include "platform/imaging/JpegDecoder.h"
 #include "platform/imaging/ParallelRows.h"
+#include "platform/imaging/PhotoRows.h"
 #include "platform/render/DrawingContext.h"
 
 #include <QDir>
@@ -76,8 +77,44 @@ struct LoadedPhoto {
     QString error;
 };
 
-// The photo upright, decoded at `atLeast` (upright pixels) or larger.
-LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metadata, const QSize &atLeastStored)
+// The colour space the photo is drawn in.
+void setColorSpace(QImage &upright, const platform::ImageMetadata &metadata)
+{
+    QColorSpace space = upright.colorSpace();
+    if (!space.isValid()) {
+        const QByteArray icc = metadata.iccProfile();
+        if (!icc.isEmpty())
+            space = QColorSpace::fromIccProfile(icc);
+        if (!space.isValid())
+            space = QColorSpace(QColorSpace::SRgb);
+        upright.setColorSpace(space);
+    }
+}
+
+// The photo decoded a piece of rows at a time as the bands are drawn: a
+// JPEG that needs no turning, at full size; null otherwise.
+QImage photoAsDrawn(const QByteArray &data, const platform::ImageMetadata &metadata)
+{
+    // The rows the first bands draw, decoded while the design is read.
+    constexpr int kFirstRows = 1024;
+    if (platform::rowsRunSerially() || metadata.orientation() != 1 || !platform::JpegDecoder::canDecode(data)
+        || !platform::ImageDecoder::fitsInMemory(platform::ImageDecoder::headerSize(data)))
+        return {};
+    // Decoded after the file is closed: the bytes are copied out of its mapping.
+    const std::shared_ptr<platform::PhotoRows> rows =
+        platform::JpegDecoder::decodeAsDrawn(QByteArray(data.constData(), data.size()));
+    if (!rows)
+        return {};
+    QImage upright = rows->picture();
+    setColorSpace(upright, metadata);
+    rows->ahead(0, kFirstRows);
+    return upright;
+}
+
+// The photo upright, decoded at `atLeast` (upright pixels) or larger; with
+// `asDrawn`, decoded as it is drawn where it can be.
+LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metadata, const QSize &atLeastStored,
+                      bool asDrawn = false)
 {
     LoadedPhoto photo;
     photo.metadata = metadata;
@@ -96,6 +133,11 @@ LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metada
     if (data.startsWith("%PDF-") || platform::ImageDecoder::isPdf(data)) {
         photo.isPdf = true;
         return photo;
+    }
+    if (asDrawn && atLeastStored.isEmpty()) {
+        photo.upright = photoAsDrawn(data, metadata);
+        if (!photo.upright.isNull())
+            return photo;
     }
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decodeAtLeast(data, atLeastStored);
     // Refused for its size, it is not damaged: the reason says its size and the memory.
@@ -116,15 +158,7 @@ LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metada
         return photo;
     }
     // Set here so the design's own use of the picture shares, not copies, the pixels.
-    QColorSpace space = upright.colorSpace();
-    if (!space.isValid()) {
-        const QByteArray icc = metadata.iccProfile();
-        if (!icc.isEmpty())
-            space = QColorSpace::fromIccProfile(icc);
-        if (!space.isValid())
-            space = QColorSpace(QColorSpace::SRgb);
-        upright.setColorSpace(space);
-    }
+    setColorSpace(upright, metadata);
     photo.upright = std::move(upright);
     return photo;
 }
@@ -139,7 +173,7 @@ public:
         , m_job(platform::Pool::Parallel, [this] {
             m_metadata = platform::ImageMetadata::fromFile(m_path);
             if (!m_metadata.isNull())
-                m_photo = loadPhoto(m_path, m_metadata, QSize());
+                m_photo = loadPhoto(m_path, m_metadata, QSize(), true);
         })
     {
     }
@@ -366,7 +400,7 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
         atLeast = decodeSizeFor(stored, orientation, keptFraction(*design), out, false);
     }
     if (!read)
-        photo = loadPhoto(path, metadata, atLeast);
+        photo = loadPhoto(path, metadata, atLeast, true);
     platform::TimingLog::mark("decoded");
     if (photo.upright.isNull() && !photo.isPdf) {
         fail(error, QStringLiteral("The picture “%1” could not be opened: %2").arg(QFileInfo(path).fileName(), photo.error));
@@ -395,6 +429,17 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     }
     const QString &uti = output.uti;
     const QString &outputPath = output.path;
+    // A photo decoded as it is drawn may prove damaged only then.
+    const auto photoDamaged = [&](platform::Error *failure) {
+        const auto layer = framed->imageLayer();
+        const auto rows = layer && layer->image() ? layer->image()->rowsAsDrawn() : nullptr;
+        if (!rows || !rows->failed())
+            return false;
+        *failure = platform::Error();
+        fail(failure, QStringLiteral("The picture “%1” could not be opened: %2")
+                          .arg(QFileInfo(path).fileName(), QStringLiteral("It is damaged or of a kind not read here.")));
+        return true;
+    };
     const auto renderFailed = [&] {
         if (!(cancelled && cancelled()))
             platform::logLine(QString::fromLatin1(kRenderFailedFormat)
@@ -418,6 +463,11 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
             [&cancelled](KTTemplate *) { return cancelled && cancelled(); }, &failure);
         if (written)
             return true;
+        if (photoDamaged(&failure)) {
+            if (error)
+                *error = failure;
+            return false;
+        }
         if (failure.description == QLatin1String(KTTemplateRenderer::kMemoryAllocationErrorText))
             renderFailed();
         if (cancelled && cancelled()) {
@@ -430,6 +480,8 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     }
     platform::Error renderError;
     QImage canvas = render(*framed, size, cancelled, &renderError);
+    if (photoDamaged(&renderError))
+        canvas = QImage();
     if (canvas.isNull()) {
         renderFailed();
         if (error)

@@ -14,6 +14,7 @@
 #include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/imaging/ParallelRows.h"
+#include "platform/imaging/PhotoRows.h"
 #include "platform/render/DrawingContext.h"
 #include "platform/render/RenderBand.h"
 
@@ -572,6 +573,10 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     // Only an outer shadow leaves less than opaque pixels as a rule.
     const auto frame = d.topmostFrameLayer();
     bands.transparent = d.exportExternalShadow() && frame && frame->shouldDrawShadow();
+    // A photo decoded as it is drawn holds only the rows near the band.
+    const auto photo = d.photoLayer();
+    const std::shared_ptr<platform::PhotoRows> photoRows =
+        photo && photo->image() ? photo->image()->rowsAsDrawn() : nullptr;
     bands.band = [&](int first, int count) -> QImage {
         if (cancel && cancel(&d))
             return QImage();
@@ -599,12 +604,20 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
         uchar *slot = base + bpl * slotRows * (index++ % slotCount);
         QImage view(slot, w, end - top, bpl, store.format());
         bool stopped = false;
+        if (photoRows)
+            photoRows->beginBand();
         drawBandOfSize(d, *pixels, top, view, [&](unsigned, unsigned) {
             stopped = cancel && cancel(&d);
             return stopped;
         });
         if (stopped)
             return QImage();
+        if (photoRows && photoRows->failed()) {
+            platform::codecError(&failure, platform::CodecError::EmptyImage,
+                                 QString::fromLatin1(kPhotoUnreadableText));
+            failed = true;
+            return QImage();
+        }
         rendered += count;
         tell();
         if (first + count >= h)

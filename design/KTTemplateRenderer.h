@@ -26,6 +26,7 @@ public:
 
     static constexpr const char *kMemoryAllocationErrorText = "Memory allocation error";
     static constexpr const char *kCouldNotAllocateText = "Couldn't allocate %1 bytes";
+    static constexpr const char *kPhotoUnreadableText = "The photo's pixels could not be read: it is damaged.";
     static constexpr const char *kBitmapContextNullText = "Bitmap context of size %1 returned NULL";
 
     static bool isUsableSize(double w, double h);

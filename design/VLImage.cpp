@@ -11,6 +11,7 @@
 #include "platform/imaging/BitmapTransform.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/PdfDocument.h"
+#include "platform/imaging/PhotoRows.h"
 #include "platform/render/DrawingContext.h"
 
 #include <QDir>
@@ -320,6 +321,7 @@ std::shared_ptr<VLImage> VLImage::imageRotatedBy(unsigned quarterTurns) const
             image->setPDFRotationDegrees(quarterTurns >= 1 && quarterTurns <= 3 ? int(90 * quarterTurns) : 0);
         return image;
     }
+    platform::PhotoRows::needAllOf(m_bitmap);
     return initWithBitmapContext(
         VLW_vImage::VLW_vImageRotateContext(m_bitmap, VLW_vImage::vImageRotationForQuarterTurns(quarterTurns)));
 }
@@ -455,6 +457,9 @@ bool VLImage::drawUnscaledInRect(const QRectF &rect)
     const platform::ColorMatch *match = dc->colorMatch().get();
     const bool matching = match && match->needsMatching(m_colorSpace);
     if (turns != 0 || !m_filters.empty() || matching) {
+        // A copy reads every row of it.
+        if (!platform::PhotoRows::needAllOf(m_bitmap))
+            return false;
         PreparedCopies *copies = PreparedCopies::current();
         const QByteArray key = copyKey(this, 'u', {double(source.x()), double(source.y()), double(source.width()),
                                                    double(source.height()), double(turns)});
@@ -513,7 +518,7 @@ QImage VLImage::newContextToDrawInRect(const QRectF &rect, bool skipCache)
     if (m_isPDF) {
         context = newBitmapContextFromPDFOfSize(rect.size(), m_rotation);
     } else {
-        if (m_bitmap.isNull())
+        if (m_bitmap.isNull() || !platform::PhotoRows::needAllOf(m_bitmap))
             return {};
         const int turns = int(m_rotation % 4);
         const int bw = m_bitmap.width();
@@ -575,6 +580,18 @@ QImage VLImage::matchedToCurrentContext(QImage picture) const
     if (!dc || !dc->colorMatch())
         return picture;
     return dc->colorMatch()->picture(std::move(picture), m_colorSpace);
+}
+
+QImage VLImage::bitmapCtx() const
+{
+    // Whoever takes the picture may read any row of it.
+    platform::PhotoRows::needAllOf(m_bitmap);
+    return m_bitmap;
+}
+
+std::shared_ptr<platform::PhotoRows> VLImage::rowsAsDrawn() const
+{
+    return platform::PhotoRows::of(m_bitmap);
 }
 
 QSizeF VLImage::scaleSize(const QSizeF &size) const

@@ -24,6 +24,7 @@ class QTemporaryDir;
 
 namespace platform {
 class PdfDocument;
+class PhotoRows;
 }
 
 // The picture object of the design model: a photo, a frame picture, an
@@ -169,7 +170,9 @@ public:
     QByteArray originalImageFileData() const { return m_originalImageFileData; }
     void setOriginalImageFileData(const QByteArray &data) { m_originalImageFileData = data; }
     // The decoded picture, upright, Format_ARGB32_Premultiplied; null for a PDF.
-    QImage bitmapCtx() const { return m_bitmap; }
+    QImage bitmapCtx() const;
+    // The decoder of a picture decoded as it is drawn; null for any other.
+    std::shared_ptr<platform::PhotoRows> rowsAsDrawn() const;
     bool isPDF() const { return m_isPDF; }
     std::shared_ptr<platform::PdfDocument> pdfDocument() const { return m_pdf; }
     // The cached screen drawing; null when none was made yet.

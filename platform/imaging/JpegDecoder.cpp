@@ -3,6 +3,7 @@
 #include "platform/ThreadPools.h"
 #include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ParallelRows.h"
+#include "platform/imaging/PhotoRows.h"
 
 #include <algorithm>
 #include <atomic>
@@ -323,6 +324,18 @@ bool decodePiece(const QByteArray &data, const QByteArray &header, const ScanLay
     return whole && !err.truncated && !src.ranOut;
 }
 
+// The header with the height of the rows a piece decodes.
+QByteArray pieceHeader(const QByteArray &data, const ScanLayout &layout, const Piece &piece)
+{
+    QByteArray header = data.left(layout.dataStart);
+    const int intervals = int(layout.intervalStart.size());
+    const int rows = piece.endInterval == intervals ? layout.height - piece.firstInterval * layout.rowsPerInterval
+                                                    : (piece.endInterval - piece.firstInterval) * layout.rowsPerInterval;
+    header[layout.heightAt] = char((rows >> 8) & 0xff);
+    header[layout.heightAt + 1] = char(rows & 0xff);
+    return header;
+}
+
 // The picture decoded in pieces on the pool's threads; null when it is not
 // laid out for that, or anything in it is not as expected (the caller then
 // decodes it in one go, and reports what is wrong).
@@ -364,13 +377,7 @@ QImage decodeInPieces(const QByteArray &data, QSize atLeast)
         QByteArray header;
         for (int i = first; i < end && !failed; ++i) {
             const Piece &piece = plan[size_t(i)];
-            // The header with the height of the rows this piece decodes.
-            header = data.left(layout->dataStart);
-            const int rows = piece.endInterval == intervals
-                                 ? layout->height - piece.firstInterval * layout->rowsPerInterval
-                                 : (piece.endInterval - piece.firstInterval) * layout->rowsPerInterval;
-            header[layout->heightAt] = char((rows >> 8) & 0xff);
-            header[layout->heightAt + 1] = char(rows & 0xff);
+            header = pieceHeader(data, *layout, piece);
             if (!decodePiece(data, header, *layout, eighths, piece, &out, scratch))
                 failed = true;
         }
@@ -384,7 +391,7 @@ QImage decodeInPieces(const QByteArray &data, QSize atLeast)
 // Everything libjpeg may jump out of lives here; the picture belongs to the
 // caller's frame so no C++ object is skipped by the jump.
 Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize atLeast = QSize(),
-                  QSize *headerOnly = nullptr)
+                  QSize *headerOnly = nullptr, bool intoOut = false)
 {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
@@ -419,7 +426,8 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize a
     cinfo.out_color_space = JCS_EXT_ARGB;
 #endif
     jpeg_start_decompress(&cinfo);
-    *out = ImageBuffer::allocate(int(cinfo.output_width), int(cinfo.output_height));
+    if (!intoOut || out->size() != QSize(int(cinfo.output_width), int(cinfo.output_height)))
+        *out = ImageBuffer::allocate(int(cinfo.output_width), int(cinfo.output_height));
     if (out->isNull()) {
         jpeg_destroy_decompress(&cinfo);
         *message = QStringLiteral("picture too large for memory");
@@ -468,6 +476,47 @@ Result<QImage> JpegDecoder::decodeAtLeast(const QByteArray &data, const QSize &a
     if (s != Status::Ok)
         return describedError(message);
     return image;
+}
+
+std::shared_ptr<PhotoRows> JpegDecoder::decodeAsDrawn(const QByteArray &data)
+{
+    // Pieces of about this many rows: each decodes an interval more at either end.
+    constexpr int kPieceRows = 128;
+    if (!canDecode(data))
+        return nullptr;
+    std::optional<ScanLayout> found = scanLayout(data);
+    if (!found || qint64(found->width) * found->height < kPiecePixels * 4)
+        return nullptr;
+    auto layout = std::make_shared<const ScanLayout>(std::move(*found));
+    const int intervals = int(layout->intervalStart.size());
+    const int perPiece = std::max(kMinIntervalsPerPiece, (kPieceRows + layout->rowsPerInterval - 1) / layout->rowsPerInterval);
+    const int pieces = (intervals + perPiece - 1) / perPiece;
+    if (pieces < 2)
+        return nullptr;
+    std::vector<int> starts;
+    for (int i = 0; i < pieces; ++i)
+        starts.push_back(i * perPiece * layout->rowsPerInterval);
+    const QSize size(layout->width, layout->height);
+    auto decodePieceAt = [data, layout, perPiece, intervals](int index, QImage *out) {
+        const int first = index * perPiece;
+        const int end = std::min(intervals, first + perPiece);
+        Piece piece;
+        piece.firstInterval = std::max(0, first - 1);
+        piece.endInterval = std::min(intervals, end + 1);
+        piece.keepFrom = first * layout->rowsPerInterval;
+        piece.keepTo = std::min(layout->height, end * layout->rowsPerInterval);
+        std::vector<uchar> scratch;
+        return decodePiece(data, pieceHeader(data, *layout, piece), *layout, 8, piece, out, scratch);
+    };
+    auto decodeWhole = [data](QImage *out) {
+        QString message;
+        const uchar *into = out->constBits();
+        return decodeInto(data, out, &message, QSize(), nullptr, true) == Status::Ok && out->constBits() == into;
+    };
+    std::shared_ptr<PhotoRows> rows = PhotoRows::make(size, std::move(starts), decodePieceAt, decodeWhole);
+    if (rows)
+        ++g_piecewise;
+    return rows;
 }
 
 int JpegDecoder::piecewiseDecodes()

@@ -7,7 +7,11 @@
 #include <QSize>
 #include <QString>
 
+#include <memory>
+
 namespace platform {
+
+class PhotoRows;
 
 // The fast path for JPEG: libjpeg-turbo decodes straight into the premultiplied
 // 32-bit layout the drawing code uses, with no conversion pass afterwards.
@@ -30,6 +34,10 @@ public:
     // pieces on the pool's threads (not inside a SerialRowsScope), to the
     // same pixels; how many did so far (for tests).
     static int piecewiseDecodes();
+    // The picture at full size, decoded a piece of rows at a time as it is
+    // drawn (see PhotoRows), to the same pixels; null when it has no restart
+    // markers to cut it at, or is too small to gain from it.
+    static std::shared_ptr<PhotoRows> decodeAsDrawn(const QByteArray &data);
 };
 
 } // namespace platform

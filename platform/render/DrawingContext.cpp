@@ -1,5 +1,6 @@
 #include "platform/render/DrawingContext.h"
 
+#include "platform/imaging/PhotoRows.h"
 #include "platform/render/AlphaBlur.h"
 #include "platform/render/ParallelPaint.h"
 #include "platform/render/RenderBand.h"
@@ -118,6 +119,30 @@ Untouched untouchedPixels(const QImage &image, const QRectF &source, const QRect
                        QPoint(int(std::floor(device.right())) - 2, int(std::floor(device.bottom())) - 2));
     const double left = transform.mapRect(rect).left();
     return {inside.isValid() ? inside : QRect(), int(std::ceil(left))};
+}
+
+// A picture decoded as it is drawn makes the rows this drawing reads first:
+// those that land on the device, and a row more each way for smoothing.
+void needDrawnRows(const QImage &image, const QRectF &source, const QRectF &rect, const QTransform &transform,
+                   const QPaintDevice *device)
+{
+    if (!PhotoRows::of(image))
+        return;
+    const QRectF part = source.isEmpty() ? QRectF(image.rect()) : source;
+    const double sx = std::abs(transform.m11()) * rect.width() / part.width();
+    const double sy = std::abs(transform.m22()) * rect.height() / part.height();
+    bool invertible = false;
+    const QTransform back = (QTransform::fromTranslate(-part.x(), -part.y())
+                             * QTransform::fromScale(rect.width() / part.width(), rect.height() / part.height())
+                             * QTransform::fromTranslate(rect.x(), rect.y()) * transform)
+                                .inverted(&invertible);
+    // An enlargement looks all over the picture for a clear middle.
+    if (!device || !invertible || (transform.type() <= QTransform::TxScale && sx >= kHoleMinScale && sy >= kHoleMinScale)) {
+        PhotoRows::needAllOf(image);
+        return;
+    }
+    const QRectF rows = back.mapRect(QRectF(0, 0, device->width(), device->height()));
+    PhotoRows::needRowsOf(image, int(std::floor(rows.top())) - 2, int(std::ceil(rows.bottom())) + 2);
 }
 
 // Paints `draw` over `area` (device pixels) as ParallelPaint does, leaving
@@ -471,6 +496,7 @@ void DrawingContext::drawImage(const QRectF &rect, const QImage &image, const QR
         QTransform drawn = m_painter->deviceTransform();
         drawn.translate(0, rect.y() + rect.height());
         drawn.scale(1, -1);
+        needDrawnRows(image, source, local, drawn, m_painter->device());
         const Untouched hole = untouchedPixels(image, source.isEmpty() ? QRectF(image.rect()) : source, local, drawn);
         if (!paintAround(*m_painter, area, hole, [&](QPainter &p, const QTransform &) { paint(p); }))
             paint(*m_painter);

@@ -6,6 +6,8 @@
 #include "design/KTMoldingFrameLayer.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageDecoder.h"
+#include "platform/imaging/JpegDecoder.h"
+#include "platform/imaging/ParallelRows.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "scenes/SceneLibrary.h"
 #include "stores/Frame.h"
@@ -442,5 +444,44 @@ TEST(BatchRun, FilesFromTheInputSizeAndTheCommandLinesOutputHaveTheDesignsWholeP
         own.uti = KTImageFileFormat::PNGFileFormat().UTI();
         ASSERT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(path), resolved, own));
         EXPECT_EQ(QImageReader(own.path).size(), whole) << photo.width();
+    }
+}
+
+TEST(BatchRun, TheCommandLinesPhotoDecodedAsItIsDrawnGivesTheWholeDecodesPicture)
+{
+    const QString dir = freshFolder(QStringLiteral("asdrawn"));
+    // Large enough to be written in strips, with restart markers to decode it by.
+    QImage image(2400, 1810, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.fillRect(image.rect(), QColor(40, 110, 180));
+    for (int y = 0; y < image.height(); y += 9)
+        p.fillRect(QRect(y % image.width(), y, 700, 4), QColor::fromHsv((y * 7) % 360, 255, 220));
+    p.end();
+    const QString path = dir + QStringLiteral("/photo.jpg");
+    const KTImageFileFormat jpeg = KTImageFileFormat::JPGFileFormat();
+    ASSERT_TRUE(platform::ImageEncoder::writeToFile(path, image, jpeg.UTI(), {}, 0.9, nullptr));
+    auto design = matDesign();
+    auto *mat = qobject_cast<KTColorMatLayer *>(design->layers().first().get());
+    ASSERT_TRUE(mat);
+    mat->setDropShadow(true);
+    design->setExportExternalShadow(true);
+    const auto resolved = KTImageProcessor::resolveDesign(design->dataForArchiving(), {});
+    ASSERT_TRUE(resolved);
+    for (const KTImageFileFormat &format : {KTImageFileFormat::PNGFileFormat(), jpeg}) {
+        KTImageProcessor::Output asDrawn;
+        asDrawn.uti = format.UTI();
+        asDrawn.path = dir + QStringLiteral("/drawn.") + format.fileExtensions().first();
+        const int pieces = platform::JpegDecoder::piecewiseDecodes();
+        ASSERT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(path), resolved, asDrawn));
+        EXPECT_EQ(platform::JpegDecoder::piecewiseDecodes(), pieces + 1);
+        KTImageProcessor::Output whole = asDrawn;
+        whole.path = dir + QStringLiteral("/whole.") + format.fileExtensions().first();
+        {
+            const platform::SerialRowsScope serial;
+            ASSERT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(path), resolved, whole));
+        }
+        const QImage a(asDrawn.path), b(whole.path);
+        ASSERT_TRUE(!a.isNull() && a.size() == b.size());
+        EXPECT_LE(testsupport::worstChannelDifference(a, b), 1) << qPrintable(format.fileExtensions().first());
     }
 }

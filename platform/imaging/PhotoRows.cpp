@@ -1,0 +1,308 @@
+#include "platform/imaging/PhotoRows.h"
+
+#include "platform/ThreadPools.h"
+#include "platform/imaging/ParallelRows.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <mutex>
+
+#include <sys/mman.h>
+
+namespace platform {
+
+namespace {
+
+constexpr size_t kHugePage = size_t(2) << 20;
+// Rows kept above where the last band's rows ended: the next band reaches
+// back a little (its padding, a shadow's blur around the picture).
+constexpr int kKeptAbove = 256;
+// Decoded ahead of the rows asked for, at least.
+constexpr int kMinAhead = 256;
+
+struct Registered {
+    const uchar *base;
+    size_t bytes;
+    std::weak_ptr<PhotoRows> rows;
+};
+
+struct Registry {
+    std::mutex lock;
+    std::vector<Registered> rows;
+};
+
+// Outlives every picture, even one let go at exit.
+Registry &registry()
+{
+    static Registry *r = new Registry;
+    return *r;
+}
+
+std::atomic<int> g_registered{0};
+
+} // namespace
+
+struct PhotoRows::Private {
+    enum class State { Empty, Queued, Done, Failed };
+
+    uchar *base = nullptr;
+    size_t mapped = 0;
+    qsizetype bpl = 0;
+    std::vector<int> starts; // one more than pieces: the height last
+    DecodePiece decodePiece;
+    DecodeAll decodeAll;
+
+    mutable std::mutex lock;
+    std::condition_variable changed;
+    std::mutex wholeLock; // one whole decode at a time
+    std::vector<State> state;
+    std::vector<std::shared_ptr<PoolJob>> jobs;
+    bool whole = false;
+    bool failed = false;
+    int bandFirst = INT_MAX;
+    int bandEnd = 0;
+
+    int pieces() const { return int(starts.size()) - 1; }
+    int pieceOf(int row) const { return int(std::upper_bound(starts.begin(), starts.end(), row) - starts.begin()) - 1; }
+    QImage view(QSize size) const
+    {
+        return QImage(base, size.width(), size.height(), bpl, QImage::Format_ARGB32_Premultiplied);
+    }
+};
+
+PhotoRows::PhotoRows(std::unique_ptr<Private> p, QSize size)
+    : d(std::move(p))
+    , m_size(size)
+{
+}
+
+std::shared_ptr<PhotoRows> PhotoRows::make(QSize size, std::vector<int> pieceStarts, DecodePiece decodePiece,
+                                           DecodeAll decodeAll)
+{
+    if (size.isEmpty() || pieceStarts.empty() || pieceStarts.front() != 0 || !decodePiece || !decodeAll)
+        return nullptr;
+    const qsizetype bpl = qsizetype(size.width()) * 4;
+    if (bpl > INT_MAX)
+        return nullptr;
+    auto p = std::make_unique<Private>();
+    p->bpl = bpl;
+    p->mapped = (size_t(bpl) * size_t(size.height()) + kHugePage - 1) / kHugePage * kHugePage;
+    // Address space only: a page holds memory once a row on it is decoded.
+    void *memory = mmap(nullptr, p->mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (memory == MAP_FAILED)
+        return nullptr;
+    p->base = static_cast<uchar *>(memory);
+#ifdef MADV_HUGEPAGE
+    if (!rowsRunSerially())
+        madvise(memory, p->mapped, MADV_HUGEPAGE);
+#endif
+    p->starts = std::move(pieceStarts);
+    p->starts.push_back(size.height());
+    p->state.assign(size_t(p->pieces()), Private::State::Empty);
+    p->jobs.resize(size_t(p->pieces()));
+    p->decodePiece = std::move(decodePiece);
+    p->decodeAll = std::move(decodeAll);
+    std::shared_ptr<PhotoRows> rows(new PhotoRows(std::move(p), size));
+    {
+        const std::lock_guard<std::mutex> guard(registry().lock);
+        registry().rows.push_back({rows->d->base, rows->d->mapped, rows});
+        ++g_registered;
+    }
+    return rows;
+}
+
+PhotoRows::~PhotoRows()
+{
+    for (const std::shared_ptr<PoolJob> &job : d->jobs) {
+        if (job && !job->cancelIfNotStarted())
+            job->wait();
+    }
+    {
+        const std::lock_guard<std::mutex> guard(registry().lock);
+        std::vector<Registered> &all = registry().rows;
+        all.erase(std::remove_if(all.begin(), all.end(), [this](const Registered &r) { return r.base == d->base; }),
+                  all.end());
+        --g_registered;
+    }
+    munmap(d->base, d->mapped);
+}
+
+QImage PhotoRows::picture()
+{
+    auto *keep = new std::shared_ptr<PhotoRows>(shared_from_this());
+    return QImage(
+        d->base, m_size.width(), m_size.height(), d->bpl, QImage::Format_ARGB32_Premultiplied,
+        [](void *info) { delete static_cast<std::shared_ptr<PhotoRows> *>(info); }, keep);
+}
+
+void PhotoRows::ahead(int first, int end)
+{
+    first = std::max(0, first);
+    end = std::min(m_size.height(), end);
+    if (first >= end || rowsRunSerially())
+        return;
+    const std::lock_guard<std::mutex> guard(d->lock);
+    if (d->whole || d->failed)
+        return;
+    for (int i = d->pieceOf(first), last = d->pieceOf(end - 1); i <= last; ++i) {
+        if (d->state[size_t(i)] != Private::State::Empty)
+            continue;
+        d->state[size_t(i)] = Private::State::Queued;
+        d->jobs[size_t(i)] = std::make_shared<PoolJob>(Pool::Parallel, [this, i] {
+            QImage view = d->view(m_size);
+            const bool ok = d->decodePiece(i, &view);
+            {
+                const std::lock_guard<std::mutex> done(d->lock);
+                d->state[size_t(i)] = ok ? Private::State::Done : Private::State::Failed;
+            }
+            d->changed.notify_all();
+        });
+    }
+}
+
+bool PhotoRows::need(int first, int end)
+{
+    first = std::max(0, first);
+    end = std::min(m_size.height(), end);
+    if (first >= end)
+        return true;
+    {
+        const std::lock_guard<std::mutex> guard(d->lock);
+        d->bandFirst = std::min(d->bandFirst, first);
+        d->bandEnd = std::max(d->bandEnd, end);
+        if (d->whole || d->failed)
+            return !d->failed;
+    }
+    // The pieces wanted now go to the pool together; waiting for one not
+    // begun decodes it here.
+    ahead(first, end);
+    const int p0 = d->pieceOf(first);
+    const int p1 = d->pieceOf(end - 1);
+    bool missing = false;
+    for (int i = p0; i <= p1; ++i) {
+        std::shared_ptr<PoolJob> job;
+        bool decodeHere = false;
+        {
+            const std::lock_guard<std::mutex> guard(d->lock);
+            if (d->state[size_t(i)] == Private::State::Empty) {
+                d->state[size_t(i)] = Private::State::Queued; // rows run serially: nothing went ahead
+                decodeHere = true;
+            } else {
+                job = d->jobs[size_t(i)];
+            }
+        }
+        if (decodeHere) {
+            QImage view = d->view(m_size);
+            const bool ok = d->decodePiece(i, &view);
+            {
+                const std::lock_guard<std::mutex> guard(d->lock);
+                d->state[size_t(i)] = ok ? Private::State::Done : Private::State::Failed;
+            }
+            d->changed.notify_all();
+        } else if (job) {
+            job->wait();
+        }
+        // Another thread may be decoding it, or the whole picture.
+        std::unique_lock<std::mutex> guard(d->lock);
+        d->changed.wait(guard, [&] { return d->state[size_t(i)] != Private::State::Queued || d->whole || d->failed; });
+        if (d->whole || d->failed)
+            return !d->failed;
+        missing = missing || d->state[size_t(i)] != Private::State::Done;
+    }
+    if (missing) {
+        // A piece the decoder would not take alone: the whole picture in one
+        // pass, which tells a damaged file from one it only warns about.
+        const std::lock_guard<std::mutex> one(d->wholeLock);
+        std::vector<std::shared_ptr<PoolJob>> jobs;
+        {
+            const std::lock_guard<std::mutex> guard(d->lock);
+            if (d->whole || d->failed)
+                return !d->failed;
+            jobs = d->jobs;
+        }
+        for (const std::shared_ptr<PoolJob> &job : jobs) {
+            if (job && !job->cancelIfNotStarted())
+                job->wait();
+        }
+        QImage view = d->view(m_size);
+        const bool ok = d->decodeAll(&view);
+        {
+            const std::lock_guard<std::mutex> guard(d->lock);
+            d->whole = ok;
+            d->failed = !ok;
+        }
+        d->changed.notify_all();
+        return ok;
+    }
+    ahead(end, end + std::max(kMinAhead, end - first));
+    return true;
+}
+
+void PhotoRows::beginBand()
+{
+    const std::lock_guard<std::mutex> guard(d->lock);
+    const int below = d->bandEnd - kKeptAbove;
+    d->bandFirst = INT_MAX;
+    d->bandEnd = 0;
+    if (d->whole || d->failed || below <= 0)
+        return;
+    // Only a run of pieces from the top, none of them being decoded.
+    int kept = 0;
+    while (kept < d->pieces() && d->starts[size_t(kept) + 1] <= below
+           && d->state[size_t(kept)] != Private::State::Queued)
+        ++kept;
+    if (kept == 0)
+        return;
+    for (int i = 0; i < kept; ++i) {
+        d->state[size_t(i)] = Private::State::Empty;
+        d->jobs[size_t(i)].reset();
+    }
+    const size_t bytes = size_t(d->starts[size_t(kept)]) * size_t(d->bpl) / kHugePage * kHugePage;
+    if (bytes > 0)
+        madvise(d->base, bytes, MADV_DONTNEED);
+}
+
+bool PhotoRows::failed() const
+{
+    const std::lock_guard<std::mutex> guard(d->lock);
+    return d->failed;
+}
+
+int PhotoRows::rowsHeld() const
+{
+    const std::lock_guard<std::mutex> guard(d->lock);
+    if (d->whole)
+        return m_size.height();
+    int rows = 0;
+    for (int i = 0; i < d->pieces(); ++i) {
+        if (d->state[size_t(i)] == Private::State::Done)
+            rows += d->starts[size_t(i) + 1] - d->starts[size_t(i)];
+    }
+    return rows;
+}
+
+std::shared_ptr<PhotoRows> PhotoRows::of(const QImage &image)
+{
+    if (g_registered.load() == 0 || image.isNull())
+        return nullptr;
+    const uchar *bits = image.constBits();
+    const std::lock_guard<std::mutex> guard(registry().lock);
+    for (const Registered &r : registry().rows) {
+        if (bits >= r.base && bits < r.base + r.bytes)
+            return r.rows.lock();
+    }
+    return nullptr;
+}
+
+bool PhotoRows::needRowsOf(const QImage &image, int first, int end)
+{
+    const std::shared_ptr<PhotoRows> rows = of(image);
+    if (!rows)
+        return true;
+    const int top = int((image.constBits() - rows->d->base) / rows->d->bpl);
+    return rows->need(top + first, top + end);
+}
+
+} // namespace platform

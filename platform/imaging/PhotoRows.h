@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+// A large picture decoded a piece of rows at a time as drawing asks for
+// them, so that a picture drawn a band of rows at a time is never held
+// whole. The picture is one block of address space; rows not made yet, or
+// dropped, hold no memory and read as zero, so whatever reads its pixels
+// asks for them first (needRowsOf / needAllOf). Pieces just below the rows
+// asked for are decoded ahead on the pool's threads.
+class PhotoRows : public std::enable_shared_from_this<PhotoRows>
+{
+public:
+    // Decodes piece `index` into `picture` (its rows only); false when the
+    // data is not as expected. Called from several threads at once.
+    using DecodePiece = std::function<bool(int index, QImage *picture)>;
+    // Decodes the whole picture into `picture`, when a piece could not be.
+    using DecodeAll = std::function<bool(QImage *picture)>;
+
+    // Piece i covers rows [pieceStarts[i], pieceStarts[i + 1]), the last one
+    // to the bottom; null when memory is short.
+    static std::shared_ptr<PhotoRows> make(QSize size, std::vector<int> pieceStarts, DecodePiece decodePiece,
+                                           DecodeAll decodeAll);
+    ~PhotoRows();
+    PhotoRows(const PhotoRows &) = delete;
+    PhotoRows &operator=(const PhotoRows &) = delete;
+
+    // The picture (premultiplied 32-bit); it keeps these rows alive.
+    QImage picture();
+    QSize size() const { return m_size; }
+
+    // Rows [first, end) made before it returns; false when they could not be.
+    bool need(int first, int end);
+    bool needAll() { return need(0, m_size.height()); }
+    // Starts decoding rows [first, end) on the pool, unless rows run serially.
+    void ahead(int first, int end);
+    // A new band of rows begins: rows well above those the last band asked
+    // for are dropped (asked for again, they are decoded again).
+    void beginBand();
+    bool failed() const;
+    // Rows resident now (for tests).
+    int rowsHeld() const;
+
+    // The rows of `image` (a picture of these rows or a view into one) that
+    // something is about to read; false when they could not be made. True
+    // at once for any other picture.
+    static bool needRowsOf(const QImage &image, int first, int end);
+    static bool needAllOf(const QImage &image) { return needRowsOf(image, 0, image.height()); }
+    // The rows `image` is a picture of or a view into; null for any other.
+    static std::shared_ptr<PhotoRows> of(const QImage &image);
+
+private:
+    struct Private;
+    explicit PhotoRows(std::unique_ptr<Private> d, QSize size);
+    std::unique_ptr<Private> d;
+    QSize m_size;
+};
+
+} // namespace platform

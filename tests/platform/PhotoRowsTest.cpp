@@ -1,0 +1,99 @@
+#include "platform/TypeTable.h"
+#include "platform/codec/ExportMetadata.h"
+#include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/JpegDecoder.h"
+#include "platform/imaging/ParallelRows.h"
+#include "platform/imaging/PhotoRows.h"
+#include "platform/render/DrawingContext.h"
+#include "platform/render/RenderBand.h"
+
+#include <QBuffer>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+// Large enough for the writer's strips, which put a restart marker after
+// every row of blocks; a colour edge every few rows.
+QByteArray stripedJpeg(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.fillRect(image.rect(), QColor(40, 90, 160));
+    for (int y = 0; y < h; y += 7)
+        p.fillRect(QRect(y % w, y, w / 3, 3), QColor::fromHsv((y * 5) % 360, 255, 230));
+    p.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(ImageEncoder::encode(&buffer, image, QString::fromLatin1(TypeTable::kJPEG), {}, 0.9, nullptr));
+    return bytes;
+}
+
+QImage oncePass(const QByteArray &data)
+{
+    const SerialRowsScope serial;
+    return JpegDecoder::decode(data).valueOr(QImage());
+}
+
+// Rows [top, top + rows) of `picture` drawn a little smaller over a canvas,
+// as a band of it.
+QImage band(const QImage &picture, int top, int rows)
+{
+    QImage out(picture.width(), rows, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter painter(&out);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.translate(0, -top);
+    const RenderBand window(&out, top, picture.width(), picture.height());
+    DrawingContext context(painter, picture.height());
+    context.drawImage(QRectF(10, 20, picture.width() - 30, picture.height() - 40), picture);
+    return out;
+}
+
+} // namespace
+
+TEST(PhotoRows, BandsDrawnAsDecodedMatchTheWholePictureAndDropTheRowsAbove)
+{
+    const QByteArray jpeg = stripedJpeg(2400, 1810);
+    const QImage whole = oncePass(jpeg);
+    const std::shared_ptr<PhotoRows> rows = JpegDecoder::decodeAsDrawn(jpeg);
+    ASSERT_TRUE(rows && !whole.isNull());
+    QImage picture = rows->picture();
+    EXPECT_EQ(rows->rowsHeld(), 0);
+    for (int top = 0; top < whole.height(); top += 256) {
+        rows->beginBand();
+        const int count = std::min(256, whole.height() - top);
+        ASSERT_TRUE(band(picture, top, count) == band(whole, top, count)) << top;
+    }
+    EXPECT_FALSE(rows->failed());
+    rows->beginBand();
+    EXPECT_LT(rows->rowsHeld(), whole.height() / 4);
+    // Rows dropped and asked for again are decoded again; a view into the
+    // picture asks for its own rows.
+    const QImage view(picture.constScanLine(100), 500, 300, picture.bytesPerLine(), picture.format());
+    ASSERT_TRUE(PhotoRows::needAllOf(view));
+    EXPECT_TRUE(view == whole.copy(0, 100, 500, 300));
+    ASSERT_TRUE(rows->needAll());
+    EXPECT_TRUE(picture == whole);
+}
+
+TEST(PhotoRows, APieceTheDecoderWarnsAboutGivesWhatOnePassGives)
+{
+    QByteArray jpeg = stripedJpeg(2400, 1810);
+    // A coded byte in the middle changed: no marker made, none stuffed.
+    qsizetype at = jpeg.size() / 2;
+    while (uchar(jpeg[at]) == 0xff || uchar(jpeg[at - 1]) == 0xff || (uchar(jpeg[at]) ^ 0x5a) == 0xff)
+        ++at;
+    jpeg[at] = char(uchar(jpeg[at]) ^ 0x5a);
+    const std::shared_ptr<PhotoRows> rows = JpegDecoder::decodeAsDrawn(jpeg);
+    ASSERT_TRUE(rows);
+    QImage picture = rows->picture();
+    ASSERT_TRUE(rows->needAll());
+    EXPECT_TRUE(picture == oncePass(jpeg));
+    // Without restart markers to cut it at, it is decoded whole as before.
+    EXPECT_FALSE(JpegDecoder::decodeAsDrawn(jpeg.left(jpeg.size() * 2 / 3)));
+}
