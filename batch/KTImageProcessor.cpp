@@ -75,6 +75,7 @@ struct LoadedPhoto {
     bool isPdf = false; // drawn by the design's own reader, page by page
     platform::ImageMetadata metadata;
     QString error;
+    QString advice; // what the user can do about it
 };
 
 // The colour space the photo is drawn in.
@@ -148,6 +149,7 @@ LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metada
     if (decoded.image.isNull()) {
         photo.error = decoded.error.description.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
                                               : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error.description);
+        photo.advice = QString::fromLatin1(KTImageProcessor::kDamagedPhotoAdvice);
         return photo;
     }
     QImage upright = std::move(decoded.image);
@@ -384,6 +386,8 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
         metadata = platform::ImageMetadata::fromFile(path);
     if (metadata.isNull()) {
         fail(error, QStringLiteral("The picture “%1” could not be opened.").arg(QFileInfo(path).fileName()));
+        if (error)
+            error->recoverySuggestion = QString::fromLatin1(kDamagedPhotoAdvice);
         return false;
     }
     const int orientation = proposedOrientationForImageSource(metadata);
@@ -404,6 +408,8 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     platform::TimingLog::mark("decoded");
     if (photo.upright.isNull() && !photo.isPdf) {
         fail(error, QStringLiteral("The picture “%1” could not be opened: %2").arg(QFileInfo(path).fileName(), photo.error));
+        if (error)
+            error->recoverySuggestion = photo.advice;
         return false;
     }
     if (cancelled && cancelled()) {

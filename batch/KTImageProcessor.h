@@ -30,6 +30,8 @@ public:
     using CancelCheck = std::function<bool()>;
 
     static constexpr const char *kRenderFailedFormat = "Failed to render the template %1 into an image of size %2";
+    static constexpr const char *kDamagedPhotoAdvice =
+        "Choose another photo, or save this one again from the program that made it.";
     // A canvas larger than this is given back after its file instead of kept for the next.
     static constexpr qint64 kKeptCanvasBytes = qint64(160) << 20;
 

@@ -328,6 +328,16 @@ TEST_F(CommandLineRun, DamagedFramePicturesOrLibraryGiveOneLineNamingTheFileAndW
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(QByteArray(4000, '\x5a')) == 4000;
     };
+    // A photo cut short: which, and what to do.
+    const QString png = apptest::freshDir() + "/cut.png";
+    ASSERT_TRUE(QImage(QImage(photo).scaled(300, 200)).save(png));
+    ASSERT_TRUE(QFile::resize(png, QFileInfo(png).size() / 2));
+    const Outcome cut = kantelo({"-template=Gallery White", "-process", png}, profile);
+    EXPECT_EQ(cut.exitCode, 1);
+    EXPECT_EQ(cut.errorLines(), 1) << cut.errors.toStdString();
+    EXPECT_TRUE(cut.errors.contains("“" + png + "” could not be opened")) << cut.errors.toStdString();
+    EXPECT_TRUE(cut.errors.contains("Choose another photo"));
+
     for (const QString &name : QDir(support + "/Frames").entryList(QDir::Files))
         ASSERT_TRUE(spoil(support + "/Frames/" + name));
 
