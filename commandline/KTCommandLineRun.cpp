@@ -88,12 +88,6 @@ QString storeAdvice(const Error &error)
         return QString::fromLatin1(KTCommandLineRun::kDamagedStoreAdvice);
     if (error.code == StoreTooNew)
         return QString::fromLatin1(KTCommandLineRun::kNewerStoreAdvice);
-    const QString detail = error.userInfo.value(QStringLiteral("detail")).toString();
-    if (detail.contains(QLatin1String("read-only")) || detail.contains(QLatin1String("readonly"))
-        || detail.contains(QLatin1String("unable to open")))
-        return QString::fromLatin1(KTCommandLineRun::kUnwritableStoreAdvice);
-    if (detail.contains(QLatin1String("locked")))
-        return QString::fromLatin1(KTCommandLineRun::kLockedStoreAdvice);
     return {};
 }
 
@@ -113,11 +107,12 @@ void installPresenters()
         QString path = error.userInfo.value(QStringLiteral("NSFilePath")).toString();
         if (path.isEmpty())
             path = error.userInfo.value(QStringLiteral("path")).toString();
-        text = namingFile(text, QDir::toNativeSeparators(path));
+        const QString advice = error.recoverySuggestion.isEmpty() ? storeAdvice(error) : error.recoverySuggestion;
+        if (path.isEmpty() || !advice.contains(QDir::toNativeSeparators(path)))
+            text = namingFile(text, QDir::toNativeSeparators(path));
         const QString reason = error.userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString();
         if (!reason.isEmpty() && !text.contains(reason))
             text += QStringLiteral(": ") + reason;
-        const QString advice = error.recoverySuggestion.isEmpty() ? storeAdvice(error) : error.recoverySuggestion;
         if (!advice.isEmpty())
             text += QLatin1Char(' ') + advice;
         fail(text);

@@ -35,8 +35,6 @@ public:
     static constexpr const char *kDamagedStoreAdvice =
         "Start Kantelo to move it aside, keeping it, and begin a new one.";
     static constexpr const char *kNewerStoreAdvice = "Use the newer Kantelo that wrote it.";
-    static constexpr const char *kUnwritableStoreAdvice = "Make it and its folder writable, then try again.";
-    static constexpr const char *kLockedStoreAdvice = "Another program is using it: try again once it is done.";
     // The Preferences' JPEG quality before the user chose one, in percent.
     static constexpr int kFactoryQuality = 90;
 

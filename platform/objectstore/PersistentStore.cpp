@@ -6,6 +6,7 @@
 
 #include <QDataStream>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSet>
@@ -186,7 +187,17 @@ PersistentStore::~PersistentStore() = default;
 
 Error PersistentStore::makeError(int code, const QString &description, const Error &cause) const
 {
-    return storeError(code, description, m_path, cause.description);
+    Error error = storeError(code, description, m_path, cause.description);
+    // What the user can do about a file they can mend themselves.
+    const QString path = QDir::toNativeSeparators(m_path);
+    if (m_path.isEmpty() || cause.domain != QLatin1String(kSqliteErrorDomain))
+        return error;
+    if (cause.code == SQLITE_READONLY || cause.code == SQLITE_CANTOPEN || cause.code == SQLITE_PERM)
+        error.recoverySuggestion = QStringLiteral("Make “%1” and its folder writable, then try again.").arg(path);
+    else if (cause.code == SQLITE_BUSY || cause.code == SQLITE_LOCKED)
+        error.recoverySuggestion =
+            QStringLiteral("Another program is using “%1”: try again once it is done.").arg(path);
+    return error;
 }
 
 std::shared_ptr<PersistentStore> PersistentStore::openSQLite(const QString &path,

@@ -617,6 +617,7 @@ TEST(ObjectStoreSchema, AReadOnlyStoreIsRefusedAndOpensOnceWritableAgain)
     Error error;
     EXPECT_FALSE(PersistentStore::openSQLite(path, makeModel(), &error));
     EXPECT_TRUE(error.description.contains("read-only")) << error.description.toStdString();
+    EXPECT_TRUE(error.recoverySuggestion.contains("“" + path + "” and its folder writable"));
     EXPECT_FALSE(PersistentStore::metadataForStoreAtPath(path, &error).has_value());
     // Nothing as read-only as the store is left beside it to keep it shut.
     EXPECT_FALSE(QFileInfo::exists(path + "-shm"));
