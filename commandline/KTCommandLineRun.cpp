@@ -22,6 +22,7 @@
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/objectstore/PersistentStore.h"
+#include "stores/KTFrameLibraryImporter.h"
 #include "stores/LibraryStore.h"
 
 #include <QDir>
@@ -216,6 +217,9 @@ int run(const QStringList &arguments)
     // to the count. The settings are made here, on this thread.
     UserDefaults::standard();
     runInBackground([] { VLKitUtils::load(); });
+    // A run killed while it imported the built-in frames left their unpacked
+    // archive in the data folder; no window may ever start to remove it.
+    runInBackground([] { KTFrameLibraryImporter::removeStaleImportFolders(applicationSupportFolder()); });
     // The stores come first, whatever follows: a first start imports the
     // built-in frames and designs even when this photo can't be framed.
     Profile profile;

@@ -324,6 +324,9 @@ TEST_F(CommandLineRun, DamagedFramePicturesOrLibraryGiveOneLineNamingTheFileAndW
     ASSERT_EQ(kantelo({"-template=Gallery White", "-process", photo}, profile).exitCode, 0);
     const QByteArray before = digest(photo);
     const QString support = profile + "/data/Kantelo";
+    // What a run killed mid-import left behind goes at the next run.
+    const QString killed = support + "/.ktframes-import-999999999-AbCdEf";
+    ASSERT_TRUE(QDir().mkpath(killed + "/Graphics"));
     const auto spoil = [](const QString &path) {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(QByteArray(4000, '\x5a')) == 4000;
@@ -337,6 +340,7 @@ TEST_F(CommandLineRun, DamagedFramePicturesOrLibraryGiveOneLineNamingTheFileAndW
     EXPECT_EQ(cut.errorLines(), 1) << cut.errors.toStdString();
     EXPECT_TRUE(cut.errors.contains("“" + png + "” could not be opened")) << cut.errors.toStdString();
     EXPECT_TRUE(cut.errors.contains("Choose another photo"));
+    EXPECT_FALSE(QFileInfo::exists(killed));
 
     for (const QString &name : QDir(support + "/Frames").entryList(QDir::Files))
         ASSERT_TRUE(spoil(support + "/Frames/" + name));
