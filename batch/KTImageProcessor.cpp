@@ -96,8 +96,9 @@ void setColorSpace(QImage &upright, const platform::ImageMetadata &metadata)
 // JPEG that needs no turning, at full size; null otherwise.
 QImage photoAsDrawn(const QByteArray &data, const platform::ImageMetadata &metadata)
 {
-    // The rows the first bands draw, decoded while the design is read.
-    constexpr int kFirstRows = 1024;
+    // The rows the first bands draw, decoded while the stores open and the
+    // design is read: as many as the bands hold at their peak anyway.
+    constexpr int kFirstRows = 2048;
     if (platform::rowsRunSerially() || metadata.orientation() != 1 || !platform::JpegDecoder::canDecode(data)
         || !platform::ImageDecoder::fitsInMemory(platform::ImageDecoder::headerSize(data)))
         return {};

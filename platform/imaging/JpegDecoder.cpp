@@ -481,7 +481,7 @@ Result<QImage> JpegDecoder::decodeAtLeast(const QByteArray &data, const QSize &a
 std::shared_ptr<PhotoRows> JpegDecoder::decodeAsDrawn(const QByteArray &data)
 {
     // Pieces of about this many rows: each decodes an interval more at either end.
-    constexpr int kPieceRows = 128;
+    constexpr int kPieceRows = 256;
     if (!canDecode(data))
         return nullptr;
     std::optional<ScanLayout> found = scanLayout(data);
