@@ -171,7 +171,7 @@ void take(ImageDecoder::Result &result, Result<QImage> decoded)
 
 } // namespace
 
-bool ImageDecoder::fitsInMemory(const QSize &size, Error *error)
+bool ImageDecoder::fitsInMemory(const QSize &size, Error *error, const QSize &pictureSize)
 {
     if (size.width() <= 0 || size.height() <= 0)
         return true;
@@ -182,8 +182,8 @@ bool ImageDecoder::fitsInMemory(const QSize &size, Error *error)
     setError(error, QStringLiteral("The picture is %1 × %2 pixels: opening and framing it needs about %3, "
                                    "more than the %4 of memory Kantelo can have now. Close other programs, "
                                    "or open a smaller copy of the picture.")
-                        .arg(size.width())
-                        .arg(size.height())
+                        .arg(pictureSize.isValid() ? pictureSize.width() : size.width())
+                        .arg(pictureSize.isValid() ? pictureSize.height() : size.height())
                         .arg(gigabytes(needed), gigabytes(memory)));
     return false;
 }
@@ -226,12 +226,22 @@ ImageDecoder::Result ImageDecoder::decodeAtLeast(const QByteArray &data, const Q
         return decode(data);
     if (JpegDecoder::canDecode(data)) {
         Result result;
+        const QSize stored = JpegDecoder::storedSize(data);
+        if (!fitsInMemory(JpegDecoder::decodedSize(stored, atLeast), &result.error, stored)) {
+            result.tooLarge = true;
+            return result;
+        }
         JpegDecoder::Status status = JpegDecoder::Status::Ok;
         take(result, JpegDecoder::decodeAtLeast(data, atLeast, &status));
         if (status != JpegDecoder::Status::Unsupported)
             return result;
     } else if (HeifDecoder::canDecode(data)) {
         Result result;
+        // Without a thumbnail large enough, the whole picture is decoded.
+        if (!fitsInMemory(HeifDecoder::storedSize(data), &result.error)) {
+            result.tooLarge = true;
+            return result;
+        }
         take(result, HeifDecoder::decodeAtLeast(data, atLeast));
         result.orientationApplied = true;
         return result;

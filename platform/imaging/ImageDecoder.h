@@ -42,7 +42,8 @@ public:
     // Whether decoding a picture of `size` and rendering it framed fits the
     // memory this process can have; when not, `error` names both sizes and
     // what to do. Every decode checks this before it allocates anything.
-    static bool fitsInMemory(const QSize &size, Error *error = nullptr);
+    // A reduced decode checks the size it gives, and names the picture's own.
+    static bool fitsInMemory(const QSize &size, Error *error = nullptr, const QSize &pictureSize = QSize());
     // The memory figure the check uses: what the process can still get (the
     // machine's available memory, its control group's limit, its address
     // space and data limits) unless set (tests simulate a smaller machine;

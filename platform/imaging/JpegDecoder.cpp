@@ -524,6 +524,14 @@ int JpegDecoder::piecewiseDecodes()
     return g_piecewise.load();
 }
 
+QSize JpegDecoder::decodedSize(const QSize &stored, const QSize &atLeast)
+{
+    if (!stored.isValid())
+        return stored;
+    const unsigned eighths = eighthsFor(stored.width(), stored.height(), atLeast);
+    return QSize(int((qint64(stored.width()) * eighths + 7) / 8), int((qint64(stored.height()) * eighths + 7) / 8));
+}
+
 QSize JpegDecoder::storedSize(const QByteArray &data)
 {
     if (!canDecode(data))

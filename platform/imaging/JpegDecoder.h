@@ -30,6 +30,8 @@ public:
     static Result<QImage> decodeAtLeast(const QByteArray &data, const QSize &atLeast, Status *status = nullptr);
     // The stored pixel size from the header alone; invalid when unreadable.
     static QSize storedSize(const QByteArray &data);
+    // The size decodeAtLeast gives a picture stored at `stored`.
+    static QSize decodedSize(const QSize &stored, const QSize &atLeast);
     // Pictures with a restart marker every few rows of blocks decode in
     // pieces on the pool's threads (not inside a SerialRowsScope), to the
     // same pixels; how many did so far (for tests).

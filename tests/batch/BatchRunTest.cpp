@@ -233,6 +233,15 @@ TEST(BatchRun, FixedSizesAndCancelLeavesOnlyWholeFiles)
                                                      QUrl::fromLocalFile(none), &error));
     EXPECT_EQ(error.description, QStringLiteral("Memory allocation error"));
     EXPECT_TRUE(filesIn(none).isEmpty());
+    // A JPEG decoded reduced for a fixed size is checked at the size it decodes to.
+    platform::ImageDecoder::setMachineMemory(qint64(2) << 20);
+    const bool reduced = KTImageProcessor::processImageAtURL(
+        files.first(), *options(files, KTImageFileFormat::PNGFileFormat(), fixed), QUrl::fromLocalFile(none), &error);
+    platform::ImageDecoder::setMachineMemory(0);
+    EXPECT_FALSE(reduced);
+    EXPECT_TRUE(error.description.contains("1600 × 1200") && !error.description.contains("damaged"))
+        << error.description.toStdString();
+    EXPECT_TRUE(filesIn(none).isEmpty());
 
     // A PDF chosen directly is framed from its page.
     const QString pdfPath = src + QStringLiteral("/page.pdf");
