@@ -1,5 +1,8 @@
 #include "kit/HttpClient.h"
 
+#include "platform/ThreadPools.h"
+
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QList>
@@ -7,10 +10,12 @@
 #include <QPair>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 
 #include <zlib.h>
 
+#include <atomic>
 #include <optional>
 
 namespace {
@@ -107,10 +112,11 @@ public:
         m_poll.start();
     }
 
-    Response run(QUrl url)
+    Response run(Request request)
     {
         for (int redirects = 0;; ++redirects) {
-            if (!once(url))
+            const QUrl url = request.url;
+            if (!once(request))
                 break;
             if (!isRedirect(m_response.status) || m_location.isEmpty())
                 break;
@@ -129,13 +135,23 @@ public:
                 fail(Failure::Transfer, QStringLiteral("Insecure redirect"));
                 break;
             }
-            url = next;
+            // Only 307 and 308 ask for the same request again; after any
+            // other redirect a POST's body is not sent on.
+            if (m_response.status != 307 && m_response.status != 308) {
+                request.method = "GET";
+                request.contentType.clear();
+                request.body.clear();
+            }
+            request.url = next;
             m_response = Response();
         }
         if (m_response.failure != Failure::None) {
             m_client.m_connection.reset();
             m_response.status = 0;
+            m_response.headers.clear();
             m_response.body = QByteArray();
+        } else {
+            m_response.url = request.url;
         }
         return std::move(m_response);
     }
@@ -418,8 +434,9 @@ private:
         return values;
     }
 
-    bool send(const QUrl &url)
+    bool send(const Request &request)
     {
+        const QUrl &url = request.url;
         QUrl target = url;
         if (target.path().isEmpty())
             target.setPath(QStringLiteral("/"));
@@ -431,13 +448,18 @@ private:
         QByteArray host = hostForHeader(url).toLatin1();
         if (url.port() != -1)
             host += ':' + QByteArray::number(url.port());
-        QByteArray request = "GET " + path + " HTTP/1.1\r\nHost: " + host
-                             + "\r\nConnection: keep-alive\r\nAccept-Encoding: gzip, deflate\r\n"
-                               "User-Agent: Mozilla/5.0\r\n";
+        QByteArray head = request.method + ' ' + path + " HTTP/1.1\r\nHost: " + host
+                          + "\r\nConnection: keep-alive\r\nAccept-Encoding: gzip, deflate\r\nUser-Agent: "
+                          + request.userAgent + "\r\n";
         if (connection.absoluteForm && !connection.proxyAuthorization.isEmpty())
-            request += "Proxy-Authorization: " + connection.proxyAuthorization + "\r\n";
+            head += "Proxy-Authorization: " + connection.proxyAuthorization + "\r\n";
+        const bool withBody = request.method == "POST";
+        if (withBody && !request.contentType.isEmpty())
+            head += "Content-Type: " + request.contentType + "\r\n";
+        if (withBody)
+            head += "Content-Length: " + QByteArray::number(request.body.size()) + "\r\n";
         m_gotByte = false;
-        return socket()->write(request + "\r\n") > 0 || fail(Failure::Transfer, socket()->errorString());
+        return socket()->write(head + "\r\n" + request.body) > 0 || fail(Failure::Transfer, socket()->errorString());
     }
 
     bool readResponse()
@@ -450,6 +472,7 @@ private:
         if (m_status == 101)
             return malformed();
         m_response.status = m_status;
+        m_response.headers = m_fields;
         m_location.clear();
         if (isRedirect(m_status)) {
             const QList<QByteArray> locations = fieldValues("location");
@@ -601,13 +624,13 @@ private:
 
     // One request on a connection; a kept connection that turns out to be
     // closed before a byte came is replaced once.
-    bool once(const QUrl &url)
+    bool once(const Request &request)
     {
         for (bool mayReuse = true;; mayReuse = false) {
-            if (!open(url, mayReuse))
+            if (!open(request.url, mayReuse))
                 return false;
             const bool reused = m_reused;
-            if (send(url) && readResponse())
+            if (send(request) && readResponse())
                 return true;
             if (!reused || m_gotByte || m_response.failure != Failure::Transfer)
                 return false;
@@ -642,8 +665,9 @@ HttpClient::HttpClient(std::function<bool()> cancelled)
 
 HttpClient::~HttpClient() = default;
 
-HttpClient::Response HttpClient::get(const QUrl &url, const Limits &limits)
+HttpClient::Response HttpClient::send(const Request &request, const Limits &limits)
 {
+    const QUrl &url = request.url;
     Response response;
     if (!url.isValid() || url.host().isEmpty()
         || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
@@ -652,5 +676,33 @@ HttpClient::Response HttpClient::get(const QUrl &url, const Limits &limits)
         return response;
     }
     Exchange exchange(*this, limits);
-    return exchange.run(url);
+    return exchange.run(request);
+}
+
+void HttpClient::sendInBackground(Request request, const Limits &limits, QObject *context,
+                                  std::function<void(Response)> done)
+{
+    struct Pending {
+        std::atomic_bool gone{false};
+        std::function<void(Response)> done;
+    };
+    auto pending = std::make_shared<Pending>();
+    pending->done = std::move(done);
+    // Set on the context's own thread as it goes, read by the worker while it waits.
+    QObject::connect(context, &QObject::destroyed, [pending] { pending->gone = true; });
+    platform::runInBackground([pending, request = std::move(request), limits] {
+        HttpClient client(
+            [&pending] { return pending->gone.load() || QThread::currentThread()->isInterruptionRequested(); });
+        Response response = client.send(request, limits);
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app || pending->gone)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [pending, response = std::move(response)]() mutable {
+                if (!pending->gone)
+                    pending->done(std::move(response));
+            },
+            Qt::QueuedConnection);
+    });
 }

@@ -19,7 +19,7 @@ PostFormRequest requestWithURLPostForm(const QUrl &url, const QList<QPair<QStrin
     PostFormRequest result;
     // A fresh UUID cannot occur in any value by chance.
     result.boundary = QStringLiteral("x-mime-boundary://%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
-    QByteArray &body = result.body;
+    QByteArray &body = result.request.body;
     for (const auto &[name, value] : fields) {
         QByteArray bytes;
         if (value.typeId() == QMetaType::QString) {
@@ -38,10 +38,9 @@ PostFormRequest requestWithURLPostForm(const QUrl &url, const QList<QPair<QStrin
     }
     pw_appendString(body, QStringLiteral("\r\n--%1--\r\n").arg(result.boundary));
 
-    result.request = QNetworkRequest(url);
-    result.request.setHeader(QNetworkRequest::ContentTypeHeader,
-                             QStringLiteral("multipart/form-data; boundary=%1").arg(result.boundary));
-    result.request.setHeader(QNetworkRequest::ContentLengthHeader, qint64(body.size()));
+    result.request.url = url;
+    result.request.method = "POST";
+    result.request.contentType = "multipart/form-data; boundary=" + result.boundary.toUtf8();
     return result;
 }
 

@@ -1,16 +1,16 @@
 #pragma once
 
+#include "kit/HttpClient.h"
+
 #include <QByteArray>
 #include <QList>
-#include <QNetworkRequest>
 #include <QPair>
 #include <QUrl>
 #include <QVariant>
 
-// A multipart form request: the request with its headers and the body.
+// A multipart form request: a POST with its content type and body.
 struct PostFormRequest {
-    QNetworkRequest request;
-    QByteArray body;
+    HttpClient::Request request;
     QString boundary;
 };
 

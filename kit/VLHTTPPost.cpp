@@ -3,54 +3,29 @@
 #include "kit/VLHTTPPostDelegate.h"
 #include "kit/VLKitUtils.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QStringDecoder>
-#include <QThreadStorage>
 #include <QUuid>
 
 namespace {
 
-QString contentType(const QString &boundary)
+QByteArray contentType(const QString &boundary)
 {
-    return QStringLiteral("multipart/form-data; boundary=%1").arg(boundary);
-}
-
-// Statuses of an answer (4xx, 5xx) arrive as reply errors too; only the
-// others mean that no answer came.
-bool isTransportError(QNetworkReply::NetworkError error)
-{
-    const int code = int(error);
-    return code != 0 && (code < 200 || (code >= 300 && code < 400));
+    return "multipart/form-data; boundary=" + boundary.toUtf8();
 }
 
 } // namespace
 
 VLHTTPPost::VLHTTPPost(const QUrl &url, QObject *parent)
     : QObject(parent)
-    , m_url(url)
-    , m_request(url)
     , m_boundary(QString::fromLatin1(kBoundary))
 {
-    m_request.setHeader(QNetworkRequest::ContentTypeHeader, contentType(m_boundary));
+    m_request.url = url;
+    m_request.method = "POST";
+    m_request.contentType = contentType(m_boundary);
 }
 
-VLHTTPPost::~VLHTTPPost()
-{
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-        delete m_reply.data();
-    }
-}
-
-QNetworkAccessManager *VLHTTPPost::sharedNetworkAccessManager()
-{
-    static QThreadStorage<QNetworkAccessManager *> managers;
-    if (!managers.hasLocalData())
-        managers.setLocalData(new QNetworkAccessManager);
-    return managers.localData();
-}
+// A request still on its way ends with its poster (it is the request's context).
+VLHTTPPost::~VLHTTPPost() = default;
 
 bool VLHTTPPost::boundaryOccursIn(const QString &boundary) const
 {
@@ -97,7 +72,7 @@ void VLHTTPPost::addNewDataForFieldName(const QByteArray &data, const QString &n
             + QUuid::createUuid().toString(QUuid::Id128);
     } while (boundaryOccursIn(boundary));
     m_boundary = boundary;
-    m_request.setHeader(QNetworkRequest::ContentTypeHeader, contentType(m_boundary));
+    m_request.contentType = contentType(m_boundary);
     rebuildBody();
 }
 
@@ -108,7 +83,7 @@ void VLHTTPPost::addNewStringForFieldName(const QString &string, const QString &
 
 void VLHTTPPost::postForm()
 {
-    if (m_reply)
+    if (m_posting)
         return; // one request at a time
     if (m_agentString.isNull()) {
         m_agentString = QStringLiteral("%1/%2 (%3)")
@@ -119,42 +94,32 @@ void VLHTTPPost::postForm()
         m_formData += "--" + m_boundary.toUtf8() + "--\r\n";
         m_closed = true;
     }
-    m_request.setRawHeader("User-Agent", m_agentString.toUtf8());
-    m_request.setHeader(QNetworkRequest::ContentLengthHeader, qint64(m_formData.size()));
-    m_request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    m_request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    m_request.userAgent = m_agentString.toUtf8();
+    m_request.body = m_formData;
 
     m_receivedData.reset();
     m_response.reset();
-    QNetworkReply *reply = sharedNetworkAccessManager()->post(m_request, m_formData);
-    reply->setParent(this); // goes with the poster
-    m_reply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { finished(reply); });
+    m_posting = true;
+    HttpClient::sendInBackground(m_request, kAnswerLimits, this,
+                                 [this](HttpClient::Response response) { finished(std::move(response)); });
 }
 
-void VLHTTPPost::finished(QNetworkReply *reply)
+void VLHTTPPost::finished(HttpClient::Response response)
 {
-    if (reply != m_reply)
-        return;
-    m_reply = nullptr;
-    reply->deleteLater();
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool failed = isTransportError(reply->error()) || !status.isValid();
-    if (status.isValid())
-        m_response = Response{status.toInt(), reply->rawHeaderPairs(), reply->url()};
+    m_posting = false;
+    // Any status is an answer; only a request that got none has failed.
+    const bool failed = response.failure != HttpClient::Failure::None;
+    if (!failed)
+        m_response = Response{response.status, response.headers, response.url};
 
     QPointer<VLHTTPPost> self(this);
     auto *delegate = dynamic_cast<VLHTTPPostDelegate *>(m_delegate.data());
     if (failed) {
-        platform::Error error;
-        error.domain = QStringLiteral("QtNetwork");
-        error.code = int(reply->error()) != 0 ? int(reply->error()) : int(QNetworkReply::UnknownNetworkError);
-        error.description = reply->errorString();
+        const platform::Error error = platform::describedError(response.error, int(response.failure));
         if (delegate)
             delegate->HTTPPostDidFailWithError(this, error);
     } else {
-        m_receivedData = reply->readAll();
+        m_receivedData = std::move(response.body);
         if (delegate)
             delegate->HTTPPostDidFinishLoading(this);
     }

@@ -1,19 +1,17 @@
 #pragma once
 
+#include "kit/HttpClient.h"
+
 #include <QByteArray>
 #include <QList>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
 
 #include <optional>
 
-class QNetworkAccessManager;
-
 // Sends one HTML-form POST with a multipart/form-data body and tells its
-// delegate, on the thread that posted, whether an answer came back.
+// delegate, on the main thread, whether an answer came back.
 //
 // With autoDelete set, the poster deletes itself once it has delivered its
 // outcome, so a caller may let go of it right after postForm().
@@ -25,15 +23,19 @@ public:
 
     struct Response {
         int statusCode = 0;
-        QList<QNetworkReply::RawHeaderPair> headers;
+        QList<QPair<QByteArray, QByteArray>> headers; // names in lower case
         QUrl url;
     };
+
+    // A form's answer is a short acknowledgement; anything much longer, or
+    // slower, is no answer.
+    static constexpr HttpClient::Limits kAnswerLimits{64 * 1024, 30000, 120000};
 
     explicit VLHTTPPost(const QUrl &url, QObject *parent = nullptr);
     ~VLHTTPPost() override;
 
     // The request as built so far, and the body.
-    const QNetworkRequest &postRequest() const { return m_request; }
+    const HttpClient::Request &postRequest() const { return m_request; }
     const QByteArray &formData() const { return m_formData; }
     QString boundary() const { return m_boundary; }
 
@@ -52,7 +54,7 @@ public:
 
     // Closes the body (once) and sends it.
     void postForm();
-    bool isPosting() const { return m_reply != nullptr; }
+    bool isPosting() const { return m_posting; }
 
     // The body of an answer; none before it came or after a failure.
     std::optional<QByteArray> receivedData() const { return m_receivedData; }
@@ -60,9 +62,6 @@ public:
     QString receivedString() const;
     // The answer's status and headers; none when nothing came back.
     std::optional<Response> response() const { return m_response; }
-
-    // The one network access manager of the calling thread.
-    static QNetworkAccessManager *sharedNetworkAccessManager();
 
 private:
     struct Field {
@@ -72,10 +71,9 @@ private:
     void appendPart(const Field &field);
     void rebuildBody();
     bool boundaryOccursIn(const QString &boundary) const;
-    void finished(QNetworkReply *reply);
+    void finished(HttpClient::Response response);
 
-    QUrl m_url;
-    QNetworkRequest m_request;
+    HttpClient::Request m_request;
     QByteArray m_formData;
     QList<Field> m_fields;
     QString m_boundary;
@@ -83,7 +81,7 @@ private:
     bool m_autoDelete = false;
     QString m_agentString;
     QPointer<QObject> m_delegate;
-    QPointer<QNetworkReply> m_reply;
+    bool m_posting = false;
     std::optional<QByteArray> m_receivedData;
     std::optional<Response> m_response;
 };

@@ -17,9 +17,7 @@
 #include <QHBoxLayout>
 #include <QHostAddress>
 #include <QLabel>
-#include <QNetworkAccessManager>
 #include <QNetworkInterface>
-#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QVBoxLayout>
@@ -64,14 +62,8 @@ PWFeedbackController::PWFeedbackController()
 {
 }
 
-PWFeedbackController::~PWFeedbackController()
-{
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-        delete m_reply.data();
-    }
-}
+// A request still on its way ends with its window's controller.
+PWFeedbackController::~PWFeedbackController() = default;
 
 PWFeedbackController *PWFeedbackController::sharedController()
 {
@@ -344,27 +336,22 @@ void PWFeedbackController::postFeedback()
         fields.append({QStringLiteral("name"), name});
 
     const PostFormRequest form = postForm::requestWithURLPostForm(postURL(), fields);
-    QNetworkReply *reply = VLHTTPPost::sharedNetworkAccessManager()->post(form.request, form.body);
-    reply->setParent(this); // a closed window takes its request with it
-    m_reply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { sendingFinished(reply); });
+    m_sending = true;
+    // A closed window takes its request with it.
+    HttpClient::sendInBackground(form.request, VLHTTPPost::kAnswerLimits, this,
+                                 [this](const HttpClient::Response &response) { sendingFinished(response); });
 }
 
-void PWFeedbackController::sendingFinished(QNetworkReply *reply)
+void PWFeedbackController::sendingFinished(const HttpClient::Response &response)
 {
-    reply->deleteLater();
-    if (reply != m_reply)
-        return;
-    m_reply = nullptr;
+    m_sending = false;
     if (shared() != this)
         return; // this window was closed meanwhile
 
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool sent = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+    const bool answered = response.failure == HttpClient::Failure::None;
+    const bool sent = answered && response.status >= 200 && response.status < 300;
     if (!sent) {
-        const QString reason = reply->error() != QNetworkReply::NoError
-            ? reply->errorString()
-            : QStringLiteral("HTTP status %1").arg(status);
+        const QString reason = answered ? QStringLiteral("HTTP status %1").arg(response.status) : response.error;
         platform::logLine(QString::fromLatin1(kSendFailedLog).arg(reason));
         // The window stays with the user's text so it can be sent again.
         setSending(false);

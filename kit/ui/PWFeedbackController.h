@@ -1,10 +1,10 @@
 #pragma once
 
+#include "kit/HttpClient.h"
 #include "platform/ui/WindowController.h"
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -61,7 +61,7 @@ public:
 
     int currentSection() const { return m_currentSection; }
     QString sectionString(int section) const;
-    bool isSending() const { return m_reply != nullptr; }
+    bool isSending() const { return m_sending; }
 
     QPlainTextEdit *textView() const { return m_textView; }
     QComboBox *emailAddressComboBox() const { return m_emailAddressComboBox; }
@@ -81,7 +81,7 @@ protected:
     void windowWillClose() override;
 
 private:
-    void sendingFinished(QNetworkReply *reply);
+    void sendingFinished(const HttpClient::Response &response);
     void setSending(bool sending);
     void placeCursorOnSecondLine();
 
@@ -94,5 +94,5 @@ private:
     QPointer<QTabBar> m_segmentedControl;
     std::array<QString, 3> m_sectionStrings;
     int m_currentSection = 0;
-    QPointer<QNetworkReply> m_reply;
+    bool m_sending = false;
 };

@@ -1,6 +1,7 @@
 #include "kit/HttpClient.h"
 
 #include <QNetworkProxy>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -17,6 +18,7 @@ class RawServer
 public:
     std::function<void(QTcpSocket *, const QByteArray &head)> answer;
     QList<QByteArray> heads;
+    QList<QByteArray> bodies;
     int connections = 0;
     qint64 written = 0;
 
@@ -30,8 +32,14 @@ public:
                 QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
                     buffer->append(socket->readAll());
                     for (qsizetype end; (end = buffer->indexOf("\r\n\r\n")) >= 0;) {
+                        static const QRegularExpression field("\r\ncontent-length: *(\\d+)",
+                                                              QRegularExpression::CaseInsensitiveOption);
+                        const qsizetype length = field.match(buffer->left(end)).captured(1).toLongLong();
+                        if (buffer->size() < end + 4 + length)
+                            break;
                         heads.append(buffer->left(end));
-                        buffer->remove(0, end + 4);
+                        bodies.append(buffer->mid(end + 4, length));
+                        buffer->remove(0, end + 4 + length);
                         answer(socket, heads.last());
                     }
                 });
@@ -168,6 +176,40 @@ TEST(HttpClient, FollowsRedirectsAndGoesThroughTheProxy)
     const HttpClient::Response refused = client.get(QUrl("https://service.invalid/x"), kLimits);
     EXPECT_EQ(refused.failure, HttpClient::Failure::Transfer);
     EXPECT_TRUE(server.heads.last().startsWith("CONNECT service.invalid:443 HTTP/1.1\r\n"));
+}
+
+// A POST's body goes to the server; after a redirect it goes on as a GET
+// without it, but as the same POST after a 307 or 308.
+TEST(HttpClient, PostsItsBodyAndRedirectsIt)
+{
+    RawServer server;
+    server.answer = [&](QTcpSocket *s, const QByteArray &head) {
+        const QByteArray p = path(head);
+        if (p == "/302" || p == "/307")
+            s->write("HTTP/1.1 " + p.mid(1) + " Moved\r\nLocation: /to\r\nContent-Length: 0\r\n\r\n");
+        else
+            s->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    };
+    HttpClient client;
+    HttpClient::Request post;
+    post.method = "POST";
+    post.contentType = "multipart/form-data; boundary=b";
+    post.body = QByteArray("a\0\r\n\r\nb", 7);
+    for (const char *from : {"/302", "/307"}) {
+        SCOPED_TRACE(from);
+        post.url = QUrl(server.url(from));
+        const HttpClient::Response response = client.send(post, kLimits);
+        EXPECT_EQ(response.body, "ok");
+        EXPECT_EQ(response.url.path(), "/to");
+        ASSERT_GE(server.heads.size(), 2);
+        const QByteArray first = server.heads[server.heads.size() - 2];
+        EXPECT_TRUE(first.startsWith("POST " + QByteArray(from) + " HTTP/1.1\r\n"));
+        EXPECT_TRUE(first.contains("\r\nContent-Type: multipart/form-data; boundary=b\r\n"));
+        EXPECT_EQ(server.bodies[server.bodies.size() - 2], post.body);
+        const bool same = QByteArray(from) == "/307";
+        EXPECT_TRUE(server.heads.last().startsWith(same ? "POST /to " : "GET /to "));
+        EXPECT_EQ(server.bodies.last(), same ? post.body : QByteArray());
+    }
 }
 
 // Endless header lines, one endless line, an endless chunk-size line and a

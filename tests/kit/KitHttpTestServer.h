@@ -7,43 +7,24 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "kit/VLHTTPPost.h"
+#include "platform/ThreadPools.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 
-// Counts the replies of the shared network manager that have finished
-// (answered, failed or aborted), so a test can wait for a late answer to have
-// been handled instead of sleeping.
-class FinishedReplies
+// Waits until every request on its way has ended (answered, failed or
+// cancelled), then lets whatever their ends queued run, so a test can check
+// that a late answer went nowhere instead of sleeping.
+inline bool waitForRequestsToEnd()
 {
-public:
-    FinishedReplies()
-    {
-        m_connection = QObject::connect(VLHTTPPost::sharedNetworkAccessManager(), &QNetworkAccessManager::finished,
-                                        [this](QNetworkReply *) { ++m_count; });
+    if (!testsupport::waitUntil([] { return platform::isPoolIdle(platform::Pool::Background); }, 20000))
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
     }
-    ~FinishedReplies() { QObject::disconnect(m_connection); }
-
-    // Waits until `count` replies have finished, then lets whatever their
-    // ends queued run.
-    bool waitFor(int count)
-    {
-        if (!testsupport::waitUntil([&] { return m_count >= count; }, 20000))
-            return false;
-        for (int i = 0; i < 3; ++i) {
-            QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents();
-        }
-        return true;
-    }
-
-private:
-    int m_count = 0;
-    QMetaObject::Connection m_connection;
-};
+    return true;
+}
 
 // A small HTTP server on 127.0.0.1 for the network tests. It reads each
 // request whole (headers and a Content-Length body), records it, and answers
@@ -62,6 +43,9 @@ public:
     QByteArray reason = "OK";
     QByteArray answer = "ok";
     bool closeWithoutAnswer = false;
+    // Answers with header lines that never end, as a hostile server might.
+    bool endlessHead = false;
+    qint64 endlessWritten = 0;
     // Holds answers back until released (replies that come late).
     bool holdAnswers = false;
     QList<Request> requests;
@@ -120,6 +104,20 @@ private:
         requests.append(request);
         if (closeWithoutAnswer) {
             socket->abort();
+            return;
+        }
+        if (endlessHead) {
+            socket->write("HTTP/1.1 200 OK\r\n");
+            auto more = [this, socket] {
+                const QByteArray line = "X-Pad: " + QByteArray(1000, 'a') + "\r\n";
+                while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < (1 << 16)
+                       && endlessWritten < (qint64(256) << 20)) {
+                    socket->write(line);
+                    endlessWritten += line.size();
+                }
+            };
+            QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
+            more();
             return;
         }
         if (holdAnswers) {
