@@ -234,8 +234,11 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                 platform::Error failure;
                 ok = KTImageProcessor::processImage(input, *options, design, output, &failure,
                                                     [run] { return run->cancelled.load(); });
-                reason = failure.recoverySuggestion.isEmpty() ? failure.description
-                                                              : failure.description + QStringLiteral(": ") + failure.recoverySuggestion;
+                reason = failure.description;
+                // After a sentence, the suggestion is a sentence of its own.
+                if (!failure.recoverySuggestion.isEmpty())
+                    reason += (reason.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(": "))
+                              + failure.recoverySuggestion;
             }
             QMetaObject::invokeMethod(
                 this, [this, run, input, output, ok, reason, skipped] { fileDone(run, input, output, ok, skipped, reason); },
