@@ -5,6 +5,7 @@
 #include "batch/KTImageProcessor.h"
 #include "design/KTTemplate.h"
 #include "kit/VLWAnalytics.h"
+#include "platform/Dispatch.h"
 #include "platform/Log.h"
 #include "platform/TypeTable.h"
 #include "platform/codec/ExportMetadata.h"
@@ -240,9 +241,9 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                     reason += (reason.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(": "))
                               + failure.recoverySuggestion;
             }
-            QMetaObject::invokeMethod(
+            platform::runOnThreadOf(
                 this, [this, run, input, output, ok, reason, skipped] { fileDone(run, input, output, ok, skipped, reason); },
-                Qt::QueuedConnection);
+                false);
         });
     }
     return true;

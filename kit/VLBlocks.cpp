@@ -40,13 +40,13 @@ void VLRunBlockOnThread(QThread *thread, bool wait, std::function<void()> block)
     // A carrier object living in `thread` takes the call there and goes with it.
     auto *carrier = new QObject;
     carrier->moveToThread(thread);
-    QMetaObject::invokeMethod(
+    platform::runOnThreadOf(
         carrier,
         [carrier, block = std::move(block)] {
             block();
             delete carrier;
         },
-        wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+        wait);
 }
 
 void VLRunBlockWithAutoreleasePool(const std::function<void()> &block)

@@ -1,6 +1,7 @@
 #include "library/KTLibraryContentModel.h"
 
 #include "library/KTButtonFrame.h"
+#include "platform/Dispatch.h"
 #include "platform/ThreadPools.h"
 #include "stores/Frame.h"
 #include "stores/FrameImage.h"
@@ -147,13 +148,12 @@ void KTLibraryContentModel::decodeInBackground(const QString &key, QByteArray by
         }
         image = fitted(image);
         // The model is reached on the main thread only, and only while it lives.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
+        platform::runOnMainThread(
             [self, key, image] {
                 if (self)
                     self->iconArrived(key, image);
             },
-            Qt::QueuedConnection);
+            false);
     });
 }
 

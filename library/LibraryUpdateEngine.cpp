@@ -2,6 +2,7 @@
 
 #include "library/LibraryUpdateService.h"
 #include "platform/Alert.h"
+#include "platform/Dispatch.h"
 #include "platform/ThreadPools.h"
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
@@ -88,10 +89,10 @@ private:
         QCoreApplication *app = QCoreApplication::instance();
         if (!app)
             return;
-        QMetaObject::invokeMethod(app, [run = m_run, work = std::move(work)] {
+        platform::runOnThreadOf(app, [run = m_run, work = std::move(work)] {
             if (run->engine)
                 work(*run->engine);
-        }, Qt::QueuedConnection);
+        }, false);
     }
 
     // Runs `work` on the main thread and waits for it; false when the
@@ -102,12 +103,12 @@ private:
         if (!app)
             return false;
         bool done = false;
-        QMetaObject::invokeMethod(app, [this, &work, &done] {
+        platform::runOnThreadOf(app, [this, &work, &done] {
             if (m_run->engine) {
                 work(*m_run->engine);
                 done = true;
             }
-        }, Qt::BlockingQueuedConnection);
+        }, true);
         if (!done)
             m_run->cancelled->store(true);
         return done;

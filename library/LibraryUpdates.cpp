@@ -4,6 +4,7 @@
 #include "library/LibraryUpdateService.h"
 #include "library/LibraryUpdateWindowController.h"
 #include "platform/Alert.h"
+#include "platform/Dispatch.h"
 #include "platform/ThreadPools.h"
 #include "stores/Frame.h"
 #include "stores/FrameCollection.h"
@@ -77,10 +78,10 @@ void LibraryUpdates::checkForLibraryUpdates(bool fromMenu)
     QPointer<LibraryUpdates> self(this);
     platform::runInBackground([count, self, fromMenu] {
         const std::optional<QStringList> counts = count();
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, counts, fromMenu] {
+        platform::runOnMainThread([self, counts, fromMenu] {
             if (self)
                 self->countsArrived(counts, fromMenu);
-        }, Qt::QueuedConnection);
+        }, false);
     });
 }
 

@@ -1,12 +1,59 @@
 #include "platform/Dispatch.h"
 
+#include "platform/SanitizerHandoff.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
 #include <QTimer>
 
+#include <memory>
+
 namespace platform {
+
+namespace {
+
+// Takes a posted function through Qt's queue. The token is the carrier's own
+// address, known to both sides without reading what the other wrote: the
+// poster hands off once the carrier sits in Qt's slot object (its last move),
+// the thread that runs it, or drops it unrun, takes over. What the function
+// wrote goes back to a poster that waits through the function's address.
+class Carrier
+{
+public:
+    explicit Carrier(std::shared_ptr<std::function<void()>> fn)
+        : m_fn(std::move(fn))
+    {
+    }
+    Carrier(Carrier &&other) noexcept
+        : m_fn(std::move(other.m_fn))
+    {
+        handOff(this);
+    }
+    Carrier(const Carrier &) = delete;
+    Carrier &operator=(const Carrier &) = delete;
+    Carrier &operator=(Carrier &&) = delete;
+    ~Carrier()
+    {
+        takeOver(this);
+        // A waiting poster's Qt frees the carrier on the poster's thread.
+        if (m_fn)
+            takeOver(m_fn.get());
+    }
+
+    void operator()()
+    {
+        takeOver(this);
+        (*m_fn)();
+        handOff(m_fn.get());
+    }
+
+private:
+    std::shared_ptr<std::function<void()>> m_fn;
+};
+
+} // namespace
 
 bool isMainThread()
 {
@@ -25,7 +72,21 @@ void runOnMainThread(std::function<void()> fn, bool wait)
         fn();
         return;
     }
-    QMetaObject::invokeMethod(app, std::move(fn), wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    runOnThreadOf(app, std::move(fn), wait);
+}
+
+void runOnThreadOf(QObject *context, std::function<void()> fn, bool wait)
+{
+    if (!fn || !context)
+        return;
+    if (wait && context->thread() == QThread::currentThread()) {
+        fn();
+        return;
+    }
+    auto shared = std::make_shared<std::function<void()>>(std::move(fn));
+    QMetaObject::invokeMethod(context, Carrier(shared), wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    if (wait)
+        takeOver(shared.get());
 }
 
 void runAfterDelay(double seconds, std::function<void()> fn, QObject *context)

@@ -12,6 +12,13 @@ bool isMainThread();
 // the main thread with `wait`, it runs at once (no deadlock).
 void runOnMainThread(std::function<void()> fn, bool wait);
 
+// Runs `fn` on `context`'s thread from its event loop; nothing runs once
+// `context` is gone. With `wait`, returns after it ran (at once on that
+// thread itself). Work for another thread's loop goes through here, not
+// through a queued invokeMethod: ThreadSanitizer builds cannot see Qt's queue
+// between the threads, so this tells them.
+void runOnThreadOf(QObject *context, std::function<void()> fn, bool wait);
+
 // Runs `fn` after `seconds` on the calling thread's event loop. With a
 // context, nothing runs once the context is gone.
 void runAfterDelay(double seconds, std::function<void()> fn, QObject *context = nullptr);

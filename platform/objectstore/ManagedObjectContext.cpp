@@ -1,5 +1,6 @@
 #include "platform/objectstore/ManagedObjectContext.h"
 
+#include "platform/Dispatch.h"
 #include "platform/Log.h"
 #include "platform/objectstore/AttributeValues.h"
 #include "platform/objectstore/PersistentStore.h"
@@ -360,7 +361,7 @@ QVariant ManagedObjectContext::loadLazyValue(const ManagedObject *object, int at
 
 void ManagedObjectContext::perform(std::function<void()> block)
 {
-    QMetaObject::invokeMethod(this, std::move(block), Qt::QueuedConnection);
+    platform::runOnThreadOf(this, std::move(block), false);
 }
 
 void ManagedObjectContext::performAndWait(const std::function<void()> &block)
@@ -375,18 +376,18 @@ void ManagedObjectContext::performAndWait(const std::function<void()> &block)
         // The main thread never blocks on a worker: it keeps serving queued
         // calls (a child's save into the main context) while it waits.
         std::atomic<bool> done = false;
-        QMetaObject::invokeMethod(this, [&, app] {
+        platform::runOnThreadOf(this, [&, app] {
             block();
             // The wait may end as soon as `done` is set, taking this frame
             // with it: the wake-up goes through the application.
             done = true;
-            QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
-        }, Qt::QueuedConnection);
+            platform::runOnThreadOf(app, [] {}, false);
+        }, false);
         while (!done)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
         return;
     }
-    QMetaObject::invokeMethod(this, block, Qt::BlockingQueuedConnection);
+    platform::runOnThreadOf(this, block, true);
 }
 
 } // namespace platform

@@ -10,12 +10,14 @@
 #include "design/Variation.h"
 #include "platform/archive/KeyedArchiver.h"
 
-#include <QtConcurrent>
-
 #include <QFile>
 #include <QSaveFile>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace batchtest;
 
@@ -229,16 +231,22 @@ TEST(BatchTemplateReference, SavedDesignLookedUpOnceWhicheverThreadsAsk)
     const auto reference = KTBatchProcessingTemplate::fromArchivedData(
         KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(QStringLiteral("Gallery"), {})->archivedData(), stores);
     ASSERT_TRUE(reference);
-    QList<QFuture<QByteArray>> asks;
-    for (int i = 0; i < 6; ++i)
-        asks << QtConcurrent::run([reference] { return reference->encoded(); });
+    QList<QByteArray> answers(6);
+    std::atomic<int> answered = 0;
+    std::vector<std::thread> asks;
+    for (QByteArray &answer : answers)
+        asks.emplace_back([&answer, &answered, reference] {
+            answer = reference->encoded();
+            ++answered;
+        });
     const QByteArray mine = reference->encoded();
-    ASSERT_TRUE(testsupport::waitUntil([&] {
-        return std::all_of(asks.begin(), asks.end(), [](const QFuture<QByteArray> &f) { return f.isFinished(); });
-    }, 30000));
+    const bool ended = testsupport::waitUntil([&] { return answered == int(answers.size()); }, 30000);
+    for (std::thread &ask : asks)
+        ask.join();
+    ASSERT_TRUE(ended);
     EXPECT_EQ(mine, variation->data());
-    for (const auto &ask : asks)
-        EXPECT_EQ(ask.result(), mine);
+    for (const QByteArray &answer : answers)
+        EXPECT_EQ(answer, mine);
     const auto held = reference->templateObject();
     EXPECT_TRUE(held);
     EXPECT_EQ(reference->templateObject(), held);

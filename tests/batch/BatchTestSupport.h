@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 #include <QUrl>
 
 namespace batchtest {
@@ -55,10 +54,9 @@ inline std::shared_ptr<const KTBatchProcessingOptions> options(const QList<QUrl>
 // ImageMagick's "width height" of a file, empty when it can't read it.
 inline QString identifySize(const QString &path)
 {
-    QProcess p;
-    p.start(QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%w %h"), path + QStringLiteral("[0]")});
-    p.waitForFinished(60000);
-    return p.exitCode() == 0 ? QString::fromUtf8(p.readAllStandardOutput()).trimmed() : QString();
+    const testsupport::ProgramRun r = testsupport::runProgram(
+        QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%w %h"), path + QStringLiteral("[0]")});
+    return r.succeeded() ? QString::fromUtf8(r.out).trimmed() : QString();
 }
 
 } // namespace batchtest

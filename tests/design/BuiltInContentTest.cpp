@@ -24,7 +24,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUuid>
 
 namespace {
@@ -138,8 +137,10 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
     // A shooting date, so the dated design has a text to draw.
     const QString photoPath = folder + QStringLiteral("/photo.jpg");
     ASSERT_TRUE(photo.save(photoPath, "JPEG", 95));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("exiftool"), {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
-                                                             QStringLiteral("-DateTimeOriginal=2021:05:06 07:08:09"), photoPath}),
+    ASSERT_EQ(testsupport::runProgram(QStringLiteral("exiftool"),
+                                      {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                                       QStringLiteral("-DateTimeOriginal=2021:05:06 07:08:09"), photoPath})
+                  .exitCode,
               0);
     for (const QUrl &url : urls) {
         SCOPED_TRACE(url.toLocalFile().toStdString());

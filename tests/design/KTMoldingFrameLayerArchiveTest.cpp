@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -58,11 +57,11 @@ for o in objs:
         if c.get('$classname') == sys.argv[2]:
             print(json.dumps([k for k in o.keys() if not k.startswith('$')]))
 )");
-    QProcess python;
-    python.start(testsupport::python3(), {QStringLiteral("-c"), script, path, className});
-    EXPECT_TRUE(python.waitForFinished(30000));
+    const testsupport::ProgramRun python =
+        testsupport::runProgram(testsupport::python3(), {QStringLiteral("-c"), script, path, className});
+    EXPECT_TRUE(python.succeeded()) << python.err.toStdString();
     QStringList keys;
-    for (const auto &v : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+    for (const auto &v : QJsonDocument::fromJson(python.out).array())
         keys << v.toString();
     return keys;
 }

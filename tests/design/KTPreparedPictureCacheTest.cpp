@@ -8,9 +8,10 @@
 #include "platform/imaging/ColorFilter.h"
 #include "platform/render/DrawingContext.h"
 
-#include <QtConcurrent>
-
 #include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
 
 using namespace mouldingtest;
 
@@ -112,13 +113,17 @@ TEST(PreparedPictureCache, ThreadsDrawingOneRenderShareEachPreparation)
     const QImage expected = canvasDrawnWith([&] { picture->drawInRect(QRectF(5, 5, 150, 120), true); });
     const int before = picture->renderCount();
     KTPreparedPictureCache cache;
-    QList<int> rows(16);
-    std::iota(rows.begin(), rows.end(), 0);
     // The picture is shared read-only, as by copies of one render.
-    const QList<QImage> results = QtConcurrent::blockingMapped(rows, [&](int) {
-        KTPreparedPictureCache::Scope scope(&cache);
-        return canvasDrawnWith([&] { KTPreparedPictureCache::current()->drawImageInRect(*picture, QRectF(5, 5, 150, 120)); });
-    });
+    QList<QImage> results(16);
+    std::vector<std::thread> drawers;
+    for (QImage &result : results)
+        drawers.emplace_back([&] {
+            KTPreparedPictureCache::Scope scope(&cache);
+            result = canvasDrawnWith(
+                [&] { KTPreparedPictureCache::current()->drawImageInRect(*picture, QRectF(5, 5, 150, 120)); });
+        });
+    for (std::thread &drawer : drawers)
+        drawer.join();
     EXPECT_EQ(cache.renderCount(), 1);
     EXPECT_EQ(cache.hitCount(), 15);
     for (const QImage &result : results)

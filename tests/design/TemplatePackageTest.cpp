@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
-#include <QProcess>
 #include <QUuid>
 
 #include <unistd.h>
@@ -98,11 +97,11 @@ TEST(TemplatePackage, SavedWithPhotoKeywordsGuidAndPreviewsReadsBack)
     }
     EXPECT_LT(QFileInfo(packagePath + QStringLiteral("/QuickLook/Thumbnail.jpg")).size(),
               QFileInfo(packagePath + QStringLiteral("/QuickLook/Preview.jpg")).size());
-    QProcess identify;
-    identify.start(QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%m %w %h"),
-                                                packagePath + QStringLiteral("/QuickLook/Preview.jpg")});
-    if (identify.waitForFinished(10000) && identify.exitCode() == 0) {
-        const QList<QByteArray> seen = identify.readAllStandardOutput().trimmed().split(' ');
+    const testsupport::ProgramRun identify =
+        testsupport::runProgram(QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%m %w %h"),
+                                                             packagePath + QStringLiteral("/QuickLook/Preview.jpg")});
+    if (identify.succeeded()) {
+        const QList<QByteArray> seen = identify.out.trimmed().split(' ');
         ASSERT_EQ(seen.size(), 3);
         EXPECT_EQ(seen[0], QByteArray("JPEG"));
         EXPECT_EQ(std::max(seen[1].toInt(), seen[2].toInt()), 512);

@@ -14,13 +14,13 @@
 #include <QMutex>
 #include <QPointer>
 #include <QTimer>
-#include <QSemaphore>
 #include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QUrl>
 
+#include <future>
 #include <memory>
 
 class LibraryServiceTestServer : public QThread
@@ -46,10 +46,11 @@ public:
 
     LibraryServiceTestServer()
     {
-        QSemaphore ready;
+        // Through the standard library, whose hand-over ThreadSanitizer sees.
+        std::promise<void> ready;
         m_ready = &ready;
         start();
-        ready.acquire();
+        ready.get_future().wait();
         m_ready = nullptr;
     }
     ~LibraryServiceTestServer() override
@@ -172,7 +173,7 @@ protected:
             }
         });
         poll.start(10);
-        m_ready->release();
+        m_ready->set_value();
         exec();
     }
 
@@ -332,5 +333,5 @@ private:
     QList<QByteArray> m_requests;
     bool m_releaseAll = false;
     quint16 m_port = 0;
-    QSemaphore *m_ready = nullptr;
+    std::promise<void> *m_ready = nullptr;
 };

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QStandardPaths>
 
 using namespace platform;
@@ -127,11 +126,11 @@ TEST(PlatformTypeTable, SafeFileNames)
 
 TEST(PlatformTypeTable, AccountFullNameMatchesThePasswordDatabase)
 {
-    QProcess python;
-    python.start(testsupport::python3(), {"-c", "import os, pwd; e = pwd.getpwuid(os.getuid()); "
-                                                "print(e.pw_gecos.split(',')[0].strip()); print(e.pw_name)"});
-    ASSERT_TRUE(python.waitForFinished(10000));
-    const QStringList lines = QString::fromLocal8Bit(python.readAllStandardOutput()).split('\n');
+    const testsupport::ProgramRun python = testsupport::runProgram(
+        testsupport::python3(), {"-c", "import os, pwd; e = pwd.getpwuid(os.getuid()); "
+                                       "print(e.pw_gecos.split(',')[0].strip()); print(e.pw_name)"});
+    ASSERT_TRUE(python.succeeded());
+    const QStringList lines = QString::fromLocal8Bit(python.out).split('\n');
     ASSERT_GE(lines.size(), 2);
     const QString expected = lines.at(0).trimmed();
     EXPECT_EQ(accountFullName(), expected);

@@ -2,10 +2,11 @@
 
 // Runs readers we did not write (ImageMagick, exiftool) on files the encoders
 // wrote, and answers what they saw.
+#include "support/TestSupport.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -13,13 +14,10 @@ namespace externalreaders {
 
 inline QString run(const QString &program, const QStringList &args, int *exitCode = nullptr)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.start(program, args);
-    p.waitForFinished(60000);
+    const testsupport::ProgramRun r = testsupport::runProgram(program, args);
     if (exitCode)
-        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return QString::fromUtf8(p.readAllStandardOutput());
+        *exitCode = r.exitCode;
+    return QString::fromUtf8(r.out);
 }
 
 // exiftool's tags, by "Group:Tag" (family 1 groups), numbers as numbers.

@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QPainter>
-#include <QProcess>
 #include <QThread>
 
 #include <atomic>
@@ -298,11 +297,9 @@ TEST(ImageEncoderJpeg, APictureEncodedInStripsDecodesToThePixelsOfOnePassTelling
     ext::run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cjpeg -quality 90 '%1' > '%2'").arg(ppm, reference)},
              &status);
     ASSERT_EQ(status, 0);
-    QProcess djpeg;
-    djpeg.start(QStringLiteral("djpeg"), {ours});
-    djpeg.waitForFinished(60000);
-    EXPECT_EQ(djpeg.exitCode(), 0);
-    EXPECT_TRUE(djpeg.readAllStandardError().isEmpty());
+    const testsupport::ProgramRun djpeg = testsupport::runProgram(QStringLiteral("djpeg"), {ours});
+    EXPECT_EQ(djpeg.exitCode, 0);
+    EXPECT_TRUE(djpeg.err.isEmpty());
     const QImage a = QImage(ours).convertToFormat(QImage::Format_RGB32);
     const QImage b = QImage(reference).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(a.size(), image.size());

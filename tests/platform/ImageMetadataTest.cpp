@@ -7,7 +7,9 @@
 
 #include <QColorSpace>
 #include <QFileInfo>
-#include <QtConcurrent>
+
+#include <thread>
+#include <vector>
 
 using namespace platform;
 using namespace testsupport;
@@ -267,9 +269,16 @@ TEST(ImagingMetadata, ReadsOnManyThreadsAtOnce)
     QList<QString> all;
     for (int i = 0; i < 32; ++i)
         all << paths[i % paths.size()];
-    const QList<QString> headlines = QtConcurrent::blockingMapped(all, [](const QString &p) {
-        return ImageMetadata::fromFile(p).value(P::kIPTCHeadline).toString() + ImageMetadata::fromFile(p).value(QStringLiteral("Xmp.dc.creator")).toString();
-    });
+    QList<QString> headlines(all.size());
+    std::vector<std::thread> readers;
+    for (qsizetype i = 0; i < all.size(); ++i)
+        readers.emplace_back([&, i] {
+            const QString &p = all.at(i);
+            headlines[i] = ImageMetadata::fromFile(p).value(P::kIPTCHeadline).toString()
+                           + ImageMetadata::fromFile(p).value(QStringLiteral("Xmp.dc.creator")).toString();
+        });
+    for (std::thread &reader : readers)
+        reader.join();
     for (const QString &h : headlines)
         EXPECT_EQ(h, QStringLiteral("Harbour at duskAda Example"));
 }

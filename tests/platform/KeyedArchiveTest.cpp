@@ -15,7 +15,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <cmath>
 #include <limits>
@@ -94,12 +93,9 @@ QJsonObject runPython(const QString &script, const QByteArray &archive)
     f.open(QIODevice::WriteOnly);
     f.write(archive);
     f.close();
-    QProcess p;
-    p.start("python3", {"-c", script, path});
-    p.waitForFinished(30000);
-    const QByteArray out = p.readAllStandardOutput();
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    return QJsonDocument::fromJson(out).object();
+    const testsupport::ProgramRun r = testsupport::runProgram("python3", {"-c", script, path});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    return QJsonDocument::fromJson(r.out).object();
 }
 
 QByteArray xmlArchive(const QString &objects, const QString &top)

@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QPoint>
-#include <QProcess>
 
 using namespace platform;
 using PropertyList::Format;
@@ -35,13 +34,10 @@ QVariantMap sample()
 // Runs a python3 snippet with plistlib; answers its standard output.
 QByteArray python(const QString &script, const QStringList &args = {})
 {
-    QProcess process;
-    process.start(testsupport::python3(), QStringList{"-c", script} + args);
-    if (!process.waitForFinished(20000))
-        return "timeout";
-    if (process.exitCode() != 0)
-        return "failed: " + process.readAllStandardError();
-    return process.readAllStandardOutput().trimmed();
+    const testsupport::ProgramRun r = testsupport::runProgram(testsupport::python3(), QStringList{"-c", script} + args);
+    if (!r.succeeded())
+        return "failed: " + r.err;
+    return r.out.trimmed();
 }
 
 const char *kPythonWrite = R"(

@@ -6,10 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUuid>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,12 +27,10 @@ QString freshFolder(const QString &label)
 
 int python(const QString &cwd, const QString &script)
 {
-    QProcess p;
-    p.setWorkingDirectory(cwd);
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start("python3", {"-c", script});
-    p.waitForFinished(30000);
-    return p.exitCode();
+    const testsupport::ProgramRun r = testsupport::runProgram("python3", {"-c", script}, cwd, 30000, true);
+    if (!r.succeeded())
+        std::fprintf(stderr, "%s", r.out.constData());
+    return r.exitCode;
 }
 
 QByteArray readAll(const QString &path)
@@ -66,11 +65,7 @@ with open('src/ReadMe.txt', 'w') as f: f.write('ignored')
 os.symlink('../ReadMe.txt', 'src/Graphics/LINK.png')
 )"),
               0);
-    QProcess zip;
-    zip.setWorkingDirectory(dir + "/src");
-    zip.start("zip", {"-q", "-r", "-y", dir + "/lib.ktframes", "."});
-    ASSERT_TRUE(zip.waitForFinished(30000));
-    ASSERT_EQ(zip.exitCode(), 0);
+    ASSERT_EQ(testsupport::runProgram("zip", {"-q", "-r", "-y", dir + "/lib.ktframes", "."}, dir + "/src").exitCode, 0);
 
     ASSERT_TRUE(ZCZipArchive::unzipFileAtPath(dir + "/lib.ktframes", dir + "/out"));
     const QString out = dir + "/out";

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QUuid>
 
@@ -26,15 +25,10 @@ inline bool hasTool(const QString &program)
 // Runs a tool and answers whether it exited with 0.
 inline bool runTool(const QString &program, const QStringList &args, QByteArray *output = nullptr)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForStarted(10000))
-        return false;
-    p.waitForFinished(60000);
+    const ProgramRun r = runProgram(program, args, QString(), 60000, true);
     if (output)
-        *output = p.readAll();
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        *output = r.out;
+    return r.succeeded();
 }
 
 // A fresh path in the scratch folder with the given extension.

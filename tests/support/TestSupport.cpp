@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <thread>
+
 namespace testsupport {
 
 QString scratchDir()
@@ -59,15 +61,34 @@ QString python3()
 
 int run(const QString &cwd, const QString &program, const QStringList &args, QString *out)
 {
-    QProcess p;
-    p.setWorkingDirectory(cwd);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(30000))
-        return -1;
+    const ProgramRun r = runProgram(program, args, cwd, 30000, true);
     if (out)
-        *out = QString::fromLocal8Bit(p.readAll());
-    return p.exitCode();
+        *out = QString::fromLocal8Bit(r.out);
+    return r.exitCode;
+}
+
+ProgramRun runProgram(const QString &program, const QStringList &args, const QString &cwd, int timeoutMs,
+                      bool mergeErrors)
+{
+    ProgramRun r;
+    std::thread starter([&] {
+        QProcess p;
+        if (!cwd.isEmpty())
+            p.setWorkingDirectory(cwd);
+        p.setProcessChannelMode(mergeErrors ? QProcess::MergedChannels : QProcess::SeparateChannels);
+        p.start(program, args);
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return;
+        }
+        r.out = p.readAllStandardOutput();
+        r.err = p.readAllStandardError();
+        if (p.exitStatus() == QProcess::NormalExit)
+            r.exitCode = p.exitCode();
+    });
+    starter.join();
+    return r;
 }
 
 } // namespace testsupport

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -34,5 +35,20 @@ QString python3();
 // Runs a program in `cwd` (output and errors together in `out`); answers its
 // exit code, -1 when it did not end within 30 s.
 int run(const QString &cwd, const QString &program, const QStringList &args, QString *out = nullptr);
+
+struct ProgramRun {
+    // -1 when the program did not start, crashed or outran the timeout.
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    bool succeeded() const { return exitCode == 0; }
+};
+
+// Runs a program (in `cwd` unless empty) and waits for it. Tests start every
+// program through here: Qt starts a child with a vfork-like clone that runs
+// on the starting thread's ThreadSanitizer state and leaves it wrong, so the
+// child is started from a thread of its own that ends with it.
+ProgramRun runProgram(const QString &program, const QStringList &args, const QString &cwd = QString(),
+                      int timeoutMs = 60000, bool mergeErrors = false);
 
 } // namespace testsupport
