@@ -99,6 +99,19 @@ QString writeFailure(const QSaveFile &file, const QString &path, const QString &
     return text;
 }
 
+// Why the file could not be opened for writing, and what to do, where the
+// reason is plain; else the system's words.
+QString whyNotOpened(const QSaveFile &file, const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isWritable())
+        return QStringLiteral("the file is read-only. Make it writable, or save to another file.");
+    const QFileInfo folder(info.absolutePath());
+    if (folder.isDir() && !folder.isWritable())
+        return QStringLiteral("its folder is read-only. Choose another folder, or make it writable.");
+    return file.errorString();
+}
+
 QString couldNotWrite(const QString &path, const QString &why)
 {
     return QStringLiteral("Couldn't write “%1”: %2").arg(QDir::toNativeSeparators(path), why);
@@ -157,8 +170,7 @@ bool ImageEncoder::writeAtomically(const QString &path, Error *error,
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        codecError(error, CodecError::WriteFailed,
-                   QStringLiteral("Couldn't write “%1”: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        codecError(error, CodecError::WriteFailed, couldNotWrite(path, whyNotOpened(file, path)));
         return false;
     }
     Error encodeError;

@@ -215,7 +215,18 @@ TEST(ImageEncoderFailure, ReadOnlyFolderAnswersNoAndLeavesNothing)
     EXPECT_FALSE(QFile::exists(path));
     if (!root) {
         EXPECT_TRUE(QDir(dirPath).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        EXPECT_TRUE(error.description.contains("folder is read-only. Choose another folder"))
+            << error.description.toStdString();
         QFile::setPermissions(dirPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // A read-only file in a folder that is not says so, and is left as it is.
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("kept") == 4);
+        old.close();
+        QFile::setPermissions(path, QFile::ReadOwner);
+        EXPECT_FALSE(ImageEncoder::writeToFile(path, image, TypeTable::kJPEG, codectest::prepared(image), 0.8, &error));
+        EXPECT_TRUE(error.description.contains("file is read-only. Make it writable")) << error.description.toStdString();
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), QByteArray("kept"));
     }
 }
 
