@@ -10,6 +10,7 @@
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/KeyedUnarchiver.h"
+#include "platform/imaging/ParallelRows.h"
 #include "platform/imaging/ColorFilter.h"
 #include "platform/render/DrawingContext.h"
 #include "platform/render/AlphaBlur.h"
@@ -352,6 +353,10 @@ bool KTMoldingFrameLayer::drawSideInBands(
     if (!cache)
         cache = m_renderCache.get();
     if (!highQuality || !skipCache || !cache || !ctx || ctx->hasShadow())
+        return false;
+    // A batch's worker would paint it in strips, each setting the outline's
+    // clip afresh: the tiles are laid one at a time instead.
+    if (platform::rowsRunSerially())
         return false;
     // Reflected tiles are sampled from where each band starts, which may
     // round a level differently at their edges: those sides draw as one.

@@ -19,6 +19,12 @@ namespace platform {
 namespace {
 // Rows (and columns) of the target round each band, painted and thrown away.
 constexpr int kMargin = 2;
+// Qt's raster engine hands a fill of 96 spans or more to its own thread
+// pool and waits for it. A thread that must keep to itself (a batch's
+// worker, whose neighbours have the other cores) paints in strips of rows
+// too few for that: the pool's threads would take the cores from the other
+// workers, and the pixels from this core's cache.
+constexpr int kSerialStripRows = 32;
 // Bands thinner than this cost more in set-up than they save.
 constexpr int kMinBandRows = 48;
 std::atomic<bool> s_enabled{true};
@@ -49,12 +55,33 @@ std::optional<QRectF> ParallelPaint::rectangularClip(const QPainterPath &path)
     return bounds;
 }
 
+bool ParallelPaint::paintInStrips(QPainter &target, const QRect &region, const Draw &draw)
+{
+    if (region.isEmpty())
+        return true;
+    if (region.height() <= kSerialStripRows)
+        return false;
+    const QTransform world = target.worldTransform();
+    const bool clipped = target.hasClipping();
+    for (int b0 = region.top(), end = region.top() + region.height(); b0 < end; b0 += kSerialStripRows) {
+        target.save();
+        target.resetTransform();
+        target.setClipRect(QRect(region.left(), b0, region.width(), std::min(kSerialStripRows, end - b0)),
+                           clipped ? Qt::IntersectClip : Qt::ReplaceClip);
+        target.setWorldTransform(world);
+        draw(target, QTransform());
+        target.restore();
+    }
+    return true;
+}
+
 bool ParallelPaint::paint(QPainter &target, const QRect &area, const Draw &draw)
 {
-    if (!s_enabled || !target.isActive() || !draw || rowsRunSerially())
+    if (!s_enabled || !target.isActive() || !draw)
         return false;
+    const bool serial = rowsRunSerially();
     QPaintDevice *device = target.device();
-    if (!device || device->devType() != QInternal::Image || poolThreadCount(Pool::Parallel) < 2)
+    if (!device || device->devType() != QInternal::Image || (!serial && poolThreadCount(Pool::Parallel) < 2))
         return false;
     QImage &image = *static_cast<QImage *>(device);
     if (image.format() != QImage::Format_ARGB32_Premultiplied || image.devicePixelRatio() != 1.0)
@@ -62,6 +89,10 @@ bool ParallelPaint::paint(QPainter &target, const QRect &area, const Draw &draw)
     // Only the world transform may stand between the painter and the pixels.
     if (target.viewTransformEnabled() || target.deviceTransform() != target.worldTransform())
         return false;
+    // The strips are clipped on the target itself, whatever clip it has:
+    // no need to look into it (which costs more than the drawing for a path).
+    if (serial)
+        return paintInStrips(target, area.intersected(image.rect()), draw);
     std::optional<QRectF> clipRect;
     if (target.hasClipping()) {
         // The clip's path has whole pixels, rounded outwards; the painter

@@ -27,7 +27,9 @@ public:
     // read what it shares. `area` bounds in device pixels what the drawing
     // touches. Answers false, painting nothing, when the target is not a
     // plain picture in memory or carries a clip that cannot be handed on
-    // exactly; the caller then paints as usual.
+    // exactly; the caller then paints as usual. On a thread whose rows run
+    // serially (platform::SerialRowsScope) the bands are painted one after
+    // the other on `target` itself, each too small for Qt to share it out.
     using Draw = std::function<void(QPainter &painter, const QTransform &deviceToBand)>;
     static bool paint(QPainter &target, const QRect &area, const Draw &draw);
 
@@ -41,6 +43,11 @@ public:
 
     // Below this many pixels a drawing is not worth the threads.
     static constexpr long long kMinPixels = 1 << 18;
+
+private:
+    // On a thread that keeps its rows to itself: the drawing in strips of
+    // rows, one after the other on `target`.
+    static bool paintInStrips(QPainter &target, const QRect &region, const Draw &draw);
 };
 
 } // namespace platform

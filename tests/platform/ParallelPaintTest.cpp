@@ -1,3 +1,4 @@
+#include "platform/imaging/ParallelRows.h"
 #include "platform/render/ParallelPaint.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +94,39 @@ TEST(ParallelPaintBands, GiveThePixelsOfOnePainterInEveryMode)
             }
             EXPECT_TRUE(one == bands) << "mode " << int(mode) << " opacity " << opacity;
         }
+    }
+}
+
+TEST(ParallelPaintBands, OnASerialThreadAreStripsOfTheTargetItselfUnderAnyClip)
+{
+    const QImage background = noise(700, 640, 1, false);
+    const QImage tile = noise(200, 190, 2, true);
+    const QImage group = noise(250, 200, 3, false);
+    QPainterPath round;
+    round.addEllipse(QRectF(20.5, 30.25, 600, 560));
+    for (bool roundClip : {false, true}) {
+        const auto setUp = [&](QPainter &p) {
+            prepare(p, 640, QPainter::CompositionMode_SourceOver, 1.0);
+            if (roundClip)
+                p.setClipPath(round, Qt::IntersectClip);
+        };
+        QImage one = background.copy();
+        {
+            QPainter p(&one);
+            setUp(p);
+            drawScene(p, QTransform(), tile, group);
+        }
+        QImage strips = background.copy();
+        {
+            const platform::SerialRowsScope serial;
+            QPainter p(&strips);
+            setUp(p);
+            ASSERT_TRUE(ParallelPaint::paint(p, QRect(0, 0, 700, 640), [&](QPainter &band, const QTransform &shift) {
+                EXPECT_TRUE(shift.isIdentity());
+                drawScene(band, shift, tile, group);
+            }));
+        }
+        EXPECT_TRUE(one == strips) << "round clip " << roundClip;
     }
 }
 
