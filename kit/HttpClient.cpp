@@ -694,8 +694,9 @@ void HttpClient::sendInBackground(Request request, const Limits &limits, QObject
         HttpClient client(
             [&pending] { return pending->gone.load() || QThread::currentThread()->isInterruptionRequested(); });
         Response response = client.send(request, limits);
+        // Cancelled means gone or quitting: nobody waits for the answer then.
         QCoreApplication *app = QCoreApplication::instance();
-        if (!app || pending->gone)
+        if (!app || pending->gone || response.failure == Failure::Cancelled)
             return;
         QMetaObject::invokeMethod(
             app,

@@ -78,8 +78,8 @@ public:
 
     // Sends on a background thread of its own, so the caller's thread goes
     // on; `done` gets the answer on the main thread. When `context` goes
-    // first, the request ends early and `done` is never called. Quit ends
-    // it as well.
+    // first, or the program quits, the request ends early and `done` is
+    // never called.
     static void sendInBackground(Request request, const Limits &limits, QObject *context,
                                  std::function<void(Response)> done);
 
