@@ -145,6 +145,19 @@ bool XSDocument::importImage(const QUrl &url)
         decoded = std::move(m_openedImage);
     m_openedImage.reset();
     m_openedPath.clear();
+    // A photo no open read first (Replace Photo, a drop) is read here, so
+    // one that can't be says which and why instead of nothing happening.
+    if (!decoded && url.isLocalFile()) {
+        Error error;
+        const bool read = readFromURL(url, QString(), &error);
+        decoded = std::move(m_openedImage);
+        m_openedImage.reset();
+        m_openedPath.clear();
+        if (!read) {
+            presentError(error);
+            return false;
+        }
+    }
     // A new photo in an edited design keeps the design's edits unsaved.
     const bool wasEdited = isDocumentEdited();
     const bool imported = m_docTemplate->importImage(url, std::move(decoded));

@@ -147,6 +147,19 @@ TEST_F(DocumentFixture, AnUndecodableFileIsRefusedWithTheDocumentError)
     EXPECT_EQ(error.code, 1);
     EXPECT_EQ(error.description, "Image could not be opened");
     EXPECT_EQ(controller->documents().size(), before);
+
+    // Put into an open document (Replace Photo, a drop), it is refused with
+    // the same words, and the document keeps its photo and file.
+    const QString photo = writePhoto(freshDir());
+    XSDocument *doc = open(photo);
+    ASSERT_TRUE(doc);
+    AlertAnswers alerts;
+    alerts.install();
+    EXPECT_FALSE(doc->importImage(QUrl::fromLocalFile(path)));
+    ASSERT_EQ(alerts.errors.size(), 1);
+    EXPECT_EQ(alerts.errors.first().description, "Image could not be opened");
+    EXPECT_EQ(alerts.errors.first().userInfo.value("NSFilePath").toString(), path);
+    EXPECT_EQ(doc->fileURL(), QUrl::fromLocalFile(photo));
 }
 
 TEST_F(DocumentFixture, APhotoIsDecodedOnceAndOneTooLargeIsRefusedWithItsSizes)

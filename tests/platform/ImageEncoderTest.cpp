@@ -224,7 +224,8 @@ TEST(ImageEncoderFailure, ReadOnlyFolderAnswersNoAndLeavesNothing)
         old.close();
         QFile::setPermissions(path, QFile::ReadOwner);
         EXPECT_FALSE(ImageEncoder::writeToFile(path, image, TypeTable::kJPEG, codectest::prepared(image), 0.8, &error));
-        EXPECT_TRUE(error.description.contains("file is read-only. Make it writable")) << error.description.toStdString();
+        EXPECT_TRUE(error.description.contains("file is read-only. Make it writable"))
+            << error.description.toStdString();
         ASSERT_TRUE(old.open(QIODevice::ReadOnly));
         EXPECT_EQ(old.readAll(), QByteArray("kept"));
     }
