@@ -10,6 +10,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -478,6 +479,170 @@ Result<QImage> JpegDecoder::decodeAtLeast(const QByteArray &data, const QSize &a
     return image;
 }
 
+namespace {
+
+// A picture with no restart markers to cut it at: one decoder goes down it
+// a piece at a time, and starts again from the top for a piece above it.
+class InOrderPieces
+{
+public:
+    InOrderPieces(QByteArray data, std::vector<int> ends)
+        : m_data(std::move(data))
+        , m_ends(std::move(ends))
+    {
+    }
+    ~InOrderPieces() { close(); }
+    InOrderPieces(const InOrderPieces &) = delete;
+    InOrderPieces &operator=(const InOrderPieces &) = delete;
+
+    // Rows above piece `index` are passed over; its own go to `out`, or are
+    // passed over too when it is null.
+    bool decode(int index, QImage *out)
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        const int first = index > 0 ? m_ends[size_t(index) - 1] : 0;
+        if (m_open && int(m_cinfo.output_scanline) > first)
+            close();
+        if (!m_open) {
+            m_err = ErrorManager();
+            m_cinfo.err = jpeg_std_error(&m_err.pub);
+            m_err.pub.error_exit = onError;
+            m_err.pub.emit_message = onMessage;
+            if (!start(&m_cinfo, &m_err, m_data, m_ends.back()))
+                return false;
+            m_open = true;
+            m_scratch.resize(size_t(m_cinfo.output_width) * 4);
+        }
+        const bool ok = readRows(&m_cinfo, &m_err, nullptr, first, m_scratch.data())
+                        && readRows(&m_cinfo, &m_err, out, m_ends[size_t(index)], m_scratch.data());
+        if (!ok || int(m_cinfo.output_scanline) >= m_ends.back())
+            m_open = false; // finished or destroyed by readRows
+        return ok;
+    }
+
+private:
+    // Everything libjpeg may jump out of lives in these two.
+    static bool start(jpeg_decompress_struct *cinfo, ErrorManager *err, const QByteArray &data, int height)
+    {
+        if (setjmp(err->jump)) {
+            jpeg_destroy_decompress(cinfo);
+            return false;
+        }
+        jpeg_create_decompress(cinfo);
+        jpeg_mem_src(cinfo, reinterpret_cast<const unsigned char *>(data.constData()), static_cast<unsigned long>(data.size()));
+        jpeg_read_header(cinfo, TRUE);
+        if (cinfo->progressive_mode || cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK) {
+            jpeg_destroy_decompress(cinfo);
+            return false;
+        }
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+        cinfo->out_color_space = JCS_EXT_BGRA;
+#else
+        cinfo->out_color_space = JCS_EXT_ARGB;
+#endif
+        jpeg_start_decompress(cinfo);
+        if (int(cinfo->output_height) != height) {
+            jpeg_destroy_decompress(cinfo);
+            return false;
+        }
+        return true;
+    }
+
+    // Rows up to `end` into `out` (into `scratch` when null); the decoder
+    // is destroyed when it is done or in trouble.
+    static bool readRows(jpeg_decompress_struct *cinfo, ErrorManager *err, QImage *out, int end, uchar *scratch)
+    {
+        if (setjmp(err->jump)) {
+            jpeg_destroy_decompress(cinfo);
+            return false;
+        }
+        uchar *bits = out ? out->bits() : nullptr;
+        const qsizetype bpl = out ? out->bytesPerLine() : 0;
+        JSAMPROW rows[16];
+        while (int(cinfo->output_scanline) < end && !err->truncated) {
+            const int first = int(cinfo->output_scanline);
+            const int count = std::min(16, end - first);
+            for (int i = 0; i < count; ++i)
+                rows[i] = bits ? bits + bpl * qsizetype(first + i) : scratch;
+            if (jpeg_read_scanlines(cinfo, rows, JDIMENSION(count)) == 0)
+                break;
+        }
+        if (err->truncated || int(cinfo->output_scanline) < end) {
+            jpeg_destroy_decompress(cinfo);
+            return false;
+        }
+        if (cinfo->output_scanline == cinfo->output_height) {
+            jpeg_finish_decompress(cinfo);
+            jpeg_destroy_decompress(cinfo);
+        }
+        return true;
+    }
+
+    void close()
+    {
+        if (m_open)
+            jpeg_destroy_decompress(&m_cinfo);
+        m_open = false;
+    }
+
+    std::mutex m_lock;
+    const QByteArray m_data;
+    const std::vector<int> m_ends;
+    jpeg_decompress_struct m_cinfo{};
+    ErrorManager m_err;
+    bool m_open = false;
+    std::vector<uchar> m_scratch;
+};
+
+// Whether the picture's frame is a baseline one (a progressive picture is
+// only drawn once the decoder has read all of it).
+bool isBaseline(const QByteArray &data)
+{
+    const auto *p = reinterpret_cast<const uchar *>(data.constData());
+    qsizetype pos = 2;
+    while (pos + 4 <= data.size() && p[pos] == 0xff) {
+        const uchar marker = p[pos + 1];
+        if (marker == 0xff) {
+            ++pos;
+            continue;
+        }
+        if (marker == 0xc0 || marker == 0xc1)
+            return true;
+        if ((marker >= 0xc2 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) || marker == 0xda)
+            return false;
+        pos += 2 + ((qsizetype(p[pos + 2]) << 8) | p[pos + 3]);
+    }
+    return false;
+}
+
+// No restart markers: pieces in order, for a baseline picture large enough to gain.
+std::shared_ptr<PhotoRows> decodeInOrderAsDrawn(const QByteArray &data, int pieceRows)
+{
+    QImage unused;
+    QString message;
+    QSize size;
+    // A file cut short (no end marker near its end) is found damaged at once by the whole decode.
+    if (!isBaseline(data) || data.lastIndexOf("\xff\xd9") < data.size() - 4096 || decodeInto(data, &unused, &message, QSize(), &size) != Status::Ok
+        || qint64(size.width()) * size.height() < kPiecePixels * 4 || size.height() < 2 * pieceRows)
+        return nullptr;
+    std::vector<int> starts;
+    std::vector<int> ends;
+    for (int y = 0; y < size.height(); y += pieceRows) {
+        starts.push_back(y);
+        ends.push_back(std::min(size.height(), y + pieceRows));
+    }
+    auto pieces = std::make_shared<InOrderPieces>(data, std::move(ends));
+    auto decodePieceAt = [pieces](int index, QImage *out) { return pieces->decode(index, out); };
+    auto decodeWhole = [data](QImage *out) {
+        QString why;
+        const uchar *into = out->constBits();
+        return decodeInto(data, out, &why, QSize(), nullptr, true) == Status::Ok && out->constBits() == into;
+    };
+    return PhotoRows::make(size, std::move(starts), decodePieceAt, decodeWhole, true);
+}
+
+} // namespace
+
 std::shared_ptr<PhotoRows> JpegDecoder::decodeAsDrawn(const QByteArray &data)
 {
     // Pieces of about this many rows: each decodes an interval more at either end.
@@ -485,7 +650,9 @@ std::shared_ptr<PhotoRows> JpegDecoder::decodeAsDrawn(const QByteArray &data)
     if (!canDecode(data))
         return nullptr;
     std::optional<ScanLayout> found = scanLayout(data);
-    if (!found || qint64(found->width) * found->height < kPiecePixels * 4)
+    if (!found)
+        return decodeInOrderAsDrawn(data, kPieceRows);
+    if (qint64(found->width) * found->height < kPiecePixels * 4)
         return nullptr;
     auto layout = std::make_shared<const ScanLayout>(std::move(*found));
     const int intervals = int(layout->intervalStart.size());

@@ -61,6 +61,13 @@ struct PhotoRows::Private {
     std::vector<std::shared_ptr<PoolJob>> jobs;
     bool whole = false;
     bool failed = false;
+    // In order: the next piece to decode, the last one wanted, and whether a
+    // loop (the pool's job or a waiting thread) is decoding.
+    bool inOrder = false;
+    int next = 0;
+    int goal = -1;
+    bool running = false;
+    std::shared_ptr<PoolJob> runner;
     int bandFirst = INT_MAX;
     int bandEnd = 0;
 
@@ -79,7 +86,7 @@ PhotoRows::PhotoRows(std::unique_ptr<Private> p, QSize size)
 }
 
 std::shared_ptr<PhotoRows> PhotoRows::make(QSize size, std::vector<int> pieceStarts, DecodePiece decodePiece,
-                                           DecodeAll decodeAll)
+                                           DecodeAll decodeAll, bool inOrder)
 {
     if (size.isEmpty() || pieceStarts.empty() || pieceStarts.front() != 0 || !decodePiece || !decodeAll)
         return nullptr;
@@ -104,6 +111,7 @@ std::shared_ptr<PhotoRows> PhotoRows::make(QSize size, std::vector<int> pieceSta
     p->jobs.resize(size_t(p->pieces()));
     p->decodePiece = std::move(decodePiece);
     p->decodeAll = std::move(decodeAll);
+    p->inOrder = inOrder;
     std::shared_ptr<PhotoRows> rows(new PhotoRows(std::move(p), size));
     {
         const std::lock_guard<std::mutex> guard(registry().lock);
@@ -119,6 +127,8 @@ PhotoRows::~PhotoRows()
         if (job && !job->cancelIfNotStarted())
             job->wait();
     }
+    if (d->runner && !d->runner->cancelIfNotStarted())
+        d->runner->wait();
     {
         const std::lock_guard<std::mutex> guard(registry().lock);
         std::vector<Registered> &all = registry().rows;
@@ -146,6 +156,18 @@ void PhotoRows::ahead(int first, int end)
     const std::lock_guard<std::mutex> guard(d->lock);
     if (d->whole || d->failed)
         return;
+    if (d->inOrder) {
+        d->goal = std::max(d->goal, d->pieceOf(end - 1));
+        for (int i = d->next; i <= d->goal; ++i) {
+            if (d->state[size_t(i)] == Private::State::Empty)
+                d->state[size_t(i)] = Private::State::Queued;
+        }
+        if (!d->running && d->next <= d->goal) {
+            d->running = true;
+            d->runner = std::make_shared<PoolJob>(Pool::Parallel, [this] { runInOrder(-1); });
+        }
+        return;
+    }
     for (int i = d->pieceOf(first), last = d->pieceOf(end - 1); i <= last; ++i) {
         if (d->state[size_t(i)] != Private::State::Empty)
             continue;
@@ -162,6 +184,149 @@ void PhotoRows::ahead(int first, int end)
     }
 }
 
+void PhotoRows::runInOrder(int upTo)
+{
+    for (;;) {
+        int i = 0;
+        bool held = false;
+        {
+            const std::lock_guard<std::mutex> guard(d->lock);
+            const int last = upTo >= 0 ? std::min(upTo, d->goal) : d->goal;
+            if (d->next > last || d->whole || d->failed) {
+                d->running = false;
+                break;
+            }
+            i = d->next;
+            held = d->state[size_t(i)] == Private::State::Done;
+            if (!held)
+                d->state[size_t(i)] = Private::State::Queued;
+        }
+        // Rows still held are passed over, not written again under a reader.
+        QImage view = d->view(m_size);
+        const bool ok = d->decodePiece(i, held ? nullptr : &view);
+        {
+            const std::lock_guard<std::mutex> guard(d->lock);
+            d->state[size_t(i)] = ok ? Private::State::Done : Private::State::Failed;
+            // Unless asked meanwhile to go back up for a piece dropped.
+            if (d->next == i)
+                d->next = i + 1;
+            if (!ok)
+                d->running = false;
+        }
+        d->changed.notify_all();
+        if (!ok)
+            break;
+    }
+    d->changed.notify_all();
+}
+
+bool PhotoRows::decodeWhole()
+{
+    // A piece the decoder would not take alone: the whole picture in one
+    // pass, which tells a damaged file from one it only warns about.
+    const std::lock_guard<std::mutex> one(d->wholeLock);
+    std::vector<std::shared_ptr<PoolJob>> jobs;
+    std::shared_ptr<PoolJob> runner;
+    {
+        const std::lock_guard<std::mutex> guard(d->lock);
+        if (d->whole || d->failed)
+            return !d->failed;
+        d->goal = -1; // a loop in order stops after its piece
+        jobs = d->jobs;
+        runner = d->runner;
+    }
+    for (const std::shared_ptr<PoolJob> &job : jobs) {
+        if (job && !job->cancelIfNotStarted())
+            job->wait();
+    }
+    if (runner && runner->cancelIfNotStarted()) {
+        // Taken back before it began: the loop it was to run is nobody's.
+        const std::lock_guard<std::mutex> guard(d->lock);
+        if (d->runner == runner) {
+            d->runner = nullptr;
+            d->running = false;
+        }
+    } else if (runner) {
+        runner->wait();
+    }
+    {
+        // A loop in order on another waiting thread ends with its piece.
+        std::unique_lock<std::mutex> guard(d->lock);
+        d->changed.wait(guard, [&] { return !d->running; });
+    }
+    QImage view = d->view(m_size);
+    const bool ok = d->decodeAll(&view);
+    {
+        const std::lock_guard<std::mutex> guard(d->lock);
+        d->whole = ok;
+        d->failed = !ok;
+    }
+    d->changed.notify_all();
+    return ok;
+}
+
+bool PhotoRows::needInOrder(int p0, int p1)
+{
+    {
+        std::lock_guard<std::mutex> guard(d->lock);
+        // Asked again for a piece dropped above the decoder: from there again.
+        for (int i = p0; i <= p1; ++i) {
+            if (i < d->next && d->state[size_t(i)] != Private::State::Done) {
+                d->next = i;
+                break;
+            }
+        }
+        d->goal = std::max(d->goal, p1);
+    }
+    ahead(d->starts[size_t(p0)], d->starts[size_t(p1) + 1]);
+    for (;;) {
+        bool decodeHere = false;
+        {
+            std::unique_lock<std::mutex> guard(d->lock);
+            const auto ready = [&] {
+                if (d->whole || d->failed)
+                    return true;
+                for (int i = p0; i <= p1; ++i) {
+                    if (d->state[size_t(i)] != Private::State::Done && d->state[size_t(i)] != Private::State::Failed)
+                        return false;
+                }
+                return true;
+            };
+            if (ready())
+                break;
+            if (!d->running) {
+                // Rows run serially, or the pool's job ended: this thread decodes.
+                d->running = true;
+                decodeHere = true;
+            }
+            const std::shared_ptr<PoolJob> runner = d->runner;
+            if (!decodeHere && runner) {
+                // A job not begun is taken back: this thread goes on in its place.
+                guard.unlock();
+                if (runner->cancelIfNotStarted())
+                    decodeHere = true;
+                guard.lock();
+                if (decodeHere && d->runner == runner)
+                    d->runner = nullptr;
+            }
+            if (!decodeHere)
+                d->changed.wait(guard, [&] { return ready() || !d->running; });
+        }
+        if (decodeHere) {
+            runInOrder(p1);
+            ahead(d->starts[size_t(p1) + 1], d->starts[size_t(p1) + 1] + 1);
+        }
+    }
+    const std::lock_guard<std::mutex> guard(d->lock);
+    if (d->whole || d->failed)
+        return !d->failed;
+    for (int i = p0; i <= p1; ++i) {
+        if (d->state[size_t(i)] != Private::State::Done)
+            return false;
+    }
+    return true;
+}
+
 bool PhotoRows::need(int first, int end)
 {
     first = std::max(0, first);
@@ -175,11 +340,19 @@ bool PhotoRows::need(int first, int end)
         if (d->whole || d->failed)
             return !d->failed;
     }
-    // The pieces wanted now go to the pool together; waiting for one not
-    // begun decodes it here.
-    ahead(first, end);
     const int p0 = d->pieceOf(first);
     const int p1 = d->pieceOf(end - 1);
+    if (d->inOrder ? !needInOrder(p0, p1) : !needEach(p0, p1))
+        return decodeWhole();
+    ahead(end, end + std::max(kMinAhead, end - first));
+    return true;
+}
+
+bool PhotoRows::needEach(int p0, int p1)
+{
+    // The pieces wanted now go to the pool together; waiting for one not
+    // begun decodes it here.
+    ahead(d->starts[size_t(p0)], d->starts[size_t(p1) + 1]);
     bool missing = false;
     for (int i = p0; i <= p1; ++i) {
         std::shared_ptr<PoolJob> job;
@@ -211,33 +384,7 @@ bool PhotoRows::need(int first, int end)
             return !d->failed;
         missing = missing || d->state[size_t(i)] != Private::State::Done;
     }
-    if (missing) {
-        // A piece the decoder would not take alone: the whole picture in one
-        // pass, which tells a damaged file from one it only warns about.
-        const std::lock_guard<std::mutex> one(d->wholeLock);
-        std::vector<std::shared_ptr<PoolJob>> jobs;
-        {
-            const std::lock_guard<std::mutex> guard(d->lock);
-            if (d->whole || d->failed)
-                return !d->failed;
-            jobs = d->jobs;
-        }
-        for (const std::shared_ptr<PoolJob> &job : jobs) {
-            if (job && !job->cancelIfNotStarted())
-                job->wait();
-        }
-        QImage view = d->view(m_size);
-        const bool ok = d->decodeAll(&view);
-        {
-            const std::lock_guard<std::mutex> guard(d->lock);
-            d->whole = ok;
-            d->failed = !ok;
-        }
-        d->changed.notify_all();
-        return ok;
-    }
-    ahead(end, end + std::max(kMinAhead, end - first));
-    return true;
+    return !missing;
 }
 
 void PhotoRows::beginBand()

@@ -19,15 +19,19 @@ class PhotoRows : public std::enable_shared_from_this<PhotoRows>
 {
 public:
     // Decodes piece `index` into `picture` (its rows only); false when the
-    // data is not as expected. Called from several threads at once.
+    // data is not as expected. Called from several threads at once, or, for
+    // pieces in order, one piece after another, `picture` null for one whose
+    // rows are held already (the decoder only goes past it).
     using DecodePiece = std::function<bool(int index, QImage *picture)>;
     // Decodes the whole picture into `picture`, when a piece could not be.
     using DecodeAll = std::function<bool(QImage *picture)>;
 
     // Piece i covers rows [pieceStarts[i], pieceStarts[i + 1]), the last one
-    // to the bottom; null when memory is short.
+    // to the bottom; null when memory is short. Pieces `inOrder` are decoded
+    // one after another by one decoder (asked for a piece above the one it
+    // is at, it starts again from the top); others each on their own.
     static std::shared_ptr<PhotoRows> make(QSize size, std::vector<int> pieceStarts, DecodePiece decodePiece,
-                                           DecodeAll decodeAll);
+                                           DecodeAll decodeAll, bool inOrder = false);
     ~PhotoRows();
     PhotoRows(const PhotoRows &) = delete;
     PhotoRows &operator=(const PhotoRows &) = delete;
@@ -58,6 +62,11 @@ public:
 
 private:
     struct Private;
+    // Decodes pieces in order, up to `upTo` (or the goal, for the pool's job).
+    void runInOrder(int upTo);
+    bool needInOrder(int firstPiece, int lastPiece);
+    bool needEach(int firstPiece, int lastPiece);
+    bool decodeWhole();
     explicit PhotoRows(std::unique_ptr<Private> d, QSize size);
     std::unique_ptr<Private> d;
     QSize m_size;
