@@ -35,11 +35,9 @@ namespace {
 
 void fail(platform::Error *error, const QString &description)
 {
-    if (!error)
-        return;
-    error->domain = QString::fromLatin1(platform::kKanteloErrorDomain);
-    error->code = 1;
-    error->description = description;
+    // Whole: nothing of an earlier failure (its advice) stays with this one.
+    if (error)
+        *error = platform::Error{QString::fromLatin1(platform::kKanteloErrorDomain), 1, description, {}, {}};
 }
 
 // The canvas a worker thread renders into, kept for its next file: a fresh
@@ -421,6 +419,11 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     if (!read)
         metadata = platform::ImageMetadata::fromFile(path);
     if (metadata.isNull()) {
+        if (!QFileInfo::exists(path)) {
+            fail(error, QStringLiteral("The picture “%1” is no longer there: it was moved or deleted.")
+                            .arg(QFileInfo(path).fileName()));
+            return false;
+        }
         fail(error, QStringLiteral("The picture “%1” could not be opened.").arg(QFileInfo(path).fileName()));
         if (error)
             error->recoverySuggestion = QString::fromLatin1(kDamagedPhotoAdvice);

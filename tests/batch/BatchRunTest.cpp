@@ -237,6 +237,12 @@ TEST(BatchRun, FixedSizesAndCancelLeavesOnlyWholeFiles)
                                                      QUrl::fromLocalFile(none), &error));
     EXPECT_EQ(error.description, QStringLiteral("Memory allocation error"));
     EXPECT_TRUE(filesIn(none).isEmpty());
+    // A photo gone since it was added says so, with no advice for a damaged one.
+    EXPECT_FALSE(KTImageProcessor::processImageAtURL(QUrl::fromLocalFile(src + QStringLiteral("/gone.jpg")),
+                                                     *options(files, KTImageFileFormat::PNGFileFormat(), fixed),
+                                                     QUrl::fromLocalFile(none), &error));
+    EXPECT_TRUE(error.description.contains("“gone.jpg” is no longer there")) << error.description.toStdString();
+    EXPECT_TRUE(error.recoverySuggestion.isEmpty());
     // A JPEG decoded reduced for a fixed size is checked at the size it decodes to.
     platform::ImageDecoder::setMachineMemory(qint64(2) << 20);
     const bool reduced = KTImageProcessor::processImageAtURL(
