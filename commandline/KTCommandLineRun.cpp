@@ -233,7 +233,9 @@ int run(const QStringList &arguments)
         return KTCommandLineRun::kFailureStatus;
     }
     if (!photo.isFile()) {
-        fail(QString::fromUtf8(KTCommandLineRun::kNoSuchFile).arg(photo.fileName()));
+        // A pipe or device is there, but is no photo to write back.
+        fail(QString::fromUtf8(photo.exists() ? KTCommandLineRun::kNotAFile : KTCommandLineRun::kNoSuchFile)
+                 .arg(photo.fileName()));
         return KTCommandLineRun::kFailureStatus;
     }
     if (isSharedCopy(path)) {

@@ -15,6 +15,7 @@
 #include <QSettings>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -167,6 +168,10 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
     const Outcome folder = kantelo({"-template=Baroque", "-process", dir});
     EXPECT_NE(folder.exitCode, 0);
     EXPECT_TRUE(folder.errors.contains("because it is a folder")) << folder.errors.toStdString();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/pipe.jpg").constData(), 0600), 0);
+    const Outcome pipe = kantelo({"-template=Baroque", "-process", dir + "/pipe.jpg"});
+    EXPECT_NE(pipe.exitCode, 0);
+    EXPECT_TRUE(pipe.errors.contains("not a photo file")) << pipe.errors.toStdString();
 
     // A file-size limit fails the write, which the run reports.
     const QString big = dir + "/noise.jpg";
