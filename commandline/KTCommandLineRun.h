@@ -24,7 +24,8 @@ public:
     static constexpr const char *kNoFileToProcess = "There is no photo file to write the framed image to";
     static constexpr const char *kIsFolder = "The file “%1” couldn’t be opened because it is a folder.";
     static constexpr const char *kNoSuchFile = "The file “%1” couldn’t be opened because there is no such file.";
-    static constexpr const char *kNotAFile = "The file “%1” couldn’t be opened because it is not a photo file but a device or pipe.";
+    static constexpr const char *kNotAFile =
+        "The file “%1” couldn’t be opened because it is not a photo file but a device or pipe.";
     // Checked before any drawing: a refusal after the render wastes the wait.
     static constexpr const char *kTypeNotWritable = "“%1” can't be framed in place: pictures of its type can't be written";
     static constexpr const char *kFileReadOnly = "“%1” is read-only";
