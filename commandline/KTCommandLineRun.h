@@ -27,9 +27,13 @@ public:
     static constexpr const char *kNotAFile =
         "The file “%1” couldn’t be opened because it is not a photo file but a device or pipe.";
     // Checked before any drawing: a refusal after the render wastes the wait.
-    static constexpr const char *kTypeNotWritable = "“%1” can't be framed in place: pictures of its type can't be written";
-    static constexpr const char *kFileReadOnly = "“%1” is read-only";
-    static constexpr const char *kFolderReadOnly = "The folder “%1” is read-only";
+    static constexpr const char *kTypeNotWritable =
+        "“%1” can't be framed in place: pictures of its type can't be written. Save a copy as JPEG, PNG or TIFF "
+        "and frame that.";
+    static constexpr const char *kFileReadOnly = "“%1” is read-only. Make it writable, then try again.";
+    static constexpr const char *kFolderReadOnly =
+        "The folder “%1” is read-only: the framed photo is written beside the old one. Make the folder writable, "
+        "then try again.";
     static constexpr const char *kNotWritten = "The framed image was not written.";
     // What to do, after the reason.
     static constexpr const char *kFramesMissingAdvice =

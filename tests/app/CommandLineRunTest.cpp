@@ -206,6 +206,7 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
     EXPECT_NE(unwritable.exitCode, 0);
     EXPECT_EQ(unwritable.errorLines(), 1) << unwritable.errors.toStdString();
     EXPECT_TRUE(unwritable.errors.contains("can't be framed in place")) << "refused before the render";
+    EXPECT_TRUE(unwritable.errors.contains("Save a copy as JPEG, PNG or TIFF")) << "and what to do";
     EXPECT_EQ(digest(gif), gifBefore);
 
     // Without a design or a photo the run is refused at once, as is a file
