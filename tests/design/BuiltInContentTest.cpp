@@ -56,7 +56,8 @@ protected:
                                                                  store->managedObjectContext());
         importer->setDelegate(&done);
         importer->startImport();
-        ASSERT_TRUE(testsupport::waitUntil([&] { return done.finished || done.failed; }, 30000));
+        // Generous: several of these import at once in instrumented builds.
+        ASSERT_TRUE(testsupport::waitUntil([&] { return done.finished || done.failed; }, 300000));
         ASSERT_TRUE(done.finished);
         testsupport::waitUntil([] { return false; }, 50);
     }

@@ -6,6 +6,7 @@
 // with FrameImages), answers the service's routes from it, and has knobs
 // for the faults a real service shows. Every request is logged.
 
+#include "platform/SanitizerHandoff.h"
 #include "platform/archive/PropertyList.h"
 #include "stores/LibraryTestSupport.h"
 
@@ -58,6 +59,7 @@ public:
         release();
         quit();
         wait();
+        platform::takeOver(this);
     }
 
     QString url(const QString &path = QStringLiteral("/")) const
@@ -175,6 +177,8 @@ protected:
         poll.start(10);
         m_ready->set_value();
         exec();
+        // Qt's join in wait() is hidden from ThreadSanitizer.
+        platform::handOff(this);
     }
 
 private:

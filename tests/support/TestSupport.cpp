@@ -3,14 +3,22 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
-#include <thread>
+#include <vector>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -71,23 +79,73 @@ ProgramRun runProgram(const QString &program, const QStringList &args, const QSt
                       bool mergeErrors)
 {
     ProgramRun r;
-    std::thread starter([&] {
-        QProcess p;
-        if (!cwd.isEmpty())
-            p.setWorkingDirectory(cwd);
-        p.setProcessChannelMode(mergeErrors ? QProcess::MergedChannels : QProcess::SeparateChannels);
-        p.start(program, args);
-        if (!p.waitForFinished(timeoutMs)) {
-            p.kill();
-            p.waitForFinished(5000);
-            return;
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return r;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return r;
+    }
+    std::vector<QByteArray> words{QFile::encodeName(program)};
+    for (const QString &arg : args)
+        words.push_back(arg.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const QByteArray folder = QFile::encodeName(cwd);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, mergeErrors ? out[1] : err[1], 2);
+    if (!cwd.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
+    pid_t pid = -1;
+    const int failed = posix_spawnp(&pid, argv.front(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    QByteArray *sinks[2] = {&r.out, &r.err};
+    int open = failed ? 0 : 2;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (open > 0) {
+        const int ready = poll(fds, 2, int(deadline.remainingTime()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !fds[i].revents)
+                continue;
+            char buffer[65536];
+            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, got);
+            } else if (got == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
         }
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        if (p.exitStatus() == QProcess::NormalExit)
-            r.exitCode = p.exitCode();
-    });
-    starter.join();
+    }
+    for (pollfd &fd : fds) {
+        if (fd.fd >= 0)
+            close(fd.fd);
+    }
+    if (failed)
+        return r;
+    // Still writing when the time ran out: it outran the timeout.
+    if (open > 0)
+        kill(pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (open == 0 && WIFEXITED(status))
+        r.exitCode = WEXITSTATUS(status);
     return r;
 }
 

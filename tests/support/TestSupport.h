@@ -44,10 +44,10 @@ struct ProgramRun {
     bool succeeded() const { return exitCode == 0; }
 };
 
-// Runs a program (in `cwd` unless empty) and waits for it. Tests start every
-// program through here: Qt starts a child with a vfork-like clone that runs
-// on the starting thread's ThreadSanitizer state and leaves it wrong, so the
-// child is started from a thread of its own that ends with it.
+// Runs a program (in `cwd` unless empty, input empty) and waits for it. Tests
+// start every program through here, not through QProcess: Qt starts a child
+// with a vfork-like clone in which ThreadSanitizer's hooks run on the
+// parent's state and leave it wrong; glibc's spawn runs none of them.
 ProgramRun runProgram(const QString &program, const QStringList &args, const QString &cwd = QString(),
                       int timeoutMs = 60000, bool mergeErrors = false);
 
