@@ -411,11 +411,20 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw)
     QRgb tint[256];
     for (int a = 0; a < 256; ++a)
         tint[a] = qPremultiply(qRgba(c.red(), c.green(), c.blue(), a));
+    // Coverage comes in long even stretches: each value is worked out once
+    // for as long as it lasts.
+    quint32 last = 0;
+    QRgb lastTint = tint[0];
     for (int y = 0; y < h; ++y) {
         quint32 *row = reinterpret_cast<quint32 *>(small.scanLine(y));
         const quint16 *in = plane.get() + size_t(y) * size_t(w);
-        for (int x = 0; x < w; ++x)
-            row[x] = tint[std::min<quint32>((quint32(in[x]) * ca + 32640) / 65280, 255)];
+        for (int x = 0; x < w; ++x) {
+            if (in[x] != last) {
+                last = in[x];
+                lastTint = tint[std::min<quint32>((last * ca + 32640) / 65280, 255)];
+            }
+            row[x] = lastTint;
+        }
     }
 
     // The shadow first, enlarged back to the canvas, then the operation.

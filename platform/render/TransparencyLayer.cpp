@@ -323,6 +323,12 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
         const int factor = f;
         const int stride = planeW;
         const quint32 area = quint32(factor * factor);
+        // The factor is a power of two, so is the area: a shift, not a
+        // division for every block.
+        const bool shiftable = (area & (area - 1)) == 0;
+        int areaShift = 0;
+        while ((quint32(1) << areaShift) < area)
+            ++areaShift;
         std::vector<quint32> columns(static_cast<size_t>(width));
         for (int py = y0; py < y1; ++py) {
             quint16 *out = plane.get() + size_t(py) * stride;
@@ -347,7 +353,8 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
                 quint32 sum = 0;
                 for (int x = xa; x < xb; ++x)
                     sum += column[x];
-                out[bx + padX] = quint16((sum * 256 + area / 2) / area);
+                const quint32 scaled = sum * 256 + area / 2;
+                out[bx + padX] = quint16(shiftable ? scaled >> areaShift : scaled / area);
             }
         }
     });
