@@ -203,8 +203,10 @@ ManagedObjectContext *LibraryStore::managedObjectContext()
     }
     context->setUndoManager(new UndoManager(context.get()));
 
+    // Without a store (reported already) nothing is seeded: every save of
+    // the seed would fail and be reported again, at quit too.
     const QList<FrameType *> types = context->fetchObjects<FrameType>();
-    if (types.isEmpty()) {
+    if (types.isEmpty() && store) {
         // Seeded without undo: the user did not make these.
         UndoManager *undo = context->undoManager();
         undo->disableUndoRegistration();

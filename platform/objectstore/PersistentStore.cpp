@@ -441,7 +441,7 @@ std::optional<QVariantMap> PersistentStore::metadataForStoreAtPath(const QString
     SqliteDatabase db;
     QVariantMap meta;
     Error cause;
-    if (!db.open(path, false, false, &cause) || !readMetadata(db, &meta, &cause)) {
+    if (!db.open(path, false, true, &cause) || !readMetadata(db, &meta, &cause)) {
         if (error)
             *error = storeError(isDamageCode(cause.code) ? StoreDamaged : StoreMetadataFailed,
                                 QStringLiteral("The metadata of “%1” could not be read.").arg(QFileInfo(path).fileName()),

@@ -1,6 +1,10 @@
 #include "platform/objectstore/SqliteDatabase.h"
 
+#include <QFileInfo>
+#include <QUrl>
+
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -22,7 +26,13 @@ bool SqliteDatabase::open(const QString &path, bool create, bool readOnly, Error
         flags |= SQLITE_OPEN_READONLY;
     else
         flags |= SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
-    const QByteArray name = path.toUtf8();
+    QByteArray name = path.toUtf8();
+    // A file this process may not write is read as it lies, with no -wal or
+    // -shm made beside it: they would keep its mode, and the store shut.
+    if (readOnly && !create && QFileInfo(path).isFile() && ::access(name.constData(), W_OK) != 0) {
+        name = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded() + "?immutable=1";
+        flags |= SQLITE_OPEN_URI;
+    }
     const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         if (error)
