@@ -737,9 +737,11 @@ bool KTTemplatesViewController::eventFilter(QObject *watched, QEvent *event)
     const bool ours = watched == m_collectionView.data() || watched == view();
     if (ours && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
         auto *key = static_cast<QKeyEvent *>(event);
-        // The browser's own undo stack, ahead of the document's shortcut.
-        const bool isUndo = key->matches(QKeySequence::Undo);
-        const bool isRedo = key->matches(QKeySequence::Redo);
+        // The browser's own undo stack, ahead of the document's shortcut;
+        // with nothing of its own to undo, the key undoes the document (a
+        // design just applied from this list, as the Edit menu says).
+        const bool isUndo = key->matches(QKeySequence::Undo) && undoManager()->canUndo();
+        const bool isRedo = key->matches(QKeySequence::Redo) && undoManager()->canRedo();
         if (isUndo || isRedo) {
             event->accept();
             if (event->type() == QEvent::KeyPress) {

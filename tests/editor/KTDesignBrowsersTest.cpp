@@ -12,6 +12,7 @@
 #include "support/TestSupport.h"
 
 #include <QAbstractItemModel>
+#include <QAction>
 #include <QDir>
 #include <QSignalSpy>
 #include <QTest>
@@ -248,12 +249,23 @@ TEST_F(Browser, KeywordsUnionReadOnlyCompletionAndOrphansDeleted)
 
 TEST_F(Browser, ReturnAppliesTheSelectedDesignAndDeleteRemovesIt)
 {
+    // The window's Undo, as the document window's Edit menu has it.
+    QAction documentUndo(QStringLiteral("Undo Apply Design"));
+    documentUndo.setShortcut(QKeySequence::Undo);
+    browser->view()->addAction(&documentUndo);
+    QSignalSpy documentUndone(&documentUndo, &QAction::triggered);
+    browser->view()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(browser->view()));
     QSignalSpy applied(browser.get(), &KTTemplatesViewController::templateApplied);
     QTest::keyClick(browser->collectionView(), Qt::Key_Return);
     EXPECT_EQ(applied.count(), 0); // nothing selected
     browser->selectItems({named("Cedar")->guid()});
     QTest::keyClick(browser->collectionView(), Qt::Key_Return);
     ASSERT_EQ(applied.count(), 1);
+    // With nothing of the browser's to undo, Ctrl+Z on the list undoes the applied design.
+    ASSERT_FALSE(browser->undoManager()->canUndo());
+    QTest::keyClick(browser->collectionView(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(documentUndone.count(), 1);
     EXPECT_EQ(applied.first().first().toString(), named("Cedar")->guid());
     QTest::keyClick(browser->collectionView(), Qt::Key_Delete);
     settle();
@@ -262,6 +274,7 @@ TEST_F(Browser, ReturnAppliesTheSelectedDesignAndDeleteRemovesIt)
     QTest::keyClick(browser->collectionView(), Qt::Key_Z, Qt::ControlModifier);
     settle();
     EXPECT_TRUE(shown().contains("Cedar"));
+    EXPECT_EQ(documentUndone.count(), 1);
 }
 
 TEST_F(Browser, VariationsHintAndTwoSavedAsTemplates)
