@@ -50,6 +50,42 @@ TEST(PlatformDispatch, WorkerWaitsForTheMainThread)
     EXPECT_TRUE(sawResult);
 }
 
+// Plain values cross between the threads: an instrumented build reports them
+// if the hand-over through Qt's queue goes unsaid.
+TEST(PlatformDispatch, WorkForAnotherThreadsLoopRunsThereAndSkipsAGoneContext)
+{
+    QThread thread;
+    thread.start();
+    QObject onThread;
+    onThread.moveToThread(&thread);
+    int sent = 42, seen = 0;
+    QThread *ranOn = nullptr;
+    runOnThreadOf(&onThread, [&] {
+        ranOn = QThread::currentThread();
+        seen = sent;
+        sent = 7;
+    }, true);
+    EXPECT_EQ(ranOn, &thread);
+    EXPECT_EQ(seen, 42);
+    EXPECT_EQ(sent, 7);
+    std::atomic<bool> queued{false};
+    runOnThreadOf(&onThread, [&] { queued = seen == 42; }, false);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return queued.load(); }));
+
+    QObject here;
+    bool ranHere = false;
+    runOnThreadOf(&here, [&] { ranHere = true; }, true);
+    EXPECT_TRUE(ranHere);
+    auto *gone = new QObject;
+    bool ranGone = false;
+    runOnThreadOf(gone, [&] { ranGone = true; }, false);
+    delete gone;
+    EXPECT_TRUE(testsupport::waitPastTimersDue(20));
+    EXPECT_FALSE(ranGone);
+    thread.quit();
+    thread.wait();
+}
+
 TEST(PlatformDispatch, SpinSeesFlagsSetWithoutEventsAndTimesOut)
 {
     std::atomic<bool> flag{false};
