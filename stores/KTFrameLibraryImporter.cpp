@@ -328,6 +328,19 @@ void KTFrameLibraryImporter::finishSuccessfully()
     }
     std::shared_ptr<KTFrameLibraryImporter> self = shared_from_this();
     platform::runOnMainThread([self, needFinalReport] {
+        // Nothing is called added before it is in the store's file: a crash
+        // after the report must not take the import with it.
+        platform::Error saveError;
+        platform::ManagedObjectContext *target = self->m_targetMOC.data();
+        if (!target || (target->hasChanges() && !target->save(&saveError))) {
+            platform::logLine(QString("ERROR: Couldn't save the frames imported from %1: %2")
+                                  .arg(self->m_url.toLocalFile(), saveError.description));
+            self->finishWithError(importerError(
+                saveError.description.isEmpty()
+                    ? QString("The frame library was closed before the frames could be saved.")
+                    : QString("The frames could not be saved to the library: %1").arg(saveError.description)));
+            return;
+        }
         if (KTFrameLibraryImporterDelegate *d = self->delegate()) {
             if (needFinalReport)
                 d->importerProgress(self.get(), 1.0);

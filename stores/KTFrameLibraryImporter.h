@@ -26,7 +26,8 @@ class KTFrameLibraryImporterDelegate
 {
 public:
     virtual ~KTFrameLibraryImporterDelegate() = default;
-    // The archive was imported and the items pushed into the target context.
+    // The archive was imported, pushed into the target context and saved to
+    // its store.
     virtual void importerDidFinish(KTFrameLibraryImporter *importer) = 0;
     // Nothing (or not everything) could be imported.
     virtual void importerFailedWithError(KTFrameLibraryImporter *importer, const platform::Error &error) = 0;

@@ -3,6 +3,7 @@
 #include "kit/ZCZipArchive.h"
 #include "library/KTFrameImporterWindowController.h"
 #include "platform/Alert.h"
+#include "platform/objectstore/SqliteDatabase.h"
 #include "platform/ui/FilePanels.h"
 #include "stores/Frame.h"
 #include "stores/LibraryTestSupport.h"
@@ -130,6 +131,47 @@ TEST_F(ImporterWindowFixture, AFailedImportSaysWhyInPlainWordsAndOffersClose)
     QPointer<KTFrameImporterWindowController> gone(controller);
     controller->defaultButton()->click();
     EXPECT_TRUE(testsupport::waitUntil([&] { return !gone; }));
+}
+
+// "Added" is only said once the frames are in the library's file: a kill
+// right after must not lose them. A save that fails is the import's failure.
+TEST_F(ImporterWindowFixture, TheFramesAreInTheFileWhenTheWindowSaysAdded)
+{
+    const QString path = library.libraryDatabasePath();
+    ASSERT_TRUE(library.managedObjectContext());
+    auto framesOnDisk = [&] {
+        auto store = platform::PersistentStore::openSQLite(path, LibraryModel::shared());
+        platform::ManagedObjectContext fresh(LibraryModel::shared());
+        return store && fresh.attachStore(store) ? fresh.fetchObjects<Frame>().size() : qsizetype(-1);
+    };
+    auto importAndCount = [&](qsizetype *onDisk) {
+        auto *controller = KTFrameImporterWindowController::openArchive(QUrl::fromLocalFile(archive), services());
+        int ended = 0;
+        QObject::connect(controller, &KTFrameImporterWindowController::importEnded, [&](bool ok) {
+            ended = ok ? 1 : 2;
+            *onDisk = framesOnDisk();
+        });
+        controller->defaultButton()->click();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return ended != 0; }, 20000));
+        return controller;
+    };
+
+    platform::SqliteDatabase db;
+    ASSERT_TRUE(db.open(path, false));
+    ASSERT_TRUE(db.exec("CREATE TRIGGER refuse BEFORE INSERT ON Frame BEGIN SELECT RAISE(ABORT, 'full'); END"));
+    qsizetype onDisk = -2;
+    KTFrameImporterWindowController *refused = importAndCount(&onDisk);
+    EXPECT_EQ(refused->state(), KTFrameImporterWindowController::Failed);
+    EXPECT_TRUE(refused->failureLabel()->text().contains("could not be saved")) << refused->failureLabel()->text().toStdString();
+    EXPECT_EQ(onDisk, 0);
+    refused->close();
+
+    ASSERT_TRUE(db.exec("DROP TRIGGER refuse"));
+    db.close();
+    KTFrameImporterWindowController *saved = importAndCount(&onDisk);
+    EXPECT_EQ(saved->state(), KTFrameImporterWindowController::Done);
+    EXPECT_EQ(onDisk, 2);
+    saved->close();
 }
 
 // An archive that would unpack beyond the limits is hostile or damaged: no
