@@ -2,11 +2,18 @@
 
 #include "platform/TypeTable.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -102,6 +109,38 @@ bool namesAreSafe(const FileWrapper &item)
     return true;
 }
 
+QString stagingPrefix(const QString &fileName)
+{
+    return QStringLiteral(".") + fileName + QStringLiteral(".");
+}
+
+// A save killed midway leaves its staging folder beside the item. Only ours
+// go: a real folder of this user, named for this item by a process that no
+// longer runs. (The old item set aside during a replace is left alone: a
+// kill between the two renames leaves it the only copy.)
+void removeStaleStagingFolders(const QString &parent, const QString &fileName)
+{
+    static const QRegularExpression suffix(QStringLiteral("^([0-9]+)-[A-Za-z0-9]{6}$"));
+    const QString prefix = stagingPrefix(fileName);
+    const QDir folder(parent);
+    for (const QString &name : folder.entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        if (!name.startsWith(prefix))
+            continue;
+        const QRegularExpressionMatch match = suffix.match(name.mid(prefix.size()));
+        if (!match.hasMatch())
+            continue;
+        const QString path = folder.filePath(name);
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+            continue;
+        bool ok = false;
+        const qint64 pid = match.captured(1).toLongLong(&ok);
+        if (!ok || pid <= 0 || ::kill(pid_t(pid), 0) == 0 || errno == EPERM)
+            continue;
+        QDir(path).removeRecursively();
+    }
+}
+
 } // namespace
 
 FileWrapper FileWrapper::regularFile(const QByteArray &contents)
@@ -189,7 +228,12 @@ bool FileWrapper::writeToPath(const QString &path, Error *error) const
     }
 
     const QString parent = target.absolutePath();
-    QTemporaryDir staging(parent + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
+    removeStaleStagingFolders(parent, target.fileName());
+    // Named after this process, so that a later save can tell a staging
+    // folder a killed save left from one still being written.
+    QTemporaryDir staging(QStringLiteral("%1/%2%3-XXXXXX")
+                              .arg(parent, stagingPrefix(target.fileName()))
+                              .arg(QCoreApplication::applicationPid()));
     if (!staging.isValid()) {
         if (error)
             *error = fileError(QStringLiteral("The folder \"%1\" couldn't be written: %2").arg(path, staging.errorString()));

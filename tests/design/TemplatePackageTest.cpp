@@ -15,6 +15,7 @@
 #include <QImageReader>
 #include <QUuid>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -185,6 +186,33 @@ TEST(TemplatePackage, ReplacingIsAtomicAndAFailedWriteIsShown)
     AlertRecorder alerts;
     EXPECT_FALSE(design->saveToURL(QUrl::fromLocalFile(folder + QStringLiteral("/holiday.jpg/x.KTTemplate")), {}, {}, false));
     EXPECT_EQ(alerts.shown.size(), 1);
+}
+
+// A save killed midway leaves its hidden staging folder; the next save of
+// that package removes it, and nothing else of the folder's.
+TEST(TemplatePackage, ASaveRemovesStagingFoldersKilledSavesLeft)
+{
+    const QString folder = freshFolder();
+    auto design = designWithPhoto(writePhoto(folder));
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const QString dead = QString::number(gone);
+    const QString live = QString::number(::getpid());
+    const QStringList kept{".Keep.KTTemplate." + live + "-aaaaaa", ".Keep.KTTemplate.old.bbbbbb",
+                           ".Other.KTTemplate." + dead + "-cccccc", ".Keep.KTTemplate." + dead + "-lnkxyz"};
+    for (const QString &name : {".Keep.KTTemplate." + dead + "-dddddd", kept[0], kept[1], kept[2]})
+        ASSERT_TRUE(QDir().mkpath(folder + "/" + name + "/Image"));
+    ASSERT_TRUE(QFile::link(folder + "/" + kept[2], folder + "/" + kept[3]));
+    ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(folder + "/Keep.KTTemplate"), {}, {}, false));
+    QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList expected = kept + QStringList{"Keep.KTTemplate", "holiday.jpg"};
+    left.sort();
+    expected.sort();
+    EXPECT_EQ(left, expected);
+    EXPECT_TRUE(QFileInfo::exists(folder + "/" + kept[3] + "/Image"));
 }
 
 TEST(TemplatePackage, DamagedPackagesGiveNoDesignOrLoseOnlyTheirKeywords)
