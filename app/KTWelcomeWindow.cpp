@@ -12,6 +12,7 @@
 #include "platform/ui/DocumentController.h"
 #include "platform/ui/WindowPlacement.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDate>
 #include <QGridLayout>
@@ -20,15 +21,19 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <utility>
 
 namespace {
 constexpr int kProgressSteps = 1000; // the bar runs 0..1 in these steps
 constexpr int kButtonColumnWidth = 240;
+constexpr int kLaunchSettleMs = 150;
 
 // The document the user works in: the current one, else the last opened.
 platform::Document *frontDocument()
@@ -45,6 +50,27 @@ bool showsStartupPicture(platform::Document *document)
     KTDesignDocumentInterface *design = KTDesignDocumentInterface::fromObject(document);
     return design && design->isDefaultImage();
 }
+
+// Tells once of the user's first click or key press anywhere, then goes.
+class FirstInputWatcher : public QObject
+{
+public:
+    explicit FirstInputWatcher(std::function<void()> onInput)
+        : m_onInput(std::move(onInput))
+    {
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (m_onInput && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress)) {
+            std::exchange(m_onInput, nullptr)();
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_onInput;
+};
 
 platform::Document *documentOfWindow(const QWidget *window)
 {
@@ -303,6 +329,7 @@ void KTWelcomeWindow::showWindow()
         welcome->layout()->activate();
         platform::placeWindowOnScreen(welcome);
     }
+    m_atLaunch = false;
     platform::WindowController::showWindow();
 }
 
@@ -311,7 +338,65 @@ void KTWelcomeWindow::showAtLaunch()
     // In front, also of a photo opened with the program: the user asked for
     // it at start-up (and can say no with its check box).
     showWindow();
+    m_atLaunch = !m_launchEnded;
     keepInFront();
+    leaveOtherWindowsInFront();
+    // The window manager settles the launch's windows after these calls
+    // (remaps, focus handed back to a parent); until the user does anything,
+    // a window the launch opened takes the front back.
+    if (m_atLaunch && !m_watchingLaunch) {
+        m_watchingLaunch = true;
+        auto *watcher = new FirstInputWatcher([this] {
+            // From now on the user arranges the windows.
+            m_atLaunch = false;
+            m_launchEnded = true;
+        });
+        watcher->setParent(this);
+        qApp->installEventFilter(watcher);
+        // A click that focuses a window reaches it just after the focus:
+        // the front is taken back only once no click came.
+        auto *settle = new QTimer(this);
+        settle->setSingleShot(true);
+        settle->setInterval(kLaunchSettleMs);
+        connect(settle, &QTimer::timeout, this, [this] {
+            QWindow *focus = QGuiApplication::focusWindow();
+            for (QWidget *other : otherWindows()) {
+                if (other->windowHandle() == focus)
+                    return;
+            }
+            leaveOtherWindowsInFront();
+        });
+        connect(qApp, &QGuiApplication::focusWindowChanged, settle, [this, settle] {
+            if (m_atLaunch)
+                settle->start();
+        });
+    }
+}
+
+QList<QWidget *> KTWelcomeWindow::otherWindows()
+{
+    QList<QWidget *> others;
+    QWidget *welcome = isWindowLoaded() ? window() : nullptr;
+    for (QWidget *other : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = other->windowType();
+        if (other != welcome && other->isVisible() && (type == Qt::Window || type == Qt::Dialog)
+            && !documentOfWindow(other))
+            others.append(other);
+    }
+    return others;
+}
+
+void KTWelcomeWindow::leaveOtherWindowsInFront()
+{
+    // A window a file opened with the program brought up (a frame archive's
+    // import, an alert) waits for the user: it stays above, documents don't.
+    if (!m_atLaunch)
+        return;
+    const QList<QWidget *> others = otherWindows();
+    for (QWidget *other : others)
+        other->raise();
+    if (!others.isEmpty())
+        others.constLast()->activateWindow();
 }
 
 void KTWelcomeWindow::keepInFront()
@@ -337,6 +422,7 @@ void KTWelcomeWindow::keepInFront()
     if (!documentWindow || !showsStartupPicture(document))
         return;
     belongTo(documentWindow, true);
+    leaveOtherWindowsInFront();
     // A photo going into the start-up window sends the welcome window behind.
     connect(document, &platform::Document::fileURLChanged, this, &KTWelcomeWindow::ownerTookPhoto,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));

@@ -96,6 +96,13 @@ private:
     // window of its own that others may cover.
     void belongTo(QWidget *owner, bool activate);
     void stepBehind(QWidget *documentWindow);
+    // Visible windows that are neither this one nor a document's.
+    QList<QWidget *> otherWindows();
+    void leaveOtherWindowsInFront();
+    // Shown at launch, and the user has not touched anything since.
+    bool m_atLaunch = false;
+    bool m_watchingLaunch = false;
+    bool m_launchEnded = false;
     QPointer<QWidget> m_documentWindow;
     // The start-up document's window this one stays above.
     QPointer<QWidget> m_owner;

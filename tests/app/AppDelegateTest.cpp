@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
@@ -172,6 +173,33 @@ TEST_F(AppDelegateFixture, APhotoOpenedWithTheLaunchHasTheWelcomeWindowInFrontWh
     EXPECT_EQ(QApplication::activeWindow(), welcome);
     EXPECT_TRUE(welcome->screen()->availableGeometry().contains(welcome->frameGeometry()));
     EXPECT_FALSE(welcome->windowHandle()->transientParent()) << "a window of its own: the photo can come in front";
+}
+
+// A window a file opened with the program brought up (a frame archive's
+// import) stays in front of the welcome window until the user does anything.
+TEST_F(AppDelegateFixture, AWindowOpenedWithTheLaunchStaysInFrontOfTheWelcomeWindow)
+{
+    qputenv("KANTELO_RESOURCES", freshDir().toLocal8Bit());
+    QWidget import;
+    import.show();
+    AppDelegate delegate;
+    delegate.applicationWillFinishLaunching();
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate.welcomeWindow());
+    QWidget *welcome = delegate.welcomeWindow()->window();
+    EXPECT_TRUE(welcome->isVisible());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == &import; }));
+    // The window system handing the focus back while the launch settles.
+    welcome->activateWindow();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == welcome; }));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == &import; }));
+
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
+    QCoreApplication::sendEvent(welcome, &press);
+    welcome->activateWindow();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == welcome; }));
+    EXPECT_TRUE(testsupport::waitPastTimersDue(500));
+    EXPECT_EQ(QApplication::activeWindow(), welcome) << "the user's choice from then on";
 }
 
 TEST_F(AppDelegateFixture, LaunchLeavesOutWhatTheSettingsTurnOff)
