@@ -557,7 +557,16 @@ void LibraryUpdateEngine::finishRun(const std::shared_ptr<Run> &run)
 {
     if (m_run == run)
         m_run.reset();
-    const bool cancelled = run->cancelled->load();
+    bool cancelled = run->cancelled->load();
+    // The date recorded below says the library holds everything up to it:
+    // the items go to its file first, or a crash in between would make every
+    // later check skip them.
+    platform::Error saveError;
+    platform::ManagedObjectContext *moc = m_library && !cancelled ? m_library->managedObjectContext() : nullptr;
+    if (moc && moc->hasChanges() && !moc->save(&saveError)) {
+        m_reporter->addLineToLog(QStringLiteral("ERROR: Couldn't save the updated library: %1").arg(saveError.description));
+        cancelled = true;
+    }
     if (!cancelled && m_library) {
         QDateTime date = dateOfLastUpdate();
         if (run->newestInserted.isValid() && run->newestInserted > date)

@@ -4,12 +4,14 @@
 #include "library/LibraryUpdateService.h"
 #include "platform/Alert.h"
 #include "platform/ThreadPools.h"
+#include "platform/objectstore/PersistentStore.h"
 #include "stores/Frame.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameCollection.h"
 #include "stores/FrameImage.h"
 #include "stores/FrameSet.h"
 #include "stores/FrameType.h"
+#include "stores/LibraryModel.h"
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
@@ -67,12 +69,19 @@ struct UpdateFixture : ::testing::Test {
     bool runUpdate()
     {
         std::optional<bool> result;
-        auto c = QObject::connect(&engine, &LibraryUpdateEngine::runEnded, [&](bool cancelled) { result = cancelled; });
+        auto c = QObject::connect(&engine, &LibraryUpdateEngine::runEnded, [&](bool cancelled) {
+            result = cancelled;
+            // What a kill right now would leave: the file, read afresh.
+            auto store = platform::PersistentStore::openSQLite(library.libraryDatabasePath(), LibraryModel::shared());
+            platform::ManagedObjectContext fresh(LibraryModel::shared());
+            framesOnDiskAtEnd = store && fresh.attachStore(store) ? fresh.fetchObjects<Frame>().size() : -1;
+        });
         engine.startUpdate();
         EXPECT_TRUE(testsupport::waitUntil([&] { return result.has_value(); }, 30000));
         QObject::disconnect(c);
         return result.value_or(true);
     }
+    qsizetype framesOnDiskAtEnd = -1;
     platform::ManagedObjectContext *moc() { return library.managedObjectContext(); }
     QVariant metadata(const char *key) { return library.valueForLibraryMetadataKey(QString::fromLatin1(key)); }
 };
@@ -121,6 +130,7 @@ TEST_F(UpdateFixture, FullStandardAndProRunInsertsEverythingAndRecordsTheNewestD
     // Shared graphics come once.
     EXPECT_EQ(server.countRequests("/graphics/img-l"), 1);
     EXPECT_EQ(metadata("lastUpdateDate").toDateTime(), utc("20240101-100002"));
+    EXPECT_EQ(framesOnDiskAtEnd, 2) << "the date is recorded only with the frames on disk";
     EXPECT_EQ(metadata("proUpdated").toString(), "YES");
     EXPECT_TRUE(reporter.log.contains("Number of Pro frames to update: 1"));
     EXPECT_TRUE(reporter.log.contains("Updated Frame Oak wide"));
