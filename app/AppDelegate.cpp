@@ -293,9 +293,21 @@ void AppDelegate::applicationWillFinishLaunching()
     if (ManagedObjectContext *frames = managedObjectContext()) {
         connect(frames, &ManagedObjectContext::objectsDidChange, this, [this] { m_framesSave->schedule(); });
     }
+    // Designs renamed, removed or kept as variations go to disk shortly after,
+    // as frames do, not only at quit: a crash would take them otherwise.
+    m_templatesSave = std::make_unique<Debouncer>(delay(kFramesSaveDelay), [this] {
+        ManagedObjectContext *templates = templatesManagedObjectContext();
+        Error error;
+        if (!templates || !templates->persistentStore() || !templates->hasChanges() || templates->save(&error))
+            return;
+        logLine(QStringLiteral("Kantelo designs save error: %1").arg(error.description));
+        presentError(error);
+    });
     if (ManagedObjectContext *templates = templatesManagedObjectContext()) {
-        connect(templates, &ManagedObjectContext::objectsDidChange, this,
-                [this] { m_templateNamesSave->schedule(); });
+        connect(templates, &ManagedObjectContext::objectsDidChange, this, [this] {
+            m_templateNamesSave->schedule();
+            m_templatesSave->schedule();
+        });
     }
 }
 

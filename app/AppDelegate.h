@@ -236,6 +236,7 @@ private:
     bool m_templatesContextAsked = false;
     std::unique_ptr<platform::Debouncer> m_framesSave;
     std::unique_ptr<platform::Debouncer> m_templateNamesSave;
+    std::unique_ptr<platform::Debouncer> m_templatesSave;
     QPointer<KTWelcomeWindow> m_welcomeWindow;
     QPointer<VLNewsletterSubscribeWindowController> m_newsletterWindow;
     QPointer<VLMASReviewWindowController> m_reviewWindow;

@@ -449,6 +449,20 @@ TEST_F(AppDelegateFixture, AFailedBackgroundSaveIsLoggedPresentedAndKeptForTheNe
     EXPECT_TRUE(frames->hasChanges());
 }
 
+TEST_F(AppDelegateFixture, DesignEditsReachTheFileShortlyWithoutAQuit)
+{
+    FirstRun run;
+    qputenv("KANTELO_RESOURCES", run.resources.toUtf8());
+    Store templates(freshDir() + "/KTTemplates.db");
+    AppDelegate::Services services;
+    services.templatesContext = [&] { return templates.context.get(); };
+    AppDelegate delegate(services, run.support);
+    delegate.setDelayScale(0.01);
+    delegate.applicationWillFinishLaunching();
+    templates.context->insert<storetest::Shelf>()->setName("renamed");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return templates.shelvesOnDisk() == 1; }));
+}
+
 TEST_F(AppDelegateFixture, QuitSavesBothStoresOrAsksWhenASaveFails)
 {
     FirstRun run;
