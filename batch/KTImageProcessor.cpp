@@ -126,7 +126,7 @@ QImage photoAsDrawn(const QByteArray &data, const platform::ImageMetadata &metad
     // The rows the first bands draw, decoded while the stores open and the
     // design is read: as many as the bands hold at their peak anyway.
     constexpr int kFirstRows = 2048;
-    if (platform::rowsRunSerially() || metadata.orientation() != 1 || !platform::JpegDecoder::canDecode(data)
+    if (metadata.orientation() != 1 || !platform::JpegDecoder::canDecode(data)
         || !platform::ImageDecoder::fitsInMemory(platform::ImageDecoder::headerSize(data)))
         return {};
     // Decoded after the file is closed: the bytes are copied out of its mapping.
