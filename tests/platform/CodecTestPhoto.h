@@ -3,7 +3,9 @@
 // A photo's metadata as a camera and a cataloguing program leave it, for the
 // encoder tests: a date, a headline, orientation 6, a thumbnail and stale
 // layout tags that must not reach the export.
+#include "platform/TypeTable.h"
 #include "platform/codec/ExportMetadata.h"
+#include "platform/codec/ImageEncoder.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -11,6 +13,25 @@
 #include <QPainter>
 
 namespace codectest {
+
+// Sharp colour edges every few rows, so a piece of a JPEG decode that took
+// its edge rows from the wrong neighbours shows. Large enough for the
+// writer's strips, which put a restart marker after every row of blocks.
+inline QByteArray stripedJpeg(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.fillRect(image.rect(), QColor(40, 90, 160));
+    for (int y = 0; y < h; y += 7)
+        p.fillRect(QRect(y % w, y, w / 3, 3), QColor::fromHsv((y * 5) % 360, 255, 230));
+    p.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    const bool written = platform::ImageEncoder::encode(&buffer, image, QString::fromLatin1(platform::TypeTable::kJPEG),
+                                                        {}, 0.9, nullptr);
+    return written ? bytes : QByteArray();
+}
 
 inline constexpr const char *kDate = "2021:06:15 10:20:30";
 inline constexpr const char *kHeadline = "Harbour at dawn";

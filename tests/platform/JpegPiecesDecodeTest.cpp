@@ -1,3 +1,4 @@
+#include "CodecTestPhoto.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/JpegDecoder.h"
@@ -13,23 +14,6 @@ using namespace platform;
 
 namespace {
 
-// Sharp colour edges on rows near every restart interval's end, so a piece
-// that smoothed its edge rows with the wrong neighbours would show.
-QByteArray stripedJpeg(int w, int h)
-{
-    QImage image(w, h, QImage::Format_RGB32);
-    QPainter p(&image);
-    p.fillRect(image.rect(), QColor(40, 90, 160));
-    for (int y = 0; y < h; y += 7)
-        p.fillRect(QRect(y % w, y, w / 3, 3), QColor::fromHsv((y * 5) % 360, 255, 230));
-    p.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(ImageEncoder::encode(&buffer, image, QString::fromLatin1(TypeTable::kJPEG), {}, 0.9, nullptr));
-    return bytes;
-}
-
 QImage serially(const QByteArray &data, QSize atLeast = QSize())
 {
     const SerialRowsScope serial;
@@ -41,7 +25,7 @@ QImage serially(const QByteArray &data, QSize atLeast = QSize())
 TEST(JpegPiecesDecode, SamePixelsAsOnePassAndDamageStillReported)
 {
     // Large enough for the writer's strips, which put a restart marker after every row of blocks.
-    const QByteArray jpeg = stripedJpeg(2400, 1810);
+    const QByteArray jpeg = codectest::stripedJpeg(2400, 1810);
     const int before = JpegDecoder::piecewiseDecodes();
     const QImage whole = JpegDecoder::decode(jpeg).valueOr(QImage());
     ASSERT_EQ(JpegDecoder::piecewiseDecodes(), before + 1);

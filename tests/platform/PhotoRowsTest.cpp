@@ -1,3 +1,4 @@
+#include "CodecTestPhoto.h"
 #include "platform/TypeTable.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/ImageEncoder.h"
@@ -15,23 +16,6 @@
 using namespace platform;
 
 namespace {
-
-// Large enough for the writer's strips, which put a restart marker after
-// every row of blocks; a colour edge every few rows.
-QByteArray stripedJpeg(int w, int h)
-{
-    QImage image(w, h, QImage::Format_RGB32);
-    QPainter p(&image);
-    p.fillRect(image.rect(), QColor(40, 90, 160));
-    for (int y = 0; y < h; y += 7)
-        p.fillRect(QRect(y % w, y, w / 3, 3), QColor::fromHsv((y * 5) % 360, 255, 230));
-    p.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(ImageEncoder::encode(&buffer, image, QString::fromLatin1(TypeTable::kJPEG), {}, 0.9, nullptr));
-    return bytes;
-}
 
 QImage oncePass(const QByteArray &data)
 {
@@ -58,7 +42,7 @@ QImage band(const QImage &picture, int top, int rows)
 
 TEST(PhotoRows, BandsDrawnAsDecodedMatchTheWholePictureAndDropTheRowsAbove)
 {
-    const QByteArray cut = stripedJpeg(2400, 1810);
+    const QByteArray cut = codectest::stripedJpeg(2400, 1810);
     // The same without restart markers: one decoder goes down it.
     QByteArray plain;
     QBuffer buffer(&plain);
@@ -90,7 +74,7 @@ TEST(PhotoRows, BandsDrawnAsDecodedMatchTheWholePictureAndDropTheRowsAbove)
 
 TEST(PhotoRows, APieceTheDecoderWarnsAboutGivesWhatOnePassGives)
 {
-    QByteArray jpeg = stripedJpeg(2400, 1810);
+    QByteArray jpeg = codectest::stripedJpeg(2400, 1810);
     // A coded byte in the middle changed: no marker made, none stuffed.
     qsizetype at = jpeg.size() / 2;
     while (uchar(jpeg[at]) == 0xff || uchar(jpeg[at - 1]) == 0xff || (uchar(jpeg[at]) ^ 0x5a) == 0xff)
