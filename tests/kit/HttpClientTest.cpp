@@ -1,4 +1,5 @@
 #include "kit/HttpClient.h"
+#include "support/EndlessAnswer.h"
 
 #include <QNetworkProxy>
 #include <QRegularExpression>
@@ -52,19 +53,9 @@ public:
     }
     quint16 port() const { return m_server.serverPort(); }
 
-    // `prefix`, then `block` over and over until the client goes (or 256 MiB).
     void endless(QTcpSocket *socket, const QByteArray &prefix, const QByteArray &block)
     {
-        socket->write(prefix);
-        auto more = [this, socket, block] {
-            while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * block.size()
-                   && written < (qint64(256) << 20)) {
-                socket->write(block);
-                written += block.size();
-            }
-        };
-        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
-        more();
+        testsupport::answerEndlessly(socket, prefix, block, &written);
     }
 
 private:

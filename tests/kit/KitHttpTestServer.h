@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 
 #include "platform/ThreadPools.h"
+#include "support/EndlessAnswer.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -107,17 +108,8 @@ private:
             return;
         }
         if (endlessHead) {
-            socket->write("HTTP/1.1 200 OK\r\n");
-            auto more = [this, socket] {
-                const QByteArray line = "X-Pad: " + QByteArray(1000, 'a') + "\r\n";
-                while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < (1 << 16)
-                       && endlessWritten < (qint64(256) << 20)) {
-                    socket->write(line);
-                    endlessWritten += line.size();
-                }
-            };
-            QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
-            more();
+            testsupport::answerEndlessly(socket, "HTTP/1.1 200 OK\r\n", "X-Pad: " + QByteArray(1000, 'a') + "\r\n",
+                                         &endlessWritten);
             return;
         }
         if (holdAnswers) {

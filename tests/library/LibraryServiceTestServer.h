@@ -9,6 +9,7 @@
 #include "platform/SanitizerHandoff.h"
 #include "platform/archive/PropertyList.h"
 #include "stores/LibraryTestSupport.h"
+#include "support/EndlessAnswer.h"
 
 #include <QDir>
 #include <QFile>
@@ -213,18 +214,10 @@ private:
             QByteArray block = endless == "lines" ? QByteArray() : QByteArray(0x10000, 'x');
             for (int i = 0; block.isEmpty() && i < 1000; ++i)
                 block += "X-Pad: " + QByteArray(50, 'a') + "\r\n";
-            socket->write(endless == "lines"  ? "HTTP/1.1 200 X\r\n"
-                          : endless == "line" ? "HTTP/1.1 200 X\r\nX-Pad: "
-                                              : "HTTP/1.1 200 X\r\nTransfer-Encoding: chunked\r\n\r\n1;");
-            auto more = [socket, block, sent = qint64(0)]() mutable {
-                while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * block.size()
-                       && sent < (qint64(256) << 20)) {
-                    socket->write(block);
-                    sent += block.size();
-                }
-            };
-            QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
-            more();
+            const QByteArray prefix = endless == "lines"  ? "HTTP/1.1 200 X\r\n"
+                                      : endless == "line" ? "HTTP/1.1 200 X\r\nX-Pad: "
+                                                          : "HTTP/1.1 200 X\r\nTransfer-Encoding: chunked\r\n\r\n1;";
+            testsupport::answerEndlessly(socket, prefix, block);
             return;
         }
         if (padding >= 0) {
