@@ -8,10 +8,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTime>
-#include <QUuid>
 
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -374,17 +373,14 @@ bool ZCZipArchive::createZipFileAtPath(const QString &path, const QString &direc
 
 QString ZCZipArchive::temporaryPathForDiscardableFile()
 {
-    static std::once_flag once;
-    static QString path;
-    std::call_once(once, [] {
-        const QString folder =
-            QDir::tempPath() + '/' + QUuid::createUuid().toString(QUuid::WithoutBraces);
-        if (!QDir().mkpath(folder))
-            return;
-        const QString file = folder + "/.DS_Store";
+    // Made once a run, and removed with its folder as the program ends.
+    static QTemporaryDir folder;
+    static const QString path = [] {
+        if (!folder.isValid())
+            return QString();
+        const QString file = folder.filePath(".DS_Store");
         QFile f(file);
-        if (f.open(QIODevice::WriteOnly))
-            path = file;
-    });
+        return f.open(QIODevice::WriteOnly) ? file : QString();
+    }();
     return path;
 }

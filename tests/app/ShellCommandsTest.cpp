@@ -35,8 +35,11 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSpinBox>
 #include <QTest>
@@ -601,6 +604,8 @@ TEST_F(ShellCommands, TheDesignCommandsWriteTemplatesReplaceTheDesignAndReportIt
     KTReportView::setReportOpener([&](const QUrl &url) { shown << url; });
     run(menu, "generateDesignReportAction");
     ASSERT_TRUE(testsupport::waitUntil([&] { return !shown.isEmpty(); }));
+    const auto removeFolder =
+        qScopeGuard([&] { QDir(QFileInfo(shown.first().toLocalFile()).absolutePath()).removeRecursively(); });
     QFile pdf(shown.first().toLocalFile());
     ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
     EXPECT_TRUE(pdf.read(5).startsWith("%PDF-"));
@@ -627,6 +632,7 @@ TEST_F(ShellCommands, WhatTheDesktopCannotOpenIsSaidWithWhatStillHelps)
     run(menu, "generateDesignReportAction");
     ASSERT_TRUE(testsupport::waitUntil([&] { return alerts.size() == 2; }));
     const QFileInfo report(QGuiApplication::clipboard()->text());
+    const auto removeFolder = qScopeGuard([&] { QDir(report.absolutePath()).removeRecursively(); });
     EXPECT_TRUE(report.isFile()) << "its path was copied";
     EXPECT_EQ(alerts[1].messageText, QString("Couldn't open “%1”").arg(report.fileName()));
     EXPECT_TRUE(alerts[1].informativeText.endsWith(report.absolutePath()));

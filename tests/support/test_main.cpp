@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <optional>
+
 #ifdef KANTELO_TEST_WIDGETS
 #include <QApplication>
 using TestApplication = QApplication;
@@ -22,13 +24,18 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
-    QTemporaryDir home(QDir::tempPath() + "/kantelo-home-XXXXXX");
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
+    // A death test's child runs this main again and ends with _Exit: it
+    // keeps its parent's folders rather than make some nobody removes.
+    std::optional<QTemporaryDir> home;
+    if (GTEST_FLAG_GET(internal_run_death_test).empty()) {
+        home.emplace(QDir::tempPath() + "/kantelo-home-XXXXXX");
+        qputenv("XDG_CONFIG_HOME", (home->path() + "/config").toUtf8());
+        qputenv("XDG_DATA_HOME", (home->path() + "/data").toUtf8());
+        qputenv("XDG_CACHE_HOME", (home->path() + "/cache").toUtf8());
+        QDir().mkpath(home->path() + "/config");
+        QDir().mkpath(home->path() + "/data");
+    }
     qputenv("KANTELO_TEST_DATA", KANTELO_TEST_DATA_DIR);
-    QDir().mkpath(home.path() + "/config");
-    QDir().mkpath(home.path() + "/data");
 
     TestApplication app(argc, argv);
     app.setOrganizationName("Kantelo");

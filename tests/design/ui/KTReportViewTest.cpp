@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QUrl>
 
 using namespace testsupport;
@@ -183,6 +185,7 @@ TEST(KTReportPDF, WrittenOpenedAndReadableAsText)
     const QString path = KTReportView::createDesignReport(design);
     KTReportView::setReportOpener(nullptr);
     ASSERT_FALSE(path.isEmpty());
+    const auto removeFolder = qScopeGuard([&] { QDir(QFileInfo(path).absolutePath()).removeRecursively(); });
     EXPECT_EQ(QFileInfo(path).fileName(), QStringLiteral("Kantelo Report.pdf"));
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(path)});
 
