@@ -11,6 +11,7 @@
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageBuffer.h"
+#include "platform/render/ShadowCache.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,6 +25,9 @@
 struct KTBatchProcessingCoordinator::Run {
     // Photos of a batch come in a few sizes: their buffers are used again.
     platform::ImageBuffer::RecyclingScope recycling;
+    // Every file is framed with one design, mostly at one size: its shadows
+    // are worked out once for all the workers (none for a lone file).
+    std::unique_ptr<platform::ShadowCache> shadows;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> stopping{false}; // no new files; those begun are finished
     int total = 0;
@@ -219,6 +223,8 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
 
     auto run = std::make_shared<Run>();
     run->total = int(plan.inputs.size());
+    if (run->total > 1)
+        run->shadows = std::make_unique<platform::ShadowCache>();
     m_run = run;
     m_processing = true;
     emit processingStarted(run->total);
@@ -233,6 +239,7 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                 reason = QStringLiteral("Cancelled.");
             } else {
                 platform::Error failure;
+                const platform::ShadowCache::Scope shadows(run->shadows.get());
                 ok = KTImageProcessor::processImage(input, *options, design, output, &failure,
                                                     [run] { return run->cancelled.load(); });
                 reason = failure.description;

@@ -15,11 +15,14 @@
 #include "platform/render/DrawingContext.h"
 #include "platform/render/AlphaBlur.h"
 #include "platform/render/ParallelPaint.h"
+#include "platform/render/ShadowCache.h"
 #include "platform/render/TransparencyLayer.h"
 #include "stores/Frame.h"
 #include "stores/FrameImage.h"
 
 #include <QColorSpace>
+#include <QDataStream>
+#include <QIODevice>
 #include <QPainterPath>
 #include <QPolygonF>
 #include <QTransform>
@@ -475,30 +478,39 @@ bool KTMoldingFrameLayer::drawShadowPassesTogether(const QRectF &outer, const QR
         QPainter *painter = nullptr;
         QRectF clip;
     };
+    const double height = ctx->height();
+    const auto drawGroup = [&](QPainter *painter, unsigned side) {
+        KTPreparedPictureCache::Scope scope(cache);
+        // The group's painter already draws y-up; the drawing context puts
+        // its own flip on top, so one is taken off first.
+        painter->setWorldTransform(QTransform(1, 0, 0, -1, 0, height) * painter->worldTransform());
+        platform::DrawingContext groupContext(*painter, height);
+        groupContext.setColorMatch(ctx->colorMatch());
+        drawSide(side);
+    };
+    // In a batch, each band's shadows are the same for every file: they are
+    // worked out once, from everything that decides what a side draws.
+    const bool shared = platform::ShadowCache::current() != nullptr;
     std::array<Group, 4> groups;
     for (unsigned side : {Left, Top, Right, Bottom}) {
         Group &g = groups[side];
         g.clip = rectWithShadowForDrawRect(outer, strips[side]);
         ctx->saveGState();
         ctx->clipToRect(g.clip);
-        g.painter = g.layer.begin(&target, shadow);
+        std::shared_ptr<const platform::ShadowCache::Mask> mask;
+        if (shared)
+            mask =
+                platform::TransparencyLayer::sharedShadow(&target, shadow, sideKey(side, outer, strips[Left].width()),
+                                                          [&](QPainter *painter) { drawGroup(painter, side); });
+        g.painter = mask ? g.layer.begin(&target, shadow, mask) : g.layer.begin(&target, shadow);
         ctx->restoreGState();
     }
-    const double height = ctx->height();
     platform::AlphaBlur::parallelFor(4, 1, [&](int first, int end) {
         for (int side = first; side < end; ++side) {
             Group &g = groups[size_t(side)];
             if (g.painter == &target)
                 continue; // nothing to buffer: drawn straight through in turn below
-            KTPreparedPictureCache::Scope scope(cache);
-            {
-                // The group's painter already draws y-up; the drawing
-                // context puts its own flip on top, so one is taken off first.
-                g.painter->setWorldTransform(QTransform(1, 0, 0, -1, 0, height) * g.painter->worldTransform());
-                platform::DrawingContext groupContext(*g.painter, height);
-                groupContext.setColorMatch(ctx->colorMatch());
-                drawSide(unsigned(side));
-            }
+            drawGroup(g.painter, unsigned(side));
             g.layer.finishContent();
         }
     });
@@ -512,6 +524,28 @@ bool KTMoldingFrameLayer::drawShadowPassesTogether(const QRectF &outer, const QR
         ctx->restoreGState();
     }
     return true;
+}
+
+QByteArray KTMoldingFrameLayer::sideKey(unsigned side, const QRectF &outer, double fw) const
+{
+    // What drawLayerForRect's drawing of a side reads: its place (from the
+    // outer rect and width), the side's picture as it is prepared (pixels,
+    // turn, crop, filters, size in device pixels and colour match), its
+    // opacity and the tiling. The drawing context's transform, clip and band
+    // are added by the shadow's own key.
+    const platform::DrawingContext *ctx = platform::DrawingContext::current();
+    const std::shared_ptr<VLImage> image = sidePicturesForRotation()[side % 4];
+    QByteArray key;
+    QDataStream out(&key, QIODevice::WriteOnly);
+    out << QByteArray(metaObject()->className()) << quint32(side) << outer << fw << m_mirrorImages
+        << platform::rowsRunSerially() << (ctx ? ctx->height() : 0.0) << usable(image);
+    if (!usable(image))
+        return key;
+    const std::optional<QRectF> tile = tileRectForSide(*image, fw, side);
+    out << image->rotatedOriginalSize() << image->opacity() << tile.has_value();
+    if (tile)
+        out << *tile << KTPreparedPictureCache::keyFor(*image, *tile, ctx ? ctx->colorMatch().get() : nullptr);
+    return key;
 }
 
 // --- icon and report ---

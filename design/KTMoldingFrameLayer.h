@@ -175,6 +175,9 @@ protected:
     // and nothing was drawn.
     bool drawShadowPassesTogether(const QRectF &outer, const QRectF (&strips)[4],
                                   const std::function<void(unsigned)> &drawSide, bool highQuality, bool skipCache);
+    // Everything the drawing of `side` for that outer rect and width reads
+    // from the layer and its picture, as bytes for its shadow's key.
+    QByteArray sideKey(unsigned side, const QRectF &outer, double fw) const;
     // An export's side drawn in bands on several threads (see
     // platform::ParallelPaint); false when that does not apply and nothing
     // was drawn.

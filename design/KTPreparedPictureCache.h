@@ -72,13 +72,16 @@ public:
     qint64 bytes() const;
     void clear();
 
+    // What decides the rendering of `image` for `rect` in the current
+    // drawing context matched by `match`.
+    static QByteArray keyFor(const VLImage &image, const QRectF &rect, const platform::ColorMatch *match);
+
 private:
     struct Entry {
         std::mutex mutex;
         bool done = false;
         QImage image;
     };
-    static QByteArray keyFor(const VLImage &image, const QRectF &rect, const platform::ColorMatch *match);
     // The entry for a key, rendered from a private copy of the picture at
     // `pixels` device pixels (and matched) if it is not yet.
     QImage prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels,

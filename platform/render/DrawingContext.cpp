@@ -4,8 +4,11 @@
 #include "platform/render/AlphaBlur.h"
 #include "platform/render/ParallelPaint.h"
 #include "platform/render/RenderBand.h"
+#include "platform/render/ShadowCache.h"
 #include "platform/render/TransparencyLayer.h"
 
+#include <QDataStream>
+#include <QIODevice>
 #include <QPaintDevice>
 #include <QPainterPath>
 #include <QTransform>
@@ -322,7 +325,7 @@ void DrawingContext::setCompositionMode(QPainter::CompositionMode mode)
     m_painter->setCompositionMode(mode);
 }
 
-bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw)
+bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, const ShapeKey &shapeKey)
 {
     // One opaque-mode drawing operation casts the same shadow whether it is
     // drawn into a group first or straight onto the canvas after its shadow;
@@ -360,81 +363,155 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw)
     const qint64 ph = (rect.height() + f - 1) / f + 2 * qint64(pad);
     if (pw > (1 << 16) || ph > (1 << 16))
         return false;
-    QImage small;
-    try {
-        small = QImage(int(pw), int(ph), QImage::Format_ARGB32_Premultiplied);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-    if (small.isNull())
-        return false;
-    small.fill(Qt::transparent);
-    {
-        QPainter p(&small);
-        p.setRenderHints(target.renderHints());
-        p.setPen(target.pen());
-        p.setBrush(target.brush());
-        p.setFont(target.font());
-        p.setBrushOrigin(target.brushOrigin());
-        const QTransform toSmall = QTransform::fromTranslate(-rect.x(), -rect.y()) * QTransform::fromScale(1.0 / f, 1.0 / f)
-                                   * QTransform::fromTranslate(pad, pad);
-        // The clip is kept in the painter's own coordinates: set it through
-        // the same transform.
-        p.setWorldTransform(t * toSmall);
-        if (target.hasClipping())
-            p.setClipPath(target.clipPath());
-        QPainter *saved = m_painter;
-        m_painter = &p;
-        draw();
-        m_painter = saved;
-    }
-
-    // Coverage of the small picture, blurred, tinted with the shadow colour.
     const int w = int(pw);
     const int h = int(ph);
-    const size_t count = size_t(w) * size_t(h);
-    std::unique_ptr<quint16[]> plane(new (std::nothrow) quint16[count]);
-    std::unique_ptr<quint16[]> scratch(new (std::nothrow) quint16[count]);
-    if (!plane || !scratch)
-        return false;
-    for (int y = 0; y < h; ++y) {
-        const quint32 *row = reinterpret_cast<const quint32 *>(small.constScanLine(y));
-        quint16 *out = plane.get() + size_t(y) * size_t(w);
-        for (int x = 0; x < w; ++x)
-            out[x] = quint16((row[x] >> 24) * 256);
-    }
-    AlphaBlur::blur(plane.get(), scratch.get(), w, h, sigma / f);
-    scratch.reset();
+    const QRectF enlarged(rect.x() - double(pad) * f + offset.x(), rect.y() - double(pad) * f + offset.y(),
+                          double(w) * f, double(h) * f);
     const QColor c = m_shadow.color.toRgb();
     const quint32 ca = quint32(c.alpha());
     // The tinted pixel for every coverage, worked out once.
     QRgb tint[256];
     for (int a = 0; a < 256; ++a)
         tint[a] = qPremultiply(qRgba(c.red(), c.green(), c.blue(), a));
-    // Coverage comes in long even stretches: each value is worked out once
-    // for as long as it lasts.
-    quint32 last = 0;
-    QRgb lastTint = tint[0];
-    for (int y = 0; y < h; ++y) {
-        quint32 *row = reinterpret_cast<quint32 *>(small.scanLine(y));
-        const quint16 *in = plane.get() + size_t(y) * size_t(w);
-        for (int x = 0; x < w; ++x) {
-            if (in[x] != last) {
-                last = in[x];
-                lastTint = tint[std::min<quint32>((last * ca + 32640) / 65280, 255)];
-            }
-            row[x] = lastTint;
+
+    // The operation drawn small, its coverage blurred and tinted with the
+    // shadow colour; each pixel's tint also goes to `levels` when asked.
+    const auto makeSmall = [&](QImage &small, uchar *levels) {
+        try {
+            small = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+        } catch (const std::bad_alloc &) {
+            return false;
         }
+        if (small.isNull())
+            return false;
+        small.fill(Qt::transparent);
+        {
+            QPainter p(&small);
+            p.setRenderHints(target.renderHints());
+            p.setPen(target.pen());
+            p.setBrush(target.brush());
+            p.setFont(target.font());
+            p.setBrushOrigin(target.brushOrigin());
+            const QTransform toSmall = QTransform::fromTranslate(-rect.x(), -rect.y())
+                                       * QTransform::fromScale(1.0 / f, 1.0 / f) * QTransform::fromTranslate(pad, pad);
+            // The clip is kept in the painter's own coordinates: set it through
+            // the same transform.
+            p.setWorldTransform(t * toSmall);
+            if (target.hasClipping())
+                p.setClipPath(target.clipPath());
+            QPainter *saved = m_painter;
+            m_painter = &p;
+            draw();
+            m_painter = saved;
+        }
+        const size_t count = size_t(w) * size_t(h);
+        std::unique_ptr<quint16[]> plane(new (std::nothrow) quint16[count]);
+        std::unique_ptr<quint16[]> scratch(new (std::nothrow) quint16[count]);
+        if (!plane || !scratch)
+            return false;
+        for (int y = 0; y < h; ++y) {
+            const quint32 *row = reinterpret_cast<const quint32 *>(small.constScanLine(y));
+            quint16 *out = plane.get() + size_t(y) * size_t(w);
+            for (int x = 0; x < w; ++x)
+                out[x] = quint16((row[x] >> 24) * 256);
+        }
+        AlphaBlur::blur(plane.get(), scratch.get(), w, h, sigma / f);
+        scratch.reset();
+        // Coverage comes in long even stretches: each value is worked out once
+        // for as long as it lasts.
+        quint32 last = 0;
+        quint32 level = 0;
+        for (int y = 0; y < h; ++y) {
+            quint32 *row = reinterpret_cast<quint32 *>(small.scanLine(y));
+            const quint16 *in = plane.get() + size_t(y) * size_t(w);
+            for (int x = 0; x < w; ++x) {
+                if (in[x] != last) {
+                    last = in[x];
+                    level = std::min<quint32>((last * ca + 32640) / 65280, 255);
+                }
+                row[x] = tint[level];
+            }
+            if (levels) {
+                uchar *out = levels + size_t(y) * size_t(w);
+                last = 0;
+                level = 0;
+                for (int x = 0; x < w; ++x) {
+                    if (in[x] != last) {
+                        last = in[x];
+                        level = std::min<quint32>((last * ca + 32640) / 65280, 255);
+                    }
+                    out[x] = uchar(level);
+                }
+            }
+        }
+        return true;
+    };
+
+    QImage small;
+    Untouched hole;
+    ShadowCache *cache = ShadowCache::current();
+    const QByteArray shape = cache && shapeKey ? shapeKey() : QByteArray();
+    if (!shape.isEmpty()) {
+        // In a batch the same shape casts the same shadow into the same band
+        // of every file: its tint levels are worked out once.
+        QByteArray key = shape;
+        {
+            QDataStream out(&key, QIODevice::WriteOnly | QIODevice::Append);
+            out << t << qint32(target.renderHints()) << target.hasClipping();
+            if (target.hasClipping())
+                out << target.clipPath();
+            out << qint32(device->width()) << qint32(device->height()) << RenderBand::canvasFor(device) << rect
+                << qint32(pad) << qint32(f) << sigma << c << offset;
+        }
+        const std::shared_ptr<const ShadowCache::Mask> mask = cache->obtain(key, [&] {
+            std::shared_ptr<ShadowCache::Mask> made;
+            QImage tinted;
+            try {
+                std::vector<uchar> levels(size_t(w) * size_t(h));
+                if (!makeSmall(tinted, levels.data()))
+                    return made;
+                made = std::make_shared<ShadowCache::Mask>(QRect(0, 0, w, h));
+                for (int y = 0; y < h; ++y)
+                    made->appendRow(levels.data() + size_t(y) * size_t(w));
+            } catch (const std::bad_alloc &) {
+                return std::shared_ptr<ShadowCache::Mask>();
+            }
+            const Untouched clear = untouchedPixels(tinted, QRectF(tinted.rect()), enlarged, QTransform());
+            made->untouched = clear.hole;
+            made->untouchedRowStart = clear.rowStart;
+            return made;
+        });
+        if (!mask)
+            return false;
+        try {
+            small = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        if (small.isNull())
+            return false;
+        for (int y = 0; y < h; ++y) {
+            quint32 *row = reinterpret_cast<quint32 *>(small.scanLine(y));
+            int first = 0;
+            int end = 0;
+            const uchar *levels = mask->row(y, &first, &end);
+            std::fill(row, row + first, tint[0]);
+            for (int x = first; x < end; ++x)
+                row[x] = tint[levels[x]];
+            std::fill(row + end, row + w, tint[0]);
+        }
+        hole = {mask->untouched, mask->untouchedRowStart};
+    } else {
+        if (!makeSmall(small, nullptr))
+            return false;
+        hole = untouchedPixels(small, QRectF(small.rect()), enlarged, QTransform());
     }
 
     // The shadow first, enlarged back to the canvas, then the operation.
     target.save();
     target.setWorldTransform(QTransform());
     target.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    const QRectF enlarged(rect.x() - double(pad) * f + offset.x(), rect.y() - double(pad) * f + offset.y(),
-                          double(w) * f, double(h) * f);
     // Enlarging is most of the work: several threads take a band of rows each.
-    const Untouched hole = untouchedPixels(small, QRectF(small.rect()), enlarged, QTransform());
     if (!paintAround(target, enlarged.toAlignedRect(), hole,
                      [&](QPainter &p, const QTransform &) { p.drawImage(enlarged, small); }))
         target.drawImage(enlarged, small);
@@ -443,10 +520,10 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw)
     return true;
 }
 
-void DrawingContext::withImplicitLayer(const std::function<void()> &draw)
+void DrawingContext::withImplicitLayer(const std::function<void()> &draw, const ShapeKey &shapeKey)
 {
     if (m_shadow.set && m_layers.empty()) {
-        if (drawWithReducedShadow(draw))
+        if (drawWithReducedShadow(draw, shapeKey))
             return;
         beginTransparencyLayer();
         draw();
@@ -459,13 +536,28 @@ void DrawingContext::withImplicitLayer(const std::function<void()> &draw)
 void DrawingContext::fillRect(const QRectF &rect, const QColor &color)
 {
     const QColor matched = matchedColor(color);
-    withImplicitLayer([&] { m_painter->fillRect(rect, matched); });
+    withImplicitLayer([&] { m_painter->fillRect(rect, matched); },
+                      [&] {
+                          QByteArray key;
+                          QDataStream out(&key, QIODevice::WriteOnly);
+                          out << QByteArray("fillRect") << rect << matched;
+                          return key;
+                      });
 }
 
 void DrawingContext::fillPath(const QPainterPath &path, const QBrush &brush)
 {
     const QBrush matched = m_match ? m_match->brush(brush) : brush;
-    withImplicitLayer([&] { m_painter->fillPath(path, matched); });
+    withImplicitLayer([&] { m_painter->fillPath(path, matched); },
+                      [&] {
+                          // Only a plain colour is told by a few numbers.
+                          QByteArray key;
+                          if (matched.style() != Qt::SolidPattern)
+                              return key;
+                          QDataStream out(&key, QIODevice::WriteOnly);
+                          out << QByteArray("fillPath") << path << matched.color();
+                          return key;
+                      });
 }
 
 void DrawingContext::strokePath(const QPainterPath &path, const QPen &pen)

@@ -119,12 +119,15 @@ private:
     struct LayerFrame;
 
     void init();
+    // What an operation draws, told in bytes (empty when it cannot be told
+    // in a few): a key for its shadow in the current ShadowCache.
+    using ShapeKey = std::function<QByteArray()>;
     // Wraps one drawing operation in its own layer when a shadow is set
     // outside any transparency layer: each shape casts its own shadow.
-    void withImplicitLayer(const std::function<void()> &draw);
+    void withImplicitLayer(const std::function<void()> &draw, const ShapeKey &shapeKey = {});
     // The same for one operation in plain source-over or erasing mode with
     // a wide shadow, without a canvas-sized group; false when it does not apply.
-    bool drawWithReducedShadow(const std::function<void()> &draw);
+    bool drawWithReducedShadow(const std::function<void()> &draw, const ShapeKey &shapeKey);
 
     std::unique_ptr<QPainter> m_ownedPainter;
     QPainter *m_painter = nullptr;

@@ -6,6 +6,8 @@
 #include "platform/render/ParallelPaint.h"
 #include "platform/render/RenderBand.h"
 
+#include <QDataStream>
+#include <QIODevice>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
@@ -29,6 +31,7 @@ struct TransparencyLayer::Private {
     QRect rect;
     QRect shown; // the target's own pixels, in the coordinates of `rect`
     std::optional<Shadow> shadow;
+    std::shared_ptr<const ShadowCache::Mask> mask; // the shadow worked out beforehand
     QTransform deviceTransform;
     QTransform baseTransform;
     qreal opacity = 1;
@@ -135,6 +138,18 @@ TransparencyLayer::~TransparencyLayer()
 
 QPainter *TransparencyLayer::begin(QPainter *target, const std::optional<Shadow> &shadow)
 {
+    return beginGroup(target, shadow, nullptr);
+}
+
+QPainter *TransparencyLayer::begin(QPainter *target, const Shadow &shadow,
+                                   std::shared_ptr<const ShadowCache::Mask> mask)
+{
+    return beginGroup(target, shadow, std::move(mask));
+}
+
+QPainter *TransparencyLayer::beginGroup(QPainter *target, const std::optional<Shadow> &shadow,
+                                        std::shared_ptr<const ShadowCache::Mask> mask)
+{
     end();
     if (!target || !target->isActive())
         return target;
@@ -156,25 +171,41 @@ QPainter *TransparencyLayer::begin(QPainter *target, const std::optional<Shadow>
     if (target->hasClipping())
         rect &= d->deviceTransform.mapRect(target->clipBoundingRect()).toAlignedRect();
     if (device) {
+        // A shadow worked out beforehand needs the target's own rows only,
+        // if its mask covers them all.
+        if (mask && shadow && shadow->color.alpha() > 0) {
+            const QRect own = RenderBand::cut(device, rect, 0, 1);
+            const QRect shown =
+                d->baseTransform.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
+            const QRect needed = own.intersected(shown);
+            if (needed.isEmpty() || mask->rect.contains(needed)) {
+                d->mask = std::move(mask);
+                rect = own;
+            }
+        }
         // Drawn a band at a time: the group needs the band and what its
         // shadow reaches, on the grid its blur runs on.
-        int reach = 0;
-        int grid = 1;
-        if (shadow && shadow->color.alpha() > 0) {
-            const ShadowGeometry g = shadowGeometry(*shadow, d->deviceTransform);
-            grid = g.factor;
-            reach = RenderBand::shadowReach(g.sigma, g.factor, g.offset.y());
+        if (!d->mask) {
+            int reach = 0;
+            int grid = 1;
+            if (shadow && shadow->color.alpha() > 0) {
+                const ShadowGeometry g = shadowGeometry(*shadow, d->deviceTransform);
+                grid = g.factor;
+                reach = RenderBand::shadowReach(g.sigma, g.factor, g.offset.y());
+            }
+            rect = RenderBand::cut(device, rect, reach, grid);
         }
-        rect = RenderBand::cut(device, rect, reach, grid);
     }
     if (rect.isEmpty()) {
         d->passthrough = true;
+        d->mask.reset();
         return target;
     }
 
     QImage buffer = takeBuffer(rect.size(), d->backing);
     if (buffer.isNull()) {
         d->passthrough = true;
+        d->mask.reset();
         return target;
     }
     // Clearing a fresh buffer is mostly first touches of its pages: spread
@@ -235,13 +266,76 @@ void TransparencyLayer::finishContent()
     d->finished = true;
     d->painter.end();
     if (d->shadow && d->shadow->color.alpha() > 0) {
-        const ShadowGeometry g = shadowGeometry(*d->shadow, d->deviceTransform);
         // Rows past the target's own (a band's neighbours, drawn for the
         // shadow they cast into it) are never laid down: they take none.
         const bool all = d->shown.isEmpty();
-        applyShadow(d->buffer, d->shadow->color, g.offset, g.sigma, all ? 0 : d->shown.top() - d->rect.top(),
-                    all ? -1 : d->shown.top() + d->shown.height() - d->rect.top());
+        const int first = all ? 0 : d->shown.top() - d->rect.top();
+        const int end = all ? -1 : d->shown.top() + d->shown.height() - d->rect.top();
+        if (d->mask) {
+            layShadowMask(d->buffer, d->rect, *d->mask, d->shadow->color, first, end);
+        } else {
+            const ShadowGeometry g = shadowGeometry(*d->shadow, d->deviceTransform);
+            applyShadow(d->buffer, d->shadow->color, g.offset, g.sigma, first, end);
+        }
     }
+}
+
+std::shared_ptr<ShadowCache::Mask> TransparencyLayer::endWithMask()
+{
+    std::shared_ptr<ShadowCache::Mask> mask;
+    if (!d->target)
+        return mask;
+    if (!d->passthrough) {
+        d->painter.end();
+        if (d->shadow && d->shadow->color.alpha() > 0) {
+            const ShadowGeometry g = shadowGeometry(*d->shadow, d->deviceTransform);
+            const bool all = d->shown.isEmpty();
+            mask = shadowMask(d->buffer, g.offset, g.sigma, d->rect, all ? 0 : d->shown.top() - d->rect.top(),
+                              all ? -1 : d->shown.top() + d->shown.height() - d->rect.top());
+        }
+        d->buffer = QImage();
+        giveBackBuffer(d->backing);
+    }
+    d->target = nullptr;
+    d->passthrough = false;
+    d->finished = false;
+    d->shadow.reset();
+    d->mask.reset();
+    return mask;
+}
+
+std::shared_ptr<const ShadowCache::Mask> TransparencyLayer::sharedShadow(QPainter *target, const Shadow &shadow,
+                                                                         const QByteArray &contentKey,
+                                                                         const std::function<void(QPainter *)> &draw)
+{
+    ShadowCache *cache = ShadowCache::current();
+    if (!cache || !target || !target->isActive() || shadow.color.alpha() == 0 || contentKey.isEmpty())
+        return nullptr;
+    const QPaintDevice *device = target->device();
+    if (!device)
+        return nullptr;
+    // Everything begin() reads from the target, and the shadow.
+    QByteArray key = contentKey;
+    {
+        QDataStream out(&key, QIODevice::WriteOnly | QIODevice::Append);
+        out << target->deviceTransform() << target->worldTransform() << qint32(target->renderHints())
+            << target->hasClipping();
+        if (target->hasClipping())
+            out << target->clipPath();
+        out << qint32(device->devType()) << qint32(device->width()) << qint32(device->height())
+            << device->devicePixelRatio() << RenderBand::canvasFor(device) << shadow.color << shadow.offset
+            << shadow.blurRadius;
+    }
+    return cache->obtain(key, [&]() -> std::shared_ptr<const ShadowCache::Mask> {
+        TransparencyLayer probe;
+        QPainter *painter = probe.begin(target, shadow);
+        if (painter == target) {
+            probe.end();
+            return nullptr;
+        }
+        draw(painter);
+        return probe.endWithMask();
+    });
 }
 
 void TransparencyLayer::end()
@@ -276,27 +370,38 @@ void TransparencyLayer::end()
     d->buffer = QImage();
     giveBackBuffer(d->backing);
     d->shadow.reset();
+    d->mask.reset();
 }
 
-bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF offset, double sigma, int firstRow,
-                                     int endRow)
+namespace {
+
+// The blurred coverage of an image's alpha on a plane `factor` times
+// smaller, reaching far enough around the image that every sample the moved
+// shadow needs lies inside it (beyond, the alpha is zero anyway), with each
+// image column's place on it.
+struct ShadowPlane {
+    std::unique_ptr<quint16[]> values;
+    int width = 0;
+    int height = 0;
+    int padY = 0;
+    int factor = 1;
+    double dy = 0;
+    std::vector<int> col0;
+    std::vector<int> colW;
+};
+
+bool makeShadowPlane(const QImage &image, QPointF offset, double sigma, ShadowPlane &out)
 {
-    if (image.isNull() || color.alpha() == 0)
-        return true;
-    if (image.format() != QImage::Format_ARGB32_Premultiplied)
-        image.convertTo(QImage::Format_ARGB32_Premultiplied);
     const int w = image.width();
     const int h = image.height();
     sigma = std::max(0.0, sigma);
 
     // Large blurs run on a smaller plane: the blur hides the detail lost.
-    const int f = shrinkFactor(sigma);
+    const int f = TransparencyLayer::shrinkFactor(sigma);
     const double dx = offset.x();
     const double dy = offset.y();
     if (!std::isfinite(dx) || !std::isfinite(dy) || std::abs(dx) > 1e6 || std::abs(dy) > 1e6)
         return false;
-    // The plane reaches far enough around the image that every sample the
-    // moved shadow needs lies inside it; beyond, the alpha is zero anyway.
     const int padX = int(std::ceil(std::abs(dx) / f)) + 2;
     const int padY = int(std::ceil(std::abs(dy) / f)) + 2;
     const qint64 pw = (w + f - 1) / f + 2 * padX;
@@ -364,86 +469,144 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
 
     // Sample positions: the centre of image pixel x, moved back by the
     // offset, in plane coordinates; 8-bit bilinear weights.
-    std::vector<int> col0(static_cast<size_t>(w));
-    std::vector<int> colW(static_cast<size_t>(w));
+    out.col0.resize(static_cast<size_t>(w));
+    out.colW.resize(static_cast<size_t>(w));
     for (int x = 0; x < w; ++x) {
         const double u = std::clamp((x + 0.5 - dx) / f + padX - 0.5, 0.0, double(planeW - 1));
         const int u0 = std::min(int(u), planeW - 2 < 0 ? 0 : planeW - 2);
-        col0[size_t(x)] = u0;
-        colW[size_t(x)] = std::clamp(int(std::lround((u - u0) * 256)), 0, 256);
+        out.col0[size_t(x)] = u0;
+        out.colW[size_t(x)] = std::clamp(int(std::lround((u - u0) * 256)), 0, 256);
     }
+    out.values = std::move(plane);
+    out.width = planeW;
+    out.height = planeH;
+    out.padY = padY;
+    out.factor = f;
+    out.dy = dy;
+    return true;
+}
 
-    const QColor c = color.toRgb();
-    const quint32 ca = quint32(c.alpha());
-    const quint32 cr = mul255(quint32(c.red()), ca);
-    const quint32 cg = mul255(quint32(c.green()), ca);
-    const quint32 cb = mul255(quint32(c.blue()), ca);
-    // The shadow colour at each coverage.
-    std::array<quint32, 256> tintA, tintR, tintG, tintB;
-    for (quint32 t = 0; t < 256; ++t) {
-        tintA[t] = mul255(ca, t);
-        tintR[t] = mul255(cr, t);
-        tintG[t] = mul255(cg, t);
-        tintB[t] = mul255(cb, t);
+// The plane's rows blended vertically for image row y; false when all of
+// them are zero. The weights are exact integers, so blending rows first and
+// columns second gives the same coverage as the other way round.
+inline bool mixPlaneRow(const ShadowPlane &plane, int y, quint32 *__restrict blend)
+{
+    const int stride = plane.width;
+    const double v = std::clamp((y + 0.5 - plane.dy) / plane.factor + plane.padY - 0.5, 0.0, double(plane.height - 1));
+    const int v0 = std::min(int(v), std::max(0, plane.height - 2));
+    const quint32 fv = quint32(std::clamp(int(std::lround((v - v0) * 256)), 0, 256));
+    const quint16 *__restrict r0 = plane.values.get() + size_t(v0) * stride;
+    const quint16 *__restrict r1 = r0 + (plane.height > 1 ? stride : 0);
+    quint32 any = 0;
+    for (int u = 0; u < stride; ++u) {
+        blend[u] = r0[u] * (256 - fv) + r1[u] * fv;
+        any |= blend[u];
     }
+    return any != 0;
+}
+
+// The colour a shadow lays under a pixel at each coverage.
+struct ShadowTint {
+    std::array<quint32, 256> tintA, tintR, tintG, tintB;
     // Over nothing at all, the shadow is its colour at each coverage.
     std::array<quint32, 256> onClear;
-    for (quint32 t = 0; t < 256; ++t) {
-        const quint32 a = std::min<quint32>(255, mul255(tintA[t], 255));
-        onClear[t] = (a << 24) | (std::min<quint32>(a, mul255(tintR[t], 255)) << 16)
-                     | (std::min<quint32>(a, mul255(tintG[t], 255)) << 8) | std::min<quint32>(a, mul255(tintB[t], 255));
+
+    explicit ShadowTint(const QColor &color)
+    {
+        const QColor c = color.toRgb();
+        const quint32 ca = quint32(c.alpha());
+        const quint32 cr = mul255(quint32(c.red()), ca);
+        const quint32 cg = mul255(quint32(c.green()), ca);
+        const quint32 cb = mul255(quint32(c.blue()), ca);
+        for (quint32 t = 0; t < 256; ++t) {
+            tintA[t] = mul255(ca, t);
+            tintR[t] = mul255(cr, t);
+            tintG[t] = mul255(cg, t);
+            tintB[t] = mul255(cb, t);
+        }
+        for (quint32 t = 0; t < 256; ++t) {
+            const quint32 a = std::min<quint32>(255, mul255(tintA[t], 255));
+            onClear[t] = (a << 24) | (std::min<quint32>(a, mul255(tintR[t], 255)) << 16)
+                         | (std::min<quint32>(a, mul255(tintG[t], 255)) << 8)
+                         | std::min<quint32>(a, mul255(tintB[t], 255));
+        }
     }
-    const int nextColumn = planeW > 1 ? 1 : 0;
+
+    // `px` (not opaque) with the shadow at coverage t (1..255) under it.
+    inline quint32 under(quint32 px, quint32 t) const
+    {
+        if (px == 0)
+            return onClear[t];
+        const quint32 ba = px >> 24;
+        const quint32 rest = 255 - ba;
+        const quint32 sa = mul255(tintA[t], rest);
+        const quint32 sr = mul255(tintR[t], rest);
+        const quint32 sg = mul255(tintG[t], rest);
+        const quint32 sb = mul255(tintB[t], rest);
+        const quint32 a = std::min<quint32>(255, ba + sa);
+        const quint32 rr = std::min<quint32>(a, ((px >> 16) & 0xff) + sr);
+        const quint32 gg = std::min<quint32>(a, ((px >> 8) & 0xff) + sg);
+        const quint32 bb = std::min<quint32>(a, (px & 0xff) + sb);
+        return (a << 24) | (rr << 16) | (gg << 8) | bb;
+    }
+};
+
+// True when the eight pixels from p on are all opaque.
+inline bool opaqueRun(const quint32 *p)
+{
+    return ((p[0] & p[1] & p[2] & p[3] & p[4] & p[5] & p[6] & p[7]) >> 24) == 255;
+}
+
+// Shadows often fall on a few rows only: each thread's share of rows is
+// taken from all over the picture (row groups interleaved), not one block.
+constexpr int kRowGroups = 16;
+
+} // namespace
+
+bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF offset, double sigma, int firstRow,
+                                    int endRow)
+{
+    if (image.isNull() || color.alpha() == 0)
+        return true;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    const int w = image.width();
+    const int h = image.height();
+    ShadowPlane plane;
+    if (!makeShadowPlane(image, offset, sigma, plane))
+        return false;
+
+    const ShadowTint tint(color);
+    const int nextColumn = plane.width > 1 ? 1 : 0;
     const int shownFrom = std::max(0, firstRow);
     const int shownEnd = endRow < 0 ? h : std::min(h, endRow);
     uchar *wbits = image.bits();
-    // Shadows often fall on a few rows only: each thread's share of rows is
-    // taken from all over the picture (row groups interleaved), not one block.
-    constexpr int kGroups = 16;
-    const int perGroup = (h + kGroups - 1) / kGroups;
-    AlphaBlur::parallelFor(perGroup * kGroups, 16, [&](int first, int end) {
-        // One row of the plane blended vertically for each image row; the
-        // weights are exact integers, so blending rows first and columns
-        // second gives the same coverage as the other way round.
+    const qsizetype bpl = image.bytesPerLine();
+    const int perGroup = (h + kRowGroups - 1) / kRowGroups;
+    AlphaBlur::parallelFor(perGroup * kRowGroups, 16, [&](int first, int end) {
         const int width = w;
         const int rows = h;
-        const int stride = planeW;
-        std::vector<quint32> mixed(static_cast<size_t>(stride));
+        std::vector<quint32> mixed(static_cast<size_t>(plane.width));
         for (int i = first; i < end; ++i) {
-            const int y = (i % kGroups) * perGroup + i / kGroups;
+            const int y = (i % kRowGroups) * perGroup + i / kRowGroups;
             if (y >= rows || y < shownFrom || y >= shownEnd)
                 continue;
-            const double v = std::clamp((y + 0.5 - dy) / f + padY - 0.5, 0.0, double(planeH - 1));
-            const int v0 = std::min(int(v), std::max(0, planeH - 2));
-            const quint32 fv = quint32(std::clamp(int(std::lround((v - v0) * 256)), 0, 256));
-            const quint16 *__restrict r0 = plane.get() + size_t(v0) * stride;
-            const quint16 *__restrict r1 = r0 + (planeH > 1 ? stride : 0);
-            quint32 *__restrict blend = mixed.data();
-            quint32 any = 0;
-            for (int u = 0; u < stride; ++u) {
-                blend[u] = r0[u] * (256 - fv) + r1[u] * fv;
-                any |= blend[u];
-            }
-            if (any == 0)
+            if (!mixPlaneRow(plane, y, mixed.data()))
                 continue;
             quint32 *row = reinterpret_cast<quint32 *>(wbits + y * bpl);
-            const int *__restrict firstColumn = col0.data();
-            const int *__restrict columnWeight = colW.data();
+            const int *__restrict firstColumn = plane.col0.data();
+            const int *__restrict columnWeight = plane.colW.data();
             const quint32 *__restrict blended = mixed.data();
             // Runs of opaque content take no shadow: passed over eight at a time.
             for (int x = 0; x < width;) {
                 const int stop = std::min(width, x + 8);
-                if (stop - x == 8) {
-                    const quint32 *p = row + x;
-                    if (((p[0] & p[1] & p[2] & p[3] & p[4] & p[5] & p[6] & p[7]) >> 24) == 255) {
-                        x = stop;
-                        continue;
-                    }
+                if (stop - x == 8 && opaqueRun(row + x)) {
+                    x = stop;
+                    continue;
                 }
                 for (; x < stop; ++x) {
                     const quint32 px = row[x];
-                    const quint32 ba = px >> 24;
-                    if (ba == 255)
+                    if ((px >> 24) == 255)
                         continue;
                     const int u0 = firstColumn[x];
                     const quint32 m0 = blended[u0];
@@ -454,27 +617,88 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
                     // 0..65280 coverage, then 0..255; the sum stays below 2^32.
                     const quint32 s = (m0 * (256 - fu) + m1 * fu) >> 16;
                     const quint32 t = (s + 128) >> 8;
-                    if (t == 0)
-                        continue;
-                    if (px == 0) {
-                        row[x] = onClear[t];
-                        continue;
-                    }
-                    const quint32 rest = 255 - ba;
-                    const quint32 sa = mul255(tintA[t], rest);
-                    const quint32 sr = mul255(tintR[t], rest);
-                    const quint32 sg = mul255(tintG[t], rest);
-                    const quint32 sb = mul255(tintB[t], rest);
-                    const quint32 a = std::min<quint32>(255, ba + sa);
-                    const quint32 rr = std::min<quint32>(a, ((px >> 16) & 0xff) + sr);
-                    const quint32 gg = std::min<quint32>(a, ((px >> 8) & 0xff) + sg);
-                    const quint32 bb = std::min<quint32>(a, (px & 0xff) + sb);
-                    row[x] = (a << 24) | (rr << 16) | (gg << 8) | bb;
+                    if (t != 0)
+                        row[x] = tint.under(px, t);
                 }
             }
         }
     });
     return true;
+}
+
+std::shared_ptr<ShadowCache::Mask> TransparencyLayer::shadowMask(const QImage &image, QPointF offset, double sigma,
+                                                                 const QRect &rect, int firstRow, int endRow)
+{
+    if (image.isNull() || image.format() != QImage::Format_ARGB32_Premultiplied)
+        return nullptr;
+    const int w = image.width();
+    const int h = image.height();
+    firstRow = std::clamp(firstRow, 0, h);
+    endRow = std::clamp(endRow < 0 ? h : endRow, firstRow, h);
+    ShadowPlane plane;
+    if (!makeShadowPlane(image, offset, sigma, plane))
+        return nullptr;
+    std::shared_ptr<ShadowCache::Mask> mask;
+    try {
+        mask = std::make_shared<ShadowCache::Mask>(QRect(rect.x(), rect.y() + firstRow, w, endRow - firstRow));
+        const int nextColumn = plane.width > 1 ? 1 : 0;
+        std::vector<quint32> mixed(static_cast<size_t>(plane.width));
+        std::vector<uchar> coverage(static_cast<size_t>(w));
+        for (int y = firstRow; y < endRow; ++y) {
+            std::fill(coverage.begin(), coverage.end(), uchar(0));
+            if (mixPlaneRow(plane, y, mixed.data())) {
+                // Every pixel's coverage, as applyShadow samples it.
+                for (int x = 0; x < w; ++x) {
+                    const int u0 = plane.col0[size_t(x)];
+                    const quint32 fu = quint32(plane.colW[size_t(x)]);
+                    const quint32 s = (mixed[size_t(u0)] * (256 - fu) + mixed[size_t(u0 + nextColumn)] * fu) >> 16;
+                    coverage[size_t(x)] = uchar((s + 128) >> 8);
+                }
+            }
+            mask->appendRow(coverage.data());
+        }
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+    return mask;
+}
+
+void TransparencyLayer::layShadowMask(QImage &image, const QRect &rect, const ShadowCache::Mask &mask,
+                                      const QColor &color, int firstRow, int endRow)
+{
+    if (image.isNull() || color.alpha() == 0)
+        return;
+    const ShadowTint tint(color);
+    const int w = image.width();
+    const int h = image.height();
+    firstRow = std::max(0, firstRow);
+    endRow = endRow < 0 ? h : std::min(h, endRow);
+    uchar *bits = image.bits();
+    const qsizetype bpl = image.bytesPerLine();
+    const int shiftX = mask.rect.x() - rect.x();
+    for (int y = firstRow; y < endRow; ++y) {
+        int first = 0;
+        int end = 0;
+        const uchar *values = mask.row(rect.y() + y - mask.rect.y(), &first, &end);
+        if (!values)
+            continue;
+        const int from = std::max(0, first + shiftX);
+        const int to = std::min(w, end + shiftX);
+        quint32 *row = reinterpret_cast<quint32 *>(bits + y * bpl);
+        for (int x = from; x < to;) {
+            const int stop = std::min(to, x + 8);
+            if (stop - x == 8 && opaqueRun(row + x)) {
+                x = stop;
+                continue;
+            }
+            for (; x < stop; ++x) {
+                const quint32 px = row[x];
+                const quint32 t = values[x - shiftX];
+                if ((px >> 24) != 255 && t != 0)
+                    row[x] = tint.under(px, t);
+            }
+        }
+    }
 }
 
 } // namespace platform

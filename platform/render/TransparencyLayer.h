@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/render/ShadowCache.h"
+
 #include <QColor>
 #include <QImage>
 #include <QPointF>
 #include <QRect>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -48,6 +51,21 @@ public:
     // empty or no buffer can be had, that is `target` itself (drawing then
     // goes straight through, without shadow) and end() only finishes up.
     QPainter *begin(QPainter *target, const std::optional<Shadow> &shadow = std::nullopt);
+    // A group whose shadow was worked out beforehand (sharedShadow() over
+    // the same target, clip and shadow): its buffer holds the target's own
+    // rows only. Without a mask that covers them, as begin() above.
+    QPainter *begin(QPainter *target, const Shadow &shadow, std::shared_ptr<const ShadowCache::Mask> mask);
+
+    // The coverage of the shadow a group begun on `target` now would lay
+    // under the target's own rows, made once for every key in the current
+    // shadow cache: `draw` draws the group's content onto the painter it is
+    // given (set up as begin() sets it up) when the mask has to be made.
+    // `contentKey` must tell everything `draw` draws; the target's
+    // transform, clip, hints, device and band, and the shadow, are added
+    // here. Null without a current cache, or when there is no shadow to lay.
+    static std::shared_ptr<const ShadowCache::Mask> sharedShadow(QPainter *target, const Shadow &shadow,
+                                                                 const QByteArray &contentKey,
+                                                                 const std::function<void(QPainter *)> &draw);
     QPainter *painter() const;
     bool isActive() const;
     // Ends the drawing of the content and lays its shadow under it, leaving
@@ -85,7 +103,24 @@ public:
     static bool applyShadow(QImage &image, const QColor &color, QPointF offset, double sigma, int firstRow = 0,
                             int endRow = -1);
 
+    // The coverage (0..255) applyShadow works out for rows [firstRow,
+    // endRow) of `image`, which lies at `rect` of the device; the mask covers
+    // those rows of `rect`. Null when memory is lacking.
+    static std::shared_ptr<ShadowCache::Mask> shadowMask(const QImage &image, QPointF offset, double sigma,
+                                                         const QRect &rect, int firstRow, int endRow);
+    // Puts the shadow of `mask`, tinted with `color`, under rows [firstRow,
+    // endRow) of `image`, which lies at `rect` of the device, as applyShadow
+    // would.
+    static void layShadowMask(QImage &image, const QRect &rect, const ShadowCache::Mask &mask, const QColor &color,
+                              int firstRow = 0, int endRow = -1);
+
 private:
+    QPainter *beginGroup(QPainter *target, const std::optional<Shadow> &shadow,
+                         std::shared_ptr<const ShadowCache::Mask> mask);
+    // Ends the content and answers its shadow's mask for the target's own
+    // rows instead of laying anything down.
+    std::shared_ptr<ShadowCache::Mask> endWithMask();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -9,7 +9,9 @@
 #include "platform/imaging/JpegDecoder.h"
 #include "platform/imaging/ParallelRows.h"
 #include "platform/objectstore/ManagedObjectContext.h"
+#include "platform/render/ShadowCache.h"
 #include "scenes/SceneLibrary.h"
+#include "scenes/ScenePictures.h"
 #include "stores/Frame.h"
 #include "support/ImagingTools.h"
 
@@ -509,4 +511,65 @@ TEST(BatchRun, TheCommandLinesPhotoDecodedAsItIsDrawnGivesTheWholeDecodesPicture
         ASSERT_TRUE(!a.isNull() && a.size() == b.size());
         EXPECT_LE(testsupport::worstChannelDifference(a, b), 1) << qPrintable(format.fileExtensions().first());
     }
+}
+
+TEST(BatchRun, AFileFramedAmongOthersIsTheFileFramedAlone)
+{
+    // A mitred moulding with shadows: a batch works out each band's shadows
+    // once and lays them under every file of that size.
+    scenes::SceneLibrary library;
+    const QString src = freshFolder(QStringLiteral("shadows-src"));
+    const QString dst = freshFolder(QStringLiteral("shadows-dst"));
+    QList<QPair<QString, QString>> sides;
+    const char *attributes[] = {"Left Image", "Top Image", "Right Image", "Bottom Image"};
+    for (int which = 0; which < 4; ++which) {
+        const QString path = src + QStringLiteral("/side%1.png").arg(which);
+        ASSERT_TRUE(scenes::mouldingSide(which).save(path));
+        sides.append({QString::fromLatin1(attributes[which]), path});
+    }
+    const auto moulding = KTFrameLayer::frameLayerFromFrame(
+        library.frame(QStringLiteral("Moulding"), QStringLiteral("Shadowed"), sides), {true});
+    ASSERT_TRUE(moulding && moulding->dropShadow());
+    auto design = matDesign();
+    design->addTopmostFrameLayer(moulding);
+    // Two sizes taking turns: the same bands of another width cast other shadows.
+    QList<QUrl> files;
+    for (int i = 0; i < 6; ++i)
+        files << QUrl::fromLocalFile(writePhoto(src + QStringLiteral("/p%1.jpg").arg(i), i % 2 ? 1000 : 900, 1700));
+    const auto batch = std::make_shared<const KTBatchProcessingOptions>(
+        files, KTImageFileFormat::PNGFileFormat(),
+        KTBatchProcessingTemplate::initWithExternalTemplate(design, QUrl::fromLocalFile(src + "/S.KTTemplate"),
+                                                            {library.moc(), nullptr}),
+        KTImageScaling::defaultScaling(), QString(), QString());
+    KTBatchProcessingCoordinator coordinator;
+    Results results(coordinator);
+    ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(batch, QUrl::fromLocalFile(dst)));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return results.finished; }, 120000));
+    ASSERT_EQ(results.succeeded.size(), 6);
+
+    const QString alone = freshFolder(QStringLiteral("shadows-alone"));
+    for (const QUrl &file : files) {
+        ASSERT_TRUE(KTImageProcessor::processImageAtURL(file, *batch, QUrl::fromLocalFile(alone)));
+        const QString name = QFileInfo(file.toLocalFile()).completeBaseName() + QStringLiteral(".png");
+        const QImage framed(QDir(dst).filePath(name));
+        ASSERT_GT(framed.height(), 1600) << qPrintable(name);
+        EXPECT_EQ(framed, QImage(QDir(alone).filePath(name))) << qPrintable(name);
+    }
+    // The second file of a size finds the first one's shadows.
+    const auto resolved = KTImageProcessor::resolveDesign(batch->batchTemplate()->encoded(), {library.moc(), nullptr});
+    platform::ShadowCache cache;
+    const platform::ShadowCache::Scope scope(&cache);
+    const QString again = freshFolder(QStringLiteral("shadows-again"));
+    int made = 0;
+    int found = 0;
+    for (const int i : {0, 2}) {
+        const QString name = QStringLiteral("p%1.png").arg(i);
+        ASSERT_TRUE(KTImageProcessor::processImage(files[i], *batch, resolved, QDir(again).filePath(name)));
+        EXPECT_EQ(QImage(QDir(again).filePath(name)), QImage(QDir(alone).filePath(name))) << qPrintable(name);
+        made = made ? made : cache.madeCount();
+        found = found ? found : cache.hitCount();
+    }
+    EXPECT_GT(made, 0);
+    EXPECT_EQ(cache.madeCount(), made);
+    EXPECT_GE(cache.hitCount(), found + made);
 }

@@ -2,6 +2,7 @@
 // what it leaves on the canvas must match the group's result.
 #include "platform/render/DrawingContext.h"
 #include "platform/render/RenderBand.h"
+#include "platform/render/ShadowCache.h"
 #include "support/ImagingTools.h"
 
 #include <QImage>
@@ -20,18 +21,19 @@ QImage canvas(QColor fill)
     return image;
 }
 
-QPainterPath ring()
+QPainterPath ring(double inset = 0)
 {
     QPainterPath path;
     path.setFillRule(Qt::OddEvenFill);
     path.addRect(QRectF(60, 50, 280, 200));
-    path.addRect(QRectF(110, 100, 180, 100));
+    path.addRect(QRectF(110 - inset, 100 - inset, 180 + 2 * inset, 100 + 2 * inset));
     return path;
 }
 
 // Draws the ring with a shadow of blur `blur` either alone (the reduced way)
 // or inside an explicit group (the buffered way).
-void drawRing(platform::DrawingContext &ctx, bool grouped, bool erase, double blur, QRectF clip = QRectF())
+void drawRing(platform::DrawingContext &ctx, bool grouped, bool erase, double blur, QRectF clip = QRectF(),
+              double inset = 0)
 {
     if (!clip.isEmpty())
         ctx.clipToRect(clip);
@@ -40,7 +42,7 @@ void drawRing(platform::DrawingContext &ctx, bool grouped, bool erase, double bl
     ctx.setShadow(QColor(0, 0, 0, 85), QPointF(12, -16), blur);
     if (grouped)
         ctx.beginTransparencyLayer();
-    ctx.fillPath(ring(), QColor(150, 90, 40));
+    ctx.fillPath(ring(inset), QColor(150, 90, 40));
     if (grouped)
         ctx.endTransparencyLayer();
 }
@@ -54,7 +56,7 @@ QImage draw(QImage image, bool grouped, bool erase, double blur, QRectF clip = Q
 
 // The same drawing a band of `rows` rows at a time, each drawn with a few
 // rows more on either side that are thrown away, as an export does.
-QImage drawInBands(QImage image, int rows, bool grouped, double blur)
+QImage drawInBands(QImage image, int rows, bool grouped, double blur, double inset = 0)
 {
     constexpr int kPad = 8;
     for (int first = 0; first < image.height(); first += rows) {
@@ -67,7 +69,7 @@ QImage drawInBands(QImage image, int rows, bool grouped, double blur)
             painter.translate(0, -top);
             const platform::RenderBand window(&band, top, image.width(), image.height());
             platform::DrawingContext ctx(painter, image.height());
-            drawRing(ctx, grouped, false, blur);
+            drawRing(ctx, grouped, false, blur, QRectF(), inset);
         }
         const int count = std::min(rows, image.height() - first);
         for (int y = 0; y < count; ++y)
@@ -117,4 +119,26 @@ TEST(ReducedShadow, DrawnInBandsTheRowsAreThoseOfTheWholeCanvas)
             }
         }
     }
+}
+
+TEST(ReducedShadow, ABatchWorksOutEachBandsShadowOnceAndAnotherShapeGetsItsOwn)
+{
+    const QColor background(230, 240, 250);
+    const QImage alone = drawInBands(canvas(background), 64, false, 140);
+    const QImage wider = drawInBands(canvas(background), 64, false, 140, 20);
+    const QImage taller = drawInBands(canvas(background), 96, false, 140);
+    platform::ShadowCache cache;
+    const platform::ShadowCache::Scope scope(&cache);
+    EXPECT_EQ(drawInBands(canvas(background), 64, false, 140), alone);
+    const int made = cache.madeCount();
+    EXPECT_GT(made, 0);
+    EXPECT_GT(cache.bytes(), 0);
+    // Every band found its shadow the second time, byte for byte the same.
+    EXPECT_EQ(drawInBands(canvas(background), 64, false, 140), alone);
+    EXPECT_EQ(cache.madeCount(), made);
+    EXPECT_EQ(cache.hitCount(), made);
+    // A ring of another shape, or bands of another height, cast their own.
+    EXPECT_EQ(drawInBands(canvas(background), 64, false, 140, 20), wider);
+    EXPECT_EQ(drawInBands(canvas(background), 96, false, 140), taller);
+    EXPECT_GT(cache.madeCount(), 2 * made);
 }

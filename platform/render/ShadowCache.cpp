@@ -1,0 +1,113 @@
+#include "platform/render/ShadowCache.h"
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+thread_local ShadowCache *t_current = nullptr;
+}
+
+ShadowCache::ShadowCache(qint64 byteLimit)
+    : m_byteLimit(byteLimit)
+{
+}
+
+ShadowCache::~ShadowCache() = default;
+
+ShadowCache::Scope::Scope(ShadowCache *cache)
+    : m_previous(t_current)
+{
+    t_current = cache;
+}
+
+ShadowCache::Scope::~Scope()
+{
+    t_current = m_previous;
+}
+
+ShadowCache *ShadowCache::current()
+{
+    return t_current;
+}
+
+ShadowCache::Mask::Mask(const QRect &r)
+    : rect(r)
+{
+    from.reserve(size_t(std::max(0, r.height())));
+    to.reserve(size_t(std::max(0, r.height())));
+    at.reserve(size_t(std::max(0, r.height())));
+}
+
+void ShadowCache::Mask::appendRow(const uchar *row)
+{
+    const int w = rect.width();
+    int first = 0;
+    while (first < w && row[first] == 0)
+        ++first;
+    int end = w;
+    while (end > first && row[end - 1] == 0)
+        --end;
+    from.push_back(first);
+    to.push_back(end);
+    at.push_back(qsizetype(values.size()));
+    values.insert(values.end(), row + first, row + end);
+}
+
+const uchar *ShadowCache::Mask::row(int y, int *first, int *end) const
+{
+    if (y < 0 || size_t(y) >= from.size()) {
+        *first = *end = 0;
+        return nullptr;
+    }
+    *first = from[size_t(y)];
+    *end = to[size_t(y)];
+    return values.data() + at[size_t(y)] - *first;
+}
+
+qint64 ShadowCache::Mask::bytes() const
+{
+    return qint64(values.capacity()) + qint64(from.capacity() + to.capacity()) * qint64(sizeof(int))
+           + qint64(at.capacity() * sizeof(qsizetype)) + qint64(sizeof(Mask));
+}
+
+std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &key,
+                                                             const std::function<std::shared_ptr<const Mask>()> &make)
+{
+    std::shared_ptr<Entry> entry;
+    {
+        std::lock_guard lock(m_mutex);
+        auto &slot = m_entries[key];
+        if (!slot)
+            slot = std::make_shared<Entry>();
+        entry = slot;
+    }
+    std::lock_guard entryLock(entry->mutex);
+    if (entry->done) {
+        ++m_hits;
+        return entry->mask;
+    }
+    std::shared_ptr<const Mask> mask = make();
+    if (mask)
+        ++m_made;
+    std::lock_guard lock(m_mutex);
+    const qint64 size = mask ? mask->bytes() : 0;
+    if (!mask || m_bytes + size > m_byteLimit) {
+        // Not kept: a later caller makes its own.
+        if (m_entries.value(key) == entry)
+            m_entries.remove(key);
+        return mask;
+    }
+    entry->mask = mask;
+    entry->done = true;
+    m_bytes += size;
+    return mask;
+}
+
+qint64 ShadowCache::bytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bytes;
+}
+
+} // namespace platform

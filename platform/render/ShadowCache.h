@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QRect>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace platform {
+
+// Shadows worked out once for a batch run. Every file of a batch is framed
+// with one design, mostly at one size, so each band's shadows come out the
+// same from file to file; only what they fall on differs. While a scope
+// lives, shadow drawing on the calling thread looks here first, under a key
+// its caller makes of everything that decides the shadow (what casts it, the
+// transform, clip, band and the shadow's own settings).
+//
+// Thread-safe: one cache serves all of a run's workers; a mask two threads
+// ask for at once is made once, the second waits. Masks beyond the byte
+// limit are handed out but not kept.
+class ShadowCache
+{
+public:
+    static constexpr qint64 kDefaultByteLimit = qint64(64) << 20;
+
+    explicit ShadowCache(qint64 byteLimit = kDefaultByteLimit);
+    ~ShadowCache();
+    ShadowCache(const ShadowCache &) = delete;
+    ShadowCache &operator=(const ShadowCache &) = delete;
+
+    // Makes a cache the current one of the calling thread while it lives
+    // (null for none; scopes nest, the innermost wins).
+    class Scope
+    {
+    public:
+        explicit Scope(ShadowCache *cache);
+        ~Scope();
+        Scope(const Scope &) = delete;
+        Scope &operator=(const Scope &) = delete;
+
+    private:
+        ShadowCache *m_previous;
+    };
+    static ShadowCache *current();
+
+    // One byte a pixel over `rect`, each row kept only from its first to its
+    // last non-zero value.
+    struct Mask {
+        QRect rect;
+        std::vector<int> from; // a row's kept columns, relative to rect.left()
+        std::vector<int> to;
+        std::vector<qsizetype> at; // where a row's kept values start in `values`
+        std::vector<uchar> values;
+        // The pixels a drawing of the mask leaves as they are, for the user
+        // that works them out once with the mask.
+        QRect untouched;
+        int untouchedRowStart = 0;
+
+        explicit Mask(const QRect &r);
+        // Appends the next row: rect.width() values.
+        void appendRow(const uchar *row);
+        // Row `y` of rect (0 is its top): values at columns [*first, *end).
+        const uchar *row(int y, int *first, int *end) const;
+        qint64 bytes() const;
+    };
+
+    // The mask for `key`, made by `make` when there is none yet. A null one
+    // made is handed back and not kept.
+    std::shared_ptr<const Mask> obtain(const QByteArray &key, const std::function<std::shared_ptr<const Mask>()> &make);
+
+    // Masks made (null ones not counted) and masks found.
+    int madeCount() const { return m_made.load(); }
+    int hitCount() const { return m_hits.load(); }
+    qint64 bytes() const;
+
+private:
+    struct Entry {
+        std::mutex mutex;
+        bool done = false;
+        std::shared_ptr<const Mask> mask;
+    };
+    mutable std::mutex m_mutex;
+    QHash<QByteArray, std::shared_ptr<Entry>> m_entries;
+    qint64 m_bytes = 0;
+    qint64 m_byteLimit;
+    std::atomic<int> m_made{0};
+    std::atomic<int> m_hits{0};
+};
+
+} // namespace platform
