@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -463,6 +464,10 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
             out << qint32(device->width()) << qint32(device->height()) << RenderBand::canvasFor(device) << rect
                 << qint32(pad) << qint32(f) << sigma << c << offset;
         }
+        // Only the rows the enlargement samples for the device's own rows
+        // (and a few more) are kept: a band reads a small part of them.
+        const int device0 = std::clamp(int(std::floor((0 - enlarged.y()) / f)) - 3, 0, h);
+        const int device1 = std::clamp(int(std::ceil((device->height() - enlarged.y()) / f)) + 3, device0, h);
         const std::shared_ptr<const ShadowCache::Mask> mask = cache->obtain(key, [&] {
             std::shared_ptr<ShadowCache::Mask> made;
             QImage tinted;
@@ -470,8 +475,8 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
                 std::vector<uchar> levels(size_t(w) * size_t(h));
                 if (!makeSmall(tinted, levels.data()))
                     return made;
-                made = std::make_shared<ShadowCache::Mask>(QRect(0, 0, w, h));
-                for (int y = 0; y < h; ++y)
+                made = std::make_shared<ShadowCache::Mask>(QRect(0, device0, w, device1 - device0));
+                for (int y = device0; y < device1; ++y)
                     made->appendRow(levels.data() + size_t(y) * size_t(w));
             } catch (const std::bad_alloc &) {
                 return std::shared_ptr<ShadowCache::Mask>();
@@ -490,11 +495,14 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
         }
         if (small.isNull())
             return false;
-        for (int y = 0; y < h; ++y) {
+        const size_t rowBytes = size_t(small.bytesPerLine());
+        std::memset(small.bits(), 0, rowBytes * size_t(device0));
+        std::memset(small.bits() + rowBytes * size_t(device1), 0, rowBytes * size_t(h - device1));
+        for (int y = device0; y < device1; ++y) {
             quint32 *row = reinterpret_cast<quint32 *>(small.scanLine(y));
             int first = 0;
             int end = 0;
-            const uchar *levels = mask->row(y, &first, &end);
+            const uchar *levels = mask->row(y - device0, &first, &end);
             std::fill(row, row + first, tint[0]);
             for (int x = first; x < end; ++x)
                 row[x] = tint[levels[x]];

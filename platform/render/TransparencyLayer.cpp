@@ -318,8 +318,15 @@ std::shared_ptr<const ShadowCache::Mask> TransparencyLayer::sharedShadow(QPainte
     QByteArray key = contentKey;
     {
         QDataStream out(&key, QIODevice::WriteOnly | QIODevice::Append);
+        // The group's painter starts with the target's pen and brush: a
+        // patterned one would be a picture to tell, so it is not shared.
+        const QBrush brush = target->brush();
+        const QBrush pen = target->pen().brush();
+        if (brush.style() >= Qt::LinearGradientPattern || pen.style() >= Qt::LinearGradientPattern)
+            return nullptr;
         out << target->deviceTransform() << target->worldTransform() << qint32(target->renderHints())
-            << target->hasClipping();
+            << qint32(brush.style()) << brush.color() << qint32(pen.style()) << pen.color() << target->pen().widthF()
+            << qint32(target->pen().style()) << target->brushOrigin() << target->font().key() << target->hasClipping();
         if (target->hasClipping())
             out << target->clipPath();
         out << qint32(device->devType()) << qint32(device->width()) << qint32(device->height())
