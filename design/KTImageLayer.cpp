@@ -71,11 +71,15 @@ QRectF KTImageLayer::resultingRectForRect(const QRectF &rect) const
     return result;
 }
 
-void KTImageLayer::drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache)
+QRectF KTImageLayer::drawnRectForRect(const QRectF &rect) const
 {
     const QRectF fitted = resultingRectForRect(rect);
-    const QRectF r(std::round(fitted.x()), std::round(fitted.y()), std::round(fitted.width()),
-                   std::round(fitted.height()));
+    return QRectF(std::round(fitted.x()), std::round(fitted.y()), std::round(fitted.width()), std::round(fitted.height()));
+}
+
+void KTImageLayer::drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache)
+{
+    const QRectF r = drawnRectForRect(rect);
     m_lastDrawRect = r;
     if (!m_image)
         return;

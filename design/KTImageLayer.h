@@ -40,6 +40,8 @@ public:
     ~KTImageLayer() override;
 
     void drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache) override;
+    // Where drawLayerForRect puts the picture: whole pixels.
+    QRectF drawnRectForRect(const QRectF &rect) const;
     QRectF resultingRectForRect(const QRectF &rect) const override;
     // "Size", "Icon" (longer side 72), "Title" (the photo's file name).
     QVariantMap reportForRealSize(const QSizeF &size) const override;

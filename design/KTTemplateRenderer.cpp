@@ -500,11 +500,28 @@ void KTTemplateRenderer::drawBandOfSize(KTTemplate &d, const QSize &size, int fi
 {
     if (band.isNull() || size.isEmpty())
         return;
-    // Zeroing first touches every page: spread it over the cores.
+    // Only what the photo leaves to the other layers is cleared: it draws
+    // over the rest first, whatever lies there. Zeroing first touches every
+    // page: spread it over the cores.
+    const QRect photo = opaquePhotoPixels(d, size).translated(0, -first).intersected(band.rect());
     uchar *bits = band.bits();
     const qsizetype bpl = band.bytesPerLine();
-    platform::parallelRows(band.height(), qint64(band.width()) * band.height(), [bits, bpl](int from, int end) {
-        std::memset(bits + bpl * from, 0, size_t(bpl) * size_t(end - from));
+    platform::parallelRows(band.height(), qint64(band.width()) * band.height(), [bits, bpl, photo](int from, int end) {
+        if (photo.isEmpty() || from > photo.bottom() || end <= photo.top()) {
+            std::memset(bits + bpl * from, 0, size_t(bpl) * size_t(end - from));
+            return;
+        }
+        const qsizetype left = qsizetype(photo.left()) * 4;
+        const qsizetype right = qsizetype(photo.right() + 1) * 4;
+        for (int y = from; y < end; ++y) {
+            uchar *row = bits + bpl * y;
+            if (y < photo.top() || y > photo.bottom()) {
+                std::memset(row, 0, size_t(bpl));
+            } else {
+                std::memset(row, 0, size_t(left));
+                std::memset(row + right, 0, size_t(bpl - right));
+            }
+        }
     });
     QPainter painter(&band);
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -517,6 +534,23 @@ void KTTemplateRenderer::drawBandOfSize(KTTemplate &d, const QSize &size, int fi
         context.setColorMatch(platform::ColorMatch::forTarget(d.copyColorSpaceForOutput()));
         d.drawToRect(QRectF(0, 0, size.width(), size.height()), true, true, progressCancel, true);
     }
+}
+
+QRect KTTemplateRenderer::opaquePhotoPixels(const KTTemplate &d, const QSize &size)
+{
+    // The innermost layer is drawn first.
+    if (d.m_layers.isEmpty() || size.isEmpty())
+        return QRect();
+    const auto *photo = qobject_cast<const KTImageLayer *>(d.m_layers.last().get());
+    if (!photo || photo->hidden() || !photo->image() || !photo->image()->drawsOpaque())
+        return QRect();
+    const QRectF i = fittedImageRect(d, QRectF(0, 0, size.width(), size.height()), false, true);
+    if (i.isNull())
+        return QRect();
+    // Drawn y up onto whole pixels; a pixel less each side for the edges' smoothing.
+    const QRectF r = photo->drawnRectForRect(i);
+    const QRect canvas(int(r.x()), size.height() - int(r.y() + r.height()), int(r.width()), int(r.height()));
+    return canvas.adjusted(1, 1, -1, -1).intersected(QRect(QPoint(0, 0), size));
 }
 
 bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const QString &uti, const QSizeF &size,

@@ -77,6 +77,10 @@ public:
     // picture), as newCGBitmapContextOfSize would make them.
     static void drawBandOfSize(KTTemplate &d, const QSize &size, int first, QImage &band,
                                const ProgressCancelBlock &progressCancel);
+    // The canvas pixels (y down) of a drawing at `size` that the photo, the
+    // layer drawn first, covers with opaque pixels whatever lies under them;
+    // empty when it may not.
+    static QRect opaquePhotoPixels(const KTTemplate &d, const QSize &size);
 
 private:
     // The whole-pixel size of a picture of `size`; nothing (and the error)

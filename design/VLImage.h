@@ -157,6 +157,8 @@ public:
 
     // Fields.
     double opacity() const { return m_opacity; }
+    // Every pixel it draws is opaque: a JPEG decoded as drawn, unfiltered, at full opacity.
+    bool drawsOpaque() const { return !m_isPDF && m_filters.empty() && m_opacity >= 1.0 && rowsAsDrawn(); }
     void setOpacity(double opacity) { m_opacity = opacity; }
     QColorSpace colorSpace() const { return m_colorSpace; }
     platform::ImageMetadata metadata() const { return m_metadata; }

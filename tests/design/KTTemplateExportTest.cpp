@@ -6,6 +6,7 @@
 #include "design/KTExportSizeSettings.h"
 #include "design/KTImageLayer.h"
 #include "design/KTProgressReportingDataProvider.h"
+#include "design/KTTemplateRenderer.h"
 #include "design/VLImage.h"
 #include "platform/Alert.h"
 #include "platform/Bundle.h"
@@ -535,5 +536,25 @@ TEST(KTTemplateExport, ExportDrawingOfATurnedCroppedEnlargedPictureMatchesTheScr
                 EXPECT_EQ(a.alpha(), b.alpha()) << x << "," << y;
             }
         }
+    }
+}
+
+TEST(KTTemplateExport, ABandComesOutTheSameWhateverItsBufferHeld)
+{
+    auto design = framedDesign(writeCameraPhoto("over.jpg"));
+    const QSize size = design->sizeFromOriginalWithOuterShadow(true).toSize();
+    // Only a photo that draws opaque pixels over what lies under it leaves that uncleared.
+    for (const double opacity : {1.0, 0.5}) {
+        SCOPED_TRACE(opacity);
+        design->imageLayer()->image()->setOpacity(opacity);
+        QImage bands[2];
+        for (const QRgb held : {qRgba(10, 200, 10, 255), qRgba(0, 0, 0, 0)}) {
+            QImage &band = bands[held ? 0 : 1];
+            band = QImage(size.width(), size.height() - 40, QImage::Format_ARGB32_Premultiplied);
+            band.fill(held);
+            KTTemplateRenderer::drawBandOfSize(*design, size, 40, band, nullptr);
+        }
+        EXPECT_EQ(bands[0], bands[1]);
+        EXPECT_EQ(qAlpha(bands[0].pixel(size.width() / 2, size.height() / 2)) == 255, opacity == 1.0);
     }
 }
