@@ -11,6 +11,7 @@
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageBuffer.h"
+#include "platform/imaging/ParallelRows.h"
 #include "platform/render/ShadowCache.h"
 
 #include <QDir>
@@ -30,6 +31,11 @@ struct KTBatchProcessingCoordinator::Run {
     std::unique_ptr<platform::ShadowCache> shadows;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> stopping{false}; // no new files; those begun are finished
+    // Files not finished on the workers; while there are as many as workers,
+    // each file is drawn by its worker alone, after that the files left
+    // share the cores whose workers have none.
+    std::atomic<int> unfinished{0};
+    std::atomic<bool> crowded{true};
     int total = 0;
     int written = 0;
     int failed = 0;
@@ -225,19 +231,23 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
     run->total = int(plan.inputs.size());
     if (run->total > 1)
         run->shadows = std::make_unique<platform::ShadowCache>();
+    const int workers = m_pool->maxThreadCount();
+    run->unfinished = run->total;
+    run->crowded = run->total >= workers;
     m_run = run;
     m_processing = true;
     emit processingStarted(run->total);
     for (qsizetype i = 0; i < plan.inputs.size(); ++i) {
         const QUrl input = plan.inputs.at(i);
         const QString output = plan.outputPaths.at(i);
-        m_pool->start([this, run, options, design, input, output] {
+        m_pool->start([this, run, options, design, input, output, workers] {
             QString reason;
             bool ok = false;
             const bool skipped = run->cancelled || run->stopping;
             if (skipped) {
                 reason = QStringLiteral("Cancelled.");
             } else {
+                const platform::SerialRowsScope serial(&run->crowded);
                 platform::Error failure;
                 const platform::ShadowCache::Scope shadows(run->shadows.get());
                 ok = KTImageProcessor::processImage(input, *options, design, output, &failure,
@@ -248,6 +258,8 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                     reason += (reason.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(": "))
                               + failure.recoverySuggestion;
             }
+            if (run->unfinished.fetch_sub(1) - 1 < workers)
+                run->crowded = false;
             platform::runOnThreadOf(
                 this, [this, run, input, output, ok, reason, skipped] { fileDone(run, input, output, ok, skipped, reason); },
                 false);

@@ -62,7 +62,8 @@ public:
     // One file with a design resolved beforehand (shared read-only by all
     // files of the run) into `outputPath`, replaced atomically. False with
     // the reason in `error`; nothing is written then, nor when `cancelled`
-    // answers true on the way. The file is drawn on the calling thread alone.
+    // answers true on the way. The file is drawn on the calling thread alone
+    // (inside a SerialRowsScope given a flag, while the flag holds).
     static bool processImage(const QUrl &input, const KTBatchProcessingOptions &options,
                              const std::shared_ptr<const KTTemplate> &design, const QString &outputPath,
                              platform::Error *error = nullptr, const CancelCheck &cancelled = {});

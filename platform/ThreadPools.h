@@ -21,8 +21,9 @@ enum class Pool {
     // One piece of work split across every core: row bands, blur passes,
     // JPEG strips, a picture's metadata read beside its pixels.
     Parallel,
-    // Batch files, one per core, each drawn by its worker alone. Workers
-    // keep their canvas between files for a few seconds.
+    // Batch files, one per core, each drawn by its worker alone while every
+    // worker has one. Workers keep their canvas between files for a few
+    // seconds.
     Batch,
 };
 

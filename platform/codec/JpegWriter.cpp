@@ -455,13 +455,14 @@ void compressStrip(Strip &strip, bool first, bool direct, int quality, std::opti
 using StripRows = std::function<QImage(int first, int count)>;
 
 // Bands of `bandRows` rows from `rowsOf`, at most `bandsInFlight` of them
-// held at once, each cut into strips of `stripRows` rows compressed side by
-// side on pool threads and written in order as they are done. While it
-// waits, this thread compresses strips no pool thread has begun.
-Outcome compressInStrips(QIODevice *device, QSize size, int bandRows, int bandsInFlight, int stripRows,
-                         const StripRows &rowsOf, bool direct, int quality, std::optional<double> dpi,
-                         const std::vector<QByteArray> &markers, const QByteArray &icc, const RowReadHook &hook,
-                         QString *message, bool *writeFailed)
+// held at once, each cut into strips of `stripRows()` rows (asked at each
+// band) compressed side by side on pool threads and written in order as they
+// are done. While it waits, this thread compresses strips no pool thread has
+// begun.
+Outcome compressInStrips(QIODevice *device, QSize size, int bandRows, int bandsInFlight,
+                         const std::function<int()> &stripRows, const StripRows &rowsOf, bool direct, int quality,
+                         std::optional<double> dpi, const std::vector<QByteArray> &markers, const QByteArray &icc,
+                         const RowReadHook &hook, QString *message, bool *writeFailed)
 {
     const int height = size.height();
     const int bandCount = (height + bandRows - 1) / bandRows;
@@ -528,10 +529,11 @@ Outcome compressInStrips(QIODevice *device, QSize size, int bandRows, int bandsI
                 cancelled = true;
                 break;
             }
-            for (int y = 0; y < count; y += stripRows) {
+            const int rowsOfStrip = stripRows();
+            for (int y = 0; y < count; y += rowsOfStrip) {
                 auto strip = std::make_unique<Strip>();
                 strip->firstRow = first + y;
-                strip->rows = QImage(band.constScanLine(y), band.width(), std::min(stripRows, count - y),
+                strip->rows = QImage(band.constScanLine(y), band.width(), std::min(rowsOfStrip, count - y),
                                      band.bytesPerLine(), band.format());
                 strip->launched = std::chrono::steady_clock::now();
                 Strip *target = strip.get();
@@ -688,9 +690,9 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
         const auto rowsOf = [&image](int first, int count) {
             return QImage(image.constScanLine(first), image.width(), count, image.bytesPerLine(), image.format());
         };
-        const Outcome outcome = compressInStrips(device, image.size(), image.height(), 1, stripRows, rowsOf, direct, q,
-                                                 metadata.dpi(), markers, metadata.iccProfile(), hook, &message,
-                                                 &writeFailed);
+        const Outcome outcome = compressInStrips(
+            device, image.size(), image.height(), 1, [stripRows] { return stripRows; }, rowsOf, direct, q,
+            metadata.dpi(), markers, metadata.iccProfile(), hook, &message, &writeFailed);
         return reportStrips(outcome, writeFailed, message, error);
     }
     std::unique_ptr<Destination> dest(new (std::nothrow) Destination);
@@ -740,10 +742,13 @@ bool JpegWriter::writeBands(QIODevice *device, const Bands &bands, const ExportM
     }
     const int bandRows = (bands.rows + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
     // A band in strips for every core; a band a strip for a batch's worker,
-    // whose neighbours have the other cores.
-    const int threads = rowsRunSerially() ? 1 : poolThreadCount(Pool::Parallel);
-    const int perCore = (bandRows / std::max(1, threads) + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
-    const int stripRows = threads > 1 ? std::min(bandRows, std::max(kMinBandStripRows, perCore)) : bandRows;
+    // whose neighbours have the other cores (until they have no file left).
+    const auto stripRows = [bandRows] {
+        const int threads = rowsRunSerially() ? 1 : poolThreadCount(Pool::Parallel);
+        const int perCore =
+            (bandRows / std::max(1, threads) + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
+        return threads > 1 ? std::min(bandRows, std::max(kMinBandStripRows, perCore)) : bandRows;
+    };
     QString message;
     bool writeFailed = false;
     const Outcome outcome = compressInStrips(device, bands.size, bandRows, std::max(1, bands.inFlight), stripRows,

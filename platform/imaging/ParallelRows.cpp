@@ -12,22 +12,31 @@ namespace platform {
 namespace {
 constexpr long long kMinPixelsForThreads = 1 << 20;
 thread_local bool t_serial = false;
+thread_local const std::atomic<bool> *t_crowded = nullptr;
 }
 
 SerialRowsScope::SerialRowsScope()
     : m_previous(t_serial)
+    , m_previousCrowded(t_crowded)
 {
     t_serial = true;
+}
+
+SerialRowsScope::SerialRowsScope(const std::atomic<bool> *crowded)
+    : SerialRowsScope()
+{
+    t_crowded = crowded;
 }
 
 SerialRowsScope::~SerialRowsScope()
 {
     t_serial = m_previous;
+    t_crowded = m_previousCrowded;
 }
 
 bool rowsRunSerially()
 {
-    return t_serial;
+    return t_serial && (!t_crowded || t_crowded->load(std::memory_order_relaxed));
 }
 
 void parallelRows(int rows, long long pixels, const std::function<void(int first, int end)> &fn)
@@ -35,7 +44,7 @@ void parallelRows(int rows, long long pixels, const std::function<void(int first
     if (rows <= 0)
         return;
     const int threads = poolThreadCount(Pool::Parallel);
-    if (pixels < kMinPixelsForThreads || threads == 1 || rows < 2 || t_serial) {
+    if (pixels < kMinPixelsForThreads || threads == 1 || rows < 2 || rowsRunSerially()) {
         fn(0, rows);
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 
 namespace platform {
@@ -17,15 +18,22 @@ void parallelRows(int rows, long long pixels, const std::function<void(int first
 class SerialRowsScope
 {
 public:
+    // Serial; inside a scope given `crowded`, as long as that one's flag.
     SerialRowsScope();
+    // Serial only while `crowded` holds true: a batch's files left running
+    // once some workers have none share the idle cores again. The flag
+    // outlives the scope.
+    explicit SerialRowsScope(const std::atomic<bool> *crowded);
     ~SerialRowsScope();
     SerialRowsScope(const SerialRowsScope &) = delete;
     SerialRowsScope &operator=(const SerialRowsScope &) = delete;
 
 private:
     bool m_previous;
+    const std::atomic<bool> *m_previousCrowded;
 };
-// True on a thread inside a SerialRowsScope.
+// True on a thread inside a SerialRowsScope (whose flag, if any, holds true):
+// asked again at each piece of work, as the answer may change.
 bool rowsRunSerially();
 
 } // namespace platform

@@ -474,25 +474,37 @@ TEST(BatchRun, FilesFromTheInputSizeAndTheCommandLinesOutputHaveTheDesignsWholeP
     }
 }
 
-TEST(BatchRun, TheCommandLinesPhotoDecodedAsItIsDrawnGivesTheWholeDecodesPicture)
+namespace {
+
+// A photo large enough to be written in strips and drawn in several bands,
+// with restart markers to decode it by, at `path`; and a design with a shadow.
+std::shared_ptr<KTTemplate> stripedPhotoAndShadowedMat(const QString &path)
 {
-    const QString dir = freshFolder(QStringLiteral("asdrawn"));
-    // Large enough to be written in strips, with restart markers to decode it by.
     QImage image(2400, 1810, QImage::Format_RGB32);
     QPainter p(&image);
     p.fillRect(image.rect(), QColor(40, 110, 180));
     for (int y = 0; y < image.height(); y += 9)
         p.fillRect(QRect(y % image.width(), y, 700, 4), QColor::fromHsv((y * 7) % 360, 255, 220));
     p.end();
-    const QString path = dir + QStringLiteral("/photo.jpg");
-    const KTImageFileFormat jpeg = KTImageFileFormat::JPGFileFormat();
-    ASSERT_TRUE(platform::ImageEncoder::writeToFile(path, image, jpeg.UTI(), {}, 0.9, nullptr));
+    if (!platform::ImageEncoder::writeToFile(path, image, KTImageFileFormat::JPGFileFormat().UTI(), {}, 0.9, nullptr))
+        return nullptr;
     auto design = matDesign();
     auto *mat = qobject_cast<KTColorMatLayer *>(design->layers().first().get());
-    ASSERT_TRUE(mat);
+    if (!mat)
+        return nullptr;
     mat->setDropShadow(true);
     design->setExportExternalShadow(true);
-    const auto resolved = KTImageProcessor::resolveDesign(design->dataForArchiving(), {});
+    return KTImageProcessor::resolveDesign(design->dataForArchiving(), {});
+}
+
+} // namespace
+
+TEST(BatchRun, TheCommandLinesPhotoDecodedAsItIsDrawnGivesTheWholeDecodesPicture)
+{
+    const QString dir = freshFolder(QStringLiteral("asdrawn"));
+    const QString path = dir + QStringLiteral("/photo.jpg");
+    const KTImageFileFormat jpeg = KTImageFileFormat::JPGFileFormat();
+    const auto resolved = stripedPhotoAndShadowedMat(path);
     ASSERT_TRUE(resolved);
     for (const KTImageFileFormat &format : {KTImageFileFormat::PNGFileFormat(), jpeg}) {
         KTImageProcessor::Output asDrawn;
@@ -572,4 +584,40 @@ TEST(BatchRun, AFileFramedAmongOthersIsTheFileFramedAlone)
     EXPECT_GT(made, 0);
     EXPECT_EQ(cache.madeCount(), made);
     EXPECT_GE(cache.hitCount(), found + made);
+}
+
+TEST(BatchRun, AFileThatMayShareTheCoresHalfwayComesOutAsDrawnAlone)
+{
+    // A worker whose neighbours run out of files goes on with helpers from
+    // the next band on: its photo's rows, bands and strips change hands.
+    const QString dir = freshFolder(QStringLiteral("sharing"));
+    const QString path = dir + QStringLiteral("/photo.jpg");
+    const auto resolved = stripedPhotoAndShadowedMat(path);
+    ASSERT_TRUE(resolved);
+    KTImageProcessor::Output alone;
+    alone.uti = KTImageFileFormat::JPGFileFormat().UTI();
+    alone.path = dir + QStringLiteral("/alone.jpg");
+    {
+        const platform::SerialRowsScope serial;
+        ASSERT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(path), resolved, alone));
+    }
+    KTImageProcessor::Output shared = alone;
+    shared.path = dir + QStringLiteral("/shared.jpg");
+    std::atomic<bool> crowded{true};
+    std::atomic<int> asked{0};
+    {
+        const platform::SerialRowsScope gated(&crowded);
+        const platform::SerialRowsScope inner; // as the processor's own scope
+        EXPECT_TRUE(platform::rowsRunSerially());
+        ASSERT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(path), resolved, shared, nullptr, [&] {
+            if (++asked == 300)
+                crowded = false;
+            return false;
+        }));
+        EXPECT_FALSE(platform::rowsRunSerially());
+    }
+    EXPECT_FALSE(platform::rowsRunSerially());
+    QFile a(alone.path), b(shared.path);
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(a.readAll() == b.readAll());
 }
