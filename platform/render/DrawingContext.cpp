@@ -149,6 +149,23 @@ void needDrawnRows(const QImage &image, const QRectF &source, const QRectF &rect
     PhotoRows::needRowsOf(image, int(std::floor(rows.top())) - 2, int(std::ceil(rows.bottom())) + 2);
 }
 
+// A photo's rows are opaque: drawn at their own size on whole pixels, at
+// full opacity over what is there, copying them gives the same pixels as
+// blending them, and Qt copies a picture without alpha row by row. Null
+// where that does not hold.
+QImage opaqueView(const QImage &image, const QRectF &source, const QRectF &rect, const QTransform &transform,
+                  const QPainter &painter)
+{
+    if (image.format() != QImage::Format_ARGB32_Premultiplied || transform.type() > QTransform::TxTranslate
+        || painter.compositionMode() != QPainter::CompositionMode_SourceOver || painter.opacity() != 1.0
+        || (!source.isEmpty() && source != QRectF(image.rect())) || rect.size() != QSizeF(image.size()))
+        return {};
+    const QPointF at = transform.map(rect.topLeft());
+    if (at.x() != std::round(at.x()) || at.y() != std::round(at.y()) || !PhotoRows::of(image))
+        return {};
+    return QImage(image.constBits(), image.width(), image.height(), image.bytesPerLine(), QImage::Format_RGB32);
+}
+
 // Paints `draw` over `area` (device pixels) as ParallelPaint does, leaving
 // out the hole, where the drawing changes nothing. Only for modes in which
 // clear pixels change nothing. What follows the hole on its rows starts
@@ -589,11 +606,14 @@ void DrawingContext::drawImage(const QRectF &rect, const QImage &image, const QR
     if (image.isNull() || rect.isEmpty())
         return;
     const QRectF local(rect.x(), 0, rect.width(), rect.height());
+    QImage copied;
     const auto paint = [&](QPainter &p) {
         p.save();
         p.translate(0, rect.y() + rect.height());
         p.scale(1, -1);
-        if (source.isEmpty())
+        if (!copied.isNull())
+            p.drawImage(local, copied);
+        else if (source.isEmpty())
             p.drawImage(local, image);
         else
             p.drawImage(local, image, source);
@@ -606,6 +626,7 @@ void DrawingContext::drawImage(const QRectF &rect, const QImage &image, const QR
         drawn.translate(0, rect.y() + rect.height());
         drawn.scale(1, -1);
         needDrawnRows(image, source, local, drawn, m_painter->device());
+        copied = opaqueView(image, source, local, drawn, *m_painter);
         const Untouched hole = untouchedPixels(image, source.isEmpty() ? QRectF(image.rect()) : source, local, drawn);
         if (!paintAround(*m_painter, area, hole, [&](QPainter &p, const QTransform &) { paint(p); }))
             paint(*m_painter);

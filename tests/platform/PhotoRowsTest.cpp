@@ -23,18 +23,20 @@ QImage oncePass(const QByteArray &data)
     return JpegDecoder::decode(data).valueOr(QImage());
 }
 
-// Rows [top, top + rows) of `picture` drawn a little smaller over a canvas,
-// as a band of it.
-QImage band(const QImage &picture, int top, int rows)
+// Rows [top, top + rows) of `picture` drawn a little smaller (or at its own
+// size, off the corner) over a canvas, as a band of it.
+QImage band(const QImage &picture, int top, int rows, bool ownSize = false)
 {
     QImage out(picture.width(), rows, QImage::Format_ARGB32_Premultiplied);
-    out.fill(Qt::transparent);
+    out.fill(QColor(200, 40, 90, 120));
     QPainter painter(&out);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter.translate(0, -top);
     const RenderBand window(&out, top, picture.width(), picture.height());
     DrawingContext context(painter, picture.height());
-    context.drawImage(QRectF(10, 20, picture.width() - 30, picture.height() - 40), picture);
+    context.drawImage(ownSize ? QRectF(7, -5, picture.width(), picture.height())
+                              : QRectF(10, 20, picture.width() - 30, picture.height() - 40),
+                      picture);
     return out;
 }
 
@@ -58,6 +60,7 @@ TEST(PhotoRows, BandsDrawnAsDecodedMatchTheWholePictureAndDropTheRowsAbove)
             rows->beginBand();
             const int count = std::min(256, whole.height() - top);
             ASSERT_TRUE(band(picture, top, count) == band(whole, top, count)) << top;
+            ASSERT_TRUE(band(picture, top, count, true) == band(whole, top, count, true)) << top;
         }
         EXPECT_FALSE(rows->failed());
         rows->beginBand();
