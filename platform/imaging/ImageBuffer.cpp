@@ -1,6 +1,7 @@
 #include "platform/imaging/ImageBuffer.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -77,6 +78,58 @@ Recycler &recycler()
     return *r;
 }
 
+// Parked blocks of pages: slots in one reservation of address space that
+// holds no memory until a block is moved into a slot.
+constexpr std::size_t kMaxKeptBlocks = 128;
+
+struct PageKeep {
+    std::mutex mutex;
+    uchar *park = nullptr;
+    bool reserved = false;
+    std::vector<std::size_t> holding; // slots with pages in them
+    std::vector<std::size_t> free;
+
+    // Called with the mutex held.
+    bool reserve()
+    {
+        if (reserved)
+            return park != nullptr;
+        reserved = true;
+        const std::size_t bytes = (kMaxKeptBlocks + 1) * ImageBuffer::kPageBlock;
+        void *memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (memory == MAP_FAILED)
+            return false;
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(memory);
+        const std::uintptr_t aligned = (at + ImageBuffer::kPageBlock - 1) & ~(ImageBuffer::kPageBlock - 1);
+        park = reinterpret_cast<uchar *>(aligned);
+        for (std::size_t i = kMaxKeptBlocks; i-- > 0;)
+            free.push_back(i);
+        return true;
+    }
+    uchar *slot(std::size_t i) const { return park + i * ImageBuffer::kPageBlock; }
+};
+
+PageKeep &pageKeep()
+{
+    static PageKeep *k = new PageKeep; // outlives every picture, even at exit
+    return *k;
+}
+
+// Moves the pages of a block from `from` to `to`, leaving `from` mapped and
+// empty (it reads zero), so no other mapping can land in a hole there.
+bool movePages(void *from, void *to)
+{
+#ifdef MREMAP_DONTUNMAP
+    return mremap(from, ImageBuffer::kPageBlock, ImageBuffer::kPageBlock,
+                  MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP, to)
+           != MAP_FAILED;
+#else
+    (void)from;
+    (void)to;
+    return false;
+#endif
+}
+
 struct Owned {
     void *memory;
     std::size_t bytes;
@@ -131,8 +184,52 @@ ImageBuffer::RecyclingScope::~RecyclingScope()
         std::lock_guard<std::mutex> lock(recycler().mutex);
         last = --recycler().scopes == 0;
     }
-    if (last)
+    if (last) {
         recycler().freeAll();
+        releaseKeptPages();
+    }
+}
+
+bool ImageBuffer::takePages(void *at)
+{
+    PageKeep &k = pageKeep();
+    const std::lock_guard<std::mutex> lock(k.mutex);
+    if (k.holding.empty() || !movePages(k.slot(k.holding.back()), at))
+        return false;
+    k.free.push_back(k.holding.back());
+    k.holding.pop_back();
+    return true;
+}
+
+bool ImageBuffer::keepPages(void *at)
+{
+    PageKeep &k = pageKeep();
+    const std::lock_guard<std::mutex> lock(k.mutex);
+    if (!k.reserve() || k.free.empty() || !movePages(at, k.slot(k.free.back())))
+        return false;
+    k.holding.push_back(k.free.back());
+    k.free.pop_back();
+    return true;
+}
+
+void ImageBuffer::releaseKeptPages()
+{
+    if (recycler().scopes.load() > 0)
+        return;
+    PageKeep &k = pageKeep();
+    const std::lock_guard<std::mutex> lock(k.mutex);
+    for (const std::size_t i : k.holding) {
+        madvise(k.slot(i), kPageBlock, MADV_DONTNEED);
+        k.free.push_back(i);
+    }
+    k.holding.clear();
+}
+
+qint64 ImageBuffer::keptPageBytes()
+{
+    PageKeep &k = pageKeep();
+    const std::lock_guard<std::mutex> lock(k.mutex);
+    return qint64(k.holding.size() * kPageBlock);
 }
 
 qint64 ImageBuffer::recycledBytes()

@@ -1,12 +1,15 @@
 #include "platform/imaging/PhotoRows.h"
 
 #include "platform/ThreadPools.h"
+#include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ParallelRows.h"
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <condition_variable>
+#include <cstdint>
+#include <cstring>
 #include <mutex>
 
 #include <sys/mman.h>
@@ -15,10 +18,12 @@ namespace platform {
 
 namespace {
 
-constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kBlock = ImageBuffer::kPageBlock;
 // Rows kept above where the last band's rows ended: the next band reaches
-// back a little (its padding, a shadow's blur around the picture).
+// back a little (its padding, a shadow's blur around the picture). Once a
+// band has shown how far, that and a few rows more.
 constexpr int kKeptAbove = 256;
+constexpr int kKeptMore = 16;
 // Decoded ahead of the rows asked for, at least.
 constexpr int kMinAhead = 256;
 
@@ -70,12 +75,54 @@ struct PhotoRows::Private {
     std::shared_ptr<PoolJob> runner;
     int bandFirst = INT_MAX;
     int bandEnd = 0;
+    int lastBandEnd = -1; // of the band before, when it asked for rows
+    int reachedBack = -1; // the most a band asked for above the end of the one before
+    bool decodingWhole = false;
+    // Blocks of the address space that may hold pages: written to, or
+    // given pages another picture's rows were decoded into.
+    std::vector<char> used;
 
     int pieces() const { return int(starts.size()) - 1; }
     int pieceOf(int row) const { return int(std::upper_bound(starts.begin(), starts.end(), row) - starts.begin()) - 1; }
     QImage view(QSize size) const
     {
         return QImage(base, size.width(), size.height(), bpl, QImage::Format_ARGB32_Premultiplied);
+    }
+
+    // Before rows [first, end) are decoded, with the lock held: blocks not
+    // in use get the pages of blocks given back (by this picture or an
+    // earlier one), else fresh ones. Whatever such pages held outside these
+    // rows reads as zero again, as rows not made do, so no reader ever sees
+    // another picture's rows. No piece being decoded writes into a block not
+    // in use: it would have taken the block first.
+    void makeWritable(int first, int end, bool recycle = true)
+    {
+        const size_t from = size_t(first) * size_t(bpl);
+        const size_t to = size_t(end) * size_t(bpl);
+        for (size_t b = from / kBlock; b * kBlock < to; ++b) {
+            if (used[b])
+                continue;
+            used[b] = 1;
+            uchar *block = base + b * kBlock;
+            if (!recycle || !ImageBuffer::takePages(block))
+                continue;
+            if (from > b * kBlock)
+                std::memset(block, 0, from - b * kBlock);
+            if (to < (b + 1) * kBlock)
+                std::memset(base + to, 0, (b + 1) * kBlock - to);
+        }
+    }
+
+    // Blocks [0, end) given back, kept for the rows decoded next.
+    void giveBack(size_t end)
+    {
+        for (size_t b = 0; b < end; ++b) {
+            if (!used[b])
+                continue;
+            used[b] = 0;
+            if (!ImageBuffer::keepPages(base + b * kBlock))
+                madvise(base + b * kBlock, kBlock, MADV_DONTNEED);
+        }
     }
 };
 
@@ -95,15 +142,24 @@ std::shared_ptr<PhotoRows> PhotoRows::make(QSize size, std::vector<int> pieceSta
         return nullptr;
     auto p = std::make_unique<Private>();
     p->bpl = bpl;
-    p->mapped = (size_t(bpl) * size_t(size.height()) + kHugePage - 1) / kHugePage * kHugePage;
+    p->mapped = (size_t(bpl) * size_t(size.height()) + kBlock - 1) / kBlock * kBlock;
     // Address space only: a page holds memory once a row on it is decoded.
-    void *memory = mmap(nullptr, p->mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    // Aligned to the blocks, whose pages then move whole.
+    void *memory =
+        mmap(nullptr, p->mapped + kBlock, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (memory == MAP_FAILED)
         return nullptr;
-    p->base = static_cast<uchar *>(memory);
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(memory);
+    const std::uintptr_t aligned = (at + kBlock - 1) & ~std::uintptr_t(kBlock - 1);
+    if (aligned > at)
+        munmap(memory, aligned - at);
+    if (aligned - at < kBlock)
+        munmap(reinterpret_cast<void *>(aligned + p->mapped), kBlock - (aligned - at));
+    p->base = reinterpret_cast<uchar *>(aligned);
+    p->used.assign(p->mapped / kBlock, 0);
 #ifdef MADV_HUGEPAGE
     if (!rowsRunSerially())
-        madvise(memory, p->mapped, MADV_HUGEPAGE);
+        madvise(p->base, p->mapped, MADV_HUGEPAGE);
 #endif
     p->starts = std::move(pieceStarts);
     p->starts.push_back(size.height());
@@ -136,7 +192,10 @@ PhotoRows::~PhotoRows()
                   all.end());
         --g_registered;
     }
+    // A batch decodes its next photo into these pages.
+    d->giveBack(d->used.size());
     munmap(d->base, d->mapped);
+    ImageBuffer::releaseKeptPages();
 }
 
 QImage PhotoRows::picture()
@@ -145,6 +204,22 @@ QImage PhotoRows::picture()
     return QImage(
         d->base, m_size.width(), m_size.height(), d->bpl, QImage::Format_ARGB32_Premultiplied,
         [](void *info) { delete static_cast<std::shared_ptr<PhotoRows> *>(info); }, keep);
+}
+
+bool PhotoRows::decodePiece(int i, bool held)
+{
+    if (!held) {
+        const std::lock_guard<std::mutex> guard(d->lock);
+        d->makeWritable(d->starts[size_t(i)], d->starts[size_t(i) + 1]);
+    }
+    QImage view = d->view(m_size);
+    const bool ok = d->decodePiece(i, held ? nullptr : &view);
+    if (!ok && !held) {
+        // Pages taken from another picture may show through what it left.
+        const size_t from = size_t(d->starts[size_t(i)]) * size_t(d->bpl);
+        std::memset(d->base + from, 0, size_t(d->starts[size_t(i) + 1]) * size_t(d->bpl) - from);
+    }
+    return ok;
 }
 
 void PhotoRows::ahead(int first, int end)
@@ -173,8 +248,7 @@ void PhotoRows::ahead(int first, int end)
             continue;
         d->state[size_t(i)] = Private::State::Queued;
         d->jobs[size_t(i)] = std::make_shared<PoolJob>(Pool::Parallel, [this, i] {
-            QImage view = d->view(m_size);
-            const bool ok = d->decodePiece(i, &view);
+            const bool ok = decodePiece(i, false);
             {
                 const std::lock_guard<std::mutex> done(d->lock);
                 d->state[size_t(i)] = ok ? Private::State::Done : Private::State::Failed;
@@ -202,8 +276,7 @@ void PhotoRows::runInOrder(int upTo)
                 d->state[size_t(i)] = Private::State::Queued;
         }
         // Rows still held are passed over, not written again under a reader.
-        QImage view = d->view(m_size);
-        const bool ok = d->decodePiece(i, held ? nullptr : &view);
+        const bool ok = decodePiece(i, held);
         {
             const std::lock_guard<std::mutex> guard(d->lock);
             d->state[size_t(i)] = ok ? Private::State::Done : Private::State::Failed;
@@ -254,12 +327,19 @@ bool PhotoRows::decodeWhole()
         std::unique_lock<std::mutex> guard(d->lock);
         d->changed.wait(guard, [&] { return !d->running; });
     }
+    {
+        // Fresh pages only: a decode that fails part way leaves zeros.
+        const std::lock_guard<std::mutex> guard(d->lock);
+        d->makeWritable(0, m_size.height(), false);
+        d->decodingWhole = true;
+    }
     QImage view = d->view(m_size);
     const bool ok = d->decodeAll(&view);
     {
         const std::lock_guard<std::mutex> guard(d->lock);
         d->whole = ok;
         d->failed = !ok;
+        d->decodingWhole = false;
     }
     d->changed.notify_all();
     return ok;
@@ -367,8 +447,7 @@ bool PhotoRows::needEach(int p0, int p1)
             }
         }
         if (decodeHere) {
-            QImage view = d->view(m_size);
-            const bool ok = d->decodePiece(i, &view);
+            const bool ok = decodePiece(i, false);
             {
                 const std::lock_guard<std::mutex> guard(d->lock);
                 d->state[size_t(i)] = ok ? Private::State::Done : Private::State::Failed;
@@ -390,10 +469,14 @@ bool PhotoRows::needEach(int p0, int p1)
 void PhotoRows::beginBand()
 {
     const std::lock_guard<std::mutex> guard(d->lock);
-    const int below = d->bandEnd - kKeptAbove;
+    // Bands draw the same design: each reaches back as far as the last.
+    if (d->bandEnd > 0 && d->lastBandEnd >= 0)
+        d->reachedBack = std::max({d->reachedBack, 0, d->lastBandEnd - d->bandFirst});
+    const int below = d->bandEnd - (d->reachedBack >= 0 ? d->reachedBack + kKeptMore : kKeptAbove);
+    d->lastBandEnd = d->bandEnd > 0 ? d->bandEnd : -1;
     d->bandFirst = INT_MAX;
     d->bandEnd = 0;
-    if (d->whole || d->failed || below <= 0)
+    if (d->whole || d->failed || d->decodingWhole || below <= 0)
         return;
     // Only a run of pieces from the top, none of them being decoded.
     int kept = 0;
@@ -406,9 +489,8 @@ void PhotoRows::beginBand()
         d->state[size_t(i)] = Private::State::Empty;
         d->jobs[size_t(i)].reset();
     }
-    const size_t bytes = size_t(d->starts[size_t(kept)]) * size_t(d->bpl) / kHugePage * kHugePage;
-    if (bytes > 0)
-        madvise(d->base, bytes, MADV_DONTNEED);
+    // Whole blocks only: one shared with a piece kept stays.
+    d->giveBack(size_t(d->starts[size_t(kept)]) * size_t(d->bpl) / kBlock);
 }
 
 bool PhotoRows::failed() const

@@ -12,9 +12,12 @@ namespace platform {
 // A large picture decoded a piece of rows at a time as drawing asks for
 // them, so that a picture drawn a band of rows at a time is never held
 // whole. The picture is one block of address space; rows not made yet, or
-// dropped, hold no memory and read as zero, so whatever reads its pixels
-// asks for them first (needRowsOf / needAllOf). Pieces just below the rows
-// asked for are decoded ahead on the pool's threads.
+// dropped, read as zero (never as another picture's rows), so whatever reads
+// its pixels asks for them first (needRowsOf / needAllOf). Pieces just below
+// the rows asked for are decoded ahead on the pool's threads. The pages of
+// rows dropped are moved to the rows decoded next, and kept for the next
+// picture (ImageBuffer::takePages), so a picture goes down through a window
+// of the same pages.
 class PhotoRows : public std::enable_shared_from_this<PhotoRows>
 {
 public:
@@ -67,6 +70,8 @@ private:
     bool needInOrder(int firstPiece, int lastPiece);
     bool needEach(int firstPiece, int lastPiece);
     bool decodeWhole();
+    // Piece `i` decoded into its rows (passed over when `held`).
+    bool decodePiece(int i, bool held);
     explicit PhotoRows(std::unique_ptr<Private> d, QSize size);
     std::unique_ptr<Private> d;
     QSize m_size;

@@ -2,6 +2,7 @@
 #include "platform/TypeTable.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/JpegDecoder.h"
 #include "platform/imaging/ParallelRows.h"
 #include "platform/imaging/PhotoRows.h"
@@ -90,4 +91,45 @@ TEST(PhotoRows, APieceTheDecoderWarnsAboutGivesWhatOnePassGives)
     EXPECT_TRUE(picture == oncePass(jpeg));
     // Cut short, it is decoded whole as before, and found damaged at once.
     EXPECT_FALSE(JpegDecoder::decodeAsDrawn(jpeg.left(jpeg.size() * 2 / 3)));
+}
+
+TEST(PhotoRows, PagesOfAPictureLetGoCarryNoneOfItsRowsIntoTheNext)
+{
+    const QByteArray first = codectest::stripedJpeg(2400, 1810);
+    QByteArray second;
+    QBuffer buffer(&second);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(oncePass(first).mirrored(true, true).save(&buffer, "JPG", 90));
+    const QImage whole = oncePass(second);
+    {
+        // As a batch's worker does it: rows decoded here, pages kept across files.
+        const ImageBuffer::RecyclingScope recycling;
+        const SerialRowsScope serial;
+        {
+            const std::shared_ptr<PhotoRows> rows = JpegDecoder::decodeAsDrawn(first);
+            ASSERT_TRUE(rows && rows->needAll());
+        }
+        const qint64 kept = ImageBuffer::keptPageBytes();
+        EXPECT_GE(kept, qint64(whole.sizeInBytes()) / 2);
+        const std::shared_ptr<PhotoRows> rows = JpegDecoder::decodeAsDrawn(second);
+        ASSERT_TRUE(rows);
+        QImage picture = rows->picture();
+        ASSERT_TRUE(rows->need(900, 1000));
+        EXPECT_LT(ImageBuffer::keptPageBytes(), kept);
+        // Every row is this picture's, or zero where it is not made.
+        const QByteArray zeros(int(picture.bytesPerLine()), '\0');
+        for (int y = 0; y < picture.height(); ++y) {
+            const auto row = [&](const QImage &i) {
+                return QByteArray::fromRawData(reinterpret_cast<const char *>(i.constScanLine(y)),
+                                               int(i.bytesPerLine()));
+            };
+            ASSERT_TRUE(row(picture) == row(whole) || (row(picture) == zeros && (y < 900 || y >= 1000))) << y;
+        }
+        for (int top = 0; top < whole.height(); top += 256) {
+            rows->beginBand();
+            const int count = std::min(256, whole.height() - top);
+            ASSERT_TRUE(band(picture, top, count, true) == band(whole, top, count, true)) << top;
+        }
+    }
+    EXPECT_EQ(ImageBuffer::keptPageBytes(), 0);
 }
