@@ -188,7 +188,13 @@ ImageBuffer::RecyclingScope::~RecyclingScope()
     }
     if (last) {
         recycler().freeAll();
-        releaseKeptPages();
+        PageKeep &k = pageKeep();
+        const std::lock_guard<std::mutex> lock(k.mutex);
+        for (const std::size_t i : k.holding) {
+            madvise(k.slot(i), kPageBlock, MADV_DONTNEED);
+            k.free.push_back(i);
+        }
+        k.holding.clear();
     }
 }
 
@@ -207,24 +213,12 @@ bool ImageBuffer::keepPages(void *at)
 {
     PageKeep &k = pageKeep();
     const std::lock_guard<std::mutex> lock(k.mutex);
-    if (!k.reserve() || k.free.empty() || !movePages(at, k.slot(k.free.back())))
+    // A lone export lets them go: kept, they would only add to its peak.
+    if (recycler().scopes.load() == 0 || !k.reserve() || k.free.empty() || !movePages(at, k.slot(k.free.back())))
         return false;
     k.holding.push_back(k.free.back());
     k.free.pop_back();
     return true;
-}
-
-void ImageBuffer::releaseKeptPages()
-{
-    if (recycler().scopes.load() > 0)
-        return;
-    PageKeep &k = pageKeep();
-    const std::lock_guard<std::mutex> lock(k.mutex);
-    for (const std::size_t i : k.holding) {
-        madvise(k.slot(i), kPageBlock, MADV_DONTNEED);
-        k.free.push_back(i);
-    }
-    k.holding.clear();
 }
 
 qint64 ImageBuffer::keptPageBytes()

@@ -34,10 +34,10 @@ public:
     static qint64 recycledBytes();
 
     // Pages for address space a picture manages itself (PhotoRows), in
-    // blocks of kPageBlock bytes at addresses aligned to it. A block given
-    // back is moved (its page tables, not its bytes) to where one is wanted
-    // next: no fresh memory for the kernel to fault in and zero. The blocks
-    // are kept while a RecyclingScope lives, else until releaseKeptPages.
+    // blocks of kPageBlock bytes at addresses aligned to it. While a
+    // RecyclingScope lives, a block given back is moved (its page tables,
+    // not its bytes) to where one is wanted next: no fresh memory for the
+    // kernel to fault in and zero. The kept blocks go with the last scope.
     static constexpr std::size_t kPageBlock = std::size_t(2) << 20;
     // Moves a kept block's pages, with whatever they hold, to `at`; false
     // when none is kept or they could not be moved.
@@ -45,8 +45,6 @@ public:
     // Moves the block's pages at `at` out to be kept, leaving `at` reading
     // zero; false when they cannot be kept (they stay where they are).
     static bool keepPages(void *at);
-    // Frees the kept blocks unless a RecyclingScope lives.
-    static void releaseKeptPages();
     // Bytes of pages kept now (for tests).
     static qint64 keptPageBytes();
 };

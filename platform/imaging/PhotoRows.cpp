@@ -195,7 +195,6 @@ PhotoRows::~PhotoRows()
     // A batch decodes its next photo into these pages.
     d->giveBack(d->used.size());
     munmap(d->base, d->mapped);
-    ImageBuffer::releaseKeptPages();
 }
 
 QImage PhotoRows::picture()

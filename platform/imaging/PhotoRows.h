@@ -14,10 +14,10 @@ namespace platform {
 // whole. The picture is one block of address space; rows not made yet, or
 // dropped, read as zero (never as another picture's rows), so whatever reads
 // its pixels asks for them first (needRowsOf / needAllOf). Pieces just below
-// the rows asked for are decoded ahead on the pool's threads. The pages of
-// rows dropped are moved to the rows decoded next, and kept for the next
-// picture (ImageBuffer::takePages), so a picture goes down through a window
-// of the same pages.
+// the rows asked for are decoded ahead on the pool's threads. In a batch,
+// the pages of rows dropped are moved to the rows decoded next, and kept for
+// the next picture (ImageBuffer::takePages), so its pictures go down through
+// a window of the same pages.
 class PhotoRows : public std::enable_shared_from_this<PhotoRows>
 {
 public:
