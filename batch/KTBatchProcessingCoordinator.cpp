@@ -3,6 +3,7 @@
 #include "batch/KTBatchProcessingOptions.h"
 #include "batch/KTImageFileFormat.h"
 #include "batch/KTImageProcessor.h"
+#include "design/KTPreparedPictureCache.h"
 #include "design/KTTemplate.h"
 #include "kit/VLWAnalytics.h"
 #include "platform/Dispatch.h"
@@ -29,6 +30,11 @@ struct KTBatchProcessingCoordinator::Run {
     // Every file is framed with one design, mostly at one size: its shadows
     // are worked out once for all the workers (none for a lone file).
     std::unique_ptr<platform::ShadowCache> shadows;
+    // Likewise the pictures it prepares for drawing (a moulding's tiles
+    // scaled and filtered), shared by the workers instead of made by each;
+    // let go after a file once they grow past kKeptPictureBytes (photos of
+    // many sizes would pile them up).
+    std::unique_ptr<KTPreparedPictureCache> pictures;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> stopping{false}; // no new files; those begun are finished
     // Files not finished on the workers; while there are as many as workers,
@@ -231,6 +237,7 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
     run->total = int(plan.inputs.size());
     if (run->total > 1)
         run->shadows = std::make_unique<platform::ShadowCache>();
+    run->pictures = std::make_unique<KTPreparedPictureCache>();
     const int workers = m_pool->maxThreadCount();
     run->unfinished = run->total;
     run->crowded = run->total >= workers;
@@ -250,6 +257,7 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                 const platform::SerialRowsScope serial(&run->crowded);
                 platform::Error failure;
                 const platform::ShadowCache::Scope shadows(run->shadows.get());
+                const KTPreparedPictureCache::Scope pictures(run->pictures.get());
                 ok = KTImageProcessor::processImage(input, *options, design, output, &failure,
                                                     [run] { return run->cancelled.load(); });
                 reason = failure.description;
@@ -258,6 +266,8 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                     reason += (reason.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(": "))
                               + failure.recoverySuggestion;
             }
+            if (run->pictures->bytes() > kKeptPictureBytes)
+                run->pictures->clear();
             if (run->unfinished.fetch_sub(1) - 1 < workers)
                 run->crowded = false;
             platform::runOnThreadOf(

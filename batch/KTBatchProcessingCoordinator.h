@@ -32,6 +32,8 @@ public:
     static constexpr const char *kPreviewsFolderName = "BatchProcessingPreviews";
     static constexpr const char *kBatchEvent = "Batch";
     static constexpr int kLargePreviewSide = 600;
+    // The prepared pictures a run keeps for its next files at most.
+    static constexpr qint64 kKeptPictureBytes = qint64(64) << 20;
     static constexpr const char *kDirectoryFailedFormat = "Could not create a temporary directory at %1: %2";
     static constexpr const char *kRemovePreviewFailedFormat = "Could not remove a generated preview image at %1: %2";
     static constexpr const char *kNoImagesTitle = "No images were found";

@@ -2,7 +2,6 @@
 
 #include "batch/KTBatchProcessingOptions.h"
 #include "design/KTImageLayer.h"
-#include "design/KTPreparedPictureCache.h"
 #include "design/KTTemplate.h"
 #include "design/KTTemplateRenderer.h"
 #include "design/VLImage.h"
@@ -68,34 +67,6 @@ struct WorkerCanvas {
 };
 
 thread_local WorkerCanvas t_canvas;
-
-// The pictures a design prepares for drawing (a moulding's tiles scaled and
-// filtered) come out the same for every file of a run: a worker keeps them
-// for its next file of the same design instead of making them again, as
-// long as they are few (photos of many sizes would pile them up).
-struct WorkerPictures {
-    static constexpr qint64 kKeptBytes = qint64(64) << 20;
-    std::weak_ptr<const KTTemplate> design;
-    std::unique_ptr<KTPreparedPictureCache> cache;
-
-    KTPreparedPictureCache *forDesign(const std::shared_ptr<const KTTemplate> &d)
-    {
-        const bool same = !design.expired() && !design.owner_before(d) && !d.owner_before(design);
-        if (!same || !cache) {
-            design = d;
-            cache = std::make_unique<KTPreparedPictureCache>();
-        }
-        return cache.get();
-    }
-
-    void fileDone()
-    {
-        if (cache && cache->bytes() > kKeptBytes)
-            cache.reset();
-    }
-};
-
-thread_local WorkerPictures t_pictures;
 
 struct LoadedPhoto {
     QImage upright;
@@ -387,13 +358,7 @@ bool KTImageProcessor::processImage(const QUrl &input, const KTBatchProcessingOp
     output.scaling = scaling;
     // One render per core: threads inside this render would fight the other files' workers.
     platform::SerialRowsScope serial;
-    bool written = false;
-    {
-        KTPreparedPictureCache::Scope pictures(design ? t_pictures.forDesign(design) : nullptr);
-        written = processImage(input, design, output, error, cancelled);
-    }
-    t_pictures.fileDone();
-    return written;
+    return processImage(input, design, output, error, cancelled);
 }
 
 bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<const KTTemplate> &design,
