@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 namespace platform {
 
@@ -437,31 +438,28 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
         scratch.reset();
         // Coverage comes in long even stretches: each value is worked out once
         // for as long as it lasts.
-        quint32 last = 0;
-        quint32 level = 0;
-        for (int y = 0; y < h; ++y) {
-            quint32 *row = reinterpret_cast<quint32 *>(small.scanLine(y));
-            const quint16 *in = plane.get() + size_t(y) * size_t(w);
-            for (int x = 0; x < w; ++x) {
-                if (in[x] != last) {
-                    last = in[x];
-                    level = std::min<quint32>((last * ca + 32640) / 65280, 255);
-                }
-                row[x] = tint[level];
-            }
-            if (levels) {
-                uchar *out = levels + size_t(y) * size_t(w);
-                last = 0;
-                level = 0;
+        const auto tintRows = [&](auto keepLevels) {
+            quint32 last = 0;
+            quint32 level = 0;
+            for (int y = 0; y < h; ++y) {
+                quint32 *row = reinterpret_cast<quint32 *>(small.scanLine(y));
+                const quint16 *in = plane.get() + size_t(y) * size_t(w);
+                uchar *out = levels ? levels + size_t(y) * size_t(w) : nullptr;
                 for (int x = 0; x < w; ++x) {
                     if (in[x] != last) {
                         last = in[x];
                         level = std::min<quint32>((last * ca + 32640) / 65280, 255);
                     }
-                    out[x] = uchar(level);
+                    row[x] = tint[level];
+                    if constexpr (decltype(keepLevels)::value)
+                        out[x] = uchar(level);
                 }
             }
-        }
+        };
+        if (levels)
+            tintRows(std::true_type());
+        else
+            tintRows(std::false_type());
         return true;
     };
 
@@ -469,6 +467,11 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
     Untouched hole;
     ShadowCache *cache = ShadowCache::current();
     const QByteArray shape = cache && shapeKey ? shapeKey() : QByteArray();
+    std::shared_ptr<const ShadowCache::Mask> mask;
+    // Only the rows the enlargement samples for the device's own rows (and a
+    // few more) are kept: a band reads a small part of them.
+    const int device0 = std::clamp(int(std::floor((0 - enlarged.y()) / f)) - 3, 0, h);
+    const int device1 = std::clamp(int(std::ceil((device->height() - enlarged.y()) / f)) + 3, device0, h);
     if (!shape.isEmpty()) {
         // In a batch the same shape casts the same shadow into the same band
         // of every file: its tint levels are worked out once.
@@ -481,11 +484,7 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
             out << qint32(device->width()) << qint32(device->height()) << RenderBand::canvasFor(device) << rect
                 << qint32(pad) << qint32(f) << sigma << c << offset;
         }
-        // Only the rows the enlargement samples for the device's own rows
-        // (and a few more) are kept: a band reads a small part of them.
-        const int device0 = std::clamp(int(std::floor((0 - enlarged.y()) / f)) - 3, 0, h);
-        const int device1 = std::clamp(int(std::ceil((device->height() - enlarged.y()) / f)) + 3, device0, h);
-        const std::shared_ptr<const ShadowCache::Mask> mask = cache->obtain(key, [&] {
+        mask = cache->obtain(key, [&] {
             std::shared_ptr<ShadowCache::Mask> made;
             QImage tinted;
             try {
@@ -503,8 +502,8 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
             made->untouchedRowStart = clear.rowStart;
             return made;
         });
-        if (!mask)
-            return false;
+    }
+    if (mask) {
         try {
             small = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
         } catch (const std::bad_alloc &) {

@@ -77,6 +77,12 @@ std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &k
     std::shared_ptr<Entry> entry;
     {
         std::lock_guard lock(m_mutex);
+        // Two keys of one hash only make a mask sooner.
+        const size_t hash = qHash(key);
+        if (!m_asked.contains(hash)) {
+            m_asked.insert(hash);
+            return nullptr;
+        }
         auto &slot = m_entries[key];
         if (!slot)
             slot = std::make_shared<Entry>();

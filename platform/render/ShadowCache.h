@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QRect>
+#include <QSet>
 
 #include <atomic>
 #include <functional>
@@ -68,8 +69,11 @@ public:
         qint64 bytes() const;
     };
 
-    // The mask for `key`, made by `make` when there is none yet. A null one
-    // made is handed back and not kept.
+    // The mask for `key`, made by `make` when there is none yet. A key asked
+    // for the first time gets null without a making: the caller draws as it
+    // would without a cache, and a batch whose files all differ in size
+    // pays nothing for masks no other file would use. A null one made is
+    // handed back and not kept.
     std::shared_ptr<const Mask> obtain(const QByteArray &key, const std::function<std::shared_ptr<const Mask>()> &make);
 
     // Masks made (null ones not counted) and masks found.
@@ -84,6 +88,7 @@ private:
         std::shared_ptr<const Mask> mask;
     };
     mutable std::mutex m_mutex;
+    QSet<size_t> m_asked; // hashes of the keys asked for once
     QHash<QByteArray, std::shared_ptr<Entry>> m_entries;
     qint64 m_bytes = 0;
     qint64 m_byteLimit;

@@ -654,12 +654,28 @@ std::shared_ptr<ShadowCache::Mask> TransparencyLayer::shadowMask(const QImage &i
         for (int y = firstRow; y < endRow; ++y) {
             std::fill(coverage.begin(), coverage.end(), uchar(0));
             if (mixPlaneRow(plane, y, mixed.data())) {
-                // Every pixel's coverage, as applyShadow samples it.
-                for (int x = 0; x < w; ++x) {
-                    const int u0 = plane.col0[size_t(x)];
-                    const quint32 fu = quint32(plane.colW[size_t(x)]);
-                    const quint32 s = (mixed[size_t(u0)] * (256 - fu) + mixed[size_t(u0 + nextColumn)] * fu) >> 16;
-                    coverage[size_t(x)] = uchar((s + 128) >> 8);
+                // Each pixel's coverage, as applyShadow samples it; opaque
+                // content takes none, so it is left at zero there.
+                const quint32 *row = reinterpret_cast<const quint32 *>(image.constScanLine(y));
+                const int *__restrict firstColumn = plane.col0.data();
+                const int *__restrict columnWeight = plane.colW.data();
+                const quint32 *__restrict blended = mixed.data();
+                uchar *__restrict out = coverage.data();
+                for (int x = 0; x < w;) {
+                    const int stop = std::min(w, x + 8);
+                    if (stop - x == 8 && opaqueRun(row + x)) {
+                        x = stop;
+                        continue;
+                    }
+                    for (; x < stop; ++x) {
+                        if ((row[x] >> 24) == 255)
+                            continue;
+                        const int u0 = firstColumn[x];
+                        const quint32 m0 = blended[u0];
+                        const quint32 m1 = blended[u0 + nextColumn];
+                        const quint32 fu = quint32(columnWeight[x]);
+                        out[x] = uchar((((m0 * (256 - fu) + m1 * fu) >> 16) + 128) >> 8);
+                    }
                 }
             }
             mask->appendRow(coverage.data());

@@ -104,8 +104,9 @@ public:
                             int endRow = -1);
 
     // The coverage (0..255) applyShadow works out for rows [firstRow,
-    // endRow) of `image`, which lies at `rect` of the device; the mask covers
-    // those rows of `rect`. Null when memory is lacking.
+    // endRow) of `image`, which lies at `rect` of the device, zero under its
+    // opaque pixels; the mask covers those rows of `rect`. Null when memory
+    // is lacking.
     static std::shared_ptr<ShadowCache::Mask> shadowMask(const QImage &image, QPointF offset, double sigma,
                                                          const QRect &rect, int firstRow, int endRow);
     // Puts the shadow of `mask`, tinted with `color`, under rows [firstRow,

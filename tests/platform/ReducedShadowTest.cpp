@@ -129,6 +129,9 @@ TEST(ReducedShadow, ABatchWorksOutEachBandsShadowOnceAndAnotherShapeGetsItsOwn)
     const QImage taller = drawInBands(canvas(background), 96, false, 140);
     platform::ShadowCache cache;
     const platform::ShadowCache::Scope scope(&cache);
+    // The first drawing of a band only tells the cache it was asked for.
+    EXPECT_EQ(drawInBands(canvas(background), 64, false, 140), alone);
+    EXPECT_EQ(cache.madeCount(), 0);
     EXPECT_EQ(drawInBands(canvas(background), 64, false, 140), alone);
     const int made = cache.madeCount();
     EXPECT_GT(made, 0);
@@ -138,7 +141,9 @@ TEST(ReducedShadow, ABatchWorksOutEachBandsShadowOnceAndAnotherShapeGetsItsOwn)
     EXPECT_EQ(cache.madeCount(), made);
     EXPECT_EQ(cache.hitCount(), made);
     // A ring of another shape, or bands of another height, cast their own.
-    EXPECT_EQ(drawInBands(canvas(background), 64, false, 140, 20), wider);
-    EXPECT_EQ(drawInBands(canvas(background), 96, false, 140), taller);
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(drawInBands(canvas(background), 64, false, 140, 20), wider);
+        EXPECT_EQ(drawInBands(canvas(background), 96, false, 140), taller);
+    }
     EXPECT_GT(cache.madeCount(), 2 * made);
 }
