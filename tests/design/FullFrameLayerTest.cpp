@@ -273,7 +273,7 @@ TEST(FullFrameDrawing, DrawnInBandsTheExportIsTheWholeRenderWithinALevel)
     // Bands as an export draws them: a few rows more each side, dropped.
     QImage banded(whole.size(), QImage::Format_ARGB32_Premultiplied);
     constexpr int kRows = 112;
-    constexpr int kPad = 8;
+    constexpr int kPad = 4;
     for (int first = 0; first < whole.height(); first += kRows) {
         const int top = std::max(0, first - kPad);
         QImage band(whole.width(), std::min(whole.height(), first + kRows + kPad) - top, banded.format());
