@@ -456,7 +456,8 @@ bool VLImage::drawUnscaledInRect(const QRectF &rect)
                    source.width(), source.height(), m_bitmap.bytesPerLine(), m_bitmap.format());
     const platform::ColorMatch *match = dc->colorMatch().get();
     const bool matching = match && match->needsMatching(m_colorSpace);
-    if (turns != 0 || !m_filters.empty() || matching) {
+    const bool copied = turns != 0 || !m_filters.empty() || matching;
+    if (copied) {
         // A copy reads every row of it.
         if (!platform::PhotoRows::needAllOf(m_bitmap))
             return false;
@@ -489,6 +490,10 @@ bool VLImage::drawUnscaledInRect(const QRectF &rect)
     dc->setOpacity(m_opacity);
     dc->drawImage(rect, picture);
     dc->restoreGState();
+    // A band draws the picture once: the rows the next band does not reach
+    // are not held while the rest of this one is drawn.
+    if (const std::shared_ptr<platform::PhotoRows> rows = copied ? nullptr : platform::PhotoRows::of(m_bitmap))
+        rows->drawnInBand();
     return true;
 }
 

@@ -77,6 +77,8 @@ struct PhotoRows::Private {
     int bandEnd = 0;
     int lastBandEnd = -1; // of the band before, when it asked for rows
     int reachedBack = -1; // the most a band asked for above the end of the one before
+    int droppedAbove = -1; // rows above it given back once the picture was drawn in this band
+    bool keepUntilBandEnds = false;
     bool decodingWhole = false;
     // Blocks of the address space that may hold pages: written to, or
     // given pages another picture's rows were decoded into.
@@ -416,6 +418,9 @@ bool PhotoRows::need(int first, int end)
         const std::lock_guard<std::mutex> guard(d->lock);
         d->bandFirst = std::min(d->bandFirst, first);
         d->bandEnd = std::max(d->bandEnd, end);
+        // Drawn again in the same band: its rows stay until the band ends.
+        if (first < d->droppedAbove)
+            d->keepUntilBandEnds = true;
         if (d->whole || d->failed)
             return !d->failed;
     }
@@ -465,6 +470,16 @@ bool PhotoRows::needEach(int p0, int p1)
     return !missing;
 }
 
+void PhotoRows::drawnInBand()
+{
+    const std::lock_guard<std::mutex> guard(d->lock);
+    if (d->keepUntilBandEnds || d->bandEnd <= 0 || d->lastBandEnd < 0)
+        return;
+    const int reached = std::max({d->reachedBack, 0, d->lastBandEnd - d->bandFirst});
+    d->droppedAbove = d->bandEnd - reached - kKeptMore;
+    dropAbove(d->droppedAbove);
+}
+
 void PhotoRows::beginBand()
 {
     const std::lock_guard<std::mutex> guard(d->lock);
@@ -475,6 +490,12 @@ void PhotoRows::beginBand()
     d->lastBandEnd = d->bandEnd > 0 ? d->bandEnd : -1;
     d->bandFirst = INT_MAX;
     d->bandEnd = 0;
+    d->droppedAbove = -1;
+    dropAbove(below);
+}
+
+void PhotoRows::dropAbove(int below)
+{
     if (d->whole || d->failed || d->decodingWhole || below <= 0)
         return;
     // Only a run of pieces from the top, none of them being decoded.

@@ -51,6 +51,10 @@ public:
     // A new band of rows begins: rows well above those the last band asked
     // for are dropped (asked for again, they are decoded again).
     void beginBand();
+    // The picture is drawn in this band: rows above those the next band
+    // reaches back to are dropped now, not held while the rest of the band
+    // is drawn. Once a band asks for such rows again, not any more.
+    void drawnInBand();
     bool failed() const;
     // Rows resident now (for tests).
     int rowsHeld() const;
@@ -70,6 +74,7 @@ private:
     bool needInOrder(int firstPiece, int lastPiece);
     bool needEach(int firstPiece, int lastPiece);
     bool decodeWhole();
+    void dropAbove(int below);
     // Piece `i` decoded into its rows (passed over when `held`).
     bool decodePiece(int i, bool held);
     explicit PhotoRows(std::unique_ptr<Private> d, QSize size);

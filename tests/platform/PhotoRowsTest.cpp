@@ -61,6 +61,12 @@ TEST(PhotoRows, BandsDrawnAsDecodedMatchTheWholePictureAndDropTheRowsAbove)
             rows->beginBand();
             const int count = std::min(256, whole.height() - top);
             ASSERT_TRUE(band(picture, top, count) == band(whole, top, count)) << top;
+            const int held = rows->rowsHeld();
+            rows->drawnInBand();
+            if (top == 256) {
+                EXPECT_LT(rows->rowsHeld(), held);
+            }
+            // Drawn again in the band, from rows above those kept: decoded again.
             ASSERT_TRUE(band(picture, top, count, true) == band(whole, top, count, true)) << top;
         }
         EXPECT_FALSE(rows->failed());
