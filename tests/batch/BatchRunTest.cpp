@@ -589,27 +589,23 @@ TEST(BatchRun, AFileThatMayShareTheCoresHalfwayComesOutAsDrawnAlone)
     // A worker whose neighbours run out of files goes on with helpers from
     // the next band on: its photo's rows, bands and strips change hands.
     const QString dir = freshFolder(QStringLiteral("sharing"));
-    const QString path = dir + QStringLiteral("/photo.jpg");
-    const auto resolved = stripedPhotoAndShadowedMat(path);
+    const auto resolved = stripedPhotoAndShadowedMat(dir + QStringLiteral("/photo.jpg"));
     ASSERT_TRUE(resolved);
+    const QUrl photo = QUrl::fromLocalFile(dir + QStringLiteral("/photo.jpg"));
     KTImageProcessor::Output alone;
-    alone.uti = KTImageFileFormat::JPGFileFormat().UTI();
     alone.path = dir + QStringLiteral("/alone.jpg");
-    {
-        const platform::SerialRowsScope serial;
-        ASSERT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(path), resolved, alone));
-    }
+    alone.uti = KTImageFileFormat::JPGFileFormat().UTI();
     KTImageProcessor::Output shared = alone;
     shared.path = dir + QStringLiteral("/shared.jpg");
     std::atomic<bool> crowded{true};
     std::atomic<int> asked{0};
     {
+        const platform::SerialRowsScope serial;
+        ASSERT_TRUE(KTImageProcessor::processImage(photo, resolved, alone));
         const platform::SerialRowsScope gated(&crowded);
         const platform::SerialRowsScope inner; // as the processor's own scope
-        EXPECT_TRUE(platform::rowsRunSerially());
-        ASSERT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(path), resolved, shared, nullptr, [&] {
-            if (++asked == 300)
-                crowded = false;
+        ASSERT_TRUE(KTImageProcessor::processImage(photo, resolved, shared, nullptr, [&] {
+            crowded = crowded && ++asked < 300;
             return false;
         }));
         EXPECT_FALSE(platform::rowsRunSerially());
