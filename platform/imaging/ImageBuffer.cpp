@@ -79,10 +79,11 @@ Recycler &recycler()
 }
 
 // Parked blocks of pages: slots in one reservation of address space that
-// holds no memory until a block is moved into a slot. A batch's workers
-// finish their files at about the same time: more kept than this raises its
-// peak memory for few faults less.
-constexpr std::size_t kMaxKeptBlocks = 16;
+// holds no memory until a block is moved into a slot. A block kept waits
+// for the next band while the rest of this one is drawn, so every block
+// more kept adds to a batch's peak memory (bench/batch: 8 MB kept spared it
+// half its page faults, 32 MB two thirds for some 30 MB more at its peak).
+constexpr std::size_t kMaxKeptBlocks = 4;
 
 struct PageKeep {
     std::mutex mutex;
