@@ -172,7 +172,8 @@ protected:
     void preparePicturesForExport(const std::array<std::shared_ptr<VLImage>, 4> &pictures, double fw) const;
     // An export's four shadow passes, their groups made side by side on
     // several threads and laid down in turn; false when that does not apply
-    // and nothing was drawn.
+    // and nothing was drawn. `drawSide` draws a side as drawLayerForRect
+    // does: in a batch its shadow is shared under sideKey().
     bool drawShadowPassesTogether(const QRectF &outer, const QRectF (&strips)[4],
                                   const std::function<void(unsigned)> &drawSide, bool highQuality, bool skipCache);
     // Everything the drawing of `side` for that outer rect and width reads
