@@ -647,11 +647,20 @@ std::shared_ptr<PhotoRows> JpegDecoder::decodeAsDrawn(const QByteArray &data)
 {
     // Pieces of about this many rows: each decodes an interval more at either end.
     constexpr int kPieceRows = 256;
+    // Pieces in order cost nothing at their edges: short ones hold fewer
+    // rows past the band.
+    constexpr int kInOrderRows = 64;
     if (!canDecode(data))
         return nullptr;
     std::optional<ScanLayout> found = scanLayout(data);
     if (!found)
-        return decodeInOrderAsDrawn(data, kPieceRows);
+        return decodeInOrderAsDrawn(data, rowsRunSerially() ? kInOrderRows : kPieceRows);
+    // Rows decoded on this thread alone: one decoder going down the picture
+    // decodes no interval twice.
+    if (rowsRunSerially()) {
+        if (std::shared_ptr<PhotoRows> rows = decodeInOrderAsDrawn(data, kInOrderRows))
+            return rows;
+    }
     if (qint64(found->width) * found->height < kPiecePixels * 4)
         return nullptr;
     auto layout = std::make_shared<const ScanLayout>(std::move(*found));
