@@ -93,6 +93,13 @@ bool ParallelPaint::paint(QPainter &target, const QRect &area, const Draw &draw)
     // no need to look into it (which costs more than the drawing for a path).
     if (serial)
         return paintInStrips(target, area.intersected(image.rect()), draw);
+    // Too little to share out: said before looking into the clip, which
+    // costs more than drawing a small picture (a moulding's tile) when it
+    // is a path.
+    const QRect region = area.intersected(image.rect());
+    if (!region.isEmpty()
+        && (qint64(region.width()) * region.height() < kMinPixels || region.height() < 2 * kMinBandRows))
+        return false;
     std::optional<QRectF> clipRect;
     if (target.hasClipping()) {
         // The clip's path has whole pixels, rounded outwards; the painter
@@ -101,11 +108,8 @@ bool ParallelPaint::paint(QPainter &target, const QRect &area, const Draw &draw)
             return false;
         clipRect = target.clipBoundingRect();
     }
-    const QRect region = area.intersected(image.rect());
     if (region.isEmpty())
         return true;
-    if (qint64(region.width()) * region.height() < kMinPixels || region.height() < 2 * kMinBandRows)
-        return false;
 
     const QTransform world = target.worldTransform();
     const QPainter::RenderHints hints = target.renderHints();
