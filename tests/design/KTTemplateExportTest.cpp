@@ -13,8 +13,12 @@
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "platform/codec/CodecErrors.h"
+#include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/JpegDecoder.h"
+#include "platform/imaging/PhotoRows.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -541,20 +545,34 @@ TEST(KTTemplateExport, ExportDrawingOfATurnedCroppedEnlargedPictureMatchesTheScr
 
 TEST(KTTemplateExport, ABandComesOutTheSameWhateverItsBufferHeld)
 {
-    auto design = framedDesign(writeCameraPhoto("over.jpg"));
+    // A photo large enough to be decoded as it is drawn, as the command line and a batch draw it.
+    QImage picture(2048, 2048, QImage::Format_RGB32);
+    picture.fill(QColor(40, 90, 160));
+    const QString path = scratch("over.jpg");
+    ASSERT_TRUE(platform::ImageEncoder::writeToFile(path, picture, platform::TypeTable::kJPEG, {}, 0.9, nullptr));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto rows = platform::JpegDecoder::decodeAsDrawn(file.readAll());
+    ASSERT_TRUE(rows);
+    QImage photo = rows->picture();
+    photo.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    auto design = std::make_shared<KTTemplate>();
+    ASSERT_TRUE(design->importCGImage(photo, QUrl::fromLocalFile(path)));
+    ASSERT_TRUE(design->imageLayer()->image()->rowsAsDrawn());
+    design->addTopmostFrameLayer(std::make_shared<RingFrameLayer>(0.1, 0.1, 0.1, 0.1, QColor(200, 30, 30, 128)));
     const QSize size = design->sizeFromOriginalWithOuterShadow(true).toSize();
-    // Only a photo that draws opaque pixels over what lies under it leaves that uncleared.
+    // Opaque, the photo draws over what lies under it; half transparent, what lies under must be cleared.
     for (const double opacity : {1.0, 0.5}) {
         SCOPED_TRACE(opacity);
         design->imageLayer()->image()->setOpacity(opacity);
         QImage bands[2];
         for (const QRgb held : {qRgba(10, 200, 10, 255), qRgba(0, 0, 0, 0)}) {
             QImage &band = bands[held ? 0 : 1];
-            band = QImage(size.width(), size.height() - 40, QImage::Format_ARGB32_Premultiplied);
+            band = QImage(size.width(), 300, QImage::Format_ARGB32_Premultiplied);
             band.fill(held);
-            KTTemplateRenderer::drawBandOfSize(*design, size, 40, band, nullptr);
+            KTTemplateRenderer::drawBandOfSize(*design, size, 100, band, nullptr);
         }
         EXPECT_EQ(bands[0], bands[1]);
-        EXPECT_EQ(qAlpha(bands[0].pixel(size.width() / 2, size.height() / 2)) == 255, opacity == 1.0);
+        EXPECT_EQ(qAlpha(bands[0].pixel(size.width() / 2, 299)) == 255, opacity == 1.0);
     }
 }
