@@ -90,23 +90,23 @@ std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &k
     }
     std::lock_guard entryLock(entry->mutex);
     if (entry->done) {
-        ++m_hits;
+        if (entry->mask)
+            ++m_hits;
         return entry->mask;
     }
     std::shared_ptr<const Mask> mask = make();
-    if (mask)
-        ++m_made;
-    std::lock_guard lock(m_mutex);
-    const qint64 size = mask ? mask->bytes() : 0;
-    if (!mask || m_bytes + size > m_byteLimit) {
-        // Not kept: a later caller makes its own.
-        if (m_entries.value(key) == entry)
-            m_entries.remove(key);
-        return mask;
-    }
-    entry->mask = mask;
     entry->done = true;
-    m_bytes += size;
+    if (!mask)
+        return mask;
+    ++m_made;
+    std::lock_guard lock(m_mutex);
+    const qint64 size = mask->bytes();
+    // Past the limit a key keeps no mask: later callers draw without one
+    // rather than make it again and again.
+    if (m_bytes + size <= m_byteLimit) {
+        entry->mask = mask;
+        m_bytes += size;
+    }
     return mask;
 }
 

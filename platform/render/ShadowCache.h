@@ -72,8 +72,9 @@ public:
     // The mask for `key`, made by `make` when there is none yet. A key asked
     // for the first time gets null without a making: the caller draws as it
     // would without a cache, and a batch whose files all differ in size
-    // pays nothing for masks no other file would use. A null one made is
-    // handed back and not kept.
+    // pays nothing for masks no other file would use. A key is made for
+    // once: when that gives null, or a mask past the byte limit, later
+    // callers get null too.
     std::shared_ptr<const Mask> obtain(const QByteArray &key, const std::function<std::shared_ptr<const Mask>()> &make);
 
     // Masks made (null ones not counted) and masks found.

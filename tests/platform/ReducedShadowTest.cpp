@@ -147,3 +147,27 @@ TEST(ReducedShadow, ABatchWorksOutEachBandsShadowOnceAndAnotherShapeGetsItsOwn)
     }
     EXPECT_GT(cache.madeCount(), 2 * made);
 }
+
+TEST(ReducedShadow, AShadowPastTheCachesLimitIsMadeOnceThenDrawnWithout)
+{
+    platform::ShadowCache cache(1);
+    int makings = 0;
+    const auto make = [&] {
+        ++makings;
+        auto mask = std::make_shared<platform::ShadowCache::Mask>(QRect(0, 0, 4, 1));
+        const uchar row[4] = {0, 9, 9, 0};
+        mask->appendRow(row);
+        return std::shared_ptr<const platform::ShadowCache::Mask>(mask);
+    };
+    const QByteArray key("band");
+    EXPECT_FALSE(cache.obtain(key, make));
+    const auto made = cache.obtain(key, make);
+    ASSERT_TRUE(made);
+    int first = 0;
+    int end = 0;
+    const uchar *values = made->row(0, &first, &end);
+    EXPECT_TRUE(first == 1 && end == 3 && values[1] == 9 && values[2] == 9);
+    EXPECT_FALSE(cache.obtain(key, make));
+    EXPECT_EQ(makings, 1);
+    EXPECT_EQ(cache.bytes(), 0);
+}
