@@ -108,9 +108,17 @@ ManagedObjectContext::ManagedObjectContext(ManagedObjectContext *parent)
 
 ManagedObjectContext::~ManagedObjectContext()
 {
+    if (m_worker && QThread::currentThread() == m_worker) {
+        // The last owner let go in a block on the child's own thread (a
+        // background import whose main-thread cleanup was never run): the
+        // thread can't wait for itself, it ends once this block returns.
+        m_worker->quit();
+        QObject::connect(m_worker, &QThread::finished, m_worker, &QObject::deleteLater);
+        m_worker = nullptr;
+    }
     if (m_worker) {
         QThread *here = QThread::currentThread();
-        if (here != m_worker && thread() == m_worker)
+        if (thread() == m_worker)
             performAndWait([this, here] { moveToThread(here); });
         m_worker->quit();
         m_worker->wait();

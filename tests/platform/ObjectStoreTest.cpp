@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QThread>
 #include <QTimeZone>
@@ -409,6 +410,25 @@ TEST(ObjectStoreChildContext, PerformRunsLaterOnTheChildThread)
     std::atomic<bool> ran = false;
     child->perform([&] { ran = QThread::currentThread() != QCoreApplication::instance()->thread(); });
     EXPECT_TRUE(testsupport::waitUntil([&] { return ran.load(); }));
+}
+
+// A block on the child's thread may hold the last reference to the child.
+TEST(ObjectStoreChildContext, AChildFreedOnItsOwnThreadEndsThatThread)
+{
+    Opened o = openStore(freshPath());
+    std::shared_ptr<ManagedObjectContext> child = o.context->newChildContext();
+    QPointer<QThread> worker = child->thread();
+    std::atomic<bool> gone = false;
+    QObject::connect(child.get(), &QObject::destroyed, [&] { gone = true; });
+    std::atomic<bool> released = false;
+    ManagedObjectContext *raw = child.get();
+    raw->perform([child, &released] {
+        while (!released)
+            std::this_thread::yield();
+    });
+    child.reset();
+    released = true;
+    EXPECT_TRUE(testsupport::waitUntil([&] { return gone.load() && !worker; }));
 }
 
 TEST(ObjectStoreUndo, InsertsEditsAndACascadingDeleteUndoAndRedo)
