@@ -7,32 +7,12 @@
 #include <QDataStream>
 #include <QIODevice>
 
-namespace {
-thread_local KTPreparedPictureCache *t_current = nullptr;
-}
-
 KTPreparedPictureCache::KTPreparedPictureCache(qint64 byteLimit)
     : m_byteLimit(byteLimit)
 {
 }
 
 KTPreparedPictureCache::~KTPreparedPictureCache() = default;
-
-KTPreparedPictureCache::Scope::Scope(KTPreparedPictureCache *cache)
-    : m_previous(t_current)
-{
-    t_current = cache;
-}
-
-KTPreparedPictureCache::Scope::~Scope()
-{
-    t_current = m_previous;
-}
-
-KTPreparedPictureCache *KTPreparedPictureCache::current()
-{
-    return t_current;
-}
 
 QByteArray KTPreparedPictureCache::keyFor(const VLImage &image, const QRectF &rect, const platform::ColorMatch *match)
 {

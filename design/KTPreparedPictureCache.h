@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CurrentScope.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QImage>
@@ -43,18 +45,8 @@ public:
 
     // Makes a cache the current one of the calling thread while it lives
     // (scopes nest; the innermost wins).
-    class Scope
-    {
-    public:
-        explicit Scope(KTPreparedPictureCache *cache);
-        ~Scope();
-        Scope(const Scope &) = delete;
-        Scope &operator=(const Scope &) = delete;
-
-    private:
-        KTPreparedPictureCache *m_previous;
-    };
-    static KTPreparedPictureCache *current();
+    using Scope = platform::CurrentScope<KTPreparedPictureCache>;
+    static KTPreparedPictureCache *current() { return Scope::current(); }
 
     // What image.drawInRect(rect, true) would draw, in the current drawing
     // context's device pixels; null when the picture gives nothing there.

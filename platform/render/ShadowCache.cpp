@@ -4,32 +4,12 @@
 
 namespace platform {
 
-namespace {
-thread_local ShadowCache *t_current = nullptr;
-}
-
 ShadowCache::ShadowCache(qint64 byteLimit)
     : m_byteLimit(byteLimit)
 {
 }
 
 ShadowCache::~ShadowCache() = default;
-
-ShadowCache::Scope::Scope(ShadowCache *cache)
-    : m_previous(t_current)
-{
-    t_current = cache;
-}
-
-ShadowCache::Scope::~Scope()
-{
-    t_current = m_previous;
-}
-
-ShadowCache *ShadowCache::current()
-{
-    return t_current;
-}
 
 ShadowCache::Mask::Mask(const QRect &r)
     : rect(r)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CurrentScope.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QRect>
@@ -35,18 +37,8 @@ public:
 
     // Makes a cache the current one of the calling thread while it lives
     // (null for none; scopes nest, the innermost wins).
-    class Scope
-    {
-    public:
-        explicit Scope(ShadowCache *cache);
-        ~Scope();
-        Scope(const Scope &) = delete;
-        Scope &operator=(const Scope &) = delete;
-
-    private:
-        ShadowCache *m_previous;
-    };
-    static ShadowCache *current();
+    using Scope = CurrentScope<ShadowCache>;
+    static ShadowCache *current() { return Scope::current(); }
 
     // One byte a pixel over `rect`, each row kept only from its first to its
     // last non-zero value.
