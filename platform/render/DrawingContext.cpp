@@ -395,13 +395,17 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
 
     // The operation drawn small, its coverage blurred and tinted with the
     // shadow colour; each pixel's tint also goes to `levels` when asked.
-    const auto makeSmall = [&](QImage &small, uchar *levels) {
+    // The small picture's buffer, its pixels left as they come.
+    const auto allocateSmall = [&](QImage &small) {
         try {
             small = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
         } catch (const std::bad_alloc &) {
             return false;
         }
-        if (small.isNull())
+        return !small.isNull();
+    };
+    const auto makeSmall = [&](QImage &small, uchar *levels) {
+        if (!allocateSmall(small))
             return false;
         small.fill(Qt::transparent);
         {
@@ -504,12 +508,7 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
         });
     }
     if (mask) {
-        try {
-            small = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
-        } catch (const std::bad_alloc &) {
-            return false;
-        }
-        if (small.isNull())
+        if (!allocateSmall(small))
             return false;
         const size_t rowBytes = size_t(small.bytesPerLine());
         std::memset(small.bits(), 0, rowBytes * size_t(device0));

@@ -564,6 +564,20 @@ inline bool opaqueRun(const quint32 *p)
     return ((p[0] & p[1] & p[2] & p[3] & p[4] & p[5] & p[6] & p[7]) >> 24) == 255;
 }
 
+// Pixel x's shadow coverage, 0..255, sampled from a row of the mixed plane:
+// one formula for the shadow laid at once and the mask a batch keeps, so the
+// two give the same pixels.
+inline quint32 coverageAt(const quint32 *__restrict blended, const int *__restrict firstColumn,
+                          const int *__restrict columnWeight, int nextColumn, int x)
+{
+    const int u0 = firstColumn[x];
+    const quint32 m0 = blended[u0];
+    const quint32 m1 = blended[u0 + nextColumn];
+    const quint32 fu = quint32(columnWeight[x]);
+    // 0..65280 coverage, then 0..255; the sum stays below 2^32.
+    return (((m0 * (256 - fu) + m1 * fu) >> 16) + 128) >> 8;
+}
+
 // Shadows often fall on a few rows only: each thread's share of rows is
 // taken from all over the picture (row groups interleaved), not one block.
 constexpr int kRowGroups = 16;
@@ -615,15 +629,7 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
                     const quint32 px = row[x];
                     if ((px >> 24) == 255)
                         continue;
-                    const int u0 = firstColumn[x];
-                    const quint32 m0 = blended[u0];
-                    const quint32 m1 = blended[u0 + nextColumn];
-                    if ((m0 | m1) == 0)
-                        continue;
-                    const quint32 fu = quint32(columnWeight[x]);
-                    // 0..65280 coverage, then 0..255; the sum stays below 2^32.
-                    const quint32 s = (m0 * (256 - fu) + m1 * fu) >> 16;
-                    const quint32 t = (s + 128) >> 8;
+                    const quint32 t = coverageAt(blended, firstColumn, columnWeight, nextColumn, x);
                     if (t != 0)
                         row[x] = tint.under(px, t);
                 }
@@ -670,11 +676,7 @@ std::shared_ptr<ShadowCache::Mask> TransparencyLayer::shadowMask(const QImage &i
                     for (; x < stop; ++x) {
                         if ((row[x] >> 24) == 255)
                             continue;
-                        const int u0 = firstColumn[x];
-                        const quint32 m0 = blended[u0];
-                        const quint32 m1 = blended[u0 + nextColumn];
-                        const quint32 fu = quint32(columnWeight[x]);
-                        out[x] = uchar((((m0 * (256 - fu) + m1 * fu) >> 16) + 128) >> 8);
+                        out[x] = uchar(coverageAt(blended, firstColumn, columnWeight, nextColumn, x));
                     }
                 }
             }
