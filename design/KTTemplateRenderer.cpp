@@ -495,11 +495,11 @@ bool KTTemplateRenderer::writeToURL(const KTTemplate &d, const QUrl &url, const 
     return written;
 }
 
-void KTTemplateRenderer::drawBandOfSize(KTTemplate &d, const QSize &size, int first, QImage &band,
-                                        const ProgressCancelBlock &progressCancel)
+QRect KTTemplateRenderer::drawBandOfSize(KTTemplate &d, const QSize &size, int first, QImage &band,
+                                         const ProgressCancelBlock &progressCancel)
 {
     if (band.isNull() || size.isEmpty())
-        return;
+        return QRect();
     // Only what the photo leaves to the other layers is cleared: it draws
     // over the rest first, whatever lies there. Zeroing first touches every
     // page: spread it over the cores.
@@ -528,12 +528,13 @@ void KTTemplateRenderer::drawBandOfSize(KTTemplate &d, const QSize &size, int fi
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter.translate(0, -first);
     const platform::RenderBand window(&band, first, size.width(), size.height());
-    {
-        platform::DrawingContext context(painter, size.height());
-        // Drawn in the photo's colour space, as the whole picture is.
-        context.setColorMatch(platform::ColorMatch::forTarget(d.copyColorSpaceForOutput()));
-        d.drawToRect(QRectF(0, 0, size.width(), size.height()), true, true, progressCancel, true);
-    }
+    platform::DrawingContext context(painter, size.height());
+    // Drawn in the photo's colour space, as the whole picture is.
+    context.setColorMatch(platform::ColorMatch::forTarget(d.copyColorSpaceForOutput()));
+    d.drawToRect(QRectF(0, 0, size.width(), size.height()), true, true, progressCancel, true);
+    // Source-over keeps opaque pixels opaque; an eraser (a frame acting as a
+    // mask) or any other mode may not.
+    return context.usedOtherModes() ? QRect() : photo;
 }
 
 QRect KTTemplateRenderer::opaquePhotoPixels(const KTTemplate &d, const QSize &size)
@@ -615,7 +616,11 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     const auto photo = d.photoLayer();
     const std::shared_ptr<platform::PhotoRows> photoRows =
         photo && photo->image() ? photo->image()->rowsAsDrawn() : nullptr;
+    // The last band's pixels known to be opaque, in picture coordinates.
+    QRect opaque;
+    bands.opaque = [&opaque] { return opaque; };
     bands.band = [&](int first, int count) -> QImage {
+        opaque = QRect();
         if (cancel && cancel(&d))
             return QImage();
         if (first == 0) {
@@ -644,12 +649,13 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
         bool stopped = false;
         if (photoRows)
             photoRows->beginBand();
-        drawBandOfSize(d, *pixels, top, view, [&](unsigned, unsigned) {
+        opaque = drawBandOfSize(d, *pixels, top, view, [&](unsigned, unsigned) {
             stopped = cancel && cancel(&d);
             return stopped;
         });
         if (stopped)
             return QImage();
+        opaque.translate(0, top);
         if (photoRows && photoRows->failed()) {
             platform::codecError(&failure, platform::CodecError::EmptyImage,
                                  QString::fromLatin1(kPhotoUnreadableText));

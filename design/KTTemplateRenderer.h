@@ -74,9 +74,11 @@ public:
                                   int bandRows = 0);
     // Rows [first, first + band.height()) of the design rendered at `size`
     // whole pixels into `band` (premultiplied ARGB32, its width that of the
-    // picture), as newCGBitmapContextOfSize would make them.
-    static void drawBandOfSize(KTTemplate &d, const QSize &size, int first, QImage &band,
-                               const ProgressCancelBlock &progressCancel);
+    // picture), as newCGBitmapContextOfSize would make them. Answers the
+    // band's pixels that are opaque for sure: where the photo covers them and
+    // nothing drawn over it could lower their alpha.
+    static QRect drawBandOfSize(KTTemplate &d, const QSize &size, int first, QImage &band,
+                                const ProgressCancelBlock &progressCancel);
     // The canvas pixels (y down) of a drawing at `size` that the photo, the
     // layer drawn first, covers with opaque pixels whatever lies under them;
     // empty when it may not.

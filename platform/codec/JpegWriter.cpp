@@ -93,14 +93,16 @@ enum class Outcome { Done, Failed, Cancelled };
 // row is opaque (no copy at all), a flattened copy where it is not. A large
 // picture's rows are made ready on a pool thread a few bands ahead, so
 // flattening costs the compressor no time; with no pool thread free, the
-// compressor prepares its rows itself.
+// compressor prepares its rows itself. Pixels its maker vouches for as
+// opaque (`opaque`) are not looked at.
 class RowFeed
 {
 public:
-    RowFeed(const QImage &image, bool direct, const RowReadHook &hook, bool allowAhead = true)
+    RowFeed(const QImage &image, bool direct, const RowReadHook &hook, bool allowAhead = true, QRect opaque = {})
         : m_image(image)
         , m_direct(direct)
         , m_hook(hook)
+        , m_opaque(opaque.intersected(image.rect()))
         , m_rowBytes(size_t(image.width()) * (direct ? 4 : 3))
     {
         const bool ahead = allowAhead && qint64(image.width()) * image.height() >= kPipelinePixels
@@ -171,7 +173,11 @@ private:
             PixelRows::rgbOnWhite(m_image, y, scratch);
             return scratch;
         }
-        if (PixelRows::isRowOpaque(m_image, y))
+        const bool opaque = y >= m_opaque.top() && y <= m_opaque.bottom()
+                                ? PixelRows::isSpanOpaque(m_image, y, 0, m_opaque.left())
+                                      && PixelRows::isSpanOpaque(m_image, y, m_opaque.right() + 1, m_image.width())
+                                : PixelRows::isRowOpaque(m_image, y);
+        if (opaque)
             return m_image.constScanLine(y);
         PixelRows::flattenOntoWhite32(m_image, y, scratch);
         return scratch;
@@ -210,6 +216,7 @@ private:
     const QImage &m_image;
     const bool m_direct;
     const RowReadHook &m_hook;
+    const QRect m_opaque;
     const size_t m_rowBytes;
     std::vector<uchar> m_buffer;
     std::vector<const uchar *> m_rows;
@@ -295,6 +302,7 @@ constexpr std::chrono::milliseconds kStripGrace{20};
 
 struct Strip {
     QImage rows;
+    QRect opaque; // of `rows`, known to be opaque
     int firstRow = 0;
     std::chrono::steady_clock::time_point launched;
     QByteArray bytes;
@@ -420,7 +428,7 @@ void compressStrip(Strip &strip, bool first, bool direct, int quality, std::opti
         }
         return !progress.cancel.load();
     };
-    RowFeed feed(strip.rows, direct, hook, false);
+    RowFeed feed(strip.rows, direct, hook, false, strip.opaque);
     jpeg_compress_struct cinfo{};
     ErrorManager err{};
     cinfo.err = jpeg_std_error(&err.pub);
@@ -450,9 +458,13 @@ void compressStrip(Strip &strip, bool first, bool direct, int quality, std::opti
     progress.changed.notify_all();
 }
 
-// The picture's rows [first, first + count) as a picture of their own; null
-// stops the encoding.
-using StripRows = std::function<QImage(int first, int count)>;
+// The picture's rows [first, first + count) as a picture of their own (null
+// stops the encoding), and the part of them known to be opaque.
+struct BandRows {
+    QImage rows;
+    QRect opaque;
+};
+using StripRows = std::function<BandRows(int first, int count)>;
 
 // Bands of `bandRows` rows from `rowsOf`, at most `bandsInFlight` of them
 // held at once, each cut into strips of `stripRows()` rows (asked at each
@@ -524,7 +536,8 @@ Outcome compressInStrips(QIODevice *device, QSize size, int bandRows, int bandsI
         while (bandsStarted < bandCount && bandsStarted - bandsWritten < bandsInFlight && !cancelled) {
             const int first = bandsStarted * bandRows;
             const int count = std::min(bandRows, height - first);
-            const QImage band = rowsOf(first, count);
+            const BandRows made = rowsOf(first, count);
+            const QImage &band = made.rows;
             if (band.isNull()) {
                 cancelled = true;
                 break;
@@ -535,6 +548,7 @@ Outcome compressInStrips(QIODevice *device, QSize size, int bandRows, int bandsI
                 strip->firstRow = first + y;
                 strip->rows = QImage(band.constScanLine(y), band.width(), std::min(rowsOfStrip, count - y),
                                      band.bytesPerLine(), band.format());
+                strip->opaque = made.opaque.translated(0, -y).intersected(strip->rows.rect());
                 strip->launched = std::chrono::steady_clock::now();
                 Strip *target = strip.get();
                 StripProgress *shared = &progress;
@@ -688,7 +702,9 @@ bool JpegWriter::write(QIODevice *device, const QImage &image, const ExportMetad
         bool writeFailed = false;
         // Views of the picture's rows: nothing is copied.
         const auto rowsOf = [&image](int first, int count) {
-            return QImage(image.constScanLine(first), image.width(), count, image.bytesPerLine(), image.format());
+            return BandRows{
+                QImage(image.constScanLine(first), image.width(), count, image.bytesPerLine(), image.format()),
+                QRect()};
         };
         const Outcome outcome = compressInStrips(
             device, image.size(), image.height(), 1, [stripRows] { return stripRows; }, rowsOf, direct, q,
@@ -749,12 +765,17 @@ bool JpegWriter::writeBands(QIODevice *device, const Bands &bands, const ExportM
             (bandRows / std::max(1, threads) + kStripRowMultiple - 1) / kStripRowMultiple * kStripRowMultiple;
         return threads > 1 ? std::min(bandRows, std::max(kMinBandStripRows, perCore)) : bandRows;
     };
+    const auto rowsOf = [&bands](int first, int count) {
+        BandRows made{bands.band(first, count), QRect()};
+        if (!made.rows.isNull() && bands.opaque)
+            made.opaque = bands.opaque().translated(0, -first);
+        return made;
+    };
     QString message;
     bool writeFailed = false;
-    const Outcome outcome = compressInStrips(device, bands.size, bandRows, std::max(1, bands.inFlight), stripRows,
-                                             bands.band,
-                                             Q_BYTE_ORDER == Q_LITTLE_ENDIAN, qualityFor(quality), metadata.dpi(),
-                                             markersFor(metadata), metadata.iccProfile(), hook, &message, &writeFailed);
+    const Outcome outcome = compressInStrips(
+        device, bands.size, bandRows, std::max(1, bands.inFlight), stripRows, rowsOf, Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
+        qualityFor(quality), metadata.dpi(), markersFor(metadata), metadata.iccProfile(), hook, &message, &writeFailed);
     return reportStrips(outcome, writeFailed, message, error);
 }
 

@@ -17,6 +17,10 @@ struct PictureBands {
     // stops the writing (as cancelled). A band's pixels must stay as they
     // are until `inFlight` later bands have been asked for.
     std::function<QImage(int first, int count)> band;
+    // Asked right after each band is made, when set: the pixels of that band
+    // (picture coordinates) its maker knows to be opaque. Writers that look
+    // for transparency need not look there.
+    std::function<QRect()> opaque;
     // Whether any pixel will be less than opaque, as far as the maker can
     // tell before drawing. Formats that say so in their header write what
     // this guesses and, when the pixels prove it wrong, start over with the

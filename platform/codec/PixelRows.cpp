@@ -167,16 +167,21 @@ bool PixelRows::isRgbaLayout(QImage::Format format)
 
 bool PixelRows::isRowOpaque(const QImage &image, int y)
 {
+    return isSpanOpaque(image, y, 0, image.width());
+}
+
+bool PixelRows::isSpanOpaque(const QImage &image, int y, int from, int to)
+{
     const QImage::Format f = image.format();
     if (!hasAlphaChannel(f))
         return true;
-    const int w = image.width();
+    const int w = std::min(to, image.width());
     const uchar *row = image.constScanLine(y);
     // In runs the compiler can widen, stopping at the first run with a
     // transparent pixel: a framed picture's rows mostly have one near their start.
     constexpr int kRun = 64;
     if (layoutOf(f) == Layout::Rgba) {
-        for (int x = 0; x < w; x += kRun) {
+        for (int x = std::max(0, from); x < w; x += kRun) {
             uchar all = 0xff;
             for (int i = x, end = std::min(w, x + kRun); i < end; ++i)
                 all &= row[4 * i + 3];
@@ -188,7 +193,7 @@ bool PixelRows::isRowOpaque(const QImage &image, int y)
     // Two pixels a word, four words a step: the alpha bytes sit at the top
     // of each 32-bit half.
     const quint32 *p = reinterpret_cast<const quint32 *>(row);
-    int x = 0;
+    int x = std::max(0, from);
     for (; x + kRun <= w; x += kRun) {
         quint64 a = ~quint64(0), b = a, c = a, d = a;
         for (int i = x; i < x + kRun; i += 8) {

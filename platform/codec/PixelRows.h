@@ -27,6 +27,8 @@ public:
     static bool isRgbaLayout(QImage::Format format);
     static bool is32BitPixels(QImage::Format format) { return isSupported(format); }
     static bool isRowOpaque(const QImage &image, int y);
+    // Pixels [from, to) of row `y`.
+    static bool isSpanOpaque(const QImage &image, int y, int from, int to);
     // The row in its own 32-bit layout, laid onto white, the fourth byte 255.
     static void flattenOntoWhite32(const QImage &image, int y, uchar *out);
     // One plane of a row: channel 0..2 (R, G, B) straight or laid onto

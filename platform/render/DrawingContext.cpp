@@ -342,6 +342,7 @@ double DrawingContext::opacity() const
 void DrawingContext::setCompositionMode(QPainter::CompositionMode mode)
 {
     m_painter->setCompositionMode(mode);
+    m_otherModes = m_otherModes || mode != QPainter::CompositionMode_SourceOver;
 }
 
 bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, const ShapeKey &shapeKey)

@@ -73,6 +73,9 @@ public:
     void setOpacity(double alpha);
     double opacity() const;
     void setCompositionMode(QPainter::CompositionMode mode);
+    // Whether a mode other than source-over was set: what was drawn may then
+    // have made opaque pixels less so.
+    bool usedOtherModes() const { return m_otherModes; }
 
     void fillRect(const QRectF &rect, const QColor &color);
     void fillPath(const QPainterPath &path, const QBrush &brush);
@@ -138,6 +141,7 @@ private:
     std::vector<std::unique_ptr<LayerFrame>> m_layers;
     DrawingContext *m_previous = nullptr;
     std::shared_ptr<const ColorMatch> m_match;
+    bool m_otherModes = false;
 };
 
 } // namespace platform

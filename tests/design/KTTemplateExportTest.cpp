@@ -576,3 +576,51 @@ TEST(KTTemplateExport, ABandComesOutTheSameWhateverItsBufferHeld)
         EXPECT_EQ(qAlpha(bands[0].pixel(size.width() / 2, 299)) == 255, opacity == 1.0);
     }
 }
+
+namespace {
+
+// Erases a square in the middle of the photo.
+class HoleLayer : public KTFrameLayer
+{
+public:
+    QRectF resultingRectForRect(const QRectF &rect) const override { return rect; }
+    bool actAsMask() const override { return true; }
+    void drawLayerForRect(const QRectF &rect, bool, bool) override
+    {
+        if (auto *ctx = platform::DrawingContext::current())
+            drawAsMask(true,
+                       [&] { ctx->fillRect(QRectF(rect.center() - QPointF(50, 50), QSizeF(100, 100)), Qt::black); });
+    }
+};
+
+} // namespace
+
+// The JPEG writer is told where the opaque photo covers a band and does not
+// look there; a layer that erases over the photo must take that back, or the
+// hole comes out black instead of white.
+TEST(KTTemplateExport, AHoleErasedInThePhotoComesOutWhiteInABandedJpeg)
+{
+    QImage picture(2048, 2048, QImage::Format_RGB32);
+    picture.fill(QColor(40, 90, 160));
+    const QString path = scratch("erased-photo.jpg");
+    ASSERT_TRUE(platform::ImageEncoder::writeToFile(path, picture, platform::TypeTable::kJPEG, {}, 0.9, nullptr));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto rows = platform::JpegDecoder::decodeAsDrawn(file.readAll());
+    ASSERT_TRUE(rows);
+    QImage photo = rows->picture();
+    photo.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    auto design = std::make_shared<KTTemplate>();
+    ASSERT_TRUE(design->importCGImage(photo, QUrl::fromLocalFile(path)));
+    ASSERT_TRUE(design->imageLayer()->image()->rowsAsDrawn());
+    design->addTopmostFrameLayer(std::make_shared<HoleLayer>());
+    const QString out = scratch("erased.jpg");
+    platform::Error error;
+    ASSERT_TRUE(design->writeInBandsToURL(QUrl::fromLocalFile(out), platform::TypeTable::kJPEG, QSizeF(2048, 2048),
+                                          nullptr, nullptr, &error, 48))
+        << error.description.toStdString();
+    const QImage written(out);
+    ASSERT_EQ(written.size(), QSize(2048, 2048));
+    EXPECT_GT(qGray(written.pixel(1024, 1024)), 245);
+    EXPECT_NEAR(qBlue(written.pixel(600, 1024)), 160, 6);
+}
