@@ -498,18 +498,25 @@ bool KTMoldingFrameLayer::drawShadowPassesTogether(const QRectF &outer, const QR
         ctx->saveGState();
         ctx->clipToRect(g.clip);
         std::shared_ptr<const platform::ShadowCache::Mask> mask;
-        if (shared)
-            mask =
-                platform::TransparencyLayer::sharedShadow(&target, shadow, sideKey(side, outer, strips[Left].width()),
-                                                          [&](QPainter *painter) { drawGroup(painter, side); });
-        g.painter = mask ? g.layer.begin(&target, shadow, mask) : g.layer.begin(&target, shadow);
+        std::shared_ptr<const platform::ShadowCache::Mask> made;
+        if (shared) {
+            const QByteArray key = sideKey(side, outer, strips[Left].width());
+            const auto draw = [&](QPainter *painter) { drawGroup(painter, side); };
+            mask = platform::TransparencyLayer::sharedShadow(&target, shadow, key, draw);
+            if (mask)
+                made = platform::TransparencyLayer::sharedGroup(&target, shadow, key, mask, draw);
+        }
+        if (made && g.layer.beginMade(&target, shadow, made))
+            g.painter = nullptr; // only to be laid down
+        else
+            g.painter = mask ? g.layer.begin(&target, shadow, mask) : g.layer.begin(&target, shadow);
         ctx->restoreGState();
     }
     platform::AlphaBlur::parallelFor(4, 1, [&](int first, int end) {
         for (int side = first; side < end; ++side) {
             Group &g = groups[size_t(side)];
-            if (g.painter == &target)
-                continue; // nothing to buffer: drawn straight through in turn below
+            if (!g.painter || g.painter == &target)
+                continue; // made already, or nothing to buffer: drawn straight through in turn below
             drawGroup(g.painter, unsigned(side));
             g.layer.finishContent();
         }

@@ -4,8 +4,9 @@
 
 namespace platform {
 
-ShadowCache::ShadowCache(qint64 byteLimit)
+ShadowCache::ShadowCache(qint64 byteLimit, qint64 groupByteLimit)
     : m_byteLimit(byteLimit)
+    , m_groupByteLimit(groupByteLimit)
 {
 }
 
@@ -48,7 +49,7 @@ const uchar *ShadowCache::Mask::row(int y, int *first, int *end) const
 qint64 ShadowCache::Mask::bytes() const
 {
     return qint64(values.capacity()) + qint64(from.capacity() + to.capacity()) * qint64(sizeof(int))
-           + qint64(at.capacity() * sizeof(qsizetype)) + qint64(sizeof(Mask));
+           + qint64(at.capacity() * sizeof(qsizetype)) + qint64(group.sizeInBytes()) + qint64(sizeof(Mask));
 }
 
 std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &key,
@@ -83,9 +84,10 @@ std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &k
     const qint64 size = mask->bytes();
     // Past the limit a key keeps no mask: later callers draw without one
     // rather than make it again and again.
-    if (m_bytes + size <= m_byteLimit) {
+    qint64 &kept = mask->group.isNull() ? m_bytes : m_groupBytes;
+    if (kept + size <= (mask->group.isNull() ? m_byteLimit : m_groupByteLimit)) {
         entry->mask = mask;
-        m_bytes += size;
+        kept += size;
     }
     return mask;
 }
@@ -93,7 +95,7 @@ std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &k
 qint64 ShadowCache::bytes() const
 {
     std::lock_guard lock(m_mutex);
-    return m_bytes;
+    return m_bytes + m_groupBytes;
 }
 
 } // namespace platform

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QImage>
 #include <QRect>
 #include <QSet>
 
@@ -24,13 +25,15 @@ namespace platform {
 //
 // Thread-safe: one cache serves all of a run's workers; a mask two threads
 // ask for at once is made once, the second waits. Masks beyond the byte
-// limit are handed out but not kept.
+// limit are handed out but not kept; whole groups have a limit of their own,
+// so that they never crowd out the masks.
 class ShadowCache
 {
 public:
     static constexpr qint64 kDefaultByteLimit = qint64(64) << 20;
+    static constexpr qint64 kDefaultGroupByteLimit = qint64(64) << 20;
 
-    explicit ShadowCache(qint64 byteLimit = kDefaultByteLimit);
+    explicit ShadowCache(qint64 byteLimit = kDefaultByteLimit, qint64 groupByteLimit = kDefaultGroupByteLimit);
     ~ShadowCache();
     ShadowCache(const ShadowCache &) = delete;
     ShadowCache &operator=(const ShadowCache &) = delete;
@@ -52,6 +55,8 @@ public:
         // that works them out once with the mask.
         QRect untouched;
         int untouchedRowStart = 0;
+        // A whole group kept instead of a mask: its finished pixels over rect.
+        QImage group;
 
         explicit Mask(const QRect &r);
         // Appends the next row: rect.width() values.
@@ -69,9 +74,10 @@ public:
     // callers get null too.
     std::shared_ptr<const Mask> obtain(const QByteArray &key, const std::function<std::shared_ptr<const Mask>()> &make);
 
-    // Masks made (null ones not counted) and masks found.
+    // Masks made (null ones not counted) and masks found; groups included.
     int madeCount() const { return m_made.load(); }
     int hitCount() const { return m_hits.load(); }
+    // What the kept masks and groups take.
     qint64 bytes() const;
 
 private:
@@ -85,6 +91,8 @@ private:
     QHash<QByteArray, std::shared_ptr<Entry>> m_entries;
     qint64 m_bytes = 0;
     qint64 m_byteLimit;
+    qint64 m_groupBytes = 0;
+    qint64 m_groupByteLimit;
     std::atomic<int> m_made{0};
     std::atomic<int> m_hits{0};
 };

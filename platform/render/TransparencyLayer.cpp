@@ -38,6 +38,7 @@ struct TransparencyLayer::Private {
     QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
     qreal devicePixelRatio = 1;
     bool finished = false; // content ended and its shadow laid
+    bool made = false; // `buffer` is a group made beforehand, shared read-only
 };
 
 namespace {
@@ -147,8 +148,19 @@ QPainter *TransparencyLayer::begin(QPainter *target, const Shadow &shadow,
     return beginGroup(target, shadow, std::move(mask));
 }
 
+bool TransparencyLayer::beginMade(QPainter *target, const Shadow &shadow,
+                                  std::shared_ptr<const ShadowCache::Mask> group)
+{
+    if (!group || group->group.isNull())
+        return false;
+    std::shared_ptr<const ShadowCache::Mask> mask = group;
+    beginGroup(target, shadow, std::move(mask), std::move(group));
+    return d->made;
+}
+
 QPainter *TransparencyLayer::beginGroup(QPainter *target, const std::optional<Shadow> &shadow,
-                                        std::shared_ptr<const ShadowCache::Mask> mask)
+                                        std::shared_ptr<const ShadowCache::Mask> mask,
+                                        std::shared_ptr<const ShadowCache::Mask> made)
 {
     end();
     if (!target || !target->isActive())
@@ -195,6 +207,20 @@ QPainter *TransparencyLayer::beginGroup(QPainter *target, const std::optional<Sh
             }
             rect = RenderBand::cut(device, rect, reach, grid);
         }
+    }
+    if (made) {
+        // Made for this very rect, or not used at all.
+        if (!d->mask || rect.isEmpty() || rect != made->rect || made->group.size() != rect.size()) {
+            d->target = nullptr;
+            d->shadow.reset();
+            d->mask.reset();
+            return nullptr;
+        }
+        d->buffer = made->group;
+        d->rect = rect;
+        d->made = true;
+        d->finished = true;
+        return nullptr;
     }
     if (rect.isEmpty()) {
         d->passthrough = true;
@@ -244,6 +270,8 @@ QPainter *TransparencyLayer::beginGroup(QPainter *target, const std::optional<Sh
 
 QPainter *TransparencyLayer::painter() const
 {
+    if (d->made)
+        return nullptr;
     if (d->passthrough)
         return d->target;
     return d->painter.isActive() ? const_cast<QPainter *>(&d->painter) : nullptr;
@@ -304,6 +332,31 @@ std::shared_ptr<ShadowCache::Mask> TransparencyLayer::endWithMask()
     return mask;
 }
 
+QByteArray TransparencyLayer::shadowKey(QPainter *target, const Shadow &shadow, const QByteArray &contentKey)
+{
+    const QPaintDevice *device = target->device();
+    if (!device)
+        return {};
+    // Everything begin() reads from the target, and the shadow.
+    QByteArray key = contentKey;
+    QDataStream out(&key, QIODevice::WriteOnly | QIODevice::Append);
+    // The group's painter starts with the target's pen and brush: a
+    // patterned one would be a picture to tell, so it is not shared.
+    const QBrush brush = target->brush();
+    const QBrush pen = target->pen().brush();
+    if (brush.style() >= Qt::LinearGradientPattern || pen.style() >= Qt::LinearGradientPattern)
+        return {};
+    out << target->deviceTransform() << target->worldTransform() << qint32(target->renderHints())
+        << qint32(brush.style()) << brush.color() << qint32(pen.style()) << pen.color() << target->pen().widthF()
+        << qint32(target->pen().style()) << target->brushOrigin() << target->font().key() << target->hasClipping();
+    if (target->hasClipping())
+        out << target->clipPath();
+    out << qint32(device->devType()) << qint32(device->width()) << qint32(device->height())
+        << device->devicePixelRatio() << RenderBand::canvasFor(device) << shadow.color << shadow.offset
+        << shadow.blurRadius;
+    return key;
+}
+
 std::shared_ptr<const ShadowCache::Mask> TransparencyLayer::sharedShadow(QPainter *target, const Shadow &shadow,
                                                                          const QByteArray &contentKey,
                                                                          const std::function<void(QPainter *)> &draw)
@@ -311,28 +364,9 @@ std::shared_ptr<const ShadowCache::Mask> TransparencyLayer::sharedShadow(QPainte
     ShadowCache *cache = ShadowCache::current();
     if (!cache || !target || !target->isActive() || shadow.color.alpha() == 0 || contentKey.isEmpty())
         return nullptr;
-    const QPaintDevice *device = target->device();
-    if (!device)
+    const QByteArray key = shadowKey(target, shadow, contentKey);
+    if (key.isEmpty())
         return nullptr;
-    // Everything begin() reads from the target, and the shadow.
-    QByteArray key = contentKey;
-    {
-        QDataStream out(&key, QIODevice::WriteOnly | QIODevice::Append);
-        // The group's painter starts with the target's pen and brush: a
-        // patterned one would be a picture to tell, so it is not shared.
-        const QBrush brush = target->brush();
-        const QBrush pen = target->pen().brush();
-        if (brush.style() >= Qt::LinearGradientPattern || pen.style() >= Qt::LinearGradientPattern)
-            return nullptr;
-        out << target->deviceTransform() << target->worldTransform() << qint32(target->renderHints())
-            << qint32(brush.style()) << brush.color() << qint32(pen.style()) << pen.color() << target->pen().widthF()
-            << qint32(target->pen().style()) << target->brushOrigin() << target->font().key() << target->hasClipping();
-        if (target->hasClipping())
-            out << target->clipPath();
-        out << qint32(device->devType()) << qint32(device->width()) << qint32(device->height())
-            << device->devicePixelRatio() << RenderBand::canvasFor(device) << shadow.color << shadow.offset
-            << shadow.blurRadius;
-    }
     return cache->obtain(key, [&]() -> std::shared_ptr<const ShadowCache::Mask> {
         TransparencyLayer probe;
         QPainter *painter = probe.begin(target, shadow);
@@ -343,6 +377,64 @@ std::shared_ptr<const ShadowCache::Mask> TransparencyLayer::sharedShadow(QPainte
         draw(painter);
         return probe.endWithMask();
     });
+}
+
+std::shared_ptr<const ShadowCache::Mask> TransparencyLayer::sharedGroup(QPainter *target, const Shadow &shadow,
+                                                                        const QByteArray &contentKey,
+                                                                        std::shared_ptr<const ShadowCache::Mask> mask,
+                                                                        const std::function<void(QPainter *)> &draw)
+{
+    ShadowCache *cache = ShadowCache::current();
+    if (!cache || !mask || !target || !target->isActive() || shadow.color.alpha() == 0 || contentKey.isEmpty())
+        return nullptr;
+    QByteArray key = shadowKey(target, shadow, contentKey);
+    if (key.isEmpty())
+        return nullptr;
+    {
+        QDataStream out(&key, QIODevice::WriteOnly | QIODevice::Append);
+        out << QByteArray("finished group");
+    }
+    return cache->obtain(key, [&]() -> std::shared_ptr<const ShadowCache::Mask> {
+        // Drawn as a group that finds its shadow draws, so its pixels are those.
+        TransparencyLayer probe;
+        QPainter *painter = probe.begin(target, shadow, mask);
+        if (painter == target) {
+            probe.end();
+            return nullptr;
+        }
+        draw(painter);
+        return probe.endWithGroup();
+    });
+}
+
+std::shared_ptr<ShadowCache::Mask> TransparencyLayer::endWithGroup()
+{
+    std::shared_ptr<ShadowCache::Mask> group;
+    if (!d->target)
+        return group;
+    if (!d->passthrough && !d->made) {
+        finishContent();
+        if (d->mask) {
+            try {
+                group = std::make_shared<ShadowCache::Mask>(d->rect);
+                group->group = d->buffer.copy();
+            } catch (const std::bad_alloc &) {
+                group.reset();
+            }
+            if (group && group->group.isNull())
+                group.reset();
+        }
+        d->buffer = QImage();
+        giveBackBuffer(d->backing);
+    }
+    d->buffer = QImage();
+    d->target = nullptr;
+    d->passthrough = false;
+    d->finished = false;
+    d->made = false;
+    d->shadow.reset();
+    d->mask.reset();
+    return group;
 }
 
 void TransparencyLayer::end()
@@ -356,6 +448,7 @@ void TransparencyLayer::end()
     }
     finishContent();
     d->finished = false;
+    d->made = false;
     QPainter *target = d->target;
     d->target = nullptr;
 
@@ -368,7 +461,8 @@ void TransparencyLayer::end()
                                          : QTransform());
     target->setOpacity(d->opacity);
     target->setCompositionMode(d->mode);
-    d->buffer.setDevicePixelRatio(d->devicePixelRatio);
+    if (d->buffer.devicePixelRatio() != d->devicePixelRatio)
+        d->buffer.setDevicePixelRatio(d->devicePixelRatio);
     const QPointF at = QPointF(d->rect.topLeft()) / d->devicePixelRatio;
     const QImage &group = d->buffer;
     if (!ParallelPaint::paint(*target, d->rect, [&](QPainter &p, const QTransform &) { p.drawImage(at, group); }))

@@ -55,6 +55,10 @@ public:
     // the same target, clip and shadow): its buffer holds the target's own
     // rows only. Without a mask that covers them, as begin() above.
     QPainter *begin(QPainter *target, const Shadow &shadow, std::shared_ptr<const ShadowCache::Mask> mask);
+    // A group whose finished pixels were made beforehand (sharedGroup() over
+    // the same target, clip and shadow): nothing is drawn, end() composites
+    // them. False, with nothing begun, when they do not fit the target.
+    bool beginMade(QPainter *target, const Shadow &shadow, std::shared_ptr<const ShadowCache::Mask> group);
 
     // The coverage of the shadow a group begun on `target` now would lay
     // under the target's own rows, made once for every key in the current
@@ -66,6 +70,16 @@ public:
     static std::shared_ptr<const ShadowCache::Mask> sharedShadow(QPainter *target, const Shadow &shadow,
                                                                  const QByteArray &contentKey,
                                                                  const std::function<void(QPainter *)> &draw);
+    // The finished pixels of a group begun on `target` now with `mask`
+    // (from sharedShadow()), made once for every key in the current shadow
+    // cache as sharedShadow() makes its mask, and kept in the cache's `group`.
+    // Each file of a batch draws the same moulding into the same band, so
+    // only compositing it is left. Null as for sharedShadow(), or when the
+    // mask does not serve the target.
+    static std::shared_ptr<const ShadowCache::Mask> sharedGroup(QPainter *target, const Shadow &shadow,
+                                                                const QByteArray &contentKey,
+                                                                std::shared_ptr<const ShadowCache::Mask> mask,
+                                                                const std::function<void(QPainter *)> &draw);
     QPainter *painter() const;
     bool isActive() const;
     // Ends the drawing of the content and lays its shadow under it, leaving
@@ -117,10 +131,17 @@ public:
 
 private:
     QPainter *beginGroup(QPainter *target, const std::optional<Shadow> &shadow,
-                         std::shared_ptr<const ShadowCache::Mask> mask);
+                         std::shared_ptr<const ShadowCache::Mask> mask,
+                         std::shared_ptr<const ShadowCache::Mask> made = nullptr);
     // Ends the content and answers its shadow's mask for the target's own
     // rows instead of laying anything down.
     std::shared_ptr<ShadowCache::Mask> endWithMask();
+    // Ends the content, lays its shadow and answers the finished pixels
+    // instead of laying anything down; null unless begun with a mask.
+    std::shared_ptr<ShadowCache::Mask> endWithGroup();
+    // The key of everything a group on `target` with `shadow` depends on
+    // besides `contentKey`; empty when it cannot be told.
+    static QByteArray shadowKey(QPainter *target, const Shadow &shadow, const QByteArray &contentKey);
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -171,3 +171,22 @@ TEST(ReducedShadow, AShadowPastTheCachesLimitIsMadeOnceThenDrawnWithout)
     EXPECT_EQ(makings, 1);
     EXPECT_EQ(cache.bytes(), 0);
 }
+
+TEST(ReducedShadow, WholeGroupsKeepToTheirOwnLimitAndLeaveTheMasksTheirs)
+{
+    platform::ShadowCache cache(1 << 20, 1);
+    const auto make = [](bool group) {
+        auto mask = std::make_shared<platform::ShadowCache::Mask>(QRect(0, 0, 4, 1));
+        const uchar row[4] = {0, 9, 9, 0};
+        mask->appendRow(row);
+        if (group)
+            mask->group = QImage(4, 1, QImage::Format_ARGB32_Premultiplied);
+        return [mask] { return std::shared_ptr<const platform::ShadowCache::Mask>(mask); };
+    };
+    for (const QByteArray &key : {QByteArray("group"), QByteArray("mask")}) {
+        EXPECT_FALSE(cache.obtain(key, make(key == "group")));
+        EXPECT_TRUE(cache.obtain(key, make(key == "group")));
+    }
+    EXPECT_FALSE(cache.obtain("group", make(true)));
+    EXPECT_TRUE(cache.obtain("mask", make(false)));
+}
