@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -207,6 +208,93 @@ bool paintAround(QPainter &target, const QRect &area, const Untouched &untouched
     }
     return true;
 }
+
+// The part of `area` that holds pixels other than clear ones, or an empty rect.
+QRect heldPart(const QImage &image, const QRect &area)
+{
+    int top = -1;
+    int bottom = -1;
+    int left = area.right() + 1;
+    int right = area.left() - 1;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const quint32 *row = reinterpret_cast<const quint32 *>(image.constScanLine(y));
+        int first = area.left();
+        while (first <= area.right() && row[first] == 0)
+            ++first;
+        if (first > area.right())
+            continue;
+        int last = area.right();
+        while (row[last] == 0)
+            --last;
+        if (top < 0)
+            top = y;
+        bottom = y;
+        left = std::min(left, first);
+        right = std::max(right, last);
+    }
+    return top < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// Keeps in `mask` what `lay` puts on the target's band inside `enlarged`:
+// it is drawn there once over cleared pixels, with everything the target
+// has (clip, hints, the rows it has), taken out in pieces, and the band's
+// pixels put back. Laid again over any pixels in source-over mode, the
+// pieces blend to the same values as the drawing itself. False where the
+// target is no image of premultiplied pixels.
+bool layOnce(QPainter &target, const QRectF &enlarged, const Untouched &untouched,
+             const std::function<void(QPainter &)> &lay, ShadowCache::Mask &mask)
+{
+    QPaintDevice *device = target.device();
+    if (!device || device->devType() != QInternal::Image)
+        return false;
+    QImage &band = *static_cast<QImage *>(device);
+    // Written in place under the painter: only while nothing else shares its pixels.
+    if (band.format() != QImage::Format_ARGB32_Premultiplied || !band.isDetached())
+        return false;
+    const QRect area = enlarged.toAlignedRect().intersected(band.rect());
+    mask.isLaid = true;
+    if (area.isEmpty())
+        return true;
+    const QImage saved = band.copy(area);
+    if (saved.isNull())
+        return false;
+    const size_t rowBytes = size_t(area.width()) * 4;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        std::memset(band.scanLine(y) + size_t(area.left()) * 4, 0, rowBytes);
+    lay(target);
+    // Around the clear middle the drawing left alone, unless it did touch it.
+    const QRect middle = untouched.hole.intersected(area);
+    std::vector<QRect> parts;
+    if (middle.isEmpty() || heldPart(band, middle).isValid()) {
+        parts.push_back(area);
+    } else {
+        parts.push_back(QRect(QPoint(area.left(), area.top()), QPoint(area.right(), middle.top() - 1)));
+        parts.push_back(QRect(QPoint(area.left(), middle.bottom() + 1), QPoint(area.right(), area.bottom())));
+        parts.push_back(QRect(QPoint(area.left(), middle.top()), QPoint(middle.left() - 1, middle.bottom())));
+        parts.push_back(QRect(QPoint(middle.right() + 1, middle.top()), QPoint(area.right(), middle.bottom())));
+    }
+    bool copied = true;
+    for (const QRect &part : parts) {
+        if (!part.isValid() || part.isEmpty())
+            continue;
+        const QRect held = heldPart(band, part);
+        if (held.isEmpty())
+            continue;
+        QImage pixels = band.copy(held);
+        if (pixels.isNull()) {
+            copied = false;
+            break;
+        }
+        mask.laid.push_back({held.topLeft(), std::move(pixels)});
+    }
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        std::memcpy(band.scanLine(y) + size_t(area.left()) * 4, saved.constScanLine(y - area.top()), rowBytes);
+    if (!copied) {
+        mask.laid.clear();
+        mask.isLaid = false;
+    }
+    return copied;
+}
 } // namespace
 
 struct DrawingContext::LayerFrame {
@@ -394,6 +482,18 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
     for (int a = 0; a < 256; ++a)
         tint[a] = qPremultiply(qRgba(c.red(), c.green(), c.blue(), a));
 
+    // Draws the small picture enlarged back to the canvas.
+    const auto enlarge = [&](QPainter &onto, const QImage &picture, const Untouched &untouched) {
+        onto.save();
+        onto.setWorldTransform(QTransform());
+        onto.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        // Enlarging is most of the work: several threads take a band of rows each.
+        if (!paintAround(onto, enlarged.toAlignedRect(), untouched,
+                         [&](QPainter &p, const QTransform &) { p.drawImage(enlarged, picture); }))
+            onto.drawImage(enlarged, picture);
+        onto.restore();
+    };
+
     // The operation drawn small, its coverage blurred and tinted with the
     // shadow colour; each pixel's tint also goes to `levels` when asked.
     // The small picture's buffer, its pixels left as they come.
@@ -487,7 +587,7 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
             if (target.hasClipping())
                 out << target.clipPath();
             out << qint32(device->width()) << qint32(device->height()) << RenderBand::canvasFor(device) << rect
-                << qint32(pad) << qint32(f) << sigma << c << offset;
+                << qint32(pad) << qint32(f) << sigma << c << offset << qint32(mode);
         }
         mask = cache->obtain(key, [&] {
             std::shared_ptr<ShadowCache::Mask> made;
@@ -497,16 +597,30 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
                 if (!makeSmall(tinted, levels.data()))
                     return made;
                 made = std::make_shared<ShadowCache::Mask>(QRect(0, device0, w, device1 - device0));
+                const Untouched clear = untouchedPixels(tinted, QRectF(tinted.rect()), enlarged, QTransform());
+                made->untouched = clear.hole;
+                made->untouchedRowStart = clear.rowStart;
+                // Enlarging is the dear part: where it can be, what it lays
+                // on the band is kept instead, and later files only blend it.
+                if (mode == QPainter::CompositionMode_SourceOver
+                    && layOnce(target, enlarged, clear, [&](QPainter &p) { enlarge(p, tinted, clear); }, *made))
+                    return made;
                 for (int y = device0; y < device1; ++y)
                     made->appendRow(levels.data() + size_t(y) * size_t(w));
             } catch (const std::bad_alloc &) {
                 return std::shared_ptr<ShadowCache::Mask>();
             }
-            const Untouched clear = untouchedPixels(tinted, QRectF(tinted.rect()), enlarged, QTransform());
-            made->untouched = clear.hole;
-            made->untouchedRowStart = clear.rowStart;
             return made;
         });
+    }
+    if (mask && mask->isLaid) {
+        target.save();
+        target.setWorldTransform(QTransform());
+        for (const ShadowCache::Mask::Piece &piece : mask->laid)
+            target.drawImage(piece.at, piece.pixels);
+        target.restore();
+        draw();
+        return true;
     }
     if (mask) {
         if (!allocateSmall(small))
@@ -532,14 +646,7 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
     }
 
     // The shadow first, enlarged back to the canvas, then the operation.
-    target.save();
-    target.setWorldTransform(QTransform());
-    target.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    // Enlarging is most of the work: several threads take a band of rows each.
-    if (!paintAround(target, enlarged.toAlignedRect(), hole,
-                     [&](QPainter &p, const QTransform &) { p.drawImage(enlarged, small); }))
-        target.drawImage(enlarged, small);
-    target.restore();
+    enlarge(target, small, hole);
     draw();
     return true;
 }

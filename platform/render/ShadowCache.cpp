@@ -46,10 +46,18 @@ const uchar *ShadowCache::Mask::row(int y, int *first, int *end) const
     return values.data() + at[size_t(y)] - *first;
 }
 
+qint64 ShadowCache::Mask::laidBytes() const
+{
+    qint64 total = 0;
+    for (const Piece &piece : laid)
+        total += piece.pixels.sizeInBytes() + qint64(sizeof(Piece));
+    return total;
+}
+
 qint64 ShadowCache::Mask::bytes() const
 {
     return qint64(values.capacity()) + qint64(from.capacity() + to.capacity()) * qint64(sizeof(int))
-           + qint64(at.capacity() * sizeof(qsizetype)) + qint64(group.sizeInBytes()) + qint64(sizeof(Mask));
+           + qint64(at.capacity() * sizeof(qsizetype)) + qint64(group.sizeInBytes()) + qint64(sizeof(Mask)) + laidBytes();
 }
 
 std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &key,

@@ -57,6 +57,15 @@ public:
         int untouchedRowStart = 0;
         // A whole group kept instead of a mask: its finished pixels over rect.
         QImage group;
+        // For a user that keeps what its drawing laid on the band instead of
+        // the values (a reduced shadow enlarged): those pixels as laid over
+        // transparent ones, in pieces of device pixels that hold any.
+        struct Piece {
+            QPoint at;
+            QImage pixels;
+        };
+        std::vector<Piece> laid;
+        bool isLaid = false;
 
         explicit Mask(const QRect &r);
         // Appends the next row: rect.width() values.
@@ -64,6 +73,7 @@ public:
         // Row `y` of rect (0 is its top): values at columns [*first, *end).
         const uchar *row(int y, int *first, int *end) const;
         qint64 bytes() const;
+        qint64 laidBytes() const;
     };
 
     // The mask for `key`, made by `make` when there is none yet. A key asked

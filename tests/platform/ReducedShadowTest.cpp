@@ -56,7 +56,7 @@ QImage draw(QImage image, bool grouped, bool erase, double blur, QRectF clip = Q
 
 // The same drawing a band of `rows` rows at a time, each drawn with a few
 // rows more on either side that are thrown away, as an export does.
-QImage drawInBands(QImage image, int rows, bool grouped, double blur, double inset = 0)
+QImage drawInBands(QImage image, int rows, bool grouped, double blur, double inset = 0, QRectF clip = QRectF())
 {
     constexpr int kPad = 8;
     for (int first = 0; first < image.height(); first += rows) {
@@ -69,7 +69,7 @@ QImage drawInBands(QImage image, int rows, bool grouped, double blur, double ins
             painter.translate(0, -top);
             const platform::RenderBand window(&band, top, image.width(), image.height());
             platform::DrawingContext ctx(painter, image.height());
-            drawRing(ctx, grouped, false, blur, QRectF(), inset);
+            drawRing(ctx, grouped, false, blur, clip, inset);
         }
         const int count = std::min(rows, image.height() - first);
         for (int y = 0; y < count; ++y)
@@ -146,6 +146,11 @@ TEST(ReducedShadow, ABatchWorksOutEachBandsShadowOnceAndAnotherShapeGetsItsOwn)
         EXPECT_EQ(drawInBands(canvas(background), 96, false, 140), taller);
     }
     EXPECT_GT(cache.madeCount(), 2 * made);
+    // What a kept shadow lays blends as the drawing did, through a clip too.
+    const QRectF clip(30.5, 0, 250.25, 300);
+    const QImage clipped = drawInBands(canvas(Qt::transparent), 64, false, 140, 0, clip);
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(drawInBands(canvas(Qt::transparent), 64, false, 140, 0, clip), clipped);
 }
 
 TEST(ReducedShadow, AShadowPastTheCachesLimitIsMadeOnceThenDrawnWithout)
