@@ -501,6 +501,24 @@ public:
     {
         const std::lock_guard<std::mutex> guard(m_lock);
         const int first = index > 0 ? m_ends[size_t(index) - 1] : 0;
+        if (!open(first))
+            return false;
+        return readInto(first, m_ends[size_t(index)], out ? out->bits() : nullptr, out ? out->bytesPerLine() : 0, 0);
+    }
+
+    // Rows [first, end) into `bits`, row `first` there.
+    bool decodeRows(int first, int end, uchar *bits, qsizetype bpl)
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        if (!open(first))
+            return false;
+        return readInto(first, end, bits, bpl, first);
+    }
+
+private:
+    // A decoder at or above row `first`: from the top again when past it.
+    bool open(int first)
+    {
         if (m_open && int(m_cinfo.output_scanline) > first)
             close();
         if (!m_open) {
@@ -513,14 +531,20 @@ public:
             m_open = true;
             m_scratch.resize(size_t(m_cinfo.output_width) * 4);
         }
-        const bool ok = readRows(&m_cinfo, &m_err, nullptr, first, m_scratch.data())
-                        && readRows(&m_cinfo, &m_err, out, m_ends[size_t(index)], m_scratch.data());
+        return true;
+    }
+
+    // Passes over the rows down to `first`, then rows [first, end) go to
+    // `bits` (row `bitsRow` there), or are passed over too when it is null.
+    bool readInto(int first, int end, uchar *bits, qsizetype bpl, int bitsRow)
+    {
+        const bool ok = readRows(&m_cinfo, &m_err, nullptr, 0, 0, first, m_scratch.data())
+                        && readRows(&m_cinfo, &m_err, bits, bpl, bitsRow, end, m_scratch.data());
         if (!ok || int(m_cinfo.output_scanline) >= m_ends.back())
             m_open = false; // finished or destroyed by readRows
         return ok;
     }
 
-private:
     // Everything libjpeg may jump out of lives in these two.
     static bool start(jpeg_decompress_struct *cinfo, ErrorManager *err, const QByteArray &data, int height)
     {
@@ -548,22 +572,21 @@ private:
         return true;
     }
 
-    // Rows up to `end` into `out` (into `scratch` when null); the decoder
-    // is destroyed when it is done or in trouble.
-    static bool readRows(jpeg_decompress_struct *cinfo, ErrorManager *err, QImage *out, int end, uchar *scratch)
+    // Rows up to `end` into `bits`, row `bitsRow` there (into `scratch`
+    // when null); the decoder is destroyed when it is done or in trouble.
+    static bool readRows(jpeg_decompress_struct *cinfo, ErrorManager *err, uchar *bits, qsizetype bpl, int bitsRow,
+                         int end, uchar *scratch)
     {
         if (setjmp(err->jump)) {
             jpeg_destroy_decompress(cinfo);
             return false;
         }
-        uchar *bits = out ? out->bits() : nullptr;
-        const qsizetype bpl = out ? out->bytesPerLine() : 0;
         JSAMPROW rows[16];
         while (int(cinfo->output_scanline) < end && !err->truncated) {
             const int first = int(cinfo->output_scanline);
             const int count = std::min(16, end - first);
             for (int i = 0; i < count; ++i)
-                rows[i] = bits ? bits + bpl * qsizetype(first + i) : scratch;
+                rows[i] = bits ? bits + bpl * qsizetype(first + i - bitsRow) : scratch;
             if (jpeg_read_scanlines(cinfo, rows, JDIMENSION(count)) == 0)
                 break;
         }
@@ -633,12 +656,18 @@ std::shared_ptr<PhotoRows> decodeInOrderAsDrawn(const QByteArray &data, int piec
     }
     auto pieces = std::make_shared<InOrderPieces>(data, std::move(ends));
     auto decodePieceAt = [pieces](int index, QImage *out) { return pieces->decode(index, out); };
+    // Decoded on the drawing thread anyway: rows can go straight where they are drawn.
+    PhotoRows::DecodeRows decodeRows;
+    if (rowsRunSerially())
+        decodeRows = [pieces](int first, int end, uchar *bits, qsizetype bpl) {
+            return pieces->decodeRows(first, end, bits, bpl);
+        };
     auto decodeWhole = [data](QImage *out) {
         QString why;
         const uchar *into = out->constBits();
         return decodeInto(data, out, &why, QSize(), nullptr, true) == Status::Ok && out->constBits() == into;
     };
-    return PhotoRows::make(size, std::move(starts), decodePieceAt, decodeWhole, true);
+    return PhotoRows::make(size, std::move(starts), decodePieceAt, decodeWhole, true, decodeRows);
 }
 
 } // namespace

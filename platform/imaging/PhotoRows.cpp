@@ -26,6 +26,9 @@ constexpr int kKeptAbove = 256;
 constexpr int kKeptMore = 16;
 // Decoded ahead of the rows asked for, at least.
 constexpr int kMinAhead = 256;
+// Rows written where they are drawn and kept for the next band, until a
+// band has shown how far the next one reaches back.
+constexpr int kFirstKept = 64;
 
 struct Registered {
     const uchar *base;
@@ -58,6 +61,12 @@ struct PhotoRows::Private {
     std::vector<int> starts; // one more than pieces: the height last
     DecodePiece decodePiece;
     DecodeAll decodeAll;
+    DecodeRows decodeRows;
+    // The last rows writeRows made, [tailFirst, tailEnd): the next band
+    // begins a few rows above where this one ended.
+    std::vector<uchar> tail;
+    int tailFirst = 0;
+    int tailEnd = 0;
 
     mutable std::mutex lock;
     std::condition_variable changed;
@@ -135,7 +144,7 @@ PhotoRows::PhotoRows(std::unique_ptr<Private> p, QSize size)
 }
 
 std::shared_ptr<PhotoRows> PhotoRows::make(QSize size, std::vector<int> pieceStarts, DecodePiece decodePiece,
-                                           DecodeAll decodeAll, bool inOrder)
+                                           DecodeAll decodeAll, bool inOrder, DecodeRows decodeRows)
 {
     if (size.isEmpty() || pieceStarts.empty() || pieceStarts.front() != 0 || !decodePiece || !decodeAll)
         return nullptr;
@@ -170,6 +179,8 @@ std::shared_ptr<PhotoRows> PhotoRows::make(QSize size, std::vector<int> pieceSta
     p->decodePiece = std::move(decodePiece);
     p->decodeAll = std::move(decodeAll);
     p->inOrder = inOrder;
+    if (inOrder)
+        p->decodeRows = std::move(decodeRows);
     std::shared_ptr<PhotoRows> rows(new PhotoRows(std::move(p), size));
     {
         const std::lock_guard<std::mutex> guard(registry().lock);
@@ -543,6 +554,82 @@ std::shared_ptr<PhotoRows> PhotoRows::of(const QImage &image)
             return r.rows.lock();
     }
     return nullptr;
+}
+
+bool PhotoRows::writeRows(int first, int end, uchar *bits, qsizetype bytesPerLine)
+{
+    if (!d->decodeRows || first < 0 || end > m_size.height() || first >= end)
+        return false;
+    {
+        const std::lock_guard<std::mutex> guard(d->lock);
+        // Pieces being decoded, or the picture decoded whole: as asked for.
+        if (d->whole || d->failed || d->running || d->decodingWhole)
+            return false;
+        d->bandFirst = std::min(d->bandFirst, first);
+        d->bandEnd = std::max(d->bandEnd, end);
+        if (first < d->droppedAbove)
+            d->keepUntilBandEnds = true;
+        // No loop in order starts meanwhile; nothing else writes the rows held.
+        d->running = true;
+    }
+    const size_t rowBytes = size_t(m_size.width()) * 4;
+    const auto held = [this](int y) -> const uchar * {
+        if (y >= d->tailFirst && y < d->tailEnd)
+            return d->tail.data() + size_t(y - d->tailFirst) * size_t(d->bpl);
+        if (d->state[size_t(d->pieceOf(y))] == Private::State::Done)
+            return d->base + qsizetype(y) * d->bpl;
+        return nullptr;
+    };
+    bool ok = true;
+    int decodedTo = -1;
+    for (int y = first; ok && y < end;) {
+        if (const uchar *row = held(y)) {
+            std::memcpy(bits + qsizetype(y - first) * bytesPerLine, row, rowBytes);
+            ++y;
+            continue;
+        }
+        int stop = y + 1;
+        while (stop < end && !held(stop))
+            ++stop;
+        ok = d->decodeRows(y, stop, bits + qsizetype(y - first) * bytesPerLine, bytesPerLine);
+        if (ok)
+            decodedTo = stop;
+        y = stop;
+    }
+    const std::lock_guard<std::mutex> guard(d->lock);
+    if (ok) {
+        // As far back as the next band will reach, with a few rows to spare.
+        const int reach = std::max(d->reachedBack, d->lastBandEnd >= 0 ? d->lastBandEnd - d->bandFirst : -1);
+        const int kept = std::min(end - first, reach >= 0 ? reach + kKeptMore : kFirstKept);
+        if (d->tail.size() < size_t(kept) * size_t(d->bpl))
+            d->tail.resize(size_t(kept) * size_t(d->bpl));
+        // Rows kept already may be the ones kept again.
+        if (end > d->tailEnd || end - kept < d->tailFirst) {
+            for (int y = end - kept; y < end; ++y)
+                std::memcpy(d->tail.data() + size_t(y - (end - kept)) * size_t(d->bpl),
+                            bits + qsizetype(y - first) * bytesPerLine, rowBytes);
+            d->tailFirst = end - kept;
+            d->tailEnd = end;
+        }
+    }
+    // The decoder went past the pieces above where it stopped.
+    if (decodedTo > 0)
+        d->next = std::max(d->next, d->pieceOf(decodedTo - 1) + 1);
+    d->running = false;
+    d->changed.notify_all();
+    return ok;
+}
+
+bool PhotoRows::writeRowsOf(const QImage &image, int first, int end, uchar *bits, qsizetype bytesPerLine)
+{
+    const std::shared_ptr<PhotoRows> rows = of(image);
+    if (!rows || image.width() != rows->m_size.width())
+        return false;
+    const qsizetype offset = image.constBits() - rows->d->base;
+    if (offset % rows->d->bpl != 0)
+        return false;
+    const int top = int(offset / rows->d->bpl);
+    return rows->writeRows(top + first, top + end, bits, bytesPerLine);
 }
 
 bool PhotoRows::needRowsOf(const QImage &image, int first, int end)

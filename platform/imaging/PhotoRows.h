@@ -28,13 +28,19 @@ public:
     using DecodePiece = std::function<bool(int index, QImage *picture)>;
     // Decodes the whole picture into `picture`, when a piece could not be.
     using DecodeAll = std::function<bool(QImage *picture)>;
+    // Decodes rows [first, end) into `bits` (row `first` there, the next
+    // ones `bytesPerLine` apart), going on down from where the decoder in
+    // order is, or from the top when it is past them.
+    using DecodeRows = std::function<bool(int first, int end, uchar *bits, qsizetype bytesPerLine)>;
 
     // Piece i covers rows [pieceStarts[i], pieceStarts[i + 1]), the last one
     // to the bottom; null when memory is short. Pieces `inOrder` are decoded
     // one after another by one decoder (asked for a piece above the one it
     // is at, it starts again from the top); others each on their own.
+    // `decodeRows`, for pieces in order, lets writeRows decode rows where
+    // they are drawn.
     static std::shared_ptr<PhotoRows> make(QSize size, std::vector<int> pieceStarts, DecodePiece decodePiece,
-                                           DecodeAll decodeAll, bool inOrder = false);
+                                           DecodeAll decodeAll, bool inOrder = false, DecodeRows decodeRows = {});
     ~PhotoRows();
     PhotoRows(const PhotoRows &) = delete;
     PhotoRows &operator=(const PhotoRows &) = delete;
@@ -64,6 +70,14 @@ public:
     // at once for any other picture.
     static bool needRowsOf(const QImage &image, int first, int end);
     static bool needAllOf(const QImage &image) { return needRowsOf(image, 0, image.height()); }
+    // Rows [first, end) of `image` (a picture of these rows or a view into
+    // whole rows of one) written to `bits`, `bytesPerLine` apart, for a
+    // picture given `decodeRows` and no loop decoding it: the rows held are copied, the
+    // others decoded straight there, not into the picture, and the last few
+    // kept for the next band, which begins a few rows above. False where
+    // this does not apply or the rows could not be made (what was written
+    // then is not to be relied on): the caller asks for the rows instead.
+    static bool writeRowsOf(const QImage &image, int first, int end, uchar *bits, qsizetype bytesPerLine);
     // The rows `image` is a picture of or a view into; null for any other.
     static std::shared_ptr<PhotoRows> of(const QImage &image);
 
@@ -77,6 +91,7 @@ private:
     void dropAbove(int below);
     // Piece `i` decoded into its rows (passed over when `held`).
     bool decodePiece(int i, bool held);
+    bool writeRows(int first, int end, uchar *bits, qsizetype bytesPerLine);
     explicit PhotoRows(std::unique_ptr<Private> d, QSize size);
     std::unique_ptr<Private> d;
     QSize m_size;

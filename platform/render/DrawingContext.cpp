@@ -20,6 +20,7 @@
 #include <memory>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 namespace platform {
 
@@ -166,6 +167,32 @@ QImage opaqueView(const QImage &image, const QRectF &source, const QRectF &rect,
     if (at.x() != std::round(at.x()) || at.y() != std::round(at.y()) || !PhotoRows::of(image))
         return {};
     return QImage(image.constBits(), image.width(), image.height(), image.bytesPerLine(), QImage::Format_RGB32);
+}
+
+// The rows of a photo copied as opaqueView allows, decoded straight into
+// the device's rows where they land instead, when the device is a picture
+// and nothing clips them: the same pixels, without a copy of them in between.
+bool writeOpaqueRows(const QImage &image, const QRectF &rect, const QTransform &transform, const QPainter &painter)
+{
+    QPaintDevice *device = painter.device();
+    if (!device || device->devType() != QInternal::Image || painter.hasClipping())
+        return false;
+    auto *target = static_cast<QImage *>(device);
+    if (target->format() != QImage::Format_ARGB32_Premultiplied && target->format() != QImage::Format_RGB32)
+        return false;
+    const QPointF at = transform.map(rect.topLeft());
+    const int x = int(at.x());
+    const int y = int(at.y());
+    if (x < 0 || x + image.width() > target->width())
+        return false;
+    const int first = std::max(0, -y);
+    const int end = std::min(image.height(), target->height() - y);
+    if (first >= end)
+        return true;
+    // The buffer the painter draws into: bits() could detach a shared one.
+    uchar *bits = const_cast<uchar *>(std::as_const(*target).constBits());
+    const qsizetype bpl = target->bytesPerLine();
+    return PhotoRows::writeRowsOf(image, first, end, bits + qsizetype(y + first) * bpl + qsizetype(x) * 4, bpl);
 }
 
 // Paints `draw` over `area` (device pixels) as ParallelPaint does, leaving
@@ -731,8 +758,10 @@ void DrawingContext::drawImage(const QRectF &rect, const QImage &image, const QR
         QTransform drawn = m_painter->deviceTransform();
         drawn.translate(0, rect.y() + rect.height());
         drawn.scale(1, -1);
-        needDrawnRows(image, source, local, drawn, m_painter->device());
         copied = opaqueView(image, source, local, drawn, *m_painter);
+        if (!copied.isNull() && writeOpaqueRows(image, local, drawn, *m_painter))
+            return;
+        needDrawnRows(image, source, local, drawn, m_painter->device());
         const Untouched hole = untouchedPixels(image, source.isEmpty() ? QRectF(image.rect()) : source, local, drawn);
         if (!paintAround(*m_painter, area, hole, [&](QPainter &p, const QTransform &) { paint(p); }))
             paint(*m_painter);

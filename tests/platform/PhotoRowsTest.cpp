@@ -139,3 +139,51 @@ TEST(PhotoRows, PagesOfAPictureLetGoCarryNoneOfItsRowsIntoTheNext)
     }
     EXPECT_EQ(ImageBuffer::keptPageBytes(), 0);
 }
+
+TEST(PhotoRows, RowsDecodedStraightIntoABatchWorkersBandsMatchTheWholePicture)
+{
+    QByteArray plain;
+    QBuffer buffer(&plain);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(oncePass(codectest::stripedJpeg(2400, 1810)).save(&buffer, "JPG", 90));
+    // A coded byte changed: the decoder only warns, and gives what one pass gives.
+    QByteArray warned = plain;
+    qsizetype at = warned.size() / 2;
+    while (uchar(warned[at]) == 0xff || uchar(warned[at - 1]) == 0xff || (uchar(warned[at]) ^ 0x5a) == 0xff)
+        ++at;
+    warned[at] = char(uchar(warned[at]) ^ 0x5a);
+    // Bands overlapping by a few rows, as a worker draws them; the photo
+    // drawn at its own size over what the band holds.
+    const auto bandOf = [](const QImage &picture, int top, int rows) {
+        QImage out(picture.width() + 20, rows, QImage::Format_ARGB32_Premultiplied);
+        out.fill(QColor(200, 40, 90, 120));
+        QPainter painter(&out);
+        painter.translate(0, -top);
+        const RenderBand window(&out, top, out.width(), picture.height() + 30);
+        DrawingContext context(painter, picture.height() + 30);
+        context.drawImage(QRectF(9, 10, picture.width(), picture.height()), picture);
+        return out;
+    };
+    for (const QByteArray &jpeg : {plain, warned}) {
+        const QImage whole = oncePass(jpeg);
+        const SerialRowsScope serial;
+        const std::shared_ptr<PhotoRows> rows = JpegDecoder::decodeAsDrawn(jpeg);
+        ASSERT_TRUE(rows && !whole.isNull());
+        const QImage picture = rows->picture();
+        for (int top = 0; top < whole.height() + 30; top += 256) {
+            rows->beginBand();
+            const int first = std::max(0, top - 4);
+            const int count = std::min(whole.height() + 30, top + 260) - first;
+            ASSERT_TRUE(bandOf(picture, first, count) == bandOf(whole, first, count)) << top;
+            rows->drawnInBand();
+            // Nothing went through the picture's own rows.
+            EXPECT_EQ(rows->rowsHeld(), 0) << top;
+        }
+        // Rows asked for again, above those kept: decoded again, straight or not.
+        ASSERT_TRUE(bandOf(picture, 300, 200) == bandOf(whole, 300, 200));
+        ASSERT_TRUE(rows->needAll());
+        EXPECT_TRUE(picture == whole);
+        ASSERT_TRUE(bandOf(picture, 1000, 256) == bandOf(whole, 1000, 256));
+        EXPECT_FALSE(rows->failed());
+    }
+}
