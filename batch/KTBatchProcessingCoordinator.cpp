@@ -50,7 +50,10 @@ struct KTBatchProcessingCoordinator::Run {
 
 KTBatchProcessingCoordinator::KTBatchProcessingCoordinator(QObject *parent)
     : QObject(parent)
-    , m_pool(std::make_unique<platform::WorkQueue>(platform::Pool::Batch, platform::poolThreadCount(platform::Pool::Batch)))
+    , m_pool(std::make_unique<platform::WorkQueue>(platform::Pool::Batch,
+                                                   platform::poolThreadCount(platform::Pool::Batch)))
+    , m_commits(std::make_unique<platform::WorkQueue>(platform::Pool::Background,
+                                                      platform::poolThreadCount(platform::Pool::Batch)))
 {
     m_pool->setObjectName(QString::fromLatin1(kProcessingQueueLabel));
 }
@@ -60,6 +63,8 @@ KTBatchProcessingCoordinator::~KTBatchProcessingCoordinator()
     if (m_run)
         m_run->cancelled = true;
     m_pool->waitForDone();
+    // Every file written is put in place, cancelled or not.
+    m_commits->waitForDone();
     purgeAllGeneratedPreviewsFromCurrentSession();
 }
 
@@ -248,9 +253,20 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
         const QUrl input = plan.inputs.at(i);
         const QString output = plan.outputPaths.at(i);
         m_pool->start([this, run, options, design, input, output, workers] {
+            // After a sentence, the suggestion is a sentence of its own.
+            const auto reasonFor = [](const platform::Error &failure) {
+                QString reason = failure.description;
+                if (!failure.recoverySuggestion.isEmpty())
+                    reason += (reason.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(": "))
+                              + failure.recoverySuggestion;
+                return reason;
+            };
             QString reason;
             bool ok = false;
             const bool skipped = run->cancelled || run->stopping;
+            // The file's sync and rename wait for the disk: they are done
+            // off the worker, and the file is told written only after them.
+            auto held = std::make_shared<platform::ImageEncoder::HeldFile>();
             if (skipped) {
                 reason = QStringLiteral("Cancelled.");
             } else {
@@ -258,21 +274,32 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                 platform::Error failure;
                 const platform::ShadowCache::Scope shadows(run->shadows.get());
                 const KTPreparedPictureCache::Scope pictures(run->pictures.get());
+                const platform::ImageEncoder::HeldFile::Scope holding(held.get());
                 ok = KTImageProcessor::processImage(input, *options, design, output, &failure,
                                                     [run] { return run->cancelled.load(); });
-                reason = failure.description;
-                // After a sentence, the suggestion is a sentence of its own.
-                if (!failure.recoverySuggestion.isEmpty())
-                    reason += (reason.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(": "))
-                              + failure.recoverySuggestion;
+                reason = reasonFor(failure);
             }
             if (run->pictures->bytes() > kKeptPictureBytes)
                 run->pictures->clear();
             if (run->unfinished.fetch_sub(1) - 1 < workers)
                 run->crowded = false;
-            platform::runOnThreadOf(
-                this, [this, run, input, output, ok, reason, skipped] { fileDone(run, input, output, ok, skipped, reason); },
-                false);
+            const auto done = [this, run, input, output, skipped](bool written, const QString &why) {
+                platform::runOnThreadOf(
+                    this,
+                    [this, run, input, output, written, why, skipped] {
+                        fileDone(run, input, output, written, skipped, why);
+                    },
+                    false);
+            };
+            if (!ok || !held->holds()) {
+                done(ok, reason);
+                return;
+            }
+            m_commits->start([held, done, reasonFor] {
+                platform::Error failure;
+                const bool written = held->commit(&failure);
+                done(written, written ? QString() : reasonFor(failure));
+            });
         });
     }
     return true;

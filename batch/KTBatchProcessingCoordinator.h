@@ -112,6 +112,8 @@ private:
                   const QString &reason);
 
     std::unique_ptr<platform::WorkQueue> m_pool;
+    // Written files made durable and put in place while their workers go on.
+    std::unique_ptr<platform::WorkQueue> m_commits;
     std::shared_ptr<Run> m_run;
     bool m_processing = false;
     // The design of the thumbnails, decoded once for the data they come with.

@@ -165,10 +165,50 @@ bool ImageEncoder::writeBandsToFile(const QString &path, const PictureBands &ban
     return false;
 }
 
+namespace {
+
+thread_local ImageEncoder::HeldFile *currentHeld = nullptr;
+
+// Syncs the file to the disk and renames it over `path`.
+bool commitFile(QSaveFile &file, const QString &path, Error *error)
+{
+    if (file.commit())
+        return true;
+    codecError(error, CodecError::WriteFailed, couldNotWrite(path, writeFailure(file, path, file.errorString())));
+    return false;
+}
+
+} // namespace
+
+ImageEncoder::HeldFile::HeldFile() = default;
+
+ImageEncoder::HeldFile::~HeldFile() = default;
+
+bool ImageEncoder::HeldFile::commit(Error *error)
+{
+    if (!m_file)
+        return true;
+    const bool ok = commitFile(*m_file, m_path, error);
+    m_file.reset();
+    return ok;
+}
+
+ImageEncoder::HeldFile::Scope::Scope(HeldFile *held)
+    : m_previous(currentHeld)
+{
+    currentHeld = held;
+}
+
+ImageEncoder::HeldFile::Scope::~Scope()
+{
+    currentHeld = m_previous;
+}
+
 bool ImageEncoder::writeAtomically(const QString &path, Error *error,
                                    const std::function<bool(QIODevice *, Error *)> &encode)
 {
-    QSaveFile file(path);
+    auto owned = std::make_unique<QSaveFile>(path);
+    QSaveFile &file = *owned;
     if (!file.open(QIODevice::WriteOnly)) {
         codecError(error, CodecError::WriteFailed, couldNotWrite(path, whyNotOpened(file, path)));
         return false;
@@ -190,11 +230,14 @@ bool ImageEncoder::writeAtomically(const QString &path, Error *error,
         file.cancelWriting();
         return false;
     }
-    if (!file.commit()) {
-        codecError(error, CodecError::WriteFailed, couldNotWrite(path, writeFailure(file, path, file.errorString())));
-        return false;
+    if (currentHeld && !currentHeld->m_file) {
+        // Handed on to whichever thread commits it: it belongs to none.
+        file.moveToThread(nullptr);
+        currentHeld->m_file = std::move(owned);
+        currentHeld->m_path = path;
+        return true;
     }
-    return true;
+    return commitFile(file, path, error);
 }
 
 } // namespace platform

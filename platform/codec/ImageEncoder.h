@@ -9,9 +9,11 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QIODevice;
+class QSaveFile;
 
 namespace platform {
 
@@ -51,6 +53,40 @@ public:
     static bool writeBandsToFile(const QString &path, const PictureBands &bands, const QString &type,
                                  const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                                  const RowReadHook &hook = {});
+
+    // While one is current on a thread (its Scope), the first file written
+    // there whole is held back before it is made durable and put in place:
+    // `commit`, on any thread, does that later, so the writer goes on at
+    // once. A file dropped uncommitted goes, the old one left as it was.
+    class HeldFile
+    {
+    public:
+        HeldFile();
+        ~HeldFile();
+        HeldFile(const HeldFile &) = delete;
+        HeldFile &operator=(const HeldFile &) = delete;
+
+        bool holds() const { return bool(m_file); }
+        // True when the file is in place, or none was held.
+        bool commit(Error *error);
+
+        class Scope
+        {
+        public:
+            explicit Scope(HeldFile *held);
+            ~Scope();
+            Scope(const Scope &) = delete;
+            Scope &operator=(const Scope &) = delete;
+
+        private:
+            HeldFile *m_previous;
+        };
+
+    private:
+        friend class ImageEncoder;
+        std::unique_ptr<QSaveFile> m_file;
+        QString m_path;
+    };
 
 private:
     static bool writeAtomically(const QString &path, Error *error,

@@ -56,6 +56,8 @@ struct Results {
     explicit Results(KTBatchProcessingCoordinator &c)
     {
         QObject::connect(&c, &KTBatchProcessingCoordinator::fileSucceeded, [this](const QUrl &, const QString &out) {
+            // Told only once the file is in place.
+            EXPECT_TRUE(QFileInfo::exists(out)) << out.toStdString();
             succeeded << QFileInfo(out).fileName();
         });
         QObject::connect(&c, &KTBatchProcessingCoordinator::fileFailed, [this](const QUrl &in, const QString &why) {

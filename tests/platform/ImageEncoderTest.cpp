@@ -197,6 +197,64 @@ TEST(ImageEncoderFailure, FailedWriteLeavesTheOldFile)
     EXPECT_EQ(QDir(dirPath).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
+// A batch's worker goes on while its file is synced and renamed elsewhere:
+// the file is in place only once committed, and a failure names the file.
+TEST(ImageEncoderFailure, AHeldFileIsPutInPlaceOnlyByItsCommitOnAnotherThread)
+{
+    const QString dir = scratchFile("held");
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+    const auto at = [&dir](const char *name) { return QDir(dir).filePath(QString::fromLatin1(name)); };
+    QFile old(at("a.png"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+    QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
+    image.fill(QColor(10, 120, 200));
+    const auto write = [&](const char *name) {
+        return ImageEncoder::writeToFile(at(name), image, TypeTable::kPNG, ExportMetadata(), std::nullopt, nullptr);
+    };
+    ImageEncoder::HeldFile held, blocked;
+    std::optional<ImageEncoder::HeldFile> dropped;
+    dropped.emplace();
+    {
+        const ImageEncoder::HeldFile::Scope scope(&held);
+        ASSERT_TRUE(write("a.png"));
+        // Only the first file is held.
+        ASSERT_TRUE(write("b.png"));
+    }
+    {
+        const ImageEncoder::HeldFile::Scope scope(&blocked);
+        ASSERT_TRUE(write("c.png"));
+    }
+    {
+        const ImageEncoder::HeldFile::Scope scope(&*dropped);
+        ASSERT_TRUE(write("d.png"));
+    }
+    EXPECT_TRUE(held.holds());
+    EXPECT_EQ(QImage(at("b.png")).size(), QSize(40, 30));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("old"));
+    old.close();
+    ASSERT_TRUE(QDir().mkpath(at("c.png/taken")));
+    bool committed = false, refused = true;
+    platform::Error error;
+    platform::PoolJob(platform::Pool::Background, [&] {
+        committed = held.commit(nullptr);
+        refused = !blocked.commit(&error);
+    }).wait();
+    EXPECT_TRUE(committed);
+    EXPECT_EQ(QImage(at("a.png")).pixelColor(5, 5), QColor(10, 120, 200));
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(error.code, int(platform::CodecError::WriteFailed));
+    EXPECT_TRUE(error.description.contains(QLatin1String("c.png"))) << error.description.toStdString();
+    EXPECT_FALSE(held.holds());
+    EXPECT_TRUE(held.commit(nullptr));
+    // Dropped uncommitted, the held file leaves nothing behind.
+    dropped.reset();
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.png", "b.png"}));
+}
+
 TEST(ImageEncoderFailure, ReadOnlyFolderAnswersNoAndLeavesNothing)
 {
     const QImage image = codectest::renderedPicture();
