@@ -67,6 +67,11 @@ struct PhotoRows::Private {
     std::vector<uchar> tail;
     int tailFirst = 0;
     int tailEnd = 0;
+    // Rows above this were decoded straight, not into the picture. Rows
+    // asked for again up there would make the decoder start again from the
+    // top every band: the picture is then decoded into its own rows only.
+    int straightEnd = 0;
+    bool straight = false;
 
     mutable std::mutex lock;
     std::condition_variable changed;
@@ -181,6 +186,7 @@ std::shared_ptr<PhotoRows> PhotoRows::make(QSize size, std::vector<int> pieceSta
     p->inOrder = inOrder;
     if (inOrder)
         p->decodeRows = std::move(decodeRows);
+    p->straight = bool(p->decodeRows);
     std::shared_ptr<PhotoRows> rows(new PhotoRows(std::move(p), size));
     {
         const std::lock_guard<std::mutex> guard(registry().lock);
@@ -432,6 +438,8 @@ bool PhotoRows::need(int first, int end)
         // Drawn again in the same band: its rows stay until the band ends.
         if (first < d->droppedAbove)
             d->keepUntilBandEnds = true;
+        if (first < d->straightEnd)
+            d->straight = false;
         if (d->whole || d->failed)
             return !d->failed;
     }
@@ -558,12 +566,12 @@ std::shared_ptr<PhotoRows> PhotoRows::of(const QImage &image)
 
 bool PhotoRows::writeRows(int first, int end, uchar *bits, qsizetype bytesPerLine)
 {
-    if (!d->decodeRows || first < 0 || end > m_size.height() || first >= end)
+    if (first < 0 || end > m_size.height() || first >= end)
         return false;
     {
         const std::lock_guard<std::mutex> guard(d->lock);
         // Pieces being decoded, or the picture decoded whole: as asked for.
-        if (d->whole || d->failed || d->running || d->decodingWhole)
+        if (!d->straight || d->whole || d->failed || d->running || d->decodingWhole)
             return false;
         d->bandFirst = std::min(d->bandFirst, first);
         d->bandEnd = std::max(d->bandEnd, end);
@@ -591,6 +599,12 @@ bool PhotoRows::writeRows(int first, int end, uchar *bits, qsizetype bytesPerLin
         int stop = y + 1;
         while (stop < end && !held(stop))
             ++stop;
+        if (y < d->straightEnd) {
+            const std::lock_guard<std::mutex> guard(d->lock);
+            d->straight = false;
+            ok = false;
+            break;
+        }
         ok = d->decodeRows(y, stop, bits + qsizetype(y - first) * bytesPerLine, bytesPerLine);
         if (ok)
             decodedTo = stop;
@@ -613,8 +627,10 @@ bool PhotoRows::writeRows(int first, int end, uchar *bits, qsizetype bytesPerLin
         }
     }
     // The decoder went past the pieces above where it stopped.
-    if (decodedTo > 0)
+    if (decodedTo > 0) {
         d->next = std::max(d->next, d->pieceOf(decodedTo - 1) + 1);
+        d->straightEnd = std::max(d->straightEnd, decodedTo);
+    }
     d->running = false;
     d->changed.notify_all();
     return ok;

@@ -74,9 +74,11 @@ public:
     // whole rows of one) written to `bits`, `bytesPerLine` apart, for a
     // picture given `decodeRows` and no loop decoding it: the rows held are copied, the
     // others decoded straight there, not into the picture, and the last few
-    // kept for the next band, which begins a few rows above. False where
-    // this does not apply or the rows could not be made (what was written
-    // then is not to be relied on): the caller asks for the rows instead.
+    // kept for the next band, which begins a few rows above. Once rows it
+    // went past are asked for again, the picture's own rows are used from
+    // then on. False where this does not apply or the rows could not be made
+    // (what was written then is not to be relied on): the caller asks for
+    // the rows instead.
     static bool writeRowsOf(const QImage &image, int first, int end, uchar *bits, qsizetype bytesPerLine);
     // The rows `image` is a picture of or a view into; null for any other.
     static std::shared_ptr<PhotoRows> of(const QImage &image);

@@ -179,8 +179,10 @@ TEST(PhotoRows, RowsDecodedStraightIntoABatchWorkersBandsMatchTheWholePicture)
             // Nothing went through the picture's own rows.
             EXPECT_EQ(rows->rowsHeld(), 0) << top;
         }
-        // Rows asked for again, above those kept: decoded again, straight or not.
+        // Rows asked for again, above those kept: decoded again, into the
+        // picture's own rows from then on.
         ASSERT_TRUE(bandOf(picture, 300, 200) == bandOf(whole, 300, 200));
+        EXPECT_GT(rows->rowsHeld(), 0);
         ASSERT_TRUE(rows->needAll());
         EXPECT_TRUE(picture == whole);
         ASSERT_TRUE(bandOf(picture, 1000, 256) == bandOf(whole, 1000, 256));
