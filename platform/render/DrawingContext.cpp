@@ -643,8 +643,14 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
     if (mask && mask->isLaid) {
         target.save();
         target.setWorldTransform(QTransform());
-        for (const ShadowCache::Mask::Piece &piece : mask->laid)
-            target.drawImage(piece.at, piece.pixels);
+        // In strips as the enlargement was: a batch's worker keeps its drawing
+        // out of Qt's own thread pool, whose threads would take the other
+        // workers' cores while this one waits.
+        for (const ShadowCache::Mask::Piece &piece : mask->laid) {
+            if (!ParallelPaint::paint(target, QRect(piece.at, piece.pixels.size()),
+                                      [&](QPainter &p, const QTransform &) { p.drawImage(piece.at, piece.pixels); }))
+                target.drawImage(piece.at, piece.pixels);
+        }
         target.restore();
         draw();
         return true;
