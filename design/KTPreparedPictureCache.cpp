@@ -50,6 +50,14 @@ QImage KTPreparedPictureCache::preparedPicture(const VLImage &image, const QRect
 QImage KTPreparedPictureCache::prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels,
                                        const platform::ColorMatch *match)
 {
+    QImage prepared;
+    prepare(key, image, pixels, match, true, &prepared);
+    return prepared;
+}
+
+bool KTPreparedPictureCache::prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels,
+                                     const platform::ColorMatch *match, bool wait, QImage *prepared)
+{
     std::shared_ptr<Entry> entry;
     {
         std::lock_guard lock(m_mutex);
@@ -58,10 +66,15 @@ QImage KTPreparedPictureCache::prepare(const QByteArray &key, const VLImage &ima
             slot = std::make_shared<Entry>();
         entry = slot;
     }
-    std::lock_guard entryLock(entry->mutex);
+    std::unique_lock entryLock(entry->mutex, std::defer_lock);
+    if (wait)
+        entryLock.lock();
+    else if (!entryLock.try_lock())
+        return false;
     if (entry->done) {
         ++m_hits;
-        return entry->image;
+        *prepared = entry->image;
+        return true;
     }
     {
         // Rendered at one device pixel to the unit, whatever context this
@@ -83,7 +96,8 @@ QImage KTPreparedPictureCache::prepare(const QByteArray &key, const VLImage &ima
     } else {
         m_bytes += size;
     }
-    return entry->image;
+    *prepared = entry->image;
+    return true;
 }
 
 void KTPreparedPictureCache::preparePictures(const std::vector<std::pair<const VLImage *, QRectF>> &pictures)
@@ -105,12 +119,20 @@ void KTPreparedPictureCache::preparePictures(const std::vector<std::pair<const V
         else
             concurrent.push_back(std::move(job));
     }
+    // A batch's workers all start with the same pictures: each takes one
+    // no other is rendering before it waits for those the others took.
+    std::vector<char> left(concurrent.size(), 0);
     platform::AlphaBlur::parallelFor(int(concurrent.size()), 1, [&](int first, int end) {
+        QImage prepared;
         for (int i = first; i < end; ++i) {
             const Job &job = concurrent[size_t(i)];
-            prepare(job.key, *job.image, job.pixels, match);
+            left[size_t(i)] = !prepare(job.key, *job.image, job.pixels, match, false, &prepared);
         }
     });
+    for (size_t i = 0; i < concurrent.size(); ++i) {
+        if (left[i])
+            prepare(concurrent[i].key, *concurrent[i].image, concurrent[i].pixels, match);
+    }
 }
 
 void KTPreparedPictureCache::drawImageInRect(const VLImage &image, const QRectF &rect)

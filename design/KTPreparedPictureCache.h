@@ -75,9 +75,12 @@ private:
         QImage image;
     };
     // The entry for a key, rendered from a private copy of the picture at
-    // `pixels` device pixels (and matched) if it is not yet.
+    // `pixels` device pixels (and matched) if it is not yet. Unless `wait`,
+    // a key another thread is rendering is left to it: answers false.
     QImage prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels,
                    const platform::ColorMatch *match);
+    bool prepare(const QByteArray &key, const VLImage &image, const QSizeF &pixels, const platform::ColorMatch *match,
+                 bool wait, QImage *prepared);
 
     mutable std::mutex m_mutex;
     QHash<QByteArray, std::shared_ptr<Entry>> m_entries;

@@ -6,6 +6,7 @@
 #include "design/VLImage.h"
 #include "platform/UserDefaults.h"
 #include "platform/imaging/ColorFilter.h"
+#include "platform/imaging/ParallelRows.h"
 #include "platform/render/DrawingContext.h"
 
 #include <gtest/gtest.h>
@@ -205,4 +206,40 @@ TEST(PreparedPictureCache, PicturesPreparedTogetherAreTheOnesDrawingWouldPrepare
     }
     EXPECT_EQ(together.renderCount(), 4);
     EXPECT_EQ(together.hitCount(), 5);
+}
+
+TEST(PreparedPictureCache, WorkersPreparingTheSamePicturesAtOnceRenderEachOnceAndAllFindThemReady)
+{
+    std::vector<std::shared_ptr<VLImage>> pictures;
+    std::vector<std::pair<const VLImage *, QRectF>> requests;
+    for (int i = 0; i < 4; ++i) {
+        pictures.push_back(gradientPicture());
+        pictures.back()->setValue(0.3 * i, platform::ColorFilter::kInputSaturation, platform::ColorFilter::kColorControls);
+        requests.emplace_back(pictures.back().get(), QRectF(0, 0, 40 + 30 * i, 120));
+    }
+    // As a batch's workers do, each keeping its rows to itself.
+    KTPreparedPictureCache cache;
+    std::vector<std::vector<QImage>> found(8);
+    std::vector<std::thread> workers;
+    for (auto &mine : found)
+        workers.emplace_back([&] {
+            const platform::SerialRowsScope serial;
+            QImage canvas(300, 300, QImage::Format_ARGB32_Premultiplied);
+            platform::DrawingContext ctx(canvas);
+            cache.preparePictures(requests);
+            const int renders = cache.renderCount();
+            for (const auto &[picture, rect] : requests)
+                mine.push_back(cache.preparedPicture(*picture, rect));
+            EXPECT_EQ(cache.renderCount(), renders) << "every picture was ready once preparePictures returned";
+        });
+    for (std::thread &worker : workers)
+        worker.join();
+    EXPECT_EQ(cache.renderCount(), 4);
+    for (const auto &mine : found) {
+        ASSERT_EQ(mine.size(), 4u);
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_FALSE(mine[i].isNull());
+            EXPECT_TRUE(mine[i] == found.front()[i]) << i;
+        }
+    }
 }
