@@ -61,11 +61,12 @@ qint64 ShadowCache::Mask::bytes() const
 }
 
 std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &key,
-                                                             const std::function<std::shared_ptr<const Mask>()> &make)
+                                                             const std::function<std::shared_ptr<const Mask>()> &make,
+                                                             bool wait)
 {
     std::shared_ptr<Entry> entry;
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         // Two keys of one hash only make a mask sooner.
         const size_t hash = qHash(key);
         if (!m_asked.contains(hash)) {
@@ -76,27 +77,47 @@ std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &k
         if (!slot)
             slot = std::make_shared<Entry>();
         entry = slot;
+        if (entry->making && !wait)
+            return nullptr;
+        // Made already, or being made by another thread.
+        if (entry->making || entry->done) {
+            m_entryDone.wait(lock, [&] { return entry->done; });
+            if (entry->mask)
+                ++m_hits;
+            return entry->mask;
+        }
+        entry->making = true;
     }
-    std::lock_guard entryLock(entry->mutex);
-    if (entry->done) {
-        if (entry->mask)
-            ++m_hits;
-        return entry->mask;
+    std::shared_ptr<const Mask> mask;
+    try {
+        mask = make();
+    } catch (...) {
+        // Those waiting, and later callers, draw without it.
+        {
+            std::lock_guard lock(m_mutex);
+            entry->making = false;
+            entry->done = true;
+        }
+        m_entryDone.notify_all();
+        throw;
     }
-    std::shared_ptr<const Mask> mask = make();
-    entry->done = true;
-    if (!mask)
-        return mask;
-    ++m_made;
-    std::lock_guard lock(m_mutex);
-    const qint64 size = mask->bytes();
-    // Past the limit a key keeps no mask: later callers draw without one
-    // rather than make it again and again.
-    qint64 &kept = mask->group.isNull() ? m_bytes : m_groupBytes;
-    if (kept + size <= (mask->group.isNull() ? m_byteLimit : m_groupByteLimit)) {
-        entry->mask = mask;
-        kept += size;
+    {
+        std::lock_guard lock(m_mutex);
+        entry->making = false;
+        entry->done = true;
+        if (mask) {
+            ++m_made;
+            const qint64 size = mask->bytes();
+            // Past the limit a key keeps no mask: later callers draw without one
+            // rather than make it again and again.
+            qint64 &kept = mask->group.isNull() ? m_bytes : m_groupBytes;
+            if (kept + size <= (mask->group.isNull() ? m_byteLimit : m_groupByteLimit)) {
+                entry->mask = mask;
+                kept += size;
+            }
+        }
     }
+    m_entryDone.notify_all();
     return mask;
 }
 

@@ -9,6 +9,7 @@
 #include <QSet>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,7 +25,8 @@ namespace platform {
 // transform, clip, band and the shadow's own settings).
 //
 // Thread-safe: one cache serves all of a run's workers; a mask two threads
-// ask for at once is made once, the second waits. Masks beyond the byte
+// ask for at once is made once, the second waits (or draws without it, if
+// it asks so). Masks beyond the byte
 // limit are handed out but not kept; whole groups have a limit of their own,
 // so that they never crowd out the masks.
 class ShadowCache
@@ -81,8 +83,11 @@ public:
     // would without a cache, and a batch whose files all differ in size
     // pays nothing for masks no other file would use. A key is made for
     // once: when that gives null, or a mask past the byte limit, later
-    // callers get null too.
-    std::shared_ptr<const Mask> obtain(const QByteArray &key, const std::function<std::shared_ptr<const Mask>()> &make);
+    // callers get null too. Unless `wait`, a key another thread is making
+    // right now gets null too, for a caller whose own drawing without the
+    // mask costs no more than waiting for it.
+    std::shared_ptr<const Mask> obtain(const QByteArray &key, const std::function<std::shared_ptr<const Mask>()> &make,
+                                       bool wait = true);
 
     // Masks made (null ones not counted) and masks found; groups included.
     int madeCount() const { return m_made.load(); }
@@ -92,11 +97,12 @@ public:
 
 private:
     struct Entry {
-        std::mutex mutex;
+        bool making = false;
         bool done = false;
         std::shared_ptr<const Mask> mask;
     };
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex; // guards the entries too
+    std::condition_variable m_entryDone;
     QSet<size_t> m_asked; // hashes of the keys asked for once
     QHash<QByteArray, std::shared_ptr<Entry>> m_entries;
     qint64 m_bytes = 0;

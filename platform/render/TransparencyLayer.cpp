@@ -367,7 +367,7 @@ std::shared_ptr<const ShadowCache::Mask> TransparencyLayer::sharedShadow(QPainte
     const QByteArray key = shadowKey(target, shadow, contentKey);
     if (key.isEmpty())
         return nullptr;
-    return cache->obtain(key, [&]() -> std::shared_ptr<const ShadowCache::Mask> {
+    const auto make = [&]() -> std::shared_ptr<const ShadowCache::Mask> {
         TransparencyLayer probe;
         QPainter *painter = probe.begin(target, shadow);
         if (painter == target) {
@@ -376,7 +376,9 @@ std::shared_ptr<const ShadowCache::Mask> TransparencyLayer::sharedShadow(QPainte
         }
         draw(painter);
         return probe.endWithMask();
-    });
+    };
+    // Not waited for: the caller draws the group with its shadow meanwhile.
+    return cache->obtain(key, make, false);
 }
 
 std::shared_ptr<const ShadowCache::Mask> TransparencyLayer::sharedGroup(QPainter *target, const Shadow &shadow,

@@ -66,7 +66,10 @@ public:
     // given (set up as begin() sets it up) when the mask has to be made.
     // `contentKey` must tell everything `draw` draws; the target's
     // transform, clip, hints, device and band, and the shadow, are added
-    // here. Null without a current cache, or when there is no shadow to lay.
+    // here. Null without a current cache, or when there is no shadow to lay;
+    // null too while another thread makes it: drawing the group with its
+    // own shadow costs what the making does, so waiting would only add to
+    // it (a batch's workers all reach the same bands at once at the start).
     static std::shared_ptr<const ShadowCache::Mask> sharedShadow(QPainter *target, const Shadow &shadow,
                                                                  const QByteArray &contentKey,
                                                                  const std::function<void(QPainter *)> &draw);

@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -194,4 +197,38 @@ TEST(ReducedShadow, WholeGroupsKeepToTheirOwnLimitAndLeaveTheMasksTheirs)
     }
     EXPECT_FALSE(cache.obtain("group", make(true)));
     EXPECT_TRUE(cache.obtain("mask", make(false)));
+}
+
+TEST(ReducedShadow, AShadowBeingMadeIsWaitedForOnlyByThoseWhoAsk)
+{
+    platform::ShadowCache cache;
+    std::promise<void> started;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> makings{0};
+    const auto make = [&] {
+        ++makings;
+        started.set_value();
+        released.wait();
+        auto mask = std::make_shared<platform::ShadowCache::Mask>(QRect(0, 0, 4, 1));
+        const uchar row[4] = {0, 9, 9, 0};
+        mask->appendRow(row);
+        return std::shared_ptr<const platform::ShadowCache::Mask>(mask);
+    };
+    const QByteArray key("band");
+    EXPECT_FALSE(cache.obtain(key, make));
+    std::shared_ptr<const platform::ShadowCache::Mask> maker;
+    std::thread making([&] { maker = cache.obtain(key, make); });
+    started.get_future().wait();
+    // Drawing without it costs no more than the making: no waiting.
+    EXPECT_FALSE(cache.obtain(key, make, false));
+    std::shared_ptr<const platform::ShadowCache::Mask> waiter;
+    std::thread waiting([&] { waiter = cache.obtain(key, make); });
+    release.set_value();
+    making.join();
+    waiting.join();
+    ASSERT_TRUE(maker);
+    EXPECT_EQ(waiter, maker);
+    EXPECT_EQ(cache.obtain(key, make, false), maker);
+    EXPECT_EQ(makings, 1);
 }
