@@ -13,6 +13,9 @@ namespace platform {
 namespace {
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kLargeBuffer = std::size_t(16) << 20;
+// In a batch, smaller ones too: a worker's band buffers (a few hundred rows
+// of a framed photo) would otherwise be faulted in again for every file.
+constexpr std::size_t kLargeBufferInBatch = std::size_t(8) << 20;
 // What a batch keeps at most: a photo's worth per core and then some.
 constexpr std::size_t kMaxRecycled = std::size_t(768) << 20;
 
@@ -148,7 +151,7 @@ QImage ImageBuffer::allocate(int width, int height, QImage::Format format)
     const std::size_t bytes = rowBytes * std::size_t(height);
     if (bytes / std::size_t(height) != rowBytes || rowBytes > std::size_t(INT_MAX))
         return {};
-    if (bytes < kLargeBuffer)
+    if (bytes < (recycler().scopes.load() > 0 ? kLargeBufferInBatch : kLargeBuffer))
         return QImage(width, height, format);
     std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
     void *memory = recycler().take(rounded, &rounded);

@@ -17,8 +17,9 @@ public:
     // memory is short.
     static QImage allocate(int width, int height, QImage::Format format = QImage::Format_ARGB32_Premultiplied);
 
-    // While one lives, large buffers that are given back are kept (up to a
-    // bound) for the next picture of about their size, already faulted in:
+    // While one lives, large buffers (from half the usual size) that are
+    // given back are kept (up to a bound) for the next picture of about
+    // their size, already faulted in:
     // a batch decodes a photo of the same size again and again. The kept
     // buffers are freed when the last scope ends. New buffers then go
     // without the huge-page advice: many threads fault theirs in at once.

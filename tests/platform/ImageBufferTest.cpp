@@ -27,12 +27,15 @@ TEST(ImageBuffer, LargeBuffersAreUsedAgainOnlyWhileARunAsksForIt)
         }
         EXPECT_GE(ImageBuffer::recycledBytes(), 3000 * 2000 * 4);
         // A picture of about the same size takes the kept buffer; a much smaller one doesn't.
-        QImage small = ImageBuffer::allocate(2000, 2000);
+        QImage small = ImageBuffer::allocate(1500, 2000);
         EXPECT_NE(small.constBits(), first);
         QImage b = ImageBuffer::allocate(2990, 2000);
         EXPECT_EQ(b.constBits(), first);
         EXPECT_EQ(b.size(), QSize(2990, 2000));
         EXPECT_EQ(ImageBuffer::recycledBytes(), 0);
+        // A worker's band buffers, smaller, are kept in a run as well.
+        ImageBuffer::allocate(4900, 528);
+        EXPECT_GE(ImageBuffer::recycledBytes(), 4900 * 528 * 4);
     }
     EXPECT_EQ(ImageBuffer::recycledBytes(), 0);
 }
