@@ -27,8 +27,10 @@ constexpr int kKeptMore = 16;
 // Decoded ahead of the rows asked for, at least.
 constexpr int kMinAhead = 256;
 // Rows written where they are drawn and kept for the next band, until a
-// band has shown how far the next one reaches back.
+// band has shown how far the next one reaches back; then that and a couple
+// more (each is copied twice, and bands of one design reach back alike).
 constexpr int kFirstKept = 64;
+constexpr int kKeptStraightMore = 2;
 
 struct Registered {
     const uchar *base;
@@ -614,7 +616,7 @@ bool PhotoRows::writeRows(int first, int end, uchar *bits, qsizetype bytesPerLin
     if (ok) {
         // As far back as the next band will reach, with a few rows to spare.
         const int reach = std::max(d->reachedBack, d->lastBandEnd >= 0 ? d->lastBandEnd - d->bandFirst : -1);
-        const int kept = std::min(end - first, reach >= 0 ? reach + kKeptMore : kFirstKept);
+        const int kept = std::min(end - first, reach >= 0 ? reach + kKeptStraightMore : kFirstKept);
         if (d->tail.size() < size_t(kept) * size_t(d->bpl))
             d->tail.resize(size_t(kept) * size_t(d->bpl));
         // Rows kept already may be the ones kept again.
