@@ -616,7 +616,7 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
             out << qint32(device->width()) << qint32(device->height()) << RenderBand::canvasFor(device) << rect
                 << qint32(pad) << qint32(f) << sigma << c << offset << qint32(mode);
         }
-        mask = cache->obtain(key, [&] {
+        const auto make = [&] {
             std::shared_ptr<ShadowCache::Mask> made;
             QImage tinted;
             try {
@@ -638,7 +638,11 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
                 return std::shared_ptr<ShadowCache::Mask>();
             }
             return made;
-        });
+        };
+        // Not waited for while another thread makes it: the making costs
+        // what drawing the shadow here does, and a batch's workers all reach
+        // the same bands at once at the start.
+        mask = cache->obtain(key, make, false);
     }
     if (mask && mask->isLaid) {
         target.save();
