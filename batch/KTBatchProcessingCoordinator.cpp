@@ -42,6 +42,9 @@ struct KTBatchProcessingCoordinator::Run {
     // share the cores whose workers have none.
     std::atomic<int> unfinished{0};
     std::atomic<bool> crowded{true};
+    // The first files begun, one a worker: each works out a share of the
+    // bands' shadows before it draws.
+    std::atomic<int> sharing{0};
     int total = 0;
     int written = 0;
     int failed = 0;
@@ -274,6 +277,10 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                 platform::Error failure;
                 const platform::ShadowCache::Scope shadows(run->shadows.get());
                 const KTPreparedPictureCache::Scope pictures(run->pictures.get());
+                platform::ShadowCache::Share share;
+                share.index = run->shadows && run->crowded ? run->sharing.fetch_add(1) : workers;
+                share.count = workers;
+                const platform::ShadowCache::ShareScope sharing(share.index < workers ? &share : nullptr);
                 const platform::ImageEncoder::HeldFile::Scope holding(held.get());
                 ok = KTImageProcessor::processImage(input, *options, design, output, &failure,
                                                     [run] { return run->cancelled.load(); });

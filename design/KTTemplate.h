@@ -339,6 +339,8 @@ private:
     std::shared_ptr<VLImageMetadataManager> m_metadataManager;
     bool m_exportMode = false;
     bool m_isDrawing = false;
+    // Drawn for the other layers' sake only (a batch working out shadows): the photo keeps its place.
+    bool m_photoLeftOut = false;
     bool m_exportExternalShadow = false;
     bool m_usedForIconGeneration = false;
     bool m_isLockedAspectRatio = false;

@@ -17,6 +17,7 @@
 #include "platform/imaging/PhotoRows.h"
 #include "platform/render/DrawingContext.h"
 #include "platform/render/RenderBand.h"
+#include "platform/render/ShadowCache.h"
 
 #include <QPainter>
 #include <QScopeGuard>
@@ -141,7 +142,7 @@ void KTTemplateRenderer::drawToRect(KTTemplate &d, const QRectF &rect, bool high
     for (qsizetype n = snapshot.size() - 1; n >= 0; --n) {
         const LayerPtr &layer = snapshot.at(n);
         const bool photo = KTTemplate::isImageLayer(layer.get());
-        if (layer->hidden()) {
+        if (layer->hidden() || (photo && d.m_photoLeftOut)) {
             if (photo)
                 i = layer->resultingRectForRect(i);
         } else {
@@ -543,7 +544,7 @@ QRect KTTemplateRenderer::opaquePhotoPixels(const KTTemplate &d, const QSize &si
     if (d.m_layers.isEmpty() || size.isEmpty())
         return QRect();
     const auto *photo = qobject_cast<const KTImageLayer *>(d.m_layers.last().get());
-    if (!photo || photo->hidden() || !photo->image() || !photo->image()->drawsOpaque())
+    if (!photo || photo->hidden() || d.m_photoLeftOut || !photo->image() || !photo->image()->drawsOpaque())
         return QRect();
     const QRectF i = fittedImageRect(d, QRectF(0, 0, size.width(), size.height()), false, true);
     if (i.isNull())
@@ -677,6 +678,31 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     bool ok = false;
     // Pictures turned, filtered or scaled for the drawing are made once, not for every band.
     const VLImage::PreparedCopies copies;
+    // A batch's first files, begun together, would each draw every band's
+    // shadows while one of them works each out: each works out its share of
+    // the bands first (drawn without the photo, into the first band's
+    // buffer), and then finds all of them.
+    const platform::ShadowCache::Share *share = platform::ShadowCache::ShareScope::current();
+    if (share && share->count > 0 && share->index >= 0 && platform::ShadowCache::current() && photo) {
+        try {
+            if (store.isNull() && qint64(w) * 4 <= std::numeric_limits<int>::max())
+                store = platform::ImageBuffer::allocate(w, slotRows * slotCount);
+        } catch (const std::bad_alloc &) {
+            store = QImage();
+        }
+        if (!store.isNull()) {
+            base = store.bits();
+            const platform::ShadowCache::MakeAtOnce atOnce;
+            d.m_photoLeftOut = true;
+            const auto restore = qScopeGuard([&d] { d.m_photoLeftOut = false; });
+            for (int first = share->index * rows; first < h && !(cancel && cancel(&d)); first += share->count * rows) {
+                const int top = std::max(0, first - kPad);
+                const int end = std::min(h, first + rows + kPad);
+                QImage view(base, w, end - top, store.bytesPerLine(), store.format());
+                drawBandOfSize(d, *pixels, top, view, {});
+            }
+        }
+    }
     try {
         ok = platform::ImageEncoder::writeBandsToFile(url.toLocalFile(), bands, uti,
                                                       d.prepareMetadataForExport(*pixels), d.exportQuality(),

@@ -4,6 +4,21 @@
 
 namespace platform {
 
+namespace {
+thread_local bool t_makeAtOnce = false;
+}
+
+ShadowCache::MakeAtOnce::MakeAtOnce()
+    : m_previous(t_makeAtOnce)
+{
+    t_makeAtOnce = true;
+}
+
+ShadowCache::MakeAtOnce::~MakeAtOnce()
+{
+    t_makeAtOnce = m_previous;
+}
+
 ShadowCache::ShadowCache(qint64 byteLimit, qint64 groupByteLimit)
     : m_byteLimit(byteLimit)
     , m_groupByteLimit(groupByteLimit)
@@ -71,7 +86,8 @@ std::shared_ptr<const ShadowCache::Mask> ShadowCache::obtain(const QByteArray &k
         const size_t hash = qHash(key);
         if (!m_asked.contains(hash)) {
             m_asked.insert(hash);
-            return nullptr;
+            if (!t_makeAtOnce)
+                return nullptr;
         }
         auto &slot = m_entries[key];
         if (!slot)

@@ -45,6 +45,30 @@ public:
     using Scope = CurrentScope<ShadowCache>;
     static ShadowCache *current() { return Scope::current(); }
 
+    // While one lives on a thread, obtain() there makes a key the first time
+    // it is asked for: for drawing done only to work the shadows out.
+    class MakeAtOnce
+    {
+    public:
+        MakeAtOnce();
+        ~MakeAtOnce();
+        MakeAtOnce(const MakeAtOnce &) = delete;
+        MakeAtOnce &operator=(const MakeAtOnce &) = delete;
+
+    private:
+        bool m_previous;
+    };
+
+    // The bands of its file whose shadows a worker works out before it draws
+    // the file: every `count`th from `index`. The first files of a run are
+    // begun together, one a worker, and reach each band at once: without
+    // shares each would draw every band's shadows itself.
+    struct Share {
+        int index = 0;
+        int count = 1;
+    };
+    using ShareScope = CurrentScope<const Share>;
+
     // One byte a pixel over `rect`, each row kept only from its first to its
     // last non-zero value.
     struct Mask {

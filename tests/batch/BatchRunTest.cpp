@@ -586,6 +586,24 @@ TEST(BatchRun, AFileFramedAmongOthersIsTheFileFramedAlone)
     EXPECT_GT(counts[2].first, counts[1].first);
     EXPECT_EQ(counts[3].first, counts[2].first);
     EXPECT_GE(counts[3].second - counts[2].second, counts[2].first);
+
+    // A first file that works out every band's shadows before it draws
+    // (a worker's share of them all) leaves the next file of its size
+    // nothing to make, and both come out as drawn alone.
+    platform::ShadowCache shared;
+    const platform::ShadowCache::Scope sharedScope(&shared);
+    for (const int i : {0, 2}) {
+        const platform::ShadowCache::Share all;
+        const platform::ShadowCache::ShareScope share(i == 0 ? &all : nullptr);
+        const QString name = QStringLiteral("p%1.png").arg(i);
+        ASSERT_TRUE(KTImageProcessor::processImage(files[i], *batch, resolved, QDir(again).filePath(name)));
+        EXPECT_EQ(QImage(QDir(again).filePath(name)), QImage(QDir(alone).filePath(name))) << qPrintable(name);
+        if (i == 0) {
+            EXPECT_GT(shared.madeCount(), 0);
+        }
+    }
+    EXPECT_EQ(shared.madeCount(), counts[2].first) << "the shadows and groups of every band, made before the first file";
+    EXPECT_GE(shared.hitCount(), 2 * shared.madeCount());
 }
 
 TEST(BatchRun, AFileThatMayShareTheCoresHalfwayComesOutAsDrawnAlone)
