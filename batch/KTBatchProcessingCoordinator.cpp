@@ -14,6 +14,7 @@
 #include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ParallelRows.h"
 #include "platform/render/ShadowCache.h"
+#include "platform/render/TransparencyLayer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -285,6 +286,10 @@ bool KTBatchProcessingCoordinator::startBatchProcessingWithOptions(std::shared_p
                 ok = KTImageProcessor::processImage(input, *options, design, output, &failure,
                                                     [run] { return run->cancelled.load(); });
                 reason = reasonFor(failure);
+                // The groups a file drew are soon found in the run's cache:
+                // spare buffers kept for them on every worker would only
+                // hold memory through the rest of the run.
+                platform::TransparencyLayer::releaseSpareBuffer();
             }
             if (run->pictures->bytes() > kKeptPictureBytes)
                 run->pictures->clear();
