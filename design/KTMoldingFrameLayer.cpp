@@ -545,7 +545,7 @@ QByteArray KTMoldingFrameLayer::sideKey(unsigned side, const QRectF &outer, doub
     QByteArray key;
     QDataStream out(&key, QIODevice::WriteOnly);
     out << QByteArray(metaObject()->className()) << quint32(side) << outer << fw << m_mirrorImages
-        << platform::rowsRunSerially() << (ctx ? ctx->height() : 0.0) << usable(image);
+        << (ctx ? ctx->height() : 0.0) << usable(image);
     if (!usable(image))
         return key;
     const std::optional<QRectF> tile = tileRectForSide(*image, fw, side);
