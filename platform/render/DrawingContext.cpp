@@ -236,40 +236,57 @@ bool paintAround(QPainter &target, const QRect &area, const Untouched &untouched
     return true;
 }
 
-// The part of `area` that holds pixels other than clear ones, or an empty rect.
-QRect heldPart(const QImage &image, const QRect &area)
+// Rects, apart from one another, that hold every pixel of `image` other than
+// clear ones: blocks of rows, cut where clear columns part what they hold.
+std::vector<QRect> heldPieces(const QImage &image)
 {
-    int top = -1;
-    int bottom = -1;
-    int left = area.right() + 1;
-    int right = area.left() - 1;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        const quint32 *row = reinterpret_cast<const quint32 *>(image.constScanLine(y));
-        int first = area.left();
-        while (first <= area.right() && row[first] == 0)
-            ++first;
-        if (first > area.right())
-            continue;
-        int last = area.right();
-        while (row[last] == 0)
-            --last;
-        if (top < 0)
-            top = y;
-        bottom = y;
-        left = std::min(left, first);
-        right = std::max(right, last);
+    // Tall blocks keep the pieces few (each costs a drawing's set-up); a
+    // gap this wide between held columns is worth two pieces.
+    constexpr int kBlockRows = 64;
+    constexpr int kGap = 32;
+    const int w = image.width();
+    std::vector<QRect> pieces;
+    std::vector<uchar> held(size_t(std::max(0, w)));
+    for (int y0 = 0; y0 < image.height(); y0 += kBlockRows) {
+        const int y1 = std::min(image.height(), y0 + kBlockRows) - 1;
+        std::fill(held.begin(), held.end(), uchar(0));
+        for (int y = y0; y <= y1; ++y) {
+            const quint32 *row = reinterpret_cast<const quint32 *>(image.constScanLine(y));
+            for (int x = 0; x < w; ++x)
+                held[size_t(x)] |= uchar(row[x] != 0);
+        }
+        for (int x = 0; x < w;) {
+            if (!held[size_t(x)]) {
+                ++x;
+                continue;
+            }
+            int last = x;
+            int next = x + 1;
+            for (int clear = 0; next < w && clear < kGap; ++next) {
+                if (held[size_t(next)]) {
+                    last = next;
+                    clear = 0;
+                } else {
+                    ++clear;
+                }
+            }
+            pieces.emplace_back(QPoint(x, y0), QPoint(last, y1));
+            x = next;
+        }
     }
-    return top < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+    return pieces;
 }
 
 // Keeps in `mask` what `lay` puts on the target's band inside `enlarged`:
 // it is drawn there once over cleared pixels, with everything the target
 // has (clip, hints, the rows it has), taken out in pieces, and the band's
 // pixels put back. Laid again over any pixels in source-over mode, the
-// pieces blend to the same values as the drawing itself. False where the
+// pieces blend to the same values as the drawing itself. Where `cover` (one
+// fill in a plain colour, drawn next) turns out opaque over cleared pixels,
+// it hides whatever lies below: those pixels are left out. False where the
 // target is no image of premultiplied pixels.
-bool layOnce(QPainter &target, const QRectF &enlarged, const Untouched &untouched,
-             const std::function<void(QPainter &)> &lay, ShadowCache::Mask &mask)
+bool layOnce(QPainter &target, const QRectF &enlarged, const std::function<void(QPainter &)> &lay,
+             const std::function<void()> &cover, ShadowCache::Mask &mask)
 {
     QPaintDevice *device = target.device();
     if (!device || device->devType() != QInternal::Image)
@@ -286,33 +303,42 @@ bool layOnce(QPainter &target, const QRectF &enlarged, const Untouched &untouche
     if (saved.isNull())
         return false;
     const size_t rowBytes = size_t(area.width()) * 4;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        std::memset(band.scanLine(y) + size_t(area.left()) * 4, 0, rowBytes);
+    const auto clearArea = [&] {
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            std::memset(band.scanLine(y) + size_t(area.left()) * 4, 0, rowBytes);
+    };
+    clearArea();
     lay(target);
-    // Around the clear middle the drawing left alone, unless it did touch it.
-    const QRect middle = untouched.hole.intersected(area);
-    std::vector<QRect> parts;
-    if (middle.isEmpty() || heldPart(band, middle).isValid()) {
-        parts.push_back(area);
-    } else {
-        parts.push_back(QRect(QPoint(area.left(), area.top()), QPoint(area.right(), middle.top() - 1)));
-        parts.push_back(QRect(QPoint(area.left(), middle.bottom() + 1), QPoint(area.right(), area.bottom())));
-        parts.push_back(QRect(QPoint(area.left(), middle.top()), QPoint(middle.left() - 1, middle.bottom())));
-        parts.push_back(QRect(QPoint(middle.right() + 1, middle.top()), QPoint(area.right(), middle.bottom())));
-    }
-    bool copied = true;
-    for (const QRect &part : parts) {
-        if (!part.isValid() || part.isEmpty())
-            continue;
-        const QRect held = heldPart(band, part);
-        if (held.isEmpty())
-            continue;
-        QImage pixels = band.copy(held);
-        if (pixels.isNull()) {
-            copied = false;
-            break;
+    QImage laid = band.copy(area);
+    bool copied = !laid.isNull();
+    if (copied) {
+        // The fill alone over cleared pixels, within the area only.
+        clearArea();
+        target.save();
+        const QTransform world = target.worldTransform();
+        target.resetTransform();
+        target.setClipRect(area, target.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+        target.setWorldTransform(world);
+        cover();
+        target.restore();
+        for (int y = 0; y < area.height(); ++y) {
+            const quint32 *covered = reinterpret_cast<const quint32 *>(band.constScanLine(area.top() + y)) + area.left();
+            quint32 *row = reinterpret_cast<quint32 *>(laid.scanLine(y));
+            for (int x = 0; x < area.width(); ++x) {
+                if ((covered[x] >> 24) == 255)
+                    row[x] = 0;
+            }
         }
-        mask.laid.push_back({held.topLeft(), std::move(pixels)});
+        // Only the pieces that hold pixels: the clear middle and what the
+        // fill covers blend nothing.
+        for (const QRect &piece : heldPieces(laid)) {
+            QImage pixels = laid.copy(piece);
+            if (pixels.isNull()) {
+                copied = false;
+                break;
+            }
+            mask.laid.push_back({piece.topLeft() + area.topLeft(), std::move(pixels)});
+        }
     }
     for (int y = area.top(); y <= area.bottom(); ++y)
         std::memcpy(band.scanLine(y) + size_t(area.left()) * 4, saved.constScanLine(y - area.top()), rowBytes);
@@ -630,7 +656,7 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
                 // Enlarging is the dear part: where it can be, what it lays
                 // on the band is kept instead, and later files only blend it.
                 if (mode == QPainter::CompositionMode_SourceOver
-                    && layOnce(target, enlarged, clear, [&](QPainter &p) { enlarge(p, tinted, clear); }, *made))
+                    && layOnce(target, enlarged, [&](QPainter &p) { enlarge(p, tinted, clear); }, draw, *made))
                     return made;
                 for (int y = device0; y < device1; ++y)
                     made->appendRow(levels.data() + size_t(y) * size_t(w));
