@@ -577,9 +577,10 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     // worker): two, one encoding while the next is drawn. A batch worker has
     // no core to spare for a second encoding: two as well, and a third less
     // memory for every file in flight. Its bands are shorter: a file per
-    // core holds far less, for the same time (shorter still cost more).
+    // core holds far less, for a little more time (its shadows are mostly
+    // found in the run's cache, so a band's own cost is small).
     constexpr int kRows = 768;
-    constexpr int kWorkerRows = 256;
+    constexpr int kWorkerRows = 128;
     const int rows = bandRows > 0 ? (bandRows + 15) / 16 * 16 : platform::rowsRunSerially() ? kWorkerRows : kRows;
     const int inFlight = uti == QLatin1String(platform::TypeTable::kJPEG) || platform::rowsRunSerially() ? 2 : 3;
     // Rows drawn past each end of a band and dropped: rows drawn right at a
