@@ -618,7 +618,7 @@ private:
 };
 
 // Whether the picture's frame is a baseline one (a progressive picture is
-// only drawn once the decoder has read all of it).
+// only drawn once the decoder has read all of it) of one or three components.
 bool isBaseline(const QByteArray &data)
 {
     const auto *p = reinterpret_cast<const uchar *>(data.constData());
@@ -629,8 +629,9 @@ bool isBaseline(const QByteArray &data)
             ++pos;
             continue;
         }
+        // Four components (CMYK, YCCK) need the whole decode's conversion.
         if (marker == 0xc0 || marker == 0xc1)
-            return true;
+            return pos + 10 <= data.size() && (p[pos + 9] == 1 || p[pos + 9] == 3);
         if ((marker >= 0xc2 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) || marker == 0xda)
             return false;
         pos += 2 + ((qsizetype(p[pos + 2]) << 8) | p[pos + 3]);

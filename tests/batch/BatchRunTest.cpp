@@ -645,3 +645,30 @@ TEST(BatchRun, AFileThatMayShareTheCoresHalfwayComesOutAsDrawnAlone)
     ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
     EXPECT_TRUE(a.readAll() == b.readAll());
 }
+
+TEST(BatchRun, ACmykPhotoIsFramedLikeItsRgbOriginalNotFailedAsDamaged)
+{
+    const QString src = freshFolder(QStringLiteral("cmyk-src"));
+    const QString dst = freshFolder(QStringLiteral("cmyk-dst"));
+    // Large enough to be decoded as it is drawn, were it read that way.
+    const QString rgb = writePhoto(src + QStringLiteral("/rgb.jpg"), 2400, 1800);
+    ASSERT_TRUE(
+        testsupport::runTool(QStringLiteral("convert"), {rgb, QStringLiteral("-colorspace"), QStringLiteral("CMYK"),
+                                                         src + QStringLiteral("/cmyk.jpg")}));
+    const QList<QUrl> files{QUrl::fromLocalFile(src + QStringLiteral("/cmyk.jpg")), QUrl::fromLocalFile(rgb)};
+    KTBatchProcessingCoordinator coordinator;
+    Results results(coordinator);
+    ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(options(files, KTImageFileFormat::PNGFileFormat()),
+                                                            QUrl::fromLocalFile(dst)));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return results.finished; }, 120000));
+    ASSERT_EQ(results.succeeded.size(), 2) << qPrintable(results.reasons.join(QLatin1Char('\n')));
+    const QImage cmyk(dst + QStringLiteral("/cmyk.png")), plain(dst + QStringLiteral("/rgb.png"));
+    ASSERT_EQ(cmyk.size(), plain.size());
+    // The photo's yellow and blue quarters, their inks turned back into colours.
+    for (const QPoint at :
+         {QPoint(cmyk.width() * 3 / 8, cmyk.height() * 3 / 8), QPoint(cmyk.width() * 5 / 8, cmyk.height() * 5 / 8)}) {
+        const QColor a = cmyk.pixelColor(at), b = plain.pixelColor(at);
+        EXPECT_LE(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()), 24)
+            << qPrintable(a.name()) << " " << qPrintable(b.name());
+    }
+}
