@@ -21,6 +21,7 @@
 #include <new>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -40,45 +41,66 @@ QRect clearMiddle(const QImage &image)
         return {};
     const int w = image.width();
     const int h = image.height();
-    // Straight at the pixels: the search reads every pixel of the edges it
-    // grows past, many times over.
+    // Straight at the pixels.
     const uchar *bits = image.constBits();
     const qsizetype bpl = image.bytesPerLine();
     const auto pixels = [bits, bpl](int y) { return reinterpret_cast<const QRgb *>(bits + y * bpl); };
     if (w < 8 || h < 8 || qAlpha(pixels(h / 2)[w / 2]) != 0)
         return {};
-    int left = w / 2, right = w / 2, top = h / 2, bottom = h / 2;
-    const auto columnClear = [&](int x) {
-        for (int y = top; y <= bottom; ++y) {
-            if (qAlpha(pixels(y)[x]) != 0)
-                return false;
+    const int mid = w / 2;
+    // The clear run through the middle column of each row, looked for once:
+    // a column or row next to the rectangle is clear exactly when every row
+    // it spans has a run reaching it, so each step of the growth is a few
+    // comparisons instead of a pass over an edge (columns read across rows
+    // are slow to read).
+    std::vector<int> runLeft(size_t(h), -1), runRight(size_t(h), -1);
+    const auto run = [&](int y) {
+        if (runLeft[size_t(y)] < 0) {
+            const QRgb *row = pixels(y);
+            int l = mid, r = mid;
+            if (qAlpha(row[mid]) != 0) {
+                l = mid + 1; // no run: no column reaches it
+                r = mid - 1;
+            } else {
+                while (l > 0 && qAlpha(row[l - 1]) == 0)
+                    --l;
+                while (r < w - 1 && qAlpha(row[r + 1]) == 0)
+                    ++r;
+            }
+            runLeft[size_t(y)] = l;
+            runRight[size_t(y)] = r;
         }
-        return true;
     };
+    int left = mid, right = mid, top = h / 2, bottom = h / 2;
+    run(top);
+    // The furthest any row of the rectangle lets it grow either way.
+    int reachLeft = runLeft[size_t(top)], reachRight = runRight[size_t(top)];
     const auto rowClear = [&](int y) {
-        const QRgb *row = pixels(y);
-        for (int x = left; x <= right; ++x) {
-            if (qAlpha(row[x]) != 0)
-                return false;
-        }
-        return true;
+        run(y);
+        return runLeft[size_t(y)] <= left && runRight[size_t(y)] >= right;
+    };
+    const auto takeRow = [&](int y) {
+        reachLeft = std::max(reachLeft, runLeft[size_t(y)]);
+        reachRight = std::min(reachRight, runRight[size_t(y)]);
     };
     for (bool grew = true; grew;) {
         grew = false;
-        if (left > 0 && columnClear(left - 1)) {
+        if (left > 0 && reachLeft <= left - 1) {
             --left;
             grew = true;
         }
-        if (right < w - 1 && columnClear(right + 1)) {
+        if (right < w - 1 && reachRight >= right + 1) {
             ++right;
             grew = true;
         }
         if (top > 0 && rowClear(top - 1)) {
             --top;
+            takeRow(top);
             grew = true;
         }
         if (bottom < h - 1 && rowClear(bottom + 1)) {
             ++bottom;
+            takeRow(bottom);
             grew = true;
         }
     }
