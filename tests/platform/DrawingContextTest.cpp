@@ -187,32 +187,38 @@ TEST(DrawingContextPictures, AnEnlargedFrameLeavesItsClearMiddleAlone)
             line[x] = qPremultiply(qRgba(x * 255 / 160, y * 255 / 120, 128, border ? 150 + (x + y) % 100 : 0));
         }
     }
-    // The same with a faint dot in the middle, which has no clear middle to leave out.
-    QImage dotted = frame.copy();
-    dotted.setPixel(80, 60, qRgba(1, 0, 0, 1));
+    // And one whose middle is cut short by marks at different depths from its sides.
+    QImage marked = frame.copy();
+    for (const QPoint at : {QPoint(30, 40), QPoint(136, 70), QPoint(60, 22), QPoint(95, 98), QPoint(96, 99)})
+        marked.setPixel(at, qPremultiply(qRgba(200, 30, 30, 220)));
     // Wider than the runs in which Qt blends a row.
     QImage below(2600, 900, QImage::Format_ARGB32_Premultiplied);
     below.fill(QColor(90, 140, 40));
     const QRectF rect(10.5, 20.25, 2580, 860);
     const QRect dot(1200, 380, 220, 140);
-    for (bool shadow : {false, true}) {
-        const auto draw = [&](const QImage &picture) {
+    for (int round = 0; round < 4; ++round) {
+        const bool shadow = round % 2;
+        const QImage &picture = round < 2 ? frame : marked;
+        // The same with a faint dot in the middle, which has no clear middle to leave out.
+        QImage dotted = picture.copy();
+        dotted.setPixel(80, 60, qRgba(1, 0, 0, 1));
+        const auto draw = [&](const QImage &what) {
             QImage drawn = below.copy();
             {
                 DrawingContext ctx(drawn);
                 if (shadow)
                     ctx.setShadow(QColor(0, 0, 0, 160), QPointF(12, -12), 60);
-                ctx.drawImage(rect, picture);
+                ctx.drawImage(rect, what);
             }
             return drawn;
         };
-        QImage drawn = draw(frame);
+        QImage drawn = draw(picture);
         QImage reference = draw(dotted);
         for (QImage *image : {&drawn, &reference}) {
             QPainter p(image);
             p.fillRect(dot, Qt::black);
         }
-        EXPECT_LE(worstChannelDifference(drawn, reference), 1) << "shadow " << shadow;
+        EXPECT_LE(worstChannelDifference(drawn, reference), 1) << "round " << round;
     }
     QImage drawn = below.copy();
     {
