@@ -450,10 +450,15 @@ bool VLImage::drawUnscaledInRect(const QRectF &rect)
 
     // The visible part as a picture of its own: a view of the decoded pixels
     // when it needs no turning or filtering, else a prepared copy at the
-    // picture's own size (never at the larger drawn size).
+    // picture's own size (never at the larger drawn size). The whole picture
+    // is the picture itself, which keeps its key for what the drawing finds
+    // out about it once (its clear middle) from band to band.
     const QRect source = unturnedRect(part, turns, bw, bh);
-    QImage picture(m_bitmap.constBits() + qsizetype(source.y()) * m_bitmap.bytesPerLine() + qsizetype(source.x()) * 4,
-                   source.width(), source.height(), m_bitmap.bytesPerLine(), m_bitmap.format());
+    QImage picture = source == m_bitmap.rect()
+                         ? m_bitmap
+                         : QImage(m_bitmap.constBits() + qsizetype(source.y()) * m_bitmap.bytesPerLine()
+                                      + qsizetype(source.x()) * 4,
+                                  source.width(), source.height(), m_bitmap.bytesPerLine(), m_bitmap.format());
     const platform::ColorMatch *match = dc->colorMatch().get();
     const bool matching = match && match->needsMatching(m_colorSpace);
     const bool copied = turns != 0 || !m_filters.empty() || matching;

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -107,6 +108,44 @@ QRect clearMiddle(const QImage &image)
     return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
+// The clear middle of `part` of a picture, looked for once per picture
+// large enough for the search to cost: a frame's picture enlarged over the
+// canvas is drawn again in every band. Pictures are told apart by Qt's key
+// for their contents, which changes as they are written; a photo's rows
+// decoded as drawn come later, so it is searched each time.
+QRect clearMiddleOf(const QImage &image, const QRect &part)
+{
+    struct Found {
+        qint64 key;
+        QRect part;
+        QRect hole;
+    };
+    static std::mutex mutex;
+    static std::vector<Found> found; // the last one used last
+    constexpr size_t kKept = 8;
+    const bool keep = qint64(part.width()) * part.height() >= (1 << 20) && !PhotoRows::of(image);
+    const qint64 key = image.cacheKey();
+    if (keep) {
+        const std::lock_guard lock(mutex);
+        for (auto it = found.begin(); it != found.end(); ++it) {
+            if (it->key == key && it->part == part) {
+                const Found hit = *it;
+                found.erase(it);
+                found.push_back(hit);
+                return hit.hole;
+            }
+        }
+    }
+    const QRect hole = clearMiddle(part == image.rect() ? image : image.copy(part));
+    if (keep) {
+        const std::lock_guard lock(mutex);
+        if (found.size() >= kKept)
+            found.erase(found.begin());
+        found.push_back({key, part, hole});
+    }
+    return hole;
+}
+
 // Qt's raster engine blends a row in runs of this many pixels, each run
 // placed afresh from the start of the row's span: a run started elsewhere
 // rounds its sample positions differently.
@@ -133,7 +172,7 @@ Untouched untouchedPixels(const QImage &image, const QRectF &source, const QRect
     const QRect part = source.toAlignedRect().intersected(image.rect());
     if (part.isEmpty())
         return {QRect(), 0};
-    QRect hole = clearMiddle(part == image.rect() ? image : image.copy(part));
+    QRect hole = clearMiddleOf(image, part);
     // A blended pixel reads its nearest source pixel and the next one over.
     hole.adjust(1, 1, -1, -1);
     if (hole.isEmpty())

@@ -233,3 +233,26 @@ TEST(DrawingContextPictures, AnEnlargedFrameLeavesItsClearMiddleAlone)
     }
     EXPECT_LE(worstChannelDifference(drawn, plain), 1);
 }
+
+TEST(DrawingContextPictures, AClearMiddleFoundOnceFollowsThePictureAsItIsWritten)
+{
+    // Large enough for its clear middle to be kept between drawings.
+    QImage frame(1500, 700, QImage::Format_ARGB32_Premultiplied);
+    frame.fill(Qt::transparent);
+    {
+        QPainter p(&frame);
+        p.fillRect(QRect(0, 0, 1500, 50), Qt::darkBlue);
+        p.fillRect(QRect(0, 650, 1500, 50), Qt::darkBlue);
+    }
+    const auto drawn = [&] {
+        QImage canvas(2600, 1200, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::white);
+        DrawingContext ctx(canvas);
+        ctx.drawImage(QRectF(0, 0, 2600, 1200), frame);
+        return canvas;
+    };
+    EXPECT_EQ(at(drawn(), 1300, 600), QColor(Qt::white));
+    for (int y = 340; y < 360; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(frame.scanLine(y)) + 740, 20, qRgb(200, 0, 0));
+    EXPECT_EQ(at(drawn(), 1300, 600), QColor(200, 0, 0));
+}
