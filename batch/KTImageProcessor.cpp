@@ -448,6 +448,8 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
         *failure = platform::Error();
         fail(failure, QStringLiteral("The picture “%1” could not be opened: %2")
                           .arg(QFileInfo(path).fileName(), QStringLiteral("It is damaged or of a kind not read here.")));
+        // The same advice as for a photo found damaged before it is drawn.
+        failure->recoverySuggestion = QString::fromLatin1(kDamagedPhotoAdvice);
         return true;
     };
     const auto renderFailed = [&] {

@@ -672,3 +672,29 @@ TEST(BatchRun, ACmykPhotoIsFramedLikeItsRgbOriginalNotFailedAsDamaged)
             << qPrintable(a.name()) << " " << qPrintable(b.name());
     }
 }
+
+TEST(BatchRun, APhotoFoundDamagedAsItIsDrawnFailsWithTheAdviceAndWritesNothing)
+{
+    const QString src = freshFolder(QStringLiteral("drawn-damaged-src"));
+    const QString dst = freshFolder(QStringLiteral("drawn-damaged-dst"));
+    // Whole at the end, so only the rows past a stray frame marker prove it damaged.
+    const QString damaged = writePhoto(src + QStringLiteral("/a.jpg"), 2400, 1800);
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.seek(file.size() / 2));
+    file.write("\xff\xc0", 2);
+    file.close();
+    QList<QUrl> files{QUrl::fromLocalFile(damaged)};
+    for (const char *name : {"/b.jpg", "/c.jpg"})
+        files << QUrl::fromLocalFile(writePhoto(src + QLatin1String(name), 2400, 1800));
+    KTBatchProcessingCoordinator coordinator;
+    Results results(coordinator);
+    const auto batch = options(files, KTImageFileFormat::JPGFileFormat());
+    ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(batch, QUrl::fromLocalFile(dst)));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return results.finished; }, 120000));
+    ASSERT_EQ(results.failed, QStringList{QStringLiteral("a.jpg")});
+    EXPECT_TRUE(results.reasons.first().contains(QLatin1String("damaged"))
+                && results.reasons.first().endsWith(QLatin1String(KTImageProcessor::kDamagedPhotoAdvice)))
+        << qPrintable(results.reasons.first());
+    EXPECT_EQ(filesIn(dst), (QStringList{QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
+}
