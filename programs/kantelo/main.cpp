@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/KTApplicationIcon.h"
+#include "app/KTApplicationShortcuts.h"
 #include "app/KTDocumentController.h"
 #include "app/KTMainMenu.h"
 #include "batch/KTBatchProcessingCoordinator.h"
@@ -117,7 +118,10 @@ int main(int argc, char *argv[])
 
     AppDelegate delegate;
     delegate.services().purgeStaleBatchProcessingPreviews = &KTBatchProcessingCoordinator::purgeStaleBatchProcessingPreviews;
-    delegate.services().startBatchProcessing = [] { KTBatchProcessingWindowController::showShared(); };
+    // The batch window has no menu bar: Quit and Open reach it as they do the welcome window.
+    delegate.services().startBatchProcessing = [] {
+        KTApplicationShortcuts::install(KTBatchProcessingWindowController::showShared());
+    };
     delegate.services().isBatchProcessing = &KTBatchProcessingWindowController::isSharedWindowProcessing;
     delegate.services().stopBatchProcessing = &KTBatchProcessingWindowController::stopSharedRunAfterCurrentFiles;
     delegate.services().subscribeToNewsletter = [&delegate] { delegate.subscribeToNewsletter(); };
