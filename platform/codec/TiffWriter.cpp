@@ -23,6 +23,10 @@ struct Context {
     QIODevice *device;
     bool writeFailed = false;
     QString message;
+    // The end of what was written, for the encoder's size and seeks from
+    // the end: a file's size() flushes its buffer first, and after a failed
+    // flush answers 0, so the next strip would go over the header.
+    qint64 end = 0;
 };
 
 tmsize_t readProc(thandle_t h, void *data, tmsize_t size)
@@ -39,6 +43,7 @@ tmsize_t writeProc(thandle_t h, void *data, tmsize_t size)
         ctx->writeFailed = true;
         return -1;
     }
+    ctx->end = std::max(ctx->end, ctx->device->pos());
     return size;
 }
 
@@ -49,9 +54,14 @@ toff_t seekProc(thandle_t h, toff_t offset, int whence)
     if (whence == SEEK_CUR)
         pos += ctx->device->pos();
     else if (whence == SEEK_END)
-        pos += ctx->device->size();
-    if (pos < 0 || !ctx->device->seek(pos))
+        pos += ctx->end;
+    if (pos < 0)
         return toff_t(-1);
+    // A file's seek first writes out its buffer: failing, it is a failed write.
+    if (!ctx->device->seek(pos)) {
+        ctx->writeFailed = true;
+        return toff_t(-1);
+    }
     return toff_t(pos);
 }
 
@@ -62,7 +72,7 @@ int closeProc(thandle_t)
 
 toff_t sizeProc(thandle_t h)
 {
-    return toff_t(static_cast<Context *>(h)->device->size());
+    return toff_t(static_cast<Context *>(h)->end);
 }
 
 int mapProc(thandle_t, void **, toff_t *)
@@ -239,7 +249,7 @@ class Writer
 {
 public:
     Writer(QIODevice *device, QSize size, bool alpha, const ExportMetadata &metadata)
-        : m_ctx{device, false, QString()}
+        : m_ctx{device, false, QString(), device->size()}
     {
         const int samples = alpha ? 4 : 3;
         const int w = size.width();

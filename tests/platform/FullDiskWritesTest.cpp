@@ -12,6 +12,7 @@
 #include <QUuid>
 
 #include <csignal>
+#include <optional>
 #include <sys/resource.h>
 
 using namespace platform;
@@ -90,4 +91,32 @@ TEST(FullDiskWrites, AFailedWriteKeepsTheOldFileAndSaysSo)
     for (const QString &name : names)
         EXPECT_EQ(readAll(dir + '/' + name), old) << name.toStdString();
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), names.size()) << "no leftovers";
+}
+
+// A disk that fills while a TIFF's strips are written and has room again by
+// its end: the file is whole or not written, never written with its strips
+// over its header.
+TEST(FullDiskWrites, ATiffWhoseDiskFillsAndEmptiesAgainIsWholeOrNotWritten)
+{
+    const QString dir = testsupport::scratchDir() + '/' + QUuid::createUuid().toString(QUuid::Id128);
+    QDir().mkpath(dir);
+    QImage gradient(2000, 1000, QImage::Format_RGB32);
+    for (int y = 0; y < gradient.height(); ++y)
+        for (int x = 0; x < gradient.width(); ++x)
+            gradient.setPixel(x, y, qRgb(x % 256, (x * 7 + y * 13) % 256, (x * y) % 251));
+    std::optional<FileSizeLimit> full(std::in_place, 30000);
+    Error error;
+    const bool written = ImageEncoder::writeToFile(dir + "/picture.tiff", gradient, "public.tiff", ExportMetadata(),
+                                                   std::nullopt, &error, [&](qint64 rows, qint64 total) {
+                                                       if (rows > total / 2)
+                                                           full.reset();
+                                                       return true;
+                                                   });
+    full.reset();
+    if (written) {
+        EXPECT_EQ(QImage(dir + "/picture.tiff").convertToFormat(QImage::Format_RGB32), gradient);
+    } else {
+        EXPECT_TRUE(error.description.startsWith("Couldn't write")) << qPrintable(error.description);
+        EXPECT_TRUE(QDir(dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
 }
