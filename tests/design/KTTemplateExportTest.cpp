@@ -543,22 +543,36 @@ TEST(KTTemplateExport, ExportDrawingOfATurnedCroppedEnlargedPictureMatchesTheScr
     }
 }
 
-TEST(KTTemplateExport, ABandComesOutTheSameWhateverItsBufferHeld)
+namespace {
+
+// A design over a plain 2048 x 2048 photo large enough to be decoded as it
+// is drawn, as the command line and a batch draw it; null when it can't be made.
+std::shared_ptr<KTTemplate> designOverPhotoDecodedAsDrawn(const QString &name)
 {
-    // A photo large enough to be decoded as it is drawn, as the command line and a batch draw it.
     QImage picture(2048, 2048, QImage::Format_RGB32);
     picture.fill(QColor(40, 90, 160));
-    const QString path = scratch("over.jpg");
-    ASSERT_TRUE(platform::ImageEncoder::writeToFile(path, picture, platform::TypeTable::kJPEG, {}, 0.9, nullptr));
+    const QString path = scratch(name);
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    if (!platform::ImageEncoder::writeToFile(path, picture, platform::TypeTable::kJPEG, {}, 0.9, nullptr)
+        || !file.open(QIODevice::ReadOnly))
+        return nullptr;
     const auto rows = platform::JpegDecoder::decodeAsDrawn(file.readAll());
-    ASSERT_TRUE(rows);
+    if (!rows)
+        return nullptr;
     QImage photo = rows->picture();
     photo.setColorSpace(QColorSpace(QColorSpace::SRgb));
     auto design = std::make_shared<KTTemplate>();
-    ASSERT_TRUE(design->importCGImage(photo, QUrl::fromLocalFile(path)));
-    ASSERT_TRUE(design->imageLayer()->image()->rowsAsDrawn());
+    if (!design->importCGImage(photo, QUrl::fromLocalFile(path)) || !design->imageLayer()->image()->rowsAsDrawn())
+        return nullptr;
+    return design;
+}
+
+} // namespace
+
+TEST(KTTemplateExport, ABandComesOutTheSameWhateverItsBufferHeld)
+{
+    const auto design = designOverPhotoDecodedAsDrawn(QStringLiteral("over.jpg"));
+    ASSERT_TRUE(design);
     design->addTopmostFrameLayer(std::make_shared<RingFrameLayer>(0.1, 0.1, 0.1, 0.1, QColor(200, 30, 30, 128)));
     const QSize size = design->sizeFromOriginalWithOuterShadow(true).toSize();
     // Opaque, the photo draws over what lies under it; half transparent, what lies under must be cleared.
@@ -600,19 +614,8 @@ public:
 // hole comes out black instead of white.
 TEST(KTTemplateExport, AHoleErasedInThePhotoComesOutWhiteInABandedJpeg)
 {
-    QImage picture(2048, 2048, QImage::Format_RGB32);
-    picture.fill(QColor(40, 90, 160));
-    const QString path = scratch("erased-photo.jpg");
-    ASSERT_TRUE(platform::ImageEncoder::writeToFile(path, picture, platform::TypeTable::kJPEG, {}, 0.9, nullptr));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const auto rows = platform::JpegDecoder::decodeAsDrawn(file.readAll());
-    ASSERT_TRUE(rows);
-    QImage photo = rows->picture();
-    photo.setColorSpace(QColorSpace(QColorSpace::SRgb));
-    auto design = std::make_shared<KTTemplate>();
-    ASSERT_TRUE(design->importCGImage(photo, QUrl::fromLocalFile(path)));
-    ASSERT_TRUE(design->imageLayer()->image()->rowsAsDrawn());
+    const auto design = designOverPhotoDecodedAsDrawn(QStringLiteral("erased-photo.jpg"));
+    ASSERT_TRUE(design);
     design->addTopmostFrameLayer(std::make_shared<HoleLayer>());
     const QString out = scratch("erased.jpg");
     platform::Error error;

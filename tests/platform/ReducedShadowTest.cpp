@@ -81,6 +81,15 @@ QImage drawInBands(QImage image, int rows, bool grouped, double blur, double ins
     return image;
 }
 
+// A mask of one row: 0, 9, 9, 0.
+std::shared_ptr<const platform::ShadowCache::Mask> smallMask()
+{
+    auto mask = std::make_shared<platform::ShadowCache::Mask>(QRect(0, 0, 4, 1));
+    const uchar row[4] = {0, 9, 9, 0};
+    mask->appendRow(row);
+    return mask;
+}
+
 } // namespace
 
 TEST(ReducedShadow, MatchesTheGroupedShadowOnTransparentAndOpaqueCanvases)
@@ -162,10 +171,7 @@ TEST(ReducedShadow, AShadowPastTheCachesLimitIsMadeOnceThenDrawnWithout)
     int makings = 0;
     const auto make = [&] {
         ++makings;
-        auto mask = std::make_shared<platform::ShadowCache::Mask>(QRect(0, 0, 4, 1));
-        const uchar row[4] = {0, 9, 9, 0};
-        mask->appendRow(row);
-        return std::shared_ptr<const platform::ShadowCache::Mask>(mask);
+        return smallMask();
     };
     const QByteArray key("band");
     EXPECT_FALSE(cache.obtain(key, make));
@@ -210,10 +216,7 @@ TEST(ReducedShadow, AShadowBeingMadeIsWaitedForOnlyByThoseWhoAsk)
         ++makings;
         started.set_value();
         released.wait();
-        auto mask = std::make_shared<platform::ShadowCache::Mask>(QRect(0, 0, 4, 1));
-        const uchar row[4] = {0, 9, 9, 0};
-        mask->appendRow(row);
-        return std::shared_ptr<const platform::ShadowCache::Mask>(mask);
+        return smallMask();
     };
     const QByteArray key("band");
     EXPECT_FALSE(cache.obtain(key, make));
