@@ -660,6 +660,24 @@ inline bool opaqueRun(const quint32 *p)
     return ((p[0] & p[1] & p[2] & p[3] & p[4] & p[5] & p[6] & p[7]) >> 24) == 255;
 }
 
+// Calls `fn(x)` for every pixel of row[from, to) that is not opaque: opaque
+// content takes no shadow, and runs of it are passed over eight at a time.
+template <typename Fn>
+inline void forEachSeeThroughPixel(const quint32 *row, int from, int to, Fn &&fn)
+{
+    for (int x = from; x < to;) {
+        const int stop = std::min(to, x + 8);
+        if (stop - x == 8 && opaqueRun(row + x)) {
+            x = stop;
+            continue;
+        }
+        for (; x < stop; ++x) {
+            if ((row[x] >> 24) != 255)
+                fn(x);
+        }
+    }
+}
+
 // Pixel x's shadow coverage, 0..255, sampled from a row of the mixed plane:
 // one formula for the shadow laid at once and the mask a batch keeps, so the
 // two give the same pixels.
@@ -714,22 +732,11 @@ bool TransparencyLayer::applyShadow(QImage &image, const QColor &color, QPointF 
             const int *__restrict firstColumn = plane.col0.data();
             const int *__restrict columnWeight = plane.colW.data();
             const quint32 *__restrict blended = mixed.data();
-            // Runs of opaque content take no shadow: passed over eight at a time.
-            for (int x = 0; x < width;) {
-                const int stop = std::min(width, x + 8);
-                if (stop - x == 8 && opaqueRun(row + x)) {
-                    x = stop;
-                    continue;
-                }
-                for (; x < stop; ++x) {
-                    const quint32 px = row[x];
-                    if ((px >> 24) == 255)
-                        continue;
-                    const quint32 t = coverageAt(blended, firstColumn, columnWeight, nextColumn, x);
-                    if (t != 0)
-                        row[x] = tint.under(px, t);
-                }
-            }
+            forEachSeeThroughPixel(row, 0, width, [&](int x) {
+                const quint32 t = coverageAt(blended, firstColumn, columnWeight, nextColumn, x);
+                if (t != 0)
+                    row[x] = tint.under(row[x], t);
+            });
         }
     });
     return true;
@@ -763,18 +770,9 @@ std::shared_ptr<ShadowCache::Mask> TransparencyLayer::shadowMask(const QImage &i
                 const int *__restrict columnWeight = plane.colW.data();
                 const quint32 *__restrict blended = mixed.data();
                 uchar *__restrict out = coverage.data();
-                for (int x = 0; x < w;) {
-                    const int stop = std::min(w, x + 8);
-                    if (stop - x == 8 && opaqueRun(row + x)) {
-                        x = stop;
-                        continue;
-                    }
-                    for (; x < stop; ++x) {
-                        if ((row[x] >> 24) == 255)
-                            continue;
-                        out[x] = uchar(coverageAt(blended, firstColumn, columnWeight, nextColumn, x));
-                    }
-                }
+                forEachSeeThroughPixel(row, 0, w, [&](int x) {
+                    out[x] = uchar(coverageAt(blended, firstColumn, columnWeight, nextColumn, x));
+                });
             }
             mask->appendRow(coverage.data());
         }
@@ -806,19 +804,11 @@ void TransparencyLayer::layShadowMask(QImage &image, const QRect &rect, const Sh
         const int from = std::max(0, first + shiftX);
         const int to = std::min(w, end + shiftX);
         quint32 *row = reinterpret_cast<quint32 *>(bits + y * bpl);
-        for (int x = from; x < to;) {
-            const int stop = std::min(to, x + 8);
-            if (stop - x == 8 && opaqueRun(row + x)) {
-                x = stop;
-                continue;
-            }
-            for (; x < stop; ++x) {
-                const quint32 px = row[x];
-                const quint32 t = values[x - shiftX];
-                if ((px >> 24) != 255 && t != 0)
-                    row[x] = tint.under(px, t);
-            }
-        }
+        forEachSeeThroughPixel(row, from, to, [&](int x) {
+            const quint32 t = values[x - shiftX];
+            if (t != 0)
+                row[x] = tint.under(row[x], t);
+        });
     }
 }
 
