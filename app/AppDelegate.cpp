@@ -3,6 +3,7 @@
 #include "app/DarkAppearance.h"
 #include "app/KTAlertsViewController.h"
 #include "app/KTPreferencesController.h"
+#include "design/KTExportQuality.h"
 #include "design/KTFrameLayer.h"
 #include "app/KTDocumentController.h"
 #include "app/KTWelcomeWindow.h"
@@ -94,7 +95,7 @@ void terminateAgain()
 QVariantMap AppDelegate::factoryDefaults()
 {
     return {
-        {key(kOutputImageQualityKey), 90},
+        {key(kOutputImageQualityKey), KTExportQuality::kFactoryPercent},
         {key(kOutputImageSizeComboKey), 0},
         {key(kOutputImageFormatKey), 1},
         {key(kExportSizeModificationKey), 0},

@@ -1,5 +1,6 @@
 #include "app/KTPreferencesController.h"
 
+#include "design/KTExportQuality.h"
 #include "design/KTPreferenceKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/codec/ExportFormat.h"
@@ -196,7 +197,7 @@ void KTPreferencesController::readDefaults()
     const qint64 lastFormat = qint64(platform::ExportFormat::all().size()) - 1;
     m_exFileFormat->setCurrentIndex(
         int(std::clamp<qint64>(d.integerForKey(key(KTPreferenceKeys::kOutputImageFormatKey)), 0, lastFormat)));
-    m_exQuality->setValue(int(d.integerForKey(key(KTPreferenceKeys::kOutputImageQualityKey))));
+    m_exQuality->setValue(int(KTExportQuality::percentFromDefaults(d)));
     m_exWidth->setValue(int(d.integerForKey(key(KTPreferenceKeys::kExportFixWidthKey))));
     m_exHeight->setValue(int(d.integerForKey(key(KTPreferenceKeys::kExportFixHeightKey))));
     m_exWidth2->setValue(int(d.integerForKey(key(KTPreferenceKeys::kExportFixWidth2Key))));

@@ -15,6 +15,7 @@
 #include "platform/ui/Application.h"
 #include "app/XSDocumentWindowController.h"
 #include "app/KTLayersPaletteInterface.h"
+#include "design/KTExportQuality.h"
 #include "design/KTExportSizeSettings.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
@@ -416,9 +417,7 @@ bool XSDocument::renderAndWrite(const QUrl &url, const QString &uti, QSize size,
     // A save that showed no panel (a plain Save, the command line) chose no
     // quality: the user's preferred one, not the encoder's much lower default.
     if (!copy->exportQuality()) {
-        const double preferred =
-            UserDefaults::standard().doubleForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0;
-        copy->setExportQuality(std::clamp(preferred, 0.0, 1.0));
+        copy->setExportQuality(KTExportQuality::fromDefaults(UserDefaults::standard()));
     }
 
     struct Outcome {
@@ -529,7 +528,7 @@ bool XSDocument::prepareSavePanel(SavePanel *panel)
     panel->setAccessoryView(accessory->view());
     accessory->setSavePanel(panel);
     accessory->setFileFormatIndex(int(defaults.integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey))));
-    accessory->setQuality(defaults.doubleForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0);
+    accessory->setQuality(KTExportQuality::fromDefaults(defaults));
     panel->setAllowedFileTypes(accessory->formatExtensions());
     const double dpi = m_docTemplate->exportMetadataForKey(QString::fromLatin1(ImageProperty::kDPIWidth)).toDouble();
     accessory->setDpi(std::trunc(dpi)); // 0 (no resolution) becomes 72 there
@@ -625,7 +624,7 @@ bool XSDocument::writeToURL(const QUrl &url, const QString &type, Error *error)
 bool XSDocument::writeFramedPicture(const QUrl &url, const QSizeF &lastDrawnSize, int formatIndex, Error *error)
 {
     UserDefaults &defaults = UserDefaults::standard();
-    m_docTemplate->setExportQuality(defaults.doubleForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0);
+    m_docTemplate->setExportQuality(KTExportQuality::fromDefaults(defaults));
     const QSizeF size = m_docTemplate->exportSizeFromPreferencesWithLastDrawnSize(lastDrawnSize, KTExportSizeSettings::fromDefaults(defaults));
     if (formatIndex < 0)
         formatIndex = int(defaults.integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey)));

@@ -1,9 +1,9 @@
 #include "commandline/KTCommandLineRun.h"
 
 #include "batch/KTImageProcessor.h"
+#include "design/KTExportQuality.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTInitialContentImport.h"
-#include "design/KTPreferenceKeys.h"
 #include "design/KTTemplate.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
@@ -142,15 +142,6 @@ bool isSharedCopy(const QString &path)
     return path.contains(Bundle::identifier() + QStringLiteral(".Passlet"));
 }
 
-double preferredQuality()
-{
-    const UserDefaults &defaults = UserDefaults::standard();
-    const QString key = QString::fromLatin1(KTPreferenceKeys::kOutputImageQualityKey);
-    const double percent = defaults.objectForKey(key).isValid() ? defaults.doubleForKey(key)
-                                                                : double(KTCommandLineRun::kFactoryQuality);
-    return std::clamp(percent / 100.0, 0.0, 1.0);
-}
-
 // The profile's stores, open; on a first start (or after an unfinished one)
 // they get the built-in frames and designs before anything else happens.
 class Profile
@@ -270,7 +261,7 @@ int run(const QStringList &arguments)
     output.read = read;
     output.path = path;
     output.uti = type;
-    output.quality = design->exportQuality().value_or(preferredQuality());
+    output.quality = design->exportQuality().value_or(KTExportQuality::fromDefaults(UserDefaults::standard()));
     Error error;
     if (!KTImageProcessor::processImage(QUrl::fromLocalFile(path), design, output, &error)) {
         QString text = error.description.isEmpty() ? QString::fromLatin1(KTCommandLineRun::kNotWritten) : error.description;

@@ -41,8 +41,6 @@ public:
     static constexpr const char *kDamagedStoreAdvice =
         "Start Kantelo to move it aside, keeping it, and begin a new one.";
     static constexpr const char *kNewerStoreAdvice = "Use the newer Kantelo that wrote it.";
-    // The Preferences' JPEG quality before the user chose one, in percent.
-    static constexpr int kFactoryQuality = 90;
 
     // Whether the arguments ask for this run (they hold "-process").
     static bool isProcessRun(int argc, char *argv[]);

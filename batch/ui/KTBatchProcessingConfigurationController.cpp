@@ -1,5 +1,6 @@
 #include "batch/ui/KTBatchProcessingConfigurationController.h"
 
+#include "design/KTExportQuality.h"
 #include "design/KTPreferenceKeys.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTFilenameFormatter.h"
@@ -613,8 +614,7 @@ void KTBatchProcessingConfigurationController::loadDefaultExportParameters()
     default:
         break;
     }
-    const double quality = defaults.doubleForKey(QLatin1String(KTPreferenceKeys::kOutputImageQualityKey)) / 100.0;
-    m_scaling->setImageQuality(qBound(0.0, quality, 1.0));
+    m_scaling->setImageQuality(KTExportQuality::fromDefaults(defaults));
     m_quality->setValue(qRound(m_scaling->imageQuality() * 100));
     const qint64 format = defaults.integerForKey(QLatin1String(KTPreferenceKeys::kOutputImageFormatKey));
     if (format >= 0 && format < m_format->count())

@@ -139,6 +139,25 @@ TEST_F(CommandLineRun, ABuiltInDesignFramesThePhotoInPlaceAndQuits)
     EXPECT_FALSE(settings.contains("Launches-SubscribeToNewsletter"));
 }
 
+TEST_F(CommandLineRun, AnUnusableQualitySettingFramesAtTheFactoryQualityAndSaysSoOnce)
+{
+    const QString profile = apptest::freshDir();
+    QDir().mkpath(profile + "/config/Kantelo");
+    QFile settings(profile + "/config/Kantelo/Kantelo.conf");
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[General]\nOutputImageQuality=abc\n");
+    settings.close();
+    const QString photo = apptest::writePhoto(apptest::freshDir(), "quality.jpg", QSize(400, 300));
+
+    const Outcome run = kantelo({"-template=\"Gallery White\"", "-process", photo}, profile);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.errors.count("Warning: "), 1) << run.errors.toStdString();
+    EXPECT_TRUE(run.errors.contains("OutputImageQuality “abc”")) << run.errors.toStdString();
+    const testsupport::ProgramRun quality = testsupport::runProgram("/usr/bin/identify", {"-format", "%Q", photo});
+    EXPECT_EQ(QString::fromUtf8(quality.out).trimmed(), "90");
+}
+
 TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
 {
     const QString dir = apptest::freshDir();
@@ -327,7 +346,7 @@ TEST_F(CommandLineRun, DamagedFramePicturesOrLibraryGiveOneLineNamingTheFileAndW
 {
     const QString profile = apptest::freshDir();
     const QString photo = apptest::writePhoto(apptest::freshDir(), "photo.jpg", QSize(400, 300));
-    ASSERT_EQ(kantelo({"-template=Gallery White", "-process", photo}, profile).exitCode, 0);
+    ASSERT_EQ(kantelo({"-template=\"Gallery White\"", "-process", photo}, profile).exitCode, 0);
     const QByteArray before = digest(photo);
     const QString support = profile + "/data/Kantelo";
     // What a run killed mid-import left behind goes at the next run.

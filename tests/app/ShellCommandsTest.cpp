@@ -393,6 +393,7 @@ TEST_F(ShellCommands, PreferencesShowTheDefaultsAndWriteWhatTheUserChanges)
                            KTPreferenceKeys::kExportFilenameAppendTextKey, KTPreferenceKeys::kLibraryCheckAtStartupKey};
     defaults.registerDefaults(AppDelegate::factoryDefaults());
     defaults.setInteger(KTPreferenceKeys::kOutputImageFormatKey, 2);
+    defaults.setObject(KTPreferenceKeys::kOutputImageQualityKey, QStringLiteral("abc")); // shown as the factory 90
 
     delegate->showPreferences();
     KTPreferencesController *prefs = KTPreferencesController::sharedPrefsWindowController();
