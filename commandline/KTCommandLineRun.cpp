@@ -28,15 +28,19 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QStorageInfo>
 #include <QUrl>
 
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -318,11 +322,24 @@ QString KTCommandLineRun::whyNotWritable(const QString &path, const QString &uti
     const QFileInfo file(path);
     if (!ImageEncoder::canEncode(uti))
         return QString::fromUtf8(kTypeNotWritable).arg(file.fileName());
-    if (file.exists() && !file.isWritable())
-        return QString::fromUtf8(kFileReadOnly).arg(QDir::toNativeSeparators(file.absoluteFilePath()));
+    const QString photo = QDir::toNativeSeparators(file.absoluteFilePath());
+    // A read-only disk, a file or folder of the user's own that is
+    // read-only, and one of someone else's each want another remedy.
+    const auto refused = [&photo](const QString &at, const char *readOnly, const char *notYours) -> QString {
+        if (::faccessat(AT_FDCWD, QFile::encodeName(at).constData(), W_OK, AT_EACCESS) == 0)
+            return QString();
+        const QString shown = QDir::toNativeSeparators(at);
+        if (errno == EROFS) {
+            const QStorageInfo disk(at);
+            return QString::fromUtf8(kReadOnlyDisk)
+                .arg(photo, QDir::toNativeSeparators(disk.isValid() ? disk.rootPath() : shown));
+        }
+        return QString::fromUtf8(QFileInfo(at).ownerId() == ::geteuid() ? readOnly : notYours).arg(shown);
+    };
+    if (file.exists()) {
+        if (QString why = refused(file.absoluteFilePath(), kFileReadOnly, kFileNotYours); !why.isEmpty())
+            return why;
+    }
     // The new file is written beside the old one and then takes its place.
-    const QFileInfo folder(file.absolutePath());
-    if (!folder.isWritable())
-        return QString::fromUtf8(kFolderReadOnly).arg(QDir::toNativeSeparators(folder.absoluteFilePath()));
-    return QString();
+    return refused(file.absolutePath(), kFolderReadOnly, kFolderNotYours);
 }

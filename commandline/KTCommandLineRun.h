@@ -31,9 +31,16 @@ public:
         "“%1” can't be framed in place: pictures of its type can't be written. Save a copy as JPEG, PNG or TIFF "
         "and frame that.";
     static constexpr const char *kFileReadOnly = "“%1” is read-only. Make it writable, then try again.";
+    static constexpr const char *kFileNotYours =
+        "You have no permission to change “%1”. Frame a copy of it, or ask its owner for the right to change it.";
     static constexpr const char *kFolderReadOnly =
         "The folder “%1” is read-only: the framed photo is written beside the old one. Make the folder writable, "
         "then try again.";
+    static constexpr const char *kFolderNotYours =
+        "You have no permission to write in the folder “%1”: the framed photo is written beside the old one. "
+        "Frame a copy of it in a folder of your own.";
+    static constexpr const char *kReadOnlyDisk =
+        "“%1” is on a read-only disk (“%2”). Copy it to a disk that can be written, then frame the copy.";
     static constexpr const char *kNotWritten = "The framed image was not written.";
     // What to do, after the reason.
     static constexpr const char *kFramesMissingAdvice =

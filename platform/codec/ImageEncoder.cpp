@@ -4,12 +4,10 @@
 #include "platform/codec/ExportFormat.h"
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/PixelRows.h"
+#include "platform/ReplacingFile.h"
 
 #include <QBuffer>
 #include <QDir>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QStorageInfo>
 
 #include <algorithm>
 #include <new>
@@ -86,30 +84,14 @@ std::optional<QByteArray> ImageEncoder::encodeToData(const QImage &image, const 
 namespace {
 
 // Why a write to `file` stopped, in words a user can act on: the writers
-// report the device's text, which after a short write is often "Unknown error".
-QString writeFailure(const QSaveFile &file, const QString &path, const QString &reported)
+// report the device's text, or their own when the device saw no failure.
+QString writeFailure(const ReplacingFile &file, const QString &reported)
 {
-    QStorageInfo storage(QFileInfo(path).absolutePath());
-    if (file.error() == QFileDevice::ResourceError
-        || (storage.isValid() && storage.bytesAvailable() < 1024 * 1024))
-        return QStringLiteral("the disk is full");
-    QString text = reported.isEmpty() || reported == QLatin1String("Unknown error") ? file.errorString() : reported;
-    if (text.isEmpty() || text == QLatin1String("Unknown error"))
-        text = QStringLiteral("the file could not be written in full");
-    return text;
-}
-
-// Why the file could not be opened for writing, and what to do, where the
-// reason is plain; else the system's words.
-QString whyNotOpened(const QSaveFile &file, const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.exists() && !info.isWritable())
-        return QStringLiteral("the file is read-only. Make it writable, or save to another file.");
-    const QFileInfo folder(info.absolutePath());
-    if (folder.isDir() && !folder.isWritable())
-        return QStringLiteral("its folder is read-only. Choose another folder, or make it writable.");
-    return file.errorString();
+    if (file.errorNumber() != 0)
+        return file.failure();
+    if (reported.isEmpty() || reported == QLatin1String("Unknown error"))
+        return QStringLiteral("the file could not be written in full");
+    return reported;
 }
 
 QString couldNotWrite(const QString &path, const QString &why)
@@ -170,11 +152,11 @@ namespace {
 thread_local ImageEncoder::HeldFile *currentHeld = nullptr;
 
 // Syncs the file to the disk and renames it over `path`.
-bool commitFile(QSaveFile &file, const QString &path, Error *error)
+bool commitFile(ReplacingFile &file, const QString &path, Error *error)
 {
     if (file.commit())
         return true;
-    codecError(error, CodecError::WriteFailed, couldNotWrite(path, writeFailure(file, path, file.errorString())));
+    codecError(error, CodecError::WriteFailed, couldNotWrite(path, writeFailure(file, file.errorString())));
     return false;
 }
 
@@ -207,26 +189,24 @@ ImageEncoder::HeldFile::Scope::~Scope()
 bool ImageEncoder::writeAtomically(const QString &path, Error *error,
                                    const std::function<bool(QIODevice *, Error *)> &encode)
 {
-    auto owned = std::make_unique<QSaveFile>(path);
-    QSaveFile &file = *owned;
+    auto owned = std::make_unique<ReplacingFile>(path);
+    ReplacingFile &file = *owned;
     if (!file.open(QIODevice::WriteOnly)) {
-        codecError(error, CodecError::WriteFailed, couldNotWrite(path, whyNotOpened(file, path)));
+        codecError(error, CodecError::WriteFailed, couldNotWrite(path, file.failure()));
         return false;
     }
     Error encodeError;
     if (!encode(&file, &encodeError)) {
-        // Asked before the partial file goes, while the disk is still full.
         if (encodeError.code == int(CodecError::WriteFailed))
-            encodeError.description = couldNotWrite(path, writeFailure(file, path, encodeError.description));
+            encodeError.description = couldNotWrite(path, writeFailure(file, encodeError.description));
         file.cancelWriting();
         if (error)
             *error = encodeError;
         return false;
     }
-    // A failed buffered write shows only at the flush: Qt's commit would
-    // otherwise replace the file with the truncated one and answer true.
-    if (!file.flush() || file.error() != QFileDevice::NoError) {
-        codecError(error, CodecError::WriteFailed, couldNotWrite(path, writeFailure(file, path, file.errorString())));
+    // A failed buffered write shows at the flush, before the file is held.
+    if (!file.flush()) {
+        codecError(error, CodecError::WriteFailed, couldNotWrite(path, writeFailure(file, file.errorString())));
         file.cancelWriting();
         return false;
     }

@@ -13,11 +13,11 @@
 #include <optional>
 
 class QIODevice;
-class QSaveFile;
 
 namespace platform {
 
 class ExportMetadata;
+class ReplacingFile;
 
 // Encodes a rendered picture in one of the export formats (ExportFormat, by
 // type identifier) with the prepared export metadata, into memory, onto a
@@ -84,7 +84,7 @@ public:
 
     private:
         friend class ImageEncoder;
-        std::unique_ptr<QSaveFile> m_file;
+        std::unique_ptr<ReplacingFile> m_file;
         QString m_path;
     };
 

@@ -14,6 +14,9 @@
 #include <QProcessEnvironment>
 #include <QSettings>
 
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -239,6 +242,55 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
         EXPECT_TRUE(usage.errors.contains("ERROR:")) << arguments.join(' ').toStdString();
     }
     EXPECT_EQ(digest(photo), before);
+}
+
+// What stops a photo being framed in place is named, with what to do: a
+// read-only disk, or a file or folder that belongs to someone else.
+TEST_F(CommandLineRun, AnUnwritablePhotoSaysWhatStandsInTheWay)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a read-only mount and a run as another user need root";
+    const QString dir = apptest::freshDir();
+    const QString photo = apptest::writePhoto(dir, "card.jpg", QSize(400, 300));
+    const QByteArray at = QFile::encodeName(dir);
+    const Outcome readOnly = kantelo({"-template=Baroque", "-process", photo}, QString(), [at] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount(at.constData(), at.constData(), nullptr, MS_BIND, nullptr) != 0
+            || ::mount(nullptr, at.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            ::_exit(77);
+    });
+    if (readOnly.exitCode == 77)
+        GTEST_SKIP() << "no mount namespace of our own here";
+    EXPECT_EQ(readOnly.exitCode, 1);
+    EXPECT_TRUE(readOnly.errors.contains("is on a read-only disk")) << readOnly.errors.toStdString();
+    EXPECT_FALSE(readOnly.errors.contains("Make it writable")) << readOnly.errors.toStdString();
+
+    // As another user: root's photo in that user's folder, their photo in root's.
+    constexpr uid_t kOther = 65534;
+    const QString profile = apptest::freshDir();
+    const QString theirFolder = apptest::freshDir();
+    const QString roots = apptest::writePhoto(theirFolder, "roots.jpg");
+    const QString theirs = apptest::writePhoto(apptest::freshDir(), "theirs.jpg");
+    ASSERT_EQ(::chown(QFile::encodeName(theirFolder).constData(), kOther, kOther), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), kOther, kOther), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(testsupport::scratchDir()).constData(), 0711), 0);
+    QList<QByteArray> homes;
+    for (const char *sub : {"config", "data", "cache", "runtime", "home"})
+        homes << QFile::encodeName(profile + '/' + sub);
+    const auto asOther = [homes] {
+        for (const QByteArray &home : homes) {
+            if (::chown(home.constData(), kOther, kOther) != 0)
+                ::_exit(77);
+        }
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kOther) != 0 || ::setuid(kOther) != 0)
+            ::_exit(77);
+    };
+    const QByteArray rootsBefore = digest(roots);
+    const Outcome file = kantelo({"-template=Baroque", "-process", roots}, profile, asOther);
+    EXPECT_TRUE(file.errors.contains("You have no permission to change")) << file.errors.toStdString();
+    const Outcome folder = kantelo({"-template=Baroque", "-process", theirs}, profile, asOther);
+    EXPECT_TRUE(folder.errors.contains("You have no permission to write in the folder")) << folder.errors.toStdString();
+    EXPECT_EQ(digest(roots), rootsBefore);
 }
 
 TEST_F(CommandLineRun, RunsStartedTogetherOnAFreshProfileAllFrameTheirPhotosAndAllCount)
