@@ -1,5 +1,6 @@
 #include "extensions/photos/PhotoEditingViewController.h"
 
+#include "platform/ReplacingFile.h"
 #include "platform/TypeTable.h"
 #include "platform/handoff/Handoff.h"
 
@@ -16,7 +17,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -292,7 +292,7 @@ bool PhotoEditingViewController::writeJPEG(const QString &source, const QString 
         platform::setError(error, QStringLiteral("Couldn't read “%1”: %2").arg(source, in.errorString()));
         return false;
     }
-    QSaveFile out(target);
+    platform::ReplacingFile out(target);
     if (!out.open(QIODevice::WriteOnly)) {
         platform::setError(error, QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString()));
         return false;
@@ -334,7 +334,7 @@ bool PhotoEditingViewController::convertImageAtURLToJPEGAtURL(const QString &sou
         painter.end();
         image = flat;
     }
-    QSaveFile out(target);
+    platform::ReplacingFile out(target);
     if (!out.open(QIODevice::WriteOnly)) {
         platform::setError(error, QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString()));
         return false;
@@ -360,7 +360,7 @@ bool PhotoEditingViewController::writeAdjustmentData(const QString &target, plat
         {QStringLiteral("formatVersion"), QString::fromLatin1(kAdjustmentFormatVersion)},
         {QStringLiteral("data"), QString()}, // base64, empty: nothing is read back
     };
-    QSaveFile out(target);
+    platform::ReplacingFile out(target);
     if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(adjustment).toJson()) < 0 || !out.commit()) {
         platform::setError(
             error, QStringLiteral("Couldn't write the adjustment data “%1”: %2").arg(target, out.errorString()));

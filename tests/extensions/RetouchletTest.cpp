@@ -19,6 +19,8 @@
 #include <QSettings>
 #include <QUuid>
 
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -195,6 +197,12 @@ TEST_F(Retouchlet, CancelLeavesThePhotoAloneAndDoneWritesKantelosJPEGOverIt)
     EXPECT_EQ(digest(dir + "/walk.jpg"), before);
     EXPECT_GT(QImageReader(cancelled).size().width(), 240) << "the framed copy is kept";
 
+    // Written over, the photo stays its owner's, with its group, mode and attributes.
+    const QByteArray walk = QFile::encodeName(dir + "/walk.jpg");
+    const uid_t owner = ::geteuid() == 0 ? 1234 : ::geteuid();
+    ASSERT_EQ(::chown(walk.constData(), owner, owner == 1234 ? 1235 : ::getegid()), 0);
+    ASSERT_EQ(::chmod(walk.constData(), 0666), 0);
+    const bool attributes = ::setxattr(walk.constData(), "user.rating", "4", 1, 0) == 0;
     start({dir + "/walk.jpg"});
     const QString copy = line("working-copy ");
     ASSERT_FALSE(copy.isEmpty());
@@ -203,6 +211,12 @@ TEST_F(Retouchlet, CancelLeavesThePhotoAloneAndDoneWritesKantelosJPEGOverIt)
     const QByteArray saved = digest(copy);
     EXPECT_EQ(finish("done\n"), 0) << errors.toStdString();
     EXPECT_EQ(digest(dir + "/walk.jpg"), saved) << "a JPEG comes back byte for byte";
+    struct stat st;
+    ASSERT_EQ(::stat(walk.constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, owner);
+    EXPECT_EQ(st.st_mode & 0777, 0666u);
+    char rating = 0;
+    EXPECT_EQ(attributes ? ::getxattr(walk.constData(), "user.rating", &rating, 1) : 1, 1);
     EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{"walk.jpg"});
 }
 
