@@ -1,16 +1,17 @@
 #include "platform/FileWrapper.h"
 
+#include "platform/ReplacingFile.h"
 #include "platform/TypeTable.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,9 +110,21 @@ bool namesAreSafe(const FileWrapper &item)
     return true;
 }
 
+// The item's name as the hidden names beside it carry it, cut where they
+// would pass the longest name a folder holds: a dot each side, and a
+// process id and six letters or "old." and six.
+QString hiddenStem(const QString &fileName)
+{
+    constexpr qsizetype kRoom = NAME_MAX - 20;
+    QString stem = fileName;
+    while (QFile::encodeName(stem).size() > kRoom)
+        stem.chop(stem.size() > 1 && stem.back().isLowSurrogate() ? 2 : 1);
+    return stem;
+}
+
 QString stagingPrefix(const QString &fileName)
 {
-    return QStringLiteral(".") + fileName + QStringLiteral(".");
+    return QStringLiteral(".") + hiddenStem(fileName) + QStringLiteral(".");
 }
 
 // A save killed midway leaves its staging folder beside the item. Only ours
@@ -217,7 +230,7 @@ bool FileWrapper::writeToPath(const QString &path, Error *error) const
                 *error = fileError(QStringLiteral("\"%1\" is a folder.").arg(path));
             return false;
         }
-        QSaveFile file(path);
+        ReplacingFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(m_contents) != m_contents.size() || !file.flush()
             || !file.commit()) {
             if (error)
@@ -249,7 +262,8 @@ bool FileWrapper::writeToPath(const QString &path, Error *error) const
     // The old item steps aside until the new one is in place.
     QString aside;
     if (target.exists() || target.isSymLink()) {
-        QTemporaryDir asideDir(parent + QStringLiteral("/.") + target.fileName() + QStringLiteral(".old.XXXXXX"));
+        QTemporaryDir asideDir(parent + QStringLiteral("/.") + hiddenStem(target.fileName())
+                               + QStringLiteral(".old.XXXXXX"));
         if (!asideDir.isValid()) {
             if (error)
                 *error = fileError(QStringLiteral("\"%1\" couldn't be replaced.").arg(path));

@@ -188,6 +188,23 @@ TEST(TemplatePackage, ReplacingIsAtomicAndAFailedWriteIsShown)
     EXPECT_EQ(alerts.shown.size(), 1);
 }
 
+// The longest names a folder holds save and replace like any other.
+TEST(TemplatePackage, PackagesAndFilesOfTheLongestNamesAreSavedAndReplaced)
+{
+    const QString folder = freshFolder();
+    auto design = designWithPhoto(writePhoto(folder));
+    const QUrl url = QUrl::fromLocalFile(folder + '/' + QString(255 - 11, QLatin1Char('k')) + ".KTTemplate");
+    AlertRecorder alerts;
+    ASSERT_TRUE(design->saveToURL(url, {}, QStringLiteral("G1"), false)) << alerts.shown.join(' ').toStdString();
+    EXPECT_TRUE(design->saveToURL(url, {}, QStringLiteral("G2"), false)) << alerts.shown.join(' ').toStdString();
+    EXPECT_EQ(readAll(url.toLocalFile() + QStringLiteral("/GUID")), QByteArray("G2"));
+    const QString file = folder + '/' + QString(255, QLatin1Char('f'));
+    for (const char *contents : {"one", "two"})
+        EXPECT_TRUE(platform::FileWrapper::regularFile(contents).writeToPath(file));
+    EXPECT_EQ(readAll(file), QByteArray("two"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 3);
+}
+
 // A save killed midway leaves its hidden staging folder; the next save of
 // that package removes it, and nothing else of the folder's.
 TEST(TemplatePackage, ASaveRemovesStagingFoldersKilledSavesLeft)
