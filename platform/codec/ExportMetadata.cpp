@@ -1,12 +1,15 @@
 #include "platform/codec/ExportMetadata.h"
 
 #include "platform/Log.h"
+#include "platform/imaging/ExifDirectories.h"
 #include "platform/imaging/Exiv2Support.h"
 #include "platform/imaging/ImageMetadata.h"
 
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace platform {
 
@@ -39,6 +42,81 @@ const QSet<QString> &structureKeys()
         "Exif.Photo.PixelXDimension", "Exif.Photo.PixelYDimension",
     };
     return keys;
+}
+
+// Maker note tags of previews of the photo, as Exiv2 finds them: a note
+// holding one would show the unframed picture in viewers that look there.
+bool holdsPreview(const Exiv2::Exifdatum &datum)
+{
+    static const QSet<QString> keys = {
+        "Exif.Nikon3.Preview",          "Exif.Pentax.PreviewOffset",        "Exif.PentaxDng.PreviewOffset",
+        "Exif.Minolta.ThumbnailOffset", "Exif.Minolta.Thumbnail",           "Exif.SonyMinolta.ThumbnailOffset",
+        "Exif.Olympus.ThumbnailImage",  "Exif.Olympus.Thumbnail",           "Exif.Olympus2.ThumbnailImage",
+        "Exif.Olympus2.Thumbnail",      "Exif.OlympusCs.PreviewImageStart", "Exif.Casio2.PreviewImage",
+        "Exif.Sony1.PreviewImage",      "Exif.Sony2.PreviewImage",
+    };
+    const std::string group = datum.groupName();
+    return group == "NikonPreview" || group == "SamsungPreview" || keys.contains(QString::fromStdString(datum.key()));
+}
+
+// The most EXIF a JPEG's APP1 holds after "Exif\0\0", and so all we write.
+constexpr quint64 kMaxExif = 65527;
+
+// `encoded` (with a maker note entry that holds almost nothing) with the
+// note's bytes at `offset`, where the photo had them: the header, the note,
+// then the rest with its offsets moved past the note. Empty when it does not
+// fit or `encoded` is not as Exiv2 writes it.
+QByteArray withMakerNoteAt(const QByteArray &encoded, const QByteArray &note, quint32 offset)
+{
+    const ExifDirectories in(encoded);
+    if (!in.isValid() || offset < 8 || note.isEmpty())
+        return {};
+    const quint64 start = (quint64(offset) + quint64(note.size()) + 3) & ~quint64(3);
+    if (start + quint64(encoded.size()) - 8 > kMaxExif)
+        return {};
+    const quint32 shift = quint32(start - 8);
+    QByteArray out = encoded.left(8);
+    out += QByteArray(qsizetype(offset) - 8, '\0');
+    out += note;
+    out += QByteArray(qsizetype(start) - out.size(), '\0');
+    out += encoded.mid(8);
+    in.putU32(out, 4, in.firstDirectory() + shift);
+
+    bool placed = false;
+    QSet<quint32> seen;
+    std::function<bool(quint32, bool)> move = [&](quint32 directory, bool exifDirectory) {
+        while (directory) {
+            if (seen.contains(directory))
+                return false;
+            seen.insert(directory);
+            QList<ExifDirectories::Entry> entries;
+            quint32 nextAt = 0;
+            if (!in.directory(directory, &entries, &nextAt))
+                return false;
+            for (const ExifDirectories::Entry &e : entries) {
+                const quint32 field = e.at + 8 + shift;
+                if (exifDirectory && e.tag == ExifDirectories::kMakerNoteTag) {
+                    in.putU32(out, e.at + 4 + shift, quint32(note.size()));
+                    in.putU32(out, field, offset);
+                    placed = true;
+                } else if (e.tag == ExifDirectories::kExifTag || e.tag == ExifDirectories::kGpsTag
+                           || e.tag == ExifDirectories::kInteroperabilityTag) {
+                    in.putU32(out, field, e.value + shift);
+                    if (!move(e.value, e.tag == ExifDirectories::kExifTag))
+                        return false;
+                } else if (e.size > 4) {
+                    in.putU32(out, field, e.value + shift);
+                }
+            }
+            directory = in.u32(nextAt);
+            if (directory)
+                in.putU32(out, nextAt + shift, directory + shift);
+        }
+        return true;
+    };
+    if (!move(in.firstDirectory(), false) || !placed)
+        return {};
+    return out;
 }
 
 Exiv2::URational rationalFor(double value)
@@ -75,11 +153,26 @@ ExportMetadata ExportMetadata::prepare(const Exiv2::ExifData &exif, const Exiv2:
     const std::string software = m.m_software.toStdString();
 
     try {
+        // The maker note goes as the bytes the photo holds, never as values
+        // Exiv2 read from it and would write anew (it misreads many), and at
+        // the offset it had, as many notes count their own offsets from the
+        // TIFF header.
+        const auto note = exif.findKey(Exiv2::ExifKey("Exif.Photo.MakerNote"));
+        const auto offset = exif.findKey(Exiv2::ExifKey("Exif.MakerNote.Offset"));
+        const auto order = exif.findKey(Exiv2::ExifKey("Exif.MakerNote.ByteOrder"));
+        if (note != exif.end() && offset != exif.end() && order != exif.end() && note->size() > 0
+            && std::none_of(exif.begin(), exif.end(), holdsPreview)) {
+            m.m_makerNote = QByteArray(qsizetype(note->size()), Qt::Uninitialized);
+            note->copy(reinterpret_cast<Exiv2::byte *>(m.m_makerNote.data()), Exiv2::invalidByteOrder);
+            m.m_makerNoteOffset = quint32(offset->toLong());
+            // Many notes take the byte order of the block around them.
+            m.m_byteOrder = order->toString() == "MM" ? Exiv2::bigEndian : Exiv2::littleEndian;
+        }
         // EXIF: keep the photo's own tags, drop what described the old file.
         for (const Exiv2::Exifdatum &datum : exif) {
-            if (isForeignImageGroup(datum.groupName()))
+            if (isForeignImageGroup(datum.groupName()) || Exiv2::ExifTags::isMakerGroup(datum.groupName()))
                 continue;
-            if (structureKeys().contains(QString::fromStdString(datum.key())))
+            if (datum.key() == "Exif.Photo.MakerNote" || structureKeys().contains(QString::fromStdString(datum.key())))
                 continue;
             m.m_exif.add(datum);
         }
@@ -98,6 +191,7 @@ ExportMetadata ExportMetadata::prepare(const Exiv2::ExifData &exif, const Exiv2:
     } catch (const std::exception &e) {
         logLine(QStringLiteral("Warning: EXIF of the photo left out of the export: %1").arg(e.what()));
         m.m_exif.clear();
+        m.m_makerNote.clear();
     }
 
     m.m_iptc = iptc;
@@ -154,10 +248,22 @@ QByteArray ExportMetadata::exifBlob() const
 {
     if (m_exif.empty())
         return {};
-    try {
+    const auto encode = [this](const Exiv2::ExifData &exif) {
         Exiv2::Blob blob;
-        Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, m_exif);
+        Exiv2::ExifParser::encode(blob, m_byteOrder, exif);
         return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
+    };
+    try {
+        if (!m_makerNote.isEmpty()) {
+            // A one-byte stand-in gives the note its entry, which then points at the bytes.
+            Exiv2::ExifData withEntry = m_exif;
+            const Exiv2::DataValue standIn(reinterpret_cast<const Exiv2::byte *>("\0"), 1);
+            withEntry.add(Exiv2::ExifKey("Exif.Photo.MakerNote"), &standIn);
+            const QByteArray placed = withMakerNoteAt(encode(withEntry), m_makerNote, m_makerNoteOffset);
+            if (!placed.isEmpty())
+                return placed;
+        }
+        return encode(m_exif);
     } catch (const std::exception &e) {
         logLine(QStringLiteral("Warning: couldn't encode EXIF: %1").arg(e.what()));
         return {};

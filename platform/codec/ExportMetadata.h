@@ -18,7 +18,8 @@ class ImageMetadata;
 
 // What an exported picture carries: the photo's own metadata made fit for the
 // new file (software, resolution, orientation 1, output pixel size; no stale
-// thumbnail or structure tags) and the blobs each encoder embeds.
+// thumbnail or structure tags; the maker note byte for byte where the photo
+// had it, or not at all) and the blobs each encoder embeds.
 class ExportMetadata
 {
 public:
@@ -57,6 +58,11 @@ private:
     QByteArray m_icc;
     std::optional<double> m_dpi;
     QString m_software;
+    // The photo's maker note and where it began, from the TIFF header; the
+    // EXIF is written in the byte order it was read in.
+    QByteArray m_makerNote;
+    quint32 m_makerNoteOffset = 0;
+    Exiv2::ByteOrder m_byteOrder = Exiv2::littleEndian;
 };
 
 } // namespace platform

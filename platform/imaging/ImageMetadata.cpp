@@ -1,5 +1,6 @@
 #include "platform/imaging/ImageMetadata.h"
 
+#include "platform/imaging/ExifDirectories.h"
 #include "platform/imaging/Exiv2Support.h"
 #include "platform/imaging/HeifDecoder.h"
 #include "platform/imaging/ImageProperties.h"
@@ -178,6 +179,28 @@ Density formatDensity(const QByteArray &data)
     return {};
 }
 
+// Exiv2 says where a maker note it understood began ("Exif.MakerNote.Offset",
+// from the TIFF header, and the byte order it was read in); for a note it
+// left as bytes the EXIF block says it, so an export can put either back
+// where its own offsets expect it.
+void noteWhereTheMakerNoteLies(Exiv2::ExifData &exif, const QByteArray &block)
+{
+    const auto note = exif.findKey(Exiv2::ExifKey("Exif.Photo.MakerNote"));
+    if (note == exif.end() || exif.findKey(Exiv2::ExifKey("Exif.MakerNote.Offset")) != exif.end() || block.isEmpty())
+        return;
+    const ExifDirectories directories(block);
+    quint32 offset = 0;
+    quint32 size = 0;
+    if (!directories.makerNote(&offset, &size) || size != quint32(note->size()))
+        return;
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    note->copy(reinterpret_cast<Exiv2::byte *>(bytes.data()), Exiv2::invalidByteOrder);
+    if (block.mid(offset, size) != bytes)
+        return;
+    exif["Exif.MakerNote.Offset"] = uint32_t(offset);
+    exif["Exif.MakerNote.ByteOrder"] = std::string(directories.isBigEndian() ? "MM" : "II");
+}
+
 QByteArray toByteArray(const Exiv2::DataBuf *buf)
 {
     if (!buf || !buf->pData_ || buf->size_ <= 0)
@@ -242,6 +265,7 @@ ImageMetadata ImageMetadata::fromData(const QByteArray &data)
                                           uint32_t(blocks.exif.size()));
             if (!blocks.xmp.isEmpty())
                 Exiv2::XmpParser::decode(p->xmp, blocks.xmp.toStdString());
+            noteWhereTheMakerNoteLies(p->exif, blocks.exif);
         } catch (const std::exception &) {
             p->exif.clear();
             p->xmp.clear();
@@ -257,6 +281,8 @@ ImageMetadata ImageMetadata::fromData(const QByteArray &data)
         if (image.get()) {
             image->readMetadata();
             p->exif = image->exifData();
+            if (p->exif.findKey(Exiv2::ExifKey("Exif.Photo.MakerNote")) != p->exif.end())
+                noteWhereTheMakerNoteLies(p->exif, ExifDirectories::inPicture(data));
             p->iptc = image->iptcData();
             p->xmp = image->xmpData();
             if (image->iccProfileDefined())
