@@ -130,7 +130,7 @@ bool PhotoEditingViewController::startContentEditing(platform::Error *error)
     }
     watchTempForChanges();
     if (m_options.script)
-        say(stdout, QStringLiteral("working-copy %1").arg(m_tempURL));
+        say(stdout, QStringLiteral("working-copy %1").arg(scriptName(m_tempURL)));
     return true;
 }
 
@@ -281,6 +281,26 @@ bool PhotoEditingViewController::isJPEGName(const QString &path)
     const QString suffix = QFileInfo(path).suffix();
     return suffix.isEmpty()
            || platform::TypeTable::typeForExtension(suffix) == QLatin1String(platform::TypeTable::kJPEG);
+}
+
+bool PhotoEditingViewController::isJPEGOutputName(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix.compare(QLatin1String("jpg"), Qt::CaseInsensitive) == 0
+           || suffix.compare(QLatin1String("jpeg"), Qt::CaseInsensitive) == 0;
+}
+
+QString PhotoEditingViewController::scriptName(const QString &name)
+{
+    QString line;
+    line.reserve(name.size());
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QLatin1Char('%'))
+            line += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            line += c;
+    }
+    return line;
 }
 
 bool PhotoEditingViewController::writeJPEG(const QString &source, const QString &target, platform::Error *error)

@@ -44,6 +44,11 @@ public:
     static bool writeAdjustmentData(const QString &target, platform::Error *error);
     // Refuses a target whose name says another type than JPEG.
     static bool isJPEGName(const QString &path);
+    // An OUTPUT names a JPEG: it ends in .jpg or .jpeg, in any case.
+    static bool isJPEGOutputName(const QString &path);
+    // A name as a line of the --script protocol gives it: "%", line breaks
+    // and other control characters percent-encoded, so it is one line.
+    static QString scriptName(const QString &name);
 
     static constexpr int kJPEGQuality = 80;
     static constexpr const char *kFolderName = "com.velmoorsoft.Kantelo3.Retouchlet";

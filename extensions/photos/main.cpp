@@ -18,8 +18,9 @@ constexpr const char *kUsage =
     "\n"
     "Frames a photo in Kantelo for an image manager. A copy of PHOTO opens in\n"
     "Kantelo (a running one takes it over); save it there, and the preview here\n"
-    "follows. Done writes the result as a JPEG to OUTPUT, or over PHOTO when no\n"
-    "OUTPUT is given; Cancel leaves PHOTO untouched. The working copy lies in\n"
+    "follows. Done writes the result as a JPEG to OUTPUT (a name ending in .jpg\n"
+    "or .jpeg), or over PHOTO when no OUTPUT is given; Cancel leaves PHOTO\n"
+    "untouched. The working copy lies in\n"
     "$XDG_CACHE_HOME/com.velmoorsoft.Kantelo3.Retouchlet/ and stays there when\n"
     "nothing was written.\n"
     "\n"
@@ -30,9 +31,10 @@ constexpr const char *kUsage =
     "\n"
     "For scripts:\n"
     "  --script                prints \"working-copy PATH\" and \"preview WxH\" lines on\n"
-    "                          standard output and takes the lines \"done\" or \"cancel\"\n"
-    "                          on standard input as presses of the buttons (its end\n"
-    "                          cancels)\n"
+    "                          standard output (PATH with \"%\", line breaks and other\n"
+    "                          control characters percent-encoded: %25, %0A, ...) and\n"
+    "                          takes the lines \"done\" or \"cancel\" on standard input\n"
+    "                          as presses of the buttons (its end cancels)\n"
     "\n"
     "Exit status: 0 written, 1 cancelled, 2 wrong arguments, 3 not written.\n";
 
@@ -78,7 +80,8 @@ int main(int argc, char *argv[])
     if (!photo.isFile() || !photo.isReadable())
         return usageError(QStringLiteral("“%1” is no photo that can be read").arg(positional.at(0)));
     const QString target = options.output.isEmpty() ? options.photo : options.output;
-    if (!PhotoEditingViewController::isJPEGName(target)) {
+    if (options.output.isEmpty() ? !PhotoEditingViewController::isJPEGName(target)
+                                 : !PhotoEditingViewController::isJPEGOutputName(target)) {
         return usageError(options.output.isEmpty()
                               ? QStringLiteral("the result is a JPEG, which can't go over “%1”: name an OUTPUT ending in .jpg")
                                     .arg(positional.at(0))

@@ -232,6 +232,15 @@ TEST_F(Retouchlet, AResultThatCannotBeWrittenKeepsTheCopyAndFails)
     start({dir + "/tree.png"});
     EXPECT_EQ(finish(""), 2);
     EXPECT_TRUE(errors.contains("name an OUTPUT ending in .jpg")) << errors.toStdString();
+    // Nor does it replace a file of another kind named as OUTPUT.
+    QFile notes(dir + "/notes");
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("not a photo\n");
+    notes.close();
+    start({dir + "/tree.png", dir + "/notes"});
+    EXPECT_EQ(finish(""), 2);
+    EXPECT_TRUE(errors.contains("must end in .jpg or .jpeg")) << errors.toStdString();
+    EXPECT_EQ(digest(dir + "/notes"), QCryptographicHash::hash("not a photo\n", QCryptographicHash::Sha256));
 
     // The output's folder went away while the photo was being framed.
     QDir().mkpath(dir + "/gone");
@@ -258,4 +267,18 @@ TEST_F(Retouchlet, AResultThatCannotBeWrittenKeepsTheCopyAndFails)
     EXPECT_EQ(finish("done\n"), 3);
     EXPECT_FALSE(QFileInfo::exists(dir + "/tree.jpg"));
     EXPECT_TRUE(QFileInfo::exists(broken));
+}
+
+TEST_F(Retouchlet, ANameWithLineBreaksIsOneLineOfTheScriptThatGivesItBack)
+{
+    const QString dir = freshDir();
+    const QString name = "a\nworking-copy forged.jpg\npreview 1x1 %41.jpg";
+    QImage picture(60, 40, QImage::Format_RGB32);
+    picture.fill(Qt::gray);
+    ASSERT_TRUE(picture.save(dir + '/' + name, "JPEG"));
+    start({dir + '/' + name});
+    const QString copy = line("working-copy ");
+    EXPECT_TRUE(copy.endsWith("/a%0Aworking-copy forged.jpg%0Apreview 1x1 %2541.jpg")) << copy.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(QUrl::fromPercentEncoding(copy.toUtf8())));
+    EXPECT_EQ(finish("cancel\n"), 1);
 }
