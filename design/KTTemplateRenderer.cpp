@@ -90,7 +90,16 @@ QRectF KTTemplateRenderer::fittedImageRect(const KTTemplate &d, const QRectF &r,
     const QRectF f = icon ? d.finalRectFromStartRectForIcon(r) : d.finalRectFromStartRect(r, withOuterShadow);
     if (!isUsableRect(f))
         return QRectF();
-    const double s = std::min(r.width() / f.width(), r.height() / f.height());
+    const double fit = std::min(r.width() / f.width(), r.height() / f.height());
+    const double cover = std::max(r.width() / f.width(), r.height() / f.height());
+    // A target within a pixel of the design's proportions is its size in
+    // whole pixels (a side worked out from the other, or both rounded):
+    // fitted inside, the design would leave part of a column or row at its
+    // edge unpainted, which its layers' rounding can make a whole one.
+    // Covered, only a sliver of its outer edge falls outside.
+    const bool wholePixels = std::max(r.width() - f.width() * fit, r.height() - f.height() * fit) < 1
+                             || std::max(f.width() * cover - r.width(), f.height() * cover - r.height()) < 1;
+    const double s = !icon && wholePixels ? cover : fit;
     QRectF i(r.x() + r.width() * (1 - s) / 2, r.y() + r.height() * (1 - s) / 2, r.width() * s, r.height() * s);
     // Centre the framed design, not the photo, when layers grow unevenly.
     i.translate(((r.x() + r.width() / 2) - (f.x() + f.width() / 2)) * s,

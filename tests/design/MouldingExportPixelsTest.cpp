@@ -5,6 +5,7 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTemplateRenderer.h"
 #include "platform/TypeTable.h"
 #include "platform/UserDefaults.h"
 #include "platform/render/ParallelPaint.h"
@@ -142,6 +143,43 @@ TEST(MouldingExportPixels, BandByBandEveryFileIsTheWholeRendersFile)
             ASSERT_EQ(b.size(), a.size());
             EXPECT_LE(testsupport::worstChannelDifference(a, b), 1);
             EXPECT_EQ(externalreaders::identifyFormat(banded, "%A"), externalreaders::identifyFormat(whole, "%A"));
+        }
+    }
+}
+
+TEST(MouldingExportPixels, AnOpaqueDesignPaintsEveryPixelOfEveryWholePixelSize)
+{
+    // No see-through knot: every pixel drawn is opaque, so a file with
+    // alpha has pixels left unpainted.
+    FrameInStore store(QStringLiteral("Moulding"),
+                       QMap<QString, QImage>{{"Left Image", scenes::grain(60, 240, QColor(110, 70, 35), 1, false)},
+                                             {"Top Image", mouldingscene::side(1)},
+                                             {"Right Image", mouldingscene::side(2)},
+                                             {"Bottom Image", scenes::grain(240, 60, QColor(105, 60, 35), 4, false)}});
+    auto design = std::make_shared<KTTemplate>();
+    ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(writePng(mouldingscene::photo()))));
+    design->addTopmostFrameLayer(KTFrameLayer::frameLayerFromFrame(store.frame(), {true}));
+    auto copy = design->copyForRendering();
+    copy->setExportMode(true);
+    // Sizes a save or a batch asks for: a side given and the other worked
+    // out from it, rounded down, or both rounded from a scaled size.
+    const QSizeF full = design->sizeFromOriginalWithOuterShadow(true);
+    const double a = full.width() / full.height();
+    QList<QSizeF> sizes;
+    for (double side : {1000, 777, 641, 389})
+        sizes << QSizeF(side, std::floor(side / a)) << QSizeF(std::floor(side * a), side);
+    for (double scale : {0.4567, 0.2345})
+        sizes << QSizeF(KTTemplateRenderer::wholePixelSize(full * scale));
+    for (const QSizeF &size : sizes) {
+        for (const char *type : {platform::TypeTable::kPNG, platform::TypeTable::kTIFF}) {
+            SCOPED_TRACE(std::string(type) + " " + std::to_string(size.width()) + " x "
+                         + std::to_string(size.height()));
+            const QString path = librarytest::freshFolder() + QStringLiteral("/framed");
+            ASSERT_TRUE(copy->writeInBandsToURL(QUrl::fromLocalFile(path), QString::fromLatin1(type), size, nullptr,
+                                                nullptr, nullptr));
+            const QImage picture(path);
+            EXPECT_EQ(QSizeF(picture.size()), size);
+            EXPECT_FALSE(picture.hasAlphaChannel());
         }
     }
 }
