@@ -576,7 +576,7 @@ bool DrawingContext::drawWithReducedShadow(const std::function<void()> &draw, co
 
 void DrawingContext::withImplicitLayer(const std::function<void()> &draw, const ShapeKey &shapeKey)
 {
-    if (m_shadow.set && m_layers.empty()) {
+    if (m_shadow.set) {
         if (drawWithReducedShadow(draw, shapeKey))
             return;
         beginTransparencyLayer();

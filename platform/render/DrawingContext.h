@@ -125,8 +125,10 @@ private:
     // What an operation draws, told in bytes (empty when it cannot be told
     // in a few): a key for its shadow in the current ShadowCache.
     using ShapeKey = std::function<QByteArray()>;
-    // Wraps one drawing operation in its own layer when a shadow is set
-    // outside any transparency layer: each shape casts its own shadow.
+    // Wraps one drawing operation in its own layer when a shadow is set,
+    // inside a transparency layer too (a canvas draws the design in one):
+    // each shape casts its own shadow. A layer begun with a shadow casts it
+    // for the whole group, whose shapes draw plainly.
     void withImplicitLayer(const std::function<void()> &draw, const ShapeKey &shapeKey = {});
     // The same for one operation in plain source-over or erasing mode with
     // a wide shadow, without a canvas-sized group; false when it does not apply.

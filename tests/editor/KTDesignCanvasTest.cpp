@@ -2,6 +2,7 @@
 
 #include "design/KTColorMatLayer.h"
 #include "platform/NotificationCenter.h"
+#include "support/ImagingTools.h"
 
 #include <QNativeGestureEvent>
 #include <QPaintEvent>
@@ -246,6 +247,31 @@ TEST(EditorCanvasRedraw, ALayerChangeRepaintsOnlyTheDesignArea)
     c.design->postModelChangedNotification();
     ASSERT_TRUE(testsupport::waitUntil([&] { return !onlyDesign.empty(); }));
     EXPECT_FALSE(onlyDesign.front());
+}
+
+TEST(EditorCanvasRedraw, TheCanvasShowsTheShadowsAnExportDraws)
+{
+    // The mat's shadow falls on its bevel; the canvas draws the design in a
+    // transparency layer of its own.
+    Canvas c;
+    auto mat = std::make_shared<KTColorMatLayer>();
+    c.addTopmost(mat);
+    const QSize area(800, 600 - c.strip->height());
+    std::vector<QRgb> canvas, exported;
+    for (bool shadows : {true, false}) {
+        c.design->setDrawShadows(shadows);
+        c.settle();
+        // Just inside the top of the mat's window, y down.
+        const QRectF window = mat->drawRectInside();
+        const QPoint at(int(window.center().x()), int(c.view->height() - window.bottom()) + 1);
+        canvas.push_back(c.view->grab().toImage().pixel(at));
+        auto copy = c.design->copyForRendering();
+        copy->setExportMode(true);
+        exported.push_back(copy->newCGBitmapContextOfSize(QSizeF(area), nullptr).pixel(at));
+    }
+    EXPECT_GE(testsupport::channelDifference(exported[0], exported[1]), 10);
+    EXPECT_LE(testsupport::channelDifference(canvas[0], exported[0]), 2);
+    EXPECT_LE(testsupport::channelDifference(canvas[1], exported[1]), 2);
 }
 
 TEST(EditorCanvasRedraw, OneFullQualityPassFollowsTheLastQuickOne)
