@@ -73,8 +73,15 @@ QRectF KTImageLayer::resultingRectForRect(const QRectF &rect) const
 
 QRectF KTImageLayer::drawnRectForRect(const QRectF &rect) const
 {
+    // Edges rounded, not the origin and the size apart: a mat round the
+    // photo paints up to the nearest pixel edge, and the photo must reach it
+    // (else its window's corners, where two bevel faces meet, are left part
+    // clear). A whole size stays its own.
     const QRectF fitted = resultingRectForRect(rect);
-    return QRectF(std::round(fitted.x()), std::round(fitted.y()), std::round(fitted.width()), std::round(fitted.height()));
+    const double left = std::round(fitted.x());
+    const double bottom = std::round(fitted.y());
+    return QRectF(left, bottom, std::round(fitted.x() + fitted.width()) - left,
+                  std::round(fitted.y() + fitted.height()) - bottom);
 }
 
 void KTImageLayer::drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache)

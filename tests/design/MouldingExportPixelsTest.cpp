@@ -2,6 +2,7 @@
 #include "MouldingTestSupport.h"
 #include "platform/ExternalTestReaders.h"
 
+#include "design/KTColorMatLayer.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTMoldingFrameLayer.h"
 #include "design/KTTemplate.h"
@@ -149,8 +150,8 @@ TEST(MouldingExportPixels, BandByBandEveryFileIsTheWholeRendersFile)
 
 TEST(MouldingExportPixels, AnOpaqueDesignPaintsEveryPixelOfEveryWholePixelSize)
 {
-    // No see-through knot: every pixel drawn is opaque, so a file with
-    // alpha has pixels left unpainted.
+    // A bevelled mat in a moulding without its see-through knot: every pixel
+    // drawn is opaque, so a file with alpha has pixels left unpainted.
     FrameInStore store(QStringLiteral("Moulding"),
                        QMap<QString, QImage>{{"Left Image", scenes::grain(60, 240, QColor(110, 70, 35), 1, false)},
                                              {"Top Image", mouldingscene::side(1)},
@@ -158,6 +159,7 @@ TEST(MouldingExportPixels, AnOpaqueDesignPaintsEveryPixelOfEveryWholePixelSize)
                                              {"Bottom Image", scenes::grain(240, 60, QColor(105, 60, 35), 4, false)}});
     auto design = std::make_shared<KTTemplate>();
     ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(writePng(mouldingscene::photo()))));
+    design->addTopmostLayer(std::make_shared<KTColorMatLayer>());
     design->addTopmostFrameLayer(KTFrameLayer::frameLayerFromFrame(store.frame(), {true}));
     auto copy = design->copyForRendering();
     copy->setExportMode(true);
