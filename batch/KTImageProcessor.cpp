@@ -6,6 +6,7 @@
 #include "design/KTTemplateRenderer.h"
 #include "design/VLImage.h"
 #include "platform/Dispatch.h"
+#include "platform/FileBytes.h"
 #include "platform/Log.h"
 #include "platform/ThreadPools.h"
 #include "platform/TimingLog.h"
@@ -100,9 +101,9 @@ QImage photoAsDrawn(const QByteArray &data, const platform::ImageMetadata &metad
     if (metadata.orientation() != 1 || !platform::JpegDecoder::canDecode(data)
         || !platform::ImageDecoder::fitsInMemory(platform::ImageDecoder::headerSize(data)))
         return {};
-    // Decoded after the file is closed: the bytes are copied out of its mapping.
-    const std::shared_ptr<platform::PhotoRows> rows =
-        platform::JpegDecoder::decodeAsDrawn(QByteArray(data.constData(), data.size()));
+    // The bytes are the photo's own, read from the file: its rows are
+    // decoded from them while it is drawn, whatever happens to the file.
+    const std::shared_ptr<platform::PhotoRows> rows = platform::JpegDecoder::decodeAsDrawn(data);
     if (!rows)
         return {};
     QImage upright = rows->picture();
@@ -111,25 +112,41 @@ QImage photoAsDrawn(const QByteArray &data, const platform::ImageMetadata &metad
     return upright;
 }
 
+// The photo's bytes, read once for its metadata and its pixels.
+struct PhotoFile {
+    platform::Result<QByteArray> bytes;
+    platform::ImageMetadata metadata; // null when the file could not be read
+};
+
+PhotoFile readPhotoFile(const QString &path)
+{
+    PhotoFile file{platform::FileBytes::read(path), {}};
+    if (file.bytes.ok())
+        file.metadata = platform::ImageMetadata::fromData(file.bytes.value());
+    else if (file.bytes.error().code == platform::FileBytes::kCutShortCode)
+        file.metadata = platform::ImageMetadata::fromData({}); // loadPhoto tells it damaged
+    else
+        return file;
+    file.metadata.expandWithAttributesOfItemAtPath(path);
+    return file;
+}
+
 // The photo upright, decoded at `atLeast` (upright pixels) or larger; with
 // `asDrawn`, decoded as it is drawn where it can be.
-LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metadata, const QSize &atLeastStored,
-                      bool asDrawn = false)
+LoadedPhoto loadPhoto(const platform::Result<QByteArray> &read, const platform::ImageMetadata &metadata,
+                      const QSize &atLeastStored, bool asDrawn = false)
 {
     LoadedPhoto photo;
     photo.metadata = metadata;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        photo.error = file.errorString();
+    if (!read.ok()) {
+        // Cut short while it was read, it is as damaged as one cut short before.
+        const bool cutShort = read.error().code == platform::FileBytes::kCutShortCode;
+        photo.error = cutShort ? VLImage::damagedReason(read.error().description) : read.error().description;
+        if (cutShort)
+            photo.advice = QString::fromLatin1(KTImageProcessor::kDamagedPhotoAdvice);
         return photo;
     }
-    QByteArray data;
-    if (file.size() > 0) {
-        if (uchar *mapped = file.map(0, file.size()))
-            data = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size());
-    }
-    if (data.isNull())
-        data = file.readAll();
+    const QByteArray &data = read.value();
     if (data.startsWith("%PDF-") || platform::ImageDecoder::isPdf(data)) {
         photo.isPdf = true;
         return photo;
@@ -146,8 +163,7 @@ LoadedPhoto loadPhoto(const QString &path, const platform::ImageMetadata &metada
         return photo;
     }
     if (decoded.image.isNull()) {
-        photo.error = decoded.error.description.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
-                                              : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error.description);
+        photo.error = VLImage::damagedReason(decoded.error.description);
         photo.advice = QString::fromLatin1(KTImageProcessor::kDamagedPhotoAdvice);
         return photo;
     }
@@ -172,9 +188,10 @@ public:
     explicit PhotoRead(QString path)
         : m_path(std::move(path))
         , m_job(platform::Pool::Parallel, [this] {
-            m_metadata = platform::ImageMetadata::fromFile(m_path);
+            const PhotoFile file = readPhotoFile(m_path);
+            m_metadata = file.metadata;
             if (!m_metadata.isNull())
-                m_photo = loadPhoto(m_path, m_metadata, QSize(), true);
+                m_photo = loadPhoto(file.bytes, m_metadata, QSize(), true);
         })
     {
     }
@@ -381,8 +398,11 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     platform::ImageMetadata metadata;
     LoadedPhoto photo;
     const bool read = followsPhoto && output.read && output.read->take(path, &metadata, &photo);
-    if (!read)
-        metadata = platform::ImageMetadata::fromFile(path);
+    std::optional<PhotoFile> file;
+    if (!read) {
+        file = readPhotoFile(path);
+        metadata = file->metadata;
+    }
     if (metadata.isNull()) {
         if (!QFileInfo::exists(path)) {
             fail(error, QStringLiteral("The picture “%1” is no longer there: it was moved or deleted.")
@@ -407,8 +427,10 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
         const QSize out = scaling->scale(framedAtFull.size());
         atLeast = decodeSizeFor(stored, orientation, keptFraction(*design), out, false);
     }
-    if (!read)
-        photo = loadPhoto(path, metadata, atLeast, true);
+    if (!read) {
+        photo = loadPhoto(file->bytes, metadata, atLeast, true);
+        file.reset();
+    }
     platform::TimingLog::mark("decoded");
     if (photo.upright.isNull() && !photo.isPdf) {
         fail(error, QStringLiteral("The picture “%1” could not be opened: %2").arg(QFileInfo(path).fileName(), photo.error));
@@ -447,7 +469,7 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
             return false;
         *failure = platform::Error();
         fail(failure, QStringLiteral("The picture “%1” could not be opened: %2")
-                          .arg(QFileInfo(path).fileName(), QStringLiteral("It is damaged or of a kind not read here.")));
+                          .arg(QFileInfo(path).fileName(), VLImage::damagedReason()));
         // The same advice as for a photo found damaged before it is drawn.
         failure->recoverySuggestion = QString::fromLatin1(kDamagedPhotoAdvice);
         return true;
@@ -530,7 +552,8 @@ QImage KTImageProcessor::thumbnailForImageAtURL(const QUrl &url, const std::shar
     if (!design || maxSide <= 0)
         return {};
     const QString path = url.toLocalFile();
-    const platform::ImageMetadata metadata = platform::ImageMetadata::fromFile(path);
+    const PhotoFile file = readPhotoFile(path);
+    const platform::ImageMetadata &metadata = file.metadata;
     if (metadata.isNull())
         return {};
     const QSize stored = storedSizeOf(path, metadata);
@@ -540,7 +563,7 @@ QImage KTImageProcessor::thumbnailForImageAtURL(const QUrl &url, const std::shar
         if (scale < 1)
             atLeast = QSize(int(std::ceil(stored.width() * scale)), int(std::ceil(stored.height() * scale)));
     }
-    LoadedPhoto photo = loadPhoto(path, metadata, atLeast);
+    LoadedPhoto photo = loadPhoto(file.bytes, metadata, atLeast);
     if (photo.upright.isNull() && !photo.isPdf)
         return {};
     // The decoder's reduced sizes go by eighths: bring it down to the side asked for.

@@ -2,6 +2,7 @@
 
 #include "design/BitmapHelpers.h"
 #include "kit/ImageAdditions.h"
+#include "platform/FileBytes.h"
 #include "platform/Log.h"
 #include "platform/ThreadPools.h"
 #include "platform/TypeTable.h"
@@ -93,6 +94,12 @@ QString VLImage::couldNotOpenMessage(const QString &fileName, const QString &rea
     return text;
 }
 
+QString VLImage::damagedReason(const QString &why)
+{
+    return why.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
+                         : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(why);
+}
+
 std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bool saveMetadata, platform::Error *error)
 {
     const QString name = QFileInfo(path).fileName();
@@ -102,11 +109,11 @@ std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bo
     };
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return fail(QStringLiteral("There is no such file."));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(file.errorString());
-    const QByteArray data = file.readAll();
-    file.close();
+    platform::Result<QByteArray> read = platform::FileBytes::read(path);
+    if (!read.ok())
+        return fail(read.error().code == platform::FileBytes::kCutShortCode ? damagedReason(read.error().description)
+                                                                            : read.error().description);
+    const QByteArray data = std::move(read).value();
 
     std::shared_ptr<VLImage> image(new VLImage);
     image->m_originalImageFilePath = path;
@@ -154,8 +161,7 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     if (decoded.tooLarge)
         return fail(decoded.error.description);
     if (decoded.image.isNull())
-        return fail(decoded.error.description.isEmpty() ? QStringLiteral("It is damaged or of a kind not read here.")
-                                            : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(decoded.error.description));
+        return fail(damagedReason(decoded.error.description));
 
     QImage upright = decoded.image;
     decoded.image = QImage();

@@ -64,6 +64,8 @@ public:
                                                            platform::Error *error = nullptr);
     // "The picture “%1” could not be opened."
     static QString couldNotOpenMessage(const QString &fileName, const QString &reason);
+    // The reason for a picture no decoder could read, with the decoder's own when it gave one.
+    static QString damagedReason(const QString &why = QString());
     static std::shared_ptr<VLImage> initWithPDF(const QString &path);
     static std::shared_ptr<VLImage> initWithPDFDocument(std::shared_ptr<platform::PdfDocument> document);
     // Never null: a null picture gives an empty object (no bitmap, size zero).

@@ -1,5 +1,6 @@
 #include "platform/imaging/ImageDecoder.h"
 
+#include "platform/FileBytes.h"
 #include "platform/imaging/HeifDecoder.h"
 #include "platform/imaging/JpegDecoder.h"
 #include "platform/imaging/PdfDocument.h"
@@ -340,19 +341,13 @@ ImageDecoder::Result ImageDecoder::decode(const QByteArray &data)
 
 ImageDecoder::Result ImageDecoder::decodeFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const platform::Result<QByteArray> data = FileBytes::read(path);
+    if (!data.ok()) {
         Result r;
-        setError(&r.error, file.errorString());
+        r.error = data.error();
         return r;
     }
-    if (file.size() > 0) {
-        if (uchar *mapped = file.map(0, file.size())) {
-            const QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size());
-            return decode(data);
-        }
-    }
-    return decode(file.readAll());
+    return decode(data.value());
 }
 
 } // namespace platform

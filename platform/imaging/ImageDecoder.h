@@ -31,7 +31,7 @@ public:
     // eighths, other readers by their scaled read): at least `atLeast` pixels
     // as stored, never more than the picture has. An empty size decodes whole.
     static Result decodeAtLeast(const QByteArray &data, const QSize &atLeast);
-    // Reads the file (mapped) and decodes it.
+    // Reads the file (FileBytes) and decodes it.
     static Result decodeFile(const QString &path);
 
     static bool isPdf(const QByteArray &data);

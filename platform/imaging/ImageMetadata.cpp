@@ -1,5 +1,6 @@
 #include "platform/imaging/ImageMetadata.h"
 
+#include "platform/FileBytes.h"
 #include "platform/imaging/ExifDirectories.h"
 #include "platform/imaging/Exiv2Support.h"
 #include "platform/imaging/HeifDecoder.h"
@@ -304,19 +305,58 @@ ImageMetadata ImageMetadata::fromData(const QByteArray &data)
     return m;
 }
 
+namespace {
+
+// How much of a JPEG holds its metadata: all of it comes before the first
+// scan. More than `data` holds when more must be read; 0 when its markers
+// lead to no scan (the whole file is read then).
+qint64 jpegHeadLength(const QByteArray &data)
+{
+    const auto *p = reinterpret_cast<const uchar *>(data.constData());
+    const qint64 size = data.size();
+    qint64 pos = 2;
+    for (;;) {
+        if (pos + 4 > size)
+            return pos + 4;
+        if (p[pos] != 0xff)
+            return 0;
+        const uchar marker = p[pos + 1];
+        if (marker == 0xff) {
+            ++pos; // a fill byte
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) {
+            pos += 2; // no length follows these
+            continue;
+        }
+        const qint64 length = (qint64(p[pos + 2]) << 8) | p[pos + 3];
+        if (marker == 0xd8 || marker == 0xd9 || length < 2)
+            return 0;
+        if (marker == 0xda)
+            return pos + 2 + length;
+        pos += 2 + length;
+    }
+}
+
+} // namespace
+
 ImageMetadata ImageMetadata::fromFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    // A JPEG's compressed pixels, most of the file, are not read for it.
+    qint64 wanted = qint64(256) << 10;
     QByteArray data;
-    if (uchar *mapped = file.map(0, file.size())) {
-        data = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size());
-        ImageMetadata m = fromData(data);
-        m.expandWithAttributesOfItemAtPath(path);
-        return m;
+    for (;;) {
+        Result<QByteArray> read = FileBytes::read(path, wanted);
+        if (!read.ok())
+            return {};
+        data = std::move(read).value();
+        if (wanted < 0 || data.size() < wanted)
+            break;
+        const qint64 head = data.startsWith("\xFF\xD8\xFF") ? jpegHeadLength(data) : 0;
+        if (head > 0 && head <= data.size())
+            break;
+        wanted = head > 0 ? std::max(head, wanted * 2) : -1;
     }
-    data = file.readAll();
     ImageMetadata m = fromData(data);
     m.expandWithAttributesOfItemAtPath(path);
     return m;

@@ -4,6 +4,8 @@
 #include "batch/KTImageProcessor.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTMoldingFrameLayer.h"
+#include "design/VLImage.h"
+#include "platform/FileBytes.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/JpegDecoder.h"
@@ -697,4 +699,45 @@ TEST(BatchRun, APhotoFoundDamagedAsItIsDrawnFailsWithTheAdviceAndWritesNothing)
                 && results.reasons.first().endsWith(QLatin1String(KTImageProcessor::kDamagedPhotoAdvice)))
         << qPrintable(results.reasons.first());
     EXPECT_EQ(filesIn(dst), (QStringList{QStringLiteral("b.jpg"), QStringLiteral("c.jpg")}));
+}
+
+TEST(BatchRun, APhotoCutShortWhileItIsReadIsRefusedAsDamagedNotAFault)
+{
+    // Another program halves the file each time it is opened, after its size
+    // was taken: a mapped file would end the run with a bus error.
+    const QString dir = freshFolder(QStringLiteral("cut-short"));
+    const QString jpeg = dir + QStringLiteral("/photo.jpg");
+    const auto design = stripedPhotoAndShadowedMat(jpeg);
+    ASSERT_TRUE(design);
+    const QImage picture(jpeg);
+    const QString png = dir + QStringLiteral("/photo.png"), tiff = dir + QStringLiteral("/photo.tif");
+    ASSERT_TRUE(picture.save(png) && picture.save(tiff));
+    QString cutting;
+    platform::FileBytes::setOpenedHook([&cutting](const QString &path) {
+        if (path == cutting)
+            QFile::resize(path, QFileInfo(path).size() / 2);
+    });
+    for (const QString &path : {jpeg, png, tiff}) {
+        for (const bool begunEarly : {true, false}) {
+            QFile::remove(path + QStringLiteral(".whole"));
+            ASSERT_TRUE(QFile::copy(path, path + QStringLiteral(".whole")));
+            cutting = path + QStringLiteral(".whole");
+            const QUrl url = QUrl::fromLocalFile(cutting);
+            KTImageProcessor::Output output;
+            output.uti = KTImageFileFormat::JPGFileFormat().UTI();
+            output.path = dir + QStringLiteral("/out.jpg");
+            if (begunEarly) // as the command line begins it
+                output.read = KTImageProcessor::startReading(url);
+            platform::Error error;
+            EXPECT_FALSE(KTImageProcessor::processImage(url, design, output, &error)) << qPrintable(path);
+            EXPECT_EQ(error.recoverySuggestion, QLatin1String(KTImageProcessor::kDamagedPhotoAdvice))
+                << qPrintable(error.description);
+            EXPECT_FALSE(QFileInfo::exists(output.path));
+        }
+        // The window's photo too.
+        platform::Error error;
+        EXPECT_FALSE(VLImage::initWithContentsOfFile(cutting, true, &error));
+        EXPECT_TRUE(error.description.contains(QLatin1String("damaged"))) << qPrintable(error.description);
+    }
+    platform::FileBytes::setOpenedHook(nullptr);
 }

@@ -1,0 +1,56 @@
+#include "platform/FileBytes.h"
+
+#include "platform/GlobalHook.h"
+
+#include <QFile>
+
+#include <new>
+
+namespace platform {
+
+namespace {
+
+GlobalHook<void(const QString &)> &openedHook()
+{
+    static GlobalHook<void(const QString &)> hook;
+    return hook;
+}
+
+} // namespace
+
+void FileBytes::setOpenedHook(std::function<void(const QString &path)> hook)
+{
+    openedHook().set(std::move(hook));
+}
+
+Result<QByteArray> FileBytes::read(const QString &path, qint64 atMost)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return describedError(file.errorString());
+    const qint64 size = file.size();
+    if (const auto hook = openedHook().get())
+        hook(path);
+    // A file that tells no size (a pipe, a file of /proc) is read to its end.
+    if (size <= 0)
+        return atMost < 0 ? file.readAll() : file.read(atMost);
+    const qint64 wanted = atMost < 0 ? size : std::min(size, atMost);
+    QByteArray data;
+    try {
+        data.resize(qsizetype(wanted));
+    } catch (const std::bad_alloc &) {
+        return describedError(QStringLiteral("there is not enough memory to read the file"));
+    }
+    qint64 got = 0;
+    while (got < wanted) {
+        const qint64 n = file.read(data.data() + got, wanted - got);
+        if (n < 0)
+            return describedError(file.errorString());
+        if (n == 0)
+            return describedError(QString::fromLatin1(kCutShort), kCutShortCode);
+        got += n;
+    }
+    return data;
+}
+
+} // namespace platform
