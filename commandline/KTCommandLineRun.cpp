@@ -26,6 +26,7 @@
 #include "stores/LibraryStore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStorageInfo>
@@ -36,10 +37,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -139,6 +143,120 @@ void installPresenters()
     });
 }
 
+// The photo's path as the file system has it: bytes, which a QString holds
+// only when they are UTF-8. A photo whose path is not is read and written
+// through other names: its folder through the folder opened, its own name
+// through a second name (a hard link) beside it, which takes the photo's
+// name once the framed photo is written under it.
+class PhotoName
+{
+public:
+    enum class Kind { File, Folder, Other, Nothing, Loop };
+
+    explicit PhotoName(const QByteArray &named)
+    {
+        m_bytes = named;
+        if (!named.startsWith('/')) {
+            char here[PATH_MAX];
+            if (::getcwd(here, sizeof here))
+                m_bytes = QByteArray(here) + '/' + named;
+        }
+        m_path = QFileInfo(QFile::decodeName(named)).absoluteFilePath();
+        m_shown = m_path;
+        struct stat st {};
+        if (::stat(m_bytes.constData(), &st) != 0)
+            m_kind = errno == ELOOP ? Kind::Loop : Kind::Nothing;
+        else
+            m_kind = S_ISREG(st.st_mode) ? Kind::File : S_ISDIR(st.st_mode) ? Kind::Folder : Kind::Other;
+        if (QFile::encodeName(QFile::decodeName(m_bytes)) != m_bytes && m_kind == Kind::File) {
+            m_shown = QDir::cleanPath(QFile::decodeName(m_bytes));
+            nameAgain();
+        }
+    }
+    ~PhotoName()
+    {
+        if (!m_second.isEmpty())
+            ::unlinkat(m_folder, m_second.constData(), 0);
+        if (m_folder >= 0)
+            ::close(m_folder);
+    }
+    PhotoName(const PhotoName &) = delete;
+    PhotoName &operator=(const PhotoName &) = delete;
+
+    Kind kind() const { return m_kind; }
+    // What the run reads and writes.
+    const QString &path() const { return m_path; }
+    // What messages name: the photo's own path.
+    const QString &shown() const { return m_shown; }
+    QString named(QString text) const { return m_path == m_shown ? text : text.replace(m_path, m_shown); }
+    // Why the photo could not be named for the run; empty when it could.
+    const QString &problem() const { return m_problem; }
+
+    // The framed photo written under the second name takes the photo's own;
+    // false, with the reason, when it can't (the photo is left as it was).
+    bool putBack(QString *why)
+    {
+        if (m_second.isEmpty())
+            return true;
+        struct stat second {
+        }, own{};
+        const bool same = ::fstatat(m_folder, m_second.constData(), &second, AT_SYMLINK_NOFOLLOW) == 0
+                          && ::fstatat(m_folder, m_name.constData(), &own, AT_SYMLINK_NOFOLLOW) == 0
+                          && second.st_dev == own.st_dev && second.st_ino == own.st_ino;
+        // Written through the file itself, both names show it already.
+        if (same ? ::unlinkat(m_folder, m_second.constData(), 0) != 0
+                 : ::renameat(m_folder, m_second.constData(), m_folder, m_name.constData()) != 0) {
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        m_second.clear();
+        return true;
+    }
+
+private:
+    void nameAgain()
+    {
+        const qsizetype slash = m_bytes.lastIndexOf('/');
+        const QByteArray folder = slash > 0 ? m_bytes.left(slash) : QByteArray("/");
+        m_name = m_bytes.mid(slash + 1);
+        m_folder = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (m_folder < 0) {
+            m_problem = QString::fromLocal8Bit(std::strerror(errno));
+            return;
+        }
+        const QString own = QFile::decodeName(m_name);
+        const QString folderPath = QFile::encodeName(QFile::decodeName(folder)) == folder
+                                       ? QFile::decodeName(folder)
+                                       : QStringLiteral("/proc/self/fd/%1").arg(m_folder);
+        m_path = folderPath + QLatin1Char('/') + own;
+        if (QFile::encodeName(own) == m_name)
+            return;
+        // The name as it is shown, unless a file has it; then a hidden one.
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            const QString second =
+                attempt == 0 ? own : QStringLiteral(".%1-%2-%3").arg(::getpid()).arg(attempt).arg(own);
+            const QByteArray bytes = QFile::encodeName(second);
+            if (::linkat(m_folder, m_name.constData(), m_folder, bytes.constData(), 0) == 0) {
+                m_second = bytes;
+                m_path = folderPath + QLatin1Char('/') + second;
+                return;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        m_problem = QString::fromLocal8Bit(std::strerror(errno));
+    }
+
+    QByteArray m_bytes; // the photo's own path, absolute
+    QString m_shown;
+    QString m_path;
+    Kind m_kind = Kind::Nothing;
+    QString m_problem;
+    int m_folder = -1;   // open when the path is not UTF-8
+    QByteArray m_name;   // its own name there
+    QByteArray m_second; // the second name, while there is one
+};
+
 // Pictures handed over by the share extension are copies that are never
 // written over.
 bool isSharedCopy(const QString &path)
@@ -179,33 +297,40 @@ private:
     TemplatesStore m_templates;
 };
 
-int run(const QStringList &arguments)
+int run(const QStringList &arguments, const QList<QByteArray> &words)
 {
     const VLProcessArguments options(arguments);
     QStringList files;
+    QByteArray named;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (!arguments.at(i).startsWith(QLatin1Char('-')))
+        if (!arguments.at(i).startsWith(QLatin1Char('-'))) {
             files.append(arguments.at(i));
+            named = words.value(i, QFile::encodeName(arguments.at(i)));
+        }
     }
     const QString name = options.value(QString::fromLatin1(VLProcessArguments::kTemplateKey));
     if (!options.contains(QString::fromLatin1(VLProcessArguments::kTemplateKey)) || files.size() != 1) {
         fail(QString::fromLatin1(KTCommandLineRun::kUsageError));
         return KTCommandLineRun::kUsageStatus;
     }
-    const QFileInfo photo(files.first());
-    const QString path = photo.absoluteFilePath();
+    PhotoName photo(named);
+    const QString path = photo.path();
     const QString type = TypeTable::typeForFile(path);
     // Packages and archives are no photo to write back.
     if (type == QLatin1String(TypeTable::kTemplate) || type == QLatin1String(TypeTable::kFrames)) {
         fail(QString::fromUtf8(KTCommandLineRun::kNoPhotoError).arg(files.first()));
         return KTCommandLineRun::kUsageStatus;
     }
+    const bool isFile = photo.kind() == PhotoName::Kind::File;
+    // Told after the stores open, but known now: a photo refused for its
+    // type is not decoded first.
+    const QString unwritable = isFile ? KTCommandLineRun::whyNotWritable(path, type) : QString();
 
     ImageDecoder::raiseAllocationLimit();
     // The photo is decoded on other cores while the stores open and the
     // design is read.
     std::shared_ptr<KTImageProcessor::PhotoRead> read;
-    if (photo.isFile() && !isSharedCopy(path))
+    if (isFile && photo.problem().isEmpty() && unwritable.isEmpty() && !isSharedCopy(path))
         read = KTImageProcessor::startReading(QUrl::fromLocalFile(path));
     // Counting this start waits for two lock files and a settings file to
     // reach the disk: beside the work, not before it. Nothing here listens
@@ -223,22 +348,25 @@ int run(const QStringList &arguments)
         return KTCommandLineRun::kFailureStatus;
 
     TimingLog::mark("open");
-    if (photo.isDir()) {
-        fail(QString::fromUtf8(KTCommandLineRun::kIsFolder).arg(photo.fileName()));
-        return KTCommandLineRun::kFailureStatus;
-    }
-    if (!photo.isFile()) {
+    if (!isFile) {
         // A pipe or device is there, but is no photo to write back.
-        fail(QString::fromUtf8(photo.exists() ? KTCommandLineRun::kNotAFile : KTCommandLineRun::kNoSuchFile)
-                 .arg(photo.fileName()));
+        const char *why = photo.kind() == PhotoName::Kind::Folder  ? KTCommandLineRun::kIsFolder
+                          : photo.kind() == PhotoName::Kind::Other ? KTCommandLineRun::kNotAFile
+                          : photo.kind() == PhotoName::Kind::Loop  ? KTCommandLineRun::kSymlinkLoop
+                                                                   : KTCommandLineRun::kNoSuchFile;
+        fail(QString::fromUtf8(why).arg(QFileInfo(QDir::cleanPath(photo.shown())).fileName()));
         return KTCommandLineRun::kFailureStatus;
     }
     if (isSharedCopy(path)) {
         fail(QString::fromLatin1(KTCommandLineRun::kNoFileToProcess));
         return KTCommandLineRun::kFailureStatus;
     }
-    if (const QString why = KTCommandLineRun::whyNotWritable(path, type); !why.isEmpty()) {
-        fail(why);
+    if (!unwritable.isEmpty()) {
+        fail(photo.named(unwritable));
+        return KTCommandLineRun::kFailureStatus;
+    }
+    if (!photo.problem().isEmpty()) {
+        fail(QString::fromUtf8(KTCommandLineRun::kNoSecondName).arg(photo.shown(), photo.problem()));
         return KTCommandLineRun::kFailureStatus;
     }
 
@@ -267,12 +395,17 @@ int run(const QStringList &arguments)
     output.uti = type;
     output.quality = design->exportQuality().value_or(KTExportQuality::fromDefaults(UserDefaults::standard()));
     Error error;
+    QString why;
     if (!KTImageProcessor::processImage(QUrl::fromLocalFile(path), design, output, &error)) {
         QString text = error.description.isEmpty() ? QString::fromLatin1(KTCommandLineRun::kNotWritten) : error.description;
-        text = namingFile(text, QDir::toNativeSeparators(path));
+        text = namingFile(photo.named(text), QDir::toNativeSeparators(photo.shown()));
         if (!error.recoverySuggestion.isEmpty())
             text += QLatin1Char(' ') + error.recoverySuggestion;
         fail(text);
+        return KTCommandLineRun::kFailureStatus;
+    }
+    if (!photo.putBack(&why)) {
+        fail(namingFile(QString::fromLatin1(KTCommandLineRun::kNotWritten), photo.shown()) + QLatin1Char(' ') + why);
         return KTCommandLineRun::kFailureStatus;
     }
     g_written = true;
@@ -304,7 +437,11 @@ int KTCommandLineRun::exec(int argc, char *argv[])
     QGuiApplication::setApplicationName(QStringLiteral("Kantelo"));
     QGuiApplication::setApplicationVersion(VLKitUtils::shortVersionString());
     installPresenters();
-    const int status = run(QGuiApplication::arguments());
+    // Qt has taken its own options out of argv by now, as out of arguments().
+    QList<QByteArray> words;
+    for (int i = 0; i < argc; ++i)
+        words.append(QByteArray(argv[i]));
+    const int status = run(QGuiApplication::arguments(), words);
     waitForBackgroundThreads();
     KTFrameLayer::setWarningPoster(nullptr);
     if (!g_failed) {

@@ -26,6 +26,12 @@ public:
     static constexpr const char *kNoSuchFile = "The file “%1” couldn’t be opened because there is no such file.";
     static constexpr const char *kNotAFile =
         "The file “%1” couldn’t be opened because it is not a photo file but a device or pipe.";
+    static constexpr const char *kSymlinkLoop =
+        "The file “%1” couldn’t be opened because its symbolic links go round in a loop.";
+    // A name that is not UTF-8 is framed under a second name beside it.
+    static constexpr const char *kNoSecondName =
+        "“%1” can't be framed in place: its name is not UTF-8, and its folder can't take the second name it is "
+        "framed under (%2). Rename the photo, then try again.";
     // Checked before any drawing: a refusal after the render wastes the wait.
     static constexpr const char *kTypeNotWritable =
         "“%1” can't be framed in place: pictures of its type can't be written. Save a copy as JPEG, PNG or TIFF "
@@ -52,6 +58,7 @@ public:
     // Whether the arguments ask for this run (they hold "-process").
     static bool isProcessRun(int argc, char *argv[]);
     // The whole run, its application included; answers the exit status.
+    // The photo's name is taken from `argv` as bytes: it need not be UTF-8.
     static int exec(int argc, char *argv[]);
 
     // Why the framed photo can't be written over `path` as `uti`; empty when it can.

@@ -14,6 +14,10 @@
 #include <QProcessEnvironment>
 #include <QSettings>
 
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -194,6 +198,11 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
     const Outcome pipe = kantelo({"-template=Baroque", "-process", dir + "/pipe.jpg"});
     EXPECT_NE(pipe.exitCode, 0);
     EXPECT_TRUE(pipe.errors.contains("not a photo file")) << pipe.errors.toStdString();
+    ASSERT_EQ(::symlink("loop-b.jpg", QFile::encodeName(dir + "/loop-a.jpg").constData()), 0);
+    ASSERT_EQ(::symlink("loop-a.jpg", QFile::encodeName(dir + "/loop-b.jpg").constData()), 0);
+    const Outcome loop = kantelo({"-template=Baroque", "-process", dir + "/loop-a.jpg"});
+    EXPECT_NE(loop.exitCode, 0);
+    EXPECT_TRUE(loop.errors.contains("symbolic links go round in a loop")) << loop.errors.toStdString();
 
     // A file-size limit fails the write, which the run reports.
     const QString big = dir + "/noise.jpg";
@@ -223,7 +232,14 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
     small.fill(Qt::darkGreen);
     ASSERT_TRUE(small.save(gif, "GIF") || small.save(gif, "BMP"));
     const QByteArray gifBefore = digest(gif);
+    // Refused for its type alone, it is not read at all: a read would bring
+    // its access time, set before its change, up to date.
+    const timespec longAgo[2] = {{1, 0}, {0, UTIME_OMIT}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(gif).constData(), longAgo, 0), 0);
     const Outcome unwritable = kantelo({"-template=Baroque", "-process", gif});
+    struct stat gifState {};
+    ASSERT_EQ(::stat(QFile::encodeName(gif).constData(), &gifState), 0);
+    EXPECT_EQ(gifState.st_atim.tv_sec, 1) << "not read before it was refused";
     ASSERT_TRUE(unwritable.finished);
     EXPECT_NE(unwritable.exitCode, 0);
     EXPECT_EQ(unwritable.errorLines(), 1) << unwritable.errors.toStdString();
@@ -291,6 +307,31 @@ TEST_F(CommandLineRun, AnUnwritablePhotoSaysWhatStandsInTheWay)
     const Outcome folder = kantelo({"-template=Baroque", "-process", theirs}, profile, asOther);
     EXPECT_TRUE(folder.errors.contains("You have no permission to write in the folder")) << folder.errors.toStdString();
     EXPECT_EQ(digest(roots), rootsBefore);
+}
+
+TEST_F(CommandLineRun, APhotoWhoseNameIsNotUtf8IsFramedUnderItsOwnName)
+{
+    const QString parent = apptest::freshDir();
+    const QByteArray folder = QFile::encodeName(parent) + "/\xfe", photo = folder + "/\xff.jpg";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    const QString written = apptest::writePhoto(parent, "plain.jpg", QSize(400, 300));
+    ASSERT_EQ(::rename(QFile::encodeName(written).constData(), photo.constData()), 0);
+    const testsupport::ProgramRun run = testsupport::runProgram(
+        {KANTELO_BINARY, "-template=Gallery White", "-process", photo}, environmentIn(*home).toStringList());
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QFile framed;
+    const int fd = ::open(photo.constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << "still under its own name";
+    ASSERT_TRUE(framed.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    EXPECT_GT(QImage::fromData(framed.readAll()).width(), 400);
+    // Nothing else is left in its folder.
+    DIR *entries = ::opendir(folder.constData());
+    ASSERT_TRUE(entries);
+    int count = 0;
+    while (const dirent *entry = ::readdir(entries))
+        count += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0;
+    ::closedir(entries);
+    EXPECT_EQ(count, 1);
 }
 
 TEST_F(CommandLineRun, RunsStartedTogetherOnAFreshProfileAllFrameTheirPhotosAndAllCount)

@@ -78,6 +78,15 @@ int run(const QString &cwd, const QString &program, const QStringList &args, QSt
 ProgramRun runProgram(const QString &program, const QStringList &args, const QString &cwd, int timeoutMs,
                       bool mergeErrors)
 {
+    QList<QByteArray> command{QFile::encodeName(program)};
+    for (const QString &arg : args)
+        command.push_back(arg.toLocal8Bit());
+    return runProgram(command, {}, cwd, timeoutMs, mergeErrors);
+}
+
+ProgramRun runProgram(const QList<QByteArray> &command, const QStringList &environment, const QString &cwd,
+                      int timeoutMs, bool mergeErrors)
+{
     ProgramRun r;
     int out[2];
     int err[2];
@@ -88,13 +97,18 @@ ProgramRun runProgram(const QString &program, const QStringList &args, const QSt
         close(out[1]);
         return r;
     }
-    std::vector<QByteArray> words{QFile::encodeName(program)};
-    for (const QString &arg : args)
-        words.push_back(arg.toLocal8Bit());
+    QList<QByteArray> words = command;
     std::vector<char *> argv;
     for (QByteArray &word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    QList<QByteArray> settings;
+    for (const QString &setting : environment)
+        settings.push_back(setting.toLocal8Bit());
+    std::vector<char *> envp;
+    for (QByteArray &setting : settings)
+        envp.push_back(setting.data());
+    envp.push_back(nullptr);
     const QByteArray folder = QFile::encodeName(cwd);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -104,7 +118,8 @@ ProgramRun runProgram(const QString &program, const QStringList &args, const QSt
     if (!cwd.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
     pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, argv.front(), &actions, nullptr, argv.data(), environ);
+    const int failed =
+        posix_spawnp(&pid, argv.front(), &actions, nullptr, argv.data(), environment.isEmpty() ? environ : envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);

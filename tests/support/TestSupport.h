@@ -50,5 +50,9 @@ struct ProgramRun {
 // parent's state and leave it wrong; glibc's spawn runs none of them.
 ProgramRun runProgram(const QString &program, const QStringList &args, const QString &cwd = QString(),
                       int timeoutMs = 60000, bool mergeErrors = false);
+// The same with the whole command line as bytes (a file's name need not be
+// UTF-8) and `environment` ("NAME=value") in place of the test's own.
+ProgramRun runProgram(const QList<QByteArray> &command, const QStringList &environment, const QString &cwd = QString(),
+                      int timeoutMs = 60000, bool mergeErrors = false);
 
 } // namespace testsupport
