@@ -49,11 +49,14 @@ struct Imported : KTFrameLibraryImporterDelegate {
     void importerProgress(KTFrameLibraryImporter *, double) override { ++reports; }
 };
 
-std::unique_ptr<platform::ManagedObjectContext> openContext(const QString &path)
+// A library context on its own store file; its pictures live in `graphics`,
+// which its frame images find through the context.
+std::unique_ptr<platform::ManagedObjectContext> openContext(const QString &path, const QString &graphics)
 {
     auto store = platform::PersistentStore::openSQLite(path, LibraryModel::shared());
     auto context = std::make_unique<platform::ManagedObjectContext>(LibraryModel::shared());
     context->attachStore(store);
+    context->setUserInfoValue(QString::fromLatin1(FrameImage::kImagesFolderKey), graphics);
     const auto &table = Frame::frameTypeTable();
     for (auto it = table.constBegin(); it != table.constEnd(); ++it)
         if (!FrameType::frameTypeWithName(it.key(), context.get()))
@@ -82,7 +85,7 @@ int main(int argc, char **argv)
     QDir().mkpath(graphics);
 
     // The source library.
-    auto source = openContext(scratch.path() + "/source.db");
+    auto source = openContext(scratch.path() + "/source.db", graphics);
     platform::ManagedObjectContext *moc = source.get();
     QImage picture(96, 24, QImage::Format_ARGB32);
     const QByteArray colour = platform::Archiver::archivedDataWithRootObject(
@@ -150,7 +153,7 @@ int main(int argc, char **argv)
     QDir(graphics).removeRecursively();
     QDir().mkpath(graphics);
 
-    auto target = openContext(scratch.path() + "/target.db");
+    auto target = openContext(scratch.path() + "/target.db", graphics);
     target->save();
     Imported imported;
     timer.restart();
