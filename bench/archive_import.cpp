@@ -1,5 +1,7 @@
 // Imports a frame archive of 2,000 frames (4 collections, 40 sets, 4,000
 // graphics) into a fresh store: export first, then the timed import.
+// --quick: 40 frames.
+#include "bench/Quick.h"
 #include "scenes/QuietShell.h"
 #include "platform/Dispatch.h"
 #include "platform/archive/Archiver.h"
@@ -76,7 +78,10 @@ void spinUntil(const std::function<bool()> &done)
 
 int main(int argc, char **argv)
 {
+    const bool quick = bench::takeQuickFlag(argc, argv);
     QCoreApplication app(argc, argv);
+    const int setsPerCollection = quick ? 2 : 10;
+    const int framesPerSet = quick ? 5 : 50;
     QTemporaryDir scratch;
     scenes::QuietShell shell;
     auto *library = new LibraryStore(&shell, scratch.path() + "/support");
@@ -97,11 +102,11 @@ int main(int argc, char **argv)
         auto *collection = FrameCollection::insertInManagedObjectContext(moc);
         collection->setName(QString("Collection %1").arg(c));
         collections << collection;
-        for (int s = 0; s < 10; ++s) {
+        for (int s = 0; s < setsPerCollection; ++s) {
             auto *set = FrameSet::insertInManagedObjectContext(moc);
             set->setName(QString("Set %1-%2").arg(c).arg(s));
             set->setFramecollection(collection);
-            for (int f = 0; f < 50; ++f, ++frameCount) {
+            for (int f = 0; f < framesPerSet; ++f, ++frameCount) {
                 auto *frame = Frame::insertInManagedObjectContext(moc);
                 frame->setName(QString("Frame %1").arg(frameCount));
                 frame->setFrameset(set);
@@ -137,7 +142,7 @@ int main(int argc, char **argv)
     {
         auto exporter = std::make_shared<KTFrameLibraryExporter>(collections, QList<platform::ManagedObject *>(),
                                                                  QUrl::fromLocalFile(archive));
-        exporter->setCountOfItems(2044);
+        exporter->setCountOfItems(frameCount + int(collections.size()) * (setsPerCollection + 1));
         exporter->startExportWithDelegate(&exported);
     }
     spinUntil([&] { return exported.result.has_value(); });

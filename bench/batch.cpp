@@ -6,7 +6,9 @@
 // floor's processes' peak memory is printed beside the batch's.
 //
 // The run happens in a child process, so its peak memory is its own. The
-// result is the batch's time over the floor's.
+// result is the batch's time over the floor's. --quick: 4 photos of 800 x 600,
+// one round.
+#include "bench/Quick.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTBatchProcessingOptions.h"
 #include "design/KTColorMatLayer.h"
@@ -34,10 +36,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int kFiles = 32;
-constexpr int kPhotoWidth = 4000;
-constexpr int kPhotoHeight = 3000;
 
 // This process's own peak (VmHWM): unlike getrusage's, it does not start
 // from the parent's size at the fork.
@@ -137,8 +135,13 @@ double parallelShell(const QString &script, const QStringList &arguments)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool quick = bench::takeQuickFlag(argc, argv);
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
+    const int photoCount = quick ? 4 : 32;
+    const int photoWidth = quick ? 800 : 4000;
+    const int photoHeight = quick ? 600 : 3000;
+    const int rounds = quick ? 1 : 2;
     if (args.size() == 4 && args.at(1) == QLatin1String("--child"))
         return child(args.at(2), args.at(3));
 
@@ -154,16 +157,17 @@ int main(int argc, char **argv)
         const int threads = std::max(1, QThread::idealThreadCount());
         for (int t = 0; t < threads; ++t)
             makers.emplace_back([&, t] {
-                for (int i = t; i < kFiles; i += threads)
-                    scenes::writeCameraPhoto(QDir(photos).filePath(QStringLiteral("IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'))),
-                                             kPhotoWidth, kPhotoHeight, 100 + unsigned(i));
+                for (int i = t; i < photoCount; i += threads)
+                    scenes::writeCameraPhoto(
+                        QDir(photos).filePath(QStringLiteral("IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'))), photoWidth,
+                        photoHeight, 100 + unsigned(i));
             });
         for (auto &m : makers)
             m.join();
     }
     std::printf("%d photos, %d x %d JPEG q90; design: mitred moulding (four sides, shadows) and a bevelled mat; "
                 "JPEG q90 at the framed size; %d cores\n",
-                kFiles, kPhotoWidth, kPhotoHeight, QThread::idealThreadCount());
+                photoCount, photoWidth, photoHeight, QThread::idealThreadCount());
 
     // Two rounds of the batch and the floor taken in turn, the best of
     // each: the machine's other work weighs on both alike.
@@ -175,7 +179,7 @@ int main(int argc, char **argv)
     double batchSeconds = -1;
     double floorSeconds = -1;
     QStringList best;
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         QDir(out).removeRecursively();
         QDir().mkpath(out);
         QProcess run;
@@ -186,8 +190,8 @@ int main(int argc, char **argv)
             return 1;
         }
         const QStringList fields = QString::fromLatin1(run.readAllStandardOutput()).simplified().split(QLatin1Char(' '));
-        if (fields.size() != 5 || fields.at(3).toInt() != kFiles) {
-            std::printf("batch wrote %s of %d files\n", qPrintable(fields.value(3)), kFiles);
+        if (fields.size() != 5 || fields.at(3).toInt() != photoCount) {
+            std::printf("batch wrote %s of %d files\n", qPrintable(fields.value(3)), photoCount);
             return 1;
         }
         std::printf("round %d: batch %.2f s, peak %s MB\n", round + 1, fields.at(0).toDouble(), qPrintable(fields.at(1)));
@@ -218,9 +222,9 @@ int main(int argc, char **argv)
     }
     const QStringList fields = best;
     std::printf("batch: %.2f s, %.2f files/s, peak memory %s MB (before the run %s MB)\n", batchSeconds,
-                kFiles / batchSeconds, qPrintable(fields.at(1)), qPrintable(fields.at(2)));
+                photoCount / batchSeconds, qPrintable(fields.at(1)), qPrintable(fields.at(2)));
     std::printf("floor (djpeg + cjpeg -quality 90, one process per core): %.2f s, %.2f files/s\n", floorSeconds,
-                kFiles / floorSeconds);
+                photoCount / floorSeconds);
     long floorKb = 0;
     QFile kb(sizes);
     if (kb.open(QIODevice::ReadOnly)) {

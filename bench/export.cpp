@@ -8,7 +8,9 @@
 // (photo decoded, frames loaded, as when the user saves) to the file written.
 // Designs are listed in kDesigns; the first one gives the result line. The
 // first design is then exported once in every format, drawn whole and a
-// band at a time, with its time and peak memory.
+// band at a time, with its time and peak memory. --quick: a 1200 x 800 photo,
+// one run each.
+#include "bench/Quick.h"
 #include "scenes/SceneLibrary.h"
 #include "scenes/ScenePictures.h"
 #include "design/KTColorMatLayer.h"
@@ -50,10 +52,6 @@
 
 namespace {
 
-constexpr int kPhotoWidth = 6000;
-constexpr int kPhotoHeight = 4000;
-constexpr int kRuns = 3;
-
 // The frame library the frame layers read their pictures from: a store of
 // its own in the bench's folder (KANTELO_BENCH_DIR), made once per child.
 scenes::SceneLibrary &library()
@@ -92,10 +90,8 @@ void buildFrameAndMat(KTTemplate &design)
 
 // A frame picture: a wood-like ring 12 % of the short side wide round a
 // transparent window, at the size library frames come in.
-void writeFramePicture(const QString &path)
+void writeFramePicture(const QString &path, int w, int h)
 {
-    const int w = 3000;
-    const int h = 2000;
     QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
     QPainter p(&image);
     QLinearGradient grain(0, 0, 40, 7);
@@ -194,10 +190,10 @@ int child(const QString &designName, const QString &photo, const QString &out,
     return 0;
 }
 
-double floorMs(const QString &photo, const QString &out)
+double floorMs(const QString &photo, const QString &out, int runs)
 {
     double best = 1e18;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         QElapsedTimer t;
         t.start();
         QProcess p;
@@ -215,6 +211,7 @@ double floorMs(const QString &photo, const QString &out)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool quick = bench::takeQuickFlag(argc, argv);
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 5 && args.at(1) == QLatin1String("--child"))
@@ -222,16 +219,19 @@ int main(int argc, char **argv)
     if (args.size() == 7 && args.at(1) == QLatin1String("--child"))
         return child(args.at(2), args.at(3), args.at(4), args.at(5), args.at(6) == QLatin1String("bands"));
 
+    const int photoWidth = quick ? 1200 : 6000;
+    const int photoHeight = quick ? 800 : 4000;
+    const int runs = quick ? 1 : 3;
     QTemporaryDir dir;
     qputenv("KANTELO_BENCH_DIR", dir.path().toLocal8Bit());
     const QString photo = dir.filePath(QStringLiteral("photo.jpg"));
     // A photo-like picture: soft gradients, blobs and sensor noise, so the
     // JPEG has the entropy of a real photo.
-    scenes::writeCameraPhoto(photo, kPhotoWidth, kPhotoHeight);
-    writeFramePicture(dir.filePath(QStringLiteral("frame.png")));
-    std::printf("photo: %d x %d JPEG q90, %.1f MB\n", kPhotoWidth, kPhotoHeight, QFile(photo).size() / 1e6);
+    scenes::writeCameraPhoto(photo, photoWidth, photoHeight);
+    writeFramePicture(dir.filePath(QStringLiteral("frame.png")), photoWidth / 2, photoHeight / 2);
+    std::printf("photo: %d x %d JPEG q90, %.1f MB\n", photoWidth, photoHeight, QFile(photo).size() / 1e6);
 
-    const double floor = floorMs(photo, dir.filePath(QStringLiteral("floor.jpg")));
+    const double floor = floorMs(photo, dir.filePath(QStringLiteral("floor.jpg")), runs);
     if (floor <= 0) {
         std::printf("djpeg | cjpeg failed: is libjpeg-turbo-progs installed?\n");
         return 1;
@@ -245,7 +245,7 @@ int main(int argc, char **argv)
         qint64 peakKb = 0;
         qint64 baseKb = 0;
         double openMs = 0;
-        for (int run = 0; run < kRuns; ++run) {
+        for (int run = 0; run < runs; ++run) {
             QProcess p;
             p.start(QCoreApplication::applicationFilePath(),
                     {QStringLiteral("--child"), QString::fromLatin1(d.name), photo,

@@ -12,6 +12,8 @@
 // its phases; the peak memory is the child's own (/usr/bin/time). Each design
 // gets a row; the result is the worst built-in design's time over the floor's.
 // KANTELO_BENCH_PAIRS sets the interleaved pairs per design (3 by default).
+// --quick: a 1200 x 800 photo, one pair.
+#include "bench/Quick.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTFrameLayer.h"
 #include "design/KTFullFrameLayer.h"
@@ -48,9 +50,6 @@
 extern char **environ;
 
 namespace {
-
-constexpr int kPhotoWidth = 6000;
-constexpr int kPhotoHeight = 4000;
 
 double nowMs()
 {
@@ -235,7 +234,10 @@ int main(int argc, char **argv)
     QFile::setPermissions(base.filePath(QStringLiteral("runtime")), QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                                         | QFileDevice::ExeOwner);
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool quick = bench::takeQuickFlag(argc, argv);
     QGuiApplication app(argc, argv);
+    const int photoWidth = quick ? 1200 : 6000;
+    const int photoHeight = quick ? 800 : 4000;
 
     const QString program = qEnvironmentVariableIsSet("KANTELO_PROGRAM")
                                 ? qEnvironmentVariable("KANTELO_PROGRAM")
@@ -244,12 +246,12 @@ int main(int argc, char **argv)
         std::printf("no program at %s\n", qPrintable(program));
         return 1;
     }
-    const int pairs = qEnvironmentVariableIsSet("KANTELO_BENCH_PAIRS")
-                          ? std::max(1, qEnvironmentVariableIntValue("KANTELO_BENCH_PAIRS"))
-                          : 3;
+    int pairs = quick ? 1 : 3;
+    if (qEnvironmentVariableIsSet("KANTELO_BENCH_PAIRS"))
+        pairs = std::max(1, qEnvironmentVariableIntValue("KANTELO_BENCH_PAIRS"));
     const QDir work(base.filePath(QStringLiteral("work")));
     const QString photo = work.filePath(QStringLiteral("photo.jpg"));
-    if (!scenes::writeCameraPhoto(photo, kPhotoWidth, kPhotoHeight)) {
+    if (!scenes::writeCameraPhoto(photo, photoWidth, photoHeight)) {
         std::printf("the photo could not be written\n");
         return 1;
     }
@@ -293,7 +295,7 @@ int main(int argc, char **argv)
     designs.push_back({QString::fromLatin1(kFullFrame), QStringLiteral("full frame + mat, all shadows"), benchData});
 
     qputenv("KANTELO_TIMING_LOG", timing.toLocal8Bit());
-    std::printf("photo: %d x %d camera-like JPEG q90 with EXIF, %.1f MB; %d pairs each\n", kPhotoWidth, kPhotoHeight,
+    std::printf("photo: %d x %d camera-like JPEG q90 with EXIF, %.1f MB; %d pairs each\n", photoWidth, photoHeight,
                 QFile(photo).size() / 1e6, pairs);
 
     struct Row {

@@ -9,7 +9,8 @@
 // are the same for all and are left out), best of several. The moulding's
 // output is larger (it lies round the photo; the full frame lies over its
 // edge), so its JPEG alone takes about a third longer. The result is
-// moulding / full frame.
+// moulding / full frame. --quick: a 1200 x 800 photo, one run in one process.
+#include "bench/Quick.h"
 #include "scenes/SceneLibrary.h"
 #include "scenes/ScenePictures.h"
 #include "design/KTFrameLayer.h"
@@ -42,9 +43,10 @@
 
 namespace {
 
-constexpr int kPhotoWidth = 6000;
-constexpr int kPhotoHeight = 4000;
-constexpr int kRuns = 3;
+// Exports timed in each child process, and child processes per design.
+bool quick = false;
+int runs = 3;
+int processes = 2;
 
 // One export in this process; prints its milliseconds.
 int child(const QString &designName, const QString &pictures, const QString &out)
@@ -88,7 +90,7 @@ int child(const QString &designName, const QString &pictures, const QString &out
     double best = 1e18;
     double bestRender = 0;
     QSize size;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         QElapsedTimer t;
         t.start();
         auto copy = design->copyForRendering();
@@ -120,15 +122,17 @@ struct Timing {
     QSize size;
 };
 
-// The best of two child processes.
+// The best of the child processes.
 Timing bestOf(const QString &designName, const QString &pictures)
 {
     Timing best;
-    for (int run = 0; run < 2; ++run) {
+    for (int process = 0; process < processes; ++process) {
+        QStringList arguments = {QStringLiteral("--child"), designName, pictures,
+                                 QDir(pictures).filePath(QStringLiteral("export-%1.jpg").arg(designName))};
+        if (quick)
+            arguments << QStringLiteral("--quick");
         QProcess p;
-        p.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--child"), designName, pictures,
-                 QDir(pictures).filePath(QStringLiteral("export-%1.jpg").arg(designName))});
+        p.start(QCoreApplication::applicationFilePath(), arguments);
         if (!p.waitForFinished(300000) || p.exitCode() != 0) {
             std::printf("%s: export failed (%d): %s\n", qPrintable(designName), p.exitCode(),
                         p.readAllStandardError().constData());
@@ -158,22 +162,27 @@ void printRow(const char *name, const Timing &t)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    quick = bench::takeQuickFlag(argc, argv);
+    if (quick)
+        runs = processes = 1;
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 5 && args.at(1) == QLatin1String("--child"))
         return child(args.at(2), args.at(3), args.at(4));
 
+    const int photoWidth = quick ? 1200 : 6000;
+    const int photoHeight = quick ? 800 : 4000;
     QTemporaryDir dir;
     const QDir pictures(dir.path());
     // The moulding scene of the export tests, at 24 MP and four times the side pictures.
-    scenes::photo(kPhotoWidth, kPhotoHeight, 1).save(pictures.filePath(QStringLiteral("photo.jpg")), "JPEG", 90);
+    scenes::photo(photoWidth, photoHeight, 1).save(pictures.filePath(QStringLiteral("photo.jpg")), "JPEG", 90);
     const char *sides[] = {"left.png", "top.png", "right.png", "bottom.png"};
     for (int which = 0; which < 4; ++which)
         scenes::mouldingSide(which, 4).save(pictures.filePath(QString::fromLatin1(sides[which])));
-    scenes::fullFramePicture(3000, 2000, 0.1).save(pictures.filePath(QStringLiteral("full.png")));
+    scenes::fullFramePicture(photoWidth / 2, photoHeight / 2, 0.1).save(pictures.filePath(QStringLiteral("full.png")));
     std::printf("photo: %d x %d JPEG q90; moulding: four 240 x 960 sides, saturation 0.6, +0.4 EV, shadows; "
-                "full frame: one 3000 x 2000 picture\n",
-                kPhotoWidth, kPhotoHeight);
+                "full frame: one %d x %d picture\n",
+                photoWidth, photoHeight, photoWidth / 2, photoHeight / 2);
 
     const Timing photo = bestOf(QStringLiteral("photo"), dir.path());
     const Timing full = bestOf(QStringLiteral("fullframe"), dir.path());
@@ -181,7 +190,8 @@ int main(int argc, char **argv)
     const Timing flat = bestOf(QStringLiteral("moulding-flat"), dir.path());
     if (photo.total < 0 || full.total < 0 || moulding.total < 0 || flat.total < 0)
         return 1;
-    std::printf("best of %d runs in each of 2 processes   %-12s %12s %12s\n", kRuns, "output", "render", "export");
+    std::printf("best of %d runs in each of %d processes   %-12s %12s %12s\n", runs, processes, "output", "render",
+                "export");
     printRow("photo alone", photo);
     printRow("full frame", full);
     printRow("moulding (4 sides, shadows)", moulding);

@@ -1,7 +1,8 @@
 // Opening a set of 200 frames in a library of 2,000: the time until the
 // first screen of the library panel shows every icon, and the time per step
 // while scrolling through the set. The library is a real SQLite file whose
-// frame icons (PNG) are read back from disk when shown.
+// frame icons (PNG) are read back from disk when shown. --quick: sets of 20.
+#include "bench/Quick.h"
 #include "library/KTLibraryContentModel.h"
 #include "library/KTLibraryViewController.h"
 #include "kit/ui/VLCollectionView.h"
@@ -58,7 +59,9 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool quick = bench::takeQuickFlag(argc, argv);
     QApplication app(argc, argv);
+    const int framesPerSet = quick ? 20 : 200;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("KTLibrary.db"));
 
@@ -76,7 +79,7 @@ int main(int argc, char **argv)
                 auto *set = FrameSet::insertInManagedObjectContext(&moc);
                 set->setName(QStringLiteral("Set %1-%2").arg(c).arg(s));
                 set->setFramecollection(collection);
-                for (int f = 0; f < 200; ++f, ++n) {
+                for (int f = 0; f < framesPerSet; ++f, ++n) {
                     auto *frame = Frame::insertInManagedObjectContext(&moc);
                     frame->setName(QStringLiteral("Frame %1").arg(n, 4, 10, QLatin1Char('0')));
                     frame->setFrameset(set);

@@ -1,7 +1,9 @@
 // A 24 MP photo framed with a full frame and a colour mat with a bevel, drop
 // shadows on, rendered at full size as an export does; set against one plain
 // drawing of the photo at that size. Also the cost of the full frame's drop
-// shadow alone on a 6000 x 4000 design.
+// shadow alone on a 6000 x 4000 design. --quick: a 1200 x 800 photo, one run
+// each.
+#include "bench/Quick.h"
 #include "scenes/QuietShell.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTFullFrameLayer.h"
@@ -87,10 +89,12 @@ Frame *addFrame(platform::ManagedObjectContext *moc, const QString &typeName, co
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool quick = bench::takeQuickFlag(argc, argv);
     QGuiApplication app(argc, argv);
     QTemporaryDir scratch;
-    const int w = 6000;
-    const int h = 4000;
+    const int w = quick ? 1200 : 6000;
+    const int h = quick ? 800 : 4000;
+    const int runs = quick ? 1 : 5;
 
     // The library: a real store with a full frame and a colour mat.
     scenes::QuietShell shell;
@@ -99,7 +103,7 @@ int main(int argc, char **argv)
     QDir().mkpath(store.framesGraphicsFolder());
     platform::ManagedObjectContext *moc = store.managedObjectContext();
     const QString framePath = scratch.filePath(QStringLiteral("frame.png"));
-    QImageWriter(framePath).write(makeFramePicture(3000, 2000));
+    QImageWriter(framePath).write(makeFramePicture(w / 2, h / 2));
     Frame *full = addFrame(moc, QStringLiteral("Full frame"), QStringLiteral("Bench frame"));
     full->frameAttributeWithName(QStringLiteral("Landscape Image"))
         ->setImageVal(FrameImage::frameImageFromImageAtPath(framePath, moc));
@@ -144,7 +148,7 @@ int main(int argc, char **argv)
         design->drawToRect(QRectF(0, 0, fw, fh), true, true, nullptr, false);
     };
     renderDesign(); // warm-up: first touches of buffers and tables
-    const double renderMs = medianMs(5, renderDesign);
+    const double renderMs = medianMs(runs, renderDesign);
 
     // One plain drawing of the photo at the framed size.
     const QImage photo = makePhoto(w, h).convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -154,7 +158,7 @@ int main(int argc, char **argv)
         ctx.drawImage(QRectF(0, 0, fw, fh), photo);
     };
     plain();
-    const double plainMs = medianMs(5, plain);
+    const double plainMs = medianMs(runs, plain);
 
     // The full frame alone on a 6000 x 4000 design, with and without its shadow.
     auto frameOnly = std::make_shared<KTTemplate>();
@@ -170,16 +174,16 @@ int main(int argc, char **argv)
     };
     bare->setDropShadow(false);
     drawFrame();
-    const double frameMs = medianMs(5, drawFrame);
+    const double frameMs = medianMs(runs, drawFrame);
     bare->setDropShadow(true);
     drawFrame();
-    const double frameShadowMs = medianMs(5, drawFrame);
+    const double frameShadowMs = medianMs(runs, drawFrame);
 
     const double ratio = renderMs / plainMs;
     std::printf("photo %dx%d, framed design %dx%d (full frame with shadow, mat with bevel and shadow)\n", w, h, fw,
                 fh);
-    std::printf("render of the framed design, median of 5: %.1f ms\n", renderMs);
-    std::printf("plain drawImage of the photo at that size, median of 5: %.1f ms\n", plainMs);
+    std::printf("render of the framed design, median of %d: %.1f ms\n", runs, renderMs);
+    std::printf("plain drawImage of the photo at that size, median of %d: %.1f ms\n", runs, plainMs);
     std::printf("full frame %dx%d: %.1f ms without shadow, %.1f ms with; the shadow takes %.1f ms\n", w, h, frameMs,
                 frameShadowMs, frameShadowMs - frameMs);
     std::printf("result: %.2f x\n", ratio);

@@ -1,7 +1,8 @@
 // Opens a frame library of 10,000 frames with 90,000 attributes (every
 // object loaded, byte columns left on disk) and saves a change to one frame.
 // Prints both times (the first save after opening and later ones); the
-// result line is the opening time.
+// result line is the opening time. --quick: 1,000 frames, one run.
+#include "bench/Quick.h"
 
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "platform/objectstore/PersistentStore.h"
@@ -26,7 +27,7 @@ using namespace platform;
 
 namespace {
 
-void build(const QString &path)
+void build(const QString &path, int collections)
 {
     auto store = PersistentStore::openSQLite(path, LibraryModel::shared());
     ManagedObjectContext context(LibraryModel::shared());
@@ -35,11 +36,11 @@ void build(const QString &path)
     type->setName(QStringLiteral("Moulding with corners"));
     QRandomGenerator random(42);
     std::vector<FrameImage *> images;
-    for (int i = 0; i < 4000; ++i)
+    for (int i = 0; i < collections * 400; ++i)
         images.push_back(FrameImage::insertFrameImageWithGUIDAndDisplayName(
             QStringLiteral("IMG-%1.png").arg(i), QStringLiteral("graphic %1.png").arg(i), &context));
     QByteArray icon(6000, Qt::Uninitialized);
-    for (int c = 0; c < 10; ++c) {
+    for (int c = 0; c < collections; ++c) {
         FrameCollection *collection = FrameCollection::insertInManagedObjectContext(&context);
         collection->setName(QStringLiteral("Collection %1").arg(c));
         collection->setIcon(images[c]);
@@ -70,16 +71,17 @@ void build(const QString &path)
 
 int main(int argc, char **argv)
 {
+    const bool quick = bench::takeQuickFlag(argc, argv);
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("KTLibrary.db"));
     QElapsedTimer timer;
     timer.start();
-    build(path);
+    build(path, quick ? 1 : 10);
     std::printf("built the library in %lld ms\n", timer.elapsed());
 
     std::vector<double> opens, saves, firstSaves;
-    for (int run = 0; run < 5; ++run) {
+    for (int run = 0; run < (quick ? 1 : 5); ++run) {
         timer.restart();
         auto store = PersistentStore::openSQLite(path, LibraryModel::shared());
         ManagedObjectContext context(LibraryModel::shared());

@@ -84,7 +84,9 @@ function(kantelo_test_folder name dir)
                TIMEOUT 300)
 endfunction()
 
-# A benchmark program: build/bench/<name>.
+# A benchmark program: build/bench/<name>. With the tests, the suite runs it
+# once with --quick (Bench.<name>): a benchmark that breaks fails the suite,
+# whatever its figures.
 function(kantelo_bench name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   add_executable(bench_${name} ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
@@ -92,4 +94,10 @@ function(kantelo_bench name)
     OUTPUT_NAME ${name}
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
   target_link_libraries(bench_${name} PRIVATE ${ARG_DEPS})
+  if(KANTELO_TESTS)
+    add_test(NAME Bench.${name} COMMAND ${CMAKE_SOURCE_DIR}/bench/run-quick $<TARGET_FILE:bench_${name}>)
+    # Started early: they take longer than most tests.
+    set_tests_properties(Bench.${name} PROPERTIES TIMEOUT 300 COST 60
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KANTELO_RESOURCES=${KANTELO_RESOURCE_DIR}")
+  endif()
 endfunction()
