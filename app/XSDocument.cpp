@@ -126,6 +126,8 @@ bool XSDocument::readFromURL(const QUrl &url, const QString &, Error *error)
     const QString path = url.toLocalFile();
     Error reason;
     m_openedImage = VLImage::initWithContentsOfFile(path, true, &reason);
+    if (m_openedImage && m_openedImage->isPDF())
+        m_openedImage = m_openedImage->pageAsPhoto(&reason);
     m_openedPath = m_openedImage ? path : QString();
     if (m_openedImage)
         return true;

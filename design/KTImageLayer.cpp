@@ -348,6 +348,8 @@ void KTImageLayer::updateCropFilter()
 void KTImageLayer::loadImage()
 {
     m_image = VLImage::initWithContentsOfFile(m_imageFileName, true);
+    if (m_image && m_image->isPDF())
+        m_image = m_image->pageAsPhoto();
     setIcon(m_image);
     emit imageChanged();
     emit layerChanged();
@@ -355,7 +357,7 @@ void KTImageLayer::loadImage()
 
 void KTImageLayer::loadDecodedImage(std::shared_ptr<VLImage> image)
 {
-    m_image = std::move(image);
+    m_image = image && image->isPDF() ? image->pageAsPhoto() : std::move(image);
     setIcon(m_image);
     emit imageChanged();
     emit layerChanged();

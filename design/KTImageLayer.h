@@ -71,7 +71,8 @@ public:
     bool validateValue(QVariant &value, const QString &keyPath) const;
 
     // Reads the photo at imageFileName with its metadata; the photo is also
-    // the icon. A file that cannot be read leaves both null.
+    // the icon. A file that cannot be read leaves both null. A PDF page
+    // becomes a picture (VLImage::pageAsPhoto), as when it is handed over.
     void loadImage();
     // The same with the photo decoded already (an open that checked the file
     // hands over what it read, so the photo is decoded once).

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
@@ -330,6 +331,39 @@ std::shared_ptr<VLImage> VLImage::imageRotatedBy(unsigned quarterTurns) const
     platform::PhotoRows::needAllOf(m_bitmap);
     return initWithBitmapContext(
         VLW_vImage::VLW_vImageRotateContext(m_bitmap, VLW_vImage::vImageRotationForQuarterTurns(quarterTurns)));
+}
+
+std::shared_ptr<VLImage> VLImage::pageAsPhoto(platform::Error *error) const
+{
+    if (!m_pdf)
+        return nullptr;
+    const auto pixelsAt = [this](double dpi) {
+        return QSize(std::max(1, int(std::lround(m_originalSize.width() * dpi / 72))),
+                     std::max(1, int(std::lround(m_originalSize.height() * dpi / 72))));
+    };
+    double dpi = kPhotoDpi;
+    while (dpi > 72 && !platform::ImageDecoder::fitsInMemory(pixelsAt(dpi)))
+        dpi = std::max(72.0, std::round(dpi * 0.8));
+    if (!platform::ImageDecoder::fitsInMemory(pixelsAt(dpi), error))
+        return nullptr;
+    QImage page = m_pdf->render(pixelsAt(dpi), m_PDFRotationDegrees);
+    if (page.isNull()) {
+        platform::setError(error, QStringLiteral("The PDF page could not be drawn."));
+        return nullptr;
+    }
+    {
+        QPainter paper(&page);
+        paper.setCompositionMode(QPainter::CompositionMode_DestinationOver);
+        paper.fillRect(page.rect(), Qt::white);
+    }
+    page.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    std::shared_ptr<VLImage> photo = initWithBitmapContext(page);
+    photo->m_originalImageFilePath = m_originalImageFilePath;
+    photo->m_originalImageFileName = m_originalImageFileName;
+    photo->m_originalImageFileData = m_originalImageFileData;
+    photo->m_metadata = m_metadata.isNull() ? platform::ImageMetadata::fromData({}) : m_metadata;
+    photo->m_metadata.setResolution(dpi, dpi);
+    return photo;
 }
 
 std::shared_ptr<VLImage> VLImage::copyForRendering() const

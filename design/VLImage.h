@@ -95,6 +95,12 @@ public:
 
     // A new object turned by quarter turns; shares no cache, no settings.
     std::shared_ptr<VLImage> imageRotatedBy(unsigned quarterTurns) const;
+    // A PDF page as the photo of a design: a picture drawn once, on white as
+    // a viewer shows its paper, at kPhotoDpi (less where the memory check
+    // allows no more), that resolution in its metadata, with this object's
+    // file and metadata. Null, with the reason, when it can't be drawn.
+    static constexpr double kPhotoDpi = 300;
+    std::shared_ptr<VLImage> pageAsPhoto(platform::Error *error = nullptr) const;
     // A copy for export: the same picture (shared, read-only), settings and
     // filters (copied), and an empty cache.
     std::shared_ptr<VLImage> copyForRendering() const;

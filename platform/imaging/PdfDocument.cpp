@@ -27,6 +27,7 @@ std::shared_ptr<PdfDocument> PdfDocument::fromData(const QByteArray &data)
     pdf->m_document->setPaperColor(Qt::transparent);
     pdf->m_document->setRenderHint(Poppler::Document::Antialiasing, true);
     pdf->m_document->setRenderHint(Poppler::Document::TextAntialiasing, true);
+    pdf->m_document->setRenderHint(Poppler::Document::IgnorePaperColor, true);
     return pdf;
 }
 

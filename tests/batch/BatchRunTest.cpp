@@ -741,3 +741,31 @@ TEST(BatchRun, APhotoCutShortWhileItIsReadIsRefusedAsDamagedNotAFault)
     }
     platform::FileBytes::setOpenedHook(nullptr);
 }
+
+TEST(BatchRun, APdfPhotoIsItsPageOnWhiteAtAResolutionForFraming)
+{
+    const QString dir = freshFolder(QStringLiteral("pdf-photo"));
+    const QString pdf = dir + QStringLiteral("/page.pdf");
+    {
+        QPdfWriter writer(pdf);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setResolution(72);
+        QPainter p(&writer);
+        p.fillRect(QRectF(100, 100, 395, 642), QColor(30, 90, 160)); // the rest of the page is not painted
+    }
+    auto design = std::make_shared<KTTemplate>();
+    design->insertLayer(std::make_shared<KTImageLayer>(), 0);
+    KTImageProcessor::Output output;
+    output.uti = KTImageFileFormat::JPGFileFormat().UTI();
+    output.path = dir + QStringLiteral("/page.jpg");
+    platform::Error error;
+    ASSERT_TRUE(KTImageProcessor::processImage(
+        QUrl::fromLocalFile(pdf), KTImageProcessor::resolveDesign(design->dataForArchiving(), {}), output, &error))
+        << qPrintable(error.description);
+    const QImage page(output.path);
+    EXPECT_EQ(page.size(), (QSizeF(QPageSize(QPageSize::A4).sizePoints()) * (300.0 / 72)).toSize()) << "at 300 dpi";
+    EXPECT_NEAR(page.dotsPerMeterX() * 0.0254, 300, 1);
+    EXPECT_TRUE(testsupport::near(page.pixelColor(20, 20), Qt::white, 6)) << qPrintable(page.pixelColor(20, 20).name());
+    EXPECT_TRUE(testsupport::near(page.pixelColor(1240, 1754), QColor(30, 90, 160), 12));
+}
