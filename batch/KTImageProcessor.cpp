@@ -163,7 +163,7 @@ LoadedPhoto loadPhoto(const platform::Result<QByteArray> &read, const platform::
         return photo;
     }
     if (decoded.image.isNull()) {
-        photo.error = VLImage::damagedReason(decoded.error.description);
+        photo.error = VLImage::unreadReason(decoded.error);
         photo.advice = QString::fromLatin1(KTImageProcessor::kDamagedPhotoAdvice);
         return photo;
     }

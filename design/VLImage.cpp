@@ -10,6 +10,7 @@
 #include "platform/archive/KeyedClassRegistry.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/imaging/BitmapTransform.h"
+#include "platform/imaging/DecodeErrors.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/PdfDocument.h"
 #include "platform/imaging/PhotoRows.h"
@@ -101,6 +102,13 @@ QString VLImage::damagedReason(const QString &why)
                          : QStringLiteral("It is damaged or of a kind not read here (%1).").arg(why);
 }
 
+QString VLImage::unreadReason(const platform::Error &decodeError)
+{
+    if (decodeError.code == int(platform::DecodeError::KindNotRead) && !decodeError.description.isEmpty())
+        return decodeError.description;
+    return damagedReason(decodeError.description);
+}
+
 std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bool saveMetadata, platform::Error *error)
 {
     const QString name = QFileInfo(path).fileName();
@@ -162,7 +170,7 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     if (decoded.tooLarge)
         return fail(decoded.error.description);
     if (decoded.image.isNull())
-        return fail(damagedReason(decoded.error.description));
+        return fail(unreadReason(decoded.error));
 
     QImage upright = decoded.image;
     decoded.image = QImage();

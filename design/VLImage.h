@@ -66,6 +66,9 @@ public:
     static QString couldNotOpenMessage(const QString &fileName, const QString &reason);
     // The reason for a picture no decoder could read, with the decoder's own when it gave one.
     static QString damagedReason(const QString &why = QString());
+    // The reason for a picture that did not decode: a kind not read here
+    // (platform::DecodeError::KindNotRead) names itself.
+    static QString unreadReason(const platform::Error &decodeError);
     static std::shared_ptr<VLImage> initWithPDF(const QString &path);
     static std::shared_ptr<VLImage> initWithPDFDocument(std::shared_ptr<platform::PdfDocument> document);
     // Never null: a null picture gives an empty object (no bitmap, size zero).

@@ -1,7 +1,11 @@
 #include "platform/imaging/PsdReader.h"
 
+#include "platform/imaging/DecodeErrors.h"
+
 #include <QtEndian>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -75,14 +79,29 @@ struct Header {
     quint16 mode = 0;
 };
 
-bool fail(QString *error, const char *text)
+// Why a file was not read: damage, or (`notRead`) a kind of document the
+// reader does not take, told in a whole sentence.
+struct Why {
+    QString text;
+    bool notRead = false;
+};
+
+bool fail(Why *why, const char *text)
 {
-    if (error)
-        *error = QString::fromLatin1(text);
+    if (why)
+        *why = Why{QString::fromLatin1(text), false};
     return false;
 }
 
-bool readHeader(Cursor &c, Header &h, QString *error)
+bool refuse(Why *why, const QString &text)
+{
+    if (why)
+        *why = Why{text, true};
+    return false;
+}
+
+// The header's fields, whatever kind of document they describe.
+bool headerFields(Cursor &c, Header &h, Why *error)
 {
     if (!c.has(26) || std::memcmp(c.here(), "8BPS", 4) != 0)
         return fail(error, "not a Photoshop file");
@@ -98,11 +117,23 @@ bool readHeader(Cursor &c, Header &h, QString *error)
     c.u32(h.width);
     c.u16(h.depth);
     c.u16(h.mode);
+    return true;
+}
+
+bool readHeader(Cursor &c, Header &h, Why *error)
+{
+    if (!headerFields(c, h, error))
+        return false;
     const quint32 maxSide = h.psb ? PsdReader::kMaxSidePsb : PsdReader::kMaxSidePsd;
     if (h.channels < 1 || h.channels > 56)
         return fail(error, "bad channel count");
     if (h.width < 1 || h.height < 1 || h.width > maxSide || h.height > maxSide)
         return fail(error, "bad picture size");
+    if (h.depth == 32)
+        return refuse(error,
+                      QStringLiteral("It is a Photoshop document of 32 bits a channel, which is not read here."));
+    if (h.mode == Lab)
+        return refuse(error, QStringLiteral("It is a Photoshop document in Lab colour, which is not read here."));
     if (h.depth != 1 && h.depth != 8 && h.depth != 16)
         return fail(error, "unsupported bit depth");
     if ((h.depth == 1) != (h.mode == Bitmap))
@@ -171,35 +202,23 @@ bool unpackBits(const uchar *in, quint64 inLen, uchar *out, quint64 outLen)
     return true;
 }
 
-inline uchar to8(const uchar *plane, quint64 index, int depth)
+// A sample scaled to 16 bits: 8-bit samples map exactly back through to8.
+inline quint32 sample(const uchar *plane, quint64 index, int depth)
 {
-    if (depth == 16) {
-        const quint32 v = (quint32(plane[index * 2]) << 8) | plane[index * 2 + 1];
-        return uchar((v * 255 + 32767) / 65535);
-    }
-    return plane[index];
+    if (depth == 16)
+        return (quint32(plane[index * 2]) << 8) | plane[index * 2 + 1];
+    return quint32(plane[index]) * 257;
 }
 
-} // namespace
-
-bool PsdReader::canRead(const QByteArray &data)
+inline int to8(quint32 v)
 {
-    return data.size() >= 26 && data.startsWith("8BPS");
+    return int((v * 255 + 32767) / 65535);
 }
 
-PsdReader::Resources PsdReader::readResources(const QByteArray &data)
+// Calls `take(id, block)` for each image resource in the section that begins
+// at `start`, until the first damaged one.
+template <typename Take> void forEachResource(const QByteArray &data, quint64 start, quint64 length, Take take)
 {
-    Resources r;
-    Cursor c(data);
-    Header h;
-    if (!readHeader(c, h, nullptr))
-        return r;
-    quint64 start = 0;
-    quint64 length = 0;
-    if (!section(c, false, start, length)) // colour mode data
-        return r;
-    if (!section(c, false, start, length))
-        return r;
     Cursor res(data);
     res.pos = start;
     const quint64 end = start + length;
@@ -216,10 +235,43 @@ PsdReader::Resources PsdReader::readResources(const QByteArray &data)
         quint32 size = 0;
         if (!res.skip(namePad) || !res.u32(size) || res.pos + size > end)
             break;
-        const QByteArray block(reinterpret_cast<const char *>(res.here()), qsizetype(size));
+        take(id, QByteArray::fromRawData(reinterpret_cast<const char *>(res.here()), qsizetype(size)));
+        res.skip(size + (size & 1));
+    }
+}
+
+} // namespace
+
+bool PsdReader::canRead(const QByteArray &data)
+{
+    return data.size() >= 26 && data.startsWith("8BPS");
+}
+
+quint16 PsdReader::bitsPerChannel(const QByteArray &data)
+{
+    Cursor c(data);
+    Header h;
+    return headerFields(c, h, nullptr) ? h.depth : 0;
+}
+
+PsdReader::Resources PsdReader::readResources(const QByteArray &data)
+{
+    Resources r;
+    Cursor c(data);
+    Header h;
+    if (!headerFields(c, h, nullptr))
+        return r;
+    quint64 start = 0;
+    quint64 length = 0;
+    if (!section(c, false, start, length)) // colour mode data
+        return r;
+    if (!section(c, false, start, length))
+        return r;
+    forEachResource(data, start, length, [&r](quint16 id, const QByteArray &raw) {
+        const QByteArray block(raw.constData(), raw.size());
         switch (id) {
         case 0x03ED: // resolution: 16.16 fixed, pixels per inch
-            if (size >= 16) {
+            if (block.size() >= 16) {
                 const auto *b = reinterpret_cast<const uchar *>(block.constData());
                 r.dpiX = qFromBigEndian<quint32>(b) / 65536.0;
                 r.dpiY = qFromBigEndian<quint32>(b + 8) / 65536.0;
@@ -240,14 +292,53 @@ PsdReader::Resources PsdReader::readResources(const QByteArray &data)
         default:
             break;
         }
-        res.skip(size + (size & 1));
-    }
+    });
     return r;
 }
 
 namespace {
 
-QImage readMerged(const QByteArray &data, QString *error)
+// What the image resources say about the merged picture.
+struct MergedInfo {
+    bool real = true; // false: the layers alone hold the picture
+    // Per extra channel listed, from the last one listed back: a spot colour.
+    std::vector<bool> spot;
+};
+
+MergedInfo mergedInfo(const QByteArray &data, quint64 start, quint64 length)
+{
+    MergedInfo info;
+    bool listed = false;
+    forEachResource(data, start, length, [&](quint16 id, const QByteArray &block) {
+        const auto *b = reinterpret_cast<const uchar *>(block.constData());
+        const qsizetype n = block.size();
+        if (id == 0x0421 && n >= 5) { // version info: its fifth byte says the merged data is real
+            info.real = b[4] != 0;
+        } else if (id == 0x0435 && n >= 4) { // display info: a version, then 13 bytes a channel
+            info.spot.clear();
+            for (qsizetype at = 4; at + 13 <= n; at += 13)
+                info.spot.push_back(b[at + 12] == 2);
+            listed = true;
+        } else if (id == 0x03EF && !listed) { // its older form: 14 bytes a channel
+            info.spot.clear();
+            for (qsizetype at = 0; at + 14 <= n; at += 14)
+                info.spot.push_back(b[at + 12] == 2);
+        }
+    });
+    return info;
+}
+
+// Whether every sample of the plane is the same.
+bool uniform(const uchar *plane, quint64 samples, int bytes)
+{
+    for (quint64 i = 1; i < samples; ++i) {
+        if (std::memcmp(plane, plane + i * quint64(bytes), size_t(bytes)) != 0)
+            return false;
+    }
+    return true;
+}
+
+QImage readMerged(const QByteArray &data, Why *error)
 {
     Cursor c(data);
     Header h;
@@ -270,6 +361,14 @@ QImage readMerged(const QByteArray &data, QString *error)
     }
     if (!section(c, false, start, length)) {
         fail(error, "truncated image resources");
+        return {};
+    }
+    const MergedInfo info = mergedInfo(data, start, length);
+    // Saved without its merged picture, the file holds a blank (or a line of
+    // text saying so) where the picture belongs.
+    if (!info.real) {
+        refuse(error, QStringLiteral("It is a layered Photoshop document saved without its merged picture "
+                                     "(“Maximize Compatibility” off), and only that picture is read here."));
         return {};
     }
 
@@ -307,23 +406,41 @@ QImage readMerged(const QByteArray &data, QString *error)
     const quint64 planeBytes = rowBytes * h.height;
     const quint64 rows = quint64(h.channels) * h.height;
 
+    // The spot colour channels: the display info lists the last extra channels.
+    std::vector<int> spots;
+    const int listed = int(std::min<size_t>(info.spot.size(), size_t(h.channels - colourChannels)));
+    for (int k = 0; k < listed && h.mode != Bitmap; ++k) {
+        const int channel = h.channels - listed + k;
+        if (info.spot[info.spot.size() - size_t(listed) + size_t(k)] && !(alpha && channel == colourChannels))
+            spots.push_back(channel);
+    }
+
     // Check that the data is there before allocating anything its size.
-    std::vector<const uchar *> rowData; // RLE: the start of each row
+    std::vector<const uchar *> rowData; // RLE: the start of each row of the channels read
     std::vector<quint64> rowLen;
+    // Where each channel's rows are kept (-1: not read).
+    std::vector<int> slot(h.channels, -1);
+    for (int ch = 0; ch < used; ++ch)
+        slot[size_t(ch)] = ch;
+    for (size_t k = 0; k < spots.size(); ++k)
+        slot[size_t(spots[k])] = used + int(k);
+    const quint64 usedRows = quint64(used) * h.height;
     if (compression == 0) {
         if (!c.has(planeBytes * quint64(used))) {
             fail(error, "truncated image data");
             return {};
         }
+        // A spot channel cut off is passed over, as one not listed.
+        std::erase_if(spots, [&](int ch) { return !c.has(planeBytes * quint64(ch + 1)); });
     } else {
         const quint64 countBytes = h.psb ? 4 : 2;
         if (!c.has(rows * countBytes)) {
             fail(error, "truncated image data");
             return {};
         }
-        const quint64 usedRows = quint64(used) * h.height;
-        rowData.resize(usedRows);
-        rowLen.resize(usedRows);
+        const quint64 keptRows = quint64(used + int(spots.size())) * h.height;
+        rowData.assign(keptRows, nullptr);
+        rowLen.assign(keptRows, 0);
         Cursor counts = c;
         quint64 offset = c.pos + rows * countBytes;
         for (quint64 r = 0; r < rows; ++r) {
@@ -337,23 +454,20 @@ QImage readMerged(const QByteArray &data, QString *error)
                 counts.u16(v);
                 len = v;
             }
-            if (r < usedRows) {
-                if (len > c.n - offset) {
-                    fail(error, "truncated image data");
-                    return {};
-                }
-                rowData[r] = c.p + offset;
-                rowLen[r] = len;
-            }
-            offset += len;
-            if (offset > c.n) {
+            if (len > c.n - offset) {
                 if (r < usedRows) {
                     fail(error, "truncated image data");
                     return {};
                 }
                 break;
             }
+            if (const int s = slot[size_t(r / h.height)]; s >= 0) {
+                rowData[quint64(s) * h.height + r % h.height] = c.p + offset;
+                rowLen[quint64(s) * h.height + r % h.height] = len;
+            }
+            offset += len;
         }
+        std::erase_if(spots, [&](int ch) { return !rowData[quint64(slot[size_t(ch)]) * h.height + h.height - 1]; });
     }
 
     std::vector<uchar> planes;
@@ -363,16 +477,46 @@ QImage readMerged(const QByteArray &data, QString *error)
         fail(error, "out of memory");
         return {};
     }
+    // Decodes channel `ch`'s row `y` into `out`.
+    const auto decodeRow = [&](int ch, quint32 y, uchar *out) {
+        if (compression == 0) {
+            std::memcpy(out, c.here() + planeBytes * quint64(ch) + rowBytes * y, rowBytes);
+            return true;
+        }
+        const quint64 r = quint64(slot[size_t(ch)]) * h.height + y;
+        return rowData[r] && unpackBits(rowData[r], rowLen[r], out, rowBytes);
+    };
     for (int ch = 0; ch < used; ++ch) {
         uchar *plane = planes.data() + planeBytes * quint64(ch);
-        if (compression == 0) {
-            std::memcpy(plane, c.here() + planeBytes * quint64(ch), planeBytes);
-            continue;
-        }
         for (quint32 y = 0; y < h.height; ++y) {
-            const quint64 r = quint64(ch) * h.height + y;
-            if (!unpackBits(rowData[r], rowLen[r], plane + rowBytes * y, rowBytes)) {
+            if (!decodeRow(ch, y, plane + rowBytes * y)) {
                 fail(error, "damaged image data");
+                return {};
+            }
+        }
+    }
+
+    // A merged picture left blank beside spot channels that hold something:
+    // the picture is in the spot colours, which are not drawn here.
+    const int sampleBytes = h.depth / 8;
+    if (!spots.empty()) {
+        bool blank = true;
+        for (int ch = 0; ch < used && blank; ++ch)
+            blank = uniform(planes.data() + planeBytes * quint64(ch), quint64(h.width) * h.height, sampleBytes);
+        std::vector<uchar> row(rowBytes + size_t(sampleBytes));
+        for (size_t k = 0; k < spots.size() && blank; ++k) {
+            std::vector<uchar> first;
+            for (quint32 y = 0; y < h.height && blank; ++y) {
+                if (!decodeRow(spots[k], y, row.data()))
+                    break;
+                if (first.empty())
+                    first.assign(row.begin(), row.begin() + sampleBytes);
+                for (quint32 x = 0; x < h.width && blank; ++x)
+                    blank = std::memcmp(row.data() + quint64(x) * sampleBytes, first.data(), size_t(sampleBytes)) == 0;
+            }
+            if (!blank) {
+                refuse(error, QStringLiteral("It is a Photoshop document whose picture is in spot colour channels "
+                                             "only, which are not read here."));
                 return {};
             }
         }
@@ -383,51 +527,76 @@ QImage readMerged(const QByteArray &data, QString *error)
         fail(error, "out of memory");
         return {};
     }
-    const uchar *p0 = planes.data();
-    const uchar *p1 = planes.data() + planeBytes;
-    const uchar *p2 = planes.data() + planeBytes * 2;
-    const uchar *p3 = planes.data() + planeBytes * 3;
+    std::array<const uchar *, 4> colour{};
+    for (int ch = 0; ch < colourChannels; ++ch)
+        colour[size_t(ch)] = planes.data() + planeBytes * quint64(ch);
     const uchar *pa = planes.data() + planeBytes * quint64(colourChannels);
+    const auto index = [&](quint32 x, quint32 y) { return quint64(y) * (h.depth == 16 ? h.width : rowBytes) + x; };
+
+    // Photoshop stores the merged colours of a transparent document laid
+    // onto white; a writer that stores them as they are leaves colours
+    // darker than white allows for somewhere, and is read as it is.
+    bool matted = alpha && h.mode != Bitmap && h.mode != Indexed;
+    constexpr quint32 kTolerance = 2 * 257; // rounding of 8-bit samples
+    for (quint32 y = 0; y < h.height && matted; ++y) {
+        for (quint32 x = 0; x < h.width && matted; ++x) {
+            const quint64 i = index(x, y);
+            const quint32 a = sample(pa, i, h.depth);
+            if (a == 0 || a == 65535)
+                continue;
+            for (int ch = 0; ch < colourChannels && matted; ++ch)
+                matted = sample(colour[size_t(ch)], i, h.depth) + kTolerance >= 65535 - a;
+        }
+    }
+
     const auto *pal = reinterpret_cast<const uchar *>(palette.constData());
     for (quint32 y = 0; y < h.height; ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(int(y)));
         for (quint32 x = 0; x < h.width; ++x) {
-            const quint64 i = quint64(y) * (h.depth == 16 ? h.width : rowBytes) + x;
+            const quint64 i = index(x, y);
+            const quint32 a16 = alpha && h.mode != Bitmap ? sample(pa, i, h.depth) : 65535;
+            // A colour sample, the white matte taken out.
+            const auto value = [&](int ch) {
+                const quint32 v = sample(colour[size_t(ch)], i, h.depth);
+                if (!matted || a16 == 0 || a16 == 65535)
+                    return to8(v);
+                const quint64 ink = (quint64(65535 - v) * 65535 + a16 / 2) / a16;
+                return to8(ink >= 65535 ? 0 : quint32(65535 - ink));
+            };
             int r = 0;
             int g = 0;
             int b = 0;
             switch (h.mode) {
             case Bitmap: {
-                const bool black = p0[rowBytes * y + x / 8] & (0x80 >> (x % 8));
+                const bool black = colour[0][rowBytes * y + x / 8] & (0x80 >> (x % 8));
                 r = g = b = black ? 0 : 255;
                 break;
             }
             case Indexed: {
-                const int k = p0[i];
+                const int k = colour[0][i];
                 r = pal[k];
                 g = pal[256 + k];
                 b = pal[512 + k];
                 break;
             }
             case RGB:
-                r = to8(p0, i, h.depth);
-                g = to8(p1, i, h.depth);
-                b = to8(p2, i, h.depth);
+                r = value(0);
+                g = value(1);
+                b = value(2);
                 break;
             case CMYK: {
                 // Stored inverted: 255 is no ink.
-                const int k = to8(p3, i, h.depth);
-                r = to8(p0, i, h.depth) * k / 255;
-                g = to8(p1, i, h.depth) * k / 255;
-                b = to8(p2, i, h.depth) * k / 255;
+                const int k = value(3);
+                r = value(0) * k / 255;
+                g = value(1) * k / 255;
+                b = value(2) * k / 255;
                 break;
             }
             default:
-                r = g = b = to8(p0, i, h.depth);
+                r = g = b = value(0);
                 break;
             }
-            const int a = alpha ? (h.mode == Bitmap ? 255 : to8(pa, i, h.depth)) : 255;
-            line[x] = qRgba(r, g, b, a);
+            line[x] = qRgba(r, g, b, to8(a16));
         }
     }
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -437,10 +606,10 @@ QImage readMerged(const QByteArray &data, QString *error)
 
 Result<QImage> PsdReader::read(const QByteArray &data)
 {
-    QString message;
-    QImage image = readMerged(data, &message);
+    Why why;
+    QImage image = readMerged(data, &why);
     if (image.isNull())
-        return describedError(message);
+        return describedError(why.text, int(why.notRead ? DecodeError::KindNotRead : DecodeError::Damaged));
     return image;
 }
 

@@ -19,8 +19,13 @@ class PsdReader
 public:
     static bool canRead(const QByteArray &data);
     // ARGB32_Premultiplied, or an error when the file is damaged or of a
-    // kind not read here.
+    // kind not read here (DecodeError::KindNotRead, naming the kind: 32
+    // bits a channel, Lab colour, no merged picture, a picture in spot
+    // colour channels only). Merged colours that a transparent document
+    // keeps laid onto white come back as they were.
     static Result<QImage> read(const QByteArray &data);
+    // The header's bits per channel; 0 when it is no Photoshop file.
+    static quint16 bitsPerChannel(const QByteArray &data);
 
     // The image resources the metadata reader uses.
     struct Resources {
