@@ -56,6 +56,22 @@ const ExportFormat *ExportFormat::forType(const QString &type)
     return nullptr;
 }
 
+const ExportFormat *ExportFormat::forFile(const QString &type, const QString &path)
+{
+    const ExportFormat *format = forType(type);
+    if (!format || format->id != Id::Psd || !path.endsWith(QLatin1String(".psb"), Qt::CaseInsensitive))
+        return format;
+    static const ExportFormat large = [format] {
+        ExportFormat variant = *format;
+        variant.name = QStringLiteral("PSB");
+        variant.extensions = {QStringLiteral("psb")};
+        variant.write = &lossless<&PsdWriter::writeLarge>;
+        variant.writeBands = &losslessBands<&PsdWriter::writeBandsLarge>;
+        return variant;
+    }();
+    return &large;
+}
+
 bool ExportFormat::isSavedIndex(qint64 index)
 {
     for (const ExportFormat &format : all()) {

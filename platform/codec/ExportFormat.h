@@ -44,6 +44,9 @@ struct ExportFormat {
     // In saved-index order.
     static const std::vector<ExportFormat> &all();
     static const ExportFormat *forType(const QString &type);
+    // The format a file of `type` at `path` is written in: a Photoshop file
+    // named .psb is the large document (PSB), which no menu offers.
+    static const ExportFormat *forFile(const QString &type, const QString &path);
     // The format kept under `index`; JPEG for a number no format has.
     static const ExportFormat &forSavedIndex(qint64 index);
     static bool isSavedIndex(qint64 index);

@@ -23,7 +23,13 @@ bool ImageEncoder::encode(QIODevice *device, const QImage &image, const QString 
                           const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                           const RowReadHook &hook)
 {
-    const ExportFormat *format = ExportFormat::forType(type);
+    return encodeAs(ExportFormat::forType(type), device, image, type, metadata, quality, error, hook);
+}
+
+bool ImageEncoder::encodeAs(const ExportFormat *format, QIODevice *device, const QImage &image, const QString &type,
+                            const ExportMetadata &metadata, std::optional<double> quality, Error *error,
+                            const RowReadHook &hook)
+{
     if (!format) {
         codecError(error, CodecError::UnsupportedType,
                    QStringLiteral("Pictures of the type “%1” can't be written.").arg(type));
@@ -105,8 +111,9 @@ bool ImageEncoder::writeToFile(const QString &path, const QImage &image, const Q
                                const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                                const RowReadHook &hook)
 {
+    const ExportFormat *format = ExportFormat::forFile(type, path);
     return writeAtomically(path, error, [&](QIODevice *file, Error *encodeError) {
-        return encode(file, image, type, metadata, quality, encodeError, hook);
+        return encodeAs(format, file, image, type, metadata, quality, encodeError, hook);
     });
 }
 
@@ -120,7 +127,7 @@ bool ImageEncoder::writeBandsToFile(const QString &path, const PictureBands &ban
                                     const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                                     const RowReadHook &hook)
 {
-    const ExportFormat *format = ExportFormat::forType(type);
+    const ExportFormat *format = ExportFormat::forFile(type, path);
     if (!format || !format->writeBands) {
         codecError(error, CodecError::UnsupportedType,
                    QStringLiteral("Pictures of the type “%1” can't be written a band at a time.").arg(type));

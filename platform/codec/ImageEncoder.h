@@ -17,6 +17,7 @@ class QIODevice;
 namespace platform {
 
 class ExportMetadata;
+struct ExportFormat;
 class ReplacingFile;
 
 // Encodes a rendered picture in one of the export formats (ExportFormat, by
@@ -41,6 +42,7 @@ public:
 
     // Replaces the file at `path` atomically: on any failure the old file is
     // left as it was, nothing new is left behind, and the answer is false.
+    // A Photoshop file named .psb is written as the large document.
     static bool writeToFile(const QString &path, const QImage &image, const QString &type,
                             const ExportMetadata &metadata, std::optional<double> quality, Error *error,
                             const RowReadHook &hook = {});
@@ -89,6 +91,9 @@ public:
     };
 
 private:
+    static bool encodeAs(const ExportFormat *format, QIODevice *device, const QImage &image, const QString &type,
+                         const ExportMetadata &metadata, std::optional<double> quality, Error *error,
+                         const RowReadHook &hook);
     static bool writeAtomically(const QString &path, Error *error,
                                 const std::function<bool(QIODevice *, Error *)> &encode);
 };

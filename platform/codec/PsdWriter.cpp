@@ -6,6 +6,8 @@
 #include "platform/codec/PhotoshopResources.h"
 #include "platform/codec/PixelRows.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QTemporaryFile>
 #include <QtEndian>
@@ -32,6 +34,13 @@ public:
     {
         const quint32 be = qToBigEndian(v);
         bytes.append(reinterpret_cast<const char *>(&be), 4);
+    }
+    // A length: 4 bytes, or 8 where the large document has them.
+    void length(quint64 v, bool wide)
+    {
+        if (wide)
+            u32(quint32(v >> 32));
+        u32(quint32(v));
     }
     void raw(const char *data, int n) { bytes.append(data, n); }
     QByteArray bytes;
@@ -125,25 +134,31 @@ int PsdWriter::packBits(const uchar *data, int length, uchar *out)
 
 namespace {
 
-bool tooLarge(QSize size, Error *error)
+bool tooLarge(QSize size, bool large, Error *error)
 {
-    if (size.width() <= PsdWriter::kMaxSide && size.height() <= PsdWriter::kMaxSide)
+    const int most = large ? PsdWriter::kMaxSideLarge : PsdWriter::kMaxSide;
+    if (size.width() <= most && size.height() <= most)
         return false;
     codecError(error, CodecError::TooLarge,
-               QStringLiteral("The picture is %1 × %2 pixels; a Photoshop file can be at most 30,000 pixels "
+               QStringLiteral("The picture is %1 × %2 pixels; a Photoshop %3 can be at most %4 pixels "
                               "wide and high.")
                    .arg(size.width())
-                   .arg(size.height()));
+                   .arg(size.height())
+                   .arg(large ? QStringLiteral("large document") : QStringLiteral("file"),
+                        large ? QStringLiteral("300,000") : QStringLiteral("30,000")));
     return true;
 }
 
 // Everything of the file around the channels' packed rows. `counts` holds
 // the packed length of every row, plane by plane (planes as ChannelRows
 // numbers them; 0..2 only without alpha); `writeChannel(c)` puts plane c's
-// packed rows out in order; `stopped()` ends the writing early. False (with
-// the error) only when the picture is too large for the format.
-bool writeFile(Output &out, QSize size, bool alpha, const ExportMetadata &metadata, const std::vector<quint16> &counts,
-               const std::function<void(int)> &writeChannel, const std::function<bool()> &stopped, Error *error)
+// packed rows out in order; `stopped()` ends the writing early. `large`
+// writes the large document (version 2: 8-byte section and channel lengths,
+// 4-byte row counts). False (with the error) only when the picture is too
+// large for the format.
+bool writeFile(Output &out, QSize size, bool alpha, bool large, const ExportMetadata &metadata,
+               const std::vector<quint32> &counts, const std::function<void(int)> &writeChannel,
+               const std::function<bool()> &stopped, Error *error)
 {
     const int w = size.width();
     const int h = size.height();
@@ -157,7 +172,7 @@ bool writeFile(Output &out, QSize size, bool alpha, const ExportMetadata &metada
     // Header, colour mode data (none), image resources.
     BigEndian head;
     head.raw("8BPS", 4);
-    head.u16(1);
+    head.u16(large ? 2 : 1);
     head.raw("\0\0\0\0\0\0", 6);
     head.u16(quint16(alpha ? 4 : 3));
     head.u32(quint32(h));
@@ -180,11 +195,17 @@ bool writeFile(Output &out, QSize size, bool alpha, const ExportMetadata &metada
     head.u32(quint32(resources.size()));
     head.raw(resources.constData(), int(resources.size()));
 
+    const int countBytes = large ? 4 : 2;
     auto countTable = [&](int c) {
         BigEndian t;
-        t.bytes.reserve(h * 2);
-        for (int y = 0; y < h; ++y)
-            t.u16(counts[size_t(c) * size_t(h) + size_t(y)]);
+        t.bytes.reserve(h * countBytes);
+        for (int y = 0; y < h; ++y) {
+            const quint32 count = counts[size_t(c) * size_t(h) + size_t(y)];
+            if (large)
+                t.u32(count);
+            else
+                t.u16(quint16(count));
+        }
         return t.bytes;
     };
 
@@ -201,9 +222,9 @@ bool writeFile(Output &out, QSize size, bool alpha, const ExportMetadata &metada
         quint64 layerData = 0;
         for (int k = 0; k < 4; ++k) {
             const int c = order[k];
-            const quint64 len = 2 + quint64(h) * 2 + channelBytes[size_t(c)];
+            const quint64 len = 2 + quint64(h) * countBytes + channelBytes[size_t(c)];
             record.u16(quint16(ids[c]));
-            record.u32(quint32(len));
+            record.length(len, large);
             layerData += len;
         }
         record.raw("8BIMnorm", 8);
@@ -220,13 +241,13 @@ bool writeFile(Output &out, QSize size, bool alpha, const ExportMetadata &metada
         quint64 layerInfo = 2 + quint64(record.bytes.size()) + layerData;
         const bool pad = layerInfo % 2;
         layerInfo += pad;
-        const quint64 section = 4 + layerInfo + 4;
-        if (section > 0xFFFFFFFFull) {
+        const quint64 section = (large ? 8 : 4) + layerInfo + 4;
+        if (!large && section > 0xFFFFFFFFull) {
             codecError(error, CodecError::TooLarge, QStringLiteral("The picture is too large for a Photoshop file."));
             return false;
         }
-        head.u32(quint32(section));
-        head.u32(quint32(layerInfo));
+        head.length(section, large);
+        head.length(layerInfo, large);
         head.u16(quint16(qint16(-1)));
         head.raw(record.bytes.constData(), int(record.bytes.size()));
         out.put(head.bytes);
@@ -243,7 +264,7 @@ bool writeFile(Output &out, QSize size, bool alpha, const ExportMetadata &metada
         const char noGlobalMask[4] = {0, 0, 0, 0};
         out.put(noGlobalMask, 4);
     } else {
-        head.u32(0);
+        head.length(0, large);
         out.put(head.bytes);
     }
 
@@ -264,18 +285,34 @@ bool writeFile(Output &out, QSize size, bool alpha, const ExportMetadata &metada
     return true;
 }
 
+// Why the bands' channels could not wait in their temporary file, in words a
+// user can act on. A short write there reports no error of its own ("Unknown
+// error"): the disk under the temporary folder is full.
+void storeFailed(const QTemporaryFile &store, Error *error)
+{
+    const QString folder = QDir::toNativeSeparators(
+        store.fileName().isEmpty() ? QDir::tempPath() : QFileInfo(store.fileName()).absolutePath());
+    const QString reported = store.errorString();
+    const bool full = store.error() == QFileDevice::ResourceError || store.error() == QFileDevice::NoError
+                      || reported.isEmpty() || reported == QLatin1String("Unknown error");
+    codecError(
+        error, CodecError::WriteFailed,
+        full ? QStringLiteral("the temporary folder “%1”, where its channels wait until the last band, is "
+                              "full. Make room there, or set TMPDIR to a folder with room.")
+                   .arg(folder)
+             : QStringLiteral("its channels could not wait in the temporary folder “%1”: %2").arg(folder, reported));
+}
+
 bool cancelled(Error *error)
 {
     codecError(error, CodecError::Cancelled, QStringLiteral("The picture was not written: cancelled."));
     return false;
 }
 
-} // namespace
-
-bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
-                      const RowReadHook &hook)
+bool writePicture(QIODevice *device, const QImage &image, const ExportMetadata &metadata, bool large, Error *error,
+                  const RowReadHook &hook)
 {
-    if (tooLarge(image.size(), error))
+    if (tooLarge(image.size(), large, error))
         return false;
     const int h = image.height();
     const bool alpha = PixelRows::hasTransparency(image);
@@ -286,7 +323,7 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
     // Planes: the layer's straight RGBA, then (with transparency) the
     // merged picture's matted RGB.
     const int planes = alpha ? 7 : 3;
-    std::vector<quint16> counts(size_t(h) * size_t(planes));
+    std::vector<quint32> counts(size_t(h) * size_t(planes));
     // Every plane is read twice: once to measure, once to write.
     ChannelRows rows(image, hook, 2 * qint64(planes) * h);
     for (int y = 0; y < h; ++y) {
@@ -294,7 +331,7 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
             const int n = rows.pack(y, c);
             if (n < 0)
                 return cancelled(error);
-            counts[size_t(c) * size_t(h) + size_t(y)] = quint16(n);
+            counts[size_t(c) * size_t(h) + size_t(y)] = quint32(n);
         }
     }
     const auto writeChannel = [&](int c) {
@@ -305,7 +342,7 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
         }
     };
     if (!writeFile(
-            out, image.size(), alpha, metadata, counts, writeChannel, [&] { return rows.cancelled(); }, error))
+            out, image.size(), alpha, large, metadata, counts, writeChannel, [&] { return rows.cancelled(); }, error))
         return false;
     if (rows.cancelled())
         return cancelled(error);
@@ -316,12 +353,12 @@ bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetada
     return true;
 }
 
-bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
-                           const RowReadHook &hook)
+bool writePictureBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, bool large,
+                       Error *error, const RowReadHook &hook)
 {
     if (BandPipeline::isEmpty(bands, error))
         return false;
-    if (tooLarge(bands.size, error))
+    if (tooLarge(bands.size, large, error))
         return false;
     const int w = bands.size.width();
     const int h = bands.size.height();
@@ -330,10 +367,10 @@ bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const E
     // band tells whether there is alpha at all.
     QTemporaryFile store;
     if (!store.open()) {
-        codecError(error, CodecError::WriteFailed,
-                   QStringLiteral("The picture's channels could not be kept: %1").arg(store.errorString()));
+        storeFailed(store, error);
         return false;
     }
+    bool storeFull = false;
     struct Segment {
         qint64 offset;
         qint64 length;
@@ -341,10 +378,10 @@ bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const E
     // Per band and plane where its packed rows are in the store. An opaque
     // band keeps only planes 0..3: its matted colour is its straight colour.
     std::vector<std::array<Segment, 7>> segments;
-    std::vector<quint16> counts(size_t(h) * 7);
+    std::vector<quint32> counts(size_t(h) * 7);
     bool alpha = false;
     std::vector<uchar> plane(static_cast<size_t>(w));
-    std::vector<uchar> packed(size_t(packBitsBound(w)));
+    std::vector<uchar> packed(size_t(PsdWriter::packBitsBound(w)));
     QByteArray chunk;
     const auto outcome = BandPipeline::run(bands, hook, [&](const QImage &band, int first, BandPipeline::Rows &rows) {
         const bool opaque = !PixelRows::hasTransparency(band);
@@ -356,12 +393,14 @@ bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const E
             for (int y = 0; y < band.height(); ++y) {
                 PixelRows::plane(band, y, c < ChannelRows::kMatted ? c : c - ChannelRows::kMatted,
                                  c >= ChannelRows::kMatted, plane.data());
-                const int n = packBits(plane.data(), w, packed.data());
-                counts[size_t(c) * size_t(h) + size_t(first + y)] = quint16(n);
+                const int n = PsdWriter::packBits(plane.data(), w, packed.data());
+                counts[size_t(c) * size_t(h) + size_t(first + y)] = quint32(n);
                 chunk.append(reinterpret_cast<const char *>(packed.data()), n);
             }
-            if (store.write(chunk) != chunk.size())
+            if (store.write(chunk) != chunk.size()) {
+                storeFull = true;
                 return false;
+            }
             here[size_t(c)].length = chunk.size();
         }
         for (int c = 4; opaque && c < 7; ++c) {
@@ -375,9 +414,13 @@ bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const E
     });
     if (outcome == BandPipeline::Outcome::Cancelled)
         return cancelled(error);
+    // What is still buffered must reach the file before it is read back.
+    if (storeFull || (outcome == BandPipeline::Outcome::Done && !store.flush())) {
+        storeFailed(store, error);
+        return false;
+    }
     if (outcome != BandPipeline::Outcome::Done) {
-        codecError(error, CodecError::WriteFailed,
-                   QStringLiteral("The picture's channels could not be kept: %1").arg(store.errorString()));
+        codecError(error, CodecError::WriteFailed, QStringLiteral("The picture could not be drawn."));
         return false;
     }
     if (!alpha)
@@ -403,7 +446,7 @@ bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const E
         }
     };
     if (!writeFile(
-            out, bands.size, alpha, metadata, counts, writeChannel, [&] { return readFailed; }, error))
+            out, bands.size, alpha, large, metadata, counts, writeChannel, [&] { return readFailed; }, error))
         return false;
     if (out.failed) {
         codecError(error, CodecError::WriteFailed, device->errorString());
@@ -415,6 +458,32 @@ bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const E
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool PsdWriter::write(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
+                      const RowReadHook &hook)
+{
+    return writePicture(device, image, metadata, false, error, hook);
+}
+
+bool PsdWriter::writeBands(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata, Error *error,
+                           const RowReadHook &hook)
+{
+    return writePictureBands(device, bands, metadata, false, error, hook);
+}
+
+bool PsdWriter::writeLarge(QIODevice *device, const QImage &image, const ExportMetadata &metadata, Error *error,
+                           const RowReadHook &hook)
+{
+    return writePicture(device, image, metadata, true, error, hook);
+}
+
+bool PsdWriter::writeBandsLarge(QIODevice *device, const PictureBands &bands, const ExportMetadata &metadata,
+                                Error *error, const RowReadHook &hook)
+{
+    return writePictureBands(device, bands, metadata, true, error, hook);
 }
 
 } // namespace platform

@@ -4,6 +4,7 @@
 #include "platform/imaging/ExifDirectories.h"
 #include "platform/imaging/Exiv2Support.h"
 #include "platform/imaging/HeifDecoder.h"
+#include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/imaging/PsdReader.h"
 
@@ -300,8 +301,29 @@ ImageMetadata ImageMetadata::fromData(const QByteArray &data)
     const Density density = formatDensity(data);
     p->formatDpiX = density.x;
     p->formatDpiY = density.y;
-    if (p->icc.isEmpty() && PsdReader::canRead(data))
-        p->icc = PsdReader::readResources(data).icc;
+    if (PsdReader::canRead(data)) {
+        // Exiv2 0.27 opens no large document (PSB): its resources hold the same metadata.
+        const PsdReader::Resources r = PsdReader::readResources(data);
+        if (p->icc.isEmpty())
+            p->icc = r.icc;
+        // Each block on its own: a damaged one costs only itself.
+        const auto decode = [](const auto &parse) {
+            try {
+                parse();
+            } catch (const std::exception &) {
+            }
+        };
+        const auto *exif = reinterpret_cast<const Exiv2::byte *>(r.exif.constData());
+        const auto *iptc = reinterpret_cast<const Exiv2::byte *>(r.iptc.constData());
+        if (p->exif.empty() && !r.exif.isEmpty())
+            decode([&] { Exiv2::ExifParser::decode(p->exif, exif, uint32_t(r.exif.size())); });
+        if (p->iptc.empty() && !r.iptc.isEmpty())
+            decode([&] { Exiv2::IptcParser::decode(p->iptc, iptc, uint32_t(r.iptc.size())); });
+        if (p->xmp.empty() && !r.xmp.isEmpty())
+            decode([&] { Exiv2::XmpParser::decode(p->xmp, r.xmp.toStdString()); });
+        if (!p->pixelSize.isValid() || p->pixelSize.isEmpty())
+            p->pixelSize = ImageDecoder::headerSize(data);
+    }
     return m;
 }
 

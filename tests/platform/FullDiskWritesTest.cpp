@@ -120,3 +120,30 @@ TEST(FullDiskWrites, ATiffWhoseDiskFillsAndEmptiesAgainIsWholeOrNotWritten)
         EXPECT_TRUE(QDir(dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 }
+
+// A Photoshop file's channels wait in a temporary file: a full temporary
+// folder is told as such, not as "Unknown error".
+TEST(FullDiskWrites, APhotoshopFileWhoseTemporaryFolderFillsSaysSo)
+{
+    const QString dir = testsupport::scratchDir() + '/' + QUuid::createUuid().toString(QUuid::Id128);
+    QDir().mkpath(dir);
+    QImage noise(300, 200, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, qRgb((x * 37) ^ (y * 11), x * y, y * 53));
+    PictureBands bands;
+    bands.size = noise.size();
+    bands.rows = 16;
+    bands.band = [&](int first, int count) { return noise.copy(0, first, noise.width(), count); };
+    Error error;
+    bool written = true;
+    {
+        FileSizeLimit limit(20000);
+        written = ImageEncoder::writeBandsToFile(dir + "/picture.psd", bands, "com.adobe.photoshop-image",
+                                                 ExportMetadata(), std::nullopt, &error);
+    }
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(error.description.contains("temporary folder")) << qPrintable(error.description);
+    EXPECT_TRUE(error.description.contains("is full")) << qPrintable(error.description);
+    EXPECT_TRUE(QDir(dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}

@@ -66,18 +66,25 @@ TEST(PsdWriterPackBits, KnownRowsAndRoundTrips)
 TEST(PsdWriterFile, ImageMagickSeesTheAlphaAndPixels)
 {
     const QImage image = codectest::renderedPicture(90, 60);
-    const QString path = QDir(testsupport::scratchDir()).filePath("layered.psd");
-    platform::Error error;
-    ASSERT_TRUE(platform::ImageEncoder::writeToFile(path, image, platform::TypeTable::kPSD,
-                                                    codectest::prepared(image), {}, &error))
-        << error.description.toStdString();
-    EXPECT_EQ(externalreaders::identifyFormat(path, "%m %w %h %A"), "PSD 90 60 True");
-    EXPECT_EQ(externalreaders::identifyFormat(path, "%[fx:int(255*p{2,2}.a+0.5)]").toInt(), 0);
-    EXPECT_EQ(externalreaders::identifyFormat(path, "%[fx:int(255*p{40,40}.b+0.5)]").toInt(), 200);
-    EXPECT_EQ(externalreaders::identifyFormat(path, "%[fx:int(255*p{40,40}.a+0.5)]").toInt(), 255);
-    const QJsonObject tags = externalreaders::exiftool(path);
-    EXPECT_EQ(tags.value("Photoshop:XResolution").toDouble(), 300);
-    EXPECT_EQ(tags.value("Photoshop:ImageWidth").toInt(), 90);
+    // A file named .psb is the large document, version 2.
+    for (const char *name : {"layered.psd", "layered.psb"}) {
+        SCOPED_TRACE(name);
+        const QString path = QDir(testsupport::scratchDir()).filePath(name);
+        platform::Error error;
+        ASSERT_TRUE(platform::ImageEncoder::writeToFile(path, image, platform::TypeTable::kPSD,
+                                                        codectest::prepared(image), {}, &error))
+            << error.description.toStdString();
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.read(6), QByteArray("8BPS\0", 5) + char(QByteArray(name).endsWith("psb") ? 2 : 1));
+        EXPECT_EQ(externalreaders::identifyFormat(path, "%m %w %h %A"), "PSD 90 60 True");
+        EXPECT_EQ(externalreaders::identifyFormat(path, "%[fx:int(255*p{2,2}.a+0.5)]").toInt(), 0);
+        EXPECT_EQ(externalreaders::identifyFormat(path, "%[fx:int(255*p{40,40}.b+0.5)]").toInt(), 200);
+        EXPECT_EQ(externalreaders::identifyFormat(path, "%[fx:int(255*p{40,40}.a+0.5)]").toInt(), 255);
+        const QJsonObject tags = externalreaders::exiftool(path);
+        EXPECT_EQ(tags.value("Photoshop:XResolution").toDouble(), 300);
+        EXPECT_EQ(tags.value("Photoshop:ImageWidth").toInt(), 90);
+    }
 }
 
 TEST(PsdWriterFile, RefusesPicturesOverThirtyThousandPixels)
