@@ -2,6 +2,8 @@
 
 #include "platform/Log.h"
 #include "platform/imaging/BitmapTransform.h"
+#include "platform/imaging/ColorMatch.h"
+#include "platform/imaging/PhotoRows.h"
 
 #include <QPainter>
 
@@ -216,7 +218,22 @@ QImage VLW_vImageCreateRGBContextFromImage(const QImage &image)
     if (image.isNull())
         return {};
     // QColorSpace only describes RGB spaces here; anything else is drawn as sRGB.
-    const QColorSpace space = image.colorSpace().isValid() ? image.colorSpace() : QColorSpace(QColorSpace::SRgb);
+    const QColorSpace srgb(QColorSpace::SRgb);
+    const QColorSpace space = image.colorSpace().isValid() ? image.colorSpace() : srgb;
+    // Qt takes grey profiles too: their pixels are matched into sRGB once, so
+    // what is drawn around them, and the profile exported, are RGB.
+    if (!platform::ColorMatch::isRgbProfile(space.iccProfile())) {
+        if (!platform::PhotoRows::needAllOf(image))
+            return {};
+        QImage grey = image.format() == QImage::Format_ARGB32_Premultiplied
+                          ? image.copy()
+                          : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (grey.isNull())
+            return {};
+        grey.setColorSpace(space);
+        grey.convertToColorSpace(srgb);
+        return grey;
+    }
     QImage out = image.format() == QImage::Format_ARGB32_Premultiplied
                      ? image
                      : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);

@@ -11,6 +11,7 @@
 #include "platform/TypeTable.h"
 #include "platform/codec/CodecErrors.h"
 #include "platform/codec/ImageEncoder.h"
+#include "platform/imaging/ColorMatch.h"
 #include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/imaging/ParallelRows.h"
@@ -468,7 +469,13 @@ platform::ExportMetadata KTTemplateRenderer::prepareMetadataForExport(const KTTe
     const double value = v.toDouble(&ok);
     if (v.isValid() && ok)
         dpi = value;
-    return platform::ExportMetadata::prepare(d.originalMetadata(), dpi, pixelSize, platform::Bundle::shortVersionString());
+    platform::ExportMetadata metadata =
+        platform::ExportMetadata::prepare(d.originalMetadata(), dpi, pixelSize, platform::Bundle::shortVersionString());
+    // The profile says what the pixels are: a photo's grey or CMYK profile
+    // gives way to the RGB space the picture was drawn in.
+    if (!metadata.iccProfile().isEmpty() && !platform::ColorMatch::isRgbProfile(metadata.iccProfile()))
+        metadata.setIccProfile(d.copyColorSpaceForOutput().iccProfile());
+    return metadata;
 }
 
 std::optional<QByteArray> KTTemplateRenderer::newDataOfUti(const KTTemplate &d, const QString &uti, const DataProvidedImage &image,

@@ -40,6 +40,7 @@ public:
     const Exiv2::IptcData &iptc() const { return m_iptc; }
     const Exiv2::XmpData &xmp() const { return m_xmp; }
     const QByteArray &iccProfile() const { return m_icc; }
+    void setIccProfile(const QByteArray &icc) { m_icc = icc; }
     std::optional<double> dpi() const { return m_dpi; }
     QString software() const { return m_software; }
 

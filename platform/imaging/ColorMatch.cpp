@@ -43,6 +43,12 @@ ColorMatch::ColorMatch(const QColorSpace &target)
 {
 }
 
+bool ColorMatch::isRgbProfile(const QByteArray &icc)
+{
+    // The data colour space's signature follows size, maker, version and class.
+    return icc.size() >= 20 && icc.mid(16, 4) == "RGB ";
+}
+
 std::shared_ptr<const ColorMatch> ColorMatch::forTarget(const QColorSpace &target)
 {
     if (!target.isValid() || target == srgb())

@@ -21,6 +21,10 @@ namespace platform {
 class ColorMatch
 {
 public:
+    // Whether an ICC profile describes RGB pixels (its header says so): Qt
+    // makes colour spaces of grey profiles too, which no RGB picture is in.
+    static bool isRgbProfile(const QByteArray &icc);
+
     // Null when nothing needs matching: no colour space, or one that is sRGB
     // (the photo's own pixels and sRGB drawings then pass untouched).
     static std::shared_ptr<const ColorMatch> forTarget(const QColorSpace &target);
