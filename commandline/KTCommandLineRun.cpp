@@ -21,6 +21,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageDecoder.h"
+#include "platform/imaging/PsdReader.h"
 #include "platform/objectstore/PersistentStore.h"
 #include "stores/KTFrameLibraryImporter.h"
 #include "stores/LibraryStore.h"
@@ -459,6 +460,13 @@ QString KTCommandLineRun::whyNotWritable(const QString &path, const QString &uti
     const QFileInfo file(path);
     if (!ImageEncoder::canEncode(uti))
         return QString::fromUtf8(kTypeNotWritable).arg(file.fileName());
+    if (uti == QLatin1String(TypeTable::kPSD)) {
+        QFile header(path);
+        const quint16 depth = header.open(QIODevice::ReadOnly) ? PsdReader::bitsPerChannel(header.read(26)) : 0;
+        // Deeper documents are not read at all, which the decoding says.
+        if (depth == 16)
+            return QString::fromUtf8(kDeeperThanWritten).arg(file.fileName()).arg(depth);
+    }
     const QString photo = QDir::toNativeSeparators(file.absoluteFilePath());
     // A read-only disk, a file or folder of the user's own that is
     // read-only, and one of someone else's each want another remedy.

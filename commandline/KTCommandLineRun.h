@@ -36,6 +36,11 @@ public:
     static constexpr const char *kTypeNotWritable =
         "“%1” can't be framed in place: pictures of its type can't be written. Save a copy as JPEG, PNG or TIFF "
         "and frame that.";
+    // The framed picture has 8 bits a channel: a deeper photo would lose precision unasked.
+    static constexpr const char *kDeeperThanWritten =
+        "“%1” can't be framed in place: it has %2 bits a channel, and the framed picture is written with 8, "
+        "which would lose that precision. Frame it into a new file with Batch Processing, or save a copy with 8 "
+        "bits a channel and frame that.";
     static constexpr const char *kFileReadOnly = "“%1” is read-only. Make it writable, then try again.";
     static constexpr const char *kFileNotYours =
         "You have no permission to change “%1”. Frame a copy of it, or ask its owner for the right to change it.";

@@ -2,6 +2,8 @@
 // its own, with settings, data and runtime folders of its own.
 #include "AppTestSupport.h"
 
+#include "platform/imaging/ColorMatch.h"
+#include "platform/imaging/PsdReader.h"
 #include "platform/objectstore/SqliteDatabase.h"
 #include "platform/objectstore/SqliteStatement.h"
 #include "platform/ui/SingleInstance.h"
@@ -478,4 +480,99 @@ TEST_F(CommandLineRun, DamagedFramePicturesOrLibraryGiveOneLineNamingTheFileAndW
     EXPECT_TRUE(library.errors.contains("“" + support + "/KTLibrary.db”")) << library.errors.toStdString();
     EXPECT_TRUE(library.errors.contains("move it aside")) << library.errors.toStdString();
     EXPECT_EQ(digest(photo), before);
+}
+
+namespace {
+
+// An ICC profile of `space`: a grey one of gamma 2.2, which Qt and other
+// readers take, or a CMYK one with no tags, which they only name.
+QByteArray iccProfile(const char *space)
+{
+    QByteArray out;
+    const auto be32 = [&out](quint32 v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.append(char((v >> shift) & 0xff));
+    };
+    const bool grey = qstrcmp(space, "GRAY") == 0;
+    be32(grey ? 192 : 132);
+    out += QByteArray("none") + QByteArray("\x02\x10\0\0", 4) + (grey ? "mntr" : "prtr") + space
+           + (grey ? "XYZ " : "Lab ") + QByteArray(12, '\0') + "acsp" + QByteArray(24, '\0');
+    be32(0);
+    for (quint32 v : {63189u, 65536u, 54061u}) // the D50 illuminant
+        be32(v);
+    out += QByteArray(48, '\0');
+    be32(grey ? 2 : 0);
+    if (grey) {
+        out += "wtpt";
+        be32(156);
+        be32(20);
+        out += "kTRC";
+        be32(176);
+        be32(14);
+        out += QByteArray("XYZ ") + QByteArray(4, '\0');
+        for (quint32 v : {63189u, 65536u, 54061u})
+            be32(v);
+        out += QByteArray("curv") + QByteArray(4, '\0');
+        be32(1);
+        out += QByteArray("\x02\x33\0\0", 4); // gamma 2.2, padded
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(CommandLineRun, PhotoshopDocumentsKeepTheirKindWithAProfileOfTheirPixelsOrAreLeftAlone)
+{
+    const QString dir = apptest::freshDir();
+    const auto make = [&](const QString &name, const QStringList &options) {
+        const QString path = dir + '/' + name;
+        EXPECT_EQ(testsupport::runProgram("convert", QStringList{"-size", "300x200"} << options << path).exitCode, 0);
+        return path;
+    };
+    const auto written = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    for (const char *space : {"GRAY", "CMYK"}) {
+        QFile profile(dir + '/' + space + ".icc");
+        ASSERT_TRUE(profile.open(QIODevice::WriteOnly));
+        profile.write(iccProfile(space));
+    }
+
+    // A grey large document: still one, its own XMP kept, its pixels and profile RGB.
+    const QString scan =
+        make("scan.psb", {"xc:gray(20)", "-colorspace", "Gray", "-depth", "8", "-profile", dir + "/GRAY.icc"});
+    ASSERT_EQ(testsupport::runProgram("exiftool",
+                                      {"-q", "-overwrite_original", "-XMP-xmp:CreateDate=2020:01:02 03:04:05", scan})
+                  .exitCode,
+              0);
+    Outcome run = kantelo({"-template=Gallery White", "-process", scan});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    QByteArray data = written(scan);
+    EXPECT_EQ(data.mid(4, 2), QByteArray("\0\2", 2)) << "written as a large document";
+    EXPECT_TRUE(platform::ColorMatch::isRgbProfile(platform::PsdReader::readResources(data).icc));
+    const QImage framed = platform::PsdReader::read(data).valueOr(QImage());
+    ASSERT_FALSE(framed.isNull());
+    // Grey 20 at gamma 2.2 is 12 in sRGB.
+    EXPECT_NEAR(framed.pixelColor(framed.width() / 2, framed.height() / 2).green(), 12, 2);
+    const testsupport::ProgramRun date = testsupport::runProgram("exiftool", {"-s3", "-XMP-xmp:CreateDate", scan});
+    EXPECT_EQ(QString::fromUtf8(date.out).trimmed(), "2020:01:02 03:04:05");
+
+    // CMYK is written as RGB, with a profile of RGB.
+    const QString print =
+        make("print.psd", {"xc:rgb(200,60,30)", "-colorspace", "CMYK", "-depth", "8", "-profile", dir + "/CMYK.icc"});
+    run = kantelo({"-template=Gallery White", "-process", print});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    data = written(print);
+    EXPECT_EQ(data.mid(24, 2), QByteArray("\0\3", 2));
+    EXPECT_TRUE(platform::ColorMatch::isRgbProfile(platform::PsdReader::readResources(data).icc));
+
+    // Sixteen bits a channel would be cut to eight: refused, the file as it was.
+    const QString deep = make("deep.psd", {"xc:rgb(200,60,30)", "-depth", "16"});
+    const QByteArray before = digest(deep);
+    run = kantelo({"-template=Gallery White", "-process", deep});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.errorLines(), 1) << run.errors.toStdString();
+    EXPECT_TRUE(run.errors.contains("16 bits a channel")) << run.errors.toStdString();
+    EXPECT_EQ(digest(deep), before);
 }
