@@ -385,10 +385,21 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
         fail(error, QStringLiteral("The design of the batch could not be read."));
         return false;
     }
+    // A design with no layers, not even the photo's, holds nothing to frame
+    // with: the photo would be written again as it was and reported framed.
+    if (design->layers().isEmpty()) {
+        fail(error, QString::fromLatin1(KTTemplate::kEmptyDesignFormat).arg(design->name()));
+        return false;
+    }
     // Written without its frames, the photo would come out wrong and be
     // reported as done.
     if (const QStringList missing = design->namesOfLayersThatMissGraphics(true); !missing.isEmpty()) {
         fail(error, QString::fromLatin1(KTTemplate::kFramesMissingFormat)
+                        .arg(design->name(), missing.join(QStringLiteral(", "))));
+        return false;
+    }
+    if (const QStringList missing = design->namesOfMissingOverlayPictures(); !missing.isEmpty()) {
+        fail(error, QString::fromLatin1(KTTemplate::kPicturesMissingFormat)
                         .arg(design->name(), missing.join(QStringLiteral(", "))));
         return false;
     }

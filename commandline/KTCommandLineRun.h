@@ -56,6 +56,8 @@ public:
     // What to do, after the reason.
     static constexpr const char *kFramesMissingAdvice =
         "Choose another design, or open it in Kantelo and give it frames from the library.";
+    static constexpr const char *kPicturesMissingAdvice =
+        "Choose another design, or open it in Kantelo and pick its overlays' pictures again.";
     static constexpr const char *kDamagedStoreAdvice =
         "Start Kantelo to move it aside, keeping it, and begin a new one.";
     static constexpr const char *kNewerStoreAdvice = "Use the newer Kantelo that wrote it.";

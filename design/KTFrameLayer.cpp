@@ -338,18 +338,22 @@ QImage KTFrameLayer::noIconImage()
 {
     static const QImage image = [] {
         QImage picture = resourceImage(kNoIconResource);
-        if (!picture.isNull())
-            return picture;
-        // A grey tile with a cross: plainly "no picture".
-        picture = QImage(kLibraryIconSide, kLibraryIconSide, QImage::Format_ARGB32_Premultiplied);
-        picture.fill(QColor(200, 200, 200));
-        QPainter p(&picture);
-        p.setRenderHint(QPainter::Antialiasing);
-        QPen pen(QColor(150, 40, 40));
-        pen.setWidthF(6);
-        p.setPen(pen);
-        p.drawLine(QPointF(20, 20), QPointF(72, 72));
-        p.drawLine(QPointF(72, 20), QPointF(20, 72));
+        if (picture.isNull()) {
+            // A grey tile with a cross: plainly "no picture".
+            picture = QImage(kLibraryIconSide, kLibraryIconSide, QImage::Format_ARGB32_Premultiplied);
+            picture.fill(QColor(200, 200, 200));
+            QPainter p(&picture);
+            p.setRenderHint(QPainter::Antialiasing);
+            QPen pen(QColor(150, 40, 40));
+            pen.setWidthF(6);
+            p.setPen(pen);
+            p.drawLine(QPointF(20, 20), QPointF(72, 72));
+            p.drawLine(QPointF(72, 20), QPointF(20, 72));
+        }
+        // Already in the form a layer's icon takes, so the icons of all
+        // missing frames share these pixels instead of each copying them.
+        if (!picture.colorSpace().isValid())
+            picture.setColorSpace(QColorSpace(QColorSpace::SRgb));
         return picture;
     }();
     return image;

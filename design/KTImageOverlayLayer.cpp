@@ -1,5 +1,6 @@
 #include "design/KTImageOverlayLayer.h"
 
+#include "design/KTFrameLayer.h"
 #include "design/VLImage.h"
 #include "kit/VLValueAdditions.h"
 #include "platform/Log.h"
@@ -8,6 +9,8 @@
 #include "platform/archive/KeyedUnarchiver.h"
 #include "platform/render/DrawingContext.h"
 
+#include <QDir>
+#include <QFileInfo>
 
 #include <cmath>
 #include <mutex>
@@ -30,7 +33,8 @@ KTImageOverlayLayer::~KTImageOverlayLayer() = default;
 
 bool KTImageOverlayLayer::loadImage()
 {
-    if (m_imagePath.isNull())
+    // A relative path would be read from wherever the program was started.
+    if (m_imagePath.isNull() || !QDir::isAbsolutePath(m_imagePath))
         return false;
     auto image = VLImage::initWithContentsOfFile(m_imagePath, false);
     if (!image)
@@ -39,6 +43,16 @@ bool KTImageOverlayLayer::loadImage()
     setIcon(image);
     emit layerChanged();
     return true;
+}
+
+bool KTImageOverlayLayer::missesPicture() const
+{
+    return !m_image && !m_imagePath.isEmpty();
+}
+
+QString KTImageOverlayLayer::missingPictureName() const
+{
+    return missesPicture() ? QFileInfo(m_imagePath).fileName() : QString();
 }
 
 QRectF KTImageOverlayLayer::rectForSizeCenteredAtPoint(const QSizeF &size, const QPointF &point)
@@ -157,9 +171,18 @@ void KTImageOverlayLayer::decodeImageOverlayKeys(platform::KeyedUnarchiver &code
         m_imagePath = image->originalImageFilePath();
         setIcon(image);
     } else {
-        m_imagePath = coder.decodeStringForKey(kImagePathKey);
-        if (!m_imagePath.isNull())
+        const QString named = coder.decodeStringForKey(kImagePathKey);
+        m_imagePath = named;
+        if (!named.isEmpty() && coder.readsNamedFiles())
             loadImage();
+        if (!m_image && (image || !named.isEmpty())) {
+            // Only the name stays: it is never read, and a design saved from
+            // this one says the same.
+            const QString name = QFileInfo(named.isEmpty() ? image->originalImageFileName() : named).fileName();
+            if (!coder.readsNamedFiles() || !QDir::isAbsolutePath(named))
+                m_imagePath = name.isEmpty() ? QStringLiteral("picture") : name;
+            KTFrameLayer::postWarning(QString::fromLatin1(kMissingPictureWarning).arg(missingPictureName()));
+        }
     }
     // After the picture, which takes the opacity too.
     setOpacity(decodeOpacity(coder));

@@ -31,12 +31,20 @@ public:
     static constexpr double kMinScale = 0.05;
     static constexpr double kMaxScale = 1.0;
 
+    static constexpr const char *kMissingPictureWarning = "The picture '%1' of an image overlay is missing";
+
     KTImageOverlayLayer();
     ~KTImageOverlayLayer() override;
 
     // Reads the picture at imagePath (without its metadata); false when there
-    // is no path or no picture there.
+    // is no path, a path that is not absolute (the bare name a design keeps
+    // of a picture it did not carry) or no picture there.
     bool loadImage();
+    // The layer names a picture it has not got: one a design read from a file
+    // did not carry, or a file of the user's that is gone or unreadable.
+    bool missesPicture() const;
+    // The file name of that picture, for the user.
+    QString missingPictureName() const;
     static QRectF rectForSizeCenteredAtPoint(const QSizeF &size, const QPointF &point);
 
     void drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache) override;
@@ -50,7 +58,10 @@ public:
     void decode(platform::KeyedUnarchiver &coder) override;
     // Makes "KTImageOverlayLayer" decode as this class (the design maps the older name).
     static void registerArchiveClass();
-    // The layer's own archive keys, written after the base layer's.
+    // The layer's own archive keys, written after the base layer's. The
+    // picture comes from the archive's "image"; "imagePath" is read as a file
+    // only when the unarchiver allows it (the user's own designs), and is
+    // otherwise kept as a bare name that is never read.
     void encodeImageOverlayKeys(platform::KeyedArchiver &coder) const;
     void decodeImageOverlayKeys(platform::KeyedUnarchiver &coder);
 

@@ -2,6 +2,7 @@
 
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
+#include "design/KTImageOverlayLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTLayerKinds.h"
 #include "design/KTTemplatePackage.h"
@@ -17,6 +18,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QScopeGuard>
+#include <QScopedValueRollback>
 #include <QThread>
 
 #include <algorithm>
@@ -282,28 +284,35 @@ void KTTemplate::replaceDesignWith(const std::shared_ptr<KTTemplate> &other)
     setShadowOffset(other->shadowOffset());
     setExportExternalShadow(other->exportExternalShadow());
 
-    while (!m_layers.isEmpty() && !isImageLayer(m_layers.first().get()))
-        removeLayer(m_layers.first());
+    // One announcement for the whole exchange: one per layer would each
+    // measure every layer again, as many times over as there are layers.
+    {
+        const QScopedValueRollback<bool> replacing(m_replacingLayers, true);
+        while (!m_layers.isEmpty() && !isImageLayer(m_layers.first().get()))
+            removeLayer(m_layers.first());
 
-    const LayerList theirs = other->layers();
-    const KTLayer *theirPhoto = (!theirs.isEmpty() && isImageLayer(theirs.last().get())) ? theirs.last().get() : nullptr;
-    for (qsizetype i = theirs.size() - 1; i >= 0; --i) {
-        const LayerPtr &layer = theirs.at(i);
-        if (layer.get() == theirPhoto) {
-            const auto from = std::static_pointer_cast<KTImageLayer>(layer);
-            if (const auto mine = imageLayer()) {
-                mine->setCropBottom(from->cropBottom());
-                mine->setCropLeft(from->cropLeft());
-                mine->setCropRight(from->cropRight());
-                mine->setCropTop(from->cropTop());
-                mine->setHidden(from->hidden());
+        const LayerList theirs = other->layers();
+        const KTLayer *theirPhoto =
+            (!theirs.isEmpty() && isImageLayer(theirs.last().get())) ? theirs.last().get() : nullptr;
+        for (qsizetype i = theirs.size() - 1; i >= 0; --i) {
+            const LayerPtr &layer = theirs.at(i);
+            if (layer.get() == theirPhoto) {
+                const auto from = std::static_pointer_cast<KTImageLayer>(layer);
+                if (const auto mine = imageLayer()) {
+                    mine->setCropBottom(from->cropBottom());
+                    mine->setCropLeft(from->cropLeft());
+                    mine->setCropRight(from->cropRight());
+                    mine->setCropTop(from->cropTop());
+                    mine->setHidden(from->hidden());
+                }
+                continue;
             }
-            continue;
+            // The layer now belongs to this design alone.
+            other->stopObservingLayer(layer.get());
+            addTopmostLayer(layer);
         }
-        // The layer now belongs to this design alone.
-        other->stopObservingLayer(layer.get());
-        addTopmostLayer(layer);
     }
+    postModelChangedNotification();
 }
 
 void KTTemplate::doFromInnerLayer(const std::function<bool(const LayerPtr &)> &block) const
@@ -458,6 +467,8 @@ void KTTemplate::observeValueForKeyPath(ObservedKey key, KTLayer *layer)
 
 void KTTemplate::postModelChangedNotification()
 {
+    if (m_replacingLayers)
+        return;
     if (m_isLockedAspectRatio)
         cropToFitToLockedAspectRatio();
     platform::NotificationCenter::defaultCenter().post(QString::fromLatin1(kModelChangedNotification), this);
@@ -506,7 +517,18 @@ void KTTemplate::scheduleForcedRedraw()
 
 bool KTTemplate::hasLayersThatMissGraphics() const
 {
-    return !namesOfLayersThatMissGraphics().isEmpty();
+    return !namesOfLayersThatMissGraphics().isEmpty() || !namesOfMissingOverlayPictures().isEmpty();
+}
+
+QStringList KTTemplate::namesOfMissingOverlayPictures() const
+{
+    QStringList names;
+    for (const LayerPtr &layer : m_layers) {
+        const auto *overlay = qobject_cast<const KTImageOverlayLayer *>(layer.get());
+        if (overlay && overlay->missesPicture())
+            names << overlay->missingPictureName();
+    }
+    return names;
 }
 
 QStringList KTTemplate::namesOfLayersThatMissGraphics(bool undrawableOnly) const

@@ -87,6 +87,15 @@ public:
     static constexpr const char *kTextWatermarkLayerClassName = "KTTextWatermarkLayer";
     // Why a design is not drawn: its name, then the names of the frames.
     static constexpr const char *kFramesMissingFormat = "The design '%1' uses frames missing from the library: %2";
+    // What a design may hold, far beyond any made by hand; a design read
+    // with more is refused: a layer list this long, or a shadow falling
+    // farther from its layer than that layer's shorter side times this.
+    static constexpr qsizetype kMaxLayers = 1000;
+    static constexpr double kMaxShadowReach = 1.0;
+    // Why a design with no layers frames nothing: its name.
+    static constexpr const char *kEmptyDesignFormat = "The design '%1' holds no layers to frame the photo with";
+    // Its name, then the names of the pictures.
+    static constexpr const char *kPicturesMissingFormat = "The design '%1' uses pictures it does not hold: %2";
 
     KTTemplate();
     ~KTTemplate() override;
@@ -97,7 +106,8 @@ public:
     QStringList archiveClassNames() const override;
     void encode(platform::KeyedArchiver &coder) const override;
     // Refuses (failWithError) a layer list that has a photo layer anywhere
-    // but last, or more than one: such a design could not be drawn.
+    // but last, or more than one: such a design could not be drawn; and one
+    // beyond kMaxLayers or kMaxShadowReach.
     void decode(platform::KeyedUnarchiver &coder) override;
     static void registerArchiveClass();
     // The template archive of this design. Safe on any thread that owns the design.
@@ -106,7 +116,9 @@ public:
     // manager; none for empty data or data that is no sound template archive
     // (the reason goes to `error` when given, and to the log). Its frame
     // layers find their frames in `library`, the frame library's main
-    // context; without one every frame counts as missing.
+    // context; without one every frame counts as missing. The data is an
+    // archive this program wrote (the store's, an undo step's, a batch's):
+    // a design read from a file goes through templateFromFileWrapper.
     static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::ManagedObjectContext *library,
                                                         platform::Error *error = nullptr);
 
@@ -124,7 +136,9 @@ public:
     bool saveToURL(const QUrl &url, const QStringList &tagNames, const QString &guid, bool withImage);
     // A design from a package (or a plain file holding only a template
     // archive), its GUID as variationGUID. `tagNames` receives the package's
-    // keywords when it has readable ones and is left alone otherwise.
+    // keywords when it has readable ones and is left alone otherwise. The
+    // file may come from anyone: its overlays draw only the pictures it
+    // carries, never a file it names by path.
     static std::shared_ptr<KTTemplate> templateFromFileWrapper(const platform::FileWrapper &wrapper,
                                                                platform::ManagedObjectContext *library,
                                                                QStringList *tagNames = nullptr);
@@ -232,6 +246,10 @@ public:
     // missing; those without which the design can't be drawn as made (a
     // mat is drawn from its own settings) when `undrawableOnly`.
     QStringList namesOfLayersThatMissGraphics(bool undrawableOnly = false) const;
+    // The file names of the pictures image overlays name but have not got
+    // (hasLayersThatMissGraphics counts them too): without them the design
+    // can't be drawn as made.
+    QStringList namesOfMissingOverlayPictures() const;
     QVariantMap dictionaryForAnalytics() const;
     QVariantList reportForRealSize() const;
     QVariantList reportForRealSize(const QSizeF &size) const;
@@ -345,6 +363,8 @@ private:
     bool m_usedForIconGeneration = false;
     bool m_isLockedAspectRatio = false;
     bool m_suppressLayerChangedNotification = false;
+    // While replaceDesignWith exchanges the layers: it announces them once.
+    bool m_replacingLayers = false;
     double m_realWidth = 10;
     QString m_framedSizeString;
     double m_lockedAspectRatio = 0;

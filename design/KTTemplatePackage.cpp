@@ -1,6 +1,7 @@
 #include "design/KTTemplatePackage.h"
 
 #include "design/DesignArchiveClasses.h"
+#include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTLayerKinds.h"
@@ -88,6 +89,13 @@ void KTTemplatePackage::decode(KTTemplate &d, platform::KeyedUnarchiver &coder)
         d.m_shadowAngle = 180;
     if (!std::isfinite(d.m_shadowOffset))
         d.m_shadowOffset = 0.2;
+    // Counted before any layer is made: each costs time and memory.
+    if (const qsizetype count = coder.archivedCountForKey(QStringLiteral("layers")); count > KTTemplate::kMaxLayers) {
+        coder.failWithError(QStringLiteral("the design holds %1 layers, more than the %2 a design may hold")
+                                .arg(count)
+                                .arg(KTTemplate::kMaxLayers));
+        return;
+    }
     const KTTemplate::LayerList layers = coder.decodeArrayOfObjectsOfClassForKey<KTLayer>(QStringLiteral("layers"));
     const QString name = coder.decodeStringForKey(QStringLiteral("name"));
     d.m_name = name.isNull() ? QString::fromLatin1(KTTemplate::kDefaultName) : name;
@@ -110,6 +118,21 @@ void KTTemplatePackage::decode(KTTemplate &d, platform::KeyedUnarchiver &coder)
     if (photoLayers == 0 && !layers.isEmpty()) {
         coder.failWithError(QStringLiteral("the design has layers but no photo layer"));
         return;
+    }
+    // The outer shadow widens the picture written by its offset: one this
+    // far would make it many times the photo's size.
+    for (const KTTemplate::LayerPtr &layer : layers) {
+        const auto *frame = qobject_cast<const KTFrameLayer *>(layer.get());
+        const double reach =
+            frame ? std::abs(frame->shadowOffsetScaleFactor() * frame->shadowLength() * d.m_shadowOffset) : 0.0;
+        if (reach > KTTemplate::kMaxShadowReach) {
+            coder.failWithError(QStringLiteral("the shadow of the layer \u201c%1\u201d falls %2 times the layer's "
+                                               "shorter side away; a design's shadow falls at most %3 times as far")
+                                    .arg(frame->layerName())
+                                    .arg(reach, 0, 'g', 3)
+                                    .arg(KTTemplate::kMaxShadowReach));
+            return;
+        }
     }
     d.m_layers = layers;
     for (const KTTemplate::LayerPtr &layer : std::as_const(d.m_layers)) {
@@ -140,7 +163,7 @@ QByteArray KTTemplatePackage::dataForArchiving(const KTTemplate &d)
 
 std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray &data,
                                                                 platform::ManagedObjectContext *library,
-                                                                platform::Error *error)
+                                                                platform::Error *error, bool ownArchive)
 {
     const auto fail = [error](const platform::Error &why) -> std::shared_ptr<KTTemplate> {
         platform::logLine(QStringLiteral("Can't read the design template: %1").arg(why.description));
@@ -153,6 +176,7 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray
     registerDesignArchiveClasses();
     platform::KeyedUnarchiver unarchiver(data);
     unarchiver.setDecodingContext(library);
+    unarchiver.setReadsNamedFiles(ownArchive);
     const QVariant root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
     unarchiver.finishDecoding();
     if (unarchiver.hasError())
@@ -261,7 +285,7 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromFileWrapper(const pla
     } else {
         archive = wrapper.regularFileContents();
     }
-    std::shared_ptr<KTTemplate> design = templateFromData(archive, library, nullptr);
+    std::shared_ptr<KTTemplate> design = templateFromData(archive, library, nullptr, false);
     if (!design)
         return nullptr;
     if (keywords && tagNames)

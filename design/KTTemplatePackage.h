@@ -38,12 +38,17 @@ public:
     // (32-bit floats), "layers" (a mutable array, outermost first), "name".
     static void encode(const KTTemplate &d, platform::KeyedArchiver &coder);
     // Refuses (failWithError) a layer list that has a photo layer anywhere
-    // but last, or more than one: such a design could not be drawn.
+    // but last, or more than one: such a design could not be drawn; and one
+    // beyond KTTemplate::kMaxLayers or KTTemplate::kMaxShadowReach.
     static void decode(KTTemplate &d, platform::KeyedUnarchiver &coder);
     static void registerArchiveClass();
     static QByteArray dataForArchiving(const KTTemplate &d);
+    // `ownArchive`: written by this program for the user (a saved design, an
+    // undo step, a batch's copy), so an overlay may read the picture file the
+    // user picked by its path; a design read from a file draws only the
+    // pictures it carries.
     static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::ManagedObjectContext *library,
-                                                        platform::Error *error);
+                                                        platform::Error *error, bool ownArchive = true);
 
     // --- package ---
     static std::shared_ptr<KTTemplate> templateFromVariation(const Variation *variation,

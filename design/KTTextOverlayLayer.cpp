@@ -365,12 +365,25 @@ void KTTextOverlayLayer::decodeTextOverlayKeys(platform::KeyedUnarchiver &coder)
     setOpacity(decodeOpacity(coder));
     m_positioning = decodePositioning(coder);
     const QVariant text = coder.decodeObjectForKey(kTextKey);
+    platform::StyledText styled;
     if (text.typeId() == qMetaTypeId<platform::StyledText>())
-        setOverlayText(text.value<platform::StyledText>());
+        styled = text.value<platform::StyledText>();
     else if (text.typeId() == QMetaType::QString)
-        setOverlayText(platform::StyledText(text.toString()));
-    else
-        setOverlayText(platform::StyledText());
+        styled = platform::StyledText(text.toString());
+    const QString &chars = styled.string();
+    if (chars.size() > kMaxTextLength) {
+        coder.failWithError(QStringLiteral("a text overlay holds %1 characters, more than the %2 a design may hold")
+                                .arg(chars.size())
+                                .arg(kMaxTextLength));
+        return;
+    }
+    if (const qsizetype count = VLImageMetadataManager::countOfPlaceholders(chars); count > kMaxPlaceholders) {
+        coder.failWithError(QStringLiteral("a text overlay holds %1 placeholders, more than the %2 a design may hold")
+                                .arg(count)
+                                .arg(kMaxPlaceholders));
+        return;
+    }
+    setOverlayText(styled);
     m_needToAdjustScale = !coder.containsValueForKey(kVersionKey);
     if (m_needToAdjustScale)
         setAlignment(alignmentFromHorizontalSnap(m_positioning.hSnap));

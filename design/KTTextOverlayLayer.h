@@ -40,6 +40,10 @@ public:
     static constexpr double kMinDragScale = 0.05;
     static constexpr double kMaxDragScale = 1.0;
     static constexpr qint64 kArchiveVersion = 2;
+    // What an archived text may hold, far beyond any caption: it is laid out
+    // whole, several times, at every drawing.
+    static constexpr qsizetype kMaxTextLength = 10000;
+    static constexpr qsizetype kMaxPlaceholders = 100;
 
     KTTextOverlayLayer();
     ~KTTextOverlayLayer() override;
@@ -79,6 +83,7 @@ public:
     static void registerArchiveClass();
     // --- archive: the layer's own keys, after the base layer's ---
     void encodeTextOverlayKeys(platform::KeyedArchiver &coder) const;
+    // Refuses (failWithError) a text beyond kMaxTextLength or kMaxPlaceholders.
     void decodeTextOverlayKeys(platform::KeyedUnarchiver &coder);
 
     // The text after substitution, at the typed fonts; none until made.

@@ -6,8 +6,11 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+
+#include <vector>
 
 namespace {
 
@@ -30,6 +33,26 @@ QString formatDate(const QDateTime &date, QLocale::FormatType style)
     if (!date.isValid())
         return {};
     return QLocale().toString(date.toLocalTime().date(), style);
+}
+
+using Values = QMap<QString, QString>;
+
+// The leftmost placeholder at or after `from`, the first in key order where
+// two begin at one place; -1 when there is none. Every placeholder begins
+// with "{{", so the text is scanned once for those, each tried against the
+// few placeholders: a whole text costs one pass, however many it holds.
+qsizetype nextPlaceholder(QStringView text, qsizetype from, const Values &values, Values::const_iterator *found)
+{
+    for (qsizetype at = text.indexOf(u"{{", from); at >= 0; at = text.indexOf(u"{{", at + 1)) {
+        const QStringView rest = text.mid(at);
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            if (rest.startsWith(it.key())) {
+                *found = it;
+                return at;
+            }
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -123,21 +146,11 @@ QString VLImageMetadataManager::processTemplateString(const QString &text) const
     // literal.
     QString out;
     qsizetype from = 0;
-    for (;;) {
-        qsizetype best = -1;
-        auto bestIt = m_valueForTemplate.cend();
-        for (auto it = m_valueForTemplate.cbegin(); it != m_valueForTemplate.cend(); ++it) {
-            const qsizetype pos = text.indexOf(it.key(), from);
-            if (pos >= 0 && (best < 0 || pos < best)) {
-                best = pos;
-                bestIt = it;
-            }
-        }
-        if (best < 0)
-            break;
-        out += QStringView(text).mid(from, best - from);
-        out += bestIt.value();
-        from = best + bestIt.key().size();
+    Values::const_iterator found;
+    for (qsizetype at; (at = nextPlaceholder(text, from, m_valueForTemplate, &found)) >= 0;) {
+        out += QStringView(text).mid(from, at - from);
+        out += found.value();
+        from = at + found.key().size();
     }
     out += QStringView(text).mid(from);
     return out;
@@ -148,27 +161,48 @@ std::unique_ptr<QTextDocument> VLImageMetadataManager::processTemplateString(con
     if (!text)
         return nullptr;
     std::unique_ptr<QTextDocument> out(text->clone());
-    int from = 0;
-    for (;;) {
-        QTextCursor best;
-        auto bestIt = m_valueForTemplate.cend();
-        for (auto it = m_valueForTemplate.cbegin(); it != m_valueForTemplate.cend(); ++it) {
-            const QTextCursor found = out->find(it.key(), from, QTextDocument::FindCaseSensitively);
-            if (!found.isNull() && (best.isNull() || found.selectionStart() < best.selectionStart())) {
-                best = found;
-                bestIt = it;
-            }
-        }
-        if (best.isNull())
-            break;
-        // The inserted characters take the format of the placeholder's first character.
-        QTextCursor first(out.get());
-        first.setPosition(best.selectionStart() + 1);
-        const QTextCharFormat format = first.charFormat();
-        best.insertText(bestIt.value(), format);
-        from = best.position();
+    out->setUndoRedoEnabled(false);
+    // Found first, block by block (a placeholder never spans two), then
+    // replaced from the last back, so the places found stay true.
+    struct Match {
+        int position;
+        Values::const_iterator placeholder;
+    };
+    std::vector<Match> matches;
+    for (QTextBlock block = out->begin(); block.isValid(); block = block.next()) {
+        const QString chars = block.text();
+        Values::const_iterator found;
+        for (qsizetype at = 0; (at = nextPlaceholder(chars, at, m_valueForTemplate, &found)) >= 0;
+             at += found.key().size())
+            matches.push_back({block.position() + int(at), found});
     }
+    QTextCursor cursor(out.get());
+    cursor.beginEditBlock();
+    for (auto match = matches.crbegin(); match != matches.crend(); ++match) {
+        // The inserted characters take the format of the placeholder's first character.
+        cursor.setPosition(match->position + 1);
+        const QTextCharFormat format = cursor.charFormat();
+        cursor.setPosition(match->position);
+        cursor.setPosition(match->position + int(match->placeholder.key().size()), QTextCursor::KeepAnchor);
+        cursor.insertText(match->placeholder.value(), format);
+    }
+    cursor.endEditBlock();
     return out;
+}
+
+qsizetype VLImageMetadataManager::countOfPlaceholders(const QString &text)
+{
+    static const Values placeholders = [] {
+        Values all;
+        for (const TagEntry &t : kTags)
+            all.insert(QString::fromLatin1(kPlaceholderFormat).arg(QLatin1String(t.displayName)), QString());
+        return all;
+    }();
+    qsizetype count = 0;
+    Values::const_iterator found;
+    for (qsizetype at = 0; (at = nextPlaceholder(text, at, placeholders, &found)) >= 0; at += found.key().size())
+        ++count;
+    return count;
 }
 
 QList<VLImageMetadataManager::MenuItem> VLImageMetadataManager::menuItemsForMetadataSelection() const

@@ -43,6 +43,8 @@ public:
     // The same for styled text: a new document; the inserted characters take
     // the format of the placeholder's first character. Null for null.
     std::unique_ptr<QTextDocument> processTemplateString(const QTextDocument *text) const;
+    // How many placeholders processTemplateString would replace in the text.
+    static qsizetype countOfPlaceholders(const QString &text);
 
     // The entries of the placeholder menu: "Select" (tag -1), then every tag
     // in key order.

@@ -280,9 +280,9 @@ void KTOverlayControlsViewController::setImageOverlayLayer(const std::shared_ptr
     m_imageOverlayLayer = std::dynamic_pointer_cast<KTImageOverlayLayer>(layer);
     m_imageControls->setTarget(m_imageOverlayLayer.get());
     if (m_imageOverlayWell) {
-        m_imageOverlayWell->setImage(m_imageOverlayLayer && !m_imageOverlayLayer->imagePath().isEmpty()
-                                         ? QImage(m_imageOverlayLayer->imagePath())
-                                         : QImage());
+        // Only a picture the layer has: a name it keeps of one it lacks is no file to read.
+        m_imageOverlayWell->setImage(
+            m_imageOverlayLayer && m_imageOverlayLayer->image() ? QImage(m_imageOverlayLayer->imagePath()) : QImage());
     }
 }
 

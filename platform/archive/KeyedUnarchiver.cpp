@@ -104,6 +104,15 @@ bool KeyedUnarchiver::containsValueForKey(const QString &key) const
     return !hasError() && m_frames.back().object.contains(key);
 }
 
+qsizetype KeyedUnarchiver::archivedCountForKey(const QString &key)
+{
+    const PlistValue *v = valueForKey(key);
+    if (!v || v->type() != PlistValue::Type::Uid || v->uidValue() == 0 || v->uidValue() >= m_objects.size())
+        return -1;
+    const PlistValue *refs = m_objects[v->uidValue()].find(QStringLiteral("NS.objects"));
+    return refs && refs->type() == PlistValue::Type::Array ? refs->items().size() : -1;
+}
+
 bool KeyedUnarchiver::numberForKey(const QString &key, PlistValue *out)
 {
     const PlistValue *v = valueForKey(key);

@@ -50,7 +50,18 @@ public:
     void setDecodingContext(QObject *context) { m_decodingContext = context; }
     QObject *decodingContext() const { return m_decodingContext; }
 
+    // Whether decode() implementations may read files the archive names by
+    // path. Only archives this program wrote for the user allow it: an
+    // archive from elsewhere is read from what it carries, never from the
+    // user's other files.
+    void setReadsNamedFiles(bool reads) { m_readsNamedFiles = reads; }
+    bool readsNamedFiles() const { return m_readsNamedFiles; }
+
     bool containsValueForKey(const QString &key) const;
+    // How many elements the array object under `key` holds, before any of
+    // them is decoded (to refuse an oversized one cheaply); -1 when the value
+    // is absent or no readable array.
+    qsizetype archivedCountForKey(const QString &key);
     bool decodeBoolForKey(const QString &key);
     int decodeIntForKey(const QString &key);
     qint32 decodeInt32ForKey(const QString &key);
@@ -135,6 +146,7 @@ private:
     QHash<QString, QString> m_classMap;
     Error m_error;
     QObject *m_decodingContext = nullptr;
+    bool m_readsNamedFiles = false;
 };
 
 } // namespace platform

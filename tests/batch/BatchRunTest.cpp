@@ -3,6 +3,7 @@
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTImageProcessor.h"
 #include "design/KTFrameLayer.h"
+#include "design/KTImageOverlayLayer.h"
 #include "design/KTMoldingFrameLayer.h"
 #include "design/VLImage.h"
 #include "platform/FileBytes.h"
@@ -444,6 +445,25 @@ TEST(BatchRun, ADesignMissingFramesFailsItsFilesWithTheReasonAndWritesNothing)
     EXPECT_TRUE(results.reasons.first().contains(QStringLiteral("uses frames missing from the library")))
         << results.reasons.first().toStdString();
     EXPECT_TRUE(filesIn(dst).isEmpty());
+}
+
+TEST(BatchRun, ADesignWithoutAnOverlaysPictureOrAnyLayerFramesNothing)
+{
+    auto noPicture = matDesign();
+    auto overlay = std::make_shared<KTImageOverlayLayer>();
+    overlay->setImagePath(QStringLiteral("logo.png")); // the name of a picture its design did not carry
+    noPicture->addTopmostLayer(overlay);
+    KTImageProcessor::Output output;
+    output.path = freshFolder(QStringLiteral("unframed")) + QStringLiteral("/out.jpg");
+    output.uti = KTImageFileFormat::JPGFileFormat().UTI();
+    const QUrl photo = QUrl::fromLocalFile(writePhoto(QFileInfo(output.path).path() + QStringLiteral("/p.jpg")));
+    for (const auto &[design, reason] : {std::pair{noPicture, "uses pictures it does not hold: logo.png"},
+                                         std::pair{std::make_shared<KTTemplate>(), "holds no layers"}}) {
+        platform::Error error;
+        EXPECT_FALSE(KTImageProcessor::processImage(photo, design, output, &error));
+        EXPECT_TRUE(error.description.contains(reason)) << error.description.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(output.path));
+    }
 }
 
 TEST(BatchRun, FilesFromTheInputSizeAndTheCommandLinesOutputHaveTheDesignsWholePixelSize)

@@ -192,7 +192,10 @@ TEST(KTTemplateList, ReplaceDesignTakesTheOtherOrder)
     other->setExportExternalShadow(true);
 
     NotificationLog theirs(other.get());
+    NotificationLog mine(design.get());
     design->replaceDesignWith(other);
+    // Once for the outer shadow, once for all the layers (each telling measures them all).
+    EXPECT_EQ(mine.count("modelChanged"), 2);
     EXPECT_EQ(design->name(), QStringLiteral("Gallery"));
     EXPECT_EQ(design->shadowAngle(), 90);
     EXPECT_FALSE(design->drawShadows());

@@ -1,8 +1,11 @@
+#include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTImageOverlayLayer.h"
 #include "design/KTTemplate.h"
 #include "design/KTTextOverlayLayer.h"
+#include "design/TemplatesStore.h"
 #include "design/VLImage.h"
+#include "design/Variation.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/imaging/Exiv2Support.h"
 #include "platform/render/DrawingContext.h"
@@ -10,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QScopeGuard>
 #include <QUrl>
 
 using namespace testsupport;
@@ -74,6 +79,12 @@ class OldDesign : public platform::Coding
 {
 public:
     QList<std::shared_ptr<platform::Coding>> layers;
+    QByteArray archived() const
+    {
+        return platform::KeyedArchiver::archivedDataWithRootObject(
+            std::shared_ptr<const platform::Coding>(std::shared_ptr<const platform::Coding>(), this),
+            QString::fromLatin1(KTTemplate::kTemplateArchiveKey));
+    }
     QStringList archiveClassNames() const override { return {QStringLiteral("KTTemplate"), QStringLiteral("NSObject")}; }
     void encode(platform::KeyedArchiver &c) const override
     {
@@ -183,4 +194,67 @@ TEST(OverlayArchiveInDesign, EarlierClassNamesDecodeAsTheOverlays)
     const QByteArray again = back->dataForArchiving();
     EXPECT_FALSE(again.contains("Watermark"));
     EXPECT_TRUE(again.contains("KTTextOverlayLayer"));
+}
+
+TEST(OverlayArchiveInDesign, ADesignFromAFileDrawsOnlyThePicturesItCarries)
+{
+    const QString secret = scratchFile(QStringLiteral("png"), QStringLiteral("secret"));
+    QImage picture(20, 10, QImage::Format_RGB32);
+    picture.fill(Qt::yellow);
+    ASSERT_TRUE(picture.save(secret));
+    // Names the user's picture, absolutely and relatively, instead of carrying it.
+    OldDesign naming;
+    for (const QString &path : {secret, QDir::current().relativeFilePath(secret)})
+        naming.layers.append(std::make_shared<OldLayer>(QStringLiteral("KTImageOverlayLayer"), [path](auto &c) {
+            c.encodeString(path, QStringLiteral("imagePath"));
+        }));
+    naming.layers.append(std::make_shared<OldLayer>(QStringLiteral("KTImageLayer"), [](auto &) {}));
+    const QString package = scratchDir() + QStringLiteral("/Shared.KTTemplate");
+    ASSERT_TRUE(QDir().mkpath(package));
+    QFile archive(package + QStringLiteral("/Template"));
+    ASSERT_TRUE(archive.open(QIODevice::WriteOnly) && archive.write(naming.archived()) > 0);
+    archive.close();
+
+    QStringList warnings;
+    KTFrameLayer::setWarningPoster([&](const QString &m) { warnings << m; });
+    const auto guard = qScopeGuard([] { KTFrameLayer::setWarningPoster(nullptr); });
+    const QUrl url = QUrl::fromLocalFile(package);
+    auto shared = KTTemplate::templateFromFileWrapper(*KTTemplate::fileWrapperForURL(url), nullptr);
+    ASSERT_TRUE(shared);
+    const QString name = QFileInfo(secret).fileName();
+    EXPECT_EQ(shared->namesOfMissingOverlayPictures(), QStringList({name, name})) << "neither was read";
+    EXPECT_EQ(warnings, QStringList(2, QString::fromLatin1(KTImageOverlayLayer::kMissingPictureWarning).arg(name)));
+
+    // Imported among the saved designs, it keeps no path a later read would follow.
+    ASSERT_TRUE(QDir().mkpath(scratchDir() + QStringLiteral("/store-shared")));
+    TemplatesStore store(scratchDir() + QStringLiteral("/store-shared"));
+    ASSERT_EQ(KTTemplate::importTemplatesFromURLs({url}, store.templatesManagedObjectContext(), nullptr), 1);
+    const Variation *saved = Variation::variationWithName(QStringLiteral("Old"), store.templatesManagedObjectContext());
+    ASSERT_TRUE(saved);
+    EXPECT_FALSE(saved->data().contains(QFileInfo(secret).path().toUtf8()));
+    EXPECT_EQ(KTTemplate::templateFromVariation(saved, nullptr)->namesOfMissingOverlayPictures().size(), 2);
+
+    // The user's own design still reads the picture picked by its (absolute) path.
+    auto own = KTTemplate::templateFromData(naming.archived(), nullptr);
+    ASSERT_TRUE(own);
+    const auto picked = std::static_pointer_cast<KTImageOverlayLayer>(own->layers()[0])->image();
+    EXPECT_TRUE(picked && picked->originalSize() == QSizeF(20, 10));
+    EXPECT_EQ(own->namesOfMissingOverlayPictures(), QStringList{name});
+}
+
+TEST(OverlayArchiveInDesign, ATextBeyondWhatADesignMayHoldIsRefused)
+{
+    const auto withText = [](const QString &text) {
+        OldDesign design;
+        design.layers.append(std::make_shared<OldLayer>(QStringLiteral("KTTextOverlayLayer"), [text](auto &c) {
+            c.encodeObject(QVariant::fromValue(StyledText(text)), QStringLiteral("watermarkText"));
+        }));
+        design.layers.append(std::make_shared<OldLayer>(QStringLiteral("KTImageLayer"), [](auto &) {}));
+        platform::Error error;
+        return KTTemplate::templateFromData(design.archived(), nullptr, &error) ? QString() : error.description;
+    };
+    const QString date = QStringLiteral("{{EXIF long date}}");
+    EXPECT_EQ(withText(date.repeated(KTTextOverlayLayer::kMaxPlaceholders)), QString());
+    EXPECT_TRUE(withText(date.repeated(KTTextOverlayLayer::kMaxPlaceholders + 1)).contains("101 placeholders"));
+    EXPECT_TRUE(withText(QString(10001, QLatin1Char('x'))).contains("10001 characters"));
 }

@@ -1,5 +1,6 @@
 #include "DesignTestArchives.h"
 #include "design/DesignArchiveClasses.h"
+#include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTTemplate.h"
@@ -267,6 +268,40 @@ TEST(TemplateArchiveDamaged, PhotoLayerMustBeTheOnlyOneAndInnermost)
                                               nullptr));
     // No layers at all is an empty design, not damage.
     EXPECT_TRUE(KTTemplate::templateFromData(templateArchive([](platform::KeyedArchiver &) {}), nullptr));
+}
+
+TEST(TemplateArchiveDamaged, TooManyLayersOrAFarShadowAreRefusedBeforeTheLayersAreMade)
+{
+    // Hidden mats of no frame in the library, each of which says so as it is made.
+    const auto mats = [](qsizetype count, float length, float offset) {
+        return templateArchive([=](platform::KeyedArchiver &c) {
+            QVariantList layers;
+            for (qsizetype i = 0; i < count; ++i)
+                layers.append(asObject(scripted(QStringLiteral("KTColorMatLayer"), [=](auto &m) {
+                    m.encodeBool(true, QStringLiteral("hidden"));
+                    m.encodeFloat(length, QStringLiteral("shadowLength"));
+                    m.encodeFloat(0.03f, QStringLiteral("shadowOffsetScaleFactor"));
+                })));
+            layers.append(asObject(photoLayerWithCrops(0, 0, 0, 0)));
+            c.encodeArray(layers, QStringLiteral("layers"), true);
+            c.encodeFloat(offset, QStringLiteral("shadowOffset"));
+        });
+    };
+    QStringList warnings;
+    KTFrameLayer::setWarningPoster([&](const QString &m) { warnings << m; });
+    platform::Error why;
+    EXPECT_FALSE(KTTemplate::templateFromData(mats(KTTemplate::kMaxLayers, 1, 0.2f), nullptr, &why));
+    EXPECT_TRUE(why.description.contains("1001 layers")) << why.description.toStdString();
+    EXPECT_TRUE(warnings.isEmpty()) << "refused before a layer was made";
+    EXPECT_TRUE(KTTemplate::templateFromData(mats(KTTemplate::kMaxLayers - 1, 1, 0.2f), nullptr));
+    EXPECT_EQ(warnings.size(), KTTemplate::kMaxLayers - 1);
+
+    // The joystick's full reach with the longest shadow is drawn; a shadow
+    // thrown farther than its layer is wide is not.
+    EXPECT_TRUE(KTTemplate::templateFromData(mats(1, 1, 1), nullptr));
+    EXPECT_FALSE(KTTemplate::templateFromData(mats(1, 1, 1e4f), nullptr, &why));
+    EXPECT_TRUE(why.description.contains("shadow")) << why.description.toStdString();
+    KTFrameLayer::setWarningPoster(nullptr);
 }
 
 TEST(TemplateArchiveDamaged, CropsOutsideTheirRangeAreBroughtBack)

@@ -150,3 +150,15 @@ TEST(VLImageMetadataManagerTags, StyledTextKeepsThePlaceholderFormat)
     EXPECT_NE(probe.charFormat().fontWeight(), QFont::Bold);
     EXPECT_FALSE(manager.processTemplateString(static_cast<const QTextDocument *>(nullptr)));
 }
+
+TEST(VLImageMetadataManagerTags, EveryPlaceholderOfALongTextIsReplaced)
+{
+    const VLImageMetadataManager manager = managerFor(photo(QStringLiteral("long"), true));
+    // A brace that begins none, two placeholders side by side, braces around no name; two paragraphs.
+    const QString text = QStringLiteral("{{{IPTC headline}}{{IPTC location}}{x}} ").repeated(2000);
+    const QString expected = QStringLiteral("{HarbourOld Port{x}} ").repeated(2000);
+    EXPECT_EQ(VLImageMetadataManager::countOfPlaceholders(text), 4000);
+    EXPECT_EQ(manager.processTemplateString(text), expected);
+    QTextDocument doc(text + QLatin1Char('\n') + text);
+    EXPECT_EQ(manager.processTemplateString(&doc)->toPlainText(), expected + QLatin1Char('\n') + expected);
+}
