@@ -25,7 +25,16 @@ function(kantelo_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;UI_DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-  list(FILTER srcs EXCLUDE REGEX "/ui/")
+  # Only the folder's own path counts: a checkout under a folder named ui
+  # keeps its sources.
+  set(own)
+  foreach(s ${srcs})
+    file(RELATIVE_PATH rel ${CMAKE_CURRENT_SOURCE_DIR} ${s})
+    if(NOT rel MATCHES "(^|/)ui/")
+      list(APPEND own ${s})
+    endif()
+  endforeach()
+  set(srcs ${own})
   file(GLOB_RECURSE own_lists ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
   foreach(list_file ${own_lists})
     get_filename_component(subdir ${list_file} DIRECTORY)
