@@ -351,16 +351,6 @@ void KTBottomBarViewController::setDesktopRunner(DesktopRunner runner)
 }
 
 namespace {
-// The saved index of the format a file name's extension names; `fallback` for none.
-int formatIndexForExtension(const QString &extension, int fallback)
-{
-    for (const platform::ExportFormat &format : platform::ExportFormat::all()) {
-        if (format.extensions.contains(extension, Qt::CaseInsensitive))
-            return format.savedIndex;
-    }
-    return fallback;
-}
-
 int pngIndex()
 {
     for (const platform::ExportFormat &format : platform::ExportFormat::all()) {
@@ -466,7 +456,9 @@ void KTBottomBarViewController::saveCopy()
     bool written = false;
     {
         const BusyCanvas busy(m_designViewController);
-        const int format = formatIndexForExtension(QFileInfo(url.toLocalFile()).suffix(), preferred.savedIndex);
+        const platform::ExportFormat *named =
+            platform::ExportFormat::forExtension(QFileInfo(url.toLocalFile()).suffix());
+        const int format = named ? named->savedIndex : preferred.savedIndex;
         written = document->writeFramedPicture(url, sizeShownOnScreen(), format, &error);
     }
     if (!written && !error.isNull())

@@ -529,6 +529,12 @@ bool XSDocument::prepareSavePanel(SavePanel *panel)
     KTSavePanelAccessoryViewController *accessory = savePanelAccessoryViewController();
     panel->setAccessoryView(accessory->view());
     accessory->setSavePanel(panel);
+    // A name typed with another format's extension saves in that format.
+    QPointer<KTSavePanelAccessoryViewController> chooser(accessory);
+    panel->setUnacceptedExtensionHandler([chooser](const QString &extension) {
+        if (const ExportFormat *format = ExportFormat::forExtension(extension); format && chooser)
+            chooser->setFileFormatIndex(format->savedIndex);
+    });
     accessory->setFileFormatIndex(int(defaults.integerForKey(QString::fromLatin1(KTPreferenceKeys::kOutputImageFormatKey))));
     accessory->setQuality(KTExportQuality::fromDefaults(defaults));
     panel->setAllowedFileTypes(accessory->formatExtensions());

@@ -72,6 +72,15 @@ const ExportFormat *ExportFormat::forFile(const QString &type, const QString &pa
     return &large;
 }
 
+const ExportFormat *ExportFormat::forExtension(const QString &extension)
+{
+    for (const ExportFormat &format : all()) {
+        if (format.extensions.contains(extension, Qt::CaseInsensitive))
+            return &format;
+    }
+    return nullptr;
+}
+
 bool ExportFormat::isSavedIndex(qint64 index)
 {
     for (const ExportFormat &format : all()) {

@@ -47,6 +47,8 @@ struct ExportFormat {
     // The format a file of `type` at `path` is written in: a Photoshop file
     // named .psb is the large document (PSB), which no menu offers.
     static const ExportFormat *forFile(const QString &type, const QString &path);
+    // The format one of whose extensions this is, in any case; null for none.
+    static const ExportFormat *forExtension(const QString &extension);
     // The format kept under `index`; JPEG for a number no format has.
     static const ExportFormat &forSavedIndex(qint64 index);
     static bool isSavedIndex(qint64 index);

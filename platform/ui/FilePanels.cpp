@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLineEdit>
 
 namespace platform {
 
@@ -49,13 +50,49 @@ QList<QUrl> openWithDialog(const OpenPanelRequest &request)
     return dialog.selectedUrls();
 }
 
+// Checks the chosen name before the dialog's own checks (overwriting):
+// a name the panel settles otherwise is shown instead of accepted.
+class SettlingFileDialog : public QFileDialog
+{
+public:
+    using QFileDialog::QFileDialog;
+    std::function<QString(const QString &)> settle;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (settle && !files.isEmpty() && !QFileInfo(files.constFirst()).isDir()) {
+            const QString settled = settle(files.constFirst());
+            if (settled != files.constFirst()) {
+                showName(QFileInfo(settled).fileName());
+                return;
+            }
+            // The name filter of a format followed gives its own first
+            // extension to the typed name: the user's one stays.
+            if (selectedFiles().value(0) != settled)
+                showName(QFileInfo(settled).fileName());
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    // selectFile leaves a name field that has the focus as typed.
+    void showName(const QString &name)
+    {
+        selectFile(name);
+        if (auto *field = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")); field && field->text() != name)
+            field->setText(name);
+    }
+};
+
 QUrl saveWithDialog(const SavePanelRequest &request)
 {
     QString filter = request.allowedExtensions.isEmpty() ? fileDialogFilter(request.allowedTypes)
                                                          : extensionsNameFilter(request.allowedExtensions);
     if (request.allowedExtensions.isEmpty() && !request.typesName.isEmpty() && !filter.isEmpty())
         filter = request.typesName + QLatin1Char(' ') + filter;
-    QFileDialog dialog(request.parent, request.title, request.directory, filter);
+    SettlingFileDialog dialog(request.parent, request.title, request.directory, filter);
+    dialog.settle = request.settlePath;
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     if (!request.prompt.isEmpty())
         dialog.setLabelText(QFileDialog::Accept, request.prompt);
@@ -73,13 +110,11 @@ QUrl saveWithDialog(const SavePanelRequest &request)
             const QFileInfo info(files.constFirst());
             if (info.fileName().isEmpty() || info.isDir() || extensions.contains(info.suffix(), Qt::CaseInsensitive))
                 return;
-            // A known extension is replaced, anything else kept.
-            const QString stem =
-                TypeTable::typeForExtension(info.suffix()).isEmpty() ? info.fileName() : info.completeBaseName();
-            dialog.selectFile(stem + QLatin1Char('.') + extensions.constFirst());
+            dialog.selectFile(fileNameWithExtension(info.fileName(), extensions.constFirst()));
         });
     }
-    dialog.setOption(QFileDialog::DontUseNativeDialog, request.accessoryView != nullptr);
+    // Only the built-in dialog takes an accessory, or stays open on a name it settles.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, request.accessoryView || request.settlePath);
     if (!request.nameFieldValue.isEmpty())
         dialog.selectFile(request.nameFieldValue);
     if (request.accessoryView) {
@@ -96,6 +131,13 @@ QUrl saveWithDialog(const SavePanelRequest &request)
 }
 
 } // namespace
+
+QString fileNameWithExtension(const QString &fileName, const QString &extension)
+{
+    const QFileInfo info(fileName);
+    const QString stem = TypeTable::typeForExtension(info.suffix()).isEmpty() ? fileName : info.completeBaseName();
+    return stem + QLatin1Char('.') + extension;
+}
 
 QString extensionsNameFilter(const QStringList &extensions)
 {

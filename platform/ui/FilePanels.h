@@ -51,6 +51,9 @@ struct SavePanelRequest {
     std::function<void(QObject *receiver, std::function<void(const QStringList &)> changed)> followAllowedExtensions;
     // The confirming button's text when not "Save".
     QString prompt;
+    // The path the panel settles on for a chosen one; when it differs, the
+    // dialog shows it and stays open for the user to confirm.
+    std::function<QString(const QString &path)> settlePath;
 };
 
 // Answers the chosen files; empty when cancelled.
@@ -63,6 +66,9 @@ void setSavePanelPresenter(SavePanelPresenter presenter);
 QList<QUrl> runOpenPanel(const OpenPanelRequest &request);
 QUrl runSavePanel(const SavePanelRequest &request);
 
+// The file name with `extension`: a known type's extension is replaced,
+// anything else after a dot is kept as part of the name.
+QString fileNameWithExtension(const QString &fileName, const QString &extension);
 // "JPEG image (*.jpg *.jpeg)": the name filter of a list of extensions.
 QString extensionsNameFilter(const QStringList &extensions);
 // The name filter QFileDialog wants for a list of type identifiers.

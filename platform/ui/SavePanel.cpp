@@ -2,6 +2,7 @@
 
 #include "platform/ui/FilePanels.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QWidget>
 
@@ -35,6 +36,24 @@ QUrl SavePanel::withAcceptedExtension(const QUrl &url, const QStringList &extens
     return QUrl::fromLocalFile(path + QLatin1Char('.') + extensions.constFirst());
 }
 
+QUrl SavePanel::settledURL(const QUrl &chosen)
+{
+    if (chosen.isEmpty() || !chosen.isLocalFile() || m_allowedFileTypes.isEmpty())
+        return chosen;
+    const QString path = chosen.toLocalFile();
+    const QFileInfo info(path);
+    auto accepted = [this](const QString &suffix) { return m_allowedFileTypes.contains(suffix, Qt::CaseInsensitive); };
+    if (info.suffix().isEmpty() || accepted(info.suffix()))
+        return withAcceptedExtension(chosen, m_allowedFileTypes);
+    if (m_unacceptedExtension) {
+        m_unacceptedExtension(info.suffix());
+        if (accepted(info.suffix()))
+            return chosen;
+    }
+    return QUrl::fromLocalFile(
+        QDir(info.path()).filePath(fileNameWithExtension(info.fileName(), m_allowedFileTypes.constFirst())));
+}
+
 QUrl SavePanel::runModal(QWidget *parent)
 {
     SavePanelRequest request;
@@ -48,13 +67,14 @@ QUrl SavePanel::runModal(QWidget *parent)
     request.followAllowedExtensions = [this](QObject *receiver, std::function<void(const QStringList &)> changed) {
         connect(this, &SavePanel::allowedFileTypesChanged, receiver, std::move(changed));
     };
+    request.settlePath = [this](const QString &path) { return settledURL(QUrl::fromLocalFile(path)).toLocalFile(); };
     m_running = true;
     const QUrl chosen = runSavePanel(request);
     m_running = false;
     if (m_accessoryView)
         m_accessoryView->setParent(nullptr);
     // The accessory may have changed the accepted extensions meanwhile.
-    return withAcceptedExtension(chosen, m_allowedFileTypes);
+    return settledURL(chosen);
 }
 
 } // namespace platform

@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 namespace platform {
 
 // A save panel whose accepted extensions may change while it shows (the
@@ -36,11 +38,25 @@ public:
     QWidget *accessoryView() const { return m_accessoryView.data(); }
     void setAccessoryView(QWidget *view) { m_accessoryView = view; }
 
+    // Asked for the extension of a chosen name that the panel does not
+    // accept: the owner may switch to a format of that extension (the
+    // accessory's format pop-up, which changes the accepted extensions).
+    void setUnacceptedExtensionHandler(std::function<void(const QString &extension)> handler)
+    {
+        m_unacceptedExtension = std::move(handler);
+    }
+
     // Shows the panel and answers the chosen file, or empty when cancelled.
-    // A chosen name without an accepted extension gets the first one; the
-    // accessory is handed back without a parent.
+    // A chosen name settles as settledURL says; the dialog shows a name it
+    // changed before it is accepted. The accessory is handed back without
+    // a parent.
     QUrl runModal(QWidget *parent = nullptr);
     bool isRunning() const { return m_running; }
+
+    // The chosen name kept when its extension is accepted, or once the owner
+    // switched to a format of it; else given the first accepted extension
+    // in place of a known one.
+    QUrl settledURL(const QUrl &chosen);
 
     // The extension the panel gives a name that has none of the accepted ones.
     static QUrl withAcceptedExtension(const QUrl &url, const QStringList &extensions);
@@ -57,6 +73,7 @@ private:
     bool m_canSelectHiddenExtension = true;
     bool m_running = false;
     QPointer<QWidget> m_accessoryView;
+    std::function<void(const QString &)> m_unacceptedExtension;
 };
 
 } // namespace platform

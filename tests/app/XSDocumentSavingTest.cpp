@@ -219,6 +219,28 @@ TEST_F(SavingFixture, SaveAsWritesEachFormatWithTheFramedSizeResolutionAndThePho
     EXPECT_TRUE(error.isNull());
 }
 
+TEST_F(SavingFixture, ATypedExtensionOfAnotherFormatSwitchesToItAnyOtherIsReplaced)
+{
+    const QString dir = freshDir();
+    XSDocument *doc = open(writePhoto(dir, QStringLiteral("photo.jpg"), QSize(60, 40)));
+    ASSERT_TRUE(doc);
+    auto saveAs = [&](const QString &typed) {
+        answerSavePanel(dir, typed, 0);
+        Error error;
+        EXPECT_TRUE(doc->saveDocumentAs(&error)) << error.description.toStdString();
+        return QFileInfo(doc->fileURL().toLocalFile()).fileName();
+    };
+    EXPECT_EQ(saveAs("typed.TIF"), "typed.TIF");
+    EXPECT_EQ(doc->fileType(), "public.tiff");
+    EXPECT_EQ(run("identify", {"-format", "%m", dir + "/typed.TIF"}), "TIFF");
+    EXPECT_EQ(doc->savePanelAccessoryViewController()->fileFormatIndex(), 2) << "the accessory shows it";
+
+    EXPECT_EQ(saveAs("typed.gif"), "typed.jpg");
+    EXPECT_EQ(run("identify", {"-format", "%m", dir + "/typed.jpg"}), "JPEG");
+    EXPECT_EQ(saveAs("v1.2 final"), "v1.2 final.jpg") << "not an extension: kept";
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 4);
+}
+
 TEST_F(SavingFixture, PlainSaveOverwritesTheOpenedJpegAtTheFramedSize)
 {
     const QString dir = freshDir();

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 #include <QUuid>
 
@@ -69,6 +71,58 @@ TEST(SavePanelDialog, TheDialogFollowsTheAccessorysFormatAndHandsTheAccessoryBac
     EXPECT_EQ(chosen, QUrl::fromLocalFile(dir + "/photo.png"));
     EXPECT_EQ(accessory->parent(), nullptr) << "the caller keeps its accessory";
     EXPECT_FALSE(panel.isRunning());
+}
+
+TEST(SavePanelDialog, ANameTheDialogSettlesOtherwiseIsShownBeforeItIsAccepted)
+{
+    setSavePanelPresenter(nullptr);
+    const QString dir = testsupport::scratchDir() + '/' + QUuid::createUuid().toString(QUuid::Id128);
+    QDir().mkpath(dir);
+    SavePanel panel;
+    panel.setDirectory(dir);
+    panel.setAllowedFileTypes({QStringLiteral("jpg"), QStringLiteral("jpeg")});
+    panel.setUnacceptedExtensionHandler([&](const QString &extension) {
+        if (extension == QLatin1String("tif"))
+            panel.setAllowedFileTypes({QStringLiteral("tiff"), QStringLiteral("tif")});
+    });
+    // Answers the chosen name and the one the dialog showed after the first
+    // press of Save, if it stayed open.
+    auto chooseTyping = [&](const QString &typed) {
+        QString shown;
+        int presses = 0;
+        std::function<void()> look = [&] {
+            QFileDialog *dialog = shownDialog();
+            if (!dialog) {
+                QTimer::singleShot(10, look);
+                return;
+            }
+            // Typed as a user types, into the name field that has the focus.
+            auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            ASSERT_TRUE(field);
+            if (presses++ == 0) {
+                dialog->activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+                field->setFocus();
+                field->selectAll();
+                QTest::keyClicks(field, typed);
+            }
+            QTest::keyClick(field, Qt::Key_Return);
+            if (dialog->isVisible() && presses == 1) {
+                shown = field->text();
+                QTimer::singleShot(0, look);
+            } else if (dialog->isVisible()) {
+                dialog->reject(); // a name it will not take
+            }
+        };
+        QTimer::singleShot(0, look);
+        const QUrl chosen = panel.runModal();
+        return std::make_pair(QFileInfo(chosen.toLocalFile()).fileName(), shown);
+    };
+    EXPECT_EQ(chooseTyping("typed.gif"), std::make_pair(QString("typed.jpg"), QString("typed.jpg")));
+    const auto tiff = chooseTyping("typed.tif");
+    EXPECT_EQ(tiff.first, "typed.tif") << "the owner switched to its format";
+    EXPECT_TRUE(tiff.second.isEmpty()) << "accepted at once";
+    EXPECT_EQ(panel.allowedFileTypes(), QStringList({"tiff", "tif"}));
 }
 
 TEST(SavePanelDialog, NamedTypesListUnderTheirName)
