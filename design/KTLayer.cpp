@@ -158,6 +158,7 @@ std::shared_ptr<VLImage> KTLayer::icon() const
 void KTLayer::setIcon(std::shared_ptr<VLImage> icon)
 {
     m_icon = std::move(icon);
+    emit iconChanged();
 }
 
 KTTemplate *KTLayer::inTemplate() const

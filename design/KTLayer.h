@@ -114,6 +114,8 @@ signals:
     void layerNameChanged();
     void isSelectedChanged();
     void hiddenChanged();
+    // A new icon (the layers strip shows it).
+    void iconChanged();
 
 protected:
     void copyBaseFieldsFrom(const KTLayer &other);

@@ -3,17 +3,86 @@
 #include "app/KTViewState.h"
 #include "app/KTDesignDocumentInterface.h"
 #include "design/KTColorMatLayer.h"
+#include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "design/KTMoldingFrameLayer.h"
+#include "design/KTOverlayLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTextOverlayLayer.h"
 #include "editor/KTDesignView.h"
 #include "editor/KTLayersPaletteController.h"
+#include "platform/archive/StyledText.h"
 #include "platform/render/DrawingContext.h"
 
 #include <QMouseEvent>
+#include <QUndoCommand>
 #include <QWheelEvent>
 
+// What a drag on the canvas changes of a layer: an overlay's place and size
+// (and a text's alignment, which follows its anchor), the photo's crop.
+struct KTCanvasDragState {
+    KTOverlayPositioning positioning;
+    double scale = 0;
+    platform::StyledText text;
+    double crop[4] = {0, 0, 0, 0}; // left, top, right, bottom
+    bool operator==(const KTCanvasDragState &) const = default;
+
+    static KTCanvasDragState of(const KTLayer &layer)
+    {
+        KTCanvasDragState state;
+        if (const auto *overlay = qobject_cast<const KTOverlayLayer *>(&layer)) {
+            state.positioning = overlay->positioning();
+            state.scale = overlay->scale();
+            if (const auto *text = qobject_cast<const KTTextOverlayLayer *>(overlay))
+                state.text = text->overlayText();
+        } else if (const auto *photo = qobject_cast<const KTImageLayer *>(&layer)) {
+            state.crop[0] = photo->cropLeft();
+            state.crop[1] = photo->cropTop();
+            state.crop[2] = photo->cropRight();
+            state.crop[3] = photo->cropBottom();
+        }
+        return state;
+    }
+    void applyTo(KTLayer &layer) const
+    {
+        if (auto *overlay = qobject_cast<KTOverlayLayer *>(&layer)) {
+            overlay->setScale(scale);
+            overlay->setPositioning(positioning);
+            if (auto *written = qobject_cast<KTTextOverlayLayer *>(overlay); written && written->overlayText() != text)
+                written->setOverlayText(text);
+        } else if (auto *photo = qobject_cast<KTImageLayer *>(&layer)) {
+            // Each side is bounded by its opposite as it is set: the last two
+            // settle what the first two may have moved.
+            photo->setCropLeft(crop[0]);
+            photo->setCropTop(crop[1]);
+            photo->setCropRight(crop[2]);
+            photo->setCropBottom(crop[3]);
+        }
+    }
+};
+
 namespace {
+
+// One drag on the canvas, done already when it is recorded.
+class KTCanvasDragCommand : public QUndoCommand
+{
+public:
+    KTCanvasDragCommand(const QString &name, std::shared_ptr<KTLayer> layer, const KTCanvasDragState &before,
+                        const KTCanvasDragState &after)
+        : QUndoCommand(name)
+        , m_layer(std::move(layer))
+        , m_before(before)
+        , m_after(after)
+    {
+    }
+    void undo() override { m_before.applyTo(*m_layer); }
+    void redo() override { m_after.applyTo(*m_layer); }
+
+private:
+    std::shared_ptr<KTLayer> m_layer;
+    KTCanvasDragState m_before;
+    KTCanvasDragState m_after;
+};
 
 // Adds `d` to a width through the layer's own setter, which bounds it.
 void addToWidth(KTLayer &layer, const char *key, double d)
@@ -185,16 +254,21 @@ void KTDesignViewController::mouseDown(QMouseEvent *event)
 
     // A selected overlay or frame keeps the mouse wherever it is hit, even
     // under another layer; the photo only where nothing lies over it.
+    auto pressOn = [&](const std::shared_ptr<KTLayer> &layer) {
+        m_draggedLayer = layer;
+        m_dragStart = std::make_unique<KTCanvasDragState>(KTCanvasDragState::of(*layer));
+        layer->mouseDownAtPoint(point, event);
+    };
     if (selected && selected->acceptsMouseEvents()
         && (hit == selected
             || (!KTLayersPaletteController::isImageLayer(selected.get()) && selected->isHitAtPoint(point)))) {
-        selected->mouseDownAtPoint(point, event);
+        pressOn(selected);
         return;
     }
     if (hit && hit != selected) {
         if (m_layersPaletteController)
             m_layersPaletteController->selectLayer(hit.get());
-        hit->mouseDownAtPoint(point, event);
+        pressOn(hit);
     }
 }
 
@@ -210,6 +284,24 @@ void KTDesignViewController::mouseUp(QMouseEvent *event)
     const auto selected = m_layersPaletteController ? m_layersPaletteController->selectedRepresentedObject() : nullptr;
     if (selected && selected->acceptsMouseEvents() && m_view)
         selected->mouseUpAtPoint(m_view->designPointFromViewPoint(event->position()), event);
+    endDrag();
+}
+
+void KTDesignViewController::endDrag()
+{
+    const std::shared_ptr<KTLayer> layer = m_draggedLayer.lock();
+    const std::unique_ptr<KTCanvasDragState> before = std::move(m_dragStart);
+    m_draggedLayer.reset();
+    if (!layer || !before)
+        return;
+    const KTCanvasDragState after = KTCanvasDragState::of(*layer);
+    QUndoStack *stack = m_layersPaletteController ? m_layersPaletteController->undoStack() : nullptr;
+    if (after == *before || !stack)
+        return;
+    QString name = tr("Move Photo");
+    if (qobject_cast<KTOverlayLayer *>(layer.get()))
+        name = after.scale != before->scale ? tr("Resize Overlay") : tr("Move Overlay");
+    stack->push(new KTCanvasDragCommand(name, layer, *before, after));
 }
 
 void KTDesignViewController::scrollWheel(QWheelEvent *event)

@@ -12,14 +12,17 @@
 #include <memory>
 
 class KTDesignView;
+class KTLayer;
 class KTLayersPaletteController;
 class KTTemplate;
 class KTViewState;
 class QMouseEvent;
 class QWheelEvent;
+struct KTCanvasDragState;
 
 // Controls the canvas: redraws on the design's and the view state's changes,
-// routes the mouse to the selected or the hit layer, and turns the wheel into
+// routes the mouse to the selected or the hit layer (a drag that changes it
+// one step for Undo), and turns the wheel into
 // frame and mat widths and the pinch into zoom. It keeps no design state:
 // the design is the document's, the selection the strip's, the zoom the view
 // state's.
@@ -87,6 +90,9 @@ protected:
     void viewDidLoad() override;
 
 private:
+    // A drag that changed its layer is one step for Undo.
+    void endDrag();
+
     void observeTemplate();
     void stopObservingTemplate();
 
@@ -101,4 +107,7 @@ private:
     double m_nativeMagnification = 0;
     bool m_nativeGestureActive = false;
     QRectF m_lastDrawRect;
+    // The layer a drag began on and what the drag may change of it, as it was.
+    std::weak_ptr<KTLayer> m_draggedLayer;
+    std::unique_ptr<KTCanvasDragState> m_dragStart;
 };

@@ -108,6 +108,17 @@ QImage KTLayersPaletteController::iconForLayer(const KTLayer &layer) const
     return icon->newCGImageOfSize(size, square);
 }
 
+void KTLayersPaletteController::followIconOf(const std::shared_ptr<KTLayer> &layer)
+{
+    connect(layer.get(), &KTLayer::iconChanged, this, &KTLayersPaletteController::layerIconChanged,
+            Qt::UniqueConnection);
+}
+
+void KTLayersPaletteController::layerIconChanged()
+{
+    refreshIconForLayer(qobject_cast<KTLayer *>(sender()));
+}
+
 KTLayersPaletteItemPtr KTLayersPaletteController::itemCommonInitWithLayer(const std::shared_ptr<KTLayer> &layer) const
 {
     return std::make_shared<KTLayersPaletteItem>(KTLayersPaletteItem::LayerItem, layer,
@@ -130,6 +141,7 @@ void KTLayersPaletteController::addFrameLayer(const std::shared_ptr<KTLayer> &la
     if (!layer || !m_layersPalette)
         return;
     m_layersPalette->insertItem(itemCommonInitWithLayer(layer), m_countOfOverlays + 1);
+    followIconOf(layer);
     ++m_countOfFrames;
 }
 
@@ -138,6 +150,7 @@ void KTLayersPaletteController::addOverlayLayer(const std::shared_ptr<KTLayer> &
     if (!layer || !m_layersPalette)
         return;
     m_layersPalette->insertItem(itemCommonInitWithLayer(layer), 0);
+    followIconOf(layer);
     ++m_countOfOverlays;
 }
 
@@ -147,6 +160,7 @@ void KTLayersPaletteController::setImageLayer(const std::shared_ptr<KTLayer> &la
         return;
     const qsizetype index = m_countOfOverlays + m_countOfFrames + 2;
     const auto item = itemCommonInitWithLayer(layer);
+    followIconOf(layer);
     if (index < m_layersPalette->items().size())
         m_layersPalette->replaceItemAtIndex(index, item);
     else

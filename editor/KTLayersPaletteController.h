@@ -102,6 +102,9 @@ signals:
 
 private:
     QSizeF iconSize() const;
+    // The strip shows the layer's icon again whenever the layer makes a new one.
+    void followIconOf(const std::shared_ptr<KTLayer> &layer);
+    void layerIconChanged();
 
     QPointer<KTLayersPaletteView> m_layersPalette;
     QPointer<XSViewController> m_designViewController;

@@ -339,8 +339,6 @@ void KTOverlayControlsViewController::textEdited()
     else
         m_textOverlayLayer->setOverlayText(after);
     m_typing = false;
-    if (KTLayersPaletteController *p = palette())
-        p->refreshIconForLayer(m_textOverlayLayer.get());
 }
 
 void KTOverlayControlsViewController::addImageOverlay()

@@ -1,7 +1,9 @@
 #include "EditorTestLayers.h"
 
 #include "design/KTColorMatLayer.h"
+#include "design/KTTextOverlayLayer.h"
 #include "platform/NotificationCenter.h"
+#include "platform/archive/StyledText.h"
 #include "support/ImagingTools.h"
 
 #include <QNativeGestureEvent>
@@ -9,6 +11,7 @@
 #include <QPointingDevice>
 #include <QTest>
 #include <QTimer>
+#include <QUndoStack>
 
 #include <gtest/gtest.h>
 
@@ -182,6 +185,59 @@ TEST(EditorCanvasMouse, DragsAndReleasesGoToTheSelectedLayerInDesignSpace)
     c.palette->selectLayer(c.frame.get());
     QApplication::sendEvent(c.view, &move);
     EXPECT_EQ(c.overlayB->drags.size(), 1u);
+}
+
+TEST(EditorCanvasMouse, ADragIsOneUndoStepAndTheStripShowsATextOverlaysNewIcon)
+{
+    Canvas c;
+    QUndoStack stack;
+    c.palette->setUndoStack(&stack);
+    auto text = std::make_shared<KTTextOverlayLayer>();
+    text->setOverlayText(platform::StyledText(QStringLiteral("Overlay")));
+    c.design->addTopmostLayer(text);
+    c.palette->addOverlayLayer(text);
+    c.palette->selectLayer(text.get());
+    c.settle();
+    auto drag = [&](const std::shared_ptr<KTLayer> &layer, QPointF from, QPointF by) {
+        c.palette->selectLayer(layer.get());
+        QTest::mousePress(c.view, Qt::LeftButton, {}, c.viewPoint(from));
+        QMouseEvent move(QEvent::MouseMove, c.viewPoint(from + by), c.view->mapToGlobal(c.viewPoint(from + by)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(c.view, &move);
+        QTest::mouseRelease(c.view, Qt::LeftButton, {}, c.viewPoint(from + by));
+    };
+    const KTOverlayPositioning placed = text->positioning();
+    const platform::StyledText written = text->overlayText();
+    drag(text, text->lastDrawingRect().center(), QPointF(-250, 50));
+    const KTOverlayPositioning moved = text->positioning();
+    ASSERT_NE(moved.hSnap, placed.hSnap) << "onto the left anchor, the text aligned left";
+    ASSERT_EQ(stack.count(), 1);
+    EXPECT_EQ(stack.undoText(), "Move Overlay");
+    stack.undo();
+    EXPECT_EQ(text->positioning(), placed);
+    EXPECT_EQ(text->overlayText(), written) << "the alignment that followed the anchor too";
+    stack.redo();
+    EXPECT_EQ(text->positioning(), moved);
+    c.settle();
+    QTest::mouseClick(c.view, Qt::LeftButton, {}, c.viewPoint(text->lastDrawingRect().center()));
+    EXPECT_EQ(stack.count(), 1) << "a click moves nothing";
+
+    // The photo's crop moves the same way.
+    auto *photo = qobject_cast<KTImageLayer *>(c.photo().get());
+    photo->setCropLeft(0.2);
+    c.settle();
+    drag(c.photo(), photo->lastDrawRect().topLeft() + QPointF(20, 20), QPointF(40, 0));
+    ASSERT_LT(photo->cropLeft(), 0.2);
+    stack.undo();
+    EXPECT_DOUBLE_EQ(photo->cropLeft(), 0.2);
+    EXPECT_DOUBLE_EQ(photo->cropRight(), 0);
+
+    // The strip shows the overlay's text as it is now, after Undo too.
+    const KTLayersPaletteItemPtr item = c.strip->itemForRepresentedObject(text.get());
+    const QImage typed = item->icon();
+    text->setOverlayText(platform::StyledText(QStringLiteral("Something else")));
+    EXPECT_NE(item->icon(), typed);
+    EXPECT_EQ(item->icon(), c.palette->iconForLayer(*text));
 }
 
 TEST(EditorCanvasGestures, PinchZoomsWithinTheViewStatesBounds)
