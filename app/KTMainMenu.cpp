@@ -3,14 +3,17 @@
 #include "app/AppDelegate.h"
 #include "app/KTAlertsViewController.h"
 #include "app/KTBottomBarViewController.h"
+#include "app/KTDesignBrowserInterface.h"
 #include "app/KTDocumentController.h"
 #include "app/KTLayersPaletteInterface.h"
 #include "app/KTMainLayoutViewController.h"
+#include "app/KTMainSplitViewController.h"
 #include "app/KTViewState.h"
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
 #include "design/KTImageLayer.h"
 #include "design/KTTemplate.h"
+#include "platform/objectstore/UndoManager.h"
 #include "platform/ui/Application.h"
 
 #include <QAction>
@@ -52,6 +55,16 @@ std::shared_ptr<KTLayer> deletableLayerOf(XSDocument *doc)
     KTLayersPaletteInterface *palette = paletteOf(doc);
     std::shared_ptr<KTLayer> layer = palette ? palette->selectedRepresentedObject() : nullptr;
     return layer && !qobject_cast<KTImageLayer *>(layer.get()) ? layer : nullptr;
+}
+
+// The undo of the part that has the focus, when it has one of its own (the
+// templates browser's list): its keys undo there, and so does the menu.
+platform::UndoManager *focusedPartUndoOf(XSDocumentWindowController *controller, const QWidget *focus)
+{
+    KTMainLayoutViewController *layout = layoutOf(controller);
+    KTMainSplitViewController *split = layout ? layout->mainSplitViewController() : nullptr;
+    auto *browser = split ? dynamic_cast<KTDesignBrowserInterface *>(split->templatesViewController()) : nullptr;
+    return browser ? browser->undoManagerForFocus(focus) : nullptr;
 }
 
 struct ExtraMenu {
@@ -197,6 +210,14 @@ void KTMainMenu::build()
         connect(menu, &QMenu::aboutToShow, this, &KTMainMenu::validateCommands);
     for (const ExtraMenu &extra : extraMenus())
         appendMenu(extra.title, extra.objectName, extra.fill);
+    // A menu bar opened from the keyboard takes the focus: remember where it was.
+    auto noteFocus = [this](QWidget *now) {
+        if (now && m_window && m_window->isAncestorOf(now) && !qobject_cast<QMenuBar *>(now)
+            && !qobject_cast<QMenu *>(now))
+            m_commandFocus = now;
+    };
+    noteFocus(QApplication::focusWidget());
+    connect(qApp, &QApplication::focusChanged, this, [noteFocus](QWidget *, QWidget *now) { noteFocus(now); });
     // Shortcuts work with the menus closed: keep the states current.
     if (XSDocument *doc = documentOf(m_controller); doc && doc->hasUndoManager()) {
         connect(doc->undoManager(), &QUndoStack::indexChanged, this, &KTMainMenu::validateCommands);
@@ -321,14 +342,25 @@ QMenu *KTMainMenu::buildEditMenu()
     auto document = [controller] { return documentOf(controller); };
     QMenu *edit = m_menuBar->addMenu(tr("&Edit"));
     edit->setObjectName(QStringLiteral("editMenu"));
-    add(edit, tr("&Undo"), "undoAction", [document] {
-        if (XSDocument *doc = document(); doc && doc->hasUndoManager())
-            doc->undoManager()->undo();
-    }, QKeySequence::Undo);
-    add(edit, tr("&Redo"), "redoAction", [document] {
-        if (XSDocument *doc = document(); doc && doc->hasUndoManager())
-            doc->undoManager()->redo();
-    }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    // The focused part's own steps first, as its keys take them; else the document's.
+    add(
+        edit, tr("&Undo"), "undoAction",
+        [this, controller, document] {
+            if (platform::UndoManager *own = focusedPartUndoOf(controller, m_commandFocus); own && own->canUndo())
+                own->undo();
+            else if (XSDocument *doc = document(); doc && doc->hasUndoManager())
+                doc->undoManager()->undo();
+        },
+        QKeySequence::Undo);
+    add(
+        edit, tr("&Redo"), "redoAction",
+        [this, controller, document] {
+            if (platform::UndoManager *own = focusedPartUndoOf(controller, m_commandFocus); own && own->canRedo())
+                own->redo();
+            else if (XSDocument *doc = document(); doc && doc->hasUndoManager())
+                doc->undoManager()->redo();
+        },
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     edit->addSeparator();
     // The strip takes the key itself; the menu only shows it, so that the
     // key still reaches text fields and the browsers' own lists.
@@ -503,15 +535,22 @@ void KTMainMenu::validateCommands()
     set("importTemplateAction", doc && delegate);
     // A window without a document keeps its own Edit menu up to date.
     if (m_documentWindow) {
-        set("undoAction", undo && undo->canUndo());
-        set("redoAction", undo && undo->canRedo());
+        platform::UndoManager *own = focusedPartUndoOf(m_controller, m_commandFocus);
+        const bool ownUndo = own && own->canUndo();
+        const bool ownRedo = own && own->canRedo();
+        const QString undoName = ownUndo                   ? own->undoActionName()
+                                 : undo && undo->canUndo() ? undo->undoText()
+                                                           : QString();
+        const QString redoName = ownRedo                   ? own->redoActionName()
+                                 : undo && undo->canRedo() ? undo->redoText()
+                                                           : QString();
+        set("undoAction", ownUndo || (undo && undo->canUndo()));
+        set("redoAction", ownRedo || (undo && undo->canRedo()));
         set("deleteLayerAction", deletableLayerOf(doc) != nullptr);
         if (QAction *a = action(QStringLiteral("undoAction")))
-            a->setText(undo && undo->canUndo() && !undo->undoText().isEmpty() ? tr("&Undo %1").arg(undo->undoText())
-                                                                               : tr("&Undo"));
+            a->setText(undoName.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(undoName));
         if (QAction *a = action(QStringLiteral("redoAction")))
-            a->setText(undo && undo->canRedo() && !undo->redoText().isEmpty() ? tr("&Redo %1").arg(undo->redoText())
-                                                                               : tr("&Redo"));
+            a->setText(redoName.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(redoName));
     }
     set("zoomInAction", state && state->zoom() < KTViewState::kMaximumZoom - 1e-9);
     set("zoomOutAction", state && state->zoom() > KTViewState::kMinimumZoom + 1e-9);

@@ -62,6 +62,9 @@ private:
     QPointer<XSDocumentWindowController> m_controller;
     QPointer<QMainWindow> m_window;
     QPointer<QMenuBar> m_menuBar;
+    // Where the focus was in the window before its menus took it: the part
+    // whose Undo the Edit menu offers.
+    QPointer<QWidget> m_commandFocus;
     // False for a window without a document: its Edit menu is its own.
     bool m_documentWindow = true;
 };

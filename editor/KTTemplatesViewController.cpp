@@ -730,6 +730,11 @@ void KTTemplatesViewController::removeKeywordFromAllTemplates(Tag *tag)
     updateTagsField();
 }
 
+platform::UndoManager *KTTemplatesViewController::undoManagerForFocus(const QWidget *focus)
+{
+    return focus && (focus == m_collectionView.data() || focus == view()) ? undoManager() : nullptr;
+}
+
 // --- events ---
 
 bool KTTemplatesViewController::eventFilter(QObject *watched, QEvent *event)

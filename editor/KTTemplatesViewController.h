@@ -85,6 +85,7 @@ public:
     void removeKeywordFromAllTemplates(Tag *tag);
 
     platform::UndoManager *undoManager();
+    platform::UndoManager *undoManagerForFocus(const QWidget *focus) override;
     QLineEdit *searchField() const { return m_searchField; }
     KTKeywordsField *keywordsTokenField() const { return m_keywordsField; }
     QMenu *searchMenu() const { return m_searchMenu; }

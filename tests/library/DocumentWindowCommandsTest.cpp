@@ -8,7 +8,13 @@
 #include "app/XSDocumentWindowController.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTPreferenceKeys.h"
+#include "app/KTMainLayoutViewController.h"
+#include "app/KTMainSplitViewController.h"
+#include "design/KTTemplatePackage.h"
+#include "design/TemplatesStore.h"
+#include "design/Variation.h"
 #include "editor/KTLayersPaletteController.h"
+#include "editor/KTTemplatesViewController.h"
 #include "platform/TemporaryFolders.h"
 #include "platform/UserDefaults.h"
 #include "programs/kantelo/WindowControllers.h"
@@ -17,7 +23,9 @@
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QTest>
 #include <QUndoStack>
+#include <QUuid>
 
 namespace {
 
@@ -82,6 +90,47 @@ TEST_F(DocumentWindow, EditDeleteRemovesTheSelectedLayerAsTheKeyDoesButNeverTheP
     EXPECT_EQ(doc->docTemplate()->layers().size(), 2) << "one Undo step, as with the key";
 }
 
+TEST_F(DocumentWindow, EditUndoUndoesInTheTemplatesListWhenItHasTheFocusAsItsKeyDoes)
+{
+    const QString folder = testsupport::scratchDir() + "/designs-" + QUuid::createUuid().toString(QUuid::Id128);
+    QDir().mkpath(folder);
+    TemplatesStore store(folder);
+    auto *browser = qobject_cast<KTTemplatesViewController *>(
+        window->mainLayoutViewController()->mainSplitViewController()->templatesViewController());
+    ASSERT_TRUE(browser);
+    browser->setTemplatesContext(store.templatesManagedObjectContext());
+    const QString guid =
+        KTTemplatePackage::variationFromTemplate(doc->docTemplate().get(), store.templatesManagedObjectContext())
+            ->guid();
+    window->mainLayoutViewController()->openTemplatesPanel();
+    browser->refreshTemplatesSelecting({guid});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return browser->filteredContent().size() == 1; }));
+    browser->selectItems({guid});
+    browser->removeSelectedVariations();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return browser->filteredContent().isEmpty(); }));
+
+    window->window()->show();
+    window->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window->window()));
+    browser->collectionView()->setFocus();
+    KTMainMenu *menu = KTMainMenu::install(window);
+    QAction *undo = menu->action(QStringLiteral("undoAction"));
+    menu->validateCommands();
+    EXPECT_EQ(undo->text(), "&Undo Remove Template");
+    EXPECT_TRUE(undo->isEnabled());
+    const int documentSteps = doc->undoManager()->index();
+    undo->trigger();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return browser->filteredContent().size() == 1; }));
+    EXPECT_EQ(doc->undoManager()->index(), documentSteps);
+    menu->validateCommands();
+    EXPECT_EQ(menu->action(QStringLiteral("redoAction"))->text(), "&Redo Remove Template");
+
+    // Elsewhere in the window the menu is the document's again.
+    browser->searchField()->setFocus();
+    menu->validateCommands();
+    EXPECT_FALSE(undo->text().contains("Template"));
+}
+
 TEST_F(DocumentWindow, SharingMakesThePictureAsTheExportPreferencesSay)
 {
     KTBottomBarViewController *bar = window->mainLayoutViewController()->bottomBarViewController();
@@ -114,6 +163,7 @@ TEST_F(DocumentWindow, SharingMakesThePictureAsTheExportPreferencesSay)
     EXPECT_LT(bytes.at(1) * 4, bytes.at(0) * 3) << "the preferred quality";
     bar->copyToClipboard();
     EXPECT_EQ(QGuiApplication::clipboard()->image().size(), shown);
+
     for (const char *key : {KTPreferenceKeys::kExportSizeModificationKey, KTPreferenceKeys::kOutputImageFormatKey,
                             KTPreferenceKeys::kOutputImageQualityKey})
         defaults.removeObject(key);
