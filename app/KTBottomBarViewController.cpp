@@ -433,8 +433,14 @@ void KTBottomBarViewController::openWithViewer()
 void KTBottomBarViewController::emailPicture()
 {
     const QString path = writeShareFile();
-    if (!path.isEmpty())
-        runOnDesktop(QStringLiteral("xdg-email"), {QStringLiteral("--subject"), tr(kShareText), QStringLiteral("--attach"), path});
+    if (path.isEmpty())
+        return;
+    if (!runOnDesktop(QStringLiteral("xdg-email"),
+                      {QStringLiteral("--subject"), tr(kShareText), QStringLiteral("--attach"), path})) {
+        const QFileInfo file(path);
+        platform::tellFileNotOpened(path, tr(kMailNotStartedMessage).arg(file.fileName()),
+                                    tr(kMailNotStartedText).arg(QDir::toNativeSeparators(file.absolutePath())));
+    }
 }
 
 void KTBottomBarViewController::saveCopy()

@@ -121,6 +121,9 @@ public:
 
     // --- sharing the framed picture ---
     static constexpr const char *kShareText = "Framed with Kantelo for Linux";
+    static constexpr const char *kMailNotStartedMessage = "Couldn't start an e-mail with “%1”";
+    static constexpr const char *kMailNotStartedText =
+        "No e-mail program could be started (xdg-email). The picture is in the folder:\n%1";
     // Runs a desktop program or opens a file (tests record instead).
     using DesktopRunner = std::function<bool(const QString &program, const QStringList &arguments)>;
     static void setDesktopRunner(DesktopRunner runner);

@@ -4,6 +4,7 @@
 #include "design/ui/KTReportItemView.h"
 #include "kit/VLBlocks.h"
 #include "kit/VLWAnalytics.h"
+#include "platform/TemporaryFolders.h"
 #include "platform/ui/OpenWithDesktop.h"
 
 #include <QCoreApplication>
@@ -147,8 +148,9 @@ bool KTReportView::writePDF(const QString &path)
 
 QString KTReportView::createDesignReport(const std::shared_ptr<KTTemplate> &design)
 {
-    const QString folder = QDir::temp().filePath(NSObjectVLGUID::getGUID());
-    if (!QDir().mkpath(folder))
+    // Private to the user and gone at quit, as every file written for a moment.
+    const QString folder = platform::TemporaryFolders::makeFolder();
+    if (folder.isEmpty())
         return {};
     const QString path = QDir(folder).filePath(QString::fromLatin1(kReportFileName));
     KTReportView page(design);

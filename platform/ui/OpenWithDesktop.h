@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QUrl>
 
 #include <functional>
@@ -18,6 +19,11 @@ inline constexpr const char *kCopyAddressButton = "Copy Address";
 inline constexpr const char *kFileNotOpenedMessage = "Couldn't open “%1”";
 inline constexpr const char *kFileNotOpenedText = "No program could be started to open this file. It is in the folder:\n%1";
 inline constexpr const char *kCopyPathButton = "Copy Path";
+
+// What openWithDesktop says of a file no program opened, for a program of
+// the desktop that did not start on a file (an e-mail with it attached):
+// the message, the text with the file's folder, the path to copy.
+void tellFileNotOpened(const QString &path, const QString &messageText, const QString &informativeText);
 
 // Stands in for the desktop (tests); an empty one restores it.
 using DesktopOpener = std::function<bool(const QUrl &)>;

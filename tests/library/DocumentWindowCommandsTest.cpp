@@ -15,6 +15,7 @@
 #include "design/Variation.h"
 #include "editor/KTLayersPaletteController.h"
 #include "editor/KTTemplatesViewController.h"
+#include "platform/Alert.h"
 #include "platform/TemporaryFolders.h"
 #include "platform/UserDefaults.h"
 #include "programs/kantelo/WindowControllers.h"
@@ -164,6 +165,20 @@ TEST_F(DocumentWindow, SharingMakesThePictureAsTheExportPreferencesSay)
     bar->copyToClipboard();
     EXPECT_EQ(QGuiApplication::clipboard()->image().size(), shown);
 
+    // Without xdg-email the user is told, as when no viewer opens the picture.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", testsupport::scratchDir().toLocal8Bit());
+    QStringList told;
+    platform::setAlertPresenter([&](const platform::AlertRequest &request) {
+        told << request.messageText + '|' + request.informativeText;
+        return 1;
+    });
+    bar->emailPicture();
+    platform::setAlertPresenter(nullptr);
+    qputenv("PATH", path);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith("Couldn't start an e-mail with “noisy.")) << told[0].toStdString();
+    EXPECT_TRUE(told[0].contains("folder:\n" + platform::TemporaryFolders::rootPath())) << told[0].toStdString();
     for (const char *key : {KTPreferenceKeys::kExportSizeModificationKey, KTPreferenceKeys::kOutputImageFormatKey,
                             KTPreferenceKeys::kOutputImageQualityKey})
         defaults.removeObject(key);

@@ -5,6 +5,7 @@
 #include "design/KTTextOverlayLayer.h"
 #include "design/ui/KTReportItemView.h"
 #include "design/ui/KTReportView.h"
+#include "platform/TemporaryFolders.h"
 #include "support/ImagingTools.h"
 
 #include <gtest/gtest.h>
@@ -188,6 +189,8 @@ TEST(KTReportPDF, WrittenOpenedAndReadableAsText)
     const auto removeFolder = qScopeGuard([&] { QDir(QFileInfo(path).absolutePath()).removeRecursively(); });
     EXPECT_EQ(QFileInfo(path).fileName(), QStringLiteral("Kantelo Report.pdf"));
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(path)});
+    EXPECT_TRUE(path.startsWith(platform::TemporaryFolders::rootPath() + '/')) << "gone at quit";
+    EXPECT_EQ(QFileInfo(QFileInfo(path).absolutePath()).permissions() & 0x0077, 0) << "the user's alone";
 
     EXPECT_EQ(pageCount(path), 1);
     const QString text = tool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
