@@ -642,6 +642,16 @@ bool KTLibraryViewController::handleKey(int key, const QString &text)
 
 void KTLibraryViewController::performItemSelection()
 {
+    pickSelectedFrame(m_altKeyIsPressed);
+}
+
+void KTLibraryViewController::replaceOutermostFrame()
+{
+    pickSelectedFrame(true);
+}
+
+void KTLibraryViewController::pickSelectedFrame(bool replacingOutermost)
+{
     Frame *frame = lastSelectedEntry().frame();
     const auto design = docTemplate();
     if (!frame || !design)
@@ -666,7 +676,7 @@ void KTLibraryViewController::performItemSelection()
     // A frame replacing the outermost one is one step for Undo, not a removal
     // and an addition.
     QUndoStack *stack = nullptr;
-    if (m_altKeyIsPressed) {
+    if (replacingOutermost) {
         const std::shared_ptr<KTFrameLayer> outermost = design->topmostFrameLayer();
         if (outermost) {
             layer->applySettingsFromLayer(*outermost);
@@ -799,6 +809,7 @@ QMenu *KTLibraryViewController::libraryPopUpMenu()
     QAction *addFavorite = add(tr("Add to Favorites"), AddToFavoritesTag, [this] { addToFavorites(); });
     QAction *removeFavorite = add(tr("Remove from Favorites"), RemoveFromFavoritesTag, [this] { removeFromFavorites(); });
     QAction *showInLibrary = add(tr("Show in Library"), OutsideLibraryTag, [this] { showSelectedFrameInLibrary(); });
+    QAction *replace = add(tr(kReplaceOutermostFrameTitle), 0, [this] { replaceOutermostFrame(); });
     m_libraryPopUpMenu->addSeparator();
     add(tr("Show Details"), 0, [this] { showDetails(); });
     QAction *frameEditor = add(tr("Show in Frame Editor"), 0, [this] { showInFrameEditor(); });
@@ -809,7 +820,11 @@ QMenu *KTLibraryViewController::libraryPopUpMenu()
     addFavorite->setVisible(false);
     removeFavorite->setVisible(false);
     showInLibrary->setVisible(m_libraryState != LibraryState);
-    if (Frame *frame = lastSelectedEntry().frame()) {
+    Frame *picked = lastSelectedEntry().frame();
+    replace->setVisible(picked);
+    const auto design = docTemplate();
+    replace->setEnabled(design && design->topmostFrameLayer());
+    if (Frame *frame = picked) {
         if (m_libraryState == FavoritesState)
             removeFavorite->setVisible(true);
         else if (!frame->isFavorite().value_or(false))

@@ -56,6 +56,7 @@ public:
     static constexpr const char *kMoreFramesAction = "openFramePacksPage";
     static constexpr const char *kMoreFramesIconName = "GetMoreFrames";
     static constexpr const char *kAddedLayerEvent = "Added Layer";
+    static constexpr const char *kReplaceOutermostFrameTitle = "Replace Outermost Frame";
     static constexpr int kRecentLimit = 30;
     enum State : quint32 { LibraryState = 0, FavoritesState = 1, RecentState = 2 };
     enum Level : quint64 { CollectionsLevel = 0, SetsLevel = 1, FramesLevel = 2 };
@@ -123,8 +124,12 @@ public:
     void detailsURLButtonClicked();
     void deleteSelection();
     bool validateDelete() const;
-    // Picks the last selected frame into the design.
+    // Picks the last selected frame into the design; with Alt held in place
+    // of the outermost frame.
     void performItemSelection();
+    // The last selected frame in place of the design's outermost frame, with
+    // its settings (what Alt with a pick does, for desktops that take Alt+click).
+    void replaceOutermostFrame();
     // The context menu prepared for the last selected item; the panel owns it.
     QMenu *libraryPopUpMenu() override;
     // Return, Enter, Space, Delete; true when the key was taken.
@@ -184,6 +189,7 @@ private:
     FrameSet *m_currentSet = nullptr;
     LibraryItem *m_lastDisplayedObject = nullptr;
     bool m_altKeyIsPressed = false;
+    void pickSelectedFrame(bool replacingOutermost);
     QList<platform::SortDescriptor> m_sortByNameDescriptorsArray;
     QList<platform::SortDescriptor> m_sortByLastUsedDescriptorsArray;
     QList<KTLibraryEntry> m_content;

@@ -300,6 +300,42 @@ TEST(LibraryPanelPicking, WithAltTheOutermostFrameIsReplacedAndItsSettingsKept)
     EXPECT_EQ(p.canvas.strip->indexOfRepresentedObject(old.get()), -1);
 }
 
+TEST(LibraryPanelPicking, TheMenuReplacesTheOutermostFrameWhereAltClicksDoNotArrive)
+{
+    LibraryFile lib;
+    fillStandard(lib);
+    Panel p(lib);
+    auto replaceEntry = [&] {
+        for (QAction *action : p.controller->libraryPopUpMenu()->actions())
+            if (action->text() == QLatin1String(KTLibraryViewController::kReplaceOutermostFrameTitle))
+                return action;
+        return static_cast<QAction *>(nullptr);
+    };
+    p.controller->showAndSelectItem(lib.find<Frame>(QStringLiteral("Black mat")));
+    ASSERT_TRUE(replaceEntry());
+    EXPECT_TRUE(replaceEntry()->isVisible());
+    EXPECT_FALSE(replaceEntry()->isEnabled()) << "no frame to replace yet";
+
+    auto old = KTFrameLayer::frameLayerFromFrame(lib.find<Frame>(QStringLiteral("White mat")));
+    qobject_cast<KTColorMatLayer *>(old.get())->setLeftWidth(0.12);
+    p.canvas.design->addTopmostFrameLayer(old);
+    p.canvas.palette->showDesign(*p.canvas.design);
+    QUndoStack stack;
+    p.canvas.palette->setUndoStack(&stack);
+    ASSERT_TRUE(replaceEntry()->isEnabled());
+    replaceEntry()->trigger();
+    const auto layers = p.canvas.design->layers();
+    ASSERT_EQ(layers.size(), 2);
+    auto *fresh = qobject_cast<KTColorMatLayer *>(layers.at(0).get());
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->theFrame(), lib.find<Frame>(QStringLiteral("Black mat")));
+    EXPECT_DOUBLE_EQ(fresh->leftWidth(), 0.12);
+    EXPECT_EQ(stack.count(), 1);
+
+    p.controller->showAndSelectItem(lib.find<FrameSet>(QStringLiteral("Walnut")));
+    EXPECT_FALSE(replaceEntry()->isVisible()) << "a set is no frame";
+}
+
 TEST(LibraryPanelIcons, IconsArriveWithoutBlockingAndUnreadableOnesKeepThePlaceholder)
 {
     LibraryFile lib;

@@ -75,8 +75,8 @@ TEST(LibraryShowFrame, TheLayersStripsCommandOpensThePanelOnTheFrameAndTheBottom
         return titles;
     };
     QAction *first = actionMenu->actions().first();
-    EXPECT_EQ(openedTitles(), QStringList({"Add to Favorites", "(Remove from Favorites)", "(Show in Library)", "",
-                                           "Show Details", "Show in Frame Editor"}));
+    EXPECT_EQ(openedTitles(), QStringList({"Add to Favorites", "(Remove from Favorites)", "(Show in Library)",
+                                           "Replace Outermost Frame", "", "Show Details", "Show in Frame Editor"}));
     EXPECT_EQ(actionMenu->actions().first(), first);
     actionMenu->actions().at(1)->trigger();
     EXPECT_TRUE(wanted->isFavorite().value_or(false));
