@@ -77,7 +77,8 @@ struct FrameArchiveImport : KTFrameLibraryImporterDelegate {
             request.messageText = QString::fromLatin1(KTDocumentController::kFramesImportedMessage);
             request.informativeText = KTDocumentController::framesImportedText(
                 name, importer->importedCollectionIDs().size(), importer->importedSetIDs().size(),
-                importer->importedFrameIDs().size());
+                importer->importedFrameIDs().size(), importer->updatedCollectionIDs().size(),
+                importer->updatedSetIDs().size(), importer->updatedFrameIDs().size());
             runAlert(request);
         } else {
             logLine(QString::fromLatin1(KTDocumentController::kImporterFailedLog).arg(error.description));
@@ -307,9 +308,18 @@ void KTDocumentController::importFrameArchive(const QUrl &url)
 }
 
 QString KTDocumentController::framesImportedText(const QString &name, qsizetype collections, qsizetype sets,
-                                                 qsizetype frames)
+                                                 qsizetype frames, qsizetype updatedCollections, qsizetype updatedSets,
+                                                 qsizetype updatedFrames)
 {
-    return tr(kFramesImportedText)
-        .arg(name, tr("%n collection(s)", nullptr, int(collections)), tr("%n set(s)", nullptr, int(sets)),
-             tr("%n frame(s)", nullptr, int(frames)));
+    auto counted = [](const QString &sentence, qsizetype c, qsizetype s, qsizetype f) {
+        return sentence.arg(tr("%n collection(s)", nullptr, int(c)), tr("%n set(s)", nullptr, int(s)),
+                            tr("%n frame(s)", nullptr, int(f)));
+    };
+    const bool updated = updatedCollections + updatedSets + updatedFrames > 0;
+    if (updated && collections + sets + frames == 0)
+        return counted(tr(kFramesUpdatedText).arg(name), updatedCollections, updatedSets, updatedFrames);
+    QString text = counted(tr(kFramesImportedText).arg(name), collections, sets, frames);
+    if (updated)
+        text += QLatin1Char(' ') + counted(tr(kFramesAlsoUpdatedText), updatedCollections, updatedSets, updatedFrames);
+    return text;
 }

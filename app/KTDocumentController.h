@@ -27,8 +27,13 @@ public:
     static constexpr const char *kFramesImportProgress = "Progress: %d%%";
     static constexpr const char *kFramesImportedMessage = "Frames imported";
     static constexpr const char *kFramesImportedText = "“%1” added %2, %3 and %4 to your library.";
-    // The sentence above for an archive's name and its counts.
-    static QString framesImportedText(const QString &name, qsizetype collections, qsizetype sets, qsizetype frames);
+    static constexpr const char *kFramesUpdatedText = "“%1” updated %2, %3 and %4 in your library.";
+    static constexpr const char *kFramesAlsoUpdatedText = "It updated %1, %2 and %3.";
+    // The sentences above for an archive's name and its counts of items
+    // added, and of items the library had that it changed.
+    static QString framesImportedText(const QString &name, qsizetype collections, qsizetype sets, qsizetype frames,
+                                      qsizetype updatedCollections = 0, qsizetype updatedSets = 0,
+                                      qsizetype updatedFrames = 0);
     static constexpr const char *kImporterFailedLog = "Importer Failed with error: %1";
     static constexpr const char *kNoLibraryText = "There is no frame library to import “%1” into.";
     static constexpr double kFramesImportPopUpDelay = 0.5;

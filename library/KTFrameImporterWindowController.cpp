@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <type_traits>
 
 namespace {
 
@@ -339,30 +340,38 @@ void KTFrameImporterWindowController::loadImportedItemsFromImporter(KTFrameLibra
     m_collections.clear();
     m_sets.clear();
     m_frames.clear();
-    if (platform::ManagedObjectContext *context = importer->targetMOC()) {
-        for (const platform::ObjectID &id : importer->importedCollectionIDs())
-            if (auto *item = dynamic_cast<FrameCollection *>(context->objectWithID(id)))
-                m_collections.append(item);
-        for (const platform::ObjectID &id : importer->importedSetIDs())
-            if (auto *item = dynamic_cast<FrameSet *>(context->objectWithID(id)))
-                m_sets.append(item);
-        for (const platform::ObjectID &id : importer->importedFrameIDs())
-            if (auto *item = dynamic_cast<Frame *>(context->objectWithID(id)))
-                m_frames.append(item);
-    }
+    // The items added and those the archive changed, listed together.
+    platform::ManagedObjectContext *context = importer->targetMOC();
+    auto collect = [context](const QList<platform::ObjectID> &ids, auto &into) {
+        using Item = std::remove_pointer_t<typename std::remove_reference_t<decltype(into)>::value_type>;
+        qsizetype found = 0;
+        for (const platform::ObjectID &id : ids) {
+            if (auto *item = context ? dynamic_cast<Item *>(context->objectWithID(id)) : nullptr) {
+                into.append(item);
+                ++found;
+            }
+        }
+        return found;
+    };
+    const qsizetype c = collect(importer->importedCollectionIDs(), m_collections);
+    const qsizetype s = collect(importer->importedSetIDs(), m_sets);
+    const qsizetype f = collect(importer->importedFrameIDs(), m_frames);
+    const qsizetype uc = collect(importer->updatedCollectionIDs(), m_collections);
+    const qsizetype us = collect(importer->updatedSetIDs(), m_sets);
+    const qsizetype uf = collect(importer->updatedFrameIDs(), m_frames);
     sortByName(m_collections);
     sortByName(m_sets);
     sortByName(m_frames);
-    const int c = int(m_collections.size());
-    const int s = int(m_sets.size());
-    const int f = int(m_frames.size());
-    m_setRows = s ? s + 1 : 0;
-    m_collectionRows = c ? c + 1 : 0;
-    m_numberOfRows = m_collectionRows + m_setRows + f + (f ? 1 : 0);
+    const int collections = int(m_collections.size());
+    const int sets = int(m_sets.size());
+    const int frames = int(m_frames.size());
+    m_setRows = sets ? sets + 1 : 0;
+    m_collectionRows = collections ? collections + 1 : 0;
+    m_numberOfRows = m_collectionRows + m_setRows + frames + (frames ? 1 : 0);
 
     const QString name = QFileInfo(m_url.toLocalFile()).completeBaseName();
-    if (c + s + f)
-        m_summaryLabel->setText(KTDocumentController::framesImportedText(name, c, s, f));
+    if (collections + sets + frames)
+        m_summaryLabel->setText(KTDocumentController::framesImportedText(name, c, s, f, uc, us, uf));
     else if (importer->itemsInArchive() == 0)
         m_summaryLabel->setText(tr(kNothingInArchiveText).arg(QFileInfo(m_url.toLocalFile()).fileName()));
     else

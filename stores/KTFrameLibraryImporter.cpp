@@ -44,6 +44,40 @@ platform::Error importerError(const QString &description)
     return e;
 }
 
+// What an item holds as an archive carries it, a frame with its icon: an
+// item the library had already was updated when this differs after the import.
+QVariantMap contentOf(const LibraryItem *item)
+{
+    if (const auto *frame = dynamic_cast<const Frame *>(item)) {
+        QVariantMap content = LibraryItemDictionary::asDictionary(*frame);
+        content.insert(QStringLiteral("icon"), frame->iconImageData());
+        return content;
+    }
+    if (const auto *set = dynamic_cast<const FrameSet *>(item))
+        return LibraryItemDictionary::asDictionary(*set);
+    if (const auto *collection = dynamic_cast<const FrameCollection *>(item))
+        return LibraryItemDictionary::asDictionary(*collection);
+    return {};
+}
+
+// Applies each item file of one kind; `record` hears of every item that
+// resulted, whether the import inserted it, and whether its content changed.
+template <class Item> void applyItemFiles(const QStringList &files, platform::ManagedObjectContext *moc,
+                                          Item *(*find)(const QString &, platform::ManagedObjectContext *),
+                                          Item *(*apply)(const QVariantMap &, platform::ManagedObjectContext *),
+                                          const std::function<void(Item *, bool inserted, bool changed)> &record,
+                                          const std::function<void()> &progress)
+{
+    for (const QString &path : files) {
+        const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
+        const std::optional<QString> guid = LibraryItemDictionary::guidForKey(dictionary, LibraryItemDictionary::kGUID);
+        const QVariantMap before = contentOf(guid ? find(*guid, moc) : nullptr);
+        if (Item *item = apply(dictionary, moc))
+            record(item, item->isInserted(), !item->isInserted() && contentOf(item) != before);
+        progress();
+    }
+}
+
 } // namespace
 
 KTFrameLibraryImporter::KTFrameLibraryImporter(const QUrl &url, const QUrl &framesFolder,
@@ -85,6 +119,24 @@ QList<platform::ObjectID> KTFrameLibraryImporter::importedFrameIDs() const
 {
     QMutexLocker lock(&m_mutex);
     return m_framesIDs;
+}
+
+QList<platform::ObjectID> KTFrameLibraryImporter::updatedCollectionIDs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_updatedCollectionIDs;
+}
+
+QList<platform::ObjectID> KTFrameLibraryImporter::updatedSetIDs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_updatedSetIDs;
+}
+
+QList<platform::ObjectID> KTFrameLibraryImporter::updatedFrameIDs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_updatedFrameIDs;
 }
 
 qint64 KTFrameLibraryImporter::itemsInArchive() const
@@ -248,41 +300,45 @@ void KTFrameLibraryImporter::importFrameImagesFromFolder(const QString &folder, 
 
 void KTFrameLibraryImporter::importCollectionsFromFolder(const QString &folder, platform::ManagedObjectContext *moc)
 {
-    for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kCollections)) {
-        const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
-        if (FrameCollection *collection = LibraryItemDictionary::collectionFromDictionary(dictionary, moc);
-            collection && collection->isInserted()) {
-            QMutexLocker lock(&m_mutex);
-            m_collectionIDs.append(collection->objectID());
-        }
-        increaseImportProgress();
-    }
+    applyItemFiles<FrameCollection>(
+        FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kCollections), moc,
+        &FrameCollection::frameCollectionWithGUID, &LibraryItemDictionary::collectionFromDictionary,
+        [this](FrameCollection *item, bool inserted, bool changed) {
+            noteItem(item, inserted, changed, m_collectionIDs, m_updatedCollectionIDs);
+        },
+        [this] { increaseImportProgress(); });
 }
 
 void KTFrameLibraryImporter::importSetsFromFolder(const QString &folder, platform::ManagedObjectContext *moc)
 {
-    for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kSets)) {
-        const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
-        if (FrameSet *set = LibraryItemDictionary::setFromDictionary(dictionary, moc);
-            set && set->isInserted()) {
-            QMutexLocker lock(&m_mutex);
-            m_setIDs.append(set->objectID());
-        }
-        increaseImportProgress();
-    }
+    applyItemFiles<FrameSet>(
+        FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kSets), moc, &FrameSet::frameSetWithGUID,
+        &LibraryItemDictionary::setFromDictionary,
+        [this](FrameSet *item, bool inserted, bool changed) {
+            noteItem(item, inserted, changed, m_setIDs, m_updatedSetIDs);
+        },
+        [this] { increaseImportProgress(); });
 }
 
 void KTFrameLibraryImporter::importFramesFromFolder(const QString &folder, platform::ManagedObjectContext *moc)
 {
-    for (const QString &path : FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kFrames)) {
-        const QVariantMap dictionary = FrameArchiveFolder::readItem(path).value_or(QVariantMap());
-        if (Frame *frame = LibraryItemDictionary::frameFromDictionary(dictionary, moc);
-            frame && frame->isInserted()) {
-            QMutexLocker lock(&m_mutex);
-            m_framesIDs.append(frame->objectID());
-        }
-        increaseImportProgress();
-    }
+    applyItemFiles<Frame>(
+        FrameArchiveFolder::itemFiles(folder, FrameArchiveFolder::kFrames), moc, &Frame::frameWithGUID,
+        &LibraryItemDictionary::frameFromDictionary,
+        [this](Frame *item, bool inserted, bool changed) {
+            noteItem(item, inserted, changed, m_framesIDs, m_updatedFrameIDs);
+        },
+        [this] { increaseImportProgress(); });
+}
+
+void KTFrameLibraryImporter::noteItem(const platform::ManagedObject *item, bool inserted, bool changed,
+                                      QList<platform::ObjectID> &added, QList<platform::ObjectID> &updated)
+{
+    QMutexLocker lock(&m_mutex);
+    if (inserted)
+        added.append(item->objectID());
+    else if (changed)
+        updated.append(item->objectID());
 }
 
 void KTFrameLibraryImporter::increaseImportProgress()

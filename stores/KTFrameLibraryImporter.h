@@ -77,6 +77,10 @@ public:
     QList<platform::ObjectID> importedCollectionIDs() const;
     QList<platform::ObjectID> importedSetIDs() const;
     QList<platform::ObjectID> importedFrameIDs() const;
+    // Items the library had already whose content the archive changed.
+    QList<platform::ObjectID> updatedCollectionIDs() const;
+    QList<platform::ObjectID> updatedSetIDs() const;
+    QList<platform::ObjectID> updatedFrameIDs() const;
     // The collections, sets and frames the archive holds, new or not.
     qint64 itemsInArchive() const;
 
@@ -90,6 +94,9 @@ private:
     void importCollectionsFromFolder(const QString &folder, platform::ManagedObjectContext *moc);
     void importSetsFromFolder(const QString &folder, platform::ManagedObjectContext *moc);
     void importFramesFromFolder(const QString &folder, platform::ManagedObjectContext *moc);
+    // Lists an applied item as added or updated.
+    void noteItem(const platform::ManagedObject *item, bool inserted, bool changed, QList<platform::ObjectID> &added,
+                  QList<platform::ObjectID> &updated);
     void calculateTotalForProgressWithURL(const QString &folder);
     void increaseImportProgress();
     void setProgress(double progress, int stage);
@@ -107,6 +114,9 @@ private:
     QList<platform::ObjectID> m_collectionIDs;
     QList<platform::ObjectID> m_setIDs;
     QList<platform::ObjectID> m_framesIDs;
+    QList<platform::ObjectID> m_updatedCollectionIDs;
+    QList<platform::ObjectID> m_updatedSetIDs;
+    QList<platform::ObjectID> m_updatedFrameIDs;
     qint64 m_totalProgressValue = 0;
     qint64 m_itemsInArchive = 0;
     qint64 m_progressCount = 0;

@@ -84,6 +84,18 @@ TEST_F(ImporterWindowFixture, ListsWhatTheImportAddedAndNothingOnAReimport)
     EXPECT_EQ(second->summaryLabel()->text(), "Your library already has everything in “Woods”.");
     EXPECT_EQ(library.managedObjectContext()->fetchObjects<Frame>().size(), 2);
 
+    // A frame changed in the library since: the archive's version is back, and listed.
+    Frame *wide = librarytest::findNamed<Frame>(library.managedObjectContext(), QStringLiteral("Oak wide"));
+    const QString author = wide->author();
+    wide->setAuthor(QStringLiteral("Someone else"));
+    ASSERT_TRUE(library.managedObjectContext()->save());
+    KTFrameImporterWindowController *third = import();
+    EXPECT_EQ(third->summaryLabel()->text(), "“Woods” updated 0 collections, 0 sets and 1 frame in your library.");
+    ASSERT_EQ(third->numberOfRows(), 2);
+    EXPECT_EQ(third->titleForRow(1), "Oak wide");
+    EXPECT_EQ(wide->author(), author);
+    third->close();
+
     QPointer<KTFrameImporterWindowController> gone(first);
     first->close();
     second->close();
