@@ -260,7 +260,9 @@ std::shared_ptr<KTTemplate> framedTemplate(const LoadedPhoto &photo, const QUrl 
 {
     auto framed = std::make_shared<KTTemplate>();
     framed->setExportMode(true);
-    const bool imported = photo.isPdf ? framed->importImage(origin) : framed->importCGImage(photo.upright, origin);
+    // Its metadata is the photo's, read with it: a large file is not read again.
+    const bool imported =
+        photo.isPdf ? framed->importImage(origin) : framed->importCGImage(photo.upright, origin, photo.metadata);
     if (!imported || !framed->imageLayer() || !framed->imageLayer()->image()) {
         fail(error, QStringLiteral("The picture “%1” could not be opened.").arg(QFileInfo(origin.toLocalFile()).fileName()));
         return nullptr;

@@ -363,9 +363,9 @@ void KTImageLayer::loadDecodedImage(std::shared_ptr<VLImage> image)
     emit layerChanged();
 }
 
-void KTImageLayer::loadCGImage(const QImage &image, const QUrl &originatedFrom)
+void KTImageLayer::loadCGImage(const QImage &image, const QUrl &originatedFrom, const platform::ImageMetadata &metadata)
 {
-    m_image = VLImage::initWithCGImage(image, originatedFrom, 0);
+    m_image = VLImage::initWithCGImage(image, originatedFrom, 0, metadata);
     setIcon(m_image);
     emit imageChanged();
     emit layerChanged();

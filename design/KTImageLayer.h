@@ -1,6 +1,7 @@
 #pragma once
 
 #include "design/KTLayer.h"
+#include "platform/imaging/ImageMetadata.h"
 
 #include <QImage>
 #include <QPointF>
@@ -77,8 +78,9 @@ public:
     // The same with the photo decoded already (an open that checked the file
     // hands over what it read, so the photo is decoded once).
     void loadDecodedImage(std::shared_ptr<VLImage> image);
-    // The photo from a decoded picture, its name, path and metadata from the file.
-    void loadCGImage(const QImage &image, const QUrl &originatedFrom);
+    // The photo from a decoded picture, its name, path and metadata from the
+    // file (`metadata`, when read with the picture).
+    void loadCGImage(const QImage &image, const QUrl &originatedFrom, const platform::ImageMetadata &metadata = {});
 
     double cropLeft() const { return m_cropLeft; }
     double cropTop() const { return m_cropTop; }

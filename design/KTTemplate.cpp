@@ -667,7 +667,7 @@ bool KTTemplate::importImage(const QUrl &fileUrl, std::shared_ptr<VLImage> decod
     return replaceExistingImageLayerWith(layer);
 }
 
-bool KTTemplate::importCGImage(const QImage &image, const QUrl &originatedFrom)
+bool KTTemplate::importCGImage(const QImage &image, const QUrl &originatedFrom, const platform::ImageMetadata &metadata)
 {
     if (m_isDrawing)
         return false;
@@ -675,7 +675,7 @@ bool KTTemplate::importCGImage(const QImage &image, const QUrl &originatedFrom)
     layer->setImageFileName(originatedFrom.toLocalFile());
     layer->setLayerName(QString::fromLatin1(kImageLayerName));
     layer->setControlNibName(QString::fromLatin1(kImageLayerControlNibName));
-    layer->loadCGImage(image, originatedFrom);
+    layer->loadCGImage(image, originatedFrom, metadata);
     if (!layer->image())
         return false;
     return replaceExistingImageLayerWith(layer);

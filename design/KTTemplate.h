@@ -182,7 +182,8 @@ public:
     // --- photo ---
     // `decoded`, when given, is the photo of `fileUrl` read already.
     bool importImage(const QUrl &fileUrl, std::shared_ptr<VLImage> decoded = nullptr);
-    bool importCGImage(const QImage &image, const QUrl &originatedFrom);
+    // `metadata`, when given, is the photo's, read with it.
+    bool importCGImage(const QImage &image, const QUrl &originatedFrom, const platform::ImageMetadata &metadata = {});
     bool replaceExistingImageLayerWith(const std::shared_ptr<KTImageLayer> &layer);
 
     // --- settings ---

@@ -217,13 +217,14 @@ std::shared_ptr<VLImage> VLImage::initWithNSImage(const QImage &nsImage, unsigne
     return image;
 }
 
-std::shared_ptr<VLImage> VLImage::initWithCGImage(const QImage &cgImage, const QUrl &originatedFrom, unsigned rotate)
+std::shared_ptr<VLImage> VLImage::initWithCGImage(const QImage &cgImage, const QUrl &originatedFrom, unsigned rotate,
+                                                  const platform::ImageMetadata &known)
 {
     std::shared_ptr<VLImage> image(new VLImage);
     const QString path = originatedFrom.toLocalFile();
     image->m_originalImageFilePath = path;
     image->m_originalImageFileName = QFileInfo(path).fileName();
-    const platform::ImageMetadata properties = platform::ImageMetadata::fromFile(path);
+    const platform::ImageMetadata properties = known.isNull() ? platform::ImageMetadata::fromFile(path) : known;
     if (properties.isNull())
         return nullptr;
     image->m_metadata = properties;

@@ -74,8 +74,10 @@ public:
     // Never null: a null picture gives an empty object (no bitmap, size zero).
     static std::shared_ptr<VLImage> initWithNSImage(const QImage &image, unsigned rotate);
     // Null when the file at `url` cannot be read as a picture; its metadata is
-    // always kept, its bytes are not.
-    static std::shared_ptr<VLImage> initWithCGImage(const QImage &image, const QUrl &originatedFrom, unsigned rotate);
+    // always kept (`known`, when the caller read it with the picture), its
+    // bytes are not.
+    static std::shared_ptr<VLImage> initWithCGImage(const QImage &image, const QUrl &originatedFrom, unsigned rotate,
+                                                    const platform::ImageMetadata &known = {});
     static std::shared_ptr<VLImage> initWithBitmapContext(const QImage &bitmap);
     // From the archived file name and bytes; null when either is missing or
     // the bytes are no picture. The picture decodes from memory; a copy of the

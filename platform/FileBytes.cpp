@@ -4,11 +4,17 @@
 
 #include <QFile>
 
+#include <cstdint>
 #include <new>
+
+#include <sys/mman.h>
 
 namespace platform {
 
 namespace {
+
+constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
+constexpr qint64 kLargeRead = qint64(16) << 20;
 
 GlobalHook<void(const QString &)> &openedHook()
 {
@@ -41,6 +47,16 @@ Result<QByteArray> FileBytes::read(const QString &path, qint64 atMost)
     } catch (const std::bad_alloc &) {
         return describedError(QStringLiteral("there is not enough memory to read the file"));
     }
+#ifdef MADV_HUGEPAGE
+    // Fresh memory is dear to fault in a page at a time: a large file is
+    // read into huge pages where the system has them.
+    if (wanted >= kLargeRead) {
+        const auto from = (reinterpret_cast<std::uintptr_t>(data.data()) + kHugePage - 1) & ~(kHugePage - 1);
+        const auto to = (reinterpret_cast<std::uintptr_t>(data.data()) + std::uintptr_t(wanted)) & ~(kHugePage - 1);
+        if (to > from)
+            madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+    }
+#endif
     qint64 got = 0;
     while (got < wanted) {
         const qint64 n = file.read(data.data() + got, wanted - got);
