@@ -38,6 +38,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -147,8 +148,10 @@ void installPresenters()
 // The photo's path as the file system has it: bytes, which a QString holds
 // only when they are UTF-8. A photo whose path is not is read and written
 // through other names: its folder through the folder opened, its own name
-// through a second name (a hard link) beside it, which takes the photo's
-// name once the framed photo is written under it.
+// through a second name (a hard link) in a hidden folder of the run's own
+// beside it, which takes the photo's name once the framed photo is written
+// under it. A run cut short leaves at most that hidden folder; the photo
+// itself is whole, as it was or framed.
 class PhotoName
 {
 public:
@@ -169,15 +172,28 @@ public:
             m_kind = errno == ELOOP ? Kind::Loop : Kind::Nothing;
         else
             m_kind = S_ISREG(st.st_mode) ? Kind::File : S_ISDIR(st.st_mode) ? Kind::Folder : Kind::Other;
-        if (QFile::encodeName(QFile::decodeName(m_bytes)) != m_bytes && m_kind == Kind::File) {
+        if (m_kind != Kind::File)
+            return;
+        // The file a symbolic link leads to is the one replaced, so its
+        // path is the one that must be named.
+        QByteArray file = m_bytes;
+        if (char *real = ::realpath(m_bytes.constData(), nullptr)) {
+            file = QByteArray(real);
+            std::free(real);
+        }
+        if (!isUtf8(m_bytes) || !isUtf8(file)) {
             m_shown = QDir::cleanPath(QFile::decodeName(m_bytes));
-            nameAgain();
+            nameAgain(file);
         }
     }
     ~PhotoName()
     {
         if (!m_second.isEmpty())
-            ::unlinkat(m_folder, m_second.constData(), 0);
+            ::unlinkat(m_hidden, m_second.constData(), 0);
+        if (m_hidden >= 0) {
+            ::unlinkat(m_folder, m_hiddenName.constData(), AT_REMOVEDIR);
+            ::close(m_hidden);
+        }
         if (m_folder >= 0)
             ::close(m_folder);
     }
@@ -201,12 +217,12 @@ public:
             return true;
         struct stat second {
         }, own{};
-        const bool same = ::fstatat(m_folder, m_second.constData(), &second, AT_SYMLINK_NOFOLLOW) == 0
+        const bool same = ::fstatat(m_hidden, m_second.constData(), &second, AT_SYMLINK_NOFOLLOW) == 0
                           && ::fstatat(m_folder, m_name.constData(), &own, AT_SYMLINK_NOFOLLOW) == 0
                           && second.st_dev == own.st_dev && second.st_ino == own.st_ino;
         // Written through the file itself, both names show it already.
-        if (same ? ::unlinkat(m_folder, m_second.constData(), 0) != 0
-                 : ::renameat(m_folder, m_second.constData(), m_folder, m_name.constData()) != 0) {
+        if (same ? ::unlinkat(m_hidden, m_second.constData(), 0) != 0
+                 : ::renameat(m_hidden, m_second.constData(), m_folder, m_name.constData()) != 0) {
             *why = QString::fromLocal8Bit(std::strerror(errno));
             return false;
         }
@@ -215,37 +231,47 @@ public:
     }
 
 private:
-    void nameAgain()
+    static bool isUtf8(const QByteArray &bytes) { return QFile::encodeName(QFile::decodeName(bytes)) == bytes; }
+
+    void nameAgain(const QByteArray &file)
     {
-        const qsizetype slash = m_bytes.lastIndexOf('/');
-        const QByteArray folder = slash > 0 ? m_bytes.left(slash) : QByteArray("/");
-        m_name = m_bytes.mid(slash + 1);
+        const qsizetype slash = file.lastIndexOf('/');
+        const QByteArray folder = slash > 0 ? file.left(slash) : QByteArray("/");
+        m_name = file.mid(slash + 1);
         m_folder = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (m_folder < 0) {
             m_problem = QString::fromLocal8Bit(std::strerror(errno));
             return;
         }
         const QString own = QFile::decodeName(m_name);
-        const QString folderPath = QFile::encodeName(QFile::decodeName(folder)) == folder
-                                       ? QFile::decodeName(folder)
-                                       : QStringLiteral("/proc/self/fd/%1").arg(m_folder);
+        const QString folderPath =
+            isUtf8(folder) ? QFile::decodeName(folder) : QStringLiteral("/proc/self/fd/%1").arg(m_folder);
         m_path = folderPath + QLatin1Char('/') + own;
         if (QFile::encodeName(own) == m_name)
             return;
-        // The name as it is shown, unless a file has it; then a hidden one.
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            const QString second =
-                attempt == 0 ? own : QStringLiteral(".%1-%2-%3").arg(::getpid()).arg(attempt).arg(own);
-            const QByteArray bytes = QFile::encodeName(second);
-            if (::linkat(m_folder, m_name.constData(), m_folder, bytes.constData(), 0) == 0) {
-                m_second = bytes;
-                m_path = folderPath + QLatin1Char('/') + second;
-                return;
-            }
-            if (errno != EEXIST)
+        // Hidden, and the second name is the one shown, which a design may
+        // write on the framed photo.
+        for (int attempt = 0; attempt < 10 && m_hiddenName.isEmpty(); ++attempt) {
+            const QByteArray hidden = QStringLiteral(".kantelo-%1-%2").arg(::getpid()).arg(attempt).toLatin1();
+            if (::mkdirat(m_folder, hidden.constData(), 0700) == 0)
+                m_hiddenName = hidden;
+            else if (errno != EEXIST)
                 break;
         }
-        m_problem = QString::fromLocal8Bit(std::strerror(errno));
+        if (m_hiddenName.isEmpty()) {
+            m_problem = QString::fromLocal8Bit(std::strerror(errno));
+            return;
+        }
+        m_hidden = ::openat(m_folder, m_hiddenName.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const QByteArray second = QFile::encodeName(own);
+        if (m_hidden < 0 || ::linkat(m_folder, m_name.constData(), m_hidden, second.constData(), 0) != 0) {
+            m_problem = QString::fromLocal8Bit(std::strerror(errno));
+            if (m_hidden < 0)
+                ::unlinkat(m_folder, m_hiddenName.constData(), AT_REMOVEDIR);
+            return;
+        }
+        m_second = second;
+        m_path = folderPath + QLatin1Char('/') + QString::fromLatin1(m_hiddenName) + QLatin1Char('/') + own;
     }
 
     QByteArray m_bytes; // the photo's own path, absolute
@@ -253,9 +279,11 @@ private:
     QString m_path;
     Kind m_kind = Kind::Nothing;
     QString m_problem;
-    int m_folder = -1;   // open when the path is not UTF-8
-    QByteArray m_name;   // its own name there
-    QByteArray m_second; // the second name, while there is one
+    int m_folder = -1;       // open when the path is not UTF-8
+    QByteArray m_name;       // its own name there
+    int m_hidden = -1;       // the hidden folder, while there is one
+    QByteArray m_hiddenName; // its name
+    QByteArray m_second;     // the second name there, while there is one
 };
 
 // Pictures handed over by the share extension are copies that are never

@@ -28,7 +28,7 @@ public:
         "The file “%1” couldn’t be opened because it is not a photo file but a device or pipe.";
     static constexpr const char *kSymlinkLoop =
         "The file “%1” couldn’t be opened because its symbolic links go round in a loop.";
-    // A name that is not UTF-8 is framed under a second name beside it.
+    // A name that is not UTF-8 is framed under a second name in a hidden folder beside it.
     static constexpr const char *kNoSecondName =
         "“%1” can't be framed in place: its name is not UTF-8, and its folder can't take the second name it is "
         "framed under (%2). Rename the photo, then try again.";

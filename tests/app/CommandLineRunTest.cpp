@@ -12,11 +12,13 @@
 
 #include <QCryptographicHash>
 #include <QImageReader>
+#include <QLockFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
 
 #include <cstring>
+#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -318,22 +320,54 @@ TEST_F(CommandLineRun, APhotoWhoseNameIsNotUtf8IsFramedUnderItsOwnName)
     ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
     const QString written = apptest::writePhoto(parent, "plain.jpg", QSize(400, 300));
     ASSERT_EQ(::rename(QFile::encodeName(written).constData(), photo.constData()), 0);
-    const testsupport::ProgramRun run = testsupport::runProgram(
-        {KANTELO_BINARY, "-template=Gallery White", "-process", photo}, environmentIn(*home).toStringList());
+    const auto entries = [&folder] {
+        QList<QByteArray> names;
+        DIR *dir = ::opendir(folder.constData());
+        while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.append(entry->d_name);
+        }
+        if (dir)
+            ::closedir(dir);
+        return names;
+    };
+    const auto width = [&photo] {
+        QFile framed;
+        const int fd = ::open(photo.constData(), O_RDONLY | O_CLOEXEC);
+        return fd >= 0 && framed.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+                   ? QImage::fromData(framed.readAll()).width()
+                   : -1;
+    };
+    const auto frame = [this](const QByteArray &path) {
+        return testsupport::runProgram({KANTELO_BINARY, "-template=Gallery White", "-process", path},
+                                       environmentIn(*home).toStringList());
+    };
+
+    // Held up while it waits for the library, the run shows what being cut
+    // short would leave: nothing beside the photo but a hidden name.
+    QDir().mkpath(*home + "/data/Kantelo");
+    QLockFile library(*home + "/data/Kantelo/KTLibrary.db.lock");
+    ASSERT_TRUE(library.tryLock(0));
+    testsupport::ProgramRun run;
+    std::thread running([&] { run = frame(photo); });
+    const bool held = testsupport::waitUntil([&] { return entries().size() > 1; }, 60000);
+    const QList<QByteArray> during = entries();
+    library.unlock();
+    running.join();
+    EXPECT_TRUE(held);
+    for (const QByteArray &name : during)
+        EXPECT_TRUE(name == "\xff.jpg" || name.startsWith('.')) << name.toStdString();
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    QFile framed;
-    const int fd = ::open(photo.constData(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0) << "still under its own name";
-    ASSERT_TRUE(framed.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
-    EXPECT_GT(QImage::fromData(framed.readAll()).width(), 400);
-    // Nothing else is left in its folder.
-    DIR *entries = ::opendir(folder.constData());
-    ASSERT_TRUE(entries);
-    int count = 0;
-    while (const dirent *entry = ::readdir(entries))
-        count += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0;
-    ::closedir(entries);
-    EXPECT_EQ(count, 1);
+    const int once = width();
+    EXPECT_GT(once, 400) << "framed under its own name";
+    EXPECT_EQ(entries().size(), 1) << "nothing else is left";
+
+    // Through a symbolic link, the photo it leads to is framed.
+    ASSERT_EQ(::symlink("\xff.jpg", (folder + "/link.jpg").constData()), 0);
+    const testsupport::ProgramRun linked = frame(folder + "/link.jpg");
+    EXPECT_EQ(linked.exitCode, 0) << linked.err.toStdString();
+    EXPECT_GT(width(), once);
+    EXPECT_EQ(entries().size(), 2);
 }
 
 TEST_F(CommandLineRun, RunsStartedTogetherOnAFreshProfileAllFrameTheirPhotosAndAllCount)
