@@ -10,6 +10,9 @@
 #include <QMutexLocker>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
+
+#include <optional>
 
 namespace platform {
 
@@ -88,6 +91,22 @@ double toDouble(const QVariant &value)
         || text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
         return 1.0;
     return 0.0;
+}
+
+// The value `key` has in the file as it is now. QSettings reads a file again
+// only when its size or time changed, and another program's count written in
+// the same tick of the file system's clock changes neither: a copy under a
+// name of its own is read from scratch. Nothing when the file can't be read.
+std::optional<QVariant> valueInFile(const QString &path, const QString &key)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.exists() ? std::nullopt : std::optional<QVariant>(QVariant());
+    const QByteArray text = file.readAll();
+    QTemporaryFile copy(path + QStringLiteral(".read-XXXXXX"));
+    if (file.error() != QFileDevice::NoError || !copy.open() || copy.write(text) != text.size() || !copy.flush())
+        return std::nullopt;
+    return QSettings(copy.fileName(), QSettings::IniFormat).value(key);
 }
 
 } // namespace
@@ -258,7 +277,8 @@ qint64 UserDefaults::incrementInteger(const QString &key, qint64 by)
         const bool locked = counting.tryLock(10000);
         QMutexLocker lock(&d->mutex);
         d->settings.sync(); // what other processes wrote meanwhile
-        const QVariant stored = d->settings.value(key);
+        const std::optional<QVariant> onDisk = valueInFile(d->settings.fileName(), key);
+        const QVariant stored = onDisk ? *onDisk : d->settings.value(key);
         value = toInteger(stored.isValid() ? stored : d->registered.value(key)) + by;
         d->settings.setValue(key, value);
         d->settings.sync();

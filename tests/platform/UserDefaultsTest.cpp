@@ -9,6 +9,9 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using platform::UserDefaults;
 
 namespace {
@@ -144,4 +147,26 @@ TEST(PlatformUserDefaults, StandardLivesInTheConfigFolder)
     EXPECT_EQ(standard.filePath(), QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                                        + "/Kantelo/Kantelo.conf");
     EXPECT_TRUE(standard.filePath().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
+}
+
+TEST(PlatformUserDefaults, ACountSeesAnotherProgramsCountMadeInTheSameTickOfTheClock)
+{
+    const QString path = freshIni();
+    UserDefaults defaults(path);
+    defaults.setInteger("Launches", 1);
+    // Another program counted to 5 just after: the file keeps its size and,
+    // within one tick of the file system's clock, its time.
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+    QByteArray text = fileText(path);
+    ASSERT_TRUE(text.contains("Launches=1\n"));
+    text.replace("Launches=1\n", "Launches=5\n");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size());
+    file.close();
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+
+    EXPECT_EQ(defaults.incrementInteger("Launches"), 6);
+    EXPECT_TRUE(fileText(path).contains("Launches=6\n"));
 }
