@@ -385,7 +385,7 @@ TEST_F(AppDelegateFixture, AFirstRunCutShortOrALibraryEmptiedLaterIsCompletedAtT
     ASSERT_TRUE(again.isImportingInitialFrames()) << "before the queued import has begun";
     bool ended = false;
     again.whenInitialFramesImportEnds(&again, [&] { ended = true; });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return ended; }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended; }));
     EXPECT_EQ(again.managedObjectContext()->fetchObjects<Frame>().size(), 2);
 }
 

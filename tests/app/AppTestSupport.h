@@ -162,7 +162,7 @@ inline QString frameArchive()
         exporter->setCountOfItems(4);
         exporter->startExportWithDelegate(&recorder);
         exporter.reset();
-        testsupport::waitUntil([&] { return recorder.result.has_value(); }, 20000);
+        testsupport::waitUntil([&] { return recorder.result.has_value(); });
         if (LibraryStore::shared() == &source)
             LibraryStore::setShared(nullptr);
         return recorder.result.value_or(false) ? archive : QString();

@@ -79,7 +79,7 @@ protected:
         process.start(QStringLiteral(KANTELO_BINARY), arguments);
         Outcome run;
         // The event loop turns meanwhile, so a running instance could answer.
-        run.finished = testsupport::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000);
+        run.finished = testsupport::waitUntil([&] { return process.state() == QProcess::NotRunning; });
         if (!run.finished) {
             process.kill();
             process.waitForFinished();
@@ -100,7 +100,7 @@ protected:
     {
         QProcess exiftool;
         exiftool.start("exiftool", {"-s3", "-DateTimeOriginal", path});
-        exiftool.waitForFinished(20000);
+        exiftool.waitForFinished(testsupport::kHangGuardMs);
         return QString::fromUtf8(exiftool.readAllStandardOutput()).trimmed();
     }
 
@@ -116,7 +116,7 @@ TEST_F(CommandLineRun, ABuiltInDesignFramesThePhotoInPlaceAndQuits)
     const QString photo = apptest::writePhoto(apptest::freshDir(), "holiday.jpg", QSize(800, 600));
     QProcess exiftool;
     exiftool.start("exiftool", {"-q", "-overwrite_original", "-DateTimeOriginal=2021:05:06 07:08:09", photo});
-    ASSERT_TRUE(exiftool.waitForFinished(20000));
+    ASSERT_TRUE(exiftool.waitForFinished(testsupport::kHangGuardMs));
     ASSERT_EQ(exifDate(photo), "2021:05:06 07:08:09");
     const QByteArray before = digest(photo);
 
@@ -383,7 +383,7 @@ TEST_F(CommandLineRun, RunsStartedTogetherOnAFreshProfileAllFrameTheirPhotosAndA
     }
     ASSERT_TRUE(testsupport::waitUntil([&] {
         return std::all_of(runs.begin(), runs.end(), [](const auto &p) { return p->state() == QProcess::NotRunning; });
-    }, 120000));
+    }));
     for (const auto &run : runs) {
         EXPECT_EQ(run->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(run->exitCode(), 0) << run->readAllStandardError().toStdString();

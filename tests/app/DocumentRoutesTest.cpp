@@ -279,7 +279,7 @@ TEST_F(OpeningRoutes, AFrameArchiveGoesIntoTheLibraryAndTheResultIsReported)
     Opened opened = open(archive);
     EXPECT_EQ(opened.doc, startup) << "the current document is handed back unchanged";
     EXPECT_TRUE(startup->isDefaultImage());
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !ended.isEmpty(); }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !ended.isEmpty(); }));
     EXPECT_TRUE(ended.first().at(1).toBool());
 
     QStringList frames;
@@ -300,7 +300,7 @@ TEST_F(OpeningRoutes, AFrameArchiveGoesIntoTheLibraryAndTheResultIsReported)
         file.write(QByteArray(500, 'z'));
     }
     open(damaged);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return ended.size() == 2; }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended.size() == 2; }));
     EXPECT_FALSE(ended.at(1).at(1).toBool());
     ASSERT_EQ(alerts.errors.size(), 1);
     EXPECT_TRUE(alerts.errors.first().description.contains("Damaged.ktframes"));
@@ -314,7 +314,7 @@ TEST_F(OpeningRoutes, AFrameArchiveGoesIntoTheLibraryAndTheResultIsReported)
         file.write(whole.readAll().chopped(200));
     }
     open(truncated);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return ended.size() == 3; }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended.size() == 3; }));
     ASSERT_EQ(alerts.errors.size(), 2);
     EXPECT_TRUE(alerts.errors.last().description.contains("Truncated.ktframes"))
         << alerts.errors.last().description.toStdString();

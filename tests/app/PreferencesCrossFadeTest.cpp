@@ -33,7 +33,7 @@ TEST(PreferencesCrossFade, ChoosingAPaneFadesItInSlowlyWithShiftAndOnlyWhenAsked
     ASSERT_TRUE(fade);
     EXPECT_EQ(fade->totalDuration(), HXPrefsWindowController::kSlowCrossFadeMilliseconds);
     EXPECT_TRUE(exportPane->isVisible()) << "the old pane fades out above the new one";
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !fade; }, 10000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !fade; }));
     EXPECT_FALSE(exportPane->isVisible());
     EXPECT_FALSE(prefs->currentView()->graphicsEffect());
     EXPECT_EQ(prefs->window()->windowTitle(), "Updates");

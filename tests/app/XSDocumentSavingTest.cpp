@@ -39,7 +39,7 @@ QString run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    process.waitForFinished(20000);
+    process.waitForFinished(testsupport::kHangGuardMs);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
@@ -261,7 +261,7 @@ TEST_F(SavingFixture, PlainSaveOverwritesTheOpenedJpegAtTheFramedSize)
     ASSERT_TRUE(save);
     EXPECT_EQ(save->shortcut(), QKeySequence(QKeySequence::Save));
     save->trigger();
-    EXPECT_TRUE(testsupport::waitUntil([&] { return !doc->isDocumentEdited(); }, 20000));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !doc->isDocumentEdited(); }));
     EXPECT_EQ(panelsShown, 0) << "a file of a writable type is saved in place";
     ASSERT_EQ(alerts.asked.size(), 1) << "replacing the original photo was asked first";
     EXPECT_EQ(alerts.asked.first().messageText, XSDocument::kReplaceOriginalQuestion);

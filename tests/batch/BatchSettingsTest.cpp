@@ -240,7 +240,7 @@ TEST(BatchTemplateReference, SavedDesignLookedUpOnceWhicheverThreadsAsk)
             ++answered;
         });
     const QByteArray mine = reference->encoded();
-    const bool ended = testsupport::waitUntil([&] { return answered == int(answers.size()); }, 30000);
+    const bool ended = testsupport::waitUntil([&] { return answered == int(answers.size()); });
     for (std::thread &ask : asks)
         ask.join();
     ASSERT_TRUE(ended);

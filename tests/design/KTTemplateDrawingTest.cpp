@@ -129,7 +129,7 @@ TEST(KTTemplateDrawing, QuickDrawingThenForcedHighQualityRedraw)
         return false;
     };
     EXPECT_FALSE(forced());
-    ASSERT_TRUE(testsupport::waitUntil(forced, 3000));
+    ASSERT_TRUE(testsupport::waitUntil(forced));
 
     // Drawing after it: everything at the caller's quality.
     draw();

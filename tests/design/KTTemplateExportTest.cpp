@@ -413,7 +413,7 @@ TEST(KTDataFromTemplateOperation, EncodesACopyOffTheMainThread)
     EXPECT_EQ(op->theTemplate(), design);
     QThreadPool pool;
     pool.start([op] { op->main(); });
-    ASSERT_TRUE(pool.waitForDone(10000));
+    ASSERT_TRUE(pool.waitForDone(testsupport::kHangGuardMs));
     EXPECT_EQ(finished, 1);
     ASSERT_TRUE(op->imageData());
     QImage decoded = QImage::fromData(*op->imageData(), "PNG");

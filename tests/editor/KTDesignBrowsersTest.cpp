@@ -120,7 +120,7 @@ TEST_F(Browser, AddUndoRedoWithoutNameEditingAndADuplicateGUIDKeptAsACopy)
         auto *editor = list->viewport()->findChild<QLineEdit *>();
         return editor && editor->isVisible();
     };
-    ASSERT_TRUE(QTest::qWaitFor(editing, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(editing, testsupport::kHangGuardMs));
     QTest::keyClick(list->viewport()->findChild<QLineEdit *>(), Qt::Key_Escape);
     ASSERT_FALSE(editing());
     // Several "Oak" may exist: the new one is found by its GUID.
@@ -255,7 +255,7 @@ TEST_F(Browser, ReturnAppliesTheSelectedDesignAndDeleteRemovesIt)
     browser->view()->addAction(&documentUndo);
     QSignalSpy documentUndone(&documentUndo, &QAction::triggered);
     browser->view()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(browser->view()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(browser->view(), testsupport::kHangGuardMs));
     QSignalSpy applied(browser.get(), &KTTemplatesViewController::templateApplied);
     QTest::keyClick(browser->collectionView(), Qt::Key_Return);
     EXPECT_EQ(applied.count(), 0); // nothing selected

@@ -35,13 +35,13 @@ TEST(Passlet, HandsItsFilesToTheRunningKanteloAndRefusesBadInputWithAReason)
     kantelo.setProcessEnvironment(environment);
     kantelo.start(QStringLiteral(KANTELO_BINARY));
     const QString socket = profile + "/RUNTIME_DIR/com.velmoorsoft.Kantelo3-" + QString::number(getuid());
-    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(socket); }, 60000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(socket); }));
 
     auto passlet = [&](const QStringList &arguments) {
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(PASSLET_BINARY), arguments);
-        EXPECT_TRUE(process.waitForFinished(30000));
+        EXPECT_TRUE(process.waitForFinished(testsupport::kHangGuardMs));
         return QString::number(process.exitCode()) + ' ' + QString::fromLocal8Bit(process.readAllStandardError());
     };
     auto opened = [&] { // as the running Kantelo's settings file lists it
@@ -58,7 +58,7 @@ TEST(Passlet, HandsItsFilesToTheRunningKanteloAndRefusesBadInputWithAReason)
     EXPECT_FALSE(QFileInfo::exists(profile + "/CACHE_HOME/Kantelo"));
 
     EXPECT_EQ(passlet({first, second}), "0 ");
-    ASSERT_TRUE(testsupport::waitUntil([&] { return opened().contains(first) && opened().contains(second); }, 60000))
+    ASSERT_TRUE(testsupport::waitUntil([&] { return opened().contains(first) && opened().contains(second); }))
         << opened().toStdString();
     // Messages are taken in order: the refused file, stopped by its bad neighbour, never came.
     EXPECT_FALSE(opened().contains(refused));

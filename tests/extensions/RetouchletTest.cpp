@@ -70,7 +70,7 @@ protected:
             QLocalSocket probe;
             probe.connectToServer(server);
             return probe.waitForConnected(100);
-        }, 60000);
+        });
     }
     static void TearDownTestSuite()
     {
@@ -90,8 +90,8 @@ protected:
     // The next line of standard output that starts with `prefix`, less it.
     QString line(const QString &prefix)
     {
-        while (testsupport::waitUntil([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; },
-                                      60000)) {
+        while (
+            testsupport::waitUntil([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; })) {
             if (!process.canReadLine())
                 break;
             const QString text = QString::fromLocal8Bit(process.readLine()).trimmed();
@@ -106,7 +106,7 @@ protected:
         QProcess run;
         run.setProcessEnvironment(profile(*saver));
         run.start(KANTELO_BINARY, {"-template=\"Gallery White\"", "-process", copy});
-        ASSERT_TRUE(testsupport::waitUntil([&] { return run.state() == QProcess::NotRunning; }, 60000));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return run.state() == QProcess::NotRunning; }));
         ASSERT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
         const QSize framed = QImageReader(copy).size();
         for (QString preview = line("preview "); preview != QString("%1x%2").arg(framed.width()).arg(framed.height());
@@ -116,7 +116,7 @@ protected:
     int finish(const char *answer)
     {
         process.write(answer);
-        testsupport::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000);
+        testsupport::waitUntil([&] { return process.state() == QProcess::NotRunning; });
         errors = QString::fromLocal8Bit(process.readAllStandardError());
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
@@ -156,7 +156,7 @@ TEST_F(Retouchlet, APhotoFramedInKanteloComesBackAsJPEGWithItsAdjustmentData)
     EXPECT_TRUE(testsupport::waitUntil([&] {
         settings.sync();
         return settings.value("RecentDocumentURLs").toStringList().contains(QUrl::fromLocalFile(copy).toString());
-    }, 60000));
+    }));
 
     saveInKantelo(copy);
     QImage framed(copy);

@@ -147,7 +147,7 @@ TEST_F(AdminFixture, ExportServedToTheUpdateEngineRebuildsTheLibraryInAnotherSto
     std::optional<bool> cancelled;
     QObject::connect(&engine, &LibraryUpdateEngine::runEnded, [&](bool c) { cancelled = c; });
     engine.startUpdate();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return cancelled.has_value(); }, 30000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return cancelled.has_value(); }));
     EXPECT_FALSE(*cancelled);
 
     platform::ManagedObjectContext *copy = target.managedObjectContext();
@@ -237,7 +237,7 @@ TEST_F(AdminFixture, WebExportOfHostileNamesStaysInsideItsFolder)
     QObject::connect(&exporter, &KTLibraryExporterForWeb::exportEnded, [&](const QString &, const QStringList &e) { ended = e; });
     exporter.exportLibrary();
     platform::setOpenPanelPresenter(nullptr);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return ended.has_value(); }, 30000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended.has_value(); }));
     EXPECT_EQ(*ended, QStringList());
     EXPECT_EQ(platform::UserDefaults::standard().stringForKey(KTAdminController::kExportPathKey), chosen);
 

@@ -87,7 +87,7 @@ TEST(KTEImagesController, AddsOnlyPictureFilesAndUndoingTheAdditionLeavesTheCopi
     QSignalSpy added(w.images.get(), &KTEImagesController::imagesAdded);
     w.images->addFrames();
     platform::setOpenPanelPresenter(nullptr);
-    ASSERT_TRUE(added.wait(10000));
+    ASSERT_TRUE(added.wait(testsupport::kHangGuardMs));
     EXPECT_EQ(added.first().first().toInt(), 1);
     ASSERT_EQ(names(*w.images), QStringList({"new.png"}));
     const QString copy = w.images->imagesArray().front().imagePath();

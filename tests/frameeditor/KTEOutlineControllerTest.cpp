@@ -385,7 +385,7 @@ TEST(FrameEditorOutline, TheWindowHasTheApplicationsMenusAndCtrlWClosesIt)
 
     QWidget *window = main;
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, testsupport::kHangGuardMs));
     e.outline->outlineView()->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); // ends the new name
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);

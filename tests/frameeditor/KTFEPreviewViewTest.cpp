@@ -90,7 +90,7 @@ TEST_F(PreviewFixture, DrawsLowQualityWhileResizingThenOnceMoreAtHighQuality)
     view.displayPreviewWithFrame(mat);
     view.resize(300, 240);
     view.show();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return view.lastDrawingWasHighQuality(); }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view.lastDrawingWasHighQuality(); }));
     const QImage settled = view.grab().toImage();
     // The grey ground at the edge, the cream mat and the picture inside.
     EXPECT_EQ(settled.pixelColor(1, 1), QColor(128, 128, 128));
@@ -101,6 +101,5 @@ TEST_F(PreviewFixture, DrawsLowQualityWhileResizingThenOnceMoreAtHighQuality)
     EXPECT_TRUE(view.inLiveResize());
     view.grab();
     EXPECT_FALSE(view.lastDrawingWasHighQuality());
-    EXPECT_TRUE(
-        testsupport::waitUntil([&] { return !view.inLiveResize() && view.lastDrawingWasHighQuality(); }, 20000));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !view.inLiveResize() && view.lastDrawingWasHighQuality(); }));
 }

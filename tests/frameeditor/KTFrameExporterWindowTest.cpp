@@ -61,7 +61,7 @@ struct ExporterFixture : ::testing::Test {
     {
         QList<int> codes;
         controller.beginSheetModalForWindow(&parent, [&](int code) { codes << code; });
-        EXPECT_TRUE(testsupport::waitUntil([&] { return !codes.isEmpty(); }, 20000));
+        EXPECT_TRUE(testsupport::waitUntil([&] { return !codes.isEmpty(); }));
         EXPECT_TRUE(testsupport::waitPastTimersDue(50));
         EXPECT_EQ(codes.size(), 1) << "the handler runs once";
         return codes.value(0, 42);

@@ -18,7 +18,7 @@
 // that a late answer went nowhere instead of sleeping.
 inline bool waitForRequestsToEnd()
 {
-    if (!testsupport::waitUntil([] { return platform::isPoolIdle(platform::Pool::Background); }, 20000))
+    if (!testsupport::waitUntil([] { return platform::isPoolIdle(platform::Pool::Background); }))
         return false;
     for (int i = 0; i < 3; ++i) {
         QCoreApplication::sendPostedEvents();

@@ -79,7 +79,7 @@ TEST(KitBlocks, MainThreadWithAndWithoutWaiting)
         afterWait = flag;
         done = true;
     });
-    EXPECT_TRUE(platform::spinEventLoopUntil([&] { return done.load(); }, 5, 10000));
+    EXPECT_TRUE(platform::spinEventLoopUntil([&] { return done.load(); }, 5, testsupport::kHangGuardMs));
     platform::waitForBackgroundThreads();
     EXPECT_TRUE(afterWait);
 }
@@ -123,7 +123,7 @@ TEST(KitBlocks, ParallelizedCallsEveryIndexOnItsOwnThread)
     });
     VLRunBlockParallelized(0, [&](qint64) { ADD_FAILURE(); });
     VLRunBlockParallelized(-4, [&](qint64) { ADD_FAILURE(); });
-    EXPECT_TRUE(platform::spinEventLoopUntil([&] { return arrived.load() == 3; }, 5, 10000));
+    EXPECT_TRUE(platform::spinEventLoopUntil([&] { return arrived.load() == 3; }, 5, testsupport::kHangGuardMs));
     platform::waitForBackgroundThreads();
     std::sort(indexes.begin(), indexes.end());
     EXPECT_EQ(indexes, (QList<qint64>{0, 1, 2}));

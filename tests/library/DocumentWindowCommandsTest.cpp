@@ -112,7 +112,7 @@ TEST_F(DocumentWindow, EditUndoUndoesInTheTemplatesListWhenItHasTheFocusAsItsKey
 
     window->window()->show();
     window->window()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window->window()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window->window(), testsupport::kHangGuardMs));
     browser->collectionView()->setFocus();
     KTMainMenu *menu = KTMainMenu::install(window);
     QAction *undo = menu->action(QStringLiteral("undoAction"));

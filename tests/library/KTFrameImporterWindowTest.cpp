@@ -3,6 +3,7 @@
 #include "kit/ZCZipArchive.h"
 #include "library/KTFrameImporterWindowController.h"
 #include "platform/Alert.h"
+#include "platform/NotificationCenter.h"
 #include "platform/objectstore/SqliteDatabase.h"
 #include "platform/ui/FilePanels.h"
 #include "stores/Frame.h"
@@ -34,7 +35,7 @@ struct ImporterWindowFixture : ::testing::Test {
         QObject::connect(controller, &KTFrameImporterWindowController::importEnded, [&](bool ok) { ended += ok ? 1 : 100; });
         controller->defaultButton()->click();
         controller->defaultButtonPressed();
-        EXPECT_TRUE(testsupport::waitUntil([&] { return ended != 0; }, 20000));
+        EXPECT_TRUE(testsupport::waitUntil([&] { return ended != 0; }));
         // Nothing else arrives: the second press started nothing.
         EXPECT_TRUE(testsupport::waitPastTimersDue(50));
         EXPECT_EQ(ended, 1);
@@ -106,13 +107,18 @@ TEST_F(ImporterWindowFixture, ListsWhatTheImportAddedAndNothingOnAReimport)
 // library and its reports go nowhere.
 TEST_F(ImporterWindowFixture, ClosingDuringTheImportIsSafe)
 {
+    bool saved = false;
+    const auto observer = platform::NotificationCenter::defaultCenter().addObserver(
+        KTFrameLibraryImporter::kFinishedImportingFramesNotification, nullptr,
+        [&](const platform::Notification &) { saved = true; });
     QPointer<KTFrameImporterWindowController> controller =
         KTFrameImporterWindowController::openArchive(QUrl::fromLocalFile(archive), services());
     controller->defaultButton()->click();
     controller->close();
-    EXPECT_TRUE(testsupport::waitUntil([&] {
-        return !controller && library.managedObjectContext()->fetchObjects<Frame>().size() == 2;
-    }, 20000));
+    // Waited for to its end, saved: the library goes with the test.
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !controller && saved; }));
+    platform::NotificationCenter::defaultCenter().removeObserver(observer);
+    EXPECT_EQ(library.managedObjectContext()->fetchObjects<Frame>().size(), 2);
     EXPECT_TRUE(testsupport::waitPastTimersDue(50));
 }
 
@@ -130,7 +136,7 @@ TEST_F(ImporterWindowFixture, AFailedImportSaysWhyInPlainWordsAndOffersClose)
     QObject::connect(controller, &KTFrameImporterWindowController::importEnded,
                      [&](bool ok) { ended += ok ? 100 : 1; });
     controller->defaultButton()->click();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return ended != 0; }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended != 0; }));
     EXPECT_EQ(ended, 1);
     EXPECT_EQ(controller->state(), KTFrameImporterWindowController::Failed);
     EXPECT_EQ(controller->failureLabel()->text(),
@@ -164,7 +170,7 @@ TEST_F(ImporterWindowFixture, TheFramesAreInTheFileWhenTheWindowSaysAdded)
             *onDisk = framesOnDisk();
         });
         controller->defaultButton()->click();
-        EXPECT_TRUE(testsupport::waitUntil([&] { return ended != 0; }, 20000));
+        EXPECT_TRUE(testsupport::waitUntil([&] { return ended != 0; }));
         return controller;
     };
 
@@ -196,7 +202,7 @@ TEST_F(ImporterWindowFixture, AnArchiveThatExpandsTooFarIsCalledDamaged)
     bool ended = false;
     QObject::connect(controller, &KTFrameImporterWindowController::importEnded, [&] { ended = true; });
     controller->defaultButton()->click();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return ended; }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ended; }));
     ZCZipArchive::setLimits(saved);
     EXPECT_EQ(controller->failureLabel()->text().toStdString(),
               "“Woods.ktframes” could not be read. It is not a frame archive, or it is damaged or incomplete.");

@@ -412,7 +412,7 @@ TEST(LibraryPanelTiles, ColumnsFillTheWidthAndTheSelectionLeavesTheIconAsItIs)
     p.controller->showAndSelectItem(lib.find<Frame>(QStringLiteral("Frame with a long name 0")));
     ASSERT_EQ(p.names().size(), 9);
     VLCollectionView *list = p.list();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return p.controller->contentModel()->pendingIconCount() == 0; }, 5000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return p.controller->contentModel()->pendingIconCount() == 0; }));
 
     // As many columns as the width holds, packed from the left.
     auto columns = [&] {

@@ -77,7 +77,7 @@ struct UpdateFixture : ::testing::Test {
             framesOnDiskAtEnd = store && fresh.attachStore(store) ? fresh.fetchObjects<Frame>().size() : -1;
         });
         engine.startUpdate();
-        EXPECT_TRUE(testsupport::waitUntil([&] { return result.has_value(); }, 30000));
+        EXPECT_TRUE(testsupport::waitUntil([&] { return result.has_value(); }));
         QObject::disconnect(c);
         return result.value_or(true);
     }
@@ -270,9 +270,9 @@ TEST_F(UpdateFixture, CancelDuringAHeldReplyEndsAtOnceAndKeepsTheDate)
     std::optional<bool> result;
     QObject::connect(&engine, &LibraryUpdateEngine::runEnded, [&](bool cancelled) { result = cancelled; });
     engine.startUpdate();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return server.countRequests("/std/Collections/") == 1; }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server.countRequests("/std/Collections/") == 1; }));
     engine.cancelUpdate();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return result.has_value(); }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return result.has_value(); }));
     EXPECT_TRUE(*result);
     EXPECT_EQ(reporter.cancelled, 1);
     EXPECT_EQ(reporter.ended, 0);
@@ -290,9 +290,9 @@ TEST_F(UpdateFixture, QuitDuringAHeldReplyJoinsTheRunAsCancelled)
     std::optional<bool> result;
     QObject::connect(&engine, &LibraryUpdateEngine::runEnded, [&](bool cancelled) { result = cancelled; });
     engine.startUpdate();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return server.countRequests("/std/Collections/") == 1; }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server.countRequests("/std/Collections/") == 1; }));
     platform::waitForBackgroundThreads();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return result.has_value(); }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return result.has_value(); }));
     EXPECT_TRUE(*result);
     EXPECT_EQ(reporter.cancelled, 1);
     EXPECT_EQ(reporter.ended, 0);
@@ -319,7 +319,7 @@ TEST_F(UpdateFixture, VersionAlertChoices)
     engine.setApplicationUpdateCheck([&] { ++applicationChecks; });
     alertChoice = 0;
     EXPECT_TRUE(runUpdate());
-    EXPECT_TRUE(testsupport::waitUntil([&] { return applicationChecks == 1; }, 10000));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return applicationChecks == 1; }));
 
     alertChoice = 1;
     EXPECT_FALSE(runUpdate());

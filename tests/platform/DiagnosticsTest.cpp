@@ -113,7 +113,7 @@ TEST(PlatformDiagnostics, AlertAskedFromAWorkerIsAnsweredOnMain)
         answer = runAlert(request);
     }));
     worker->start();
-    EXPECT_TRUE(spinEventLoopUntil([&] { return worker->isFinished(); }, 5, 10000));
+    EXPECT_TRUE(spinEventLoopUntil([&] { return worker->isFinished(); }, 5, testsupport::kHangGuardMs));
     worker->wait();
     setAlertPresenter(nullptr);
     EXPECT_TRUE(onMain);

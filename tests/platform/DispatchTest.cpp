@@ -44,7 +44,7 @@ TEST(PlatformDispatch, WorkerWaitsForTheMainThread)
     }));
     worker->start();
     // The main thread spins instead of blocking, so the worker is served.
-    EXPECT_TRUE(spinEventLoopUntil([&] { return done.load(); }, 10, 10000));
+    EXPECT_TRUE(spinEventLoopUntil([&] { return done.load(); }, 10, testsupport::kHangGuardMs));
     worker->wait();
     EXPECT_TRUE(ranOnMain);
     EXPECT_TRUE(sawResult);
@@ -94,7 +94,7 @@ TEST(PlatformDispatch, SpinSeesFlagsSetWithoutEventsAndTimesOut)
         flag = true;
     }));
     worker->start();
-    EXPECT_TRUE(spinEventLoopUntil([&] { return flag.load(); }, 5, 10000));
+    EXPECT_TRUE(spinEventLoopUntil([&] { return flag.load(); }, 5, testsupport::kHangGuardMs));
     worker->wait();
     EXPECT_FALSE(spinEventLoopUntil([] { return false; }, 5, 20));
 }

@@ -451,7 +451,7 @@ TEST(ImageEncoderBands, WrittenOnTheCallingThreadWhileThePoolIsBusyElsewhere)
             while (!release)
                 QThread::yieldCurrentThread();
         }));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return held == int(holders.size()); }, 10000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return held == int(holders.size()); }));
     platform::PictureBands bands;
     bands.size = picture.size();
     bands.rows = 8;

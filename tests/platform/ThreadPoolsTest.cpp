@@ -3,6 +3,8 @@
 #include "platform/codec/JpegWriter.h"
 #include "platform/imaging/ParallelRows.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QBuffer>
@@ -118,7 +120,7 @@ TEST(PlatformThreadPools, WorkQueueKeepsOrderLimitAndDropsWhatHasNotBegun)
         QThread::yieldCurrentThread();
     queue.clear(); // the two begun by now finish; the rest never run
     gate.release(6);
-    EXPECT_TRUE(queue.waitForDone(10000));
+    EXPECT_TRUE(queue.waitForDone(testsupport::kHangGuardMs));
     EXPECT_EQ(done.load(), 4);
     EXPECT_EQ(most.load(), 2);
 
@@ -126,7 +128,7 @@ TEST(PlatformThreadPools, WorkQueueKeepsOrderLimitAndDropsWhatHasNotBegun)
     WorkQueue serial(Pool::Previews);
     for (int i = 0; i < 20; ++i)
         serial.start([&order, i] { order.push_back(i); });
-    EXPECT_TRUE(serial.waitForDone(10000));
+    EXPECT_TRUE(serial.waitForDone(testsupport::kHangGuardMs));
     ASSERT_EQ(order.size(), 20u);
     EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
 }

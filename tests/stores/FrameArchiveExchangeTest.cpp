@@ -394,7 +394,7 @@ TEST(FrameArchiveExchange, MisuseIsAProgrammingError)
     ImportRecorder recorder;
     noFolder->setDelegate(&recorder);
     noFolder->startImport();
-    testsupport::waitUntil([&] { return recorder.done(); }, 20000);
+    testsupport::waitUntil([&] { return recorder.done(); });
     EXPECT_TRUE(recorder.failed);
     EXPECT_FALSE(recorder.finished);
 }

@@ -27,7 +27,8 @@ QString freshFolder(const QString &label)
 
 int python(const QString &cwd, const QString &script)
 {
-    const testsupport::ProgramRun r = testsupport::runProgram("python3", {"-c", script}, cwd, 30000, true);
+    const testsupport::ProgramRun r =
+        testsupport::runProgram("python3", {"-c", script}, cwd, testsupport::kHangGuardMs, true);
     if (!r.succeeded())
         std::fprintf(stderr, "%s", r.out.constData());
     return r.exitCode;

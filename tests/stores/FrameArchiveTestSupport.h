@@ -120,7 +120,7 @@ inline bool exportItems(const QList<platform::ManagedObject *> &items, const QLi
     exporter->setCountOfItems(count);
     exporter->startExportWithDelegate(recorder);
     exporter.reset(); // the running export keeps itself
-    testsupport::waitUntil([&] { return recorder->result.has_value(); }, 20000);
+    testsupport::waitUntil([&] { return recorder->result.has_value(); });
     return recorder->result.value_or(false);
 }
 
@@ -132,7 +132,7 @@ inline std::shared_ptr<KTFrameLibraryImporter> importArchive(const QString &path
                                                              QUrl::fromLocalFile(librarytest::imagesFolder()), moc);
     importer->setDelegate(recorder);
     importer->startImport();
-    testsupport::waitUntil([&] { return recorder->done(); }, 20000);
+    testsupport::waitUntil([&] { return recorder->done(); });
     // Let the queued clean-up run.
     testsupport::waitUntil([] { return false; }, 50);
     return importer;

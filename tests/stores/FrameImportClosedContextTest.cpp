@@ -22,7 +22,7 @@ TEST(FrameImportClosedContext, AContextClosedBeforeTheImportBeginsEndsWithAnErro
     importer->setDelegate(&recorder);
     importer->startImport();
     moc.reset(); // the library goes while the archive is being unpacked
-    ASSERT_TRUE(testsupport::waitUntil([&] { return recorder.done(); }, 30000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return recorder.done(); }));
     EXPECT_TRUE(recorder.failed);
     EXPECT_FALSE(recorder.finished);
     testsupport::waitUntil([] { return false; }, 50);

@@ -25,7 +25,7 @@ inline bool hasTool(const QString &program)
 // Runs a tool and answers whether it exited with 0.
 inline bool runTool(const QString &program, const QStringList &args, QByteArray *output = nullptr)
 {
-    const ProgramRun r = runProgram(program, args, QString(), 60000, true);
+    const ProgramRun r = runProgram(program, args, QString(), testsupport::kHangGuardMs, true);
     if (output)
         *output = r.out;
     return r.succeeded();

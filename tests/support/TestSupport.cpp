@@ -44,7 +44,7 @@ bool waitPastTimersDue(int ms)
 {
     bool fired = false;
     QTimer::singleShot(ms, Qt::PreciseTimer, [&fired] { fired = true; });
-    const bool ok = waitUntil([&fired] { return fired; }, ms + 60000);
+    const bool ok = waitUntil([&fired] { return fired; }, ms + kHangGuardMs);
     QCoreApplication::sendPostedEvents();
     return ok;
 }
@@ -69,7 +69,7 @@ QString python3()
 
 int run(const QString &cwd, const QString &program, const QStringList &args, QString *out)
 {
-    const ProgramRun r = runProgram(program, args, cwd, 30000, true);
+    const ProgramRun r = runProgram(program, args, cwd, kHangGuardMs, true);
     if (out)
         *out = QString::fromLocal8Bit(r.out);
     return r.exitCode;

@@ -11,9 +11,14 @@ namespace testsupport {
 // A fresh folder for this test process, removed when the process ends.
 QString scratchDir();
 
+// How long a test waits for what must happen before calling it a hang. Only a
+// guard: a busy machine may be many times slower than a quiet one, so tests
+// wait for events, never for a time they expect things to take.
+constexpr int kHangGuardMs = 180000;
+
 // Runs the event loop until `done` answers true or `timeoutMs` passes;
 // answers whether `done` became true.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000);
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = kHangGuardMs);
 
 // Runs the event loop until a timer started now for `ms` has fired. Main-thread
 // timers fire in the order they fall due, so every one due before it has run:
@@ -33,7 +38,7 @@ QString testFontName();
 QString python3();
 
 // Runs a program in `cwd` (output and errors together in `out`); answers its
-// exit code, -1 when it did not end within 30 s.
+// exit code, -1 when it did not end within the hang guard.
 int run(const QString &cwd, const QString &program, const QStringList &args, QString *out = nullptr);
 
 struct ProgramRun {
@@ -49,10 +54,10 @@ struct ProgramRun {
 // with a vfork-like clone in which ThreadSanitizer's hooks run on the
 // parent's state and leave it wrong; glibc's spawn runs none of them.
 ProgramRun runProgram(const QString &program, const QStringList &args, const QString &cwd = QString(),
-                      int timeoutMs = 60000, bool mergeErrors = false);
+                      int timeoutMs = kHangGuardMs, bool mergeErrors = false);
 // The same with the whole command line as bytes (a file's name need not be
 // UTF-8) and `environment` ("NAME=value") in place of the test's own.
 ProgramRun runProgram(const QList<QByteArray> &command, const QStringList &environment, const QString &cwd = QString(),
-                      int timeoutMs = 60000, bool mergeErrors = false);
+                      int timeoutMs = kHangGuardMs, bool mergeErrors = false);
 
 } // namespace testsupport

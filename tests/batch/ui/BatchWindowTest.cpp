@@ -141,7 +141,7 @@ TEST(BatchWindow, RunFromTheWindowWritesFramedFilesListsTheFailedOneAndRefusesCl
     EXPECT_EQ(alerts, QStringList{QString::fromLatin1(KTBatchProcessingWindowController::kCloseRefusedMessage)});
     ASSERT_TRUE(alive);
 
-    ASSERT_TRUE(testsupport::waitUntil([&] { return progress->done(); }, 60000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return progress->done(); }));
     EXPECT_EQ(progress->status(), QStringLiteral("Done!"));
     EXPECT_EQ(progress->error(), QStringLiteral("Failed to process 1 image"));
     ASSERT_EQ(progress->failedFiles().size(), 1);
@@ -215,7 +215,7 @@ TEST(BatchWindow, EveryPhotoGetsAThumbnailOfTheDesignAndAChangedDesignDropsLateO
         config->findChild<QComboBox *>(QStringLiteral("designChooser"))->setCurrentText(QStringLiteral("Other"));
         EXPECT_GT(strip->generation(), before);
         strip->waitForPending();
-        ASSERT_TRUE(testsupport::waitUntil([&] { return strip->readyCount() == 12; }, 60000));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return strip->readyCount() == 12; }));
         QCoreApplication::processEvents();
         EXPECT_EQ(shown, 12); // none of the first design's arrived late
         for (int i = 0; i < strip->count(); ++i)
@@ -239,7 +239,7 @@ TEST(BatchWindow, EveryPhotoGetsAThumbnailOfTheDesignAndAChangedDesignDropsLateO
         QSignalSpy previewed(strip, &KTThumbnailsController::largePreviewReady);
         QTest::mouseClick(strip->viewport(), Qt::LeftButton, {}, button.center());
         ASSERT_TRUE(strip->largePreviewWindow());
-        ASSERT_TRUE(previewed.wait(60000));
+        ASSERT_TRUE(previewed.wait(testsupport::kHangGuardMs));
         const QString previewFile = strip->largePreviewFile().toLocalFile();
         EXPECT_TRUE(QFileInfo::exists(previewFile));
         QTest::mouseClick(strip->viewport(), Qt::LeftButton, {}, button.center());
@@ -371,7 +371,7 @@ TEST(BatchWindow, QuitDuringARunAsksThenFinishesWholeFilesAndQuitsWithTheWindows
     EXPECT_EQ(quits, 0);
     EXPECT_TRUE(window && window->isVisible()) << "the windows stay while the photos being written end";
     hold = false;
-    ASSERT_TRUE(testsupport::waitUntil([&] { return quits == 1; }, 120000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return quits == 1; }));
     EXPECT_EQ(asked.size(), 2) << "asked once more only";
     EXPECT_FALSE(window->coordinator().isProcessing());
     // The files not begun are left, and not listed as failed.

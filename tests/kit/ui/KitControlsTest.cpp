@@ -52,7 +52,7 @@ struct HoverFixture {
         button->setHoverEnterBlock([this] { ++entered; });
         button->setHoverExitBlock([this] { ++exited; });
         window.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window, testsupport::kHangGuardMs));
         QTest::mouseMove(&window, QPoint(5, 5));
         entered = exited = 0;
     }
@@ -208,7 +208,7 @@ TEST(KitCollectionView, SelectionKeysGoToTheParent)
         model.appendRow(new QStandardItem(QString::fromLatin1(name)));
     view->setModel(&model);
     parent.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent, testsupport::kHangGuardMs));
     view->setFocus();
     view->setCurrentIndex(model.index(0, 0));
 
@@ -231,7 +231,7 @@ TEST(KitCollectionView, DoubleClickOnItemReachesDelegateOnly)
     view.setModel(&model);
     view.resize(300, 200);
     view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view, testsupport::kHangGuardMs));
     Delegate delegate;
     view.setVlDelegate(&delegate);
 
@@ -372,7 +372,7 @@ TEST(KitTableView, AnnouncesTakingTheFocus)
     layout->addWidget(other);
     layout->addWidget(table);
     window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, testsupport::kHangGuardMs));
     QApplication::setActiveWindow(&window);
     other->setFocus();
 

@@ -203,6 +203,6 @@ TEST(KitLongProcess, CallerSpinsUntilTheFinishAsTheSavePathDoes)
             process.setProgressCount(i);
         }
     });
-    EXPECT_TRUE(platform::spinEventLoopUntil([&] { return done; }, 100, 10000));
+    EXPECT_TRUE(platform::spinEventLoopUntil([&] { return done; }, 100, testsupport::kHangGuardMs));
     EXPECT_EQ(rendered.load(), 100);
 }

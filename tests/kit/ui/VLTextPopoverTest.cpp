@@ -1,5 +1,7 @@
 #include "kit/ui/VLTextPopover.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QFontMetrics>
@@ -14,7 +16,7 @@ TEST(KitUiTextPopover, SitsOnTheAskedEdgeAndSizesToItsText)
     QWidget window;
     window.resize(300, 200);
     window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, testsupport::kHangGuardMs));
     const QRect anchor(100, 80, 40, 20);
 
     QPointer<QWidget> below = VLTextPopover::displayPopoverWithText("Copied", &window, Edge::Bottom, anchor);

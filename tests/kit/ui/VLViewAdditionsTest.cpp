@@ -1,5 +1,7 @@
 #include "kit/ui/VLViewAdditions.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QCursor>
@@ -13,7 +15,7 @@ TEST(KitUiViewAdditions, MouseLocationIsInTheViewsOwnCoordinates)
     auto *child = new QWidget(&window);
     child->setGeometry(50, 20, 60, 40);
     window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, testsupport::kHangGuardMs));
 
     const QPoint inChild(10, 15);
     QCursor::setPos(child->mapToGlobal(inChild));

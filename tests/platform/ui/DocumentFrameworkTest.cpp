@@ -282,7 +282,7 @@ TEST(SingleInstanceTest, SurplusAndIdleConnectionsAreDropped)
     for (auto &socket : silent) {
         socket = std::make_unique<QLocalSocket>();
         socket->connectToServer(name);
-        ASSERT_TRUE(socket->waitForConnected(3000));
+        ASSERT_TRUE(socket->waitForConnected(testsupport::kHangGuardMs));
         socket->write(QByteArray(64 * 1024, '['));
     }
     auto closed = [&] {
@@ -290,7 +290,7 @@ TEST(SingleInstanceTest, SurplusAndIdleConnectionsAreDropped)
     };
     ASSERT_TRUE(testsupport::waitUntil([&] { return closed() >= 4; }));
     EXPECT_LE(running.openConnections(), SingleInstance::kMaximumConnections);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return closed() == qsizetype(silent.size()); }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return closed() == qsizetype(silent.size()); }));
     EXPECT_EQ(running.openConnections(), 0);
     ASSERT_TRUE(SingleInstance(name).sendToRunningInstance({"/photos/one.jpg"}));
     EXPECT_TRUE(testsupport::waitUntil([&] { return received == QList<QStringList>{{"/photos/one.jpg"}}; }));
@@ -310,24 +310,20 @@ TEST(SingleInstanceTest, AStartWaitsForTheSlotsThatTricklersLose)
     for (auto &socket : slow) {
         socket = std::make_unique<QLocalSocket>();
         socket->connectToServer(name);
-        ASSERT_TRUE(socket->waitForConnected(3000));
+        ASSERT_TRUE(socket->waitForConnected(testsupport::kHangGuardMs));
     }
     ASSERT_TRUE(testsupport::waitUntil([&] { return running.openConnections() == SingleInstance::kMaximumConnections; }));
     ASSERT_TRUE(SingleInstance(name).sendToRunningInstance({"/photos/late.jpg"}));
-    EXPECT_TRUE(testsupport::waitUntil(
-        [&] {
-            for (auto &socket : slow)
-                socket->write("[");
-            return received == QList<QStringList>{{"/photos/late.jpg"}};
-        },
-        20000));
-    EXPECT_TRUE(testsupport::waitUntil(
-        [&] {
-            for (auto &socket : slow)
-                socket->write("[");
-            return running.openConnections() == 0;
-        },
-        20000));
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        for (auto &socket : slow)
+            socket->write("[");
+        return received == QList<QStringList>{{"/photos/late.jpg"}};
+    }));
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        for (auto &socket : slow)
+            socket->write("[");
+        return running.openConnections() == 0;
+    }));
 }
 
 TEST(SingleInstanceTest, MalformedMessagesAreRefused)

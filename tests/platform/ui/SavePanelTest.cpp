@@ -101,7 +101,7 @@ TEST(SavePanelDialog, ANameTheDialogSettlesOtherwiseIsShownBeforeItIsAccepted)
             ASSERT_TRUE(field);
             if (presses++ == 0) {
                 dialog->activateWindow();
-                ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+                ASSERT_TRUE(QTest::qWaitForWindowActive(dialog, testsupport::kHangGuardMs));
                 field->setFocus();
                 field->selectAll();
                 QTest::keyClicks(field, typed);
