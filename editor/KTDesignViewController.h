@@ -45,7 +45,7 @@ public:
     KTDesignView *designView();
 
     std::shared_ptr<KTViewState> viewState() const { return m_viewState; }
-    void setViewState(const std::shared_ptr<KTViewState> &viewState);
+    void setViewState(const std::shared_ptr<KTViewState> &viewState) override;
     KTLayersPaletteController *layersPaletteController() const;
     void setLayersPaletteController(KTLayersPaletteController *controller);
 

@@ -49,13 +49,13 @@ public:
 
     qint64 countOfOverlays() const { return m_countOfOverlays; }
     qint64 countOfFrames() const { return m_countOfFrames; }
-    std::shared_ptr<KTLayer> selectedRepresentedObject() const { return m_selected.lock(); }
+    std::shared_ptr<KTLayer> selectedRepresentedObject() const override { return m_selected.lock(); }
 
-    void buildEmptyPalette();
-    void addFrameLayer(const std::shared_ptr<KTLayer> &layer);
-    void addOverlayLayer(const std::shared_ptr<KTLayer> &layer);
-    void setImageLayer(const std::shared_ptr<KTLayer> &layer);
-    void selectLayer(const KTLayer *layer);
+    void buildEmptyPalette() override;
+    void addFrameLayer(const std::shared_ptr<KTLayer> &layer) override;
+    void addOverlayLayer(const std::shared_ptr<KTLayer> &layer) override;
+    void setImageLayer(const std::shared_ptr<KTLayer> &layer) override;
+    void selectLayer(const KTLayer *layer) override;
     void removeLayer(const KTLayer *layer) override;
     void layerWasAdded(const std::shared_ptr<KTLayer> &layer) override;
     void refreshIconForLayer(const KTLayer *layer);
