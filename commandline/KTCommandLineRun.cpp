@@ -404,9 +404,14 @@ int run(const QStringList &arguments, const QList<QByteArray> &words)
         fail(QString::fromLatin1(KTCommandLineRun::kTemplateNamedNotFound).arg(name));
         return KTCommandLineRun::kFailureStatus;
     }
-    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation, profile.library());
+    platform::Error unreadable;
+    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(variation, profile.library(), &unreadable);
     if (!design) {
-        fail(QString::fromLatin1(KTCommandLineRun::kTemplateNamedUnreadable).arg(name));
+        // The archive's reason, when it has one: a design refused for its size says which part is too large.
+        QString line = QString::fromLatin1(KTCommandLineRun::kTemplateNamedUnreadable).arg(name);
+        if (!unreadable.description.isEmpty())
+            line += QStringLiteral(": ") + unreadable.description;
+        fail(line);
         return KTCommandLineRun::kFailureStatus;
     }
     // Told here, as the design's trouble: the photo is fine.

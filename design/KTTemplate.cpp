@@ -91,9 +91,10 @@ std::shared_ptr<KTTemplate> KTTemplate::templateFromData(const QByteArray &data,
 }
 
 std::shared_ptr<KTTemplate> KTTemplate::templateFromVariation(const Variation *variation,
-                                                              platform::ManagedObjectContext *library)
+                                                              platform::ManagedObjectContext *library,
+                                                              platform::Error *error)
 {
-    return KTTemplatePackage::templateFromVariation(variation, library);
+    return KTTemplatePackage::templateFromVariation(variation, library, error);
 }
 
 platform::FileWrapper KTTemplate::fileWrapperWithImageLayer(bool withImage, const QStringList &tagNames,

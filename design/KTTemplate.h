@@ -125,9 +125,10 @@ public:
     // --- template package (a folder ending in "KTTemplate") ---
     // A design rebuilt from a stored one, with its name and its GUID (as
     // variationGUID); none when the Variation is missing, has no data or its
-    // data is no sound template archive.
+    // data is no sound template archive (`error` then says why, when given).
     static std::shared_ptr<KTTemplate> templateFromVariation(const Variation *variation,
-                                                             platform::ManagedObjectContext *library);
+                                                             platform::ManagedObjectContext *library,
+                                                             platform::Error *error = nullptr);
     // The package: "Template"; "Image" with a copy of the photo's file when
     // `withImage` and that file still exists; "Keywords" when there are tag
     // names; "GUID" when given; "QuickLook" with the 512 x 512 previews.

@@ -191,7 +191,8 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray
 // --- package ---
 
 std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromVariation(const Variation *variation,
-                                                                     platform::ManagedObjectContext *library)
+                                                                     platform::ManagedObjectContext *library,
+                                                                     platform::Error *error)
 {
     if (!variation) {
         platform::logLine(QStringLiteral("No stored design to rebuild a design from."));
@@ -202,7 +203,7 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromVariation(const Varia
         platform::logLine(QStringLiteral("The stored design \"%1\" has no data.").arg(variation->name()));
         return nullptr;
     }
-    std::shared_ptr<KTTemplate> design = templateFromData(data, library, nullptr);
+    std::shared_ptr<KTTemplate> design = templateFromData(data, library, error);
     if (!design)
         return nullptr;
     design->setName(variation->name());

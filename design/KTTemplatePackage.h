@@ -52,7 +52,8 @@ public:
 
     // --- package ---
     static std::shared_ptr<KTTemplate> templateFromVariation(const Variation *variation,
-                                                             platform::ManagedObjectContext *library);
+                                                             platform::ManagedObjectContext *library,
+                                                             platform::Error *error = nullptr);
     static platform::FileWrapper fileWrapperWithImageLayer(KTTemplate &d, bool withImage, const QStringList &tagNames,
                                                            const QString &guid);
     static bool saveToURL(KTTemplate &d, const QUrl &url, const QStringList &tagNames, const QString &guid,

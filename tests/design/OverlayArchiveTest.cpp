@@ -244,17 +244,29 @@ TEST(OverlayArchiveInDesign, ADesignFromAFileDrawsOnlyThePicturesItCarries)
 
 TEST(OverlayArchiveInDesign, ATextBeyondWhatADesignMayHoldIsRefused)
 {
-    const auto withText = [](const QString &text) {
+    const auto archivedWithText = [](const QString &text) {
         OldDesign design;
         design.layers.append(std::make_shared<OldLayer>(QStringLiteral("KTTextOverlayLayer"), [text](auto &c) {
             c.encodeObject(QVariant::fromValue(StyledText(text)), QStringLiteral("watermarkText"));
         }));
         design.layers.append(std::make_shared<OldLayer>(QStringLiteral("KTImageLayer"), [](auto &) {}));
+        return design.archived();
+    };
+    const auto withText = [&](const QString &text) {
         platform::Error error;
-        return KTTemplate::templateFromData(design.archived(), nullptr, &error) ? QString() : error.description;
+        return KTTemplate::templateFromData(archivedWithText(text), nullptr, &error) ? QString() : error.description;
     };
     const QString date = QStringLiteral("{{EXIF long date}}");
     EXPECT_EQ(withText(date.repeated(KTTextOverlayLayer::kMaxPlaceholders)), QString());
     EXPECT_TRUE(withText(date.repeated(KTTextOverlayLayer::kMaxPlaceholders + 1)).contains("101 placeholders"));
     EXPECT_TRUE(withText(QString(10001, QLatin1Char('x'))).contains("10001 characters"));
+
+    // A saved design refused so says why as well, for the command line to tell.
+    ASSERT_TRUE(QDir().mkpath(scratchDir() + QStringLiteral("/store-long-text")));
+    TemplatesStore store(scratchDir() + QStringLiteral("/store-long-text"));
+    Variation *saved = Variation::insertInManagedObjectContext(store.templatesManagedObjectContext());
+    saved->setData(archivedWithText(date.repeated(KTTextOverlayLayer::kMaxPlaceholders + 1)));
+    platform::Error error;
+    EXPECT_FALSE(KTTemplate::templateFromVariation(saved, nullptr, &error));
+    EXPECT_TRUE(error.description.contains("101 placeholders")) << error.description.toStdString();
 }
