@@ -355,8 +355,11 @@ void pump(const std::shared_ptr<WorkQueue::State> &d)
         std::function<void()> work = std::move(d->pending.front());
         d->pending.pop_front();
         ++d->running;
-        d->handedOver.push_back(launch(d->pool, [d, work = std::move(work)] {
+        d->handedOver.push_back(launch(d->pool, [d, work = std::move(work)]() mutable {
             work();
+            // What the job holds goes before the queue says it ended: a
+            // waiter may take down what that refers to as soon as it hears.
+            work = nullptr;
             jobEnded(d);
         }));
     }

@@ -132,3 +132,29 @@ TEST(PlatformThreadPools, WorkQueueKeepsOrderLimitAndDropsWhatHasNotBegun)
     ASSERT_EQ(order.size(), 20u);
     EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
 }
+
+// A job's captures are gone once the queue is done: a batch's design held by
+// its last job was released after the wait, while the program went down.
+TEST(PlatformThreadPools, WorkQueueReleasesAJobsCapturesBeforeItSaysItIsDone)
+{
+    // 1: released before the wait returned, 2: after it.
+    std::atomic<bool> waitReturned{false};
+    std::atomic<int> released{0};
+    struct Held {
+        std::atomic<bool> &waitReturned;
+        std::atomic<int> &released;
+        ~Held()
+        {
+            // Gives a wait that returned too early the time to say so.
+            for (int i = 0; i < 200 && !waitReturned.load(); ++i)
+                QThread::msleep(1);
+            released = waitReturned.load() ? 2 : 1;
+        }
+    };
+    WorkQueue queue(Pool::Previews);
+    queue.start([held = std::make_shared<Held>(waitReturned, released)] {});
+    EXPECT_TRUE(queue.waitForDone(testsupport::kHangGuardMs));
+    waitReturned = true;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return released.load() != 0; }));
+    EXPECT_EQ(released.load(), 1);
+}
