@@ -141,6 +141,11 @@ TEST(PlatformThreadPools, WorkQueueReleasesAJobsCapturesBeforeItSaysItIsDone)
     std::atomic<bool> waitReturned{false};
     std::atomic<int> released{0};
     struct Held {
+        Held(std::atomic<bool> &waitReturned, std::atomic<int> &released)
+            : waitReturned(waitReturned)
+            , released(released)
+        {
+        }
         std::atomic<bool> &waitReturned;
         std::atomic<int> &released;
         ~Held()
