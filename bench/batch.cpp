@@ -8,6 +8,7 @@
 // The run happens in a child process, so its peak memory is its own. The
 // result is the batch's time over the floor's. --quick: 4 photos of 800 x 600,
 // one round.
+#include "bench/Processes.h"
 #include "bench/Quick.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTBatchProcessingOptions.h"
@@ -26,7 +27,6 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -112,20 +112,21 @@ int child(const QString &photos, const QString &out)
 }
 
 // Runs `script` once per argument, one process per core; answers seconds.
-double parallelShell(const QString &script, const QStringList &arguments)
+double parallelShell(const QString &script, const QStringList &arguments, const QString &scratch)
 {
-    QProcess xargs;
-    xargs.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QString list = QDir(scratch).filePath(QStringLiteral("floor-arguments"));
+    QFile listFile(list);
+    if (!listFile.open(QIODevice::WriteOnly) || listFile.write(arguments.join(QChar(0)).toUtf8()) < 0)
+        return -1;
+    listFile.close();
     QElapsedTimer t;
     t.start();
-    xargs.start(QStringLiteral("xargs"), {QStringLiteral("-0"), QStringLiteral("-n"), QStringLiteral("1"), QStringLiteral("-P"),
-                                          QString::number(QThread::idealThreadCount()), QStringLiteral("sh"), QStringLiteral("-c"),
-                                          script, QStringLiteral("floor")});
-    xargs.waitForStarted();
-    xargs.write(arguments.join(QChar(0)).toUtf8());
-    xargs.closeWriteChannel();
-    xargs.waitForFinished(-1);
-    if (xargs.exitCode() != 0)
+    const int status = bench::runToEnd({QStringLiteral("xargs"), QStringLiteral("-0"), QStringLiteral("-n"),
+                                        QStringLiteral("1"), QStringLiteral("-P"),
+                                        QString::number(QThread::idealThreadCount()), QStringLiteral("sh"),
+                                        QStringLiteral("-c"), script, QStringLiteral("floor")},
+                                       list);
+    if (status != 0)
         return -1;
     return t.nsecsElapsed() / 1e9;
 }
@@ -176,20 +177,24 @@ int main(int argc, char **argv)
         inputs << QDir(photos).filePath(name);
     const QString ppm = QDir(dir.path()).filePath(QStringLiteral("framed.ppm"));
     const QString sizes = QDir(dir.path()).filePath(QStringLiteral("floor-kb.txt"));
+    const QString childOut = QDir(dir.path()).filePath(QStringLiteral("batch-figures.txt"));
     double batchSeconds = -1;
     double floorSeconds = -1;
     QStringList best;
     for (int round = 0; round < rounds; ++round) {
         QDir(out).removeRecursively();
         QDir().mkpath(out);
-        QProcess run;
-        run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        run.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), photos, out});
-        if (!run.waitForFinished(-1) || run.exitCode() != 0) {
-            std::printf("batch failed (%d)\n", run.exitCode());
+        const int status =
+            bench::runToEnd({QCoreApplication::applicationFilePath(), QStringLiteral("--child"), photos, out},
+                            QString(), childOut);
+        if (status != 0) {
+            std::printf("batch failed (%d)\n", status);
             return 1;
         }
-        const QStringList fields = QString::fromLatin1(run.readAllStandardOutput()).simplified().split(QLatin1Char(' '));
+        QFile printed(childOut);
+        const QStringList fields = printed.open(QIODevice::ReadOnly)
+                                       ? QString::fromLatin1(printed.readAll()).simplified().split(QLatin1Char(' '))
+                                       : QStringList();
         if (fields.size() != 5 || fields.at(3).toInt() != photoCount) {
             std::printf("batch wrote %s of %d files\n", qPrintable(fields.value(3)), photoCount);
             return 1;
@@ -203,15 +208,15 @@ int main(int argc, char **argv)
             const QImage framed(QDir(out).filePath(QStringLiteral("framed_IMG_0000.jpg")));
             std::printf("framed output: %d x %d\n", framed.width(), framed.height());
             // The floor encodes a picture of the framed size for every photo.
-            QProcess::execute(QStringLiteral("djpeg"), {QStringLiteral("-outfile"), ppm,
-                                                        QDir(out).filePath(QStringLiteral("framed_IMG_0000.jpg"))});
+            bench::runToEnd({QStringLiteral("djpeg"), QStringLiteral("-outfile"), ppm,
+                             QDir(out).filePath(QStringLiteral("framed_IMG_0000.jpg"))});
         }
         // Each process's peak memory goes to `sizes`, a line each.
         const QString script = QStringLiteral("/usr/bin/time -a -o '%3' -f %M djpeg -outfile /dev/null \"$1\" && "
                                               "/usr/bin/time -a -o '%3' -f %M cjpeg -quality 90 -outfile "
                                               "\"%1/$(basename \"$1\")\" '%2'")
                                    .arg(floorOut, ppm, sizes);
-        const double s = parallelShell(script, inputs);
+        const double s = parallelShell(script, inputs, dir.path());
         if (s <= 0) {
             std::printf("floor failed: djpeg/cjpeg missing?\n");
             return 1;

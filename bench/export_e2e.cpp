@@ -13,6 +13,7 @@
 // gets a row; the result is the worst built-in design's time over the floor's.
 // KANTELO_BENCH_PAIRS sets the interleaved pairs per design (3 by default).
 // --quick: a 1200 x 800 photo, one pair, the first built-in design only.
+#include "bench/Processes.h"
 #include "bench/Quick.h"
 #include "design/KTColorMatLayer.h"
 #include "design/KTFrameLayer.h"
@@ -42,12 +43,7 @@
 #include <optional>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char **environ;
+#include <time.h>
 
 namespace {
 
@@ -70,29 +66,17 @@ struct Run {
 // process's own peak in its figures.
 Run spawn(const QStringList &command, const QString &out, const QString &memoryFile)
 {
-    std::vector<QByteArray> args{"/usr/bin/time", "-f", "%M", "-o", memoryFile.toLocal8Bit()};
-    for (const QString &a : command)
-        args.push_back(a.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const QByteArray outPath = out.isEmpty() ? QByteArray("/dev/null") : out.toLocal8Bit();
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     Run run;
     run.startMs = nowMs();
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return run;
-    int status = 0;
-    if (waitpid(pid, &status, 0) < 0)
+    const int status =
+        bench::runToEnd(QStringList{QStringLiteral("/usr/bin/time"), QStringLiteral("-f"), QStringLiteral("%M"),
+                                    QStringLiteral("-o"), memoryFile} +
+                            command,
+                        QString(), out);
+    if (status < 0)
         return run;
     run.ms = nowMs() - run.startMs;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.ok = status == 0;
     QFile memory(memoryFile);
     if (memory.open(QIODevice::ReadOnly))
         run.peakKb = memory.readAll().trimmed().split('\n').last().toLong();

@@ -191,7 +191,7 @@ QWidget *KTTemplatesViewController::loadView()
             if (a->property("recent").toBool())
                 delete a;
         }
-        auto mark = [this](QAction *a) { a->setProperty("recent", true); return a; };
+        auto mark = [](QAction *a) { a->setProperty("recent", true); return a; };
         mark(m_searchMenu->addSeparator());
         mark(m_searchMenu->addAction(tr("Recent Searches")))->setEnabled(false);
         for (const QString &text : std::as_const(m_recentSearches))

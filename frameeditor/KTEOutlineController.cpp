@@ -636,7 +636,7 @@ void KTEOutlineController::shareButtonPressedInFrameEditor()
         return; // nothing chosen, or an export already under way
     m_exporterWindowController = new KTFrameExporterWindowController(items, this);
     QPointer<KTFrameExporterWindowController> sheet = m_exporterWindowController;
-    m_exporterWindowController->beginSheetModalForWindow(outlineView()->window(), [this, sheet](int returnCode) {
+    m_exporterWindowController->beginSheetModalForWindow(outlineView()->window(), [sheet](int returnCode) {
         VLWAnalytics::trackEventProperties(
             QString::fromLatin1(kAnalyticsEvent),
             QVariantMap{{QStringLiteral("Action"), QStringLiteral("Export")},

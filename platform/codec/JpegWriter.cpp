@@ -383,7 +383,8 @@ int renumberRestarts(QByteArray &bytes, qsizetype from, int restarts)
     const qsizetype end = bytes.size() - 2; // the end-of-picture marker
     char *data = bytes.data();
     int count = 0;
-    for (qsizetype i = from; i + 1 < end; ++i) {
+    qsizetype i = from;
+    while (i + 1 < end) {
         const void *found = std::memchr(data + i, 0xff, size_t(end - 1 - i));
         if (!found)
             break;
@@ -393,7 +394,7 @@ int renumberRestarts(QByteArray &bytes, qsizetype from, int restarts)
             data[i + 1] = char(0xd0 + ((restarts + count) & 7));
             ++count;
         }
-        ++i; // a stuffed zero or the marker's second byte
+        i += 2; // past the 0xff and a stuffed zero or the marker's second byte
     }
     return count;
 }

@@ -278,7 +278,7 @@ ImageMetadata ImageMetadata::fromData(const QByteArray &data)
     }
 
     try {
-        Exiv2::Image::AutoPtr image =
+        const auto image =
             Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(data.constData()), long(data.size()));
         if (image.get()) {
             image->readMetadata();

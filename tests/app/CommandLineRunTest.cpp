@@ -338,7 +338,7 @@ TEST_F(CommandLineRun, APhotoWhoseNameIsNotUtf8IsFramedUnderItsOwnName)
                    ? QImage::fromData(framed.readAll()).width()
                    : -1;
     };
-    const auto frame = [this](const QByteArray &path) {
+    const auto frame = [](const QByteArray &path) {
         return testsupport::runProgram({KANTELO_BINARY, "-template=Gallery White", "-process", path},
                                        environmentIn(*home).toStringList());
     };
