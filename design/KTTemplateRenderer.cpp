@@ -88,6 +88,10 @@ QRectF KTTemplateRenderer::fittedImageRect(const KTTemplate &d, const QRectF &r,
 {
     if (!isUsableRect(r))
         return QRectF();
+    if (!icon && d.m_exportMode) {
+        if (const std::optional<QRectF> own = photoAtItsOwnPixels(d, r, withOuterShadow))
+            return *own;
+    }
     const QRectF f = icon ? d.finalRectFromStartRectForIcon(r) : d.finalRectFromStartRect(r, withOuterShadow);
     if (!isUsableRect(f))
         return QRectF();
@@ -108,6 +112,35 @@ QRectF KTTemplateRenderer::fittedImageRect(const KTTemplate &d, const QRectF &r,
     if (icon)
         i = integralRect(i);
     return i;
+}
+
+std::optional<QRectF> KTTemplateRenderer::photoAtItsOwnPixels(const KTTemplate &d, const QRectF &r,
+                                                              bool withOuterShadow)
+{
+    const auto photo = d.photoLayer();
+    if (!photo || !photo->image())
+        return std::nullopt;
+    const QSizeF own = photo->croppedRect().size();
+    if (!isUsableSize(own.width(), own.height()))
+        return std::nullopt;
+    // The design laid out round the photo at its own pixels: a picture of
+    // that size in whole pixels is at most half a pixel off it each way.
+    const QRectF f = d.finalRectFromStartRect(QRectF(QPointF(0, 0), own), withOuterShadow);
+    if (!isUsableRect(f) || std::abs(f.width() - r.width()) > 0.5 || std::abs(f.height() - r.height()) > 0.5)
+        return std::nullopt;
+    // Centred, then moved onto whole pixels as far as the design's outer
+    // edges stay within reach of the picture's: each layer rounds its own
+    // edges to the nearest pixel, so the borders take up the fraction and
+    // every pixel is still painted. Off a half, the photo's edges and a
+    // mat's window round alike.
+    constexpr double kReach = 0.45;
+    const auto place = [](double start, double length, double framedStart, double framedLength) {
+        const double centred = start + (length - framedLength) / 2 - framedStart;
+        const double room = kReach - std::abs(length - framedLength) / 2;
+        return centred + std::clamp(std::round(centred) - centred, -room, room);
+    };
+    return QRectF(place(r.x(), r.width(), f.x(), f.width()), place(r.y(), r.height(), f.y(), f.height()), own.width(),
+                  own.height());
 }
 
 QRectF KTTemplateRenderer::finalFramedRectFittingStartRect(const KTTemplate &d, const QRectF &r)

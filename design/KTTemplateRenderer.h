@@ -91,5 +91,9 @@ private:
     static void setMemoryError(qint64 bytes, platform::Error *error);
     // Photo rect inside `rect` such that the framed design fits and is centred.
     static QRectF fittedImageRect(const KTTemplate &d, const QRectF &rect, bool icon, bool withOuterShadow);
+    // The photo rect of an export at the framed photo's own size in whole
+    // pixels: the photo at its own pixels, on whole ones; nothing at any
+    // other size.
+    static std::optional<QRectF> photoAtItsOwnPixels(const KTTemplate &d, const QRectF &rect, bool withOuterShadow);
     static LayerPtr deselectFirstSelectedLayer(KTTemplate &d);
 };

@@ -13,6 +13,9 @@
 
 #include <QUrl>
 
+#include <cstring>
+#include <random>
+
 #include <gtest/gtest.h>
 
 using namespace mouldingtest;
@@ -172,6 +175,7 @@ TEST(MouldingExportPixels, AnOpaqueDesignPaintsEveryPixelOfEveryWholePixelSize)
         sizes << QSizeF(side, std::floor(side / a)) << QSizeF(std::floor(side * a), side);
     for (double scale : {0.4567, 0.2345})
         sizes << QSizeF(KTTemplateRenderer::wholePixelSize(full * scale));
+    sizes << QSizeF(design->framedPixelSize());
     for (const QSizeF &size : sizes) {
         for (const char *type : {platform::TypeTable::kPNG, platform::TypeTable::kTIFF}) {
             SCOPED_TRACE(std::string(type) + " " + std::to_string(size.width()) + " x "
@@ -182,6 +186,67 @@ TEST(MouldingExportPixels, AnOpaqueDesignPaintsEveryPixelOfEveryWholePixelSize)
             const QImage picture(path);
             EXPECT_EQ(QSizeF(picture.size()), size);
             EXPECT_FALSE(picture.hasAlphaChannel());
+        }
+    }
+}
+
+TEST(MouldingExportPixels, AtItsOwnSizeEveryPixelOfThePhotoIsCopiedAsItIs)
+{
+    // As the command line, a batch and Save write a photo: mats whose
+    // widths come to fractions of a pixel must not resample it. No
+    // see-through knot: every pixel drawn is opaque.
+    FrameInStore store(QStringLiteral("Moulding"),
+                       QMap<QString, QImage>{{"Left Image", scenes::grain(60, 240, QColor(110, 70, 35), 1, false)},
+                                             {"Top Image", mouldingscene::side(1)},
+                                             {"Right Image", mouldingscene::side(2)},
+                                             {"Bottom Image", scenes::grain(240, 60, QColor(105, 60, 35), 4, false)}});
+    for (const QSize photoSize : {QSize(150, 100), QSize(161, 107), QSize(107, 161), QSize(203, 135)}) {
+        QImage photo(photoSize, QImage::Format_RGB32);
+        std::mt19937 noise(unsigned(photoSize.width()));
+        for (int y = 0; y < photo.height(); ++y)
+            for (int x = 0; x < photo.width(); ++x)
+                photo.setPixel(x, y, 0xff000000 | (noise() & 0xffffff));
+        for (int mats = 1; mats <= 2; ++mats) {
+            SCOPED_TRACE(std::to_string(photoSize.width()) + " x " + std::to_string(photoSize.height()) + ", "
+                         + std::to_string(mats) + " mats");
+            auto design = std::make_shared<KTTemplate>();
+            ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(writePng(photo))));
+            for (int m = 0; m < mats; ++m) {
+                // No bevel or shadow over the photo: all of it shows.
+                auto mat = std::make_shared<KTColorMatLayer>();
+                mat->setBevelWidth(0);
+                mat->setDropShadow(false);
+                mat->setLeftWidth(0.0537 + 0.011 * m);
+                mat->setRightWidth(0.0537 + 0.011 * m);
+                mat->setTopWidth(0.0715);
+                mat->setBottomWidth(0.0845);
+                design->addTopmostLayer(mat);
+            }
+            design->addTopmostFrameLayer(KTFrameLayer::frameLayerFromFrame(store.frame(), {false}));
+            auto copy = design->copyForRendering();
+            copy->setExportMode(true);
+            const QString path = librarytest::freshFolder() + QStringLiteral("/framed.png");
+            ASSERT_TRUE(copy->writeInBandsToURL(QUrl::fromLocalFile(path),
+                                                QString::fromLatin1(platform::TypeTable::kPNG),
+                                                QSizeF(copy->framedPixelSize()), nullptr, nullptr, nullptr));
+            const QImage framed = QImage(path).convertToFormat(QImage::Format_RGB32);
+            ASSERT_EQ(framed.size(), copy->framedPixelSize());
+            EXPECT_FALSE(QImage(path).hasAlphaChannel());
+            // The photo, whole and unchanged, somewhere in the picture.
+            const auto photoAt = [&](int left, int top) {
+                for (int y = 0; y < photo.height(); ++y) {
+                    if (std::memcmp(framed.constScanLine(top + y) + left * 4, photo.constScanLine(y),
+                                    size_t(photo.width()) * 4)
+                        != 0)
+                        return false;
+                }
+                return true;
+            };
+            bool found = false;
+            for (int top = 0; !found && top + photo.height() <= framed.height(); ++top)
+                for (int left = 0; !found && left + photo.width() <= framed.width(); ++left)
+                    found = photoAt(left, top);
+            EXPECT_TRUE(found);
         }
     }
 }
