@@ -421,6 +421,26 @@ bool XSDocument::renderAndWrite(const QUrl &url, const QString &uti, QSize size,
     if (!copy->exportQuality()) {
         copy->setExportQuality(KTExportQuality::fromDefaults(UserDefaults::standard()));
     }
+    // Saved at its own size, a photo smaller than its frames' least widths
+    // would come out as frames alone.
+    if (size == copy->framedPixelSize()) {
+        if (const std::optional<QSize> least = copy->leastPhotoSizeShown()) {
+            const auto photo = copy->imageLayer();
+            const QSizeF own = copy->sizeOfPreFramedImage();
+            if (error)
+                *error = Error{QString::fromLatin1(kKanteloErrorDomain),
+                               1,
+                               QString::fromUtf8(KTTemplate::kPhotoTooSmallFormat)
+                                   .arg(QFileInfo(photo ? photo->imageFileName() : url.toLocalFile()).fileName())
+                                   .arg(own.width())
+                                   .arg(own.height())
+                                   .arg(least->width())
+                                   .arg(least->height()),
+                               {},
+                               {}};
+            return false;
+        }
+    }
 
     struct Outcome {
         std::atomic<bool> done{false};

@@ -472,6 +472,20 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
         fail(error, QStringLiteral("The design gives no picture for “%1”.").arg(QFileInfo(path).fileName()));
         return false;
     }
+    // At its own size a photo smaller than its frames' least widths would
+    // come out as frames alone, written over it where it is framed in place.
+    if (followsPhoto) {
+        if (const std::optional<QSize> least = framed->leastPhotoSizeShown()) {
+            const QSizeF own = framed->sizeOfPreFramedImage();
+            fail(error, QString::fromUtf8(KTTemplate::kPhotoTooSmallFormat)
+                            .arg(QFileInfo(path).fileName())
+                            .arg(own.width())
+                            .arg(own.height())
+                            .arg(least->width())
+                            .arg(least->height()));
+            return false;
+        }
+    }
     const QString &uti = output.uti;
     const QString &outputPath = output.path;
     // A photo decoded as it is drawn may prove damaged only then.

@@ -789,6 +789,11 @@ QSize KTTemplate::framedPixelSize() const
     return KTTemplateRenderer::wholePixelSize(sizeFromOriginalWithOuterShadow(true));
 }
 
+std::optional<QSize> KTTemplate::leastPhotoSizeShown() const
+{
+    return KTTemplateRenderer::leastPhotoSizeShown(*this);
+}
+
 void KTTemplate::cropToFitToLockedAspectRatio()
 {
     KTTemplateRenderer::cropToFitToLockedAspectRatio(*this);

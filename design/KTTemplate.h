@@ -96,6 +96,10 @@ public:
     static constexpr const char *kEmptyDesignFormat = "The design '%1' holds no layers to frame the photo with";
     // Its name, then the names of the pictures.
     static constexpr const char *kPicturesMissingFormat = "The design '%1' uses pictures it does not hold: %2";
+    // A photo its frames would hide: its name, its size, the least size shown.
+    static constexpr const char *kPhotoTooSmallFormat =
+        "The picture “%1” is %2 × %3 pixels, too small for the frames round it to show: they need a photo of at "
+        "least %4 × %5 pixels";
 
     KTTemplate();
     ~KTTemplate() override;
@@ -275,6 +279,11 @@ public:
     // The framed photo with its outer shadow in whole pixels: what Save,
     // the command line and a batch write, and what the bottom bar shows.
     QSize framedPixelSize() const;
+    // Framed at its own size, a photo this small would lie under its frames
+    // (their least widths and whole pixels do not shrink with it): the
+    // least size in its proportions that they show; nothing when they show
+    // this one.
+    std::optional<QSize> leastPhotoSizeShown() const;
     void cropToFitToLockedAspectRatio();
 
     // --- export: rendering and encoding ---

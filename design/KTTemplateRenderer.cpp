@@ -604,6 +604,94 @@ QRect KTTemplateRenderer::opaquePhotoPixels(const KTTemplate &d, const QSize &si
     return canvas.adjusted(1, 1, -1, -1).intersected(QRect(QPoint(0, 0), size));
 }
 
+std::optional<int> KTTemplateRenderer::coveredDepth(const KTTemplate &d, const QSize &photo, bool *framed)
+{
+    *framed = false;
+    // The design round a blank photo of that size, drawn without it: what
+    // the layers paint over the photo is what hides it.
+    const std::shared_ptr<KTTemplate> probe = d.copyForRendering();
+    const auto layer = probe->photoLayer();
+    QImage blank(photo, QImage::Format_ARGB32_Premultiplied);
+    if (!layer || blank.isNull())
+        return std::nullopt;
+    blank.fill(Qt::white);
+    layer->setImage(VLImage::initWithBitmapContext(blank));
+    layer->resetCropSetting();
+    probe->m_exportMode = true;
+    probe->m_photoLeftOut = true;
+    const QSize size = probe->framedPixelSize();
+    *framed = size != photo;
+    QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
+    if (canvas.isNull())
+        return std::nullopt;
+    canvas.fill(Qt::transparent);
+    {
+        platform::DrawingContext context(canvas);
+        probe->drawToRect(QRectF(QPointF(0, 0), QSizeF(size)), true, true, nullptr, true);
+    }
+    const QRectF r = layer->drawnRectForRect(fittedImageRect(*probe, QRectF(QPointF(0, 0), QSizeF(size)), false, true));
+    const QRect area = QRect(int(r.x()), size.height() - int(r.y() + r.height()), int(r.width()), int(r.height()))
+                           .intersected(canvas.rect());
+    // The least inset inside which nothing covers more than half a pixel
+    // (a shadow falling on the photo leaves it seen).
+    const auto clear = [&canvas](const QRect &inside) {
+        for (int y = inside.top(); y <= inside.bottom(); ++y) {
+            const auto *row = reinterpret_cast<const QRgb *>(canvas.constScanLine(y));
+            for (int x = inside.left(); x <= inside.right(); ++x) {
+                if (qAlpha(row[x]) >= 128)
+                    return false;
+            }
+        }
+        return true;
+    };
+    for (int k = 0; 2 * k < std::min(area.width(), area.height()); ++k) {
+        if (clear(area.adjusted(k, k, -k, -k)))
+            return k;
+    }
+    return std::nullopt;
+}
+
+std::optional<QSize> KTTemplateRenderer::leastPhotoSizeShown(const KTTemplate &d)
+{
+    // Layers grow with the photo, but for their least widths and their
+    // rounding to whole pixels: a photo whose shorter side reaches this is
+    // shown as every larger one is, which is what a smaller one is held to
+    // (its layers covering it no deeper in proportion, give or take a pixel).
+    constexpr int kShownSide = 512;
+    const auto layer = d.photoLayer();
+    if (!layer || !layer->image() || layer->hidden())
+        return std::nullopt;
+    const QSize own = layer->croppedRect().size().toSize();
+    const int shorter = std::min(own.width(), own.height());
+    if (own.isEmpty() || shorter >= kShownSide)
+        return std::nullopt;
+    const auto proportional = [&own, shorter](int side) {
+        const double scale = double(side) / shorter;
+        return QSize(std::max(1, int(std::lround(own.width() * scale))),
+                     std::max(1, int(std::lround(own.height() * scale))));
+    };
+    bool framedThen = false;
+    const std::optional<int> shown = coveredDepth(d, proportional(kShownSide), &framedThen);
+    // A design that hides any photo is none of this check's business.
+    if (!shown)
+        return std::nullopt;
+    // A design whose borders round away to nothing shows no frame at all.
+    const auto showsSide = [&](int side) {
+        bool framed = false;
+        const std::optional<int> depth = coveredDepth(d, proportional(side), &framed);
+        return depth && *depth <= double(*shown) * side / kShownSide + 1 && framed == framedThen;
+    };
+    if (showsSide(shorter))
+        return std::nullopt;
+    int low = shorter;
+    int high = kShownSide;
+    while (high - low > 1) {
+        const int middle = (low + high) / 2;
+        (showsSide(middle) ? high : low) = middle;
+    }
+    return proportional(high);
+}
+
 bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const QString &uti, const QSizeF &size,
                                            const ProgressBlock &progress, const CancelBlock &cancel,
                                            platform::Error *error, int bandRows)

@@ -83,6 +83,7 @@ public:
     // layer drawn first, covers with opaque pixels whatever lies under them;
     // empty when it may not.
     static QRect opaquePhotoPixels(const KTTemplate &d, const QSize &size);
+    static std::optional<QSize> leastPhotoSizeShown(const KTTemplate &d);
 
 private:
     // The whole-pixel size of a picture of `size`; nothing (and the error)
@@ -96,4 +97,8 @@ private:
     // other size.
     static std::optional<QRectF> photoAtItsOwnPixels(const KTTemplate &d, const QRectF &rect, bool withOuterShadow);
     static LayerPtr deselectFirstSelectedLayer(KTTemplate &d);
+    // How far in from its edges the layers cover a photo of `photo` pixels
+    // framed at its own size; nothing when they cover all of it. `framed`:
+    // whether the picture is larger than the photo.
+    static std::optional<int> coveredDepth(const KTTemplate &d, const QSize &photo, bool *framed);
 };

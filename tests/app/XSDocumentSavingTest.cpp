@@ -390,6 +390,27 @@ TEST_F(SavingFixture, AFailedSaveKeepsTheOriginalAndTheEditsAndTellsTheUser)
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"photo.jpg"}) << "no leftovers";
 }
 
+TEST_F(SavingFixture, APhotoTooSmallForItsFramesIsNotSavedOverAndTheUserIsTold)
+{
+    const QString dir = freshDir();
+    const QString photo = dir + "/dot.png";
+    QImage dot(1, 1, QImage::Format_RGB32);
+    dot.fill(Qt::darkCyan);
+    ASSERT_TRUE(dot.save(photo, "PNG"));
+    XSDocument *doc = open(photo);
+    ASSERT_TRUE(doc);
+    addMat(doc);
+    const QByteArray original = readAll(photo);
+    AlertAnswers alerts;
+    alerts.answers = {"Replace", "Replace"};
+    alerts.install();
+    doc->saveDocumentFromMenu();
+    ASSERT_EQ(alerts.errors.size(), 1);
+    EXPECT_TRUE(alerts.errors.first().description.contains("is 1 × 1 pixels, too small"))
+        << alerts.errors.first().description.toStdString();
+    EXPECT_EQ(readAll(photo), original);
+}
+
 TEST_F(SavingFixture, PhotoTypesThatCannotBeWrittenBackAskWhereToSave)
 {
     const QString dir = freshDir();
