@@ -393,10 +393,7 @@ TEST_F(SavingFixture, AFailedSaveKeepsTheOriginalAndTheEditsAndTellsTheUser)
 TEST_F(SavingFixture, APhotoTooSmallForItsFramesIsNotSavedOverAndTheUserIsTold)
 {
     const QString dir = freshDir();
-    const QString photo = dir + "/dot.png";
-    QImage dot(1, 1, QImage::Format_RGB32);
-    dot.fill(Qt::darkCyan);
-    ASSERT_TRUE(dot.save(photo, "PNG"));
+    const QString photo = writePhoto(dir, QStringLiteral("dot.jpg"), QSize(1, 1));
     XSDocument *doc = open(photo);
     ASSERT_TRUE(doc);
     addMat(doc);
