@@ -202,15 +202,12 @@ TEST(MouldingExportPixels, AtItsOwnSizeEveryPixelOfThePhotoIsCopiedAsItIs)
     for (const QSize photoSize : {QSize(150, 100), QSize(161, 107), QSize(107, 161), QSize(203, 135)}) {
         QImage photo(photoSize, QImage::Format_RGB32);
         std::mt19937 noise(unsigned(photoSize.width()));
-        for (int y = 0; y < photo.height(); ++y)
-            for (int x = 0; x < photo.width(); ++x)
-                photo.setPixel(x, y, 0xff000000 | (noise() & 0xffffff));
+        for (int i = 0; i < photo.width() * photo.height(); ++i)
+            photo.setPixel(i % photo.width(), i / photo.width(), 0xff000000 | (noise() & 0xffffff));
         for (int mats = 1; mats <= 2; ++mats) {
-            SCOPED_TRACE(std::to_string(photoSize.width()) + " wide, mats " + std::to_string(mats));
             auto design = std::make_shared<KTTemplate>();
             ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(writePng(photo))));
-            for (int m = 0; m < mats; ++m) {
-                // No bevel or shadow over the photo: all of it shows.
+            for (int m = 0; m < mats; ++m) { // no bevel or shadow over the photo: all of it shows
                 auto mat = std::make_shared<KTColorMatLayer>();
                 mat->setBevelWidth(0);
                 mat->setDropShadow(false);
@@ -228,14 +225,14 @@ TEST(MouldingExportPixels, AtItsOwnSizeEveryPixelOfThePhotoIsCopiedAsItIs)
                                                 QString::fromLatin1(platform::TypeTable::kPNG),
                                                 QSizeF(copy->framedPixelSize()), nullptr, nullptr, nullptr));
             const QImage framed = QImage(path).convertToFormat(QImage::Format_RGB32);
-            EXPECT_FALSE(QImage(path).hasAlphaChannel());
+            EXPECT_FALSE(QImage(path).hasAlphaChannel()) << photoSize.width();
             // The photo, whole and unchanged, somewhere in the picture.
             bool found = false;
             for (int top = 0; !found && top + photo.height() <= framed.height(); ++top)
                 for (int left = 0; !found && left + photo.width() <= framed.width(); ++left)
                     found = framed.pixel(left, top) == photo.pixel(0, 0)
                             && framed.copy(left, top, photo.width(), photo.height()) == photo;
-            EXPECT_TRUE(found);
+            EXPECT_TRUE(found) << photoSize.width() << " wide, mats " << mats;
         }
     }
 }
