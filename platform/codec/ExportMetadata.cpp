@@ -119,6 +119,30 @@ QByteArray withMakerNoteAt(const QByteArray &encoded, const QByteArray &note, qu
     return out;
 }
 
+// The values Exiv2 reads from a maker note, by key.
+QList<std::pair<std::string, std::string>> makerTags(const Exiv2::ExifData &exif)
+{
+    QList<std::pair<std::string, std::string>> tags;
+    for (const Exiv2::Exifdatum &datum : exif) {
+        if (Exiv2::ExifTags::isMakerGroup(datum.groupName()) && datum.groupName() != "MakerNote")
+            tags.append({datum.key(), datum.toString()});
+    }
+    return tags;
+}
+
+// Whether Exiv2 reads the maker note of `block` as it read the photo's.
+bool readsAsBefore(const Exiv2::ExifData &photo, const QByteArray &block)
+{
+    Exiv2::ExifData exif;
+    try {
+        Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(block.constData()),
+                                  uint32_t(block.size()));
+    } catch (const std::exception &) {
+        return false;
+    }
+    return makerTags(exif) == makerTags(photo);
+}
+
 Exiv2::URational rationalFor(double value)
 {
     if (std::abs(value - std::round(value)) < 1e-9 && value < 4e9)
@@ -167,6 +191,9 @@ ExportMetadata ExportMetadata::prepare(const Exiv2::ExifData &exif, const Exiv2:
             m.m_makerNoteOffset = quint32(offset->toLong());
             // Many notes take the byte order of the block around them.
             m.m_byteOrder = order->toString() == "MM" ? Exiv2::bigEndian : Exiv2::littleEndian;
+            if (!ExifDirectories::isSelfContainedNote(m.m_makerNote, m.m_makerNoteOffset,
+                                                      m.m_byteOrder == Exiv2::bigEndian))
+                m.m_makerNote.clear();
         }
         // EXIF: keep the photo's own tags, drop what described the old file.
         for (const Exiv2::Exifdatum &datum : exif) {
@@ -188,6 +215,11 @@ ExportMetadata ExportMetadata::prepare(const Exiv2::ExifData &exif, const Exiv2:
             m.m_exif["Exif.Photo.PixelYDimension"] = uint32_t(size.height());
         }
         m.m_exif.sortByKey();
+        // What Exiv2 reads from the note where the export puts it must be what
+        // it read from the photo: a value lying past the note's own bytes
+        // would now read the directories written after it.
+        if (!m.m_makerNote.isEmpty() && !readsAsBefore(exif, m.exifBlob()))
+            m.m_makerNote.clear();
     } catch (const std::exception &e) {
         logLine(QStringLiteral("Warning: EXIF of the photo left out of the export: %1").arg(e.what()));
         m.m_exif.clear();

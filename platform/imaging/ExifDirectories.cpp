@@ -35,6 +35,18 @@ quint64 typeSize(quint16 type)
     }
 }
 
+// Some JPEG marker after a start of image: how a picture begins.
+bool holdsJpeg(const QByteArray &bytes)
+{
+    const QByteArray start("\xff\xd8\xff", 3);
+    for (qsizetype at = bytes.indexOf(start); at >= 0 && at + 3 < bytes.size(); at = bytes.indexOf(start, at + 1)) {
+        const uchar marker = uchar(bytes.at(at + 3));
+        if (marker >= 0xc0 && marker != 0xff)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 ExifDirectories::ExifDirectories(const QByteArray &block)
@@ -161,6 +173,51 @@ bool ExifDirectories::makerNote(quint32 *offset, quint32 *size) const
         }
     }
     return false;
+}
+
+bool ExifDirectories::isSelfContainedNote(const QByteArray &note, quint32 offset, bool bigEndian)
+{
+    if (holdsJpeg(note))
+        return false;
+    const quint64 size = quint64(note.size());
+    // A note with a TIFF header of its own counts its offsets from there.
+    for (qsizetype at = 0; at <= 16 && at + 8 <= note.size(); ++at) {
+        const QByteArray own = note.mid(at);
+        const ExifDirectories inner(own);
+        if (!inner.isValid())
+            continue;
+        QList<Entry> entries;
+        quint32 next = 0;
+        return inner.directory(inner.firstDirectory(), &entries, &next);
+    }
+    // Else a directory near its start, after a maker's name, in either byte
+    // order; its values count from the TIFF header or from the note.
+    QByteArray block(8, '\0');
+    for (const bool big : {bigEndian, !bigEndian}) {
+        block.replace(0, 4, big ? QByteArray("MM\0*", 4) : QByteArray("II*\0", 4));
+        const ExifDirectories view(block + note);
+        for (quint32 at = 0; at <= 16 && at + 2 <= size; at += 2) {
+            const quint16 count = view.u16(8 + at);
+            if (count == 0 || count > 512 || at + 2 + quint64(count) * 12 > size)
+                continue;
+            bool fromHeader = true;
+            bool fromNote = true;
+            bool plausible = true;
+            for (quint16 i = 0; i < count && plausible; ++i) {
+                const quint32 entry = 8 + at + 2 + quint32(i) * 12;
+                const quint64 bytes = typeSize(view.u16(entry + 2)) * view.u32(entry + 4);
+                plausible = typeSize(view.u16(entry + 2)) != 0;
+                if (!plausible || bytes <= 4)
+                    continue;
+                const quint64 value = view.u32(entry + 8);
+                fromHeader = fromHeader && value >= offset && value + bytes <= quint64(offset) + size;
+                fromNote = fromNote && value + bytes <= size;
+            }
+            if (plausible)
+                return fromHeader || fromNote;
+        }
+    }
+    return true;
 }
 
 } // namespace platform

@@ -41,6 +41,15 @@ public:
     // the block has none.
     bool makerNote(quint32 *offset, quint32 *size) const;
 
+    // Whether a maker note (its bytes, which lay `offset` bytes from the TIFF
+    // header of a block in the given byte order) reads the same wherever it
+    // goes with its bytes at that offset: false when a JPEG lies in it (a
+    // preview of the unframed photo) or a value its directory names lies
+    // outside it, whichever base (the TIFF header, the note, a TIFF header of
+    // its own) its offsets count from. A note with no directory to be found
+    // names no value.
+    static bool isSelfContainedNote(const QByteArray &note, quint32 offset, bool bigEndian);
+
     quint32 u32(quint32 at) const;
     // Writes `value` at `at` of `into` (a copy of the block, grown or not) in
     // the block's byte order.
