@@ -5,6 +5,7 @@
 #include "platform/imaging/JpegDecoder.h"
 #include "platform/imaging/PdfDocument.h"
 #include "platform/imaging/PsdReader.h"
+#include "platform/imaging/TiffCmykReader.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -246,8 +247,8 @@ ImageDecoder::Result ImageDecoder::decodeAtLeast(const QByteArray &data, const Q
         take(result, HeifDecoder::decodeAtLeast(data, atLeast));
         result.orientationApplied = true;
         return result;
-    } else if (!PsdReader::canRead(data) && !isPdf(data)
-               && !data.startsWith("%PDF-")) {
+    } else if (!PsdReader::canRead(data) && !isPdf(data) && !data.startsWith("%PDF-")
+               && !TiffCmykReader::isCmyk(data)) {
         raiseAllocationLimit();
         QBuffer buffer;
         buffer.setData(data);
@@ -304,6 +305,9 @@ ImageDecoder::Result ImageDecoder::decode(const QByteArray &data)
         return result;
     } else if (PsdReader::canRead(data)) {
         take(result, PsdReader::read(data));
+        return result;
+    } else if (TiffCmykReader::isCmyk(data)) {
+        take(result, TiffCmykReader::read(data));
         return result;
     } else if (data.startsWith("%PDF-") || isPdf(data)) {
         result.isPdf = true;

@@ -11,10 +11,11 @@ namespace platform {
 
 // Decodes any picture the program reads into ARGB32_Premultiplied, as stored
 // (the EXIF orientation is not applied here; see `orientationApplied`):
-// JPEG through libjpeg-turbo, HEIF/HEIC through libheif, Photoshop files
-// through our own reader, PDF (first page, at its own size in points) through
-// poppler, everything else through QImageReader with its allocation limit
-// raised to what the machine's memory allows.
+// JPEG through libjpeg-turbo, HEIF/HEIC through libheif, Photoshop files and
+// CMYK TIFFs through our own readers, PDF (first page, at its own size in
+// points) through poppler, everything else through QImageReader with its
+// allocation limit raised to what the machine's memory allows. CMYK comes
+// out in sRGB, through the picture's profile (CmykConversion).
 class ImageDecoder
 {
 public:

@@ -1,6 +1,7 @@
 #include "platform/imaging/JpegDecoder.h"
 
 #include "platform/ThreadPools.h"
+#include "platform/imaging/CmykConversion.h"
 #include "platform/imaging/ImageBuffer.h"
 #include "platform/imaging/ParallelRows.h"
 #include "platform/imaging/PhotoRows.h"
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -28,6 +30,7 @@ struct ErrorManager {
     std::jmp_buf jump;
     bool truncated = false;
     char message[JMSG_LENGTH_MAX] = {};
+    JOCTET *profile = nullptr; // a CMYK picture's, read before the jump that may follow (freed then)
 };
 
 void onError(j_common_ptr cinfo)
@@ -401,11 +404,15 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize a
     err.pub.emit_message = onMessage;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
+        std::free(err.profile);
         *message = QString::fromLatin1(err.message);
         return Status::Damaged;
     }
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(data.constData()), static_cast<unsigned long>(data.size()));
+    // A CMYK picture's profile says what colours its inks make.
+    if (!headerOnly)
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xffff);
     jpeg_read_header(&cinfo, TRUE);
     if (headerOnly) {
         *headerOnly = QSize(int(cinfo.image_width), int(cinfo.image_height));
@@ -416,15 +423,17 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize a
         cinfo.scale_num = num;
         cinfo.scale_denom = 8;
     }
-    if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) {
+    // Four components are inks: decoded as they are, then turned into colours.
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    if (cmyk && cinfo.num_components != 4) {
         jpeg_destroy_decompress(&cinfo);
-        *message = QStringLiteral("CMYK JPEG");
-        return Status::Unsupported;
+        *message = QStringLiteral("a CMYK picture without four components");
+        return Status::Damaged;
     }
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    cinfo.out_color_space = JCS_EXT_BGRA;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
 #else
-    cinfo.out_color_space = JCS_EXT_ARGB;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_ARGB;
 #endif
     jpeg_start_decompress(&cinfo);
     if (!intoOut || out->size() != QSize(int(cinfo.output_width), int(cinfo.output_height)))
@@ -451,12 +460,22 @@ Status decodeInto(const QByteArray &data, QImage *out, QString *message, QSize a
         *message = QStringLiteral("the file ends early");
         return Status::Damaged;
     }
+    // Adobe's marker says the inks are stored inverted (0 is full ink).
+    const bool inverted = cinfo.saw_Adobe_marker;
+    unsigned int profileLength = 0;
+    if (cmyk && !jpeg_read_icc_profile(&cinfo, &err.profile, &profileLength))
+        err.profile = nullptr;
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
+    // No jump comes after this: C++ objects may live from here on.
+    const QByteArray icc(reinterpret_cast<const char *>(err.profile), err.profile ? qsizetype(profileLength) : 0);
+    std::free(err.profile);
     if (err.truncated) {
         *message = QStringLiteral("the file ends early");
         return Status::Damaged;
     }
+    if (cmyk)
+        CmykConversion::make(icc, 8, inverted)->convertInPlace(*out);
     return Status::Ok;
 }
 

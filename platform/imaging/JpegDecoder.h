@@ -21,8 +21,9 @@ public:
     enum class Status { Ok, Unsupported, Damaged };
 
     static bool canDecode(const QByteArray &data);
-    // RGB and greyscale JPEGs. CMYK/YCCK answer Unsupported (the caller takes
-    // the general reader); a damaged or truncated file answers Damaged.
+    // RGB, greyscale and CMYK JPEGs (their inks turned into colours through
+    // their profile: CmykConversion); a damaged or truncated file answers
+    // Damaged. (Unsupported would send the caller to the general reader.)
     static Result<QImage> decode(const QByteArray &data, Status *status = nullptr);
     // The same at a reduced size: the smallest of libjpeg's scales (eighths)
     // that still gives at least `atLeast` pixels as stored. An empty size, or

@@ -1,12 +1,15 @@
 #include "platform/imaging/PsdReader.h"
 
+#include "platform/imaging/CmykConversion.h"
 #include "platform/imaging/DecodeErrors.h"
 
+#include <QColorSpace>
 #include <QtEndian>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -363,6 +366,8 @@ QImage readMerged(const QByteArray &data, Why *error)
         fail(error, "truncated image resources");
         return {};
     }
+    const quint64 resourcesStart = start;
+    const quint64 resourcesLength = length;
     const MergedInfo info = mergedInfo(data, start, length);
     // Saved without its merged picture, the file holds a blank (or a line of
     // text saying so) where the picture belongs.
@@ -549,6 +554,20 @@ QImage readMerged(const QByteArray &data, Why *error)
         }
     }
 
+    // The inks become colours through the document's profile, a row at a time.
+    std::shared_ptr<const CmykConversion> inks;
+    std::vector<quint16> inkRow;
+    std::vector<QRgb> inkColours;
+    if (h.mode == CMYK) {
+        QByteArray icc;
+        forEachResource(data, resourcesStart, resourcesLength, [&icc](quint16 id, const QByteArray &block) {
+            if (id == 0x040F)
+                icc = QByteArray(block.constData(), block.size());
+        });
+        inks = CmykConversion::make(icc, 16, true);
+        inkRow.resize(size_t(h.width) * 4);
+        inkColours.resize(h.width);
+    }
     const auto *pal = reinterpret_cast<const uchar *>(palette.constData());
     for (quint32 y = 0; y < h.height; ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(int(y)));
@@ -556,13 +575,14 @@ QImage readMerged(const QByteArray &data, Why *error)
             const quint64 i = index(x, y);
             const quint32 a16 = alpha && h.mode != Bitmap ? sample(pa, i, h.depth) : 65535;
             // A colour sample, the white matte taken out.
-            const auto value = [&](int ch) {
+            const auto value16 = [&](int ch) {
                 const quint32 v = sample(colour[size_t(ch)], i, h.depth);
                 if (!matted || a16 == 0 || a16 == 65535)
-                    return to8(v);
+                    return v;
                 const quint64 ink = (quint64(65535 - v) * 65535 + a16 / 2) / a16;
-                return to8(ink >= 65535 ? 0 : quint32(65535 - ink));
+                return ink >= 65535 ? 0u : quint32(65535 - ink);
             };
+            const auto value = [&](int ch) { return to8(value16(ch)); };
             int r = 0;
             int g = 0;
             int b = 0;
@@ -584,21 +604,25 @@ QImage readMerged(const QByteArray &data, Why *error)
                 g = value(1);
                 b = value(2);
                 break;
-            case CMYK: {
-                // Stored inverted: 255 is no ink.
-                const int k = value(3);
-                r = value(0) * k / 255;
-                g = value(1) * k / 255;
-                b = value(2) * k / 255;
+            case CMYK:
+                // Stored inverted: the largest value is no ink.
+                for (int ch = 0; ch < 4; ++ch)
+                    inkRow[size_t(x) * 4 + size_t(ch)] = quint16(value16(ch));
                 break;
-            }
             default:
                 r = g = b = value(0);
                 break;
             }
             line[x] = qRgba(r, g, b, to8(a16));
         }
+        if (inks) {
+            inks->toRgb(inkRow.data(), inkColours.data(), int(h.width));
+            for (quint32 x = 0; x < h.width; ++x)
+                line[x] = (inkColours[x] & 0x00ffffffu) | (line[x] & 0xff000000u);
+        }
     }
+    if (inks)
+        image.setColorSpace(QColorSpace(QColorSpace::SRgb));
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 

@@ -10,7 +10,8 @@ namespace platform {
 
 // Reads the merged (flattened) picture of a Photoshop file: PSD and the large
 // variant PSB; 8 and 16 bits; RGB, greyscale (and duotone as greyscale),
-// CMYK, indexed and bitmap modes; raw or RLE image data. The first extra
+// CMYK (its inks turned into sRGB through its profile: CmykConversion),
+// indexed and bitmap modes; raw or RLE image data. The first extra
 // channel becomes alpha only when the file says the merged picture has
 // transparency (a negative layer count). Every length and count in the file
 // is checked against the data before it is used.

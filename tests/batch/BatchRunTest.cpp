@@ -677,7 +677,10 @@ TEST(BatchRun, ACmykPhotoIsFramedLikeItsRgbOriginalNotFailedAsDamaged)
     ASSERT_TRUE(
         testsupport::runTool(QStringLiteral("convert"), {rgb, QStringLiteral("-colorspace"), QStringLiteral("CMYK"),
                                                          src + QStringLiteral("/cmyk.jpg")}));
-    const QList<QUrl> files{QUrl::fromLocalFile(src + QStringLiteral("/cmyk.jpg")), QUrl::fromLocalFile(rgb)};
+    // Its original is now the RGB its inks print as.
+    const QString printed = src + QStringLiteral("/rgb.png");
+    ASSERT_TRUE(platform::ImageDecoder::decodeFile(src + QStringLiteral("/cmyk.jpg")).image.save(printed));
+    const QList<QUrl> files{QUrl::fromLocalFile(src + QStringLiteral("/cmyk.jpg")), QUrl::fromLocalFile(printed)};
     KTBatchProcessingCoordinator coordinator;
     Results results(coordinator);
     ASSERT_TRUE(coordinator.startBatchProcessingWithOptions(options(files, KTImageFileFormat::PNGFileFormat()),

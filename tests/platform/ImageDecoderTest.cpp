@@ -1,4 +1,5 @@
 #include "platform/imaging/BitmapTransform.h"
+#include "platform/imaging/CmykConversion.h"
 #include "platform/imaging/ColorFilter.h"
 #include "platform/imaging/HeifDecoder.h"
 #include "platform/imaging/ImageDecoder.h"
@@ -96,12 +97,16 @@ TEST(ImagingDecode, GreyscaleAndCmykJpegs)
     EXPECT_EQ(c.red(), c.green());
     EXPECT_EQ(c.green(), c.blue());
 
-    // CMYK takes the general reader; the colours still come out right.
+    // CMYK is libjpeg's too. Without a profile its inks are the coated
+    // press's: full cyan and magenta print a violet blue, not sRGB's blue.
     const QString cmyk = convertedQuadrants(QStringLiteral("jpg"), {QStringLiteral("-colorspace"), QStringLiteral("CMYK")});
-    JpegDecoder::Status status = JpegDecoder::Status::Ok;
-    EXPECT_FALSE(JpegDecoder::decode(readAll(cmyk), &status).ok());
-    EXPECT_EQ(status, JpegDecoder::Status::Unsupported);
-    expectQuadrants(ImageDecoder::decodeFile(cmyk).image, 60);
+    JpegDecoder::Status status = JpegDecoder::Status::Unsupported;
+    EXPECT_TRUE(JpegDecoder::decode(readAll(cmyk), &status).ok());
+    EXPECT_EQ(status, JpegDecoder::Status::Ok);
+    const QList<QColor> inks = cornerColours(ImageDecoder::decodeFile(cmyk).image);
+    const QList<QColor> press = {QColor(227, 9, 21), QColor(0, 150, 66), QColor(50, 40, 132), QColor(255, 237, 0)};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(near(inks[i], press[i], 8)) << describe(inks[i]).toStdString();
 }
 
 TEST(ImagingDecode, PhotoshopFilesFromImageMagick)
@@ -109,17 +114,23 @@ TEST(ImagingDecode, PhotoshopFilesFromImageMagick)
     struct Case {
         QStringList options;
         bool grey;
+        bool cmyk = false;
     };
     const QList<Case> cases = {
         {{QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("-compress"), QStringLiteral("RLE")}, false},
         {{QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("-compress"), QStringLiteral("None")}, false},
         {{QStringLiteral("-depth"), QStringLiteral("16"), QStringLiteral("-compress"), QStringLiteral("RLE")}, false},
         {{QStringLiteral("-depth"), QStringLiteral("16"), QStringLiteral("-compress"), QStringLiteral("None")}, false},
-        {{QStringLiteral("-colorspace"), QStringLiteral("CMYK"), QStringLiteral("-depth"), QStringLiteral("8")}, false},
-        {{QStringLiteral("-colorspace"), QStringLiteral("CMYK"), QStringLiteral("-depth"), QStringLiteral("16")}, false},
+        {{QStringLiteral("-colorspace"), QStringLiteral("CMYK"), QStringLiteral("-depth"), QStringLiteral("8")},
+         false,
+         true},
+        {{QStringLiteral("-colorspace"), QStringLiteral("CMYK"), QStringLiteral("-depth"), QStringLiteral("16")},
+         false,
+         true},
         {{QStringLiteral("-colorspace"), QStringLiteral("Gray"), QStringLiteral("-depth"), QStringLiteral("8")}, true},
         {{QStringLiteral("-colorspace"), QStringLiteral("Gray"), QStringLiteral("-depth"), QStringLiteral("16"),
-          QStringLiteral("-compress"), QStringLiteral("None")}, true},
+          QStringLiteral("-compress"), QStringLiteral("None")},
+         true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.options.join(' ').toStdString());
@@ -128,11 +139,26 @@ TEST(ImagingDecode, PhotoshopFilesFromImageMagick)
         ASSERT_TRUE(read.ok()) << read.error().description.toStdString();
         const QImage img = read.value();
         EXPECT_EQ(img.size(), QSize(70, 50));
-        // Compare with what ImageMagick reads back from the same file.
+        // Compare with what ImageMagick reads back from the same file: the
+        // inks of a CMYK one, which become colours through the press profile.
         const QString png = scratchFile(QStringLiteral("png"));
-        ASSERT_TRUE(runTool(QStringLiteral("convert"), {path + QStringLiteral("[0]"), QStringLiteral("-colorspace"),
-                                                         QStringLiteral("sRGB"), QStringLiteral("-depth"), QStringLiteral("8"), png}));
-        const QImage reference(png);
+        QImage reference;
+        if (c.cmyk) {
+            QByteArray inks;
+            ASSERT_TRUE(runTool(
+                QStringLiteral("convert"),
+                {path + QStringLiteral("[0]"), QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("cmyk:-")},
+                &inks));
+            ASSERT_EQ(inks.size(), 70 * 50 * 4);
+            reference = QImage(70, 50, QImage::Format_RGB32);
+            CmykConversion::make(CmykConversion::standardProfile(), 8, false)
+                ->toRgb(inks.constData(), reinterpret_cast<QRgb *>(reference.bits()), 70 * 50);
+        } else {
+            ASSERT_TRUE(runTool(QStringLiteral("convert"),
+                                {path + QStringLiteral("[0]"), QStringLiteral("-colorspace"), QStringLiteral("sRGB"),
+                                 QStringLiteral("-depth"), QStringLiteral("8"), png}));
+            reference = QImage(png);
+        }
         for (const QPoint p : {QPoint(3, 3), QPoint(66, 3), QPoint(3, 46), QPoint(66, 46), QPoint(35, 25)}) {
             const QColor mine = img.pixelColor(p);
             const QColor theirs = reference.pixelColor(p);
