@@ -118,8 +118,15 @@ struct PhotoFile {
     platform::ImageMetadata metadata; // null when the file could not be read
 };
 
-PhotoFile readPhotoFile(const QString &path)
+PhotoFile readPhotoFile(const QString &path, bool reduced)
 {
+    // A photo its header shows too large is not read: a file of gigabytes
+    // would fill the memory before the same refusal.
+    if (platform::Error tooLarge; !platform::ImageDecoder::fileFitsInMemory(path, reduced, &tooLarge)) {
+        PhotoFile refused{platform::Result<QByteArray>(tooLarge), platform::ImageMetadata::fromData({})};
+        refused.metadata.expandWithAttributesOfItemAtPath(path);
+        return refused;
+    }
     PhotoFile file{platform::FileBytes::read(path), {}};
     if (file.bytes.ok())
         file.metadata = platform::ImageMetadata::fromData(file.bytes.value());
@@ -188,7 +195,7 @@ public:
     explicit PhotoRead(QString path)
         : m_path(std::move(path))
         , m_job(platform::Pool::Parallel, [this] {
-            const PhotoFile file = readPhotoFile(m_path);
+            const PhotoFile file = readPhotoFile(m_path, false);
             m_metadata = file.metadata;
             if (!m_metadata.isNull())
                 m_photo = loadPhoto(file.bytes, m_metadata, QSize(), true);
@@ -413,7 +420,7 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     const bool read = followsPhoto && output.read && output.read->take(path, &metadata, &photo);
     std::optional<PhotoFile> file;
     if (!read) {
-        file = readPhotoFile(path);
+        file = readPhotoFile(path, !followsPhoto);
         metadata = file->metadata;
     }
     if (metadata.isNull()) {
@@ -579,7 +586,7 @@ QImage KTImageProcessor::thumbnailForImageAtURL(const QUrl &url, const std::shar
     if (!design || maxSide <= 0)
         return {};
     const QString path = url.toLocalFile();
-    const PhotoFile file = readPhotoFile(path);
+    const PhotoFile file = readPhotoFile(path, true);
     const platform::ImageMetadata &metadata = file.metadata;
     if (metadata.isNull())
         return {};

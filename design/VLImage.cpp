@@ -118,6 +118,9 @@ std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bo
     };
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return fail(QStringLiteral("There is no such file."));
+    // Refused by its header before its bytes fill the memory.
+    if (platform::Error tooLarge; !platform::ImageDecoder::fileFitsInMemory(path, false, &tooLarge))
+        return fail(tooLarge.description);
     platform::Result<QByteArray> read = platform::FileBytes::read(path);
     if (!read.ok())
         return fail(read.error().code == platform::FileBytes::kCutShortCode ? damagedReason(read.error().description)

@@ -216,6 +216,144 @@ QSize ImageDecoder::headerSize(const QByteArray &data)
     return reader.size();
 }
 
+namespace {
+
+// The size in a JPEG's frame header, found by going from marker to marker.
+QSize jpegSize(QFile &file)
+{
+    qint64 pos = 2;
+    for (int markers = 0; markers < 100000; ++markers) {
+        if (!file.seek(pos))
+            return {};
+        const QByteArray head = file.read(9);
+        if (head.size() < 4 || uchar(head[0]) != 0xff)
+            return {};
+        const uchar marker = uchar(head[1]);
+        if (marker == 0xff) { // a fill byte
+            ++pos;
+            continue;
+        }
+        const auto *p = reinterpret_cast<const uchar *>(head.constData());
+        const bool frame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
+        if (frame) {
+            if (head.size() < 9)
+                return {};
+            const int height = (p[5] << 8) | p[6], width = (p[7] << 8) | p[8];
+            return width > 0 && height > 0 ? QSize(width, height) : QSize();
+        }
+        if (marker == 0xda || marker == 0xd9)
+            return {};
+        pos += 2 + ((qint64(p[2]) << 8) | p[3]);
+    }
+    return {};
+}
+
+// A TIFF's size and bits a sample, from its first directory (classic or
+// big), read as libtiff would but without its complaints on standard error.
+void readTiffHeader(QFile &file, ImageDecoder::FileHeader *header)
+{
+    file.seek(0);
+    const QByteArray head = file.read(16);
+    const bool little = head.startsWith("II");
+    if (head.size() < 16 || (!little && !head.startsWith("MM")))
+        return;
+    const auto u16 = [little](const char *p) {
+        return little ? qFromLittleEndian<quint16>(p) : qFromBigEndian<quint16>(p);
+    };
+    const auto u32 = [little](const char *p) {
+        return little ? qFromLittleEndian<quint32>(p) : qFromBigEndian<quint32>(p);
+    };
+    const auto u64 = [little](const char *p) {
+        return little ? qFromLittleEndian<quint64>(p) : qFromBigEndian<quint64>(p);
+    };
+    const quint16 version = u16(head.constData() + 2);
+    const bool big = version == 43;
+    if (version != 42 && !big)
+        return;
+    const quint64 directory = big ? u64(head.constData() + 8) : u32(head.constData() + 4);
+    if (directory > quint64(std::numeric_limits<qint64>::max()) || !file.seek(qint64(directory)))
+        return;
+    const QByteArray countBytes = file.read(big ? 8 : 2);
+    if (countBytes.size() < (big ? 8 : 2))
+        return;
+    const quint64 count = std::min<quint64>(big ? u64(countBytes.constData()) : u16(countBytes.constData()), 4096);
+    const int entryBytes = big ? 20 : 12;
+    const QByteArray entries = file.read(qint64(count) * entryBytes);
+    constexpr quint16 kWidth = 256, kLength = 257, kBitsPerSample = 258, kShort = 3, kLong = 4;
+    quint64 width = 0;
+    quint64 length = 0;
+    int bits = 1; // none given: one bit
+    for (qsizetype at = 0; at + entryBytes <= entries.size(); at += entryBytes) {
+        const char *e = entries.constData() + at;
+        const quint16 tag = u16(e), type = u16(e + 2);
+        const quint64 values = big ? u64(e + 4) : u32(e + 4);
+        const char *field = e + (big ? 12 : 8);
+        if ((tag == kWidth || tag == kLength) && values == 1 && (type == kShort || type == kLong))
+            (tag == kWidth ? width : length) = type == kShort ? u16(field) : u32(field);
+        if (tag != kBitsPerSample || type != kShort || values == 0)
+            continue;
+        // The first sample's bits, in the entry or where it points.
+        if (values * 2 <= quint64(big ? 8 : 4)) {
+            bits = u16(field);
+            continue;
+        }
+        const quint64 offset = big ? u64(field) : u32(field);
+        const qint64 back = file.pos();
+        const QByteArray first = offset <= quint64(std::numeric_limits<qint64>::max()) && file.seek(qint64(offset))
+                                     ? file.read(2)
+                                     : QByteArray();
+        bits = first.size() == 2 ? u16(first.constData()) : 8;
+        file.seek(back);
+    }
+    header->bitsPerChannel = bits;
+    if (width > 0 && length > 0 && width <= quint64(INT_MAX) && length <= quint64(INT_MAX))
+        header->size = QSize(int(width), int(length));
+}
+
+} // namespace
+
+ImageDecoder::FileHeader ImageDecoder::readHeader(const QString &path)
+{
+    FileHeader header;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return header;
+    // Enough for every header read from the front of the file.
+    const QByteArray front = file.read(64 * 1024);
+    if (JpegDecoder::canDecode(front)) {
+        header.jpeg = true;
+        header.size = jpegSize(file);
+        return header;
+    }
+    if (HeifDecoder::canDecode(front) || front.startsWith("%PDF-") || isPdf(front))
+        return header;
+    if (PsdReader::canRead(front)) {
+        header.size = headerSize(front);
+        header.bitsPerChannel = PsdReader::bitsPerChannel(front);
+        return header;
+    }
+    if (front.startsWith("II") || front.startsWith("MM")) {
+        readTiffHeader(file, &header);
+        return header;
+    }
+    if (front.startsWith("\x89PNG\r\n\x1a\n") && front.size() > 24 && front.mid(12, 4) == "IHDR")
+        header.bitsPerChannel = uchar(front[24]);
+    // The other readers read their headers from the file as they need them.
+    file.seek(0);
+    QImageReader reader(&file);
+    reader.setDecideFormatFromContent(true);
+    header.size = reader.size();
+    return header;
+}
+
+bool ImageDecoder::fileFitsInMemory(const QString &path, bool reduced, Error *error)
+{
+    const FileHeader header = readHeader(path);
+    if (reduced && header.jpeg)
+        return fitsInMemory(JpegDecoder::decodedSize(header.size, QSize(1, 1)), error, header.size);
+    return fitsInMemory(header.size, error);
+}
+
 bool ImageDecoder::isPdf(const QByteArray &data)
 {
     // The header may follow a little garbage; readers accept it within 1 KB.

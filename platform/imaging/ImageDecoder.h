@@ -40,6 +40,19 @@ public:
     // The size as stored, from the header alone; invalid when the header
     // gives none (a PDF page, damage, a kind not read here).
     static QSize headerSize(const QByteArray &data);
+    // What a file's header says, read with the bytes it takes and no more:
+    // a file of gigabytes is refused for its size before it is read.
+    struct FileHeader {
+        QSize size;             // as headerSize; invalid too where only the whole file tells (HEIF)
+        int bitsPerChannel = 8; // of PNG, TIFF and Photoshop files (8 for other kinds)
+        bool jpeg = false;
+    };
+    static FileHeader readHeader(const QString &path);
+    // Whether the file's picture can be decoded at all, by its header: at
+    // its whole size, or (`reduced`) at the smallest size its decoder makes
+    // (a JPEG's eighth). A size the header does not give fits: the decode
+    // checks the size it finds.
+    static bool fileFitsInMemory(const QString &path, bool reduced, Error *error = nullptr);
     // Whether decoding a picture of `size` and rendering it framed fits the
     // memory this process can have; when not, `error` names both sizes and
     // what to do. Every decode checks this before it allocates anything.

@@ -630,3 +630,20 @@ TEST_F(CommandLineRun, PhotoshopDocumentsKeepTheirKindWithAProfileOfTheirPixelsO
     EXPECT_TRUE(run.errors.contains("16 bits a channel")) << run.errors.toStdString();
     EXPECT_EQ(digest(deep), before);
 }
+
+TEST_F(CommandLineRun, APhotoItsHeaderShowsTooLargeIsRefusedWithoutBeingRead)
+{
+    // A large document's header claims 300000 x 300000 pixels; two gigabytes of holes follow.
+    const QString path = apptest::freshDir() + "/huge.psb";
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("8BPS\0\2\0\0\0\0\0\0\0\3\0\4\x93\xe0\0\4\x93\xe0\0\x08\0\x03", 26));
+    ASSERT_TRUE(file.resize(qint64(2) << 30));
+    file.close();
+    const Outcome run = kantelo({"-template=Gallery White", "-process", path});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("300000 × 300000 pixels")) << run.errors.toStdString();
+    rusage children{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
+    EXPECT_LT(children.ru_maxrss, 1024 * 1024) << "kilobytes at the run's peak";
+}
