@@ -22,7 +22,6 @@
 #include "platform/UserDefaults.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageDecoder.h"
-#include "platform/imaging/PsdReader.h"
 #include "platform/objectstore/PersistentStore.h"
 #include "stores/KTFrameLibraryImporter.h"
 #include "stores/LibraryStore.h"
@@ -355,11 +354,11 @@ QString KTCommandLineRun::whyNotWritable(const QString &path, const QString &uti
     const QFileInfo file(path);
     if (!ImageEncoder::canEncode(uti))
         return QString::fromUtf8(kTypeNotWritable).arg(file.fileName());
-    if (uti == QLatin1String(TypeTable::kPSD)) {
-        QFile header(path);
-        const quint16 depth = header.open(QIODevice::ReadOnly) ? PsdReader::bitsPerChannel(header.read(26)) : 0;
-        // Deeper documents are not read at all, which the decoding says.
-        if (depth == 16)
+    if (uti == QLatin1String(TypeTable::kPSD) || uti == QLatin1String(TypeTable::kPNG)
+        || uti == QLatin1String(TypeTable::kTIFF)) {
+        const int depth = ImageDecoder::readHeader(path).bitsPerChannel;
+        // Photoshop documents deeper than 16 bits are not read at all, which the decoding says.
+        if (depth > 8 && (depth <= 16 || uti != QLatin1String(TypeTable::kPSD)))
             return QString::fromUtf8(kDeeperThanWritten).arg(file.fileName()).arg(depth);
     }
     const QString photo = QDir::toNativeSeparators(file.absoluteFilePath());
