@@ -12,6 +12,7 @@
 #include "kit/ui/PWFeedbackController.h"
 #include "kit/ui/StoreReviewWindowController.h"
 #include "kit/ui/VLNewsletterSubscribeWindowController.h"
+#include "kit/ui/VLProgressPanel.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Document.h"
 #include "platform/ui/OpenWithDesktop.h"
@@ -283,6 +284,8 @@ QString AppDelegate::framesGraphicsFolder()
 void AppDelegate::applicationWillFinishLaunching()
 {
     KTDocumentController::sharedDocumentController();
+    // Long work (a save, an import, pictures copied) shows its progress panel.
+    VLProgressPanel::install();
 
     m_framesSave = std::make_unique<Debouncer>(delay(kFramesSaveDelay), [this] {
         saveFramesDatabase(managedObjectContext());

@@ -34,6 +34,7 @@
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/ui/SavePanel.h"
+#include "platform/ui/WaitForWork.h"
 #include "stores/LibraryStore.h"
 
 #include <QAction>
@@ -480,7 +481,9 @@ bool XSDocument::renderAndWrite(const QUrl &url, const QString &uti, QSize size,
         if (!written)
             outcome->error = failure;
     });
-    spinEventLoopUntil([outcome] { return outcome->done.load(); }, 100);
+    // What the user types or clicks meanwhile is not carried out afterwards:
+    // a Quit typed during a long save would end the program by itself.
+    waitForWork([outcome] { return outcome->done.load(); }, 100);
     process.setProcessFinishedBlock(nullptr);
 
     if (outcome->written)
@@ -620,7 +623,7 @@ bool XSDocument::writeToURL(const QUrl &url, const QString &type, Error *error)
     }
     // The estimate would render the same design a second time meanwhile.
     accessory->cancelDataOperation();
-    spinEventLoopUntil([accessory] { return !accessory->isDataOperationInProgress(); }, 100);
+    waitForWork([accessory] { return !accessory->isDataOperationInProgress(); }, 100);
     accessory->releaseDataOperation();
 
     const bool written = renderAndWrite(url, type, size, 0.5, error);

@@ -100,7 +100,7 @@ void runAfterDelay(double seconds, std::function<void()> fn, QObject *context)
         QTimer::singleShot(ms, std::move(fn));
 }
 
-bool spinEventLoopUntil(const std::function<bool()> &done, int sliceMs, int timeoutMs)
+bool spinEventLoopUntil(const std::function<bool()> &done, int sliceMs, int timeoutMs, UserInput input)
 {
     if (sliceMs <= 0)
         sliceMs = 100;
@@ -118,7 +118,9 @@ bool spinEventLoopUntil(const std::function<bool()> &done, int sliceMs, int time
             return false;
         if (hasLoop) {
             QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+            QCoreApplication::processEvents(input == UserInput::Deferred
+                                                ? QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents
+                                                : QEventLoop::WaitForMoreEvents);
         } else {
             QThread::msleep(qMin(sliceMs, 5));
         }

@@ -23,10 +23,19 @@ void runOnThreadOf(QObject *context, std::function<void()> fn, bool wait);
 // context, nothing runs once the context is gone.
 void runAfterDelay(double seconds, std::function<void()> fn, QObject *context = nullptr);
 
-// Spins the calling thread's event loop in slices until `done` answers true,
-// leaving user input (mouse, keys) queued so that the user cannot, say, close
-// a document during its own save. Answers false if `timeoutMs` (>= 0) passed.
-bool spinEventLoopUntil(const std::function<bool()> &done, int sliceMs = 100, int timeoutMs = -1);
+// What a wait does with the window system's user input (mouse, keys).
+enum class UserInput {
+    // Left queued, for after the wait: the user cannot, say, close a
+    // document during its own save.
+    Deferred,
+    // Delivered as it comes; the caller filters it.
+    Delivered,
+};
+
+// Spins the calling thread's event loop in slices until `done` answers true.
+// Answers false if `timeoutMs` (>= 0) passed.
+bool spinEventLoopUntil(const std::function<bool()> &done, int sliceMs = 100, int timeoutMs = -1,
+                        UserInput input = UserInput::Deferred);
 
 // Runs its action once, `seconds` after the last `schedule()`; `schedule()`
 // again restarts the wait. Lives on the thread that made it.

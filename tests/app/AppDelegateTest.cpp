@@ -6,6 +6,8 @@
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "kit/VLKitUtils.h"
+#include "kit/VLLongProcess.h"
+#include "kit/VLLongProcessPanel.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
@@ -24,6 +26,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSemaphore>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -148,6 +151,44 @@ TEST_F(AppDelegateFixture, LaunchRunsItsStepsInOrder)
     delayed.sort();
     EXPECT_EQ(delayed, (QStringList{"library check", "newsletter", "template names"}));
     EXPECT_EQ(d.arrayForKey("TemplateNames"), (QVariantList{"Gold", "Oak"}));
+}
+
+TEST_F(AppDelegateFixture, OnceLaunchedLongWorkShowsItsProgressPanel)
+{
+    qputenv("KANTELO_RESOURCES", freshDir().toLocal8Bit());
+    VLLongProcessPanel::setFactory(nullptr); // as the program starts
+    Store templates(freshDir() + "/templates.db");
+    AppDelegate::Services services;
+    services.templatesContext = [&] { return templates.context.get(); };
+    AppDelegate delegate(services);
+    delegate.applicationWillFinishLaunching();
+
+    VLLongProcess process;
+    process.setWindowTitle("Saving image");
+    process.setProgressStringFormat("Progress: %d%%");
+    process.setWindowPopUpDelay(0.01);
+    QSemaphore release;
+    process.runInBackground([&] {
+        process.setProgressCount(42);
+        release.acquire();
+    });
+    const auto panel = []() -> QWidget * {
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->objectName() == "VLLongProcessPanel" && window->isVisible())
+                return window;
+        }
+        return nullptr;
+    };
+    const bool shown = testsupport::waitUntil([&] {
+        QLabel *label = panel() ? panel()->findChild<QLabel *>("progressLabel") : nullptr;
+        return label && label->text() == "Progress: 42%";
+    });
+    const QString title = panel() ? panel()->windowTitle() : QString();
+    release.release();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return process.isFinished(); }));
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(title, "Saving image");
+    EXPECT_FALSE(panel()) << "closed when the work ended";
 }
 
 TEST_F(AppDelegateFixture, APhotoOpenedWithTheLaunchHasTheWelcomeWindowInFrontWholeOnTheScreen)
