@@ -173,10 +173,19 @@ int main(int argc, char **argv)
     if (!imported.ok)
         return 1;
     timer.restart();
-    target->save();
+    platform::Error error;
+    if (!target->save(&error)) {
+        std::printf("the imported library could not be saved: %s\n", qPrintable(error.description));
+        return 1;
+    }
     const double saveSeconds = timer.nsecsElapsed() / 1e9;
+    const qsizetype framesInStore = target->fetchObjects<Frame>().size();
     std::printf("import: %.2f s (%d progress reports), frames in store: %lld\n", importSeconds, imported.reports,
-                (long long)target->fetchObjects<Frame>().size());
+                (long long)framesInStore);
+    if (framesInStore != frameCount) {
+        std::printf("the import brought %lld of %d frames\n", (long long)framesInStore, frameCount);
+        return 1;
+    }
     std::printf("save of the main context afterwards: %.2f s\n", saveSeconds);
     std::printf("result: %.2f s\n", importSeconds);
     return 0;

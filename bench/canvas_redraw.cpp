@@ -86,11 +86,18 @@ int main(int argc, char **argv)
     const int steps = quick ? 10 : 100;
     QElapsedTimer timer;
     timer.start();
+    int widened = 0;
     for (int i = 0; i < steps; ++i) {
+        const double width = mat->leftWidth();
         wheel(view, (i / 10) % 2 ? 120 : -120);
+        widened += mat->leftWidth() != width;
         view->repaint(view->designAreaInViewCoordinates());
     }
     const double seconds = timer.nsecsElapsed() / 1e9;
+    if (widened != steps) {
+        std::printf("the wheel changed the mat at %d of %d steps\n", widened, steps);
+        return 1;
+    }
     const double fps = steps / seconds;
     std::printf("first drawing: %.1f ms\n", firstMs);
     std::printf("%d quick redraws: %.1f ms each\n", steps, seconds * 1000 / steps);

@@ -6,9 +6,11 @@
 #include "platform/codec/ExportMetadata.h"
 #include "platform/codec/ImageEncoder.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QLinearGradient>
 #include <QPainter>
 
@@ -51,9 +53,24 @@ int main(int argc, char **argv)
         for (int run = 0; run < (quick ? 1 : 3); ++run) {
             QElapsedTimer t;
             t.start();
-            const auto data = platform::ImageEncoder::encodeToData(image, type, meta, 0.9, nullptr);
+            platform::Error error;
+            const auto data = platform::ImageEncoder::encodeToData(image, type, meta, 0.9, &error);
             best = std::min(best, t.nsecsElapsed() / 1e6);
-            bytes = data ? data->size() : -1;
+            if (!data || data->isEmpty()) {
+                std::printf("%s: encoding failed: %s\n", type, qPrintable(error.description));
+                return 1;
+            }
+            bytes = data->size();
+            // What Qt reads back must be the picture's size (it reads no PSD).
+            QByteArray encoded = *data;
+            QBuffer buffer(&encoded);
+            QImageReader reader(&buffer);
+            const bool readable = QLatin1String(type) != QLatin1String(platform::TypeTable::kPSD);
+            if (readable && reader.size() != image.size()) {
+                std::printf("%s: the encoded picture reads back as %d x %d\n", type, reader.size().width(),
+                            reader.size().height());
+                return 1;
+            }
         }
         std::printf("%-28s %8.1f ms  %6.1f MB\n", type, best, bytes / 1e6);
         if (QLatin1String(type) == QLatin1String(platform::TypeTable::kJPEG))

@@ -125,10 +125,15 @@ int main(int argc, char **argv)
     auto allLoaded = [&] {
         return std::all_of(rows.begin(), rows.end(), [&](int row) { return model->isIconLoaded(row); });
     };
-    while (!allLoaded() && timer.elapsed() < 10000)
+    while (!allLoaded() && timer.elapsed() < 60000)
         app.processEvents(QEventLoop::AllEvents, 5);
     list->repaint();
     const double firstScreenMs = timer.nsecsElapsed() / 1e6;
+    if (model->rowCount() != framesPerSet || rows.empty() || !allLoaded()) {
+        std::printf("the panel shows %d of %d frames, %zu on the first screen, %s\n", model->rowCount(), framesPerSet,
+                    rows.size(), allLoaded() ? "all icons loaded" : "icons missing after a minute");
+        return 1;
+    }
 
     // Scrolling: one step of 40 points, painted, until the end of the set.
     QScrollBar *bar = list->verticalScrollBar();

@@ -110,7 +110,11 @@ int main(int argc, char **argv)
     Frame *matFrame = addFrame(moc, QStringLiteral("Color Mat"), QStringLiteral("Bench mat"));
     matFrame->frameAttributeWithName(QStringLiteral("Mat color"))
         ->setColorVal(platform::typedStreamDataForColor(platform::Color::rgb(0.95, 0.93, 0.88)));
-    moc->save();
+    platform::Error error;
+    if (!moc->save(&error)) {
+        std::fprintf(stderr, "the library could not be saved: %s\n", qPrintable(error.description));
+        return 1;
+    }
 
     // The photo, as a file the design imports.
     const QString photoPath = scratch.filePath(QStringLiteral("photo.jpg"));
@@ -149,6 +153,7 @@ int main(int argc, char **argv)
     };
     renderDesign(); // warm-up: first touches of buffers and tables
     const double renderMs = medianMs(runs, renderDesign);
+    const QImage rendered = canvas.scaled(64, 64);
 
     // One plain drawing of the photo at the framed size.
     const QImage photo = makePhoto(w, h).convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -159,6 +164,11 @@ int main(int argc, char **argv)
     };
     plain();
     const double plainMs = medianMs(runs, plain);
+    // The frame and mat were drawn round the photo: the design is no plain photo.
+    if (!frame->imagesLoaded() || qAlpha(rendered.pixel(32, 32)) != 255 || rendered == canvas.scaled(64, 64)) {
+        std::fprintf(stderr, "the design was not drawn\n");
+        return 1;
+    }
 
     // The full frame alone on a 6000 x 4000 design, with and without its shadow.
     auto frameOnly = std::make_shared<KTTemplate>();
@@ -175,6 +185,10 @@ int main(int argc, char **argv)
     bare->setDropShadow(false);
     drawFrame();
     const double frameMs = medianMs(runs, drawFrame);
+    if (frameCanvas.pixel(w / 2, 1) == qRgb(255, 255, 255)) {
+        std::fprintf(stderr, "the full frame was not drawn\n");
+        return 1;
+    }
     bare->setDropShadow(true);
     drawFrame();
     const double frameShadowMs = medianMs(runs, drawFrame);

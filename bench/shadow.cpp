@@ -59,6 +59,17 @@ int main(int argc, char **argv)
         ends.push_back(t.nsecsElapsed() / 1e6);
         totals.push_back(total.nsecsElapsed() / 1e6);
         p.end();
+        // The work was done: the frame is drawn, and its shadow falls into
+        // the window below the top edge while the middle stays white.
+        const int b = side * 8 / 100;
+        const QRgb ring = target.pixel(w / 2, b / 2);
+        const QRgb shaded = target.pixel(w / 2, b + 2);
+        const QRgb middle = target.pixel(w / 2, h / 2);
+        if (ring != qRgb(120, 80, 40) || qGray(shaded) > 240 || middle != qRgb(255, 255, 255)) {
+            std::printf("the frame or its shadow is missing: frame %06x, under its edge %06x, middle %06x\n",
+                        ring & 0xffffff, shaded & 0xffffff, middle & 0xffffff);
+            return 1;
+        }
     }
     std::sort(ends.begin(), ends.end());
     std::sort(totals.begin(), totals.end());

@@ -27,7 +27,7 @@ using namespace platform;
 
 namespace {
 
-void build(const QString &path, int collections)
+bool build(const QString &path, int collections)
 {
     auto store = PersistentStore::openSQLite(path, LibraryModel::shared());
     ManagedObjectContext context(LibraryModel::shared());
@@ -63,8 +63,11 @@ void build(const QString &path, int collections)
         }
     }
     Error error;
-    if (!context.save(&error))
-        std::fprintf(stderr, "build failed: %s\n", qPrintable(error.description));
+    if (!context.save(&error)) {
+        std::printf("build failed: %s\n", qPrintable(error.description));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -77,7 +80,9 @@ int main(int argc, char **argv)
     const QString path = dir.filePath(QStringLiteral("KTLibrary.db"));
     QElapsedTimer timer;
     timer.start();
-    build(path, quick ? 1 : 10);
+    const int collections = quick ? 1 : 10;
+    if (!build(path, collections))
+        return 1;
     std::printf("built the library in %lld ms\n", timer.elapsed());
 
     std::vector<double> opens, saves, firstSaves;
@@ -91,6 +96,11 @@ int main(int argc, char **argv)
         const qsizetype attributes = context.count({FrameAttribute::entityName()});
         if (run == 0)
             std::printf("loaded %lld frames, %lld attributes\n", qlonglong(frames), qlonglong(attributes));
+        // 1,000 frames a collection, as built.
+        if (frames != collections * 1000 || attributes < frames) {
+            std::printf("the library holds %lld frames, not %d\n", qlonglong(frames), collections * 1000);
+            return 1;
+        }
 
         const QList<Frame *> all = context.fetchObjects<Frame>();
         for (int edit = 0; edit < 4; ++edit) {
@@ -99,9 +109,23 @@ int main(int argc, char **argv)
             frame->frameAttributeWithName(QStringLiteral("Act as mask"))->setBoolVal(edit % 2 == 0);
             timer.restart();
             Error error;
-            if (!context.save(&error))
-                std::fprintf(stderr, "save failed: %s\n", qPrintable(error.description));
+            if (!context.save(&error)) {
+                std::printf("save failed: %s\n", qPrintable(error.description));
+                return 1;
+            }
             (edit == 0 ? firstSaves : saves).push_back(timer.nsecsElapsed() / 1e6);
+        }
+    }
+    {
+        // The last change is on disk.
+        auto store = PersistentStore::openSQLite(path, LibraryModel::shared());
+        ManagedObjectContext context(LibraryModel::shared());
+        context.attachStore(store);
+        const QString last = QStringLiteral("Renamed %1-3").arg(opens.size() - 1);
+        const QList<Frame *> all = context.fetchObjects<Frame>();
+        if (std::none_of(all.begin(), all.end(), [&](Frame *frame) { return frame->name() == last; })) {
+            std::printf("the saved change is not in the store\n");
+            return 1;
         }
     }
     std::sort(opens.begin(), opens.end());
