@@ -1,6 +1,7 @@
 #include "kit/ui/VLProgressPanel.h"
 #include "platform/ui/WindowPlacement.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -15,7 +16,8 @@ constexpr qint64 kBarSteps = 1 << 30;
 VLProgressPanel::VLProgressPanel(const Spec &spec)
     : m_maximum(spec.maximum)
 {
-    auto *window = new QWidget(nullptr, Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
+    // Floats over the window the user works in: a click there must not bury it.
+    auto *window = new QWidget(QApplication::activeWindow(), Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
     window->setObjectName(QStringLiteral("VLLongProcessPanel"));
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->setWindowTitle(spec.title);

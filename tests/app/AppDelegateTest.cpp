@@ -27,6 +27,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QSemaphore>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -163,6 +164,10 @@ TEST_F(AppDelegateFixture, OnceLaunchedLongWorkShowsItsProgressPanel)
     AppDelegate delegate(services);
     delegate.applicationWillFinishLaunching();
 
+    QWidget document;
+    document.show();
+    document.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&document, testsupport::kHangGuardMs));
     VLLongProcess process;
     process.setWindowTitle("Saving image");
     process.setProgressStringFormat("Progress: %d%%");
@@ -184,10 +189,13 @@ TEST_F(AppDelegateFixture, OnceLaunchedLongWorkShowsItsProgressPanel)
         return label && label->text() == "Progress: 42%";
     });
     const QString title = panel() ? panel()->windowTitle() : QString();
+    // Above the window worked in, so a click there does not bury it.
+    const bool floats = panel() && panel()->windowHandle()->transientParent() == document.windowHandle();
     release.release();
     ASSERT_TRUE(testsupport::waitUntil([&] { return process.isFinished(); }));
     EXPECT_TRUE(shown);
     EXPECT_EQ(title, "Saving image");
+    EXPECT_TRUE(floats);
     EXPECT_FALSE(panel()) << "closed when the work ended";
 }
 
