@@ -4,6 +4,7 @@
 #include "platform/imaging/ExifDirectories.h"
 #include "platform/imaging/Exiv2Support.h"
 #include "platform/imaging/ImageMetadata.h"
+#include "platform/imaging/XmpPacket.h"
 
 #include <QSet>
 
@@ -273,7 +274,12 @@ ExportMetadata ExportMetadata::prepare(const ImageMetadata &photo, std::optional
 {
     if (photo.isNull())
         return prepare(Exiv2::ExifData(), Exiv2::IptcData(), Exiv2::XmpData(), QByteArray(), dpi, size, version);
-    return prepare(photo.exifData(), photo.iptcData(), photo.xmpData(), photo.iccProfile(), dpi, size, version);
+    if (const QString leftOut = photo.xmpLeftOut(); !leftOut.isEmpty())
+        logLine(QStringLiteral("Warning: ") + leftOut);
+    ExportMetadata m =
+        prepare(photo.exifData(), photo.iptcData(), photo.xmpData(), photo.iccProfile(), dpi, size, version);
+    m.m_xmpBareNamespaces = photo.xmpBareNamespaces();
+    return m;
 }
 
 QByteArray ExportMetadata::exifBlob() const
@@ -324,7 +330,7 @@ QByteArray ExportMetadata::xmpPacket() const
         std::string packet;
         if (Exiv2::XmpParser::encode(packet, m_xmp, Exiv2::XmpParser::useCompactFormat) != 0)
             return {};
-        return QByteArray::fromStdString(packet);
+        return XmpPacket::withNamespaces(QByteArray::fromStdString(packet), m_xmpBareNamespaces);
     } catch (const std::exception &e) {
         logLine(QStringLiteral("Warning: couldn't encode XMP: %1").arg(e.what()));
         return {};

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -64,6 +65,8 @@ private:
     QByteArray m_makerNote;
     quint32 m_makerNoteOffset = 0;
     Exiv2::ByteOrder m_byteOrder = Exiv2::littleEndian;
+    // The photo's namespaces that Exiv2 would write with a "/" added.
+    QStringList m_xmpBareNamespaces;
 };
 
 } // namespace platform

@@ -6,7 +6,9 @@
 #include "platform/imaging/HeifDecoder.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/ImageProperties.h"
+#include "platform/imaging/IptcRecords.h"
 #include "platform/imaging/PsdReader.h"
+#include "platform/imaging/XmpPacket.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -203,6 +205,31 @@ void noteWhereTheMakerNoteLies(Exiv2::ExifData &exif, const QByteArray &block)
     exif["Exif.MakerNote.ByteOrder"] = std::string(directories.isBigEndian() ? "MM" : "II");
 }
 
+// The photo's XMP packet into `xmp`, where Exiv2 has not read it already:
+// a packet it refuses for a repeated property is read without the repeats.
+void readXmp(Exiv2::XmpData &xmp, QStringList &bareNamespaces, QString &leftOut, const QByteArray &packet)
+{
+    if (packet.isEmpty())
+        return;
+    bareNamespaces = XmpPacket::bareNamespaces(packet);
+    if (!xmp.empty())
+        return;
+    try {
+        if (Exiv2::XmpParser::decode(xmp, packet.toStdString()) == 0)
+            return;
+        QStringList repeated;
+        const QByteArray kept = XmpPacket::withoutRepeatedProperties(packet, &repeated);
+        if (!repeated.isEmpty() && Exiv2::XmpParser::decode(xmp, kept.toStdString()) == 0) {
+            leftOut = QStringLiteral("The photo's XMP repeats %1: only the first value of each is kept.")
+                          .arg(repeated.join(QStringLiteral(", ")));
+            return;
+        }
+    } catch (const std::exception &) {
+    }
+    xmp.clear();
+    leftOut = QStringLiteral("The photo's XMP could not be read and is left out.");
+}
+
 QByteArray toByteArray(const Exiv2::DataBuf *buf)
 {
     if (!buf || !buf->pData_ || buf->size_ <= 0)
@@ -216,6 +243,8 @@ struct ImageMetadata::Private : QSharedData {
     Exiv2::ExifData exif;
     Exiv2::IptcData iptc;
     Exiv2::XmpData xmp;
+    QStringList xmpBareNamespaces;
+    QString xmpLeftOut;
     QByteArray icc;
     QSize pixelSize;
     double formatDpiX = 0;
@@ -265,13 +294,12 @@ ImageMetadata ImageMetadata::fromData(const QByteArray &data)
             if (!blocks.exif.isEmpty())
                 Exiv2::ExifParser::decode(p->exif, reinterpret_cast<const Exiv2::byte *>(blocks.exif.constData()),
                                           uint32_t(blocks.exif.size()));
-            if (!blocks.xmp.isEmpty())
-                Exiv2::XmpParser::decode(p->xmp, blocks.xmp.toStdString());
             noteWhereTheMakerNoteLies(p->exif, blocks.exif);
         } catch (const std::exception &) {
             p->exif.clear();
             p->xmp.clear();
         }
+        readXmp(p->xmp, p->xmpBareNamespaces, p->xmpLeftOut, blocks.xmp);
         p->icc = blocks.icc;
         p->pixelSize = blocks.size;
         return m;
@@ -286,7 +314,14 @@ ImageMetadata ImageMetadata::fromData(const QByteArray &data)
             if (p->exif.findKey(Exiv2::ExifKey("Exif.Photo.MakerNote")) != p->exif.end())
                 noteWhereTheMakerNoteLies(p->exif, ExifDirectories::inPicture(data));
             p->iptc = image->iptcData();
+            if (!p->iptc.empty())
+                IptcRecords::keepDatesAsWritten(p->iptc, IptcRecords::inPicture(data));
             p->xmp = image->xmpData();
+            if (!image->xmpPacket().empty()) {
+                const QByteArray packet = XmpPacket::inPicture(data);
+                readXmp(p->xmp, p->xmpBareNamespaces, p->xmpLeftOut,
+                        packet.isEmpty() ? QByteArray::fromStdString(image->xmpPacket()) : packet);
+            }
             if (image->iccProfileDefined())
                 p->icc = toByteArray(image->iccProfile());
             if (image->pixelWidth() > 0 && image->pixelHeight() > 0)
@@ -318,9 +353,12 @@ ImageMetadata ImageMetadata::fromData(const QByteArray &data)
         if (p->exif.empty() && !r.exif.isEmpty())
             decode([&] { Exiv2::ExifParser::decode(p->exif, exif, uint32_t(r.exif.size())); });
         if (p->iptc.empty() && !r.iptc.isEmpty())
-            decode([&] { Exiv2::IptcParser::decode(p->iptc, iptc, uint32_t(r.iptc.size())); });
-        if (p->xmp.empty() && !r.xmp.isEmpty())
-            decode([&] { Exiv2::XmpParser::decode(p->xmp, r.xmp.toStdString()); });
+            decode([&] {
+                Exiv2::IptcParser::decode(p->iptc, iptc, uint32_t(r.iptc.size()));
+                IptcRecords::keepDatesAsWritten(p->iptc, r.iptc);
+            });
+        if (p->xmp.empty())
+            readXmp(p->xmp, p->xmpBareNamespaces, p->xmpLeftOut, r.xmp);
         if (!p->pixelSize.isValid() || p->pixelSize.isEmpty())
             p->pixelSize = ImageDecoder::headerSize(data);
     }
@@ -791,6 +829,16 @@ Exiv2::XmpData &ImageMetadata::xmpData()
 {
     ensure();
     return d->xmp;
+}
+
+QStringList ImageMetadata::xmpBareNamespaces() const
+{
+    return d ? d->xmpBareNamespaces : QStringList();
+}
+
+QString ImageMetadata::xmpLeftOut() const
+{
+    return d ? d->xmpLeftOut : QString();
 }
 
 QByteArray ImageMetadata::iccProfile() const

@@ -78,6 +78,14 @@ public:
     const Exiv2::XmpData &xmpData() const;
     Exiv2::XmpData &xmpData();
 
+    // The namespaces the photo's XMP declares that end in neither "/" nor
+    // "#": Exiv2 writes each with a "/", so a copy names them again as the
+    // photo did.
+    QStringList xmpBareNamespaces() const;
+    // What of the photo's XMP could not be read, said for the user; empty
+    // when all of it was.
+    QString xmpLeftOut() const;
+
     QByteArray iccProfile() const;
     void setIccProfile(const QByteArray &profile);
 
