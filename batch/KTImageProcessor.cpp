@@ -171,7 +171,9 @@ LoadedPhoto loadPhoto(const platform::Result<QByteArray> &read, const platform::
     }
     if (decoded.image.isNull()) {
         photo.error = VLImage::unreadReason(decoded.error);
-        photo.advice = QString::fromLatin1(KTImageProcessor::kDamagedPhotoAdvice);
+        photo.advice = decoded.error.recoverySuggestion.isEmpty()
+                           ? QString::fromLatin1(KTImageProcessor::kDamagedPhotoAdvice)
+                           : decoded.error.recoverySuggestion;
         return photo;
     }
     QImage upright = std::move(decoded.image);

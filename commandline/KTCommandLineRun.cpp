@@ -22,6 +22,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageDecoder.h"
+#include "platform/imaging/PsdReader.h"
 #include "platform/objectstore/PersistentStore.h"
 #include "stores/KTFrameLibraryImporter.h"
 #include "stores/LibraryStore.h"
@@ -34,6 +35,7 @@
 #include <QUrl>
 
 #include <fontconfig/fontconfig.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <atomic>
@@ -99,6 +101,16 @@ QString storeAdvice(const Error &error)
     return {};
 }
 
+// Qt's warnings are of its own workings, said on the way (its picture
+// readers', and the buffer they seek in, come before the one "ERROR:" line
+// that gives the reader's reason): they stay out of the run's lines. What
+// stops Qt is said.
+void onQtMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        printLine(type == QtFatalMsg ? "ERROR: " : "Warning: ", message);
+}
+
 // The frames' own warnings say what the run's failure says again; they are
 // told only when the photo was framed all the same.
 std::mutex g_heldLock;
@@ -127,7 +139,7 @@ void installPresenters()
     });
     setLogSink([](const QString &line) {
         static const QString errorTag = QStringLiteral("ERROR: ");
-        printLine("", line.startsWith(errorTag) ? QStringLiteral("Warning: ") + line.mid(errorTag.size()) : line);
+        printLine("", diagnosticLine(line.startsWith(errorTag) ? line.mid(errorTag.size()) : line));
     });
     setAlertPresenter([](const AlertRequest &request) {
         QString text = request.messageText;
@@ -323,6 +335,10 @@ int KTCommandLineRun::exec(int argc, char *argv[])
     // Fonts and drawing without a display; an explicit choice is kept.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(onQtMessage);
+    // libtiff, under Qt's TIFF reader, would print its reasons itself.
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
     QGuiApplication app(argc, argv);
     // Qt's font database loads fontconfig's configuration as it is torn
     // down at quit, even when no text was drawn: loaded here beside the
@@ -357,8 +373,13 @@ QString KTCommandLineRun::whyNotWritable(const QString &path, const QString &uti
     if (uti == QLatin1String(TypeTable::kPSD) || uti == QLatin1String(TypeTable::kPNG)
         || uti == QLatin1String(TypeTable::kTIFF)) {
         const int depth = ImageDecoder::readHeader(path).bitsPerChannel;
-        // Photoshop documents deeper than 16 bits are not read at all, which the decoding says.
-        if (depth > 8 && (depth <= 16 || uti != QLatin1String(TypeTable::kPSD)))
+        // Photoshop documents deeper than 16 bits, or in Lab colour at any
+        // depth, are not read at all, which the decoding says: a copy of 8
+        // bits in Lab would be refused too.
+        const bool psd = uti == QLatin1String(TypeTable::kPSD);
+        QFile header(path);
+        const bool lab = psd && header.open(QIODevice::ReadOnly) && PsdReader::isLab(header.read(26));
+        if (depth > 8 && ((depth <= 16 && !lab) || !psd))
             return QString::fromUtf8(kDeeperThanWritten).arg(file.fileName()).arg(depth);
     }
     const QString photo = QDir::toNativeSeparators(file.absoluteFilePath());

@@ -22,10 +22,17 @@ void logLine(const QString &line)
             sink(line);
             return;
         }
-        const QByteArray bytes = line.toLocal8Bit();
+        const QByteArray bytes = diagnosticLine(line).toLocal8Bit();
         std::fprintf(stderr, "%s\n", bytes.constData());
         std::fflush(stderr);
     });
+}
+
+QString diagnosticLine(const QString &line)
+{
+    if (line.startsWith(QLatin1String("ERROR: ")) || line.startsWith(QLatin1String("Warning: ")))
+        return line;
+    return QStringLiteral("Warning: ") + line;
 }
 
 void setLogSink(LogSink sink)

@@ -87,19 +87,20 @@ struct Header {
 struct Why {
     QString text;
     bool notRead = false;
+    QString advice; // what to do instead, where the kind says it
 };
 
 bool fail(Why *why, const char *text)
 {
     if (why)
-        *why = Why{QString::fromLatin1(text), false};
+        *why = Why{QString::fromLatin1(text), false, {}};
     return false;
 }
 
-bool refuse(Why *why, const QString &text)
+bool refuse(Why *why, const QString &text, const QString &advice = {})
 {
     if (why)
-        *why = Why{text, true};
+        *why = Why{text, true, advice};
     return false;
 }
 
@@ -132,11 +133,14 @@ bool readHeader(Cursor &c, Header &h, Why *error)
         return fail(error, "bad channel count");
     if (h.width < 1 || h.height < 1 || h.width > maxSide || h.height > maxSide)
         return fail(error, "bad picture size");
-    if (h.depth == 32)
-        return refuse(error,
-                      QStringLiteral("It is a Photoshop document of 32 bits a channel, which is not read here."));
+    // Lab first: a copy of 8 bits a channel in Lab would be refused in turn.
     if (h.mode == Lab)
-        return refuse(error, QStringLiteral("It is a Photoshop document in Lab colour, which is not read here."));
+        return refuse(error, QStringLiteral("It is a Photoshop document in Lab colour, which is not read here."),
+                      h.depth > 8 ? QStringLiteral("Save a copy in RGB colour with 8 bits a channel and frame that.")
+                                  : QStringLiteral("Save a copy in RGB colour and frame that."));
+    if (h.depth == 32)
+        return refuse(error, QStringLiteral("It is a Photoshop document of 32 bits a channel, which is not read here."),
+                      QStringLiteral("Save a copy with 8 bits a channel and frame that."));
     if (h.depth != 1 && h.depth != 8 && h.depth != 16)
         return fail(error, "unsupported bit depth");
     if ((h.depth == 1) != (h.mode == Bitmap))
@@ -255,6 +259,13 @@ quint16 PsdReader::bitsPerChannel(const QByteArray &data)
     Cursor c(data);
     Header h;
     return headerFields(c, h, nullptr) ? h.depth : 0;
+}
+
+bool PsdReader::isLab(const QByteArray &data)
+{
+    Cursor c(data);
+    Header h;
+    return headerFields(c, h, nullptr) && h.mode == Lab;
 }
 
 PsdReader::Resources PsdReader::readResources(const QByteArray &data)
@@ -632,8 +643,11 @@ Result<QImage> PsdReader::read(const QByteArray &data)
 {
     Why why;
     QImage image = readMerged(data, &why);
-    if (image.isNull())
-        return describedError(why.text, int(why.notRead ? DecodeError::KindNotRead : DecodeError::Damaged));
+    if (image.isNull()) {
+        Error refused = describedError(why.text, int(why.notRead ? DecodeError::KindNotRead : DecodeError::Damaged));
+        refused.recoverySuggestion = why.advice;
+        return refused;
+    }
     return image;
 }
 

@@ -22,11 +22,14 @@ public:
     // ARGB32_Premultiplied, or an error when the file is damaged or of a
     // kind not read here (DecodeError::KindNotRead, naming the kind: 32
     // bits a channel, Lab colour, no merged picture, a picture in spot
-    // colour channels only). Merged colours that a transparent document
-    // keeps laid onto white come back as they were.
+    // colour channels only; its recovery suggestion says what to save
+    // instead where a kind is read). Merged colours that a transparent
+    // document keeps laid onto white come back as they were.
     static Result<QImage> read(const QByteArray &data);
     // The header's bits per channel; 0 when it is no Photoshop file.
     static quint16 bitsPerChannel(const QByteArray &data);
+    // Whether the header says Lab colour, which is not read at any depth.
+    static bool isLab(const QByteArray &data);
 
     // The image resources the metadata reader uses.
     struct Resources {

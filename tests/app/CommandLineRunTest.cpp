@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QImageReader>
 #include <QLockFile>
@@ -262,6 +263,49 @@ TEST_F(CommandLineRun, FailuresSayWhyExitNonZeroAndLeaveThePhotoAlone)
         EXPECT_TRUE(usage.errors.contains("ERROR:")) << arguments.join(' ').toStdString();
     }
     EXPECT_EQ(digest(photo), before);
+}
+
+TEST_F(CommandLineRun, ARefusedPhotoGivesItsOneErrorLineAloneAndWhatToSaveInstead)
+{
+    const QString dir = apptest::freshDir();
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile file(dir + '/' + name);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return file.fileName();
+    };
+    QImage picture(300, 200, QImage::Format_RGB32);
+    picture.fill(Qt::darkBlue);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG");
+    jpeg.replace(jpeg.indexOf("\xff\xc0") + 5, 2, QByteArray(2, '\0')); // no height: Qt's reader warns
+    QByteArray tiff;
+    QBuffer tiffBuffer(&tiff);
+    tiffBuffer.open(QIODevice::WriteOnly);
+    picture.save(&tiffBuffer, "TIFF");
+    // Photoshop headers, all the reader looks at before it refuses.
+    const auto psd = [](char depth, char mode) {
+        return QByteArray("8BPS\0\1\0\0\0\0\0\0\0\3\0\0\0\x40\0\0\0\x40\0", 23) + depth + QByteArray(1, '\0') + mode
+               + QByteArray(16, '\0');
+    };
+    const struct {
+        QString photo;
+        QStringList says;
+    } refusals[] = {
+        {write("flat.jpg", jpeg), {"damaged"}},
+        {write("cut.tif", tiff.left(tiff.size() / 2)), {"damaged"}},
+        {write("lab.psd", psd(16, 9)), {"in Lab colour", "Save a copy in RGB colour with 8 bits a channel"}},
+        {write("deep.psd", psd(32, 3)), {"32 bits a channel", "Save a copy with 8 bits a channel"}},
+    };
+    for (const auto &refused : refusals) {
+        const Outcome run = kantelo({"-template=Baroque", "-process", refused.photo});
+        EXPECT_EQ(run.exitCode, 1);
+        const QString line = run.errors.trimmed();
+        EXPECT_TRUE(line.startsWith("ERROR: ") && !line.contains('\n')) << run.errors.toStdString();
+        for (const QString &words : refused.says)
+            EXPECT_TRUE(line.contains(words)) << line.toStdString();
+    }
 }
 
 TEST_F(CommandLineRun, APhotoTooSmallForItsFramesIsRefusedWithTheLeastSizeTheyShow)

@@ -10,10 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QThread>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -127,4 +132,24 @@ TEST(PlatformDiagnostics, AlertAnswerOutOfRangeFallsBackToTheDefault)
     request.buttons = {"OK", "Cancel"};
     EXPECT_EQ(runAlert(request), 0);
     setAlertPresenter(nullptr);
+}
+
+TEST(PlatformDiagnostics, EveryLineOnStandardErrorIsAnErrorOrAWarning)
+{
+    const QString path = testsupport::scratchDir() + QStringLiteral("/stderr.txt");
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int file = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(file, 0);
+    ::dup2(file, 2);
+    logLine(QStringLiteral("KTImageOverlayLayer: No image when encoding /x.png"));
+    logLine(QStringLiteral("ERROR: Couldn't read frame archive /y"));
+    logLine(QStringLiteral("Warning: ignoring z"));
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(file);
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), "Warning: KTImageOverlayLayer: No image when encoding /x.png\n"
+                                 "ERROR: Couldn't read frame archive /y\nWarning: ignoring z\n");
 }
