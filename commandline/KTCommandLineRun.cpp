@@ -35,7 +35,6 @@
 #include <QUrl>
 
 #include <fontconfig/fontconfig.h>
-#include <tiffio.h>
 
 #include <algorithm>
 #include <atomic>
@@ -336,9 +335,6 @@ int KTCommandLineRun::exec(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(onQtMessage);
-    // libtiff, under Qt's TIFF reader, would print its reasons itself.
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
     QGuiApplication app(argc, argv);
     // Qt's font database loads fontconfig's configuration as it is torn
     // down at quit, even when no text was drawn: loaded here beside the

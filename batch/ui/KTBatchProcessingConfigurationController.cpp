@@ -574,7 +574,7 @@ void KTBatchProcessingConfigurationController::loadPreset(const KTBatchProcessin
         if (index >= 0)
             m_design->setCurrentIndex(index);
         else
-            qWarning("Could not find a builtin template named %s", qPrintable(design->name()));
+            platform::logLine(QString::fromLatin1(kMissingBuiltinFormat).arg(design->name()));
     } else if (design && design->source() == KTBatchProcessingTemplate::External) {
         if (design->externalURL().isEmpty())
             platform::logLine(QString::fromLatin1(kMissingExternalFormat).arg(design->name()));

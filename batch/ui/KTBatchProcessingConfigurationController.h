@@ -38,6 +38,8 @@ public:
     static constexpr const char *kUnreadableTemplateMessage = "The design file could not be read";
     static constexpr const char *kWrapperFailedFormat = "Couldn't create File Wrapper for a template at URL: %1. Error: %2";
     static constexpr const char *kMissingExternalFormat = "Missing external template reference: %1";
+    static constexpr const char *kMissingBuiltinFormat =
+        "Warning: KTBatchProcessingConfigurationController::loadPreset: Could not find a builtin template named %1";
     static constexpr const char *kWidthInPixelsFormat = "Width in pixels: %1";
     static constexpr const char *kHeightInPixelsFormat = "Height in pixels: %1";
     static constexpr const char *kSizeInPixelsFormat = "Size in pixels: %1 × %2";

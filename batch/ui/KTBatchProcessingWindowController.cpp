@@ -4,6 +4,7 @@
 #include "batch/ui/KTBatchProcessingProgressController.h"
 #include "design/TemplatesStore.h"
 #include "platform/Alert.h"
+#include "platform/Log.h"
 #include "platform/ui/WindowPlacement.h"
 #include "stores/LibraryStore.h"
 
@@ -127,7 +128,7 @@ void KTBatchProcessingWindowController::startConfiguration()
 void KTBatchProcessingWindowController::startProgressWithNumberOfFiles(quint64 count)
 {
     if (m_progress) {
-        qWarning("A progress view controller should not exist at this point");
+        platform::logLine(QStringLiteral("ERROR: A progress view controller should not exist at this point"));
         m_progress->deleteLater();
     }
     m_progress = new KTBatchProcessingProgressController(count, this);

@@ -1,6 +1,7 @@
 #include "platform/imaging/ImageDecoder.h"
 
 #include "platform/FileBytes.h"
+#include "platform/imaging/DecodeErrors.h"
 #include "platform/imaging/HeifDecoder.h"
 #include "platform/imaging/JpegDecoder.h"
 #include "platform/imaging/PdfDocument.h"
@@ -10,12 +11,17 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QRegularExpression>
 #include <QtEndian>
+
+#include <tiffio.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <limits>
 #include <mutex>
 #include <sys/resource.h>
@@ -39,6 +45,59 @@ void ImageDecoder::raiseAllocationLimit()
 }
 
 namespace {
+
+// libtiff, under Qt's TIFF reader, says why it gives up only to handlers of
+// the whole process: the first error of a read on this thread is kept as
+// its reason, and nothing of it reaches standard error.
+thread_local QString t_tiffError;
+thread_local bool t_watchingTiff = false;
+
+void keepTiffError(const char *, const char *format, va_list arguments)
+{
+    if (!t_watchingTiff || !t_tiffError.isEmpty())
+        return;
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    t_tiffError = QString::fromLocal8Bit(text);
+}
+
+void dropTiffWarning(const char *, const char *, va_list) {}
+
+// Set as the program loads, before any thread can be in libtiff.
+const struct TiffHandlers {
+    TiffHandlers()
+    {
+        TIFFSetErrorHandler(keepTiffError);
+        TIFFSetWarningHandler(dropTiffWarning);
+    }
+} tiffHandlers;
+
+// Keeps libtiff's first error on this thread while it lives.
+struct TiffErrorWatch {
+    TiffErrorWatch()
+    {
+        t_tiffError.clear();
+        t_watchingTiff = true;
+    }
+    ~TiffErrorWatch() { t_watchingTiff = false; }
+};
+
+// libtiff's reason for a TIFF Qt could not read: its "Sorry, ..." is a kind
+// it does not read, anything else damage.
+Error tiffReadError(QString reason)
+{
+    // Some reasons begin with the name the reader gave the file.
+    static const QRegularExpression fileName(QStringLiteral("^\\S+: "));
+    reason.remove(fileName);
+    while (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
+    static const QLatin1String sorry("Sorry, ");
+    if (reason.startsWith(sorry))
+        return describedError(
+            QStringLiteral("It is a TIFF picture of a kind not read here (%1).").arg(reason.mid(sorry.size())),
+            int(DecodeError::KindNotRead));
+    return describedError(reason, int(DecodeError::Damaged));
+}
 
 std::atomic<qint64> simulatedMemory{0};
 std::atomic<qint64> decodes{0};
@@ -469,8 +528,12 @@ ImageDecoder::Result ImageDecoder::decode(const QByteArray &data)
     reader.setAutoTransform(false);
     reader.setDecideFormatFromContent(true);
     QImage image;
+    const TiffErrorWatch watch;
     if (!reader.read(&image) || image.isNull()) {
-        setError(&result.error, reader.errorString());
+        if (!t_tiffError.isEmpty())
+            result.error = tiffReadError(t_tiffError);
+        else
+            setError(&result.error, reader.errorString());
         return result;
     }
     if (image.format() != QImage::Format_ARGB32_Premultiplied)

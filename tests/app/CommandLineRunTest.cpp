@@ -284,6 +284,12 @@ TEST_F(CommandLineRun, ARefusedPhotoGivesItsOneErrorLineAloneAndWhatToSaveInstea
     QBuffer tiffBuffer(&tiff);
     tiffBuffer.open(QIODevice::WriteOnly);
     picture.save(&tiffBuffer, "TIFF");
+    QByteArray logL;
+    QBuffer logLBuffer(&logL);
+    logLBuffer.open(QIODevice::WriteOnly);
+    picture.convertToFormat(QImage::Format_Grayscale8).save(&logLBuffer, "TIFF");
+    // Photometric interpretation LogL, which libtiff reads only compressed as such.
+    logL.replace(logL.indexOf(QByteArray("\x06\x01\x03\0\x01\0\0\0\x01\0", 10)) + 8, 2, "\x4c\x80");
     // Photoshop headers, all the reader looks at before it refuses.
     const auto psd = [](char depth, char mode) {
         return QByteArray("8BPS\0\1\0\0\0\0\0\0\0\3\0\0\0\x40\0\0\0\x40\0", 23) + depth + QByteArray(1, '\0') + mode
@@ -294,7 +300,8 @@ TEST_F(CommandLineRun, ARefusedPhotoGivesItsOneErrorLineAloneAndWhatToSaveInstea
         QStringList says;
     } refusals[] = {
         {write("flat.jpg", jpeg), {"damaged"}},
-        {write("cut.tif", tiff.left(tiff.size() / 2)), {"damaged"}},
+        {write("cut.tif", tiff.left(tiff.size() / 2)), {"damaged", "TIFF directory"}},
+        {write("logl.tif", logL), {"TIFF picture of a kind not read here (LogL"}},
         {write("lab.psd", psd(16, 9)), {"in Lab colour", "Save a copy in RGB colour with 8 bits a channel"}},
         {write("deep.psd", psd(32, 3)), {"32 bits a channel", "Save a copy with 8 bits a channel"}},
     };

@@ -10,6 +10,7 @@
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "platform/Alert.h"
+#include "platform/Log.h"
 #include "platform/UserDefaults.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/FilePanels.h"
@@ -380,5 +381,22 @@ TEST(BatchWindow, QuitDuringARunAsksThenFinishesWholeFilesAndQuitsWithTheWindows
     EXPECT_TRUE(window->close());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     platform::setAlertPresenter(nullptr);
+    TemplatesStore::setShared(nullptr);
+}
+
+TEST(BatchWindow, APresetNamingASavedDesignNoLongerThereIsToldAsAWarning)
+{
+    TemplatesStore store(freshFolder(QStringLiteral("batch-missing-design")));
+    TemplatesStore::setShared(&store);
+    KTBatchProcessingConfigurationController config;
+    const KTBatchProcessingOptions preset({}, KTImageFileFormat::PNGFileFormat(),
+                                          KTBatchProcessingTemplate::initWithBuiltinTemplateNamed("Gone", {}),
+                                          KTImageScaling::defaultScaling(), {}, {});
+    QStringList lines;
+    platform::setLogSink([&](const QString &line) { lines << line; });
+    config.loadPreset(preset);
+    platform::setLogSink(nullptr);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith("Warning: ") && lines[0].endsWith("Could not find a builtin template named Gone"));
     TemplatesStore::setShared(nullptr);
 }
