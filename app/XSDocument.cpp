@@ -55,6 +55,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <optional>
 
 using namespace platform;
 
@@ -207,12 +208,76 @@ void XSDocument::markAsDirty(const Notification &notification)
         updateChangeCount(ChangeKind::Done);
 }
 
+namespace {
+
+// A design as the document held it: its settings, its photo's crop and its
+// other layers, the layer objects themselves. The steps recorded after an
+// Apply Design name those objects, so Undo and Redo bring back the very
+// layers, not copies read back from an archive.
+struct KTHeldDesign {
+    QString name;
+    bool drawShadows = true;
+    double shadowAngle = 0;
+    double shadowOffset = 0;
+    bool exportExternalShadow = false;
+    double cropBottom = 0, cropLeft = 0, cropRight = 0, cropTop = 0;
+    bool photoHidden = false;
+    KTTemplate::LayerList layers; // outermost first, the photo left out
+
+    static KTHeldDesign of(const KTTemplate &design)
+    {
+        KTHeldDesign held;
+        held.name = design.name();
+        held.drawShadows = design.drawShadows();
+        held.shadowAngle = design.shadowAngle();
+        held.shadowOffset = design.shadowOffset();
+        held.exportExternalShadow = design.exportExternalShadow();
+        const auto photo = design.imageLayer();
+        if (photo) {
+            held.cropBottom = photo->cropBottom();
+            held.cropLeft = photo->cropLeft();
+            held.cropRight = photo->cropRight();
+            held.cropTop = photo->cropTop();
+            held.photoHidden = photo->hidden();
+        }
+        for (const KTTemplate::LayerPtr &layer : design.layers()) {
+            if (layer != photo)
+                held.layers.append(layer);
+        }
+        return held;
+    }
+
+    // A design for replaceDesignWith to take these layers from.
+    std::shared_ptr<KTTemplate> design() const
+    {
+        auto design = std::make_shared<KTTemplate>();
+        design->setUsedForIconGeneration(true); // a carrier: the recent frames stay as they are
+        design->setName(name);
+        design->setDrawShadows(drawShadows);
+        design->setShadowAngle(shadowAngle);
+        design->setShadowOffset(shadowOffset);
+        design->setExportExternalShadow(exportExternalShadow);
+        for (const KTTemplate::LayerPtr &layer : layers)
+            design->insertLayer(layer, design->layers().size());
+        auto photo = std::make_shared<KTImageLayer>();
+        photo->setCropBottom(cropBottom);
+        photo->setCropLeft(cropLeft);
+        photo->setCropRight(cropRight);
+        photo->setCropTop(cropTop);
+        photo->setHidden(photoHidden);
+        design->insertLayer(photo, design->layers().size());
+        return design;
+    }
+};
+
+} // namespace
+
 // Applying a design takes the place of the one the user made: Undo brings
 // that back, Redo applies the design again.
 class KTApplyDesignCommand : public QUndoCommand
 {
 public:
-    KTApplyDesignCommand(XSDocument *document, QByteArray before, QByteArray after)
+    KTApplyDesignCommand(XSDocument *document, KTHeldDesign before, KTHeldDesign after)
         : QUndoCommand(QObject::tr("Apply Design"))
         , m_document(document)
         , m_before(std::move(before))
@@ -230,16 +295,15 @@ public:
     }
 
 private:
-    void restore(const QByteArray &data)
+    void restore(const KTHeldDesign &held)
     {
         if (m_document)
-            if (std::shared_ptr<KTTemplate> design = KTTemplate::templateFromData(data, LibraryStore::sharedContext()))
-                m_document->takeDesignFrom(design);
+            m_document->takeDesignFrom(held.design());
     }
 
     QPointer<XSDocument> m_document;
-    QByteArray m_before;
-    QByteArray m_after;
+    KTHeldDesign m_before;
+    KTHeldDesign m_after;
     bool m_first = true;
 };
 
@@ -247,10 +311,12 @@ void XSDocument::replaceTemplateWith(const std::shared_ptr<KTTemplate> &other)
 {
     if (!other || m_docTemplate->isDrawing())
         return;
-    const QByteArray before = hasUndoManager() ? m_docTemplate->dataForArchiving() : QByteArray();
+    std::optional<KTHeldDesign> before;
+    if (hasUndoManager())
+        before = KTHeldDesign::of(*m_docTemplate);
     takeDesignFrom(other);
-    if (!before.isEmpty())
-        undoManager()->push(new KTApplyDesignCommand(this, before, m_docTemplate->dataForArchiving()));
+    if (before)
+        undoManager()->push(new KTApplyDesignCommand(this, std::move(*before), KTHeldDesign::of(*m_docTemplate)));
 }
 
 void XSDocument::takeDesignFrom(const std::shared_ptr<KTTemplate> &other)
