@@ -110,9 +110,9 @@ bool KTTemplate::saveToURL(const QUrl &url, const QStringList &tagNames, const Q
 
 std::shared_ptr<KTTemplate> KTTemplate::templateFromFileWrapper(const platform::FileWrapper &wrapper,
                                                                 platform::ManagedObjectContext *library,
-                                                                QStringList *tagNames)
+                                                                QStringList *tagNames, platform::Error *error)
 {
-    return KTTemplatePackage::templateFromFileWrapper(wrapper, library, tagNames);
+    return KTTemplatePackage::templateFromFileWrapper(wrapper, library, tagNames, error);
 }
 
 std::optional<platform::FileWrapper> KTTemplate::fileWrapperForURL(const QUrl &url)

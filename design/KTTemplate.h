@@ -90,6 +90,8 @@ public:
     // What a design may hold, far beyond any made by hand; a design read
     // with more is refused: a layer list this long, or a shadow falling
     // farther from its layer than that layer's shorter side times this.
+    // The window adds no layer past kMaxLayers, and the user's own archives
+    // (templateFromData) read back whatever number of layers they hold.
     static constexpr qsizetype kMaxLayers = 1000;
     static constexpr double kMaxShadowReach = 1.0;
     // Why a design with no layers frames nothing: its name.
@@ -121,7 +123,7 @@ public:
     // (the reason goes to `error` when given, and to the log). Its frame
     // layers find their frames in `library`, the frame library's main
     // context; without one every frame counts as missing. The data is an
-    // archive this program wrote (the store's, an undo step's, a batch's):
+    // archive this program wrote (the store's, a batch's):
     // a design read from a file goes through templateFromFileWrapper.
     static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::ManagedObjectContext *library,
                                                         platform::Error *error = nullptr);
@@ -143,10 +145,12 @@ public:
     // archive), its GUID as variationGUID. `tagNames` receives the package's
     // keywords when it has readable ones and is left alone otherwise. The
     // file may come from anyone: its overlays draw only the pictures it
-    // carries, never a file it names by path.
+    // carries, never a file it names by path. Why none came goes to `error`
+    // when given.
     static std::shared_ptr<KTTemplate> templateFromFileWrapper(const platform::FileWrapper &wrapper,
                                                                platform::ManagedObjectContext *library,
-                                                               QStringList *tagNames = nullptr);
+                                                               QStringList *tagNames = nullptr,
+                                                               platform::Error *error = nullptr);
     // Reads the item at the URL at once and completely; none (and a log
     // line) when it can't be read.
     static std::optional<platform::FileWrapper> fileWrapperForURL(const QUrl &url);

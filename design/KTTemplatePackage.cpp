@@ -90,10 +90,11 @@ void KTTemplatePackage::decode(KTTemplate &d, platform::KeyedUnarchiver &coder)
     if (!std::isfinite(d.m_shadowOffset))
         d.m_shadowOffset = 0.2;
     // Counted before any layer is made: each costs time and memory.
-    if (const qsizetype count = coder.archivedCountForKey(QStringLiteral("layers")); count > KTTemplate::kMaxLayers) {
-        coder.failWithError(QStringLiteral("the design holds %1 layers, more than the %2 a design may hold")
-                                .arg(count)
-                                .arg(KTTemplate::kMaxLayers));
+    if (const qsizetype count = coder.archivedCountForKey(QStringLiteral("layers"));
+        count > KTTemplate::kMaxLayers && coder.appliesCountLimits()) {
+        coder.refuseWithReason(QStringLiteral("the design holds %1 layers, more than the %2 a design may hold")
+                                   .arg(count)
+                                   .arg(KTTemplate::kMaxLayers));
         return;
     }
     const KTTemplate::LayerList layers = coder.decodeArrayOfObjectsOfClassForKey<KTLayer>(QStringLiteral("layers"));
@@ -177,6 +178,7 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray
     platform::KeyedUnarchiver unarchiver(data);
     unarchiver.setDecodingContext(library);
     unarchiver.setReadsNamedFiles(ownArchive);
+    unarchiver.setAppliesCountLimits(!ownArchive);
     const QVariant root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
     unarchiver.finishDecoding();
     if (unarchiver.hasError())
@@ -269,14 +271,17 @@ bool KTTemplatePackage::saveToURL(KTTemplate &d, const QUrl &url, const QStringL
 
 std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromFileWrapper(const platform::FileWrapper &wrapper,
                                                                        platform::ManagedObjectContext *library,
-                                                                       QStringList *tagNames)
+                                                                       QStringList *tagNames, platform::Error *error)
 {
     QByteArray archive;
     std::optional<QStringList> keywords;
     if (wrapper.isDirectory()) {
         const platform::FileWrapper *templateEntry = wrapper.entry(entryName(kTemplateEntry));
-        if (!templateEntry || !templateEntry->isRegularFile())
+        if (!templateEntry || !templateEntry->isRegularFile()) {
+            if (error)
+                *error = platform::describedError(QStringLiteral("the folder holds no design"));
             return nullptr;
+        }
         archive = templateEntry->regularFileContents();
         if (tagNames) {
             const platform::FileWrapper *keywordsEntry = wrapper.entry(entryName(kKeywordsEntry));
@@ -286,7 +291,7 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromFileWrapper(const pla
     } else {
         archive = wrapper.regularFileContents();
     }
-    std::shared_ptr<KTTemplate> design = templateFromData(archive, library, nullptr, false);
+    std::shared_ptr<KTTemplate> design = templateFromData(archive, library, error, false);
     if (!design)
         return nullptr;
     if (keywords && tagNames)

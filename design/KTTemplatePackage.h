@@ -43,10 +43,10 @@ public:
     static void decode(KTTemplate &d, platform::KeyedUnarchiver &coder);
     static void registerArchiveClass();
     static QByteArray dataForArchiving(const KTTemplate &d);
-    // `ownArchive`: written by this program for the user (a saved design, an
-    // undo step, a batch's copy), so an overlay may read the picture file the
-    // user picked by its path; a design read from a file draws only the
-    // pictures it carries.
+    // `ownArchive`: written by this program for the user (a saved design, a
+    // batch's copy), so an overlay may read the picture file the user picked
+    // by its path, and no count of layers or text refuses it; a design read
+    // from a file draws only the pictures it carries and keeps every limit.
     static std::shared_ptr<KTTemplate> templateFromData(const QByteArray &data, platform::ManagedObjectContext *library,
                                                         platform::Error *error, bool ownArchive = true);
 
@@ -60,7 +60,7 @@ public:
                           bool withImage);
     static std::shared_ptr<KTTemplate> templateFromFileWrapper(const platform::FileWrapper &wrapper,
                                                                platform::ManagedObjectContext *library,
-                                                               QStringList *tagNames);
+                                                               QStringList *tagNames, platform::Error *error = nullptr);
     static std::optional<platform::FileWrapper> fileWrapperForURL(const QUrl &url);
     static bool isTemplateAtURL(const QUrl &url);
     static QString imageFilePathInPackage(const QUrl &url);

@@ -371,16 +371,18 @@ void KTTextOverlayLayer::decodeTextOverlayKeys(platform::KeyedUnarchiver &coder)
     else if (text.typeId() == QMetaType::QString)
         styled = platform::StyledText(text.toString());
     const QString &chars = styled.string();
-    if (chars.size() > kMaxTextLength) {
-        coder.failWithError(QStringLiteral("a text overlay holds %1 characters, more than the %2 a design may hold")
-                                .arg(chars.size())
-                                .arg(kMaxTextLength));
+    if (chars.size() > kMaxTextLength && coder.appliesCountLimits()) {
+        coder.refuseWithReason(QStringLiteral("a text overlay holds %1 characters, more than the %2 a design may hold")
+                                   .arg(chars.size())
+                                   .arg(kMaxTextLength));
         return;
     }
-    if (const qsizetype count = VLImageMetadataManager::countOfPlaceholders(chars); count > kMaxPlaceholders) {
-        coder.failWithError(QStringLiteral("a text overlay holds %1 placeholders, more than the %2 a design may hold")
-                                .arg(count)
-                                .arg(kMaxPlaceholders));
+    if (const qsizetype count = VLImageMetadataManager::countOfPlaceholders(chars);
+        count > kMaxPlaceholders && coder.appliesCountLimits()) {
+        coder.refuseWithReason(
+            QStringLiteral("a text overlay holds %1 placeholders, more than the %2 a design may hold")
+                .arg(count)
+                .arg(kMaxPlaceholders));
         return;
     }
     setOverlayText(styled);

@@ -41,7 +41,8 @@ public:
     static constexpr double kMaxDragScale = 1.0;
     static constexpr qint64 kArchiveVersion = 2;
     // What an archived text may hold, far beyond any caption: it is laid out
-    // whole, several times, at every drawing.
+    // whole, several times, at every drawing. The overlay panel takes no
+    // text past them; the user's own archives read back whatever they hold.
     static constexpr qsizetype kMaxTextLength = 10000;
     static constexpr qsizetype kMaxPlaceholders = 100;
 
@@ -83,7 +84,8 @@ public:
     static void registerArchiveClass();
     // --- archive: the layer's own keys, after the base layer's ---
     void encodeTextOverlayKeys(platform::KeyedArchiver &coder) const;
-    // Refuses (failWithError) a text beyond kMaxTextLength or kMaxPlaceholders.
+    // Refuses (failWithError) a text beyond kMaxTextLength or kMaxPlaceholders
+    // where the unarchiver applies its count limits.
     void decodeTextOverlayKeys(platform::KeyedUnarchiver &coder);
 
     // The text after substitution, at the typed fonts; none until made.

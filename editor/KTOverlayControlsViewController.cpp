@@ -1,5 +1,6 @@
 #include "editor/KTOverlayControlsViewController.h"
 
+#include "app/KTLayerLimit.h"
 #include "design/KTImageOverlayLayer.h"
 #include "design/KTTemplate.h"
 #include "design/KTTextOverlayLayer.h"
@@ -18,6 +19,8 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -26,6 +29,8 @@
 #include <QUndoStack>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -62,6 +67,23 @@ private:
     platform::StyledText m_after;
     int m_session;
 };
+
+// Why a text overlay may not hold `after` (empty when it may): every read of
+// a design refuses more. A text already past a limit (from an older design)
+// may still be shortened.
+QString refusalOfText(const QString &after, const QString &before)
+{
+    const QLocale locale;
+    if (after.size() > KTTextOverlayLayer::kMaxTextLength && after.size() > before.size())
+        return QObject::tr("A text overlay holds at most %1 characters: the text was left as it was.")
+            .arg(locale.toString(KTTextOverlayLayer::kMaxTextLength));
+    const qsizetype placeholders = VLImageMetadataManager::countOfPlaceholders(after);
+    if (placeholders > KTTextOverlayLayer::kMaxPlaceholders
+        && placeholders > VLImageMetadataManager::countOfPlaceholders(before))
+        return QObject::tr("A text overlay holds at most %1 placeholders: the text was left as it was.")
+            .arg(locale.toString(KTTextOverlayLayer::kMaxPlaceholders));
+    return {};
+}
 
 QToolButton *toggle(const QString &title)
 {
@@ -174,6 +196,12 @@ QWidget *KTOverlayControlsViewController::loadView()
     m_textView->setMaximumHeight(160);
     textLayout->addWidget(m_textView);
     connect(m_textView, &QTextEdit::textChanged, this, &KTOverlayControlsViewController::textEdited);
+    m_limitNote = new QLabel;
+    m_limitNote->setObjectName(QStringLiteral("textLimitNote"));
+    m_limitNote->setWordWrap(true);
+    m_limitNote->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_limitNote->hide();
+    textLayout->addWidget(m_limitNote);
     auto *styleRow = new QHBoxLayout;
     auto *font = new QPushButton(tr("Font…"));
     connect(font, &QPushButton::clicked, this, &KTOverlayControlsViewController::fontButtonPressed);
@@ -333,6 +361,24 @@ void KTOverlayControlsViewController::textEdited()
     const platform::StyledText before = m_textOverlayLayer->overlayText();
     if (after == before)
         return;
+    if (const QString refusal = refusalOfText(after.string(), before.string()); !refusal.isEmpty()) {
+        m_limitNote->setText(refusal);
+        m_limitNote->show();
+        // The field goes back to the layer's text once the edit that changed it is over.
+        const qsizetype grown = after.string().size() - before.string().size();
+        const int position = int(std::max<qsizetype>(0, m_textView->textCursor().position() - grown));
+        QMetaObject::invokeMethod(
+            this,
+            [this, position] {
+                showOverlayText();
+                QTextCursor cursor = m_textView->textCursor();
+                cursor.setPosition(std::min(position, m_textView->document()->characterCount() - 1));
+                m_textView->setTextCursor(cursor);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    m_limitNote->hide();
     m_typing = true;
     if (QUndoStack *stack = undoStack())
         stack->push(new KTSetOverlayTextCommand(m_textOverlayLayer, before, after, m_textSession));
@@ -343,7 +389,7 @@ void KTOverlayControlsViewController::textEdited()
 
 void KTOverlayControlsViewController::addImageOverlay()
 {
-    if (!m_docTemplate)
+    if (!m_docTemplate || !KTLayerLimit::roomForAnotherLayer(*m_docTemplate))
         return;
     auto overlay = std::make_shared<KTImageOverlayLayer>();
     setImageOverlayLayer(overlay);
@@ -362,7 +408,7 @@ void KTOverlayControlsViewController::addImageOverlay()
 
 void KTOverlayControlsViewController::addTextOverlay()
 {
-    if (!m_docTemplate)
+    if (!m_docTemplate || !KTLayerLimit::roomForAnotherLayer(*m_docTemplate))
         return;
     auto overlay = std::make_shared<KTTextOverlayLayer>();
     // A new overlay says "Overlay" in the system font at 12 points, centred.

@@ -6,6 +6,7 @@
 #include "kit/ui/XSViewController.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QPointer>
 #include <QStackedWidget>
 #include <QTextEdit>
@@ -58,6 +59,8 @@ public:
     std::shared_ptr<KTTextOverlayLayer> textOverlayLayer() const { return m_textOverlayLayer; }
     QTextEdit *textView() const { return m_textView; }
     QComboBox *metadataPopUpButton() const { return m_metadataPopUpButton; }
+    // Says why the last edit of the text was refused; hidden after one that was not.
+    QLabel *limitNote() const { return m_limitNote; }
     KTImageView *imageOverlayWell() const { return m_imageOverlayWell; }
     void setUndoStack(QUndoStack *stack) { m_undoStack = stack; }
     QUndoStack *undoStack() const;
@@ -88,6 +91,7 @@ private:
     QPointer<KTImageView> m_imageOverlayWell;
     QPointer<QTextEdit> m_textView;
     QPointer<QComboBox> m_metadataPopUpButton;
+    QPointer<QLabel> m_limitNote;
     QPointer<QUndoStack> m_undoStack;
     QMetaObject::Connection m_textLayerConnection;
     bool m_showingText = false;

@@ -1,5 +1,6 @@
 #include "library/KTLibraryViewController.h"
 
+#include "app/KTLayerLimit.h"
 #include "app/KTToolbarViewController.h"
 #include "app/KTDesignDocumentInterface.h"
 #include "app/XSDocumentWindowController.h"
@@ -655,6 +656,8 @@ void KTLibraryViewController::pickSelectedFrame(bool replacingOutermost)
     Frame *frame = lastSelectedEntry().frame();
     const auto design = docTemplate();
     if (!frame || !design)
+        return;
+    if (!(replacingOutermost && design->topmostFrameLayer()) && !KTLayerLimit::roomForAnotherLayer(*design))
         return;
     const std::shared_ptr<KTFrameLayer> layer = KTFrameLayer::frameLayerFromFrame(
         frame, KTFrameLayer::NewLayerSettings::fromDefaults(platform::UserDefaults::standard()));

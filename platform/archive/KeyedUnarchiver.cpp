@@ -76,6 +76,17 @@ void KeyedUnarchiver::failWithError(const QString &message)
                                  .arg(message.isEmpty() ? QStringLiteral("unknown failure") : message));
 }
 
+void KeyedUnarchiver::refuseWithReason(const QString &message)
+{
+    if (hasError())
+        return;
+    QString sentence = message.isEmpty() ? QStringLiteral("The archive holds more than can be read") : message;
+    sentence[0] = sentence[0].toUpper();
+    if (!sentence.endsWith(QLatin1Char('.')))
+        sentence += QLatin1Char('.');
+    m_error = describedError(sentence);
+}
+
 void KeyedUnarchiver::setClass(const QString &className, const QString &archivedName)
 {
     m_classMap.insert(archivedName, className);

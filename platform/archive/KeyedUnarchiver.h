@@ -38,6 +38,10 @@ public:
     Error error() const { return m_error; }
     // Records a failure (for decode() implementations that find bad values).
     void failWithError(const QString &message);
+    // Records a refusal of an archive that is sound but holds more than its
+    // reader allows: the message, a sentence of its own, says so, and not
+    // that the archive is damaged.
+    void refuseWithReason(const QString &message);
 
     // Reads objects archived under `archivedName` as `className`, for
     // this unarchiver only (the legacy names of renamed classes).
@@ -56,6 +60,13 @@ public:
     // user's other files.
     void setReadsNamedFiles(bool reads) { m_readsNamedFiles = reads; }
     bool readsNamedFiles() const { return m_readsNamedFiles; }
+
+    // Whether decode() implementations refuse an archive that holds more
+    // than their counts allow (list and text lengths). An archive this
+    // program wrote for the user holds only what the user made there, so it
+    // reads back whatever its size.
+    void setAppliesCountLimits(bool applies) { m_appliesCountLimits = applies; }
+    bool appliesCountLimits() const { return m_appliesCountLimits; }
 
     bool containsValueForKey(const QString &key) const;
     // How many elements the array object under `key` holds, before any of
@@ -147,6 +158,7 @@ private:
     Error m_error;
     QObject *m_decodingContext = nullptr;
     bool m_readsNamedFiles = false;
+    bool m_appliesCountLimits = true;
 };
 
 } // namespace platform
