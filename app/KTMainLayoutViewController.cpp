@@ -18,6 +18,7 @@
 #include "design/KTLayerKinds.h"
 #include "design/KTTemplate.h"
 #include "design/Variation.h"
+#include "platform/Alert.h"
 #include "platform/Assert.h"
 #include "platform/TypeTable.h"
 #include "platform/ui/FilePanels.h"
@@ -249,11 +250,25 @@ void KTMainLayoutViewController::selectImageLayerInPalette()
 
 void KTMainLayoutViewController::replaceTemplateWithVariation(const Variation *variation)
 {
-    const std::shared_ptr<KTTemplate> design =
-        KTTemplate::templateFromVariation(variation, LibraryStore::sharedContext());
     KTDesignDocumentInterface *doc = KTDesignDocumentInterface::ofWindowController(windowController());
-    if (!design || !doc)
+    if (!variation || !doc)
         return;
+    platform::Error why;
+    const std::shared_ptr<KTTemplate> design =
+        KTTemplate::templateFromVariation(variation, LibraryStore::sharedContext(), &why);
+    if (!design) {
+        // The photo keeps its design; the user learns why the chosen one did not come.
+        QString reason = why.description.isEmpty()
+                             ? QCoreApplication::translate("KTMainLayoutViewController", kUnreadableDesignNoReason)
+                             : why.description + QLatin1Char('.');
+        reason[0] = reason[0].toUpper();
+        platform::runAlert(
+            {QCoreApplication::translate("KTMainLayoutViewController", kUnreadableDesignFormat).arg(variation->name()),
+             reason,
+             {},
+             platform::AlertRequest::Style::Warning});
+        return;
+    }
     doc->replaceTemplateWith(design);
     // The same zoom again: the canvas redraws the new design.
     m_viewState->setZoom(m_viewState->zoom());

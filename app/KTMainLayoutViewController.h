@@ -33,6 +33,9 @@ public:
     static constexpr const char *kNoControllerForLayer = "Could not find suitable View Controller class for layer";
     static constexpr const char *kTemplateControlsClass = "KTTemplateControlsViewController";
     static constexpr const char *kOverlayControlsClass = "KTOverlayControlsViewController";
+    // A saved design chosen that can't be read: its name; then why.
+    static constexpr const char *kUnreadableDesignFormat = "The saved design “%1” could not be read";
+    static constexpr const char *kUnreadableDesignNoReason = "It holds no design.";
     static constexpr int kEditingColumnWidth = 280;
 
     KTMainLayoutViewController(const QString &nibName, platform::WindowController *windowController,

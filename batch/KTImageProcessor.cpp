@@ -333,6 +333,23 @@ std::shared_ptr<KTTemplate> KTImageProcessor::resolveDesign(const QByteArray &te
     return design;
 }
 
+QString KTImageProcessor::refusalOfDesign(const KTTemplate &design)
+{
+    // A design with no layers, not even the photo's, holds nothing to frame
+    // with: the photo would be written again as it was and reported framed.
+    if (design.layers().isEmpty())
+        return QString::fromLatin1(KTTemplate::kEmptyDesignFormat).arg(design.name());
+    // Written without its frames, the photo would come out wrong and be
+    // reported as done.
+    if (const QStringList missing = design.namesOfLayersThatMissGraphics(true); !missing.isEmpty())
+        return QString::fromLatin1(KTTemplate::kFramesMissingFormat)
+            .arg(design.name(), missing.join(QStringLiteral(", ")));
+    if (const QStringList missing = design.namesOfMissingOverlayPictures(); !missing.isEmpty())
+        return QString::fromLatin1(KTTemplate::kPicturesMissingFormat)
+            .arg(design.name(), missing.join(QStringLiteral(", ")));
+    return {};
+}
+
 int KTImageProcessor::proposedOrientationForImageSource(const platform::ImageMetadata &metadata)
 {
     return metadata.isNull() ? 1 : metadata.orientation();
@@ -396,22 +413,8 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
         fail(error, QStringLiteral("The design of the batch could not be read."));
         return false;
     }
-    // A design with no layers, not even the photo's, holds nothing to frame
-    // with: the photo would be written again as it was and reported framed.
-    if (design->layers().isEmpty()) {
-        fail(error, QString::fromLatin1(KTTemplate::kEmptyDesignFormat).arg(design->name()));
-        return false;
-    }
-    // Written without its frames, the photo would come out wrong and be
-    // reported as done.
-    if (const QStringList missing = design->namesOfLayersThatMissGraphics(true); !missing.isEmpty()) {
-        fail(error, QString::fromLatin1(KTTemplate::kFramesMissingFormat)
-                        .arg(design->name(), missing.join(QStringLiteral(", "))));
-        return false;
-    }
-    if (const QStringList missing = design->namesOfMissingOverlayPictures(); !missing.isEmpty()) {
-        fail(error, QString::fromLatin1(KTTemplate::kPicturesMissingFormat)
-                        .arg(design->name(), missing.join(QStringLiteral(", "))));
+    if (const QString refusal = refusalOfDesign(*design); !refusal.isEmpty()) {
+        fail(error, refusal);
         return false;
     }
     const std::shared_ptr<const KTImageScaling> &scaling = output.scaling;

@@ -39,6 +39,9 @@ public:
     // thread (frame layers find their frames in the stores' library) and
     // waited for from any other. None for data that are no design.
     static std::shared_ptr<KTTemplate> resolveDesign(const QByteArray &templateData, const KTDesignStores &stores);
+    // Why no photo can be framed with the design (no layers at all, frames
+    // or pictures it lacks), or empty when one can.
+    static QString refusalOfDesign(const KTTemplate &design);
 
     // A photo read and decoded at its full size on a pool thread, begun
     // while the caller gets its design ready.

@@ -4,6 +4,7 @@
 #include "design/KTPreferenceKeys.h"
 #include "batch/KTBatchProcessingCoordinator.h"
 #include "batch/KTFilenameFormatter.h"
+#include "batch/KTImageProcessor.h"
 #include "design/KTTemplate.h"
 #include "design/Variation.h"
 #include "platform/Alert.h"
@@ -366,10 +367,53 @@ void KTBatchProcessingConfigurationController::designChanged()
                        : KTBatchProcessingTemplate::initWithBuiltinTemplateNamed(name, stores())->encoded());
 }
 
+namespace {
+
+// A reason as a sentence of its own.
+QString sentence(QString reason)
+{
+    if (reason.isEmpty())
+        return reason;
+    reason[0] = reason[0].toUpper();
+    return reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.');
+}
+
+} // namespace
+
 void KTBatchProcessingConfigurationController::warnWhenFramesAreMissing()
 {
-    const std::shared_ptr<KTTemplate> design = currentTemplate();
-    if (design && design->hasLayersThatMissGraphics())
+    if (useCustomTemplate()) {
+        if (m_customTemplate)
+            tellWhatTheDesignGives(*m_customTemplate);
+        return;
+    }
+    const QString name = selectedDesignName();
+    const Variation *saved =
+        name.isEmpty() || !stores().templates ? nullptr : Variation::variationWithName(name, stores().templates);
+    if (!saved)
+        return;
+    platform::Error why;
+    const std::shared_ptr<KTTemplate> design = KTTemplate::templateFromVariation(saved, stores().library, &why);
+    if (!design) {
+        platform::runAlert({tr(kUnreadableSavedDesignFormat).arg(name),
+                            (why.description.isEmpty() ? QString() : sentence(why.description) + QLatin1Char(' '))
+                                + tr(kEveryPhotoRefusedText),
+                            {},
+                            platform::AlertRequest::Style::Warning});
+        return;
+    }
+    tellWhatTheDesignGives(*design);
+}
+
+void KTBatchProcessingConfigurationController::tellWhatTheDesignGives(const KTTemplate &design)
+{
+    if (const QString refusal = KTImageProcessor::refusalOfDesign(design); !refusal.isEmpty())
+        platform::runAlert({tr(kFramesNothingMessage),
+                            sentence(refusal) + QLatin1Char(' ') + tr(kEveryPhotoRefusedText),
+                            {},
+                            platform::AlertRequest::Style::Warning});
+    // Frames drawn from their own settings (a mat) still frame the photos.
+    else if (design.hasLayersThatMissGraphics())
         platform::runAlert({tr(kTemplateAlertMessage), tr(kTemplateAlertText), {}, platform::AlertRequest::Style::Warning});
 }
 
@@ -407,21 +451,25 @@ void KTBatchProcessingConfigurationController::chooseCustomTemplate()
             url = parent;
     }
     std::shared_ptr<KTTemplate> design;
+    platform::Error why;
+    const QString fileName = QFileInfo(url.toLocalFile()).fileName();
     if (KTTemplate::isTemplateAtURL(url)) {
         if (const std::optional<platform::FileWrapper> wrapper = KTTemplate::fileWrapperForURL(url))
-            design = KTTemplate::templateFromFileWrapper(*wrapper, stores().library);
+            design = KTTemplate::templateFromFileWrapper(*wrapper, stores().library, nullptr, &why);
         else
             platform::logLine(QString::fromLatin1(kWrapperFailedFormat).arg(url.toString(), QStringLiteral("unreadable")));
     }
     if (!design) {
         if (!m_customTemplate)
             m_customTemplateCheckbox->setChecked(false);
-        platform::runAlert({tr(kUnreadableTemplateMessage),
-                            tr("“%1” is no design file, or it is damaged.").arg(QFileInfo(url.toLocalFile()).fileName()),
-                            {}, platform::AlertRequest::Style::Warning});
+        // The reason the read gave, when there is one: a design refused for its size is not damaged.
+        const QString text = why.description.isEmpty()
+                                 ? tr("“%1” is no design file, or it is damaged.").arg(fileName)
+                                 : tr("“%1” can't be used. %2").arg(fileName, sentence(why.description));
+        platform::runAlert({tr(kUnreadableTemplateMessage), text, {}, platform::AlertRequest::Style::Warning});
         return;
     }
-    design->setName(QFileInfo(url.toLocalFile()).fileName());
+    design->setName(fileName);
     const bool wasOn = m_customTemplateCheckbox->isChecked();
     setCustomTemplate(design, url);
     m_customTemplateCheckbox->setChecked(true);
@@ -429,8 +477,9 @@ void KTBatchProcessingConfigurationController::chooseCustomTemplate()
         designChanged();
         changed();
     }
-    if (design->hasLayersThatMissGraphics())
-        platform::runAlert({tr(kTemplateAlertMessage), tr(kTemplateAlertText), {}, platform::AlertRequest::Style::Warning});
+    // Taken even when it frames nothing yet: the frames it lacks may still
+    // come to the library before the batch starts.
+    tellWhatTheDesignGives(*design);
 }
 
 KTDesignStores KTBatchProcessingConfigurationController::stores() const

@@ -36,6 +36,9 @@ public:
     static constexpr const char *kTemplateAlertMessage = "Selected template uses frames that are not found in the Library";
     static constexpr const char *kTemplateAlertText = "The result might not be what you expect";
     static constexpr const char *kUnreadableTemplateMessage = "The design file could not be read";
+    static constexpr const char *kUnreadableSavedDesignFormat = "The saved design “%1” could not be read";
+    static constexpr const char *kFramesNothingMessage = "Selected template can't frame the photos";
+    static constexpr const char *kEveryPhotoRefusedText = "Every photo of the batch would be refused.";
     static constexpr const char *kWrapperFailedFormat = "Couldn't create File Wrapper for a template at URL: %1. Error: %2";
     static constexpr const char *kMissingExternalFormat = "Missing external template reference: %1";
     static constexpr const char *kMissingBuiltinFormat =
@@ -101,7 +104,10 @@ private:
     void changed();
     void designChanged();
     void setCustomTemplate(const std::shared_ptr<KTTemplate> &design, const QUrl &url);
+    // Tells the user what the chosen design will give: no framed photo at
+    // all (and why), or frames drawn without the pictures they lack.
     void warnWhenFramesAreMissing();
+    void tellWhatTheDesignGives(const KTTemplate &design);
 
     QList<QUrl> m_files;
     std::shared_ptr<KTImageScaling> m_scaling;

@@ -6,6 +6,8 @@
 #include "batch/ui/KTBatchProcessingWindowController.h"
 #include "batch/ui/KTThumbnailsController.h"
 #include "design/KTFullFrameLayer.h"
+#include "design/KTImageOverlayLayer.h"
+#include "design/KTTextOverlayLayer.h"
 #include "design/KTTemplatePackage.h"
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
@@ -47,11 +49,13 @@ QString freshFolder(const QString &name)
 // Alerts are noted and answered at once; open panels answer `answer`.
 struct Panels {
     QStringList alerts;
+    QStringList texts; // their informative texts
     QList<QUrl> answer;
     Panels()
     {
         platform::setAlertPresenter([this](const platform::AlertRequest &request) {
             alerts << request.messageText;
+            texts << request.informativeText;
             return 0;
         });
         platform::setOpenPanelPresenter([this](const platform::OpenPanelRequest &) { return answer; });
@@ -284,7 +288,9 @@ TEST(BatchWindow, ADesignFileOnDiskIsUsedAndRememberedAndItsMissingFramesAreTold
         alerts.clear();
         answer = {QUrl::fromLocalFile(package)};
         check->click();
-        EXPECT_EQ(alerts, QStringList{QString::fromLatin1(KTBatchProcessingConfigurationController::kTemplateAlertMessage)});
+        // Without its frame the full frame frames no photo: the alert says so, and the design is taken.
+        EXPECT_EQ(alerts,
+                  QStringList{QString::fromLatin1(KTBatchProcessingConfigurationController::kFramesNothingMessage)});
         ASSERT_TRUE(config->useCustomTemplate());
         EXPECT_EQ(config->currentTemplate()->name(), QStringLiteral("Ring.KTTemplate"));
         EXPECT_EQ(config->currentOptions()->batchTemplate()->source(), KTBatchProcessingTemplate::External);
@@ -312,6 +318,47 @@ TEST(BatchWindow, ADesignFileOnDiskIsUsedAndRememberedAndItsMissingFramesAreTold
     EXPECT_EQ(config->customTemplateURL().toLocalFile(), package);
     EXPECT_EQ(config->scaling().units(), KTImageUnitsCentimeters);
     EXPECT_TRUE(alerts.isEmpty());
+    TemplatesStore::setShared(nullptr);
+}
+
+TEST(BatchWindow, WhatAChosenDesignGivesIsToldAsItIs)
+{
+    const QString root = freshFolder(QStringLiteral("batch-design-told"));
+    TemplatesStore store(root + QStringLiteral("/support"));
+    TemplatesStore::setShared(&store);
+    Variation *unreadable = Variation::insertInManagedObjectContext(store.templatesManagedObjectContext());
+    unreadable->setName(QStringLiteral("Unreadable"));
+    unreadable->setData(QByteArrayLiteral("not a design"));
+    // A picture overlay naming a picture it does not carry; a text past what a design from a file may hold.
+    auto logo = matDesign(), many = matDesign();
+    auto overlay = std::make_shared<KTImageOverlayLayer>();
+    overlay->setImagePath(root + QStringLiteral("/logo.png"));
+    logo->addTopmostLayer(overlay);
+    auto text = std::make_shared<KTTextOverlayLayer>();
+    text->setOverlayText(platform::StyledText(QStringLiteral("{{File name}}").repeated(101)));
+    many->addTopmostLayer(text);
+    for (const auto &[design, name] : {std::pair(logo, "/Logo.KTTemplate"), std::pair(many, "/Many.KTTemplate")})
+        ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(root + name), {}, QString(), false));
+
+    Panels panels;
+    KTBatchProcessingWindowController window(root + QStringLiteral("/preset.plist"));
+    auto *config = window.configurationViewController();
+    auto *box = config->findChild<QCheckBox *>(QStringLiteral("customTemplateCheckbox"));
+    for (const char *name : {"/Logo.KTTemplate", "/Many.KTTemplate"}) {
+        panels.answer = {QUrl::fromLocalFile(root + name)};
+        config->findChild<QPushButton *>(QStringLiteral("chooseCustomTemplateButton"))->click();
+    }
+    box->click(); // back to the saved designs
+    auto *chooser = config->findChild<QComboBox *>(QStringLiteral("designChooser"));
+    chooser->setCurrentIndex(chooser->findText(QStringLiteral("Unreadable")));
+    emit chooser->activated(chooser->currentIndex());
+    using Page = KTBatchProcessingConfigurationController;
+    EXPECT_EQ(panels.alerts,
+              QStringList({QString::fromUtf8(Page::kFramesNothingMessage), Page::kUnreadableTemplateMessage,
+                           QString::fromUtf8(Page::kUnreadableSavedDesignFormat).arg("Unreadable")}));
+    EXPECT_TRUE(panels.texts.value(0).contains("uses pictures it does not hold: logo.png. Every photo"));
+    EXPECT_TRUE(panels.texts.value(1).contains("holds 101 placeholders, more than the 100"));
+    EXPECT_FALSE(panels.texts.value(1).contains("damaged"));
     TemplatesStore::setShared(nullptr);
 }
 
