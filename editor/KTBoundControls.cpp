@@ -294,6 +294,7 @@ VLColorWell *KTBoundControls::addColorWell(QBoxLayout *layout, const QString &la
 QCheckBox *KTBoundControls::addCheckBox(QBoxLayout *layout, const QString &label, const char *key)
 {
     auto *box = new QCheckBox(label);
+    box->setObjectName(label + QStringLiteral(" box"));
     layout->addWidget(box);
     m_controls.emplace_back(box);
     const QByteArray name(key);

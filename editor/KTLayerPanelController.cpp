@@ -2,6 +2,7 @@
 
 #include "app/KTControllerRegistry.h"
 #include "design/KTColorMatLayer.h"
+#include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
 #include "editor/KTBoundControls.h"
@@ -12,6 +13,7 @@
 #include "editor/VLRotateView.h"
 #include "kit/ui/VLColorWell.h"
 #include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
 #include "platform/ui/Document.h"
 
 #include <QApplication>
@@ -110,7 +112,24 @@ void KTLayerPanelController::addFrameColorControls(QVBoxLayout *layout)
     m_controls->addSlider(layout, tr("Saturation"), "saturationShift", 0.0, 2.0, 100, 1.0);
     m_controls->addSlider(layout, tr("Lightness"), "lightnessShift", -3.0, 3.0, 10, 0.0);
     m_controls->addSlider(layout, tr("Opacity"), "opacity", 0.0, 1.0, 100);
-    m_controls->addSlider(layout, tr("Shadow"), "shadowLength", 0.0, 1.0, 100);
+
+    // The user's choice of a shadow is also the one the next new frame takes.
+    QCheckBox *shadow = m_controls->addCheckBox(layout, tr("Drop shadow"), "dropShadow");
+    connect(shadow, &QCheckBox::clicked, this, [this](bool on) {
+        auto *frame = qobject_cast<KTFrameLayer *>(layer());
+        if (!frame)
+            return;
+        platform::UserDefaults &defaults = platform::UserDefaults::standard();
+        KTFrameLayer::NewLayerSettings next = KTFrameLayer::NewLayerSettings::fromDefaults(defaults);
+        frame->setDropShadowByUser(on, next);
+        next.saveTo(defaults);
+    });
+    // The shadow's length counts only while the frame casts one.
+    QPointer<KTPanelSlider> length = m_controls->addSlider(layout, tr("Shadow"), "shadowLength", 0.0, 1.0, 100);
+    m_controls->addRefresher([this, length] {
+        if (length)
+            length->setEnabled(m_controls->read("dropShadow").toBool());
+    });
 }
 
 void KTLayerPanelController::addEyedropper(QBoxLayout *row, VLColorWell *well)

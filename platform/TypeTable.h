@@ -16,6 +16,8 @@ inline constexpr const char *kHEIC = "public.heic";
 inline constexpr const char *kImage = "public.image";
 inline constexpr const char *kTemplate = "com.velmoorsoft.kantelo.template";
 inline constexpr const char *kFrames = "com.velmoorsoft.kantelo.frames";
+// A folder read as one document.
+inline constexpr const char *kPackage = "com.apple.package";
 
 QString typeForExtension(const QString &extension);    // empty when unknown
 QString typeForFile(const QString &path);              // by extension, else by content

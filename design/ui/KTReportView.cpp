@@ -67,6 +67,10 @@ void KTReportView::layoutViews()
     headingFont.setBold(true);
     headingFont.setPixelSize(24); // one view unit is one point
     m_heading->setFont(headingFont);
+    // Black on the white paper, whatever the window's colours.
+    QPalette ink = m_heading->palette();
+    ink.setColor(QPalette::WindowText, Qt::black);
+    m_heading->setPalette(ink);
     m_heading->adjustSize();
     m_heading->move(int(std::round(kWidth / 2.0 - m_heading->width() / 2.0)), kHeadingTop);
     m_heading->show();
@@ -77,10 +81,16 @@ void KTReportView::layoutViews()
     QImage picture;
     if (m_template) {
         framed = m_template->finalFramedRectFittingStartRect(QRectF(0, 0, kPictureSide, kPictureSide)).size();
-        if (framed.width() > 0 && framed.height() > 0 && std::isfinite(framed.width()) && std::isfinite(framed.height()))
-            picture = m_template->imageWithSize(framed);
-        else
+        if (!(framed.width() > 0 && framed.height() > 0 && std::isfinite(framed.width())
+              && std::isfinite(framed.height()))) {
             framed = QSizeF(0, 0);
+        } else {
+            // As printed: no selection handles around the layer selected in the window.
+            const bool wasExporting = m_template->exportMode();
+            m_template->setExportMode(true);
+            picture = m_template->imageWithSize(framed);
+            m_template->setExportMode(wasExporting);
+        }
     }
     m_picture = new QLabel(this);
     m_picture->setScaledContents(true);
@@ -122,13 +132,19 @@ bool KTReportView::writePDF(const QString &path)
     const double pageHeight = paintRect.height();
     const int x = int(std::round(std::max(0.0, (paintRect.width() - kWidth) / 2)));
 
-    // Page breaks fall between the page's parts where one would be cut.
+    // Page breaks fall between the page's parts where one would be cut. Rows
+    // that draw nothing (an overlay's) at the end start no page of their own.
     QList<QRect> parts;
-    for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+    int inkBottom = 0;
+    for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
         parts << child->geometry();
+        const auto *row = qobject_cast<KTReportItemView *>(child);
+        if (!row || !row->report().isEmpty())
+            inkBottom = std::max(inkBottom, child->geometry().bottom() + 1);
+    }
     int top = 0;
     bool first = true;
-    while (top < height()) {
+    while (top < inkBottom) {
         int bottom = int(std::floor(top + pageHeight));
         if (bottom < height()) {
             for (const QRect &part : std::as_const(parts)) {

@@ -9,6 +9,8 @@
 #include <QGridLayout>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -24,9 +26,72 @@ GlobalHook<QUrl(const SavePanelRequest &)> &saveHook()
     return hook;
 }
 
+bool isPackage(const QString &path)
+{
+    return QFileInfo(path).isDir()
+           && TypeTable::conformsTo(TypeTable::typeForFile(path), QLatin1String(TypeTable::kPackage));
+}
+
+// Picks files, and a package among them as one file: opening it, by the
+// button or a double click, chooses it instead of going into the folder.
+class PackageChoosingFileDialog : public QFileDialog
+{
+public:
+    PackageChoosingFileDialog(QWidget *parent, const QString &title, const QString &directory, const QString &filter,
+                              bool packagesAsFiles)
+        : QFileDialog(parent, title, directory, filter)
+        , m_packagesAsFiles(packagesAsFiles)
+    {
+        connect(this, &QFileDialog::directoryEntered, this, [this](const QString &entered) {
+            if (!m_packagesAsFiles || !isPackage(entered))
+                return;
+            const QFileInfo package(entered);
+            setDirectory(package.absolutePath());
+            chooseAll({package.absoluteFilePath()});
+        });
+    }
+    // What was chosen when a package was among it; empty otherwise.
+    QList<QUrl> chosenWithPackages;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (m_packagesAsFiles && std::any_of(files.begin(), files.end(), isPackage)) {
+            chooseAll(files);
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    bool m_packagesAsFiles;
+
+    void chooseAll(const QStringList &files)
+    {
+        chosenWithPackages.clear();
+        for (const QString &file : files) {
+            // A plain folder among packages is no document to open.
+            if (isPackage(file) || QFileInfo(file).isFile())
+                chosenWithPackages << QUrl::fromLocalFile(file);
+        }
+        if (!chosenWithPackages.isEmpty())
+            QDialog::accept();
+    }
+};
+
 QList<QUrl> openWithDialog(const OpenPanelRequest &request)
 {
-    QFileDialog dialog(request.parent, request.title, request.directory, fileDialogFilter(request.allowedTypes));
+    // Files and packages side by side: only the built-in dialog tells a
+    // package from a folder to go into.
+    const bool filesAndPackages =
+        !request.choosesPackages && !request.choosesDirectories
+        && std::any_of(request.allowedTypes.begin(), request.allowedTypes.end(), [](const QString &type) {
+               return TypeTable::conformsTo(type, QLatin1String(TypeTable::kPackage));
+           });
+    PackageChoosingFileDialog dialog(request.parent, request.title, request.directory,
+                                     fileDialogFilter(request.allowedTypes), filesAndPackages);
+    if (filesAndPackages)
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (!request.nameFilters.isEmpty())
         dialog.setNameFilters(request.nameFilters);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -47,6 +112,8 @@ QList<QUrl> openWithDialog(const OpenPanelRequest &request)
     }
     if (dialog.exec() != QDialog::Accepted)
         return {};
+    if (!dialog.chosenWithPackages.isEmpty())
+        return dialog.chosenWithPackages;
     return dialog.selectedUrls();
 }
 

@@ -3,10 +3,16 @@
 #include "app/KTBottomBarViewController.h"
 #include "app/KTDesignCanvasInterface.h"
 #include "app/KTDocumentController.h"
+#include "app/KTLayerLimit.h"
+#include "app/KTPanelViewController.h"
 #include "app/KTMainMenu.h"
 #include "app/XSDocument.h"
 #include "app/XSDocumentWindowController.h"
 #include "design/KTColorMatLayer.h"
+#include "design/KTImageLayer.h"
+#include "design/KTMoldingFrameLayer.h"
+#include "design/KTTextOverlayLayer.h"
+#include "design/VLImageMetadataManager.h"
 #include "design/KTPreferenceKeys.h"
 #include "app/KTMainLayoutViewController.h"
 #include "app/KTMainSplitViewController.h"
@@ -14,6 +20,7 @@
 #include "design/TemplatesStore.h"
 #include "design/Variation.h"
 #include "editor/KTLayersPaletteController.h"
+#include "editor/KTOverlayControlsViewController.h"
 #include "editor/KTTemplatesViewController.h"
 #include "platform/Alert.h"
 #include "platform/TemporaryFolders.h"
@@ -21,6 +28,13 @@
 #include "programs/kantelo/WindowControllers.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -57,6 +71,7 @@ struct DocumentWindow : ::testing::Test {
     }
     void TearDown() override
     {
+        platform::setAlertPresenter(nullptr);
         if (doc)
             doc->updateChangeCount(platform::Document::ChangeKind::Cleared);
         KTDocumentController::sharedDocumentController()->closeAllDocuments();
@@ -182,4 +197,126 @@ TEST_F(DocumentWindow, SharingMakesThePictureAsTheExportPreferencesSay)
     for (const char *key : {KTPreferenceKeys::kExportSizeModificationKey, KTPreferenceKeys::kOutputImageFormatKey,
                             KTPreferenceKeys::kOutputImageQualityKey})
         defaults.removeObject(key);
+}
+
+namespace {
+
+template <typename Layer> std::shared_ptr<Layer> layerOf(const XSDocument *doc)
+{
+    for (const auto &layer : doc->docTemplate()->layers())
+        if (auto found = std::dynamic_pointer_cast<Layer>(layer))
+            return found;
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(DocumentWindow, UndoAndRedoOfApplyDesignKeepEveryEditMadeAroundIt)
+{
+    // The user's design holds more placeholders than a design from outside may.
+    const QString date = QStringLiteral("{{EXIF long date}}"), many = date.repeated(101);
+    auto design = std::make_shared<KTTemplate>();
+    for (const QString &words : {many, date}) {
+        auto text = std::make_shared<KTTextOverlayLayer>();
+        text->setOverlayText(platform::StyledText(words));
+        (words == many ? doc->docTemplate() : design)->addTopmostLayer(text);
+    }
+    design->addTopmostLayer(std::make_shared<KTColorMatLayer>());
+    doc->replaceTemplateWith(design);
+
+    KTMainLayoutViewController *layout = window->mainLayoutViewController();
+    layout->selectLayer(layerOf<KTTextOverlayLayer>(doc));
+    QTextEdit *field =
+        qobject_cast<KTOverlayControlsViewController *>(layout->overlayControlsViewController())->textView();
+    field->selectAll();
+    field->textCursor().insertText(QStringLiteral("ABC"));
+
+    QUndoStack *undo = doc->undoManager();
+    const int steps = undo->index();
+    undo->setIndex(steps - 2);
+    EXPECT_EQ(layerOf<KTTextOverlayLayer>(doc)->overlayText().string(), many);
+    EXPECT_FALSE(layerOf<KTColorMatLayer>(doc));
+    undo->setIndex(steps);
+    EXPECT_EQ(layerOf<KTTextOverlayLayer>(doc)->overlayText().string(), QStringLiteral("ABC"));
+    EXPECT_TRUE(layerOf<KTColorMatLayer>(doc));
+}
+
+TEST_F(DocumentWindow, TheTextAndLayerLimitsAreHeldWhereTheyAreMadeAndSaid)
+{
+    QStringList told;
+    platform::setAlertPresenter([&](const platform::AlertRequest &r) { return int((told << r.messageText).size()); });
+    auto *panel = qobject_cast<KTOverlayControlsViewController *>(
+        window->mainLayoutViewController()->overlayControlsViewController());
+    panel->setCurrentOverlayType(1);
+    panel->addTextOverlay();
+    const auto text = layerOf<KTTextOverlayLayer>(doc);
+    QTextEdit *field = panel->textView(); // a paste past the length: refused, said, the field as the layer
+    field->selectAll();
+    field->textCursor().insertText(QString(10001, QLatin1Char('x')));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(text->overlayText().string() + field->toPlainText(), QStringLiteral("OverlayOverlay"));
+    EXPECT_TRUE(panel->limitNote()->isVisibleTo(field->parentWidget()) && panel->limitNote()->text().contains("10"));
+    // A hundred placeholders are taken; the menu's next one is not.
+    field->selectAll();
+    field->textCursor().insertText(QStringLiteral("{{File name}}").repeated(100));
+    panel->insertTemplateText(panel->metadataPopUpButton()->itemData(1).toLongLong());
+    EXPECT_EQ(VLImageMetadataManager::countOfPlaceholders(text->overlayText().string()), 100);
+    EXPECT_TRUE(panel->limitNote()->text().contains("placeholders"));
+    // No layer past the most a design may hold.
+    while (doc->docTemplate()->layers().size() < KTTemplate::kMaxLayers)
+        doc->docTemplate()->addTopmostFrameLayer(std::make_shared<KTColorMatLayer>());
+    panel->addTextOverlay();
+    EXPECT_EQ(doc->docTemplate()->layers().size(), KTTemplate::kMaxLayers);
+    EXPECT_EQ(told, QStringList{KTLayerLimit::kFullMessage});
+}
+
+TEST_F(DocumentWindow, ASavedDesignThatCantBeReadSaysSoAndTheShadowBoxCastsTheMouldingsShadow)
+{
+    QStringList told;
+    platform::setAlertPresenter([&](const platform::AlertRequest &r) { return int((told << r.messageText).size()); });
+    QTemporaryDir folder;
+    TemplatesStore store(folder.path());
+    Variation *broken = Variation::insertInManagedObjectContext(store.templatesManagedObjectContext());
+    broken->setName(QStringLiteral("Broken"));
+    broken->setData(QByteArrayLiteral("no design"));
+    window->mainLayoutViewController()->replaceTemplateWithVariation(broken);
+    EXPECT_EQ(told, QStringList{QString::fromUtf8("The saved design “Broken” could not be read")});
+
+    auto moulding = std::make_shared<KTMoldingFrameLayer>();
+    moulding->setDropShadow(false); // as Classic Walnut's is stored
+    doc->docTemplate()->addTopmostFrameLayer(moulding);
+    window->mainLayoutViewController()->selectLayer(moulding);
+    QWidget *panel = window->mainLayoutViewController()->controlsPanelViewController()->customViewController()->view();
+    auto *length = panel->findChild<QSlider *>(QStringLiteral("Shadow slider"));
+    ASSERT_TRUE(panel->findChild<QCheckBox *>(QStringLiteral("Drop shadow box")));
+    panel->findChild<QCheckBox *>(QStringLiteral("Drop shadow box"))->click();
+    EXPECT_TRUE(moulding->dropShadow() && length->isEnabled());
+    EXPECT_TRUE(platform::UserDefaults::standard().boolForKey(KTMoldingFrameLayer::kShadowEnabledDefault));
+    doc->undoManager()->undo();
+    EXPECT_FALSE(moulding->dropShadow());
+    platform::UserDefaults::standard().removeObject(KTMoldingFrameLayer::kShadowEnabledDefault);
+}
+
+TEST_F(DocumentWindow, FileOpenChoosesADesignFolderAndAppliesItInsteadOfGoingIntoIt)
+{
+    const QTemporaryDir folder;
+    auto design = std::make_shared<KTTemplate>();
+    design->addTopmostLayer(std::make_shared<KTImageLayer>());
+    design->addTopmostLayer(std::make_shared<KTColorMatLayer>());
+    ASSERT_TRUE(design->saveToURL(QUrl::fromLocalFile(folder.path() + "/Matted.KTTemplate"), {}, QString(), false));
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        dialog->setDirectory(folder.path());
+        auto *list = dialog->findChild<QAbstractItemView *>(QStringLiteral("treeView"));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return list->model()->rowCount(list->rootIndex()) > 0; }));
+        const QPoint at = list->visualRect(list->model()->index(0, 0, list->rootIndex())).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        if (QApplication::activeModalWidget() == dialog)
+            dialog->reject(); // went into the folder
+    });
+    KTDocumentController::sharedDocumentController()->openDocument();
+    auto *applied = qobject_cast<XSDocument *>(KTDocumentController::sharedDocumentController()->documents().last());
+    ASSERT_TRUE(layerOf<KTColorMatLayer>(applied));
+    EXPECT_EQ(applied->undoManager()->undoText(), QStringLiteral("Apply Design"));
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -264,6 +265,30 @@ TEST(KTReportPDF, LongReportsBreakBetweenRows)
         EXPECT_EQ(all.count(QStringLiteral("Frame number %1\n").arg(i)), 1) << i;
     // A path that cannot be written is a plain failure.
     EXPECT_FALSE(page.writePDF(QStringLiteral("/nonexistent/folder/report.pdf")));
+}
+
+TEST(KTReportPDF, RowsThatDrawNothingStartNoPageAndTheHeadingIsInkOnThePaper)
+{
+    auto design = designWithPhoto(200, 300, QStringLiteral("overlays-last"));
+    for (int i = 1; i <= 3; ++i)
+        design->addTopmostFrameLayer(std::make_shared<MeasuredLayer>(QStringLiteral("Frame %1").arg(i), 0.01));
+    for (int i = 0; i < 3; ++i)
+        design->addTopmostLayer(std::make_shared<KTTextOverlayLayer>());
+    // The program's dark look writes light text in its windows.
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(QPalette(QColor(220, 220, 220), QColor(40, 40, 40)));
+    KTReportView page(design);
+    QApplication::setPalette(before);
+    EXPECT_GT(page.height(), 662) << "the overlays' empty rows reach past the first page";
+    const QString path = scratchFile(QStringLiteral("pdf"), QStringLiteral("overlays-last"));
+    ASSERT_TRUE(page.writePDF(path));
+    EXPECT_EQ(pageCount(path), 1);
+
+    QImage paper(page.size(), QImage::Format_ARGB32_Premultiplied);
+    paper.fill(Qt::white);
+    page.render(&paper, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QLabel *heading = page.findChildren<QLabel *>().constFirst();
+    EXPECT_GT(inkInBand(paper, heading->y(), heading->y() + heading->height()), 100);
 }
 
 #include "KTReportViewTest.moc"
