@@ -260,8 +260,10 @@ void KTMainLayoutViewController::replaceTemplateWithVariation(const Variation *v
         // The photo keeps its design; the user learns why the chosen one did not come.
         QString reason = why.description.isEmpty()
                              ? QCoreApplication::translate("KTMainLayoutViewController", kUnreadableDesignNoReason)
-                             : why.description + QLatin1Char('.');
+                             : why.description;
         reason[0] = reason[0].toUpper();
+        if (!reason.endsWith(QLatin1Char('.')))
+            reason += QLatin1Char('.');
         platform::runAlert(
             {QCoreApplication::translate("KTMainLayoutViewController", kUnreadableDesignFormat).arg(variation->name()),
              reason,

@@ -72,8 +72,10 @@ void KeyedUnarchiver::failWithError(const QString &message)
 {
     if (hasError())
         return;
-    m_error = describedError(QStringLiteral("The archive is damaged: %1.")
-                                 .arg(message.isEmpty() ? QStringLiteral("unknown failure") : message));
+    // A reader's own message may end its sentence already ("Start tag expected.").
+    const QString reason = message.isEmpty() ? QStringLiteral("unknown failure") : message;
+    m_error = describedError(QStringLiteral("The archive is damaged: %1%2")
+                                 .arg(reason, reason.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral(".")));
 }
 
 void KeyedUnarchiver::refuseWithReason(const QString &message)

@@ -272,8 +272,11 @@ TEST_F(DocumentWindow, TheTextAndLayerLimitsAreHeldWhereTheyAreMadeAndSaid)
 
 TEST_F(DocumentWindow, ASavedDesignThatCantBeReadSaysSoAndTheShadowBoxCastsTheMouldingsShadow)
 {
-    QStringList told;
-    platform::setAlertPresenter([&](const platform::AlertRequest &r) { return int((told << r.messageText).size()); });
+    QStringList told, why;
+    platform::setAlertPresenter([&](const platform::AlertRequest &r) {
+        why << r.informativeText;
+        return int((told << r.messageText).size());
+    });
     QTemporaryDir folder;
     TemplatesStore store(folder.path());
     Variation *broken = Variation::insertInManagedObjectContext(store.templatesManagedObjectContext());
@@ -281,6 +284,10 @@ TEST_F(DocumentWindow, ASavedDesignThatCantBeReadSaysSoAndTheShadowBoxCastsTheMo
     broken->setData(QByteArrayLiteral("no design"));
     window->mainLayoutViewController()->replaceTemplateWithVariation(broken);
     EXPECT_EQ(told, QStringList{QString::fromUtf8("The saved design “Broken” could not be read")});
+    // The reader's own sentence, ended once.
+    EXPECT_TRUE(why.value(0).startsWith("The archive is damaged: ") && why.value(0).endsWith('.')
+                && !why.value(0).contains(".."))
+        << why.value(0).toStdString();
 
     auto moulding = std::make_shared<KTMoldingFrameLayer>();
     moulding->setDropShadow(false); // as Classic Walnut's is stored
