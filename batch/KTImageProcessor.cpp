@@ -8,6 +8,7 @@
 #include "platform/Dispatch.h"
 #include "platform/FileBytes.h"
 #include "platform/Log.h"
+#include "platform/ReplacingFile.h"
 #include "platform/ThreadPools.h"
 #include "platform/TimingLog.h"
 #include "platform/codec/ImageEncoder.h"
@@ -116,6 +117,7 @@ QImage photoAsDrawn(const QByteArray &data, const platform::ImageMetadata &metad
 struct PhotoFile {
     platform::Result<QByteArray> bytes;
     platform::ImageMetadata metadata; // null when the file could not be read
+    platform::FileIdentity identity;  // which file was read
 };
 
 PhotoFile readPhotoFile(const QString &path, bool reduced)
@@ -123,11 +125,13 @@ PhotoFile readPhotoFile(const QString &path, bool reduced)
     // A photo its header shows too large is not read: a file of gigabytes
     // would fill the memory before the same refusal.
     if (platform::Error tooLarge; !platform::ImageDecoder::fileFitsInMemory(path, reduced, &tooLarge)) {
-        PhotoFile refused{platform::Result<QByteArray>(tooLarge), platform::ImageMetadata::fromData({})};
+        PhotoFile refused{platform::Result<QByteArray>(tooLarge), platform::ImageMetadata::fromData({}), {}};
         refused.metadata.expandWithAttributesOfItemAtPath(path);
         return refused;
     }
-    PhotoFile file{platform::FileBytes::read(path), {}};
+    platform::FileIdentity identity;
+    PhotoFile file{platform::FileBytes::read(path, -1, &identity), {}, {}};
+    file.identity = identity;
     if (file.bytes.ok())
         file.metadata = platform::ImageMetadata::fromData(file.bytes.value());
     else if (file.bytes.error().code == platform::FileBytes::kCutShortCode)
@@ -199,6 +203,7 @@ public:
         , m_job(platform::Pool::Parallel, [this] {
             const PhotoFile file = readPhotoFile(m_path, false);
             m_metadata = file.metadata;
+            m_identity = file.identity;
             if (!m_metadata.isNull())
                 m_photo = loadPhoto(file.bytes, m_metadata, QSize(), true);
         })
@@ -214,13 +219,15 @@ public:
     PhotoRead &operator=(const PhotoRead &) = delete;
 
     // The photo and its metadata, once; false when taken before or of another file.
-    bool take(const QString &path, platform::ImageMetadata *metadata, LoadedPhoto *photo)
+    bool take(const QString &path, platform::ImageMetadata *metadata, LoadedPhoto *photo,
+              platform::FileIdentity *identity)
     {
         if (m_taken || path != m_path)
             return false;
         m_job.wait();
         m_taken = true;
         *metadata = m_metadata;
+        *identity = m_identity;
         *photo = std::move(m_photo);
         return true;
     }
@@ -228,6 +235,7 @@ public:
 private:
     const QString m_path;
     platform::ImageMetadata m_metadata;
+    platform::FileIdentity m_identity;
     LoadedPhoto m_photo;
     bool m_taken = false;
     platform::PoolJob m_job; // last: begins once the rest is made, waited for first
@@ -422,11 +430,13 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     const bool followsPhoto = !scaling || scaling->type() == KTImageScalingTypeOriginal;
     platform::ImageMetadata metadata;
     LoadedPhoto photo;
-    const bool read = followsPhoto && output.read && output.read->take(path, &metadata, &photo);
+    platform::FileIdentity readAs;
+    const bool read = followsPhoto && output.read && output.read->take(path, &metadata, &photo, &readAs);
     std::optional<PhotoFile> file;
     if (!read) {
         file = readPhotoFile(path, !followsPhoto);
         metadata = file->metadata;
+        readAs = file->identity;
     }
     if (metadata.isNull()) {
         if (!QFileInfo::exists(path)) {
@@ -500,6 +510,11 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     }
     const QString &uti = output.uti;
     const QString &outputPath = output.path;
+    // Written over the photo, the file replaces only the photo as it was
+    // read: a file another program moved there since, or a rewrite, stays.
+    std::optional<platform::ReplacingFile::Original> original;
+    if (outputPath == path && !readAs.isNull())
+        original.emplace(path, readAs);
     // A photo decoded as it is drawn may prove damaged only then.
     const auto photoDamaged = [&](platform::Error *failure) {
         const auto layer = framed->imageLayer();

@@ -15,6 +15,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Error.h"
 #include "platform/Log.h"
+#include "platform/FileLocation.h"
 #include "platform/PhotoName.h"
 #include "platform/ThreadPools.h"
 #include "platform/TimingLog.h"
@@ -44,6 +45,7 @@
 #include <mutex>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -153,6 +155,23 @@ void installPresenters()
     });
 }
 
+// A peek at the file's first bytes, which leaves its access time as it was
+// where the system lets it: a photo refused for its type is not read.
+QByteArray firstBytes(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    int fd = ::open(native.constData(), O_RDONLY | O_NOATIME | O_CLOEXEC);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray head(32, '\0');
+    const ssize_t got = ::read(fd, head.data(), size_t(head.size()));
+    ::close(fd);
+    head.truncate(got > 0 ? qsizetype(got) : 0);
+    return head;
+}
+
 // Pictures handed over by the share extension are copies that are never
 // written over.
 bool isSharedCopy(const QString &path)
@@ -211,16 +230,22 @@ int run(const QStringList &arguments, const QList<QByteArray> &words)
     }
     PhotoName photo(named);
     const QString path = photo.path();
-    const QString type = TypeTable::typeForFile(path);
+    const bool isFile = photo.kind() == PhotoName::Kind::File;
+    QString type = TypeTable::typeForFile(path);
+    // Its bytes say what the photo is where its name says otherwise: a JPEG
+    // named .heic is framed, and written, as the JPEG it is.
+    if (isFile) {
+        if (const QString content = TypeTable::typeForContent(firstBytes(path)); !content.isEmpty())
+            type = content;
+    }
     // Packages and archives are no photo to write back.
     if (type == QLatin1String(TypeTable::kTemplate) || type == QLatin1String(TypeTable::kFrames)) {
         fail(QString::fromUtf8(KTCommandLineRun::kNoPhotoError).arg(files.first()));
         return KTCommandLineRun::kUsageStatus;
     }
-    const bool isFile = photo.kind() == PhotoName::Kind::File;
     // Told after the stores open, but known now: a photo refused for its
     // type is not decoded first.
-    const QString unwritable = isFile ? KTCommandLineRun::whyNotWritable(path, type) : QString();
+    const QString unwritable = isFile ? KTCommandLineRun::whyNotWritable(photo, type) : QString();
 
     ImageDecoder::raiseAllocationLimit();
     // The photo is decoded on other cores while the stores open and the
@@ -246,11 +271,18 @@ int run(const QStringList &arguments, const QList<QByteArray> &words)
     TimingLog::mark("open");
     if (!isFile) {
         // A pipe or device is there, but is no photo to write back.
-        const char *why = photo.kind() == PhotoName::Kind::Folder  ? KTCommandLineRun::kIsFolder
-                          : photo.kind() == PhotoName::Kind::Other ? KTCommandLineRun::kNotAFile
-                          : photo.kind() == PhotoName::Kind::Loop  ? KTCommandLineRun::kSymlinkLoop
-                                                                   : KTCommandLineRun::kNoSuchFile;
-        fail(QString::fromUtf8(why).arg(QFileInfo(QDir::cleanPath(photo.shown())).fileName()));
+        const QString shown = QFileInfo(QDir::cleanPath(photo.shown())).fileName();
+        const QString blocked = QDir::toNativeSeparators(photo.blockedAt());
+        if (photo.kind() == PhotoName::Kind::Unreachable)
+            fail(QString::fromUtf8(KTCommandLineRun::kFolderNotSearchable).arg(shown, blocked));
+        else if (photo.kind() == PhotoName::Kind::SharedLink)
+            fail(QString::fromUtf8(KTCommandLineRun::kSharedLink).arg(QDir::cleanPath(photo.shown()), blocked));
+        else
+            fail(QString::fromUtf8(photo.kind() == PhotoName::Kind::Folder  ? KTCommandLineRun::kIsFolder
+                                   : photo.kind() == PhotoName::Kind::Other ? KTCommandLineRun::kNotAFile
+                                   : photo.kind() == PhotoName::Kind::Loop  ? KTCommandLineRun::kSymlinkLoop
+                                                                            : KTCommandLineRun::kNoSuchFile)
+                     .arg(shown));
         return KTCommandLineRun::kFailureStatus;
     }
     if (isSharedCopy(path)) {
@@ -301,17 +333,12 @@ int run(const QStringList &arguments, const QList<QByteArray> &words)
     output.uti = type;
     output.quality = design->exportQuality().value_or(KTExportQuality::fromDefaults(UserDefaults::standard()));
     Error error;
-    QString why;
     if (!KTImageProcessor::processImage(QUrl::fromLocalFile(path), design, output, &error)) {
         QString text = error.description.isEmpty() ? QString::fromLatin1(KTCommandLineRun::kNotWritten) : error.description;
         text = namingFile(photo.named(text), QDir::toNativeSeparators(photo.shown()));
         if (!error.recoverySuggestion.isEmpty())
             text += QLatin1Char(' ') + error.recoverySuggestion;
         fail(text);
-        return KTCommandLineRun::kFailureStatus;
-    }
-    if (!photo.putBack(&why)) {
-        fail(namingFile(QString::fromLatin1(KTCommandLineRun::kNotWritten), photo.shown()) + QLatin1Char(' ') + why);
         return KTCommandLineRun::kFailureStatus;
     }
     g_written = true;
@@ -361,41 +388,51 @@ int KTCommandLineRun::exec(int argc, char *argv[])
     return status;
 }
 
-QString KTCommandLineRun::whyNotWritable(const QString &path, const QString &uti)
+QString KTCommandLineRun::whyNotWritable(const platform::PhotoName &photo, const QString &uti)
 {
-    const QFileInfo file(path);
+    const QString fileName = QFileInfo(QDir::cleanPath(photo.shown())).fileName();
     if (!ImageEncoder::canEncode(uti))
-        return QString::fromUtf8(kTypeNotWritable).arg(file.fileName());
+        return QString::fromUtf8(kTypeNotWritable).arg(fileName);
     if (uti == QLatin1String(TypeTable::kPSD) || uti == QLatin1String(TypeTable::kPNG)
         || uti == QLatin1String(TypeTable::kTIFF)) {
-        const int depth = ImageDecoder::readHeader(path).bitsPerChannel;
+        const int depth = ImageDecoder::readHeader(photo.path()).bitsPerChannel;
         // Photoshop documents deeper than 16 bits, or in Lab colour at any
         // depth, are not read at all, which the decoding says: a copy of 8
         // bits in Lab would be refused too.
         const bool psd = uti == QLatin1String(TypeTable::kPSD);
-        QFile header(path);
+        QFile header(photo.path());
         const bool lab = psd && header.open(QIODevice::ReadOnly) && PsdReader::isLab(header.read(26));
         if (depth > 8 && ((depth <= 16 && !lab) || !psd))
-            return QString::fromUtf8(kDeeperThanWritten).arg(file.fileName()).arg(depth);
+            return QString::fromUtf8(kDeeperThanWritten).arg(fileName).arg(depth);
     }
-    const QString photo = QDir::toNativeSeparators(file.absoluteFilePath());
+    // The file a link leads to, in its own folder, is what is replaced.
+    const FileLocation &location = photo.location();
+    const QString shown = QDir::toNativeSeparators(QDir::cleanPath(photo.shown()));
     // A read-only disk, a file or folder of the user's own that is
     // read-only, and one of someone else's each want another remedy.
-    const auto refused = [&photo](const QString &at, const char *readOnly, const char *notYours) -> QString {
-        if (::faccessat(AT_FDCWD, QFile::encodeName(at).constData(), W_OK, AT_EACCESS) == 0)
+    const auto refused = [&](const char *name, const QByteArray &path, const char *readOnly,
+                             const char *notYours) -> QString {
+        if (::faccessat(location.folder(), name, W_OK, AT_EACCESS) == 0)
             return QString();
-        const QString shown = QDir::toNativeSeparators(at);
-        if (errno == EROFS) {
-            const QStorageInfo disk(at);
+        const int error = errno;
+        const QString at = QDir::toNativeSeparators(QFile::decodeName(path));
+        if (error == EROFS) {
+            const QStorageInfo disk(QFile::decodeName(location.folderPath()));
             return QString::fromUtf8(kReadOnlyDisk)
-                .arg(photo, QDir::toNativeSeparators(disk.isValid() ? disk.rootPath() : shown));
+                .arg(shown, disk.isValid() ? QDir::toNativeSeparators(disk.rootPath()) : at);
         }
-        return QString::fromUtf8(QFileInfo(at).ownerId() == ::geteuid() ? readOnly : notYours).arg(shown);
+        // Not even root may change it.
+        if (error == EPERM)
+            return QString::fromUtf8(kMarkedImmutable).arg(at);
+        struct stat st {};
+        const bool mine = ::fstatat(location.folder(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_uid == ::geteuid();
+        if (mine && S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0)
+            return QString::fromUtf8(kNoPermissionsAtAll).arg(at);
+        return QString::fromUtf8(mine ? readOnly : notYours).arg(at);
     };
-    if (file.exists()) {
-        if (QString why = refused(file.absoluteFilePath(), kFileReadOnly, kFileNotYours); !why.isEmpty())
-            return why;
-    }
+    if (QString why = refused(location.name().constData(), location.path(), kFileReadOnly, kFileNotYours);
+        !why.isEmpty())
+        return why;
     // The new file is written beside the old one and then takes its place.
-    return refused(file.absolutePath(), kFolderReadOnly, kFolderNotYours);
+    return refused(".", location.folderPath(), kFolderReadOnly, kFolderNotYours);
 }

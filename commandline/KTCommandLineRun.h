@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace platform {
+class PhotoName;
+}
+
 // `kantelo -template=NAME -process PHOTO`: puts a saved design around one
 // photo and writes it over the photo's file, in its own type with its
 // metadata, then ends. No window, no window system: it runs on Qt's
@@ -28,6 +32,12 @@ public:
         "The file “%1” couldn’t be opened because it is not a photo file but a device or pipe.";
     static constexpr const char *kSymlinkLoop =
         "The file “%1” couldn’t be opened because its symbolic links go round in a loop.";
+    static constexpr const char *kFolderNotSearchable =
+        "The file “%1” couldn’t be opened because you have no permission to open the folder “%2” it is in.";
+    // Followed, it could send the framed photo over any file of the user's.
+    static constexpr const char *kSharedLink =
+        "“%1” is a symbolic link that another user made in the shared folder “%2”, and such a link is not "
+        "followed. Frame the photo it leads to by its own name.";
     // A name that is not UTF-8 is framed under a second name in a hidden folder beside it.
     static constexpr const char *kNoSecondName =
         "“%1” can't be framed in place: its name is not UTF-8, and its folder can't take the second name it is "
@@ -42,6 +52,12 @@ public:
         "which would lose that precision. Frame it into a new file with Batch Processing, or save a copy with 8 "
         "bits a channel and frame that.";
     static constexpr const char *kFileReadOnly = "“%1” is read-only. Make it writable, then try again.";
+    static constexpr const char *kNoPermissionsAtAll =
+        "“%1” lets no one read or change it: its permissions are all off. Make it readable and writable, then "
+        "try again.";
+    static constexpr const char *kMarkedImmutable =
+        "“%1” is marked immutable, so no one may change it, not even its owner. Remove the mark (chattr -i), then "
+        "try again.";
     static constexpr const char *kFileNotYours =
         "You have no permission to change “%1”. Frame a copy of it, or ask its owner for the right to change it.";
     static constexpr const char *kFolderReadOnly =
@@ -68,6 +84,6 @@ public:
     // The photo's name is taken from `argv` as bytes: it need not be UTF-8.
     static int exec(int argc, char *argv[]);
 
-    // Why the framed photo can't be written over `path` as `uti`; empty when it can.
-    static QString whyNotWritable(const QString &path, const QString &uti);
+    // Why the framed photo can't be written over the photo as `uti`; empty when it can.
+    static QString whyNotWritable(const platform::PhotoName &photo, const QString &uti);
 };

@@ -8,6 +8,7 @@
 #include <new>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -29,12 +30,15 @@ void FileBytes::setOpenedHook(std::function<void(const QString &path)> hook)
     openedHook().set(std::move(hook));
 }
 
-Result<QByteArray> FileBytes::read(const QString &path, qint64 atMost)
+Result<QByteArray> FileBytes::read(const QString &path, qint64 atMost, FileIdentity *read)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return describedError(file.errorString());
     const qint64 size = file.size();
+    struct stat st {};
+    if (read)
+        *read = ::fstat(file.handle(), &st) == 0 ? FileIdentity::of(st) : FileIdentity();
     if (const auto hook = openedHook().get())
         hook(path);
     // A file that tells no size (a pipe, a file of /proc) is read to its end.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileIdentity.h"
 #include "platform/Result.h"
 
 #include <QByteArray>
@@ -19,7 +20,8 @@ public:
     // The whole file, or its first `atMost` bytes (at least 0). An error
     // when it can't be opened or read, or when it ends before the size it had
     // when it was opened (it was cut short while it was read).
-    static Result<QByteArray> read(const QString &path, qint64 atMost = -1);
+    // `read`, when given, gets which file was read, as it was when opened.
+    static Result<QByteArray> read(const QString &path, qint64 atMost = -1, FileIdentity *read = nullptr);
     static constexpr const char *kCutShort = "the file became shorter while it was read";
     static constexpr int kCutShortCode = 2; // the error's code then
 

@@ -1,12 +1,13 @@
 #include "platform/PhotoName.h"
 
+#include "platform/ReplacingFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -34,96 +35,121 @@ PhotoName::PhotoName(const QByteArray &named)
     }
     m_path = QFileInfo(QFile::decodeName(named)).absoluteFilePath();
     m_shown = m_path;
+    m_location = FileLocation::of(m_bytes);
     struct stat st {};
-    if (::stat(m_bytes.constData(), &st) != 0)
-        m_kind = errno == ELOOP ? Kind::Loop : Kind::Nothing;
-    else
-        m_kind = S_ISREG(st.st_mode) ? Kind::File : S_ISDIR(st.st_mode) ? Kind::Folder : Kind::Other;
+    if (!m_location.status(&st)) {
+        const int error = m_location.isValid() ? errno : m_location.error();
+        if (m_location.refusedLink()) {
+            m_kind = Kind::SharedLink;
+            m_blockedAt = QFileInfo(QFile::decodeName(m_location.refusedLinkPath())).absolutePath();
+        } else if (error == EACCES) {
+            m_kind = Kind::Unreachable;
+            const QByteArray at = m_location.isValid() ? m_location.folderPath() : m_location.failedAt();
+            m_blockedAt = QFile::decodeName(at);
+        } else {
+            m_kind = error == ELOOP ? Kind::Loop : Kind::Nothing;
+        }
+        return;
+    }
+    m_kind = S_ISREG(st.st_mode) ? Kind::File : S_ISDIR(st.st_mode) ? Kind::Folder : Kind::Other;
     if (m_kind != Kind::File)
         return;
     // The file a symbolic link leads to is the one replaced, so its
     // path is the one that must be named.
-    QByteArray file = m_bytes;
-    if (char *real = ::realpath(m_bytes.constData(), nullptr)) {
-        file = QByteArray(real);
-        std::free(real);
-    }
-    if (!isUtf8(m_bytes) || !isUtf8(file)) {
+    if (!isUtf8(m_bytes) || !isUtf8(m_location.path())) {
         m_shown = QDir::cleanPath(QFile::decodeName(m_bytes));
-        nameAgain(file);
+        nameAgain();
     }
 }
 
 PhotoName::~PhotoName()
 {
-    if (!m_second.isEmpty())
+    if (!m_second.isEmpty()) {
+        ReplacingFile::withdrawStandIn(m_path);
         ::unlinkat(m_hidden, m_second.constData(), 0);
+    }
+    m_heldSecond.reset();
     if (m_hidden >= 0) {
-        ::unlinkat(m_folder, m_hiddenName.constData(), AT_REMOVEDIR);
+        ::unlinkat(m_location.folder(), m_hiddenName.constData(), AT_REMOVEDIR);
         ::close(m_hidden);
     }
-    if (m_folder >= 0)
-        ::close(m_folder);
+    m_heldFolder.reset();
 }
 
-bool PhotoName::putBack(QString *why)
+QString PhotoName::fitted(const QString &name)
 {
-    if (m_second.isEmpty())
-        return true;
-    struct stat second {
-    }, own{};
-    const bool same = ::fstatat(m_hidden, m_second.constData(), &second, AT_SYMLINK_NOFOLLOW) == 0
-                      && ::fstatat(m_folder, m_name.constData(), &own, AT_SYMLINK_NOFOLLOW) == 0
-                      && second.st_dev == own.st_dev && second.st_ino == own.st_ino;
-    // Written through the file itself, both names show it already.
-    if (same ? ::unlinkat(m_hidden, m_second.constData(), 0) != 0
-             : ::renameat(m_hidden, m_second.constData(), m_folder, m_name.constData()) != 0) {
-        *why = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
+    if (QFile::encodeName(name).size() <= NAME_MAX)
+        return name;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    QString tail = dot > 0 ? name.mid(dot) : QString();
+    if (QFile::encodeName(tail).size() > NAME_MAX / 4)
+        tail.clear();
+    const QString head = tail.isEmpty() ? name : name.left(dot);
+    const qsizetype room = NAME_MAX - QFile::encodeName(tail).size();
+    QString kept;
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < head.size();) {
+        // A character, not half of one.
+        const qsizetype length = head.at(i).isHighSurrogate() && i + 1 < head.size() ? 2 : 1;
+        const QString character = head.mid(i, length);
+        bytes += QFile::encodeName(character).size();
+        if (bytes > room)
+            break;
+        kept += character;
+        i += length;
     }
-    m_second.clear();
-    return true;
+    return kept + tail;
 }
 
-void PhotoName::nameAgain(const QByteArray &file)
+void PhotoName::nameAgain()
 {
-    const qsizetype slash = file.lastIndexOf('/');
-    const QByteArray folder = slash > 0 ? file.left(slash) : QByteArray("/");
-    m_name = file.mid(slash + 1);
-    m_folder = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (m_folder < 0) {
-        m_problem = QString::fromLocal8Bit(std::strerror(errno));
-        return;
-    }
-    const QString own = QFile::decodeName(m_name);
+    const int folder = m_location.folder();
+    const QByteArray folderBytes = m_location.folderPath();
+    const QByteArray &name = m_location.name();
+    const QString own = QFile::decodeName(name);
     const QString folderPath =
-        isUtf8(folder) ? QFile::decodeName(folder) : QStringLiteral("/proc/self/fd/%1").arg(m_folder);
+        isUtf8(folderBytes) ? QFile::decodeName(folderBytes) : QStringLiteral("/proc/self/fd/%1").arg(folder);
     m_path = folderPath + QLatin1Char('/') + own;
-    if (QFile::encodeName(own) == m_name)
+    if (QFile::encodeName(own) == name)
         return;
+    TemporaryNames::clearLeftoversIn(folder);
     // Hidden, and the second name is the one shown, which a design may
     // write on the framed photo.
+    // Held before it is made: a signal in between finds it all the same.
     for (int attempt = 0; attempt < 10 && m_hiddenName.isEmpty(); ++attempt) {
-        const QByteArray hidden = QStringLiteral(".kantelo-%1-%2").arg(::getpid()).arg(attempt).toLatin1();
-        if (::mkdirat(m_folder, hidden.constData(), 0700) == 0)
+        const QByteArray hidden = TemporaryNames::make();
+        m_heldFolder.reset(folder, hidden, true);
+        if (::mkdirat(folder, hidden.constData(), 0700) == 0)
             m_hiddenName = hidden;
         else if (errno != EEXIST)
             break;
     }
     if (m_hiddenName.isEmpty()) {
         m_problem = QString::fromLocal8Bit(std::strerror(errno));
+        m_heldFolder.reset();
         return;
     }
-    m_hidden = ::openat(m_folder, m_hiddenName.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const QByteArray second = QFile::encodeName(own);
-    if (m_hidden < 0 || ::linkat(m_folder, m_name.constData(), m_hidden, second.constData(), 0) != 0) {
+    // The photo's owner may clear it, should a kill leave it.
+    struct stat photo {};
+    if (m_location.status(&photo) && photo.st_uid != ::geteuid())
+        (void)!::fchownat(folder, m_hiddenName.constData(), photo.st_uid, photo.st_gid, AT_SYMLINK_NOFOLLOW);
+    m_hidden = ::openat(folder, m_hiddenName.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const QString secondName = fitted(own);
+    const QByteArray second = QFile::encodeName(secondName);
+    if (m_hidden >= 0)
+        m_heldSecond.reset(m_hidden, second);
+    if (m_hidden < 0 || ::linkat(folder, name.constData(), m_hidden, second.constData(), 0) != 0) {
         m_problem = QString::fromLocal8Bit(std::strerror(errno));
-        if (m_hidden < 0)
-            ::unlinkat(m_folder, m_hiddenName.constData(), AT_REMOVEDIR);
+        m_heldSecond.reset();
+        if (m_hidden < 0) {
+            ::unlinkat(folder, m_hiddenName.constData(), AT_REMOVEDIR);
+            m_heldFolder.reset();
+        }
         return;
     }
     m_second = second;
-    m_path = folderPath + QLatin1Char('/') + QString::fromLatin1(m_hiddenName) + QLatin1Char('/') + own;
+    m_path = folderPath + QLatin1Char('/') + QString::fromLatin1(m_hiddenName) + QLatin1Char('/') + secondName;
+    ReplacingFile::standIn(m_path, m_location.pathThroughFolder());
 }
 
 } // namespace platform

@@ -1,21 +1,34 @@
 #pragma once
 
+#include "platform/FileLocation.h"
+#include "platform/TemporaryNames.h"
+
 #include <QByteArray>
 #include <QString>
 
 namespace platform {
 
-// The photo's path as the file system has it: bytes, which a QString holds
-// only when they are UTF-8. A photo whose path is not is read and written
-// through other names: its folder through the folder opened, its own name
-// through a second name (a hard link) in a hidden folder of the run's own
-// beside it, which takes the photo's name once the framed photo is written
-// under it. A run cut short leaves at most that hidden folder; the photo
-// itself is whole, as it was or framed.
+// A photo's path as the file system has it: bytes, which a QString holds
+// only when they are UTF-8, its symbolic links followed as the kernel would
+// (`FileLocation`). A photo whose path is not UTF-8 is read through other
+// names: its folder through the folder opened, its own name through a
+// second name (a hard link) in a hidden folder of the run's own beside it.
+// The framed photo written to the second name replaces the photo under its
+// own name (the second name stands in for it, `ReplacingFile::standIn`).
+// The hidden folder goes when the PhotoName does, at a TERM, INT or HUP, or
+// after a kill at the next run in the folder (`TemporaryNames`).
 class PhotoName
 {
 public:
-    enum class Kind { File, Folder, Other, Nothing, Loop };
+    enum class Kind {
+        File,
+        Folder,
+        Other,
+        Nothing,
+        Loop,
+        Unreachable, // a folder on the way can't be searched
+        SharedLink,  // a link another user left in a shared folder
+    };
 
     explicit PhotoName(const QByteArray &named);
     ~PhotoName();
@@ -30,24 +43,30 @@ public:
     QString named(QString text) const { return m_path == m_shown ? text : text.replace(m_path, m_shown); }
     // Why the photo could not be named for the run; empty when it could.
     const QString &problem() const { return m_problem; }
+    // The file itself, its links followed.
+    const FileLocation &location() const { return m_location; }
+    // The folder that can't be searched, or the shared folder of the link.
+    const QString &blockedAt() const { return m_blockedAt; }
 
-    // The framed photo written under the second name takes the photo's own;
-    // false, with the reason, when it can't (the photo is left as it was).
-    bool putBack(QString *why);
+    // The name no longer than a name may be on the disk: a longer one loses
+    // the end of its stem, keeping its extension (its type).
+    static QString fitted(const QString &name);
 
 private:
-    void nameAgain(const QByteArray &file);
+    void nameAgain();
 
     QByteArray m_bytes; // the photo's own path, absolute
     QString m_shown;
     QString m_path;
     Kind m_kind = Kind::Nothing;
     QString m_problem;
-    int m_folder = -1;       // open when the path is not UTF-8
-    QByteArray m_name;       // its own name there
+    QString m_blockedAt;
+    FileLocation m_location;
     int m_hidden = -1;       // the hidden folder, while there is one
     QByteArray m_hiddenName; // its name
     QByteArray m_second;     // the second name there, while there is one
+    TemporaryNames::Held m_heldFolder;
+    TemporaryNames::Held m_heldSecond;
 };
 
 } // namespace platform

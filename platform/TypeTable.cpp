@@ -116,6 +116,26 @@ QString typeForFile(const QString &path)
     return QStringLiteral("public.data");
 }
 
+QString typeForContent(const QByteArray &head)
+{
+    if (head.startsWith("\xff\xd8\xff"))
+        return QString::fromLatin1(kJPEG);
+    if (head.startsWith("\x89PNG\r\n\x1a\n"))
+        return QString::fromLatin1(kPNG);
+    if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4)))
+        return QString::fromLatin1(kTIFF);
+    if (head.startsWith("8BPS"))
+        return QString::fromLatin1(kPSD);
+    if (head.startsWith("%PDF-"))
+        return QString::fromLatin1(kPDF);
+    if (head.size() >= 12 && head.mid(4, 4) == "ftyp") {
+        static const QByteArrayList brands{"heic", "heix", "hevc", "hevx", "heim", "heis", "mif1", "msf1"};
+        if (brands.contains(head.mid(8, 4)))
+            return QString::fromLatin1(kHEIC);
+    }
+    return {};
+}
+
 QString preferredExtension(const QString &identifier)
 {
     const TypeEntry *entry = find(identifier);

@@ -21,6 +21,8 @@ inline constexpr const char *kPackage = "com.apple.package";
 
 QString typeForExtension(const QString &extension);    // empty when unknown
 QString typeForFile(const QString &path);              // by extension, else by content
+// The picture type a file's first bytes (at least 12) show; empty when they show none.
+QString typeForContent(const QByteArray &head);
 QString preferredExtension(const QString &identifier);
 QStringList extensions(const QString &identifier);
 // The extensions of the type and of every type that conforms to it.

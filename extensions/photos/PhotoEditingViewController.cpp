@@ -1,5 +1,6 @@
 #include "extensions/photos/PhotoEditingViewController.h"
 
+#include "platform/PhotoName.h"
 #include "platform/ReplacingFile.h"
 #include "platform/TypeTable.h"
 #include "platform/handoff/Handoff.h"
@@ -24,6 +25,8 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,16 +109,39 @@ bool PhotoEditingViewController::startContentEditing(platform::Error *error)
     }
     session.setAutoRemove(false);
     m_folder = session.path();
-    m_tempURL = QDir(m_folder).filePath(QFileInfo(m_options.photo).fileName());
+    // Named as the photo is, as a QString can hold it and the disk take it.
+    m_tempURL = QDir(m_folder).filePath(platform::PhotoName::fitted(QFileInfo(m_options.photo).fileName()));
 
-    QFile photo(m_options.photo);
-    if (!photo.copy(m_tempURL)) {
-        platform::setError(
-            error,
-            QStringLiteral("Couldn't copy “%1” to “%2”: %3").arg(m_options.photo, m_tempURL, photo.errorString()));
+    // Read by the name as the file system has it, which need not be UTF-8.
+    const QByteArray photoPath =
+        m_options.photoPath.isEmpty() ? QFile::encodeName(m_options.photo) : m_options.photoPath;
+    QFile photo;
+    QFile copy(m_tempURL);
+    const int fd = ::open(photoPath.constData(), O_RDONLY | O_CLOEXEC);
+    const int openError = fd < 0 ? errno : 0;
+    struct stat copiedFrom {};
+    bool copied = fd >= 0 && ::fstat(fd, &copiedFrom) == 0
+                  && photo.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+                  && copy.open(QIODevice::WriteOnly);
+    if (fd >= 0 && !photo.isOpen())
+        ::close(fd);
+    while (copied && !photo.atEnd()) {
+        const QByteArray block = photo.read(1 << 20);
+        copied = !block.isEmpty() && copy.write(block) == block.size();
+    }
+    copied = copied && copy.flush();
+    if (!copied) {
+        const QString why = fd < 0            ? QString::fromLocal8Bit(std::strerror(openError))
+                            : !photo.isOpen() ? photo.errorString()
+                            : copy.error()    ? copy.errorString()
+                                              : photo.errorString();
+        platform::setError(error,
+                           QStringLiteral("Couldn't copy “%1” to “%2”: %3").arg(m_options.photo, m_tempURL, why));
         QDir(m_folder).removeRecursively();
         return false;
     }
+    copy.close();
+    m_copied = platform::FileIdentity::of(copiedFrom);
     // The copy is ours to change even when the photo was read-only.
     QFile::setPermissions(m_tempURL, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     m_handedOverStamp = fileStamp(m_tempURL);
@@ -207,11 +233,23 @@ void PhotoEditingViewController::done(int result)
     cancelContentEditing();
 }
 
+QByteArray PhotoEditingViewController::targetPath() const
+{
+    if (!m_options.output.isEmpty())
+        return m_options.outputPath.isEmpty() ? QFile::encodeName(m_options.output) : m_options.outputPath;
+    return m_options.photoPath.isEmpty() ? QFile::encodeName(m_options.photo) : m_options.photoPath;
+}
+
 void PhotoEditingViewController::finishContentEditing()
 {
     reloadPreview();
     platform::Error failure;
-    const bool written = writeJPEG(m_tempURL, target(), &failure);
+    // Over the photo, only the photo as it was copied is replaced.
+    struct stat output {};
+    const bool overPhoto = m_options.output.isEmpty()
+                           || (::stat(targetPath().constData(), &output) == 0 && output.st_dev == m_copied.device
+                               && output.st_ino == m_copied.inode);
+    const bool written = writeJPEG(m_tempURL, targetPath(), &failure, overPhoto ? m_copied : platform::FileIdentity());
     const bool sidecar = !written || m_options.adjustmentData.isEmpty()
                          || writeAdjustmentData(m_options.adjustmentData, &failure);
     m_finished = true;
@@ -295,24 +333,32 @@ QString PhotoEditingViewController::scriptName(const QString &name)
     QString line;
     line.reserve(name.size());
     for (const QChar c : name) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QLatin1Char('%'))
-            line += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        const char16_t code = c.unicode();
+        // Line readers also break at NEL and the Unicode line and paragraph
+        // separators: those go as their UTF-8 bytes, as the other C1 controls.
+        if (code < 0x20 || code == 0x7f || c == QLatin1Char('%'))
+            line += QStringLiteral("%%1").arg(code, 2, 16, QLatin1Char('0')).toUpper();
+        else if ((code >= 0x80 && code < 0xa0) || code == 0x2028 || code == 0x2029)
+            line += QString::fromLatin1(QString(c).toUtf8().toPercentEncoding());
         else
             line += c;
     }
     return line;
 }
 
-bool PhotoEditingViewController::writeJPEG(const QString &source, const QString &target, platform::Error *error)
+bool PhotoEditingViewController::writeJPEG(const QString &source, const QByteArray &targetPath, platform::Error *error,
+                                           const platform::FileIdentity &original)
 {
     if (!isJPEG(source))
-        return convertImageAtURLToJPEGAtURL(source, target, error);
+        return convertImageAtURLToJPEGAtURL(source, targetPath, error, original);
+    const QString target = QFile::decodeName(targetPath);
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
         platform::setError(error, QStringLiteral("Couldn't read “%1”: %2").arg(source, in.errorString()));
         return false;
     }
-    platform::ReplacingFile out(target);
+    platform::ReplacingFile out(targetPath);
+    out.replaceOnlyWhatWasRead(original);
     if (!out.open(QIODevice::WriteOnly)) {
         platform::setError(error, QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString()));
         return false;
@@ -333,9 +379,11 @@ bool PhotoEditingViewController::writeJPEG(const QString &source, const QString 
     return true;
 }
 
-bool PhotoEditingViewController::convertImageAtURLToJPEGAtURL(const QString &source, const QString &target,
-                                                              platform::Error *error)
+bool PhotoEditingViewController::convertImageAtURLToJPEGAtURL(const QString &source, const QByteArray &targetPath,
+                                                              platform::Error *error,
+                                                              const platform::FileIdentity &original)
 {
+    const QString target = QFile::decodeName(targetPath);
     QImageReader reader(source);
     reader.setAutoTransform(true);
     QImage image = reader.read();
@@ -354,7 +402,8 @@ bool PhotoEditingViewController::convertImageAtURLToJPEGAtURL(const QString &sou
         painter.end();
         image = flat;
     }
-    platform::ReplacingFile out(target);
+    platform::ReplacingFile out(targetPath);
+    out.replaceOnlyWhatWasRead(original);
     if (!out.open(QIODevice::WriteOnly)) {
         platform::setError(error, QStringLiteral("Couldn't write “%1”: %2").arg(target, out.errorString()));
         return false;

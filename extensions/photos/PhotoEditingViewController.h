@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/FileIdentity.h"
 
 #include <QDialog>
 #include <QString>
@@ -22,6 +23,8 @@ public:
     struct Options {
         QString photo;          // what the image manager handed over
         QString output;         // where the JPEG goes: the photo itself when empty
+        QByteArray photoPath;   // the same two as the file system has them (not
+        QByteArray outputPath;  // always UTF-8); from `photo`, `output` when empty
         QString adjustmentData; // sidecar file, none when empty
         bool script = false;    // answers on standard input, progress on standard output
     };
@@ -35,10 +38,14 @@ public:
 
     QString tempURL() const { return m_tempURL; }
 
-    // Writes the working copy to `target` as a JPEG, atomically: a JPEG is
-    // copied as it is, anything else converted at quality 80.
-    static bool writeJPEG(const QString &source, const QString &target, platform::Error *error);
-    static bool convertImageAtURLToJPEGAtURL(const QString &source, const QString &target, platform::Error *error);
+    // Writes the working copy to `target` (as the file system names it) as a
+    // JPEG, atomically: a JPEG is copied as it is, anything else converted
+    // at quality 80. Given `original`, the file it was copied from, only
+    // that file is replaced: one another program put there since is left.
+    static bool writeJPEG(const QString &source, const QByteArray &target, platform::Error *error,
+                          const platform::FileIdentity &original = {});
+    static bool convertImageAtURLToJPEGAtURL(const QString &source, const QByteArray &target, platform::Error *error,
+                                             const platform::FileIdentity &original = {});
     static bool isJPEG(const QString &path);
     // The sidecar with the adjustment data that goes with the result.
     static bool writeAdjustmentData(const QString &target, platform::Error *error);
@@ -64,6 +71,7 @@ private:
     void cancelContentEditing();
     void readScriptAnswer();
     QString target() const { return m_options.output.isEmpty() ? m_options.photo : m_options.output; }
+    QByteArray targetPath() const;
 
     Options m_options;
     QLabel *m_imageView = nullptr;
@@ -73,6 +81,7 @@ private:
     QSocketNotifier *m_answers = nullptr;
     QByteArray m_answerBuffer;
     QByteArray m_handedOverStamp;
+    platform::FileIdentity m_copied; // the photo as it was copied
     bool m_saved = false; // Kantelo wrote the working copy at least once
     bool m_finished = false;
 };

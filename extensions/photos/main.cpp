@@ -1,6 +1,7 @@
 // retouchlet: the editor an image manager calls for a photo. The photo is
 // framed in Kantelo, and Done returns the result as a JPEG.
 #include "extensions/photos/PhotoEditingViewController.h"
+#include "platform/TemporaryNames.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -9,7 +10,11 @@
 #include <QImageReader>
 #include <QMessageBox>
 
+#include <climits>
 #include <cstdio>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,6 +42,36 @@ constexpr const char *kUsage =
     "                          as presses of the buttons (its end cancels)\n"
     "\n"
     "Exit status: 0 written, 1 cancelled, 2 wrong arguments, 3 not written.\n";
+
+// The files named, as the file system has them: bytes, which need not be
+// UTF-8 (no QString holds them then), absolute.
+QList<QByteArray> fileArguments(int argc, char *argv[])
+{
+    QByteArray here;
+    char folder[PATH_MAX];
+    if (::getcwd(folder, sizeof folder))
+        here = QByteArray(folder);
+    QList<QByteArray> files;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray word(argv[i]);
+        if (options && word == "--") {
+            options = false;
+        } else if (options && word.size() > 1 && word.startsWith('-')) {
+            if (word == "--adjustment-data")
+                ++i; // its value follows
+        } else {
+            files.append(word.startsWith('/') || here.isEmpty() ? word : here + '/' + word);
+        }
+    }
+    return files;
+}
+
+bool isFolder(const QByteArray &path)
+{
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 int usageError(const QString &message)
 {
@@ -75,9 +110,16 @@ int main(int argc, char *argv[])
     options.adjustmentData = parser.isSet(adjustmentData) ? QFileInfo(parser.value(adjustmentData)).absoluteFilePath()
                                                           : QString();
     options.script = parser.isSet(script);
+    // The same files by the names the file system gives them.
+    if (const QList<QByteArray> files = fileArguments(argc, argv); files.size() == positional.size()) {
+        options.photoPath = files.at(0);
+        options.outputPath = files.value(1);
+    }
+    const QByteArray photoPath = options.photoPath.isEmpty() ? QFile::encodeName(options.photo) : options.photoPath;
 
-    const QFileInfo photo(options.photo);
-    if (!photo.isFile() || !photo.isReadable())
+    struct stat photo {};
+    if (::stat(photoPath.constData(), &photo) != 0 || !S_ISREG(photo.st_mode)
+        || ::access(photoPath.constData(), R_OK) != 0)
         return usageError(QStringLiteral("“%1” is no photo that can be read").arg(positional.at(0)));
     const QString target = options.output.isEmpty() ? options.photo : options.output;
     if (options.output.isEmpty() ? !PhotoEditingViewController::isJPEGName(target)
@@ -88,10 +130,17 @@ int main(int argc, char *argv[])
                               : QStringLiteral("the result is a JPEG, so OUTPUT “%1” must end in .jpg or .jpeg")
                                     .arg(positional.at(1)));
     }
-    if (QFileInfo(target).isDir() || !QFileInfo(QFileInfo(target).path()).isDir())
+    const QByteArray targetPath =
+        options.output.isEmpty()
+            ? photoPath
+            : (options.outputPath.isEmpty() ? QFile::encodeName(options.output) : options.outputPath);
+    const qsizetype slash = targetPath.lastIndexOf('/');
+    if (isFolder(targetPath) || !isFolder(slash > 0 ? targetPath.left(slash) : QByteArray("/")))
         return usageError(QStringLiteral("“%1” can't be written: its folder is missing or it is a folder").arg(target));
 
     QApplication app(argc, argv);
+    // Ended by a signal, it leaves no half-written result beside the photo.
+    platform::TemporaryNames::removeHeldAtTermination();
     app.setApplicationName(QStringLiteral("retouchlet"));
     // Kantelo's icon, as the installed icon theme holds it.
     app.setWindowIcon(QIcon::fromTheme(QStringLiteral("com.velmoorsoft.Kantelo")));

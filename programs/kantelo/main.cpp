@@ -12,6 +12,7 @@
 #include "kit/VLProcessArguments.h"
 #include "library/KTFrameImporterWindowController.h"
 #include "library/LibraryUpdates.h"
+#include "platform/TemporaryNames.h"
 #include "platform/TimingLog.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/EnglishPlurals.h"
@@ -86,6 +87,9 @@ int main(int argc, char *argv[])
     // A file-size limit (ulimit -f) fails the write, which is reported, instead
     // of ending the program without a word.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A run ended by TERM, Ctrl+C or a closed terminal leaves nothing
+    // half-written beside the user's files.
+    platform::TemporaryNames::removeHeldAtTermination();
 
     platform::TimingLog::mark("main");
     // Framing one photo and quitting needs no window system.

@@ -22,9 +22,12 @@
 #include <thread>
 
 #include <dirent.h>
+#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -701,4 +704,139 @@ TEST_F(CommandLineRun, APhotoItsHeaderShowsTooLargeIsRefusedWithoutBeingRead)
     rusage children{};
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
     EXPECT_LT(children.ru_maxrss, 1024 * 1024) << "kilobytes at the run's peak";
+}
+
+TEST_F(CommandLineRun, LinksAndPermissionsAreJudgedWhereThePhotoIsAndSaidAsTheyAre)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a read-only mount, another user's link and an immutable file need root";
+    const QString dir = apptest::freshDir();
+    const QByteArray at = QFile::encodeName(dir);
+    const QString photo = apptest::writePhoto(dir, "card.jpg", QSize(400, 300));
+    // A link on a read-only disk to a photo that can be written.
+    const QString links = apptest::freshDir();
+    ASSERT_EQ(::symlink(QFile::encodeName(photo).constData(), QFile::encodeName(links + "/card.jpg").constData()), 0);
+    const QByteArray linksAt = QFile::encodeName(links);
+    const Outcome linked = kantelo({"-template=Baroque", "-process", links + "/card.jpg"}, QString(), [linksAt] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount(linksAt.constData(), linksAt.constData(), nullptr, MS_BIND, nullptr) != 0
+            || ::mount(nullptr, linksAt.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            ::_exit(77);
+    });
+    if (linked.exitCode != 77) {
+        EXPECT_EQ(linked.exitCode, 0) << linked.errors.toStdString();
+        EXPECT_GT(QImageReader(photo).size().width(), 400);
+    }
+    // Another user's link in a shared sticky folder is not followed.
+    ASSERT_EQ(::mkdir((at + "/shared").constData(), 0777), 0);
+    ASSERT_EQ(::chmod((at + "/shared").constData(), 01777), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(photo).constData(), (at + "/shared/photo.jpg").constData()), 0);
+    ASSERT_EQ(::lchown((at + "/shared/photo.jpg").constData(), 65534, 65534), 0);
+    const QByteArray before = digest(photo);
+    const Outcome planted = kantelo({"-template=Baroque", "-process", dir + "/shared/photo.jpg"});
+    EXPECT_EQ(planted.exitCode, 1);
+    EXPECT_TRUE(planted.errors.contains("a symbolic link that another user made")) << planted.errors.toStdString();
+    EXPECT_EQ(digest(photo), before);
+    // A JPEG named as HEIC is framed as the JPEG it is.
+    ASSERT_TRUE(QFile::copy(photo, dir + "/card.heic"));
+    const Outcome named = kantelo({"-template=Baroque", "-process", dir + "/card.heic"});
+    EXPECT_EQ(named.exitCode, 0) << named.errors.toStdString();
+    EXPECT_EQ(QImageReader(dir + "/card.heic").format(), QByteArray("jpeg"));
+    // An immutable file says so.
+    const int fd = ::open(QFile::encodeName(photo).constData(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
+        && (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0)) {
+        const Outcome immutable = kantelo({"-template=Baroque", "-process", photo});
+        flags &= ~FS_IMMUTABLE_FL;
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        EXPECT_TRUE(immutable.errors.contains("is marked immutable")) << immutable.errors.toStdString();
+    }
+    ::close(fd);
+
+    // As another user: their own photo with no permissions, and one in their folder they can't search.
+    constexpr uid_t kOther = 65534;
+    const QString profile = apptest::freshDir(), theirs = apptest::freshDir();
+    const QString locked = apptest::writePhoto(theirs, "locked.jpg"), hidden = theirs + "/closed/hidden.jpg";
+    ASSERT_TRUE(QDir().mkpath(theirs + "/closed") && QFile::copy(locked, hidden));
+    for (const QString &path : {theirs, locked, theirs + "/closed", hidden})
+        ASSERT_EQ(::chown(QFile::encodeName(path).constData(), kOther, kOther), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(theirs + "/closed").constData(), 0600), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(testsupport::scratchDir()).constData(), 0711), 0);
+    QList<QByteArray> homes;
+    for (const char *sub : {"config", "data", "cache", "runtime", "home"})
+        homes << QFile::encodeName(profile + '/' + sub);
+    environmentIn(profile);
+    const auto asOther = [homes] {
+        for (const QByteArray &home : homes) {
+            if (::chown(home.constData(), kOther, kOther) != 0)
+                ::_exit(77);
+        }
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kOther) != 0 || ::setuid(kOther) != 0)
+            ::_exit(77);
+    };
+    const Outcome none = kantelo({"-template=Baroque", "-process", locked}, profile, asOther);
+    EXPECT_TRUE(none.errors.contains("lets no one read or change it")) << none.errors.toStdString();
+    const Outcome closed = kantelo({"-template=Baroque", "-process", hidden}, profile, asOther);
+    EXPECT_TRUE(closed.errors.contains("you have no permission to open the folder")) << closed.errors.toStdString();
+}
+
+TEST_F(CommandLineRun, LongNamesThatAreNotUtf8AreFramedAndARunCutShortLeavesNothingForLong)
+{
+    const QString parent = apptest::freshDir();
+    const QByteArray folder = QFile::encodeName(parent), photo = folder + '/' + QByteArray(85, '\xff') + ".jpg";
+    ASSERT_EQ(::rename(QFile::encodeName(apptest::writePhoto(parent, "plain.jpg", QSize(400, 300))).constData(),
+                       photo.constData()),
+              0);
+    const bool root = ::geteuid() == 0;
+    if (root) // the hidden folder of a root run is then the photo's owner's to clear
+        ASSERT_EQ(::chown(photo.constData(), 65534, 65534), 0);
+    const auto entries = [&folder] {
+        QList<QByteArray> names;
+        DIR *dir = ::opendir(folder.constData());
+        while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.append(entry->d_name);
+        }
+        if (dir)
+            ::closedir(dir);
+        return names;
+    };
+    const auto frame = [&photo] {
+        return testsupport::runProgram({KANTELO_BINARY, "-template=Gallery White", "-process", photo},
+                                       environmentIn(*home).toStringList());
+    };
+    const testsupport::ProgramRun framed = frame();
+    EXPECT_EQ(framed.exitCode, 0) << framed.err.toStdString();
+    EXPECT_EQ(entries(), QList<QByteArray>{photo.mid(folder.size() + 1)});
+
+    // Held up while it waits for the library, the run is ended by a signal.
+    QDir().mkpath(*home + "/data/Kantelo");
+    QLockFile library(*home + "/data/Kantelo/KTLibrary.db.lock");
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        ASSERT_TRUE(library.tryLock(0));
+        testsupport::ProgramRun run;
+        std::thread running([&] { run = frame(); });
+        // Its hidden folder made, the photo's owner's, with the second name in it.
+        QByteArray hidden;
+        EXPECT_TRUE(testsupport::waitUntil([&] {
+            for (const QByteArray &name : entries())
+                hidden = name.startsWith(".kantelo-") ? name : hidden;
+            struct stat st {};
+            return !hidden.isEmpty() && ::stat((folder + '/' + hidden).constData(), &st) == 0
+                   && (!root || st.st_uid == 65534u) && QDir(QFile::decodeName(folder + '/' + hidden)).count() == 3;
+        }));
+        const pid_t pid = pid_t(hidden.mid(9, hidden.indexOf('-', 9) - 9).toInt());
+        ASSERT_GT(pid, 0);
+        ::kill(pid, signal);
+        running.join();
+        library.unlock();
+        EXPECT_EQ(run.exitCode, -1);
+        EXPECT_EQ(entries().size(), signal == SIGTERM ? 1 : 2) << "a TERM leaves nothing";
+    }
+    // The next run clears what the killed one left.
+    const testsupport::ProgramRun next = frame();
+    EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
+    EXPECT_EQ(entries().size(), 1);
 }

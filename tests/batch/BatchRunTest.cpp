@@ -7,6 +7,7 @@
 #include "design/KTMoldingFrameLayer.h"
 #include "design/VLImage.h"
 #include "platform/FileBytes.h"
+#include "platform/TypeTable.h"
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/JpegDecoder.h"
@@ -29,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 using namespace batchtest;
@@ -763,6 +765,51 @@ TEST(BatchRun, APhotoCutShortWhileItIsReadIsRefusedAsDamagedNotAFault)
         EXPECT_TRUE(error.description.contains(QLatin1String("damaged"))) << qPrintable(error.description);
     }
     platform::FileBytes::setOpenedHook(nullptr);
+}
+
+TEST(BatchRun, APhotoFramedInPlaceThatAnotherProgramReplacesMeanwhileIsLeftToIt)
+{
+    // A sync tool moves a new file over the photo once the run has opened it.
+    const QString dir = freshFolder(QStringLiteral("replaced-meanwhile"));
+    const QString jpeg = dir + QStringLiteral("/photo.jpg");
+    const auto design = stripedPhotoAndShadowedMat(jpeg);
+    ASSERT_TRUE(design);
+    const QImage picture(jpeg);
+    const QString png = dir + QStringLiteral("/photo.png"), tiff = dir + QStringLiteral("/photo.tif");
+    ASSERT_TRUE(picture.save(png) && picture.save(tiff));
+    const QString newer = writePhoto(dir + QStringLiteral("/newer.jpg"), 90, 60);
+    QString replacing;
+    platform::FileBytes::setOpenedHook([&](const QString &path) {
+        if (path == replacing && QFile::copy(newer, path + QStringLiteral(".new")))
+            ::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(), QFile::encodeName(path).constData());
+    });
+    for (const QString &path : {jpeg, png, tiff}) {
+        for (const bool begunEarly : {true, false}) {
+            const QString photo = path + QStringLiteral(".in-place");
+            QFile::remove(photo);
+            ASSERT_TRUE(QFile::copy(path, photo));
+            replacing = photo;
+            KTImageProcessor::Output output;
+            output.uti = platform::TypeTable::typeForFile(path);
+            output.path = photo;
+            if (begunEarly) // as the command line begins it
+                output.read = KTImageProcessor::startReading(QUrl::fromLocalFile(photo));
+            platform::Error error;
+            EXPECT_FALSE(KTImageProcessor::processImage(QUrl::fromLocalFile(photo), design, output, &error));
+            EXPECT_TRUE(error.description.contains(QLatin1String("another program replaced or changed it")))
+                << qPrintable(error.description);
+            EXPECT_EQ(QImage(photo).size(), QSize(90, 60)) << "the other program's file stays";
+        }
+    }
+    platform::FileBytes::setOpenedHook(nullptr);
+    // Left alone, the photo is framed in place as ever.
+    KTImageProcessor::Output output;
+    output.uti = platform::TypeTable::typeForFile(png);
+    output.path = png;
+    platform::Error error;
+    EXPECT_TRUE(KTImageProcessor::processImage(QUrl::fromLocalFile(png), design, output, &error))
+        << qPrintable(error.description);
+    EXPECT_GT(QImage(png).width(), picture.width());
 }
 
 TEST(BatchRun, APdfPhotoIsItsPageOnWhiteAtAResolutionForFraming)

@@ -281,4 +281,38 @@ TEST_F(Retouchlet, ANameWithLineBreaksIsOneLineOfTheScriptThatGivesItBack)
     EXPECT_TRUE(copy.endsWith("/a%0Aworking-copy forged.jpg%0Apreview 1x1 %2541.jpg")) << copy.toStdString();
     EXPECT_TRUE(QFileInfo::exists(QUrl::fromPercentEncoding(copy.toUtf8())));
     EXPECT_EQ(finish("cancel\n"), 1);
+
+    // The line breaks of Unicode too, at which line readers also split.
+    const QString unicode = QString::fromUtf8("b\u0085c\u2028d\u2029e.jpg");
+    ASSERT_TRUE(picture.save(dir + '/' + unicode, "JPEG"));
+    start({dir + '/' + unicode});
+    const QString encoded = line("working-copy ");
+    EXPECT_TRUE(encoded.endsWith("/b%C2%85c%E2%80%A8d%E2%80%A9e.jpg")) << encoded.toStdString();
+    EXPECT_EQ(finish("cancel\n"), 1);
+}
+
+TEST_F(Retouchlet, APhotoAnotherProgramReplacesDuringTheEditIsLeftAndAnyNameIsEdited)
+{
+    const QString dir = freshDir();
+    QImage picture(80, 60, QImage::Format_RGB32);
+    picture.fill(Qt::darkBlue);
+    ASSERT_TRUE(picture.save(dir + "/sea.jpg", "JPEG") && picture.save(dir + "/newer.jpg", "JPEG", 50));
+    const QByteArray newer = digest(dir + "/newer.jpg");
+    start({dir + "/sea.jpg"});
+    ASSERT_FALSE(line("working-copy ").isEmpty());
+    // An import moves a new file over the photo while it is being framed.
+    ASSERT_EQ(
+        ::rename(QFile::encodeName(dir + "/newer.jpg").constData(), QFile::encodeName(dir + "/sea.jpg").constData()),
+        0);
+    EXPECT_EQ(finish("done\n"), 3);
+    EXPECT_TRUE(errors.contains("another program replaced or changed it")) << errors.toStdString();
+    EXPECT_EQ(digest(dir + "/sea.jpg"), newer);
+
+    // A photo whose name is not UTF-8 is taken; the end of the script's input cancels.
+    const QByteArray odd = QFile::encodeName(dir) + "/\xff.jpg";
+    ASSERT_EQ(::link(QFile::encodeName(dir + "/sea.jpg").constData(), odd.constData()), 0);
+    const testsupport::ProgramRun run =
+        testsupport::runProgram({RETOUCHLET_BINARY, "--script", odd}, profile(*home).toStringList());
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("working-copy ")) << run.out.toStdString();
 }
