@@ -32,6 +32,8 @@
 #include <limits>
 #include <new>
 
+#include <sys/stat.h>
+
 namespace {
 
 void fail(platform::Error *error, const QString &description)
@@ -512,9 +514,21 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     const QString &outputPath = output.path;
     // Written over the photo, the file replaces only the photo as it was
     // read: a file another program moved there since, or a rewrite, stays.
+    // The output may name the photo's folder another way (through a link).
+    const auto sameFolder = [](const QString &one, const QString &other) {
+        struct stat a {};
+        struct stat b {};
+        return ::stat(QFile::encodeName(QFileInfo(one).absolutePath()).constData(), &a) == 0
+               && ::stat(QFile::encodeName(QFileInfo(other).absolutePath()).constData(), &b) == 0
+               && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    };
+    const bool overPhoto =
+        !readAs.isNull()
+        && (QDir::cleanPath(outputPath) == QDir::cleanPath(path)
+            || (QFileInfo(outputPath).fileName() == QFileInfo(path).fileName() && sameFolder(outputPath, path)));
     std::optional<platform::ReplacingFile::Original> original;
-    if (outputPath == path && !readAs.isNull())
-        original.emplace(path, readAs);
+    if (overPhoto)
+        original.emplace(outputPath, readAs);
     // A photo decoded as it is drawn may prove damaged only then.
     const auto photoDamaged = [&](platform::Error *failure) {
         const auto layer = framed->imageLayer();

@@ -783,6 +783,10 @@ TEST(BatchRun, APhotoFramedInPlaceThatAnotherProgramReplacesMeanwhileIsLeftToIt)
         if (path == replacing && QFile::copy(newer, path + QStringLiteral(".new")))
             ::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(), QFile::encodeName(path).constData());
     });
+    // A batch's destination may name the photo's folder through a link.
+    const QString linked = dir + QStringLiteral("-link");
+    QFile::remove(linked);
+    ASSERT_TRUE(QFile::link(dir, linked));
     for (const QString &path : {jpeg, png, tiff}) {
         for (const bool begunEarly : {true, false}) {
             const QString photo = path + QStringLiteral(".in-place");
@@ -791,7 +795,7 @@ TEST(BatchRun, APhotoFramedInPlaceThatAnotherProgramReplacesMeanwhileIsLeftToIt)
             replacing = photo;
             KTImageProcessor::Output output;
             output.uti = platform::TypeTable::typeForFile(path);
-            output.path = photo;
+            output.path = begunEarly ? photo : linked + QLatin1Char('/') + QFileInfo(photo).fileName();
             if (begunEarly) // as the command line begins it
                 output.read = KTImageProcessor::startReading(QUrl::fromLocalFile(photo));
             platform::Error error;
