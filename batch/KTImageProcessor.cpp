@@ -252,7 +252,7 @@ QSize storedSizeOf(const QString &path, const platform::ImageMetadata &metadata)
         return size;
     QImageReader reader(path);
     reader.setAutoTransform(false);
-    size = reader.size();
+    size = platform::ImageDecoder::readsRaster(reader) ? reader.size() : QSize();
     if (size.isValid() && !size.isEmpty())
         return size;
     QFile file(path);

@@ -51,7 +51,7 @@ QImage makeThumbnail(const QString &path)
     QImageReader reader(path);
     reader.setAutoTransform(true);
     QImage image;
-    if (reader.canRead()) {
+    if (platform::ImageDecoder::readsRaster(reader)) {
         const QSize size = reader.size();
         if (size.isValid() && (size.width() > kThumbnailSide || size.height() > kThumbnailSide))
             reader.setScaledSize(size.scaled(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio));

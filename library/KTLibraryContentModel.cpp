@@ -3,6 +3,7 @@
 #include "library/KTButtonFrame.h"
 #include "platform/Dispatch.h"
 #include "platform/ThreadPools.h"
+#include "platform/imaging/ImageDecoder.h"
 #include "stores/Frame.h"
 #include "stores/FrameImage.h"
 
@@ -137,14 +138,15 @@ void KTLibraryContentModel::decodeInBackground(const QString &key, QByteArray by
     platform::runOn(platform::Pool::Previews, [self, key, bytes = std::move(bytes), path = std::move(path)] {
         QImage image;
         if (!bytes.isEmpty()) {
-            image = QImage::fromData(bytes);
+            image = platform::ImageDecoder::rasterFromData(bytes);
         } else if (!path.isEmpty()) {
             QImageReader reader(path);
             // Big pictures are read at icon size straight away.
-            const QSize size = reader.size();
+            const QSize size = platform::ImageDecoder::readsRaster(reader) ? reader.size() : QSize();
             if (size.isValid() && (size.width() > 2 * kIconSide || size.height() > 2 * kIconSide))
                 reader.setScaledSize(size.scaled(2 * kIconSide, 2 * kIconSide, Qt::KeepAspectRatio));
-            image = reader.read();
+            if (size.isValid())
+                image = reader.read();
         }
         image = fitted(image);
         // The model is reached on the main thread only, and only while it lives.

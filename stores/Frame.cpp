@@ -3,6 +3,7 @@
 #include "kit/VLBlocks.h"
 #include "kit/VLBlocksAdditions.h"
 #include "platform/TypeTable.h"
+#include "platform/imaging/ImageDecoder.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameImage.h"
 #include "stores/FrameSet.h"
@@ -89,7 +90,7 @@ const QMap<QString, QMap<QString, int>> &Frame::frameTypeTable()
 QImage Frame::iconImage() const
 {
     const QByteArray data = iconImageData();
-    return data.isEmpty() ? QImage() : QImage::fromData(data);
+    return data.isEmpty() ? QImage() : platform::ImageDecoder::rasterFromData(data);
 }
 
 void Frame::setIconImage(const QImage &image)

@@ -3,6 +3,7 @@
 #include "kit/VLBlocks.h"
 #include "kit/VLBlocksAdditions.h"
 #include "platform/TypeTable.h"
+#include "platform/imaging/ImageDecoder.h"
 #include "stores/FrameAttribute.h"
 #include "stores/FrameCollection.h"
 #include "stores/FrameSet.h"
@@ -107,7 +108,7 @@ QImage FrameImage::image() const
         return QImage();
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    return reader.read();
+    return platform::ImageDecoder::readsRaster(reader) ? reader.read() : QImage();
 }
 
 qsizetype FrameImage::timesUsed() const

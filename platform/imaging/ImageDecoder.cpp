@@ -271,8 +271,41 @@ QSize ImageDecoder::headerSize(const QByteArray &data)
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
+    return readsRaster(reader) ? reader.size() : QSize();
+}
+
+bool ImageDecoder::isRasterFormat(const QByteArray &format)
+{
+    static const QByteArrayList kinds = {"bmp", "cur", "gif", "icns", "ico",  "jpeg", "jpg",  "mng", "pbm", "pgm",
+                                         "png", "ppm", "tga", "tif",  "tiff", "wbmp", "webp", "xbm", "xpm"};
+    return kinds.contains(format.toLower());
+}
+
+bool ImageDecoder::readsRaster(QImageReader &reader, Error *error)
+{
     reader.setDecideFormatFromContent(true);
-    return reader.size();
+    // Asking for the kind looks at the first bytes only: a drawing is not
+    // parsed, so nothing it names is read.
+    const QByteArray format = reader.format();
+    if (isRasterFormat(format))
+        return true;
+    if (error) {
+        *error = format.isEmpty()
+                     ? describedError(reader.errorString(), int(DecodeError::Damaged))
+                     : describedError(QStringLiteral("Pictures of the kind \u201c%1\u201d are not read here.")
+                                          .arg(QString::fromLatin1(format.toUpper())),
+                                      int(DecodeError::KindNotRead));
+    }
+    return false;
+}
+
+QImage ImageDecoder::rasterFromData(const QByteArray &data)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    return readsRaster(reader) ? reader.read() : QImage();
 }
 
 namespace {
@@ -452,7 +485,8 @@ ImageDecoder::Result ImageDecoder::decodeAtLeast(const QByteArray &data, const Q
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer);
         reader.setAutoTransform(false);
-        reader.setDecideFormatFromContent(true);
+        if (!readsRaster(reader))
+            return decode(data);
         const QSize full = reader.size();
         // These readers decode the whole picture before they scale it.
         Result refused;
@@ -526,7 +560,8 @@ ImageDecoder::Result ImageDecoder::decode(const QByteArray &data)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(false);
-    reader.setDecideFormatFromContent(true);
+    if (!readsRaster(reader, &result.error))
+        return result;
     QImage image;
     const TiffErrorWatch watch;
     if (!reader.read(&image) || image.isNull()) {

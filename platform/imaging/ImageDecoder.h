@@ -7,6 +7,8 @@
 #include <QSize>
 #include <QString>
 
+class QImageReader;
+
 namespace platform {
 
 // Decodes any picture the program reads into ARGB32_Premultiplied, as stored
@@ -14,8 +16,10 @@ namespace platform {
 // JPEG through libjpeg-turbo, HEIF/HEIC through libheif, Photoshop files and
 // CMYK TIFFs through our own readers, PDF (first page, at its own size in
 // points) through poppler, everything else through QImageReader with its
-// allocation limit raised to what the machine's memory allows. CMYK comes
-// out in sRGB, through the picture's profile (CmykConversion).
+// allocation limit raised to what the machine's memory allows, and only as a
+// kind made of pixels (isRasterFormat): a drawing such as SVG may name other
+// files, which a picture from a shared design or frame archive must never
+// reach. CMYK comes out in sRGB, through the picture's profile (CmykConversion).
 class ImageDecoder
 {
 public:
@@ -36,6 +40,16 @@ public:
     static Result decodeFile(const QString &path);
 
     static bool isPdf(const QByteArray &data);
+
+    // Whether a kind of picture, as Qt's readers name it ("png", "tiff"), is
+    // one made of pixels that the program reads through them.
+    static bool isRasterFormat(const QByteArray &format);
+    // Makes the reader decide its kind from the content and answers whether
+    // that is such a kind; when not, nothing may be read through it and
+    // `error` says why (a kind not read here, DecodeError::KindNotRead).
+    static bool readsRaster(QImageReader &reader, Error *error = nullptr);
+    // QImage::fromData, for those kinds only.
+    static QImage rasterFromData(const QByteArray &data);
 
     // The size as stored, from the header alone; invalid when the header
     // gives none (a PDF page, damage, a kind not read here).

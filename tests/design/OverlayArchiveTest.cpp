@@ -2,6 +2,7 @@
 #include "design/KTImageLayer.h"
 #include "design/KTImageOverlayLayer.h"
 #include "design/KTTemplate.h"
+#include "design/KTTemplatePackage.h"
 #include "design/KTTextOverlayLayer.h"
 #include "design/TemplatesStore.h"
 #include "design/VLImage.h"
@@ -241,6 +242,60 @@ TEST(OverlayArchiveInDesign, ADesignFromAFileDrawsOnlyThePicturesItCarries)
     const auto picked = std::static_pointer_cast<KTImageOverlayLayer>(own->layers()[0])->image();
     EXPECT_TRUE(picked && picked->originalSize() == QSizeF(20, 10));
     EXPECT_EQ(own->namesOfMissingOverlayPictures(), QStringList{name});
+}
+
+TEST(OverlayArchiveInDesign, ACarriedDrawingIsNotReadNorAnyFileItNames)
+{
+    const QString secret = scratchFile(QStringLiteral("png"), QStringLiteral("private"));
+    QImage picture(40, 40, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(secret));
+    const QByteArray svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                                          "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"40\" height=\"40\">"
+                                          "<image xlink:href=\"%1\" width=\"40\" height=\"40\"/></svg>")
+                               .arg(secret)
+                               .toUtf8();
+    ASSERT_FALSE(QImage::fromData(svg).isNull()) << "scripts/setup installs Qt's SVG reader";
+    // A shared design's overlay carries the drawing as its picture's bytes.
+    class Carried : public platform::Coding
+    {
+    public:
+        explicit Carried(QByteArray bytes)
+            : m_bytes(std::move(bytes))
+        {
+        }
+        QStringList archiveClassNames() const override
+        {
+            return {QStringLiteral("VLImage"), QStringLiteral("NSObject")};
+        }
+        void encode(platform::KeyedArchiver &c) const override
+        {
+            c.encodeString(QStringLiteral("logo.png"), QString::fromLatin1(VLImage::kFileNameKey));
+            c.encodeData(m_bytes, QString::fromLatin1(VLImage::kFileDataKey));
+        }
+        void decode(platform::KeyedUnarchiver &) override {}
+
+    private:
+        QByteArray m_bytes;
+    };
+    OldDesign shared;
+    shared.layers.append(std::make_shared<OldLayer>(QStringLiteral("KTImageOverlayLayer"), [svg](auto &c) {
+        c.encodeFloat(1.0f, QStringLiteral("scale"));
+        c.encodeFloat(1.0f, QStringLiteral("opacity"));
+        c.encodeObject(std::make_shared<const Carried>(svg), QStringLiteral("image"));
+    }));
+    shared.layers.append(std::make_shared<OldLayer>(QStringLiteral("KTImageLayer"), [](auto &) {}));
+    KTFrameLayer::setWarningPoster([](const QString &) {});
+    const auto guard = qScopeGuard([] { KTFrameLayer::setWarningPoster(nullptr); });
+    auto design = KTTemplatePackage::templateFromData(shared.archived(), nullptr, nullptr, false);
+    ASSERT_TRUE(design);
+    auto overlay = std::static_pointer_cast<KTImageOverlayLayer>(design->layers()[0]);
+    EXPECT_FALSE(overlay->image());
+    EXPECT_EQ(design->namesOfMissingOverlayPictures(), QStringList{QStringLiteral("logo.png")});
+    const QImage drawn = drawLayer(*overlay);
+    for (int y = 0; y < drawn.height(); y += 5)
+        for (int x = 0; x < drawn.width(); x += 5)
+            ASSERT_EQ(drawn.pixelColor(x, y).alpha(), 0) << x << "," << y;
 }
 
 TEST(OverlayArchiveInDesign, ATextBeyondWhatADesignMayHoldIsRefusedFromOutsideButTheUsersOwnReadsBack)

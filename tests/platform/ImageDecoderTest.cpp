@@ -1,6 +1,7 @@
 #include "platform/imaging/BitmapTransform.h"
 #include "platform/imaging/CmykConversion.h"
 #include "platform/imaging/ColorFilter.h"
+#include "platform/imaging/DecodeErrors.h"
 #include "platform/imaging/HeifDecoder.h"
 #include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/JpegDecoder.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QDataStream>
+#include <QImageReader>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QRandomGenerator>
@@ -492,4 +494,42 @@ TEST(ImagingDecode, ThePictureMustFitTheMemoryTheProcessCanHaveNotAllOfTheMachin
             std::_Exit(refused && ImageDecoder::machineMemory() <= (qint64(2) << 30) ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
+}
+
+TEST(ImagingDecode, ADrawingIsNotReadSoNoFileItNamesIsEither)
+{
+    QImage secret(30, 30, QImage::Format_RGB32);
+    secret.fill(Qt::red);
+    const QString secretPath = scratchFile(QStringLiteral("png"), QStringLiteral("private"));
+    ASSERT_TRUE(secret.save(secretPath));
+    const QByteArray svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                                          "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"30\" height=\"30\">"
+                                          "<image xlink:href=\"%1\" width=\"30\" height=\"30\"/></svg>")
+                               .arg(secretPath)
+                               .toUtf8();
+    // Qt's own reader draws the file the drawing names: that is what must never happen here.
+    ASSERT_TRUE(QImageReader::supportedImageFormats().contains("svg")) << "scripts/setup installs libqt6svg6";
+    ASSERT_EQ(QImage::fromData(svg).pixelColor(15, 15), QColor(Qt::red));
+
+    const ImageDecoder::Result whole = ImageDecoder::decode(svg);
+    EXPECT_TRUE(whole.image.isNull());
+    EXPECT_EQ(whole.error.code, int(DecodeError::KindNotRead));
+    EXPECT_TRUE(whole.error.description.contains(QStringLiteral("SVG"))) << whole.error.description.toStdString();
+    EXPECT_TRUE(ImageDecoder::decodeAtLeast(svg, QSize(10, 10)).image.isNull());
+    EXPECT_FALSE(ImageDecoder::headerSize(svg).isValid());
+    EXPECT_TRUE(ImageDecoder::rasterFromData(svg).isNull());
+    // Named as a picture of pixels, read by its path.
+    const QString disguised = scratchFile(QStringLiteral("png"), QStringLiteral("drawing"));
+    QFile file(disguised);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(svg) == svg.size());
+    file.close();
+    QImageReader reader(disguised);
+    EXPECT_FALSE(ImageDecoder::readsRaster(reader));
+    EXPECT_TRUE(ImageDecoder::decodeFile(disguised).image.isNull());
+    // Pictures of pixels still read through the same ways.
+    const QByteArray png = readAll(secretPath);
+    EXPECT_EQ(ImageDecoder::rasterFromData(png).size(), QSize(30, 30));
+    QImageReader pixels(secretPath);
+    EXPECT_TRUE(ImageDecoder::readsRaster(pixels));
+    EXPECT_EQ(pixels.read().pixelColor(15, 15), QColor(Qt::red));
 }
