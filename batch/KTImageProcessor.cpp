@@ -351,6 +351,9 @@ QString KTImageProcessor::refusalOfDesign(const KTTemplate &design)
         return QString::fromLatin1(KTTemplate::kEmptyDesignFormat).arg(design.name());
     // Written without its frames, the photo would come out wrong and be
     // reported as done.
+    if (const QStringList lacking = design.namesOfFramesLackingMemory(); !lacking.isEmpty())
+        return QString::fromLatin1(KTTemplate::kFramesLackMemoryFormat)
+            .arg(design.name(), lacking.join(QStringLiteral(", ")));
     if (const QStringList missing = design.namesOfLayersThatMissGraphics(true); !missing.isEmpty())
         return QString::fromLatin1(KTTemplate::kFramesMissingFormat)
             .arg(design.name(), missing.join(QStringLiteral(", ")));
@@ -529,6 +532,12 @@ bool KTImageProcessor::processImage(const QUrl &input, const std::shared_ptr<con
     std::optional<platform::ReplacingFile::Original> original;
     if (overPhoto)
         original.emplace(outputPath, readAs);
+    // Told before anything is drawn: drawing would take far too long, or more memory than there is.
+    if (const QString why = framed->reasonNotToDraw(size, platform::ImageEncoder::canWriteBands(uti)); !why.isEmpty()) {
+        fail(error,
+             QString::fromUtf8(KTTemplate::kNotDrawnFormat).arg(design->name(), QFileInfo(path).fileName(), why));
+        return false;
+    }
     // A photo decoded as it is drawn may prove damaged only then.
     const auto photoDamaged = [&](platform::Error *failure) {
         const auto layer = framed->imageLayer();

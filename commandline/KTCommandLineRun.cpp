@@ -314,6 +314,11 @@ int run(const QStringList &arguments, const QList<QByteArray> &words)
         return KTCommandLineRun::kFailureStatus;
     }
     // Told here, as the design's trouble: the photo is fine.
+    if (const QStringList lacking = design->namesOfFramesLackingMemory(); !lacking.isEmpty()) {
+        fail(QString::fromLatin1(KTTemplate::kFramesLackMemoryFormat).arg(name, lacking.join(QStringLiteral(", ")))
+             + QStringLiteral(". ") + QString::fromLatin1(KTCommandLineRun::kFramesLackMemoryAdvice));
+        return KTCommandLineRun::kFailureStatus;
+    }
     if (const QStringList missing = design->namesOfLayersThatMissGraphics(true); !missing.isEmpty()) {
         fail(QString::fromLatin1(KTTemplate::kFramesMissingFormat).arg(name, missing.join(QStringLiteral(", ")))
              + QStringLiteral(". ") + QString::fromLatin1(KTCommandLineRun::kFramesMissingAdvice));

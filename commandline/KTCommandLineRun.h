@@ -70,6 +70,7 @@ public:
         "“%1” is on a read-only disk (“%2”). Copy it to a disk that can be written, then frame the copy.";
     static constexpr const char *kNotWritten = "The framed image was not written.";
     // What to do, after the reason.
+    static constexpr const char *kFramesLackMemoryAdvice = "Close other programs, or choose a design of fewer frames.";
     static constexpr const char *kFramesMissingAdvice =
         "Choose another design, or open it in Kantelo and give it frames from the library.";
     static constexpr const char *kPicturesMissingAdvice =

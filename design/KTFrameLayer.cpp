@@ -9,6 +9,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
+#include "platform/imaging/DecodeErrors.h"
 #include "platform/objectstore/ManagedObjectContext.h"
 #include "platform/render/DrawingContext.h"
 #include "stores/Frame.h"
@@ -286,6 +287,12 @@ std::shared_ptr<KTFrameLayer> KTFrameLayer::frameLayerFromFrame(Frame *frame, co
     return layer;
 }
 
+void KTFrameLayer::notePictureFailure(const platform::Error &why)
+{
+    if (why.code == int(platform::DecodeError::OutOfMemory))
+        m_picturesLackMemory = true;
+}
+
 void KTFrameLayer::markAsMissing()
 {
     setIcon(VLImage::initWithNSImage(noIconImage(), 0));
@@ -417,6 +424,7 @@ void KTFrameLayer::decode(platform::KeyedUnarchiver &coder)
 {
     KTLayer::decode(coder);
     m_missesFrameInLibrary = false;
+    m_picturesLackMemory = false;
     m_dropShadow = coder.decodeBoolForKey(QStringLiteral("dropShadow"));
     // A damaged archive's non-numbers would poison the shadow geometry.
     m_shadowLength = finiteOr(coder.decodeFloatForKey(QStringLiteral("shadowLength")), 1.0);
@@ -469,4 +477,5 @@ void KTFrameLayer::copyFrameFieldsFrom(const KTFrameLayer &other)
     m_shadowLength = other.m_shadowLength;
     m_shadowOffsetScaleFactor = other.m_shadowOffsetScaleFactor;
     m_missesFrameInLibrary = other.m_missesFrameInLibrary;
+    m_picturesLackMemory = other.m_picturesLackMemory;
 }

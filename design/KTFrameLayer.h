@@ -1,6 +1,7 @@
 #pragma once
 
 #include "design/KTLayer.h"
+#include "platform/Error.h"
 
 #include <QColor>
 #include <QImage>
@@ -120,6 +121,9 @@ public:
     void setShadowOffsetScaleFactor(double factor);
     bool missesFrameInLibrary() const { return m_missesFrameInLibrary; }
     void setMissesFrameInLibrary(bool misses) { m_missesFrameInLibrary = misses; }
+    // A picture of its frame is in the library but could not be opened in
+    // the memory there was: the frame is not missing, the memory is.
+    bool picturesLackMemory() const { return m_picturesLackMemory; }
 
     std::shared_ptr<KTLayer> copyForRendering() const override;
 
@@ -157,6 +161,8 @@ protected:
     void setImagesLoaded(bool loaded) { m_imagesLoaded = loaded; }
     // The frame can't be drawn: it gets the missing frame's icon and counts as missing.
     void markAsMissing();
+    // Notes why a picture of the frame could not be opened.
+    void notePictureFailure(const platform::Error &why);
     void copyFrameFieldsFrom(const KTFrameLayer &other);
 
     // The keys whose change asks the design for a redraw with this layer, and
@@ -180,4 +186,5 @@ private:
     double m_shadowLength = 1.0;
     double m_shadowOffsetScaleFactor = 0.03;
     bool m_missesFrameInLibrary = false;
+    bool m_picturesLackMemory = false;
 };

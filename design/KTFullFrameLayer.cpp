@@ -30,7 +30,7 @@ QRectF integralRect(const QRectF &r)
 }
 
 // `*named` tells whether the frame names a picture there at all.
-std::shared_ptr<VLImage> pictureOfAttribute(Frame *frame, const char *attribute, bool *named)
+std::shared_ptr<VLImage> pictureOfAttribute(Frame *frame, const char *attribute, bool *named, platform::Error *why)
 {
     const QVariant value = frame->valueForAttribute(QString::fromLatin1(attribute));
     auto *image = value.value<FrameImage *>();
@@ -40,7 +40,7 @@ std::shared_ptr<VLImage> pictureOfAttribute(Frame *frame, const char *attribute,
     const QString path = image->imagePath();
     if (path.isEmpty())
         return nullptr;
-    return VLImage::initWithContentsOfFile(path);
+    return VLImage::initWithContentsOfFile(path, false, why);
 }
 
 // The other picture turned three quarter turns, with the same colour
@@ -120,8 +120,13 @@ bool KTFullFrameLayer::loadImages()
         return false;
     bool portraitNamed = false;
     bool landscapeNamed = false;
-    std::shared_ptr<VLImage> portrait = pictureOfAttribute(frame, kPortraitImageAttribute, &portraitNamed);
-    std::shared_ptr<VLImage> landscape = pictureOfAttribute(frame, kLandscapeImageAttribute, &landscapeNamed);
+    platform::Error why;
+    std::shared_ptr<VLImage> portrait = pictureOfAttribute(frame, kPortraitImageAttribute, &portraitNamed, &why);
+    if (portraitNamed && !portrait)
+        notePictureFailure(why);
+    std::shared_ptr<VLImage> landscape = pictureOfAttribute(frame, kLandscapeImageAttribute, &landscapeNamed, &why);
+    if (landscapeNamed && !landscape)
+        notePictureFailure(why);
     m_unreadablePictures = (portraitNamed && !portrait) || (landscapeNamed && !landscape);
     if (portrait)
         m_imagesOrientations = PortraitOnly;

@@ -83,7 +83,7 @@ public:
     void setLayerName(const QString &name);
     QString controlNibName() const;
     void setControlNibName(const QString &name);
-    std::shared_ptr<VLImage> icon() const;
+    virtual std::shared_ptr<VLImage> icon() const;
     void setIcon(std::shared_ptr<VLImage> icon);
     KTTemplate *inTemplate() const;
     virtual void setInTemplate(KTTemplate *design);

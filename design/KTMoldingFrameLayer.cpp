@@ -78,7 +78,7 @@ KTMoldingFrameLayer::~KTMoldingFrameLayer() = default;
 
 // --- loading ---
 
-std::shared_ptr<VLImage> KTMoldingFrameLayer::pictureForAttribute(const QString &name, bool *present) const
+std::shared_ptr<VLImage> KTMoldingFrameLayer::pictureForAttribute(const QString &name, bool *present)
 {
     *present = false;
     Frame *frame = theFrame();
@@ -88,7 +88,10 @@ std::shared_ptr<VLImage> KTMoldingFrameLayer::pictureForAttribute(const QString 
     if (!picture)
         return nullptr;
     *present = true;
-    auto image = VLImage::initWithContentsOfFile(picture->imagePath());
+    platform::Error why;
+    auto image = VLImage::initWithContentsOfFile(picture->imagePath(), false, &why);
+    if (!image)
+        notePictureFailure(why);
     // A picture without area cannot be tiled: the side is left without one.
     return usable(image) ? image : nullptr;
 }

@@ -189,7 +189,7 @@ protected:
     // A picture read from the frame's image attribute; null when the
     // attribute has no picture or its file cannot be read. `present` tells
     // whether the attribute held a picture at all.
-    std::shared_ptr<VLImage> pictureForAttribute(const QString &name, bool *present) const;
+    std::shared_ptr<VLImage> pictureForAttribute(const QString &name, bool *present);
     // A picture the frame lacks is made by turning another: the first choice
     // whose picture the frame carries, else the last choice.
     struct TurnedPicture {

@@ -532,6 +532,18 @@ QStringList KTTemplate::namesOfMissingOverlayPictures() const
     return names;
 }
 
+QStringList KTTemplate::namesOfFramesLackingMemory() const
+{
+    QStringList names;
+    for (const LayerPtr &layer : m_layers) {
+        const auto *frame = qobject_cast<const KTFrameLayer *>(layer.get());
+        if (frame && frame->picturesLackMemory())
+            names << frame->layerName();
+    }
+    names.removeDuplicates();
+    return names;
+}
+
 QStringList KTTemplate::namesOfLayersThatMissGraphics(bool undrawableOnly) const
 {
     QStringList names;
@@ -849,6 +861,11 @@ bool KTTemplate::writeToURL(const QUrl &url, const QString &uti, const DataProvi
                             platform::Error *error) const
 {
     return KTTemplateRenderer::writeToURL(*this, url, uti, image, error);
+}
+
+QString KTTemplate::reasonNotToDraw(const QSize &size, bool inBands) const
+{
+    return KTTemplateRenderer::reasonNotToDraw(*this, size, inBands);
 }
 
 bool KTTemplate::writeInBandsToURL(const QUrl &url, const QString &uti, const QSizeF &size,

@@ -87,6 +87,8 @@ public:
     static constexpr const char *kTextWatermarkLayerClassName = "KTTextWatermarkLayer";
     // Why a design is not drawn: its name, then the names of the frames.
     static constexpr const char *kFramesMissingFormat = "The design '%1' uses frames missing from the library: %2";
+    static constexpr const char *kFramesLackMemoryFormat =
+        "The design '%1' needs more memory for the pictures of its frames than Kantelo can have now: %2";
     // What a design may hold, far beyond any made by hand; a design read
     // with more is refused: a layer list this long, or a shadow falling
     // farther from its layer than that layer's shorter side times this.
@@ -94,6 +96,16 @@ public:
     // (templateFromData) read back whatever number of layers they hold.
     static constexpr qsizetype kMaxLayers = 1000;
     static constexpr double kMaxShadowReach = 1.0;
+    // What a design may draw into one picture, checked before a photo is
+    // framed with it: its texts, once their placeholders are filled from
+    // the photo, in characters and line breaks; the area its layers' shadows
+    // are worked out over, in pictures' worth; the memory the drawing needs
+    // against what the process can have.
+    static constexpr qsizetype kMaxDrawnTextLength = 200000;
+    static constexpr qsizetype kMaxDrawnTextLines = 100000;
+    static constexpr double kMaxShadowedArea = 64;
+    // Why a design is not drawn into a photo's picture: its name, the photo's, then reasonNotToDraw.
+    static constexpr const char *kNotDrawnFormat = "The design '%1' can't frame \u201c%2\u201d: %3";
     // Why a design with no layers frames nothing: its name.
     static constexpr const char *kEmptyDesignFormat = "The design '%1' holds no layers to frame the photo with";
     // Its name, then the names of the pictures.
@@ -260,6 +272,10 @@ public:
     // (hasLayersThatMissGraphics counts them too): without them the design
     // can't be drawn as made.
     QStringList namesOfMissingOverlayPictures() const;
+    // The names (each once) of the frames whose pictures are in the library
+    // but could not be opened in the memory there was: told before the
+    // frames missing, which they would otherwise be taken for.
+    QStringList namesOfFramesLackingMemory() const;
     QVariantMap dictionaryForAnalytics() const;
     QVariantList reportForRealSize() const;
     QVariantList reportForRealSize(const QSizeF &size) const;
@@ -335,6 +351,11 @@ public:
     // `bandRows` 0 takes the usual height of a band.
     bool writeInBandsToURL(const QUrl &url, const QString &uti, const QSizeF &size, const ProgressBlock &progress,
                            const CancelBlock &cancel, platform::Error *error = nullptr, int bandRows = 0);
+    // Why drawing the design into a picture of `size` pixels (a band of rows
+    // at a time, or whole) would cost more than any design may
+    // (kMaxDrawnTextLength and its neighbours); empty when it would not.
+    // Cheap: nothing is laid out or drawn.
+    QString reasonNotToDraw(const QSize &size, bool inBands) const;
 
     // A copy for export and batch: the same settings and a copy of each layer
     // (sharing decoded pictures read-only). It posts nothing while made.

@@ -127,11 +127,14 @@ void KTTemplatePackage::decode(KTTemplate &d, platform::KeyedUnarchiver &coder)
         const double reach =
             frame ? std::abs(frame->shadowOffsetScaleFactor() * frame->shadowLength() * d.m_shadowOffset) : 0.0;
         if (reach > KTTemplate::kMaxShadowReach) {
+            const QString most = KTTemplate::kMaxShadowReach == 1.0
+                                     ? QStringLiteral("that side")
+                                     : QStringLiteral("%1 times that side").arg(KTTemplate::kMaxShadowReach);
             coder.failWithError(QStringLiteral("the shadow of the layer \u201c%1\u201d falls %2 times the layer's "
-                                               "shorter side away; a design's shadow falls at most %3 times as far")
+                                               "shorter side away; a design's shadow falls at most %3 away")
                                     .arg(frame->layerName())
                                     .arg(reach, 0, 'g', 3)
-                                    .arg(KTTemplate::kMaxShadowReach));
+                                    .arg(most));
             return;
         }
     }
@@ -179,7 +182,12 @@ std::shared_ptr<KTTemplate> KTTemplatePackage::templateFromData(const QByteArray
     unarchiver.setDecodingContext(library);
     unarchiver.setReadsNamedFiles(ownArchive);
     unarchiver.setAppliesCountLimits(!ownArchive);
-    const QVariant root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
+    QVariant root;
+    {
+        // Layers showing one frame share its pictures' pixels.
+        const VLImage::SharedReads shared;
+        root = unarchiver.decodeObjectForKey(QString::fromLatin1(kTemplateArchiveKey));
+    }
     unarchiver.finishDecoding();
     if (unarchiver.hasError())
         return fail(unarchiver.error());

@@ -3,6 +3,8 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTImageLayer.h"
 #include "design/KTLayer.h"
+#include "design/KTTextOverlayLayer.h"
+#include "design/KTPreparedPictureCache.h"
 #include "design/KTProgressReportingDataProvider.h"
 #include "design/VLImage.h"
 #include "platform/Bundle.h"
@@ -13,6 +15,7 @@
 #include "platform/codec/ImageEncoder.h"
 #include "platform/imaging/ColorMatch.h"
 #include "platform/imaging/ImageBuffer.h"
+#include "platform/imaging/ImageDecoder.h"
 #include "platform/imaging/ImageProperties.h"
 #include "platform/imaging/ParallelRows.h"
 #include "platform/imaging/PhotoRows.h"
@@ -33,6 +36,21 @@
 namespace {
 
 const QString kDPIWidthKey = QString::fromLatin1(platform::ImageProperty::kDPIWidth);
+
+// The rows of a band, in a batch's worker, and at most in flight at once
+// (writeInBandsToURL says why).
+constexpr int kRows = 768;
+constexpr int kWorkerRows = 128;
+constexpr int kMostBandsInFlight = 3;
+// Rows drawn past each end of a band and dropped: rows drawn right at a
+// band's edge can come out a level apart from a whole drawing's; four
+// rows keep them the same (eight did as well, at twice the cost).
+constexpr int kPad = 4;
+
+QString gigabytes(double bytes)
+{
+    return QString::number(bytes / double(qint64(1) << 30), 'f', 1) + QStringLiteral(" GB");
+}
 
 // Extends the rect outwards to whole coordinates.
 QRectF integralRect(const QRectF &r)
@@ -692,6 +710,68 @@ std::optional<QSize> KTTemplateRenderer::leastPhotoSizeShown(const KTTemplate &d
     return proportional(high);
 }
 
+QString KTTemplateRenderer::reasonNotToDraw(const KTTemplate &d, const QSize &size, bool inBands)
+{
+    if (size.isEmpty())
+        return QString();
+    // The rows held at once, whole or a few bands of them, and a shadow's
+    // group as large again.
+    const int bandRows = platform::rowsRunSerially() ? kWorkerRows : kRows;
+    const double rows =
+        inBands ? double(std::min(size.height(), bandRows) + 2 * kPad) * kMostBandsInFlight : double(size.height());
+    const double needed = 4.0 * size.width() * rows * 2;
+    const qint64 memory = platform::ImageDecoder::machineMemory();
+    if (needed > double(memory))
+        return QStringLiteral("it frames the photo into a picture of %1 \u00d7 %2 pixels, which needs about %3 of "
+                              "memory to draw, more than the %4 Kantelo can have now")
+            .arg(size.width())
+            .arg(size.height())
+            .arg(gigabytes(needed), gigabytes(double(memory)));
+
+    qsizetype characters = 0;
+    qsizetype lineBreaks = 0;
+    for (const LayerPtr &layer : d.m_layers) {
+        const auto *text = qobject_cast<const KTTextOverlayLayer *>(layer.get());
+        if (!text || text->hidden())
+            continue;
+        qsizetype breaks = 0;
+        characters += text->filledLength(KTTemplate::kMaxDrawnTextLength - characters, &breaks);
+        lineBreaks += breaks;
+        if (characters > KTTemplate::kMaxDrawnTextLength)
+            return QStringLiteral("its texts hold more than the %1 characters a design may draw, once their "
+                                  "placeholders are filled from the photo")
+                .arg(KTTemplate::kMaxDrawnTextLength);
+        if (lineBreaks > KTTemplate::kMaxDrawnTextLines)
+            return QStringLiteral("its texts hold more than the %1 line breaks a design may draw, once their "
+                                  "placeholders are filled from the photo")
+                .arg(KTTemplate::kMaxDrawnTextLines);
+    }
+
+    // Each shadow is worked out over the area it may fall on, as drawToRect
+    // walks the layers.
+    const QRectF canvas(0, 0, size.width(), size.height());
+    QRectF i = fittedImageRect(d, canvas, false, true);
+    double shadowed = 0;
+    for (qsizetype n = d.m_layers.size() - 1; n >= 0 && !i.isNull(); --n) {
+        const LayerPtr &layer = d.m_layers.at(n);
+        if (layer->hidden() && !KTTemplate::isImageLayer(layer.get()))
+            continue;
+        const QRectF outer = layer->resultingRectForRect(i);
+        const auto *frame = qobject_cast<const KTFrameLayer *>(layer.get());
+        if (frame && !layer->hidden() && frame->shouldDrawShadow()) {
+            const QRectF falls = frame->rectWithShadowForRect(outer).intersected(canvas);
+            shadowed += falls.width() * falls.height() / (canvas.width() * canvas.height());
+        }
+        i = outer;
+    }
+    if (shadowed > KTTemplate::kMaxShadowedArea)
+        return QStringLiteral("its layers' shadows would be worked out over %1 times the picture's area, more than "
+                              "the %2 times a design's may; turn some of them off")
+            .arg(std::ceil(shadowed))
+            .arg(KTTemplate::kMaxShadowedArea);
+    return QString();
+}
+
 bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const QString &uti, const QSizeF &size,
                                            const ProgressBlock &progress, const CancelBlock &cancel,
                                            platform::Error *error, int bandRows)
@@ -716,14 +796,9 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     // memory for every file in flight. Its bands are shorter: a file per
     // core holds far less, for a little more time (its shadows are mostly
     // found in the run's cache, so a band's own cost is small).
-    constexpr int kRows = 768;
-    constexpr int kWorkerRows = 128;
     const int rows = bandRows > 0 ? (bandRows + 15) / 16 * 16 : platform::rowsRunSerially() ? kWorkerRows : kRows;
-    const int inFlight = uti == QLatin1String(platform::TypeTable::kJPEG) || platform::rowsRunSerially() ? 2 : 3;
-    // Rows drawn past each end of a band and dropped: rows drawn right at a
-    // band's edge can come out a level apart from a whole drawing's; four
-    // rows keep them the same (eight did as well, at twice the cost).
-    constexpr int kPad = 4;
+    const int inFlight =
+        uti == QLatin1String(platform::TypeTable::kJPEG) || platform::rowsRunSerially() ? 2 : kMostBandsInFlight;
     // The bands' buffers in one block: large enough to be kept for the next
     // file of a batch, already faulted in.
     QImage store;
@@ -814,8 +889,15 @@ bool KTTemplateRenderer::writeInBandsToURL(KTTemplate &d, const QUrl &url, const
     };
     platform::Error written;
     bool ok = false;
-    // Pictures turned, filtered or scaled for the drawing are made once, not for every band.
+    // Pictures turned, filtered or scaled for the drawing are made once, not
+    // for every band, and once for all layers that show them alike (a run's
+    // own cache, where it has one, serves instead).
     const VLImage::PreparedCopies copies;
+    const VLImage::SharedReads turned;
+    std::optional<KTPreparedPictureCache> prepared;
+    std::optional<KTPreparedPictureCache::Scope> preparedScope;
+    if (!KTPreparedPictureCache::current())
+        preparedScope.emplace(&prepared.emplace());
     // A batch's first files, begun together, would each draw every band's
     // shadows while one of them works each out: each works out its share of
     // the bands first (drawn without the photo, into the first band's

@@ -69,6 +69,7 @@ public:
                                                   const DataProvidedImage &image, platform::Error *error);
     static bool writeToURL(const KTTemplate &d, const QUrl &url, const QString &uti, const DataProvidedImage &image,
                            platform::Error *error);
+    static QString reasonNotToDraw(const KTTemplate &d, const QSize &size, bool inBands);
     static bool writeInBandsToURL(KTTemplate &d, const QUrl &url, const QString &uti, const QSizeF &size,
                                   const ProgressBlock &progress, const CancelBlock &cancel, platform::Error *error,
                                   int bandRows = 0);

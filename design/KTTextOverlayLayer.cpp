@@ -33,12 +33,6 @@ constexpr double kIconInset = 2;
 // Guides reach this far beyond the container.
 constexpr double kGuideOverhang = 12;
 
-bool isLineBreak(QChar c)
-{
-    return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::LineSeparator
-           || c == QChar::ParagraphSeparator;
-}
-
 // Text sizes are points: lay out against a 72 dpi device, whatever the
 // drawing target's resolution, and without the document's default margin.
 QPaintDevice *layoutDevice()
@@ -57,6 +51,7 @@ QPaintDevice *layoutDevice()
 std::shared_ptr<QTextDocument> typeset(const platform::StyledText &text)
 {
     auto doc = std::make_shared<QTextDocument>();
+    doc->setUndoRedoEnabled(false);
     doc->documentLayout()->setPaintDevice(layoutDevice());
     doc->setDocumentMargin(0);
     doc->setDefaultFont(platform::FontNames::fontForName(QStringLiteral("Helvetica"), 12));
@@ -146,10 +141,23 @@ void KTTextOverlayLayer::processText()
         m_processedOverlayString.reset();
         return;
     }
+    // A text without placeholders comes out the same from every manager:
+    // worked out once, and kept by copies.
+    if (m_unfilledText) {
+        m_processedOverlayString = m_unfilledText;
+        m_stringChanged = true;
+        m_measureDirty = true;
+        return;
+    }
     QTextDocument typed;
+    typed.setUndoRedoEnabled(false);
     m_overlayText.toTextDocument(&typed);
-    std::unique_ptr<QTextDocument> processed = manager->processTemplateString(&typed);
-    m_processedOverlayString = processed ? platform::StyledText::fromTextDocument(*processed) : m_overlayText;
+    const bool fills = VLImageMetadataManager::countOfPlaceholders(m_overlayText.string()) > 0;
+    if (fills)
+        manager->fillTemplateDocument(typed);
+    m_processedOverlayString = platform::StyledText::fromTextDocument(typed);
+    if (!fills)
+        m_unfilledText = m_processedOverlayString;
     m_stringChanged = true;
     m_measureDirty = true;
 }
@@ -157,8 +165,10 @@ void KTTextOverlayLayer::processText()
 void KTTextOverlayLayer::setOverlayText(const platform::StyledText &text)
 {
     m_overlayText = text;
+    m_unfilledText.reset();
     processText();
-    setIcon(iconForText(text));
+    m_iconPending = true;
+    emit iconChanged();
     m_stringChanged = true;
     m_measureDirty = true;
     emit layerChanged();
@@ -179,6 +189,23 @@ std::shared_ptr<VLImage> KTTextOverlayLayer::iconForText(const platform::StyledT
         drawDocument(ctx, *doc, QRectF(inset.x(), inset.y() + inset.height() - size.height(), size.width(), size.height()));
     }
     return VLImage::initWithNSImage(image, 0);
+}
+
+qsizetype KTTextOverlayLayer::filledLength(qsizetype limit, qsizetype *lineBreaks) const
+{
+    const KTTemplate *design = inTemplate();
+    const std::shared_ptr<VLImageMetadataManager> manager = design ? design->metadataManager() : nullptr;
+    // Without a manager the text is drawn as typed, as by one without values.
+    return (manager ? *manager : VLImageMetadataManager()).filledLength(m_overlayText.string(), limit, lineBreaks);
+}
+
+std::shared_ptr<VLImage> KTTextOverlayLayer::icon() const
+{
+    if (m_iconPending) {
+        m_textIcon = iconForText(m_overlayText);
+        m_iconPending = false;
+    }
+    return m_textIcon;
 }
 
 void KTTextOverlayLayer::setAlignment(int alignment)
@@ -241,7 +268,12 @@ void KTTextOverlayLayer::setInTemplate(KTTemplate *design)
 
 void KTTextOverlayLayer::metadataManagerChanged()
 {
-    setOverlayText(m_overlayText);
+    // Filled from the new values at the next drawing: a design read only to
+    // take the photo's manager next fills its texts once, not twice.
+    m_processedOverlayString.reset();
+    m_stringChanged = true;
+    m_measureDirty = true;
+    emit layerChanged();
 }
 
 void KTTextOverlayLayer::removeObserversFromTemplate(KTTemplate *design)
@@ -265,7 +297,7 @@ void KTTextOverlayLayer::drawLayerForRect(const QRectF &rect, bool, bool)
         m_firstLineSize = QSizeF();
         m_wholeSize = QSizeF();
         const QString &chars = processed.string();
-        if (!chars.isEmpty() && !isLineBreak(chars.front())) {
+        if (!chars.isEmpty() && !VLImageMetadataManager::isLineBreak(chars.front())) {
             std::shared_ptr<QTextDocument> typed = typeset(processed);
             const QTextBlock first = typed->begin();
             if (first.isValid() && first.layout() && first.layout()->lineCount() > 0) {
@@ -397,6 +429,7 @@ std::shared_ptr<KTLayer> KTTextOverlayLayer::copyForRendering() const
     auto copy = std::make_shared<KTTextOverlayLayer>();
     copy->copyOverlayFieldsFrom(*this);
     copy->m_overlayText = m_overlayText;
+    copy->m_unfilledText = m_unfilledText;
     copy->m_needToAdjustScale = m_needToAdjustScale;
     return copy;
 }

@@ -52,8 +52,10 @@ public:
     // --- text and look ---
     platform::StyledText overlayText() const { return m_overlayText; }
     // Stores the text, substitutes its placeholders when the layer is in a
-    // design with a metadata manager, and rebuilds the icon.
+    // design with a metadata manager, and rebuilds the icon (when it is next
+    // asked for: a design read only to be drawn never shows it).
     void setOverlayText(const platform::StyledText &text);
+    std::shared_ptr<VLImage> icon() const override;
     // A 76 x 76 picture of the text at its typed size on a contrasting ground.
     static std::shared_ptr<VLImage> iconForText(const platform::StyledText &text);
     // Paragraph alignment (StyledText::Alignment codes) over the whole text.
@@ -88,6 +90,11 @@ public:
     // where the unarchiver applies its count limits.
     void decodeTextOverlayKeys(platform::KeyedUnarchiver &coder);
 
+    // How many characters its text holds once the placeholders are filled by
+    // its design's manager, and in `lineBreaks` how many line breaks; counted
+    // without laying anything out, no further than just past `limit`.
+    qsizetype filledLength(qsizetype limit, qsizetype *lineBreaks) const;
+
     // The text after substitution, at the typed fonts; none until made.
     std::optional<platform::StyledText> processedOverlayString() const { return m_processedOverlayString; }
     // What the last drawing drew (fonts scaled); none until drawn.
@@ -112,6 +119,8 @@ private:
     double m_lastScale = -1.0;
 
     platform::StyledText m_overlayText;
+    // The processed text of a text without placeholders, once worked out.
+    std::optional<platform::StyledText> m_unfilledText;
     bool m_needToAdjustScale = false;
 
     // The laid-out stringToDraw and its size.
@@ -121,4 +130,7 @@ private:
     QByteArray m_matchedKey;
     QSizeF m_drawSize;
     QMetaObject::Connection m_managerConnection;
+    // The icon of the text, made when asked for.
+    mutable std::shared_ptr<VLImage> m_textIcon;
+    mutable bool m_iconPending = true;
 };

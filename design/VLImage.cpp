@@ -16,6 +16,7 @@
 #include "platform/imaging/PhotoRows.h"
 #include "platform/render/DrawingContext.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -109,18 +110,65 @@ QString VLImage::unreadReason(const platform::Error &decodeError)
     return damagedReason(decodeError.description);
 }
 
+namespace {
+thread_local VLImage::SharedReads *t_sharedReads = nullptr;
+} // namespace
+
+VLImage::SharedReads::SharedReads()
+    : m_previous(t_sharedReads)
+{
+    t_sharedReads = this;
+}
+
+VLImage::SharedReads::~SharedReads()
+{
+    t_sharedReads = m_previous;
+}
+
+VLImage::SharedReads *VLImage::SharedReads::current()
+{
+    return t_sharedReads;
+}
+
 std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bool saveMetadata, platform::Error *error)
 {
-    const QString name = QFileInfo(path).fileName();
-    auto fail = [&](const QString &reason) -> std::shared_ptr<VLImage> {
-        platform::setError(error, couldNotOpenMessage(name, reason));
+    SharedReads *shared = SharedReads::current();
+    if (!shared)
+        return readContentsOfFile(path, saveMetadata, error);
+    const QFileInfo file(path);
+    // The same file unchanged, read for the same use.
+    const QString key = QStringLiteral("%1\n%2\n%3\n%4")
+                            .arg(file.absoluteFilePath())
+                            .arg(file.size())
+                            .arg(file.lastModified().toMSecsSinceEpoch())
+                            .arg(saveMetadata);
+    auto it = shared->m_files.find(key);
+    if (it == shared->m_files.end()) {
+        SharedReads::Read read;
+        read.image = readContentsOfFile(path, saveMetadata, &read.error);
+        it = shared->m_files.insert(key, read);
+    }
+    if (!it->image) {
+        if (error)
+            *error = it->error;
         return nullptr;
+    }
+    return it->image->copyForRendering();
+}
+
+std::shared_ptr<VLImage> VLImage::readContentsOfFile(const QString &path, bool saveMetadata, platform::Error *error)
+{
+    const QString name = QFileInfo(path).fileName();
+    auto fail = [&](const QString &reason, platform::DecodeError code = platform::DecodeError::Damaged) {
+        if (error)
+            *error = platform::describedError(couldNotOpenMessage(name, reason), int(code));
+        return std::shared_ptr<VLImage>();
     };
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return fail(QStringLiteral("There is no such file."));
     // Refused by its header before its bytes fill the memory.
     if (platform::Error tooLarge; !platform::ImageDecoder::fileFitsInMemory(path, false, &tooLarge))
-        return fail(tooLarge.description);
+        return fail(tooLarge.description, platform::DecodeError::OutOfMemory);
     platform::Result<QByteArray> read = platform::FileBytes::read(path);
     if (!read.ok())
         return fail(read.error().code == platform::FileBytes::kCutShortCode ? damagedReason(read.error().description)
@@ -133,15 +181,16 @@ std::shared_ptr<VLImage> VLImage::initWithContentsOfFile(const QString &path, bo
     image->m_originalImageFileData = data;
     platform::Error why;
     if (!image->loadFromData(data, saveMetadata, path, &why))
-        return fail(why.description);
+        return fail(why.description, platform::DecodeError(why.code));
     return image;
 }
 
 bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QString &pathForEntries,
                            platform::Error *error)
 {
-    auto fail = [error](const QString &why) {
-        platform::setError(error, why);
+    auto fail = [error](const QString &why, platform::DecodeError code = platform::DecodeError::Damaged) {
+        if (error)
+            *error = platform::describedError(why, int(code));
         return false;
     };
     if (data.isEmpty())
@@ -171,9 +220,11 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     platform::ImageDecoder::Result decoded = platform::ImageDecoder::decode(data);
     properties.wait();
     if (decoded.tooLarge)
-        return fail(decoded.error.description);
+        return fail(decoded.error.description, platform::DecodeError::OutOfMemory);
     if (decoded.image.isNull())
-        return fail(unreadReason(decoded.error));
+        return fail(unreadReason(decoded.error), decoded.error.code == int(platform::DecodeError::KindNotRead)
+                                                     ? platform::DecodeError::KindNotRead
+                                                     : platform::DecodeError::Damaged);
 
     QImage upright = decoded.image;
     decoded.image = QImage();
@@ -182,11 +233,11 @@ bool VLImage::loadFromData(const QByteArray &data, bool keepMetadata, const QStr
     if (!decoded.orientationApplied)
         upright = platform::BitmapTransform::applyExifOrientation(upright, metadata.orientation());
     if (upright.isNull())
-        return fail(QStringLiteral("There is not enough memory for it."));
+        return fail(QStringLiteral("There is not enough memory for it."), platform::DecodeError::OutOfMemory);
     upright.setColorSpace(colorSpaceFor(upright, metadata));
     buildFromCGImage(upright, 0);
     if (m_bitmap.isNull())
-        return fail(QStringLiteral("There is not enough memory for it."));
+        return fail(QStringLiteral("There is not enough memory for it."), platform::DecodeError::OutOfMemory);
     m_metadata = keepMetadata ? expandImageMetadata(metadata, pathForEntries) : platform::ImageMetadata();
     return true;
 }
@@ -340,9 +391,18 @@ std::shared_ptr<VLImage> VLImage::imageRotatedBy(unsigned quarterTurns) const
             image->setPDFRotationDegrees(quarterTurns >= 1 && quarterTurns <= 3 ? int(90 * quarterTurns) : 0);
         return image;
     }
-    platform::PhotoRows::needAllOf(m_bitmap);
-    return initWithBitmapContext(
-        VLW_vImage::VLW_vImageRotateContext(m_bitmap, VLW_vImage::vImageRotationForQuarterTurns(quarterTurns)));
+    const auto turn = [&] {
+        platform::PhotoRows::needAllOf(m_bitmap);
+        return initWithBitmapContext(
+            VLW_vImage::VLW_vImageRotateContext(m_bitmap, VLW_vImage::vImageRotationForQuarterTurns(quarterTurns)));
+    };
+    SharedReads *shared = SharedReads::current();
+    if (!shared || m_bitmap.isNull())
+        return turn();
+    std::shared_ptr<VLImage> &turned = shared->m_turned[qMakePair(m_bitmap.cacheKey(), quarterTurns)];
+    if (!turned)
+        turned = turn();
+    return turned->copyForRendering();
 }
 
 std::shared_ptr<VLImage> VLImage::pageAsPhoto(platform::Error *error) const

@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QPair>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -58,8 +59,33 @@ public:
 
     ~VLImage() override;
 
+    // While one lives, the calling thread's pictures read from one file, and
+    // one picture turned alike, are decoded once: each asking still gets an
+    // object of its own (settings, filters, cache), sharing the pixels. A
+    // design of many layers showing one frame holds its pictures once.
+    class SharedReads
+    {
+    public:
+        SharedReads();
+        ~SharedReads();
+        SharedReads(const SharedReads &) = delete;
+        SharedReads &operator=(const SharedReads &) = delete;
+        static SharedReads *current();
+
+    private:
+        friend class VLImage;
+        struct Read {
+            std::shared_ptr<VLImage> image; // none when it could not be had
+            platform::Error error;
+        };
+        QHash<QString, Read> m_files;
+        QHash<QPair<qint64, unsigned>, std::shared_ptr<VLImage>> m_turned;
+        SharedReads *m_previous;
+    };
+
     // Construction; null where the picture cannot be had. A damaged, truncated
-    // or foreign file gives null and, when asked for, a message saying so.
+    // or foreign file gives null and, when asked for, a message saying so,
+    // its code DecodeError::OutOfMemory where the memory would not hold it.
     static std::shared_ptr<VLImage> initWithContentsOfFile(const QString &path, bool saveMetadata = false,
                                                            platform::Error *error = nullptr);
     // "The picture “%1” could not be opened."
@@ -204,6 +230,7 @@ signals:
 private:
     VLImage();
     void initCommon();
+    static std::shared_ptr<VLImage> readContentsOfFile(const QString &path, bool saveMetadata, platform::Error *error);
     // Draws the picture straight from its pixels when the rect takes it at
     // its own size or larger; false (nothing drawn) otherwise.
     bool drawUnscaledInRect(const QRectF &rect);

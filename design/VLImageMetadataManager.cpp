@@ -10,6 +10,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -162,6 +163,47 @@ std::unique_ptr<QTextDocument> VLImageMetadataManager::processTemplateString(con
         return nullptr;
     std::unique_ptr<QTextDocument> out(text->clone());
     out->setUndoRedoEnabled(false);
+    fillTemplateDocument(*out);
+    return out;
+}
+
+bool VLImageMetadataManager::isLineBreak(QChar c)
+{
+    return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::LineSeparator
+           || c == QChar::ParagraphSeparator;
+}
+
+qsizetype VLImageMetadataManager::filledLength(const QString &text, qsizetype limit, qsizetype *lineBreaks) const
+{
+    const auto breaksIn = [](QStringView chars) {
+        return qsizetype(std::count_if(chars.begin(), chars.end(), &VLImageMetadataManager::isLineBreak));
+    };
+    QHash<QString, qsizetype> valueBreaks;
+    qsizetype length = 0;
+    qsizetype breaks = 0;
+    qsizetype from = 0;
+    Values::const_iterator found;
+    for (qsizetype at; length <= limit && (at = nextPlaceholder(text, from, m_valueForTemplate, &found)) >= 0;) {
+        length += at - from + found.value().size();
+        breaks += breaksIn(QStringView(text).mid(from, at - from));
+        auto known = valueBreaks.find(found.key());
+        if (known == valueBreaks.end())
+            known = valueBreaks.insert(found.key(), breaksIn(found.value()));
+        breaks += *known;
+        from = at + found.key().size();
+    }
+    if (length <= limit) {
+        length += text.size() - from;
+        breaks += breaksIn(QStringView(text).mid(from));
+    }
+    if (lineBreaks)
+        *lineBreaks = breaks;
+    return length;
+}
+
+void VLImageMetadataManager::fillTemplateDocument(QTextDocument &document) const
+{
+    QTextDocument *out = &document;
     // Found first, block by block (a placeholder never spans two), then
     // replaced from the last back, so the places found stay true.
     struct Match {
@@ -176,7 +218,7 @@ std::unique_ptr<QTextDocument> VLImageMetadataManager::processTemplateString(con
              at += found.key().size())
             matches.push_back({block.position() + int(at), found});
     }
-    QTextCursor cursor(out.get());
+    QTextCursor cursor(out);
     cursor.beginEditBlock();
     for (auto match = matches.crbegin(); match != matches.crend(); ++match) {
         // The inserted characters take the format of the placeholder's first character.
@@ -187,7 +229,6 @@ std::unique_ptr<QTextDocument> VLImageMetadataManager::processTemplateString(con
         cursor.insertText(match->placeholder.value(), format);
     }
     cursor.endEditBlock();
-    return out;
 }
 
 qsizetype VLImageMetadataManager::countOfPlaceholders(const QString &text)

@@ -43,6 +43,14 @@ public:
     // The same for styled text: a new document; the inserted characters take
     // the format of the placeholder's first character. Null for null.
     std::unique_ptr<QTextDocument> processTemplateString(const QTextDocument *text) const;
+    // The same in the document itself.
+    void fillTemplateDocument(QTextDocument &document) const;
+    // How many characters the text holds once its placeholders are replaced,
+    // and in `lineBreaks` how many line breaks; counted without building it,
+    // and no further than just past `limit` characters.
+    qsizetype filledLength(const QString &text, qsizetype limit, qsizetype *lineBreaks) const;
+    // Whether the character ends a line where a text is laid out.
+    static bool isLineBreak(QChar c);
     // How many placeholders processTemplateString would replace in the text.
     static qsizetype countOfPlaceholders(const QString &text);
 

@@ -4,6 +4,8 @@
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 
+#include <QHash>
+#include <QPair>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -433,6 +435,9 @@ void StyledText::toTextDocument(QTextDocument *document) const
 {
     document->clear();
     QTextCursor cursor(document);
+    // One edit: a document that is laid out as it changes would lay out
+    // every paragraph again for each one added.
+    cursor.beginEditBlock();
     bool paragraphStart = true;
     int position = 0;
     auto applyBlock = [&](const Attributes &a) {
@@ -469,21 +474,32 @@ void StyledText::toTextDocument(QTextDocument *document) const
         applyBlock(m_runs.last().attributes);
     else if (m_runs.isEmpty())
         cursor.setBlockFormat(QTextBlockFormat());
+    cursor.endEditBlock();
 }
 
 StyledText StyledText::fromTextDocument(const QTextDocument &document)
 {
     StyledText result;
+    // A document keeps each format once: its attributes (finding a font's
+    // family asks the font database) are worked out once per pair in use.
+    QHash<QPair<int, int>, Attributes> known;
+    const auto attributes = [&](int charIndex, const QTextBlock &block) -> const Attributes & {
+        const QPair<int, int> key(charIndex, block.blockFormatIndex());
+        auto it = known.find(key);
+        if (it == known.end())
+            it = known.insert(
+                key, attributesFromFormat(document.allFormats().value(charIndex).toCharFormat(), block.blockFormat()));
+        return *it;
+    };
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        const QTextBlockFormat blockFormat = block.blockFormat();
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             if (fragment.isValid())
-                result.append(fragment.text(), attributesFromFormat(fragment.charFormat(), blockFormat));
+                result.append(fragment.text(), attributes(fragment.charFormatIndex(), block));
         }
         if (block.next().isValid()) {
             // The paragraph break carries the format it was typed with.
-            result.append(QStringLiteral("\n"), attributesFromFormat(block.next().charFormat(), blockFormat));
+            result.append(QStringLiteral("\n"), attributes(block.next().charFormatIndex(), block));
         }
     }
     result.normalize();

@@ -5,6 +5,7 @@
 #include "design/KTFrameLayer.h"
 #include "design/KTImageOverlayLayer.h"
 #include "design/KTMoldingFrameLayer.h"
+#include "design/KTTextOverlayLayer.h"
 #include "design/VLImage.h"
 #include "platform/FileBytes.h"
 #include "platform/TypeTable.h"
@@ -244,7 +245,8 @@ TEST(BatchRun, FixedSizesAndCancelLeavesOnlyWholeFiles)
     const QString none = freshFolder(QStringLiteral("huge"));
     EXPECT_FALSE(KTImageProcessor::processImageAtURL(files.first(), *options(files, KTImageFileFormat::PNGFileFormat(), huge),
                                                      QUrl::fromLocalFile(none), &error));
-    EXPECT_EQ(error.description, QStringLiteral("Memory allocation error"));
+    EXPECT_TRUE(error.description.contains(QStringLiteral("600000000 \u00d7 10 pixels, which needs about")))
+        << error.description.toStdString();
     EXPECT_TRUE(filesIn(none).isEmpty());
     // A photo gone since it was added says so, with no advice for a damaged one.
     EXPECT_FALSE(KTImageProcessor::processImageAtURL(QUrl::fromLocalFile(src + QStringLiteral("/gone.jpg")),
@@ -466,6 +468,70 @@ TEST(BatchRun, ADesignWithoutAnOverlaysPictureOrAnyLayerFramesNothing)
         EXPECT_TRUE(error.description.contains(reason)) << error.description.toStdString();
         EXPECT_FALSE(QFileInfo::exists(output.path));
     }
+}
+
+TEST(BatchRun, ADesignBeyondWhatAPictureMayHoldIsRefusedWithItsReasonBeforeAnythingIsDrawn)
+{
+    KTImageProcessor::Output output;
+    output.path = freshFolder(QStringLiteral("beyond")) + QStringLiteral("/out.jpg");
+    output.uti = KTImageFileFormat::JPGFileFormat().UTI();
+    const QString photoPath = writePhoto(QFileInfo(output.path).path() + QStringLiteral("/p.jpg"));
+    ASSERT_TRUE(testsupport::runProgram(QStringLiteral("exiftool"),
+                                        {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                                         QStringLiteral("-IPTC:Caption-Abstract=") + QString(1000, QLatin1Char('w')),
+                                         photoPath})
+                    .succeeded());
+    const QUrl photo = QUrl::fromLocalFile(photoPath);
+    const auto reason = [&](const std::shared_ptr<KTTemplate> &design) {
+        platform::Error error;
+        if (KTImageProcessor::processImage(photo, design, output, &error))
+            return QStringLiteral("framed");
+        EXPECT_FALSE(QFileInfo::exists(output.path));
+        return error.description;
+    };
+    const auto mats = [](int count, double width) {
+        auto design = matDesign();
+        for (int i = 1; i < count; ++i) {
+            auto mat = std::make_shared<KTColorMatLayer>();
+            for (auto set : {&KTColorMatLayer::setLeftWidth, &KTColorMatLayer::setRightWidth,
+                             &KTColorMatLayer::setTopWidth, &KTColorMatLayer::setBottomWidth})
+                (mat.get()->*set)(width);
+            design->addTopmostFrameLayer(mat);
+        }
+        return design;
+    };
+    const auto texts = [](int count, const QString &text) {
+        auto design = matDesign();
+        for (int i = 0; i < count; ++i) {
+            auto layer = std::make_shared<KTTextOverlayLayer>();
+            layer->setOverlayText(platform::StyledText(text));
+            design->addTopmostLayer(layer);
+        }
+        return design;
+    };
+    // A picture no memory holds, said as such rather than as bytes it could not allocate.
+    EXPECT_TRUE(reason(mats(60, 0.4)).contains(QStringLiteral("pixels, which needs about"))) << "wide mats";
+    EXPECT_TRUE(reason(mats(70, 0.001)).contains(QStringLiteral("shadows would be worked out over")));
+    EXPECT_TRUE(reason(texts(3, QStringLiteral("{{IPTC caption}}").repeated(KTTextOverlayLayer::kMaxPlaceholders)))
+                    .contains(QStringLiteral("200000 characters")));
+    EXPECT_TRUE(reason(texts(11, QStringLiteral("x") + QString(9999, QLatin1Char('\n'))))
+                    .contains(QStringLiteral("100000 line breaks")));
+    EXPECT_EQ(reason(texts(2, QStringLiteral("{{IPTC caption}}").repeated(KTTextOverlayLayer::kMaxPlaceholders))),
+              QStringLiteral("framed"));
+    QFile::remove(output.path);
+
+    // Frame pictures the memory would not hold are not taken for frames missing from the library.
+    scenes::SceneLibrary library;
+    const QString side = QFileInfo(output.path).path() + QStringLiteral("/side.png");
+    ASSERT_TRUE(scenes::grain(400, 100, QColor(120, 80, 50), 3, false).save(side));
+    auto design = matDesign();
+    design->addTopmostFrameLayer(KTFrameLayer::frameLayerFromFrame(
+        library.frame(QStringLiteral("Moulding"), QStringLiteral("Oak"), {{QStringLiteral("Top Image"), side}})));
+    platform::ImageDecoder::setMachineMemory(100000);
+    const auto decoded = KTTemplate::templateFromData(design->dataForArchiving(), library.moc());
+    platform::ImageDecoder::setMachineMemory(0);
+    ASSERT_TRUE(decoded);
+    EXPECT_TRUE(reason(decoded).contains(QStringLiteral("needs more memory for the pictures of its frames")));
 }
 
 TEST(BatchRun, FilesFromTheInputSizeAndTheCommandLinesOutputHaveTheDesignsWholePixelSize)

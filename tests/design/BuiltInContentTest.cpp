@@ -163,6 +163,7 @@ TEST_F(BuiltInContent, EveryDesignDecodesWithItsFramesRendersAndImportsOnce)
         }
         EXPECT_FALSE(design->hasLayersThatMissGraphics());
         ASSERT_TRUE(design->importImage(QUrl::fromLocalFile(photoPath)));
+        EXPECT_EQ(design->reasonNotToDraw(QSize(6000, 4000), true), QString()) << "far from every bound";
         const QImage framed = design->iconOfSize(QSizeF(300, 300), true);
         ASSERT_FALSE(framed.isNull());
         // The photo shows in the middle of the framed picture.

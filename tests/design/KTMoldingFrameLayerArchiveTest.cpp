@@ -4,9 +4,11 @@
 #include "design/DesignArchiveClasses.h"
 #include "design/KTCornerFrameLayer.h"
 #include "design/KTMoldingFrameLayer.h"
+#include "design/KTTemplate.h"
 #include "design/VLImage.h"
 #include "platform/archive/Color.h"
 #include "platform/imaging/ColorFilter.h"
+#include "platform/imaging/ImageDecoder.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "support/TestSupport.h"
@@ -193,4 +195,34 @@ TEST(MouldingLayerFactory, LibraryFramesOfBothMouldingTypesBecomeTheirLayersAndC
         }
         EXPECT_NEAR(back->frameWidth(), 0.2, 1e-6);
     }
+}
+
+TEST(MouldingLayerFactory, LayersShowingOneFrameShareItsPicturesOnceDecoded)
+{
+    registerDesignArchiveClasses();
+    Frame *frame = frametest::newFrame(QStringLiteral("Moulding"), QStringLiteral("Shared oak"));
+    frametest::setPicture(frame, "Left Image", mouldingtest::markedPicture(10, 40, Qt::darkRed, Qt::red));
+    frametest::saveLibrary();
+    auto design = frametest::designWithPhoto(frametest::writePhoto(60, 40));
+    for (int i = 0; i < 6; ++i)
+        design->addTopmostFrameLayer(KTFrameLayer::frameLayerFromFrame(frame));
+    const qint64 decodedBefore = platform::ImageDecoder::decodeCount();
+    auto back = KTTemplate::templateFromData(design->dataForArchiving(), frametest::libraryContext());
+    ASSERT_TRUE(back);
+    // The photo layer's picture is none of the frame's: one decode for the frame's picture.
+    EXPECT_EQ(platform::ImageDecoder::decodeCount() - decodedBefore, 1);
+    const auto first = std::dynamic_pointer_cast<KTMoldingFrameLayer>(back->layers()[0]);
+    ASSERT_TRUE(first);
+    for (int i = 1; i < 6; ++i) {
+        const auto other = std::dynamic_pointer_cast<KTMoldingFrameLayer>(back->layers()[i]);
+        ASSERT_TRUE(other);
+        for (size_t side = 0; side < 4; ++side) {
+            // The same pixels, turned ones too, in pictures of their own.
+            EXPECT_EQ(other->allFrameImages()[side]->bitmapCtx().constBits(),
+                      first->allFrameImages()[side]->bitmapCtx().constBits());
+            EXPECT_NE(other->allFrameImages()[side], first->allFrameImages()[side]);
+        }
+    }
+    first->setOpacity(0.5);
+    EXPECT_EQ(std::dynamic_pointer_cast<KTMoldingFrameLayer>(back->layers()[1])->allFrameImages()[0]->opacity(), 1.0);
 }
