@@ -433,8 +433,8 @@ ImageDecoder::FileHeader ImageDecoder::readHeader(const QString &path)
     // The other readers read their headers from the file as they need them.
     file.seek(0);
     QImageReader reader(&file);
-    reader.setDecideFormatFromContent(true);
-    header.size = reader.size();
+    if (readsRaster(reader))
+        header.size = reader.size();
     return header;
 }
 

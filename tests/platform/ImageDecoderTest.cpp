@@ -526,6 +526,7 @@ TEST(ImagingDecode, ADrawingIsNotReadSoNoFileItNamesIsEither)
     QImageReader reader(disguised);
     EXPECT_FALSE(ImageDecoder::readsRaster(reader));
     EXPECT_TRUE(ImageDecoder::decodeFile(disguised).image.isNull());
+    EXPECT_FALSE(ImageDecoder::readHeader(disguised).size.isValid());
     // Pictures of pixels still read through the same ways.
     const QByteArray png = readAll(secretPath);
     EXPECT_EQ(ImageDecoder::rasterFromData(png).size(), QSize(30, 30));
