@@ -357,6 +357,9 @@ QString KTImageProcessor::refusalOfDesign(const KTTemplate &design)
     if (const QStringList missing = design.namesOfLayersThatMissGraphics(true); !missing.isEmpty())
         return QString::fromLatin1(KTTemplate::kFramesMissingFormat)
             .arg(design.name(), missing.join(QStringLiteral(", ")));
+    if (const QStringList unread = design.namesOfUnreadOverlayPictures(); !unread.isEmpty())
+        return QString::fromLatin1(KTTemplate::kPicturesUnreadFormat)
+            .arg(design.name(), unread.join(QStringLiteral(", ")));
     if (const QStringList missing = design.namesOfMissingOverlayPictures(); !missing.isEmpty())
         return QString::fromLatin1(KTTemplate::kPicturesMissingFormat)
             .arg(design.name(), missing.join(QStringLiteral(", ")));

@@ -324,6 +324,11 @@ int run(const QStringList &arguments, const QList<QByteArray> &words)
              + QStringLiteral(". ") + QString::fromLatin1(KTCommandLineRun::kFramesMissingAdvice));
         return KTCommandLineRun::kFailureStatus;
     }
+    if (const QStringList unread = design->namesOfUnreadOverlayPictures(); !unread.isEmpty()) {
+        fail(QString::fromLatin1(KTTemplate::kPicturesUnreadFormat).arg(name, unread.join(QStringLiteral(", ")))
+             + QStringLiteral(". ") + QString::fromLatin1(KTCommandLineRun::kPicturesMissingAdvice));
+        return KTCommandLineRun::kFailureStatus;
+    }
     if (const QStringList missing = design->namesOfMissingOverlayPictures(); !missing.isEmpty()) {
         fail(QString::fromLatin1(KTTemplate::kPicturesMissingFormat).arg(name, missing.join(QStringLiteral(", ")))
              + QStringLiteral(". ") + QString::fromLatin1(KTCommandLineRun::kPicturesMissingAdvice));

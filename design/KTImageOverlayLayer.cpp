@@ -166,6 +166,7 @@ void KTImageOverlayLayer::decodeImageOverlayKeys(platform::KeyedUnarchiver &code
     m_positioning = decodePositioning(coder);
 
     auto image = coder.decodeObjectOfClassForKey<VLImage>(kImageKey);
+    m_carriesUnreadPicture = image && !image->hasPicture() && !image->originalImageFileData().isEmpty();
     if (image && image->hasPicture()) {
         m_image = image;
         m_imagePath = image->originalImageFilePath();
@@ -196,5 +197,6 @@ std::shared_ptr<KTLayer> KTImageOverlayLayer::copyForRendering() const
     copy->m_image = m_image ? m_image->copyForRendering() : nullptr;
     copy->setIcon(copy->m_image);
     copy->m_imagePath = m_imagePath;
+    copy->m_carriesUnreadPicture = m_carriesUnreadPicture;
     return copy;
 }

@@ -45,6 +45,9 @@ public:
     bool missesPicture() const;
     // The file name of that picture, for the user.
     QString missingPictureName() const;
+    // That picture was carried but could not be read: damaged, or a drawing
+    // such as SVG, which is never read.
+    bool carriesUnreadPicture() const { return m_carriesUnreadPicture && missesPicture(); }
     static QRectF rectForSizeCenteredAtPoint(const QSizeF &size, const QPointF &point);
 
     void drawLayerForRect(const QRectF &rect, bool highQuality, bool skipCache) override;
@@ -81,4 +84,5 @@ protected:
 private:
     std::shared_ptr<VLImage> m_image;
     QString m_imagePath;
+    bool m_carriesUnreadPicture = false;
 };

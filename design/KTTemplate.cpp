@@ -532,6 +532,17 @@ QStringList KTTemplate::namesOfMissingOverlayPictures() const
     return names;
 }
 
+QStringList KTTemplate::namesOfUnreadOverlayPictures() const
+{
+    QStringList names;
+    for (const LayerPtr &layer : m_layers) {
+        const auto *overlay = qobject_cast<const KTImageOverlayLayer *>(layer.get());
+        if (overlay && overlay->carriesUnreadPicture())
+            names << overlay->missingPictureName();
+    }
+    return names;
+}
+
 QStringList KTTemplate::namesOfFramesLackingMemory() const
 {
     QStringList names;

@@ -110,6 +110,9 @@ public:
     static constexpr const char *kEmptyDesignFormat = "The design '%1' holds no layers to frame the photo with";
     // Its name, then the names of the pictures.
     static constexpr const char *kPicturesMissingFormat = "The design '%1' uses pictures it does not hold: %2";
+    static constexpr const char *kPicturesUnreadFormat =
+        "The design '%1' carries pictures that are damaged or of a kind that is not read (pictures made of pixels, "
+        "such as JPEG, PNG or TIFF, are read; drawings such as SVG never are): %2";
     // A photo its frames would hide: its name, its size, the least size shown.
     static constexpr const char *kPhotoTooSmallFormat =
         "The picture “%1” is %2 × %3 pixels, too small for the frames round it to show: they need a photo of at "
@@ -272,6 +275,8 @@ public:
     // (hasLayersThatMissGraphics counts them too): without them the design
     // can't be drawn as made.
     QStringList namesOfMissingOverlayPictures() const;
+    // Those of them it carried, which could not be read.
+    QStringList namesOfUnreadOverlayPictures() const;
     // The names (each once) of the frames whose pictures are in the library
     // but could not be opened in the memory there was: told before the
     // frames missing, which they would otherwise be taken for.

@@ -127,14 +127,15 @@ void KTTemplatePackage::decode(KTTemplate &d, platform::KeyedUnarchiver &coder)
         const double reach =
             frame ? std::abs(frame->shadowOffsetScaleFactor() * frame->shadowLength() * d.m_shadowOffset) : 0.0;
         if (reach > KTTemplate::kMaxShadowReach) {
-            const QString most = KTTemplate::kMaxShadowReach == 1.0
-                                     ? QStringLiteral("that side")
-                                     : QStringLiteral("%1 times that side").arg(KTTemplate::kMaxShadowReach);
-            coder.failWithError(QStringLiteral("the shadow of the layer \u201c%1\u201d falls %2 times the layer's "
-                                               "shorter side away; a design's shadow falls at most %3 away")
-                                    .arg(frame->layerName())
-                                    .arg(reach, 0, 'g', 3)
-                                    .arg(most));
+            static_assert(KTTemplate::kMaxShadowReach == 1.0, "the reason says the farthest is one side's length");
+            const QString layer = frame->layerName().isEmpty()
+                                      ? QStringLiteral("a layer")
+                                      : QStringLiteral("the layer \u201c%1\u201d").arg(frame->layerName());
+            coder.failWithError(QStringLiteral("the shadow of %1 falls %2 times the length of the layer's shorter "
+                                               "side away from it; a design's shadow may fall no farther than that "
+                                               "length")
+                                    .arg(layer)
+                                    .arg(reach, 0, 'g', 3));
             return;
         }
     }

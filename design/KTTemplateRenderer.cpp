@@ -47,9 +47,13 @@ constexpr int kMostBandsInFlight = 3;
 // rows keep them the same (eight did as well, at twice the cost).
 constexpr int kPad = 4;
 
+// The largest side wholePixelSize gives: a size there may stand for any larger one.
+constexpr double kMostWholePixels = 1e9;
+
 QString gigabytes(double bytes)
 {
-    return QString::number(bytes / double(qint64(1) << 30), 'f', 1) + QStringLiteral(" GB");
+    const double gb = bytes / double(qint64(1) << 30);
+    return QString::number(gb, 'f', gb < 100 ? 1 : 0) + QStringLiteral(" GB");
 }
 
 // Extends the rect outwards to whole coordinates.
@@ -373,7 +377,7 @@ QSize KTTemplateRenderer::wholePixelSize(const QSizeF &size)
     const double h = size.height();
     if (!(w > 0) || !(h > 0) || !std::isfinite(w) || !std::isfinite(h))
         return {};
-    const auto whole = [](double v) { return int(std::clamp(std::round(v), 1.0, 1e9)); };
+    const auto whole = [](double v) { return int(std::clamp(std::round(v), 1.0, kMostWholePixels)); };
     return QSize(whole(w), whole(h));
 }
 
@@ -721,6 +725,10 @@ QString KTTemplateRenderer::reasonNotToDraw(const KTTemplate &d, const QSize &si
         inBands ? double(std::min(size.height(), bandRows) + 2 * kPad) * kMostBandsInFlight : double(size.height());
     const double needed = 4.0 * size.width() * rows * 2;
     const qint64 memory = platform::ImageDecoder::machineMemory();
+    if (size.width() >= kMostWholePixels || size.height() >= kMostWholePixels)
+        return QStringLiteral("it frames the photo into a picture of more than %1 pixels a side, far more than any "
+                              "memory holds")
+            .arg(kMostWholePixels, 0, 'f', 0);
     if (needed > double(memory))
         return QStringLiteral("it frames the photo into a picture of %1 \u00d7 %2 pixels, which needs about %3 of "
                               "memory to draw, more than the %4 Kantelo can have now")

@@ -510,7 +510,7 @@ TEST(BatchRun, ADesignBeyondWhatAPictureMayHoldIsRefusedWithItsReasonBeforeAnyth
         return design;
     };
     // A picture no memory holds, said as such rather than as bytes it could not allocate.
-    EXPECT_TRUE(reason(mats(60, 0.4)).contains(QStringLiteral("pixels, which needs about"))) << "wide mats";
+    EXPECT_TRUE(reason(mats(60, 0.4)).contains(QStringLiteral("more than 1000000000 pixels a side"))) << "wide mats";
     EXPECT_TRUE(reason(mats(70, 0.001)).contains(QStringLiteral("shadows would be worked out over")));
     EXPECT_TRUE(reason(texts(3, QStringLiteral("{{IPTC caption}}").repeated(KTTextOverlayLayer::kMaxPlaceholders)))
                     .contains(QStringLiteral("200000 characters")));

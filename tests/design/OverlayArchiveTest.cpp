@@ -292,6 +292,7 @@ TEST(OverlayArchiveInDesign, ACarriedDrawingIsNotReadNorAnyFileItNames)
     auto overlay = std::static_pointer_cast<KTImageOverlayLayer>(design->layers()[0]);
     EXPECT_FALSE(overlay->image());
     EXPECT_EQ(design->namesOfMissingOverlayPictures(), QStringList{QStringLiteral("logo.png")});
+    EXPECT_EQ(design->namesOfUnreadOverlayPictures(), QStringList{QStringLiteral("logo.png")});
     const QImage drawn = drawLayer(*overlay);
     for (int y = 0; y < drawn.height(); y += 5)
         for (int x = 0; x < drawn.width(); x += 5)

@@ -306,7 +306,9 @@ TEST(TemplateArchiveDamaged, TooManyLayersOrAFarShadowAreRefusedBeforeTheLayersA
     // thrown farther than its layer is wide is not.
     EXPECT_TRUE(KTTemplate::templateFromData(mats(1, 1, 1), nullptr));
     EXPECT_FALSE(KTTemplate::templateFromData(mats(1, 1, 1e4f), nullptr, &why));
-    EXPECT_TRUE(why.description.contains("shadow")) << why.description.toStdString();
+    EXPECT_TRUE(why.description.endsWith("the shadow of a layer falls 300 times the length of the layer's shorter "
+                                         "side away from it; a design's shadow may fall no farther than that length."))
+        << why.description.toStdString();
     KTFrameLayer::setWarningPoster(nullptr);
 }
 
